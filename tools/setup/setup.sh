@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs what the build and tests need on a Debian machine (run as root),
+# creates the project's Wine prefix and builds the third-party libraries
+# for the target. Quiet when everything is already there.
+#
+# Prints nothing but progress; exports nothing. Callers source
+# tools/setup/env.sh afterwards for the paths.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$here/env.sh"
+
+packages=(
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev cmake nasm dpkg-dev make
+  libz-mingw-w64-dev googletest
+  wine wine32:i386 xvfb xauth
+  libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libasound2:i386
+)
+
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: enabling the i386 architecture"
+  dpkg --add-architecture i386
+  need_update=1
+fi
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq >/dev/null
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >"$RIDOV_CACHE_DIR/apt.log" 2>&1 ||
+    { tail -30 "$RIDOV_CACHE_DIR/apt.log"; exit 1; }
+fi
+
+# Project-local Wine prefix, created once.
+if [[ ! -f "$WINEPREFIX/.ridov-ready" ]]; then
+  echo "setup: creating Wine prefix $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >"$RIDOV_CACHE_DIR/wineboot.log" 2>&1 ||
+    { tail -30 "$RIDOV_CACHE_DIR/wineboot.log"; exit 1; }
+  wineserver -w
+  touch "$WINEPREFIX/.ridov-ready"
+fi
+
+# Third-party libraries for the target.
+if [[ -z "${RIDOV_SKIP_DEPS:-}" && -x "$here/deps.sh" ]]; then "$here/deps.sh" >/dev/null; fi
