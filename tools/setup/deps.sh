@@ -50,8 +50,7 @@ esac
 say() { echo "deps: $*" >&2; }
 die() { echo "deps: error: $*" >&2; exit 1; }
 
-mkdir -p "$CACHE"
-CACHE=$(cd "$CACHE" && pwd -P)
+CACHE=$(realpath -m "$CACHE")
 case "$CACHE/" in
   "$REPO_ROOT"/*) die "RIDOV_CACHE_DIR ($CACHE) must be outside the repository" ;;
 esac
@@ -115,6 +114,15 @@ fi
 DL=$CACHE/downloads
 RESOLVED=$CACHE/resolved/$(sha256sum <<<"$CANDS" | cut -c1-16)
 
+# One build or download at a time per cache folder.
+take_lock() {
+  [[ -n ${LOCKED:-} ]] && return 0
+  mkdir -p "$CACHE"
+  exec 9>"$CACHE/.deps.lock"
+  flock 9
+  LOCKED=1
+}
+
 download() { # pkg version -> 0 if $DL/pkg_version holds the source package
   local dir=$DL/$1_$2 tmp
   [[ -f $dir/.complete ]] && return 0
@@ -131,6 +139,7 @@ download() { # pkg version -> 0 if $DL/pkg_version holds the source package
 
 if [[ ! -f $RESOLVED ]]; then
   [[ $MODE == print ]] && die "not built yet (run tools/setup/deps.sh)"
+  take_lock
   mkdir -p "$DL" "$CACHE/resolved"
   out=""
   while read -r pkg vers; do
@@ -151,7 +160,7 @@ declare -A VER
 while read -r pkg v; do VER[$pkg]=$v; done <"$RESOLVED"
 
 TOOLS=$(dpkg-query -W gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev 2>/dev/null ||
-  { $CC --version; $CXX --version; } 2>/dev/null | sed -n 1p)
+  { $CC --version | head -n1; $CXX --version | head -n1; } 2>/dev/null)
 KEY=$( { cat "$RESOLVED"; echo "$TOOLS"; sha256sum <"$SELF"; } | sha256sum | cut -c1-16)
 DEPS=$CACHE/deps-$KEY
 PREFIX=$DEPS/prefix
@@ -160,8 +169,7 @@ STAMP=$DEPS/.complete
 if [[ -f $STAMP ]]; then echo "$PREFIX"; exit 0; fi
 [[ $MODE == print ]] && die "not built yet (run tools/setup/deps.sh)"
 
-exec 9>"$CACHE/.deps.lock"
-flock 9
+take_lock
 if [[ -f $STAMP ]]; then echo "$PREFIX"; exit 0; fi
 
 for t in "$CC" "$CXX" cmake make dpkg-source pkg-config; do
@@ -259,7 +267,7 @@ build_bullet() {
     -DBUILD_CPU_DEMOS=OFF -DBUILD_BULLET2_DEMOS=OFF -DBUILD_OPENGL3_DEMOS=OFF \
     -DUSE_GRAPHICAL_BENCHMARK=OFF -DBUILD_ENET=OFF -DBUILD_CLSOCKET=OFF -DUSE_GLUT=OFF \
     -DCMAKE_DISABLE_FIND_PACKAGE_OpenGL=ON
-  make -C build -j"$JOBS" BulletDynamics
+  make -C build -j"$JOBS" LinearMath BulletCollision BulletDynamics
   local d
   for d in LinearMath BulletCollision BulletDynamics; do
     cmake -DCMAKE_INSTALL_PREFIX="$PREFIX" -P "build/src/$d/cmake_install.cmake"
@@ -294,7 +302,8 @@ for pkg in "${PACKAGES[@]}"; do
 done
 
 { printf '%s\n' "$TOOLS"; cat "$RESOLVED"; } >"$DEPS/versions.txt"
-rm -rf "$WORK"
+# Tools, manuals and libtool archives are not needed.
+rm -rf "$WORK" "$PREFIX/bin" "$PREFIX/share" "$PREFIX"/lib/*.la
 touch "$STAMP"
 # Leftovers of failed builds (complete prefixes of other keys are kept).
 for d in "$CACHE"/deps-*/; do
