@@ -78,4 +78,7 @@ void CloseThreadRecord(ThreadRecord* record) {
   record->thread = nullptr;
 }
 
-void SleepThread(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+void SleepThread(int milliseconds) {
+  // A negative time would turn into INFINITE (or nearly) as a DWORD.
+  Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0);
+}
