@@ -4,4 +4,95 @@
 
 #define RIDOV_VERSION_TEXT "3.11d"
 
+// The Windows rectangle (RECT); the header does not pull in windows.h.
+struct tagRECT;
+
+extern "C++" {
+
+// Start-up and shut-down. 0 on success, -1 on failure.
+int LibraryStartUp();
+int LibraryShutDown();
+
+// Once a frame: 0 while the program runs, -1 once the window was closed.
+int PumpWindowMessages();
+
+// Window caption; windowed (1) or full-screen (0) mode.
+int SetTitleText(const char* text);
+int ChangeWindowMode(int windowed);
+
+// Screen size, colour depth and refresh rate, set before start-up: 0, -1 or -2.
+int SetScreenMode(int width, int height, int colorBits, int refreshRate);
+// Shows the back buffer.
+int PresentBackBuffer();
+
+// Log file switch (set before start-up) and the millisecond clock: the
+// multimedia timer masked to 31 bits, -1 while the timer is unavailable.
+// The argument is not read.
+int SetLogFileEnabled(int enabled);
+int GetMillisecondCount(int ignored);
+
+// Keyboard and pads. GetAllKeyStates writes 256 bytes, 1 for each held key,
+// indexed by DirectInput key code. GetPadState: bits 0-11 of the input type
+// hold the pad number from 1, 0x1000 merges the keyboard; result bits 0x1
+// down, 0x2 left, 0x4 right, 0x8 up, then one bit per button from 0x10.
+int GetAllKeyStates(char* keyStates);
+int GetPadState(int inputType);
+
+// Draw state. Screen draw targets: -2 the back buffer, -4 the front screen.
+int SetDrawTarget(int target);
+int SetBlendMode(int mode, int parameter);
+int SetDrawTint(int red, int green, int blue);
+int SetSamplingMode(int mode);
+int SetClipRect(int left, int top, int right, int bottom);
+// A colour in the current screen's pixel format.
+unsigned int MakeColorValue(int red, int green, int blue);
+
+// Clears the draw target, or a rectangle of it (null: the whole target).
+int ClearDrawTarget(const tagRECT* rect);
+
+// Image draws. The transparency flag honours the image's transparent colour;
+// the turn flag mirrors left-right.
+int DrawImageAt(int x, int y, int graphic, int transparent);
+int DrawImageRotated(float x, float y, double scale, double angle, int graphic, int transparent,
+                     int turn);
+int DrawImageRotatedAbout(int x, int y, int centerX, int centerY, double scale, double angle,
+                          int graphic, int transparent, int turn);
+int DrawImageRotatedScaledXY(int x, int y, int centerX, int centerY, double scaleX,
+                             double scaleY, double angle, int graphic, int transparent, int turn);
+// Corners: top-left, top-right, bottom-right, bottom-left of the image.
+int DrawImageQuad(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
+                  int graphic, int transparent);
+
+// Shapes; colours come from MakeColorValue.
+int DrawRectShape(int x1, int y1, int x2, int y2, unsigned int color, int fill);
+int DrawCircleShape(int x, int y, int radius, unsigned int color, int fill, int thickness);
+int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int color,
+                      int fill);
+
+// Image files cut into tiles: fills handles[0..count-1]; 0 or -1.
+int LoadImageDivided(const char* file, int count, int across, int down, int tileWidth,
+                     int tileHeight, int* handles, int transparent);
+
+// Fonts and text. -1 selects the default for size, thickness, type,
+// character set and edge size; reuseHandle -1 makes a new handle.
+int CreateFontToHandle(const char* faceName, int size, int thickness, int fontType, int charSet,
+                       int edgeSize, int italic, int reuseHandle);
+int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int font,
+                     unsigned int edgeColor, int vertical);
+int MeasureTextWidth(const char* text, int length, int font, int vertical);
+
+// Sounds. Play types: 0 wait for the end, 1 background, 3 loop.
+int LoadSoundFile(const char* file, int bufferCount, int sharedStreamHandle);
+int PlaySoundHandle(int sound, int playType, int fromTop);
+int StopSoundHandle(int sound);
+
+// Reading files byte by byte. OpenReadFile gives -1 when no handle could be
+// made and 0 when the file could not be opened; ReadFileChar gives the next
+// byte as a signed value, -1 at the end.
+int OpenReadFile(const char* path, int asyncRead);
+int ReadFileChar(int file);
+int CloseReadFile(int file);
+
+}  // extern "C++"
+
 #endif  // RIDOV_H
