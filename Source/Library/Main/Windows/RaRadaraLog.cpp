@@ -1,0 +1,334 @@
+// Log file, log front end, clocks and character-set conversion.
+#include "RaRadaraLog.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "RaRadaraSystem.h"
+#include "VeRavoroString.h"
+#include "ZeZezuDozThread.h"
+#include "ZiDezaru.h"
+
+LogFileState LogState = {0, 0, "", "Log.txt", 0, 0, 0, 0};
+int (*LogTimeSource)(int) = GetMillisecondCount;
+
+int64_t PerformanceCounterFrequency = 0;
+int PerformanceCounterAvailable = 0;
+
+// Serialises file access between the main thread and the workers; created
+// on first use.
+static LockRecord LogLock;
+static volatile LONG LogLockState = 0;  // 0 none, 1 being created, 2 ready
+
+static void EnterLogLock() {
+  if (LogLockState != 2) {
+    if (InterlockedCompareExchange(&LogLockState, 1, 0) == 0) {
+      InitLock(&LogLock);
+      InterlockedExchange(&LogLockState, 2);
+    } else {
+      while (LogLockState != 2) Sleep(0);
+    }
+  }
+  ENTER_LOCK(&LogLock);
+}
+
+static void LeaveLogLock() { LeaveLock(&LogLock); }
+
+// ---------------------------------------------------------------------------
+// Log file
+
+int MakeLogFileName(char* name, int size, int dateName, const int timeFields[6]) {
+  int length;
+  if (dateName) {
+    length = snprintf(name, size, "Log%d_%d_%d_%d_%d_%d.txt", timeFields[0], timeFields[1],
+                      timeFields[2], timeFields[3], timeFields[4], timeFields[5]);
+  } else {
+    length = snprintf(name, size, "Log.txt");
+  }
+  return (length < 0 || length >= size) ? -1 : 0;
+}
+
+// Folder, a "\" unless the folder ends in one, and the file name.
+static int MakeLogFilePath(char* path, int size) {
+  const char* folder = LogState.folder;
+  int length = GetStringLength(folder);
+  int separator = 1;
+  if (length > 0 && folder[length - 1] == '\\' &&
+      GetCharBytePositionKind(folder, length - 1, GetCharSet()) == 0)
+    separator = 0;
+  int written = snprintf(path, size, "%s%s%s", folder, separator ? "\\" : "", LogState.fileName);
+  return (written < 0 || written >= size) ? -1 : 0;
+}
+
+int LogFileStart() {
+  if (LogState.logOff) return 0;
+  int fields[6];
+  GetLocalTimeFields(&fields[0], &fields[1], &fields[2], &fields[3], &fields[4], &fields[5]);
+  EnterLogLock();
+  if (MakeLogFileName(LogState.fileName, sizeof(LogState.fileName), LogState.dateName, fields) != 0)
+    CopyString(LogState.fileName, "Log.txt");
+  char path[LOG_PATH_SIZE * 2];
+  // Without a folder nothing is written, so no file is made either.
+  if (LogState.folder[0] != '\0' && MakeLogFilePath(path, sizeof(path)) == 0) {
+    DeleteFileA(path);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  }
+  LeaveLogLock();
+  return 0;
+}
+
+int GetLineEndConvertedSize(const char* text) {
+  int size = 1;
+  int converting = 1;
+  for (int i = 0; text[i] != '\0'; i++) {
+    if (converting && text[i] == '\n') {
+      if (i > 0 && text[i - 1] == '\r')
+        converting = 0;
+      else
+        size++;
+    }
+    size++;
+  }
+  return size;
+}
+
+int ConvertLineEnds(const char* text, char* out) {
+  int o = 0;
+  int i = 0;
+  for (; text[i] != '\0'; i++) {
+    if (text[i] == '\n') {
+      if (i > 0 && text[i - 1] == '\r') break;
+      out[o++] = '\r';
+    }
+    out[o++] = text[i];
+  }
+  for (; text[i] != '\0'; i++) out[o++] = text[i];
+  out[o] = '\0';
+  return o;
+}
+
+static void WritePiece(HANDLE file, const char* text, int length) {
+  if (length <= 0) return;
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD written;
+    WriteFile(file, text, (DWORD)length, &written, NULL);
+  }
+  OutputDebugStringA(text);
+}
+
+int LogWriteText(const char* text) {
+  if (SystemLibs.timeGetTimeFunc == NULL || text == NULL) return -1;
+  // Log off or no folder: nothing at all, not even to the debugger.
+  if (LogState.logOff || LogState.folder[0] == '\0') return -1;
+
+  // Convert before taking the log lock: a long text takes a block from the
+  // allocator, whose own lock is held while it logs.
+  char local[256];
+  char* converted = local;
+  char* block = NULL;
+  int size = GetLineEndConvertedSize(text);
+  int length;
+  if (size > (int)sizeof(local)) {
+    block = (char*)MemAlloc((size_t)size, NULL, 65535);
+    converted = block;
+  }
+  if (converted != NULL) {
+    length = ConvertLineEnds(text, converted);
+  } else {
+    // No memory for the conversion: the text goes out as it stands.
+    converted = (char*)text;
+    length = GetStringLength(text);
+  }
+
+  EnterLogLock();
+  char path[LOG_PATH_SIZE * 2];
+  if (!LogState.logOff && LogState.folder[0] != '\0' && MakeLogFilePath(path, sizeof(path)) == 0) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) SetFilePointer(file, 0, NULL, FILE_END);
+    if (!LogState.midLine) {
+      if (!LogState.stampsOff) {
+        char stamp[16];
+        int elapsed = (LogTimeSource(0) - LogState.startTime) & 0x7fffffff;
+        int stampLength = snprintf(stamp, sizeof(stamp), "%d:", elapsed);
+        WritePiece(file, stamp, stampLength);
+      }
+      char tabs[33];
+      for (int left = LogState.indentLevel; left > 0;) {
+        int n = left < 32 ? left : 32;
+        MemFill(tabs, '\t', n);
+        tabs[n] = '\0';
+        WritePiece(file, tabs, n);
+        left -= n;
+      }
+    }
+    WritePiece(file, converted, length);
+    LogState.midLine = (length == 0 || converted[length - 1] != '\n') ? 1 : 0;
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  }
+  LeaveLogLock();
+
+  if (block != NULL) MemFree(block);
+  return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Front end
+
+int StartLog() {
+  if (LogFileStart() != 0) return -1;
+  LogState.indentLevel = 0;
+  LogState.midLine = 0;
+  LogState.startTime = LogTimeSource(0);
+  return 0;
+}
+
+int AddLogText(const char* text) { return LogWriteText(text); }
+
+// Drops a lead byte left alone at the end by a cut.
+static int TrimBrokenCharacter(char* text, int length, int charSet) {
+  if (length > 0 && GetCharBytePositionKind(text, length - 1, charSet) < 0) text[--length] = '\0';
+  return length;
+}
+
+int LogPrintf(const char* format, ...) {
+  char buffer[LOG_LINE_SIZE];
+  va_list args;
+  va_start(args, format);
+  // At most LOG_LINE_SIZE - 2 characters, leaving room for the line feed.
+  vsnprintf(buffer, LOG_LINE_SIZE - 1, format, args);
+  va_end(args);
+  buffer[LOG_LINE_SIZE - 2] = '\0';
+  int length = TrimBrokenCharacter(buffer, GetStringLength(buffer), GetCharSet());
+  buffer[length] = '\n';
+  buffer[length + 1] = '\0';
+  return LogWriteText(buffer);
+}
+
+int LogPrintfWide(const wchar_t* format, ...) {
+  wchar_t wide[LOG_LINE_SIZE];
+  va_list args;
+  va_start(args, format);
+  _vsnwprintf(wide, LOG_LINE_SIZE - 1, format, args);
+  va_end(args);
+  wide[LOG_LINE_SIZE - 2] = L'\0';
+  AppendWideString(wide, L"\n");
+
+  // Code page 932 takes at most two bytes per wide character.
+  char text[LOG_LINE_SIZE * 2];
+  if (WideToMultiByte(932, wide, text, sizeof(text)) <= 0) text[0] = '\0';
+  int length = GetStringLength(text);
+  if (length > LOG_LINE_SIZE - 1) {
+    text[LOG_LINE_SIZE - 2] = '\0';
+    length = TrimBrokenCharacter(text, LOG_LINE_SIZE - 2, CHARSET_SHIFTJIS);
+    text[length] = '\n';
+    text[length + 1] = '\0';
+  }
+  return LogWriteText(text);
+}
+
+int LogIndentIn() {
+  LogState.indentLevel++;
+  return 0;
+}
+
+int LogIndentOut() {
+  if (LogState.indentLevel > 0) LogState.indentLevel--;
+  return 0;
+}
+
+int SetLogFileEnabled(int flag) {
+  LogState.logOff = flag == 0 ? 1 : 0;
+  return 0;
+}
+
+int SetLogFolder(const char* path) {
+  if (path == NULL) path = "";
+  if (GetStringLength(path) >= LOG_PATH_SIZE) return -1;
+  CopyString(LogState.folder, path);
+  return 0;
+}
+
+const char* GetLogFolder() { return LogState.folder; }
+
+// ---------------------------------------------------------------------------
+// Clocks
+
+int SetupPerformanceCounter() {
+  LARGE_INTEGER frequency;
+  if (!QueryPerformanceFrequency(&frequency)) frequency.QuadPart = 0;
+  PerformanceCounterFrequency = frequency.QuadPart;
+  PerformanceCounterAvailable = frequency.QuadPart != 0 ? 1 : 0;
+  return 0;
+}
+
+int MaskMillisecondTime(DWORD time) { return (int)(time & 0x7fffffff); }
+
+int GetMillisecondCount(int ignored) {
+  if (SystemLibs.timeGetTimeFunc == NULL) return -1;
+  return MaskMillisecondTime(SystemLibs.timeGetTimeFunc());
+}
+
+int64_t CounterToMicroseconds(uint64_t counter, uint64_t frequency) {
+  if (frequency == 0) return -1;
+  uint32_t a[2] = {(uint32_t)counter, (uint32_t)(counter >> 32)};
+  uint32_t b[2] = {1000000, 0};
+  uint32_t product[4];
+  Multiply64To128(a, b, product);
+  uint32_t divisor[2] = {(uint32_t)frequency, (uint32_t)(frequency >> 32)};
+  uint32_t quotient[2];
+  Divide128By64(product, divisor, quotient);
+  return (int64_t)(((uint64_t)quotient[1] << 32) | quotient[0]);
+}
+
+int64_t MillisecondsToMicroseconds(DWORD milliseconds) { return (int64_t)milliseconds * 1000; }
+
+int64_t GetMicrosecondCount() {
+  if (PerformanceCounterAvailable) {
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return CounterToMicroseconds((uint64_t)counter.QuadPart, (uint64_t)PerformanceCounterFrequency);
+  }
+  if (SystemLibs.timeGetTimeFunc == NULL) return -1;
+  return MillisecondsToMicroseconds(SystemLibs.timeGetTimeFunc());
+}
+
+static void StoreTimeFields(const SYSTEMTIME& time, int* year, int* month, int* day, int* hour,
+                            int* minute, int* second) {
+  if (year) *year = time.wYear;
+  if (month) *month = time.wMonth;
+  if (day) *day = time.wDay;
+  if (hour) *hour = time.wHour;
+  if (minute) *minute = time.wMinute;
+  if (second) *second = time.wSecond;
+}
+
+int GetLocalTimeFields(int* year, int* month, int* day, int* hour, int* minute, int* second) {
+  SYSTEMTIME time;
+  GetLocalTime(&time);
+  StoreTimeFields(time, year, month, day, hour, minute, second);
+  return 0;
+}
+
+int FileTimeToLocalFields(const FILETIME* fileTime, int* year, int* month, int* day, int* hour,
+                          int* minute, int* second) {
+  FILETIME local;
+  SYSTEMTIME time;
+  if (fileTime == NULL || !FileTimeToLocalFileTime(fileTime, &local) ||
+      !FileTimeToSystemTime(&local, &time))
+    return -1;
+  StoreTimeFields(time, year, month, day, hour, minute, second);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Character-set conversion
+
+int WideToMultiByte(UINT codePage, const wchar_t* text, char* buffer, int bufferBytes) {
+  return WideCharToMultiByte(codePage, 0, text, -1, buffer, bufferBytes, NULL, NULL);
+}
+
+int MultiByteToWide(UINT codePage, const char* text, wchar_t* buffer, int bufferChars) {
+  return MultiByteToWideChar(codePage, 0, text, -1, buffer, bufferChars);
+}

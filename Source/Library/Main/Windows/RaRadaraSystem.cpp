@@ -1,0 +1,169 @@
+// System libraries loaded by name, and COM.
+#include "RaRadaraSystem.h"
+
+#include <objbase.h>
+#include <string.h>
+
+#include "RaRadaraLog.h"
+
+SystemLibraryTable SystemLibs;
+
+static int ComInitialized = 0;
+
+#define ENTRY(name) {#name, &SystemLibs.name##Func}
+
+static const SystemEntryPoint Ws2Entries[] = {
+    ENTRY(WSAGetLastError), ENTRY(WSAStartup),    ENTRY(WSACleanup),  ENTRY(WSAAsyncSelect),
+    ENTRY(getaddrinfo),     ENTRY(gethostbyaddr), ENTRY(gethostbyname), ENTRY(gethostname),
+    ENTRY(ntohs),           ENTRY(htons),         ENTRY(connect),     ENTRY(socket),
+    ENTRY(send),            ENTRY(sendto),        ENTRY(recvfrom),    ENTRY(accept),
+    ENTRY(closesocket),     ENTRY(shutdown),      ENTRY(listen),      ENTRY(bind),
+    ENTRY(inet_addr),       ENTRY(recv),
+};
+
+static const SystemEntryPoint ImmEntries[] = {
+    ENTRY(ImmGetContext),        ENTRY(ImmReleaseContext),         ENTRY(ImmGetOpenStatus),
+    ENTRY(ImmGetConversionStatus), ENTRY(ImmNotifyIME),            ENTRY(ImmSetOpenStatus),
+    ENTRY(ImmGetCandidateListA), ENTRY(ImmGetCandidateListCountA), ENTRY(ImmGetCompositionStringA),
+    ENTRY(ImmSetCompositionStringA),
+};
+
+static const SystemEntryPoint WinmmEntries[] = {
+    ENTRY(timeSetEvent),   ENTRY(timeKillEvent), ENTRY(timeBeginPeriod),
+    ENTRY(timeEndPeriod),  ENTRY(timeGetTime),   ENTRY(timeGetDevCaps),
+    ENTRY(joyGetPosEx),    ENTRY(joyGetDevCapsA), ENTRY(mciSendCommandA),
+};
+
+static const SystemEntryPoint OleEntries[] = {
+    ENTRY(CoCreateInstance),      ENTRY(CoTaskMemAlloc), ENTRY(CoTaskMemFree),
+    ENTRY(CoInitializeEx),        ENTRY(CoFreeUnusedLibraries), ENTRY(CoUninitialize),
+};
+
+static const SystemEntryPoint ComctlEntries[] = {ENTRY(InitCommonControls)};
+static const SystemEntryPoint DwmEntries[] = {ENTRY(DwmEnableComposition)};
+static const SystemEntryPoint User32Entries[] = {ENTRY(WINNLSEnableIME)};
+
+#undef ENTRY
+
+struct SystemLibraryRecord {
+  const char* name;
+  HMODULE* module;
+  const SystemEntryPoint* entries;
+  int count;
+};
+
+#define LIBRARY(name, module, entries) \
+  {name, &SystemLibs.module, entries, (int)(sizeof(entries) / sizeof(entries[0]))}
+
+// Load order.
+static const SystemLibraryRecord SystemLibraryRecords[] = {
+    LIBRARY("ws2_32.dll", ws2_32, Ws2Entries),
+    LIBRARY("Imm32.dll", imm32, ImmEntries),
+    LIBRARY("winmm.dll", winmm, WinmmEntries),
+    LIBRARY("ole32.dll", ole32, OleEntries),
+    LIBRARY("comctl32.dll", comctl32, ComctlEntries),
+    LIBRARY("dwmapi.dll", dwmapi, DwmEntries),
+    LIBRARY("User32.dll", user32, User32Entries),
+};
+
+#undef LIBRARY
+
+// Free order, as indices into SystemLibraryRecords: dwmapi, User32, ws2_32,
+// Imm32, winmm, ole32, comctl32.
+static const int SystemLibraryFreeOrder[] = {5, 6, 0, 1, 2, 3, 4};
+
+static void ClearEntries(const SystemEntryPoint* entries, int count) {
+  for (int i = 0; i < count; i++) {
+    void* none = NULL;
+    memcpy(entries[i].variable, &none, sizeof(none));
+  }
+}
+
+int LoadSystemLibrary(const char* name, HMODULE* module, const SystemEntryPoint* entries, int count) {
+  if (*module != NULL) return 0;
+  HMODULE loaded = LoadLibraryA(name);
+  if (loaded == NULL) {
+    ClearEntries(entries, count);
+    return -1;
+  }
+  *module = loaded;
+  for (int i = 0; i < count; i++) {
+    FARPROC address = GetProcAddress(loaded, entries[i].name);
+    // The variables have their own function types; copy the address bytes.
+    memcpy(entries[i].variable, &address, sizeof(address));
+  }
+  return 0;
+}
+
+int FreeSystemLibrary(HMODULE* module, const SystemEntryPoint* entries, int count) {
+  if (*module == NULL) return 0;
+  ClearEntries(entries, count);
+  FreeLibrary(*module);
+  *module = NULL;
+  return 0;
+}
+
+int LoadSystemLibraries() {
+  for (const SystemLibraryRecord& record : SystemLibraryRecords)
+    LoadSystemLibrary(record.name, record.module, record.entries, record.count);
+  return 0;
+}
+
+int FreeSystemLibraries() {
+  for (int index : SystemLibraryFreeOrder) {
+    const SystemLibraryRecord& record = SystemLibraryRecords[index];
+    FreeSystemLibrary(record.module, record.entries, record.count);
+  }
+  return 0;
+}
+
+int InitializeCom() {
+  if (ComInitialized) return -1;
+  LogWriteText("ＣＯＭの初期化... ");
+  HRESULT result = E_FAIL;
+  if (SystemLibs.CoInitializeExFunc != NULL)
+    result = SystemLibs.CoInitializeExFunc(NULL, COINIT_APARTMENTTHREADED);
+  if (FAILED(result)) {
+    LogWriteText("ＣＯＭの初期化に失敗しました\n");
+    return -1;
+  }
+  LogWriteText("成功しました\n");
+  ComInitialized = 1;
+  return 0;
+}
+
+int TerminateCom() {
+  if (!ComInitialized) return -1;
+  if (SystemLibs.CoUninitializeFunc != NULL) SystemLibs.CoUninitializeFunc();
+  LogWriteText("ＣＯＭを終了... 完了\n");
+  ComInitialized = 0;
+  return 0;
+}
+
+int IsComInitialized() { return ComInitialized; }
+
+HRESULT RunComCreateRequest(const ComCreateRequest* request) {
+  return CreateComInstance(request->classId, request->outer, request->context,
+                           request->interfaceId, request->object, 0);
+}
+
+HRESULT CreateComInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFIID interfaceId,
+                          void** object, int onMainThread) {
+  if (onMainThread) {
+    ComCreateRequest request;
+    request.classId = classId;
+    request.outer = outer;
+    request.context = context;
+    request.interfaceId = interfaceId;
+    request.object = object;
+    // Called on the main thread it runs at once; a worker's request goes
+    // through the main-thread request queue once asynchronous loading runs
+    // workers.
+    return RunComCreateRequest(&request);
+  }
+  if (SystemLibs.CoCreateInstanceFunc == NULL) {
+    if (object != NULL) *object = NULL;
+    return CO_E_NOTINITIALIZED;
+  }
+  return SystemLibs.CoCreateInstanceFunc(classId, outer, context, interfaceId, object);
+}
