@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <string.h>
 
+#include "DiDAridIrer.h"
 #include "RaRadaraLog.h"
 
 SystemLibraryTable SystemLibs;
@@ -147,6 +148,13 @@ HRESULT RunComCreateRequest(const ComCreateRequest* request) {
                            request->interfaceId, request->object, 0);
 }
 
+// Main-thread side of a creation posted by a loading worker.
+static int ServeComCreateRequest(MainThreadRequest* posted) {
+  ComCreateRequest request;
+  memcpy(&request, posted->params, sizeof(request));
+  return static_cast<int>(RunComCreateRequest(&request));
+}
+
 HRESULT CreateComInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFIID interfaceId,
                           void** object, int onMainThread) {
   if (onMainThread) {
@@ -156,9 +164,15 @@ HRESULT CreateComInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFI
     request.context = context;
     request.interfaceId = interfaceId;
     request.object = object;
-    // Called on the main thread it runs at once; a worker's request goes
-    // through the main-thread request queue once asynchronous loading runs
-    // workers.
+    // A loading worker hands the creation to the main thread; any other
+    // thread runs it at once.
+    if (IsASyncLoadWorkerThread()) {
+      MainThreadRequest posted = {};
+      static_assert(sizeof(request) <= sizeof(posted.params), "creation arguments fit a request");
+      posted.function = ServeComCreateRequest;
+      memcpy(posted.params, &request, sizeof(request));
+      return static_cast<HRESULT>(PostMainThreadRequest(&posted));
+    }
     return RunComCreateRequest(&request);
   }
   if (SystemLibs.CoCreateInstanceFunc == NULL) {
