@@ -126,6 +126,9 @@ class CBaseChar : public CTask {
   // Whole pixels, truncated toward zero; writes nothing unless both
   // pointers are given.
   void GetPositionPx(int* x, int* y) const;
+  // Box shape only: recomputes BoxCorner (and, for non-enemies, LaserCorner)
+  // from the pixel position, angle, box size and scale.
+  void UpdateHitBoxCorners();
 
   int HitPoints;
   int KindWord;
