@@ -718,6 +718,35 @@ TEST_F(ASyncTest, DeletingAHandleWhoseJobWaitsRemovesTheJobWithoutWaiting) {
   EXPECT_EQ(0, TermHandleType(kType));
 }
 
+TEST_F(ASyncTest, DeletingAHandleLeavesAnotherHandlesJobInItsOldSlot) {
+  // A record keeps only the slot of its last job; once that job is done the
+  // slot can hold another handle's job, which the deletion must not take.
+  const int kType = 29;
+  ASSERT_EQ(0, InitHandleType(kType, sizeof(HandleRecordHeader), 64, ReturnZero, nullptr, "test"));
+  std::atomic<int> ran{0};
+  const int first = CreateHandle(kType, -1);
+  const int second = CreateHandle(kType, -1);
+  ASSERT_EQ(0, AddASyncJobForHandle(MakeJob([&] { ran++; }), first));
+  ASSERT_EQ(0, AddASyncJobForHandle(MakeJob([&] { ran++; }), first));
+  ASSERT_EQ(1, GetHandleRecord(first)->asyncJobIndex);
+  // The later job finishes: its slot frees and the count drops.
+  ASSERT_EQ(0, RemoveASyncJob(1, 1));
+  ASSERT_EQ(0, SubHandleAsyncCount(first));
+  ASSERT_EQ(0, AddASyncJobForHandle(MakeJob([&] { ran++; }), second));
+  ASSERT_NE(nullptr, ASyncLoad.jobs[1]);
+  ASSERT_EQ(second, ASyncLoad.jobs[1]->handle);
+
+  EXPECT_EQ(-1, RemoveASyncJobOfHandle(1, first, 1));
+  ASSERT_EQ(0, DeleteHandle(first));
+  ASSERT_NE(nullptr, ASyncLoad.jobs[1]);
+  EXPECT_EQ(second, ASyncLoad.jobs[1]->handle);
+  EXPECT_EQ(1, IsHandleASyncLoading(second));
+  EXPECT_EQ(0, RemoveASyncJobOfHandle(1, second, 1));
+  EXPECT_EQ(0, ran);
+  ASSERT_EQ(0, SubHandleAsyncCount(second));
+  EXPECT_EQ(0, TermHandleType(kType));
+}
+
 class ASyncFileTest : public ASyncTest {
  protected:
   void SetUp() override {

@@ -509,7 +509,7 @@ std::atomic<int> RemoveResult{0};
 std::atomic<int> LastJobIndex{-1};
 std::atomic<int> LastRefuseFlag{-1};
 
-int FakeRemoveJob(int jobIndex, int refuseRunning) {
+int FakeRemoveJob(int jobIndex, int /*handle*/, int refuseRunning) {
   ++RemoveCalls;
   LastJobIndex = jobIndex;
   LastRefuseFlag = refuseRunning;

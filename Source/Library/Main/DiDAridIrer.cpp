@@ -94,6 +94,7 @@ ASyncJob* AllocASyncJob(int paramSize) {
     return nullptr;
   }
   job->slot = -1;
+  job->handle = -1;
   return job;
 }
 
@@ -137,6 +138,7 @@ int AddASyncJobForHandle(ASyncJob* job, int handle) {
     MemFree(job);
     return -1;
   }
+  job->handle = handle;
   if (AddHandleAsyncCount(handle, job->slot) != 0) {
     RemoveJobSlot(job->slot);
     LeaveASyncLock();
@@ -160,6 +162,19 @@ int RemoveASyncJob(int slot, int refuseRunning) {
   RemoveJobSlot(slot);
   LeaveASyncLock();
   return 0;
+}
+
+int RemoveASyncJobOfHandle(int slot, int handle, int refuseRunning) {
+  if (!ASyncLoad.initialized) return -1;
+  // The lock is re-entrant: the check and the removal happen in one hold.
+  EnterASyncLock(__LINE__);
+  int result = -1;
+  if (slot >= 0 && slot < ASYNC_JOB_MAX && ASyncLoad.jobs[slot] != nullptr &&
+      ASyncLoad.jobs[slot]->handle == handle) {
+    result = RemoveASyncJob(slot, refuseRunning);
+  }
+  LeaveASyncLock();
+  return result;
 }
 
 int GetASyncJobCount() {
@@ -416,7 +431,7 @@ int InitASyncLoad(unsigned int mainThreadId) {
   ASyncLoad.runningLimit = 1;
   InitLock(&ASyncLoad.lock);
   ASyncLoad.initialized = 1;
-  SetHandleASyncJobFunctions(RemoveASyncJob, ServeMainThreadRequests);
+  SetHandleASyncJobFunctions(RemoveASyncJobOfHandle, ServeMainThreadRequests);
   SetFileOpenJobQueueFunction(QueueFileOpenJob);
   return 0;
 }

@@ -23,6 +23,7 @@ typedef int (*ASyncJobFunction)(ASyncJob* job);
 
 struct ASyncJob {
   int slot;                  // queue slot index
+  int handle;                // handle the job was queued for, -1 for none
   volatile int running;      // 1 once a worker has taken the job
   unsigned int queueTime;    // millisecond clock when queued
   ASyncJobFunction function;
@@ -90,6 +91,10 @@ int AddASyncJob(ASyncJob* job);  // -1 when not set up (the job stays the caller
 int AddASyncJobForHandle(ASyncJob* job, int handle);
 // 0 removed and freed, -1 no job in that slot, -2 running and refused.
 int RemoveASyncJob(int slot, int refuseRunning);
+// As RemoveASyncJob, but only when the job in the slot was queued for the
+// handle: a record keeps the slot of its last job only, and an older slot
+// may meanwhile hold another handle's job. -1 when it does not.
+int RemoveASyncJobOfHandle(int slot, int handle, int refuseRunning);
 int GetASyncJobCount();
 
 // Threads and main-thread requests.

@@ -25,7 +25,7 @@ int SetHandleASyncJobFunctions(HandleASyncRemoveJobFunction removeJob, HandleASy
 // 0 removed before it ran, -1 no such job, -2 the job is running.
 static int RemovePendingJob(const HandleRecordHeader* record) {
   if (ASyncRemoveJob == nullptr) return -1;
-  return ASyncRemoveJob(record->asyncJobIndex, 1);
+  return ASyncRemoveJob(record->asyncJobIndex, record->handle, 1);
 }
 
 static int ReadPendingCount(const HandleRecordHeader* record) {
@@ -271,14 +271,17 @@ int DeleteHandle(int handle) {
   if (ReadPendingCount(record) != 0 && RemovePendingJob(record) == -2) {
     // The job runs: wait outside the type lock, serving the main-thread
     // requests it may be waiting on.
+    // The record is looked up again under the lock on every pass: the job
+    // may resize it, or delete its own handle and free it.
     LeaveLock(&manager->lock);
-    while (ReadPendingCount(record) != 0) {
+    for (;;) {
+      ENTER_LOCK(&manager->lock);
+      HandleRecordHeader* current = FindRecord(manager, handle);
+      const int pending = current != nullptr ? ReadPendingCount(current) : 0;
+      LeaveLock(&manager->lock);
+      if (pending == 0) break;
       if (ASyncServeMainThread != nullptr) ASyncServeMainThread();
       Sleep(0);
-      // The job may resize the record while it runs.
-      HandleRecordHeader* current = FindRecord(manager, handle);
-      if (current == nullptr) break;
-      record = current;
     }
     ENTER_LOCK(&manager->lock);
     record = FindRecord(manager, handle);

@@ -120,7 +120,7 @@ int ReturnZero(HandleRecordHeader* record);
 // running flag -> 0 removed, -1 no such job, -2 running) and its main-thread
 // request service, which a deletion runs while it waits for a running job.
 // Until they are set no job can exist and pending counts are not waited on.
-typedef int (*HandleASyncRemoveJobFunction)(int jobIndex, int refuseRunning);
+typedef int (*HandleASyncRemoveJobFunction)(int jobIndex, int handle, int refuseRunning);
 typedef int (*HandleASyncServeFunction)();
 int SetHandleASyncJobFunctions(HandleASyncRemoveJobFunction removeJob, HandleASyncServeFunction serveMainThread);
 
