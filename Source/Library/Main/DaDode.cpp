@@ -1,6 +1,7 @@
 #include "DaDode.h"
 
 #include "RaRadaraLog.h"
+#include "RoRezedur_.h"
 #include "VeRavoroString.h"
 #include "ZeZezuDoz.h"
 #include "ZiDezaru.h"
@@ -46,9 +47,9 @@ static constexpr FileStreamFunctionTable PlainFileFunctions = {
 };
 static FileStreamFunctionTable FileFunctions = PlainFileFunctions;
 
-// The library's default set. The archive layer, once started, takes this
-// place so that an archive can stand in for a folder.
-static const FileStreamFunctionTable* DefaultFileStreamFunctions() { return &PlainFileFunctions; }
+// The library's default set: the archive layer's, so that an archive can
+// stand in for a folder.
+static const FileStreamFunctionTable* DefaultFileStreamFunctions() { return GetArchiveFileFunctions(); }
 
 int SetupFileStreamFunctions(const FileStreamFunctionTable* table) {
   FileFunctions = table != nullptr ? *table : *DefaultFileStreamFunctions();

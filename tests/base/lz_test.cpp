@@ -1,0 +1,367 @@
+// LZ unpacker and packer: the code forms one by one, damaged blocks, and
+// round trips through the packer. Blocks and outputs sit directly before a
+// no-access page, so any read past the packed size or write past the
+// unpacked size crashes the test.
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <windows.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ArchivePacker.h"
+#include "RoRezedur_.h"
+#include "ZiDezaru.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+// `size` bytes that end where a no-access page begins.
+class GuardedBuffer {
+ public:
+  explicit GuardedBuffer(size_t size) : size_(size) {
+    const size_t page = 4096;
+    pages_ = (size + page - 1) / page + 1;
+    base_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, pages_ * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old = 0;
+    VirtualProtect(base_ + (pages_ - 1) * page, page, PAGE_NOACCESS, &old);
+    data_ = base_ + (pages_ - 1) * page - size;
+  }
+  GuardedBuffer(const Bytes& bytes) : GuardedBuffer(bytes.size()) {
+    if (!bytes.empty()) memcpy(data_, bytes.data(), bytes.size());
+  }
+  ~GuardedBuffer() { VirtualFree(base_, 0, MEM_RELEASE); }
+  uint8_t* data() { return data_; }
+  Bytes bytes() const { return Bytes(data_, data_ + size_); }
+
+ private:
+  uint8_t* base_;
+  uint8_t* data_;
+  size_t pages_;
+  size_t size_;
+};
+
+void Put32(Bytes* out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// A block with the given head and codes; the packed size covers the codes.
+Bytes Block(uint32_t unpackedSize, uint8_t escape, const Bytes& codes) {
+  Bytes block;
+  Put32(&block, unpackedSize);
+  Put32(&block, static_cast<uint32_t>(LZ_HEAD_SIZE + codes.size()));
+  block.push_back(escape);
+  block.insert(block.end(), codes.begin(), codes.end());
+  return block;
+}
+
+// Unpacks a guarded copy of `block` into a guarded output of the size its
+// head gives.
+int Unpack(const Bytes& block, Bytes* out) {
+  GuardedBuffer input(block);
+  const uint32_t size = block.size() >= 4 ? (block[0] | block[1] << 8 | block[2] << 16 | (uint32_t)block[3] << 24) : 0;
+  const size_t outSize = size > (64u << 20) ? 16 : size;  // a huge head never gets that far
+  GuardedBuffer output(outSize);
+  const int result = UnpackLZ(input.data(), output.data());
+  if (out != nullptr) *out = output.bytes();
+  return result;
+}
+
+Bytes Text(const char* text) { return Bytes(text, text + strlen(text)); }
+
+Bytes Repeat(const Bytes& unit, size_t count) {
+  Bytes out;
+  for (size_t i = 0; i < count; ++i) out.insert(out.end(), unit.begin(), unit.end());
+  return out;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+// n literal bytes that never equal `escape`.
+Bytes Literals(size_t n, uint8_t escape, uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes out(n);
+  for (uint8_t& b : out) {
+    b = static_cast<uint8_t>(random());
+    if (b == escape) b = static_cast<uint8_t>(escape + 1);
+  }
+  return out;
+}
+
+// The expected output of a copy, done byte by byte.
+void CopyBack(Bytes* out, size_t distance, size_t length) {
+  for (size_t i = 0; i < length; ++i) out->push_back((*out)[out->size() - distance]);
+}
+
+Bytes RandomBytes(size_t n, uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes out(n);
+  for (uint8_t& b : out) b = static_cast<uint8_t>(random() >> 24);
+  return out;
+}
+
+// Words from a small vocabulary, like script or table text.
+Bytes WordText(size_t n, uint32_t seed) {
+  static const char* const kWords[] = {"enemy", "bullet", "player", "item", "score", "stage", "speed",
+                                        "angle", "0",     "120",    "3000",   ",",    "\r\n",  "shot"};
+  std::mt19937 random(seed);
+  Bytes out;
+  while (out.size() < n) {
+    const char* word = kWords[random() % (sizeof(kWords) / sizeof(kWords[0]))];
+    out.insert(out.end(), word, word + strlen(word));
+    out.push_back(' ');
+  }
+  out.resize(n);
+  return out;
+}
+
+class LZTest : public ::testing::Test {
+ protected:
+  void SetUp() override { allocCount_ = GetAllocCount(); }
+  void TearDown() override { EXPECT_EQ(allocCount_, GetAllocCount()) << "blocks left behind"; }
+  int allocCount_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Code forms
+
+struct CodeCase {
+  const char* name;
+  Bytes block;
+  Bytes expected;
+};
+
+std::vector<CodeCase> CodeCases() {
+  std::vector<CodeCase> cases;
+
+  // 0x41, an escaped 0xFE, then copy code 0: length 4, one-byte distance 0+1.
+  cases.push_back({"EscapeExample", Block(6, 0xFE, {0x41, 0xFE, 0xFE, 0xFE, 0x00, 0x00}),
+                   {0x41, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE}});
+
+  // Escape + 1 stands for the escape's own value as a code: 0x10 = length
+  // (0x10 >> 3) + 4 = 6, one-byte distance.
+  {
+    Bytes expected = Text("ABCD");
+    CopyBack(&expected, 4, 6);
+    cases.push_back({"EscapePlusOne", Block(10, 0x10, {'A', 'B', 'C', 'D', 0x10, 0x11, 0x03}), expected});
+  }
+
+  // 0xFF stands for 0xFE: length bits 31, extension byte, three-byte
+  // distance field (0x010000 -> 65537).
+  {
+    const Bytes lead = Literals(65537, 0x20, 1);
+    Bytes codes = lead;
+    Bytes tail = {0x20, 0xFF, 0x02, 0x00, 0x00, 0x01};  // extension 2: length 31 + 64 + 4 = 99
+    codes.insert(codes.end(), tail.begin(), tail.end());
+    Bytes expected = lead;
+    CopyBack(&expected, 65537, 99);
+    cases.push_back({"Code255ThreeByteDistance", Block(static_cast<uint32_t>(expected.size()), 0x20, codes), expected});
+  }
+
+  // The longest copy: extension 255 gives 31 + 255 * 32 + 4 = 8195.
+  {
+    Bytes expected(1, 'x');
+    CopyBack(&expected, 1, 8195);
+    cases.push_back({"Length8195", Block(8196, 0x00, {'x', 0x00, 0xFD, 0xFF, 0x00}), expected});
+  }
+
+  // Two-byte distance: field 0x0100 -> 257.
+  {
+    const Bytes lead = Literals(300, 0x01, 2);
+    Bytes codes = lead;
+    Bytes tail = {0x01, 0x02, 0x00, 0x01};  // c = 1 (written 2): length 4, two-byte field
+    codes.insert(codes.end(), tail.begin(), tail.end());
+    Bytes expected = lead;
+    CopyBack(&expected, 257, 4);
+    cases.push_back({"TwoByteDistance", Block(304, 0x01, codes), expected});
+  }
+
+  // Overlapping copies repeat the last `distance` bytes, at every distance
+  // below and above the 16-byte step.
+  for (int distance : {1, 2, 3, 5, 7, 15, 16, 17, 31}) {
+    const Bytes lead = Literals(distance, 0xF0, 3 + distance);
+    const uint32_t length = 100;
+    const uint32_t extra = length - 4;
+    Bytes codes = lead;
+    Bytes tail = {0xF0, static_cast<uint8_t>(((extra & 31) << 3) | 4), static_cast<uint8_t>(extra >> 5),
+                  static_cast<uint8_t>(distance - 1)};
+    codes.insert(codes.end(), tail.begin(), tail.end());
+    Bytes expected = lead;
+    CopyBack(&expected, distance, length);
+    cases.push_back({"Overlap", Block(static_cast<uint32_t>(expected.size()), 0xF0, codes), expected});
+  }
+
+  // A copy, literals and a second copy; the output ends exactly on a copy.
+  {
+    Bytes expected = Text("hello, ");
+    CopyBack(&expected, 7, 5);
+    Bytes more = Text("world");
+    expected.insert(expected.end(), more.begin(), more.end());
+    CopyBack(&expected, 5, 5);
+    Bytes codes = Concat({Text("hello, "), {0x00, 0x09, 0x06}, Text("world"), {0x00, 0x09, 0x04}});
+    cases.push_back({"CopiesBetweenLiterals", Block(static_cast<uint32_t>(expected.size()), 0x00, codes), expected});
+  }
+
+  cases.push_back({"Empty", Block(0, 0x00, {}), {}});
+  return cases;
+}
+
+TEST_F(LZTest, CodeFormsUnpackAsSpecified) {
+  for (const CodeCase& c : CodeCases()) {
+    SCOPED_TRACE(c.name);
+    Bytes out;
+    EXPECT_EQ(static_cast<int>(c.expected.size()), Unpack(c.block, &out));
+    EXPECT_EQ(c.expected, out);
+  }
+}
+
+TEST_F(LZTest, NullDestinationGivesTheSizeOnly) {
+  const Bytes block = Block(6, 0xFE, {0x41, 0xFE, 0xFE, 0xFE, 0x00, 0x00});
+  EXPECT_EQ(6, UnpackLZ(block.data(), nullptr));
+  EXPECT_EQ(-1, UnpackLZ(nullptr, nullptr));
+}
+
+// ---------------------------------------------------------------------------
+// Damaged blocks
+
+TEST_F(LZTest, DamagedBlocksFailWithoutStrayAccess) {
+  struct Case {
+    const char* name;
+    Bytes block;
+  };
+  Bytes shortHead = Block(4, 0x00, {});
+  shortHead[4] = 8;  // packed size below the head
+  Bytes hugeSize = Block(0x80000000u, 0x00, {'a'});
+  const Bytes lead300 = Literals(300, 0x00, 9);
+
+  const Case cases[] = {
+      {"PackedSizeBelowHead", shortHead},
+      {"UnpackedSizeAboveIntRange", hugeSize},
+      {"EscapeAtTheEnd", Block(2, 0x00, {'a', 0x00})},
+      {"CopyWithoutDistance", Block(5, 0x00, {'a', 0x00, 0x01})},
+      {"ExtensionByteMissing", Block(40, 0x00, {'a', 0x00, 0x05})},
+      {"TwoByteDistanceCutShort", Block(5, 0x00, {'a', 0x00, 0x02, 0x00})},
+      {"ThreeByteDistanceCutShort", Block(5, 0x00, {'a', 0x00, 0x03, 0x00, 0x00})},
+      {"OutputShortOfItsSize", Block(10, 0x00, {'a', 'b', 'c'})},
+      {"LiteralsPastTheSize", Block(2, 0x00, {'a', 'b', 'c'})},
+      {"EscapedLiteralPastTheSize", Block(1, 0x00, {'a', 0x00, 0x00})},
+      {"DistanceBeforeTheStart", Block(8, 0x00, {'a', 'b', 'c', 'd', 0x00, 0x01, 0x04})},
+      {"CopyAtTheVeryStart", Block(4, 0x00, {0x00, 0x01, 0x00})},
+      {"ThreeByteDistanceBeforeTheStart", Block(310, 0x00, Concat({lead300, {0x00, 0x03, 0x00, 0x00, 0x01}}))},
+      {"CopyPastTheSize", Block(7, 0x00, {'a', 'b', 'c', 'd', 0x00, 0x01, 0x00})},
+      {"LongCopyPastTheSize", Block(100, 0x00, {'a', 0x00, 0xFD, 0xFF, 0x00})},
+      {"DistanceSizeThree", Block(8, 0x00, {'a', 'b', 'c', 'd', 0x00, 0x04, 0x00, 0x00, 0x00, 0x00})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(-1, Unpack(c.block, nullptr));
+  }
+}
+
+// Packed size smaller than the codes: the unpacker stops at the packed
+// size even though valid codes follow.
+TEST_F(LZTest, CodesAfterThePackedSizeAreNotRead) {
+  Bytes block = Block(6, 0x00, {'a', 'b', 'c', 'd', 'e', 'f'});
+  block[4] = static_cast<uint8_t>(LZ_HEAD_SIZE + 3);
+  GuardedBuffer input(block);
+  GuardedBuffer output(6);
+  EXPECT_EQ(-1, UnpackLZ(input.data(), output.data()));
+}
+
+TEST_F(LZTest, RandomDamageNeverCrashes) {
+  const Bytes source = Concat({WordText(3000, 5), RandomBytes(500, 6), Repeat(Text("ab"), 300)});
+  const Bytes good = PackLZ(source.data(), source.size());
+  std::mt19937 random(7);
+  int failures = 0;
+  for (int round = 0; round < 3000; ++round) {
+    Bytes block = good;
+    const int edits = 1 + static_cast<int>(random() % 4);
+    for (int e = 0; e < edits; ++e) {
+      const size_t at = LZ_HEAD_SIZE + random() % (block.size() - LZ_HEAD_SIZE);
+      block[at] = static_cast<uint8_t>(random());
+    }
+    if (round % 5 == 0) {
+      // Cut the codes short as a truncated file would.
+      const uint32_t cut = static_cast<uint32_t>(LZ_HEAD_SIZE + random() % (block.size() - LZ_HEAD_SIZE));
+      block.resize(cut);
+      for (int i = 0; i < 4; ++i) block[4 + i] = static_cast<uint8_t>(cut >> (8 * i));
+    }
+    const int result = Unpack(block, nullptr);
+    if (result < 0)
+      ++failures;
+    else
+      EXPECT_EQ(static_cast<int>(source.size()), result);
+  }
+  EXPECT_GT(failures, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Packer
+
+struct RoundTrip {
+  const char* name;
+  Bytes data;
+  double maxRatio;  // packed size / size must stay below this
+  int escape;
+};
+
+std::vector<RoundTrip> RoundTrips() {
+  Bytes everyByte;
+  for (int r = 0; r < 40; ++r)
+    for (int b = 0; b < 256; ++b) everyByte.push_back(static_cast<uint8_t>(b));
+  const Bytes farPart = RandomBytes(100000, 11);  // repeats only 100000 bytes back
+  const Bytes nearPart = RandomBytes(300, 12);
+  return {
+      {"Empty", {}, 10.0, -1},
+      {"OneByte", Text("a"), 11.0, -1},
+      {"ShortText", Text("abcabcabcabcabcabcabc"), 1.0, -1},
+      {"Zeros", Bytes(100000, 0), 0.01, -1},
+      {"WordText", WordText(200000, 13), 0.3, -1},
+      {"Random", RandomBytes(65536, 14), 1.01, -1},
+      {"EveryByteValue", everyByte, 0.05, -1},
+      {"FarRepeat", Concat({farPart, farPart}), 0.51, -1},
+      {"NearRepeats", Repeat(Concat({nearPart, Text("x")}), 50), 0.05, -1},
+      {"EscapeIsFrequent", WordText(50000, 15), 0.3, 'e'},
+      {"LongestCopies", Bytes(LZ_MAX_LENGTH * 3 + 7, 0x55), 0.01, -1},
+  };
+}
+
+TEST_F(LZTest, PackerRoundTripsAndFindsMatches) {
+  for (const RoundTrip& t : RoundTrips()) {
+    SCOPED_TRACE(t.name);
+    LZPackOptions options;
+    options.escape = t.escape;
+    const Bytes block = PackLZ(t.data.data(), t.data.size(), options);
+    ASSERT_GE(block.size(), static_cast<size_t>(LZ_HEAD_SIZE));
+    EXPECT_EQ(block.size(), block[4] | block[5] << 8 | block[6] << 16 | static_cast<size_t>(block[7]) << 24);
+    EXPECT_LT(static_cast<double>(block.size()), t.maxRatio * static_cast<double>(t.data.size()) + LZ_HEAD_SIZE + 1);
+    Bytes out;
+    EXPECT_EQ(static_cast<int>(t.data.size()), Unpack(block, &out));
+    EXPECT_EQ(t.data, out);
+  }
+}
+
+// Without lazy matching and with short chains the output is still exact.
+TEST_F(LZTest, PackerSettingsKeepTheBytes) {
+  const Bytes data = Concat({WordText(30000, 16), RandomBytes(3000, 17), WordText(30000, 16)});
+  for (int lazy : {0, 1})
+    for (int chain : {1, 4, 4096}) {
+      SCOPED_TRACE(testing::Message() << "lazy " << lazy << " chain " << chain);
+      LZPackOptions options;
+      options.lazy = lazy;
+      options.chainLimit = chain;
+      const Bytes block = PackLZ(data.data(), data.size(), options);
+      Bytes out;
+      EXPECT_EQ(static_cast<int>(data.size()), Unpack(block, &out));
+      EXPECT_EQ(data, out);
+    }
+}
+
+}  // namespace
