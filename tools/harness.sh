@@ -25,7 +25,8 @@ harness_start() {
   export DISPLAY=":$(head -n 1 "$fdfile")"
   rm -f "$fdfile"
 
-  wineserver -p >/dev/null 2>&1 </dev/null
+  # Fails when a server for this prefix already runs; that one serves too.
+  wineserver -p >/dev/null 2>&1 </dev/null || echo "harness: a wineserver already runs for $WINEPREFIX" >&2
   HARNESS_WINESERVER=1
   # Start Wine's own background processes now, detached from any pipe, so
   # they never hold a test's output open.
