@@ -277,7 +277,7 @@ TEST_P(ArchiveRoundTripTest, SeeksAndPieces) {
   for (int i = 0; i < 50; ++i) {
     const uint64_t at = random() % expected.size();
     const size_t size = 1 + random() % 5000;
-    ASSERT_EQ(0, FileStreamSeek(stream, static_cast<int64_t>(at), STREAM_SEEK_SET));
+    ASSERT_EQ(0, FileStreamSeek(stream, static_cast<int64_t>(at), FILE_STREAM_SEEK_SET));
     Bytes piece(size);
     const size_t got = FileStreamRead(piece.data(), 1, size, stream);
     ASSERT_TRUE(WaitIdle(stream));
@@ -404,7 +404,7 @@ TEST_F(ArchiveFileTest, UnknownHandlesAreRefused) {
     SCOPED_TRACE(testing::Message() << std::hex << handle);
     unsigned char buffer[4] = {};
     EXPECT_EQ(-1, ArchiveFileTell(handle));
-    EXPECT_EQ(-1, ArchiveFileSeek(handle, 0, STREAM_SEEK_SET));
+    EXPECT_EQ(-1, ArchiveFileSeek(handle, 0, FILE_STREAM_SEEK_SET));
     EXPECT_EQ(0u, ArchiveFileRead(buffer, 1, 4, handle));
     EXPECT_EQ(-1, ArchiveFileEof(handle));
     EXPECT_EQ(-1, ArchiveFileIdleCheck(handle));
@@ -440,20 +440,20 @@ TEST_F(ArchiveFileTest, ReadsSeeksAndEnds) {
         EXPECT_EQ(0u, FileStreamRead(buffer, 1, 1, s));
         EXPECT_NE(0, FileStreamEof(s));
 
-        EXPECT_EQ(0, FileStreamSeek(s, -5, STREAM_SEEK_SET));
+        EXPECT_EQ(0, FileStreamSeek(s, -5, FILE_STREAM_SEEK_SET));
         EXPECT_EQ(0, FileStreamTell(s));
         EXPECT_EQ(0, FileStreamEof(s));
-        EXPECT_EQ(0, FileStreamSeek(s, 3, STREAM_SEEK_SET));
-        EXPECT_EQ(0, FileStreamSeek(s, 2, STREAM_SEEK_CUR));
+        EXPECT_EQ(0, FileStreamSeek(s, 3, FILE_STREAM_SEEK_SET));
+        EXPECT_EQ(0, FileStreamSeek(s, 2, FILE_STREAM_SEEK_CUR));
         EXPECT_EQ(1u, FileStreamRead(buffer, 1, 1, s));
         EXPECT_EQ('5', buffer[0]);
-        EXPECT_EQ(0, FileStreamSeek(s, -1, STREAM_SEEK_END));
+        EXPECT_EQ(0, FileStreamSeek(s, -1, FILE_STREAM_SEEK_END));
         EXPECT_EQ(1u, FileStreamRead(buffer, 1, 1, s));
         EXPECT_EQ('9', buffer[0]);
-        EXPECT_EQ(0, FileStreamSeek(s, 5, STREAM_SEEK_END));
+        EXPECT_EQ(0, FileStreamSeek(s, 5, FILE_STREAM_SEEK_END));
         if (member) {
           EXPECT_EQ(10, FileStreamTell(s));  // clamped to the size
-          EXPECT_EQ(0, FileStreamSeek(s, -100, STREAM_SEEK_CUR));
+          EXPECT_EQ(0, FileStreamSeek(s, -100, FILE_STREAM_SEEK_CUR));
           EXPECT_EQ(0, FileStreamTell(s));
         }
         EXPECT_EQ(0u, FileStreamRead(buffer, 0, 4, s));
@@ -473,7 +473,7 @@ TEST_F(ArchiveFileTest, AsynchronousMembersReportIdleOnlyWhenDone) {
   ASSERT_TRUE(WaitIdle(s));
   EXPECT_EQ(RandomBytes(70000, 1), data);
   // A read followed at once by tell completes the read first.
-  ASSERT_EQ(0, FileStreamSeek(s, 100, STREAM_SEEK_SET));
+  ASSERT_EQ(0, FileStreamSeek(s, 100, FILE_STREAM_SEEK_SET));
   EXPECT_EQ(100u, FileStreamRead(data.data(), 1, 100, s));
   EXPECT_EQ(200, FileStreamTell(s));
   EXPECT_EQ(1, FileStreamIdleCheck(s));

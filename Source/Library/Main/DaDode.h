@@ -18,9 +18,9 @@ enum {
 
 // Seek origins.
 enum {
-  STREAM_SEEK_SET = 0,
-  STREAM_SEEK_CUR = 1,
-  STREAM_SEEK_END = 2,
+  FILE_STREAM_SEEK_SET = 0,
+  FILE_STREAM_SEEK_CUR = 1,
+  FILE_STREAM_SEEK_END = 2,
 };
 
 // A stream of a file-stream table, or the address of a MemoryStream in the

@@ -449,9 +449,9 @@ int SeekMember(MemberState* state, int64_t offset, int origin) {
   const int64_t size = static_cast<int64_t>(state->broken ? 0 : state->info.size);
   int64_t base;
   switch (origin) {
-    case STREAM_SEEK_SET: base = 0; break;
-    case STREAM_SEEK_CUR: base = static_cast<int64_t>(state->position); break;
-    case STREAM_SEEK_END: base = size; break;
+    case FILE_STREAM_SEEK_SET: base = 0; break;
+    case FILE_STREAM_SEEK_CUR: base = static_cast<int64_t>(state->position); break;
+    case FILE_STREAM_SEEK_END: base = size; break;
     default: base = 0; offset = 0; break;  // as disk files do
   }
   // Compared before adding, so no offset can overflow.
