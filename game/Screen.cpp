@@ -77,10 +77,11 @@ void CSceneStory::Init() {
 
 void CSceneStory::Update() {
   UpdateStageEnd();
-  // The cues run on unpaused frames only: a counter standing still under
-  // the pause menu must not restart the music every frame.
-  if (Screen->IsPaused()) return;
   int move = Screen->GetCounter(1);
+  if (move > BOSS_ENTERED_AFTER) BossFlag = true;
+  // The music cues run on unpaused frames only: a counter standing still
+  // under the pause menu must not restart the music every frame.
+  if (Screen->IsPaused()) return;
   if (move == STAGE_MUSIC_AT) {
     StopMusic();
     StartMusic(MUSIC_STAGE);
@@ -89,7 +90,6 @@ void CSceneStory::Update() {
     StopMusic();
     StartMusic(MUSIC_BOSS);
   }
-  if (move > BOSS_ENTERED_AFTER) BossFlag = true;
 }
 
 void CSceneStory::UpdateStageEnd() {

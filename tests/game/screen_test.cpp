@@ -361,4 +361,15 @@ TEST_F(ScreenTest, ReturningToTheTitleReleasesThePlayScene) {
   EXPECT_EQ(0, task->MoveCounter);
 }
 
+TEST_F(ScreenTest, BossFlagIsSetAfter6550EvenWhilePaused) {
+  StartPlay();
+  RunToMove(6551);
+  task->SetPause(true);  // paused before the scene sees 6551
+  ClearCalls();
+  task->Update();
+  EXPECT_EQ(6551, task->MoveCounter);
+  EXPECT_TRUE(Story()->BossFlag);
+  EXPECT_EQ(0, CountOf("PlaySoundHandle"));  // no music cue under the pause
+}
+
 }  // namespace
