@@ -326,10 +326,7 @@ void CBulletCtl::Update() {
         PlayerMessengerPtr->GetLiveShotCount(bullet->OwnerId, &count);
         PlayerMessengerPtr->SetLiveShotCount(bullet->OwnerId, count - 1);
       }
-      if (object->Prev != nullptr) object->Prev->Next = next;
-      else Head = next;
-      if (next != nullptr) next->Prev = object->Prev;
-      else Tail = object->Prev;
+      Unlink(object);
       delete bullet;
     }
     object = next;

@@ -213,10 +213,7 @@ int CEnemyCtl::CheckHit(int querierKind, int querierShape, int x, int y, int rad
 }
 
 void CEnemyCtl::Remove(CBaseChar* enemy) {
-  if (enemy->Prev != nullptr) enemy->Prev->Next = enemy->Next;
-  else Head = enemy->Next;
-  if (enemy->Next != nullptr) enemy->Next->Prev = enemy->Prev;
-  else Tail = enemy->Prev;
+  Unlink(enemy);
   delete enemy;
 }
 

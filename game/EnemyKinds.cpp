@@ -39,6 +39,17 @@ const int GAUGE_STRIPS = 1440;
 const DrawClip PLAY_FIELD_CLIP = {true, PLAY_FIELD_LEFT, PLAY_FIELD_TOP, PLAY_FIELD_RIGHT,
                                   PLAY_FIELD_BOTTOM};
 
+// Positions come from the schedule file: one far past every bound is held a
+// million px out, where it still fits an int in 1/1000 px while it moves (the
+// controller removes it at its first update like any enemy out of bounds).
+const int POSITION_LIMIT_PX = 1000000;
+
+int LimitPosition(int px) {
+  if (px < -POSITION_LIMIT_PX) return -POSITION_LIMIT_PX;
+  if (px > POSITION_LIMIT_PX) return POSITION_LIMIT_PX;
+  return px;
+}
+
 int FirstHandle(int category, int index) {
   int handles[IMAGE_SET_SIZE] = {};
   DrawCtlInstance.CopyImageSet(category, index, handles);
@@ -83,6 +94,8 @@ CBaseEnemy::CBaseEnemy()
 }
 
 void CBaseEnemy::Setup(const MessengerSet& faces, int x, int y, const int* drops, int extra) {
+  x = LimitPosition(x);
+  y = LimitPosition(y);
   X = x * 1000;
   Y = y * 1000;
   if (drops != nullptr)

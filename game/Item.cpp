@@ -43,13 +43,6 @@ bool OutsideField(const CBaseChar* c) {
   return x < 210 || x > 750 || y < -500 || y > 720;
 }
 
-void Unlink(CBaseCharCtl* ctl, CBaseChar* object) {
-  if (object->Prev != nullptr) object->Prev->Next = object->Next;
-  else ctl->Head = object->Next;
-  if (object->Next != nullptr) object->Next->Prev = object->Prev;
-  else ctl->Tail = object->Prev;
-}
-
 }  // namespace
 
 const ItemKindRow* FindItemKind(int kind) {
@@ -211,7 +204,7 @@ void CItemCtl::Update() {
         continue;
       }
     }
-    Unlink(this, object);
+    Unlink(object);
     delete object;
     object = next;
   }

@@ -332,15 +332,13 @@ void CPlayerCtl::GetSpecialPosRaw(int id, int* x, int* y) {
 
 bool CPlayerCtl::HasSpecial(int id) { return Find(CHAR_KIND_SPECIAL, id) != nullptr; }
 
-void CPlayerCtl::AddOption(int id) {
-  int count = StatusInstance.GetStatusField(id, STATUS_OPTION_COUNT);
-  if (Head == nullptr || count > 4) return;
+CPlayer* CPlayerCtl::NewCompanion(int kindWord, int id, int speed) {
   int x = 0, y = 0;
   GetPlayerPos(id, &x, &y);
   CPlayer* p = new (std::nothrow) CPlayer;
-  if (p == nullptr) return;
+  if (p == nullptr) return nullptr;
   p->Faces = Faces;
-  p->KindWord = CHAR_KIND_OPTION;
+  p->KindWord = kindWord;
   p->PlayerId = id;
   p->Angle = 0;
   p->LiveShotCount = 0;
@@ -350,34 +348,26 @@ void CPlayerCtl::AddOption(int id) {
   p->ImageWidth = 40;
   p->ImageHeight = 40;
   p->Radius = 17;
-  p->Speed = 12000;
+  p->Speed = speed;
   p->X = x * 1000;
   p->Y = y * 1000;
+  return p;
+}
+
+void CPlayerCtl::AddOption(int id) {
+  int count = StatusInstance.GetStatusField(id, STATUS_OPTION_COUNT);
+  if (Head == nullptr || count > 4) return;
+  CPlayer* p = NewCompanion(CHAR_KIND_OPTION, id, 12000);
+  if (p == nullptr) return;
   p->OptionIndex = count;
   Append(p);
 }
 
 void CPlayerCtl::StartSpecial(int id) {
   if (Head == nullptr || HasSpecial(id)) return;
-  int x = 0, y = 0;
-  GetPlayerPos(id, &x, &y);
-  CPlayer* p = new (std::nothrow) CPlayer;
+  CPlayer* p = NewCompanion(CHAR_KIND_SPECIAL, id, 300);
   if (p == nullptr) return;
-  p->Faces = Faces;
-  p->KindWord = CHAR_KIND_SPECIAL;
-  p->PlayerId = id;
-  p->Angle = 0;
-  p->LiveShotCount = 0;
-  p->Shape = CHAR_SHAPE_CIRCLE;
   p->AbsorbedCount = 0;
-  CopyTiles(3, 2, p->Tiles);
-  p->ShowTile(0);
-  p->ImageWidth = 40;
-  p->ImageHeight = 40;
-  p->Radius = 17;
-  p->Speed = 300;
-  p->X = x * 1000;
-  p->Y = y * 1000;
   Append(p);
 }
 
@@ -440,10 +430,7 @@ void CPlayerCtl::Update() {
     CPlayer* p = static_cast<CPlayer*>(object);
     if (p->Dead) {
       CBaseChar* next = object->Next;
-      if (object->Prev != nullptr) object->Prev->Next = next;
-      else Head = next;
-      if (next != nullptr) next->Prev = object->Prev;
-      else Tail = object->Prev;
+      Unlink(object);
       delete p;
       object = next;
       continue;

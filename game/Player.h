@@ -97,6 +97,9 @@ class CPlayerCtl : public CBaseCharCtl, public CCharMessenger, public CPlayerMes
 
   // The first object of the kind with the player id, or null.
   CPlayer* Find(int kindWord, int id) const;
+  // An option or special of the player, made at the player's place and not
+  // yet linked; null when memory runs out.
+  CPlayer* NewCompanion(int kindWord, int id, int speed);
 
   MessengerSet Faces;
 };

@@ -25,10 +25,7 @@ void CBaseCharCtl::Update() {
   while (object != nullptr) {
     if (object->Dead) {
       CBaseChar* next = object->Next;
-      if (object->Prev != nullptr) object->Prev->Next = next;
-      else Head = next;
-      if (next != nullptr) next->Prev = object->Prev;
-      else Tail = object->Prev;
+      Unlink(object);
       delete object;
       object = next;
     } else {
@@ -48,6 +45,13 @@ void CBaseCharCtl::Append(CBaseChar* object) {
   if (Tail != nullptr) Tail->Next = object;
   else Head = object;
   Tail = object;
+}
+
+void CBaseCharCtl::Unlink(CBaseChar* object) {
+  if (object->Prev != nullptr) object->Prev->Next = object->Next;
+  else Head = object->Next;
+  if (object->Next != nullptr) object->Next->Prev = object->Prev;
+  else Tail = object->Prev;
 }
 
 void CBaseCharCtl::Destroy() {

@@ -169,6 +169,9 @@ class CBaseCharCtl : public CTask {
 
   // Links an object at the tail.
   void Append(CBaseChar* object);
+  // Takes an object out of the list, joining its neighbours; the caller
+  // deletes it.
+  void Unlink(CBaseChar* object);
   // Deletes every object, head to tail.
   void Destroy();
 

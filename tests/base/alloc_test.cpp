@@ -7,30 +7,28 @@
 #include <string.h>
 #include <windows.h>
 
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "LogCapture.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
+#include "TestFiles.h"
 #include "ZiDezaru.h"
 
 namespace {
+
+using test_support::LogCapture;
+using test_support::RemoveTree;
+using test_support::SharedTempFolder;
 
 const char* const kFolderVariable = "RIDOV_ALLOC_TEST_FOLDER";
 
 MemBlockHeader* HeaderOf(void* pointer) {
   return reinterpret_cast<MemBlockHeader*>(static_cast<unsigned char*>(pointer) - sizeof(MemBlockHeader));
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -45,44 +43,17 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-// One log folder per test run, shared with the child processes of the death
-// tests through the environment (a child runs the whole test again).
-std::string SharedLogFolder() {
-  char folder[MAX_PATH];
-  if (GetEnvironmentVariableA(kFolderVariable, folder, sizeof(folder)) == 0) {
-    char base[MAX_PATH];
-    GetTempPathA(sizeof(base), base);
-    snprintf(folder, sizeof(folder), "%sridov_alloc_%lu", base, GetCurrentProcessId());
-    SetEnvironmentVariableA(kFolderVariable, folder);
-  }
-  CreateDirectoryA(folder, NULL);
-  return folder;
-}
-
-// A started log without stamps, so that lines compare exactly.
+// A started log without stamps, so that lines compare exactly. The log
+// folder is one per test run, shared with the child processes of the death
+// tests (a child runs the whole test again).
 class AllocTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    LoadSystemLibraries();
-    savedState_ = LogState;
-    folder_ = SharedLogFolder();
-    SetLogFolder(folder_.c_str());
-    SetLogFileEnabled(1);
-    LogState.dateName = 0;
-    LogState.stampsOff = 1;
-    ASSERT_EQ(0, StartLog());
-  }
-  void TearDown() override {
-    DeleteFileA(LogPath().c_str());
-    RemoveDirectoryA(folder_.c_str());
-    LogState = savedState_;
-  }
-  std::string LogPath() const { return folder_ + "\\Log.txt"; }
-  std::string LogText() const { return ReadWholeFile(LogPath()); }
+  void SetUp() override { ASSERT_EQ(0, log_.StartResult()); }
+  void TearDown() override { RemoveTree(log_.Folder()); }
+  std::string LogText() const { return log_.Text(); }
   void ClearLog() { StartLog(); }
 
-  LogFileState savedState_;
-  std::string folder_;
+  LogCapture log_{SharedTempFolder(kFolderVariable, "alloc")};
 };
 
 std::string BlockLine(void* pointer, const char* name, const char* data) {

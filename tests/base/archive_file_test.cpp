@@ -16,57 +16,31 @@
 
 #include "ArchivePacker.h"
 #include "DaDode.h"
+#include "LogCapture.h"
+#include "PackerSamples.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
 #include "RoRezedur_.h"
+#include "TestFiles.h"
 #include "ZeZezuDoz.h"
 #include "ZiDezaru.h"
 
 namespace {
 
+using test_support::File;
+using test_support::FileTimeOf;
+using test_support::Folder;
+using test_support::LogCapture;
+using test_support::NewTempFolder;
+using test_support::Options;
+using test_support::PixelBytes;
+using test_support::RandomBytes;
+using test_support::ReadFileBytes;
+using test_support::RemoveTree;
+using test_support::TextBytes;
+using test_support::WriteFileBytes;
+
 typedef std::vector<uint8_t> Bytes;
-
-Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-Bytes RandomBytes(size_t n, uint32_t seed) {
-  std::mt19937 random(seed);
-  Bytes out(n);
-  for (uint8_t& b : out) b = static_cast<uint8_t>(random() >> 24);
-  return out;
-}
-
-Bytes PixelBytes(size_t n) {
-  Bytes out(n);
-  for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(((i / 4) % 37 < 20 ? 0x40 : 0xC0) + (i % 4) * 3);
-  return out;
-}
-
-uint64_t FileTimeOf(int year, int month, int day) {
-  SYSTEMTIME s = {};
-  s.wYear = static_cast<WORD>(year);
-  s.wMonth = static_cast<WORD>(month);
-  s.wDay = static_cast<WORD>(day);
-  s.wHour = 12;
-  FILETIME f;
-  SystemTimeToFileTime(&s, &f);
-  return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
-}
-
-PackerEntry File(const std::string& path, const Bytes& data) {
-  PackerEntry entry;
-  entry.path = path;
-  entry.data = data;
-  entry.creationTime = FileTimeOf(2020, 1, 2);
-  entry.lastWriteTime = FileTimeOf(2022, 5, 6);
-  return entry;
-}
-
-PackerEntry Folder(const std::string& path) {
-  PackerEntry entry;
-  entry.path = path;
-  entry.folder = true;
-  return entry;
-}
 
 std::vector<PackerEntry> SampleEntries() {
   return {
@@ -76,62 +50,6 @@ std::vector<PackerEntry> SampleEntries() {
       File("empty.bin", {}),
       File("sub\\deep\\noise.bin", RandomBytes(3001, 2)),
   };
-}
-
-PackerOptions Options(int version, int pack = PACK_AUTO, const std::string& key = "") {
-  PackerOptions options;
-  options.version = version;
-  options.pack = pack;
-  options.keyText = key;
-  return options;
-}
-
-std::string NewTempFolder(const char* tag) {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof(temp), temp);
-  static int serial = 0;
-  std::string folder = std::string(temp) + "ridov_" + tag + "_" + std::to_string(GetCurrentProcessId()) + "_" +
-                       std::to_string(serial++);
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return folder;
-}
-
-void RemoveTree(const std::string& folder) {
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string path = folder + "\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(path);
-      else
-        DeleteFileA(path.c_str());
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
-  }
-  RemoveDirectoryA(folder.c_str());
-}
-
-void WriteFileBytes(const std::string& path, const Bytes& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
-  DWORD written = 0;
-  if (!bytes.empty()) WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  ASSERT_EQ(bytes.size(), written);
-}
-
-Bytes ReadDiskFile(const std::string& path) {
-  Bytes bytes;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) bytes.insert(bytes.end(), buffer, buffer + got);
-  CloseHandle(file);
-  return bytes;
 }
 
 void WriteArchive(const std::string& path, const std::vector<PackerEntry>& entries, const PackerOptions& options) {
@@ -173,30 +91,6 @@ ArchiveLayerStats Stats() {
   GetArchiveLayerStats(&stats);
   return stats;
 }
-
-// Points the log at a folder for the life of the object.
-class LogCapture {
- public:
-  explicit LogCapture(const std::string& folder) : folder_(folder) {
-    CreateDirectoryA(folder_.c_str(), nullptr);
-    saved_ = LogState;
-    LoadSystemLibraries();
-    LogState.logOff = 0;
-    LogState.dateName = 0;
-    LogState.stampsOff = 1;
-    SetLogFolder(folder_.c_str());
-    StartLog();
-  }
-  ~LogCapture() { LogState = saved_; }
-  std::string Text() const {
-    const Bytes bytes = ReadDiskFile(folder_ + "\\Log.txt");
-    return std::string(bytes.begin(), bytes.end());
-  }
-
- private:
-  std::string folder_;
-  LogFileState saved_;
-};
 
 class ArchiveFileTest : public ::testing::Test {
  protected:
@@ -738,7 +632,7 @@ TEST_F(ArchiveFileTest, ArchivesFromTheCommandLinePacker) {
     const std::string folder = kSamples + "\\" + sample.name;
     for (const std::string& name : files) {
       SCOPED_TRACE(name);
-      const Bytes expected = ReadDiskFile(kSampleSource + "\\" + name);
+      const Bytes expected = ReadFileBytes(kSampleSource + "\\" + name);
       ASSERT_FALSE(expected.empty());
       EXPECT_EQ(expected, ReadThroughStreams(folder + "\\" + name));
     }

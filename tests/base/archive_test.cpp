@@ -12,29 +12,26 @@
 #include <vector>
 
 #include "ArchivePacker.h"
+#include "PackerSamples.h"
 #include "RoRezedur_.h"
+#include "TestFiles.h"
 #include "ZeZezuDoz.h"
 #include "ZiDezaru.h"
 
 namespace {
 
+using test_support::File;
+using test_support::FileTimeOf;
+using test_support::Folder;
+using test_support::NewTempFolder;
+using test_support::Options;
+using test_support::PixelBytes;
+using test_support::RandomBytes;
+using test_support::RemoveTree;
+using test_support::TextBytes;
+using test_support::WriteFileBytes;
+
 typedef std::vector<uint8_t> Bytes;
-
-Bytes RandomBytes(size_t n, uint32_t seed) {
-  std::mt19937 random(seed);
-  Bytes out(n);
-  for (uint8_t& b : out) b = static_cast<uint8_t>(random() >> 24);
-  return out;
-}
-
-// Rows of a small palette, as a sprite's pixels: packs well.
-Bytes PixelBytes(size_t n) {
-  Bytes out(n);
-  for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(((i / 4) % 37 < 20 ? 0x40 : 0xC0) + (i % 4) * 3);
-  return out;
-}
-
-Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 Bytes WordBytes(size_t n, uint32_t seed) {
   static const char* const kWords[] = {"enemy", "bullet", "player", "Item", "score", ",", "\r\n", "120"};
@@ -46,34 +43,6 @@ Bytes WordBytes(size_t n, uint32_t seed) {
   }
   out.resize(n);
   return out;
-}
-
-uint64_t FileTimeOf(int year, int month, int day) {
-  SYSTEMTIME s = {};
-  s.wYear = static_cast<WORD>(year);
-  s.wMonth = static_cast<WORD>(month);
-  s.wDay = static_cast<WORD>(day);
-  s.wHour = 12;
-  FILETIME f;
-  SystemTimeToFileTime(&s, &f);
-  return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
-}
-
-PackerEntry File(const std::string& path, const Bytes& data) {
-  PackerEntry entry;
-  entry.path = path;
-  entry.data = data;
-  entry.creationTime = FileTimeOf(2020, 1, 2);
-  entry.lastAccessTime = FileTimeOf(2021, 3, 4);
-  entry.lastWriteTime = FileTimeOf(2022, 5, 6);
-  return entry;
-}
-
-PackerEntry Folder(const std::string& path) {
-  PackerEntry entry;
-  entry.path = path;
-  entry.folder = true;
-  return entry;
 }
 
 std::vector<PackerEntry> SampleEntries() {
@@ -93,14 +62,6 @@ Bytes Build(const std::vector<PackerEntry>& entries, const PackerOptions& option
   std::string error;
   EXPECT_TRUE(BuildArchive(entries, options, &archive, layout, &error)) << error;
   return archive;
-}
-
-PackerOptions Options(int version, int pack = PACK_AUTO, const std::string& key = "") {
-  PackerOptions options;
-  options.version = version;
-  options.pack = pack;
-  options.keyText = key;
-  return options;
 }
 
 void Put(Bytes* image, uint64_t at, uint64_t value, int width) {
@@ -140,43 +101,6 @@ Bytes MemberBytes(ArchiveRecord* archive, const std::string& path) {
   if (UnpackLZ(data, out.data()) != static_cast<int>(info.size)) return Bytes(3, 0xEE);
   out.resize(static_cast<size_t>(info.size));
   return out;
-}
-
-std::string NewTempFolder(const char* tag) {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof(temp), temp);
-  static int serial = 0;
-  std::string folder = std::string(temp) + "ridov_" + tag + "_" + std::to_string(GetCurrentProcessId()) + "_" +
-                       std::to_string(serial++);
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return folder;
-}
-
-void RemoveTree(const std::string& folder) {
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string path = folder + "\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(path);
-      else
-        DeleteFileA(path.c_str());
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
-  }
-  RemoveDirectoryA(folder.c_str());
-}
-
-void WriteFileBytes(const std::string& path, const Bytes& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
-  DWORD written = 0;
-  if (!bytes.empty()) WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  ASSERT_EQ(bytes.size(), written);
 }
 
 bool IsZeroed(const ArchiveRecord& record) {

@@ -20,12 +20,20 @@
 
 #include "DaDode.h"
 #include "DiDAridIrer.h"
+#include "LogCapture.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
+#include "TestFiles.h"
 #include "VeRavoro.h"
 #include "ZiDezaru.h"
 
 namespace {
+
+using test_support::LogCapture;
+using test_support::NewTempFolder;
+using test_support::RemoveTree;
+using test_support::SharedTempFolder;
+using test_support::WriteFileBytes;
 
 // ---------------------------------------------------------------------------
 // Helpers
@@ -99,47 +107,14 @@ int PostValue(int value) {
   return PostMainThreadRequest(&request);
 }
 
-// One log folder per run, shared with the child processes of the death
-// tests through the environment.
-std::string SharedLogFolder() {
-  static const char kVariable[] = "RIDOV_ASYNC_TEST_FOLDER";
-  char folder[MAX_PATH];
-  if (GetEnvironmentVariableA(kVariable, folder, sizeof(folder)) == 0) {
-    char base[MAX_PATH];
-    GetTempPathA(sizeof(base), base);
-    snprintf(folder, sizeof(folder), "%sridov_async_%lu", base, GetCurrentProcessId());
-    CreateDirectoryA(folder, nullptr);
-    SetEnvironmentVariableA(kVariable, folder);
-  }
-  return folder;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::string text;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return text;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) text.append(chunk, got);
-  CloseHandle(file);
-  return text;
-}
-
 // Loading set up with this thread as the main thread, a log without
 // stamps, and the real clock unless a test sets the fake one. The workers,
-// if a test starts them, are stopped and every job freed at the end.
+// if a test starts them, are stopped and every job freed at the end. The
+// log folder is one per run, shared with the child processes of the death
+// tests.
 class ASyncTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    LoadSystemLibraries();
-    savedLog_ = LogState;
-    folder_ = SharedLogFolder();
-    LogState.logOff = 0;
-    LogState.dateName = 0;
-    LogState.stampsOff = 1;
-    SetLogFolder(folder_.c_str());
-    StartLog();
     allocCount_ = GetAllocCount();
     ASSERT_EQ(0, InitASyncLoad(GetCurrentThreadId()));
   }
@@ -149,7 +124,6 @@ class ASyncTest : public ::testing::Test {
     RequestProbe::handler = nullptr;
     tasks_.clear();
     EXPECT_EQ(allocCount_, GetAllocCount()) << "blocks left behind";
-    LogState = savedLog_;
   }
 
   // Makes a job for `body`; the test keeps the body alive.
@@ -174,11 +148,10 @@ class ASyncTest : public ::testing::Test {
     for (const ASyncWorker& worker : ASyncLoad.workers) busy += worker.busy && !worker.sleeping ? 1 : 0;
     return busy;
   }
-  std::string LogText() const { return ReadWholeFile(folder_ + "\\Log.txt"); }
+  std::string LogText() const { return log_.Text(); }
 
   std::deque<std::unique_ptr<Task>> tasks_;
-  std::string folder_;
-  LogFileState savedLog_;
+  LogCapture log_{SharedTempFolder("RIDOV_ASYNC_TEST_FOLDER", "async")};
   int allocCount_ = 0;
 };
 
@@ -752,25 +725,16 @@ class ASyncFileTest : public ASyncTest {
   void SetUp() override {
     ASyncTest::SetUp();
     SetupFileStreamFunctions(nullptr);
-    char base[MAX_PATH];
-    GetTempPathA(sizeof(base), base);
-    static int serial = 0;
-    dir_ = std::string(base) + "ridov_asyncfile_" + std::to_string(GetCurrentProcessId()) + "_" +
-           std::to_string(serial++);
-    CreateDirectoryA(dir_.c_str(), nullptr);
+    dir_ = NewTempFolder("asyncfile");
   }
   void TearDown() override {
     TerminateFileHandles();
-    DeleteFileA(PathOf("data.csv").c_str());
-    RemoveDirectoryA(dir_.c_str());
+    RemoveTree(dir_);
     ASyncTest::TearDown();
   }
   std::string PathOf(const char* name) const { return dir_ + "\\" + name; }
   void Write(const char* name, const char* bytes) {
-    HANDLE file = CreateFileA(PathOf(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes, static_cast<DWORD>(strlen(bytes)), &written, nullptr);
-    CloseHandle(file);
+    WriteFileBytes(PathOf(name), std::vector<unsigned char>(bytes, bytes + strlen(bytes)));
   }
   std::string dir_;
 };

@@ -10,56 +10,20 @@
 #include <vector>
 
 #include "DaDode.h"
+#include "LogCapture.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
+#include "TestFiles.h"
 #include "ZeZezuDoz.h"
 #include "ZiDezaru.h"
 
 namespace {
 
-std::string NewTempFolder(const char* tag) {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof(temp), temp);
-  static int serial = 0;
-  std::string folder = std::string(temp) + "ridov_" + tag + "_" + std::to_string(GetCurrentProcessId()) + "_" +
-                       std::to_string(serial++);
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return folder;
-}
-
-void RemoveTree(const std::string& folder) {
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string path = folder + "\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(path);
-      else
-        DeleteFileA(path.c_str());
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
-  }
-  RemoveDirectoryA(folder.c_str());
-}
-
-void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
-  DWORD written = 0;
-  if (!bytes.empty()) WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  ASSERT_EQ(bytes.size(), written);
-}
-
-// Bytes 0, 1, 2, ... 255, 0, 1, ... mixed so that no two pages look alike.
-std::vector<unsigned char> PatternBytes(size_t size) {
-  std::vector<unsigned char> bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + (i >> 9));
-  return bytes;
-}
+using test_support::LogCapture;
+using test_support::NewTempFolder;
+using test_support::PatternBytes;
+using test_support::RemoveTree;
+using test_support::WriteFileBytes;
 
 // Waits for a threaded file's command to finish (at most 10 s).
 bool WaitIdle(FileAccessRecord* file) {
@@ -69,36 +33,6 @@ bool WaitIdle(FileAccessRecord* file) {
   }
   return false;
 }
-
-// Points the log at a folder of the test for the life of the object.
-class LogCapture {
- public:
-  explicit LogCapture(const std::string& folder) : folder_(folder) {
-    saved_ = LogState;
-    LoadSystemLibraries();
-    LogState.logOff = 0;
-    LogState.dateName = 0;
-    LogState.stampsOff = 1;
-    SetLogFolder(folder_.c_str());
-    StartLog();
-  }
-  ~LogCapture() { LogState = saved_; }
-  std::string Text() const {
-    std::string text;
-    HANDLE file = CreateFileA((folder_ + "\\Log.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) text.append(buffer, got);
-    CloseHandle(file);
-    return text;
-  }
-
- private:
-  std::string folder_;
-  LogFileState saved_;
-};
 
 // Fresh folder per test; every block the test took must be back at the end.
 class FileFixture : public ::testing::Test {

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "LogCapture.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
 #include "VeRavoro.h"
@@ -18,47 +19,7 @@
 
 namespace {
 
-// Points the log at a fresh folder for the life of the object.
-class LogCapture {
- public:
-  LogCapture() {
-    saved_ = LogState;
-    LoadSystemLibraries();
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
-    static int serial = 0;
-    folder_ = std::string(temp) + "ridov_handle_" + std::to_string(GetCurrentProcessId()) + "_" +
-              std::to_string(serial++);
-    CreateDirectoryA(folder_.c_str(), nullptr);
-    LogState.logOff = 0;
-    LogState.dateName = 0;
-    LogState.stampsOff = 1;
-    SetLogFolder(folder_.c_str());
-    StartLog();
-  }
-  ~LogCapture() {
-    DeleteFileA(Path().c_str());
-    RemoveDirectoryA(folder_.c_str());
-    LogState = saved_;
-  }
-  std::string Path() const { return folder_ + "\\" + LogState.fileName; }
-  std::string Text() const {
-    std::string text;
-    HANDLE file = CreateFileA(Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) text.append(chunk, got);
-    CloseHandle(file);
-    return text;
-  }
-  bool Has(const std::string& line) const { return Text().find(line) != std::string::npos; }
-
- private:
-  LogFileState saved_;
-  std::string folder_;
-};
+using test_support::LogCapture;
 
 std::string Format(const char* format, int value) {
   char text[256];
@@ -168,7 +129,7 @@ TEST_F(HandleTest, CheckValueWrapsAt1023) {
 }
 
 TEST_F(HandleTest, StaleHandleIsRejectedAfterSlotReuse) {
-  LogCapture log;
+  LogCapture log("handle");
   const int old = Make();
   ASSERT_EQ(0, DeleteHandle(old));
   const int fresh = Make();
@@ -229,14 +190,14 @@ TEST_F(HandleTest, ForeignTypeHandleIsRejected) {
   EXPECT_EQ(nullptr, GetHandleRecordOfType(mine, 32));
 
   // Nor may it name the slot of a new handle of another type.
-  LogCapture log;
+  LogCapture log("handle");
   EXPECT_EQ(-1, CreateHandle(kType, foreign));
   EXPECT_EQ(1, Manager().count);
   EXPECT_TRUE(log.Has(Format("テストハンドルの作成に指定されたハンドル値( 0x%08x )は使えません\r\n", foreign)));
 }
 
 TEST_F(HandleTest, CreateOnTypeNotSetUpFails) {
-  LogCapture log;
+  LogCapture log("handle");
   EXPECT_EQ(-1, CreateHandle(26, -1));
   EXPECT_EQ(-1, CreateHandle(32, -1));
   EXPECT_EQ(-1, CreateHandle(-1, -1));
@@ -264,7 +225,7 @@ TEST_F(HandleTest, WantedHandleWithTakenSlotKeepsItsCheckValue) {
 }
 
 TEST_F(HandleTest, WantedSlotOutOfRangeIsRefused) {
-  LogCapture log;
+  LogCapture log("handle");
   Make();
   for (int slot : {8, 9, 0xFFFF}) {
     SCOPED_TRACE(slot);
@@ -304,7 +265,7 @@ TEST_F(HandleTest, BothEndsTakenScansFromZero) {
 }
 
 TEST_F(HandleTest, FullTypeRefusesAndLogs) {
-  LogCapture log;
+  LogCapture log("handle");
   for (int i = 0; i < 8; ++i) Make();
   EXPECT_EQ(-1, CreateHandle(kType, -1));
   EXPECT_EQ(-1, CreateHandle(kType, Handle(1, 3)));
@@ -464,7 +425,7 @@ TEST_F(HandleTest, CheckValuesContinueAfterReSetUp) {
 }
 
 TEST_F(HandleTest, TermFreesRecordsTheCallbackKept) {
-  LogCapture log;
+  LogCapture log("handle");
   Record(Make())->keep = 1;
   Make();
   Record(Make())->keep = 1;

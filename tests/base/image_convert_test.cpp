@@ -872,4 +872,42 @@ TEST(ConvertBaseImageToDIB, OtherImagesBecomeTwentyFourBit) {
   EXPECT_EQ(rgb.record.pixels, bits);
 }
 
+TEST(StretchBaseImageRect, RefusesImagesWithoutSinglePixelAccess) {
+  // Wide-channel pixels cannot be sampled one by one: a resize is refused
+  // rather than reported done with nothing written.
+  Image wide(Wide(4, 16, 1), 2, 2), bigWide(Wide(4, 16, 1), 4, 4);
+  Image argb(kARGB8, 2, 2), bigArgb(kARGB8, 4, 4);
+  argb.Fill(0xff336699);
+  bigArgb.Fill(0x12345678);
+  EXPECT_EQ(-1, StretchBaseImageRect(0, 0, 2, 2, &wide.record, 0, 0, 4, 4, &bigArgb.record, STRETCH_NEAREST));
+  EXPECT_EQ(-1, StretchBaseImageRect(0, 0, 2, 2, &argb.record, 0, 0, 4, 4, &bigWide.record, STRETCH_BILINEAR));
+  EXPECT_EQ(0x12345678u, bigArgb.Get(3, 3));
+  // Equal sizes are a converting copy, which wide channels have.
+  ASSERT_EQ(0, StretchBaseImageRect(0, 0, 2, 2, &argb.record, 0, 0, 2, 2, &wide.record, STRETCH_BILINEAR));
+  uint16_t c[4];
+  memcpy(c, wide.At(1, 1), 8);
+  EXPECT_EQ(0x3c00, c[3]);
+}
+
+TEST(ConvertColorBltPaths, UnknownReductionModesReducePlainly) {
+  std::mt19937 random(99);
+  for (const ColorFormatRecord* srcFormat : {&kARGB8, &kXRGB8, &kRGB8}) {
+    Image src(*srcFormat, 19, 4), plain(k565, 19, 4), fast(k565, 19, 4), general(k565, 19, 4);
+    for (int y = 0; y < 4; y++)
+      for (int x = 0; x < 19; x++) src.Set(x, y, random());
+    ASSERT_EQ(0, Convert(plain, src, Flags()));
+    for (int mode : {3, -1, 100}) {
+      Flags f;
+      f.reduction = mode;
+      SetConvertColorBltFastPaths(1);
+      ASSERT_EQ(0, Convert(fast, src, f));
+      SetConvertColorBltFastPaths(0);
+      ASSERT_EQ(0, Convert(general, src, f));
+      SetConvertColorBltFastPaths(1);
+      EXPECT_EQ(plain.Bytes(), fast.Bytes()) << "mode " << mode;
+      EXPECT_EQ(plain.Bytes(), general.Bytes()) << "mode " << mode;
+    }
+  }
+}
+
 }  // namespace

@@ -499,4 +499,20 @@ TEST(AlphaImageFileName, DoubleByteTrailBytesAreNotSeparators) {
   SetCharSet(saved);
 }
 
+TEST(BaseImage, RemakingARecordFromItsOwnFormatKeepsTheFormat) {
+  ColorFormatRecord f = Masks(16, 0xf800, 0x7e0, 0x1f, 0);
+  f.palette[9][1] = 0x42;
+  BaseImageRecord image;
+  ASSERT_EQ(0, CreateBaseImageWithFormat(2, 2, &f, &image));
+  void* old = image.pixels;
+  ASSERT_EQ(0, CreateBaseImageWithFormat(5, 3, &image.format, &image));
+  EXPECT_EQ(0, memcmp(&f, &image.format, sizeof(f)));
+  EXPECT_EQ(12, image.pitch);
+  EXPECT_EQ(5, image.width);
+  EXPECT_EQ(3, image.height);
+  EXPECT_NE(nullptr, image.pixels);
+  MemFree(old);
+  ReleaseBaseImage(&image);
+}
+
 }  // namespace

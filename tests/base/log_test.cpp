@@ -5,7 +5,6 @@
 #include <string.h>
 #include <windows.h>
 
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -14,42 +13,17 @@
 
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
+#include "TestFiles.h"
 #include "ZiDezaru.h"
 
 namespace {
 
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+using test_support::NewTempFolder;
+using test_support::ReadFileText;
+using test_support::RemoveTree;
 
 bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string MakeTempFolder(const char* tag) {
-  static int serial = 0;
-  char base[MAX_PATH];
-  GetTempPathA(sizeof(base), base);
-  char folder[MAX_PATH];
-  snprintf(folder, sizeof(folder), "%sridov_%s_%lu_%d", base, tag, GetCurrentProcessId(), ++serial);
-  CreateDirectoryA(folder, NULL);
-  return folder;
-}
-
-void RemoveFolder(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        DeleteFileA((folder + "\\" + found.cFileName).c_str());
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
-  }
-  RemoveDirectoryA(folder.c_str());
 }
 
 // Injected millisecond clock for the line stamps.
@@ -63,7 +37,7 @@ class LogTest : public ::testing::Test {
     LoadSystemLibraries();
     savedState_ = LogState;
     savedSource_ = LogTimeSource;
-    folder_ = MakeTempFolder("log");
+    folder_ = NewTempFolder("log");
     ASSERT_EQ(0, SetLogFolder(folder_.c_str()));
     ASSERT_EQ(0, SetLogFileEnabled(1));
     LogState.dateName = 0;
@@ -75,10 +49,10 @@ class LogTest : public ::testing::Test {
   void TearDown() override {
     LogState = savedState_;
     LogTimeSource = savedSource_;
-    RemoveFolder(folder_);
+    RemoveTree(folder_);
   }
   std::string LogPath() const { return folder_ + "\\Log.txt"; }
-  std::string LogText() const { return ReadWholeFile(LogPath()); }
+  std::string LogText() const { return ReadFileText(LogPath()); }
 
   LogFileState savedState_;
   int (*savedSource_)(int);
@@ -195,8 +169,8 @@ TEST_F(LogTest, LongMixedTextIsWrittenWhole) {
 }
 
 TEST_F(LogTest, LogOffCreatesNoFile) {
-  RemoveFolder(folder_);
-  folder_ = MakeTempFolder("logoff");
+  RemoveTree(folder_);
+  folder_ = NewTempFolder("logoff");
   SetLogFolder(folder_.c_str());
   ASSERT_EQ(0, SetLogFileEnabled(0));
   EXPECT_EQ(0, StartLog());
@@ -257,7 +231,7 @@ TEST_F(LogTest, DateNamedFileIsWrittenTo) {
   ASSERT_EQ(0, StartLog());
   ASSERT_EQ(0, strncmp(LogState.fileName, "Log2", 4));
   LogWriteText("d\n");
-  EXPECT_EQ("0:d\r\n", ReadWholeFile(folder_ + "\\" + LogState.fileName));
+  EXPECT_EQ("0:d\r\n", ReadFileText(folder_ + "\\" + LogState.fileName));
 }
 
 TEST_F(LogTest, PrintfAddsTheLineFeed) {
@@ -462,6 +436,18 @@ TEST(CodePageTest, TooSmallBufferGivesZero) {
   EXPECT_EQ(0, WideToMultiByte(932, L"abcdef", narrow, sizeof(narrow)));
   wchar_t wide[2];
   EXPECT_EQ(0, MultiByteToWide(932, "abcdef", wide, 2));
+}
+
+// ---------------------------------------------------------------------------
+// Lines that fit are written as formatted
+
+TEST_F(LogTest, PrintfKeepsATrailingLeadByteWhenNothingIsCut) {
+  LogState.stampsOff = 1;
+  LogPrintf("%s", "ab\x82");
+  std::string fits(1021, 'a');
+  fits += "\x82";  // exactly 1022 bytes: no cut
+  LogPrintf("%s", fits.c_str());
+  EXPECT_EQ("ab\x82\r\n" + fits + "\r\n", LogText());
 }
 
 }  // namespace

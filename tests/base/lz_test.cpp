@@ -13,9 +13,12 @@
 
 #include "ArchivePacker.h"
 #include "RoRezedur_.h"
+#include "TestFiles.h"
 #include "ZiDezaru.h"
 
 namespace {
+
+using test_support::RandomBytes;
 
 typedef std::vector<uint8_t> Bytes;
 
@@ -98,13 +101,6 @@ Bytes Literals(size_t n, uint8_t escape, uint32_t seed) {
 // The expected output of a copy, done byte by byte.
 void CopyBack(Bytes* out, size_t distance, size_t length) {
   for (size_t i = 0; i < length; ++i) out->push_back((*out)[out->size() - distance]);
-}
-
-Bytes RandomBytes(size_t n, uint32_t seed) {
-  std::mt19937 random(seed);
-  Bytes out(n);
-  for (uint8_t& b : out) b = static_cast<uint8_t>(random() >> 24);
-  return out;
 }
 
 // Words from a small vocabulary, like script or table text.

@@ -8,59 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "LogCapture.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
+#include "TestFiles.h"
 #include "ZaVizeDidazu.h"
 #include "ZiDezaru.h"
 
 namespace {
 
-// Points the log at a fresh folder for the life of the object.
-class LogCapture {
- public:
-  LogCapture() {
-    saved_ = LogState;
-    LoadSystemLibraries();
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
-    static int serial = 0;
-    folder_ = std::string(temp) + "ridov_ring_" + std::to_string(GetCurrentProcessId()) + "_" +
-              std::to_string(serial++);
-    CreateDirectoryA(folder_.c_str(), nullptr);
-    LogState.logOff = 0;
-    LogState.dateName = 0;
-    LogState.stampsOff = 1;
-    SetLogFolder(folder_.c_str());
-    StartLog();
-  }
-  ~LogCapture() {
-    DeleteFileA(Path().c_str());
-    RemoveDirectoryA(folder_.c_str());
-    LogState = saved_;
-  }
-  std::string Path() const { return folder_ + "\\" + LogState.fileName; }
-  std::string Text() const {
-    std::string text;
-    HANDLE file = CreateFileA(Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) text.append(chunk, got);
-    CloseHandle(file);
-    return text;
-  }
-
- private:
-  LogFileState saved_;
-  std::string folder_;
-};
-
-std::vector<unsigned char> Pattern(int size, int seed) {
-  std::vector<unsigned char> bytes(size);
-  for (int i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + seed);
-  return bytes;
-}
+using test_support::LogCapture;
+using test_support::PatternBytes;
 
 class RingBufferTest : public ::testing::Test {
  protected:
@@ -109,11 +67,11 @@ TEST_F(RingBufferTest, FreshReserveTakesNeededPlus1000) {
 
 TEST_F(RingBufferTest, GrowthUnwrapsHeldBytesToTheStart) {
   ASSERT_EQ(0, ReserveRingBuffer(&ring_, 10));
-  const std::vector<unsigned char> first = Pattern(1000, 1);
+  const std::vector<unsigned char> first = PatternBytes(1000, 1);
   Write(first);
   Read(700);
   const std::vector<unsigned char> tail(first.begin() + 700, first.end());
-  const std::vector<unsigned char> more = Pattern(600, 3);
+  const std::vector<unsigned char> more = PatternBytes(600, 3);
   Write(more);  // wraps: 10 bytes at the end, 590 at the start
   ExpectState(700, 590, 900, 1010);
 
@@ -126,22 +84,22 @@ TEST_F(RingBufferTest, GrowthUnwrapsHeldBytesToTheStart) {
 }
 
 TEST_F(RingBufferTest, ShortReadFailsAndChangesNothing) {
-  Write(Pattern(4, 9));
+  Write(PatternBytes(4, 9));
   const RingBuffer before = ring_;
   std::vector<unsigned char> out(5, 0xEE);
   EXPECT_EQ(-1, ReadRingBuffer(&ring_, out.data(), 5, 0));
   EXPECT_EQ(-1, ReadRingBuffer(&ring_, out.data(), 5, 1));
   EXPECT_EQ(0, memcmp(&before, &ring_, sizeof(ring_)));
   EXPECT_EQ(std::vector<unsigned char>(5, 0xEE), out);
-  EXPECT_EQ(Pattern(4, 9), Read(4));
+  EXPECT_EQ(PatternBytes(4, 9), Read(4));
 }
 
 TEST_F(RingBufferTest, ReadWrapsPastTheEnd) {
   ASSERT_EQ(0, ReserveRingBuffer(&ring_, 10));
-  Write(Pattern(1005, 0));
+  Write(PatternBytes(1005, 0));
   Read(1005);
   ExpectState(1005, 1005, 0, 1010);
-  const std::vector<unsigned char> bytes = Pattern(10, 40);
+  const std::vector<unsigned char> bytes = PatternBytes(10, 40);
   Write(bytes);
   ExpectState(1005, 5, 10, 1010);
   EXPECT_EQ(0, memcmp(ring_.data + 1005, bytes.data(), 5));
@@ -152,7 +110,7 @@ TEST_F(RingBufferTest, ReadWrapsPastTheEnd) {
 
 TEST_F(RingBufferTest, PositionAtCapacityFoldsToZero) {
   ASSERT_EQ(0, ReserveRingBuffer(&ring_, 10));
-  Write(Pattern(1010, 2));
+  Write(PatternBytes(1010, 2));
   ExpectState(0, 0, 1010, 1010);
   Read(1010);
   ExpectState(0, 0, 0, 1010);
@@ -165,9 +123,9 @@ TEST_F(RingBufferTest, PositionAtCapacityFoldsToZero) {
 
 TEST_F(RingBufferTest, PeekLeavesTheBufferUnchanged) {
   ASSERT_EQ(0, ReserveRingBuffer(&ring_, 10));
-  Write(Pattern(1005, 0));
+  Write(PatternBytes(1005, 0));
   Read(1000);
-  const std::vector<unsigned char> bytes = Pattern(12, 77);
+  const std::vector<unsigned char> bytes = PatternBytes(12, 77);
   Write(bytes);  // held bytes wrap
   const RingBuffer before = ring_;
   EXPECT_EQ(bytes.size() + 5, static_cast<size_t>(ring_.dataSize));
@@ -196,11 +154,11 @@ class RingBufferFailTest : public RingBufferTest {
 };
 
 TEST_F(RingBufferFailTest, FailedGrowthKeepsBlockAndBytes) {
-  LogCapture log;
+  LogCapture log("ring");
   ASSERT_EQ(0, ReserveRingBuffer(&ring_, 10));
-  Write(Pattern(1005, 0));
+  Write(PatternBytes(1005, 0));
   Read(1000);
-  const std::vector<unsigned char> held = Pattern(900, 5);
+  const std::vector<unsigned char> held = PatternBytes(900, 5);
   Write(held);
   const RingBuffer before = ring_;
   std::vector<unsigned char> image(ring_.data, ring_.data + ring_.capacity);
@@ -213,30 +171,30 @@ TEST_F(RingBufferFailTest, FailedGrowthKeepsBlockAndBytes) {
   EXPECT_EQ(0, memcmp(image.data(), ring_.data, image.size()));
   // 905 held: 905 * 3 / 2 + 300 + 1000.
   EXPECT_NE(std::string::npos, log.Text().find("リングバッファの再確保に失敗しました(確保しようとしたサイズ 2657 byte)\r\n"));
-  std::vector<unsigned char> expected = Pattern(1005, 0);
+  std::vector<unsigned char> expected = PatternBytes(1005, 0);
   expected.erase(expected.begin(), expected.begin() + 1000);
   expected.insert(expected.end(), held.begin(), held.end());
   EXPECT_EQ(expected, Read(905));
 }
 
 TEST_F(RingBufferFailTest, FailedWriteWritesNothing) {
-  Write(Pattern(20, 1));
+  Write(PatternBytes(20, 1));
   RingBufferAlloc = FailingAlloc;
-  const std::vector<unsigned char> big = Pattern(5000, 2);
+  const std::vector<unsigned char> big = PatternBytes(5000, 2);
   EXPECT_EQ(-1, WriteRingBuffer(&ring_, big.data(), 5000));
   RingBufferAlloc = MemAlloc;
   EXPECT_EQ(20, ring_.dataSize);
-  EXPECT_EQ(Pattern(20, 1), Read(20));
+  EXPECT_EQ(PatternBytes(20, 1), Read(20));
 }
 
 TEST_F(RingBufferFailTest, SizeBeyondIntRangeIsRefusedWithoutAllocating) {
-  LogCapture log;
-  Write(Pattern(100, 1));
+  LogCapture log("ring");
+  Write(PatternBytes(100, 1));
   const RingBuffer before = ring_;
   EXPECT_EQ(-1, ReserveRingBuffer(&ring_, 0x7FFFFFFF));
   EXPECT_EQ(0, memcmp(&before, &ring_, sizeof(ring_)));
   EXPECT_NE(std::string::npos, log.Text().find("リングバッファの再確保に失敗しました"));
-  EXPECT_EQ(Pattern(100, 1), Read(100));
+  EXPECT_EQ(PatternBytes(100, 1), Read(100));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "LogCapture.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
 #include "VeRavoro.h"
@@ -15,44 +16,7 @@
 
 namespace {
 
-// Points the log at a fresh folder for the life of the object.
-class LogCapture {
- public:
-  LogCapture() {
-    saved_ = LogState;
-    LoadSystemLibraries();
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
-    folder_ = std::string(temp) + "ridov_softimage_" + std::to_string(GetCurrentProcessId());
-    CreateDirectoryA(folder_.c_str(), nullptr);
-    LogState.logOff = 0;
-    LogState.dateName = 0;
-    LogState.stampsOff = 1;
-    SetLogFolder(folder_.c_str());
-    StartLog();
-  }
-  ~LogCapture() {
-    DeleteFileA(Path().c_str());
-    RemoveDirectoryA(folder_.c_str());
-    LogState = saved_;
-  }
-  std::string Path() const { return folder_ + "\\" + LogState.fileName; }
-  std::string Text() const {
-    std::string text;
-    HANDLE file = CreateFileA(Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) text.append(chunk, got);
-    CloseHandle(file);
-    return text;
-  }
-
- private:
-  LogFileState saved_;
-  std::string folder_;
-};
+using test_support::LogCapture;
 
 class SoftImageHandles : public ::testing::Test {
  protected:
@@ -115,7 +79,7 @@ TEST_F(SoftImageHandles, SoftImagesHoldBaseImagesOfTheirSize) {
 }
 
 TEST_F(SoftImageHandles, DeletingAllFreesEveryPixel) {
-  LogCapture log;
+  LogCapture log("softimage");
   const int count = GetAllocCount();
   const size_t total = GetAllocTotalSize();
   ASSERT_EQ(0, SetupSoftImageHandles());

@@ -8,52 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "LogCapture.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSysInfo.h"
 #include "RaRadaraSystem.h"
 
 namespace {
 
-// Points the log at a fresh folder for the life of the object.
-class LogCapture {
- public:
-  LogCapture() {
-    saved_ = LogState;
-    LoadSystemLibraries();
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
-    static int serial = 0;
-    folder_ = std::string(temp) + "ridov_sysinfo_" + std::to_string(GetCurrentProcessId()) + "_" +
-              std::to_string(serial++);
-    CreateDirectoryA(folder_.c_str(), nullptr);
-    LogState.logOff = 0;
-    LogState.dateName = 0;
-    LogState.stampsOff = 1;
-    SetLogFolder(folder_.c_str());
-    StartLog();
-  }
-  ~LogCapture() {
-    DeleteFileA(Path().c_str());
-    RemoveDirectoryA(folder_.c_str());
-    LogState = saved_;
-  }
-  std::string Path() const { return folder_ + "\\" + LogState.fileName; }
-  std::string Text() const {
-    std::string text;
-    HANDLE file = CreateFileA(Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) text.append(chunk, got);
-    CloseHandle(file);
-    return text;
-  }
-
- private:
-  LogFileState saved_;
-  std::string folder_;
-};
+using test_support::LogCapture;
 
 // ---------------------------------------------------------------------------
 // Operating system
@@ -148,7 +110,7 @@ TEST(SystemInfoCpu, LevelsNeedEveryStepBefore) {
     EXPECT_EQ(c.mmx, features.mmx);
     EXPECT_EQ(c.sse, features.sse);
     EXPECT_EQ(c.sse2, features.sse2);
-    LogCapture log;
+    LogCapture log("sysinfo");
     LogCpuLevel(&features);
     EXPECT_EQ(c.lines, log.Text());
   }
@@ -162,7 +124,7 @@ TEST(SystemInfoCpu, NoCpuid) {
   EXPECT_EQ(0, features.mmx);
   EXPECT_EQ(0, features.hasTimeStampCounter);
   EXPECT_EQ(0, features.hasBrand);
-  LogCapture log;
+  LogCapture log("sysinfo");
   LogCpuLevel(&features);
   LogCpuIdentity(&features);
   EXPECT_EQ("ＣＰＵＩＤ命令は使えません\r\n", log.Text());
@@ -177,7 +139,7 @@ TEST(SystemInfoCpu, TimeStampCounterVendorAndBrand) {
   EXPECT_EQ(1, features.hasBrand);
   EXPECT_STREQ("  Some Processor @ 2.40GHz", features.name);
   {
-    LogCapture log;
+    LogCapture log("sysinfo");
     LogCpuIdentity(&features);
     EXPECT_EQ("ＣＰＵベンダ：GenuineIntel\r\nＣＰＵ名：  Some Processor @ 2.40GHz\r\n", log.Text());
   }
@@ -193,7 +155,7 @@ TEST(SystemInfoCpu, TimeStampCounterVendorAndBrand) {
   memset(results.brand, 'x', sizeof(results.brand));
   EvaluateCpuid(&results, &features);
   EXPECT_EQ(std::string(48, 'x'), features.name);
-  LogCapture log;
+  LogCapture log("sysinfo");
   LogCpuIdentity(&features);
   EXPECT_EQ("ＣＰＵベンダ：GenuineIntel\r\nＣＰＵ名：" + std::string(48, 'x') + "\r\n", log.Text());
 }
@@ -315,7 +277,7 @@ class SystemInfoBlockTest : public ::testing::Test {
 };
 
 TEST_F(SystemInfoBlockTest, LoggedInOrder) {
-  LogCapture log;
+  LogCapture log("sysinfo");
   ASSERT_EQ(0, LogSystemInfoFrom(&probe_));
   EXPECT_EQ(
       "システムの情報を出力します\r\n"
@@ -351,7 +313,7 @@ TEST_F(SystemInfoBlockTest, WithoutTimeStampCounterNoSpeedLine) {
   probe_.cpuid = Cpuid(kMmx, 0x80000000u);
   probe_.version = Version(VER_PLATFORM_WIN32_NT, 5, 1, "Service Pack 3");
   probe_.version.build = 2600;
-  LogCapture log;
+  LogCapture log("sysinfo");
   ASSERT_EQ(0, LogSystemInfoFrom(&probe_));
   EXPECT_EQ(
       "システムの情報を出力します\r\n"
@@ -369,7 +331,7 @@ TEST_F(SystemInfoBlockTest, WithoutTimeStampCounterNoSpeedLine) {
 
 TEST_F(SystemInfoBlockTest, UnavailableClockSkipsTheSpeed) {
   SetClock({-1}, 1);
-  LogCapture log;
+  LogCapture log("sysinfo");
   const DWORD start = GetTickCount();
   ASSERT_EQ(0, LogSystemInfoFrom(&probe_));
   EXPECT_LT(GetTickCount() - start, 2000u);
@@ -382,7 +344,7 @@ TEST_F(SystemInfoBlockTest, NewerSystemKeepsThePreviousCode) {
   probe_.version = Version(VER_PLATFORM_WIN32_NT, 10, 0, "");
   probe_.version.build = 19045;
   probe_.cpuid.available = 0;
-  LogCapture log;
+  LogCapture log("sysinfo");
   ASSERT_EQ(0, LogSystemInfoFrom(&probe_));
   EXPECT_EQ(0, SystemInfo.osCode);
   EXPECT_EQ(
@@ -401,7 +363,7 @@ TEST_F(SystemInfoBlockTest, NewerSystemKeepsThePreviousCode) {
 TEST_F(SystemInfoBlockTest, Windows9xBuildIsTheLowWord) {
   probe_.version = Version(VER_PLATFORM_WIN32_WINDOWS, 4, 10, "A");
   probe_.version.build = 0x040A08AE;
-  LogCapture log;
+  LogCapture log("sysinfo");
   ASSERT_EQ(0, LogSystemInfoFrom(&probe_));
   EXPECT_NE(std::string::npos, log.Text().find("\tＯＳ  Windows98SE ( Build 2222 A )\r\n"));
   EXPECT_EQ(2, SystemInfo.osCode);
@@ -420,7 +382,7 @@ TEST_F(SystemInfoBlockTest, ThisMachine) {
                              " ( Build " + std::to_string(version.dwBuildNumber) + " " + version.szCSDVersion +
                              " )\r\n";
 
-  LogCapture log;
+  LogCapture log("sysinfo");
   ASSERT_EQ(0, LogSystemInfo());
   SYSTEM_INFO system;
   GetSystemInfo(&system);

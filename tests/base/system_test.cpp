@@ -1,15 +1,13 @@
 // System libraries loaded by name, and COM.
 #include <gtest/gtest.h>
 
-#include <stdio.h>
 #include <string.h>
 #include <windows.h>
 #include <objbase.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "LogCapture.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
 
@@ -101,40 +99,18 @@ TEST(SystemLibraryTest, MissingEntryIsLeftEmptyAndTheOthersLoad) {
 // ---------------------------------------------------------------------------
 // COM
 
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 class ComTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(0, LoadSystemLibraries());
-    savedState_ = LogState;
-    char base[MAX_PATH];
-    GetTempPathA(sizeof(base), base);
-    char folder[MAX_PATH];
-    snprintf(folder, sizeof(folder), "%sridov_com_%lu", base, GetCurrentProcessId());
-    CreateDirectoryA(folder, NULL);
-    folder_ = folder;
-    SetLogFolder(folder);
-    SetLogFileEnabled(1);
-    LogState.dateName = 0;
-    LogState.stampsOff = 1;
-    ASSERT_EQ(0, StartLog());
+    ASSERT_EQ(0, log_.StartResult());
   }
   void TearDown() override {
     if (IsComInitialized()) TerminateCom();
-    LogState = savedState_;
-    DeleteFileA((folder_ + "\\Log.txt").c_str());
-    RemoveDirectoryA(folder_.c_str());
   }
-  std::string LogText() const { return ReadWholeFile(folder_ + "\\Log.txt"); }
+  std::string LogText() const { return log_.Text(); }
 
-  LogFileState savedState_;
-  std::string folder_;
+  test_support::LogCapture log_{"com"};
 };
 
 TEST_F(ComTest, StartTwiceAndEndTwice) {

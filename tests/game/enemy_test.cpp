@@ -416,3 +416,35 @@ TEST_F(EnemyKindTest, DrawByShapeAndLayer) {
 }
 
 }  // namespace
+
+namespace {
+
+// A schedule row is data: a position far past any bound (the reader keeps
+// whole ints up to 2^31) must not overflow when it becomes 1/1000 px or
+// moves; such an enemy is held a million px out and leaves at its first
+// update like any other enemy out of bounds.
+TEST_F(EnemyKindTest, PositionsFarOutsideAreHeldWhereTheyFitInAnInt) {
+  struct {
+    int x, y;
+    int heldX, heldY;
+  } cases[] = {
+      {3000000, -9000000, 1000000, -1000000},
+      {2147483647, -2147483647 - 1, 1000000, -1000000},
+      {-1000000, 1000000, -1000000, 1000000},
+      {480, -30, 480, -30},
+  };
+  for (const auto& c : cases) {
+    for (int kind = 0; kind < ENEMY_KIND_COUNT; ++kind) {
+      Make(kind, c.x, c.y);
+      EXPECT_EQ(c.heldX * 1000, enemy->X) << kind << ": " << c.x;
+      EXPECT_EQ(c.heldY * 1000, enemy->Y) << kind << ": " << c.y;
+      EXPECT_DOUBLE_EQ(c.heldX, enemy->PxX) << kind;
+      EXPECT_DOUBLE_EQ(c.heldY, enemy->PxY) << kind;
+      enemy->Update();  // a frame of movement stays in range
+      EXPECT_NEAR(c.heldX, enemy->X / 1000.0, 5) << kind;
+      EXPECT_NEAR(c.heldY, enemy->Y / 1000.0, 5) << kind;
+    }
+  }
+}
+
+}  // namespace

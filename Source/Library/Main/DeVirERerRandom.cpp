@@ -1,8 +1,9 @@
 // Mersenne Twister MT19937.
 #include "DeVirERerRandom.h"
 
-#include <cpuid.h>
 #include <mmintrin.h>
+
+#include "RaRadaraSysInfo.h"
 
 RandomGeneratorRecord RandomGenerator;
 
@@ -98,35 +99,13 @@ void TemperPairsMmx(uint32_t* out, const uint32_t* in, int pairs) {
       : "mm0", "mm1", "mm4", "mm5", "memory", "cc");
 }
 
-// EFLAGS bit 21 can be toggled only where CPUID exists.
-int HasCpuid() {
-  uint32_t before, after;
-  __asm__ volatile(
-      "pushfl\n\t"
-      "popl %0\n\t"
-      "movl %0, %1\n\t"
-      "xorl $0x200000, %1\n\t"
-      "pushl %1\n\t"
-      "popfl\n\t"
-      "pushfl\n\t"
-      "popl %1\n\t"
-      "pushl %0\n\t"
-      "popfl\n\t"
-      : "=&r"(before), "=&r"(after)
-      :
-      : "cc");
-  return ((before ^ after) & 0x200000u) != 0;
-}
-
 }  // namespace
 
 int HasMmxSupport() {
-  if (!HasCpuid()) return 0;
-  unsigned int eax, ebx, ecx, edx;
-  __cpuid(0, eax, ebx, ecx, edx);
-  if (eax < 1) return 0;
-  __cpuid(1, eax, ebx, ecx, edx);
-  return (edx & (1u << 23)) ? 1 : 0;
+  CpuidResults cpuid;
+  ReadCpuid(&cpuid);
+  CpuFeatures features;
+  return EvaluateCpuid(&cpuid, &features) >= CPU_LEVEL_MMX ? 1 : 0;
 }
 
 void SetRandomMmxFlag(int useMmx) {

@@ -71,8 +71,8 @@ int WakeASyncWorker(int extra) {
 // ---------------------------------------------------------------------------
 // Job queue
 
-// Under the lock: empties a used slot and frees its job.
-static void RemoveJobSlot(int slot) {
+// Under the lock: empties a used slot and returns its job.
+static ASyncJob* TakeJobOutOfSlot(int slot) {
   ASyncJob* job = ASyncLoad.jobs[slot];
   ASyncLoad.jobs[slot] = nullptr;
   ASyncLoad.jobCount--;
@@ -81,8 +81,11 @@ static void RemoveJobSlot(int slot) {
     while (top > 0 && ASyncLoad.jobs[top - 1] == nullptr) top--;
     ASyncLoad.jobHighWater = top;
   }
-  MemFree(job);
+  return job;
 }
+
+// Under the lock: empties a used slot and frees its job.
+static void RemoveJobSlot(int slot) { MemFree(TakeJobOutOfSlot(slot)); }
 
 ASyncJob* AllocASyncJob(int paramSize) {
   if (paramSize < 0) paramSize = 0;
@@ -159,7 +162,11 @@ int RemoveASyncJob(int slot, int refuseRunning) {
     LeaveASyncLock();
     return -2;
   }
-  RemoveJobSlot(slot);
+  ASyncJob* job = TakeJobOutOfSlot(slot);
+  if (job->running)
+    job->slot = -1;  // its function still uses it: the worker frees it when that returns
+  else
+    MemFree(job);
   LeaveASyncLock();
   return 0;
 }
@@ -188,6 +195,16 @@ int GetASyncJobCount() {
 // ---------------------------------------------------------------------------
 // Workers
 
+// Puts the calling worker to sleep. Called holding the lock, which it lets
+// go; returns once the worker is resumed.
+static void SleepWorker(ASyncWorker* self) {
+  self->sleeping = 1;
+  self->sleepTime = ASyncNow();
+  ASyncLoad.runningCount--;
+  LeaveASyncLock();
+  SuspendCurrentThread();
+}
+
 static void ASyncLoadWorkerLoop(int index) {
   ASyncWorker* self = &ASyncLoad.workers[index];
   while (ASyncLoad.endFlag != 1) {
@@ -212,9 +229,10 @@ static void ASyncLoadWorkerLoop(int index) {
       if (chosen->function != nullptr) chosen->function(chosen);
 
       EnterASyncLock(__LINE__);
-      if (chosen->slot >= 0 && chosen->slot < ASYNC_JOB_MAX && ASyncLoad.jobs[chosen->slot] == chosen) {
-        RemoveJobSlot(chosen->slot);
-      }
+      // Still queued unless RemoveASyncJob took it out while it ran; the
+      // job is this worker's to free either way.
+      if (chosen->slot >= 0 && ASyncLoad.jobs[chosen->slot] == chosen) TakeJobOutOfSlot(chosen->slot);
+      MemFree(chosen);
       self->busy = 0;
       self->job = nullptr;
       LeaveASyncLock();
@@ -224,11 +242,7 @@ static void ASyncLoadWorkerLoop(int index) {
     // Nothing to take. A worker whose request has been served takes this
     // one's place; an idle one would find nothing either.
     WakeWorkerCore(1, 1);
-    self->sleeping = 1;
-    self->sleepTime = ASyncNow();
-    ASyncLoad.runningCount--;
-    LeaveASyncLock();
-    SuspendCurrentThread();
+    SleepWorker(self);
   }
 
   EnterASyncLock(__LINE__);
@@ -347,13 +361,8 @@ int PostMainThreadRequest(MainThreadRequest* request) {
   self->waiting = 1;
   // Another worker may run in this one's place meanwhile.
   WakeWorkerCore(1, 0);
-  self->sleeping = 1;
-  self->sleepTime = ASyncNow();
-  ASyncLoad.runningCount--;
-  LeaveASyncLock();
-
   // Resumed once the main thread has stored the result.
-  SuspendCurrentThread();
+  SleepWorker(self);
   return __atomic_load_n(&request->result, __ATOMIC_SEQ_CST);
 }
 

@@ -89,7 +89,9 @@ int AddASyncJob(ASyncJob* job);  // -1 when not set up (the job stays the caller
 // Queues the job and counts it on the handle before any worker can take it.
 // -1 when either fails; the job is then freed and nothing is counted.
 int AddASyncJobForHandle(ASyncJob* job, int handle);
-// 0 removed and freed, -1 no job in that slot, -2 running and refused.
+// 0 removed and freed, -1 no job in that slot, -2 running and refused. A
+// running job that is not refused leaves the queue at once; its worker
+// frees it when the job's function returns.
 int RemoveASyncJob(int slot, int refuseRunning);
 // As RemoveASyncJob, but only when the job in the slot was queued for the
 // handle: a record keeps the slot of its last job only, and an older slot

@@ -195,6 +195,9 @@ int RecomputeSpareBitsMask(ColorFormatRecord* format) {
 
 int CreateBaseImageWithFormat(int width, int height, const ColorFormatRecord* format, BaseImageRecord* image) {
   if (image == nullptr || format == nullptr) return -1;
+  // The format may live in the record being remade.
+  const ColorFormatRecord copy = *format;
+  format = &copy;
   memset(image, 0, sizeof(*image));
   if (width < 0 || height < 0) {
     LogPrintf("イメージのサイズが不正です( %d x %d )", width, height);

@@ -36,8 +36,14 @@ struct BaseImageRecord {
   int cubeFlag;       // above 0: six faces, each with its mip chain
 };
 
-// Image loaders (the loader table and its driver build on these).
-struct ImageLoadStream;
+// What an image loader reads from: the six functions of a stream table
+// (over files or over memory) and the stream they work on.
+struct ImageLoadStream {
+  StreamFunctionTable functions;
+  StreamHandle handle;
+};
+// 0 when the loader recognised and decoded the data; any other value refuses
+// (the built-in loaders return -1 and leave the stream rewound to 0).
 typedef int (*ImageLoaderFunc)(ImageLoadStream* stream, BaseImageRecord* image);
 
 enum { USER_IMAGE_LOADER_MAX = 10 };
@@ -135,7 +141,69 @@ int SnapshotImageLoadSettings(ImageLoadSettings* settings);
 int MakeAlphaImageFileName(const char* fileName, char* out);
 
 // Block-compressed images are expanded to ARGB8 in place before pixel work.
+// The result holds the top level of each face only (mip count 0).
 int ExpandCompressedBaseImage(BaseImageRecord* image);
+// Bytes from one cube face to the next in the pixel block (the whole mip
+// chain of a face).
+int64_t GetBaseImageFaceStride(const BaseImageRecord* image);
+
+// Image loading. Loaders refuse images wider or higher than this, and every
+// byte size is reckoned in 64 bits.
+enum { IMAGE_LOAD_SIDE_MAX = 16384 };
+
+// Stream helpers for loaders. ReadExact: 0 when all bytes arrived, else -1.
+int ImageStreamReadExact(ImageLoadStream* stream, void* buffer, size_t bytes);
+int ImageStreamSeek(ImageLoadStream* stream, int64_t offset, int origin);
+int64_t ImageStreamTell(ImageLoadStream* stream);
+// Bytes from the current position to the end; the position is kept. -1 when
+// the stream cannot tell.
+int64_t ImageStreamBytesLeft(ImageLoadStream* stream);
+// 0 when a side pair lies in 1..IMAGE_LOAD_SIDE_MAX (both), else -1.
+int CheckImageLoadSize(int64_t width, int64_t height);
+// Largest pixel block a loader allocates.
+int64_t GetImageLoadByteLimit();
+
+// The built-in loaders, in the order they are tried; ends with a null slot.
+enum { IMAGE_LOADER_TABLE_SIZE = 7 };
+extern const ImageLoaderFunc ImageLoaderTable[IMAGE_LOADER_TABLE_SIZE];
+int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image);
+int LoadJpegImage(ImageLoadStream* stream, BaseImageRecord* image);
+int LoadPngImage(ImageLoadStream* stream, BaseImageRecord* image);
+int LoadBgraImage(ImageLoadStream* stream, BaseImageRecord* image);
+int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image);
+int LoadDdsImage(ImageLoadStream* stream, BaseImageRecord* image);
+
+// User loaders of the snapshot, then the built-in ones, each on the stream
+// rewound to 0; -1 when every loader refused.
+int LoadImageByLoaders(const ImageLoadSettings* settings, ImageLoadStream* stream, BaseImageRecord* image);
+// Decodes a file (memoryFlag 0) or image bytes (memoryFlag 1). mirrorFlag 1
+// mirrors left to right. bitmapFlag non-zero hands the result out as a
+// device-independent bitmap: *bitmapInfo (1068 bytes) and *bitmapBits, both
+// MemFree'd by the caller; else *image gets the record. -1 with a log line
+// when nothing could decode the data.
+int LoadBaseImageCore(const ImageLoadSettings* settings, const char* fileName, const void* bytes, int byteCount,
+                      int memoryFlag, int bitmapFlag, int mirrorFlag, BaseImageRecord* image,
+                      BITMAPINFO** bitmapInfo, void** bitmapBits);
+int LoadBaseImageWithSettings(const char* fileName, const void* bytes, int byteCount, int memoryFlag,
+                              int bitmapFlag, int mirrorFlag, BaseImageRecord* image, BITMAPINFO** bitmapInfo,
+                              void** bitmapBits);
+int LoadImageToBaseImage(const char* fileName, const void* bytes, int byteCount, int memoryFlag,
+                         BaseImageRecord* image, int mirrorFlag);
+// Colour image plus its separate alpha image. alphaMode 0: the file named by
+// MakeAlphaImageFileName; 1: alphaBytes from memory; other: none. -1 when
+// the colour image fails, 0 with both, 1 without an alpha image (then
+// *alphaImage is empty).
+int LoadBaseImagePair(const ImageLoadSettings* settings, const char* fileName, const void* bytes, int byteCount,
+                      int memoryFlag, const void* alphaBytes, int alphaByteCount, int alphaMode,
+                      BaseImageRecord* image, BaseImageRecord* alphaImage, int mirrorFlag);
+int LoadBaseImagePairWithSettings(const char* fileName, const void* bytes, int byteCount, int memoryFlag,
+                                  const void* alphaBytes, int alphaByteCount, int alphaMode,
+                                  BaseImageRecord* image, BaseImageRecord* alphaImage, int mirrorFlag);
+
+// A base image from a bitmap header (with its masks or colour table after
+// it) and its bits. 1: the image owns a copy; copyFlag's value: the image
+// points at the caller's bits; -1 on failure.
+int CreateBaseImageFromDIB(const BITMAPINFO* info, const void* bits, BaseImageRecord* image, int copyFlag);
 
 // Colour-converting blit. Returns 0, -1, or for a plain 8-bit copy the
 // largest palette index copied.

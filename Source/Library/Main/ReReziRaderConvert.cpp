@@ -1239,7 +1239,9 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
   int srcWide = IsWideChannelFormat(sf), destWide = IsWideChannelFormat(df);
   s.srcPalette = !srcWide && s.srcBytes == 1;
   s.destPalette = !destWide && s.destBytes == 1;
-  s.reduction = reductionMode;
+  // Unknown reduction modes reduce plainly, whichever loop runs.
+  s.reduction = (reductionMode == BLT_REDUCE_ORDERED_DITHER || reductionMode == BLT_REDUCE_CARRY) ? reductionMode
+                                                                                                   : BLT_REDUCE_NONE;
   s.colourOff = colourOff != 0;
   s.mirror = mirror != 0;
   s.skipKey = skipKey != 0;

@@ -38,6 +38,10 @@ void ReverseRow(uint8_t* row, int width, int bytes) {
   }
 }
 
+int HasPixelAccess(const ColorFormatRecord& format) {
+  return !IsWideChannelFormat(&format) && format.bytesPerPixel >= 1 && format.bytesPerPixel <= 4;
+}
+
 // Reads one sample of the stretch, clamped to the source rectangle.
 void ReadStretchSample(BaseImageRecord* src, int x, int y, int right, int bottom, int out[4]) {
   if (x >= right) x = right - 1;
@@ -107,6 +111,8 @@ int StretchBaseImageRect(int srcLeft, int srcTop, int srcRight, int srcBottom, B
   int dw = destRight - destLeft, dh = destBottom - destTop;
   if (sw == dw && sh == dh) return BltBaseImageRect(srcLeft, srcTop, sw, sh, destLeft, destTop, src, dest);
   if (ExpandIfCompressed(src) != 0 || ExpandIfCompressed(dest) != 0) return -1;
+  // Samples go through single-pixel access, which wide-channel pixels do not have.
+  if (!HasPixelAccess(src->format) || !HasPixelAccess(dest->format)) return -1;
 
   const int64_t stepX = ((int64_t)sw << 16) / dw;
   const int64_t stepY = ((int64_t)sh << 16) / dh;

@@ -93,15 +93,7 @@ struct {
 LockRecord LayerLock;
 volatile LONG LayerLockState = 0;  // 0 none, 1 being created, 2 ready
 
-void EnsureLayerLock() {
-  if (LayerLockState == 2) return;
-  if (InterlockedCompareExchange(&LayerLockState, 1, 0) == 0) {
-    InitLock(&LayerLock);
-    InterlockedExchange(&LayerLockState, 2);
-  } else {
-    while (LayerLockState != 2) Sleep(0);
-  }
-}
+void EnsureLayerLock() { InitLockOnce(&LayerLock, &LayerLockState); }
 
 struct LayerGuard {
   LayerGuard() {

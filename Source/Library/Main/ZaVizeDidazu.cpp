@@ -25,12 +25,8 @@ static void FoldPositions(RingBuffer* buffer) {
   if (buffer->writePosition == buffer->capacity) buffer->writePosition = 0;
 }
 
-int ReadRingBuffer(RingBuffer* buffer, void* destination, int size, int peek) {
-  if (size < 0 || buffer->dataSize < size) return -1;
-  FoldPositions(buffer);
-  if (size == 0) return 0;
-
-  unsigned char* out = static_cast<unsigned char*>(destination);
+// Copies the first `size` held bytes out, across the wrap; moves nothing.
+static void CopyHeldBytes(const RingBuffer* buffer, unsigned char* out, int size) {
   const int first = buffer->capacity - buffer->readPosition;
   if (size <= first) {
     MemCopy(out, buffer->data + buffer->readPosition, size);
@@ -38,6 +34,14 @@ int ReadRingBuffer(RingBuffer* buffer, void* destination, int size, int peek) {
     MemCopy(out, buffer->data + buffer->readPosition, first);
     MemCopy(out + first, buffer->data, size - first);
   }
+}
+
+int ReadRingBuffer(RingBuffer* buffer, void* destination, int size, int peek) {
+  if (size < 0 || buffer->dataSize < size) return -1;
+  FoldPositions(buffer);
+  if (size == 0) return 0;
+
+  CopyHeldBytes(buffer, static_cast<unsigned char*>(destination), size);
   if (peek == 0) {
     buffer->readPosition = (buffer->readPosition + size) % buffer->capacity;
     buffer->dataSize -= size;
@@ -61,15 +65,7 @@ int ReserveRingBuffer(RingBuffer* buffer, int needed) {
   }
 
   const int held = buffer->dataSize;
-  if (held > 0) {
-    const int first = buffer->capacity - buffer->readPosition;
-    if (held <= first) {
-      MemCopy(block, buffer->data + buffer->readPosition, held);
-    } else {
-      MemCopy(block, buffer->data + buffer->readPosition, first);
-      MemCopy(block + first, buffer->data, held - first);
-    }
-  }
+  if (held > 0) CopyHeldBytes(buffer, block, held);
   MemFree(buffer->data);
   buffer->data = block;
   buffer->capacity = static_cast<int>(wanted);

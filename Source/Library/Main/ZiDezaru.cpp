@@ -38,14 +38,7 @@ static LockRecord AllocLock;
 static volatile LONG AllocLockState = 0;  // 0 none, 1 being created, 2 ready
 
 static void EnterAllocLock() {
-  if (AllocLockState != 2) {
-    if (InterlockedCompareExchange(&AllocLockState, 1, 0) == 0) {
-      InitLock(&AllocLock);
-      InterlockedExchange(&AllocLockState, 2);
-    } else {
-      while (AllocLockState != 2) Sleep(0);
-    }
-  }
+  InitLockOnce(&AllocLock, &AllocLockState);
   ENTER_LOCK(&AllocLock);
 }
 

@@ -22,14 +22,7 @@ static LockRecord LogLock;
 static volatile LONG LogLockState = 0;  // 0 none, 1 being created, 2 ready
 
 static void EnterLogLock() {
-  if (LogLockState != 2) {
-    if (InterlockedCompareExchange(&LogLockState, 1, 0) == 0) {
-      InitLock(&LogLock);
-      InterlockedExchange(&LogLockState, 2);
-    } else {
-      while (LogLockState != 2) Sleep(0);
-    }
-  }
+  InitLockOnce(&LogLock, &LogLockState);
   ENTER_LOCK(&LogLock);
 }
 
@@ -194,13 +187,16 @@ static int TrimBrokenCharacter(char* text, int length, int charSet) {
 
 int LogPrintf(const char* format, ...) {
   char buffer[LOG_LINE_SIZE];
+  buffer[0] = '\0';
   va_list args;
   va_start(args, format);
   // At most LOG_LINE_SIZE - 2 characters, leaving room for the line feed.
-  vsnprintf(buffer, LOG_LINE_SIZE - 1, format, args);
+  const int formatted = vsnprintf(buffer, LOG_LINE_SIZE - 1, format, args);
   va_end(args);
   buffer[LOG_LINE_SIZE - 2] = '\0';
-  int length = TrimBrokenCharacter(buffer, GetStringLength(buffer), GetCharSet());
+  int length = GetStringLength(buffer);
+  // Only a cut can split a character; a line that fits is written as made.
+  if (formatted < 0 || formatted > LOG_LINE_SIZE - 2) length = TrimBrokenCharacter(buffer, length, GetCharSet());
   buffer[length] = '\n';
   buffer[length + 1] = '\0';
   return LogWriteText(buffer);

@@ -8,6 +8,16 @@ int InitLock(LockRecord* lock) {
   return 0;
 }
 
+void InitLockOnce(LockRecord* lock, volatile LONG* state) {
+  if (*state == 2) return;
+  if (InterlockedCompareExchange(state, 1, 0) == 0) {
+    InitLock(lock);
+    InterlockedExchange(state, 2);
+  } else {
+    while (*state != 2) Sleep(0);
+  }
+}
+
 int DeleteLock(LockRecord* lock) {
   DeleteCriticalSection(&lock->section);
   return 0;

@@ -22,6 +22,9 @@ struct ThreadRecord {
 };
 
 int InitLock(LockRecord* lock);
+// Makes the lock on its first use, once even when threads race for it.
+// `state`: 0 not made, 1 being made, 2 ready.
+void InitLockOnce(LockRecord* lock, volatile LONG* state);
 int DeleteLock(LockRecord* lock);
 int EnterLock(LockRecord* lock, const char* file, int line);
 int LeaveLock(LockRecord* lock);
