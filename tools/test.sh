@@ -6,8 +6,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/tools/setup/setup.sh"
 source "$root/tools/setup/env.sh"
-deps_prefix=""
-if [[ -z "${RIDOV_SKIP_DEPS:-}" ]]; then deps_prefix="$("$root/tools/setup/deps.sh" | tail -n 1)"; fi
+
+deps_prefix="$("$root/tools/setup/deps.sh" | tail -n 1)"
 
 build="${RIDOV_BUILD_DIR:-$root/build}"
 if [[ ! -f "$build/CMakeCache.txt" ]]; then

@@ -46,4 +46,4 @@ if [[ ! -f "$WINEPREFIX/.ridov-ready" ]]; then
 fi
 
 # Third-party libraries for the target.
-if [[ -z "${RIDOV_SKIP_DEPS:-}" && -x "$here/deps.sh" ]]; then "$here/deps.sh" >/dev/null; fi
+"$here/deps.sh" >/dev/null

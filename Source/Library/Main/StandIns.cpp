@@ -15,9 +15,3 @@ void FatalErrorExit(const char* text) {
   DeleteLibraryCallLock();
   ExitProcess(static_cast<UINT>(-1));
 }
-
-// DXT expansion: block-compressed images cannot be expanded yet.
-#include "ReReziRader.h"
-int ExpandCompressedBaseImage(BaseImageRecord* image) {
-  return (image != nullptr && image->format.kind == 0) ? 0 : -1;
-}
