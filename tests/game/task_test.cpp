@@ -70,8 +70,11 @@ TEST_P(PruneTest, OneUpdateRemovesTheDeadAndUpdatesTheRestOnce) {
   ctl.Update();
   EXPECT_EQ(c.left, Ids(ctl));
   EXPECT_EQ(std::vector<int>(c.dead.begin(), c.dead.end()), Deleted);
-  for (Probe* p : probes)
-    if (std::count(survivors.begin(), survivors.end(), p->Id)) EXPECT_EQ(1, p->Updates) << p->Id;
+  for (Probe* p : probes) {
+    if (std::count(survivors.begin(), survivors.end(), p->Id)) {
+      EXPECT_EQ(1, p->Updates) << p->Id;
+    }
+  }
   ctl.Destroy();
 }
 

@@ -12,7 +12,7 @@ TEST(Harness, XAudio2MasteringVoice) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   HMODULE dll = LoadLibraryA("XAudio2_8.dll");
   ASSERT_NE(dll, nullptr);
-  auto create = reinterpret_cast<XAudio2CreateFn>(GetProcAddress(dll, "XAudio2Create"));
+  auto create = reinterpret_cast<XAudio2CreateFn>(reinterpret_cast<void*>(GetProcAddress(dll, "XAudio2Create")));
   ASSERT_NE(create, nullptr);
 
   IXAudio2* xaudio = nullptr;
