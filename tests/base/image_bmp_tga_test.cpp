@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "LogCapture.h"
 #include "ReReziRader.h"
 #include "ZiDezaru.h"
 #include "image_fixtures.h"
@@ -16,47 +17,23 @@ using namespace imgfix;
 
 namespace {
 
-class BmpTgaTest : public ::testing::Test {
+// Restores the 32-bit bitmap switch.
+class BmpTgaTest : public ImageAllocTest {
  protected:
   void SetUp() override {
     savedXrgb_ = Bmp32ZeroAlphaAsXrgb;
-    allocCount_ = GetAllocCount();
+    ImageAllocTest::SetUp();
   }
   void TearDown() override {
     Bmp32ZeroAlphaAsXrgb = savedXrgb_;
-    CheckAllAllocHeaders();
-    EXPECT_EQ(allocCount_, GetAllocCount()) << "blocks left behind";
+    ImageAllocTest::TearDown();
   }
   int savedXrgb_ = 0;
-  int allocCount_ = 0;
 };
 
-const ImageFixture& Named(const std::vector<ImageFixture>& all, const std::string& name) {
-  for (const ImageFixture& f : all)
-    if (f.name == name) return f;
-  ADD_FAILURE() << "no fixture " << name;
-  return all.front();
-}
+TEST_F(BmpTgaTest, EveryBmpFixtureDecodesToItsPixels) { ExpectFixturesDecode(BmpFixtures()); }
 
-TEST_F(BmpTgaTest, EveryBmpFixtureDecodesToItsPixels) {
-  for (const ImageFixture& f : BmpFixtures()) {
-    SCOPED_TRACE(f.name);
-    BaseImageRecord image;
-    ASSERT_EQ(0, LoadFromMemory(f.data, &image));
-    EXPECT_TRUE(PixelsMatch(&image, f.expected, f.hasAlpha, f.tolerance));
-    ReleaseBaseImage(&image);
-  }
-}
-
-TEST_F(BmpTgaTest, EveryTgaFixtureDecodesToItsPixels) {
-  for (const ImageFixture& f : TgaFixtures()) {
-    SCOPED_TRACE(f.name);
-    BaseImageRecord image;
-    ASSERT_EQ(0, LoadFromMemory(f.data, &image));
-    EXPECT_TRUE(PixelsMatch(&image, f.expected, f.hasAlpha, f.tolerance));
-    ReleaseBaseImage(&image);
-  }
-}
+TEST_F(BmpTgaTest, EveryTgaFixtureDecodesToItsPixels) { ExpectFixturesDecode(TgaFixtures()); }
 
 TEST_F(BmpTgaTest, BmpFormatsAndPitches) {
   const std::vector<ImageFixture> all = BmpFixtures();
@@ -80,7 +57,7 @@ TEST_F(BmpTgaTest, BmpFormatsAndPitches) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     BaseImageRecord image;
-    ASSERT_EQ(0, LoadFromMemory(Named(all, c.name).data, &image));
+    ASSERT_EQ(0, LoadFromMemory(FixtureNamed(all, c.name).data, &image));
     EXPECT_EQ(c.bytesPerPixel, image.format.bytesPerPixel);
     EXPECT_EQ(c.pitch, image.pitch);
     EXPECT_EQ(c.alphaMask, image.format.alphaMask);
@@ -95,7 +72,7 @@ TEST_F(BmpTgaTest, BmpFormatsAndPitches) {
 
 TEST_F(BmpTgaTest, ZeroAlphaBitmapIsXrgbOnlyWhenAsked) {
   const std::vector<ImageFixture> all = BmpFixtures();
-  const ImageFixture& f = Named(all, "bmp32 zero alpha");
+  const ImageFixture& f = FixtureNamed(all, "bmp32 zero alpha");
   BaseImageRecord image;
   Bmp32ZeroAlphaAsXrgb = 0;
   ASSERT_EQ(0, LoadFromMemory(f.data, &image));
@@ -107,27 +84,19 @@ TEST_F(BmpTgaTest, ZeroAlphaBitmapIsXrgbOnlyWhenAsked) {
   EXPECT_EQ(0xff000000u, image.format.spareMask);
   ReleaseBaseImage(&image);
   // One non-zero alpha byte keeps ARGB8.
-  ASSERT_EQ(0, LoadFromMemory(Named(all, "bmp32 alpha").data, &image));
+  ASSERT_EQ(0, LoadFromMemory(FixtureNamed(all, "bmp32 alpha").data, &image));
   EXPECT_EQ(0xff000000u, image.format.alphaMask);
   ReleaseBaseImage(&image);
 }
 
 // A bottom-up 24-bit 2 x 2 bitmap to damage.
 BmpSpec SmallBmp() {
-  BmpSpec s;
-  s.width = 2;
-  s.height = 2;
-  s.bits = PackBmpRows(2, 2, 24, true, [](int x, int y) { return (uint32_t)(x * 100 + y); });
-  return s;
+  return BmpOf(2, 2, 24, [](int x, int y) { return (uint32_t)(x * 100 + y); });
 }
 
 TEST_F(BmpTgaTest, DamagedBitmapsAreRefused) {
-  std::vector<std::pair<const char*, Bytes>> cases;
-  auto with = [&](const char* name, const std::function<void(BmpSpec&)>& change) {
-    BmpSpec s = SmallBmp();
-    change(s);
-    cases.push_back({name, BuildBmp(s)});
-  };
+  NamedBytes cases;
+  auto with = VariantMaker(cases, SmallBmp(), BuildBmp);
   with("header size 12", [](BmpSpec& s) { s.headerSize = 12; });
   with("header size 125", [](BmpSpec& s) { s.headerSize = 125; });
   with("zero width", [](BmpSpec& s) { s.width = 0; });
@@ -149,11 +118,7 @@ TEST_F(BmpTgaTest, DamagedBitmapsAreRefused) {
   Bytes truncated = BuildBmp(SmallBmp());
   truncated.resize(30);
   cases.push_back({"cut in the header", truncated});
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    BaseImageRecord image;
-    EXPECT_EQ(-1, LoadFromMemory(c.second, &image));
-  }
+  ExpectAllRefused(cases);
 }
 
 TEST_F(BmpTgaTest, RunLengthDataNeverWritesOutsideTheImage) {
@@ -284,12 +249,8 @@ TgaSpec SmallTga() {
 }
 
 TEST_F(BmpTgaTest, TgaVariantsTheLoaderDoesNotTakeAreRefused) {
-  std::vector<std::pair<const char*, TgaSpec>> cases;
-  auto with = [&](const char* name, const std::function<void(TgaSpec&)>& change) {
-    TgaSpec s = SmallTga();
-    change(s);
-    cases.push_back({name, s});
-  };
+  NamedBytes cases;
+  auto with = VariantMaker(cases, SmallTga(), BuildTga);
   with("grey (type 3)", [](TgaSpec& s) { s.type = 3; });
   with("type 11", [](TgaSpec& s) { s.type = 11; });
   with("y origin 5", [](TgaSpec& s) { s.yOrigin = 5; });
@@ -319,30 +280,18 @@ TEST_F(BmpTgaTest, TgaVariantsTheLoaderDoesNotTakeAreRefused) {
     s.type = 10;
     s.data = {0x03, 1, 2, 3, 4};
   });
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    BaseImageRecord image;
-    EXPECT_EQ(-1, LoadFromMemory(BuildTga(c.second), &image));
-  }
+  ExpectAllRefused(cases);
 }
 
 TEST_F(BmpTgaTest, TgaColourMapAppliesAndClampsAt256Entries) {
   // Entries from index 250 on: those past 255 are dropped, not written.
-  TgaSpec s;
-  s.mapType = 1;
-  s.type = 1;
-  s.mapFirst = 250;
-  s.mapLength = 10;
-  s.mapBits = 24;
+  Bytes entries;
   for (int i = 0; i < 10; i++) {
-    s.map.push_back((uint8_t)i);
-    s.map.push_back(0);
-    s.map.push_back(0);
+    entries.push_back((uint8_t)i);
+    entries.push_back(0);
+    entries.push_back(0);
   }
-  s.width = 3;
-  s.height = 1;
-  s.pixelBits = 8;
-  s.descriptor = 0x20;
+  TgaSpec s = ColourMappedTga(3, 1, 250, entries);
   s.data = {250, 255, 7};
   BaseImageRecord image;
   ASSERT_EQ(0, LoadFromMemory(BuildTga(s), &image));
@@ -357,14 +306,14 @@ TEST_F(BmpTgaTest, TgaColourMapAppliesAndClampsAt256Entries) {
 TEST_F(BmpTgaTest, TgaPitchIsTheRowSizeAndFooterBoundsRunLengthData) {
   const std::vector<ImageFixture> all = TgaFixtures();
   BaseImageRecord image;
-  ASSERT_EQ(0, LoadFromMemory(Named(all, "tga2 16-bit").data, &image));
+  ASSERT_EQ(0, LoadFromMemory(FixtureNamed(all, "tga2 16-bit").data, &image));
   EXPECT_EQ(6, image.pitch);
   EXPECT_EQ(0x8000u, image.format.spareMask);
   ReleaseBaseImage(&image);
 
   // The footer's bytes are not taken as packets: a stream that needs them
   // is short.
-  const ImageFixture& withFooter = Named(all, "tga10 32-bit with footer");
+  const ImageFixture& withFooter = FixtureNamed(all, "tga10 32-bit with footer");
   Bytes cut = withFooter.data;
   cut.erase(cut.end() - 26 - 3, cut.end() - 26);
   EXPECT_EQ(-1, LoadFromMemory(cut, &image));
@@ -374,6 +323,44 @@ TEST_F(BmpTgaTest, TgaPitchIsTheRowSizeAndFooterBoundsRunLengthData) {
   Patch32(extended, extended.size() - 26, 1234);
   ASSERT_EQ(0, LoadFromMemory(extended, &image));
   EXPECT_TRUE(PixelsMatch(&image, withFooter.expected, true, 0));
+  ReleaseBaseImage(&image);
+}
+
+TEST_F(BmpTgaTest, GdiConversionThatCannotMakeItsBitmapLogsIt) {
+  // A palette bitmap far too large for a 24-bit section.
+  test_support::LogCapture log("imgdib");
+  struct {
+    BITMAPINFOHEADER header;
+    uint32_t colours[256];
+  } info;
+  memset(&info, 0, sizeof(info));
+  info.header.biSize = sizeof(BITMAPINFOHEADER);
+  info.header.biWidth = 100000;
+  info.header.biHeight = 100000;
+  info.header.biPlanes = 1;
+  info.header.biBitCount = 8;
+  uint8_t bits[16] = {};
+  BaseImageRecord image;
+  EXPECT_EQ(-1, CreateBaseImageFromDIB((BITMAPINFO*)&info, bits, &image, 0));
+  EXPECT_EQ(nullptr, image.pixels);
+  EXPECT_NE(std::string::npos, log.Text().find("ＤＩＢの作成に失敗しました3\r\n"));
+}
+
+TEST_F(BmpTgaTest, TrueColourTgaSkipsAColourMapItCarries) {
+  // Type 2 with a 4-entry map before the pixels: the map is not pixel data.
+  Picture p = MakePicture(2, 1, PatternColour);
+  TgaSpec s;
+  s.mapType = 1;
+  s.mapLength = 4;
+  s.mapBits = 24;
+  s.map = Bytes(12, 0xee);
+  s.width = 2;
+  s.height = 1;
+  s.descriptor = 0x20;
+  for (const Rgba& c : p.pixels) s.data.insert(s.data.end(), {c.b, c.g, c.r});
+  BaseImageRecord image;
+  ASSERT_EQ(0, LoadFromMemory(BuildTga(s), &image));
+  EXPECT_TRUE(PixelsMatch(&image, p, false, 0));
   ReleaseBaseImage(&image);
 }
 

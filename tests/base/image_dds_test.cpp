@@ -16,34 +16,11 @@ using namespace imgfix;
 
 namespace {
 
-class DdsTest : public ::testing::Test {
- protected:
-  void SetUp() override { allocCount_ = GetAllocCount(); }
-  void TearDown() override {
-    CheckAllAllocHeaders();
-    EXPECT_EQ(allocCount_, GetAllocCount()) << "blocks left behind";
-  }
-  int allocCount_ = 0;
-};
-
-const ImageFixture& Named(const std::vector<ImageFixture>& all, const std::string& name) {
-  for (const ImageFixture& f : all)
-    if (f.name == name) return f;
-  ADD_FAILURE() << "no fixture " << name;
-  return all.front();
-}
+class DdsTest : public ImageAllocTest {};
 
 const size_t kHeader = 128;  // magic and header before the data
 
-TEST_F(DdsTest, EveryDdsFixtureDecodesToItsPixels) {
-  for (const ImageFixture& f : DdsFixtures()) {
-    SCOPED_TRACE(f.name);
-    BaseImageRecord image;
-    ASSERT_EQ(0, LoadFromMemory(f.data, &image));
-    EXPECT_TRUE(PixelsMatch(&image, f.expected, f.hasAlpha, f.tolerance));
-    ReleaseBaseImage(&image);
-  }
-}
+TEST_F(DdsTest, EveryDdsFixtureDecodesToItsPixels) { ExpectFixturesDecode(DdsFixtures()); }
 
 TEST_F(DdsTest, CompressedDataIsKeptAsStored) {
   const std::vector<ImageFixture> all = DdsFixtures();
@@ -60,7 +37,7 @@ TEST_F(DdsTest, CompressedDataIsKeptAsStored) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const ImageFixture& f = Named(all, c.name);
+    const ImageFixture& f = FixtureNamed(all, c.name);
     BaseImageRecord image;
     ASSERT_EQ(0, LoadFromMemory(f.data, &image));
     EXPECT_EQ(c.kind, image.format.kind);
@@ -85,13 +62,8 @@ TEST_F(DdsTest, CompressedDataIsKeptAsStored) {
 
 TEST_F(DdsTest, CubeFacesExpandEachFromItsOwnChain) {
   // 4 x 4 faces with three levels each (one block per level).
-  DdsSpec s;
-  s.width = 4;
-  s.height = 4;
-  s.fourCC = FourCC("DXT1");
-  s.flags |= 0x20000;
-  s.mipCount = 3;
-  s.caps |= 0x400008;
+  DdsSpec s = DdsOf(4, 4, FourCC("DXT1"));
+  SetMipLevels(s, 3);
   s.caps2 = 0xfe00;
   for (int face = 0; face < 6; face++) {
     Append(s.data, Dxt1Block((uint16_t)((face + 1) << 11), 0, 0));
@@ -121,12 +93,8 @@ TEST_F(DdsTest, CubeFacesExpandEachFromItsOwnChain) {
 }
 
 TEST_F(DdsTest, MipCountNeedsTheMipCapsBits) {
-  DdsSpec s;
-  s.width = 8;
-  s.height = 8;
-  s.fourCC = FourCC("DXT1");
-  s.flags |= 0x20000;
-  s.mipCount = 9;
+  DdsSpec s = DdsOf(8, 8, FourCC("DXT1"));
+  SetMipLevels(s, 9);
   s.caps = 0x1000 | 0x8;  // complex without the mip-map bit
   s.data = Bytes(32, 0x5a);  // the top level only
   BaseImageRecord image;
@@ -139,14 +107,14 @@ TEST_F(DdsTest, MipCountNeedsTheMipCapsBits) {
 TEST_F(DdsTest, PlainFormatsByNumberOrMasks) {
   const std::vector<ImageFixture> all = DdsFixtures();
   BaseImageRecord image;
-  ASSERT_EQ(0, LoadFromMemory(Named(all, "dds format number 21").data, &image));
+  ASSERT_EQ(0, LoadFromMemory(FixtureNamed(all, "dds format number 21").data, &image));
   EXPECT_EQ(0, image.format.kind);
   EXPECT_EQ(0xff000000u, image.format.alphaMask);
   EXPECT_EQ(32, image.format.bitsPerPixel);
   EXPECT_EQ(12, image.pitch);
   ReleaseBaseImage(&image);
 
-  ASSERT_EQ(0, LoadFromMemory(Named(all, "dds rgb masks 565").data, &image));
+  ASSERT_EQ(0, LoadFromMemory(FixtureNamed(all, "dds rgb masks 565").data, &image));
   EXPECT_EQ(8, image.pitch);  // the header's pitch
   EXPECT_EQ(0xf800u, image.format.redMask);
   ReleaseBaseImage(&image);
@@ -156,10 +124,7 @@ TEST_F(DdsTest, PlainFormatsByNumberOrMasks) {
   const int bits[] = {24, 32, 32, 16, 16, 16, 16, 8, 16, 16, 32, 32, 32, 32};
   for (size_t i = 0; i < sizeof(codes) / sizeof(codes[0]); i++) {
     SCOPED_TRACE(codes[i]);
-    DdsSpec s;
-    s.width = 2;
-    s.height = 2;
-    s.fourCC = codes[i];
+    DdsSpec s = DdsOf(2, 2, codes[i]);
     s.data = Bytes((size_t)bits[i] / 8 * 4, 0x3c);
     ASSERT_EQ(0, LoadFromMemory(BuildDds(s), &image));
     EXPECT_EQ(bits[i], image.format.bitsPerPixel);
@@ -169,16 +134,10 @@ TEST_F(DdsTest, PlainFormatsByNumberOrMasks) {
 }
 
 TEST_F(DdsTest, DamagedHeadersAreRefused) {
-  std::vector<std::pair<const char*, Bytes>> cases;
-  auto with = [&](const char* name, const std::function<void(DdsSpec&)>& change) {
-    DdsSpec s;
-    s.width = 4;
-    s.height = 4;
-    s.fourCC = FourCC("DXT1");
-    s.data = Bytes(8, 0);
-    change(s);
-    cases.push_back({name, BuildDds(s)});
-  };
+  NamedBytes cases;
+  DdsSpec valid = DdsOf(4, 4, FourCC("DXT1"));
+  valid.data = Bytes(8, 0);
+  auto with = VariantMaker(cases, valid, BuildDds);
   with("header size 100", [](DdsSpec& s) { s.headerSize = 100; });
   with("header size 200", [](DdsSpec& s) { s.headerSize = 200; });
   with("header size 0", [](DdsSpec& s) { s.headerSize = 0; });
@@ -193,38 +152,21 @@ TEST_F(DdsTest, DamagedHeadersAreRefused) {
   with("data short", [](DdsSpec& s) { s.data.resize(7); });
   with("zero wide", [](DdsSpec& s) { s.width = 0; });
   with("16385 high", [](DdsSpec& s) { s.height = 16385; });
-  with("huge mip count", [](DdsSpec& s) {
-    s.flags |= 0x20000;
-    s.caps |= 0x400008;
-    s.mipCount = 0xffffffff;
-  });
+  with("huge mip count", [](DdsSpec& s) { SetMipLevels(s, 0xffffffff); });
   with("pitch narrower than a row", [](DdsSpec& s) {
     s.fourCC = 21;
     s.flags |= 0x8;
     s.pitch = 4;
     s.data = Bytes(64, 0);
   });
-  DdsSpec valid;
-  valid.width = 4;
-  valid.height = 4;
-  valid.fourCC = FourCC("DXT1");
-  valid.data = Bytes(8, 0);
-  Bytes magic = BuildDds(valid);
-  magic[2] = 'X';
-  cases.push_back({"magic", magic});
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    BaseImageRecord image;
-    EXPECT_EQ(-1, LoadFromMemory(c.second, &image));
-  }
+  with("magic", [](DdsSpec&) {});
+  cases.back().second[2] = 'X';
+  ExpectAllRefused(cases);
 }
 
 TEST_F(DdsTest, PartialBlocksStayZeroAndBadRecordsAreNotExpanded) {
   // 6 x 6: one whole block; the rest of the pixels are zero.
-  DdsSpec s;
-  s.width = 6;
-  s.height = 6;
-  s.fourCC = FourCC("DXT1");
+  DdsSpec s = DdsOf(6, 6, FourCC("DXT1"));
   s.data = Dxt1Block(0xffff, 0xffff, 0);
   BaseImageRecord image;
   ASSERT_EQ(0, LoadFromMemory(BuildDds(s), &image));

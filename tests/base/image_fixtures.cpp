@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include "DaDode.h"
+#include "ZiDezaru.h"
 
 namespace imgfix {
 
@@ -194,6 +195,15 @@ Bytes BuildBmp(const BmpSpec& spec) {
   return out;
 }
 
+BmpSpec BmpOf(int width, int height, int bitCount, const std::function<uint32_t(int, int)>& value) {
+  BmpSpec s;
+  s.width = width;
+  s.height = height;
+  s.bitCount = bitCount;
+  s.bits = PackBmpRows(width, height < 0 ? -height : height, bitCount, height > 0, value);
+  return s;
+}
+
 Bytes BuildTga(const TgaSpec& spec) {
   Bytes out;
   Put8(out, (uint32_t)spec.id.size());
@@ -218,6 +228,21 @@ Bytes BuildTga(const TgaSpec& spec) {
     out.insert(out.end(), signature, signature + 18);  // with its zero byte
   }
   return out;
+}
+
+TgaSpec ColourMappedTga(int width, int height, int first, const Bytes& map) {
+  TgaSpec s;
+  s.mapType = 1;
+  s.type = 1;
+  s.mapFirst = first;
+  s.mapLength = (int)map.size() / 3;
+  s.mapBits = 24;
+  s.width = width;
+  s.height = height;
+  s.pixelBits = 8;
+  s.descriptor = 0x20;
+  s.map = map;
+  return s;
 }
 
 uint32_t FourCC(const char* code) {
@@ -247,6 +272,32 @@ Bytes BuildDds(const DdsSpec& spec) {
   Put32(out, 0);
   Append(out, spec.data);
   return out;
+}
+
+DdsSpec DdsOf(uint32_t width, uint32_t height, uint32_t fourCC) {
+  DdsSpec s;
+  s.width = width;
+  s.height = height;
+  s.fourCC = fourCC;
+  return s;
+}
+
+void SetMipLevels(DdsSpec& spec, uint32_t count) {
+  spec.flags |= 0x20000;
+  spec.caps |= 0x400008;
+  spec.mipCount = count;
+}
+
+DdsSpec DdsMasksOf(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t red, uint32_t green, uint32_t blue,
+                   uint32_t alpha) {
+  DdsSpec s = DdsOf(width, height, 0);
+  s.formatFlags = alpha != 0 ? 0x41 : 0x40;
+  s.bitCount = bitCount;
+  s.masks[0] = red;
+  s.masks[1] = green;
+  s.masks[2] = blue;
+  s.masks[3] = alpha;
+  return s;
 }
 
 Bytes Dxt1Block(uint16_t c0, uint16_t c1, uint32_t indices) {
@@ -417,32 +468,16 @@ Bytes BuildBgra(const Picture& picture, bool sixteenBit) {
 std::vector<ImageFixture> BmpFixtures() {
   std::vector<ImageFixture> out;
   auto rgb = [](int x, int y) { return Rgb(PatternColour(x, y)); };
-  {
-    BmpSpec s;
-    s.width = 3;
-    s.height = 2;
-    s.bits = PackBmpRows(3, 2, 24, true, rgb);
-    out.push_back({"BMP", "bmp24 bottom-up", BuildBmp(s), MakePicture(3, 2, PatternColour), false, 0});
-  }
-  {
-    BmpSpec s;
-    s.width = 5;
-    s.height = -3;
-    s.bits = PackBmpRows(5, 3, 24, false, rgb);
-    out.push_back({"BMP", "bmp24 top-down", BuildBmp(s), MakePicture(5, 3, PatternColour), false, 0});
-  }
+  out.push_back({"BMP", "bmp24 bottom-up", BuildBmp(BmpOf(3, 2, 24, rgb)), MakePicture(3, 2, PatternColour), false, 0});
+  out.push_back({"BMP", "bmp24 top-down", BuildBmp(BmpOf(5, -3, 24, rgb)), MakePicture(5, 3, PatternColour), false, 0});
   const std::vector<Rgba> palette = SamplePalette(16);
   auto fromPalette = [&](const std::function<int(int, int)>& index) {
     return [&palette, index](int x, int y) { return palette[index(x, y)]; };
   };
   {
     auto index = [](int x, int y) { return (x + 3 * y) % 16; };
-    BmpSpec s;
-    s.width = 5;
-    s.height = 3;
-    s.bitCount = 8;
+    BmpSpec s = BmpOf(5, 3, 8, [&](int x, int y) { return (uint32_t)index(x, y); });
     s.afterHeader = ColourTable(palette, 256);
-    s.bits = PackBmpRows(5, 3, 8, true, [&](int x, int y) { return (uint32_t)index(x, y); });
     out.push_back({"BMP", "bmp8 palette", BuildBmp(s), MakePicture(5, 3, fromPalette(index)), false, 0});
     // A colour table of 16 entries ends where the bits begin.
     s.afterHeader = ColourTable(palette, 16);
@@ -450,33 +485,23 @@ std::vector<ImageFixture> BmpFixtures() {
   }
   {
     auto index = [](int x, int y) { return (x * 2 + y) % 16; };
-    BmpSpec s;
-    s.width = 5;
-    s.height = 3;
-    s.bitCount = 4;
-    s.afterHeader = ColourTable(palette, 16);
-    s.bits = PackBmpRows(5, 3, 4, true, [&](int x, int y) { return (uint32_t)index(x, y); });
-    out.push_back({"BMP", "bmp4 bottom-up", BuildBmp(s), MakePicture(5, 3, fromPalette(index)), false, 0});
-    s.width = 7;
-    s.height = -2;
-    s.bits = PackBmpRows(7, 2, 4, false, [&](int x, int y) { return (uint32_t)index(x, y); });
-    out.push_back({"BMP", "bmp4 top-down", BuildBmp(s), MakePicture(7, 2, fromPalette(index)), false, 0});
+    for (const int height : {3, -2}) {
+      const int width = height > 0 ? 5 : 7;
+      BmpSpec s = BmpOf(width, height, 4, [&](int x, int y) { return (uint32_t)index(x, y); });
+      s.afterHeader = ColourTable(palette, 16);
+      out.push_back({"BMP", height > 0 ? "bmp4 bottom-up" : "bmp4 top-down", BuildBmp(s),
+                     MakePicture(width, height > 0 ? height : -height, fromPalette(index)), false, 0});
+    }
   }
   {
-    BmpSpec s;
-    s.width = 4;
-    s.height = 2;
-    s.bitCount = 32;
-    s.bits = PackBmpRows(4, 2, 32, true, [](int x, int y) { return Argb(PatternColour(x, y)); });
-    out.push_back({"BMP", "bmp32 alpha", BuildBmp(s), MakePicture(4, 2, PatternColour), true, 0});
-    s.width = 3;
-    s.bits = PackBmpRows(3, 2, 32, true, [](int x, int y) { return Rgb(PatternColour(x, y)); });
+    out.push_back({"BMP", "bmp32 alpha", BuildBmp(BmpOf(4, 2, 32, [](int x, int y) { return Argb(PatternColour(x, y)); })),
+                   MakePicture(4, 2, PatternColour), true, 0});
     Picture clear = MakePicture(3, 2, [](int x, int y) {
       Rgba c = PatternColour(x, y);
       c.a = 0;
       return c;
     });
-    out.push_back({"BMP", "bmp32 zero alpha", BuildBmp(s), clear, true, 0});
+    out.push_back({"BMP", "bmp32 zero alpha", BuildBmp(BmpOf(3, 2, 32, rgb)), clear, true, 0});
   }
   {
     // Indices per file row (bottom row first for a positive height).
@@ -519,67 +544,44 @@ std::vector<ImageFixture> BmpFixtures() {
   {
     const std::vector<Rgba> two = {{10, 20, 30, 0}, {200, 150, 100, 0}};
     auto index = [](int x, int y) { return (x / 2 + y) % 2; };
-    BmpSpec s;
-    s.width = 10;
-    s.height = 3;
-    s.bitCount = 1;
+    BmpSpec s = BmpOf(10, 3, 1, [&](int x, int y) { return (uint32_t)index(x, y); });
     s.afterHeader = ColourTable(two, 2);
-    s.bits = PackBmpRows(10, 3, 1, true, [&](int x, int y) { return (uint32_t)index(x, y); });
     out.push_back({"BMP", "bmp1 through GDI", BuildBmp(s),
                    MakePicture(10, 3, [&](int x, int y) { return two[index(x, y)]; }), false, 0});
   }
   {
     auto five = [](int x, int y, int c) { return (x * 7 + y * 11 + c * 5) % 32; };
-    BmpSpec s;
-    s.width = 3;
-    s.height = 2;
-    s.bitCount = 16;
-    s.bits = PackBmpRows(3, 2, 16, true, [&](int x, int y) {
+    auto value555 = [&](int x, int y) {
       return (uint32_t)((five(x, y, 0) << 10) | (five(x, y, 1) << 5) | five(x, y, 2));
-    });
+    };
     Picture expected = MakePicture(3, 2, [&](int x, int y) {
       return Rgba{Shift5(five(x, y, 0)), Shift5(five(x, y, 1)), Shift5(five(x, y, 2)), 0};
     });
-    out.push_back({"BMP", "bmp16 through GDI", BuildBmp(s), expected, false, 7});
-    s.height = -2;
-    s.bits = PackBmpRows(3, 2, 16, false, [&](int x, int y) {
-      return (uint32_t)((five(x, y, 0) << 10) | (five(x, y, 1) << 5) | five(x, y, 2));
-    });
-    out.push_back({"BMP", "bmp16 top-down through GDI", BuildBmp(s), expected, false, 7});
+    out.push_back({"BMP", "bmp16 through GDI", BuildBmp(BmpOf(3, 2, 16, value555)), expected, false, 7});
+    out.push_back({"BMP", "bmp16 top-down through GDI", BuildBmp(BmpOf(3, -2, 16, value555)), expected, false, 7});
 
     auto six = [](int x, int y) { return (x * 13 + y * 29) % 64; };
-    BmpSpec f;
-    f.width = 3;
-    f.height = 2;
-    f.bitCount = 16;
-    f.compression = 3;
-    f.afterHeader = {0xf800, 0x7e0, 0x1f};
-    f.bits = PackBmpRows(3, 2, 16, true, [&](int x, int y) {
+    BmpSpec f = BmpOf(3, 2, 16, [&](int x, int y) {
       return (uint32_t)((five(x, y, 0) << 11) | (six(x, y) << 5) | five(x, y, 2));
     });
+    f.compression = 3;
+    f.afterHeader = {0xf800, 0x7e0, 0x1f};
     Picture expected565 = MakePicture(3, 2, [&](int x, int y) {
       return Rgba{Shift5(five(x, y, 0)), Shift6(six(x, y)), Shift5(five(x, y, 2)), 0};
     });
     out.push_back({"BMP", "bmp16 bit fields through GDI", BuildBmp(f), expected565, false, 7});
   }
   {
-    BmpSpec s;
+    BmpSpec s = BmpOf(4, -2, 24, rgb);
     s.headerSize = 124;
-    s.width = 4;
-    s.height = -2;
-    s.bits = PackBmpRows(4, 2, 24, false, rgb);
     out.push_back({"BMP", "bmp24 with a 124-byte header", BuildBmp(s), MakePicture(4, 2, PatternColour), false, 0});
 
-    BmpSpec v4;
+    BmpSpec v4 = BmpOf(3, 2, 32, [](int x, int y) { return Argb(PatternColour(x, y)); });
     v4.headerSize = 108;
-    v4.width = 3;
-    v4.height = 2;
-    v4.bitCount = 32;
     v4.compression = 3;
     v4.headerMasks[0] = 0xff0000;
     v4.headerMasks[1] = 0xff00;
     v4.headerMasks[2] = 0xff;
-    v4.bits = PackBmpRows(3, 2, 32, true, [](int x, int y) { return Argb(PatternColour(x, y)); });
     out.push_back({"BMP", "bmp32 bit fields in a 108-byte header", BuildBmp(v4), MakePicture(3, 2, PatternColour),
                    false, 0});
   }
@@ -632,18 +634,10 @@ std::vector<ImageFixture> TgaFixtures() {
   const std::vector<Rgba> map = {{250, 10, 10, 0}, {10, 250, 10, 0}, {10, 10, 250, 0}, {120, 130, 140, 0}};
   {
     auto index = [](int x, int y) { return 2 + (x + y) % 4; };
-    TgaSpec s;
+    Bytes entries;
+    for (const Rgba& c : map) PutBgr(entries, c);
+    TgaSpec s = ColourMappedTga(5, 3, 2, entries);
     s.id = "hi";
-    s.mapType = 1;
-    s.type = 1;
-    s.mapFirst = 2;
-    s.mapLength = 4;
-    s.mapBits = 24;
-    s.width = 5;
-    s.height = 3;
-    s.pixelBits = 8;
-    s.descriptor = 0x20;
-    for (const Rgba& c : map) PutBgr(s.map, c);
     for (int y = 0; y < 3; y++)
       for (int x = 0; x < 5; x++) s.data.push_back((uint8_t)index(x, y));
     out.push_back({"TGA", "tga1 colour-mapped", BuildTga(s),
@@ -691,10 +685,7 @@ std::vector<ImageFixture> DdsFixtures() {
   {
     // Grey 170 from colour 2; red with alpha 0 from colour 3 of equal end
     // points; and the four colours of red-to-blue.
-    DdsSpec s;
-    s.width = 12;
-    s.height = 4;
-    s.fourCC = FourCC("DXT1");
+    DdsSpec s = DdsOf(12, 4, FourCC("DXT1"));
     Append(s.data, Dxt1Block(0xffff, 0x0000, 0xaaaaaaaa));
     Append(s.data, Dxt1Block(0xf800, 0xf800, 0xffffffff));
     Append(s.data, Dxt1Block(0xf800, 0x001f, 0xe4e4e4e4));  // texel i has index i % 4
@@ -708,10 +699,7 @@ std::vector<ImageFixture> DdsFixtures() {
   }
   {
     const int steps[16] = {0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4, 3, 2, 1, 0};
-    DdsSpec s;
-    s.width = 8;
-    s.height = 4;
-    s.fourCC = FourCC("DXT5");
+    DdsSpec s = DdsOf(8, 4, FourCC("DXT5"));
     Append(s.data, Dxt5Alpha(0, 255, steps));
     Append(s.data, Dxt1Block(0x07e0, 0x07e0, 0));
     Append(s.data, Dxt5Alpha(255, 0, steps));
@@ -726,10 +714,7 @@ std::vector<ImageFixture> DdsFixtures() {
   {
     int alphas[16];
     for (int i = 0; i < 16; i++) alphas[i] = i;
-    DdsSpec s;
-    s.width = 4;
-    s.height = 4;
-    s.fourCC = FourCC("DXT3");
+    DdsSpec s = DdsOf(4, 4, FourCC("DXT3"));
     Append(s.data, Dxt3Alpha(alphas));
     Append(s.data, Dxt1Block(0x001f, 0xffff, 0xe4e4e4e4));  // four colours although c0 < c1
     const Rgba four[4] = {{0, 0, 255, 0}, {255, 255, 255, 0}, {85, 85, 255, 0}, {170, 170, 255, 0}};
@@ -745,10 +730,7 @@ std::vector<ImageFixture> DdsFixtures() {
     // alpha 0 keeps its colour; 85 at alpha 170 becomes 127.
     const int alphas[16] = {8, 8, 8, 8, 15, 15, 15, 15, 15, 15, 15, 15, 0, 0, 10, 10};
     const uint32_t indices = 0xf0005500;  // texels 0-3: 0, 4-7: 1, 8-13: 0, 14-15: 3
-    DdsSpec s;
-    s.width = 4;
-    s.height = 4;
-    s.fourCC = FourCC("DXT2");
+    DdsSpec s = DdsOf(4, 4, FourCC("DXT2"));
     Append(s.data, Dxt3Alpha(alphas));
     Append(s.data, Dxt1Block(0xffff, 0x0000, indices));
     out.push_back({"DDS", "dxt2 premultiplied", BuildDds(s), blockPicture(4, 4, [&](int, int t) {
@@ -763,10 +745,7 @@ std::vector<ImageFixture> DdsFixtures() {
   {
     int steps[16];
     for (int i = 0; i < 16; i++) steps[i] = i % 3;
-    DdsSpec s;
-    s.width = 4;
-    s.height = 4;
-    s.fourCC = FourCC("DXT4");
+    DdsSpec s = DdsOf(4, 4, FourCC("DXT4"));
     Append(s.data, Dxt5Alpha(200, 100, steps));
     Append(s.data, Dxt1Block(0x8410, 0x0000, 0));
     const Rgba byStep[3] = {{167, 164, 167, 200}, {255, 255, 255, 100}, {180, 177, 180, 185}};
@@ -777,23 +756,15 @@ std::vector<ImageFixture> DdsFixtures() {
     // 8 x 8 with four mip levels; the top level shows four colours.
     const uint16_t colours[4] = {0xf800, 0x07e0, 0x001f, 0xffff};
     const Rgba rgba[4] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 255, 255, 255}};
-    DdsSpec s;
-    s.width = 8;
-    s.height = 8;
-    s.fourCC = FourCC("DXT1");
-    s.flags |= 0x20000;
-    s.caps |= 0x400008;
-    s.mipCount = 4;
+    DdsSpec s = DdsOf(8, 8, FourCC("DXT1"));
+    SetMipLevels(s, 4);
     for (uint16_t c : colours) Append(s.data, Dxt1Block(c, c, 0));
     for (int level = 1; level < 4; level++) Append(s.data, Dxt1Block(0x0841 * level, 0, 0x55555555));
     out.push_back({"DDS", "dxt1 mip chain", BuildDds(s), blockPicture(8, 8, [&](int b, int) { return rgba[b]; }), true, 0});
   }
   {
     // Six faces of one block each; face 0 is checked here.
-    DdsSpec s;
-    s.width = 4;
-    s.height = 4;
-    s.fourCC = FourCC("DXT1");
+    DdsSpec s = DdsOf(4, 4, FourCC("DXT1"));
     s.caps |= 0x8;
     s.caps2 = 0x200 | 0xfc00;
     for (int face = 0; face < 6; face++) Append(s.data, Dxt1Block((uint16_t)(0x0800 * (face + 1)), 0, 0));
@@ -802,25 +773,15 @@ std::vector<ImageFixture> DdsFixtures() {
   }
   {
     Picture p = MakePicture(3, 2, PatternColour);
-    DdsSpec s;
-    s.width = 3;
-    s.height = 2;
-    s.fourCC = 21;
+    DdsSpec s = DdsOf(3, 2, 21);
     for (const Rgba& c : p.pixels) PutBgra(s.data, c);
     out.push_back({"DDS", "dds format number 21", BuildDds(s), p, true, 0});
   }
   {
     // 5-6-5 with a padded pitch.
-    DdsSpec s;
-    s.width = 3;
-    s.height = 2;
+    DdsSpec s = DdsMasksOf(3, 2, 16, 0xf800, 0x7e0, 0x1f, 0);
     s.flags |= 0x8;
     s.pitch = 8;
-    s.formatFlags = 0x40;
-    s.bitCount = 16;
-    s.masks[0] = 0xf800;
-    s.masks[1] = 0x7e0;
-    s.masks[2] = 0x1f;
     Picture expected = MakePicture(3, 2, [](int x, int y) {
       const Rgba c = PatternColour(x, y);
       return Rgba{Widen5(c.r >> 3), Widen6(c.g >> 2), Widen5(c.b >> 3), 0};
@@ -832,10 +793,7 @@ std::vector<ImageFixture> DdsFixtures() {
     out.push_back({"DDS", "dds rgb masks 565", BuildDds(s), expected, false, 0});
   }
   {
-    DdsSpec s;
-    s.width = 4;
-    s.height = 2;
-    s.fourCC = 27;  // 3-3-2 in one byte
+    DdsSpec s = DdsOf(4, 2, 27);  // 3-3-2 in one byte
     for (int i = 0; i < 8; i++) s.data.push_back((uint8_t)(i * 37 + 5));
     Picture expected = MakePicture(4, 2, [](int x, int y) {
       const int v = (y * 4 + x) * 37 + 5;
@@ -845,15 +803,7 @@ std::vector<ImageFixture> DdsFixtures() {
   }
   {
     Picture p = MakePicture(2, 2, PatternColour);
-    DdsSpec s;
-    s.width = 2;
-    s.height = 2;
-    s.formatFlags = 0x41;
-    s.bitCount = 32;
-    s.masks[0] = 0xff;
-    s.masks[1] = 0xff00;
-    s.masks[2] = 0xff0000;
-    s.masks[3] = 0xff000000;
+    DdsSpec s = DdsMasksOf(2, 2, 32, 0xff, 0xff00, 0xff0000, 0xff000000);
     for (const Rgba& c : p.pixels) {
       s.data.push_back(c.r);
       s.data.push_back(c.g);
@@ -890,29 +840,23 @@ std::vector<ImageFixture> PngFixtures() {
   auto add = [&](const char* name, const PngSpec& spec, const Picture& expected, bool alpha) {
     out.push_back({"PNG", name, BuildPng(spec), expected, alpha, 0});
   };
-  {
-    Picture p = MakePicture(3, 2, PatternColour);
+  // The picture's samples in `layout`, 16-bit samples with a low byte that
+  // must be dropped.
+  auto of = [&](const Picture& p, int colourType, const char* layout, int depth = 8, int interlace = 0) {
     PngSpec s;
-    s.width = 3;
-    s.height = 2;
-    s.rows = samples(p, "rgb", false);
-    add("png rgb", s, p, false);
-  }
-  {
-    Picture p = MakePicture(4, 3, PatternColour);
-    PngSpec s;
-    s.width = 4;
-    s.height = 3;
-    s.colourType = 6;
-    s.rows = samples(p, "rgba", false);
-    add("png rgba", s, p, true);
-    Picture q = MakePicture(3, 2, PatternColour);
-    s.width = 3;
-    s.height = 2;
-    s.depth = 16;
-    s.rows = samples(q, "rgba", true);
-    add("png rgba 16-bit", s, q, true);
-  }
+    s.width = p.width;
+    s.height = p.height;
+    s.colourType = colourType;
+    s.depth = depth;
+    s.interlace = interlace;
+    s.rows = samples(p, layout, depth == 16);
+    return s;
+  };
+  const Picture small = MakePicture(3, 2, PatternColour);
+  const Picture wider = MakePicture(4, 3, PatternColour);
+  add("png rgb", of(small, 2, "rgb"), small, false);
+  add("png rgba", of(wider, 6, "rgba"), wider, true);
+  add("png rgba 16-bit", of(small, 6, "rgba", 16), small, true);
   const std::vector<Rgba> palette = SamplePalette(6);
   {
     auto index = [](int x, int y) { return (x + 2 * y) % 6; };
@@ -962,26 +906,12 @@ std::vector<ImageFixture> PngFixtures() {
   }
   {
     Picture p = MakePicture(4, 2, grey);
-    PngSpec s;
-    s.width = 4;
-    s.height = 2;
-    s.colourType = 0;
-    s.rows = samples(p, "r", false);
-    add("png grey", s, p, false);
     Picture q = MakePicture(3, 2, grey);
-    s.width = 3;
-    s.depth = 16;
-    s.rows = samples(q, "r", true);
-    add("png grey 16-bit", s, q, false);
+    add("png grey", of(p, 0, "r"), p, false);
+    add("png grey 16-bit", of(q, 0, "r", 16), q, false);
+    add("png grey with alpha", of(p, 4, "ra"), p, true);
 
-    s.width = 4;
-    s.depth = 8;
-    s.colourType = 4;
-    s.rows = samples(p, "ra", false);
-    add("png grey with alpha", s, p, true);
-
-    s.colourType = 0;
-    s.rows = samples(p, "r", false);
+    PngSpec s = of(p, 0, "r");
     s.transparency = {0, 70};  // grey 70 is transparent
     Picture keyed = MakePicture(4, 2, [&](int x, int y) {
       Rgba c = grey(x, y);
@@ -992,18 +922,9 @@ std::vector<ImageFixture> PngFixtures() {
   }
   {
     Picture p = MakePicture(9, 7, PatternColour);
-    PngSpec s;
-    s.width = 9;
-    s.height = 7;
-    s.interlace = 1;
-    s.rows = samples(p, "rgb", false);
-    add("png rgb interlaced", s, p, false);
     Picture q = MakePicture(5, 5, grey);
-    s.width = 5;
-    s.height = 5;
-    s.colourType = 4;
-    s.rows = samples(q, "ra", false);
-    add("png grey with alpha interlaced", s, q, true);
+    add("png rgb interlaced", of(p, 2, "rgb", 8, 1), p, false);
+    add("png grey with alpha interlaced", of(q, 4, "ra", 8, 1), q, true);
   }
   return out;
 }
@@ -1108,9 +1029,57 @@ std::vector<ImageFixture> AllFixtures() {
   return result;
 }
 
+const ImageFixture& FixtureNamed(const std::vector<ImageFixture>& all, const std::string& name) {
+  for (const ImageFixture& f : all)
+    if (f.name == name) return f;
+  ADD_FAILURE() << "no fixture " << name;
+  return all.front();
+}
+
 int LoadFromMemory(const Bytes& data, BaseImageRecord* image, int mirror) {
   static const uint8_t empty = 0;
   return LoadImageToBaseImage(nullptr, data.empty() ? &empty : data.data(), (int)data.size(), 1, image, mirror);
+}
+
+void ExpectFixturesDecode(const std::vector<ImageFixture>& fixtures) {
+  for (const ImageFixture& f : fixtures) {
+    SCOPED_TRACE(f.name);
+    BaseImageRecord image;
+    ASSERT_EQ(0, LoadFromMemory(f.data, &image));
+    EXPECT_TRUE(PixelsMatch(&image, f.expected, f.hasAlpha, f.tolerance));
+    ReleaseBaseImage(&image);
+  }
+}
+
+void ExpectAllRefused(const NamedBytes& cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    BaseImageRecord image;
+    EXPECT_EQ(-1, LoadFromMemory(c.second, &image));
+  }
+}
+
+void ExpectLoaderRefuses(ImageLoaderFunc loader, const NamedBytes& cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    MemoryLoadStream in(c.second);
+    BaseImageRecord image;
+    memset(&image, 0, sizeof(image));
+    EXPECT_EQ(-1, loader(&in.stream, &image));
+    EXPECT_EQ(nullptr, image.pixels);
+    EXPECT_EQ(0, ImageStreamTell(&in.stream));
+    const size_t head = c.second.size() < 8 ? c.second.size() : 8;
+    uint8_t again[8] = {};
+    EXPECT_EQ(0, ImageStreamReadExact(&in.stream, again, head));
+    EXPECT_EQ(0, memcmp(again, c.second.data(), head));
+  }
+}
+
+void ImageAllocTest::SetUp() { allocCount_ = GetAllocCount(); }
+
+void ImageAllocTest::TearDown() {
+  CheckAllAllocHeaders();
+  EXPECT_EQ(allocCount_, GetAllocCount()) << "blocks left behind";
 }
 
 MemoryLoadStream::MemoryLoadStream(const Bytes& data) {

@@ -1,6 +1,7 @@
 // Image files written in code for the loader tests: byte builders for BMP,
 // TGA, DDS, PNG, JPEG and raw BGRA files, the valid fixtures of every
-// format with the pixels they must decode to, and pixel comparison.
+// format with the pixels they must decode to, pixel comparison, and the
+// checks and test base the image tests share.
 #ifndef TESTS_IMAGE_FIXTURES_H
 #define TESTS_IMAGE_FIXTURES_H
 
@@ -9,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ReReziRader.h"
@@ -56,6 +58,9 @@ struct BmpSpec {
   int64_t bitsOffset = -1;                 // -1: right after afterHeader
 };
 Bytes BuildBmp(const BmpSpec& spec);
+// A plain bitmap of `bitCount` bits whose rows come from `value` (top row
+// first), stored bottom-up for a positive height.
+BmpSpec BmpOf(int width, int height, int bitCount, const std::function<uint32_t(int, int)>& value);
 
 // TGA.
 struct TgaSpec {
@@ -75,6 +80,9 @@ struct TgaSpec {
   uint32_t extensionOffset = 0;
 };
 Bytes BuildTga(const TgaSpec& spec);
+// A top-down type 1 file of 8-bit indices into a colour map of 24-bit
+// entries (blue, green, red) that starts at index `first`; no pixels yet.
+TgaSpec ColourMappedTga(int width, int height, int first, const Bytes& map);
 
 // DDS.
 struct DdsSpec {
@@ -92,6 +100,15 @@ struct DdsSpec {
   Bytes data;
 };
 Bytes BuildDds(const DdsSpec& spec);
+// A file of the given size with a four-character code (or a format
+// number), its data still to be appended.
+DdsSpec DdsOf(uint32_t width, uint32_t height, uint32_t fourCC);
+// Declares a mip chain of `count` levels (the count with its flag and caps).
+void SetMipLevels(DdsSpec& spec, uint32_t count);
+// A file of plain pixels described by its bit count and masks (the alpha
+// flag set with an alpha mask), its data still to be appended.
+DdsSpec DdsMasksOf(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t red, uint32_t green, uint32_t blue,
+                   uint32_t alpha);
 uint32_t FourCC(const char* code);
 Bytes Dxt1Block(uint16_t c0, uint16_t c1, uint32_t indices);
 Bytes Dxt3Alpha(const int alphas[16]);
@@ -142,8 +159,41 @@ std::vector<ImageFixture> AllFixtures();
 ::testing::AssertionResult PixelsMatch(BaseImageRecord* image, const Picture& expected, bool hasAlpha,
                                        int tolerance);
 
+// The fixture of that name; a test failure (and the first one) without it.
+const ImageFixture& FixtureNamed(const std::vector<ImageFixture>& all, const std::string& name);
+
 // Loads bytes from memory with the current settings.
 int LoadFromMemory(const Bytes& data, BaseImageRecord* image, int mirror = 0);
+
+// Each fixture loads from memory and matches its pixels.
+void ExpectFixturesDecode(const std::vector<ImageFixture>& fixtures);
+
+// Files the loader table must refuse, each with what is wrong with it.
+using NamedBytes = std::vector<std::pair<std::string, Bytes>>;
+void ExpectAllRefused(const NamedBytes& cases);
+// Each file is refused by `loader` alone: -1, no pixels, and the stream
+// back at 0, where it reads from the start again.
+void ExpectLoaderRefuses(ImageLoaderFunc loader, const NamedBytes& cases);
+
+// with(name, change) adds to `cases` the file `build` makes of a copy of
+// `base` after `change`.
+template <typename Spec>
+std::function<void(const char*, const std::function<void(Spec&)>&)> VariantMaker(NamedBytes& cases, const Spec& base,
+                                                                              Bytes (*build)(const Spec&)) {
+  return [&cases, base, build](const char* name, const std::function<void(Spec&)>& change) {
+    Spec s = base;
+    change(s);
+    cases.push_back({name, build(s)});
+  };
+}
+
+// After each test the allocator's blocks are whole and none is left behind.
+class ImageAllocTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  int allocCount_ = 0;
+};
 
 // An image load stream over a memory stream (closed by the destructor).
 struct MemoryLoadStream {

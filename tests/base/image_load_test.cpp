@@ -22,26 +22,19 @@ using test_support::WriteFileBytes;
 
 namespace {
 
-const ImageFixture& FixtureNamed(const std::vector<ImageFixture>& all, const std::string& name) {
-  for (const ImageFixture& f : all)
-    if (f.name == name) return f;
-  ADD_FAILURE() << "no fixture " << name;
-  return all.front();
-}
-
 // Restores the load switches, checks that nothing stays allocated and
 // gives each test a folder with the log in it.
-class ImageLoadTest : public ::testing::Test {
+class ImageLoadTest : public ImageAllocTest {
  protected:
   void SetUp() override {
     savedPremultiply_ = UsePremultipliedAlphaOnLoad;
     savedKeyToAlpha_ = KeyColourToAlpha;
     savedKey_ = LoadKeyColour;
     log_.reset(new LogCapture("imgload"));
-    allocCount_ = GetAllocCount();
+    ImageAllocTest::SetUp();  // the log's own blocks stay until after the check
   }
   void TearDown() override {
-    EXPECT_EQ(allocCount_, GetAllocCount()) << "blocks left behind";
+    ImageAllocTest::TearDown();
     UsePremultipliedAlphaOnLoad = savedPremultiply_;
     KeyColourToAlpha = savedKeyToAlpha_;
     LoadKeyColour = savedKey_;
@@ -52,7 +45,6 @@ class ImageLoadTest : public ::testing::Test {
 
   int savedPremultiply_, savedKeyToAlpha_, savedKey_;
   std::unique_ptr<LogCapture> log_;
-  int allocCount_ = 0;
 };
 
 // User loaders that note where the stream stood when they were called.
@@ -129,23 +121,16 @@ TEST_F(ImageLoadTest, RegisteredUserLoaderIsInTheSnapshot) {
 }
 
 TEST_F(ImageLoadTest, RefusingLoadersLeaveTheStreamAtTheStart) {
-  std::vector<Bytes> inputs = {Bytes(), Bytes{0xFF, 0xD8, 0xFF}, Bytes(64, 0x55)};
+  NamedBytes inputs = {{"empty", Bytes()}, {"JPEG start", Bytes{0xFF, 0xD8, 0xFF}}, {"noise", Bytes(64, 0x55)}};
   for (const ImageFixture& f : AllFixtures()) {
     // Cut every format short inside its header or data.
-    inputs.push_back(Bytes(f.data.begin(), f.data.begin() + (f.data.size() > 20 ? 20 : f.data.size() / 2)));
+    inputs.push_back(
+        {f.name + " cut", Bytes(f.data.begin(), f.data.begin() + (f.data.size() > 20 ? 20 : f.data.size() / 2))});
   }
   const char* names[] = {"BMP", "JPEG", "PNG", "BGRA", "TGA", "DDS"};
   for (int i = 0; ImageLoaderTable[i] != nullptr; i++) {
     SCOPED_TRACE(names[i]);
-    for (size_t k = 0; k < inputs.size(); k++) {
-      SCOPED_TRACE(k);
-      MemoryLoadStream in(inputs[k]);
-      BaseImageRecord image;
-      memset(&image, 0, sizeof(image));
-      ASSERT_EQ(-1, ImageLoaderTable[i](&in.stream, &image));
-      EXPECT_EQ(0, ImageStreamTell(&in.stream));
-      EXPECT_EQ(nullptr, image.pixels);
-    }
+    ExpectLoaderRefuses(ImageLoaderTable[i], inputs);
   }
 }
 
@@ -218,12 +203,8 @@ TEST_F(ImageLoadTest, MirrorFlagReversesEachRow) {
 }
 
 TEST_F(ImageLoadTest, KeyColourBecomesTransparentWhenPremultiplying) {
-  BmpSpec spec;
-  spec.width = 3;
-  spec.height = -1;
   const uint32_t row[3] = {0x00ff00, 0x0a141e, 0x00ff00};
-  spec.bits = PackBmpRows(3, 1, 24, false, [&](int x, int) { return row[x]; });
-  const Bytes data = BuildBmp(spec);
+  const Bytes data = BuildBmp(BmpOf(3, -1, 24, [&](int x, int) { return row[x]; }));
   UsePremultipliedAlphaOnLoad = 1;
   KeyColourToAlpha = 1;
   LoadKeyColour = 0x00ff00;
@@ -345,6 +326,22 @@ TEST_F(ImageLoadTest, PairLoadsTheSeparateAlphaImage) {
                                               (int)alpha.data.size(), 1, &image, &alphaImage, 0));
   EXPECT_EQ(0, memcmp(&empty, &image, sizeof(empty)));
   EXPECT_EQ(0, memcmp(&empty, &alphaImage, sizeof(empty)));
+}
+
+TEST_F(ImageLoadTest, KeyColourTurnsAPaletteImageIntoArgb8) {
+  // Index 0 is the key colour; the palette image is remade as ARGB8 first.
+  BmpSpec spec = BmpOf(3, -1, 8, [](int x, int) { return (uint32_t)(x == 1 ? 1 : 0); });
+  spec.afterHeader = {0x00ff00, 0x102030};
+  UsePremultipliedAlphaOnLoad = 1;
+  KeyColourToAlpha = 1;
+  LoadKeyColour = 0x00ff00;
+  BaseImageRecord image;
+  ASSERT_EQ(0, LoadFromMemory(BuildBmp(spec), &image));
+  EXPECT_TRUE(IsExactARGB8Format(&image.format));
+  EXPECT_EQ(0u, GetBaseImagePixelARGB8(&image, 0, 0));
+  EXPECT_EQ(0xff102030u, GetBaseImagePixelARGB8(&image, 1, 0));
+  EXPECT_EQ(0u, GetBaseImagePixelARGB8(&image, 2, 0));
+  ReleaseBaseImage(&image);
 }
 
 }  // namespace

@@ -19,42 +19,11 @@ using namespace imgfix;
 
 namespace {
 
-class PngJpegTest : public ::testing::Test {
- protected:
-  void SetUp() override { allocCount_ = GetAllocCount(); }
-  void TearDown() override {
-    CheckAllAllocHeaders();
-    EXPECT_EQ(allocCount_, GetAllocCount()) << "blocks left behind";
-  }
-  int allocCount_ = 0;
-};
+class PngJpegTest : public ImageAllocTest {};
 
-const ImageFixture& Named(const std::vector<ImageFixture>& all, const std::string& name) {
-  for (const ImageFixture& f : all)
-    if (f.name == name) return f;
-  ADD_FAILURE() << "no fixture " << name;
-  return all.front();
-}
+TEST_F(PngJpegTest, EveryPngFixtureDecodesToItsPixels) { ExpectFixturesDecode(PngFixtures()); }
 
-TEST_F(PngJpegTest, EveryPngFixtureDecodesToItsPixels) {
-  for (const ImageFixture& f : PngFixtures()) {
-    SCOPED_TRACE(f.name);
-    BaseImageRecord image;
-    ASSERT_EQ(0, LoadFromMemory(f.data, &image));
-    EXPECT_TRUE(PixelsMatch(&image, f.expected, f.hasAlpha, f.tolerance));
-    ReleaseBaseImage(&image);
-  }
-}
-
-TEST_F(PngJpegTest, EveryJpegFixtureDecodesToItsPixels) {
-  for (const ImageFixture& f : JpegFixtures()) {
-    SCOPED_TRACE(f.name);
-    BaseImageRecord image;
-    ASSERT_EQ(0, LoadFromMemory(f.data, &image));
-    EXPECT_TRUE(PixelsMatch(&image, f.expected, f.hasAlpha, f.tolerance));
-    ReleaseBaseImage(&image);
-  }
-}
+TEST_F(PngJpegTest, EveryJpegFixtureDecodesToItsPixels) { ExpectFixturesDecode(JpegFixtures()); }
 
 TEST_F(PngJpegTest, PngResultFormats) {
   const std::vector<ImageFixture> all = PngFixtures();
@@ -80,7 +49,7 @@ TEST_F(PngJpegTest, PngResultFormats) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     BaseImageRecord image;
-    ASSERT_EQ(0, LoadFromMemory(Named(all, c.name).data, &image));
+    ASSERT_EQ(0, LoadFromMemory(FixtureNamed(all, c.name).data, &image));
     EXPECT_EQ(c.bytesPerPixel, image.format.bytesPerPixel);
     EXPECT_EQ(c.pitch, image.pitch);
     EXPECT_EQ(c.argb8, IsExactARGB8Format(&image.format) != 0);
@@ -92,7 +61,7 @@ TEST_F(PngJpegTest, PngPalettesAndByteOrder) {
   const std::vector<ImageFixture> all = PngFixtures();
   BaseImageRecord image;
   // 1-bit palette: indices 0 and 1, entries past the second zero.
-  ASSERT_EQ(0, LoadFromMemory(Named(all, "png palette 1-bit").data, &image));
+  ASSERT_EQ(0, LoadFromMemory(FixtureNamed(all, "png palette 1-bit").data, &image));
   const uint8_t* p = (const uint8_t*)image.pixels;
   for (int x = 0; x < 10; x++) EXPECT_EQ((x * 3) % 2, p[x]) << x;
   // Entry 1 is (255, 255, 0), stored blue, green, red, alpha 0.
@@ -103,12 +72,12 @@ TEST_F(PngJpegTest, PngPalettesAndByteOrder) {
   ReleaseBaseImage(&image);
 
   // Grey comes with the grey ramp.
-  ASSERT_EQ(0, LoadFromMemory(Named(all, "png grey").data, &image));
+  ASSERT_EQ(0, LoadFromMemory(FixtureNamed(all, "png grey").data, &image));
   EXPECT_EQ(77, image.format.palette[77][1]);
   ReleaseBaseImage(&image);
 
   // 16-bit RGBA: bytes blue, green, red, alpha of the high bytes.
-  const ImageFixture& deep = Named(all, "png rgba 16-bit");
+  const ImageFixture& deep = FixtureNamed(all, "png rgba 16-bit");
   ASSERT_EQ(0, LoadFromMemory(deep.data, &image));
   const Rgba& e = deep.expected.At(1, 1);
   const uint8_t* q = (const uint8_t*)image.pixels + image.pitch + 4;
@@ -128,8 +97,8 @@ void FixCrc(Bytes& png, size_t chunkStart) {
 }
 
 TEST_F(PngJpegTest, DamagedPngsAreRefusedAndTheStreamStaysUsable) {
-  const Bytes good = Named(PngFixtures(), "png rgb interlaced").data;
-  std::vector<std::pair<const char*, Bytes>> cases;
+  const Bytes good = FixtureNamed(PngFixtures(), "png rgb interlaced").data;
+  NamedBytes cases;
   Bytes cut(good.begin(), good.begin() + (good.size() - 30));  // inside the image data
   cases.push_back({"cut in the image data", cut});
   Bytes crc = good;
@@ -150,18 +119,8 @@ TEST_F(PngJpegTest, DamagedPngsAreRefusedAndTheStreamStaysUsable) {
   depth[24] = 3;  // RGB at 3 bits
   FixCrc(depth, 8);
   cases.push_back({"bad depth", depth});
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    MemoryLoadStream in(c.second);
-    BaseImageRecord image;
-    memset(&image, 0, sizeof(image));
-    EXPECT_EQ(-1, LoadPngImage(&in.stream, &image));
-    EXPECT_EQ(nullptr, image.pixels);
-    EXPECT_EQ(0, ImageStreamTell(&in.stream));
-    uint8_t signature[8];
-    EXPECT_EQ(0, ImageStreamReadExact(&in.stream, signature, 8));
-    EXPECT_EQ(0x89, signature[0]);
-  }
+  for (const auto& c : cases) ASSERT_LE(8u, c.second.size()) << c.first;  // the signature reads again
+  ExpectLoaderRefuses(LoadPngImage, cases);
 }
 
 // Offset of the first frame header (SOF0 or SOF2).
@@ -174,12 +133,12 @@ size_t FindFrameHeader(const Bytes& jpeg) {
 TEST_F(PngJpegTest, JpegResultFormats) {
   const std::vector<ImageFixture> all = JpegFixtures();
   BaseImageRecord image;
-  ASSERT_EQ(0, LoadFromMemory(Named(all, "jpeg colour").data, &image));
+  ASSERT_EQ(0, LoadFromMemory(FixtureNamed(all, "jpeg colour").data, &image));
   EXPECT_EQ(3, image.format.bytesPerPixel);
   EXPECT_EQ(0xff0000u, image.format.redMask);
   EXPECT_EQ(96, image.pitch);
   ReleaseBaseImage(&image);
-  ASSERT_EQ(0, LoadFromMemory(Named(all, "jpeg grey").data, &image));
+  ASSERT_EQ(0, LoadFromMemory(FixtureNamed(all, "jpeg grey").data, &image));
   EXPECT_EQ(1, image.format.bytesPerPixel);
   EXPECT_EQ(16, image.pitch);
   EXPECT_EQ(200, image.format.palette[200][2]);
@@ -187,10 +146,10 @@ TEST_F(PngJpegTest, JpegResultFormats) {
 }
 
 TEST_F(PngJpegTest, JpegsTheLoaderCannotTakeAreRefused) {
-  const Bytes good = Named(JpegFixtures(), "jpeg colour").data;
+  const Bytes good = FixtureNamed(JpegFixtures(), "jpeg colour").data;
   const size_t sof = FindFrameHeader(good);
   ASSERT_NE(0u, sof);
-  std::vector<std::pair<const char*, Bytes>> cases;
+  NamedBytes cases;
   cases.push_back({"empty", Bytes()});
   cases.push_back({"first byte not 0xFF", Bytes(good.begin() + 1, good.end())});
   cases.push_back({"only the start marker", Bytes(good.begin(), good.begin() + 2)});
@@ -204,21 +163,13 @@ TEST_F(PngJpegTest, JpegsTheLoaderCannotTakeAreRefused) {
   cases.push_back({"zero wide", zeroWide});
   Bytes cmyk(16 * 16 * 4, 0x80);
   cases.push_back({"CMYK", BuildJpeg(16, 16, 4, cmyk, 90, false)});
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    MemoryLoadStream in(c.second);
-    BaseImageRecord image;
-    memset(&image, 0, sizeof(image));
-    EXPECT_EQ(-1, LoadJpegImage(&in.stream, &image));
-    EXPECT_EQ(nullptr, image.pixels);
-    EXPECT_EQ(0, ImageStreamTell(&in.stream));
-  }
+  ExpectLoaderRefuses(LoadJpegImage, cases);
 }
 
 TEST_F(PngJpegTest, JpegCutInsideItsScanStillDecodes) {
   // A baseline image cut half way: the top rows keep their colours.
   const std::vector<ImageFixture> all = JpegFixtures();
-  const ImageFixture& f = Named(all, "jpeg colour");
+  const ImageFixture& f = FixtureNamed(all, "jpeg colour");
   size_t scan = 0;
   for (size_t i = 0; i + 1 < f.data.size() && scan == 0; i++)
     if (f.data[i] == 0xFF && f.data[i + 1] == 0xDA) scan = i;

@@ -77,6 +77,12 @@ TEST_F(StreamFixture, RandomSeeksAndReadsAgreeAcrossFileModesAndMemory) {
   const std::string path = PathOf("data.bin");
   const int64_t size = static_cast<int64_t>(bytes.size());
 
+  // The plain file-access set, so the cached streams' records can be read
+  // (the default set hands out archive-layer handles).
+  ASSERT_EQ(0, SetupFileStreamFunctions(GetPlainFileStreamFunctions()));
+  struct RestoreDefaultSet {
+    ~RestoreDefaultSet() { SetupFileStreamFunctions(nullptr); }
+  } restoreDefaultSet;
   const StreamFunctionTable* files = GetFileStreamTable();
   MemoryStream* memory = CreateMemoryStream(bytes.data(), static_cast<uint32_t>(bytes.size()));
   ASSERT_NE(nullptr, memory);

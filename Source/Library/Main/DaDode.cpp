@@ -73,6 +73,7 @@ int FileStreamSetDirectory(const char* path) { return FileFunctions.SetCurrentDi
 int FileStreamGetDirectory(char* buffer) { return FileFunctions.GetCurrentDir(buffer); }
 
 const FileStreamFunctionTable* GetFileAccessTable() { return &FileFunctions; }
+const FileStreamFunctionTable* GetPlainFileStreamFunctions() { return &PlainFileFunctions; }
 
 // ---------------------------------------------------------------------------
 // Stream tables

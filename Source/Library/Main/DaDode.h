@@ -93,6 +93,8 @@ int FileStreamSetDirectory(const char* path);
 int FileStreamGetDirectory(char* buffer);  // FILE_PATH_SIZE bytes
 
 const FileStreamFunctionTable* GetFileAccessTable();
+// The set over Windows file access alone, without archives.
+const FileStreamFunctionTable* GetPlainFileStreamFunctions();
 // Over the current file-stream table (follows SetupFileStreamFunctions).
 const StreamFunctionTable* GetFileStreamTable();
 // Over MemoryStream records.

@@ -44,6 +44,16 @@ void PngReadCallback(png_structp png, png_bytep buffer, png_size_t length) {
   if (ImageStreamReadExact(state->stream, buffer, length) != 0) png_error(png, "Read Error");
 }
 
+// Notes where the data ends (nothing to read when the stream cannot tell)
+// and makes libpng read through the stream.
+void SetupPngReadFunction(png_structp png, PngReadState* state, ImageLoadStream* stream) {
+  state->stream = stream;
+  const int64_t position = ImageStreamTell(stream);
+  const int64_t left = ImageStreamBytesLeft(stream);
+  state->dataEnd = (position < 0 || left < 0) ? 0 : position + left;
+  png_set_read_fn(png, state, PngReadCallback);
+}
+
 // ---------------------------------------------------------------------------
 // JPEG
 
@@ -153,11 +163,6 @@ int LoadPngImage(ImageLoadStream* stream, BaseImageRecord* image) {
   }
 
   PngReadState state;
-  state.stream = stream;
-  state.dataEnd = ImageStreamTell(stream);
-  const int64_t left = ImageStreamBytesLeft(stream);
-  state.dataEnd = (state.dataEnd < 0 || left < 0) ? 0 : state.dataEnd + left;
-
   // Set between the jump point and a long jump back to it.
   uint8_t* volatile pixels = nullptr;
   png_bytep* volatile rows = nullptr;
@@ -171,7 +176,7 @@ int LoadPngImage(ImageLoadStream* stream, BaseImageRecord* image) {
   }
 
   png_set_user_limits(png, IMAGE_LOAD_SIDE_MAX, IMAGE_LOAD_SIDE_MAX);
-  png_set_read_fn(png, &state, PngReadCallback);
+  SetupPngReadFunction(png, &state, stream);
   png_set_sig_bytes(png, 0);
   png_read_info(png, info);
   png_uint_32 width, height;
@@ -229,12 +234,7 @@ int LoadPngImage(ImageLoadStream* stream, BaseImageRecord* image) {
   } else {
     MakeColorFormatRGB8(&format);
   }
-  image->width = (int)width;
-  image->height = (int)height;
-  image->pitch = (int)rowBytes;
-  image->pixels = pixels;
-  image->mipLevelCount = 0;
-  image->cubeFlag = 0;
+  SetLoadedImageRecord(image, (int)width, (int)height, (int)rowBytes, pixels);
   png_destroy_read_struct(&png, &info, nullptr);
   return 0;
 }
@@ -298,12 +298,7 @@ int LoadJpegImage(ImageLoadStream* stream, BaseImageRecord* image) {
   } else {
     MakeColorFormatRGB8(&image->format);
   }
-  image->width = (int)cinfo.output_width;
-  image->height = (int)cinfo.output_height;
-  image->pitch = (int)rowSize;
-  image->pixels = pixels;
-  image->mipLevelCount = 0;
-  image->cubeFlag = 0;
+  SetLoadedImageRecord(image, (int)cinfo.output_width, (int)cinfo.output_height, (int)rowSize, pixels);
   jpeg_destroy_decompress(&cinfo);
   return 0;
 }

@@ -162,6 +162,9 @@ int64_t ImageStreamBytesLeft(ImageLoadStream* stream);
 int CheckImageLoadSize(int64_t width, int64_t height);
 // Largest pixel block a loader allocates.
 int64_t GetImageLoadByteLimit();
+// Fills the size, pitch and pixels of a decoded single-level image (no mip
+// levels, no cube faces); the format is the caller's.
+void SetLoadedImageRecord(BaseImageRecord* image, int width, int height, int pitch, void* pixels);
 
 // The built-in loaders, in the order they are tried; ends with a null slot.
 enum { IMAGE_LOADER_TABLE_SIZE = 7 };
@@ -228,6 +231,9 @@ enum { STRETCH_NEAREST = 0, STRETCH_BILINEAR = 1 };
 int StretchBaseImageRect(int srcLeft, int srcTop, int srcRight, int srcBottom, BaseImageRecord* src,
                          int destLeft, int destTop, int destRight, int destBottom, BaseImageRecord* dest,
                          int filter);
+// Expands a block-compressed image and remakes any other format as exact
+// ARGB8 in place (the old pixels copied into a new block); 0 or -1.
+int ConvertBaseImageToARGB8(BaseImageRecord* image);
 int PremultiplyBaseImageAlpha(BaseImageRecord* image);
 int MirrorBaseImageHorizontally(BaseImageRecord* image);
 int RotateBaseImage180(BaseImageRecord* image);

@@ -52,15 +52,6 @@ inline void WriteU32(uint8_t* p, uint32_t v) {
   p[3] = (uint8_t)(v >> 24);
 }
 
-void SetRecord(BaseImageRecord* image, int width, int height, int pitch, void* pixels) {
-  image->width = width;
-  image->height = height;
-  image->pitch = pitch;
-  image->pixels = pixels;
-  image->mipLevelCount = 0;
-  image->cubeFlag = 0;
-}
-
 // Palette entries from a colour table (blue, green, red, reserved); the
 // rest of the 256 entries are zero; alpha bytes are 0.
 void SetPaletteFromTable(ColorFormatRecord* format, const uint8_t* table, int entries) {
@@ -135,7 +126,7 @@ int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, in
   }
   DeleteObject(section);
   MakeColorFormatRGB8(&image->format);
-  SetRecord(image, width, height, (int)expectedRow, copy);
+  SetLoadedImageRecord(image, width, height, (int)expectedRow, copy);
   return 0;
 }
 
@@ -268,7 +259,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
                        (int)pitch);
     MakeColorFormatPal8(&image->format);
     SetPaletteFromTable(&image->format, after, tableEntries);
-    SetRecord(image, (int)width, (int)rows, (int)pitch, pixels);
+    SetLoadedImageRecord(image, (int)width, (int)rows, (int)pitch, pixels);
   } else {
     // Uncompressed rows must all be there.
     if (dataSize < sourcePitch * rows) goto refuse;
@@ -283,7 +274,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
       }
       MakeColorFormatPal8(&image->format);
       SetPaletteFromTable(&image->format, after, tableEntries);
-      SetRecord(image, (int)width, (int)rows, (int)pitch, pixels);
+      SetLoadedImageRecord(image, (int)width, (int)rows, (int)pitch, pixels);
     } else if (compression == BI_RGB && (bitCount == 8 || bitCount == 24 || bitCount == 32)) {
       if (topDown) {
         pixels = data;
@@ -316,7 +307,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
           MakeColorFormatARGB8(&image->format);
         }
       }
-      SetRecord(image, (int)width, (int)rows, (int)sourcePitch, pixels);
+      SetLoadedImageRecord(image, (int)width, (int)rows, (int)sourcePitch, pixels);
     } else {
       // 1- and 16-bit and bit-field bitmaps: GDI draws them from the file's
       // own header. The colour-count fields are set to what the block holds.
@@ -387,10 +378,10 @@ int CreateBaseImageFromDIB(const BITMAPINFO* info, const void* bits, BaseImageRe
         return -1;
       }
       memcpy(copy, bits, (size_t)(pitch * height));
-      SetRecord(image, (int)width, (int)height, (int)pitch, copy);
+      SetLoadedImageRecord(image, (int)width, (int)height, (int)pitch, copy);
       return 1;
     }
-    SetRecord(image, (int)width, (int)height, (int)pitch, const_cast<void*>(bits));
+    SetLoadedImageRecord(image, (int)width, (int)height, (int)pitch, const_cast<void*>(bits));
     return copyFlag;
   }
   if (ConvertDIBThroughGdi(info, bits, (int)width, (int)height, image) != 0) {
@@ -541,7 +532,7 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
   } else {
     MakeColorFormatARGB8(&image->format);
   }
-  SetRecord(image, (int)width, (int)height, (int)(width * bytes), pixels);
+  SetLoadedImageRecord(image, (int)width, (int)height, (int)(width * bytes), pixels);
   if (data != nullptr) MemFree(data);
   return 0;
 

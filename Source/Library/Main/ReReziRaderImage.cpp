@@ -149,20 +149,25 @@ int StretchBaseImageRect(int srcLeft, int srcTop, int srcRight, int srcBottom, B
   return 0;
 }
 
+int ConvertBaseImageToARGB8(BaseImageRecord* image) {
+  if (image == nullptr || image->pixels == nullptr) return -1;
+  if (ExpandIfCompressed(image) != 0) return -1;
+  if (IsExactARGB8Format(&image->format)) return 0;
+  BaseImageRecord converted;
+  if (CreateBaseImageARGB8(image->width, image->height, &converted) != 0) return -1;
+  if (CopyBaseImageTo(0, 0, image, &converted) != 0) {
+    ReleaseBaseImage(&converted);
+    return -1;
+  }
+  ReleaseBaseImage(image);
+  *image = converted;
+  return 0;
+}
+
 int PremultiplyBaseImageAlpha(BaseImageRecord* image) {
   if (image == nullptr || image->pixels == nullptr) return -1;
   if (image->format.alphaWidth == 0) return 0;
-  if (ExpandIfCompressed(image) != 0) return -1;
-  if (!IsExactARGB8Format(&image->format)) {
-    BaseImageRecord converted;
-    if (CreateBaseImageARGB8(image->width, image->height, &converted) != 0) return -1;
-    if (CopyBaseImageTo(0, 0, image, &converted) != 0) {
-      ReleaseBaseImage(&converted);
-      return -1;
-    }
-    ReleaseBaseImage(image);
-    *image = converted;
-  }
+  if (ConvertBaseImageToARGB8(image) != 0) return -1;
   for (int y = 0; y < image->height; y++) {
     uint8_t* p = (uint8_t*)image->pixels + (intptr_t)y * image->pitch;
     for (int x = 0; x < image->width; x++, p += 4) {

@@ -34,17 +34,7 @@ uint32_t ReadU32(const uint8_t* p) {
 // Turns an image without alpha into exact ARGB8 (in place) and clears the
 // pixels that match the key colour.
 int KeyColourToZeroAlpha(BaseImageRecord* image, int keyColour) {
-  if (image->format.kind != 0 && ExpandCompressedBaseImage(image) != 0) return -1;
-  if (!IsExactARGB8Format(&image->format)) {
-    BaseImageRecord converted;
-    if (CreateBaseImageARGB8(image->width, image->height, &converted) != 0) return -1;
-    if (CopyBaseImageTo(0, 0, image, &converted) != 0) {
-      ReleaseBaseImage(&converted);
-      return -1;
-    }
-    ReleaseBaseImage(image);
-    *image = converted;
-  }
+  if (ConvertBaseImageToARGB8(image) != 0) return -1;
   const uint32_t key = (uint32_t)keyColour | 0xff000000u;
   for (int y = 0; y < image->height; y++) {
     uint32_t* row = (uint32_t*)((uint8_t*)image->pixels + (intptr_t)y * image->pitch);
@@ -102,6 +92,15 @@ int CheckImageLoadSize(int64_t width, int64_t height) {
 
 int64_t GetImageLoadByteLimit() { return kImageLoadByteLimit; }
 
+void SetLoadedImageRecord(BaseImageRecord* image, int width, int height, int pitch, void* pixels) {
+  image->width = width;
+  image->height = height;
+  image->pitch = pitch;
+  image->pixels = pixels;
+  image->mipLevelCount = 0;
+  image->cubeFlag = 0;
+}
+
 // ---------------------------------------------------------------------------
 // Raw "BGRA" images
 
@@ -138,12 +137,7 @@ int LoadBgraImage(ImageLoadStream* stream, BaseImageRecord* image) {
       row = nullptr;
     }
     MakeColorFormatARGB8(&image->format);
-    image->width = (int)width;
-    image->height = (int)height;
-    image->pitch = (int)pitch;
-    image->pixels = pixels;
-    image->mipLevelCount = 0;
-    image->cubeFlag = 0;
+    SetLoadedImageRecord(image, (int)width, (int)height, (int)pitch, pixels);
     return 0;
   }
 refuse:
