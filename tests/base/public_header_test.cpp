@@ -1,0 +1,25 @@
+// The public header and the library's own headers declare the functions
+// the library implements so far with one signature.
+#include "RiDov.h"
+
+#include <type_traits>
+
+#include <gtest/gtest.h>
+
+#include "DaDode.h"
+#include "RaRadaraLog.h"
+
+namespace {
+
+TEST(PublicHeader, AgreesWithTheImplementedFunctions) {
+  static_assert(std::is_same<decltype(&SetLogFileEnabled), int (*)(int)>::value, "");
+  static_assert(std::is_same<decltype(&OpenReadFile), int (*)(const char*, int)>::value, "");
+  static_assert(std::is_same<decltype(&ReadFileChar), int (*)(int)>::value, "");
+  static_assert(std::is_same<decltype(&CloseReadFile), int (*)(int)>::value, "");
+  // One function, not an overload: taking its address is unambiguous.
+  int (*clock)(int) = &GetMillisecondCount;
+  EXPECT_NE(nullptr, clock);
+  EXPECT_STREQ("3.11d", RIDOV_VERSION_TEXT);
+}
+
+}  // namespace
