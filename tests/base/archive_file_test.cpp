@@ -307,7 +307,7 @@ TEST_F(ArchiveFileTest, UnknownHandlesAreRefused) {
   EXPECT_EQ(0, ArchiveFileClose(open));
 }
 
-// A 10-byte member reads and seeks as the Part for disk files says, except
+// A 10-byte member reads and seeks as a disk file does, except
 // that seeks stop at the size.
 TEST_F(ArchiveFileTest, ReadsSeeksAndEnds) {
   const Bytes ten = TextBytes("0123456789");

@@ -90,28 +90,28 @@ TEST_F(BmpTgaTest, ZeroAlphaBitmapIsXrgbOnlyWhenAsked) {
 }
 
 // A bottom-up 24-bit 2 x 2 bitmap to damage.
-BmpSpec SmallBmp() {
+BmpLayout SmallBmp() {
   return BmpOf(2, 2, 24, [](int x, int y) { return (uint32_t)(x * 100 + y); });
 }
 
 TEST_F(BmpTgaTest, DamagedBitmapsAreRefused) {
   NamedBytes cases;
   auto with = VariantMaker(cases, SmallBmp(), BuildBmp);
-  with("header size 12", [](BmpSpec& s) { s.headerSize = 12; });
-  with("header size 125", [](BmpSpec& s) { s.headerSize = 125; });
-  with("zero width", [](BmpSpec& s) { s.width = 0; });
-  with("height 16385", [](BmpSpec& s) { s.height = 16385; });
-  with("height -2^31", [](BmpSpec& s) { s.height = (int)0x80000000u; });
-  with("width 16385", [](BmpSpec& s) { s.width = 16385; });
-  with("rows missing", [](BmpSpec& s) { s.bits.resize(s.bits.size() - 1); });
-  with("rle8 with 24 bits", [](BmpSpec& s) { s.compression = 1; });
-  with("bit fields with 8 bits", [](BmpSpec& s) {
+  with("header size 12", [](BmpLayout& s) { s.headerSize = 12; });
+  with("header size 125", [](BmpLayout& s) { s.headerSize = 125; });
+  with("zero width", [](BmpLayout& s) { s.width = 0; });
+  with("height 16385", [](BmpLayout& s) { s.height = 16385; });
+  with("height -2^31", [](BmpLayout& s) { s.height = (int)0x80000000u; });
+  with("width 16385", [](BmpLayout& s) { s.width = 16385; });
+  with("rows missing", [](BmpLayout& s) { s.bits.resize(s.bits.size() - 1); });
+  with("rle8 with 24 bits", [](BmpLayout& s) { s.compression = 1; });
+  with("bit fields with 8 bits", [](BmpLayout& s) {
     s.bitCount = 8;
     s.compression = 3;
   });
-  with("compression 4", [](BmpSpec& s) { s.compression = 4; });
-  with("bit count 7", [](BmpSpec& s) { s.bitCount = 7; });
-  with("bits offset inside the header", [](BmpSpec& s) { s.bitsOffset = 20; });
+  with("compression 4", [](BmpLayout& s) { s.compression = 4; });
+  with("bit count 7", [](BmpLayout& s) { s.bitCount = 7; });
+  with("bits offset inside the header", [](BmpLayout& s) { s.bitsOffset = 20; });
   Bytes farOffset = BuildBmp(SmallBmp());
   Patch32(farOffset, 10, 4000);
   cases.push_back({"bits offset past the end", farOffset});
@@ -140,7 +140,7 @@ TEST_F(BmpTgaTest, RunLengthDataNeverWritesOutsideTheImage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    BmpSpec s;
+    BmpLayout s;
     s.width = 3;
     s.height = 2;
     s.bitCount = c.bitCount;
@@ -160,7 +160,7 @@ TEST_F(BmpTgaTest, RunLengthDataNeverWritesOutsideTheImage) {
 
 TEST_F(BmpTgaTest, ColourTableIsCutAtTheBits) {
   // An 8-bit bitmap with two table entries before its bits.
-  BmpSpec s;
+  BmpLayout s;
   s.width = 2;
   s.height = 1;
   s.bitCount = 8;
@@ -240,8 +240,8 @@ TEST_F(BmpTgaTest, BaseImageFromABitmapInMemory) {
   EXPECT_EQ(nullptr, image.pixels);
 }
 
-TgaSpec SmallTga() {
-  TgaSpec s;
+TgaLayout SmallTga() {
+  TgaLayout s;
   s.width = 2;
   s.height = 2;
   s.data = Bytes(12, 0x40);
@@ -251,20 +251,20 @@ TgaSpec SmallTga() {
 TEST_F(BmpTgaTest, TgaVariantsTheLoaderDoesNotTakeAreRefused) {
   NamedBytes cases;
   auto with = VariantMaker(cases, SmallTga(), BuildTga);
-  with("grey (type 3)", [](TgaSpec& s) { s.type = 3; });
-  with("type 11", [](TgaSpec& s) { s.type = 11; });
-  with("y origin 5", [](TgaSpec& s) { s.yOrigin = 5; });
-  with("x origin 1", [](TgaSpec& s) { s.xOrigin = 1; });
-  with("9000 wide", [](TgaSpec& s) { s.width = 9000; });
-  with("zero high", [](TgaSpec& s) { s.height = 0; });
-  with("15-bit pixels", [](TgaSpec& s) { s.pixelBits = 15; });
-  with("pixels missing", [](TgaSpec& s) { s.data.resize(11); });
-  with("colour-mapped without a map", [](TgaSpec& s) {
+  with("grey (type 3)", [](TgaLayout& s) { s.type = 3; });
+  with("type 11", [](TgaLayout& s) { s.type = 11; });
+  with("y origin 5", [](TgaLayout& s) { s.yOrigin = 5; });
+  with("x origin 1", [](TgaLayout& s) { s.xOrigin = 1; });
+  with("9000 wide", [](TgaLayout& s) { s.width = 9000; });
+  with("zero high", [](TgaLayout& s) { s.height = 0; });
+  with("15-bit pixels", [](TgaLayout& s) { s.pixelBits = 15; });
+  with("pixels missing", [](TgaLayout& s) { s.data.resize(11); });
+  with("colour-mapped without a map", [](TgaLayout& s) {
     s.type = 1;
     s.pixelBits = 8;
     s.mapBits = 24;
   });
-  with("colour-mapped with 16-bit indices", [](TgaSpec& s) {
+  with("colour-mapped with 16-bit indices", [](TgaLayout& s) {
     s.type = 1;
     s.mapType = 1;
     s.mapLength = 2;
@@ -272,11 +272,11 @@ TEST_F(BmpTgaTest, TgaVariantsTheLoaderDoesNotTakeAreRefused) {
     s.map = Bytes(6, 1);
     s.pixelBits = 16;
   });
-  with("run-length data ends early", [](TgaSpec& s) {
+  with("run-length data ends early", [](TgaLayout& s) {
     s.type = 10;
     s.data = {0x81, 1, 2, 3};  // two of four pixels
   });
-  with("run-length packet cut", [](TgaSpec& s) {
+  with("run-length packet cut", [](TgaLayout& s) {
     s.type = 10;
     s.data = {0x03, 1, 2, 3, 4};
   });
@@ -291,7 +291,7 @@ TEST_F(BmpTgaTest, TgaColourMapAppliesAndClampsAt256Entries) {
     entries.push_back(0);
     entries.push_back(0);
   }
-  TgaSpec s = ColourMappedTga(3, 1, 250, entries);
+  TgaLayout s = ColourMappedTga(3, 1, 250, entries);
   s.data = {250, 255, 7};
   BaseImageRecord image;
   ASSERT_EQ(0, LoadFromMemory(BuildTga(s), &image));
@@ -349,7 +349,7 @@ TEST_F(BmpTgaTest, GdiConversionThatCannotMakeItsBitmapLogsIt) {
 TEST_F(BmpTgaTest, TrueColourTgaSkipsAColourMapItCarries) {
   // Type 2 with a 4-entry map before the pixels: the map is not pixel data.
   Picture p = MakePicture(2, 1, PatternColour);
-  TgaSpec s;
+  TgaLayout s;
   s.mapType = 1;
   s.mapLength = 4;
   s.mapBits = 24;

@@ -62,7 +62,7 @@ TEST_F(DdsTest, CompressedDataIsKeptAsStored) {
 
 TEST_F(DdsTest, CubeFacesExpandEachFromItsOwnChain) {
   // 4 x 4 faces with three levels each (one block per level).
-  DdsSpec s = DdsOf(4, 4, FourCC("DXT1"));
+  DdsLayout s = DdsOf(4, 4, FourCC("DXT1"));
   SetMipLevels(s, 3);
   s.caps2 = 0xfe00;
   for (int face = 0; face < 6; face++) {
@@ -93,7 +93,7 @@ TEST_F(DdsTest, CubeFacesExpandEachFromItsOwnChain) {
 }
 
 TEST_F(DdsTest, MipCountNeedsTheMipCapsBits) {
-  DdsSpec s = DdsOf(8, 8, FourCC("DXT1"));
+  DdsLayout s = DdsOf(8, 8, FourCC("DXT1"));
   SetMipLevels(s, 9);
   s.caps = 0x1000 | 0x8;  // complex without the mip-map bit
   s.data = Bytes(32, 0x5a);  // the top level only
@@ -124,7 +124,7 @@ TEST_F(DdsTest, PlainFormatsByNumberOrMasks) {
   const int bits[] = {24, 32, 32, 16, 16, 16, 16, 8, 16, 16, 32, 32, 32, 32};
   for (size_t i = 0; i < sizeof(codes) / sizeof(codes[0]); i++) {
     SCOPED_TRACE(codes[i]);
-    DdsSpec s = DdsOf(2, 2, codes[i]);
+    DdsLayout s = DdsOf(2, 2, codes[i]);
     s.data = Bytes((size_t)bits[i] / 8 * 4, 0x3c);
     ASSERT_EQ(0, LoadFromMemory(BuildDds(s), &image));
     EXPECT_EQ(bits[i], image.format.bitsPerPixel);
@@ -135,38 +135,38 @@ TEST_F(DdsTest, PlainFormatsByNumberOrMasks) {
 
 TEST_F(DdsTest, DamagedHeadersAreRefused) {
   NamedBytes cases;
-  DdsSpec valid = DdsOf(4, 4, FourCC("DXT1"));
+  DdsLayout valid = DdsOf(4, 4, FourCC("DXT1"));
   valid.data = Bytes(8, 0);
   auto with = VariantMaker(cases, valid, BuildDds);
-  with("header size 100", [](DdsSpec& s) { s.headerSize = 100; });
-  with("header size 200", [](DdsSpec& s) { s.headerSize = 200; });
-  with("header size 0", [](DdsSpec& s) { s.headerSize = 0; });
-  with("code DXT6", [](DdsSpec& s) { s.fourCC = FourCC("DXT6"); });
-  with("code ATI2", [](DdsSpec& s) { s.fourCC = FourCC("ATI2"); });
-  with("format number 28", [](DdsSpec& s) { s.fourCC = 28; });
-  with("no format flags", [](DdsSpec& s) { s.formatFlags = 0; });
-  with("12-bit masks", [](DdsSpec& s) {
+  with("header size 100", [](DdsLayout& s) { s.headerSize = 100; });
+  with("header size 200", [](DdsLayout& s) { s.headerSize = 200; });
+  with("header size 0", [](DdsLayout& s) { s.headerSize = 0; });
+  with("code DXT6", [](DdsLayout& s) { s.fourCC = FourCC("DXT6"); });
+  with("code ATI2", [](DdsLayout& s) { s.fourCC = FourCC("ATI2"); });
+  with("format number 28", [](DdsLayout& s) { s.fourCC = 28; });
+  with("no format flags", [](DdsLayout& s) { s.formatFlags = 0; });
+  with("12-bit masks", [](DdsLayout& s) {
     s.formatFlags = 0x40;
     s.bitCount = 12;
   });
-  with("data short", [](DdsSpec& s) { s.data.resize(7); });
-  with("zero wide", [](DdsSpec& s) { s.width = 0; });
-  with("16385 high", [](DdsSpec& s) { s.height = 16385; });
-  with("huge mip count", [](DdsSpec& s) { SetMipLevels(s, 0xffffffff); });
-  with("pitch narrower than a row", [](DdsSpec& s) {
+  with("data short", [](DdsLayout& s) { s.data.resize(7); });
+  with("zero wide", [](DdsLayout& s) { s.width = 0; });
+  with("16385 high", [](DdsLayout& s) { s.height = 16385; });
+  with("huge mip count", [](DdsLayout& s) { SetMipLevels(s, 0xffffffff); });
+  with("pitch narrower than a row", [](DdsLayout& s) {
     s.fourCC = 21;
     s.flags |= 0x8;
     s.pitch = 4;
     s.data = Bytes(64, 0);
   });
-  with("magic", [](DdsSpec&) {});
+  with("magic", [](DdsLayout&) {});
   cases.back().second[2] = 'X';
   ExpectAllRefused(cases);
 }
 
 TEST_F(DdsTest, PartialBlocksStayZeroAndBadRecordsAreNotExpanded) {
   // 6 x 6: one whole block; the rest of the pixels are zero.
-  DdsSpec s = DdsOf(6, 6, FourCC("DXT1"));
+  DdsLayout s = DdsOf(6, 6, FourCC("DXT1"));
   s.data = Dxt1Block(0xffff, 0xffff, 0);
   BaseImageRecord image;
   ASSERT_EQ(0, LoadFromMemory(BuildDds(s), &image));

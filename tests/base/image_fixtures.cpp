@@ -159,25 +159,25 @@ Bytes PackBmpRows(int width, int rows, int bitCount, bool bottomUp, const std::f
   return out;
 }
 
-Bytes BuildBmp(const BmpSpec& spec) {
+Bytes BuildBmp(const BmpLayout& layout) {
   Bytes header;
-  Put32(header, (uint32_t)spec.headerSize);
-  Put32(header, (uint32_t)spec.width);
-  Put32(header, (uint32_t)spec.height);
+  Put32(header, (uint32_t)layout.headerSize);
+  Put32(header, (uint32_t)layout.width);
+  Put32(header, (uint32_t)layout.height);
   Put16(header, 1);
-  Put16(header, (uint32_t)spec.bitCount);
-  Put32(header, spec.compression);
-  Put32(header, (uint32_t)spec.bits.size());
+  Put16(header, (uint32_t)layout.bitCount);
+  Put32(header, layout.compression);
+  Put32(header, (uint32_t)layout.bits.size());
   Put32(header, 2835);
   Put32(header, 2835);
   Put32(header, 0);
   Put32(header, 0);
-  header.resize((size_t)spec.headerSize, 0);
-  if (spec.headerSize >= 52) {
-    for (int i = 0; i < 3; i++) Patch32(header, 40 + 4 * i, spec.headerMasks[i]);
+  header.resize((size_t)layout.headerSize, 0);
+  if (layout.headerSize >= 52) {
+    for (int i = 0; i < 3; i++) Patch32(header, 40 + 4 * i, layout.headerMasks[i]);
   }
-  if (spec.headerSize >= 56) Patch32(header, 52, spec.headerMasks[3]);
-  if (spec.headerSize >= 108) Patch32(header, 56, 0x73524742);  // sRGB
+  if (layout.headerSize >= 56) Patch32(header, 52, layout.headerMasks[3]);
+  if (layout.headerSize >= 108) Patch32(header, 56, 0x73524742);  // sRGB
 
   Bytes out;
   out.push_back('B');
@@ -186,17 +186,17 @@ Bytes BuildBmp(const BmpSpec& spec) {
   Put32(out, 0);
   Put32(out, 0);
   Append(out, header);
-  for (uint32_t v : spec.afterHeader) Put32(out, v);
-  const size_t offset = spec.bitsOffset >= 0 ? (size_t)spec.bitsOffset : out.size();
+  for (uint32_t v : layout.afterHeader) Put32(out, v);
+  const size_t offset = layout.bitsOffset >= 0 ? (size_t)layout.bitsOffset : out.size();
   if (out.size() < offset) out.resize(offset, 0);
   Patch32(out, 10, (uint32_t)offset);
-  Append(out, spec.bits);
+  Append(out, layout.bits);
   Patch32(out, 2, (uint32_t)out.size());
   return out;
 }
 
-BmpSpec BmpOf(int width, int height, int bitCount, const std::function<uint32_t(int, int)>& value) {
-  BmpSpec s;
+BmpLayout BmpOf(int width, int height, int bitCount, const std::function<uint32_t(int, int)>& value) {
+  BmpLayout s;
   s.width = width;
   s.height = height;
   s.bitCount = bitCount;
@@ -204,25 +204,25 @@ BmpSpec BmpOf(int width, int height, int bitCount, const std::function<uint32_t(
   return s;
 }
 
-Bytes BuildTga(const TgaSpec& spec) {
+Bytes BuildTga(const TgaLayout& layout) {
   Bytes out;
-  Put8(out, (uint32_t)spec.id.size());
-  Put8(out, (uint32_t)spec.mapType);
-  Put8(out, (uint32_t)spec.type);
-  Put16(out, (uint32_t)spec.mapFirst);
-  Put16(out, (uint32_t)spec.mapLength);
-  Put8(out, (uint32_t)spec.mapBits);
-  Put16(out, (uint32_t)spec.xOrigin);
-  Put16(out, (uint32_t)spec.yOrigin);
-  Put16(out, (uint32_t)spec.width);
-  Put16(out, (uint32_t)spec.height);
-  Put8(out, (uint32_t)spec.pixelBits);
-  Put8(out, (uint32_t)spec.descriptor);
-  out.insert(out.end(), spec.id.begin(), spec.id.end());
-  Append(out, spec.map);
-  Append(out, spec.data);
-  if (spec.footer) {
-    Put32(out, spec.extensionOffset);
+  Put8(out, (uint32_t)layout.id.size());
+  Put8(out, (uint32_t)layout.mapType);
+  Put8(out, (uint32_t)layout.type);
+  Put16(out, (uint32_t)layout.mapFirst);
+  Put16(out, (uint32_t)layout.mapLength);
+  Put8(out, (uint32_t)layout.mapBits);
+  Put16(out, (uint32_t)layout.xOrigin);
+  Put16(out, (uint32_t)layout.yOrigin);
+  Put16(out, (uint32_t)layout.width);
+  Put16(out, (uint32_t)layout.height);
+  Put8(out, (uint32_t)layout.pixelBits);
+  Put8(out, (uint32_t)layout.descriptor);
+  out.insert(out.end(), layout.id.begin(), layout.id.end());
+  Append(out, layout.map);
+  Append(out, layout.data);
+  if (layout.footer) {
+    Put32(out, layout.extensionOffset);
     Put32(out, 0);
     const char signature[] = "TRUEVISION-XFILE.";
     out.insert(out.end(), signature, signature + 18);  // with its zero byte
@@ -230,8 +230,8 @@ Bytes BuildTga(const TgaSpec& spec) {
   return out;
 }
 
-TgaSpec ColourMappedTga(int width, int height, int first, const Bytes& map) {
-  TgaSpec s;
+TgaLayout ColourMappedTga(int width, int height, int first, const Bytes& map) {
+  TgaLayout s;
   s.mapType = 1;
   s.type = 1;
   s.mapFirst = first;
@@ -250,47 +250,47 @@ uint32_t FourCC(const char* code) {
          ((uint32_t)(uint8_t)code[3] << 24);
 }
 
-Bytes BuildDds(const DdsSpec& spec) {
+Bytes BuildDds(const DdsLayout& layout) {
   Bytes out = {'D', 'D', 'S', ' '};
-  Put32(out, spec.headerSize);
-  Put32(out, spec.flags);
-  Put32(out, spec.height);
-  Put32(out, spec.width);
-  Put32(out, spec.pitch);
+  Put32(out, layout.headerSize);
+  Put32(out, layout.flags);
+  Put32(out, layout.height);
+  Put32(out, layout.width);
+  Put32(out, layout.pitch);
   Put32(out, 0);
-  Put32(out, spec.mipCount);
+  Put32(out, layout.mipCount);
   for (int i = 0; i < 11; i++) Put32(out, 0);
   Put32(out, 32);
-  Put32(out, spec.formatFlags);
-  Put32(out, spec.fourCC);
-  Put32(out, spec.bitCount);
-  for (int i = 0; i < 4; i++) Put32(out, spec.masks[i]);
-  Put32(out, spec.caps);
-  Put32(out, spec.caps2);
+  Put32(out, layout.formatFlags);
+  Put32(out, layout.fourCC);
+  Put32(out, layout.bitCount);
+  for (int i = 0; i < 4; i++) Put32(out, layout.masks[i]);
+  Put32(out, layout.caps);
+  Put32(out, layout.caps2);
   Put32(out, 0);
   Put32(out, 0);
   Put32(out, 0);
-  Append(out, spec.data);
+  Append(out, layout.data);
   return out;
 }
 
-DdsSpec DdsOf(uint32_t width, uint32_t height, uint32_t fourCC) {
-  DdsSpec s;
+DdsLayout DdsOf(uint32_t width, uint32_t height, uint32_t fourCC) {
+  DdsLayout s;
   s.width = width;
   s.height = height;
   s.fourCC = fourCC;
   return s;
 }
 
-void SetMipLevels(DdsSpec& spec, uint32_t count) {
-  spec.flags |= 0x20000;
-  spec.caps |= 0x400008;
-  spec.mipCount = count;
+void SetMipLevels(DdsLayout& layout, uint32_t count) {
+  layout.flags |= 0x20000;
+  layout.caps |= 0x400008;
+  layout.mipCount = count;
 }
 
-DdsSpec DdsMasksOf(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t red, uint32_t green, uint32_t blue,
+DdsLayout DdsMasksOf(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t red, uint32_t green, uint32_t blue,
                    uint32_t alpha) {
-  DdsSpec s = DdsOf(width, height, 0);
+  DdsLayout s = DdsOf(width, height, 0);
   s.formatFlags = alpha != 0 ? 0x41 : 0x40;
   s.bitCount = bitCount;
   s.masks[0] = red;
@@ -332,45 +332,45 @@ Bytes PngChunk(const char* type, const Bytes& body) {
   return out;
 }
 
-Bytes BuildPng(const PngSpec& spec) {
+Bytes BuildPng(const PngLayout& layout) {
   Bytes out = {137, 80, 78, 71, 13, 10, 26, 10};
   Bytes ihdr;
-  PutBE32(ihdr, (uint32_t)spec.width);
-  PutBE32(ihdr, (uint32_t)spec.height);
-  ihdr.push_back((uint8_t)spec.depth);
-  ihdr.push_back((uint8_t)spec.colourType);
+  PutBE32(ihdr, (uint32_t)layout.width);
+  PutBE32(ihdr, (uint32_t)layout.height);
+  ihdr.push_back((uint8_t)layout.depth);
+  ihdr.push_back((uint8_t)layout.colourType);
   ihdr.push_back(0);
   ihdr.push_back(0);
-  ihdr.push_back((uint8_t)spec.interlace);
+  ihdr.push_back((uint8_t)layout.interlace);
   Append(out, PngChunk("IHDR", ihdr));
-  if (!spec.palette.empty()) {
+  if (!layout.palette.empty()) {
     Bytes plte;
-    for (const Rgba& c : spec.palette) {
+    for (const Rgba& c : layout.palette) {
       plte.push_back(c.r);
       plte.push_back(c.g);
       plte.push_back(c.b);
     }
     Append(out, PngChunk("PLTE", plte));
   }
-  if (!spec.transparency.empty()) Append(out, PngChunk("tRNS", spec.transparency));
+  if (!layout.transparency.empty()) Append(out, PngChunk("tRNS", layout.transparency));
 
   Bytes raw;
-  if (spec.interlace == 0) {
-    for (const Bytes& row : spec.rows) {
+  if (layout.interlace == 0) {
+    for (const Bytes& row : layout.rows) {
       raw.push_back(0);
       Append(raw, row);
     }
   } else {
     // Adam7 passes; byte-aligned pixels only.
-    const int pixelBytes = PngChannels(spec.colourType) * spec.depth / 8;
+    const int pixelBytes = PngChannels(layout.colourType) * layout.depth / 8;
     static const int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
     for (const auto& p : passes) {
-      if (p[0] >= spec.width || p[1] >= spec.height) continue;
-      for (int y = p[1]; y < spec.height; y += p[3]) {
+      if (p[0] >= layout.width || p[1] >= layout.height) continue;
+      for (int y = p[1]; y < layout.height; y += p[3]) {
         raw.push_back(0);
-        for (int x = p[0]; x < spec.width; x += p[2])
-          raw.insert(raw.end(), spec.rows[y].begin() + x * pixelBytes, spec.rows[y].begin() + (x + 1) * pixelBytes);
+        for (int x = p[0]; x < layout.width; x += p[2])
+          raw.insert(raw.end(), layout.rows[y].begin() + x * pixelBytes, layout.rows[y].begin() + (x + 1) * pixelBytes);
       }
     }
   }
@@ -476,7 +476,7 @@ std::vector<ImageFixture> BmpFixtures() {
   };
   {
     auto index = [](int x, int y) { return (x + 3 * y) % 16; };
-    BmpSpec s = BmpOf(5, 3, 8, [&](int x, int y) { return (uint32_t)index(x, y); });
+    BmpLayout s = BmpOf(5, 3, 8, [&](int x, int y) { return (uint32_t)index(x, y); });
     s.afterHeader = ColourTable(palette, 256);
     out.push_back({"BMP", "bmp8 palette", BuildBmp(s), MakePicture(5, 3, fromPalette(index)), false, 0});
     // A colour table of 16 entries ends where the bits begin.
@@ -487,7 +487,7 @@ std::vector<ImageFixture> BmpFixtures() {
     auto index = [](int x, int y) { return (x * 2 + y) % 16; };
     for (const int height : {3, -2}) {
       const int width = height > 0 ? 5 : 7;
-      BmpSpec s = BmpOf(width, height, 4, [&](int x, int y) { return (uint32_t)index(x, y); });
+      BmpLayout s = BmpOf(width, height, 4, [&](int x, int y) { return (uint32_t)index(x, y); });
       s.afterHeader = ColourTable(palette, 16);
       out.push_back({"BMP", height > 0 ? "bmp4 bottom-up" : "bmp4 top-down", BuildBmp(s),
                      MakePicture(width, height > 0 ? height : -height, fromPalette(index)), false, 0});
@@ -513,7 +513,7 @@ std::vector<ImageFixture> BmpFixtures() {
                        0, 5, 7, 8, 9, 10, 11, 0,      // literal of 5 padded
                        0, 1};                         // end of bitmap
     for (int topDown = 0; topDown < 2; topDown++) {
-      BmpSpec s;
+      BmpLayout s;
       s.width = 6;
       s.height = topDown ? -4 : 4;
       s.bitCount = 8;
@@ -531,7 +531,7 @@ std::vector<ImageFixture> BmpFixtures() {
                        0, 3, 0x34, 0x50, 0, 0,  // literal of 3 nibbles, end of line
                        6, 0x67, 0, 0,           // run of 6, end of line
                        0, 1};
-    BmpSpec s;
+    BmpLayout s;
     s.width = 6;
     s.height = 4;
     s.bitCount = 4;
@@ -544,7 +544,7 @@ std::vector<ImageFixture> BmpFixtures() {
   {
     const std::vector<Rgba> two = {{10, 20, 30, 0}, {200, 150, 100, 0}};
     auto index = [](int x, int y) { return (x / 2 + y) % 2; };
-    BmpSpec s = BmpOf(10, 3, 1, [&](int x, int y) { return (uint32_t)index(x, y); });
+    BmpLayout s = BmpOf(10, 3, 1, [&](int x, int y) { return (uint32_t)index(x, y); });
     s.afterHeader = ColourTable(two, 2);
     out.push_back({"BMP", "bmp1 through GDI", BuildBmp(s),
                    MakePicture(10, 3, [&](int x, int y) { return two[index(x, y)]; }), false, 0});
@@ -561,7 +561,7 @@ std::vector<ImageFixture> BmpFixtures() {
     out.push_back({"BMP", "bmp16 top-down through GDI", BuildBmp(BmpOf(3, -2, 16, value555)), expected, false, 7});
 
     auto six = [](int x, int y) { return (x * 13 + y * 29) % 64; };
-    BmpSpec f = BmpOf(3, 2, 16, [&](int x, int y) {
+    BmpLayout f = BmpOf(3, 2, 16, [&](int x, int y) {
       return (uint32_t)((five(x, y, 0) << 11) | (six(x, y) << 5) | five(x, y, 2));
     });
     f.compression = 3;
@@ -572,11 +572,11 @@ std::vector<ImageFixture> BmpFixtures() {
     out.push_back({"BMP", "bmp16 bit fields through GDI", BuildBmp(f), expected565, false, 7});
   }
   {
-    BmpSpec s = BmpOf(4, -2, 24, rgb);
+    BmpLayout s = BmpOf(4, -2, 24, rgb);
     s.headerSize = 124;
     out.push_back({"BMP", "bmp24 with a 124-byte header", BuildBmp(s), MakePicture(4, 2, PatternColour), false, 0});
 
-    BmpSpec v4 = BmpOf(3, 2, 32, [](int x, int y) { return Argb(PatternColour(x, y)); });
+    BmpLayout v4 = BmpOf(3, 2, 32, [](int x, int y) { return Argb(PatternColour(x, y)); });
     v4.headerSize = 108;
     v4.compression = 3;
     v4.headerMasks[0] = 0xff0000;
@@ -604,7 +604,7 @@ std::vector<ImageFixture> TgaFixtures() {
   };
   {
     Picture p = MakePicture(4, 3, PatternColour);
-    TgaSpec s;
+    TgaLayout s;
     s.width = 4;
     s.height = 3;
     s.data = rows(p, 3, true, false);
@@ -619,7 +619,7 @@ std::vector<ImageFixture> TgaFixtures() {
   }
   {
     auto five = [](int x, int y, int c) { return (x * 9 + y * 5 + c * 7) % 32; };
-    TgaSpec s;
+    TgaLayout s;
     s.width = 3;
     s.height = 2;
     s.pixelBits = 16;
@@ -636,7 +636,7 @@ std::vector<ImageFixture> TgaFixtures() {
     auto index = [](int x, int y) { return 2 + (x + y) % 4; };
     Bytes entries;
     for (const Rgba& c : map) PutBgr(entries, c);
-    TgaSpec s = ColourMappedTga(5, 3, 2, entries);
+    TgaLayout s = ColourMappedTga(5, 3, 2, entries);
     s.id = "hi";
     for (int y = 0; y < 3; y++)
       for (int x = 0; x < 5; x++) s.data.push_back((uint8_t)index(x, y));
@@ -655,7 +655,7 @@ std::vector<ImageFixture> TgaFixtures() {
   {
     // Rows with runs: row 1 is one colour.
     Picture p = MakePicture(5, 3, [](int x, int y) { return y == 1 ? Rgba{90, 80, 70, 255} : PatternColour(x, y); });
-    TgaSpec s;
+    TgaLayout s;
     s.type = 10;
     s.width = 5;
     s.height = 3;
@@ -664,7 +664,7 @@ std::vector<ImageFixture> TgaFixtures() {
     out.push_back({"TGA", "tga10 24-bit right-to-left", BuildTga(s), p, false, 0});
 
     Picture q = MakePicture(4, 4, [](int x, int y) { return y >= 2 ? Rgba{1, 2, 3, 4} : PatternColour(x, y); });
-    TgaSpec f;
+    TgaLayout f;
     f.type = 10;
     f.width = 4;
     f.height = 4;
@@ -685,7 +685,7 @@ std::vector<ImageFixture> DdsFixtures() {
   {
     // Grey 170 from colour 2; red with alpha 0 from colour 3 of equal end
     // points; and the four colours of red-to-blue.
-    DdsSpec s = DdsOf(12, 4, FourCC("DXT1"));
+    DdsLayout s = DdsOf(12, 4, FourCC("DXT1"));
     Append(s.data, Dxt1Block(0xffff, 0x0000, 0xaaaaaaaa));
     Append(s.data, Dxt1Block(0xf800, 0xf800, 0xffffffff));
     Append(s.data, Dxt1Block(0xf800, 0x001f, 0xe4e4e4e4));  // texel i has index i % 4
@@ -699,7 +699,7 @@ std::vector<ImageFixture> DdsFixtures() {
   }
   {
     const int steps[16] = {0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4, 3, 2, 1, 0};
-    DdsSpec s = DdsOf(8, 4, FourCC("DXT5"));
+    DdsLayout s = DdsOf(8, 4, FourCC("DXT5"));
     Append(s.data, Dxt5Alpha(0, 255, steps));
     Append(s.data, Dxt1Block(0x07e0, 0x07e0, 0));
     Append(s.data, Dxt5Alpha(255, 0, steps));
@@ -714,7 +714,7 @@ std::vector<ImageFixture> DdsFixtures() {
   {
     int alphas[16];
     for (int i = 0; i < 16; i++) alphas[i] = i;
-    DdsSpec s = DdsOf(4, 4, FourCC("DXT3"));
+    DdsLayout s = DdsOf(4, 4, FourCC("DXT3"));
     Append(s.data, Dxt3Alpha(alphas));
     Append(s.data, Dxt1Block(0x001f, 0xffff, 0xe4e4e4e4));  // four colours although c0 < c1
     const Rgba four[4] = {{0, 0, 255, 0}, {255, 255, 255, 0}, {85, 85, 255, 0}, {170, 170, 255, 0}};
@@ -730,7 +730,7 @@ std::vector<ImageFixture> DdsFixtures() {
     // alpha 0 keeps its colour; 85 at alpha 170 becomes 127.
     const int alphas[16] = {8, 8, 8, 8, 15, 15, 15, 15, 15, 15, 15, 15, 0, 0, 10, 10};
     const uint32_t indices = 0xf0005500;  // texels 0-3: 0, 4-7: 1, 8-13: 0, 14-15: 3
-    DdsSpec s = DdsOf(4, 4, FourCC("DXT2"));
+    DdsLayout s = DdsOf(4, 4, FourCC("DXT2"));
     Append(s.data, Dxt3Alpha(alphas));
     Append(s.data, Dxt1Block(0xffff, 0x0000, indices));
     out.push_back({"DDS", "dxt2 premultiplied", BuildDds(s), blockPicture(4, 4, [&](int, int t) {
@@ -745,7 +745,7 @@ std::vector<ImageFixture> DdsFixtures() {
   {
     int steps[16];
     for (int i = 0; i < 16; i++) steps[i] = i % 3;
-    DdsSpec s = DdsOf(4, 4, FourCC("DXT4"));
+    DdsLayout s = DdsOf(4, 4, FourCC("DXT4"));
     Append(s.data, Dxt5Alpha(200, 100, steps));
     Append(s.data, Dxt1Block(0x8410, 0x0000, 0));
     const Rgba byStep[3] = {{167, 164, 167, 200}, {255, 255, 255, 100}, {180, 177, 180, 185}};
@@ -756,7 +756,7 @@ std::vector<ImageFixture> DdsFixtures() {
     // 8 x 8 with four mip levels; the top level shows four colours.
     const uint16_t colours[4] = {0xf800, 0x07e0, 0x001f, 0xffff};
     const Rgba rgba[4] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 255, 255, 255}};
-    DdsSpec s = DdsOf(8, 8, FourCC("DXT1"));
+    DdsLayout s = DdsOf(8, 8, FourCC("DXT1"));
     SetMipLevels(s, 4);
     for (uint16_t c : colours) Append(s.data, Dxt1Block(c, c, 0));
     for (int level = 1; level < 4; level++) Append(s.data, Dxt1Block(0x0841 * level, 0, 0x55555555));
@@ -764,7 +764,7 @@ std::vector<ImageFixture> DdsFixtures() {
   }
   {
     // Six faces of one block each; face 0 is checked here.
-    DdsSpec s = DdsOf(4, 4, FourCC("DXT1"));
+    DdsLayout s = DdsOf(4, 4, FourCC("DXT1"));
     s.caps |= 0x8;
     s.caps2 = 0x200 | 0xfc00;
     for (int face = 0; face < 6; face++) Append(s.data, Dxt1Block((uint16_t)(0x0800 * (face + 1)), 0, 0));
@@ -773,13 +773,13 @@ std::vector<ImageFixture> DdsFixtures() {
   }
   {
     Picture p = MakePicture(3, 2, PatternColour);
-    DdsSpec s = DdsOf(3, 2, 21);
+    DdsLayout s = DdsOf(3, 2, 21);
     for (const Rgba& c : p.pixels) PutBgra(s.data, c);
     out.push_back({"DDS", "dds format number 21", BuildDds(s), p, true, 0});
   }
   {
     // 5-6-5 with a padded pitch.
-    DdsSpec s = DdsMasksOf(3, 2, 16, 0xf800, 0x7e0, 0x1f, 0);
+    DdsLayout s = DdsMasksOf(3, 2, 16, 0xf800, 0x7e0, 0x1f, 0);
     s.flags |= 0x8;
     s.pitch = 8;
     Picture expected = MakePicture(3, 2, [](int x, int y) {
@@ -793,7 +793,7 @@ std::vector<ImageFixture> DdsFixtures() {
     out.push_back({"DDS", "dds rgb masks 565", BuildDds(s), expected, false, 0});
   }
   {
-    DdsSpec s = DdsOf(4, 2, 27);  // 3-3-2 in one byte
+    DdsLayout s = DdsOf(4, 2, 27);  // 3-3-2 in one byte
     for (int i = 0; i < 8; i++) s.data.push_back((uint8_t)(i * 37 + 5));
     Picture expected = MakePicture(4, 2, [](int x, int y) {
       const int v = (y * 4 + x) * 37 + 5;
@@ -803,7 +803,7 @@ std::vector<ImageFixture> DdsFixtures() {
   }
   {
     Picture p = MakePicture(2, 2, PatternColour);
-    DdsSpec s = DdsMasksOf(2, 2, 32, 0xff, 0xff00, 0xff0000, 0xff000000);
+    DdsLayout s = DdsMasksOf(2, 2, 32, 0xff, 0xff00, 0xff0000, 0xff000000);
     for (const Rgba& c : p.pixels) {
       s.data.push_back(c.r);
       s.data.push_back(c.g);
@@ -837,13 +837,13 @@ std::vector<ImageFixture> PngFixtures() {
     const uint8_t v = (uint8_t)(20 + 50 * x + 30 * y);
     return Rgba{v, v, v, (uint8_t)(255 - 60 * x - 10 * y)};
   };
-  auto add = [&](const char* name, const PngSpec& spec, const Picture& expected, bool alpha) {
-    out.push_back({"PNG", name, BuildPng(spec), expected, alpha, 0});
+  auto add = [&](const char* name, const PngLayout& layout, const Picture& expected, bool alpha) {
+    out.push_back({"PNG", name, BuildPng(layout), expected, alpha, 0});
   };
   // The picture's samples in `layout`, 16-bit samples with a low byte that
   // must be dropped.
   auto of = [&](const Picture& p, int colourType, const char* layout, int depth = 8, int interlace = 0) {
-    PngSpec s;
+    PngLayout s;
     s.width = p.width;
     s.height = p.height;
     s.colourType = colourType;
@@ -860,7 +860,7 @@ std::vector<ImageFixture> PngFixtures() {
   const std::vector<Rgba> palette = SamplePalette(6);
   {
     auto index = [](int x, int y) { return (x + 2 * y) % 6; };
-    PngSpec s;
+    PngLayout s;
     s.width = 5;
     s.height = 3;
     s.colourType = 3;
@@ -883,7 +883,7 @@ std::vector<ImageFixture> PngFixtures() {
   {
     const std::vector<Rgba> two = {{0, 0, 255, 0}, {255, 255, 0, 0}};
     auto bit = [](int x, int y) { return (x * 3 + y) % 2; };
-    PngSpec s;
+    PngLayout s;
     s.width = 10;
     s.height = 2;
     s.depth = 1;
@@ -911,7 +911,7 @@ std::vector<ImageFixture> PngFixtures() {
     add("png grey 16-bit", of(q, 0, "r", 16), q, false);
     add("png grey with alpha", of(p, 4, "ra"), p, true);
 
-    PngSpec s = of(p, 0, "r");
+    PngLayout s = of(p, 0, "r");
     s.transparency = {0, 70};  // grey 70 is transparent
     Picture keyed = MakePicture(4, 2, [&](int x, int y) {
       Rgba c = grey(x, y);

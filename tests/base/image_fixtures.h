@@ -46,7 +46,7 @@ uint32_t Get32(const Bytes& in, size_t at);
 // BMP. Rows are given top row first; `value` returns an index (1-8 bits),
 // a raw 16-bit value, 0xRRGGBB (24) or 0xAARRGGBB (32).
 Bytes PackBmpRows(int width, int rows, int bitCount, bool bottomUp, const std::function<uint32_t(int, int)>& value);
-struct BmpSpec {
+struct BmpLayout {
   int headerSize = 40;
   int width = 0;
   int height = 0;  // negative: top-down
@@ -57,13 +57,13 @@ struct BmpSpec {
   Bytes bits;
   int64_t bitsOffset = -1;                 // -1: right after afterHeader
 };
-Bytes BuildBmp(const BmpSpec& spec);
+Bytes BuildBmp(const BmpLayout& layout);
 // A plain bitmap of `bitCount` bits whose rows come from `value` (top row
 // first), stored bottom-up for a positive height.
-BmpSpec BmpOf(int width, int height, int bitCount, const std::function<uint32_t(int, int)>& value);
+BmpLayout BmpOf(int width, int height, int bitCount, const std::function<uint32_t(int, int)>& value);
 
 // TGA.
-struct TgaSpec {
+struct TgaLayout {
   std::string id;
   int mapType = 0;
   int type = 2;
@@ -79,13 +79,13 @@ struct TgaSpec {
   bool footer = false;
   uint32_t extensionOffset = 0;
 };
-Bytes BuildTga(const TgaSpec& spec);
+Bytes BuildTga(const TgaLayout& layout);
 // A top-down type 1 file of 8-bit indices into a colour map of 24-bit
 // entries (blue, green, red) that starts at index `first`; no pixels yet.
-TgaSpec ColourMappedTga(int width, int height, int first, const Bytes& map);
+TgaLayout ColourMappedTga(int width, int height, int first, const Bytes& map);
 
 // DDS.
-struct DdsSpec {
+struct DdsLayout {
   uint32_t headerSize = 124;
   uint32_t flags = 0x1007;
   uint32_t width = 0, height = 0;
@@ -99,15 +99,15 @@ struct DdsSpec {
   uint32_t caps2 = 0;
   Bytes data;
 };
-Bytes BuildDds(const DdsSpec& spec);
+Bytes BuildDds(const DdsLayout& layout);
 // A file of the given size with a four-character code (or a format
 // number), its data still to be appended.
-DdsSpec DdsOf(uint32_t width, uint32_t height, uint32_t fourCC);
+DdsLayout DdsOf(uint32_t width, uint32_t height, uint32_t fourCC);
 // Declares a mip chain of `count` levels (the count with its flag and caps).
-void SetMipLevels(DdsSpec& spec, uint32_t count);
+void SetMipLevels(DdsLayout& layout, uint32_t count);
 // A file of plain pixels described by its bit count and masks (the alpha
 // flag set with an alpha mask), its data still to be appended.
-DdsSpec DdsMasksOf(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t red, uint32_t green, uint32_t blue,
+DdsLayout DdsMasksOf(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t red, uint32_t green, uint32_t blue,
                    uint32_t alpha);
 uint32_t FourCC(const char* code);
 Bytes Dxt1Block(uint16_t c0, uint16_t c1, uint32_t indices);
@@ -115,7 +115,7 @@ Bytes Dxt3Alpha(const int alphas[16]);
 Bytes Dxt5Alpha(int a0, int a1, const int indices[16]);
 
 // PNG. Rows hold the packed samples of each row (no filter byte).
-struct PngSpec {
+struct PngLayout {
   int width = 0, height = 0;
   int depth = 8;
   int colourType = 2;
@@ -124,7 +124,7 @@ struct PngSpec {
   std::vector<Rgba> palette;  // PLTE (alpha unused)
   Bytes transparency;         // tRNS body
 };
-Bytes BuildPng(const PngSpec& spec);
+Bytes BuildPng(const PngLayout& layout);
 Bytes PngChunk(const char* type, const Bytes& body);
 
 // JPEG through libjpeg's compressor. components 1 (grey), 3 (RGB) or 4 (CMYK).

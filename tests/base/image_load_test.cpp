@@ -330,13 +330,13 @@ TEST_F(ImageLoadTest, PairLoadsTheSeparateAlphaImage) {
 
 TEST_F(ImageLoadTest, KeyColourTurnsAPaletteImageIntoArgb8) {
   // Index 0 is the key colour; the palette image is remade as ARGB8 first.
-  BmpSpec spec = BmpOf(3, -1, 8, [](int x, int) { return (uint32_t)(x == 1 ? 1 : 0); });
-  spec.afterHeader = {0x00ff00, 0x102030};
+  BmpLayout layout = BmpOf(3, -1, 8, [](int x, int) { return (uint32_t)(x == 1 ? 1 : 0); });
+  layout.afterHeader = {0x00ff00, 0x102030};
   UsePremultipliedAlphaOnLoad = 1;
   KeyColourToAlpha = 1;
   LoadKeyColour = 0x00ff00;
   BaseImageRecord image;
-  ASSERT_EQ(0, LoadFromMemory(BuildBmp(spec), &image));
+  ASSERT_EQ(0, LoadFromMemory(BuildBmp(layout), &image));
   EXPECT_TRUE(IsExactARGB8Format(&image.format));
   EXPECT_EQ(0u, GetBaseImagePixelARGB8(&image, 0, 0));
   EXPECT_EQ(0xff102030u, GetBaseImagePixelARGB8(&image, 1, 0));
