@@ -23,7 +23,6 @@ const BulletKindRow BulletKindTable[BULLET_KIND_COUNT + 1] = {
 
 namespace {
 
-const double PI = 3.1415926535898;
 const double TWO_PI = 6.2831853071796;
 const double SPECIAL_PULL = 7.5;  // px a frame
 const DrawClip PLAY_FIELD = {true, 210, 0, 750, 720};

@@ -9,7 +9,6 @@
 
 namespace {
 
-const double PI = 3.1415926535898;
 const double UP = 4.7123889803847;
 const double SIXTY_DEGREES = 1.0471975511966;
 const DrawClip PLAY_FIELD = {true, 210, 0, 750, 720};

@@ -14,7 +14,6 @@ CEnemyCtlBase* (*EnemyCtlFactory)(CScreenMessenger* screen) = nullptr;
 
 namespace {
 
-const double PI = 3.1415926535898;
 
 double Cross(double ax, double ay, double bx, double by) { return ax * by - ay * bx; }
 double Dot(double ax, double ay, double bx, double by) { return ax * bx + ay * by; }

@@ -15,7 +15,6 @@ CDrawCtl DrawCtlInstance;
 
 namespace {
 
-const int COLOR_WHITE = 0xFFFFFF;
 const int COLOR_RED = 0xFF0000;
 
 bool IsShiftJisLeadByte(unsigned char c) {

@@ -18,6 +18,9 @@ enum {
   SCREEN_HEIGHT = 720,
 };
 
+// Queued colours are plain 0xRRGGBB; the flush converts them.
+const int COLOR_WHITE = 0xFFFFFF;
+
 // Entry kinds; 0 is empty and ends a layer during the flush.
 enum {
   DRAW_EMPTY = 0,

@@ -21,7 +21,6 @@ const EnemyKindRow EnemyKindTable[ENEMY_KIND_COUNT] = {
 
 namespace {
 
-const double PI = 3.1415926535898;
 const double ANGLE_DOWN = 1.5707963267949;
 const double ANGLE_UP = 4.7123889803847;
 const double TEN_DEGREES = 0.17453292519943334;

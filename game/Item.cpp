@@ -18,7 +18,6 @@ const ItemKindRow ItemKindTable[] = {
 
 namespace {
 
-const double PI = 3.1415926535898;
 const DrawClip PLAY_FIELD = {true, 210, 0, 750, 720};
 const int SOUND_PICK_UP = 5;
 const double BOUNCE_STEP = 3.375;

@@ -13,7 +13,6 @@
 
 namespace {
 
-const double PI = 3.1415926535898;
 const DrawClip PLAY_FIELD = {true, 210, 0, 750, 720};
 
 enum { KEY_UP = 0, KEY_LEFT = 1, KEY_DOWN = 2, KEY_RIGHT = 3, KEY_FIRE = 4, KEY_LASER = 5,
@@ -78,7 +77,7 @@ PlayerSteer SteerFromKeys(const int c[4]) {
   else if (down && left) s.Angle = 2.35619449019235;
   else if (down && right) s.Angle = 0.78539816339745;
   else if (direction == KEY_UP) s.Angle = 4.7123889803847;
-  else if (direction == KEY_LEFT) s.Angle = 3.1415926535898;
+  else if (direction == KEY_LEFT) s.Angle = PI;
   else if (direction == KEY_DOWN) s.Angle = 1.5707963267949;
   else s.Angle = 0;
   return s;

@@ -15,7 +15,6 @@ const int DEBUG_LAYER = 12;
 const int SCENE_TEXT_LAYER = 9;
 const int STAGE_LAYER = 1;
 
-const int COLOR_WHITE = 0xFFFFFF;
 const int TITLE_COLOR = 0xFD2848;
 const int SIDE_PANEL_COLOR = 0xCCFFCC;
 

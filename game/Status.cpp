@@ -32,7 +32,6 @@ const char* const MusicFiles[MUSIC_COUNT] = {
 
 namespace {
 
-const double PI = 3.1415926535898;
 const int PANEL_LAYER = 8;
 
 // Status sheets of category 8.

@@ -5,6 +5,10 @@
 
 struct BulletParams;
 
+// Angles are radians, 0 pointing right and pi / 2 down; pi as the game
+// writes it.
+const double PI = 3.1415926535898;
+
 // Every updatable object: initialised, finalised, updated and drawn once a
 // frame. An owner that discards a task calls Final first where it must.
 class CTask {

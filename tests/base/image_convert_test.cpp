@@ -12,15 +12,12 @@
 #include <vector>
 
 #include "ReReziRader.h"
+#include "image_fixtures.h"
 #include "ZiDezaru.h"
 
 namespace {
 
-ColorFormatRecord Masks(int bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
-  ColorFormatRecord f;
-  MakeColorFormatFromMasks(&f, bits, r, g, b, a, 0, 0, 0);
-  return f;
-}
+using imgfix::Masks;
 
 ColorFormatRecord Wide(int channels, int bits, int isFloat) {
   ColorFormatRecord f;
@@ -28,12 +25,7 @@ ColorFormatRecord Wide(int channels, int bits, int isFloat) {
   return f;
 }
 
-ColorFormatRecord Fixed(int (*make)(ColorFormatRecord*)) {
-  ColorFormatRecord f;
-  memset(&f, 0, sizeof(f));
-  make(&f);
-  return f;
-}
+using imgfix::Fixed;
 
 const ColorFormatRecord kARGB8 = Fixed(MakeColorFormatARGB8);
 const ColorFormatRecord kXRGB8 = Fixed(MakeColorFormatXRGB8);

@@ -1089,4 +1089,17 @@ MemoryLoadStream::MemoryLoadStream(const Bytes& data) {
 
 MemoryLoadStream::~MemoryLoadStream() { stream.functions.Close(stream.handle); }
 
+ColorFormatRecord Masks(int bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+  ColorFormatRecord f;
+  MakeColorFormatFromMasks(&f, bits, r, g, b, a, 0, 0, 0);
+  return f;
+}
+
+ColorFormatRecord Fixed(int (*make)(ColorFormatRecord*)) {
+  ColorFormatRecord f;
+  memset(&f, 0, sizeof(f));
+  make(&f);
+  return f;
+}
+
 }  // namespace imgfix

@@ -202,6 +202,10 @@ struct MemoryLoadStream {
   ImageLoadStream stream;
 };
 
+// Colour formats: from channel masks, and one of the fixed formats.
+ColorFormatRecord Masks(int bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a);
+ColorFormatRecord Fixed(int (*make)(ColorFormatRecord*));
+
 }  // namespace imgfix
 
 #endif  // TESTS_IMAGE_FIXTURES_H

@@ -10,23 +10,15 @@
 
 #include "DaDode.h"
 #include "ReReziRader.h"
+#include "image_fixtures.h"
 #include "VeRavoroString.h"
 #include "ZiDezaru.h"
 
 namespace {
 
-ColorFormatRecord Masks(int bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
-  ColorFormatRecord f;
-  MakeColorFormatFromMasks(&f, bits, r, g, b, a, 0, 0, 0);
-  return f;
-}
+using imgfix::Masks;
 
-ColorFormatRecord Fixed(int (*make)(ColorFormatRecord*)) {
-  ColorFormatRecord f;
-  memset(&f, 0, sizeof(f));
-  make(&f);
-  return f;
-}
+using imgfix::Fixed;
 
 TEST(ColorFormat, FixedFormatsMatchTheirMasks) {
   struct Case {

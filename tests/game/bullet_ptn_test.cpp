@@ -12,7 +12,6 @@ using namespace messenger_doubles;
 
 namespace {
 
-const double PI = 3.1415926535898;
 const double UP = 4.7123889803847;
 
 class BulletPtnTest : public PlayTest {

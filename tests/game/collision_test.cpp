@@ -15,7 +15,6 @@ using namespace messenger_doubles;
 
 namespace {
 
-const double PI = 3.1415926535898;
 
 // A bare character for geometry tests.
 class Body : public CBaseChar {

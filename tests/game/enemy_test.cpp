@@ -12,7 +12,6 @@ using namespace enemy_doubles;
 
 namespace {
 
-const double PI = 3.1415926535898;
 
 // Enemy face of a controller: logs the enemies asked for.
 class FakeEnemyOwner : public CEnemyMessenger {

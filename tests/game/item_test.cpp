@@ -11,7 +11,6 @@ using namespace messenger_doubles;
 
 namespace {
 
-const double PI = 3.1415926535898;
 
 class ItemTest : public PlayTest {
  protected:

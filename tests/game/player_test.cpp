@@ -13,7 +13,6 @@ using namespace messenger_doubles;
 
 namespace {
 
-const double PI = 3.1415926535898;
 
 enum { UP_KEY = 0, LEFT_KEY = 1, DOWN_KEY = 2, RIGHT_KEY = 3, FIRE_KEY = 4, LASER_KEY = 5,
        SPECIAL_KEY = 6 };

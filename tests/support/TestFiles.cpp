@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <random>
+#include <vector>
 
 namespace test_support {
 
@@ -18,13 +19,28 @@ std::string NewTempFolder(const char* tag) {
   return folder;
 }
 
+namespace {
+
+// Shared folders this process named; removed when it ends (its death-test
+// children only borrow them).
+struct OwnedFolders {
+  std::vector<std::string> folders;
+  ~OwnedFolders() {
+    for (const std::string& folder : folders) RemoveTree(folder);
+  }
+};
+
+}  // namespace
+
 std::string SharedTempFolder(const char* variable, const char* tag) {
+  static OwnedFolders owned;
   char folder[MAX_PATH];
   if (GetEnvironmentVariableA(variable, folder, sizeof(folder)) == 0) {
     char temp[MAX_PATH];
     GetTempPathA(sizeof(temp), temp);
     snprintf(folder, sizeof(folder), "%sridov_%s_%lu", temp, tag, GetCurrentProcessId());
     SetEnvironmentVariableA(variable, folder);
+    owned.folders.push_back(folder);
   }
   CreateDirectoryA(folder, nullptr);
   return folder;

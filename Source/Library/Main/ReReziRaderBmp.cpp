@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "RaRadaraLog.h"
+#include "VeRavoroString.h"
 #include "ZiDezaru.h"
 
 namespace {
@@ -41,16 +42,6 @@ const uint32_t kColourSpaceSRGB = 0x73524742;      // 'sRGB'
 const uint32_t kColourSpaceLinked = 0x4c494e4b;    // 'LINK'
 const uint32_t kColourSpaceEmbedded = 0x4d424544;  // 'MBED'
 
-inline uint16_t ReadU16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
-inline uint32_t ReadU32(const uint8_t* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-inline void WriteU32(uint8_t* p, uint32_t v) {
-  p[0] = (uint8_t)v;
-  p[1] = (uint8_t)(v >> 8);
-  p[2] = (uint8_t)(v >> 16);
-  p[3] = (uint8_t)(v >> 24);
-}
 
 // Palette entries from a colour table (blue, green, red, reserved); the
 // rest of the 256 entries are zero; alpha bytes are 0.
@@ -196,15 +187,15 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
   block = (uint8_t*)MemAllocZeroed(BMP_HEADER_BLOCK_SIZE, __FILE__, __LINE__);
   if (block == nullptr) goto refuse;
   if (ImageStreamReadExact(stream, block, 4) != 0) goto refuse;
-  headerSize = ReadU32(block);
+  headerSize = ReadLE32(block);
   if (headerSize < BMP_INFO_HEADER_MIN || headerSize > BMP_INFO_HEADER_MAX) goto refuse;
   if (ImageStreamReadExact(stream, block + 4, (size_t)headerSize - 4) != 0) goto refuse;
 
-  width = (int32_t)ReadU32(block + BIH_WIDTH);
-  height = (int32_t)ReadU32(block + BIH_HEIGHT);
-  bitCount = ReadU16(block + BIH_BIT_COUNT);
-  compression = (int)ReadU32(block + BIH_COMPRESSION);
-  bitsOffset = ReadU32(fileHeader + 10);
+  width = (int32_t)ReadLE32(block + BIH_WIDTH);
+  height = (int32_t)ReadLE32(block + BIH_HEIGHT);
+  bitCount = ReadLE16(block + BIH_BIT_COUNT);
+  compression = (int)ReadLE32(block + BIH_COMPRESSION);
+  bitsOffset = ReadLE32(fileHeader + 10);
   topDown = height < 0;
   rows = topDown ? -height : height;
   if (CheckImageLoadSize(width, rows) != 0) goto refuse;
@@ -311,15 +302,15 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
     } else {
       // 1- and 16-bit and bit-field bitmaps: GDI draws them from the file's
       // own header. The colour-count fields are set to what the block holds.
-      WriteU32(block + BIH_SIZE_IMAGE, (uint32_t)(sourcePitch * rows));
-      WriteU32(block + BIH_CLR_USED, 0);
-      WriteU32(block + BIH_CLR_IMPORTANT, 0);
+      WriteLE32(block + BIH_SIZE_IMAGE, (uint32_t)(sourcePitch * rows));
+      WriteLE32(block + BIH_CLR_USED, 0);
+      WriteLE32(block + BIH_CLR_IMPORTANT, 0);
       if (headerSize >= BMP_V5_HEADER_SIZE) {
-        const uint32_t space = ReadU32(block + BIH_V5_CS_TYPE);
+        const uint32_t space = ReadLE32(block + BIH_V5_CS_TYPE);
         if (space == kColourSpaceLinked || space == kColourSpaceEmbedded) {
-          WriteU32(block + BIH_V5_CS_TYPE, kColourSpaceSRGB);
-          WriteU32(block + BIH_V5_PROFILE_DATA, 0);
-          WriteU32(block + BIH_V5_PROFILE_SIZE, 0);
+          WriteLE32(block + BIH_V5_CS_TYPE, kColourSpaceSRGB);
+          WriteLE32(block + BIH_V5_PROFILE_DATA, 0);
+          WriteLE32(block + BIH_V5_PROFILE_SIZE, 0);
         }
       }
       if (ConvertDIBThroughGdi((const BITMAPINFO*)block, data, (int)width, (int)rows, image) != 0) goto refuse;
@@ -362,7 +353,7 @@ int CreateBaseImageFromDIB(const BITMAPINFO* info, const void* bits, BaseImageRe
       }
     } else {
       const uint8_t* masks = (const uint8_t*)info + sizeof(BITMAPINFOHEADER);
-      MakeColorFormatFromMasks(&format, bitCount, ReadU32(masks), ReadU32(masks + 4), ReadU32(masks + 8), 0, 0, 0,
+      MakeColorFormatFromMasks(&format, bitCount, ReadLE32(masks), ReadLE32(masks + 4), ReadLE32(masks + 8), 0, 0, 0,
                                0);
     }
     RecomputeSpareBitsMask(&format);
@@ -410,7 +401,7 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
   if (streamSize >= TGA_FOOTER_SIZE) {
     if (ImageStreamSeek(stream, streamSize - TGA_FOOTER_SIZE, FILE_STREAM_SEEK_SET) == 0 &&
         ImageStreamReadExact(stream, footer, sizeof(footer)) == 0) {
-      footerPresent = memcmp(footer + 8, "TRUEVISION-XFILE.", 18) == 0 && ReadU32(footer) == 0;
+      footerPresent = memcmp(footer + 8, "TRUEVISION-XFILE.", 18) == 0 && ReadLE32(footer) == 0;
     }
     if (ImageStreamSeek(stream, 0, FILE_STREAM_SEEK_SET) != 0) goto refuse;
   }
@@ -421,9 +412,9 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
   if (type != 1 && type != 2 && type != 9 && type != 10) goto refuse;
   colourMapped = type == 1 || type == 9;
   bits = colourMapped ? header[7] : header[16];
-  width = ReadU16(header + 12);
-  height = ReadU16(header + 14);
-  if (ReadU16(header + 8) != 0 || ReadU16(header + 10) != 0) goto refuse;
+  width = ReadLE16(header + 12);
+  height = ReadLE16(header + 14);
+  if (ReadLE16(header + 8) != 0 || ReadLE16(header + 10) != 0) goto refuse;
   if (width < 1 || height < 1 || width > TGA_SIDE_MAX || height > TGA_SIDE_MAX) goto refuse;
   if (bits != 16 && bits != 24 && bits != 32) goto refuse;
   // Colour-mapped pixels are one-byte indices into a map that is present.
@@ -435,8 +426,8 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
 
   memset(map, 0, sizeof(map));
   if (header[1] == 1) {
-    const int64_t first = ReadU16(header + 3);
-    const int64_t length = ReadU16(header + 5);
+    const int64_t first = ReadLE16(header + 3);
+    const int64_t length = ReadLE16(header + 5);
     const int entryBytes = (header[7] + 7) / 8;
     mapBytes = (int)(length * entryBytes);
     if (colourMapped) {

@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "VeRavoroString.h"
 #include "ZiDezaru.h"
 
 namespace {
@@ -62,10 +63,6 @@ const DdsFormatRow DdsFormatTable[] = {
     {0xffffffff, 0, 0, 0, 0, 0},
 };
 
-inline uint16_t ReadU16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
-inline uint32_t ReadU32(const uint8_t* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
 
 inline int BlockBytes(int kind) { return kind == 1 ? 8 : 16; }
 
@@ -99,8 +96,8 @@ inline uint8_t Scale6(int v) { return (uint8_t)(v * 255 / 63); }
 
 // The colour part of a block into 16 BGRA texels (4 bytes each, row-major).
 void DecodeColourPart(const uint8_t* part, int alwaysFourColours, uint8_t texels[16][4]) {
-  const uint16_t c0 = ReadU16(part);
-  const uint16_t c1 = ReadU16(part + 2);
+  const uint16_t c0 = ReadLE16(part);
+  const uint16_t c1 = ReadLE16(part + 2);
   uint8_t colours[4][4];
   colours[0][0] = Scale5(c0 & 31);
   colours[0][1] = Scale6((c0 >> 5) & 63);
@@ -123,7 +120,7 @@ void DecodeColourPart(const uint8_t* part, int alwaysFourColours, uint8_t texels
     colours[2][3] = 255;
     colours[3][3] = 0;
   }
-  const uint32_t indices = ReadU32(part + 4);
+  const uint32_t indices = ReadLE32(part + 4);
   for (int i = 0; i < 16; i++) memcpy(texels[i], colours[(indices >> (2 * i)) & 3], 4);
 }
 
@@ -212,16 +209,16 @@ int LoadDdsImage(ImageLoadStream* stream, BaseImageRecord* image) {
   if (ImageStreamReadExact(stream, magic, sizeof(magic)) != 0) goto refuse;
   if (magic[0] != 'D' || magic[1] != 'D' || magic[2] != 'S') goto refuse;
   if (ImageStreamReadExact(stream, header, 4) != 0) goto refuse;
-  if (ReadU32(header) != DDS_HEADER_SIZE) goto refuse;
+  if (ReadLE32(header) != DDS_HEADER_SIZE) goto refuse;
   if (ImageStreamReadExact(stream, header + 4, DDS_HEADER_SIZE - 4) != 0) goto refuse;
 
-  flags = ReadU32(header + DDS_FLAGS);
-  height = ReadU32(header + DDS_HEIGHT);
-  width = ReadU32(header + DDS_WIDTH);
-  formatFlags = ReadU32(header + DDS_PF_FLAGS);
-  fourCC = ReadU32(header + DDS_PF_FOURCC);
-  caps = ReadU32(header + DDS_CAPS);
-  caps2 = ReadU32(header + DDS_CAPS2);
+  flags = ReadLE32(header + DDS_FLAGS);
+  height = ReadLE32(header + DDS_HEIGHT);
+  width = ReadLE32(header + DDS_WIDTH);
+  formatFlags = ReadLE32(header + DDS_PF_FLAGS);
+  fourCC = ReadLE32(header + DDS_PF_FOURCC);
+  caps = ReadLE32(header + DDS_CAPS);
+  caps2 = ReadLE32(header + DDS_CAPS2);
   if (CheckImageLoadSize(width, height) != 0) goto refuse;
 
   memset(&format, 0, sizeof(format));
@@ -239,10 +236,10 @@ int LoadDdsImage(ImageLoadStream* stream, BaseImageRecord* image) {
     format.kind = (uint8_t)kind;
     format.bitsPerPixel = (uint8_t)(kind == 1 ? 4 : 8);
   } else if (formatFlags & DDPF_RGB) {
-    bits = (int)ReadU32(header + DDS_PF_BIT_COUNT);
+    bits = (int)ReadLE32(header + DDS_PF_BIT_COUNT);
     if (bits != 8 && bits != 16 && bits != 24 && bits != 32) goto refuse;
-    MakeColorFormatFromMasks(&format, bits, ReadU32(header + DDS_PF_RED_MASK), ReadU32(header + DDS_PF_GREEN_MASK),
-                             ReadU32(header + DDS_PF_BLUE_MASK), ReadU32(header + DDS_PF_ALPHA_MASK), 0, 0, 0);
+    MakeColorFormatFromMasks(&format, bits, ReadLE32(header + DDS_PF_RED_MASK), ReadLE32(header + DDS_PF_GREEN_MASK),
+                             ReadLE32(header + DDS_PF_BLUE_MASK), ReadLE32(header + DDS_PF_ALPHA_MASK), 0, 0, 0);
   } else {
     goto refuse;
   }
@@ -261,13 +258,13 @@ int LoadDdsImage(ImageLoadStream* stream, BaseImageRecord* image) {
 
   mipCount = 0;
   if ((flags & DDSD_MIPMAPCOUNT) && (caps & DDSCAPS_MIPMAP_COMPLEX) == DDSCAPS_MIPMAP_COMPLEX) {
-    mipCount = ReadU32(header + DDS_MIP_COUNT);
+    mipCount = ReadLE32(header + DDS_MIP_COUNT);
     if (mipCount > (uint32_t)MaxMipLevels(width, height)) goto refuse;
   }
   faces = ((caps2 & DDSCAPS2_CUBEMAP) && (caps2 & DDSCAPS2_ALL_FACES) == DDSCAPS2_ALL_FACES) ? 6 : 1;
 
   if (kind == 0) {
-    pitch = (flags & DDSD_PITCH) ? (int64_t)ReadU32(header + DDS_PITCH) : (int64_t)(bits / 8) * width;
+    pitch = (flags & DDSD_PITCH) ? (int64_t)ReadLE32(header + DDS_PITCH) : (int64_t)(bits / 8) * width;
     // Rows narrower than their pixels would send readers past the block.
     if (pitch < (int64_t)format.bytesPerPixel * width || pitch * height > GetImageLoadByteLimit()) goto refuse;
   }

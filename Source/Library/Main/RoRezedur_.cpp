@@ -14,14 +14,6 @@
 // Deepest folder nesting walked when a whole image is unscrambled.
 enum { ARCHIVE_WALK_DEPTH_MAX = 512 };
 
-static uint16_t Load16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-static uint32_t Load32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-static uint64_t Load64(const unsigned char* p) {
-  return static_cast<uint64_t>(Load32(p)) | (static_cast<uint64_t>(Load32(p + 4)) << 32);
-}
 
 static int IsPathSeparator(unsigned char c) { return c == '\\' || c == '/'; }
 
@@ -50,7 +42,7 @@ static const unsigned char* DirectoryAt(const ArchiveRecord* archive, uint64_t o
 static const unsigned char* NameAt(const ArchiveRecord* archive, uint64_t offset) {
   if (!RangeFits(offset, 4, TableSize(archive))) return nullptr;
   const unsigned char* entry = archive->nameTable + offset;
-  const uint64_t units = Load16(entry);
+  const uint64_t units = ReadLE16(entry);
   if (units == 0 || !RangeFits(offset + 4, units * 8, TableSize(archive))) return nullptr;
   return entry;
 }
@@ -64,16 +56,16 @@ struct DirectoryInfo {
 
 static void ReadDirectory(const ArchiveRecord* archive, const unsigned char* directory, DirectoryInfo* info) {
   if (archive->oldLayout) {
-    info->fileEntryOffset = Load32(directory);
-    const uint32_t parent = Load32(directory + 4);
+    info->fileEntryOffset = ReadLE32(directory);
+    const uint32_t parent = ReadLE32(directory + 4);
     info->parentOffset = parent == ARCHIVE_NO_PARENT_32 ? ARCHIVE_NO_PARENT_64 : parent;
-    info->entryCount = Load32(directory + 8);
-    info->firstEntryOffset = Load32(directory + 12);
+    info->entryCount = ReadLE32(directory + 8);
+    info->firstEntryOffset = ReadLE32(directory + 12);
   } else {
-    info->fileEntryOffset = Load64(directory);
-    info->parentOffset = Load64(directory + 8);
-    info->entryCount = Load64(directory + 16);
-    info->firstEntryOffset = Load64(directory + 24);
+    info->fileEntryOffset = ReadLE64(directory);
+    info->parentOffset = ReadLE64(directory + 8);
+    info->entryCount = ReadLE64(directory + 16);
+    info->firstEntryOffset = ReadLE64(directory + 24);
   }
 }
 
@@ -91,27 +83,27 @@ int GetArchiveEntryInfo(const ArchiveRecord* archive, const ArchiveFileEntry* en
   if (archive == nullptr || entry == nullptr || info == nullptr) return -1;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(entry);
   if (archive->oldLayout) {
-    info->nameOffset = Load32(p);
-    info->attributes = Load32(p + 4);
-    info->creationTime = Load64(p + 8);
-    info->lastAccessTime = Load64(p + 16);
-    info->lastWriteTime = Load64(p + 24);
-    info->dataOffset = Load32(p + 32);
-    info->size = Load32(p + 36);
+    info->nameOffset = ReadLE32(p);
+    info->attributes = ReadLE32(p + 4);
+    info->creationTime = ReadLE64(p + 8);
+    info->lastAccessTime = ReadLE64(p + 16);
+    info->lastWriteTime = ReadLE64(p + 24);
+    info->dataOffset = ReadLE32(p + 32);
+    info->size = ReadLE32(p + 36);
     info->packedSize = ARCHIVE_STORED_64;
     if (ArchiveCanPack(Version(archive))) {
-      const uint32_t packed = Load32(p + 40);
+      const uint32_t packed = ReadLE32(p + 40);
       if (packed != ARCHIVE_STORED_32) info->packedSize = packed;
     }
   } else {
-    info->nameOffset = Load64(p);
-    info->attributes = Load64(p + 8);
-    info->creationTime = Load64(p + 16);
-    info->lastAccessTime = Load64(p + 24);
-    info->lastWriteTime = Load64(p + 32);
-    info->dataOffset = Load64(p + 40);
-    info->size = Load64(p + 48);
-    info->packedSize = Load64(p + 56);
+    info->nameOffset = ReadLE64(p);
+    info->attributes = ReadLE64(p + 8);
+    info->creationTime = ReadLE64(p + 16);
+    info->lastAccessTime = ReadLE64(p + 24);
+    info->lastWriteTime = ReadLE64(p + 32);
+    info->dataOffset = ReadLE64(p + 40);
+    info->size = ReadLE64(p + 48);
+    info->packedSize = ReadLE64(p + 56);
   }
   return 0;
 }
@@ -121,7 +113,7 @@ const char* GetArchiveEntryName(const ArchiveRecord* archive, const ArchiveFileE
   if (GetArchiveEntryInfo(archive, entry, &info) != 0) return nullptr;
   const unsigned char* name = NameAt(archive, info.nameOffset);
   if (name == nullptr) return nullptr;
-  const uint32_t bytes = Load16(name) * 4u;
+  const uint32_t bytes = ReadLE16(name) * 4u;
   const unsigned char* text = name + 4 + (upper ? 0 : bytes);
   if (text[bytes - 1] != 0) return nullptr;  // no NUL: damaged
   return reinterpret_cast<const char*>(text);
@@ -163,7 +155,7 @@ int MakeArchiveSearchName(const char* text, const ArchiveRecord* archive, Archiv
 static int NameMatches(const ArchiveRecord* archive, uint64_t nameOffset, const ArchiveSearchName* name) {
   const unsigned char* entry = NameAt(archive, nameOffset);
   if (entry == nullptr) return 0;
-  if (Load16(entry) != name->units || Load16(entry + 2) != name->sum) return 0;
+  if (ReadLE16(entry) != name->units || ReadLE16(entry + 2) != name->sum) return 0;
   return MemCompare(entry + 4, name->bytes, name->units * 4) == 0;
 }
 
@@ -338,28 +330,28 @@ int ReadArchiveBlock(void* buffer, size_t size, const unsigned char* key, uint64
 // bytes into the magic; the chosen key goes to `key`.
 static int ChooseKey(const unsigned char* first, const char* keyText, unsigned char* key) {
   MakeArchiveKey(keyText, key);
-  if ((Load16(first) ^ Load16(key)) == ARCHIVE_MAGIC) return 0;
+  if ((ReadLE16(first) ^ ReadLE16(key)) == ARCHIVE_MAGIC) return 0;
   BuildArchiveFallbackKey(key);
-  if ((Load16(first) ^ Load16(key)) == ARCHIVE_MAGIC) return 0;
+  if ((ReadLE16(first) ^ ReadLE16(key)) == ARCHIVE_MAGIC) return 0;
   return -1;
 }
 
 static void ParseHeader(const unsigned char* bytes, ArchiveHeader* header) {
-  header->magic = Load16(bytes);
-  header->version = Load16(bytes + 2);
-  header->tableSize = Load32(bytes + 4);
+  header->magic = ReadLE16(bytes);
+  header->version = ReadLE16(bytes + 2);
+  header->tableSize = ReadLE32(bytes + 4);
   if (header->version >= 6) {
-    header->dataOffset = Load64(bytes + 8);
-    header->tableOffset = Load64(bytes + 16);
-    header->fileTableOffset = Load64(bytes + 24);
-    header->directoryTableOffset = Load64(bytes + 32);
-    header->codePage = Load64(bytes + 40);
+    header->dataOffset = ReadLE64(bytes + 8);
+    header->tableOffset = ReadLE64(bytes + 16);
+    header->fileTableOffset = ReadLE64(bytes + 24);
+    header->directoryTableOffset = ReadLE64(bytes + 32);
+    header->codePage = ReadLE64(bytes + 40);
   } else {
-    header->dataOffset = Load32(bytes + 8);
-    header->tableOffset = Load32(bytes + 12);
-    header->fileTableOffset = Load32(bytes + 16);
-    header->directoryTableOffset = Load32(bytes + 20);
-    header->codePage = header->version >= 4 ? Load32(bytes + ARCHIVE_CODE_PAGE_POSITION) : 0;
+    header->dataOffset = ReadLE32(bytes + 8);
+    header->tableOffset = ReadLE32(bytes + 12);
+    header->fileTableOffset = ReadLE32(bytes + 16);
+    header->directoryTableOffset = ReadLE32(bytes + 20);
+    header->codePage = header->version >= 4 ? ReadLE32(bytes + ARCHIVE_CODE_PAGE_POSITION) : 0;
   }
 }
 
@@ -450,7 +442,7 @@ static int OpenImage(ArchiveRecord* archive, unsigned char* image, uint64_t size
   unsigned char head[4];
   MemCopy(head, image, 4);
   ApplyArchiveKey(head, 4, 0, archive->key);
-  const int version = Load16(head + 2);
+  const int version = ReadLE16(head + 2);
   if (version > ARCHIVE_VERSION_MAX || size < static_cast<uint64_t>(ArchiveHeaderSize(version))) return -1;
   archive->image = image;
   archive->imageSize = size;
@@ -554,7 +546,7 @@ int OpenArchiveFileTablesOnly(ArchiveRecord* archive, const char* path, const ch
     goto failed;
   {
     ApplyArchiveKey(headerBytes, 4, 0, archive->key);
-    const int version = Load16(headerBytes + 2);
+    const int version = ReadLE16(headerBytes + 2);
     if (version > ARCHIVE_VERSION_MAX) goto failed;
     const int headerSize = ArchiveHeaderSize(version);
     // The header sits at file position and key position 0 in every version.
@@ -655,8 +647,8 @@ int FinishArchiveAsyncOpen(ArchiveRecord* archive) {
 
   // The key of the key text was made at the open; the fallback key after it.
   unsigned char* image = archive->image;
-  if ((Load16(image) ^ Load16(archive->key)) != ARCHIVE_MAGIC) BuildArchiveFallbackKey(archive->key);
-  if (!complete || (Load16(image) ^ Load16(archive->key)) != ARCHIVE_MAGIC ||
+  if ((ReadLE16(image) ^ ReadLE16(archive->key)) != ARCHIVE_MAGIC) BuildArchiveFallbackKey(archive->key);
+  if (!complete || (ReadLE16(image) ^ ReadLE16(archive->key)) != ARCHIVE_MAGIC ||
       OpenImage(archive, image, archive->imageSize) != 0) {
     LogUnreadableArchive(archive->path);
     MemFree(image);

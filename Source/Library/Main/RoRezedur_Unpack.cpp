@@ -7,11 +7,8 @@
 #include <string.h>
 
 #include "RoRezedur_.h"
+#include "VeRavoroString.h"
 
-static uint32_t Load32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Copies `length` bytes from `distance` bytes back; `out + length` must
 // not pass the end of the output and `distance` not reach before its start.
@@ -55,8 +52,8 @@ static inline unsigned char* CopyMatch(unsigned char* out, uint32_t distance, ui
 int UnpackLZ(const void* block, void* destination) {
   if (block == nullptr) return -1;
   const unsigned char* in = static_cast<const unsigned char*>(block);
-  const uint32_t unpackedSize = Load32(in);
-  const uint32_t packedSize = Load32(in + 4);
+  const uint32_t unpackedSize = ReadLE32(in);
+  const uint32_t packedSize = ReadLE32(in + 4);
   if (packedSize < LZ_HEAD_SIZE || unpackedSize > static_cast<uint32_t>(INT_MAX)) return -1;
   if (destination == nullptr) return static_cast<int>(unpackedSize);
 

@@ -46,6 +46,22 @@ void MemCopy(void* destination, const void* source, int count);
 int MemMove(void* destination, const void* source, int count);
 char* IntToText(int value, char* buffer, int radix);
 
+// Little-endian fields of file formats, at any alignment.
+inline uint16_t ReadLE16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t ReadLE32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint64_t ReadLE64(const unsigned char* p) {
+  return static_cast<uint64_t>(ReadLE32(p)) | (static_cast<uint64_t>(ReadLE32(p + 4)) << 32);
+}
+inline void WriteLE32(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+  p[2] = static_cast<unsigned char>(v >> 16);
+  p[3] = static_cast<unsigned char>(v >> 24);
+}
+
 void SinCosFloat(float angle, float* sine, float* cosine);
 float PowFloat(float x, float y);
 float Atan2Float(float y, float x);
