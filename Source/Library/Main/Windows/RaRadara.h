@@ -138,6 +138,8 @@ double GetWindowScaleRate(double* x, double* y);
 int BringWindowToForeground(HWND window, int topmost);
 int SetDesktopCompositionEnabled(int enable);
 int SetMouseVisibility(int flag);
+// The cursor display count brought to exactly 0 (show) or -1 (hide).
+int SetCursorDisplayCount(int show);
 int GetMousePoint(int* x, int* y);
 int UpdateFullScreenCursor();
 // The screen size the window is made for: the setting, or 640 x 480 while

@@ -147,8 +147,7 @@ void FailCreation() {
 // Shows the cursor again (count at least 0) and records it as shown.
 void ShowCursorAgain() {
   if (!WinSys.cursorShown) {
-    while (ShowCursor(TRUE) < 0) {
-    }
+    SetCursorDisplayCount(1);
     if (WinSys.mainWindow != nullptr)
       PostMessageA(WinSys.mainWindow, WM_SETCURSOR, reinterpret_cast<WPARAM>(WinSys.mainWindow), 0);
     WinSys.cursorShown = 1;
@@ -159,8 +158,7 @@ void ShowCursorAgain() {
 void ApplyCursorRule() {
   if (!WinSys.cursorShown) {
     SetCursor(nullptr);
-    while (ShowCursor(FALSE) >= 0) {
-    }
+    SetCursorDisplayCount(0);
   }
 }
 
