@@ -177,6 +177,8 @@ TEST_F(WindowTest, FailedStartUpUndoesItsSteps) {
   EXPECT_EQ(0, HandleManagers[HANDLETYPE_FILE].initialized);
   EXPECT_EQ(0, IsComInitialized());
   EXPECT_EQ(nullptr, SystemLibs.winmm) << "system libraries released";
+  EXPECT_EQ(0, LibraryLock.created) << "the API lock's events closed";
+  EXPECT_EQ(0, WinSys.timerPeriod) << "the timer period given back";
   EXPECT_NE(std::string::npos, LogText().find("二重起動されています、ソフトを終了します"));
 
   DestroyWindow(other);

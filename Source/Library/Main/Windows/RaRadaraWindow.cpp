@@ -10,6 +10,7 @@
 // timeBeginPeriod, QueryPerformanceCounter, the clipboard functions.
 #include "RaRadara.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "DeVirERerRandom.h"
@@ -74,8 +75,7 @@ void ReportMemory() {
   LogPrintf("メモリ総量:%.2fMB  空きメモリ領域:%.2fMB ", WinSys.totalMemory / 1048576.0,
             WinSys.availableMemory / 1048576.0);
   char line[64];
-  wsprintfA(line, "%d.%02dMB\n", static_cast<int>(WinSys.availableMemory / 1048576),
-            static_cast<int>((WinSys.availableMemory % 1048576) * 100 / 1048576));
+  snprintf(line, sizeof(line), "%.2fMB\n", WinSys.availableMemory / 1048576.0);
   OutputDebugStringA(line);
 }
 
