@@ -349,14 +349,7 @@ int CreateMainWindow() {
   if (SystemLibs.WINNLSEnableIMEFunc != nullptr)
     SystemLibs.WINNLSEnableIMEFunc(WinSys.mainWindow, IsImeEnableRequested() ? TRUE : FALSE);
 
-  if (StartupSettings.windowed) {
-    RECT client;
-    GetClientRect(WinSys.mainWindow, &client);
-    POINT topLeft = {client.left, client.top}, bottomRight = {client.right, client.bottom};
-    ClientToScreen(WinSys.mainWindow, &topLeft);
-    ClientToScreen(WinSys.mainWindow, &bottomRight);
-    SetRect(&WinSys.clientRect, topLeft.x, topLeft.y, bottomRight.x, bottomRight.y);
-  }
+  if (StartupSettings.windowed) RefreshClientRect();
   WinSys.cursorShown = 1;  // the system shows the cursor until told otherwise
   SetMouseVisibility(WinSys.cursorRequested);
   WinSys.closingLevel = 0;
