@@ -30,7 +30,7 @@ class StartedWindowTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(0, log_.StartResult());
     ApplyWindowTestSettings();
-    ASSERT_EQ(0, LibraryStartUp());
+    ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
     window_ = GetMainWindowHandle();
     ASSERT_NE(nullptr, window_);
   }

@@ -165,7 +165,7 @@ TEST_F(FullScreenFallbackTest, SizeWithoutDisplayModeStartsInAWindow) {
   ASSERT_EQ(0, IsWindowedMode());
   SetScreenMode(960, 720, 16, 60);  // no display mode of this size here
 
-  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
   EXPECT_EQ(1, IsWindowedMode());
   const std::string log = log_.Text();
   const size_t setting = log.find("設定されている画面設定 960x720 16bit color");

@@ -65,7 +65,7 @@ class WindowTest : public ::testing::Test {
 };
 
 TEST_F(WindowTest, StartsOnceAndOpensTheWindow) {
-  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
   EXPECT_EQ(1, IsLibraryStarted());
   const std::string logAfterFirst = LogText();
   EXPECT_EQ(0, LibraryStartUp());
@@ -124,7 +124,7 @@ TEST_F(WindowTest, StartsOnceAndOpensTheWindow) {
 }
 
 TEST_F(WindowTest, PostedCloseEndsThePump) {
-  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
   HWND window = GetMainWindowHandle();
   ASSERT_TRUE(PostMessageA(window, WM_CLOSE, 0, 0));
   EXPECT_EQ(-1, PumpWindowMessages());
@@ -143,7 +143,7 @@ TEST_F(WindowTest, PostedCloseEndsThePump) {
 TEST_F(WindowTest, StartsAgainAfterShutDown) {
   for (int round = 0; round < 2; round++) {
     SCOPED_TRACE(round);
-    ASSERT_EQ(0, LibraryStartUp());
+    ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
     HWND window = GetMainWindowHandle();
     ASSERT_TRUE(IsWindow(window));
     // Several passes: no quit message of the last run is left to end this one.
@@ -183,7 +183,7 @@ TEST_F(WindowTest, FailedStartUpUndoesItsSteps) {
 
   DestroyWindow(other);
   UnregisterClassA(kCaption, GetModuleHandleA(nullptr));
-  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
   EXPECT_TRUE(IsWindow(GetMainWindowHandle()));
   EXPECT_EQ(0, LibraryShutDown());
 }
@@ -199,7 +199,7 @@ int RunSecondCopy(const char* folder) {
 }
 
 TEST_F(WindowTest, SecondCopyIsRefused) {
-  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
   const std::string folder = test_support::NewTempFolder("second_copy");
 
   char path[MAX_PATH];
@@ -248,7 +248,7 @@ TEST_F(WindowTest, PumpWithoutWindowReturnsAtOnce) {
 }
 
 TEST_F(WindowTest, QuitMessageEndsEveryLaterPump) {
-  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
   PostQuitMessage(0);
   EXPECT_EQ(-1, PumpWindowMessages());
   EXPECT_EQ(1, WinSys.quit);
@@ -258,14 +258,14 @@ TEST_F(WindowTest, QuitMessageEndsEveryLaterPump) {
   EXPECT_EQ(0, LibraryShutDown());
   EXPECT_FALSE(IsWindow(FindWindowA(kCaption, nullptr)));
   // The class went with the window: the next start-up registers it anew.
-  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
   EXPECT_EQ(0, WinSys.quit);
   EXPECT_EQ(0, PumpWindowMessages());
 }
 
 TEST_F(WindowTest, MinimisedPumpEndsDuringShutDown) {
   SetAlwaysRunFlag(0);
-  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
   ShowWindow(GetMainWindowHandle(), SW_MINIMIZE);
   ASSERT_EQ(1, WinSys.minimized);
   ASSERT_EQ(1, IsInactiveWaitNeeded());
@@ -300,7 +300,7 @@ LRESULT CALLBACK FloodWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 TEST_F(WindowTest, ActivationChangesBeyondTheRingApplyAtOnce) {
-  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
   ASSERT_EQ(1, WinSys.active);
   WNDCLASSA flood = {};
   flood.lpfnWndProc = FloodWindowProc;
