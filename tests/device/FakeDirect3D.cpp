@@ -87,6 +87,7 @@ FakeDirect3D::FakeDirect3D() {
     FakeDirect3D& f = F();
     Log("WaitForVerticalBlank@" + std::to_string(f.clock));
     if (f.waitBlankFails) return DDERR_GENERIC;
+    if (f.waitBlankReturnsAtOnce) return DD_OK;
     static size_t index = 0;
     while (f.nextBlank <= f.clock) f.nextBlank += f.blankIntervals[index++ % f.blankIntervals.size()];
     f.clock = f.nextBlank;

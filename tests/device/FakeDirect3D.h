@@ -34,6 +34,7 @@ struct FakeDirect3D {
   std::vector<DEVMODEA> displayModes;
   std::vector<int64_t> blankIntervals = {16667};  // cycled
   bool waitBlankFails = false;
+  bool waitBlankReturnsAtOnce = false;  // a stub of the wait
   std::function<HRESULT()> textureResult;  // CreateTexture; null: D3D_OK
 
   // Record.

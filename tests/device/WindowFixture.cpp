@@ -1,6 +1,7 @@
 #include "WindowFixture.h"
 
 #include "FakeDirect3D.h"
+#include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
@@ -29,6 +30,7 @@ void DeviceWindowTest::SetUp() {
   LibraryStarted = 1;
   ResetDeviceLayer();
   LoadSystemLibraries();
+  SetupPerformanceCounter();
   InitializeCom();
   HINSTANCE inst = GetModuleHandleA(nullptr);
   WNDCLASSA wc = {};

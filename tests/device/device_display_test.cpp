@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "LogCapture.h"
+#include "RaRadaraLog.h"
 #include "TestFiles.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
@@ -190,5 +191,28 @@ TEST_P(SoftwareScreenTest, APatternAppearsInTheWindow) {
 INSTANTIATE_TEST_SUITE_P(Formats, SoftwareScreenTest,
                          ::testing::Values(SoftCase{16, false}, SoftCase{32, false},
                                            SoftCase{16, true}, SoftCase{32, true}));
+
+}  // namespace
+
+namespace {
+
+// What the platform gives here: the vertical-blank wait of DirectDraw and the
+// cooperative level of a windowed device.
+TEST_F(DeviceDisplayTest, TheRefreshMeasurementAndCooperativeLevelOfThisPlatform) {
+  ASSERT_EQ(0, InitializeGraphicsSystem());
+  ASSERT_EQ(1, DeviceLayer.hardware);
+  ASSERT_NE(nullptr, DeviceLayer.directDraw);
+  const int64_t start = GetMicrosecondCount();
+  for (int i = 0; i < 10; i++) WaitVerticalBlankTimed();
+  const int64_t tenWaits = GetMicrosecondCount() - start;
+  printf("refresh period %lld us; ten timed waits %lld us\n",
+         static_cast<long long>(DeviceLayer.refreshPeriod), static_cast<long long>(tenWaits));
+  // Wine's DirectDraw wait returns at once, so no period is measured and
+  // the fixed 4 ms wait paces the frames.
+  EXPECT_EQ(-1, DeviceLayer.refreshPeriod);
+  EXPECT_GE(tenWaits, 9 * 4000);
+  EXPECT_EQ(0, TestDeviceCooperativeLevel());
+  EXPECT_EQ(0, TerminateGraphicsSystem());
+}
 
 }  // namespace

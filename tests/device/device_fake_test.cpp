@@ -212,6 +212,20 @@ TEST_F(DeviceFakeTest, AJitteringRefreshStaysUnknownAndTheTimedWaitUses4000) {
   DeviceLayer.directDraw = nullptr;
 }
 
+// Wine's DirectDraw wait returns at once: the sleeps between the waits are
+// no refresh period.
+TEST_F(DeviceFakeTest, AWaitThatReturnsAtOnceLeavesThePeriodUnknown) {
+  DeviceLayer.directDraw = reinterpret_cast<IDirectDraw7*>(&fake);
+  fake.waitBlankReturnsAtOnce = true;
+  MeasureRefreshPeriod();
+  EXPECT_EQ(-1, DeviceLayer.refreshPeriod);
+  fake.waitBlankReturnsAtOnce = false;
+  fake.waitBlankFails = true;
+  MeasureRefreshPeriod();
+  EXPECT_EQ(-1, DeviceLayer.refreshPeriod);
+  DeviceLayer.directDraw = nullptr;
+}
+
 TEST_F(DeviceFakeTest, TheTimedWaitUsesTheMeasuredPeriodLessThreeMilliseconds) {
   DeviceLayer.directDraw = reinterpret_cast<IDirectDraw7*>(&fake);
   DeviceLayer.refreshPeriod = 16667;

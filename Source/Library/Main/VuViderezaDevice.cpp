@@ -46,6 +46,10 @@ int WaitBlank() {
              : -1;
 }
 
+// A blank wait that returns at once after the 5 ms sleep did not wait for a
+// blank (a platform without the wait): such an interval is no refresh.
+const int64_t kLeastBlankWait = 500;
+
 // Full screen with the emulation on Vista or later: the desktop itself is
 // changed and the device is made like a windowed one.
 int EmulatedFullScreen() {
@@ -285,12 +289,16 @@ void MeasureRefreshPeriod() {
     int64_t sum = 0;
     int counted = 0;
     for (int i = 0; i < 60; i++) {
-      WaitBlank();
+      const int64_t before = Now();
+      const bool waited = WaitBlank() == 0;
       const int64_t time = Now();
       const int64_t delta = time - previousTime;
       previousTime = time;
       const int64_t change = delta - previousDelta;
-      if (previousDelta >= 0 && change < 1000 && change > -1000) {
+      if (!waited || time - before < kLeastBlankWait) {
+        sum = 0;
+        counted = 0;
+      } else if (previousDelta >= 0 && change < 1000 && change > -1000) {
         sum += delta;
         counted++;
       } else {
