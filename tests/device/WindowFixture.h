@@ -1,6 +1,6 @@
-// A 640 x 480 client-area window for device tests, with the window-layer
-// entries the device layer calls answered for it; the device-layer state is
-// reset around each test.
+// Device tests through the library's start-up: a 640 x 480 x 32 window
+// (running while inactive), the log captured; the library is shut down and
+// the device-layer state reset after each test.
 #ifndef DEVICE_WINDOW_FIXTURE_H
 #define DEVICE_WINDOW_FIXTURE_H
 
@@ -8,19 +8,21 @@
 
 #include <gtest/gtest.h>
 
-namespace test_support {
+#include "LogCapture.h"
 
-extern HWND DeviceTestWindow;
-extern int LibraryStarted;  // what IsLibraryStarted answers (1 from SetUp)
+namespace test_support {
 
 class DeviceWindowTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // Lets the window's messages run and a presented frame reach the screen.
+  // Lets the window's pending messages (its first paints) run.
   void Settle();
-  // The window's client pixel (x, y) as 0xRRGGBB, read from its DC.
+  // The main window's client pixel (x, y) as 0xRRGGBB, read from the screen:
+  // what Direct3D presents does not pass through the window's GDI surface.
   DWORD WindowPixel(int x, int y);
+
+  LogCapture log_{"device_window"};
 };
 
 }  // namespace test_support

@@ -1,5 +1,5 @@
 // The device layer on the real Direct3D 9 (Wine over Mesa, the harness's
-// Xvfb): device creation and format choice, clear + present read back from
+// Xvfb), brought up by the library's start-up: device creation and format choice, clear + present read back from
 // the back buffer and from the window, the wait setting, the last release,
 // and the software screen shown through GDI, plain and doubled.
 #include <windows.h>
@@ -8,21 +8,16 @@
 
 #include <vector>
 
-#include "LogCapture.h"
+#include "RaRadara.h"
 #include "RaRadaraLog.h"
-#include "TestFiles.h"
+#include "RiDov.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "WindowFixture.h"
 
-using test_support::LogCapture;
-
 namespace {
 
-class DeviceDisplayTest : public test_support::DeviceWindowTest {
- protected:
-  LogCapture log_{"device_display"};
-};
+class DeviceDisplayTest : public test_support::DeviceWindowTest {};
 
 // Reads the back buffer pixel (x, y) as 0xRRGGBB.
 DWORD BackBufferPixel(int x, int y) {
@@ -35,7 +30,7 @@ DWORD BackBufferPixel(int x, int y) {
 }
 
 TEST_F(DeviceDisplayTest, StartCreatesTheDeviceAndLogsTheFormatChoices) {
-  ASSERT_EQ(0, InitializeGraphicsSystem());
+  ASSERT_EQ(0, LibraryStartUp());
   ASSERT_EQ(1, DeviceLayer.hardware);
   EXPECT_NE(nullptr, DeviceLayer.swapChain);
   EXPECT_NE(nullptr, DeviceLayer.depthBuffer);
@@ -44,32 +39,33 @@ TEST_F(DeviceDisplayTest, StartCreatesTheDeviceAndLogsTheFormatChoices) {
   EXPECT_TRUE(log_.Has("16bit カラーフォーマットは "));
   EXPECT_TRUE(log_.Has("描画用 32bit カラーフォーマットは D3DFMT_X8R8G8B8 です\r\n"));
   EXPECT_TRUE(log_.Has("バックバッファロック"));
-  EXPECT_EQ(0, TerminateGraphicsSystem());
+  EXPECT_EQ(0, LibraryShutDown());
 }
 
 TEST_F(DeviceDisplayTest, AClearedAndPresentedFrameReadsBackInItsColour) {
-  ASSERT_EQ(0, InitializeGraphicsSystem());
+  ASSERT_EQ(0, LibraryStartUp());
   ASSERT_EQ(1, DeviceLayer.hardware);
+  Settle();  // the window's first paints are done
   const D3DCOLOR colour = D3DCOLOR_XRGB(40, 160, 220);
   ASSERT_EQ(D3D_OK, ClearDevice(0, nullptr, D3DCLEAR_TARGET, colour, 1.0f, 0));
   ASSERT_EQ(0, PresentBackBuffer());
   EXPECT_EQ(0x28A0DCu, BackBufferPixel(0, 0));
   EXPECT_EQ(0x28A0DCu, BackBufferPixel(639, 479));
-  Settle();
+  Sleep(100);
   EXPECT_EQ(0x28A0DCu, WindowPixel(320, 240));
   EXPECT_EQ(0x28A0DCu, WindowPixel(639, 479));
-  EXPECT_EQ(0, TerminateGraphicsSystem());
+  EXPECT_EQ(0, LibraryShutDown());
 }
 
 TEST_F(DeviceDisplayTest, TheWaitSettingChoosesThePresentInterval) {
   for (int wait : {0, 1}) {
     SetWaitVSync(wait);
-    ASSERT_EQ(0, InitializeGraphicsSystem());
+    ASSERT_EQ(0, LibraryStartUp());
     ASSERT_EQ(1, DeviceLayer.hardware);
     D3DPRESENT_PARAMETERS params = {};
     ASSERT_EQ(D3D_OK, DeviceLayer.swapChain->GetPresentParameters(&params));
     EXPECT_EQ(wait ? D3DPRESENT_INTERVAL_ONE : D3DPRESENT_INTERVAL_IMMEDIATE, params.PresentationInterval);
-    EXPECT_EQ(0, TerminateGraphicsSystem());
+    EXPECT_EQ(0, LibraryShutDown());
   }
 }
 
@@ -89,9 +85,9 @@ TEST_F(DeviceDisplayTest, TheDevicesLastReleaseReturnsZero) {
   table.ReleaseComObject = RecordRelease;
   SetDirect3DCallTable(&table);
   DeviceReleases.clear();
-  ASSERT_EQ(0, InitializeGraphicsSystem());
+  ASSERT_EQ(0, LibraryStartUp());
   ASSERT_EQ(1, DeviceLayer.hardware);
-  EXPECT_EQ(0, TerminateGraphicsSystem());
+  EXPECT_EQ(0, LibraryShutDown());
   SetDirect3DCallTable(nullptr);
   ASSERT_FALSE(DeviceReleases.empty());
   EXPECT_EQ(0u, DeviceReleases.back());
@@ -100,19 +96,20 @@ TEST_F(DeviceDisplayTest, TheDevicesLastReleaseReturnsZero) {
 
 TEST_F(DeviceDisplayTest, AnEmulatedScreenIsShownDoubled) {
   SetEmulate320x240(1);
-  ASSERT_EQ(0, InitializeGraphicsSystem());
+  ASSERT_EQ(0, LibraryStartUp());
   ASSERT_EQ(1, DeviceLayer.hardware);
+  Settle();
   ClearDevice(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 0), 1.0f, 0);
   const D3DRECT block = {100, 50, 110, 60};
   ClearDevice(1, &block, D3DCLEAR_TARGET, D3DCOLOR_XRGB(255, 0, 0), 1.0f, 0);
   ASSERT_EQ(0, PresentSoftwareScreen(nullptr));
   EXPECT_EQ(0xFF0000u, BackBufferPixel(105, 55));
-  Settle();
+  Sleep(100);
   EXPECT_EQ(0xFF0000u, WindowPixel(201, 101));
   EXPECT_EQ(0xFF0000u, WindowPixel(218, 118));
   EXPECT_EQ(0x000000u, WindowPixel(101, 51));
   EXPECT_EQ(0x000000u, WindowPixel(222, 122));
-  EXPECT_EQ(0, TerminateGraphicsSystem());
+  EXPECT_EQ(0, LibraryShutDown());
 }
 
 // The software screen: a pattern of 16- or 32-bit pixels appears in the
@@ -139,11 +136,9 @@ DWORD Shown(DWORD colour, int bits) {
 
 TEST_P(SoftwareScreenTest, APatternAppearsInTheWindow) {
   const SoftCase c = GetParam();
-  test_support::LibraryStarted = 0;
   ASSERT_EQ(0, SetUseHardwareRendering(0));
   SetEmulate320x240(c.emulate ? 1 : 0);
-  ASSERT_EQ(0, InitializeGraphicsSystem());
-  test_support::LibraryStarted = 1;
+  ASSERT_EQ(0, LibraryStartUp());
   ASSERT_EQ(0, DeviceLayer.hardware);
   const int width = 640, height = 480, bytes = c.bits / 8;
   const int pitch = width * bytes;
@@ -185,7 +180,7 @@ TEST_P(SoftwareScreenTest, APatternAppearsInTheWindow) {
     }
   }
   SetSoftwareScreenView(nullptr);
-  EXPECT_EQ(0, TerminateGraphicsSystem());
+  EXPECT_EQ(0, LibraryShutDown());
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, SoftwareScreenTest,
@@ -199,7 +194,7 @@ namespace {
 // What the platform gives here: the vertical-blank wait of DirectDraw and the
 // cooperative level of a windowed device.
 TEST_F(DeviceDisplayTest, TheRefreshMeasurementAndCooperativeLevelOfThisPlatform) {
-  ASSERT_EQ(0, InitializeGraphicsSystem());
+  ASSERT_EQ(0, LibraryStartUp());
   ASSERT_EQ(1, DeviceLayer.hardware);
   ASSERT_NE(nullptr, DeviceLayer.directDraw);
   const int64_t start = GetMicrosecondCount();
@@ -212,7 +207,7 @@ TEST_F(DeviceDisplayTest, TheRefreshMeasurementAndCooperativeLevelOfThisPlatform
   EXPECT_EQ(-1, DeviceLayer.refreshPeriod);
   EXPECT_GE(tenWaits, 9 * 4000);
   EXPECT_EQ(0, TestDeviceCooperativeLevel());
-  EXPECT_EQ(0, TerminateGraphicsSystem());
+  EXPECT_EQ(0, LibraryShutDown());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "DiDAridIrer.h"
 #include "FakeDirect3D.h"
 #include "LogCapture.h"
+#include "RaRadara.h"
 #include "TestFiles.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
@@ -24,7 +25,12 @@ class DeviceFakeTest : public ::testing::Test {
  protected:
   FakeDirect3D fake;
   LogCapture log_{test_support::SharedTempFolder("RIDOV_DEVICE_TEST_FOLDER", "device")};
-  void TearDown() override { EndGraphicsSystem(); }
+  // In a window unless a test says otherwise (no window is made).
+  void SetUp() override { StartupSettings.windowed = 1; }
+  void TearDown() override {
+    EndGraphicsSystem();
+    StartupSettings.windowed = 0;
+  }
   bool Logged(const char* text) const { return log_.Has(text); }
   void StartWithScreen(int width, int height, int bits) {
     Screen.width = width;
@@ -121,6 +127,23 @@ TEST_F(DeviceFakeTest, PresentParametersOfAWindowFollowTheDesktopAndTheWaitSetti
     EXPECT_EQ(static_cast<DWORD>(D3DPRESENTFLAG_LOCKABLE_BACKBUFFER), p.Flags);
     EXPECT_EQ(1u, p.BackBufferCount);
     EXPECT_EQ(640u, p.BackBufferWidth);
+    EndGraphicsSystem();
+  }
+}
+
+TEST_F(DeviceFakeTest, FullScreenAt16BitsTakesX1R5G5B5WithoutR5G6B5Modes) {
+  StartupSettings.windowed = 0;
+  for (UINT modes : {1u, 0u}) {
+    fake.deviceParams.clear();
+    fake.r5g6b5Modes = modes;
+    Screen.refreshRate = 75;
+    StartWithScreen(800, 600, 16);
+    ASSERT_EQ(1u, fake.deviceParams.size());
+    const D3DPRESENT_PARAMETERS& p = fake.deviceParams[0];
+    EXPECT_EQ(FALSE, p.Windowed);
+    EXPECT_EQ(modes ? D3DFMT_R5G6B5 : D3DFMT_X1R5G5B5, p.BackBufferFormat);
+    EXPECT_EQ(75u, p.FullScreen_RefreshRateInHz);
+    EXPECT_EQ(16, Screen.colorBits);
     EndGraphicsSystem();
   }
 }
@@ -252,15 +275,17 @@ TEST_F(DeviceFakeTest, TheModeListHoldsSixteenBitsAndMore) {
   fake.displayModes = {Mode(640, 480, 8, 60), Mode(640, 480, 16, 60), Mode(800, 600, 32, 75),
                        Mode(320, 240, 8, 60)};
   ASSERT_EQ(2, GetDisplayModeCount());
-  int entry[4];
-  GetDisplayModeEntry(1, entry);
-  EXPECT_EQ(800, entry[0]);
-  EXPECT_EQ(600, entry[1]);
-  EXPECT_EQ(32, entry[2]);
-  EXPECT_EQ(75, entry[3]);
+  const DisplayModeEntry entry = GetDisplayModeEntry(1);
+  EXPECT_EQ(800, entry.width);
+  EXPECT_EQ(600, entry.height);
+  EXPECT_EQ(32, entry.colorBits);
+  EXPECT_EQ(75, entry.refreshRate);
   for (int index : {-1, 2}) {
-    GetDisplayModeEntry(index, entry);
-    for (int i = 0; i < 4; i++) EXPECT_EQ(-1, entry[i]);
+    const DisplayModeEntry none = GetDisplayModeEntry(index);
+    EXPECT_EQ(-1, none.width);
+    EXPECT_EQ(-1, none.height);
+    EXPECT_EQ(-1, none.colorBits);
+    EXPECT_EQ(-1, none.refreshRate);
   }
   EXPECT_EQ(1, IsDisplayModeAvailable(640, 480, 16));
   EXPECT_EQ(0, IsDisplayModeAvailable(640, 480, 8));

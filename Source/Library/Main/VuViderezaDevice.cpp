@@ -53,8 +53,7 @@ const int64_t kLeastBlankWait = 500;
 // Full screen with the emulation on Vista or later: the desktop itself is
 // changed and the device is made like a windowed one.
 int EmulatedFullScreen() {
-  return !IsWindowedMode() && GetOsCode() >= kOsVista &&
-         (Screen.emulate320x240 || Screen.autoEmulate320x240);
+  return !IsWindowedMode() && GetOsCode() >= kOsVista && IsScreenEmulationOn();
 }
 
 void CALLBACK ScreenTimerProc(HWND window, UINT, UINT_PTR id, DWORD) {
@@ -584,9 +583,10 @@ int GetDisplayModeCount() {
   return DisplayModeCount;
 }
 
-void GetDisplayModeEntry(int index, int entry[4]) {
-  const int count = GetDisplayModeCount();
-  for (int i = 0; i < 4; i++) entry[i] = index >= 0 && index < count ? DisplayModes[index * 4 + i] : -1;
+DisplayModeEntry GetDisplayModeEntry(int index) {
+  if (index < 0 || index >= GetDisplayModeCount()) return DisplayModeEntry{-1, -1, -1, -1};
+  const int* entry = DisplayModes + index * 4;
+  return DisplayModeEntry{entry[0], entry[1], entry[2], entry[3]};
 }
 
 int IsDisplayModeAvailable(int width, int height, int bits) {

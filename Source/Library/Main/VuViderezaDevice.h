@@ -8,6 +8,8 @@
 #include <d3d9.h>
 #include <stdint.h>
 
+#include "RaRadaraServices.h"
+
 struct IDirectDraw7;
 
 // ---------------------------------------------------------------------------
@@ -350,7 +352,7 @@ struct ScreenSettings {
   int colorBits;              // 0: unset (16)
   int refreshRate;            // 0: default
   int software;               // 1: software rendering chosen
-  int emulate320x240;         // the window layer's switch
+  int emulate320x240;         // SetEmulate320x240
   int autoEmulate320x240;     // set by start-up / screen-mode change
   int emulationActive;
   int presentImmediately;     // non-zero: no vertical-blank wait
@@ -452,6 +454,7 @@ int PresentSoftwareScreen(const RECT* update);
 int PresentBackBuffer();
 int PresentBackBufferEx(const RECT* rect);
 int PresentScreen();
+int GetPresentingFlag();  // 1 while a present runs
 int UseSubBackBuffer();
 
 // Screen settings.
@@ -461,15 +464,18 @@ int SetUseHardwareRendering(int on);
 void SetScreenSizeSetting(int width, int height);
 int GetScreenSizeSetting(int* width, int* height);
 int GetColorBitDepth();
+int GetRefreshRateSetting();
 int IsFullScreenMode();
 int GetDisplayModeCount();
-void GetDisplayModeEntry(int index, int entry[4]);
+DisplayModeEntry GetDisplayModeEntry(int index);  // four -1 words out of range
 int IsDisplayModeAvailable(int width, int height, int bits);
 int SetScreenMode(int width, int height, int colorBits, int refreshRate);
 int ChangeScreenMode(int width, int height, int bits, int force, int refresh);
 int SetWaitVSync(int wait);
 int GetWaitVSync();
 int SetEmulate320x240(int on);
+// Any of the 320 x 240 switches: SetEmulate320x240, start-up's, the window layer's.
+int IsScreenEmulationOn();
 int SetBackgroundColor(int red, int green, int blue);
 
 #endif  // VUVIDEREZA_DEVICE_H

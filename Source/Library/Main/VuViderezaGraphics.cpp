@@ -9,7 +9,7 @@
 
 int InitializeGraphicsSystem() {
   if (Screen.graphicsUp) return 0;
-  const bool small = Screen.emulate320x240 || Screen.autoEmulate320x240;
+  const bool small = IsScreenEmulationOn() != 0;
   if (Screen.width == 0 || Screen.height == 0) {
     Screen.width = 640;
     Screen.height = 480;

@@ -32,8 +32,6 @@ RECT MapToSource(const RECT& rect, const RECT& source, const RECT& dest) {
   return mapped;
 }
 
-bool EmulationSwitch() { return Screen.emulate320x240 || Screen.autoEmulate320x240; }
-
 int PresentDirect3D(const RECT* update, RECT source, RECT dest, bool emulation) {
   FlushVertexBatch(0);
   EndDrawScene();
@@ -47,7 +45,7 @@ int PresentDirect3D(const RECT* update, RECT source, RECT dest, bool emulation) 
     return -1;
   if (!DeviceLayer.swapChain) return 0;
   const int64_t start = Direct3DCalls->GetMicroseconds();
-  if (!IsWindowMinimized()) {
+  if (!WinSys.minimized) {
     HRESULT result;
     const HWND window = GetOutputWindowHandle();
     if (IsWindowedMode()) {
@@ -134,7 +132,7 @@ int PresentSoftwareScreen(const RECT* update) {
     if (mapped.right <= mapped.left || mapped.bottom <= mapped.top) return -1;
   }
   RECT source = {0, 0, Screen.width, Screen.height};
-  const bool emulation = EmulationSwitch() && Screen.width == 640 && Screen.height == 480;
+  const bool emulation = IsScreenEmulationOn() && Screen.width == 640 && Screen.height == 480;
   if (emulation) source = {0, 0, 320, 240};
   Screen.emulationActive = emulation;
   RECT dest = {0, 0, Screen.width, Screen.height};
@@ -162,6 +160,8 @@ int PresentBackBufferEx(const RECT* rect) {
 
 int PresentBackBuffer() { return PresentBackBufferEx(nullptr); }
 
+int GetPresentingFlag() { return DeviceLayer.presenting; }
+
 int PresentScreen() {
   if (!IsWindowedMode() && DeviceLayer.hardware) UseSubBackBuffer();
   return PresentBackBufferEx(nullptr);
@@ -184,7 +184,7 @@ int UseSubBackBuffer() {
 // Settings.
 
 int GetScreenModeSize(int* width, int* height, int* bits) {
-  const bool small = EmulationSwitch();
+  const bool small = IsScreenEmulationOn();
   if (width) *width = small ? 320 : Screen.width;
   if (height) *height = small ? 240 : Screen.height;
   if (bits) *bits = Screen.colorBits;
@@ -202,7 +202,7 @@ int SetUseHardwareRendering(int on) {
 void SetScreenSizeSetting(int width, int height) {
   Screen.width = width;
   Screen.height = height;
-  if (EmulationSwitch() && width == 640) {
+  if (IsScreenEmulationOn() && width == 640) {
     Screen.drawWidth = height == 480 ? 320 : 640;
     Screen.drawHeight = height == 480 ? 240 : (height ? height : 480);
   } else {
@@ -219,6 +219,12 @@ int GetScreenSizeSetting(int* width, int* height) {
 }
 
 int GetColorBitDepth() { return Screen.colorBits ? Screen.colorBits : 16; }
+
+int GetRefreshRateSetting() { return Screen.refreshRate; }
+
+int IsScreenEmulationOn() {
+  return Screen.emulate320x240 || Screen.autoEmulate320x240 || StartupSettings.emulate320x240;
+}
 
 int IsFullScreenMode() { return IsWindowedMode() ? 0 : 1; }
 
