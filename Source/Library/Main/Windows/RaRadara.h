@@ -145,6 +145,8 @@ int UpdateFullScreenCursor();
 // The screen size the window is made for: the setting, or 640 x 480 while
 // a 320 x 240 screen is emulated.
 int GetWindowScreenSize(int* width, int* height);
+// The stored client rectangle read anew from the window (screen coordinates).
+int RefreshClientRect();
 
 // Window styles of each mode, indexed by the window style number (always 0).
 struct WindowStyleRow {
