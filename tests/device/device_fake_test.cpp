@@ -519,6 +519,46 @@ TEST_F(DeviceFakeTest, APresentThatReportsALostDeviceFails) {
   EXPECT_EQ(2, fake.Count("Present(0,0,640,480 -> 0,0,640,480)"));
 }
 
+TEST_F(DeviceFakeTest, AMinimisedWindowPresentsNothing) {
+  StartWithScreen(640, 480, 32);
+  WinSys.minimized = 1;
+  fake.calls.clear();
+  EXPECT_EQ(0, PresentSoftwareScreen(nullptr));
+  WinSys.minimized = 0;
+  EXPECT_EQ(0, fake.Count("Present("));
+}
+
+TEST_F(DeviceFakeTest, APresentNeedsAStartedLibraryAndNoEndRequest) {
+  StartWithScreen(640, 480, 32);
+  fake.calls.clear();
+  EXPECT_EQ(-1, PresentBackBuffer());  // not started
+  LibraryState.started = 1;
+  EXPECT_EQ(0, PresentBackBuffer());
+  SetEndRequestFlag();
+  EXPECT_EQ(-1, PresentBackBuffer());
+  ClearEndRequestFlag();
+  LibraryState.started = 0;
+  EXPECT_EQ(1, fake.Count("Present("));
+  EXPECT_EQ(0, GetPresentingFlag());
+}
+
+TEST_F(DeviceFakeTest, A320x240FullScreenStartsAs640x480DrawingAt320x240) {
+  StartupSettings.windowed = 0;
+  fake.displayModes = {Mode(640, 480, 16, 60)};
+  ASSERT_EQ(0, SetScreenMode(320, 240, 16, 0));
+  ASSERT_EQ(0, InitializeGraphicsSystem());
+  EXPECT_EQ(640, Screen.width);
+  EXPECT_EQ(480, Screen.height);
+  int width = 0, height = 0;
+  GetScreenSizeSetting(&width, &height);
+  EXPECT_EQ(320, width);
+  EXPECT_EQ(240, height);
+  EXPECT_EQ(1, IsScreenEmulationOn());
+  ASSERT_FALSE(fake.deviceParams.empty());
+  EXPECT_EQ(640u, fake.deviceParams.back().BackBufferWidth);
+  TerminateGraphicsSystem();
+}
+
 TEST_F(DeviceFakeTest, ASubBackBufferIsCopiedToTheBackBufferBeforePresent) {
   StartWithScreen(640, 480, 32);
   ASSERT_EQ(0, UseSubBackBuffer());
