@@ -198,11 +198,38 @@ TEST_F(DeviceFakeTest, NoSixteenBitTextureFormatFailsTheProbeIntoSoftware) {
   EXPECT_EQ(nullptr, DeviceLayer.device);
 }
 
-TEST_F(DeviceFakeTest, ZFormatsFallBackInTheirOrder) {
-  fake.refusedFormats = {D3DFMT_D24X8, D3DFMT_D32};
+TEST_F(DeviceFakeTest, ZAndTargetFormatsFallBackInTheirOrder) {
+  fake.refusedFormats = {D3DFMT_D24X8, D3DFMT_D32, D3DFMT_A16B16G16R16, D3DFMT_R32F};
   StartWithScreen(640, 480, 16);
   EXPECT_EQ(D3DFMT_D16, DeviceFormats.z24);
   EXPECT_EQ(D3DFMT_D16, DeviceFormats.z32);
+  EXPECT_EQ(0, DeviceFormats.abgrInt16);
+  EXPECT_TRUE(Logged("使用できる描画用ABGR整数16ビット型カラーフォーマットがありませんでした\r\n"));
+  EXPECT_EQ(D3DFMT_G32R32F, DeviceFormats.oneFloat32);
+  EXPECT_EQ(1, DeviceLayer.hardware);  // render-target slots may stay empty
+}
+
+// After start-up SetScreenMode reports how the change ended: 0 for the mode
+// asked, -2 when it fell back to the 640 x 480 default, -1 when nothing
+// changed.
+TEST_F(DeviceFakeTest, SetScreenModeAfterStartUpReportsTheOutcome) {
+  struct Case {
+    int failures, result, width;
+  } cases[] = {{0, 0, 800}, {1, -1, 1024}, {2, -2, 640}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failures);
+    Screen = {};
+    Screen.width = 1024;
+    Screen.height = 768;
+    Screen.colorBits = 32;
+    ASSERT_EQ(0, InitializeGraphicsSystem());
+    LibraryState.started = 1;
+    fake.directDrawFailures = c.failures;
+    EXPECT_EQ(c.result, SetScreenMode(800, 600, 32, 0));
+    EXPECT_EQ(c.width, Screen.width);
+    LibraryState.started = 0;
+    TerminateGraphicsSystem();
+  }
 }
 
 // ---------------------------------------------------------------------------

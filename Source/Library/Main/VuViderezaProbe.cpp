@@ -73,15 +73,6 @@ int ChooseFormat(CheckKind kind, const int* candidates) {
   return 0;
 }
 
-// One render-target slot: the choice or its missing line; the slot may stay 0.
-void ChooseTarget(int* slot, const int* candidates, const char* line, const char* missing) {
-  *slot = ChooseFormat(kTarget, candidates);
-  if (*slot)
-    LogPrintf(line, GetD3DFormatName(*slot));
-  else
-    AddLogText(missing);
-}
-
 // An obligatory texture slot: -1 with its message when none is usable.
 int ChooseObligatory(int* slot, const int* candidates, const char* line, const char* missing) {
   *slot = ChooseFormat(kTexture, candidates);
@@ -338,39 +329,35 @@ int ProbeDeviceCapsAndFormats() {
   static const int twoInt16[] = {D3DFMT_G16R16, D3DFMT_A16B16G16R16, 0};
   static const int twoFloat16[] = {D3DFMT_G16R16F, D3DFMT_A16B16G16R16F, D3DFMT_A32B32G32R32F, 0};
   static const int twoFloat32[] = {D3DFMT_G32R32F, D3DFMT_A32B32G32R32F, D3DFMT_A16B16G16R16F, 0};
-  ChooseTarget(&DeviceFormats.target16,
-               DeviceFormats.screen == D3DFMT_R5G6B5 ? target16Screen565 : target16Other,
-               "描画用 16bit カラーフォーマットは %s です", "使用できる描画用 16bit カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.target32, target32, "描画用 32bit カラーフォーマットは %s です",
-               "使用できる描画用 32bit カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.targetAlpha32, targetAlpha32, "描画用アルファ付き 32bit カラーフォーマットは %s です",
-               "使用できる描画用アルファ付き 32bit カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.abgrInt16, abgrInt16, "描画用ABGR整数16ビット型カラーフォーマットは %s です",
-               "使用できる描画用ABGR整数16ビット型カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.abgrFloat16, abgrFloat16, "描画用ABGR浮動小数点16ビット型カラーフォーマットは %s です",
-               "使用できる描画用ABGR浮動小数点16ビット型カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.abgrFloat32, abgrFloat32, "描画用ABGR浮動小数点32ビット型カラーフォーマットは %s です",
-               "使用できる描画用ABGR浮動小数点32ビット型カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.oneInt8, oneInt8, "描画用１チャンネル整数8ビット型カラーフォーマットは %s です",
-               "使用できる描画用１チャンネル整数8ビット型カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.oneInt16, oneInt16, "描画用１チャンネル整数16ビット型カラーフォーマットは %s です",
-               "使用できる描画用１チャンネル整数16ビット型カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.oneFloat16, oneFloat16,
-               "描画用１チャンネル浮動小数点16ビット型カラーフォーマットは %s です",
-               "使用できる描画用１チャンネル浮動小数点16ビット型カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.oneFloat32, oneFloat32,
-               "描画用１チャンネル浮動小数点32ビット型カラーフォーマットは %s です",
-               "使用できる描画用１チャンネル浮動小数点32ビット型カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.twoInt8, twoInt8, "描画用２チャンネル整数8ビット型カラーフォーマットは %s です",
-               "使用できる描画用２チャンネル整数8ビット型カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.twoInt16, twoInt16, "描画用２チャンネル整数16ビット型カラーフォーマットは %s です",
-               "使用できる描画用２チャンネル整数16ビット型カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.twoFloat16, twoFloat16,
-               "描画用２チャンネル浮動小数点16ビット型カラーフォーマットは %s です",
-               "使用できる描画用２チャンネル浮動小数点16ビット型カラーフォーマットがありませんでした\n");
-  ChooseTarget(&DeviceFormats.twoFloat32, twoFloat32,
-               "描画用２チャンネル浮動小数点32ビット型カラーフォーマットは %s です",
-               "使用できる描画用２チャンネル浮動小数点32ビット型カラーフォーマットがありませんでした\n");
+  // Render-target slots: the kind of each names it in its two log lines.
+  const struct {
+    int* slot;
+    const int* candidates;
+    const char* kind;
+  } targets[] = {
+      {&DeviceFormats.target16, DeviceFormats.screen == D3DFMT_R5G6B5 ? target16Screen565 : target16Other,
+       " 16bit "},
+      {&DeviceFormats.target32, target32, " 32bit "},
+      {&DeviceFormats.targetAlpha32, targetAlpha32, "アルファ付き 32bit "},
+      {&DeviceFormats.abgrInt16, abgrInt16, "ABGR整数16ビット型"},
+      {&DeviceFormats.abgrFloat16, abgrFloat16, "ABGR浮動小数点16ビット型"},
+      {&DeviceFormats.abgrFloat32, abgrFloat32, "ABGR浮動小数点32ビット型"},
+      {&DeviceFormats.oneInt8, oneInt8, "１チャンネル整数8ビット型"},
+      {&DeviceFormats.oneInt16, oneInt16, "１チャンネル整数16ビット型"},
+      {&DeviceFormats.oneFloat16, oneFloat16, "１チャンネル浮動小数点16ビット型"},
+      {&DeviceFormats.oneFloat32, oneFloat32, "１チャンネル浮動小数点32ビット型"},
+      {&DeviceFormats.twoInt8, twoInt8, "２チャンネル整数8ビット型"},
+      {&DeviceFormats.twoInt16, twoInt16, "２チャンネル整数16ビット型"},
+      {&DeviceFormats.twoFloat16, twoFloat16, "２チャンネル浮動小数点16ビット型"},
+      {&DeviceFormats.twoFloat32, twoFloat32, "２チャンネル浮動小数点32ビット型"},
+  };
+  for (const auto& target : targets) {
+    *target.slot = ChooseFormat(kTarget, target.candidates);
+    if (*target.slot)
+      LogPrintf("描画用%sカラーフォーマットは %s です", target.kind, GetD3DFormatName(*target.slot));
+    else
+      LogPrintf("使用できる描画用%sカラーフォーマットがありませんでした", target.kind);
+  }
 
   const bool bits32 = Screen.colorBits == 32;
   DeviceFormats.defaultTarget = bits32 ? DeviceFormats.target32 : DeviceFormats.target16;
