@@ -112,6 +112,33 @@ TEST_F(DeviceDisplayTest, AnEmulatedScreenIsShownDoubled) {
   EXPECT_EQ(0, LibraryShutDown());
 }
 
+// A window scaled by 2 shows the 640 x 480 screen stretched over its
+// 1280 x 960 client area, with no second render target.
+TEST_F(DeviceDisplayTest, AScaledWindowShowsTheScreenStretched) {
+  StartupSettings.scaleX = 2.0;
+  StartupSettings.scaleY = 2.0;
+  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(1, DeviceLayer.hardware);
+  RECT client;
+  GetClientRect(GetMainWindowHandle(), &client);
+  EXPECT_EQ(1280, client.right);
+  EXPECT_EQ(960, client.bottom);
+  Settle();
+  ClearDevice(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 0), 1.0f, 0);
+  const D3DRECT block = {300, 200, 310, 210};
+  ClearDevice(1, &block, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 255, 0), 1.0f, 0);
+  ASSERT_EQ(0, PresentSoftwareScreen(nullptr));
+  EXPECT_EQ(0x00FF00u, BackBufferPixel(305, 205));
+  Sleep(100);
+  StartupSettings.scaleX = 0;
+  StartupSettings.scaleY = 0;
+  EXPECT_EQ(0x00FF00u, WindowPixel(601, 401));
+  EXPECT_EQ(0x00FF00u, WindowPixel(618, 418));
+  EXPECT_EQ(0x000000u, WindowPixel(305, 205));
+  EXPECT_EQ(0x000000u, WindowPixel(622, 422));
+  EXPECT_EQ(0, LibraryShutDown());
+}
+
 // The software screen: a pattern of 16- or 32-bit pixels appears in the
 // window, plain or doubled under the emulation.
 struct SoftCase {

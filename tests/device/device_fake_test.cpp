@@ -537,6 +537,25 @@ TEST_F(DeviceFakeTest, AnEmulatedScreenPresentsDoubledAndMapsUpdateRectangles) {
   EXPECT_EQ(2, fake.Count("Present("));
 }
 
+// A window scaled by 2: the 640 x 480 screen fills a 1280 x 960 client
+// area, and a paint rectangle of the window presents the screen area under
+// it (window coordinates halved), not the same numbers taken as screen
+// coordinates.
+TEST_F(DeviceFakeTest, AScaledWindowPresentsTheRegionUnderAPaintRectangle) {
+  StartupSettings.scaleX = 2.0;
+  StartupSettings.scaleY = 2.0;
+  StartWithScreen(640, 480, 32);
+  fake.calls.clear();
+  EXPECT_EQ(0, PresentSoftwareScreen(nullptr));
+  const RECT paint = {200, 100, 600, 500};
+  EXPECT_EQ(0, PresentSoftwareScreen(&paint));
+  StartupSettings.scaleX = 0;
+  StartupSettings.scaleY = 0;
+  ASSERT_EQ(2u, fake.calls.size()) << fake.Joined();
+  EXPECT_EQ("Present(0,0,640,480 -> 0,0,1280,960)", fake.calls[0]);
+  EXPECT_EQ("Present(100,50,300,250 -> 200,100,600,500)", fake.calls[1]);
+}
+
 TEST_F(DeviceFakeTest, APresentThatReportsALostDeviceFails) {
   StartWithScreen(640, 480, 32);
   fake.presentResult = D3DERR_DEVICELOST;
