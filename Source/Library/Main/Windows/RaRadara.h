@@ -98,7 +98,9 @@ int LibraryStartUp();
 int LibraryShutDown();
 int StartUpCore();
 int ShutDownCore();
-[[noreturn]] void FatalErrorExit(const char* text);
+// Never returns: logs the text, shuts the library down (main thread only)
+// and ends the process with -1.
+void FatalErrorExit(const char* text);
 int IsLibraryStarted();
 int SetAlwaysRunFlag(int flag);
 int SetWindowClassName(const char* name);
