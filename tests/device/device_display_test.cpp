@@ -17,8 +17,6 @@
 
 namespace {
 
-class DeviceDisplayTest : public test_support::DeviceWindowTest {};
-
 // Reads the back buffer pixel (x, y) as 0xRRGGBB.
 DWORD BackBufferPixel(int x, int y) {
   D3DLOCKED_RECT locked = {};
@@ -28,6 +26,21 @@ DWORD BackBufferPixel(int x, int y) {
   UnlockSurfaceRect(DeviceLayer.backBuffer);
   return value;
 }
+
+class DeviceDisplayTest : public test_support::DeviceWindowTest {
+ protected:
+  // Once the window's first paints are done: a black screen with one block
+  // of the colour (0xRRGGBB) presented, the block checked in the back buffer,
+  // time for the frame to reach the screen.
+  void PresentBlock(const D3DRECT& block, DWORD colour) {
+    Settle();
+    ClearDevice(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 0), 1.0f, 0);
+    ClearDevice(1, &block, D3DCLEAR_TARGET, 0xFF000000 | colour, 1.0f, 0);
+    ASSERT_EQ(0, PresentSoftwareScreen(nullptr));
+    EXPECT_EQ(colour, BackBufferPixel((block.x1 + block.x2) / 2, (block.y1 + block.y2) / 2));
+    Sleep(100);
+  }
+};
 
 TEST_F(DeviceDisplayTest, StartCreatesTheDeviceAndLogsTheFormatChoices) {
   ASSERT_EQ(0, LibraryStartUp());
@@ -98,13 +111,7 @@ TEST_F(DeviceDisplayTest, AnEmulatedScreenIsShownDoubled) {
   SetEmulate320x240(1);
   ASSERT_EQ(0, LibraryStartUp());
   ASSERT_EQ(1, DeviceLayer.hardware);
-  Settle();
-  ClearDevice(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 0), 1.0f, 0);
-  const D3DRECT block = {100, 50, 110, 60};
-  ClearDevice(1, &block, D3DCLEAR_TARGET, D3DCOLOR_XRGB(255, 0, 0), 1.0f, 0);
-  ASSERT_EQ(0, PresentSoftwareScreen(nullptr));
-  EXPECT_EQ(0xFF0000u, BackBufferPixel(105, 55));
-  Sleep(100);
+  ASSERT_NO_FATAL_FAILURE(PresentBlock({100, 50, 110, 60}, 0xFF0000));
   EXPECT_EQ(0xFF0000u, WindowPixel(201, 101));
   EXPECT_EQ(0xFF0000u, WindowPixel(218, 118));
   EXPECT_EQ(0x000000u, WindowPixel(101, 51));
@@ -123,13 +130,7 @@ TEST_F(DeviceDisplayTest, AScaledWindowShowsTheScreenStretched) {
   GetClientRect(GetMainWindowHandle(), &client);
   EXPECT_EQ(1280, client.right);
   EXPECT_EQ(960, client.bottom);
-  Settle();
-  ClearDevice(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 0), 1.0f, 0);
-  const D3DRECT block = {300, 200, 310, 210};
-  ClearDevice(1, &block, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 255, 0), 1.0f, 0);
-  ASSERT_EQ(0, PresentSoftwareScreen(nullptr));
-  EXPECT_EQ(0x00FF00u, BackBufferPixel(305, 205));
-  Sleep(100);
+  ASSERT_NO_FATAL_FAILURE(PresentBlock({300, 200, 310, 210}, 0x00FF00));
   StartupSettings.scaleX = 0;
   StartupSettings.scaleY = 0;
   EXPECT_EQ(0x00FF00u, WindowPixel(601, 401));

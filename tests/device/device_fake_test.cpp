@@ -32,6 +32,14 @@ class DeviceFakeTest : public ::testing::Test {
     StartupSettings.windowed = 0;
   }
   bool Logged(const char* text) const { return log_.Has(text); }
+  // The graphics system up at 1024 x 768 x 32.
+  void StartGraphicsAt1024x768() {
+    Screen = {};
+    Screen.width = 1024;
+    Screen.height = 768;
+    Screen.colorBits = 32;
+    ASSERT_EQ(0, InitializeGraphicsSystem());
+  }
   void StartWithScreen(int width, int height, int bits) {
     Screen.width = width;
     Screen.height = height;
@@ -218,11 +226,7 @@ TEST_F(DeviceFakeTest, SetScreenModeAfterStartUpReportsTheOutcome) {
   } cases[] = {{0, 0, 800}, {1, -1, 1024}, {2, -2, 640}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failures);
-    Screen = {};
-    Screen.width = 1024;
-    Screen.height = 768;
-    Screen.colorBits = 32;
-    ASSERT_EQ(0, InitializeGraphicsSystem());
+    ASSERT_NO_FATAL_FAILURE(StartGraphicsAt1024x768());
     LibraryState.started = 1;
     fake.directDrawFailures = c.failures;
     EXPECT_EQ(c.result, SetScreenMode(800, 600, 32, 0));
@@ -395,11 +399,7 @@ TEST_F(DeviceFakeTest, TheScreenModeFallBackChainStopsAtTheFirstStart) {
   } cases[] = {{0, 800, 600}, {1, 1024, 768}, {2, 640, 480}, {3, 640, 480}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failures);
-    Screen = {};
-    Screen.width = 1024;
-    Screen.height = 768;
-    Screen.colorBits = 32;
-    ASSERT_EQ(0, InitializeGraphicsSystem());
+    ASSERT_NO_FATAL_FAILURE(StartGraphicsAt1024x768());
     fake.calls.clear();
     fake.directDrawFailures = c.failures;
     EXPECT_EQ(0, ChangeScreenMode(800, 600, 32, 0, 0));
@@ -430,10 +430,7 @@ TEST_F(DeviceFakeTest, AnUnchangedModeIsNotRestartedUnlessForced) {
 TEST_F(DeviceFakeTest, WhenEveryScreenModeFailsTheProcessEnds) {
   EXPECT_EXIT(
       {
-        Screen.width = 1024;
-        Screen.height = 768;
-        Screen.colorBits = 32;
-        if (InitializeGraphicsSystem() != 0) exit(1);
+        StartGraphicsAt1024x768();
         fake.directDrawFailures = 100;
         ChangeScreenMode(800, 600, 32, 0, 0);
         exit(0);

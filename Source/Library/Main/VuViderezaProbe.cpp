@@ -239,6 +239,10 @@ int GetD3DFormatBytes(int format) {
 
 int ProbeDeviceCapsAndFormats() {
   if (!HasDirect3DObject()) return -1;
+  // Surfaces of an earlier device hold it: they go first.
+  Release(&DeviceLayer.backBuffer);
+  Release(&DeviceLayer.subBackBuffer);
+  Release(&DeviceLayer.depthBuffer);
   ReleaseDirect3DDevice();
   DeviceLayer.sceneBegun = 0;
   if (AdapterShaderLevel() < 200) {
@@ -249,7 +253,6 @@ int ProbeDeviceCapsAndFormats() {
 
   MeasureRefreshPeriod();
 
-  if (DeviceLayer.backBuffer) Release(&DeviceLayer.backBuffer);
   GetDeviceBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &DeviceLayer.backBuffer);
   AddLogText("成功\n");
   D3DCAPS9 caps = {};
