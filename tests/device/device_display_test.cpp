@@ -119,6 +119,46 @@ TEST_F(DeviceDisplayTest, AnEmulatedScreenIsShownDoubled) {
   EXPECT_EQ(0, LibraryShutDown());
 }
 
+// While the front screen is the draw target, the window timer shows it
+// every 32 ms; another target stops it.
+int TimerPresents = 0;
+HRESULT (*RealPresentSwapChain)(IDirect3DSwapChain9*, const RECT*, const RECT*, HWND, const RGNDATA*,
+                                DWORD) = nullptr;
+HRESULT CountPresent(IDirect3DSwapChain9* chain, const RECT* source, const RECT* dest, HWND window,
+                     const RGNDATA* dirty, DWORD flags) {
+  TimerPresents++;
+  return RealPresentSwapChain(chain, source, dest, window, dirty, flags);
+}
+
+void PumpFor(DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < milliseconds) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    Sleep(5);
+  }
+}
+
+TEST_F(DeviceDisplayTest, TheWindowTimerShowsTheFrontScreen) {
+  Direct3DCallTable table = *GetRealDirect3DCallTable();
+  RealPresentSwapChain = table.PresentSwapChain;
+  table.PresentSwapChain = CountPresent;
+  SetDirect3DCallTable(&table);
+  ASSERT_EQ(0, LibraryStartUp());  // ends with the front screen as the draw target
+  ASSERT_EQ(1, DeviceLayer.hardware);
+  ASSERT_EQ(-4, GetDrawTarget());
+  TimerPresents = 0;
+  PumpFor(400);
+  EXPECT_GE(TimerPresents, 4);
+  SetDrawTarget(-2);
+  PumpFor(100);  // a tick already due may still run once
+  const int stopped = TimerPresents;
+  PumpFor(300);
+  EXPECT_EQ(stopped, TimerPresents);
+  EXPECT_EQ(0, LibraryShutDown());
+  SetDirect3DCallTable(nullptr);
+}
+
 // A window scaled by 2 shows the 640 x 480 screen stretched over its
 // 1280 x 960 client area, with no second render target.
 TEST_F(DeviceDisplayTest, AScaledWindowShowsTheScreenStretched) {

@@ -7,6 +7,7 @@
 #include "RaRadara.h"
 #include "RaRadaraServices.h"
 #include "RiDov.h"
+#include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 
 // ---------------------------------------------------------------------------
@@ -39,6 +40,7 @@ int ReleaseIdleTransferTextures() { return 0; }
 int SetDrawTarget(int target) {
   if (target > -2 || target < -5) return -1;
   StandInDrawTarget = target;
+  StartWindowTimer(target == -4 ? 1 : 0);  // the front screen is shown by the timer
   return 0;
 }
 // Drawing: mask screen.
