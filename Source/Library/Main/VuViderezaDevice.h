@@ -214,29 +214,29 @@ const Direct3DCallTable* GetRealDirect3DCallTable();
 const Direct3DCallTable* SetDirect3DCallTable(const Direct3DCallTable* table);
 
 // Wrappers: each passes its arguments to the table entry and returns its
-// result. None checks for a missing device: callers test HasDirect3DDevice.
+// result; the object wrappers take the object first. None checks for a missing device: callers test HasDirect3DDevice.
 #define RIDOV_WRAPPER_DECL(R, name, params, args, method) \
   inline R name params { return Direct3DCalls->name args; }
 RIDOV_D3D_OBJECT_CALLS(RIDOV_WRAPPER_DECL)
 RIDOV_D3D_DEVICE_CALLS(RIDOV_WRAPPER_DECL)
 #undef RIDOV_WRAPPER_DECL
-#define RIDOV_WRAPPER_DECL(R, name, T, params, args, method) \
+#define RIDOV_WRAPPER_DECL(R, name, T, params, args) \
   inline R name(T* object, RIDOV_UNWRAP params) { return Direct3DCalls->name(object, RIDOV_UNWRAP args); }
-#define RIDOV_WRAPPER_DECL0(R, name, T, method) \
+#define RIDOV_WRAPPER_DECL0(R, name, T) \
   inline R name(T* object) { return Direct3DCalls->name(object); }
-RIDOV_WRAPPER_DECL(HRESULT, GetTextureSurfaceLevel, IDirect3DTexture9, (UINT level, IDirect3DSurface9** surface), (level, surface), x)
-RIDOV_WRAPPER_DECL(HRESULT, LockTextureRect, IDirect3DTexture9, (UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags), (level, locked, rect, flags), x)
-RIDOV_WRAPPER_DECL(HRESULT, UnlockTextureRect, IDirect3DTexture9, (UINT level), (level), x)
-RIDOV_WRAPPER_DECL(HRESULT, GetCubeTextureSurface, IDirect3DCubeTexture9, (D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** surface), (face, level, surface), x)
-RIDOV_WRAPPER_DECL(HRESULT, LockCubeTextureRect, IDirect3DCubeTexture9, (D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags), (face, level, locked, rect, flags), x)
-RIDOV_WRAPPER_DECL(HRESULT, UnlockCubeTextureRect, IDirect3DCubeTexture9, (D3DCUBEMAP_FACES face, UINT level), (face, level), x)
-RIDOV_WRAPPER_DECL(HRESULT, GetSurfaceDesc, IDirect3DSurface9, (D3DSURFACE_DESC* desc), (desc), x)
-RIDOV_WRAPPER_DECL(HRESULT, LockSurfaceRect, IDirect3DSurface9, (D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags), (locked, rect, flags), x)
-RIDOV_WRAPPER_DECL0(HRESULT, UnlockSurfaceRect, IDirect3DSurface9, x)
-RIDOV_WRAPPER_DECL(HRESULT, PresentSwapChain, IDirect3DSwapChain9, (const RECT* source, const RECT* dest, HWND window, const RGNDATA* dirty, DWORD flags), (source, dest, window, dirty, flags), x)
-RIDOV_WRAPPER_DECL(HRESULT, LockBuffer, IDirect3DResource9, (UINT offset, UINT size, void** data, DWORD flags), (offset, size, data, flags), x)
-RIDOV_WRAPPER_DECL0(HRESULT, UnlockBuffer, IDirect3DResource9, x)
-RIDOV_WRAPPER_DECL0(ULONG, ReleaseComObject, IUnknown, x)
+RIDOV_WRAPPER_DECL(HRESULT, GetTextureSurfaceLevel, IDirect3DTexture9, (UINT level, IDirect3DSurface9** surface), (level, surface))
+RIDOV_WRAPPER_DECL(HRESULT, LockTextureRect, IDirect3DTexture9, (UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags), (level, locked, rect, flags))
+RIDOV_WRAPPER_DECL(HRESULT, UnlockTextureRect, IDirect3DTexture9, (UINT level), (level))
+RIDOV_WRAPPER_DECL(HRESULT, GetCubeTextureSurface, IDirect3DCubeTexture9, (D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** surface), (face, level, surface))
+RIDOV_WRAPPER_DECL(HRESULT, LockCubeTextureRect, IDirect3DCubeTexture9, (D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags), (face, level, locked, rect, flags))
+RIDOV_WRAPPER_DECL(HRESULT, UnlockCubeTextureRect, IDirect3DCubeTexture9, (D3DCUBEMAP_FACES face, UINT level), (face, level))
+RIDOV_WRAPPER_DECL(HRESULT, GetSurfaceDesc, IDirect3DSurface9, (D3DSURFACE_DESC* desc), (desc))
+RIDOV_WRAPPER_DECL(HRESULT, LockSurfaceRect, IDirect3DSurface9, (D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags), (locked, rect, flags))
+RIDOV_WRAPPER_DECL0(HRESULT, UnlockSurfaceRect, IDirect3DSurface9)
+RIDOV_WRAPPER_DECL(HRESULT, PresentSwapChain, IDirect3DSwapChain9, (const RECT* source, const RECT* dest, HWND window, const RGNDATA* dirty, DWORD flags), (source, dest, window, dirty, flags))
+RIDOV_WRAPPER_DECL(HRESULT, LockBuffer, IDirect3DResource9, (UINT offset, UINT size, void** data, DWORD flags), (offset, size, data, flags))
+RIDOV_WRAPPER_DECL0(HRESULT, UnlockBuffer, IDirect3DResource9)
+RIDOV_WRAPPER_DECL0(ULONG, ReleaseComObject, IUnknown)
 #undef RIDOV_WRAPPER_DECL
 #undef RIDOV_WRAPPER_DECL0
 
