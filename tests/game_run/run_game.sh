@@ -3,12 +3,14 @@
 # from an empty folder (no assets: every load fails and is skipped), waits
 # for its window, sends Escape through the X server and checks that it ends
 # with 0 within a few seconds.
-#   run_game.sh <quinsel.exe> <quinsel_logged.exe>
+#   run_game.sh <quinsel.exe> <quinsel_logged.exe> <window_colours.exe>
 # The program itself switches its log off and must write nothing; the build
 # with the log kept on must log start-up and shut-down in order.
 set -euo pipefail
 game="$1"
 logged="$2"
+colours_probe="$3"
+probe=
 caption='^quinsel ver0\.1$'
 exit_limit_s=5
 
@@ -38,6 +40,10 @@ run_game() {
   done
   [[ -n "$window" ]] || fail "no window captioned 'quinsel ver0.1' within 30 s"
   echo "$(basename "$exe"): window $window open"
+  if [[ -n "$probe" ]]; then
+    sleep 1.5  # a few presented frames
+    wine "$probe" "quinsel ver0.1" 2>/dev/null | tr -d "\r" >"$work/colours.txt" || true
+  fi
 
   # The key is held for a few frames (the game reads the keyboard once per
   # frame) and sent again while the game runs, in case its frame loop had
@@ -69,8 +75,16 @@ run_game "$game"
 [[ "$game_status" -eq 0 ]] || { cat "$work/output.txt"; fail "exit code $game_status, not 0"; }
 [[ ! -e "$work/Log.txt" ]] || fail "the game wrote Log.txt with its log switched off"
 
-# The build with the log kept on: start-up and shut-down in order.
+# The build with the log kept on: start-up and shut-down in order; its
+# window shows the presented frames: the middle of its client area, read
+# from the screen, is one colour, the screen's background (black; the
+# draw-target clear is not built yet).
+probe="$colours_probe"
 run_game "$logged"
+probe=
+grep -q -x "client [0-9]*x[0-9]* colours: 000000" "$work/colours.txt" ||
+  { cat "$work/colours.txt"; fail "the window does not show the presented frame"; }
+echo "window: $(cat "$work/colours.txt")"
 [[ "$game_status" -eq 0 ]] || { cat "$work/output.txt"; fail "exit code $game_status, not 0"; }
 [[ -f "$work/Log.txt" ]] || fail "no Log.txt"
 iconv -f CP932 -t UTF-8 "$work/Log.txt" >"$work/log.utf8"
@@ -85,4 +99,10 @@ for line in "システムの情報を出力します" "ＣＯＭの初期化... 
   last=$at
 done
 echo "log: start-up and shut-down in order, no live blocks"
+for line in "IDirect3DDevice9 オブジェクトを取得します.... " "画面のフォーマットは D3DFMT_" \
+  "16bit Zバッファフォーマットは D3DFMT_D16 です" "描画用 32bit カラーフォーマットは D3DFMT_" \
+  "Ｚバッファを作成します.... 成功" "Direct3DDevice9 の解放 2"; do
+  grep -q -F -- "$line" "$work/log.utf8" || { cat "$work/log.utf8"; fail "device log line missing: $line"; }
+done
+echo "log: device and format lines"
 echo "PASS"

@@ -7,88 +7,12 @@
 #include "RaRadara.h"
 #include "RaRadaraServices.h"
 #include "RiDov.h"
-
-// Device layer: the asynchronous-loading setting (off unless switched on).
-int IsASyncLoadEnabled() { return 0; }
+#include "VuViderezaDevice.h"
+#include "VuViderezaDeviceLinks.h"
 
 // ---------------------------------------------------------------------------
-// Device layer: end request, dialog-box mode, screen settings (stored as
-// before initialisation), graphics system (software rendering, no device).
+// Device loss (the device layer's rebuild is not built yet).
 
-static int StandInEndRequest = 0;
-static int StandInDialogBoxMode = 0;
-static int StandInScreenWidth = 0, StandInScreenHeight = 0, StandInColorBits = 0;
-static int StandInRefreshRate = 0;
-
-// Device layer: clears the end-request flag.
-int ClearEndRequestFlag() { StandInEndRequest = 0; return 0; }
-// Device layer: sets the end-request flag.
-int SetEndRequestFlag() { StandInEndRequest = 1; return 0; }
-// Device layer: the end-request flag.
-int GetEndRequestFlag() { return StandInEndRequest; }
-// Device layer: dialog-box mode flag.
-int SetDialogBoxModeFlag(int flag) { StandInDialogBoxMode = flag; return 0; }
-// Device layer: dialog-box mode flag.
-int GetDialogBoxModeFlag() { return StandInDialogBoxMode; }
-// Screen settings: colour depth, 16 when unset.
-int GetColorBitDepth() { return StandInColorBits == 0 ? 16 : StandInColorBits; }
-// Screen settings: draw size, 640 x 480 when unset.
-int GetScreenSizeSetting(int* width, int* height) {
-  if (width) *width = StandInScreenWidth == 0 ? 640 : StandInScreenWidth;
-  if (height) *height = StandInScreenHeight == 0 ? 480 : StandInScreenHeight;
-  return 0;
-}
-// Screen settings: stores the screen size.
-void SetScreenSizeSetting(int width, int height) {
-  StandInScreenWidth = width;
-  StandInScreenHeight = height;
-}
-// Screen settings: stores size, depth and refresh (the before-initialisation path).
-int SetScreenMode(int width, int height, int colorBits, int refreshRate) {
-  if (width <= 0 || height <= 0 || (colorBits != 8 && colorBits != 16 && colorBits != 32)) return -1;
-  SetScreenSizeSetting(width, height);
-  StandInColorBits = colorBits;
-  StandInRefreshRate = refreshRate;
-  return 0;
-}
-// Screen settings: screen size and depth.
-int GetScreenModeSize(int* width, int* height, int* colorBits) {
-  GetScreenSizeSetting(width, height);
-  if (colorBits) *colorBits = GetColorBitDepth();
-  return 0;
-}
-// Screen settings: refresh rate.
-int GetRefreshRateSetting() { return StandInRefreshRate; }
-// Display-mode list: none known.
-int GetDisplayModeCount() { return 0; }
-// Display-mode list: four -1 words for an index out of range.
-DisplayModeEntry GetDisplayModeEntry(int) { return DisplayModeEntry{-1, -1, -1, -1}; }
-// Device layer: the display is never switched to full screen.
-int IsFullScreenMode() { return 0; }
-// Device layer: software rendering.
-int GetUseHardwareRendering() { return 0; }
-// Device layer: screen-mode change (nothing to rebuild).
-int ChangeScreenMode(int, int, int, int, int) { return 0; }
-// Graphics system: software rendering is ready.
-int InitializeGraphicsSystem() { return 0; }
-// Graphics system: end.
-int TerminateGraphicsSystem() { return 0; }
-// Device layer: graphics objects end.
-int EndGraphicsSystem() { return 0; }
-// Present: nothing to show.
-int PresentScreen() { return 0; }
-// Present: nothing to show.
-int PresentBackBuffer() { return 0; }
-// Present: no present runs.
-int GetPresentingFlag() { return 0; }
-// Device layer: no DirectDraw object.
-IDirectDraw7* GetDirectDrawObject() { return nullptr; }
-// Device layer: no Direct3D device.
-int HasDirect3DDevice() { return 0; }
-// Device layer: no scene to end.
-void EndDrawScene() {}
-// Device layer: cooperative-level test (only called with a device).
-int TestDeviceCooperativeLevel() { return 0; }
 // Device loss: no device objects.
 int ReleaseAllDeviceObjects() { return 0; }
 // Device loss: rebuild.
@@ -100,7 +24,6 @@ int RebuildGraphicsDeviceKeepMode() { return 0; }
 static GraphicsRestoreFunction StandInRestoreFunction = nullptr;
 static void StandInRestoreAllGraphics() {}
 static int StandInDrawTarget = -2;
-static int StandInWaitVSync = 1;
 
 // Graphics restore: installs the function, null the default one.
 int SetGraphicsRestoreCallback(GraphicsRestoreFunction function) {
@@ -111,16 +34,13 @@ int SetGraphicsRestoreCallback(GraphicsRestoreFunction function) {
 int HasGraphicsRestoreCallback() { return StandInRestoreFunction != nullptr ? 1 : 0; }
 // Graphics state: the draw target.
 int GetDrawTarget() { return StandInDrawTarget; }
-// Graphics state: vertical-sync wait.
-int SetWaitVSync(int flag) { StandInWaitVSync = flag; return 0; }
-// Graphics state: vertical-sync wait.
-int GetWaitVSync() { return StandInWaitVSync; }
 // Graphic creation: transfer-texture pool (empty).
 int ReleaseIdleTransferTextures() { return 0; }
 // Drawing: draw target (screen values only).
 int SetDrawTarget(int target) {
   if (target > -2 || target < -5) return -1;
   StandInDrawTarget = target;
+  StartWindowTimer(target == -4 ? 1 : 0);  // the front screen is shown by the timer
   return 0;
 }
 // Drawing: mask screen.
@@ -165,6 +85,24 @@ int LoadImageDivided(const char*, int count, int, int, int, int, int* handles, i
   for (int i = 0; handles != nullptr && i < count; i++) handles[i] = -1;
   return -1;
 }
+
+// Drawing: the draw target's surface index, the vertex batch (empty), the
+// remembered draw set-up, the memory-image colour type.
+int GetDrawTargetSurfaceIndex() { return 0; }
+void FlushVertexBatch(int) {}
+void ForgetLastDrawSetup() {}
+void SetMemImgDefaultColorType(int) {}
+
+// Shaders, declarations, the brightness texture and models: no programmable
+// shaders, nothing made, nothing to release.
+int CreateBaseShaders() { return 0; }
+int AreShadersUsable() { return 0; }
+int ReleaseBaseShaders() { return 0; }
+int CreateVertexDeclarations() { return 0; }
+int ReleaseVertexDeclarations() { return 0; }
+int CreateBrightnessMaxVolumeTexture() { return -1; }
+int ReleaseBrightnessMaxVolumeTexture() { return 0; }
+int ReleaseModelDeviceResources() { return 0; }
 
 // ---------------------------------------------------------------------------
 // Fonts.

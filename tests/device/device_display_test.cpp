@@ -1,0 +1,281 @@
+// The device layer on the real Direct3D 9 (Wine over Mesa, the harness's
+// Xvfb), brought up by the library's start-up: device creation and format choice, clear + present read back from
+// the back buffer and from the window, the wait setting, the last release,
+// and the software screen shown through GDI, plain and doubled.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "RaRadara.h"
+#include "RaRadaraLog.h"
+#include "RiDov.h"
+#include "VuViderezaDevice.h"
+#include "VuViderezaDeviceLinks.h"
+#include "WindowFixture.h"
+
+namespace {
+
+// Reads the back buffer pixel (x, y) as 0xRRGGBB.
+DWORD BackBufferPixel(int x, int y) {
+  D3DLOCKED_RECT locked = {};
+  const RECT area = {x, y, x + 1, y + 1};
+  if (LockSurfaceRect(DeviceLayer.backBuffer, &locked, &area, D3DLOCK_READONLY) != D3D_OK) return 0xDEAD;
+  const DWORD value = *static_cast<const DWORD*>(locked.pBits) & 0xFFFFFF;
+  UnlockSurfaceRect(DeviceLayer.backBuffer);
+  return value;
+}
+
+class DeviceDisplayTest : public test_support::DeviceWindowTest {
+ protected:
+  // Once the window's first paints are done: a black screen with one block
+  // of the colour (0xRRGGBB) presented, the block checked in the back buffer,
+  // time for the frame to reach the screen.
+  void PresentBlock(const D3DRECT& block, DWORD colour) {
+    Settle();
+    ClearDevice(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 0), 1.0f, 0);
+    ClearDevice(1, &block, D3DCLEAR_TARGET, 0xFF000000 | colour, 1.0f, 0);
+    ASSERT_EQ(0, PresentSoftwareScreen(nullptr));
+    EXPECT_EQ(colour, BackBufferPixel((block.x1 + block.x2) / 2, (block.y1 + block.y2) / 2));
+    Sleep(100);
+  }
+};
+
+TEST_F(DeviceDisplayTest, StartCreatesTheDeviceAndLogsTheFormatChoices) {
+  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(1, DeviceLayer.hardware);
+  EXPECT_NE(nullptr, DeviceLayer.swapChain);
+  EXPECT_NE(nullptr, DeviceLayer.depthBuffer);
+  EXPECT_EQ(32, Screen.colorBits);
+  EXPECT_TRUE(log_.Has("画面のフォーマットは D3DFMT_X8R8G8B8 です\r\n")) << log_.Text();
+  EXPECT_TRUE(log_.Has("16bit カラーフォーマットは "));
+  EXPECT_TRUE(log_.Has("描画用 32bit カラーフォーマットは D3DFMT_X8R8G8B8 です\r\n"));
+  EXPECT_TRUE(log_.Has("バックバッファロック"));
+  EXPECT_EQ(0, LibraryShutDown());
+}
+
+TEST_F(DeviceDisplayTest, AClearedAndPresentedFrameReadsBackInItsColour) {
+  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(1, DeviceLayer.hardware);
+  Settle();  // the window's first paints are done
+  const D3DCOLOR colour = D3DCOLOR_XRGB(40, 160, 220);
+  ASSERT_EQ(D3D_OK, ClearDevice(0, nullptr, D3DCLEAR_TARGET, colour, 1.0f, 0));
+  ASSERT_EQ(0, PresentBackBuffer());
+  EXPECT_EQ(0x28A0DCu, BackBufferPixel(0, 0));
+  EXPECT_EQ(0x28A0DCu, BackBufferPixel(639, 479));
+  Sleep(100);
+  EXPECT_EQ(0x28A0DCu, WindowPixel(320, 240));
+  EXPECT_EQ(0x28A0DCu, WindowPixel(639, 479));
+  EXPECT_EQ(0, LibraryShutDown());
+}
+
+TEST_F(DeviceDisplayTest, TheWaitSettingChoosesThePresentInterval) {
+  for (int wait : {0, 1}) {
+    SetWaitVSync(wait);
+    ASSERT_EQ(0, LibraryStartUp());
+    ASSERT_EQ(1, DeviceLayer.hardware);
+    D3DPRESENT_PARAMETERS params = {};
+    ASSERT_EQ(D3D_OK, DeviceLayer.swapChain->GetPresentParameters(&params));
+    EXPECT_EQ(wait ? D3DPRESENT_INTERVAL_ONE : D3DPRESENT_INTERVAL_IMMEDIATE, params.PresentationInterval);
+    EXPECT_EQ(0, LibraryShutDown());
+  }
+}
+
+// The last release of the device at the end returns 0.
+ULONG (*RealRelease)(IUnknown*) = nullptr;
+std::vector<ULONG> DeviceReleases;
+ULONG RecordRelease(IUnknown* object) {
+  const bool device = object == DeviceLayer.device;
+  const ULONG count = RealRelease(object);
+  if (device) DeviceReleases.push_back(count);
+  return count;
+}
+
+TEST_F(DeviceDisplayTest, TheDevicesLastReleaseReturnsZero) {
+  Direct3DCallTable table = *GetRealDirect3DCallTable();
+  RealRelease = table.ReleaseComObject;
+  table.ReleaseComObject = RecordRelease;
+  SetDirect3DCallTable(&table);
+  DeviceReleases.clear();
+  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(1, DeviceLayer.hardware);
+  EXPECT_EQ(0, LibraryShutDown());
+  SetDirect3DCallTable(nullptr);
+  ASSERT_FALSE(DeviceReleases.empty());
+  EXPECT_EQ(0u, DeviceReleases.back());
+  EXPECT_TRUE(log_.Has("Direct3DDevice9 の解放 2\r\n"));
+}
+
+TEST_F(DeviceDisplayTest, AnEmulatedScreenIsShownDoubled) {
+  SetEmulate320x240(1);
+  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(1, DeviceLayer.hardware);
+  ASSERT_NO_FATAL_FAILURE(PresentBlock({100, 50, 110, 60}, 0xFF0000));
+  EXPECT_EQ(0xFF0000u, WindowPixel(201, 101));
+  EXPECT_EQ(0xFF0000u, WindowPixel(218, 118));
+  EXPECT_EQ(0x000000u, WindowPixel(101, 51));
+  EXPECT_EQ(0x000000u, WindowPixel(222, 122));
+  EXPECT_EQ(0, LibraryShutDown());
+}
+
+// While the front screen is the draw target, the window timer shows it
+// every 32 ms; another target stops it.
+int TimerPresents = 0;
+HRESULT (*RealPresentSwapChain)(IDirect3DSwapChain9*, const RECT*, const RECT*, HWND, const RGNDATA*,
+                                DWORD) = nullptr;
+HRESULT CountPresent(IDirect3DSwapChain9* chain, const RECT* source, const RECT* dest, HWND window,
+                     const RGNDATA* dirty, DWORD flags) {
+  TimerPresents++;
+  return RealPresentSwapChain(chain, source, dest, window, dirty, flags);
+}
+
+void PumpFor(DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < milliseconds) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    Sleep(5);
+  }
+}
+
+TEST_F(DeviceDisplayTest, TheWindowTimerShowsTheFrontScreen) {
+  Direct3DCallTable table = *GetRealDirect3DCallTable();
+  RealPresentSwapChain = table.PresentSwapChain;
+  table.PresentSwapChain = CountPresent;
+  SetDirect3DCallTable(&table);
+  ASSERT_EQ(0, LibraryStartUp());  // ends with the front screen as the draw target
+  ASSERT_EQ(1, DeviceLayer.hardware);
+  ASSERT_EQ(-4, GetDrawTarget());
+  TimerPresents = 0;
+  PumpFor(400);
+  EXPECT_GE(TimerPresents, 4);
+  SetDrawTarget(-2);
+  PumpFor(100);  // a tick already due may still run once
+  const int stopped = TimerPresents;
+  PumpFor(300);
+  EXPECT_EQ(stopped, TimerPresents);
+  EXPECT_EQ(0, LibraryShutDown());
+  SetDirect3DCallTable(nullptr);
+}
+
+// A window scaled by 2 shows the 640 x 480 screen stretched over its
+// 1280 x 960 client area, with no second render target.
+TEST_F(DeviceDisplayTest, AScaledWindowShowsTheScreenStretched) {
+  StartupSettings.scaleX = 2.0;
+  StartupSettings.scaleY = 2.0;
+  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(1, DeviceLayer.hardware);
+  RECT client;
+  GetClientRect(GetMainWindowHandle(), &client);
+  EXPECT_EQ(1280, client.right);
+  EXPECT_EQ(960, client.bottom);
+  ASSERT_NO_FATAL_FAILURE(PresentBlock({300, 200, 310, 210}, 0x00FF00));
+  StartupSettings.scaleX = 0;
+  StartupSettings.scaleY = 0;
+  EXPECT_EQ(0x00FF00u, WindowPixel(601, 401));
+  EXPECT_EQ(0x00FF00u, WindowPixel(618, 418));
+  EXPECT_EQ(0x000000u, WindowPixel(305, 205));
+  EXPECT_EQ(0x000000u, WindowPixel(622, 422));
+  EXPECT_EQ(0, LibraryShutDown());
+}
+
+// The software screen: a pattern of 16- or 32-bit pixels appears in the
+// window, plain or doubled under the emulation.
+struct SoftCase {
+  int bits;
+  bool emulate;
+};
+
+class SoftwareScreenTest : public DeviceDisplayTest, public ::testing::WithParamInterface<SoftCase> {};
+
+DWORD PatternColour(int x, int y) {
+  const int r = (x * 7) & 0xF8, g = (y * 5) & 0xFC, b = ((x + y) * 3) & 0xF8;
+  return static_cast<DWORD>(r << 16 | g << 8 | b);
+}
+
+// What GDI shows of a pattern colour: 5- and 6-bit channels of a 16-bit
+// screen widen by repeating their top bits.
+DWORD Shown(DWORD colour, int bits) {
+  if (bits == 32) return colour;
+  const DWORD r = colour >> 16 & 0xFF, g = colour >> 8 & 0xFF, b = colour & 0xFF;
+  return (r | r >> 5) << 16 | (g | g >> 6) << 8 | (b | b >> 5);
+}
+
+TEST_P(SoftwareScreenTest, APatternAppearsInTheWindow) {
+  const SoftCase c = GetParam();
+  ASSERT_EQ(0, SetUseHardwareRendering(0));
+  SetEmulate320x240(c.emulate ? 1 : 0);
+  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(0, DeviceLayer.hardware);
+  const int width = 640, height = 480, bytes = c.bits / 8;
+  const int pitch = width * bytes;
+  std::vector<unsigned char> pixels(static_cast<size_t>(pitch) * height);
+  for (int y = 0; y < height; y++)
+    for (int x = 0; x < width; x++) {
+      const DWORD colour = PatternColour(x, y);
+      unsigned char* p = &pixels[static_cast<size_t>(y) * pitch + x * bytes];
+      if (c.bits == 32) {
+        memcpy(p, &colour, 4);
+      } else {
+        const WORD value = static_cast<WORD>((colour >> 8 & 0xF800) | (colour >> 5 & 0x07E0) | (colour >> 3 & 0x1F));
+        memcpy(p, &value, 2);
+      }
+    }
+  SoftwareScreenView view = {pixels.data(), pitch, c.bits, 0, 0, 0};
+  if (c.bits == 32) {
+    view.redMask = 0xFF0000;
+    view.greenMask = 0x00FF00;
+    view.blueMask = 0x0000FF;
+  } else {
+    view.redMask = 0xF800;
+    view.greenMask = 0x07E0;
+    view.blueMask = 0x001F;
+  }
+  SetSoftwareScreenView(&view);
+  ASSERT_EQ(0, PresentBackBuffer());
+  Settle();
+  const int points[][2] = {{0, 0}, {17, 3}, {100, 200}, {319, 239}, {250, 31}};
+  for (const auto& point : points) {
+    const int x = point[0], y = point[1];
+    SCOPED_TRACE(x * 1000 + y);
+    if (c.emulate) {
+      EXPECT_EQ(Shown(PatternColour(x, y), c.bits), WindowPixel(2 * x, 2 * y));
+      EXPECT_EQ(Shown(PatternColour(x, y), c.bits), WindowPixel(2 * x + 1, 2 * y + 1));
+    } else {
+      EXPECT_EQ(Shown(PatternColour(x, y), c.bits), WindowPixel(x, y));
+      EXPECT_EQ(Shown(PatternColour(x + 320, y + 240), c.bits), WindowPixel(x + 320, y + 240));
+    }
+  }
+  SetSoftwareScreenView(nullptr);
+  EXPECT_EQ(0, LibraryShutDown());
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SoftwareScreenTest,
+                         ::testing::Values(SoftCase{16, false}, SoftCase{32, false},
+                                           SoftCase{16, true}, SoftCase{32, true}));
+
+}  // namespace
+
+namespace {
+
+// What the platform gives here: the vertical-blank wait of DirectDraw and the
+// cooperative level of a windowed device.
+TEST_F(DeviceDisplayTest, TheRefreshMeasurementAndCooperativeLevelOfThisPlatform) {
+  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(1, DeviceLayer.hardware);
+  ASSERT_NE(nullptr, DeviceLayer.directDraw);
+  const int64_t start = GetMicrosecondCount();
+  for (int i = 0; i < 10; i++) WaitVerticalBlankTimed();
+  const int64_t tenWaits = GetMicrosecondCount() - start;
+  printf("refresh period %lld us; ten timed waits %lld us\n",
+         static_cast<long long>(DeviceLayer.refreshPeriod), static_cast<long long>(tenWaits));
+  // Wine's DirectDraw wait returns at once, so no period is measured and
+  // the fixed 4 ms wait paces the frames.
+  EXPECT_EQ(-1, DeviceLayer.refreshPeriod);
+  EXPECT_GE(tenWaits, 9 * 4000);
+  EXPECT_EQ(0, TestDeviceCooperativeLevel());
+  EXPECT_EQ(0, LibraryShutDown());
+}
+
+}  // namespace
