@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "DaDode.h"
+#include "RaRadaraInput.h"
 #include "RaRadaraLog.h"
 
 namespace {
@@ -16,6 +17,8 @@ TEST(PublicHeader, AgreesWithTheImplementedFunctions) {
   static_assert(std::is_same<decltype(&OpenReadFile), int (*)(const char*, int)>::value, "");
   static_assert(std::is_same<decltype(&ReadFileChar), int (*)(int)>::value, "");
   static_assert(std::is_same<decltype(&CloseReadFile), int (*)(int)>::value, "");
+  static_assert(std::is_same<decltype(&GetAllKeyStates), int (*)(char*)>::value, "");
+  static_assert(std::is_same<decltype(&GetPadState), int (*)(int)>::value, "");
   // One function, not an overload: taking its address is unambiguous.
   int (*clock)(int) = &GetMillisecondCount;
   EXPECT_NE(nullptr, clock);

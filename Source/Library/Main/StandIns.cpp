@@ -15,3 +15,14 @@ void FatalErrorExit(const char* text) {
   DeleteLibraryCallLock();
   ExitProcess(static_cast<UINT>(-1));
 }
+
+// Window module: no main window yet, so input does not start on its own;
+// the application counts as active, nothing is pumped, no clipboard.
+HWND GetMainWindowHandle() { return nullptr; }
+int IsAppActive() { return 1; }
+int IsCloseRequested() { return 0; }
+int WaitWhileInactive() { return 0; }
+int PumpWindowMessagesCore() { return 0; }
+DWORD GetMainThreadId() { return GetCurrentThreadId(); }
+int ReadClipboardText(char* buffer, int bufferSize) { return -1; }
+int WriteClipboardText(const char* text) { return -1; }
