@@ -36,6 +36,19 @@ void PumpFor(int milliseconds) {
   }
 }
 
+// Reads the key state until Z and Left are both held (or both released).
+bool WaitForKeys(bool held) {
+  for (int i = 0; i < 100; i++) {
+    PumpFor(10);
+    InputState.keyboardTime = -2;
+    UpdateKeyboardState(0);
+    bool z = (InputState.keyState[DIK_Z] & 0x80) != 0;
+    bool left = (InputState.keyState[DIK_LEFT] & 0x80) != 0;
+    if (z == held && left == held) return true;
+  }
+  return false;
+}
+
 class KeyboardTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -56,26 +69,12 @@ TEST_F(KeyboardTest, DirectInputKeyboardSeesSentKeys) {
   ASSERT_NE(nullptr, InputState.keyboard) << "no DirectInput keyboard";
   SendKey('Z', false);
   SendKey(VK_LEFT, false);
-  bool seen = false;
-  for (int i = 0; i < 100 && !seen; i++) {
-    PumpFor(10);
-    InputState.keyboardTime = -2;
-    UpdateKeyboardState(0);
-    seen = (InputState.keyState[DIK_Z] & 0x80) && (InputState.keyState[DIK_LEFT] & 0x80);
-  }
-  EXPECT_TRUE(seen);
-  EXPECT_EQ(0, InputState.keyState[DIK_NUMPAD4] & 0x80);
+  EXPECT_TRUE(WaitForKeys(true));
   EXPECT_EQ(0, InputState.keyState[DIK_X] & 0x80);
+  EXPECT_EQ(0, InputState.keyState[DIK_NUMPAD4] & 0x80);
   SendKey('Z', true);
   SendKey(VK_LEFT, true);
-  bool released = false;
-  for (int i = 0; i < 100 && !released; i++) {
-    PumpFor(10);
-    InputState.keyboardTime = -2;
-    UpdateKeyboardState(0);
-    released = !(InputState.keyState[DIK_Z] & 0x80) && !(InputState.keyState[DIK_LEFT] & 0x80);
-  }
-  EXPECT_TRUE(released);
+  EXPECT_TRUE(WaitForKeys(false));
 }
 
 TEST_F(KeyboardTest, KeyboardStatePathReadsTheThreadsKeys) {

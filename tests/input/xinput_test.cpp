@@ -68,6 +68,7 @@ TEST_F(XInputTest, OneConnectedPadIsCountedNamedAndLogged) {
   EXPECT_STREQ("Controller (XBOX 360 For Windows)", product);
   EXPECT_TRUE(log.Has("ジョイパッドナンバー 0 は Xbox360 Controller です"));
   EXPECT_TRUE(log.Has("DirectInput 関連の初期化は正常に終了しました"));
+  EXPECT_TRUE(log.Has("\tDirectInput7 の取得中... 成功\r\n\t\t引き続き初期化処理... 初期化成功\r\n")) << log.Text();
   EXPECT_EQ(-1, GetPadName(GetPadCount() + 1, instance, product));
 }
 

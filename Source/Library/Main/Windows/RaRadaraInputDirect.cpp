@@ -35,54 +35,54 @@ static void ReleaseDirectInputObject() {
   InputState.directInput = nullptr;
 }
 
-int StartDirectInput() {
-  HINSTANCE instance = GetModuleHandleA(nullptr);
-  LogWriteText("DirectInput7 の取得中... ");
+// Creates and initialises one DirectInput object. S_OK with the object,
+// S_FALSE when it was created but failed to initialise, else the creation's
+// error.
+template <typename Interface>
+static HRESULT TryDirectInput(REFCLSID classId, REFIID interfaceId, DWORD version, Interface** out) {
+  *out = nullptr;
   void* object = nullptr;
-  HRESULT result = CreateComInstance(CLSID_DirectInput, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IDirectInput7A, &object, 0);
-  if (SUCCEEDED(result) && object != nullptr) {
-    LogWriteText("成功\n");
-    LogIndentIn();
-    LogWriteText("引き続き初期化処理... ");
-    IDirectInput7A* di7 = static_cast<IDirectInput7A*>(object);
-    if (SUCCEEDED(di7->Initialize(instance, 0x0700))) {
-      LogWriteText("初期化成功\n");
-      LogIndentOut();
-      InputState.directInput = di7;
-      InputState.directInput8 = 0;
-      return 0;
-    }
-    LogWriteText("初期化に失敗。");
+  HRESULT result = CreateComInstance(classId, nullptr, CLSCTX_INPROC_SERVER, interfaceId, &object, 0);
+  if (FAILED(result) || object == nullptr) return FAILED(result) ? result : E_NOINTERFACE;
+  LogWriteText("成功\n");
+  LogIndentIn();
+  LogWriteText("引き続き初期化処理... ");
+  Interface* directInput = static_cast<Interface*>(object);
+  if (SUCCEEDED(directInput->Initialize(GetModuleHandleA(nullptr), version))) {
+    LogWriteText("初期化成功\n");
     LogIndentOut();
-    di7->Release();
-  } else {
+    *out = directInput;
+    return S_OK;
+  }
+  LogWriteText("初期化に失敗。");
+  LogIndentOut();
+  directInput->Release();
+  return S_FALSE;
+}
+
+int StartDirectInput() {
+  LogWriteText("DirectInput7 の取得中... ");
+  IDirectInput7A* di7;
+  HRESULT result = TryDirectInput(CLSID_DirectInput, IID_IDirectInput7A, 0x0700, &di7);
+  if (result == S_OK) {
+    InputState.directInput = di7;
+    InputState.directInput8 = 0;
+    return 0;
+  }
+  if (result != S_FALSE) {
     LogWriteText("取得に失敗。\n");
     LogPrintf("エラーコード 0x%x", static_cast<unsigned int>(result));
   }
 
   LogWriteText("DirectInput8 の取得を試みます...");
-  object = nullptr;
-  result = CreateComInstance(CLSID_DirectInput8, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectInput8A,
-                             &object, 0);
-  if (SUCCEEDED(result) && object != nullptr) {
-    LogWriteText("成功\n");
-    LogIndentIn();
-    LogWriteText("引き続き初期化処理... ");
-    IDirectInput8A* di8 = static_cast<IDirectInput8A*>(object);
-    if (SUCCEEDED(di8->Initialize(instance, 0x0800))) {
-      LogWriteText("初期化成功\n");
-      LogIndentOut();
-      InputState.directInput = di8;
-      InputState.directInput8 = 1;
-      return 0;
-    }
-    LogWriteText("初期化に失敗。");
-    LogIndentOut();
-    di8->Release();
-  } else {
-    LogWriteText("取得に失敗。");
+  IDirectInput8A* di8;
+  result = TryDirectInput(CLSID_DirectInput8, IID_IDirectInput8A, 0x0800, &di8);
+  if (result == S_OK) {
+    InputState.directInput = di8;
+    InputState.directInput8 = 1;
+    return 0;
   }
+  if (result != S_FALSE) LogWriteText("取得に失敗。");
   LogWriteText("DirectInput を使用しません。\n");
   InputState.directInput = nullptr;
   return -1;
