@@ -237,10 +237,12 @@ LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
   }
 }
 
-int RequestImeRestart() {
+int RequestImeReapplyOnActivation() {
   if (CharInput.imeEnabled && CharInput.imeOpen) CharInput.imeRestartStep = 1;
   return 0;
 }
+
+int IsImeEnableRequested() { return CharInput.imeEnabled; }
 
 static void RunImeRestart() {
   if (CharInput.imeRestartStep == 0) return;

@@ -91,7 +91,9 @@ int IsCharInputBufferFull();
 int GetInputChar(char out[2], int consume);  // bytes of the next character: 0, 1 or 2
 LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Activation: restart the IME when it is enabled and open.
-int RequestImeRestart();
+int RequestImeReapplyOnActivation();
+// 1 when the window is to be made with the IME on.
+int IsImeEnableRequested();
 
 // Key-input records. MakeKeyInput: a maximum length in bytes (1..65536),
 // whether Escape may cancel, and the single-byte, numeric and double-byte
