@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "LogCapture.h"
+#include "RaRadara.h"
 #include "RaRadaraInput.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
@@ -22,6 +23,9 @@ class InputTest : public ::testing::Test {
     BuildDefaultKeyToPadTable();
     InputState.joystickMode = 1;
     InputState.directInput = INPUT_NO_DIRECTINPUT;
+    // This thread stands for the main thread of an active application.
+    WinSys.mainThreadId = GetCurrentThreadId();
+    WinSys.active = 1;
   }
   void TearDown() override {
     BYTE none[256] = {};
@@ -257,11 +261,24 @@ TEST_F(InputTest, KeysOutsideTheRangeReadAsReleased) {
     EXPECT_EQ(code == DIK_RETURN || code == DIK_NUMPADENTER ? 1 : 0, keys[code]) << code;
 }
 
+DWORD FakeTime = 5000;
+DWORD WINAPI FakeTimeGetTime() { return FakeTime; }
+
 TEST_F(InputTest, OneReadPerMillisecond) {
+  auto realClock = SystemLibs.timeGetTimeFunc;
+  SystemLibs.timeGetTimeFunc = FakeTimeGetTime;
   Hold({'Z'});
   EXPECT_EQ(1, UpdateKeyboardState(0));
-  EXPECT_EQ(0, UpdateKeyboardState(0));  // same tick
-  EXPECT_EQ(0x80, InputState.keyState[DIK_Z]);
+  Hold({'X'});
+  InputState.keyboardTime = static_cast<int>(FakeTime);
+  EXPECT_EQ(0, UpdateKeyboardState(0));  // same tick: the old state
+  EXPECT_EQ(0, IsKeyDown(DIK_X));
+  EXPECT_EQ(1, IsKeyDown(DIK_Z));
+  FakeTime++;
+  EXPECT_EQ(1, UpdateKeyboardState(0));
+  EXPECT_EQ(0x80, InputState.keyState[DIK_X]);
+  EXPECT_EQ(0, InputState.keyState[DIK_Z]);
+  SystemLibs.timeGetTimeFunc = realClock;
 }
 
 TEST(InputBeforeStartTest, ReadingEntriesStartNothingBeforeStartUp) {

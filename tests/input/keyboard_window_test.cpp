@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "RaRadara.h"
 #include "RaRadaraInput.h"
 #include "RaRadaraSysInfo.h"
 #include "RaRadaraSystem.h"
@@ -55,6 +56,8 @@ class KeyboardTest : public ::testing::Test {
     LoadSystemLibraries();
     InitializeCom();
     memset(&InputState, 0, sizeof(InputState));
+    WinSys.mainThreadId = GetCurrentThreadId();
+    WinSys.active = 1;
   }
   void TearDown() override {
     TerminateInput();

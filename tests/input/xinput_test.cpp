@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "LogCapture.h"
+#include "RaRadara.h"
 #include "RaRadaraInput.h"
 #include "RaRadaraSystem.h"
 
@@ -28,6 +29,7 @@ class XInputTest : public ::testing::Test {
     ASSERT_NE(nullptr, setPad_) << "the system's xinput1_4.dll was loaded, not the fake";
     ASSERT_NE(nullptr, getVibration_);
     memset(&InputState, 0, sizeof(InputState));
+    WinSys.active = 1;  // an active application, without a window
   }
   void TearDown() override {
     TerminateInput();

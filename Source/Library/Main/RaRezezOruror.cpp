@@ -13,13 +13,13 @@
 #include <string.h>
 
 #include "RaRadaraInput.h"
+#include "RaRadara.h"
 #include "RaRadaraLog.h"
+#include "RaRadaraServices.h"
 #include "RaRadaraSysInfo.h"
 #include "RaRadaraSystem.h"
 #include "VeRavoroString.h"
 #include "ZiDezaru.h"
-
-void FatalErrorExit(const char* text);
 
 CharInputStateBlock CharInput;
 

@@ -119,8 +119,4 @@ int ProcessKeyInputHandles();
 // (tests).
 extern int (*KeyInputShiftSource)();
 
-// From the window module.
-int ReadClipboardText(char* buffer, int bufferSize);
-int WriteClipboardText(const char* text);
-
 #endif  // RAREZEZORUROR_H

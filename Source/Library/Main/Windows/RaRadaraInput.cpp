@@ -11,7 +11,9 @@
 
 #include <string.h>
 
+#include "RaRadara.h"
 #include "RaRadaraLog.h"
+#include "RaRadaraServices.h"
 #include "RaRadaraSysInfo.h"
 
 InputStateBlock InputState;
@@ -163,7 +165,7 @@ void TranslateKeyboardState(const unsigned char virtualKeys[256], unsigned char 
 }
 
 static int ReadKeyboardStatePath(int pumpFirst) {
-  if (GetCurrentThreadId() != GetMainThreadId()) return 0;
+  if (GetCurrentThreadId() != WinSys.mainThreadId) return 0;
   int now = GetMillisecondCount();
   if (now == InputState.keyboardTime) return 0;
   InputState.keyboardTime = now;
@@ -194,8 +196,8 @@ static int BeginInputRead(int* result) {
   if (!IsAppActive()) WaitWhileInactive();
   if (InputState.directInput != nullptr) return 0;
   *result = 0;
-  // Input never starts before the library's window exists.
-  if (GetMainWindowHandle() == nullptr) return 1;
+  // Input never starts outside a started library: DirectInput needs its window.
+  if (!IsLibraryStarted() || GetMainWindowHandle() == nullptr) return 1;
   if (!IsCloseRequested()) {
     *result = InitializeInput();
     return 1;

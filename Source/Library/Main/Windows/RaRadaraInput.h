@@ -159,12 +159,4 @@ int ReacquireDirectInputDevices(int appActive);
 int StartJoystickMode();
 int PollJoystickPad(int padIndex);
 
-// From the window module.
-HWND GetMainWindowHandle();
-int IsAppActive();
-int IsCloseRequested();
-int WaitWhileInactive();
-int PumpWindowMessagesCore();
-DWORD GetMainThreadId();
-
 #endif  // RARADARA_INPUT_H

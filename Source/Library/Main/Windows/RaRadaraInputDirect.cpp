@@ -10,10 +10,10 @@
 #include <string.h>
 
 #include "RaRadaraInput.h"
+#include "RaRadara.h"
 #include "RaRadaraLog.h"
+#include "RaRadaraServices.h"
 #include "RaRadaraSystem.h"
-
-void FatalErrorExit(const char* text);
 
 static IDirectInput7A* DirectInput7() { return static_cast<IDirectInput7A*>(InputState.directInput); }
 static IDirectInput8A* DirectInput8() { return static_cast<IDirectInput8A*>(InputState.directInput); }

@@ -8,7 +8,9 @@
 #include <string.h>
 
 #include "RaRadaraInput.h"
+#include "RaRadara.h"
 #include "RaRadaraLog.h"
+#include "RaRadaraServices.h"
 #include "RaRadaraSystem.h"
 
 int StartJoystickMode() {

@@ -6,15 +6,23 @@
 #include <string.h>
 
 #include "RaRadaraInput.h"
+#include "RaRadara.h"
 #include "RaRadaraLog.h"
+#include "RaRadaraServices.h"
 
 static const char* const XInputLibraryNames[] = {"xinput1_4.dll", "xinput1_3.dll", "xinput9_1_0.dll"};
+
+// The library stays loaded once loaded: XInput may run a thread of its own
+// that outlives the last call, and unloading the code under it crashes
+// the process. A restart of input takes the same module again.
+static HMODULE KeptXInputModule = nullptr;
 
 int LoadXInput() {
   LogWriteText("XInput DLL の読み込み中... ");
   for (const char* name : XInputLibraryNames) {
-    HMODULE module = LoadLibraryA(name);
+    HMODULE module = KeptXInputModule != nullptr ? KeptXInputModule : LoadLibraryA(name);
     if (module == nullptr) continue;
+    KeptXInputModule = module;
     InputState.xinputModule = module;
     FARPROC getState = GetProcAddress(module, "XInputGetState");
     FARPROC setState = GetProcAddress(module, "XInputSetState");
@@ -28,7 +36,6 @@ int LoadXInput() {
 }
 
 int FreeXInput() {
-  if (InputState.xinputModule != nullptr) FreeLibrary(InputState.xinputModule);
   InputState.xinputModule = nullptr;
   InputState.XInputGetStateFunc = nullptr;
   InputState.XInputSetStateFunc = nullptr;
