@@ -7,20 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "InputRing.h"
 #include "LogCapture.h"
 #include "RaRadaraSystem.h"
 #include "RaRezezOruror.h"
 #include "VeRavoroString.h"
 
 namespace {
-
-std::string Drain() {
-  std::string out;
-  char bytes[2];
-  int size;
-  while ((size = GetInputChar(bytes, 1)) > 0) out.append(bytes, static_cast<size_t>(size));
-  return out;
-}
 
 void PushText(const std::string& text) {
   for (unsigned char c : text) ASSERT_EQ(0, PushInputChar(c));
@@ -44,7 +37,7 @@ TEST_F(CharInputTest, RingHoldsTenTwentyFourBytes) {
   for (int i = 0; i < 1024; i++) ASSERT_EQ(0, PushInputChar('a' + i % 26)) << i;
   EXPECT_EQ(1, IsCharInputBufferFull());
   EXPECT_EQ(-1, PushInputChar('x'));
-  std::string out = Drain();
+  std::string out = test_support::DrainInputRing();
   ASSERT_EQ(1024u, out.size());
   for (int i = 0; i < 1024; i++) ASSERT_EQ('a' + i % 26, out[static_cast<size_t>(i)]) << i;
   // Wrapped around: the ring fills again to the same count.
@@ -167,7 +160,7 @@ TEST_F(CharInputTest, EnterEndsAndLeavesTheRestInTheRing) {
   ASSERT_EQ(0, ProcessKeyInputHandles());
   EXPECT_EQ(1, CheckKeyInput(handle));
   EXPECT_EQ(-1, GetActiveKeyInput());
-  EXPECT_EQ("cd\x1B", Drain());
+  EXPECT_EQ("cd\x1B", test_support::DrainInputRing());
   // Taken up again it goes on; Escape without the cancel flag does nothing.
   ASSERT_EQ(0, SetActiveKeyInput(handle));
   PushText("e\x1B");
@@ -298,7 +291,7 @@ TEST_F(ImeTest, ResultTextReachesTheRingInOrder) {
   Ime.result = kA + "xy" + kI;
   Ime.composition = "";
   EXPECT_EQ(0, HandleImeMessage(nullptr, WM_IME_COMPOSITION, 0, GCS_RESULTSTR));
-  EXPECT_EQ(kA + "xy" + kI, Drain());
+  EXPECT_EQ(kA + "xy" + kI, test_support::DrainInputRing());
   EXPECT_EQ(1, Ime.contexts);
   EXPECT_EQ(1, Ime.releases);
   // Result first, then the composition read again.
@@ -323,7 +316,7 @@ TEST_F(ImeTest, CompositionStringsAreBounded) {
   HandleImeMessage(nullptr, WM_IME_COMPOSITION, 0, GCS_COMPSTR);
   EXPECT_EQ(1023u, strlen(CharInput.composition));
   HandleImeMessage(nullptr, WM_IME_COMPOSITION, 0, GCS_RESULTSTR);
-  EXPECT_EQ(std::string(1023, 'r'), Drain());
+  EXPECT_EQ(std::string(1023, 'r'), test_support::DrainInputRing());
 }
 
 TEST_F(ImeTest, CompositionFieldsAndCursor) {

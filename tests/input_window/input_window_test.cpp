@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "InputRing.h"
 #include "LogCapture.h"
 #include "RaRadara.h"
 #include "RaRadaraInput.h"
@@ -33,14 +34,6 @@ void HoldKeys(std::initializer_list<int> keys) {
   SetKeyboardState(state);
   // The next read is in a later millisecond.
   Sleep(2);
-}
-
-std::string DrainRing() {
-  std::string out;
-  char bytes[2];
-  int size;
-  while ((size = GetInputChar(bytes, 1)) > 0) out.append(bytes, static_cast<size_t>(size));
-  return out;
 }
 
 DWORD WINAPI UpdateOnOtherThread(void*) { return static_cast<DWORD>(UpdateKeyboardState(0)); }
@@ -107,12 +100,12 @@ TEST_F(InputWindowTest, KeysReachThePadStateOnTheMainThreadOnly) {
 TEST_F(InputWindowTest, WindowMessagesFeedTheRing) {
   HWND window = GetMainWindowHandle();
   ASSERT_NE(nullptr, window);
-  DrainRing();
+  test_support::DrainInputRing();
   SendMessageA(window, WM_CHAR, 'a', 0);
   SendMessageA(window, WM_CHAR, '\n', 0);
   SendMessageA(window, WM_KEYDOWN, VK_LEFT, 0);
   SendMessageA(window, WM_KEYDOWN, 'Q', 0);  // not a control key
-  EXPECT_EQ("a\r\x1D", DrainRing());
+  EXPECT_EQ("a\r\x1D", test_support::DrainInputRing());
 }
 
 TEST_F(InputWindowTest, PumpEditsWithTheClipboardAndShift) {
@@ -120,7 +113,7 @@ TEST_F(InputWindowTest, PumpEditsWithTheClipboardAndShift) {
   ASSERT_NE(-1, handle);
   ASSERT_EQ(0, SetActiveKeyInput(handle));
   ASSERT_EQ(0, WriteClipboardText("12\r\n3x4"));
-  DrainRing();
+  test_support::DrainInputRing();
   PushInputChar(CTRL_CODE_PASTE);
   PumpWindowMessages();
   char text[16];
@@ -180,9 +173,9 @@ TEST_F(InputWindowTest, ImeThroughTheWindowProcedure) {
   SystemLibs.ImmSetOpenStatusFunc = FakeSetOpenStatus;
   SystemLibs.ImmSetCompositionStringAFunc = FakeSetCompositionString;
   HWND window = GetMainWindowHandle();
-  DrainRing();
+  test_support::DrainInputRing();
   EXPECT_EQ(0, SendMessageA(window, WM_IME_COMPOSITION, 0, GCS_RESULTSTR));
-  EXPECT_EQ("\x82\xA0ok", DrainRing());
+  EXPECT_EQ("\x82\xA0ok", test_support::DrainInputRing());
 
   // Activation with the IME enabled and open restarts it in four steps.
   CharInput.imeEnabled = 1;

@@ -18,6 +18,18 @@
 static IDirectInput7A* DirectInput7() { return static_cast<IDirectInput7A*>(InputState.directInput); }
 static IDirectInput8A* DirectInput8() { return static_cast<IDirectInput8A*>(InputState.directInput); }
 
+// A zeroed property record of type Property with its header filled.
+template <typename Property>
+static Property MakeProperty(DWORD object, DWORD how) {
+  Property property;
+  memset(&property, 0, sizeof(property));
+  property.diph.dwSize = sizeof(property);
+  property.diph.dwHeaderSize = sizeof(property.diph);
+  property.diph.dwObj = object;
+  property.diph.dwHow = how;
+  return property;
+}
+
 static IDirectInputDevice7A* CreateInputDevice(REFGUID guid) {
   void* device = nullptr;
   HRESULT result;
@@ -133,12 +145,7 @@ int StartDirectInputDevices() {
     KeyboardFatal("キーボードデバイスのデータ形式の設定に失敗しました");
   if (FAILED(keyboard->SetCooperativeLevel(window, DISCL_NONEXCLUSIVE | DISCL_BACKGROUND)))
     KeyboardFatal("キーボードデバイスの協調レベルの設定に失敗しました");
-  DIPROPDWORD property;
-  memset(&property, 0, sizeof(property));
-  property.diph.dwSize = sizeof(property);
-  property.diph.dwHeaderSize = sizeof(property.diph);
-  property.diph.dwObj = 0;
-  property.diph.dwHow = DIPH_DEVICE;
+  DIPROPDWORD property = MakeProperty<DIPROPDWORD>(0, DIPH_DEVICE);
   property.dwData = 100;
   if (FAILED(keyboard->SetProperty(DIPROP_BUFFERSIZE, &property.diph)))
     LogWriteText("キーボードのプロパティ設定に失敗しました\n");
@@ -215,27 +222,17 @@ int ReleaseJoypads() {
   return 0;
 }
 
-static int SetAxisProperty(IDirectInputDevice7A* device, DWORD offset, const GUID& property,
-                           LONG low, LONG high, int isRange) {
-  if (isRange) {
-    DIPROPRANGE range;
-    memset(&range, 0, sizeof(range));
-    range.diph.dwSize = sizeof(range);
-    range.diph.dwHeaderSize = sizeof(range.diph);
-    range.diph.dwObj = offset;
-    range.diph.dwHow = DIPH_BYOFFSET;
-    range.lMin = low;
-    range.lMax = high;
-    return SUCCEEDED(device->SetProperty(property, &range.diph)) ? 0 : -1;
-  }
-  DIPROPDWORD value;
-  memset(&value, 0, sizeof(value));
-  value.diph.dwSize = sizeof(value);
-  value.diph.dwHeaderSize = sizeof(value.diph);
-  value.diph.dwObj = offset;
-  value.diph.dwHow = DIPH_BYOFFSET;
-  value.dwData = static_cast<DWORD>(low);
-  return SUCCEEDED(device->SetProperty(property, &value.diph)) ? 0 : -1;
+static int SetAxisRange(IDirectInputDevice7A* device, DWORD offset, LONG low, LONG high) {
+  DIPROPRANGE range = MakeProperty<DIPROPRANGE>(offset, DIPH_BYOFFSET);
+  range.lMin = low;
+  range.lMax = high;
+  return SUCCEEDED(device->SetProperty(DIPROP_RANGE, &range.diph)) ? 0 : -1;
+}
+
+static int SetAxisDeadZone(IDirectInputDevice7A* device, DWORD offset, DWORD deadZone) {
+  DIPROPDWORD value = MakeProperty<DIPROPDWORD>(offset, DIPH_BYOFFSET);
+  value.dwData = deadZone;
+  return SUCCEEDED(device->SetProperty(DIPROP_DEADZONE, &value.diph)) ? 0 : -1;
 }
 
 static void CreatePadEffects(JoypadRecord* pad) {
@@ -311,14 +308,14 @@ static BOOL CALLBACK EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, void*
 
   static const DWORD axes[6] = {DIJOFS_X, DIJOFS_Y, DIJOFS_Z, DIJOFS_RX, DIJOFS_RY, DIJOFS_RZ};
   for (int i = 0; i < 6; i++) {
-    if (SetAxisProperty(device, axes[i], DIPROP_RANGE, -1000, 1000, 1) != 0) {
+    if (SetAxisRange(device, axes[i], -1000, 1000) != 0) {
       if (i == 0) LogWriteText("ジョイパッドデバイスのＸ軸関係の設定に失敗しました\n");
       if (i == 1) LogWriteText("ジョイパッドデバイスのＹ軸関係の設定に失敗しました\n");
     }
   }
   pad->deadZone = INPUT_PAD_DEAD_ZONE;
   for (int i = 0; i < 6; i++) {
-    if (SetAxisProperty(device, axes[i], DIPROP_DEADZONE, 3499, 0, 0) != 0) {
+    if (SetAxisDeadZone(device, axes[i], 3499) != 0) {
       if (i == 0) LogWriteText("ジョイパッドデバイスのＸ軸の無効ゾーンの設定に失敗しました\n");
       if (i == 1) LogWriteText("ジョイパッドデバイスのＹ軸の無効ゾーンの設定に失敗しました\n");
     }
