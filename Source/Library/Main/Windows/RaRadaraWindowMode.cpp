@@ -21,15 +21,6 @@ const DWORD kWindowedExStyle = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
 
 const int kCursorTopMargin = 60;  // full screen: the cursor is managed below this line
 
-void RefreshClientRect() {
-  RECT client;
-  GetClientRect(WinSys.mainWindow, &client);
-  POINT topLeft = {client.left, client.top}, bottomRight = {client.right, client.bottom};
-  ClientToScreen(WinSys.mainWindow, &topLeft);
-  ClientToScreen(WinSys.mainWindow, &bottomRight);
-  SetRect(&WinSys.clientRect, topLeft.x, topLeft.y, bottomRight.x, bottomRight.y);
-}
-
 void ScaledSize(int width, int height, int* scaledWidth, int* scaledHeight) {
   double x, y;
   GetWindowScaleRate(&x, &y);
@@ -44,6 +35,16 @@ const WindowStyleRow WindowStyleTable[WINDOW_STYLE_ROWS] = {
     STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW,
     STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW,
 };
+
+int RefreshClientRect() {
+  RECT client;
+  GetClientRect(WinSys.mainWindow, &client);
+  POINT topLeft = {client.left, client.top}, bottomRight = {client.right, client.bottom};
+  ClientToScreen(WinSys.mainWindow, &topLeft);
+  ClientToScreen(WinSys.mainWindow, &bottomRight);
+  SetRect(&WinSys.clientRect, topLeft.x, topLeft.y, bottomRight.x, bottomRight.y);
+  return 0;
+}
 
 int GetWindowScreenSize(int* width, int* height) {
   int w, h;
@@ -203,17 +204,30 @@ int SetDesktopCompositionEnabled(int enable) {
   return 0;
 }
 
+int SetCursorDisplayCount(int show) {
+  // Each call moves the count by one: step until it is at least 0 (shown)
+  // or below 0 (hidden), then back to exactly 0 or -1, so that repeated
+  // calls never pile counts up.
+  int count;
+  if (show) {
+    do {
+      count = ShowCursor(TRUE);
+    } while (count < 0);
+    while (count > 0) count = ShowCursor(FALSE);
+  } else {
+    do {
+      count = ShowCursor(FALSE);
+    } while (count >= 0);
+    while (count < -1) count = ShowCursor(TRUE);
+  }
+  return count;
+}
+
 int SetMouseVisibility(int flag) {
   if (flag != -1) WinSys.cursorRequested = flag;
   const int show = WinSys.cursorRequested == 1 ? 1 : 0;
   if (flag != -1 && show == WinSys.cursorShown) return 0;
-  if (show) {
-    while (ShowCursor(TRUE) < 0) {
-    }
-  } else {
-    while (ShowCursor(FALSE) >= 0) {
-    }
-  }
+  SetCursorDisplayCount(show);
   if (WinSys.mainWindow != nullptr)
     PostMessageA(WinSys.mainWindow, WM_SETCURSOR, reinterpret_cast<WPARAM>(WinSys.mainWindow), 0);
   WinSys.cursorShown = show;
