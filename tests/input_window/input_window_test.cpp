@@ -150,6 +150,7 @@ LONG WINAPI FakeGetCompositionString(HIMC, DWORD index, void* buffer, DWORD leng
   memcpy(buffer, source.data(), n);
   return static_cast<LONG>(n);
 }
+BOOL WINAPI FakeGetOpenStatus(HIMC) { return TRUE; }
 BOOL WINAPI FakeNotifyIme(HIMC, DWORD action, DWORD index, DWORD) {
   ImeCalls.push_back("notify " + std::to_string(action) + " " + std::to_string(index));
   return TRUE;
@@ -172,14 +173,19 @@ TEST_F(InputWindowTest, ImeThroughTheWindowProcedure) {
   SystemLibs.ImmNotifyIMEFunc = FakeNotifyIme;
   SystemLibs.ImmSetOpenStatusFunc = FakeSetOpenStatus;
   SystemLibs.ImmSetCompositionStringAFunc = FakeSetCompositionString;
+  SystemLibs.ImmGetOpenStatusFunc = FakeGetOpenStatus;
   HWND window = GetMainWindowHandle();
   test_support::DrainInputRing();
   EXPECT_EQ(0, SendMessageA(window, WM_IME_COMPOSITION, 0, GCS_RESULTSTR));
   EXPECT_EQ("\x82\xA0ok", test_support::DrainInputRing());
 
+  // The open status is read after the notification.
+  CharInput.imeOpen = 0;
+  SendMessageA(window, WM_IME_NOTIFY, IMN_SETOPENSTATUS, 0);
+  EXPECT_EQ(1, CharInput.imeOpen);
+
   // Activation with the IME enabled and open restarts it in four steps.
   CharInput.imeEnabled = 1;
-  CharInput.imeOpen = 1;
   ImeCalls.clear();
   RequestImeReapplyOnActivation();
   EXPECT_EQ(1, CharInput.imeRestartStep);

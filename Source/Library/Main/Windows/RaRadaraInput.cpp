@@ -106,6 +106,10 @@ int InitializeInput() {
     LoadXInput();
     if (StartDirectInput() == 0) {
       if (StartDirectInputDevices() < 0) {
+        // A failed start leaves input not started.
+        ReleaseJoypads();
+        ReleaseDirectInput();
+        FreeXInput();
         LogIndentOut();
         InputState.starting = 0;
         return -1;
