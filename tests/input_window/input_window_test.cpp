@@ -76,6 +76,16 @@ TEST_F(InputWindowTest, StartUpStartsInputAndShutDownEndsIt) {
   EXPECT_EQ(nullptr, InputState.directInput);
 }
 
+TEST_F(InputWindowTest, FirstReadStartsStoppedInput) {
+  ASSERT_EQ(0, TerminateInput());
+  ASSERT_EQ(nullptr, InputState.directInput);
+  HoldKeys({'Z'});
+  EXPECT_EQ(0, IsKeyDown(DIK_Z));  // starts input, reads nothing
+  EXPECT_NE(nullptr, InputState.directInput);
+  Sleep(2);
+  EXPECT_EQ(1, IsKeyDown(DIK_Z));
+}
+
 TEST_F(InputWindowTest, KeysReachThePadStateOnTheMainThreadOnly) {
   HoldKeys({VK_RIGHT, VK_DOWN, 'Z'});
   EXPECT_EQ(PAD_INPUT_RIGHT | PAD_INPUT_DOWN | 0x10, GetPadState(INPUT_KEYBOARD_FLAG | 1));
