@@ -8,6 +8,7 @@
 
 #include "DaDode.h"
 #include "RaRadara.h"
+#include "RaRadaraInput.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraServices.h"
 
@@ -18,6 +19,8 @@ TEST(PublicHeader, AgreesWithTheImplementedFunctions) {
   static_assert(std::is_same<decltype(&OpenReadFile), int (*)(const char*, int)>::value, "");
   static_assert(std::is_same<decltype(&ReadFileChar), int (*)(int)>::value, "");
   static_assert(std::is_same<decltype(&CloseReadFile), int (*)(int)>::value, "");
+  static_assert(std::is_same<decltype(&GetAllKeyStates), int (*)(char*)>::value, "");
+  static_assert(std::is_same<decltype(&GetPadState), int (*)(int)>::value, "");
   static_assert(std::is_same<decltype(&LibraryStartUp), int (*)()>::value, "");
   static_assert(std::is_same<decltype(&LibraryShutDown), int (*)()>::value, "");
   static_assert(std::is_same<decltype(&PumpWindowMessages), int (*)()>::value, "");

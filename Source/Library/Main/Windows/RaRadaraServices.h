@@ -99,6 +99,7 @@ int ApplyPadVibration();
 // Character and IME input.
 int SetupCharInputBuffer();
 int PushInputChar(int code);              // -1 when the ring is full
+int TranslateControlKey(int virtualKey);  // the ring's code of a WM_KEYDOWN key, 0 for none
 LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int ProcessKeyInputHandles();
 int DeleteAllKeyInputHandles();

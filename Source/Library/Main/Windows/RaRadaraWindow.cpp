@@ -30,15 +30,6 @@ const char kDefaultCaption[] = "RiDov";
 const int kTimerCheckLimitMs = 1000;
 const int kTimerCheckChanges = 60;
 
-// WM_KEYDOWN keys pushed into the character ring as control codes.
-const struct {
-  WPARAM virtualKey;
-  int code;
-} kControlKeyTable[] = {
-    {VK_DELETE, 16}, {VK_LEFT, 29}, {VK_RIGHT, 28}, {VK_UP, 30},   {VK_DOWN, 31},
-    {VK_HOME, 26},   {VK_END, 25},  {VK_PRIOR, 23}, {VK_NEXT, 21},
-};
-
 int ScreenSaverSwitchedOff = 0;
 
 void RefreshWindowRect() {
@@ -450,12 +441,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       break;
 
     case WM_KEYDOWN:
-      for (const auto& row : kControlKeyTable) {
-        if (row.virtualKey == wParam) {
-          PushInputChar(row.code);
-          break;
-        }
-      }
+      if (const int code = TranslateControlKey(static_cast<int>(wParam))) PushInputChar(code);
       break;
 
     case WM_CHAR: {
