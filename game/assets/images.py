@@ -289,15 +289,15 @@ def make_fullfire():
     c = sheet(4, 4, 155, 190)
     for i, ox, oy in tiles(c, 4, 4, 155, 190):
         cx = ox + 77
-        ph = (i % 8) * 190 / 8.0
+        ph = (i % 8) * 190 / 8.0  # one wave length over the 8 frames
         for y in range(190):
-            wob = 4 * math.sin((y + ph) * 2 * math.pi / 47.5)
+            wob = 4 * math.sin((y + ph) * 2 * math.pi / 190.0) + 2 * math.sin((y + ph) * 6 * math.pi / 190.0)
             c.span(oy + y, cx - 40 - wob, cx + 40 + wob, (90, 160, 255, 120))
             c.span(oy + y, cx - 26 - wob * 0.5, cx + 26 + wob * 0.5, (140, 210, 255, 220))
             c.span(oy + y, cx - 12, cx + 12, (235, 250, 255, 255))
-        for k in range(4):
-            y = (k * 47.5 + ph * 2) % 190
-            c.ellipse(cx + (k % 2 * 2 - 1) * 18, oy + y, 5, 9, WHITE)
+        for k in range(3):
+            y = (k * 190 / 3.0 + ph) % 190
+            c.ellipse(cx + (k - 1) * 18, oy + y, 5, 9, WHITE)
     return c
 
 

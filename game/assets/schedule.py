@@ -16,18 +16,30 @@ BOSS_FRAME = 6050
 
 
 class Schedule:
+    """Rows in order of their frame; each wave's comment comes before its
+    first row."""
+
     def __init__(self):
-        self.lines = ["Quinsel stage 1 enemy schedule",
-                      "frame,kind,x,y,extra,drop_star,drop_seed,drop_seed2,drop_book,unused,unused,unused"]
+        self.rows = []  # (frame, order, wave, text)
+        self.waves = []
 
     def comment(self, text):
-        self.lines.append("// " + text)
+        self.waves.append(text)
 
     def add(self, frame, kind, x, y, extra=0, drops=NONE):
-        self.lines.append(",".join(str(v) for v in (frame, kind, x, y, extra) + tuple(drops) + (0, 0, 0)))
+        cells = (frame, kind, x, y, extra) + tuple(drops) + (0, 0, 0)
+        self.rows.append((frame, len(self.rows), len(self.waves) - 1, ",".join(str(v) for v in cells)))
 
     def text(self):
-        return "\n".join(self.lines) + "\n"
+        lines = ["Quinsel stage 1 enemy schedule",
+                 "frame,kind,x,y,extra,drop_star,drop_seed,drop_seed2,drop_book,unused,unused,unused"]
+        told = set()
+        for _, _, wave, row in sorted(self.rows):
+            if wave not in told:
+                told.add(wave)
+                lines.append("// " + self.waves[wave])
+            lines.append(row)
+        return "\n".join(lines) + "\n"
 
 
 def line_of_divers(s, frame, xs, gap, star_every=4):
