@@ -483,15 +483,14 @@ TUBE = (112, 145)
 
 
 def make_status():
-    """Tiles 0-9 the score digits, tile 20 the mark of the item pop-up."""
+    """Tiles 0-9 the score digits (drawn 21 px apart), tile 20 the star
+    that leads the item pop-up (drawn twice, 20 px apart)."""
     c = Canvas(400, 160)
     for i in range(10):
-        ox = i * 40
-        c.text(ox + 5, 4, str(i), 4, (255, 250, 235, 255), outline=(40, 30, 70, 255))
+        c.text(i * 40 + 3, 8, str(i), 3, (255, 250, 235, 255), outline=(40, 30, 70, 255))
     ox, oy = 0, 80
-    c.star(ox + 10, oy + 15, 10, 4.5, 5, (150, 90, 10, 255))
-    c.star(ox + 10, oy + 15, 8.5, 3.8, 5, (255, 205, 40, 255))
-    c.text(ox + 21, oy + 9, "x", 2, (255, 250, 235, 255), outline=(40, 30, 70, 255))
+    c.star(ox + 10, oy + 19, 10, 4.5, 5, (150, 90, 10, 255))
+    c.star(ox + 10, oy + 19, 8.5, 3.8, 5, (255, 205, 40, 255))
     return c
 
 
