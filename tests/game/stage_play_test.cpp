@@ -39,19 +39,6 @@ const double PLAYER_STEP = 4.5;     // px a frame
 const double PLAYER_RADIUS = 10.0;  // px
 const int LOOK_AHEAD = 10;          // frames
 
-std::string ReadGenerated(const char* rel) {
-  std::string path = std::string(QUINSEL_DATA_DIR) + "/" + rel;
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  std::string out;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
-  fclose(f);
-  return out;
-}
-
 // Something that can hurt the player: a circle or a box (four corners),
 // moving at a constant velocity.
 struct Threat {
@@ -73,20 +60,16 @@ double ThreatDistance(const Threat& th, double px, double py, int t) {
   const double ox = th.vx * t, oy = th.vy * t;
   if (!th.box) return std::max(0.0, hypot(px - th.x - ox, py - th.y - oy) - th.radius);
   double best = 1e9;
-  bool inside = true;
+  int left = 0, right = 0;  // edges with the point on that side
   for (int i = 0; i < 4; ++i) {
     const double ax = th.corner[i * 2] + ox, ay = th.corner[i * 2 + 1] + oy;
     const double bx = th.corner[(i + 1) % 4 * 2] + ox, by = th.corner[(i + 1) % 4 * 2 + 1] + oy;
     best = std::min(best, SegmentDistance(px, py, ax, ay, bx, by));
-    if ((bx - ax) * (py - ay) - (by - ay) * (px - ax) < 0) inside = false;
+    const double side = (bx - ax) * (py - ay) - (by - ay) * (px - ax);
+    left += side >= 0;
+    right += side <= 0;
   }
-  bool insideOther = true;
-  for (int i = 0; i < 4; ++i) {
-    const double ax = th.corner[i * 2] + ox, ay = th.corner[i * 2 + 1] + oy;
-    const double bx = th.corner[(i + 1) % 4 * 2] + ox, by = th.corner[(i + 1) % 4 * 2 + 1] + oy;
-    if ((bx - ax) * (py - ay) - (by - ay) * (px - ax) > 0) insideOther = false;
-  }
-  return inside || insideOther ? 0.0 : best;
+  return left == 4 || right == 4 ? 0.0 : best;
 }
 
 void AddThreat(std::vector<Threat>* out, const CBaseChar* c, bool moving) {
@@ -227,7 +210,7 @@ void EndOfFrame(unsigned int milliseconds) {
 class StagePlayTest : public GameTest {};
 
 TEST_F(StagePlayTest, TheGeneratedStageCanBeCleared) {
-  const std::string schedule = ReadGenerated("data/enemy_ptn.csv");
+  const std::string schedule = ReadGeneratedData("data/enemy_ptn.csv");
   ASSERT_FALSE(schedule.empty()) << QUINSEL_DATA_DIR;
   PlayRun r;
   Current = &r;

@@ -21,19 +21,6 @@ const int BOSS_KIND = 6;
 const int BOSS_MUSIC_AT = 6000;  // the play scene's boss music cue
 const int BOSS_TIME = 6550;      // the move counter after which the stage can end
 
-std::string ReadGenerated(const char* rel) {
-  std::string path = std::string(QUINSEL_DATA_DIR) + "/" + rel;
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  std::string out;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
-  fclose(f);
-  return out;
-}
-
 // Rows after the two header lines that are not comments.
 int DataRows(const std::string& text) {
   int rows = 0, line = 0;
@@ -51,7 +38,7 @@ int DataRows(const std::string& text) {
 class StageScheduleTest : public GameTest {};
 
 TEST_F(StageScheduleTest, GeneratedStageReadsWithEveryKindAndTheBoss) {
-  const std::string text = ReadGenerated("data/enemy_ptn.csv");
+  const std::string text = ReadGeneratedData("data/enemy_ptn.csv");
   ASSERT_FALSE(text.empty()) << QUINSEL_DATA_DIR;
   static SpawnRecord table[SCHEDULE_RECORDS];
   ScriptFile(text);
