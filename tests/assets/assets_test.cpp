@@ -3,10 +3,15 @@
 // it to, with the tiles the game shows visible and told apart; the packed
 // archives stand in for the folders (the folder-to-archive substitution of
 // the archive layer), their members read back byte for byte and their
-// pictures decode to the same pixels.
+// pictures decode to the same pixels; the MP3s decode through the
+// system's Audio Compression Manager, as the sound loader plays them.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+// after windows.h, which leaves the multimedia headers out
+#include <mmsystem.h>
+#include <mmreg.h>
+#include <msacm.h>
 
 #include <algorithm>
 #include <string>
@@ -302,6 +307,68 @@ TEST_F(AssetsTest, ArchivesStandInForTheFolders) {
   }
   SetCurrentDirectoryA(saved);
   CloseUnusedArchives();
+}
+
+// Each MP3 opens as MPEG Layer-3 in the Audio Compression Manager and its
+// first frames convert to PCM that is not silent.
+TEST_F(AssetsTest, Mp3sConvertThroughTheAudioCompressionManager) {
+  std::vector<std::string> files;
+  ListFiles(kData, "sound", &files);
+  ListFiles(kData, "music", &files);
+  int mp3s = 0;
+  for (const std::string& file : files) {
+    if (file.size() < 4 || file.compare(file.size() - 4, 4, ".mp3") != 0) continue;
+    SCOPED_TRACE(file);
+    ++mp3s;
+    Bytes data = ReadFileBytes(kData + "\\" + Native(file));
+    ASSERT_GT(data.size(), 4u);
+    ASSERT_EQ(0xFF, data[0]);
+    ASSERT_EQ(0xFA, data[1] & 0xFE);  // MPEG-1 Layer III
+    static const int kBitrates[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    const int bitrate = kBitrates[data[2] >> 4];
+    ASSERT_GT(bitrate, 0);
+    ASSERT_EQ(0, (data[2] >> 2) & 3) << "44.1 kHz";
+    const int channels = (data[3] >> 6) == 3 ? 1 : 2;
+    const int frameBytes = 144000 * bitrate / 44100;
+
+    MPEGLAYER3WAVEFORMAT mp3 = {};
+    mp3.wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
+    mp3.wfx.nChannels = static_cast<WORD>(channels);
+    mp3.wfx.nSamplesPerSec = 44100;
+    mp3.wfx.nAvgBytesPerSec = bitrate * 1000 / 8;
+    mp3.wfx.nBlockAlign = 1;
+    mp3.wfx.cbSize = MPEGLAYER3_WFX_EXTRA_BYTES;
+    mp3.wID = MPEGLAYER3_ID_MPEG;
+    mp3.fdwFlags = MPEGLAYER3_FLAG_PADDING_OFF;
+    mp3.nBlockSize = static_cast<WORD>(frameBytes);
+    mp3.nFramesPerBlock = 1;
+    WAVEFORMATEX pcm = {};
+    pcm.wFormatTag = WAVE_FORMAT_PCM;
+    ASSERT_EQ(0u, acmFormatSuggest(nullptr, &mp3.wfx, &pcm, sizeof pcm, ACM_FORMATSUGGESTF_WFORMATTAG));
+    HACMSTREAM stream = nullptr;
+    ASSERT_EQ(0u, acmStreamOpen(&stream, nullptr, &mp3.wfx, &pcm, nullptr, 0, 0, 0));
+
+    const DWORD sourceBytes = static_cast<DWORD>(std::min<size_t>(data.size(), 8 * frameBytes));
+    DWORD outBytes = 0;
+    ASSERT_EQ(0u, acmStreamSize(stream, sourceBytes, &outBytes, ACM_STREAMSIZEF_SOURCE));
+    std::vector<unsigned char> out(outBytes + 65536);
+    ACMSTREAMHEADER header = {};
+    header.cbStruct = sizeof header;
+    header.pbSrc = data.data();
+    header.cbSrcLength = sourceBytes;
+    header.pbDst = out.data();
+    header.cbDstLength = static_cast<DWORD>(out.size());
+    ASSERT_EQ(0u, acmStreamPrepareHeader(stream, &header, 0));
+    EXPECT_EQ(0u, acmStreamConvert(stream, &header, ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START));
+    EXPECT_GT(header.cbDstLengthUsed, 0u);
+    int loudest = 0;
+    for (DWORD i = 0; i + 1 < header.cbDstLengthUsed; i += 2)
+      loudest = std::max(loudest, std::abs(static_cast<int>(static_cast<int16_t>(out[i] | out[i + 1] << 8))));
+    EXPECT_GT(loudest, 1000) << "silent";
+    acmStreamUnprepareHeader(stream, &header, 0);
+    acmStreamClose(stream, 0);
+  }
+  EXPECT_EQ(13, mp3s);  // 5 effects, 8 music
 }
 
 }  // namespace
