@@ -46,8 +46,6 @@ def player_tile(c, ox, oy, lean, frame):
     t = (6, 9, 7, 10)[frame % 4]
     c.ellipse(cx - s * 0.5, oy + 70 + t * 0.2, 5, t * 0.7, (255, 210, 80, 200))
     c.ellipse(cx - s * 0.5, oy + 69, 2.5, t * 0.4, (255, 250, 200, 255))
-    # broom
-    c.line(cx - 14 + s * 1.4, oy + 60, cx + 14 + s * 0.6, oy + 54, 4, (150, 95, 45, 255))
     # dress with an outline
     dress = [(cx - 8 + s * 0.6, oy + 31), (cx + 8 + s * 0.6, oy + 31), (cx + 15 + s, oy + 63), (cx - 15 + s, oy + 63)]
     c.polygon([(x + (1.5 if x > cx + s else -1.5), y + (1.5 if y > oy + 40 else -1.5)) for x, y in dress], INK)
@@ -56,6 +54,9 @@ def player_tile(c, ox, oy, lean, frame):
     # legs
     c.rect(cx - 7 + s, oy + 63, cx - 3 + s, oy + 69, (255, 220, 190, 255))
     c.rect(cx + 3 + s, oy + 63, cx + 7 + s, oy + 69, (255, 220, 190, 255))
+    # the broom she rides, under her feet
+    c.line(cx - 17 + s * 1.2, oy + 68, cx + 17 + s * 0.8, oy + 64, 4, (150, 95, 45, 255))
+    c.polygon([(cx - 17 + s * 1.2, oy + 64), (cx - 25 + s * 1.2, oy + 63), (cx - 25 + s * 1.2, oy + 72), (cx - 17 + s * 1.2, oy + 71)], (225, 190, 90, 255))
     # head and hair
     hx, hy = cx + s * 0.9, oy + 20
     c.circle(hx, hy, 11.5, INK)
