@@ -155,10 +155,10 @@ inline std::string FixturePath(const char* name) {
   return dir + "/fixtures/" + name;
 }
 
-// The bytes of a fixture file; empty when it cannot be read.
-inline std::string ReadFixture(const char* name) {
+// The bytes of a file; empty when it cannot be read.
+inline std::string ReadWholeFile(const std::string& path) {
   std::string out;
-  FILE* f = fopen(FixturePath(name).c_str(), "rb");
+  FILE* f = fopen(path.c_str(), "rb");
   if (f == nullptr) return out;
   char buffer[4096];
   size_t n;
@@ -166,6 +166,18 @@ inline std::string ReadFixture(const char* name) {
   fclose(f);
   return out;
 }
+
+// The bytes of a fixture file; empty when it cannot be read.
+inline std::string ReadFixture(const char* name) { return ReadWholeFile(FixturePath(name)); }
+
+#ifdef QUINSEL_DATA_DIR
+// The bytes of a file of the game data the build generated ("data/...").
+inline std::string ReadGeneratedData(const char* rel) {
+  std::string path = std::string(QUINSEL_DATA_DIR) + "/" + rel;
+  if (path[0] == '/') path = "Z:" + path;
+  return ReadWholeFile(path);
+}
+#endif
 
 }  // namespace enemy_doubles
 
