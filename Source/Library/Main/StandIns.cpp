@@ -155,7 +155,7 @@ int PlaySoundHandle(int, int, int) { return -1; }
 int StopSoundHandle(int) { return -1; }
 
 // ---------------------------------------------------------------------------
-// Movies, models, network.
+// Movies, models.
 
 // Movies: YUV tables.
 int SetupYuvToRgbTables() { return 0; }
@@ -173,9 +173,3 @@ int CheckMovieSystemReady() { return -1; }
 int SetupModelHandleTypes() { return 0; }
 // Models: handle types.
 int ShutdownModelHandleTypes() { return 0; }
-// Network: not started.
-int ShutdownNetwork() { return 0; }
-// Network: no socket window.
-int PumpNetworkWindowMessages(int) { return 0; }
-// Network: no sockets.
-LRESULT HandleSocketEventMessage(HWND, UINT, WPARAM, LPARAM) { return 0; }
