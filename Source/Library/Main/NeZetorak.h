@@ -60,6 +60,10 @@ struct NetworkHandleRecord {
   int peerPort;            // network byte order
   int readable;            // datagram handles only
   int writable;
+  // A read (write) event refused because a receive (send) was running: it
+  // is posted again when that call ends, so its bytes are not left behind.
+  int readDeferred;
+  int writeDeferred;
 };
 
 // Formats into 1024 bytes and logs "ネットワークログ。text[winsock error]"; -1.

@@ -25,6 +25,20 @@ int WrapRingBufferPositions(RingBuffer* buffer) {
   return 0;
 }
 
+// Posts again the read or write events refused while a receive or send ran
+// (the record's deferred flag given), once that call has ended.
+static void PostDeferredEvents(int NetworkHandleRecord::*deferred, int event) {
+  HandleManager* manager = &HandleManagers[HANDLETYPE_NETWORK];
+  if (!manager->initialized || NetState.socketWindow == nullptr) return;
+  for (HandleListNode* node = manager->listHead.next; node != nullptr && node != &manager->listTail;
+       node = node->next) {
+    NetworkHandleRecord* record = static_cast<NetworkHandleRecord*>(node->owner);
+    if (record->*deferred == 0) continue;
+    record->*deferred = 0;
+    PostMessageA(NetState.socketWindow, SOCKET_EVENT_MESSAGE, record->socket, MAKELONG(event, 0));
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Accept
 
@@ -205,6 +219,7 @@ int RecvSocket(int handle) {
   }
 
   NetworkReceiveBusy = 0;
+  PostDeferredEvents(&NetworkHandleRecord::readDeferred, FD_READ);
   LeaveNetworkLock(locked);
   return result;
 }
@@ -299,6 +314,7 @@ int SendSocket(int handle) {
   }
 
   NetworkSendBusy = 0;
+  PostDeferredEvents(&NetworkHandleRecord::writeDeferred, FD_WRITE);
   LeaveNetworkLock(locked);
   return result;
 }
@@ -335,10 +351,10 @@ LRESULT HandleSocketEventMessage(HWND, UINT, WPARAM wParam, LPARAM lParam) {
   } else {
     switch (event) {
       case FD_READ:
-        RecvSocket(record->header.handle);
+        if (RecvSocket(record->header.handle) == -1 && NetworkReceiveBusy == 1) record->readDeferred = 1;
         break;
       case FD_WRITE:
-        SendSocket(record->header.handle);
+        if (SendSocket(record->header.handle) == -1 && NetworkSendBusy == 1) record->writeDeferred = 1;
         break;
       case FD_ACCEPT:
         result = AcceptNetWork();
