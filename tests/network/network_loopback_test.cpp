@@ -118,6 +118,18 @@ std::string Pattern(int size) {
   return out;
 }
 
+// Counts the receiving side's recv calls; past a bound it sends the rest of
+// the header from the stalled peer, so that a spinning pump step ends.
+int RecvCalls = 0;
+UINT_PTR StalledPeer = INVALID_SOCKET;
+int(WINAPI* RealRecv)(UINT_PTR, char*, int, int);
+const int kHeaderThree = 3;
+int WINAPI CountingRecv(UINT_PTR s, char* buffer, int length, int flags) {
+  if (s != StalledPeer && ++RecvCalls == 500)
+    SystemLibs.sendFunc(StalledPeer, reinterpret_cast<const char*>(&kHeaderThree) + 2, 2, 0);
+  return RealRecv(s, buffer, length, flags);
+}
+
 class NetworkLoopbackTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -185,6 +197,32 @@ TEST_F(NetworkLoopbackTest, FramedMessagesBothWays) {
   server->lossTaken = 1;
   PumpNetworkWindowMessages(1);
   EXPECT_EQ(nullptr, GetNetworkRecord(serverHandle));
+}
+
+TEST_F(NetworkLoopbackTest, PartHeaderFromAStalledPeerDoesNotSpinThePump) {
+  NetworkHandleRecord* client = nullptr;
+  NetworkHandleRecord* server = nullptr;
+  ASSERT_NO_FATAL_FAILURE(Connect(&client, &server));
+  RecvCalls = 0;
+  StalledPeer = client->socket;
+  RealRecv = SystemLibs.recvFunc;
+  SystemLibs.recvFunc = CountingRecv;
+  ASSERT_EQ(2, SystemLibs.sendFunc(client->socket, reinterpret_cast<const char*>(&kHeaderThree), 2, 0));
+  for (int i = 0; i < 50; i++) {
+    PumpNetworkWindowMessages(1);
+    Sleep(2);
+  }
+  const int calls = RecvCalls;
+  EXPECT_EQ(0, server->incomingLeft);
+  if (calls < 500) {
+    ASSERT_EQ(2, SystemLibs.sendFunc(client->socket, reinterpret_cast<const char*>(&kHeaderThree) + 2, 2, 0));
+  }
+  ASSERT_EQ(3, SystemLibs.sendFunc(client->socket, "abc", 3, 0));
+  const bool done = PumpNetworkUntil([&] { return server->completeBytes == 3; });
+  SystemLibs.recvFunc = RealRecv;
+  EXPECT_LT(calls, 100) << "the waiting part header raised read events again and again";
+  ASSERT_TRUE(done);
+  EXPECT_EQ("abc", Take(server));
 }
 
 TEST_F(NetworkLoopbackTest, HundredConnectionsLeaveNothingBehind) {
@@ -273,8 +311,10 @@ TEST(NetworkInLibraryTest, LibraryPumpDrivesTheLayerAndShutdownEndsIt) {
   ASSERT_TRUE(PumpUntil([&] { return server->completeBytes == 19; }, pump));
   EXPECT_EQ("through the library", Take(server));
 
+  HWND socketWindow = NetState.socketWindow;
   EXPECT_EQ(0, LibraryShutDown());
   EXPECT_EQ(0, NetState.started);
+  EXPECT_FALSE(IsWindow(socketWindow)) << "the socket window is closed";
   EXPECT_EQ(0, HandleManagers[HANDLETYPE_NETWORK].initialized);
   const std::string text = log.Text();
   EXPECT_NE(std::string::npos, text.find("ネットワーク関連の終了処理を行います")) << text;

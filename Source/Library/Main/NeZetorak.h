@@ -64,6 +64,11 @@ struct NetworkHandleRecord {
   // is posted again when that call ends, so its bytes are not left behind.
   int readDeferred;
   int writeDeferred;
+  // Bytes of the next length header taken so far: a part header is taken
+  // out of the socket rather than looked at, so that it raises no new read
+  // event until more bytes arrive.
+  int headerReceived;
+  unsigned char headerBytes[4];
 };
 
 // Formats into 1024 bytes and logs "ネットワークログ。text[winsock error]"; -1.

@@ -39,6 +39,36 @@ static void PostDeferredEvents(int NetworkHandleRecord::*deferred, int event) {
   }
 }
 
+// Moves `left` bytes at *position of a ring of `capacity` bytes through
+// transfer(at, size) (a recv or send), continuing at the ring's start when
+// they pass its end. The count moved, with *position just past the bytes,
+// or SOCKET_ERROR when the first transfer fails (nothing moved). A failure
+// of the second transfer keeps the first part's count. Sums in 64 bits.
+template <typename Transfer>
+static int TransferAroundEnd(unsigned char* data, int* position, int capacity, int left, Transfer transfer) {
+  const long long at = *position;
+  if (at + left <= capacity) {
+    const int moved = transfer(data + at, left);
+    if (moved == SOCKET_ERROR) return SOCKET_ERROR;
+    *position = static_cast<int>(at + moved);
+    return moved;
+  }
+  const int first = static_cast<int>(capacity - at);
+  const int moved = transfer(data + at, first);
+  if (moved == SOCKET_ERROR) return SOCKET_ERROR;
+  if (moved < first) {
+    *position = static_cast<int>(at + moved);
+    return moved;
+  }
+  const int more = transfer(data, left - moved);
+  if (more == SOCKET_ERROR) {
+    *position = 0;
+    return moved;
+  }
+  *position = more;
+  return moved + more;
+}
+
 // ---------------------------------------------------------------------------
 // Accept
 
@@ -115,22 +145,19 @@ int AcceptNetWork() {
 // ---------------------------------------------------------------------------
 // Receive
 
-// Takes the next length header when four bytes wait: 1 taken (room made),
-// 0 not yet, -1 failed (error flag set).
+// Takes what has arrived of the next length header: 1 when it is whole
+// (room made for the message), 0 while part of it is missing, -1 failed
+// (error flag set).
 static int TakeLengthHeader(NetworkHandleRecord* record) {
-  int scratch = 0;
-  int got = SystemLibs.recvFunc(record->socket, reinterpret_cast<char*>(&scratch), 4, MSG_PEEK);
-  if (got == SOCKET_ERROR || got < 4) return 0;
+  const int got = SystemLibs.recvFunc(record->socket, reinterpret_cast<char*>(record->headerBytes + record->headerReceived),
+                                      4 - record->headerReceived, 0);
+  if (got == SOCKET_ERROR || got <= 0) return 0;
+  record->headerReceived += got;
+  if (record->headerReceived < 4) return 0;
+  record->headerReceived = 0;
 
   int length = 0;
-  got = SystemLibs.recvFunc(record->socket, reinterpret_cast<char*>(&length), 4, 0);
-  if (got == SOCKET_ERROR) return 0;
-  if (got < 4) {
-    // Part of a header is gone: the stream is out of step for good.
-    LogPrintf("受信したメッセージの長さを読み取れませんでした(%d byte)", got);
-    record->error = 1;
-    return -1;
-  }
+  MemCopy(&length, record->headerBytes, 4);
   if (length < 0 || length > NETWORK_MESSAGE_LENGTH_CAP) {
     LogPrintf("受信したメッセージの長さが不正です(データサイズ %d byte)", length);
     record->error = 1;
@@ -174,40 +201,15 @@ int RecvSocket(int handle) {
       }
 
       WrapRingBufferPositions(ring);
-      const long long write = ring->writePosition;
-      const long long size = ring->capacity;
-      const long long left = record->incomingLeft;
-      long long newWrite = write;
       int count = 0;
-      if (left == 0) {
-        // A zero-length message: nothing to take.
-      } else if (write + left > size) {
-        // The rest of the message passes the end of the ring.
-        const int first = static_cast<int>(size - write);
-        const int got = SystemLibs.recvFunc(record->socket, reinterpret_cast<char*>(ring->data + write), first, 0);
-        if (got == SOCKET_ERROR) break;
-        if (got < first) {
-          newWrite = write + got;
-          count = got;
-        } else {
-          const int more = SystemLibs.recvFunc(record->socket, reinterpret_cast<char*>(ring->data),
-                                               static_cast<int>(left - got), 0);
-          if (more == SOCKET_ERROR) {
-            newWrite = 0;
-            count = got;
-          } else {
-            newWrite = more;
-            count = got + more;
-          }
-        }
-      } else {
-        const int got = SystemLibs.recvFunc(record->socket, reinterpret_cast<char*>(ring->data + write),
-                                            static_cast<int>(left), 0);
-        if (got == SOCKET_ERROR) break;
-        newWrite = write + got;
-        count = got;
+      if (record->incomingLeft != 0) {
+        // A zero-length message takes nothing.
+        count = TransferAroundEnd(ring->data, &ring->writePosition, ring->capacity, record->incomingLeft,
+                                  [record](unsigned char* at, int size) {
+                                    return SystemLibs.recvFunc(record->socket, reinterpret_cast<char*>(at), size, 0);
+                                  });
+        if (count == SOCKET_ERROR) break;
       }
-      ring->writePosition = static_cast<int>(newWrite);
 
       ring->dataSize += count;
       record->incomingLeft -= count;
@@ -272,37 +274,12 @@ int SendSocket(int handle) {
       }
 
       WrapRingBufferPositions(ring);
-      const long long read = ring->readPosition;
-      const long long size = ring->capacity;
-      const long long left = record->outgoingLeft;
-      long long newRead = read;
-      int count = 0;
-      if (read + left > size) {
-        const int first = static_cast<int>(size - read);
-        const int sent = SystemLibs.sendFunc(record->socket, reinterpret_cast<const char*>(ring->data + read), first, 0);
-        if (sent == SOCKET_ERROR) break;
-        if (sent < first) {
-          newRead = read + sent;
-          count = sent;
-        } else {
-          const int more = SystemLibs.sendFunc(record->socket, reinterpret_cast<const char*>(ring->data),
-                                               static_cast<int>(left - sent), 0);
-          if (more == SOCKET_ERROR) {
-            newRead = 0;
-            count = sent;
-          } else {
-            newRead = more;
-            count = sent + more;
-          }
-        }
-      } else {
-        const int sent = SystemLibs.sendFunc(record->socket, reinterpret_cast<const char*>(ring->data + read),
-                                             static_cast<int>(left), 0);
-        if (sent == SOCKET_ERROR) break;
-        newRead = read + sent;
-        count = sent;
-      }
-      ring->readPosition = static_cast<int>(newRead);
+      const int count = TransferAroundEnd(ring->data, &ring->readPosition, ring->capacity, record->outgoingLeft,
+                                          [record](unsigned char* at, int size) {
+                                            return SystemLibs.sendFunc(record->socket, reinterpret_cast<const char*>(at),
+                                                                       size, 0);
+                                          });
+      if (count == SOCKET_ERROR) break;
 
       ring->dataSize -= count;
       record->outgoingLeft -= count;
