@@ -173,25 +173,38 @@ static int TakeLengthHeader(NetworkHandleRecord* record) {
   return 1;
 }
 
+// Shared start of RecvSocket and SendSocket, the network lock held: null
+// for a handle refused without a log line (not a stream network handle, or
+// the operation already running); else the record with `busy` set and the
+// pump step run, and *refused 1 after the log line of a handle not in use
+// or failed.
+static NetworkHandleRecord* BeginTransfer(int handle, int* busy, const char* operation, int* refused) {
+  NetworkHandleRecord* record = GetNetworkRecord(handle);
+  if (record == nullptr || record->datagram != 0 || *busy == 1) return nullptr;
+  *busy = 1;
+  PumpNetworkWindowMessages(0);
+  *refused = 1;
+  if (record->inUse == 0) {
+    LogPrintf("有効なネットワークハンドルではありません in %s", operation);
+  } else if (record->error == 1) {
+    LogPrintf("このネットワークハンドルにはエラーが発生しています in %s", operation);
+  } else {
+    *refused = 0;
+  }
+  return record;
+}
+
 int RecvSocket(int handle) {
   if (NetState.started == 0) return -1;
   const int locked = EnterNetworkLock(__LINE__);
-  NetworkHandleRecord* record = GetNetworkRecord(handle);
-  if (record == nullptr || record->datagram != 0 || NetworkReceiveBusy == 1) {
+  int refused = 0;
+  NetworkHandleRecord* record = BeginTransfer(handle, &NetworkReceiveBusy, "RecvSocket", &refused);
+  if (record == nullptr) {
     LeaveNetworkLock(locked);
     return -1;
   }
-  NetworkReceiveBusy = 1;
-  PumpNetworkWindowMessages(0);
-
-  int result = 0;
-  if (record->inUse == 0) {
-    LogWriteText("有効なネットワークハンドルではありません in RecvSocket\n");
-    result = -1;
-  } else if (record->error == 1) {
-    LogWriteText("このネットワークハンドルにはエラーが発生しています in RecvSocket\n");
-    result = -1;
-  } else if (record->framing == 1) {
+  int result = refused != 0 ? -1 : 0;
+  if (result == 0 && record->framing == 1) {
     RingBuffer* ring = &record->receiveBuffer;
     for (;;) {
       if (record->incomingLeft == 0) {
@@ -232,23 +245,15 @@ int RecvSocket(int handle) {
 int SendSocket(int handle) {
   if (NetState.started == 0) return -1;
   const int locked = EnterNetworkLock(__LINE__);
-  NetworkHandleRecord* record = GetNetworkRecord(handle);
-  if (record == nullptr || record->datagram != 0 || NetworkSendBusy == 1) {
+  int refused = 0;
+  NetworkHandleRecord* record = BeginTransfer(handle, &NetworkSendBusy, "SendSocket", &refused);
+  if (record == nullptr) {
     LeaveNetworkLock(locked);
     return -1;
   }
-  NetworkSendBusy = 1;
-  PumpNetworkWindowMessages(0);
-
-  int result = 0;
+  int result = refused != 0 ? -1 : 0;
   RingBuffer* ring = &record->sendBuffer;
-  if (record->inUse == 0) {
-    LogWriteText("有効なネットワークハンドルではありません in SendSocket\n");
-    result = -1;
-  } else if (record->error == 1) {
-    LogWriteText("このネットワークハンドルにはエラーが発生しています in SendSocket\n");
-    result = -1;
-  } else if (ring->dataSize != 0 && record->framing == 1) {
+  if (result == 0 && ring->dataSize != 0 && record->framing == 1) {
     for (;;) {
       if (record->headerLeft != 0) {
         // The rest of a part-sent header: the last headerLeft bytes of the
