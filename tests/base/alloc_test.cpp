@@ -419,6 +419,49 @@ TEST_F(AllocTest, DamagedSizeIsReportedWithoutAWildRead) {
   EXPECT_EQ(0u, lines[4].find("\tsize:2147483632("));
 }
 
+// An underrun that fills the end of the header and guard copy 1 with one
+// value leaves both size fields equal and garbage: the check must bound the
+// size by the heap block, and its report must reach the log. One test per
+// case: a death test's child runs its whole test again.
+struct Underrun {
+  unsigned char fill;
+  int bytes;  // overwritten just before the user data
+};
+
+class AllocUnderrunTest : public AllocTest, public ::testing::WithParamInterface<Underrun> {};
+
+TEST_P(AllocUnderrunTest, IsReported) {
+  const Underrun c = GetParam();
+  EXPECT_EXIT(
+      {
+        void* keep = MemAlloc(64, "keep.cpp", 5);
+        unsigned char* p = static_cast<unsigned char*>(MemAlloc(64, "under.cpp", 9));
+        void* newer = MemAlloc(64, "newer.cpp", 11);
+        for (int i = 0; i < 64; i++) p[i] = static_cast<unsigned char>('a' + i % 26);
+        StartLog();
+        memset(p - c.bytes, c.fill, c.bytes);
+        MemFree(p);
+        MemFree(keep);
+        MemFree(newer);
+        exit(0);
+      },
+      ::testing::ExitedWithCode(-1), "");
+  std::vector<std::string> lines = SplitLines(LogText());
+  ASSERT_EQ(7u, lines.size()) << LogText();
+  EXPECT_EQ("以下のメモリ確保情報が破損しました、強制終了します", lines[0]);
+  EXPECT_EQ(0u, lines[1].find("HEAD  BASE:"));
+  EXPECT_EQ(0u, lines[2].find("HEAD TEMP1:"));
+  // Guard copy 2 was read where the heap block puts it: intact ("under.cp").
+  EXPECT_EQ(0u, lines[3].find("HEAD TEMP2:75 6e 64 65  72 2e 63 70")) << lines[3];
+  EXPECT_EQ(0u, lines[4].find("\tsize:")) << lines[4];
+  EXPECT_NE(std::string::npos, lines[4].find("  data:<")) << lines[4];
+}
+
+INSTANTIATE_TEST_SUITE_P(FillAndLength, AllocUnderrunTest,
+                         ::testing::Values(Underrun{0x41, 44}, Underrun{0x41, 64}, Underrun{0x10, 44},
+                                           Underrun{0x10, 64}, Underrun{0x00, 44}, Underrun{0x00, 64},
+                                           Underrun{0xFF, 44}, Underrun{0xFF, 64}));
+
 TEST_F(AllocTest, DamageIsFoundByRealloc) {
   EXPECT_EXIT(
       {

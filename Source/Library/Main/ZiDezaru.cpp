@@ -11,7 +11,10 @@
 static_assert(sizeof(MemBlockHeader) == 64, "header and guard copy 1 take 64 bytes");
 static_assert(offsetof(MemBlockHeader, guard1) == MEM_HEADER_FIELDS_SIZE, "guard copy 1 follows the fields");
 
-enum { MEM_USER_OFFSET = sizeof(MemBlockHeader) };
+enum {
+  MEM_USER_OFFSET = sizeof(MemBlockHeader),
+  BLOCK_INFO_LINE_SIZE = 320,  // a dump line, data part included
+};
 
 // Fixed old end of the list: a block of user size 0 with room for its
 // trailing guard copy, so every real block has an older neighbour.
@@ -101,35 +104,54 @@ static int IsSizeAllowed(size_t size) { return size <= static_cast<size_t>(0xFFF
 // ---------------------------------------------------------------------------
 // Header check
 
+// The damage report is written without taking memory from the allocator:
+// its list may be what is damaged.
 static void LogGuardBytes(const char* prefix, const unsigned char* b) {
-  LogPrintf("%s%02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x"
-            "    %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x",
-            prefix, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12],
-            b[13], b[14], b[15], b[16], b[17], b[18], b[19], b[20], b[21], b[22], b[23], b[24], b[25],
-            b[26], b[27], b[28], b[29], b[30], b[31]);
+  char line[160];
+  snprintf(line, sizeof(line),
+           "%s%02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x"
+           "    %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x\n",
+           prefix, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+           b[14], b[15], b[16], b[17], b[18], b[19], b[20], b[21], b[22], b[23], b[24], b[25], b[26], b[27],
+           b[28], b[29], b[30], b[31]);
+  LogWriteTextWithoutAlloc(line);
+}
+
+static void FormatBlockInfo(const MemBlockHeader* block, int withData, char* line, size_t size);
+
+static void ReportBlockInfo(const MemBlockHeader* block, int withData) {
+  char line[BLOCK_INFO_LINE_SIZE];
+  FormatBlockInfo(block, withData, line, sizeof(line));
+  LogWriteTextWithoutAlloc(line);
+}
+
+// The user size a block can really have: what the heap block holds beyond
+// the 96 bytes of header and guards. 0 when the heap cannot tell.
+static size_t HeapBoundOfBlock(MemBlockHeader* block) {
+  const SIZE_T heapSize = HeapSize(GetProcessHeap(), 0, block);
+  if (heapSize == static_cast<SIZE_T>(-1) || heapSize < MEM_BLOCK_OVERHEAD) return 0;
+  return heapSize - MEM_BLOCK_OVERHEAD;
 }
 
 static void CheckAllocHeader(MemBlockHeader* block) {
   const MemBlockHeader* copy1 = reinterpret_cast<const MemBlockHeader*>(block->guard1);
-  size_t size = block->size;
-  int headerSound = memcmp(block, block->guard1, MEM_HEADER_FIELDS_SIZE) == 0;
-  if (!headerSound && copy1->size != block->size) {
-    // The stored size itself may be the damage: find the trailing guard from
-    // the heap block's real size.
-    SIZE_T heapSize = HeapSize(GetProcessHeap(), 0, block);
-    if (heapSize != static_cast<SIZE_T>(-1) && heapSize >= MEM_BLOCK_OVERHEAD)
-      size = heapSize - MEM_BLOCK_OVERHEAD;
-  }
-  unsigned char* copy2 = GuardCopy2(block, size);
-  if (headerSound && memcmp(block, copy2, MEM_HEADER_FIELDS_SIZE) == 0) return;
+  // The stored size may be part of the damage, in the header and guard copy
+  // 1 alike (one value written over both): guard copy 2 is never looked for
+  // beyond the heap block, and a block found damaged is reported with the
+  // copy where the heap block puts it.
+  const size_t bound = HeapBoundOfBlock(block);
+  if (memcmp(block, block->guard1, MEM_HEADER_FIELDS_SIZE) == 0 && block->size <= bound &&
+      memcmp(block, GuardCopy2(block, block->size), MEM_HEADER_FIELDS_SIZE) == 0)
+    return;
+  unsigned char* copy2 = GuardCopy2(block, bound);
 
-  LogWriteText("以下のメモリ確保情報が破損しました、強制終了します\n");
+  LogWriteTextWithoutAlloc("以下のメモリ確保情報が破損しました、強制終了します\n");
   LogGuardBytes("HEAD  BASE:", reinterpret_cast<const unsigned char*>(block));
   LogGuardBytes("HEAD TEMP1:", block->guard1);
   LogGuardBytes("HEAD TEMP2:", copy2);
-  LogAllocBlockInfo(block, 1);
-  LogAllocBlockInfo(copy1, 0);
-  LogAllocBlockInfo(reinterpret_cast<const MemBlockHeader*>(copy2), 0);
+  ReportBlockInfo(block, 1);
+  ReportBlockInfo(copy1, 0);
+  ReportBlockInfo(reinterpret_cast<const MemBlockHeader*>(copy2), 0);
   ExitProcess(static_cast<UINT>(-1));
 }
 
@@ -259,19 +281,16 @@ void MemFree(void* pointer) {
 // ---------------------------------------------------------------------------
 // Reports
 
-int LogAllocBlockInfo(const MemBlockHeader* block, int withData) {
-  EnterAllocLock();
+static void FormatBlockInfo(const MemBlockHeader* block, int withData, char* line, size_t size) {
   // The name field of a damaged header need not end in a NUL.
   char name[sizeof(block->fileTail) + 1];
   memcpy(name, block->fileTail, sizeof(block->fileTail));
   name[sizeof(block->fileTail)] = '\0';
 
   const unsigned char* data = reinterpret_cast<const unsigned char*>(block) + MEM_USER_OFFSET;
-  char line[320];
-  int length = snprintf(line, sizeof(line),
-                        "\tsize:%10d(%10.3fkb)  file:%-26s  line:%-5d  ID:%-5d  addr:%08x",
-                        static_cast<int>(block->size), static_cast<double>(block->size) / 1024.0,
-                        name, block->line, block->allocNumber,
+  int length = snprintf(line, size, "\tsize:%10d(%10.3fkb)  file:%-26s  line:%-5d  ID:%-5d  addr:%08x",
+                        static_cast<int>(block->size), static_cast<double>(block->size) / 1024.0, name,
+                        block->line, block->allocNumber,
                         static_cast<unsigned int>(reinterpret_cast<uintptr_t>(data)));
   // Keep room for the data part whatever the header fields hold.
   if (length < 0 || length > 200) {
@@ -281,16 +300,22 @@ int LogAllocBlockInfo(const MemBlockHeader* block, int withData) {
   if (!withData) {
     line[length++] = '\n';
     line[length] = '\0';
-  } else {
-    int count = block->size < 16 ? static_cast<int>(block->size) : 16;
-    length += snprintf(line + length, sizeof(line) - length, "  data:<");
-    for (int i = 0; i < count; i++)
-      line[length++] = (data[i] < 0x20 || data[i] >= 0x80) ? '.' : static_cast<char>(data[i]);
-    length += snprintf(line + length, sizeof(line) - length, "> [");
-    for (int i = 0; i < count; i++) length += snprintf(line + length, sizeof(line) - length, "%02x ", data[i]);
-    // "]\n" goes over the last blank (over the "[" when there is no data).
-    CopyString(line + length - 1, "]\n");
+    return;
   }
+  int count = block->size < 16 ? static_cast<int>(block->size) : 16;
+  length += snprintf(line + length, size - length, "  data:<");
+  for (int i = 0; i < count; i++)
+    line[length++] = (data[i] < 0x20 || data[i] >= 0x80) ? '.' : static_cast<char>(data[i]);
+  length += snprintf(line + length, size - length, "> [");
+  for (int i = 0; i < count; i++) length += snprintf(line + length, size - length, "%02x ", data[i]);
+  // "]\n" goes over the last blank (over the "[" when there is no data).
+  CopyString(line + length - 1, "]\n");
+}
+
+int LogAllocBlockInfo(const MemBlockHeader* block, int withData) {
+  EnterAllocLock();
+  char line[BLOCK_INFO_LINE_SIZE];
+  FormatBlockInfo(block, withData, line, sizeof(line));
   LogWriteText(line);
   LeaveAllocLock();
   return 0;
