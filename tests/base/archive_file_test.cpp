@@ -476,6 +476,9 @@ TEST_F(ArchiveFileTest, WildcardTable) {
       {"?", "", 0},             {"*X*", "AXB", 1},       {"T*.PNG", "THIKO.PNG", 1},
       {"\x82\x60*", "\x82\x60" "B", 1},                  {"\x82\x60*", "\x82\x61" "B", 0},
       {"?", "\x82\x60", 0},     {"??", "\x82\x60", 1},
+      // A name that ends first never matches, even before a closing "*".
+      {"T*", "T", 0},           {"T*", "TX", 1},         {"*", "", 0},           {"*X*", "AX", 0},
+      {"A**", "A", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "\"" << c.pattern << "\" \"" << c.name << "\"");

@@ -797,7 +797,10 @@ int MatchArchiveWildcard(const char* pattern, const char* name, int charSet) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(pattern);
   const unsigned char* n = reinterpret_cast<const unsigned char*>(name);
   for (;;) {
+    // The end of both matches; the end of only one does not, so "T*" does
+    // not match "T".
     if (*p == 0) return *n == 0;
+    if (*n == 0) return 0;
     if (*p == '*') {
       while (*p == '*') ++p;
       if (*p == 0) return 1;
@@ -809,7 +812,6 @@ int MatchArchiveWildcard(const char* pattern, const char* name, int charSet) {
       ++n;
       continue;
     }
-    if (*n == 0) return 0;
     if (ArchiveIsLeadByte(*p, charSet) && p[1] != 0) {
       if (n[0] != p[0] || n[1] != p[1]) return 0;
       p += 2;
