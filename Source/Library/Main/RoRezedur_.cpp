@@ -511,9 +511,9 @@ int ReleaseArchiveRecord(ArchiveRecord* archive) {
 // another key.
 static void LogUnreadableArchive(const char* path) {
   if (path != nullptr)
-    LogPrintf("アーカイブファイル %s を開けませんでした、壊れているか鍵が違います\n", path);
+    LogPrintf("アーカイブファイル %s を開けませんでした、壊れているか鍵が違います", path);
   else
-    LogPrintf("メモリ上のアーカイブを開けませんでした、壊れているか鍵が違います\n");
+    LogPrintf("メモリ上のアーカイブを開けませんでした、壊れているか鍵が違います");
 }
 
 int OpenArchiveFromMemory(ArchiveRecord* archive, void* image, uint64_t size, const char* keyText) {
@@ -557,7 +557,7 @@ int OpenArchiveFileTablesOnly(ArchiveRecord* archive, const char* path, const ch
     if (!HeaderFits(header, file->size)) goto failed;
     table = static_cast<unsigned char*>(MEM_ALLOC(header.tableSize));
     if (table == nullptr) {
-      LogPrintf("アーカイブのテーブルを読み込むメモリの確保に失敗しました( %s )\n", path);
+      LogPrintf("アーカイブのテーブルを読み込むメモリの確保に失敗しました( %s )", path);
       goto closed;
     }
     const uint64_t keyPosition = ArchiveScramblesByPart(version) ? 0 : header.tableOffset;
@@ -608,7 +608,7 @@ int OpenArchiveFileInMemory(ArchiveRecord* archive, const char* path, const char
   }
   image = static_cast<unsigned char*>(MEM_ALLOC(static_cast<size_t>(size)));
   if (image == nullptr) {
-    LogPrintf("アーカイブファイルを読み込むメモリの確保に失敗しました( %s )\n", path);
+    LogPrintf("アーカイブファイルを読み込むメモリの確保に失敗しました( %s )", path);
     CloseFileAccess(file);
     return -1;
   }

@@ -266,7 +266,7 @@ uint64_t StoredKeyPosition(const MemberState* state, uint64_t position) {
 }
 
 void LogDamagedMember(const MemberState* state) {
-  LogPrintf("アーカイブ内のファイルのデータが壊れています( %s )\n", state->archive->path);
+  LogPrintf("アーカイブ内のファイルのデータが壊れています( %s )", state->archive->path);
 }
 
 // Completes a pending asynchronous read: unscrambles it, and unpacks a
@@ -603,7 +603,7 @@ StreamHandle ArchiveFileOpen(const char* path, int cacheFlag, int blockFlag, int
   if (path == nullptr) return 0;
   LayerGuard guard;
   if (OpenFileCount >= ARCHIVE_OPEN_FILE_MAX) {
-    LogPrintf("同時に開けるファイルの数が限界を超えました\n");
+    LogPrintf("同時に開けるファイルの数が限界を超えました");
     return 0;
   }
   int index = 0;
@@ -611,7 +611,7 @@ StreamHandle ArchiveFileOpen(const char* path, int cacheFlag, int blockFlag, int
   OpenFileRecord* record =
       index < ARCHIVE_OPEN_FILE_MAX ? static_cast<OpenFileRecord*>(MEM_ALLOC(sizeof(OpenFileRecord))) : nullptr;
   if (record == nullptr) {
-    LogPrintf("ファイルの情報を格納するメモリの確保に失敗しました\n");
+    LogPrintf("ファイルの情報を格納するメモリの確保に失敗しました");
     return 0;
   }
   MemFill(record, 0, sizeof(OpenFileRecord));
