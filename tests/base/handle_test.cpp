@@ -584,6 +584,40 @@ TEST_F(HandleJobTest, DeleteAllClearsCountsOfJobsItRemoved) {
 // ---------------------------------------------------------------------------
 // Threads
 
+// Threads that set a type up at the same moment: one set-up wins, no slot
+// table is lost, and a handle made just after it is never wiped by a
+// slower set-up.
+TEST_F(HandleTest, FirstSetUpFromManyThreadsHappensOnce) {
+  constexpr int kThreads = 8;
+  for (int round = 0; round < 60; ++round) {
+    TermHandleType(kOtherType);
+    const int blocks = GetAllocCount();
+    std::atomic<int> ready{0};
+    std::atomic<bool> go{false};
+    std::atomic<int> wins{0};
+    int handles[kThreads];
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        ++ready;
+        while (!go) {
+        }
+        if (InitHandleType(kOtherType, sizeof(TestRecord), 64, ReturnZero, ReturnZero, "race") == 0) ++wins;
+        handles[t] = CreateHandle(kOtherType, -1);
+      });
+    }
+    while (ready < kThreads) {
+    }
+    go = true;
+    for (auto& thread : threads) thread.join();
+    ASSERT_EQ(1, wins) << "round " << round;
+    EXPECT_EQ(blocks + 1 + kThreads, GetAllocCount()) << "round " << round;  // one slot table
+    EXPECT_EQ(kThreads, HandleManagers[kOtherType].count) << "round " << round;
+    for (int t = 0; t < kThreads; ++t)
+      ASSERT_NE(nullptr, GetHandleRecordOfType(handles[t], kOtherType)) << "round " << round << " thread " << t;
+  }
+}
+
 TEST_F(HandleTest, ThreadsCreateAndDeleteConcurrently) {
   Open(kType, 64);
   std::atomic<int> failures{0};

@@ -70,14 +70,29 @@ int ReturnZero(HandleRecordHeader*) { return 0; }
 // ---------------------------------------------------------------------------
 // Validity
 
+// Set-up and end of types: a type may be set up on its first use by any
+// thread (file handles on the first open), so the test of the initialised
+// flag and the set-up that follows run under one lock.
+static LockRecord TypeSetUpLock;
+static volatile LONG TypeSetUpLockState = 0;  // 0 none, 1 being created, 2 ready
+
+static void EnterTypeSetUpLock() {
+  InitLockOnce(&TypeSetUpLock, &TypeSetUpLockState);
+  ENTER_LOCK(&TypeSetUpLock);
+}
+
+static int IsInitialized(const HandleManager* manager) {
+  return __atomic_load_n(&manager->initialized, __ATOMIC_ACQUIRE);
+}
+
 static HandleManager* ManagerOf(int type) {
   if (type < 0 || type >= HANDLE_TYPE_COUNT) return nullptr;
   HandleManager* manager = &HandleManagers[type];
-  return manager->initialized ? manager : nullptr;
+  return IsInitialized(manager) ? manager : nullptr;
 }
 
 static HandleRecordHeader* FindRecord(HandleManager* manager, int handle) {
-  if (manager == nullptr || !manager->initialized || handle < 0) return nullptr;
+  if (manager == nullptr || !IsInitialized(manager) || handle < 0) return nullptr;
   if ((handle & HANDLE_TYPE_MASK) != manager->typeTag) return nullptr;
   const int slot = HANDLE_INDEX_OF(handle);
   if (slot >= manager->maxCount) return nullptr;
@@ -106,9 +121,8 @@ static void LogInvalidHandle(const char* operation, int handle) {
 // ---------------------------------------------------------------------------
 // Types
 
-int InitHandleType(int type, int recordSize, int maxCount, HandleRecordCallback createCallback,
-                   HandleRecordCallback deleteCallback, const char* displayName) {
-  if (type < 0 || type >= HANDLE_TYPE_COUNT) return -1;
+static int InitHandleTypeLocked(int type, int recordSize, int maxCount, HandleRecordCallback createCallback,
+                                HandleRecordCallback deleteCallback, const char* displayName) {
   HandleManager* manager = &HandleManagers[type];
   if (manager->initialized) return -1;
   if (recordSize < static_cast<int>(sizeof(HandleRecordHeader)) || maxCount <= 0 ||
@@ -126,8 +140,7 @@ int InitHandleType(int type, int recordSize, int maxCount, HandleRecordCallback 
   manager->deleteCallback = deleteCallback;
   if (displayName != nullptr) CopyStringLimited(manager->displayName, displayName, HANDLE_NAME_SIZE - 1);
 
-  manager->slots = static_cast<HandleRecordHeader**>(
-      MemAllocZeroed(sizeof(HandleRecordHeader*) * maxCount, __FILE__, __LINE__));
+  manager->slots = static_cast<HandleRecordHeader**>(MEM_ALLOC_ZEROED(sizeof(HandleRecordHeader*) * maxCount));
   if (manager->slots == nullptr) {
     MemFill(manager, 0, sizeof(HandleManager));
     manager->checkCounter = checkCounter;
@@ -135,8 +148,18 @@ int InitHandleType(int type, int recordSize, int maxCount, HandleRecordCallback 
   }
   HandleListInit(&manager->listHead, &manager->listTail);
   InitLock(&manager->lock);
-  manager->initialized = 1;
+  // Last, so that lock-free lookups see a whole manager.
+  __atomic_store_n(&manager->initialized, 1, __ATOMIC_RELEASE);
   return 0;
+}
+
+int InitHandleType(int type, int recordSize, int maxCount, HandleRecordCallback createCallback,
+                   HandleRecordCallback deleteCallback, const char* displayName) {
+  if (type < 0 || type >= HANDLE_TYPE_COUNT) return -1;
+  EnterTypeSetUpLock();
+  const int result = InitHandleTypeLocked(type, recordSize, maxCount, createCallback, deleteCallback, displayName);
+  LeaveLock(&TypeSetUpLock);
+  return result;
 }
 
 int TermHandleType(int type) {
@@ -159,11 +182,19 @@ int TermHandleType(int type) {
   }
   if (kept > 0) LogPrintf("%sハンドルの終了時に残っていたデータ %d 個を解放しました", manager->displayName, kept);
 
+  EnterTypeSetUpLock();
+  if (!manager->initialized) {
+    // Ended by another thread meanwhile.
+    LeaveLock(&TypeSetUpLock);
+    return -1;
+  }
+  __atomic_store_n(&manager->initialized, 0, __ATOMIC_RELEASE);
   MemFree(manager->slots);
   DeleteLock(&manager->lock);
   const int checkCounter = manager->checkCounter;
   MemFill(manager, 0, sizeof(HandleManager));
   manager->checkCounter = checkCounter;
+  LeaveLock(&TypeSetUpLock);
   return 0;
 }
 
