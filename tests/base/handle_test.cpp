@@ -352,6 +352,34 @@ TEST_F(HandleTest, DeleteAllHonoursTheKeepFilter) {
   EXPECT_EQ(-1, DeleteAllHandlesOfType(26, nullptr));
 }
 
+// The delete pass reads every record under the type lock, so a worker's
+// DeleteHandle cannot free it while it is read: the keep filter, asked with
+// the record, always runs inside the lock.
+int FilterCalls = 0;
+int FilterCallsOutsideTheLock = 0;
+
+int KeepNoneNotingTheLock(HandleRecordHeader*) {
+  ++FilterCalls;
+  bool free = false;
+  std::thread probe([&] {
+    free = TryEnterCriticalSection(&HandleManagers[kType].lock.section) != 0;
+    if (free) LeaveCriticalSection(&HandleManagers[kType].lock.section);
+  });
+  probe.join();
+  if (free) ++FilterCallsOutsideTheLock;
+  return 0;
+}
+
+TEST_F(HandleTest, DeleteAllReadsEachRecordUnderTheLock) {
+  for (int i = 0; i < 5; ++i) Make();
+  FilterCalls = 0;
+  FilterCallsOutsideTheLock = 0;
+  ASSERT_EQ(0, DeleteAllHandlesOfType(kType, KeepNoneNotingTheLock));
+  EXPECT_EQ(0, Manager().count);
+  EXPECT_EQ(10, FilterCalls);  // both passes
+  EXPECT_EQ(0, FilterCallsOutsideTheLock);
+}
+
 TEST_F(HandleTest, ListHoldsLiveRecordsNewestFirst) {
   const int a = Make();
   const int b = Make();

@@ -369,15 +369,20 @@ int DeleteAllHandlesOfType(int type, HandleRecordCallback keepFilter) {
   }
   LeaveLock(&manager->lock);
 
-  // Second pass: delete, waiting for running jobs.
-  if (manager->count > 0) {
-    for (int slot = manager->lowestSlot; slot <= manager->highestSlot; ++slot) {
-      HandleRecordHeader* record = manager->slots[slot];
-      if (record == nullptr) continue;
-      if (keepFilter != nullptr && keepFilter(record) != 0) continue;
-      DeleteHandle(record->handle);
-    }
+  // Second pass: delete, waiting for running jobs. A worker may delete
+  // records meanwhile, so each one is read under the lock; DeleteHandle
+  // takes the lock again itself.
+  ENTER_LOCK(&manager->lock);
+  for (int slot = manager->lowestSlot; manager->count > 0 && slot <= manager->highestSlot; ++slot) {
+    HandleRecordHeader* record = manager->slots[slot];
+    if (record == nullptr) continue;
+    if (keepFilter != nullptr && keepFilter(record) != 0) continue;
+    const int handle = record->handle;
+    LeaveLock(&manager->lock);
+    DeleteHandle(handle);
+    ENTER_LOCK(&manager->lock);
   }
+  LeaveLock(&manager->lock);
   return 0;
 }
 
