@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
 #include <string>
 #include <thread>
@@ -457,6 +458,32 @@ TEST_F(ArchiveFileTest, ThreadsShareArchives) {
   for (std::thread& thread : threads) thread.join();
   for (int t = 0; t < 4; ++t) EXPECT_EQ(0, failures[t]) << "thread " << t;
   EXPECT_EQ(1, Stats().tableLoads);
+}
+
+// Ending the layer while other threads enter its lock: they go on working
+// and the layer starts again.
+TEST_F(ArchiveFileTest, EndingTheLayerWhileOtherThreadsUseIt) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> users;
+  for (int t = 0; t < 3; ++t) {
+    users.emplace_back([&] {
+      ArchiveLayerStats stats;
+      while (!stop)
+        if (GetArchiveLayerStats(&stats) != 0 || stats.openFiles != 0) ++failures;
+    });
+  }
+  for (int i = 0; i < 3000; ++i) {
+    EndArchiveLayer();
+    StartArchiveLayer();
+  }
+  stop = true;
+  for (std::thread& user : users) user.join();
+  EXPECT_EQ(0, failures);
+  EXPECT_EQ(0, EndArchiveLayer());
+  EXPECT_EQ(-1, EndArchiveLayer());
+  EXPECT_EQ(0, StartArchiveLayer());
+  EXPECT_EQ(-1, StartArchiveLayer());
 }
 
 // ---------------------------------------------------------------------------

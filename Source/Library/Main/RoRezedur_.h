@@ -151,6 +151,8 @@ int ArchiveFindClose(intptr_t search);
 // The table of the twelve slots above.
 const FileStreamFunctionTable* GetArchiveFileFunctions();
 
+// 0, or -1 when already started / not started. Ending closes the archives
+// nobody holds; the layer lock lives on until the process ends.
 int StartArchiveLayer();
 int EndArchiveLayer();
 // Key text for archives opened from now on (null or empty: none).

@@ -766,19 +766,15 @@ int StartArchiveLayer() {
   return 0;
 }
 
+// The layer lock stays alive until the process ends: another thread may be
+// entering it at this very moment, and deleting it under that thread would
+// break it.
 int EndArchiveLayer() {
-  {
-    LayerGuard guard;
-    if (!LayerStarted) return -1;
-    CloseUnusedArchivesLocked();
-    LookupCache.valid = 0;
-    LayerStarted = 0;
-  }
-  // Created again on the next use.
-  if (InterlockedCompareExchange(&LayerLockState, 1, 2) == 2) {
-    DeleteLock(&LayerLock);
-    InterlockedExchange(&LayerLockState, 0);
-  }
+  LayerGuard guard;
+  if (!LayerStarted) return -1;
+  CloseUnusedArchivesLocked();
+  LookupCache.valid = 0;
+  LayerStarted = 0;
   return 0;
 }
 
