@@ -309,8 +309,6 @@ struct PathOutput {
 
 }  // namespace
 
-static int IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 // Drops the output's last component: cut at its last "\" or "/", or just
 // after its last ":". Walks forward so that a trail byte is never a separator.
 static void DropLastComponent(PathOutput* out, int charSet) {
@@ -355,20 +353,20 @@ int BuildAbsolutePath(const char* path, char* output, int outputSize, const char
   }
 
   int i = 0;
-  if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+  if (IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
     // Network path.
     out.Add("\\", 1);
     i = 2;
-  } else if (IsSeparator(path[0])) {
+  } else if (IsPathSeparator(path[0])) {
     // Root of the base's drive.
     out.Add(base, base[0] == '\0' ? 0 : (base[1] == '\0' ? 1 : 2));
     i = 1;
   } else if (path[0] != '\0' && !IsLeadByte(static_cast<unsigned char>(path[0]), charSet) && path[1] == ':') {
     out.Add(path, 2);
-    i = IsSeparator(path[2]) ? 3 : 2;
+    i = IsPathSeparator(path[2]) ? 3 : 2;
   } else {
     int length = GetStringLength(base);
-    if (length > 0 && IsSeparator(base[length - 1]) && GetCharBytePositionKind(base, length - 1, charSet) == 0)
+    if (length > 0 && IsPathSeparator(base[length - 1]) && GetCharBytePositionKind(base, length - 1, charSet) == 0)
       --length;
     out.Add(base, length);
   }
@@ -383,7 +381,7 @@ int BuildAbsolutePath(const char* path, char* output, int outputSize, const char
       i += 2;
       continue;
     }
-    if (IsSeparator(path[i])) {
+    if (IsPathSeparator(path[i])) {
       if (componentLength == 2 && component[0] == '.' && component[1] == '.') {
         DropLastComponent(&out, charSet);
       } else if (componentLength > 0 && !(componentLength == 1 && component[0] == '.')) {

@@ -15,13 +15,6 @@
 enum { ARCHIVE_WALK_DEPTH_MAX = 512 };
 
 
-static int IsPathSeparator(unsigned char c) { return c == '\\' || c == '/'; }
-
-// True when [offset, offset + length) lies inside [0, limit).
-static int RangeFits(uint64_t offset, uint64_t length, uint64_t limit) {
-  return offset <= limit && length <= limit - offset;
-}
-
 // ---------------------------------------------------------------------------
 // Tables
 
@@ -77,6 +70,17 @@ static int DirectoryEntriesFit(const ArchiveRecord* archive, const DirectoryInfo
   const uint64_t begin = start + info.firstEntryOffset;
   if (begin > TableSize(archive)) return 0;
   return info.entryCount <= (TableSize(archive) - begin) / entrySize;
+}
+
+int GetArchiveFolderEntries(const ArchiveRecord* archive, const unsigned char* directory, uint64_t* count,
+                            uint64_t* firstOffset) {
+  if (archive == nullptr || directory == nullptr) return -1;
+  DirectoryInfo info;
+  ReadDirectory(archive, directory, &info);
+  if (!DirectoryEntriesFit(archive, info)) return -1;
+  if (count != nullptr) *count = info.entryCount;
+  if (firstOffset != nullptr) *firstOffset = info.firstEntryOffset;
+  return 0;
 }
 
 int GetArchiveEntryInfo(const ArchiveRecord* archive, const ArchiveFileEntry* entry, ArchiveEntryInfo* info) {

@@ -19,6 +19,9 @@ enum {
   FILE_KIND_MEMBER = 1,
 };
 
+// A member's file position after a failed seek or read, or before the first.
+const uint64_t FILE_POSITION_UNKNOWN = ~0ull;
+
 enum {
   PENDING_NONE = 0,
   PENDING_PACKED = 1,  // the packed data of the whole file
@@ -34,7 +37,7 @@ struct MemberState {
   unsigned char* unpacked;    // a packed file, whole
   unsigned char* packedData;  // while its asynchronous read runs
   FileAccessRecord* file;     // the archive file, opened again for this member
-  uint64_t filePosition;      // where `file` stands; all ones when unknown
+  uint64_t filePosition;      // where `file` stands, or FILE_POSITION_UNKNOWN
   uint64_t position;
   int endOfFile;
   int async;
@@ -102,12 +105,6 @@ struct LayerGuard {
   }
   ~LayerGuard() { LeaveLock(&LayerLock); }
 };
-
-int IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-int RangeFits(uint64_t offset, uint64_t length, uint64_t limit) {
-  return offset <= limit && length <= limit - offset;
-}
 
 // ---------------------------------------------------------------------------
 // Shared archives
@@ -184,7 +181,7 @@ int FindArchiveForPath(const char* full, int* inside) {
   const int length = GetStringLength(full);
   if (LookupCache.valid) {
     const int prefix = LookupCache.prefixLength;
-    if (prefix < length && CompareStringsLimited(full, LookupCache.path, prefix) == 0 && IsSeparator(full[prefix])) {
+    if (prefix < length && CompareStringsLimited(full, LookupCache.path, prefix) == 0 && IsPathSeparator(full[prefix])) {
       const int index = OpenArchiveShared(LookupCache.index, LookupCache.path);
       if (index >= 0) {
         LookupCache.index = index;
@@ -199,16 +196,16 @@ int FindArchiveForPath(const char* full, int* inside) {
   // of a network path.
   const int charSet = GetCharSet();
   int i = 0;
-  if (IsSeparator(full[0]) && IsSeparator(full[1])) {
+  if (IsPathSeparator(full[0]) && IsPathSeparator(full[1])) {
     i = 2;
     for (int skip = 0; skip < 2; ++skip) {
-      while (full[i] != '\0' && !IsSeparator(full[i])) i += IsLeadByte(static_cast<unsigned char>(full[i]), charSet) && full[i + 1] ? 2 : 1;
+      while (full[i] != '\0' && !IsPathSeparator(full[i])) i += IsLeadByte(static_cast<unsigned char>(full[i]), charSet) && full[i + 1] ? 2 : 1;
       if (full[i] == '\0') return -1;
       ++i;
     }
   } else if (full[0] != '\0' && full[1] == ':') {
-    i = IsSeparator(full[2]) ? 3 : 2;
-  } else if (IsSeparator(full[0])) {
+    i = IsPathSeparator(full[2]) ? 3 : 2;
+  } else if (IsPathSeparator(full[0])) {
     i = 1;
   }
 
@@ -220,7 +217,7 @@ int FindArchiveForPath(const char* full, int* inside) {
       i += 2;
       continue;
     }
-    if (!IsSeparator(full[i])) {
+    if (!IsPathSeparator(full[i])) {
       ++i;
       continue;
     }
@@ -250,11 +247,7 @@ int FindArchiveForPath(const char* full, int* inside) {
 int UnpackMember(MemberState* state, const unsigned char* packed) {
   const uint64_t packedSize = state->info.packedSize;
   if (packedSize < LZ_HEAD_SIZE) return -1;
-  const uint32_t headUnpacked = static_cast<uint32_t>(packed[0] | (packed[1] << 8) | (packed[2] << 16)) |
-                                (static_cast<uint32_t>(packed[3]) << 24);
-  const uint32_t headPacked = static_cast<uint32_t>(packed[4] | (packed[5] << 8) | (packed[6] << 16)) |
-                              (static_cast<uint32_t>(packed[7]) << 24);
-  if (headUnpacked != state->info.size || headPacked != packedSize) return -1;
+  if (ReadLE32(packed) != state->info.size || ReadLE32(packed + 4) != packedSize) return -1;
   unsigned char scratch[1];
   const int result = UnpackLZ(packed, state->unpacked != nullptr ? state->unpacked : scratch);
   return result == static_cast<int>(state->info.size) ? 0 : -1;
@@ -323,7 +316,7 @@ int OpenArchiveMember(MemberState* state, ArchiveRecord* archive, const char* pa
   if (entry == nullptr) return -1;
   state->archive = archive;
   state->entry = entry;
-  state->filePosition = ~0ull;
+  state->filePosition = FILE_POSITION_UNKNOWN;
   state->async = async ? 1 : 0;
   GetArchiveEntryInfo(archive, entry, &state->info);
   const int packed = state->info.packedSize != ARCHIVE_STORED_64;
@@ -412,7 +405,7 @@ size_t ReadMember(MemberState* state, void* buffer, size_t elementSize, size_t c
   } else {
     const uint64_t at = state->dataPosition + state->position;
     if (state->filePosition != at && SeekFileAccess(state->file, static_cast<int64_t>(at), 0) != 0) {
-      state->filePosition = ~0ull;
+      state->filePosition = FILE_POSITION_UNKNOWN;
       return 0;
     }
     const uint64_t keyPosition = StoredKeyPosition(state, state->position);
@@ -424,7 +417,7 @@ size_t ReadMember(MemberState* state, void* buffer, size_t elementSize, size_t c
       ReadFileAccess(buffer, bytes, 1, state->file);
     } else {
       if (ReadFileAccess(buffer, bytes, 1, state->file) != 1) {
-        state->filePosition = ~0ull;
+        state->filePosition = FILE_POSITION_UNKNOWN;
         return 0;
       }
       ApplyArchiveKey(buffer, bytes, keyPosition, state->archive->key);
@@ -494,12 +487,6 @@ void FillDotInfo(const char* name, FileInfoRecord* info) {
   info->isDirectory = 1;
 }
 
-uint64_t Load(const unsigned char* p, int width) {
-  uint64_t value = 0;
-  for (int i = width - 1; i >= 0; --i) value = (value << 8) | p[i];
-  return value;
-}
-
 // The next entry of a search inside an archive that matches, or -1.
 int NextArchiveMatch(SearchRecord* search, FileInfoRecord* info) {
   const ArchiveRecord* archive = &Archives[search->archiveIndex]->record;
@@ -519,9 +506,9 @@ int NextArchiveMatch(SearchRecord* search, FileInfoRecord* info) {
     }
   }
   // The folder's entries were checked against the table when it was entered.
-  const int wide = archive->oldLayout ? 4 : 8;
-  const uint64_t count = Load(search->directory + 2 * wide, wide);
-  const uint64_t first = Load(search->directory + 3 * wide, wide);
+  uint64_t count = 0;
+  uint64_t first = 0;
+  if (GetArchiveFolderEntries(archive, search->directory, &count, &first) != 0) return -1;
   const uint64_t entrySize = ArchiveFileEntrySize(archive->header.version);
   while (search->nextEntry < count) {
     const ArchiveFileEntry* entry =
@@ -566,7 +553,7 @@ int StartArchiveSearch(SearchRecord* search, const char* inside) {
       i += 2;
       continue;
     }
-    if (IsSeparator(static_cast<char>(p[i]))) last = i + 1;
+    if (IsPathSeparator(p[i])) last = i + 1;
     ++i;
   }
   if (inside[last] == '\0' || GetStringLength(inside + last) >= FILE_PATH_SIZE) return -1;
@@ -583,15 +570,7 @@ int StartArchiveSearch(SearchRecord* search, const char* inside) {
   if (found != 0) return -1;
   search->isRoot = search->directory == archive->directoryTable;
   // The folder's entries must lie inside the file table.
-  const int wide = archive->oldLayout ? 4 : 8;
-  const uint64_t count = Load(search->directory + 2 * wide, wide);
-  const uint64_t first = Load(search->directory + 3 * wide, wide);
-  const uint64_t begin = archive->header.fileTableOffset + first;
-  const uint64_t tableSize = archive->header.tableSize;
-  if (first > tableSize || begin > tableSize ||
-      count > (tableSize - begin) / ArchiveFileEntrySize(archive->header.version))
-    return -1;
-  return 0;
+  return GetArchiveFolderEntries(archive, search->directory, nullptr, nullptr);
 }
 
 }  // namespace
