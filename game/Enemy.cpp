@@ -18,8 +18,10 @@ const char* const EnemyScheduleFile = "data/enemy_ptn.csv";
 
 namespace {
 
-const int END_OF_FILE = -1;
-const int HANDLE_NOT_VALID = 0;  // what ReadFileChar gives once its handle is gone
+enum {
+  END_OF_FILE = -1,
+  HANDLE_NOT_VALID = 0,  // what ReadFileChar gives once its handle is gone
+};
 
 int Saturate(double value) {
   if (value >= 2147483647.0) return 2147483647;

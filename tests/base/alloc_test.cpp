@@ -77,7 +77,7 @@ TEST_F(AllocTest, NameTails) {
       {"abcdefghijklmno", "abcdefghijklmno"},                          // 15: whole
       {"abcdefghijklmnop", "bcdefghijklmnop"},                         // 16: last 15
       {"", ""},
-      {NULL, ""},
+      {nullptr, ""},
   };
   for (const NameCase& c : cases) {
     SCOPED_TRACE(c.tail);
@@ -91,9 +91,9 @@ TEST_F(AllocTest, NameTails) {
     EXPECT_EQ(8u, block->size);
 
     // A reallocation takes the new caller's name the same way.
-    p = MemRealloc(p, 24, c.file == NULL ? "short.cpp" : "0123456789abcdefghijklmnopqrstuvwxyzABCD", 9);
+    p = MemRealloc(p, 24, c.file == nullptr ? "short.cpp" : "0123456789abcdefghijklmnopqrstuvwxyzABCD", 9);
     ASSERT_NE(nullptr, p);
-    EXPECT_STREQ(c.file == NULL ? "short.cpp" : "pqrstuvwxyzABCD", HeaderOf(p)->fileTail);
+    EXPECT_STREQ(c.file == nullptr ? "short.cpp" : "pqrstuvwxyzABCD", HeaderOf(p)->fileTail);
     EXPECT_EQ(9, HeaderOf(p)->line);
     MemFree(p);
   }
@@ -133,7 +133,7 @@ TEST_F(AllocTest, TotalsFollowEveryCall) {
   EXPECT_EQ(count + 2, GetAllocCount());
   MemFree(a);
   MemFree(b);
-  MemFree(NULL);
+  MemFree(nullptr);
   EXPECT_EQ(total, GetAllocTotalSize());
   EXPECT_EQ(count, GetAllocCount());
 }
@@ -234,7 +234,7 @@ TEST_F(AllocTest, GrowingZeroFillsTheAddedBytes) {
 
 TEST_F(AllocTest, ReallocOfNullAllocates) {
   const int count = GetAllocCount();
-  void* p = MemRealloc(NULL, 10, "null.cpp", 7);
+  void* p = MemRealloc(nullptr, 10, "null.cpp", 7);
   ASSERT_NE(nullptr, p);
   EXPECT_EQ(count + 1, GetAllocCount());
   EXPECT_STREQ("null.cpp", HeaderOf(p)->fileTail);

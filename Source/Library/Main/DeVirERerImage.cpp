@@ -33,7 +33,7 @@ void PngWarningCallback(png_structp, png_const_charp) {}
 // decode left behind shows in the allocation list.
 png_voidp PngAllocCallback(png_structp, png_alloc_size_t size) {
   if ((uint64_t)size > 0x7fffffffu) return nullptr;
-  return MemAlloc((size_t)size, __FILE__, __LINE__);
+  return MEM_ALLOC((size_t)size);
 }
 void PngFreeCallback(png_structp, png_voidp pointer) { MemFree(pointer); }
 
@@ -203,9 +203,9 @@ int LoadPngImage(ImageLoadStream* stream, BaseImageRecord* image) {
   if (!supported || rowBytes != (int64_t)width * channels || rowBytes * height > GetImageLoadByteLimit())
     png_error(png, "Unsupported Format");
 
-  pixels = (uint8_t*)MemAlloc((size_t)(rowBytes * height), __FILE__, __LINE__);
+  pixels = (uint8_t*)MEM_ALLOC((size_t)(rowBytes * height));
   if (pixels == nullptr) png_error(png, "Out Of Memory");
-  rows = (png_bytep*)MemAlloc(sizeof(png_bytep) * height, __FILE__, __LINE__);
+  rows = (png_bytep*)MEM_ALLOC(sizeof(png_bytep) * height);
   if (rows == nullptr) png_error(png, "Out Of Memory");
   for (png_uint_32 y = 0; y < height; y++) rows[y] = pixels + (int64_t)y * rowBytes;
   png_read_image(png, rows);
@@ -275,7 +275,7 @@ int LoadJpegImage(ImageLoadStream* stream, BaseImageRecord* image) {
   const int64_t total = rowSize * cinfo.output_height;
   if (rowSize <= 0 || total > GetImageLoadByteLimit()) longjmp(error.jump, 1);
   JSAMPARRAY sample = (*cinfo.mem->alloc_sarray)((j_common_ptr)&cinfo, JPOOL_IMAGE, (JDIMENSION)rowSize, 1);
-  pixels = (uint8_t*)MemAlloc((size_t)total, __FILE__, __LINE__);
+  pixels = (uint8_t*)MEM_ALLOC((size_t)total);
   if (pixels == nullptr) longjmp(error.jump, 1);
   while (cinfo.output_scanline < cinfo.output_height) {
     uint8_t* out = pixels + (int64_t)cinfo.output_scanline * rowSize;

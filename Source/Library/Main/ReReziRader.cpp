@@ -209,7 +209,7 @@ int CreateBaseImageWithFormat(int width, int height, const ColorFormatRecord* fo
     LogPrintf("イメージのサイズが大きすぎます( %d x %d )", width, height);
     return -1;
   }
-  void* pixels = MemAlloc((size_t)bytes, __FILE__, __LINE__);
+  void* pixels = MEM_ALLOC((size_t)bytes);
   if (pixels == nullptr) return -1;
   image->format = *format;
   image->width = width;

@@ -63,8 +63,8 @@ int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, in
     AddLogText("ＤＩＢの作成に失敗しました3\n");
     return -1;
   }
-  HDC dc = CreateCompatibleDC(NULL);
-  if (dc == NULL) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  if (dc == nullptr) {
     AddLogText("ＤＩＢの作成に失敗しました3\n");
     return -1;
   }
@@ -77,9 +77,9 @@ int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, in
   target.bmiHeader.biBitCount = 24;
   target.bmiHeader.biCompression = BI_RGB;
   void* sectionBits = nullptr;
-  HBITMAP section = CreateDIBSection(dc, &target, DIB_RGB_COLORS, &sectionBits, NULL, 0);
-  if (section == NULL || sectionBits == nullptr) {
-    if (section != NULL) DeleteObject(section);
+  HBITMAP section = CreateDIBSection(dc, &target, DIB_RGB_COLORS, &sectionBits, nullptr, 0);
+  if (section == nullptr || sectionBits == nullptr) {
+    if (section != nullptr) DeleteObject(section);
     DeleteDC(dc);
     AddLogText("ＤＩＢの作成に失敗しました3\n");
     return -1;
@@ -106,7 +106,7 @@ int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, in
     DeleteObject(section);
     return -1;
   }
-  uint8_t* copy = (uint8_t*)MemAlloc((size_t)(expectedRow * height), __FILE__, __LINE__);
+  uint8_t* copy = (uint8_t*)MEM_ALLOC((size_t)(expectedRow * height));
   if (copy == nullptr) {
     DeleteObject(section);
     AddLogText("２４ビットカラー化したグラフィックを格納するメモリ領域の確保に失敗しました\n");
@@ -184,7 +184,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
   if (streamSize < BMP_FILE_HEADER_SIZE + BMP_INFO_HEADER_MIN) goto refuse;
   if (ImageStreamReadExact(stream, fileHeader, sizeof(fileHeader)) != 0) goto refuse;
   if (fileHeader[0] != 'B' || fileHeader[1] != 'M') goto refuse;
-  block = (uint8_t*)MemAllocZeroed(BMP_HEADER_BLOCK_SIZE, __FILE__, __LINE__);
+  block = (uint8_t*)MEM_ALLOC_ZEROED(BMP_HEADER_BLOCK_SIZE);
   if (block == nullptr) goto refuse;
   if (ImageStreamReadExact(stream, block, 4) != 0) goto refuse;
   headerSize = ReadLE32(block);
@@ -236,7 +236,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
   dataSize = streamSize - bitsOffset;
   if (dataSize > GetImageLoadByteLimit()) goto refuse;
   if (ImageStreamSeek(stream, bitsOffset, FILE_STREAM_SEEK_SET) != 0) goto refuse;
-  data = (uint8_t*)MemAlloc((size_t)dataSize, __FILE__, __LINE__);
+  data = (uint8_t*)MEM_ALLOC((size_t)dataSize);
   if (data == nullptr) goto refuse;
   if (ImageStreamReadExact(stream, data, (size_t)dataSize) != 0) goto refuse;
 
@@ -244,7 +244,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
   if (compression == BI_RLE8 || compression == BI_RLE4) {
     const int64_t pitch = (width + 3) / 4 * 4;
     if (pitch * rows > GetImageLoadByteLimit()) goto refuse;
-    pixels = (uint8_t*)MemAllocZeroed((size_t)(pitch * rows), __FILE__, __LINE__);
+    pixels = (uint8_t*)MEM_ALLOC_ZEROED((size_t)(pitch * rows));
     if (pixels == nullptr) goto refuse;
     DecodeBmpRunLength(data, (size_t)dataSize, compression == BI_RLE4, (int)width, (int)rows, topDown, pixels,
                        (int)pitch);
@@ -256,7 +256,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
     if (dataSize < sourcePitch * rows) goto refuse;
     if (compression == BI_RGB && bitCount == 4) {
       const int64_t pitch = (width + 3) / 4 * 4;
-      pixels = (uint8_t*)MemAllocZeroed((size_t)(pitch * rows), __FILE__, __LINE__);
+      pixels = (uint8_t*)MEM_ALLOC_ZEROED((size_t)(pitch * rows));
       if (pixels == nullptr) goto refuse;
       for (int64_t y = 0; y < rows; y++) {
         const uint8_t* src = data + (topDown ? y : rows - 1 - y) * sourcePitch;
@@ -271,7 +271,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
         pixels = data;
         data = nullptr;
       } else {
-        pixels = (uint8_t*)MemAlloc((size_t)(sourcePitch * rows), __FILE__, __LINE__);
+        pixels = (uint8_t*)MEM_ALLOC((size_t)(sourcePitch * rows));
         if (pixels == nullptr) goto refuse;
         for (int64_t y = 0; y < rows; y++)
           memcpy(pixels + y * sourcePitch, data + (rows - 1 - y) * sourcePitch, (size_t)sourcePitch);
@@ -363,7 +363,7 @@ int CreateBaseImageFromDIB(const BITMAPINFO* info, const void* bits, BaseImageRe
       return -1;
     }
     if (copyFlag == 1) {
-      void* copy = MemAlloc((size_t)(pitch * height), __FILE__, __LINE__);
+      void* copy = MEM_ALLOC((size_t)(pitch * height));
       if (copy == nullptr) {
         memset(image, 0, sizeof(*image));
         return -1;
@@ -433,7 +433,7 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
     if (colourMapped) {
       if (ImageStreamSeek(stream, position, FILE_STREAM_SEEK_SET) != 0) goto refuse;
       if (mapBytes > 0) {
-        mapData = (uint8_t*)MemAlloc((size_t)mapBytes, __FILE__, __LINE__);
+        mapData = (uint8_t*)MEM_ALLOC((size_t)mapBytes);
         if (mapData == nullptr) goto refuse;
         if (ImageStreamReadExact(stream, mapData, (size_t)mapBytes) != 0) goto refuse;
         // Entries past index 255 can never be used.
@@ -454,13 +454,13 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
     // A packet covers at most 128 pixels: too little data cannot fill the image.
     if (dataEnd - position < (count + 127) / 128 * (1 + (colourMapped ? 1 : bytes))) goto refuse;
   }
-  pixels = (uint8_t*)MemAlloc((size_t)total, __FILE__, __LINE__);
+  pixels = (uint8_t*)MEM_ALLOC((size_t)total);
   if (pixels == nullptr) goto refuse;
 
   if (type == 2) {
     if (ImageStreamReadExact(stream, pixels, (size_t)total) != 0) goto refuse;
   } else if (type == 1) {
-    data = (uint8_t*)MemAlloc((size_t)count, __FILE__, __LINE__);
+    data = (uint8_t*)MEM_ALLOC((size_t)count);
     if (data == nullptr) goto refuse;
     if (ImageStreamReadExact(stream, data, (size_t)count) != 0) goto refuse;
     for (int64_t i = 0; i < count; i++) memcpy(pixels + i * bytes, map + data[i] * bytes, (size_t)bytes);
@@ -469,7 +469,7 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
     const int64_t dataSize = dataEnd - position;
     const int element = colourMapped ? 1 : bytes;
     if (dataSize <= 0) goto refuse;
-    data = (uint8_t*)MemAlloc((size_t)dataSize, __FILE__, __LINE__);
+    data = (uint8_t*)MEM_ALLOC((size_t)dataSize);
     if (data == nullptr) goto refuse;
     if (ImageStreamReadExact(stream, data, (size_t)dataSize) != 0) goto refuse;
     int64_t pos = 0, out = 0;
@@ -500,7 +500,7 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
     const int bottomUp = (header[17] & 0x20) == 0;
     const int rightToLeft = (header[17] & 0x10) != 0;
     const int64_t pitch = width * bytes;
-    ordered = (uint8_t*)MemAlloc((size_t)total, __FILE__, __LINE__);
+    ordered = (uint8_t*)MEM_ALLOC((size_t)total);
     if (ordered == nullptr) goto refuse;
     for (int64_t y = 0; y < height; y++) {
       const uint8_t* src = pixels + (bottomUp ? height - 1 - y : y) * pitch;

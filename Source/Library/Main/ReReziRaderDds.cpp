@@ -282,7 +282,7 @@ int LoadDdsImage(ImageLoadStream* stream, BaseImageRecord* image) {
   stride = GetBaseImageFaceStride(image);
   if (stride < storedFace || stride * faces > GetImageLoadByteLimit()) goto refuse;
   if (ImageStreamBytesLeft(stream) < storedFace * faces) goto refuse;
-  pixels = (uint8_t*)MemAlloc((size_t)(stride * faces), __FILE__, __LINE__);
+  pixels = (uint8_t*)MEM_ALLOC((size_t)(stride * faces));
   if (pixels == nullptr) goto refuse;
   for (int64_t face = 0; face < faces; face++) {
     uint8_t* at = pixels + face * stride;
@@ -309,7 +309,7 @@ int ExpandCompressedBaseImage(BaseImageRecord* image) {
   const int64_t pitch = (int64_t)image->width * 4;
   const int64_t faceBytes = pitch * image->height;
   if (stride < 0 || faceBytes * faces > GetImageLoadByteLimit()) return -1;
-  uint8_t* out = (uint8_t*)MemAllocZeroed((size_t)(faceBytes * faces), __FILE__, __LINE__);
+  uint8_t* out = (uint8_t*)MEM_ALLOC_ZEROED((size_t)(faceBytes * faces));
   if (out == nullptr) return -1;
 
   const int blockBytes = BlockBytes(kind);

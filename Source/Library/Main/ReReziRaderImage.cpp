@@ -292,7 +292,7 @@ int ConvertBaseImageToDIB(BaseImageRecord* image, BITMAPINFO* info, void** bits,
     *bits = image->pixels;
     return copyFlag;
   }
-  uint8_t* block = (uint8_t*)MemAllocZeroed((size_t)total, __FILE__, __LINE__);
+  uint8_t* block = (uint8_t*)MEM_ALLOC_ZEROED((size_t)total);
   if (block == nullptr) return -1;
   if (sameLayout) {
     for (int y = 0; y < image->height; y++) {

@@ -120,12 +120,12 @@ int LoadBgraImage(ImageLoadStream* stream, BaseImageRecord* image) {
     const int64_t sourcePitch = depth == BGRA_DEPTH_8 ? pitch : width * 8;
     if (pitch * height > kImageLoadByteLimit) goto refuse;
     if (ImageStreamBytesLeft(stream) < sourcePitch * height) goto refuse;
-    pixels = (uint8_t*)MemAlloc((size_t)(pitch * height), __FILE__, __LINE__);
+    pixels = (uint8_t*)MEM_ALLOC((size_t)(pitch * height));
     if (pixels == nullptr) goto refuse;
     if (depth == BGRA_DEPTH_8) {
       if (ImageStreamReadExact(stream, pixels, (size_t)(pitch * height)) != 0) goto refuse;
     } else {
-      row = (uint8_t*)MemAlloc((size_t)sourcePitch, __FILE__, __LINE__);
+      row = (uint8_t*)MEM_ALLOC((size_t)sourcePitch);
       if (row == nullptr) goto refuse;
       for (int64_t y = 0; y < height; y++) {
         if (ImageStreamReadExact(stream, row, (size_t)sourcePitch) != 0) goto refuse;
@@ -225,7 +225,7 @@ int LoadBaseImageCore(const ImageLoadSettings* settings, const char* fileName, c
 
   if (bitmapFlag) {
     if (ExpandCompressedBaseImage(&loaded) != 0) goto fail;
-    BITMAPINFO* info = (BITMAPINFO*)MemAllocZeroed(BITMAP_INFO_BLOCK_SIZE, __FILE__, __LINE__);
+    BITMAPINFO* info = (BITMAPINFO*)MEM_ALLOC_ZEROED(BITMAP_INFO_BLOCK_SIZE);
     if (info == nullptr) goto fail;
     void* bits = nullptr;
     int result = ConvertBaseImageToDIB(&loaded, info, &bits, 0, 0);
@@ -280,7 +280,7 @@ int LoadBaseImagePair(const ImageLoadSettings* settings, const char* fileName, c
   if (alphaMode == 0) {
     if (fileName == nullptr) return 1;
     const int length = GetStringLength(fileName);
-    char* alphaName = (char*)MemAlloc((size_t)length + 3, __FILE__, __LINE__);
+    char* alphaName = (char*)MEM_ALLOC((size_t)length + 3);
     if (alphaName == nullptr) return 1;
     MakeAlphaImageFileName(fileName, alphaName);
     // A missing alpha file is the normal case: open it quietly first.

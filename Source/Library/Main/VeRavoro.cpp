@@ -13,8 +13,12 @@ HandleManager HandleManagers[HANDLE_TYPE_COUNT];
 // (SetHandleASyncJobFunctions); with none installed no job can exist, so a
 // pending count is taken as "no such job".
 
-static HandleASyncRemoveJobFunction ASyncRemoveJob = nullptr;
-static HandleASyncServeFunction ASyncServeMainThread = nullptr;
+namespace {
+
+HandleASyncRemoveJobFunction ASyncRemoveJob = nullptr;
+HandleASyncServeFunction ASyncServeMainThread = nullptr;
+
+}  // namespace
 
 int SetHandleASyncJobFunctions(HandleASyncRemoveJobFunction removeJob, HandleASyncServeFunction serveMainThread) {
   ASyncRemoveJob = removeJob;
@@ -22,15 +26,19 @@ int SetHandleASyncJobFunctions(HandleASyncRemoveJobFunction removeJob, HandleASy
   return 0;
 }
 
+namespace {
+
 // 0 removed before it ran, -1 no such job, -2 the job is running.
-static int RemovePendingJob(const HandleRecordHeader* record) {
+int RemovePendingJob(const HandleRecordHeader* record) {
   if (ASyncRemoveJob == nullptr) return -1;
   return ASyncRemoveJob(record->asyncJobIndex, record->handle, 1);
 }
 
-static int ReadPendingCount(const HandleRecordHeader* record) {
+int ReadPendingCount(const HandleRecordHeader* record) {
   return __atomic_load_n(&record->asyncLoadCount, __ATOMIC_SEQ_CST);
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Lists
@@ -70,28 +78,30 @@ int ReturnZero(HandleRecordHeader*) { return 0; }
 // ---------------------------------------------------------------------------
 // Validity
 
+namespace {
+
 // Set-up and end of types: a type may be set up on its first use by any
 // thread (file handles on the first open), so the test of the initialised
 // flag and the set-up that follows run under one lock.
-static LockRecord TypeSetUpLock;
-static volatile LONG TypeSetUpLockState = 0;  // 0 none, 1 being created, 2 ready
+LockRecord TypeSetUpLock;
+volatile LONG TypeSetUpLockState = 0;  // 0 none, 1 being created, 2 ready
 
-static void EnterTypeSetUpLock() {
+void EnterTypeSetUpLock() {
   InitLockOnce(&TypeSetUpLock, &TypeSetUpLockState);
   ENTER_LOCK(&TypeSetUpLock);
 }
 
-static int IsInitialized(const HandleManager* manager) {
+int IsInitialized(const HandleManager* manager) {
   return __atomic_load_n(&manager->initialized, __ATOMIC_ACQUIRE);
 }
 
-static HandleManager* ManagerOf(int type) {
+HandleManager* ManagerOf(int type) {
   if (type < 0 || type >= HANDLE_TYPE_COUNT) return nullptr;
   HandleManager* manager = &HandleManagers[type];
   return IsInitialized(manager) ? manager : nullptr;
 }
 
-static HandleRecordHeader* FindRecord(HandleManager* manager, int handle) {
+HandleRecordHeader* FindRecord(HandleManager* manager, int handle) {
   if (manager == nullptr || !IsInitialized(manager) || handle < 0) return nullptr;
   if ((handle & HANDLE_TYPE_MASK) != manager->typeTag) return nullptr;
   const int slot = HANDLE_INDEX_OF(handle);
@@ -102,6 +112,8 @@ static HandleRecordHeader* FindRecord(HandleManager* manager, int handle) {
   return record;
 }
 
+}  // namespace
+
 HandleRecordHeader* GetHandleRecord(int handle) {
   if (handle < 0) return nullptr;
   return FindRecord(&HandleManagers[HANDLE_TYPE_OF(handle)], handle);
@@ -111,9 +123,11 @@ HandleRecordHeader* GetHandleRecordOfType(int handle, int type) {
   return FindRecord(ManagerOf(type), handle);
 }
 
+namespace {
+
 // A negative value is "no handle" and passes silently; anything else that
 // fails the test is a caller's fault worth a line.
-static void LogInvalidHandle(const char* operation, int handle) {
+void LogInvalidHandle(const char* operation, int handle) {
   if (handle < 0) return;
   LogPrintf("%s : 無効なハンドルです( 0x%08x )", operation, handle);
 }
@@ -121,7 +135,7 @@ static void LogInvalidHandle(const char* operation, int handle) {
 // ---------------------------------------------------------------------------
 // Types
 
-static int InitHandleTypeLocked(int type, int recordSize, int maxCount, HandleRecordCallback createCallback,
+int InitHandleTypeLocked(int type, int recordSize, int maxCount, HandleRecordCallback createCallback,
                                 HandleRecordCallback deleteCallback, const char* displayName) {
   HandleManager* manager = &HandleManagers[type];
   if (manager->initialized) return -1;
@@ -152,6 +166,8 @@ static int InitHandleTypeLocked(int type, int recordSize, int maxCount, HandleRe
   __atomic_store_n(&manager->initialized, 1, __ATOMIC_RELEASE);
   return 0;
 }
+
+}  // namespace
 
 int InitHandleType(int type, int recordSize, int maxCount, HandleRecordCallback createCallback,
                    HandleRecordCallback deleteCallback, const char* displayName) {
@@ -201,7 +217,9 @@ int TermHandleType(int type) {
 // ---------------------------------------------------------------------------
 // Create
 
-static int ChooseSlot(const HandleManager* manager, int wantedHandle) {
+namespace {
+
+int ChooseSlot(const HandleManager* manager, int wantedHandle) {
   if (wantedHandle >= 0 && manager->slots[HANDLE_INDEX_OF(wantedHandle)] == nullptr)
     return HANDLE_INDEX_OF(wantedHandle);
   if (manager->count == 0) return 0;
@@ -212,6 +230,8 @@ static int ChooseSlot(const HandleManager* manager, int wantedHandle) {
   }
   return -1;
 }
+
+}  // namespace
 
 int CreateHandle(int type, int wantedHandle) {
   HandleManager* manager = ManagerOf(type);
@@ -237,7 +257,7 @@ int CreateHandle(int type, int wantedHandle) {
 
   const int slot = ChooseSlot(manager, wantedHandle);
   HandleRecordHeader* record =
-      static_cast<HandleRecordHeader*>(MemAllocZeroed(manager->recordSize, __FILE__, __LINE__));
+      static_cast<HandleRecordHeader*>(MEM_ALLOC_ZEROED(manager->recordSize));
   if (slot < 0 || record == nullptr) {
     MemFree(record);
     LeaveLock(&manager->lock);
@@ -447,7 +467,7 @@ int ResizeHandleRecord(int handle, int newSize) {
     LeaveLock(&manager->lock);
     return -1;
   }
-  HandleRecordHeader* moved = static_cast<HandleRecordHeader*>(MemRealloc(record, newSize, __FILE__, __LINE__));
+  HandleRecordHeader* moved = static_cast<HandleRecordHeader*>(MEM_REALLOC(record, newSize));
   if (moved == nullptr) {
     LeaveLock(&manager->lock);
     return -1;

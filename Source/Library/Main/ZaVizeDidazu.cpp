@@ -20,13 +20,15 @@ int ReleaseRingBuffer(RingBuffer* buffer) {
   return InitRingBuffer(buffer);
 }
 
-static void FoldPositions(RingBuffer* buffer) {
+namespace {
+
+void FoldPositions(RingBuffer* buffer) {
   if (buffer->readPosition == buffer->capacity) buffer->readPosition = 0;
   if (buffer->writePosition == buffer->capacity) buffer->writePosition = 0;
 }
 
 // Copies the first `size` held bytes out, across the wrap; moves nothing.
-static void CopyHeldBytes(const RingBuffer* buffer, unsigned char* out, int size) {
+void CopyHeldBytes(const RingBuffer* buffer, unsigned char* out, int size) {
   const int first = buffer->capacity - buffer->readPosition;
   if (size <= first) {
     MemCopy(out, buffer->data + buffer->readPosition, size);
@@ -35,6 +37,8 @@ static void CopyHeldBytes(const RingBuffer* buffer, unsigned char* out, int size
     MemCopy(out + first, buffer->data, size - first);
   }
 }
+
+}  // namespace
 
 int ReadRingBuffer(RingBuffer* buffer, void* destination, int size, int peek) {
   if (size < 0 || buffer->dataSize < size) return -1;

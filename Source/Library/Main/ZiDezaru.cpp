@@ -16,36 +16,40 @@ enum {
   BLOCK_INFO_LINE_SIZE = 320,  // a dump line, data part included
 };
 
+namespace {
+
 // Fixed old end of the list: a block of user size 0 with room for its
 // trailing guard copy, so every real block has an older neighbour.
-static struct {
+struct {
   MemBlockHeader header;
   unsigned char guard2[MEM_HEADER_FIELDS_SIZE];
 } EndBlockStorage;
 #define END_BLOCK (&EndBlockStorage.header)
 
-static MemBlockHeader* NewestBlock = NULL;
-static uint16_t AllocNumberCounter = 0;
-static size_t AllocTotalSize = 0;
-static int AllocCount = 0;
+MemBlockHeader* NewestBlock = nullptr;
+uint16_t AllocNumberCounter = 0;
+size_t AllocTotalSize = 0;
+int AllocCount = 0;
 
 // Debug settings (no operation changes them): blocks of the trace size are
 // traced (a negative size traces all); the others trace everything, log the
 // totals after each call, check every block on each call.
-static int TraceSize = 0;
-static int TraceAll = 0;
-static int LogTotalsEachCall = 0;
-static int CheckAllEachCall = 0;
+int TraceSize = 0;
+int TraceAll = 0;
+int LogTotalsEachCall = 0;
+int CheckAllEachCall = 0;
 
-static LockRecord AllocLock;
-static volatile LONG AllocLockState = 0;  // 0 none, 1 being created, 2 ready
+LockRecord AllocLock;
+volatile LONG AllocLockState = 0;  // 0 none, 1 being created, 2 ready
 
-static void EnterAllocLock() {
+void EnterAllocLock() {
   InitLockOnce(&AllocLock, &AllocLockState);
   ENTER_LOCK(&AllocLock);
 }
 
-static void LeaveAllocLock() { LeaveLock(&AllocLock); }
+void LeaveAllocLock() { LeaveLock(&AllocLock); }
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Process heap
@@ -61,25 +65,27 @@ int SystemHeapFree(void* pointer) { return HeapFree(GetProcessHeap(), 0, pointer
 // ---------------------------------------------------------------------------
 // Block helpers
 
-static unsigned char* UserData(MemBlockHeader* block) {
+namespace {
+
+unsigned char* UserData(MemBlockHeader* block) {
   return reinterpret_cast<unsigned char*>(block) + MEM_USER_OFFSET;
 }
 
-static MemBlockHeader* BlockOf(void* pointer) {
+MemBlockHeader* BlockOf(void* pointer) {
   return reinterpret_cast<MemBlockHeader*>(static_cast<unsigned char*>(pointer) - MEM_USER_OFFSET);
 }
 
-static unsigned char* GuardCopy2(MemBlockHeader* block, size_t size) { return UserData(block) + size; }
+unsigned char* GuardCopy2(MemBlockHeader* block, size_t size) { return UserData(block) + size; }
 
-static void RefreshGuards(MemBlockHeader* block) {
-  if (block == NULL) return;
+void RefreshGuards(MemBlockHeader* block) {
+  if (block == nullptr) return;
   memcpy(block->guard1, block, MEM_HEADER_FIELDS_SIZE);
   memcpy(GuardCopy2(block, block->size), block, MEM_HEADER_FIELDS_SIZE);
 }
 
-static void SetPlace(MemBlockHeader* block, const char* file, int line) {
+void SetPlace(MemBlockHeader* block, const char* file, int line) {
   memset(block->fileTail, 0xA5, sizeof(block->fileTail));
-  if (file == NULL) {
+  if (file == nullptr) {
     block->fileTail[0] = '\0';
   } else {
     size_t length = strlen(file);
@@ -89,24 +95,24 @@ static void SetPlace(MemBlockHeader* block, const char* file, int line) {
   block->line = static_cast<uint16_t>(line);
 }
 
-static int IsTraced(size_t size) {
+int IsTraced(size_t size) {
   return TraceAll || TraceSize < 0 || size == static_cast<size_t>(TraceSize);
 }
 
-static void AfterCall() {
+void AfterCall() {
   if (LogTotalsEachCall) LogAllocTotals();
   if (CheckAllEachCall) CheckAllAllocHeaders();
 }
 
 // A user size that, with the block's own 96 bytes, still fits a size_t.
-static int IsSizeAllowed(size_t size) { return size <= static_cast<size_t>(0xFFFFFFFFu) - MEM_BLOCK_OVERHEAD; }
+int IsSizeAllowed(size_t size) { return size <= static_cast<size_t>(0xFFFFFFFFu) - MEM_BLOCK_OVERHEAD; }
 
 // ---------------------------------------------------------------------------
 // Header check
 
 // The damage report is written without taking memory from the allocator:
 // its list may be what is damaged.
-static void LogGuardBytes(const char* prefix, const unsigned char* b) {
+void LogGuardBytes(const char* prefix, const unsigned char* b) {
   char line[160];
   snprintf(line, sizeof(line),
            "%s%02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x"
@@ -117,9 +123,9 @@ static void LogGuardBytes(const char* prefix, const unsigned char* b) {
   LogWriteTextWithoutAlloc(line);
 }
 
-static void FormatBlockInfo(const MemBlockHeader* block, int withData, char* line, size_t size);
+void FormatBlockInfo(const MemBlockHeader* block, int withData, char* line, size_t size);
 
-static void ReportBlockInfo(const MemBlockHeader* block, int withData) {
+void ReportBlockInfo(const MemBlockHeader* block, int withData) {
   char line[BLOCK_INFO_LINE_SIZE];
   FormatBlockInfo(block, withData, line, sizeof(line));
   LogWriteTextWithoutAlloc(line);
@@ -127,13 +133,13 @@ static void ReportBlockInfo(const MemBlockHeader* block, int withData) {
 
 // The user size a block can really have: what the heap block holds beyond
 // the 96 bytes of header and guards. 0 when the heap cannot tell.
-static size_t HeapBoundOfBlock(MemBlockHeader* block) {
+size_t HeapBoundOfBlock(MemBlockHeader* block) {
   const SIZE_T heapSize = HeapSize(GetProcessHeap(), 0, block);
   if (heapSize == static_cast<SIZE_T>(-1) || heapSize < MEM_BLOCK_OVERHEAD) return 0;
   return heapSize - MEM_BLOCK_OVERHEAD;
 }
 
-static void CheckAllocHeader(MemBlockHeader* block) {
+void CheckAllocHeader(MemBlockHeader* block) {
   const MemBlockHeader* copy1 = reinterpret_cast<const MemBlockHeader*>(block->guard1);
   // The stored size may be part of the damage, in the header and guard copy
   // 1 alike (one value written over both): guard copy 2 is never looked for
@@ -155,9 +161,11 @@ static void CheckAllocHeader(MemBlockHeader* block) {
   ExitProcess(static_cast<UINT>(-1));
 }
 
+}  // namespace
+
 int CheckAllAllocHeaders() {
   EnterAllocLock();
-  for (MemBlockHeader* block = NewestBlock; block != NULL && block != END_BLOCK; block = block->older)
+  for (MemBlockHeader* block = NewestBlock; block != nullptr && block != END_BLOCK; block = block->older)
     CheckAllocHeader(block);
   LeaveAllocLock();
   return 0;
@@ -168,23 +176,23 @@ int CheckAllAllocHeaders() {
 
 void* MemAlloc(size_t size, const char* file, int line) {
   EnterAllocLock();
-  MemBlockHeader* block = NULL;
+  MemBlockHeader* block = nullptr;
   if (IsSizeAllowed(size)) block = static_cast<MemBlockHeader*>(SystemHeapAlloc(size + MEM_BLOCK_OVERHEAD));
-  if (block == NULL) {
+  if (block == nullptr) {
     DumpAllocList();
     CheckAllAllocHeaders();
     LeaveAllocLock();
-    return NULL;
+    return nullptr;
   }
 
   SetPlace(block, file, line);
   block->allocNumber = ++AllocNumberCounter;
   block->size = static_cast<uint32_t>(size);
 
-  if (NewestBlock == NULL) NewestBlock = END_BLOCK;
+  if (NewestBlock == nullptr) NewestBlock = END_BLOCK;
   NewestBlock->newer = block;
   block->older = NewestBlock;
-  block->newer = NULL;
+  block->newer = nullptr;
   NewestBlock = block;
   RefreshGuards(block);
   RefreshGuards(block->older);
@@ -203,12 +211,12 @@ void* MemAlloc(size_t size, const char* file, int line) {
 
 void* MemAllocZeroed(size_t size, const char* file, int line) {
   void* pointer = MemAlloc(size, file, line);
-  if (pointer != NULL) MemFill(pointer, 0, static_cast<int>(size));
+  if (pointer != nullptr) MemFill(pointer, 0, static_cast<int>(size));
   return pointer;
 }
 
 void* MemRealloc(void* pointer, size_t newSize, const char* file, int line) {
-  if (pointer == NULL) return MemAlloc(newSize, file, line);
+  if (pointer == nullptr) return MemAlloc(newSize, file, line);
 
   EnterAllocLock();
   MemBlockHeader* old = BlockOf(pointer);
@@ -217,13 +225,13 @@ void* MemRealloc(void* pointer, size_t newSize, const char* file, int line) {
   size_t oldSize = old->size;
   MemBlockHeader* block = old;
   if (newSize != oldSize) {
-    block = NULL;
+    block = nullptr;
     if (IsSizeAllowed(newSize))
       block = static_cast<MemBlockHeader*>(SystemHeapReAlloc(old, newSize + MEM_BLOCK_OVERHEAD));
-    if (block == NULL) {
+    if (block == nullptr) {
       DumpAllocList();
       LeaveAllocLock();
-      return NULL;
+      return nullptr;
     }
     // The old trailing guard copy lies inside the added bytes.
     if (newSize > oldSize) MemFill(UserData(block) + oldSize, 0, static_cast<int>(newSize - oldSize));
@@ -231,8 +239,8 @@ void* MemRealloc(void* pointer, size_t newSize, const char* file, int line) {
 
   SetPlace(block, file, line);
   block->allocNumber = ++AllocNumberCounter;
-  if (block->older != NULL) block->older->newer = block;
-  if (block->newer != NULL) block->newer->older = block;
+  if (block->older != nullptr) block->older->newer = block;
+  if (block->newer != nullptr) block->newer->older = block;
   if (NewestBlock == old) NewestBlock = block;
   AllocTotalSize = AllocTotalSize - oldSize + newSize;
   block->size = static_cast<uint32_t>(newSize);
@@ -250,7 +258,7 @@ void* MemRealloc(void* pointer, size_t newSize, const char* file, int line) {
 }
 
 void MemFree(void* pointer) {
-  if (pointer == NULL) return;
+  if (pointer == nullptr) return;
   EnterAllocLock();
   MemBlockHeader* block = BlockOf(pointer);
   if (CheckAllEachCall)
@@ -263,8 +271,8 @@ void MemFree(void* pointer) {
 
   MemBlockHeader* older = block->older;
   MemBlockHeader* newer = block->newer;
-  if (older != NULL) older->newer = newer;
-  if (newer != NULL) newer->older = older;
+  if (older != nullptr) older->newer = newer;
+  if (newer != nullptr) newer->older = older;
   if (NewestBlock == block) NewestBlock = older;
   RefreshGuards(older);
   RefreshGuards(newer);
@@ -281,7 +289,9 @@ void MemFree(void* pointer) {
 // ---------------------------------------------------------------------------
 // Reports
 
-static void FormatBlockInfo(const MemBlockHeader* block, int withData, char* line, size_t size) {
+namespace {
+
+void FormatBlockInfo(const MemBlockHeader* block, int withData, char* line, size_t size) {
   // The name field of a damaged header need not end in a NUL.
   char name[sizeof(block->fileTail) + 1];
   memcpy(name, block->fileTail, sizeof(block->fileTail));
@@ -312,6 +322,8 @@ static void FormatBlockInfo(const MemBlockHeader* block, int withData, char* lin
   CopyString(line + length - 1, "]\n");
 }
 
+}  // namespace
+
 int LogAllocBlockInfo(const MemBlockHeader* block, int withData) {
   EnterAllocLock();
   char line[BLOCK_INFO_LINE_SIZE];
@@ -333,7 +345,7 @@ int DumpAllocList() {
   EnterAllocLock();
   LogWriteText("\n");
   LogWriteText("Alloc memory dump\n");
-  for (MemBlockHeader* block = NewestBlock; block != NULL && block != END_BLOCK; block = block->older)
+  for (MemBlockHeader* block = NewestBlock; block != nullptr && block != END_BLOCK; block = block->older)
     LogAllocBlockInfo(block, 1);
   LogAllocTotals();
   LogWriteText("\n");
