@@ -6,6 +6,13 @@
 #include "ZeZezuDoz.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+// Log texts.
+const char LOG_READ_INVALID_HANDLE[] = "ReadFileChar : 無効なハンドルです( 0x%08x )";
+
+}  // namespace
+
 // Library-wide asynchronous-loading setting (device layer).
 int IsASyncLoadEnabled();
 
@@ -283,7 +290,7 @@ int ReadFileChar(int handle) {
   FileHandleRecord* file = LookupFileHandle(handle, 0);
   if (file == nullptr) {
     if (handle >= 0 && GetHandleRecordOfType(handle, HANDLETYPE_FILE) == nullptr)
-      LogPrintf("ReadFileChar : 無効なハンドルです( 0x%08x )", handle);
+      LogPrintf(LOG_READ_INVALID_HANDLE, handle);
     return 0;
   }
   if (file->kind != FILE_HANDLE_STREAM || file->stream == 0) return -1;

@@ -9,6 +9,14 @@
 #include "ZiDezaru.h"
 #include "RaRadaraLog.h"
 
+namespace {
+
+// Log texts.
+const char LOG_BAD_IMAGE_SIZE[] = "イメージのサイズが不正です( %d x %d )";
+const char LOG_IMAGE_TOO_LARGE[] = "イメージのサイズが大きすぎます( %d x %d )";
+
+}  // namespace
+
 ImageLoaderFunc UserImageLoaders[USER_IMAGE_LOADER_MAX];
 int UserImageLoaderCount = 0;
 int UsePremultipliedAlphaOnLoad = 0;
@@ -200,13 +208,13 @@ int CreateBaseImageWithFormat(int width, int height, const ColorFormatRecord* fo
   format = &copy;
   memset(image, 0, sizeof(*image));
   if (width < 0 || height < 0) {
-    LogPrintf("イメージのサイズが不正です( %d x %d )", width, height);
+    LogPrintf(LOG_BAD_IMAGE_SIZE, width, height);
     return -1;
   }
   int64_t pitch = ((int64_t)format->bytesPerPixel * width + 3) / 4 * 4;
   int64_t bytes = pitch * height;
   if (pitch > 0x7fffffffLL || bytes > kMaxImageBytes) {
-    LogPrintf("イメージのサイズが大きすぎます( %d x %d )", width, height);
+    LogPrintf(LOG_IMAGE_TOO_LARGE, width, height);
     return -1;
   }
   void* pixels = MEM_ALLOC((size_t)bytes);

@@ -10,6 +10,15 @@
 #include "VeRavoroString.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+// Log texts.
+const char LOG_IMAGE_FILE_NOT_OPENED[] = "画像ファイル %s を開けませんでした";
+const char LOG_MEMORY_IMAGE_UNREADABLE[] = "メモリ上の画像データを読み込めませんでした、対応していない形式か壊れています";
+const char LOG_IMAGE_FILE_UNREADABLE[] = "画像ファイル %s を読み込めませんでした、対応していない形式か壊れています";
+
+}  // namespace
+
 const ImageLoaderFunc ImageLoaderTable[IMAGE_LOADER_TABLE_SIZE] = {
     LoadBmpImage, LoadJpegImage, LoadPngImage, LoadBgraImage, LoadTgaImage, LoadDdsImage, nullptr,
 };
@@ -191,7 +200,7 @@ int LoadBaseImageCore(const ImageLoadSettings* settings, const char* fileName, c
     stream.functions = settings->fileStream;
     stream.handle = settings->fileAccess.Open(fileName, 0, 1, 0);
     if (stream.handle == 0) {
-      LogPrintf("画像ファイル %s を開けませんでした", fileName);
+      LogPrintf(LOG_IMAGE_FILE_NOT_OPENED, fileName);
       return -1;
     }
   }
@@ -200,9 +209,9 @@ int LoadBaseImageCore(const ImageLoadSettings* settings, const char* fileName, c
   if (LoadImageByLoaders(settings, &stream, &loaded) != 0) {
     CloseLoadStream(settings, memoryFlag, stream.handle);
     if (memoryFlag) {
-      LogPrintf("メモリ上の画像データを読み込めませんでした、対応していない形式か壊れています");
+      LogPrintf(LOG_MEMORY_IMAGE_UNREADABLE);
     } else {
-      LogPrintf("画像ファイル %s を読み込めませんでした、対応していない形式か壊れています", fileName);
+      LogPrintf(LOG_IMAGE_FILE_UNREADABLE, fileName);
     }
     return -1;
   }

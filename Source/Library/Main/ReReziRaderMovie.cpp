@@ -8,6 +8,13 @@
 
 namespace {
 
+// Log texts.
+const char LOG_BAD_MOVIE_TARGET[] = "ムービーフレームの変換先イメージが不正です( %d x %d )";
+
+}  // namespace
+
+namespace {
+
 struct ChromaTerms {
   int blue, green, red;
 };
@@ -37,7 +44,7 @@ inline void PutPixel(uint8_t* out, int y, const ChromaTerms& t) {
 int CheckTarget(const void* frame, int width, int height, const BaseImageRecord* image) {
   if (frame == nullptr || image == nullptr || image->pixels == nullptr || width < 0 || height < 0 ||
       image->format.bytesPerPixel != 4 || image->width < width || image->height < height) {
-    LogPrintf("ムービーフレームの変換先イメージが不正です( %d x %d )", width, height);
+    LogPrintf(LOG_BAD_MOVIE_TARGET, width, height);
     return -1;
   }
   return 0;

@@ -11,6 +11,16 @@
 #include "ZeZezuDoz.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+// Log texts.
+const char LOG_ARCHIVE_FILE_UNREADABLE[] = "アーカイブファイル %s を開けませんでした、壊れているか鍵が違います";
+const char LOG_MEMORY_ARCHIVE_UNREADABLE[] = "メモリ上のアーカイブを開けませんでした、壊れているか鍵が違います";
+const char LOG_NO_MEMORY_FOR_TABLES[] = "アーカイブのテーブルを読み込むメモリの確保に失敗しました( %s )";
+const char LOG_NO_MEMORY_FOR_ARCHIVE[] = "アーカイブファイルを読み込むメモリの確保に失敗しました( %s )";
+
+}  // namespace
+
 // Deepest folder nesting walked when a whole image is unscrambled.
 enum { ARCHIVE_WALK_DEPTH_MAX = 512 };
 
@@ -544,9 +554,9 @@ namespace {
 // another key.
 void LogUnreadableArchive(const char* path) {
   if (path != nullptr)
-    LogPrintf("アーカイブファイル %s を開けませんでした、壊れているか鍵が違います", path);
+    LogPrintf(LOG_ARCHIVE_FILE_UNREADABLE, path);
   else
-    LogPrintf("メモリ上のアーカイブを開けませんでした、壊れているか鍵が違います");
+    LogPrintf(LOG_MEMORY_ARCHIVE_UNREADABLE);
 }
 
 }  // namespace
@@ -592,7 +602,7 @@ int OpenArchiveFileTablesOnly(ArchiveRecord* archive, const char* path, const ch
     if (!HeaderFits(header, file->size)) goto failed;
     table = static_cast<unsigned char*>(MEM_ALLOC(header.tableSize));
     if (table == nullptr) {
-      LogPrintf("アーカイブのテーブルを読み込むメモリの確保に失敗しました( %s )", path);
+      LogPrintf(LOG_NO_MEMORY_FOR_TABLES, path);
       goto closed;
     }
     const uint64_t keyPosition = ArchiveScramblesByPart(version) ? 0 : header.tableOffset;
@@ -647,7 +657,7 @@ int OpenArchiveFileInMemory(ArchiveRecord* archive, const char* path, const char
   }
   image = static_cast<unsigned char*>(MEM_ALLOC(static_cast<size_t>(size)));
   if (image == nullptr) {
-    LogPrintf("アーカイブファイルを読み込むメモリの確保に失敗しました( %s )", path);
+    LogPrintf(LOG_NO_MEMORY_FOR_ARCHIVE, path);
     CloseFileAccess(file);
     return -1;
   }

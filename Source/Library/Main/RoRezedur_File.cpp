@@ -14,6 +14,15 @@
 
 namespace {
 
+// Log texts.
+const char LOG_DAMAGED_MEMBER[] = "アーカイブ内のファイルのデータが壊れています( %s )";
+const char LOG_TOO_MANY_FILES[] = "同時に開けるファイルの数が限界を超えました";
+const char LOG_NO_MEMORY_FOR_FILE[] = "ファイルの情報を格納するメモリの確保に失敗しました";
+
+}  // namespace
+
+namespace {
+
 enum {
   FILE_KIND_DISK = 0,
   FILE_KIND_MEMBER = 1,
@@ -259,7 +268,7 @@ uint64_t StoredKeyPosition(const MemberState* state, uint64_t position) {
 }
 
 void LogDamagedMember(const MemberState* state) {
-  LogPrintf("アーカイブ内のファイルのデータが壊れています( %s )", state->archive->path);
+  LogPrintf(LOG_DAMAGED_MEMBER, state->archive->path);
 }
 
 // Completes a pending asynchronous read: unscrambles it, and unpacks a
@@ -582,7 +591,7 @@ StreamHandle ArchiveFileOpen(const char* path, int cacheFlag, int blockFlag, int
   if (path == nullptr) return 0;
   LayerGuard guard;
   if (OpenFileCount >= ARCHIVE_OPEN_FILE_MAX) {
-    LogPrintf("同時に開けるファイルの数が限界を超えました");
+    LogPrintf(LOG_TOO_MANY_FILES);
     return 0;
   }
   int index = 0;
@@ -590,7 +599,7 @@ StreamHandle ArchiveFileOpen(const char* path, int cacheFlag, int blockFlag, int
   OpenFileRecord* record =
       index < ARCHIVE_OPEN_FILE_MAX ? static_cast<OpenFileRecord*>(MEM_ALLOC(sizeof(OpenFileRecord))) : nullptr;
   if (record == nullptr) {
-    LogPrintf("ファイルの情報を格納するメモリの確保に失敗しました");
+    LogPrintf(LOG_NO_MEMORY_FOR_FILE);
     return 0;
   }
   MemFill(record, 0, sizeof(OpenFileRecord));

@@ -4,6 +4,18 @@
 #include "VeRavoroString.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+// Log texts.
+const char LOG_INVALID_HANDLE[] = "%s : 無効なハンドルです( 0x%08x )";
+const char LOG_KEPT_RECORDS_FREED[] = "%sハンドルの終了時に残っていたデータ %d 個を解放しました";
+const char LOG_TYPE_NOT_SET_UP[] = "ハンドルタイプ %d は初期化されていないためハンドルを作成できません";
+const char LOG_WANTED_HANDLE_UNUSABLE[] = "%sハンドルの作成に指定されたハンドル値( 0x%08x )は使えません";
+const char LOG_TYPE_FULL[] = "%sハンドルの数が限界数( %d )に達していて新たなハンドルを作成できません";
+const char LOG_NO_MEMORY_FOR_RECORD[] = "%sハンドルのデータを格納するメモリ領域の確保に失敗しました";
+
+}  // namespace
+
 HandleManager HandleManagers[HANDLE_TYPE_COUNT];
 
 // ---------------------------------------------------------------------------
@@ -129,7 +141,7 @@ namespace {
 // fails the test is a caller's fault worth a line.
 void LogInvalidHandle(const char* operation, int handle) {
   if (handle < 0) return;
-  LogPrintf("%s : 無効なハンドルです( 0x%08x )", operation, handle);
+  LogPrintf(LOG_INVALID_HANDLE, operation, handle);
 }
 
 // ---------------------------------------------------------------------------
@@ -196,7 +208,7 @@ int TermHandleType(int type) {
     MemFree(record);
     ++kept;
   }
-  if (kept > 0) LogPrintf("%sハンドルの終了時に残っていたデータ %d 個を解放しました", manager->displayName, kept);
+  if (kept > 0) LogPrintf(LOG_KEPT_RECORDS_FREED, manager->displayName, kept);
 
   EnterTypeSetUpLock();
   if (!manager->initialized) {
@@ -236,13 +248,13 @@ int ChooseSlot(const HandleManager* manager, int wantedHandle) {
 int CreateHandle(int type, int wantedHandle) {
   HandleManager* manager = ManagerOf(type);
   if (manager == nullptr) {
-    LogPrintf("ハンドルタイプ %d は初期化されていないためハンドルを作成できません", type);
+    LogPrintf(LOG_TYPE_NOT_SET_UP, type);
     return -1;
   }
   if (wantedHandle < 0) wantedHandle = -1;
   if (wantedHandle >= 0 && ((wantedHandle & HANDLE_TYPE_MASK) != manager->typeTag ||
                             HANDLE_INDEX_OF(wantedHandle) >= manager->maxCount)) {
-    LogPrintf("%sハンドルの作成に指定されたハンドル値( 0x%08x )は使えません", manager->displayName, wantedHandle);
+    LogPrintf(LOG_WANTED_HANDLE_UNUSABLE, manager->displayName, wantedHandle);
     return -1;
   }
 
@@ -250,7 +262,7 @@ int CreateHandle(int type, int wantedHandle) {
 
   if (manager->count >= manager->maxCount) {
     LeaveLock(&manager->lock);
-    LogPrintf("%sハンドルの数が限界数( %d )に達していて新たなハンドルを作成できません", manager->displayName,
+    LogPrintf(LOG_TYPE_FULL, manager->displayName,
               manager->maxCount);
     return -1;
   }
@@ -261,7 +273,7 @@ int CreateHandle(int type, int wantedHandle) {
   if (slot < 0 || record == nullptr) {
     MemFree(record);
     LeaveLock(&manager->lock);
-    LogPrintf("%sハンドルのデータを格納するメモリ領域の確保に失敗しました", manager->displayName);
+    LogPrintf(LOG_NO_MEMORY_FOR_RECORD, manager->displayName);
     return -1;
   }
 

@@ -5,6 +5,14 @@
 
 #include "RaRadaraLog.h"
 
+namespace {
+
+// Log texts.
+const char LOG_BAD_SOFT_IMAGE_SIZE[] = "ソフトイメージのサイズが不正です( %d x %d )";
+const char LOG_NO_MEMORY_FOR_SOFT_IMAGE[] = "ソフトイメージ用のメモリの確保に失敗しました( %d x %d )";
+
+}  // namespace
+
 int SoftImageHandlesSetUp = 0;
 
 namespace {
@@ -48,7 +56,7 @@ int DeleteAllSoftImages() {
 int MakeSoftImage(int width, int height, int withAlpha) {
   if (!SoftImageHandlesSetUp) return -1;
   if (width <= 0 || height <= 0) {
-    LogPrintf("ソフトイメージのサイズが不正です( %d x %d )", width, height);
+    LogPrintf(LOG_BAD_SOFT_IMAGE_SIZE, width, height);
     return -1;
   }
   int handle = CreateHandle(HANDLETYPE_SOFTIMAGE, -1);
@@ -61,7 +69,7 @@ int MakeSoftImage(int width, int height, int withAlpha) {
   int result = withAlpha ? CreateBaseImageARGB8(width, height, &record->image)
                          : CreateBaseImageXRGB8(width, height, &record->image);
   if (result != 0) {
-    LogPrintf("ソフトイメージ用のメモリの確保に失敗しました( %d x %d )", width, height);
+    LogPrintf(LOG_NO_MEMORY_FOR_SOFT_IMAGE, width, height);
     DeleteHandle(handle);
     return -1;
   }

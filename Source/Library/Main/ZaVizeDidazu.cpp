@@ -4,6 +4,13 @@
 #include "VeRavoroString.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+// Log texts.
+const char LOG_GROW_FAILED[] = "リングバッファの再確保に失敗しました(確保しようとしたサイズ %d byte)";
+
+}  // namespace
+
 void* (*RingBufferAlloc)(size_t size, const char* file, int line) = MemAlloc;
 
 int InitRingBuffer(RingBuffer* buffer) {
@@ -63,7 +70,7 @@ int ReserveRingBuffer(RingBuffer* buffer, int needed) {
   if (wanted <= 0x7FFFFFFF) block = static_cast<unsigned char*>(RingBufferAlloc(static_cast<size_t>(wanted), __FILE__, __LINE__));
   if (block == nullptr) {
     // The held bytes stay where they are.
-    LogPrintf("リングバッファの再確保に失敗しました(確保しようとしたサイズ %d byte)",
+    LogPrintf(LOG_GROW_FAILED,
               wanted <= 0x7FFFFFFF ? static_cast<int>(wanted) : 0x7FFFFFFF);
     return -1;
   }

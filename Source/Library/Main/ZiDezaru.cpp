@@ -8,6 +8,27 @@
 #include "VeRavoroString.h"
 #include "ZeZezuDozThread.h"
 
+namespace {
+
+// Log texts.
+const char LOG_DAMAGED_BLOCK[] = "以下のメモリ確保情報が破損しました、強制終了します\n";
+// A prefix, then 32 bytes in groups of four (four blanks after the 16th).
+const char LOG_GUARD_BYTES[] =
+    "%s%02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x"
+    "    %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x\n";
+const char LOG_HEAD_BASE[] = "HEAD  BASE:";
+const char LOG_HEAD_TEMP1[] = "HEAD TEMP1:";
+const char LOG_HEAD_TEMP2[] = "HEAD TEMP2:";
+const char LOG_TRACE_ALLOC[] = "mem alloc  ";
+const char LOG_TRACE_REALLOC[] = "mem realloc  ";
+const char LOG_TRACE_FREE[] = "mem free  ";
+const char LOG_TOTALS[] = "\tTotal size:%d(%.3fkb)  Alloc num:%d";
+const char LOG_DUMP_TITLE[] = "Alloc memory dump\n";
+const char LOG_LINE_END[] = "\n";
+const char LOG_BLOCK_LINE[] = "\tsize:%10d(%10.3fkb)  file:%-26s  line:%-5d  ID:%-5d  addr:%08x";
+
+}  // namespace
+
 static_assert(sizeof(MemBlockHeader) == 64, "header and guard copy 1 take 64 bytes");
 static_assert(offsetof(MemBlockHeader, guard1) == MEM_HEADER_FIELDS_SIZE, "guard copy 1 follows the fields");
 
@@ -114,12 +135,9 @@ int IsSizeAllowed(size_t size) { return size <= static_cast<size_t>(0xFFFFFFFFu)
 // its list may be what is damaged.
 void LogGuardBytes(const char* prefix, const unsigned char* b) {
   char line[160];
-  snprintf(line, sizeof(line),
-           "%s%02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x"
-           "    %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x  %02x %02x %02x %02x\n",
-           prefix, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
-           b[14], b[15], b[16], b[17], b[18], b[19], b[20], b[21], b[22], b[23], b[24], b[25], b[26], b[27],
-           b[28], b[29], b[30], b[31]);
+  snprintf(line, sizeof(line), LOG_GUARD_BYTES, prefix, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9],
+           b[10], b[11], b[12], b[13], b[14], b[15], b[16], b[17], b[18], b[19], b[20], b[21], b[22], b[23], b[24],
+           b[25], b[26], b[27], b[28], b[29], b[30], b[31]);
   LogWriteTextWithoutAlloc(line);
 }
 
@@ -151,10 +169,10 @@ void CheckAllocHeader(MemBlockHeader* block) {
     return;
   unsigned char* copy2 = GuardCopy2(block, bound);
 
-  LogWriteTextWithoutAlloc("以下のメモリ確保情報が破損しました、強制終了します\n");
-  LogGuardBytes("HEAD  BASE:", reinterpret_cast<const unsigned char*>(block));
-  LogGuardBytes("HEAD TEMP1:", block->guard1);
-  LogGuardBytes("HEAD TEMP2:", copy2);
+  LogWriteTextWithoutAlloc(LOG_DAMAGED_BLOCK);
+  LogGuardBytes(LOG_HEAD_BASE, reinterpret_cast<const unsigned char*>(block));
+  LogGuardBytes(LOG_HEAD_TEMP1, block->guard1);
+  LogGuardBytes(LOG_HEAD_TEMP2, copy2);
   ReportBlockInfo(block, 1);
   ReportBlockInfo(copy1, 0);
   ReportBlockInfo(reinterpret_cast<const MemBlockHeader*>(copy2), 0);
@@ -201,7 +219,7 @@ void* MemAlloc(size_t size, const char* file, int line) {
   AllocCount++;
 
   if (IsTraced(size)) {
-    LogWriteText("mem alloc  ");
+    LogWriteText(LOG_TRACE_ALLOC);
     LogAllocBlockInfo(block, 1);
   }
   AfterCall();
@@ -249,7 +267,7 @@ void* MemRealloc(void* pointer, size_t newSize, const char* file, int line) {
   RefreshGuards(block->newer);
 
   if (IsTraced(newSize)) {
-    LogWriteText("mem realloc  ");
+    LogWriteText(LOG_TRACE_REALLOC);
     LogAllocBlockInfo(block, 1);
   }
   AfterCall();
@@ -278,7 +296,7 @@ void MemFree(void* pointer) {
   RefreshGuards(newer);
 
   if (IsTraced(block->size)) {
-    LogWriteText("mem free  ");
+    LogWriteText(LOG_TRACE_FREE);
     LogAllocBlockInfo(block, 1);
   }
   if (LogTotalsEachCall) LogAllocTotals();
@@ -298,7 +316,7 @@ void FormatBlockInfo(const MemBlockHeader* block, int withData, char* line, size
   name[sizeof(block->fileTail)] = '\0';
 
   const unsigned char* data = reinterpret_cast<const unsigned char*>(block) + MEM_USER_OFFSET;
-  int length = snprintf(line, size, "\tsize:%10d(%10.3fkb)  file:%-26s  line:%-5d  ID:%-5d  addr:%08x",
+  int length = snprintf(line, size, LOG_BLOCK_LINE,
                         static_cast<int>(block->size), static_cast<double>(block->size) / 1024.0, name,
                         block->line, block->allocNumber,
                         static_cast<unsigned int>(reinterpret_cast<uintptr_t>(data)));
@@ -335,7 +353,7 @@ int LogAllocBlockInfo(const MemBlockHeader* block, int withData) {
 
 int LogAllocTotals() {
   EnterAllocLock();
-  LogPrintf("\tTotal size:%d(%.3fkb)  Alloc num:%d", static_cast<int>(AllocTotalSize),
+  LogPrintf(LOG_TOTALS, static_cast<int>(AllocTotalSize),
             static_cast<double>(AllocTotalSize) / 1024.0, AllocCount);
   LeaveAllocLock();
   return 0;
@@ -343,12 +361,12 @@ int LogAllocTotals() {
 
 int DumpAllocList() {
   EnterAllocLock();
-  LogWriteText("\n");
-  LogWriteText("Alloc memory dump\n");
+  LogWriteText(LOG_LINE_END);
+  LogWriteText(LOG_DUMP_TITLE);
   for (MemBlockHeader* block = NewestBlock; block != nullptr && block != END_BLOCK; block = block->older)
     LogAllocBlockInfo(block, 1);
   LogAllocTotals();
-  LogWriteText("\n");
+  LogWriteText(LOG_LINE_END);
   LeaveAllocLock();
   return 0;
 }
