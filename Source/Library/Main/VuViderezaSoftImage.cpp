@@ -21,15 +21,15 @@ SoftImageRecord* GetSoftImageRecord(int handle) {
   if (!SoftImageHandlesSetUp) return nullptr;
   HandleRecordHeader* header = GetHandleRecordOfType(handle, HANDLETYPE_SOFTIMAGE);
   if (header == nullptr || header->asyncLoadCount != 0) return nullptr;
-  return (SoftImageRecord*)header;
+  return reinterpret_cast<SoftImageRecord*>(header);
 }
 
 }  // namespace
 
 int SetupSoftImageHandles() {
   if (SoftImageHandlesSetUp) return -1;
-  if (InitHandleType(HANDLETYPE_SOFTIMAGE, (int)sizeof(SoftImageRecord), SOFTIMAGE_HANDLE_MAX, ReturnZero,
-                     ReleaseSoftImageHandleRecord, "ソフトイメージ") != 0)
+  if (InitHandleType(HANDLETYPE_SOFTIMAGE, static_cast<int>(sizeof(SoftImageRecord)), SOFTIMAGE_HANDLE_MAX,
+                     ReturnZero, ReleaseSoftImageHandleRecord, "ソフトイメージ") != 0)
     return -1;
   SoftImageHandlesSetUp = 1;
   return 0;
@@ -44,7 +44,7 @@ int ShutdownSoftImageHandles() {
 
 int ReleaseSoftImageHandleRecord(HandleRecordHeader* record) {
   if (record == nullptr) return 0;
-  ReleaseBaseImage(&((SoftImageRecord*)record)->image);
+  ReleaseBaseImage(&(reinterpret_cast<SoftImageRecord*>(record))->image);
   return 0;
 }
 
@@ -73,7 +73,7 @@ int MakeSoftImage(int width, int height, int withAlpha) {
     DeleteHandle(handle);
     return -1;
   }
-  memset(record->image.pixels, 0, (size_t)record->image.pitch * record->image.height);
+  memset(record->image.pixels, 0, static_cast<size_t>(record->image.pitch) * record->image.height);
   return handle;
 }
 
