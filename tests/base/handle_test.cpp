@@ -14,6 +14,7 @@
 #include "LogCapture.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
+#include "StartTogether.h"
 #include "VeRavoro.h"
 #include "ZiDezaru.h"
 
@@ -620,24 +621,12 @@ TEST_F(HandleTest, FirstSetUpFromManyThreadsHappensOnce) {
   for (int round = 0; round < 60; ++round) {
     TermHandleType(kOtherType);
     const int blocks = GetAllocCount();
-    std::atomic<int> ready{0};
-    std::atomic<bool> go{false};
     std::atomic<int> wins{0};
     int handles[kThreads];
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&, t] {
-        ++ready;
-        while (!go) {
-        }
-        if (InitHandleType(kOtherType, sizeof(TestRecord), 64, ReturnZero, ReturnZero, "race") == 0) ++wins;
-        handles[t] = CreateHandle(kOtherType, -1);
-      });
-    }
-    while (ready < kThreads) {
-    }
-    go = true;
-    for (auto& thread : threads) thread.join();
+    test_support::StartTogether(kThreads, [&](int t) {
+      if (InitHandleType(kOtherType, sizeof(TestRecord), 64, ReturnZero, ReturnZero, "race") == 0) ++wins;
+      handles[t] = CreateHandle(kOtherType, -1);
+    });
     ASSERT_EQ(1, wins) << "round " << round;
     EXPECT_EQ(blocks + 1 + kThreads, GetAllocCount()) << "round " << round;  // one slot table
     EXPECT_EQ(kThreads, HandleManagers[kOtherType].count) << "round " << round;

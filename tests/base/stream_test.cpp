@@ -16,6 +16,7 @@
 #include "LogCapture.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
+#include "StartTogether.h"
 #include "TestFiles.h"
 #include "VeRavoro.h"
 #include "VeRavoroString.h"
@@ -390,24 +391,12 @@ TEST_F(FileHandleTest, FirstOpensFromManyThreadsAllWork) {
   constexpr int kThreads = 6;
   for (int round = 0; round < 30; ++round) {
     TerminateFileHandles();
-    std::atomic<int> ready{0};
-    std::atomic<bool> go{false};
     int read[kThreads];
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&, t] {
-        ++ready;
-        while (!go) {
-        }
-        const int handle = OpenReadFile(PathOf("first.txt").c_str(), 0);
-        read[t] = handle > 0 ? ReadFileChar(handle) : -2;
-        if (handle > 0 && CloseReadFile(handle) != 0) read[t] = -3;
-      });
-    }
-    while (ready < kThreads) {
-    }
-    go = true;
-    for (auto& thread : threads) thread.join();
+    test_support::StartTogether(kThreads, [&](int t) {
+      const int handle = OpenReadFile(PathOf("first.txt").c_str(), 0);
+      read[t] = handle > 0 ? ReadFileChar(handle) : -2;
+      if (handle > 0 && CloseReadFile(handle) != 0) read[t] = -3;
+    });
     for (int t = 0; t < kThreads; ++t) ASSERT_EQ('Q', read[t]) << "round " << round << " thread " << t;
     EXPECT_EQ(0, HandleManagers[HANDLETYPE_FILE].count);
   }
