@@ -102,17 +102,13 @@ struct {
   int index;
 } LookupCache;
 
-LockRecord LayerLock;
-volatile LONG LayerLockState = 0;  // 0 none, 1 being created, 2 ready
-
-void EnsureLayerLock() { InitLockOnce(&LayerLock, &LayerLockState); }
+OnceLockRecord LayerLock;
 
 struct LayerGuard {
   LayerGuard() {
-    EnsureLayerLock();
-    ENTER_LOCK(&LayerLock);
+    ENTER_ONCE_LOCK(&LayerLock);
   }
-  ~LayerGuard() { LeaveLock(&LayerLock); }
+  ~LayerGuard() { LeaveOnceLock(&LayerLock); }
 };
 
 // ---------------------------------------------------------------------------
@@ -745,7 +741,6 @@ const FileStreamFunctionTable* GetArchiveFileFunctions() {
 // Layer control
 
 int StartArchiveLayer() {
-  EnsureLayerLock();
   LayerGuard guard;
   if (LayerStarted) return -1;
   CloseUnusedArchivesLocked();

@@ -95,13 +95,7 @@ namespace {
 // Set-up and end of types: a type may be set up on its first use by any
 // thread (file handles on the first open), so the test of the initialised
 // flag and the set-up that follows run under one lock.
-LockRecord TypeSetUpLock;
-volatile LONG TypeSetUpLockState = 0;  // 0 none, 1 being created, 2 ready
-
-void EnterTypeSetUpLock() {
-  InitLockOnce(&TypeSetUpLock, &TypeSetUpLockState);
-  ENTER_LOCK(&TypeSetUpLock);
-}
+OnceLockRecord TypeSetUpLock;
 
 int IsInitialized(const HandleManager* manager) {
   return __atomic_load_n(&manager->initialized, __ATOMIC_ACQUIRE);
@@ -184,9 +178,9 @@ int InitHandleTypeLocked(int type, int recordSize, int maxCount, HandleRecordCal
 int InitHandleType(int type, int recordSize, int maxCount, HandleRecordCallback createCallback,
                    HandleRecordCallback deleteCallback, const char* displayName) {
   if (type < 0 || type >= HANDLE_TYPE_COUNT) return -1;
-  EnterTypeSetUpLock();
+  ENTER_ONCE_LOCK(&TypeSetUpLock);
   const int result = InitHandleTypeLocked(type, recordSize, maxCount, createCallback, deleteCallback, displayName);
-  LeaveLock(&TypeSetUpLock);
+  LeaveOnceLock(&TypeSetUpLock);
   return result;
 }
 
@@ -210,10 +204,10 @@ int TermHandleType(int type) {
   }
   if (kept > 0) LogPrintf(LOG_KEPT_RECORDS_FREED, manager->displayName, kept);
 
-  EnterTypeSetUpLock();
+  ENTER_ONCE_LOCK(&TypeSetUpLock);
   if (!manager->initialized) {
     // Ended by another thread meanwhile.
-    LeaveLock(&TypeSetUpLock);
+    LeaveOnceLock(&TypeSetUpLock);
     return -1;
   }
   __atomic_store_n(&manager->initialized, 0, __ATOMIC_RELEASE);
@@ -222,7 +216,7 @@ int TermHandleType(int type) {
   const int checkCounter = manager->checkCounter;
   MemFill(manager, 0, sizeof(HandleManager));
   manager->checkCounter = checkCounter;
-  LeaveLock(&TypeSetUpLock);
+  LeaveOnceLock(&TypeSetUpLock);
   return 0;
 }
 

@@ -60,15 +60,7 @@ int TraceAll = 0;
 int LogTotalsEachCall = 0;
 int CheckAllEachCall = 0;
 
-LockRecord AllocLock;
-volatile LONG AllocLockState = 0;  // 0 none, 1 being created, 2 ready
-
-void EnterAllocLock() {
-  InitLockOnce(&AllocLock, &AllocLockState);
-  ENTER_LOCK(&AllocLock);
-}
-
-void LeaveAllocLock() { LeaveLock(&AllocLock); }
+OnceLockRecord AllocLock;
 
 }  // namespace
 
@@ -182,10 +174,10 @@ void CheckAllocHeader(MemBlockHeader* block) {
 }  // namespace
 
 int CheckAllAllocHeaders() {
-  EnterAllocLock();
+  ENTER_ONCE_LOCK(&AllocLock);
   for (MemBlockHeader* block = NewestBlock; block != nullptr && block != END_BLOCK; block = block->older)
     CheckAllocHeader(block);
-  LeaveAllocLock();
+  LeaveOnceLock(&AllocLock);
   return 0;
 }
 
@@ -193,13 +185,13 @@ int CheckAllAllocHeaders() {
 // Allocation
 
 void* MemAlloc(size_t size, const char* file, int line) {
-  EnterAllocLock();
+  ENTER_ONCE_LOCK(&AllocLock);
   MemBlockHeader* block = nullptr;
   if (IsSizeAllowed(size)) block = static_cast<MemBlockHeader*>(SystemHeapAlloc(size + MEM_BLOCK_OVERHEAD));
   if (block == nullptr) {
     DumpAllocList();
     CheckAllAllocHeaders();
-    LeaveAllocLock();
+    LeaveOnceLock(&AllocLock);
     return nullptr;
   }
 
@@ -223,7 +215,7 @@ void* MemAlloc(size_t size, const char* file, int line) {
     LogAllocBlockInfo(block, 1);
   }
   AfterCall();
-  LeaveAllocLock();
+  LeaveOnceLock(&AllocLock);
   return UserData(block);
 }
 
@@ -236,7 +228,7 @@ void* MemAllocZeroed(size_t size, const char* file, int line) {
 void* MemRealloc(void* pointer, size_t newSize, const char* file, int line) {
   if (pointer == nullptr) return MemAlloc(newSize, file, line);
 
-  EnterAllocLock();
+  ENTER_ONCE_LOCK(&AllocLock);
   MemBlockHeader* old = BlockOf(pointer);
   // A damaged block would link its neighbours to garbage.
   CheckAllocHeader(old);
@@ -248,7 +240,7 @@ void* MemRealloc(void* pointer, size_t newSize, const char* file, int line) {
       block = static_cast<MemBlockHeader*>(SystemHeapReAlloc(old, newSize + MEM_BLOCK_OVERHEAD));
     if (block == nullptr) {
       DumpAllocList();
-      LeaveAllocLock();
+      LeaveOnceLock(&AllocLock);
       return nullptr;
     }
     // The old trailing guard copy lies inside the added bytes.
@@ -271,13 +263,13 @@ void* MemRealloc(void* pointer, size_t newSize, const char* file, int line) {
     LogAllocBlockInfo(block, 1);
   }
   AfterCall();
-  LeaveAllocLock();
+  LeaveOnceLock(&AllocLock);
   return UserData(block);
 }
 
 void MemFree(void* pointer) {
   if (pointer == nullptr) return;
-  EnterAllocLock();
+  ENTER_ONCE_LOCK(&AllocLock);
   MemBlockHeader* block = BlockOf(pointer);
   if (CheckAllEachCall)
     CheckAllAllocHeaders();
@@ -301,7 +293,7 @@ void MemFree(void* pointer) {
   }
   if (LogTotalsEachCall) LogAllocTotals();
   SystemHeapFree(block);
-  LeaveAllocLock();
+  LeaveOnceLock(&AllocLock);
 }
 
 // ---------------------------------------------------------------------------
@@ -343,44 +335,44 @@ void FormatBlockInfo(const MemBlockHeader* block, int withData, char* line, size
 }  // namespace
 
 int LogAllocBlockInfo(const MemBlockHeader* block, int withData) {
-  EnterAllocLock();
+  ENTER_ONCE_LOCK(&AllocLock);
   char line[BLOCK_INFO_LINE_SIZE];
   FormatBlockInfo(block, withData, line, sizeof(line));
   LogWriteText(line);
-  LeaveAllocLock();
+  LeaveOnceLock(&AllocLock);
   return 0;
 }
 
 int LogAllocTotals() {
-  EnterAllocLock();
+  ENTER_ONCE_LOCK(&AllocLock);
   LogPrintf(LOG_TOTALS, static_cast<int>(AllocTotalSize),
             static_cast<double>(AllocTotalSize) / 1024.0, AllocCount);
-  LeaveAllocLock();
+  LeaveOnceLock(&AllocLock);
   return 0;
 }
 
 int DumpAllocList() {
-  EnterAllocLock();
+  ENTER_ONCE_LOCK(&AllocLock);
   LogWriteText(LOG_LINE_END);
   LogWriteText(LOG_DUMP_TITLE);
   for (MemBlockHeader* block = NewestBlock; block != nullptr && block != END_BLOCK; block = block->older)
     LogAllocBlockInfo(block, 1);
   LogAllocTotals();
   LogWriteText(LOG_LINE_END);
-  LeaveAllocLock();
+  LeaveOnceLock(&AllocLock);
   return 0;
 }
 
 size_t GetAllocTotalSize() {
-  EnterAllocLock();
+  ENTER_ONCE_LOCK(&AllocLock);
   size_t total = AllocTotalSize;
-  LeaveAllocLock();
+  LeaveOnceLock(&AllocLock);
   return total;
 }
 
 int GetAllocCount() {
-  EnterAllocLock();
+  ENTER_ONCE_LOCK(&AllocLock);
   int count = AllocCount;
-  LeaveAllocLock();
+  LeaveOnceLock(&AllocLock);
   return count;
 }
