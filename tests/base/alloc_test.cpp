@@ -73,9 +73,9 @@ struct NameCase {
 TEST_F(AllocTest, NameTails) {
   const NameCase cases[] = {
       {"0123456789abcdefghijklmnopqrstuvwxyzABCD", "pqrstuvwxyzABCD"},  // 40: last 15
-      {"abcdefghij", "abcdefghij"},                                    // 10: whole
-      {"abcdefghijklmno", "abcdefghijklmno"},                          // 15: whole
-      {"abcdefghijklmnop", "bcdefghijklmnop"},                         // 16: last 15
+      {"abcdefghij", "abcdefghij"},                                     // 10: whole
+      {"abcdefghijklmno", "abcdefghijklmno"},                           // 15: whole
+      {"abcdefghijklmnop", "bcdefghijklmnop"},                          // 16: last 15
       {"", ""},
       {nullptr, ""},
   };

@@ -631,7 +631,8 @@ TEST_F(HandleTest, FirstSetUpFromManyThreadsHappensOnce) {
     EXPECT_EQ(blocks + 1 + kThreads, GetAllocCount()) << "round " << round;  // one slot table
     EXPECT_EQ(kThreads, HandleManagers[kOtherType].count) << "round " << round;
     for (int t = 0; t < kThreads; ++t)
-      ASSERT_NE(nullptr, GetHandleRecordOfType(handles[t], kOtherType)) << "round " << round << " thread " << t;
+      ASSERT_NE(nullptr, GetHandleRecordOfType(handles[t], kOtherType))
+          << "round " << round << " thread " << t;
   }
 }
 

@@ -71,7 +71,7 @@ const int BOSS_CLIMB = LATE_MOVE0 + 6420;  // move up under the boss's entry poi
 const int CLIMB_FRAMES = 80;               // 4.5 px a frame: y 670 to 310
 const int FIRST_LASER = LATE_MOVE0 + 6560;
 const int SECOND_LASER = FIRST_LASER + 305;
-const int BOSS_DONE = SECOND_LASER + 310;  // back down after the second laser, fire on
+const int BOSS_DONE = SECOND_LASER + 310;      // back down after the second laser, fire on
 const int FIRST_TITLE_BY = LATE_MOVE0 + 7700;  // STAGE CLEAR and its 181 frames are over by then
 const int SECOND_START = FIRST_TITLE_BY + 20;
 const int SECOND_MOVE0 = SECOND_START + 89;
@@ -125,13 +125,13 @@ struct Session {
   std::map<std::string, int> frameCount;  // event -> frames it happened in
   std::map<std::string, int> callCount;   // event -> calls
   std::map<std::string, std::vector<int>> framesOf;  // music and pick-up calls -> frames
-  std::vector<int> move;                  // move counter at the end of each frame (index frame)
-  std::vector<std::string> debugText;     // the debug line drawn in each frame, or ""
+  std::vector<int> move;                             // move counter at the end of each frame (index frame)
+  std::vector<std::string> debugText;                // the debug line drawn in each frame, or ""
   int enemyFirstMove[ENEMY_KIND_COUNT] = {-1, -1, -1, -1, -1, -1, -1};
   int itemFirstFrame[4] = {-1, -1, -1, -1};
-  std::map<int, std::vector<Change>> changes;  // status field of record 1 -> its changes
-  std::vector<int> specialFrames;              // frames the main player had a special out
-  int optionsSeen = 0;                         // most option objects at once
+  std::map<int, std::vector<Change>> changes;      // status field of record 1 -> its changes
+  std::vector<int> specialFrames;                  // frames the main player had a special out
+  int optionsSeen = 0;                             // most option objects at once
   int optionOffsetX = 1000, optionOffsetY = 1000;  // the option against the player, last frame seen
   int maxBossHp = 0;
   int bossHpAtClear = 1;
@@ -275,7 +275,8 @@ void EndOfFrame(unsigned int milliseconds) {
   const bool firstGame = s.frames > FIRST_PLAY && s.frames < SECOND_START;
   ReadPlayObjects(s);
   static std::map<int, int> last;
-  for (int field : {STATUS_GAUGE, STATUS_SHOT_TYPE, STATUS_ITEM_COUNT, STATUS_OPTION_COUNT, STATUS_ITEM_COUNT_2}) {
+  for (int field :
+       {STATUS_GAUGE, STATUS_SHOT_TYPE, STATUS_ITEM_COUNT, STATUS_OPTION_COUNT, STATUS_ITEM_COUNT_2}) {
     const int value = StatusInstance.GetStatusField(1, field);
     if (s.frames <= FIRST_PLAY) last[field] = value;
     if (value != last[field]) s.changes[field].push_back({s.frames, last[field], value});
@@ -388,7 +389,8 @@ TEST_F(PlaythroughTest, ClearTheStageThenLoseAGameAndQuit) {
 // the stage after the boss music.
 TEST_F(PlaythroughTest, EveryEnemyKindEntersOnTime) {
   const Session& s = FirstSession();
-  for (int kind = 0; kind < ENEMY_KIND_COUNT; ++kind) EXPECT_EQ(SPAWN_MOVE[kind], s.enemyFirstMove[kind]) << kind;
+  for (int kind = 0; kind < ENEMY_KIND_COUNT; ++kind)
+    EXPECT_EQ(SPAWN_MOVE[kind], s.enemyFirstMove[kind]) << kind;
   const std::vector<int>& bossMusic = s.framesOf.at(Call("PlaySoundHandle", MUSIC_BOSS_HANDLE, ",3,1"));
   ASSERT_EQ(1u, bossMusic.size());
   // The scene sees the counter before the frame advances it.
@@ -406,7 +408,8 @@ TEST_F(PlaythroughTest, PauseStopsAndResumesTheMusic) {
                                      ? s.framesOf.at(Call("StopSoundHandle", MUSIC_STAGE_HANDLE))
                                      : std::vector<int>();
   EXPECT_EQ(1, std::count(stops.begin(), stops.end(), PAUSE_AT));
-  EXPECT_EQ((std::vector<int>{RESUME_AT}), s.framesOf.at(Call("PlaySoundHandle", MUSIC_STAGE_HANDLE, ",3,0")));
+  EXPECT_EQ((std::vector<int>{RESUME_AT}),
+            s.framesOf.at(Call("PlaySoundHandle", MUSIC_STAGE_HANDLE, ",3,0")));
   const int held = s.move[PAUSE_AT - 2];
   EXPECT_EQ(PAUSE_AT - 1 - FIRST_MOVE0, held);
   for (int frame = PAUSE_AT; frame < RESUME_AT; ++frame) EXPECT_EQ(held, s.move[frame - 1]) << frame;

@@ -50,9 +50,9 @@ int PlainFileEof(StreamHandle stream) {
 int PlainFileIdle(StreamHandle stream) { return IsFileAccessIdle(AsFileAccess(stream)); }
 
 constexpr FileStreamFunctionTable PlainFileFunctions = {
-    PlainFileOpen,           PlainFileClose,          PlainFileTell,      PlainFileSeek,
-    PlainFileRead,           PlainFileEof,            PlainFileIdle,      FileAccessSetCurrentDir,
-    FileAccessGetCurrentDir, FindFirstFileEntry,      FindNextFileEntry,  CloseFileFind,
+    PlainFileOpen,           PlainFileClose,     PlainFileTell,     PlainFileSeek,
+    PlainFileRead,           PlainFileEof,       PlainFileIdle,     FileAccessSetCurrentDir,
+    FileAccessGetCurrentDir, FindFirstFileEntry, FindNextFileEntry, CloseFileFind,
 };
 FileStreamFunctionTable FileFunctions = PlainFileFunctions;
 
@@ -91,8 +91,8 @@ const FileStreamFunctionTable* GetPlainFileStreamFunctions() { return &PlainFile
 
 namespace {
 
-const StreamFunctionTable FileStreamFunctions = {FileStreamTell, FileStreamSeek, FileStreamRead,
-                                                        FileStreamEof,  FileStreamIdleCheck, FileStreamClose};
+const StreamFunctionTable FileStreamFunctions = {FileStreamTell, FileStreamSeek,      FileStreamRead,
+                                                 FileStreamEof,  FileStreamIdleCheck, FileStreamClose};
 
 MemoryStream* AsMemory(StreamHandle stream) { return reinterpret_cast<MemoryStream*>(stream); }
 int64_t MemoryTellSlot(StreamHandle stream) { return MemoryStreamTell(AsMemory(stream)); }
@@ -107,7 +107,7 @@ int MemoryIdleSlot(StreamHandle stream) { return MemoryStreamIdle(AsMemory(strea
 int MemoryCloseSlot(StreamHandle stream) { return CloseMemoryStream(AsMemory(stream)); }
 
 const StreamFunctionTable MemoryStreamFunctions = {MemoryTellSlot, MemorySeekSlot, MemoryReadSlot,
-                                                          MemoryEofSlot,  MemoryIdleSlot, MemoryCloseSlot};
+                                                   MemoryEofSlot,  MemoryIdleSlot, MemoryCloseSlot};
 
 }  // namespace
 
@@ -393,7 +393,8 @@ int BuildAbsolutePath(const char* path, char* output, int outputSize, const char
     i = IsPathSeparator(path[2]) ? 3 : 2;
   } else {
     int length = GetStringLength(base);
-    if (length > 0 && IsPathSeparator(base[length - 1]) && GetCharBytePositionKind(base, length - 1, charSet) == 0)
+    if (length > 0 && IsPathSeparator(base[length - 1]) &&
+        GetCharBytePositionKind(base, length - 1, charSet) == 0)
       --length;
     out.Add(base, length);
   }

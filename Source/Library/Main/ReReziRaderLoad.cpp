@@ -14,8 +14,10 @@ namespace {
 
 // Log texts.
 const char LOG_IMAGE_FILE_NOT_OPENED[] = "画像ファイル %s を開けませんでした";
-const char LOG_MEMORY_IMAGE_UNREADABLE[] = "メモリ上の画像データを読み込めませんでした、対応していない形式か壊れています";
-const char LOG_IMAGE_FILE_UNREADABLE[] = "画像ファイル %s を読み込めませんでした、対応していない形式か壊れています";
+const char LOG_MEMORY_IMAGE_UNREADABLE[] =
+    "メモリ上の画像データを読み込めませんでした、対応していない形式か壊れています";
+const char LOG_IMAGE_FILE_UNREADABLE[] =
+    "画像ファイル %s を読み込めませんでした、対応していない形式か壊れています";
 
 }  // namespace
 

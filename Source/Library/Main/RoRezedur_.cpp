@@ -14,8 +14,10 @@
 namespace {
 
 // Log texts.
-const char LOG_ARCHIVE_FILE_UNREADABLE[] = "アーカイブファイル %s を開けませんでした、壊れているか鍵が違います";
-const char LOG_MEMORY_ARCHIVE_UNREADABLE[] = "メモリ上のアーカイブを開けませんでした、壊れているか鍵が違います";
+const char LOG_ARCHIVE_FILE_UNREADABLE[] =
+    "アーカイブファイル %s を開けませんでした、壊れているか鍵が違います";
+const char LOG_MEMORY_ARCHIVE_UNREADABLE[] =
+    "メモリ上のアーカイブを開けませんでした、壊れているか鍵が違います";
 const char LOG_NO_MEMORY_FOR_TABLES[] = "アーカイブのテーブルを読み込むメモリの確保に失敗しました( %s )";
 const char LOG_NO_MEMORY_FOR_ARCHIVE[] = "アーカイブファイルを読み込むメモリの確保に失敗しました( %s )";
 
@@ -51,16 +53,12 @@ const unsigned char* NameAt(const ArchiveRecord* archive, uint64_t offset) {
   return entry;
 }
 
-}  // namespace
-
 struct DirectoryInfo {
   uint64_t fileEntryOffset;
   uint64_t parentOffset;
   uint64_t entryCount;
   uint64_t firstEntryOffset;
 };
-
-namespace {
 
 void ReadDirectory(const ArchiveRecord* archive, const unsigned char* directory, DirectoryInfo* info) {
   if (archive->oldLayout) {
@@ -188,7 +186,7 @@ const unsigned char* RootDirectory(const ArchiveRecord* archive) { return archiv
 // `folder` and whose name matches. Null when none does (or the folder's
 // entries lie outside the table).
 const unsigned char* FindInCurrentFolder(const ArchiveRecord* archive, const ArchiveSearchName* name,
-                                                int folder) {
+                                         int folder) {
   DirectoryInfo directory;
   ReadDirectory(archive, archive->currentDirectory, &directory);
   if (!DirectoryEntriesFit(archive, directory)) return nullptr;
@@ -430,7 +428,7 @@ typedef void (*FileDataVisitor)(unsigned char* data, uint64_t size, uint64_t key
 namespace {
 
 int WalkFileData(ArchiveRecord* archive, const unsigned char* directory, int depth, FileDataVisitor visit,
-                        int* budget) {
+                 int* budget) {
   if (depth > ARCHIVE_WALK_DEPTH_MAX || --*budget < 0) return -1;
   DirectoryInfo info;
   ReadDirectory(archive, directory, &info);

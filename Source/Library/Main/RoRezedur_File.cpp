@@ -105,9 +105,7 @@ struct {
 OnceLockRecord LayerLock;
 
 struct LayerGuard {
-  LayerGuard() {
-    ENTER_ONCE_LOCK(&LayerLock);
-  }
+  LayerGuard() { ENTER_ONCE_LOCK(&LayerLock); }
   ~LayerGuard() { LeaveOnceLock(&LayerLock); }
 };
 
@@ -186,7 +184,8 @@ int FindArchiveForPath(const char* full, int* inside) {
   const int length = GetStringLength(full);
   if (LookupCache.valid) {
     const int prefix = LookupCache.prefixLength;
-    if (prefix < length && CompareStringsLimited(full, LookupCache.path, prefix) == 0 && IsPathSeparator(full[prefix])) {
+    if (prefix < length && CompareStringsLimited(full, LookupCache.path, prefix) == 0 &&
+        IsPathSeparator(full[prefix])) {
       const int index = OpenArchiveShared(LookupCache.index, LookupCache.path);
       if (index >= 0) {
         LookupCache.index = index;
@@ -204,7 +203,8 @@ int FindArchiveForPath(const char* full, int* inside) {
   if (IsPathSeparator(full[0]) && IsPathSeparator(full[1])) {
     i = 2;
     for (int skip = 0; skip < 2; ++skip) {
-      while (full[i] != '\0' && !IsPathSeparator(full[i])) i += IsLeadByte(static_cast<unsigned char>(full[i]), charSet) && full[i + 1] ? 2 : 1;
+      while (full[i] != '\0' && !IsPathSeparator(full[i]))
+        i += IsLeadByte(static_cast<unsigned char>(full[i]), charSet) && full[i + 1] ? 2 : 1;
       if (full[i] == '\0') return -1;
       ++i;
     }
@@ -263,9 +263,7 @@ uint64_t StoredKeyPosition(const MemberState* state, uint64_t position) {
                                                                  : state->dataPosition + position;
 }
 
-void LogDamagedMember(const MemberState* state) {
-  LogPrintf(LOG_DAMAGED_MEMBER, state->archive->path);
-}
+void LogDamagedMember(const MemberState* state) { LogPrintf(LOG_DAMAGED_MEMBER, state->archive->path); }
 
 // Completes a pending asynchronous read: unscrambles it, and unpacks a
 // packed file.

@@ -142,7 +142,7 @@ void LogInvalidHandle(const char* operation, int handle) {
 // Types
 
 int InitHandleTypeLocked(int type, int recordSize, int maxCount, HandleRecordCallback createCallback,
-                                HandleRecordCallback deleteCallback, const char* displayName) {
+                         HandleRecordCallback deleteCallback, const char* displayName) {
   HandleManager* manager = &HandleManagers[type];
   if (manager->initialized) return -1;
   if (recordSize < static_cast<int>(sizeof(HandleRecordHeader)) || maxCount <= 0 ||
@@ -160,7 +160,8 @@ int InitHandleTypeLocked(int type, int recordSize, int maxCount, HandleRecordCal
   manager->deleteCallback = deleteCallback;
   if (displayName != nullptr) CopyStringLimited(manager->displayName, displayName, HANDLE_NAME_SIZE - 1);
 
-  manager->slots = static_cast<HandleRecordHeader**>(MEM_ALLOC_ZEROED(sizeof(HandleRecordHeader*) * maxCount));
+  manager->slots =
+      static_cast<HandleRecordHeader**>(MEM_ALLOC_ZEROED(sizeof(HandleRecordHeader*) * maxCount));
   if (manager->slots == nullptr) {
     MemFill(manager, 0, sizeof(HandleManager));
     manager->checkCounter = checkCounter;
@@ -179,7 +180,8 @@ int InitHandleType(int type, int recordSize, int maxCount, HandleRecordCallback 
                    HandleRecordCallback deleteCallback, const char* displayName) {
   if (type < 0 || type >= HANDLE_TYPE_COUNT) return -1;
   ENTER_ONCE_LOCK(&TypeSetUpLock);
-  const int result = InitHandleTypeLocked(type, recordSize, maxCount, createCallback, deleteCallback, displayName);
+  const int result =
+      InitHandleTypeLocked(type, recordSize, maxCount, createCallback, deleteCallback, displayName);
   LeaveOnceLock(&TypeSetUpLock);
   return result;
 }
@@ -256,14 +258,12 @@ int CreateHandle(int type, int wantedHandle) {
 
   if (manager->count >= manager->maxCount) {
     LeaveLock(&manager->lock);
-    LogPrintf(LOG_TYPE_FULL, manager->displayName,
-              manager->maxCount);
+    LogPrintf(LOG_TYPE_FULL, manager->displayName, manager->maxCount);
     return -1;
   }
 
   const int slot = ChooseSlot(manager, wantedHandle);
-  HandleRecordHeader* record =
-      static_cast<HandleRecordHeader*>(MEM_ALLOC_ZEROED(manager->recordSize));
+  HandleRecordHeader* record = static_cast<HandleRecordHeader*>(MEM_ALLOC_ZEROED(manager->recordSize));
   if (slot < 0 || record == nullptr) {
     MemFree(record);
     LeaveLock(&manager->lock);

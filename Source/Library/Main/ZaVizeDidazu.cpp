@@ -70,8 +70,7 @@ int ReserveRingBuffer(RingBuffer* buffer, int needed) {
   if (wanted <= 0x7FFFFFFF) block = static_cast<unsigned char*>(RingBufferAlloc(static_cast<size_t>(wanted), __FILE__, __LINE__));
   if (block == nullptr) {
     // The held bytes stay where they are.
-    LogPrintf(LOG_GROW_FAILED,
-              wanted <= 0x7FFFFFFF ? static_cast<int>(wanted) : 0x7FFFFFFF);
+    LogPrintf(LOG_GROW_FAILED, wanted <= 0x7FFFFFFF ? static_cast<int>(wanted) : 0x7FFFFFFF);
     return -1;
   }
 

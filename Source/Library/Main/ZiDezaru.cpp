@@ -108,9 +108,7 @@ void SetPlace(MemBlockHeader* block, const char* file, int line) {
   block->line = static_cast<uint16_t>(line);
 }
 
-int IsTraced(size_t size) {
-  return TraceAll || TraceSize < 0 || size == static_cast<size_t>(TraceSize);
-}
+int IsTraced(size_t size) { return TraceAll || TraceSize < 0 || size == static_cast<size_t>(TraceSize); }
 
 void AfterCall() {
   if (LogTotalsEachCall) LogAllocTotals();
@@ -127,9 +125,9 @@ int IsSizeAllowed(size_t size) { return size <= static_cast<size_t>(0xFFFFFFFFu)
 // its list may be what is damaged.
 void LogGuardBytes(const char* prefix, const unsigned char* b) {
   char line[160];
-  snprintf(line, sizeof(line), LOG_GUARD_BYTES, prefix, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9],
-           b[10], b[11], b[12], b[13], b[14], b[15], b[16], b[17], b[18], b[19], b[20], b[21], b[22], b[23], b[24],
-           b[25], b[26], b[27], b[28], b[29], b[30], b[31]);
+  snprintf(line, sizeof(line), LOG_GUARD_BYTES, prefix, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8],
+           b[9], b[10], b[11], b[12], b[13], b[14], b[15], b[16], b[17], b[18], b[19], b[20], b[21], b[22],
+           b[23], b[24], b[25], b[26], b[27], b[28], b[29], b[30], b[31]);
   LogWriteTextWithoutAlloc(line);
 }
 
@@ -308,9 +306,8 @@ void FormatBlockInfo(const MemBlockHeader* block, int withData, char* line, size
   name[sizeof(block->fileTail)] = '\0';
 
   const unsigned char* data = reinterpret_cast<const unsigned char*>(block) + MEM_USER_OFFSET;
-  int length = snprintf(line, size, LOG_BLOCK_LINE,
-                        static_cast<int>(block->size), static_cast<double>(block->size) / 1024.0, name,
-                        block->line, block->allocNumber,
+  int length = snprintf(line, size, LOG_BLOCK_LINE, static_cast<int>(block->size),
+                        static_cast<double>(block->size) / 1024.0, name, block->line, block->allocNumber,
                         static_cast<unsigned int>(reinterpret_cast<uintptr_t>(data)));
   // Keep room for the data part whatever the header fields hold.
   if (length < 0 || length > 200) {
@@ -345,8 +342,8 @@ int LogAllocBlockInfo(const MemBlockHeader* block, int withData) {
 
 int LogAllocTotals() {
   ENTER_ONCE_LOCK(&AllocLock);
-  LogPrintf(LOG_TOTALS, static_cast<int>(AllocTotalSize),
-            static_cast<double>(AllocTotalSize) / 1024.0, AllocCount);
+  LogPrintf(LOG_TOTALS, static_cast<int>(AllocTotalSize), static_cast<double>(AllocTotalSize) / 1024.0,
+            AllocCount);
   LeaveOnceLock(&AllocLock);
   return 0;
 }
