@@ -65,7 +65,9 @@ Bytes Block(uint32_t unpackedSize, uint8_t escape, const Bytes& codes) {
 // head gives.
 int Unpack(const Bytes& block, Bytes* out) {
   GuardedBuffer input(block);
-  const uint32_t size = block.size() >= 4 ? (block[0] | block[1] << 8 | block[2] << 16 | (uint32_t)block[3] << 24) : 0;
+  const uint32_t size =
+      block.size() >= 4 ? (block[0] | block[1] << 8 | block[2] << 16 | static_cast<uint32_t>(block[3]) << 24)
+                        : 0;
   const size_t outSize = size > (64u << 20) ? 16 : size;  // a huge head never gets that far
   GuardedBuffer output(outSize);
   const int result = UnpackLZ(input.data(), output.data());
