@@ -1,7 +1,11 @@
-// LZ unpacker. Literal runs are scanned and copied 16 bytes at a time;
-// copies run in 16-byte steps once their distance reaches 16, so the hot
-// loops stay branch-light. Every step is checked against the unpacked size
-// and the packed size from the block's head.
+// LZ unpacker. While at least 72 code bytes and 64 output bytes are left,
+// a fast loop runs: literals are stored 64 bytes at a time and the escape
+// found with one compare per 16 bytes; copies are
+// written in whole 16-byte stores that may run past their end into output
+// still to be written, and short distances repeat a 16-byte pattern. Each
+// code's distance and length are checked against the output before any
+// store, and every store stays inside the output. The last bytes go
+// through a plain loop with a check at every step.
 #include <emmintrin.h>
 #include <limits.h>
 #include <string.h>
@@ -9,11 +13,14 @@
 #include "RoRezedur_.h"
 #include "VeRavoroString.h"
 
+namespace {
+
+inline __m128i Load16(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store16(unsigned char* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 // Copies `length` bytes from `distance` bytes back; `out + length` must
 // not pass the end of the output and `distance` not reach before its start.
-static inline unsigned char* CopyMatch(unsigned char* out, uint32_t distance, uint32_t length,
-                                       const unsigned char* outEnd) {
+unsigned char* CopyMatchExact(unsigned char* out, uint32_t distance, uint32_t length, const unsigned char* outEnd) {
   if (distance == 1) {
     memset(out, out[-1], length);
     return out + length;
@@ -31,16 +38,14 @@ static inline unsigned char* CopyMatch(unsigned char* out, uint32_t distance, ui
     distance = step;
   }
   while (length >= 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(out - distance)));
+    Store16(out, Load16(out - distance));
     out += 16;
     length -= 16;
   }
   if (length > 0) {
     if (outEnd - out >= 16) {
       // The bytes past the copy are written again later.
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(out - distance)));
+      Store16(out, Load16(out - distance));
     } else {
       for (uint32_t i = 0; i < length; ++i) out[i] = out[i - distance];
     }
@@ -48,6 +53,58 @@ static inline unsigned char* CopyMatch(unsigned char* out, uint32_t distance, ui
   }
   return out;
 }
+
+// A copy with at least `length` + 16 bytes of output left: whole 16-byte
+// stores, the last one running up to 15 bytes past the copy.
+inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length) {
+  if (distance >= 16) {
+    const unsigned char* from = out - distance;
+    Store16(out, Load16(from));
+    for (uint32_t i = 16; i < length; i += 16) Store16(out + i, Load16(from + i));
+    return;
+  }
+  // The 16 bytes that repeat, and the largest multiple of the distance
+  // that fits in 16 (the pattern stays in phase from one store to the
+  // next).
+  __m128i pattern;
+  uint32_t step = 16;
+  switch (distance) {
+    case 1: pattern = _mm_set1_epi8(static_cast<char>(out[-1])); break;
+    case 2: {
+      uint16_t v;
+      memcpy(&v, out - 2, 2);
+      pattern = _mm_set1_epi16(static_cast<short>(v));
+      break;
+    }
+    case 4: {
+      uint32_t v;
+      memcpy(&v, out - 4, 4);
+      pattern = _mm_set1_epi32(static_cast<int>(v));
+      break;
+    }
+    case 8: {
+      const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(out - 8));
+      pattern = _mm_unpacklo_epi64(v, v);
+      break;
+    }
+    default: {
+      alignas(16) unsigned char bytes[16];
+      for (uint32_t i = 0; i < distance; ++i) bytes[i] = out[static_cast<int>(i - distance)];
+      for (uint32_t i = distance; i < 16; ++i) bytes[i] = bytes[i - distance];
+      pattern = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+      step = 16 - 16 % distance;
+      break;
+    }
+  }
+  for (uint32_t i = 0; i < length; i += step) Store16(out + i, pattern);
+}
+
+const uint32_t kFieldMask[4] = {0xFFu, 0xFFFFu, 0xFFFFFFu, 0};
+// Code bytes and output bytes the fast loop needs left.
+const ptrdiff_t kFastSource = 64 + 8;
+const ptrdiff_t kFastOutput = 64;
+
+}  // namespace
 
 int UnpackLZ(const void* block, void* destination) {
   if (block == nullptr) return -1;
@@ -65,55 +122,107 @@ int UnpackLZ(const void* block, void* destination) {
   unsigned char* const outEnd = start + unpackedSize;
   const __m128i escapes = _mm_set1_epi8(static_cast<char>(escape));
 
-  for (;;) {
-    // Literal run.
-    while (srcEnd - src >= 16 && outEnd - out >= 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-      const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, escapes));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-      if (mask != 0) {
-        const int n = __builtin_ctz(static_cast<unsigned>(mask));
-        src += n;
-        out += n;
-        goto code;
+  // Fast loop. A step reads at most 64 literal bytes and a 7-byte code
+  // (escape, code, extension, distance read as 4 bytes); literals are
+  // stored 64 bytes at a time.
+  while (srcEnd - src >= kFastSource && outEnd - out >= kFastOutput) {
+    // Codes mostly follow one another: look for literals only when the
+    // next byte is not the escape.
+    if (*src != escape) {
+      // Literals, 64 bytes a step; escaped escape bytes inside a run are
+      // taken in the same loop.
+      bool atCopy = false;
+      for (;;) {
+        const __m128i c0 = Load16(src), c1 = Load16(src + 16), c2 = Load16(src + 32), c3 = Load16(src + 48);
+        Store16(out, c0);
+        Store16(out + 16, c1);
+        Store16(out + 32, c2);
+        Store16(out + 48, c3);
+        const __m128i e0 = _mm_cmpeq_epi8(c0, escapes), e1 = _mm_cmpeq_epi8(c1, escapes);
+        const __m128i e2 = _mm_cmpeq_epi8(c2, escapes), e3 = _mm_cmpeq_epi8(c3, escapes);
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(e0, e1), _mm_or_si128(e2, e3))) == 0) {
+          src += 64;
+          out += 64;
+        } else {
+          const uint32_t low = static_cast<uint32_t>(_mm_movemask_epi8(e0)) |
+                               static_cast<uint32_t>(_mm_movemask_epi8(e1)) << 16;
+          const uint32_t n = low != 0 ? static_cast<uint32_t>(__builtin_ctz(low))
+                                      : 32 + static_cast<uint32_t>(__builtin_ctz(
+                                                 static_cast<uint32_t>(_mm_movemask_epi8(e2)) |
+                                                 static_cast<uint32_t>(_mm_movemask_epi8(e3)) << 16));
+          src += n;
+          out += n;
+          if (src[1] != escape) {
+            atCopy = true;
+            break;
+          }
+          // An escaped escape byte, already stored at out[0].
+          src += 2;
+          out += 1;
+        }
+        if (srcEnd - src < kFastSource || outEnd - out < kFastOutput) break;
       }
-      src += 16;
-      out += 16;
+      if (!atCopy) continue;
     }
+    // src points at an escape byte.
+    unsigned int c = src[1];
+    if (c == escape) {
+      *out++ = escape;
+      src += 2;
+      continue;
+    }
+    c -= c > escape;
+    const unsigned int field = c & 3;
+    if (field == 3) return -1;
+    // The extension byte, when there is one, comes before the distance.
+    const unsigned int extended = (c >> 2) & 1;
+    const uint32_t length = ((c >> 3) | (static_cast<uint32_t>(src[2] & (0u - extended)) << 5)) + LZ_MIN_LENGTH;
+    src += 2 + extended;
+    uint32_t distance;
+    memcpy(&distance, src, 4);
+    distance = (distance & kFieldMask[field]) + 1;
+    src += field + 1;
+    const uint32_t left = static_cast<uint32_t>(outEnd - out);
+    if (distance > static_cast<uint32_t>(out - start) || length > left) return -1;
+    if (length + 16 <= left) {
+      CopyMatchFast(out, distance, length);
+      out += length;
+    } else {
+      out = CopyMatchExact(out, distance, length, outEnd);
+    }
+  }
+
+  // The rest, checked at every step.
+  for (;;) {
     while (src < srcEnd && *src != escape) {
       if (out >= outEnd) return -1;
       *out++ = *src++;
     }
     if (src >= srcEnd) break;
-
-  code:
-    // src points at an escape byte.
     if (srcEnd - src < 2) return -1;
-    {
-      unsigned int c = src[1];
-      src += 2;
-      if (c == escape) {
-        if (out >= outEnd) return -1;
-        *out++ = escape;
-        continue;
-      }
-      if (c > escape) --c;
-      uint32_t length = c >> 3;
-      if (c & LZ_CODE_EXTENDED) {
-        if (src >= srcEnd) return -1;
-        length |= static_cast<uint32_t>(*src++) << 5;
-      }
-      length += LZ_MIN_LENGTH;
-      const unsigned int fieldSize = (c & 3) + 1;
-      if (fieldSize > 3 || static_cast<unsigned>(srcEnd - src) < fieldSize) return -1;
-      uint32_t distance = src[0];
-      if (fieldSize >= 2) distance |= static_cast<uint32_t>(src[1]) << 8;
-      if (fieldSize == 3) distance |= static_cast<uint32_t>(src[2]) << 16;
-      src += fieldSize;
-      distance += 1;
-      if (distance > static_cast<uint32_t>(out - start) || length > static_cast<uint32_t>(outEnd - out)) return -1;
-      out = CopyMatch(out, distance, length, outEnd);
+    unsigned int c = src[1];
+    src += 2;
+    if (c == escape) {
+      if (out >= outEnd) return -1;
+      *out++ = escape;
+      continue;
     }
+    if (c > escape) --c;
+    uint32_t length = c >> 3;
+    if (c & LZ_CODE_EXTENDED) {
+      if (src >= srcEnd) return -1;
+      length |= static_cast<uint32_t>(*src++) << 5;
+    }
+    length += LZ_MIN_LENGTH;
+    const unsigned int fieldSize = (c & 3) + 1;
+    if (fieldSize > 3 || static_cast<unsigned>(srcEnd - src) < fieldSize) return -1;
+    uint32_t distance = src[0];
+    if (fieldSize >= 2) distance |= static_cast<uint32_t>(src[1]) << 8;
+    if (fieldSize == 3) distance |= static_cast<uint32_t>(src[2]) << 16;
+    src += fieldSize;
+    distance += 1;
+    if (distance > static_cast<uint32_t>(out - start) || length > static_cast<uint32_t>(outEnd - out)) return -1;
+    out = CopyMatchExact(out, distance, length, outEnd);
   }
   return out == outEnd ? static_cast<int>(unpackedSize) : -1;
 }
