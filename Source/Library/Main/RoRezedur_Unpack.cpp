@@ -1,6 +1,6 @@
 // LZ unpacker. While at least 72 code bytes and 64 output bytes are left,
-// a fast loop runs: literals are stored 64 bytes at a time and the escape
-// found with one compare per 16 bytes; copies are
+// a fast loop runs: literals are stored 16 bytes, then 64 bytes at a time,
+// the escape found with one compare per 16 bytes; copies are
 // written in whole 16-byte stores that may run past their end into output
 // still to be written, and short distances repeat a 16-byte pattern. Each
 // code's distance and length are checked against the output before any
@@ -54,9 +54,17 @@ unsigned char* CopyMatchExact(unsigned char* out, uint32_t distance, uint32_t le
   return out;
 }
 
-// A copy with at least `length` + 16 bytes of output left: whole 16-byte
-// stores, the last one running up to 15 bytes past the copy.
+// A copy with at least `length` + 32 bytes of output left: whole 16-byte
+// stores, running up to 31 bytes past the copy.
 inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length) {
+  if (distance >= 32) {
+    // Most copies are at most 32 bytes: two stores with no loop.
+    const unsigned char* from = out - distance;
+    Store16(out, Load16(from));
+    Store16(out + 16, Load16(from + 16));
+    for (uint32_t i = 32; i < length; i += 16) Store16(out + i, Load16(from + i));
+    return;
+  }
   if (distance >= 16) {
     const unsigned char* from = out - distance;
     Store16(out, Load16(from));
@@ -99,7 +107,6 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
   for (uint32_t i = 0; i < length; i += step) Store16(out + i, pattern);
 }
 
-const uint32_t kFieldMask[4] = {0xFFu, 0xFFFFu, 0xFFFFFFu, 0};
 // Code bytes and output bytes the fast loop needs left.
 const ptrdiff_t kFastSource = 64 + 8;
 const ptrdiff_t kFastOutput = 64;
@@ -123,15 +130,35 @@ int UnpackLZ(const void* block, void* destination) {
   const __m128i escapes = _mm_set1_epi8(static_cast<char>(escape));
 
   // Fast loop. A step reads at most 64 literal bytes and a 7-byte code
-  // (escape, code, extension, distance read as 4 bytes); literals are
-  // stored 64 bytes at a time.
-  while (srcEnd - src >= kFastSource && outEnd - out >= kFastOutput) {
+  // (escape, code, extension, distance read as 4 bytes) and stores at most
+  // 64 bytes.
+  // The last places where a step may start (the loop is skipped when the
+  // block is too small for one).
+  const bool fast = srcEnd - src >= kFastSource && outEnd - out >= kFastOutput;
+  const unsigned char* const srcFastEnd = fast ? srcEnd - kFastSource : src;
+  unsigned char* const outFastEnd = fast ? outEnd - kFastOutput : out;
+  while (fast && src <= srcFastEnd && out <= outFastEnd) {
     // Codes mostly follow one another: look for literals only when the
     // next byte is not the escape.
     if (*src != escape) {
       // Literals, 64 bytes a step; escaped escape bytes inside a run are
       // taken in the same loop.
       bool atCopy = false;
+      {
+        // Most runs are short: one 16-byte look first.
+        const __m128i c0 = Load16(src);
+        Store16(out, c0);
+        const uint32_t first = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(c0, escapes)));
+        if (first != 0) {
+          const uint32_t n = static_cast<uint32_t>(__builtin_ctz(first));
+          src += n;
+          out += n;
+          if (src[1] != escape) goto copy;
+          src += 2;
+          out += 1;
+          continue;
+        }
+      }
       for (;;) {
         const __m128i c0 = Load16(src), c1 = Load16(src + 16), c2 = Load16(src + 32), c3 = Load16(src + 48);
         Store16(out, c0);
@@ -160,10 +187,11 @@ int UnpackLZ(const void* block, void* destination) {
           src += 2;
           out += 1;
         }
-        if (srcEnd - src < kFastSource || outEnd - out < kFastOutput) break;
+        if (src > srcFastEnd || out > outFastEnd) break;
       }
       if (!atCopy) continue;
     }
+  copy:
     // src points at an escape byte.
     unsigned int c = src[1];
     if (c == escape) {
@@ -172,22 +200,23 @@ int UnpackLZ(const void* block, void* destination) {
       continue;
     }
     c -= c > escape;
-    const unsigned int field = c & 3;
-    if (field == 3) return -1;
-    // The extension byte, when there is one, comes before the distance.
+    // Escape, code, the extension byte when bit 2 is set, the distance
+    // field; the next code's place is worked out first.
+    const unsigned char* const code = src;
     const unsigned int extended = (c >> 2) & 1;
-    const uint32_t length = ((c >> 3) | (static_cast<uint32_t>(src[2] & (0u - extended)) << 5)) + LZ_MIN_LENGTH;
-    src += 2 + extended;
+    const unsigned int field = c & 3;
+    src += 3 + extended + field;
+    if (field == 3) return -1;
+    const uint32_t length = ((c >> 3) | (static_cast<uint32_t>(code[2] & (0u - extended)) << 5)) + LZ_MIN_LENGTH;
     uint32_t distance;
-    memcpy(&distance, src, 4);
-    distance = (distance & kFieldMask[field]) + 1;
-    src += field + 1;
-    const uint32_t left = static_cast<uint32_t>(outEnd - out);
-    if (distance > static_cast<uint32_t>(out - start) || length > left) return -1;
-    if (length + 16 <= left) {
+    memcpy(&distance, code + 2 + extended, 4);
+    distance = (distance & (0xFFFFFFu >> (16 - 8 * field))) + 1;
+    if (distance > static_cast<uint32_t>(out - start)) return -1;
+    if (length + 32 <= static_cast<uint32_t>(outEnd - out)) {
       CopyMatchFast(out, distance, length);
       out += length;
     } else {
+      if (length > static_cast<uint32_t>(outEnd - out)) return -1;
       out = CopyMatchExact(out, distance, length, outEnd);
     }
   }
