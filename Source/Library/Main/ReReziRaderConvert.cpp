@@ -1033,6 +1033,139 @@ void SameLayoutCopy(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, c
   }
 }
 
+// ---- 5-6-5 ------------------------------------------------------------------
+// The 16-bit screen format (red 11-15, green 5-10, blue 0-4) to and from
+// 32-bit pixels with red in bits 16-23, green 8-15, blue 0-7.
+
+inline int ChannelsAre(const int shift[4], const int width[4], int rs, int rw, int gs, int gw, int bs, int bw) {
+  return shift[CH_RED] == rs && width[CH_RED] == rw && shift[CH_GREEN] == gs && width[CH_GREEN] == gw &&
+         shift[CH_BLUE] == bs && width[CH_BLUE] == bw;
+}
+
+int Plain565Blt(const BltSetup& s) {
+  return !s.srcPalette && !s.destPalette && !s.mirror && !s.skipKey && !s.colourOff;
+}
+
+// 5-6-5 into byte channels, with full, keyed or no alpha.
+int Fits565ToBytes(const BltSetup& s) {
+  if (!Plain565Blt(s) || s.srcBytes != 2 || s.destBytes != 4) return 0;
+  if (!ChannelsAre(s.srcShift, s.srcWidth, 11, 5, 5, 6, 0, 5) || !ChannelsAre(s.destShift, s.destWidth, 16, 8, 8, 8, 0, 8))
+    return 0;
+  if (s.alphaMode == ALPHA_NONE) return 1;
+  return (s.alphaMode == ALPHA_FULL || s.alphaMode == ALPHA_KEY) && s.destShift[CH_ALPHA] == 24 &&
+         s.destWidth[CH_ALPHA] == 8;
+}
+
+// Eight pixels a step in 16-bit lanes. Each channel widens as
+// (c << a) * k >> 16, which equals ChangeWidth for every value (green: the
+// field as it lies, times 8290; red and blue moved to bits 8-12, times
+// 2106); the low and high words of the results are interleaved at the end.
+void Loop565ToBytes(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const uint8_t* srcStart,
+                    intptr_t srcPitch) {
+  const int keyed = s.alphaMode == ALPHA_KEY;
+  const uint32_t alpha = s.alphaMode == ALPHA_NONE ? 0 : 0xff000000u;
+  const uint32_t base = s.destSpare | alpha;
+  const __m128i base0 = _mm_set1_epi16((short)(base & 0xffff));
+  const __m128i base1 = _mm_set1_epi16((short)(base >> 16));
+  const __m128i blueField = _mm_set1_epi16(0x1f00), greenField = _mm_set1_epi16(0x07e0);
+  const __m128i redField = _mm_set1_epi16(0x1f00);
+  const __m128i k5 = _mm_set1_epi16(2106), k6 = _mm_set1_epi16(8290);
+  const __m128i keyMask = _mm_set1_epi16((short)s.keyMask), keyValue = _mm_set1_epi16((short)s.keyValue);
+  const __m128i alphaByte = _mm_set1_epi16((short)0xff00);
+  for (int y = 0; y < s.height; y++) {
+    const uint8_t* sp = srcStart + y * srcPitch;
+    uint8_t* dp = destStart + y * destPitch;
+    int x = 0;
+    for (; x + 8 <= s.width; x += 8) {
+      const __m128i v = _mm_loadu_si128((const __m128i*)(sp + x * 2));
+      const __m128i b = _mm_mulhi_epu16(_mm_and_si128(_mm_slli_epi16(v, 8), blueField), k5);
+      const __m128i g = _mm_mulhi_epu16(_mm_and_si128(v, greenField), k6);
+      const __m128i r = _mm_mulhi_epu16(_mm_and_si128(_mm_srli_epi16(v, 3), redField), k5);
+      const __m128i word0 = _mm_or_si128(_mm_or_si128(b, _mm_slli_epi16(g, 8)), base0);
+      __m128i word1 = _mm_or_si128(r, base1);
+      if (keyed) {
+        const __m128i key = _mm_cmpeq_epi16(_mm_and_si128(v, keyMask), keyValue);
+        word1 = _mm_andnot_si128(_mm_and_si128(key, alphaByte), word1);
+      }
+      _mm_storeu_si128((__m128i*)(dp + x * 4), _mm_unpacklo_epi16(word0, word1));
+      _mm_storeu_si128((__m128i*)(dp + x * 4 + 16), _mm_unpackhi_epi16(word0, word1));
+    }
+    for (; x < s.width; x++) {
+      const uint32_t v = ReadPixelBytes(sp + x * 2, 2);
+      uint32_t out = base | (ChangeWidth(v >> 11, 5, 8) << 16) | (ChangeWidth((v >> 5) & 63, 6, 8) << 8) |
+                     ChangeWidth(v & 31, 5, 8);
+      if (keyed && (v & s.keyMask) == s.keyValue) out &= 0x00ffffffu;
+      memcpy(dp + x * 4, &out, 4);
+    }
+  }
+}
+
+// Byte channels into 5-6-5, plain or with ordered dither.
+int FitsBytesTo565(const BltSetup& s) {
+  if (!Plain565Blt(s) || s.srcBytes != 4 || s.destBytes != 2 || s.alphaMode != ALPHA_NONE) return 0;
+  if (s.reduction == BLT_REDUCE_CARRY) return 0;
+  return ChannelsAre(s.srcShift, s.srcWidth, 16, 8, 8, 8, 0, 8) &&
+         ChannelsAre(s.destShift, s.destWidth, 11, 5, 5, 6, 0, 5);
+}
+
+// Ordered dither adds (1 << n) - 1 - threshold to each byte with unsigned
+// saturation before the low n bits are dropped: the sum carries into the
+// kept bits exactly when the dropped bits exceed the threshold, and a sum
+// that saturates gives the channel maximum, as the clamp does.
+void BytesTo565Bias(int y, uint8_t bias[16]) {
+  for (int x = 0; x < 4; x++) {
+    const uint32_t m = (uint32_t)kDitherMatrix[(y & 3) * 4 + x];
+    bias[x * 4 + 0] = (uint8_t)(7 - ((8 * m) >> 4));  // blue, 3 bits dropped
+    bias[x * 4 + 1] = (uint8_t)(3 - ((4 * m) >> 4));  // green, 2 bits dropped
+    bias[x * 4 + 2] = (uint8_t)(7 - ((8 * m) >> 4));  // red
+    bias[x * 4 + 3] = 0;
+  }
+}
+
+// Four pixels: red and blue through one multiply-add of their masked
+// bytes, green by a shift; the 16-bit results are offset into the signed
+// range so that the saturating pack keeps them.
+inline __m128i Pack565Half(__m128i v) {
+  const __m128i redBlue = _mm_madd_epi16(_mm_and_si128(v, _mm_set1_epi32(0x00f800f8)), _mm_set1_epi32(0x08000001));
+  const __m128i green = _mm_and_si128(_mm_srli_epi32(v, 5), _mm_set1_epi32(0x07e0));
+  return _mm_sub_epi32(_mm_or_si128(_mm_srli_epi32(redBlue, 3), green), _mm_set1_epi32(0x8000));
+}
+
+template <bool Dither>
+void LoopBytesTo565(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const uint8_t* srcStart,
+                    intptr_t srcPitch) {
+  const __m128i spare = _mm_set1_epi16((short)((s.destSpare & 0xffff) ^ 0x8000));
+  for (int y = 0; y < s.height; y++) {
+    const uint8_t* sp = srcStart + y * srcPitch;
+    uint8_t* dp = destStart + y * destPitch;
+    alignas(16) uint8_t bias[16];
+    BytesTo565Bias(y, bias);
+    const __m128i biasVector = _mm_load_si128((const __m128i*)bias);
+    int x = 0;
+    for (; x + 8 <= s.width; x += 8) {
+      __m128i a = _mm_loadu_si128((const __m128i*)(sp + x * 4));
+      __m128i b = _mm_loadu_si128((const __m128i*)(sp + x * 4 + 16));
+      if (Dither) {
+        a = _mm_adds_epu8(a, biasVector);
+        b = _mm_adds_epu8(b, biasVector);
+      }
+      _mm_storeu_si128((__m128i*)(dp + x * 2), _mm_xor_si128(_mm_packs_epi32(Pack565Half(a), Pack565Half(b)), spare));
+    }
+    for (; x < s.width; x++) {
+      uint32_t v = ReadPixelBytes(sp + x * 4, 4);
+      uint32_t ch[3] = {(v >> 16) & 0xff, (v >> 8) & 0xff, v & 0xff};
+      if (Dither) {
+        const int i = (x & 3) * 4;
+        ch[0] = ch[0] + bias[i + 2] > 255 ? 255 : ch[0] + bias[i + 2];
+        ch[1] = ch[1] + bias[i + 1] > 255 ? 255 : ch[1] + bias[i + 1];
+        ch[2] = ch[2] + bias[i + 0] > 255 ? 255 : ch[2] + bias[i + 0];
+      }
+      const uint16_t out = (uint16_t)(s.destSpare | ((ch[0] >> 3) << 11) | ((ch[1] >> 2) << 5) | (ch[2] >> 3));
+      memcpy(dp + x * 2, &out, 2);
+    }
+  }
+}
+
 // ---- Wide-channel path --------------------------------------------------------
 
 void ReadWideChannels(const ColorFormatRecord* f, const uint8_t* p, float out[4]) {
@@ -1343,6 +1476,17 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
   if (FastPathsEnabled) {
     if (PaletteTableFits(s)) {
       PaletteTableLoop(s, destStart, destPitch, srcStart, srcPitch);
+      return 0;
+    }
+    if (Fits565ToBytes(s)) {
+      Loop565ToBytes(s, destStart, destPitch, srcStart, srcPitch);
+      return 0;
+    }
+    if (FitsBytesTo565(s)) {
+      if (s.reduction == BLT_REDUCE_ORDERED_DITHER)
+        LoopBytesTo565<true>(s, destStart, destPitch, srcStart, srcPitch);
+      else
+        LoopBytesTo565<false>(s, destStart, destPitch, srcStart, srcPitch);
       return 0;
     }
     ByteDitherOps byteDither;
