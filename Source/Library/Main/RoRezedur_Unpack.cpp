@@ -1,6 +1,6 @@
-// LZ unpacker. While at least 72 code bytes and 64 output bytes are left,
-// a fast loop runs: literals are stored 16 bytes, then 64 bytes at a time,
-// the escape found with one compare per 16 bytes; copies are
+// LZ unpacker. While at least 32 code bytes and 32 output bytes are left,
+// a fast loop runs: literals are stored 16 bytes at a time, the escape
+// found with one compare per 16 bytes; copies are
 // written in whole 16-byte stores that may run past their end into output
 // still to be written, and short distances repeat a 16-byte pattern. Each
 // code's distance and length are checked against the output before any
@@ -12,6 +12,7 @@
 
 #include "RoRezedur_.h"
 #include "VeRavoroString.h"
+
 
 namespace {
 
@@ -108,8 +109,8 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
 }
 
 // Code bytes and output bytes the fast loop needs left.
-const ptrdiff_t kFastSource = 64 + 8;
-const ptrdiff_t kFastOutput = 64;
+const ptrdiff_t kFastSource = 32;
+const ptrdiff_t kFastOutput = 32;
 
 }  // namespace
 
@@ -129,9 +130,9 @@ int UnpackLZ(const void* block, void* destination) {
   unsigned char* const outEnd = start + unpackedSize;
   const __m128i escapes = _mm_set1_epi8(static_cast<char>(escape));
 
-  // Fast loop. A step reads at most 64 literal bytes and a 7-byte code
-  // (escape, code, extension, distance read as 4 bytes) and stores at most
-  // 64 bytes.
+  // Fast loop. A step reads at most 16 literal bytes and a 7-byte code
+  // (escape, code, extension, distance read as 4 bytes) and stores 16
+  // literal bytes; copies check their own room.
   // The last places where a step may start (the loop is skipped when the
   // block is too small for one).
   const bool fast = srcEnd - src >= kFastSource && outEnd - out >= kFastOutput;
@@ -141,49 +142,25 @@ int UnpackLZ(const void* block, void* destination) {
     // Codes mostly follow one another: look for literals only when the
     // next byte is not the escape.
     if (*src != escape) {
-      // Literals, 64 bytes a step; escaped escape bytes inside a run are
-      // taken in the same loop.
+      // Literals, 16 bytes a step (wider steps lose more at each escape
+      // than they gain); escaped escape bytes inside a run are taken in the
+      // same loop.
       bool atCopy = false;
-      {
-        // Most runs are short: one 16-byte look first.
+      for (;;) {
         const __m128i c0 = Load16(src);
         Store16(out, c0);
-        const uint32_t first = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(c0, escapes)));
-        if (first != 0) {
-          const uint32_t n = static_cast<uint32_t>(__builtin_ctz(first));
-          src += n;
-          out += n;
-          if (src[1] != escape) goto copy;
-          src += 2;
-          out += 1;
-          continue;
-        }
-      }
-      for (;;) {
-        const __m128i c0 = Load16(src), c1 = Load16(src + 16), c2 = Load16(src + 32), c3 = Load16(src + 48);
-        Store16(out, c0);
-        Store16(out + 16, c1);
-        Store16(out + 32, c2);
-        Store16(out + 48, c3);
-        const __m128i e0 = _mm_cmpeq_epi8(c0, escapes), e1 = _mm_cmpeq_epi8(c1, escapes);
-        const __m128i e2 = _mm_cmpeq_epi8(c2, escapes), e3 = _mm_cmpeq_epi8(c3, escapes);
-        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(e0, e1), _mm_or_si128(e2, e3))) == 0) {
-          src += 64;
-          out += 64;
+        const uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(c0, escapes)));
+        if (m == 0) {
+          src += 16;
+          out += 16;
         } else {
-          const uint32_t low = static_cast<uint32_t>(_mm_movemask_epi8(e0)) |
-                               static_cast<uint32_t>(_mm_movemask_epi8(e1)) << 16;
-          const uint32_t n = low != 0 ? static_cast<uint32_t>(__builtin_ctz(low))
-                                      : 32 + static_cast<uint32_t>(__builtin_ctz(
-                                                 static_cast<uint32_t>(_mm_movemask_epi8(e2)) |
-                                                 static_cast<uint32_t>(_mm_movemask_epi8(e3)) << 16));
+          const uint32_t n = static_cast<uint32_t>(__builtin_ctz(m));
           src += n;
           out += n;
           if (src[1] != escape) {
             atCopy = true;
             break;
           }
-          // An escaped escape byte, already stored at out[0].
           src += 2;
           out += 1;
         }
@@ -191,7 +168,6 @@ int UnpackLZ(const void* block, void* destination) {
       }
       if (!atCopy) continue;
     }
-  copy:
     // src points at an escape byte.
     unsigned int c = src[1];
     if (c == escape) {
