@@ -1067,8 +1067,8 @@ void Loop565ToBytes(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, c
   const uint32_t base = s.destSpare | alpha;
   const __m128i base0 = _mm_set1_epi16((short)(base & 0xffff));
   const __m128i base1 = _mm_set1_epi16((short)(base >> 16));
-  const __m128i blueField = _mm_set1_epi16(0x1f00), greenField = _mm_set1_epi16(0x07e0);
-  const __m128i redField = _mm_set1_epi16(0x1f00);
+  // Red and blue moved to bits 8-12; green as it lies.
+  const __m128i field5 = _mm_set1_epi16(0x1f00), field6 = _mm_set1_epi16(0x07e0);
   const __m128i k5 = _mm_set1_epi16(2106), k6 = _mm_set1_epi16(8290);
   const __m128i keyMask = _mm_set1_epi16((short)s.keyMask), keyValue = _mm_set1_epi16((short)s.keyValue);
   const __m128i alphaByte = _mm_set1_epi16((short)0xff00);
@@ -1078,9 +1078,9 @@ void Loop565ToBytes(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, c
     int x = 0;
     for (; x + 8 <= s.width; x += 8) {
       const __m128i v = _mm_loadu_si128((const __m128i*)(sp + x * 2));
-      const __m128i b = _mm_mulhi_epu16(_mm_and_si128(_mm_slli_epi16(v, 8), blueField), k5);
-      const __m128i g = _mm_mulhi_epu16(_mm_and_si128(v, greenField), k6);
-      const __m128i r = _mm_mulhi_epu16(_mm_and_si128(_mm_srli_epi16(v, 3), redField), k5);
+      const __m128i b = _mm_mulhi_epu16(_mm_and_si128(_mm_slli_epi16(v, 8), field5), k5);
+      const __m128i g = _mm_mulhi_epu16(_mm_and_si128(v, field6), k6);
+      const __m128i r = _mm_mulhi_epu16(_mm_and_si128(_mm_srli_epi16(v, 3), field5), k5);
       const __m128i word0 = _mm_or_si128(_mm_or_si128(b, _mm_slli_epi16(g, 8)), base0);
       __m128i word1 = _mm_or_si128(r, base1);
       if (keyed) {
