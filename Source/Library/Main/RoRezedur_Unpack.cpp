@@ -13,7 +13,6 @@
 #include "RoRezedur_.h"
 #include "VeRavoroString.h"
 
-
 namespace {
 
 inline __m128i Load16(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
@@ -63,7 +62,10 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
     const unsigned char* from = out - distance;
     Store16(out, Load16(from));
     Store16(out + 16, Load16(from + 16));
-    for (uint32_t i = 32; i < length; i += 16) Store16(out + i, Load16(from + i));
+    for (uint32_t i = 32; i < length; i += 32) {
+      Store16(out + i, Load16(from + i));
+      Store16(out + i + 16, Load16(from + i + 16));
+    }
     return;
   }
   if (distance >= 16) {
@@ -104,6 +106,13 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
       step = 16 - 16 % distance;
       break;
     }
+  }
+  if (step == 16) {
+    for (uint32_t i = 0; i < length; i += 32) {
+      Store16(out + i, pattern);
+      Store16(out + i + 16, pattern);
+    }
+    return;
   }
   for (uint32_t i = 0; i < length; i += step) Store16(out + i, pattern);
 }
