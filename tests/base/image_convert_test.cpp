@@ -587,7 +587,14 @@ TEST(ConvertColorBltPaths, DedicatedLoopsMatchTheGeneralPath) {
 // The 5-6-5 loops against the general path: every 5-6-5 value into byte
 // channels, and sampled byte-channel values at all sixteen dither places
 // into 5-6-5. Widths leave a few pixels for the loops' single-pixel ends.
-TEST(ConvertColorBltPaths, FiveSixFiveLoopsMatchTheGeneralPathOverAllInputs) {
+// Run with 256-bit vectors (where the processor has them) and without.
+class FiveSixFive : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override { SetConvertColorBltWideVectors(GetParam()); }
+  void TearDown() override { SetConvertColorBltWideVectors(1); }
+};
+
+TEST_P(FiveSixFive, LoopsMatchTheGeneralPathOverAllInputs) {
   auto compare = [](const Image& src, const ColorFormatRecord& destFormat, const Flags& flags, const RECT& rect) {
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
     Image fast(destFormat, width, height), general(destFormat, width, height);
@@ -660,6 +667,9 @@ TEST(ConvertColorBltPaths, FiveSixFiveLoopsMatchTheGeneralPathOverAllInputs) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(ConvertColorBltPaths, FiveSixFive, ::testing::Values(1, 0),
+                         [](const ::testing::TestParamInfo<int>& info) { return info.param ? "Wide" : "Narrow"; });
 
 // ---- Rectangle copies -------------------------------------------------------------
 
