@@ -588,6 +588,93 @@ TEST(ConvertColorBltPaths, DedicatedLoopsMatchTheGeneralPath) {
   }
 }
 
+// The 5-6-5 loops against the general path: every 5-6-5 value into byte
+// channels, and sampled byte-channel values at all sixteen dither places
+// into 5-6-5. Widths leave a few pixels for the loops' single-pixel ends.
+// Run with 256-bit vectors (where the processor has them) and without.
+class FiveSixFive : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override { SetConvertColorBltWideVectors(GetParam()); }
+  void TearDown() override { SetConvertColorBltWideVectors(1); }
+};
+
+TEST_P(FiveSixFive, LoopsMatchTheGeneralPathOverAllInputs) {
+  auto compare = [](const Image& src, const ColorFormatRecord& destFormat, const Flags& flags, const RECT& rect) {
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    Image fast(destFormat, width, height), general(destFormat, width, height);
+    SetConvertColorBltFastPaths(1);
+    ASSERT_EQ(0, Convert(fast, src, flags, 0, 0, &rect));
+    SetConvertColorBltFastPaths(0);
+    ASSERT_EQ(0, Convert(general, src, flags, 0, 0, &rect));
+    SetConvertColorBltFastPaths(1);
+    for (int y = 0; y < height; y++)
+      for (int x = 0; x < width; x++) {
+        const uint32_t in = src.Get(rect.left + x, rect.top + y);
+        ASSERT_EQ(general.Get(x, y), fast.Get(x, y)) << "pixel " << std::hex << in << " at " << std::dec << x << ","
+                                                      << y;
+      }
+  };
+
+  Flags plain;
+  Flags key;
+  key.keyToAlpha = 1;
+  key.key = 0x08410c;  // a 5-6-5 colour: 1, 16, 1 widened
+  Flags dither;
+  dither.reduction = BLT_REDUCE_ORDERED_DITHER;
+
+  {
+    SCOPED_TRACE("5-6-5 sources");
+    const int width = 259, height = 254;  // 65786 pixels: every value once or more
+    Image src(k565, width, height);
+    for (int y = 0; y < height; y++)
+      for (int x = 0; x < width; x++) src.Set(x, y, (uint32_t)(y * width + x) & 0xffff);
+    const RECT whole = {0, 0, width, height};
+    const RECT inner = {3, 1, width - 2, height};
+    for (const ColorFormatRecord* dest : {&kARGB8, &kXRGB8}) {
+      compare(src, *dest, plain, whole);
+      compare(src, *dest, key, whole);
+      compare(src, *dest, plain, inner);
+      compare(src, *dest, dither, inner);
+    }
+  }
+  {
+    SCOPED_TRACE("byte-channel sources");
+    // Every grey level, every level of each channel alone and with the
+    // others full, then random colours; each one fills a 4 x 4 block, so
+    // it meets every dither place.
+    std::vector<uint32_t> values;
+    for (uint32_t c = 0; c < 256; c++) {
+      values.push_back(0xff000000u | c * 0x010101u);
+      values.push_back(c << 16);
+      values.push_back(c << 8);
+      values.push_back(c);
+      values.push_back(0x00ffffffu ^ (c << 16));
+      values.push_back(0x00ffffffu ^ (c << 8));
+      values.push_back(0x00ffffffu ^ c);
+    }
+    std::mt19937 random(565);
+    while (values.size() < 8192) values.push_back(random());
+    const int columns = 64, width = columns * 4 + 3;
+    const int height = (int)((values.size() + columns - 1) / columns) * 4;
+    for (const ColorFormatRecord* srcFormat : {&kARGB8, &kXRGB8}) {
+      Image src(*srcFormat, width, height + 2);
+      for (int y = 0; y < height + 2; y++)
+        for (int x = 0; x < width; x++) {
+          const size_t i = (size_t)(y / 4) * columns + (size_t)(x / 4 < columns ? x / 4 : columns - 1);
+          src.Set(x, y, values[i % values.size()]);
+        }
+      const RECT whole = {0, 0, width, height};
+      const RECT shifted = {1, 2, width, height + 2};  // the dither counts from this corner
+      compare(src, k565, plain, whole);
+      compare(src, k565, dither, whole);
+      compare(src, k565, dither, shifted);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ConvertColorBltPaths, FiveSixFive, ::testing::Values(1, 0),
+                         [](const ::testing::TestParamInfo<int>& info) { return info.param ? "Wide" : "Narrow"; });
+
 // ---- Rectangle copies -------------------------------------------------------------
 
 TEST(BltBaseImageRect, ClipsAgainstBothImages) {

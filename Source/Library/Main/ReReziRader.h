@@ -227,6 +227,8 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
                     int colourOff, int alphaFromRed, int skipKey, int paletteRemap);
 // Test seam: 0 sends every conversion through the general per-pixel path.
 void SetConvertColorBltFastPaths(int enable);
+// Test seam: 0 keeps the 5-6-5 loops to 128-bit vectors where wider ones exist.
+void SetConvertColorBltWideVectors(int enable);
 
 int BltBaseImageRect(int srcX, int srcY, int width, int height, int destX, int destY,
                      BaseImageRecord* src, BaseImageRecord* dest);
