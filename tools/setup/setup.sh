@@ -14,6 +14,7 @@ packages=(
   libz-mingw-w64-dev googletest
   wine wine32:i386 xvfb xauth
   libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libasound2:i386
+  sox lame
 )
 
 missing=()
