@@ -24,7 +24,8 @@ static const GUID SoundIidXAudio27 = {0x8bcf1f58, 0x9fe7, 0x4583, {0x8a, 0xc6, 0
 static const GUID SoundClsidDirectSound = {0x47d4d946, 0x62e8, 0x11cf, {0x93, 0xbc, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 static const GUID SoundIidDirectSound = {0x279afa83, 0x4981, 0x11ce, {0xa5, 0x21, 0x00, 0x20, 0xaf, 0x0b, 0xe5, 0x60}};
 
-typedef HRESULT(WINAPI* X3DAudioInitializeFunction)(UINT32 channelMask, float speedOfSound, void* instance);
+// X3DAudio entry points use the C calling convention.
+typedef HRESULT(__cdecl* X3DAudioInitializeFunction)(UINT32 channelMask, float speedOfSound, void* instance);
 
 int GetSoundOutputKind() {
   if (SoundSystem.xaudio28) return SOUND_OUTPUT_XAUDIO2_8;

@@ -115,6 +115,18 @@ struct SoundBufferRecord {
   volatile unsigned int submitPosition;  // frames
   volatile int loop;
   int voiceChannels;
+  // Chunks queued on the voice: each submission's sequence number, the
+  // frame it ends at and whether it ends the sound; a position change
+  // starts a new generation so that late ends of flushed chunks are ignored.
+  volatile LONG queued;
+  volatile LONG generation;
+  LONG submitSequence;
+  struct QueuedChunk {
+    volatile LONG sequence;
+    volatile LONG generation;
+    unsigned int endFrame;
+    int endsSound;
+  } chunks[8];
   int reverbState;
   int reverbStartTime;
 };

@@ -55,6 +55,10 @@ static void ReleaseWaveData(SoundWaveData* wave) {
 
 namespace RiDov {
 
+// At most this many chunks wait on a voice, so that the played position
+// follows the output closely and a sound's end is heard whole.
+enum { VOICE_QUEUE_LIMIT = 4 };
+
 void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnVoiceProcessingPassStart(UINT32 bytesRequired) {
   SoundBufferRecord* b = buffer;
   if (b == nullptr || b->voice == nullptr || b->wave == nullptr) return;
@@ -65,14 +69,16 @@ void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnVoiceProcessingPassStart(UINT32 b
   if (frameSize == 0) return;
   unsigned int position = b->submitPosition;
   unsigned int submitted = 0;
-  while (submitted < bytesRequired) {
+  while (submitted < bytesRequired && b->queued < VOICE_QUEUE_LIMIT) {
     if (position >= b->length) {
-      if (b->loop) {
+      if (b->loop && b->length > 0) {
         position = 0;
-        if (b->length == 0) break;
       } else {
-        b->voice->Stop(0, XAUDIO2_COMMIT_NOW);
-        b->playing = 0;
+        // Nothing queued to end the sound (an empty sound): stop here.
+        if (b->queued == 0) {
+          b->voice->Stop(0, XAUDIO2_COMMIT_NOW);
+          b->playing = 0;
+        }
         break;
       }
     }
@@ -80,19 +86,42 @@ void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnVoiceProcessingPassStart(UINT32 b
     if (frames > chunk) frames = chunk;
     if (frames * frameSize > bytesRequired - submitted) frames = (bytesRequired - submitted) / frameSize;
     if (frames == 0) break;
+    LONG sequence = ++b->submitSequence;
+    SoundBufferRecord::QueuedChunk* slot = &b->chunks[sequence & 7];
+    slot->sequence = 0;
+    slot->generation = b->generation;
+    slot->endFrame = position + frames;
+    slot->endsSound = !b->loop && position + frames >= b->length;
+    slot->sequence = sequence;
     XAUDIO2_BUFFER xb;
     memset(&xb, 0, sizeof(xb));
     xb.AudioBytes = frames * frameSize;
     xb.pAudioData = data + static_cast<size_t>(position) * frameSize;
-    if (FAILED(b->voice->SubmitSourceBuffer(&xb, nullptr))) break;
+    xb.pContext = reinterpret_cast<void*>(static_cast<uintptr_t>(sequence));
+    InterlockedIncrement(&b->queued);
+    if (FAILED(b->voice->SubmitSourceBuffer(&xb, nullptr))) {
+      InterlockedDecrement(&b->queued);
+      break;
+    }
     position += frames;
     submitted += frames * frameSize;
   }
   b->submitPosition = position;
 }
 
-void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnBufferEnd(void*) {
-  if (buffer) buffer->playPosition = buffer->submitPosition;
+void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnBufferEnd(void* context) {
+  SoundBufferRecord* b = buffer;
+  if (b == nullptr) return;
+  LONG sequence = static_cast<LONG>(reinterpret_cast<uintptr_t>(context));
+  SoundBufferRecord::QueuedChunk* slot = &b->chunks[sequence & 7];
+  // A chunk flushed by an earlier position change: already forgotten.
+  if (slot->sequence != sequence || slot->generation != b->generation) return;
+  InterlockedDecrement(&b->queued);
+  b->playPosition = slot->endFrame;
+  if (slot->endsSound) {
+    b->voice->Stop(0, XAUDIO2_COMMIT_NOW);
+    b->playing = 0;
+  }
 }
 
 }  // namespace RiDov
@@ -356,9 +385,13 @@ int SetPlayBufferPosition(SoundBufferRecord* b, unsigned int byteOffset) {
   if (b->dsBuffer) return SUCCEEDED(b->dsBuffer->SetCurrentPosition(byteOffset)) ? 0 : -1;
   unsigned int frame = byteOffset / DataBlockAlign(b);
   if (frame > b->length) frame = b->length;
+  if (b->voice) {
+    InterlockedIncrement(&b->generation);
+    b->voice->FlushSourceBuffers();
+    b->queued = 0;
+  }
   b->playPosition = frame;
   b->submitPosition = frame;
-  if (b->voice) b->voice->FlushSourceBuffers();
   return 0;
 }
 
