@@ -11,6 +11,7 @@
 
 #include <string.h>
 
+#include "RaRadara.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSysInfo.h"
 #include "RaRadaraSystem.h"
@@ -390,23 +391,15 @@ int InitializeSound() {
   return 0;
 }
 
-// Waits for the sound thread: bounded, whatever the window's state, keeping
-// this thread's messages flowing meanwhile.
+// Waits for the sound thread: bounded, whatever the pump reports (the
+// window may have closed), pumping messages meanwhile.
 static void StopSoundThread() {
   if (SoundSystem.thread == nullptr) return;
   InterlockedExchange(&SoundSystem.threadStop, 1);
+  PumpWindowMessagesCore();
   for (int waited = 0; waited < 10000; waited += 2) {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) {
-        // Keep the end request for the caller's own loop.
-        PostQuitMessage(static_cast<int>(message.wParam));
-        break;
-      }
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
     if (WaitForSingleObject(SoundSystem.thread, 2) == WAIT_OBJECT_0) break;
+    PumpWindowMessagesCore();
   }
   if (WaitForSingleObject(SoundSystem.thread, 0) != WAIT_OBJECT_0) LogPrintf("サウンドスレッドが終了しません\n");
   CloseHandle(SoundSystem.thread);

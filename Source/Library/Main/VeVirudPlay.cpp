@@ -7,6 +7,7 @@
 
 #include "DaDode.h"
 #include "DiDAridIrer.h"
+#include "RaRadara.h"
 #include "RaRadaraLog.h"
 #include "VeRavoroString.h"
 #include "VeVirud.h"
@@ -421,31 +422,18 @@ int PrepareNextPlayBuffer(SoundRecord* sound, int fromTop) {
   return 0;
 }
 
-// Pumps this thread's messages once; non-zero when the program is to end.
-static int PumpSoundWaitMessages() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return 1;
-    }
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-  return 0;
-}
-
 static int WaitForSoundEnd(int handle) {
-  if (PumpSoundWaitMessages()) return 0;
+  if (PumpWindowMessages() != 0) return 0;
   while (IsSoundHandlePlaying(handle) == 1) {
     Sleep(1);
-    if (PumpSoundWaitMessages()) break;
+    if (PumpWindowMessages() != 0) break;
   }
   return 0;
 }
 
 int PlaySoundHandle(int handle, int playType, int fromTop) {
   if (!HasSoundOutput()) return -1;
+  if (!WinSys.active) WaitWhileInactive();
   SoundRecord* sound = GetSoundRecord(handle);
   if (sound == nullptr) return -1;
   if (sound->dataKind == 1) {
