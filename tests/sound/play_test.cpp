@@ -14,6 +14,7 @@
 #include "RaRadaraSystem.h"
 #include "SoundFixtures.h"
 #include "TestFiles.h"
+#include "DiDAridIrer.h"
 #include "VeVirud.h"
 #include "ZiDezaru.h"
 
@@ -447,6 +448,73 @@ TEST_F(SoundPlay, LongFileStreamsAndLoops) {
   Sleep(1200);
   EXPECT_EQ(IsSoundHandlePlaying(handle), 1);
   EXPECT_LT(sound->stream.takenBytes, static_cast<unsigned int>(rate * 3));
+}
+
+TEST_F(SoundPlay, LengthLimitAndBufferCounts) {
+  // Exactly 180 s is decoded into memory.
+  const int rate = 8000;
+  Bytes data(static_cast<size_t>(rate) * 180, 128);
+  int handle = LoadSoundFile(WriteWave("180.wav", PcmWave(1, rate, 8, data)).c_str(), 11, -1);
+  ASSERT_GE(handle, 0);
+  EXPECT_EQ(GetSoundRecord(handle)->dataKind, 0);
+  EXPECT_EQ(GetSoundRecord(handle)->bufferCount, 10) << "11 buffers are cut to 10";
+  EXPECT_EQ(GetSoundTotalTime(handle), 180000);
+  DeleteHandle(handle);
+  // Called directly, 11 buffers fail.
+  Bytes small = PcmWave(1, 22050, 16, ToBytes(Tone16(1000, 1, 22050, 440, 5000)));
+  SoundLoadSettings settings;
+  GetSoundLoadSettings(&settings);
+  int direct = CreateSoundHandle(0);
+  EXPECT_EQ(CreateMemorySoundData(&settings, direct, small.data(), static_cast<int>(small.size()), 11, -1, 0), -1);
+  EXPECT_EQ(CreateMemorySoundData(&settings, direct, small.data(), static_cast<int>(small.size()), 10, -1, 0), 0);
+  DeleteHandle(direct);
+}
+
+TEST_F(SoundPlay, AsynchronousLoads) {
+  ASSERT_EQ(InitASyncLoad(GetCurrentThreadId()), 0);
+  ASSERT_EQ(StartASyncLoadThreads(4), 0);
+  SoundLoadSettings settings;
+  GetSoundLoadSettings(&settings);
+  std::string path = WriteWave("async.wav", PcmWave(2, 22050, 16, ToBytes(Tone16(22050, 2, 22050, 440, 8000))));
+  std::string missing = folder_ + "\\nothing.wav";
+  int good = LoadSoundFileCore(&settings, path.c_str(), 3, -1, 1, 0);
+  int bad = LoadSoundFileCore(&settings, missing.c_str(), 3, -1, 1, 0);
+  ASSERT_GE(good, 0);
+  ASSERT_GE(bad, 0) << "a handle comes back at once";
+  for (int t = 0; t < 5000 && (IsHandleASyncLoading(good) || GetHandleRecord(bad)); t += 5) {
+    ServeMainThreadRequests();
+    Sleep(5);
+  }
+  EXPECT_EQ(GetSoundTotalSamples(good), 22050);
+  EXPECT_EQ(PlaySoundHandle(good, 1, 1), 0);
+  EXPECT_EQ(GetHandleRecord(bad), nullptr) << "the failed load deleted its handle";
+  EXPECT_EQ(PlaySoundHandle(bad, 1, 1), -1);
+  EXPECT_TRUE(log_->Has("右記のファイルのオープンに失敗しました：" + missing));
+  EXPECT_TRUE(log_->Has("右記の音声ファイルのロードに失敗しました_1：" + missing));
+  StopASyncLoadThreads();
+  EndASyncLoad();
+}
+
+TEST(SoundArithmetic, ReverbFadeAcrossTheClockWrap) {
+  const struct {
+    int playing, state, start, now, active, stateAfter;
+  } table[] = {
+      {1, 1, 0, 100, 1, 1},                      // playing: active
+      {0, 1, 0, 5000, 1, 2},                     // just stopped: fade begins now
+      {0, 2, 1000, 3999, 1, 2},                  // 2999 ms into the fade
+      {0, 2, 1000, 4000, 0, 0},                  // 3000 ms: over
+      {0, 2, 0x7FFFFF00, 0x00000100, 1, 2},      // 512 ms across the 31-bit wrap
+      {0, 2, 0x7FFFFF00, 0x00000C00, 0, 0},      // 3328 ms across the wrap
+      {0, 0, 0, 0, 0, 0},                        // off
+  };
+  for (const auto& row : table) {
+    int state = row.state, start = row.start;
+    EXPECT_EQ(UpdateReverbFade(&state, &start, row.playing, row.now), row.active) << row.start << " " << row.now;
+    EXPECT_EQ(state, row.stateAfter) << row.start << " " << row.now;
+    if (row.state == 1 && !row.playing) {
+      EXPECT_EQ(start, row.now);
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------

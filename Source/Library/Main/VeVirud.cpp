@@ -486,6 +486,21 @@ int DeleteStoppedAutoDeleteSounds() {
   return 0;
 }
 
+int UpdateReverbFade(int* state, int* startTime, int playing, int now) {
+  if (playing) return 1;
+  if (*state == 1) {
+    *state = 2;
+    *startTime = now;
+    return 1;
+  }
+  if (*state == 2) {
+    int elapsed = (now - *startTime) & 0x7FFFFFFF;
+    if (elapsed < 3000) return 1;
+    *state = 0;
+  }
+  return 0;
+}
+
 // 3-D sounds keep their reverb fading after their buffers stop; with no 3-D
 // sound there is nothing on the wait list.
 int UpdateSoundStopWaitList() { return HasSoundOutput() ? 0 : -1; }

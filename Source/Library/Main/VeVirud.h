@@ -328,6 +328,10 @@ int ComputeStreamRefillBytes(int playing, int writeOffset, int safeStart, int pl
 int ProcessAllStreamSounds();
 int DeleteStoppedAutoDeleteSounds();
 int UpdateSoundStopWaitList();
+// A buffer's reverb after its play: state 1 (on) turns to 2 (fading) with
+// `now` as its start; the fade lasts 3000 ms of the 31-bit millisecond clock,
+// across its wrap, then the state is 0. 1 while the buffer plays or fades.
+int UpdateReverbFade(int* state, int* startTime, int playing, int now);
 int UpdateAllSoftSoundPlayers();
 
 #endif  // VEVIRUD_H
