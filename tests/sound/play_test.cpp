@@ -413,6 +413,72 @@ TEST_F(SoundPlay, ShortStreamEndsOrLoops) {
   EXPECT_EQ(IsSoundHandlePlaying(handle), 0);
 }
 
+TEST_F(SoundPlay, StreamRepeatsLoopPointsAndSources) {
+  SoundLoadSettings settings;
+  GetSoundLoadSettings(&settings);
+  // 0.2 s played twice (repeat count 1), then a second source of 0.2 s.
+  Bytes a = PcmWave(1, 22050, 16, ToBytes(Tone16(4410, 1, 22050, 440, 8000)));
+  Bytes b = PcmWave(1, 22050, 16, ToBytes(Tone16(4410, 1, 22050, 660, 8000)));
+  int handle = CreateSoundHandle(0);
+  ASSERT_EQ(AddStreamSoundMemory(&settings, a.data(), static_cast<int>(a.size()), 1, handle, 2, -1, 0), 0);
+  ASSERT_EQ(AddStreamSoundMemory(&settings, b.data(), static_cast<int>(b.size()), 0, handle, 0, -1, 0), 0);
+  EXPECT_EQ(GetSoundTotalSamples(handle), 8820);
+  DWORD start = GetTickCount();
+  ASSERT_EQ(PlaySoundHandle(handle, 1, 1), 0);
+  ASSERT_TRUE(WaitWhilePlaying(handle, 3000));
+  DWORD took = GetTickCount() - start;
+  EXPECT_GE(took, 300u);
+  EXPECT_LE(took, 1400u);
+  // The data ended after 0.6 s of it (bytes into the one-second ring).
+  EXPECT_EQ(GetSoundRecord(handle)->stream.endStart, 22050 * 2 * 6 / 10);
+
+  // Endless repeat between loop points: the source never runs past its loop end.
+  int looped = CreateSoundHandle(0);
+  ASSERT_EQ(AddStreamSoundMemory(&settings, a.data(), static_cast<int>(a.size()), 255, looped, 2, -1, 0), 0);
+  ASSERT_EQ(SetStreamSoundLoopSamples(looped, 1000, 3000), 0);
+  ASSERT_EQ(PlaySoundHandle(looped, 1, 1), 0);
+  SoundRecord* sound = GetSoundRecord(looped);
+  for (int i = 0; i < 60; i++) {
+    Sleep(10);
+    ENTER_LOCK(&HandleManagers[HANDLETYPE_SOUND].lock);
+    unsigned int taken = sound->stream.takenBytes;
+    LeaveLock(&HandleManagers[HANDLETYPE_SOUND].lock);
+    ASSERT_LE(taken, 3000u * 2) << i;
+  }
+  EXPECT_EQ(IsSoundHandlePlaying(looped), 1) << "repeat count 255 never ends";
+  StopSoundHandle(looped);
+}
+
+TEST_F(SoundPlay, StreamsShareABuffer) {
+  SoundLoadSettings settings;
+  GetSoundLoadSettings(&settings);
+  Bytes a = PcmWave(2, 22050, 16, ToBytes(Tone16(22050 * 2, 2, 22050, 440, 8000)));
+  Bytes mono = PcmWave(1, 22050, 16, ToBytes(Tone16(22050, 1, 22050, 440, 8000)));
+  int owner = CreateSoundHandle(0);
+  ASSERT_EQ(AddStreamSoundMemory(&settings, a.data(), static_cast<int>(a.size()), 0, owner, 2, -1, 0), 0);
+  int sharer = CreateSoundHandle(0);
+  ASSERT_EQ(AddStreamSoundMemory(&settings, a.data(), static_cast<int>(a.size()), 0, sharer, 2, owner, 0), 0);
+  EXPECT_EQ(GetSoundRecord(sharer)->stream.sharedWith, owner);
+  EXPECT_EQ(GetSoundRecord(sharer)->buffers[0].present, 0);
+  EXPECT_EQ(GetSoundRecord(owner)->stream.shareCount, 1);
+  int other = CreateSoundHandle(0);  // another format gets its own buffer
+  ASSERT_EQ(AddStreamSoundMemory(&settings, mono.data(), static_cast<int>(mono.size()), 0, other, 2, owner, 0), 0);
+  EXPECT_EQ(GetSoundRecord(other)->stream.sharedWith, -1);
+
+  ASSERT_EQ(PlaySoundHandle(owner, 3, 1), 0);
+  Sleep(200);
+  ASSERT_EQ(PlaySoundHandle(sharer, 3, 1), 0);
+  EXPECT_EQ(IsSoundHandlePlaying(sharer), 1);
+  EXPECT_EQ(IsSoundHandlePlaying(owner), 0) << "the sharer took the buffer over";
+  Sleep(1300);
+  EXPECT_EQ(IsSoundHandlePlaying(sharer), 1);
+  EXPECT_GT(GetSoundPlayPosition(sharer), 1000);
+  ASSERT_EQ(DeleteHandle(sharer), 0);
+  EXPECT_EQ(GetSoundRecord(owner)->stream.shareCount, 0);
+  ASSERT_EQ(PlaySoundHandle(owner, 1, 1), 0);
+  EXPECT_EQ(IsSoundHandlePlaying(owner), 1);
+}
+
 TEST_F(SoundPlay, LongFileStreamsAndLoops) {
   // 181 s of 8 kHz 8-bit mono: decoded whole it would pass 180 s.
   const int rate = 8000, seconds = 181;
