@@ -12,7 +12,7 @@ source "$here/env.sh"
 packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev cmake nasm dpkg-dev make
   libz-mingw-w64-dev googletest
-  wine wine32:i386 xvfb xauth xdotool
+  wine wine32:i386 xvfb xauth xdotool x11-apps netpbm
   libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libasound2:i386
   sox lame
 )
