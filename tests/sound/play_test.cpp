@@ -583,6 +583,48 @@ TEST(SoundArithmetic, ReverbFadeAcrossTheClockWrap) {
   }
 }
 
+TEST_F(SoundPlay, ReverbPresets) {
+  SoundReverbParameters forest;
+  if (GetSoundOutputKind() == SOUND_OUTPUT_DIRECTSOUND) {
+    EXPECT_EQ(GetReverbPresetParameters(&forest, 0), -1);
+    return;
+  }
+  EXPECT_EQ(GetReverbPresetParameters(nullptr, 29), 0);
+  EXPECT_EQ(GetReverbPresetParameters(&forest, 30), -1);
+  EXPECT_EQ(GetReverbPresetParameters(&forest, -1), -1);
+  ASSERT_EQ(GetReverbPresetParameters(&forest, 0), 0);
+  EXPECT_FLOAT_EQ(forest.wetDryMix, 100.0f);
+  EXPECT_EQ(forest.reflectionsDelay, 162u);
+  EXPECT_EQ(forest.reverbDelay, 84) << "88 ms is held below the 85 ms limit";
+  EXPECT_EQ(forest.rearDelay, 5);
+  EXPECT_EQ(forest.positionLeft, 6);
+  EXPECT_EQ(forest.positionMatrixRight, 27);
+  EXPECT_EQ(forest.earlyDiffusion, 11);
+  EXPECT_EQ(forest.lateDiffusion, 11);
+  EXPECT_EQ(forest.lowEQGain, 8);
+  EXPECT_EQ(forest.highEQGain, 7);  // decay HF ratio 0.54
+  EXPECT_EQ(forest.lowEQCutoff, 4);
+  EXPECT_EQ(forest.highEQCutoff, 6);
+  EXPECT_FLOAT_EQ(forest.roomFilterFreq, 5000.0f);
+  EXPECT_FLOAT_EQ(forest.roomFilterMain, -10.0f);
+  EXPECT_FLOAT_EQ(forest.roomFilterHF, -33.0f);
+  EXPECT_FLOAT_EQ(forest.reflectionsGain, -25.6f);
+  EXPECT_FLOAT_EQ(forest.reverbGain, -6.13f);
+  EXPECT_FLOAT_EQ(forest.decayTime, 1.49f);
+  EXPECT_FLOAT_EQ(forest.roomSize, 100.0f);
+  SoundReverbParameters cave, paddedCell;
+  ASSERT_EQ(GetReverbPresetParameters(&cave, 10), 0);
+  EXPECT_EQ(cave.lowEQGain, 8);  // ratio 1.3: index 0
+  EXPECT_EQ(cave.highEQGain, 8);
+  EXPECT_FLOAT_EQ(cave.decayTime, 2.91f * 1.3f);
+  ASSERT_EQ(GetReverbPresetParameters(&paddedCell, 3), 0);
+  EXPECT_EQ(paddedCell.reflectionsDelay, 1u);
+  // Every sound starts with Forest.
+  int handle = LoadTone("reverb.wav", 1, 1, 22050, 16, 440);
+  ASSERT_GE(handle, 0);
+  EXPECT_EQ(memcmp(&GetSoundRecord(handle)->reverb, &forest, sizeof(forest)), 0);
+}
+
 // ---------------------------------------------------------------------------
 // The sound thread.
 

@@ -341,6 +341,7 @@ int InitializeSound() {
     int result = SoundSystem.xaudio28Module ? StartXAudio28() : StartXAudio27();
     if (result == 0) {
       xaudioStarted = 1;
+      BuildReverbPresetTables();
       ReadXAudioOutputDetails();
     } else {
       FreeXAudioModules();

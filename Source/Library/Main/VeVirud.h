@@ -90,6 +90,30 @@ enum {
 
 enum SoundOutputKind { SOUND_OUTPUT_NONE = 0, SOUND_OUTPUT_XAUDIO2_8 = 1, SOUND_OUTPUT_XAUDIO2_7 = 2, SOUND_OUTPUT_DIRECTSOUND = 3 };
 
+enum { SOUND_REVERB_PRESET_COUNT = 30 };
+
+// Native reverb parameters: the 52-byte XAudio2 2.7 layout, which is also
+// the record GetReverbPresetParameters fills.
+#pragma pack(push, 1)
+struct SoundReverbParameters {
+  float wetDryMix;
+  uint32_t reflectionsDelay;
+  unsigned char reverbDelay, rearDelay;
+  unsigned char positionLeft, positionRight, positionMatrixLeft, positionMatrixRight;
+  unsigned char earlyDiffusion, lateDiffusion;
+  unsigned char lowEQGain, lowEQCutoff, highEQGain, highEQCutoff;
+  float roomFilterFreq, roomFilterMain, roomFilterHF;
+  float reflectionsGain, reverbGain, decayTime, density, roomSize;
+};
+// The 56-byte XAudio2 2.8 layout.
+struct SoundReverbParameters28 {
+  SoundReverbParameters base;
+  int32_t disableLateField;
+};
+#pragma pack(pop)
+static_assert(sizeof(SoundReverbParameters) == 52, "2.7 reverb parameters are 52 bytes");
+static_assert(sizeof(SoundReverbParameters28) == 56, "2.8 reverb parameters are 56 bytes");
+
 // PCM of an XAudio2 play buffer, shared between the buffers of one sound.
 struct SoundWaveData {
   unsigned char* data;    // 16-byte aligned inside the allocation
@@ -183,6 +207,7 @@ struct SoundRecord {
   void* pcm;
   int* pcmRefCount;
   int currentBuffer;
+  SoundReverbParameters reverb;  // preset 0 (Forest) at creation
   int volume[SOUND_CHANNEL_VOLUME_COUNT];
   int pan;
   int frequency;
@@ -212,6 +237,7 @@ struct SoundLoadSettings {
   int oggVariant;
 };
 
+
 struct SoundSystemState {
   int initialized;
   HMODULE xaudio28Module;
@@ -229,6 +255,8 @@ struct SoundSystemState {
   unsigned int channelMask;
   int channelCount;
   unsigned int masterSampleRate;
+  SoundReverbParameters reverb27[SOUND_REVERB_PRESET_COUNT];
+  SoundReverbParameters28 reverb28[SOUND_REVERB_PRESET_COUNT];
   unsigned char x3dInstance[20];
   IDirectSoundBuffer* primaryBuffer;
   IDirectSoundBuffer* silentBuffer;
@@ -251,6 +279,12 @@ int InitializeSound();
 int TerminateSound();
 int StopLibraryMusic();
 int GetSoundOutputKind();  // SoundOutputKind
+// Reverb presets (0 Forest, 1 Default, ... 29 Plate): -1 unless XAudio2 is
+// the output and the preset is below 30; a null record only validates.
+int GetReverbPresetParameters(SoundReverbParameters* out, int preset);
+void ConvertI3DL2ToNative27(int preset, SoundReverbParameters* native);
+void ConvertI3DL2ToNative28(int preset, SoundReverbParameters28* native);
+int BuildReverbPresetTables();
 // Test seam: the logical-processor count the start reads (null: the count
 // noted at start-up, or the system's when none was noted).
 extern int (*SoundProcessorCountSource)();

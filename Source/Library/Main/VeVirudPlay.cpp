@@ -41,6 +41,7 @@ int InitSoundHandleRecord(HandleRecordHeader* record) {
   sound->stream.sharedWith = -1;
   sound->stream.currentUser = -1;
   sound->stream.writeOffset = -800;
+  GetReverbPresetParameters(&sound->reverb, 0);
   return 0;
 }
 
