@@ -477,6 +477,18 @@ TEST_F(SoundPlay, StreamsShareABuffer) {
   EXPECT_EQ(GetSoundRecord(owner)->stream.shareCount, 0);
   ASSERT_EQ(PlaySoundHandle(owner, 1, 1), 0);
   EXPECT_EQ(IsSoundHandlePlaying(owner), 1);
+
+  // Deleting the owner while another shares its buffer waits for that one.
+  int late = CreateSoundHandle(0);
+  ASSERT_EQ(AddStreamSoundMemory(&settings, a.data(), static_cast<int>(a.size()), 0, late, 2, owner, 0), 0);
+  ASSERT_EQ(PlaySoundHandle(late, 3, 1), 0);
+  EXPECT_EQ(DeleteHandle(owner), 0);
+  ASSERT_NE(GetSoundRecord(owner), nullptr) << "kept for its sharer";
+  EXPECT_EQ(GetSoundRecord(owner)->stream.deleteWhenUnshared, 1);
+  Sleep(300);
+  EXPECT_EQ(IsSoundHandlePlaying(late), 1);
+  EXPECT_EQ(DeleteHandle(late), 0);
+  EXPECT_EQ(GetSoundRecord(owner), nullptr) << "gone with its last sharer";
 }
 
 TEST_F(SoundPlay, LongFileStreamsAndLoops) {

@@ -557,12 +557,18 @@ int GetStreamSoundPosition(SoundRecord* sound) {
 int ReleaseStreamSoundRecord(SoundRecord* sound) {
   StreamSoundState* s = &sound->stream;
   ENTER_LOCK(SoundLock());
+  // Others still play through this buffer: kept until the last of them goes.
+  if (s->sharedWith == -1 && s->shareCount > 0) {
+    s->deleteWhenUnshared = 1;
+    LeaveLock(SoundLock());
+    return 1;
+  }
   if (s->sharedWith != -1) {
     SoundRecord* owner = StreamRecordFor(s->sharedWith, 1);
     if (owner) {
       owner->stream.shareCount--;
       if (owner->stream.currentUser == sound->header.handle) owner->stream.currentUser = -1;
-      if (owner->stream.shareCount <= 0 && owner->stream.deleteWhenUnshared) {
+      if (owner->stream.shareCount <= 0 && owner->stream.deleteWhenUnshared && owner != sound) {
         LeaveLock(SoundLock());
         DeleteHandle(owner->header.handle);
         ENTER_LOCK(SoundLock());
