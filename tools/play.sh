@@ -9,19 +9,8 @@
 # then presses Escape and reports how it ended.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-"$root/tools/setup/setup.sh"
-source "$root/tools/setup/env.sh"
-
-deps_prefix="$("$root/tools/setup/deps.sh" | tail -n 1)"
-build="${RIDOV_BUILD_DIR:-$root/build}"
-if [[ ! -f "$build/CMakeCache.txt" ]]; then
-  cmake -S "$root" -B "$build" -G "Unix Makefiles" \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DRIDOV_DEPS_PREFIX="$deps_prefix" >/dev/null
-else
-  cmake -S "$root" -B "$build" -DRIDOV_DEPS_PREFIX="$deps_prefix" >/dev/null
-fi
-cmake --build "$build" -j"$(nproc)" --target quinsel -- --no-print-directory
+source "$root/tools/setup/build.sh"
+ridov_build quinsel
 game="$build/game/quinsel.exe"
 
 data="${1:-}"

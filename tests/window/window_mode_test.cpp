@@ -6,13 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "LogCapture.h"
-#include "RaRadara.h"
-#include "RiDov.h"
-#include "TestFiles.h"
-
-using test_support::LogCapture;
-using test_support::RemoveTree;
+#include "WindowFixture.h"
 
 namespace {
 
@@ -29,23 +23,7 @@ RECT ClientRectOf(HWND window) {
   return client;
 }
 
-class WindowModeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(0, log_.StartResult());
-    ChangeWindowMode(1);
-    SetScreenMode(960, 720, 16, 60);
-    SetTitleText("RiDov window test");
-    SetAlwaysRunFlag(1);
-    ASSERT_EQ(0, LibraryStartUp());
-    window_ = GetMainWindowHandle();
-    ASSERT_NE(nullptr, window_);
-  }
-  void TearDown() override { LibraryShutDown(); }
-
-  LogCapture log_{"window_mode"};
-  HWND window_ = nullptr;
-};
+using WindowModeTest = StartedWindowTest;
 
 TEST_F(WindowModeTest, SameModeTwiceChangesNothing) {
   RECT before;
@@ -145,7 +123,7 @@ TEST_F(WindowModeTest, TitleTextChangesTheCaption) {
   char caption[64] = "";
   GetWindowTextA(window_, caption, sizeof(caption));
   EXPECT_STREQ("another caption", caption);
-  SetTitleText("RiDov window test");
+  SetTitleText(kWindowTestCaption);
 }
 
 }  // namespace

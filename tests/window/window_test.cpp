@@ -18,6 +18,7 @@
 #include "RiDov.h"
 #include "TestFiles.h"
 #include "VeRavoro.h"
+#include "WindowFixture.h"
 
 using test_support::LogCapture;
 using test_support::ReadFileText;
@@ -26,21 +27,10 @@ using test_support::SharedTempFolder;
 
 namespace {
 
-const char kCaption[] = "RiDov window test";
+const char* const kCaption = kWindowTestCaption;
 const char kSecondCopySwitch[] = "--second-copy";
 const char kFolderVariable[] = "RIDOV_WINDOW_TEST_LOG";
 const int kSecondCopyRefused = 3;
-
-// The settings every start-up here uses: a 960 x 720 window, the caption
-// (which also names the class). Running while inactive keeps a window that
-// another program on the display takes the focus from from stalling the
-// pump; the tests of the inactive wait switch it off.
-void ApplyTestSettings() {
-  ChangeWindowMode(1);
-  SetScreenMode(960, 720, 16, 60);
-  SetTitleText(kCaption);
-  SetAlwaysRunFlag(1);
-}
 
 // The log after the last allocation dump: "Alloc num:0" and nothing else.
 bool EndsWithEmptyDump(const std::string& log) {
@@ -62,7 +52,7 @@ class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(0, log_.StartResult());
-    ApplyTestSettings();
+    ApplyWindowTestSettings();
   }
   void TearDown() override {
     LibraryShutDown();
@@ -187,6 +177,8 @@ TEST_F(WindowTest, FailedStartUpUndoesItsSteps) {
   EXPECT_EQ(0, HandleManagers[HANDLETYPE_FILE].initialized);
   EXPECT_EQ(0, IsComInitialized());
   EXPECT_EQ(nullptr, SystemLibs.winmm) << "system libraries released";
+  EXPECT_EQ(0, LibraryLock.created) << "the API lock's events closed";
+  EXPECT_EQ(0, WinSys.timerPeriod) << "the timer period given back";
   EXPECT_NE(std::string::npos, LogText().find("二重起動されています、ソフトを終了します"));
 
   DestroyWindow(other);
@@ -200,7 +192,7 @@ TEST_F(WindowTest, FailedStartUpUndoesItsSteps) {
 // the library and exits with kSecondCopyRefused when start-up fails.
 int RunSecondCopy(const char* folder) {
   LogCapture log{std::string(folder)};
-  ApplyTestSettings();
+  ApplyWindowTestSettings();
   const int result = LibraryStartUp();
   if (result == 0) LibraryShutDown();
   return result == -1 ? kSecondCopyRefused : 1;

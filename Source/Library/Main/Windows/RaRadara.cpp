@@ -82,25 +82,35 @@ static void DiscardQuitMessage() {
   }
 }
 
+// How far a start-up got, for undoing it.
+enum StartUpStage {
+  STAGE_BEFORE_WINDOW,  // system libraries, archives, log, COM
+  STAGE_WINDOW,         // + the window, loading workers, file handles
+  STAGE_INPUT,          // + input
+  STAGE_SERVICES,       // + sound, base images, soft images, movies
+};
+
 // Undoes a failed start-up: the steps done so far, in shut-down order.
-static int UndoStartUp(int windowMade) {
-  LogPrintf("起動処理に失敗したため、開始した処理を終了します");
+static int UndoStartUp(StartUpStage stage) {
+  LogWriteText("起動処理に失敗したため、開始した処理を終了します\n");
   const int keptClosing = WinSys.closingLevel;
   WinSys.closingLevel = 1;
-  if (windowMade) {
-    DeleteAllSoftImages();
-    TerminateGraphicsSystem();
+  if (stage >= STAGE_SERVICES) {
     TerminateBaseImageModule();
     ShutdownSoftImageHandles();
     EndMovieSystem();
-    TerminateInput();
+  }
+  if (stage >= STAGE_INPUT) TerminateInput();
+  if (stage >= STAGE_SERVICES) {
     TerminateSound();
     FreeAcmLibrary();
   }
+  // Without a window this still ends the loading set-up, the file handles
+  // and the timer period that window creation began before it failed.
   DestroyMainWindow();
   WinSys.closingLevel = keptClosing;
-  // A window that never got as far as its class: make sure it is gone.
   if (WinSys.mainWindow != nullptr && IsWindow(WinSys.mainWindow)) DestroyWindow(WinSys.mainWindow);
+  UnregisterClassA(StartupSettings.className, WinSys.instance);
   WinSys.mainWindow = nullptr;
   DiscardQuitMessage();
   TerminateCom();
@@ -131,7 +141,7 @@ int StartUpCore() {
   ReleaseDC(nullptr, screen);
   if ((desktopBits == 24 && StartupSettings.windowed) || GetColorBitDepth() == 24) {
     LogWriteText("ZEvudidは２４ビットカラーモードに対応していません\n");
-    return UndoStartUp(0);
+    return UndoStartUp(STAGE_BEFORE_WINDOW);
   }
 
   SetupPerformanceCounter();
@@ -139,14 +149,14 @@ int StartUpCore() {
   SetGraphicsRestoreCallback(nullptr);
   InitializeCom();
 
-  if (CreateMainWindow() == -1) return UndoStartUp(0);
-  if (InitializeInput() == -1) return UndoStartUp(1);
+  if (CreateMainWindow() == -1) return UndoStartUp(WinSys.mainWindow != nullptr ? STAGE_WINDOW : STAGE_BEFORE_WINDOW);
+  if (InitializeInput() == -1) return UndoStartUp(STAGE_WINDOW);
   LoadAcmLibrary();
   InitializeSound();
   InitializeBaseImageModule();
   SetupSoftImageHandles();
   SetupMovieHandleType();
-  if (InitializeGraphicsSystem() < 0) return UndoStartUp(1);
+  if (InitializeGraphicsSystem() < 0) return UndoStartUp(STAGE_SERVICES);
   SetupCharInputBuffer();
 
   LibraryState.started = 1;
@@ -207,6 +217,8 @@ int LibraryStartUp() {
   LockLibraryCall();
   const int result = StartUpCore();
   UnlockLibraryCall();
+  // A failed start-up leaves nothing behind, the lock's events included.
+  if (result != 0) DeleteLibraryCallLock();
   return result;
 }
 

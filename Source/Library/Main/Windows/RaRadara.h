@@ -98,7 +98,9 @@ int LibraryStartUp();
 int LibraryShutDown();
 int StartUpCore();
 int ShutDownCore();
-[[noreturn]] void FatalErrorExit(const char* text);
+// Never returns: logs the text, shuts the library down (main thread only)
+// and ends the process with -1.
+void FatalErrorExit(const char* text);
 int IsLibraryStarted();
 int SetAlwaysRunFlag(int flag);
 int SetWindowClassName(const char* name);
@@ -145,6 +147,8 @@ int UpdateFullScreenCursor();
 // The screen size the window is made for: the setting, or 640 x 480 while
 // a 320 x 240 screen is emulated.
 int GetWindowScreenSize(int* width, int* height);
+// The stored client rectangle read anew from the window (screen coordinates).
+int RefreshClientRect();
 
 // Window styles of each mode, indexed by the window style number (always 0).
 struct WindowStyleRow {

@@ -10,6 +10,7 @@
 // timeBeginPeriod, QueryPerformanceCounter, the clipboard functions.
 #include "RaRadara.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "DeVirERerRandom.h"
@@ -74,8 +75,7 @@ void ReportMemory() {
   LogPrintf("メモリ総量:%.2fMB  空きメモリ領域:%.2fMB ", WinSys.totalMemory / 1048576.0,
             WinSys.availableMemory / 1048576.0);
   char line[64];
-  wsprintfA(line, "%d.%02dMB\n", static_cast<int>(WinSys.availableMemory / 1048576),
-            static_cast<int>((WinSys.availableMemory % 1048576) * 100 / 1048576));
+  snprintf(line, sizeof(line), "%.2fMB\n", WinSys.availableMemory / 1048576.0);
   OutputDebugStringA(line);
 }
 
@@ -349,14 +349,7 @@ int CreateMainWindow() {
   if (SystemLibs.WINNLSEnableIMEFunc != nullptr)
     SystemLibs.WINNLSEnableIMEFunc(WinSys.mainWindow, IsImeEnableRequested() ? TRUE : FALSE);
 
-  if (StartupSettings.windowed) {
-    RECT client;
-    GetClientRect(WinSys.mainWindow, &client);
-    POINT topLeft = {client.left, client.top}, bottomRight = {client.right, client.bottom};
-    ClientToScreen(WinSys.mainWindow, &topLeft);
-    ClientToScreen(WinSys.mainWindow, &bottomRight);
-    SetRect(&WinSys.clientRect, topLeft.x, topLeft.y, bottomRight.x, bottomRight.y);
-  }
+  if (StartupSettings.windowed) RefreshClientRect();
   WinSys.cursorShown = 1;  // the system shows the cursor until told otherwise
   SetMouseVisibility(WinSys.cursorRequested);
   WinSys.closingLevel = 0;

@@ -21,15 +21,6 @@ const DWORD kWindowedExStyle = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
 
 const int kCursorTopMargin = 60;  // full screen: the cursor is managed below this line
 
-void RefreshClientRect() {
-  RECT client;
-  GetClientRect(WinSys.mainWindow, &client);
-  POINT topLeft = {client.left, client.top}, bottomRight = {client.right, client.bottom};
-  ClientToScreen(WinSys.mainWindow, &topLeft);
-  ClientToScreen(WinSys.mainWindow, &bottomRight);
-  SetRect(&WinSys.clientRect, topLeft.x, topLeft.y, bottomRight.x, bottomRight.y);
-}
-
 void ScaledSize(int width, int height, int* scaledWidth, int* scaledHeight) {
   double x, y;
   GetWindowScaleRate(&x, &y);
@@ -44,6 +35,16 @@ const WindowStyleRow WindowStyleTable[WINDOW_STYLE_ROWS] = {
     STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW,
     STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW,
 };
+
+int RefreshClientRect() {
+  RECT client;
+  GetClientRect(WinSys.mainWindow, &client);
+  POINT topLeft = {client.left, client.top}, bottomRight = {client.right, client.bottom};
+  ClientToScreen(WinSys.mainWindow, &topLeft);
+  ClientToScreen(WinSys.mainWindow, &bottomRight);
+  SetRect(&WinSys.clientRect, topLeft.x, topLeft.y, bottomRight.x, bottomRight.y);
+  return 0;
+}
 
 int GetWindowScreenSize(int* width, int* height) {
   int w, h;
