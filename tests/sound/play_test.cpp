@@ -491,6 +491,28 @@ TEST_F(SoundPlay, StreamsShareABuffer) {
   EXPECT_EQ(GetSoundRecord(owner), nullptr) << "gone with its last sharer";
 }
 
+TEST_F(SoundPlay, StreamsFromTheOpenFileAndFromItsImage) {
+  std::string path = WriteWave("kinds.wav", PcmWave(2, 22050, 16, ToBytes(Tone16(22050 * 2, 2, 22050, 440, 8000))));
+  int before = GetAllocCount();
+  for (int kind : {1, 2}) {
+    SoundLoadSettings settings;
+    GetSoundLoadSettings(&settings);
+    settings.dataKind = kind;
+    int handle = LoadSoundFileCore(&settings, path.c_str(), 3, -1, 0, 0);
+    ASSERT_GE(handle, 0) << kind;
+    SoundRecord* sound = GetSoundRecord(handle);
+    EXPECT_EQ(sound->dataKind, 1);
+    EXPECT_EQ(sound->stream.sources[0].closeWithSound, kind == 1 ? 1 : 0) << kind;
+    EXPECT_EQ(GetSoundTotalTime(handle), 2000);
+    ASSERT_EQ(PlaySoundHandle(handle, 1, 1), 0);
+    Sleep(1200);
+    EXPECT_EQ(IsSoundHandlePlaying(handle), 1) << kind;
+    EXPECT_GT(GetSoundPlayPosition(handle), 800) << kind;
+    EXPECT_EQ(DeleteHandle(handle), 0);
+  }
+  EXPECT_EQ(GetAllocCount(), before) << "sources, converters and files all released";
+}
+
 TEST_F(SoundPlay, LongFileStreamsAndLoops) {
   // 181 s of 8 kHz 8-bit mono: decoded whole it would pass 180 s.
   const int rate = 8000, seconds = 181;
