@@ -8,19 +8,7 @@
 set -euo pipefail
 logged="$1"
 analyse="$2"
-caption='^quinsel ver0\.1$'
-
-work="$(mktemp -d)"
-pid=
-cleanup() {
-  [[ -n "$pid" ]] && kill "$pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # Effects: 0.15 s tones from 1500 Hz up in steps of 100 Hz; music: 4 s
 # tones from 200 Hz up in steps of 40 Hz. The shot is effect 0 (1500 Hz),
@@ -47,14 +35,7 @@ rm -f "$work/tone.wav"
 
 (cd "$work" && RIDOV_SOUND_CAPTURE="$work/capture.wav" exec wine "$logged") >"$work/output.txt" 2>&1 &
 pid=$!
-window=""
-for i in $(seq 1 300); do
-  window="$(xdotool search --name "$caption" 2>/dev/null | head -n 1 || true)"
-  [[ -n "$window" ]] && break
-  kill -0 "$pid" 2>/dev/null || fail "the game ended before its window opened"
-  sleep 0.1
-done
-[[ -n "$window" ]] || fail "no game window within 30 s"
+wait_for_window "the game"
 sleep 1
 key() {  # key seconds
   xdotool windowfocus "$window" >/dev/null 2>&1 || true
