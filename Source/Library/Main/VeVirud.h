@@ -142,6 +142,10 @@ struct SoundBufferRecord {
   // Chunks queued on the voice: each submission's sequence number, the
   // frame it ends at and whether it ends the sound; a position change
   // starts a new generation so that late ends of flushed chunks are ignored.
+  // The voice callback and a position change take `voiceLock` so that a
+  // pass never mixes the old position with the new generation.
+  LockRecord voiceLock;
+  int voiceLockMade;
   volatile LONG queued;
   volatile LONG generation;
   LONG submitSequence;

@@ -2,7 +2,8 @@
 // callback from the buffer's wave data, or one DirectSound secondary buffer;
 // volume, pan and frequency turned into the output's controls.
 // Threads: the voice callback runs on XAudio2's thread and touches only its
-// buffer's positions, playing flag and voice; everything else runs under the
+// buffer's positions, queue, playing flag and voice, under the buffer's voice
+// lock, which a position change takes too; everything else runs under the
 // sound lock or on the loading thread that owns a new handle.
 #include <math.h>
 #include <new>
@@ -67,6 +68,7 @@ void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnVoiceProcessingPassStart(UINT32 b
   const unsigned char* data = b->wave->stereo ? b->wave->stereo : b->wave->data;
   unsigned int frameSize = b->format.wBitsPerSample * b->voiceChannels / 8;
   if (frameSize == 0) return;
+  ENTER_LOCK(&b->voiceLock);
   unsigned int position = b->submitPosition;
   unsigned int submitted = 0;
   while (submitted < bytesRequired && b->queued < VOICE_QUEUE_LIMIT) {
@@ -107,21 +109,25 @@ void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnVoiceProcessingPassStart(UINT32 b
     submitted += frames * frameSize;
   }
   b->submitPosition = position;
+  LeaveLock(&b->voiceLock);
 }
 
 void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnBufferEnd(void* context) {
   SoundBufferRecord* b = buffer;
   if (b == nullptr) return;
   LONG sequence = static_cast<LONG>(reinterpret_cast<uintptr_t>(context));
+  ENTER_LOCK(&b->voiceLock);
   SoundBufferRecord::QueuedChunk* slot = &b->chunks[sequence & 7];
-  // A chunk flushed by an earlier position change: already forgotten.
-  if (slot->sequence != sequence || slot->generation != b->generation) return;
-  InterlockedDecrement(&b->queued);
-  b->playPosition = slot->endFrame;
-  if (slot->endsSound) {
-    b->voice->Stop(0, XAUDIO2_COMMIT_NOW);
-    b->playing = 0;
+  // A chunk flushed by an earlier position change is already forgotten.
+  if (slot->sequence == sequence && slot->generation == b->generation) {
+    InterlockedDecrement(&b->queued);
+    b->playPosition = slot->endFrame;
+    if (slot->endsSound) {
+      b->voice->Stop(0, XAUDIO2_COMMIT_NOW);
+      b->playing = 0;
+    }
   }
+  LeaveLock(&b->voiceLock);
 }
 
 }  // namespace RiDov
@@ -218,6 +224,11 @@ int CreatePlayBuffer(SoundBufferRecord* b, const DSBUFFERDESC* description, Soun
       return -1;
     }
     b->callback->buffer = b;
+    if (!b->voiceLockMade) {
+      InitLock(&b->voiceLock);
+      b->voiceLockMade = 1;
+    }
+    b->queued = 0;
     HRESULT hr;
     if (SoundSystem.xaudio28) {
       hr = SoundSystem.xaudio28->CreateSourceVoice(&b->voice, &format, 0, 2.0f,
@@ -275,6 +286,10 @@ int ReleasePlayBuffer(SoundBufferRecord* b) {
   if (!b->present) return -1;
   if (b->voice) b->voice->DestroyVoice();
   b->voice = nullptr;
+  if (b->voiceLockMade) {
+    DeleteLock(&b->voiceLock);
+    b->voiceLockMade = 0;
+  }
   if (b->callback) delete b->callback;
   b->callback = nullptr;
   if (b->dsBuffer) b->dsBuffer->Release();
@@ -386,9 +401,15 @@ int SetPlayBufferPosition(SoundBufferRecord* b, unsigned int byteOffset) {
   unsigned int frame = byteOffset / DataBlockAlign(b);
   if (frame > b->length) frame = b->length;
   if (b->voice) {
+    // Chunks queued so far end under the old generation and are ignored.
+    ENTER_LOCK(&b->voiceLock);
     InterlockedIncrement(&b->generation);
-    b->voice->FlushSourceBuffers();
     b->queued = 0;
+    b->playPosition = frame;
+    b->submitPosition = frame;
+    LeaveLock(&b->voiceLock);
+    b->voice->FlushSourceBuffers();
+    return 0;
   }
   b->playPosition = frame;
   b->submitPosition = frame;
