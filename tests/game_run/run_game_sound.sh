@@ -19,18 +19,20 @@ effects=(sound/tm2_shoot000.wav sound/gun13_c.wav sound/tm2_shoot001.wav sound/t
 music=(music/top.mp3 music/stage1/cirrus.mp3 music/world_2.mp3 music/world_3.mp3 music/world_4.mp3
   music/world_5.mp3 music/world_6.mp3 music/normal_boss/alarm.mp3
   music/hageshii17-090228-karakurinobousou-wav.wav)
-make_tone() {  # path seconds frequency
+# The music is 17 dB below the effects, so that a shot over the music still
+# stands out as a tone of its own.
+make_tone() {  # path seconds frequency gain
   local path="$work/$1"
   mkdir -p "$(dirname "$path")"
   if [[ "$path" == *.mp3 ]]; then
-    sox -q -n -r 44100 -c 2 -b 16 -t wavpcm "$work/tone.wav" synth "$2" sine "$3" gain -6
+    sox -q -n -r 44100 -c 2 -b 16 -t wavpcm "$work/tone.wav" synth "$2" sine "$3" gain "$4"
     lame --quiet -b 128 "$work/tone.wav" "$path"
   else
-    sox -q -n -r 22050 -c 1 -b 16 -t wavpcm "$path" synth "$2" sine "$3" gain -6
+    sox -q -n -r 22050 -c 1 -b 16 -t wavpcm "$path" synth "$2" sine "$3" gain "$4"
   fi
 }
-for i in "${!effects[@]}"; do make_tone "${effects[$i]}" 0.15 $((1500 + 100 * i)); done
-for i in "${!music[@]}"; do make_tone "${music[$i]}" 4 $((200 + 40 * i)); done
+for i in "${!effects[@]}"; do make_tone "${effects[$i]}" 0.15 $((1500 + 100 * i)) -3; done
+for i in "${!music[@]}"; do make_tone "${music[$i]}" 4 $((200 + 40 * i)) -20; done
 rm -f "$work/tone.wav"
 
 (cd "$work" && RIDOV_SOUND_CAPTURE="$work/capture.wav" exec wine "$logged") >"$work/output.txt" 2>&1 &
@@ -43,9 +45,10 @@ key() {  # key seconds
   sleep "$2"
   xdotool keyup "$1"
 }
-key z 0.2   # GAME START
+key z 0.4   # GAME START
 sleep 2
 key z 3     # fire
+sleep 1     # the music alone again
 for i in $(seq 1 5); do
   kill -0 "$pid" 2>/dev/null || break
   key Escape 0.2
@@ -63,6 +66,7 @@ if grep -F -e "ロードに失敗しました" -e "変換に失敗しました" 
   fail "a sound file failed to load"
 fi
 echo "log: XAudio2 started, all 19 sound files loaded"
+[[ -n "${RIDOV_KEEP_CAPTURE:-}" ]] && cp "$work/capture.wav" "$RIDOV_KEEP_CAPTURE"
 python3 "$analyse" "$work/capture.wav" 240 1500 || fail "the capture lacks the stage music or the shot"
 # A tone nothing plays is not found: the check tells tones apart.
 if python3 "$analyse" "$work/capture.wav" 3100; then fail "a tone nobody played was found"; fi
