@@ -46,8 +46,8 @@ key() {  # key seconds
   xdotool keyup "$1"
 }
 key z 0.4   # GAME START
-sleep 2
-key z 3     # fire
+sleep 3
+key z 4     # fire
 sleep 1     # the music alone again
 for i in $(seq 1 5); do
   kill -0 "$pid" 2>/dev/null || break

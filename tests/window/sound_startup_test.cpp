@@ -30,7 +30,7 @@ class SoundStartUpTest : public ::testing::Test {
 };
 
 TEST_F(SoundStartUpTest, EndWaitsForTheSoundThreadAfterTheWindowClosed) {
-  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
   EXPECT_EQ(SOUND_OUTPUT_XAUDIO2_8, GetSoundOutputKind());
   EXPECT_TRUE(log_.Has("XAudio2 の初期化は正常に終了しました")) << log_.Text();
   EXPECT_EQ(1, AcmLibrary.loaded);

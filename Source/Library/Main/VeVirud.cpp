@@ -393,14 +393,17 @@ int InitializeSound() {
 }
 
 // Waits for the sound thread: bounded, whatever the pump reports (the
-// window may have closed), pumping messages meanwhile.
+// window may have closed). The thread ends within one 10 ms pass; only a
+// longer wait pumps the window's messages meanwhile, so that a normal end
+// handles no message in the middle of the shut-down.
 static void StopSoundThread() {
   if (SoundSystem.thread == nullptr) return;
   InterlockedExchange(&SoundSystem.threadStop, 1);
-  PumpWindowMessagesCore();
-  for (int waited = 0; waited < 10000; waited += 2) {
-    if (WaitForSingleObject(SoundSystem.thread, 2) == WAIT_OBJECT_0) break;
-    PumpWindowMessagesCore();
+  if (WaitForSingleObject(SoundSystem.thread, 100) != WAIT_OBJECT_0) {
+    for (int waited = 100; waited < 10000; waited += 2) {
+      PumpWindowMessagesCore();
+      if (WaitForSingleObject(SoundSystem.thread, 2) == WAIT_OBJECT_0) break;
+    }
   }
   if (WaitForSingleObject(SoundSystem.thread, 0) != WAIT_OBJECT_0) LogPrintf("サウンドスレッドが終了しません\n");
   CloseHandle(SoundSystem.thread);
