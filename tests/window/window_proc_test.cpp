@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DiDAridIrer.h"
 #include "RaRadaraServices.h"
 #include "TestFiles.h"
 #include "WindowFixture.h"
@@ -111,6 +112,39 @@ TEST_F(WindowProcTest, RunWhileInactiveNeverWaits) {
   EXPECT_EQ(0, WaitWhileInactive());
   for (int i = 0; i < 3; i++) EXPECT_EQ(0, PumpWindowMessages());
   EXPECT_EQ(1, WinSys.minimized);
+}
+
+// A loading worker's call that must run on the main thread is served by
+// the pump: window creation started the workers, and the pump serves.
+volatile LONG ServedOnMainThread = 0;
+volatile LONG WorkerResult = 0;
+
+int ServeOnMain(MainThreadRequest* request) {
+  InterlockedExchange(&ServedOnMainThread, GetCurrentThreadId() == WinSys.mainThreadId ? 1 : -1);
+  return static_cast<int>(request->params[0]) * 2;
+}
+
+int PostFromWorker(ASyncJob*) {
+  MainThreadRequest request = {};
+  request.function = ServeOnMain;
+  request.params[0] = 21;
+  InterlockedExchange(&WorkerResult, PostMainThreadRequest(&request));
+  return 0;
+}
+
+TEST_F(WindowProcTest, PumpServesTheWorkersMainThreadRequests) {
+  ServedOnMainThread = 0;
+  WorkerResult = 0;
+  ASyncJob* job = AllocASyncJob(0);
+  ASSERT_NE(nullptr, job);
+  job->function = PostFromWorker;
+  ASSERT_EQ(0, AddASyncJob(job));
+  for (int pass = 0; pass < 2000 && WorkerResult == 0; pass++) {
+    ASSERT_EQ(0, PumpWindowMessages());
+    Sleep(1);
+  }
+  EXPECT_EQ(1, ServedOnMainThread);
+  EXPECT_EQ(42, WorkerResult);
 }
 
 // Full screen asked for a size the display does not offer: start-up logs
