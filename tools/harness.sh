@@ -1,12 +1,24 @@
 # Test harness for programs under Wine (sourced after tools/setup/env.sh).
-# harness_start: an ALSA null device for our processes only, a private
-# Xvfb (depth 24) and a persistent wineserver; harness_stop ends them.
+# harness_start: an ALSA null device for our processes only (capturing to
+# a WAV file on request), a private Xvfb (depth 24) and a persistent
+# wineserver; harness_stop ends them.
 
 harness_start() {
   local dir="$RIDOV_CACHE_DIR/harness"
   mkdir -p "$dir"
-  printf 'pcm.!default { type null }\nctl.!default { type hw card 0 }\n' >"$dir/asound.conf"
-  export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$dir/asound.conf"
+  # Output goes to the null device through ALSA's file plug-in: a WAV file
+  # at $RIDOV_SOUND_CAPTURE for the tests that set it, else /dev/null.
+  local conf="$dir/asound-$(basename "$WINEPREFIX").conf"
+  cat >"$conf" <<'CONF'
+pcm.!default {
+  type file
+  slave.pcm "null"
+  file { @func getenv vars [ RIDOV_SOUND_CAPTURE ] default "/dev/null" }
+  format "wav"
+}
+ctl.!default { type hw card 0 }
+CONF
+  export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$conf"
 
   local fdfile="$dir/display.$$"
   Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset 9>"$fdfile" \

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the library and every test for i686 Windows and runs them under
 # Wine: headless tests with no display, display tests on a private Xvfb,
-# sound through an ALSA null device. Extra arguments go to ctest.
+# sound through an ALSA null device (a WAV capture for the tests that ask
+# for one). Extra arguments go to ctest.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/tools/setup/build.sh"

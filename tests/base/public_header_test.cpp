@@ -11,6 +11,7 @@
 #include "RaRadaraInput.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraServices.h"
+#include "VeVirud.h"
 
 namespace {
 
@@ -30,6 +31,9 @@ TEST(PublicHeader, AgreesWithTheImplementedFunctions) {
   static_assert(std::is_same<decltype(&SetScreenMode), int (*)(int, int, int, int)>::value, "");
   static_assert(std::is_same<decltype(&PresentBackBuffer), int (*)()>::value, "");
   static_assert(std::is_same<decltype(&SetDrawTarget), int (*)(int)>::value, "");
+  static_assert(std::is_same<decltype(&LoadSoundFile), int (*)(const char*, int, int)>::value, "");
+  static_assert(std::is_same<decltype(&PlaySoundHandle), int (*)(int, int, int)>::value, "");
+  static_assert(std::is_same<decltype(&StopSoundHandle), int (*)(int)>::value, "");
   // One function, not an overload: taking its address is unambiguous.
   int (*clock)(int) = &GetMillisecondCount;
   EXPECT_NE(nullptr, clock);

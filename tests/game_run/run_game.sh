@@ -11,34 +11,15 @@ game="$1"
 logged="$2"
 colours_probe="$3"
 probe=
-caption='^quinsel ver0\.1$'
 exit_limit_s=5
-
-work="$(mktemp -d)"
-pid=
-cleanup() {
-  [[ -n "$pid" ]] && kill "$pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # run_game <exe>: runs it in $work until Escape ends it; sets game_status.
 run_game() {
   local exe="$1" window="" i j
   (cd "$work" && exec wine "$exe") >"$work/output.txt" 2>&1 &
   pid=$!
-  for i in $(seq 1 300); do
-    window="$(xdotool search --name "$caption" 2>/dev/null | head -n 1 || true)"
-    [[ -n "$window" ]] && break
-    kill -0 "$pid" 2>/dev/null || fail "$(basename "$exe") ended before its window opened"
-    sleep 0.1
-  done
-  [[ -n "$window" ]] || fail "no window captioned 'quinsel ver0.1' within 30 s"
+  wait_for_window "$(basename "$exe")"
   echo "$(basename "$exe"): window $window open"
   if [[ -n "$probe" ]]; then
     sleep 1.5  # a few presented frames

@@ -121,38 +121,12 @@ int EndScreenLog() { return 0; }
 // ---------------------------------------------------------------------------
 // Sound.
 
-// Sound: ACM library not loaded.
-int LoadAcmLibrary() { return -1; }
-// Sound: ACM library.
-int FreeAcmLibrary() { return 0; }
-// Sound: no output.
-int InitializeSound() { return -1; }
-// Sound: end.
-int TerminateSound() { return 0; }
-// Sound: nothing plays.
-int StopAllSounds() { return 0; }
-// Sound upkeep: not set up.
-int ProcessAllStreamSounds() { return -1; }
-// Sound upkeep: not set up.
-int UpdateAllSoftSoundPlayers() { return -1; }
-// Sound upkeep: not set up.
-int DeleteStoppedAutoDeleteSounds() { return -1; }
-// Sound upkeep: not set up.
-int UpdateSoundStopWaitList() { return -1; }
 // Music upkeep: not set up.
 int UpdateMusicPlayStates() { return -1; }
-// Sound: pause or resume (nothing plays).
-int PauseResumeAllSoundHandles(int) { return 0; }
 // Sound: pause or resume (nothing plays).
 int PauseResumeAllSoftSoundPlayers(int) { return 0; }
 // Sound: MIDI end notification.
 int HandleMidiPlayEnd() { return 0; }
-// Sound: load fails.
-int LoadSoundFile(const char*, int, int) { return -1; }
-// Sound: not set up.
-int PlaySoundHandle(int, int, int) { return -1; }
-// Sound: invalid handle.
-int StopSoundHandle(int) { return -1; }
 
 // ---------------------------------------------------------------------------
 // Movies, models.

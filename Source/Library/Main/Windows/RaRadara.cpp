@@ -176,7 +176,7 @@ int ShutDownCore() {
   DeleteAllSoftImages();
   EndScreenLog();
   ShutdownNetwork();
-  StopAllSounds();
+  StopLibraryMusic();
   ShutdownModelHandleTypes();
   TerminateGraphicsSystem();
   TerminateBaseImageModule();

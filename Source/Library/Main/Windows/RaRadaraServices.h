@@ -61,7 +61,7 @@ int LoadAcmLibrary();
 int FreeAcmLibrary();
 int InitializeSound();
 int TerminateSound();
-int StopAllSounds();
+int StopLibraryMusic();
 int ProcessAllStreamSounds();
 int UpdateAllSoftSoundPlayers();
 int DeleteStoppedAutoDeleteSounds();

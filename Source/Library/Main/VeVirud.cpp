@@ -1,0 +1,528 @@
+// Sound system: start and end of sound output (XAudio2 2.8 from
+// "XAudio2_8.dll", XAudio2 2.7 through COM with "X3DAudio1_7.dll", then
+// DirectSound through COM), the sound, soft-sound and music handle types,
+// the global lists, the sound thread and the periodic upkeep.
+// Threads: start and end run on the main thread; the sound thread (time-
+// critical, only with more than one logical processor) takes the sound lock
+// (type 3) and then the soft-sound lock (type 4), never both at once.
+// Platform: LoadLibraryA/GetProcAddress, CoCreateInstance (from the COM
+// library loaded by name), XAudio2, DirectSound, DirectSoundEnumerateA.
+#include "VeVirud.h"
+
+#include <string.h>
+
+#include "RaRadara.h"
+#include "RaRadaraLog.h"
+#include "RaRadaraSysInfo.h"
+#include "RaRadaraSystem.h"
+#include "ZiDezaru.h"
+
+SoundSystemState SoundSystem;
+int (*SoundProcessorCountSource)() = nullptr;
+
+static const GUID SoundClsidXAudio27 = {0x5a508685, 0xa254, 0x4fba, {0x9b, 0x82, 0x9a, 0x24, 0xb0, 0x03, 0x06, 0xaf}};
+static const GUID SoundIidXAudio27 = {0x8bcf1f58, 0x9fe7, 0x4583, {0x8a, 0xc6, 0xe2, 0xad, 0xc4, 0x65, 0xc8, 0xbb}};
+static const GUID SoundClsidDirectSound = {0x47d4d946, 0x62e8, 0x11cf, {0x93, 0xbc, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+static const GUID SoundIidDirectSound = {0x279afa83, 0x4981, 0x11ce, {0xa5, 0x21, 0x00, 0x20, 0xaf, 0x0b, 0xe5, 0x60}};
+
+// X3DAudio entry points use the C calling convention.
+typedef HRESULT(__cdecl* X3DAudioInitializeFunction)(UINT32 channelMask, float speedOfSound, void* instance);
+
+int GetSoundOutputKind() {
+  if (SoundSystem.xaudio28) return SOUND_OUTPUT_XAUDIO2_8;
+  if (SoundSystem.xaudio27) return SOUND_OUTPUT_XAUDIO2_7;
+  if (SoundSystem.directSound) return SOUND_OUTPUT_DIRECTSOUND;
+  return SOUND_OUTPUT_NONE;
+}
+
+static int HasSoundOutput() { return GetSoundOutputKind() != SOUND_OUTPUT_NONE; }
+
+static HRESULT CallCoCreateInstance(const GUID& classId, DWORD context, const GUID& interfaceId, void** object) {
+  *object = nullptr;
+  if (SystemLibs.CoCreateInstanceFunc == nullptr) return E_FAIL;
+  return SystemLibs.CoCreateInstanceFunc(classId, nullptr, context, interfaceId, object);
+}
+
+static void FreeXAudioModules() {
+  if (SoundSystem.xaudio28Module) FreeLibrary(SoundSystem.xaudio28Module);
+  SoundSystem.xaudio28Module = nullptr;
+  SoundSystem.XAudio2CreateFunc = nullptr;
+  SoundSystem.CreateAudioVolumeMeterFunc = nullptr;
+  SoundSystem.CreateAudioReverbFunc = nullptr;
+  if (SoundSystem.x3dAudioModule) FreeLibrary(SoundSystem.x3dAudioModule);
+  SoundSystem.x3dAudioModule = nullptr;
+  SoundSystem.X3DAudioInitializeFunc = nullptr;
+  SoundSystem.X3DAudioCalculateFunc = nullptr;
+}
+
+static void* ProcAddress(HMODULE module, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(module, name));
+}
+
+// XAudio2 2.8 from its DLL. 0 started, -1 fall back.
+static int StartXAudio28() {
+  LogPrintf("XAudio2_8.dll を使用します");
+  HMODULE module = SoundSystem.xaudio28Module;
+  SoundSystem.XAudio2CreateFunc =
+      reinterpret_cast<HRESULT(WINAPI*)(IXAudio2**, UINT32, XAUDIO2_PROCESSOR)>(ProcAddress(module, "XAudio2Create"));
+  SoundSystem.CreateAudioVolumeMeterFunc = ProcAddress(module, "CreateAudioVolumeMeter");
+  SoundSystem.CreateAudioReverbFunc = ProcAddress(module, "CreateAudioReverb");
+  SoundSystem.X3DAudioInitializeFunc = ProcAddress(module, "X3DAudioInitialize");
+  SoundSystem.X3DAudioCalculateFunc = ProcAddress(module, "X3DAudioCalculate");
+  LogPrintf("XAudio2 インターフェースの取得と初期化を行います....  ");
+  IXAudio2* engine = nullptr;
+  HRESULT hr = SoundSystem.XAudio2CreateFunc ? SoundSystem.XAudio2CreateFunc(&engine, 0, XAUDIO2_DEFAULT_PROCESSOR)
+                                             : E_FAIL;
+  if (FAILED(hr)) {
+    LogPrintf("初期化に失敗しました");
+    LogPrintf("エラーコード %x", static_cast<unsigned int>(hr));
+    if (engine) engine->Release();
+    return -1;
+  }
+  LogPrintf("成功 Ver2.8");
+  IXAudio2MasteringVoice* master = nullptr;
+  hr = engine->CreateMasteringVoice(&master, XAUDIO2_DEFAULT_CHANNELS, SoundSystem.masterSampleRate, 0, nullptr,
+                                    nullptr, AudioCategory_GameEffects);
+  if (FAILED(hr) || master == nullptr) {
+    LogPrintf("XAudio2MasteringVoiceの作成に失敗しました");
+    engine->Release();
+    return -1;
+  }
+  SoundSystem.xaudio28 = engine;
+  SoundSystem.master28 = master;
+  return 0;
+}
+
+// XAudio2 2.7 through COM, with X3DAudio. 0 started, -1 fall back.
+static int StartXAudio27() {
+  LogPrintf("XAudio2 インターフェースの取得を行います....  ");
+  RiDov::D_IXAudio2_27* engine = nullptr;
+  HRESULT hr = CallCoCreateInstance(SoundClsidXAudio27, CLSCTX_ALL, SoundIidXAudio27, reinterpret_cast<void**>(&engine));
+  if (FAILED(hr) || engine == nullptr) {
+    LogPrintf("XAudio2インターフェースの取得に失敗しました");
+    return -1;
+  }
+  LogPrintf("成功 Ver2.%d", 7);
+  LogPrintf("引き続きインターフェースの初期化処理...  ");
+  hr = engine->Initialize(0, XAUDIO2_DEFAULT_PROCESSOR);
+  if (FAILED(hr)) {
+    LogPrintf("初期化に失敗しました");
+    LogPrintf("エラーコード %x", static_cast<unsigned int>(hr));
+    engine->Release();
+    return -1;
+  }
+  LogPrintf("成功");
+  LogPrintf("X3DAudio.DLL の読み込み中... ");
+  SoundSystem.x3dAudioModule = LoadLibraryA("X3DAudio1_7.dll");
+  if (SoundSystem.x3dAudioModule == nullptr) {
+    LogPrintf("失敗、X3DAudio、XAudio2は使用しません");
+    engine->Release();
+    return -1;
+  }
+  LogPrintf("成功");
+  SoundSystem.X3DAudioInitializeFunc = ProcAddress(SoundSystem.x3dAudioModule, "X3DAudioInitialize");
+  SoundSystem.X3DAudioCalculateFunc = ProcAddress(SoundSystem.x3dAudioModule, "X3DAudioCalculate");
+  IXAudio2MasteringVoice* master = nullptr;
+  hr = engine->CreateMasteringVoice(&master, XAUDIO2_DEFAULT_CHANNELS, SoundSystem.masterSampleRate, 0, 0, nullptr);
+  if (FAILED(hr) || master == nullptr) {
+    LogPrintf("XAudio2MasteringVoiceの作成に失敗しました");
+    FreeLibrary(SoundSystem.x3dAudioModule);
+    SoundSystem.x3dAudioModule = nullptr;
+    SoundSystem.X3DAudioInitializeFunc = nullptr;
+    SoundSystem.X3DAudioCalculateFunc = nullptr;
+    engine->Release();
+    return -1;
+  }
+  SoundSystem.xaudio27 = engine;
+  SoundSystem.master27 = master;
+  return 0;
+}
+
+static void ReleaseDirectSound() {
+  if (SoundSystem.primaryBuffer) SoundSystem.primaryBuffer->Release();
+  SoundSystem.primaryBuffer = nullptr;
+  if (SoundSystem.directSound) SoundSystem.directSound->Release();
+  SoundSystem.directSound = nullptr;
+}
+
+static int StartDirectSound() {
+  LogPrintf("DirectSound の初期化を行います");
+  LogPrintf("DirectSound インターフェースの取得を行います....  ");
+  IDirectSound* ds = nullptr;
+  HRESULT hr = CallCoCreateInstance(SoundClsidDirectSound, CLSCTX_ALL, SoundIidDirectSound, reinterpret_cast<void**>(&ds));
+  if (FAILED(hr) || ds == nullptr) {
+    LogPrintf("DirectSoundインターフェースの取得に失敗しました");
+    return -1;
+  }
+  LogPrintf("成功");
+  LogPrintf("引き続きインターフェースの初期化処理...  ");
+  hr = ds->Initialize(nullptr);
+  if (FAILED(hr)) {
+    LogPrintf("初期化に失敗しました");
+    LogPrintf("エラーコード %x", static_cast<unsigned int>(hr));
+    ds->Release();
+    return -1;
+  }
+  LogPrintf("成功");
+  SoundSystem.directSound = ds;
+  if (FAILED(ds->SetCooperativeLevel(GetDesktopWindow(), DSSCL_PRIORITY))) {
+    LogPrintf("DirectSoundの協調レベルの設定に失敗しました");
+    ReleaseDirectSound();
+    return -1;
+  }
+  DSBUFFERDESC description;
+  memset(&description, 0, sizeof(description));
+  description.dwSize = sizeof(description);
+  description.dwFlags = DSBCAPS_PRIMARYBUFFER | (SoundSystem.softwareBuffer ? DSBCAPS_LOCSOFTWARE : 0);
+  if (FAILED(ds->CreateSoundBuffer(&description, &SoundSystem.primaryBuffer, nullptr))) {
+    SoundSystem.primaryBuffer = nullptr;
+    LogPrintf("DirectSoundのプライマリサウンドバッファの作成に失敗しました");
+    ReleaseDirectSound();
+    return -1;
+  }
+  DSCAPS caps;
+  memset(&caps, 0, sizeof(caps));
+  caps.dwSize = sizeof(caps);
+  ds->GetCaps(&caps);
+  WAVEFORMATEX format;
+  memset(&format, 0, sizeof(format));
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = (caps.dwFlags & DSCAPS_PRIMARYSTEREO) ? 2 : 1;
+  format.wBitsPerSample = (caps.dwFlags & DSCAPS_PRIMARY16BIT) ? 16 : 8;
+  format.nSamplesPerSec = caps.dwMaxSecondarySampleRate < 44100 && caps.dwMaxSecondarySampleRate > 0
+                              ? caps.dwMaxSecondarySampleRate
+                              : 44100;
+  format.nBlockAlign = static_cast<WORD>(format.wBitsPerSample / 8 * format.nChannels);
+  format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
+  if (FAILED(SoundSystem.primaryBuffer->SetFormat(&format)))
+    LogPrintf("DirectSoundのプライマリサウンドバッファのフォーマット設定に失敗しました");
+  return 0;
+}
+
+static BOOL CALLBACK LogDirectSoundDevice(LPGUID, LPCSTR description, LPCSTR module, LPVOID) {
+  LogPrintf("モジュール名:%15s  ドライバ記述:%s ", module ? module : "", description ? description : "");
+  return TRUE;
+}
+
+static void CreateSilentBuffer() {
+  WAVEFORMATEX format;
+  memset(&format, 0, sizeof(format));
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = 2;
+  format.nSamplesPerSec = 44100;
+  format.wBitsPerSample = 16;
+  format.nBlockAlign = 4;
+  format.nAvgBytesPerSec = 176400;
+  DSBUFFERDESC description;
+  memset(&description, 0, sizeof(description));
+  description.dwSize = sizeof(description);
+  description.dwFlags = DSBCAPS_GLOBALFOCUS | (SoundSystem.softwareBuffer ? DSBCAPS_LOCSOFTWARE : DSBCAPS_STATIC);
+  description.dwBufferBytes = 400;
+  description.lpwfxFormat = &format;
+  IDirectSoundBuffer* buffer = nullptr;
+  if (FAILED(SoundSystem.directSound->CreateSoundBuffer(&description, &buffer, nullptr)) || buffer == nullptr) {
+    LogPrintf("無音バッファの作成に失敗しました");
+    return;
+  }
+  void* p1 = nullptr;
+  void* p2 = nullptr;
+  DWORD s1 = 0, s2 = 0;
+  if (FAILED(buffer->Lock(0, 400, &p1, &s1, &p2, &s2, 0))) {
+    LogPrintf("無音バッファのロックに失敗しました");
+    buffer->Release();
+    return;
+  }
+  if (p1) memset(p1, 0, s1);
+  if (p2) memset(p2, 0, s2);
+  buffer->Unlock(p1, s1, p2, s2);
+  buffer->Play(0, 0, DSBPLAY_LOOPING);
+  SoundSystem.silentBuffer = buffer;
+}
+
+static void LogDirectSoundDetails() {
+  DSCAPS caps;
+  memset(&caps, 0, sizeof(caps));
+  caps.dwSize = sizeof(caps);
+  SoundSystem.directSound->GetCaps(&caps);
+  LogPrintf("DirectSound デバイスを列挙します");
+  HMODULE dll = LoadLibraryA("DSOUND.DLL");
+  if (dll == nullptr) {
+    LogPrintf("DSOUND.DLL のロードに失敗しました");
+  } else {
+    typedef HRESULT(WINAPI * EnumerateFunction)(LPDSENUMCALLBACKA, LPVOID);
+    EnumerateFunction enumerate = reinterpret_cast<EnumerateFunction>(ProcAddress(dll, "DirectSoundEnumerateA"));
+    if (enumerate == nullptr) {
+      LogPrintf("DirectSound デバイスの列挙用関数のポインタ取得に失敗しました");
+    } else {
+      enumerate(LogDirectSoundDevice, nullptr);
+    }
+  }
+  LogPrintf("最大サンプリングレート:%.2fKHz 最小サンプリングレート:%.2fKHz ", caps.dwMaxSecondarySampleRate / 1000.0,
+            caps.dwMinSecondarySampleRate / 1000.0);
+  LogPrintf("総サウンドメモリ領域:%.2fKB 空きサウンドメモリ領域:%.2fKB ", caps.dwTotalHwMemBytes / 1024.0,
+            caps.dwFreeHwMemBytes / 1024.0);
+  LogPrintf("利用可能サンプリング精度");
+  LogPrintf(" プライマリ １６bit = %s  ８bit = %s ", (caps.dwFlags & DSCAPS_PRIMARY16BIT) ? "OK" : "NO",
+            (caps.dwFlags & DSCAPS_PRIMARY8BIT) ? "OK" : "NO");
+  LogPrintf(" セカンダリ １６bit = %s  ８bit = %s ", (caps.dwFlags & DSCAPS_SECONDARY16BIT) ? "OK" : "NO",
+            (caps.dwFlags & DSCAPS_SECONDARY8BIT) ? "OK" : "NO");
+  LogPrintf("利用可能チャンネル");
+  LogPrintf(" プライマリ MONO = %s  STEREO = %s ", (caps.dwFlags & DSCAPS_PRIMARYMONO) ? "OK" : "NO",
+            (caps.dwFlags & DSCAPS_PRIMARYSTEREO) ? "OK" : "NO");
+  LogPrintf(" セカンダリ MONO = %s  STEREO = %s ", (caps.dwFlags & DSCAPS_SECONDARYMONO) ? "OK" : "NO",
+            (caps.dwFlags & DSCAPS_SECONDARYSTEREO) ? "OK" : "NO");
+  if (dll) FreeLibrary(dll);
+}
+
+static int CountBits(unsigned int mask) {
+  int count = 0;
+  for (; mask; mask &= mask - 1) count++;
+  return count;
+}
+
+static void ReadXAudioOutputDetails() {
+  if (SoundSystem.xaudio27) {
+    RiDov::D_XAUDIO2_DEVICE_DETAILS details;
+    memset(&details, 0, sizeof(details));
+    if (SUCCEEDED(SoundSystem.xaudio27->GetDeviceDetails(0, &details))) {
+      LogIndentIn();
+      LogPrintfWide(L"デバイス名：%s", details.DisplayName);
+      LogPrintf("チャンネル数:%d", details.OutputFormat.Format.nChannels);
+      LogPrintf("ビット精度:%dbit", details.OutputFormat.Format.wBitsPerSample);
+      LogPrintf("サンプリングレート:%dHz", static_cast<int>(details.OutputFormat.Format.nSamplesPerSec));
+      LogIndentOut();
+      SoundSystem.channelMask = details.OutputFormat.dwChannelMask;
+      SoundSystem.channelCount = details.OutputFormat.Format.nChannels;
+    }
+  } else {
+    DWORD mask = 0;
+    SoundSystem.master28->GetChannelMask(&mask);
+    SoundSystem.channelMask = mask;
+    SoundSystem.channelCount = CountBits(mask);
+  }
+  if (SoundSystem.X3DAudioInitializeFunc) {
+    reinterpret_cast<X3DAudioInitializeFunction>(SoundSystem.X3DAudioInitializeFunc)(SoundSystem.channelMask, 343.5f,
+                                                                                     SoundSystem.x3dInstance);
+  }
+}
+
+int InitSoundHandleRecord(HandleRecordHeader* record);
+int ReleaseSoundHandleRecord(HandleRecordHeader* record);
+
+static int ReleaseSoftSoundHandleRecord(HandleRecordHeader*) { return 0; }
+static int ReleaseMusicHandleRecord(HandleRecordHeader*) { return 0; }
+static int IsSoftSoundPlayer(HandleRecordHeader* record) {
+  return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer != 0;
+}
+static int IsSoftSoundData(HandleRecordHeader* record) {
+  return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer == 0;
+}
+
+static int LogicalProcessorCount() {
+  if (SoundProcessorCountSource) return SoundProcessorCountSource();
+  int count = GetProcessorCount();
+  if (count > 0) return count;
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return static_cast<int>(info.dwNumberOfProcessors);
+}
+
+static DWORD WINAPI SoundThreadProc(LPVOID);
+
+int InitializeSound() {
+  if (SoundSystem.initialized || HasSoundOutput()) return -1;
+  if (SoundSystem.masterSampleRate == 0) SoundSystem.masterSampleRate = 44100;
+
+  int xaudioStarted = 0;
+  if (SoundSystem.outputMode == 0 && !SoundSystem.xaudio2Off) {
+    LogPrintf("XAudio2 の初期化を行います");
+    LogIndentIn();
+    SoundSystem.xaudio28Module = LoadLibraryA("XAudio2_8.dll");
+    int result = SoundSystem.xaudio28Module ? StartXAudio28() : StartXAudio27();
+    if (result == 0) {
+      xaudioStarted = 1;
+      BuildReverbPresetTables();
+      ReadXAudioOutputDetails();
+    } else {
+      FreeXAudioModules();
+      SoundSystem.xaudio2Off = 1;
+      LogIndentOut();
+    }
+  } else {
+    SoundSystem.xaudio2Off = 1;
+  }
+  if (!xaudioStarted) {
+    if (StartDirectSound() != 0) return -1;
+    CreateSilentBuffer();
+    LogDirectSoundDetails();
+  }
+
+  InitHandleType(HANDLETYPE_SOUND, sizeof(SoundRecord), 32768, InitSoundHandleRecord, ReleaseSoundHandleRecord,
+                 "サウンド");
+  InitHandleType(HANDLETYPE_SOFTSOUND, sizeof(SoftSoundRecord), 8192, ReturnZero, ReleaseSoftSoundHandleRecord,
+                 "ソフトサウンド");
+  InitHandleType(HANDLETYPE_MUSIC, sizeof(MusicRecord), 256, ReturnZero, ReleaseMusicHandleRecord, "ミュージック");
+  SoundSystem.loadSettings.dataKind = 0;
+  SoundSystem.loadSettings.oggBytesPerSample = 2;
+  HandleListInit(&SoundSystem.streamHead, &SoundSystem.streamTail);
+  HandleListInit(&SoundSystem.deleteHead, &SoundSystem.deleteTail);
+  SoundSystem.libraryMusicHandle = -1;
+  SoundSystem.initialized = 1;
+
+  DeleteAllHandlesOfType(HANDLETYPE_SOUND, nullptr);
+  DeleteAllHandlesOfType(HANDLETYPE_SOFTSOUND, IsSoftSoundPlayer);
+  DeleteAllHandlesOfType(HANDLETYPE_SOFTSOUND, IsSoftSoundData);
+
+  SoundSystem.threadStop = 0;
+  SoundSystem.thread = nullptr;
+  if (LogicalProcessorCount() > 1) {
+    SoundSystem.thread = CreateThread(nullptr, 0, SoundThreadProc, nullptr, CREATE_SUSPENDED, &SoundSystem.threadId);
+    if (SoundSystem.thread) {
+      SetThreadPriority(SoundSystem.thread, THREAD_PRIORITY_TIME_CRITICAL);
+      ResumeThread(SoundSystem.thread);
+    }
+  }
+
+  if (xaudioStarted) {
+    LogIndentOut();
+    LogPrintf("XAudio2 の初期化は正常に終了しました");
+  } else {
+    LogPrintf("DirectSound の初期化は正常に終了しました");
+  }
+  return 0;
+}
+
+// Waits for the sound thread: bounded, whatever the pump reports (the
+// window may have closed). The thread ends within one 10 ms pass; only a
+// longer wait pumps the window's messages meanwhile, so that a normal end
+// handles no message in the middle of the shut-down.
+static void StopSoundThread() {
+  if (SoundSystem.thread == nullptr) return;
+  InterlockedExchange(&SoundSystem.threadStop, 1);
+  if (WaitForSingleObject(SoundSystem.thread, 100) != WAIT_OBJECT_0) {
+    for (int waited = 100; waited < 10000; waited += 2) {
+      PumpWindowMessagesCore();
+      if (WaitForSingleObject(SoundSystem.thread, 2) == WAIT_OBJECT_0) break;
+    }
+  }
+  if (WaitForSingleObject(SoundSystem.thread, 0) != WAIT_OBJECT_0) LogPrintf("サウンドスレッドが終了しません");
+  CloseHandle(SoundSystem.thread);
+  SoundSystem.thread = nullptr;
+}
+
+int TerminateSound() {
+  if (!SoundSystem.initialized || !HasSoundOutput()) return -1;
+  StopSoundThread();
+
+  DeleteAllHandlesOfType(HANDLETYPE_SOUND, nullptr);
+  DeleteAllHandlesOfType(HANDLETYPE_SOFTSOUND, IsSoftSoundPlayer);
+  DeleteAllHandlesOfType(HANDLETYPE_SOFTSOUND, IsSoftSoundData);
+  DeleteAllHandlesOfType(HANDLETYPE_MUSIC, nullptr);
+  TermHandleType(HANDLETYPE_SOUND);
+  TermHandleType(HANDLETYPE_SOFTSOUND);
+  TermHandleType(HANDLETYPE_MUSIC);
+
+  if (!SoundSystem.xaudio2Off || SoundSystem.xaudio28 || SoundSystem.xaudio27) {
+    if (SoundSystem.master27) SoundSystem.master27->DestroyVoice();
+    SoundSystem.master27 = nullptr;
+    if (SoundSystem.master28) SoundSystem.master28->DestroyVoice();
+    SoundSystem.master28 = nullptr;
+    if (SoundSystem.xaudio27) SoundSystem.xaudio27->Release();
+    SoundSystem.xaudio27 = nullptr;
+    if (SoundSystem.xaudio28) SoundSystem.xaudio28->Release();
+    SoundSystem.xaudio28 = nullptr;
+    FreeXAudioModules();
+    SoundSystem.initialized = 0;
+    return 0;
+  }
+  if (SoundSystem.primaryBuffer) SoundSystem.primaryBuffer->Stop();
+  if (SoundSystem.silentBuffer) {
+    SoundSystem.silentBuffer->Stop();
+    SoundSystem.silentBuffer->Release();
+    SoundSystem.silentBuffer = nullptr;
+  }
+  ReleaseDirectSound();
+  LogPrintf("DirectSound の終了処理は正常に終了しました");
+  SoundSystem.initialized = 0;
+  return 0;
+}
+
+int StopLibraryMusic() {
+  if (SoundSystem.libraryMusicHandle == -1 || SoundSystem.libraryMusicHandle == 0) return 0;
+  if (SoundSystem.libraryMusicKind == 1) {
+    StopSoundHandle(SoundSystem.libraryMusicHandle);
+  }
+  DeleteHandle(SoundSystem.libraryMusicHandle);
+  SoundSystem.libraryMusicHandle = -1;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Sound thread and upkeep.
+
+static LockRecord* SoundLock() { return &HandleManagers[HANDLETYPE_SOUND].lock; }
+static LockRecord* SoftSoundLock() { return &HandleManagers[HANDLETYPE_SOFTSOUND].lock; }
+
+int ProcessAllStreamSounds() {
+  if (!HasSoundOutput()) return -1;
+  ENTER_LOCK(SoundLock());
+  for (HandleListNode* node = SoundSystem.streamHead.next; node && node->next; node = node->next) {
+    SoundRecord* sound = static_cast<SoundRecord*>(node->owner);
+    if (sound->stream.prepared) RefillStreamSound(node->data, 0);
+  }
+  LeaveLock(SoundLock());
+  return 0;
+}
+
+int DeleteStoppedAutoDeleteSounds() {
+  if (!HasSoundOutput()) return -1;
+  ENTER_LOCK(SoundLock());
+  HandleListNode* node = SoundSystem.deleteHead.next;
+  while (node && node->next) {
+    if (IsSoundHandlePlaying(node->data) == 0) {
+      DeleteHandle(node->data);
+      node = SoundSystem.deleteHead.next;
+    } else {
+      node = node->next;
+    }
+  }
+  LeaveLock(SoundLock());
+  return 0;
+}
+
+int UpdateReverbFade(int* state, int* startTime, int playing, int now) {
+  if (playing) return 1;
+  if (*state == 1) {
+    *state = 2;
+    *startTime = now;
+    return 1;
+  }
+  if (*state == 2) {
+    int elapsed = (now - *startTime) & 0x7FFFFFFF;
+    if (elapsed < 3000) return 1;
+    *state = 0;
+  }
+  return 0;
+}
+
+// 3-D sounds keep their reverb fading after their buffers stop; with no 3-D
+// sound there is nothing on the wait list.
+int UpdateSoundStopWaitList() { return HasSoundOutput() ? 0 : -1; }
+
+int UpdateAllSoftSoundPlayers() { return HasSoundOutput() ? 0 : -1; }
+
+static DWORD WINAPI SoundThreadProc(LPVOID) {
+  while (SoundSystem.initialized && InterlockedCompareExchange(&SoundSystem.threadStop, 0, 0) != 1) {
+    ENTER_LOCK(SoundLock());
+    ProcessAllStreamSounds();
+    DeleteStoppedAutoDeleteSounds();
+    UpdateSoundStopWaitList();
+    LeaveLock(SoundLock());
+    ENTER_LOCK(SoftSoundLock());
+    if (HasSoundOutput()) UpdateAllSoftSoundPlayers();
+    LeaveLock(SoftSoundLock());
+    Sleep(10);
+  }
+  InterlockedExchange(&SoundSystem.threadStop, 2);
+  return 0;
+}

@@ -1,0 +1,447 @@
+// Play buffers of sound handles: one XAudio2 source voice fed by the voice
+// callback from the buffer's wave data, or one DirectSound secondary buffer;
+// volume, pan and frequency turned into the output's controls.
+// Threads: the voice callback runs on XAudio2's thread and touches only its
+// buffer's positions, queue, playing flag and voice, under the buffer's voice
+// lock, which a position change takes too; everything else runs under the
+// sound lock or on the loading thread that owns a new handle.
+#include <math.h>
+#include <new>
+#include <string.h>
+
+#include "RaRadaraLog.h"
+#include "VeVirud.h"
+#include "ZiDezaru.h"
+
+static int IsXAudio() { return SoundSystem.xaudio28 != nullptr || SoundSystem.xaudio27 != nullptr; }
+
+// Block align of the data the buffer's positions count in (before any
+// widening of a mono sound to a stereo voice).
+static unsigned int DataBlockAlign(const SoundBufferRecord* b) {
+  unsigned int align = b->format.nBlockAlign;
+  if (b->wave && b->wave->stereo) align /= 2;
+  return align ? align : 1;
+}
+
+// ---------------------------------------------------------------------------
+// Wave data.
+
+static SoundWaveData* CreateWaveData(unsigned int size, int withStereo) {
+  SoundWaveData* wave = static_cast<SoundWaveData*>(MemAllocZeroed(sizeof(SoundWaveData), __FILE__, __LINE__));
+  if (wave == nullptr) return nullptr;
+  size_t total = withStereo ? static_cast<size_t>(size) * 3 + 64 : static_cast<size_t>(size) + 32;
+  wave->allocation = MemAllocZeroed(total, __FILE__, __LINE__);
+  if (wave->allocation == nullptr) {
+    MemFree(wave);
+    return nullptr;
+  }
+  uintptr_t base = (reinterpret_cast<uintptr_t>(wave->allocation) + 15) & ~static_cast<uintptr_t>(15);
+  wave->data = reinterpret_cast<unsigned char*>(base);
+  if (withStereo) wave->stereo = reinterpret_cast<unsigned char*>((base + size + 15) & ~static_cast<uintptr_t>(15));
+  wave->size = size;
+  wave->refCount = 1;
+  return wave;
+}
+
+static void ReleaseWaveData(SoundWaveData* wave) {
+  if (wave == nullptr) return;
+  if (InterlockedDecrement(&wave->refCount) == 0) {
+    MemFree(wave->allocation);
+    MemFree(wave);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Voice callback.
+
+namespace RiDov {
+
+// At most this many chunks wait on a voice, so that the played position
+// follows the output closely and a sound's end is heard whole.
+enum { VOICE_QUEUE_LIMIT = 4 };
+
+void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnVoiceProcessingPassStart(UINT32 bytesRequired) {
+  SoundBufferRecord* b = buffer;
+  if (b == nullptr || b->voice == nullptr || b->wave == nullptr) return;
+  unsigned int chunk = b->format.nSamplesPerSec / 60;
+  if (chunk == 0) chunk = 1;
+  const unsigned char* data = b->wave->stereo ? b->wave->stereo : b->wave->data;
+  unsigned int frameSize = b->format.wBitsPerSample * b->voiceChannels / 8;
+  if (frameSize == 0) return;
+  ENTER_LOCK(&b->voiceLock);
+  unsigned int position = b->submitPosition;
+  unsigned int submitted = 0;
+  while (submitted < bytesRequired && b->queued < VOICE_QUEUE_LIMIT) {
+    if (position >= b->length) {
+      if (b->loop && b->length > 0) {
+        position = 0;
+      } else {
+        // Nothing queued to end the sound (an empty sound): stop here.
+        if (b->queued == 0) {
+          b->voice->Stop(0, XAUDIO2_COMMIT_NOW);
+          b->playing = 0;
+        }
+        break;
+      }
+    }
+    unsigned int frames = b->length - position;
+    if (frames > chunk) frames = chunk;
+    if (frames * frameSize > bytesRequired - submitted) frames = (bytesRequired - submitted) / frameSize;
+    if (frames == 0) break;
+    LONG sequence = ++b->submitSequence;
+    SoundBufferRecord::QueuedChunk* slot = &b->chunks[sequence & 7];
+    slot->sequence = 0;
+    slot->generation = b->generation;
+    slot->endFrame = position + frames;
+    slot->endsSound = !b->loop && position + frames >= b->length;
+    slot->sequence = sequence;
+    XAUDIO2_BUFFER xb;
+    memset(&xb, 0, sizeof(xb));
+    xb.AudioBytes = frames * frameSize;
+    xb.pAudioData = data + static_cast<size_t>(position) * frameSize;
+    xb.pContext = reinterpret_cast<void*>(static_cast<uintptr_t>(sequence));
+    InterlockedIncrement(&b->queued);
+    if (FAILED(b->voice->SubmitSourceBuffer(&xb, nullptr))) {
+      InterlockedDecrement(&b->queued);
+      break;
+    }
+    position += frames;
+    submitted += frames * frameSize;
+  }
+  b->submitPosition = position;
+  LeaveLock(&b->voiceLock);
+}
+
+void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnBufferEnd(void* context) {
+  SoundBufferRecord* b = buffer;
+  if (b == nullptr) return;
+  LONG sequence = static_cast<LONG>(reinterpret_cast<uintptr_t>(context));
+  ENTER_LOCK(&b->voiceLock);
+  SoundBufferRecord::QueuedChunk* slot = &b->chunks[sequence & 7];
+  // A chunk flushed by an earlier position change is already forgotten.
+  if (slot->sequence == sequence && slot->generation == b->generation) {
+    InterlockedDecrement(&b->queued);
+    b->playPosition = slot->endFrame;
+    if (slot->endsSound) {
+      b->voice->Stop(0, XAUDIO2_COMMIT_NOW);
+      b->playing = 0;
+    }
+  }
+  LeaveLock(&b->voiceLock);
+}
+
+}  // namespace RiDov
+
+// ---------------------------------------------------------------------------
+// Volume arithmetic.
+
+void ComputeXAudio2ChannelGains(const int* volumes, int pan, int channels, float* gains) {
+  for (int i = 0; i < SOUND_CHANNEL_VOLUME_COUNT; i++) gains[i] = powf(10.0f, volumes[i] / 2000.0f);
+  if (channels <= 2) {
+    if (pan < 0) gains[1] *= powf(10.0f, pan / 2000.0f);
+    if (pan > 0) gains[0] *= powf(10.0f, -pan / 2000.0f);
+  }
+}
+
+static int ClampInt(int v, int low, int high) { return v < low ? low : (v > high ? high : v); }
+
+void ComputeDirectSoundVolumePan(int leftVolume, int rightVolume, int pan, int* volume, int* dsPan) {
+  int leftFactor = 10000, rightFactor = 10000;
+  if (pan < 0) rightFactor = 10000 + pan;
+  if (pan > 0) leftFactor = 10000 - pan;
+  leftVolume = ClampInt(leftVolume, -10000, 0);
+  rightVolume = ClampInt(rightVolume, -10000, 0);
+  int l = (leftVolume + 10000) * leftFactor / 10000;
+  int r = (rightVolume + 10000) * rightFactor / 10000;
+  if (l > r) {
+    *volume = l - 10000;
+    *dsPan = 10000 * r / l - 10000;
+  } else if (l < r) {
+    *volume = r - 10000;
+    *dsPan = 10000 - 10000 * l / r;
+  } else {
+    *volume = l - 10000;
+    *dsPan = 0;
+  }
+}
+
+static int ApplyVolumes(SoundBufferRecord* b) {
+  if (IsXAudio()) {
+    int channels = b->format.nChannels > 8 ? 8 : b->format.nChannels;
+    float gains[SOUND_CHANNEL_VOLUME_COUNT];
+    ComputeXAudio2ChannelGains(b->volume, b->pan, channels, gains);
+    return SUCCEEDED(b->voice->SetChannelVolumes(b->voiceChannels, gains, XAUDIO2_COMMIT_NOW)) ? 0 : -1;
+  }
+  if (b->format.nChannels > 2) {
+    b->dsBuffer->SetVolume(ClampInt(b->volume[0], -10000, 0));
+    b->dsBuffer->SetPan(b->pan);
+    return 0;
+  }
+  int volume = 0, pan = 0;
+  ComputeDirectSoundVolumePan(b->volume[0], b->volume[1], b->pan, &volume, &pan);
+  b->dsBuffer->SetPan(pan);
+  b->dsBuffer->SetVolume(volume);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Buffer operations.
+
+int CreatePlayBuffer(SoundBufferRecord* b, const DSBUFFERDESC* description, SoundBufferRecord* source) {
+  if (b->present) return -1;
+  b->dsBuffer = nullptr;
+  b->voice = nullptr;
+  b->callback = nullptr;
+  b->wave = nullptr;
+  b->reverbState = 0;
+  WAVEFORMATEX format;
+  memcpy(&format, source ? &source->format : description->lpwfxFormat, 18);
+  format.cbSize = 0;
+  unsigned int byteCount = source ? source->wave ? source->wave->size : source->length * source->format.nBlockAlign
+                                  : description->dwBufferBytes;
+
+  if (IsXAudio()) {
+    int widen = 0;
+    if (source) {
+      widen = source->wave && source->wave->stereo;
+    } else if (format.nChannels == 1) {
+      widen = 1;
+      format.nChannels = 2;
+      format.nBlockAlign = static_cast<WORD>(2 * format.wBitsPerSample / 8);
+      format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
+    }
+    if (source) {
+      b->wave = source->wave;
+      InterlockedIncrement(&b->wave->refCount);
+    } else {
+      b->wave = CreateWaveData(byteCount, widen);
+      if (b->wave == nullptr) return -1;
+    }
+    b->callback = new (std::nothrow) RiDov::SOUNDBUFFER_CALLBACK();
+    if (b->callback == nullptr) {
+      ReleaseWaveData(b->wave);
+      b->wave = nullptr;
+      return -1;
+    }
+    b->callback->buffer = b;
+    if (!b->voiceLockMade) {
+      InitLock(&b->voiceLock);
+      b->voiceLockMade = 1;
+    }
+    b->queued = 0;
+    HRESULT hr;
+    if (SoundSystem.xaudio28) {
+      hr = SoundSystem.xaudio28->CreateSourceVoice(&b->voice, &format, 0, 2.0f,
+                                                   reinterpret_cast<IXAudio2VoiceCallback*>(b->callback), nullptr,
+                                                   nullptr);
+    } else {
+      hr = SoundSystem.xaudio27->CreateSourceVoice(&b->voice, &format, 0, 2.0f, b->callback, nullptr, nullptr);
+    }
+    if (FAILED(hr) || b->voice == nullptr) {
+      b->voice = nullptr;
+      delete b->callback;
+      b->callback = nullptr;
+      ReleaseWaveData(b->wave);
+      b->wave = nullptr;
+      return -1;
+    }
+    b->voiceChannels = format.nChannels;
+  } else {
+    HRESULT hr;
+    if (source) {
+      hr = SoundSystem.directSound->DuplicateSoundBuffer(source->dsBuffer, &b->dsBuffer);
+    } else {
+      hr = SoundSystem.directSound->CreateSoundBuffer(description, &b->dsBuffer, nullptr);
+    }
+    if (FAILED(hr) || b->dsBuffer == nullptr) {
+      b->dsBuffer = nullptr;
+      return -1;
+    }
+    b->voiceChannels = format.nChannels;
+  }
+
+  b->playing = 0;
+  b->playPosition = 0;
+  b->submitPosition = 0;
+  b->loop = 0;
+  memcpy(&b->format, &format, sizeof(format));
+  b->present = 1;
+  if (source) {
+    b->length = source->length;
+    b->pan = source->pan;
+    b->frequency = source->frequency;
+    for (int i = 0; i < SOUND_CHANNEL_VOLUME_COUNT; i++) b->volume[i] = source->volume[i];
+    ApplyVolumes(b);
+    if (b->frequency != -1) SetPlayBufferFrequency(b, b->frequency);
+  } else {
+    b->pan = 0;
+    for (int i = 0; i < SOUND_CHANNEL_VOLUME_COUNT; i++) b->volume[i] = 0;
+    b->frequency = -1;
+    b->length = byteCount / DataBlockAlign(b);
+  }
+  return 0;
+}
+
+int ReleasePlayBuffer(SoundBufferRecord* b) {
+  if (!b->present) return -1;
+  if (b->voice) b->voice->DestroyVoice();
+  b->voice = nullptr;
+  if (b->voiceLockMade) {
+    DeleteLock(&b->voiceLock);
+    b->voiceLockMade = 0;
+  }
+  if (b->callback) delete b->callback;
+  b->callback = nullptr;
+  if (b->dsBuffer) b->dsBuffer->Release();
+  b->dsBuffer = nullptr;
+  ReleaseWaveData(b->wave);
+  b->wave = nullptr;
+  b->present = 0;
+  return 0;
+}
+
+int PlayPlayBuffer(SoundBufferRecord* b, int loop) {
+  if (!b->present) return -1;
+  b->loop = loop;
+  if (b->voice) {
+    b->playing = 1;
+    if (FAILED(b->voice->Start(0, XAUDIO2_COMMIT_NOW))) {
+      b->playing = 0;
+      return -1;
+    }
+    return 0;
+  }
+  return SUCCEEDED(b->dsBuffer->Play(0, 0, loop ? DSBPLAY_LOOPING : 0)) ? 0 : -1;
+}
+
+int StopPlayBuffer(SoundBufferRecord* b, int) {
+  if (!b->present) return -1;
+  if (b->voice) {
+    b->voice->Stop(0, XAUDIO2_COMMIT_NOW);
+  } else {
+    b->dsBuffer->Stop();
+  }
+  b->playing = 0;
+  return 0;
+}
+
+int GetPlayBufferStatus(SoundBufferRecord* b, DWORD* status) {
+  if (!b->present) return -1;
+  if (b->dsBuffer) return SUCCEEDED(b->dsBuffer->GetStatus(status)) ? 0 : -1;
+  *status = b->playing ? 1 : 0;
+  return 0;
+}
+
+int LockPlayBuffer(SoundBufferRecord* b, unsigned int offset, unsigned int count, void** region1, DWORD* size1,
+                   void** region2, DWORD* size2) {
+  if (!b->present) return -1;
+  if (b->dsBuffer) return SUCCEEDED(b->dsBuffer->Lock(offset, count, region1, size1, region2, size2, 0)) ? 0 : -1;
+  unsigned int align = DataBlockAlign(b);
+  unsigned int size = b->wave->size / align * align;
+  offset = offset / align * align;
+  count = count / align * align;
+  if (offset >= size && size > 0) offset %= size;
+  if (count > size) count = size;
+  *region1 = b->wave->data + offset;
+  if (offset + count > size) {
+    *size1 = size - offset;
+    *region2 = b->wave->data;
+    *size2 = count - *size1;
+  } else {
+    *size1 = count;
+    *region2 = nullptr;
+    *size2 = 0;
+  }
+  return 0;
+}
+
+// Copies a written mono region into the stereo copy as left-right pairs.
+static void WidenRegion(SoundBufferRecord* b, void* region, DWORD size) {
+  if (region == nullptr || size == 0) return;
+  size_t offset = static_cast<unsigned char*>(region) - b->wave->data;
+  if (b->format.wBitsPerSample == 16) {
+    const int16_t* in = static_cast<const int16_t*>(region);
+    int16_t* out = reinterpret_cast<int16_t*>(b->wave->stereo + offset * 2);
+    for (DWORD i = 0; i < size / 2; i++) {
+      out[i * 2] = in[i];
+      out[i * 2 + 1] = in[i];
+    }
+  } else {
+    const unsigned char* in = static_cast<const unsigned char*>(region);
+    unsigned char* out = b->wave->stereo + offset * 2;
+    for (DWORD i = 0; i < size; i++) {
+      out[i * 2] = in[i];
+      out[i * 2 + 1] = in[i];
+    }
+  }
+}
+
+int UnlockPlayBuffer(SoundBufferRecord* b, void* region1, DWORD size1, void* region2, DWORD size2) {
+  if (!b->present) return -1;
+  if (b->dsBuffer) return SUCCEEDED(b->dsBuffer->Unlock(region1, size1, region2, size2)) ? 0 : -1;
+  if (b->wave->stereo) {
+    WidenRegion(b, region1, size1);
+    WidenRegion(b, region2, size2);
+  }
+  return 0;
+}
+
+int GetPlayBufferPosition(SoundBufferRecord* b, DWORD* play, DWORD* write) {
+  if (!b->present) return -1;
+  if (b->dsBuffer) return SUCCEEDED(b->dsBuffer->GetCurrentPosition(play, write)) ? 0 : -1;
+  DWORD position = b->playPosition * DataBlockAlign(b);
+  if (play) *play = position;
+  if (write) *write = position;
+  return 0;
+}
+
+int SetPlayBufferPosition(SoundBufferRecord* b, unsigned int byteOffset) {
+  if (!b->present) return -1;
+  if (b->dsBuffer) return SUCCEEDED(b->dsBuffer->SetCurrentPosition(byteOffset)) ? 0 : -1;
+  unsigned int frame = byteOffset / DataBlockAlign(b);
+  if (frame > b->length) frame = b->length;
+  if (b->voice) {
+    // Chunks queued so far end under the old generation and are ignored.
+    ENTER_LOCK(&b->voiceLock);
+    InterlockedIncrement(&b->generation);
+    b->queued = 0;
+    b->playPosition = frame;
+    b->submitPosition = frame;
+    LeaveLock(&b->voiceLock);
+    b->voice->FlushSourceBuffers();
+    return 0;
+  }
+  b->playPosition = frame;
+  b->submitPosition = frame;
+  return 0;
+}
+
+int SetPlayBufferFrequency(SoundBufferRecord* b, int hz) {
+  if (!b->present) return -1;
+  b->frequency = hz == 0 ? -1 : hz;
+  if (b->voice) {
+    float ratio = hz == 0 ? 1.0f : static_cast<float>(hz) / b->format.nSamplesPerSec;
+    return SUCCEEDED(b->voice->SetFrequencyRatio(ratio, XAUDIO2_COMMIT_NOW)) ? 0 : -1;
+  }
+  return SUCCEEDED(b->dsBuffer->SetFrequency(hz == 0 ? DSBFREQUENCY_ORIGINAL : static_cast<DWORD>(hz))) ? 0 : -1;
+}
+
+int SetPlayBufferPan(SoundBufferRecord* b, int pan) {
+  if (!b->present) return -1;
+  b->pan = ClampInt(pan, -10000, 10000);
+  return ApplyVolumes(b);
+}
+
+int SetPlayBufferChannelVolume(SoundBufferRecord* b, int channel, int volume) {
+  if (!b->present || channel < 0 || channel >= SOUND_CHANNEL_VOLUME_COUNT) return -1;
+  b->volume[channel] = volume;
+  return ApplyVolumes(b);
+}
+
+int FillPlayBufferSilence(SoundBufferRecord* b, void* region1, DWORD size1, void* region2, DWORD size2) {
+  if (!b->present) return -1;
+  int value = b->format.wBitsPerSample == 8 ? 0x7F : 0;
+  if (region1) memset(region1, value, size1);
+  if (region2) memset(region2, value, size2);
+  return 0;
+}

@@ -1,0 +1,542 @@
+// Sound handles: records and their play buffers, loading sound files (at
+// once or as an asynchronous loading job), playing, stopping, querying, and
+// the pause and resume of all sounds.
+// Threads: public calls on the main thread; loading jobs on the loading
+// workers; pause/resume and stream-list changes under the sound lock.
+#include <string.h>
+
+#include "DaDode.h"
+#include "DiDAridIrer.h"
+#include "RaRadara.h"
+#include "RaRadaraLog.h"
+#include "VeRavoroString.h"
+#include "VeVirud.h"
+#include "ZiDezaru.h"
+
+int IsASyncLoadEnabled();
+
+static LockRecord* SoundLock() { return &HandleManagers[HANDLETYPE_SOUND].lock; }
+static int HasSoundOutput() { return GetSoundOutputKind() != SOUND_OUTPUT_NONE; }
+
+SoundRecord* GetSoundRecord(int handle) {
+  if (!HandleManagers[HANDLETYPE_SOUND].initialized) return nullptr;
+  HandleRecordHeader* record = GetHandleRecordOfType(handle, HANDLETYPE_SOUND);
+  if (record == nullptr || record->asyncLoadCount != 0) return nullptr;
+  return reinterpret_cast<SoundRecord*>(record);
+}
+
+// A handle being filled by its own loading job counts as valid there.
+static SoundRecord* GetSoundRecordFor(int handle, int fromJob) {
+  if (!fromJob) return GetSoundRecord(handle);
+  if (!HandleManagers[HANDLETYPE_SOUND].initialized) return nullptr;
+  return reinterpret_cast<SoundRecord*>(GetHandleRecordOfType(handle, HANDLETYPE_SOUND));
+}
+
+int InitSoundHandleRecord(HandleRecordHeader* record) {
+  SoundRecord* sound = reinterpret_cast<SoundRecord*>(record);
+  sound->currentBuffer = 0;
+  for (int i = 0; i < SOUND_CHANNEL_VOLUME_COUNT; i++) sound->volume[i] = 0;
+  sound->pan = 0;
+  sound->frequency = 0;
+  sound->stream.sharedWith = -1;
+  sound->stream.currentUser = -1;
+  sound->stream.writeOffset = -800;
+  GetReverbPresetParameters(&sound->reverb, 0);
+  return 0;
+}
+
+int ReleaseStreamSoundRecord(SoundRecord* sound);
+int StopStreamSound(SoundRecord* sound);
+
+int ReleaseSoundHandleRecord(HandleRecordHeader* record) {
+  SoundRecord* sound = reinterpret_cast<SoundRecord*>(record);
+  if (sound->dataKind == 1) {
+    StopStreamSound(sound);
+  } else if (sound->buffers[0].present) {
+    for (int i = 0; i < SOUND_BUFFER_MAX; i++) {
+      if (sound->buffers[i].present) StopPlayBuffer(&sound->buffers[i], 1);
+    }
+  }
+  if (sound->onDeleteList) {
+    HandleListRemove(&sound->deleteNode);
+    sound->onDeleteList = 0;
+  }
+  if (sound->dataKind == 1) return ReleaseStreamSoundRecord(sound);
+  for (int i = 0; i < SOUND_BUFFER_MAX; i++) {
+    if (sound->buffers[i].present) ReleasePlayBuffer(&sound->buffers[i]);
+  }
+  if (sound->pcmRefCount && --*sound->pcmRefCount == 0) {
+    MemFree(sound->pcm);
+    MemFree(sound->pcmRefCount);
+  }
+  sound->pcm = nullptr;
+  sound->pcmRefCount = nullptr;
+  return 0;
+}
+
+int CreateSoundHandle(int is3D) {
+  int handle = CreateHandle(HANDLETYPE_SOUND, -1);
+  if (handle == -1) return -1;
+  SoundRecord* sound = reinterpret_cast<SoundRecord*>(GetHandleRecordOfType(handle, HANDLETYPE_SOUND));
+  if (sound == nullptr) return -1;
+  // 3-D sounds are played as plain sounds until 3-D output exists.
+  sound->is3D = is3D;
+  return handle;
+}
+
+static void FillDescription(DSBUFFERDESC* description, WAVEFORMATEX* format, unsigned int bytes, DWORD flags) {
+  memset(description, 0, sizeof(*description));
+  description->dwSize = sizeof(*description);
+  description->dwFlags = flags | (SoundSystem.softwareBuffer ? DSBCAPS_LOCSOFTWARE : DSBCAPS_STATIC);
+  description->dwBufferBytes = bytes;
+  description->lpwfxFormat = format;
+}
+
+int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int dataKind, int bufferCount, int handle,
+                      int fromJob, int sourceHandle) {
+  SoundRecord* sound = GetSoundRecordFor(handle, fromJob);
+  if (sound == nullptr) return -1;
+  SoundRecord* source = nullptr;
+  WAVEFORMATEX format;
+  memcpy(&format, formatIn, 18);
+  format.cbSize = 0;
+  if (sourceHandle != -1) {
+    source = GetSoundRecord(sourceHandle);
+    if (source == nullptr || source->dataKind != 0) return -1;
+    byteCount = source->pcmSize;
+    memcpy(&format, &source->format, 18);
+  }
+  if (format.nBlockAlign == 0) return -1;
+  DSBUFFERDESC description;
+  if (dataKind == 1) {
+    unsigned int bytes = format.nAvgBytesPerSec & 0xFFFFFF;
+    bytes = (bytes + format.nBlockAlign - 1) / format.nBlockAlign * format.nBlockAlign;
+    FillDescription(&description, &format, bytes, 0x180E0);
+    if (CreatePlayBuffer(&sound->buffers[0], &description, nullptr) != 0) {
+      LogPrintf("ストリーム風サウンドバッファの作成に失敗しました");
+      return -1;
+    }
+    sound->bufferCount = 1;
+  } else {
+    int made = 0;
+    for (int i = 0; i < bufferCount; i++) {
+      SoundBufferRecord* from = source ? &source->buffers[0] : (i > 0 ? &sound->buffers[0] : nullptr);
+      int result;
+      if (from) {
+        result = CreatePlayBuffer(&sound->buffers[i], nullptr, from);
+      } else {
+        FillDescription(&description, &format, byteCount, 0x80E0);
+        result = CreatePlayBuffer(&sound->buffers[i], &description, nullptr);
+        if (result != 0) {
+          FillDescription(&description, &format, byteCount, 0xC0);
+          result = CreatePlayBuffer(&sound->buffers[i], &description, nullptr);
+        }
+      }
+      if (result != 0) {
+        if (i == 0) {
+          LogPrintf("DirectSoundBuffer の作成に失敗しました");
+          return -1;
+        }
+        break;
+      }
+      made++;
+    }
+    sound->bufferCount = made;
+  }
+  sound->dataKind = dataKind;
+  if (dataKind == 1) {
+    ENTER_LOCK(SoundLock());
+    HandleListAddFront(&SoundSystem.streamHead, &sound->stream.node, handle, sound);
+    LeaveLock(SoundLock());
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Loading.
+
+int GetSoundLoadSettings(SoundLoadSettings* settings) {
+  *settings = SoundSystem.loadSettings;
+  return 0;
+}
+
+int LoadSoundFile(const char* file, int bufferCount, int sharedStreamHandle) {
+  return LoadSoundFileWithBuffers(file, bufferCount, sharedStreamHandle);
+}
+
+int LoadSoundFileWithBuffers(const char* file, int bufferCount, int sharedStreamHandle) {
+  SoundLoadSettings settings = SoundSystem.loadSettings;
+  return LoadSoundFileCore(&settings, file, bufferCount, sharedStreamHandle, IsASyncLoadEnabled(), 0);
+}
+
+static int LoadSoundFileJob(ASyncJob* job) {
+  int offset = 0;
+  SoundLoadSettings settings;
+  int size = 0;
+  const void* data = UnpackASyncData(job->params, &offset, &size);
+  memcpy(&settings, data, sizeof(settings));
+  int handle = UnpackASyncInt(job->params, &offset);
+  const char* path = UnpackASyncString(job->params, &offset);
+  int bufferCount = UnpackASyncInt(job->params, &offset);
+  int shared = UnpackASyncInt(job->params, &offset);
+  int result = LoadSoundIntoHandle(&settings, path, bufferCount, shared, handle, 1);
+  SubHandleAsyncCount(handle);
+  if (result != 0) DeleteHandle(handle);
+  return 0;
+}
+
+int LoadSoundFileCore(const SoundLoadSettings* settings, const char* file, int bufferCount, int sharedStreamHandle,
+                      int async, int fromJob) {
+  if (!HasSoundOutput() || file == nullptr) return -1;
+  int handle = CreateSoundHandle(settings->is3D);
+  if (handle == -1) return -1;
+  char fullPath[FILE_PATH_SIZE];
+  if (ConvertToFullPath(file, fullPath, sizeof(fullPath), nullptr) != 0) {
+    DeleteHandle(handle);
+    return -1;
+  }
+  if (async && !fromJob) {
+    int size = 0;
+    PackASyncData(nullptr, &size, settings, sizeof(*settings));
+    PackASyncInt(nullptr, &size, handle);
+    PackASyncString(nullptr, &size, fullPath);
+    PackASyncInt(nullptr, &size, bufferCount);
+    PackASyncInt(nullptr, &size, sharedStreamHandle);
+    ASyncJob* job = AllocASyncJob(size);
+    if (job == nullptr) {
+      DeleteHandle(handle);
+      return -1;
+    }
+    int offset = 0;
+    PackASyncData(job->params, &offset, settings, sizeof(*settings));
+    PackASyncInt(job->params, &offset, handle);
+    PackASyncString(job->params, &offset, fullPath);
+    PackASyncInt(job->params, &offset, bufferCount);
+    PackASyncInt(job->params, &offset, sharedStreamHandle);
+    job->function = LoadSoundFileJob;
+    if (AddASyncJobForHandle(job, handle) < 0) {
+      DeleteHandle(handle);
+      return -1;
+    }
+    return handle;
+  }
+  if (LoadSoundIntoHandle(settings, fullPath, bufferCount, sharedStreamHandle, handle, fromJob) != 0) {
+    DeleteHandle(handle);
+    return -1;
+  }
+  return handle;
+}
+
+int LoadWholeFile(const char* path, void** data, int* size) {
+  StreamHandle stream = FileStreamOpen(path, 0, 1, 0);
+  if (stream == 0) {
+    LogPrintf("右記のファイルのオープンに失敗しました：%s", path);
+    return -1;
+  }
+  FileStreamSeek(stream, 0, FILE_STREAM_SEEK_END);
+  int64_t length = FileStreamTell(stream);
+  FileStreamSeek(stream, 0, FILE_STREAM_SEEK_SET);
+  void* block = length >= 0 && length < 0x7FFFFFFF ? MemAlloc(static_cast<size_t>(length ? length : 1), __FILE__, __LINE__)
+                                                    : nullptr;
+  if (block == nullptr) {
+    LogPrintf("右記のファイルのロードに必要なメモリの確保に失敗しました：%s", path);
+    FileStreamClose(stream);
+    return -1;
+  }
+  size_t got = FileStreamRead(block, 1, static_cast<size_t>(length), stream);
+  FileStreamClose(stream);
+  *data = block;
+  *size = static_cast<int>(got);
+  return 0;
+}
+
+int LoadSoundIntoHandle(const SoundLoadSettings* settings, const char* fullPath, int bufferCount,
+                        int sharedStreamHandle, int handle, int fromJob) {
+  if (!HasSoundOutput()) return -1;
+  if (bufferCount > SOUND_BUFFER_MAX) bufferCount = SOUND_BUFFER_MAX;
+  if (bufferCount < 1) bufferCount = 1;
+  if (settings->dataKind != 0) {
+    if (AddStreamSoundFile(settings, fullPath, 0, handle, settings->dataKind == 1 ? 1 : 2, sharedStreamHandle,
+                           fromJob) != 0)
+      return -1;
+    PrepareStreamStart(handle, fromJob);
+    return 0;
+  }
+  void* image = nullptr;
+  int size = 0;
+  if (LoadWholeFile(fullPath, &image, &size) != 0) {
+    LogPrintf("右記の音声ファイルのロードに失敗しました_1：%s", fullPath);
+    return -1;
+  }
+  int result = CreateMemorySoundData(settings, handle, image, size, bufferCount, sharedStreamHandle, fromJob);
+  if (result != 0) LogPrintf("右記の音声ファイルのロードに失敗しました_2：%s", fullPath);
+  MemFree(image);
+  return result;
+}
+
+int CreateMemorySoundData(const SoundLoadSettings* settingsIn, int handle, const void* image, int imageSize,
+                          int bufferCount, int sharedStreamHandle, int fromJob) {
+  if (!HasSoundOutput() || bufferCount > SOUND_BUFFER_MAX) return -1;
+  SoundLoadSettings settings = *settingsIn;
+  if (settings.dataKind == 0) {
+    MemoryStream* memory = CreateMemoryStream(image, static_cast<uint32_t>(imageSize));
+    if (memory == nullptr) return -1;
+    StreamData stream;
+    stream.functions = *GetMemoryStreamTable();
+    stream.handle = reinterpret_cast<StreamHandle>(memory);
+    SoundConversion conversion;
+    if (BeginSoundConversion(&conversion, &stream, settings.disableMask, settings.oggBytesPerSample,
+                             settings.oggVariant) != 0) {
+      LogPrintf("音声ファイルのＰＣＭへの変換に失敗しました");
+      CloseMemoryStream(memory);
+      return -1;
+    }
+    WAVEFORMATEX format;
+    void* pcm = nullptr;
+    int pcmSize = 0;
+    if (ConvertWholeSound(&conversion, &format, &pcm, &pcmSize) != 0) {
+      LogPrintf("音声ファイルを格納するメモリ領域の確保に失敗しました");
+      EndSoundConversion(&conversion);
+      CloseMemoryStream(memory);
+      return -1;
+    }
+    EndSoundConversion(&conversion);
+    CloseMemoryStream(memory);
+    // Whole frames only.
+    pcmSize -= pcmSize % (format.nBlockAlign ? format.nBlockAlign : 1);
+    int seconds = format.nAvgBytesPerSec ? pcmSize / static_cast<int>(format.nAvgBytesPerSec) : 0;
+    if (pcmSize <= 0 || format.nBlockAlign == 0) {
+      MemFree(pcm);
+      LogPrintf("音声ファイルのＰＣＭへの変換に失敗しました");
+      return -1;
+    }
+    if (seconds > SOUND_STREAM_SECONDS_LIMIT ||
+        SetupSoundBuffers(&format, static_cast<unsigned int>(pcmSize), 0, bufferCount, handle, fromJob, -1) != 0) {
+      MemFree(pcm);
+      settings.dataKind = 2;
+    } else {
+      SoundRecord* sound = GetSoundRecordFor(handle, fromJob);
+      int* count = static_cast<int*>(MemAlloc(sizeof(int), __FILE__, __LINE__));
+      if (count == nullptr || sound == nullptr) {
+        LogPrintf("サウンドデータの参照数を保存するメモリ領域の確保に失敗しました");
+        if (count) MemFree(count);
+        MemFree(pcm);
+        return -1;
+      }
+      memcpy(&sound->format, &format, 18);
+      sound->format.cbSize = 0;
+      sound->pcmSize = static_cast<unsigned int>(pcmSize);
+      sound->pcm = pcm;
+      sound->frequency = static_cast<int>(format.nSamplesPerSec);
+      *count = 1;
+      sound->pcmRefCount = count;
+      for (int i = 0; i < sound->bufferCount; i++) {
+        void* r1 = nullptr;
+        void* r2 = nullptr;
+        DWORD s1 = 0, s2 = 0;
+        if (LockPlayBuffer(&sound->buffers[i], 0, sound->pcmSize, &r1, &s1, &r2, &s2) != 0) {
+          LogPrintf("サウンドデータの転送に失敗しました_1");
+          return -1;
+        }
+        memcpy(r1, pcm, s1);
+        if (r2) memcpy(r2, static_cast<unsigned char*>(pcm) + s1, s2);
+        if (UnlockPlayBuffer(&sound->buffers[i], r1, s1, r2, s2) != 0) {
+          LogPrintf("サウンドデータの転送に失敗しました_2");
+          return -1;
+        }
+        // Buffers sharing one wave data need it written once.
+        if (sound->buffers[i].wave) break;
+      }
+      return 0;
+    }
+  }
+  if (AddStreamSoundMemory(&settings, image, imageSize, 0, handle, 2, sharedStreamHandle, fromJob) != 0) return -1;
+  PrepareStreamStart(handle, fromJob);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Playing.
+
+int PlayStreamSound(SoundRecord* sound, int playType, int fromTop);
+int IsStreamSoundPlaying(SoundRecord* sound);
+int GetStreamSoundPosition(SoundRecord* sound);
+
+uint64_t SamplesToMilliseconds(uint64_t samples, uint32_t rate) {
+  if (rate == 0) return 0;
+  uint32_t a[2] = {static_cast<uint32_t>(samples), static_cast<uint32_t>(samples >> 32)};
+  uint32_t b[2] = {1000, 0};
+  uint32_t product[4];
+  Multiply64To128(a, b, product);
+  uint32_t divisor[2] = {rate, 0};
+  uint32_t quotient[2];
+  Divide128By64(product, divisor, quotient);
+  return static_cast<uint64_t>(quotient[0]) | (static_cast<uint64_t>(quotient[1]) << 32);
+}
+
+static int BufferIsPlaying(SoundBufferRecord* b) {
+  DWORD status = 0;
+  if (GetPlayBufferStatus(b, &status) != 0) return 0;
+  return (status & DSBSTATUS_PLAYING) != 0;
+}
+
+int ApplyNextPlaySettings(SoundRecord* sound, SoundBufferRecord* b) {
+  for (int i = 0; i < SOUND_CHANNEL_VOLUME_COUNT; i++) {
+    int volume = sound->volume[i];
+    if (sound->nextVolumeSet[i]) {
+      volume = sound->nextVolume[i];
+      sound->nextVolumeSet[i] = 0;
+    }
+    if (b->volume[i] != volume) SetPlayBufferChannelVolume(b, i, volume);
+  }
+  int pan = sound->pan;
+  if (sound->nextPanSet) {
+    pan = sound->nextPan;
+    sound->nextPanSet = 0;
+  }
+  if (pan < -10000) pan = -10000;
+  if (pan > 10000) pan = 10000;
+  if (b->pan != pan) SetPlayBufferPan(b, pan);
+  int frequency = sound->frequency;
+  if (sound->nextFrequencySet) {
+    frequency = sound->nextFrequency;
+    sound->nextFrequencySet = 0;
+  }
+  if (frequency == static_cast<int>(b->format.nSamplesPerSec)) frequency = 0;
+  if (b->frequency != (frequency == 0 ? -1 : frequency)) SetPlayBufferFrequency(b, frequency);
+  return 0;
+}
+
+int PrepareNextPlayBuffer(SoundRecord* sound, int fromTop) {
+  DWORD position = 0;
+  GetPlayBufferPosition(&sound->buffers[sound->currentBuffer], &position, nullptr);
+  sound->currentBuffer++;
+  if (sound->currentBuffer >= sound->bufferCount) sound->currentBuffer = 0;
+  SoundBufferRecord* b = &sound->buffers[sound->currentBuffer];
+  if (!b->present) return -1;
+  if (BufferIsPlaying(b)) {
+    if (!fromTop) return 1;
+    StopPlayBuffer(b, 0);
+  }
+  SetPlayBufferPosition(b, fromTop ? 0 : position);
+  ApplyNextPlaySettings(sound, b);
+  return 0;
+}
+
+static int WaitForSoundEnd(int handle) {
+  if (PumpWindowMessages() != 0) return 0;
+  while (IsSoundHandlePlaying(handle) == 1) {
+    Sleep(1);
+    if (PumpWindowMessages() != 0) break;
+  }
+  return 0;
+}
+
+int PlaySoundHandle(int handle, int playType, int fromTop) {
+  if (!HasSoundOutput()) return -1;
+  if (!WinSys.active) WaitWhileInactive();
+  SoundRecord* sound = GetSoundRecord(handle);
+  if (sound == nullptr) return -1;
+  if (sound->dataKind == 1) {
+    int result = PlayStreamSound(sound, playType, fromTop);
+    if (result == 0 && playType == 0) WaitForSoundEnd(handle);
+    return result;
+  }
+  if (sound->bufferCount <= 0) return -1;
+  int prepared = PrepareNextPlayBuffer(sound, fromTop);
+  if (prepared == 1) return 0;
+  if (prepared != 0) return -1;
+  if (PlayPlayBuffer(&sound->buffers[sound->currentBuffer], playType == 3) != 0) return -1;
+  if (playType == 0) WaitForSoundEnd(handle);
+  return 0;
+}
+
+int StopSoundHandle(int handle) {
+  if (!HasSoundOutput()) return -1;
+  SoundRecord* sound = GetSoundRecord(handle);
+  if (sound == nullptr) return -1;
+  if (sound->dataKind == 1) return StopStreamSound(sound);
+  for (int i = 0; i < sound->bufferCount; i++) {
+    SoundBufferRecord* b = &sound->buffers[i];
+    sound->paused[i] = 0;
+    sound->wasPlaying[i] = 0;
+    DWORD status = 0;
+    if (GetPlayBufferStatus(b, &status) != 0) return -1;
+    if (status & DSBSTATUS_PLAYING) StopPlayBuffer(b, 1);
+  }
+  return 0;
+}
+
+int IsSoundHandlePlaying(int handle) {
+  if (!HasSoundOutput()) return -1;
+  SoundRecord* sound = GetSoundRecord(handle);
+  if (sound == nullptr) return -1;
+  if (sound->dataKind == 1) return IsStreamSoundPlaying(sound);
+  for (int i = 0; i < sound->bufferCount; i++) {
+    if (sound->paused[i]) {
+      if (sound->wasPlaying[i]) return 1;
+      continue;
+    }
+    if (BufferIsPlaying(&sound->buffers[i])) return 1;
+  }
+  return 0;
+}
+
+int GetSoundPlayPosition(int handle) {
+  if (!HasSoundOutput()) return -1;
+  SoundRecord* sound = GetSoundRecord(handle);
+  if (sound == nullptr) return -1;
+  if (sound->dataKind == 1) return GetStreamSoundPosition(sound);
+  DWORD position = 0;
+  if (GetPlayBufferPosition(&sound->buffers[sound->currentBuffer], &position, nullptr) != 0) return -1;
+  uint64_t samples = position / (sound->format.nBlockAlign ? sound->format.nBlockAlign : 1);
+  return static_cast<int>(SamplesToMilliseconds(samples, sound->format.nSamplesPerSec));
+}
+
+int GetSoundTotalSamples(int handle) {
+  if (!HasSoundOutput()) return -1;
+  SoundRecord* sound = GetSoundRecord(handle);
+  if (sound == nullptr) return -1;
+  if (sound->dataKind == 1) return sound->stream.totalSamples;
+  return static_cast<int>(sound->pcmSize / (sound->format.nBlockAlign ? sound->format.nBlockAlign : 1));
+}
+
+int GetSoundTotalTime(int handle) {
+  int samples = GetSoundTotalSamples(handle);
+  if (samples < 0) return -1;
+  SoundRecord* sound = GetSoundRecord(handle);
+  return static_cast<int>(SamplesToMilliseconds(static_cast<uint64_t>(samples), sound->format.nSamplesPerSec));
+}
+
+int PauseResumeAllSoundHandles(int pause) {
+  if (!SoundSystem.initialized || !HasSoundOutput()) return -1;
+  HandleManager* manager = &HandleManagers[HANDLETYPE_SOUND];
+  ENTER_LOCK(SoundLock());
+  if (manager->count > 0) {
+    for (int slot = manager->lowestSlot; slot <= manager->highestSlot; slot++) {
+      SoundRecord* sound = reinterpret_cast<SoundRecord*>(manager->slots[slot]);
+      if (sound == nullptr) continue;
+      for (int i = 0; i < SOUND_BUFFER_MAX; i++) {
+        SoundBufferRecord* b = &sound->buffers[i];
+        if (!b->present || (b->voice == nullptr && b->dsBuffer == nullptr)) continue;
+        if (pause) {
+          if (sound->paused[i]) continue;
+          DWORD status = 0;
+          if (GetPlayBufferStatus(b, &status) != 0) continue;
+          sound->paused[i] = 1;
+          if (status & DSBSTATUS_PLAYING) {
+            sound->wasPlaying[i] = 1;
+            StopPlayBuffer(b, 1);
+          } else {
+            sound->wasPlaying[i] = 0;
+          }
+        } else {
+          if (sound->paused[i] && sound->wasPlaying[i]) PlayPlayBuffer(b, b->loop);
+          sound->paused[i] = 0;
+        }
+      }
+    }
+  }
+  LeaveLock(SoundLock());
+  return 0;
+}
