@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "VeRavoroString.h"
+
 extern int MmxUsable;
 
 namespace oracle {
@@ -362,37 +364,159 @@ void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, con
   }
 }
 
-bool SharedTexel(int bits, uint8_t* p, uint32_t s, int a, bool alphaSource, bool trans, bool mask, int maskByte,
-                 bool palettised) {
-  int mode = MemImgDrawState.blendMode, param = MemImgDrawState.blendParam;
-  if (mode == 1 && param == 255) mode = 0;
+namespace {
+
+// Shared-family drawing of the source texel (column, row) over the
+// destination pixel at p.
+void SharedPixel(uint8_t* p, const MEMIMG* src, int column, int row, int transFlag, const MEMIMG* mask, int form) {
+  const MemImgHeader* sh = src->header;
+  int bits = sh->colorType == 1 ? 32 : 16;
+  int srcBytes = sh->palettised ? 1 : (bits == 32 || sh->alphaFlag ? 4 : 2);
+  uint32_t raw = ReadPixel(src->pixels + (size_t)sh->pitch * row + (size_t)srcBytes * column, srcBytes);
+  uint32_t colour = raw;
+  int a = 0;
   bool weight = false;
-  if (alphaSource) {
-    if (trans) {
-      if (a == 0) return false;
+  if (sh->palettised) {
+    if (transFlag && raw == sh->transparentColor) return;
+    colour = bits == 32 ? ReadPixel(sh->palette + 4 * raw, 4) : ReadPixel(sh->palette + 2 * raw, 2);
+  } else if (sh->alphaFlag) {
+    a = bits == 32 ? (int)(raw >> 24) : (int)((raw >> 16) & 0xFF);
+    if (bits == 16) colour = raw & 0xFFFF;
+    if (transFlag) {
+      if (a == 0) return;  // every mode, multiply included
       weight = a != 255;
     } else {
       weight = true;
     }
+  } else if (transFlag && raw == sh->transparentColor) {
+    return;
   }
+  int mode = MemImgDrawState.blendMode, param = MemImgDrawState.blendParam;
+  if (mode == 1 && param == 255) mode = 0;
   PixelInput in = {};
   in.bits = bits;
   in.family = SHARED;
   in.mode = mode;
   in.param = param;
   in.bright = MemImgDrawState.drawBright;
-  in.mask = mask;
-  in.maskWeight = mask ? MemImgDrawState.maskAlphaRamp[maskByte] : 0;
+  in.mask = mask != nullptr;
+  if (mask != nullptr) in.maskWeight = MemImgDrawState.maskAlphaRamp[mask->pixels[(size_t)mask->header->pitch * row + column]];
   in.alphaWeight = weight;
   in.alpha = a;
-  in.alphaSource = alphaSource;
-  in.form = FORM_NONE;
-  (void)palettised;
+  in.alphaSource = sh->alphaFlag != 0;
+  in.form = form;
   int bytes = bits / 8;
   uint32_t d = ReadPixel(p, bytes);
-  uint32_t r = Pixel(in, s, d);
+  uint32_t r = Pixel(in, colour, d);
   memcpy(p, &r, (size_t)bytes);
+}
+
+// Refusals and parameter rules the scaled and rotated blits share; false:
+// nothing is drawn.
+bool SharedDraws(const MEMIMG* dest, const MEMIMG* src) {
+  const MemImgHeader* dh = dest->header;
+  const MemImgHeader* sh = src->header;
+  if (sh->colorType != dh->colorType || dh->palettised || dh->alphaFlag) return false;
+  if (sh->colorType != 0 && sh->colorType != 1) return false;
+  int mode = MemImgDrawState.blendMode, param = MemImgDrawState.blendParam;
+  if (mode < 0 || mode > 11 || (mode >= 5 && mode <= 9)) return false;
+  if (param == 0 && (mode == 1 || mode == 2)) return false;
+  if (param == 0 && mode == 3 && !sh->palettised) return false;
   return true;
+}
+
+RECT DrawRect(const MEMIMG* dest) {
+  RECT a = MemImgDrawState.drawArea;
+  if (a.left < 0) a.left = 0;
+  if (a.top < 0) a.top = 0;
+  if (a.right > dest->width) a.right = dest->width;
+  if (a.bottom > dest->height) a.bottom = dest->height;
+  return a;
+}
+
+}  // namespace
+
+void ScaledBlit(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int transFlag, const MEMIMG* mask) {
+  int left = rect->left < rect->right ? rect->left : rect->right;
+  int right = rect->left < rect->right ? rect->right : rect->left;
+  int top = rect->top < rect->bottom ? rect->top : rect->bottom;
+  int bottom = rect->top < rect->bottom ? rect->bottom : rect->top;
+  bool mirrorX = rect->left > rect->right, mirrorY = rect->top > rect->bottom;
+  int w = right - left, h = bottom - top;
+  if (w == 0 || h == 0) return;
+  if (w == src->width && h == src->height && !mirrorX && !mirrorY) {
+    PointBlit(dest, src, left, top, transFlag, mask);
+    return;
+  }
+  if (!SharedDraws(dest, src)) return;
+  int64_t rx = (int64_t)w * 65536 / src->width, ry = (int64_t)h * 65536 / src->height;
+  const MemImgHeader* sh = src->header;
+  bool tinted = (MemImgDrawState.drawBright & 0xFFFFFF) != 0xFFFFFF;
+  int form = sh->colorType == 1 && MemImgDrawState.blendMode == 3 && MemImgDrawState.blendParam == 255 && !tinted &&
+                     mask == nullptr && !sh->alphaFlag && MmxUsable
+                 ? FORM_SUB255_BYTES
+                 : FORM_NONE;
+  RECT a = DrawRect(dest);
+  int bytes = sh->colorType == 1 ? 4 : 2;
+  for (int y = top > a.top ? top : a.top; y < bottom && y < a.bottom; y++) {
+    for (int x = left > a.left ? left : a.left; x < right && x < a.right; x++) {
+      int column = (int)((int64_t)(x - left) * 65536 / rx), row = (int)((int64_t)(y - top) * 65536 / ry);
+      if (mirrorX) column = src->width - 1 - column;
+      if (mirrorY) row = src->height - 1 - row;
+      SharedPixel(dest->pixels + (size_t)dest->header->pitch * y + (size_t)bytes * x, src, column, row, transFlag,
+                  mask, form);
+    }
+  }
+}
+
+void RotatedBlit(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY, float angle, float scale, int transFlag,
+                 const MEMIMG* mask) {
+  if (!SharedDraws(dest, src)) return;
+  float sN, cN, sP, cP;
+  SinCosFloat(-angle, &sN, &cN);
+  SinCosFloat(angle, &sP, &cP);
+  int sinN = TruncateFloatToInt(sN * 262144.0f), cosN = TruncateFloatToInt(cN * 262144.0f);
+  int sinP = TruncateFloatToInt(sP * 262144.0f), cosP = TruncateFloatToInt(cP * 262144.0f);
+  float hw = (float)src->width * scale * 0.5f, hh = (float)src->height * scale * 0.5f;
+  float wc = hw * (float)cosP, ws = hw * (float)sinP, hc = hh * (float)cosP, hs = hh * (float)sinP;
+  float ox[4] = {hs - wc, -wc - hs, wc - hs, wc + hs};
+  float oy[4] = {-hc - ws, hc - ws, hc + ws, ws - hc};
+  int minX = 0, maxX = 0, minY = 0, maxY = 0;
+  for (int i = 0; i < 4; i++) {
+    int x = centerX * 262144 + TruncateFloatToInt(ox[i]), y = centerY * 262144 + TruncateFloatToInt(oy[i]);
+    if (i == 0 || x < minX) minX = x;
+    if (i == 0 || x > maxX) maxX = x;
+    if (i == 0 || y < minY) minY = y;
+    if (i == 0 || y > maxY) maxY = y;
+  }
+  RECT a = DrawRect(dest);
+  int left = minX / 262144 - 2, top = minY / 262144 - 2, right = maxX / 262144 + 4, bottom = maxY / 262144 + 4;
+  if (left < a.left) left = a.left;
+  if (top < a.top) top = a.top;
+  if (right > a.right) right = a.right;
+  if (bottom > a.bottom) bottom = a.bottom;
+  if (right <= left || bottom <= top) return;
+  int du = TruncateFloatToInt((float)cosP / scale), dv = TruncateFloatToInt((float)sinN / scale);
+  auto u = [&](int y) {
+    int64_t p = (int64_t)(left - centerX) * cosN - (int64_t)(y - centerY) * sinN;
+    return (int64_t)TruncateFloatToInt((float)p / scale) + ((src->width >> 1) << 18);
+  };
+  auto v = [&](int y) {
+    int64_t q = (int64_t)(left - centerX) * sinN + (int64_t)(y - centerY) * cosN;
+    return (int64_t)TruncateFloatToInt((float)q / scale) + ((src->height >> 1) << 18);
+  };
+  int rows = bottom - top;
+  int64_t rowU = (u(bottom) - u(top)) / rows, rowV = (v(bottom) - v(top)) / rows;
+  int bytes = src->header->colorType == 1 ? 4 : 2;
+  for (int j = 0; j < rows; j++) {
+    for (int i = 0; i < right - left; i++) {
+      uint32_t uu = (uint32_t)(u(top) + j * rowU + (int64_t)i * du);
+      uint32_t vv = (uint32_t)(v(top) + j * rowV + (int64_t)i * dv);
+      if (uu >= (uint32_t)src->width << 18 || vv >= (uint32_t)src->height << 18) continue;
+      SharedPixel(dest->pixels + (size_t)dest->header->pitch * (top + j) + (size_t)bytes * (left + i), src,
+                  (int)(uu >> 18), (int)(vv >> 18), transFlag, mask, FORM_NONE);
+    }
+  }
 }
 
 }  // namespace oracle

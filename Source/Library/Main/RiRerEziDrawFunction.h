@@ -372,4 +372,23 @@ bool SelectBlend(const BlendSelection& sel, Visitor& visitor);
 // Point blit: draws source onto dest at (x, y) under MemImgDrawState.
 void BlitMemImg(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, const MEMIMG* mask);
 
+// Scaled blit: the whole source into the rectangle (left, top) - (right,
+// bottom), exclusive; a reversed pair mirrors that axis. An unmirrored call
+// of the source's own size is the point blit. Refused (nothing drawn) for
+// mismatched colour types, a palettised or alpha destination, sides of 32768
+// or more, or a source more than 65536 times the rectangle.
+void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int transFlag, const MEMIMG* mask);
+// Rotated blit: the source turned by angle (radians, clockwise on screen)
+// and scaled about (centerX, centerY); turnFlag mirrors left to right through
+// DrawQuadMemImg. Refused for the point blit's destinations, a scale of 0 or
+// not finite, an angle not finite, sides of 16384 or more, a mask smaller
+// than the source, or geometry beyond 4096 pixels from the origin.
+void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY, float angle, float scale,
+                       int transFlag, int turnFlag, const MEMIMG* mask);
+
+// From the triangle rasteriser: the source's corners (0,0), (w,0), (0,h),
+// (w,h) onto the four points, as two textured triangles.
+void DrawQuadMemImg(MEMIMG* dest, const MEMIMG* src, int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4,
+                    int transFlag, const MEMIMG* mask);
+
 #endif  // RIREREZI_DRAWFUNCTION_H

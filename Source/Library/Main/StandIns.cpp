@@ -3,6 +3,7 @@
 // entry when its component arrives.
 #include "RaRadaraApiLock.h"
 #include "RaRadaraLog.h"
+#include "RiRerEziDrawFunction.h"
 
 // Device layer: the asynchronous-loading setting (off unless switched on).
 int IsASyncLoadEnabled() { return 0; }
@@ -15,3 +16,7 @@ void FatalErrorExit(const char* text) {
   DeleteLibraryCallLock();
   ExitProcess(static_cast<UINT>(-1));
 }
+
+// Software triangles: the textured quad (mirrored rotated blits) draws
+// nothing until the triangle rasteriser exists.
+void DrawQuadMemImg(MEMIMG*, const MEMIMG*, int, int, int, int, int, int, int, int, int, const MEMIMG*) {}
