@@ -32,7 +32,7 @@ double Now() {
 }
 
 template <typename F>
-double BestSeconds(F call, int rounds = 7) {
+double BestSeconds(F call, int rounds = 25) {
   call();
   double best = 1e30;
   for (int round = 0; round < rounds; round++) {
@@ -108,7 +108,7 @@ int main() {
   BuildBlendLookupTables();
   std::vector<Position> at = Positions(kSpriteW, kSpriteH);
   const double pixels = (double)kSprites * kSpriteW * kSpriteH;
-  printf("Software blits: %d sprites of %d x %d into a %d x %d screen; Mpix/s of destination (best of 7)\n", kSprites,
+  printf("Software blits: %d sprites of %d x %d into a %d x %d screen; Mpix/s of destination (best of 25 rounds)\n", kSprites,
          kSpriteW, kSpriteH, kScreenW, kScreenH);
   printf("MMX usable: %d\n\n", MmxUsable);
 

@@ -46,6 +46,19 @@ inline void CopyWords(uint8_t* d, const uint8_t* s, int count) {
   for (; x < count; x++) *(uint32_t*)(d + 4 * x) = *(const uint32_t*)(s + 4 * x);
 }
 
+// Alpha sources under the transparency flag: drops the alpha-0 pixels at
+// both ends of a row (sprite rows start and end transparent), so that the
+// groups cover the drawn part.
+inline void TrimTransparentEnds(uint8_t*& d, const uint8_t*& s, int& width) {
+  const uint32_t* words = (const uint32_t*)s;
+  int first = 0;
+  while (first < width && (words[first] >> 24) == 0) first++;
+  while (width > first && (words[width - 1] >> 24) == 0) width--;
+  d += 4 * first;
+  s += 4 * first;
+  width -= first;
+}
+
 // Runs body(d, s) over groups of four 32-bit pixels; the last 1-3 pixels go
 // through a four-pixel scratch copy so that they take the same arithmetic.
 template <int SrcBytes, typename Body>
@@ -191,6 +204,7 @@ struct SpanRow {
     const __m128i v255 = _mm_set1_epi16(255);
     const __m128i alphaBits = _mm_set1_epi32((int)0xFF000000u);
     const __m128i lanes = ColourLanes();
+    if (kTrans) TrimTransparentEnds(d, s, width);
     Groups4<4>(d, s, width, [&](uint8_t* dp, const uint8_t* sp) __attribute__((always_inline)) {
       __m128i sv = _mm_loadu_si128((const __m128i*)sp);
       __m128i alphaOnly = _mm_and_si128(sv, alphaBits);
@@ -233,6 +247,7 @@ struct SpanRow {
     const __m128i carryBits = _mm_set1_epi32(0x01010100);
     const __m128i orBits = _mm_set1_epi32(0x00010100);
     const __m128i lanes = ColourLanes();
+    if (kTrans) TrimTransparentEnds(d, s, width);
     Groups4<4>(d, s, width, [&](uint8_t* dp, const uint8_t* sp) __attribute__((always_inline)) {
       __m128i sv = _mm_loadu_si128((const __m128i*)sp);
       __m128i alphaOnly = _mm_and_si128(sv, alphaBits);
