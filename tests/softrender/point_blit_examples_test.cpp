@@ -197,4 +197,20 @@ TEST_F(PointBlitFrame, RunCodedPathFollowsTheStreamAndViewsAvoidIt) {
   EXPECT_EQ(0x777777u, GetPixel(dest.get(), 64, 0));
 }
 
+TEST_F(PointBlitFrame, EveryDrawClearsTheDestinationsRunData) {
+  OwnedMemImg src, dest;
+  ASSERT_EQ(0, CreateMemImgOfColorType(src.get(), 4, 4, MEMIMG_COLOR_32));
+  ASSERT_EQ(0, CreateMemImg(dest.get(), 8, 8, -1, 0, MEMIMG_COLOR_32, 0, 0, 1, nullptr));
+  FillMemImgRectRaw(src.get(), nullptr, 0x123456);
+  RECT r = {0, 0, 6, 6};
+  for (int draw = 0; draw < 3; draw++) {
+    BuildMemImgRunData(dest.get());
+    dest->header->runDataValid = 1;
+    if (draw == 0) BlitMemImg(dest.get(), src.get(), 1, 1, 0, nullptr);
+    if (draw == 1) BlitScaledMemImg(dest.get(), src.get(), &r, 0, nullptr);
+    if (draw == 2) BlitRotatedMemImg(dest.get(), src.get(), 4, 4, 0.5f, 1.0f, 0, 0, nullptr);
+    EXPECT_EQ(0, dest->header->runDataValid) << draw;
+  }
+}
+
 }  // namespace

@@ -290,6 +290,10 @@ TEST_F(SoftBlitGeometry, SharedFamilyRules) {
       {"direct mode 3 at 0 draws nothing", 16, 0, 0, 3, 0, 0, 0x0000, (20 << 11) | (21 << 5) | 9,
        (20 << 11) | (21 << 5) | 9},
       {"mode 10 with red brightness 128 on black", 16, 0, 0, 10, 255, 0, 0x0000, 0x0000, (15 << 11) | (63 << 5) | 31},
+      {"brightness just below white scales red 31 to 30", 16, 0, 0, 0, 255, 0, 0xFFFF, 0x0000, (30 << 11) | (63 << 5) | 31},
+      {"16-bit packed add: blue overflow sets green's lowest bit", 16, 0, 0, 2, 255, 0, 0x0010, (4 << 5) | 20,
+       (5 << 5) | 31},
+      {"16-bit mode 11 green keeps half steps with alpha", 16, 1, 0, 11, 255, 0, 0xFF0000 | (1 << 5), 44 << 5, 1 << 5},
   };
   for (const Case& c : cases) {
     int type = c.bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
@@ -307,6 +311,7 @@ TEST_F(SoftBlitGeometry, SharedFamilyRules) {
     FillMemImgRectRaw(d.get(), nullptr, c.d);
     SetMemImgBlendMode(c.mode, c.param);
     if (c.mode == 10) SetMemImgDrawBright(0x80FFFF);
+    if (strstr(c.name, "just below white") != nullptr) SetMemImgDrawBright(0xFEFFFF);
     RECT r = {0, 0, 2, 2};
     BlitScaledMemImg(d.get(), s.get(), &r, c.trans, nullptr);
     EXPECT_EQ(c.expect, GetPixel(d.get(), 1, 1)) << "scaled: " << c.name;

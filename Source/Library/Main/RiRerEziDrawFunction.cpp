@@ -151,6 +151,8 @@ void BlitMemImg(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, co
   BlendCall call;
   if (PrepareBlendCall(&call, BLEND_FAMILY_POINT, sh->palettised) != 0) return;
 
+  // The destination's run data no longer describe its pixels.
+  InvalidateMemImgDerivedData(dest);
   int offsetX = r.left - x, offsetY = r.top - y;
   PointJob job;
   int srcBytes = MemImgBytesPerPixel(src);

@@ -208,6 +208,7 @@ void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int tra
   int cx = r.left - left, cy = r.top - top;
   int width = r.right - r.left, height = r.bottom - r.top;
   if (width <= 0 || height <= 0) return;
+  InvalidateMemImgDerivedData(dest);
   int ox = (int)(((long long)cx * 65536) / ratioX), rx = (int)(((long long)cx * 65536) % ratioX);
   int oy = (int)(((long long)cy * 65536) / ratioY), ry = (int)(((long long)cy * 65536) % ratioY);
   int column = dirX > 0 ? ox : src->width - ox - 1;
@@ -292,6 +293,7 @@ void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY
   BlendCall call;
   if (PrepareBlendCall(&call, BLEND_FAMILY_SHARED, sh->palettised) != 0) return;
 
+  InvalidateMemImgDerivedData(dest);
   int du = TruncateFloatToInt((float)((float)cosP / scale));
   int dv = TruncateFloatToInt((float)((float)sinN / scale));
   uint32_t halfW = ((uint32_t)src->width >> 1) << 18, halfH = ((uint32_t)src->height >> 1) << 18;
