@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "BenchTiming.h"
 #include "BlendOracle.h"
 #include "RiRerEzi.h"
 #include "RiRerEziDrawFunction.h"
@@ -16,33 +17,16 @@
 
 namespace {
 
+// Best time of one call over `rounds` rounds.
+template <typename F>
+double BestSeconds(F call, int rounds = 25) {
+  return BenchBestSeconds(call, rounds, 1);
+}
+
 const int kScreenW = 960, kScreenH = 720;
 const int kSpriteW = 55, kSpriteH = 80;
 const int kSprites = 400;
 
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  return (double)counter.QuadPart / (double)frequency.QuadPart;
-}
-
-template <typename F>
-double BestSeconds(F call, int rounds = 25) {
-  call();
-  double best = 1e30;
-  for (int round = 0; round < rounds; round++) {
-    double start = Now();
-    call();
-    double seconds = Now() - start;
-    if (seconds < best) best = seconds;
-  }
-  return best;
-}
 
 struct Position {
   int x, y;

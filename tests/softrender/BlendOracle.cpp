@@ -106,6 +106,14 @@ uint32_t Sub16(const int k[3], uint32_t d) {
   return Pack16(out);
 }
 
+// The weights present (mask ramp value, source alpha): product and count.
+void Weights(const PixelInput& in, int64_t* product, int* count) {
+  *product = 1;
+  *count = 0;
+  if (in.mask) { *product *= in.maskWeight; ++*count; }
+  if (in.alphaWeight) { *product *= in.alpha; ++*count; }
+}
+
 uint32_t Pixel32(const PixelInput& in, uint32_t s, uint32_t d) {
   int sc[3] = {(int)(s & 0xFF), (int)((s >> 8) & 0xFF), (int)((s >> 16) & 0xFF)};
   int dc[3] = {(int)(d & 0xFF), (int)((d >> 8) & 0xFF), (int)((d >> 16) & 0xFF)};
@@ -131,10 +139,9 @@ uint32_t Pixel32(const PixelInput& in, uint32_t s, uint32_t d) {
     default: break;
   }
   bool tinted = (in.bright & 0xFFFFFF) != 0xFFFFFF;
-  int64_t f = 1;
-  int n = 0;
-  if (in.mask) { f *= in.maskWeight; n++; }
-  if (in.alphaWeight) { f *= in.alpha; n++; }
+  int64_t f;
+  int n;
+  Weights(in, &f, &n);
   int t[3];
   for (int ch = 0; ch < 3; ch++) {
     int v = in.mode == 10 ? 255 - sc[ch] : sc[ch];
@@ -181,10 +188,9 @@ uint32_t Pixel16(const PixelInput& in, uint32_t s, uint32_t d) {
     default: break;
   }
   bool tinted = (in.bright & 0xFFFFFF) != 0xFFFFFF;
-  int64_t f = 1;
-  int n = 0;
-  if (in.mask) { f *= in.maskWeight; n++; }
-  if (in.alphaWeight) { f *= in.alpha; n++; }
+  int64_t f;
+  int n;
+  Weights(in, &f, &n);
   int src[3];
   Split16(in.mode == 10 ? (~s & 0xFFFF) : s, src);
   int t[3];

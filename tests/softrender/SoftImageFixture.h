@@ -56,4 +56,44 @@ inline void ResetDrawState(int w, int h) {
   SetMaskAlphaRamp(128, 255);
 }
 
+enum SourceKind { DIRECT = 0, ALPHA = 1, PALETTISED = 2 };
+
+// Random source pixels of the kind, with the transparent colour, alpha 0
+// and 255 and (32-bit) near-misses of the key in the fourth byte mixed in;
+// palettised sources get a random full palette.
+inline void FillRandomSource(MEMIMG* src, int kind, int bits, std::mt19937& rng) {
+  MemImgHeader* h = src->header;
+  for (int y = 0; y < src->height; y++) {
+    for (int x = 0; x < src->width; x++) {
+      uint32_t v = rng();
+      int pick = (int)(rng() % 6);
+      if (kind == PALETTISED) {
+        v = pick == 0 ? h->transparentColor : (v & 0xFF);
+      } else if (kind == ALPHA) {
+        uint32_t a = pick == 0 ? 0 : (pick == 1 ? 255 : (pick == 2 ? 255 : (v >> 24)));
+        if (bits == 32) v = (v & 0xFFFFFF) | (a << 24);
+        else v = (v & 0xFF00FFFFu) | (a << 16);
+      } else {
+        if (bits == 16) v &= 0xFFFF;
+        if (pick == 0) v = h->transparentColor;
+        // Equal in the colour bytes but not in the fourth: drawn.
+        if (pick == 1 && bits == 32) v = h->transparentColor ^ 0x01000000u;
+      }
+      PutPixel(src, x, y, v);
+    }
+  }
+  if (kind == PALETTISED) {
+    for (int i = 0; i < 256; i++) {
+      uint32_t e = rng();
+      if (bits == 16) {
+        uint16_t w = (uint16_t)e;
+        memcpy(h->palette + 2 * i, &w, 2);
+      } else {
+        memcpy(h->palette + 4 * i, &e, 4);
+      }
+    }
+    h->paletteEntriesUsed = 256;
+  }
+}
+
 #endif

@@ -8,35 +8,8 @@
 
 namespace {
 
-enum SourceKind { DIRECT = 0, ALPHA = 1, PALETTISED = 2 };
 const int kDestW = 40, kDestH = 30;
 const int kSrcW = 9, kSrcH = 6;
-
-void FillRandom(MEMIMG* src, int kind, int bits, std::mt19937& rng) {
-  MemImgHeader* h = src->header;
-  for (int y = 0; y < src->height; y++) {
-    for (int x = 0; x < src->width; x++) {
-      uint32_t v = rng();
-      int pick = (int)(rng() % 5);
-      if (kind == PALETTISED) v = pick == 0 ? h->transparentColor : (v & 0xFF);
-      else if (kind == ALPHA) {
-        uint32_t a = pick == 0 ? 0 : (pick == 1 ? 255 : (v >> 24));
-        v = bits == 32 ? ((v & 0xFFFFFF) | (a << 24)) : ((v & 0xFF00FFFFu) | (a << 16));
-      } else {
-        if (bits == 16) v &= 0xFFFF;
-        if (pick == 0) v = h->transparentColor;
-      }
-      PutPixel(src, x, y, v);
-    }
-  }
-  if (kind == PALETTISED) {
-    for (int i = 0; i < 256; i++) {
-      uint32_t e = rng();
-      memcpy(h->palette + (bits == 32 ? 4 : 2) * i, &e, bits == 32 ? 4 : 2);
-    }
-    h->paletteEntriesUsed = 256;
-  }
-}
 
 class SoftBlitSweep : public ::testing::Test {
  protected:
@@ -67,7 +40,7 @@ class SoftBlitSweep : public ::testing::Test {
         for (MEMIMG* m : {dest.get(), expect.get(), start.get()})
           ASSERT_EQ(0, CreateMemImg(m, kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr));
         ASSERT_EQ(0, CreateMemImgOfColorType(mask.get(), kSrcW, kSrcH, MEMIMG_COLOR_8_CHANNEL));
-        FillRandom(src.get(), kind, bits, rng);
+        FillRandomSource(src.get(), kind, bits, rng);
         for (int y = 0; y < kSrcH; y++)
           for (int x = 0; x < kSrcW; x++) PutPixel(mask.get(), x, y, rng() & 0xFF);
         for (int y = 0; y < kDestH; y++)

@@ -169,18 +169,7 @@ void BlitMemImg(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, co
   job.palette = ScratchPalette;
   job.runs = sh->runStream;
   job.call = &call;
-  if (sh->palettised) {
-    int count = sh->paletteEntriesUsed > 256 ? 256 : sh->paletteEntriesUsed;
-    for (int i = 0; i < count; i++) {
-      if (sh->colorType == MEMIMG_COLOR_16) {
-        uint16_t v;
-        memcpy(&v, sh->palette + 2 * i, 2);
-        ScratchPalette[i] = v;
-      } else {
-        memcpy(&ScratchPalette[i], sh->palette + 4 * i, 4);
-      }
-    }
-  }
+  if (sh->palettised) CopyPaletteWords(sh, ScratchPalette);
 
   // Views stay off the run-coded path: the stream describes the whole image.
   bool runPath = transFlag == 1 && sh->runDataValid && sh->runStream != nullptr && width == src->width &&

@@ -15,14 +15,18 @@
 //     a functor templated on those three, so walkers need no hand-written
 //     switch.
 //  3. Per source texel the walker reads the raw value and calls
-//       SourceTexel<Flags>::Read(raw pointer or index, palette, key, &colour,
-//                                &alpha)  -> false: transparent key, skip
+//       SourceTexel<Bits, Flags>::Read(texel pointer, palette, key, &colour,
+//                                      &alpha)  -> false: transparent key, skip
 //     (or fetches the colour itself), then
 //       Kernel::Draw(dest, colour, alpha, weight, call)
 //     which applies alpha gating (transparency flag, alpha 0 / 255), the
 //     tint, the weights (parameter, mask weight = MaskAlphaRamp[mask byte],
 //     source alpha) and the mode, and writes the destination pixel.
 //     Kernel::Blend<UseAlpha>(...) skips the gating (run-coded spans).
+//  4. Walkers that can gather a row of texels (raw values in SourceTexel's
+//     layout) and their mask bytes call DrawBlendRow<Bits, Mode, Flags>
+//     (RiRerEziDrawFunctionRow.h) instead: the same results, with SSE2 rows
+//     for the frequent 32-bit cases.
 //  Family differences are Flags bits: BK_POINT (rules of the point blit),
 //  BK_RUN (run-coded path). Colours: 32-bit 0xXXRRGGBB words; 16-bit the
 //  5-6-5 word in the low 16 bits. A 16-bit source with alpha passes its

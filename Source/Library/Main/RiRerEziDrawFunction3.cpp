@@ -21,20 +21,6 @@ enum { kChunk = 512 };  // texels gathered per row piece
 
 uint32_t ScaledPalette[256];
 
-// Palette entries as 32-bit words (16-bit entries zero-extended).
-void CopyPalette(const MemImgHeader* h, uint32_t* out) {
-  int count = h->paletteEntriesUsed > 256 ? 256 : h->paletteEntriesUsed;
-  for (int i = 0; i < count; i++) {
-    if (h->colorType == MEMIMG_COLOR_16) {
-      uint16_t v;
-      memcpy(&v, h->palette + 2 * i, 2);
-      out[i] = v;
-    } else {
-      memcpy(&out[i], h->palette + 4 * i, 4);
-    }
-  }
-}
-
 unsigned KernelFlags(const BlendCall& call, const MEMIMG* src, int transFlag, const MEMIMG* mask) {
   const MemImgHeader* h = src->header;
   return (call.tinted ? BK_TINT : 0u) | (mask != nullptr ? BK_MASK : 0u) | (h->alphaFlag ? BK_ALPHA : 0u) |
@@ -233,7 +219,7 @@ void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int tra
   job.ratioY = ratioY;
   job.startX = (int)ratioX - rx;
   job.startY = (int)ratioY - ry;
-  if (sh->palettised) CopyPalette(sh, ScaledPalette);
+  if (sh->palettised) CopyPaletteWords(sh, ScaledPalette);
 
   BlendSelection sel;
   sel.bits = sh->colorType == MEMIMG_COLOR_32 ? 32 : 16;
@@ -330,7 +316,7 @@ void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY
   job.limitV = (uint32_t)src->height << 18;
   job.src = src;
   job.mask = mask;
-  if (sh->palettised) CopyPalette(sh, RotatedPalette);
+  if (sh->palettised) CopyPaletteWords(sh, RotatedPalette);
 
   BlendSelection sel;
   sel.bits = sh->colorType == MEMIMG_COLOR_32 ? 32 : 16;

@@ -18,6 +18,21 @@ struct BlendRowContext {
   const BlendCall* call;
 };
 
+// Copies a palettised source's entries in use into 32-bit words (16-bit
+// entries zero-extended), the form SourceTexel reads.
+inline void CopyPaletteWords(const MemImgHeader* h, uint32_t* out) {
+  int count = h->paletteEntriesUsed > 256 ? 256 : h->paletteEntriesUsed;
+  for (int i = 0; i < count; i++) {
+    if (h->colorType == MEMIMG_COLOR_16) {
+      uint16_t v;
+      memcpy(&v, h->palette + 2 * i, 2);
+      out[i] = v;
+    } else {
+      memcpy(&out[i], h->palette + 4 * i, 4);
+    }
+  }
+}
+
 namespace blendrow {
 
 inline __m128i Select(__m128i keep, __m128i ifKeep, __m128i otherwise) {
