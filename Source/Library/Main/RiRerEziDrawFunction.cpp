@@ -86,7 +86,8 @@ struct RunWalker {
     constexpr int kSrcBytes = SourceTexel<Bits, kSpan>::kBytes;
     constexpr int kDestBytes = Bits / 8;
     constexpr bool kOpaqueCopy = Bits == 32 && Mode == 0 && !(F & (BK_TINT | BK_MASK | BK_PAL));
-    constexpr bool kMergeRuns = Bits == 32 && (F & BK_ALPHA) && !(F & (BK_TINT | BK_MASK)) && (Mode == 0 || Mode == 1 || Mode == 2);
+    constexpr bool kMergeRuns = (F & BK_ALPHA) && !(F & (BK_TINT | BK_MASK)) &&
+                                (Bits == 32 ? (Mode == 0 || Mode == 1 || Mode == 2) : Mode == 0);
     const uint8_t* code = j.runs;
     uint8_t* dLine = j.dest;
     const uint8_t* sLine = j.src;

@@ -162,6 +162,8 @@ struct SpanRow {
       KeyCopy16(d, s, width, j);
     } else if constexpr (Bits == 32 && kAlpha && kPlain && (Mode == 0 || Mode == 1)) {
       AlphaMix32(d, s, width, j);
+    } else if constexpr (Bits == 16 && kAlpha && kPlain && Mode == 0 && (kTrans || !(F & BK_POINT))) {
+      AlphaMix16(d, s, width, j);
     } else if constexpr (Bits == 32 && kAlpha && kPlain && Mode == 2) {
       AlphaAdd32(d, s, width, j);
     } else {
@@ -249,6 +251,55 @@ struct SpanRow {
     __m128i w = _mm_mullo_epi16(a, param);
     if (Mode == 1 && kTrans) w = Select(_mm_cmpeq_epi16(a, v255), paramHigh, w);
     return MixLanes(s16, d16, _mm_and_si128(w, lanes));
+  }
+
+  // Mode 0 over a 16-bit alpha source (four-byte texels: the colour word,
+  // then alpha), untinted and unmasked, eight pixels a step: per field
+  // (s*a + d*(256 - a)) >> 8; under the transparency flag alpha 255 stores
+  // the colour word and alpha 0 gives d by the same formula.
+  static void AlphaMix16(uint8_t* d, const uint8_t* s, int width, const BlendRowContext& j) {
+    if (kTrans) {
+      const uint32_t* words = (const uint32_t*)s;
+      int first = 0;
+      while (first < width && ((words[first] >> 16) & 0xFF) == 0) first++;
+      while (width > first && ((words[width - 1] >> 16) & 0xFF) == 0) width--;
+      d += 2 * first;
+      s += 4 * first;
+      width -= first;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i v255 = _mm_set1_epi16(255);
+    const __m128i v256 = _mm_set1_epi16(256);
+    const __m128i low8 = _mm_set1_epi32(0xFF);
+    const __m128i mask5 = _mm_set1_epi16(31);
+    const __m128i mask6 = _mm_set1_epi16(63);
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+      __m128i s0 = _mm_loadu_si128((const __m128i*)(s + 4 * x));
+      __m128i s1 = _mm_loadu_si128((const __m128i*)(s + 4 * x + 16));
+      __m128i a = _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(s0, 16), low8),
+                                  _mm_and_si128(_mm_srli_epi32(s1, 16), low8));
+      int clear = _mm_movemask_epi8(_mm_cmpeq_epi16(a, zero));
+      if (kTrans && clear == 0xFFFF) continue;
+      __m128i sw = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(s0, 16), 16), _mm_srai_epi32(_mm_slli_epi32(s1, 16), 16));
+      __m128i opaque = _mm_cmpeq_epi16(a, v255);
+      if (kTrans && _mm_movemask_epi8(opaque) == 0xFFFF) {
+        _mm_storeu_si128((__m128i*)(d + 2 * x), sw);
+        continue;
+      }
+      __m128i dw = _mm_loadu_si128((const __m128i*)(d + 2 * x));
+      __m128i inv = _mm_sub_epi16(v256, a);
+      __m128i r = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(sw, 11), a),
+                                               _mm_mullo_epi16(_mm_srli_epi16(dw, 11), inv)), 8);
+      __m128i g = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(sw, 5), mask6), a),
+                                               _mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(dw, 5), mask6), inv)), 8);
+      __m128i b = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(sw, mask5), a),
+                                               _mm_mullo_epi16(_mm_and_si128(dw, mask5), inv)), 8);
+      __m128i out = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(r, 11), _mm_slli_epi16(g, 5)), b);
+      if (kTrans) out = Select(opaque, sw, out);
+      _mm_storeu_si128((__m128i*)(d + 2 * x), out);
+    }
+    if (x < width) Generic(d + 2 * x, s + 4 * x, nullptr, width - x, j);
   }
 
   // Mode 2 over an alpha source, untinted and unmasked.
