@@ -197,6 +197,24 @@ TEST_F(PointBlitFrame, RunCodedPathFollowsTheStreamAndViewsAvoidIt) {
   EXPECT_EQ(0x777777u, GetPixel(dest.get(), 64, 0));
 }
 
+TEST_F(PointBlitFrame, MasksThatDoNotCoverTheSourceAreRefused) {
+  OwnedMemImg src, dest, small, wide;
+  ASSERT_EQ(0, CreateMemImgOfColorType(src.get(), 4, 4, MEMIMG_COLOR_32));
+  ASSERT_EQ(0, CreateMemImgOfColorType(dest.get(), 8, 8, MEMIMG_COLOR_32));
+  ASSERT_EQ(0, CreateMemImgOfColorType(small.get(), 4, 3, MEMIMG_COLOR_8_CHANNEL));
+  ASSERT_EQ(0, CreateMemImgOfColorType(wide.get(), 4, 4, MEMIMG_COLOR_32));  // four bytes a pixel
+  FillMemImgRectRaw(src.get(), nullptr, 0x123456);
+  FillMemImgRectRaw(dest.get(), nullptr, 0);
+  RECT r = {0, 0, 8, 8};
+  for (const MEMIMG* m : {small.get(), wide.get()}) {
+    BlitMemImg(dest.get(), src.get(), 0, 0, 0, m);
+    BlitScaledMemImg(dest.get(), src.get(), &r, 0, m);
+    BlitRotatedMemImg(dest.get(), src.get(), 4, 4, 0.3f, 1.0f, 0, 0, m);
+  }
+  for (int y = 0; y < 8; y++)
+    for (int x = 0; x < 8; x++) ASSERT_EQ(0u, GetPixel(dest.get(), x, y));
+}
+
 TEST_F(PointBlitFrame, EveryDrawClearsTheDestinationsRunData) {
   OwnedMemImg src, dest;
   ASSERT_EQ(0, CreateMemImgOfColorType(src.get(), 4, 4, MEMIMG_COLOR_32));

@@ -138,7 +138,7 @@ void BlitMemImg(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, co
   const MemImgHeader* sh = src->header;
   if (sh->colorType != dh->colorType || dh->palettised || dh->alphaFlag) return;
   if (sh->colorType != MEMIMG_COLOR_16 && sh->colorType != MEMIMG_COLOR_32) return;
-  if (mask != nullptr && !IsValidMemImg(mask)) mask = nullptr;
+  if (!MemImgMaskCovers(mask, src)) return;
 
   // The draw area and the destination's own bounds.
   RECT bounds = {0, 0, dest->width, dest->height};

@@ -373,14 +373,27 @@ bool SelectBlend(const BlendSelection& sel, Visitor& visitor);
 
 #include "RiRerEziDrawFunctionSelect.inl"
 
+// 1 when mask is null or a one-byte-per-pixel image covering the source;
+// the blits refuse any other mask (they read it at source positions).
+inline int MemImgMaskCovers(const MEMIMG* mask, const MEMIMG* src) {
+  if (mask == nullptr) return 1;
+  return IsValidMemImg(mask) && MemImgBytesPerPixel(mask) == 1 && mask->width >= src->width &&
+                 mask->height >= src->height
+             ? 1
+             : 0;
+}
+
 // Point blit: draws source onto dest at (x, y) under MemImgDrawState.
+// Refused (nothing drawn) for mismatched colour types, a palettised or alpha
+// destination, and a mask that does not cover the source.
 void BlitMemImg(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, const MEMIMG* mask);
 
 // Scaled blit: the whole source into the rectangle (left, top) - (right,
 // bottom), exclusive; a reversed pair mirrors that axis. An unmirrored call
 // of the source's own size is the point blit. Refused (nothing drawn) for
 // mismatched colour types, a palettised or alpha destination, sides of 32768
-// or more, or a source more than 65536 times the rectangle.
+// or more, a source more than 65536 times the rectangle, or a mask that does
+// not cover the source.
 void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int transFlag, const MEMIMG* mask);
 // Rotated blit: the source turned by angle (radians, clockwise on screen)
 // and scaled about (centerX, centerY); turnFlag mirrors left to right through

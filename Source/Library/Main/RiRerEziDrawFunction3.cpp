@@ -165,7 +165,7 @@ int Fix(float f) { return TruncateFloatToInt((float)(f * 262144.0f)); }
 
 void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int transFlag, const MEMIMG* mask) {
   if (rect == nullptr || !IsValidMemImg(dest) || !IsValidMemImg(src)) return;
-  if (mask != nullptr && !IsValidMemImg(mask)) mask = nullptr;
+  if (!MemImgMaskCovers(mask, src)) return;
   int left = rect->left < rect->right ? rect->left : rect->right;
   int right = rect->left < rect->right ? rect->right : rect->left;
   int top = rect->top < rect->bottom ? rect->top : rect->bottom;
@@ -234,13 +234,11 @@ void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int tra
 
 void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY, float angle, float scale,
                        int transFlag, int turnFlag, const MEMIMG* mask) {
-  if (Refused(dest, src)) return;
-  if (mask != nullptr && !IsValidMemImg(mask)) mask = nullptr;
+  if (Refused(dest, src) || !MemImgMaskCovers(mask, src)) return;
   // Limits: finite angle and non-zero finite scale; sizes whose 18-bit
   // fixed-point coordinates fit; corners well inside 32-bit fixed point.
   if (!isfinite(angle) || !isfinite(scale) || fabsf(scale) < 1.0f / 65536.0f) return;
   if (src->width <= 0 || src->height <= 0 || src->width >= 16384 || src->height >= 16384) return;
-  if (mask != nullptr && (mask->width < src->width || mask->height < src->height)) return;
   double reach = (double)fabsf(scale) * ((double)src->width + src->height);
   if (reach >= 4096.0 || centerX <= -4096 || centerX >= 4096 || centerY <= -4096 || centerY >= 4096) return;
 
