@@ -19,6 +19,9 @@ int PumpWindowMessages();
 // Window caption; windowed (1) or full-screen (0) mode.
 int SetTitleText(const char* text);
 int ChangeWindowMode(int windowed);
+// 1 keeps the program running while its window is inactive; 0 (the
+// default) lets it wait. Before or after start-up.
+int SetAlwaysRunFlag(int flag);
 
 // Screen size, colour depth and refresh rate, set before start-up: 0, -1 or -2.
 int SetScreenMode(int width, int height, int colorBits, int refreshRate);

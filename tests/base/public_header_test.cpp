@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "DaDode.h"
+#include "RaRadara.h"
 #include "RaRadaraLog.h"
+#include "RaRadaraServices.h"
 
 namespace {
 
@@ -16,6 +18,15 @@ TEST(PublicHeader, AgreesWithTheImplementedFunctions) {
   static_assert(std::is_same<decltype(&OpenReadFile), int (*)(const char*, int)>::value, "");
   static_assert(std::is_same<decltype(&ReadFileChar), int (*)(int)>::value, "");
   static_assert(std::is_same<decltype(&CloseReadFile), int (*)(int)>::value, "");
+  static_assert(std::is_same<decltype(&LibraryStartUp), int (*)()>::value, "");
+  static_assert(std::is_same<decltype(&LibraryShutDown), int (*)()>::value, "");
+  static_assert(std::is_same<decltype(&PumpWindowMessages), int (*)()>::value, "");
+  static_assert(std::is_same<decltype(&SetTitleText), int (*)(const char*)>::value, "");
+  static_assert(std::is_same<decltype(&ChangeWindowMode), int (*)(int)>::value, "");
+  static_assert(std::is_same<decltype(&SetAlwaysRunFlag), int (*)(int)>::value, "");
+  static_assert(std::is_same<decltype(&SetScreenMode), int (*)(int, int, int, int)>::value, "");
+  static_assert(std::is_same<decltype(&PresentBackBuffer), int (*)()>::value, "");
+  static_assert(std::is_same<decltype(&SetDrawTarget), int (*)(int)>::value, "");
   // One function, not an overload: taking its address is unambiguous.
   int (*clock)(int) = &GetMillisecondCount;
   EXPECT_NE(nullptr, clock);

@@ -12,7 +12,7 @@ source "$here/env.sh"
 packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev cmake nasm dpkg-dev make
   libz-mingw-w64-dev googletest
-  wine wine32:i386 xvfb xauth
+  wine wine32:i386 xvfb xauth xdotool x11-apps netpbm
   libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libasound2:i386
 )
 
@@ -43,6 +43,14 @@ if [[ ! -f "$WINEPREFIX/.ridov-ready" ]]; then
     { tail -30 "$RIDOV_CACHE_DIR/wineboot.log"; exit 1; }
   wineserver -w
   touch "$WINEPREFIX/.ridov-ready"
+fi
+
+# The test display has no window manager: windows Wine hands to one would
+# wait two seconds for it each time they are hidden or destroyed.
+if [[ ! -f "$WINEPREFIX/.ridov-unmanaged" ]]; then
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.ridov-unmanaged"
 fi
 
 # Third-party libraries for the target.

@@ -146,6 +146,11 @@ int ChangeWindowMode(int windowed) {
   return Result("ChangeWindowMode", 0);
 }
 
+int SetAlwaysRunFlag(int flag) {
+  Log("SetAlwaysRunFlag", flag);
+  return Result("SetAlwaysRunFlag", 0);
+}
+
 int SetScreenMode(int width, int height, int colorBits, int refreshRate) {
   Log("SetScreenMode", width, height, colorBits, refreshRate);
   return Result("SetScreenMode", 0);

@@ -1,0 +1,159 @@
+// The library's process frame: start-up and shut-down, the main window and
+// its window procedure, the message pump with the inactive wait, window
+// mode, styles and the mouse cursor.
+#ifndef RARADARA_H
+#define RARADARA_H
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "DaDode.h"
+
+enum {
+  WINDOW_TEXT_SIZE = 256,           // caption and class name, terminator included
+  ACTIVATION_RING_SIZE = 512,
+  INACTIVE_PRESENT_INTERVAL = 64,   // ms between presents while inactive or painting
+  PUMP_MESSAGES_PER_PASS = 5,
+  PUMP_CLOSING_PASS_LIMIT = 10,
+  WINDOW_STYLE_ROWS = 12,
+  SOCKET_EVENT_MESSAGE = 1285,
+};
+
+// Settings an application makes before start-up, read by it. They survive
+// window creation and shut-down.
+struct StartupSettingsBlock {
+  int windowed;                       // 1 window, 0 full screen (default)
+  int emulate320x240;                 // full screen at 320 x 240 drawn into 640 x 480
+  int runAlways;                      // keep running while inactive
+  int captionSet;
+  char caption[WINDOW_TEXT_SIZE];
+  char className[WINDOW_TEXT_SIZE];   // empty: the caption, else "R123987U"
+  int windowModeCalled;               // ChangeWindowMode has been called
+  double scaleX, scaleY;              // window scale rates; 0 or less reads as 1.0
+};
+extern StartupSettingsBlock StartupSettings;
+
+// Library state words.
+struct LibraryStateBlock {
+  int started;      // 1 from the end of a successful start-up until shut-down begins
+  int startingUp;   // 1 while StartUpCore runs
+  char savedDirectory[FILE_PATH_SIZE];  // current directory at start-up
+};
+extern LibraryStateBlock LibraryState;
+
+struct ActivationEntry {
+  WPARAM wParam;
+  LPARAM lParam;
+};
+
+// Window-system state, zeroed by CreateMainWindow (the settings live in
+// StartupSettings and are kept).
+struct WindowSystemState {
+  HINSTANCE instance;
+  HWND mainWindow;
+  DWORD mainThreadId;
+
+  int active;
+  int minimized;
+  int closeRequested;
+  int windowDestroyed;
+  int quit;
+  int closingLevel;      // 0 running, 1 shut-down, 4 closed by WM_CLOSE
+  int creating;          // CreateMainWindow runs
+  int modeChanging;      // ChangeWindowMode rebuilds the screen
+  int painting;          // WM_PAINT is being handled
+  int presentPending;
+  int lastPresentTime;
+  int inactiveStartTime; // -1 after creation
+  int inactiveStartValid;
+  int inPump;
+  int stringInputGuard;
+  int inMenuOrMove;
+  int windowModeApplied;
+  int displayChanged;
+  int compositionOff;    // desktop composition switched off by the library
+
+  RECT windowRect;
+  RECT clientRect;       // screen coordinates
+  int captionHeight;
+
+  int cursorRequested;   // requested-visible
+  int cursorShown;
+
+  ActivationEntry ring[ACTIVATION_RING_SIZE];
+  int ringHead, ringTail, ringCount;
+
+  int desktopWidth, desktopHeight, desktopBits;
+  uint64_t totalMemory, availableMemory;
+  UINT timerPeriod;      // timeBeginPeriod minimum, 0 when none was set
+
+  BOOL (WINAPI* UpdateLayeredWindowFunc)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF,
+                                         BLENDFUNCTION*, DWORD);
+  HBITMAP layeredBitmap;
+};
+extern WindowSystemState WinSys;
+
+// Start-up and shut-down.
+int LibraryStartUp();
+int LibraryShutDown();
+int StartUpCore();
+int ShutDownCore();
+// Never returns: logs the text, shuts the library down (main thread only)
+// and ends the process with -1.
+void FatalErrorExit(const char* text);
+int IsLibraryStarted();
+int SetAlwaysRunFlag(int flag);
+int SetWindowClassName(const char* name);
+
+// Message pump and the inactive wait.
+int PumpWindowMessages();
+int PumpWindowMessagesCore();
+int WaitWhileInactive();
+int IsInactiveWaitNeeded();
+int QueueActivationChange(WPARAM wParam, LPARAM lParam);
+
+// Main window.
+int CreateMainWindow();
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+int OnActivationChange(WPARAM wParam, LPARAM lParam);
+int DestroyMainWindow();
+int SetTitleText(const char* text);
+HWND GetMainWindowHandle();
+HWND GetOutputWindowHandle();
+int IsWindowedMode();
+int IsAppActive();
+int GetRunAlwaysFlag();
+int IsCloseRequested();
+int GetDesktopMetrics(int* width, int* height, int* bits);
+int HasDirectDrawAndMainWindow();
+// With a null buffer: the size the buffer must have. Else copies at most
+// bufferSize - 1 bytes and a terminator; 0, or -1 on failure.
+int ReadClipboardText(char* buffer, int bufferSize);
+int WriteClipboardText(const char* text);
+
+// Window mode, styles and cursor.
+int ChangeWindowMode(int windowed);
+int SetWindowModeFlag(int windowed);
+int ApplyWindowStyle();
+int FitWindowToScreenSize();
+double GetWindowScaleRate(double* x, double* y);
+int BringWindowToForeground(HWND window, int topmost);
+int SetDesktopCompositionEnabled(int enable);
+int SetMouseVisibility(int flag);
+// The cursor display count brought to exactly 0 (show) or -1 (hide).
+int SetCursorDisplayCount(int show);
+int GetMousePoint(int* x, int* y);
+int UpdateFullScreenCursor();
+// The screen size the window is made for: the setting, or 640 x 480 while
+// a 320 x 240 screen is emulated.
+int GetWindowScreenSize(int* width, int* height);
+// The stored client rectangle read anew from the window (screen coordinates).
+int RefreshClientRect();
+
+// Window styles of each mode, indexed by the window style number (always 0).
+struct WindowStyleRow {
+  DWORD windowed, windowedEx, fullScreen, fullScreenEx;
+};
+extern const WindowStyleRow WindowStyleTable[WINDOW_STYLE_ROWS];
+
+#endif  // RARADARA_H

@@ -1,0 +1,112 @@
+// What start-up, shut-down, the window procedure and the message pump call
+// in the other subsystems. A subsystem that implements one of these keeps
+// the declaration as written here.
+#ifndef RARADARA_SERVICES_H
+#define RARADARA_SERVICES_H
+
+#include <windows.h>
+
+struct IDirectDraw7;
+
+// Device layer: end request, screen settings, graphics system, present.
+int ClearEndRequestFlag();
+int SetEndRequestFlag();
+int GetEndRequestFlag();
+int SetDialogBoxModeFlag(int flag);
+int GetDialogBoxModeFlag();
+int GetColorBitDepth();                   // 16 when unset
+int GetScreenSizeSetting(int* width, int* height);
+void SetScreenSizeSetting(int width, int height);
+int SetScreenMode(int width, int height, int colorBits, int refreshRate);
+int GetScreenModeSize(int* width, int* height, int* colorBits);
+int GetRefreshRateSetting();             // 0 = the default
+struct DisplayModeEntry {
+  int width, height, colorBits, refreshRate;  // all -1 for an index out of range
+};
+int GetDisplayModeCount();
+DisplayModeEntry GetDisplayModeEntry(int index);
+int IsFullScreenMode();
+int GetUseHardwareRendering();
+int ChangeScreenMode(int width, int height, int colorBits, int force, int refreshRate);
+int InitializeGraphicsSystem();
+int TerminateGraphicsSystem();
+int EndGraphicsSystem();
+int PresentScreen();
+int GetPresentingFlag();                  // 1 while a present runs
+int PresentBackBuffer();
+IDirectDraw7* GetDirectDrawObject();
+int HasDirect3DDevice();
+void EndDrawScene();
+int TestDeviceCooperativeLevel();        // 0 when the device is usable
+int ReleaseAllDeviceObjects();
+int RebuildGraphicsDeviceKeepMode();
+
+// Graphics: restore function, draw target, vertical sync, transfer pool.
+typedef void (*GraphicsRestoreFunction)();
+int SetGraphicsRestoreCallback(GraphicsRestoreFunction function);
+int HasGraphicsRestoreCallback();
+int GetDrawTarget();
+int SetWaitVSync(int flag);
+int GetWaitVSync();
+int ReleaseIdleTransferTextures();
+
+// Drawing: draw target and the mask screen.
+int SetDrawTarget(int target);
+int ReleaseMaskScreen();
+int GetMaskUseFlag();
+int SwitchMaskScreenUse(int flag);
+
+// Sound.
+int LoadAcmLibrary();
+int FreeAcmLibrary();
+int InitializeSound();
+int TerminateSound();
+int StopAllSounds();
+int ProcessAllStreamSounds();
+int UpdateAllSoftSoundPlayers();
+int DeleteStoppedAutoDeleteSounds();
+int UpdateSoundStopWaitList();
+int UpdateMusicPlayStates();
+int PauseResumeAllSoundHandles(int pause);
+int PauseResumeAllSoftSoundPlayers(int pause);
+int HandleMidiPlayEnd();
+
+// Movies.
+int SetupYuvToRgbTables();
+int SetupMovieHandleType();
+int EndMovieSystem();
+int PauseAllMovies();
+int ResumeAllMovies();
+int CheckMovieSystemReady();
+
+// Models.
+int SetupModelHandleTypes();
+int ShutdownModelHandleTypes();
+
+// Network.
+int ShutdownNetwork();
+int PumpNetworkWindowMessages(int flag);
+LRESULT HandleSocketEventMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Input devices.
+int InitializeInput();
+int TerminateInput();
+int UpdateKeyboardState(int pumpFirst);
+int UpdatePadVibration();
+int ReacquireInputDevices();
+int ApplyPadVibration();
+
+// Character and IME input.
+int SetupCharInputBuffer();
+int PushInputChar(int code);              // -1 when the ring is full
+LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+int ProcessKeyInputHandles();
+int DeleteAllKeyInputHandles();
+int IsImeEnableRequested();               // the window is made with the IME on
+int RequestImeReapplyOnActivation();      // both IME flags set: re-apply on activation
+
+// On-screen log.
+int StartScreenLog();
+int EndScreenLog();
+
+#endif  // RARADARA_SERVICES_H
