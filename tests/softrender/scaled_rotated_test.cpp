@@ -220,6 +220,16 @@ TEST_F(SoftBlitGeometry, RotationIdentityAndQuarterTurns) {
       EXPECT_EQ(5 - j, Row(minX + i, minY + j));
     }
 
+  // A negative scale turns the image half a turn as well.
+  FillMemImgRectRaw(dest.get(), nullptr, 0xEEEEEEEE);
+  BlitRotatedMemImg(dest.get(), src.get(), 40, 30, 0.0f, -1.0f, 0, 0, nullptr);
+  bounds();
+  EXPECT_EQ(60, drawn);
+  ASSERT_EQ(10, maxX - minX + 1);
+  EXPECT_EQ(9, Column(minX, minY));
+  EXPECT_EQ(5, Row(minX, minY));
+  EXPECT_EQ(0, Column(maxX, maxY));
+
   // A quarter turn (clockwise on screen): the image stands 6 wide, 10 tall;
   // source columns run down the screen, source rows run right to left.
   FillMemImgRectRaw(dest.get(), nullptr, 0xEEEEEEEE);
