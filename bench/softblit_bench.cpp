@@ -129,7 +129,7 @@ int main() {
         {"alpha blend mode 1 P=255, alpha source, run-coded", &alpha, 1, 255, 1, 1},
         {"alpha blend mode 1 P=200, alpha source, general", &alpha, 1, 200, 2, 0},
         {"alpha blend mode 1 P=200, alpha source, flag 0", &alpha, 1, 200, 0, 0},
-        {"additive mode 2 P=255, key source (MMX form)", &keyed, 2, 255, 2, 0},
+        {"additive mode 2 P=255, key source (P=255 form)", &keyed, 2, 255, 2, 0},
         {"additive mode 2 P=255, alpha source, general", &alpha, 2, 255, 2, 0},
         {"additive mode 2 P=128, alpha source, general", &alpha, 2, 128, 2, 0},
     };
