@@ -9,6 +9,7 @@
 #include "RiDov.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "RiRerEziDrawFunction.h"
 
 // ---------------------------------------------------------------------------
 // Device loss (the device layer's rebuild is not built yet).
@@ -179,3 +180,10 @@ int ShutdownNetwork() { return 0; }
 int PumpNetworkWindowMessages(int) { return 0; }
 // Network: no sockets.
 LRESULT HandleSocketEventMessage(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
+// ---------------------------------------------------------------------------
+// Software triangles.
+
+// Software triangles: the textured quad (mirrored rotated blits) draws
+// nothing until the triangle rasteriser exists.
+void DrawQuadMemImg(MEMIMG*, const MEMIMG*, int, int, int, int, int, int, int, int, int, const MEMIMG*) {}
