@@ -127,13 +127,29 @@ inline void WalkTriangleRows(const TriangleGeometry& g, const RECT& area, int te
   }
 }
 
-struct MEMIMG;
-
 // The pixels a span loop may write: from `first` while the count lasts and
 // the column stays below `areaRight`.
 inline int32_t TriangleSpanLength(const TriangleSpan& s, int32_t areaRight) {
   const int32_t room = areaRight - s.first;
   return s.count < room ? s.count : room;
 }
+
+struct MEMIMG;
+
+// Draws one triangle into `dest` under MemImgDrawState: textured from `src`
+// at the vertices' u, v (transparency flag and mask apply), or with the flat
+// `colour` (destination format) when `src` is null. Draws nothing when the
+// source's colour type differs from the destination's, the destination is
+// palettised or has an alpha channel, the triangle has no area or leaves the
+// coordinate range, or the blend mode draws nothing. Clipped to the draw area
+// (kept inside the destination).
+void DrawTriangleMemImg(MEMIMG* dest, const MEMIMG* src, const TriangleVertex* vertices, int transFlag,
+                        const MEMIMG* mask, uint32_t colour);
+
+// Draws the whole of `src` onto the quadrilateral whose corners[0..3] receive
+// the source's top-left, top-right, bottom-left and bottom-right corners, as
+// the triangles (0, 1, 2) and (1, 2, 3). Dropped early when the corners'
+// box, widened by 2 left and up and 4 right and down, misses the draw area.
+void DrawQuadMemImg(MEMIMG* dest, const MEMIMG* src, const POINT* corners, int transFlag, const MEMIMG* mask);
 
 #endif  // RIRER_EZI_DRAW_FUNCTION3_H

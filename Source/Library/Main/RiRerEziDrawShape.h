@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
 struct MemImgLineRecord {
@@ -123,5 +124,34 @@ inline void TraceCircleOutline(int32_t cx, int32_t cy, int32_t r, const RECT& ar
     point(cx + i, cy - y);
   }
 }
+
+// ---------------------------------------------------------------------------
+// Drawers. Each reads MemImgDrawState (draw area, blend mode and parameter,
+// brightness) at the call, tints the colour once (c * b / 256, none for
+// white) and applies the blend mode to every covered pixel; a colour type
+// other than 0 or 1, modes 5-9 or outside 0-11, and parameter 0 in modes 1-3
+// draw nothing. Colours are pixel values of the destination's format. The
+// draw area is further kept inside the destination image.
+
+struct MEMIMG;
+
+// Fills `rect` (left, top, right, bottom in any order; null = the whole
+// image). Palettised or alpha-flagged images are left unchanged.
+void FillRectMemImg(MEMIMG* image, const RECT* rect, uint32_t colour);
+// Whole-image colour fill: the image's own bounds in mode 0 with white
+// brightness, whatever the draw state (which is left as it was).
+void FillMemImgWithColour(MEMIMG* image, uint32_t colour);
+// Line from (x1, y1), drawn, to (x2, y2), not drawn.
+void DrawLineMemImg(MEMIMG* dest, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour);
+// The records' lines one after the other; count <= 0 draws nothing.
+void DrawLineListMemImg(MEMIMG* dest, const MemImgLineRecord* lines, int count);
+// Circle of radius r about (cx, cy): a filled disc (fill != 0, each pixel
+// changed once; a negative r or a failed work allocation draws nothing) or a
+// one-pixel outline (fill 0, each traced point changed once per plot).
+void DrawCircleMemImg(MEMIMG* dest, int32_t cx, int32_t cy, int32_t r, uint32_t colour, int fill);
+
+// Allocation of the filled circle's row flags (zero-filled); replaceable to
+// reach the refusal when memory runs out.
+extern void* (*DiscRowFlagsAlloc)(size_t size);
 
 #endif  // RIRER_EZI_DRAW_SHAPE_H
