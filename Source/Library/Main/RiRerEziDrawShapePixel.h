@@ -39,7 +39,8 @@ struct FlatBlendVisitor {
   Walker& walker;
   template <int Bits, int Mode, unsigned Flags>
   void Run() {
-    const BlendCall& call = blend.call;
+    // A local copy: the pixel writes cannot alias it.
+    const BlendCall call = blend.call;
     const uint32_t colour = blend.colour;
     walker.template Walk<Bits>([&call, colour](uint8_t* pixel) {
       BlendKernel<Bits, Mode, Flags>::template Blend<false>(pixel, colour, 0, 0, call);
