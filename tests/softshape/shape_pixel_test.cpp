@@ -201,6 +201,41 @@ TEST_F(ShapeDraw, BoxOutlineBlendsEachBorderPixelOnce) {
   EXPECT_EQ(img.Get(2, 2), Rgb(11, 12, 14));
 }
 
+TEST_F(ShapeDraw, BoxAndTriangleOutlinesChangeEachPixelOnce) {
+  TestImage img(16, 16, 1);
+  img.Fill(Rgb(10, 10, 10));
+  SetDrawState(2, 255, 0xFFFFFF, RECT{0, 0, 16, 16});
+  EXPECT_EQ(DrawBoxOutlineMemImg(&img.m, 2, 2, 6, 5, Rgb(1, 1, 1)), 0);
+  int changed = 0;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      const uint32_t v = img.Get(x, y);
+      EXPECT_TRUE(v == Rgb(10, 10, 10) || v == Rgb(11, 11, 11)) << x << "," << y;
+      changed += v != Rgb(10, 10, 10);
+    }
+  EXPECT_EQ(changed, 10);
+  // Triangle outline: each vertex drawn once, by the line that starts there.
+  TestImage tri(16, 16, 1);
+  tri.Fill(Rgb(10, 10, 10));
+  const POINT p[3] = {{1, 1}, {12, 1}, {1, 12}};
+  EXPECT_EQ(DrawTriangleMemImg3(&tri.m, p, Rgb(1, 1, 1), 0, nullptr), 0);
+  int outline = 0;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      const uint32_t v = tri.Get(x, y);
+      EXPECT_TRUE(v == Rgb(10, 10, 10) || v == Rgb(11, 11, 11)) << x << "," << y;
+      outline += v != Rgb(10, 10, 10);
+    }
+  EXPECT_EQ(outline, 33);
+  // Filled: the rasteriser's pixels, once each.
+  TestImage filled(16, 16, 1);
+  filled.Fill(Rgb(10, 10, 10));
+  EXPECT_EQ(DrawTriangleMemImg3(&filled.m, p, Rgb(1, 1, 1), 1, nullptr), 0);
+  EXPECT_EQ(filled.Get(1, 1), Rgb(11, 11, 11));
+  EXPECT_EQ(filled.Get(5, 5), Rgb(11, 11, 11));
+  EXPECT_EQ(filled.Get(1, 12), Rgb(10, 10, 10));
+}
+
 TEST_F(ShapeDraw, LinesBlendAndTintOncePerLine) {
   TestImage img(10, 10, 0);
   SetDrawState(0, 255, 0x808080, RECT{0, 0, 10, 10});

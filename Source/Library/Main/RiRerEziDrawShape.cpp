@@ -12,6 +12,7 @@
 #include "RiRerEziDrawShape.h"
 
 #include "RiRerEzi.h"
+#include "RiRerEziDrawFunction3.h"
 #include "RiRerEziDrawShapePixel.h"
 #include "VuViderezaMath.h"
 #include "ZiDezaru.h"
@@ -153,6 +154,36 @@ void DrawLineMemImg(MEMIMG* dest, int32_t x1, int32_t y1, int32_t x2, int32_t y2
 void DrawLineListMemImg(MEMIMG* dest, const MemImgLineRecord* lines, int count) {
   if (lines == nullptr) return;
   for (int i = 0; i < count; ++i) DrawLineMemImg(dest, lines[i].x1, lines[i].y1, lines[i].x2, lines[i].y2, lines[i].colour);
+}
+
+int DrawBoxOutlineMemImg(MEMIMG* dest, int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t colour) {
+  const uint32_t param = static_cast<uint32_t>(MemImgDrawState.blendParam);
+  const MemImgLineRecord lines[4] = {
+      {left, top, right - 1, top, colour, param},
+      {right - 1, top, right - 1, bottom - 1, colour, param},
+      {right - 1, bottom - 1, left, bottom - 1, colour, param},
+      {left, bottom - 1, left, top, colour, param},
+  };
+  DrawLineListMemImg(dest, lines, 4);
+  return 0;
+}
+
+int DrawTriangleMemImg3(MEMIMG* dest, const POINT* points, uint32_t colour, int fill, const MEMIMG* blendImage) {
+  if (fill == 1) {
+    const TriangleVertex v[3] = {{points[0].x, points[0].y, 0, 0},
+                                 {points[1].x, points[1].y, 0, 0},
+                                 {points[2].x, points[2].y, 0, 0}};
+    DrawTriangleMemImg(dest, nullptr, v, 0, blendImage, colour);
+    return 0;
+  }
+  const uint32_t param = static_cast<uint32_t>(MemImgDrawState.blendParam);
+  const MemImgLineRecord lines[3] = {
+      {points[0].x, points[0].y, points[1].x, points[1].y, colour, param},
+      {points[1].x, points[1].y, points[2].x, points[2].y, colour, param},
+      {points[2].x, points[2].y, points[0].x, points[0].y, colour, param},
+  };
+  DrawLineListMemImg(dest, lines, 3);
+  return 0;
 }
 
 // --- Circles -------------------------------------------------------------------

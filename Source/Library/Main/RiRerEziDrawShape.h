@@ -150,6 +150,14 @@ void DrawLineListMemImg(MEMIMG* dest, const MemImgLineRecord* lines, int count);
 // one-pixel outline (fill 0, each traced point changed once per plot).
 void DrawCircleMemImg(MEMIMG* dest, int32_t cx, int32_t cy, int32_t r, uint32_t colour, int fill);
 
+// Software paths of the box-outline and triangle shapes, drawn into `dest`
+// (the caller's software draw target). The box (left, top) to (right - 1,
+// bottom - 1) is four line records, each border pixel changed once; the
+// triangle is filled flat (fill 1; `blendImage` is passed as the mask) or
+// drawn as three line records V1-V2, V2-V3, V3-V1. Both return 0.
+int DrawBoxOutlineMemImg(MEMIMG* dest, int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t colour);
+int DrawTriangleMemImg3(MEMIMG* dest, const POINT* points, uint32_t colour, int fill, const MEMIMG* blendImage);
+
 // Allocation of the filled circle's row flags (zero-filled); replaceable to
 // reach the refusal when memory runs out.
 extern void* (*DiscRowFlagsAlloc)(size_t size);
