@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "BenchTiming.h"
 #include "RiRerEzi.h"
 #include "RiRerEziDrawFunction3.h"
 #include "RiRerEziDrawShape.h"
@@ -18,31 +19,6 @@ namespace {
 
 const int kWidth = 960;
 const int kHeight = 720;
-
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  return (double)counter.QuadPart / (double)frequency.QuadPart;
-}
-
-// Best time of one call over several rounds.
-template <typename F>
-double BestSeconds(F call, int calls) {
-  call();
-  double best = 1e30;
-  for (int round = 0; round < 5; round++) {
-    double start = Now();
-    for (int i = 0; i < calls; i++) call();
-    double seconds = (Now() - start) / calls;
-    if (seconds < best) best = seconds;
-  }
-  return best;
-}
 
 // Pixels the rasteriser covers for these vertices inside the screen.
 long long TrianglePixels(const TriangleVertex* v) {
@@ -82,7 +58,7 @@ int main() {
 
   // memcpy of the whole 32-bit screen.
   std::vector<uint8_t> from((size_t)kWidth * kHeight * 4, 0x5A), to(from.size());
-  const double copySeconds = BestSeconds([&] { memcpy(to.data(), from.data(), from.size()); }, 20);
+  const double copySeconds = BestSeconds([&] { memcpy(to.data(), from.data(), from.size()); }, 20, 5);
   const double copyMpix = kWidth * kHeight / copySeconds / 1e6;
   printf("%-44s %10.1f Mpix/s\n", "memcpy (32-bit screen)", copyMpix);
 
@@ -112,7 +88,7 @@ int main() {
           DrawTriangleMemImg(t.dest, t.src, upper, 0, nullptr, 0x80402010);
           DrawTriangleMemImg(t.dest, t.src, lower, 0, nullptr, 0x80402010);
         },
-        5);
+        5, 5);
     const double mpix = pixels / s / 1e6;
     printf("%-44s %10.1f Mpix/s  %5.3f x memcpy\n", t.name, mpix, mpix / copyMpix);
   }
@@ -125,34 +101,26 @@ int main() {
       [&] {
         for (int i = 0; i < circles; i++) DrawCircleMemImg(&screen32, 40 + (i * 37) % 880, 40 + (i * 53) % 640, 32, 0x00FF8040, 1);
       },
-      1);
+      1, 5);
   printf("%-44s %10.0f /s     %6.1f Mpix/s  %5.3f x memcpy\n", "filled circles r 32, 32-bit, mode 1", circles / s,
          circles * 3209.0 / s / 1e6, circles * 3209.0 / s / 1e6 / copyMpix);
   s = BestSeconds(
       [&] {
         for (int i = 0; i < circles; i++) DrawCircleMemImg(&screen32, 40 + (i * 37) % 880, 40 + (i * 53) % 640, 32, 0x00FF8040, 0);
       },
-      1);
+      1, 5);
   printf("%-44s %10.0f /s\n", "circle outlines r 32, 32-bit, mode 1", circles / s);
   const int lines = 20000;
-  s = BestSeconds(
-      [&] {
-        for (int i = 0; i < lines; i++) {
-          const int x = (i * 37) % 600, y = (i * 53) % 400;
-          DrawLineMemImg(&screen32, x, y, x + 300 - (i % 7) * 20, y + (i % 11) * 25, 0x00FF8040);
-        }
-      },
-      1);
+  auto drawLines = [&] {
+    for (int i = 0; i < lines; i++) {
+      const int x = (i * 37) % 600, y = (i * 53) % 400;
+      DrawLineMemImg(&screen32, x, y, x + 300 - (i % 7) * 20, y + (i % 11) * 25, 0x00FF8040);
+    }
+  };
+  s = BestSeconds(drawLines, 1, 5);
   printf("%-44s %10.0f /s\n", "lines ~300 px, 32-bit, mode 1", lines / s);
   SetState(0, 255);
-  s = BestSeconds(
-      [&] {
-        for (int i = 0; i < lines; i++) {
-          const int x = (i * 37) % 600, y = (i * 53) % 400;
-          DrawLineMemImg(&screen32, x, y, x + 300 - (i % 7) * 20, y + (i % 11) * 25, 0x00FF8040);
-        }
-      },
-      1);
+  s = BestSeconds(drawLines, 1, 5);
   printf("%-44s %10.0f /s\n", "lines ~300 px, 32-bit, mode 0", lines / s);
 
   ReleaseMemImg(&screen32);

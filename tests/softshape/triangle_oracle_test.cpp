@@ -72,6 +72,39 @@ void ReferenceTriangle(TestImage& dest, const TestImage& src, const TestImage* m
   });
 }
 
+// The same random pixels in two images of one colour type.
+void FillSameRandom(TestImage& a, TestImage& b, std::mt19937& rng) {
+  const bool wide = a.m.header->colorType == 1;
+  for (int y = 0; y < a.m.height; ++y)
+    for (int x = 0; x < a.m.width; ++x) {
+      const uint32_t d = wide ? rng() : (rng() & 0xFFFF);
+      a.Set(x, y, d);
+      b.Set(x, y, d);
+    }
+}
+
+// A flat colour's tint, channel by channel: c * b / divisor rounded down.
+uint32_t ReferenceTint(uint32_t colour, int bits, uint32_t bright, uint32_t divisor) {
+  auto scale = [&](uint32_t c, int byte) { return c * ((bright >> (8 * byte)) & 0xFF) / divisor; };
+  if (bits == 32) {
+    uint32_t t = colour & 0xFF000000u;
+    for (int ch = 0; ch < 3; ++ch) t |= scale((colour >> (8 * ch)) & 0xFF, ch) << (8 * ch);
+    return t;
+  }
+  return (scale((colour >> 11) & 31, 2) << 11) | (scale((colour >> 5) & 63, 1) << 5) | scale(colour & 31, 0);
+}
+
+// The reference pixel's inputs for an already tinted flat colour.
+oracle::PixelInput FlatPixelInput(int bits, int mode, int param) {
+  oracle::PixelInput in = {};
+  in.bits = bits;
+  in.family = oracle::SHARED;
+  in.mode = mode == 1 && param == 255 ? 0 : mode;
+  in.param = param;
+  in.bright = 0xFFFFFF;
+  return in;
+}
+
 class TriangleOracle : public SoftShapeTest {};
 
 TEST_F(TriangleOracle, TexturedSweep) {
@@ -117,12 +150,7 @@ TEST_F(TriangleOracle, TexturedSweep) {
                   MmxUsable = mmx;
                   const auto& v = shapes[(mode + param + withMask) % 2];
                   TestImage dest(24, 24, colorType), ref(24, 24, colorType);
-                  for (int y = 0; y < 24; ++y)
-                    for (int x = 0; x < 24; ++x) {
-                      const uint32_t d = colorType == 1 ? rng() : (rng() & 0xFFFF);
-                      dest.Set(x, y, d);
-                      ref.Set(x, y, d);
-                    }
+                  FillSameRandom(dest, ref, rng);
                   SetDrawState(mode, param, bright, RECT{0, 0, 24, 23});
                   for (int i = 0; i < 256; ++i) MemImgDrawState.maskAlphaRamp[i] = uint8_t(255 - i);
                   DrawTriangleMemImg(&dest.m, &src.m, v, trans, withMask ? &mask.m : nullptr, 0);
@@ -156,33 +184,12 @@ TEST_F(TriangleOracle, FlatSweep) {
           const int bits = colorType == 1 ? 32 : 16;
           const uint32_t colour = bits == 32 ? rng() : (rng() & 0xFFFF);
           TestImage dest(24, 24, colorType), ref(24, 24, colorType);
-          for (int y = 0; y < 24; ++y)
-            for (int x = 0; x < 24; ++x) {
-              const uint32_t d = bits == 32 ? rng() : (rng() & 0xFFFF);
-              dest.Set(x, y, d);
-              ref.Set(x, y, d);
-            }
+          FillSameRandom(dest, ref, rng);
           SetDrawState(mode, param, bright, RECT{0, 0, 24, 24});
           DrawTriangleMemImg(&dest.m, nullptr, v, 1, nullptr, colour);
           if (ModeDraws(mode, param, false)) {
-            // Tint by the table, channel by channel.
-            uint32_t t;
-            if (bits == 32) {
-              t = colour & 0xFF000000u;
-              for (int ch = 0; ch < 3; ++ch)
-                t |= uint32_t(((colour >> (8 * ch)) & 0xFF) * ((bright >> (8 * ch)) & 0xFF) / 255) << (8 * ch);
-            } else {
-              const uint32_t r = ((colour >> 11) & 31) * ((bright >> 16) & 0xFF) / 255;
-              const uint32_t g = ((colour >> 5) & 63) * ((bright >> 8) & 0xFF) / 255;
-              const uint32_t b = (colour & 31) * (bright & 0xFF) / 255;
-              t = (r << 11) | (g << 5) | b;
-            }
-            oracle::PixelInput in = {};
-            in.bits = bits;
-            in.family = oracle::SHARED;
-            in.mode = mode == 1 && param == 255 ? 0 : mode;
-            in.param = param;
-            in.bright = 0xFFFFFF;
+            const uint32_t t = ReferenceTint(colour, bits, bright, 255);
+            const oracle::PixelInput in = FlatPixelInput(bits, mode, param);
             TriangleGeometry g;
             ASSERT_EQ(SetUpTriangleGeometry(v, 0, &g), 1);
             WalkTriangleRows(g, RECT{0, 0, 24, 24}, 0, [&](const TriangleSpan& s) {
@@ -219,24 +226,8 @@ TEST_F(TriangleOracle, ShapeFillSweep) {
           }
           SetDrawState(mode, param, bright, RECT{0, 0, 16, 4});
           FillRectMemImg(&img.m, nullptr, colour);
-          uint32_t t = colour;
-          if ((bright & 0xFFFFFF) != 0xFFFFFF) {
-            if (bits == 32) {
-              t = colour & 0xFF000000u;
-              for (int ch = 0; ch < 3; ++ch)
-                t |= ((((colour >> (8 * ch)) & 0xFF) * ((bright >> (8 * ch)) & 0xFF)) >> 8) << (8 * ch);
-            } else {
-              t = (((((colour >> 11) & 31) * ((bright >> 16) & 0xFF)) >> 8) << 11) |
-                  (((((colour >> 5) & 63) * ((bright >> 8) & 0xFF)) >> 8) << 5) |
-                  (((colour & 31) * (bright & 0xFF)) >> 8);
-            }
-          }
-          oracle::PixelInput in = {};
-          in.bits = bits;
-          in.family = oracle::SHARED;
-          in.mode = mode == 1 && param == 255 ? 0 : mode;
-          in.param = param;
-          in.bright = 0xFFFFFF;
+          const uint32_t t = (bright & 0xFFFFFF) == 0xFFFFFF ? colour : ReferenceTint(colour, bits, bright, 256);
+          const oracle::PixelInput in = FlatPixelInput(bits, mode, param);
           for (int i = 0; i < 64; ++i) {
             const uint32_t expected = ModeDraws(mode, param, false) ? oracle::Pixel(in, t, before[i]) : before[i];
             ASSERT_EQ(img.Get(i % 16, i / 16), expected)
