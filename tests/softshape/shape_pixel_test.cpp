@@ -175,6 +175,25 @@ TEST_F(RectFill, WholeImageFillIgnoresTheDrawStateAndKeepsIt) {
   TestImage small(7, 3, 0);
   FillMemImgWithColour(&small.m, 0xF81F);
   EXPECT_EQ(small.Get(6, 2), 0xF81Fu);
+  // Font cache pages carry alpha: cleared whole, alpha included.
+  TestImage alpha(5, 5, 1, 0, 1);
+  alpha.Fill(0x12345678);
+  FillMemImgWithColour(&alpha.m, 0x00FFFFFF);
+  EXPECT_EQ(alpha.Get(4, 4), 0x00FFFFFFu);
+  TestImage alpha16(5, 5, 0, 0, 1);
+  FillMemImgWithColour(&alpha16.m, 0xFFFF);
+  EXPECT_EQ(alpha16.Get(4, 4), 0xFFFFu);
+}
+
+TEST_F(RectFill, PalettisedDestinationsAreNeverWritten) {
+  TestImage pal(8, 8, 1, 1);
+  pal.Fill(0x11);
+  DrawLineMemImg(&pal.m, 0, 0, 8, 8, 0xFFFFFFFF);
+  DrawCircleMemImg(&pal.m, 7, 7, 5, 0xFFFFFFFF, 1);
+  DrawCircleMemImg(&pal.m, 7, 7, 5, 0xFFFFFFFF, 0);
+  FillMemImgWithColour(&pal.m, 0xFFFFFFFF);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(pal.Get(x, y), 0x11u);
 }
 
 // --- Lines, circles ----------------------------------------------------------

@@ -110,13 +110,11 @@ void FillRectMemImg(MEMIMG* image, const RECT* rect, uint32_t colour) {
 }
 
 void FillMemImgWithColour(MEMIMG* image, uint32_t colour) {
-  if (image == nullptr) return;
-  const MemImgDrawStateRecord saved = MemImgDrawState;
-  MemImgDrawState.drawArea = RECT{0, 0, image->width, image->height};
-  MemImgDrawState.blendMode = 0;
-  MemImgDrawState.drawBright = 0xFFFFFFu;
-  FillRectMemImg(image, nullptr, colour);
-  MemImgDrawState = saved;
+  // Mode 0 with white brightness over the image's own bounds is a plain
+  // store of the whole pixel value; images with an alpha channel get the
+  // value's alpha too.
+  if (image == nullptr || image->header->palettised == 1) return;
+  FillMemImgRectRaw(image, nullptr, colour);
 }
 
 // --- Lines ---------------------------------------------------------------------
@@ -137,7 +135,8 @@ struct LineWalk {
 }  // namespace
 
 void DrawLineMemImg(MEMIMG* dest, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour) {
-  if (dest == nullptr) return;
+  // A palettised image has one byte per pixel: never written with pixels.
+  if (dest == nullptr || dest->header->palettised == 1) return;
   const RECT area = ShapeArea(dest);
   if (IsEmpty(area)) return;
   LinePath path;
@@ -219,7 +218,7 @@ struct OutlineWalk {
 }  // namespace
 
 void DrawCircleMemImg(MEMIMG* dest, int32_t cx, int32_t cy, int32_t r, uint32_t colour, int fill) {
-  if (dest == nullptr) return;
+  if (dest == nullptr || dest->header->palettised == 1) return;
   const RECT area = ShapeArea(dest);
   if (IsEmpty(area)) return;
   const int bytes = MemImgBytesPerPixel(dest);

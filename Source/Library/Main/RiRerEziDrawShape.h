@@ -129,8 +129,8 @@ inline void TraceCircleOutline(int32_t cx, int32_t cy, int32_t r, const RECT& ar
 // Drawers. Each reads MemImgDrawState (draw area, blend mode and parameter,
 // brightness) at the call, tints the colour once (c * b / 256, none for
 // white) and applies the blend mode to every covered pixel; a colour type
-// other than 0 or 1, modes 5-9 or outside 0-11, and parameter 0 in modes 1-3
-// draw nothing. Colours are pixel values of the destination's format. The
+// other than 0 or 1, a palettised image, modes 5-9 or outside 0-11, and
+// parameter 0 in modes 1-3 draw nothing. Colours are pixel values of the destination's format. The
 // draw area is further kept inside the destination image.
 
 struct MEMIMG;
@@ -139,7 +139,8 @@ struct MEMIMG;
 // image). Palettised or alpha-flagged images are left unchanged.
 void FillRectMemImg(MEMIMG* image, const RECT* rect, uint32_t colour);
 // Whole-image colour fill: the image's own bounds in mode 0 with white
-// brightness, whatever the draw state (which is left as it was).
+// brightness, whatever the draw state (the whole pixel value is stored, an
+// alpha channel included). Palettised images are left unchanged.
 void FillMemImgWithColour(MEMIMG* image, uint32_t colour);
 // Line from (x1, y1), drawn, to (x2, y2), not drawn.
 void DrawLineMemImg(MEMIMG* dest, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour);
