@@ -72,9 +72,45 @@ inline __m128i BroadcastAlpha(__m128i px16) {
   return _mm_shufflehi_epi16(_mm_shufflelo_epi16(px16, 0xFF), 0xFF);
 }
 
-const __m128i& ColourLanes() {
-  static const __m128i lanes = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
-  return lanes;
+inline __m128i ColourLanes() { return _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1); }
+
+// Copies count 32-bit pixels with inline moves (short rows and runs cost
+// more through a library call than the copy itself).
+inline void CopyWords(uint8_t* d, const uint8_t* s, int count) {
+  int x = 0;
+  for (; x + 4 <= count; x += 4)
+    _mm_storeu_si128((__m128i*)(d + 4 * x), _mm_loadu_si128((const __m128i*)(s + 4 * x)));
+  for (; x < count; x++) *(uint32_t*)(d + 4 * x) = *(const uint32_t*)(s + 4 * x);
+}
+
+// Runs body(d, s) over groups of four 32-bit pixels; the last 1-3 pixels go
+// through a four-pixel scratch copy so that they take the same arithmetic.
+template <int SrcBytes, typename Body>
+__attribute__((always_inline)) inline void Groups4(uint8_t* d, const uint8_t* s, int width, Body body) {
+  int x = 0;
+  for (; x + 4 <= width; x += 4) body(d + 4 * x, s + SrcBytes * x);
+  int rest = width - x;
+  if (rest > 0) {
+    // Word copies, not library calls: this runs once per row.
+    alignas(16) uint32_t dt[4] = {0, 0, 0, 0};
+    static_assert(SrcBytes == 4, "four-byte source pixels");
+    alignas(16) uint32_t st[SrcBytes] = {};
+    uint32_t* dRow = (uint32_t*)(d + 4 * x);
+    const uint8_t* sRow = s + SrcBytes * x;
+    const uint32_t* sWords = (const uint32_t*)sRow;
+    switch (rest) {  // explicit moves: the compiler would turn loops into library calls
+      case 3: dt[2] = dRow[2]; st[2] = sWords[2]; [[fallthrough]];
+      case 2: dt[1] = dRow[1]; st[1] = sWords[1]; [[fallthrough]];
+      default: dt[0] = dRow[0]; st[0] = sWords[0];
+    }
+    // Lanes past the row: zero (transparent where that matters), never written back.
+    body((uint8_t*)dt, (const uint8_t*)st);
+    switch (rest) {
+      case 3: dRow[2] = dt[2]; [[fallthrough]];
+      case 2: dRow[1] = dt[1]; [[fallthrough]];
+      default: dRow[0] = dt[0];
+    }
+  }
 }
 
 // The rows of one case. Generic per-pixel row first; SSE2 rows replace it
@@ -125,7 +161,8 @@ struct PointRow {
       Pairs16(d, s, width, j);
     } else if constexpr (Mode == 0 && kPlain && !kPal && !kTrans && (!kAlpha || (F & BK_POINT)) &&
                          (Bits == 32 || !kAlpha)) {
-      memcpy(d, s, (size_t)width * kDestBytes);
+      if (Bits == 32) CopyWords(d, s, width);
+      else memcpy(d, s, (size_t)width * kDestBytes);
     } else if constexpr (Bits == 32 && !kPal && kPlain && !kAlpha &&
                          (Mode == 0 || Mode == 1 || Mode == BLEND_OP_HALF || Mode == BLEND_OP_ADD255_MMX ||
                           Mode == BLEND_OP_SUB255_MMX)) {
@@ -148,10 +185,9 @@ struct PointRow {
     const __m128i zero = _mm_setzero_si128();
     const __m128i weight = _mm_and_si128(_mm_set1_epi16((short)(j.call->param << 8)), ColourLanes());
     const __m128i halfMask = _mm_set1_epi32(0x7F7F7F);
-    int x = 0;
-    for (; x + 4 <= width; x += 4) {
-      __m128i sv = _mm_loadu_si128((const __m128i*)(s + 4 * x));
-      __m128i dv = _mm_loadu_si128((const __m128i*)(d + 4 * x));
+    Groups4<4>(d, s, width, [&](uint8_t* dp, const uint8_t* sp) __attribute__((always_inline)) {
+      __m128i sv = _mm_loadu_si128((const __m128i*)sp);
+      __m128i dv = _mm_loadu_si128((const __m128i*)dp);
       __m128i r;
       if (Mode == 0) {
         r = sv;
@@ -167,9 +203,8 @@ struct PointRow {
         r = _mm_subs_epu8(dv, sv);
       }
       if (kTrans) r = Select(_mm_cmpeq_epi32(sv, key), dv, r);
-      _mm_storeu_si128((__m128i*)(d + 4 * x), r);
-    }
-    if (x < width) Generic(d + 4 * x, s + 4 * x, nullptr, width - x, j);
+      _mm_storeu_si128((__m128i*)dp, r);
+    });
   }
 
   static void KeyCopy16(uint8_t* d, const uint8_t* s, int width, const PointJob& j) {
@@ -192,31 +227,36 @@ struct PointRow {
     const __m128i paramHigh = _mm_set1_epi16((short)(j.call->param << 8));
     const __m128i v255 = _mm_set1_epi16(255);
     const __m128i alphaBits = _mm_set1_epi32((int)0xFF000000u);
-    int x = 0;
-    for (; x + 4 <= width; x += 4) {
-      __m128i sv = _mm_loadu_si128((const __m128i*)(s + 4 * x));
+    const __m128i lanes = ColourLanes();
+    Groups4<4>(d, s, width, [&](uint8_t* dp, const uint8_t* sp) __attribute__((always_inline)) {
+      __m128i sv = _mm_loadu_si128((const __m128i*)sp);
       __m128i alphaOnly = _mm_and_si128(sv, alphaBits);
       if (kTrans) {
-        int clear = _mm_movemask_epi8(_mm_cmpeq_epi32(alphaOnly, zero));
-        if (clear == 0xFFFF) continue;
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(alphaOnly, zero)) == 0xFFFF) return;
         if (Mode == 0 && _mm_movemask_epi8(_mm_cmpeq_epi32(alphaOnly, alphaBits)) == 0xFFFF) {
-          _mm_storeu_si128((__m128i*)(d + 4 * x), sv);
-          continue;
+          _mm_storeu_si128((__m128i*)dp, sv);
+          return;
         }
       }
-      __m128i dv = _mm_loadu_si128((const __m128i*)(d + 4 * x));
-      __m128i r = _mm_packus_epi16(Half(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(dv, zero), param, paramHigh, v255),
-                                   Half(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(dv, zero), param, paramHigh, v255));
+      __m128i dv = _mm_loadu_si128((const __m128i*)dp);
+      __m128i r = _mm_packus_epi16(Half(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(dv, zero), param, paramHigh, v255, lanes),
+                                   Half(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(dv, zero), param, paramHigh, v255, lanes));
       if (Mode == 0 && kTrans) r = Select(_mm_cmpeq_epi32(alphaOnly, alphaBits), sv, r);
-      _mm_storeu_si128((__m128i*)(d + 4 * x), r);
-    }
-    if (x < width) Generic(d + 4 * x, s + 4 * x, nullptr, width - x, j);
+      _mm_storeu_si128((__m128i*)dp, r);
+    });
   }
-  static inline __m128i Half(__m128i s16, __m128i d16, __m128i param, __m128i paramHigh, __m128i v255) {
+  static inline __m128i Half(__m128i s16, __m128i d16, __m128i param, __m128i paramHigh, __m128i v255,
+                             __m128i lanes) {
     __m128i a = BroadcastAlpha(s16);
-    __m128i w = Mode == 0 ? _mm_slli_epi16(a, 8) : _mm_mullo_epi16(a, param);
+    if (Mode == 0) {
+      // (s*a + d*(256 - a)) >> 8 stays below 65536: 16-bit lanes suffice.
+      a = _mm_and_si128(a, lanes);
+      __m128i sum = _mm_add_epi16(_mm_mullo_epi16(s16, a), _mm_mullo_epi16(d16, _mm_sub_epi16(_mm_set1_epi16(256), a)));
+      return _mm_srli_epi16(sum, 8);
+    }
+    __m128i w = _mm_mullo_epi16(a, param);
     if (Mode == 1 && kTrans) w = Select(_mm_cmpeq_epi16(a, v255), paramHigh, w);
-    return MixLanes(s16, d16, _mm_and_si128(w, ColourLanes()));
+    return MixLanes(s16, d16, _mm_and_si128(w, lanes));
   }
 
   // Mode 2 over an alpha source, untinted and unmasked.
@@ -229,28 +269,27 @@ struct PointRow {
     const __m128i low7 = _mm_set1_epi32(0x00FEFEFF);
     const __m128i carryBits = _mm_set1_epi32(0x01010100);
     const __m128i orBits = _mm_set1_epi32(0x00010100);
-    int x = 0;
-    for (; x + 4 <= width; x += 4) {
-      __m128i sv = _mm_loadu_si128((const __m128i*)(s + 4 * x));
+    const __m128i lanes = ColourLanes();
+    Groups4<4>(d, s, width, [&](uint8_t* dp, const uint8_t* sp) __attribute__((always_inline)) {
+      __m128i sv = _mm_loadu_si128((const __m128i*)sp);
       __m128i alphaOnly = _mm_and_si128(sv, alphaBits);
       __m128i clear = _mm_cmpeq_epi32(alphaOnly, zero);
-      if (kTrans && _mm_movemask_epi8(clear) == 0xFFFF) continue;
-      __m128i dv = _mm_loadu_si128((const __m128i*)(d + 4 * x));
-      __m128i q = _mm_packus_epi16(Amount(_mm_unpacklo_epi8(sv, zero), param, v255, one),
-                                   Amount(_mm_unpackhi_epi8(sv, zero), param, v255, one));
+      if (kTrans && _mm_movemask_epi8(clear) == 0xFFFF) return;
+      __m128i dv = _mm_loadu_si128((const __m128i*)dp);
+      __m128i q = _mm_packus_epi16(Amount(_mm_unpacklo_epi8(sv, zero), param, v255, one, lanes),
+                                   Amount(_mm_unpackhi_epi8(sv, zero), param, v255, one, lanes));
       __m128i sum = _mm_add_epi32(_mm_and_si128(q, low7), _mm_and_si128(dv, low7));
       __m128i carries = _mm_and_si128(sum, carryBits);
       __m128i r = _mm_or_si128(_mm_or_si128(_mm_sub_epi32(carries, _mm_srli_epi32(carries, 8)),
                                             _mm_and_si128(_mm_or_si128(q, dv), orBits)),
                                sum);
       if (kTrans) r = Select(clear, dv, r);
-      _mm_storeu_si128((__m128i*)(d + 4 * x), r);
-    }
-    if (x < width) Generic(d + 4 * x, s + 4 * x, nullptr, width - x, j);
+      _mm_storeu_si128((__m128i*)dp, r);
+    });
   }
   // floor(t * P * a / 65536), or under the transparency flag at a = 255
   // floor(t * P / 255); the fourth lane 0.
-  static inline __m128i Amount(__m128i s16, __m128i param, __m128i v255, __m128i one) {
+  static inline __m128i Amount(__m128i s16, __m128i param, __m128i v255, __m128i one, __m128i lanes) {
     __m128i a = BroadcastAlpha(s16);
     __m128i q = _mm_mulhi_epu16(s16, _mm_mullo_epi16(a, param));
     if (kTrans) {
@@ -258,7 +297,7 @@ struct PointRow {
       __m128i scaled = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(x, one), _mm_srli_epi16(x, 8)), 8);
       q = Select(_mm_cmpeq_epi16(a, v255), scaled, q);
     }
-    return _mm_and_si128(q, ColourLanes());
+    return _mm_and_si128(q, lanes);
   }
 };
 
@@ -292,6 +331,8 @@ struct RunWalker {
     const PointJob& j = *job;
     constexpr int kSrcBytes = SourceTexel<Bits, kSpan>::kBytes;
     constexpr int kDestBytes = Bits / 8;
+    constexpr bool kOpaqueCopy = Bits == 32 && Mode == 0 && !(F & (BK_TINT | BK_MASK | BK_PAL));
+    constexpr bool kMergeRuns = Bits == 32 && (F & BK_ALPHA) && !(F & (BK_TINT | BK_MASK)) && (Mode == 0 || Mode == 1 || Mode == 2);
     const uint8_t* code = j.runs;
     uint8_t* dLine = j.dest;
     const uint8_t* sLine = j.src;
@@ -304,8 +345,26 @@ struct RunWalker {
         if (kind == 3) break;
         int count = (c & 0x3F) + 1;
         if (x + count > j.width) count = j.width - x;  // damaged stream: stay inside the line
+        if (kMergeRuns && kind != 0) {
+          // Alpha sources: consecutive drawn runs become one span; the
+          // span's alpha gating agrees with the run kinds.
+          int end = x + count;
+          while ((*code >> 6) == 1 || (*code >> 6) == 2) {
+            int more = (*code & 0x3F) + 1;
+            if (end + more > j.width) break;
+            end += more;
+            code++;
+          }
+          Row::Row(dLine + kDestBytes * x, sLine + kSrcBytes * x, (F & BK_MASK) ? mLine + x : nullptr, end - x, j);
+          x = end;
+          continue;
+        }
         if (kind != 0 && count > 0) {
-          Row::Row(dLine + kDestBytes * x, sLine + kSrcBytes * x, (F & BK_MASK) ? mLine + x : nullptr, count, j);
+          uint8_t* d = dLine + kDestBytes * x;
+          const uint8_t* s = sLine + kSrcBytes * x;
+          // Opaque runs of an untinted, unmasked copy: the source pixels as they are.
+          if (kOpaqueCopy && kind == 1) CopyWords(d, s, count);
+          else Row::Row(d, s, (F & BK_MASK) ? mLine + x : nullptr, count, j);
         }
         x += count;
       }
