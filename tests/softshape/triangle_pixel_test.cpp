@@ -82,6 +82,13 @@ TEST_F(TrianglePixel, RefusedDestinationsAndSources) {
   EXPECT_EQ(pal.Get(0, 0), 0u);
   EXPECT_EQ(alpha.Get(0, 0), 0u);
   EXPECT_EQ(dest.Get(0, 0), 0u);
+  // A mask smaller than the source is refused rather than read past its end.
+  TestImage src32(4, 4, 1), smallMask(4, 3, 2);
+  src32.Fill(0xFFFFFFFF);
+  DrawTriangleMemImg(&dest.m, &src32.m, tex, 0, &smallMask.m, 0);
+  EXPECT_EQ(dest.Get(0, 0), 0u);
+  DrawTriangleMemImg(&dest.m, &src32.m, tex, 0, nullptr, 0);
+  EXPECT_EQ(dest.Get(0, 0), 0xFFFFFFFFu);
 }
 
 // --- Textured ------------------------------------------------------------------

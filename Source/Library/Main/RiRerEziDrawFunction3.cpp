@@ -148,6 +148,9 @@ void DrawTexturedTriangle(const TriangleTarget& target, const MEMIMG* src, int t
   const int bits = header->colorType == MEMIMG_COLOR_32 ? 32 : 16;
   if (src->width < 0 || src->height < 0 || src->width > TRIANGLE_COORD_MAX || src->height > TRIANGLE_COORD_MAX)
     return;
+  // The mask is read at texel positions: one smaller than the source would
+  // be read past its end.
+  if (mask != nullptr && (mask->width < src->width || mask->height < src->height)) return;
   const int palettised = header->palettised == 1;
   BlendCall call;
   if (PrepareBlendCall(&call, BLEND_FAMILY_SHARED, palettised) < 0) return;

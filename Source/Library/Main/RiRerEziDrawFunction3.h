@@ -141,7 +141,8 @@ struct MEMIMG;
 // `colour` (destination format) when `src` is null. Draws nothing when the
 // source's colour type differs from the destination's, the destination is
 // palettised or has an alpha channel, the triangle has no area or leaves the
-// coordinate range, or the blend mode draws nothing. Clipped to the draw area
+// coordinate range, a mask is smaller than the source, or the blend mode
+// draws nothing. Clipped to the draw area
 // (kept inside the destination).
 void DrawTriangleMemImg(MEMIMG* dest, const MEMIMG* src, const TriangleVertex* vertices, int transFlag,
                         const MEMIMG* mask, uint32_t colour);
