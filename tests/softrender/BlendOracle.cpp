@@ -370,6 +370,39 @@ void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, con
   }
 }
 
+bool SharedTexel(int bits, uint8_t* p, uint32_t s, int a, bool alphaSource, bool trans, bool mask, int maskByte,
+                 bool palettised, int form) {
+  int mode = MemImgDrawState.blendMode, param = MemImgDrawState.blendParam;
+  if (mode == 1 && param == 255) mode = 0;
+  bool weight = false;
+  if (alphaSource) {
+    if (trans) {
+      if (a == 0) return false;  // every mode, multiply included
+      weight = a != 255;
+    } else {
+      weight = true;
+    }
+  }
+  PixelInput in = {};
+  in.bits = bits;
+  in.family = SHARED;
+  in.mode = mode;
+  in.param = param;
+  in.bright = MemImgDrawState.drawBright;
+  in.mask = mask;
+  in.maskWeight = mask ? MemImgDrawState.maskAlphaRamp[maskByte] : 0;
+  in.alphaWeight = weight;
+  in.alpha = a;
+  in.alphaSource = alphaSource;
+  in.form = form;
+  (void)palettised;
+  int bytes = bits / 8;
+  uint32_t d = ReadPixel(p, bytes);
+  uint32_t r = Pixel(in, s, d);
+  memcpy(p, &r, (size_t)bytes);
+  return true;
+}
+
 namespace {
 
 // Shared-family drawing of the source texel (column, row) over the
@@ -381,40 +414,18 @@ void SharedPixel(uint8_t* p, const MEMIMG* src, int column, int row, int transFl
   uint32_t raw = ReadPixel(src->pixels + (size_t)sh->pitch * row + (size_t)srcBytes * column, srcBytes);
   uint32_t colour = raw;
   int a = 0;
-  bool weight = false;
   if (sh->palettised) {
     if (transFlag && raw == sh->transparentColor) return;
     colour = bits == 32 ? ReadPixel(sh->palette + 4 * raw, 4) : ReadPixel(sh->palette + 2 * raw, 2);
   } else if (sh->alphaFlag) {
     a = bits == 32 ? (int)(raw >> 24) : (int)((raw >> 16) & 0xFF);
     if (bits == 16) colour = raw & 0xFFFF;
-    if (transFlag) {
-      if (a == 0) return;  // every mode, multiply included
-      weight = a != 255;
-    } else {
-      weight = true;
-    }
   } else if (transFlag && raw == sh->transparentColor) {
     return;
   }
-  int mode = MemImgDrawState.blendMode, param = MemImgDrawState.blendParam;
-  if (mode == 1 && param == 255) mode = 0;
-  PixelInput in = {};
-  in.bits = bits;
-  in.family = SHARED;
-  in.mode = mode;
-  in.param = param;
-  in.bright = MemImgDrawState.drawBright;
-  in.mask = mask != nullptr;
-  if (mask != nullptr) in.maskWeight = MemImgDrawState.maskAlphaRamp[mask->pixels[(size_t)mask->header->pitch * row + column]];
-  in.alphaWeight = weight;
-  in.alpha = a;
-  in.alphaSource = sh->alphaFlag != 0;
-  in.form = form;
-  int bytes = bits / 8;
-  uint32_t d = ReadPixel(p, bytes);
-  uint32_t r = Pixel(in, colour, d);
-  memcpy(p, &r, (size_t)bytes);
+  int maskByte = mask != nullptr ? mask->pixels[(size_t)mask->header->pitch * row + column] : 0;
+  SharedTexel(bits, p, colour, a, sh->alphaFlag != 0, transFlag != 0, mask != nullptr, maskByte, sh->palettised != 0,
+              form);
 }
 
 // Refusals and parameter rules the scaled and rotated blits share; false:

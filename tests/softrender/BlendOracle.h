@@ -37,6 +37,11 @@ uint32_t Pixel(const PixelInput& in, uint32_t s, uint32_t d);
 // draw state and MmxUsable as they are now.
 void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, const MEMIMG* mask);
 
+// Shared-family gating and pixel: draws source colour s (alpha a) over the
+// destination pixel at p under the draw state; false when skipped.
+bool SharedTexel(int bits, uint8_t* p, uint32_t s, int a, bool alphaSource, bool trans, bool mask, int maskByte,
+                 bool palettised, int form = FORM_NONE);
+
 // Scaled and rotated blit references (shared-family rules), each pixel
 // found by its closed-form source position.
 void ScaledBlit(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int transFlag, const MEMIMG* mask);

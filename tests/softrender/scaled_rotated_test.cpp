@@ -244,6 +244,44 @@ TEST_F(SoftBlitGeometry, RotationIdentityAndQuarterTurns) {
   EXPECT_EQ(5, Row(minX, minY));
 }
 
+// The turn flag draws the image mirrored left to right about its vertical
+// axis, through the textured quadrilateral: the plain draw reflected. The
+// quadrilateral samples at pixel corners, not centres, so the reflection
+// lands one pixel further along the mirrored axis.
+TEST_F(SoftBlitGeometry, MirroredRotationIsThePlainDrawReflected) {
+  // Unturned, where both draws land on whole pixels (even sides after the
+  // scale); the quadrilateral's corners are truncated, which moves odd
+  // sides and turned draws by a pixel.
+  struct Case { int w, h; float scale; } cases[] = {{10, 6, 1.0f}, {16, 4, 1.0f}, {10, 6, 2.0f}};
+  for (const Case& c : cases) {
+    Make(c.w, c.h);
+    OwnedMemImg plain;
+    ASSERT_EQ(0, CreateMemImgOfColorType(plain.get(), 100, 80, MEMIMG_COLOR_32));
+    FillMemImgRectRaw(plain.get(), nullptr, 0xEEEEEEEE);
+    BlitRotatedMemImg(plain.get(), src.get(), 40, 30, 0.0f, c.scale, 0, 0, nullptr);
+    BlitRotatedMemImg(dest.get(), src.get(), 40, 30, 0.0f, c.scale, 0, 1, nullptr);
+    int minX = 100, maxX = -1, minY = 80, maxY = -1, drawn = 0;
+    for (int y = 0; y < 80; y++)
+      for (int x = 0; x < 100; x++)
+        if (GetPixel(plain.get(), x, y) != 0xEEEEEEEEu) {
+          drawn++;
+          minX = x < minX ? x : minX, maxX = x > maxX ? x : maxX;
+          minY = y < minY ? y : minY, maxY = y > maxY ? y : maxY;
+        }
+    ASSERT_EQ((int)(c.w * c.h * c.scale * c.scale), drawn) << c.scale;
+    for (int y = 0; y < 80; y++)
+      for (int x = 0; x < 100; x++) {
+        const int mx = minX + maxX + 1 - x;
+        const bool inside = mx >= minX && mx <= maxX && y >= minY && y <= maxY;
+        const uint32_t expected = inside ? GetPixel(plain.get(), mx, y) : 0xEEEEEEEEu;
+        ASSERT_EQ(expected, GetPixel(dest.get(), x, y))
+            << c.w << "x" << c.h << " scale " << c.scale << " at " << x << "," << y;
+      }
+    ReleaseMemImg(src.get());
+    ReleaseMemImg(dest.get());
+  }
+}
+
 TEST_F(SoftBlitGeometry, RotatedRefusals) {
   Make(10, 6);
   BlitRotatedMemImg(dest.get(), src.get(), 40, 30, 0.3f, 0.0f, 0, 0, nullptr);

@@ -403,9 +403,4 @@ void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int tra
 void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY, float angle, float scale,
                        int transFlag, int turnFlag, const MEMIMG* mask);
 
-// From the triangle rasteriser: the source's corners (0,0), (w,0), (0,h),
-// (w,h) onto the four points, as two textured triangles.
-void DrawQuadMemImg(MEMIMG* dest, const MEMIMG* src, int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4,
-                    int transFlag, const MEMIMG* mask);
-
 #endif  // RIREREZI_DRAWFUNCTION_H

@@ -1,325 +1,234 @@
-// The scaled blit (BlitScaledMemImg: nearest-pixel scaling with 16.16
-// stepping, mirroring by reversed corners) and the rotated blit
-// (BlitRotatedMemImg: inverse mapping with 18-bit fixed point, mirrored
-// draws through DrawQuadMemImg). Both walkers gather the sampled texels of a
-// destination row (and their mask bytes) and draw them through the shared
-// blend rows, so their arithmetic is the kernel's, family rules of the
-// scaled and rotated blits (BLEND_FAMILY_SHARED).
-// Threads: main thread only, no locks; no state survives a call. Platform:
-// SSE2 through the blend rows.
-#include <math.h>
-#include <string.h>
+// Software renderer: DrawTriangleMemImg (flat-colour and textured triangles
+// from palettised, 16-bit and 32-bit direct sources) and DrawQuadMemImg (an
+// image on a quadrilateral as two textured triangles).
+//
+// Each call settles its case once (colour type, source kind, blend mode and
+// parameter, mask, tint, source alpha, transparency flag), then runs one
+// instantiation of the row walk (WalkTriangleRows) with the shared blend
+// kernel (BlendKernel) inside. The triangle spans' own rules:
+//   - flat colour: tinted once through the table (c * b / 255), so mode 10
+//     inverts the tinted colour; no mask, no transparency test;
+//   - textured: no processor-specific forms (mode 3 at 255 is the packed
+//     subtract), and mode 4 also draws an alpha-0 texel under the
+//     transparency flag (it turns black) where the other modes skip it.
+// Texels are sampled at U / 2^18, V / 2^18 without centring, wrapping or
+// clamping: a pixel whose U or V (unsigned) lies outside the source stays.
+//
+// Threads: caller's thread; reads MemImgDrawState and the blend tables
+// without locks. No platform calls.
+#include "RiRerEziDrawFunction3.h"
 
+#include <cstring>
+
+#include "RiRerEzi.h"
 #include "RiRerEziDrawFunction.h"
-#include "RiRerEziDrawFunctionRow.h"
-#include "VeRavoroString.h"
+#include "RiRerEziDrawShapePixel.h"
 #include "VuViderezaMath.h"
 
 namespace {
 
-enum { kChunk = 512 };  // texels gathered per row piece
-
-uint32_t ScaledPalette[256];
-
-unsigned KernelFlags(const BlendCall& call, const MEMIMG* src, int transFlag, const MEMIMG* mask) {
-  const MemImgHeader* h = src->header;
-  return (call.tinted ? BK_TINT : 0u) | (mask != nullptr ? BK_MASK : 0u) | (h->alphaFlag ? BK_ALPHA : 0u) |
-         (transFlag != 0 ? BK_TRANS : 0u) | (h->palettised ? BK_PAL : 0u);
-}
-
-// The destination rectangle both blits clip to: the draw area inside the
-// destination's own bounds.
-RECT ClipArea(const MEMIMG* dest) {
-  RECT bounds = {0, 0, dest->width, dest->height};
+// The draw area, kept inside the destination as well (a wider area would
+// otherwise write outside the image).
+RECT TriangleArea(const MEMIMG* dest) {
   RECT area = MemImgDrawState.drawArea;
+  const RECT bounds{0, 0, dest->width, dest->height};
   ClipRect(&area, &bounds);
   return area;
 }
 
-bool Refused(const MEMIMG* dest, const MEMIMG* src) {
-  if (!IsValidMemImg(dest) || !IsValidMemImg(src)) return true;
-  const MemImgHeader* dh = dest->header;
-  const MemImgHeader* sh = src->header;
-  if (sh->colorType != dh->colorType || dh->palettised || dh->alphaFlag) return true;
-  return sh->colorType != MEMIMG_COLOR_16 && sh->colorType != MEMIMG_COLOR_32;
+struct TriangleTarget {
+  TriangleGeometry geometry;
+  RECT area;
+  uint8_t* pixels;
+  int pitch;
+};
+
+// --- Flat colour -------------------------------------------------------------
+
+struct FlatTriangleWalk {
+  const TriangleTarget& target;
+  template <int Bits, class Op>
+  void Walk(Op&& op) {
+    constexpr int kBytes = Bits / 8;
+    const TriangleTarget t = target;
+    WalkTriangleRows(t.geometry, t.area, 0, [&](const TriangleSpan& s) {
+      uint8_t* d = t.pixels + s.y * t.pitch + s.first * kBytes;
+      for (int32_t n = TriangleSpanLength(s, t.area.right); n > 0; --n, d += kBytes) op(d);
+    });
+  }
+};
+
+// --- Textured ------------------------------------------------------------------
+
+struct TextureSource {
+  const uint8_t* pixels;
+  int pitch;
+  uint32_t widthFixed;   // width * 2^18
+  uint32_t heightFixed;  // height * 2^18
+  uint32_t key;          // transparent colour (index for palettised sources)
+  const uint8_t* palette;
+  const uint8_t* mask;   // mask pixels, or null
+  int maskPitch;
+};
+
+// Texel fetch: the shared reader, except that a 16-bit palette holds 5-6-5
+// words. False: transparent (the raw value or index equals the key).
+template <int Bits, unsigned Flags>
+inline bool ReadTriangleTexel(const uint8_t* p, const uint8_t* palette, uint32_t key, uint32_t* colour,
+                              uint32_t* alpha) {
+  if ((Flags & BK_PAL) && Bits == 16) {
+    const uint32_t index = *p;
+    if ((Flags & BK_TRANS) && index == key) return false;
+    uint16_t entry;
+    std::memcpy(&entry, palette + 2 * index, 2);
+    *colour = entry;
+    return true;
+  }
+  return SourceTexel<Bits, Flags>::Read(p, reinterpret_cast<const uint32_t*>(palette), key, colour, alpha);
 }
 
-struct ScaledJob : BlendRowContext {
-  uint8_t* dest;           // clipped top-left
-  int destPitch;
-  const uint8_t* src;      // first sampled source pixel
-  int srcColumnStep, srcRowStep;
-  const uint8_t* mask;     // its mask byte, or null
-  int maskColumnStep, maskRowStep;
-  int width, height;       // clipped
-  uint32_t ratioX, ratioY;
-  int startX, startY;      // start accumulators
-};
+// The kernel's gating with the triangle's mode-4 rule.
+template <int Bits, int Mode, unsigned Flags>
+inline void DrawTriangleTexel(uint8_t* d, uint32_t colour, uint32_t alpha, uint32_t weight, const BlendCall& call) {
+  using Kernel = BlendKernel<Bits, Mode, Flags>;
+  if (Mode == 4 && (Flags & BK_ALPHA) && (Flags & BK_TRANS) && alpha == 0) {
+    Kernel::template Blend<true>(d, colour, alpha, weight, call);
+  } else {
+    Kernel::Draw(d, colour, alpha, weight, call);
+  }
+}
 
-struct ScaledWalker {
-  const ScaledJob* job;
-  template <int Bits, int Mode, unsigned F>
+struct TexturedTriangleVisitor {
+  const TriangleTarget& target;
+  const TextureSource& source;
+  const BlendCall& call;
+
+  template <int Bits, int Mode, unsigned Flags>
   void Run() {
-    constexpr int kBytes = SourceTexel<Bits, F>::kBytes;
-    constexpr bool kMask = (F & BK_MASK) != 0;
-    const ScaledJob& j = *job;
-    uint8_t texels[kChunk * kBytes];
-    uint8_t maskBytes[kChunk];
-    const uint8_t* sRow = j.src;
-    const uint8_t* mRow = j.mask;
-    const uint8_t* gatheredFrom = nullptr;  // source row of the gathered texels
-    uint8_t* dRow = j.dest;
-    int accY = j.startY;
-    for (int y = 0; y < j.height; y++) {
-      const uint8_t* sp = sRow;
-      const uint8_t* mp = mRow;
-      int accX = j.startX;
-      for (int x0 = 0; x0 < j.width; x0 += kChunk) {
-        int n = j.width - x0 < kChunk ? j.width - x0 : kChunk;
-        // A row of the width of one piece repeats its texels while the
-        // source row stays the same.
-        if (!(j.width <= kChunk && gatheredFrom == sRow)) {
-          for (int i = 0; i < n; i++) {
-            memcpy(texels + kBytes * i, sp, kBytes);
-            if (kMask) maskBytes[i] = *mp;
-            accX -= 65536;
-            while (accX <= 0) {
-              accX += (int)j.ratioX;
-              sp += j.srcColumnStep;
-              if (kMask) mp += j.maskColumnStep;
-            }
-          }
-          gatheredFrom = j.width <= kChunk ? sRow : nullptr;
-        }
-        DrawBlendRow<Bits, Mode, F>(dRow + (Bits / 8) * x0, texels, kMask ? maskBytes : nullptr, n, j);
+    constexpr int kDestBytes = Bits / 8;
+    constexpr int kSourceBytes = SourceTexel<Bits, Flags>::kBytes;
+    // Local copies: the pixel writes cannot alias them, so nothing is
+    // reloaded inside the span loop.
+    const TriangleTarget t = target;
+    const TextureSource src = source;
+    const BlendCall c = call;
+    const uint32_t dudx = static_cast<uint32_t>(t.geometry.dudx);
+    const uint32_t dvdx = static_cast<uint32_t>(t.geometry.dvdx);
+    WalkTriangleRows(t.geometry, t.area, 1, [&](const TriangleSpan& s) {
+      uint8_t* d = t.pixels + s.y * t.pitch + s.first * kDestBytes;
+      uint32_t u = static_cast<uint32_t>(s.u);
+      uint32_t v = static_cast<uint32_t>(s.v);
+      const uint32_t widthFixed = src.widthFixed, heightFixed = src.heightFixed;
+      const uint8_t* const pixels = src.pixels;
+      const int pitch = src.pitch;
+      for (int32_t n = TriangleSpanLength(s, t.area.right); n > 0; --n, d += kDestBytes, u += dudx, v += dvdx) {
+        if (u >= widthFixed || v >= heightFixed) continue;
+        const uint32_t column = u >> TRIANGLE_FIXED_SHIFT;
+        const uint32_t row = v >> TRIANGLE_FIXED_SHIFT;
+        uint32_t colour, alpha = 0, weight = 0;
+        if (!ReadTriangleTexel<Bits, Flags>(pixels + row * pitch + column * kSourceBytes, src.palette, src.key,
+                                            &colour, &alpha))
+          continue;
+        if (Flags & BK_MASK) weight = c.ramp[src.mask[row * src.maskPitch + column]];
+        DrawTriangleTexel<Bits, Mode, Flags>(d, colour, alpha, weight, c);
       }
-      dRow += j.destPitch;
-      accY -= 65536;
-      while (accY <= 0) {
-        accY += (int)j.ratioY;
-        sRow += j.srcRowStep;
-        if (kMask) mRow += j.maskRowStep;
-      }
-    }
+    });
   }
 };
 
-struct RotatedJob : BlendRowContext {
-  uint8_t* dest;         // clipped box top-left
-  int destPitch;
-  int columns, rows;
-  uint32_t u, v;         // at the box's top-left pixel
-  uint32_t du, dv;       // per column
-  uint32_t rowU, rowV;   // per row
-  uint32_t limitU, limitV;
-  const MEMIMG* src;
-  const MEMIMG* mask;
-};
+void DrawFlatTriangle(const TriangleTarget& target, int colorType, uint32_t colour) {
+  FlatBlend blend;
+  if (PrepareFlatBlend(&blend, colorType, colour, FLAT_TINT_TABLE) < 0) return;
+  FlatTriangleWalk walk{target};
+  RunFlatBlend(blend, walk);
+}
 
-struct RotatedWalker {
-  const RotatedJob* job;
-  template <int Bits, int Mode, unsigned F>
-  void Run() {
-    constexpr int kBytes = SourceTexel<Bits, F>::kBytes;
-    constexpr bool kMask = (F & BK_MASK) != 0;
-    const RotatedJob& j = *job;
-    const uint8_t* srcBase = j.src->pixels;
-    int srcPitch = j.src->header->pitch;
-    const uint8_t* maskBase = kMask ? j.mask->pixels : nullptr;
-    int maskPitch = kMask ? j.mask->header->pitch : 0;
-    uint8_t texels[kChunk * kBytes];
-    uint8_t maskBytes[kChunk];
-    uint8_t* dRow = j.dest;
-    uint32_t rowStartU = j.u, rowStartV = j.v;
-    for (int y = 0; y < j.rows; y++) {
-      uint32_t u = rowStartU, v = rowStartV;
-      int runStart = -1, n = 0;
-      for (int x = 0; x <= j.columns; x++) {
-        bool inside = x < j.columns && u < j.limitU && v < j.limitV;
-        if (inside) {
-          if (runStart < 0) runStart = x;
-          int col = (int)(u >> 18), row = (int)(v >> 18);
-          memcpy(texels + kBytes * n, srcBase + (size_t)srcPitch * row + (size_t)kBytes * col, kBytes);
-          if (kMask) maskBytes[n] = maskBase[(size_t)maskPitch * row + col];
-          n++;
-        }
-        if (runStart >= 0 && (!inside || n == kChunk)) {
-          DrawBlendRow<Bits, Mode, F>(dRow + (Bits / 8) * runStart, texels, kMask ? maskBytes : nullptr, n, j);
-          runStart = inside ? x + 1 : -1;
-          n = 0;
-        }
-        u += j.du;
-        v += j.dv;
-      }
-      rowStartU += j.rowU;
-      rowStartV += j.rowV;
-      dRow += j.destPitch;
-    }
+void DrawTexturedTriangle(const TriangleTarget& target, const MEMIMG* src, int transFlag, const MEMIMG* mask) {
+  const MemImgHeader* header = src->header;
+  const int bits = header->colorType == MEMIMG_COLOR_32 ? 32 : 16;
+  if (src->width < 0 || src->height < 0 || src->width > TRIANGLE_COORD_MAX || src->height > TRIANGLE_COORD_MAX)
+    return;
+  // The mask is read at texel positions: one smaller than the source would
+  // be read past its end.
+  if (mask != nullptr && (mask->width < src->width || mask->height < src->height)) return;
+  const int palettised = header->palettised == 1;
+  BlendCall call;
+  if (PrepareBlendCall(&call, BLEND_FAMILY_SHARED, palettised) < 0) return;
+
+  TextureSource source;
+  source.pixels = src->pixels;
+  source.pitch = header->pitch;
+  source.widthFixed = static_cast<uint32_t>(src->width) << TRIANGLE_FIXED_SHIFT;
+  source.heightFixed = static_cast<uint32_t>(src->height) << TRIANGLE_FIXED_SHIFT;
+  source.key = header->transparentColor;
+  source.palette = header->palette;
+  source.mask = mask != nullptr ? mask->pixels : nullptr;
+  source.maskPitch = mask != nullptr ? mask->header->pitch : 0;
+  if (palettised && source.palette == nullptr) return;
+
+  unsigned flags = 0;
+  if (mask != nullptr) flags |= BK_MASK;
+  if (call.tinted) flags |= BK_TINT;
+  if (!palettised && header->alphaFlag == 1) flags |= BK_ALPHA;
+  if (transFlag != 0) flags |= BK_TRANS;
+
+  TexturedTriangleVisitor visitor{target, source, call};
+  const BlendSelection selection{bits, call.mode, flags};
+  if (palettised) {
+    SelectBlend<BK_TINT | BK_MASK | BK_TRANS, BK_PAL>(selection, visitor);
+  } else {
+    SelectBlend<BK_TINT | BK_MASK | BK_ALPHA | BK_TRANS, 0u>(selection, visitor);
   }
-};
-
-// Fix(f): f times 262144, rounded to a float, truncated.
-int Fix(float f) { return TruncateFloatToInt((float)(f * 262144.0f)); }
+}
 
 }  // namespace
 
-void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int transFlag, const MEMIMG* mask) {
-  if (rect == nullptr || !IsValidMemImg(dest) || !IsValidMemImg(src)) return;
-  if (!MemImgMaskCovers(mask, src)) return;
-  int left = rect->left < rect->right ? rect->left : rect->right;
-  int right = rect->left < rect->right ? rect->right : rect->left;
-  int top = rect->top < rect->bottom ? rect->top : rect->bottom;
-  int bottom = rect->top < rect->bottom ? rect->bottom : rect->top;
-  int dirX = rect->left > rect->right ? -1 : 1;
-  int dirY = rect->top > rect->bottom ? -1 : 1;
-  long long wide = (long long)right - left, tall = (long long)bottom - top;
-  if (wide == 0 || tall == 0) return;
-  if (wide == src->width && tall == src->height && dirX == 1 && dirY == 1) {
-    BlitMemImg(dest, src, left, top, transFlag, mask);
-    return;
-  }
-  if (Refused(dest, src)) return;
-  // Limits: sizes whose 16.16 products fit, and ratios above 0.
-  if (wide >= 32768 || tall >= 32768 || src->width <= 0 || src->height <= 0) return;
-  uint32_t ratioX = (uint32_t)((wide * 65536) / src->width);
-  uint32_t ratioY = (uint32_t)((tall * 65536) / src->height);
-  if (ratioX == 0 || ratioY == 0) return;
-  const MemImgHeader* sh = src->header;
-  BlendCall call;
-  if (PrepareBlendCall(&call, BLEND_FAMILY_SHARED, sh->palettised) != 0) return;
+void DrawTriangleMemImg(MEMIMG* dest, const MEMIMG* src, const TriangleVertex* vertices, int transFlag,
+                        const MEMIMG* mask, uint32_t colour) {
+  if (dest == nullptr || vertices == nullptr) return;
+  const MemImgHeader* header = dest->header;
+  if (src != nullptr && src->header->colorType != header->colorType) return;
+  if (header->palettised == 1 || header->alphaFlag == 1) return;
+  if (header->colorType != MEMIMG_COLOR_16 && header->colorType != MEMIMG_COLOR_32) return;
 
-  RECT area = ClipArea(dest);
-  RECT r = {left, top, right, bottom};
-  ClipRect(&r, &area);
-  int cx = r.left - left, cy = r.top - top;
-  int width = r.right - r.left, height = r.bottom - r.top;
-  if (width <= 0 || height <= 0) return;
+  TriangleTarget target;
+  if (!SetUpTriangleGeometry(vertices, src != nullptr, &target.geometry)) return;
+  target.area = TriangleArea(dest);
+  if (target.area.right <= target.area.left || target.area.bottom <= target.area.top) return;
+  target.pixels = dest->pixels;
+  target.pitch = header->pitch;
+
   InvalidateMemImgDerivedData(dest);
-  int ox = (int)(((long long)cx * 65536) / ratioX), rx = (int)(((long long)cx * 65536) % ratioX);
-  int oy = (int)(((long long)cy * 65536) / ratioY), ry = (int)(((long long)cy * 65536) % ratioY);
-  int column = dirX > 0 ? ox : src->width - ox - 1;
-  int row = dirY > 0 ? oy : src->height - oy - 1;
-  int srcBytes = MemImgBytesPerPixel(src);
-
-  ScaledJob job;
-  job.key = sh->transparentColor;
-  job.palette = ScaledPalette;
-  job.call = &call;
-  job.dest = dest->pixels + (size_t)dest->header->pitch * r.top + (size_t)MemImgBytesPerPixel(dest) * r.left;
-  job.destPitch = dest->header->pitch;
-  job.src = src->pixels + (ptrdiff_t)sh->pitch * row + (ptrdiff_t)srcBytes * column;
-  job.srcColumnStep = dirX * srcBytes;
-  job.srcRowStep = dirY * sh->pitch;
-  job.mask = mask != nullptr ? mask->pixels + (ptrdiff_t)mask->header->pitch * row + column : nullptr;
-  job.maskColumnStep = dirX;
-  job.maskRowStep = mask != nullptr ? dirY * mask->header->pitch : 0;
-  job.width = width;
-  job.height = height;
-  job.ratioX = ratioX;
-  job.ratioY = ratioY;
-  job.startX = (int)ratioX - rx;
-  job.startY = (int)ratioY - ry;
-  if (sh->palettised) CopyPaletteWords(sh, ScaledPalette);
-
-  BlendSelection sel;
-  sel.bits = sh->colorType == MEMIMG_COLOR_32 ? 32 : 16;
-  sel.mode = call.mode;
-  sel.flags = KernelFlags(call, src, transFlag, mask);
-  if (sel.bits == 32 && call.mode == 3 && call.param == 255 && !call.tinted && mask == nullptr && !sh->alphaFlag &&
-      MmxUsable)
-    sel.mode = BLEND_OP_SUB255_MMX;
-  ScaledWalker walker = {&job};
-  SelectBlend<BK_TINT | BK_MASK | BK_ALPHA | BK_TRANS | BK_PAL, 0>(sel, walker);
+  if (src == nullptr) {
+    DrawFlatTriangle(target, header->colorType, colour);
+  } else {
+    DrawTexturedTriangle(target, src, transFlag, mask);
+  }
 }
 
-void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY, float angle, float scale,
-                       int transFlag, int turnFlag, const MEMIMG* mask) {
-  if (Refused(dest, src) || !MemImgMaskCovers(mask, src)) return;
-  // Limits: finite angle and non-zero finite scale; sizes whose 18-bit
-  // fixed-point coordinates fit; corners well inside 32-bit fixed point.
-  if (!isfinite(angle) || !isfinite(scale) || fabsf(scale) < 1.0f / 65536.0f) return;
-  if (src->width <= 0 || src->height <= 0 || src->width >= 16384 || src->height >= 16384) return;
-  double reach = (double)fabsf(scale) * ((double)src->width + src->height);
-  if (reach >= 4096.0 || centerX <= -4096 || centerX >= 4096 || centerY <= -4096 || centerY >= 4096) return;
-
-  float sN, cN, sP, cP;
-  SinCosFloat(-angle, &sN, &cN);
-  int sinN = Fix(sN), cosN = Fix(cN);
-  SinCosFloat(angle, &sP, &cP);
-  int sinP = Fix(sP), cosP = Fix(cP);
-  float hw = (float)((float)src->width * scale * 0.5f);
-  float hh = (float)((float)src->height * scale * 0.5f);
-  float wc = (float)(hw * (float)cosP), ws = (float)(hw * (float)sinP);
-  float hc = (float)(hh * (float)cosP), hs = (float)(hh * (float)sinP);
-  int baseX = centerX * 262144, baseY = centerY * 262144;
-  int kx[4] = {baseX + TruncateFloatToInt((float)(hs - wc)), baseX + TruncateFloatToInt((float)(-wc - hs)),
-               baseX + TruncateFloatToInt((float)(wc - hs)), baseX + TruncateFloatToInt((float)(wc + hs))};
-  int ky[4] = {baseY + TruncateFloatToInt((float)(-hc - ws)), baseY + TruncateFloatToInt((float)(hc - ws)),
-               baseY + TruncateFloatToInt((float)(hc + ws)), baseY + TruncateFloatToInt((float)(ws - hc))};
-  if (turnFlag) {
-    DrawQuadMemImg(dest, src, kx[3] / 262144, ky[3] / 262144, kx[0] / 262144, ky[0] / 262144, kx[2] / 262144,
-                   ky[2] / 262144, kx[1] / 262144, ky[1] / 262144, transFlag, mask);
+void DrawQuadMemImg(MEMIMG* dest, const MEMIMG* src, const POINT* corners, int transFlag, const MEMIMG* mask) {
+  if (dest == nullptr || src == nullptr || corners == nullptr) return;
+  LONG minX = corners[0].x, maxX = corners[0].x, minY = corners[0].y, maxY = corners[0].y;
+  for (int i = 1; i < 4; ++i) {
+    if (corners[i].x < minX) minX = corners[i].x;
+    if (corners[i].x > maxX) maxX = corners[i].x;
+    if (corners[i].y < minY) minY = corners[i].y;
+    if (corners[i].y > maxY) maxY = corners[i].y;
+  }
+  // Reject test in 64 bits: the widened box must meet the draw area.
+  const RECT& area = MemImgDrawState.drawArea;
+  if (area.right <= area.left || area.bottom <= area.top) return;
+  if (static_cast<int64_t>(maxX) + 4 <= area.left || static_cast<int64_t>(minX) - 2 >= area.right ||
+      static_cast<int64_t>(maxY) + 4 <= area.top || static_cast<int64_t>(minY) - 2 >= area.bottom)
     return;
-  }
-  int minX = kx[0], maxX = kx[0], minY = ky[0], maxY = ky[0];
-  for (int i = 1; i < 4; i++) {
-    if (kx[i] < minX) minX = kx[i];
-    if (kx[i] > maxX) maxX = kx[i];
-    if (ky[i] < minY) minY = ky[i];
-    if (ky[i] > maxY) maxY = ky[i];
-  }
-  RECT box = {minX / 262144 - 2, minY / 262144 - 2, maxX / 262144 + 4, maxY / 262144 + 4};
-  RECT area = ClipArea(dest);
-  ClipRect(&box, &area);
-  int columns = box.right - box.left, rows = box.bottom - box.top;
-  if (columns <= 0 || rows <= 0) return;
-  const MemImgHeader* sh = src->header;
-  BlendCall call;
-  if (PrepareBlendCall(&call, BLEND_FAMILY_SHARED, sh->palettised) != 0) return;
 
-  InvalidateMemImgDerivedData(dest);
-  int du = TruncateFloatToInt((float)((float)cosP / scale));
-  int dv = TruncateFloatToInt((float)((float)sinN / scale));
-  uint32_t halfW = ((uint32_t)src->width >> 1) << 18, halfH = ((uint32_t)src->height >> 1) << 18;
-  auto startU = [&](int y) {
-    long long dx = box.left - centerX, dy = y - centerY;
-    long long p = dx * cosN - dy * sinN;
-    return (uint32_t)TruncateFloatToInt((float)((float)p / scale)) + halfW;
+  const int32_t w = src->width, h = src->height;
+  const TriangleVertex q[4] = {
+      {corners[0].x, corners[0].y, 0, 0},
+      {corners[1].x, corners[1].y, w, 0},
+      {corners[2].x, corners[2].y, 0, h},
+      {corners[3].x, corners[3].y, w, h},
   };
-  auto startV = [&](int y) {
-    long long dx = box.left - centerX, dy = y - centerY;
-    long long q = dx * sinN + dy * cosN;
-    return (uint32_t)TruncateFloatToInt((float)((float)q / scale)) + halfH;
-  };
-  uint32_t uTop = startU(box.top), vTop = startV(box.top);
-  int rowStepU = ((int)(startU(box.bottom) - uTop)) / rows;
-  int rowStepV = ((int)(startV(box.bottom) - vTop)) / rows;
-
-  static uint32_t RotatedPalette[256];
-  RotatedJob job;
-  job.key = sh->transparentColor;
-  job.palette = RotatedPalette;
-  job.call = &call;
-  job.dest = dest->pixels + (size_t)dest->header->pitch * box.top + (size_t)MemImgBytesPerPixel(dest) * box.left;
-  job.destPitch = dest->header->pitch;
-  job.columns = columns;
-  job.rows = rows;
-  job.u = uTop;
-  job.v = vTop;
-  job.du = (uint32_t)du;
-  job.dv = (uint32_t)dv;
-  job.rowU = (uint32_t)rowStepU;
-  job.rowV = (uint32_t)rowStepV;
-  job.limitU = (uint32_t)src->width << 18;
-  job.limitV = (uint32_t)src->height << 18;
-  job.src = src;
-  job.mask = mask;
-  if (sh->palettised) CopyPaletteWords(sh, RotatedPalette);
-
-  BlendSelection sel;
-  sel.bits = sh->colorType == MEMIMG_COLOR_32 ? 32 : 16;
-  sel.mode = call.mode;
-  sel.flags = KernelFlags(call, src, transFlag, mask);
-  RotatedWalker walker = {&job};
-  SelectBlend<BK_TINT | BK_MASK | BK_ALPHA | BK_TRANS | BK_PAL, 0>(sel, walker);
+  DrawTriangleMemImg(dest, src, &q[0], transFlag, mask, 0);
+  DrawTriangleMemImg(dest, src, &q[1], transFlag, mask, 0);
 }

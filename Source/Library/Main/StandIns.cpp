@@ -9,7 +9,6 @@
 #include "RiDov.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
-#include "RiRerEziDrawFunction.h"
 
 // ---------------------------------------------------------------------------
 // Device loss (the device layer's rebuild is not built yet).
@@ -88,11 +87,10 @@ int LoadImageDivided(const char*, int count, int, int, int, int, int* handles, i
 }
 
 // Drawing: the draw target's surface index, the vertex batch (empty), the
-// remembered draw set-up, the memory-image colour type.
+// remembered draw set-up.
 int GetDrawTargetSurfaceIndex() { return 0; }
 void FlushVertexBatch(int) {}
 void ForgetLastDrawSetup() {}
-void SetMemImgDefaultColorType(int) {}
 
 // Shaders, declarations, the brightness texture and models: no programmable
 // shaders, nothing made, nothing to release.
@@ -180,10 +178,3 @@ int ShutdownNetwork() { return 0; }
 int PumpNetworkWindowMessages(int) { return 0; }
 // Network: no sockets.
 LRESULT HandleSocketEventMessage(HWND, UINT, WPARAM, LPARAM) { return 0; }
-
-// ---------------------------------------------------------------------------
-// Software triangles.
-
-// Software triangles: the textured quad (mirrored rotated blits) draws
-// nothing until the triangle rasteriser exists.
-void DrawQuadMemImg(MEMIMG*, const MEMIMG*, int, int, int, int, int, int, int, int, int, const MEMIMG*) {}
