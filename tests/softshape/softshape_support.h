@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "RiRerEzi.h"
+#include "SoftImageFixture.h"
 #include "VeRavoroString.h"
 
 // A software image of one colour type, released at the end of its scope.
@@ -22,12 +23,8 @@ struct TestImage {
   TestImage& operator=(const TestImage&) = delete;
   int Bytes() const { return MemImgBytesPerPixel(&m); }
   uint8_t* At(int x, int y) const { return m.pixels + y * m.header->pitch + x * Bytes(); }
-  uint32_t Get(int x, int y) const {
-    uint32_t v = 0;
-    std::memcpy(&v, At(x, y), Bytes());
-    return v;
-  }
-  void Set(int x, int y, uint32_t v) { std::memcpy(At(x, y), &v, Bytes()); }
+  uint32_t Get(int x, int y) const { return GetPixel(&m, x, y); }
+  void Set(int x, int y, uint32_t v) { PutPixel(&m, x, y, v); }
   void Fill(uint32_t v) {
     for (int y = 0; y < m.height; ++y)
       for (int x = 0; x < m.width; ++x) Set(x, y, v);
