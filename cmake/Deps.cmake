@@ -7,6 +7,7 @@
 #   ridov_dep::vorbis  libvorbisfile + libvorbis + ogg
 #   ridov_dep::theora  libtheoradec + ogg
 #   ridov_dep::bullet  BulletDynamics + BulletCollision + LinearMath
+#   ridov_dep::lz4     liblz4 (benchmarks only; the library does not link it)
 # Usage: cmake -DRIDOV_DEPS_PREFIX="$(tools/setup/deps.sh)" ...
 
 set(RIDOV_DEPS_PREFIX "${RIDOV_DEPS_PREFIX}" CACHE PATH
@@ -22,7 +23,7 @@ set(_ridov_dep_lib "${RIDOV_DEPS_PREFIX}/lib")
 set(_ridov_dep_inc "${RIDOV_DEPS_PREFIX}/include")
 set(_ridov_dep_missing "")
 foreach(_f libpng16.a libjpeg.a libogg.a libvorbis.a libvorbisfile.a libtheoradec.a
-           libLinearMath.a libBulletCollision.a libBulletDynamics.a)
+           libLinearMath.a libBulletCollision.a libBulletDynamics.a liblz4.a)
   if(NOT EXISTS "${_ridov_dep_lib}/${_f}")
     list(APPEND _ridov_dep_missing "${_f}")
   endif()
@@ -84,4 +85,5 @@ if(NOT TARGET ridov_dep::zlib)
     INCLUDE "${_ridov_dep_inc}/bullet"
     LINK "${_ridov_dep_lib}/libBulletCollision.a" "${_ridov_dep_lib}/libLinearMath.a")
   set_target_properties(ridov_dep::bullet PROPERTIES IMPORTED_LINK_INTERFACE_LANGUAGES "CXX")
+  ridov_dep_import(lz4 "${_ridov_dep_lib}/liblz4.a" INCLUDE "${_ridov_dep_inc}")
 endif()

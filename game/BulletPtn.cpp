@@ -13,7 +13,7 @@ const double UP = 4.7123889803847;
 const double SIXTY_DEGREES = 1.0471975511966;
 const DrawClip PLAY_FIELD = {true, 210, 0, 750, 720};
 
-const int LASER_PIECE_HEIGHT = 190;
+enum { LASER_PIECE_HEIGHT = 190 };
 
 CBaseBulletPtn* NewPattern(int kind, const MessengerSet& faces) {
   switch (kind) {

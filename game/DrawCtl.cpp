@@ -15,7 +15,7 @@ CDrawCtl DrawCtlInstance;
 
 namespace {
 
-const int COLOR_RED = 0xFF0000;
+enum { COLOR_RED = 0xFF0000 };
 
 bool IsShiftJisLeadByte(unsigned char c) {
   return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);

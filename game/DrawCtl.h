@@ -19,7 +19,7 @@ enum {
 };
 
 // Queued colours are plain 0xRRGGBB; the flush converts them.
-const int COLOR_WHITE = 0xFFFFFF;
+enum { COLOR_WHITE = 0xFFFFFF };
 
 // Entry kinds; 0 is empty and ends a layer during the flush.
 enum {

@@ -18,7 +18,10 @@ const char* const EnemyScheduleFile = "data/enemy_ptn.csv";
 
 namespace {
 
-const int END_OF_FILE = -1;
+enum {
+  END_OF_FILE = -1,
+  HANDLE_NOT_VALID = 0,  // what ReadFileChar gives once its handle is gone
+};
 
 int Saturate(double value) {
   if (value >= 2147483647.0) return 2147483647;
@@ -34,7 +37,9 @@ const char* SkipSpace(const char* p) {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // ReadFileChar gives bytes as signed values; a byte 0xFF reads like the end.
-bool IsEnd(int c) { return c == END_OF_FILE || (c & 0xFF) == 0xFF; }
+// A text schedule holds no NUL: a 0 means the handle is no longer valid (a
+// failed asynchronous open deletes it), and would otherwise come for ever.
+bool IsEnd(int c) { return c == END_OF_FILE || c == HANDLE_NOT_VALID || (c & 0xFF) == 0xFF; }
 
 // Skips up to and including the next line feed; false at the end of the file.
 bool SkipLine(int file) {
@@ -98,7 +103,7 @@ int ScheduleCellFloat(const char* cell) {
   return Saturate(strtod(number, nullptr));
 }
 
-int LoadEnemySchedule(const char* path, SpawnRecord* table) {
+int LoadEnemyPatterns(const char* path, SpawnRecord* table) {
   for (int i = 0; i < SCHEDULE_RECORDS; ++i) {
     table[i] = SpawnRecord();
     table[i].Frame = -1;
@@ -151,7 +156,7 @@ CEnemyCtlBase* CreateEnemyCtl(CScreenMessenger* screen) {
 }
 
 CEnemyCtl::CEnemyCtl(CScreenMessenger* screen) : CEnemyCtlBase(screen), Faces(), NextEnemyId(0) {
-  LoadEnemySchedule(EnemyScheduleFile, Schedule);
+  LoadEnemyPatterns(EnemyScheduleFile, Schedule);
 }
 
 CEnemyCtl::~CEnemyCtl() { Destroy(); }

@@ -31,8 +31,9 @@ struct SpawnRecord {
 
 // Fills table (SCHEDULE_RECORDS records) from the schedule file: every
 // record's Frame -1 and the other fields 0 first, then the rows read. The
-// number of records filled, or -1 when the file does not open.
-int LoadEnemySchedule(const char* path, SpawnRecord* table);
+// number of records filled, or -1 when the file does not open. Reading ends at
+// the end of the file, a byte 0xFF, or a 0 (the handle is no longer valid).
+int LoadEnemyPatterns(const char* path, SpawnRecord* table);
 
 // Converts a cell the way the schedule wants: leading white space, an
 // optional sign, then digits (and for the float form a fraction and an

@@ -25,15 +25,17 @@ const double ANGLE_DOWN = 1.5707963267949;
 const double ANGLE_UP = 4.7123889803847;
 const double TEN_DEGREES = 0.17453292519943334;
 
-const int GROUND_LAYER = 3;
-const int AIR_LAYER = 4;
-const int GAUGE_LAYER = 8;
-const int DEBUG_LAYER = 12;
+enum {
+  GROUND_LAYER = 3,
+  AIR_LAYER = 4,
+  GAUGE_LAYER = 8,
+  DEBUG_LAYER = 12,
+};
 
 const double NO_FIRE_DISTANCE = 110.0;  // ground enemies hold fire this close to the player
 const double NO_FIRE_BELOW = 576.0;
 
-const int GAUGE_STRIPS = 1440;
+enum { GAUGE_STRIPS = 1440 };
 
 const DrawClip PLAY_FIELD_CLIP = {true, PLAY_FIELD_LEFT, PLAY_FIELD_TOP, PLAY_FIELD_RIGHT,
                                   PLAY_FIELD_BOTTOM};
@@ -41,7 +43,7 @@ const DrawClip PLAY_FIELD_CLIP = {true, PLAY_FIELD_LEFT, PLAY_FIELD_TOP, PLAY_FI
 // Positions come from the schedule file: one far past every bound is held a
 // million px out, where it still fits an int in 1/1000 px while it moves (the
 // controller removes it at its first update like any enemy out of bounds).
-const int POSITION_LIMIT_PX = 1000000;
+enum { POSITION_LIMIT_PX = 1000000 };
 
 int LimitPosition(int px) {
   if (px < -POSITION_LIMIT_PX) return -POSITION_LIMIT_PX;

@@ -19,10 +19,12 @@ const ItemKindRow ItemKindTable[] = {
 namespace {
 
 const DrawClip PLAY_FIELD = {true, 210, 0, 750, 720};
-const int SOUND_PICK_UP = 5;
+enum { SOUND_PICK_UP = 5 };
 const double BOUNCE_STEP = 3.375;
-const int BOUNCE_FRAMES = 1800;
-const int PHASE_FRAMES = 240;
+enum {
+  BOUNCE_FRAMES = 1800,
+  PHASE_FRAMES = 240,
+};
 
 int SheetTile(int sheet, int tile) {
   int set = ImageSetNumber(3, sheet);

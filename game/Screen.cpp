@@ -10,24 +10,32 @@
 
 namespace {
 
-const int OVERLAY_LAYER = 10;
-const int DEBUG_LAYER = 12;
-const int SCENE_TEXT_LAYER = 9;
-const int STAGE_LAYER = 1;
+enum {
+  OVERLAY_LAYER = 10,
+  DEBUG_LAYER = 12,
+  SCENE_TEXT_LAYER = 9,
+  STAGE_LAYER = 1,
+};
 
-const int TITLE_COLOR = 0xFD2848;
-const int SIDE_PANEL_COLOR = 0xCCFFCC;
+enum {
+  TITLE_COLOR = 0xFD2848,
+  SIDE_PANEL_COLOR = 0xCCFFCC,
+};
 
 // The stage image's top-left at the start: its bottom 720 rows fill the field.
-const int STAGE_START_X = 210000;
-const int STAGE_START_Y = -3280000;
+enum {
+  STAGE_START_X = 210000,
+  STAGE_START_Y = -3280000,
+};
 
-const int LOADING_END = 180;  // scene frame counter, advanced by 2 while loading
-const int FADE_IN_FRAMES = 60;
-const int END_MESSAGE_FRAMES = 180;
-const int STAGE_MUSIC_AT = 1;
-const int BOSS_MUSIC_AT = 6000;
-const int BOSS_ENTERED_AFTER = 6550;
+enum {
+  LOADING_END = 180,  // scene frame counter, advanced by 2 while loading
+  FADE_IN_FRAMES = 60,
+  END_MESSAGE_FRAMES = 180,
+  STAGE_MUSIC_AT = 1,
+  BOSS_MUSIC_AT = 6000,
+  BOSS_ENTERED_AFTER = 6550,
+};
 
 int StageGraphic() {
   int handles[IMAGE_SET_SIZE] = {};

@@ -32,7 +32,7 @@ const char* const MusicFiles[MUSIC_COUNT] = {
 
 namespace {
 
-const int PANEL_LAYER = 8;
+enum { PANEL_LAYER = 8 };
 
 // Status sheets of category 8.
 enum {
@@ -44,9 +44,11 @@ enum {
   SHEET_GAUGE_WHITE = 6,
 };
 
-const int POPUP_SLIDE_FRAMES = 30;
-const int POPUP_REST_END = 240;
-const int POPUP_END = 270;
+enum {
+  POPUP_SLIDE_FRAMES = 30,
+  POPUP_REST_END = 240,
+  POPUP_END = 270,
+};
 
 int StatusTile(int sheet, int tile) {
   int set = ImageSetNumber(8, sheet);

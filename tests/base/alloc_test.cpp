@@ -73,11 +73,11 @@ struct NameCase {
 TEST_F(AllocTest, NameTails) {
   const NameCase cases[] = {
       {"0123456789abcdefghijklmnopqrstuvwxyzABCD", "pqrstuvwxyzABCD"},  // 40: last 15
-      {"abcdefghij", "abcdefghij"},                                    // 10: whole
-      {"abcdefghijklmno", "abcdefghijklmno"},                          // 15: whole
-      {"abcdefghijklmnop", "bcdefghijklmnop"},                         // 16: last 15
+      {"abcdefghij", "abcdefghij"},                                     // 10: whole
+      {"abcdefghijklmno", "abcdefghijklmno"},                           // 15: whole
+      {"abcdefghijklmnop", "bcdefghijklmnop"},                          // 16: last 15
       {"", ""},
-      {NULL, ""},
+      {nullptr, ""},
   };
   for (const NameCase& c : cases) {
     SCOPED_TRACE(c.tail);
@@ -91,9 +91,9 @@ TEST_F(AllocTest, NameTails) {
     EXPECT_EQ(8u, block->size);
 
     // A reallocation takes the new caller's name the same way.
-    p = MemRealloc(p, 24, c.file == NULL ? "short.cpp" : "0123456789abcdefghijklmnopqrstuvwxyzABCD", 9);
+    p = MemRealloc(p, 24, c.file == nullptr ? "short.cpp" : "0123456789abcdefghijklmnopqrstuvwxyzABCD", 9);
     ASSERT_NE(nullptr, p);
-    EXPECT_STREQ(c.file == NULL ? "short.cpp" : "pqrstuvwxyzABCD", HeaderOf(p)->fileTail);
+    EXPECT_STREQ(c.file == nullptr ? "short.cpp" : "pqrstuvwxyzABCD", HeaderOf(p)->fileTail);
     EXPECT_EQ(9, HeaderOf(p)->line);
     MemFree(p);
   }
@@ -133,7 +133,7 @@ TEST_F(AllocTest, TotalsFollowEveryCall) {
   EXPECT_EQ(count + 2, GetAllocCount());
   MemFree(a);
   MemFree(b);
-  MemFree(NULL);
+  MemFree(nullptr);
   EXPECT_EQ(total, GetAllocTotalSize());
   EXPECT_EQ(count, GetAllocCount());
 }
@@ -234,7 +234,7 @@ TEST_F(AllocTest, GrowingZeroFillsTheAddedBytes) {
 
 TEST_F(AllocTest, ReallocOfNullAllocates) {
   const int count = GetAllocCount();
-  void* p = MemRealloc(NULL, 10, "null.cpp", 7);
+  void* p = MemRealloc(nullptr, 10, "null.cpp", 7);
   ASSERT_NE(nullptr, p);
   EXPECT_EQ(count + 1, GetAllocCount());
   EXPECT_STREQ("null.cpp", HeaderOf(p)->fileTail);
@@ -418,6 +418,49 @@ TEST_F(AllocTest, DamagedSizeIsReportedWithoutAWildRead) {
   EXPECT_EQ("以下のメモリ確保情報が破損しました、強制終了します", lines[0]);
   EXPECT_EQ(0u, lines[4].find("\tsize:2147483632("));
 }
+
+// An underrun that fills the end of the header and guard copy 1 with one
+// value leaves both size fields equal and garbage: the check must bound the
+// size by the heap block, and its report must reach the log. One test per
+// case: a death test's child runs its whole test again.
+struct Underrun {
+  unsigned char fill;
+  int bytes;  // overwritten just before the user data
+};
+
+class AllocUnderrunTest : public AllocTest, public ::testing::WithParamInterface<Underrun> {};
+
+TEST_P(AllocUnderrunTest, IsReported) {
+  const Underrun c = GetParam();
+  EXPECT_EXIT(
+      {
+        void* keep = MemAlloc(64, "keep.cpp", 5);
+        unsigned char* p = static_cast<unsigned char*>(MemAlloc(64, "under.cpp", 9));
+        void* newer = MemAlloc(64, "newer.cpp", 11);
+        for (int i = 0; i < 64; i++) p[i] = static_cast<unsigned char>('a' + i % 26);
+        StartLog();
+        memset(p - c.bytes, c.fill, c.bytes);
+        MemFree(p);
+        MemFree(keep);
+        MemFree(newer);
+        exit(0);
+      },
+      ::testing::ExitedWithCode(-1), "");
+  std::vector<std::string> lines = SplitLines(LogText());
+  ASSERT_EQ(7u, lines.size()) << LogText();
+  EXPECT_EQ("以下のメモリ確保情報が破損しました、強制終了します", lines[0]);
+  EXPECT_EQ(0u, lines[1].find("HEAD  BASE:"));
+  EXPECT_EQ(0u, lines[2].find("HEAD TEMP1:"));
+  // Guard copy 2 was read where the heap block puts it: intact ("under.cp").
+  EXPECT_EQ(0u, lines[3].find("HEAD TEMP2:75 6e 64 65  72 2e 63 70")) << lines[3];
+  EXPECT_EQ(0u, lines[4].find("\tsize:")) << lines[4];
+  EXPECT_NE(std::string::npos, lines[4].find("  data:<")) << lines[4];
+}
+
+INSTANTIATE_TEST_SUITE_P(FillAndLength, AllocUnderrunTest,
+                         ::testing::Values(Underrun{0x41, 44}, Underrun{0x41, 64}, Underrun{0x10, 44},
+                                           Underrun{0x10, 64}, Underrun{0x00, 44}, Underrun{0x00, 64},
+                                           Underrun{0xFF, 44}, Underrun{0xFF, 64}));
 
 TEST_F(AllocTest, DamageIsFoundByRealloc) {
   EXPECT_EXIT(

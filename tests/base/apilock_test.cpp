@@ -24,7 +24,7 @@ bool WaitUntil(const std::function<bool()>& done, int milliseconds = 10000) {
 }
 
 int Waiters() {
-  EnterLock(&LibraryLock.guard, __FILE__, __LINE__);
+  ENTER_LOCK(&LibraryLock.guard);
   const int count = LibraryLock.waiterCount;
   LeaveLock(&LibraryLock.guard);
   return count;
@@ -171,7 +171,7 @@ TEST_F(ApiLockTest, AThreadThatReleasesAndAsksAgainGoesToTheTail) {
 TEST_F(ApiLockTest, WithTheWaiterTableFullANewThreadPollsUntilASlotFrees) {
   ASSERT_EQ(0, LockLibraryCall());
   // Fill the table with entries of threads that do not exist.
-  EnterLock(&LibraryLock.guard, __FILE__, __LINE__);
+  ENTER_LOCK(&LibraryLock.guard);
   for (int i = 0; i < LIBRARY_LOCK_WAITER_MAX; i++) LibraryLock.waiters[i].threadId = 0x7FFF0000u + i;
   LibraryLock.waiterCount = LIBRARY_LOCK_WAITER_MAX;
   LeaveLock(&LibraryLock.guard);
@@ -188,7 +188,7 @@ TEST_F(ApiLockTest, WithTheWaiterTableFullANewThreadPollsUntilASlotFrees) {
   EXPECT_EQ(LIBRARY_LOCK_WAITER_MAX, Waiters());  // not queued: still polling
 
   // The table empties: the poller queues at the head and gets the lock when it is freed.
-  EnterLock(&LibraryLock.guard, __FILE__, __LINE__);
+  ENTER_LOCK(&LibraryLock.guard);
   LibraryLock.waiterCount = 0;
   LeaveLock(&LibraryLock.guard);
   ASSERT_TRUE(WaitUntil([] { return Waiters() == 1; }));

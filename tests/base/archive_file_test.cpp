@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
 #include <string>
 #include <thread>
@@ -459,6 +460,32 @@ TEST_F(ArchiveFileTest, ThreadsShareArchives) {
   EXPECT_EQ(1, Stats().tableLoads);
 }
 
+// Ending the layer while other threads enter its lock: they go on working
+// and the layer starts again.
+TEST_F(ArchiveFileTest, EndingTheLayerWhileOtherThreadsUseIt) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> users;
+  for (int t = 0; t < 3; ++t) {
+    users.emplace_back([&] {
+      ArchiveLayerStats stats;
+      while (!stop)
+        if (GetArchiveLayerStats(&stats) != 0 || stats.openFiles != 0) ++failures;
+    });
+  }
+  for (int i = 0; i < 3000; ++i) {
+    EndArchiveLayer();
+    StartArchiveLayer();
+  }
+  stop = true;
+  for (std::thread& user : users) user.join();
+  EXPECT_EQ(0, failures);
+  EXPECT_EQ(0, EndArchiveLayer());
+  EXPECT_EQ(-1, EndArchiveLayer());
+  EXPECT_EQ(0, StartArchiveLayer());
+  EXPECT_EQ(-1, StartArchiveLayer());
+}
+
 // ---------------------------------------------------------------------------
 // Searches
 
@@ -469,13 +496,41 @@ TEST_F(ArchiveFileTest, WildcardTable) {
     int match;
   };
   const Case cases[] = {
-      {"*", "ABC", 1},          {"*", ".", 1},           {"*", "..", 1},         {"*.*", "..", 1},
-      {".", ".", 1},            {".", "..", 0},          {"..", "..", 1},        {"*.PNG", "A.PNG", 1},
-      {"*.PNG", "A.B.PNG", 0},  {"*.PNG", "A.PNGX", 0},  {"A?C", "ABC", 1},      {"A?C", "AC", 0},
-      {"***X", "ABX", 1},       {"", "", 1},             {"ABC", "AB", 0},       {"AB", "ABC", 0},
-      {"?", "", 0},             {"*X*", "AXB", 1},       {"T*.PNG", "THIKO.PNG", 1},
-      {"\x82\x60*", "\x82\x60" "B", 1},                  {"\x82\x60*", "\x82\x61" "B", 0},
-      {"?", "\x82\x60", 0},     {"??", "\x82\x60", 1},
+      {"*", "ABC", 1},
+      {"*", ".", 1},
+      {"*", "..", 1},
+      {"*.*", "..", 1},
+      {".", ".", 1},
+      {".", "..", 0},
+      {"..", "..", 1},
+      {"*.PNG", "A.PNG", 1},
+      {"*.PNG", "A.B.PNG", 0},
+      {"*.PNG", "A.PNGX", 0},
+      {"A?C", "ABC", 1},
+      {"A?C", "AC", 0},
+      {"***X", "ABX", 1},
+      {"", "", 1},
+      {"ABC", "AB", 0},
+      {"AB", "ABC", 0},
+      {"?", "", 0},
+      {"*X*", "AXB", 1},
+      {"T*.PNG", "THIKO.PNG", 1},
+      {"\x82\x60*",
+       "\x82\x60"
+       "B",
+       1},
+      {"\x82\x60*",
+       "\x82\x61"
+       "B",
+       0},
+      {"?", "\x82\x60", 0},
+      {"??", "\x82\x60", 1},
+      // A name that ends first never matches, even before a closing "*".
+      {"T*", "T", 0},
+      {"T*", "TX", 1},
+      {"*", "", 0},
+      {"*X*", "AX", 0},
+      {"A**", "A", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "\"" << c.pattern << "\" \"" << c.name << "\"");

@@ -624,7 +624,7 @@ TEST_F(ASyncTest, DeletingAHandleWhoseJobPostsRequestsCompletes) {
   // handles with a pending count, which holds the type lock as it asks the
   // queue for their job.
   RequestProbe::handler = [&](int value) {
-    EnterLock(&HandleManagers[kType].lock, __FILE__, __LINE__);
+    ENTER_LOCK(&HandleManagers[kType].lock);
     const int made = value * 3;
     LeaveLock(&HandleManagers[kType].lock);
     return made;

@@ -14,6 +14,7 @@
 #include "LogCapture.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
+#include "StartTogether.h"
 #include "VeRavoro.h"
 #include "ZiDezaru.h"
 
@@ -352,6 +353,34 @@ TEST_F(HandleTest, DeleteAllHonoursTheKeepFilter) {
   EXPECT_EQ(-1, DeleteAllHandlesOfType(26, nullptr));
 }
 
+// The delete pass reads every record under the type lock, so a worker's
+// DeleteHandle cannot free it while it is read: the keep filter, asked with
+// the record, always runs inside the lock.
+int FilterCalls = 0;
+int FilterCallsOutsideTheLock = 0;
+
+int KeepNoneNotingTheLock(HandleRecordHeader*) {
+  ++FilterCalls;
+  bool free = false;
+  std::thread probe([&] {
+    free = TryEnterCriticalSection(&HandleManagers[kType].lock.section) != 0;
+    if (free) LeaveCriticalSection(&HandleManagers[kType].lock.section);
+  });
+  probe.join();
+  if (free) ++FilterCallsOutsideTheLock;
+  return 0;
+}
+
+TEST_F(HandleTest, DeleteAllReadsEachRecordUnderTheLock) {
+  for (int i = 0; i < 5; ++i) Make();
+  FilterCalls = 0;
+  FilterCallsOutsideTheLock = 0;
+  ASSERT_EQ(0, DeleteAllHandlesOfType(kType, KeepNoneNotingTheLock));
+  EXPECT_EQ(0, Manager().count);
+  EXPECT_EQ(10, FilterCalls);  // both passes
+  EXPECT_EQ(0, FilterCallsOutsideTheLock);
+}
+
 TEST_F(HandleTest, ListHoldsLiveRecordsNewestFirst) {
   const int a = Make();
   const int b = Make();
@@ -583,6 +612,29 @@ TEST_F(HandleJobTest, DeleteAllClearsCountsOfJobsItRemoved) {
 
 // ---------------------------------------------------------------------------
 // Threads
+
+// Threads that set a type up at the same moment: one set-up wins, no slot
+// table is lost, and a handle made just after it is never wiped by a
+// slower set-up.
+TEST_F(HandleTest, FirstSetUpFromManyThreadsHappensOnce) {
+  constexpr int kThreads = 8;
+  for (int round = 0; round < 60; ++round) {
+    TermHandleType(kOtherType);
+    const int blocks = GetAllocCount();
+    std::atomic<int> wins{0};
+    int handles[kThreads];
+    test_support::StartTogether(kThreads, [&](int t) {
+      if (InitHandleType(kOtherType, sizeof(TestRecord), 64, ReturnZero, ReturnZero, "race") == 0) ++wins;
+      handles[t] = CreateHandle(kOtherType, -1);
+    });
+    ASSERT_EQ(1, wins) << "round " << round;
+    EXPECT_EQ(blocks + 1 + kThreads, GetAllocCount()) << "round " << round;  // one slot table
+    EXPECT_EQ(kThreads, HandleManagers[kOtherType].count) << "round " << round;
+    for (int t = 0; t < kThreads; ++t)
+      ASSERT_NE(nullptr, GetHandleRecordOfType(handles[t], kOtherType))
+          << "round " << round << " thread " << t;
+  }
+}
 
 TEST_F(HandleTest, ThreadsCreateAndDeleteConcurrently) {
   Open(kType, 64);

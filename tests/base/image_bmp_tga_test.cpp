@@ -91,7 +91,7 @@ TEST_F(BmpTgaTest, ZeroAlphaBitmapIsXrgbOnlyWhenAsked) {
 
 // A bottom-up 24-bit 2 x 2 bitmap to damage.
 BmpLayout SmallBmp() {
-  return BmpOf(2, 2, 24, [](int x, int y) { return (uint32_t)(x * 100 + y); });
+  return BmpOf(2, 2, 24, [](int x, int y) { return static_cast<uint32_t>(x * 100 + y); });
 }
 
 TEST_F(BmpTgaTest, DamagedBitmapsAreRefused) {
@@ -101,7 +101,7 @@ TEST_F(BmpTgaTest, DamagedBitmapsAreRefused) {
   with("header size 125", [](BmpLayout& s) { s.headerSize = 125; });
   with("zero width", [](BmpLayout& s) { s.width = 0; });
   with("height 16385", [](BmpLayout& s) { s.height = 16385; });
-  with("height -2^31", [](BmpLayout& s) { s.height = (int)0x80000000u; });
+  with("height -2^31", [](BmpLayout& s) { s.height = static_cast<int>(0x80000000u); });
   with("width 16385", [](BmpLayout& s) { s.width = 16385; });
   with("rows missing", [](BmpLayout& s) { s.bits.resize(s.bits.size() - 1); });
   with("rle8 with 24 bits", [](BmpLayout& s) { s.compression = 1; });
@@ -146,13 +146,15 @@ TEST_F(BmpTgaTest, RunLengthDataNeverWritesOutsideTheImage) {
     s.bitCount = c.bitCount;
     s.compression = c.bitCount == 8 ? 1 : 2;
     std::vector<uint32_t> table;
-    for (int i = 0; i < (c.bitCount == 8 ? 256 : 16); i++) table.push_back((uint32_t)i);  // blue = index
+    for (int i = 0; i < (c.bitCount == 8 ? 256 : 16); i++)
+      table.push_back(static_cast<uint32_t>(i));  // blue = index
     s.afterHeader = table;
     s.bits = c.rle;
     BaseImageRecord image;
     ASSERT_EQ(0, LoadFromMemory(BuildBmp(s), &image));
     EXPECT_EQ(4, image.pitch);
-    for (int x = 0; x < 3; x++) EXPECT_EQ(c.row0[x], ((uint8_t*)image.pixels)[4 + x]) << x;  // bottom row is row 1
+    for (int x = 0; x < 3; x++)
+      EXPECT_EQ(c.row0[x], (reinterpret_cast<uint8_t*>(image.pixels))[4 + x]) << x;  // bottom row is row 1
     CheckAllAllocHeaders();
     ReleaseBaseImage(&image);
   }
@@ -185,42 +187,42 @@ TEST_F(BmpTgaTest, BaseImageFromABitmapInMemory) {
     info.header.biWidth = width;
     info.header.biHeight = height;
     info.header.biPlanes = 1;
-    info.header.biBitCount = (WORD)bits;
+    info.header.biBitCount = static_cast<WORD>(bits);
     info.header.biCompression = compression;
     return info;
   };
   uint8_t bits[64];
-  for (int i = 0; i < 64; i++) bits[i] = (uint8_t)(i * 7);
+  for (int i = 0; i < 64; i++) bits[i] = static_cast<uint8_t>(i * 7);
   BaseImageRecord image;
 
   // Top-down 24-bit: used in place (copy flag 0 comes back) or copied (1).
   Info rgb = makeInfo(2, -2, 24, BI_RGB);
-  ASSERT_EQ(0, CreateBaseImageFromDIB((BITMAPINFO*)&rgb, bits, &image, 0));
+  ASSERT_EQ(0, CreateBaseImageFromDIB(reinterpret_cast<BITMAPINFO*>(&rgb), bits, &image, 0));
   EXPECT_EQ(bits, image.pixels);
   EXPECT_EQ(8, image.pitch);
   EXPECT_EQ(3, image.format.bytesPerPixel);
   EXPECT_EQ(0x0e0700u, GetBaseImagePixelARGB8(&image, 0, 0) & 0xffffff);
-  ASSERT_EQ(1, CreateBaseImageFromDIB((BITMAPINFO*)&rgb, bits, &image, 1));
+  ASSERT_EQ(1, CreateBaseImageFromDIB(reinterpret_cast<BITMAPINFO*>(&rgb), bits, &image, 1));
   EXPECT_NE(bits, image.pixels);
   EXPECT_EQ(0, memcmp(bits, image.pixels, 16));
   ReleaseBaseImage(&image);
 
   // 16-bit plain is 5-5-5; bit fields take the masks after the header.
   Info five = makeInfo(2, -1, 16, BI_RGB);
-  ASSERT_EQ(7, CreateBaseImageFromDIB((BITMAPINFO*)&five, bits, &image, 7));
+  ASSERT_EQ(7, CreateBaseImageFromDIB(reinterpret_cast<BITMAPINFO*>(&five), bits, &image, 7));
   EXPECT_EQ(0x7c00u, image.format.redMask);
   EXPECT_EQ(0x8000u, image.format.spareMask);
   Info fields = makeInfo(2, -1, 16, BI_BITFIELDS);
   fields.extra[0] = 0xf800;
   fields.extra[1] = 0x7e0;
   fields.extra[2] = 0x1f;
-  ASSERT_EQ(0, CreateBaseImageFromDIB((BITMAPINFO*)&fields, bits, &image, 0));
+  ASSERT_EQ(0, CreateBaseImageFromDIB(reinterpret_cast<BITMAPINFO*>(&fields), bits, &image, 0));
   EXPECT_EQ(11, image.format.redShift);
   EXPECT_EQ(6, image.format.greenWidth);
   EXPECT_EQ(0u, image.format.spareMask);
   // A plain 32-bit bitmap: the fourth byte is unused.
   Info plain32 = makeInfo(2, -1, 32, BI_RGB);
-  ASSERT_EQ(0, CreateBaseImageFromDIB((BITMAPINFO*)&plain32, bits, &image, 0));
+  ASSERT_EQ(0, CreateBaseImageFromDIB(reinterpret_cast<BITMAPINFO*>(&plain32), bits, &image, 0));
   EXPECT_EQ(0u, image.format.alphaMask);
   EXPECT_EQ(0xff000000u, image.format.spareMask);
 
@@ -229,14 +231,14 @@ TEST_F(BmpTgaTest, BaseImageFromABitmapInMemory) {
   pal.extra[0] = 0x102030;
   pal.extra[1] = 0xa0b0c0;
   uint8_t indices[8] = {0, 1, 0, 0, 1, 1, 0, 0};  // bottom row first
-  ASSERT_EQ(1, CreateBaseImageFromDIB((BITMAPINFO*)&pal, indices, &image, 0));
+  ASSERT_EQ(1, CreateBaseImageFromDIB(reinterpret_cast<BITMAPINFO*>(&pal), indices, &image, 0));
   EXPECT_EQ(3, image.format.bytesPerPixel);
   EXPECT_EQ(0xa0b0c0u, GetBaseImagePixelARGB8(&image, 0, 0) & 0xffffff);
   EXPECT_EQ(0x102030u, GetBaseImagePixelARGB8(&image, 0, 1) & 0xffffff);
   ReleaseBaseImage(&image);
 
   Info zero = makeInfo(0, -1, 24, BI_RGB);
-  EXPECT_EQ(-1, CreateBaseImageFromDIB((BITMAPINFO*)&zero, bits, &image, 0));
+  EXPECT_EQ(-1, CreateBaseImageFromDIB(reinterpret_cast<BITMAPINFO*>(&zero), bits, &image, 0));
   EXPECT_EQ(nullptr, image.pixels);
 }
 
@@ -287,7 +289,7 @@ TEST_F(BmpTgaTest, TgaColourMapAppliesAndClampsAt256Entries) {
   // Entries from index 250 on: those past 255 are dropped, not written.
   Bytes entries;
   for (int i = 0; i < 10; i++) {
-    entries.push_back((uint8_t)i);
+    entries.push_back(static_cast<uint8_t>(i));
     entries.push_back(0);
     entries.push_back(0);
   }
@@ -341,7 +343,7 @@ TEST_F(BmpTgaTest, GdiConversionThatCannotMakeItsBitmapLogsIt) {
   info.header.biBitCount = 8;
   uint8_t bits[16] = {};
   BaseImageRecord image;
-  EXPECT_EQ(-1, CreateBaseImageFromDIB((BITMAPINFO*)&info, bits, &image, 0));
+  EXPECT_EQ(-1, CreateBaseImageFromDIB(reinterpret_cast<BITMAPINFO*>(&info), bits, &image, 0));
   EXPECT_EQ(nullptr, image.pixels);
   EXPECT_NE(std::string::npos, log.Text().find("ＤＩＢの作成に失敗しました3\r\n"));
 }

@@ -44,14 +44,14 @@ class Image {
  public:
   Image(const ColorFormatRecord& format, int width, int height) {
     EXPECT_EQ(0, CreateBaseImageWithFormat(width, height, &format, &record));
-    if (record.pixels) memset(record.pixels, 0, (size_t)record.pitch * height);
+    if (record.pixels) memset(record.pixels, 0, static_cast<size_t>(record.pitch) * height);
   }
   ~Image() { ReleaseBaseImage(&record); }
   Image(const Image&) = delete;
   Image& operator=(const Image&) = delete;
 
   uint8_t* At(int x, int y) const {
-    return (uint8_t*)record.pixels + y * record.pitch + x * record.format.bytesPerPixel;
+    return reinterpret_cast<uint8_t*>(record.pixels) + y * record.pitch + x * record.format.bytesPerPixel;
   }
   uint32_t Get(int x, int y) const { return ReadPixelBytes(At(x, y), record.format.bytesPerPixel); }
   void Set(int x, int y, uint32_t value) { WritePixelBytes(At(x, y), record.format.bytesPerPixel, value); }
@@ -59,7 +59,10 @@ class Image {
     for (int y = 0; y < record.height; y++)
       for (int x = 0; x < record.width; x++) Set(x, y, value);
   }
-  std::string Bytes() const { return std::string((const char*)record.pixels, (size_t)record.pitch * record.height); }
+  std::string Bytes() const {
+    return std::string(reinterpret_cast<const char*>(record.pixels),
+                       static_cast<size_t>(record.pitch) * record.height);
+  }
 
   BaseImageRecord record;
 };
@@ -221,9 +224,9 @@ TEST_P(BothPaths, MirrorWritesRowsRightToLeft) {
   for (const Case& c : cases) {
     Image src(c.src, 11, 2), dest(c.dest, 11, 2), plain(c.dest, 11, 2);
     for (int y = 0; y < 2; y++)
-      for (int x = 0; x < 11; x++) src.Set(x, y, (uint32_t)(x * 20 + y * 3 + 1) * 0x010101u);
+      for (int x = 0; x < 11; x++) src.Set(x, y, static_cast<uint32_t>(x * 20 + y * 3 + 1) * 0x010101u);
     Flags f;
-    ASSERT_EQ(0, Convert(plain, src, f)) << (int)c.src.bytesPerPixel;
+    ASSERT_EQ(0, Convert(plain, src, f)) << static_cast<int>(c.src.bytesPerPixel);
     f.mirror = 1;
     ASSERT_GE(Convert(dest, src, f), 0);
     for (int y = 0; y < 2; y++)
@@ -257,12 +260,13 @@ TEST_P(BothPaths, AlphaImageSuppliesAlphaForSourcesWithout) {
   Image src(kXRGB8, 4, 2), alpha(kGray8, 4, 2), dest(kARGB8, 4, 2);
   src.Fill(0x00102030);
   for (int y = 0; y < 2; y++)
-    for (int x = 0; x < 4; x++) alpha.Set(x, y, (uint32_t)(x * 60 + y));
+    for (int x = 0; x < 4; x++) alpha.Set(x, y, static_cast<uint32_t>(x * 60 + y));
   Flags f;
   f.alpha = &alpha;
   ASSERT_EQ(0, Convert(dest, src, f));
   for (int y = 0; y < 2; y++)
-    for (int x = 0; x < 4; x++) EXPECT_EQ(((uint32_t)(x * 60 + y) << 24) | 0x102030u, dest.Get(x, y));
+    for (int x = 0; x < 4; x++)
+      EXPECT_EQ((static_cast<uint32_t>(x * 60 + y) << 24) | 0x102030u, dest.Get(x, y));
 
   // An alpha image of another format gives its red channel, rescaled.
   Image alpha565(k565, 4, 2), dest4444(k4444, 4, 2);
@@ -276,7 +280,7 @@ TEST_P(BothPaths, AlphaImageSuppliesAlphaForSourcesWithout) {
   RECT rect = {2, 1, 4, 2};
   dest.Fill(0);
   ASSERT_EQ(0, Convert(dest, src, f, 0, 0, &rect));
-  EXPECT_EQ(((uint32_t)(2 * 60 + 1) << 24) | 0x102030u, dest.Get(0, 0));
+  EXPECT_EQ((static_cast<uint32_t>(2 * 60 + 1) << 24) | 0x102030u, dest.Get(0, 0));
 
   // A source with alpha keeps it.
   Image argb(kARGB8, 4, 2);
@@ -325,8 +329,8 @@ ColorFormatRecord TestPalette() {
   ColorFormatRecord f = Fixed(MakeColorFormatPal8);
   memset(f.palette, 0, sizeof(f.palette));
   for (int i = 0; i < 256; i++) {
-    f.palette[i][2] = (uint8_t)i;      // red = index
-    f.palette[i][1] = (uint8_t)(255 - i);
+    f.palette[i][2] = static_cast<uint8_t>(i);  // red = index
+    f.palette[i][1] = static_cast<uint8_t>(255 - i);
     f.palette[i][3] = 0x40;
   }
   return f;
@@ -370,10 +374,10 @@ TEST_P(BothPaths, PaletteSourcesConvertThroughTheirEntries) {
   ColorFormatRecord palette = TestPalette();
   Image src(palette, 12, 2), dest(kARGB8, 12, 2), d565(k565, 12, 2);
   for (int y = 0; y < 2; y++)
-    for (int x = 0; x < 12; x++) src.Set(x, y, (uint32_t)(x * 20 + y));
+    for (int x = 0; x < 12; x++) src.Set(x, y, static_cast<uint32_t>(x * 20 + y));
   ASSERT_EQ(0, Convert(dest, src, Flags()));
   for (int x = 0; x < 12; x++) {
-    const uint32_t i = (uint32_t)(x * 20 + 1);
+    const uint32_t i = static_cast<uint32_t>(x * 20 + 1);
     EXPECT_EQ(0xff000000u | (i << 16) | ((255 - i) << 8), dest.Get(x, 1));
   }
   ASSERT_EQ(0, Convert(d565, src, Flags()));
@@ -584,6 +588,93 @@ TEST(ConvertColorBltPaths, DedicatedLoopsMatchTheGeneralPath) {
   }
 }
 
+// The 5-6-5 loops against the general path: every 5-6-5 value into byte
+// channels, and sampled byte-channel values at all sixteen dither places
+// into 5-6-5. Widths leave a few pixels for the loops' single-pixel ends.
+// Run with 256-bit vectors (where the processor has them) and without.
+class FiveSixFive : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override { SetConvertColorBltWideVectors(GetParam()); }
+  void TearDown() override { SetConvertColorBltWideVectors(1); }
+};
+
+TEST_P(FiveSixFive, LoopsMatchTheGeneralPathOverAllInputs) {
+  auto compare = [](const Image& src, const ColorFormatRecord& destFormat, const Flags& flags, const RECT& rect) {
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    Image fast(destFormat, width, height), general(destFormat, width, height);
+    SetConvertColorBltFastPaths(1);
+    ASSERT_EQ(0, Convert(fast, src, flags, 0, 0, &rect));
+    SetConvertColorBltFastPaths(0);
+    ASSERT_EQ(0, Convert(general, src, flags, 0, 0, &rect));
+    SetConvertColorBltFastPaths(1);
+    for (int y = 0; y < height; y++)
+      for (int x = 0; x < width; x++) {
+        const uint32_t in = src.Get(rect.left + x, rect.top + y);
+        ASSERT_EQ(general.Get(x, y), fast.Get(x, y)) << "pixel " << std::hex << in << " at " << std::dec << x << ","
+                                                      << y;
+      }
+  };
+
+  Flags plain;
+  Flags key;
+  key.keyToAlpha = 1;
+  key.key = 0x08410c;  // a 5-6-5 colour: 1, 16, 1 widened
+  Flags dither;
+  dither.reduction = BLT_REDUCE_ORDERED_DITHER;
+
+  {
+    SCOPED_TRACE("5-6-5 sources");
+    const int width = 259, height = 254;  // 65786 pixels: every value once or more
+    Image src(k565, width, height);
+    for (int y = 0; y < height; y++)
+      for (int x = 0; x < width; x++) src.Set(x, y, (uint32_t)(y * width + x) & 0xffff);
+    const RECT whole = {0, 0, width, height};
+    const RECT inner = {3, 1, width - 2, height};
+    for (const ColorFormatRecord* dest : {&kARGB8, &kXRGB8}) {
+      compare(src, *dest, plain, whole);
+      compare(src, *dest, key, whole);
+      compare(src, *dest, plain, inner);
+      compare(src, *dest, dither, inner);
+    }
+  }
+  {
+    SCOPED_TRACE("byte-channel sources");
+    // Every grey level, every level of each channel alone and with the
+    // others full, then random colours; each one fills a 4 x 4 block, so
+    // it meets every dither place.
+    std::vector<uint32_t> values;
+    for (uint32_t c = 0; c < 256; c++) {
+      values.push_back(0xff000000u | c * 0x010101u);
+      values.push_back(c << 16);
+      values.push_back(c << 8);
+      values.push_back(c);
+      values.push_back(0x00ffffffu ^ (c << 16));
+      values.push_back(0x00ffffffu ^ (c << 8));
+      values.push_back(0x00ffffffu ^ c);
+    }
+    std::mt19937 random(565);
+    while (values.size() < 8192) values.push_back(random());
+    const int columns = 64, width = columns * 4 + 3;
+    const int height = (int)((values.size() + columns - 1) / columns) * 4;
+    for (const ColorFormatRecord* srcFormat : {&kARGB8, &kXRGB8}) {
+      Image src(*srcFormat, width, height + 2);
+      for (int y = 0; y < height + 2; y++)
+        for (int x = 0; x < width; x++) {
+          const size_t i = (size_t)(y / 4) * columns + (size_t)(x / 4 < columns ? x / 4 : columns - 1);
+          src.Set(x, y, values[i % values.size()]);
+        }
+      const RECT whole = {0, 0, width, height};
+      const RECT shifted = {1, 2, width, height + 2};  // the dither counts from this corner
+      compare(src, k565, plain, whole);
+      compare(src, k565, dither, whole);
+      compare(src, k565, dither, shifted);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ConvertColorBltPaths, FiveSixFive, ::testing::Values(1, 0),
+                         [](const ::testing::TestParamInfo<int>& info) { return info.param ? "Wide" : "Narrow"; });
+
 // ---- Rectangle copies -------------------------------------------------------------
 
 TEST(BltBaseImageRect, ClipsAgainstBothImages) {
@@ -600,14 +691,14 @@ TEST(BltBaseImageRect, ClipsAgainstBothImages) {
                                     << c.dy);
     Image src(kXRGB8, 4, 4), dest(kXRGB8, 5, 3);
     for (int y = 0; y < 4; y++)
-      for (int x = 0; x < 4; x++) src.Set(x, y, (uint32_t)(1 + x + y * 16));
+      for (int x = 0; x < 4; x++) src.Set(x, y, static_cast<uint32_t>(1 + x + y * 16));
     ASSERT_EQ(0, BltBaseImageRect(c.sx, c.sy, c.w, c.h, c.dx, c.dy, &src.record, &dest.record));
     for (int y = 0; y < 3; y++) {
       for (int x = 0; x < 5; x++) {
-        const int64_t u = (int64_t)x - c.dx, v = (int64_t)y - c.dy;
+        const int64_t u = static_cast<int64_t>(x) - c.dx, v = static_cast<int64_t>(y) - c.dy;
         const int64_t px = c.sx + u, py = c.sy + v;
         const bool copied = u >= 0 && v >= 0 && u < c.w && v < c.h && px >= 0 && py >= 0 && px < 4 && py < 4;
-        EXPECT_EQ(copied ? (uint32_t)(1 + px + py * 16) : 0u, dest.Get(x, y)) << x << "," << y;
+        EXPECT_EQ(copied ? static_cast<uint32_t>(1 + px + py * 16) : 0u, dest.Get(x, y)) << x << "," << y;
       }
     }
   }
@@ -639,7 +730,7 @@ TEST(StretchBaseImageRect, NearestRepeatsSourcePixels) {
     for (int x = 0; x < 4; x++) EXPECT_EQ(src.Get(x / 2, y / 2), dest.Get(x, y)) << x << "," << y;
   // Shrinking steps over every other pixel.
   Image row(kXRGB8, 4, 1), half(kXRGB8, 2, 1);
-  for (int x = 0; x < 4; x++) row.Set(x, 0, 0xff000000u | (uint32_t)x);
+  for (int x = 0; x < 4; x++) row.Set(x, 0, 0xff000000u | static_cast<uint32_t>(x));
   ASSERT_EQ(0, StretchBaseImageRect(0, 0, 4, 1, &row.record, 0, 0, 2, 1, &half.record, STRETCH_NEAREST));
   EXPECT_EQ(0xff000000u, half.Get(0, 0));
   EXPECT_EQ(0xff000002u, half.Get(1, 0));
@@ -725,11 +816,12 @@ TEST(MirrorBaseImageHorizontally, ReversesEveryRow) {
   for (const ColorFormatRecord* f : {&kGray8, &k565, &kRGB8, &kARGB8}) {
     Image image(*f, 5, 2);
     for (int y = 0; y < 2; y++)
-      for (int x = 0; x < 5; x++) image.Set(x, y, (uint32_t)(x + 10 * y + 1) * 0x01010101u);
+      for (int x = 0; x < 5; x++) image.Set(x, y, static_cast<uint32_t>(x + 10 * y + 1) * 0x01010101u);
     ASSERT_EQ(0, MirrorBaseImageHorizontally(&image.record));
     const uint32_t mask = f->bytesPerPixel == 4 ? 0xffffffffu : (1u << (8 * f->bytesPerPixel)) - 1;
     for (int y = 0; y < 2; y++)
-      for (int x = 0; x < 5; x++) EXPECT_EQ(((uint32_t)(5 - x + 10 * y) * 0x01010101u) & mask, image.Get(x, y));
+      for (int x = 0; x < 5; x++)
+        EXPECT_EQ((static_cast<uint32_t>(5 - x + 10 * y) * 0x01010101u) & mask, image.Get(x, y));
   }
   BaseImageRecord empty;
   memset(&empty, 0, sizeof(empty));
@@ -741,11 +833,12 @@ TEST(RotateBaseImage180, SwapsOppositePixels) {
     for (const ColorFormatRecord* f : {&kGray8, &k565, &kRGB8, &kARGB8}) {
       Image image(*f, 3, height);
       for (int y = 0; y < height; y++)
-        for (int x = 0; x < 3; x++) image.Set(x, y, (uint32_t)(x + 3 * y + 1));
+        for (int x = 0; x < 3; x++) image.Set(x, y, static_cast<uint32_t>(x + 3 * y + 1));
       ASSERT_EQ(0, RotateBaseImage180(&image.record));
       for (int y = 0; y < height; y++)
         for (int x = 0; x < 3; x++)
-          EXPECT_EQ((uint32_t)((2 - x) + 3 * (height - 1 - y) + 1), image.Get(x, y)) << x << "," << y;
+          EXPECT_EQ(static_cast<uint32_t>((2 - x) + 3 * (height - 1 - y) + 1), image.Get(x, y))
+              << x << "," << y;
     }
   }
   // On a 3 x 3 image pixel (0, 1) lands on (2, 1).
@@ -817,21 +910,21 @@ TEST(ConvertBaseImageToDIB, PaletteImagesKeepTheirPixelsWhenPitchesAgree) {
   image.Set(3, 1, 77);
   DibInfo info;
   void* bits = nullptr;
-  EXPECT_EQ(0, ConvertBaseImageToDIB(&image.record, (BITMAPINFO*)&info, &bits, 0, 0));
+  EXPECT_EQ(0, ConvertBaseImageToDIB(&image.record, reinterpret_cast<BITMAPINFO*>(&info), &bits, 0, 0));
   EXPECT_EQ(image.record.pixels, bits);
   EXPECT_EQ(40u, info.header.biSize);
   EXPECT_EQ(8, info.header.biWidth);
   EXPECT_EQ(-2, info.header.biHeight);
   EXPECT_EQ(1, info.header.biPlanes);
   EXPECT_EQ(8, info.header.biBitCount);
-  EXPECT_EQ((DWORD)BI_RGB, info.header.biCompression);
+  EXPECT_EQ(static_cast<DWORD>(BI_RGB), info.header.biCompression);
   EXPECT_EQ(200, info.colours[200].rgbRed);
   EXPECT_EQ(55, info.colours[200].rgbGreen);
 
   // Copy flag 1 always copies.
-  EXPECT_EQ(1, ConvertBaseImageToDIB(&image.record, (BITMAPINFO*)&info, &bits, 1, 0));
+  EXPECT_EQ(1, ConvertBaseImageToDIB(&image.record, reinterpret_cast<BITMAPINFO*>(&info), &bits, 1, 0));
   ASSERT_NE(image.record.pixels, bits);
-  EXPECT_EQ(77, ((uint8_t*)bits)[8 + 3]);
+  EXPECT_EQ(77, (reinterpret_cast<uint8_t*>(bits))[8 + 3]);
   MemFree(bits);
 }
 
@@ -840,9 +933,9 @@ TEST(ConvertBaseImageToDIB, OtherImagesBecomeTwentyFourBit) {
   image.Set(2, 1, 0x80112233);
   DibInfo info;
   void* bits = nullptr;
-  ASSERT_EQ(1, ConvertBaseImageToDIB(&image.record, (BITMAPINFO*)&info, &bits, 0, 0));
+  ASSERT_EQ(1, ConvertBaseImageToDIB(&image.record, reinterpret_cast<BITMAPINFO*>(&info), &bits, 0, 0));
   EXPECT_EQ(24, info.header.biBitCount);
-  const uint8_t* p = (const uint8_t*)bits + 12 + 6;  // pitch 12 (9 rounded up)
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(bits) + 12 + 6;  // pitch 12 (9 rounded up)
   EXPECT_EQ(0x33, p[0]);
   EXPECT_EQ(0x22, p[1]);
   EXPECT_EQ(0x11, p[2]);
@@ -852,15 +945,15 @@ TEST(ConvertBaseImageToDIB, OtherImagesBecomeTwentyFourBit) {
   ColorFormatRecord palette = TestPalette();
   Image indexed(palette, 2, 1);
   indexed.Set(1, 0, 9);
-  ASSERT_EQ(1, ConvertBaseImageToDIB(&indexed.record, (BITMAPINFO*)&info, &bits, 0, 1));
+  ASSERT_EQ(1, ConvertBaseImageToDIB(&indexed.record, reinterpret_cast<BITMAPINFO*>(&info), &bits, 0, 1));
   EXPECT_EQ(24, info.header.biBitCount);
-  EXPECT_EQ(9, ((uint8_t*)bits)[5]);
-  EXPECT_EQ(246, ((uint8_t*)bits)[4]);
+  EXPECT_EQ(9, (reinterpret_cast<uint8_t*>(bits))[5]);
+  EXPECT_EQ(246, (reinterpret_cast<uint8_t*>(bits))[4]);
   MemFree(bits);
 
   // An RGB8 image whose pitch matches is handed out as it is.
   Image rgb(kRGB8, 4, 2);
-  ASSERT_EQ(0, ConvertBaseImageToDIB(&rgb.record, (BITMAPINFO*)&info, &bits, 0, 0));
+  ASSERT_EQ(0, ConvertBaseImageToDIB(&rgb.record, reinterpret_cast<BITMAPINFO*>(&info), &bits, 0, 0));
   EXPECT_EQ(rgb.record.pixels, bits);
 }
 

@@ -47,8 +47,8 @@ TEST_F(DdsTest, CompressedDataIsKeptAsStored) {
     EXPECT_EQ(c.cube, image.cubeFlag);
     EXPECT_EQ(c.dataSize, GetBaseImageDataSize(&image));
     const int64_t faces = c.cube ? 6 : 1;
-    ASSERT_EQ((size_t)(c.dataSize * faces), f.data.size() - kHeader);
-    EXPECT_EQ(0, memcmp(image.pixels, f.data.data() + kHeader, (size_t)(c.dataSize * faces)));
+    ASSERT_EQ(static_cast<size_t>(c.dataSize * faces), f.data.size() - kHeader);
+    EXPECT_EQ(0, memcmp(image.pixels, f.data.data() + kHeader, static_cast<size_t>(c.dataSize * faces)));
 
     // Expansion: ARGB8, top level of each face, no mip levels.
     ASSERT_EQ(0, ExpandCompressedBaseImage(&image));
@@ -66,7 +66,7 @@ TEST_F(DdsTest, CubeFacesExpandEachFromItsOwnChain) {
   SetMipLevels(s, 3);
   s.caps2 = 0xfe00;
   for (int face = 0; face < 6; face++) {
-    Append(s.data, Dxt1Block((uint16_t)((face + 1) << 11), 0, 0));
+    Append(s.data, Dxt1Block(static_cast<uint16_t>((face + 1) << 11), 0, 0));
     Append(s.data, Dxt1Block(0x07e0, 0, 0));
     Append(s.data, Dxt1Block(0x001f, 0, 0));
   }
@@ -77,7 +77,7 @@ TEST_F(DdsTest, CubeFacesExpandEachFromItsOwnChain) {
   EXPECT_EQ(24, GetBaseImageFaceStride(&image));
   ASSERT_EQ(0, ExpandCompressedBaseImage(&image));
   for (int face = 0; face < 6; face++) {
-    const uint8_t* texel = (const uint8_t*)image.pixels + face * 64 + 5 * 4;
+    const uint8_t* texel = reinterpret_cast<const uint8_t*>(image.pixels) + face * 64 + 5 * 4;
     EXPECT_EQ((face + 1) * 255 / 31, texel[2]) << face;
     EXPECT_EQ(0, texel[1]) << face;
     EXPECT_EQ(255, texel[3]) << face;
@@ -125,7 +125,7 @@ TEST_F(DdsTest, PlainFormatsByNumberOrMasks) {
   for (size_t i = 0; i < sizeof(codes) / sizeof(codes[0]); i++) {
     SCOPED_TRACE(codes[i]);
     DdsLayout s = DdsOf(2, 2, codes[i]);
-    s.data = Bytes((size_t)bits[i] / 8 * 4, 0x3c);
+    s.data = Bytes(static_cast<size_t>(bits[i]) / 8 * 4, 0x3c);
     ASSERT_EQ(0, LoadFromMemory(BuildDds(s), &image));
     EXPECT_EQ(bits[i], image.format.bitsPerPixel);
     EXPECT_EQ(bits[i] / 8 * 2, image.pitch);

@@ -16,29 +16,29 @@ Picture MakePicture(int width, int height, const std::function<Rgba(int, int)>& 
   Picture picture;
   picture.width = width;
   picture.height = height;
-  picture.pixels.resize((size_t)width * height);
+  picture.pixels.resize(static_cast<size_t>(width) * height);
   for (int y = 0; y < height; y++)
     for (int x = 0; x < width; x++) picture.At(x, y) = colour(x, y);
   return picture;
 }
 
 Rgba PatternColour(int x, int y) {
-  return {(uint8_t)(30 + 40 * x + 3 * y), (uint8_t)(20 + 70 * y + x), (uint8_t)(200 - 25 * x - 15 * y),
-          (uint8_t)(250 - 30 * x - 20 * y)};
+  return {static_cast<uint8_t>(30 + 40 * x + 3 * y), static_cast<uint8_t>(20 + 70 * y + x),
+          static_cast<uint8_t>(200 - 25 * x - 15 * y), static_cast<uint8_t>(250 - 30 * x - 20 * y)};
 }
 
-void Put8(Bytes& out, uint32_t v) { out.push_back((uint8_t)v); }
+void Put8(Bytes& out, uint32_t v) { out.push_back(static_cast<uint8_t>(v)); }
 void Put16(Bytes& out, uint32_t v) {
-  out.push_back((uint8_t)v);
-  out.push_back((uint8_t)(v >> 8));
+  out.push_back(static_cast<uint8_t>(v));
+  out.push_back(static_cast<uint8_t>(v >> 8));
 }
 void Put32(Bytes& out, uint32_t v) {
   Put16(out, v & 0xffff);
   Put16(out, v >> 16);
 }
 void Patch16(Bytes& out, size_t at, uint32_t v) {
-  out[at] = (uint8_t)v;
-  out[at + 1] = (uint8_t)(v >> 8);
+  out[at] = static_cast<uint8_t>(v);
+  out[at + 1] = static_cast<uint8_t>(v >> 8);
 }
 void Patch32(Bytes& out, size_t at, uint32_t v) {
   Patch16(out, at, v & 0xffff);
@@ -46,20 +46,23 @@ void Patch32(Bytes& out, size_t at, uint32_t v) {
 }
 void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 uint32_t Get32(const Bytes& in, size_t at) {
-  return (uint32_t)in[at] | ((uint32_t)in[at + 1] << 8) | ((uint32_t)in[at + 2] << 16) | ((uint32_t)in[at + 3] << 24);
+  return static_cast<uint32_t>(in[at]) | (static_cast<uint32_t>(in[at + 1]) << 8) |
+         (static_cast<uint32_t>(in[at + 2]) << 16) | (static_cast<uint32_t>(in[at + 3]) << 24);
 }
 
 namespace {
 
 void PutBE32(Bytes& out, uint32_t v) {
-  out.push_back((uint8_t)(v >> 24));
-  out.push_back((uint8_t)(v >> 16));
-  out.push_back((uint8_t)(v >> 8));
-  out.push_back((uint8_t)v);
+  out.push_back(static_cast<uint8_t>(v >> 24));
+  out.push_back(static_cast<uint8_t>(v >> 16));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+  out.push_back(static_cast<uint8_t>(v));
 }
 
-uint32_t Rgb(const Rgba& c) { return ((uint32_t)c.r << 16) | ((uint32_t)c.g << 8) | c.b; }
-uint32_t Argb(const Rgba& c) { return ((uint32_t)c.a << 24) | Rgb(c); }
+uint32_t Rgb(const Rgba& c) {
+  return (static_cast<uint32_t>(c.r) << 16) | (static_cast<uint32_t>(c.g) << 8) | c.b;
+}
+uint32_t Argb(const Rgba& c) { return (static_cast<uint32_t>(c.a) << 24) | Rgb(c); }
 
 void PutBgr(Bytes& out, const Rgba& c) {
   out.push_back(c.b);
@@ -72,11 +75,11 @@ void PutBgra(Bytes& out, const Rgba& c) {
 }
 
 // 5-bit channel widened the way the base-image core reads it.
-uint8_t Widen5(int v) { return (uint8_t)(v * 255 / 31); }
-uint8_t Widen6(int v) { return (uint8_t)(v * 255 / 63); }
+uint8_t Widen5(int v) { return static_cast<uint8_t>(v * 255 / 31); }
+uint8_t Widen6(int v) { return static_cast<uint8_t>(v * 255 / 63); }
 // GDI widens 5- and 6-bit channels by shifting; compared with a tolerance.
-uint8_t Shift5(int v) { return (uint8_t)(v << 3); }
-uint8_t Shift6(int v) { return (uint8_t)(v << 2); }
+uint8_t Shift5(int v) { return static_cast<uint8_t>(v << 3); }
+uint8_t Shift6(int v) { return static_cast<uint8_t>(v << 2); }
 
 std::vector<uint32_t> ColourTable(const std::vector<Rgba>& palette, size_t entries) {
   std::vector<uint32_t> table(entries, 0);
@@ -87,7 +90,8 @@ std::vector<uint32_t> ColourTable(const std::vector<Rgba>& palette, size_t entri
 std::vector<Rgba> SamplePalette(int count) {
   std::vector<Rgba> palette;
   for (int i = 0; i < count; i++)
-    palette.push_back({(uint8_t)(16 * i + 5), (uint8_t)(250 - 15 * i), (uint8_t)((i * 53 + 11) & 255), 0});
+    palette.push_back({static_cast<uint8_t>(16 * i + 5), static_cast<uint8_t>(250 - 15 * i),
+                       static_cast<uint8_t>((i * 53 + 11) & 255), 0});
   return palette;
 }
 
@@ -101,21 +105,23 @@ Bytes TgaRunLength(const Bytes& pixels, int size) {
     size_t run = 1;
     while (i + run < count && run < 128 && same(i, i + run)) run++;
     if (run >= 2) {
-      out.push_back((uint8_t)(0x80 | (run - 1)));
+      out.push_back(static_cast<uint8_t>(0x80 | (run - 1)));
       out.insert(out.end(), pixels.begin() + i * size, pixels.begin() + (i + 1) * size);
       i += run;
       continue;
     }
     size_t raw = 1;
     while (i + raw < count && raw < 128 && !(i + raw + 1 < count && same(i + raw, i + raw + 1))) raw++;
-    out.push_back((uint8_t)(raw - 1));
+    out.push_back(static_cast<uint8_t>(raw - 1));
     out.insert(out.end(), pixels.begin() + i * size, pixels.begin() + (i + raw) * size);
     i += raw;
   }
   return out;
 }
 
-uint16_t To565(const Rgba& c) { return (uint16_t)(((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3)); }
+uint16_t To565(const Rgba& c) {
+  return static_cast<uint16_t>(((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3));
+}
 
 int PngChannels(int colourType) {
   switch (colourType) {
@@ -135,23 +141,30 @@ int PngChannels(int colourType) {
 
 Bytes PackBmpRows(int width, int rows, int bitCount, bool bottomUp, const std::function<uint32_t(int, int)>& value) {
   const int pitch = (bitCount * width + 31) / 32 * 4;
-  Bytes out((size_t)pitch * rows, 0);
+  Bytes out(static_cast<size_t>(pitch) * rows, 0);
   for (int s = 0; s < rows; s++) {
     const int y = bottomUp ? rows - 1 - s : s;
-    uint8_t* row = &out[(size_t)s * pitch];
+    uint8_t* row = &out[static_cast<size_t>(s) * pitch];
     for (int x = 0; x < width; x++) {
       const uint32_t v = value(x, y);
       switch (bitCount) {
-        case 1: row[x / 8] |= (uint8_t)((v & 1) << (7 - x % 8)); break;
-        case 4: row[x / 2] |= (uint8_t)((v & 15) << ((x & 1) ? 0 : 4)); break;
-        case 8: row[x] = (uint8_t)v; break;
-        case 16: row[x * 2] = (uint8_t)v; row[x * 2 + 1] = (uint8_t)(v >> 8); break;
-        case 24: row[x * 3] = (uint8_t)v; row[x * 3 + 1] = (uint8_t)(v >> 8); row[x * 3 + 2] = (uint8_t)(v >> 16); break;
+        case 1: row[x / 8] |= static_cast<uint8_t>((v & 1) << (7 - x % 8)); break;
+        case 4: row[x / 2] |= static_cast<uint8_t>((v & 15) << ((x & 1) ? 0 : 4)); break;
+        case 8: row[x] = static_cast<uint8_t>(v); break;
+        case 16:
+          row[x * 2] = static_cast<uint8_t>(v);
+          row[x * 2 + 1] = static_cast<uint8_t>(v >> 8);
+          break;
+        case 24:
+          row[x * 3] = static_cast<uint8_t>(v);
+          row[x * 3 + 1] = static_cast<uint8_t>(v >> 8);
+          row[x * 3 + 2] = static_cast<uint8_t>(v >> 16);
+          break;
         case 32:
-          row[x * 4] = (uint8_t)v;
-          row[x * 4 + 1] = (uint8_t)(v >> 8);
-          row[x * 4 + 2] = (uint8_t)(v >> 16);
-          row[x * 4 + 3] = (uint8_t)(v >> 24);
+          row[x * 4] = static_cast<uint8_t>(v);
+          row[x * 4 + 1] = static_cast<uint8_t>(v >> 8);
+          row[x * 4 + 2] = static_cast<uint8_t>(v >> 16);
+          row[x * 4 + 3] = static_cast<uint8_t>(v >> 24);
           break;
       }
     }
@@ -161,18 +174,18 @@ Bytes PackBmpRows(int width, int rows, int bitCount, bool bottomUp, const std::f
 
 Bytes BuildBmp(const BmpLayout& layout) {
   Bytes header;
-  Put32(header, (uint32_t)layout.headerSize);
-  Put32(header, (uint32_t)layout.width);
-  Put32(header, (uint32_t)layout.height);
+  Put32(header, static_cast<uint32_t>(layout.headerSize));
+  Put32(header, static_cast<uint32_t>(layout.width));
+  Put32(header, static_cast<uint32_t>(layout.height));
   Put16(header, 1);
-  Put16(header, (uint32_t)layout.bitCount);
+  Put16(header, static_cast<uint32_t>(layout.bitCount));
   Put32(header, layout.compression);
-  Put32(header, (uint32_t)layout.bits.size());
+  Put32(header, static_cast<uint32_t>(layout.bits.size()));
   Put32(header, 2835);
   Put32(header, 2835);
   Put32(header, 0);
   Put32(header, 0);
-  header.resize((size_t)layout.headerSize, 0);
+  header.resize(static_cast<size_t>(layout.headerSize), 0);
   if (layout.headerSize >= 52) {
     for (int i = 0; i < 3; i++) Patch32(header, 40 + 4 * i, layout.headerMasks[i]);
   }
@@ -187,11 +200,11 @@ Bytes BuildBmp(const BmpLayout& layout) {
   Put32(out, 0);
   Append(out, header);
   for (uint32_t v : layout.afterHeader) Put32(out, v);
-  const size_t offset = layout.bitsOffset >= 0 ? (size_t)layout.bitsOffset : out.size();
+  const size_t offset = layout.bitsOffset >= 0 ? static_cast<size_t>(layout.bitsOffset) : out.size();
   if (out.size() < offset) out.resize(offset, 0);
-  Patch32(out, 10, (uint32_t)offset);
+  Patch32(out, 10, static_cast<uint32_t>(offset));
   Append(out, layout.bits);
-  Patch32(out, 2, (uint32_t)out.size());
+  Patch32(out, 2, static_cast<uint32_t>(out.size()));
   return out;
 }
 
@@ -206,18 +219,18 @@ BmpLayout BmpOf(int width, int height, int bitCount, const std::function<uint32_
 
 Bytes BuildTga(const TgaLayout& layout) {
   Bytes out;
-  Put8(out, (uint32_t)layout.id.size());
-  Put8(out, (uint32_t)layout.mapType);
-  Put8(out, (uint32_t)layout.type);
-  Put16(out, (uint32_t)layout.mapFirst);
-  Put16(out, (uint32_t)layout.mapLength);
-  Put8(out, (uint32_t)layout.mapBits);
-  Put16(out, (uint32_t)layout.xOrigin);
-  Put16(out, (uint32_t)layout.yOrigin);
-  Put16(out, (uint32_t)layout.width);
-  Put16(out, (uint32_t)layout.height);
-  Put8(out, (uint32_t)layout.pixelBits);
-  Put8(out, (uint32_t)layout.descriptor);
+  Put8(out, static_cast<uint32_t>(layout.id.size()));
+  Put8(out, static_cast<uint32_t>(layout.mapType));
+  Put8(out, static_cast<uint32_t>(layout.type));
+  Put16(out, static_cast<uint32_t>(layout.mapFirst));
+  Put16(out, static_cast<uint32_t>(layout.mapLength));
+  Put8(out, static_cast<uint32_t>(layout.mapBits));
+  Put16(out, static_cast<uint32_t>(layout.xOrigin));
+  Put16(out, static_cast<uint32_t>(layout.yOrigin));
+  Put16(out, static_cast<uint32_t>(layout.width));
+  Put16(out, static_cast<uint32_t>(layout.height));
+  Put8(out, static_cast<uint32_t>(layout.pixelBits));
+  Put8(out, static_cast<uint32_t>(layout.descriptor));
   out.insert(out.end(), layout.id.begin(), layout.id.end());
   Append(out, layout.map);
   Append(out, layout.data);
@@ -235,7 +248,7 @@ TgaLayout ColourMappedTga(int width, int height, int first, const Bytes& map) {
   s.mapType = 1;
   s.type = 1;
   s.mapFirst = first;
-  s.mapLength = (int)map.size() / 3;
+  s.mapLength = static_cast<int>(map.size()) / 3;
   s.mapBits = 24;
   s.width = width;
   s.height = height;
@@ -246,8 +259,10 @@ TgaLayout ColourMappedTga(int width, int height, int first, const Bytes& map) {
 }
 
 uint32_t FourCC(const char* code) {
-  return (uint32_t)(uint8_t)code[0] | ((uint32_t)(uint8_t)code[1] << 8) | ((uint32_t)(uint8_t)code[2] << 16) |
-         ((uint32_t)(uint8_t)code[3] << 24);
+  return static_cast<uint32_t>(static_cast<uint8_t>(code[0])) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(code[1])) << 8) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(code[2])) << 16) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(code[3])) << 24);
 }
 
 Bytes BuildDds(const DdsLayout& layout) {
@@ -310,38 +325,38 @@ Bytes Dxt1Block(uint16_t c0, uint16_t c1, uint32_t indices) {
 
 Bytes Dxt3Alpha(const int alphas[16]) {
   Bytes out(8, 0);
-  for (int i = 0; i < 16; i++) out[i / 2] |= (uint8_t)((alphas[i] & 15) << ((i & 1) * 4));
+  for (int i = 0; i < 16; i++) out[i / 2] |= static_cast<uint8_t>((alphas[i] & 15) << ((i & 1) * 4));
   return out;
 }
 
 Bytes Dxt5Alpha(int a0, int a1, const int indices[16]) {
-  Bytes out = {(uint8_t)a0, (uint8_t)a1};
+  Bytes out = {static_cast<uint8_t>(a0), static_cast<uint8_t>(a1)};
   uint64_t bits = 0;
-  for (int i = 0; i < 16; i++) bits |= (uint64_t)(indices[i] & 7) << (3 * i);
-  for (int i = 0; i < 6; i++) out.push_back((uint8_t)(bits >> (8 * i)));
+  for (int i = 0; i < 16; i++) bits |= static_cast<uint64_t>(indices[i] & 7) << (3 * i);
+  for (int i = 0; i < 6; i++) out.push_back(static_cast<uint8_t>(bits >> (8 * i)));
   return out;
 }
 
 Bytes PngChunk(const char* type, const Bytes& body) {
   Bytes out;
-  PutBE32(out, (uint32_t)body.size());
+  PutBE32(out, static_cast<uint32_t>(body.size()));
   Bytes typed(type, type + 4);
   Append(typed, body);
   Append(out, typed);
-  PutBE32(out, (uint32_t)crc32(0, typed.data(), (uInt)typed.size()));
+  PutBE32(out, static_cast<uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
   return out;
 }
 
 Bytes BuildPng(const PngLayout& layout) {
   Bytes out = {137, 80, 78, 71, 13, 10, 26, 10};
   Bytes ihdr;
-  PutBE32(ihdr, (uint32_t)layout.width);
-  PutBE32(ihdr, (uint32_t)layout.height);
-  ihdr.push_back((uint8_t)layout.depth);
-  ihdr.push_back((uint8_t)layout.colourType);
+  PutBE32(ihdr, static_cast<uint32_t>(layout.width));
+  PutBE32(ihdr, static_cast<uint32_t>(layout.height));
+  ihdr.push_back(static_cast<uint8_t>(layout.depth));
+  ihdr.push_back(static_cast<uint8_t>(layout.colourType));
   ihdr.push_back(0);
   ihdr.push_back(0);
-  ihdr.push_back((uint8_t)layout.interlace);
+  ihdr.push_back(static_cast<uint8_t>(layout.interlace));
   Append(out, PngChunk("IHDR", ihdr));
   if (!layout.palette.empty()) {
     Bytes plte;
@@ -374,9 +389,9 @@ Bytes BuildPng(const PngLayout& layout) {
       }
     }
   }
-  uLongf packedSize = compressBound((uLong)raw.size());
+  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
   Bytes packed(packedSize);
-  compress2(packed.data(), &packedSize, raw.data(), (uLong)raw.size(), 9);
+  compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), 9);
   packed.resize(packedSize);
   Append(out, PngChunk("IDAT", packed));
   Append(out, PngChunk("IEND", {}));
@@ -391,8 +406,8 @@ Bytes BuildJpeg(int width, int height, int components, const Bytes& samples, int
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&c, &buffer, &size);
-  c.image_width = (JDIMENSION)width;
-  c.image_height = (JDIMENSION)height;
+  c.image_width = static_cast<JDIMENSION>(width);
+  c.image_height = static_cast<JDIMENSION>(height);
   c.input_components = components;
   c.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
   jpeg_set_defaults(&c);
@@ -404,7 +419,7 @@ Bytes BuildJpeg(int width, int height, int components, const Bytes& samples, int
   if (progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
   while (c.next_scanline < c.image_height) {
-    JSAMPROW row = (JSAMPROW)&samples[(size_t)c.next_scanline * width * components];
+    JSAMPROW row = const_cast<JSAMPROW>(&samples[static_cast<size_t>(c.next_scanline) * width * components]);
     jpeg_write_scanlines(&c, &row, 1);
   }
   jpeg_finish_compress(&c);
@@ -420,20 +435,20 @@ Picture DecodeJpegReference(const Bytes& jpeg) {
   d.err = jpeg_std_error(&error);
   error.output_message = [](j_common_ptr) {};  // the cut files warn
   jpeg_create_decompress(&d);
-  jpeg_mem_src(&d, jpeg.data(), (unsigned long)jpeg.size());
+  jpeg_mem_src(&d, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
   jpeg_read_header(&d, TRUE);
   jpeg_start_decompress(&d);
   Picture out;
-  out.width = (int)d.output_width;
-  out.height = (int)d.output_height;
-  out.pixels.resize((size_t)out.width * out.height);
-  Bytes row((size_t)d.output_width * d.output_components);
+  out.width = static_cast<int>(d.output_width);
+  out.height = static_cast<int>(d.output_height);
+  out.pixels.resize(static_cast<size_t>(out.width) * out.height);
+  Bytes row(static_cast<size_t>(d.output_width) * d.output_components);
   while (d.output_scanline < d.output_height) {
-    const int y = (int)d.output_scanline;
+    const int y = static_cast<int>(d.output_scanline);
     JSAMPROW rows[1] = {row.data()};
     jpeg_read_scanlines(&d, rows, 1);
     for (int x = 0; x < out.width; x++) {
-      const uint8_t* s = &row[(size_t)x * d.output_components];
+      const uint8_t* s = &row[static_cast<size_t>(x) * d.output_components];
       out.At(x, y) = d.output_components == 1 ? Rgba{s[0], s[0], s[0], 0} : Rgba{s[0], s[1], s[2], 0};
     }
   }
@@ -445,15 +460,15 @@ Picture DecodeJpegReference(const Bytes& jpeg) {
 Bytes BuildBgra(const Picture& picture, bool sixteenBit) {
   Bytes out = {'B', 'G', 'R', 'A'};
   Put32(out, sixteenBit ? 0x10101010 : 0x08080808);
-  Put32(out, (uint32_t)picture.width);
-  Put32(out, (uint32_t)picture.height);
+  Put32(out, static_cast<uint32_t>(picture.width));
+  Put32(out, static_cast<uint32_t>(picture.height));
   for (int y = 0; y < picture.height; y++) {
     for (int x = 0; x < picture.width; x++) {
       const Rgba& c = picture.At(x, y);
       if (sixteenBit) {
         // The low byte is noise that must not matter.
-        const uint8_t low = (uint8_t)(x * 37 + y * 11);
-        for (uint8_t v : {c.b, c.g, c.r, c.a}) Put16(out, ((uint32_t)v << 8) | low);
+        const uint8_t low = static_cast<uint8_t>(x * 37 + y * 11);
+        for (uint8_t v : {c.b, c.g, c.r, c.a}) Put16(out, (static_cast<uint32_t>(v) << 8) | low);
       } else {
         PutBgra(out, c);
       }
@@ -476,7 +491,7 @@ std::vector<ImageFixture> BmpFixtures() {
   };
   {
     auto index = [](int x, int y) { return (x + 3 * y) % 16; };
-    BmpLayout s = BmpOf(5, 3, 8, [&](int x, int y) { return (uint32_t)index(x, y); });
+    BmpLayout s = BmpOf(5, 3, 8, [&](int x, int y) { return static_cast<uint32_t>(index(x, y)); });
     s.afterHeader = ColourTable(palette, 256);
     out.push_back({"BMP", "bmp8 palette", BuildBmp(s), MakePicture(5, 3, fromPalette(index)), false, 0});
     // A colour table of 16 entries ends where the bits begin.
@@ -487,7 +502,7 @@ std::vector<ImageFixture> BmpFixtures() {
     auto index = [](int x, int y) { return (x * 2 + y) % 16; };
     for (const int height : {3, -2}) {
       const int width = height > 0 ? 5 : 7;
-      BmpLayout s = BmpOf(width, height, 4, [&](int x, int y) { return (uint32_t)index(x, y); });
+      BmpLayout s = BmpOf(width, height, 4, [&](int x, int y) { return static_cast<uint32_t>(index(x, y)); });
       s.afterHeader = ColourTable(palette, 16);
       out.push_back({"BMP", height > 0 ? "bmp4 bottom-up" : "bmp4 top-down", BuildBmp(s),
                      MakePicture(width, height > 0 ? height : -height, fromPalette(index)), false, 0});
@@ -544,7 +559,7 @@ std::vector<ImageFixture> BmpFixtures() {
   {
     const std::vector<Rgba> two = {{10, 20, 30, 0}, {200, 150, 100, 0}};
     auto index = [](int x, int y) { return (x / 2 + y) % 2; };
-    BmpLayout s = BmpOf(10, 3, 1, [&](int x, int y) { return (uint32_t)index(x, y); });
+    BmpLayout s = BmpOf(10, 3, 1, [&](int x, int y) { return static_cast<uint32_t>(index(x, y)); });
     s.afterHeader = ColourTable(two, 2);
     out.push_back({"BMP", "bmp1 through GDI", BuildBmp(s),
                    MakePicture(10, 3, [&](int x, int y) { return two[index(x, y)]; }), false, 0});
@@ -552,7 +567,7 @@ std::vector<ImageFixture> BmpFixtures() {
   {
     auto five = [](int x, int y, int c) { return (x * 7 + y * 11 + c * 5) % 32; };
     auto value555 = [&](int x, int y) {
-      return (uint32_t)((five(x, y, 0) << 10) | (five(x, y, 1) << 5) | five(x, y, 2));
+      return static_cast<uint32_t>((five(x, y, 0) << 10) | (five(x, y, 1) << 5) | five(x, y, 2));
     };
     Picture expected = MakePicture(3, 2, [&](int x, int y) {
       return Rgba{Shift5(five(x, y, 0)), Shift5(five(x, y, 1)), Shift5(five(x, y, 2)), 0};
@@ -562,7 +577,7 @@ std::vector<ImageFixture> BmpFixtures() {
 
     auto six = [](int x, int y) { return (x * 13 + y * 29) % 64; };
     BmpLayout f = BmpOf(3, 2, 16, [&](int x, int y) {
-      return (uint32_t)((five(x, y, 0) << 11) | (six(x, y) << 5) | five(x, y, 2));
+      return static_cast<uint32_t>((five(x, y, 0) << 11) | (six(x, y) << 5) | five(x, y, 2));
     });
     f.compression = 3;
     f.afterHeader = {0xf800, 0x7e0, 0x1f};
@@ -625,7 +640,8 @@ std::vector<ImageFixture> TgaFixtures() {
     s.pixelBits = 16;
     s.descriptor = 0x20;
     for (int y = 0; y < 2; y++)
-      for (int x = 0; x < 3; x++) Put16(s.data, (uint32_t)((five(x, y, 0) << 10) | (five(x, y, 1) << 5) | five(x, y, 2)));
+      for (int x = 0; x < 3; x++)
+        Put16(s.data, static_cast<uint32_t>((five(x, y, 0) << 10) | (five(x, y, 1) << 5) | five(x, y, 2)));
     Picture expected = MakePicture(3, 2, [&](int x, int y) {
       return Rgba{Widen5(five(x, y, 0)), Widen5(five(x, y, 1)), Widen5(five(x, y, 2)), 0};
     });
@@ -639,7 +655,7 @@ std::vector<ImageFixture> TgaFixtures() {
     TgaLayout s = ColourMappedTga(5, 3, 2, entries);
     s.id = "hi";
     for (int y = 0; y < 3; y++)
-      for (int x = 0; x < 5; x++) s.data.push_back((uint8_t)index(x, y));
+      for (int x = 0; x < 5; x++) s.data.push_back(static_cast<uint8_t>(index(x, y)));
     out.push_back({"TGA", "tga1 colour-mapped", BuildTga(s),
                    MakePicture(5, 3, [&](int x, int y) { return map[index(x, y) - 2]; }), false, 0});
 
@@ -706,10 +722,14 @@ std::vector<ImageFixture> DdsFixtures() {
     Append(s.data, Dxt1Block(0x07e0, 0x07e0, 0));
     const int fiveStep[8] = {0, 255, 51, 102, 153, 204, 0, 255};
     const int sevenStep[8] = {255, 0, 218, 182, 145, 109, 72, 36};
-    out.push_back({"DDS", "dxt5 alpha steps", BuildDds(s), blockPicture(8, 4, [&](int b, int t) {
-                     return Rgba{0, 255, 0, (uint8_t)(b == 0 ? fiveStep[steps[t]] : sevenStep[steps[t]])};
-                   }),
-                   true, 0});
+    out.push_back(
+        {"DDS", "dxt5 alpha steps", BuildDds(s),
+         blockPicture(8, 4,
+                      [&](int b, int t) {
+                        return Rgba{0, 255, 0,
+                                    static_cast<uint8_t>(b == 0 ? fiveStep[steps[t]] : sevenStep[steps[t]])};
+                      }),
+         true, 0});
   }
   {
     int alphas[16];
@@ -720,7 +740,7 @@ std::vector<ImageFixture> DdsFixtures() {
     const Rgba four[4] = {{0, 0, 255, 0}, {255, 255, 255, 0}, {85, 85, 255, 0}, {170, 170, 255, 0}};
     out.push_back({"DDS", "dxt3 explicit alpha", BuildDds(s), blockPicture(4, 4, [&](int, int t) {
                      Rgba c = four[t % 4];
-                     c.a = (uint8_t)(t * 17);
+                     c.a = static_cast<uint8_t>(t * 17);
                      return c;
                    }),
                    true, 0});
@@ -735,7 +755,7 @@ std::vector<ImageFixture> DdsFixtures() {
     Append(s.data, Dxt1Block(0xffff, 0x0000, indices));
     out.push_back({"DDS", "dxt2 premultiplied", BuildDds(s), blockPicture(4, 4, [&](int, int t) {
                      const int index = (indices >> (2 * t)) & 3;
-                     const uint8_t a = (uint8_t)(alphas[t] * 17);
+                     const uint8_t a = static_cast<uint8_t>(alphas[t] * 17);
                      if (index == 3) return Rgba{127, 127, 127, a};
                      if (index == 1) return Rgba{0, 0, 0, a};
                      return Rgba{255, 255, 255, a};
@@ -767,7 +787,8 @@ std::vector<ImageFixture> DdsFixtures() {
     DdsLayout s = DdsOf(4, 4, FourCC("DXT1"));
     s.caps |= 0x8;
     s.caps2 = 0x200 | 0xfc00;
-    for (int face = 0; face < 6; face++) Append(s.data, Dxt1Block((uint16_t)(0x0800 * (face + 1)), 0, 0));
+    for (int face = 0; face < 6; face++)
+      Append(s.data, Dxt1Block(static_cast<uint16_t>(0x0800 * (face + 1)), 0, 0));
     out.push_back({"DDS", "dxt1 cube map", BuildDds(s),
                    MakePicture(4, 4, [](int, int) { return Rgba{Widen5(1), 0, 0, 255}; }), true, 0});
   }
@@ -794,10 +815,11 @@ std::vector<ImageFixture> DdsFixtures() {
   }
   {
     DdsLayout s = DdsOf(4, 2, 27);  // 3-3-2 in one byte
-    for (int i = 0; i < 8; i++) s.data.push_back((uint8_t)(i * 37 + 5));
+    for (int i = 0; i < 8; i++) s.data.push_back(static_cast<uint8_t>(i * 37 + 5));
     Picture expected = MakePicture(4, 2, [](int x, int y) {
       const int v = (y * 4 + x) * 37 + 5;
-      return Rgba{(uint8_t)(((v >> 5) & 7) * 255 / 7), (uint8_t)(((v >> 2) & 7) * 255 / 7), (uint8_t)((v & 3) * 255 / 3), 0};
+      return Rgba{static_cast<uint8_t>(((v >> 5) & 7) * 255 / 7),
+                  static_cast<uint8_t>(((v >> 2) & 7) * 255 / 7), static_cast<uint8_t>((v & 3) * 255 / 3), 0};
     });
     out.push_back({"DDS", "dds format number 27", BuildDds(s), expected, false, 0});
   }
@@ -826,7 +848,7 @@ std::vector<ImageFixture> PngFixtures() {
         for (const char* k = layout; *k; k++) {
           const uint8_t v = *k == 'r' ? c.r : *k == 'g' ? c.g : *k == 'b' ? c.b : c.a;
           row.push_back(v);
-          if (sixteen) row.push_back((uint8_t)(x * 31 + y * 7 + 3));  // dropped low byte
+          if (sixteen) row.push_back(static_cast<uint8_t>(x * 31 + y * 7 + 3));  // dropped low byte
         }
       }
       rows.push_back(row);
@@ -834,8 +856,8 @@ std::vector<ImageFixture> PngFixtures() {
     return rows;
   };
   auto grey = [](int x, int y) {
-    const uint8_t v = (uint8_t)(20 + 50 * x + 30 * y);
-    return Rgba{v, v, v, (uint8_t)(255 - 60 * x - 10 * y)};
+    const uint8_t v = static_cast<uint8_t>(20 + 50 * x + 30 * y);
+    return Rgba{v, v, v, static_cast<uint8_t>(255 - 60 * x - 10 * y)};
   };
   auto add = [&](const char* name, const PngLayout& layout, const Picture& expected, bool alpha) {
     out.push_back({"PNG", name, BuildPng(layout), expected, alpha, 0});
@@ -867,7 +889,7 @@ std::vector<ImageFixture> PngFixtures() {
     s.palette = palette;
     for (int y = 0; y < 3; y++) {
       Bytes row;
-      for (int x = 0; x < 5; x++) row.push_back((uint8_t)index(x, y));
+      for (int x = 0; x < 5; x++) row.push_back(static_cast<uint8_t>(index(x, y)));
       s.rows.push_back(row);
     }
     add("png palette", s, MakePicture(5, 3, [&](int x, int y) { return palette[index(x, y)]; }), false);
@@ -891,7 +913,7 @@ std::vector<ImageFixture> PngFixtures() {
     s.palette = two;
     for (int y = 0; y < 2; y++) {
       Bytes row(2, 0);
-      for (int x = 0; x < 10; x++) row[x / 8] |= (uint8_t)(bit(x, y) << (7 - x % 8));
+      for (int x = 0; x < 10; x++) row[x / 8] |= static_cast<uint8_t>(bit(x, y) << (7 - x % 8));
       s.rows.push_back(row);
     }
     add("png palette 1-bit", s, MakePicture(10, 2, [&](int x, int y) { return two[bit(x, y)]; }), false);
@@ -958,7 +980,7 @@ std::vector<ImageFixture> JpegFixtures() {
   out.push_back({"JPEG", "jpeg colour progressive", BuildJpeg(32, 16, 3, RgbSamples(colour), 95, true), colour, false, 6});
 
   Picture grey = MakePicture(16, 16, [](int x, int y) {
-    const uint8_t v = (uint8_t)(40 + 60 * (x / 8) + 100 * (y / 8));
+    const uint8_t v = static_cast<uint8_t>(40 + 60 * (x / 8) + 100 * (y / 8));
     return Rgba{v, v, v, 0};
   });
   Bytes greySamples;
@@ -1006,8 +1028,8 @@ std::vector<ImageFixture> AllFixtures() {
                                          << expected.width << " x " << expected.height;
   }
   if (image->format.kind == 0 && (image->format.alphaWidth != 0) != hasAlpha) {
-    return ::testing::AssertionFailure() << "alpha width " << (int)image->format.alphaWidth << ", expected "
-                                         << (hasAlpha ? "alpha" : "no alpha");
+    return ::testing::AssertionFailure() << "alpha width " << static_cast<int>(image->format.alphaWidth)
+                                         << ", expected " << (hasAlpha ? "alpha" : "no alpha");
   }
   int failures = 0;
   ::testing::AssertionResult result = ::testing::AssertionSuccess();
@@ -1021,8 +1043,9 @@ std::vector<ImageFixture> AllFixtures() {
                         (!hasAlpha || abs(a - e.a) <= tolerance);
       if (!same && failures++ < 8) {
         if (failures == 1) result = ::testing::AssertionFailure();
-        result << "\n  (" << x << ", " << y << "): got " << r << " " << g << " " << b << " " << a << ", expected "
-               << (int)e.r << " " << (int)e.g << " " << (int)e.b << " " << (int)e.a;
+        result << "\n  (" << x << ", " << y << "): got " << r << " " << g << " " << b << " " << a
+               << ", expected " << static_cast<int>(e.r) << " " << static_cast<int>(e.g) << " "
+               << static_cast<int>(e.b) << " " << static_cast<int>(e.a);
       }
     }
   }
@@ -1038,7 +1061,8 @@ const ImageFixture& FixtureNamed(const std::vector<ImageFixture>& all, const std
 
 int LoadFromMemory(const Bytes& data, BaseImageRecord* image, int mirror) {
   static const uint8_t empty = 0;
-  return LoadImageToBaseImage(nullptr, data.empty() ? &empty : data.data(), (int)data.size(), 1, image, mirror);
+  return LoadImageToBaseImage(nullptr, data.empty() ? &empty : data.data(), static_cast<int>(data.size()), 1,
+                              image, mirror);
 }
 
 void ExpectFixturesDecode(const std::vector<ImageFixture>& fixtures) {
@@ -1084,7 +1108,8 @@ void ImageAllocTest::TearDown() {
 
 MemoryLoadStream::MemoryLoadStream(const Bytes& data) {
   stream.functions = *GetMemoryStreamTable();
-  stream.handle = (StreamHandle)CreateMemoryStream(data.data(), (uint32_t)data.size());
+  stream.handle =
+      reinterpret_cast<StreamHandle>(CreateMemoryStream(data.data(), static_cast<uint32_t>(data.size())));
 }
 
 MemoryLoadStream::~MemoryLoadStream() { stream.functions.Close(stream.handle); }

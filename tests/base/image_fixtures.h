@@ -28,8 +28,8 @@ struct Picture {
   int width = 0;
   int height = 0;
   std::vector<Rgba> pixels;
-  Rgba& At(int x, int y) { return pixels[(size_t)y * width + x]; }
-  const Rgba& At(int x, int y) const { return pixels[(size_t)y * width + x]; }
+  Rgba& At(int x, int y) { return pixels[static_cast<size_t>(y) * width + x]; }
+  const Rgba& At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
 Picture MakePicture(int width, int height, const std::function<Rgba(int, int)>& colour);
 // A varied colour per position, so that flips and shifts show.

@@ -157,7 +157,7 @@ TEST(BaseImage, PitchIsTheRowRoundedUpToFourBytes) {
     EXPECT_EQ(c.height, image.height);
     EXPECT_EQ(0, image.mipLevelCount);
     EXPECT_EQ(0, image.cubeFlag);
-    EXPECT_EQ((int64_t)c.pitch * c.height, GetBaseImageDataSize(&image));
+    EXPECT_EQ(static_cast<int64_t>(c.pitch) * c.height, GetBaseImageDataSize(&image));
     ReleaseBaseImage(&image);
   }
 }
@@ -214,7 +214,7 @@ TEST(BaseImage, DataSizeCountsMipLevelsAndBlocks) {
   for (const Case& c : cases) {
     BaseImageRecord image;
     memset(&image, 0, sizeof(image));
-    image.format.kind = (uint8_t)c.kind;
+    image.format.kind = static_cast<uint8_t>(c.kind);
     image.width = c.width;
     image.height = c.height;
     image.pitch = c.pitch;
@@ -233,11 +233,12 @@ TEST(BaseImage, DataSizeCountsMipLevelsAndBlocks) {
 TEST(BaseImage, ClearRectZeroesOnlyTheRectangle) {
   BaseImageRecord image;
   ASSERT_EQ(0, CreateBaseImageXRGB8(4, 3, &image));
-  memset(image.pixels, 0xee, (size_t)image.pitch * image.height);
+  memset(image.pixels, 0xee, static_cast<size_t>(image.pitch) * image.height);
   ClearBaseImageRect(&image, 1, 1, 2, 2);
   for (int y = 0; y < 3; y++) {
     for (int x = 0; x < 4; x++) {
-      const uint32_t* p = (const uint32_t*)((uint8_t*)image.pixels + y * image.pitch) + x;
+      const uint32_t* p =
+          reinterpret_cast<const uint32_t*>(reinterpret_cast<uint8_t*>(image.pixels) + y * image.pitch) + x;
       const bool inside = x >= 1 && x < 3 && y >= 1 && y < 3;
       EXPECT_EQ(inside ? 0u : 0xeeeeeeeeu, *p) << x << "," << y;
     }
@@ -293,10 +294,10 @@ TEST(PixelAccess, SetAndGetRoundTripInEveryPixelSize) {
   ColorFormatRecord formats[] = {Fixed(MakeColorFormatARGB8), Fixed(MakeColorFormatRGB8),
                                  Masks(16, 0xf800, 0x7e0, 0x1f, 0), Fixed(MakeColorFormatGray8)};
   for (const ColorFormatRecord& f : formats) {
-    SCOPED_TRACE((int)f.bytesPerPixel);
+    SCOPED_TRACE(static_cast<int>(f.bytesPerPixel));
     BaseImageRecord image;
     ASSERT_EQ(0, CreateBaseImageWithFormat(3, 2, &f, &image));
-    memset(image.pixels, 0, (size_t)image.pitch * 2);
+    memset(image.pixels, 0, static_cast<size_t>(image.pitch) * 2);
     EXPECT_EQ(0, SetBaseImagePixelRGBA(&image, 2, 1, 255, 255, 255, 255));
     EXPECT_EQ(0, SetBaseImagePixelRGBA(&image, 0, 1, 0, 0, 0, 0));
     int r, g, b, a;
@@ -306,13 +307,14 @@ TEST(PixelAccess, SetAndGetRoundTripInEveryPixelSize) {
     EXPECT_EQ(255, b);
     EXPECT_EQ(f.alphaWidth ? 255 : 0, a);
     // Outside the image nothing is read or written.
-    std::string before((const char*)image.pixels, (size_t)image.pitch * 2);
+    std::string before(reinterpret_cast<const char*>(image.pixels), static_cast<size_t>(image.pitch) * 2);
     const int outside[][2] = {{3, 0}, {0, 2}, {-1, 0}, {0, -1}, {0x7fffffff, 0}};
     for (const auto& o : outside) {
       EXPECT_EQ(-1, SetBaseImagePixelRGBA(&image, o[0], o[1], 1, 2, 3, 4));
       EXPECT_EQ(-1, GetBaseImagePixelRGBA(&image, o[0], o[1], &r, &g, &b, &a));
     }
-    EXPECT_EQ(before, std::string((const char*)image.pixels, (size_t)image.pitch * 2));
+    EXPECT_EQ(before,
+              std::string(reinterpret_cast<const char*>(image.pixels), static_cast<size_t>(image.pitch) * 2));
     ReleaseBaseImage(&image);
   }
 }
@@ -322,7 +324,7 @@ TEST(PixelAccess, ThreeBytePixelsAreLowWordThenHighByte) {
   ColorFormatRecord f = Fixed(MakeColorFormatRGB8);
   ASSERT_EQ(0, CreateBaseImageWithFormat(2, 1, &f, &image));
   SetBaseImagePixelRGBA(&image, 1, 0, 0x11, 0x22, 0x33, 0);
-  const uint8_t* p = (const uint8_t*)image.pixels + 3;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(image.pixels) + 3;
   EXPECT_EQ(0x33, p[0]);
   EXPECT_EQ(0x22, p[1]);
   EXPECT_EQ(0x11, p[2]);
@@ -335,7 +337,7 @@ TEST(PixelAccess, PaletteImagesReadTheirPaletteEntry) {
   f.palette[5][0] = 10, f.palette[5][1] = 20, f.palette[5][2] = 30, f.palette[5][3] = 40;
   BaseImageRecord image;
   ASSERT_EQ(0, CreateBaseImageWithFormat(1, 1, &f, &image));
-  *(uint8_t*)image.pixels = 5;
+  *reinterpret_cast<uint8_t*>(image.pixels) = 5;
   int r, g, b, a;
   ASSERT_EQ(0, GetBaseImagePixelRGBA(&image, 0, 0, &r, &g, &b, &a));
   EXPECT_EQ(30, r);
@@ -361,7 +363,8 @@ TEST(PixelAccess, ARGB8ReadPlacesChannelTopBitsWithoutScaling) {
   for (const Case& c : cases) {
     BaseImageRecord image;
     ASSERT_EQ(0, CreateBaseImageWithFormat(2, 2, &c.format, &image));
-    WritePixelBytes((uint8_t*)image.pixels + image.pitch + c.format.bytesPerPixel, c.format.bytesPerPixel, c.pixel);
+    WritePixelBytes(reinterpret_cast<uint8_t*>(image.pixels) + image.pitch + c.format.bytesPerPixel,
+                    c.format.bytesPerPixel, c.pixel);
     EXPECT_EQ(c.argb, GetBaseImagePixelARGB8(&image, 1, 1)) << std::hex << c.pixel;
     EXPECT_EQ(0u, GetBaseImagePixelARGB8(&image, 2, 0));
     EXPECT_EQ(0u, GetBaseImagePixelARGB8(&image, 0, -1));
@@ -392,7 +395,7 @@ TEST(HalfFloat, StandardConversion) {
 
 TEST(HalfFloat, EveryHalfSurvivesTheRoundTrip) {
   for (uint32_t h = 0; h < 0x10000; h++) {
-    float f = HalfFloatToFloat((uint16_t)h);
+    float f = HalfFloatToFloat(static_cast<uint16_t>(h));
     if (isnan(f)) {
       EXPECT_TRUE(isnan(HalfFloatToFloat(FloatToHalfFloat(f))));
       continue;

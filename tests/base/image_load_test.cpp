@@ -59,7 +59,7 @@ int ConsumingRefuser(ImageLoadStream* stream, BaseImageRecord* image) {
 int OnePixelLoader(ImageLoadStream* stream, BaseImageRecord* image) {
   UserLoaderPositions.push_back(ImageStreamTell(stream));
   if (CreateBaseImageARGB8(1, 1, image) != 0) return -1;
-  *(uint32_t*)image->pixels = 0x11223344;
+  *reinterpret_cast<uint32_t*>(image->pixels) = 0x11223344;
   return 0;
 }
 
@@ -91,8 +91,8 @@ TEST_F(ImageLoadTest, UserLoadersRunFirstAndEveryLoaderStartsAtZero) {
   settings.userLoaders[1] = ConsumingRefuser;
   UserLoaderPositions.clear();
   BaseImageRecord image;
-  ASSERT_EQ(0, LoadBaseImageCore(&settings, nullptr, fixture.data.data(), (int)fixture.data.size(), 1, 0, 0, &image,
-                                 nullptr, nullptr));
+  ASSERT_EQ(0, LoadBaseImageCore(&settings, nullptr, fixture.data.data(),
+                                 static_cast<int>(fixture.data.size()), 1, 0, 0, &image, nullptr, nullptr));
   EXPECT_EQ((std::vector<int64_t>{0, 0}), UserLoaderPositions);
   EXPECT_TRUE(PixelsMatch(&image, fixture.expected, true, 0));
   ReleaseBaseImage(&image);
@@ -102,7 +102,8 @@ TEST_F(ImageLoadTest, UserLoadersRunFirstAndEveryLoaderStartsAtZero) {
   const Bytes& data = FixtureNamed(png, "png rgb").data;
   settings.userLoaders[1] = OnePixelLoader;
   UserLoaderPositions.clear();
-  ASSERT_EQ(0, LoadBaseImageCore(&settings, nullptr, data.data(), (int)data.size(), 1, 0, 0, &image, nullptr, nullptr));
+  ASSERT_EQ(0, LoadBaseImageCore(&settings, nullptr, data.data(), static_cast<int>(data.size()), 1, 0, 0,
+                                 &image, nullptr, nullptr));
   EXPECT_EQ((std::vector<int64_t>{0, 0}), UserLoaderPositions);
   EXPECT_EQ(1, image.width);
   EXPECT_EQ(0x11223344u, GetBaseImagePixelARGB8(&image, 0, 0));
@@ -232,9 +233,9 @@ TEST_F(ImageLoadTest, PremultipliesImagesWithAlpha) {
   ASSERT_EQ(0, LoadFromMemory(fixture.data, &image));
   Picture expected = fixture.expected;
   for (Rgba& c : expected.pixels) {
-    c.r = (uint8_t)(c.r * c.a / 255);
-    c.g = (uint8_t)(c.g * c.a / 255);
-    c.b = (uint8_t)(c.b * c.a / 255);
+    c.r = static_cast<uint8_t>(c.r * c.a / 255);
+    c.g = static_cast<uint8_t>(c.g * c.a / 255);
+    c.b = static_cast<uint8_t>(c.b * c.a / 255);
   }
   EXPECT_TRUE(PixelsMatch(&image, expected, true, 0));
   ReleaseBaseImage(&image);
@@ -255,8 +256,9 @@ TEST_F(ImageLoadTest, BitmapOutputHandsOutHeaderAndBits) {
     SCOPED_TRACE(c.fixture->name);
     BITMAPINFO* info = nullptr;
     void* bits = nullptr;
-    ASSERT_EQ(0, LoadBaseImageWithSettings(nullptr, c.fixture->data.data(), (int)c.fixture->data.size(), 1, 1, 0,
-                                           nullptr, &info, &bits));
+    ASSERT_EQ(0, LoadBaseImageWithSettings(nullptr, c.fixture->data.data(),
+                                           static_cast<int>(c.fixture->data.size()), 1, 1, 0, nullptr, &info,
+                                           &bits));
     ASSERT_NE(nullptr, info);
     ASSERT_NE(nullptr, bits);
     const Picture& e = c.fixture->expected;
@@ -267,7 +269,7 @@ TEST_F(ImageLoadTest, BitmapOutputHandsOutHeaderAndBits) {
     const int pitch = (e.width * c.bitCount / 8 + 3) / 4 * 4;
     for (int y = 0; y < e.height; y++) {
       for (int x = 0; x < e.width; x++) {
-        const uint8_t* p = (const uint8_t*)bits + y * pitch + x * c.bitCount / 8;
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(bits) + y * pitch + x * c.bitCount / 8;
         const uint8_t* bgr = c.bitCount == 8 ? &info->bmiColors[*p].rgbBlue : p;
         EXPECT_EQ(e.At(x, y).b, bgr[0]);
         EXPECT_EQ(e.At(x, y).g, bgr[1]);
@@ -307,14 +309,16 @@ TEST_F(ImageLoadTest, PairLoadsTheSeparateAlphaImage) {
   ReleaseBaseImage(&image);
 
   // Alpha bytes from memory; undecodable alpha bytes give 1; other modes 1.
-  ASSERT_EQ(0, LoadBaseImagePairWithSettings(nullptr, colour.data.data(), (int)colour.data.size(), 1,
-                                             alpha.data.data(), (int)alpha.data.size(), 1, &image, &alphaImage, 0));
+  ASSERT_EQ(0, LoadBaseImagePairWithSettings(nullptr, colour.data.data(),
+                                             static_cast<int>(colour.data.size()), 1, alpha.data.data(),
+                                             static_cast<int>(alpha.data.size()), 1, &image, &alphaImage, 0));
   EXPECT_TRUE(PixelsMatch(&alphaImage, alpha.expected, false, 0));
   ReleaseBaseImage(&image);
   ReleaseBaseImage(&alphaImage);
   const Bytes junk(40, 0x55);
-  EXPECT_EQ(1, LoadBaseImagePairWithSettings(nullptr, colour.data.data(), (int)colour.data.size(), 1, junk.data(),
-                                             (int)junk.size(), 1, &image, &alphaImage, 0));
+  EXPECT_EQ(1, LoadBaseImagePairWithSettings(nullptr, colour.data.data(),
+                                             static_cast<int>(colour.data.size()), 1, junk.data(),
+                                             static_cast<int>(junk.size()), 1, &image, &alphaImage, 0));
   EXPECT_EQ(0, memcmp(&empty, &alphaImage, sizeof(empty)));
   ReleaseBaseImage(&image);
   EXPECT_EQ(1, LoadBaseImagePairWithSettings(Path("chara.png").c_str(), nullptr, 0, 0, nullptr, 0, 2, &image,
@@ -322,15 +326,16 @@ TEST_F(ImageLoadTest, PairLoadsTheSeparateAlphaImage) {
   ReleaseBaseImage(&image);
 
   // The colour image failing fails the pair.
-  EXPECT_EQ(-1, LoadBaseImagePairWithSettings(nullptr, junk.data(), (int)junk.size(), 1, alpha.data.data(),
-                                              (int)alpha.data.size(), 1, &image, &alphaImage, 0));
+  EXPECT_EQ(-1, LoadBaseImagePairWithSettings(nullptr, junk.data(), static_cast<int>(junk.size()), 1,
+                                              alpha.data.data(), static_cast<int>(alpha.data.size()), 1,
+                                              &image, &alphaImage, 0));
   EXPECT_EQ(0, memcmp(&empty, &image, sizeof(empty)));
   EXPECT_EQ(0, memcmp(&empty, &alphaImage, sizeof(empty)));
 }
 
 TEST_F(ImageLoadTest, KeyColourTurnsAPaletteImageIntoArgb8) {
   // Index 0 is the key colour; the palette image is remade as ARGB8 first.
-  BmpLayout layout = BmpOf(3, -1, 8, [](int x, int) { return (uint32_t)(x == 1 ? 1 : 0); });
+  BmpLayout layout = BmpOf(3, -1, 8, [](int x, int) { return static_cast<uint32_t>(x == 1 ? 1 : 0); });
   layout.afterHeader = {0x00ff00, 0x102030};
   UsePremultipliedAlphaOnLoad = 1;
   KeyColourToAlpha = 1;

@@ -52,22 +52,22 @@ std::vector<uint8_t> BuildFrame(Layout layout, int width, int height, const Plan
   std::vector<uint8_t> frame;
   auto putLuma = [&]() {
     for (int y = 0; y < height; y++)
-      for (int x = 0; x < width; x++) frame.push_back((uint8_t)luma(x, y));
+      for (int x = 0; x < width; x++) frame.push_back(static_cast<uint8_t>(luma(x, y)));
   };
   switch (layout) {
     case YV12:
       putLuma();
       for (int cy = 0; cy < height / 2; cy++)
-        for (int cx = 0; cx < width / 2; cx++) frame.push_back((uint8_t)v(cx, cy));
+        for (int cx = 0; cx < width / 2; cx++) frame.push_back(static_cast<uint8_t>(v(cx, cy)));
       for (int cy = 0; cy < height / 2; cy++)
-        for (int cx = 0; cx < width / 2; cx++) frame.push_back((uint8_t)u(cx, cy));
+        for (int cx = 0; cx < width / 2; cx++) frame.push_back(static_cast<uint8_t>(u(cx, cy)));
       break;
     case NV12:
       putLuma();
       for (int cy = 0; cy < height / 2; cy++) {
         for (int cx = 0; cx < width / 2; cx++) {
-          frame.push_back((uint8_t)u(cx, cy));
-          frame.push_back((uint8_t)v(cx, cy));
+          frame.push_back(static_cast<uint8_t>(u(cx, cy)));
+          frame.push_back(static_cast<uint8_t>(v(cx, cy)));
         }
         if (width & 1) frame.push_back(0);
       }
@@ -76,21 +76,21 @@ std::vector<uint8_t> BuildFrame(Layout layout, int width, int height, const Plan
       putLuma();
       for (int cy = 0; cy < height; cy++) {
         for (int cx = 0; cx < width / 4; cx++) {
-          frame.push_back((uint8_t)u(cx, cy));
-          frame.push_back((uint8_t)v(cx, cy));
+          frame.push_back(static_cast<uint8_t>(u(cx, cy)));
+          frame.push_back(static_cast<uint8_t>(v(cx, cy)));
         }
       }
       break;
     default:
       for (int y = 0; y < height; y++) {
         for (int i = 0; i < width / 2; i++) {
-          uint8_t y0 = (uint8_t)luma(2 * i, y), y1 = (uint8_t)luma(2 * i + 1, y);
-          uint8_t cu = (uint8_t)u(i, y), cv = (uint8_t)v(i, y);
+          uint8_t y0 = static_cast<uint8_t>(luma(2 * i, y)), y1 = static_cast<uint8_t>(luma(2 * i + 1, y));
+          uint8_t cu = static_cast<uint8_t>(u(i, y)), cv = static_cast<uint8_t>(v(i, y));
           if (layout == YUY2) frame.insert(frame.end(), {y0, cu, y1, cv});
           if (layout == UYVY) frame.insert(frame.end(), {cu, y0, cv, y1});
           if (layout == YVYU) frame.insert(frame.end(), {y0, cv, y1, cu});
         }
-        if (width & 1) frame.insert(frame.end(), {(uint8_t)luma(width - 1, y), 128});
+        if (width & 1) frame.insert(frame.end(), {static_cast<uint8_t>(luma(width - 1, y)), 128});
       }
       break;
   }
@@ -103,7 +103,8 @@ uint32_t Expected(int y, int u, int v) {
   const int b = Clamp(y * 32768 + 58064 * (u - 128));
   const int g = Clamp(y * 32768 - 11272 * (u - 128) - 23396 * (v - 128));
   const int r = Clamp(y * 32768 + 45940 * (v - 128));
-  return 0xff000000u | ((uint32_t)r << 16) | ((uint32_t)g << 8) | (uint32_t)b;
+  return 0xff000000u | (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(g) << 8) |
+         static_cast<uint32_t>(b);
 }
 
 class Target {
@@ -114,8 +115,13 @@ class Target {
       for (int x = 0; x < width; x++) Set(x, y, kUntouched);
   }
   ~Target() { ReleaseBaseImage(&image); }
-  uint32_t Get(int x, int y) const { return ((const uint32_t*)((const uint8_t*)image.pixels + y * image.pitch))[x]; }
-  void Set(int x, int y, uint32_t v) { ((uint32_t*)((uint8_t*)image.pixels + y * image.pitch))[x] = v; }
+  uint32_t Get(int x, int y) const {
+    return (reinterpret_cast<const uint32_t*>(reinterpret_cast<const uint8_t*>(image.pixels) +
+                                              y * image.pitch))[x];
+  }
+  void Set(int x, int y, uint32_t v) {
+    (reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(image.pixels) + y * image.pitch))[x] = v;
+  }
   static const uint32_t kUntouched = 0x12345678;
   BaseImageRecord image;
 };
@@ -151,9 +157,9 @@ TEST(MovieFrameConversion, EachChromaPairCoversItsOwnPixels) {
     SCOPED_TRACE(c.name);
     const int width = 12, height = 6;
     std::vector<int> luma(width * height), us(width * height), vs(width * height);
-    for (int& value : luma) value = (int)(random() & 0xff);
-    for (int& value : us) value = (int)(random() & 0xff);
-    for (int& value : vs) value = (int)(random() & 0xff);
+    for (int& value : luma) value = static_cast<int>(random() & 0xff);
+    for (int& value : us) value = static_cast<int>(random() & 0xff);
+    for (int& value : vs) value = static_cast<int>(random() & 0xff);
     auto lumaAt = [&](int x, int y) { return luma[y * width + x]; };
     auto uAt = [&](int cx, int cy) { return us[cy * width + cx]; };
     auto vAt = [&](int cx, int cy) { return vs[cy * width + cx]; };

@@ -47,11 +47,12 @@ std::vector<size_t> FieldOffsets(const std::string& format) {
 void FixPngCrcs(Bytes& png) {
   size_t at = 8;
   while (at + 12 <= png.size()) {
-    const uint32_t length = ((uint32_t)png[at] << 24) | ((uint32_t)png[at + 1] << 16) | ((uint32_t)png[at + 2] << 8) |
-                            png[at + 3];
+    const uint32_t length = (static_cast<uint32_t>(png[at]) << 24) |
+                            (static_cast<uint32_t>(png[at + 1]) << 16) |
+                            (static_cast<uint32_t>(png[at + 2]) << 8) | png[at + 3];
     if (length > png.size() - at - 12) break;
-    const uint32_t crc = (uint32_t)crc32(0, &png[at + 4], length + 4);
-    for (int i = 0; i < 4; i++) png[at + 8 + length + i] = (uint8_t)(crc >> (24 - 8 * i));
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, &png[at + 4], length + 4));
+    for (int i = 0; i < 4; i++) png[at + 8 + length + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
     at += 12 + length;
   }
 }
@@ -66,24 +67,26 @@ struct Mutant {
 bool MutatePngImageData(Bytes& png, std::mt19937& random) {
   size_t at = 8;
   while (at + 12 <= png.size()) {
-    const uint32_t length = ((uint32_t)png[at] << 24) | ((uint32_t)png[at + 1] << 16) | ((uint32_t)png[at + 2] << 8) |
-                            png[at + 3];
+    const uint32_t length = (static_cast<uint32_t>(png[at]) << 24) |
+                            (static_cast<uint32_t>(png[at + 1]) << 16) |
+                            (static_cast<uint32_t>(png[at + 2]) << 8) | png[at + 3];
     if (length > png.size() - at - 12) return false;
     if (memcmp(&png[at + 4], "IDAT", 4) == 0) {
       Bytes raw(1 << 16);
-      uLongf rawSize = (uLongf)raw.size();
+      uLongf rawSize = static_cast<uLongf>(raw.size());
       if (uncompress(raw.data(), &rawSize, &png[at + 8], length) != Z_OK) return false;
       raw.resize(rawSize);
       switch (random() % 3) {
         case 0: raw.resize(random() % (raw.size() + 1)); break;
-        case 1: raw.insert(raw.end(), 1 + random() % 32, (uint8_t)random()); break;
+        case 1: raw.insert(raw.end(), 1 + random() % 32, static_cast<uint8_t>(random())); break;
         default:
-          for (int i = 0; i < 3 && !raw.empty(); i++) raw[random() % raw.size()] = (uint8_t)random();
+          for (int i = 0; i < 3 && !raw.empty(); i++)
+            raw[random() % raw.size()] = static_cast<uint8_t>(random());
           break;
       }
-      uLongf packedSize = compressBound((uLong)raw.size());
+      uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
       Bytes packed(packedSize);
-      compress2(packed.data(), &packedSize, raw.data(), (uLong)raw.size(), 6);
+      compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), 6);
       packed.resize(packedSize);
       Bytes out(png.begin(), png.begin() + at);
       Append(out, PngChunk("IDAT", packed));
@@ -99,15 +102,15 @@ bool MutatePngImageData(Bytes& png, std::mt19937& random) {
 Mutant Mutate(const ImageFixture& fixture, std::mt19937& random) {
   Mutant m{fixture.data, ""};
   Bytes& d = m.data;
-  auto below = [&](size_t n) { return n == 0 ? (size_t)0 : (size_t)(random() % n); };
+  auto below = [&](size_t n) { return n == 0 ? static_cast<size_t>(0) : static_cast<size_t>(random() % n); };
   static const uint32_t odd32[] = {0, 1, 0xffffffffu, 0x7fffffffu, 0x80000000u, 16384, 16385, 65535, 65536,
                                    0x01000000, 0x10000000, 124, 125, 40, 12};
   static const uint32_t odd16[] = {0, 1, 0xffff, 0x7fff, 0x8000, 0x4000, 0x4001, 8192, 8193, 256, 255};
   const std::vector<size_t> fields = FieldOffsets(fixture.format);
-  int steps = 1 + (int)below(3);
+  int steps = 1 + static_cast<int>(below(3));
   if (fixture.format == "PNG" && below(3) == 0 && MutatePngImageData(d, random)) {
     m.how += "image data; ";
-    steps = (int)below(2);
+    steps = static_cast<int>(below(2));
   }
   for (int step = 0; step < steps && !d.empty(); step++) {
     char note[96];
@@ -115,19 +118,19 @@ Mutant Mutate(const ImageFixture& fixture, std::mt19937& random) {
       case 0: {  // cut
         const size_t length = below(d.size());
         d.resize(length);
-        snprintf(note, sizeof(note), "cut at %u; ", (unsigned)length);
+        snprintf(note, sizeof(note), "cut at %u; ", static_cast<unsigned>(length));
         break;
       }
       case 1: {  // flipped bytes anywhere
         const size_t at = below(d.size());
-        d[at] ^= (uint8_t)(1 + below(255));
-        snprintf(note, sizeof(note), "flip %u; ", (unsigned)at);
+        d[at] ^= static_cast<uint8_t>(1 + below(255));
+        snprintf(note, sizeof(note), "flip %u; ", static_cast<unsigned>(at));
         break;
       }
       case 2: {  // a byte of the header area
         const size_t at = below(d.size() < 160 ? d.size() : 160);
-        d[at] = (uint8_t)random();
-        snprintf(note, sizeof(note), "byte %u; ", (unsigned)at);
+        d[at] = static_cast<uint8_t>(random());
+        snprintf(note, sizeof(note), "byte %u; ", static_cast<unsigned>(at));
         break;
       }
       case 3:
@@ -138,24 +141,25 @@ Mutant Mutate(const ImageFixture& fixture, std::mt19937& random) {
         const int bytes = wide ? 4 : 2;
         const bool bigEndian = below(2) != 0;
         for (int i = 0; i < bytes && at + i < d.size(); i++)
-          d[at + i] = (uint8_t)(v >> (8 * (bigEndian ? bytes - 1 - i : i)));
-        snprintf(note, sizeof(note), "value %08x at %u; ", v, (unsigned)at);
+          d[at + i] = static_cast<uint8_t>(v >> (8 * (bigEndian ? bytes - 1 - i : i)));
+        snprintf(note, sizeof(note), "value %08x at %u; ", v, static_cast<unsigned>(at));
         break;
       }
       case 5: {  // inserted bytes
         const size_t at = below(d.size() + 1);
         const size_t n = 1 + below(16);
         Bytes more(n);
-        for (uint8_t& b : more) b = (uint8_t)random();
+        for (uint8_t& b : more) b = static_cast<uint8_t>(random());
         d.insert(d.begin() + at, more.begin(), more.end());
-        snprintf(note, sizeof(note), "insert %u at %u; ", (unsigned)n, (unsigned)at);
+        snprintf(note, sizeof(note), "insert %u at %u; ", static_cast<unsigned>(n),
+                 static_cast<unsigned>(at));
         break;
       }
       case 6: {  // removed bytes
         const size_t at = below(d.size());
         const size_t n = 1 + below(16);
         d.erase(d.begin() + at, d.begin() + (at + n < d.size() ? at + n : d.size()));
-        snprintf(note, sizeof(note), "erase %u at %u; ", (unsigned)n, (unsigned)at);
+        snprintf(note, sizeof(note), "erase %u at %u; ", static_cast<unsigned>(n), static_cast<unsigned>(at));
         break;
       }
       default: {  // a run of one value over part of the data
@@ -163,7 +167,7 @@ Mutant Mutate(const ImageFixture& fixture, std::mt19937& random) {
         const size_t n = 1 + below(64);
         const uint8_t v = below(2) ? 0xff : 0;
         for (size_t i = at; i < d.size() && i < at + n; i++) d[i] = v;
-        snprintf(note, sizeof(note), "fill %u at %u; ", (unsigned)n, (unsigned)at);
+        snprintf(note, sizeof(note), "fill %u at %u; ", static_cast<unsigned>(n), static_cast<unsigned>(at));
         break;
       }
     }
@@ -182,15 +186,15 @@ Mutant Mutate(const ImageFixture& fixture, std::mt19937& random) {
   if (image->width < 1 || image->height < 1 || image->width > IMAGE_LOAD_SIDE_MAX ||
       image->height > IMAGE_LOAD_SIDE_MAX)
     return ::testing::AssertionFailure() << "size " << image->width << " x " << image->height;
-  const MemBlockHeader* block = (const MemBlockHeader*)image->pixels - 1;
+  const MemBlockHeader* block = reinterpret_cast<const MemBlockHeader*>(image->pixels) - 1;
   const int64_t blockSize = block->size;
   int64_t needed;
   if (image->format.kind != 0) {
     needed = GetBaseImageFaceStride(image) * (image->cubeFlag > 0 ? 6 : 1);
   } else {
-    const int64_t row = (int64_t)image->width * image->format.bytesPerPixel;
+    const int64_t row = static_cast<int64_t>(image->width) * image->format.bytesPerPixel;
     if (image->pitch < row) return ::testing::AssertionFailure() << "pitch " << image->pitch << " below " << row;
-    needed = (int64_t)image->pitch * (image->height - 1) + row;
+    needed = static_cast<int64_t>(image->pitch) * (image->height - 1) + row;
   }
   if (needed > blockSize)
     return ::testing::AssertionFailure() << "needs " << needed << " bytes, block has " << blockSize;
@@ -233,7 +237,8 @@ TEST_P(ImageMutationTest, MutantsFailCleanlyOrDecodeSoundly) {
   const int allocCount = GetAllocCount();
   int decoded = 0, refused = 0;
   for (const ImageFixture& fixture : fixtures) {
-    std::mt19937 random((uint32_t)seed ^ (uint32_t)std::hash<std::string>()(fixture.name));
+    std::mt19937 random(static_cast<uint32_t>(seed) ^
+                        static_cast<uint32_t>(std::hash<std::string>()(fixture.name)));
     for (int round = 0; round < perFixture; round++) {
       Mutant m = Mutate(fixture, random);
       BaseImageRecord image;
@@ -267,7 +272,7 @@ TEST_P(ImageMutationTest, MutantsFailCleanlyOrDecodeSoundly) {
   EXPECT_EQ(allocCount, GetAllocCount()) << "blocks left behind";
   EXPECT_GT(refused, 0);
   printf("[ mutation ] %s: %d fixtures x %d mutants, %d decoded, %d refused\n", format.c_str(),
-         (int)fixtures.size(), perFixture, decoded, refused);
+         static_cast<int>(fixtures.size()), perFixture, decoded, refused);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ImageMutationTest, ::testing::Values("BMP", "TGA", "DDS", "PNG", "JPEG", "BGRA"),

@@ -62,13 +62,14 @@ TEST_F(PngJpegTest, PngPalettesAndByteOrder) {
   BaseImageRecord image;
   // 1-bit palette: indices 0 and 1, entries past the second zero.
   ASSERT_EQ(0, LoadFromMemory(FixtureNamed(all, "png palette 1-bit").data, &image));
-  const uint8_t* p = (const uint8_t*)image.pixels;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(image.pixels);
   for (int x = 0; x < 10; x++) EXPECT_EQ((x * 3) % 2, p[x]) << x;
   // Entry 1 is (255, 255, 0), stored blue, green, red, alpha 0.
   EXPECT_EQ(0, image.format.palette[1][0]);
   EXPECT_EQ(255, image.format.palette[1][2]);
   EXPECT_EQ(0, image.format.palette[1][3]);
-  for (int i = 2; i < 256; i++) EXPECT_EQ(0u, *(const uint32_t*)image.format.palette[i]) << i;
+  for (int i = 2; i < 256; i++)
+    EXPECT_EQ(0u, *reinterpret_cast<const uint32_t*>(image.format.palette[i])) << i;
   ReleaseBaseImage(&image);
 
   // Grey comes with the grey ramp.
@@ -80,7 +81,7 @@ TEST_F(PngJpegTest, PngPalettesAndByteOrder) {
   const ImageFixture& deep = FixtureNamed(all, "png rgba 16-bit");
   ASSERT_EQ(0, LoadFromMemory(deep.data, &image));
   const Rgba& e = deep.expected.At(1, 1);
-  const uint8_t* q = (const uint8_t*)image.pixels + image.pitch + 4;
+  const uint8_t* q = reinterpret_cast<const uint8_t*>(image.pixels) + image.pitch + 4;
   EXPECT_EQ(e.b, q[0]);
   EXPECT_EQ(e.g, q[1]);
   EXPECT_EQ(e.r, q[2]);
@@ -90,10 +91,11 @@ TEST_F(PngJpegTest, PngPalettesAndByteOrder) {
 
 // The PNG with a chunk's CRC recomputed after a change.
 void FixCrc(Bytes& png, size_t chunkStart) {
-  const uint32_t length = ((uint32_t)png[chunkStart] << 24) | ((uint32_t)png[chunkStart + 1] << 16) |
-                          ((uint32_t)png[chunkStart + 2] << 8) | png[chunkStart + 3];
-  const uint32_t crc = (uint32_t)crc32(0, &png[chunkStart + 4], length + 4);
-  for (int i = 0; i < 4; i++) png[chunkStart + 8 + length + i] = (uint8_t)(crc >> (24 - 8 * i));
+  const uint32_t length = (static_cast<uint32_t>(png[chunkStart]) << 24) |
+                          (static_cast<uint32_t>(png[chunkStart + 1]) << 16) |
+                          (static_cast<uint32_t>(png[chunkStart + 2]) << 8) | png[chunkStart + 3];
+  const uint32_t crc = static_cast<uint32_t>(crc32(0, &png[chunkStart + 4], length + 4));
+  for (int i = 0; i < 4; i++) png[chunkStart + 8 + length + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
 }
 
 TEST_F(PngJpegTest, DamagedPngsAreRefusedAndTheStreamStaysUsable) {

@@ -210,7 +210,7 @@ TEST_F(LogTest, FolderEndingInSeparatorGetsNoSecond) {
 
 TEST_F(LogTest, NoClockLibraryWritesNothing) {
   auto saved = SystemLibs.timeGetTimeFunc;
-  SystemLibs.timeGetTimeFunc = NULL;
+  SystemLibs.timeGetTimeFunc = nullptr;
   EXPECT_EQ(-1, LogWriteText("abc\n"));
   SystemLibs.timeGetTimeFunc = saved;
   EXPECT_EQ("", LogText());
@@ -366,7 +366,7 @@ TEST_F(ClockStateTest, MicrosecondsWithoutPerformanceCounterAreWholeMilliseconds
 
 TEST_F(ClockStateTest, NoMultimediaLibraryGivesMinusOne) {
   PerformanceCounterAvailable = 0;
-  SystemLibs.timeGetTimeFunc = NULL;
+  SystemLibs.timeGetTimeFunc = nullptr;
   EXPECT_EQ(-1, GetMillisecondCount());
   EXPECT_EQ(-1, GetMicrosecondCount());
 }
@@ -401,7 +401,7 @@ TEST(LocalTimeTest, FileTimeToLocalFields) {
   ASSERT_EQ(0, FileTimeToLocalFields(&utc, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5]));
   const int expected[6] = {2009, 3, 4, 5, 6, 7};
   for (int i = 0; i < 6; i++) EXPECT_EQ(expected[i], f[i]) << i;
-  EXPECT_EQ(-1, FileTimeToLocalFields(NULL, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5]));
+  EXPECT_EQ(-1, FileTimeToLocalFields(nullptr, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5]));
 }
 
 TEST(LocalTimeTest, LocalTimeFieldsMatchTheSystem) {

@@ -7,6 +7,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -65,7 +66,9 @@ Bytes Block(uint32_t unpackedSize, uint8_t escape, const Bytes& codes) {
 // head gives.
 int Unpack(const Bytes& block, Bytes* out) {
   GuardedBuffer input(block);
-  const uint32_t size = block.size() >= 4 ? (block[0] | block[1] << 8 | block[2] << 16 | (uint32_t)block[3] << 24) : 0;
+  const uint32_t size =
+      block.size() >= 4 ? (block[0] | block[1] << 8 | block[2] << 16 | static_cast<uint32_t>(block[3]) << 24)
+                        : 0;
   const size_t outSize = size > (64u << 20) ? 16 : size;  // a huge head never gets that far
   GuardedBuffer output(outSize);
   const int result = UnpackLZ(input.data(), output.data());
@@ -222,6 +225,124 @@ TEST_F(LZTest, NullDestinationGivesTheSizeOnly) {
   const Bytes block = Block(6, 0xFE, {0x41, 0xFE, 0xFE, 0xFE, 0x00, 0x00});
   EXPECT_EQ(6, UnpackLZ(block.data(), nullptr));
   EXPECT_EQ(-1, UnpackLZ(nullptr, nullptr));
+}
+
+// ---------------------------------------------------------------------------
+// Held-out blocks: written here from the code rules alone (not by the
+// packer), with lengths and distances at the edges of every form, escaped
+// escape bytes, and sizes around the point where the unpacker's wide steps
+// give way to its last bytes.
+
+// Writes blocks code by code and keeps the bytes they stand for.
+class BlockWriter {
+ public:
+  explicit BlockWriter(uint8_t escape) : escape_(escape) {}
+  void Literal(uint8_t b) {
+    codes_.push_back(b);
+    if (b == escape_) codes_.push_back(b);
+    expected_.push_back(b);
+  }
+  void Copy(uint32_t length, uint32_t distance) {
+    const uint32_t extra = length - 4;
+    const uint32_t field = distance - 1;
+    const unsigned fieldSize = field < 0x100 ? 1 : field < 0x10000 ? 2 : 3;
+    unsigned c = ((extra & 31) << 3) | (extra >= 32 ? 4 : 0) | (fieldSize - 1);
+    if (c >= escape_) ++c;
+    codes_.push_back(escape_);
+    codes_.push_back(static_cast<uint8_t>(c));
+    if (extra >= 32) codes_.push_back(static_cast<uint8_t>(extra >> 5));
+    for (unsigned i = 0; i < fieldSize; ++i) codes_.push_back(static_cast<uint8_t>(field >> (8 * i)));
+    CopyBack(&expected_, distance, length);
+  }
+  size_t size() const { return expected_.size(); }
+  Bytes block() const { return Block(static_cast<uint32_t>(expected_.size()), escape_, codes_); }
+  const Bytes& expected() const { return expected_; }
+
+ private:
+  uint8_t escape_;
+  Bytes codes_;
+  Bytes expected_;
+};
+
+TEST_F(LZTest, HeldOutBlocksUnpackExactly) {
+  static const uint32_t kLengths[] = {4, 5, 6, 7, 8, 15, 16, 17, 20, 31, 32, 33, 35, 36, 37, 47, 48, 49,
+                                      63, 64, 65, 100, 255, 256, 257, 1000, 4095, 8194, 8195};
+  static const uint32_t kDistances[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 15, 16, 17, 24, 31, 32, 33, 48, 63, 64, 65,
+                                        255, 256, 257, 1000, 4096, 65535, 65536, 65537, 100000, 300000};
+  std::mt19937 random(31);
+  int blocks = 0;
+  for (int escape : {0x00, 0x01, 0x41, 0x7F, 0xFE, 0xFF}) {
+    for (int round = 0; round < 12; ++round) {
+      SCOPED_TRACE(testing::Message() << "escape " << escape << " round " << round);
+      BlockWriter w(static_cast<uint8_t>(escape));
+      const size_t target = round < 4 ? 2000 : round < 8 ? 40000 : 400000;
+      // A first run of literals, some of them the escape byte.
+      for (int i = 0; i < 40; ++i) w.Literal(static_cast<uint8_t>(i % 5 == 0 ? escape : random()));
+      while (w.size() < target) {
+        const unsigned kind = random() % 8;
+        if (kind < 3) {
+          const unsigned n = random() % 4 == 0 ? random() % 200 : random() % 6;
+          for (unsigned i = 0; i < n; ++i)
+            w.Literal(static_cast<uint8_t>(random() % 16 == 0 ? escape : random()));
+          continue;
+        }
+        uint32_t length = kLengths[random() % (sizeof(kLengths) / sizeof(kLengths[0]))];
+        uint32_t distance = kind == 7 ? 1 + random() % static_cast<uint32_t>(w.size())
+                                      : kDistances[random() % (sizeof(kDistances) / sizeof(kDistances[0]))];
+        if (distance > w.size()) distance = static_cast<uint32_t>(w.size());
+        if (length > 300 && random() % 4 != 0) length = 4 + random() % 60;
+        w.Copy(length, distance);
+      }
+      // The block ends on a copy, an escaped escape or a plain literal.
+      if (round % 3 == 0) w.Copy(4 + round, 1 + round);
+      if (round % 3 == 1) w.Literal(static_cast<uint8_t>(escape));
+      Bytes out;
+      ASSERT_EQ(static_cast<int>(w.size()), Unpack(w.block(), &out));
+      ASSERT_EQ(w.expected(), out);
+      ++blocks;
+    }
+  }
+  // Every block size from 2 to 300 bytes, so that each code form also meets
+  // the end of the block.
+  for (uint32_t size = 2; size <= 300; ++size) {
+    SCOPED_TRACE(testing::Message() << "size " << size);
+    BlockWriter w(0xE0);
+    w.Literal(static_cast<uint8_t>(size));
+    w.Literal(0xE0);
+    while (w.size() < size) {
+      const uint32_t left = size - static_cast<uint32_t>(w.size());
+      if (left < 4 || random() % 3 == 0) {
+        w.Literal(static_cast<uint8_t>(random() % 3 == 0 ? 0xE0 : random()));
+        continue;
+      }
+      const uint32_t length = 4 + random() % std::min<uint32_t>(left - 3, 40);
+      w.Copy(length, 1 + random() % static_cast<uint32_t>(w.size()));
+    }
+    Bytes out;
+    ASSERT_EQ(static_cast<int>(size), Unpack(w.block(), &out));
+    ASSERT_EQ(w.expected(), out);
+    ++blocks;
+  }
+  EXPECT_EQ(6 * 12 + 299, blocks);
+}
+
+// The same held-out codes with one byte of the output missing: the last
+// code would write past the end and must fail with nothing written there.
+TEST_F(LZTest, HeldOutBlocksOneByteShortFail) {
+  std::mt19937 random(32);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    BlockWriter w(0x55);
+    for (int i = 0; i < 64 + round; ++i) w.Literal(static_cast<uint8_t>(random()));
+    const int ending = round % 3;
+    if (ending == 0) w.Copy(4 + random() % 100, 1 + random() % 30);
+    if (ending == 1) w.Literal(0x55);
+    if (ending == 2) w.Copy(8195, 64);
+    Bytes block = w.block();
+    const uint32_t shorter = static_cast<uint32_t>(w.size() - 1);
+    for (int i = 0; i < 4; ++i) block[i] = static_cast<uint8_t>(shorter >> (8 * i));
+    EXPECT_EQ(-1, Unpack(block, nullptr));
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -55,7 +55,7 @@ class ReferenceMt {
 // The later seeding (multiplier 1812433253) that std::mt19937 uses.
 void SeedLikeStandardEngine(uint32_t seed, uint32_t* state) {
   state[0] = seed;
-  for (uint32_t i = 1; i < (uint32_t)N; ++i)
+  for (uint32_t i = 1; i < static_cast<uint32_t>(N); ++i)
     state[i] = 1812433253u * (state[i - 1] ^ (state[i - 1] >> 30)) + i;
 }
 
@@ -145,7 +145,8 @@ TEST_P(RandomRefillTest, MatchesTheStandardEngine) {
     for (int block = 0; block < 3; ++block) {
       const std::vector<uint32_t> out = RefillWith(GetParam());
       for (int i = 0; i < N; ++i)
-        ASSERT_EQ((uint32_t)engine(), out[i]) << "seed " << seed << " block " << block << " word " << i;
+        ASSERT_EQ(static_cast<uint32_t>(engine()), out[i])
+            << "seed " << seed << " block " << block << " word " << i;
     }
   }
   SeedLikeStandardEngine(5489, RandomGenerator.state);

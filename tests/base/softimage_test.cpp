@@ -31,7 +31,7 @@ TEST_F(SoftImageHandles, SetUpOnceAndShutDownOnce) {
   const HandleManager& manager = HandleManagers[HANDLETYPE_SOFTIMAGE];
   EXPECT_EQ(1, manager.initialized);
   EXPECT_EQ(8192, manager.maxCount);
-  EXPECT_EQ((int)sizeof(SoftImageRecord), manager.recordSize);
+  EXPECT_EQ(static_cast<int>(sizeof(SoftImageRecord)), manager.recordSize);
   EXPECT_STREQ("ソフトイメージ", manager.displayName);
   EXPECT_EQ(&ReleaseSoftImageHandleRecord, manager.deleteCallback);
   EXPECT_EQ(&ReturnZero, manager.createCallback);

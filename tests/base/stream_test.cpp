@@ -6,6 +6,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include <atomic>
 #include <random>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "LogCapture.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
+#include "StartTogether.h"
 #include "TestFiles.h"
 #include "VeRavoro.h"
 #include "VeRavoroString.h"
@@ -379,6 +381,24 @@ TEST_F(FileHandleTest, ReadsBytesAsSignedCharsUntilTheEnd) {
     EXPECT_EQ(-1, ReadFileChar(handle));
     EXPECT_EQ(-1, ReadFileChar(handle));
     EXPECT_EQ(0, CloseReadFile(handle));
+  }
+}
+
+// File handles set their type up on the first open: threads opening their
+// first files at once each get a working handle.
+TEST_F(FileHandleTest, FirstOpensFromManyThreadsAllWork) {
+  WriteFileBytes(PathOf("first.txt"), {'Q'});
+  constexpr int kThreads = 6;
+  for (int round = 0; round < 30; ++round) {
+    TerminateFileHandles();
+    int read[kThreads];
+    test_support::StartTogether(kThreads, [&](int t) {
+      const int handle = OpenReadFile(PathOf("first.txt").c_str(), 0);
+      read[t] = handle > 0 ? ReadFileChar(handle) : -2;
+      if (handle > 0 && CloseReadFile(handle) != 0) read[t] = -3;
+    });
+    for (int t = 0; t < kThreads; ++t) ASSERT_EQ('Q', read[t]) << "round " << round << " thread " << t;
+    EXPECT_EQ(0, HandleManagers[HANDLETYPE_FILE].count);
   }
 }
 

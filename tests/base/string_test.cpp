@@ -463,7 +463,7 @@ TEST(NumberFunctions, Values) {
   EXPECT_EQ(INT_MIN, AbsInt(INT_MIN));
 }
 
-static uint32_t FloatBits(float f) {
+uint32_t FloatBits(float f) {
   uint32_t u;
   memcpy(&u, &f, 4);
   return u;
@@ -496,13 +496,13 @@ const TruncCase kTruncCases[] = {
 
 // The x87 control word is read and written directly: the runtime's
 // control-word calls merge it with the SSE state.
-static unsigned short GetX87ControlWord() {
+unsigned short GetX87ControlWord() {
   unsigned short word = 0;
   __asm__ __volatile__("fnstcw %0" : "=m"(word));
   return word;
 }
 
-static void SetX87ControlWord(unsigned short word) { __asm__ __volatile__("fldcw %0" : : "m"(word)); }
+void SetX87ControlWord(unsigned short word) { __asm__ __volatile__("fldcw %0" : : "m"(word)); }
 
 TEST(Truncate, TowardZeroUnderEveryRoundingMode) {
   // x87 rounding-control field (bits 10-11): nearest, down, up, toward zero.
@@ -573,7 +573,7 @@ TEST(Truncate, DoubleEdgesAndOutOfRange) {
 // ---------------------------------------------------------------------------
 // 128-bit multiply and divide
 
-static void Split(uint64_t v, uint32_t* words) {
+void Split(uint64_t v, uint32_t* words) {
   words[0] = static_cast<uint32_t>(v);
   words[1] = static_cast<uint32_t>(v >> 32);
 }
@@ -607,10 +607,10 @@ TEST(Wide128, MultiplyTable) {
   }
 }
 
-static uint64_t Join(const uint32_t* words) { return (static_cast<uint64_t>(words[1]) << 32) | words[0]; }
+uint64_t Join(const uint32_t* words) { return (static_cast<uint64_t>(words[1]) << 32) | words[0]; }
 
 // Adds a 64-bit value into a 128-bit number in place.
-static void Add128(uint32_t* n, uint64_t v) {
+void Add128(uint32_t* n, uint64_t v) {
   uint64_t carry = v;
   for (int i = 0; i < 4 && carry != 0; ++i) {
     const uint64_t t = static_cast<uint64_t>(n[i]) + static_cast<uint32_t>(carry);

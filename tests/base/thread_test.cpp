@@ -123,6 +123,31 @@ TEST_F(LockTest, SerialisesReadModifyWrite) {
   EXPECT_EQ(kThreads * kRounds, counter);
 }
 
+// A zero-filled once-lock is made by whichever thread enters first and
+// then excludes like any lock.
+TEST(OnceLock, FirstEntriesFromManyThreadsShareOneLock) {
+  for (int round = 0; round < 20; ++round) {
+    static OnceLockRecord once;
+    memset(&once, 0, sizeof(once));
+    int counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+      threads.emplace_back([&] {
+        for (int i = 0; i < 2000; ++i) {
+          ENTER_ONCE_LOCK(&once);
+          const int seen = counter;
+          if (i % 50 == 0) Sleep(0);
+          counter = seen + 1;
+          LeaveOnceLock(&once);
+        }
+      });
+    for (std::thread& thread : threads) thread.join();
+    ASSERT_EQ(8000, counter) << "round " << round;
+    EXPECT_EQ(2, once.state);
+    DeleteLock(&once.lock);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Threads
 

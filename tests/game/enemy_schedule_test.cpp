@@ -34,7 +34,7 @@ class ScheduleTest : public GameTest {
   // Reads bytes as the schedule; the table as fields up to its end.
   std::vector<Fields> Read(const std::string& bytes, int* result = nullptr) {
     ScriptFile(bytes);
-    int filled = LoadEnemySchedule(EnemyScheduleFile, table);
+    int filled = LoadEnemyPatterns(EnemyScheduleFile, table);
     if (result != nullptr) *result = filled;
     std::vector<Fields> out;
     for (int i = 0; i < SCHEDULE_RECORDS && table[i].Frame != -1; ++i) out.push_back(FieldsOf(table[i]));
@@ -108,10 +108,41 @@ TEST_F(ScheduleTest, AFileThatDoesNotOpenLeavesTheTableEmpty) {
     Reset();
     QueueResults("OpenReadFile", {handle});
     QueueResults("ReadFileChar", {'6', '0', ','});
-    EXPECT_EQ(-1, LoadEnemySchedule(EnemyScheduleFile, table)) << handle;
+    EXPECT_EQ(-1, LoadEnemyPatterns(EnemyScheduleFile, table)) << handle;
     ExpectEmptyFrom(0);
     EXPECT_EQ(0, CountOf("ReadFileChar")) << handle;
     EXPECT_EQ(0, CountOf("CloseReadFile")) << handle;
+  }
+}
+
+// ReadFileChar gives 0 for a handle that is no longer valid (a failed
+// asynchronous open deletes its handle): the reader stops at the first 0
+// instead of taking zeros as cells for ever.
+TEST_F(ScheduleTest, AHandleThatTurnsInvalidEndsTheReading) {
+  struct Case {
+    const char* bytes;  // then zeros without end
+    std::vector<Fields> records;
+  };
+  const Case cases[] = {
+      {"", {}},
+      {"h1\n", {}},
+      {"h1\nh2\n", {}},
+      {"h1\nh2\n60,0,480,-30,0,-1,-1,-1,-1,0,0,0\n70,1,3",
+       {{60, 0, 480, -30, 0, -1, -1, -1, -1}, {70, 1, 0, 0, 0, 0, 0, 0, 0}}},
+      {"h1\nh2\n/ a comment", {}},
+  };
+  for (const Case& c : cases) {
+    Reset();
+    QueueResults("OpenReadFile", {0x44000001});
+    for (unsigned char b : std::string(c.bytes)) QueueResults("ReadFileChar", {static_cast<signed char>(b)});
+    SetDefaultResult("ReadFileChar", 0);
+    LoadEnemyPatterns(EnemyScheduleFile, table);
+    std::vector<Fields> out;
+    for (int i = 0; i < SCHEDULE_RECORDS && table[i].Frame != -1; ++i) out.push_back(FieldsOf(table[i]));
+    EXPECT_EQ(c.records, out) << c.bytes;
+    ExpectEmptyFrom(static_cast<int>(c.records.size()));
+    EXPECT_EQ(static_cast<int>(strlen(c.bytes)) + 1, CountOf("ReadFileChar")) << c.bytes;
+    EXPECT_EQ(1, CountOf("CloseReadFile")) << c.bytes;
   }
 }
 

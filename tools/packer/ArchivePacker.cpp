@@ -1,5 +1,6 @@
-// Archive packer core: an LZ packer over hash chains with one step of lazy
-// matching, and the archive writer for every version the reader accepts.
+// Archive packer core: an LZ packer (binary-tree match finder, optimal
+// parse of the fixed code costs), and the archive writer for every version
+// the reader accepts.
 #include "ArchivePacker.h"
 
 #include <string.h>
@@ -16,6 +17,11 @@
 namespace {
 
 const int kHashBits = 20;
+const uint32_t kNone = 0xFFFFFFFFu;
+// Positions kept in the match finder's tree: the window, as a power of two.
+const uint32_t kTreeBits = 24;
+// The optimal parse runs over pieces of this many positions.
+const uint32_t kParsePiece = 1u << 20;
 
 inline uint32_t Hash4(const uint8_t* p) {
   uint32_t v;
@@ -34,66 +40,105 @@ inline int CopyCost(uint32_t length, uint32_t distance) {
 }
 
 struct Match {
-  uint32_t length = 0;
-  uint32_t distance = 0;
-  int gain = 0;  // bytes saved against literals
+  uint32_t length;
+  uint32_t distance;
 };
 
+// Binary-tree match finder: every position is a node of the tree of the
+// strings that start with its hash, ordered by their bytes; one walk from
+// the root inserts a position and finds, for rising lengths, the nearest
+// earlier position that matches that far. Nodes past the window or the
+// depth limit drop out of the tree.
 class MatchFinder {
  public:
-  MatchFinder(const uint8_t* data, size_t size, int chainLimit, int niceLength)
+  MatchFinder(const uint8_t* data, size_t size, int depth, int niceLength)
       : data_(data),
         size_(size),
-        chainLimit_(chainLimit < 1 ? 1 : chainLimit),
-        niceLength_(niceLength < LZ_MIN_LENGTH ? LZ_MIN_LENGTH : niceLength),
-        head_(1u << kHashBits, -1),
-        prev_(size, -1) {}
-
-  void Insert(size_t i) {
-    if (i + 4 > size_) return;
-    const uint32_t h = Hash4(data_ + i);
-    prev_[i] = head_[h];
-    head_[h] = static_cast<int32_t>(i);
+        depth_(depth < 1 ? 1 : depth),
+        nice_(static_cast<uint32_t>(std::min(std::max(niceLength, static_cast<int>(LZ_MIN_LENGTH)), static_cast<int>(LZ_MAX_LENGTH)))),
+        head_(1u << kHashBits, kNone) {
+    uint32_t slots = 1;
+    while (slots < size && slots < (1u << kTreeBits)) slots <<= 1;
+    mask_ = slots - 1;
+    tree_.assign(static_cast<size_t>(slots) * 2, kNone);
   }
 
-  // The best copy for position i among earlier positions (i itself not yet
-  // inserted); nearer candidates come first and win ties.
-  Match Find(size_t i) const {
-    Match best;
-    if (i + LZ_MIN_LENGTH > size_) return best;
-    const size_t maxLength = std::min<size_t>(LZ_MAX_LENGTH, size_ - i);
+  // Inserts position i and, when `found` is given, stores the matches of
+  // rising length (at most one per length) and returns their count.
+  int Insert(size_t i, Match* found) {
+    if (i + LZ_MIN_LENGTH > size_) return 0;
+    const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(LZ_MAX_LENGTH, size_ - i));
+    const uint32_t maxLength = std::min(limit, nice_);
     const uint8_t* here = data_ + i;
-    int32_t candidate = head_[Hash4(here)];
-    for (int chain = chainLimit_; candidate >= 0 && chain > 0; --chain, candidate = prev_[candidate]) {
-      const size_t distance = i - static_cast<size_t>(candidate);
-      if (distance > static_cast<size_t>(LZ_MAX_DISTANCE)) break;
+    const uint32_t h = Hash4(here);
+    uint32_t candidate = head_[h];
+    head_[h] = static_cast<uint32_t>(i);
+    uint32_t* left = &tree_[(i & mask_) * 2];   // subtree of smaller strings
+    uint32_t* right = &tree_[(i & mask_) * 2 + 1];
+    uint32_t leftLength = 0, rightLength = 0;
+    uint32_t best = LZ_MIN_LENGTH - 1;
+    int count = 0;
+    for (int depth = depth_;; --depth) {
+      if (candidate == kNone || depth == 0 || i - candidate >= mask_ || i - candidate >= LZ_MAX_DISTANCE) {
+        *left = *right = kNone;
+        break;
+      }
       const uint8_t* there = data_ + candidate;
-      if (best.length > 0 && (best.length >= maxLength || there[best.length] != here[best.length])) continue;
-      size_t length = 0;
+      uint32_t length = std::min(leftLength, rightLength);
       while (length < maxLength && there[length] == here[length]) ++length;
-      if (length < LZ_MIN_LENGTH) continue;
-      const int gain = static_cast<int>(length) - CopyCost(static_cast<uint32_t>(length), static_cast<uint32_t>(distance));
-      if (gain > best.gain) {
-        best.length = static_cast<uint32_t>(length);
-        best.distance = static_cast<uint32_t>(distance);
-        best.gain = gain;
-        if (length >= maxLength || length >= static_cast<size_t>(niceLength_)) break;
+      uint32_t* node = &tree_[(candidate & mask_) * 2];
+      if (length > best) {
+        best = length;
+        if (found != nullptr) {
+          uint32_t full = length;
+          if (full == maxLength)
+            while (full < limit && there[full] == here[full]) ++full;
+          found[count].length = full;
+          found[count].distance = static_cast<uint32_t>(i - candidate);
+          ++count;
+        }
+      }
+      if (length == maxLength) {
+        // Equal as far as compared: the new node takes this one's place.
+        *left = node[0];
+        *right = node[1];
+        break;
+      }
+      if (there[length] < here[length]) {
+        *left = candidate;
+        left = &node[1];
+        candidate = *left;
+        leftLength = length;
+      } else {
+        *right = candidate;
+        right = &node[0];
+        candidate = *right;
+        rightLength = length;
       }
     }
-    return best;
+    return count;
   }
+
+  uint32_t nice() const { return nice_; }
 
  private:
   const uint8_t* data_;
   size_t size_;
-  int chainLimit_;
-  int niceLength_;
-  std::vector<int32_t> head_;
-  std::vector<int32_t> prev_;
+  int depth_;
+  uint32_t nice_;
+  uint32_t mask_;
+  std::vector<uint32_t> head_;
+  std::vector<uint32_t> tree_;
 };
 
 void Put32(std::vector<uint8_t>* out, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) (*out)[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Cost in 1/16 bytes; each copy adds 1, so that of two parses of the same
+// size the one with fewer copies wins (it unpacks faster).
+inline uint32_t CopyPrice(uint32_t length, uint32_t distance) {
+  return static_cast<uint32_t>(CopyCost(length, distance)) * 16 + 1;
 }
 
 }  // namespace
@@ -116,43 +161,106 @@ std::vector<uint8_t> PackLZ(const uint8_t* data, size_t size, const LZPackOption
     out.push_back(b);
     if (b == esc) out.push_back(esc);
   };
-  auto copy = [&](const Match& m) {
-    const uint32_t extra = m.length - LZ_MIN_LENGTH;
-    const int fieldSize = DistanceFieldSize(m.distance);
+  auto copy = [&](uint32_t length, uint32_t distance) {
+    const uint32_t extra = length - LZ_MIN_LENGTH;
+    const int fieldSize = DistanceFieldSize(distance);
     unsigned v = ((extra & 31) << 3) | (extra >= 32 ? LZ_CODE_EXTENDED : 0) | static_cast<unsigned>(fieldSize - 1);
     if (v >= esc) ++v;
     out.push_back(esc);
     out.push_back(static_cast<uint8_t>(v));
     if (extra >= 32) out.push_back(static_cast<uint8_t>(extra >> 5));
-    const uint32_t field = m.distance - 1;
+    const uint32_t field = distance - 1;
     for (int i = 0; i < fieldSize; ++i) out.push_back(static_cast<uint8_t>(field >> (8 * i)));
   };
 
   MatchFinder finder(data, size, options.chainLimit, options.niceLength);
-  size_t i = 0;
-  bool carried = false;
-  Match match;
-  while (i < size) {
-    if (!carried) match = finder.Find(i);
-    carried = false;
-    finder.Insert(i);
-    if (match.gain > 0 && options.lazy && i + 1 < size && match.length < static_cast<uint32_t>(options.niceLength)) {
-      const Match next = finder.Find(i + 1);
-      if (next.gain > match.gain + 1) {
+  std::vector<Match> found(LZ_MAX_LENGTH + 1);
+
+  if (!options.lazy) {
+    // Greedy: the longest copy at each position.
+    size_t i = 0;
+    while (i < size) {
+      const int count = finder.Insert(i, found.data());
+      const Match m = count > 0 ? found[count - 1] : Match{0, 0};
+      if (count > 0 && static_cast<int>(m.length) > CopyCost(m.length, m.distance)) {
+        copy(m.length, m.distance);
+        for (size_t j = i + 1; j < i + m.length; ++j) finder.Insert(j, nullptr);
+        i += m.length;
+      } else {
         literal(data[i]);
         ++i;
-        match = next;
-        carried = true;
-        continue;
       }
     }
-    if (match.gain > 0) {
-      copy(match);
-      for (size_t j = i + 1; j < i + match.length; ++j) finder.Insert(j);
-      i += match.length;
-    } else {
-      literal(data[i]);
-      ++i;
+  } else {
+    // Optimal parse over pieces: the cheapest way to reach each position
+    // from the piece's start, by a literal or by any length of the copies
+    // found there; a copy of the nice length or longer is taken at once.
+    std::vector<uint32_t> price(kParsePiece + 1);
+    std::vector<uint32_t> stepLength(kParsePiece + 1);  // 1: literal
+    std::vector<uint32_t> stepDistance(kParsePiece + 1);
+    std::vector<uint32_t> path;
+    size_t pieceStart = 0;
+    while (pieceStart < size) {
+      const uint32_t pieceSize = static_cast<uint32_t>(std::min<size_t>(kParsePiece, size - pieceStart));
+      std::fill(price.begin(), price.begin() + pieceSize + 1, kNone);
+      price[0] = 0;
+      uint32_t p = 0;
+      while (p < pieceSize) {
+        const size_t i = pieceStart + p;
+        const uint32_t here = price[p];
+        const uint32_t literalPrice = here + (data[i] == esc ? 32 : 16);
+        if (literalPrice < price[p + 1]) {
+          price[p + 1] = literalPrice;
+          stepLength[p + 1] = 1;
+        }
+        const int count = finder.Insert(i, found.data());
+        if (count == 0) {
+          ++p;
+          continue;
+        }
+        const uint32_t room = pieceSize - p;
+        const Match& longest = found[count - 1];
+        if (longest.length >= finder.nice()) {
+          const uint32_t length = std::min(longest.length, room);
+          if (length >= LZ_MIN_LENGTH) {
+            const uint32_t copyPrice = here + CopyPrice(length, longest.distance);
+            if (copyPrice < price[p + length]) {
+              price[p + length] = copyPrice;
+              stepLength[p + length] = length;
+              stepDistance[p + length] = longest.distance;
+            }
+            for (uint32_t j = 1; j < length; ++j) finder.Insert(i + j, nullptr);
+            p += length;
+            continue;
+          }
+        }
+        uint32_t length = LZ_MIN_LENGTH;
+        for (int k = 0; k < count; ++k) {
+          const uint32_t end = std::min(found[k].length, room);
+          const uint32_t distance = found[k].distance;
+          for (; length <= end; ++length) {
+            const uint32_t copyPrice = here + CopyPrice(length, distance);
+            if (copyPrice < price[p + length]) {
+              price[p + length] = copyPrice;
+              stepLength[p + length] = length;
+              stepDistance[p + length] = distance;
+            }
+          }
+        }
+        ++p;
+      }
+      // Walk back from the piece's end and write the steps in order.
+      path.clear();
+      for (uint32_t q = pieceSize; q > 0; q -= stepLength[q]) path.push_back(q);
+      for (size_t k = path.size(); k-- > 0;) {
+        const uint32_t q = path[k];
+        const uint32_t length = stepLength[q];
+        if (length == 1)
+          literal(data[pieceStart + q - 1]);
+        else
+          copy(length, stepDistance[q]);
+      }
+      pieceStart += pieceSize;
     }
   }
   Put32(&out, 0, static_cast<uint32_t>(size));

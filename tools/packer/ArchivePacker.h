@@ -18,9 +18,9 @@ enum PackMode {
 };
 
 struct LZPackOptions {
-  int chainLimit = 128;  // hash-chain candidates tried per position
-  int niceLength = 128;  // a copy this long ends the search at once
-  int lazy = 1;          // look one byte ahead before taking a shorter copy
+  int chainLimit = 48;   // match-finder tree depth searched per position
+  int niceLength = 128;  // a copy this long ends the search and is taken at once
+  int lazy = 1;          // 1: optimal parse of the code costs; 0: greedy
   int escape = -1;       // escape byte; -1: the least frequent byte
 };
 

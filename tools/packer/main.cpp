@@ -12,7 +12,7 @@
 //   -p, --pack          pack every file, also when it grows
 //                       (default: pack a file when that makes it smaller;
 //                       versions 0 and 1 always store)
-//   --chain N           hash-chain candidates per position (default 256)
+//   --chain N           match-finder tree depth per position (default 48)
 //   -q, --quiet         no summary
 #include <stdio.h>
 #include <stdlib.h>

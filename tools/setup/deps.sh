@@ -21,13 +21,14 @@
 # hashes the source package versions, the toolchain versions and this file's
 # contents (any edit here yields a new prefix). lib/ holds libpng16.a,
 # libjpeg.a, libogg.a, libvorbis.a, libvorbisfile.a, libtheoradec.a,
-# libtheoraenc.a, libLinearMath.a, libBulletCollision.a, libBulletDynamics.a;
+# libtheoraenc.a, libLinearMath.a, libBulletCollision.a, libBulletDynamics.a,
+# liblz4.a (for the benchmarks only; the library does not link it);
 # Bullet's headers are in include/bullet. zlib is mingw's own
 # (/usr/i686-w64-mingw32, package libz-mingw-w64-dev). Build logs stay in
 # deps-<key>/logs. Needs root the first time (apt source lists, apt-get update).
 set -euo pipefail
 
-PACKAGES=(libogg libvorbis libtheora libpng1.6 libjpeg-turbo bullet)
+PACKAGES=(libogg libvorbis libtheora libpng1.6 libjpeg-turbo bullet lz4)
 HOST=i686-w64-mingw32
 CC=$HOST-gcc-posix
 CXX=$HOST-g++-posix
@@ -273,6 +274,13 @@ build_bullet() {
     cmake -DCMAKE_INSTALL_PREFIX="$PREFIX" -P "build/src/$d/cmake_install.cmake"
   done
   install -m644 src/btBulletCollisionCommon.h src/btBulletDynamicsCommon.h "$PREFIX/include/bullet/"
+}
+
+# The static library and its two headers only.
+build_lz4() {
+  make -C lib -j"$JOBS" liblz4.a CC="$CC" AR="$HOST-ar" CFLAGS="$OPT_FLAGS" V=1
+  install -m644 lib/liblz4.a "$PREFIX/lib/"
+  install -m644 lib/lz4.h lib/lz4hc.h "$PREFIX/include/"
 }
 
 for pkg in "${PACKAGES[@]}"; do

@@ -6,50 +6,61 @@
 #include "ZeZezuDoz.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+// Log texts.
+const char LOG_READ_INVALID_HANDLE[] = "ReadFileChar : 無効なハンドルです( 0x%08x )";
+
+}  // namespace
+
 // Library-wide asynchronous-loading setting (device layer).
 int IsASyncLoadEnabled();
 
 // ---------------------------------------------------------------------------
 // Plain file functions: disk files through Windows file access.
 
-static FileAccessRecord* AsFileAccess(StreamHandle stream) { return reinterpret_cast<FileAccessRecord*>(stream); }
+namespace {
 
-static StreamHandle PlainFileOpen(const char* path, int cacheFlag, int blockFlag, int asyncFlag) {
+FileAccessRecord* AsFileAccess(StreamHandle stream) { return reinterpret_cast<FileAccessRecord*>(stream); }
+
+StreamHandle PlainFileOpen(const char* path, int cacheFlag, int blockFlag, int asyncFlag) {
   return reinterpret_cast<StreamHandle>(OpenFileAccess(path, cacheFlag, blockFlag, asyncFlag));
 }
 
-static int PlainFileClose(StreamHandle stream) { return CloseFileAccess(AsFileAccess(stream)); }
+int PlainFileClose(StreamHandle stream) { return CloseFileAccess(AsFileAccess(stream)); }
 
-static int64_t PlainFileTell(StreamHandle stream) {
+int64_t PlainFileTell(StreamHandle stream) {
   if (stream == 0) return -1;
   return static_cast<int64_t>(GetFileAccessPosition(AsFileAccess(stream)));
 }
 
-static int PlainFileSeek(StreamHandle stream, int64_t offset, int origin) {
+int PlainFileSeek(StreamHandle stream, int64_t offset, int origin) {
   return SeekFileAccess(AsFileAccess(stream), offset, origin);
 }
 
-static size_t PlainFileRead(void* buffer, size_t elementSize, size_t count, StreamHandle stream) {
+size_t PlainFileRead(void* buffer, size_t elementSize, size_t count, StreamHandle stream) {
   return ReadFileAccess(buffer, elementSize, count, AsFileAccess(stream));
 }
 
-static int PlainFileEof(StreamHandle stream) {
+int PlainFileEof(StreamHandle stream) {
   if (stream == 0) return -1;
   return IsFileAccessEnd(AsFileAccess(stream));
 }
 
-static int PlainFileIdle(StreamHandle stream) { return IsFileAccessIdle(AsFileAccess(stream)); }
+int PlainFileIdle(StreamHandle stream) { return IsFileAccessIdle(AsFileAccess(stream)); }
 
-static constexpr FileStreamFunctionTable PlainFileFunctions = {
-    PlainFileOpen,           PlainFileClose,          PlainFileTell,      PlainFileSeek,
-    PlainFileRead,           PlainFileEof,            PlainFileIdle,      FileAccessSetCurrentDir,
-    FileAccessGetCurrentDir, FindFirstFileEntry,      FindNextFileEntry,  CloseFileFind,
+constexpr FileStreamFunctionTable PlainFileFunctions = {
+    PlainFileOpen,           PlainFileClose,     PlainFileTell,     PlainFileSeek,
+    PlainFileRead,           PlainFileEof,       PlainFileIdle,     FileAccessSetCurrentDir,
+    FileAccessGetCurrentDir, FindFirstFileEntry, FindNextFileEntry, CloseFileFind,
 };
-static FileStreamFunctionTable FileFunctions = PlainFileFunctions;
+FileStreamFunctionTable FileFunctions = PlainFileFunctions;
 
 // The library's default set: the archive layer's, so that an archive can
 // stand in for a folder.
-static const FileStreamFunctionTable* DefaultFileStreamFunctions() { return GetArchiveFileFunctions(); }
+const FileStreamFunctionTable* DefaultFileStreamFunctions() { return GetArchiveFileFunctions(); }
+
+}  // namespace
 
 int SetupFileStreamFunctions(const FileStreamFunctionTable* table) {
   FileFunctions = table != nullptr ? *table : *DefaultFileStreamFunctions();
@@ -78,23 +89,27 @@ const FileStreamFunctionTable* GetPlainFileStreamFunctions() { return &PlainFile
 // ---------------------------------------------------------------------------
 // Stream tables
 
-static const StreamFunctionTable FileStreamFunctions = {FileStreamTell, FileStreamSeek, FileStreamRead,
-                                                        FileStreamEof,  FileStreamIdleCheck, FileStreamClose};
+namespace {
 
-static MemoryStream* AsMemory(StreamHandle stream) { return reinterpret_cast<MemoryStream*>(stream); }
-static int64_t MemoryTellSlot(StreamHandle stream) { return MemoryStreamTell(AsMemory(stream)); }
-static int MemorySeekSlot(StreamHandle stream, int64_t offset, int origin) {
+const StreamFunctionTable FileStreamFunctions = {FileStreamTell, FileStreamSeek,      FileStreamRead,
+                                                 FileStreamEof,  FileStreamIdleCheck, FileStreamClose};
+
+MemoryStream* AsMemory(StreamHandle stream) { return reinterpret_cast<MemoryStream*>(stream); }
+int64_t MemoryTellSlot(StreamHandle stream) { return MemoryStreamTell(AsMemory(stream)); }
+int MemorySeekSlot(StreamHandle stream, int64_t offset, int origin) {
   return MemoryStreamSeek(AsMemory(stream), offset, origin);
 }
-static size_t MemoryReadSlot(void* buffer, size_t elementSize, size_t count, StreamHandle stream) {
+size_t MemoryReadSlot(void* buffer, size_t elementSize, size_t count, StreamHandle stream) {
   return MemoryStreamRead(buffer, elementSize, count, AsMemory(stream));
 }
-static int MemoryEofSlot(StreamHandle stream) { return MemoryStreamEof(AsMemory(stream)); }
-static int MemoryIdleSlot(StreamHandle stream) { return MemoryStreamIdle(AsMemory(stream)); }
-static int MemoryCloseSlot(StreamHandle stream) { return CloseMemoryStream(AsMemory(stream)); }
+int MemoryEofSlot(StreamHandle stream) { return MemoryStreamEof(AsMemory(stream)); }
+int MemoryIdleSlot(StreamHandle stream) { return MemoryStreamIdle(AsMemory(stream)); }
+int MemoryCloseSlot(StreamHandle stream) { return CloseMemoryStream(AsMemory(stream)); }
 
-static const StreamFunctionTable MemoryStreamFunctions = {MemoryTellSlot, MemorySeekSlot, MemoryReadSlot,
-                                                          MemoryEofSlot,  MemoryIdleSlot, MemoryCloseSlot};
+const StreamFunctionTable MemoryStreamFunctions = {MemoryTellSlot, MemorySeekSlot, MemoryReadSlot,
+                                                   MemoryEofSlot,  MemoryIdleSlot, MemoryCloseSlot};
+
+}  // namespace
 
 const StreamFunctionTable* GetFileStreamTable() { return &FileStreamFunctions; }
 const StreamFunctionTable* GetMemoryStreamTable() { return &MemoryStreamFunctions; }
@@ -174,7 +189,11 @@ int CloseMemoryStream(MemoryStream* stream) {
 // ---------------------------------------------------------------------------
 // File handles
 
-static FileOpenJobQueueFunction QueueFileOpenJob = nullptr;
+namespace {
+
+FileOpenJobQueueFunction QueueFileOpenJob = nullptr;
+
+}  // namespace
 
 int SetFileOpenJobQueueFunction(FileOpenJobQueueFunction queue) {
   QueueFileOpenJob = queue;
@@ -204,14 +223,18 @@ int CloseFileHandleRecord(HandleRecordHeader* record) {
   return 0;
 }
 
+namespace {
+
 // Null for an invalid handle, or one that a loading job still works on
 // unless allowPending is set.
-static FileHandleRecord* LookupFileHandle(int handle, int allowPending) {
+FileHandleRecord* LookupFileHandle(int handle, int allowPending) {
   HandleRecordHeader* record = GetHandleRecordOfType(handle, HANDLETYPE_FILE);
   if (record == nullptr) return nullptr;
   if (!allowPending && __atomic_load_n(&record->asyncLoadCount, __ATOMIC_SEQ_CST) != 0) return nullptr;
   return reinterpret_cast<FileHandleRecord*>(record);
 }
+
+}  // namespace
 
 int OpenFileHandleStream(int handle, const char* path, int asyncRead, int allowPending) {
   FileHandleRecord* file = LookupFileHandle(handle, allowPending);
@@ -267,7 +290,7 @@ int ReadFileChar(int handle) {
   FileHandleRecord* file = LookupFileHandle(handle, 0);
   if (file == nullptr) {
     if (handle >= 0 && GetHandleRecordOfType(handle, HANDLETYPE_FILE) == nullptr)
-      LogPrintf("ReadFileChar : 無効なハンドルです( 0x%08x )", handle);
+      LogPrintf(LOG_READ_INVALID_HANDLE, handle);
     return 0;
   }
   if (file->kind != FILE_HANDLE_STREAM || file->stream == 0) return -1;
@@ -309,11 +332,11 @@ struct PathOutput {
 
 }  // namespace
 
-static int IsSeparator(char c) { return c == '\\' || c == '/'; }
+namespace {
 
 // Drops the output's last component: cut at its last "\" or "/", or just
 // after its last ":". Walks forward so that a trail byte is never a separator.
-static void DropLastComponent(PathOutput* out, int charSet) {
+void DropLastComponent(PathOutput* out, int charSet) {
   int cut = 0;
   for (int i = 0; i < out->length;) {
     const unsigned char c = static_cast<unsigned char>(out->text[i]);
@@ -329,10 +352,12 @@ static void DropLastComponent(PathOutput* out, int charSet) {
   out->text[cut] = '\0';
 }
 
-static void AddComponent(PathOutput* out, const char* component, int length) {
+void AddComponent(PathOutput* out, const char* component, int length) {
   out->Add("\\", 1);
   out->Add(component, length);
 }
+
+}  // namespace
 
 int BuildAbsolutePath(const char* path, char* output, int outputSize, const char* base) {
   if (output == nullptr || outputSize <= 0) return -1;
@@ -355,20 +380,21 @@ int BuildAbsolutePath(const char* path, char* output, int outputSize, const char
   }
 
   int i = 0;
-  if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+  if (IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
     // Network path.
     out.Add("\\", 1);
     i = 2;
-  } else if (IsSeparator(path[0])) {
+  } else if (IsPathSeparator(path[0])) {
     // Root of the base's drive.
     out.Add(base, base[0] == '\0' ? 0 : (base[1] == '\0' ? 1 : 2));
     i = 1;
   } else if (path[0] != '\0' && !IsLeadByte(static_cast<unsigned char>(path[0]), charSet) && path[1] == ':') {
     out.Add(path, 2);
-    i = IsSeparator(path[2]) ? 3 : 2;
+    i = IsPathSeparator(path[2]) ? 3 : 2;
   } else {
     int length = GetStringLength(base);
-    if (length > 0 && IsSeparator(base[length - 1]) && GetCharBytePositionKind(base, length - 1, charSet) == 0)
+    if (length > 0 && IsPathSeparator(base[length - 1]) &&
+        GetCharBytePositionKind(base, length - 1, charSet) == 0)
       --length;
     out.Add(base, length);
   }
@@ -383,7 +409,7 @@ int BuildAbsolutePath(const char* path, char* output, int outputSize, const char
       i += 2;
       continue;
     }
-    if (IsSeparator(path[i])) {
+    if (IsPathSeparator(path[i])) {
       if (componentLength == 2 && component[0] == '.' && component[1] == '.') {
         DropLastComponent(&out, charSet);
       } else if (componentLength > 0 && !(componentLength == 1 && component[0] == '.')) {

@@ -32,15 +32,15 @@ void PngWarningCallback(png_structp, png_const_charp) {}
 // libpng's own blocks come from the tracked allocator, so a block a failed
 // decode left behind shows in the allocation list.
 png_voidp PngAllocCallback(png_structp, png_alloc_size_t size) {
-  if ((uint64_t)size > 0x7fffffffu) return nullptr;
-  return MemAlloc((size_t)size, __FILE__, __LINE__);
+  if (static_cast<uint64_t>(size) > 0x7fffffffu) return nullptr;
+  return MEM_ALLOC(static_cast<size_t>(size));
 }
 void PngFreeCallback(png_structp, png_voidp pointer) { MemFree(pointer); }
 
 void PngReadCallback(png_structp png, png_bytep buffer, png_size_t length) {
-  PngReadState* state = (PngReadState*)png_get_io_ptr(png);
+  PngReadState* state = reinterpret_cast<PngReadState*>(png_get_io_ptr(png));
   const int64_t position = ImageStreamTell(state->stream);
-  if (position < 0 || state->dataEnd - position < (int64_t)length) png_error(png, "Read Error");
+  if (position < 0 || state->dataEnd - position < static_cast<int64_t>(length)) png_error(png, "Read Error");
   if (ImageStreamReadExact(state->stream, buffer, length) != 0) png_error(png, "Read Error");
 }
 
@@ -74,28 +74,31 @@ struct JpegSourceManager {
 
 void JpegErrorExit(j_common_ptr cinfo) {
   (*cinfo->err->output_message)(cinfo);
-  longjmp(((JpegErrorManager*)cinfo->err)->jump, 1);
+  longjmp((reinterpret_cast<JpegErrorManager*>(cinfo->err))->jump, 1);
 }
 
 // Messages are not printed anywhere.
 void JpegOutputMessage(j_common_ptr) {}
 
-void JpegInitSource(j_decompress_ptr cinfo) { ((JpegSourceManager*)cinfo->src)->startOfFile = 1; }
+void JpegInitSource(j_decompress_ptr cinfo) {
+  (reinterpret_cast<JpegSourceManager*>(cinfo->src))->startOfFile = 1;
+}
 
 boolean JpegFillInputBuffer(j_decompress_ptr cinfo) {
-  JpegSourceManager* source = (JpegSourceManager*)cinfo->src;
-  size_t want = source->bytesLeft >= JPEG_INPUT_BUFFER_SIZE ? (size_t)JPEG_INPUT_BUFFER_SIZE : (size_t)source->bytesLeft;
+  JpegSourceManager* source = reinterpret_cast<JpegSourceManager*>(cinfo->src);
+  size_t want = source->bytesLeft >= JPEG_INPUT_BUFFER_SIZE ? static_cast<size_t>(JPEG_INPUT_BUFFER_SIZE)
+                                                            : static_cast<size_t>(source->bytesLeft);
   size_t got = 0;
   if (want > 0) {
     got = source->stream->functions.Read(source->buffer, 1, want, source->stream->handle);
-    source->bytesLeft = got < want ? 0 : source->bytesLeft - (int64_t)got;
+    source->bytesLeft = got < want ? 0 : source->bytesLeft - static_cast<int64_t>(got);
   }
   if (got == 0) {
     if (source->startOfFile) ERREXIT(cinfo, JERR_INPUT_EMPTY);
     // Data cut short: an inserted end-of-image code ends decoding cleanly.
     WARNMS(cinfo, JWRN_JPEG_EOF);
-    source->buffer[0] = (JOCTET)0xFF;
-    source->buffer[1] = (JOCTET)JPEG_EOI;
+    source->buffer[0] = static_cast<JOCTET>(0xFF);
+    source->buffer[1] = static_cast<JOCTET>(JPEG_EOI);
     got = 2;
   }
   source->base.next_input_byte = source->buffer;
@@ -105,10 +108,10 @@ boolean JpegFillInputBuffer(j_decompress_ptr cinfo) {
 }
 
 void JpegSkipInputData(j_decompress_ptr cinfo, long count) {
-  JpegSourceManager* source = (JpegSourceManager*)cinfo->src;
+  JpegSourceManager* source = reinterpret_cast<JpegSourceManager*>(cinfo->src);
   if (count <= 0) return;
-  while (count > (long)source->base.bytes_in_buffer) {
-    count -= (long)source->base.bytes_in_buffer;
+  while (count > static_cast<long>(source->base.bytes_in_buffer)) {
+    count -= static_cast<long>(source->base.bytes_in_buffer);
     if (source->bytesLeft <= 0) {
       // Nothing left to skip over: the next fill ends the data.
       source->base.next_input_byte = source->buffer;
@@ -118,18 +121,18 @@ void JpegSkipInputData(j_decompress_ptr cinfo, long count) {
     JpegFillInputBuffer(cinfo);
   }
   source->base.next_input_byte += count;
-  source->base.bytes_in_buffer -= (size_t)count;
+  source->base.bytes_in_buffer -= static_cast<size_t>(count);
 }
 
 void JpegTermSource(j_decompress_ptr) {}
 
 void SetupJpegStreamSource(j_decompress_ptr cinfo, ImageLoadStream* stream) {
-  JpegSourceManager* source = (JpegSourceManager*)cinfo->src;
+  JpegSourceManager* source = reinterpret_cast<JpegSourceManager*>(cinfo->src);
   if (source == nullptr) {
-    source = (JpegSourceManager*)(*cinfo->mem->alloc_small)((j_common_ptr)cinfo, JPOOL_PERMANENT,
-                                                           sizeof(JpegSourceManager));
-    source->buffer = (JOCTET*)(*cinfo->mem->alloc_small)((j_common_ptr)cinfo, JPOOL_PERMANENT,
-                                                        JPEG_INPUT_BUFFER_SIZE * sizeof(JOCTET));
+    source = reinterpret_cast<JpegSourceManager*>((*cinfo->mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(JpegSourceManager)));
+    source->buffer = reinterpret_cast<JOCTET*>((*cinfo->mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, JPEG_INPUT_BUFFER_SIZE * sizeof(JOCTET)));
     cinfo->src = &source->base;
   }
   source->base.init_source = JpegInitSource;
@@ -167,7 +170,7 @@ int LoadPngImage(ImageLoadStream* stream, BaseImageRecord* image) {
   uint8_t* volatile pixels = nullptr;
   png_bytep* volatile rows = nullptr;
   if (setjmp(png_jmpbuf(png))) {
-    if (rows != nullptr) MemFree((void*)rows);
+    if (rows != nullptr) MemFree(reinterpret_cast<void*>(rows));
     if (pixels != nullptr) MemFree(pixels);
     png_destroy_read_struct(&png, &info, nullptr);
     memset(image, 0, sizeof(*image));
@@ -196,20 +199,21 @@ int LoadPngImage(ImageLoadStream* stream, BaseImageRecord* image) {
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
 
-  const int64_t rowBytes = (int64_t)png_get_rowbytes(png, info);
+  const int64_t rowBytes = static_cast<int64_t>(png_get_rowbytes(png, info));
   const int channels = png_get_channels(png, info);
   const int paletteImage = colourType == PNG_COLOR_TYPE_PALETTE && !expanded;
   const int supported = paletteImage ? channels == 1 : (channels == 1 || channels == 3 || channels == 4);
-  if (!supported || rowBytes != (int64_t)width * channels || rowBytes * height > GetImageLoadByteLimit())
+  if (!supported || rowBytes != static_cast<int64_t>(width) * channels ||
+      rowBytes * height > GetImageLoadByteLimit())
     png_error(png, "Unsupported Format");
 
-  pixels = (uint8_t*)MemAlloc((size_t)(rowBytes * height), __FILE__, __LINE__);
+  pixels = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(rowBytes * height)));
   if (pixels == nullptr) png_error(png, "Out Of Memory");
-  rows = (png_bytep*)MemAlloc(sizeof(png_bytep) * height, __FILE__, __LINE__);
+  rows = static_cast<png_bytep*>(MEM_ALLOC(sizeof(png_bytep) * height));
   if (rows == nullptr) png_error(png, "Out Of Memory");
-  for (png_uint_32 y = 0; y < height; y++) rows[y] = pixels + (int64_t)y * rowBytes;
+  for (png_uint_32 y = 0; y < height; y++) rows[y] = pixels + static_cast<int64_t>(y) * rowBytes;
   png_read_image(png, rows);
-  MemFree((void*)rows);
+  MemFree(reinterpret_cast<void*>(rows));
   rows = nullptr;
   png_read_end(png, nullptr);
 
@@ -234,7 +238,8 @@ int LoadPngImage(ImageLoadStream* stream, BaseImageRecord* image) {
   } else {
     MakeColorFormatRGB8(&format);
   }
-  SetLoadedImageRecord(image, (int)width, (int)height, (int)rowBytes, pixels);
+  SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height), static_cast<int>(rowBytes),
+                       pixels);
   png_destroy_read_struct(&png, &info, nullptr);
   return 0;
 }
@@ -271,18 +276,19 @@ int LoadJpegImage(ImageLoadStream* stream, BaseImageRecord* image) {
 
   const int components = cinfo.output_components;
   if (components != 1 && components != 3) longjmp(error.jump, 1);
-  const int64_t rowSize = (int64_t)components * cinfo.output_width;
+  const int64_t rowSize = static_cast<int64_t>(components) * cinfo.output_width;
   const int64_t total = rowSize * cinfo.output_height;
   if (rowSize <= 0 || total > GetImageLoadByteLimit()) longjmp(error.jump, 1);
-  JSAMPARRAY sample = (*cinfo.mem->alloc_sarray)((j_common_ptr)&cinfo, JPOOL_IMAGE, (JDIMENSION)rowSize, 1);
-  pixels = (uint8_t*)MemAlloc((size_t)total, __FILE__, __LINE__);
+  JSAMPARRAY sample = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                 static_cast<JDIMENSION>(rowSize), 1);
+  pixels = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(total)));
   if (pixels == nullptr) longjmp(error.jump, 1);
   while (cinfo.output_scanline < cinfo.output_height) {
-    uint8_t* out = pixels + (int64_t)cinfo.output_scanline * rowSize;
+    uint8_t* out = pixels + static_cast<int64_t>(cinfo.output_scanline) * rowSize;
     if (jpeg_read_scanlines(&cinfo, sample, 1) != 1) longjmp(error.jump, 1);
     const JSAMPLE* in = sample[0];
     if (components == 1) {
-      memcpy(out, in, (size_t)rowSize);
+      memcpy(out, in, static_cast<size_t>(rowSize));
     } else {
       for (JDIMENSION x = 0; x < cinfo.output_width; x++, in += 3, out += 3) {
         out[0] = in[2];
@@ -298,14 +304,15 @@ int LoadJpegImage(ImageLoadStream* stream, BaseImageRecord* image) {
   } else {
     MakeColorFormatRGB8(&image->format);
   }
-  SetLoadedImageRecord(image, (int)cinfo.output_width, (int)cinfo.output_height, (int)rowSize, pixels);
+  SetLoadedImageRecord(image, static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
+                       static_cast<int>(rowSize), pixels);
   jpeg_destroy_decompress(&cinfo);
   return 0;
 }
 
 int FormatWideLogText(wchar_t* buffer, int bufferChars, const wchar_t* format, va_list args) {
   if (buffer == nullptr || bufferChars <= 0) return -1;
-  const int written = _vsnwprintf(buffer, (size_t)bufferChars - 1, format, args);
+  const int written = _vsnwprintf(buffer, static_cast<size_t>(bufferChars) - 1, format, args);
   buffer[bufferChars - 1] = L'\0';
   return written;
 }

@@ -9,6 +9,14 @@
 #include "ZiDezaru.h"
 #include "RaRadaraLog.h"
 
+namespace {
+
+// Log texts.
+const char LOG_BAD_IMAGE_SIZE[] = "イメージのサイズが不正です( %d x %d )";
+const char LOG_IMAGE_TOO_LARGE[] = "イメージのサイズが大きすぎます( %d x %d )";
+
+}  // namespace
+
 ImageLoaderFunc UserImageLoaders[USER_IMAGE_LOADER_MAX];
 int UserImageLoaderCount = 0;
 int UsePremultipliedAlphaOnLoad = 0;
@@ -30,8 +38,8 @@ void ClearFormatFields(ColorFormatRecord* format) {
 
 void SetFixedFormat(ColorFormatRecord* format, int bytes, int bits, int withAlpha, uint32_t spareMask) {
   ClearFormatFields(format);
-  format->bytesPerPixel = (uint8_t)bytes;
-  format->bitsPerPixel = (uint8_t)bits;
+  format->bytesPerPixel = static_cast<uint8_t>(bytes);
+  format->bitsPerPixel = static_cast<uint8_t>(bits);
   format->redMask = 0xff0000;
   format->greenMask = 0xff00;
   format->blueMask = 0xff;
@@ -48,8 +56,8 @@ void SetFixedFormat(ColorFormatRecord* format, int bytes, int bits, int withAlph
   if (spareMask != 0) {
     int shift, width;
     GetMaskShiftAndWidth(spareMask, &shift, &width);
-    format->spareShift = (uint8_t)shift;
-    format->spareWidth = (uint8_t)width;
+    format->spareShift = static_cast<uint8_t>(shift);
+    format->spareWidth = static_cast<uint8_t>(width);
   }
 }
 
@@ -64,28 +72,30 @@ uint32_t FitChannel8(int value, int width) {
   if (value < 0) value = 0;
   if (value > 255) value = 255;
   if (width <= 0) return 0;
-  if (width <= 8) return (uint32_t)value >> (8 - width);
+  if (width <= 8) return static_cast<uint32_t>(value) >> (8 - width);
   // Wider than 8 bits: repeat the byte downwards so that 255 fills the channel.
   uint64_t out = 0;
   int filled = 0;
   while (filled < width) {
-    out = (out << 8) | (uint32_t)value;
+    out = (out << 8) | static_cast<uint32_t>(value);
     filled += 8;
   }
-  return (uint32_t)(out >> (filled - width));
+  return static_cast<uint32_t>(out >> (filled - width));
 }
 
 int ScaleChannelTo255(uint32_t value, int width) {
   if (width <= 0) return 0;
-  if (width == 8) return (int)value;
+  if (width == 8) return static_cast<int>(value);
   uint64_t max = (width >= 32) ? 0xffffffffull : ((1ull << width) - 1);
-  return (int)((uint64_t)value * 255 / max);
+  return static_cast<int>(static_cast<uint64_t>(value) * 255 / max);
 }
 
 int PixelAccessReady(BaseImageRecord* image, int x, int y) {
   if (image == nullptr || image->pixels == nullptr) return -1;
   if (image->format.kind != 0 && ExpandCompressedBaseImage(image) != 0) return -1;
-  if ((unsigned)x >= (unsigned)image->width || (unsigned)y >= (unsigned)image->height) return -1;
+  if (static_cast<unsigned>(x) >= static_cast<unsigned>(image->width) ||
+      static_cast<unsigned>(y) >= static_cast<unsigned>(image->height))
+    return -1;
   if (image->format.bytesPerPixel < 1 || image->format.bytesPerPixel > 4) return -1;
   if (IsWideChannelFormat(&image->format)) return -1;
   return 0;
@@ -137,9 +147,9 @@ int MakeColorFormatPal8(ColorFormatRecord* format) {
 int MakeColorFormatGray8(ColorFormatRecord* format) {
   MakeColorFormatPal8(format);
   for (int i = 0; i < 256; i++) {
-    format->palette[i][0] = (uint8_t)i;
-    format->palette[i][1] = (uint8_t)i;
-    format->palette[i][2] = (uint8_t)i;
+    format->palette[i][0] = static_cast<uint8_t>(i);
+    format->palette[i][1] = static_cast<uint8_t>(i);
+    format->palette[i][2] = static_cast<uint8_t>(i);
     format->palette[i][3] = 0;
   }
   return 0;
@@ -150,35 +160,35 @@ int MakeColorFormatFromMasks(ColorFormatRecord* format, int bitsPerPixel, uint32
                              int channelCount, int bitsPerChannel, int floatFlag) {
   memset(format, 0, sizeof(*format));
   if (channelCount != 0 && bitsPerChannel != 0) {
-    format->channelCount = (uint8_t)channelCount;
-    format->bitsPerChannel = (uint8_t)bitsPerChannel;
-    format->floatFlag = (uint8_t)floatFlag;
-    format->bytesPerPixel = (uint8_t)(channelCount * bitsPerChannel / 8);
+    format->channelCount = static_cast<uint8_t>(channelCount);
+    format->bitsPerChannel = static_cast<uint8_t>(bitsPerChannel);
+    format->floatFlag = static_cast<uint8_t>(floatFlag);
+    format->bytesPerPixel = static_cast<uint8_t>(channelCount * bitsPerChannel / 8);
     return 0;
   }
-  format->bytesPerPixel = (uint8_t)(bitsPerPixel / 8);
-  format->bitsPerPixel = (uint8_t)bitsPerPixel;
+  format->bytesPerPixel = static_cast<uint8_t>(bitsPerPixel / 8);
+  format->bitsPerPixel = static_cast<uint8_t>(bitsPerPixel);
   format->redMask = redMask;
   format->greenMask = greenMask;
   format->blueMask = blueMask;
   format->alphaMask = alphaMask;
   int shift, width;
   GetMaskShiftAndWidth(redMask, &shift, &width);
-  format->redShift = (uint8_t)shift;
-  format->redWidth = (uint8_t)width;
+  format->redShift = static_cast<uint8_t>(shift);
+  format->redWidth = static_cast<uint8_t>(width);
   GetMaskShiftAndWidth(greenMask, &shift, &width);
-  format->greenShift = (uint8_t)shift;
-  format->greenWidth = (uint8_t)width;
+  format->greenShift = static_cast<uint8_t>(shift);
+  format->greenWidth = static_cast<uint8_t>(width);
   GetMaskShiftAndWidth(blueMask, &shift, &width);
-  format->blueShift = (uint8_t)shift;
-  format->blueWidth = (uint8_t)width;
+  format->blueShift = static_cast<uint8_t>(shift);
+  format->blueWidth = static_cast<uint8_t>(width);
   GetMaskShiftAndWidth(alphaMask, &shift, &width);
-  format->alphaShift = (uint8_t)shift;
-  format->alphaWidth = (uint8_t)width;
+  format->alphaShift = static_cast<uint8_t>(shift);
+  format->alphaWidth = static_cast<uint8_t>(width);
   format->spareMask = AllPixelBits(bitsPerPixel) & ~(redMask | greenMask | blueMask | alphaMask);
   GetMaskShiftAndWidth(format->spareMask, &shift, &width);
-  format->spareShift = (uint8_t)shift;
-  format->spareWidth = (uint8_t)width;
+  format->spareShift = static_cast<uint8_t>(shift);
+  format->spareWidth = static_cast<uint8_t>(width);
   return 0;
 }
 
@@ -200,21 +210,21 @@ int CreateBaseImageWithFormat(int width, int height, const ColorFormatRecord* fo
   format = &copy;
   memset(image, 0, sizeof(*image));
   if (width < 0 || height < 0) {
-    LogPrintf("イメージのサイズが不正です( %d x %d )", width, height);
+    LogPrintf(LOG_BAD_IMAGE_SIZE, width, height);
     return -1;
   }
-  int64_t pitch = ((int64_t)format->bytesPerPixel * width + 3) / 4 * 4;
+  int64_t pitch = (static_cast<int64_t>(format->bytesPerPixel) * width + 3) / 4 * 4;
   int64_t bytes = pitch * height;
   if (pitch > 0x7fffffffLL || bytes > kMaxImageBytes) {
-    LogPrintf("イメージのサイズが大きすぎます( %d x %d )", width, height);
+    LogPrintf(LOG_IMAGE_TOO_LARGE, width, height);
     return -1;
   }
-  void* pixels = MemAlloc((size_t)bytes, __FILE__, __LINE__);
+  void* pixels = MEM_ALLOC(static_cast<size_t>(bytes));
   if (pixels == nullptr) return -1;
   image->format = *format;
   image->width = width;
   image->height = height;
-  image->pitch = (int)pitch;
+  image->pitch = static_cast<int>(pitch);
   image->pixels = pixels;
   image->mipLevelCount = 0;
   image->cubeFlag = 0;
@@ -245,8 +255,9 @@ int ReleaseBaseImage(BaseImageRecord* image) {
 int ClearBaseImageRect(BaseImageRecord* image, int x, int y, int w, int h) {
   if (image == nullptr || image->pixels == nullptr || w <= 0 || h <= 0) return 0;
   int bytes = image->format.bytesPerPixel;
-  uint8_t* row = (uint8_t*)image->pixels + (intptr_t)y * image->pitch + (intptr_t)x * bytes;
-  for (int i = 0; i < h; i++, row += image->pitch) memset(row, 0, (size_t)bytes * w);
+  uint8_t* row = reinterpret_cast<uint8_t*>(image->pixels) + static_cast<intptr_t>(y) * image->pitch +
+                 static_cast<intptr_t>(x) * bytes;
+  for (int i = 0; i < h; i++, row += image->pitch) memset(row, 0, static_cast<size_t>(bytes) * w);
   return 0;
 }
 
@@ -256,13 +267,13 @@ int64_t GetBaseImageDataSize(const BaseImageRecord* image) {
   int64_t size;
   int64_t minimum;
   if (f.kind == 1) {
-    size = (int64_t)(image->width / 4) * (image->height / 4) * 8;
+    size = static_cast<int64_t>(image->width / 4) * (image->height / 4) * 8;
     minimum = 8;
   } else if (f.kind >= 2) {
-    size = (int64_t)(image->width / 4) * (image->height / 4) * 16;
+    size = static_cast<int64_t>(image->width / 4) * (image->height / 4) * 16;
     minimum = 16;
   } else {
-    size = (int64_t)image->pitch * image->height;
+    size = static_cast<int64_t>(image->pitch) * image->height;
     minimum = 8;
   }
   if (image->mipLevelCount < 2) return size;
@@ -289,7 +300,7 @@ uint32_t MakeFormatPixelFromRGBA(const ColorFormatRecord* format, int red, int g
         if (distance == 0) break;
       }
     }
-    return (uint32_t)best;
+    return static_cast<uint32_t>(best);
   }
   uint32_t value = format->spareMask;
   value += FitChannel8(red, format->redWidth) << format->redShift;
@@ -306,9 +317,9 @@ int SplitFormatPixelToRGBA(const ColorFormatRecord* format, uint32_t pixel, int*
   uint32_t b = (pixel & format->blueMask) >> format->blueShift;
   uint32_t a = (pixel & format->alphaMask) >> format->alphaShift;
   if (format->redWidth == 8 && format->greenWidth == 8 && format->blueWidth == 8) {
-    if (red) *red = (int)r;
-    if (green) *green = (int)g;
-    if (blue) *blue = (int)b;
+    if (red) *red = static_cast<int>(r);
+    if (green) *green = static_cast<int>(g);
+    if (blue) *blue = static_cast<int>(b);
   } else {
     if (red) *red = ScaleChannelTo255(r, format->redWidth);
     if (green) *green = ScaleChannelTo255(g, format->greenWidth);
@@ -321,7 +332,8 @@ int SplitFormatPixelToRGBA(const ColorFormatRecord* format, uint32_t pixel, int*
 int GetBaseImagePixelRGBA(BaseImageRecord* image, int x, int y, int* red, int* green, int* blue, int* alpha) {
   if (PixelAccessReady(image, x, y) != 0) return -1;
   const ColorFormatRecord& f = image->format;
-  const uint8_t* p = (const uint8_t*)image->pixels + (intptr_t)y * image->pitch + (intptr_t)x * f.bytesPerPixel;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(image->pixels) +
+                     static_cast<intptr_t>(y) * image->pitch + static_cast<intptr_t>(x) * f.bytesPerPixel;
   if (f.bytesPerPixel == 1) {
     const uint8_t* entry = f.palette[*p];
     if (red) *red = entry[2];
@@ -336,21 +348,25 @@ int GetBaseImagePixelRGBA(BaseImageRecord* image, int x, int y, int* red, int* g
 int SetBaseImagePixelRGBA(BaseImageRecord* image, int x, int y, int red, int green, int blue, int alpha) {
   if (PixelAccessReady(image, x, y) != 0) return -1;
   const ColorFormatRecord& f = image->format;
-  uint8_t* p = (uint8_t*)image->pixels + (intptr_t)y * image->pitch + (intptr_t)x * f.bytesPerPixel;
+  uint8_t* p = reinterpret_cast<uint8_t*>(image->pixels) + static_cast<intptr_t>(y) * image->pitch +
+               static_cast<intptr_t>(x) * f.bytesPerPixel;
   WritePixelBytes(p, f.bytesPerPixel, MakeFormatPixelFromRGBA(&f, red, green, blue, alpha));
   return 0;
 }
 
 uint32_t GetBaseImagePixelARGB8(const BaseImageRecord* image, int x, int y) {
   if (image == nullptr || image->pixels == nullptr) return 0;
-  if ((unsigned)x >= (unsigned)image->width || (unsigned)y >= (unsigned)image->height) return 0;
+  if (static_cast<unsigned>(x) >= static_cast<unsigned>(image->width) ||
+      static_cast<unsigned>(y) >= static_cast<unsigned>(image->height))
+    return 0;
   const ColorFormatRecord& f = image->format;
   if (f.kind != 0 || IsWideChannelFormat(&f) || f.bytesPerPixel < 1 || f.bytesPerPixel > 4) return 0;
-  const uint8_t* p = (const uint8_t*)image->pixels + (intptr_t)y * image->pitch + (intptr_t)x * f.bytesPerPixel;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(image->pixels) +
+                     static_cast<intptr_t>(y) * image->pitch + static_cast<intptr_t>(x) * f.bytesPerPixel;
   if (f.bytesPerPixel == 1) {
     // The palette colour; a palette format has no alpha channel.
     const uint8_t* entry = f.palette[*p];
-    return ((uint32_t)entry[2] << 16) | ((uint32_t)entry[1] << 8) | entry[0];
+    return (static_cast<uint32_t>(entry[2]) << 16) | (static_cast<uint32_t>(entry[1]) << 8) | entry[0];
   }
   uint32_t value = ReadPixelBytes(p, f.bytesPerPixel);
   struct { uint32_t mask; int shift; int width; int top; } channels[4] = {
@@ -365,14 +381,14 @@ uint32_t GetBaseImagePixelARGB8(const BaseImageRecord* image, int x, int y) {
     uint32_t v = (value & c.mask) >> c.shift;
     int lowBit = c.top + 1 - c.width;  // where the channel's lowest bit lands
     int byteLow = c.top - 7;
-    uint32_t placed = lowBit >= 0 ? (uint32_t)((uint64_t)v << lowBit) : v >> -lowBit;
+    uint32_t placed = lowBit >= 0 ? static_cast<uint32_t>(static_cast<uint64_t>(v) << lowBit) : v >> -lowBit;
     out |= placed & (0xffu << byteLow);
   }
   return out;
 }
 
 float HalfFloatToFloat(uint16_t half) {
-  uint32_t sign = (uint32_t)(half & 0x8000) << 16;
+  uint32_t sign = static_cast<uint32_t>(half & 0x8000) << 16;
   uint32_t exponent = (half >> 10) & 0x1f;
   uint32_t mantissa = half & 0x3ff;
   uint32_t bits;
@@ -387,7 +403,7 @@ float HalfFloatToFloat(uint16_t half) {
         e--;
       }
       mantissa &= 0x3ff;
-      bits = sign | ((uint32_t)e << 23) | (mantissa << 13);
+      bits = sign | (static_cast<uint32_t>(e) << 23) | (mantissa << 13);
     }
   } else if (exponent == 31) {
     bits = sign | 0x7f800000u | (mantissa << 13);
@@ -402,14 +418,14 @@ float HalfFloatToFloat(uint16_t half) {
 uint16_t FloatToHalfFloat(float value) {
   uint32_t bits;
   memcpy(&bits, &value, sizeof(bits));
-  uint16_t sign = (uint16_t)((bits >> 16) & 0x8000);
-  int exponent = (int)((bits >> 23) & 0xff);
+  uint16_t sign = static_cast<uint16_t>((bits >> 16) & 0x8000);
+  int exponent = static_cast<int>((bits >> 23) & 0xff);
   uint32_t mantissa = bits & 0x7fffff;
   if (exponent == 0xff) {
-    return (uint16_t)(sign | 0x7c00 | (mantissa ? 0x200 : 0));
+    return static_cast<uint16_t>(sign | 0x7c00 | (mantissa ? 0x200 : 0));
   }
   int e = exponent - 127 + 15;
-  if (e >= 31) return (uint16_t)(sign | 0x7c00);
+  if (e >= 31) return static_cast<uint16_t>(sign | 0x7c00);
   if (e <= 0) {
     if (e < -10) return sign;
     // Subnormal half, rounded to nearest even.
@@ -419,12 +435,12 @@ uint16_t FloatToHalfFloat(float value) {
     uint32_t rest = mantissa & ((1u << shift) - 1);
     uint32_t halfway = 1u << (shift - 1);
     if (rest > halfway || (rest == halfway && (half & 1))) half++;
-    return (uint16_t)(sign | half);
+    return static_cast<uint16_t>(sign | half);
   }
-  uint32_t half = ((uint32_t)e << 10) | (mantissa >> 13);
+  uint32_t half = (static_cast<uint32_t>(e) << 10) | (mantissa >> 13);
   uint32_t rest = mantissa & 0x1fff;
   if (rest > 0x1000 || (rest == 0x1000 && (half & 1))) half++;  // may carry into infinity, as it should
-  return (uint16_t)(sign | half);
+  return static_cast<uint16_t>(sign | half);
 }
 
 int InitializeBaseImageModule() {
@@ -468,7 +484,7 @@ int MakeAlphaImageFileName(const char* fileName, char* out) {
   int dot = -1;
   int i = 0;
   while (fileName[i] != '\0') {
-    unsigned char c = (unsigned char)fileName[i];
+    unsigned char c = static_cast<unsigned char>(fileName[i]);
     if (IsLeadByte(c, charSet) && fileName[i + 1] != '\0') {
       i += 2;
       continue;
@@ -482,10 +498,10 @@ int MakeAlphaImageFileName(const char* fileName, char* out) {
   }
   int end = i;
   int split = dot >= 0 ? dot : end;
-  memcpy(out, fileName, (size_t)split);
+  memcpy(out, fileName, static_cast<size_t>(split));
   out[split] = '_';
   out[split + 1] = 'a';
-  memcpy(out + split + 2, fileName + split, (size_t)(end - split));
+  memcpy(out + split + 2, fileName + split, static_cast<size_t>(end - split));
   out[end + 2] = '\0';
   return 0;
 }

@@ -72,23 +72,27 @@ extern int BaseImageModuleStarted;
 
 // A pixel value of 1 to 4 bytes, little-endian.
 inline uint32_t ReadPixelBytes(const void* pixel, int bytes) {
-  const uint8_t* p = (const uint8_t*)pixel;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(pixel);
   switch (bytes) {
     case 1: return p[0];
-    case 2: return (uint32_t)p[0] | ((uint32_t)p[1] << 8);
-    case 3: return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16);
-    case 4: return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+    case 2: return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8);
+    case 3:
+      return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+             (static_cast<uint32_t>(p[2]) << 16);
+    case 4:
+      return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+             (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
   }
   return 0;
 }
 
 inline void WritePixelBytes(void* pixel, int bytes, uint32_t value) {
-  uint8_t* p = (uint8_t*)pixel;
+  uint8_t* p = reinterpret_cast<uint8_t*>(pixel);
   switch (bytes) {
-    case 4: p[3] = (uint8_t)(value >> 24); /* fall through */
-    case 3: p[2] = (uint8_t)(value >> 16); /* fall through */
-    case 2: p[1] = (uint8_t)(value >> 8); /* fall through */
-    case 1: p[0] = (uint8_t)value; break;
+    case 4: p[3] = static_cast<uint8_t>(value >> 24); /* fall through */
+    case 3: p[2] = static_cast<uint8_t>(value >> 16); /* fall through */
+    case 2: p[1] = static_cast<uint8_t>(value >> 8);  /* fall through */
+    case 1: p[0] = static_cast<uint8_t>(value); break;
   }
 }
 
@@ -223,6 +227,8 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
                     int colourOff, int alphaFromRed, int skipKey, int paletteRemap);
 // Test seam: 0 sends every conversion through the general per-pixel path.
 void SetConvertColorBltFastPaths(int enable);
+// Test seam: 0 keeps the 5-6-5 loops to 128-bit vectors where wider ones exist.
+void SetConvertColorBltWideVectors(int enable);
 
 int BltBaseImageRect(int srcX, int srcY, int width, int height, int destX, int destY,
                      BaseImageRecord* src, BaseImageRecord* dest);

@@ -58,13 +58,13 @@ void SetPaletteFromTable(ColorFormatRecord* format, const uint8_t* table, int en
 // Lets GDI draw any bitmap it understands into a 24-bit top-down section and
 // keeps a copy of the result as an RGB8 image.
 int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, int height, BaseImageRecord* image) {
-  const int64_t expectedRow = ((int64_t)width * 3 + 3) / 4 * 4;
+  const int64_t expectedRow = (static_cast<int64_t>(width) * 3 + 3) / 4 * 4;
   if (expectedRow * height > GetImageLoadByteLimit()) {
     AddLogText("ＤＩＢの作成に失敗しました3\n");
     return -1;
   }
-  HDC dc = CreateCompatibleDC(NULL);
-  if (dc == NULL) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  if (dc == nullptr) {
     AddLogText("ＤＩＢの作成に失敗しました3\n");
     return -1;
   }
@@ -77,9 +77,9 @@ int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, in
   target.bmiHeader.biBitCount = 24;
   target.bmiHeader.biCompression = BI_RGB;
   void* sectionBits = nullptr;
-  HBITMAP section = CreateDIBSection(dc, &target, DIB_RGB_COLORS, &sectionBits, NULL, 0);
-  if (section == NULL || sectionBits == nullptr) {
-    if (section != NULL) DeleteObject(section);
+  HBITMAP section = CreateDIBSection(dc, &target, DIB_RGB_COLORS, &sectionBits, nullptr, 0);
+  if (section == nullptr || sectionBits == nullptr) {
+    if (section != nullptr) DeleteObject(section);
     DeleteDC(dc);
     AddLogText("ＤＩＢの作成に失敗しました3\n");
     return -1;
@@ -87,7 +87,7 @@ int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, in
   BITMAP object;
   memset(&object, 0, sizeof(object));
   GetObjectA(section, sizeof(object), &object);
-  const int64_t sectionRow = ((int64_t)object.bmWidthBytes + 3) / 4 * 4;
+  const int64_t sectionRow = (static_cast<int64_t>(object.bmWidthBytes) + 3) / 4 * 4;
   if (sectionRow < expectedRow) {
     DeleteObject(section);
     DeleteDC(dc);
@@ -96,8 +96,8 @@ int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, in
   }
 
   HGDIOBJ old = SelectObject(dc, section);
-  int lines = SetDIBitsToDevice(dc, 0, 0, (DWORD)width, (DWORD)height, 0, 0, 0, (UINT)height, bits, info,
-                                DIB_RGB_COLORS);
+  int lines = SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0, 0,
+                                static_cast<UINT>(height), bits, info, DIB_RGB_COLORS);
   SelectObject(dc, old);
   DeleteDC(dc);
   GdiFlush();
@@ -106,18 +106,19 @@ int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, in
     DeleteObject(section);
     return -1;
   }
-  uint8_t* copy = (uint8_t*)MemAlloc((size_t)(expectedRow * height), __FILE__, __LINE__);
+  uint8_t* copy = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(expectedRow * height)));
   if (copy == nullptr) {
     DeleteObject(section);
     AddLogText("２４ビットカラー化したグラフィックを格納するメモリ領域の確保に失敗しました\n");
     return -1;
   }
   for (int y = 0; y < height; y++) {
-    memcpy(copy + y * expectedRow, (const uint8_t*)sectionBits + y * sectionRow, (size_t)expectedRow);
+    memcpy(copy + y * expectedRow, reinterpret_cast<const uint8_t*>(sectionBits) + y * sectionRow,
+           static_cast<size_t>(expectedRow));
   }
   DeleteObject(section);
   MakeColorFormatRGB8(&image->format);
-  SetLoadedImageRecord(image, width, height, (int)expectedRow, copy);
+  SetLoadedImageRecord(image, width, height, static_cast<int>(expectedRow), copy);
   return 0;
 }
 
@@ -130,7 +131,7 @@ void DecodeBmpRunLength(const uint8_t* data, size_t size, int rle4, int width, i
   auto put = [&](uint8_t value) {
     if (x < width) {
       const int outRow = topDown ? row : rows - 1 - row;
-      pixels[(intptr_t)outRow * pitch + x] = value;
+      pixels[static_cast<intptr_t>(outRow) * pitch + x] = value;
       x++;
     }
   };
@@ -139,7 +140,8 @@ void DecodeBmpRunLength(const uint8_t* data, size_t size, int rle4, int width, i
     const uint8_t value = data[pos + 1];
     pos += 2;
     if (count != 0) {
-      for (int i = 0; i < count; i++) put(rle4 ? (uint8_t)((i & 1) ? (value & 15) : (value >> 4)) : value);
+      for (int i = 0; i < count; i++)
+        put(rle4 ? static_cast<uint8_t>((i & 1) ? (value & 15) : (value >> 4)) : value);
       continue;
     }
     if (value == 0) {  // end of line
@@ -154,11 +156,11 @@ void DecodeBmpRunLength(const uint8_t* data, size_t size, int rle4, int width, i
       row += data[pos + 1];
       pos += 2;
     } else {  // literal pixels, padded to a 2-byte boundary
-      const size_t bytes = rle4 ? (size_t)(value + 1) / 2 : value;
+      const size_t bytes = rle4 ? static_cast<size_t>(value + 1) / 2 : value;
       if (pos + bytes > size) break;
       for (int i = 0; i < value; i++) {
         const uint8_t b = rle4 ? data[pos + i / 2] : data[pos + i];
-        put(rle4 ? (uint8_t)((i & 1) ? (b & 15) : (b >> 4)) : b);
+        put(rle4 ? static_cast<uint8_t>((i & 1) ? (b & 15) : (b >> 4)) : b);
       }
       pos += bytes;
       pos += pos & 1;
@@ -184,17 +186,17 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
   if (streamSize < BMP_FILE_HEADER_SIZE + BMP_INFO_HEADER_MIN) goto refuse;
   if (ImageStreamReadExact(stream, fileHeader, sizeof(fileHeader)) != 0) goto refuse;
   if (fileHeader[0] != 'B' || fileHeader[1] != 'M') goto refuse;
-  block = (uint8_t*)MemAllocZeroed(BMP_HEADER_BLOCK_SIZE, __FILE__, __LINE__);
+  block = static_cast<uint8_t*>(MEM_ALLOC_ZEROED(BMP_HEADER_BLOCK_SIZE));
   if (block == nullptr) goto refuse;
   if (ImageStreamReadExact(stream, block, 4) != 0) goto refuse;
   headerSize = ReadLE32(block);
   if (headerSize < BMP_INFO_HEADER_MIN || headerSize > BMP_INFO_HEADER_MAX) goto refuse;
-  if (ImageStreamReadExact(stream, block + 4, (size_t)headerSize - 4) != 0) goto refuse;
+  if (ImageStreamReadExact(stream, block + 4, static_cast<size_t>(headerSize) - 4) != 0) goto refuse;
 
-  width = (int32_t)ReadLE32(block + BIH_WIDTH);
-  height = (int32_t)ReadLE32(block + BIH_HEIGHT);
+  width = static_cast<int32_t>(ReadLE32(block + BIH_WIDTH));
+  height = static_cast<int32_t>(ReadLE32(block + BIH_HEIGHT));
   bitCount = ReadLE16(block + BIH_BIT_COUNT);
-  compression = (int)ReadLE32(block + BIH_COMPRESSION);
+  compression = static_cast<int>(ReadLE32(block + BIH_COMPRESSION));
   bitsOffset = ReadLE32(fileHeader + 10);
   topDown = height < 0;
   rows = topDown ? -height : height;
@@ -229,34 +231,36 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
   if (bitsOffset < tableStart || bitsOffset >= streamSize) goto refuse;
   if (bitCount <= 8) {
     tableEntries = 1 << bitCount;
-    if ((bitsOffset - tableStart) / 4 < tableEntries) tableEntries = (int)((bitsOffset - tableStart) / 4);
-    if (ImageStreamReadExact(stream, after, (size_t)tableEntries * 4) != 0) goto refuse;
+    if ((bitsOffset - tableStart) / 4 < tableEntries)
+      tableEntries = static_cast<int>((bitsOffset - tableStart) / 4);
+    if (ImageStreamReadExact(stream, after, static_cast<size_t>(tableEntries) * 4) != 0) goto refuse;
   }
 
   dataSize = streamSize - bitsOffset;
   if (dataSize > GetImageLoadByteLimit()) goto refuse;
   if (ImageStreamSeek(stream, bitsOffset, FILE_STREAM_SEEK_SET) != 0) goto refuse;
-  data = (uint8_t*)MemAlloc((size_t)dataSize, __FILE__, __LINE__);
+  data = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(dataSize)));
   if (data == nullptr) goto refuse;
-  if (ImageStreamReadExact(stream, data, (size_t)dataSize) != 0) goto refuse;
+  if (ImageStreamReadExact(stream, data, static_cast<size_t>(dataSize)) != 0) goto refuse;
 
-  sourcePitch = ((int64_t)bitCount * width + 31) / 32 * 4;
+  sourcePitch = (static_cast<int64_t>(bitCount) * width + 31) / 32 * 4;
   if (compression == BI_RLE8 || compression == BI_RLE4) {
     const int64_t pitch = (width + 3) / 4 * 4;
     if (pitch * rows > GetImageLoadByteLimit()) goto refuse;
-    pixels = (uint8_t*)MemAllocZeroed((size_t)(pitch * rows), __FILE__, __LINE__);
+    pixels = static_cast<uint8_t*>(MEM_ALLOC_ZEROED(static_cast<size_t>(pitch * rows)));
     if (pixels == nullptr) goto refuse;
-    DecodeBmpRunLength(data, (size_t)dataSize, compression == BI_RLE4, (int)width, (int)rows, topDown, pixels,
-                       (int)pitch);
+    DecodeBmpRunLength(data, static_cast<size_t>(dataSize), compression == BI_RLE4, static_cast<int>(width),
+                       static_cast<int>(rows), topDown, pixels, static_cast<int>(pitch));
     MakeColorFormatPal8(&image->format);
     SetPaletteFromTable(&image->format, after, tableEntries);
-    SetLoadedImageRecord(image, (int)width, (int)rows, (int)pitch, pixels);
+    SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(rows), static_cast<int>(pitch),
+                         pixels);
   } else {
     // Uncompressed rows must all be there.
     if (dataSize < sourcePitch * rows) goto refuse;
     if (compression == BI_RGB && bitCount == 4) {
       const int64_t pitch = (width + 3) / 4 * 4;
-      pixels = (uint8_t*)MemAllocZeroed((size_t)(pitch * rows), __FILE__, __LINE__);
+      pixels = static_cast<uint8_t*>(MEM_ALLOC_ZEROED(static_cast<size_t>(pitch * rows)));
       if (pixels == nullptr) goto refuse;
       for (int64_t y = 0; y < rows; y++) {
         const uint8_t* src = data + (topDown ? y : rows - 1 - y) * sourcePitch;
@@ -265,16 +269,18 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
       }
       MakeColorFormatPal8(&image->format);
       SetPaletteFromTable(&image->format, after, tableEntries);
-      SetLoadedImageRecord(image, (int)width, (int)rows, (int)pitch, pixels);
+      SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(rows), static_cast<int>(pitch),
+                           pixels);
     } else if (compression == BI_RGB && (bitCount == 8 || bitCount == 24 || bitCount == 32)) {
       if (topDown) {
         pixels = data;
         data = nullptr;
       } else {
-        pixels = (uint8_t*)MemAlloc((size_t)(sourcePitch * rows), __FILE__, __LINE__);
+        pixels = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(sourcePitch * rows)));
         if (pixels == nullptr) goto refuse;
         for (int64_t y = 0; y < rows; y++)
-          memcpy(pixels + y * sourcePitch, data + (rows - 1 - y) * sourcePitch, (size_t)sourcePitch);
+          memcpy(pixels + y * sourcePitch, data + (rows - 1 - y) * sourcePitch,
+                 static_cast<size_t>(sourcePitch));
       }
       if (bitCount == 8) {
         MakeColorFormatPal8(&image->format);
@@ -298,11 +304,12 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
           MakeColorFormatARGB8(&image->format);
         }
       }
-      SetLoadedImageRecord(image, (int)width, (int)rows, (int)sourcePitch, pixels);
+      SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(rows),
+                           static_cast<int>(sourcePitch), pixels);
     } else {
       // 1- and 16-bit and bit-field bitmaps: GDI draws them from the file's
       // own header. The colour-count fields are set to what the block holds.
-      WriteLE32(block + BIH_SIZE_IMAGE, (uint32_t)(sourcePitch * rows));
+      WriteLE32(block + BIH_SIZE_IMAGE, static_cast<uint32_t>(sourcePitch * rows));
       WriteLE32(block + BIH_CLR_USED, 0);
       WriteLE32(block + BIH_CLR_IMPORTANT, 0);
       if (headerSize >= BMP_V5_HEADER_SIZE) {
@@ -313,7 +320,9 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
           WriteLE32(block + BIH_V5_PROFILE_SIZE, 0);
         }
       }
-      if (ConvertDIBThroughGdi((const BITMAPINFO*)block, data, (int)width, (int)rows, image) != 0) goto refuse;
+      if (ConvertDIBThroughGdi(reinterpret_cast<const BITMAPINFO*>(block), data, static_cast<int>(width),
+                               static_cast<int>(rows), image) != 0)
+        goto refuse;
     }
   }
   MemFree(block);
@@ -335,7 +344,7 @@ int CreateBaseImageFromDIB(const BITMAPINFO* info, const void* bits, BaseImageRe
   if (info == nullptr || bits == nullptr) return -1;
   const BITMAPINFOHEADER& header = info->bmiHeader;
   const int64_t width = header.biWidth;
-  const int64_t height = header.biHeight < 0 ? -(int64_t)header.biHeight : header.biHeight;
+  const int64_t height = header.biHeight < 0 ? -static_cast<int64_t>(header.biHeight) : header.biHeight;
   if (width < 1 || height < 1 || width > 0x7fffffff / 4 || height > 0x7fffffff) return -1;
   const int bitCount = header.biBitCount;
   const DWORD compression = header.biCompression;
@@ -352,7 +361,7 @@ int CreateBaseImageFromDIB(const BITMAPINFO* info, const void* bits, BaseImageRe
         MakeColorFormatXRGB8(&format);
       }
     } else {
-      const uint8_t* masks = (const uint8_t*)info + sizeof(BITMAPINFOHEADER);
+      const uint8_t* masks = reinterpret_cast<const uint8_t*>(info) + sizeof(BITMAPINFOHEADER);
       MakeColorFormatFromMasks(&format, bitCount, ReadLE32(masks), ReadLE32(masks + 4), ReadLE32(masks + 8), 0, 0, 0,
                                0);
     }
@@ -363,19 +372,21 @@ int CreateBaseImageFromDIB(const BITMAPINFO* info, const void* bits, BaseImageRe
       return -1;
     }
     if (copyFlag == 1) {
-      void* copy = MemAlloc((size_t)(pitch * height), __FILE__, __LINE__);
+      void* copy = MEM_ALLOC(static_cast<size_t>(pitch * height));
       if (copy == nullptr) {
         memset(image, 0, sizeof(*image));
         return -1;
       }
-      memcpy(copy, bits, (size_t)(pitch * height));
-      SetLoadedImageRecord(image, (int)width, (int)height, (int)pitch, copy);
+      memcpy(copy, bits, static_cast<size_t>(pitch * height));
+      SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height), static_cast<int>(pitch),
+                           copy);
       return 1;
     }
-    SetLoadedImageRecord(image, (int)width, (int)height, (int)pitch, const_cast<void*>(bits));
+    SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height), static_cast<int>(pitch),
+                         const_cast<void*>(bits));
     return copyFlag;
   }
-  if (ConvertDIBThroughGdi(info, bits, (int)width, (int)height, image) != 0) {
+  if (ConvertDIBThroughGdi(info, bits, static_cast<int>(width), static_cast<int>(height), image) != 0) {
     memset(image, 0, sizeof(*image));
     return -1;
   }
@@ -429,16 +440,16 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
     const int64_t first = ReadLE16(header + 3);
     const int64_t length = ReadLE16(header + 5);
     const int entryBytes = (header[7] + 7) / 8;
-    mapBytes = (int)(length * entryBytes);
+    mapBytes = static_cast<int>(length * entryBytes);
     if (colourMapped) {
       if (ImageStreamSeek(stream, position, FILE_STREAM_SEEK_SET) != 0) goto refuse;
       if (mapBytes > 0) {
-        mapData = (uint8_t*)MemAlloc((size_t)mapBytes, __FILE__, __LINE__);
+        mapData = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(mapBytes)));
         if (mapData == nullptr) goto refuse;
-        if (ImageStreamReadExact(stream, mapData, (size_t)mapBytes) != 0) goto refuse;
+        if (ImageStreamReadExact(stream, mapData, static_cast<size_t>(mapBytes)) != 0) goto refuse;
         // Entries past index 255 can never be used.
         for (int64_t i = 0; i < length && first + i < 256; i++)
-          memcpy(map + (first + i) * bytes, mapData + i * bytes, (size_t)bytes);
+          memcpy(map + (first + i) * bytes, mapData + i * bytes, static_cast<size_t>(bytes));
         MemFree(mapData);
         mapData = nullptr;
       }
@@ -454,24 +465,25 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
     // A packet covers at most 128 pixels: too little data cannot fill the image.
     if (dataEnd - position < (count + 127) / 128 * (1 + (colourMapped ? 1 : bytes))) goto refuse;
   }
-  pixels = (uint8_t*)MemAlloc((size_t)total, __FILE__, __LINE__);
+  pixels = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(total)));
   if (pixels == nullptr) goto refuse;
 
   if (type == 2) {
-    if (ImageStreamReadExact(stream, pixels, (size_t)total) != 0) goto refuse;
+    if (ImageStreamReadExact(stream, pixels, static_cast<size_t>(total)) != 0) goto refuse;
   } else if (type == 1) {
-    data = (uint8_t*)MemAlloc((size_t)count, __FILE__, __LINE__);
+    data = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(count)));
     if (data == nullptr) goto refuse;
-    if (ImageStreamReadExact(stream, data, (size_t)count) != 0) goto refuse;
-    for (int64_t i = 0; i < count; i++) memcpy(pixels + i * bytes, map + data[i] * bytes, (size_t)bytes);
+    if (ImageStreamReadExact(stream, data, static_cast<size_t>(count)) != 0) goto refuse;
+    for (int64_t i = 0; i < count; i++)
+      memcpy(pixels + i * bytes, map + data[i] * bytes, static_cast<size_t>(bytes));
   } else {
     // Run-length packets up to the footer; the image must be filled.
     const int64_t dataSize = dataEnd - position;
     const int element = colourMapped ? 1 : bytes;
     if (dataSize <= 0) goto refuse;
-    data = (uint8_t*)MemAlloc((size_t)dataSize, __FILE__, __LINE__);
+    data = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(dataSize)));
     if (data == nullptr) goto refuse;
-    if (ImageStreamReadExact(stream, data, (size_t)dataSize) != 0) goto refuse;
+    if (ImageStreamReadExact(stream, data, static_cast<size_t>(dataSize)) != 0) goto refuse;
     int64_t pos = 0, out = 0;
     while (out < count) {
       if (pos >= dataSize) goto refuse;
@@ -481,13 +493,14 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
       if (packet & 0x80) {
         if (pos + element > dataSize) goto refuse;
         const uint8_t* value = colourMapped ? map + data[pos] * bytes : data + pos;
-        for (int64_t i = 0; i < take; i++) memcpy(pixels + (out + i) * bytes, value, (size_t)bytes);
+        for (int64_t i = 0; i < take; i++)
+          memcpy(pixels + (out + i) * bytes, value, static_cast<size_t>(bytes));
         pos += element;
       } else {
         if (pos + n * element > dataSize) goto refuse;
         for (int64_t i = 0; i < take; i++) {
           const uint8_t* value = colourMapped ? map + data[pos + i] * bytes : data + pos + i * bytes;
-          memcpy(pixels + (out + i) * bytes, value, (size_t)bytes);
+          memcpy(pixels + (out + i) * bytes, value, static_cast<size_t>(bytes));
         }
         pos += n * element;
       }
@@ -500,15 +513,16 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
     const int bottomUp = (header[17] & 0x20) == 0;
     const int rightToLeft = (header[17] & 0x10) != 0;
     const int64_t pitch = width * bytes;
-    ordered = (uint8_t*)MemAlloc((size_t)total, __FILE__, __LINE__);
+    ordered = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(total)));
     if (ordered == nullptr) goto refuse;
     for (int64_t y = 0; y < height; y++) {
       const uint8_t* src = pixels + (bottomUp ? height - 1 - y : y) * pitch;
       uint8_t* dest = ordered + y * pitch;
       if (!rightToLeft) {
-        memcpy(dest, src, (size_t)pitch);
+        memcpy(dest, src, static_cast<size_t>(pitch));
       } else {
-        for (int64_t x = 0; x < width; x++) memcpy(dest + x * bytes, src + (width - 1 - x) * bytes, (size_t)bytes);
+        for (int64_t x = 0; x < width; x++)
+          memcpy(dest + x * bytes, src + (width - 1 - x) * bytes, static_cast<size_t>(bytes));
       }
     }
     MemFree(pixels);
@@ -523,7 +537,8 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
   } else {
     MakeColorFormatARGB8(&image->format);
   }
-  SetLoadedImageRecord(image, (int)width, (int)height, (int)(width * bytes), pixels);
+  SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height),
+                       static_cast<int>(width * bytes), pixels);
   if (data != nullptr) MemFree(data);
   return 0;
 

@@ -7,6 +7,7 @@
 #include "ReReziRader.h"
 
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <string.h>
 
 #include "VeRavoroString.h"
@@ -14,6 +15,16 @@
 namespace {
 
 int FastPathsEnabled = 1;
+// The 5-6-5 loops use 256-bit vectors when the processor has them.
+int WideVectorsEnabled = 1;
+
+int HaveWideVectors() {
+  static const int have = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? 1 : 0;
+  }();
+  return have && WideVectorsEnabled;
+}
 
 enum { CH_RED = 0, CH_GREEN = 1, CH_BLUE = 2, CH_ALPHA = 3 };
 
@@ -1033,6 +1044,219 @@ void SameLayoutCopy(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, c
   }
 }
 
+// ---- 5-6-5 ------------------------------------------------------------------
+// The 16-bit screen format (red 11-15, green 5-10, blue 0-4) to and from
+// 32-bit pixels with red in bits 16-23, green 8-15, blue 0-7.
+
+inline int ChannelsAre(const int shift[4], const int width[4], int rs, int rw, int gs, int gw, int bs, int bw) {
+  return shift[CH_RED] == rs && width[CH_RED] == rw && shift[CH_GREEN] == gs && width[CH_GREEN] == gw &&
+         shift[CH_BLUE] == bs && width[CH_BLUE] == bw;
+}
+
+int Plain565Blt(const BltSetup& s) {
+  return !s.srcPalette && !s.destPalette && !s.mirror && !s.skipKey && !s.colourOff;
+}
+
+// 5-6-5 into byte channels, with full, keyed or no alpha.
+int Fits565ToBytes(const BltSetup& s) {
+  if (!Plain565Blt(s) || s.srcBytes != 2 || s.destBytes != 4) return 0;
+  if (!ChannelsAre(s.srcShift, s.srcWidth, 11, 5, 5, 6, 0, 5) || !ChannelsAre(s.destShift, s.destWidth, 16, 8, 8, 8, 0, 8))
+    return 0;
+  if (s.alphaMode == ALPHA_NONE) return 1;
+  return (s.alphaMode == ALPHA_FULL || s.alphaMode == ALPHA_KEY) && s.destShift[CH_ALPHA] == 24 &&
+         s.destWidth[CH_ALPHA] == 8;
+}
+
+// Eight pixels a step in 16-bit lanes. Each channel widens as
+// (c << a) * k >> 16, which equals ChangeWidth for every value (green: the
+// field as it lies, times 8290; red and blue moved to bits 8-12, times
+// 2106); the low and high words of the results are interleaved at the end.
+void Loop565ToBytes(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const uint8_t* srcStart,
+                    intptr_t srcPitch) {
+  const int keyed = s.alphaMode == ALPHA_KEY;
+  const uint32_t alpha = s.alphaMode == ALPHA_NONE ? 0 : 0xff000000u;
+  const uint32_t base = s.destSpare | alpha;
+  const __m128i base0 = _mm_set1_epi16((short)(base & 0xffff));
+  const __m128i base1 = _mm_set1_epi16((short)(base >> 16));
+  // Red and blue moved to bits 8-12; green as it lies.
+  const __m128i field5 = _mm_set1_epi16(0x1f00), field6 = _mm_set1_epi16(0x07e0);
+  const __m128i k5 = _mm_set1_epi16(2106), k6 = _mm_set1_epi16(8290);
+  const __m128i keyMask = _mm_set1_epi16((short)s.keyMask), keyValue = _mm_set1_epi16((short)s.keyValue);
+  const __m128i alphaByte = _mm_set1_epi16((short)0xff00);
+  for (int y = 0; y < s.height; y++) {
+    const uint8_t* sp = srcStart + y * srcPitch;
+    uint8_t* dp = destStart + y * destPitch;
+    int x = 0;
+    for (; x + 8 <= s.width; x += 8) {
+      const __m128i v = _mm_loadu_si128((const __m128i*)(sp + x * 2));
+      const __m128i b = _mm_mulhi_epu16(_mm_and_si128(_mm_slli_epi16(v, 8), field5), k5);
+      const __m128i g = _mm_mulhi_epu16(_mm_and_si128(v, field6), k6);
+      const __m128i r = _mm_mulhi_epu16(_mm_and_si128(_mm_srli_epi16(v, 3), field5), k5);
+      const __m128i word0 = _mm_or_si128(_mm_or_si128(b, _mm_slli_epi16(g, 8)), base0);
+      __m128i word1 = _mm_or_si128(r, base1);
+      if (keyed) {
+        const __m128i key = _mm_cmpeq_epi16(_mm_and_si128(v, keyMask), keyValue);
+        word1 = _mm_andnot_si128(_mm_and_si128(key, alphaByte), word1);
+      }
+      _mm_storeu_si128((__m128i*)(dp + x * 4), _mm_unpacklo_epi16(word0, word1));
+      _mm_storeu_si128((__m128i*)(dp + x * 4 + 16), _mm_unpackhi_epi16(word0, word1));
+    }
+    for (; x < s.width; x++) {
+      const uint32_t v = ReadPixelBytes(sp + x * 2, 2);
+      uint32_t out = base | (ChangeWidth(v >> 11, 5, 8) << 16) | (ChangeWidth((v >> 5) & 63, 6, 8) << 8) |
+                     ChangeWidth(v & 31, 5, 8);
+      if (keyed && (v & s.keyMask) == s.keyValue) out &= 0x00ffffffu;
+      memcpy(dp + x * 4, &out, 4);
+    }
+  }
+}
+
+// Byte channels into 5-6-5, plain or with ordered dither.
+int FitsBytesTo565(const BltSetup& s) {
+  if (!Plain565Blt(s) || s.srcBytes != 4 || s.destBytes != 2 || s.alphaMode != ALPHA_NONE) return 0;
+  if (s.reduction == BLT_REDUCE_CARRY) return 0;
+  return ChannelsAre(s.srcShift, s.srcWidth, 16, 8, 8, 8, 0, 8) &&
+         ChannelsAre(s.destShift, s.destWidth, 11, 5, 5, 6, 0, 5);
+}
+
+// Ordered dither adds (1 << n) - 1 - threshold to each byte with unsigned
+// saturation before the low n bits are dropped: the sum carries into the
+// kept bits exactly when the dropped bits exceed the threshold, and a sum
+// that saturates gives the channel maximum, as the clamp does.
+void BytesTo565Bias(int y, uint8_t bias[16]) {
+  for (int x = 0; x < 4; x++) {
+    const uint32_t m = (uint32_t)kDitherMatrix[(y & 3) * 4 + x];
+    bias[x * 4 + 0] = (uint8_t)(7 - ((8 * m) >> 4));  // blue, 3 bits dropped
+    bias[x * 4 + 1] = (uint8_t)(3 - ((4 * m) >> 4));  // green, 2 bits dropped
+    bias[x * 4 + 2] = (uint8_t)(7 - ((8 * m) >> 4));  // red
+    bias[x * 4 + 3] = 0;
+  }
+}
+
+// Four pixels: red and blue through one multiply-add of their masked
+// bytes, green by a shift; the 16-bit results are offset into the signed
+// range so that the saturating pack keeps them.
+inline __m128i Pack565Half(__m128i v) {
+  const __m128i redBlue = _mm_madd_epi16(_mm_and_si128(v, _mm_set1_epi32(0x00f800f8)), _mm_set1_epi32(0x08000001));
+  const __m128i green = _mm_and_si128(_mm_srli_epi32(v, 5), _mm_set1_epi32(0x07e0));
+  return _mm_sub_epi32(_mm_or_si128(_mm_srli_epi32(redBlue, 3), green), _mm_set1_epi32(0x8000));
+}
+
+template <bool Dither>
+void LoopBytesTo565(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const uint8_t* srcStart,
+                    intptr_t srcPitch) {
+  const __m128i spare = _mm_set1_epi16((short)((s.destSpare & 0xffff) ^ 0x8000));
+  for (int y = 0; y < s.height; y++) {
+    const uint8_t* sp = srcStart + y * srcPitch;
+    uint8_t* dp = destStart + y * destPitch;
+    alignas(16) uint8_t bias[16];
+    BytesTo565Bias(y, bias);
+    const __m128i biasVector = _mm_load_si128((const __m128i*)bias);
+    int x = 0;
+    for (; x + 8 <= s.width; x += 8) {
+      __m128i a = _mm_loadu_si128((const __m128i*)(sp + x * 4));
+      __m128i b = _mm_loadu_si128((const __m128i*)(sp + x * 4 + 16));
+      if (Dither) {
+        a = _mm_adds_epu8(a, biasVector);
+        b = _mm_adds_epu8(b, biasVector);
+      }
+      _mm_storeu_si128((__m128i*)(dp + x * 2), _mm_xor_si128(_mm_packs_epi32(Pack565Half(a), Pack565Half(b)), spare));
+    }
+    for (; x < s.width; x++) {
+      uint32_t v = ReadPixelBytes(sp + x * 4, 4);
+      uint32_t ch[3] = {(v >> 16) & 0xff, (v >> 8) & 0xff, v & 0xff};
+      if (Dither) {
+        const int i = (x & 3) * 4;
+        ch[0] = ch[0] + bias[i + 2] > 255 ? 255 : ch[0] + bias[i + 2];
+        ch[1] = ch[1] + bias[i + 1] > 255 ? 255 : ch[1] + bias[i + 1];
+        ch[2] = ch[2] + bias[i + 0] > 255 ? 255 : ch[2] + bias[i + 0];
+      }
+      const uint16_t out = (uint16_t)(s.destSpare | ((ch[0] >> 3) << 11) | ((ch[1] >> 2) << 5) | (ch[2] >> 3));
+      memcpy(dp + x * 2, &out, 2);
+    }
+  }
+}
+
+// The same two loops sixteen pixels a step in 256-bit vectors. The packs
+// and unpacks work within 128-bit halves, so the halves are put back in
+// pixel order before the stores.
+__attribute__((target("avx2"))) void Loop565ToBytesWide(const BltSetup& s, uint8_t* destStart, intptr_t destPitch,
+                                                         const uint8_t* srcStart, intptr_t srcPitch) {
+  const int keyed = s.alphaMode == ALPHA_KEY;
+  const uint32_t base = s.destSpare | (s.alphaMode == ALPHA_NONE ? 0 : 0xff000000u);
+  const __m256i base0 = _mm256_set1_epi16((short)(base & 0xffff));
+  const __m256i base1 = _mm256_set1_epi16((short)(base >> 16));
+  const __m256i field5 = _mm256_set1_epi16(0x1f00), field6 = _mm256_set1_epi16(0x07e0);
+  const __m256i k5 = _mm256_set1_epi16(2106), k6 = _mm256_set1_epi16(8290);
+  const __m256i keyMask = _mm256_set1_epi16((short)s.keyMask), keyValue = _mm256_set1_epi16((short)s.keyValue);
+  const __m256i alphaByte = _mm256_set1_epi16((short)0xff00);
+  const int wide = s.width & ~15;
+  for (int y = 0; y < s.height; y++) {
+    const uint8_t* sp = srcStart + y * srcPitch;
+    uint8_t* dp = destStart + y * destPitch;
+    for (int x = 0; x < wide; x += 16) {
+      const __m256i v = _mm256_loadu_si256((const __m256i*)(sp + x * 2));
+      const __m256i b = _mm256_mulhi_epu16(_mm256_and_si256(_mm256_slli_epi16(v, 8), field5), k5);
+      const __m256i g = _mm256_mulhi_epu16(_mm256_and_si256(v, field6), k6);
+      const __m256i r = _mm256_mulhi_epu16(_mm256_and_si256(_mm256_srli_epi16(v, 3), field5), k5);
+      const __m256i word0 = _mm256_or_si256(_mm256_or_si256(b, _mm256_slli_epi16(g, 8)), base0);
+      __m256i word1 = _mm256_or_si256(r, base1);
+      if (keyed) {
+        const __m256i key = _mm256_cmpeq_epi16(_mm256_and_si256(v, keyMask), keyValue);
+        word1 = _mm256_andnot_si256(_mm256_and_si256(key, alphaByte), word1);
+      }
+      const __m256i low = _mm256_unpacklo_epi16(word0, word1), high = _mm256_unpackhi_epi16(word0, word1);
+      _mm256_storeu_si256((__m256i*)(dp + x * 4), _mm256_permute2x128_si256(low, high, 0x20));
+      _mm256_storeu_si256((__m256i*)(dp + x * 4 + 32), _mm256_permute2x128_si256(low, high, 0x31));
+    }
+  }
+  // The last pixels of each row.
+  if (wide < s.width) {
+    BltSetup rest = s;
+    rest.width = s.width - wide;
+    Loop565ToBytes(rest, destStart + (intptr_t)wide * 4, destPitch, srcStart + (intptr_t)wide * 2, srcPitch);
+  }
+}
+
+__attribute__((target("avx2"))) inline __m256i Pack565HalfWide(__m256i v) {
+  const __m256i redBlue =
+      _mm256_madd_epi16(_mm256_and_si256(v, _mm256_set1_epi32(0x00f800f8)), _mm256_set1_epi32(0x08000001));
+  const __m256i green = _mm256_and_si256(_mm256_srli_epi32(v, 5), _mm256_set1_epi32(0x07e0));
+  return _mm256_sub_epi32(_mm256_or_si256(_mm256_srli_epi32(redBlue, 3), green), _mm256_set1_epi32(0x8000));
+}
+
+template <bool Dither>
+__attribute__((target("avx2"))) void LoopBytesTo565Wide(const BltSetup& s, uint8_t* destStart, intptr_t destPitch,
+                                                         const uint8_t* srcStart, intptr_t srcPitch) {
+  const __m256i spare = _mm256_set1_epi16((short)((s.destSpare & 0xffff) ^ 0x8000));
+  const int wide = s.width & ~15;
+  for (int y = 0; y < s.height; y++) {
+    const uint8_t* sp = srcStart + y * srcPitch;
+    uint8_t* dp = destStart + y * destPitch;
+    alignas(16) uint8_t bias[16];
+    BytesTo565Bias(y, bias);
+    const __m128i bias4 = _mm_load_si128((const __m128i*)bias);
+    const __m256i biasVector = _mm256_inserti128_si256(_mm256_castsi128_si256(bias4), bias4, 1);
+    for (int x = 0; x < wide; x += 16) {
+      __m256i a = _mm256_loadu_si256((const __m256i*)(sp + x * 4));
+      __m256i b = _mm256_loadu_si256((const __m256i*)(sp + x * 4 + 32));
+      if (Dither) {
+        a = _mm256_adds_epu8(a, biasVector);
+        b = _mm256_adds_epu8(b, biasVector);
+      }
+      const __m256i packed = _mm256_packs_epi32(Pack565HalfWide(a), Pack565HalfWide(b));
+      _mm256_storeu_si256((__m256i*)(dp + x * 2), _mm256_xor_si256(_mm256_permute4x64_epi64(packed, 0xd8), spare));
+    }
+  }
+  // The last pixels of each row; the dither counts from the rectangle's
+  // corner, and 16 is a multiple of its 4-pixel period.
+  if (wide < s.width) {
+    BltSetup rest = s;
+    rest.width = s.width - wide;
+    LoopBytesTo565<Dither>(rest, destStart + (intptr_t)wide * 2, destPitch, srcStart + (intptr_t)wide * 4, srcPitch);
+  }
+}
+
 // ---- Wide-channel path --------------------------------------------------------
 
 void ReadWideChannels(const ColorFormatRecord* f, const uint8_t* p, float out[4]) {
@@ -1207,6 +1431,10 @@ void SetupChannels(BltSetup* s, const ColorFormatRecord* sf, const ColorFormatRe
 
 void SetConvertColorBltFastPaths(int enable) { FastPathsEnabled = enable != 0; }
 
+// Test seam: 0 keeps the 5-6-5 loops to 128-bit vectors on processors that
+// have wider ones, so that both forms can be checked on one machine.
+void SetConvertColorBltWideVectors(int enable) { WideVectorsEnabled = enable != 0; }
+
 int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* destFormat,
                     const void* srcPixels, int srcPitch, const ColorFormatRecord* srcFormat,
                     const void* alphaPixels, int alphaPitch, const ColorFormatRecord* alphaFormat,
@@ -1343,6 +1571,27 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
   if (FastPathsEnabled) {
     if (PaletteTableFits(s)) {
       PaletteTableLoop(s, destStart, destPitch, srcStart, srcPitch);
+      return 0;
+    }
+    if (Fits565ToBytes(s)) {
+      if (HaveWideVectors())
+        Loop565ToBytesWide(s, destStart, destPitch, srcStart, srcPitch);
+      else
+        Loop565ToBytes(s, destStart, destPitch, srcStart, srcPitch);
+      return 0;
+    }
+    if (FitsBytesTo565(s)) {
+      const int dither = s.reduction == BLT_REDUCE_ORDERED_DITHER;
+      if (HaveWideVectors()) {
+        if (dither)
+          LoopBytesTo565Wide<true>(s, destStart, destPitch, srcStart, srcPitch);
+        else
+          LoopBytesTo565Wide<false>(s, destStart, destPitch, srcStart, srcPitch);
+      } else if (dither) {
+        LoopBytesTo565<true>(s, destStart, destPitch, srcStart, srcPitch);
+      } else {
+        LoopBytesTo565<false>(s, destStart, destPitch, srcStart, srcPitch);
+      }
       return 0;
     }
     ByteDitherOps byteDither;

@@ -91,8 +91,8 @@ int MaxMipLevels(int64_t width, int64_t height) {
   return levels;
 }
 
-inline uint8_t Scale5(int v) { return (uint8_t)(v * 255 / 31); }
-inline uint8_t Scale6(int v) { return (uint8_t)(v * 255 / 63); }
+inline uint8_t Scale5(int v) { return static_cast<uint8_t>(v * 255 / 31); }
+inline uint8_t Scale6(int v) { return static_cast<uint8_t>(v * 255 / 63); }
 
 // The colour part of a block into 16 BGRA texels (4 bytes each, row-major).
 void DecodeColourPart(const uint8_t* part, int alwaysFourColours, uint8_t texels[16][4]) {
@@ -109,13 +109,13 @@ void DecodeColourPart(const uint8_t* part, int alwaysFourColours, uint8_t texels
   colours[1][3] = 255;
   if (alwaysFourColours || c0 > c1) {
     for (int c = 0; c < 3; c++) {
-      colours[2][c] = (uint8_t)((2 * colours[0][c] + colours[1][c]) / 3);
-      colours[3][c] = (uint8_t)((colours[0][c] + 2 * colours[1][c]) / 3);
+      colours[2][c] = static_cast<uint8_t>((2 * colours[0][c] + colours[1][c]) / 3);
+      colours[3][c] = static_cast<uint8_t>((colours[0][c] + 2 * colours[1][c]) / 3);
     }
     colours[2][3] = colours[3][3] = 255;
   } else {
     for (int c = 0; c < 3; c++) {
-      colours[2][c] = colours[3][c] = (uint8_t)((colours[0][c] + colours[1][c]) / 2);
+      colours[2][c] = colours[3][c] = static_cast<uint8_t>((colours[0][c] + colours[1][c]) / 2);
     }
     colours[2][3] = 255;
     colours[3][3] = 0;
@@ -128,7 +128,7 @@ void DecodeColourPart(const uint8_t* part, int alwaysFourColours, uint8_t texels
 void DecodeExplicitAlpha(const uint8_t* part, uint8_t texels[16][4]) {
   for (int i = 0; i < 16; i++) {
     const int a = (part[i / 2] >> ((i & 1) * 4)) & 15;
-    texels[i][3] = (uint8_t)(a * 255 / 15);
+    texels[i][3] = static_cast<uint8_t>(a * 255 / 15);
   }
 }
 
@@ -146,8 +146,8 @@ void DecodeInterpolatedAlpha(const uint8_t* part, uint8_t texels[16][4]) {
     alphas[7] = 255;
   }
   uint64_t bits = 0;
-  for (int i = 0; i < 6; i++) bits |= (uint64_t)part[2 + i] << (8 * i);
-  for (int i = 0; i < 16; i++) texels[i][3] = (uint8_t)alphas[(bits >> (3 * i)) & 7];
+  for (int i = 0; i < 6; i++) bits |= static_cast<uint64_t>(part[2 + i]) << (8 * i);
+  for (int i = 0; i < 16; i++) texels[i][3] = static_cast<uint8_t>(alphas[(bits >> (3 * i)) & 7]);
 }
 
 // Premultiplied colours back to straight ones; a texel with alpha 0 keeps
@@ -158,7 +158,7 @@ void Unpremultiply(uint8_t texels[16][4]) {
     if (a == 0) continue;
     for (int c = 0; c < 3; c++) {
       const int v = texels[i][c] * 255 / a;
-      texels[i][c] = (uint8_t)(v > 255 ? 255 : v);
+      texels[i][c] = static_cast<uint8_t>(v > 255 ? 255 : v);
     }
   }
 }
@@ -230,13 +230,13 @@ int LoadDdsImage(ImageLoadStream* stream, BaseImageRecord* image) {
     bits = row->bits;
   } else if (formatFlags & DDPF_FOURCC) {
     if ((fourCC & 0xffffff) != ('D' | ('X' << 8) | ('T' << 16))) goto refuse;
-    kind = (int)(fourCC >> 24) - '0';
+    kind = static_cast<int>(fourCC >> 24) - '0';
     if (kind < 1 || kind > 5) goto refuse;
     MakeColorFormatARGB8(&format);
-    format.kind = (uint8_t)kind;
-    format.bitsPerPixel = (uint8_t)(kind == 1 ? 4 : 8);
+    format.kind = static_cast<uint8_t>(kind);
+    format.bitsPerPixel = static_cast<uint8_t>(kind == 1 ? 4 : 8);
   } else if (formatFlags & DDPF_RGB) {
-    bits = (int)ReadLE32(header + DDS_PF_BIT_COUNT);
+    bits = static_cast<int>(ReadLE32(header + DDS_PF_BIT_COUNT));
     if (bits != 8 && bits != 16 && bits != 24 && bits != 32) goto refuse;
     MakeColorFormatFromMasks(&format, bits, ReadLE32(header + DDS_PF_RED_MASK), ReadLE32(header + DDS_PF_GREEN_MASK),
                              ReadLE32(header + DDS_PF_BLUE_MASK), ReadLE32(header + DDS_PF_ALPHA_MASK), 0, 0, 0);
@@ -248,10 +248,10 @@ int LoadDdsImage(ImageLoadStream* stream, BaseImageRecord* image) {
     // masks describe.
     for (int i = 0; i < 256; i++) {
       int r, g, b;
-      SplitFormatPixelToRGBA(&format, (uint32_t)i, &r, &g, &b, nullptr);
-      format.palette[i][0] = (uint8_t)b;
-      format.palette[i][1] = (uint8_t)g;
-      format.palette[i][2] = (uint8_t)r;
+      SplitFormatPixelToRGBA(&format, static_cast<uint32_t>(i), &r, &g, &b, nullptr);
+      format.palette[i][0] = static_cast<uint8_t>(b);
+      format.palette[i][1] = static_cast<uint8_t>(g);
+      format.palette[i][2] = static_cast<uint8_t>(r);
       format.palette[i][3] = 0;
     }
   }
@@ -259,35 +259,38 @@ int LoadDdsImage(ImageLoadStream* stream, BaseImageRecord* image) {
   mipCount = 0;
   if ((flags & DDSD_MIPMAPCOUNT) && (caps & DDSCAPS_MIPMAP_COMPLEX) == DDSCAPS_MIPMAP_COMPLEX) {
     mipCount = ReadLE32(header + DDS_MIP_COUNT);
-    if (mipCount > (uint32_t)MaxMipLevels(width, height)) goto refuse;
+    if (mipCount > static_cast<uint32_t>(MaxMipLevels(width, height))) goto refuse;
   }
   faces = ((caps2 & DDSCAPS2_CUBEMAP) && (caps2 & DDSCAPS2_ALL_FACES) == DDSCAPS2_ALL_FACES) ? 6 : 1;
 
   if (kind == 0) {
-    pitch = (flags & DDSD_PITCH) ? (int64_t)ReadLE32(header + DDS_PITCH) : (int64_t)(bits / 8) * width;
+    pitch = (flags & DDSD_PITCH) ? static_cast<int64_t>(ReadLE32(header + DDS_PITCH))
+                                 : static_cast<int64_t>(bits / 8) * width;
     // Rows narrower than their pixels would send readers past the block.
-    if (pitch < (int64_t)format.bytesPerPixel * width || pitch * height > GetImageLoadByteLimit()) goto refuse;
+    if (pitch < static_cast<int64_t>(format.bytesPerPixel) * width ||
+        pitch * height > GetImageLoadByteLimit())
+      goto refuse;
   }
-  storedFace = StoredFaceSize(kind, width, height, pitch, (int)mipCount);
+  storedFace = StoredFaceSize(kind, width, height, pitch, static_cast<int>(mipCount));
 
   image->format = format;
-  image->width = (int)width;
-  image->height = (int)height;
-  image->pitch = (int)pitch;
+  image->width = static_cast<int>(width);
+  image->height = static_cast<int>(height);
+  image->pitch = static_cast<int>(pitch);
   image->pixels = nullptr;
-  image->mipLevelCount = (int)mipCount;
+  image->mipLevelCount = static_cast<int>(mipCount);
   image->cubeFlag = faces == 6 ? 6 : 0;
   // Faces are laid out so that readers stepping by the data-size rule stay
   // on them.
   stride = GetBaseImageFaceStride(image);
   if (stride < storedFace || stride * faces > GetImageLoadByteLimit()) goto refuse;
   if (ImageStreamBytesLeft(stream) < storedFace * faces) goto refuse;
-  pixels = (uint8_t*)MemAlloc((size_t)(stride * faces), __FILE__, __LINE__);
+  pixels = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(stride * faces)));
   if (pixels == nullptr) goto refuse;
   for (int64_t face = 0; face < faces; face++) {
     uint8_t* at = pixels + face * stride;
-    if (ImageStreamReadExact(stream, at, (size_t)storedFace) != 0) goto refuse;
-    memset(at + storedFace, 0, (size_t)(stride - storedFace));
+    if (ImageStreamReadExact(stream, at, static_cast<size_t>(storedFace)) != 0) goto refuse;
+    memset(at + storedFace, 0, static_cast<size_t>(stride - storedFace));
   }
   image->pixels = pixels;
   return 0;
@@ -306,27 +309,28 @@ int ExpandCompressedBaseImage(BaseImageRecord* image) {
   if (kind > 5 || image->pixels == nullptr || image->width <= 0 || image->height <= 0) return -1;
   const int64_t faces = image->cubeFlag > 0 ? 6 : 1;
   const int64_t stride = GetBaseImageFaceStride(image);
-  const int64_t pitch = (int64_t)image->width * 4;
+  const int64_t pitch = static_cast<int64_t>(image->width) * 4;
   const int64_t faceBytes = pitch * image->height;
   if (stride < 0 || faceBytes * faces > GetImageLoadByteLimit()) return -1;
-  uint8_t* out = (uint8_t*)MemAllocZeroed((size_t)(faceBytes * faces), __FILE__, __LINE__);
+  uint8_t* out = static_cast<uint8_t*>(MEM_ALLOC_ZEROED(static_cast<size_t>(faceBytes * faces)));
   if (out == nullptr) return -1;
 
   const int blockBytes = BlockBytes(kind);
   const int across = image->width / 4;
   const int down = image->height / 4;
   for (int64_t face = 0; face < faces; face++) {
-    const uint8_t* block = (const uint8_t*)image->pixels + face * stride;
+    const uint8_t* block = reinterpret_cast<const uint8_t*>(image->pixels) + face * stride;
     uint8_t* faceOut = out + face * faceBytes;
     for (int by = 0; by < down; by++) {
-      uint8_t* rowOut = faceOut + (int64_t)by * 4 * pitch;
-      for (int bx = 0; bx < across; bx++, block += blockBytes) DecodeBlock(kind, block, rowOut + bx * 16, (int)pitch);
+      uint8_t* rowOut = faceOut + static_cast<int64_t>(by) * 4 * pitch;
+      for (int bx = 0; bx < across; bx++, block += blockBytes)
+        DecodeBlock(kind, block, rowOut + bx * 16, static_cast<int>(pitch));
     }
   }
 
   MemFree(image->pixels);
   MakeColorFormatARGB8(&image->format);
-  image->pitch = (int)pitch;
+  image->pitch = static_cast<int>(pitch);
   image->pixels = out;
   image->mipLevelCount = 0;
   return 0;

@@ -30,7 +30,7 @@ void SwapPixels(uint8_t* a, uint8_t* b, int bytes) {
 
 void ReverseRow(uint8_t* row, int width, int bytes) {
   uint8_t* left = row;
-  uint8_t* right = row + (intptr_t)(width - 1) * bytes;
+  uint8_t* right = row + static_cast<intptr_t>(width - 1) * bytes;
   while (left < right) {
     SwapPixels(left, right, bytes);
     left += bytes;
@@ -83,12 +83,13 @@ int BltBaseImageRect(int srcX, int srcY, int width, int height, int destX, int d
   if (sy + h > src->height) h = src->height - sy;
   if (w <= 0 || h <= 0) return 0;
   RECT rect;
-  rect.left = (LONG)sx;
-  rect.top = (LONG)sy;
-  rect.right = (LONG)(sx + w);
-  rect.bottom = (LONG)(sy + h);
-  int result = ConvertColorBlt(dest->pixels, dest->pitch, &dest->format, src->pixels, src->pitch, &src->format,
-                               nullptr, 0, nullptr, (int)dx, (int)dy, &rect, 0, 0, 0, 0, 0, 0, 0, 1);
+  rect.left = static_cast<LONG>(sx);
+  rect.top = static_cast<LONG>(sy);
+  rect.right = static_cast<LONG>(sx + w);
+  rect.bottom = static_cast<LONG>(sy + h);
+  int result = ConvertColorBlt(dest->pixels, dest->pitch, &dest->format, src->pixels, src->pitch,
+                               &src->format, nullptr, 0, nullptr, static_cast<int>(dx), static_cast<int>(dy),
+                               &rect, 0, 0, 0, 0, 0, 0, 0, 1);
   return result < 0 ? -1 : 0;
 }
 
@@ -114,15 +115,15 @@ int StretchBaseImageRect(int srcLeft, int srcTop, int srcRight, int srcBottom, B
   // Samples go through single-pixel access, which wide-channel pixels do not have.
   if (!HasPixelAccess(src->format) || !HasPixelAccess(dest->format)) return -1;
 
-  const int64_t stepX = ((int64_t)sw << 16) / dw;
-  const int64_t stepY = ((int64_t)sh << 16) / dh;
+  const int64_t stepX = (static_cast<int64_t>(sw) << 16) / dw;
+  const int64_t stepY = (static_cast<int64_t>(sh) << 16) / dh;
   for (int j = 0; j < dh; j++) {
     int64_t fy64 = stepY * j;
-    int sy = srcTop + (int)(fy64 >> 16);
+    int sy = srcTop + static_cast<int>(fy64 >> 16);
     int64_t fy = fy64 & 0xffff;
     for (int i = 0; i < dw; i++) {
       int64_t fx64 = stepX * i;
-      int sx = srcLeft + (int)(fx64 >> 16);
+      int sx = srcLeft + static_cast<int>(fx64 >> 16);
       int64_t fx = fx64 & 0xffff;
       int out[4];
       if (filter == STRETCH_BILINEAR) {
@@ -138,7 +139,7 @@ int StretchBaseImageRect(int srcLeft, int srcTop, int srcRight, int srcBottom, B
         const int64_t w11 = fx * fy;
         for (int c = 0; c < 4; c++) {
           int64_t sum = w00 * p00[c] + w10 * p10[c] + w01 * p01[c] + w11 * p11[c];
-          out[c] = (int)(sum >> 32);
+          out[c] = static_cast<int>(sum >> 32);
         }
       } else {
         ReadStretchSample(src, sx, sy, srcRight, srcBottom, out);
@@ -169,12 +170,12 @@ int PremultiplyBaseImageAlpha(BaseImageRecord* image) {
   if (image->format.alphaWidth == 0) return 0;
   if (ConvertBaseImageToARGB8(image) != 0) return -1;
   for (int y = 0; y < image->height; y++) {
-    uint8_t* p = (uint8_t*)image->pixels + (intptr_t)y * image->pitch;
+    uint8_t* p = reinterpret_cast<uint8_t*>(image->pixels) + static_cast<intptr_t>(y) * image->pitch;
     for (int x = 0; x < image->width; x++, p += 4) {
       unsigned a = p[3];
-      p[0] = (uint8_t)(p[0] * a / 255);
-      p[1] = (uint8_t)(p[1] * a / 255);
-      p[2] = (uint8_t)(p[2] * a / 255);
+      p[0] = static_cast<uint8_t>(p[0] * a / 255);
+      p[1] = static_cast<uint8_t>(p[1] * a / 255);
+      p[2] = static_cast<uint8_t>(p[2] * a / 255);
     }
   }
   return 0;
@@ -187,7 +188,8 @@ int MirrorBaseImageHorizontally(BaseImageRecord* image) {
   int bytes = image->format.bytesPerPixel;
   if (bytes < 1 || bytes > 4) return 0;
   for (int y = 0; y < image->height; y++) {
-    ReverseRow((uint8_t*)image->pixels + (intptr_t)y * image->pitch, image->width, bytes);
+    ReverseRow(reinterpret_cast<uint8_t*>(image->pixels) + static_cast<intptr_t>(y) * image->pitch,
+               image->width, bytes);
   }
   return 0;
 }
@@ -198,14 +200,15 @@ int RotateBaseImage180(BaseImageRecord* image) {
   if (image->pixels == nullptr) return -1;
   int bytes = image->format.bytesPerPixel;
   if (bytes < 1 || bytes > 4) return 0;
-  uint8_t* base = (uint8_t*)image->pixels;
+  uint8_t* base = reinterpret_cast<uint8_t*>(image->pixels);
   int top = 0, bottom = image->height - 1;
   for (; top < bottom; top++, bottom--) {
-    uint8_t* a = base + (intptr_t)top * image->pitch;
-    uint8_t* b = base + (intptr_t)bottom * image->pitch + (intptr_t)(image->width - 1) * bytes;
+    uint8_t* a = base + static_cast<intptr_t>(top) * image->pitch;
+    uint8_t* b =
+        base + static_cast<intptr_t>(bottom) * image->pitch + static_cast<intptr_t>(image->width - 1) * bytes;
     for (int x = 0; x < image->width; x++, a += bytes, b -= bytes) SwapPixels(a, b, bytes);
   }
-  if (top == bottom) ReverseRow(base + (intptr_t)top * image->pitch, image->width, bytes);
+  if (top == bottom) ReverseRow(base + static_cast<intptr_t>(top) * image->pitch, image->width, bytes);
   return 0;
 }
 
@@ -226,12 +229,14 @@ int HalveImageForMipLevel(const ColorFormatRecord* format, void* dest, int destP
   const int outW = width == 1 ? 1 : width / 2;
   const int outH = height == 1 ? 1 : height / 2;
   for (int j = 0; j < outH; j++) {
-    const uint8_t* row0 = (const uint8_t*)src + (intptr_t)(srcY + j * 2 * stepY) * srcPitch;
-    const uint8_t* row1 = row0 + (intptr_t)stepY * srcPitch;
-    uint8_t* out = (uint8_t*)dest + (intptr_t)(destY + j) * destPitch + (intptr_t)destX * bytes;
+    const uint8_t* row0 =
+        reinterpret_cast<const uint8_t*>(src) + static_cast<intptr_t>(srcY + j * 2 * stepY) * srcPitch;
+    const uint8_t* row1 = row0 + static_cast<intptr_t>(stepY) * srcPitch;
+    uint8_t* out = reinterpret_cast<uint8_t*>(dest) + static_cast<intptr_t>(destY + j) * destPitch +
+                   static_cast<intptr_t>(destX) * bytes;
     for (int i = 0; i < outW; i++, out += bytes) {
-      intptr_t x0 = (intptr_t)(srcX + i * 2 * stepX) * bytes;
-      intptr_t x1 = x0 + (intptr_t)stepX * bytes;
+      intptr_t x0 = static_cast<intptr_t>(srcX + i * 2 * stepX) * bytes;
+      intptr_t x1 = x0 + static_cast<intptr_t>(stepX) * bytes;
       uint32_t v[4] = {ReadPixelBytes(row0 + x0, bytes), ReadPixelBytes(row0 + x1, bytes),
                        ReadPixelBytes(row1 + x0, bytes), ReadPixelBytes(row1 + x1, bytes)};
       if (samples == 1) {
@@ -243,14 +248,14 @@ int HalveImageForMipLevel(const ColorFormatRecord* format, void* dest, int destP
         if (masks[c] == 0) continue;
         uint64_t sum;
         if (samples == 4) {
-          sum = (uint64_t)((v[0] & masks[c]) >> shifts[c]) + ((v[1] & masks[c]) >> shifts[c]) +
+          sum = static_cast<uint64_t>((v[0] & masks[c]) >> shifts[c]) + ((v[1] & masks[c]) >> shifts[c]) +
                 ((v[2] & masks[c]) >> shifts[c]) + ((v[3] & masks[c]) >> shifts[c]);
         } else {
           // A 1-wide region pairs rows (v[0], v[2]); a 1-high one pairs columns (v[0], v[1]).
           uint32_t other = stepX ? v[1] : v[2];
-          sum = (uint64_t)((v[0] & masks[c]) >> shifts[c]) + ((other & masks[c]) >> shifts[c]);
+          sum = static_cast<uint64_t>((v[0] & masks[c]) >> shifts[c]) + ((other & masks[c]) >> shifts[c]);
         }
-        result |= ((uint32_t)(sum >> sampleShift) << shifts[c]) & masks[c];
+        result |= (static_cast<uint32_t>(sum >> sampleShift) << shifts[c]) & masks[c];
       }
       WritePixelBytes(out, bytes, result);
     }
@@ -274,10 +279,10 @@ int ConvertBaseImageToDIB(BaseImageRecord* image, BITMAPINFO* info, void** bits,
   const int wide = IsWideChannelFormat(&f);
   const int palette = !wide && f.bytesPerPixel == 1 && !force24;
   const int rowBytes = palette ? image->width : image->width * 3;
-  const int64_t dibPitch = ((int64_t)(palette ? 1 : 3) * image->width + 3) / 4 * 4;
+  const int64_t dibPitch = (static_cast<int64_t>(palette ? 1 : 3) * image->width + 3) / 4 * 4;
   const int64_t total = dibPitch * image->height;
   if (total > 0x7fffffffLL - 0x1000) return -1;
-  header->biBitCount = (WORD)(palette ? 8 : 24);
+  header->biBitCount = static_cast<WORD>(palette ? 8 : 24);
   if (palette) {
     for (int i = 0; i < 256; i++) {
       info->bmiColors[i].rgbBlue = f.palette[i][0];
@@ -292,20 +297,21 @@ int ConvertBaseImageToDIB(BaseImageRecord* image, BITMAPINFO* info, void** bits,
     *bits = image->pixels;
     return copyFlag;
   }
-  uint8_t* block = (uint8_t*)MemAllocZeroed((size_t)total, __FILE__, __LINE__);
+  uint8_t* block = static_cast<uint8_t*>(MEM_ALLOC_ZEROED(static_cast<size_t>(total)));
   if (block == nullptr) return -1;
   if (sameLayout) {
     for (int y = 0; y < image->height; y++) {
-      memcpy(block + (intptr_t)y * dibPitch, (const uint8_t*)image->pixels + (intptr_t)y * image->pitch,
-             (size_t)rowBytes);
+      memcpy(block + static_cast<intptr_t>(y) * dibPitch,
+             reinterpret_cast<const uint8_t*>(image->pixels) + static_cast<intptr_t>(y) * image->pitch,
+             static_cast<size_t>(rowBytes));
     }
   } else if (image->width > 0 && image->height > 0) {
     ColorFormatRecord rgb;
     memset(&rgb, 0, sizeof(rgb));
     MakeColorFormatRGB8(&rgb);
     RECT rect = {0, 0, image->width, image->height};
-    if (ConvertColorBlt(block, (int)dibPitch, &rgb, image->pixels, image->pitch, &f, nullptr, 0, nullptr, 0, 0, &rect,
-                        0, 0, 0, 0, 0, 0, 0, 0) < 0) {
+    if (ConvertColorBlt(block, static_cast<int>(dibPitch), &rgb, image->pixels, image->pitch, &f, nullptr, 0,
+                        nullptr, 0, 0, &rect, 0, 0, 0, 0, 0, 0, 0, 0) < 0) {
       MemFree(block);
       return -1;
     }

@@ -10,6 +10,17 @@
 #include "VeRavoroString.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+// Log texts.
+const char LOG_IMAGE_FILE_NOT_OPENED[] = "画像ファイル %s を開けませんでした";
+const char LOG_MEMORY_IMAGE_UNREADABLE[] =
+    "メモリ上の画像データを読み込めませんでした、対応していない形式か壊れています";
+const char LOG_IMAGE_FILE_UNREADABLE[] =
+    "画像ファイル %s を読み込めませんでした、対応していない形式か壊れています";
+
+}  // namespace
+
 const ImageLoaderFunc ImageLoaderTable[IMAGE_LOADER_TABLE_SIZE] = {
     LoadBmpImage, LoadJpegImage, LoadPngImage, LoadBgraImage, LoadTgaImage, LoadDdsImage, nullptr,
 };
@@ -28,16 +39,18 @@ enum {
 };
 
 uint32_t ReadU32(const uint8_t* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // Turns an image without alpha into exact ARGB8 (in place) and clears the
 // pixels that match the key colour.
 int KeyColourToZeroAlpha(BaseImageRecord* image, int keyColour) {
   if (ConvertBaseImageToARGB8(image) != 0) return -1;
-  const uint32_t key = (uint32_t)keyColour | 0xff000000u;
+  const uint32_t key = static_cast<uint32_t>(keyColour) | 0xff000000u;
   for (int y = 0; y < image->height; y++) {
-    uint32_t* row = (uint32_t*)((uint8_t*)image->pixels + (intptr_t)y * image->pitch);
+    uint32_t* row = reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(image->pixels) +
+                                                static_cast<intptr_t>(y) * image->pitch);
     for (int x = 0; x < image->width; x++) {
       if (row[x] == key) row[x] = 0;
     }
@@ -120,15 +133,15 @@ int LoadBgraImage(ImageLoadStream* stream, BaseImageRecord* image) {
     const int64_t sourcePitch = depth == BGRA_DEPTH_8 ? pitch : width * 8;
     if (pitch * height > kImageLoadByteLimit) goto refuse;
     if (ImageStreamBytesLeft(stream) < sourcePitch * height) goto refuse;
-    pixels = (uint8_t*)MemAlloc((size_t)(pitch * height), __FILE__, __LINE__);
+    pixels = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(pitch * height)));
     if (pixels == nullptr) goto refuse;
     if (depth == BGRA_DEPTH_8) {
-      if (ImageStreamReadExact(stream, pixels, (size_t)(pitch * height)) != 0) goto refuse;
+      if (ImageStreamReadExact(stream, pixels, static_cast<size_t>(pitch * height)) != 0) goto refuse;
     } else {
-      row = (uint8_t*)MemAlloc((size_t)sourcePitch, __FILE__, __LINE__);
+      row = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(sourcePitch)));
       if (row == nullptr) goto refuse;
       for (int64_t y = 0; y < height; y++) {
-        if (ImageStreamReadExact(stream, row, (size_t)sourcePitch) != 0) goto refuse;
+        if (ImageStreamReadExact(stream, row, static_cast<size_t>(sourcePitch)) != 0) goto refuse;
         uint8_t* out = pixels + y * pitch;
         // Little-endian 16-bit channels: keep the high byte of each.
         for (int64_t i = 0; i < pitch; i++) out[i] = row[i * 2 + 1];
@@ -137,7 +150,8 @@ int LoadBgraImage(ImageLoadStream* stream, BaseImageRecord* image) {
       row = nullptr;
     }
     MakeColorFormatARGB8(&image->format);
-    SetLoadedImageRecord(image, (int)width, (int)height, (int)pitch, pixels);
+    SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height), static_cast<int>(pitch),
+                         pixels);
     return 0;
   }
 refuse:
@@ -184,14 +198,15 @@ int LoadBaseImageCore(const ImageLoadSettings* settings, const char* fileName, c
   if (memoryFlag) {
     if (bytes == nullptr || byteCount < 0) return -1;
     stream.functions = settings->memoryStream;
-    stream.handle = (StreamHandle)CreateMemoryStream(bytes, (uint32_t)byteCount);
+    stream.handle =
+        reinterpret_cast<StreamHandle>(CreateMemoryStream(bytes, static_cast<uint32_t>(byteCount)));
     if (stream.handle == 0) return -1;
   } else {
     if (fileName == nullptr) return -1;
     stream.functions = settings->fileStream;
     stream.handle = settings->fileAccess.Open(fileName, 0, 1, 0);
     if (stream.handle == 0) {
-      LogPrintf("画像ファイル %s を開けませんでした", fileName);
+      LogPrintf(LOG_IMAGE_FILE_NOT_OPENED, fileName);
       return -1;
     }
   }
@@ -200,9 +215,9 @@ int LoadBaseImageCore(const ImageLoadSettings* settings, const char* fileName, c
   if (LoadImageByLoaders(settings, &stream, &loaded) != 0) {
     CloseLoadStream(settings, memoryFlag, stream.handle);
     if (memoryFlag) {
-      LogPrintf("メモリ上の画像データを読み込めませんでした、対応していない形式か壊れています");
+      LogPrintf(LOG_MEMORY_IMAGE_UNREADABLE);
     } else {
-      LogPrintf("画像ファイル %s を読み込めませんでした、対応していない形式か壊れています", fileName);
+      LogPrintf(LOG_IMAGE_FILE_UNREADABLE, fileName);
     }
     return -1;
   }
@@ -225,7 +240,7 @@ int LoadBaseImageCore(const ImageLoadSettings* settings, const char* fileName, c
 
   if (bitmapFlag) {
     if (ExpandCompressedBaseImage(&loaded) != 0) goto fail;
-    BITMAPINFO* info = (BITMAPINFO*)MemAllocZeroed(BITMAP_INFO_BLOCK_SIZE, __FILE__, __LINE__);
+    BITMAPINFO* info = static_cast<BITMAPINFO*>(MEM_ALLOC_ZEROED(BITMAP_INFO_BLOCK_SIZE));
     if (info == nullptr) goto fail;
     void* bits = nullptr;
     int result = ConvertBaseImageToDIB(&loaded, info, &bits, 0, 0);
@@ -280,7 +295,7 @@ int LoadBaseImagePair(const ImageLoadSettings* settings, const char* fileName, c
   if (alphaMode == 0) {
     if (fileName == nullptr) return 1;
     const int length = GetStringLength(fileName);
-    char* alphaName = (char*)MemAlloc((size_t)length + 3, __FILE__, __LINE__);
+    char* alphaName = static_cast<char*>(MEM_ALLOC(static_cast<size_t>(length) + 3));
     if (alphaName == nullptr) return 1;
     MakeAlphaImageFileName(fileName, alphaName);
     // A missing alpha file is the normal case: open it quietly first.

@@ -11,25 +11,31 @@
 #include "ZeZezuDoz.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+// Log texts.
+const char LOG_ARCHIVE_FILE_UNREADABLE[] =
+    "アーカイブファイル %s を開けませんでした、壊れているか鍵が違います";
+const char LOG_MEMORY_ARCHIVE_UNREADABLE[] =
+    "メモリ上のアーカイブを開けませんでした、壊れているか鍵が違います";
+const char LOG_NO_MEMORY_FOR_TABLES[] = "アーカイブのテーブルを読み込むメモリの確保に失敗しました( %s )";
+const char LOG_NO_MEMORY_FOR_ARCHIVE[] = "アーカイブファイルを読み込むメモリの確保に失敗しました( %s )";
+
+}  // namespace
+
 // Deepest folder nesting walked when a whole image is unscrambled.
 enum { ARCHIVE_WALK_DEPTH_MAX = 512 };
-
-
-static int IsPathSeparator(unsigned char c) { return c == '\\' || c == '/'; }
-
-// True when [offset, offset + length) lies inside [0, limit).
-static int RangeFits(uint64_t offset, uint64_t length, uint64_t limit) {
-  return offset <= limit && length <= limit - offset;
-}
 
 // ---------------------------------------------------------------------------
 // Tables
 
-static int Version(const ArchiveRecord* archive) { return archive->header.version; }
+namespace {
 
-static uint64_t TableSize(const ArchiveRecord* archive) { return archive->header.tableSize; }
+int Version(const ArchiveRecord* archive) { return archive->header.version; }
 
-static const unsigned char* DirectoryAt(const ArchiveRecord* archive, uint64_t offset) {
+uint64_t TableSize(const ArchiveRecord* archive) { return archive->header.tableSize; }
+
+const unsigned char* DirectoryAt(const ArchiveRecord* archive, uint64_t offset) {
   const uint64_t start = archive->header.directoryTableOffset;
   if (offset > TableSize(archive) ||
       !RangeFits(start + offset, ArchiveDirectoryEntrySize(Version(archive)), TableSize(archive)))
@@ -39,7 +45,7 @@ static const unsigned char* DirectoryAt(const ArchiveRecord* archive, uint64_t o
 
 // The name entry at `offset`: u16 units, u16 sum, the upper-cased name and
 // the name as written, each units * 4 bytes. Null outside the block.
-static const unsigned char* NameAt(const ArchiveRecord* archive, uint64_t offset) {
+const unsigned char* NameAt(const ArchiveRecord* archive, uint64_t offset) {
   if (!RangeFits(offset, 4, TableSize(archive))) return nullptr;
   const unsigned char* entry = archive->nameTable + offset;
   const uint64_t units = ReadLE16(entry);
@@ -54,7 +60,7 @@ struct DirectoryInfo {
   uint64_t firstEntryOffset;
 };
 
-static void ReadDirectory(const ArchiveRecord* archive, const unsigned char* directory, DirectoryInfo* info) {
+void ReadDirectory(const ArchiveRecord* archive, const unsigned char* directory, DirectoryInfo* info) {
   if (archive->oldLayout) {
     info->fileEntryOffset = ReadLE32(directory);
     const uint32_t parent = ReadLE32(directory + 4);
@@ -70,13 +76,26 @@ static void ReadDirectory(const ArchiveRecord* archive, const unsigned char* dir
 }
 
 // Checks that a folder's entries lie inside the file table.
-static int DirectoryEntriesFit(const ArchiveRecord* archive, const DirectoryInfo& info) {
+int DirectoryEntriesFit(const ArchiveRecord* archive, const DirectoryInfo& info) {
   const uint64_t entrySize = ArchiveFileEntrySize(Version(archive));
   const uint64_t start = archive->header.fileTableOffset;
   if (info.firstEntryOffset > TableSize(archive)) return 0;
   const uint64_t begin = start + info.firstEntryOffset;
   if (begin > TableSize(archive)) return 0;
   return info.entryCount <= (TableSize(archive) - begin) / entrySize;
+}
+
+}  // namespace
+
+int GetArchiveFolderEntries(const ArchiveRecord* archive, const unsigned char* directory, uint64_t* count,
+                            uint64_t* firstOffset) {
+  if (archive == nullptr || directory == nullptr) return -1;
+  DirectoryInfo info;
+  ReadDirectory(archive, directory, &info);
+  if (!DirectoryEntriesFit(archive, info)) return -1;
+  if (count != nullptr) *count = info.entryCount;
+  if (firstOffset != nullptr) *firstOffset = info.firstEntryOffset;
+  return 0;
 }
 
 int GetArchiveEntryInfo(const ArchiveRecord* archive, const ArchiveFileEntry* entry, ArchiveEntryInfo* info) {
@@ -152,20 +171,22 @@ int MakeArchiveSearchName(const char* text, const ArchiveRecord* archive, Archiv
   return length;
 }
 
-static int NameMatches(const ArchiveRecord* archive, uint64_t nameOffset, const ArchiveSearchName* name) {
+namespace {
+
+int NameMatches(const ArchiveRecord* archive, uint64_t nameOffset, const ArchiveSearchName* name) {
   const unsigned char* entry = NameAt(archive, nameOffset);
   if (entry == nullptr) return 0;
   if (ReadLE16(entry) != name->units || ReadLE16(entry + 2) != name->sum) return 0;
   return MemCompare(entry + 4, name->bytes, name->units * 4) == 0;
 }
 
-static const unsigned char* RootDirectory(const ArchiveRecord* archive) { return archive->directoryTable; }
+const unsigned char* RootDirectory(const ArchiveRecord* archive) { return archive->directoryTable; }
 
 // Finds among the current folder's entries the first whose folder flag is
 // `folder` and whose name matches. Null when none does (or the folder's
 // entries lie outside the table).
-static const unsigned char* FindInCurrentFolder(const ArchiveRecord* archive, const ArchiveSearchName* name,
-                                                int folder) {
+const unsigned char* FindInCurrentFolder(const ArchiveRecord* archive, const ArchiveSearchName* name,
+                                         int folder) {
   DirectoryInfo directory;
   ReadDirectory(archive, archive->currentDirectory, &directory);
   if (!DirectoryEntriesFit(archive, directory)) return nullptr;
@@ -180,6 +201,8 @@ static const unsigned char* FindInCurrentFolder(const ArchiveRecord* archive, co
   return nullptr;
 }
 
+}  // namespace
+
 int EnterArchiveSubDirectory(ArchiveRecord* archive, const ArchiveSearchName* name) {
   if (archive == nullptr || archive->table == nullptr || name == nullptr) return -1;
   const unsigned char* entry = FindInCurrentFolder(archive, name, 1);
@@ -192,7 +215,9 @@ int EnterArchiveSubDirectory(ArchiveRecord* archive, const ArchiveSearchName* na
   return 0;
 }
 
-static int GoToParent(ArchiveRecord* archive) {
+namespace {
+
+int GoToParent(ArchiveRecord* archive) {
   DirectoryInfo directory;
   ReadDirectory(archive, archive->currentDirectory, &directory);
   if (directory.parentOffset == ARCHIVE_NO_PARENT_64) return 0;  // the root's parent is the root
@@ -203,7 +228,7 @@ static int GoToParent(ArchiveRecord* archive) {
 }
 
 // Walks `length` bytes of `path` from the current folder.
-static int WalkArchivePath(ArchiveRecord* archive, const char* path, int length, ArchiveSearchName* failedName) {
+int WalkArchivePath(ArchiveRecord* archive, const char* path, int length, ArchiveSearchName* failedName) {
   int i = 0;
   if (length > 0 && IsPathSeparator(static_cast<unsigned char>(path[0]))) {
     archive->currentDirectory = const_cast<unsigned char*>(RootDirectory(archive));
@@ -232,11 +257,13 @@ static int WalkArchivePath(ArchiveRecord* archive, const char* path, int length,
 }
 
 // Waits for a pending whole-image read; false when the archive is not open.
-static int ArchiveReady(ArchiveRecord* archive) {
+int ArchiveReady(ArchiveRecord* archive) {
   if (archive == nullptr) return 0;
   while (FinishArchiveAsyncOpen(archive) == 0) SleepThread(0);
   return archive->table != nullptr;
 }
+
+}  // namespace
 
 int ChangeArchiveDirectory(ArchiveRecord* archive, const char* path, int restore, ArchiveSearchName* failedName) {
   if (!ArchiveReady(archive) || path == nullptr) return -1;
@@ -248,7 +275,9 @@ int ChangeArchiveDirectory(ArchiveRecord* archive, const char* path, int restore
   return 0;
 }
 
-static const ArchiveFileEntry* FindEntry(const char* path, ArchiveRecord* archive) {
+namespace {
+
+const ArchiveFileEntry* FindEntry(const char* path, ArchiveRecord* archive) {
   if (!ArchiveReady(archive) || path == nullptr) return nullptr;
   // The last component starts after the last separator (trail bytes are
   // never separators).
@@ -274,6 +303,8 @@ static const ArchiveFileEntry* FindEntry(const char* path, ArchiveRecord* archiv
   archive->currentDirectory = saved;
   return reinterpret_cast<const ArchiveFileEntry*>(entry);
 }
+
+}  // namespace
 
 const ArchiveFileEntry* FindArchiveFileEntryOld(const char* path, ArchiveRecord* archive) {
   if (archive == nullptr || !ArchiveReady(archive) || !archive->oldLayout) return nullptr;
@@ -326,9 +357,11 @@ int ReadArchiveBlock(void* buffer, size_t size, const unsigned char* key, uint64
 // ---------------------------------------------------------------------------
 // Header
 
+namespace {
+
 // Which of the key of the key text and the fallback key turns the first two
 // bytes into the magic; the chosen key goes to `key`.
-static int ChooseKey(const unsigned char* first, const char* keyText, unsigned char* key) {
+int ChooseKey(const unsigned char* first, const char* keyText, unsigned char* key) {
   MakeArchiveKey(keyText, key);
   if ((ReadLE16(first) ^ ReadLE16(key)) == ARCHIVE_MAGIC) return 0;
   BuildArchiveFallbackKey(key);
@@ -336,7 +369,7 @@ static int ChooseKey(const unsigned char* first, const char* keyText, unsigned c
   return -1;
 }
 
-static void ParseHeader(const unsigned char* bytes, ArchiveHeader* header) {
+void ParseHeader(const unsigned char* bytes, ArchiveHeader* header) {
   header->magic = ReadLE16(bytes);
   header->version = ReadLE16(bytes + 2);
   header->tableSize = ReadLE32(bytes + 4);
@@ -356,7 +389,7 @@ static void ParseHeader(const unsigned char* bytes, ArchiveHeader* header) {
 }
 
 // Header fields that can be checked before the table block is read.
-static int HeaderFits(const ArchiveHeader& header, uint64_t imageSize) {
+int HeaderFits(const ArchiveHeader& header, uint64_t imageSize) {
   if (header.magic != ARCHIVE_MAGIC || header.version > ARCHIVE_VERSION_MAX) return 0;
   if (header.tableSize == 0 || !RangeFits(header.tableOffset, header.tableSize, imageSize)) return 0;
   if (header.dataOffset > imageSize) return 0;
@@ -366,7 +399,7 @@ static int HeaderFits(const ArchiveHeader& header, uint64_t imageSize) {
 
 // Sets the record's version fields and table pointers over a loaded table
 // block and checks the root folder.
-static int SetTables(ArchiveRecord* archive, const ArchiveHeader& header, unsigned char* table) {
+int SetTables(ArchiveRecord* archive, const ArchiveHeader& header, unsigned char* table) {
   archive->header = header;
   archive->oldLayout = header.version < 6 ? 1 : 0;
   archive->charSet = header.version >= 6 && (header.codePage >> 32) != 0
@@ -382,6 +415,8 @@ static int SetTables(ArchiveRecord* archive, const ArchiveHeader& header, unsign
   return DirectoryEntriesFit(archive, root) ? 0 : -1;
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Images in memory
 
@@ -390,8 +425,10 @@ static int SetTables(ArchiveRecord* archive, const ArchiveHeader& header, unsign
 // data lies outside the tables or the image, or the folders nest too deep.
 typedef void (*FileDataVisitor)(unsigned char* data, uint64_t size, uint64_t keyPosition, const unsigned char* key);
 
-static int WalkFileData(ArchiveRecord* archive, const unsigned char* directory, int depth, FileDataVisitor visit,
-                        int* budget) {
+namespace {
+
+int WalkFileData(ArchiveRecord* archive, const unsigned char* directory, int depth, FileDataVisitor visit,
+                 int* budget) {
   if (depth > ARCHIVE_WALK_DEPTH_MAX || --*budget < 0) return -1;
   DirectoryInfo info;
   ReadDirectory(archive, directory, &info);
@@ -424,11 +461,11 @@ static int WalkFileData(ArchiveRecord* archive, const unsigned char* directory, 
   return 0;
 }
 
-static void ScrambleFileData(unsigned char* data, uint64_t size, uint64_t keyPosition, const unsigned char* key) {
+void ScrambleFileData(unsigned char* data, uint64_t size, uint64_t keyPosition, const unsigned char* key) {
   ApplyArchiveKey(data, static_cast<size_t>(size), keyPosition, key);
 }
 
-static int WalkAllFileData(ArchiveRecord* archive, FileDataVisitor visit) {
+int WalkAllFileData(ArchiveRecord* archive, FileDataVisitor visit) {
   // Every folder has a directory entry, so no walk visits more folders than
   // the table can hold; a longer walk loops.
   int budget = static_cast<int>(TableSize(archive) / ArchiveDirectoryEntrySize(Version(archive))) + 1;
@@ -437,7 +474,7 @@ static int WalkAllFileData(ArchiveRecord* archive, FileDataVisitor visit) {
 
 // Unscrambles an image in place and sets the record over it. The key is
 // already in the record. On failure the image is as it was.
-static int OpenImage(ArchiveRecord* archive, unsigned char* image, uint64_t size) {
+int OpenImage(ArchiveRecord* archive, unsigned char* image, uint64_t size) {
   if (size < 4) return -1;
   unsigned char head[4];
   MemCopy(head, image, 4);
@@ -478,7 +515,7 @@ static int OpenImage(ArchiveRecord* archive, unsigned char* image, uint64_t size
 }
 
 // Scrambles an opened image back as it was before OpenImage.
-static void ScrambleImageBack(ArchiveRecord* archive) {
+void ScrambleImageBack(ArchiveRecord* archive) {
   if (!ArchiveScramblesByPart(Version(archive))) {
     ApplyArchiveKey(archive->image, static_cast<size_t>(archive->imageSize), 0, archive->key);
     return;
@@ -488,9 +525,11 @@ static void ScrambleImageBack(ArchiveRecord* archive) {
   ApplyArchiveKey(archive->image, ArchiveHeaderSize(Version(archive)), 0, archive->key);
 }
 
-static void CopyPath(ArchiveRecord* archive, const char* path) {
+void CopyPath(ArchiveRecord* archive, const char* path) {
   CopyStringLimited(archive->path, path, ARCHIVE_PATH_SIZE - 1);
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Records
@@ -507,14 +546,18 @@ int ReleaseArchiveRecord(ArchiveRecord* archive) {
   return InitArchiveRecord(archive);
 }
 
+namespace {
+
 // An archive that is there but does not read: damaged, or made with
 // another key.
-static void LogUnreadableArchive(const char* path) {
+void LogUnreadableArchive(const char* path) {
   if (path != nullptr)
-    LogPrintf("アーカイブファイル %s を開けませんでした、壊れているか鍵が違います\n", path);
+    LogPrintf(LOG_ARCHIVE_FILE_UNREADABLE, path);
   else
-    LogPrintf("メモリ上のアーカイブを開けませんでした、壊れているか鍵が違います\n");
+    LogPrintf(LOG_MEMORY_ARCHIVE_UNREADABLE);
 }
+
+}  // namespace
 
 int OpenArchiveFromMemory(ArchiveRecord* archive, void* image, uint64_t size, const char* keyText) {
   if (archive == nullptr) return -1;
@@ -557,7 +600,7 @@ int OpenArchiveFileTablesOnly(ArchiveRecord* archive, const char* path, const ch
     if (!HeaderFits(header, file->size)) goto failed;
     table = static_cast<unsigned char*>(MEM_ALLOC(header.tableSize));
     if (table == nullptr) {
-      LogPrintf("アーカイブのテーブルを読み込むメモリの確保に失敗しました( %s )\n", path);
+      LogPrintf(LOG_NO_MEMORY_FOR_TABLES, path);
       goto closed;
     }
     const uint64_t keyPosition = ArchiveScramblesByPart(version) ? 0 : header.tableOffset;
@@ -579,9 +622,11 @@ closed:
   return -1;
 }
 
+namespace {
+
 // Turns a whole image read from a file into an open archive; frees the
 // image and zeroes the record when it is no archive.
-static int FinishImageOpen(ArchiveRecord* archive, unsigned char* image, uint64_t size, const char* keyText) {
+int FinishImageOpen(ArchiveRecord* archive, unsigned char* image, uint64_t size, const char* keyText) {
   if (ChooseKey(image, keyText, archive->key) != 0 || OpenImage(archive, image, size) != 0) {
     LogUnreadableArchive(archive->path);
     MemFree(image);
@@ -592,6 +637,8 @@ static int FinishImageOpen(ArchiveRecord* archive, unsigned char* image, uint64_
   archive->callerMemory = 0;
   return 0;
 }
+
+}  // namespace
 
 int OpenArchiveFileInMemory(ArchiveRecord* archive, const char* path, const char* keyText, int async) {
   if (archive == nullptr) return -1;
@@ -608,7 +655,7 @@ int OpenArchiveFileInMemory(ArchiveRecord* archive, const char* path, const char
   }
   image = static_cast<unsigned char*>(MEM_ALLOC(static_cast<size_t>(size)));
   if (image == nullptr) {
-    LogPrintf("アーカイブファイルを読み込むメモリの確保に失敗しました( %s )\n", path);
+    LogPrintf(LOG_NO_MEMORY_FOR_ARCHIVE, path);
     CloseFileAccess(file);
     return -1;
   }

@@ -93,6 +93,10 @@ const ArchiveFileEntry* FindArchiveFileEntry(const char* path, ArchiveRecord* ar
 // Either of the two, by the archive's layout.
 const ArchiveFileEntry* FindArchiveFile(const char* path, ArchiveRecord* archive);
 int GetArchiveEntryInfo(const ArchiveRecord* archive, const ArchiveFileEntry* entry, ArchiveEntryInfo* info);
+// The entries of the folder entry `directory`: their count and the offset of
+// the first in the file table. -1 when they do not lie inside the table.
+int GetArchiveFolderEntries(const ArchiveRecord* archive, const unsigned char* directory, uint64_t* count,
+                            uint64_t* firstOffset);
 // The entry's name as written (`upper` 0) or upper-cased (1); null when the
 // name entry lies outside the table block.
 const char* GetArchiveEntryName(const ArchiveRecord* archive, const ArchiveFileEntry* entry, int upper);
@@ -151,6 +155,8 @@ int ArchiveFindClose(intptr_t search);
 // The table of the twelve slots above.
 const FileStreamFunctionTable* GetArchiveFileFunctions();
 
+// 0, or -1 when already started / not started. Ending closes the archives
+// nobody holds; the layer lock lives on until the process ends.
 int StartArchiveLayer();
 int EndArchiveLayer();
 // Key text for archives opened from now on (null or empty: none).

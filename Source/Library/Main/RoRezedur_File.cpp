@@ -14,10 +14,22 @@
 
 namespace {
 
+// Log texts.
+const char LOG_DAMAGED_MEMBER[] = "アーカイブ内のファイルのデータが壊れています( %s )";
+const char LOG_TOO_MANY_FILES[] = "同時に開けるファイルの数が限界を超えました";
+const char LOG_NO_MEMORY_FOR_FILE[] = "ファイルの情報を格納するメモリの確保に失敗しました";
+
+}  // namespace
+
+namespace {
+
 enum {
   FILE_KIND_DISK = 0,
   FILE_KIND_MEMBER = 1,
 };
+
+// A member's file position after a failed seek or read, or before the first.
+const uint64_t FILE_POSITION_UNKNOWN = ~0ull;
 
 enum {
   PENDING_NONE = 0,
@@ -34,7 +46,7 @@ struct MemberState {
   unsigned char* unpacked;    // a packed file, whole
   unsigned char* packedData;  // while its asynchronous read runs
   FileAccessRecord* file;     // the archive file, opened again for this member
-  uint64_t filePosition;      // where `file` stands; all ones when unknown
+  uint64_t filePosition;      // where `file` stands, or FILE_POSITION_UNKNOWN
   uint64_t position;
   int endOfFile;
   int async;
@@ -90,24 +102,12 @@ struct {
   int index;
 } LookupCache;
 
-LockRecord LayerLock;
-volatile LONG LayerLockState = 0;  // 0 none, 1 being created, 2 ready
-
-void EnsureLayerLock() { InitLockOnce(&LayerLock, &LayerLockState); }
+OnceLockRecord LayerLock;
 
 struct LayerGuard {
-  LayerGuard() {
-    EnsureLayerLock();
-    ENTER_LOCK(&LayerLock);
-  }
-  ~LayerGuard() { LeaveLock(&LayerLock); }
+  LayerGuard() { ENTER_ONCE_LOCK(&LayerLock); }
+  ~LayerGuard() { LeaveOnceLock(&LayerLock); }
 };
-
-int IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-int RangeFits(uint64_t offset, uint64_t length, uint64_t limit) {
-  return offset <= limit && length <= limit - offset;
-}
 
 // ---------------------------------------------------------------------------
 // Shared archives
@@ -184,7 +184,8 @@ int FindArchiveForPath(const char* full, int* inside) {
   const int length = GetStringLength(full);
   if (LookupCache.valid) {
     const int prefix = LookupCache.prefixLength;
-    if (prefix < length && CompareStringsLimited(full, LookupCache.path, prefix) == 0 && IsSeparator(full[prefix])) {
+    if (prefix < length && CompareStringsLimited(full, LookupCache.path, prefix) == 0 &&
+        IsPathSeparator(full[prefix])) {
       const int index = OpenArchiveShared(LookupCache.index, LookupCache.path);
       if (index >= 0) {
         LookupCache.index = index;
@@ -199,16 +200,17 @@ int FindArchiveForPath(const char* full, int* inside) {
   // of a network path.
   const int charSet = GetCharSet();
   int i = 0;
-  if (IsSeparator(full[0]) && IsSeparator(full[1])) {
+  if (IsPathSeparator(full[0]) && IsPathSeparator(full[1])) {
     i = 2;
     for (int skip = 0; skip < 2; ++skip) {
-      while (full[i] != '\0' && !IsSeparator(full[i])) i += IsLeadByte(static_cast<unsigned char>(full[i]), charSet) && full[i + 1] ? 2 : 1;
+      while (full[i] != '\0' && !IsPathSeparator(full[i]))
+        i += IsLeadByte(static_cast<unsigned char>(full[i]), charSet) && full[i + 1] ? 2 : 1;
       if (full[i] == '\0') return -1;
       ++i;
     }
   } else if (full[0] != '\0' && full[1] == ':') {
-    i = IsSeparator(full[2]) ? 3 : 2;
-  } else if (IsSeparator(full[0])) {
+    i = IsPathSeparator(full[2]) ? 3 : 2;
+  } else if (IsPathSeparator(full[0])) {
     i = 1;
   }
 
@@ -220,7 +222,7 @@ int FindArchiveForPath(const char* full, int* inside) {
       i += 2;
       continue;
     }
-    if (!IsSeparator(full[i])) {
+    if (!IsPathSeparator(full[i])) {
       ++i;
       continue;
     }
@@ -250,11 +252,7 @@ int FindArchiveForPath(const char* full, int* inside) {
 int UnpackMember(MemberState* state, const unsigned char* packed) {
   const uint64_t packedSize = state->info.packedSize;
   if (packedSize < LZ_HEAD_SIZE) return -1;
-  const uint32_t headUnpacked = static_cast<uint32_t>(packed[0] | (packed[1] << 8) | (packed[2] << 16)) |
-                                (static_cast<uint32_t>(packed[3]) << 24);
-  const uint32_t headPacked = static_cast<uint32_t>(packed[4] | (packed[5] << 8) | (packed[6] << 16)) |
-                              (static_cast<uint32_t>(packed[7]) << 24);
-  if (headUnpacked != state->info.size || headPacked != packedSize) return -1;
+  if (ReadLE32(packed) != state->info.size || ReadLE32(packed + 4) != packedSize) return -1;
   unsigned char scratch[1];
   const int result = UnpackLZ(packed, state->unpacked != nullptr ? state->unpacked : scratch);
   return result == static_cast<int>(state->info.size) ? 0 : -1;
@@ -265,9 +263,7 @@ uint64_t StoredKeyPosition(const MemberState* state, uint64_t position) {
                                                                  : state->dataPosition + position;
 }
 
-void LogDamagedMember(const MemberState* state) {
-  LogPrintf("アーカイブ内のファイルのデータが壊れています( %s )\n", state->archive->path);
-}
+void LogDamagedMember(const MemberState* state) { LogPrintf(LOG_DAMAGED_MEMBER, state->archive->path); }
 
 // Completes a pending asynchronous read: unscrambles it, and unpacks a
 // packed file.
@@ -323,7 +319,7 @@ int OpenArchiveMember(MemberState* state, ArchiveRecord* archive, const char* pa
   if (entry == nullptr) return -1;
   state->archive = archive;
   state->entry = entry;
-  state->filePosition = ~0ull;
+  state->filePosition = FILE_POSITION_UNKNOWN;
   state->async = async ? 1 : 0;
   GetArchiveEntryInfo(archive, entry, &state->info);
   const int packed = state->info.packedSize != ARCHIVE_STORED_64;
@@ -412,7 +408,7 @@ size_t ReadMember(MemberState* state, void* buffer, size_t elementSize, size_t c
   } else {
     const uint64_t at = state->dataPosition + state->position;
     if (state->filePosition != at && SeekFileAccess(state->file, static_cast<int64_t>(at), 0) != 0) {
-      state->filePosition = ~0ull;
+      state->filePosition = FILE_POSITION_UNKNOWN;
       return 0;
     }
     const uint64_t keyPosition = StoredKeyPosition(state, state->position);
@@ -424,7 +420,7 @@ size_t ReadMember(MemberState* state, void* buffer, size_t elementSize, size_t c
       ReadFileAccess(buffer, bytes, 1, state->file);
     } else {
       if (ReadFileAccess(buffer, bytes, 1, state->file) != 1) {
-        state->filePosition = ~0ull;
+        state->filePosition = FILE_POSITION_UNKNOWN;
         return 0;
       }
       ApplyArchiveKey(buffer, bytes, keyPosition, state->archive->key);
@@ -494,12 +490,6 @@ void FillDotInfo(const char* name, FileInfoRecord* info) {
   info->isDirectory = 1;
 }
 
-uint64_t Load(const unsigned char* p, int width) {
-  uint64_t value = 0;
-  for (int i = width - 1; i >= 0; --i) value = (value << 8) | p[i];
-  return value;
-}
-
 // The next entry of a search inside an archive that matches, or -1.
 int NextArchiveMatch(SearchRecord* search, FileInfoRecord* info) {
   const ArchiveRecord* archive = &Archives[search->archiveIndex]->record;
@@ -519,9 +509,9 @@ int NextArchiveMatch(SearchRecord* search, FileInfoRecord* info) {
     }
   }
   // The folder's entries were checked against the table when it was entered.
-  const int wide = archive->oldLayout ? 4 : 8;
-  const uint64_t count = Load(search->directory + 2 * wide, wide);
-  const uint64_t first = Load(search->directory + 3 * wide, wide);
+  uint64_t count = 0;
+  uint64_t first = 0;
+  if (GetArchiveFolderEntries(archive, search->directory, &count, &first) != 0) return -1;
   const uint64_t entrySize = ArchiveFileEntrySize(archive->header.version);
   while (search->nextEntry < count) {
     const ArchiveFileEntry* entry =
@@ -566,7 +556,7 @@ int StartArchiveSearch(SearchRecord* search, const char* inside) {
       i += 2;
       continue;
     }
-    if (IsSeparator(static_cast<char>(p[i]))) last = i + 1;
+    if (IsPathSeparator(p[i])) last = i + 1;
     ++i;
   }
   if (inside[last] == '\0' || GetStringLength(inside + last) >= FILE_PATH_SIZE) return -1;
@@ -583,15 +573,7 @@ int StartArchiveSearch(SearchRecord* search, const char* inside) {
   if (found != 0) return -1;
   search->isRoot = search->directory == archive->directoryTable;
   // The folder's entries must lie inside the file table.
-  const int wide = archive->oldLayout ? 4 : 8;
-  const uint64_t count = Load(search->directory + 2 * wide, wide);
-  const uint64_t first = Load(search->directory + 3 * wide, wide);
-  const uint64_t begin = archive->header.fileTableOffset + first;
-  const uint64_t tableSize = archive->header.tableSize;
-  if (first > tableSize || begin > tableSize ||
-      count > (tableSize - begin) / ArchiveFileEntrySize(archive->header.version))
-    return -1;
-  return 0;
+  return GetArchiveFolderEntries(archive, search->directory, nullptr, nullptr);
 }
 
 }  // namespace
@@ -603,7 +585,7 @@ StreamHandle ArchiveFileOpen(const char* path, int cacheFlag, int blockFlag, int
   if (path == nullptr) return 0;
   LayerGuard guard;
   if (OpenFileCount >= ARCHIVE_OPEN_FILE_MAX) {
-    LogPrintf("同時に開けるファイルの数が限界を超えました\n");
+    LogPrintf(LOG_TOO_MANY_FILES);
     return 0;
   }
   int index = 0;
@@ -611,7 +593,7 @@ StreamHandle ArchiveFileOpen(const char* path, int cacheFlag, int blockFlag, int
   OpenFileRecord* record =
       index < ARCHIVE_OPEN_FILE_MAX ? static_cast<OpenFileRecord*>(MEM_ALLOC(sizeof(OpenFileRecord))) : nullptr;
   if (record == nullptr) {
-    LogPrintf("ファイルの情報を格納するメモリの確保に失敗しました\n");
+    LogPrintf(LOG_NO_MEMORY_FOR_FILE);
     return 0;
   }
   MemFill(record, 0, sizeof(OpenFileRecord));
@@ -757,7 +739,6 @@ const FileStreamFunctionTable* GetArchiveFileFunctions() {
 // Layer control
 
 int StartArchiveLayer() {
-  EnsureLayerLock();
   LayerGuard guard;
   if (LayerStarted) return -1;
   CloseUnusedArchivesLocked();
@@ -766,19 +747,15 @@ int StartArchiveLayer() {
   return 0;
 }
 
+// The layer lock stays alive until the process ends: another thread may be
+// entering it at this very moment, and deleting it under that thread would
+// break it.
 int EndArchiveLayer() {
-  {
-    LayerGuard guard;
-    if (!LayerStarted) return -1;
-    CloseUnusedArchivesLocked();
-    LookupCache.valid = 0;
-    LayerStarted = 0;
-  }
-  // Created again on the next use.
-  if (InterlockedCompareExchange(&LayerLockState, 1, 2) == 2) {
-    DeleteLock(&LayerLock);
-    InterlockedExchange(&LayerLockState, 0);
-  }
+  LayerGuard guard;
+  if (!LayerStarted) return -1;
+  CloseUnusedArchivesLocked();
+  LookupCache.valid = 0;
+  LayerStarted = 0;
   return 0;
 }
 
@@ -797,7 +774,10 @@ int MatchArchiveWildcard(const char* pattern, const char* name, int charSet) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(pattern);
   const unsigned char* n = reinterpret_cast<const unsigned char*>(name);
   for (;;) {
+    // The end of both matches; the end of only one does not, so "T*" does
+    // not match "T".
     if (*p == 0) return *n == 0;
+    if (*n == 0) return 0;
     if (*p == '*') {
       while (*p == '*') ++p;
       if (*p == 0) return 1;
@@ -809,7 +789,6 @@ int MatchArchiveWildcard(const char* pattern, const char* name, int charSet) {
       ++n;
       continue;
     }
-    if (*n == 0) return 0;
     if (ArchiveIsLeadByte(*p, charSet) && p[1] != 0) {
       if (n[0] != p[0] || n[1] != p[1]) return 0;
       p += 2;

@@ -83,7 +83,7 @@ struct ArchiveKeyStep {
   uint8_t value;
 };
 
-static const ArchiveKeyStep ArchiveKeySteps[ARCHIVE_KEY_SIZE] = {
+const ArchiveKeyStep ArchiveKeySteps[ARCHIVE_KEY_SIZE] = {
     {KEY_STEP_NOT, 0, 0x00},        {KEY_STEP_ROTATE, 4, 0x00},     {KEY_STEP_XOR, 0, 0x8A},
     {KEY_STEP_ROTATE_NOT, 3, 0x00}, {KEY_STEP_ROTATE_XOR, 2, 0xB5}, {KEY_STEP_ROTATE, 7, 0x00},
     {KEY_STEP_XOR, 0, 0x5D},        {KEY_STEP_NOT, 0, 0x00},        {KEY_STEP_ROTATE_XOR, 5, 0x2E},

@@ -1,7 +1,11 @@
-// LZ unpacker. Literal runs are scanned and copied 16 bytes at a time;
-// copies run in 16-byte steps once their distance reaches 16, so the hot
-// loops stay branch-light. Every step is checked against the unpacked size
-// and the packed size from the block's head.
+// LZ unpacker. While at least 32 code bytes and 32 output bytes are left,
+// a fast loop runs: literals are stored 16 bytes at a time, the escape
+// found with one compare per 16 bytes; copies are
+// written in whole 16-byte stores that may run past their end into output
+// still to be written, and short distances repeat a 16-byte pattern. Each
+// code's distance and length are checked against the output before any
+// store, and every store stays inside the output. The last bytes go
+// through a plain loop with a check at every step.
 #include <emmintrin.h>
 #include <limits.h>
 #include <string.h>
@@ -9,11 +13,14 @@
 #include "RoRezedur_.h"
 #include "VeRavoroString.h"
 
+namespace {
+
+inline __m128i Load16(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store16(unsigned char* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 // Copies `length` bytes from `distance` bytes back; `out + length` must
 // not pass the end of the output and `distance` not reach before its start.
-static inline unsigned char* CopyMatch(unsigned char* out, uint32_t distance, uint32_t length,
-                                       const unsigned char* outEnd) {
+unsigned char* CopyMatchExact(unsigned char* out, uint32_t distance, uint32_t length, const unsigned char* outEnd) {
   if (distance == 1) {
     memset(out, out[-1], length);
     return out + length;
@@ -31,16 +38,14 @@ static inline unsigned char* CopyMatch(unsigned char* out, uint32_t distance, ui
     distance = step;
   }
   while (length >= 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(out - distance)));
+    Store16(out, Load16(out - distance));
     out += 16;
     length -= 16;
   }
   if (length > 0) {
     if (outEnd - out >= 16) {
       // The bytes past the copy are written again later.
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(out - distance)));
+      Store16(out, Load16(out - distance));
     } else {
       for (uint32_t i = 0; i < length; ++i) out[i] = out[i - distance];
     }
@@ -48,6 +53,75 @@ static inline unsigned char* CopyMatch(unsigned char* out, uint32_t distance, ui
   }
   return out;
 }
+
+// A copy with at least `length` + 32 bytes of output left: whole 16-byte
+// stores, running up to 31 bytes past the copy.
+inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length) {
+  if (distance >= 32) {
+    // Most copies are at most 32 bytes: two stores with no loop.
+    const unsigned char* from = out - distance;
+    Store16(out, Load16(from));
+    Store16(out + 16, Load16(from + 16));
+    for (uint32_t i = 32; i < length; i += 32) {
+      Store16(out + i, Load16(from + i));
+      Store16(out + i + 16, Load16(from + i + 16));
+    }
+    return;
+  }
+  if (distance >= 16) {
+    const unsigned char* from = out - distance;
+    Store16(out, Load16(from));
+    for (uint32_t i = 16; i < length; i += 16) Store16(out + i, Load16(from + i));
+    return;
+  }
+  // The 16 bytes that repeat, and the largest multiple of the distance
+  // that fits in 16 (the pattern stays in phase from one store to the
+  // next).
+  __m128i pattern;
+  uint32_t step = 16;
+  switch (distance) {
+    case 1: pattern = _mm_set1_epi8(static_cast<char>(out[-1])); break;
+    case 2: {
+      uint16_t v;
+      memcpy(&v, out - 2, 2);
+      pattern = _mm_set1_epi16(static_cast<short>(v));
+      break;
+    }
+    case 4: {
+      uint32_t v;
+      memcpy(&v, out - 4, 4);
+      pattern = _mm_set1_epi32(static_cast<int>(v));
+      break;
+    }
+    case 8: {
+      const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(out - 8));
+      pattern = _mm_unpacklo_epi64(v, v);
+      break;
+    }
+    default: {
+      alignas(16) unsigned char bytes[16];
+      for (uint32_t i = 0; i < distance; ++i) bytes[i] = out[static_cast<int>(i - distance)];
+      for (uint32_t i = distance; i < 16; ++i) bytes[i] = bytes[i - distance];
+      pattern = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+      step = 16 - 16 % distance;
+      break;
+    }
+  }
+  if (step == 16) {
+    for (uint32_t i = 0; i < length; i += 32) {
+      Store16(out + i, pattern);
+      Store16(out + i + 16, pattern);
+    }
+    return;
+  }
+  for (uint32_t i = 0; i < length; i += step) Store16(out + i, pattern);
+}
+
+// Code bytes and output bytes the fast loop needs left.
+const ptrdiff_t kFastSource = 32;
+const ptrdiff_t kFastOutput = 32;
+
+}  // namespace
 
 int UnpackLZ(const void* block, void* destination) {
   if (block == nullptr) return -1;
@@ -65,55 +139,104 @@ int UnpackLZ(const void* block, void* destination) {
   unsigned char* const outEnd = start + unpackedSize;
   const __m128i escapes = _mm_set1_epi8(static_cast<char>(escape));
 
-  for (;;) {
-    // Literal run.
-    while (srcEnd - src >= 16 && outEnd - out >= 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-      const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, escapes));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-      if (mask != 0) {
-        const int n = __builtin_ctz(static_cast<unsigned>(mask));
-        src += n;
-        out += n;
-        goto code;
+  // Fast loop. A step reads at most 16 literal bytes and a 7-byte code
+  // (escape, code, extension, distance read as 4 bytes) and stores 16
+  // literal bytes; copies check their own room.
+  // The last places where a step may start (the loop is skipped when the
+  // block is too small for one).
+  const bool fast = srcEnd - src >= kFastSource && outEnd - out >= kFastOutput;
+  const unsigned char* const srcFastEnd = fast ? srcEnd - kFastSource : src;
+  unsigned char* const outFastEnd = fast ? outEnd - kFastOutput : out;
+  while (fast && src <= srcFastEnd && out <= outFastEnd) {
+    // Codes mostly follow one another: look for literals only when the
+    // next byte is not the escape.
+    if (*src != escape) {
+      // Literals, 16 bytes a step (wider steps lose more at each escape
+      // than they gain); escaped escape bytes inside a run are taken in the
+      // same loop.
+      bool atCopy = false;
+      for (;;) {
+        const __m128i c0 = Load16(src);
+        Store16(out, c0);
+        const uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(c0, escapes)));
+        if (m == 0) {
+          src += 16;
+          out += 16;
+        } else {
+          const uint32_t n = static_cast<uint32_t>(__builtin_ctz(m));
+          src += n;
+          out += n;
+          if (src[1] != escape) {
+            atCopy = true;
+            break;
+          }
+          src += 2;
+          out += 1;
+        }
+        if (src > srcFastEnd || out > outFastEnd) break;
       }
-      src += 16;
-      out += 16;
+      if (!atCopy) continue;
     }
+    // src points at an escape byte.
+    unsigned int c = src[1];
+    if (c == escape) {
+      *out++ = escape;
+      src += 2;
+      continue;
+    }
+    c -= c > escape;
+    // Escape, code, the extension byte when bit 2 is set, the distance
+    // field; the next code's place is worked out first.
+    const unsigned char* const code = src;
+    const unsigned int extended = (c >> 2) & 1;
+    const unsigned int field = c & 3;
+    src += 3 + extended + field;
+    if (field == 3) return -1;
+    const uint32_t length = ((c >> 3) | (static_cast<uint32_t>(code[2] & (0u - extended)) << 5)) + LZ_MIN_LENGTH;
+    uint32_t distance;
+    memcpy(&distance, code + 2 + extended, 4);
+    distance = (distance & (0xFFFFFFu >> (16 - 8 * field))) + 1;
+    if (distance > static_cast<uint32_t>(out - start)) return -1;
+    if (length + 32 <= static_cast<uint32_t>(outEnd - out)) {
+      CopyMatchFast(out, distance, length);
+      out += length;
+    } else {
+      if (length > static_cast<uint32_t>(outEnd - out)) return -1;
+      out = CopyMatchExact(out, distance, length, outEnd);
+    }
+  }
+
+  // The rest, checked at every step.
+  for (;;) {
     while (src < srcEnd && *src != escape) {
       if (out >= outEnd) return -1;
       *out++ = *src++;
     }
     if (src >= srcEnd) break;
-
-  code:
-    // src points at an escape byte.
     if (srcEnd - src < 2) return -1;
-    {
-      unsigned int c = src[1];
-      src += 2;
-      if (c == escape) {
-        if (out >= outEnd) return -1;
-        *out++ = escape;
-        continue;
-      }
-      if (c > escape) --c;
-      uint32_t length = c >> 3;
-      if (c & LZ_CODE_EXTENDED) {
-        if (src >= srcEnd) return -1;
-        length |= static_cast<uint32_t>(*src++) << 5;
-      }
-      length += LZ_MIN_LENGTH;
-      const unsigned int fieldSize = (c & 3) + 1;
-      if (fieldSize > 3 || static_cast<unsigned>(srcEnd - src) < fieldSize) return -1;
-      uint32_t distance = src[0];
-      if (fieldSize >= 2) distance |= static_cast<uint32_t>(src[1]) << 8;
-      if (fieldSize == 3) distance |= static_cast<uint32_t>(src[2]) << 16;
-      src += fieldSize;
-      distance += 1;
-      if (distance > static_cast<uint32_t>(out - start) || length > static_cast<uint32_t>(outEnd - out)) return -1;
-      out = CopyMatch(out, distance, length, outEnd);
+    unsigned int c = src[1];
+    src += 2;
+    if (c == escape) {
+      if (out >= outEnd) return -1;
+      *out++ = escape;
+      continue;
     }
+    if (c > escape) --c;
+    uint32_t length = c >> 3;
+    if (c & LZ_CODE_EXTENDED) {
+      if (src >= srcEnd) return -1;
+      length |= static_cast<uint32_t>(*src++) << 5;
+    }
+    length += LZ_MIN_LENGTH;
+    const unsigned int fieldSize = (c & 3) + 1;
+    if (fieldSize > 3 || static_cast<unsigned>(srcEnd - src) < fieldSize) return -1;
+    uint32_t distance = src[0];
+    if (fieldSize >= 2) distance |= static_cast<uint32_t>(src[1]) << 8;
+    if (fieldSize == 3) distance |= static_cast<uint32_t>(src[2]) << 16;
+    src += fieldSize;
+    distance += 1;
+    if (distance > static_cast<uint32_t>(out - start) || length > static_cast<uint32_t>(outEnd - out)) return -1;
+    out = CopyMatchExact(out, distance, length, outEnd);
   }
   return out == outEnd ? static_cast<int>(unpackedSize) : -1;
 }

@@ -4,6 +4,18 @@
 #include "VeRavoroString.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+// Log texts.
+const char LOG_INVALID_HANDLE[] = "%s : 無効なハンドルです( 0x%08x )";
+const char LOG_KEPT_RECORDS_FREED[] = "%sハンドルの終了時に残っていたデータ %d 個を解放しました";
+const char LOG_TYPE_NOT_SET_UP[] = "ハンドルタイプ %d は初期化されていないためハンドルを作成できません";
+const char LOG_WANTED_HANDLE_UNUSABLE[] = "%sハンドルの作成に指定されたハンドル値( 0x%08x )は使えません";
+const char LOG_TYPE_FULL[] = "%sハンドルの数が限界数( %d )に達していて新たなハンドルを作成できません";
+const char LOG_NO_MEMORY_FOR_RECORD[] = "%sハンドルのデータを格納するメモリ領域の確保に失敗しました";
+
+}  // namespace
+
 HandleManager HandleManagers[HANDLE_TYPE_COUNT];
 
 // ---------------------------------------------------------------------------
@@ -13,8 +25,12 @@ HandleManager HandleManagers[HANDLE_TYPE_COUNT];
 // (SetHandleASyncJobFunctions); with none installed no job can exist, so a
 // pending count is taken as "no such job".
 
-static HandleASyncRemoveJobFunction ASyncRemoveJob = nullptr;
-static HandleASyncServeFunction ASyncServeMainThread = nullptr;
+namespace {
+
+HandleASyncRemoveJobFunction ASyncRemoveJob = nullptr;
+HandleASyncServeFunction ASyncServeMainThread = nullptr;
+
+}  // namespace
 
 int SetHandleASyncJobFunctions(HandleASyncRemoveJobFunction removeJob, HandleASyncServeFunction serveMainThread) {
   ASyncRemoveJob = removeJob;
@@ -22,15 +38,19 @@ int SetHandleASyncJobFunctions(HandleASyncRemoveJobFunction removeJob, HandleASy
   return 0;
 }
 
+namespace {
+
 // 0 removed before it ran, -1 no such job, -2 the job is running.
-static int RemovePendingJob(const HandleRecordHeader* record) {
+int RemovePendingJob(const HandleRecordHeader* record) {
   if (ASyncRemoveJob == nullptr) return -1;
   return ASyncRemoveJob(record->asyncJobIndex, record->handle, 1);
 }
 
-static int ReadPendingCount(const HandleRecordHeader* record) {
+int ReadPendingCount(const HandleRecordHeader* record) {
   return __atomic_load_n(&record->asyncLoadCount, __ATOMIC_SEQ_CST);
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Lists
@@ -70,14 +90,25 @@ int ReturnZero(HandleRecordHeader*) { return 0; }
 // ---------------------------------------------------------------------------
 // Validity
 
-static HandleManager* ManagerOf(int type) {
-  if (type < 0 || type >= HANDLE_TYPE_COUNT) return nullptr;
-  HandleManager* manager = &HandleManagers[type];
-  return manager->initialized ? manager : nullptr;
+namespace {
+
+// Set-up and end of types: a type may be set up on its first use by any
+// thread (file handles on the first open), so the test of the initialised
+// flag and the set-up that follows run under one lock.
+OnceLockRecord TypeSetUpLock;
+
+int IsInitialized(const HandleManager* manager) {
+  return __atomic_load_n(&manager->initialized, __ATOMIC_ACQUIRE);
 }
 
-static HandleRecordHeader* FindRecord(HandleManager* manager, int handle) {
-  if (manager == nullptr || !manager->initialized || handle < 0) return nullptr;
+HandleManager* ManagerOf(int type) {
+  if (type < 0 || type >= HANDLE_TYPE_COUNT) return nullptr;
+  HandleManager* manager = &HandleManagers[type];
+  return IsInitialized(manager) ? manager : nullptr;
+}
+
+HandleRecordHeader* FindRecord(HandleManager* manager, int handle) {
+  if (manager == nullptr || !IsInitialized(manager) || handle < 0) return nullptr;
   if ((handle & HANDLE_TYPE_MASK) != manager->typeTag) return nullptr;
   const int slot = HANDLE_INDEX_OF(handle);
   if (slot >= manager->maxCount) return nullptr;
@@ -86,6 +117,8 @@ static HandleRecordHeader* FindRecord(HandleManager* manager, int handle) {
   if ((record->checkValue << HANDLE_CHECK_SHIFT) != (handle & HANDLE_CHECK_MASK)) return nullptr;
   return record;
 }
+
+}  // namespace
 
 HandleRecordHeader* GetHandleRecord(int handle) {
   if (handle < 0) return nullptr;
@@ -96,19 +129,20 @@ HandleRecordHeader* GetHandleRecordOfType(int handle, int type) {
   return FindRecord(ManagerOf(type), handle);
 }
 
+namespace {
+
 // A negative value is "no handle" and passes silently; anything else that
 // fails the test is a caller's fault worth a line.
-static void LogInvalidHandle(const char* operation, int handle) {
+void LogInvalidHandle(const char* operation, int handle) {
   if (handle < 0) return;
-  LogPrintf("%s : 無効なハンドルです( 0x%08x )", operation, handle);
+  LogPrintf(LOG_INVALID_HANDLE, operation, handle);
 }
 
 // ---------------------------------------------------------------------------
 // Types
 
-int InitHandleType(int type, int recordSize, int maxCount, HandleRecordCallback createCallback,
-                   HandleRecordCallback deleteCallback, const char* displayName) {
-  if (type < 0 || type >= HANDLE_TYPE_COUNT) return -1;
+int InitHandleTypeLocked(int type, int recordSize, int maxCount, HandleRecordCallback createCallback,
+                         HandleRecordCallback deleteCallback, const char* displayName) {
   HandleManager* manager = &HandleManagers[type];
   if (manager->initialized) return -1;
   if (recordSize < static_cast<int>(sizeof(HandleRecordHeader)) || maxCount <= 0 ||
@@ -126,8 +160,8 @@ int InitHandleType(int type, int recordSize, int maxCount, HandleRecordCallback 
   manager->deleteCallback = deleteCallback;
   if (displayName != nullptr) CopyStringLimited(manager->displayName, displayName, HANDLE_NAME_SIZE - 1);
 
-  manager->slots = static_cast<HandleRecordHeader**>(
-      MemAllocZeroed(sizeof(HandleRecordHeader*) * maxCount, __FILE__, __LINE__));
+  manager->slots =
+      static_cast<HandleRecordHeader**>(MEM_ALLOC_ZEROED(sizeof(HandleRecordHeader*) * maxCount));
   if (manager->slots == nullptr) {
     MemFill(manager, 0, sizeof(HandleManager));
     manager->checkCounter = checkCounter;
@@ -135,8 +169,21 @@ int InitHandleType(int type, int recordSize, int maxCount, HandleRecordCallback 
   }
   HandleListInit(&manager->listHead, &manager->listTail);
   InitLock(&manager->lock);
-  manager->initialized = 1;
+  // Last, so that lock-free lookups see a whole manager.
+  __atomic_store_n(&manager->initialized, 1, __ATOMIC_RELEASE);
   return 0;
+}
+
+}  // namespace
+
+int InitHandleType(int type, int recordSize, int maxCount, HandleRecordCallback createCallback,
+                   HandleRecordCallback deleteCallback, const char* displayName) {
+  if (type < 0 || type >= HANDLE_TYPE_COUNT) return -1;
+  ENTER_ONCE_LOCK(&TypeSetUpLock);
+  const int result =
+      InitHandleTypeLocked(type, recordSize, maxCount, createCallback, deleteCallback, displayName);
+  LeaveOnceLock(&TypeSetUpLock);
+  return result;
 }
 
 int TermHandleType(int type) {
@@ -157,20 +204,30 @@ int TermHandleType(int type) {
     MemFree(record);
     ++kept;
   }
-  if (kept > 0) LogPrintf("%sハンドルの終了時に残っていたデータ %d 個を解放しました", manager->displayName, kept);
+  if (kept > 0) LogPrintf(LOG_KEPT_RECORDS_FREED, manager->displayName, kept);
 
+  ENTER_ONCE_LOCK(&TypeSetUpLock);
+  if (!manager->initialized) {
+    // Ended by another thread meanwhile.
+    LeaveOnceLock(&TypeSetUpLock);
+    return -1;
+  }
+  __atomic_store_n(&manager->initialized, 0, __ATOMIC_RELEASE);
   MemFree(manager->slots);
   DeleteLock(&manager->lock);
   const int checkCounter = manager->checkCounter;
   MemFill(manager, 0, sizeof(HandleManager));
   manager->checkCounter = checkCounter;
+  LeaveOnceLock(&TypeSetUpLock);
   return 0;
 }
 
 // ---------------------------------------------------------------------------
 // Create
 
-static int ChooseSlot(const HandleManager* manager, int wantedHandle) {
+namespace {
+
+int ChooseSlot(const HandleManager* manager, int wantedHandle) {
   if (wantedHandle >= 0 && manager->slots[HANDLE_INDEX_OF(wantedHandle)] == nullptr)
     return HANDLE_INDEX_OF(wantedHandle);
   if (manager->count == 0) return 0;
@@ -182,16 +239,18 @@ static int ChooseSlot(const HandleManager* manager, int wantedHandle) {
   return -1;
 }
 
+}  // namespace
+
 int CreateHandle(int type, int wantedHandle) {
   HandleManager* manager = ManagerOf(type);
   if (manager == nullptr) {
-    LogPrintf("ハンドルタイプ %d は初期化されていないためハンドルを作成できません", type);
+    LogPrintf(LOG_TYPE_NOT_SET_UP, type);
     return -1;
   }
   if (wantedHandle < 0) wantedHandle = -1;
   if (wantedHandle >= 0 && ((wantedHandle & HANDLE_TYPE_MASK) != manager->typeTag ||
                             HANDLE_INDEX_OF(wantedHandle) >= manager->maxCount)) {
-    LogPrintf("%sハンドルの作成に指定されたハンドル値( 0x%08x )は使えません", manager->displayName, wantedHandle);
+    LogPrintf(LOG_WANTED_HANDLE_UNUSABLE, manager->displayName, wantedHandle);
     return -1;
   }
 
@@ -199,18 +258,16 @@ int CreateHandle(int type, int wantedHandle) {
 
   if (manager->count >= manager->maxCount) {
     LeaveLock(&manager->lock);
-    LogPrintf("%sハンドルの数が限界数( %d )に達していて新たなハンドルを作成できません", manager->displayName,
-              manager->maxCount);
+    LogPrintf(LOG_TYPE_FULL, manager->displayName, manager->maxCount);
     return -1;
   }
 
   const int slot = ChooseSlot(manager, wantedHandle);
-  HandleRecordHeader* record =
-      static_cast<HandleRecordHeader*>(MemAllocZeroed(manager->recordSize, __FILE__, __LINE__));
+  HandleRecordHeader* record = static_cast<HandleRecordHeader*>(MEM_ALLOC_ZEROED(manager->recordSize));
   if (slot < 0 || record == nullptr) {
     MemFree(record);
     LeaveLock(&manager->lock);
-    LogPrintf("%sハンドルのデータを格納するメモリ領域の確保に失敗しました", manager->displayName);
+    LogPrintf(LOG_NO_MEMORY_FOR_RECORD, manager->displayName);
     return -1;
   }
 
@@ -338,15 +395,20 @@ int DeleteAllHandlesOfType(int type, HandleRecordCallback keepFilter) {
   }
   LeaveLock(&manager->lock);
 
-  // Second pass: delete, waiting for running jobs.
-  if (manager->count > 0) {
-    for (int slot = manager->lowestSlot; slot <= manager->highestSlot; ++slot) {
-      HandleRecordHeader* record = manager->slots[slot];
-      if (record == nullptr) continue;
-      if (keepFilter != nullptr && keepFilter(record) != 0) continue;
-      DeleteHandle(record->handle);
-    }
+  // Second pass: delete, waiting for running jobs. A worker may delete
+  // records meanwhile, so each one is read under the lock; DeleteHandle
+  // takes the lock again itself.
+  ENTER_LOCK(&manager->lock);
+  for (int slot = manager->lowestSlot; manager->count > 0 && slot <= manager->highestSlot; ++slot) {
+    HandleRecordHeader* record = manager->slots[slot];
+    if (record == nullptr) continue;
+    if (keepFilter != nullptr && keepFilter(record) != 0) continue;
+    const int handle = record->handle;
+    LeaveLock(&manager->lock);
+    DeleteHandle(handle);
+    ENTER_LOCK(&manager->lock);
   }
+  LeaveLock(&manager->lock);
   return 0;
 }
 
@@ -411,7 +473,7 @@ int ResizeHandleRecord(int handle, int newSize) {
     LeaveLock(&manager->lock);
     return -1;
   }
-  HandleRecordHeader* moved = static_cast<HandleRecordHeader*>(MemRealloc(record, newSize, __FILE__, __LINE__));
+  HandleRecordHeader* moved = static_cast<HandleRecordHeader*>(MEM_REALLOC(record, newSize));
   if (moved == nullptr) {
     LeaveLock(&manager->lock);
     return -1;

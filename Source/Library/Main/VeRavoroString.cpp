@@ -4,8 +4,12 @@
 #include <math.h>
 #include <stdio.h>
 
-static int CurrentCharSet = CHARSET_NONE;
-static int CurrentCodePage = 0;
+namespace {
+
+int CurrentCharSet = CHARSET_NONE;
+int CurrentCodePage = 0;
+
+}  // namespace
 
 unsigned char BlendMix6Table[64][64][64];
 int BlendProductTable[256][256];

@@ -46,6 +46,15 @@ void MemCopy(void* destination, const void* source, int count);
 int MemMove(void* destination, const void* source, int count);
 char* IntToText(int value, char* buffer, int radix);
 
+// "\" or "/": the path separators every path helper accepts.
+inline int IsPathSeparator(int c) { return c == '\\' || c == '/'; }
+
+// True when [offset, offset + length) lies inside [0, limit), without
+// overflow whatever the values.
+inline int RangeFits(uint64_t offset, uint64_t length, uint64_t limit) {
+  return offset <= limit && length <= limit - offset;
+}
+
 // Little-endian fields of file formats, at any alignment.
 inline uint16_t ReadLE16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t ReadLE32(const unsigned char* p) {

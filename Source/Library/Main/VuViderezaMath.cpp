@@ -14,7 +14,7 @@ int ProjectionScreenHeight = 0;
 float DefaultAspect(float aspect) {
   if (aspect >= 0.0f) return aspect;
   if (ProjectionScreenWidth == 0 || ProjectionScreenHeight == 0) return 0.75f;
-  return (float)ProjectionScreenHeight / (float)ProjectionScreenWidth;
+  return static_cast<float>(ProjectionScreenHeight) / static_cast<float>(ProjectionScreenWidth);
 }
 
 void ZeroMatrix(Matrix4* out) {

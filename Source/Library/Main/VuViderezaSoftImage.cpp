@@ -5,6 +5,14 @@
 
 #include "RaRadaraLog.h"
 
+namespace {
+
+// Log texts.
+const char LOG_BAD_SOFT_IMAGE_SIZE[] = "ソフトイメージのサイズが不正です( %d x %d )";
+const char LOG_NO_MEMORY_FOR_SOFT_IMAGE[] = "ソフトイメージ用のメモリの確保に失敗しました( %d x %d )";
+
+}  // namespace
+
 int SoftImageHandlesSetUp = 0;
 
 namespace {
@@ -13,15 +21,15 @@ SoftImageRecord* GetSoftImageRecord(int handle) {
   if (!SoftImageHandlesSetUp) return nullptr;
   HandleRecordHeader* header = GetHandleRecordOfType(handle, HANDLETYPE_SOFTIMAGE);
   if (header == nullptr || header->asyncLoadCount != 0) return nullptr;
-  return (SoftImageRecord*)header;
+  return reinterpret_cast<SoftImageRecord*>(header);
 }
 
 }  // namespace
 
 int SetupSoftImageHandles() {
   if (SoftImageHandlesSetUp) return -1;
-  if (InitHandleType(HANDLETYPE_SOFTIMAGE, (int)sizeof(SoftImageRecord), SOFTIMAGE_HANDLE_MAX, ReturnZero,
-                     ReleaseSoftImageHandleRecord, "ソフトイメージ") != 0)
+  if (InitHandleType(HANDLETYPE_SOFTIMAGE, static_cast<int>(sizeof(SoftImageRecord)), SOFTIMAGE_HANDLE_MAX,
+                     ReturnZero, ReleaseSoftImageHandleRecord, "ソフトイメージ") != 0)
     return -1;
   SoftImageHandlesSetUp = 1;
   return 0;
@@ -36,7 +44,7 @@ int ShutdownSoftImageHandles() {
 
 int ReleaseSoftImageHandleRecord(HandleRecordHeader* record) {
   if (record == nullptr) return 0;
-  ReleaseBaseImage(&((SoftImageRecord*)record)->image);
+  ReleaseBaseImage(&(reinterpret_cast<SoftImageRecord*>(record))->image);
   return 0;
 }
 
@@ -48,7 +56,7 @@ int DeleteAllSoftImages() {
 int MakeSoftImage(int width, int height, int withAlpha) {
   if (!SoftImageHandlesSetUp) return -1;
   if (width <= 0 || height <= 0) {
-    LogPrintf("ソフトイメージのサイズが不正です( %d x %d )", width, height);
+    LogPrintf(LOG_BAD_SOFT_IMAGE_SIZE, width, height);
     return -1;
   }
   int handle = CreateHandle(HANDLETYPE_SOFTIMAGE, -1);
@@ -61,11 +69,11 @@ int MakeSoftImage(int width, int height, int withAlpha) {
   int result = withAlpha ? CreateBaseImageARGB8(width, height, &record->image)
                          : CreateBaseImageXRGB8(width, height, &record->image);
   if (result != 0) {
-    LogPrintf("ソフトイメージ用のメモリの確保に失敗しました( %d x %d )", width, height);
+    LogPrintf(LOG_NO_MEMORY_FOR_SOFT_IMAGE, width, height);
     DeleteHandle(handle);
     return -1;
   }
-  memset(record->image.pixels, 0, (size_t)record->image.pitch * record->image.height);
+  memset(record->image.pixels, 0, static_cast<size_t>(record->image.pitch) * record->image.height);
   return handle;
 }
 

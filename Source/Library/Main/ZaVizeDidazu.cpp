@@ -4,6 +4,13 @@
 #include "VeRavoroString.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+// Log texts.
+const char LOG_GROW_FAILED[] = "リングバッファの再確保に失敗しました(確保しようとしたサイズ %d byte)";
+
+}  // namespace
+
 void* (*RingBufferAlloc)(size_t size, const char* file, int line) = MemAlloc;
 
 int InitRingBuffer(RingBuffer* buffer) {
@@ -20,13 +27,15 @@ int ReleaseRingBuffer(RingBuffer* buffer) {
   return InitRingBuffer(buffer);
 }
 
-static void FoldPositions(RingBuffer* buffer) {
+namespace {
+
+void FoldPositions(RingBuffer* buffer) {
   if (buffer->readPosition == buffer->capacity) buffer->readPosition = 0;
   if (buffer->writePosition == buffer->capacity) buffer->writePosition = 0;
 }
 
 // Copies the first `size` held bytes out, across the wrap; moves nothing.
-static void CopyHeldBytes(const RingBuffer* buffer, unsigned char* out, int size) {
+void CopyHeldBytes(const RingBuffer* buffer, unsigned char* out, int size) {
   const int first = buffer->capacity - buffer->readPosition;
   if (size <= first) {
     MemCopy(out, buffer->data + buffer->readPosition, size);
@@ -35,6 +44,8 @@ static void CopyHeldBytes(const RingBuffer* buffer, unsigned char* out, int size
     MemCopy(out + first, buffer->data, size - first);
   }
 }
+
+}  // namespace
 
 int ReadRingBuffer(RingBuffer* buffer, void* destination, int size, int peek) {
   if (size < 0 || buffer->dataSize < size) return -1;
@@ -59,8 +70,7 @@ int ReserveRingBuffer(RingBuffer* buffer, int needed) {
   if (wanted <= 0x7FFFFFFF) block = static_cast<unsigned char*>(RingBufferAlloc(static_cast<size_t>(wanted), __FILE__, __LINE__));
   if (block == nullptr) {
     // The held bytes stay where they are.
-    LogPrintf("リングバッファの再確保に失敗しました(確保しようとしたサイズ %d byte)",
-              wanted <= 0x7FFFFFFF ? static_cast<int>(wanted) : 0x7FFFFFFF);
+    LogPrintf(LOG_GROW_FAILED, wanted <= 0x7FFFFFFF ? static_cast<int>(wanted) : 0x7FFFFFFF);
     return -1;
   }
 

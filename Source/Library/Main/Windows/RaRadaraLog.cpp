@@ -111,7 +111,9 @@ static void WritePiece(HANDLE file, const char* text, int length) {
   OutputDebugStringA(text);
 }
 
-int LogWriteText(const char* text) {
+// `mayAllocate` 0: a text too long for the local buffers goes out
+// unconverted rather than taking a block from the allocator.
+static int WriteLogText(const char* text, int mayAllocate) {
   if (SystemLibs.timeGetTimeFunc == NULL || text == NULL) return -1;
   // Log off or no folder: nothing at all, not even to the debugger.
   if (LogState.logOff || LogState.folder[0] == '\0') return -1;
@@ -119,13 +121,18 @@ int LogWriteText(const char* text) {
   // Convert before taking the log lock: a long text takes a block from the
   // allocator, whose own lock is held while it logs.
   char local[256];
+  char wide[LOG_LINE_SIZE * 2];
   char* converted = local;
   char* block = NULL;
   int size = GetLineEndConvertedSize(text);
   int length;
   if (size > (int)sizeof(local)) {
-    block = (char*)MemAlloc((size_t)size, NULL, 65535);
-    converted = block;
+    if (mayAllocate) {
+      block = (char*)MemAlloc((size_t)size, NULL, 65535);
+      converted = block;
+    } else {
+      converted = size <= (int)sizeof(wide) ? wide : NULL;
+    }
   }
   if (converted != NULL) {
     length = ConvertLineEnds(text, converted);
@@ -165,6 +172,10 @@ int LogWriteText(const char* text) {
   if (block != NULL) MemFree(block);
   return -1;
 }
+
+int LogWriteText(const char* text) { return WriteLogText(text, 1); }
+
+int LogWriteTextWithoutAlloc(const char* text) { return WriteLogText(text, 0); }
 
 // ---------------------------------------------------------------------------
 // Front end

@@ -32,6 +32,9 @@ extern int (*LogTimeSource)(int);
 // Log file.
 int LogFileStart();
 int LogWriteText(const char* text);  // always -1
+// As LogWriteText, but never takes memory from the tracked allocator (for
+// its damage report); a text of more than 2047 bytes goes out unconverted.
+int LogWriteTextWithoutAlloc(const char* text);
 // Line-end conversion: every LF becomes CR LF until the first LF that already
 // has a CR before it; the rest is taken unchanged. Returns the bytes written
 // without the NUL; `out` must hold GetLineEndConvertedSize(text) bytes.

@@ -5,20 +5,22 @@
 #include "VeRavoroString.h"
 #include "ZiDezaru.h"
 
-static HANDLE OpenForReading(const char* path) {
+namespace {
+
+HANDLE OpenForReading(const char* path) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
-static int SetFilePosition(HANDLE file, uint64_t position) {
+int SetFilePosition(HANDLE file, uint64_t position) {
   LARGE_INTEGER to;
   to.QuadPart = static_cast<LONGLONG>(position);
   return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) ? 0 : -1;
 }
 
 // Bytes read, 0 when the read fails.
-static uint32_t ReadBytes(HANDLE file, void* target, uint32_t size) {
+uint32_t ReadBytes(HANDLE file, void* target, uint32_t size) {
   DWORD got = 0;
   if (!ReadFile(file, target, size, &got, nullptr)) return 0;
   return got;
@@ -27,14 +29,14 @@ static uint32_t ReadBytes(HANDLE file, void* target, uint32_t size) {
 // ---------------------------------------------------------------------------
 // Reader thread
 
-static void FillReadCache(FileAccessRecord* file) {
+void FillReadCache(FileAccessRecord* file) {
   const uint64_t room = FILE_ACCESS_CACHE_SIZE - file->cacheHeld;
   if (SetFilePosition(file->threadFile, file->cacheStart + file->cacheHeld) != 0) return;
   file->cacheHeld += ReadBytes(file->threadFile, file->cacheBuffer + file->cacheHeld,
                                static_cast<uint32_t>(room));
 }
 
-static void RunReadCommand(FileAccessRecord* file) {
+void RunReadCommand(FileAccessRecord* file) {
   unsigned char* target = file->readTarget;
   uint64_t position = file->readPosition;
   uint32_t size = file->readSize;
@@ -66,12 +68,12 @@ static void RunReadCommand(FileAccessRecord* file) {
   file->readDone = done;
 }
 
-static void EndReaderThread(FileAccessRecord* file) {
+void EndReaderThread(FileAccessRecord* file) {
   SetEvent(file->doneEvent);
   InterlockedExchange(&file->ended, 1);
 }
 
-static void FileReadThreadProc(ThreadRecord*, void* parameter) {
+void FileReadThreadProc(ThreadRecord*, void* parameter) {
   FileAccessRecord* file = static_cast<FileAccessRecord*>(parameter);
   for (;;) {
     // With a cache, every quiet slice tops the cache up.
@@ -120,20 +122,20 @@ static void FileReadThreadProc(ThreadRecord*, void* parameter) {
 
 // Client side of a command: the caller first waits with WaitForCommandDone,
 // then stores the command's data, then posts it.
-static void WaitForCommandDone(FileAccessRecord* file) { WaitForSingleObject(file->doneEvent, INFINITE); }
+void WaitForCommandDone(FileAccessRecord* file) { WaitForSingleObject(file->doneEvent, INFINITE); }
 
-static void PostCommand(FileAccessRecord* file, int command) {
+void PostCommand(FileAccessRecord* file, int command) {
   file->command = command;
   ResetEvent(file->doneEvent);
   SetEvent(file->requestEvent);
 }
 
-static void WaitForThreadExit(FileAccessRecord* file, int sleepMilliseconds) {
+void WaitForThreadExit(FileAccessRecord* file, int sleepMilliseconds) {
   DWORD code = 0;
   while (GetExitCodeThread(file->thread.thread, &code) && code == STILL_ACTIVE) Sleep(sleepMilliseconds);
 }
 
-static void FreeThreadObjects(FileAccessRecord* file) {
+void FreeThreadObjects(FileAccessRecord* file) {
   if (file->cacheBuffer != nullptr) MemFree(file->cacheBuffer);
   file->cacheBuffer = nullptr;
   if (file->requestEvent != nullptr) CloseHandle(file->requestEvent);
@@ -146,7 +148,7 @@ static void FreeThreadObjects(FileAccessRecord* file) {
 // ---------------------------------------------------------------------------
 // Opening and closing
 
-static int StartReaderThread(FileAccessRecord* file, const char* path) {
+int StartReaderThread(FileAccessRecord* file, const char* path) {
   if (file->cache) {
     file->cacheBuffer = static_cast<unsigned char*>(MEM_ALLOC(FILE_ACCESS_CACHE_SIZE));
     if (file->cacheBuffer == nullptr) {
@@ -179,6 +181,8 @@ static int StartReaderThread(FileAccessRecord* file, const char* path) {
   }
   return 0;
 }
+
+}  // namespace
 
 FileAccessRecord* OpenFileAccess(const char* path, int cacheFlag, int blockFlag, int asyncFlag) {
   if (path == nullptr) return nullptr;
@@ -334,7 +338,9 @@ int FileAccessGetCurrentDir(char* buffer) {
   return 0;
 }
 
-static void FillFileInfo(const WIN32_FIND_DATAA& data, FileInfoRecord* info) {
+namespace {
+
+void FillFileInfo(const WIN32_FIND_DATAA& data, FileInfoRecord* info) {
   if (info == nullptr) return;
   CopyStringLimited(info->name, data.cFileName, FILE_PATH_SIZE - 1);
   info->isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 1 : 0;
@@ -344,6 +350,8 @@ static void FillFileInfo(const WIN32_FIND_DATAA& data, FileInfoRecord* info) {
   FileTimeToLocalFields(&data.ftCreationTime, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5]);
   FileTimeToLocalFields(&data.ftLastWriteTime, &w[0], &w[1], &w[2], &w[3], &w[4], &w[5]);
 }
+
+}  // namespace
 
 intptr_t FindFirstFileEntry(const char* pattern, FileInfoRecord* info) {
   if (pattern == nullptr) return -1;

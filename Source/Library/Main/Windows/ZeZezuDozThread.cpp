@@ -18,6 +18,13 @@ void InitLockOnce(LockRecord* lock, volatile LONG* state) {
   }
 }
 
+int EnterOnceLock(OnceLockRecord* once, const char* file, int line) {
+  InitLockOnce(&once->lock, &once->state);
+  return EnterLock(&once->lock, file, line);
+}
+
+int LeaveOnceLock(OnceLockRecord* once) { return LeaveLock(&once->lock); }
+
 int DeleteLock(LockRecord* lock) {
   DeleteCriticalSection(&lock->section);
   return 0;

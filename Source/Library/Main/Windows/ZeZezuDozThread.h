@@ -26,6 +26,16 @@ int InitLock(LockRecord* lock);
 // `state`: 0 not made, 1 being made, 2 ready.
 void InitLockOnce(LockRecord* lock, volatile LONG* state);
 int DeleteLock(LockRecord* lock);
+
+// A lock made on its first entry, once even when threads race for it. A
+// zero-filled record (any static one) is ready to use; it lives until the
+// process ends, so no thread can find it deleted under it.
+struct OnceLockRecord {
+  LockRecord lock;
+  volatile LONG state;  // as for InitLockOnce
+};
+int EnterOnceLock(OnceLockRecord* once, const char* file, int line);
+int LeaveOnceLock(OnceLockRecord* once);
 int EnterLock(LockRecord* lock, const char* file, int line);
 int LeaveLock(LockRecord* lock);
 
@@ -43,5 +53,6 @@ void CloseThreadRecord(ThreadRecord* record);
 void SleepThread(int milliseconds);
 
 #define ENTER_LOCK(lock) EnterLock((lock), __FILE__, __LINE__)
+#define ENTER_ONCE_LOCK(once) EnterOnceLock((once), __FILE__, __LINE__)
 
 #endif  // ZEZEZUDOZ_THREAD_H
