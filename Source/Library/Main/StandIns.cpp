@@ -87,11 +87,10 @@ int LoadImageDivided(const char*, int count, int, int, int, int, int* handles, i
 }
 
 // Drawing: the draw target's surface index, the vertex batch (empty), the
-// remembered draw set-up, the memory-image colour type.
+// remembered draw set-up.
 int GetDrawTargetSurfaceIndex() { return 0; }
 void FlushVertexBatch(int) {}
 void ForgetLastDrawSetup() {}
-void SetMemImgDefaultColorType(int) {}
 
 // Shaders, declarations, the brightness texture and models: no programmable
 // shaders, nothing made, nothing to release.

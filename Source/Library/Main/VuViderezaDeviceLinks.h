@@ -14,7 +14,7 @@
 int GetDrawTargetSurfaceIndex();
 void FlushVertexBatch(int post);
 void ForgetLastDrawSetup();
-void SetMemImgDefaultColorType(int type);
+int SetMemImgDefaultColorType(int type);
 
 // Shaders, declarations, the brightness texture and models.
 int CreateBaseShaders();
