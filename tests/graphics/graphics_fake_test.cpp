@@ -70,6 +70,27 @@ TEST_F(GraphicsFakeTest, StartUpUsesTheEmbeddedShadersAndWritesTheBaseConstants)
   EXPECT_EQ(2.0f, pixel0[3]);
 }
 
+TEST_F(GraphicsFakeTest, TheModelCodeStartsAfterAHeadOf52182Sizes) {
+  ASSERT_EQ(1, ShaderCode.setUp);
+  const uint8_t* block = static_cast<const uint8_t*>(ShaderCode.modelBuffer);
+  EXPECT_EQ(block + 52182 * 2, ShaderCode.groups[0][0].code);
+  EXPECT_EQ(&ShaderCode.modelEntries[52181 - 1600], ShaderCode.groups[9]);
+  EXPECT_EQ(block[0] | block[1] << 8, ShaderCode.groups[0][0].size);
+}
+
+TEST_F(GraphicsFakeTest, TheModelShaderChoiceFollowsTheLights) {
+  ApplyLightsToDevice();  // the standard directional light at index 0
+  SetLightingEnableCached(1);
+  // Lights (3, 0, 0): L3 number 10, M3 of (2, 0, 0) number 4.
+  EXPECT_EQ(20, ModelShaderChoice.vertexIndex);
+  EXPECT_EQ(8, ModelShaderChoice.pixelIndex);
+  EXPECT_EQ(0, ModelShaderChoice.moreThanThreeLights);
+  SetFogVertexModeCached(D3DFOG_LINEAR);
+  SetFogEnableCached(1);
+  EXPECT_EQ(2 * (10 + 3 * 20), ModelShaderChoice.vertexIndex);
+  EXPECT_EQ(3, ModelShaderChoice.thirdIndex);
+}
+
 TEST_F(GraphicsFakeTest, ACachedStateIsSentAndFlushedOnlyWhenItChanges) {
   ASSERT_EQ(0, SetZEnableCached(0));
   fake.calls.clear();

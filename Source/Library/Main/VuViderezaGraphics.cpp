@@ -128,6 +128,7 @@ int InitializeGraphicsSystem() {
   if (StartGraphicsSystem() < 0) {
     // What a failed start made (d3d9.dll, DirectDraw) goes with it.
     EndGraphicsSystem();
+    ReleaseShaderCodeArchives();
     TerminateGraphicsSystem();
     return -1;
   }
@@ -203,6 +204,7 @@ int InitializeDeviceDrawState() {
   };
   const int mode = filterMode >= 0 && filterMode <= 2 ? filterMode : 0;
   memset(&RenderState, 0, sizeof RenderState);
+  memset(DeviceLights, 0, sizeof DeviceLights);
   for (int s = 0; s < RENDER_SAMPLERS; s++) {
     SamplerCache& cache = RenderState.samplers[s];
     cache.addressU = cache.addressV = cache.addressW = D3DTADDRESS_CLAMP;
