@@ -22,14 +22,7 @@
 
 namespace {
 
-DWORD BackBufferPixel(int x, int y) {
-  D3DLOCKED_RECT locked = {};
-  const RECT area = {x, y, x + 1, y + 1};
-  if (LockSurfaceRect(DeviceLayer.backBuffer, &locked, &area, D3DLOCK_READONLY) != D3D_OK) return 0xDEAD;
-  const DWORD value = *static_cast<const DWORD*>(locked.pBits) & 0xFFFFFF;
-  UnlockSurfaceRect(DeviceLayer.backBuffer);
-  return value;
-}
+using test_support::BackBufferPixel;
 
 // A 4 x 4 A8R8G8B8 texture; the left two columns get `left`, the rest `right`.
 IDirect3DTexture9* MakeTexture(DWORD left, DWORD right) {
@@ -145,30 +138,16 @@ TEST_F(GraphicsDisplayTest, TheMaskBlendShaderDrawsWhereTheMaskIsSet) {
   EXPECT_EQ(0, LibraryShutDown());
 }
 
-ULONG (*RealRelease)(IUnknown*) = nullptr;
-std::vector<ULONG> DeviceReleases;
-ULONG RecordRelease(IUnknown* object) {
-  const bool device = object == DeviceLayer.device;
-  const ULONG count = RealRelease(object);
-  if (device) DeviceReleases.push_back(count);
-  return count;
-}
-
 TEST_F(GraphicsDisplayTest, AfterTheEndTheDevicesLastReleaseIsZero) {
-  Direct3DCallTable table = *GetRealDirect3DCallTable();
-  RealRelease = table.ReleaseComObject;
-  table.ReleaseComObject = RecordRelease;
-  SetDirect3DCallTable(&table);
-  DeviceReleases.clear();
+  test_support::DeviceReleaseRecorder recorder;
   ASSERT_EQ(0, LibraryStartUp());
   const void* code;
   uint32_t size;
   ASSERT_EQ(0, FindShaderCode(1, "ps_mask_blend.pso", &code, &size));
   ASSERT_GT(LoadPixelShaderFromMemory(code, static_cast<int>(size)), 0);  // left for the end to delete
   EXPECT_EQ(0, LibraryShutDown());
-  SetDirect3DCallTable(nullptr);
-  ASSERT_FALSE(DeviceReleases.empty());
-  EXPECT_EQ(0u, DeviceReleases.back());
+  ASSERT_FALSE(recorder.Releases().empty());
+  EXPECT_EQ(0u, recorder.Releases().back());
 }
 
 }  // namespace

@@ -197,11 +197,7 @@ int InitializeDeviceDrawState() {
   if (!HasDirect3DDevice()) return 0;
   ResetVertexBatchBuffers();
   const int filterMode = GetSamplingMode();
-  static const DWORD filters[3][3] = {
-      {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_NONE},
-      {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_NONE},
-      {D3DTEXF_LINEAR, D3DTEXF_ANISOTROPIC, D3DTEXF_LINEAR},
-  };
+  const DWORD (&filters)[3][3] = SamplerFilterTable;
   const int mode = filterMode >= 0 && filterMode <= 2 ? filterMode : 0;
   memset(&RenderState, 0, sizeof RenderState);
   memset(DeviceLights, 0, sizeof DeviceLights);

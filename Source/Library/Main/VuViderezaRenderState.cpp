@@ -151,12 +151,14 @@ int InitDeviceRenderStates() {
   return 0;
 }
 
+const DWORD SamplerFilterTable[3][3] = {
+    {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_NONE},
+    {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_NONE},
+    {D3DTEXF_LINEAR, D3DTEXF_ANISOTROPIC, D3DTEXF_LINEAR},
+};
+
 int SetSamplerFilterCached(int mode) {
-  static const DWORD filters[3][3] = {
-      {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_NONE},
-      {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_NONE},
-      {D3DTEXF_LINEAR, D3DTEXF_ANISOTROPIC, D3DTEXF_LINEAR},
-  };
+  const DWORD (&filters)[3][3] = SamplerFilterTable;
   if (mode < 0 || mode > 2) return -1;
   if (!HasDirect3DDevice()) return -1;
   if (!MustSend(RenderState.filterMode == mode)) return 0;

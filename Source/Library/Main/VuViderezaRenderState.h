@@ -75,6 +75,9 @@ extern DeviceLightCopy DeviceLights[DEVICE_LIGHT_COPIES];
 // them through its own function).
 extern void (*RenderStateBatchFlush)(int post);
 
+// Magnification, minification and mip filters of sampling modes 0-2.
+extern const DWORD SamplerFilterTable[3][3];
+
 int InitDeviceRenderStates();
 int SetSamplerFilterCached(int mode);
 int SetMaxAnisotropyCached(int value);
