@@ -70,6 +70,44 @@ TEST_F(GraphicsFakeTest, StartUpUsesTheEmbeddedShadersAndWritesTheBaseConstants)
   EXPECT_EQ(2.0f, pixel0[3]);
 }
 
+TEST_F(GraphicsFakeTest, WithoutShaderModel2TheBaseConstantsAreStillWritten) {
+  TerminateGraphicsSystem();
+  fake.vertexShaderVersion = D3DVS_VERSION(1, 1);
+  fake.calls.clear();
+  ASSERT_EQ(0, InitializeGraphicsSystem());
+  EXPECT_EQ(0, AreShadersUsable());
+  EXPECT_EQ(0, GetShaderModelLevel());
+  EXPECT_TRUE(log_.Has("プログラマブルシェーダーを使用しません"));
+  EXPECT_EQ(0, fake.Count("VSConstF(")) << "no shaders: nothing reaches the device";
+  const float* vertex0 = reinterpret_cast<const float*>(ShaderConstants.device[0].data);
+  const float* pixel0 = reinterpret_cast<const float*>(ShaderConstants.device[3].data);
+  EXPECT_EQ(1.0f, vertex0[1]);
+  EXPECT_EQ(0.5f, pixel0[1]);
+  EXPECT_EQ(0, ShaderConstants.supplier[0][0]);
+}
+
+TEST_F(GraphicsFakeTest, ViewportAndScissorEndTheSceneAndCompareTheirArea) {
+  BeginDrawSceneOnce();
+  fake.calls.clear();
+  ASSERT_EQ(0, SetViewportRect(10, 20, 110, 220));
+  EXPECT_EQ(1, fake.Count("EndScene"));
+  EXPECT_EQ(1, fake.Count("Viewport(10,20,100,200)"));
+  D3DVIEWPORT9 depthOnly = RenderState.viewport;
+  depthOnly.MaxZ = 0.5f;  // only x, y, width and height are compared
+  ASSERT_EQ(0, SetViewportCached(&depthOnly));
+  EXPECT_EQ(1, fake.Count("Viewport("));
+  const RECT area = {1, 2, 3, 4};
+  BeginDrawSceneOnce();
+  ASSERT_EQ(0, SetScissorRectCached(&area));
+  ASSERT_EQ(0, SetScissorRectCached(&area));
+  EXPECT_EQ(1, fake.Count("Scissor(1,2,3,4)"));
+  EXPECT_EQ(2, fake.Count("EndScene"));
+  fake.table.SetDeviceViewport = [](const D3DVIEWPORT9*) -> HRESULT { return D3DERR_INVALIDCALL; };
+  EXPECT_EQ(-1, SetViewportRect(0, 0, 50, 50));
+  EXPECT_TRUE(log_.Has("ビューポートのセットに失敗しました ErrorCode 8876086c"));
+  EXPECT_EQ(100u, RenderState.viewport.Width);  // the old one kept
+}
+
 TEST_F(GraphicsFakeTest, TheModelCodeStartsAfterAHeadOf52182Sizes) {
   ASSERT_EQ(1, ShaderCode.setUp);
   const uint8_t* block = static_cast<const uint8_t*>(ShaderCode.modelBuffer);
