@@ -92,15 +92,14 @@ int GetDrawTargetSurfaceIndex() { return 0; }
 void FlushVertexBatch(int) {}
 void ForgetLastDrawSetup() {}
 
-// Shaders, declarations, the brightness texture and models: no programmable
-// shaders, nothing made, nothing to release.
-int CreateBaseShaders() { return 0; }
-int AreShadersUsable() { return 0; }
-int ReleaseBaseShaders() { return 0; }
-int CreateVertexDeclarations() { return 0; }
-int ReleaseVertexDeclarations() { return 0; }
-int CreateBrightnessMaxVolumeTexture() { return -1; }
-int ReleaseBrightnessMaxVolumeTexture() { return 0; }
+// Drawing: the vertex batch buffers, the sampling mode (nearest point), the
+// untextured draw state.
+void ResetVertexBatchBuffers() {}
+int GetSamplingMode() { return 0; }
+void PrepareUntexturedDrawState() {}
+// Graphics and filters: no graphic handles or filters yet.
+int InvertAndReadBackDiagonal(const unsigned char[4][3], unsigned char[4][3]) { return -1; }
+// Models: nothing to release.
 int ReleaseModelDeviceResources() { return 0; }
 
 // ---------------------------------------------------------------------------

@@ -16,14 +16,17 @@ void FlushVertexBatch(int post);
 void ForgetLastDrawSetup();
 int SetMemImgDefaultColorType(int type);
 
-// Shaders, declarations, the brightness texture and models.
-int CreateBaseShaders();
-int AreShadersUsable();
-int ReleaseBaseShaders();
-int CreateVertexDeclarations();
-int ReleaseVertexDeclarations();
-int CreateBrightnessMaxVolumeTexture();
-int ReleaseBrightnessMaxVolumeTexture();
+void ResetVertexBatchBuffers();
+int GetSamplingMode();
+void PrepareUntexturedDrawState();
+
+// Graphics and filters: an 8 x 8 graphic with the four colours on its
+// diagonal, the invert filter applied, the diagonal read back; -1 when any
+// step is unavailable or fails.
+int InvertAndReadBackDiagonal(const unsigned char set[4][3], unsigned char read[4][3]);
+
+// Shaders, declarations, the brightness texture (VuViderezaGraphics.h) and models.
+#include "VuViderezaGraphics.h"
 int ReleaseModelDeviceResources();
 
 #endif  // VUVIDEREZA_DEVICE_LINKS_H
