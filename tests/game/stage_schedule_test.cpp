@@ -42,7 +42,7 @@ TEST_F(StageScheduleTest, GeneratedStageReadsWithEveryKindAndTheBoss) {
   ASSERT_FALSE(text.empty()) << QUINSEL_DATA_DIR;
   static SpawnRecord table[SCHEDULE_RECORDS];
   ScriptFile(text);
-  const int filled = LoadEnemySchedule(EnemyScheduleFile, table);
+  const int filled = LoadEnemyPatterns(EnemyScheduleFile, table);
 
   // Twelve cells a row: the reader's records match the file's rows.
   EXPECT_EQ(DataRows(text), filled);
