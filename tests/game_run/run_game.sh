@@ -16,8 +16,10 @@ exit_limit_s=5
 
 work="$(mktemp -d)"
 pid=
+# A program left running is ended and waited for: the next window test's
+# program would otherwise find its window and refuse to start twice.
 cleanup() {
-  [[ -n "$pid" ]] && kill "$pid" 2>/dev/null || true
+  [[ -n "$pid" ]] && { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; } || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -35,7 +37,13 @@ run_game() {
   for i in $(seq 1 300); do
     window="$(xdotool search --name "$caption" 2>/dev/null | head -n 1 || true)"
     [[ -n "$window" ]] && break
-    kill -0 "$pid" 2>/dev/null || fail "$(basename "$exe") ended before its window opened"
+    if ! kill -0 "$pid" 2>/dev/null; then
+      local status=0
+      wait "$pid" || status=$?
+      pid=
+      cat "$work/output.txt"
+      fail "$(basename "$exe") ended before its window opened (exit code $status)"
+    fi
     sleep 0.1
   done
   [[ -n "$window" ]] || fail "no window captioned 'quinsel ver0.1' within 30 s"
