@@ -140,6 +140,30 @@ TEST_F(DeviceDisplayTest, TheWindowTimerShowsTheFrontScreen) {
   SetDirect3DCallTable(nullptr);
 }
 
+// Under Wine each present comes back as a paint of the whole client area.
+// With the back screen as the draw target such a paint must not present at
+// once, or paints and presents feed each other without end and a loop that
+// empties the message queue never returns.
+TEST_F(DeviceDisplayTest, APaintCausedByAPresentDoesNotPresentAgain) {
+  Direct3DCallTable table = *GetRealDirect3DCallTable();
+  RealPresentSwapChain = table.PresentSwapChain;
+  table.PresentSwapChain = CountPresent;
+  SetDirect3DCallTable(&table);
+  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(1, DeviceLayer.hardware);
+  SetDrawTarget(-2);
+  Settle();
+  TimerPresents = 0;
+  ASSERT_EQ(0, PresentBackBuffer());
+  PumpFor(600);
+  // Ours, and a few from other windows' paints at most; the loop makes one
+  // per paint, dozens in this time.
+  EXPECT_LE(TimerPresents, 4);
+  EXPECT_GE(TimerPresents, 1);
+  EXPECT_EQ(0, LibraryShutDown());
+  SetDirect3DCallTable(nullptr);
+}
+
 // A window scaled by 2 shows the 640 x 480 screen stretched over its
 // 1280 x 960 client area, with no second render target.
 TEST_F(DeviceDisplayTest, AScaledWindowShowsTheScreenStretched) {

@@ -154,6 +154,10 @@ int PresentBackBufferEx(const RECT* rect) {
     return -1;
   }
   PresentSoftwareScreen(rect);
+  // The screen is current: a paint waiting for a present needs none now.
+  WinSys.screenPresentTime = GetMillisecondCount();
+  WinSys.screenPresented = 1;
+  WinSys.presentPending = 0;
   DeviceLayer.presenting = 0;
   return 0;
 }
