@@ -49,6 +49,8 @@ int ReleaseMaskScreen() { return 0; }
 int GetMaskUseFlag() { return 0; }
 // Drawing: mask screen use.
 int SwitchMaskScreenUse(int) { return 0; }
+// Drawing: mask screen: no mask update is ever pending.
+int ApplyPendingMaskToScreen() { return 0; }
 // Drawing: blend mode.
 int SetBlendMode(int, int) { return 0; }
 // Drawing: tint.
@@ -115,6 +117,8 @@ int MeasureTextWidth(const char*, int, int, int) { return -1; }
 int StartScreenLog() { return -1; }
 // On-screen log: not started.
 int EndScreenLog() { return 0; }
+// On-screen log: its drawing is never switched on.
+int DrawOnScreenLogOverFrame() { return 0; }
 
 // ---------------------------------------------------------------------------
 // Sound.

@@ -15,6 +15,13 @@ int GetDrawTargetSurfaceIndex();
 void FlushVertexBatch(int post);
 void ForgetLastDrawSetup();
 int SetMemImgDefaultColorType(int type);
+// Before a present: applies a pending mask update to the draw area when
+// masks are on, and clears the pending flag. 0.
+int ApplyPendingMaskToScreen();
+// Before a present, when the on-screen log's draw flag is set: draws the log
+// over the whole screen with blend none and white tint, keeping draw area,
+// blend mode and tint. 0.
+int DrawOnScreenLogOverFrame();
 
 void ResetVertexBatchBuffers();
 int GetSamplingMode();

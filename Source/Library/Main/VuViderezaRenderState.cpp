@@ -439,7 +439,7 @@ int SetViewportCached(const D3DVIEWPORT9* viewport) {
   EndDrawScene();
   const HRESULT hr = SetDeviceViewport(viewport);
   if (FAILED(hr)) {
-    LogPrintf("ビューポートのセットに失敗しました ErrorCode %x\n", static_cast<unsigned>(hr));
+    LogPrintf("ビューポートのセットに失敗しました ErrorCode %x", static_cast<unsigned>(hr));
     return -1;
   }
   RenderState.viewport = *viewport;

@@ -251,7 +251,7 @@ int CreateShaderFromCode(int handle, int vertex, const void* code, int size, int
                                              reinterpret_cast<IDirect3DPixelShader9**>(&shader), 0);
   }
   if (FAILED(hr) || shader == nullptr) {
-    LogPrintf("頂点シェーダーの作成に失敗しました\n");
+    LogPrintf("頂点シェーダーの作成に失敗しました");
     shader = nullptr;
     goto failed;
   }
