@@ -87,6 +87,9 @@ TEST(TheoraOpen, NFrameClipsGiveNFrames) {
     EXPECT_EQ(framesInPages, c.frames);
     for (int t = 0; t < c.frames; t++) ASSERT_EQ(movie.decoder->timeMap[t], static_cast<uint32_t>(t));
     EXPECT_EQ(movie.decoder->keyFlags[0], 1);
+    // The tables grow in steps of 1000 entries: 1000 frames fit, 1001 grow them.
+    EXPECT_EQ(movie.decoder->timeMapCapacity, c.frames > 1000 ? 2000 : 1000);
+    EXPECT_EQ(movie.decoder->keyCapacity, c.frames > 1000 ? 2000 : 1000);
     EXPECT_EQ(GetTheoraCurrentFrame(movie.decoder), 0);
   }
 }

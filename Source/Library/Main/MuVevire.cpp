@@ -202,7 +202,8 @@ int StartMoviePlayback(int handle, int playType, int resumeOnly) {
   if (m->theoraFlag) {
     int c = GetTheoraCurrentFrame(m->decoder);
     if (c < 0) c = 0;
-    m->startTime = MovieClock() - static_cast<int64_t>(TruncateDoubleToInt(1000000.0 / m->frameRate * c));
+    // 64-bit: a 32-bit count of microseconds would overflow after 35 minutes.
+    m->startTime = MovieClock() - static_cast<int64_t>(1000000.0 / m->frameRate * c);
     if (m->soundHandle != -1) Sound.Play(m->soundHandle, type, 0);
   } else if (m->mediaControl != nullptr) {
     m->mediaControl->Run();
