@@ -133,18 +133,9 @@ int HandleMidiPlayEnd() { return 0; }
 // ---------------------------------------------------------------------------
 // Movies, models.
 
-// Movies: YUV tables.
-int SetupYuvToRgbTables() { return 0; }
-// Movies: handle type.
-int SetupMovieHandleType() { return 0; }
-// Movies: not set up.
-int EndMovieSystem() { return -1; }
-// Movies: none play.
-int PauseAllMovies() { return 0; }
-// Movies: none play.
-int ResumeAllMovies() { return 0; }
-// Movies: handle type not set up.
-int CheckMovieSystemReady() { return -1; }
+// Movies: the DirectShow road (no graph can be built).
+struct MovieRecord;
+int OpenMovieWithMediaGraph(MovieRecord*, const char*, int*, int*, int, int) { return -1; }
 // Models: handle types.
 int SetupModelHandleTypes() { return 0; }
 // Models: handle types.
