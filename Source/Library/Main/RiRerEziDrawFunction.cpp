@@ -158,11 +158,11 @@ void BlitMemImg(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, co
   PointJob job;
   int srcBytes = MemImgBytesPerPixel(src);
   int destBytes = MemImgBytesPerPixel(dest);
-  job.dest = dest->pixels + (size_t)dh->pitch * r.top + (size_t)destBytes * r.left;
+  job.dest = dest->pixels + static_cast<size_t>(dh->pitch) * r.top + static_cast<size_t>(destBytes) * r.left;
   job.destPitch = dh->pitch;
-  job.src = src->pixels + (size_t)sh->pitch * offsetY + (size_t)srcBytes * offsetX;
+  job.src = src->pixels + static_cast<size_t>(sh->pitch) * offsetY + static_cast<size_t>(srcBytes) * offsetX;
   job.srcPitch = sh->pitch;
-  job.mask = mask != nullptr ? mask->pixels + (size_t)mask->header->pitch * offsetY + offsetX : nullptr;
+  job.mask = mask != nullptr ? mask->pixels + static_cast<size_t>(mask->header->pitch) * offsetY + offsetX : nullptr;
   job.maskPitch = mask != nullptr ? mask->header->pitch : 0;
   job.width = width;
   job.height = height;

@@ -154,8 +154,8 @@ inline uint32_t SaturatingAddBytes(uint32_t s, uint32_t d) {
 inline uint32_t SaturatingSubBytes(uint32_t s, uint32_t d) {
   uint32_t r = 0;
   for (int i = 0; i < 32; i += 8) {
-    int v = (int)((d >> i) & 0xFF) - (int)((s >> i) & 0xFF);
-    r |= (uint32_t)(v < 0 ? 0 : v) << i;
+    int v = static_cast<int>((d >> i) & 0xFF) - static_cast<int>((s >> i) & 0xFF);
+    r |= static_cast<uint32_t>(v < 0 ? 0 : v) << i;
   }
   return r;
 }
@@ -201,7 +201,7 @@ struct BlendKernel {
     } else {
       uint16_t d;
       memcpy(&d, dest, 2);
-      uint16_t r = (uint16_t)Blend16<UseAlpha>(colour & 0xFFFFu, d, alpha, weight, c);
+      uint16_t r = static_cast<uint16_t>(Blend16<UseAlpha>(colour & 0xFFFFu, d, alpha, weight, c));
       memcpy(dest, &r, 2);
     }
   }
@@ -232,7 +232,7 @@ struct BlendKernel {
     for (int ch = 0; ch < 3; ch++) {
       uint32_t v = (s >> (8 * ch)) & 0xFF;
       if (Mode == 10) v = 255 - v;
-      t[ch] = kTint ? (uint32_t)c.brightRow[ch][v] : v;
+      t[ch] = kTint ? static_cast<uint32_t>(c.brightRow[ch][v]) : v;
     }
     uint32_t out = d;
     if (Mode == 0 && n == 0) {
@@ -242,8 +242,8 @@ struct BlendKernel {
     if (Mode == 2 || Mode == 3) {
       uint32_t q[3];
       for (int ch = 0; ch < 3; ch++) {
-        if (n == 0) q[ch] = (uint32_t)c.paramRow[t[ch]] & 0xFF;
-        else q[ch] = (t[ch] * (uint32_t)c.param * f) >> (8 * (n + 1));
+        if (n == 0) q[ch] = static_cast<uint32_t>(c.paramRow[t[ch]]) & 0xFF;
+        else q[ch] = (t[ch] * static_cast<uint32_t>(c.param) * f) >> (8 * (n + 1));
       }
       uint32_t qw = (q[2] << 16) | (q[1] << 8) | q[0];
       return Mode == 2 ? PackedAdd32(qw, d) : PackedSub32(qw, d);
@@ -257,7 +257,7 @@ struct BlendKernel {
       } else {
         uint32_t x = Mode == 11 ? (t[ch] * dc) >> 8 : t[ch];
         if (Mode == 0) r = MixUnsigned(x, dc, f, 8 * n);
-        else r = MixUnsigned(x, dc, f * (uint32_t)c.param, 8 * (n + 1));
+        else r = MixUnsigned(x, dc, f * static_cast<uint32_t>(c.param), 8 * (n + 1));
       }
       out |= (r & 0xFF) << (8 * ch);
     }
@@ -281,7 +281,7 @@ struct BlendKernel {
     for (int ch = 0; ch < 3; ch++) {
       sc[ch] = (sv >> kShift[ch]) & kMax[ch];
       dc[ch] = (d >> kShift[ch]) & kMax[ch];
-      t[ch] = kTint ? (uint32_t)c.brightRow[ch][sc[ch]] : sc[ch];
+      t[ch] = kTint ? static_cast<uint32_t>(c.brightRow[ch][sc[ch]]) : sc[ch];
     }
     if (Mode == 0 && n == 0) {
       if (!kTint) return s;
@@ -292,9 +292,9 @@ struct BlendKernel {
       for (int ch = 0; ch < 3; ch++) {
         uint32_t x;
         if (n == 0) x = t[ch];
-        else if (kTint && UseAlpha && !kMask) x = (uint32_t)c.brightRow[ch][(sc[ch] * alpha) >> 8];
+        else if (kTint && UseAlpha && !kMask) x = static_cast<uint32_t>(c.brightRow[ch][(sc[ch] * alpha) >> 8]);
         else x = (t[ch] * f) >> (8 * n);
-        k[ch] = (uint32_t)c.paramRow[x];
+        k[ch] = static_cast<uint32_t>(c.paramRow[x]);
       }
       uint32_t kw = (k[2] << 11) | (k[1] << 5) | k[0];
       return Mode == 2 ? PackedAdd16(kw, d) : PackedSub16(kw, d);
@@ -309,13 +309,13 @@ struct BlendKernel {
         uint32_t x = Mode == 11 ? (t[ch] * dc[ch]) >> kBits[ch] : t[ch];
         if (n == 0) {
           if (Mode == 1 && kPoint && !kRun && !kTint && !kAlpha) r[ch] = c.mix6[x * 64 + dc[ch]];
-          else r[ch] = (uint32_t)((int)dc[ch] + c.signedRow[(int)x - (int)dc[ch]]);
+          else r[ch] = static_cast<uint32_t>(static_cast<int>(dc[ch]) + c.signedRow[static_cast<int>(x) - static_cast<int>(dc[ch])]);
         } else if (Mode == 11 && ch == 1 && UseAlpha && !kMask && !kTint) {
-          uint32_t w = alpha * (uint32_t)c.param;
+          uint32_t w = alpha * static_cast<uint32_t>(c.param);
           uint32_t big = (t[1] * dc[1]) >> 1;
           r[ch] = ((big - 32 * dc[1]) * w + (dc[1] << 21)) >> 21;
         } else {
-          r[ch] = MixUnsigned(x, dc[ch], f * (uint32_t)c.param, 8 * (n + 1));
+          r[ch] = MixUnsigned(x, dc[ch], f * static_cast<uint32_t>(c.param), 8 * (n + 1));
         }
       }
     }
