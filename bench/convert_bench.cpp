@@ -68,11 +68,11 @@ int main() {
       return 1;
     }
     uint32_t seed = 0x1234567;
-    uint8_t* bytes = (uint8_t*)src.pixels;
-    const size_t srcBytes = (size_t)src.pitch * kHeight;
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(src.pixels);
+    const size_t srcBytes = static_cast<size_t>(src.pitch) * kHeight;
     for (size_t i = 0; i < srcBytes; i++) {
       seed = seed * 1664525u + 1013904223u;
-      bytes[i] = (uint8_t)(seed >> 24);
+      bytes[i] = static_cast<uint8_t>(seed >> 24);
     }
     // About one pixel in sixteen is the key colour.
     const uint32_t key = 0xff00ff;
@@ -86,7 +86,7 @@ int main() {
       ConvertColorBlt(dest.pixels, dest.pitch, &dest.format, src.pixels, src.pitch, &src.format, nullptr, 0, nullptr,
                       0, 0, &rect, 0, c.keyToAlpha, key, c.reduction, 0, 0, 0, 0);
     });
-    const size_t destBytes = (size_t)dest.pitch * kHeight;
+    const size_t destBytes = static_cast<size_t>(dest.pitch) * kHeight;
     std::vector<uint8_t> copy(srcBytes > destBytes ? srcBytes : destBytes);
     double srcCopy = BestSeconds([&] { memcpy(copy.data(), src.pixels, srcBytes); });
     double destCopy = BestSeconds([&] { memcpy(dest.pixels, copy.data(), destBytes); });

@@ -37,9 +37,9 @@ std::vector<Position> Positions(int w, int h) {
   uint32_t seed = 99;
   for (int i = 0; i < kSprites; i++) {
     seed = seed * 1103515245u + 12345u;
-    int x = (int)((seed >> 8) % (uint32_t)(kScreenW - w));
+    int x = static_cast<int>((seed >> 8) % static_cast<uint32_t>(kScreenW - w));
     seed = seed * 1103515245u + 12345u;
-    int y = (int)((seed >> 8) % (uint32_t)(kScreenH - h));
+    int y = static_cast<int>((seed >> 8) % static_cast<uint32_t>(kScreenH - h));
     out.push_back({x, y});
   }
   return out;
@@ -51,7 +51,7 @@ int EllipseAlpha(int x, int y) {
   double r = dx * dx + dy * dy;
   if (r >= 1.0) return 0;
   if (r <= 0.8) return 255;
-  return (int)((1.0 - r) / 0.2 * 255.0);
+  return static_cast<int>((1.0 - r) / 0.2 * 255.0);
 }
 
 void MakeSprite(MEMIMG* m, int bits, int alpha, int key) {
@@ -62,14 +62,14 @@ void MakeSprite(MEMIMG* m, int bits, int alpha, int key) {
   for (int y = 0; y < kSpriteH; y++) {
     for (int x = 0; x < kSpriteW; x++) {
       int a = EllipseAlpha(x, y);
-      uint32_t colour32 = 0x203040u + (uint32_t)(x * 3) * 0x10000u + (uint32_t)(y * 2) * 0x100u + (uint32_t)x;
+      uint32_t colour32 = 0x203040u + static_cast<uint32_t>(x * 3) * 0x10000u + static_cast<uint32_t>(y * 2) * 0x100u + static_cast<uint32_t>(x);
       uint32_t colour16 = (((colour32 >> 19) & 31) << 11) | (((colour32 >> 10) & 63) << 5) | ((colour32 >> 3) & 31);
       uint32_t v;
-      if (alpha) v = bits == 32 ? (colour32 | ((uint32_t)a << 24)) : (colour16 | ((uint32_t)a << 16));
+      if (alpha) v = bits == 32 ? (colour32 | (static_cast<uint32_t>(a) << 24)) : (colour16 | (static_cast<uint32_t>(a) << 16));
       else if (key && a == 0) v = keyValue;
       else v = bits == 32 ? colour32 : colour16;
-      memcpy(m->pixels + (size_t)m->header->pitch * y + (size_t)MemImgBytesPerPixel(m) * x, &v,
-             (size_t)MemImgBytesPerPixel(m));
+      memcpy(m->pixels + static_cast<size_t>(m->header->pitch) * y + static_cast<size_t>(MemImgBytesPerPixel(m)) * x, &v,
+             static_cast<size_t>(MemImgBytesPerPixel(m)));
     }
   }
   BuildMemImgRunData(m);
@@ -91,7 +91,7 @@ double Mpix(double seconds, double pixels) { return pixels / seconds / 1e6; }
 int main() {
   BuildBlendLookupTables();
   std::vector<Position> at = Positions(kSpriteW, kSpriteH);
-  const double pixels = (double)kSprites * kSpriteW * kSpriteH;
+  const double pixels = static_cast<double>(kSprites) * kSpriteW * kSpriteH;
   printf("Software blits: %d sprites of %d x %d into a %d x %d screen; Mpix/s of destination (best of 25 rounds)\n", kSprites,
          kSpriteW, kSpriteH, kScreenW, kScreenH);
   printf("MMX usable: %d\n\n", MmxUsable);
@@ -112,8 +112,8 @@ int main() {
     double memcpySeconds = BestSeconds([&] {
       for (const Position& p : at)
         for (int y = 0; y < kSpriteH; y++)
-          memcpy(screen.pixels + (size_t)screen.header->pitch * (p.y + y) + (size_t)srcBytes * p.x,
-                 opaque.pixels + (size_t)opaque.header->pitch * y, (size_t)srcBytes * kSpriteW);
+          memcpy(screen.pixels + static_cast<size_t>(screen.header->pitch) * (p.y + y) + static_cast<size_t>(srcBytes) * p.x,
+                 opaque.pixels + static_cast<size_t>(opaque.header->pitch) * y, static_cast<size_t>(srcBytes) * kSpriteW);
     });
     double memcpyMpix = Mpix(memcpySeconds, pixels);
 
@@ -162,7 +162,7 @@ int main() {
     {
       int w = kSpriteW * 3 / 2, h = kSpriteH * 3 / 2;
       std::vector<Position> at2 = Positions(w, h);
-      double scaledPixels = (double)kSprites * w * h;
+      double scaledPixels = static_cast<double>(kSprites) * w * h;
       double seconds = BestSeconds([&] {
         for (const Position& p : at2) {
           RECT r = {p.x, p.y, p.x + w, p.y + h};
