@@ -23,8 +23,8 @@ int BuiltInFormatBuilt[10];
 int BytesPerPixelFor(int colorType, int palettised, int alphaFlag) {
   if (palettised) return 1;
   if (colorType == MEMIMG_COLOR_16 && alphaFlag) return 4;
-  static const int kBytes[4] = {2, 4, 1, 2};
-  return kBytes[colorType];
+  static const int PIXEL_BYTES[4] = {2, 4, 1, 2};
+  return PIXEL_BYTES[colorType];
 }
 
 void FreeHeaderBlocks(MemImgHeader* header) {

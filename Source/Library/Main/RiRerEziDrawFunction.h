@@ -164,24 +164,24 @@ inline uint32_t SaturatingSubBytes(uint32_t s, uint32_t d) {
 
 template <int Bits, int Mode, unsigned Flags>
 struct BlendKernel {
-  static constexpr bool kTint = (Flags & BK_TINT) != 0;
-  static constexpr bool kMask = (Flags & BK_MASK) != 0;
-  static constexpr bool kAlpha = (Flags & BK_ALPHA) != 0;
-  static constexpr bool kTrans = (Flags & BK_TRANS) != 0;
-  static constexpr bool kPoint = (Flags & BK_POINT) != 0;
-  static constexpr bool kRun = (Flags & BK_RUN) != 0;
+  static constexpr bool HAS_TINT = (Flags & BK_TINT) != 0;
+  static constexpr bool HAS_MASK = (Flags & BK_MASK) != 0;
+  static constexpr bool HAS_ALPHA = (Flags & BK_ALPHA) != 0;
+  static constexpr bool HAS_TRANS = (Flags & BK_TRANS) != 0;
+  static constexpr bool IS_POINT = (Flags & BK_POINT) != 0;
+  static constexpr bool IS_RUN = (Flags & BK_RUN) != 0;
 
-  // Gating for alpha sources, then Blend. alpha: the source alpha (kAlpha);
-  // weight: the mask ramp value (kMask).
+  // Gating for alpha sources, then Blend. alpha: the source alpha (HAS_ALPHA);
+  // weight: the mask ramp value (HAS_MASK).
   static inline void Draw(uint8_t* dest, uint32_t colour, uint32_t alpha, uint32_t weight, const BlendCall& c) {
-    if (kAlpha) {
-      if (kTrans) {
+    if (HAS_ALPHA) {
+      if (HAS_TRANS) {
         if (alpha == 255) {
           Blend<false>(dest, colour, alpha, weight, c);
-        } else if (alpha != 0 || (kPoint && Mode == 4)) {
+        } else if (alpha != 0 || (IS_POINT && Mode == 4)) {
           Blend<true>(dest, colour, alpha, weight, c);
         }
-      } else if (kPoint && Mode == 0 && !kTint && !kMask) {
+      } else if (IS_POINT && Mode == 0 && !HAS_TINT && !HAS_MASK) {
         Blend<false>(dest, colour, alpha, weight, c);
       } else {
         Blend<true>(dest, colour, alpha, weight, c);
@@ -211,7 +211,7 @@ struct BlendKernel {
   static inline void Factors(uint32_t alpha, uint32_t weight, uint32_t* product, int* count) {
     uint32_t f = 1;
     int n = 0;
-    if (kMask) { f *= weight; n++; }
+    if (HAS_MASK) { f *= weight; n++; }
     if (UseAlpha) { f *= alpha; n++; }
     *product = f;
     *count = n;
@@ -232,11 +232,11 @@ struct BlendKernel {
     for (int ch = 0; ch < 3; ch++) {
       uint32_t v = (s >> (8 * ch)) & 0xFF;
       if (Mode == 10) v = 255 - v;
-      t[ch] = kTint ? static_cast<uint32_t>(c.brightRow[ch][v]) : v;
+      t[ch] = HAS_TINT ? static_cast<uint32_t>(c.brightRow[ch][v]) : v;
     }
     uint32_t out = d;
     if (Mode == 0 && n == 0) {
-      if (!kTint) return s;
+      if (!HAS_TINT) return s;
       return (d & 0xFF000000u) | (t[2] << 16) | (t[1] << 8) | t[0];
     }
     if (Mode == 2 || Mode == 3) {
@@ -281,10 +281,10 @@ struct BlendKernel {
     for (int ch = 0; ch < 3; ch++) {
       sc[ch] = (sv >> kShift[ch]) & kMax[ch];
       dc[ch] = (d >> kShift[ch]) & kMax[ch];
-      t[ch] = kTint ? static_cast<uint32_t>(c.brightRow[ch][sc[ch]]) : sc[ch];
+      t[ch] = HAS_TINT ? static_cast<uint32_t>(c.brightRow[ch][sc[ch]]) : sc[ch];
     }
     if (Mode == 0 && n == 0) {
-      if (!kTint) return s;
+      if (!HAS_TINT) return s;
       return (t[2] << 11) | (t[1] << 5) | t[0];
     }
     if (Mode == 2 || Mode == 3) {
@@ -292,7 +292,7 @@ struct BlendKernel {
       for (int ch = 0; ch < 3; ch++) {
         uint32_t x;
         if (n == 0) x = t[ch];
-        else if (kTint && UseAlpha && !kMask) x = static_cast<uint32_t>(c.brightRow[ch][(sc[ch] * alpha) >> 8]);
+        else if (HAS_TINT && UseAlpha && !HAS_MASK) x = static_cast<uint32_t>(c.brightRow[ch][(sc[ch] * alpha) >> 8]);
         else x = (t[ch] * f) >> (8 * n);
         k[ch] = static_cast<uint32_t>(c.paramRow[x]);
       }
@@ -308,9 +308,9 @@ struct BlendKernel {
       } else {
         uint32_t x = Mode == 11 ? (t[ch] * dc[ch]) >> kBits[ch] : t[ch];
         if (n == 0) {
-          if (Mode == 1 && kPoint && !kRun && !kTint && !kAlpha) r[ch] = c.mix6[x * 64 + dc[ch]];
+          if (Mode == 1 && IS_POINT && !IS_RUN && !HAS_TINT && !HAS_ALPHA) r[ch] = c.mix6[x * 64 + dc[ch]];
           else r[ch] = static_cast<uint32_t>(static_cast<int>(dc[ch]) + c.signedRow[static_cast<int>(x) - static_cast<int>(dc[ch])]);
-        } else if (Mode == 11 && ch == 1 && UseAlpha && !kMask && !kTint) {
+        } else if (Mode == 11 && ch == 1 && UseAlpha && !HAS_MASK && !HAS_TINT) {
           uint32_t w = alpha * static_cast<uint32_t>(c.param);
           uint32_t big = (t[1] * dc[1]) >> 1;
           r[ch] = ((big - 32 * dc[1]) * w + (dc[1] << 21)) >> 21;
@@ -328,7 +328,7 @@ struct BlendKernel {
 // the source's transparent colour (never for alpha sources).
 template <int Bits, unsigned Flags>
 struct SourceTexel {
-  static constexpr int kBytes = (Flags & BK_PAL) ? 1 : ((Bits == 32 || (Flags & BK_ALPHA)) ? 4 : 2);
+  enum { TEXEL_BYTES = (Flags & BK_PAL) ? 1 : ((Bits == 32 || (Flags & BK_ALPHA)) ? 4 : 2) };
   static inline bool Read(const uint8_t* p, const uint32_t* palette, uint32_t key, uint32_t* colour,
                           uint32_t* alpha) {
     if (Flags & BK_PAL) {
@@ -337,7 +337,7 @@ struct SourceTexel {
       *colour = palette[index];
       return true;
     }
-    if (kBytes == 4) {
+    if (TEXEL_BYTES == 4) {
       uint32_t v;
       memcpy(&v, p, 4);
       if (Flags & BK_ALPHA) {

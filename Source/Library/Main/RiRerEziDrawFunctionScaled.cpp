@@ -18,7 +18,7 @@
 
 namespace {
 
-enum { kChunk = 512 };  // texels gathered per row piece
+enum { ROW_CHUNK = 512 };  // texels gathered per row piece
 
 uint32_t ScaledPalette[256];
 
@@ -61,11 +61,11 @@ struct ScaledWalker {
   const ScaledJob* job;
   template <int Bits, int Mode, unsigned F>
   void Run() {
-    constexpr int kBytes = SourceTexel<Bits, F>::kBytes;
-    constexpr bool kMask = (F & BK_MASK) != 0;
+    enum { TEXEL_BYTES = SourceTexel<Bits, F>::TEXEL_BYTES };
+    constexpr bool HAS_MASK = (F & BK_MASK) != 0;
     const ScaledJob& j = *job;
-    uint8_t texels[kChunk * kBytes];
-    uint8_t maskBytes[kChunk];
+    uint8_t texels[ROW_CHUNK * TEXEL_BYTES];
+    uint8_t maskBytes[ROW_CHUNK];
     const uint8_t* sRow = j.src;
     const uint8_t* mRow = j.mask;
     const uint8_t* gatheredFrom = nullptr;  // source row of the gathered texels
@@ -75,31 +75,31 @@ struct ScaledWalker {
       const uint8_t* sp = sRow;
       const uint8_t* mp = mRow;
       int accX = j.startX;
-      for (int x0 = 0; x0 < j.width; x0 += kChunk) {
-        int n = j.width - x0 < kChunk ? j.width - x0 : kChunk;
+      for (int x0 = 0; x0 < j.width; x0 += ROW_CHUNK) {
+        int n = j.width - x0 < ROW_CHUNK ? j.width - x0 : ROW_CHUNK;
         // A row of the width of one piece repeats its texels while the
         // source row stays the same.
-        if (!(j.width <= kChunk && gatheredFrom == sRow)) {
+        if (!(j.width <= ROW_CHUNK && gatheredFrom == sRow)) {
           for (int i = 0; i < n; i++) {
-            memcpy(texels + kBytes * i, sp, kBytes);
-            if (kMask) maskBytes[i] = *mp;
+            memcpy(texels + TEXEL_BYTES * i, sp, TEXEL_BYTES);
+            if (HAS_MASK) maskBytes[i] = *mp;
             accX -= 65536;
             while (accX <= 0) {
               accX += static_cast<int>(j.ratioX);
               sp += j.srcColumnStep;
-              if (kMask) mp += j.maskColumnStep;
+              if (HAS_MASK) mp += j.maskColumnStep;
             }
           }
-          gatheredFrom = j.width <= kChunk ? sRow : nullptr;
+          gatheredFrom = j.width <= ROW_CHUNK ? sRow : nullptr;
         }
-        DrawBlendRow<Bits, Mode, F>(dRow + (Bits / 8) * x0, texels, kMask ? maskBytes : nullptr, n, j);
+        DrawBlendRow<Bits, Mode, F>(dRow + (Bits / 8) * x0, texels, HAS_MASK ? maskBytes : nullptr, n, j);
       }
       dRow += j.destPitch;
       accY -= 65536;
       while (accY <= 0) {
         accY += static_cast<int>(j.ratioY);
         sRow += j.srcRowStep;
-        if (kMask) mRow += j.maskRowStep;
+        if (HAS_MASK) mRow += j.maskRowStep;
       }
     }
   }
@@ -121,15 +121,15 @@ struct RotatedWalker {
   const RotatedJob* job;
   template <int Bits, int Mode, unsigned F>
   void Run() {
-    constexpr int kBytes = SourceTexel<Bits, F>::kBytes;
-    constexpr bool kMask = (F & BK_MASK) != 0;
+    enum { TEXEL_BYTES = SourceTexel<Bits, F>::TEXEL_BYTES };
+    constexpr bool HAS_MASK = (F & BK_MASK) != 0;
     const RotatedJob& j = *job;
     const uint8_t* srcBase = j.src->pixels;
     int srcPitch = j.src->header->pitch;
-    const uint8_t* maskBase = kMask ? j.mask->pixels : nullptr;
-    int maskPitch = kMask ? j.mask->header->pitch : 0;
-    uint8_t texels[kChunk * kBytes];
-    uint8_t maskBytes[kChunk];
+    const uint8_t* maskBase = HAS_MASK ? j.mask->pixels : nullptr;
+    int maskPitch = HAS_MASK ? j.mask->header->pitch : 0;
+    uint8_t texels[ROW_CHUNK * TEXEL_BYTES];
+    uint8_t maskBytes[ROW_CHUNK];
     uint8_t* dRow = j.dest;
     uint32_t rowStartU = j.u, rowStartV = j.v;
     for (int y = 0; y < j.rows; y++) {
@@ -140,12 +140,12 @@ struct RotatedWalker {
         if (inside) {
           if (runStart < 0) runStart = x;
           int col = static_cast<int>(u >> 18), row = static_cast<int>(v >> 18);
-          memcpy(texels + kBytes * n, srcBase + static_cast<size_t>(srcPitch) * row + static_cast<size_t>(kBytes) * col, kBytes);
-          if (kMask) maskBytes[n] = maskBase[static_cast<size_t>(maskPitch) * row + col];
+          memcpy(texels + TEXEL_BYTES * n, srcBase + static_cast<size_t>(srcPitch) * row + static_cast<size_t>(TEXEL_BYTES) * col, TEXEL_BYTES);
+          if (HAS_MASK) maskBytes[n] = maskBase[static_cast<size_t>(maskPitch) * row + col];
           n++;
         }
-        if (runStart >= 0 && (!inside || n == kChunk)) {
-          DrawBlendRow<Bits, Mode, F>(dRow + (Bits / 8) * runStart, texels, kMask ? maskBytes : nullptr, n, j);
+        if (runStart >= 0 && (!inside || n == ROW_CHUNK)) {
+          DrawBlendRow<Bits, Mode, F>(dRow + (Bits / 8) * runStart, texels, HAS_MASK ? maskBytes : nullptr, n, j);
           runStart = inside ? x + 1 : -1;
           n = 0;
         }
