@@ -15,7 +15,7 @@
 
 namespace {
 
-const int kFrames = 200;
+enum { FRAMES = 200 };
 
 double Now() {
   LARGE_INTEGER frequency, counter;
@@ -37,8 +37,8 @@ double SinceProcessStart() {
 template <typename F>
 double FramesPerSecond(F frame) {
   const double start = Now();
-  for (int i = 0; i < kFrames; i++) frame();
-  return kFrames / (Now() - start);
+  for (int i = 0; i < FRAMES; i++) frame();
+  return FRAMES / (Now() - start);
 }
 
 // Best rate of each loop over alternating rounds (the machine is shared).

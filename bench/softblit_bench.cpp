@@ -23,9 +23,7 @@ double BestSeconds(F call, int rounds = 25) {
   return BenchBestSeconds(call, rounds, 1);
 }
 
-const int kScreenW = 960, kScreenH = 720;
-const int kSpriteW = 55, kSpriteH = 80;
-const int kSprites = 400;
+enum { SCREEN_W = 960, SCREEN_H = 720, SPRITE_W = 55, SPRITE_H = 80, SPRITES = 400 };
 
 
 struct Position {
@@ -35,11 +33,11 @@ struct Position {
 std::vector<Position> Positions(int w, int h) {
   std::vector<Position> out;
   uint32_t seed = 99;
-  for (int i = 0; i < kSprites; i++) {
+  for (int i = 0; i < SPRITES; i++) {
     seed = seed * 1103515245u + 12345u;
-    int x = (int)((seed >> 8) % (uint32_t)(kScreenW - w));
+    int x = static_cast<int>((seed >> 8) % static_cast<uint32_t>(SCREEN_W - w));
     seed = seed * 1103515245u + 12345u;
-    int y = (int)((seed >> 8) % (uint32_t)(kScreenH - h));
+    int y = static_cast<int>((seed >> 8) % static_cast<uint32_t>(SCREEN_H - h));
     out.push_back({x, y});
   }
   return out;
@@ -47,29 +45,29 @@ std::vector<Position> Positions(int w, int h) {
 
 // Alpha 0..255 of the soft ellipse at (x, y).
 int EllipseAlpha(int x, int y) {
-  double dx = (x + 0.5 - kSpriteW / 2.0) / (kSpriteW / 2.0), dy = (y + 0.5 - kSpriteH / 2.0) / (kSpriteH / 2.0);
+  double dx = (x + 0.5 - SPRITE_W / 2.0) / (SPRITE_W / 2.0), dy = (y + 0.5 - SPRITE_H / 2.0) / (SPRITE_H / 2.0);
   double r = dx * dx + dy * dy;
   if (r >= 1.0) return 0;
   if (r <= 0.8) return 255;
-  return (int)((1.0 - r) / 0.2 * 255.0);
+  return static_cast<int>((1.0 - r) / 0.2 * 255.0);
 }
 
 void MakeSprite(MEMIMG* m, int bits, int alpha, int key) {
   int type = bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
   uint32_t keyValue = bits == 32 ? 0x00FF00FFu : 0xF81Fu;
   memset(m, 0, sizeof(*m));
-  CreateMemImg(m, kSpriteW, kSpriteH, -1, keyValue, type, 0, alpha, 1, nullptr);
-  for (int y = 0; y < kSpriteH; y++) {
-    for (int x = 0; x < kSpriteW; x++) {
+  CreateMemImg(m, SPRITE_W, SPRITE_H, -1, keyValue, type, 0, alpha, 1, nullptr);
+  for (int y = 0; y < SPRITE_H; y++) {
+    for (int x = 0; x < SPRITE_W; x++) {
       int a = EllipseAlpha(x, y);
-      uint32_t colour32 = 0x203040u + (uint32_t)(x * 3) * 0x10000u + (uint32_t)(y * 2) * 0x100u + (uint32_t)x;
+      uint32_t colour32 = 0x203040u + static_cast<uint32_t>(x * 3) * 0x10000u + static_cast<uint32_t>(y * 2) * 0x100u + static_cast<uint32_t>(x);
       uint32_t colour16 = (((colour32 >> 19) & 31) << 11) | (((colour32 >> 10) & 63) << 5) | ((colour32 >> 3) & 31);
       uint32_t v;
-      if (alpha) v = bits == 32 ? (colour32 | ((uint32_t)a << 24)) : (colour16 | ((uint32_t)a << 16));
+      if (alpha) v = bits == 32 ? (colour32 | (static_cast<uint32_t>(a) << 24)) : (colour16 | (static_cast<uint32_t>(a) << 16));
       else if (key && a == 0) v = keyValue;
       else v = bits == 32 ? colour32 : colour16;
-      memcpy(m->pixels + (size_t)m->header->pitch * y + (size_t)MemImgBytesPerPixel(m) * x, &v,
-             (size_t)MemImgBytesPerPixel(m));
+      memcpy(m->pixels + static_cast<size_t>(m->header->pitch) * y + static_cast<size_t>(MemImgBytesPerPixel(m)) * x, &v,
+             static_cast<size_t>(MemImgBytesPerPixel(m)));
     }
   }
   BuildMemImgRunData(m);
@@ -90,17 +88,17 @@ double Mpix(double seconds, double pixels) { return pixels / seconds / 1e6; }
 
 int main() {
   BuildBlendLookupTables();
-  std::vector<Position> at = Positions(kSpriteW, kSpriteH);
-  const double pixels = (double)kSprites * kSpriteW * kSpriteH;
-  printf("Software blits: %d sprites of %d x %d into a %d x %d screen; Mpix/s of destination (best of 25 rounds)\n", kSprites,
-         kSpriteW, kSpriteH, kScreenW, kScreenH);
+  std::vector<Position> at = Positions(SPRITE_W, SPRITE_H);
+  const double pixels = static_cast<double>(SPRITES) * SPRITE_W * SPRITE_H;
+  printf("Software blits: %d sprites of %d x %d into a %d x %d screen; Mpix/s of destination (best of 25 rounds)\n", SPRITES,
+         SPRITE_W, SPRITE_H, SCREEN_W, SCREEN_H);
   printf("MMX usable: %d\n\n", MmxUsable);
 
   for (int bits : {32, 16}) {
     MEMIMG screen = {};
-    CreateMemImgOfColorType(&screen, kScreenW, kScreenH, bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16);
+    CreateMemImgOfColorType(&screen, SCREEN_W, SCREEN_H, bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16);
     FillMemImgRectRaw(&screen, nullptr, 0x00336699);
-    RECT area = {0, 0, kScreenW, kScreenH};
+    RECT area = {0, 0, SCREEN_W, SCREEN_H};
     SetMemImgDrawArea(&area);
     SetMemImgDrawBright(0xFFFFFF);
     MEMIMG opaque, keyed, alpha;
@@ -111,9 +109,9 @@ int main() {
 
     double memcpySeconds = BestSeconds([&] {
       for (const Position& p : at)
-        for (int y = 0; y < kSpriteH; y++)
-          memcpy(screen.pixels + (size_t)screen.header->pitch * (p.y + y) + (size_t)srcBytes * p.x,
-                 opaque.pixels + (size_t)opaque.header->pitch * y, (size_t)srcBytes * kSpriteW);
+        for (int y = 0; y < SPRITE_H; y++)
+          memcpy(screen.pixels + static_cast<size_t>(screen.header->pitch) * (p.y + y) + static_cast<size_t>(srcBytes) * p.x,
+                 opaque.pixels + static_cast<size_t>(opaque.header->pitch) * y, static_cast<size_t>(srcBytes) * SPRITE_W);
     });
     double memcpyMpix = Mpix(memcpySeconds, pixels);
 
@@ -149,7 +147,7 @@ int main() {
       // The reference loop on a tenth of the sprites.
       double oracleSeconds = BestSeconds(
           [&] {
-            for (int i = 0; i < kSprites / 10; i++) oracle::PointBlit(&screen, c.sprite, at[i].x, at[i].y, c.trans, nullptr);
+            for (int i = 0; i < SPRITES / 10; i++) oracle::PointBlit(&screen, c.sprite, at[i].x, at[i].y, c.trans, nullptr);
           },
           2);
       double mpix = Mpix(seconds, pixels);
@@ -160,9 +158,9 @@ int main() {
     SetMemImgBlendMode(1, 255);
     NoRuns(&alpha);
     {
-      int w = kSpriteW * 3 / 2, h = kSpriteH * 3 / 2;
+      int w = SPRITE_W * 3 / 2, h = SPRITE_H * 3 / 2;
       std::vector<Position> at2 = Positions(w, h);
-      double scaledPixels = (double)kSprites * w * h;
+      double scaledPixels = static_cast<double>(SPRITES) * w * h;
       double seconds = BestSeconds([&] {
         for (const Position& p : at2) {
           RECT r = {p.x, p.y, p.x + w, p.y + h};
@@ -171,7 +169,7 @@ int main() {
       });
       double oracleSeconds = BestSeconds(
           [&] {
-            for (int i = 0; i < kSprites / 10; i++) {
+            for (int i = 0; i < SPRITES / 10; i++) {
               RECT r = {at2[i].x, at2[i].y, at2[i].x + w, at2[i].y + h};
               oracle::ScaledBlit(&screen, &alpha, &r, 1, nullptr);
             }
@@ -191,7 +189,7 @@ int main() {
       double mpix = Mpix(seconds, pixels);
       double oracleSeconds = BestSeconds(
           [&] {
-            for (int i = 0; i < kSprites / 10; i++)
+            for (int i = 0; i < SPRITES / 10; i++)
               oracle::RotatedBlit(&screen, &alpha, at2[i].x + 50, at2[i].y + 50, 0.5235988f, 1.0f, 1, nullptr);
           },
           2);

@@ -17,21 +17,20 @@
 
 namespace {
 
-const int kWidth = 960;
-const int kHeight = 720;
+enum { WIDTH = 960, HEIGHT = 720 };
 
 // Pixels the rasteriser covers for these vertices inside the screen.
 long long TrianglePixels(const TriangleVertex* v) {
   TriangleGeometry g;
   if (!SetUpTriangleGeometry(v, 0, &g)) return 0;
   long long n = 0;
-  const RECT area{0, 0, kWidth, kHeight};
+  const RECT area{0, 0, WIDTH, HEIGHT};
   WalkTriangleRows(g, area, 0, [&](const TriangleSpan& s) { n += TriangleSpanLength(s, area.right); });
   return n;
 }
 
 void SetState(int mode, int param) {
-  const RECT area{0, 0, kWidth, kHeight};
+  const RECT area{0, 0, WIDTH, HEIGHT};
   SetMemImgDrawArea(&area);
   SetMemImgBlendMode(mode, param);
   SetMemImgDrawBright(0xFFFFFF);
@@ -41,30 +40,30 @@ void SetState(int mode, int param) {
 
 int main() {
   BuildBlendLookupTables();
-  for (int i = 0; i < 256; i++) MemImgDrawState.maskAlphaRamp[i] = (uint8_t)i;
+  for (int i = 0; i < 256; i++) MemImgDrawState.maskAlphaRamp[i] = static_cast<uint8_t>(i);
 
   MEMIMG screen32 = {}, screen16 = {}, tex32 = {}, texAlpha = {};
-  CreateMemImg(&screen32, kWidth, kHeight, -1, 0, 1, 0, 0, 0, nullptr);
-  CreateMemImg(&screen16, kWidth, kHeight, -1, 0, 0, 0, 0, 0, nullptr);
+  CreateMemImg(&screen32, WIDTH, HEIGHT, -1, 0, 1, 0, 0, 0, nullptr);
+  CreateMemImg(&screen16, WIDTH, HEIGHT, -1, 0, 0, 0, 0, 0, nullptr);
   CreateMemImg(&tex32, 256, 256, -1, 0, 1, 0, 0, 0, nullptr);
   CreateMemImg(&texAlpha, 256, 256, -1, 0, 1, 0, 1, 0, nullptr);
   for (int y = 0; y < 256; y++)
     for (int x = 0; x < 256; x++) {
-      uint32_t v = (uint32_t)(x * 0x010203 + y * 0x030201) & 0xFFFFFF;
+      uint32_t v = static_cast<uint32_t>(x * 0x010203 + y * 0x030201) & 0xFFFFFF;
       memcpy(tex32.pixels + y * tex32.header->pitch + 4 * x, &v, 4);
-      v |= (uint32_t)((x ^ y) & 0xFF) << 24;
+      v |= static_cast<uint32_t>((x ^ y) & 0xFF) << 24;
       memcpy(texAlpha.pixels + y * texAlpha.header->pitch + 4 * x, &v, 4);
     }
 
   // memcpy of the whole 32-bit screen.
-  std::vector<uint8_t> from((size_t)kWidth * kHeight * 4, 0x5A), to(from.size());
+  std::vector<uint8_t> from(static_cast<size_t>(WIDTH) * HEIGHT * 4, 0x5A), to(from.size());
   const double copySeconds = BenchBestSeconds([&] { memcpy(to.data(), from.data(), from.size()); }, 5, 20);
-  const double copyMpix = kWidth * kHeight / copySeconds / 1e6;
+  const double copyMpix = WIDTH * HEIGHT / copySeconds / 1e6;
   printf("%-44s %10.1f Mpix/s\n", "memcpy (32-bit screen)", copyMpix);
 
   // Two triangles covering the screen.
-  const TriangleVertex upper[3] = {{0, 0, 0, 0}, {kWidth, 0, 255, 0}, {0, kHeight, 0, 255}};
-  const TriangleVertex lower[3] = {{kWidth, 0, 255, 0}, {0, kHeight, 0, 255}, {kWidth, kHeight, 255, 255}};
+  const TriangleVertex upper[3] = {{0, 0, 0, 0}, {WIDTH, 0, 255, 0}, {0, HEIGHT, 0, 255}};
+  const TriangleVertex lower[3] = {{WIDTH, 0, 255, 0}, {0, HEIGHT, 0, 255}, {WIDTH, HEIGHT, 255, 255}};
   const long long pixels = TrianglePixels(upper) + TrianglePixels(lower);
 
   struct TriCase {

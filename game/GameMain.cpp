@@ -22,8 +22,7 @@ CRand RandInstance;
 
 namespace {
 
-const int KEYBOARD_AND_PAD1 = 0x1001;
-const int ESCAPE_KEY_CODE = 1;
+enum { KEYBOARD_AND_PAD1 = 0x1001, ESCAPE_KEY_CODE = 1 };
 
 void SleepMilliseconds(unsigned int milliseconds) { Sleep(milliseconds); }
 

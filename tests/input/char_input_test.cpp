@@ -84,29 +84,29 @@ struct EditorCase {
 
 const std::string kA = "\x82\xA0";  // one double-byte character
 const std::string kI = "\x82\xA2";
-const std::string L = "\x1D", R = "\x1C", Home = "\x1A", End = "\x19", Back = "\x08", Del = "\x10";
+const std::string kLeft = "\x1D", kRight = "\x1C", kHome = "\x1A", kEnd = "\x19", kBack = "\x08", kDel = "\x10";
 
 const EditorCase kEditorCases[] = {
     {"plain", 10, 0, 0, 0, "abc", 0, "abc", 3, -1, -1},
     {"numeric drops letters", 10, 1, 0, 0, "12a3", 0, "123", 3, -1, -1},
-    {"numeric minus at the start only", 10, 1, 0, 0, "-5-" + Home + "-", 0, "--5", 1, -1, -1},
+    {"numeric minus at the start only", 10, 1, 0, 0, "-5-" + kHome + "-", 0, "--5", 1, -1, -1},
     {"numeric single point", 10, 1, 0, 0, "1.2.3", 0, "1.23", 4, -1, -1},
     {"numeric drops double-byte", 10, 1, 0, 0, "1" + kA, 0, "1", 1, -1, -1},
-    {"full record loses its last character", 3, 0, 0, 0, "abc" + L + L + "d", 0, "adb", 2, -1, -1},
+    {"full record loses its last character", 3, 0, 0, 0, "abc" + kLeft + kLeft + "d", 0, "adb", 2, -1, -1},
     {"full record at the end", 3, 0, 0, 0, "abcd", 0, "abd", 3, -1, -1},
     {"full record drops a whole double-byte character", 4, 0, 0, 0, "ab" + kA + "c", 0, "abc", 3, -1, -1},
     {"too wide for the record", 1, 0, 0, 0, kA + "x", 0, "x", 1, -1, -1},
     {"single-byte only", 10, 0, 1, 0, "a" + kA + "b", 0, "ab", 2, -1, -1},
     {"double-byte only", 10, 0, 0, 1, "a" + kA + "b", 0, kA, 2, -1, -1},
-    {"left over a double-byte character", 10, 0, 0, 0, "a" + kA + L, 0, "a" + kA, 1, -1, -1},
-    {"shift left selects a double-byte character", 10, 0, 0, 0, "a" + kA + L, 1, "a" + kA, 1, 3, 1},
-    {"typing replaces the selection", 10, 0, 0, 0, "a" + kA + kI + L + L, 1, "a" + kA + kI, 1, 5, 1},
-    {"backspace over a double-byte character", 10, 0, 0, 0, "a" + kA + Back, 0, "a", 1, -1, -1},
-    {"backspace deletes the selection", 10, 0, 0, 0, "abcd" + L + L + Back, 1, "ab", 2, -1, -1},
-    {"right over a double-byte character", 10, 0, 0, 0, kA + "b" + Home + R, 0, kA + "b", 2, -1, -1},
-    {"delete at the cursor", 10, 0, 0, 0, kA + "b" + Home + Del, 0, "b", 0, -1, -1},
-    {"shift home and end", 10, 0, 0, 0, "abc" + L + Home, 1, "abc", 0, 3, 0},
-    {"end clears the selection", 10, 0, 0, 0, "abc" + Home + R, 0, "abc", 1, -1, -1},
+    {"left over a double-byte character", 10, 0, 0, 0, "a" + kA + kLeft, 0, "a" + kA, 1, -1, -1},
+    {"shift left selects a double-byte character", 10, 0, 0, 0, "a" + kA + kLeft, 1, "a" + kA, 1, 3, 1},
+    {"typing replaces the selection", 10, 0, 0, 0, "a" + kA + kI + kLeft + kLeft, 1, "a" + kA + kI, 1, 5, 1},
+    {"backspace over a double-byte character", 10, 0, 0, 0, "a" + kA + kBack, 0, "a", 1, -1, -1},
+    {"backspace deletes the selection", 10, 0, 0, 0, "abcd" + kLeft + kLeft + kBack, 1, "ab", 2, -1, -1},
+    {"right over a double-byte character", 10, 0, 0, 0, kA + "b" + kHome + kRight, 0, kA + "b", 2, -1, -1},
+    {"delete at the cursor", 10, 0, 0, 0, kA + "b" + kHome + kDel, 0, "b", 0, -1, -1},
+    {"shift home and end", 10, 0, 0, 0, "abc" + kLeft + kHome, 1, "abc", 0, 3, 0},
+    {"end clears the selection", 10, 0, 0, 0, "abc" + kHome + kRight, 0, "abc", 1, -1, -1},
     {"tab, up and down are ignored", 10, 0, 0, 0, "a\t\x1E\x1F" "b", 0, "ab", 2, -1, -1},
     {"page keys are inserted", 10, 0, 0, 0, "a\x15\x17", 0, "a\x15\x17", 3, -1, -1},
 };

@@ -22,7 +22,7 @@ class InputTest : public ::testing::Test {
     memset(&InputState, 0, sizeof(InputState));
     BuildDefaultKeyToPadTable();
     InputState.joystickMode = 1;
-    InputState.directInput = INPUT_NO_DIRECTINPUT;
+    InputState.directInput = InputNoDirectInput;
     // This thread stands for the main thread of an active application.
     WinSys.mainThreadId = GetCurrentThreadId();
     WinSys.active = 1;
@@ -348,7 +348,7 @@ class JoystickModeTest : public ::testing::Test {
 TEST_F(JoystickModeTest, SticksAreCountedAndRead) {
   test_support::LogCapture log("input_joystick");
   ASSERT_EQ(0, InitializeInput());
-  EXPECT_EQ(INPUT_NO_DIRECTINPUT, InputState.directInput);
+  EXPECT_EQ(InputNoDirectInput, InputState.directInput);
   EXPECT_EQ(2, GetPadCount());
   EXPECT_TRUE(log.Has("パッドの数は 2 個です"));
   EXPECT_TRUE(log.Has("入力関連の初期化をしました"));

@@ -57,7 +57,7 @@ TEST_F(XInputTest, OneConnectedPadIsCountedNamedAndLogged) {
   test_support::LogCapture log("input_xinput");
   ASSERT_EQ(0, InitializeInput());
   ASSERT_NE(nullptr, InputState.directInput);
-  EXPECT_NE(INPUT_NO_DIRECTINPUT, InputState.directInput);
+  EXPECT_NE(InputNoDirectInput, InputState.directInput);
   EXPECT_TRUE(log.Has("XInput DLL の読み込み中... 成功")) << log.Text();
   ASSERT_GE(GetPadCount(), 1);
   int xinputPads = 0;

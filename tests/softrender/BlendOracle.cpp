@@ -19,18 +19,18 @@ int64_t FloorDiv(int64_t a, int64_t b) {
 int64_t TruncDiv(int64_t a, int64_t b) { return a / b; }
 
 int64_t Mix(int64_t x, int64_t d, int64_t w, int n) {
-  int64_t scale = (int64_t)1 << (8 * n);
+  int64_t scale = static_cast<int64_t>(1) << (8 * n);
   return FloorDiv(x * w + d * (scale - w), scale);
 }
 
-int BrightByte(uint32_t bright, int ch) { return (int)((bright >> (8 * ch)) & 0xFF); }  // 0 blue, 1 green, 2 red
+int BrightByte(uint32_t bright, int ch) { return static_cast<int>((bright >> (8 * ch)) & 0xFF); }  // 0 blue, 1 green, 2 red
 
 // 32-bit packed add, per channel: blue exact with saturation; green and
 // red add their upper seven bits, saturate, and take as lowest bit the OR
 // of both lowest bits and the carry of the channel below (orLow false: only
 // the carry); the fourth byte is the red carry.
 uint32_t Add32(const int q[3], uint32_t d, bool orLow) {
-  int dc[3] = {(int)(d & 0xFF), (int)((d >> 8) & 0xFF), (int)((d >> 16) & 0xFF)};
+  int dc[3] = {static_cast<int>(d & 0xFF), static_cast<int>((d >> 8) & 0xFF), static_cast<int>((d >> 16) & 0xFF)};
   int out[3];
   int sum = q[0] + dc[0];
   int carry = sum > 255;
@@ -42,13 +42,13 @@ uint32_t Add32(const int q[3], uint32_t d, bool orLow) {
     out[ch] = c ? 255 : (upper | low);
     carry = c;
   }
-  return ((uint32_t)carry << 24) | ((uint32_t)out[2] << 16) | ((uint32_t)out[1] << 8) | (uint32_t)out[0];
+  return (static_cast<uint32_t>(carry) << 24) | (static_cast<uint32_t>(out[2]) << 16) | (static_cast<uint32_t>(out[1]) << 8) | static_cast<uint32_t>(out[0]);
 }
 
 // 32-bit packed subtract, per channel: blue exact clamped at 0; green and
 // red (d | 1) - (q & 0xFE) - borrow below, clamped; fourth byte 0.
 uint32_t Sub32(const int q[3], uint32_t d) {
-  int dc[3] = {(int)(d & 0xFF), (int)((d >> 8) & 0xFF), (int)((d >> 16) & 0xFF)};
+  int dc[3] = {static_cast<int>(d & 0xFF), static_cast<int>((d >> 8) & 0xFF), static_cast<int>((d >> 16) & 0xFF)};
   int out[3];
   int diff = dc[0] - q[0];
   int borrow = diff < 0;
@@ -58,7 +58,7 @@ uint32_t Sub32(const int q[3], uint32_t d) {
     borrow = v < 0;
     out[ch] = borrow ? 0 : v;
   }
-  return ((uint32_t)out[2] << 16) | ((uint32_t)out[1] << 8) | (uint32_t)out[0];
+  return (static_cast<uint32_t>(out[2]) << 16) | (static_cast<uint32_t>(out[1]) << 8) | static_cast<uint32_t>(out[0]);
 }
 
 const int kShift16[3] = {0, 5, 11};
@@ -66,9 +66,9 @@ const int kWidth16[3] = {5, 6, 5};
 const int kMax16[3] = {31, 63, 31};
 
 void Split16(uint32_t v, int f[3]) {
-  for (int ch = 0; ch < 3; ch++) f[ch] = (int)((v >> kShift16[ch]) & (uint32_t)kMax16[ch]);
+  for (int ch = 0; ch < 3; ch++) f[ch] = static_cast<int>((v >> kShift16[ch]) & static_cast<uint32_t>(kMax16[ch]));
 }
-uint32_t Pack16(const int f[3]) { return ((uint32_t)f[2] << 11) | ((uint32_t)f[1] << 5) | (uint32_t)f[0]; }
+uint32_t Pack16(const int f[3]) { return (static_cast<uint32_t>(f[2]) << 11) | (static_cast<uint32_t>(f[1]) << 5) | static_cast<uint32_t>(f[0]); }
 
 // 16-bit add: blue exact, limited to 31; green adds its upper five bits
 // (limit 31) and its lowest bit is the OR of both lowest bits (orLow) and
@@ -115,12 +115,12 @@ void Weights(const PixelInput& in, int64_t* product, int* count) {
 }
 
 uint32_t Pixel32(const PixelInput& in, uint32_t s, uint32_t d) {
-  int sc[3] = {(int)(s & 0xFF), (int)((s >> 8) & 0xFF), (int)((s >> 16) & 0xFF)};
-  int dc[3] = {(int)(d & 0xFF), (int)((d >> 8) & 0xFF), (int)((d >> 16) & 0xFF)};
+  int sc[3] = {static_cast<int>(s & 0xFF), static_cast<int>((s >> 8) & 0xFF), static_cast<int>((s >> 16) & 0xFF)};
+  int dc[3] = {static_cast<int>(d & 0xFF), static_cast<int>((d >> 8) & 0xFF), static_cast<int>((d >> 16) & 0xFF)};
   switch (in.form) {
     case FORM_HALF: {
       uint32_t r = 0;
-      for (int ch = 0; ch < 3; ch++) r |= (uint32_t)((sc[ch] >> 1) + (dc[ch] >> 1)) << (8 * ch);
+      for (int ch = 0; ch < 3; ch++) r |= static_cast<uint32_t>((sc[ch] >> 1) + (dc[ch] >> 1)) << (8 * ch);
       return r;
     }
     case FORM_ADD255_PLAIN: return Add32(sc, d, false);
@@ -129,10 +129,10 @@ uint32_t Pixel32(const PixelInput& in, uint32_t s, uint32_t d) {
     case FORM_SUB255_BYTES: {
       uint32_t r = 0;
       for (int i = 0; i < 4; i++) {
-        int a = (int)((s >> (8 * i)) & 0xFF), b = (int)((d >> (8 * i)) & 0xFF);
+        int a = static_cast<int>((s >> (8 * i)) & 0xFF), b = static_cast<int>((d >> (8 * i)) & 0xFF);
         int v = in.form == FORM_ADD255_BYTES ? a + b : b - a;
         v = v < 0 ? 0 : (v > 255 ? 255 : v);
-        r |= (uint32_t)v << (8 * i);
+        r |= static_cast<uint32_t>(v) << (8 * i);
       }
       return r;
     }
@@ -149,26 +149,26 @@ uint32_t Pixel32(const PixelInput& in, uint32_t s, uint32_t d) {
   }
   if (in.mode == 0 && n == 0) {
     if (!tinted) return s;
-    return (d & 0xFF000000u) | ((uint32_t)t[2] << 16) | ((uint32_t)t[1] << 8) | (uint32_t)t[0];
+    return (d & 0xFF000000u) | (static_cast<uint32_t>(t[2]) << 16) | (static_cast<uint32_t>(t[1]) << 8) | static_cast<uint32_t>(t[0]);
   }
   if (in.mode == 2 || in.mode == 3) {
     int q[3];
     for (int ch = 0; ch < 3; ch++) {
       if (n == 0) q[ch] = t[ch] * in.param / 255;
-      else q[ch] = (int)FloorDiv((int64_t)t[ch] * in.param * f, (int64_t)1 << (8 * (n + 1)));
+      else q[ch] = static_cast<int>(FloorDiv(static_cast<int64_t>(t[ch]) * in.param * f, static_cast<int64_t>(1) << (8 * (n + 1))));
     }
     return in.mode == 2 ? Add32(q, d, true) : Sub32(q, d);
   }
   uint32_t r = d & 0xFF000000u;
   for (int ch = 0; ch < 3; ch++) {
     int64_t v;
-    if (in.mode == 4) v = FloorDiv((int64_t)t[ch] * dc[ch] * f, (int64_t)1 << (8 * (n + 1)));
+    if (in.mode == 4) v = FloorDiv(static_cast<int64_t>(t[ch]) * dc[ch] * f, static_cast<int64_t>(1) << (8 * (n + 1)));
     else if (in.mode == 0) v = Mix(t[ch], dc[ch], f, n);
     else {
-      int64_t x = in.mode == 11 ? (int64_t)t[ch] * dc[ch] / 256 : t[ch];
+      int64_t x = in.mode == 11 ? static_cast<int64_t>(t[ch]) * dc[ch] / 256 : t[ch];
       v = Mix(x, dc[ch], f * in.param, n + 1);
     }
-    r |= (uint32_t)v << (8 * ch);
+    r |= static_cast<uint32_t>(v) << (8 * ch);
   }
   return r;
 }
@@ -203,7 +203,7 @@ uint32_t Pixel16(const PixelInput& in, uint32_t s, uint32_t d) {
       int x;
       if (n == 0) x = t[ch];
       else if (tinted && in.alphaWeight && !in.mask) x = (src[ch] * in.alpha / 256) * BrightByte(in.bright, ch) / 255;
-      else x = (int)FloorDiv(t[ch] * f, (int64_t)1 << (8 * n));
+      else x = static_cast<int>(FloorDiv(t[ch] * f, static_cast<int64_t>(1) << (8 * n)));
       k[ch] = x * in.param / 255;
     }
     return in.mode == 2 ? Add16(k, d, true) : Sub16(k, d);
@@ -211,11 +211,11 @@ uint32_t Pixel16(const PixelInput& in, uint32_t s, uint32_t d) {
   for (int ch = 0; ch < 3; ch++) {
     int64_t v;
     if (in.mode == 4) {
-      v = FloorDiv((int64_t)dc[ch] * t[ch] * f, ((int64_t)1 << kWidth16[ch]) << (8 * n));
+      v = FloorDiv(static_cast<int64_t>(dc[ch]) * t[ch] * f, (static_cast<int64_t>(1) << kWidth16[ch]) << (8 * n));
     } else if (in.mode == 0) {
-      v = dc[ch] + FloorDiv((int64_t)(t[ch] - dc[ch]) * f, (int64_t)1 << (8 * n));
+      v = dc[ch] + FloorDiv(static_cast<int64_t>(t[ch] - dc[ch]) * f, static_cast<int64_t>(1) << (8 * n));
     } else {
-      int64_t x = in.mode == 11 ? ((int64_t)t[ch] * dc[ch]) >> kWidth16[ch] : t[ch];
+      int64_t x = in.mode == 11 ? (static_cast<int64_t>(t[ch]) * dc[ch]) >> kWidth16[ch] : t[ch];
       if (n == 0) {
         if (in.mode == 1 && in.family == POINT && !tinted && !in.runPath && !in.alphaSource) {
           int k = in.param >> 2;
@@ -224,13 +224,13 @@ uint32_t Pixel16(const PixelInput& in, uint32_t s, uint32_t d) {
           v = dc[ch] + TruncDiv((x - dc[ch]) * in.param, 255);
         }
       } else if (in.mode == 11 && ch == 1 && in.alphaWeight && !in.mask && !tinted) {
-        int64_t big = (int64_t)t[1] * dc[1] / 2;
-        v = FloorDiv((int64_t)dc[1] * (1 << 21) + (big - 32 * dc[1]) * in.alpha * in.param, (int64_t)1 << 21);
+        int64_t big = static_cast<int64_t>(t[1]) * dc[1] / 2;
+        v = FloorDiv(static_cast<int64_t>(dc[1]) * (1 << 21) + (big - 32 * dc[1]) * in.alpha * in.param, static_cast<int64_t>(1) << 21);
       } else {
-        v = dc[ch] + FloorDiv((x - dc[ch]) * f * in.param, (int64_t)1 << (8 * (n + 1)));
+        v = dc[ch] + FloorDiv((x - dc[ch]) * f * in.param, static_cast<int64_t>(1) << (8 * (n + 1)));
       }
     }
-    out[ch] = (int)v;
+    out[ch] = static_cast<int>(v);
   }
   return Pack16(out);
 }
@@ -239,9 +239,9 @@ uint32_t Pixel16(const PixelInput& in, uint32_t s, uint32_t d) {
 // half), as one 32-bit word.
 uint32_t Pair16(int form, uint32_t s, uint32_t d) {
   if (form == FORM_ADD255_PLAIN) {
-    uint64_t t = (uint64_t)(s & 0xF7DEF7DFu) + (uint64_t)(d & 0xF7DEF7DFu);
-    uint32_t c = (uint32_t)(t >> 32);
-    uint32_t tw = (uint32_t)t;
+    uint64_t t = static_cast<uint64_t>(s & 0xF7DEF7DFu) + static_cast<uint64_t>(d & 0xF7DEF7DFu);
+    uint32_t c = static_cast<uint32_t>(t >> 32);
+    uint32_t tw = static_cast<uint32_t>(t);
     uint32_t k = tw & 0x08210820u;
     return (k - ((k >> 5) | (c << 27))) | tw;
   }
@@ -254,7 +254,7 @@ uint32_t Pair16(int form, uint32_t s, uint32_t d) {
 
 uint32_t ReadPixel(const uint8_t* p, int bytes) {
   uint32_t v = 0;
-  memcpy(&v, p, (size_t)bytes);
+  memcpy(&v, p, static_cast<size_t>(bytes));
   return v;
 }
 
@@ -307,13 +307,13 @@ void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, con
     int alpha[4096];
     for (int i = 0; i < width; i++) {
       int sx = left + i - x;
-      uint32_t raw = ReadPixel(src->pixels + (size_t)sh->pitch * sy + (size_t)srcBytes * sx, srcBytes);
+      uint32_t raw = ReadPixel(src->pixels + static_cast<size_t>(sh->pitch) * sy + static_cast<size_t>(srcBytes) * sx, srcBytes);
       uint32_t c = raw;
       int a = 0;
       if (sh->palettised) {
         c = bits == 32 ? ReadPixel(sh->palette + 4 * raw, 4) : ReadPixel(sh->palette + 2 * raw, 2);
       } else if (sh->alphaFlag) {
-        a = bits == 32 ? (int)(raw >> 24) : (int)((raw >> 16) & 0xFF);
+        a = bits == 32 ? static_cast<int>(raw >> 24) : static_cast<int>((raw >> 16) & 0xFF);
         if (bits == 16) c = raw & 0xFFFF;
       }
       bool draw = true, weight = false;
@@ -335,7 +335,7 @@ void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, con
       colour[i] = c;
       alpha[i] = a;
     }
-    uint8_t* line = dest->pixels + (size_t)dh->pitch * row + (size_t)destBytes * left;
+    uint8_t* line = dest->pixels + static_cast<size_t>(dh->pitch) * row + static_cast<size_t>(destBytes) * left;
     bool pairs = bits == 16 && (form == FORM_ADD255_PLAIN || form == FORM_SUB255_PLAIN);
     for (int i = 0; i < width; i++) {
       // Pair loops: two drawn neighbours from the row's start go as one word.
@@ -355,7 +355,7 @@ void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, con
       in.bright = MemImgDrawState.drawBright;
       in.mask = mask != nullptr;
       if (mask != nullptr) {
-        int mb = mask->pixels[(size_t)mask->header->pitch * sy + (left + i - x)];
+        int mb = mask->pixels[static_cast<size_t>(mask->header->pitch) * sy + (left + i - x)];
         in.maskWeight = MemImgDrawState.maskAlphaRamp[mb];
       }
       in.alphaWeight = weighted[i];
@@ -365,7 +365,7 @@ void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, con
       in.form = form;
       uint32_t d = ReadPixel(line + destBytes * i, destBytes);
       uint32_t r = Pixel(in, colour[i], d);
-      memcpy(line + destBytes * i, &r, (size_t)destBytes);
+      memcpy(line + destBytes * i, &r, static_cast<size_t>(destBytes));
     }
   }
 }
@@ -395,11 +395,11 @@ bool SharedTexel(int bits, uint8_t* p, uint32_t s, int a, bool alphaSource, bool
   in.alpha = a;
   in.alphaSource = alphaSource;
   in.form = form;
-  (void)palettised;
+  static_cast<void>(palettised);
   int bytes = bits / 8;
   uint32_t d = ReadPixel(p, bytes);
   uint32_t r = Pixel(in, s, d);
-  memcpy(p, &r, (size_t)bytes);
+  memcpy(p, &r, static_cast<size_t>(bytes));
   return true;
 }
 
@@ -411,19 +411,19 @@ void SharedPixel(uint8_t* p, const MEMIMG* src, int column, int row, int transFl
   const MemImgHeader* sh = src->header;
   int bits = sh->colorType == 1 ? 32 : 16;
   int srcBytes = sh->palettised ? 1 : (bits == 32 || sh->alphaFlag ? 4 : 2);
-  uint32_t raw = ReadPixel(src->pixels + (size_t)sh->pitch * row + (size_t)srcBytes * column, srcBytes);
+  uint32_t raw = ReadPixel(src->pixels + static_cast<size_t>(sh->pitch) * row + static_cast<size_t>(srcBytes) * column, srcBytes);
   uint32_t colour = raw;
   int a = 0;
   if (sh->palettised) {
     if (transFlag && raw == sh->transparentColor) return;
     colour = bits == 32 ? ReadPixel(sh->palette + 4 * raw, 4) : ReadPixel(sh->palette + 2 * raw, 2);
   } else if (sh->alphaFlag) {
-    a = bits == 32 ? (int)(raw >> 24) : (int)((raw >> 16) & 0xFF);
+    a = bits == 32 ? static_cast<int>(raw >> 24) : static_cast<int>((raw >> 16) & 0xFF);
     if (bits == 16) colour = raw & 0xFFFF;
   } else if (transFlag && raw == sh->transparentColor) {
     return;
   }
-  int maskByte = mask != nullptr ? mask->pixels[(size_t)mask->header->pitch * row + column] : 0;
+  int maskByte = mask != nullptr ? mask->pixels[static_cast<size_t>(mask->header->pitch) * row + column] : 0;
   SharedTexel(bits, p, colour, a, sh->alphaFlag != 0, transFlag != 0, mask != nullptr, maskByte, sh->palettised != 0,
               form);
 }
@@ -466,7 +466,7 @@ void ScaledBlit(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int transFlag
     return;
   }
   if (!SharedDraws(dest, src)) return;
-  int64_t rx = (int64_t)w * 65536 / src->width, ry = (int64_t)h * 65536 / src->height;
+  int64_t rx = static_cast<int64_t>(w) * 65536 / src->width, ry = static_cast<int64_t>(h) * 65536 / src->height;
   const MemImgHeader* sh = src->header;
   bool tinted = (MemImgDrawState.drawBright & 0xFFFFFF) != 0xFFFFFF;
   int form = sh->colorType == 1 && MemImgDrawState.blendMode == 3 && MemImgDrawState.blendParam == 255 && !tinted &&
@@ -477,10 +477,10 @@ void ScaledBlit(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int transFlag
   int bytes = sh->colorType == 1 ? 4 : 2;
   for (int y = top > a.top ? top : a.top; y < bottom && y < a.bottom; y++) {
     for (int x = left > a.left ? left : a.left; x < right && x < a.right; x++) {
-      int column = (int)((int64_t)(x - left) * 65536 / rx), row = (int)((int64_t)(y - top) * 65536 / ry);
+      int column = static_cast<int>(static_cast<int64_t>(x - left) * 65536 / rx), row = static_cast<int>(static_cast<int64_t>(y - top) * 65536 / ry);
       if (mirrorX) column = src->width - 1 - column;
       if (mirrorY) row = src->height - 1 - row;
-      SharedPixel(dest->pixels + (size_t)dest->header->pitch * y + (size_t)bytes * x, src, column, row, transFlag,
+      SharedPixel(dest->pixels + static_cast<size_t>(dest->header->pitch) * y + static_cast<size_t>(bytes) * x, src, column, row, transFlag,
                   mask, form);
     }
   }
@@ -494,8 +494,8 @@ void RotatedBlit(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY, floa
   SinCosFloat(angle, &sP, &cP);
   int sinN = TruncateFloatToInt(sN * 262144.0f), cosN = TruncateFloatToInt(cN * 262144.0f);
   int sinP = TruncateFloatToInt(sP * 262144.0f), cosP = TruncateFloatToInt(cP * 262144.0f);
-  float hw = (float)src->width * scale * 0.5f, hh = (float)src->height * scale * 0.5f;
-  float wc = hw * (float)cosP, ws = hw * (float)sinP, hc = hh * (float)cosP, hs = hh * (float)sinP;
+  float hw = static_cast<float>(src->width) * scale * 0.5f, hh = static_cast<float>(src->height) * scale * 0.5f;
+  float wc = hw * static_cast<float>(cosP), ws = hw * static_cast<float>(sinP), hc = hh * static_cast<float>(cosP), hs = hh * static_cast<float>(sinP);
   float ox[4] = {hs - wc, -wc - hs, wc - hs, wc + hs};
   float oy[4] = {-hc - ws, hc - ws, hc + ws, ws - hc};
   int minX = 0, maxX = 0, minY = 0, maxY = 0;
@@ -513,25 +513,25 @@ void RotatedBlit(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY, floa
   if (right > a.right) right = a.right;
   if (bottom > a.bottom) bottom = a.bottom;
   if (right <= left || bottom <= top) return;
-  int du = TruncateFloatToInt((float)cosP / scale), dv = TruncateFloatToInt((float)sinN / scale);
+  int du = TruncateFloatToInt(static_cast<float>(cosP) / scale), dv = TruncateFloatToInt(static_cast<float>(sinN) / scale);
   auto u = [&](int y) {
-    int64_t p = (int64_t)(left - centerX) * cosN - (int64_t)(y - centerY) * sinN;
-    return (int64_t)TruncateFloatToInt((float)p / scale) + ((src->width >> 1) << 18);
+    int64_t p = static_cast<int64_t>(left - centerX) * cosN - static_cast<int64_t>(y - centerY) * sinN;
+    return static_cast<int64_t>(TruncateFloatToInt(static_cast<float>(p) / scale)) + ((src->width >> 1) << 18);
   };
   auto v = [&](int y) {
-    int64_t q = (int64_t)(left - centerX) * sinN + (int64_t)(y - centerY) * cosN;
-    return (int64_t)TruncateFloatToInt((float)q / scale) + ((src->height >> 1) << 18);
+    int64_t q = static_cast<int64_t>(left - centerX) * sinN + static_cast<int64_t>(y - centerY) * cosN;
+    return static_cast<int64_t>(TruncateFloatToInt(static_cast<float>(q) / scale)) + ((src->height >> 1) << 18);
   };
   int rows = bottom - top;
   int64_t rowU = (u(bottom) - u(top)) / rows, rowV = (v(bottom) - v(top)) / rows;
   int bytes = src->header->colorType == 1 ? 4 : 2;
   for (int j = 0; j < rows; j++) {
     for (int i = 0; i < right - left; i++) {
-      uint32_t uu = (uint32_t)(u(top) + j * rowU + (int64_t)i * du);
-      uint32_t vv = (uint32_t)(v(top) + j * rowV + (int64_t)i * dv);
-      if (uu >= (uint32_t)src->width << 18 || vv >= (uint32_t)src->height << 18) continue;
-      SharedPixel(dest->pixels + (size_t)dest->header->pitch * (top + j) + (size_t)bytes * (left + i), src,
-                  (int)(uu >> 18), (int)(vv >> 18), transFlag, mask, FORM_NONE);
+      uint32_t uu = static_cast<uint32_t>(u(top) + j * rowU + static_cast<int64_t>(i) * du);
+      uint32_t vv = static_cast<uint32_t>(v(top) + j * rowV + static_cast<int64_t>(i) * dv);
+      if (uu >= static_cast<uint32_t>(src->width) << 18 || vv >= static_cast<uint32_t>(src->height) << 18) continue;
+      SharedPixel(dest->pixels + static_cast<size_t>(dest->header->pitch) * (top + j) + static_cast<size_t>(bytes) * (left + i), src,
+                  static_cast<int>(uu >> 18), static_cast<int>(vv >> 18), transFlag, mask, FORM_NONE);
     }
   }
 }

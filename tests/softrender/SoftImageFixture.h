@@ -30,19 +30,19 @@ inline int BytesOf(const MEMIMG* m) { return MemImgBytesPerPixel(m); }
 
 inline uint32_t GetPixel(const MEMIMG* m, int x, int y) {
   uint32_t v = 0;
-  memcpy(&v, m->pixels + (size_t)m->header->pitch * y + (size_t)BytesOf(m) * x, (size_t)BytesOf(m));
+  memcpy(&v, m->pixels + static_cast<size_t>(m->header->pitch) * y + static_cast<size_t>(BytesOf(m)) * x, static_cast<size_t>(BytesOf(m)));
   return v;
 }
 inline void PutPixel(MEMIMG* m, int x, int y, uint32_t v) {
-  memcpy(m->pixels + (size_t)m->header->pitch * y + (size_t)BytesOf(m) * x, &v, (size_t)BytesOf(m));
+  memcpy(m->pixels + static_cast<size_t>(m->header->pitch) * y + static_cast<size_t>(BytesOf(m)) * x, &v, static_cast<size_t>(BytesOf(m)));
 }
 
 // Copies the whole pixel block (same size and format assumed).
 inline void CopyPixels(MEMIMG* to, const MEMIMG* from) {
-  memcpy(to->header->pixelBlock, from->header->pixelBlock, (size_t)from->header->pitch * from->header->height);
+  memcpy(to->header->pixelBlock, from->header->pixelBlock, static_cast<size_t>(from->header->pitch) * from->header->height);
 }
 inline bool SamePixels(const MEMIMG* a, const MEMIMG* b) {
-  return memcmp(a->header->pixelBlock, b->header->pixelBlock, (size_t)a->header->pitch * a->header->height) == 0;
+  return memcmp(a->header->pixelBlock, b->header->pixelBlock, static_cast<size_t>(a->header->pitch) * a->header->height) == 0;
 }
 
 // Draw state back to: whole area of w x h, mode 0, parameter 255, white,
@@ -66,7 +66,7 @@ inline void FillRandomSource(MEMIMG* src, int kind, int bits, std::mt19937& rng)
   for (int y = 0; y < src->height; y++) {
     for (int x = 0; x < src->width; x++) {
       uint32_t v = rng();
-      int pick = (int)(rng() % 6);
+      int pick = static_cast<int>(rng() % 6);
       if (kind == PALETTISED) {
         v = pick == 0 ? h->transparentColor : (v & 0xFF);
       } else if (kind == ALPHA) {
@@ -86,7 +86,7 @@ inline void FillRandomSource(MEMIMG* src, int kind, int bits, std::mt19937& rng)
     for (int i = 0; i < 256; i++) {
       uint32_t e = rng();
       if (bits == 16) {
-        uint16_t w = (uint16_t)e;
+        uint16_t w = static_cast<uint16_t>(e);
         memcpy(h->palette + 2 * i, &w, 2);
       } else {
         memcpy(h->palette + 4 * i, &e, 4);

@@ -126,14 +126,14 @@ BaseImageRecord MakeArgb(int w, int h) {
   b.width = w;
   b.height = h;
   b.pitch = w * 4;
-  b.pixels = MEM_ALLOC((size_t)b.pitch * h);
-  memset(b.pixels, 0, (size_t)b.pitch * h);
+  b.pixels = MEM_ALLOC(static_cast<size_t>(b.pitch) * h);
+  memset(b.pixels, 0, static_cast<size_t>(b.pitch) * h);
   return b;
 }
 
 TEST(MemImgWrite, RunDataOfALongTransparentLine) {
   BaseImageRecord b = MakeArgb(200, 2);
-  uint32_t* p = (uint32_t*)b.pixels;
+  uint32_t* p = reinterpret_cast<uint32_t*>(b.pixels);
   for (int x = 0; x < 200; x++) p[200 + x] = (x < 70 ? 0xFF000000u : (x < 75 ? 0x80000000u : 0x00000000u)) | 0x10;
   OwnedMemImg m;
   ASSERT_EQ(0, CreateMemImg(m.get(), 200, 2, -1, 0, MEMIMG_COLOR_32, 0, 1, 1, nullptr));
@@ -149,7 +149,7 @@ TEST(MemImgWrite, RunDataOfALongTransparentLine) {
 
 TEST(MemImgWrite, PremultipliedCopy) {
   BaseImageRecord b = MakeArgb(1, 1);
-  *(uint32_t*)b.pixels = 0x803264C8u;  // alpha 128, red 50, green 100, blue 200
+  *reinterpret_cast<uint32_t*>(b.pixels) = 0x803264C8u;  // alpha 128, red 50, green 100, blue 200
   OwnedMemImg m;
   ASSERT_EQ(0, CreateMemImg(m.get(), 1, 1, -1, 0, MEMIMG_COLOR_32, 0, 1, 1, nullptr));
   WriteBaseImageToMemImg(&b, nullptr, m.get(), 0, 0, 1, 1, 0, 0, 0);

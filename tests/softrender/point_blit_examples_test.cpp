@@ -99,7 +99,7 @@ TEST_P(PointBlitExample, Gives) {
   if (e.maskRamp >= 0) {
     ASSERT_EQ(0, CreateMemImgOfColorType(mask.get(), 1, 1, MEMIMG_COLOR_8_CHANNEL));
     PutPixel(mask.get(), 0, 0, 9);
-    MemImgDrawState.maskAlphaRamp[9] = (uint8_t)e.maskRamp;
+    MemImgDrawState.maskAlphaRamp[9] = static_cast<uint8_t>(e.maskRamp);
   }
   SetMemImgBlendMode(e.mode, e.param);
   SetMemImgDrawBright(e.bright);

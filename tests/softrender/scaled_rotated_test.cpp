@@ -16,7 +16,7 @@ class SoftBlitSweep : public ::testing::Test {
   void SetUp() override {
     savedMmx = MmxUsable;
     ResetDrawState(kDestW, kDestH);
-    for (int i = 0; i < 256; i++) MemImgDrawState.maskAlphaRamp[i] = (uint8_t)(i < 30 ? 0 : (i > 220 ? 255 : i));
+    for (int i = 0; i < 256; i++) MemImgDrawState.maskAlphaRamp[i] = static_cast<uint8_t>(i < 30 ? 0 : (i > 220 ? 255 : i));
   }
   void TearDown() override { MmxUsable = savedMmx; }
   int savedMmx;
@@ -128,13 +128,13 @@ class SoftBlitGeometry : public ::testing::Test {
   void Make(int w, int h) {
     ASSERT_EQ(0, CreateMemImgOfColorType(src.get(), w, h, MEMIMG_COLOR_32));
     for (int y = 0; y < h; y++)
-      for (int x = 0; x < w; x++) PutPixel(src.get(), x, y, 0x01000000u | (uint32_t)(y << 8) | (uint32_t)x);
+      for (int x = 0; x < w; x++) PutPixel(src.get(), x, y, 0x01000000u | static_cast<uint32_t>(y << 8) | static_cast<uint32_t>(x));
     ASSERT_EQ(0, CreateMemImgOfColorType(dest.get(), 100, 80, MEMIMG_COLOR_32));
     FillMemImgRectRaw(dest.get(), nullptr, 0xEEEEEEEE);
     ResetDrawState(100, 80);
   }
-  int Column(int x, int y) { return (int)(GetPixel(dest.get(), x, y) & 0xFF); }
-  int Row(int x, int y) { return (int)((GetPixel(dest.get(), x, y) >> 8) & 0xFF); }
+  int Column(int x, int y) { return static_cast<int>(GetPixel(dest.get(), x, y) & 0xFF); }
+  int Row(int x, int y) { return static_cast<int>((GetPixel(dest.get(), x, y) >> 8) & 0xFF); }
   OwnedMemImg src, dest;
 };
 
@@ -268,7 +268,7 @@ TEST_F(SoftBlitGeometry, MirroredRotationIsThePlainDrawReflected) {
           minX = x < minX ? x : minX, maxX = x > maxX ? x : maxX;
           minY = y < minY ? y : minY, maxY = y > maxY ? y : maxY;
         }
-    ASSERT_EQ((int)(c.w * c.h * c.scale * c.scale), drawn) << c.scale;
+    ASSERT_EQ(static_cast<int>(c.w * c.h * c.scale * c.scale), drawn) << c.scale;
     for (int y = 0; y < 80; y++)
       for (int x = 0; x < 100; x++) {
         const int mx = minX + maxX + 1 - x;

@@ -13,18 +13,21 @@ void FatalErrorExit(const char* text);
 ASyncLoadState ASyncLoad;
 int (*ASyncLoadTimeSource)(int) = GetMillisecondCount;
 
-static const char kQueueFullMessage[] = "非同期読み込みデータの数が許容量を越えました終了します";
-static const char kNotWorkerMessage[] = "非同期読み込みスレッド以外からメインスレッドへの処理依頼が行われました";
-static const char kRequestsFullMessage[] =
+namespace {
+
+// Log texts.
+const char LOG_QUEUE_FULL[] = "非同期読み込みデータの数が許容量を越えました終了します";
+const char LOG_REQUEST_NOT_FROM_WORKER[] = "非同期読み込みスレッド以外からメインスレッドへの処理依頼が行われました";
+const char LOG_NO_MEMORY_FOR_JOB[] = "非同期読み込みデータを格納するメモリ領域 %dByte の確保に失敗しました";
+const char LOG_REQUESTS_FULL[] =
     "非同期読み込みスレッドからメインスレッドへの処理依頼数が許容量を越えました終了します";
 
-static unsigned int ASyncNow() { return static_cast<unsigned int>(ASyncLoadTimeSource(0)); }
+unsigned int ASyncNow() { return static_cast<unsigned int>(ASyncLoadTimeSource(0)); }
 
-static void EnterASyncLock(int line) { EnterLock(&ASyncLoad.lock, __FILE__, line); }
-static void LeaveASyncLock() { LeaveLock(&ASyncLoad.lock); }
+void LeaveASyncLock() { LeaveLock(&ASyncLoad.lock); }
 
 // Queue times compare as signed values.
-static bool IsEarlier(unsigned int a, unsigned int b) { return static_cast<int>(a) < static_cast<int>(b); }
+bool IsEarlier(unsigned int a, unsigned int b) { return static_cast<int>(a) < static_cast<int>(b); }
 
 // ---------------------------------------------------------------------------
 // Waking workers
@@ -33,7 +36,7 @@ static bool IsEarlier(unsigned int a, unsigned int b) { return static_cast<int>(
 // limit + extra run: first a worker whose job was interrupted by a request
 // that has since been served (earliest job first), else, unless busyOnly,
 // the one asleep longest. 1 when one was woken.
-static int WakeWorkerCore(int extra, int busyOnly) {
+int WakeWorkerCore(int extra, int busyOnly) {
   if (ASyncLoad.runningCount >= ASyncLoad.runningLimit + extra) return 0;
   int chosen = -1;
   bool chosenBusy = false;
@@ -60,9 +63,11 @@ static int WakeWorkerCore(int extra, int busyOnly) {
   return 1;
 }
 
+}  // namespace
+
 int WakeASyncWorker(int extra) {
   if (!ASyncLoad.initialized) return 0;
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   WakeWorkerCore(extra, 0);
   LeaveASyncLock();
   return 0;
@@ -71,8 +76,10 @@ int WakeASyncWorker(int extra) {
 // ---------------------------------------------------------------------------
 // Job queue
 
+namespace {
+
 // Under the lock: empties a used slot and returns its job.
-static ASyncJob* TakeJobOutOfSlot(int slot) {
+ASyncJob* TakeJobOutOfSlot(int slot) {
   ASyncJob* job = ASyncLoad.jobs[slot];
   ASyncLoad.jobs[slot] = nullptr;
   ASyncLoad.jobCount--;
@@ -85,15 +92,17 @@ static ASyncJob* TakeJobOutOfSlot(int slot) {
 }
 
 // Under the lock: empties a used slot and frees its job.
-static void RemoveJobSlot(int slot) { MemFree(TakeJobOutOfSlot(slot)); }
+void RemoveJobSlot(int slot) { MemFree(TakeJobOutOfSlot(slot)); }
+
+}  // namespace
 
 ASyncJob* AllocASyncJob(int paramSize) {
   if (paramSize < 0) paramSize = 0;
   size_t total = offsetof(ASyncJob, params) + static_cast<size_t>(paramSize);
   if (total < sizeof(ASyncJob)) total = sizeof(ASyncJob);
-  ASyncJob* job = static_cast<ASyncJob*>(MemAllocZeroed(total, __FILE__, __LINE__));
+  ASyncJob* job = static_cast<ASyncJob*>(MEM_ALLOC_ZEROED(total));
   if (job == nullptr) {
-    LogPrintf("非同期読み込みデータを格納するメモリ領域 %dByte の確保に失敗しました", static_cast<int>(total));
+    LogPrintf(LOG_NO_MEMORY_FOR_JOB, static_cast<int>(total));
     return nullptr;
   }
   job->slot = -1;
@@ -103,10 +112,10 @@ ASyncJob* AllocASyncJob(int paramSize) {
 
 int AddASyncJob(ASyncJob* job) {
   if (job == nullptr || !ASyncLoad.initialized) return -1;
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   if (ASyncLoad.jobCount >= ASYNC_JOB_MAX) {
     LeaveASyncLock();
-    FatalErrorExit(kQueueFullMessage);
+    FatalErrorExit(LOG_QUEUE_FULL);
     return -1;
   }
   int slot;
@@ -135,7 +144,7 @@ int AddASyncJobForHandle(ASyncJob* job, int handle) {
   }
   // Holding the lock keeps the woken workers from taking the job before
   // the handle counts it.
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   if (AddASyncJob(job) != 0) {
     LeaveASyncLock();
     MemFree(job);
@@ -153,7 +162,7 @@ int AddASyncJobForHandle(ASyncJob* job, int handle) {
 
 int RemoveASyncJob(int slot, int refuseRunning) {
   if (!ASyncLoad.initialized) return -1;
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   if (slot < 0 || slot >= ASYNC_JOB_MAX || ASyncLoad.jobs[slot] == nullptr) {
     LeaveASyncLock();
     return -1;
@@ -174,7 +183,7 @@ int RemoveASyncJob(int slot, int refuseRunning) {
 int RemoveASyncJobOfHandle(int slot, int handle, int refuseRunning) {
   if (!ASyncLoad.initialized) return -1;
   // The lock is re-entrant: the check and the removal happen in one hold.
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   int result = -1;
   if (slot >= 0 && slot < ASYNC_JOB_MAX && ASyncLoad.jobs[slot] != nullptr &&
       ASyncLoad.jobs[slot]->handle == handle) {
@@ -186,7 +195,7 @@ int RemoveASyncJobOfHandle(int slot, int handle, int refuseRunning) {
 
 int GetASyncJobCount() {
   if (!ASyncLoad.initialized) return 0;
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   const int count = ASyncLoad.jobCount;
   LeaveASyncLock();
   return count;
@@ -195,9 +204,11 @@ int GetASyncJobCount() {
 // ---------------------------------------------------------------------------
 // Workers
 
+namespace {
+
 // Puts the calling worker to sleep. Called holding the lock, which it lets
 // go; returns once the worker is resumed.
-static void SleepWorker(ASyncWorker* self) {
+void SleepWorker(ASyncWorker* self) {
   self->sleeping = 1;
   self->sleepTime = ASyncNow();
   ASyncLoad.runningCount--;
@@ -205,13 +216,13 @@ static void SleepWorker(ASyncWorker* self) {
   SuspendCurrentThread();
 }
 
-static void ASyncLoadWorkerLoop(int index) {
+void ASyncLoadWorkerLoop(int index) {
   ASyncWorker* self = &ASyncLoad.workers[index];
   while (ASyncLoad.endFlag != 1) {
     // Choosing and going to sleep happen under one hold of the lock, so a
     // job queued or a request served meanwhile always finds this worker
     // either running or asleep.
-    EnterASyncLock(__LINE__);
+    ENTER_LOCK(&ASyncLoad.lock);
     // The earliest queued job that no worker runs; on equal times the
     // later slot.
     ASyncJob* chosen = nullptr;
@@ -228,7 +239,7 @@ static void ASyncLoadWorkerLoop(int index) {
 
       if (chosen->function != nullptr) chosen->function(chosen);
 
-      EnterASyncLock(__LINE__);
+      ENTER_LOCK(&ASyncLoad.lock);
       // Still queued unless RemoveASyncJob took it out while it ran; the
       // job is this worker's to free either way.
       if (chosen->slot >= 0 && ASyncLoad.jobs[chosen->slot] == chosen) TakeJobOutOfSlot(chosen->slot);
@@ -245,19 +256,21 @@ static void ASyncLoadWorkerLoop(int index) {
     SleepWorker(self);
   }
 
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   self->ended = 1;
   ASyncLoad.runningCount--;
   LeaveASyncLock();
 }
 
-static void ASyncLoadThreadEntry(ThreadRecord* record, void* parameter) {
+void ASyncLoadThreadEntry(ThreadRecord* record, void* parameter) {
   ASyncLoadWorkerLoop(static_cast<int>(reinterpret_cast<intptr_t>(parameter)));
 }
 
+}  // namespace
+
 int StartASyncLoadThreads(int processorCount) {
   if (!ASyncLoad.initialized) return -1;
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   for (int i = 0; i < ASYNC_WORKER_COUNT; i++) {
     if (IsThreadRecordValid(&ASyncLoad.workers[i].thread)) {
       LeaveASyncLock();
@@ -291,7 +304,7 @@ int StartASyncLoadThreads(int processorCount) {
 
 int StopASyncLoadThreads() {
   if (!ASyncLoad.initialized) return -1;
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   ASyncLoad.endFlag = 1;
   LeaveASyncLock();
 
@@ -304,7 +317,7 @@ int StopASyncLoadThreads() {
       // Off the main thread nobody can serve a waiting worker.
       if (!onMainThread && worker->waiting) break;
       ServeMainThreadRequests();
-      EnterASyncLock(__LINE__);
+      ENTER_LOCK(&ASyncLoad.lock);
       if (ASyncLoad.runningCount == 0) WakeWorkerCore(0, 0);
       LeaveASyncLock();
       SleepThread(1);
@@ -328,7 +341,7 @@ int GetASyncWorkerIndex() {
   if (!ASyncLoad.initialized) return -1;
   const DWORD self = GetCurrentThreadId();
   int index = -1;
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   for (int i = 0; i < ASYNC_WORKER_COUNT; i++) {
     const ASyncWorker* worker = &ASyncLoad.workers[i];
     if (IsThreadRecordValid(&worker->thread) && !worker->ended && GetThreadRecordId(&worker->thread) == self) {
@@ -345,13 +358,13 @@ int IsASyncLoadWorkerThread() { return GetASyncWorkerIndex() >= 0 ? 1 : 0; }
 int PostMainThreadRequest(MainThreadRequest* request) {
   const int index = GetASyncWorkerIndex();
   if (index < 0) {
-    FatalErrorExit(kNotWorkerMessage);
+    FatalErrorExit(LOG_REQUEST_NOT_FROM_WORKER);
     return -1;
   }
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   if (ASyncLoad.requestCount >= ASYNC_REQUEST_MAX) {
     LeaveASyncLock();
-    FatalErrorExit(kRequestsFullMessage);
+    FatalErrorExit(LOG_REQUESTS_FULL);
     return -1;
   }
   ASyncWorker* self = &ASyncLoad.workers[index];
@@ -368,7 +381,7 @@ int PostMainThreadRequest(MainThreadRequest* request) {
 
 int ServeMainThreadRequests() {
   if (!IsMainThread()) return -1;
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   if (ASyncLoad.requestCount > 0) {
     const unsigned int start = ASyncNow();
     // Only the requests queued now: a pass ends even when workers keep posting.
@@ -382,7 +395,7 @@ int ServeMainThreadRequests() {
       // The function may take other locks (a handle type's): run it outside.
       LeaveASyncLock();
       const int result = request->function != nullptr ? request->function(request) : 0;
-      EnterASyncLock(__LINE__);
+      ENTER_LOCK(&ASyncLoad.lock);
 
       const int worker = request->workerIndex;
       __atomic_store_n(&request->result, result, __ATOMIC_SEQ_CST);
@@ -407,8 +420,10 @@ int ServeMainThreadRequests() {
 // ---------------------------------------------------------------------------
 // Set-up
 
+namespace {
+
 // File handles open through a loading job: handle, full path, read flag.
-static int RunFileOpenJob(ASyncJob* job) {
+int RunFileOpenJob(ASyncJob* job) {
   int offset = 0;
   const int handle = UnpackASyncInt(job->params, &offset);
   const char* path = UnpackASyncString(job->params, &offset);
@@ -417,7 +432,7 @@ static int RunFileOpenJob(ASyncJob* job) {
   return 0;
 }
 
-static int QueueFileOpenJob(int handle, const char* fullPath, int asyncRead) {
+int QueueFileOpenJob(int handle, const char* fullPath, int asyncRead) {
   int size = 0;
   PackASyncInt(nullptr, &size, handle);
   if (PackASyncString(nullptr, &size, fullPath) != 0) return -1;
@@ -431,6 +446,8 @@ static int QueueFileOpenJob(int handle, const char* fullPath, int asyncRead) {
   PackASyncInt(job->params, &offset, asyncRead);
   return AddASyncJobForHandle(job, handle);
 }
+
+}  // namespace
 
 int InitASyncLoad(unsigned int mainThreadId) {
   if (ASyncLoad.initialized) return -1;
@@ -456,7 +473,7 @@ int EndASyncLoad() {
   SetHandleASyncJobFunctions(nullptr, nullptr);
   SetFileOpenJobQueueFunction(nullptr);
 
-  EnterASyncLock(__LINE__);
+  ENTER_LOCK(&ASyncLoad.lock);
   for (int i = 0; i < ASYNC_JOB_MAX; i++) {
     if (ASyncLoad.jobs[i] != nullptr) RemoveJobSlot(i);
   }
@@ -469,16 +486,20 @@ int EndASyncLoad() {
 // ---------------------------------------------------------------------------
 // Parameter packing
 
-static void WriteU16(void* area, int offset, unsigned int value) {
+namespace {
+
+void WriteU16(void* area, int offset, unsigned int value) {
   const uint16_t word = static_cast<uint16_t>(value);
   memcpy(static_cast<unsigned char*>(area) + offset, &word, 2);
 }
 
-static unsigned int ReadU16(const void* area, int offset) {
+unsigned int ReadU16(const void* area, int offset) {
   uint16_t word;
   memcpy(&word, static_cast<const unsigned char*>(area) + offset, 2);
   return word;
 }
+
+}  // namespace
 
 int PackASyncInt(void* area, int* offset, int value) {
   if (area != nullptr) memcpy(static_cast<unsigned char*>(area) + *offset, &value, 4);

@@ -21,53 +21,83 @@
 #include "VeRavoroString.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+// Log texts.
+const char LOG_CHAR_BUFFER_STARTING[] = "文字コードバッファの初期化を行います... ";
+const char LOG_CHAR_BUFFER_STARTED[] = "完了しました\n";
+const char LOG_NO_MEMORY_FOR_CANDIDATES[] = "漢字変換候補を保存するメモリの確保に失敗しました( 確保しようとしたサイズ %d バイト )";
+const char LOG_CANDIDATES_NOT_READ[] = "漢字変換候補の取得に失敗しました  BufSize:%d";
+const char LOG_BAD_MAX_LENGTH[] = "キー入力の最大文字数が不正です( %d )";
+const char LOG_NO_FREE_KEY_INPUT[] = "キー入力ハンドルの数が上限に達しています\n";
+const char LOG_NO_MEMORY_FOR_KEY_INPUT[] = "キー入力バッファの確保に失敗しました\n";
+
+}  // namespace
+
 CharInputStateBlock CharInput;
 
-const unsigned char ControlKeyTable[] = {
+const unsigned char CONTROL_KEY_TABLE[] = {
     VK_DELETE, CTRL_CODE_DELETE, VK_LEFT, CTRL_CODE_LEFT, VK_RIGHT, CTRL_CODE_RIGHT,
     VK_UP,     CTRL_CODE_UP,     VK_DOWN, CTRL_CODE_DOWN, VK_HOME,  CTRL_CODE_HOME,
     VK_END,    CTRL_CODE_END,    VK_PRIOR, CTRL_CODE_PRIOR, VK_NEXT, CTRL_CODE_NEXT,
     0,
 };
 
-static int ShiftFromKeys() { return (IsKeyDown(DIK_LSHIFT) || IsKeyDown(DIK_RSHIFT)) ? 1 : 0; }
+namespace {
+
+int ShiftFromKeys() { return (IsKeyDown(DIK_LSHIFT) || IsKeyDown(DIK_RSHIFT)) ? 1 : 0; }
+
+}  // namespace
+
 int (*KeyInputShiftSource)() = ShiftFromKeys;
 
 int TranslateControlKey(int virtualKey) {
-  for (const unsigned char* p = ControlKeyTable; p[0] != 0; p += 2)
+  for (const unsigned char* p = CONTROL_KEY_TABLE; p[0] != 0; p += 2)
     if (p[0] == virtualKey) return p[1];
   return 0;
 }
 
-static int IsControlKeyCode(unsigned char code) {
-  for (const unsigned char* p = ControlKeyTable; p[0] != 0; p += 2)
+namespace {
+
+int IsControlKeyCode(unsigned char code) {
+  for (const unsigned char* p = CONTROL_KEY_TABLE; p[0] != 0; p += 2)
     if (p[1] == code) return 1;
   return 0;
 }
 
-static int IsLead(unsigned char byte) { return IsLeadByte(byte, GetCharSet()); }
+int IsLead(unsigned char byte) { return IsLeadByte(byte, GetCharSet()); }
+
+}  // namespace
 
 // Character ring.
 
 int SetupCharInputBuffer() {
-  LogWriteText("文字コードバッファの初期化を行います... ");
+  LogWriteText(LOG_CHAR_BUFFER_STARTING);
   int enabled = CharInput.imeEnabled;
   int keep = CharInput.keepIme;
   memset(&CharInput, 0, sizeof(CharInput));
   CharInput.imeEnabled = enabled;
   CharInput.keepIme = keep;
   CharInput.activeHandle = -1;
-  LogWriteText("完了しました\n");
+  LogWriteText(LOG_CHAR_BUFFER_STARTED);
   return 0;
 }
 
-static int NextRingIndex(int index) { return index + 1 >= CHAR_RING_SIZE ? 0 : index + 1; }
+namespace {
+
+int NextRingIndex(int index) { return index + 1 >= CHAR_RING_SIZE ? 0 : index + 1; }
+
+}  // namespace
 
 int IsCharInputBufferFull() { return NextRingIndex(CharInput.writeIndex) == CharInput.readIndex; }
 
-static int RingFreeBytes() {
+namespace {
+
+int RingFreeBytes() {
   return (CharInput.readIndex - CharInput.writeIndex - 1 + CHAR_RING_SIZE) % CHAR_RING_SIZE;
 }
+
+}  // namespace
 
 int PushInputChar(int byte) {
   if (IsCharInputBufferFull()) return -1;
@@ -101,7 +131,9 @@ int GetInputChar(char out[2], int consume) {
 
 // IME.
 
-static void FreeCandidateList() {
+namespace {
+
+void FreeCandidateList() {
   if (CharInput.candidates != nullptr) MemFree(CharInput.candidates);
   CharInput.candidates = nullptr;
   CharInput.candidateSize = 0;
@@ -109,7 +141,7 @@ static void FreeCandidateList() {
 
 // Reads one composition field into buffer (at most size - 1 bytes and a
 // NUL); the bytes read.
-static int ReadCompositionField(HIMC context, DWORD index, void* buffer, int size, int terminate) {
+int ReadCompositionField(HIMC context, DWORD index, void* buffer, int size, int terminate) {
   if (SystemLibs.ImmGetCompositionStringAFunc == nullptr) {
     if (terminate) static_cast<char*>(buffer)[0] = 0;
     return 0;
@@ -122,14 +154,14 @@ static int ReadCompositionField(HIMC context, DWORD index, void* buffer, int siz
 }
 
 // Characters in the first `bytes` bytes of a text.
-static int CountCharacters(const char* text, int bytes) {
+int CountCharacters(const char* text, int bytes) {
   int count = 0;
   for (int i = 0; i < bytes && text[i] != 0; count++)
     i += (IsLead(static_cast<unsigned char>(text[i])) && text[i + 1] != 0) ? 2 : 1;
   return count;
 }
 
-static void OnComposition(HWND window, LPARAM flags) {
+void OnComposition(HWND window, LPARAM flags) {
   if (SystemLibs.ImmGetContextFunc == nullptr) return;
   HIMC context = SystemLibs.ImmGetContextFunc(window);
   if (context == nullptr) return;
@@ -156,7 +188,7 @@ static void OnComposition(HWND window, LPARAM flags) {
   if (SystemLibs.ImmReleaseContextFunc != nullptr) SystemLibs.ImmReleaseContextFunc(window, context);
 }
 
-static void FetchCandidateList(HWND window) {
+void FetchCandidateList(HWND window) {
   if (SystemLibs.ImmGetContextFunc == nullptr || SystemLibs.ImmGetCandidateListAFunc == nullptr) return;
   HIMC context = SystemLibs.ImmGetContextFunc(window);
   if (context == nullptr) return;
@@ -166,20 +198,20 @@ static void FetchCandidateList(HWND window) {
     CharInput.candidates = static_cast<CANDIDATELIST*>(MEM_ALLOC(size));
     if (CharInput.candidates == nullptr) {
       char text[LOG_LINE_SIZE];
-      snprintf(text, sizeof(text), "漢字変換候補を保存するメモリの確保に失敗しました( 確保しようとしたサイズ %d バイト )",
+      snprintf(text, sizeof(text), LOG_NO_MEMORY_FOR_CANDIDATES,
                static_cast<int>(size));
       FatalErrorExit(text);
     }
     CharInput.candidateSize = static_cast<int>(size);
     if (SystemLibs.ImmGetCandidateListAFunc(context, 0, CharInput.candidates, size) == 0) {
       FreeCandidateList();
-      LogPrintf("漢字変換候補の取得に失敗しました  BufSize:%d", static_cast<int>(size));
+      LogPrintf(LOG_CANDIDATES_NOT_READ, static_cast<int>(size));
     }
   }
   if (SystemLibs.ImmReleaseContextFunc != nullptr) SystemLibs.ImmReleaseContextFunc(window, context);
 }
 
-static LRESULT OnOpenStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT OnOpenStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   LRESULT result = DefWindowProcA(window, message, wParam, lParam);
   if (CharInput.settingOpenStatus) return result;
   CharInput.settingOpenStatus = 1;
@@ -198,6 +230,8 @@ static LRESULT OnOpenStatus(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   CharInput.settingOpenStatus = 0;
   return result;
 }
+
+}  // namespace
 
 LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -244,7 +278,9 @@ int RequestImeReapplyOnActivation() {
 
 int IsImeEnableRequested() { return CharInput.imeEnabled; }
 
-static void RunImeRestart() {
+namespace {
+
+void RunImeRestart() {
   if (CharInput.imeRestartStep == 0) return;
   HWND window = GetMainWindowHandle();
   HIMC context = nullptr;
@@ -281,7 +317,7 @@ static void RunImeRestart() {
 
 // Key-input records.
 
-static KeyInputRecord* FindKeyInput(int handle) {
+KeyInputRecord* FindKeyInput(int handle) {
   if (handle < 0 || (handle & 0x7C000000) != KEY_INPUT_HANDLE_TYPE) return nullptr;
   int slot = handle & 0xFFFF;
   if (slot >= KEY_INPUT_MAX) return nullptr;
@@ -290,7 +326,7 @@ static KeyInputRecord* FindKeyInput(int handle) {
   return record;
 }
 
-static void SetImeEnabled(int enabled) {
+void SetImeEnabled(int enabled) {
   if (CharInput.imeEnabled == enabled) return;
   CharInput.imeEnabled = enabled;
   if (SystemLibs.WINNLSEnableIMEFunc != nullptr)
@@ -302,21 +338,23 @@ static void SetImeEnabled(int enabled) {
   }
 }
 
+}  // namespace
+
 int MakeKeyInput(int maxLength, int cancelAllowed, int singleByteOnly, int numericOnly,
                  int doubleByteOnly) {
   if (maxLength < 1 || maxLength > KEY_INPUT_MAX_LENGTH) {
-    LogPrintf("キー入力の最大文字数が不正です( %d )", maxLength);
+    LogPrintf(LOG_BAD_MAX_LENGTH, maxLength);
     return -1;
   }
   int slot = 0;
   while (slot < KEY_INPUT_MAX && CharInput.records[slot].used) slot++;
   if (slot == KEY_INPUT_MAX) {
-    LogWriteText("キー入力ハンドルの数が上限に達しています\n");
+    LogWriteText(LOG_NO_FREE_KEY_INPUT);
     return -1;
   }
   char* text = static_cast<char*>(MEM_ALLOC_ZEROED(static_cast<size_t>(maxLength) + 1));
   if (text == nullptr) {
-    LogWriteText("キー入力バッファの確保に失敗しました\n");
+    LogWriteText(LOG_NO_MEMORY_FOR_KEY_INPUT);
     return -1;
   }
   // Check values run 1..1023 so that an old handle of the slot is refused.
@@ -403,15 +441,17 @@ int GetKeyInputSelectArea(int handle, int* start, int* end) {
   return 0;
 }
 
+namespace {
+
 // Size of the character starting at position.
-static int CharSizeAt(const KeyInputRecord* record, int position) {
+int CharSizeAt(const KeyInputRecord* record, int position) {
   if (position + 1 < record->length && IsLead(static_cast<unsigned char>(record->text[position])))
     return 2;
   return 1;
 }
 
 // Start of the last character of the text.
-static int LastCharStart(const KeyInputRecord* record) {
+int LastCharStart(const KeyInputRecord* record) {
   int position = 0, last = 0;
   while (position < record->length) {
     last = position;
@@ -420,14 +460,14 @@ static int LastCharStart(const KeyInputRecord* record) {
   return last;
 }
 
-static void RemoveBytes(KeyInputRecord* record, int start, int count) {
+void RemoveBytes(KeyInputRecord* record, int start, int count) {
   memmove(record->text + start, record->text + start + count,
           static_cast<size_t>(record->length - start - count));
   record->length -= count;
   record->text[record->length] = 0;
 }
 
-static void DeleteSelection(KeyInputRecord* record) {
+void DeleteSelection(KeyInputRecord* record) {
   if (record->selectStart < 0 || record->selectEnd < 0) return;
   int low = record->selectStart < record->selectEnd ? record->selectStart : record->selectEnd;
   int high = record->selectStart < record->selectEnd ? record->selectEnd : record->selectStart;
@@ -439,11 +479,11 @@ static void DeleteSelection(KeyInputRecord* record) {
   if (record->firstShown > record->length) record->firstShown = record->length;
 }
 
-static int HasSelection(const KeyInputRecord* record) {
+int HasSelection(const KeyInputRecord* record) {
   return record->selectStart >= 0 && record->selectEnd >= 0;
 }
 
-static void InsertCharacter(KeyInputRecord* record, const char* bytes, int size) {
+void InsertCharacter(KeyInputRecord* record, const char* bytes, int size) {
   DeleteSelection(record);
   unsigned char first = static_cast<unsigned char>(bytes[0]);
   if (record->numericOnly) {
@@ -471,6 +511,8 @@ static void InsertCharacter(KeyInputRecord* record, const char* bytes, int size)
   record->text[record->length] = 0;
 }
 
+}  // namespace
+
 int SetKeyInputString(int handle, const char* text) {
   KeyInputRecord* record = FindKeyInput(handle);
   if (record == nullptr || text == nullptr) return -1;
@@ -491,8 +533,10 @@ int SetKeyInputString(int handle, const char* text) {
   return 0;
 }
 
+namespace {
+
 // Moves the cursor to `target`, extending the selection with Shift.
-static void MoveCursor(KeyInputRecord* record, int target, int shift) {
+void MoveCursor(KeyInputRecord* record, int target, int shift) {
   if (shift) {
     if (!HasSelection(record)) record->selectStart = record->cursor;
     record->cursor = target;
@@ -503,7 +547,7 @@ static void MoveCursor(KeyInputRecord* record, int target, int shift) {
   }
 }
 
-static void CopySelection(KeyInputRecord* record, int cut) {
+void CopySelection(KeyInputRecord* record, int cut) {
   if (!HasSelection(record)) return;
   int low = record->selectStart < record->selectEnd ? record->selectStart : record->selectEnd;
   int high = record->selectStart < record->selectEnd ? record->selectEnd : record->selectStart;
@@ -517,7 +561,7 @@ static void CopySelection(KeyInputRecord* record, int cut) {
   if (cut) DeleteSelection(record);
 }
 
-static void PasteClipboard() {
+void PasteClipboard() {
   int size = ReadClipboardText(nullptr, 0);
   if (size <= 0) return;
   char* block = static_cast<char*>(MEM_ALLOC(static_cast<size_t>(size) + 1));
@@ -541,7 +585,7 @@ static void PasteClipboard() {
   MemFree(block);
 }
 
-static void ApplyCharacter(KeyInputRecord* record, const char* bytes, int size) {
+void ApplyCharacter(KeyInputRecord* record, const char* bytes, int size) {
   unsigned char code = static_cast<unsigned char>(bytes[0]);
   if (size == 2) {
     InsertCharacter(record, bytes, size);
@@ -610,6 +654,8 @@ static void ApplyCharacter(KeyInputRecord* record, const char* bytes, int size) 
       break;
   }
 }
+
+}  // namespace
 
 int ProcessKeyInputHandles() {
   RunImeRestart();

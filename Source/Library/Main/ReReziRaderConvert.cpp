@@ -49,7 +49,7 @@ inline uint32_t ChangeWidth(uint32_t v, int sw, int dw) {
   if (dw < sw) return v >> (sw - dw);
   if (sw == 0) return 0;
   int d = dw - sw;
-  return (uint32_t)(((uint64_t)v << d) + (uint64_t)v * ((1ull << d) - 1) / ((1ull << sw) - 1));
+  return static_cast<uint32_t>((static_cast<uint64_t>(v) << d) + static_cast<uint64_t>(v) * ((1ull << d) - 1) / ((1ull << sw) - 1));
 }
 
 struct BltSetup {
@@ -108,7 +108,7 @@ uint32_t ReadAlphaImageRed(const BltSetup& s, const uint8_t* pixel, int destAlph
 
 // Packs channels already in destination widths.
 inline uint32_t PackDestination(const BltSetup& s, const uint32_t ch[4]) {
-  if (s.destPalette) return MakeFormatPixelFromRGBA(s.destFormat, (int)ch[0], (int)ch[1], (int)ch[2], 0);
+  if (s.destPalette) return MakeFormatPixelFromRGBA(s.destFormat, static_cast<int>(ch[0]), static_cast<int>(ch[1]), static_cast<int>(ch[2]), 0);
   uint32_t out = s.destSpare;
   for (int c = 0; c < 4; c++) {
     if (s.destWidth[c] != 0) out |= ch[c] << s.destShift[c];
@@ -134,7 +134,7 @@ uint32_t ConvertOnePixel(const BltSetup& s, uint32_t value, const uint8_t* alpha
     uint32_t dropped = src[c] & ((1u << n) - 1);
     uint32_t v = src[c] >> n;
     if (s.reduction == BLT_REDUCE_ORDERED_DITHER) {
-      uint32_t m = (uint32_t)kDitherMatrix[(y & 3) * 4 + (x & 3)];
+      uint32_t m = static_cast<uint32_t>(kDitherMatrix[(y & 3) * 4 + (x & 3)]);
       if (dropped > (((1u << n) * m) >> 4)) v++;
     } else {
       carry[c] += dropped;
@@ -170,8 +170,8 @@ void GeneralLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, cons
   int cacheable = s.destPalette && s.reduction == BLT_REDUCE_NONE && s.alphaMode != ALPHA_IMAGE;
   for (int y = 0; y < s.height; y++) {
     const uint8_t* sp = srcStart + y * srcPitch;
-    const uint8_t* ap = alphaStart ? alphaStart + y * (intptr_t)s.alphaPitch : nullptr;
-    uint8_t* dp = destStart + y * destPitch + (s.mirror ? (intptr_t)(s.width - 1) * s.destBytes : 0);
+    const uint8_t* ap = alphaStart ? alphaStart + y * static_cast<intptr_t>(s.alphaPitch) : nullptr;
+    uint8_t* dp = destStart + y * destPitch + (s.mirror ? static_cast<intptr_t>(s.width - 1) * s.destBytes : 0);
     for (int x = 0; x < s.width; x++, sp += s.srcBytes, dp += destStep) {
       uint32_t value = ReadPixelBytes(sp, s.srcBytes);
       if (s.skipKey && IsKeyPixel(s, value)) continue;
@@ -179,7 +179,7 @@ void GeneralLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, cons
       if (cacheable && haveLast && value == lastValue) {
         out = lastOut;
       } else {
-        out = ConvertOnePixel(s, value, ap ? ap + (intptr_t)x * s.alphaBytes : nullptr, x, y, carry);
+        out = ConvertOnePixel(s, value, ap ? ap + static_cast<intptr_t>(x) * s.alphaBytes : nullptr, x, y, carry);
         lastValue = value;
         lastOut = out;
         haveLast = 1;
@@ -259,7 +259,7 @@ void TableLoop(const BltSetup& s, const ChannelTables& t, uint8_t* destStart, in
   const int keyed = s.skipKey || t.alphaBits != 0;
   for (int y = 0; y < s.height; y++) {
     const uint8_t* sp = srcStart + y * srcPitch;
-    uint8_t* dp = destStart + y * destPitch + (s.mirror ? (intptr_t)(s.width - 1) * DestBytes : 0);
+    uint8_t* dp = destStart + y * destPitch + (s.mirror ? static_cast<intptr_t>(s.width - 1) * DestBytes : 0);
     for (int x = 0; x < s.width; x++, sp += SrcBytes, dp += destStep) {
       uint32_t v = ReadPixelBytes(sp, SrcBytes);
       uint32_t out = t.base | t0[(v >> s0) & m0] | t1[(v >> s1) & m1] | t2[(v >> s2) & m2] | t3[(v >> s3) & m3];
@@ -324,16 +324,16 @@ int FindScale(int sw, int dw, int* mul, int* shift) {
   if (sw > 12) return 0;
   const uint32_t count = 1u << sw;
   for (int s = 0; s <= 24; s++) {
-    const uint64_t m = ((((uint64_t)1 << dw) - 1) << s) / (count - 1) + 1;
+    const uint64_t m = (((static_cast<uint64_t>(1) << dw) - 1) << s) / (count - 1) + 1;
     for (int step = 0; step < 2; step++) {
       const uint64_t candidate = m - 1 + step;
       if (candidate == 0 || candidate > 32767) continue;
       uint32_t v = 0;
       for (; v < count; v++) {
-        if ((uint32_t)((v * candidate) >> s) != ChangeWidth(v, sw, dw)) break;
+        if (static_cast<uint32_t>((v * candidate) >> s) != ChangeWidth(v, sw, dw)) break;
       }
       if (v == count) {
-        *mul = (int)candidate;
+        *mul = static_cast<int>(candidate);
         *shift = s;
         return 1;
       }
@@ -389,7 +389,7 @@ int BuildVectorOps(const BltSetup& s, VectorOps* ops) {
       ops->ditherDrop[i] = n;
       ops->ditherDestMax[i] = ChannelMax(dw);
       ops->ditherDestShift[i] = s.destShift[c];
-      for (int k = 0; k < 16; k++) ops->ditherThreshold[i][k] = ((1u << n) * (uint32_t)kDitherMatrix[k]) >> 4;
+      for (int k = 0; k < 16; k++) ops->ditherThreshold[i][k] = ((1u << n) * static_cast<uint32_t>(kDitherMatrix[k])) >> 4;
     } else if (dw <= sw) {
       const int drop = sw - dw;
       const int k = ss + drop - s.destShift[c];
@@ -436,7 +436,7 @@ int BuildVectorOps(const BltSetup& s, VectorOps* ops) {
 
 inline uint32_t PairPixel(const VectorOps& o, uint32_t v) {
   const uint32_t m = v & o.pairMask;
-  return ((m & 0xffff) * (uint32_t)(o.pairMul & 0xffff) + (m >> 16) * ((uint32_t)o.pairMul >> 16)) >> o.pairShift;
+  return ((m & 0xffff) * static_cast<uint32_t>(o.pairMul & 0xffff) + (m >> 16) * (static_cast<uint32_t>(o.pairMul) >> 16)) >> o.pairShift;
 }
 
 inline uint32_t VectorOpsPixel(const VectorOps& o, const BltSetup& s, uint32_t v, int x, int y) {
@@ -445,7 +445,7 @@ inline uint32_t VectorOpsPixel(const VectorOps& o, const BltSetup& s, uint32_t v
   for (int i = 0; i < o.shiftCount; i++) out |= ((v & o.shiftMask[i]) >> o.shiftRight[i]) << o.shiftLeft[i];
   for (int i = 0; i < o.scaleCount; i++) {
     uint32_t c = (v >> o.scaleSrcShift[i]) & o.scaleSrcMax[i];
-    out |= ((c * (uint32_t)o.scaleMul[i]) >> o.scaleShift[i]) << o.scaleDestShift[i];
+    out |= ((c * static_cast<uint32_t>(o.scaleMul[i])) >> o.scaleShift[i]) << o.scaleDestShift[i];
   }
   for (int i = 0; i < o.ditherCount; i++) {
     uint32_t c = (v >> o.ditherSrcShift[i]) & o.ditherSrcMax[i];
@@ -519,48 +519,48 @@ inline uint32_t Load32(const uint8_t* p) {
 template <int SrcBytes>
 inline void LoadEight(const uint8_t* p, __m128i* a, __m128i* b) {
   if (SrcBytes == 4) {
-    *a = _mm_loadu_si128((const __m128i*)p);
-    *b = _mm_loadu_si128((const __m128i*)(p + 16));
+    *a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    *b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
   } else if (SrcBytes == 2) {
-    __m128i v = _mm_loadu_si128((const __m128i*)p);
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     *a = _mm_unpacklo_epi16(v, _mm_setzero_si128());
     *b = _mm_unpackhi_epi16(v, _mm_setzero_si128());
   } else {
     // Four bytes per pixel; the byte above each pixel is masked off by the
     // ops (the caller keeps one more pixel in the row).
-    *a = _mm_setr_epi32((int)Load32(p), (int)Load32(p + 3), (int)Load32(p + 6), (int)Load32(p + 9));
-    *b = _mm_setr_epi32((int)Load32(p + 12), (int)Load32(p + 15), (int)Load32(p + 18), (int)Load32(p + 21));
+    *a = _mm_setr_epi32(static_cast<int>(Load32(p)), static_cast<int>(Load32(p + 3)), static_cast<int>(Load32(p + 6)), static_cast<int>(Load32(p + 9)));
+    *b = _mm_setr_epi32(static_cast<int>(Load32(p + 12)), static_cast<int>(Load32(p + 15)), static_cast<int>(Load32(p + 18)), static_cast<int>(Load32(p + 21)));
   }
 }
 
 void MakeVectorConstants(const BltSetup& s, const VectorOps& o, VectorConstants* k) {
-  k->pairMask = _mm_set1_epi32((int)o.pairMask);
+  k->pairMask = _mm_set1_epi32(static_cast<int>(o.pairMask));
   k->pairMul = _mm_set1_epi32(o.pairMul);
   k->pairShift = _mm_cvtsi32_si128(o.pairShift);
   for (int i = 0; i < o.shiftCount; i++) {
-    k->shiftMask[i] = _mm_set1_epi32((int)o.shiftMask[i]);
+    k->shiftMask[i] = _mm_set1_epi32(static_cast<int>(o.shiftMask[i]));
     k->shiftRight[i] = _mm_cvtsi32_si128(o.shiftRight[i]);
     k->shiftLeft[i] = _mm_cvtsi32_si128(o.shiftLeft[i]);
   }
   for (int i = 0; i < o.scaleCount; i++) {
     k->scaleSrcShift[i] = _mm_cvtsi32_si128(o.scaleSrcShift[i]);
-    k->scaleSrcMax[i] = _mm_set1_epi32((int)o.scaleSrcMax[i]);
+    k->scaleSrcMax[i] = _mm_set1_epi32(static_cast<int>(o.scaleSrcMax[i]));
     k->scaleMul[i] = _mm_set1_epi32(o.scaleMul[i]);
     k->scaleShift[i] = _mm_cvtsi32_si128(o.scaleShift[i]);
     k->scaleDestShift[i] = _mm_cvtsi32_si128(o.scaleDestShift[i]);
   }
   for (int i = 0; i < o.ditherCount; i++) {
     k->ditherSrcShift[i] = _mm_cvtsi32_si128(o.ditherSrcShift[i]);
-    k->ditherSrcMax[i] = _mm_set1_epi32((int)o.ditherSrcMax[i]);
+    k->ditherSrcMax[i] = _mm_set1_epi32(static_cast<int>(o.ditherSrcMax[i]));
     k->ditherDrop[i] = _mm_cvtsi32_si128(o.ditherDrop[i]);
-    k->ditherDropMask[i] = _mm_set1_epi32((int)((1u << o.ditherDrop[i]) - 1));
-    k->ditherDestMax[i] = _mm_set1_epi32((int)o.ditherDestMax[i]);
+    k->ditherDropMask[i] = _mm_set1_epi32(static_cast<int>((1u << o.ditherDrop[i]) - 1));
+    k->ditherDestMax[i] = _mm_set1_epi32(static_cast<int>(o.ditherDestMax[i]));
     k->ditherDestShift[i] = _mm_cvtsi32_si128(o.ditherDestShift[i]);
   }
-  k->base = _mm_set1_epi32((int)o.base);
-  k->keyMask = _mm_set1_epi32((int)s.keyMask);
-  k->keyValue = _mm_set1_epi32((int)s.keyValue);
-  k->alphaBits = _mm_set1_epi32((int)o.alphaBits);
+  k->base = _mm_set1_epi32(static_cast<int>(o.base));
+  k->keyMask = _mm_set1_epi32(static_cast<int>(s.keyMask));
+  k->keyValue = _mm_set1_epi32(static_cast<int>(s.keyValue));
+  k->alphaBits = _mm_set1_epi32(static_cast<int>(o.alphaBits));
 }
 
 template <int SrcBytes, int DestBytes, int NPair, int NShift, int NScale, int NDither>
@@ -569,7 +569,7 @@ void VectorLoop(const BltSetup& s, const VectorOps& o, uint8_t* destStart, intpt
   VectorConstants k;
   MakeVectorConstants(s, o, &k);
   const __m128i bias32 = _mm_set1_epi32(0x8000);
-  const __m128i bias16 = _mm_set1_epi16((short)0x8000);
+  const __m128i bias16 = _mm_set1_epi16(static_cast<short>(0x8000));
   const int keyed = o.alphaBits != 0;
   // 3-byte sources read one byte past each group of eight.
   const int vectorEnd = SrcBytes == 3 ? s.width - 1 : s.width;
@@ -578,7 +578,7 @@ void VectorLoop(const BltSetup& s, const VectorOps& o, uint8_t* destStart, intpt
     uint8_t* dp = destStart + y * destPitch;
     for (int i = 0; i < (NDither >= 0 ? NDither : o.ditherCount); i++) {
       const uint32_t* t = &o.ditherThreshold[i][(y & 3) * 4];
-      k.ditherThreshold[i] = _mm_setr_epi32((int)t[0], (int)t[1], (int)t[2], (int)t[3]);
+      k.ditherThreshold[i] = _mm_setr_epi32(static_cast<int>(t[0]), static_cast<int>(t[1]), static_cast<int>(t[2]), static_cast<int>(t[3]));
     }
     int x = 0;
     for (; x + 8 <= vectorEnd; x += 8) {
@@ -587,12 +587,12 @@ void VectorLoop(const BltSetup& s, const VectorOps& o, uint8_t* destStart, intpt
       a = VectorOpsApply<NPair, NShift, NScale, NDither>(o, k, keyed, a);
       b = VectorOpsApply<NPair, NShift, NScale, NDither>(o, k, keyed, b);
       if (DestBytes == 4) {
-        _mm_storeu_si128((__m128i*)(dp + x * 4), a);
-        _mm_storeu_si128((__m128i*)(dp + x * 4 + 16), b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dp + x * 4), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dp + x * 4 + 16), b);
       } else {
         // Unsigned 16-bit packing through the signed pack.
         __m128i packed = _mm_packs_epi32(_mm_sub_epi32(a, bias32), _mm_sub_epi32(b, bias32));
-        _mm_storeu_si128((__m128i*)(dp + x * 2), _mm_add_epi16(packed, bias16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dp + x * 2), _mm_add_epi16(packed, bias16));
       }
     }
     for (; x < s.width; x++) {
@@ -664,15 +664,15 @@ int FindByteWidening(int sw, uint16_t* factor, uint16_t* fraction) {
   const uint32_t count = 1u << sw;
   const uint32_t max = count - 1;
   const uint32_t whole = 255 / max;
-  const uint64_t ideal = ((uint64_t)(255 - whole * max) << 16) / max;
+  const uint64_t ideal = (static_cast<uint64_t>(255 - whole * max) << 16) / max;
   for (uint64_t m = ideal; m <= ideal + 2 && m <= 0xffff; m++) {
     uint32_t c = 0;
     for (; c < count; c++) {
-      if (c * whole + (uint32_t)((c * m) >> 16) != ChangeWidth(c, sw, 8)) break;
+      if (c * whole + static_cast<uint32_t>((c * m) >> 16) != ChangeWidth(c, sw, 8)) break;
     }
     if (c == count) {
-      *factor = (uint16_t)whole;
-      *fraction = (uint16_t)m;
+      *factor = static_cast<uint16_t>(whole);
+      *fraction = static_cast<uint16_t>(m);
       return 1;
     }
   }
@@ -683,8 +683,8 @@ int BuildWordOps(const BltSetup& s, WordOps* ops) {
   if (s.srcBytes != 2 || s.destBytes != 4 || s.srcPalette || s.destPalette) return 0;
   if (s.mirror || s.skipKey || s.alphaMode == ALPHA_IMAGE) return 0;
   memset(ops, 0, sizeof(*ops));
-  ops->base[0] = (uint16_t)(s.destSpare & 0xffff);
-  ops->base[1] = (uint16_t)(s.destSpare >> 16);
+  ops->base[0] = static_cast<uint16_t>(s.destSpare & 0xffff);
+  ops->base[1] = static_cast<uint16_t>(s.destSpare >> 16);
   for (int c = 0; c < 4; c++) {
     int source = c;
     const int dw = s.destWidth[c], ds = s.destShift[c];
@@ -696,11 +696,11 @@ int BuildWordOps(const BltSetup& s, WordOps* ops) {
     if (dw != 8 || (ds & 7) != 0) return 0;
     if (c == 3) {
       if (s.alphaMode == ALPHA_FULL || s.alphaMode == ALPHA_KEY) {
-        ops->base[ds >> 4] |= (uint16_t)(0xff << (ds & 8));
+        ops->base[ds >> 4] |= static_cast<uint16_t>(0xff << (ds & 8));
         if (s.alphaMode == ALPHA_KEY) {
           ops->keyed = 1;
           ops->alphaWord = ds >> 4;
-          ops->alphaByteMask = (uint16_t)(0xff << (ds & 8));
+          ops->alphaByteMask = static_cast<uint16_t>(0xff << (ds & 8));
         }
         continue;
       }
@@ -711,7 +711,7 @@ int BuildWordOps(const BltSetup& s, WordOps* ops) {
     if (sw > 8) return 0;
     const int i = ops->count++;
     ops->srcShift[i] = s.srcShift[source];
-    ops->srcMax[i] = (uint16_t)ChannelMax(sw);
+    ops->srcMax[i] = static_cast<uint16_t>(ChannelMax(sw));
     if (!FindByteWidening(sw, &ops->factor[i], &ops->fraction[i])) return 0;
     ops->highWord[i] = ds >> 4;
     ops->highByte[i] = (ds & 8) != 0;
@@ -726,7 +726,7 @@ inline uint32_t WordOpsPixel(const WordOps& o, const BltSetup& s, uint32_t v) {
     const uint32_t wide = c * o.factor[i] + ((c * o.fraction[i]) >> 16);
     word[o.highWord[i]] |= wide << (o.highByte[i] ? 8 : 0);
   }
-  if (o.keyed && (v & s.keyMask) == s.keyValue) word[o.alphaWord] &= ~(uint32_t)o.alphaByteMask;
+  if (o.keyed && (v & s.keyMask) == s.keyValue) word[o.alphaWord] &= ~static_cast<uint32_t>(o.alphaByteMask);
   return word[0] | (word[1] << 16);
 }
 
@@ -738,24 +738,24 @@ void WordLoop(const BltSetup& s, const WordOps& o, uint8_t* destStart, intptr_t 
   __m128i srcShift[4], srcMax[4], factor[4], fraction[4], byteShift[4], lowWord[4];
   for (int i = 0; i < N; i++) {
     srcShift[i] = _mm_cvtsi32_si128(o.srcShift[i]);
-    srcMax[i] = _mm_set1_epi16((short)o.srcMax[i]);
-    factor[i] = _mm_set1_epi16((short)o.factor[i]);
-    fraction[i] = _mm_set1_epi16((short)o.fraction[i]);
+    srcMax[i] = _mm_set1_epi16(static_cast<short>(o.srcMax[i]));
+    factor[i] = _mm_set1_epi16(static_cast<short>(o.factor[i]));
+    fraction[i] = _mm_set1_epi16(static_cast<short>(o.fraction[i]));
     byteShift[i] = _mm_cvtsi32_si128(o.highByte[i] ? 8 : 0);
     lowWord[i] = _mm_set1_epi16(o.highWord[i] ? 0 : -1);
   }
-  const __m128i base0 = _mm_set1_epi16((short)o.base[0]);
-  const __m128i base1 = _mm_set1_epi16((short)o.base[1]);
-  const __m128i keyMask = _mm_set1_epi16((short)s.keyMask);
-  const __m128i keyValue = _mm_set1_epi16((short)s.keyValue);
-  const __m128i alphaClear0 = _mm_set1_epi16((short)(o.alphaWord == 0 ? o.alphaByteMask : 0));
-  const __m128i alphaClear1 = _mm_set1_epi16((short)(o.alphaWord == 1 ? o.alphaByteMask : 0));
+  const __m128i base0 = _mm_set1_epi16(static_cast<short>(o.base[0]));
+  const __m128i base1 = _mm_set1_epi16(static_cast<short>(o.base[1]));
+  const __m128i keyMask = _mm_set1_epi16(static_cast<short>(s.keyMask));
+  const __m128i keyValue = _mm_set1_epi16(static_cast<short>(s.keyValue));
+  const __m128i alphaClear0 = _mm_set1_epi16(static_cast<short>(o.alphaWord == 0 ? o.alphaByteMask : 0));
+  const __m128i alphaClear1 = _mm_set1_epi16(static_cast<short>(o.alphaWord == 1 ? o.alphaByteMask : 0));
   for (int y = 0; y < s.height; y++) {
     const uint8_t* sp = srcStart + y * srcPitch;
     uint8_t* dp = destStart + y * destPitch;
     int x = 0;
     for (; x + 8 <= s.width; x += 8) {
-      const __m128i v = _mm_loadu_si128((const __m128i*)(sp + x * 2));
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp + x * 2));
       __m128i word0 = base0, word1 = base1;
 #pragma GCC unroll 4
       for (int i = 0; i < N; i++) {
@@ -777,8 +777,8 @@ void WordLoop(const BltSetup& s, const WordOps& o, uint8_t* destStart, intptr_t 
         word0 = _mm_andnot_si128(_mm_and_si128(eq, alphaClear0), word0);
         word1 = _mm_andnot_si128(_mm_and_si128(eq, alphaClear1), word1);
       }
-      _mm_storeu_si128((__m128i*)(dp + x * 4), _mm_unpacklo_epi16(word0, word1));
-      _mm_storeu_si128((__m128i*)(dp + x * 4 + 16), _mm_unpackhi_epi16(word0, word1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dp + x * 4), _mm_unpacklo_epi16(word0, word1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dp + x * 4 + 16), _mm_unpackhi_epi16(word0, word1));
     }
     for (; x < s.width; x++) {
       const uint32_t out = WordOpsPixel(o, s, ReadPixelBytes(sp + x * 2, 2));
@@ -825,7 +825,7 @@ int BuildByteDitherOps(const BltSetup& s, ByteDitherOps* ops) {
   if (s.reduction != BLT_REDUCE_ORDERED_DITHER || s.srcBytes != 4 || s.destBytes != 2) return 0;
   if (s.srcPalette || s.destPalette || s.mirror || s.skipKey || s.alphaMode == ALPHA_IMAGE) return 0;
   memset(ops, 0, sizeof(*ops));
-  ops->base = (uint16_t)s.destSpare;
+  ops->base = static_cast<uint16_t>(s.destSpare);
   for (int c = 0; c < 4; c++) {
     int source = c;
     const int dw = s.destWidth[c];
@@ -834,10 +834,10 @@ int BuildByteDitherOps(const BltSetup& s, ByteDitherOps* ops) {
     } else {
       if (s.alphaMode == ALPHA_NONE) continue;
       if (s.alphaMode == ALPHA_FULL || s.alphaMode == ALPHA_KEY) {
-        ops->base |= (uint16_t)(ChannelMax(dw) << s.destShift[c]);
+        ops->base |= static_cast<uint16_t>(ChannelMax(dw) << s.destShift[c]);
         if (s.alphaMode == ALPHA_KEY) {
           ops->keyed = 1;
-          ops->alphaBits = (uint16_t)(ChannelMax(dw) << s.destShift[c]);
+          ops->alphaBits = static_cast<uint16_t>(ChannelMax(dw) << s.destShift[c]);
         }
         continue;
       }
@@ -851,10 +851,10 @@ int BuildByteDitherOps(const BltSetup& s, ByteDitherOps* ops) {
     ops->upperByte[i] = (ss & 8) != 0;
     // Alpha is narrowed without dither.
     ops->drop[i] = 8 - dw;
-    ops->destMax[i] = (uint16_t)ChannelMax(dw);
+    ops->destMax[i] = static_cast<uint16_t>(ChannelMax(dw));
     ops->destShift[i] = s.destShift[c];
     for (int k = 0; k < 16; k++) {
-      ops->threshold[i][k] = c < 3 ? (uint16_t)(((1u << (8 - dw)) * (uint32_t)kDitherMatrix[k]) >> 4) : 0xff;
+      ops->threshold[i][k] = c < 3 ? static_cast<uint16_t>(((1u << (8 - dw)) * static_cast<uint32_t>(kDitherMatrix[k])) >> 4) : 0xff;
     }
   }
   return 1;
@@ -869,7 +869,7 @@ inline uint32_t ByteDitherPixel(const ByteDitherOps& o, const BltSetup& s, uint3
     if (q > o.destMax[i]) q = o.destMax[i];
     out |= q << o.destShift[i];
   }
-  if (o.keyed && (v & s.keyMask) == s.keyValue) out &= ~(uint32_t)o.alphaBits;
+  if (o.keyed && (v & s.keyMask) == s.keyValue) out &= ~static_cast<uint32_t>(o.alphaBits);
   return out;
 }
 
@@ -881,29 +881,29 @@ void ByteDitherLoop(const BltSetup& s, const ByteDitherOps& o, uint8_t* destStar
     fromHigh[i] = _mm_set1_epi16(o.fromHigh[i] ? -1 : 0);
     byteShift[i] = _mm_cvtsi32_si128(o.upperByte[i] ? 8 : 0);
     drop[i] = _mm_cvtsi32_si128(o.drop[i]);
-    dropMask[i] = _mm_set1_epi16((short)((1 << o.drop[i]) - 1));
-    destMax[i] = _mm_set1_epi16((short)o.destMax[i]);
+    dropMask[i] = _mm_set1_epi16(static_cast<short>((1 << o.drop[i]) - 1));
+    destMax[i] = _mm_set1_epi16(static_cast<short>(o.destMax[i]));
     destShift[i] = _mm_cvtsi32_si128(o.destShift[i]);
   }
-  const __m128i base = _mm_set1_epi16((short)o.base);
+  const __m128i base = _mm_set1_epi16(static_cast<short>(o.base));
   const __m128i byteMask = _mm_set1_epi16(0xff);
-  const __m128i keyLow = _mm_set1_epi16((short)(s.keyMask & 0xffff));
-  const __m128i keyHigh = _mm_set1_epi16((short)(s.keyMask >> 16));
-  const __m128i valueLow = _mm_set1_epi16((short)(s.keyValue & 0xffff));
-  const __m128i valueHigh = _mm_set1_epi16((short)(s.keyValue >> 16));
-  const __m128i alphaBits = _mm_set1_epi16((short)o.alphaBits);
+  const __m128i keyLow = _mm_set1_epi16(static_cast<short>(s.keyMask & 0xffff));
+  const __m128i keyHigh = _mm_set1_epi16(static_cast<short>(s.keyMask >> 16));
+  const __m128i valueLow = _mm_set1_epi16(static_cast<short>(s.keyValue & 0xffff));
+  const __m128i valueHigh = _mm_set1_epi16(static_cast<short>(s.keyValue >> 16));
+  const __m128i alphaBits = _mm_set1_epi16(static_cast<short>(o.alphaBits));
   for (int y = 0; y < s.height; y++) {
     const uint8_t* sp = srcStart + y * srcPitch;
     uint8_t* dp = destStart + y * destPitch;
     for (int i = 0; i < N; i++) {
       const uint16_t* t = &o.threshold[i][(y & 3) * 4];
-      threshold[i] = _mm_setr_epi16((short)t[0], (short)t[1], (short)t[2], (short)t[3], (short)t[0], (short)t[1],
-                                    (short)t[2], (short)t[3]);
+      threshold[i] = _mm_setr_epi16(static_cast<short>(t[0]), static_cast<short>(t[1]), static_cast<short>(t[2]), static_cast<short>(t[3]), static_cast<short>(t[0]), static_cast<short>(t[1]),
+                                    static_cast<short>(t[2]), static_cast<short>(t[3]));
     }
     int x = 0;
     for (; x + 8 <= s.width; x += 8) {
-      const __m128i a = _mm_loadu_si128((const __m128i*)(sp + x * 4));
-      const __m128i b = _mm_loadu_si128((const __m128i*)(sp + x * 4 + 16));
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp + x * 4));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp + x * 4 + 16));
       const __m128i low = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16),
                                           _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
       const __m128i high = _mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_srai_epi32(b, 16));
@@ -922,10 +922,10 @@ void ByteDitherLoop(const BltSetup& s, const ByteDitherOps& o, uint8_t* destStar
                                          _mm_cmpeq_epi16(_mm_and_si128(high, keyHigh), valueHigh));
         out = _mm_andnot_si128(_mm_and_si128(eq, alphaBits), out);
       }
-      _mm_storeu_si128((__m128i*)(dp + x * 2), out);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dp + x * 2), out);
     }
     for (; x < s.width; x++) {
-      const uint16_t out = (uint16_t)ByteDitherPixel(o, s, ReadPixelBytes(sp + x * 4, 4), x, y);
+      const uint16_t out = static_cast<uint16_t>(ByteDitherPixel(o, s, ReadPixelBytes(sp + x * 4, 4), x, y));
       memcpy(dp + x * 2, &out, 2);
     }
   }
@@ -964,7 +964,7 @@ void CarryLoop(const BltSetup& s, const VectorOps& shared, uint8_t* destStart, i
       for (int i = 0; i < o.shiftCount; i++) out |= ((v & o.shiftMask[i]) >> o.shiftRight[i]) << o.shiftLeft[i];
       for (int i = 0; i < o.scaleCount; i++) {
         uint32_t c = (v >> o.scaleSrcShift[i]) & o.scaleSrcMax[i];
-        out |= ((c * (uint32_t)o.scaleMul[i]) >> o.scaleShift[i]) << o.scaleDestShift[i];
+        out |= ((c * static_cast<uint32_t>(o.scaleMul[i])) >> o.scaleShift[i]) << o.scaleDestShift[i];
       }
 #pragma GCC unroll 4
       for (int i = 0; i < dithers; i++) {
@@ -998,11 +998,11 @@ void PaletteTableLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch,
                       intptr_t srcPitch) {
   uint32_t table[256];
   uint32_t carry[3] = {0, 0, 0};
-  for (int i = 0; i < 256; i++) table[i] = ConvertOnePixel(s, (uint32_t)i, nullptr, 0, 0, carry);
+  for (int i = 0; i < 256; i++) table[i] = ConvertOnePixel(s, static_cast<uint32_t>(i), nullptr, 0, 0, carry);
   intptr_t destStep = s.mirror ? -s.destBytes : s.destBytes;
   for (int y = 0; y < s.height; y++) {
     const uint8_t* sp = srcStart + y * srcPitch;
-    uint8_t* dp = destStart + y * destPitch + (s.mirror ? (intptr_t)(s.width - 1) * s.destBytes : 0);
+    uint8_t* dp = destStart + y * destPitch + (s.mirror ? static_cast<intptr_t>(s.width - 1) * s.destBytes : 0);
     if (s.destBytes == 4 && !s.mirror && !s.skipKey) {
       for (int x = 0; x < s.width; x++) memcpy(dp + x * 4, &table[sp[x]], 4);
       continue;
@@ -1031,11 +1031,11 @@ void SameLayoutCopy(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, c
     const uint8_t* sp = srcStart + y * srcPitch;
     uint8_t* dp = destStart + y * destPitch;
     if (!s.mirror && !s.skipKey) {
-      memmove(dp, sp, (size_t)s.width * bytes);
+      memmove(dp, sp, static_cast<size_t>(s.width) * bytes);
       continue;
     }
     intptr_t step = s.mirror ? -bytes : bytes;
-    uint8_t* d = dp + (s.mirror ? (intptr_t)(s.width - 1) * bytes : 0);
+    uint8_t* d = dp + (s.mirror ? static_cast<intptr_t>(s.width - 1) * bytes : 0);
     for (int x = 0; x < s.width; x++, d += step) {
       uint32_t v = ReadPixelBytes(sp + x * bytes, bytes);
       if (s.skipKey && IsKeyPixel(s, v)) continue;
@@ -1076,19 +1076,19 @@ void Loop565ToBytes(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, c
   const int keyed = s.alphaMode == ALPHA_KEY;
   const uint32_t alpha = s.alphaMode == ALPHA_NONE ? 0 : 0xff000000u;
   const uint32_t base = s.destSpare | alpha;
-  const __m128i base0 = _mm_set1_epi16((short)(base & 0xffff));
-  const __m128i base1 = _mm_set1_epi16((short)(base >> 16));
+  const __m128i base0 = _mm_set1_epi16(static_cast<short>(base & 0xffff));
+  const __m128i base1 = _mm_set1_epi16(static_cast<short>(base >> 16));
   // Red and blue moved to bits 8-12; green as it lies.
   const __m128i field5 = _mm_set1_epi16(0x1f00), field6 = _mm_set1_epi16(0x07e0);
   const __m128i k5 = _mm_set1_epi16(2106), k6 = _mm_set1_epi16(8290);
-  const __m128i keyMask = _mm_set1_epi16((short)s.keyMask), keyValue = _mm_set1_epi16((short)s.keyValue);
-  const __m128i alphaByte = _mm_set1_epi16((short)0xff00);
+  const __m128i keyMask = _mm_set1_epi16(static_cast<short>(s.keyMask)), keyValue = _mm_set1_epi16(static_cast<short>(s.keyValue));
+  const __m128i alphaByte = _mm_set1_epi16(static_cast<short>(0xff00));
   for (int y = 0; y < s.height; y++) {
     const uint8_t* sp = srcStart + y * srcPitch;
     uint8_t* dp = destStart + y * destPitch;
     int x = 0;
     for (; x + 8 <= s.width; x += 8) {
-      const __m128i v = _mm_loadu_si128((const __m128i*)(sp + x * 2));
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp + x * 2));
       const __m128i b = _mm_mulhi_epu16(_mm_and_si128(_mm_slli_epi16(v, 8), field5), k5);
       const __m128i g = _mm_mulhi_epu16(_mm_and_si128(v, field6), k6);
       const __m128i r = _mm_mulhi_epu16(_mm_and_si128(_mm_srli_epi16(v, 3), field5), k5);
@@ -1098,8 +1098,8 @@ void Loop565ToBytes(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, c
         const __m128i key = _mm_cmpeq_epi16(_mm_and_si128(v, keyMask), keyValue);
         word1 = _mm_andnot_si128(_mm_and_si128(key, alphaByte), word1);
       }
-      _mm_storeu_si128((__m128i*)(dp + x * 4), _mm_unpacklo_epi16(word0, word1));
-      _mm_storeu_si128((__m128i*)(dp + x * 4 + 16), _mm_unpackhi_epi16(word0, word1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dp + x * 4), _mm_unpacklo_epi16(word0, word1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dp + x * 4 + 16), _mm_unpackhi_epi16(word0, word1));
     }
     for (; x < s.width; x++) {
       const uint32_t v = ReadPixelBytes(sp + x * 2, 2);
@@ -1125,10 +1125,10 @@ int FitsBytesTo565(const BltSetup& s) {
 // that saturates gives the channel maximum, as the clamp does.
 void BytesTo565Bias(int y, uint8_t bias[16]) {
   for (int x = 0; x < 4; x++) {
-    const uint32_t m = (uint32_t)kDitherMatrix[(y & 3) * 4 + x];
-    bias[x * 4 + 0] = (uint8_t)(7 - ((8 * m) >> 4));  // blue, 3 bits dropped
-    bias[x * 4 + 1] = (uint8_t)(3 - ((4 * m) >> 4));  // green, 2 bits dropped
-    bias[x * 4 + 2] = (uint8_t)(7 - ((8 * m) >> 4));  // red
+    const uint32_t m = static_cast<uint32_t>(kDitherMatrix[(y & 3) * 4 + x]);
+    bias[x * 4 + 0] = static_cast<uint8_t>(7 - ((8 * m) >> 4));  // blue, 3 bits dropped
+    bias[x * 4 + 1] = static_cast<uint8_t>(3 - ((4 * m) >> 4));  // green, 2 bits dropped
+    bias[x * 4 + 2] = static_cast<uint8_t>(7 - ((8 * m) >> 4));  // red
     bias[x * 4 + 3] = 0;
   }
 }
@@ -1145,22 +1145,22 @@ inline __m128i Pack565Half(__m128i v) {
 template <bool Dither>
 void LoopBytesTo565(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const uint8_t* srcStart,
                     intptr_t srcPitch) {
-  const __m128i spare = _mm_set1_epi16((short)((s.destSpare & 0xffff) ^ 0x8000));
+  const __m128i spare = _mm_set1_epi16(static_cast<short>((s.destSpare & 0xffff) ^ 0x8000));
   for (int y = 0; y < s.height; y++) {
     const uint8_t* sp = srcStart + y * srcPitch;
     uint8_t* dp = destStart + y * destPitch;
     alignas(16) uint8_t bias[16];
     BytesTo565Bias(y, bias);
-    const __m128i biasVector = _mm_load_si128((const __m128i*)bias);
+    const __m128i biasVector = _mm_load_si128(reinterpret_cast<const __m128i*>(bias));
     int x = 0;
     for (; x + 8 <= s.width; x += 8) {
-      __m128i a = _mm_loadu_si128((const __m128i*)(sp + x * 4));
-      __m128i b = _mm_loadu_si128((const __m128i*)(sp + x * 4 + 16));
+      __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp + x * 4));
+      __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp + x * 4 + 16));
       if (Dither) {
         a = _mm_adds_epu8(a, biasVector);
         b = _mm_adds_epu8(b, biasVector);
       }
-      _mm_storeu_si128((__m128i*)(dp + x * 2), _mm_xor_si128(_mm_packs_epi32(Pack565Half(a), Pack565Half(b)), spare));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dp + x * 2), _mm_xor_si128(_mm_packs_epi32(Pack565Half(a), Pack565Half(b)), spare));
     }
     for (; x < s.width; x++) {
       uint32_t v = ReadPixelBytes(sp + x * 4, 4);
@@ -1171,7 +1171,7 @@ void LoopBytesTo565(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, c
         ch[1] = ch[1] + bias[i + 1] > 255 ? 255 : ch[1] + bias[i + 1];
         ch[2] = ch[2] + bias[i + 0] > 255 ? 255 : ch[2] + bias[i + 0];
       }
-      const uint16_t out = (uint16_t)(s.destSpare | ((ch[0] >> 3) << 11) | ((ch[1] >> 2) << 5) | (ch[2] >> 3));
+      const uint16_t out = static_cast<uint16_t>(s.destSpare | ((ch[0] >> 3) << 11) | ((ch[1] >> 2) << 5) | (ch[2] >> 3));
       memcpy(dp + x * 2, &out, 2);
     }
   }
@@ -1184,18 +1184,18 @@ __attribute__((target("avx2"))) void Loop565ToBytesWide(const BltSetup& s, uint8
                                                          const uint8_t* srcStart, intptr_t srcPitch) {
   const int keyed = s.alphaMode == ALPHA_KEY;
   const uint32_t base = s.destSpare | (s.alphaMode == ALPHA_NONE ? 0 : 0xff000000u);
-  const __m256i base0 = _mm256_set1_epi16((short)(base & 0xffff));
-  const __m256i base1 = _mm256_set1_epi16((short)(base >> 16));
+  const __m256i base0 = _mm256_set1_epi16(static_cast<short>(base & 0xffff));
+  const __m256i base1 = _mm256_set1_epi16(static_cast<short>(base >> 16));
   const __m256i field5 = _mm256_set1_epi16(0x1f00), field6 = _mm256_set1_epi16(0x07e0);
   const __m256i k5 = _mm256_set1_epi16(2106), k6 = _mm256_set1_epi16(8290);
-  const __m256i keyMask = _mm256_set1_epi16((short)s.keyMask), keyValue = _mm256_set1_epi16((short)s.keyValue);
-  const __m256i alphaByte = _mm256_set1_epi16((short)0xff00);
+  const __m256i keyMask = _mm256_set1_epi16(static_cast<short>(s.keyMask)), keyValue = _mm256_set1_epi16(static_cast<short>(s.keyValue));
+  const __m256i alphaByte = _mm256_set1_epi16(static_cast<short>(0xff00));
   const int wide = s.width & ~15;
   for (int y = 0; y < s.height; y++) {
     const uint8_t* sp = srcStart + y * srcPitch;
     uint8_t* dp = destStart + y * destPitch;
     for (int x = 0; x < wide; x += 16) {
-      const __m256i v = _mm256_loadu_si256((const __m256i*)(sp + x * 2));
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sp + x * 2));
       const __m256i b = _mm256_mulhi_epu16(_mm256_and_si256(_mm256_slli_epi16(v, 8), field5), k5);
       const __m256i g = _mm256_mulhi_epu16(_mm256_and_si256(v, field6), k6);
       const __m256i r = _mm256_mulhi_epu16(_mm256_and_si256(_mm256_srli_epi16(v, 3), field5), k5);
@@ -1206,15 +1206,15 @@ __attribute__((target("avx2"))) void Loop565ToBytesWide(const BltSetup& s, uint8
         word1 = _mm256_andnot_si256(_mm256_and_si256(key, alphaByte), word1);
       }
       const __m256i low = _mm256_unpacklo_epi16(word0, word1), high = _mm256_unpackhi_epi16(word0, word1);
-      _mm256_storeu_si256((__m256i*)(dp + x * 4), _mm256_permute2x128_si256(low, high, 0x20));
-      _mm256_storeu_si256((__m256i*)(dp + x * 4 + 32), _mm256_permute2x128_si256(low, high, 0x31));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dp + x * 4), _mm256_permute2x128_si256(low, high, 0x20));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dp + x * 4 + 32), _mm256_permute2x128_si256(low, high, 0x31));
     }
   }
   // The last pixels of each row.
   if (wide < s.width) {
     BltSetup rest = s;
     rest.width = s.width - wide;
-    Loop565ToBytes(rest, destStart + (intptr_t)wide * 4, destPitch, srcStart + (intptr_t)wide * 2, srcPitch);
+    Loop565ToBytes(rest, destStart + static_cast<intptr_t>(wide) * 4, destPitch, srcStart + static_cast<intptr_t>(wide) * 2, srcPitch);
   }
 }
 
@@ -1228,24 +1228,24 @@ __attribute__((target("avx2"))) inline __m256i Pack565HalfWide(__m256i v) {
 template <bool Dither>
 __attribute__((target("avx2"))) void LoopBytesTo565Wide(const BltSetup& s, uint8_t* destStart, intptr_t destPitch,
                                                          const uint8_t* srcStart, intptr_t srcPitch) {
-  const __m256i spare = _mm256_set1_epi16((short)((s.destSpare & 0xffff) ^ 0x8000));
+  const __m256i spare = _mm256_set1_epi16(static_cast<short>((s.destSpare & 0xffff) ^ 0x8000));
   const int wide = s.width & ~15;
   for (int y = 0; y < s.height; y++) {
     const uint8_t* sp = srcStart + y * srcPitch;
     uint8_t* dp = destStart + y * destPitch;
     alignas(16) uint8_t bias[16];
     BytesTo565Bias(y, bias);
-    const __m128i bias4 = _mm_load_si128((const __m128i*)bias);
+    const __m128i bias4 = _mm_load_si128(reinterpret_cast<const __m128i*>(bias));
     const __m256i biasVector = _mm256_inserti128_si256(_mm256_castsi128_si256(bias4), bias4, 1);
     for (int x = 0; x < wide; x += 16) {
-      __m256i a = _mm256_loadu_si256((const __m256i*)(sp + x * 4));
-      __m256i b = _mm256_loadu_si256((const __m256i*)(sp + x * 4 + 32));
+      __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sp + x * 4));
+      __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sp + x * 4 + 32));
       if (Dither) {
         a = _mm256_adds_epu8(a, biasVector);
         b = _mm256_adds_epu8(b, biasVector);
       }
       const __m256i packed = _mm256_packs_epi32(Pack565HalfWide(a), Pack565HalfWide(b));
-      _mm256_storeu_si256((__m256i*)(dp + x * 2), _mm256_xor_si256(_mm256_permute4x64_epi64(packed, 0xd8), spare));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dp + x * 2), _mm256_xor_si256(_mm256_permute4x64_epi64(packed, 0xd8), spare));
     }
   }
   // The last pixels of each row; the dither counts from the rectangle's
@@ -1253,7 +1253,7 @@ __attribute__((target("avx2"))) void LoopBytesTo565Wide(const BltSetup& s, uint8
   if (wide < s.width) {
     BltSetup rest = s;
     rest.width = s.width - wide;
-    LoopBytesTo565<Dither>(rest, destStart + (intptr_t)wide * 2, destPitch, srcStart + (intptr_t)wide * 4, srcPitch);
+    LoopBytesTo565<Dither>(rest, destStart + static_cast<intptr_t>(wide) * 2, destPitch, srcStart + static_cast<intptr_t>(wide) * 4, srcPitch);
   }
 }
 
@@ -1277,7 +1277,7 @@ void ReadWideChannels(const ColorFormatRecord* f, const uint8_t* p, float out[4]
         if (f->floatFlag) {
           memcpy(&v[c], &w, 4);
         } else {
-          v[c] = (float)(w / 4294967295.0);
+          v[c] = static_cast<float>(w / 4294967295.0);
         }
         break;
       }
@@ -1296,18 +1296,18 @@ inline float Clamp01(float f) {
 
 uint32_t FloatToChannel(float f, int width) {
   if (width <= 0) return 0;
-  double scaled = (double)Clamp01(f) * (double)ChannelMax(width);
-  if (width < 32) return (uint32_t)TruncateDoubleToInt(scaled);
-  return (uint32_t)(int64_t)scaled;
+  double scaled = static_cast<double>(Clamp01(f)) * static_cast<double>(ChannelMax(width));
+  if (width < 32) return static_cast<uint32_t>(TruncateDoubleToInt(scaled));
+  return static_cast<uint32_t>(static_cast<int64_t>(scaled));
 }
 
 void WriteWideChannels(const ColorFormatRecord* f, uint8_t* p, const float v[4]) {
   int n = f->channelCount > 4 ? 4 : f->channelCount;
   for (int c = 0; c < n; c++) {
     switch (f->bitsPerChannel) {
-      case 8: p[c] = (uint8_t)TruncateFloatToInt(Clamp01(v[c]) * 255.0f); break;
+      case 8: p[c] = static_cast<uint8_t>(TruncateFloatToInt(Clamp01(v[c]) * 255.0f)); break;
       case 16: {
-        uint16_t h = f->floatFlag ? FloatToHalfFloat(v[c]) : (uint16_t)FloatToChannel(v[c], 16);
+        uint16_t h = f->floatFlag ? FloatToHalfFloat(v[c]) : static_cast<uint16_t>(FloatToChannel(v[c], 16));
         memcpy(p + c * 2, &h, 2);
         break;
       }
@@ -1332,8 +1332,8 @@ int WideLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const ui
   intptr_t destStep = s.mirror ? -s.destBytes : s.destBytes;
   for (int y = 0; y < s.height; y++) {
     const uint8_t* sp = srcStart + y * srcPitch;
-    const uint8_t* ap = alphaStart ? alphaStart + y * (intptr_t)s.alphaPitch : nullptr;
-    uint8_t* dp = destStart + y * destPitch + (s.mirror ? (intptr_t)(s.width - 1) * s.destBytes : 0);
+    const uint8_t* ap = alphaStart ? alphaStart + y * static_cast<intptr_t>(s.alphaPitch) : nullptr;
+    uint8_t* dp = destStart + y * destPitch + (s.mirror ? static_cast<intptr_t>(s.width - 1) * s.destBytes : 0);
     for (int x = 0; x < s.width; x++, sp += s.srcBytes, dp += destStep) {
       float v[4];
       uint32_t raw = 0;
@@ -1345,7 +1345,7 @@ int WideLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const ui
         uint32_t ch[4];
         ReadSourceChannels(s, raw, ch);
         for (int c = 0; c < 4; c++) {
-          v[c] = s.srcWidth[c] != 0 ? (float)((double)ch[c] / (double)ChannelMax(s.srcWidth[c])) : 0.0f;
+          v[c] = s.srcWidth[c] != 0 ? static_cast<float>(static_cast<double>(ch[c]) / static_cast<double>(ChannelMax(s.srcWidth[c]))) : 0.0f;
         }
         if (s.srcWidth[CH_ALPHA] == 0) v[CH_ALPHA] = 1.0f;
       }
@@ -1354,7 +1354,7 @@ int WideLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const ui
         case ALPHA_SOURCE: alpha = v[CH_ALPHA]; break;
         case ALPHA_RED: alpha = v[CH_RED]; break;
         case ALPHA_IMAGE: {
-          uint32_t a = ReadAlphaImageRed(s, ap + (intptr_t)x * s.alphaBytes, 16);
+          uint32_t a = ReadAlphaImageRed(s, ap + static_cast<intptr_t>(x) * s.alphaBytes, 16);
           alpha = a / 65535.0f;
           break;
         }
@@ -1366,8 +1366,8 @@ int WideLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const ui
       if (destWide) {
         WriteWideChannels(df, dp, v);
       } else if (s.destPalette) {
-        WritePixelBytes(dp, 1, MakeFormatPixelFromRGBA(df, (int)FloatToChannel(v[0], 8), (int)FloatToChannel(v[1], 8),
-                                                       (int)FloatToChannel(v[2], 8), 0));
+        WritePixelBytes(dp, 1, MakeFormatPixelFromRGBA(df, static_cast<int>(FloatToChannel(v[0], 8)), static_cast<int>(FloatToChannel(v[1], 8)),
+                                                       static_cast<int>(FloatToChannel(v[2], 8)), 0));
       } else {
         uint32_t ch[4];
         for (int c = 0; c < 4; c++) ch[c] = FloatToChannel(v[c], s.destWidth[c]);
@@ -1442,8 +1442,8 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
                     int mirror, int keyToAlpha, uint32_t keyColour, int reductionMode,
                     int colourOff, int alphaFromRed, int skipKey, int paletteRemap) {
   if (destPixels == nullptr || srcPixels == nullptr || srcRect == nullptr) return -1;
-  int64_t w = (int64_t)srcRect->right - srcRect->left;
-  int64_t h = (int64_t)srcRect->bottom - srcRect->top;
+  int64_t w = static_cast<int64_t>(srcRect->right) - srcRect->left;
+  int64_t h = static_cast<int64_t>(srcRect->bottom) - srcRect->top;
   if (w <= 0 || h <= 0 || w > 0x7fffffff || h > 0x7fffffff) return -1;
   if (!ValidFormat(destFormat) || !ValidFormat(srcFormat)) return -1;
   const ColorFormatRecord* sf = srcFormat;
@@ -1458,8 +1458,8 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
 
   BltSetup s;
   memset(&s, 0, sizeof(s));
-  s.width = (int)w;
-  s.height = (int)h;
+  s.width = static_cast<int>(w);
+  s.height = static_cast<int>(h);
   s.srcFormat = sf;
   s.destFormat = df;
   s.srcBytes = sf->bytesPerPixel;
@@ -1486,7 +1486,7 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
   if (s.alphaMode != ALPHA_KEY) keyToAlpha = 0;
 
   if ((keyToAlpha || s.skipKey) && !srcWide) {
-    int kr = (int)((keyColour >> 16) & 0xff), kg = (int)((keyColour >> 8) & 0xff), kb = (int)(keyColour & 0xff);
+    int kr = static_cast<int>((keyColour >> 16) & 0xff), kg = static_cast<int>((keyColour >> 8) & 0xff), kb = static_cast<int>(keyColour & 0xff);
     if (s.srcPalette) {
       for (int i = 0; i < 256; i++) {
         s.keyMatch[i] = sf->palette[i][2] == kr && sf->palette[i][1] == kg && sf->palette[i][0] == kb;
@@ -1502,7 +1502,7 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
   }
 
   if (s.alphaMode == ALPHA_IMAGE) {
-    s.alphaPixels = (const uint8_t*)alphaPixels;
+    s.alphaPixels = static_cast<const uint8_t*>(alphaPixels);
     s.alphaPitch = alphaPitch;
     s.alphaBytes = alphaFormat->bytesPerPixel;
     s.alphaFormat = alphaFormat;
@@ -1511,12 +1511,12 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
     s.alphaRedWidth = alphaFormat->redWidth;
   }
 
-  uint8_t* destStart = (uint8_t*)destPixels + (intptr_t)destY * destPitch + (intptr_t)destX * s.destBytes;
+  uint8_t* destStart = static_cast<uint8_t*>(destPixels) + static_cast<intptr_t>(destY) * destPitch + static_cast<intptr_t>(destX) * s.destBytes;
   const uint8_t* srcStart =
-      (const uint8_t*)srcPixels + (intptr_t)srcRect->top * srcPitch + (intptr_t)srcRect->left * s.srcBytes;
+      static_cast<const uint8_t*>(srcPixels) + static_cast<intptr_t>(srcRect->top) * srcPitch + static_cast<intptr_t>(srcRect->left) * s.srcBytes;
   const uint8_t* alphaStart = s.alphaMode == ALPHA_IMAGE
-                                  ? s.alphaPixels + (intptr_t)srcRect->top * alphaPitch +
-                                        (intptr_t)srcRect->left * s.alphaBytes
+                                  ? s.alphaPixels + static_cast<intptr_t>(srcRect->top) * alphaPitch +
+                                        static_cast<intptr_t>(srcRect->left) * s.alphaBytes
                                   : nullptr;
 
   // Wide channels, float or integer.
@@ -1529,11 +1529,11 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
     if (s.srcPalette && paletteRemap && !s.mirror && memcmp(sf->palette, df->palette, sizeof(sf->palette)) != 0) {
       uint8_t remap[256];
       for (int i = 0; i < 256; i++) {
-        remap[i] = (uint8_t)MakeFormatPixelFromRGBA(df, sf->palette[i][2], sf->palette[i][1], sf->palette[i][0], 0);
+        remap[i] = static_cast<uint8_t>(MakeFormatPixelFromRGBA(df, sf->palette[i][2], sf->palette[i][1], sf->palette[i][0], 0));
       }
       for (int y = 0; y < s.height; y++) {
-        const uint8_t* sp = srcStart + (intptr_t)y * srcPitch;
-        uint8_t* dp = destStart + (intptr_t)y * destPitch;
+        const uint8_t* sp = srcStart + static_cast<intptr_t>(y) * srcPitch;
+        uint8_t* dp = destStart + static_cast<intptr_t>(y) * destPitch;
         for (int x = 0; x < s.width; x++) dp[x] = remap[sp[x]];
       }
       return 0;
@@ -1549,9 +1549,9 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
     if (!s.mirror && !s.colourOff && !alphaFromRed && !s.skipKey) {
       int largest = 0;
       for (int y = 0; y < s.height; y++) {
-        const uint8_t* sp = srcStart + (intptr_t)y * srcPitch;
-        uint8_t* dp = destStart + (intptr_t)y * destPitch;
-        memmove(dp, sp, (size_t)s.width);
+        const uint8_t* sp = srcStart + static_cast<intptr_t>(y) * srcPitch;
+        uint8_t* dp = destStart + static_cast<intptr_t>(y) * destPitch;
+        memmove(dp, sp, static_cast<size_t>(s.width));
         for (int x = 0; x < s.width; x++) {
           if (sp[x] > largest) largest = sp[x];
         }

@@ -23,8 +23,8 @@ int BuiltInFormatBuilt[10];
 int BytesPerPixelFor(int colorType, int palettised, int alphaFlag) {
   if (palettised) return 1;
   if (colorType == MEMIMG_COLOR_16 && alphaFlag) return 4;
-  static const int kBytes[4] = {2, 4, 1, 2};
-  return kBytes[colorType];
+  static const int PIXEL_BYTES[4] = {2, 4, 1, 2};
+  return PIXEL_BYTES[colorType];
 }
 
 void FreeHeaderBlocks(MemImgHeader* header) {
@@ -56,9 +56,9 @@ const ColorFormatRecord* GetMemImgColorFormat(int colorType, int alphaFlag, int 
     int bits = colorType == MEMIMG_COLOR_8_CHANNEL ? 8 : 16;
     uint32_t mask = colorType == MEMIMG_COLOR_8_CHANNEL ? 0xFFu : 0xFFFFu;
     format->kind = 0;
-    format->bytesPerPixel = (uint8_t)(bits / 8);
-    format->bitsPerPixel = (uint8_t)bits;
-    format->redWidth = format->greenWidth = format->blueWidth = format->alphaWidth = (uint8_t)bits;
+    format->bytesPerPixel = static_cast<uint8_t>(bits / 8);
+    format->bitsPerPixel = static_cast<uint8_t>(bits);
+    format->redWidth = format->greenWidth = format->blueWidth = format->alphaWidth = static_cast<uint8_t>(bits);
     format->redMask = format->greenMask = format->blueMask = format->alphaMask = mask;
     format->spareMask = 0;
   }
@@ -72,7 +72,7 @@ int CreateMemImg(MEMIMG* image, int width, int height, int pitch, uint32_t trans
   if (colorType < 0 || colorType > 3 || width <= 0 || height <= 0) return -1;
   MemImgHeader* header = image->header;
   if (header == nullptr) {
-    header = (MemImgHeader*)MEM_ALLOC_ZEROED(sizeof(MemImgHeader));
+    header = static_cast<MemImgHeader*>(MEM_ALLOC_ZEROED(sizeof(MemImgHeader)));
     if (header == nullptr) return -1;
     image->header = header;
   }
@@ -91,7 +91,7 @@ int CreateMemImg(MEMIMG* image, int width, int height, int pitch, uint32_t trans
   header->runDataValid = 0;
   if (palettised) {
     if (header->palette == nullptr) {
-      header->palette = (uint8_t*)MEM_ALLOC_ZEROED(2048);
+      header->palette = static_cast<uint8_t*>(MEM_ALLOC_ZEROED(2048));
       if (header->palette == nullptr) return -1;
     }
     header->secondPalette = header->palette + 1024;
@@ -112,20 +112,20 @@ int CreateMemImg(MEMIMG* image, int width, int height, int pitch, uint32_t trans
   if (header->pixelBlock != nullptr && !header->callerOwnedPixels) MemFree(header->pixelBlock);
   header->pixelBlock = nullptr;
   if (callerPixels != nullptr) {
-    header->pixelBlock = (uint8_t*)callerPixels;
+    header->pixelBlock = static_cast<uint8_t*>(callerPixels);
     header->callerOwnedPixels = 1;
   } else {
     header->callerOwnedPixels = 0;
-    header->pixelBlock = (uint8_t*)MEM_ALLOC((size_t)actualPitch * (size_t)height);
+    header->pixelBlock = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(actualPitch) * static_cast<size_t>(height)));
     if (header->pixelBlock == nullptr) return -1;
   }
   if (workBlocks) {
     if (alphaFlag && header->premultiplied == nullptr) {
-      header->premultiplied = (uint8_t*)MEM_ALLOC((size_t)actualPitch * (size_t)height);
+      header->premultiplied = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(actualPitch) * static_cast<size_t>(height)));
       if (header->premultiplied == nullptr) return -1;
     }
     if (colorType != MEMIMG_COLOR_8_CHANNEL && header->runStream == nullptr) {
-      header->runStream = (uint8_t*)MEM_ALLOC((size_t)(width + 5) * (size_t)height);
+      header->runStream = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(width + 5) * static_cast<size_t>(height)));
       if (header->runStream == nullptr) return -1;
     }
   }
@@ -147,7 +147,7 @@ void CreateSubMemImg(MEMIMG* view, const MEMIMG* parent, int x, int y, int width
   if (!IsValidMemImg(parent)) return;
   if (x < 0 || y < 0 || width < 0 || height < 0 || x + width > parent->width || y + height > parent->height) return;
   MemImgHeader* header = parent->header;
-  size_t offset = (size_t)header->pitch * (size_t)y + (size_t)MemImgBytesPerPixel(parent) * (size_t)x;
+  size_t offset = static_cast<size_t>(header->pitch) * static_cast<size_t>(y) + static_cast<size_t>(MemImgBytesPerPixel(parent)) * static_cast<size_t>(x);
   view->magic = MEMIMG_MAGIC;
   view->width = width;
   view->height = height;
@@ -193,12 +193,12 @@ void FillMemImgRectRaw(MEMIMG* image, const RECT* rect, uint32_t value) {
   if (width <= 0 || height <= 0) return;
   int bytes = MemImgBytesPerPixel(image);
   int pitch = image->header->pitch;
-  uint8_t* line = image->pixels + (size_t)pitch * r.top + (size_t)bytes * r.left;
+  uint8_t* line = image->pixels + static_cast<size_t>(pitch) * r.top + static_cast<size_t>(bytes) * r.left;
   for (int y = 0; y < height; y++, line += pitch) {
     if (bytes == 1) {
-      memset(line, (int)(value & 0xFF), (size_t)width);
+      memset(line, static_cast<int>(value & 0xFF), static_cast<size_t>(width));
     } else if (bytes == 2) {
-      uint16_t v = (uint16_t)value;
+      uint16_t v = static_cast<uint16_t>(value);
       for (int x = 0; x < width; x++) memcpy(line + 2 * x, &v, 2);
     } else if (bytes == 4) {
       for (int x = 0; x < width; x++) memcpy(line + 4 * x, &value, 4);
@@ -232,17 +232,17 @@ void SetMaskAlphaRamp(int borderPosition, int borderRange) {
   int start = 256 - ((65536 / (borderRange + 1) + 256) * borderPosition) / 256;
   for (int i = 0; i < 256; i++) {
     int v = (256 * i) / (borderRange + 1) + start;
-    MemImgDrawState.maskAlphaRamp[i] = (uint8_t)(v < 0 ? 0 : (v > 255 ? 255 : v));
+    MemImgDrawState.maskAlphaRamp[i] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
   }
 }
 
 void BuildMemImgPremultiplied(MEMIMG* image) {
   MemImgHeader* header = image->header;
   if (!header->alphaFlag || header->premultiplied == nullptr) return;
-  size_t offset = (size_t)(image->pixels - header->pixelBlock);
+  size_t offset = static_cast<size_t>(image->pixels - header->pixelBlock);
   for (int y = 0; y < image->height; y++) {
-    const uint8_t* src = header->pixelBlock + offset + (size_t)header->pitch * y;
-    uint8_t* dst = header->premultiplied + offset + (size_t)header->pitch * y;
+    const uint8_t* src = header->pixelBlock + offset + static_cast<size_t>(header->pitch) * y;
+    uint8_t* dst = header->premultiplied + offset + static_cast<size_t>(header->pitch) * y;
     for (int x = 0; x < image->width; x++) {
       uint32_t v;
       memcpy(&v, src + 4 * x, 4);
@@ -269,7 +269,7 @@ void BuildMemImgRunData(MEMIMG* image) {
   uint8_t* out = header->runStream;
   int bytes = MemImgBytesPerPixel(image);
   for (int y = 0; y < image->height; y++) {
-    const uint8_t* line = image->pixels + (size_t)header->pitch * y;
+    const uint8_t* line = image->pixels + static_cast<size_t>(header->pitch) * y;
     int x = 0;
     while (x < image->width) {
       int kind = -1, count = 0;
@@ -294,7 +294,7 @@ void BuildMemImgRunData(MEMIMG* image) {
         count++;
         x++;
       }
-      *out++ = (uint8_t)((kind << 6) | (count - 1));
+      *out++ = static_cast<uint8_t>((kind << 6) | (count - 1));
     }
     *out++ = MEMIMG_RUN_END;
   }
@@ -329,10 +329,10 @@ void WriteBaseImageToMemImg(const BaseImageRecord* image, const BaseImageRecord*
     for (int i = 0; i < 256; i++) {
       const uint8_t* e = image->format.palette[i];
       if (header->colorType == MEMIMG_COLOR_16) {
-        uint16_t w = (uint16_t)(((e[2] & 0xF8) << 8) | ((e[1] & 0xFC) << 3) | (e[0] >> 3));
+        uint16_t w = static_cast<uint16_t>(((e[2] & 0xF8) << 8) | ((e[1] & 0xFC) << 3) | (e[0] >> 3));
         memcpy(header->palette + 2 * i, &w, 2);
       } else {
-        uint32_t w = (uint32_t)e[2] * 65536u + (uint32_t)e[1] * 256u + e[0];
+        uint32_t w = static_cast<uint32_t>(e[2]) * 65536u + static_cast<uint32_t>(e[1]) * 256u + e[0];
         memcpy(header->palette + 4 * i, &w, 4);
       }
     }

@@ -80,13 +80,13 @@ struct RunWalker {
   const PointJob* job;
   template <int Bits, int Mode, unsigned F>
   void Run() {
-    constexpr unsigned kSpan = (F & BK_ALPHA) ? (F | BK_TRANS) : (F & ~BK_TRANS);
-    using Row = blendrow::SpanRow<Bits, Mode, kSpan>;
+    enum : unsigned { SPAN_FLAGS = (F & BK_ALPHA) ? (F | BK_TRANS) : (F & ~BK_TRANS) };
+    using Row = blendrow::SpanRow<Bits, Mode, SPAN_FLAGS>;
     const PointJob& j = *job;
-    constexpr int kSrcBytes = SourceTexel<Bits, kSpan>::kBytes;
-    constexpr int kDestBytes = Bits / 8;
-    constexpr bool kOpaqueCopy = Bits == 32 && Mode == 0 && !(F & (BK_TINT | BK_MASK | BK_PAL));
-    constexpr bool kMergeRuns = (F & BK_ALPHA) && !(F & (BK_TINT | BK_MASK)) &&
+    enum { SRC_BYTES = SourceTexel<Bits, SPAN_FLAGS>::TEXEL_BYTES };
+    enum { DEST_BYTES = Bits / 8 };
+    constexpr bool OPAQUE_COPY = Bits == 32 && Mode == 0 && !(F & (BK_TINT | BK_MASK | BK_PAL));
+    constexpr bool MERGE_RUNS = (F & BK_ALPHA) && !(F & (BK_TINT | BK_MASK)) &&
                                 (Bits == 32 ? (Mode == 0 || Mode == 1 || Mode == 2) : Mode == 0);
     const uint8_t* code = j.runs;
     uint8_t* dLine = j.dest;
@@ -100,7 +100,7 @@ struct RunWalker {
         if (kind == 3) break;
         int count = (c & 0x3F) + 1;
         if (x + count > j.width) count = j.width - x;  // damaged stream: stay inside the line
-        if (kMergeRuns && kind != 0) {
+        if (MERGE_RUNS && kind != 0) {
           // Alpha sources: consecutive drawn runs become one span; the
           // span's alpha gating agrees with the run kinds.
           int end = x + count;
@@ -110,15 +110,15 @@ struct RunWalker {
             end += more;
             code++;
           }
-          Row::Row(dLine + kDestBytes * x, sLine + kSrcBytes * x, (F & BK_MASK) ? mLine + x : nullptr, end - x, j);
+          Row::Row(dLine + DEST_BYTES * x, sLine + SRC_BYTES * x, (F & BK_MASK) ? mLine + x : nullptr, end - x, j);
           x = end;
           continue;
         }
         if (kind != 0 && count > 0) {
-          uint8_t* d = dLine + kDestBytes * x;
-          const uint8_t* s = sLine + kSrcBytes * x;
+          uint8_t* d = dLine + DEST_BYTES * x;
+          const uint8_t* s = sLine + SRC_BYTES * x;
           // Opaque runs of an untinted, unmasked copy: the source pixels as they are.
-          if (kOpaqueCopy && kind == 1) blendrow::CopyWords(d, s, count);
+          if (OPAQUE_COPY && kind == 1) blendrow::CopyWords(d, s, count);
           else Row::Row(d, s, (F & BK_MASK) ? mLine + x : nullptr, count, j);
         }
         x += count;
@@ -158,11 +158,11 @@ void BlitMemImg(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, co
   PointJob job;
   int srcBytes = MemImgBytesPerPixel(src);
   int destBytes = MemImgBytesPerPixel(dest);
-  job.dest = dest->pixels + (size_t)dh->pitch * r.top + (size_t)destBytes * r.left;
+  job.dest = dest->pixels + static_cast<size_t>(dh->pitch) * r.top + static_cast<size_t>(destBytes) * r.left;
   job.destPitch = dh->pitch;
-  job.src = src->pixels + (size_t)sh->pitch * offsetY + (size_t)srcBytes * offsetX;
+  job.src = src->pixels + static_cast<size_t>(sh->pitch) * offsetY + static_cast<size_t>(srcBytes) * offsetX;
   job.srcPitch = sh->pitch;
-  job.mask = mask != nullptr ? mask->pixels + (size_t)mask->header->pitch * offsetY + offsetX : nullptr;
+  job.mask = mask != nullptr ? mask->pixels + static_cast<size_t>(mask->header->pitch) * offsetY + offsetX : nullptr;
   job.maskPitch = mask != nullptr ? mask->header->pitch : 0;
   job.width = width;
   job.height = height;

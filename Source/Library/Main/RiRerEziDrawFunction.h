@@ -154,8 +154,8 @@ inline uint32_t SaturatingAddBytes(uint32_t s, uint32_t d) {
 inline uint32_t SaturatingSubBytes(uint32_t s, uint32_t d) {
   uint32_t r = 0;
   for (int i = 0; i < 32; i += 8) {
-    int v = (int)((d >> i) & 0xFF) - (int)((s >> i) & 0xFF);
-    r |= (uint32_t)(v < 0 ? 0 : v) << i;
+    int v = static_cast<int>((d >> i) & 0xFF) - static_cast<int>((s >> i) & 0xFF);
+    r |= static_cast<uint32_t>(v < 0 ? 0 : v) << i;
   }
   return r;
 }
@@ -164,24 +164,24 @@ inline uint32_t SaturatingSubBytes(uint32_t s, uint32_t d) {
 
 template <int Bits, int Mode, unsigned Flags>
 struct BlendKernel {
-  static constexpr bool kTint = (Flags & BK_TINT) != 0;
-  static constexpr bool kMask = (Flags & BK_MASK) != 0;
-  static constexpr bool kAlpha = (Flags & BK_ALPHA) != 0;
-  static constexpr bool kTrans = (Flags & BK_TRANS) != 0;
-  static constexpr bool kPoint = (Flags & BK_POINT) != 0;
-  static constexpr bool kRun = (Flags & BK_RUN) != 0;
+  static constexpr bool HAS_TINT = (Flags & BK_TINT) != 0;
+  static constexpr bool HAS_MASK = (Flags & BK_MASK) != 0;
+  static constexpr bool HAS_ALPHA = (Flags & BK_ALPHA) != 0;
+  static constexpr bool HAS_TRANS = (Flags & BK_TRANS) != 0;
+  static constexpr bool IS_POINT = (Flags & BK_POINT) != 0;
+  static constexpr bool IS_RUN = (Flags & BK_RUN) != 0;
 
-  // Gating for alpha sources, then Blend. alpha: the source alpha (kAlpha);
-  // weight: the mask ramp value (kMask).
+  // Gating for alpha sources, then Blend. alpha: the source alpha (HAS_ALPHA);
+  // weight: the mask ramp value (HAS_MASK).
   static inline void Draw(uint8_t* dest, uint32_t colour, uint32_t alpha, uint32_t weight, const BlendCall& c) {
-    if (kAlpha) {
-      if (kTrans) {
+    if (HAS_ALPHA) {
+      if (HAS_TRANS) {
         if (alpha == 255) {
           Blend<false>(dest, colour, alpha, weight, c);
-        } else if (alpha != 0 || (kPoint && Mode == 4)) {
+        } else if (alpha != 0 || (IS_POINT && Mode == 4)) {
           Blend<true>(dest, colour, alpha, weight, c);
         }
-      } else if (kPoint && Mode == 0 && !kTint && !kMask) {
+      } else if (IS_POINT && Mode == 0 && !HAS_TINT && !HAS_MASK) {
         Blend<false>(dest, colour, alpha, weight, c);
       } else {
         Blend<true>(dest, colour, alpha, weight, c);
@@ -201,7 +201,7 @@ struct BlendKernel {
     } else {
       uint16_t d;
       memcpy(&d, dest, 2);
-      uint16_t r = (uint16_t)Blend16<UseAlpha>(colour & 0xFFFFu, d, alpha, weight, c);
+      uint16_t r = static_cast<uint16_t>(Blend16<UseAlpha>(colour & 0xFFFFu, d, alpha, weight, c));
       memcpy(dest, &r, 2);
     }
   }
@@ -211,7 +211,7 @@ struct BlendKernel {
   static inline void Factors(uint32_t alpha, uint32_t weight, uint32_t* product, int* count) {
     uint32_t f = 1;
     int n = 0;
-    if (kMask) { f *= weight; n++; }
+    if (HAS_MASK) { f *= weight; n++; }
     if (UseAlpha) { f *= alpha; n++; }
     *product = f;
     *count = n;
@@ -232,18 +232,18 @@ struct BlendKernel {
     for (int ch = 0; ch < 3; ch++) {
       uint32_t v = (s >> (8 * ch)) & 0xFF;
       if (Mode == 10) v = 255 - v;
-      t[ch] = kTint ? (uint32_t)c.brightRow[ch][v] : v;
+      t[ch] = HAS_TINT ? static_cast<uint32_t>(c.brightRow[ch][v]) : v;
     }
     uint32_t out = d;
     if (Mode == 0 && n == 0) {
-      if (!kTint) return s;
+      if (!HAS_TINT) return s;
       return (d & 0xFF000000u) | (t[2] << 16) | (t[1] << 8) | t[0];
     }
     if (Mode == 2 || Mode == 3) {
       uint32_t q[3];
       for (int ch = 0; ch < 3; ch++) {
-        if (n == 0) q[ch] = (uint32_t)c.paramRow[t[ch]] & 0xFF;
-        else q[ch] = (t[ch] * (uint32_t)c.param * f) >> (8 * (n + 1));
+        if (n == 0) q[ch] = static_cast<uint32_t>(c.paramRow[t[ch]]) & 0xFF;
+        else q[ch] = (t[ch] * static_cast<uint32_t>(c.param) * f) >> (8 * (n + 1));
       }
       uint32_t qw = (q[2] << 16) | (q[1] << 8) | q[0];
       return Mode == 2 ? PackedAdd32(qw, d) : PackedSub32(qw, d);
@@ -257,7 +257,7 @@ struct BlendKernel {
       } else {
         uint32_t x = Mode == 11 ? (t[ch] * dc) >> 8 : t[ch];
         if (Mode == 0) r = MixUnsigned(x, dc, f, 8 * n);
-        else r = MixUnsigned(x, dc, f * (uint32_t)c.param, 8 * (n + 1));
+        else r = MixUnsigned(x, dc, f * static_cast<uint32_t>(c.param), 8 * (n + 1));
       }
       out |= (r & 0xFF) << (8 * ch);
     }
@@ -281,10 +281,10 @@ struct BlendKernel {
     for (int ch = 0; ch < 3; ch++) {
       sc[ch] = (sv >> kShift[ch]) & kMax[ch];
       dc[ch] = (d >> kShift[ch]) & kMax[ch];
-      t[ch] = kTint ? (uint32_t)c.brightRow[ch][sc[ch]] : sc[ch];
+      t[ch] = HAS_TINT ? static_cast<uint32_t>(c.brightRow[ch][sc[ch]]) : sc[ch];
     }
     if (Mode == 0 && n == 0) {
-      if (!kTint) return s;
+      if (!HAS_TINT) return s;
       return (t[2] << 11) | (t[1] << 5) | t[0];
     }
     if (Mode == 2 || Mode == 3) {
@@ -292,9 +292,9 @@ struct BlendKernel {
       for (int ch = 0; ch < 3; ch++) {
         uint32_t x;
         if (n == 0) x = t[ch];
-        else if (kTint && UseAlpha && !kMask) x = (uint32_t)c.brightRow[ch][(sc[ch] * alpha) >> 8];
+        else if (HAS_TINT && UseAlpha && !HAS_MASK) x = static_cast<uint32_t>(c.brightRow[ch][(sc[ch] * alpha) >> 8]);
         else x = (t[ch] * f) >> (8 * n);
-        k[ch] = (uint32_t)c.paramRow[x];
+        k[ch] = static_cast<uint32_t>(c.paramRow[x]);
       }
       uint32_t kw = (k[2] << 11) | (k[1] << 5) | k[0];
       return Mode == 2 ? PackedAdd16(kw, d) : PackedSub16(kw, d);
@@ -308,14 +308,14 @@ struct BlendKernel {
       } else {
         uint32_t x = Mode == 11 ? (t[ch] * dc[ch]) >> kBits[ch] : t[ch];
         if (n == 0) {
-          if (Mode == 1 && kPoint && !kRun && !kTint && !kAlpha) r[ch] = c.mix6[x * 64 + dc[ch]];
-          else r[ch] = (uint32_t)((int)dc[ch] + c.signedRow[(int)x - (int)dc[ch]]);
-        } else if (Mode == 11 && ch == 1 && UseAlpha && !kMask && !kTint) {
-          uint32_t w = alpha * (uint32_t)c.param;
+          if (Mode == 1 && IS_POINT && !IS_RUN && !HAS_TINT && !HAS_ALPHA) r[ch] = c.mix6[x * 64 + dc[ch]];
+          else r[ch] = static_cast<uint32_t>(static_cast<int>(dc[ch]) + c.signedRow[static_cast<int>(x) - static_cast<int>(dc[ch])]);
+        } else if (Mode == 11 && ch == 1 && UseAlpha && !HAS_MASK && !HAS_TINT) {
+          uint32_t w = alpha * static_cast<uint32_t>(c.param);
           uint32_t big = (t[1] * dc[1]) >> 1;
           r[ch] = ((big - 32 * dc[1]) * w + (dc[1] << 21)) >> 21;
         } else {
-          r[ch] = MixUnsigned(x, dc[ch], f * (uint32_t)c.param, 8 * (n + 1));
+          r[ch] = MixUnsigned(x, dc[ch], f * static_cast<uint32_t>(c.param), 8 * (n + 1));
         }
       }
     }
@@ -328,7 +328,7 @@ struct BlendKernel {
 // the source's transparent colour (never for alpha sources).
 template <int Bits, unsigned Flags>
 struct SourceTexel {
-  static constexpr int kBytes = (Flags & BK_PAL) ? 1 : ((Bits == 32 || (Flags & BK_ALPHA)) ? 4 : 2);
+  enum { TEXEL_BYTES = (Flags & BK_PAL) ? 1 : ((Bits == 32 || (Flags & BK_ALPHA)) ? 4 : 2) };
   static inline bool Read(const uint8_t* p, const uint32_t* palette, uint32_t key, uint32_t* colour,
                           uint32_t* alpha) {
     if (Flags & BK_PAL) {
@@ -337,7 +337,7 @@ struct SourceTexel {
       *colour = palette[index];
       return true;
     }
-    if (kBytes == 4) {
+    if (TEXEL_BYTES == 4) {
       uint32_t v;
       memcpy(&v, p, 4);
       if (Flags & BK_ALPHA) {

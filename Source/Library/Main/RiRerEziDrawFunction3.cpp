@@ -49,11 +49,11 @@ struct FlatTriangleWalk {
   const TriangleTarget& target;
   template <int Bits, class Op>
   void Walk(Op&& op) {
-    constexpr int kBytes = Bits / 8;
+    enum { TEXEL_BYTES = Bits / 8 };
     const TriangleTarget t = target;
     WalkTriangleRows(t.geometry, t.area, 0, [&](const TriangleSpan& s) {
-      uint8_t* d = t.pixels + s.y * t.pitch + s.first * kBytes;
-      for (int32_t n = TriangleSpanLength(s, t.area.right); n > 0; --n, d += kBytes) op(d);
+      uint8_t* d = t.pixels + s.y * t.pitch + s.first * TEXEL_BYTES;
+      for (int32_t n = TriangleSpanLength(s, t.area.right); n > 0; --n, d += TEXEL_BYTES) op(d);
     });
   }
 };
@@ -105,8 +105,8 @@ struct TexturedTriangleVisitor {
 
   template <int Bits, int Mode, unsigned Flags>
   void Run() {
-    constexpr int kDestBytes = Bits / 8;
-    constexpr int kSourceBytes = SourceTexel<Bits, Flags>::kBytes;
+    enum { DEST_BYTES = Bits / 8 };
+    enum { SOURCE_BYTES = SourceTexel<Bits, Flags>::TEXEL_BYTES };
     // Local copies: the pixel writes cannot alias them, so nothing is
     // reloaded inside the span loop.
     const TriangleTarget t = target;
@@ -115,18 +115,18 @@ struct TexturedTriangleVisitor {
     const uint32_t dudx = static_cast<uint32_t>(t.geometry.dudx);
     const uint32_t dvdx = static_cast<uint32_t>(t.geometry.dvdx);
     WalkTriangleRows(t.geometry, t.area, 1, [&](const TriangleSpan& s) {
-      uint8_t* d = t.pixels + s.y * t.pitch + s.first * kDestBytes;
+      uint8_t* d = t.pixels + s.y * t.pitch + s.first * DEST_BYTES;
       uint32_t u = static_cast<uint32_t>(s.u);
       uint32_t v = static_cast<uint32_t>(s.v);
       const uint32_t widthFixed = src.widthFixed, heightFixed = src.heightFixed;
       const uint8_t* const pixels = src.pixels;
       const int pitch = src.pitch;
-      for (int32_t n = TriangleSpanLength(s, t.area.right); n > 0; --n, d += kDestBytes, u += dudx, v += dvdx) {
+      for (int32_t n = TriangleSpanLength(s, t.area.right); n > 0; --n, d += DEST_BYTES, u += dudx, v += dvdx) {
         if (u >= widthFixed || v >= heightFixed) continue;
         const uint32_t column = u >> TRIANGLE_FIXED_SHIFT;
         const uint32_t row = v >> TRIANGLE_FIXED_SHIFT;
         uint32_t colour, alpha = 0, weight = 0;
-        if (!ReadTriangleTexel<Bits, Flags>(pixels + row * pitch + column * kSourceBytes, src.palette, src.key,
+        if (!ReadTriangleTexel<Bits, Flags>(pixels + row * pitch + column * SOURCE_BYTES, src.palette, src.key,
                                             &colour, &alpha))
           continue;
         if (Flags & BK_MASK) weight = c.ramp[src.mask[row * src.maskPitch + column]];

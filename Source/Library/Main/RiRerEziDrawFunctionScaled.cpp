@@ -18,7 +18,7 @@
 
 namespace {
 
-enum { kChunk = 512 };  // texels gathered per row piece
+enum { ROW_CHUNK = 512 };  // texels gathered per row piece
 
 uint32_t ScaledPalette[256];
 
@@ -61,11 +61,11 @@ struct ScaledWalker {
   const ScaledJob* job;
   template <int Bits, int Mode, unsigned F>
   void Run() {
-    constexpr int kBytes = SourceTexel<Bits, F>::kBytes;
-    constexpr bool kMask = (F & BK_MASK) != 0;
+    enum { TEXEL_BYTES = SourceTexel<Bits, F>::TEXEL_BYTES };
+    constexpr bool HAS_MASK = (F & BK_MASK) != 0;
     const ScaledJob& j = *job;
-    uint8_t texels[kChunk * kBytes];
-    uint8_t maskBytes[kChunk];
+    uint8_t texels[ROW_CHUNK * TEXEL_BYTES];
+    uint8_t maskBytes[ROW_CHUNK];
     const uint8_t* sRow = j.src;
     const uint8_t* mRow = j.mask;
     const uint8_t* gatheredFrom = nullptr;  // source row of the gathered texels
@@ -75,31 +75,31 @@ struct ScaledWalker {
       const uint8_t* sp = sRow;
       const uint8_t* mp = mRow;
       int accX = j.startX;
-      for (int x0 = 0; x0 < j.width; x0 += kChunk) {
-        int n = j.width - x0 < kChunk ? j.width - x0 : kChunk;
+      for (int x0 = 0; x0 < j.width; x0 += ROW_CHUNK) {
+        int n = j.width - x0 < ROW_CHUNK ? j.width - x0 : ROW_CHUNK;
         // A row of the width of one piece repeats its texels while the
         // source row stays the same.
-        if (!(j.width <= kChunk && gatheredFrom == sRow)) {
+        if (!(j.width <= ROW_CHUNK && gatheredFrom == sRow)) {
           for (int i = 0; i < n; i++) {
-            memcpy(texels + kBytes * i, sp, kBytes);
-            if (kMask) maskBytes[i] = *mp;
+            memcpy(texels + TEXEL_BYTES * i, sp, TEXEL_BYTES);
+            if (HAS_MASK) maskBytes[i] = *mp;
             accX -= 65536;
             while (accX <= 0) {
-              accX += (int)j.ratioX;
+              accX += static_cast<int>(j.ratioX);
               sp += j.srcColumnStep;
-              if (kMask) mp += j.maskColumnStep;
+              if (HAS_MASK) mp += j.maskColumnStep;
             }
           }
-          gatheredFrom = j.width <= kChunk ? sRow : nullptr;
+          gatheredFrom = j.width <= ROW_CHUNK ? sRow : nullptr;
         }
-        DrawBlendRow<Bits, Mode, F>(dRow + (Bits / 8) * x0, texels, kMask ? maskBytes : nullptr, n, j);
+        DrawBlendRow<Bits, Mode, F>(dRow + (Bits / 8) * x0, texels, HAS_MASK ? maskBytes : nullptr, n, j);
       }
       dRow += j.destPitch;
       accY -= 65536;
       while (accY <= 0) {
-        accY += (int)j.ratioY;
+        accY += static_cast<int>(j.ratioY);
         sRow += j.srcRowStep;
-        if (kMask) mRow += j.maskRowStep;
+        if (HAS_MASK) mRow += j.maskRowStep;
       }
     }
   }
@@ -121,15 +121,15 @@ struct RotatedWalker {
   const RotatedJob* job;
   template <int Bits, int Mode, unsigned F>
   void Run() {
-    constexpr int kBytes = SourceTexel<Bits, F>::kBytes;
-    constexpr bool kMask = (F & BK_MASK) != 0;
+    enum { TEXEL_BYTES = SourceTexel<Bits, F>::TEXEL_BYTES };
+    constexpr bool HAS_MASK = (F & BK_MASK) != 0;
     const RotatedJob& j = *job;
     const uint8_t* srcBase = j.src->pixels;
     int srcPitch = j.src->header->pitch;
-    const uint8_t* maskBase = kMask ? j.mask->pixels : nullptr;
-    int maskPitch = kMask ? j.mask->header->pitch : 0;
-    uint8_t texels[kChunk * kBytes];
-    uint8_t maskBytes[kChunk];
+    const uint8_t* maskBase = HAS_MASK ? j.mask->pixels : nullptr;
+    int maskPitch = HAS_MASK ? j.mask->header->pitch : 0;
+    uint8_t texels[ROW_CHUNK * TEXEL_BYTES];
+    uint8_t maskBytes[ROW_CHUNK];
     uint8_t* dRow = j.dest;
     uint32_t rowStartU = j.u, rowStartV = j.v;
     for (int y = 0; y < j.rows; y++) {
@@ -139,13 +139,13 @@ struct RotatedWalker {
         bool inside = x < j.columns && u < j.limitU && v < j.limitV;
         if (inside) {
           if (runStart < 0) runStart = x;
-          int col = (int)(u >> 18), row = (int)(v >> 18);
-          memcpy(texels + kBytes * n, srcBase + (size_t)srcPitch * row + (size_t)kBytes * col, kBytes);
-          if (kMask) maskBytes[n] = maskBase[(size_t)maskPitch * row + col];
+          int col = static_cast<int>(u >> 18), row = static_cast<int>(v >> 18);
+          memcpy(texels + TEXEL_BYTES * n, srcBase + static_cast<size_t>(srcPitch) * row + static_cast<size_t>(TEXEL_BYTES) * col, TEXEL_BYTES);
+          if (HAS_MASK) maskBytes[n] = maskBase[static_cast<size_t>(maskPitch) * row + col];
           n++;
         }
-        if (runStart >= 0 && (!inside || n == kChunk)) {
-          DrawBlendRow<Bits, Mode, F>(dRow + (Bits / 8) * runStart, texels, kMask ? maskBytes : nullptr, n, j);
+        if (runStart >= 0 && (!inside || n == ROW_CHUNK)) {
+          DrawBlendRow<Bits, Mode, F>(dRow + (Bits / 8) * runStart, texels, HAS_MASK ? maskBytes : nullptr, n, j);
           runStart = inside ? x + 1 : -1;
           n = 0;
         }
@@ -160,7 +160,7 @@ struct RotatedWalker {
 };
 
 // Fix(f): f times 262144, rounded to a float, truncated.
-int Fix(float f) { return TruncateFloatToInt((float)(f * 262144.0f)); }
+int Fix(float f) { return TruncateFloatToInt(static_cast<float>(f * 262144.0f)); }
 
 }  // namespace
 
@@ -173,7 +173,7 @@ void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int tra
   int bottom = rect->top < rect->bottom ? rect->bottom : rect->top;
   int dirX = rect->left > rect->right ? -1 : 1;
   int dirY = rect->top > rect->bottom ? -1 : 1;
-  long long wide = (long long)right - left, tall = (long long)bottom - top;
+  long long wide = static_cast<long long>(right) - left, tall = static_cast<long long>(bottom) - top;
   if (wide == 0 || tall == 0) return;
   if (wide == src->width && tall == src->height && dirX == 1 && dirY == 1) {
     BlitMemImg(dest, src, left, top, transFlag, mask);
@@ -182,8 +182,8 @@ void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int tra
   if (Refused(dest, src)) return;
   // Limits: sizes whose 16.16 products fit, and ratios above 0.
   if (wide >= 32768 || tall >= 32768 || src->width <= 0 || src->height <= 0) return;
-  uint32_t ratioX = (uint32_t)((wide * 65536) / src->width);
-  uint32_t ratioY = (uint32_t)((tall * 65536) / src->height);
+  uint32_t ratioX = static_cast<uint32_t>((wide * 65536) / src->width);
+  uint32_t ratioY = static_cast<uint32_t>((tall * 65536) / src->height);
   if (ratioX == 0 || ratioY == 0) return;
   const MemImgHeader* sh = src->header;
   BlendCall call;
@@ -196,8 +196,8 @@ void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int tra
   int width = r.right - r.left, height = r.bottom - r.top;
   if (width <= 0 || height <= 0) return;
   InvalidateMemImgDerivedData(dest);
-  int ox = (int)(((long long)cx * 65536) / ratioX), rx = (int)(((long long)cx * 65536) % ratioX);
-  int oy = (int)(((long long)cy * 65536) / ratioY), ry = (int)(((long long)cy * 65536) % ratioY);
+  int ox = static_cast<int>((static_cast<long long>(cx) * 65536) / ratioX), rx = static_cast<int>((static_cast<long long>(cx) * 65536) % ratioX);
+  int oy = static_cast<int>((static_cast<long long>(cy) * 65536) / ratioY), ry = static_cast<int>((static_cast<long long>(cy) * 65536) % ratioY);
   int column = dirX > 0 ? ox : src->width - ox - 1;
   int row = dirY > 0 ? oy : src->height - oy - 1;
   int srcBytes = MemImgBytesPerPixel(src);
@@ -206,20 +206,20 @@ void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int tra
   job.key = sh->transparentColor;
   job.palette = ScaledPalette;
   job.call = &call;
-  job.dest = dest->pixels + (size_t)dest->header->pitch * r.top + (size_t)MemImgBytesPerPixel(dest) * r.left;
+  job.dest = dest->pixels + static_cast<size_t>(dest->header->pitch) * r.top + static_cast<size_t>(MemImgBytesPerPixel(dest)) * r.left;
   job.destPitch = dest->header->pitch;
-  job.src = src->pixels + (ptrdiff_t)sh->pitch * row + (ptrdiff_t)srcBytes * column;
+  job.src = src->pixels + static_cast<ptrdiff_t>(sh->pitch) * row + static_cast<ptrdiff_t>(srcBytes) * column;
   job.srcColumnStep = dirX * srcBytes;
   job.srcRowStep = dirY * sh->pitch;
-  job.mask = mask != nullptr ? mask->pixels + (ptrdiff_t)mask->header->pitch * row + column : nullptr;
+  job.mask = mask != nullptr ? mask->pixels + static_cast<ptrdiff_t>(mask->header->pitch) * row + column : nullptr;
   job.maskColumnStep = dirX;
   job.maskRowStep = mask != nullptr ? dirY * mask->header->pitch : 0;
   job.width = width;
   job.height = height;
   job.ratioX = ratioX;
   job.ratioY = ratioY;
-  job.startX = (int)ratioX - rx;
-  job.startY = (int)ratioY - ry;
+  job.startX = static_cast<int>(ratioX) - rx;
+  job.startY = static_cast<int>(ratioY) - ry;
   if (sh->palettised) CopyPaletteWords(sh, ScaledPalette);
 
   BlendSelection sel;
@@ -240,7 +240,7 @@ void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY
   // fixed-point coordinates fit; corners well inside 32-bit fixed point.
   if (!isfinite(angle) || !isfinite(scale) || fabsf(scale) < 1.0f / 65536.0f) return;
   if (src->width <= 0 || src->height <= 0 || src->width >= 16384 || src->height >= 16384) return;
-  double reach = (double)fabsf(scale) * ((double)src->width + src->height);
+  double reach = static_cast<double>(fabsf(scale)) * (static_cast<double>(src->width) + src->height);
   if (reach >= 4096.0 || centerX <= -4096 || centerX >= 4096 || centerY <= -4096 || centerY >= 4096) return;
 
   float sN, cN, sP, cP;
@@ -248,15 +248,15 @@ void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY
   int sinN = Fix(sN), cosN = Fix(cN);
   SinCosFloat(angle, &sP, &cP);
   int sinP = Fix(sP), cosP = Fix(cP);
-  float hw = (float)((float)src->width * scale * 0.5f);
-  float hh = (float)((float)src->height * scale * 0.5f);
-  float wc = (float)(hw * (float)cosP), ws = (float)(hw * (float)sinP);
-  float hc = (float)(hh * (float)cosP), hs = (float)(hh * (float)sinP);
+  float hw = static_cast<float>(static_cast<float>(src->width) * scale * 0.5f);
+  float hh = static_cast<float>(static_cast<float>(src->height) * scale * 0.5f);
+  float wc = static_cast<float>(hw * static_cast<float>(cosP)), ws = static_cast<float>(hw * static_cast<float>(sinP));
+  float hc = static_cast<float>(hh * static_cast<float>(cosP)), hs = static_cast<float>(hh * static_cast<float>(sinP));
   int baseX = centerX * 262144, baseY = centerY * 262144;
-  int kx[4] = {baseX + TruncateFloatToInt((float)(hs - wc)), baseX + TruncateFloatToInt((float)(-wc - hs)),
-               baseX + TruncateFloatToInt((float)(wc - hs)), baseX + TruncateFloatToInt((float)(wc + hs))};
-  int ky[4] = {baseY + TruncateFloatToInt((float)(-hc - ws)), baseY + TruncateFloatToInt((float)(hc - ws)),
-               baseY + TruncateFloatToInt((float)(hc + ws)), baseY + TruncateFloatToInt((float)(ws - hc))};
+  int kx[4] = {baseX + TruncateFloatToInt(static_cast<float>(hs - wc)), baseX + TruncateFloatToInt(static_cast<float>(-wc - hs)),
+               baseX + TruncateFloatToInt(static_cast<float>(wc - hs)), baseX + TruncateFloatToInt(static_cast<float>(wc + hs))};
+  int ky[4] = {baseY + TruncateFloatToInt(static_cast<float>(-hc - ws)), baseY + TruncateFloatToInt(static_cast<float>(hc - ws)),
+               baseY + TruncateFloatToInt(static_cast<float>(hc + ws)), baseY + TruncateFloatToInt(static_cast<float>(ws - hc))};
   if (turnFlag) {
     // K3, K0, K2, K1 receive the source's top-left, top-right, bottom-left
     // and bottom-right: the left edge lands on the right side.
@@ -284,40 +284,40 @@ void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY
   if (PrepareBlendCall(&call, BLEND_FAMILY_SHARED, sh->palettised) != 0) return;
 
   InvalidateMemImgDerivedData(dest);
-  int du = TruncateFloatToInt((float)((float)cosP / scale));
-  int dv = TruncateFloatToInt((float)((float)sinN / scale));
-  uint32_t halfW = ((uint32_t)src->width >> 1) << 18, halfH = ((uint32_t)src->height >> 1) << 18;
+  int du = TruncateFloatToInt(static_cast<float>(static_cast<float>(cosP) / scale));
+  int dv = TruncateFloatToInt(static_cast<float>(static_cast<float>(sinN) / scale));
+  uint32_t halfW = (static_cast<uint32_t>(src->width) >> 1) << 18, halfH = (static_cast<uint32_t>(src->height) >> 1) << 18;
   auto startU = [&](int y) {
     long long dx = box.left - centerX, dy = y - centerY;
     long long p = dx * cosN - dy * sinN;
-    return (uint32_t)TruncateFloatToInt((float)((float)p / scale)) + halfW;
+    return static_cast<uint32_t>(TruncateFloatToInt(static_cast<float>(static_cast<float>(p) / scale))) + halfW;
   };
   auto startV = [&](int y) {
     long long dx = box.left - centerX, dy = y - centerY;
     long long q = dx * sinN + dy * cosN;
-    return (uint32_t)TruncateFloatToInt((float)((float)q / scale)) + halfH;
+    return static_cast<uint32_t>(TruncateFloatToInt(static_cast<float>(static_cast<float>(q) / scale))) + halfH;
   };
   uint32_t uTop = startU(box.top), vTop = startV(box.top);
-  int rowStepU = ((int)(startU(box.bottom) - uTop)) / rows;
-  int rowStepV = ((int)(startV(box.bottom) - vTop)) / rows;
+  int rowStepU = (static_cast<int>(startU(box.bottom) - uTop)) / rows;
+  int rowStepV = (static_cast<int>(startV(box.bottom) - vTop)) / rows;
 
   static uint32_t RotatedPalette[256];
   RotatedJob job;
   job.key = sh->transparentColor;
   job.palette = RotatedPalette;
   job.call = &call;
-  job.dest = dest->pixels + (size_t)dest->header->pitch * box.top + (size_t)MemImgBytesPerPixel(dest) * box.left;
+  job.dest = dest->pixels + static_cast<size_t>(dest->header->pitch) * box.top + static_cast<size_t>(MemImgBytesPerPixel(dest)) * box.left;
   job.destPitch = dest->header->pitch;
   job.columns = columns;
   job.rows = rows;
   job.u = uTop;
   job.v = vTop;
-  job.du = (uint32_t)du;
-  job.dv = (uint32_t)dv;
-  job.rowU = (uint32_t)rowStepU;
-  job.rowV = (uint32_t)rowStepV;
-  job.limitU = (uint32_t)src->width << 18;
-  job.limitV = (uint32_t)src->height << 18;
+  job.du = static_cast<uint32_t>(du);
+  job.dv = static_cast<uint32_t>(dv);
+  job.rowU = static_cast<uint32_t>(rowStepU);
+  job.rowV = static_cast<uint32_t>(rowStepV);
+  job.limitU = static_cast<uint32_t>(src->width) << 18;
+  job.limitV = static_cast<uint32_t>(src->height) << 18;
   job.src = src;
   job.mask = mask;
   if (sh->palettised) CopyPaletteWords(sh, RotatedPalette);

@@ -24,7 +24,7 @@ struct FlagWalk<Bits, Mode, Flags, 0u, V> {
 template <int Bits, unsigned Allowed, unsigned Fixed, typename V>
 bool ByMode(const BlendSelection& sel, V& v) {
   // The loop forms exist only white, unmasked, for sources without alpha.
-  constexpr unsigned kOpAllowed = Allowed & (BK_TRANS | BK_PAL);
+  enum : unsigned { OP_ALLOWED = Allowed & (BK_TRANS | BK_PAL) };
   unsigned flags = sel.flags & ~Fixed;
   switch (sel.mode) {
     case 0: return FlagWalk<Bits, 0, Fixed, Allowed, V>::Go(flags, v);
@@ -36,17 +36,17 @@ bool ByMode(const BlendSelection& sel, V& v) {
     case 11: return FlagWalk<Bits, 11, Fixed, Allowed, V>::Go(flags, v);
     default: break;
   }
-  if (flags & ~kOpAllowed) return false;
+  if (flags & ~OP_ALLOWED) return false;
   switch (sel.mode) {
-    case BLEND_OP_HALF: return FlagWalk<Bits, BLEND_OP_HALF, Fixed, kOpAllowed, V>::Go(flags, v);
-    case BLEND_OP_ADD255: return FlagWalk<Bits, BLEND_OP_ADD255, Fixed, kOpAllowed, V>::Go(flags, v);
-    case BLEND_OP_SUB255: return FlagWalk<Bits, BLEND_OP_SUB255, Fixed, kOpAllowed, V>::Go(flags, v);
+    case BLEND_OP_HALF: return FlagWalk<Bits, BLEND_OP_HALF, Fixed, OP_ALLOWED, V>::Go(flags, v);
+    case BLEND_OP_ADD255: return FlagWalk<Bits, BLEND_OP_ADD255, Fixed, OP_ALLOWED, V>::Go(flags, v);
+    case BLEND_OP_SUB255: return FlagWalk<Bits, BLEND_OP_SUB255, Fixed, OP_ALLOWED, V>::Go(flags, v);
     default: break;
   }
   if (Bits != 32) return false;
   switch (sel.mode) {
-    case BLEND_OP_ADD255_MMX: return FlagWalk<32, BLEND_OP_ADD255_MMX, Fixed, kOpAllowed, V>::Go(flags, v);
-    case BLEND_OP_SUB255_MMX: return FlagWalk<32, BLEND_OP_SUB255_MMX, Fixed, kOpAllowed, V>::Go(flags, v);
+    case BLEND_OP_ADD255_MMX: return FlagWalk<32, BLEND_OP_ADD255_MMX, Fixed, OP_ALLOWED, V>::Go(flags, v);
+    case BLEND_OP_SUB255_MMX: return FlagWalk<32, BLEND_OP_SUB255_MMX, Fixed, OP_ALLOWED, V>::Go(flags, v);
     default: return false;
   }
 }
@@ -57,8 +57,8 @@ bool ByMode(const BlendSelection& sel, V& v) {
 // instantiations); Fixed: bits always set. Bits outside both are ignored.
 template <unsigned Allowed, unsigned Fixed, typename Visitor>
 bool SelectBlend(const BlendSelection& sel, Visitor& visitor) {
-  constexpr unsigned kAllowed = Allowed & ~Fixed;
-  if (sel.bits == 32) return blendselect::ByMode<32, kAllowed, Fixed>(sel, visitor);
-  if (sel.bits == 16) return blendselect::ByMode<16, kAllowed, Fixed>(sel, visitor);
+  enum : unsigned { ALLOWED_FLAGS = Allowed & ~Fixed };
+  if (sel.bits == 32) return blendselect::ByMode<32, ALLOWED_FLAGS, Fixed>(sel, visitor);
+  if (sel.bits == 16) return blendselect::ByMode<16, ALLOWED_FLAGS, Fixed>(sel, visitor);
   return false;
 }

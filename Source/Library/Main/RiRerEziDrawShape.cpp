@@ -76,11 +76,11 @@ struct RectWalk {
   int pitch, width, height;
   template <int Bits, class Op>
   void Walk(Op&& op) {
-    constexpr int kBytes = Bits / 8;
+    enum { TEXEL_BYTES = Bits / 8 };
     uint8_t* row = first;
     for (int y = 0; y < height; ++y, row += pitch) {
       uint8_t* p = row;
-      for (int x = 0; x < width; ++x, p += kBytes) op(p);
+      for (int x = 0; x < width; ++x, p += TEXEL_BYTES) op(p);
     }
   }
 };

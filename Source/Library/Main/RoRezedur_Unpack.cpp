@@ -118,8 +118,7 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
 }
 
 // Code bytes and output bytes the fast loop needs left.
-const ptrdiff_t kFastSource = 32;
-const ptrdiff_t kFastOutput = 32;
+enum { FAST_SOURCE = 32, FAST_OUTPUT = 32 };
 
 }  // namespace
 
@@ -144,9 +143,9 @@ int UnpackLZ(const void* block, void* destination) {
   // literal bytes; copies check their own room.
   // The last places where a step may start (the loop is skipped when the
   // block is too small for one).
-  const bool fast = srcEnd - src >= kFastSource && outEnd - out >= kFastOutput;
-  const unsigned char* const srcFastEnd = fast ? srcEnd - kFastSource : src;
-  unsigned char* const outFastEnd = fast ? outEnd - kFastOutput : out;
+  const bool fast = srcEnd - src >= FAST_SOURCE && outEnd - out >= FAST_OUTPUT;
+  const unsigned char* const srcFastEnd = fast ? srcEnd - FAST_SOURCE : src;
+  unsigned char* const outFastEnd = fast ? outEnd - FAST_OUTPUT : out;
   while (fast && src <= srcFastEnd && out <= outFastEnd) {
     // Codes mostly follow one another: look for literals only when the
     // next byte is not the escape.

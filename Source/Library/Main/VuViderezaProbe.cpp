@@ -16,12 +16,52 @@
 
 namespace {
 
+// Log texts.
+const char LOG_BACK_BUFFER_LOCK_UNUSABLE[] = "バックバッファロックはロックできません\n";
+const char LOG_BACK_BUFFER_LOCK_USED[] = "バックバッファロックを使用します\n";
+const char LOG_BACK_BUFFER_LOCK_NOT_USED[] = "バックバッファロックを使用しません\n";
+const char LOG_TRANSFER_TIMES[] = "バックバッファロック転送の時間:%dnsec  一時的な描画可能バッファを使用した転送の時間:%dnsec";
+const char LOG_SUCCEEDED[] = "成功\n";
+const char LOG_DRIVER[] = "Driver:%s  Description:%s";
+const char LOG_SCREEN_FORMAT[] = "画面のフォーマットは %s です";
+const char LOG_SCREEN_FORMAT_UNSUPPORTED[] = "バックバッファが対応していないフォーマット %d です";
+const char LOG_Z16_FORMAT[] = "16bit Zバッファフォーマットは %s です";
+const char LOG_Z24_FORMAT[] = "24bit Zバッファフォーマットは %s です";
+const char LOG_Z32_FORMAT[] = "32bit Zバッファフォーマットは %s です";
+const char LOG_COLOR16_FORMAT[] = "16bit カラーフォーマットは %s です";
+const char LOG_NO_COLOR16_FORMAT[] = "使用できる 16bit カラーフォーマットが見つかりませんでした\n";
+const char LOG_COLOR32_FORMAT[] = "32bit カラーフォーマットは %s です";
+const char LOG_ALPHA16_FORMAT[] = "アルファ付き 16bit カラーフォーマットは %s です";
+const char LOG_NO_ALPHA16_FORMAT[] = "使用できるアルファ付き 16bit カラーフォーマットが見つかりませんでした\n";
+const char LOG_ALPHA32_FORMAT[] = "アルファ付き 32bit カラーフォーマットは %s です";
+const char LOG_NO_ALPHA32_FORMAT[] = "使用できるアルファ付き 32bit カラーフォーマットが見つかりませんでした\n";
+const char LOG_ALPHA_TEST16_FORMAT[] = "アルファテスト用 16bit カラーフォーマットは %s です";
+const char LOG_NO_ALPHA_TEST16_FORMAT[] = "使用できるアルファテスト用 16bit カラーフォーマットが見つかりませんでした\n";
+const char LOG_ALPHA_TEST32_FORMAT[] = "アルファテスト用 32bit カラーフォーマットは %s です";
+const char LOG_NO_ALPHA_TEST32_FORMAT[] = "使用できるアルファテスト用 32bit カラーフォーマットが見つかりませんでした\n";
+const char LOG_TARGET_FORMAT[] = "描画用%sカラーフォーマットは %s です";
+const char LOG_NO_TARGET_FORMAT[] = "使用できる描画用%sカラーフォーマットがありませんでした";
+const char LOG_MAX_PRIMITIVES[] = "一度に描画できるプリミティブの最大数:%d";
+const char LOG_MAX_VERTEX_INDEX[] = "対応している最大頂点インデックス:%d";
+const char LOG_MAX_RENDER_TARGETS[] = "同時にレンダリングできるバッファの数:%d";
+const char LOG_MAX_TEXTURE_SIZE[] = "最大テクスチャサイズ　幅:%d 高さ:%d";
+const char LOG_TEXTURE_STAGE_TEMP[] = "テクスチャステージテンポラリレジスタ：%s";
+const char LOG_SUBTRACT_BLEND[] = "減算合成のハードウェア対応：%s";
+const char LOG_HARDWARE_VERTEX_SHADER[] = "ハードウェア頂点シェーダーバージョンコード：%x";
+const char LOG_NO_EMULATED_VERTEX_SHADER[] = "エミュレーション頂点シェーダーバージョンコード：エミュレーション無し\n";
+const char LOG_EMULATED_VERTEX_SHADER[] = "エミュレーション頂点シェーダーバージョンコード：%x";
+const char LOG_PIXEL_SHADER[] = "ピクセルシェーダーバージョンコード：%x";
+
+const char* const LOG_DXT_FORMATS[5] = {"ＤＸＴ１テクスチャフォーマットは%s", "ＤＸＴ２テクスチャフォーマットは%s",
+                                         "ＤＸＴ３テクスチャフォーマットは%s", "ＤＸＴ４テクスチャフォーマットは%s",
+                                         "ＤＸＴ５テクスチャフォーマットは%s"};
+
 struct FormatName {
   int format;
   const char* name;
 };
 #define RIDOV_FORMAT(f) {f, #f}
-const FormatName kFormatNames[] = {
+const FormatName FORMAT_NAMES[] = {
     RIDOV_FORMAT(D3DFMT_R8G8B8),        RIDOV_FORMAT(D3DFMT_A8R8G8B8),
     RIDOV_FORMAT(D3DFMT_X8R8G8B8),      RIDOV_FORMAT(D3DFMT_R5G6B5),
     RIDOV_FORMAT(D3DFMT_X1R5G5B5),      RIDOV_FORMAT(D3DFMT_A1R5G5B5),
@@ -60,13 +100,13 @@ bool TextureUsable(int format, DWORD usage) {
                                      D3DRTYPE_TEXTURE, static_cast<D3DFORMAT>(format)) == D3D_OK;
 }
 
-enum CheckKind { kDepth, kTexture, kTarget };
+enum CheckKind { CHECK_DEPTH, CHECK_TEXTURE, CHECK_TARGET };
 
 // The first usable candidate, 0 when none (the list ends at 0).
 int ChooseFormat(CheckKind kind, const int* candidates) {
   for (; *candidates; candidates++) {
-    const bool usable = kind == kDepth     ? DepthUsable(*candidates)
-                        : kind == kTexture ? TextureUsable(*candidates, 0)
+    const bool usable = kind == CHECK_DEPTH     ? DepthUsable(*candidates)
+                        : kind == CHECK_TEXTURE ? TextureUsable(*candidates, 0)
                                            : TextureUsable(*candidates, D3DUSAGE_RENDERTARGET);
     if (usable) return *candidates;
   }
@@ -75,7 +115,7 @@ int ChooseFormat(CheckKind kind, const int* candidates) {
 
 // An obligatory texture slot: -1 with its message when none is usable.
 int ChooseObligatory(int* slot, const int* candidates, const char* line, const char* missing) {
-  *slot = ChooseFormat(kTexture, candidates);
+  *slot = ChooseFormat(CHECK_TEXTURE, candidates);
   if (!*slot) {
     AddLogText(missing);
     return -1;
@@ -200,25 +240,25 @@ void ChooseBackBufferReadWay() {
   }
   DeviceCaps.useBackBufferLock = 0;
   if (lockTime < 0) {
-    AddLogText("バックバッファロックはロックできません\n");
+    AddLogText(LOG_BACK_BUFFER_LOCK_UNUSABLE);
     return;
   }
   if (copyTime < 0) {
     DeviceCaps.useBackBufferLock = 1;
-    AddLogText("バックバッファロックを使用します\n");
+    AddLogText(LOG_BACK_BUFFER_LOCK_USED);
     return;
   }
-  LogPrintf("バックバッファロック転送の時間:%dnsec  一時的な描画可能バッファを使用した転送の時間:%dnsec",
+  LogPrintf(LOG_TRANSFER_TIMES,
             static_cast<int>(lockTime), static_cast<int>(copyTime));
   DeviceCaps.useBackBufferLock = lockTime < copyTime;
-  AddLogText(DeviceCaps.useBackBufferLock ? "バックバッファロックを使用します\n"
-                                          : "バックバッファロックを使用しません\n");
+  AddLogText(DeviceCaps.useBackBufferLock ? LOG_BACK_BUFFER_LOCK_USED
+                                          : LOG_BACK_BUFFER_LOCK_NOT_USED);
 }
 
 }  // namespace
 
 const char* GetD3DFormatName(int format) {
-  for (const FormatName& entry : kFormatNames)
+  for (const FormatName& entry : FORMAT_NAMES)
     if (entry.format == format) return entry.name;
   return "D3DFMT_UNKNOWN";
 }
@@ -254,132 +294,129 @@ int ProbeDeviceCapsAndFormats() {
   MeasureRefreshPeriod();
 
   GetDeviceBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &DeviceLayer.backBuffer);
-  AddLogText("成功\n");
+  AddLogText(LOG_SUCCEEDED);
   D3DCAPS9 caps = {};
   GetDeviceCapsOfDevice(&caps);
   FillCaps(caps);
 
   D3DADAPTER_IDENTIFIER9 id = {};
   GetAdapterIdentifierOfDirect3D(Adapter(), 0, &id);
-  LogPrintf("Driver:%s  Description:%s", id.Driver, id.Description);
+  LogPrintf(LOG_DRIVER, id.Driver, id.Description);
 
   D3DDISPLAYMODE mode = {};
   GetAdapterDisplayModeOfDirect3D(Adapter(), &mode);
   DeviceFormats.screen = mode.Format;
   if (mode.Format == D3DFMT_X8R8G8B8 || mode.Format == D3DFMT_R5G6B5 || mode.Format == D3DFMT_X1R5G5B5)
-    LogPrintf("画面のフォーマットは %s です", GetD3DFormatName(mode.Format));
+    LogPrintf(LOG_SCREEN_FORMAT, GetD3DFormatName(mode.Format));
   else
-    LogPrintf("バックバッファが対応していないフォーマット %d です", static_cast<int>(mode.Format));
+    LogPrintf(LOG_SCREEN_FORMAT_UNSUPPORTED, static_cast<int>(mode.Format));
 
   DeviceFormats.z16 = D3DFMT_D16;
-  LogPrintf("16bit Zバッファフォーマットは %s です", GetD3DFormatName(DeviceFormats.z16));
-  static const int z24[] = {D3DFMT_D24X8, D3DFMT_D32, D3DFMT_D16, 0};
-  DeviceFormats.z24 = ChooseFormat(kDepth, z24);
+  LogPrintf(LOG_Z16_FORMAT, GetD3DFormatName(DeviceFormats.z16));
+  static const int Z24[] = {D3DFMT_D24X8, D3DFMT_D32, D3DFMT_D16, 0};
+  DeviceFormats.z24 = ChooseFormat(CHECK_DEPTH, Z24);
   if (!DeviceFormats.z24) DeviceFormats.z24 = D3DFMT_D16;
-  LogPrintf("24bit Zバッファフォーマットは %s です", GetD3DFormatName(DeviceFormats.z24));
-  static const int z32[] = {D3DFMT_D32, D3DFMT_D24X8, D3DFMT_D16, 0};
-  DeviceFormats.z32 = ChooseFormat(kDepth, z32);
-  LogPrintf("32bit Zバッファフォーマットは %s です", GetD3DFormatName(DeviceFormats.z32));
+  LogPrintf(LOG_Z24_FORMAT, GetD3DFormatName(DeviceFormats.z24));
+  static const int Z32[] = {D3DFMT_D32, D3DFMT_D24X8, D3DFMT_D16, 0};
+  DeviceFormats.z32 = ChooseFormat(CHECK_DEPTH, Z32);
+  LogPrintf(LOG_Z32_FORMAT, GetD3DFormatName(DeviceFormats.z32));
 
-  static const int color16[] = {D3DFMT_R5G6B5, D3DFMT_X1R5G5B5, 0};
-  if (ChooseObligatory(&DeviceFormats.color16, color16, "16bit カラーフォーマットは %s です",
-                       "使用できる 16bit カラーフォーマットが見つかりませんでした\n") < 0)
+  static const int COLOR16[] = {D3DFMT_R5G6B5, D3DFMT_X1R5G5B5, 0};
+  if (ChooseObligatory(&DeviceFormats.color16, COLOR16, LOG_COLOR16_FORMAT,
+                       LOG_NO_COLOR16_FORMAT) < 0)
     return -1;
-  static const int color32[] = {D3DFMT_X8R8G8B8, 0};
-  DeviceFormats.color32 = ChooseFormat(kTexture, color32);
+  static const int COLOR32[] = {D3DFMT_X8R8G8B8, 0};
+  DeviceFormats.color32 = ChooseFormat(CHECK_TEXTURE, COLOR32);
   if (!DeviceFormats.color32) DeviceFormats.color32 = DeviceFormats.color16;
-  LogPrintf("32bit カラーフォーマットは %s です", GetD3DFormatName(DeviceFormats.color32));
-  static const int alpha16[] = {D3DFMT_A4R4G4B4, D3DFMT_A8R8G8B8, 0};
-  static const int alpha32[] = {D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4, 0};
-  static const int test16[] = {D3DFMT_A1R5G5B5, D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4, 0};
-  static const int test32[] = {D3DFMT_A8R8G8B8, D3DFMT_A1R5G5B5, D3DFMT_A4R4G4B4, 0};
-  if (ChooseObligatory(&DeviceFormats.alpha16, alpha16, "アルファ付き 16bit カラーフォーマットは %s です",
-                       "使用できるアルファ付き 16bit カラーフォーマットが見つかりませんでした\n") < 0 ||
-      ChooseObligatory(&DeviceFormats.alpha32, alpha32, "アルファ付き 32bit カラーフォーマットは %s です",
-                       "使用できるアルファ付き 32bit カラーフォーマットが見つかりませんでした\n") < 0 ||
-      ChooseObligatory(&DeviceFormats.alphaTest16, test16,
-                       "アルファテスト用 16bit カラーフォーマットは %s です",
-                       "使用できるアルファテスト用 16bit カラーフォーマットが見つかりませんでした\n") < 0 ||
-      ChooseObligatory(&DeviceFormats.alphaTest32, test32,
-                       "アルファテスト用 32bit カラーフォーマットは %s です",
-                       "使用できるアルファテスト用 32bit カラーフォーマットが見つかりませんでした\n") < 0)
+  LogPrintf(LOG_COLOR32_FORMAT, GetD3DFormatName(DeviceFormats.color32));
+  static const int ALPHA16[] = {D3DFMT_A4R4G4B4, D3DFMT_A8R8G8B8, 0};
+  static const int ALPHA32[] = {D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4, 0};
+  static const int TEST16[] = {D3DFMT_A1R5G5B5, D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4, 0};
+  static const int TEST32[] = {D3DFMT_A8R8G8B8, D3DFMT_A1R5G5B5, D3DFMT_A4R4G4B4, 0};
+  if (ChooseObligatory(&DeviceFormats.alpha16, ALPHA16, LOG_ALPHA16_FORMAT,
+                       LOG_NO_ALPHA16_FORMAT) < 0 ||
+      ChooseObligatory(&DeviceFormats.alpha32, ALPHA32, LOG_ALPHA32_FORMAT,
+                       LOG_NO_ALPHA32_FORMAT) < 0 ||
+      ChooseObligatory(&DeviceFormats.alphaTest16, TEST16,
+                       LOG_ALPHA_TEST16_FORMAT,
+                       LOG_NO_ALPHA_TEST16_FORMAT) < 0 ||
+      ChooseObligatory(&DeviceFormats.alphaTest32, TEST32,
+                       LOG_ALPHA_TEST32_FORMAT,
+                       LOG_NO_ALPHA_TEST32_FORMAT) < 0)
     return -1;
 
-  static const char* const kDxtLines[5] = {"ＤＸＴ１テクスチャフォーマットは%s", "ＤＸＴ２テクスチャフォーマットは%s",
-                                           "ＤＸＴ３テクスチャフォーマットは%s", "ＤＸＴ４テクスチャフォーマットは%s",
-                                           "ＤＸＴ５テクスチャフォーマットは%s"};
-  static const char* const kDxtNames[5] = {"D3DFMT_DXT1 です", "D3DFMT_DXT2 です", "D3DFMT_DXT3 です",
+  static const char* const DXT_NAMES[5] = {"D3DFMT_DXT1 です", "D3DFMT_DXT2 です", "D3DFMT_DXT3 です",
                                            "D3DFMT_DXT4 です", "D3DFMT_DXT5 です"};
-  static const int kDxt[5] = {D3DFMT_DXT1, D3DFMT_DXT2, D3DFMT_DXT3, D3DFMT_DXT4, D3DFMT_DXT5};
+  static const int DXT_FORMATS[5] = {D3DFMT_DXT1, D3DFMT_DXT2, D3DFMT_DXT3, D3DFMT_DXT4, D3DFMT_DXT5};
   for (int i = 0; i < 5; i++) {
-    const bool usable = TextureUsable(kDxt[i], 0);
-    DeviceFormats.dxt[i] = usable ? kDxt[i] : i == 0 ? DeviceFormats.alphaTest16 : DeviceFormats.alpha32;
-    LogPrintf(kDxtLines[i], usable ? kDxtNames[i] : "使えません");
+    const bool usable = TextureUsable(DXT_FORMATS[i], 0);
+    DeviceFormats.dxt[i] = usable ? DXT_FORMATS[i] : i == 0 ? DeviceFormats.alphaTest16 : DeviceFormats.alpha32;
+    LogPrintf(LOG_DXT_FORMATS[i], usable ? DXT_NAMES[i] : "使えません");
   }
 
-  static const int target16Screen565[] = {D3DFMT_R5G6B5, D3DFMT_X1R5G5B5, D3DFMT_X8R8G8B8, 0};
-  static const int target16Other[] = {D3DFMT_X1R5G5B5, D3DFMT_R5G6B5, D3DFMT_X8R8G8B8, 0};
-  static const int target32[] = {D3DFMT_X8R8G8B8, D3DFMT_R5G6B5, D3DFMT_X1R5G5B5, 0};
-  static const int targetAlpha32[] = {D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4, 0};
-  static const int abgrInt16[] = {D3DFMT_A16B16G16R16, 0};
-  static const int abgrFloat16[] = {D3DFMT_A16B16G16R16F, 0};
-  static const int abgrFloat32[] = {D3DFMT_A32B32G32R32F, D3DFMT_A16B16G16R16F, 0};
-  static const int oneInt8[] = {D3DFMT_L8, D3DFMT_A8L8, D3DFMT_A8R8G8B8, 0};
-  static const int oneInt16[] = {D3DFMT_L16, D3DFMT_G16R16, D3DFMT_A16B16G16R16, 0};
-  static const int oneFloat16[] = {D3DFMT_R16F, D3DFMT_G16R16F, D3DFMT_A16B16G16R16F, D3DFMT_A32B32G32R32F, 0};
-  static const int oneFloat32[] = {D3DFMT_R32F, D3DFMT_G32R32F, D3DFMT_A32B32G32R32F, D3DFMT_A16B16G16R16F, 0};
-  static const int twoInt8[] = {D3DFMT_A8L8, D3DFMT_A8R8G8B8, 0};
-  static const int twoInt16[] = {D3DFMT_G16R16, D3DFMT_A16B16G16R16, 0};
-  static const int twoFloat16[] = {D3DFMT_G16R16F, D3DFMT_A16B16G16R16F, D3DFMT_A32B32G32R32F, 0};
-  static const int twoFloat32[] = {D3DFMT_G32R32F, D3DFMT_A32B32G32R32F, D3DFMT_A16B16G16R16F, 0};
+  static const int TARGET16_SCREEN565[] = {D3DFMT_R5G6B5, D3DFMT_X1R5G5B5, D3DFMT_X8R8G8B8, 0};
+  static const int TARGET16_OTHER[] = {D3DFMT_X1R5G5B5, D3DFMT_R5G6B5, D3DFMT_X8R8G8B8, 0};
+  static const int TARGET32[] = {D3DFMT_X8R8G8B8, D3DFMT_R5G6B5, D3DFMT_X1R5G5B5, 0};
+  static const int TARGET_ALPHA32[] = {D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4, 0};
+  static const int ABGR_INT16[] = {D3DFMT_A16B16G16R16, 0};
+  static const int ABGR_FLOAT16[] = {D3DFMT_A16B16G16R16F, 0};
+  static const int ABGR_FLOAT32[] = {D3DFMT_A32B32G32R32F, D3DFMT_A16B16G16R16F, 0};
+  static const int ONE_INT8[] = {D3DFMT_L8, D3DFMT_A8L8, D3DFMT_A8R8G8B8, 0};
+  static const int ONE_INT16[] = {D3DFMT_L16, D3DFMT_G16R16, D3DFMT_A16B16G16R16, 0};
+  static const int ONE_FLOAT16[] = {D3DFMT_R16F, D3DFMT_G16R16F, D3DFMT_A16B16G16R16F, D3DFMT_A32B32G32R32F, 0};
+  static const int ONE_FLOAT32[] = {D3DFMT_R32F, D3DFMT_G32R32F, D3DFMT_A32B32G32R32F, D3DFMT_A16B16G16R16F, 0};
+  static const int TWO_INT8[] = {D3DFMT_A8L8, D3DFMT_A8R8G8B8, 0};
+  static const int TWO_INT16[] = {D3DFMT_G16R16, D3DFMT_A16B16G16R16, 0};
+  static const int TWO_FLOAT16[] = {D3DFMT_G16R16F, D3DFMT_A16B16G16R16F, D3DFMT_A32B32G32R32F, 0};
+  static const int TWO_FLOAT32[] = {D3DFMT_G32R32F, D3DFMT_A32B32G32R32F, D3DFMT_A16B16G16R16F, 0};
   // Render-target slots: the kind of each names it in its two log lines.
   const struct {
     int* slot;
     const int* candidates;
     const char* kind;
   } targets[] = {
-      {&DeviceFormats.target16, DeviceFormats.screen == D3DFMT_R5G6B5 ? target16Screen565 : target16Other,
+      {&DeviceFormats.target16, DeviceFormats.screen == D3DFMT_R5G6B5 ? TARGET16_SCREEN565 : TARGET16_OTHER,
        " 16bit "},
-      {&DeviceFormats.target32, target32, " 32bit "},
-      {&DeviceFormats.targetAlpha32, targetAlpha32, "アルファ付き 32bit "},
-      {&DeviceFormats.abgrInt16, abgrInt16, "ABGR整数16ビット型"},
-      {&DeviceFormats.abgrFloat16, abgrFloat16, "ABGR浮動小数点16ビット型"},
-      {&DeviceFormats.abgrFloat32, abgrFloat32, "ABGR浮動小数点32ビット型"},
-      {&DeviceFormats.oneInt8, oneInt8, "１チャンネル整数8ビット型"},
-      {&DeviceFormats.oneInt16, oneInt16, "１チャンネル整数16ビット型"},
-      {&DeviceFormats.oneFloat16, oneFloat16, "１チャンネル浮動小数点16ビット型"},
-      {&DeviceFormats.oneFloat32, oneFloat32, "１チャンネル浮動小数点32ビット型"},
-      {&DeviceFormats.twoInt8, twoInt8, "２チャンネル整数8ビット型"},
-      {&DeviceFormats.twoInt16, twoInt16, "２チャンネル整数16ビット型"},
-      {&DeviceFormats.twoFloat16, twoFloat16, "２チャンネル浮動小数点16ビット型"},
-      {&DeviceFormats.twoFloat32, twoFloat32, "２チャンネル浮動小数点32ビット型"},
+      {&DeviceFormats.target32, TARGET32, " 32bit "},
+      {&DeviceFormats.targetAlpha32, TARGET_ALPHA32, "アルファ付き 32bit "},
+      {&DeviceFormats.abgrInt16, ABGR_INT16, "ABGR整数16ビット型"},
+      {&DeviceFormats.abgrFloat16, ABGR_FLOAT16, "ABGR浮動小数点16ビット型"},
+      {&DeviceFormats.abgrFloat32, ABGR_FLOAT32, "ABGR浮動小数点32ビット型"},
+      {&DeviceFormats.oneInt8, ONE_INT8, "１チャンネル整数8ビット型"},
+      {&DeviceFormats.oneInt16, ONE_INT16, "１チャンネル整数16ビット型"},
+      {&DeviceFormats.oneFloat16, ONE_FLOAT16, "１チャンネル浮動小数点16ビット型"},
+      {&DeviceFormats.oneFloat32, ONE_FLOAT32, "１チャンネル浮動小数点32ビット型"},
+      {&DeviceFormats.twoInt8, TWO_INT8, "２チャンネル整数8ビット型"},
+      {&DeviceFormats.twoInt16, TWO_INT16, "２チャンネル整数16ビット型"},
+      {&DeviceFormats.twoFloat16, TWO_FLOAT16, "２チャンネル浮動小数点16ビット型"},
+      {&DeviceFormats.twoFloat32, TWO_FLOAT32, "２チャンネル浮動小数点32ビット型"},
   };
   for (const auto& target : targets) {
-    *target.slot = ChooseFormat(kTarget, target.candidates);
+    *target.slot = ChooseFormat(CHECK_TARGET, target.candidates);
     if (*target.slot)
-      LogPrintf("描画用%sカラーフォーマットは %s です", target.kind, GetD3DFormatName(*target.slot));
+      LogPrintf(LOG_TARGET_FORMAT, target.kind, GetD3DFormatName(*target.slot));
     else
-      LogPrintf("使用できる描画用%sカラーフォーマットがありませんでした", target.kind);
+      LogPrintf(LOG_NO_TARGET_FORMAT, target.kind);
   }
 
   const bool bits32 = Screen.colorBits == 32;
   DeviceFormats.defaultTarget = bits32 ? DeviceFormats.target32 : DeviceFormats.target16;
   DeviceFormats.defaultAlphaTest = bits32 ? DeviceFormats.alphaTest32 : DeviceFormats.alphaTest16;
 
-  LogPrintf("一度に描画できるプリミティブの最大数:%d", DeviceCaps.maxPrimitiveCount);
-  LogPrintf("対応している最大頂点インデックス:%d", DeviceCaps.maxVertexIndex);
-  LogPrintf("同時にレンダリングできるバッファの数:%d", DeviceCaps.maxRenderTargets);
-  LogPrintf("最大テクスチャサイズ　幅:%d 高さ:%d", DeviceCaps.maxTextureWidth, DeviceCaps.maxTextureHeight);
-  LogPrintf("テクスチャステージテンポラリレジスタ：%s", DeviceCaps.textureStageTemp ? "使用可" : "使用不可");
-  LogPrintf("減算合成のハードウェア対応：%s", DeviceCaps.subtractBlendNative ? "ネイティブ" : "エミュレート");
+  LogPrintf(LOG_MAX_PRIMITIVES, DeviceCaps.maxPrimitiveCount);
+  LogPrintf(LOG_MAX_VERTEX_INDEX, DeviceCaps.maxVertexIndex);
+  LogPrintf(LOG_MAX_RENDER_TARGETS, DeviceCaps.maxRenderTargets);
+  LogPrintf(LOG_MAX_TEXTURE_SIZE, DeviceCaps.maxTextureWidth, DeviceCaps.maxTextureHeight);
+  LogPrintf(LOG_TEXTURE_STAGE_TEMP, DeviceCaps.textureStageTemp ? "使用可" : "使用不可");
+  LogPrintf(LOG_SUBTRACT_BLEND, DeviceCaps.subtractBlendNative ? "ネイティブ" : "エミュレート");
   if (DeviceLayer.hardwareVertexProcessing) {
-    LogPrintf("ハードウェア頂点シェーダーバージョンコード：%x", static_cast<unsigned>(caps.VertexShaderVersion));
-    AddLogText("エミュレーション頂点シェーダーバージョンコード：エミュレーション無し\n");
+    LogPrintf(LOG_HARDWARE_VERTEX_SHADER, static_cast<unsigned>(caps.VertexShaderVersion));
+    AddLogText(LOG_NO_EMULATED_VERTEX_SHADER);
   } else {
-    LogPrintf("ハードウェア頂点シェーダーバージョンコード：%x", static_cast<unsigned>(DeviceLayer.vertexShaderVersion));
-    LogPrintf("エミュレーション頂点シェーダーバージョンコード：%x", static_cast<unsigned>(caps.VertexShaderVersion));
+    LogPrintf(LOG_HARDWARE_VERTEX_SHADER, static_cast<unsigned>(DeviceLayer.vertexShaderVersion));
+    LogPrintf(LOG_EMULATED_VERTEX_SHADER, static_cast<unsigned>(caps.VertexShaderVersion));
   }
-  LogPrintf("ピクセルシェーダーバージョンコード：%x", static_cast<unsigned>(caps.PixelShaderVersion));
+  LogPrintf(LOG_PIXEL_SHADER, static_cast<unsigned>(caps.PixelShaderVersion));
 
   ChooseBackBufferReadWay();
   return 0;

@@ -8,18 +8,20 @@ enum {
   UNLOCK_TAG_LINE = 1552,
 };
 
+namespace {
+
 // Creates the events and the guard once. A thread that finds another one
 // creating them waits until they are ready.
-static void CreateLibraryLock() {
+void CreateLibraryLock() {
   if (LibraryLock.created == 2) return;
   if (InterlockedCompareExchange(&LibraryLock.created, 1, 0) == 0) {
     for (int i = 0; i < LIBRARY_LOCK_WAITER_MAX; i++) {
       LibraryLock.waiters[i].threadId = 0;
-      LibraryLock.waiters[i].event = CreateEventA(NULL, TRUE, FALSE, NULL);
+      LibraryLock.waiters[i].event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     }
     LibraryLock.recursion = 0;
     LibraryLock.locked = 0;
-    LibraryLock.owner = (DWORD)-1;
+    LibraryLock.owner = static_cast<DWORD>(-1);
     LibraryLock.waiterCount = 0;
     InitLock(&LibraryLock.guard);
     InterlockedExchange(&LibraryLock.created, 2);
@@ -29,7 +31,7 @@ static void CreateLibraryLock() {
 }
 
 // Under the guard.
-static void TakeLibraryLock(DWORD self) {
+void TakeLibraryLock(DWORD self) {
   LibraryLock.recursion++;
   LibraryLock.locked = 1;
   LibraryLock.owner = self;
@@ -38,7 +40,7 @@ static void TakeLibraryLock(DWORD self) {
 
 // Under the guard: the head leaves the queue. Its event moves to the slot
 // that falls free at the tail.
-static void RemoveLibraryLockHead() {
+void RemoveLibraryLockHead() {
   const int count = LibraryLock.waiterCount;
   if (count > 1) {
     const HANDLE event = LibraryLock.waiters[0].event;
@@ -48,6 +50,8 @@ static void RemoveLibraryLockHead() {
   }
   LibraryLock.waiterCount = count - 1;
 }
+
+}  // namespace
 
 int LockLibraryCall() {
   CreateLibraryLock();
@@ -83,7 +87,7 @@ int LockLibraryCall() {
     // Wait until this thread is the head and the lock is free. Only the
     // head's event is ever set; a slot without an event polls.
     for (;;) {
-      if (event != NULL) {
+      if (event != nullptr) {
         WaitForSingleObject(event, INFINITE);
         ResetEvent(event);
       } else {
@@ -107,15 +111,15 @@ int UnlockLibraryCall() {
     LeaveLock(&LibraryLock.guard);
     return 0;
   }
-  HANDLE wake = NULL;
+  HANDLE wake = nullptr;
   if (LibraryLock.recursion == 1) {
     LibraryLock.locked = 0;
-    LibraryLock.owner = (DWORD)-1;
+    LibraryLock.owner = static_cast<DWORD>(-1);
     if (LibraryLock.waiterCount >= 1) wake = LibraryLock.waiters[0].event;
   }
   LibraryLock.recursion--;
   LeaveLock(&LibraryLock.guard);
-  if (wake != NULL) {
+  if (wake != nullptr) {
     SetEvent(wake);
     Sleep(0);
   }
@@ -126,13 +130,13 @@ int DeleteLibraryCallLock() {
   if (LibraryLock.created != 2) return 0;
   LibraryLock.created = 0;
   for (int i = 0; i < LIBRARY_LOCK_WAITER_MAX; i++) {
-    if (LibraryLock.waiters[i].event != NULL) CloseHandle(LibraryLock.waiters[i].event);
-    LibraryLock.waiters[i].event = NULL;
+    if (LibraryLock.waiters[i].event != nullptr) CloseHandle(LibraryLock.waiters[i].event);
+    LibraryLock.waiters[i].event = nullptr;
     LibraryLock.waiters[i].threadId = 0;
   }
   LibraryLock.recursion = 0;
   LibraryLock.locked = 0;
-  LibraryLock.owner = (DWORD)-1;
+  LibraryLock.owner = static_cast<DWORD>(-1);
   LibraryLock.waiterCount = 0;
   DeleteLock(&LibraryLock.guard);
   return 0;

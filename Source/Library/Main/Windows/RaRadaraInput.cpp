@@ -16,6 +16,16 @@
 #include "RaRadaraServices.h"
 #include "RaRadaraSysInfo.h"
 
+namespace {
+
+// Log texts.
+const char LOG_DIRECTINPUT_STARTING[] = "DirectInput関係初期化処理\n";
+const char LOG_DIRECTINPUT_STARTED[] = "DirectInput 関連の初期化は正常に終了しました\n";
+const char LOG_INPUT_ENDED[] = "入力関連の終了処理... 完了\n";
+const char LOG_DIRECTINPUT_ENDED[] = "DirectInput 関連の終了処理... 完了\n";
+
+}  // namespace
+
 InputStateBlock InputState;
 
 int (*InputOsCodeSource)() = GetOsCode;
@@ -59,8 +69,10 @@ const VirtualKeyRow VirtualKeyToKeyCodeTable[] = {
 
 #undef ROW
 
+namespace {
+
 // Pad 1's default keys: entry n feeds GetPadState bit n.
-static const int DefaultPadKeys[][2] = {
+const int DEFAULT_PAD_KEYS[][2] = {
     {DIK_NUMPAD2, DIK_DOWN}, {DIK_NUMPAD4, DIK_LEFT}, {DIK_NUMPAD6, DIK_RIGHT},
     {DIK_NUMPAD8, DIK_UP},   {DIK_Z, -1},             {DIK_X, -1},
     {DIK_C, -1},             {DIK_A, -1},             {DIK_S, -1},
@@ -68,14 +80,16 @@ static const int DefaultPadKeys[][2] = {
     {DIK_ESCAPE, -1},        {DIK_SPACE, -1},
 };
 
+}  // namespace
+
 int BuildDefaultKeyToPadTable() {
   for (auto& pad : InputState.keyToPad)
     for (auto& entry : pad)
       for (int& code : entry) code = -1;
-  int entries = static_cast<int>(sizeof(DefaultPadKeys) / sizeof(DefaultPadKeys[0]));
+  int entries = static_cast<int>(sizeof(DEFAULT_PAD_KEYS) / sizeof(DEFAULT_PAD_KEYS[0]));
   for (int n = 0; n < entries; n++) {
-    InputState.keyToPad[0][n][0] = DefaultPadKeys[n][0];
-    InputState.keyToPad[0][n][1] = DefaultPadKeys[n][1];
+    InputState.keyToPad[0][n][0] = DEFAULT_PAD_KEYS[n][0];
+    InputState.keyToPad[0][n][1] = DEFAULT_PAD_KEYS[n][1];
   }
   InputState.keyToPadBuilt = 1;
   return 0;
@@ -101,7 +115,7 @@ int InitializeInput() {
   InputState.starting = 1;
 
   if (!InputState.joystickMode) {
-    LogWriteText("DirectInput関係初期化処理\n");
+    LogWriteText(LOG_DIRECTINPUT_STARTING);
     LogIndentIn();
     LoadXInput();
     if (StartDirectInput() == 0) {
@@ -115,7 +129,7 @@ int InitializeInput() {
         return -1;
       }
       LogIndentOut();
-      LogWriteText("DirectInput 関連の初期化は正常に終了しました\n");
+      LogWriteText(LOG_DIRECTINPUT_STARTED);
     } else {
       LogIndentOut();
       InputState.joystickMode = 1;
@@ -130,12 +144,12 @@ int InitializeInput() {
 
 int TerminateInput() {
   if (InputState.directInput == nullptr) return 0;
-  if (InputState.directInput == INPUT_NO_DIRECTINPUT) {
-    LogWriteText("入力関連の終了処理... 完了\n");
+  if (InputState.directInput == InputNoDirectInput) {
+    LogWriteText(LOG_INPUT_ENDED);
     InputState.directInput = nullptr;
     return 0;
   }
-  LogWriteText("DirectInput 関連の終了処理... 完了\n");
+  LogWriteText(LOG_DIRECTINPUT_ENDED);
   ReleaseJoypads();
   ReleaseDirectInput();
   FreeXInput();
@@ -168,7 +182,9 @@ void TranslateKeyboardState(const unsigned char virtualKeys[256], unsigned char 
     keyState[row->keyCode] = virtualKeys[row->virtualKey];
 }
 
-static int ReadKeyboardStatePath(int pumpFirst) {
+namespace {
+
+int ReadKeyboardStatePath(int pumpFirst) {
   if (GetCurrentThreadId() != WinSys.mainThreadId) return 0;
   int now = GetMillisecondCount();
   if (now == InputState.keyboardTime) return 0;
@@ -179,6 +195,8 @@ static int ReadKeyboardStatePath(int pumpFirst) {
   TranslateKeyboardState(virtualKeys, InputState.keyState);
   return 1;
 }
+
+}  // namespace
 
 int UpdateKeyboardState(int pumpFirst) {
   if (InputState.keyboardGuard) return 0;
@@ -193,10 +211,12 @@ int UpdateKeyboardState(int pumpFirst) {
   return result;
 }
 
+namespace {
+
 // Common head of the reading entries: wait while inactive, then start input
 // on first use once the library runs. 1 when the caller returns at once
 // (input was not started).
-static int BeginInputRead(int* result) {
+int BeginInputRead(int* result) {
   if (!IsAppActive()) WaitWhileInactive();
   if (InputState.directInput != nullptr) return 0;
   *result = 0;
@@ -208,6 +228,8 @@ static int BeginInputRead(int* result) {
   }
   return 0;
 }
+
+}  // namespace
 
 int IsKeyDown(int keyCode) {
   int result;
@@ -300,15 +322,19 @@ void PadVibrationSpeeds(int power, int motor1, int motor2, XINPUT_VIBRATION* out
   out->wRightMotorSpeed = static_cast<WORD>(motor2 ? right : 0);
 }
 
-static int IsVibratingPad(const JoypadRecord* pad) {
+namespace {
+
+int IsVibratingPad(const JoypadRecord* pad) {
   if (pad->xinputIndex >= 0) return 1;
   return pad->device != nullptr && (pad->constantEffect != nullptr || pad->periodicEffect != nullptr);
 }
 
-static int SetPadMotors(JoypadRecord* pad, int motor1, int motor2) {
+int SetPadMotors(JoypadRecord* pad, int motor1, int motor2) {
   if (pad->xinputIndex >= 0) return ApplyXInputVibration(pad, motor1, motor2);
   return ApplyDirectInputVibration(pad, motor1, motor2);
 }
+
+}  // namespace
 
 int ApplyPadVibrationFor(int appActive) {
   if (InputState.joystickMode) return 0;
@@ -385,7 +411,7 @@ int StopPadVibration(int padNumber) {
 
 int ReacquireInputDevices() {
   if (InputState.joystickMode || InputState.directInput == nullptr ||
-      InputState.directInput == INPUT_NO_DIRECTINPUT)
+      InputState.directInput == InputNoDirectInput)
     return 0;
   return ReacquireDirectInputDevices(IsAppActive());
 }

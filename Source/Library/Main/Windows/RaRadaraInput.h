@@ -36,7 +36,7 @@ enum {
 };
 
 // The XInput pad name, given as both instance and product name.
-#define XINPUT_PAD_NAME "Controller (XBOX 360 For Windows)"
+const char XInputPadName[] = "Controller (XBOX 360 For Windows)";
 
 struct JoypadRecord {
   int xinputIndex;  // 0..3, -1 for a DirectInput pad
@@ -66,7 +66,7 @@ struct InputStateBlock {
   DWORD (WINAPI* XInputSetStateFunc)(DWORD user, XINPUT_VIBRATION* vibration);
   int joystickMode;        // 1: DirectInput failed; survives restarts
   int directInput8;        // 1: the object is an IDirectInput8A
-  void* directInput;       // null: not started; INPUT_NO_DIRECTINPUT: started without
+  void* directInput;       // null: not started; InputNoDirectInput: started without
   IDirectInputDevice7A* mouse;
   IDirectInputDevice7A* keyboard;
   HANDLE keyboardEvent;
@@ -81,7 +81,7 @@ struct InputStateBlock {
 };
 extern InputStateBlock InputState;
 
-#define INPUT_NO_DIRECTINPUT (reinterpret_cast<void*>(static_cast<intptr_t>(-1)))
+void* const InputNoDirectInput = reinterpret_cast<void*>(static_cast<intptr_t>(-1));
 
 // One row of the virtual-key table; the list ends with virtualKey 0xFFFF.
 struct VirtualKeyRow {

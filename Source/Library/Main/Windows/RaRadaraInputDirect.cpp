@@ -15,12 +15,49 @@
 #include "RaRadaraServices.h"
 #include "RaRadaraSystem.h"
 
-static IDirectInput7A* DirectInput7() { return static_cast<IDirectInput7A*>(InputState.directInput); }
-static IDirectInput8A* DirectInput8() { return static_cast<IDirectInput8A*>(InputState.directInput); }
+namespace {
+
+// Log texts.
+const char LOG_SUCCEEDED[] = "成功\n";
+const char LOG_CONTINUING[] = "引き続き初期化処理... ";
+const char LOG_START_SUCCEEDED[] = "初期化成功\n";
+const char LOG_START_FAILED[] = "初期化に失敗。";
+const char LOG_GETTING_DIRECTINPUT7[] = "DirectInput7 の取得中... ";
+const char LOG_GET_FAILED_LINE[] = "取得に失敗。\n";
+const char LOG_ERROR_CODE[] = "エラーコード 0x%x";
+const char LOG_TRYING_DIRECTINPUT8[] = "DirectInput8 の取得を試みます...";
+const char LOG_GET_FAILED[] = "取得に失敗。";
+const char LOG_NOT_USING_DIRECTINPUT[] = "DirectInput を使用しません。\n";
+const char LOG_MOUSE_STARTING[] = "マウスデバイスの初期化... ";
+const char LOG_MOUSE_NOT_CREATED[] = "マウスデバイスの取得に失敗しました\n";
+const char LOG_KEYBOARD_STARTING[] = "キーボードデバイスの初期化... ";
+const char LOG_KEYBOARD_NOT_CREATED[] = "キーボードデバイスの取得に失敗しました";
+const char LOG_KEYBOARD_FORMAT_FAILED[] = "キーボードデバイスのデータ形式の設定に失敗しました";
+const char LOG_KEYBOARD_COOPERATION_FAILED[] = "キーボードデバイスの協調レベルの設定に失敗しました";
+const char LOG_KEYBOARD_PROPERTY_FAILED[] = "キーボードのプロパティ設定に失敗しました\n";
+const char LOG_KEYBOARD_EVENT_FAILED[] = "キーボードイベントのセットアップが失敗しました\n";
+const char LOG_EFFECT_FAILED[] = "周期的エフェクトの作成に失敗しました。\n";
+const char LOG_DEVICE_NOT_CREATED[] = "入力装置の取得に失敗しました\n";
+const char LOG_DEVICE_FOUND[] = "入力装置を見つけました\n";
+const char LOG_DEVICE_INSTANCE_NAME[] = "デバイスの登録名:%s";
+const char LOG_DEVICE_PRODUCT_NAME[] = "デバイスの製品登録名:%s";
+const char LOG_NOT_A_PAD[] = "ジョイパッドデバイスではありませんでした、又は設定に失敗しました\n";
+const char LOG_PAD_COOPERATION_FAILED[] = "ジョイパッドデバイスの協調レベルの設定に失敗しました\n";
+const char LOG_PAD_X_RANGE_FAILED[] = "ジョイパッドデバイスのＸ軸関係の設定に失敗しました\n";
+const char LOG_PAD_Y_RANGE_FAILED[] = "ジョイパッドデバイスのＹ軸関係の設定に失敗しました\n";
+const char LOG_PAD_X_DEAD_ZONE_FAILED[] = "ジョイパッドデバイスのＸ軸の無効ゾーンの設定に失敗しました\n";
+const char LOG_PAD_Y_DEAD_ZONE_FAILED[] = "ジョイパッドデバイスのＹ軸の無効ゾーンの設定に失敗しました\n";
+const char LOG_PAD_EVENT_FAILED[] = "ジョイパッドイベントのセットアップが失敗しました\n";
+const char LOG_PAD_ADDED[] = "ジョイパッドの追加は正常に終了しました\n";
+const char LOG_PADS_STARTING[] = "ジョイパッドの初期化... \n";
+const char LOG_PADS_STARTED[] = "ジョイパッドの初期化は正常に終了しました\n";
+
+IDirectInput7A* DirectInput7() { return static_cast<IDirectInput7A*>(InputState.directInput); }
+IDirectInput8A* DirectInput8() { return static_cast<IDirectInput8A*>(InputState.directInput); }
 
 // A zeroed property record of type Property with its header filled.
 template <typename Property>
-static Property MakeProperty(DWORD object, DWORD how) {
+Property MakeProperty(DWORD object, DWORD how) {
   Property property;
   memset(&property, 0, sizeof(property));
   property.diph.dwSize = sizeof(property);
@@ -30,7 +67,7 @@ static Property MakeProperty(DWORD object, DWORD how) {
   return property;
 }
 
-static IDirectInputDevice7A* CreateInputDevice(REFGUID guid) {
+IDirectInputDevice7A* CreateInputDevice(REFGUID guid) {
   void* device = nullptr;
   HRESULT result;
   if (InputState.directInput8)
@@ -41,8 +78,8 @@ static IDirectInputDevice7A* CreateInputDevice(REFGUID guid) {
   return static_cast<IDirectInputDevice7A*>(device);
 }
 
-static void ReleaseDirectInputObject() {
-  if (InputState.directInput != nullptr && InputState.directInput != INPUT_NO_DIRECTINPUT)
+void ReleaseDirectInputObject() {
+  if (InputState.directInput != nullptr && InputState.directInput != InputNoDirectInput)
     static_cast<IUnknown*>(InputState.directInput)->Release();
   InputState.directInput = nullptr;
 }
@@ -51,29 +88,31 @@ static void ReleaseDirectInputObject() {
 // S_FALSE when it was created but failed to initialise, else the creation's
 // error.
 template <typename Interface>
-static HRESULT TryDirectInput(REFCLSID classId, REFIID interfaceId, DWORD version, Interface** out) {
+HRESULT TryDirectInput(REFCLSID classId, REFIID interfaceId, DWORD version, Interface** out) {
   *out = nullptr;
   void* object = nullptr;
   HRESULT result = CreateComInstance(classId, nullptr, CLSCTX_INPROC_SERVER, interfaceId, &object, 0);
   if (FAILED(result) || object == nullptr) return FAILED(result) ? result : E_NOINTERFACE;
-  LogWriteText("成功\n");
+  LogWriteText(LOG_SUCCEEDED);
   LogIndentIn();
-  LogWriteText("引き続き初期化処理... ");
+  LogWriteText(LOG_CONTINUING);
   Interface* directInput = static_cast<Interface*>(object);
   if (SUCCEEDED(directInput->Initialize(GetModuleHandleA(nullptr), version))) {
-    LogWriteText("初期化成功\n");
+    LogWriteText(LOG_START_SUCCEEDED);
     LogIndentOut();
     *out = directInput;
     return S_OK;
   }
-  LogWriteText("初期化に失敗。");
+  LogWriteText(LOG_START_FAILED);
   LogIndentOut();
   directInput->Release();
   return S_FALSE;
 }
 
+}  // namespace
+
 int StartDirectInput() {
-  LogWriteText("DirectInput7 の取得中... ");
+  LogWriteText(LOG_GETTING_DIRECTINPUT7);
   IDirectInput7A* di7;
   HRESULT result = TryDirectInput(CLSID_DirectInput, IID_IDirectInput7A, 0x0700, &di7);
   if (result == S_OK) {
@@ -82,11 +121,11 @@ int StartDirectInput() {
     return 0;
   }
   if (result != S_FALSE) {
-    LogWriteText("取得に失敗。\n");
-    LogPrintf("エラーコード 0x%x", static_cast<unsigned int>(result));
+    LogWriteText(LOG_GET_FAILED_LINE);
+    LogPrintf(LOG_ERROR_CODE, static_cast<unsigned int>(result));
   }
 
-  LogWriteText("DirectInput8 の取得を試みます...");
+  LogWriteText(LOG_TRYING_DIRECTINPUT8);
   IDirectInput8A* di8;
   result = TryDirectInput(CLSID_DirectInput8, IID_IDirectInput8A, 0x0800, &di8);
   if (result == S_OK) {
@@ -94,14 +133,16 @@ int StartDirectInput() {
     InputState.directInput8 = 1;
     return 0;
   }
-  if (result != S_FALSE) LogWriteText("取得に失敗。");
-  LogWriteText("DirectInput を使用しません。\n");
+  if (result != S_FALSE) LogWriteText(LOG_GET_FAILED);
+  LogWriteText(LOG_NOT_USING_DIRECTINPUT);
   InputState.directInput = nullptr;
   return -1;
 }
 
+namespace {
+
 // Fatal keyboard failures release what was made and end the process.
-static void KeyboardFatal(const char* text) {
+void KeyboardFatal(const char* text) {
   if (InputState.mouse != nullptr) InputState.mouse->Release();
   InputState.mouse = nullptr;
   if (InputState.keyboard != nullptr) InputState.keyboard->Release();
@@ -113,22 +154,24 @@ static void KeyboardFatal(const char* text) {
   FatalErrorExit(text);
 }
 
-static void SetupMouse(HWND window) {
-  LogWriteText("マウスデバイスの初期化... ");
+void SetupMouse(HWND window) {
+  LogWriteText(LOG_MOUSE_STARTING);
   IDirectInputDevice7A* mouse = CreateInputDevice(GUID_SysMouse);
   if (mouse == nullptr) {
-    LogWriteText("マウスデバイスの取得に失敗しました\n");
+    LogWriteText(LOG_MOUSE_NOT_CREATED);
     return;
   }
   if (FAILED(mouse->SetDataFormat(&c_dfDIMouse)) ||
       FAILED(mouse->SetCooperativeLevel(window, DISCL_NONEXCLUSIVE | DISCL_BACKGROUND))) {
     mouse->Release();
-    LogWriteText("マウスデバイスの取得に失敗しました\n");
+    LogWriteText(LOG_MOUSE_NOT_CREATED);
     return;
   }
   InputState.mouse = mouse;
-  LogWriteText("初期化成功\n");
+  LogWriteText(LOG_START_SUCCEEDED);
 }
+
+}  // namespace
 
 int StartDirectInputDevices() {
   HWND window = GetMainWindowHandle();
@@ -137,22 +180,22 @@ int StartDirectInputDevices() {
   SetupMouse(window);
   InputState.keyboardTime = GetMillisecondCount();
 
-  LogWriteText("キーボードデバイスの初期化... ");
+  LogWriteText(LOG_KEYBOARD_STARTING);
   IDirectInputDevice7A* keyboard = CreateInputDevice(GUID_SysKeyboard);
-  if (keyboard == nullptr) KeyboardFatal("キーボードデバイスの取得に失敗しました");
+  if (keyboard == nullptr) KeyboardFatal(LOG_KEYBOARD_NOT_CREATED);
   InputState.keyboard = keyboard;
   if (FAILED(keyboard->SetDataFormat(&c_dfDIKeyboard)))
-    KeyboardFatal("キーボードデバイスのデータ形式の設定に失敗しました");
+    KeyboardFatal(LOG_KEYBOARD_FORMAT_FAILED);
   if (FAILED(keyboard->SetCooperativeLevel(window, DISCL_NONEXCLUSIVE | DISCL_BACKGROUND)))
-    KeyboardFatal("キーボードデバイスの協調レベルの設定に失敗しました");
+    KeyboardFatal(LOG_KEYBOARD_COOPERATION_FAILED);
   DIPROPDWORD property = MakeProperty<DIPROPDWORD>(0, DIPH_DEVICE);
   property.dwData = 100;
   if (FAILED(keyboard->SetProperty(DIPROP_BUFFERSIZE, &property.diph)))
-    LogWriteText("キーボードのプロパティ設定に失敗しました\n");
+    LogWriteText(LOG_KEYBOARD_PROPERTY_FAILED);
   InputState.keyboardEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HRESULT result = keyboard->SetEventNotification(InputState.keyboardEvent);
   if (result != DI_OK && result != DI_POLLEDDEVICE) {
-    LogWriteText("キーボードイベントのセットアップが失敗しました\n");
+    LogWriteText(LOG_KEYBOARD_EVENT_FAILED);
     keyboard->Release();
     InputState.keyboard = nullptr;
     if (InputState.keyboardEvent != nullptr) CloseHandle(InputState.keyboardEvent);
@@ -160,8 +203,8 @@ int StartDirectInputDevices() {
     return -1;
   }
   if (FAILED(keyboard->Acquire()) && FAILED(keyboard->Acquire()))
-    KeyboardFatal("キーボードデバイスの取得に失敗しました");
-  LogWriteText("初期化成功\n");
+    KeyboardFatal(LOG_KEYBOARD_NOT_CREATED);
+  LogWriteText(LOG_START_SUCCEEDED);
   InputState.keyboardTime = GetMillisecondCount();
   return 0;
 }
@@ -183,11 +226,13 @@ int ReleaseDirectInput() {
   return 0;
 }
 
-static int HasDirectInputObject() {
-  return InputState.directInput != nullptr && InputState.directInput != INPUT_NO_DIRECTINPUT;
+namespace {
+
+int HasDirectInputObject() {
+  return InputState.directInput != nullptr && InputState.directInput != InputNoDirectInput;
 }
 
-static void ReleasePadDevice(JoypadRecord* pad) {
+void ReleasePadDevice(JoypadRecord* pad) {
   if (pad->device != nullptr) {
     pad->device->Unacquire();
     pad->device->SetEventNotification(nullptr);
@@ -206,6 +251,8 @@ static void ReleasePadDevice(JoypadRecord* pad) {
   pad->event = nullptr;
 }
 
+}  // namespace
+
 int ReleaseJoypads() {
   if (!HasDirectInputObject()) return -1;
   for (int i = 0; i < InputState.padCount; i++) {
@@ -222,20 +269,22 @@ int ReleaseJoypads() {
   return 0;
 }
 
-static int SetAxisRange(IDirectInputDevice7A* device, DWORD offset, LONG low, LONG high) {
+namespace {
+
+int SetAxisRange(IDirectInputDevice7A* device, DWORD offset, LONG low, LONG high) {
   DIPROPRANGE range = MakeProperty<DIPROPRANGE>(offset, DIPH_BYOFFSET);
   range.lMin = low;
   range.lMax = high;
   return SUCCEEDED(device->SetProperty(DIPROP_RANGE, &range.diph)) ? 0 : -1;
 }
 
-static int SetAxisDeadZone(IDirectInputDevice7A* device, DWORD offset, DWORD deadZone) {
+int SetAxisDeadZone(IDirectInputDevice7A* device, DWORD offset, DWORD deadZone) {
   DIPROPDWORD value = MakeProperty<DIPROPDWORD>(offset, DIPH_BYOFFSET);
   value.dwData = deadZone;
   return SUCCEEDED(device->SetProperty(DIPROP_DEADZONE, &value.diph)) ? 0 : -1;
 }
 
-static void CreatePadEffects(JoypadRecord* pad) {
+void CreatePadEffects(JoypadRecord* pad) {
   DWORD axes[2] = {DIJOFS_X, DIJOFS_Y};
   LONG directions[2] = {0, 0};
 
@@ -264,18 +313,18 @@ static void CreatePadEffects(JoypadRecord* pad) {
   effect.lpvTypeSpecificParams = &constant;
   if (FAILED(pad->device->CreateEffect(GUID_ConstantForce, &effect, &pad->constantEffect, nullptr))) {
     pad->constantEffect = nullptr;
-    LogWriteText("周期的エフェクトの作成に失敗しました。\n");
+    LogWriteText(LOG_EFFECT_FAILED);
   }
 }
 
-static BOOL CALLBACK EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, void* context) {
+BOOL CALLBACK EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, void* context) {
   if (InputState.padCount >= INPUT_MAX_PADS) return DIENUM_STOP;
   JoypadRecord* pad = &InputState.pads[InputState.padCount];
   memset(pad, 0, sizeof(*pad));
   pad->xinputIndex = -1;
   IDirectInputDevice7A* device = CreateInputDevice(instance->guidInstance);
   if (device == nullptr) {
-    LogWriteText("入力装置の取得に失敗しました\n");
+    LogWriteText(LOG_DEVICE_NOT_CREATED);
     return DIENUM_CONTINUE;
   }
   DIDEVICEINSTANCEA info;
@@ -290,34 +339,34 @@ static BOOL CALLBACK EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, void*
       }
     }
   }
-  LogWriteText("入力装置を見つけました\n");
+  LogWriteText(LOG_DEVICE_FOUND);
   snprintf(pad->instanceName, sizeof(pad->instanceName), "%s", info.tszInstanceName);
   snprintf(pad->productName, sizeof(pad->productName), "%s", info.tszProductName);
   LogIndentIn();
-  LogPrintf("デバイスの登録名:%s", pad->instanceName);
-  LogPrintf("デバイスの製品登録名:%s", pad->productName);
+  LogPrintf(LOG_DEVICE_INSTANCE_NAME, pad->instanceName);
+  LogPrintf(LOG_DEVICE_PRODUCT_NAME, pad->productName);
   LogIndentOut();
 
   if (FAILED(device->SetDataFormat(&c_dfDIJoystick))) {
     device->Release();
-    LogWriteText("ジョイパッドデバイスではありませんでした、又は設定に失敗しました\n");
+    LogWriteText(LOG_NOT_A_PAD);
     return DIENUM_CONTINUE;
   }
   if (FAILED(device->SetCooperativeLevel(GetMainWindowHandle(), DISCL_EXCLUSIVE | DISCL_FOREGROUND)))
-    LogWriteText("ジョイパッドデバイスの協調レベルの設定に失敗しました\n");
+    LogWriteText(LOG_PAD_COOPERATION_FAILED);
 
   static const DWORD axes[6] = {DIJOFS_X, DIJOFS_Y, DIJOFS_Z, DIJOFS_RX, DIJOFS_RY, DIJOFS_RZ};
   for (int i = 0; i < 6; i++) {
     if (SetAxisRange(device, axes[i], -1000, 1000) != 0) {
-      if (i == 0) LogWriteText("ジョイパッドデバイスのＸ軸関係の設定に失敗しました\n");
-      if (i == 1) LogWriteText("ジョイパッドデバイスのＹ軸関係の設定に失敗しました\n");
+      if (i == 0) LogWriteText(LOG_PAD_X_RANGE_FAILED);
+      if (i == 1) LogWriteText(LOG_PAD_Y_RANGE_FAILED);
     }
   }
   pad->deadZone = INPUT_PAD_DEAD_ZONE;
   for (int i = 0; i < 6; i++) {
     if (SetAxisDeadZone(device, axes[i], 3499) != 0) {
-      if (i == 0) LogWriteText("ジョイパッドデバイスのＸ軸の無効ゾーンの設定に失敗しました\n");
-      if (i == 1) LogWriteText("ジョイパッドデバイスのＹ軸の無効ゾーンの設定に失敗しました\n");
+      if (i == 0) LogWriteText(LOG_PAD_X_DEAD_ZONE_FAILED);
+      if (i == 1) LogWriteText(LOG_PAD_Y_DEAD_ZONE_FAILED);
     }
   }
   pad->device = device;
@@ -329,7 +378,7 @@ static BOOL CALLBACK EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, void*
   pad->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HRESULT result = device->SetEventNotification(pad->event);
   if (result != DI_OK && result != DI_POLLEDDEVICE) {
-    LogWriteText("ジョイパッドイベントのセットアップが失敗しました\n");
+    LogWriteText(LOG_PAD_EVENT_FAILED);
     ReleasePadDevice(pad);
     memset(pad, 0, sizeof(*pad));
     return DIENUM_CONTINUE;
@@ -337,14 +386,16 @@ static BOOL CALLBACK EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, void*
   device->Acquire();
   memset(&pad->state, 0, sizeof(pad->state));
   InputState.padCount++;
-  LogWriteText("ジョイパッドの追加は正常に終了しました\n");
+  LogWriteText(LOG_PAD_ADDED);
   return InputState.padCount < INPUT_MAX_PADS ? DIENUM_CONTINUE : DIENUM_STOP;
 }
+
+}  // namespace
 
 int SetupJoypads() {
   if (!HasDirectInputObject()) return -1;
   ReleaseJoypads();
-  LogWriteText("ジョイパッドの初期化... \n");
+  LogWriteText(LOG_PADS_STARTING);
   LogIndentIn();
   InputState.padCount = 0;
   AddXInputPads();
@@ -353,13 +404,17 @@ int SetupJoypads() {
   else
     DirectInput7()->EnumDevices(DIDEVTYPE_JOYSTICK, EnumJoypadCallback, nullptr, DIEDFL_ATTACHEDONLY);
   LogIndentOut();
-  LogWriteText("ジョイパッドの初期化は正常に終了しました\n");
+  LogWriteText(LOG_PADS_STARTED);
   return 0;
 }
 
-static int IsSignalled(HANDLE event) {
+namespace {
+
+int IsSignalled(HANDLE event) {
   return event != nullptr && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
+
+}  // namespace
 
 int PollDirectInputPad(JoypadRecord* pad) {
   if (pad->device == nullptr) return -1;

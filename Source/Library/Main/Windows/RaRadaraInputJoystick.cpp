@@ -13,6 +13,14 @@
 #include "RaRadaraServices.h"
 #include "RaRadaraSystem.h"
 
+namespace {
+
+// Log texts.
+const char LOG_PAD_COUNT[] = "パッドの数は %d 個です";
+const char LOG_INPUT_STARTED[] = "入力関連の初期化をしました\n";
+
+}  // namespace
+
 int StartJoystickMode() {
   LogIndentIn();
   InputState.padCount = 0;
@@ -30,10 +38,10 @@ int StartJoystickMode() {
     snprintf(pad->productName, sizeof(pad->productName), "%s", caps.szPname);
     InputState.padCount++;
   }
-  LogPrintf("パッドの数は %d 個です", InputState.padCount);
+  LogPrintf(LOG_PAD_COUNT, InputState.padCount);
   LogIndentOut();
-  InputState.directInput = INPUT_NO_DIRECTINPUT;
-  LogWriteText("入力関連の初期化をしました\n");
+  InputState.directInput = InputNoDirectInput;
+  LogWriteText(LOG_INPUT_STARTED);
   return 0;
 }
 

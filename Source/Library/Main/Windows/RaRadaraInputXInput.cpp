@@ -10,16 +10,26 @@
 #include "RaRadaraLog.h"
 #include "RaRadaraServices.h"
 
-static const char* const XInputLibraryNames[] = {"xinput1_4.dll", "xinput1_3.dll", "xinput9_1_0.dll"};
+namespace {
+
+// Log texts.
+const char LOG_XINPUT_LOADING[] = "XInput DLL の読み込み中... ";
+const char LOG_XINPUT_LOADED[] = "成功\n";
+const char LOG_XINPUT_NOT_LOADED[] = "失敗、XInputは使用しません\n";
+const char LOG_XINPUT_PAD[] = "ジョイパッドナンバー %d は Xbox360 Controller です";
+
+const char* const XINPUT_LIBRARY_NAMES[] = {"xinput1_4.dll", "xinput1_3.dll", "xinput9_1_0.dll"};
 
 // The library stays loaded once loaded: XInput may run a thread of its own
 // that outlives the last call, and unloading the code under it crashes
 // the process. A restart of input takes the same module again.
-static HMODULE KeptXInputModule = nullptr;
+HMODULE KeptXInputModule = nullptr;
+
+}  // namespace
 
 int LoadXInput() {
-  LogWriteText("XInput DLL の読み込み中... ");
-  for (const char* name : XInputLibraryNames) {
+  LogWriteText(LOG_XINPUT_LOADING);
+  for (const char* name : XINPUT_LIBRARY_NAMES) {
     HMODULE module = KeptXInputModule != nullptr ? KeptXInputModule : LoadLibraryA(name);
     if (module == nullptr) continue;
     KeptXInputModule = module;
@@ -28,10 +38,10 @@ int LoadXInput() {
     FARPROC setState = GetProcAddress(module, "XInputSetState");
     memcpy(&InputState.XInputGetStateFunc, &getState, sizeof(getState));
     memcpy(&InputState.XInputSetStateFunc, &setState, sizeof(setState));
-    LogWriteText("成功\n");
+    LogWriteText(LOG_XINPUT_LOADED);
     return 0;
   }
-  LogWriteText("失敗、XInputは使用しません\n");
+  LogWriteText(LOG_XINPUT_NOT_LOADED);
   return -1;
 }
 
@@ -48,14 +58,14 @@ int AddXInputPads() {
     XINPUT_STATE state;
     memset(&state, 0, sizeof(state));
     if (InputState.XInputGetStateFunc(static_cast<DWORD>(user), &state) != ERROR_SUCCESS) continue;
-    LogPrintf("ジョイパッドナンバー %d は Xbox360 Controller です", InputState.padCount);
+    LogPrintf(LOG_XINPUT_PAD, InputState.padCount);
     JoypadRecord* pad = &InputState.pads[InputState.padCount];
     memset(pad, 0, sizeof(*pad));
     pad->xinputIndex = user;
     pad->deadZone = INPUT_PAD_DEAD_ZONE;
     pad->vibrationPower = INPUT_VIBRATION_FULL;
-    strcpy(pad->instanceName, XINPUT_PAD_NAME);
-    strcpy(pad->productName, XINPUT_PAD_NAME);
+    strcpy(pad->instanceName, XInputPadName);
+    strcpy(pad->productName, XInputPadName);
     InputState.padCount++;
   }
   return 0;
@@ -97,13 +107,17 @@ int ConvertXInputDpad(unsigned int buttons) {
   }
 }
 
+namespace {
+
 // Button bytes 0..9 in this order.
-static const WORD XInputButtonMasks[] = {
+const WORD XINPUT_BUTTON_MASKS[] = {
     XINPUT_GAMEPAD_A,          XINPUT_GAMEPAD_B,          XINPUT_GAMEPAD_X,
     XINPUT_GAMEPAD_Y,          XINPUT_GAMEPAD_LEFT_SHOULDER, XINPUT_GAMEPAD_RIGHT_SHOULDER,
     XINPUT_GAMEPAD_BACK,       XINPUT_GAMEPAD_START,      XINPUT_GAMEPAD_LEFT_THUMB,
     XINPUT_GAMEPAD_RIGHT_THUMB,
 };
+
+}  // namespace
 
 void ConvertXInputState(const XINPUT_STATE* raw, int deadZone, DIJOYSTATE* out) {
   memset(out, 0, sizeof(*out));
@@ -113,8 +127,8 @@ void ConvertXInputState(const XINPUT_STATE* raw, int deadZone, DIJOYSTATE* out) 
   out->lRx = ConvertXInputThumb(pad.sThumbRX, deadZone);
   out->lRy = -ConvertXInputThumb(pad.sThumbRY, deadZone);
   out->lZ = ConvertXInputTriggers(pad.bLeftTrigger, pad.bRightTrigger, deadZone);
-  int count = static_cast<int>(sizeof(XInputButtonMasks) / sizeof(XInputButtonMasks[0]));
-  for (int i = 0; i < count; i++) out->rgbButtons[i] = (pad.wButtons & XInputButtonMasks[i]) ? 0x80 : 0;
+  int count = static_cast<int>(sizeof(XINPUT_BUTTON_MASKS) / sizeof(XINPUT_BUTTON_MASKS[0]));
+  for (int i = 0; i < count; i++) out->rgbButtons[i] = (pad.wButtons & XINPUT_BUTTON_MASKS[i]) ? 0x80 : 0;
   out->rgdwPOV[0] = static_cast<DWORD>(ConvertXInputDpad(pad.wButtons));
   out->rgdwPOV[1] = out->rgdwPOV[2] = out->rgdwPOV[3] = static_cast<DWORD>(-1);
 }

@@ -16,17 +16,21 @@ int (*LogTimeSource)(int) = GetMillisecondCount;
 int64_t PerformanceCounterFrequency = 0;
 int PerformanceCounterAvailable = 0;
 
+namespace {
+
 // Serialises file access between the main thread and the workers; created
 // on first use.
-static LockRecord LogLock;
-static volatile LONG LogLockState = 0;  // 0 none, 1 being created, 2 ready
+LockRecord LogLock;
+volatile LONG LogLockState = 0;  // 0 none, 1 being created, 2 ready
 
-static void EnterLogLock() {
+void EnterLogLock() {
   InitLockOnce(&LogLock, &LogLockState);
   ENTER_LOCK(&LogLock);
 }
 
-static void LeaveLogLock() { LeaveLock(&LogLock); }
+void LeaveLogLock() { LeaveLock(&LogLock); }
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Log file
@@ -42,8 +46,10 @@ int MakeLogFileName(char* name, int size, int dateName, const int timeFields[6])
   return (length < 0 || length >= size) ? -1 : 0;
 }
 
+namespace {
+
 // Folder, a "\" unless the folder ends in one, and the file name.
-static int MakeLogFilePath(char* path, int size) {
+int MakeLogFilePath(char* path, int size) {
   const char* folder = LogState.folder;
   int length = GetStringLength(folder);
   int separator = 1;
@@ -53,6 +59,8 @@ static int MakeLogFilePath(char* path, int size) {
   int written = snprintf(path, size, "%s%s%s", folder, separator ? "\\" : "", LogState.fileName);
   return (written < 0 || written >= size) ? -1 : 0;
 }
+
+}  // namespace
 
 int LogFileStart() {
   if (LogState.logOff) return 0;
@@ -65,7 +73,7 @@ int LogFileStart() {
   // Without a folder nothing is written, so no file is made either.
   if (LogState.folder[0] != '\0' && MakeLogFilePath(path, sizeof(path)) == 0) {
     DeleteFileA(path);
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   }
   LeaveLogLock();
@@ -102,19 +110,21 @@ int ConvertLineEnds(const char* text, char* out) {
   return o;
 }
 
-static void WritePiece(HANDLE file, const char* text, int length) {
+namespace {
+
+void WritePiece(HANDLE file, const char* text, int length) {
   if (length <= 0) return;
   if (file != INVALID_HANDLE_VALUE) {
     DWORD written;
-    WriteFile(file, text, (DWORD)length, &written, NULL);
+    WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
   }
   OutputDebugStringA(text);
 }
 
 // `mayAllocate` 0: a text too long for the local buffers goes out
 // unconverted rather than taking a block from the allocator.
-static int WriteLogText(const char* text, int mayAllocate) {
-  if (SystemLibs.timeGetTimeFunc == NULL || text == NULL) return -1;
+int WriteLogText(const char* text, int mayAllocate) {
+  if (SystemLibs.timeGetTimeFunc == nullptr || text == nullptr) return -1;
   // Log off or no folder: nothing at all, not even to the debugger.
   if (LogState.logOff || LogState.folder[0] == '\0') return -1;
 
@@ -123,30 +133,30 @@ static int WriteLogText(const char* text, int mayAllocate) {
   char local[256];
   char wide[LOG_LINE_SIZE * 2];
   char* converted = local;
-  char* block = NULL;
+  char* block = nullptr;
   int size = GetLineEndConvertedSize(text);
   int length;
-  if (size > (int)sizeof(local)) {
+  if (size > static_cast<int>(sizeof(local))) {
     if (mayAllocate) {
-      block = (char*)MemAlloc((size_t)size, NULL, 65535);
+      block = static_cast<char*>(MemAlloc(static_cast<size_t>(size), nullptr, 65535));
       converted = block;
     } else {
-      converted = size <= (int)sizeof(wide) ? wide : NULL;
+      converted = size <= static_cast<int>(sizeof(wide)) ? wide : nullptr;
     }
   }
-  if (converted != NULL) {
+  if (converted != nullptr) {
     length = ConvertLineEnds(text, converted);
   } else {
     // No memory for the conversion: the text goes out as it stands.
-    converted = (char*)text;
+    converted = const_cast<char*>(text);
     length = GetStringLength(text);
   }
 
   EnterLogLock();
   char path[LOG_PATH_SIZE * 2];
   if (!LogState.logOff && LogState.folder[0] != '\0' && MakeLogFilePath(path, sizeof(path)) == 0) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file != INVALID_HANDLE_VALUE) SetFilePointer(file, 0, NULL, FILE_END);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) SetFilePointer(file, 0, nullptr, FILE_END);
     if (!LogState.midLine) {
       if (!LogState.stampsOff) {
         char stamp[16];
@@ -169,9 +179,11 @@ static int WriteLogText(const char* text, int mayAllocate) {
   }
   LeaveLogLock();
 
-  if (block != NULL) MemFree(block);
+  if (block != nullptr) MemFree(block);
   return -1;
 }
+
+}  // namespace
 
 int LogWriteText(const char* text) { return WriteLogText(text, 1); }
 
@@ -190,11 +202,15 @@ int StartLog() {
 
 int AddLogText(const char* text) { return LogWriteText(text); }
 
+namespace {
+
 // Drops a lead byte left alone at the end by a cut.
-static int TrimBrokenCharacter(char* text, int length, int charSet) {
+int TrimBrokenCharacter(char* text, int length, int charSet) {
   if (length > 0 && GetCharBytePositionKind(text, length - 1, charSet) < 0) text[--length] = '\0';
   return length;
 }
+
+}  // namespace
 
 int LogPrintf(const char* format, ...) {
   char buffer[LOG_LINE_SIZE];
@@ -251,7 +267,7 @@ int SetLogFileEnabled(int flag) {
 }
 
 int SetLogFolder(const char* path) {
-  if (path == NULL) path = "";
+  if (path == nullptr) path = "";
   if (GetStringLength(path) >= LOG_PATH_SIZE) return -1;
   CopyString(LogState.folder, path);
   return 0;
@@ -270,38 +286,40 @@ int SetupPerformanceCounter() {
   return 0;
 }
 
-int MaskMillisecondTime(DWORD time) { return (int)(time & 0x7fffffff); }
+int MaskMillisecondTime(DWORD time) { return static_cast<int>(time & 0x7fffffff); }
 
 int GetMillisecondCount(int ignored) {
-  if (SystemLibs.timeGetTimeFunc == NULL) return -1;
+  if (SystemLibs.timeGetTimeFunc == nullptr) return -1;
   return MaskMillisecondTime(SystemLibs.timeGetTimeFunc());
 }
 
 int64_t CounterToMicroseconds(uint64_t counter, uint64_t frequency) {
   if (frequency == 0) return -1;
-  uint32_t a[2] = {(uint32_t)counter, (uint32_t)(counter >> 32)};
+  uint32_t a[2] = {static_cast<uint32_t>(counter), static_cast<uint32_t>(counter >> 32)};
   uint32_t b[2] = {1000000, 0};
   uint32_t product[4];
   Multiply64To128(a, b, product);
-  uint32_t divisor[2] = {(uint32_t)frequency, (uint32_t)(frequency >> 32)};
+  uint32_t divisor[2] = {static_cast<uint32_t>(frequency), static_cast<uint32_t>(frequency >> 32)};
   uint32_t quotient[2];
   Divide128By64(product, divisor, quotient);
-  return (int64_t)(((uint64_t)quotient[1] << 32) | quotient[0]);
+  return static_cast<int64_t>((static_cast<uint64_t>(quotient[1]) << 32) | quotient[0]);
 }
 
-int64_t MillisecondsToMicroseconds(DWORD milliseconds) { return (int64_t)milliseconds * 1000; }
+int64_t MillisecondsToMicroseconds(DWORD milliseconds) { return static_cast<int64_t>(milliseconds) * 1000; }
 
 int64_t GetMicrosecondCount() {
   if (PerformanceCounterAvailable) {
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
-    return CounterToMicroseconds((uint64_t)counter.QuadPart, (uint64_t)PerformanceCounterFrequency);
+    return CounterToMicroseconds(static_cast<uint64_t>(counter.QuadPart), static_cast<uint64_t>(PerformanceCounterFrequency));
   }
-  if (SystemLibs.timeGetTimeFunc == NULL) return -1;
+  if (SystemLibs.timeGetTimeFunc == nullptr) return -1;
   return MillisecondsToMicroseconds(SystemLibs.timeGetTimeFunc());
 }
 
-static void StoreTimeFields(const SYSTEMTIME& time, int* year, int* month, int* day, int* hour,
+namespace {
+
+void StoreTimeFields(const SYSTEMTIME& time, int* year, int* month, int* day, int* hour,
                             int* minute, int* second) {
   if (year) *year = time.wYear;
   if (month) *month = time.wMonth;
@@ -310,6 +328,8 @@ static void StoreTimeFields(const SYSTEMTIME& time, int* year, int* month, int* 
   if (minute) *minute = time.wMinute;
   if (second) *second = time.wSecond;
 }
+
+}  // namespace
 
 int GetLocalTimeFields(int* year, int* month, int* day, int* hour, int* minute, int* second) {
   SYSTEMTIME time;
@@ -322,7 +342,7 @@ int FileTimeToLocalFields(const FILETIME* fileTime, int* year, int* month, int* 
                           int* minute, int* second) {
   FILETIME local;
   SYSTEMTIME time;
-  if (fileTime == NULL || !FileTimeToLocalFileTime(fileTime, &local) ||
+  if (fileTime == nullptr || !FileTimeToLocalFileTime(fileTime, &local) ||
       !FileTimeToSystemTime(&local, &time))
     return -1;
   StoreTimeFields(time, year, month, day, hour, minute, second);
@@ -333,7 +353,7 @@ int FileTimeToLocalFields(const FILETIME* fileTime, int* year, int* month, int* 
 // Character-set conversion
 
 int WideToMultiByte(UINT codePage, const wchar_t* text, char* buffer, int bufferBytes) {
-  return WideCharToMultiByte(codePage, 0, text, -1, buffer, bufferBytes, NULL, NULL);
+  return WideCharToMultiByte(codePage, 0, text, -1, buffer, bufferBytes, nullptr, nullptr);
 }
 
 int MultiByteToWide(UINT codePage, const char* text, wchar_t* buffer, int bufferChars) {

@@ -10,6 +10,26 @@
 #include "RaRadaraSystem.h"
 #include "RiDov.h"
 
+namespace {
+
+// Log texts.
+const char LOG_NO_CPUID[] = "ＣＰＵＩＤ命令は使えません\n";
+const char LOG_NO_MMX[] = "ＭＭＸは使えません\n";
+const char LOG_USING_MMX[] = "ＭＭＸ命令を使用します\n";
+const char LOG_SSE_AVAILABLE[] = "ＳＳＥ命令が使用可能です\n";
+const char LOG_SSE2_AVAILABLE[] = "ＳＳＥ２命令が使用可能です\n";
+const char LOG_CPU_VENDOR[] = "ＣＰＵベンダ：";
+const char LOG_LINE_END[] = "\n";
+const char LOG_CPU_NAME[] = "ＣＰＵ名：%s";
+const char LOG_SYSTEM_INFO[] = "システムの情報を出力します\n";
+const char LOG_LIBRARY_VERSION[] = "ZEvudid Ver%s\n";
+const char LOG_PROCESSOR_COUNT[] = "論理プロセッサの数 : %d";
+const char LOG_OS[] = "ＯＳ  ";
+const char LOG_OS_VERSION[] = "%s ( Build %d %s )";
+const char LOG_CPU_SPEED[] = "ＣＰＵ動作速度：大体%.2fGHz";
+
+}  // namespace
+
 SystemInfoValues SystemInfo;
 
 int GetProcessorCount() { return SystemInfo.processorCount; }
@@ -81,8 +101,10 @@ int DescribeWindowsVersion(const OsVersionFields* version, char* name, int nameS
 // ---------------------------------------------------------------------------
 // Processor
 
+namespace {
+
 // EFLAGS bit 21 can be toggled only where CPUID exists.
-static int CanToggleIdFlag() {
+int CanToggleIdFlag() {
   uint32_t before, after;
   __asm__ volatile(
       "pushfl\n\t"
@@ -100,6 +122,8 @@ static int CanToggleIdFlag() {
       : "cc");
   return ((before ^ after) & 0x200000u) != 0;
 }
+
+}  // namespace
 
 int ReadCpuid(CpuidResults* results) {
   memset(results, 0, sizeof(*results));
@@ -161,15 +185,15 @@ int EvaluateCpuid(const CpuidResults* results, CpuFeatures* features) {
 int LogCpuLevel(const CpuFeatures* features) {
   switch (features->level) {
     case CPU_LEVEL_NONE:
-      AddLogText("ＣＰＵＩＤ命令は使えません\n");
+      AddLogText(LOG_NO_CPUID);
       break;
     case CPU_LEVEL_CPUID:
-      AddLogText("ＭＭＸは使えません\n");
+      AddLogText(LOG_NO_MMX);
       break;
     default:
-      AddLogText("ＭＭＸ命令を使用します\n");
-      if (features->level >= CPU_LEVEL_SSE) AddLogText("ＳＳＥ命令が使用可能です\n");
-      if (features->level >= CPU_LEVEL_SSE2) AddLogText("ＳＳＥ２命令が使用可能です\n");
+      AddLogText(LOG_USING_MMX);
+      if (features->level >= CPU_LEVEL_SSE) AddLogText(LOG_SSE_AVAILABLE);
+      if (features->level >= CPU_LEVEL_SSE2) AddLogText(LOG_SSE2_AVAILABLE);
       break;
   }
   return 0;
@@ -177,15 +201,15 @@ int LogCpuLevel(const CpuFeatures* features) {
 
 int LogCpuIdentity(const CpuFeatures* features) {
   if (features->level == CPU_LEVEL_NONE) return 0;
-  AddLogText("ＣＰＵベンダ：");
+  AddLogText(LOG_CPU_VENDOR);
   for (int i = 0; i < 3; ++i) {
     char piece[5];
     memcpy(piece, features->vendor + i * 4, 4);
     piece[4] = '\0';
     AddLogText(piece);
   }
-  AddLogText("\n");
-  if (features->hasBrand) LogPrintf("ＣＰＵ名：%s", features->name);
+  AddLogText(LOG_LINE_END);
+  if (features->hasBrand) LogPrintf(LOG_CPU_NAME, features->name);
   return 0;
 }
 
@@ -218,7 +242,11 @@ int ProcessorSpeedFromTicks(uint64_t ticks, int* mhz, int64_t* ticksDiv10) {
 // ---------------------------------------------------------------------------
 // The block
 
-static uint64_t ReadTimeStampCounter() { return __rdtsc(); }
+namespace {
+
+uint64_t ReadTimeStampCounter() { return __rdtsc(); }
+
+}  // namespace
 
 int ReadSystemProbe(SystemProbe* probe) {
   memset(probe, 0, sizeof(*probe));
@@ -248,16 +276,16 @@ int ReadSystemProbe(SystemProbe* probe) {
 int LogSystemInfoFrom(const SystemProbe* probe) {
   char line[128];
 
-  AddLogText("システムの情報を出力します\n");
+  AddLogText(LOG_SYSTEM_INFO);
   LogIndentIn();
 
-  snprintf(line, sizeof(line), "ZEvudid Ver%s\n", RIDOV_VERSION_TEXT);
+  snprintf(line, sizeof(line), LOG_LIBRARY_VERSION, RIDOV_VERSION_TEXT);
   AddLogText(line);
 
   SystemInfo.processorCount = probe->processorCount;
-  LogPrintf("論理プロセッサの数 : %d", probe->processorCount);
+  LogPrintf(LOG_PROCESSOR_COUNT, probe->processorCount);
 
-  AddLogText("ＯＳ  ");
+  AddLogText(LOG_OS);
   char osName[64];
   const int osCode = DescribeWindowsVersion(&probe->version, osName, sizeof(osName));
   if (osCode >= 0) SystemInfo.osCode = osCode;
@@ -265,7 +293,7 @@ int LogSystemInfoFrom(const SystemProbe* probe) {
   const unsigned int build = probe->version.platformId == VER_PLATFORM_WIN32_WINDOWS
                                  ? (probe->version.build & 0xFFFFu)
                                  : probe->version.build;
-  LogPrintf("%s ( Build %d %s )", osName, static_cast<int>(build), probe->version.servicePack);
+  LogPrintf(LOG_OS_VERSION, osName, static_cast<int>(build), probe->version.servicePack);
 
   SystemInfo.directXVersion = 0x70000;
   if (SystemLibs.timeGetDevCapsFunc != nullptr && SystemLibs.timeBeginPeriodFunc != nullptr) {
@@ -288,7 +316,7 @@ int LogSystemInfoFrom(const SystemProbe* probe) {
   if (features.hasTimeStampCounter &&
       MeasureProcessorSpeed(probe->readTimeStamp, probe->readMilliseconds, &ticks) == 0) {
     ProcessorSpeedFromTicks(ticks, &SystemInfo.cpuSpeedMHz, &SystemInfo.speedTicksDiv10);
-    LogPrintf("ＣＰＵ動作速度：大体%.2fGHz", SystemInfo.cpuSpeedMHz / 1000.0);
+    LogPrintf(LOG_CPU_SPEED, SystemInfo.cpuSpeedMHz / 1000.0);
   }
 
   LogCpuLevel(&features);

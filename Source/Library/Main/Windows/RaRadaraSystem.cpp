@@ -7,13 +7,29 @@
 #include "DiDAridIrer.h"
 #include "RaRadaraLog.h"
 
+namespace {
+
+// Log texts.
+const char LOG_COM_STARTING[] = "ＣＯＭの初期化... ";
+const char LOG_COM_START_FAILED[] = "ＣＯＭの初期化に失敗しました\n";
+const char LOG_COM_STARTED[] = "成功しました\n";
+const char LOG_COM_ENDED[] = "ＣＯＭを終了... 完了\n";
+
+}  // namespace
+
 SystemLibraryTable SystemLibs;
 
-static int ComInitialized = 0;
+namespace {
+
+int ComInitialized = 0;
+
+}  // namespace
 
 #define ENTRY(name) {#name, &SystemLibs.name##Func}
 
-static const SystemEntryPoint Ws2Entries[] = {
+namespace {
+
+const SystemEntryPoint Ws2Entries[] = {
     ENTRY(WSAGetLastError), ENTRY(WSAStartup),    ENTRY(WSACleanup),  ENTRY(WSAAsyncSelect),
     ENTRY(getaddrinfo),     ENTRY(gethostbyaddr), ENTRY(gethostbyname), ENTRY(gethostname),
     ENTRY(ntohs),           ENTRY(htons),         ENTRY(connect),     ENTRY(socket),
@@ -22,27 +38,29 @@ static const SystemEntryPoint Ws2Entries[] = {
     ENTRY(inet_addr),       ENTRY(recv),
 };
 
-static const SystemEntryPoint ImmEntries[] = {
+const SystemEntryPoint ImmEntries[] = {
     ENTRY(ImmGetContext),        ENTRY(ImmReleaseContext),         ENTRY(ImmGetOpenStatus),
     ENTRY(ImmGetConversionStatus), ENTRY(ImmNotifyIME),            ENTRY(ImmSetOpenStatus),
     ENTRY(ImmGetCandidateListA), ENTRY(ImmGetCandidateListCountA), ENTRY(ImmGetCompositionStringA),
     ENTRY(ImmSetCompositionStringA),
 };
 
-static const SystemEntryPoint WinmmEntries[] = {
+const SystemEntryPoint WinmmEntries[] = {
     ENTRY(timeSetEvent),   ENTRY(timeKillEvent), ENTRY(timeBeginPeriod),
     ENTRY(timeEndPeriod),  ENTRY(timeGetTime),   ENTRY(timeGetDevCaps),
     ENTRY(joyGetPosEx),    ENTRY(joyGetDevCapsA), ENTRY(mciSendCommandA),
 };
 
-static const SystemEntryPoint OleEntries[] = {
+const SystemEntryPoint OleEntries[] = {
     ENTRY(CoCreateInstance),      ENTRY(CoTaskMemAlloc), ENTRY(CoTaskMemFree),
     ENTRY(CoInitializeEx),        ENTRY(CoFreeUnusedLibraries), ENTRY(CoUninitialize),
 };
 
-static const SystemEntryPoint ComctlEntries[] = {ENTRY(InitCommonControls)};
-static const SystemEntryPoint DwmEntries[] = {ENTRY(DwmEnableComposition)};
-static const SystemEntryPoint User32Entries[] = {ENTRY(WINNLSEnableIME)};
+const SystemEntryPoint ComctlEntries[] = {ENTRY(InitCommonControls)};
+const SystemEntryPoint DwmEntries[] = {ENTRY(DwmEnableComposition)};
+const SystemEntryPoint User32Entries[] = {ENTRY(WINNLSEnableIME)};
+
+}  // namespace
 
 #undef ENTRY
 
@@ -54,10 +72,12 @@ struct SystemLibraryRecord {
 };
 
 #define LIBRARY(name, module, entries) \
-  {name, &SystemLibs.module, entries, (int)(sizeof(entries) / sizeof(entries[0]))}
+  {name, &SystemLibs.module, entries, static_cast<int>(sizeof(entries) / sizeof(entries[0]))}
+
+namespace {
 
 // Load order.
-static const SystemLibraryRecord SystemLibraryRecords[] = {
+const SystemLibraryRecord SystemLibraryRecords[] = {
     LIBRARY("ws2_32.dll", ws2_32, Ws2Entries),
     LIBRARY("Imm32.dll", imm32, ImmEntries),
     LIBRARY("winmm.dll", winmm, WinmmEntries),
@@ -67,23 +87,29 @@ static const SystemLibraryRecord SystemLibraryRecords[] = {
     LIBRARY("User32.dll", user32, User32Entries),
 };
 
+}  // namespace
+
 #undef LIBRARY
+
+namespace {
 
 // Free order, as indices into SystemLibraryRecords: dwmapi, User32, ws2_32,
 // Imm32, winmm, ole32, comctl32.
-static const int SystemLibraryFreeOrder[] = {5, 6, 0, 1, 2, 3, 4};
+const int SystemLibraryFreeOrder[] = {5, 6, 0, 1, 2, 3, 4};
 
-static void ClearEntries(const SystemEntryPoint* entries, int count) {
+void ClearEntries(const SystemEntryPoint* entries, int count) {
   for (int i = 0; i < count; i++) {
-    void* none = NULL;
+    void* none = nullptr;
     memcpy(entries[i].variable, &none, sizeof(none));
   }
 }
 
+}  // namespace
+
 int LoadSystemLibrary(const char* name, HMODULE* module, const SystemEntryPoint* entries, int count) {
-  if (*module != NULL) return 0;
+  if (*module != nullptr) return 0;
   HMODULE loaded = LoadLibraryA(name);
-  if (loaded == NULL) {
+  if (loaded == nullptr) {
     ClearEntries(entries, count);
     return -1;
   }
@@ -97,10 +123,10 @@ int LoadSystemLibrary(const char* name, HMODULE* module, const SystemEntryPoint*
 }
 
 int FreeSystemLibrary(HMODULE* module, const SystemEntryPoint* entries, int count) {
-  if (*module == NULL) return 0;
+  if (*module == nullptr) return 0;
   ClearEntries(entries, count);
   FreeLibrary(*module);
-  *module = NULL;
+  *module = nullptr;
   return 0;
 }
 
@@ -120,23 +146,23 @@ int FreeSystemLibraries() {
 
 int InitializeCom() {
   if (ComInitialized) return -1;
-  LogWriteText("ＣＯＭの初期化... ");
+  LogWriteText(LOG_COM_STARTING);
   HRESULT result = E_FAIL;
-  if (SystemLibs.CoInitializeExFunc != NULL)
-    result = SystemLibs.CoInitializeExFunc(NULL, COINIT_APARTMENTTHREADED);
+  if (SystemLibs.CoInitializeExFunc != nullptr)
+    result = SystemLibs.CoInitializeExFunc(nullptr, COINIT_APARTMENTTHREADED);
   if (FAILED(result)) {
-    LogWriteText("ＣＯＭの初期化に失敗しました\n");
+    LogWriteText(LOG_COM_START_FAILED);
     return -1;
   }
-  LogWriteText("成功しました\n");
+  LogWriteText(LOG_COM_STARTED);
   ComInitialized = 1;
   return 0;
 }
 
 int TerminateCom() {
   if (!ComInitialized) return -1;
-  if (SystemLibs.CoUninitializeFunc != NULL) SystemLibs.CoUninitializeFunc();
-  LogWriteText("ＣＯＭを終了... 完了\n");
+  if (SystemLibs.CoUninitializeFunc != nullptr) SystemLibs.CoUninitializeFunc();
+  LogWriteText(LOG_COM_ENDED);
   ComInitialized = 0;
   return 0;
 }
@@ -148,12 +174,16 @@ HRESULT RunComCreateRequest(const ComCreateRequest* request) {
                            request->interfaceId, request->object, 0);
 }
 
+namespace {
+
 // Main-thread side of a creation posted by a loading worker.
-static int ServeComCreateRequest(MainThreadRequest* posted) {
+int ServeComCreateRequest(MainThreadRequest* posted) {
   ComCreateRequest request;
   memcpy(&request, posted->params, sizeof(request));
   return static_cast<int>(RunComCreateRequest(&request));
 }
+
+}  // namespace
 
 HRESULT CreateComInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFIID interfaceId,
                           void** object, int onMainThread) {
@@ -175,8 +205,8 @@ HRESULT CreateComInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFI
     }
     return RunComCreateRequest(&request);
   }
-  if (SystemLibs.CoCreateInstanceFunc == NULL) {
-    if (object != NULL) *object = NULL;
+  if (SystemLibs.CoCreateInstanceFunc == nullptr) {
+    if (object != nullptr) *object = nullptr;
     return CO_E_NOTINITIALIZED;
   }
   return SystemLibs.CoCreateInstanceFunc(classId, outer, context, interfaceId, object);

@@ -14,12 +14,22 @@
 
 namespace {
 
-const DWORD kWindowedStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-const DWORD kWindowedExStyle = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
+// Log texts.
+const char LOG_CHANGE_WINDOW_MODE[] = "ChangeWindowMode実行 \n";
+const char LOG_WINDOWED_FLAG_SET[] = "ウインドウモードフラグが立てられました\n";
+const char LOG_WINDOWED_FLAG_CLEARED[] = "ウインドウモードフラグが倒されました\n";
+const char LOG_STYLE_TO_WINDOWED[] = "ウインドウスタイルをウインドウモード用に変更します... ";
+const char LOG_STYLE_TO_FULL_SCREEN[] = "ウインドウスタイルをフルスクリーンモード用に変更します... ";
+const char LOG_DONE[] = "完了\n";
 
-#define STYLE_ROW {kWindowedStyle, kWindowedExStyle, WS_POPUP, WS_EX_TOPMOST}
+enum : DWORD {
+  WINDOWED_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+  WINDOWED_EX_STYLE = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE,
+};
 
-const int kCursorTopMargin = 60;  // full screen: the cursor is managed below this line
+#define STYLE_ROW {WINDOWED_STYLE, WINDOWED_EX_STYLE, WS_POPUP, WS_EX_TOPMOST}
+
+enum { CURSOR_TOP_MARGIN = 60 };  // full screen: the cursor is managed below this line
 
 void ScaledSize(int width, int height, int* scaledWidth, int* scaledHeight) {
   double x, y;
@@ -60,7 +70,7 @@ int GetWindowScreenSize(int* width, int* height) {
 }
 
 int ChangeWindowMode(int windowed) {
-  LogWriteText("ChangeWindowMode実行 \n");
+  LogWriteText(LOG_CHANGE_WINDOW_MODE);
   StartupSettings.windowModeCalled = 1;
   windowed = windowed != 0 ? 1 : 0;
   if (windowed == StartupSettings.windowed) return 0;
@@ -96,7 +106,7 @@ int ChangeWindowMode(int windowed) {
 
 int SetWindowModeFlag(int windowed) {
   StartupSettings.windowed = windowed;
-  LogWriteText(windowed ? "ウインドウモードフラグが立てられました\n" : "ウインドウモードフラグが倒されました\n");
+  LogWriteText(windowed ? LOG_WINDOWED_FLAG_SET : LOG_WINDOWED_FLAG_CLEARED);
   return 0;
 }
 
@@ -108,7 +118,7 @@ int ApplyWindowStyle() {
   GetWindowScreenSize(&width, &height);
 
   if (StartupSettings.windowed) {
-    LogWriteText("ウインドウスタイルをウインドウモード用に変更します... ");
+    LogWriteText(LOG_STYLE_TO_WINDOWED);
     const WindowStyleRow& row = WindowStyleTable[0];
     SetWindowLongA(window, GWL_EXSTYLE, static_cast<LONG>(row.windowedEx));
     SetWindowLongA(window, GWL_STYLE, static_cast<LONG>(row.windowed | (WinSys.windowModeApplied ? WS_VISIBLE : 0)));
@@ -131,7 +141,7 @@ int ApplyWindowStyle() {
     }
     SetMouseVisibility(1);
   } else {
-    LogWriteText("ウインドウスタイルをフルスクリーンモード用に変更します... ");
+    LogWriteText(LOG_STYLE_TO_FULL_SCREEN);
     SetWindowLongA(window, GWL_EXSTYLE, static_cast<LONG>(WindowStyleTable[0].fullScreenEx));
     SetWindowLongA(window, GWL_STYLE, static_cast<LONG>(WindowStyleTable[0].fullScreen));
     SetRect(&WinSys.clientRect, 0, 0, width, height);
@@ -140,7 +150,7 @@ int ApplyWindowStyle() {
     SetWindowPos(window, HWND_TOPMOST, 0, 0, width, height, SWP_NOREDRAW);
     SetMouseVisibility(0);
   }
-  LogWriteText("完了\n");
+  LogWriteText(LOG_DONE);
   SetActiveWindow(window);
   PostMessageA(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), 0);
   return 0;
@@ -254,7 +264,7 @@ int UpdateFullScreenCursor() {
   if (GetUseHardwareRendering()) {
     int y = 0;
     GetMousePoint(nullptr, &y);
-    if (y > kCursorTopMargin) SetMouseVisibility(WinSys.cursorRequested);
+    if (y > CURSOR_TOP_MARGIN) SetMouseVisibility(WinSys.cursorRequested);
   } else {
     SetDialogBoxModeFlag(GetDialogBoxModeFlag());
     SetMouseVisibility(WinSys.cursorRequested);
