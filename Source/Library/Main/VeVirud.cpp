@@ -332,6 +332,7 @@ static DWORD WINAPI SoundThreadProc(LPVOID);
 int InitializeSound() {
   if (SoundSystem.initialized || HasSoundOutput()) return -1;
   if (SoundSystem.masterSampleRate == 0) SoundSystem.masterSampleRate = 44100;
+  ResetSound3DListener(&SoundSystem.listener);
 
   int xaudioStarted = 0;
   if (SoundSystem.outputMode == 0 && !SoundSystem.xaudio2Off) {

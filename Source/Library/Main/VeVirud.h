@@ -13,6 +13,7 @@
 
 #include "VeRavoro.h"
 #include "VeVirudConvert.h"
+#include "VuViderezaMath.h"
 
 struct SoundBufferRecord;
 
@@ -123,6 +124,28 @@ struct SoundWaveData {
   void* allocation;
 };
 
+// The library's listener for 3-D sound (the DirectSound computation).
+struct Sound3DListener {
+  Vector3 position;
+  Vector3 front;
+  Vector3 up;
+  Vector3 side;  // up x front: the listener's right
+  Vector3 velocity;
+  float innerAngle, outerAngle;  // full cone angles, radians
+  float innerVolume, outerVolume;
+};
+
+// A play buffer's place in space (3-D sounds only).
+struct Sound3DEmitter {
+  int is3D;
+  Vector3 position;
+  Vector3 velocity;
+  float radius;
+  int dirty;
+  float volume;  // last computed, 0..1
+  float pan;     // last computed, -0.8..0.8, positive to the right
+};
+
 struct SoundBufferRecord {
   int present;
   IDirectSoundBuffer* dsBuffer;
@@ -157,6 +180,7 @@ struct SoundBufferRecord {
   } chunks[8];
   int reverbState;
   int reverbStartTime;
+  Sound3DEmitter emitter;
 };
 
 struct StreamSoundSource {
@@ -275,6 +299,7 @@ struct SoundSystemState {
   volatile LONG threadStop;  // 0 running, 1 asked to stop, 2 stopped
   int libraryMusicHandle;
   int libraryMusicKind;
+  Sound3DListener listener;
 };
 extern SoundSystemState SoundSystem;
 
@@ -371,5 +396,29 @@ int UpdateSoundStopWaitList();
 // across its wrap, then the state is 0. 1 while the buffer plays or fades.
 int UpdateReverbFade(int* state, int* startTime, int playing, int now);
 int UpdateAllSoftSoundPlayers();
+
+// 3-D sound. A change below 0.001 in every coordinate is ignored; a buffer
+// that plays is recomputed at once, one that does not at its next play.
+int SetSound3DListener(const Vector3* position, const Vector3* front, const Vector3* up);
+int SetSound3DListenerCone(float innerAngle, float outerAngle, float innerVolume, float outerVolume);
+void ResetSound3DListener(Sound3DListener* listener);
+int SetPlayBuffer3DPosition(SoundBufferRecord* buffer, const Vector3* position);
+int SetPlayBuffer3DVelocity(SoundBufferRecord* buffer, const Vector3* velocity);
+int SetPlayBuffer3DRadius(SoundBufferRecord* buffer, float radius);
+void InitPlayBuffer3D(SoundBufferRecord* buffer, const SoundBufferRecord* source);
+int UpdatePlayBuffer3D(SoundBufferRecord* buffer);
+// The DirectSound 3-D volume (0..1) and pan (-0.8..0.8, positive right).
+void ComputeSound3DVolumePan(const Sound3DListener* listener, const Vector3* position, float radius, float* volume,
+                             float* pan);
+
+// Wave files. The image is freed with MemFree.
+int BuildWaveImage(void** image, int* imageSize, const WAVEFORMATEX* format, int formatSize, const void* data,
+                   int dataSize);
+// The capture file: 16-bit stereo 44100 Hz frames appended after a header
+// that `WriteWaveFile` writes when it completes and closes the file.
+int OpenWaveCaptureFile(const char* path);
+int AddWaveCaptureFrames(const int16_t* samples, int frames);
+int WriteWaveFile();  // -1 when no capture file is open
+int ReadWholeStream(const StreamData* stream, void** data, int* size);
 
 #endif  // VEVIRUD_H
