@@ -181,7 +181,9 @@ TEST(Sound3D, SmallMovesChangeNothingAndIdleBuffersAreOnlyFlagged) {
     Vector3 before = b.emitter.position;
     EXPECT_EQ(SetPlayBuffer3DPosition(&b, &at), 0);
     EXPECT_EQ(b.emitter.dirty, row.dirty);
-    if (!row.dirty) EXPECT_EQ(memcmp(&b.emitter.position, &before, sizeof(before)), 0);
+    if (!row.dirty) {
+      EXPECT_EQ(memcmp(&b.emitter.position, &before, sizeof(before)), 0);
+    }
     b.emitter.dirty = 0;
     EXPECT_EQ(SetPlayBuffer3DVelocity(&b, &row.move), 0);
     EXPECT_EQ(b.emitter.dirty, row.dirty);
