@@ -121,12 +121,8 @@ int EndScreenLog() { return 0; }
 // ---------------------------------------------------------------------------
 // Sound.
 
-// Music upkeep: not set up.
-int UpdateMusicPlayStates() { return -1; }
 // Sound: pause or resume (nothing plays).
 int PauseResumeAllSoftSoundPlayers(int) { return 0; }
-// Sound: MIDI end notification.
-int HandleMidiPlayEnd() { return 0; }
 
 // ---------------------------------------------------------------------------
 // Movies, models, network.

@@ -310,7 +310,6 @@ int InitSoundHandleRecord(HandleRecordHeader* record);
 int ReleaseSoundHandleRecord(HandleRecordHeader* record);
 
 static int ReleaseSoftSoundHandleRecord(HandleRecordHeader*) { return 0; }
-static int ReleaseMusicHandleRecord(HandleRecordHeader*) { return 0; }
 static int IsSoftSoundPlayer(HandleRecordHeader* record) {
   return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer != 0;
 }
@@ -362,12 +361,13 @@ int InitializeSound() {
                  "サウンド");
   InitHandleType(HANDLETYPE_SOFTSOUND, sizeof(SoftSoundRecord), 8192, ReturnZero, ReleaseSoftSoundHandleRecord,
                  "ソフトサウンド");
-  InitHandleType(HANDLETYPE_MUSIC, sizeof(MusicRecord), 256, ReturnZero, ReleaseMusicHandleRecord, "ミュージック");
+  InitHandleType(HANDLETYPE_MUSIC, sizeof(MusicRecord), 256, InitMusicHandleRecord, ReleaseMusicHandleRecord, "ミュージック");
   SoundSystem.loadSettings.dataKind = 0;
   SoundSystem.loadSettings.oggBytesPerSample = 2;
   HandleListInit(&SoundSystem.streamHead, &SoundSystem.streamTail);
   HandleListInit(&SoundSystem.deleteHead, &SoundSystem.deleteTail);
   SoundSystem.libraryMusicHandle = -1;
+  SoundSystem.midi.handle = -1;
   SoundSystem.initialized = 1;
 
   DeleteAllHandlesOfType(HANDLETYPE_SOUND, nullptr);

@@ -253,8 +253,24 @@ struct SoftSoundRecord {
   HandleRecordHeader header;
   int isPlayer;
 };
+// A music handle: MIDI data played through the MCI sequencer.
 struct MusicRecord {
   HandleRecordHeader header;
+  int playing;
+  int seenPlaying;
+  unsigned char mark;  // 255 from creation
+  void* midiData;      // owned
+  unsigned int midiSize;
+};
+
+// The MCI side of MIDI playback (one piece plays at a time).
+struct MidiPlayState {
+  MCIDEVICEID deviceId;
+  int loop;
+  int playing;
+  int tempFile;  // 1 while the temporary MIDI file exists
+  char tempPath[MAX_PATH];
+  int handle;    // music handle that plays, -1 none
 };
 
 struct SoundLoadSettings {
@@ -300,6 +316,7 @@ struct SoundSystemState {
   int libraryMusicHandle;
   int libraryMusicKind;
   Sound3DListener listener;
+  MidiPlayState midi;
 };
 extern SoundSystemState SoundSystem;
 
@@ -410,6 +427,19 @@ int UpdatePlayBuffer3D(SoundBufferRecord* buffer);
 // The DirectSound 3-D volume (0..1) and pan (-0.8..0.8, positive right).
 void ComputeSound3DVolumePan(const Sound3DListener* listener, const Vector3* position, float radius, float* volume,
                              float* pan);
+
+// Music handles: MIDI through MCI. Loading copies the data; playing writes
+// it to a temporary file the sequencer opens (its end notification goes to
+// the main window and `HandleMidiPlayEnd`).
+int LoadMusicFile(const char* path);
+int LoadMusicMemory(const void* data, int size);
+int PlayMusicHandle(int handle, int loop);
+int StopMusicHandle(int handle);
+int IsMusicHandlePlaying(int handle);  // 1, 0, -1 invalid
+int HandleMidiPlayEnd();
+int UpdateMusicPlayStates();
+int InitMusicHandleRecord(HandleRecordHeader* record);
+int ReleaseMusicHandleRecord(HandleRecordHeader* record);
 
 // Wave files. The image is freed with MemFree.
 int BuildWaveImage(void** image, int* imageSize, const WAVEFORMATEX* format, int formatSize, const void* data,
