@@ -832,3 +832,73 @@ TEST_F(SoundPlay, MidiMusicPlaysOrFailsCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SoundPlay, SoftSoundSamplesReadBackClamped) {
+  EXPECT_EQ(MakeSoftSound(3, 16, 44100, 10), -1);
+  EXPECT_EQ(MakeSoftSound(2, 12, 44100, 10), -1);
+  EXPECT_EQ(MakeSoftSound(2, 16, 44100, 0), -1);
+  const struct {
+    int channels, bits;
+    int in1, in2, out1, out2;
+  } rows[] = {
+      {2, 16, 1000, -2000, 1000, -2000}, {2, 16, 40000, -40000, 32767, -32768},
+      {1, 16, -5, 77, -5, 0},            {2, 8, 300, -4, 255, 0},
+      {1, 8, 200, 9, 200, 0},
+  };
+  for (const auto& row : rows) {
+    int handle = MakeSoftSound(row.channels, row.bits, 22050, 100);
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(GetSoftSoundSampleCount(handle), 100);
+    int a = -1, b = -1;
+    ASSERT_EQ(ReadSoftSoundSample(handle, 0, &a, &b), 0);
+    EXPECT_EQ(a, row.bits == 8 ? 128 : 0);  // made silent
+    ASSERT_EQ(WriteSoftSoundSample(handle, 99, row.in1, row.in2), 0);
+    ASSERT_EQ(ReadSoftSoundSample(handle, 99, &a, &b), 0);
+    EXPECT_EQ(a, row.out1) << row.channels << " " << row.bits;
+    EXPECT_EQ(b, row.out2) << row.channels << " " << row.bits;
+    EXPECT_EQ(WriteSoftSoundSample(handle, 100, 0, 0), -1);
+    EXPECT_EQ(ReadSoftSoundSample(handle, -1, &a, &b), -1);
+    EXPECT_EQ(StartSoftSoundPlayer(handle), -1);  // not a player
+    EXPECT_EQ(DeleteHandle(handle), 0);
+  }
+}
+
+TEST_F(SoundPlay, SoftSoundPlayerReachesTheOutput) {
+  size_t before = CaptureFrames();
+  const int rate = 44100, frames = rate / 2;
+  int samples = MakeSoftSound(2, 16, rate, frames);
+  ASSERT_NE(samples, -1);
+  std::vector<int16_t> tone = Tone16(frames, 2, rate, 770, 12000);
+  for (int i = 0; i < frames; i++) ASSERT_EQ(WriteSoftSoundSample(samples, i, tone[2 * i], tone[2 * i + 1]), 0);
+  int player = MakeSoftSoundPlayer(2, 16, rate);
+  ASSERT_NE(player, -1) << log_->Text();
+  int mono = MakeSoftSound(1, 16, rate, 10);
+  EXPECT_EQ(AddSoftSoundPlayerData(player, mono), -1);  // another format
+  ASSERT_EQ(AddSoftSoundPlayerData(player, samples), 0);
+  ASSERT_EQ(AddSoftSoundPlayerData(player, samples), 0);  // one second in all
+  ASSERT_EQ(StartSoftSoundPlayer(player), 0);
+  EXPECT_EQ(IsSoftSoundPlayerPlayedOut(player), 0);
+  // Pausing stops it and resuming plays on.
+  Sleep(200);
+  EXPECT_EQ(PauseResumeAllSoftSoundPlayers(1), 0);
+  EXPECT_EQ(IsSoftSoundPlayerPlayedOut(player), 0);
+  Sleep(100);
+  EXPECT_EQ(PauseResumeAllSoftSoundPlayers(0), 0);
+  DWORD start = GetTickCount();
+  while (IsSoftSoundPlayerPlayedOut(player) != 1 && GetTickCount() - start < 4000) Sleep(20);
+  EXPECT_EQ(IsSoftSoundPlayerPlayedOut(player), 1);
+  EXPECT_EQ(StopSoftSoundPlayer(player), 0);
+  Sleep(150);
+  std::vector<float> capture;
+  int captureRate = 0;
+  if (ReadCapture(&capture, &captureRate)) {
+    EXPECT_GT(ToneScore(capture, before, captureRate, 770), 0.9);
+  }
+  EXPECT_EQ(DeleteHandle(player), 0);
+  EXPECT_EQ(DeleteHandle(samples), 0);
+  EXPECT_EQ(DeleteHandle(mono), 0);
+}
+
+}  // namespace

@@ -119,12 +119,6 @@ int StartScreenLog() { return -1; }
 int EndScreenLog() { return 0; }
 
 // ---------------------------------------------------------------------------
-// Sound.
-
-// Sound: pause or resume (nothing plays).
-int PauseResumeAllSoftSoundPlayers(int) { return 0; }
-
-// ---------------------------------------------------------------------------
 // Movies, models, network.
 
 // Movies: YUV tables.

@@ -309,7 +309,6 @@ static void ReadXAudioOutputDetails() {
 int InitSoundHandleRecord(HandleRecordHeader* record);
 int ReleaseSoundHandleRecord(HandleRecordHeader* record);
 
-static int ReleaseSoftSoundHandleRecord(HandleRecordHeader*) { return 0; }
 static int IsSoftSoundPlayer(HandleRecordHeader* record) {
   return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer != 0;
 }
@@ -365,6 +364,7 @@ int InitializeSound() {
   SoundSystem.loadSettings.dataKind = 0;
   SoundSystem.loadSettings.oggBytesPerSample = 2;
   HandleListInit(&SoundSystem.streamHead, &SoundSystem.streamTail);
+  HandleListInit(&SoundSystem.softPlayerHead, &SoundSystem.softPlayerTail);
   HandleListInit(&SoundSystem.deleteHead, &SoundSystem.deleteTail);
   SoundSystem.libraryMusicHandle = -1;
   SoundSystem.midi.handle = -1;
@@ -510,7 +510,6 @@ int UpdateReverbFade(int* state, int* startTime, int playing, int now) {
 // sound there is nothing on the wait list.
 int UpdateSoundStopWaitList() { return HasSoundOutput() ? 0 : -1; }
 
-int UpdateAllSoftSoundPlayers() { return HasSoundOutput() ? 0 : -1; }
 
 static DWORD WINAPI SoundThreadProc(LPVOID) {
   while (SoundSystem.initialized && InterlockedCompareExchange(&SoundSystem.threadStop, 0, 0) != 1) {

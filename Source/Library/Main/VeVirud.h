@@ -14,6 +14,7 @@
 #include "VeRavoro.h"
 #include "VeVirudConvert.h"
 #include "VuViderezaMath.h"
+#include "ZaVizeDidazu.h"
 
 struct SoundBufferRecord;
 
@@ -247,11 +248,27 @@ struct SoundRecord {
   int nextFrequency;
 };
 
-// Soft-sound and music records: the handle types exist; their players and
-// music playback come with the soft-sound and music layer.
+// A soft sound (type 4): PCM samples in memory, or a player that streams PCM
+// from its ring into one looping play buffer (the sound thread refills it).
 struct SoftSoundRecord {
   HandleRecordHeader header;
   int isPlayer;
+  HandleListNode node;     // on the player list
+  unsigned char* samples;  // owned; sample records only
+  int sampleCount;
+  WAVEFORMATEX format;
+  // Players:
+  RingBuffer pcm;
+  SoundBufferRecord buffer;
+  int bufferBytes;
+  int writeOffset;
+  int lead;        // bytes kept free before the play cursor
+  int endOffset;   // where the real data ends in the buffer, -1 none
+  int playedOut;
+  int lastCursor;
+  int active;
+  int paused;
+  int wasPlaying;
 };
 // A music handle: MIDI data played through the MCI sequencer.
 struct MusicRecord {
@@ -305,6 +322,7 @@ struct SoundSystemState {
   IDirectSoundBuffer* primaryBuffer;
   IDirectSoundBuffer* silentBuffer;
   HandleListNode streamHead, streamTail;
+  HandleListNode softPlayerHead, softPlayerTail;
   HandleListNode deleteHead, deleteTail;
   int outputMode;     // 0 XAudio2 first, DirectSound as the fall-back
   int xaudio2Off;     // 1: DirectSound is the output
@@ -427,6 +445,21 @@ int UpdatePlayBuffer3D(SoundBufferRecord* buffer);
 // The DirectSound 3-D volume (0..1) and pan (-0.8..0.8, positive right).
 void ComputeSound3DVolumePan(const Sound3DListener* listener, const Vector3* position, float radius, float* volume,
                              float* pan);
+
+// Soft sounds: samples (8-bit unsigned or 16-bit signed, 1 or 2 channels)
+// and players fed from them.
+int MakeSoftSound(int channels, int bits, int rate, int sampleCount);
+int GetSoftSoundSampleCount(int handle);
+int WriteSoftSoundSample(int handle, int index, int channel1, int channel2);
+int ReadSoftSoundSample(int handle, int index, int* channel1, int* channel2);
+int MakeSoftSoundPlayer(int channels, int bits, int rate);
+int AddSoftSoundPlayerData(int player, int softSound);  // formats must match
+int StartSoftSoundPlayer(int player);
+int StopSoftSoundPlayer(int player);
+int IsSoftSoundPlayerPlayedOut(int player);  // 1 once all its data has played
+int UpdateSoftSoundPlayer(SoftSoundRecord* player);
+int ReleaseSoftSoundHandleRecord(HandleRecordHeader* record);
+int PauseResumeAllSoftSoundPlayers(int pause);
 
 // Music handles: MIDI through MCI. Loading copies the data; playing writes
 // it to a temporary file the sequencer opens (its end notification goes to
