@@ -902,3 +902,31 @@ TEST_F(SoundPlay, SoftSoundPlayerReachesTheOutput) {
 }
 
 }  // namespace
+
+namespace {
+
+// X3DAudio through the library's records: a mono source on the listener's
+// right and one on the left give mirrored output matrices, the right one
+// louder in the right channel.
+TEST_F(SoundPlay, X3DAudioMatricesOfLeftAndRightMirror) {
+  if (SoundSystem.X3DAudioCalculateFunc == nullptr) GTEST_SKIP() << "no X3DAudio in this run";
+  ASSERT_GE(SoundSystem.channelCount, 2);
+  ResetSound3DListener(&SoundSystem.listener);
+  SoundBufferRecord b;
+  memset(&b, 0, sizeof(b));
+  InitPlayBuffer3D(&b, nullptr);
+  const int outputs = SoundSystem.channelCount;
+  float right[X3D_MATRIX_MAX], left[X3D_MATRIX_MAX];
+  float doppler = 0;
+  b.emitter.position = Vector3{3, 0, 1};
+  ASSERT_EQ(ComputeX3DAudioMatrix(&b.emitter, 1, outputs, right, &doppler, nullptr), 0);
+  EXPECT_NEAR(doppler, 1.0f, 1e-4f);  // nothing moves
+  b.emitter.position = Vector3{-3, 0, 1};
+  ASSERT_EQ(ComputeX3DAudioMatrix(&b.emitter, 1, outputs, left, nullptr, nullptr), 0);
+  EXPECT_GT(right[1], right[0]);
+  EXPECT_NEAR(right[0], left[1], 1e-4f);
+  EXPECT_NEAR(right[1], left[0], 1e-4f);
+  EXPECT_EQ(ComputeX3DAudioMatrix(&b.emitter, 9, outputs, left, nullptr, nullptr), -1);
+}
+
+}  // namespace

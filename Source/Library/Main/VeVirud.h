@@ -442,6 +442,12 @@ int SetPlayBuffer3DVelocity(SoundBufferRecord* buffer, const Vector3* velocity);
 int SetPlayBuffer3DRadius(SoundBufferRecord* buffer, float radius);
 void InitPlayBuffer3D(SoundBufferRecord* buffer, const SoundBufferRecord* source);
 int UpdatePlayBuffer3D(SoundBufferRecord* buffer);
+// X3DAudio's output matrix (source x destination channels, at most
+// X3D_MATRIX_MAX coefficients) for an emitter and the library's listener;
+// -1 without X3DAudio.
+enum { X3D_MATRIX_MAX = 256 };
+int ComputeX3DAudioMatrix(const Sound3DEmitter* emitter, int sourceChannels, int destinationChannels, float* matrix,
+                          float* doppler, float* reverbLevel);
 // The DirectSound 3-D volume (0..1) and pan (-0.8..0.8, positive right).
 void ComputeSound3DVolumePan(const Sound3DListener* listener, const Vector3* position, float radius, float* volume,
                              float* pan);
