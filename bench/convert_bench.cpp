@@ -9,39 +9,20 @@
 
 #include <vector>
 
+#include "BenchTiming.h"
 #include "ReReziRader.h"
 
 namespace {
 
+// Best time of one call over seven rounds of ten calls.
+template <typename F>
+double BestSeconds(F call) {
+  return BenchBestSeconds(call, 7, 10);
+}
+
 const int kWidth = 960;
 const int kHeight = 720;
 const double kMegapixels = kWidth * kHeight / 1e6;
-
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  return (double)counter.QuadPart / (double)frequency.QuadPart;
-}
-
-// Best time of one call over several rounds.
-template <typename F>
-double BestSeconds(F call) {
-  call();  // warm the caches and the pages
-  double best = 1e30;
-  for (int round = 0; round < 7; round++) {
-    const int calls = 10;
-    double start = Now();
-    for (int i = 0; i < calls; i++) call();
-    double seconds = (Now() - start) / calls;
-    if (seconds < best) best = seconds;
-  }
-  return best;
-}
 
 ColorFormatRecord Format(int (*make)(ColorFormatRecord*)) {
   ColorFormatRecord f;

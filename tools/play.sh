@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the game and runs it under Wine.
 #   tools/play.sh [data folder]
-# The data folder holds img/, sound/, music/ and data/ (default: assets/ in
-# the checkout when it exists, else an empty folder: missing files are
-# skipped). With a display (DISPLAY set and reachable) the game opens its
+# The data folder holds img/, sound/, music/ and data/, or the archives that
+# stand for them (default: the build's generated data packed into archives,
+# build/game-pack/). With a display (DISPLAY set and reachable) the game opens its
 # window there; Escape ends it. Without one it runs on a private Xvfb for
 # RIDOV_PLAY_SECONDS seconds (default 10), takes a screenshot each second,
 # then presses Escape and reports how it ended.
@@ -13,16 +13,7 @@ source "$root/tools/setup/build.sh"
 ridov_build quinsel
 game="$build/game/quinsel.exe"
 
-data="${1:-}"
-if [[ -z "$data" ]]; then
-  if [[ -d "$root/assets" ]]; then
-    data="$root/assets"
-  else
-    data="$RIDOV_CACHE_DIR/play-data"
-    mkdir -p "$data"
-    echo "play: no assets/ folder; running from the empty folder $data (images, sounds and the enemy schedule are skipped)"
-  fi
-fi
+data="${1:-$build/game-pack}"
 [[ -d "$data" ]] || { echo "play: no data folder $data" >&2; exit 1; }
 
 if [[ -n "${DISPLAY:-}" ]] && xdotool getdisplaygeometry >/dev/null 2>&1; then
@@ -67,7 +58,13 @@ seconds="${RIDOV_PLAY_SECONDS:-10}"
 for i in $(seq 1 "$seconds"); do
   sleep 1
   kill -0 "$pid" 2>/dev/null || break
-  xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng >"$(printf '%s/shot-%03d.png' "$shots" "$i")" 2>/dev/null || true
+  # The capture can meet a window being changed (BadDrawable): try again.
+  shot="$(printf '%s/shot-%03d.png' "$shots" "$i")"
+  for _ in 1 2 3; do
+    xwd -root -silent 2>/dev/null | xwdtopnm 2>/dev/null | pnmtopng >"$shot" 2>/dev/null && [[ -s "$shot" ]] && break
+    rm -f "$shot"
+    sleep 0.1
+  done
 done
 
 echo "play: pressing Escape"

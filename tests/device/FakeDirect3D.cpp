@@ -245,8 +245,6 @@ FakeDirect3D::FakeDirect3D() {
     Log(text);
     return D3D_OK;
   };
-  t.SetDeviceViewport = [](const D3DVIEWPORT9*) -> HRESULT { return D3D_OK; };
-  t.SetDeviceRenderState = [](D3DRENDERSTATETYPE, DWORD) -> HRESULT { return D3D_OK; };
   t.LockSurfaceRect = [](IDirect3DSurface9*, D3DLOCKED_RECT* locked, const RECT*, DWORD) -> HRESULT {
     locked->pBits = Pixels.data();
     locked->Pitch = 1024;
@@ -258,6 +256,115 @@ FakeDirect3D::FakeDirect3D() {
     Log("Present(" + Rect(source) + " -> " + Rect(dest) + ")");
     return F().presentResult;
   };
+  // Draw-state, shader and resource calls of the graphics layer, logged as
+  // "Name(args)".
+  t.SetDeviceRenderState = [](D3DRENDERSTATETYPE state, DWORD value) -> HRESULT {
+    Log("RS(" + std::to_string(state) + "," + std::to_string(value) + ")");
+    return D3D_OK;
+  };
+  t.SetDeviceSamplerState = [](DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) -> HRESULT {
+    Log("SS(" + std::to_string(sampler) + "," + std::to_string(type) + "," + std::to_string(value) + ")");
+    return D3D_OK;
+  };
+  t.SetDeviceTextureStageState = [](DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) -> HRESULT {
+    Log("TSS(" + std::to_string(stage) + "," + std::to_string(type) + "," + std::to_string(value) + ")");
+    return D3D_OK;
+  };
+  t.SetDeviceViewport = [](const D3DVIEWPORT9* v) -> HRESULT {
+    Log("Viewport(" + std::to_string(v->X) + "," + std::to_string(v->Y) + "," + std::to_string(v->Width) + "," +
+        std::to_string(v->Height) + ")");
+    return D3D_OK;
+  };
+  t.SetDeviceScissorRect = [](const RECT* r) -> HRESULT {
+    Log("Scissor(" + Rect(r) + ")");
+    return D3D_OK;
+  };
+  t.SetDeviceMaterial = [](const D3DMATERIAL9*) -> HRESULT {
+    Log("SetMaterial");
+    return D3D_OK;
+  };
+  t.GetDeviceMaterial = [](D3DMATERIAL9* m) -> HRESULT {
+    *m = D3DMATERIAL9{};
+    return D3D_OK;
+  };
+  t.SetDeviceTransform = [](D3DTRANSFORMSTATETYPE state, const D3DMATRIX*) -> HRESULT {
+    Log("SetTransform(" + std::to_string(state) + ")");
+    return D3D_OK;
+  };
+  t.SetDeviceLightRaw = [](DWORD index, const D3DLIGHT9* light) -> HRESULT {
+    Log("SetLight(" + std::to_string(index) + "," + std::to_string(light->Type) + ")");
+    return D3D_OK;
+  };
+  t.EnableDeviceLight = [](DWORD index, BOOL on) -> HRESULT {
+    Log("LightEnable(" + std::to_string(index) + "," + std::to_string(on) + ")");
+    return D3D_OK;
+  };
+  t.SetDeviceFVF = [](DWORD fvf) -> HRESULT {
+    Log("SetFVF(" + std::to_string(fvf) + ")");
+    return D3D_OK;
+  };
+  t.DrawDeviceIndexedPrimitiveUP = [](D3DPRIMITIVETYPE, UINT, UINT, UINT count, const void*, D3DFORMAT,
+                                      const void*, UINT stride) -> HRESULT {
+    Log("DrawIndexedUP(" + std::to_string(count) + "," + std::to_string(stride) + ")");
+    return D3D_OK;
+  };
+  t.CreateDeviceVertexShader = [](const DWORD*, IDirect3DVertexShader9** shader) -> HRESULT {
+    Log("CreateVertexShader");
+    *shader = Dummy<IDirect3DVertexShader9>();
+    return F().shaderResult;
+  };
+  t.CreateDevicePixelShader = [](const DWORD*, IDirect3DPixelShader9** shader) -> HRESULT {
+    Log("CreatePixelShader");
+    *shader = Dummy<IDirect3DPixelShader9>();
+    return F().shaderResult;
+  };
+  t.SetDeviceVertexShader = [](IDirect3DVertexShader9*) -> HRESULT { return D3D_OK; };
+  t.SetDevicePixelShader = [](IDirect3DPixelShader9*) -> HRESULT { return D3D_OK; };
+  t.SetDeviceVertexShaderConstantF = [](UINT start, const float*, UINT count) -> HRESULT {
+    Log("VSConstF(" + std::to_string(start) + "," + std::to_string(count) + ")");
+    return D3D_OK;
+  };
+  t.SetDeviceVertexShaderConstantI = [](UINT start, const int*, UINT count) -> HRESULT {
+    Log("VSConstI(" + std::to_string(start) + "," + std::to_string(count) + ")");
+    return D3D_OK;
+  };
+  t.SetDeviceVertexShaderConstantB = [](UINT start, const BOOL*, UINT count) -> HRESULT {
+    Log("VSConstB(" + std::to_string(start) + "," + std::to_string(count) + ")");
+    return D3D_OK;
+  };
+  t.SetDevicePixelShaderConstantF = [](UINT start, const float* data, UINT count) -> HRESULT {
+    Log("PSConstF(" + std::to_string(start) + "," + std::to_string(count) + ")");
+    F().lastPixelConstants.assign(data, data + 4 * count);
+    return D3D_OK;
+  };
+  t.SetDevicePixelShaderConstantI = [](UINT start, const int*, UINT count) -> HRESULT {
+    Log("PSConstI(" + std::to_string(start) + "," + std::to_string(count) + ")");
+    return D3D_OK;
+  };
+  t.SetDevicePixelShaderConstantB = [](UINT start, const BOOL*, UINT count) -> HRESULT {
+    Log("PSConstB(" + std::to_string(start) + "," + std::to_string(count) + ")");
+    return D3D_OK;
+  };
+  t.CreateDeviceVertexDeclaration = [](const D3DVERTEXELEMENT9*, IDirect3DVertexDeclaration9** d) -> HRESULT {
+    *d = Dummy<IDirect3DVertexDeclaration9>();
+    return D3D_OK;
+  };
+  t.SetDeviceVertexDeclaration = [](IDirect3DVertexDeclaration9*) -> HRESULT { return D3D_OK; };
+  t.CreateDeviceVolumeTexture = [](UINT, UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL pool,
+                                   IDirect3DVolumeTexture9** texture, HANDLE*) -> HRESULT {
+    Log("CreateVolumeTexture(" + std::to_string(pool) + ")");
+    *texture = Dummy<IDirect3DVolumeTexture9>();
+    return D3D_OK;
+  };
+  t.LockVolumeBox = [](IDirect3DVolumeTexture9*, UINT, D3DLOCKED_BOX* locked, const D3DBOX*, DWORD) -> HRESULT {
+    static std::vector<unsigned char> volume(128 * 128 * 128 * 4);
+    locked->pBits = volume.data();
+    locked->RowPitch = 128 * 4;
+    locked->SlicePitch = 128 * 128 * 4;
+    return D3D_OK;
+  };
+  t.UnlockVolumeBox = [](IDirect3DVolumeTexture9*, UINT) -> HRESULT { return D3D_OK; };
+  t.UpdateDeviceTexture = [](IDirect3DBaseTexture9*, IDirect3DBaseTexture9*) -> HRESULT { return D3D_OK; };
   t.ReleaseComObject = [](IUnknown*) -> ULONG {
     F().released++;
     return 0;

@@ -36,6 +36,7 @@ struct FakeDirect3D {
   bool waitBlankFails = false;
   bool waitBlankReturnsAtOnce = false;  // a stub of the wait
   std::function<HRESULT()> textureResult;  // CreateTexture; null: D3D_OK
+  HRESULT shaderResult = D3D_OK;           // CreateVertexShader / CreatePixelShader
 
   // Record.
   std::vector<std::string> calls;
@@ -47,6 +48,7 @@ struct FakeDirect3D {
   int64_t nextBlank = 1000000;
   int released = 0;
   DWORD textureThread = 0;
+  std::vector<float> lastPixelConstants;  // data of the last SetPixelShaderConstantF
 
   FakeDirect3D();
   ~FakeDirect3D();  // puts the real table back and clears the device-layer state

@@ -39,4 +39,38 @@ DWORD DeviceWindowTest::WindowPixel(int x, int y) {
   return static_cast<DWORD>(GetRValue(c)) << 16 | static_cast<DWORD>(GetGValue(c)) << 8 | GetBValue(c);
 }
 
+// Reads the back buffer pixel (x, y) as 0xRRGGBB.
+DWORD BackBufferPixel(int x, int y) {
+  D3DLOCKED_RECT locked = {};
+  const RECT area = {x, y, x + 1, y + 1};
+  if (LockSurfaceRect(DeviceLayer.backBuffer, &locked, &area, D3DLOCK_READONLY) != D3D_OK) return 0xDEAD;
+  const DWORD value = *static_cast<const DWORD*>(locked.pBits) & 0xFFFFFF;
+  UnlockSurfaceRect(DeviceLayer.backBuffer);
+  return value;
+}
+
+namespace {
+ULONG (*RealRelease)(IUnknown*) = nullptr;
+std::vector<ULONG> DeviceReleases;
+Direct3DCallTable RecordingTable;
+ULONG RecordRelease(IUnknown* object) {
+  const bool device = object == DeviceLayer.device;
+  const ULONG count = RealRelease(object);
+  if (device) DeviceReleases.push_back(count);
+  return count;
+}
+}  // namespace
+
+DeviceReleaseRecorder::DeviceReleaseRecorder() {
+  RecordingTable = *GetRealDirect3DCallTable();
+  RealRelease = RecordingTable.ReleaseComObject;
+  RecordingTable.ReleaseComObject = RecordRelease;
+  DeviceReleases.clear();
+  SetDirect3DCallTable(&RecordingTable);
+}
+
+DeviceReleaseRecorder::~DeviceReleaseRecorder() { SetDirect3DCallTable(nullptr); }
+
+const std::vector<ULONG>& DeviceReleaseRecorder::Releases() const { return DeviceReleases; }
+
 }  // namespace test_support

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "LogCapture.h"
 
 namespace test_support {
@@ -23,6 +25,18 @@ class DeviceWindowTest : public ::testing::Test {
   DWORD WindowPixel(int x, int y);
 
   LogCapture log_{"device_window"};
+};
+
+// The back buffer pixel (x, y) as 0xRRGGBB (0xDEAD when it cannot be read).
+DWORD BackBufferPixel(int x, int y);
+
+// While it lives, the real call table runs with a Release that records
+// what each Release of the device returned.
+class DeviceReleaseRecorder {
+ public:
+  DeviceReleaseRecorder();
+  ~DeviceReleaseRecorder();
+  const std::vector<ULONG>& Releases() const;
 };
 
 }  // namespace test_support

@@ -623,8 +623,10 @@ TEST_F(DeviceFakeTest, TheEndReleasesEverythingAndRestoresTheDesktop) {
   EXPECT_EQ(nullptr, DeviceLayer.direct3D);
   EXPECT_EQ(nullptr, DeviceLayer.directDraw);
   EXPECT_EQ(nullptr, DeviceLayer.d3d9);
-  // Depth buffer, back buffer, swap chain, device, Direct3D, DirectDraw.
-  EXPECT_EQ(6, fake.released);
+  // Depth buffer, back buffer, swap chain, device, Direct3D, DirectDraw;
+  // and the graphics layer's: the two check shaders and the mask shader,
+  // 54 + 2 vertex declarations, the brightness volume texture.
+  EXPECT_EQ(6 + 3 + 56 + 1, fake.released);
   EXPECT_TRUE(Logged("Direct3D9 DLL の解放 1\r\n"));
 }
 

@@ -9,7 +9,9 @@ program="$1"
 caption="quinsel ver0.1"
 work="$(mktemp -d)"
 pid=
-trap '[[ -n "$pid" ]] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+# A program left running is ended and waited for: the next window test's
+# program would otherwise find its window and refuse to start twice.
+trap '[[ -n "$pid" ]] && { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }; rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
 fail() { echo "FAILED: $*"; echo "--- probe:"; cat player_probe.txt 2>/dev/null | tail -20; exit 1; }

@@ -49,6 +49,8 @@ int ReleaseMaskScreen() { return 0; }
 int GetMaskUseFlag() { return 0; }
 // Drawing: mask screen use.
 int SwitchMaskScreenUse(int) { return 0; }
+// Drawing: mask screen: no mask update is ever pending.
+int ApplyPendingMaskToScreen() { return 0; }
 // Drawing: blend mode.
 int SetBlendMode(int, int) { return 0; }
 // Drawing: tint.
@@ -87,21 +89,19 @@ int LoadImageDivided(const char*, int count, int, int, int, int, int* handles, i
 }
 
 // Drawing: the draw target's surface index, the vertex batch (empty), the
-// remembered draw set-up, the memory-image colour type.
+// remembered draw set-up.
 int GetDrawTargetSurfaceIndex() { return 0; }
 void FlushVertexBatch(int) {}
 void ForgetLastDrawSetup() {}
-void SetMemImgDefaultColorType(int) {}
 
-// Shaders, declarations, the brightness texture and models: no programmable
-// shaders, nothing made, nothing to release.
-int CreateBaseShaders() { return 0; }
-int AreShadersUsable() { return 0; }
-int ReleaseBaseShaders() { return 0; }
-int CreateVertexDeclarations() { return 0; }
-int ReleaseVertexDeclarations() { return 0; }
-int CreateBrightnessMaxVolumeTexture() { return -1; }
-int ReleaseBrightnessMaxVolumeTexture() { return 0; }
+// Drawing: the vertex batch buffers, the sampling mode (nearest point), the
+// untextured draw state.
+void ResetVertexBatchBuffers() {}
+int GetSamplingMode() { return 0; }
+void PrepareUntexturedDrawState() {}
+// Graphics and filters: no graphic handles or filters yet.
+int InvertAndReadBackDiagonal(const unsigned char[4][3], unsigned char[4][3]) { return -1; }
+// Models: nothing to release.
 int ReleaseModelDeviceResources() { return 0; }
 
 // ---------------------------------------------------------------------------
@@ -117,29 +117,16 @@ int MeasureTextWidth(const char*, int, int, int) { return -1; }
 int StartScreenLog() { return -1; }
 // On-screen log: not started.
 int EndScreenLog() { return 0; }
+// On-screen log: its drawing is never switched on.
+int DrawOnScreenLogOverFrame() { return 0; }
 
 // ---------------------------------------------------------------------------
-// Movies, models, network.
+// Movies, models.
 
-// Movies: YUV tables.
-int SetupYuvToRgbTables() { return 0; }
-// Movies: handle type.
-int SetupMovieHandleType() { return 0; }
-// Movies: not set up.
-int EndMovieSystem() { return -1; }
-// Movies: none play.
-int PauseAllMovies() { return 0; }
-// Movies: none play.
-int ResumeAllMovies() { return 0; }
-// Movies: handle type not set up.
-int CheckMovieSystemReady() { return -1; }
+// Movies: the DirectShow road (no graph can be built).
+struct MovieRecord;
+int OpenMovieWithMediaGraph(MovieRecord*, const char*, int*, int*, int, int) { return -1; }
 // Models: handle types.
 int SetupModelHandleTypes() { return 0; }
 // Models: handle types.
 int ShutdownModelHandleTypes() { return 0; }
-// Network: not started.
-int ShutdownNetwork() { return 0; }
-// Network: no socket window.
-int PumpNetworkWindowMessages(int) { return 0; }
-// Network: no sockets.
-LRESULT HandleSocketEventMessage(HWND, UINT, WPARAM, LPARAM) { return 0; }

@@ -30,7 +30,7 @@ enum {
   HANDLETYPE_MASK = 7,
   HANDLETYPE_FONT = 8,
   HANDLETYPE_KEYINPUT = 9,   // own table, same bit layout
-  HANDLETYPE_NETWORK = 10,   // never registered
+  HANDLETYPE_NETWORK = 10,   // registered by StartNetwork
   HANDLETYPE_LIGHT = 11,     // own table, same bit layout
   HANDLETYPE_SHADER = 12,
   HANDLETYPE_MODELBASE = 13,

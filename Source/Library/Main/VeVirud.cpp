@@ -61,7 +61,7 @@ static void* ProcAddress(HMODULE module, const char* name) {
 
 // XAudio2 2.8 from its DLL. 0 started, -1 fall back.
 static int StartXAudio28() {
-  LogPrintf("XAudio2_8.dll を使用します\n");
+  LogPrintf("XAudio2_8.dll を使用します");
   HMODULE module = SoundSystem.xaudio28Module;
   SoundSystem.XAudio2CreateFunc =
       reinterpret_cast<HRESULT(WINAPI*)(IXAudio2**, UINT32, XAUDIO2_PROCESSOR)>(ProcAddress(module, "XAudio2Create"));
@@ -74,17 +74,17 @@ static int StartXAudio28() {
   HRESULT hr = SoundSystem.XAudio2CreateFunc ? SoundSystem.XAudio2CreateFunc(&engine, 0, XAUDIO2_DEFAULT_PROCESSOR)
                                              : E_FAIL;
   if (FAILED(hr)) {
-    LogPrintf("初期化に失敗しました\n");
+    LogPrintf("初期化に失敗しました");
     LogPrintf("エラーコード %x", static_cast<unsigned int>(hr));
     if (engine) engine->Release();
     return -1;
   }
-  LogPrintf("成功 Ver2.8\n");
+  LogPrintf("成功 Ver2.8");
   IXAudio2MasteringVoice* master = nullptr;
   hr = engine->CreateMasteringVoice(&master, XAUDIO2_DEFAULT_CHANNELS, SoundSystem.masterSampleRate, 0, nullptr,
                                     nullptr, AudioCategory_GameEffects);
   if (FAILED(hr) || master == nullptr) {
-    LogPrintf("XAudio2MasteringVoiceの作成に失敗しました\n");
+    LogPrintf("XAudio2MasteringVoiceの作成に失敗しました");
     engine->Release();
     return -1;
   }
@@ -99,33 +99,33 @@ static int StartXAudio27() {
   RiDov::D_IXAudio2_27* engine = nullptr;
   HRESULT hr = CallCoCreateInstance(SoundClsidXAudio27, CLSCTX_ALL, SoundIidXAudio27, reinterpret_cast<void**>(&engine));
   if (FAILED(hr) || engine == nullptr) {
-    LogPrintf("XAudio2インターフェースの取得に失敗しました\n");
+    LogPrintf("XAudio2インターフェースの取得に失敗しました");
     return -1;
   }
-  LogPrintf("成功 Ver2.%d\n", 7);
+  LogPrintf("成功 Ver2.%d", 7);
   LogPrintf("引き続きインターフェースの初期化処理...  ");
   hr = engine->Initialize(0, XAUDIO2_DEFAULT_PROCESSOR);
   if (FAILED(hr)) {
-    LogPrintf("初期化に失敗しました\n");
+    LogPrintf("初期化に失敗しました");
     LogPrintf("エラーコード %x", static_cast<unsigned int>(hr));
     engine->Release();
     return -1;
   }
-  LogPrintf("成功\n");
+  LogPrintf("成功");
   LogPrintf("X3DAudio.DLL の読み込み中... ");
   SoundSystem.x3dAudioModule = LoadLibraryA("X3DAudio1_7.dll");
   if (SoundSystem.x3dAudioModule == nullptr) {
-    LogPrintf("失敗、X3DAudio、XAudio2は使用しません\n");
+    LogPrintf("失敗、X3DAudio、XAudio2は使用しません");
     engine->Release();
     return -1;
   }
-  LogPrintf("成功\n");
+  LogPrintf("成功");
   SoundSystem.X3DAudioInitializeFunc = ProcAddress(SoundSystem.x3dAudioModule, "X3DAudioInitialize");
   SoundSystem.X3DAudioCalculateFunc = ProcAddress(SoundSystem.x3dAudioModule, "X3DAudioCalculate");
   IXAudio2MasteringVoice* master = nullptr;
   hr = engine->CreateMasteringVoice(&master, XAUDIO2_DEFAULT_CHANNELS, SoundSystem.masterSampleRate, 0, 0, nullptr);
   if (FAILED(hr) || master == nullptr) {
-    LogPrintf("XAudio2MasteringVoiceの作成に失敗しました\n");
+    LogPrintf("XAudio2MasteringVoiceの作成に失敗しました");
     FreeLibrary(SoundSystem.x3dAudioModule);
     SoundSystem.x3dAudioModule = nullptr;
     SoundSystem.X3DAudioInitializeFunc = nullptr;
@@ -146,27 +146,27 @@ static void ReleaseDirectSound() {
 }
 
 static int StartDirectSound() {
-  LogPrintf("DirectSound の初期化を行います\n");
+  LogPrintf("DirectSound の初期化を行います");
   LogPrintf("DirectSound インターフェースの取得を行います....  ");
   IDirectSound* ds = nullptr;
   HRESULT hr = CallCoCreateInstance(SoundClsidDirectSound, CLSCTX_ALL, SoundIidDirectSound, reinterpret_cast<void**>(&ds));
   if (FAILED(hr) || ds == nullptr) {
-    LogPrintf("DirectSoundインターフェースの取得に失敗しました\n");
+    LogPrintf("DirectSoundインターフェースの取得に失敗しました");
     return -1;
   }
-  LogPrintf("成功\n");
+  LogPrintf("成功");
   LogPrintf("引き続きインターフェースの初期化処理...  ");
   hr = ds->Initialize(nullptr);
   if (FAILED(hr)) {
-    LogPrintf("初期化に失敗しました\n");
+    LogPrintf("初期化に失敗しました");
     LogPrintf("エラーコード %x", static_cast<unsigned int>(hr));
     ds->Release();
     return -1;
   }
-  LogPrintf("成功\n");
+  LogPrintf("成功");
   SoundSystem.directSound = ds;
   if (FAILED(ds->SetCooperativeLevel(GetDesktopWindow(), DSSCL_PRIORITY))) {
-    LogPrintf("DirectSoundの協調レベルの設定に失敗しました\n");
+    LogPrintf("DirectSoundの協調レベルの設定に失敗しました");
     ReleaseDirectSound();
     return -1;
   }
@@ -176,7 +176,7 @@ static int StartDirectSound() {
   description.dwFlags = DSBCAPS_PRIMARYBUFFER | (SoundSystem.softwareBuffer ? DSBCAPS_LOCSOFTWARE : 0);
   if (FAILED(ds->CreateSoundBuffer(&description, &SoundSystem.primaryBuffer, nullptr))) {
     SoundSystem.primaryBuffer = nullptr;
-    LogPrintf("DirectSoundのプライマリサウンドバッファの作成に失敗しました\n");
+    LogPrintf("DirectSoundのプライマリサウンドバッファの作成に失敗しました");
     ReleaseDirectSound();
     return -1;
   }
@@ -195,7 +195,7 @@ static int StartDirectSound() {
   format.nBlockAlign = static_cast<WORD>(format.wBitsPerSample / 8 * format.nChannels);
   format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
   if (FAILED(SoundSystem.primaryBuffer->SetFormat(&format)))
-    LogPrintf("DirectSoundのプライマリサウンドバッファのフォーマット設定に失敗しました\n");
+    LogPrintf("DirectSoundのプライマリサウンドバッファのフォーマット設定に失敗しました");
   return 0;
 }
 
@@ -244,32 +244,32 @@ static void LogDirectSoundDetails() {
   memset(&caps, 0, sizeof(caps));
   caps.dwSize = sizeof(caps);
   SoundSystem.directSound->GetCaps(&caps);
-  LogPrintf("DirectSound デバイスを列挙します\n");
+  LogPrintf("DirectSound デバイスを列挙します");
   HMODULE dll = LoadLibraryA("DSOUND.DLL");
   if (dll == nullptr) {
-    LogPrintf("DSOUND.DLL のロードに失敗しました\n");
+    LogPrintf("DSOUND.DLL のロードに失敗しました");
   } else {
     typedef HRESULT(WINAPI * EnumerateFunction)(LPDSENUMCALLBACKA, LPVOID);
     EnumerateFunction enumerate = reinterpret_cast<EnumerateFunction>(ProcAddress(dll, "DirectSoundEnumerateA"));
     if (enumerate == nullptr) {
-      LogPrintf("DirectSound デバイスの列挙用関数のポインタ取得に失敗しました\n");
+      LogPrintf("DirectSound デバイスの列挙用関数のポインタ取得に失敗しました");
     } else {
       enumerate(LogDirectSoundDevice, nullptr);
     }
   }
   LogPrintf("最大サンプリングレート:%.2fKHz 最小サンプリングレート:%.2fKHz ", caps.dwMaxSecondarySampleRate / 1000.0,
             caps.dwMinSecondarySampleRate / 1000.0);
-  LogPrintf("総サウンドメモリ領域:%.2fKB 空きサウンドメモリ領域:%.2fKB \n", caps.dwTotalHwMemBytes / 1024.0,
+  LogPrintf("総サウンドメモリ領域:%.2fKB 空きサウンドメモリ領域:%.2fKB ", caps.dwTotalHwMemBytes / 1024.0,
             caps.dwFreeHwMemBytes / 1024.0);
-  LogPrintf("利用可能サンプリング精度\n");
+  LogPrintf("利用可能サンプリング精度");
   LogPrintf(" プライマリ １６bit = %s  ８bit = %s ", (caps.dwFlags & DSCAPS_PRIMARY16BIT) ? "OK" : "NO",
             (caps.dwFlags & DSCAPS_PRIMARY8BIT) ? "OK" : "NO");
-  LogPrintf(" セカンダリ １６bit = %s  ８bit = %s \n", (caps.dwFlags & DSCAPS_SECONDARY16BIT) ? "OK" : "NO",
+  LogPrintf(" セカンダリ １６bit = %s  ８bit = %s ", (caps.dwFlags & DSCAPS_SECONDARY16BIT) ? "OK" : "NO",
             (caps.dwFlags & DSCAPS_SECONDARY8BIT) ? "OK" : "NO");
-  LogPrintf("利用可能チャンネル\n");
+  LogPrintf("利用可能チャンネル");
   LogPrintf(" プライマリ MONO = %s  STEREO = %s ", (caps.dwFlags & DSCAPS_PRIMARYMONO) ? "OK" : "NO",
             (caps.dwFlags & DSCAPS_PRIMARYSTEREO) ? "OK" : "NO");
-  LogPrintf(" セカンダリ MONO = %s  STEREO = %s \n", (caps.dwFlags & DSCAPS_SECONDARYMONO) ? "OK" : "NO",
+  LogPrintf(" セカンダリ MONO = %s  STEREO = %s ", (caps.dwFlags & DSCAPS_SECONDARYMONO) ? "OK" : "NO",
             (caps.dwFlags & DSCAPS_SECONDARYSTEREO) ? "OK" : "NO");
   if (dll) FreeLibrary(dll);
 }
@@ -334,7 +334,7 @@ int InitializeSound() {
 
   int xaudioStarted = 0;
   if (SoundSystem.outputMode == 0 && !SoundSystem.xaudio2Off) {
-    LogPrintf("XAudio2 の初期化を行います\n");
+    LogPrintf("XAudio2 の初期化を行います");
     LogIndentIn();
     SoundSystem.xaudio28Module = LoadLibraryA("XAudio2_8.dll");
     int result = SoundSystem.xaudio28Module ? StartXAudio28() : StartXAudio27();
@@ -386,9 +386,9 @@ int InitializeSound() {
 
   if (xaudioStarted) {
     LogIndentOut();
-    LogPrintf("XAudio2 の初期化は正常に終了しました\n");
+    LogPrintf("XAudio2 の初期化は正常に終了しました");
   } else {
-    LogPrintf("DirectSound の初期化は正常に終了しました\n");
+    LogPrintf("DirectSound の初期化は正常に終了しました");
   }
   return 0;
 }
@@ -406,7 +406,7 @@ static void StopSoundThread() {
       if (WaitForSingleObject(SoundSystem.thread, 2) == WAIT_OBJECT_0) break;
     }
   }
-  if (WaitForSingleObject(SoundSystem.thread, 0) != WAIT_OBJECT_0) LogPrintf("サウンドスレッドが終了しません\n");
+  if (WaitForSingleObject(SoundSystem.thread, 0) != WAIT_OBJECT_0) LogPrintf("サウンドスレッドが終了しません");
   CloseHandle(SoundSystem.thread);
   SoundSystem.thread = nullptr;
 }
@@ -443,7 +443,7 @@ int TerminateSound() {
     SoundSystem.silentBuffer = nullptr;
   }
   ReleaseDirectSound();
-  LogPrintf("DirectSound の終了処理は正常に終了しました\n");
+  LogPrintf("DirectSound の終了処理は正常に終了しました");
   SoundSystem.initialized = 0;
   return 0;
 }

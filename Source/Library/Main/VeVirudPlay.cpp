@@ -113,7 +113,7 @@ int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int 
     bytes = (bytes + format.nBlockAlign - 1) / format.nBlockAlign * format.nBlockAlign;
     FillDescription(&description, &format, bytes, 0x180E0);
     if (CreatePlayBuffer(&sound->buffers[0], &description, nullptr) != 0) {
-      LogPrintf("ストリーム風サウンドバッファの作成に失敗しました\n");
+      LogPrintf("ストリーム風サウンドバッファの作成に失敗しました");
       return -1;
     }
     sound->bufferCount = 1;
@@ -134,7 +134,7 @@ int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int 
       }
       if (result != 0) {
         if (i == 0) {
-          LogPrintf("DirectSoundBuffer の作成に失敗しました\n");
+          LogPrintf("DirectSoundBuffer の作成に失敗しました");
           return -1;
         }
         break;

@@ -95,15 +95,15 @@ int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, 
   StreamSoundState* s = &sound->stream;
   if (s->sourceCount > 0) {
     if (sound->dataKind != 1) {
-      LogPrintf("ストリーム風サウンドではないサウンドデータが渡されました in AddStreamSound\n");
+      LogPrintf("ストリーム風サウンドではないサウンドデータが渡されました in AddStreamSound");
       return -1;
     }
     if (IsSoundHandlePlaying(handle) == 1) {
-      LogPrintf("既に再生中のストリームサウンドデータにデータを追加しようとしました\n");
+      LogPrintf("既に再生中のストリームサウンドデータにデータを追加しようとしました");
       return -1;
     }
     if (s->sourceCount >= STREAM_SOURCE_MAX) {
-      LogPrintf("ストリーム風サウンドの制御データ領域がいっぱいです\n");
+      LogPrintf("ストリーム風サウンドの制御データ領域がいっぱいです");
       return -1;
     }
   }
@@ -209,14 +209,14 @@ int AddStreamSoundFile(const SoundLoadSettings* settings, const char* path, int 
                        int sourceKind, int sharedHandle, int fromJob) {
   StreamHandle file = FileStreamOpen(path, 0, 1, 0);
   if (file == 0) {
-    LogPrintf("右記のＷＡＶファイルのロードに失敗しました：%s \n", path);
+    LogPrintf("右記のＷＡＶファイルのロードに失敗しました：%s ", path);
     return -1;
   }
   StreamData stream = {*GetFileStreamTable(), file};
   int keep = 0;
   if (AddStreamSound(settings, &stream, repeatCount, handle, sourceKind, &keep, sharedHandle, fromJob) != 0) {
     FileStreamClose(file);
-    LogPrintf("右記のＷＡＶファイルのセットアップに失敗しました：%s \n", path);
+    LogPrintf("右記のＷＡＶファイルのセットアップに失敗しました：%s ", path);
     return -1;
   }
   if (keep) {
@@ -233,14 +233,14 @@ int AddStreamSoundMemory(const SoundLoadSettings* settings, const void* image, i
   if (sourceKind == 3) sourceKind = 2;
   MemoryStream* memory = CreateMemoryStream(image, static_cast<uint32_t>(size));
   if (memory == nullptr) {
-    LogPrintf("ＷＡＶファイルのストリームイメージハンドルの作成に失敗しました \n");
+    LogPrintf("ＷＡＶファイルのストリームイメージハンドルの作成に失敗しました ");
     return -1;
   }
   StreamData stream = {*GetMemoryStreamTable(), reinterpret_cast<StreamHandle>(memory)};
   int keep = 0;
   if (AddStreamSound(settings, &stream, repeatCount, handle, sourceKind, &keep, sharedHandle, fromJob) != 0) {
     CloseMemoryStream(memory);
-    LogPrintf("ＷＡＶファイルのストリームイメージのセットアップに失敗しました \n");
+    LogPrintf("ＷＡＶファイルのストリームイメージのセットアップに失敗しました ");
     return -1;
   }
   if (keep) {

@@ -19,6 +19,7 @@
 #include "RaRadaraSysInfo.h"
 #include "RaRadaraSystem.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaGraphics.h"
 
 DeviceLayerState DeviceLayer = {};
 ScreenSettings Screen = {};
@@ -429,13 +430,11 @@ void EndDrawScene() {
   DeviceLayer.sceneBegun = 0;
 }
 
-namespace {
-int PowerOfTwoAtLeast(int size) {
+int DepthBufferSideFor(int size) {
   int power = 1;
   while (power < size) power <<= 1;
   return power;
 }
-}  // namespace
 
 int CreateDepthBuffer() {
   if (DeviceLayer.depthBuffer) {
@@ -449,8 +448,8 @@ int CreateDepthBuffer() {
     width = DeviceLayer.userDepthWidth;
     height = DeviceLayer.userDepthHeight;
   } else {
-    width = PowerOfTwoAtLeast(Screen.width);
-    height = PowerOfTwoAtLeast(Screen.height);
+    width = DepthBufferSideFor(Screen.width);
+    height = DepthBufferSideFor(Screen.height);
   }
   int format = DeviceFormats.z16;
   if (DeviceLayer.userDepthBitsSet) {

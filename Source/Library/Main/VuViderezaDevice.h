@@ -187,6 +187,10 @@ struct Direct3DCallTable {
   // Lock and Unlock of a vertex or an index buffer.
   HRESULT (*LockBuffer)(IDirect3DResource9* buffer, UINT offset, UINT size, void** data, DWORD flags);
   HRESULT (*UnlockBuffer)(IDirect3DResource9* buffer);
+  // LockBox and UnlockBox of a volume texture.
+  HRESULT (*LockVolumeBox)(IDirect3DVolumeTexture9* texture, UINT level, D3DLOCKED_BOX* locked,
+                           const D3DBOX* box, DWORD flags);
+  HRESULT (*UnlockVolumeBox)(IDirect3DVolumeTexture9* texture, UINT level);
   ULONG (*ReleaseComObject)(IUnknown* object);
 #undef RIDOV_TABLE_ENTRY
 
@@ -236,6 +240,8 @@ RIDOV_WRAPPER_DECL0(HRESULT, UnlockSurfaceRect, IDirect3DSurface9)
 RIDOV_WRAPPER_DECL(HRESULT, PresentSwapChain, IDirect3DSwapChain9, (const RECT* source, const RECT* dest, HWND window, const RGNDATA* dirty, DWORD flags), (source, dest, window, dirty, flags))
 RIDOV_WRAPPER_DECL(HRESULT, LockBuffer, IDirect3DResource9, (UINT offset, UINT size, void** data, DWORD flags), (offset, size, data, flags))
 RIDOV_WRAPPER_DECL0(HRESULT, UnlockBuffer, IDirect3DResource9)
+RIDOV_WRAPPER_DECL(HRESULT, LockVolumeBox, IDirect3DVolumeTexture9, (UINT level, D3DLOCKED_BOX* locked, const D3DBOX* box, DWORD flags), (level, locked, box, flags))
+RIDOV_WRAPPER_DECL(HRESULT, UnlockVolumeBox, IDirect3DVolumeTexture9, (UINT level), (level))
 RIDOV_WRAPPER_DECL0(ULONG, ReleaseComObject, IUnknown)
 #undef RIDOV_WRAPPER_DECL
 #undef RIDOV_WRAPPER_DECL0

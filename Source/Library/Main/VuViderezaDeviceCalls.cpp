@@ -93,6 +93,11 @@ LONG RealChangeDisplaySettings(DEVMODEA* mode, DWORD flags) {
 BOOL RealEnumDisplaySettings(DWORD index, DEVMODEA* mode) {
   return EnumDisplaySettingsA(nullptr, index, mode);
 }
+HRESULT RealLockVolumeBox(IDirect3DVolumeTexture9* t, UINT level, D3DLOCKED_BOX* locked, const D3DBOX* box,
+                          DWORD flags) {
+  return t->LockBox(level, locked, box, flags);
+}
+HRESULT RealUnlockVolumeBox(IDirect3DVolumeTexture9* t, UINT level) { return t->UnlockBox(level); }
 int64_t RealGetMicroseconds() { return GetMicrosecondCount(); }
 void RealSleepMilliseconds(DWORD ms) { Sleep(ms); }
 
@@ -103,7 +108,7 @@ const Direct3DCallTable RealTable = {
     RealGetTextureSurfaceLevel, RealLockTextureRect, RealUnlockTextureRect,
     RealGetCubeTextureSurface, RealLockCubeTextureRect, RealUnlockCubeTextureRect,
     RealGetSurfaceDesc, RealLockSurfaceRect, RealUnlockSurfaceRect, RealPresentSwapChain,
-    RealLockBuffer, RealUnlockBuffer, RealReleaseComObject,
+    RealLockBuffer, RealUnlockBuffer, RealLockVolumeBox, RealUnlockVolumeBox, RealReleaseComObject,
     RealLoadD3D9Library, RealGetD3D9Entry, RealFreeD3D9Library,
     RealCreateDirectDraw7, RealInitializeDirectDraw, RealSetDirectDrawCooperativeLevel,
     RealWaitForVerticalBlank, RealChangeDisplaySettings, RealEnumDisplaySettings,

@@ -14,16 +14,26 @@
 int GetDrawTargetSurfaceIndex();
 void FlushVertexBatch(int post);
 void ForgetLastDrawSetup();
-void SetMemImgDefaultColorType(int type);
+int SetMemImgDefaultColorType(int type);
+// Before a present: applies a pending mask update to the draw area when
+// masks are on, and clears the pending flag. 0.
+int ApplyPendingMaskToScreen();
+// Before a present, when the on-screen log's draw flag is set: draws the log
+// over the whole screen with blend none and white tint, keeping draw area,
+// blend mode and tint. 0.
+int DrawOnScreenLogOverFrame();
 
-// Shaders, declarations, the brightness texture and models.
-int CreateBaseShaders();
-int AreShadersUsable();
-int ReleaseBaseShaders();
-int CreateVertexDeclarations();
-int ReleaseVertexDeclarations();
-int CreateBrightnessMaxVolumeTexture();
-int ReleaseBrightnessMaxVolumeTexture();
+void ResetVertexBatchBuffers();
+int GetSamplingMode();
+void PrepareUntexturedDrawState();
+
+// Graphics and filters: an 8 x 8 graphic with the four colours on its
+// diagonal, the invert filter applied, the diagonal read back; -1 when any
+// step is unavailable or fails.
+int InvertAndReadBackDiagonal(const unsigned char set[4][3], unsigned char read[4][3]);
+
+// Shaders, declarations, the brightness texture (VuViderezaGraphics.h) and models.
+#include "VuViderezaGraphics.h"
 int ReleaseModelDeviceResources();
 
 #endif  // VUVIDEREZA_DEVICE_LINKS_H

@@ -153,7 +153,15 @@ int PresentBackBufferEx(const RECT* rect) {
     DeviceLayer.presenting = 0;
     return -1;
   }
+  // Overlays of the frame: a pending mask update over the draw area (when
+  // masks are on), then the on-screen log when its drawing is switched on.
+  ApplyPendingMaskToScreen();
+  DrawOnScreenLogOverFrame();
   PresentSoftwareScreen(rect);
+  // The screen is current: a paint waiting for a present needs none now.
+  WinSys.screenPresentTime = GetMillisecondCount();
+  WinSys.screenPresented = 1;
+  WinSys.presentPending = 0;
   DeviceLayer.presenting = 0;
   return 0;
 }

@@ -64,6 +64,8 @@ struct WindowSystemState {
   int painting;          // WM_PAINT is being handled
   int presentPending;
   int lastPresentTime;
+  int screenPresentTime;  // last finished screen present (any caller)
+  int screenPresented;    // screenPresentTime is set
   int inactiveStartTime; // -1 after creation
   int inactiveStartValid;
   int inPump;

@@ -185,7 +185,12 @@ void HandlePaint(HWND window) {
       RECT client;
       GetClientRect(window, &client);
       const int now = GetMillisecondCount();
-      if (EqualRect(&client, &paint.rcPaint)) {
+      // Wine turns each present into a paint of the whole client area: one
+      // that follows a present closely waits like a partial one, or paints
+      // and presents would feed each other and starve the frame loop.
+      const int justPresented = WinSys.screenPresented &&
+                                ((now - WinSys.screenPresentTime) & 0x7fffffff) <= INACTIVE_PRESENT_INTERVAL;
+      if (EqualRect(&client, &paint.rcPaint) && !justPresented) {
         PresentScreen();
       } else if (!WinSys.presentPending) {
         WinSys.presentPending = 1;
