@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the sound fixtures the sound tests read: tone WAVs through sox in
 # ACM formats (plain wavpcm-style headers), MP3s through lame with and
-# without ID3 tags, and lame's own decode lengths. Usage: make_fixtures.sh DIR
+# without ID3 tags, and lame's own decode lengths; an Ogg Vorbis tone and
+# oggdec's raw decode of it. Usage: make_fixtures.sh DIR
 set -euo pipefail
 out="$1"
 mkdir -p "$out"
@@ -23,4 +24,10 @@ lame --quiet -t -b 64 -m m src_mono22.wav mpeg2.mp3
 for f in plain id3v2 id3v1 id3both mpeg2; do
   lame --quiet --decode "$f.mp3" "$f.dec.wav"
 done
+# Ogg Vorbis: 44,100 frames of stereo 44100 Hz, and the host decoder's raw
+# output (16-bit signed and 8-bit unsigned) to compare with.
+sox -q -r 44100 -c 2 -n -b 16 -e signed-integer -t wavpcm src_ogg.wav synth 44100s sine 440 sine 660 gain -6
+oggenc -Q -q 4 -o tone.ogg src_ogg.wav
+oggdec -Q -R -b 16 -e 0 -s 1 -o tone.s16 tone.ogg
+oggdec -Q -R -b 8 -s 0 -o tone.u8 tone.ogg
 touch ready

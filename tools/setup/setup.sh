@@ -14,7 +14,8 @@ packages=(
   libz-mingw-w64-dev googletest
   wine wine32:i386 xvfb xauth xdotool x11-apps netpbm
   libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libasound2:i386
-  python3 sox libsox-fmt-mp3 lame ffmpeg
+  python3 sox libsox-fmt-mp3 lame ffmpeg vorbis-tools
+  gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386
 )
 
 missing=()

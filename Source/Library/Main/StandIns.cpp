@@ -121,16 +121,6 @@ int EndScreenLog() { return 0; }
 int DrawOnScreenLogOverFrame() { return 0; }
 
 // ---------------------------------------------------------------------------
-// Sound.
-
-// Music upkeep: not set up.
-int UpdateMusicPlayStates() { return -1; }
-// Sound: pause or resume (nothing plays).
-int PauseResumeAllSoftSoundPlayers(int) { return 0; }
-// Sound: MIDI end notification.
-int HandleMidiPlayEnd() { return 0; }
-
-// ---------------------------------------------------------------------------
 // Movies, models.
 
 // Movies: the DirectShow road (no graph can be built).

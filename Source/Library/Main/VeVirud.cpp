@@ -309,8 +309,6 @@ static void ReadXAudioOutputDetails() {
 int InitSoundHandleRecord(HandleRecordHeader* record);
 int ReleaseSoundHandleRecord(HandleRecordHeader* record);
 
-static int ReleaseSoftSoundHandleRecord(HandleRecordHeader*) { return 0; }
-static int ReleaseMusicHandleRecord(HandleRecordHeader*) { return 0; }
 static int IsSoftSoundPlayer(HandleRecordHeader* record) {
   return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer != 0;
 }
@@ -332,6 +330,7 @@ static DWORD WINAPI SoundThreadProc(LPVOID);
 int InitializeSound() {
   if (SoundSystem.initialized || HasSoundOutput()) return -1;
   if (SoundSystem.masterSampleRate == 0) SoundSystem.masterSampleRate = 44100;
+  ResetSound3DListener(&SoundSystem.listener);
 
   int xaudioStarted = 0;
   if (SoundSystem.outputMode == 0 && !SoundSystem.xaudio2Off) {
@@ -361,12 +360,14 @@ int InitializeSound() {
                  "サウンド");
   InitHandleType(HANDLETYPE_SOFTSOUND, sizeof(SoftSoundRecord), 8192, ReturnZero, ReleaseSoftSoundHandleRecord,
                  "ソフトサウンド");
-  InitHandleType(HANDLETYPE_MUSIC, sizeof(MusicRecord), 256, ReturnZero, ReleaseMusicHandleRecord, "ミュージック");
+  InitHandleType(HANDLETYPE_MUSIC, sizeof(MusicRecord), 256, InitMusicHandleRecord, ReleaseMusicHandleRecord, "ミュージック");
   SoundSystem.loadSettings.dataKind = 0;
   SoundSystem.loadSettings.oggBytesPerSample = 2;
   HandleListInit(&SoundSystem.streamHead, &SoundSystem.streamTail);
+  HandleListInit(&SoundSystem.softPlayerHead, &SoundSystem.softPlayerTail);
   HandleListInit(&SoundSystem.deleteHead, &SoundSystem.deleteTail);
   SoundSystem.libraryMusicHandle = -1;
+  SoundSystem.midi.handle = -1;
   SoundSystem.initialized = 1;
 
   DeleteAllHandlesOfType(HANDLETYPE_SOUND, nullptr);
@@ -509,7 +510,6 @@ int UpdateReverbFade(int* state, int* startTime, int playing, int now) {
 // sound there is nothing on the wait list.
 int UpdateSoundStopWaitList() { return HasSoundOutput() ? 0 : -1; }
 
-int UpdateAllSoftSoundPlayers() { return HasSoundOutput() ? 0 : -1; }
 
 static DWORD WINAPI SoundThreadProc(LPVOID) {
   while (SoundSystem.initialized && InterlockedCompareExchange(&SoundSystem.threadStop, 0, 0) != 1) {

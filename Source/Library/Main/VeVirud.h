@@ -13,6 +13,8 @@
 
 #include "VeRavoro.h"
 #include "VeVirudConvert.h"
+#include "VuViderezaMath.h"
+#include "ZaVizeDidazu.h"
 
 struct SoundBufferRecord;
 
@@ -123,6 +125,28 @@ struct SoundWaveData {
   void* allocation;
 };
 
+// The library's listener for 3-D sound (the DirectSound computation).
+struct Sound3DListener {
+  Vector3 position;
+  Vector3 front;
+  Vector3 up;
+  Vector3 side;  // up x front: the listener's right
+  Vector3 velocity;
+  float innerAngle, outerAngle;  // full cone angles, radians
+  float innerVolume, outerVolume;
+};
+
+// A play buffer's place in space (3-D sounds only).
+struct Sound3DEmitter {
+  int is3D;
+  Vector3 position;
+  Vector3 velocity;
+  float radius;
+  int dirty;
+  float volume;  // last computed, 0..1
+  float pan;     // last computed, -0.8..0.8, positive to the right
+};
+
 struct SoundBufferRecord {
   int present;
   IDirectSoundBuffer* dsBuffer;
@@ -157,6 +181,7 @@ struct SoundBufferRecord {
   } chunks[8];
   int reverbState;
   int reverbStartTime;
+  Sound3DEmitter emitter;
 };
 
 struct StreamSoundSource {
@@ -223,14 +248,46 @@ struct SoundRecord {
   int nextFrequency;
 };
 
-// Soft-sound and music records: the handle types exist; their players and
-// music playback come with the soft-sound and music layer.
+// A soft sound (type 4): PCM samples in memory, or a player that streams PCM
+// from its ring into one looping play buffer (the sound thread refills it).
 struct SoftSoundRecord {
   HandleRecordHeader header;
   int isPlayer;
+  HandleListNode node;     // on the player list
+  unsigned char* samples;  // owned; sample records only
+  int sampleCount;
+  WAVEFORMATEX format;
+  // Players:
+  RingBuffer pcm;
+  SoundBufferRecord buffer;
+  int bufferBytes;
+  int writeOffset;
+  int lead;        // bytes kept free before the play cursor
+  int endOffset;   // where the real data ends in the buffer, -1 none
+  int playedOut;
+  int lastCursor;
+  int active;
+  int paused;
+  int wasPlaying;
 };
+// A music handle: MIDI data played through the MCI sequencer.
 struct MusicRecord {
   HandleRecordHeader header;
+  int playing;
+  int seenPlaying;
+  unsigned char mark;  // 255 from creation
+  void* midiData;      // owned
+  unsigned int midiSize;
+};
+
+// The MCI side of MIDI playback (one piece plays at a time).
+struct MidiPlayState {
+  MCIDEVICEID deviceId;
+  int loop;
+  int playing;
+  int tempFile;  // 1 while the temporary MIDI file exists
+  char tempPath[MAX_PATH];
+  int handle;    // music handle that plays, -1 none
 };
 
 struct SoundLoadSettings {
@@ -265,6 +322,7 @@ struct SoundSystemState {
   IDirectSoundBuffer* primaryBuffer;
   IDirectSoundBuffer* silentBuffer;
   HandleListNode streamHead, streamTail;
+  HandleListNode softPlayerHead, softPlayerTail;
   HandleListNode deleteHead, deleteTail;
   int outputMode;     // 0 XAudio2 first, DirectSound as the fall-back
   int xaudio2Off;     // 1: DirectSound is the output
@@ -275,6 +333,8 @@ struct SoundSystemState {
   volatile LONG threadStop;  // 0 running, 1 asked to stop, 2 stopped
   int libraryMusicHandle;
   int libraryMusicKind;
+  Sound3DListener listener;
+  MidiPlayState midi;
 };
 extern SoundSystemState SoundSystem;
 
@@ -371,5 +431,63 @@ int UpdateSoundStopWaitList();
 // across its wrap, then the state is 0. 1 while the buffer plays or fades.
 int UpdateReverbFade(int* state, int* startTime, int playing, int now);
 int UpdateAllSoftSoundPlayers();
+
+// 3-D sound. A change below 0.001 in every coordinate is ignored; a buffer
+// that plays is recomputed at once, one that does not at its next play.
+int SetSound3DListener(const Vector3* position, const Vector3* front, const Vector3* up);
+int SetSound3DListenerCone(float innerAngle, float outerAngle, float innerVolume, float outerVolume);
+void ResetSound3DListener(Sound3DListener* listener);
+int SetPlayBuffer3DPosition(SoundBufferRecord* buffer, const Vector3* position);
+int SetPlayBuffer3DVelocity(SoundBufferRecord* buffer, const Vector3* velocity);
+int SetPlayBuffer3DRadius(SoundBufferRecord* buffer, float radius);
+void InitPlayBuffer3D(SoundBufferRecord* buffer, const SoundBufferRecord* source);
+int UpdatePlayBuffer3D(SoundBufferRecord* buffer);
+// X3DAudio's output matrix (source x destination channels, at most
+// X3D_MATRIX_MAX coefficients) for an emitter and the library's listener;
+// -1 without X3DAudio.
+enum { X3D_MATRIX_MAX = 256 };
+int ComputeX3DAudioMatrix(const Sound3DEmitter* emitter, int sourceChannels, int destinationChannels, float* matrix,
+                          float* doppler, float* reverbLevel);
+// The DirectSound 3-D volume (0..1) and pan (-0.8..0.8, positive right).
+void ComputeSound3DVolumePan(const Sound3DListener* listener, const Vector3* position, float radius, float* volume,
+                             float* pan);
+
+// Soft sounds: samples (8-bit unsigned or 16-bit signed, 1 or 2 channels)
+// and players fed from them.
+int MakeSoftSound(int channels, int bits, int rate, int sampleCount);
+int GetSoftSoundSampleCount(int handle);
+int WriteSoftSoundSample(int handle, int index, int channel1, int channel2);
+int ReadSoftSoundSample(int handle, int index, int* channel1, int* channel2);
+int MakeSoftSoundPlayer(int channels, int bits, int rate);
+int AddSoftSoundPlayerData(int player, int softSound);  // formats must match
+int StartSoftSoundPlayer(int player);
+int StopSoftSoundPlayer(int player);
+int IsSoftSoundPlayerPlayedOut(int player);  // 1 once all its data has played
+int UpdateSoftSoundPlayer(SoftSoundRecord* player);
+int ReleaseSoftSoundHandleRecord(HandleRecordHeader* record);
+int PauseResumeAllSoftSoundPlayers(int pause);
+
+// Music handles: MIDI through MCI. Loading copies the data; playing writes
+// it to a temporary file the sequencer opens (its end notification goes to
+// the main window and `HandleMidiPlayEnd`).
+int LoadMusicFile(const char* path);
+int LoadMusicMemory(const void* data, int size);
+int PlayMusicHandle(int handle, int loop);
+int StopMusicHandle(int handle);
+int IsMusicHandlePlaying(int handle);  // 1, 0, -1 invalid
+int HandleMidiPlayEnd();
+int UpdateMusicPlayStates();
+int InitMusicHandleRecord(HandleRecordHeader* record);
+int ReleaseMusicHandleRecord(HandleRecordHeader* record);
+
+// Wave files. The image is freed with MemFree.
+int BuildWaveImage(void** image, int* imageSize, const WAVEFORMATEX* format, int formatSize, const void* data,
+                   int dataSize);
+// The capture file: 16-bit stereo 44100 Hz frames appended after a header
+// that `WriteWaveFile` writes when it completes and closes the file.
+int OpenWaveCaptureFile(const char* path);
+int AddWaveCaptureFrames(const int16_t* samples, int frames);
+int WriteWaveFile();  // -1 when no capture file is open
+int ReadWholeStream(const StreamData* stream, void** data, int* size);
 
 #endif  // VEVIRUD_H

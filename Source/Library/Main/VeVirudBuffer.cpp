@@ -165,20 +165,34 @@ void ComputeDirectSoundVolumePan(int leftVolume, int rightVolume, int pan, int* 
   }
 }
 
+// The buffer's volumes and pan with its 3-D volume (in hundredths of a
+// decibel) and 3-D pan folded in.
+static void FoldIn3D(const SoundBufferRecord* b, int* volumes, int* pan) {
+  memcpy(volumes, b->volume, sizeof(b->volume));
+  *pan = b->pan;
+  if (!b->emitter.is3D) return;
+  float v = b->emitter.volume;
+  int level = v <= 0.00001f ? -10000 : static_cast<int>(2000.0f * log10f(v));
+  for (int i = 0; i < SOUND_CHANNEL_VOLUME_COUNT; i++) volumes[i] = ClampInt(volumes[i] + level, -10000, 0);
+  *pan = ClampInt(*pan + static_cast<int>(b->emitter.pan * 10000.0f), -10000, 10000);
+}
+
 static int ApplyVolumes(SoundBufferRecord* b) {
+  int volumes[SOUND_CHANNEL_VOLUME_COUNT], folded = 0;
+  FoldIn3D(b, volumes, &folded);
   if (IsXAudio()) {
     int channels = b->format.nChannels > 8 ? 8 : b->format.nChannels;
     float gains[SOUND_CHANNEL_VOLUME_COUNT];
-    ComputeXAudio2ChannelGains(b->volume, b->pan, channels, gains);
+    ComputeXAudio2ChannelGains(volumes, folded, channels, gains);
     return SUCCEEDED(b->voice->SetChannelVolumes(b->voiceChannels, gains, XAUDIO2_COMMIT_NOW)) ? 0 : -1;
   }
   if (b->format.nChannels > 2) {
-    b->dsBuffer->SetVolume(ClampInt(b->volume[0], -10000, 0));
-    b->dsBuffer->SetPan(b->pan);
+    b->dsBuffer->SetVolume(ClampInt(volumes[0], -10000, 0));
+    b->dsBuffer->SetPan(folded);
     return 0;
   }
   int volume = 0, pan = 0;
-  ComputeDirectSoundVolumePan(b->volume[0], b->volume[1], b->pan, &volume, &pan);
+  ComputeDirectSoundVolumePan(volumes[0], volumes[1], folded, &volume, &pan);
   b->dsBuffer->SetPan(pan);
   b->dsBuffer->SetVolume(volume);
   return 0;
@@ -284,6 +298,7 @@ int CreatePlayBuffer(SoundBufferRecord* b, const DSBUFFERDESC* description, Soun
 
 int ReleasePlayBuffer(SoundBufferRecord* b) {
   if (!b->present) return -1;
+  memset(&b->emitter, 0, sizeof(b->emitter));
   if (b->voice) b->voice->DestroyVoice();
   b->voice = nullptr;
   if (b->voiceLockMade) {

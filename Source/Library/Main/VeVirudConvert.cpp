@@ -1,6 +1,7 @@
 // Sound converter: the conversion record, the order in which formats are
 // tried, the block buffer and its counters; RIFF WAVE read directly (PCM and
-// 32-bit float); RIFF WAVE and MP3 through the Audio Compression Manager.
+// 32-bit float); RIFF WAVE and MP3 through the Audio Compression Manager;
+// Ogg Vorbis is in DeVirERerOgg.
 // No lock of its own: one owner drives a record at a time (the stream-sound
 // code under the sound lock, or a loader on its own stack).
 // Platform: "msacm32.dll" loaded by name (acmFormatSuggest, acmStreamOpen,
@@ -10,6 +11,7 @@
 
 #include <string.h>
 
+#include "DeVirERerOgg.h"
 #include "RaRadaraSystem.h"
 #include "VeRavoroString.h"
 #include "ZiDezaru.h"
@@ -513,6 +515,7 @@ static int FillBlock(SoundConversion* c) {
   switch (c->kind) {
     case SOUND_CONVERT_WAVE: return ConvertWaveBlock(c);
     case SOUND_CONVERT_ACM: return ConvertAcmBlock(c);
+    case SOUND_CONVERT_OGG: return ConvertOggBlock(c);
     case SOUND_CONVERT_MEMORY: {
       MemoryConvertArea* m = &c->area.memory;
       if (m->readPosition >= m->size) return -1;
@@ -534,6 +537,7 @@ static void ReleaseKind(SoundConversion* c) {
       c->area.wave.floatBuffer = nullptr;
       break;
     case SOUND_CONVERT_ACM: ReleaseAcmConversion(c); break;
+    case SOUND_CONVERT_OGG: ReleaseOggConversion(c); break;
     case SOUND_CONVERT_MEMORY:
       if (c->area.memory.data) MemFree(c->area.memory.data);
       c->area.memory.data = nullptr;
@@ -558,8 +562,10 @@ int BeginSoundConversion(SoundConversion* c, const StreamData* stream, int disab
     found = OpenAcmWaveConversion(c) == 0;
     if (!found) StreamSeek(c, 0, FILE_STREAM_SEEK_SET);
   }
-  // Ogg Vorbis and the DirectShow decoder are tried here once they exist;
-  // until then their bits only decide nothing more is tried.
+  if (!found && !(disableMask & SOUND_CONVERT_SKIP_OGG)) {
+    found = OpenOggConversion(c) == 0;
+    if (!found) StreamSeek(c, 0, FILE_STREAM_SEEK_SET);
+  }
   if (!found && !(disableMask & SOUND_CONVERT_SKIP_ACM_MP3)) found = OpenAcmMp3Conversion(c) == 0;
   if (!found) return -1;
 
@@ -612,6 +618,7 @@ int SeekSoundConversion(SoundConversion* c, int sample) {
   switch (c->kind) {
     case SOUND_CONVERT_WAVE: result = SeekWaveConversion(c, sample); break;
     case SOUND_CONVERT_ACM: result = SeekAcmConversion(c, sample); break;
+    case SOUND_CONVERT_OGG: result = SeekOggConversion(c, sample); break;
     case SOUND_CONVERT_MEMORY:
       c->area.memory.readPosition = target < c->area.memory.size ? target : c->area.memory.size;
       c->outputPosition = target;
@@ -643,6 +650,7 @@ int GetConvertedSoundSize(SoundConversion* c) {
                                    ACM_STREAMSIZEF_SOURCE);
       return static_cast<int>(size);
     }
+    case SOUND_CONVERT_OGG: return GetOggConvertedSize(c);
     case SOUND_CONVERT_MEMORY: return c->area.memory.size;
     default: return 0;
   }

@@ -1,7 +1,8 @@
 // Sound converter: turns a sound file read through a stream table (a file or
 // a memory block) into 16/8-bit PCM, block by block or whole. Formats: RIFF
 // WAVE read directly (PCM, 32-bit float), RIFF WAVE through the Audio
-// Compression Manager, MP3 through the Audio Compression Manager.
+// Compression Manager, Ogg Vorbis (DeVirERerOgg), MP3 through the Audio
+// Compression Manager.
 #ifndef VEVIRUDCONVERT_H
 #define VEVIRUDCONVERT_H
 
@@ -59,6 +60,8 @@ struct MemoryConvertArea {
   int readPosition;
 };
 
+// An open record must stay where it is: the Ogg layer keeps the address of
+// its `stream` member.
 struct SoundConversion {
   int valid;
   int endFlag;

@@ -143,6 +143,9 @@ int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int 
     }
     sound->bufferCount = made;
   }
+  if (sound->is3D) {
+    for (int i = 0; i < sound->bufferCount; i++) InitPlayBuffer3D(&sound->buffers[i], nullptr);
+  }
   sound->dataKind = dataKind;
   if (dataKind == 1) {
     ENTER_LOCK(SoundLock());
@@ -404,6 +407,7 @@ int ApplyNextPlaySettings(SoundRecord* sound, SoundBufferRecord* b) {
   }
   if (frequency == static_cast<int>(b->format.nSamplesPerSec)) frequency = 0;
   if (b->frequency != (frequency == 0 ? -1 : frequency)) SetPlayBufferFrequency(b, frequency);
+  if (b->emitter.is3D) UpdatePlayBuffer3D(b);
   return 0;
 }
 

@@ -1,0 +1,197 @@
+// Ogg Vorbis conversion: the converter's kind 2. The stream is opened through
+// vorbisfile with callbacks over the converter's StreamData; with the Ogg
+// variant flag set, through OggFileLayer instead: the same five operations
+// over the same OggVorbis_File, fed by a read-ahead that asks the stream for
+// 65,536 bytes at a time where vorbisfile asks for 2,048.
+// No lock of its own: the converter's owner drives it (see VeVirudConvert).
+// Platform: none; libvorbisfile / libvorbis / libogg.
+#include "DeVirERerOgg.h"
+
+#include <string.h>
+#include <vorbis/vorbisfile.h>
+
+#include "ZiDezaru.h"
+
+namespace {
+
+enum { OGG_BLOCK_SIZE = 4096, OGG_HOLE_RETRIES = 16 };
+
+// Read-ahead of OggFileLayer: the stream is read in large pieces, vorbisfile
+// is served from the buffer; tell and seek account for what is buffered.
+struct OggReadAhead {
+  StreamData* stream;
+  unsigned char* buffer;
+  int length;
+  int position;
+};
+
+struct OggConvertArea {
+  int opened;
+  OggVorbis_File file;
+  int bytesPerSample;
+  OggReadAhead* readAhead;  // OggFileLayer only
+};
+static_assert(sizeof(OggConvertArea) <= SOUND_CONVERT_AREA_SIZE, "Ogg state must fit the kind area");
+
+OggConvertArea* Area(SoundConversion* c) { return reinterpret_cast<OggConvertArea*>(c->area.raw); }
+
+size_t OggReadCallback(void* buffer, size_t size, size_t count, void* source) {
+  if (source == nullptr) return static_cast<size_t>(-1);
+  StreamData* s = static_cast<StreamData*>(source);
+  return s->functions.Read(buffer, size, count, s->handle);
+}
+int OggSeekCallback(void* source, ogg_int64_t offset, int origin) {
+  if (source == nullptr) return -1;
+  StreamData* s = static_cast<StreamData*>(source);
+  return s->functions.Seek(s->handle, offset, origin);
+}
+int OggCloseCallback(void*) { return 0; }
+long OggTellCallback(void* source) {
+  if (source == nullptr) return -1;
+  StreamData* s = static_cast<StreamData*>(source);
+  return static_cast<long>(s->functions.Tell(s->handle));
+}
+
+const ov_callbacks OggCallbacks = {OggReadCallback, OggSeekCallback, OggCloseCallback, OggTellCallback};
+
+size_t LayerReadCallback(void* buffer, size_t size, size_t count, void* source) {
+  if (source == nullptr) return static_cast<size_t>(-1);
+  OggReadAhead* r = static_cast<OggReadAhead*>(source);
+  size_t wanted = size * count;
+  if (size == 0 || wanted == 0) return 0;
+  unsigned char* out = static_cast<unsigned char*>(buffer);
+  size_t copied = 0;
+  while (copied < wanted) {
+    if (r->position >= r->length) {
+      size_t got = OggReadCallback(r->buffer, 1, OGG_LAYER_READ_SIZE, r->stream);
+      r->position = 0;
+      r->length = got == static_cast<size_t>(-1) ? 0 : static_cast<int>(got);
+      if (r->length == 0) break;
+    }
+    size_t n = static_cast<size_t>(r->length - r->position);
+    if (n > wanted - copied) n = wanted - copied;
+    memcpy(out + copied, r->buffer + r->position, n);
+    r->position += static_cast<int>(n);
+    copied += n;
+  }
+  return copied / size;
+}
+int LayerSeekCallback(void* source, ogg_int64_t offset, int origin) {
+  if (source == nullptr) return -1;
+  OggReadAhead* r = static_cast<OggReadAhead*>(source);
+  // Relative seeks are from the position vorbisfile sees, not the stream's.
+  if (origin == SEEK_CUR) offset -= r->length - r->position;
+  r->length = 0;
+  r->position = 0;
+  return OggSeekCallback(r->stream, offset, origin);
+}
+long LayerTellCallback(void* source) {
+  if (source == nullptr) return -1;
+  OggReadAhead* r = static_cast<OggReadAhead*>(source);
+  long at = OggTellCallback(r->stream);
+  return at < 0 ? at : at - (r->length - r->position);
+}
+
+const ov_callbacks LayerCallbacks = {LayerReadCallback, LayerSeekCallback, OggCloseCallback, LayerTellCallback};
+
+void FreeReadAhead(OggConvertArea* a) {
+  if (a->readAhead == nullptr) return;
+  if (a->readAhead->buffer != nullptr) MemFree(a->readAhead->buffer);
+  MemFree(a->readAhead);
+  a->readAhead = nullptr;
+}
+
+// OggFileLayer: open with callbacks over the read-ahead.
+int OggLayerOpen(SoundConversion* c, OggConvertArea* a) {
+  a->readAhead = static_cast<OggReadAhead*>(MEM_ALLOC_ZEROED(sizeof(OggReadAhead)));
+  if (a->readAhead == nullptr) return -1;
+  a->readAhead->stream = &c->stream;
+  a->readAhead->buffer = static_cast<unsigned char*>(MEM_ALLOC(OGG_LAYER_READ_SIZE));
+  if (a->readAhead->buffer == nullptr) {
+    FreeReadAhead(a);
+    return -1;
+  }
+  if (ov_open_callbacks(a->readAhead, &a->file, nullptr, 0, LayerCallbacks) != 0) {
+    FreeReadAhead(a);
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int OpenOggConversion(SoundConversion* c) {
+  OggConvertArea* a = Area(c);
+  memset(a, 0, sizeof(*a));
+  if (c->oggVariant != 0) {
+    if (OggLayerOpen(c, a) != 0) return -1;
+  } else if (ov_open_callbacks(&c->stream, &a->file, nullptr, 0, OggCallbacks) != 0) {
+    return -1;
+  }
+  a->opened = 1;
+  vorbis_info* info = ov_info(&a->file, -1);
+  if (info == nullptr || info->channels <= 0 || info->rate <= 0) {
+    ReleaseOggConversion(c);
+    return -1;
+  }
+  // 1 byte per sample gives unsigned 8-bit output; anything else 16-bit.
+  a->bytesPerSample = c->oggBytesPerSample == 1 ? 1 : 2;
+  WAVEFORMATEX* f = &c->outputFormat;
+  f->wFormatTag = WAVE_FORMAT_PCM;
+  f->nChannels = static_cast<WORD>(info->channels);
+  f->nSamplesPerSec = static_cast<DWORD>(info->rate);
+  f->nBlockAlign = static_cast<WORD>(info->channels * a->bytesPerSample);
+  f->nAvgBytesPerSec = f->nBlockAlign * f->nSamplesPerSec;
+  f->wBitsPerSample = static_cast<WORD>(a->bytesPerSample * 8);
+  f->cbSize = 0;
+  c->blockSize = OGG_BLOCK_SIZE;
+  c->dataSize = GetOggConvertedSize(c);
+  c->kind = SOUND_CONVERT_OGG;
+  return 0;
+}
+
+int GetOggConvertedSize(SoundConversion* c) {
+  OggConvertArea* a = Area(c);
+  if (!a->opened) return 0;
+  ogg_int64_t total = ov_pcm_total(&a->file, -1);
+  if (total < 0) return 0;
+  uint32_t size = static_cast<uint32_t>(total) * c->outputFormat.nChannels * static_cast<uint32_t>(a->bytesPerSample);
+  return static_cast<int>(size);
+}
+
+int ConvertOggBlock(SoundConversion* c) {
+  OggConvertArea* a = Area(c);
+  if (!a->opened) return -1;
+  int link = 0;
+  int signedOutput = a->bytesPerSample == 1 ? 0 : 1;
+  for (int retry = 0; retry <= OGG_HOLE_RETRIES; retry++) {
+    long got = ov_read(&a->file, reinterpret_cast<char*>(c->blockBuffer), c->blockSize, 0, a->bytesPerSample,
+                       signedOutput, &link);
+    if (got > 0) {
+      c->bytesLeft = static_cast<int>(got);
+      return 0;
+    }
+    // A hole in the data is skipped; the end or any other failure ends it.
+    if (got != OV_HOLE) break;
+  }
+  return -1;
+}
+
+int SeekOggConversion(SoundConversion* c, int sample) {
+  OggConvertArea* a = Area(c);
+  if (a->opened) ov_pcm_seek(&a->file, static_cast<ogg_int64_t>(sample));
+  c->bytesLeft = 0;
+  c->readOffset = 0;
+  c->outputPosition = sample * c->outputFormat.nBlockAlign;
+  return 0;
+}
+
+int ReleaseOggConversion(SoundConversion* c) {
+  OggConvertArea* a = Area(c);
+  if (a->opened == 1) {
+    ov_clear(&a->file);
+    a->opened = 0;
+  }
+  FreeReadAhead(a);
+  return 0;
+}
