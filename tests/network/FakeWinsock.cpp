@@ -9,25 +9,28 @@
 namespace fake_winsock {
 
 FakeWinsockState Fake;
-static SystemLibraryTable Saved;
 
-static int TakeLimit(std::deque<int>* limits, int wanted) {
+namespace {
+
+SystemLibraryTable Saved;
+
+int TakeLimit(std::deque<int>* limits, int wanted) {
   if (limits->empty()) return wanted;
   const int limit = limits->front();
   limits->pop_front();
   return limit < 0 ? -1 : std::min(limit, wanted);
 }
 
-static int WINAPI FakeWSAGetLastError() { return Fake.lastError; }
-static int WINAPI FakeWSAStartup(WORD, WSAData*) {
+int WINAPI FakeWSAGetLastError() { return Fake.lastError; }
+int WINAPI FakeWSAStartup(WORD, WSAData*) {
   Fake.startups++;
   return 0;
 }
-static int WINAPI FakeWSACleanup() {
+int WINAPI FakeWSACleanup() {
   Fake.cleanups++;
   return 0;
 }
-static int WINAPI FakeWSAAsyncSelect(UINT_PTR socket, HWND, unsigned int, long events) {
+int WINAPI FakeWSAAsyncSelect(UINT_PTR socket, HWND, unsigned int, long events) {
   if (Fake.selectFails > 0) {
     Fake.selectFails--;
     Fake.lastError = WSAENOTSOCK;
@@ -36,18 +39,18 @@ static int WINAPI FakeWSAAsyncSelect(UINT_PTR socket, HWND, unsigned int, long e
   Fake.sockets[socket].selectedEvents = events;
   return 0;
 }
-static UINT_PTR WINAPI FakeSocketCall(int, int, int) {
+UINT_PTR WINAPI FakeSocketCall(int, int, int) {
   const UINT_PTR socket = Fake.nextSocket++;
   Fake.sockets[socket];
   return socket;
 }
-static int WINAPI FakeBind(UINT_PTR, const sockaddr*, int) { return 0; }
-static int WINAPI FakeListen(UINT_PTR, int) { return 0; }
-static int WINAPI FakeConnect(UINT_PTR, const sockaddr*, int) {
+int WINAPI FakeBind(UINT_PTR, const sockaddr*, int) { return 0; }
+int WINAPI FakeListen(UINT_PTR, int) { return 0; }
+int WINAPI FakeConnect(UINT_PTR, const sockaddr*, int) {
   Fake.lastError = WSAEWOULDBLOCK;
   return SOCKET_ERROR;
 }
-static UINT_PTR WINAPI FakeAccept(UINT_PTR, sockaddr* address, int* length) {
+UINT_PTR WINAPI FakeAccept(UINT_PTR, sockaddr* address, int* length) {
   Fake.acceptLengths.push_back(length != nullptr ? *length : -1);
   if (Fake.acceptFails > 0) {
     Fake.acceptFails--;
@@ -58,11 +61,11 @@ static UINT_PTR WINAPI FakeAccept(UINT_PTR, sockaddr* address, int* length) {
     memcpy(address, &Fake.acceptPeer, sizeof(sockaddr_in));
   return FakeSocketCall(0, 0, 0);
 }
-static int WINAPI FakeCloseSocket(UINT_PTR socket) {
+int WINAPI FakeCloseSocket(UINT_PTR socket) {
   Fake.sockets[socket].closed = true;
   return 0;
 }
-static int WINAPI FakeRecv(UINT_PTR socket, char* buffer, int length, int flags) {
+int WINAPI FakeRecv(UINT_PTR socket, char* buffer, int length, int flags) {
   Fake.recvCalls++;
   FakeSocket& s = Fake.sockets[socket];
   int count = TakeLimit(&s.recvLimits, length);
@@ -79,7 +82,7 @@ static int WINAPI FakeRecv(UINT_PTR socket, char* buffer, int length, int flags)
   if ((flags & MSG_PEEK) == 0) s.arrived.erase(0, count);
   return count;
 }
-static int WINAPI FakeSend(UINT_PTR socket, const char* buffer, int length, int) {
+int WINAPI FakeSend(UINT_PTR socket, const char* buffer, int length, int) {
   Fake.sendCalls++;
   FakeSocket& s = Fake.sockets[socket];
   const int count = TakeLimit(&s.sendLimits, length);
@@ -90,10 +93,12 @@ static int WINAPI FakeSend(UINT_PTR socket, const char* buffer, int length, int)
   s.sent.append(buffer, count);
   return count;
 }
-static unsigned long WINAPI FakeInetAddr(const char*) { return 0x0100007FUL; }
-static unsigned short WINAPI FakeHtons(unsigned short value) {
+unsigned long WINAPI FakeInetAddr(const char*) { return 0x0100007FUL; }
+unsigned short WINAPI FakeHtons(unsigned short value) {
   return static_cast<unsigned short>((value >> 8) | (value << 8));
 }
+
+}  // namespace
 
 void Install() {
   Saved = SystemLibs;

@@ -16,17 +16,17 @@
 
 namespace {
 
-const int kHashBits = 20;
-const uint32_t kNone = 0xFFFFFFFFu;
+enum { HASH_BITS = 20 };
+enum : uint32_t { NO_POSITION = 0xFFFFFFFFu };
 // Positions kept in the match finder's tree: the window, as a power of two.
-const uint32_t kTreeBits = 24;
+enum : uint32_t { TREE_BITS = 24 };
 // The optimal parse runs over pieces of this many positions.
-const uint32_t kParsePiece = 1u << 20;
+enum : uint32_t { PARSE_PIECE = 1u << 20 };
 
 inline uint32_t Hash4(const uint8_t* p) {
   uint32_t v;
   memcpy(&v, p, 4);
-  return (v * 2654435761u) >> (32 - kHashBits);
+  return (v * 2654435761u) >> (32 - HASH_BITS);
 }
 
 inline int DistanceFieldSize(uint32_t distance) {
@@ -56,11 +56,11 @@ class MatchFinder {
         size_(size),
         depth_(depth < 1 ? 1 : depth),
         nice_(static_cast<uint32_t>(std::min(std::max(niceLength, static_cast<int>(LZ_MIN_LENGTH)), static_cast<int>(LZ_MAX_LENGTH)))),
-        head_(1u << kHashBits, kNone) {
+        head_(1u << HASH_BITS, NO_POSITION) {
     uint32_t slots = 1;
-    while (slots < size && slots < (1u << kTreeBits)) slots <<= 1;
+    while (slots < size && slots < (1u << TREE_BITS)) slots <<= 1;
     mask_ = slots - 1;
-    tree_.assign(static_cast<size_t>(slots) * 2, kNone);
+    tree_.assign(static_cast<size_t>(slots) * 2, NO_POSITION);
   }
 
   // Inserts position i and, when `found` is given, stores the matches of
@@ -79,8 +79,8 @@ class MatchFinder {
     uint32_t best = LZ_MIN_LENGTH - 1;
     int count = 0;
     for (int depth = depth_;; --depth) {
-      if (candidate == kNone || depth == 0 || i - candidate >= mask_ || i - candidate >= LZ_MAX_DISTANCE) {
-        *left = *right = kNone;
+      if (candidate == NO_POSITION || depth == 0 || i - candidate >= mask_ || i - candidate >= LZ_MAX_DISTANCE) {
+        *left = *right = NO_POSITION;
         break;
       }
       const uint8_t* there = data_ + candidate;
@@ -195,14 +195,14 @@ std::vector<uint8_t> PackLZ(const uint8_t* data, size_t size, const LZPackOption
     // Optimal parse over pieces: the cheapest way to reach each position
     // from the piece's start, by a literal or by any length of the copies
     // found there; a copy of the nice length or longer is taken at once.
-    std::vector<uint32_t> price(kParsePiece + 1);
-    std::vector<uint32_t> stepLength(kParsePiece + 1);  // 1: literal
-    std::vector<uint32_t> stepDistance(kParsePiece + 1);
+    std::vector<uint32_t> price(PARSE_PIECE + 1);
+    std::vector<uint32_t> stepLength(PARSE_PIECE + 1);  // 1: literal
+    std::vector<uint32_t> stepDistance(PARSE_PIECE + 1);
     std::vector<uint32_t> path;
     size_t pieceStart = 0;
     while (pieceStart < size) {
-      const uint32_t pieceSize = static_cast<uint32_t>(std::min<size_t>(kParsePiece, size - pieceStart));
-      std::fill(price.begin(), price.begin() + pieceSize + 1, kNone);
+      const uint32_t pieceSize = static_cast<uint32_t>(std::min<size_t>(PARSE_PIECE, size - pieceStart));
+      std::fill(price.begin(), price.begin() + pieceSize + 1, NO_POSITION);
       price[0] = 0;
       uint32_t p = 0;
       while (p < pieceSize) {

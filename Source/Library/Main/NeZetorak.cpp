@@ -26,13 +26,40 @@
 #include "RaRadaraSystem.h"
 #include "VeRavoroString.h"
 
+namespace {
+
+// Log texts.
+const char LOG_NETWORK_LINE[] = "ネットワークログ。%s[%d]";
+const char LOG_ENDING[] = "ネットワーク関連の終了処理を行います \n";
+const char LOG_ENDED[] = "ネットワーク関連の終了処理は完了しました\n";
+const char LOG_WINSOCK_INCOMPLETE[] = "ws2_32.dll の関数が揃っていないためネットワークを開始できません\n";
+const char LOG_WSASTARTUP_FAILED[] = "WSAStartupに失敗しました";
+const char LOG_SOCKET_WINDOW_FAILED[] = "ソケット用ウインドウの作成に失敗しました\n";
+const char LOG_HANDLE_SETUP_FAILED[] = "ネットワークハンドルの初期化に失敗しました\n";
+const char LOG_STARTED[] = "ネットワーク関連の初期化を行いました\n";
+const char LOG_HANDLE_CREATE_FAILED[] = "ネットワークハンドルの作成に失敗しました in %s";
+const char LOG_SOCKET_FAILED[] = "socketに失敗しました in %s";
+const char LOG_ASYNC_SELECT_FAILED[] = "WSAAsyncSelectのエラー in %s";
+const char LOG_BAD_LISTEN_ADDRESS[] = "待ち受けのアドレスかポートが不正です( %s : %d )";
+const char LOG_ALREADY_LISTENING[] = "待ち受け用のネットワークハンドルは既にあります\n";
+const char LOG_BIND_FAILED[] = "bindに失敗しました( port %d )";
+const char LOG_LISTEN_FAILED[] = "listenに失敗しました( port %d )";
+const char LOG_BAD_CONNECT_ADDRESS[] = "接続先のアドレスかポートが不正です( %s : %d )";
+const char LOG_CONNECT_FAILED[] = "connectに失敗しました( %s : %d )";
+
+}  // namespace
+
 NetworkState NetState;
 int NetworkReceiveBusy = 0;
 int NetworkSendBusy = 0;
 
-static const char SocketWindowClassName[] = "RiDovSocketWindow";
+namespace {
 
-static HandleManager* NetworkManager() { return &HandleManagers[HANDLETYPE_NETWORK]; }
+const char SOCKET_WINDOW_CLASS_NAME[] = "RiDovSocketWindow";
+
+HandleManager* NetworkManager() { return &HandleManagers[HANDLETYPE_NETWORK]; }
+
+}  // namespace
 
 // Enters the network lock when the type is set up; 1 when it was entered.
 int EnterNetworkLock(int line) {
@@ -54,7 +81,7 @@ int NetworkLogPrintf(const char* format, ...) {
   va_end(args);
   text[sizeof(text) - 1] = '\0';
   const int code = SystemLibs.WSAGetLastErrorFunc != nullptr ? SystemLibs.WSAGetLastErrorFunc() : 0;
-  LogPrintf("ネットワークログ。%s[%d]", text, code);
+  LogPrintf(LOG_NETWORK_LINE, text, code);
   return -1;
 }
 
@@ -67,12 +94,14 @@ NetworkHandleRecord* GetNetworkRecord(int handle) {
 // ---------------------------------------------------------------------------
 // Handle type 10
 
-static int CreateNetworkRecord(HandleRecordHeader* header) {
+namespace {
+
+int CreateNetworkRecord(HandleRecordHeader* header) {
   reinterpret_cast<NetworkHandleRecord*>(header)->socket = INVALID_SOCKET;
   return 0;
 }
 
-static int DeleteNetworkRecord(HandleRecordHeader* header) {
+int DeleteNetworkRecord(HandleRecordHeader* header) {
   NetworkHandleRecord* record = reinterpret_cast<NetworkHandleRecord*>(header);
   if (record->socket != INVALID_SOCKET && SystemLibs.closesocketFunc != nullptr)
     SystemLibs.closesocketFunc(record->socket);
@@ -83,14 +112,20 @@ static int DeleteNetworkRecord(HandleRecordHeader* header) {
   return 0;
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Pump step and shut-down
 
-static bool IsFinishedHandle(const NetworkHandleRecord* record) {
+namespace {
+
+bool IsFinishedHandle(const NetworkHandleRecord* record) {
   if (record->inUse != 1) return false;
   if (record->error == 1) return true;
   return record->connected == 0 && record->lossTaken == 1 && record->autoDelete == 1;
 }
+
+}  // namespace
 
 int PumpNetworkWindowMessages(int deleteFinished) {
   if (NetState.socketWindow == nullptr || NetState.started == 0) return 0;
@@ -120,7 +155,7 @@ int PumpNetworkWindowMessages(int deleteFinished) {
 
 int ShutdownNetwork() {
   if (NetState.started == 0) return 0;
-  LogWriteText("ネットワーク関連の終了処理を行います \n");
+  LogWriteText(LOG_ENDING);
 
   if (NetState.thread != nullptr) {
     NetState.threadEndRequest = 1;
@@ -141,14 +176,16 @@ int ShutdownNetwork() {
 
   MemFill(&NetState, 0, sizeof(NetState));
   if (SystemLibs.WSACleanupFunc != nullptr) SystemLibs.WSACleanupFunc();
-  LogWriteText("ネットワーク関連の終了処理は完了しました\n");
+  LogWriteText(LOG_ENDED);
   return 0;
 }
 
 // ---------------------------------------------------------------------------
 // Start-up
 
-static LRESULT CALLBACK SocketWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+LRESULT CALLBACK SocketWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_DESTROY:
       if (window == NetState.socketWindow) NetState.socketWindowEnded = 1;
@@ -159,18 +196,18 @@ static LRESULT CALLBACK SocketWindowProc(HWND window, UINT message, WPARAM wPara
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-static HWND CreateSocketWindow() {
+HWND CreateSocketWindow() {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSEXA windowClass = {};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = SocketWindowProc;
   windowClass.hInstance = instance;
-  windowClass.lpszClassName = SocketWindowClassName;
+  windowClass.lpszClassName = SOCKET_WINDOW_CLASS_NAME;
   if (RegisterClassExA(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return nullptr;
-  return CreateWindowExA(0, SocketWindowClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+  return CreateWindowExA(0, SOCKET_WINDOW_CLASS_NAME, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
 }
 
-static bool HasWinsockEntries() {
+bool HasWinsockEntries() {
   const SystemLibraryTable& s = SystemLibs;
   return s.WSAStartupFunc != nullptr && s.WSACleanupFunc != nullptr && s.WSAGetLastErrorFunc != nullptr &&
          s.WSAAsyncSelectFunc != nullptr && s.socketFunc != nullptr && s.bindFunc != nullptr &&
@@ -179,27 +216,29 @@ static bool HasWinsockEntries() {
          s.inet_addrFunc != nullptr && s.htonsFunc != nullptr;
 }
 
+}  // namespace
+
 int StartNetwork() {
   if (NetState.started != 0) return 0;
   if (!HasWinsockEntries()) {
-    LogWriteText("ws2_32.dll の関数が揃っていないためネットワークを開始できません\n");
+    LogWriteText(LOG_WINSOCK_INCOMPLETE);
     return -1;
   }
   WSADATA data;
   if (SystemLibs.WSAStartupFunc(MAKEWORD(2, 2), &data) != 0) {
-    NetworkLogPrintf("WSAStartupに失敗しました");
+    NetworkLogPrintf(LOG_WSASTARTUP_FAILED);
     return -1;
   }
   HWND window = CreateSocketWindow();
   if (window == nullptr) {
-    LogWriteText("ソケット用ウインドウの作成に失敗しました\n");
+    LogWriteText(LOG_SOCKET_WINDOW_FAILED);
     SystemLibs.WSACleanupFunc();
     return -1;
   }
   if (InitHandleType(HANDLETYPE_NETWORK, sizeof(NetworkHandleRecord), NETWORK_HANDLE_MAX, CreateNetworkRecord,
                      DeleteNetworkRecord, "ネットワーク") != 0 ||
       !NetworkManager()->initialized) {
-    LogWriteText("ネットワークハンドルの初期化に失敗しました\n");
+    LogWriteText(LOG_HANDLE_SETUP_FAILED);
     DestroyWindow(window);
     SystemLibs.WSACleanupFunc();
     return -1;
@@ -208,12 +247,14 @@ int StartNetwork() {
   NetState.listeningHandle = -1;
   NetState.socketWindow = window;
   NetState.started = 1;
-  LogWriteText("ネットワーク関連の初期化を行いました\n");
+  LogWriteText(LOG_STARTED);
   return 0;
 }
 
+namespace {
+
 // Dotted IPv4 text into an address; false for text that is no address.
-static bool ParseIPv4(const char* text, unsigned long* address) {
+bool ParseIPv4(const char* text, unsigned long* address) {
   if (text == nullptr) return false;
   *address = SystemLibs.inet_addrFunc(text);
   return *address != INADDR_NONE || strcmp(text, "255.255.255.255") == 0;
@@ -221,27 +262,29 @@ static bool ParseIPv4(const char* text, unsigned long* address) {
 
 // A fresh stream socket in a new handle, its events selected; the handle,
 // or -1 with nothing left (lock held by the caller).
-static int MakeSocketHandle(long events, const char* caller) {
+int MakeSocketHandle(long events, const char* caller) {
   const int handle = CreateHandle(HANDLETYPE_NETWORK, -1);
   NetworkHandleRecord* record = GetNetworkRecord(handle);
   if (record == nullptr) {
-    LogPrintf("ネットワークハンドルの作成に失敗しました in %s", caller);
+    LogPrintf(LOG_HANDLE_CREATE_FAILED, caller);
     return -1;
   }
   record->socket = SystemLibs.socketFunc(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (record->socket == INVALID_SOCKET) {
-    NetworkLogPrintf("socketに失敗しました in %s", caller);
+    NetworkLogPrintf(LOG_SOCKET_FAILED, caller);
     DeleteHandle(handle);
     return -1;
   }
   if (SystemLibs.WSAAsyncSelectFunc(record->socket, NetState.socketWindow, SOCKET_EVENT_MESSAGE, events) ==
       SOCKET_ERROR) {
-    NetworkLogPrintf("WSAAsyncSelectのエラー in %s", caller);
+    NetworkLogPrintf(LOG_ASYNC_SELECT_FAILED, caller);
     DeleteHandle(handle);
     return -1;
   }
   return handle;
 }
+
+}  // namespace
 
 int ListenNetwork(int port, const char* address) {
   if (NetState.started == 0) return -1;
@@ -249,14 +292,14 @@ int ListenNetwork(int port, const char* address) {
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = INADDR_ANY;
   if (port < 0 || port > 65535 || (address != nullptr && !ParseIPv4(address, &local.sin_addr.s_addr))) {
-    LogPrintf("待ち受けのアドレスかポートが不正です( %s : %d )", address != nullptr ? address : "", port);
+    LogPrintf(LOG_BAD_LISTEN_ADDRESS, address != nullptr ? address : "", port);
     return -1;
   }
   local.sin_port = SystemLibs.htonsFunc(static_cast<unsigned short>(port));
 
   const int locked = EnterNetworkLock(__LINE__);
   if (GetNetworkRecord(NetState.listeningHandle) != nullptr) {
-    LogWriteText("待ち受け用のネットワークハンドルは既にあります\n");
+    LogWriteText(LOG_ALREADY_LISTENING);
     LeaveNetworkLock(locked);
     return -1;
   }
@@ -267,13 +310,13 @@ int ListenNetwork(int port, const char* address) {
   }
   NetworkHandleRecord* record = GetNetworkRecord(handle);
   if (SystemLibs.bindFunc(record->socket, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {
-    NetworkLogPrintf("bindに失敗しました( port %d )", port);
+    NetworkLogPrintf(LOG_BIND_FAILED, port);
     DeleteHandle(handle);
     LeaveNetworkLock(locked);
     return -1;
   }
   if (SystemLibs.listenFunc(record->socket, SOMAXCONN) == SOCKET_ERROR) {
-    NetworkLogPrintf("listenに失敗しました( port %d )", port);
+    NetworkLogPrintf(LOG_LISTEN_FAILED, port);
     DeleteHandle(handle);
     LeaveNetworkLock(locked);
     return -1;
@@ -288,7 +331,7 @@ int ConnectNetwork(const char* address, int port) {
   sockaddr_in peer = {};
   peer.sin_family = AF_INET;
   if (port <= 0 || port > 65535 || !ParseIPv4(address, &peer.sin_addr.s_addr)) {
-    LogPrintf("接続先のアドレスかポートが不正です( %s : %d )", address != nullptr ? address : "", port);
+    LogPrintf(LOG_BAD_CONNECT_ADDRESS, address != nullptr ? address : "", port);
     return -1;
   }
   peer.sin_port = SystemLibs.htonsFunc(static_cast<unsigned short>(port));
@@ -309,7 +352,7 @@ int ConnectNetwork(const char* address, int port) {
   // The socket does not block: the connect event reports the outcome.
   if (SystemLibs.connectFunc(record->socket, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) == SOCKET_ERROR &&
       SystemLibs.WSAGetLastErrorFunc() != WSAEWOULDBLOCK) {
-    NetworkLogPrintf("connectに失敗しました( %s : %d )", address, port);
+    NetworkLogPrintf(LOG_CONNECT_FAILED, address, port);
     DeleteHandle(handle);
     LeaveNetworkLock(locked);
     return -1;

@@ -19,15 +19,31 @@
 #include "RaRadaraSystem.h"
 #include "VeRavoroString.h"
 
+namespace {
+
+// Log texts.
+const char LOG_ACCEPT_HANDLE_FAILED[] = "accept 用のハンドル作成に失敗しました \n";
+const char LOG_ACCEPT_FAILED[] = "acceptに失敗しました";
+const char LOG_ACCEPT_ASYNC_SELECT_FAILED[] = "WSAAsyncSelectのエラー in AcceptNetWork";
+const char LOG_BAD_MESSAGE_LENGTH[] = "受信したメッセージの長さが不正です(データサイズ %d byte)";
+const char LOG_RECEIVE_RESIZE_FAILED[] = "受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)";
+const char LOG_INVALID_HANDLE[] = "有効なネットワークハンドルではありません in %s";
+const char LOG_HANDLE_IN_ERROR[] = "このネットワークハンドルにはエラーが発生しています in %s";
+const char LOG_TRANSFER_ERROR[] = "通信エラー No.1\n";
+
+}  // namespace
+
 int WrapRingBufferPositions(RingBuffer* buffer) {
   if (buffer->readPosition == buffer->capacity) buffer->readPosition = 0;
   if (buffer->writePosition == buffer->capacity) buffer->writePosition = 0;
   return 0;
 }
 
+namespace {
+
 // Posts again the read or write events refused while a receive or send ran
 // (the record's deferred flag given), once that call has ended.
-static void PostDeferredEvents(int NetworkHandleRecord::*deferred, int event) {
+void PostDeferredEvents(int NetworkHandleRecord::*deferred, int event) {
   HandleManager* manager = &HandleManagers[HANDLETYPE_NETWORK];
   if (!manager->initialized || NetState.socketWindow == nullptr) return;
   for (HandleListNode* node = manager->listHead.next; node != nullptr && node != &manager->listTail;
@@ -45,7 +61,7 @@ static void PostDeferredEvents(int NetworkHandleRecord::*deferred, int event) {
 // or SOCKET_ERROR when the first transfer fails (nothing moved). A failure
 // of the second transfer keeps the first part's count. Sums in 64 bits.
 template <typename Transfer>
-static int TransferAroundEnd(unsigned char* data, int* position, int capacity, int left, Transfer transfer) {
+int TransferAroundEnd(unsigned char* data, int* position, int capacity, int left, Transfer transfer) {
   const long long at = *position;
   if (at + left <= capacity) {
     const int moved = transfer(data + at, left);
@@ -69,6 +85,8 @@ static int TransferAroundEnd(unsigned char* data, int* position, int capacity, i
   return moved + more;
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Accept
 
@@ -85,7 +103,7 @@ int AcceptNetWork() {
   const int handle = CreateHandle(HANDLETYPE_NETWORK, -1);
   NetworkHandleRecord* record = GetNetworkRecord(handle);
   if (handle == -1 || record == nullptr) {
-    LogWriteText("accept 用のハンドル作成に失敗しました \n");
+    LogWriteText(LOG_ACCEPT_HANDLE_FAILED);
     LeaveNetworkLock(locked);
     return -1;
   }
@@ -118,7 +136,7 @@ int AcceptNetWork() {
   int length = record->ipv6 != 0 ? 28 : 16;
   record->socket = SystemLibs.acceptFunc(listening->socket, reinterpret_cast<sockaddr*>(&peer), &length);
   if (record->socket == INVALID_SOCKET) {
-    NetworkLogPrintf("acceptに失敗しました");
+    NetworkLogPrintf(LOG_ACCEPT_FAILED);
     DeleteHandle(handle);
     LeaveNetworkLock(locked);
     return -1;
@@ -133,7 +151,7 @@ int AcceptNetWork() {
 
   if (SystemLibs.WSAAsyncSelectFunc(record->socket, NetState.socketWindow, SOCKET_EVENT_MESSAGE,
                                     FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
-    NetworkLogPrintf("WSAAsyncSelectのエラー in AcceptNetWork");
+    NetworkLogPrintf(LOG_ACCEPT_ASYNC_SELECT_FAILED);
     DeleteHandle(handle);
     LeaveNetworkLock(locked);
     return -1;
@@ -145,10 +163,12 @@ int AcceptNetWork() {
 // ---------------------------------------------------------------------------
 // Receive
 
+namespace {
+
 // Takes what has arrived of the next length header: 1 when it is whole
 // (room made for the message), 0 while part of it is missing, -1 failed
 // (error flag set).
-static int TakeLengthHeader(NetworkHandleRecord* record) {
+int TakeLengthHeader(NetworkHandleRecord* record) {
   const int got = SystemLibs.recvFunc(record->socket, reinterpret_cast<char*>(record->headerBytes + record->headerReceived),
                                       4 - record->headerReceived, 0);
   if (got == SOCKET_ERROR || got <= 0) return 0;
@@ -159,14 +179,14 @@ static int TakeLengthHeader(NetworkHandleRecord* record) {
   int length = 0;
   MemCopy(&length, record->headerBytes, 4);
   if (length < 0 || length > NETWORK_MESSAGE_LENGTH_CAP) {
-    LogPrintf("受信したメッセージの長さが不正です(データサイズ %d byte)", length);
+    LogPrintf(LOG_BAD_MESSAGE_LENGTH, length);
     record->error = 1;
     return -1;
   }
   record->incomingLeft = length;
   record->incomingLength = length;
   if (ReserveRingBuffer(&record->receiveBuffer, length) != 0) {
-    LogPrintf("受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)", length);
+    LogPrintf(LOG_RECEIVE_RESIZE_FAILED, length);
     record->error = 1;
     return -1;
   }
@@ -178,21 +198,23 @@ static int TakeLengthHeader(NetworkHandleRecord* record) {
 // the operation already running); else the record with `busy` set and the
 // pump step run, and *refused 1 after the log line of a handle not in use
 // or failed.
-static NetworkHandleRecord* BeginTransfer(int handle, int* busy, const char* operation, int* refused) {
+NetworkHandleRecord* BeginTransfer(int handle, int* busy, const char* operation, int* refused) {
   NetworkHandleRecord* record = GetNetworkRecord(handle);
   if (record == nullptr || record->datagram != 0 || *busy == 1) return nullptr;
   *busy = 1;
   PumpNetworkWindowMessages(0);
   *refused = 1;
   if (record->inUse == 0) {
-    LogPrintf("有効なネットワークハンドルではありません in %s", operation);
+    LogPrintf(LOG_INVALID_HANDLE, operation);
   } else if (record->error == 1) {
-    LogPrintf("このネットワークハンドルにはエラーが発生しています in %s", operation);
+    LogPrintf(LOG_HANDLE_IN_ERROR, operation);
   } else {
     *refused = 0;
   }
   return record;
 }
+
+}  // namespace
 
 int RecvSocket(int handle) {
   if (NetState.started == 0) return -1;
@@ -320,7 +342,7 @@ LRESULT HandleSocketEventMessage(HWND, UINT, WPARAM wParam, LPARAM lParam) {
   }
   if (record == nullptr) {
     LeaveNetworkLock(locked);
-    LogWriteText("通信エラー No.1\n");
+    LogWriteText(LOG_TRANSFER_ERROR);
     return 0;
   }
 

@@ -21,6 +21,17 @@
 #include "VuViderezaSoftImage.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+// Log texts.
+const char LOG_SCREEN_SETTING[] = "設定されている画面設定 %dx%d %dbit color";
+const char LOG_NO_SCREEN_MODE[] = "対応している画面モードなし";
+const char LOG_UNDOING_START_UP[] = "起動処理に失敗したため、開始した処理を終了します\n";
+const char LOG_NO_24BIT_COLOR[] = "ZEvudidは２４ビットカラーモードに対応していません\n";
+const char LOG_LINE_END[] = "\n";
+
+}  // namespace
+
 StartupSettingsBlock StartupSettings;
 LibraryStateBlock LibraryState;
 
@@ -38,14 +49,16 @@ int SetWindowClassName(const char* name) {
   return 0;
 }
 
+namespace {
+
 // Full-screen mode check: a display mode with the configured size and
 // depth, else the fall-backs. Only called in full-screen mode.
-static void ChooseFullScreenMode() {
+void ChooseFullScreenMode() {
   for (;;) {
     int width, height;
     const int bits = GetColorBitDepth();
     GetScreenSizeSetting(&width, &height);
-    LogPrintf("設定されている画面設定 %dx%d %dbit color", width, height, bits);
+    LogPrintf(LOG_SCREEN_SETTING, width, height, bits);
 
     int found = 0;
     const int count = GetDisplayModeCount();
@@ -57,7 +70,7 @@ static void ChooseFullScreenMode() {
       }
     }
     if (!found) {
-      LogPrintf("対応している画面モードなし");
+      LogPrintf(LOG_NO_SCREEN_MODE);
       if (width == 640 && height == 480 && bits == 16) {
         SetScreenMode(640, 480, 32, GetRefreshRateSetting());
         continue;
@@ -76,7 +89,7 @@ static void ChooseFullScreenMode() {
 
 // The quit message the window posted when it was destroyed: left in the
 // thread's queue it would end the first pump of a later start-up.
-static void DiscardQuitMessage() {
+void DiscardQuitMessage() {
   MSG message;
   while (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
   }
@@ -91,8 +104,8 @@ enum StartUpStage {
 };
 
 // Undoes a failed start-up: the steps done so far, in shut-down order.
-static int UndoStartUp(StartUpStage stage) {
-  LogWriteText("起動処理に失敗したため、開始した処理を終了します\n");
+int UndoStartUp(StartUpStage stage) {
+  LogWriteText(LOG_UNDOING_START_UP);
   const int keptClosing = WinSys.closingLevel;
   WinSys.closingLevel = 1;
   if (stage >= STAGE_SERVICES) {
@@ -121,6 +134,8 @@ static int UndoStartUp(StartUpStage stage) {
   return -1;
 }
 
+}  // namespace
+
 int StartUpCore() {
   if (LibraryState.started) return 0;
   LibraryState.startingUp = 1;
@@ -140,7 +155,7 @@ int StartUpCore() {
   const int desktopBits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
   ReleaseDC(nullptr, screen);
   if ((desktopBits == 24 && StartupSettings.windowed) || GetColorBitDepth() == 24) {
-    LogWriteText("ZEvudidは２４ビットカラーモードに対応していません\n");
+    LogWriteText(LOG_NO_24BIT_COLOR);
     return UndoStartUp(STAGE_BEFORE_WINDOW);
   }
 
@@ -233,7 +248,7 @@ int LibraryShutDown() {
 
 void FatalErrorExit(const char* text) {
   LogWriteText(text);
-  LogWriteText("\n");
+  LogWriteText(LOG_LINE_END);
   // Shut-down waits for the loading workers and pumps the window, which
   // only the main thread may do; elsewhere the process ends at once.
   if (WinSys.mainThreadId != 0 && GetCurrentThreadId() != WinSys.mainThreadId)

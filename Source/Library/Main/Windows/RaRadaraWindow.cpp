@@ -21,14 +21,44 @@
 #include "RaRadaraSystem.h"
 #include "VeRavoroString.h"
 
+namespace {
+
+// Log texts.
+const char LOG_MEMORY_SIZES[] = "メモリ総量:%.2fMB  空きメモリ領域:%.2fMB ";
+const char LOG_CHECKING_TIMERS[] = "タイマーの精度を検査します\n";
+const char LOG_TIMER_RESULTS[] = "精度結果 更新回数 マルチメディアタイマー：%d  パフォーマンスカウンター：%d";
+const char LOG_SPACE[] = " ";
+const char LOG_USING_MM_TIMER[] = "Multi Media Timer を使用します Timer 精度 : %d.00 ms ";
+const char LOG_USING_PERFORMANCE_COUNTER[] = "パフォーマンスカウンターを使用します タイマー精度 : %lf KHz ";
+const char LOG_QUIT_NO_RESTORE_OR_24BIT[] = "復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します\n";
+const char LOG_QUIT_SCREEN_TOO_SMALL[] = "またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します\n";
+const char LOG_CHECKING_DOUBLE_START[] = "ソフトの二重起動検査... ";
+const char LOG_DOUBLE_START[] = "二重起動されています、ソフトを終了します\n";
+const char LOG_NO_DOUBLE_START[] = "二重起動はされていませんでした\n";
+const char LOG_REGISTERING_CLASS[] = "ウインドウクラスを登録します... ";
+const char LOG_CLASS_REGISTERED[] = "登録に成功しました\n";
+const char LOG_CREATING_FULL_SCREEN_WINDOW[] = "フルスクリーンモード用のウインドウを作成します\n";
+const char LOG_CREATING_WINDOW[] = "ウインドウモード起動用のウインドウを作成します\n";
+const char LOG_WINDOW_FAILED[] = "ウインドウの作成に失敗しました\n";
+const char LOG_WINDOW_CREATED[] = "ウインドウの作成に成功しました\n";
+const char LOG_SHOWING_WINDOW[] = "ウインドウを表示します\n";
+const char LOG_CURSOR_HIDDEN[] = "カーソルを不可視にしました\n";
+const char LOG_IME_OFF[] = "ＩＭＥを無効にしました\n";
+const char LOG_ASYNC_THREAD_FAILED[] = "非同期読み込み処理を行うスレッドの立ち上げに失敗しました\n";
+const char LOG_WINDOW_DESTROYING[] = "ウインドウが破棄されようとしています\n";
+const char LOG_READY_TO_QUIT[] = "ソフトを終了する準備が整いました\n";
+const char LOG_WINDOW_CLOSING[] = "ウインドウを閉じようとしています\n";
+const char LOG_QUIT_NO_RESTORE[] = "復元関数が登録されていないため終了します\n";
+
+}  // namespace
+
 WindowSystemState WinSys;
 
 namespace {
 
-const char kDefaultClassName[] = "R123987U";
-const char kDefaultCaption[] = "RiDov";
-const int kTimerCheckLimitMs = 1000;
-const int kTimerCheckChanges = 60;
+const char DEFAULT_CLASS_NAME[] = "R123987U";
+const char DEFAULT_CAPTION[] = "RiDov";
+enum { TIMER_CHECK_LIMIT_MS = 1000, TIMER_CHECK_CHANGES = 60 };
 
 int ScreenSaverSwitchedOff = 0;
 
@@ -63,7 +93,7 @@ void ReportMemory() {
     WinSys.totalMemory = status.dwTotalPhys;
     WinSys.availableMemory = status.dwAvailPhys;
   }
-  LogPrintf("メモリ総量:%.2fMB  空きメモリ領域:%.2fMB ", WinSys.totalMemory / 1048576.0,
+  LogPrintf(LOG_MEMORY_SIZES, WinSys.totalMemory / 1048576.0,
             WinSys.availableMemory / 1048576.0);
   char line[64];
   snprintf(line, sizeof(line), "%.2fMB\n", WinSys.availableMemory / 1048576.0);
@@ -86,15 +116,15 @@ void CheckTimers() {
   }
   if (!PerformanceCounterAvailable || SystemLibs.timeGetTimeFunc == nullptr) return;
 
-  LogWriteText("タイマーの精度を検査します\n");
+  LogWriteText(LOG_CHECKING_TIMERS);
   int timerChanges = 0, counterChanges = 0;
   const DWORD start = SystemLibs.timeGetTimeFunc();
   DWORD lastTime = start;
   LARGE_INTEGER lastCounter;
   QueryPerformanceCounter(&lastCounter);
-  while (timerChanges < kTimerCheckChanges && counterChanges < kTimerCheckChanges) {
+  while (timerChanges < TIMER_CHECK_CHANGES && counterChanges < TIMER_CHECK_CHANGES) {
     const DWORD time = SystemLibs.timeGetTimeFunc();
-    if (time - start >= static_cast<DWORD>(kTimerCheckLimitMs)) break;
+    if (time - start >= static_cast<DWORD>(TIMER_CHECK_LIMIT_MS)) break;
     if (time != lastTime) {
       timerChanges++;
       lastTime = time;
@@ -106,17 +136,17 @@ void CheckTimers() {
       lastCounter = counter;
     }
   }
-  LogPrintf("精度結果 更新回数 マルチメディアタイマー：%d  パフォーマンスカウンター：%d", timerChanges,
+  LogPrintf(LOG_TIMER_RESULTS, timerChanges,
             counterChanges);
-  LogWriteText(" ");
+  LogWriteText(LOG_SPACE);
   if (counterChanges < timerChanges) {
-    LogPrintf("Multi Media Timer を使用します Timer 精度 : %d.00 ms ", static_cast<int>(caps.wPeriodMin));
+    LogPrintf(LOG_USING_MM_TIMER, static_cast<int>(caps.wPeriodMin));
     PerformanceCounterAvailable = 0;
   } else {
-    LogPrintf("パフォーマンスカウンターを使用します タイマー精度 : %lf KHz ",
+    LogPrintf(LOG_USING_PERFORMANCE_COUNTER,
               static_cast<double>(PerformanceCounterFrequency) / 1000.0);
   }
-  LogWriteText(" ");
+  LogWriteText(LOG_SPACE);
 }
 
 void ChooseCharSet() {
@@ -215,8 +245,8 @@ void HandleDisplayChange(WPARAM wParam, LPARAM lParam) {
   if (bits == screenBits && width == screenWidth && height == screenHeight) return;
   if (!HasGraphicsRestoreCallback() || bits == 24 || (bits != screenBits && bits == 8) ||
       width < screenWidth || height < screenHeight) {
-    LogWriteText("復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します\n");
-    LogWriteText("またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します\n");
+    LogWriteText(LOG_QUIT_NO_RESTORE_OR_24BIT);
+    LogWriteText(LOG_QUIT_SCREEN_TOO_SMALL);
     if (!WinSys.closeRequested) {
       WinSys.closeRequested = 1;
       PostMessageA(WinSys.mainWindow, WM_CLOSE, 0, 0);
@@ -254,7 +284,7 @@ int CreateMainWindow() {
 
   if (StartupSettings.className[0] == '\0')
     CopyStringLimited(StartupSettings.className,
-                      StartupSettings.captionSet ? StartupSettings.caption : kDefaultClassName,
+                      StartupSettings.captionSet ? StartupSettings.caption : DEFAULT_CLASS_NAME,
                       WINDOW_TEXT_SIZE - 1);
 
   ReportMemory();
@@ -270,13 +300,13 @@ int CreateMainWindow() {
   ScreenSaverSwitchedOff = 1;
   ChooseCharSet();
 
-  LogWriteText("ソフトの二重起動検査... ");
+  LogWriteText(LOG_CHECKING_DOUBLE_START);
   if (FindWindowA(StartupSettings.className, nullptr) != nullptr) {
-    LogWriteText("二重起動されています、ソフトを終了します\n");
+    LogWriteText(LOG_DOUBLE_START);
     FailCreation();
     return -1;
   }
-  LogWriteText("二重起動はされていませんでした\n");
+  LogWriteText(LOG_NO_DOUBLE_START);
 
   WinSys.creating = 1;
   WNDCLASSEXA windowClass;
@@ -289,24 +319,24 @@ int CreateMainWindow() {
   windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
   windowClass.lpszClassName = StartupSettings.className;
-  LogWriteText("ウインドウクラスを登録します... ");
+  LogWriteText(LOG_REGISTERING_CLASS);
   if (RegisterClassExA(&windowClass) == 0)
     FailCreation();
   else
-    LogWriteText("登録に成功しました\n");
+    LogWriteText(LOG_CLASS_REGISTERED);
 
-  if (!StartupSettings.captionSet) CopyString(StartupSettings.caption, kDefaultCaption);
+  if (!StartupSettings.captionSet) CopyString(StartupSettings.caption, DEFAULT_CAPTION);
 
   int width, height;
   GetWindowScreenSize(&width, &height);
   if (!StartupSettings.windowed) {
-    LogWriteText("フルスクリーンモード用のウインドウを作成します\n");
+    LogWriteText(LOG_CREATING_FULL_SCREEN_WINDOW);
     WinSys.cursorRequested = 0;
     WinSys.mainWindow = CreateWindowExA(WS_EX_TOPMOST, StartupSettings.className, StartupSettings.caption,
                                         WS_POPUP, 0, 0, width, height, nullptr, nullptr, WinSys.instance,
                                         nullptr);
   } else {
-    LogWriteText("ウインドウモード起動用のウインドウを作成します\n");
+    LogWriteText(LOG_CREATING_WINDOW);
     WinSys.cursorRequested = 1;
     DWORD style = WindowStyleTable[0].windowed;
     if (StartupSettings.windowModeCalled) style |= WS_VISIBLE;
@@ -324,13 +354,13 @@ int CreateMainWindow() {
   }
   if (WinSys.mainWindow == nullptr) {
     FailCreation();
-    LogWriteText("ウインドウの作成に失敗しました\n");
+    LogWriteText(LOG_WINDOW_FAILED);
     WinSys.creating = 0;
     return -1;
   }
-  LogWriteText("ウインドウの作成に成功しました\n");
+  LogWriteText(LOG_WINDOW_CREATED);
 
-  LogWriteText("ウインドウを表示します\n");
+  LogWriteText(LOG_SHOWING_WINDOW);
   ShowWindow(WinSys.mainWindow, SW_SHOW);
   UpdateWindow(WinSys.mainWindow);
   WinSys.closeRequested = 0;
@@ -338,10 +368,10 @@ int CreateMainWindow() {
   WinSys.active = 1;
 
   if (!StartupSettings.windowed) {
-    LogWriteText("カーソルを不可視にしました\n");
+    LogWriteText(LOG_CURSOR_HIDDEN);
     SetCursor(nullptr);
   }
-  LogWriteText("ＩＭＥを無効にしました\n");
+  LogWriteText(LOG_IME_OFF);
   if (SystemLibs.WINNLSEnableIMEFunc != nullptr)
     SystemLibs.WINNLSEnableIMEFunc(WinSys.mainWindow, IsImeEnableRequested() ? TRUE : FALSE);
 
@@ -354,7 +384,7 @@ int CreateMainWindow() {
   WinSys.creating = 0;
 
   if (StartASyncLoadThreads(GetProcessorCount()) != 0) {
-    LogWriteText("非同期読み込み処理を行うスレッドの立ち上げに失敗しました\n");
+    LogWriteText(LOG_ASYNC_THREAD_FAILED);
     FailCreation();
     return -1;
   }
@@ -364,12 +394,12 @@ int CreateMainWindow() {
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_DESTROY:
-      LogWriteText("ウインドウが破棄されようとしています\n");
+      LogWriteText(LOG_WINDOW_DESTROYING);
       WinSys.windowDestroyed = 1;
       PostQuitMessage(0);
       WinSys.quit = 1;
       SetEndRequestFlag();
-      LogWriteText("ソフトを終了する準備が整いました\n");
+      LogWriteText(LOG_READY_TO_QUIT);
       break;
 
     case WM_MOVE:
@@ -402,7 +432,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       break;
 
     case WM_CLOSE:
-      LogWriteText("ウインドウを閉じようとしています\n");
+      LogWriteText(LOG_WINDOW_CLOSING);
       DestroyWindow(WinSys.mainWindow);
       if (WinSys.closingLevel == 0) WinSys.closingLevel = 4;
       return 0;
@@ -531,7 +561,7 @@ int OnActivationChange(WPARAM wParam, LPARAM lParam) {
       if (IsFullScreenMode() && GetDirectDrawObject() != nullptr) {
         if (WinSys.compositionOff) SetDesktopCompositionEnabled(1);
         if (!HasGraphicsRestoreCallback()) {
-          LogWriteText("復元関数が登録されていないため終了します\n");
+          LogWriteText(LOG_QUIT_NO_RESTORE);
           if (!WinSys.closeRequested) {
             WinSys.closeRequested = 1;
             PostMessageA(WinSys.mainWindow, WM_CLOSE, 0, 0);
