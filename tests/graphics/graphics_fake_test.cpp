@@ -177,7 +177,9 @@ TEST_F(GraphicsFakeTest, SamplerFilterModesSetEverySampler) {
       EXPECT_EQ(c.mag, RenderState.samplers[s].magFilter);
       EXPECT_EQ(c.min, RenderState.samplers[s].minFilter);
       EXPECT_EQ(c.mip, RenderState.samplers[s].mipFilter);
-      if (i == 0) EXPECT_EQ(1, fake.Count(prefix + "6,3)")) << s;
+      if (i == 0) {
+        EXPECT_EQ(1, fake.Count(prefix + "6,3)")) << s;
+      }
     }
     fake.calls.clear();
     ASSERT_EQ(0, SetSamplerFilterCached(c.mode));

@@ -50,7 +50,7 @@ void SendFromSuppliers(ShaderConstantCache* cache, int type, int start, int end)
   uint8_t buffer[4096];
   int runStart = -1;
   for (int r = start; r <= end; r++) {
-    const int supplier = r < end ? cache->supplier[type][r] : SHADER_CONST_NO_SUPPLIER;
+    const int supplier = r < end ? static_cast<int>(cache->supplier[type][r]) : static_cast<int>(SHADER_CONST_NO_SUPPLIER);
     if (supplier != SHADER_CONST_NO_SUPPLIER) {
       memcpy(buffer + (r - start) * bytes, SetBlock(cache, type, supplier).data + r * bytes, bytes);
       if (runStart < 0) runStart = r;
