@@ -15,6 +15,7 @@
 #include "RuRovoreziZuzu.h"
 #include "VeRavoro.h"
 #include "VeRavoroString.h"
+#include "VuViderezaBuffer.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaMath.h"
@@ -27,25 +28,6 @@
 GraphicsSystemState Graphics;
 
 namespace {
-
-// Vertex and index buffer records (types 15 and 16).
-struct BufferHandleRecord {
-  HandleRecordHeader header;
-  uint32_t elementType;
-  uint32_t elementSize;
-  uint32_t elementCount;
-  void* systemCopy;
-  IDirect3DResource9* buffer;
-};
-
-int ReleaseBufferHandleRecord(HandleRecordHeader* header) {
-  BufferHandleRecord* record = reinterpret_cast<BufferHandleRecord*>(header);
-  if (record->buffer != nullptr) ReleaseComObjectOnMainThread(record->buffer, 0);
-  record->buffer = nullptr;
-  if (record->systemCopy != nullptr) MemFree(record->systemCopy);
-  record->systemCopy = nullptr;
-  return 0;
-}
 
 template <typename T>
 void ReleaseObject(T** object) {
