@@ -23,7 +23,6 @@ bool IsVertexType(const BufferHandleRecord* record) {
 
 BufferHandleRecord* LiveRecord(int handle, int type) {
   HandleRecordHeader* header = GetHandleRecordOfType(handle, type);
-  if (header == nullptr || (header->deleteFlag != nullptr && *header->deleteFlag != 0)) return nullptr;
   return reinterpret_cast<BufferHandleRecord*>(header);
 }
 

@@ -22,6 +22,7 @@
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShader.h"
 #include "VuViderezaShaderCode.h"
+#include "VuViderezaShadowMap.h"
 #include "VuViderezaTransform.h"
 #include "ZiDezaru.h"
 
@@ -120,6 +121,8 @@ int InitializeGraphicsSystem() {
                  ReleaseBufferHandleRecord, "頂点バッファ");
   InitHandleType(HANDLETYPE_INDEX_BUFFER, sizeof(BufferHandleRecord), 16384, ReturnZero,
                  ReleaseBufferHandleRecord, "インデックスバッファ");
+  InitHandleType(HANDLETYPE_SHADOWMAP, sizeof(ShadowMapRecord), SHADOWMAP_HANDLE_MAX, InitShadowMapRecord,
+                 ReleaseShadowMapHandleRecord, "シャドウマップ");
   Screen.graphicsUp = 1;
   ResetTransforms();
   if (DeviceLayer.hardware) InitializeDeviceDrawState();
@@ -134,12 +137,15 @@ int InitializeGraphicsSystem() {
 
 int TerminateGraphicsSystem() {
   if (!Screen.graphicsUp) return 0;
+  DeleteAllHandlesOfType(HANDLETYPE_SHADOWMAP, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_VERTEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_INDEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_SHADER, nullptr);
   DeleteAllLights();
   EndGraphicsSystem();
   ReleaseShaderCodeArchives();
+  TermHandleType(HANDLETYPE_SHADOWMAP);
+  memset(&ShadowMaps, 0, sizeof ShadowMaps);
   TermHandleType(HANDLETYPE_VERTEX_BUFFER);
   TermHandleType(HANDLETYPE_INDEX_BUFFER);
   TermHandleType(HANDLETYPE_SHADER);
