@@ -18,6 +18,7 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaGraphics.h"
+#include "ZiDezaru.h"
 
 using test_support::FakeDirect3D;
 using test_support::LogCapture;
@@ -224,6 +225,22 @@ TEST_F(BufferFakeTest, WithoutShadersOrHardwareVertexProcessingNoDeviceBufferIsM
   EXPECT_EQ(0, SetVertexBufferData(1, data.data(), 2, vb));
   EXPECT_EQ(0, RecreateAllBufferObjects());
   EXPECT_TRUE(Buffers.empty());
+}
+
+TEST_F(BufferFakeTest, CreateWriteRecreateAndDeleteCyclesLeaveNoBlockOrObject) {
+  const int blocks = GetAllocCount();
+  const std::vector<uint8_t> data = Pattern(48 * 10, 6);
+  for (int cycle = 0; cycle < 100; cycle++) {
+    const int vb = CreateVertexBufferHandle(48, 10);
+    const int ib = CreateIndexBufferHandle(10, cycle % 2);
+    ASSERT_EQ(0, SetVertexBufferData(0, data.data(), 10, vb));
+    ReleaseAllBufferObjects();
+    RecreateAllBufferObjects();
+    ASSERT_EQ(0, DeleteVertexBufferHandle(vb));
+    ASSERT_EQ(0, DeleteIndexBufferHandle(ib));
+  }
+  EXPECT_EQ(blocks, GetAllocCount());
+  EXPECT_TRUE(Buffers.empty()) << "every device buffer released";
 }
 
 }  // namespace

@@ -271,3 +271,17 @@ TEST_F(ShadowMapFakeTest, SurfacesAreReleasedAndMadeAgainAroundARebuild) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ShadowMapFakeTest, DeletingAMapBeingDrawnEndsTheDrawing) {
+  const int map = MakeShadowMap(64, 64, 32, 1);
+  Record(map)->beingDrawn = 1;
+  ShadowMaps.drawingHandle = map;
+  ShadowMaps.drawing = 1;
+  ASSERT_EQ(0, DeleteShadowMap(map));
+  EXPECT_EQ(0, ShadowMaps.drawingHandle);
+  EXPECT_EQ(0, ShadowMaps.drawing);
+}
+
+}  // namespace
