@@ -96,6 +96,26 @@ int OpenReadFile(const char* path, int asyncRead);
 int ReadFileChar(int file);
 int CloseReadFile(int file);
 
+// Vertex and index buffers: a device buffer with a system copy kept for a
+// device rebuild. Index type 1 = 32-bit indices, else 16-bit. Writes give
+// -1 and change nothing when they do not fit.
+int CreateVertexBufferHandle(int vertexSize, int vertexCount);
+int CreateIndexBufferHandle(int indexCount, int indexType);
+int SetVertexBufferData(int start, const void* data, int count, int handle);
+int SetIndexBufferData(int start, const void* data, int count, int handle);
+int DeleteVertexBufferHandle(int handle);
+int DeleteIndexBufferHandle(int handle);
+
+// Shadow maps: data bits 16 or 32, float or integer texels; the light's
+// view is fitted around the area box; slots 0 and 1 say which maps 3-D
+// drawing reads (handle 0 or -1: none).
+int MakeShadowMap(int width, int height, int dataBits, int floatData);
+int DeleteShadowMap(int handle);
+int SetShadowMapLightDirection(int handle, float x, float y, float z);
+int SetShadowMapDrawArea(int handle, float minX, float minY, float minZ, float maxX, float maxY,
+                         float maxZ);
+int SetUseShadowMap(int slot, int handle);
+
 }  // extern "C++"
 
 #endif  // RIDOV_H

@@ -12,6 +12,8 @@
 #include "RaRadaraLog.h"
 #include "RaRadaraServices.h"
 #include "VeVirud.h"
+#include "VuViderezaBuffer.h"
+#include "VuViderezaShadowMap.h"
 
 namespace {
 
@@ -34,6 +36,13 @@ TEST(PublicHeader, AgreesWithTheImplementedFunctions) {
   static_assert(std::is_same<decltype(&LoadSoundFile), int (*)(const char*, int, int)>::value, "");
   static_assert(std::is_same<decltype(&PlaySoundHandle), int (*)(int, int, int)>::value, "");
   static_assert(std::is_same<decltype(&StopSoundHandle), int (*)(int)>::value, "");
+  static_assert(std::is_same<decltype(&CreateVertexBufferHandle), int (*)(int, int)>::value, "");
+  static_assert(std::is_same<decltype(&SetVertexBufferData), int (*)(int, const void*, int, int)>::value, "");
+  static_assert(std::is_same<decltype(&SetIndexBufferData), int (*)(int, const void*, int, int)>::value, "");
+  static_assert(std::is_same<decltype(&MakeShadowMap), int (*)(int, int, int, int)>::value, "");
+  static_assert(std::is_same<decltype(&SetShadowMapLightDirection), int (*)(int, float, float, float)>::value, "");
+  static_assert(std::is_same<decltype(&SetShadowMapDrawArea),
+                             int (*)(int, float, float, float, float, float, float)>::value, "");
   // One function, not an overload: taking its address is unambiguous.
   int (*clock)(int) = &GetMillisecondCount;
   EXPECT_NE(nullptr, clock);

@@ -15,37 +15,20 @@
 #include "RuRovoreziZuzu.h"
 #include "VeRavoro.h"
 #include "VeRavoroString.h"
+#include "VuViderezaBuffer.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaMath.h"
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShader.h"
 #include "VuViderezaShaderCode.h"
+#include "VuViderezaShadowMap.h"
 #include "VuViderezaTransform.h"
 #include "ZiDezaru.h"
 
 GraphicsSystemState Graphics;
 
 namespace {
-
-// Vertex and index buffer records (types 15 and 16).
-struct BufferHandleRecord {
-  HandleRecordHeader header;
-  uint32_t elementType;
-  uint32_t elementSize;
-  uint32_t elementCount;
-  void* systemCopy;
-  IDirect3DResource9* buffer;
-};
-
-int ReleaseBufferHandleRecord(HandleRecordHeader* header) {
-  BufferHandleRecord* record = reinterpret_cast<BufferHandleRecord*>(header);
-  if (record->buffer != nullptr) ReleaseComObjectOnMainThread(record->buffer, 0);
-  record->buffer = nullptr;
-  if (record->systemCopy != nullptr) MemFree(record->systemCopy);
-  record->systemCopy = nullptr;
-  return 0;
-}
 
 template <typename T>
 void ReleaseObject(T** object) {
@@ -138,6 +121,8 @@ int InitializeGraphicsSystem() {
                  ReleaseBufferHandleRecord, "頂点バッファ");
   InitHandleType(HANDLETYPE_INDEX_BUFFER, sizeof(BufferHandleRecord), 16384, ReturnZero,
                  ReleaseBufferHandleRecord, "インデックスバッファ");
+  InitHandleType(HANDLETYPE_SHADOWMAP, sizeof(ShadowMapRecord), SHADOWMAP_HANDLE_MAX, InitShadowMapRecord,
+                 ReleaseShadowMapHandleRecord, "シャドウマップ");
   Screen.graphicsUp = 1;
   ResetTransforms();
   if (DeviceLayer.hardware) InitializeDeviceDrawState();
@@ -152,12 +137,15 @@ int InitializeGraphicsSystem() {
 
 int TerminateGraphicsSystem() {
   if (!Screen.graphicsUp) return 0;
+  DeleteAllHandlesOfType(HANDLETYPE_SHADOWMAP, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_VERTEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_INDEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_SHADER, nullptr);
   DeleteAllLights();
   EndGraphicsSystem();
   ReleaseShaderCodeArchives();
+  TermHandleType(HANDLETYPE_SHADOWMAP);
+  memset(&ShadowMaps, 0, sizeof ShadowMaps);
   TermHandleType(HANDLETYPE_VERTEX_BUFFER);
   TermHandleType(HANDLETYPE_INDEX_BUFFER);
   TermHandleType(HANDLETYPE_SHADER);

@@ -1,0 +1,265 @@
+// Shadow maps: the handle type's record and callbacks, the light basis and
+// the orthographic light view fitted around the shadowed area, the
+// texture and depth surfaces, the two process-wide slots, release and
+// re-creation around a device rebuild.
+// Threads: the main thread; surfaces are made through the main-thread
+// pairs so a loading job may make them.
+// Platform: IDirect3DDevice9 CreateTexture / CreateDepthStencilSurface and
+// texture GetSurfaceLevel, through the device call table.
+#include "VuViderezaShadowMap.h"
+
+#include <math.h>
+#include <string.h>
+
+#include "RaRadaraLog.h"
+#include "RuRovoreziZuzu.h"
+#include "VuViderezaDevice.h"
+#include "VuViderezaRenderState.h"
+#include "VuViderezaTransform.h"
+
+ShadowMapState ShadowMaps;
+
+namespace {
+
+ShadowMapRecord* LiveMap(int handle) {
+  HandleRecordHeader* header = GetHandleRecordOfType(handle, HANDLETYPE_SHADOWMAP);
+  return reinterpret_cast<ShadowMapRecord*>(header);
+}
+
+Vector3 Cross(const Vector3& a, const Vector3& b) {
+  return Vector3{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+float Length(const Vector3& v) { return sqrtf(v.x * v.x + v.y * v.y + v.z * v.z); }
+
+Vector3 Scale(const Vector3& v, float s) { return Vector3{v.x * s, v.y * s, v.z * s}; }
+
+void SetBox(ShadowMapRecord* record, float minX, float minY, float minZ, float maxX, float maxY, float maxZ) {
+  for (int i = 0; i < 8; i++) {
+    record->areaCorners[i] = Vector3{(i & 1) ? maxX : minX, (i & 2) ? maxY : minY, (i & 4) ? maxZ : minZ};
+  }
+}
+
+template <typename T>
+void ReleaseObject(T** object) {
+  if (*object != nullptr) ReleaseComObjectOnMainThread(reinterpret_cast<IUnknown*>(*object), 0);
+  *object = nullptr;
+}
+
+void ReleaseSurfaces(ShadowMapRecord* record) {
+  ReleaseObject(&record->depthSurface);
+  ReleaseObject(&record->surface);
+  ReleaseObject(&record->texture);
+}
+
+template <typename F>
+void ForEachShadowMap(F function) {
+  HandleManager& manager = HandleManagers[HANDLETYPE_SHADOWMAP];
+  if (!manager.initialized) return;
+  for (HandleListNode* node = manager.listHead.next; node != nullptr && node != &manager.listTail;
+       node = node->next)
+    function(static_cast<ShadowMapRecord*>(node->owner));
+}
+
+}  // namespace
+
+void BuildShadowLightBasis(Matrix4* basis, Vector3* unitDirection, float x, float y, float z) {
+  const float length = sqrtf(x * x + y * y + z * z);
+  const Vector3 zAxis{x / length, y / length, z / length};
+  Vector3 xAxis = Cross(Vector3{0.0f, 1.0f, 0.0f}, zAxis);
+  if (Length(xAxis) < 1e-7f) xAxis = Cross(Vector3{1.0f, 0.0f, 0.0f}, zAxis);
+  xAxis = Scale(xAxis, 1.0f / Length(xAxis));
+  Vector3 yAxis = Cross(zAxis, xAxis);
+  yAxis = Scale(yAxis, 1.0f / Length(yAxis));
+  memset(basis, 0, sizeof *basis);
+  const Vector3 axes[3] = {xAxis, yAxis, zAxis};
+  for (int column = 0; column < 3; column++) {
+    basis->m[0][column] = axes[column].x;
+    basis->m[1][column] = axes[column].y;
+    basis->m[2][column] = axes[column].z;
+  }
+  basis->m[3][3] = 1.0f;
+  *unitDirection = zAxis;
+}
+
+int InitShadowMapRecord(HandleRecordHeader* header) {
+  ShadowMapRecord* record = reinterpret_cast<ShadowMapRecord*>(header);
+  record->bias = 0.002f;
+  record->bias2 = 0.0007f;
+  record->width = -1;
+  record->height = -1;
+  record->one = 1.0f;
+  record->blurCount = 0;
+  record->beingDrawn = 0;
+  record->texture = nullptr;
+  record->surface = nullptr;
+  record->depthSurface = nullptr;
+  record->useViewVolume = 0;
+  SetBox(record, -1000.0f, -1000.0f, -1000.0f, 1000.0f, 1000.0f, 1000.0f);
+  Vector3 direction;
+  BuildShadowLightBasis(&record->lightBasis, &direction, 0.0f, -1.0f, 0.0f);
+  record->lightDirection = direction;
+  return UpdateShadowMapMatrices(record);
+}
+
+int CreateShadowMapSurfaces(ShadowMapRecord* record, int async) {
+  if (!HasDirect3DDevice()) return -1;
+  const int textureFormat = record->floatData
+                                ? (record->dataBits == 16 ? DeviceFormats.oneFloat16 : DeviceFormats.oneFloat32)
+                                : (record->dataBits == 16 ? DeviceFormats.oneInt16 : DeviceFormats.oneFloat32);
+  const int depthFormat = record->dataBits == 16 ? DeviceFormats.z16 : DeviceFormats.z32;
+  if (textureFormat == 0 || depthFormat == 0) {
+    LogPrintf("シャドウマップデータ用のフォーマットで作成できるテクスチャフォーマットがありませんでした");
+    return -1;
+  }
+  if (record->depthSurface == nullptr &&
+      (CreateDeviceDepthStencilSurfaceOnMainThread(record->width, record->height,
+                                                   static_cast<D3DFORMAT>(depthFormat), D3DMULTISAMPLE_NONE, 0,
+                                                   FALSE, &record->depthSurface, nullptr, async) != D3D_OK ||
+       record->depthSurface == nullptr)) {
+    record->depthSurface = nullptr;
+    LogPrintf("シャドウマップ用深度サーフェスの作成に失敗しました");
+    return -1;
+  }
+  if (record->texture != nullptr) return 0;
+  if (CreateDeviceTextureOnMainThread(record->width, record->height, 1, D3DUSAGE_RENDERTARGET,
+                                      static_cast<D3DFORMAT>(textureFormat), D3DPOOL_DEFAULT, &record->texture,
+                                      nullptr, async) != D3D_OK ||
+      record->texture == nullptr) {
+    record->texture = nullptr;
+    LogPrintf("シャドウマップ用テクスチャの作成に失敗しました");
+    return -1;
+  }
+  if (GetTextureSurfaceLevelOnMainThread(record->texture, 0, &record->surface, async) != D3D_OK ||
+      record->surface == nullptr) {
+    record->surface = nullptr;
+    ReleaseObject(&record->texture);
+    LogPrintf("シャドウマップ用テクスチャのサーフェスアドレスの取得に失敗しました");
+    return -1;
+  }
+  return 0;
+}
+
+int SetShadowMapLightDirection(int handle, float x, float y, float z) {
+  ShadowMapRecord* record = LiveMap(handle);
+  if (record == nullptr) return -1;
+  if (!(x * x + y * y + z * z > 0.0f) || !isfinite(x + y + z)) {
+    LogPrintf("シャドウマップのライトの向きが不正です");
+    return -1;
+  }
+  Vector3 direction;
+  BuildShadowLightBasis(&record->lightBasis, &direction, x, y, z);
+  record->lightDirection = direction;
+  return UpdateShadowMapMatrices(record);
+}
+
+int UpdateShadowMapMatrices(ShadowMapRecord* record) {
+  const Vector3* corners = record->useViewVolume ? GraphState.corners : record->areaCorners;
+  float low[3] = {1e8f, 1e8f, 1e8f};
+  float high[3] = {-1e8f, -1e8f, -1e8f};
+  for (int i = 0; i < 8; i++) {
+    Vector3 p;
+    VectorTransform(&p, &corners[i], &record->lightBasis);
+    const float values[3] = {p.x, p.y, p.z};
+    for (int k = 0; k < 3; k++) {
+      if (values[k] < low[k]) low[k] = values[k];
+      if (values[k] > high[k]) high[k] = values[k];
+    }
+  }
+  record->viewTranslation = Vector3{-(low[0] + high[0]) / 2, -(low[1] + high[1]) / 2, -low[2]};
+  for (int k = 0; k < 3; k++) {
+    const float extent = high[k] - low[k];
+    record->projectionScale[k] = extent > 0.0f ? (k < 2 ? 2.0f : 1.0f) / extent : 1.0f;
+  }
+  record->lightView = record->lightBasis;
+  record->lightView.m[3][0] = record->viewTranslation.x;
+  record->lightView.m[3][1] = record->viewTranslation.y;
+  record->lightView.m[3][2] = record->viewTranslation.z;
+  record->lightView.m[3][3] = 1.0f;
+  // The light's view replaces the camera only while the map is drawn into.
+  if (record->beingDrawn) {
+    RenderStateBatchFlush(0);
+    StoreViewMatrix(&record->lightView);
+    Matrix4 projection;
+    memset(&projection, 0, sizeof projection);
+    projection.m[0][0] = record->projectionScale[0];
+    projection.m[1][1] = record->projectionScale[1];
+    projection.m[2][2] = record->projectionScale[2];
+    projection.m[3][3] = 1.0f;
+    SetProjectionMatrix(&projection.m[0][0]);
+  }
+  return 0;
+}
+
+int ReleaseShadowMapHandleRecord(HandleRecordHeader* header) {
+  ShadowMapRecord* record = reinterpret_cast<ShadowMapRecord*>(header);
+  for (int slot = 0; slot < SHADOWMAP_SLOT_COUNT; slot++) {
+    if (ShadowMaps.slots[slot] == header->handle) ShadowMaps.slots[slot] = 0;
+  }
+  if (ShadowMaps.drawingHandle == header->handle) {
+    ShadowMaps.drawingHandle = 0;
+    ShadowMaps.drawing = 0;
+    record->beingDrawn = 0;
+  }
+  ReleaseSurfaces(record);
+  return 0;
+}
+
+int MakeShadowMap(int width, int height, int dataBits, int floatData) {
+  if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
+    LogPrintf("シャドウマップのサイズが不正です %d x %d", width, height);
+    return -1;
+  }
+  const int handle = CreateHandle(HANDLETYPE_SHADOWMAP, -1);
+  if (handle == -1) return -1;
+  ShadowMapRecord* record = LiveMap(handle);
+  record->width = width;
+  record->height = height;
+  record->dataBits = dataBits == 16 ? 16 : 32;
+  record->floatData = floatData ? 1 : 0;
+  if (HasDirect3DDevice() && CreateShadowMapSurfaces(record, 0) != 0) {
+    DeleteHandle(handle);
+    return -1;
+  }
+  return handle;
+}
+
+int DeleteShadowMap(int handle) {
+  if (LiveMap(handle) == nullptr) return -1;
+  return DeleteHandle(handle);
+}
+
+int SetShadowMapDrawArea(int handle, float minX, float minY, float minZ, float maxX, float maxY, float maxZ) {
+  ShadowMapRecord* record = LiveMap(handle);
+  if (record == nullptr) return -1;
+  SetBox(record, minX, minY, minZ, maxX, maxY, maxZ);
+  return UpdateShadowMapMatrices(record);
+}
+
+int SetShadowMapFitViewVolume(int handle, int flag) {
+  ShadowMapRecord* record = LiveMap(handle);
+  if (record == nullptr) return -1;
+  record->useViewVolume = flag ? 1 : 0;
+  return UpdateShadowMapMatrices(record);
+}
+
+int SetUseShadowMap(int slot, int handle) {
+  if (slot < 0 || slot >= SHADOWMAP_SLOT_COUNT) return -1;
+  if (handle == 0 || handle == -1) {
+    ShadowMaps.slots[slot] = 0;
+    return 0;
+  }
+  if (LiveMap(handle) == nullptr) return -1;
+  ShadowMaps.slots[slot] = handle;
+  return 0;
+}
+
+int ReleaseAllShadowMapSurfaces() {
+  ForEachShadowMap([](ShadowMapRecord* record) { ReleaseSurfaces(record); });
+  return 0;
+}
+
+int RecreateAllShadowMapSurfaces() {
+  ForEachShadowMap([](ShadowMapRecord* record) { CreateShadowMapSurfaces(record, 0); });
+  return 0;
+}

@@ -1,0 +1,73 @@
+// Shadow maps (handle type 18): a render-target texture of depth-like
+// values seen from a directional light, its own depth-stencil surface, and
+// the light's orthographic view fitted around the area to be shadowed.
+#ifndef VUVIDEREZA_SHADOWMAP_H
+#define VUVIDEREZA_SHADOWMAP_H
+
+#include <windows.h>
+#include <d3d9.h>
+
+#include "VeRavoro.h"
+#include "VuViderezaMath.h"
+
+enum { SHADOWMAP_SLOT_COUNT = 2, SHADOWMAP_HANDLE_MAX = 8192 };
+
+struct ShadowMapRecord {
+  HandleRecordHeader header;
+  unsigned char floatData;  // 1: a floating-point texture format
+  unsigned char dataBits;   // 16, or 32 for any other request
+  int width, height;        // -1 until made
+  int beingDrawn;
+  Matrix4 lightView;        // basis with the fitted translation in the last row
+  Vector3 viewTranslation;
+  float projectionScale[3];  // 2 / width, 2 / height, 1 / depth of the fitted box
+  float one;
+  float bias;               // 0.002
+  int blurCount;
+  float bias2;              // 0.0007
+  Vector3 lightDirection;   // unit length
+  Matrix4 lightBasis;       // columns: the light's x, y and z axes
+  // The fit reads the area box's corners, or with useViewVolume the
+  // camera's view volume.
+  Vector3 areaCorners[8];
+  int useViewVolume;
+  IDirect3DTexture9* texture;
+  IDirect3DSurface9* surface;       // level 0 of the texture
+  IDirect3DSurface9* depthSurface;
+};
+
+struct ShadowMapState {
+  int slots[SHADOWMAP_SLOT_COUNT];  // 0 = none
+  int drawingHandle;                // the map being drawn into, 0 none
+  int drawing;
+};
+extern ShadowMapState ShadowMaps;
+
+// Public creators: a map of the size with 16 or 32 data bits, float or
+// integer texels; the handle or -1.
+int MakeShadowMap(int width, int height, int dataBits, int floatData);
+int DeleteShadowMap(int handle);
+// The area the light's view is fitted around (an axis-aligned box).
+int SetShadowMapDrawArea(int handle, float minX, float minY, float minZ, float maxX, float maxY,
+                         float maxZ);
+// 1: fit around the camera's view volume instead of the area box.
+int SetShadowMapFitViewVolume(int handle, int flag);
+// Which map 3-D drawing reads in slot 0 or 1 (handle 0 or -1: none).
+int SetUseShadowMap(int slot, int handle);
+
+int InitShadowMapRecord(HandleRecordHeader* header);
+int CreateShadowMapSurfaces(ShadowMapRecord* record, int async);
+int SetShadowMapLightDirection(int handle, float x, float y, float z);
+int UpdateShadowMapMatrices(ShadowMapRecord* record);
+int ReleaseShadowMapHandleRecord(HandleRecordHeader* header);
+
+// Light basis of a direction: the unit direction as the third axis, the
+// first from its cross product with (0, 1, 0), or (1, 0, 0) when that is
+// shorter than 1e-7; the second from the other two. Columns hold the axes.
+void BuildShadowLightBasis(Matrix4* basis, Vector3* unitDirection, float x, float y, float z);
+
+// Device rebuild: every map's device objects released / made again.
+int ReleaseAllShadowMapSurfaces();
+int RecreateAllShadowMapSurfaces();
+
+#endif  // VUVIDEREZA_SHADOWMAP_H
