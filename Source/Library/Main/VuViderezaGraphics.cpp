@@ -17,6 +17,7 @@
 #include "VeRavoroString.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaMath.h"
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShader.h"
@@ -140,9 +141,14 @@ int InitializeGraphicsSystem() {
                  ReleaseBufferHandleRecord, "インデックスバッファ");
   Screen.graphicsUp = 1;
   ResetTransforms();
-  if (DeviceLayer.hardware) InitializeDeviceDrawState();
+  if (DeviceLayer.hardware)
+    InitializeDeviceDrawState();
+  else
+    CreateSoftwareScreenImages();
   InitializeLights();
   BuildBlendLookupTables();
+  InitializeFontModule();
+  InitMaskSystem();
   ReapplyDeviceStates();
   Graphics.filtersExact = 0;
   if (!DeviceLayer.hardware || !Graphics.shadersUsable) return 0;
@@ -155,7 +161,10 @@ int TerminateGraphicsSystem() {
   DeleteAllHandlesOfType(HANDLETYPE_VERTEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_INDEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_SHADER, nullptr);
+  EndMaskSystem();
+  TerminateFontModule();
   DeleteAllLights();
+  ReleaseSoftwareScreenImages();
   EndGraphicsSystem();
   ReleaseShaderCodeArchives();
   TermHandleType(HANDLETYPE_VERTEX_BUFFER);
