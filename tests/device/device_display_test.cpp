@@ -13,6 +13,7 @@
 #include "RiDov.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaGraphicsSoftware.h"
 #include "WindowFixture.h"
 
 namespace {
@@ -259,6 +260,81 @@ TEST_P(SoftwareScreenTest, APatternAppearsInTheWindow) {
 INSTANTIATE_TEST_SUITE_P(Formats, SoftwareScreenTest,
                          ::testing::Values(SoftCase{16, false}, SoftCase{32, false},
                                            SoftCase{16, true}, SoftCase{32, true}));
+
+// Software start-up makes the screen's memory images in the colour bits'
+// format, the primary filled with the background colour and presented by
+// GDI; shut-down frees them.
+class SoftwareScreenImageTest : public DeviceDisplayTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SoftwareScreenImageTest, ThePrimaryImageIsWhatTheWindowShows) {
+  const int bits = GetParam();
+  ASSERT_EQ(0, SetUseHardwareRendering(0));
+  ASSERT_EQ(0, SetScreenMode(640, 480, bits, 0));
+  ASSERT_EQ(0, SetBackgroundColor(0x48, 0x8C, 0xD0));
+  ASSERT_EQ(0, LibraryStartUp());
+  ASSERT_EQ(0, DeviceLayer.hardware);
+  MEMIMG* screen = &SoftwareScreenImage;
+  ASSERT_TRUE(IsValidMemImg(screen));
+  EXPECT_EQ(screen, SoftwareDrawTarget);
+  EXPECT_EQ(640, screen->width);
+  EXPECT_EQ(480, screen->height);
+  EXPECT_EQ(bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16, screen->header->colorType);
+  EXPECT_EQ(bits / 8, MemImgBytesPerPixel(screen));
+  for (int i = 0; i < 2; i++) {
+    SCOPED_TRACE(i);
+    ASSERT_TRUE(IsValidMemImg(&SoftwareWorkImages[i]));
+    EXPECT_EQ(640, SoftwareWorkImages[i].width);
+    EXPECT_EQ(480, SoftwareWorkImages[i].height);
+    EXPECT_EQ(screen->header->colorType, SoftwareWorkImages[i].header->colorType);
+    EXPECT_EQ(i, SoftwareWorkImages[i].header->alphaFlag);
+  }
+  const int pitch = screen->header->pitch;
+  // The background, in the screen's pixel format.
+  const DWORD background = 0x488CD0;
+  for (const int corner : {0, 479}) {
+    const unsigned char* row = screen->pixels + static_cast<size_t>(corner) * pitch;
+    if (bits == 32) {
+      DWORD value;
+      memcpy(&value, row + 639 * 4, 4);
+      EXPECT_EQ(background, value & 0xFFFFFF);
+    } else {
+      WORD value;
+      memcpy(&value, row + 639 * 2, 2);
+      EXPECT_EQ((0x48 >> 3) << 11 | (0x8C >> 2) << 5 | (0xD0 >> 3), value);
+    }
+  }
+  Settle();
+  ASSERT_EQ(0, PresentBackBuffer());
+  Settle();
+  EXPECT_EQ(Shown(background & (bits == 32 ? 0xFFFFFF : 0xF8FCF8), bits), WindowPixel(600, 400));
+  // A pattern written into the primary image reaches the window.
+  for (int y = 0; y < 480; y++)
+    for (int x = 0; x < 640; x++) {
+      const DWORD colour = PatternColour(x, y);
+      unsigned char* p = screen->pixels + static_cast<size_t>(y) * pitch + x * (bits / 8);
+      if (bits == 32) {
+        memcpy(p, &colour, 4);
+      } else {
+        const WORD value = static_cast<WORD>((colour >> 8 & 0xF800) | (colour >> 5 & 0x07E0) | (colour >> 3 & 0x1F));
+        memcpy(p, &value, 2);
+      }
+    }
+  ASSERT_EQ(0, PresentBackBuffer());
+  Settle();
+  const int points[][2] = {{0, 0}, {17, 3}, {100, 200}, {639, 479}, {250, 31}, {500, 300}};
+  for (const auto& point : points) {
+    SCOPED_TRACE(point[0] * 1000 + point[1]);
+    EXPECT_EQ(Shown(PatternColour(point[0], point[1]), bits), WindowPixel(point[0], point[1]));
+  }
+  EXPECT_EQ(0, LibraryShutDown());
+  SetBackgroundColor(0, 0, 0);
+  EXPECT_FALSE(IsValidMemImg(&SoftwareScreenImage));
+  EXPECT_FALSE(IsValidMemImg(&SoftwareWorkImages[0]));
+  EXPECT_FALSE(IsValidMemImg(&SoftwareWorkImages[1]));
+  EXPECT_EQ(nullptr, SoftwareDrawTarget);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SoftwareScreenImageTest, ::testing::Values(16, 32));
 
 }  // namespace
 

@@ -45,6 +45,10 @@ int SetDrawTarget(int target) {
 }
 // Drawing: mask screen.
 int ReleaseMaskScreen() { return 0; }
+// Masks: no mask handles or mask screen to set up.
+int InitMaskSystem() { return 0; }
+// Masks: nothing to end.
+int EndMaskSystem() { return 0; }
 // Drawing: mask screen use.
 int GetMaskUseFlag() { return 0; }
 // Drawing: mask screen use.
@@ -107,6 +111,10 @@ int ReleaseModelDeviceResources() { return 0; }
 // ---------------------------------------------------------------------------
 // Fonts.
 
+// Fonts: no font handles or default settings to set up.
+int InitializeFontModule() { return 0; }
+// Fonts: nothing to end.
+int TerminateFontModule() { return 0; }
 // Fonts: no font handle made.
 int CreateFontToHandle(const char*, int, int, int, int, int, int, int) { return -1; }
 // Fonts: invalid font.

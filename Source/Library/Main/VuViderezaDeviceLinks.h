@@ -18,6 +18,11 @@ int SetMemImgDefaultColorType(int type);
 // Before a present: applies a pending mask update to the draw area when
 // masks are on, and clears the pending flag. 0.
 int ApplyPendingMaskToScreen();
+// Fonts and masks: started and ended with the graphics system.
+int InitializeFontModule();
+int TerminateFontModule();
+int InitMaskSystem();
+int EndMaskSystem();
 // Before a present, when the on-screen log's draw flag is set: draws the log
 // over the whole screen with blend none and white tint, keeping draw area,
 // blend mode and tint. 0.

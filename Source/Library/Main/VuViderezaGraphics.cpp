@@ -18,6 +18,7 @@
 #include "VuViderezaBuffer.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaMath.h"
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShader.h"
@@ -125,9 +126,14 @@ int InitializeGraphicsSystem() {
                  ReleaseShadowMapHandleRecord, "シャドウマップ");
   Screen.graphicsUp = 1;
   ResetTransforms();
-  if (DeviceLayer.hardware) InitializeDeviceDrawState();
+  if (DeviceLayer.hardware)
+    InitializeDeviceDrawState();
+  else
+    CreateSoftwareScreenImages();
   InitializeLights();
   BuildBlendLookupTables();
+  InitializeFontModule();
+  InitMaskSystem();
   ReapplyDeviceStates();
   Graphics.filtersExact = 0;
   if (!DeviceLayer.hardware || !Graphics.shadersUsable) return 0;
@@ -141,7 +147,10 @@ int TerminateGraphicsSystem() {
   DeleteAllHandlesOfType(HANDLETYPE_VERTEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_INDEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_SHADER, nullptr);
+  EndMaskSystem();
+  TerminateFontModule();
   DeleteAllLights();
+  ReleaseSoftwareScreenImages();
   EndGraphicsSystem();
   ReleaseShaderCodeArchives();
   TermHandleType(HANDLETYPE_SHADOWMAP);
