@@ -82,11 +82,6 @@ int DrawRectShape(int, int, int, int, unsigned int, int) { return 0; }
 int DrawCircleShape(int, int, int, unsigned int, int, int) { return 0; }
 // Drawing: shapes on the software screen.
 int DrawTriangleShape(int, int, int, int, int, int, unsigned int, int) { return 0; }
-// Graphic loading: no graphics; every handle -1.
-int LoadImageDivided(const char*, int count, int, int, int, int, int* handles, int) {
-  for (int i = 0; handles != nullptr && i < count; i++) handles[i] = -1;
-  return -1;
-}
 
 // Drawing: the draw target's surface index, the vertex batch (empty), the
 // remembered draw set-up.

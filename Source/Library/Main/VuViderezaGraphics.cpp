@@ -6,6 +6,7 @@
 // Threads: main thread.
 // Platform: IDirect3DDevice9 shader, declaration and volume-texture
 // creation, render and sampler states, through the device call table.
+#include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
 
 #include <stdio.h>
@@ -138,6 +139,7 @@ int InitializeGraphicsSystem() {
                  ReleaseBufferHandleRecord, "頂点バッファ");
   InitHandleType(HANDLETYPE_INDEX_BUFFER, sizeof(BufferHandleRecord), 16384, ReturnZero,
                  ReleaseBufferHandleRecord, "インデックスバッファ");
+  InitGraphicHandleType();
   Screen.graphicsUp = 1;
   ResetTransforms();
   if (DeviceLayer.hardware) InitializeDeviceDrawState();
@@ -152,6 +154,7 @@ int InitializeGraphicsSystem() {
 
 int TerminateGraphicsSystem() {
   if (!Screen.graphicsUp) return 0;
+  TermGraphicHandleType();
   DeleteAllHandlesOfType(HANDLETYPE_VERTEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_INDEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_SHADER, nullptr);
