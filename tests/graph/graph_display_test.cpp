@@ -147,3 +147,46 @@ TEST_F(GraphDisplayTest, EdgeTexelRepeatedAndSharedTextureFreedAtLastTile) {
 }
 
 }  // namespace
+
+namespace {
+
+int DecodeCount = 0;
+int CountingLoader(ImageLoadStream*, BaseImageRecord*) {
+  DecodeCount++;
+  return -1;  // the built-in loaders decode
+}
+
+TEST_F(GraphDisplayTest, RestoreRefillsTilesDecodingTheSheetOnce) {
+  int handles[16];
+  ASSERT_EQ(0, LoadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, handles, 1));
+  // A second sheet from a copy that is gone before the restore.
+  char folder[MAX_PATH], copy[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  snprintf(copy, sizeof copy, "%sgraph_restore_%lu.png", folder, GetCurrentProcessId());
+  ASSERT_TRUE(CopyFileA(SheetPath().c_str(), copy, FALSE));
+  int gone[2];
+  ASSERT_EQ(0, LoadImageDivided(copy, 2, 2, 1, 55, 80, gone, 1));
+  ASSERT_TRUE(DeleteFileA(copy));
+  int after[16];
+  ASSERT_EQ(0, LoadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, after, 1));
+  // Device objects gone and made again empty, as a rebuild does.
+  ASSERT_EQ(0, ReleaseAllGraphTextures());
+  ASSERT_EQ(0, CreateAllGraphTextures());
+  ASSERT_EQ(0, AddUserImageLoader(CountingLoader));
+  DecodeCount = 0;
+  ASSERT_EQ(0, RestoreGraphicsResources());
+  EXPECT_TRUE(log_.Has("ファイル:")) << log_.Text();
+  EXPECT_TRUE(log_.Has("がロードできませんでした"));
+  EXPECT_TRUE(log_.Has("グラフィックの復帰が完了しました"));
+  EXPECT_EQ(2, DecodeCount);  // once per run of the sheet's tiles; the missing copy never opens
+  for (int i = 0; i < 16; i++) {
+    ExpectTileEqualsFile(handles[i], i, 0);
+    ExpectTileEqualsFile(after[i], i, 0);
+  }
+  BaseImageRecord empty;
+  ASSERT_EQ(0, ReadGraphToBaseImage(gone[0], &empty));
+  EXPECT_EQ(0u, GetBaseImagePixelARGB8(&empty, 20, 40));
+  ReleaseBaseImage(&empty);
+}
+
+}  // namespace

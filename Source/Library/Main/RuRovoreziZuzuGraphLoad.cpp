@@ -87,6 +87,10 @@ int LoadDividedGraph(const char* file, int count, int across, int down, int widt
       GetGraphCreateSettings(&settings);
       result = CreateDivGraphFromGraphImage(&settings, wholeHandle, &image, &alpha, count, across, down, width,
                                             height, handles, transparent, mirror, 0);
+      if (result == 0) {
+        RememberGraphicSource(handles[0], file, nullptr, nullptr, mirror, -1);
+        for (int i = 1; i < count; i++) RememberGraphicSource(handles[i], nullptr, nullptr, nullptr, mirror, handles[0]);
+      }
       ReleaseBaseImage(&image);
       if (alpha.pixels != nullptr) ReleaseBaseImage(&alpha);
     }

@@ -21,17 +21,8 @@ int RebuildGraphicsDeviceKeepMode() { return 0; }
 // ---------------------------------------------------------------------------
 // Graphics and drawing.
 
-static GraphicsRestoreFunction StandInRestoreFunction = nullptr;
-static void StandInRestoreAllGraphics() {}
 static int StandInDrawTarget = -2;
 
-// Graphics restore: installs the function, null the default one.
-int SetGraphicsRestoreCallback(GraphicsRestoreFunction function) {
-  StandInRestoreFunction = function != nullptr ? function : StandInRestoreAllGraphics;
-  return 0;
-}
-// Graphics restore: whether a function is installed.
-int HasGraphicsRestoreCallback() { return StandInRestoreFunction != nullptr ? 1 : 0; }
 // Graphics state: the draw target.
 int GetDrawTarget() { return StandInDrawTarget; }
 // Graphic creation: transfer-texture pool (empty).

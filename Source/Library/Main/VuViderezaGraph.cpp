@@ -179,11 +179,8 @@ int TermGraphicRecord(HandleRecordHeader* header) {
   if (record->ownedBlock1 != nullptr) MemFree(record->ownedBlock1);
   if (record->ownedBlock2 != nullptr) MemFree(record->ownedBlock2);
   record->ownedBlock1 = record->ownedBlock2 = nullptr;
-  if (record->sourceBlock != nullptr) {
-    int* count = reinterpret_cast<int*>(record->sourceBlock);
-    if (--count[0] <= 0) MemFree(record->sourceBlock);
-    record->sourceBlock = nullptr;
-  }
+  ReleaseGraphSourceBlock(static_cast<GraphSourceBlock*>(record->sourceBlock));
+  record->sourceBlock = nullptr;
   if (record->lostFlag != nullptr) *record->lostFlag = 1;
   return 0;
 }

@@ -67,6 +67,32 @@ struct GraphicHandleRecord {
   GraphPiece pieces[GRAPH_RECORD_PIECES];  // more grow the record
 };
 
+// What a graphic was made from, shared by the tiles and views derived from
+// it; the copies live behind the head.
+struct GraphSourceBlock {
+  char* fileName;
+  BaseImageRecord* image;
+  BaseImageRecord* alphaImage;
+  void* bytes;
+  int size;
+  void* alphaBytes;
+  int alphaSize;
+  int mirror;
+  int refCount;
+};
+void ReleaseGraphSourceBlock(GraphSourceBlock* block);
+// Remembers a file name (full path) or a base image as the graphic's source,
+// or shares derivedFrom's block (-1: none). 0 / -1.
+int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecord* image,
+                          const BaseImageRecord* alphaImage, int mirror, int derivedFrom);
+// Refills every graphic from its remembered source (each file decoded once
+// for consecutive graphics).
+void RestoreAllGraphics();
+int RestoreGraphicsResources();
+// Device rebuild halves: every descriptor's textures released / re-created empty.
+int ReleaseAllGraphTextures();
+int CreateAllGraphTextures();
+
 // Creation settings (word meanings as the load settings; see GraphCreateSettings).
 struct GraphCreateSettings {
   int transparentColor, colorBits, bitsPerChannel, alphaTest, alpha, cube, blend, notManaged;
