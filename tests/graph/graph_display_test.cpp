@@ -15,6 +15,7 @@
 #include "VeRavoro.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaGraph.h"
+#include "RaRadaraServices.h"
 #include "WindowFixture.h"
 
 int LoadDividedGraph(const char* file, int count, int across, int down, int width, int height, int* handles,
@@ -187,6 +188,20 @@ TEST_F(GraphDisplayTest, RestoreRefillsTilesDecodingTheSheetOnce) {
   ASSERT_EQ(0, ReadGraphToBaseImage(gone[0], &empty));
   EXPECT_EQ(0u, GetBaseImagePixelARGB8(&empty, 20, 40));
   ReleaseBaseImage(&empty);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(GraphDisplayTest, TilesReadBackIdenticalAfterADeviceRebuild) {
+  int handles[16];
+  ASSERT_EQ(0, LoadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, handles, 1));
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  ASSERT_EQ(1, HasDirect3DDevice());
+  EXPECT_TRUE(log_.Has("グラフィックの復帰が完了しました")) << log_.Text();
+  for (int i = 0; i < 16; i++) ExpectTileEqualsFile(handles[i], i, 0);
+  for (int i = 0; i < 16; i++) DeleteGraphicHandle(handles[i]);
 }
 
 }  // namespace

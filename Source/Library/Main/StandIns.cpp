@@ -11,14 +11,6 @@
 #include "VuViderezaDeviceLinks.h"
 
 // ---------------------------------------------------------------------------
-// Device loss (the device layer's rebuild is not built yet).
-
-// Device loss: no device objects.
-int ReleaseAllDeviceObjects() { return 0; }
-// Device loss: rebuild.
-int RebuildGraphicsDeviceKeepMode() { return 0; }
-
-// ---------------------------------------------------------------------------
 // Graphics and drawing.
 
 static int StandInDrawTarget = -2;
