@@ -62,7 +62,8 @@ pid=
 
 iconv -f CP932 -t UTF-8 "$work/Log.txt" >"$work/log.utf8"
 grep -q -F "XAudio2 の初期化は正常に終了しました" "$work/log.utf8" || { cat "$work/log.utf8"; fail "XAudio2 did not start"; }
-if grep -F -e "ロードに失敗しました" -e "変換に失敗しました" "$work/log.utf8"; then
+# The pictures are not in this run's folder: their failures are expected.
+if grep -v -F "画像ファイル" "$work/log.utf8" | grep -F -e "ロードに失敗しました" -e "変換に失敗しました"; then
   fail "a sound file failed to load"
 fi
 echo "log: XAudio2 started, all 19 sound files loaded"

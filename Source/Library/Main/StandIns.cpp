@@ -11,27 +11,10 @@
 #include "VuViderezaDeviceLinks.h"
 
 // ---------------------------------------------------------------------------
-// Device loss (the device layer's rebuild is not built yet).
-
-// Device loss: no device objects.
-int ReleaseAllDeviceObjects() { return 0; }
-// Device loss: rebuild.
-int RebuildGraphicsDeviceKeepMode() { return 0; }
-
-// ---------------------------------------------------------------------------
 // Graphics and drawing.
 
-static GraphicsRestoreFunction StandInRestoreFunction = nullptr;
-static void StandInRestoreAllGraphics() {}
 static int StandInDrawTarget = -2;
 
-// Graphics restore: installs the function, null the default one.
-int SetGraphicsRestoreCallback(GraphicsRestoreFunction function) {
-  StandInRestoreFunction = function != nullptr ? function : StandInRestoreAllGraphics;
-  return 0;
-}
-// Graphics restore: whether a function is installed.
-int HasGraphicsRestoreCallback() { return StandInRestoreFunction != nullptr ? 1 : 0; }
 // Graphics state: the draw target.
 int GetDrawTarget() { return StandInDrawTarget; }
 // Graphic creation: transfer-texture pool (empty).
@@ -86,11 +69,6 @@ int DrawRectShape(int, int, int, int, unsigned int, int) { return 0; }
 int DrawCircleShape(int, int, int, unsigned int, int, int) { return 0; }
 // Drawing: shapes on the software screen.
 int DrawTriangleShape(int, int, int, int, int, int, unsigned int, int) { return 0; }
-// Graphic loading: no graphics; every handle -1.
-int LoadImageDivided(const char*, int count, int, int, int, int, int* handles, int) {
-  for (int i = 0; handles != nullptr && i < count; i++) handles[i] = -1;
-  return -1;
-}
 
 // Drawing: the draw target's surface index, the vertex batch (empty), the
 // remembered draw set-up.

@@ -6,6 +6,7 @@
 // Threads: main thread.
 // Platform: IDirect3DDevice9 shader, declaration and volume-texture
 // creation, render and sampler states, through the device call table.
+#include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
 
 #include <stdio.h>
@@ -124,6 +125,7 @@ int InitializeGraphicsSystem() {
                  ReleaseBufferHandleRecord, "インデックスバッファ");
   InitHandleType(HANDLETYPE_SHADOWMAP, sizeof(ShadowMapRecord), SHADOWMAP_HANDLE_MAX, InitShadowMapRecord,
                  ReleaseShadowMapHandleRecord, "シャドウマップ");
+  InitGraphicHandleType();
   Screen.graphicsUp = 1;
   ResetTransforms();
   if (DeviceLayer.hardware)
@@ -144,6 +146,7 @@ int InitializeGraphicsSystem() {
 int TerminateGraphicsSystem() {
   if (!Screen.graphicsUp) return 0;
   DeleteAllHandlesOfType(HANDLETYPE_SHADOWMAP, nullptr);
+  TermGraphicHandleType();
   DeleteAllHandlesOfType(HANDLETYPE_VERTEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_INDEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_SHADER, nullptr);

@@ -1,0 +1,676 @@
+// Graphic handles (handle type 1): records and their shared image
+// descriptors, pixel-format indices and their colour formats, texture
+// splitting and creation (managed pool), the pieces each graphic draws
+// with, pixel transfer into the textures (repeated edge texels) and
+// read-back into a base image.
+// Threads: main thread (the handle type's lock belongs to the handle
+// manager). Platform: Direct3D 9 textures through the device call table.
+#include "VuViderezaGraph.h"
+
+#include <string.h>
+
+#include "RaRadara.h"
+#include "RaRadaraLog.h"
+#include "RiDov.h"
+#include "RaRadaraServices.h"
+#include "VuViderezaDevice.h"
+#include "VuViderezaDeviceLinks.h"
+#include "ZiDezaru.h"
+
+namespace {
+
+// Creation settings as the graphics state reset leaves them: alpha test on,
+// managed pool on (stored inverted: 0), one mip level, transparent black.
+GraphCreateSettings CurrentCreateSettings = {0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
+                                             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+ColorFormatRecord PixelFormats[25];
+int PixelFormatsBuilt = 0;
+
+void BuildPixelFormats() {
+  if (PixelFormatsBuilt) return;
+  ColorFormatRecord* f = PixelFormats;
+  MakeColorFormatFromMasks(&f[0], 16, 0xf800, 0x07e0, 0x001f, 0, 0, 0, 0);
+  MakeColorFormatXRGB8(&f[1]);
+  MakeColorFormatFromMasks(&f[2], 16, 0x0f00, 0x00f0, 0x000f, 0xf000, 0, 0, 0);
+  MakeColorFormatARGB8(&f[3]);
+  MakeColorFormatFromMasks(&f[4], 16, 0x7c00, 0x03e0, 0x001f, 0x8000, 0, 0, 0);
+  MakeColorFormatARGB8(&f[5]);
+  for (int i = 0; i < 5; i++) {
+    MakeColorFormatARGB8(&f[6 + i]);
+    f[6 + i].kind = static_cast<uint8_t>(1 + i);
+    f[6 + i].bitsPerPixel = i == 0 ? 4 : 8;
+  }
+  MakeColorFormatFromMasks(&f[11], 16, 0xf800, 0x07e0, 0x001f, 0, 0, 0, 0);
+  MakeColorFormatXRGB8(&f[12]);
+  MakeColorFormatARGB8(&f[13]);
+  MakeColorFormatFromMasks(&f[14], 64, 0, 0, 0, 0, 4, 16, 0);
+  MakeColorFormatFromMasks(&f[15], 64, 0, 0, 0, 0, 4, 16, 1);
+  MakeColorFormatFromMasks(&f[16], 128, 0, 0, 0, 0, 4, 32, 1);
+  MakeColorFormatFromMasks(&f[17], 8, 0, 0, 0, 0, 1, 8, 0);
+  MakeColorFormatFromMasks(&f[18], 16, 0, 0, 0, 0, 1, 16, 0);
+  MakeColorFormatFromMasks(&f[19], 16, 0, 0, 0, 0, 1, 16, 1);
+  MakeColorFormatFromMasks(&f[20], 32, 0, 0, 0, 0, 1, 32, 1);
+  MakeColorFormatFromMasks(&f[21], 16, 0, 0, 0, 0, 2, 8, 0);
+  MakeColorFormatFromMasks(&f[22], 32, 0, 0, 0, 0, 2, 16, 0);
+  MakeColorFormatFromMasks(&f[23], 32, 0, 0, 0, 0, 2, 16, 1);
+  MakeColorFormatFromMasks(&f[24], 64, 0, 0, 0, 0, 2, 32, 1);
+  PixelFormatsBuilt = 1;
+}
+
+struct D3DFormatEntry {
+  int code, bits;
+  uint32_t r, g, b, a;
+  int channels, channelBits, floatFlag;
+};
+const D3DFormatEntry D3DFormatEntries[25] = {
+    {20, 24, 0xff0000, 0xff00, 0xff, 0, 0, 0, 0},        {21, 32, 0xff0000, 0xff00, 0xff, 0xff000000, 0, 0, 0},
+    {22, 32, 0xff0000, 0xff00, 0xff, 0, 0, 0, 0},        {23, 16, 0xf800, 0x7e0, 0x1f, 0, 0, 0, 0},
+    {24, 16, 0x7c00, 0x3e0, 0x1f, 0, 0, 0, 0},           {25, 16, 0x7c00, 0x3e0, 0x1f, 0x8000, 0, 0, 0},
+    {26, 16, 0xf00, 0xf0, 0xf, 0xf000, 0, 0, 0},         {27, 8, 0xe0, 0x1c, 0x3, 0, 0, 0, 0},
+    {29, 16, 0xe0, 0x1c, 0x3, 0xff00, 0, 0, 0},          {30, 16, 0xf00, 0xf0, 0xf, 0, 0, 0, 0},
+    {31, 32, 0x3ff, 0xffc00, 0x3ff00000, 0xc0000000, 0, 0, 0},
+    {32, 32, 0xff, 0xff00, 0xff0000, 0xff000000, 0, 0, 0}, {33, 32, 0xff, 0xff00, 0xff0000, 0, 0, 0, 0},
+    {34, 32, 0, 0, 0, 0, 2, 16, 0},                      {35, 32, 0x3ff00000, 0xffc00, 0x3ff, 0xc0000000, 0, 0, 0},
+    {36, 64, 0, 0, 0, 0, 4, 16, 0},                      {50, 8, 0, 0, 0, 0, 1, 8, 0},
+    {60, 16, 0, 0, 0, 0, 2, 8, 0},                       {81, 16, 0, 0, 0, 0, 1, 16, 0},
+    {111, 16, 0, 0, 0, 0, 1, 16, 1},                     {112, 32, 0, 0, 0, 0, 2, 16, 1},
+    {113, 64, 0, 0, 0, 0, 4, 16, 1},                     {114, 32, 0, 0, 0, 0, 1, 32, 1},
+    {115, 64, 0, 0, 0, 0, 2, 32, 1},                     {116, 128, 0, 0, 0, 0, 4, 32, 1},
+};
+ColorFormatRecord D3DFormats[25];
+int D3DFormatsBuilt = 0;
+
+int GraphicsReady() { return Screen.graphicsUp && DeviceLayer.hardware && HasDirect3DDevice(); }
+
+void FreeDescriptor(GraphImageDescriptor* image) {
+  ReleaseImageTextures(image);
+  MemFree(image);
+}
+
+}  // namespace
+
+void GetGraphCreateSettings(GraphCreateSettings* settings) { *settings = CurrentCreateSettings; }
+
+int InitGraphicHandleType() {
+  return InitHandleType(HANDLETYPE_GRAPH, sizeof(GraphicHandleRecord), 32768, InitGraphicHandleRecord,
+                        TermGraphicRecord, "グラフィック");
+}
+
+int TermGraphicHandleType() {
+  DeleteAllHandlesOfType(HANDLETYPE_GRAPH, nullptr);
+  return TermHandleType(HANDLETYPE_GRAPH);
+}
+
+int AllocGraphicHandle() { return CreateHandle(HANDLETYPE_GRAPH, -1); }
+
+int InitGraphicHandleRecord(HandleRecordHeader* record) {
+  reinterpret_cast<GraphicHandleRecord*>(record)->dependentHandle = -1;
+  return 0;
+}
+
+GraphicHandleRecord* GetGraphicRecord(int handle, int acceptPending) {
+  if (handle < 0) return nullptr;
+  HandleRecordHeader* header = GetHandleRecordOfType(handle, HANDLETYPE_GRAPH);
+  if (header == nullptr) return nullptr;
+  if (!acceptPending && header->asyncLoadCount > 0) return nullptr;
+  return reinterpret_cast<GraphicHandleRecord*>(header);
+}
+
+int IsGraphicHandleValid(int handle) { return GetGraphicRecord(handle, 0) != nullptr ? 1 : 0; }
+
+int SetGraphicLostFlagPointer(int handle, int* flag) {
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
+  if (record == nullptr) return -1;
+  record->lostFlag = flag;
+  if (flag != nullptr) *flag = 0;
+  return 0;
+}
+
+int SetGraphInternalFlag(int handle, int flag) {
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
+  if (record == nullptr) return -1;
+  record->internalFlag = flag != 0 ? 1 : 0;
+  return 0;
+}
+
+int GetGraphicSize(int handle, int* width, int* height) {
+  int w, h;
+  if (handle == -2 || handle == -4) {
+    w = Screen.drawWidth > 0 ? Screen.drawWidth : 640;
+    h = Screen.drawHeight > 0 ? Screen.drawHeight : 480;
+  } else {
+    GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
+    if (record == nullptr) return -1;
+    w = record->width;
+    h = record->height;
+  }
+  if (width != nullptr) *width = w;
+  if (height != nullptr) *height = h;
+  return 0;
+}
+
+int GetGraphTextureSize(int handle, int* width, int* height) {
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
+  if (record == nullptr) return -1;
+  int w = record->width, h = record->height;
+  if (record->image != nullptr && record->image->format.textureBacked && record->image->textureCount > 0) {
+    w = record->image->textures[0].allocWidth;
+    h = record->image->textures[0].allocHeight;
+  }
+  if (width != nullptr) *width = w;
+  if (height != nullptr) *height = h;
+  return 0;
+}
+
+int DeleteGraphicHandle(int handle, int) { return DeleteHandle(handle); }
+
+int TermGraphicRecord(HandleRecordHeader* header) {
+  GraphicHandleRecord* record = reinterpret_cast<GraphicHandleRecord*>(header);
+  if (record->dependentHandle != -1) {
+    DeleteHandle(record->dependentHandle);
+    record->dependentHandle = -1;
+  }
+  if (GetDrawTarget() == header->handle) SetDrawTarget(-4);
+  if (record->image != nullptr) {
+    if (--record->image->refCount <= 0) FreeDescriptor(record->image);
+    record->image = nullptr;
+  }
+  if (record->ownedBlock1 != nullptr) MemFree(record->ownedBlock1);
+  if (record->ownedBlock2 != nullptr) MemFree(record->ownedBlock2);
+  record->ownedBlock1 = record->ownedBlock2 = nullptr;
+  ReleaseGraphSourceBlock(static_cast<GraphSourceBlock*>(record->sourceBlock));
+  record->sourceBlock = nullptr;
+  if (record->lostFlag != nullptr) *record->lostFlag = 1;
+  return 0;
+}
+
+int DeleteInternalGraphs() {
+  HandleManager& manager = HandleManagers[HANDLETYPE_GRAPH];
+  if (!manager.initialized) return 0;
+  for (int slot = 0; slot < manager.maxCount; slot++) {
+    GraphicHandleRecord* record = reinterpret_cast<GraphicHandleRecord*>(manager.slots[slot]);
+    if (record != nullptr && record->internalFlag && record->image != nullptr) DeleteHandle(record->header.handle);
+  }
+  return 0;
+}
+
+int SelectPixelFormatIndex(const GraphFormatDesc* d) {
+  if (d->dxt >= 1 && d->dxt <= 5) return 5 + d->dxt;
+  const int bpc = d->bitsPerChannel;
+  if (d->channelCount == 1) {
+    if (d->floatFlag) return (bpc != 0 ? bpc : d->colorBits) >= 32 ? 20 : 19;
+    return (bpc != 0 ? bpc : d->colorBits) >= 16 ? 18 : 17;
+  }
+  if (d->channelCount == 2) {
+    if (d->floatFlag) return (bpc != 0 ? bpc >= 32 : d->colorBits >= 64) ? 24 : 23;
+    return (bpc != 0 ? bpc >= 16 : d->colorBits >= 32) ? 22 : 21;
+  }
+  if (d->floatFlag) return (bpc != 0 ? bpc >= 32 : d->colorBits >= 128) ? 16 : 15;
+  if (bpc >= 9) return 14;
+  const int deep = d->colorBits != 16 ? 1 : 0;
+  if (d->drawable) return d->alpha || d->alphaTest ? 13 : 11 + deep;
+  if (d->alpha) return 2 + deep;
+  if (d->alphaTest) return 4 + deep;
+  return deep;
+}
+
+const ColorFormatRecord* GetColorFormatForPixelFormat(int index) {
+  if (index < 0 || index > 24) return nullptr;
+  BuildPixelFormats();
+  return &PixelFormats[index];
+}
+
+const ColorFormatRecord* GetPixelFormatDescriptor(int d3dFormat) {
+  if (!D3DFormatsBuilt) {
+    for (int i = 0; i < 25; i++) {
+      const D3DFormatEntry& e = D3DFormatEntries[i];
+      MakeColorFormatFromMasks(&D3DFormats[i], e.bits, e.r, e.g, e.b, e.a, e.channels, e.channelBits, e.floatFlag);
+    }
+    D3DFormatsBuilt = 1;
+  }
+  for (int i = 0; i < 25; i++)
+    if (D3DFormatEntries[i].code == d3dFormat) return &D3DFormats[i];
+  return nullptr;
+}
+
+const ColorFormatRecord* GetColorFormatForTextureDesc(int alpha, int alphaTest, int use32Bit, int drawable) {
+  GraphFormatDesc desc;
+  memset(&desc, 0, sizeof desc);
+  desc.alpha = alpha != 0;
+  desc.alphaTest = alphaTest != 0;
+  desc.drawable = drawable != 0;
+  desc.colorBits = use32Bit ? 32 : 16;
+  return GetColorFormatForPixelFormat(SelectPixelFormatIndex(&desc));
+}
+
+int GetDeviceFormatForPixelFormat(int index) {
+  const DeviceFormatTable& t = DeviceFormats;
+  const int table[25] = {t.color16,     t.color32,     t.alpha16,     t.alpha32,    t.alphaTest16,
+                         t.alphaTest32, t.dxt[0],      t.dxt[1],      t.dxt[2],     t.dxt[3],
+                         t.dxt[4],      t.target16,    t.target32,    t.targetAlpha32, t.abgrInt16,
+                         t.abgrFloat16, t.abgrFloat32, t.oneInt8,     t.oneInt16,   t.oneFloat16,
+                         t.oneFloat32,  t.twoInt8,     t.twoInt16,    t.twoFloat16, t.twoFloat32};
+  return index >= 0 && index < 25 ? table[index] : 0;
+}
+
+int ReleaseImageTextures(GraphImageDescriptor* image) {
+  if (image == nullptr || !image->format.textureBacked) return 0;
+  for (int i = 0; i < image->textureCount; i++) {
+    GraphTextureEntry& e = image->textures[i];
+    for (int f = 0; f < 6; f++)
+      if (e.faces[f] != nullptr) {
+        ReleaseComObject(e.faces[f]);
+        e.faces[f] = nullptr;
+      }
+    if (e.multiSampleSurface != nullptr) ReleaseComObject(e.multiSampleSurface);
+    if (e.writeOnlySurface != nullptr) ReleaseComObject(e.writeOnlySurface);
+    if (e.texture != nullptr) ReleaseComObject(e.texture);
+    if (e.systemTexture != nullptr) ReleaseComObject(e.systemTexture);
+    e.multiSampleSurface = e.writeOnlySurface = nullptr;
+    e.texture = e.systemTexture = nullptr;
+  }
+  return 0;
+}
+
+int DivideSizeIntoTextureSizes(int size, int limit, uint16_t* lengths, int maxCount) {
+  if (size <= 0 || limit <= 0) return -1;
+  int count = 0;
+  while (size > 0) {
+    if (count >= maxCount) return -1;
+    int length = limit;
+    if (size < limit) {
+      length = 1;
+      while (length < size) length <<= 1;
+    }
+    lengths[count++] = static_cast<uint16_t>(length);
+    size -= length;
+  }
+  return count;
+}
+
+void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* s, int width, int height, int hasAlpha,
+                          int palette8, int dxtCode, int mipCount) {
+  memset(out, 0, sizeof *out);
+  out->textureBacked = DeviceLayer.hardware ? 1 : 0;
+  out->cube = s->cube != 0;
+  out->managed = s->notManaged == 0;
+  out->dxt = static_cast<uint8_t>(dxtCode);
+  int mips = mipCount;
+  if (mips == -1 || mips == 0) {
+    if (s->mipCount == -1) {
+      mips = 1;
+      for (int w = width, h = height; w > 1 || h > 1; mips++) {
+        w = w > 1 ? w / 2 : 1;
+        h = h > 1 ? h / 2 : 1;
+      }
+    } else {
+      mips = s->mipCount == 0 ? 1 : (s->mipCount & 255);
+    }
+  }
+  out->mipCount = static_cast<uint8_t>(mips);
+  if (s->drawable == 1) {
+    out->drawable = 1;
+    out->alpha = s->drawableAlpha != 0;
+    out->managed = 0;
+    out->mipCount = 1;
+    out->multiSampleType = static_cast<uint8_t>(s->multiSampleType);
+    out->multiSampleQuality = static_cast<uint8_t>(s->multiSampleQuality);
+  } else {
+    out->alpha = hasAlpha != 0;
+    out->alphaTest = s->alphaTest != 0;
+    out->blend = s->blend != 0;
+  }
+  const int screenBits = Screen.colorBits != 0 ? Screen.colorBits : 16;
+  if (!DeviceLayer.hardware) {
+    out->dxt = 0;
+    out->systemMemory = 1;
+    out->colorBits = static_cast<uint8_t>(s->colorBits != 0 ? s->colorBits : screenBits);
+    out->channelCount = 0;
+    out->drawable = !out->blend;
+    out->palette8 = palette8 != 0;
+    out->cube = out->managed = out->alphaTest = 0;
+    out->mipCount = 0;
+    return;
+  }
+  out->colorBits = static_cast<uint8_t>(s->colorBits != 0 ? s->colorBits : hasAlpha ? 32 : screenBits);
+  if (out->alpha) out->alphaTest = 0;
+  if (out->drawable && s->channelCount != 0) {
+    out->channelCount = static_cast<uint8_t>(s->channelCount);
+    out->bitsPerChannel = static_cast<uint8_t>(s->bitsPerChannel);
+    out->floatFlag = s->floatFlag != 0;
+  }
+  if (out->blend) {
+    out->drawable = 0;
+    out->alphaTest = 0;
+    out->colorBits = 32;
+    out->alpha = 1;
+  }
+}
+
+int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
+  if (image == nullptr || image->textureCount == 0) return 0;
+  if (!HasDirect3DDevice()) return -1;
+  const int format = GetDeviceFormatForPixelFormat(image->pixelFormat);
+  if (format == 0) {
+    LogPrintf("指定のフォーマットで作成できるテクスチャフォーマットがありませんでした");
+    return -1;
+  }
+  if (HasDirect3D9Ex()) image->format.managed = 0;
+  for (int i = 0; i < image->textureCount; i++) {
+    GraphTextureEntry& e = image->textures[i];
+    const int drawable = image->format.drawable;
+    const int managed = image->format.managed && !drawable;
+    if (e.texture == nullptr) {
+      HRESULT hr = CreateDeviceTextureOnMainThread(e.allocWidth, e.allocHeight, image->mipCount,
+                                                   drawable ? D3DUSAGE_RENDERTARGET : 0,
+                                                   static_cast<D3DFORMAT>(format),
+                                                   managed ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT, &e.texture,
+                                                   nullptr, inJob);
+      if (hr != D3D_OK || e.texture == nullptr) {
+        e.texture = nullptr;
+        LogPrintf("テクスチャの作成に失敗しました");
+        return -1;
+      }
+    }
+    if (!drawable && !managed && e.systemTexture == nullptr) {
+      HRESULT hr = CreateDeviceTextureOnMainThread(e.allocWidth, e.allocHeight, image->mipCount, D3DUSAGE_DYNAMIC,
+                                                   static_cast<D3DFORMAT>(format), D3DPOOL_SYSTEMMEM,
+                                                   &e.systemTexture, nullptr, inJob);
+      if (hr != D3D_OK || e.systemTexture == nullptr) {
+        e.systemTexture = nullptr;
+        LogPrintf("メモリテクスチャの作成に失敗しました");
+        ReleaseComObject(e.texture);
+        e.texture = nullptr;
+        return -1;
+      }
+    }
+    if (e.faces[0] == nullptr &&
+        (GetTextureSurfaceLevelOnMainThread(e.texture, 0, &e.faces[0], inJob) != D3D_OK || e.faces[0] == nullptr)) {
+      e.faces[0] = nullptr;
+      LogPrintf("テクスチャのサーフェスアドレスの取得に失敗しました");
+      return -1;
+    }
+    if (drawable) ColorFillDeviceSurfaceOnMainThread(e.faces[0], nullptr, 0, inJob);
+  }
+  return 0;
+}
+
+int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, int width, int height, int,
+                               int hasAlpha, int palette8, int dxtCode, int mipCount, int inJob) {
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
+  if (record == nullptr || width <= 0 || height <= 0) {
+    DeleteHandle(handle);
+    return -1;
+  }
+  if (!GraphicsReady()) {
+    // The software screen's memory images are not built here.
+    DeleteHandle(handle);
+    return -1;
+  }
+  GraphFormatDesc desc;
+  BuildGraphFormatDesc(&desc, settings, width, height, hasAlpha, palette8, dxtCode, mipCount);
+  int limit = settings->maxTextureSide;
+  int deviceMax = DeviceCaps.maxTextureWidth < DeviceCaps.maxTextureHeight ? DeviceCaps.maxTextureWidth
+                                                                           : DeviceCaps.maxTextureHeight;
+  if (deviceMax <= 0) deviceMax = 2048;
+  if (limit <= 0 || limit > deviceMax) limit = deviceMax;
+  uint16_t across[64], down[64];
+  const int countX = DivideSizeIntoTextureSizes(width, limit, across, 64);
+  const int countY = DivideSizeIntoTextureSizes(height, limit, down, 64);
+  if (countX < 0 || countY < 0) {
+    DeleteHandle(handle);
+    return -1;
+  }
+  const int textures = countX * countY;
+  GraphImageDescriptor* image = static_cast<GraphImageDescriptor*>(
+      MEM_ALLOC_ZEROED(sizeof(GraphImageDescriptor) + (textures - 1) * sizeof(GraphTextureEntry)));
+  if (image == nullptr) {
+    LogPrintf("グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました");
+    DeleteHandle(handle);
+    return -1;
+  }
+  image->refCount = 1;
+  image->format = desc;
+  image->pixelFormat = SelectPixelFormatIndex(&desc);
+  image->transparentColor = static_cast<uint32_t>(settings->transparentColor);
+  image->width = width;
+  image->height = height;
+  image->mipCount = image->pixelFormat >= 6 && image->pixelFormat <= 10 ? 1 : (desc.mipCount > 0 ? desc.mipCount : 1);
+  image->textureCount = textures;
+  if (desc.drawable && settings->noDepth == 0) {
+    image->hasDepthSurface = 1;
+    image->depthFormat = settings->depthBits == 24 ? 1 : settings->depthBits == 32 ? 2 : 0;
+  }
+  int y = 0;
+  for (int row = 0, i = 0; row < countY; y += down[row++]) {
+    int x = 0;
+    for (int column = 0; column < countX; x += across[column++], i++) {
+      GraphTextureEntry& e = image->textures[i];
+      e.x = x;
+      e.y = y;
+      e.allocWidth = across[column];
+      e.allocHeight = down[row];
+      e.usedWidth = width - x < e.allocWidth ? width - x : e.allocWidth;
+      e.usedHeight = height - y < e.allocHeight ? height - y : e.allocHeight;
+    }
+  }
+  if (record->image != nullptr && --record->image->refCount <= 0) FreeDescriptor(record->image);
+  record->image = image;
+  record->width = width;
+  record->height = height;
+  record->x = record->y = 0;
+  if (CreateImageTextures(image, inJob) < 0 || BuildGraphDrawInfo(handle, inJob) < 0) {
+    DeleteHandle(handle);
+    return -1;
+  }
+  return 0;
+}
+
+int BuildGraphDrawInfo(int handle, int) {
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
+  if (record == nullptr || record->image == nullptr) return -1;
+  GraphImageDescriptor* image = record->image;
+  const int left = record->x, top = record->y, right = left + record->width, bottom = top + record->height;
+  int count = 0;
+  for (int i = 0; i < image->textureCount; i++) {
+    const GraphTextureEntry& e = image->textures[i];
+    if (e.x < right && e.x + e.usedWidth > left && e.y < bottom && e.y + e.usedHeight > top) count++;
+  }
+  if (count > GRAPH_RECORD_PIECES) {
+    const int size = static_cast<int>(sizeof(GraphicHandleRecord) + (count - GRAPH_RECORD_PIECES) * sizeof(GraphPiece));
+    if (ResizeHandleRecord(handle, size) < 0) {
+      LogPrintf("画像描画情報格納用メモリの確保に失敗しました");
+      return -1;
+    }
+    record = GetGraphicRecord(handle, 1);
+  }
+  record->pieceCount = 0;
+  for (int i = 0; i < image->textureCount; i++) {
+    GraphTextureEntry& e = image->textures[i];
+    const int x0 = e.x > left ? e.x : left, y0 = e.y > top ? e.y : top;
+    const int x1 = e.x + e.usedWidth < right ? e.x + e.usedWidth : right;
+    const int y1 = e.y + e.usedHeight < bottom ? e.y + e.usedHeight : bottom;
+    if (x0 >= x1 || y0 >= y1) continue;
+    GraphPiece& p = record->pieces[record->pieceCount++];
+    p.x = x0 - left;
+    p.y = y0 - top;
+    p.texX = x0 - e.x;
+    p.texY = y0 - e.y;
+    p.width = x1 - x0;
+    p.height = y1 - y0;
+    const float u0 = static_cast<float>(p.texX) / e.allocWidth, v0 = static_cast<float>(p.texY) / e.allocHeight;
+    const float u1 = static_cast<float>(p.texX + p.width) / e.allocWidth;
+    const float v1 = static_cast<float>(p.texY + p.height) / e.allocHeight;
+    const float gx0 = static_cast<float>(p.x), gy0 = static_cast<float>(p.y);
+    const float gx1 = static_cast<float>(p.x + p.width), gy1 = static_cast<float>(p.y + p.height);
+    const float corners[16] = {gx0, gy0, u0, v0, gx1, gy0, u1, v0, gx0, gy1, u0, v1, gx1, gy1, u1, v1};
+    memcpy(p.corners, corners, sizeof corners);
+    p.reserved = 0;
+    p.entry = &e;
+  }
+  return 0;
+}
+
+int MakeDerivedGraph(int dst, int src, int x, int y, int width, int height, int inJob) {
+  GraphicHandleRecord* source = GetGraphicRecord(src, 1);
+  GraphicHandleRecord* record = GetGraphicRecord(dst, 1);
+  if (source == nullptr || record == nullptr || source->image == nullptr) return -1;
+  source->image->refCount++;
+  if (record->image != nullptr && --record->image->refCount <= 0) FreeDescriptor(record->image);
+  record->image = source->image;
+  record->sourceX = source->sourceX + x;
+  record->sourceY = source->sourceY + y;
+  record->x = source->x + x;
+  record->y = source->y + y;
+  record->width = width;
+  record->height = height;
+  return BuildGraphDrawInfo(dst, inJob);
+}
+
+namespace {
+
+// Writes source rectangle (sx, sy, w, h) into the texture rectangle at
+// (tx, ty); a rectangle ending one texel short of a larger texture's right
+// or bottom edge (or anywhere inside it) repeats its last column / row.
+int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const BaseImageRecord* src,
+                   const BaseImageRecord* alpha, int sx, int sy, int w, int h, int tx, int ty, int applyKey,
+                   int inJob) {
+  const ColorFormatRecord* format = GetColorFormatForPixelFormat(image->pixelFormat);
+  const int extendX = tx + w < e.allocWidth ? 1 : 0;
+  const int extendY = ty + h < e.allocHeight ? 1 : 0;
+  if (format->kind != 0) {
+    LogPrintf("DXTフォーマットのテクスチャに標準形式のイメージを転送することはできません");
+    return 0;
+  }
+  IDirect3DTexture9* target = image->format.managed ? e.texture : e.systemTexture;
+  RECT lock = {tx, ty, tx + w + extendX, ty + h + extendY};
+  D3DLOCKED_RECT locked;
+  if (LockTextureRectOnMainThread(target, 0, &locked, &lock, 0, inJob) != D3D_OK) {
+    LogPrintf("テクスチャのロックに失敗しました");
+    return -1;
+  }
+  RECT rect = {sx, sy, sx + w, sy + h};
+  const int key = applyKey && format->alphaWidth != 0 && alpha == nullptr;
+  ConvertColorBlt(locked.pBits, locked.Pitch, format, src->pixels, src->pitch, &src->format,
+                  alpha != nullptr ? alpha->pixels : nullptr, alpha != nullptr ? alpha->pitch : 0,
+                  alpha != nullptr ? &alpha->format : nullptr, 0, 0, &rect, 0, key, image->transparentColor,
+                  BLT_REDUCE_NONE, 0, 0, 0, 0);
+  unsigned char* bits = static_cast<unsigned char*>(locked.pBits);
+  const int bytes = format->bytesPerPixel;
+  if (extendX)
+    for (int row = 0; row < h; row++) {
+      unsigned char* line = bits + row * locked.Pitch;
+      memcpy(line + w * bytes, line + (w - 1) * bytes, bytes);
+    }
+  if (extendY) memcpy(bits + h * locked.Pitch, bits + (h - 1) * locked.Pitch, (w + extendX) * bytes);
+  UnlockTextureRectOnMainThread(target, 0, inJob);
+  if (!image->format.managed && UpdateDeviceTextureOnMainThread(e.systemTexture, e.texture, inJob) != D3D_OK)
+    return -1;
+  return 0;
+}
+
+}  // namespace
+
+int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle,
+                                const RECT* src, int destX, int destY, int applyTransparent, int wholeDescriptor,
+                                int inJob) {
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
+  if (record == nullptr || record->image == nullptr || !GraphicsReady()) return -1;
+  const int w = src->right - src->left, h = src->bottom - src->top;
+  if (w <= 0 || h <= 0) return 0;
+  if ((image->cubeFlag > 0) != (record->image->format.cube != 0)) return -1;
+  FlushVertexBatch(1);
+  BaseImageRecord expanded, expandedAlpha;
+  const BaseImageRecord* colour = image;
+  const BaseImageRecord* alpha = alphaImage != nullptr && alphaImage->pixels != nullptr ? alphaImage : nullptr;
+  int expandedColour = 0, expandedAlphaMade = 0, result = 0;
+  if (colour->format.kind != 0) {
+    const ColorFormatRecord* target = GetColorFormatForPixelFormat(record->image->pixelFormat);
+    if (target->kind != colour->format.kind) {
+      expanded = *colour;
+      if (ExpandCompressedBaseImage(&expanded) < 0) {
+        LogPrintf("標準イメージ用のメモリ確保に失敗しました");
+        return -1;
+      }
+      colour = &expanded;
+      expandedColour = 1;
+    }
+  }
+  if (alpha != nullptr && alpha->format.kind != 0) {
+    expandedAlpha = *alpha;
+    if (ExpandCompressedBaseImage(&expandedAlpha) < 0) {
+      if (expandedColour) ReleaseBaseImage(&expanded);
+      LogPrintf("標準イメージ用のメモリ確保に失敗しました");
+      return -1;
+    }
+    alpha = &expandedAlpha;
+    expandedAlphaMade = 1;
+  }
+  GraphImageDescriptor* desc = record->image;
+  // Destination rectangle in the shared image.
+  const int left = (wholeDescriptor ? 0 : record->x) + destX, top = (wholeDescriptor ? 0 : record->y) + destY;
+  for (int i = 0; i < desc->textureCount && result == 0; i++) {
+    GraphTextureEntry& e = desc->textures[i];
+    int x0 = e.x > left ? e.x : left, y0 = e.y > top ? e.y : top;
+    int x1 = e.x + e.usedWidth < left + w ? e.x + e.usedWidth : left + w;
+    int y1 = e.y + e.usedHeight < top + h ? e.y + e.usedHeight : top + h;
+    if (!wholeDescriptor) {
+      // Only the graphic's own rectangle.
+      x0 = x0 > record->x ? x0 : record->x;
+      y0 = y0 > record->y ? y0 : record->y;
+      x1 = x1 < record->x + record->width ? x1 : record->x + record->width;
+      y1 = y1 < record->y + record->height ? y1 : record->y + record->height;
+    }
+    if (x0 >= x1 || y0 >= y1) continue;
+    result = WritePieceRect(desc, e, colour, alpha, src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0,
+                            x0 - e.x, y0 - e.y, applyTransparent, inJob);
+  }
+  if (expandedColour) ReleaseBaseImage(&expanded);
+  if (expandedAlphaMade) ReleaseBaseImage(&expandedAlpha);
+  return result;
+}
+
+int ReadGraphToBaseImage(int handle, BaseImageRecord* out) {
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
+  if (record == nullptr || record->image == nullptr || !GraphicsReady()) return -1;
+  GraphImageDescriptor* desc = record->image;
+  const ColorFormatRecord* format = GetColorFormatForPixelFormat(desc->pixelFormat);
+  if (format->kind != 0 || CreateBaseImageARGB8(record->width, record->height, out) < 0) return -1;
+  for (int i = 0; i < record->pieceCount; i++) {
+    GraphPiece& p = record->pieces[i];
+    GraphTextureEntry& e = *p.entry;
+    IDirect3DTexture9* texture = desc->format.managed ? e.texture : e.systemTexture;
+    IDirect3DSurface9* copy = nullptr;
+    if (texture == nullptr) {
+      // Default-pool texture without a system copy: through a plain surface.
+      if (CreateDeviceOffscreenPlainSurface(e.allocWidth, e.allocHeight,
+                                            static_cast<D3DFORMAT>(GetDeviceFormatForPixelFormat(desc->pixelFormat)),
+                                            D3DPOOL_SYSTEMMEM, &copy, nullptr) != D3D_OK ||
+          GetDeviceRenderTargetData(e.faces[0], copy) != D3D_OK) {
+        if (copy != nullptr) ReleaseComObject(copy);
+        ReleaseBaseImage(out);
+        return -1;
+      }
+    }
+    RECT rect = {p.texX, p.texY, p.texX + p.width, p.texY + p.height};
+    D3DLOCKED_RECT locked;
+    HRESULT hr = copy != nullptr ? LockSurfaceRect(copy, &locked, &rect, D3DLOCK_READONLY)
+                                 : LockTextureRect(texture, 0, &locked, &rect, D3DLOCK_READONLY);
+    if (hr != D3D_OK) {
+      if (copy != nullptr) ReleaseComObject(copy);
+      ReleaseBaseImage(out);
+      return -1;
+    }
+    RECT whole = {0, 0, p.width, p.height};
+    ConvertColorBlt(out->pixels, out->pitch, &out->format, locked.pBits, locked.Pitch, format, nullptr, 0, nullptr,
+                    p.x, p.y, &whole, 0, 0, 0, BLT_REDUCE_NONE, 0, 0, 0, 0);
+    if (copy != nullptr) {
+      UnlockSurfaceRect(copy);
+      ReleaseComObject(copy);
+    } else {
+      UnlockTextureRect(texture, 0);
+    }
+  }
+  return 0;
+}

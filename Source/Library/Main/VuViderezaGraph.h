@@ -1,0 +1,145 @@
+// Graphic handles (type 1): records, shared image descriptors, pixel-format
+// indices, texture creation and splitting, pieces, pixel transfer into the
+// textures and read-back.
+#ifndef VUVIDEREZA_GRAPH_H
+#define VUVIDEREZA_GRAPH_H
+
+#include <windows.h>
+#include <d3d9.h>
+#include <stdint.h>
+
+#include "ReReziRader.h"
+#include "VeRavoro.h"
+
+struct GraphFormatDesc {
+  uint8_t textureBacked, cube, alpha, drawable, systemMemory, managed, dxt, mipCount;
+  uint8_t alphaTest, floatFlag, colorBits, channelCount, bitsPerChannel, blend, palette8;
+  uint8_t multiSampleType, multiSampleQuality;
+};
+
+struct GraphTextureEntry {
+  IDirect3DTexture9* texture;
+  IDirect3DTexture9* systemTexture;
+  IDirect3DSurface9* faces[6];
+  IDirect3DSurface9* multiSampleSurface;
+  IDirect3DSurface9* writeOnlySurface;
+  int x, y;                     // area in the whole image
+  int usedWidth, usedHeight;
+  int allocWidth, allocHeight;  // texture size
+};
+
+struct GraphImageDescriptor {
+  int refCount;
+  int pixelFormat;
+  GraphFormatDesc format;
+  uint32_t transparentColor;
+  int width, height;
+  int hasDepthSurface, depthFormat, mipCount, textureCount;
+  GraphTextureEntry textures[1];  // textureCount entries
+};
+
+struct GraphPiece {
+  int x, y;        // in the graphic
+  int texX, texY;  // in the texture
+  int width, height;
+  float corners[16];  // x, y, u, v of left-top, right-top, left-bottom, right-bottom
+  int reserved;
+  GraphTextureEntry* entry;
+};
+
+enum { GRAPH_RECORD_PIECES = 4 };
+
+struct GraphicHandleRecord {
+  HandleRecordHeader header;
+  int* lostFlag;
+  int dependentHandle;
+  void* sourceBlock;
+  int sourceX, sourceY;
+  GraphImageDescriptor* image;
+  int x, y;
+  int width, height;
+  void* ownedBlock1;
+  int ownedSize1;
+  void* ownedBlock2;
+  int ownedSize2;
+  int internalFlag;
+  int pieceCount;
+  GraphPiece pieces[GRAPH_RECORD_PIECES];  // more grow the record
+};
+
+// What a graphic was made from, shared by the tiles and views derived from
+// it; the copies live behind the head.
+struct GraphSourceBlock {
+  char* fileName;
+  BaseImageRecord* image;
+  BaseImageRecord* alphaImage;
+  void* bytes;
+  int size;
+  void* alphaBytes;
+  int alphaSize;
+  int mirror;
+  int refCount;
+};
+void ReleaseGraphSourceBlock(GraphSourceBlock* block);
+// Remembers a file name (full path) or a base image as the graphic's source,
+// or shares derivedFrom's block (-1: none). 0 / -1.
+int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecord* image,
+                          const BaseImageRecord* alphaImage, int mirror, int derivedFrom);
+// Refills every graphic from its remembered source (each file decoded once
+// for consecutive graphics).
+void RestoreAllGraphics();
+int RestoreGraphicsResources();
+// Device rebuild halves: every descriptor's textures released / re-created empty.
+int ReleaseAllGraphTextures();
+int CreateAllGraphTextures();
+
+// Creation settings (word meanings as the load settings; see GraphCreateSettings).
+struct GraphCreateSettings {
+  int transparentColor, colorBits, bitsPerChannel, alphaTest, alpha, cube, blend, notManaged;
+  int drawable, drawableAlpha, floatFlag, noDepth, channelCount, depthBits, multiSampleType;
+  int multiSampleQuality, mipCount, maxTextureSide, reserved;
+  int noTransparentColor, fillTransparentEdges, transparentFromTopLeft;
+};
+// The current creation settings (the state reset's values).
+void GetGraphCreateSettings(GraphCreateSettings* settings);
+
+int InitGraphicHandleType();
+int TermGraphicHandleType();
+int AllocGraphicHandle();
+int InitGraphicHandleRecord(HandleRecordHeader* record);
+int TermGraphicRecord(HandleRecordHeader* record);
+GraphicHandleRecord* GetGraphicRecord(int handle, int acceptPending);
+int IsGraphicHandleValid(int handle);
+int SetGraphicLostFlagPointer(int handle, int* flag);
+int SetGraphInternalFlag(int handle, int flag);
+int GetGraphicSize(int handle, int* width, int* height);
+int GetGraphTextureSize(int handle, int* width, int* height);
+int DeleteGraphicHandle(int handle, int ignored = 0);
+int DeleteInternalGraphs();
+int SelectPixelFormatIndex(const GraphFormatDesc* desc);
+const ColorFormatRecord* GetColorFormatForPixelFormat(int index);
+const ColorFormatRecord* GetPixelFormatDescriptor(int d3dFormat);
+const ColorFormatRecord* GetColorFormatForTextureDesc(int alpha, int alphaTest, int use32Bit, int drawable);
+int ReleaseImageTextures(GraphImageDescriptor* image);
+// The device format standing for a pixel-format index (0: none).
+int GetDeviceFormatForPixelFormat(int index);
+
+// Splits size into texture lengths no longer than limit (powers of two; the
+// last one rounded up). Returns the count (at most maxCount), -1 when it does not fit.
+int DivideSizeIntoTextureSizes(int size, int limit, uint16_t* lengths, int maxCount);
+
+void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* settings, int width, int height,
+                          int hasAlpha, int palette8, int dxtCode, int mipCount);
+int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, int width, int height,
+                               int transparent, int hasAlpha, int palette8, int dxtCode, int mipCount, int inJob);
+int CreateImageTextures(GraphImageDescriptor* image, int inJob);
+int BuildGraphDrawInfo(int handle, int inJob);
+int MakeDerivedGraph(int dst, int src, int x, int y, int width, int height, int inJob);
+// Writes rectangle src of image (alpha image optional) into the graphic at (destX, destY).
+int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle,
+                                const RECT* src, int destX, int destY, int applyTransparent, int wholeDescriptor,
+                                int inJob);
+// The graphic's pixels as an A8R8G8B8 base image (released by the caller).
+int ReadGraphToBaseImage(int handle, BaseImageRecord* image);
+
+#endif  // VUVIDEREZA_GRAPH_H
