@@ -17,6 +17,7 @@
 #include "Enemy.h"
 #include "EnemyDoubles.h"
 #include "GameFixture.h"
+#include "PadBits.h"
 #include "Item.h"
 #include "Player.h"
 #include "Screen.h"
@@ -25,18 +26,6 @@ using namespace ridov_double;
 using namespace enemy_doubles;
 
 namespace {
-
-enum {
-  PAD_DOWN = 0x1,
-  PAD_LEFT = 0x2,
-  PAD_RIGHT = 0x4,
-  PAD_UP = 0x8,
-  PAD_FIRE = 0x10,
-  PAD_LASER = 0x20,
-  PAD_SPECIAL = 0x40,
-  PAD_PAUSE = 0x80,
-  PAD_DEBUG = 0x400,
-};
 
 // Handles the double gives out: sounds in load order, tiles as load * 1000.
 const int SOUND_BASE = 0x0C000000 + 1;

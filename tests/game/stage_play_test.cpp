@@ -16,6 +16,7 @@
 #include "Enemy.h"
 #include "EnemyDoubles.h"
 #include "GameFixture.h"
+#include "PadBits.h"
 #include "Player.h"
 #include "Screen.h"
 
@@ -23,15 +24,6 @@ using namespace ridov_double;
 using namespace enemy_doubles;
 
 namespace {
-
-enum {
-  PAD_DOWN = 0x1,
-  PAD_LEFT = 0x2,
-  PAD_RIGHT = 0x4,
-  PAD_UP = 0x8,
-  PAD_FIRE = 0x10,
-  PAD_LASER = 0x20,
-};
 
 const int START_FRAME = 3;          // GAME START on the title
 const int FRAME_LIMIT = 12000;      // two minutes of play is about 7700 frames
