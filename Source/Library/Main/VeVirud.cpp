@@ -20,10 +20,12 @@
 SoundSystemState SoundSystem;
 int (*SoundProcessorCountSource)() = nullptr;
 
-static const GUID SoundClsidXAudio27 = {0x5a508685, 0xa254, 0x4fba, {0x9b, 0x82, 0x9a, 0x24, 0xb0, 0x03, 0x06, 0xaf}};
-static const GUID SoundIidXAudio27 = {0x8bcf1f58, 0x9fe7, 0x4583, {0x8a, 0xc6, 0xe2, 0xad, 0xc4, 0x65, 0xc8, 0xbb}};
-static const GUID SoundClsidDirectSound = {0x47d4d946, 0x62e8, 0x11cf, {0x93, 0xbc, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-static const GUID SoundIidDirectSound = {0x279afa83, 0x4981, 0x11ce, {0xa5, 0x21, 0x00, 0x20, 0xaf, 0x0b, 0xe5, 0x60}};
+namespace {
+const GUID SoundClsidXAudio27 = {0x5a508685, 0xa254, 0x4fba, {0x9b, 0x82, 0x9a, 0x24, 0xb0, 0x03, 0x06, 0xaf}};
+const GUID SoundIidXAudio27 = {0x8bcf1f58, 0x9fe7, 0x4583, {0x8a, 0xc6, 0xe2, 0xad, 0xc4, 0x65, 0xc8, 0xbb}};
+const GUID SoundClsidDirectSound = {0x47d4d946, 0x62e8, 0x11cf, {0x93, 0xbc, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const GUID SoundIidDirectSound = {0x279afa83, 0x4981, 0x11ce, {0xa5, 0x21, 0x00, 0x20, 0xaf, 0x0b, 0xe5, 0x60}};
+}  // namespace
 
 // X3DAudio entry points use the C calling convention.
 typedef HRESULT(__cdecl* X3DAudioInitializeFunction)(UINT32 channelMask, float speedOfSound, void* instance);
@@ -35,15 +37,16 @@ int GetSoundOutputKind() {
   return SOUND_OUTPUT_NONE;
 }
 
-static int HasSoundOutput() { return GetSoundOutputKind() != SOUND_OUTPUT_NONE; }
+namespace {
+int HasSoundOutput() { return GetSoundOutputKind() != SOUND_OUTPUT_NONE; }
 
-static HRESULT CallCoCreateInstance(const GUID& classId, DWORD context, const GUID& interfaceId, void** object) {
+HRESULT CallCoCreateInstance(const GUID& classId, DWORD context, const GUID& interfaceId, void** object) {
   *object = nullptr;
   if (SystemLibs.CoCreateInstanceFunc == nullptr) return E_FAIL;
   return SystemLibs.CoCreateInstanceFunc(classId, nullptr, context, interfaceId, object);
 }
 
-static void FreeXAudioModules() {
+void FreeXAudioModules() {
   if (SoundSystem.xaudio28Module) FreeLibrary(SoundSystem.xaudio28Module);
   SoundSystem.xaudio28Module = nullptr;
   SoundSystem.XAudio2CreateFunc = nullptr;
@@ -55,12 +58,12 @@ static void FreeXAudioModules() {
   SoundSystem.X3DAudioCalculateFunc = nullptr;
 }
 
-static void* ProcAddress(HMODULE module, const char* name) {
+void* ProcAddress(HMODULE module, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(module, name));
 }
 
 // XAudio2 2.8 from its DLL. 0 started, -1 fall back.
-static int StartXAudio28() {
+int StartXAudio28() {
   LogPrintf("XAudio2_8.dll を使用します");
   HMODULE module = SoundSystem.xaudio28Module;
   SoundSystem.XAudio2CreateFunc =
@@ -94,7 +97,7 @@ static int StartXAudio28() {
 }
 
 // XAudio2 2.7 through COM, with X3DAudio. 0 started, -1 fall back.
-static int StartXAudio27() {
+int StartXAudio27() {
   LogPrintf("XAudio2 インターフェースの取得を行います....  ");
   RiDov::D_IXAudio2_27* engine = nullptr;
   HRESULT hr = CallCoCreateInstance(SoundClsidXAudio27, CLSCTX_ALL, SoundIidXAudio27, reinterpret_cast<void**>(&engine));
@@ -138,14 +141,14 @@ static int StartXAudio27() {
   return 0;
 }
 
-static void ReleaseDirectSound() {
+void ReleaseDirectSound() {
   if (SoundSystem.primaryBuffer) SoundSystem.primaryBuffer->Release();
   SoundSystem.primaryBuffer = nullptr;
   if (SoundSystem.directSound) SoundSystem.directSound->Release();
   SoundSystem.directSound = nullptr;
 }
 
-static int StartDirectSound() {
+int StartDirectSound() {
   LogPrintf("DirectSound の初期化を行います");
   LogPrintf("DirectSound インターフェースの取得を行います....  ");
   IDirectSound* ds = nullptr;
@@ -199,12 +202,12 @@ static int StartDirectSound() {
   return 0;
 }
 
-static BOOL CALLBACK LogDirectSoundDevice(LPGUID, LPCSTR description, LPCSTR module, LPVOID) {
+BOOL CALLBACK LogDirectSoundDevice(LPGUID, LPCSTR description, LPCSTR module, LPVOID) {
   LogPrintf("モジュール名:%15s  ドライバ記述:%s ", module ? module : "", description ? description : "");
   return TRUE;
 }
 
-static void CreateSilentBuffer() {
+void CreateSilentBuffer() {
   WAVEFORMATEX format;
   memset(&format, 0, sizeof(format));
   format.wFormatTag = WAVE_FORMAT_PCM;
@@ -239,7 +242,7 @@ static void CreateSilentBuffer() {
   SoundSystem.silentBuffer = buffer;
 }
 
-static void LogDirectSoundDetails() {
+void LogDirectSoundDetails() {
   DSCAPS caps;
   memset(&caps, 0, sizeof(caps));
   caps.dwSize = sizeof(caps);
@@ -274,13 +277,13 @@ static void LogDirectSoundDetails() {
   if (dll) FreeLibrary(dll);
 }
 
-static int CountBits(unsigned int mask) {
+int CountBits(unsigned int mask) {
   int count = 0;
   for (; mask; mask &= mask - 1) count++;
   return count;
 }
 
-static void ReadXAudioOutputDetails() {
+void ReadXAudioOutputDetails() {
   if (SoundSystem.xaudio27) {
     RiDov::D_XAUDIO2_DEVICE_DETAILS details;
     memset(&details, 0, sizeof(details));
@@ -305,18 +308,20 @@ static void ReadXAudioOutputDetails() {
                                                                                      SoundSystem.x3dInstance);
   }
 }
+}  // namespace
 
 int InitSoundHandleRecord(HandleRecordHeader* record);
 int ReleaseSoundHandleRecord(HandleRecordHeader* record);
 
-static int IsSoftSoundPlayer(HandleRecordHeader* record) {
+namespace {
+int IsSoftSoundPlayer(HandleRecordHeader* record) {
   return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer != 0;
 }
-static int IsSoftSoundData(HandleRecordHeader* record) {
+int IsSoftSoundData(HandleRecordHeader* record) {
   return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer == 0;
 }
 
-static int LogicalProcessorCount() {
+int LogicalProcessorCount() {
   if (SoundProcessorCountSource) return SoundProcessorCountSource();
   int count = GetProcessorCount();
   if (count > 0) return count;
@@ -325,7 +330,8 @@ static int LogicalProcessorCount() {
   return static_cast<int>(info.dwNumberOfProcessors);
 }
 
-static DWORD WINAPI SoundThreadProc(LPVOID);
+DWORD WINAPI SoundThreadProc(LPVOID);
+}  // namespace
 
 int InitializeSound() {
   if (SoundSystem.initialized || HasSoundOutput()) return -1;
@@ -397,7 +403,8 @@ int InitializeSound() {
 // window may have closed). The thread ends within one 10 ms pass; only a
 // longer wait pumps the window's messages meanwhile, so that a normal end
 // handles no message in the middle of the shut-down.
-static void StopSoundThread() {
+namespace {
+void StopSoundThread() {
   if (SoundSystem.thread == nullptr) return;
   InterlockedExchange(&SoundSystem.threadStop, 1);
   if (WaitForSingleObject(SoundSystem.thread, 100) != WAIT_OBJECT_0) {
@@ -410,6 +417,7 @@ static void StopSoundThread() {
   CloseHandle(SoundSystem.thread);
   SoundSystem.thread = nullptr;
 }
+}  // namespace
 
 int TerminateSound() {
   if (!SoundSystem.initialized || !HasSoundOutput()) return -1;
@@ -461,8 +469,10 @@ int StopLibraryMusic() {
 // ---------------------------------------------------------------------------
 // Sound thread and upkeep.
 
-static LockRecord* SoundLock() { return &HandleManagers[HANDLETYPE_SOUND].lock; }
-static LockRecord* SoftSoundLock() { return &HandleManagers[HANDLETYPE_SOFTSOUND].lock; }
+namespace {
+LockRecord* SoundLock() { return &HandleManagers[HANDLETYPE_SOUND].lock; }
+LockRecord* SoftSoundLock() { return &HandleManagers[HANDLETYPE_SOFTSOUND].lock; }
+}  // namespace
 
 int ProcessAllStreamSounds() {
   if (!HasSoundOutput()) return -1;
@@ -511,7 +521,8 @@ int UpdateReverbFade(int* state, int* startTime, int playing, int now) {
 int UpdateSoundStopWaitList() { return HasSoundOutput() ? 0 : -1; }
 
 
-static DWORD WINAPI SoundThreadProc(LPVOID) {
+namespace {
+DWORD WINAPI SoundThreadProc(LPVOID) {
   while (SoundSystem.initialized && InterlockedCompareExchange(&SoundSystem.threadStop, 0, 0) != 1) {
     ENTER_LOCK(SoundLock());
     ProcessAllStreamSounds();
@@ -526,3 +537,4 @@ static DWORD WINAPI SoundThreadProc(LPVOID) {
   InterlockedExchange(&SoundSystem.threadStop, 2);
   return 0;
 }
+}  // namespace
