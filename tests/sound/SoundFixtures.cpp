@@ -8,13 +8,15 @@
 
 namespace sound_test {
 
-static void Put32(Bytes* b, uint32_t v) {
+namespace {
+void Put32(Bytes* b, uint32_t v) {
   for (int i = 0; i < 4; i++) b->push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
-static void Put16(Bytes* b, uint16_t v) {
+void Put16(Bytes* b, uint16_t v) {
   b->push_back(static_cast<unsigned char>(v));
   b->push_back(static_cast<unsigned char>(v >> 8));
 }
+}  // namespace
 
 Bytes FormatChunk(int tag, int channels, int rate, int bits, int size) {
   Bytes b;

@@ -789,7 +789,7 @@ Bytes TinyMidi() {
   Bytes track = {0x00, 0x90, 0x3C, 0x40, 0x60, 0x80, 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00};
   Bytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 0x60, 'M', 'T', 'r', 'k', 0, 0, 0,
                 static_cast<unsigned char>(track.size())};
-  file.insert(file.end(), track.begin(), track.end());
+  for (unsigned char byte : track) file.push_back(byte);
   return file;
 }
 

@@ -46,8 +46,7 @@ inline void Unlock(TheoraDecoder* d) { LeaveLock(&d->lock); }
 template <typename T>
 int GrowTable(T** table, int64_t count, int64_t* capacity) {
   if (count < *capacity) return 0;
-  void* grown = MemRealloc(*table, static_cast<size_t>((*capacity + THEORA_TABLE_STEP) * sizeof(T)), __FILE__,
-                           __LINE__);
+  void* grown = MEM_REALLOC(*table, static_cast<size_t>((*capacity + THEORA_TABLE_STEP) * sizeof(T)));
   if (grown == nullptr) return -1;
   *table = static_cast<T*>(grown);
   *capacity += THEORA_TABLE_STEP;

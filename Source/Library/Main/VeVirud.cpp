@@ -17,13 +17,60 @@
 #include "RaRadaraSystem.h"
 #include "ZiDezaru.h"
 
+namespace {
+const char LOG_USING_XAUDIO28[] = "XAudio2_8.dll を使用します";
+const char LOG_XAUDIO2_CREATE[] = "XAudio2 インターフェースの取得と初期化を行います....  ";
+const char LOG_INIT_FAILED[] = "初期化に失敗しました";
+const char LOG_ERROR_CODE[] = "エラーコード %x";
+const char LOG_SUCCESS_28[] = "成功 Ver2.8";
+const char LOG_MASTERING_VOICE[] = "XAudio2MasteringVoiceの作成に失敗しました";
+const char LOG_XAUDIO2_GET[] = "XAudio2 インターフェースの取得を行います....  ";
+const char LOG_XAUDIO2_GET_FAILED[] = "XAudio2インターフェースの取得に失敗しました";
+const char LOG_SUCCESS_VERSION[] = "成功 Ver2.%d";
+const char LOG_CONTINUE_INIT[] = "引き続きインターフェースの初期化処理...  ";
+const char LOG_SUCCESS[] = "成功";
+const char LOG_X3DAUDIO_LOAD[] = "X3DAudio.DLL の読み込み中... ";
+const char LOG_X3DAUDIO_FAILED[] = "失敗、X3DAudio、XAudio2は使用しません";
+const char LOG_DS_INIT[] = "DirectSound の初期化を行います";
+const char LOG_DS_GET[] = "DirectSound インターフェースの取得を行います....  ";
+const char LOG_DS_GET_FAILED[] = "DirectSoundインターフェースの取得に失敗しました";
+const char LOG_DS_COOPERATIVE[] = "DirectSoundの協調レベルの設定に失敗しました";
+const char LOG_DS_PRIMARY[] = "DirectSoundのプライマリサウンドバッファの作成に失敗しました";
+const char LOG_DS_PRIMARY_FORMAT[] = "DirectSoundのプライマリサウンドバッファのフォーマット設定に失敗しました";
+const char LOG_DS_DEVICE[] = "モジュール名:%15s  ドライバ記述:%s ";
+const char LOG_SILENCE_CREATE[] = "無音バッファの作成に失敗しました";
+const char LOG_SILENCE_LOCK[] = "無音バッファのロックに失敗しました";
+const char LOG_DS_ENUMERATE[] = "DirectSound デバイスを列挙します";
+const char LOG_DSOUND_LOAD[] = "DSOUND.DLL のロードに失敗しました";
+const char LOG_DS_ENUMERATE_PROC[] = "DirectSound デバイスの列挙用関数のポインタ取得に失敗しました";
+const char LOG_DS_RATES[] = "最大サンプリングレート:%.2fKHz 最小サンプリングレート:%.2fKHz ";
+const char LOG_DS_MEMORY[] = "総サウンドメモリ領域:%.2fKB 空きサウンドメモリ領域:%.2fKB ";
+const char LOG_DS_PRECISIONS[] = "利用可能サンプリング精度";
+const char LOG_DS_PRIMARY_BITS[] = " プライマリ １６bit = %s  ８bit = %s ";
+const char LOG_DS_SECONDARY_BITS[] = " セカンダリ １６bit = %s  ８bit = %s ";
+const char LOG_DS_CHANNELS[] = "利用可能チャンネル";
+const char LOG_DS_PRIMARY_CHANNELS[] = " プライマリ MONO = %s  STEREO = %s ";
+const char LOG_DS_SECONDARY_CHANNELS[] = " セカンダリ MONO = %s  STEREO = %s ";
+const char LOG_DEVICE_CHANNELS[] = "チャンネル数:%d";
+const char LOG_DEVICE_BITS[] = "ビット精度:%dbit";
+const char LOG_DEVICE_RATE[] = "サンプリングレート:%dHz";
+const char LOG_XAUDIO2_INIT[] = "XAudio2 の初期化を行います";
+const char LOG_XAUDIO2_INIT_DONE[] = "XAudio2 の初期化は正常に終了しました";
+const char LOG_DS_INIT_DONE[] = "DirectSound の初期化は正常に終了しました";
+const char LOG_THREAD_STUCK[] = "サウンドスレッドが終了しません";
+const char LOG_DS_END_DONE[] = "DirectSound の終了処理は正常に終了しました";
+const wchar_t LOG_DEVICE_NAME[] = L"デバイス名：%s";
+}  // namespace
+
 SoundSystemState SoundSystem;
 int (*SoundProcessorCountSource)() = nullptr;
 
-static const GUID SoundClsidXAudio27 = {0x5a508685, 0xa254, 0x4fba, {0x9b, 0x82, 0x9a, 0x24, 0xb0, 0x03, 0x06, 0xaf}};
-static const GUID SoundIidXAudio27 = {0x8bcf1f58, 0x9fe7, 0x4583, {0x8a, 0xc6, 0xe2, 0xad, 0xc4, 0x65, 0xc8, 0xbb}};
-static const GUID SoundClsidDirectSound = {0x47d4d946, 0x62e8, 0x11cf, {0x93, 0xbc, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-static const GUID SoundIidDirectSound = {0x279afa83, 0x4981, 0x11ce, {0xa5, 0x21, 0x00, 0x20, 0xaf, 0x0b, 0xe5, 0x60}};
+namespace {
+const GUID SoundClsidXAudio27 = {0x5a508685, 0xa254, 0x4fba, {0x9b, 0x82, 0x9a, 0x24, 0xb0, 0x03, 0x06, 0xaf}};
+const GUID SoundIidXAudio27 = {0x8bcf1f58, 0x9fe7, 0x4583, {0x8a, 0xc6, 0xe2, 0xad, 0xc4, 0x65, 0xc8, 0xbb}};
+const GUID SoundClsidDirectSound = {0x47d4d946, 0x62e8, 0x11cf, {0x93, 0xbc, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const GUID SoundIidDirectSound = {0x279afa83, 0x4981, 0x11ce, {0xa5, 0x21, 0x00, 0x20, 0xaf, 0x0b, 0xe5, 0x60}};
+}  // namespace
 
 // X3DAudio entry points use the C calling convention.
 typedef HRESULT(__cdecl* X3DAudioInitializeFunction)(UINT32 channelMask, float speedOfSound, void* instance);
@@ -35,15 +82,16 @@ int GetSoundOutputKind() {
   return SOUND_OUTPUT_NONE;
 }
 
-static int HasSoundOutput() { return GetSoundOutputKind() != SOUND_OUTPUT_NONE; }
+namespace {
+int HasSoundOutput() { return GetSoundOutputKind() != SOUND_OUTPUT_NONE; }
 
-static HRESULT CallCoCreateInstance(const GUID& classId, DWORD context, const GUID& interfaceId, void** object) {
+HRESULT CallCoCreateInstance(const GUID& classId, DWORD context, const GUID& interfaceId, void** object) {
   *object = nullptr;
   if (SystemLibs.CoCreateInstanceFunc == nullptr) return E_FAIL;
   return SystemLibs.CoCreateInstanceFunc(classId, nullptr, context, interfaceId, object);
 }
 
-static void FreeXAudioModules() {
+void FreeXAudioModules() {
   if (SoundSystem.xaudio28Module) FreeLibrary(SoundSystem.xaudio28Module);
   SoundSystem.xaudio28Module = nullptr;
   SoundSystem.XAudio2CreateFunc = nullptr;
@@ -55,13 +103,13 @@ static void FreeXAudioModules() {
   SoundSystem.X3DAudioCalculateFunc = nullptr;
 }
 
-static void* ProcAddress(HMODULE module, const char* name) {
+void* ProcAddress(HMODULE module, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(module, name));
 }
 
 // XAudio2 2.8 from its DLL. 0 started, -1 fall back.
-static int StartXAudio28() {
-  LogPrintf("XAudio2_8.dll を使用します");
+int StartXAudio28() {
+  LogPrintf(LOG_USING_XAUDIO28);
   HMODULE module = SoundSystem.xaudio28Module;
   SoundSystem.XAudio2CreateFunc =
       reinterpret_cast<HRESULT(WINAPI*)(IXAudio2**, UINT32, XAUDIO2_PROCESSOR)>(ProcAddress(module, "XAudio2Create"));
@@ -69,22 +117,22 @@ static int StartXAudio28() {
   SoundSystem.CreateAudioReverbFunc = ProcAddress(module, "CreateAudioReverb");
   SoundSystem.X3DAudioInitializeFunc = ProcAddress(module, "X3DAudioInitialize");
   SoundSystem.X3DAudioCalculateFunc = ProcAddress(module, "X3DAudioCalculate");
-  LogPrintf("XAudio2 インターフェースの取得と初期化を行います....  ");
+  LogPrintf(LOG_XAUDIO2_CREATE);
   IXAudio2* engine = nullptr;
   HRESULT hr = SoundSystem.XAudio2CreateFunc ? SoundSystem.XAudio2CreateFunc(&engine, 0, XAUDIO2_DEFAULT_PROCESSOR)
                                              : E_FAIL;
   if (FAILED(hr)) {
-    LogPrintf("初期化に失敗しました");
-    LogPrintf("エラーコード %x", static_cast<unsigned int>(hr));
+    LogPrintf(LOG_INIT_FAILED);
+    LogPrintf(LOG_ERROR_CODE, static_cast<unsigned int>(hr));
     if (engine) engine->Release();
     return -1;
   }
-  LogPrintf("成功 Ver2.8");
+  LogPrintf(LOG_SUCCESS_28);
   IXAudio2MasteringVoice* master = nullptr;
   hr = engine->CreateMasteringVoice(&master, XAUDIO2_DEFAULT_CHANNELS, SoundSystem.masterSampleRate, 0, nullptr,
                                     nullptr, AudioCategory_GameEffects);
   if (FAILED(hr) || master == nullptr) {
-    LogPrintf("XAudio2MasteringVoiceの作成に失敗しました");
+    LogPrintf(LOG_MASTERING_VOICE);
     engine->Release();
     return -1;
   }
@@ -94,38 +142,38 @@ static int StartXAudio28() {
 }
 
 // XAudio2 2.7 through COM, with X3DAudio. 0 started, -1 fall back.
-static int StartXAudio27() {
-  LogPrintf("XAudio2 インターフェースの取得を行います....  ");
+int StartXAudio27() {
+  LogPrintf(LOG_XAUDIO2_GET);
   RiDov::D_IXAudio2_27* engine = nullptr;
   HRESULT hr = CallCoCreateInstance(SoundClsidXAudio27, CLSCTX_ALL, SoundIidXAudio27, reinterpret_cast<void**>(&engine));
   if (FAILED(hr) || engine == nullptr) {
-    LogPrintf("XAudio2インターフェースの取得に失敗しました");
+    LogPrintf(LOG_XAUDIO2_GET_FAILED);
     return -1;
   }
-  LogPrintf("成功 Ver2.%d", 7);
-  LogPrintf("引き続きインターフェースの初期化処理...  ");
+  LogPrintf(LOG_SUCCESS_VERSION, 7);
+  LogPrintf(LOG_CONTINUE_INIT);
   hr = engine->Initialize(0, XAUDIO2_DEFAULT_PROCESSOR);
   if (FAILED(hr)) {
-    LogPrintf("初期化に失敗しました");
-    LogPrintf("エラーコード %x", static_cast<unsigned int>(hr));
+    LogPrintf(LOG_INIT_FAILED);
+    LogPrintf(LOG_ERROR_CODE, static_cast<unsigned int>(hr));
     engine->Release();
     return -1;
   }
-  LogPrintf("成功");
-  LogPrintf("X3DAudio.DLL の読み込み中... ");
+  LogPrintf(LOG_SUCCESS);
+  LogPrintf(LOG_X3DAUDIO_LOAD);
   SoundSystem.x3dAudioModule = LoadLibraryA("X3DAudio1_7.dll");
   if (SoundSystem.x3dAudioModule == nullptr) {
-    LogPrintf("失敗、X3DAudio、XAudio2は使用しません");
+    LogPrintf(LOG_X3DAUDIO_FAILED);
     engine->Release();
     return -1;
   }
-  LogPrintf("成功");
+  LogPrintf(LOG_SUCCESS);
   SoundSystem.X3DAudioInitializeFunc = ProcAddress(SoundSystem.x3dAudioModule, "X3DAudioInitialize");
   SoundSystem.X3DAudioCalculateFunc = ProcAddress(SoundSystem.x3dAudioModule, "X3DAudioCalculate");
   IXAudio2MasteringVoice* master = nullptr;
   hr = engine->CreateMasteringVoice(&master, XAUDIO2_DEFAULT_CHANNELS, SoundSystem.masterSampleRate, 0, 0, nullptr);
   if (FAILED(hr) || master == nullptr) {
-    LogPrintf("XAudio2MasteringVoiceの作成に失敗しました");
+    LogPrintf(LOG_MASTERING_VOICE);
     FreeLibrary(SoundSystem.x3dAudioModule);
     SoundSystem.x3dAudioModule = nullptr;
     SoundSystem.X3DAudioInitializeFunc = nullptr;
@@ -138,35 +186,35 @@ static int StartXAudio27() {
   return 0;
 }
 
-static void ReleaseDirectSound() {
+void ReleaseDirectSound() {
   if (SoundSystem.primaryBuffer) SoundSystem.primaryBuffer->Release();
   SoundSystem.primaryBuffer = nullptr;
   if (SoundSystem.directSound) SoundSystem.directSound->Release();
   SoundSystem.directSound = nullptr;
 }
 
-static int StartDirectSound() {
-  LogPrintf("DirectSound の初期化を行います");
-  LogPrintf("DirectSound インターフェースの取得を行います....  ");
+int StartDirectSound() {
+  LogPrintf(LOG_DS_INIT);
+  LogPrintf(LOG_DS_GET);
   IDirectSound* ds = nullptr;
   HRESULT hr = CallCoCreateInstance(SoundClsidDirectSound, CLSCTX_ALL, SoundIidDirectSound, reinterpret_cast<void**>(&ds));
   if (FAILED(hr) || ds == nullptr) {
-    LogPrintf("DirectSoundインターフェースの取得に失敗しました");
+    LogPrintf(LOG_DS_GET_FAILED);
     return -1;
   }
-  LogPrintf("成功");
-  LogPrintf("引き続きインターフェースの初期化処理...  ");
+  LogPrintf(LOG_SUCCESS);
+  LogPrintf(LOG_CONTINUE_INIT);
   hr = ds->Initialize(nullptr);
   if (FAILED(hr)) {
-    LogPrintf("初期化に失敗しました");
-    LogPrintf("エラーコード %x", static_cast<unsigned int>(hr));
+    LogPrintf(LOG_INIT_FAILED);
+    LogPrintf(LOG_ERROR_CODE, static_cast<unsigned int>(hr));
     ds->Release();
     return -1;
   }
-  LogPrintf("成功");
+  LogPrintf(LOG_SUCCESS);
   SoundSystem.directSound = ds;
   if (FAILED(ds->SetCooperativeLevel(GetDesktopWindow(), DSSCL_PRIORITY))) {
-    LogPrintf("DirectSoundの協調レベルの設定に失敗しました");
+    LogPrintf(LOG_DS_COOPERATIVE);
     ReleaseDirectSound();
     return -1;
   }
@@ -176,7 +224,7 @@ static int StartDirectSound() {
   description.dwFlags = DSBCAPS_PRIMARYBUFFER | (SoundSystem.softwareBuffer ? DSBCAPS_LOCSOFTWARE : 0);
   if (FAILED(ds->CreateSoundBuffer(&description, &SoundSystem.primaryBuffer, nullptr))) {
     SoundSystem.primaryBuffer = nullptr;
-    LogPrintf("DirectSoundのプライマリサウンドバッファの作成に失敗しました");
+    LogPrintf(LOG_DS_PRIMARY);
     ReleaseDirectSound();
     return -1;
   }
@@ -195,16 +243,16 @@ static int StartDirectSound() {
   format.nBlockAlign = static_cast<WORD>(format.wBitsPerSample / 8 * format.nChannels);
   format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
   if (FAILED(SoundSystem.primaryBuffer->SetFormat(&format)))
-    LogPrintf("DirectSoundのプライマリサウンドバッファのフォーマット設定に失敗しました");
+    LogPrintf(LOG_DS_PRIMARY_FORMAT);
   return 0;
 }
 
-static BOOL CALLBACK LogDirectSoundDevice(LPGUID, LPCSTR description, LPCSTR module, LPVOID) {
-  LogPrintf("モジュール名:%15s  ドライバ記述:%s ", module ? module : "", description ? description : "");
+BOOL CALLBACK LogDirectSoundDevice(LPGUID, LPCSTR description, LPCSTR module, LPVOID) {
+  LogPrintf(LOG_DS_DEVICE, module ? module : "", description ? description : "");
   return TRUE;
 }
 
-static void CreateSilentBuffer() {
+void CreateSilentBuffer() {
   WAVEFORMATEX format;
   memset(&format, 0, sizeof(format));
   format.wFormatTag = WAVE_FORMAT_PCM;
@@ -221,14 +269,14 @@ static void CreateSilentBuffer() {
   description.lpwfxFormat = &format;
   IDirectSoundBuffer* buffer = nullptr;
   if (FAILED(SoundSystem.directSound->CreateSoundBuffer(&description, &buffer, nullptr)) || buffer == nullptr) {
-    LogPrintf("無音バッファの作成に失敗しました");
+    LogPrintf(LOG_SILENCE_CREATE);
     return;
   }
   void* p1 = nullptr;
   void* p2 = nullptr;
   DWORD s1 = 0, s2 = 0;
   if (FAILED(buffer->Lock(0, 400, &p1, &s1, &p2, &s2, 0))) {
-    LogPrintf("無音バッファのロックに失敗しました");
+    LogPrintf(LOG_SILENCE_LOCK);
     buffer->Release();
     return;
   }
@@ -239,57 +287,57 @@ static void CreateSilentBuffer() {
   SoundSystem.silentBuffer = buffer;
 }
 
-static void LogDirectSoundDetails() {
+void LogDirectSoundDetails() {
   DSCAPS caps;
   memset(&caps, 0, sizeof(caps));
   caps.dwSize = sizeof(caps);
   SoundSystem.directSound->GetCaps(&caps);
-  LogPrintf("DirectSound デバイスを列挙します");
+  LogPrintf(LOG_DS_ENUMERATE);
   HMODULE dll = LoadLibraryA("DSOUND.DLL");
   if (dll == nullptr) {
-    LogPrintf("DSOUND.DLL のロードに失敗しました");
+    LogPrintf(LOG_DSOUND_LOAD);
   } else {
     typedef HRESULT(WINAPI * EnumerateFunction)(LPDSENUMCALLBACKA, LPVOID);
     EnumerateFunction enumerate = reinterpret_cast<EnumerateFunction>(ProcAddress(dll, "DirectSoundEnumerateA"));
     if (enumerate == nullptr) {
-      LogPrintf("DirectSound デバイスの列挙用関数のポインタ取得に失敗しました");
+      LogPrintf(LOG_DS_ENUMERATE_PROC);
     } else {
       enumerate(LogDirectSoundDevice, nullptr);
     }
   }
-  LogPrintf("最大サンプリングレート:%.2fKHz 最小サンプリングレート:%.2fKHz ", caps.dwMaxSecondarySampleRate / 1000.0,
+  LogPrintf(LOG_DS_RATES, caps.dwMaxSecondarySampleRate / 1000.0,
             caps.dwMinSecondarySampleRate / 1000.0);
-  LogPrintf("総サウンドメモリ領域:%.2fKB 空きサウンドメモリ領域:%.2fKB ", caps.dwTotalHwMemBytes / 1024.0,
+  LogPrintf(LOG_DS_MEMORY, caps.dwTotalHwMemBytes / 1024.0,
             caps.dwFreeHwMemBytes / 1024.0);
-  LogPrintf("利用可能サンプリング精度");
-  LogPrintf(" プライマリ １６bit = %s  ８bit = %s ", (caps.dwFlags & DSCAPS_PRIMARY16BIT) ? "OK" : "NO",
+  LogPrintf(LOG_DS_PRECISIONS);
+  LogPrintf(LOG_DS_PRIMARY_BITS, (caps.dwFlags & DSCAPS_PRIMARY16BIT) ? "OK" : "NO",
             (caps.dwFlags & DSCAPS_PRIMARY8BIT) ? "OK" : "NO");
-  LogPrintf(" セカンダリ １６bit = %s  ８bit = %s ", (caps.dwFlags & DSCAPS_SECONDARY16BIT) ? "OK" : "NO",
+  LogPrintf(LOG_DS_SECONDARY_BITS, (caps.dwFlags & DSCAPS_SECONDARY16BIT) ? "OK" : "NO",
             (caps.dwFlags & DSCAPS_SECONDARY8BIT) ? "OK" : "NO");
-  LogPrintf("利用可能チャンネル");
-  LogPrintf(" プライマリ MONO = %s  STEREO = %s ", (caps.dwFlags & DSCAPS_PRIMARYMONO) ? "OK" : "NO",
+  LogPrintf(LOG_DS_CHANNELS);
+  LogPrintf(LOG_DS_PRIMARY_CHANNELS, (caps.dwFlags & DSCAPS_PRIMARYMONO) ? "OK" : "NO",
             (caps.dwFlags & DSCAPS_PRIMARYSTEREO) ? "OK" : "NO");
-  LogPrintf(" セカンダリ MONO = %s  STEREO = %s ", (caps.dwFlags & DSCAPS_SECONDARYMONO) ? "OK" : "NO",
+  LogPrintf(LOG_DS_SECONDARY_CHANNELS, (caps.dwFlags & DSCAPS_SECONDARYMONO) ? "OK" : "NO",
             (caps.dwFlags & DSCAPS_SECONDARYSTEREO) ? "OK" : "NO");
   if (dll) FreeLibrary(dll);
 }
 
-static int CountBits(unsigned int mask) {
+int CountBits(unsigned int mask) {
   int count = 0;
   for (; mask; mask &= mask - 1) count++;
   return count;
 }
 
-static void ReadXAudioOutputDetails() {
+void ReadXAudioOutputDetails() {
   if (SoundSystem.xaudio27) {
     RiDov::D_XAUDIO2_DEVICE_DETAILS details;
     memset(&details, 0, sizeof(details));
     if (SUCCEEDED(SoundSystem.xaudio27->GetDeviceDetails(0, &details))) {
       LogIndentIn();
-      LogPrintfWide(L"デバイス名：%s", details.DisplayName);
-      LogPrintf("チャンネル数:%d", details.OutputFormat.Format.nChannels);
-      LogPrintf("ビット精度:%dbit", details.OutputFormat.Format.wBitsPerSample);
-      LogPrintf("サンプリングレート:%dHz", static_cast<int>(details.OutputFormat.Format.nSamplesPerSec));
+      LogPrintfWide(LOG_DEVICE_NAME, details.DisplayName);
+      LogPrintf(LOG_DEVICE_CHANNELS, details.OutputFormat.Format.nChannels);
+      LogPrintf(LOG_DEVICE_BITS, details.OutputFormat.Format.wBitsPerSample);
+      LogPrintf(LOG_DEVICE_RATE, static_cast<int>(details.OutputFormat.Format.nSamplesPerSec));
       LogIndentOut();
       SoundSystem.channelMask = details.OutputFormat.dwChannelMask;
       SoundSystem.channelCount = details.OutputFormat.Format.nChannels;
@@ -305,18 +353,20 @@ static void ReadXAudioOutputDetails() {
                                                                                      SoundSystem.x3dInstance);
   }
 }
+}  // namespace
 
 int InitSoundHandleRecord(HandleRecordHeader* record);
 int ReleaseSoundHandleRecord(HandleRecordHeader* record);
 
-static int IsSoftSoundPlayer(HandleRecordHeader* record) {
+namespace {
+int IsSoftSoundPlayer(HandleRecordHeader* record) {
   return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer != 0;
 }
-static int IsSoftSoundData(HandleRecordHeader* record) {
+int IsSoftSoundData(HandleRecordHeader* record) {
   return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer == 0;
 }
 
-static int LogicalProcessorCount() {
+int LogicalProcessorCount() {
   if (SoundProcessorCountSource) return SoundProcessorCountSource();
   int count = GetProcessorCount();
   if (count > 0) return count;
@@ -325,7 +375,8 @@ static int LogicalProcessorCount() {
   return static_cast<int>(info.dwNumberOfProcessors);
 }
 
-static DWORD WINAPI SoundThreadProc(LPVOID);
+DWORD WINAPI SoundThreadProc(LPVOID);
+}  // namespace
 
 int InitializeSound() {
   if (SoundSystem.initialized || HasSoundOutput()) return -1;
@@ -334,7 +385,7 @@ int InitializeSound() {
 
   int xaudioStarted = 0;
   if (SoundSystem.outputMode == 0 && !SoundSystem.xaudio2Off) {
-    LogPrintf("XAudio2 の初期化を行います");
+    LogPrintf(LOG_XAUDIO2_INIT);
     LogIndentIn();
     SoundSystem.xaudio28Module = LoadLibraryA("XAudio2_8.dll");
     int result = SoundSystem.xaudio28Module ? StartXAudio28() : StartXAudio27();
@@ -386,9 +437,9 @@ int InitializeSound() {
 
   if (xaudioStarted) {
     LogIndentOut();
-    LogPrintf("XAudio2 の初期化は正常に終了しました");
+    LogPrintf(LOG_XAUDIO2_INIT_DONE);
   } else {
-    LogPrintf("DirectSound の初期化は正常に終了しました");
+    LogPrintf(LOG_DS_INIT_DONE);
   }
   return 0;
 }
@@ -397,7 +448,8 @@ int InitializeSound() {
 // window may have closed). The thread ends within one 10 ms pass; only a
 // longer wait pumps the window's messages meanwhile, so that a normal end
 // handles no message in the middle of the shut-down.
-static void StopSoundThread() {
+namespace {
+void StopSoundThread() {
   if (SoundSystem.thread == nullptr) return;
   InterlockedExchange(&SoundSystem.threadStop, 1);
   if (WaitForSingleObject(SoundSystem.thread, 100) != WAIT_OBJECT_0) {
@@ -406,10 +458,11 @@ static void StopSoundThread() {
       if (WaitForSingleObject(SoundSystem.thread, 2) == WAIT_OBJECT_0) break;
     }
   }
-  if (WaitForSingleObject(SoundSystem.thread, 0) != WAIT_OBJECT_0) LogPrintf("サウンドスレッドが終了しません");
+  if (WaitForSingleObject(SoundSystem.thread, 0) != WAIT_OBJECT_0) LogPrintf(LOG_THREAD_STUCK);
   CloseHandle(SoundSystem.thread);
   SoundSystem.thread = nullptr;
 }
+}  // namespace
 
 int TerminateSound() {
   if (!SoundSystem.initialized || !HasSoundOutput()) return -1;
@@ -443,7 +496,7 @@ int TerminateSound() {
     SoundSystem.silentBuffer = nullptr;
   }
   ReleaseDirectSound();
-  LogPrintf("DirectSound の終了処理は正常に終了しました");
+  LogPrintf(LOG_DS_END_DONE);
   SoundSystem.initialized = 0;
   return 0;
 }
@@ -461,8 +514,10 @@ int StopLibraryMusic() {
 // ---------------------------------------------------------------------------
 // Sound thread and upkeep.
 
-static LockRecord* SoundLock() { return &HandleManagers[HANDLETYPE_SOUND].lock; }
-static LockRecord* SoftSoundLock() { return &HandleManagers[HANDLETYPE_SOFTSOUND].lock; }
+namespace {
+LockRecord* SoundLock() { return &HandleManagers[HANDLETYPE_SOUND].lock; }
+LockRecord* SoftSoundLock() { return &HandleManagers[HANDLETYPE_SOFTSOUND].lock; }
+}  // namespace
 
 int ProcessAllStreamSounds() {
   if (!HasSoundOutput()) return -1;
@@ -511,7 +566,8 @@ int UpdateReverbFade(int* state, int* startTime, int playing, int now) {
 int UpdateSoundStopWaitList() { return HasSoundOutput() ? 0 : -1; }
 
 
-static DWORD WINAPI SoundThreadProc(LPVOID) {
+namespace {
+DWORD WINAPI SoundThreadProc(LPVOID) {
   while (SoundSystem.initialized && InterlockedCompareExchange(&SoundSystem.threadStop, 0, 0) != 1) {
     ENTER_LOCK(SoundLock());
     ProcessAllStreamSounds();
@@ -526,3 +582,4 @@ static DWORD WINAPI SoundThreadProc(LPVOID) {
   InterlockedExchange(&SoundSystem.threadStop, 2);
   return 0;
 }
+}  // namespace

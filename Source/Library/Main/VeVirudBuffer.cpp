@@ -13,11 +13,12 @@
 #include "VeVirud.h"
 #include "ZiDezaru.h"
 
-static int IsXAudio() { return SoundSystem.xaudio28 != nullptr || SoundSystem.xaudio27 != nullptr; }
+namespace {
+int IsXAudio() { return SoundSystem.xaudio28 != nullptr || SoundSystem.xaudio27 != nullptr; }
 
 // Block align of the data the buffer's positions count in (before any
 // widening of a mono sound to a stereo voice).
-static unsigned int DataBlockAlign(const SoundBufferRecord* b) {
+unsigned int DataBlockAlign(const SoundBufferRecord* b) {
   unsigned int align = b->format.nBlockAlign;
   if (b->wave && b->wave->stereo) align /= 2;
   return align ? align : 1;
@@ -26,11 +27,11 @@ static unsigned int DataBlockAlign(const SoundBufferRecord* b) {
 // ---------------------------------------------------------------------------
 // Wave data.
 
-static SoundWaveData* CreateWaveData(unsigned int size, int withStereo) {
-  SoundWaveData* wave = static_cast<SoundWaveData*>(MemAllocZeroed(sizeof(SoundWaveData), __FILE__, __LINE__));
+SoundWaveData* CreateWaveData(unsigned int size, int withStereo) {
+  SoundWaveData* wave = static_cast<SoundWaveData*>(MEM_ALLOC_ZEROED(sizeof(SoundWaveData)));
   if (wave == nullptr) return nullptr;
   size_t total = withStereo ? static_cast<size_t>(size) * 3 + 64 : static_cast<size_t>(size) + 32;
-  wave->allocation = MemAllocZeroed(total, __FILE__, __LINE__);
+  wave->allocation = MEM_ALLOC_ZEROED(total);
   if (wave->allocation == nullptr) {
     MemFree(wave);
     return nullptr;
@@ -43,13 +44,14 @@ static SoundWaveData* CreateWaveData(unsigned int size, int withStereo) {
   return wave;
 }
 
-static void ReleaseWaveData(SoundWaveData* wave) {
+void ReleaseWaveData(SoundWaveData* wave) {
   if (wave == nullptr) return;
   if (InterlockedDecrement(&wave->refCount) == 0) {
     MemFree(wave->allocation);
     MemFree(wave);
   }
 }
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Voice callback.
@@ -143,7 +145,9 @@ void ComputeXAudio2ChannelGains(const int* volumes, int pan, int channels, float
   }
 }
 
-static int ClampInt(int v, int low, int high) { return v < low ? low : (v > high ? high : v); }
+namespace {
+int ClampInt(int v, int low, int high) { return v < low ? low : (v > high ? high : v); }
+}  // namespace
 
 void ComputeDirectSoundVolumePan(int leftVolume, int rightVolume, int pan, int* volume, int* dsPan) {
   int leftFactor = 10000, rightFactor = 10000;
@@ -167,7 +171,8 @@ void ComputeDirectSoundVolumePan(int leftVolume, int rightVolume, int pan, int* 
 
 // The buffer's volumes and pan with its 3-D volume (in hundredths of a
 // decibel) and 3-D pan folded in.
-static void FoldIn3D(const SoundBufferRecord* b, int* volumes, int* pan) {
+namespace {
+void FoldIn3D(const SoundBufferRecord* b, int* volumes, int* pan) {
   memcpy(volumes, b->volume, sizeof(b->volume));
   *pan = b->pan;
   if (!b->emitter.is3D) return;
@@ -177,7 +182,7 @@ static void FoldIn3D(const SoundBufferRecord* b, int* volumes, int* pan) {
   *pan = ClampInt(*pan + static_cast<int>(b->emitter.pan * 10000.0f), -10000, 10000);
 }
 
-static int ApplyVolumes(SoundBufferRecord* b) {
+int ApplyVolumes(SoundBufferRecord* b) {
   int volumes[SOUND_CHANNEL_VOLUME_COUNT], folded = 0;
   FoldIn3D(b, volumes, &folded);
   if (IsXAudio()) {
@@ -197,6 +202,7 @@ static int ApplyVolumes(SoundBufferRecord* b) {
   b->dsBuffer->SetVolume(volume);
   return 0;
 }
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Buffer operations.
@@ -371,7 +377,8 @@ int LockPlayBuffer(SoundBufferRecord* b, unsigned int offset, unsigned int count
 }
 
 // Copies a written mono region into the stereo copy as left-right pairs.
-static void WidenRegion(SoundBufferRecord* b, void* region, DWORD size) {
+namespace {
+void WidenRegion(SoundBufferRecord* b, void* region, DWORD size) {
   if (region == nullptr || size == 0) return;
   size_t offset = static_cast<unsigned char*>(region) - b->wave->data;
   if (b->format.wBitsPerSample == 16) {
@@ -390,6 +397,7 @@ static void WidenRegion(SoundBufferRecord* b, void* region, DWORD size) {
     }
   }
 }
+}  // namespace
 
 int UnlockPlayBuffer(SoundBufferRecord* b, void* region1, DWORD size1, void* region2, DWORD size2) {
   if (!b->present) return -1;

@@ -18,7 +18,8 @@
 
 AcmLibraryState AcmLibrary;
 
-static const SystemEntryPoint AcmEntries[] = {
+namespace {
+const SystemEntryPoint AcmEntries[] = {
     {"acmFormatSuggest", &AcmLibrary.acmFormatSuggestFunc},
     {"acmStreamOpen", &AcmLibrary.acmStreamOpenFunc},
     {"acmStreamClose", &AcmLibrary.acmStreamCloseFunc},
@@ -28,14 +29,15 @@ static const SystemEntryPoint AcmEntries[] = {
     {"acmStreamUnprepareHeader", &AcmLibrary.acmStreamUnprepareHeaderFunc},
     {"acmStreamSize", &AcmLibrary.acmStreamSizeFunc},
 };
-static const int AcmEntryCount = sizeof(AcmEntries) / sizeof(AcmEntries[0]);
+enum { ACM_ENTRY_COUNT = sizeof(AcmEntries) / sizeof(AcmEntries[0]) };
+}  // namespace
 
 int LoadAcmLibrary() {
   if (AcmLibrary.loaded) return -1;
-  if (LoadSystemLibrary("msacm32.dll", &AcmLibrary.module, AcmEntries, AcmEntryCount) != 0) return -1;
-  for (int i = 0; i < AcmEntryCount; i++) {
+  if (LoadSystemLibrary("msacm32.dll", &AcmLibrary.module, AcmEntries, ACM_ENTRY_COUNT) != 0) return -1;
+  for (int i = 0; i < ACM_ENTRY_COUNT; i++) {
     if (*static_cast<void**>(AcmEntries[i].variable) == nullptr) {
-      FreeSystemLibrary(&AcmLibrary.module, AcmEntries, AcmEntryCount);
+      FreeSystemLibrary(&AcmLibrary.module, AcmEntries, ACM_ENTRY_COUNT);
       return -1;
     }
   }
@@ -45,7 +47,7 @@ int LoadAcmLibrary() {
 
 int FreeAcmLibrary() {
   if (!AcmLibrary.loaded) return -1;
-  FreeSystemLibrary(&AcmLibrary.module, AcmEntries, AcmEntryCount);
+  FreeSystemLibrary(&AcmLibrary.module, AcmEntries, ACM_ENTRY_COUNT);
   AcmLibrary.loaded = 0;
   return 0;
 }
@@ -53,23 +55,24 @@ int FreeAcmLibrary() {
 // ---------------------------------------------------------------------------
 // Stream helpers.
 
-static int StreamTell(SoundConversion* c) {
+namespace {
+int StreamTell(SoundConversion* c) {
   return static_cast<int>(c->stream.functions.Tell(c->stream.handle));
 }
-static int StreamSeek(SoundConversion* c, int64_t offset, int origin) {
+int StreamSeek(SoundConversion* c, int64_t offset, int origin) {
   return c->stream.functions.Seek(c->stream.handle, offset, origin);
 }
-static int StreamRead(SoundConversion* c, void* buffer, size_t size, size_t count) {
+int StreamRead(SoundConversion* c, void* buffer, size_t size, size_t count) {
   return static_cast<int>(c->stream.functions.Read(buffer, size, count, c->stream.handle));
 }
-static int StreamEof(SoundConversion* c) { return c->stream.functions.Eof(c->stream.handle); }
+int StreamEof(SoundConversion* c) { return c->stream.functions.Eof(c->stream.handle); }
 
 // Reads exactly n bytes; 0, or -1 when fewer came.
-static int ReadExact(SoundConversion* c, void* buffer, int n) {
+int ReadExact(SoundConversion* c, void* buffer, int n) {
   return StreamRead(c, buffer, 1, static_cast<size_t>(n)) == n ? 0 : -1;
 }
 
-static int IdEquals(const unsigned char* bytes, const char* id) {
+int IdEquals(const unsigned char* bytes, const char* id) {
   char text[5];
   memcpy(text, bytes, 4);
   text[4] = 0;
@@ -81,7 +84,7 @@ static int IdEquals(const unsigned char* bytes, const char* id) {
 
 // Walks RIFF, WAVE, an optional "bext" and the "fmt " chunk; hands out the
 // chunk's data in a new block (the caller frees it).
-static int ReadWaveFormatChunk(SoundConversion* c, unsigned char** chunk, int* chunkSize) {
+int ReadWaveFormatChunk(SoundConversion* c, unsigned char** chunk, int* chunkSize) {
   unsigned char header[8];
   *chunk = nullptr;
   if (ReadExact(c, header, 8) != 0 || !IdEquals(header, "RIFF")) return -1;
@@ -113,7 +116,7 @@ static int ReadWaveFormatChunk(SoundConversion* c, unsigned char** chunk, int* c
 }
 
 // From just after the format chunk: finds "data"; data start and size.
-static int FindWaveDataChunk(SoundConversion* c) {
+int FindWaveDataChunk(SoundConversion* c) {
   unsigned char header[8];
   for (;;) {
     if (StreamEof(c) || ReadExact(c, header, 8) != 0) return -1;
@@ -127,9 +130,10 @@ static int FindWaveDataChunk(SoundConversion* c) {
   }
 }
 
-static WAVEFORMATEX* SourceWaveFormat(SoundConversion* c) {
+WAVEFORMATEX* SourceWaveFormat(SoundConversion* c) {
   return reinterpret_cast<WAVEFORMATEX*>(c->area.wave.sourceFormat);
 }
+}  // namespace
 
 int OpenWaveConversion(SoundConversion* c) {
   memset(c->area.raw, 0, sizeof(c->area.raw));
@@ -229,13 +233,15 @@ int SeekWaveConversion(SoundConversion* c, int sample) {
 // ---------------------------------------------------------------------------
 // Through ACM.
 
-static void CloseAcmStreams(SoundConversion* c) {
+namespace {
+void CloseAcmStreams(SoundConversion* c) {
   AcmConvertArea* a = &c->area.acm;
   if (a->activeStream) AcmLibrary.acmStreamCloseFunc(a->activeStream, 0);
   if (a->spareStream) AcmLibrary.acmStreamCloseFunc(a->spareStream, 0);
   a->activeStream = nullptr;
   a->spareStream = nullptr;
 }
+}  // namespace
 
 int ReleaseAcmConversion(SoundConversion* c) {
   AcmConvertArea* a = &c->area.acm;
@@ -247,7 +253,8 @@ int ReleaseAcmConversion(SoundConversion* c) {
   return 0;
 }
 
-static int OpenAcmStream(SoundConversion* c, HACMSTREAM* stream) {
+namespace {
+int OpenAcmStream(SoundConversion* c, HACMSTREAM* stream) {
   return AcmLibrary.acmStreamOpenFunc(stream, nullptr, c->area.acm.sourceFormat, &c->outputFormat, nullptr, 0,
                                       0, ACM_STREAMOPENF_NONREALTIME) == 0
              ? 0
@@ -256,7 +263,7 @@ static int OpenAcmStream(SoundConversion* c, HACMSTREAM* stream) {
 
 // From the stream at the data start: suggests the output, reads the source
 // data whole, opens the two streams.
-static int FinishAcmSetup(SoundConversion* c) {
+int FinishAcmSetup(SoundConversion* c) {
   AcmConvertArea* a = &c->area.acm;
   memset(&c->outputFormat, 0, sizeof(c->outputFormat));
   c->outputFormat.wFormatTag = WAVE_FORMAT_PCM;
@@ -275,6 +282,7 @@ static int FinishAcmSetup(SoundConversion* c) {
   c->kind = SOUND_CONVERT_ACM;
   return 0;
 }
+}  // namespace
 
 int OpenAcmWaveConversion(SoundConversion* c) {
   if (!AcmLibrary.loaded) return -1;
@@ -331,12 +339,14 @@ int ConvertAcmBlock(SoundConversion* c) {
   return 0;
 }
 
-static void MoveWithinBlock(SoundConversion* c, int target) {
+namespace {
+void MoveWithinBlock(SoundConversion* c, int target) {
   int step = target - c->outputPosition;
   c->readOffset += step;
   c->bytesLeft -= step;
   c->outputPosition = target;
 }
+}  // namespace
 
 int SeekAcmConversion(SoundConversion* c, int sample) {
   AcmConvertArea* a = &c->area.acm;
@@ -372,7 +382,8 @@ int SeekAcmConversion(SoundConversion* c, int sample) {
 // ---------------------------------------------------------------------------
 // MP3 through ACM.
 
-static const uint32_t Mp3Bitrates[85] = {
+namespace {
+const uint32_t Mp3Bitrates[85] = {
     0,
     // MPEG-1 Layer I, II, III
     32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448,
@@ -383,7 +394,8 @@ static const uint32_t Mp3Bitrates[85] = {
     8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160,
     8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160,
 };
-static const uint32_t Mp3SampleRates[6] = {44100, 48000, 32000, 22050, 24000, 16000};
+const uint32_t Mp3SampleRates[6] = {44100, 48000, 32000, 22050, 24000, 16000};
+}  // namespace
 
 int ParseMp3FrameHeader(const unsigned char* b, Mp3FrameHeader* h) {
   if (b[0] != 0xFF || (b[1] & 0xF0) != 0xF0) return -2;
@@ -414,10 +426,12 @@ int ParseMp3FrameHeader(const unsigned char* b, Mp3FrameHeader* h) {
 }
 
 // Reads one byte; -1 at the end.
-static int ReadByte(SoundConversion* c) {
+namespace {
+int ReadByte(SoundConversion* c) {
   unsigned char b;
   return StreamRead(c, &b, 1, 1) == 1 ? b : -1;
 }
+}  // namespace
 
 int OpenAcmMp3Conversion(SoundConversion* c) {
   if (!AcmLibrary.loaded) return -1;
@@ -511,7 +525,8 @@ int OpenAcmMp3Conversion(SoundConversion* c) {
 // ---------------------------------------------------------------------------
 // The converter.
 
-static int FillBlock(SoundConversion* c) {
+namespace {
+int FillBlock(SoundConversion* c) {
   switch (c->kind) {
     case SOUND_CONVERT_WAVE: return ConvertWaveBlock(c);
     case SOUND_CONVERT_ACM: return ConvertAcmBlock(c);
@@ -530,7 +545,7 @@ static int FillBlock(SoundConversion* c) {
   }
 }
 
-static void ReleaseKind(SoundConversion* c) {
+void ReleaseKind(SoundConversion* c) {
   switch (c->kind) {
     case SOUND_CONVERT_WAVE:
       if (c->area.wave.floatBuffer) MemFree(c->area.wave.floatBuffer);
@@ -545,6 +560,7 @@ static void ReleaseKind(SoundConversion* c) {
     default: break;
   }
 }
+}  // namespace
 
 int BeginSoundConversion(SoundConversion* c, const StreamData* stream, int disableMask, int oggBytesPerSample,
                          int oggVariant) {

@@ -13,10 +13,26 @@
 #include "VeVirud.h"
 #include "ZiDezaru.h"
 
+namespace {
+const char LOG_STREAM_BUFFER_CREATE[] = "ストリーム風サウンドバッファの作成に失敗しました";
+const char LOG_DS_BUFFER_CREATE[] = "DirectSoundBuffer の作成に失敗しました";
+const char LOG_FILE_OPEN[] = "右記のファイルのオープンに失敗しました：%s";
+const char LOG_FILE_ALLOC[] = "右記のファイルのロードに必要なメモリの確保に失敗しました：%s";
+const char LOG_SOUND_FILE_LOAD_1[] = "右記の音声ファイルのロードに失敗しました_1：%s";
+const char LOG_SOUND_FILE_LOAD_2[] = "右記の音声ファイルのロードに失敗しました_2：%s";
+const char LOG_PCM_CONVERT[] = "音声ファイルのＰＣＭへの変換に失敗しました";
+const char LOG_SOUND_FILE_ALLOC[] = "音声ファイルを格納するメモリ領域の確保に失敗しました";
+const char LOG_REFCOUNT_ALLOC[] = "サウンドデータの参照数を保存するメモリ領域の確保に失敗しました";
+const char LOG_TRANSFER_1[] = "サウンドデータの転送に失敗しました_1";
+const char LOG_TRANSFER_2[] = "サウンドデータの転送に失敗しました_2";
+}  // namespace
+
 int IsASyncLoadEnabled();
 
-static LockRecord* SoundLock() { return &HandleManagers[HANDLETYPE_SOUND].lock; }
-static int HasSoundOutput() { return GetSoundOutputKind() != SOUND_OUTPUT_NONE; }
+namespace {
+LockRecord* SoundLock() { return &HandleManagers[HANDLETYPE_SOUND].lock; }
+int HasSoundOutput() { return GetSoundOutputKind() != SOUND_OUTPUT_NONE; }
+}  // namespace
 
 SoundRecord* GetSoundRecord(int handle) {
   if (!HandleManagers[HANDLETYPE_SOUND].initialized) return nullptr;
@@ -26,11 +42,13 @@ SoundRecord* GetSoundRecord(int handle) {
 }
 
 // A handle being filled by its own loading job counts as valid there.
-static SoundRecord* GetSoundRecordFor(int handle, int fromJob) {
+namespace {
+SoundRecord* GetSoundRecordFor(int handle, int fromJob) {
   if (!fromJob) return GetSoundRecord(handle);
   if (!HandleManagers[HANDLETYPE_SOUND].initialized) return nullptr;
   return reinterpret_cast<SoundRecord*>(GetHandleRecordOfType(handle, HANDLETYPE_SOUND));
 }
+}  // namespace
 
 int InitSoundHandleRecord(HandleRecordHeader* record) {
   SoundRecord* sound = reinterpret_cast<SoundRecord*>(record);
@@ -84,13 +102,15 @@ int CreateSoundHandle(int is3D) {
   return handle;
 }
 
-static void FillDescription(DSBUFFERDESC* description, WAVEFORMATEX* format, unsigned int bytes, DWORD flags) {
+namespace {
+void FillDescription(DSBUFFERDESC* description, WAVEFORMATEX* format, unsigned int bytes, DWORD flags) {
   memset(description, 0, sizeof(*description));
   description->dwSize = sizeof(*description);
   description->dwFlags = flags | (SoundSystem.softwareBuffer ? DSBCAPS_LOCSOFTWARE : DSBCAPS_STATIC);
   description->dwBufferBytes = bytes;
   description->lpwfxFormat = format;
 }
+}  // namespace
 
 int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int dataKind, int bufferCount, int handle,
                       int fromJob, int sourceHandle) {
@@ -113,7 +133,7 @@ int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int 
     bytes = (bytes + format.nBlockAlign - 1) / format.nBlockAlign * format.nBlockAlign;
     FillDescription(&description, &format, bytes, 0x180E0);
     if (CreatePlayBuffer(&sound->buffers[0], &description, nullptr) != 0) {
-      LogPrintf("ストリーム風サウンドバッファの作成に失敗しました");
+      LogPrintf(LOG_STREAM_BUFFER_CREATE);
       return -1;
     }
     sound->bufferCount = 1;
@@ -134,7 +154,7 @@ int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int 
       }
       if (result != 0) {
         if (i == 0) {
-          LogPrintf("DirectSoundBuffer の作成に失敗しました");
+          LogPrintf(LOG_DS_BUFFER_CREATE);
           return -1;
         }
         break;
@@ -172,7 +192,8 @@ int LoadSoundFileWithBuffers(const char* file, int bufferCount, int sharedStream
   return LoadSoundFileCore(&settings, file, bufferCount, sharedStreamHandle, IsASyncLoadEnabled(), 0);
 }
 
-static int LoadSoundFileJob(ASyncJob* job) {
+namespace {
+int LoadSoundFileJob(ASyncJob* job) {
   int offset = 0;
   SoundLoadSettings settings;
   int size = 0;
@@ -187,6 +208,7 @@ static int LoadSoundFileJob(ASyncJob* job) {
   if (result != 0) DeleteHandle(handle);
   return 0;
 }
+}  // namespace
 
 int LoadSoundFileCore(const SoundLoadSettings* settings, const char* file, int bufferCount, int sharedStreamHandle,
                       int async, int fromJob) {
@@ -233,16 +255,16 @@ int LoadSoundFileCore(const SoundLoadSettings* settings, const char* file, int b
 int LoadWholeFile(const char* path, void** data, int* size) {
   StreamHandle stream = FileStreamOpen(path, 0, 1, 0);
   if (stream == 0) {
-    LogPrintf("右記のファイルのオープンに失敗しました：%s", path);
+    LogPrintf(LOG_FILE_OPEN, path);
     return -1;
   }
   FileStreamSeek(stream, 0, FILE_STREAM_SEEK_END);
   int64_t length = FileStreamTell(stream);
   FileStreamSeek(stream, 0, FILE_STREAM_SEEK_SET);
-  void* block = length >= 0 && length < 0x7FFFFFFF ? MemAlloc(static_cast<size_t>(length ? length : 1), __FILE__, __LINE__)
+  void* block = length >= 0 && length < 0x7FFFFFFF ? MEM_ALLOC(static_cast<size_t>(length ? length : 1))
                                                     : nullptr;
   if (block == nullptr) {
-    LogPrintf("右記のファイルのロードに必要なメモリの確保に失敗しました：%s", path);
+    LogPrintf(LOG_FILE_ALLOC, path);
     FileStreamClose(stream);
     return -1;
   }
@@ -268,11 +290,11 @@ int LoadSoundIntoHandle(const SoundLoadSettings* settings, const char* fullPath,
   void* image = nullptr;
   int size = 0;
   if (LoadWholeFile(fullPath, &image, &size) != 0) {
-    LogPrintf("右記の音声ファイルのロードに失敗しました_1：%s", fullPath);
+    LogPrintf(LOG_SOUND_FILE_LOAD_1, fullPath);
     return -1;
   }
   int result = CreateMemorySoundData(settings, handle, image, size, bufferCount, sharedStreamHandle, fromJob);
-  if (result != 0) LogPrintf("右記の音声ファイルのロードに失敗しました_2：%s", fullPath);
+  if (result != 0) LogPrintf(LOG_SOUND_FILE_LOAD_2, fullPath);
   MemFree(image);
   return result;
 }
@@ -290,7 +312,7 @@ int CreateMemorySoundData(const SoundLoadSettings* settingsIn, int handle, const
     SoundConversion conversion;
     if (BeginSoundConversion(&conversion, &stream, settings.disableMask, settings.oggBytesPerSample,
                              settings.oggVariant) != 0) {
-      LogPrintf("音声ファイルのＰＣＭへの変換に失敗しました");
+      LogPrintf(LOG_PCM_CONVERT);
       CloseMemoryStream(memory);
       return -1;
     }
@@ -298,7 +320,7 @@ int CreateMemorySoundData(const SoundLoadSettings* settingsIn, int handle, const
     void* pcm = nullptr;
     int pcmSize = 0;
     if (ConvertWholeSound(&conversion, &format, &pcm, &pcmSize) != 0) {
-      LogPrintf("音声ファイルを格納するメモリ領域の確保に失敗しました");
+      LogPrintf(LOG_SOUND_FILE_ALLOC);
       EndSoundConversion(&conversion);
       CloseMemoryStream(memory);
       return -1;
@@ -310,7 +332,7 @@ int CreateMemorySoundData(const SoundLoadSettings* settingsIn, int handle, const
     int seconds = format.nAvgBytesPerSec ? pcmSize / static_cast<int>(format.nAvgBytesPerSec) : 0;
     if (pcmSize <= 0 || format.nBlockAlign == 0) {
       MemFree(pcm);
-      LogPrintf("音声ファイルのＰＣＭへの変換に失敗しました");
+      LogPrintf(LOG_PCM_CONVERT);
       return -1;
     }
     if (seconds > SOUND_STREAM_SECONDS_LIMIT ||
@@ -319,9 +341,9 @@ int CreateMemorySoundData(const SoundLoadSettings* settingsIn, int handle, const
       settings.dataKind = 2;
     } else {
       SoundRecord* sound = GetSoundRecordFor(handle, fromJob);
-      int* count = static_cast<int*>(MemAlloc(sizeof(int), __FILE__, __LINE__));
+      int* count = static_cast<int*>(MEM_ALLOC(sizeof(int)));
       if (count == nullptr || sound == nullptr) {
-        LogPrintf("サウンドデータの参照数を保存するメモリ領域の確保に失敗しました");
+        LogPrintf(LOG_REFCOUNT_ALLOC);
         if (count) MemFree(count);
         MemFree(pcm);
         return -1;
@@ -338,13 +360,13 @@ int CreateMemorySoundData(const SoundLoadSettings* settingsIn, int handle, const
         void* r2 = nullptr;
         DWORD s1 = 0, s2 = 0;
         if (LockPlayBuffer(&sound->buffers[i], 0, sound->pcmSize, &r1, &s1, &r2, &s2) != 0) {
-          LogPrintf("サウンドデータの転送に失敗しました_1");
+          LogPrintf(LOG_TRANSFER_1);
           return -1;
         }
         memcpy(r1, pcm, s1);
         if (r2) memcpy(r2, static_cast<unsigned char*>(pcm) + s1, s2);
         if (UnlockPlayBuffer(&sound->buffers[i], r1, s1, r2, s2) != 0) {
-          LogPrintf("サウンドデータの転送に失敗しました_2");
+          LogPrintf(LOG_TRANSFER_2);
           return -1;
         }
         // Buffers sharing one wave data need it written once.
@@ -377,11 +399,13 @@ uint64_t SamplesToMilliseconds(uint64_t samples, uint32_t rate) {
   return static_cast<uint64_t>(quotient[0]) | (static_cast<uint64_t>(quotient[1]) << 32);
 }
 
-static int BufferIsPlaying(SoundBufferRecord* b) {
+namespace {
+int BufferIsPlaying(SoundBufferRecord* b) {
   DWORD status = 0;
   if (GetPlayBufferStatus(b, &status) != 0) return 0;
   return (status & DSBSTATUS_PLAYING) != 0;
 }
+}  // namespace
 
 int ApplyNextPlaySettings(SoundRecord* sound, SoundBufferRecord* b) {
   for (int i = 0; i < SOUND_CHANNEL_VOLUME_COUNT; i++) {
@@ -427,7 +451,8 @@ int PrepareNextPlayBuffer(SoundRecord* sound, int fromTop) {
   return 0;
 }
 
-static int WaitForSoundEnd(int handle) {
+namespace {
+int WaitForSoundEnd(int handle) {
   if (PumpWindowMessages() != 0) return 0;
   while (IsSoundHandlePlaying(handle) == 1) {
     Sleep(1);
@@ -435,6 +460,7 @@ static int WaitForSoundEnd(int handle) {
   }
   return 0;
 }
+}  // namespace
 
 int PlaySoundHandle(int handle, int playType, int fromTop) {
   if (!HasSoundOutput()) return -1;

@@ -9,44 +9,57 @@
 #include "VeVirud.h"
 #include "ZiDezaru.h"
 
-static LockRecord* SoundLock() { return &HandleManagers[HANDLETYPE_SOUND].lock; }
+namespace {
+const char LOG_NOT_STREAM_SOUND[] = "ストリーム風サウンドではないサウンドデータが渡されました in AddStreamSound";
+const char LOG_ADD_WHILE_PLAYING[] = "既に再生中のストリームサウンドデータにデータを追加しようとしました";
+const char LOG_STREAM_TABLE_FULL[] = "ストリーム風サウンドの制御データ領域がいっぱいです";
+const char LOG_SOUND_OPEN[] = "音声データのオープンに失敗しました";
+const char LOG_SOUND_CONVERT[] = "音声データの変換に失敗しました";
+const char LOG_SOUND_READ[] = "音声データの読み込みに失敗しました";
+const char LOG_FORMAT_MISMATCH[] = "フォーマットの違う音声データは同時に使うことは出来ません";
+const char LOG_WAV_LOAD[] = "右記のＷＡＶファイルのロードに失敗しました：%s ";
+const char LOG_WAV_SETUP[] = "右記のＷＡＶファイルのセットアップに失敗しました：%s ";
+const char LOG_WAV_IMAGE_HANDLE[] = "ＷＡＶファイルのストリームイメージハンドルの作成に失敗しました ";
+const char LOG_WAV_IMAGE_SETUP[] = "ＷＡＶファイルのストリームイメージのセットアップに失敗しました ";
 
-static SoundRecord* StreamRecordFor(int handle, int fromJob) {
+LockRecord* SoundLock() { return &HandleManagers[HANDLETYPE_SOUND].lock; }
+
+SoundRecord* StreamRecordFor(int handle, int fromJob) {
   if (!HandleManagers[HANDLETYPE_SOUND].initialized) return nullptr;
   HandleRecordHeader* record = GetHandleRecordOfType(handle, HANDLETYPE_SOUND);
   if (record == nullptr || (!fromJob && record->asyncLoadCount != 0)) return nullptr;
   return reinterpret_cast<SoundRecord*>(record);
 }
 
-static int WholeBlocks(int bytes, int align) { return align > 0 ? bytes / align * align : bytes; }
+int WholeBlocks(int bytes, int align) { return align > 0 ? bytes / align * align : bytes; }
 
-static int StreamRingSize(const WAVEFORMATEX* format) {
+int StreamRingSize(const WAVEFORMATEX* format) {
   int align = format->nBlockAlign ? format->nBlockAlign : 1;
   int bytes = static_cast<int>(format->nAvgBytesPerSec & 0xFFFFFF);
   return (bytes + align - 1) / align * align;
 }
 
 // The sound whose buffer a stream plays through.
-static SoundRecord* BufferOwner(SoundRecord* sound) {
+SoundRecord* BufferOwner(SoundRecord* sound) {
   if (sound->stream.sharedWith == -1) return sound;
   return StreamRecordFor(sound->stream.sharedWith, 1);
 }
 
 // Reads a whole stream into a new block.
-static void* ReadWholeStream(const StreamData* stream, int* size) {
+void* ReadWholeStream(const StreamData* stream, int* size) {
   stream->functions.Seek(stream->handle, 0, FILE_STREAM_SEEK_END);
   int64_t length = stream->functions.Tell(stream->handle);
   stream->functions.Seek(stream->handle, 0, FILE_STREAM_SEEK_SET);
   if (length <= 0 || length >= 0x7FFFFFFF) return nullptr;
-  void* block = MemAlloc(static_cast<size_t>(length), __FILE__, __LINE__);
+  void* block = MEM_ALLOC(static_cast<size_t>(length));
   if (block == nullptr) return nullptr;
   *size = static_cast<int>(stream->functions.Read(block, 1, static_cast<size_t>(length), stream->handle));
   return block;
 }
 
 // A RIFF WAVE image of PCM: 44-byte header and the data.
-static void* BuildPcmWaveImage(const WAVEFORMATEX* format, const void* pcm, int size, int* imageSize) {
-  unsigned char* image = static_cast<unsigned char*>(MemAlloc(static_cast<size_t>(size) + 44, __FILE__, __LINE__));
+void* BuildPcmWaveImage(const WAVEFORMATEX* format, const void* pcm, int size, int* imageSize) {
+  unsigned char* image = static_cast<unsigned char*>(MEM_ALLOC(static_cast<size_t>(size) + 44));
   if (image == nullptr) return nullptr;
   auto put32 = [&](int at, uint32_t v) { memcpy(image + at, &v, 4); };
   auto put16 = [&](int at, uint16_t v) { memcpy(image + at, &v, 2); };
@@ -67,7 +80,7 @@ static void* BuildPcmWaveImage(const WAVEFORMATEX* format, const void* pcm, int 
   return image;
 }
 
-static void ReleaseSource(StreamSoundSource* source) {
+void ReleaseSource(StreamSoundSource* source) {
   if (source->conversion.valid) EndSoundConversion(&source->conversion);
   if (source->memoryStream) CloseMemoryStream(source->memoryStream);
   source->memoryStream = nullptr;
@@ -76,7 +89,7 @@ static void ReleaseSource(StreamSoundSource* source) {
 }
 
 // Opens a converter on a copy of the bytes in memory.
-static int OpenImageSource(const SoundLoadSettings* settings, StreamSoundSource* source, void* image, int size) {
+int OpenImageSource(const SoundLoadSettings* settings, StreamSoundSource* source, void* image, int size) {
   source->image = image;
   source->imageSize = size;
   source->memoryStream = CreateMemoryStream(image, static_cast<uint32_t>(size));
@@ -86,6 +99,7 @@ static int OpenImageSource(const SoundLoadSettings* settings, StreamSoundSource*
   return BeginSoundConversion(&source->conversion, &source->stream, settings->disableMask,
                               settings->oggBytesPerSample, settings->oggVariant);
 }
+}  // namespace
 
 int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, int repeatCount, int handle,
                    int sourceKind, int* keepStream, int sharedHandle, int fromJob) {
@@ -95,15 +109,15 @@ int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, 
   StreamSoundState* s = &sound->stream;
   if (s->sourceCount > 0) {
     if (sound->dataKind != 1) {
-      LogPrintf("ストリーム風サウンドではないサウンドデータが渡されました in AddStreamSound");
+      LogPrintf(LOG_NOT_STREAM_SOUND);
       return -1;
     }
     if (IsSoundHandlePlaying(handle) == 1) {
-      LogPrintf("既に再生中のストリームサウンドデータにデータを追加しようとしました");
+      LogPrintf(LOG_ADD_WHILE_PLAYING);
       return -1;
     }
     if (s->sourceCount >= STREAM_SOURCE_MAX) {
-      LogPrintf("ストリーム風サウンドの制御データ領域がいっぱいです");
+      LogPrintf(LOG_STREAM_TABLE_FULL);
       return -1;
     }
   }
@@ -118,7 +132,7 @@ int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, 
     int size = 0;
     void* file = ReadWholeStream(stream, &size);
     if (file == nullptr) {
-      LogPrintf("音声データのオープンに失敗しました");
+      LogPrintf(LOG_SOUND_OPEN);
       return -1;
     }
     MemoryStream* memory = CreateMemoryStream(file, static_cast<uint32_t>(size));
@@ -136,7 +150,7 @@ int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, 
     if (memory) CloseMemoryStream(memory);
     MemFree(file);
     if (!ok) {
-      LogPrintf("音声データの変換に失敗しました");
+      LogPrintf(LOG_SOUND_CONVERT);
       return -1;
     }
     int imageSize = 0;
@@ -145,14 +159,14 @@ int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, 
     if (image == nullptr || OpenImageSource(settings, source, image, imageSize) != 0) {
       if (image && source->image == nullptr) MemFree(image);
       ReleaseSource(source);
-      LogPrintf("音声データの変換に失敗しました");
+      LogPrintf(LOG_SOUND_CONVERT);
       return -1;
     }
   } else if (sourceKind == 1) {
     source->stream = *stream;
     if (BeginSoundConversion(&source->conversion, &source->stream, settings->disableMask,
                              settings->oggBytesPerSample, settings->oggVariant) != 0) {
-      LogPrintf("音声データの読み込みに失敗しました");
+      LogPrintf(LOG_SOUND_READ);
       return -1;
     }
     if (keepStream) *keepStream = 1;
@@ -162,7 +176,7 @@ int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, 
     if (image == nullptr || OpenImageSource(settings, source, image, size) != 0) {
       if (image && source->image == nullptr) MemFree(image);
       ReleaseSource(source);
-      LogPrintf("音声データの読み込みに失敗しました");
+      LogPrintf(LOG_SOUND_READ);
       return -1;
     }
   }
@@ -172,7 +186,7 @@ int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, 
   if (s->sourceCount > 0) {
     if (memcmp(&format, &sound->format, 18) != 0) {
       ReleaseSource(source);
-      LogPrintf("フォーマットの違う音声データは同時に使うことは出来ません");
+      LogPrintf(LOG_FORMAT_MISMATCH);
       return -1;
     }
   } else {
@@ -209,14 +223,14 @@ int AddStreamSoundFile(const SoundLoadSettings* settings, const char* path, int 
                        int sourceKind, int sharedHandle, int fromJob) {
   StreamHandle file = FileStreamOpen(path, 0, 1, 0);
   if (file == 0) {
-    LogPrintf("右記のＷＡＶファイルのロードに失敗しました：%s ", path);
+    LogPrintf(LOG_WAV_LOAD, path);
     return -1;
   }
   StreamData stream = {*GetFileStreamTable(), file};
   int keep = 0;
   if (AddStreamSound(settings, &stream, repeatCount, handle, sourceKind, &keep, sharedHandle, fromJob) != 0) {
     FileStreamClose(file);
-    LogPrintf("右記のＷＡＶファイルのセットアップに失敗しました：%s ", path);
+    LogPrintf(LOG_WAV_SETUP, path);
     return -1;
   }
   if (keep) {
@@ -233,14 +247,14 @@ int AddStreamSoundMemory(const SoundLoadSettings* settings, const void* image, i
   if (sourceKind == 3) sourceKind = 2;
   MemoryStream* memory = CreateMemoryStream(image, static_cast<uint32_t>(size));
   if (memory == nullptr) {
-    LogPrintf("ＷＡＶファイルのストリームイメージハンドルの作成に失敗しました ");
+    LogPrintf(LOG_WAV_IMAGE_HANDLE);
     return -1;
   }
   StreamData stream = {*GetMemoryStreamTable(), reinterpret_cast<StreamHandle>(memory)};
   int keep = 0;
   if (AddStreamSound(settings, &stream, repeatCount, handle, sourceKind, &keep, sharedHandle, fromJob) != 0) {
     CloseMemoryStream(memory);
-    LogPrintf("ＷＡＶファイルのストリームイメージのセットアップに失敗しました ");
+    LogPrintf(LOG_WAV_IMAGE_SETUP);
     return -1;
   }
   if (keep) {
@@ -264,12 +278,14 @@ int SetStreamSoundLoopSamples(int handle, int loopStart, int loopEnd) {
 // ---------------------------------------------------------------------------
 // Refill.
 
-static int InRing(int value, int start, int end, int ring) {
+namespace {
+int InRing(int value, int start, int end, int ring) {
   if (ring <= 0) return 0;
   int span = ((end - start) % ring + ring) % ring;
   int offset = ((value - start) % ring + ring) % ring;
   return offset < span;
 }
+}  // namespace
 
 int ComputeStreamRefillBytes(int playing, int writeOffset, int safeStart, int playCursor, int ringSize,
                              int bytesPerSecond, int blockAlign) {
@@ -282,7 +298,8 @@ int ComputeStreamRefillBytes(int playing, int writeOffset, int safeStart, int pl
   return amount;
 }
 
-static void UpdatePlayedBytes(SoundRecord* sound, SoundBufferRecord* b, int ring) {
+namespace {
+void UpdatePlayedBytes(SoundRecord* sound, SoundBufferRecord* b, int ring) {
   StreamSoundState* s = &sound->stream;
   DWORD play = 0;
   if (!b->present || GetPlayBufferPosition(b, &play, nullptr) != 0) return;
@@ -291,7 +308,7 @@ static void UpdatePlayedBytes(SoundRecord* sound, SoundBufferRecord* b, int ring
   s->lastPlayCursor = cursor;
 }
 
-static void ResetStreamToStart(StreamSoundState* s) {
+void ResetStreamToStart(StreamSoundState* s) {
   s->currentSource = 0;
   s->takenBytes = 0;
   s->playedBytes = 0;
@@ -302,7 +319,7 @@ static void ResetStreamToStart(StreamSoundState* s) {
 
 // Fills one locked region from the sources; returns the bytes of data and
 // silence written; sets the ended state when the data runs out.
-static int FillFromSources(SoundRecord* sound, unsigned char* out, int size, int* silenceBudget, int* endAt) {
+int FillFromSources(SoundRecord* sound, unsigned char* out, int size, int* silenceBudget, int* endAt) {
   StreamSoundState* s = &sound->stream;
   *endAt = -1;
   int align = sound->format.nBlockAlign ? sound->format.nBlockAlign : 1;
@@ -366,6 +383,7 @@ static int FillFromSources(SoundRecord* sound, unsigned char* out, int size, int
   }
   return written;
 }
+}  // namespace
 
 int RefillStreamSound(int handle, int fromJob) {
   SoundRecord* sound = StreamRecordFor(handle, fromJob);
