@@ -22,7 +22,7 @@ GraphicsStateBlock GraphState = [] {
 
 namespace {
 
-const float kHalfPi = 1.5707964f;
+const float HALF_PI = 1.5707964f;
 
 void DrawScreenSize(float* width, float* height) {
   *width = static_cast<float>(Screen.drawWidth > 0 ? Screen.drawWidth : 640);
@@ -33,15 +33,15 @@ void DeriveCameraAngles(const Matrix4& v, const Vector3& d) {
   const float rx = v.m[0][0], ry = v.m[1][0], rz = v.m[2][0];
   const float ux = v.m[0][1], uy = v.m[1][1], uz = v.m[2][1];
   const float dx = v.m[0][2], dy = v.m[1][2], dz = v.m[2][2];
-  (void)d;
+  static_cast<void>(d);
   GraphicsStateBlock& g = GraphState;
   if (dx > -1e-8f && dx < 1e-8f && dz > -1e-8f && dz < 1e-8f) {
     g.horizontalRotation = 0.0f;
     if (dy >= 0.0f) {
-      g.verticalRotation = -kHalfPi;
+      g.verticalRotation = -HALF_PI;
       g.twist = atan2f(-ux, -uz);
     } else {
-      g.verticalRotation = kHalfPi;
+      g.verticalRotation = HALF_PI;
       g.twist = atan2f(-ux, uz);
     }
     return;
@@ -56,9 +56,9 @@ void DeriveCameraAngles(const Matrix4& v, const Vector3& d) {
   if (uy >= 0.0f) {
     vertical = atan2f(-dy, dzPrime);
   } else if (dy <= 0.0f) {
-    vertical = atan2f(-dzPrime, -dy) + kHalfPi;
+    vertical = atan2f(-dzPrime, -dy) + HALF_PI;
   } else {
-    vertical = -atan2f(-dzPrime, dy) - kHalfPi;
+    vertical = -atan2f(-dzPrime, dy) - HALF_PI;
   }
   g.verticalRotation = vertical;
   s = sinf(-vertical);

@@ -14,6 +14,13 @@
 #include "VuViderezaGraph.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+const char LOG_DIVIDE_FAILED[] = "グラフィックの分割に失敗しました in CreateDivGraphFromGraphImage";
+const char LOG_IMAGE_LOAD_FAILED[] = "画像ファイル %s のロードに失敗しました";
+
+}  // namespace
+
 int MakeDerivedTile(int handle, int x, int y, int width, int height, int source, int inJob) {
   GraphicHandleRecord* src = GetGraphicRecord(source, 1);
   if (src == nullptr || x < 0 || y < 0 || x >= src->width || y >= src->height) return -1;
@@ -51,7 +58,7 @@ int CreateDivGraphFromGraphImage(const GraphCreateSettings* settings, int wholeH
     const int column = i % across, row = i / across;
     const int x = (mirror ? across - 1 - column : column) * width;
     if (MakeDerivedTile(handles[i], x, row * height, width, height, wholeHandle, inJob) < 0) {
-      LogPrintf("グラフィックの分割に失敗しました in CreateDivGraphFromGraphImage");
+      LogPrintf(LOG_DIVIDE_FAILED);
       return -1;
     }
   }
@@ -81,7 +88,7 @@ int LoadDividedGraph(const char* file, int count, int across, int down, int widt
     if (LoadBaseImagePair(&loadSettings, file, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, mirror) < 0) {
       char path[MAX_PATH];
       if (BuildAbsolutePath(file, path, sizeof path, nullptr) < 0) strncpy(path, file, sizeof path - 1), path[MAX_PATH - 1] = 0;
-      LogPrintf("画像ファイル %s のロードに失敗しました", path);
+      LogPrintf(LOG_IMAGE_LOAD_FAILED, path);
     } else {
       GraphCreateSettings settings;
       GetGraphCreateSettings(&settings);

@@ -13,7 +13,9 @@
 // ---------------------------------------------------------------------------
 // Graphics and drawing.
 
-static int StandInDrawTarget = -2;
+namespace {
+int StandInDrawTarget = -2;
+}  // namespace
 
 // Graphics state: the draw target.
 int GetDrawTarget() { return StandInDrawTarget; }

@@ -41,9 +41,9 @@ enum {
   HANDLETYPE_SHADOWMAP = 18,
 };
 
-#define HANDLE_TYPE_OF(handle) ((int)(((unsigned int)(handle) & HANDLE_TYPE_MASK) >> HANDLE_TYPE_SHIFT))
-#define HANDLE_INDEX_OF(handle) ((int)((handle) & HANDLE_INDEX_MASK))
-#define HANDLE_CHECK_OF(handle) ((int)(((handle) & HANDLE_CHECK_MASK) >> HANDLE_CHECK_SHIFT))
+#define HANDLE_TYPE_OF(handle) static_cast<int>((static_cast<unsigned int>(handle) & HANDLE_TYPE_MASK) >> HANDLE_TYPE_SHIFT)
+#define HANDLE_INDEX_OF(handle) static_cast<int>((handle) & HANDLE_INDEX_MASK)
+#define HANDLE_CHECK_OF(handle) static_cast<int>(((handle) & HANDLE_CHECK_MASK) >> HANDLE_CHECK_SHIFT)
 
 // Doubly linked list of two sentinels (data -1, owner null); nodes go in at
 // the front, just after the head.

@@ -15,6 +15,14 @@
 
 namespace {
 
+const char LOG_BUFFER_SIZE_BAD[] = "バッファのサイズが不正です %d x %d";
+const char LOG_VERTEX_BUFFER_FAILED[] = "頂点バッファの作成に失敗しました";
+const char LOG_INDEX_BUFFER_FAILED[] = "インデックスバッファの作成に失敗しました";
+
+}  // namespace
+
+namespace {
+
 enum { BUFFER_ELEMENT_MAX = 0x7fffffff };
 
 bool IsVertexType(const BufferHandleRecord* record) {
@@ -55,7 +63,7 @@ int WriteRecord(BufferHandleRecord* record, int start, const void* data, int cou
 int CreateBufferHandle(int type, uint32_t elementType, int elementSize, int elementCount) {
   if (elementSize <= 0 || elementCount <= 0 ||
       static_cast<uint64_t>(elementSize) * static_cast<uint64_t>(elementCount) > BUFFER_ELEMENT_MAX) {
-    LogPrintf("バッファのサイズが不正です %d x %d", elementSize, elementCount);
+    LogPrintf(LOG_BUFFER_SIZE_BAD, elementSize, elementCount);
     return -1;
   }
   const int handle = CreateHandle(type, -1);
@@ -65,7 +73,7 @@ int CreateBufferHandle(int type, uint32_t elementType, int elementSize, int elem
   record->elementSize = static_cast<uint32_t>(elementSize);
   record->elementCount = static_cast<uint32_t>(elementCount);
   record->buffer = nullptr;
-  record->systemCopy = MemAllocZeroed(static_cast<size_t>(elementSize) * elementCount, __FILE__, __LINE__);
+  record->systemCopy = MEM_ALLOC_ZEROED(static_cast<size_t>(elementSize) * elementCount);
   if (record->systemCopy == nullptr) {
     DeleteHandle(handle);
     return -1;
@@ -153,7 +161,7 @@ int CreateBufferObject(BufferHandleRecord* record) {
     IDirect3DVertexBuffer9* buffer = nullptr;
     if (CreateDeviceVertexBufferOnMainThread(length, D3DUSAGE_WRITEONLY, BUFFER_VERTEX_FVF, D3DPOOL_DEFAULT,
                                              &buffer, nullptr, 0) != D3D_OK || buffer == nullptr) {
-      LogPrintf("頂点バッファの作成に失敗しました");
+      LogPrintf(LOG_VERTEX_BUFFER_FAILED);
       return -1;
     }
     record->buffer = buffer;
@@ -162,7 +170,7 @@ int CreateBufferObject(BufferHandleRecord* record) {
     const D3DFORMAT format = record->elementType == INDEX_TYPE_32BIT ? D3DFMT_INDEX32 : D3DFMT_INDEX16;
     if (CreateDeviceIndexBufferOnMainThread(length, D3DUSAGE_WRITEONLY, format, D3DPOOL_DEFAULT, &buffer,
                                             nullptr, 0) != D3D_OK || buffer == nullptr) {
-      LogPrintf("インデックスバッファの作成に失敗しました");
+      LogPrintf(LOG_INDEX_BUFFER_FAILED);
       return -1;
     }
     record->buffer = buffer;

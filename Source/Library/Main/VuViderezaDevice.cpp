@@ -21,6 +21,33 @@
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaGraphics.h"
 
+namespace {
+
+const char LOG_D3D9_LOAD_FAILED[] = "d3d9.dll の読み込みに失敗しました\n";
+const char LOG_D3D9_RELEASE_1[] = "Direct3D9 DLL の解放 1\n";
+const char LOG_DDRAW_GET[] = "DirectDraw オブジェクトの取得を行います....  ";
+const char LOG_DDRAW_GET_FAILED[] = "オブジェクトの取得に失敗しました\n";
+const char LOG_SUCCESS[] = "成功\n";
+const char LOG_INIT_CONTINUE[] = "引き続き初期化処理... ";
+const char LOG_DDRAW_INIT_FAILED[] = "DirectDrawオブジェクトの初期化に失敗しました\n";
+const char LOG_INIT_DONE[] = "初期化に成功しました\n";
+const char LOG_D3D9_GET[] = "IDirect3D9 オブジェクトを取得します.... ";
+const char LOG_CREATE9_ADDRESS_FAILED[] = "Direct3DCreate9 APIのアドレス取得に失敗しました\n";
+const char LOG_D3D9_GET_FAILED[] = "IDirect3D9 オブジェクトの取得に失敗しました\n";
+const char LOG_DEPTH_UNSUPPORTED[] = "非対応のバックバッファービット深度が指定されました\n";
+const char LOG_DWM_OFF[] = "Desktop Window Manager を無効にしました\n";
+const char LOG_DEVICE_GET[] = "IDirect3DDevice9 オブジェクトを取得します.... ";
+const char LOG_DEVICE_CREATE_FAILED[] = "Direct3DDevice9 の作成に失敗しました\n";
+const char LOG_ZBUFFER_CREATE[] = "Ｚバッファを作成します.... ";
+const char LOG_ZBUFFER_FAILED[] = "Ｚバッファの作成に失敗しました\n";
+const char LOG_SUB_BACK_BUFFER_FAILED[] = "サブバックバッファの作成に失敗しました\n";
+const char LOG_MODE_CHANGE_START[] = "画面モードの変更処理を開始します %u x %u  %u bit ";
+const char LOG_RESOLUTION_CHANGE[] = "画面解像度を変更します... ";
+const char LOG_MODE_CHANGE_FAILED[] = "画面モードの変更に失敗しました\n";
+const char LOG_MODE_CHANGE_DONE[] = "成功しました\n";
+
+}  // namespace
+
 DeviceLayerState DeviceLayer = {};
 ScreenSettings Screen = {};
 DeviceFormatTable DeviceFormats = {};
@@ -28,9 +55,7 @@ DeviceCapsFlags DeviceCaps = {};
 
 namespace {
 
-const UINT_PTR kScreenTimerId = 0x7FFF;
-const UINT kScreenTimerPeriod = 32;
-const int kOsVista = 264;
+enum { SCREEN_TIMER_ID = 0x7FFF, SCREEN_TIMER_PERIOD = 32, OS_VISTA = 264 };
 
 // Display-mode list: {width, height, bits, refresh} per entry.
 int* DisplayModes = nullptr;
@@ -49,12 +74,12 @@ int WaitBlank() {
 
 // A blank wait that returns at once after the 5 ms sleep did not wait for a
 // blank (a platform without the wait): such an interval is no refresh.
-const int64_t kLeastBlankWait = 500;
+const int64_t LEAST_BLANK_WAIT = 500;
 
 // Full screen with the emulation on Vista or later: the desktop itself is
 // changed and the device is made like a windowed one.
 int EmulatedFullScreen() {
-  return !IsWindowedMode() && GetOsCode() >= kOsVista && IsScreenEmulationOn();
+  return !IsWindowedMode() && GetOsCode() >= OS_VISTA && IsScreenEmulationOn();
 }
 
 void CALLBACK ScreenTimerProc(HWND window, UINT, UINT_PTR id, DWORD) {
@@ -109,7 +134,7 @@ int LoadD3D9Dll() {
   if (DeviceLayer.d3d9) return 0;
   DeviceLayer.d3d9 = Direct3DCalls->LoadD3D9Library("d3d9.dll");
   if (!DeviceLayer.d3d9) {
-    AddLogText("d3d9.dll の読み込みに失敗しました\n");
+    AddLogText(LOG_D3D9_LOAD_FAILED);
     return -1;
   }
   return 0;
@@ -119,7 +144,7 @@ int FreeD3D9Dll() {
   if (DeviceLayer.d3d9) {
     Direct3DCalls->FreeD3D9Library(DeviceLayer.d3d9);
     DeviceLayer.d3d9 = nullptr;
-    AddLogText("Direct3D9 DLL の解放 1\n");
+    AddLogText(LOG_D3D9_RELEASE_1);
   }
   return 0;
 }
@@ -134,20 +159,20 @@ int ReleaseDirectDrawObject() {
 
 int CreateDirectDrawObject() {
   ReleaseDirectDrawObject();
-  AddLogText("DirectDraw オブジェクトの取得を行います....  ");
+  AddLogText(LOG_DDRAW_GET);
   IDirectDraw7* object = nullptr;
   if (Direct3DCalls->CreateDirectDraw7(&object) != S_OK || !object) {
-    AddLogText("オブジェクトの取得に失敗しました\n");
+    AddLogText(LOG_DDRAW_GET_FAILED);
     return -1;
   }
-  AddLogText("成功\n");
-  AddLogText("引き続き初期化処理... ");
+  AddLogText(LOG_SUCCESS);
+  AddLogText(LOG_INIT_CONTINUE);
   if (Direct3DCalls->InitializeDirectDraw(object) != DD_OK) {
-    AddLogText("DirectDrawオブジェクトの初期化に失敗しました\n");
+    AddLogText(LOG_DDRAW_INIT_FAILED);
     ReleaseComObject(reinterpret_cast<IUnknown*>(object));
     return -1;
   }
-  AddLogText("初期化に成功しました\n");
+  AddLogText(LOG_INIT_DONE);
   DeviceLayer.directDraw = object;
   Direct3DCalls->SetDirectDrawCooperativeLevel(object, GetMainWindowHandle(), DDSCL_NORMAL);
   return 0;
@@ -166,20 +191,20 @@ int ReleaseDirect3D9Object() {
 
 int CreateDirect3D9() {
   ReleaseDirect3D9Object();
-  AddLogText("IDirect3D9 オブジェクトを取得します.... ");
+  AddLogText(LOG_D3D9_GET);
   typedef IDirect3D9*(WINAPI * CreateFunction)(UINT);
   CreateFunction create = reinterpret_cast<CreateFunction>(
       reinterpret_cast<void*>(Direct3DCalls->GetD3D9Entry(DeviceLayer.d3d9, "Direct3DCreate9")));
   if (!create) {
-    AddLogText("Direct3DCreate9 APIのアドレス取得に失敗しました\n");
+    AddLogText(LOG_CREATE9_ADDRESS_FAILED);
     return -1;
   }
   DeviceLayer.direct3D = create(D3D_SDK_VERSION);
   if (!DeviceLayer.direct3D) {
-    AddLogText("IDirect3D9 オブジェクトの取得に失敗しました\n");
+    AddLogText(LOG_D3D9_GET_FAILED);
     return -1;
   }
-  AddLogText("成功\n");
+  AddLogText(LOG_SUCCESS);
   return 0;
 }
 
@@ -223,7 +248,7 @@ int CreateDirect3DDevice9() {
     } else if (Screen.colorBits == 32) {
       format = D3DFMT_X8R8G8B8;
     } else {
-      AddLogText("非対応のバックバッファービット深度が指定されました\n");
+      AddLogText(LOG_DEPTH_UNSUPPORTED);
       return -1;
     }
     params.BackBufferFormat = format;
@@ -233,7 +258,7 @@ int CreateDirect3DDevice9() {
       params.Windowed = FALSE;
       params.FullScreen_RefreshRateInHz = static_cast<UINT>(Screen.refreshRate);
       if (SystemLibs.DwmEnableCompositionFunc)
-        AddLogText("Desktop Window Manager を無効にしました\n");
+        AddLogText(LOG_DWM_OFF);
     }
   }
 
@@ -243,7 +268,7 @@ int CreateDirect3DDevice9() {
       (caps.VertexShaderVersion & 0xFFFF) >= 0x200 && (caps.PixelShaderVersion & 0xFFFF) >= 0x200;
   DeviceLayer.vertexShaderVersion = caps.VertexShaderVersion;
 
-  AddLogText("IDirect3DDevice9 オブジェクトを取得します.... ");
+  AddLogText(LOG_DEVICE_GET);
   const HWND window = GetMainWindowHandle();
   IDirect3DDevice9* device = nullptr;
   HRESULT result = D3DERR_NOTAVAILABLE;
@@ -259,7 +284,7 @@ int CreateDirect3DDevice9() {
                                     D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device);
   }
   if (result != D3D_OK || !device) {
-    AddLogText("Direct3DDevice9 の作成に失敗しました\n");
+    AddLogText(LOG_DEVICE_CREATE_FAILED);
     return -1;
   }
   DeviceLayer.device = device;
@@ -295,7 +320,7 @@ void MeasureRefreshPeriod() {
       const int64_t delta = time - previousTime;
       previousTime = time;
       const int64_t change = delta - previousDelta;
-      if (!waited || time - before < kLeastBlankWait) {
+      if (!waited || time - before < LEAST_BLANK_WAIT) {
         sum = 0;
         counted = 0;
       } else if (previousDelta >= 0 && change < 1000 && change > -1000) {
@@ -331,7 +356,7 @@ void WaitVerticalBlankTimed() {
 }
 
 int StartWindowTimer(int start) {
-  if (start) SetTimer(GetMainWindowHandle(), kScreenTimerId, kScreenTimerPeriod, ScreenTimerProc);
+  if (start) SetTimer(GetMainWindowHandle(), SCREEN_TIMER_ID, SCREEN_TIMER_PERIOD, ScreenTimerProc);
   return 0;
 }
 
@@ -442,7 +467,7 @@ int CreateDepthBuffer() {
     DeviceLayer.depthBuffer = nullptr;
   }
   if (!HasDirect3DDevice()) return -1;
-  AddLogText("Ｚバッファを作成します.... ");
+  AddLogText(LOG_ZBUFFER_CREATE);
   int width, height;
   if (DeviceLayer.userDepthBufferSize && DeviceLayer.userDepthWidth && DeviceLayer.userDepthHeight) {
     width = DeviceLayer.userDepthWidth;
@@ -464,7 +489,7 @@ int CreateDepthBuffer() {
                                       static_cast<DWORD>(DeviceLayer.multiSampleQuality), TRUE,
                                       &surface, nullptr) != D3D_OK ||
       !surface) {
-    AddLogText("Ｚバッファの作成に失敗しました\n");
+    AddLogText(LOG_ZBUFFER_FAILED);
     return -1;
   }
   DeviceLayer.depthBuffer = surface;
@@ -472,7 +497,7 @@ int CreateDepthBuffer() {
   DeviceLayer.depthBufferHeight = height;
   SetDeviceDepthStencilSurface(surface);
   ClearDevice(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-  AddLogText("成功\n");
+  AddLogText(LOG_SUCCESS);
   return 0;
 }
 
@@ -489,7 +514,7 @@ int CreateSubBackBuffer() {
                                static_cast<DWORD>(DeviceLayer.multiSampleQuality), FALSE, &surface,
                                nullptr) != D3D_OK ||
       !surface) {
-    AddLogText("サブバックバッファの作成に失敗しました\n");
+    AddLogText(LOG_SUB_BACK_BUFFER_FAILED);
     return -1;
   }
   DeviceLayer.subBackBuffer = surface;
@@ -500,14 +525,14 @@ int CreateSubBackBuffer() {
 // Display modes.
 
 int ChangeDisplayMode() {
-  LogPrintf("画面モードの変更処理を開始します %u x %u  %u bit ", Screen.width, Screen.height,
+  LogPrintf(LOG_MODE_CHANGE_START, Screen.width, Screen.height,
             Screen.colorBits);
   LogIndentIn();
   if (Screen.colorBits != 16 && Screen.colorBits != 32) {
     LogIndentOut();
     return -1;
   }
-  AddLogText("画面解像度を変更します... ");
+  AddLogText(LOG_RESOLUTION_CHANGE);
   DEVMODEA mode = {};
   mode.dmSize = 156;
   mode.dmPelsWidth = static_cast<DWORD>(Screen.width);
@@ -534,12 +559,12 @@ int ChangeDisplayMode() {
     if (changed) ApplyWindowStyle();
   }
   if (!changed) {
-    AddLogText("画面モードの変更に失敗しました\n");
+    AddLogText(LOG_MODE_CHANGE_FAILED);
     LogIndentOut();
     return -1;
   }
   DeviceLayer.displayModeChanged = 1;
-  AddLogText("成功しました\n");
+  AddLogText(LOG_MODE_CHANGE_DONE);
   LogIndentOut();
   return 0;
 }

@@ -17,6 +17,12 @@
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
 
+namespace {
+
+const char LOG_DEVICE_RELEASE_2[] = "Direct3DDevice9 の解放 2\n";
+
+}  // namespace
+
 int IsWindowedMode();
 
 namespace {
@@ -221,7 +227,7 @@ int ReleaseDirect3DDevice() {
     DeviceLayer.swapChain = nullptr;
   }
   if (DeviceLayer.device) {
-    AddLogText("Direct3DDevice9 の解放 2\n");
+    AddLogText(LOG_DEVICE_RELEASE_2);
     ReleaseComObject(DeviceLayer.device);
     DeviceLayer.device = nullptr;
   }

@@ -19,6 +19,20 @@
 
 namespace {
 
+const char LOG_NO_TEXTURE_FORMAT[] = "指定のフォーマットで作成できるテクスチャフォーマットがありませんでした";
+const char LOG_TEXTURE_FAILED[] = "テクスチャの作成に失敗しました";
+const char LOG_MEMORY_TEXTURE_FAILED[] = "メモリテクスチャの作成に失敗しました";
+const char LOG_TEXTURE_SURFACE_FAILED[] = "テクスチャのサーフェスアドレスの取得に失敗しました";
+const char LOG_ORIGINAL_MEMORY_FAILED[] = "グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました";
+const char LOG_DRAW_INFO_MEMORY_FAILED[] = "画像描画情報格納用メモリの確保に失敗しました";
+const char LOG_DXT_TRANSFER[] = "DXTフォーマットのテクスチャに標準形式のイメージを転送することはできません";
+const char LOG_TEXTURE_LOCK_FAILED[] = "テクスチャのロックに失敗しました";
+const char LOG_STANDARD_IMAGE_MEMORY_FAILED[] = "標準イメージ用のメモリ確保に失敗しました";
+
+}  // namespace
+
+namespace {
+
 // Creation settings as the graphics state reset leaves them: alpha test on,
 // managed pool on (stored inverted: 0), one mip level, transparent black.
 GraphCreateSettings CurrentCreateSettings = {0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
@@ -353,7 +367,7 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
   if (!HasDirect3DDevice()) return -1;
   const int format = GetDeviceFormatForPixelFormat(image->pixelFormat);
   if (format == 0) {
-    LogPrintf("指定のフォーマットで作成できるテクスチャフォーマットがありませんでした");
+    LogPrintf(LOG_NO_TEXTURE_FORMAT);
     return -1;
   }
   if (HasDirect3D9Ex()) image->format.managed = 0;
@@ -369,7 +383,7 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
                                                    nullptr, inJob);
       if (hr != D3D_OK || e.texture == nullptr) {
         e.texture = nullptr;
-        LogPrintf("テクスチャの作成に失敗しました");
+        LogPrintf(LOG_TEXTURE_FAILED);
         return -1;
       }
     }
@@ -379,7 +393,7 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
                                                    &e.systemTexture, nullptr, inJob);
       if (hr != D3D_OK || e.systemTexture == nullptr) {
         e.systemTexture = nullptr;
-        LogPrintf("メモリテクスチャの作成に失敗しました");
+        LogPrintf(LOG_MEMORY_TEXTURE_FAILED);
         ReleaseComObject(e.texture);
         e.texture = nullptr;
         return -1;
@@ -388,7 +402,7 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
     if (e.faces[0] == nullptr &&
         (GetTextureSurfaceLevelOnMainThread(e.texture, 0, &e.faces[0], inJob) != D3D_OK || e.faces[0] == nullptr)) {
       e.faces[0] = nullptr;
-      LogPrintf("テクスチャのサーフェスアドレスの取得に失敗しました");
+      LogPrintf(LOG_TEXTURE_SURFACE_FAILED);
       return -1;
     }
     if (drawable) ColorFillDeviceSurfaceOnMainThread(e.faces[0], nullptr, 0, inJob);
@@ -426,7 +440,7 @@ int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, 
   GraphImageDescriptor* image = static_cast<GraphImageDescriptor*>(
       MEM_ALLOC_ZEROED(sizeof(GraphImageDescriptor) + (textures - 1) * sizeof(GraphTextureEntry)));
   if (image == nullptr) {
-    LogPrintf("グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました");
+    LogPrintf(LOG_ORIGINAL_MEMORY_FAILED);
     DeleteHandle(handle);
     return -1;
   }
@@ -480,7 +494,7 @@ int BuildGraphDrawInfo(int handle, int) {
   if (count > GRAPH_RECORD_PIECES) {
     const int size = static_cast<int>(sizeof(GraphicHandleRecord) + (count - GRAPH_RECORD_PIECES) * sizeof(GraphPiece));
     if (ResizeHandleRecord(handle, size) < 0) {
-      LogPrintf("画像描画情報格納用メモリの確保に失敗しました");
+      LogPrintf(LOG_DRAW_INFO_MEMORY_FAILED);
       return -1;
     }
     record = GetGraphicRecord(handle, 1);
@@ -540,14 +554,14 @@ int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const Base
   const int extendX = tx + w < e.allocWidth ? 1 : 0;
   const int extendY = ty + h < e.allocHeight ? 1 : 0;
   if (format->kind != 0) {
-    LogPrintf("DXTフォーマットのテクスチャに標準形式のイメージを転送することはできません");
+    LogPrintf(LOG_DXT_TRANSFER);
     return 0;
   }
   IDirect3DTexture9* target = image->format.managed ? e.texture : e.systemTexture;
   RECT lock = {tx, ty, tx + w + extendX, ty + h + extendY};
   D3DLOCKED_RECT locked;
   if (LockTextureRectOnMainThread(target, 0, &locked, &lock, 0, inJob) != D3D_OK) {
-    LogPrintf("テクスチャのロックに失敗しました");
+    LogPrintf(LOG_TEXTURE_LOCK_FAILED);
     return -1;
   }
   RECT rect = {sx, sy, sx + w, sy + h};
@@ -590,7 +604,7 @@ int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRec
     if (target->kind != colour->format.kind) {
       expanded = *colour;
       if (ExpandCompressedBaseImage(&expanded) < 0) {
-        LogPrintf("標準イメージ用のメモリ確保に失敗しました");
+        LogPrintf(LOG_STANDARD_IMAGE_MEMORY_FAILED);
         return -1;
       }
       colour = &expanded;
@@ -601,7 +615,7 @@ int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRec
     expandedAlpha = *alpha;
     if (ExpandCompressedBaseImage(&expandedAlpha) < 0) {
       if (expandedColour) ReleaseBaseImage(&expanded);
-      LogPrintf("標準イメージ用のメモリ確保に失敗しました");
+      LogPrintf(LOG_STANDARD_IMAGE_MEMORY_FAILED);
       return -1;
     }
     alpha = &expandedAlpha;

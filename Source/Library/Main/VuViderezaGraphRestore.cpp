@@ -16,6 +16,16 @@
 
 namespace {
 
+const char LOG_NAME_MEMORY_FAILED[] = "転送する画像ファイルのファイル名を保存するメモリ領域の確保に失敗しました";
+const char LOG_IMAGE_MEMORY_FAILED[] = "転送する基本イメージを保存するメモリ領域の確保に失敗しました";
+const char LOG_RESTORE_START[] = "グラフィックを復帰します";
+const char LOG_RESTORE_FILE_FAILED[] = "ファイル:%s がロードできませんでした";
+const char LOG_RESTORE_DONE[] = "グラフィックの復帰が完了しました";
+
+}  // namespace
+
+namespace {
+
 GraphicsRestoreFunction RestoreFunction = nullptr;
 
 GraphSourceBlock* BlockOf(int handle) {
@@ -51,7 +61,7 @@ int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecor
     const size_t length = strlen(path) + 1;
     block = static_cast<GraphSourceBlock*>(MEM_ALLOC_ZEROED(sizeof(GraphSourceBlock) + length));
     if (block == nullptr) {
-      LogPrintf("転送する画像ファイルのファイル名を保存するメモリ領域の確保に失敗しました");
+      LogPrintf(LOG_NAME_MEMORY_FAILED);
       return -1;
     }
     block->fileName = reinterpret_cast<char*>(block + 1);
@@ -64,7 +74,7 @@ int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecor
     block = static_cast<GraphSourceBlock*>(MEM_ALLOC_ZEROED(sizeof(GraphSourceBlock) + 2 * sizeof(BaseImageRecord) +
                                                             colourBytes + alphaBytes));
     if (block == nullptr) {
-      LogPrintf("転送する基本イメージを保存するメモリ領域の確保に失敗しました");
+      LogPrintf(LOG_IMAGE_MEMORY_FAILED);
       return -1;
     }
     unsigned char* at = reinterpret_cast<unsigned char*>(block + 1);
@@ -95,7 +105,7 @@ int SetGraphicsRestoreCallback(GraphicsRestoreFunction function) {
 int HasGraphicsRestoreCallback() { return RestoreFunction != nullptr ? 1 : 0; }
 
 void RestoreAllGraphics() {
-  LogPrintf("グラフィックを復帰します");
+  LogPrintf(LOG_RESTORE_START);
   HandleManager& manager = HandleManagers[HANDLETYPE_GRAPH];
   if (!manager.initialized) return;
   ImageLoadSettings settings;
@@ -124,7 +134,7 @@ void RestoreAllGraphics() {
         }
         if (LoadBaseImagePair(&settings, block->fileName, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha,
                               block->mirror) < 0) {
-          LogPrintf("ファイル:%s がロードできませんでした", block->fileName);
+          LogPrintf(LOG_RESTORE_FILE_FAILED, block->fileName);
           lastFile[0] = 0;
           continue;
         }
@@ -146,7 +156,7 @@ void RestoreAllGraphics() {
     ReleaseBaseImage(&image);
     if (alpha.pixels != nullptr) ReleaseBaseImage(&alpha);
   }
-  LogPrintf("グラフィックの復帰が完了しました");
+  LogPrintf(LOG_RESTORE_DONE);
 }
 
 int RestoreGraphicsResources() {

@@ -28,6 +28,16 @@
 #include "VuViderezaTransform.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+const char LOG_NO_SHADERS[] = "プログラマブルシェーダーを使用しません";
+const char LOG_SHADERS[] = "プログラマブルシェーダーを使用します";
+const char LOG_MAX_LUMA_VOLUME_FAILED[] = "RGBカラーを輝度を最大にしたRGB値に変換するためのボリュームテクスチャの作成に失敗しました";
+const char LOG_MAX_LUMA_SOURCE_FAILED[] = "RGBカラーを輝度を最大にしたRGB値に変換するための転送元用ボリュームテクスチャの作成に失敗しました";
+const char LOG_MAX_LUMA_LOCK_FAILED[] = "RGBカラーを輝度を最大にしたRGB値に変換するための転送元用ボリュームテクスチャのロックに失敗しました";
+
+}  // namespace
+
 GraphicsSystemState Graphics;
 
 namespace {
@@ -319,7 +329,7 @@ int CreateBaseShaders() {
   const bool model3 = vs >= 0x300 && ps >= 0x300;
   const bool model2 = vs >= 0x200 && ps >= 0x200;
   if (DeviceCaps.noShaders || !HasDirect3DDevice() || (!model3 && !model2)) {
-    LogPrintf("プログラマブルシェーダーを使用しません");
+    LogPrintf(LOG_NO_SHADERS);
     WriteBaseConstants();
     return 0;
   }
@@ -369,9 +379,9 @@ int CreateBaseShaders() {
     LogPrintf("%s", failure);
     ReleaseBaseShaders();
     Graphics.shadersUsable = 0;
-    LogPrintf("プログラマブルシェーダーを使用しません");
+    LogPrintf(LOG_NO_SHADERS);
   } else {
-    LogPrintf("プログラマブルシェーダーを使用します");
+    LogPrintf(LOG_SHADERS);
   }
   WriteBaseConstants();
   return 0;
@@ -510,18 +520,18 @@ int CreateBrightnessMaxVolumeTexture() {
   const D3DBOX box = {0, 0, 128, 128, 0, 128};
   if (CreateDeviceVolumeTexture(128, 128, 128, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &texture, nullptr) != D3D_OK ||
       texture == nullptr) {
-    LogPrintf("RGBカラーを輝度を最大にしたRGB値に変換するためのボリュームテクスチャの作成に失敗しました");
+    LogPrintf(LOG_MAX_LUMA_VOLUME_FAILED);
     texture = nullptr;
     goto failed;
   }
   if (CreateDeviceVolumeTexture(128, 128, 128, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &source, nullptr) != D3D_OK ||
       source == nullptr) {
-    LogPrintf("RGBカラーを輝度を最大にしたRGB値に変換するための転送元用ボリュームテクスチャの作成に失敗しました");
+    LogPrintf(LOG_MAX_LUMA_SOURCE_FAILED);
     source = nullptr;
     goto failed;
   }
   if (LockVolumeBox(source, 0, &locked, &box, 0) != D3D_OK || locked.pBits == nullptr) {
-    LogPrintf("RGBカラーを輝度を最大にしたRGB値に変換するための転送元用ボリュームテクスチャのロックに失敗しました");
+    LogPrintf(LOG_MAX_LUMA_LOCK_FAILED);
     goto failed;
   }
   for (int z = 0; z < 128; z++) {

@@ -11,6 +11,12 @@
 #include "VuViderezaDevice.h"
 #include "RaRadara.h"
 
+namespace {
+
+const char LOG_WORK_IMAGE_FAILED[] = "作業用 MEMIMG の作成に失敗しました\n";
+
+}  // namespace
+
 MEMIMG SoftwareScreenImage;
 MEMIMG SoftwareWorkImages[2];
 MEMIMG* SoftwareDrawTarget = nullptr;
@@ -43,7 +49,7 @@ int CreateSoftwareScreenImages() {
       // Drawing that needs a work image refuses without it.
       FreeFailedMemImg(work);
       memset(work, 0, sizeof *work);
-      LogWriteText("作業用 MEMIMG の作成に失敗しました\n");
+      LogWriteText(LOG_WORK_IMAGE_FAILED);
     }
   }
   const ColorFormatRecord* format = SoftwareScreenImage.header->colorFormat;

@@ -5,8 +5,8 @@
 
 namespace {
 
-const float kSingularLimit = 1e-7f;  // determinant and squared-length limit
-const float kRangeLimit = 1e-4f;     // depth range, view height and sin(fov / 2)
+const float SINGULAR_LIMIT = 1e-7f;  // determinant and squared-length limit
+const float RANGE_LIMIT = 1e-4f;     // depth range, view height and sin(fov / 2)
 
 int ProjectionScreenWidth = 0;
 int ProjectionScreenHeight = 0;
@@ -72,7 +72,7 @@ int MatrixInverse(Matrix4* out, const Matrix4* in) {
   const float c5 = a[2][2] * a[3][3] - a[2][3] * a[3][2];
 
   const float det = s0 * c5 - s1 * c4 + s2 * c3 + s3 * c2 - s4 * c1 + s5 * c0;
-  if (det > -kSingularLimit && det < kSingularLimit) return -1;
+  if (det > -SINGULAR_LIMIT && det < SINGULAR_LIMIT) return -1;
 
   // Adjugate (transposed cofactors) over the determinant.
   Matrix4 t;
@@ -114,7 +114,7 @@ int CreatePerspectiveMatrix(Matrix4* out, float fieldOfView, float zNear, float 
   aspect = DefaultAspect(aspect);
   float s, c;
   SinCosFloat(fieldOfView / 2.0f, &s, &c);
-  if (AbsFloat(zFar - zNear) < kRangeLimit || AbsFloat(s) < kRangeLimit) return -1;
+  if (AbsFloat(zFar - zNear) < RANGE_LIMIT || AbsFloat(s) < RANGE_LIMIT) return -1;
   c /= s;
 
   ZeroMatrix(out);
@@ -129,7 +129,7 @@ int CreatePerspectiveMatrix(Matrix4* out, float fieldOfView, float zNear, float 
 int CreateOrthoMatrix(Matrix4* out, float viewHeight, float zNear, float zFar, float aspect) {
   aspect = DefaultAspect(aspect);
   // A zero view height would fill the matrix with infinities.
-  if (AbsFloat(zNear - zFar) < kRangeLimit || AbsFloat(viewHeight) < kRangeLimit) return -1;
+  if (AbsFloat(zNear - zFar) < RANGE_LIMIT || AbsFloat(viewHeight) < RANGE_LIMIT) return -1;
 
   ZeroMatrix(out);
   out->m[0][0] = 2.0f * aspect / viewHeight;
@@ -192,14 +192,14 @@ void VectorNormalize(Vector3* out, const Vector3* in) {
 
 Vector3 NormalizeVectorGuarded(float x, float y, float z) {
   const float squared = x * x + y * y + z * z;
-  if (squared < kSingularLimit) return Vector3{-1.0f, -1.0f, -1.0f};
+  if (squared < SINGULAR_LIMIT) return Vector3{-1.0f, -1.0f, -1.0f};
   const float length = SqrtFloat(squared);
   return Vector3{x / length, y / length, z / length};
 }
 
 float VectorLengthGuarded(float x, float y, float z) {
   const float squared = x * x + y * y + z * z;
-  if (squared < kSingularLimit) return 0.0f;
+  if (squared < SINGULAR_LIMIT) return 0.0f;
   return SqrtFloat(squared);
 }
 

@@ -15,6 +15,13 @@
 
 namespace {
 
+const char LOG_SCREEN_MODE_CHANGE_START[] = "画面モード変更処理を開始します\n";
+const char LOG_SCREEN_MODE_CHANGE_DONE[] = "画面モード変更処理は正常に終了しました\n";
+
+}  // namespace
+
+namespace {
+
 SoftwareScreenView SoftScreen = {};
 
 int Width(const RECT& r) { return r.right - r.left; }
@@ -316,7 +323,7 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
     Screen.modeChanging = 0;
     return 0;
   }
-  AddLogText("画面モード変更処理を開始します\n");
+  AddLogText(LOG_SCREEN_MODE_CHANGE_START);
   LogIndentIn();
   if ((!IsLibraryStarted() && !wasUp) ||
       (!IsWindowedMode() && !IsDisplayModeAvailable(width, height, bits))) {
@@ -340,7 +347,7 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
   }
   if (!IsWindowedMode()) ApplyWindowStyle();
   LogIndentOut();
-  AddLogText("画面モード変更処理は正常に終了しました\n");
+  AddLogText(LOG_SCREEN_MODE_CHANGE_DONE);
   PumpWindowMessagesCore();
   Screen.modeChanging = 0;
   return 0;

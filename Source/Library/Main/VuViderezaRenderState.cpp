@@ -22,6 +22,12 @@
 #include "VuViderezaShaderCode.h"
 #include "VuViderezaTransform.h"
 
+namespace {
+
+const char LOG_VIEWPORT_FAILED[] = "ビューポートのセットに失敗しました ErrorCode %x";
+
+}  // namespace
+
 RenderStateCache RenderState;
 void (*RenderStateBatchFlush)(int post) = FlushVertexBatch;
 DeviceLightCopy DeviceLights[DEVICE_LIGHT_COPIES];
@@ -439,7 +445,7 @@ int SetViewportCached(const D3DVIEWPORT9* viewport) {
   EndDrawScene();
   const HRESULT hr = SetDeviceViewport(viewport);
   if (FAILED(hr)) {
-    LogPrintf("ビューポートのセットに失敗しました ErrorCode %x", static_cast<unsigned>(hr));
+    LogPrintf(LOG_VIEWPORT_FAILED, static_cast<unsigned>(hr));
     return -1;
   }
   RenderState.viewport = *viewport;

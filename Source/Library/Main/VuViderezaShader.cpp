@@ -19,6 +19,13 @@
 #include "VuViderezaRenderState.h"
 #include "ZiDezaru.h"
 
+namespace {
+
+const char LOG_VERTEX_SHADER_FAILED[] = "頂点シェーダーの作成に失敗しました";
+const char LOG_MEMORY_FAILED[] = "メモリの確保に失敗しました";
+
+}  // namespace
+
 ShaderConstantCache ShaderConstants;
 UserShaderDrawState UserShaderDraw;
 
@@ -251,13 +258,13 @@ int CreateShaderFromCode(int handle, int vertex, const void* code, int size, int
                                              reinterpret_cast<IDirect3DPixelShader9**>(&shader), 0);
   }
   if (FAILED(hr) || shader == nullptr) {
-    LogPrintf("頂点シェーダーの作成に失敗しました");
+    LogPrintf(LOG_VERTEX_SHADER_FAILED);
     shader = nullptr;
     goto failed;
   }
   copy = MEM_ALLOC(size);
   if (copy == nullptr) {
-    LogPrintf("メモリの確保に失敗しました");
+    LogPrintf(LOG_MEMORY_FAILED);
     goto failed;
   }
   memcpy(copy, code, size);
@@ -284,7 +291,7 @@ failed:
 }
 
 int CreateShaderHandleFromCode(int vertex, const void* code, int size, int freeCode, int async) {
-  (void)async;  // nothing in the library loads shaders asynchronously
+  static_cast<void>(async);  // nothing in the library loads shaders asynchronously
   if (!HasDirect3DDevice() || !AreShadersUsable() || !Screen.graphicsUp) return -1;
   const int handle = CreateHandle(HANDLETYPE_SHADER, -1);
   if (handle < 0) return -1;
@@ -338,7 +345,9 @@ int SetShaderDrawTexture(int stage, int handle) {
   return 0;
 }
 
-static int SetCurrentShaderHandle(int handle, int vertex, int* slot) {
+namespace {
+
+int SetCurrentShaderHandle(int handle, int vertex, int* slot) {
   if (handle <= 0) {
     *slot = 0;
     return 0;
@@ -348,6 +357,8 @@ static int SetCurrentShaderHandle(int handle, int vertex, int* slot) {
   *slot = handle;
   return 0;
 }
+
+}  // namespace
 
 int SetCurrentVertexShaderHandle(int handle) { return SetCurrentShaderHandle(handle, 1, &UserShaderDraw.vertexShader); }
 int SetCurrentPixelShaderHandle(int handle) { return SetCurrentShaderHandle(handle, 0, &UserShaderDraw.pixelShader); }

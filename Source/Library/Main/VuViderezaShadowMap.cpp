@@ -17,6 +17,17 @@
 #include "VuViderezaRenderState.h"
 #include "VuViderezaTransform.h"
 
+namespace {
+
+const char LOG_NO_SHADOW_FORMAT[] = "シャドウマップデータ用のフォーマットで作成できるテクスチャフォーマットがありませんでした";
+const char LOG_SHADOW_DEPTH_FAILED[] = "シャドウマップ用深度サーフェスの作成に失敗しました";
+const char LOG_SHADOW_TEXTURE_FAILED[] = "シャドウマップ用テクスチャの作成に失敗しました";
+const char LOG_SHADOW_SURFACE_FAILED[] = "シャドウマップ用テクスチャのサーフェスアドレスの取得に失敗しました";
+const char LOG_SHADOW_LIGHT_BAD[] = "シャドウマップのライトの向きが不正です";
+const char LOG_SHADOW_SIZE_BAD[] = "シャドウマップのサイズが不正です %d x %d";
+
+}  // namespace
+
 ShadowMapState ShadowMaps;
 
 namespace {
@@ -109,7 +120,7 @@ int CreateShadowMapSurfaces(ShadowMapRecord* record, int async) {
                                 : (record->dataBits == 16 ? DeviceFormats.oneInt16 : DeviceFormats.oneFloat32);
   const int depthFormat = record->dataBits == 16 ? DeviceFormats.z16 : DeviceFormats.z32;
   if (textureFormat == 0 || depthFormat == 0) {
-    LogPrintf("シャドウマップデータ用のフォーマットで作成できるテクスチャフォーマットがありませんでした");
+    LogPrintf(LOG_NO_SHADOW_FORMAT);
     return -1;
   }
   if (record->depthSurface == nullptr &&
@@ -118,7 +129,7 @@ int CreateShadowMapSurfaces(ShadowMapRecord* record, int async) {
                                                    FALSE, &record->depthSurface, nullptr, async) != D3D_OK ||
        record->depthSurface == nullptr)) {
     record->depthSurface = nullptr;
-    LogPrintf("シャドウマップ用深度サーフェスの作成に失敗しました");
+    LogPrintf(LOG_SHADOW_DEPTH_FAILED);
     return -1;
   }
   if (record->texture != nullptr) return 0;
@@ -127,14 +138,14 @@ int CreateShadowMapSurfaces(ShadowMapRecord* record, int async) {
                                       nullptr, async) != D3D_OK ||
       record->texture == nullptr) {
     record->texture = nullptr;
-    LogPrintf("シャドウマップ用テクスチャの作成に失敗しました");
+    LogPrintf(LOG_SHADOW_TEXTURE_FAILED);
     return -1;
   }
   if (GetTextureSurfaceLevelOnMainThread(record->texture, 0, &record->surface, async) != D3D_OK ||
       record->surface == nullptr) {
     record->surface = nullptr;
     ReleaseObject(&record->texture);
-    LogPrintf("シャドウマップ用テクスチャのサーフェスアドレスの取得に失敗しました");
+    LogPrintf(LOG_SHADOW_SURFACE_FAILED);
     return -1;
   }
   return 0;
@@ -144,7 +155,7 @@ int SetShadowMapLightDirection(int handle, float x, float y, float z) {
   ShadowMapRecord* record = LiveMap(handle);
   if (record == nullptr) return -1;
   if (!(x * x + y * y + z * z > 0.0f) || !isfinite(x + y + z)) {
-    LogPrintf("シャドウマップのライトの向きが不正です");
+    LogPrintf(LOG_SHADOW_LIGHT_BAD);
     return -1;
   }
   Vector3 direction;
@@ -207,7 +218,7 @@ int ReleaseShadowMapHandleRecord(HandleRecordHeader* header) {
 
 int MakeShadowMap(int width, int height, int dataBits, int floatData) {
   if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
-    LogPrintf("シャドウマップのサイズが不正です %d x %d", width, height);
+    LogPrintf(LOG_SHADOW_SIZE_BAD, width, height);
     return -1;
   }
   const int handle = CreateHandle(HANDLETYPE_SHADOWMAP, -1);
