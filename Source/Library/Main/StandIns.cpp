@@ -55,15 +55,15 @@ unsigned int MakeColorValue(int red, int green, int blue) {
 }
 // Drawing: clear of the software screen.
 int ClearDrawTarget(const tagRECT*) { return 0; }
-// Drawing: no graphic handles exist.
+// Drawing: image draws are not built (the draw fails).
 int DrawImageAt(int, int, int, int) { return -1; }
-// Drawing: no graphic handles exist.
+// Drawing: image draws are not built (the draw fails).
 int DrawImageRotated(float, float, double, double, int, int, int) { return -1; }
-// Drawing: no graphic handles exist.
+// Drawing: image draws are not built (the draw fails).
 int DrawImageRotatedAbout(int, int, int, int, double, double, int, int, int) { return -1; }
-// Drawing: no graphic handles exist.
+// Drawing: image draws are not built (the draw fails).
 int DrawImageRotatedScaledXY(int, int, int, int, double, double, double, int, int, int) { return -1; }
-// Drawing: no graphic handles exist.
+// Drawing: image draws are not built (the draw fails).
 int DrawImageQuad(float, float, float, float, float, float, float, float, int, int) { return -1; }
 // Drawing: shapes on the software screen.
 int DrawRectShape(int, int, int, int, unsigned int, int) { return 0; }
