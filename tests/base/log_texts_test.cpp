@@ -86,7 +86,10 @@ TEST(LogTexts, NoTextGivenToTheLineFrontEndEndsInALineFeed) {
   CollectSources(root + "\\game", &files);
   ASSERT_GT(files.size(), 20u) << root;
 
-  std::map<std::string, std::string> texts;  // named texts: name -> last literal
+  // Named texts: file-local names first (the same name may stand for
+  // different texts in two files), then names shared through headers.
+  std::map<std::pair<std::string, std::string>, std::string> localTexts;  // (file, name)
+  std::map<std::string, std::string> texts;  // name -> last literal
   std::map<std::string, std::string> sources;
   for (const std::string& file : files) {
     const std::string text = ReadText(file);
@@ -100,7 +103,10 @@ TEST(LogTexts, NoTextGivenToTheLineFrontEndEndsInALineFeed) {
       if (end >= 2 && text.compare(end - 2, 2, "[]") == 0) end -= 2;
       size_t begin = end;
       while (begin > 0 && IsNameChar(text[begin - 1])) --begin;
-      if (begin < end) texts[text.substr(begin, end - begin)] = literal;
+      if (begin < end) {
+        texts[text.substr(begin, end - begin)] = literal;
+        localTexts[{file, text.substr(begin, end - begin)}] = literal;
+      }
     }
   }
 
@@ -118,9 +124,15 @@ TEST(LogTexts, NoTextGivenToTheLineFrontEndEndsInALineFeed) {
           at = SkipSpace(text, at);
           size_t end = at;
           while (end < text.size() && IsNameChar(text[end])) ++end;
-          const auto named = texts.find(text.substr(at, end - at));
-          if (named == texts.end()) continue;
-          literal = named->second;
+          const std::string name = text.substr(at, end - at);
+          const auto local = localTexts.find({entry.first, name});
+          if (local != localTexts.end()) {
+            literal = local->second;
+          } else {
+            const auto named = texts.find(name);
+            if (named == texts.end()) continue;
+            literal = named->second;
+          }
         }
         ++checked;
         const size_t line = std::count(text.begin(), text.begin() + i, '\n') + 1;
