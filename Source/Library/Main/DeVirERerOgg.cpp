@@ -136,14 +136,7 @@ int OpenOggConversion(SoundConversion* c) {
   }
   // 1 byte per sample gives unsigned 8-bit output; anything else 16-bit.
   a->bytesPerSample = c->oggBytesPerSample == 1 ? 1 : 2;
-  WAVEFORMATEX* f = &c->outputFormat;
-  f->wFormatTag = WAVE_FORMAT_PCM;
-  f->nChannels = static_cast<WORD>(info->channels);
-  f->nSamplesPerSec = static_cast<DWORD>(info->rate);
-  f->nBlockAlign = static_cast<WORD>(info->channels * a->bytesPerSample);
-  f->nAvgBytesPerSec = f->nBlockAlign * f->nSamplesPerSec;
-  f->wBitsPerSample = static_cast<WORD>(a->bytesPerSample * 8);
-  f->cbSize = 0;
+  FillPcmWaveFormat(&c->outputFormat, info->channels, a->bytesPerSample * 8, static_cast<int>(info->rate));
   c->blockSize = OGG_BLOCK_SIZE;
   c->dataSize = GetOggConvertedSize(c);
   c->kind = SOUND_CONVERT_OGG;

@@ -233,15 +233,11 @@ int StartDirectSound() {
   caps.dwSize = sizeof(caps);
   ds->GetCaps(&caps);
   WAVEFORMATEX format;
-  memset(&format, 0, sizeof(format));
-  format.wFormatTag = WAVE_FORMAT_PCM;
-  format.nChannels = (caps.dwFlags & DSCAPS_PRIMARYSTEREO) ? 2 : 1;
-  format.wBitsPerSample = (caps.dwFlags & DSCAPS_PRIMARY16BIT) ? 16 : 8;
-  format.nSamplesPerSec = caps.dwMaxSecondarySampleRate < 44100 && caps.dwMaxSecondarySampleRate > 0
-                              ? caps.dwMaxSecondarySampleRate
-                              : 44100;
-  format.nBlockAlign = static_cast<WORD>(format.wBitsPerSample / 8 * format.nChannels);
-  format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
+  const int rate = caps.dwMaxSecondarySampleRate < 44100 && caps.dwMaxSecondarySampleRate > 0
+                       ? static_cast<int>(caps.dwMaxSecondarySampleRate)
+                       : 44100;
+  FillPcmWaveFormat(&format, (caps.dwFlags & DSCAPS_PRIMARYSTEREO) ? 2 : 1,
+                    (caps.dwFlags & DSCAPS_PRIMARY16BIT) ? 16 : 8, rate);
   if (FAILED(SoundSystem.primaryBuffer->SetFormat(&format)))
     LogPrintf(LOG_DS_PRIMARY_FORMAT);
   return 0;
@@ -254,13 +250,7 @@ BOOL CALLBACK LogDirectSoundDevice(LPGUID, LPCSTR description, LPCSTR module, LP
 
 void CreateSilentBuffer() {
   WAVEFORMATEX format;
-  memset(&format, 0, sizeof(format));
-  format.wFormatTag = WAVE_FORMAT_PCM;
-  format.nChannels = 2;
-  format.nSamplesPerSec = 44100;
-  format.wBitsPerSample = 16;
-  format.nBlockAlign = 4;
-  format.nAvgBytesPerSec = 176400;
+  FillPcmWaveFormat(&format, 2, 16, 44100);
   DSBUFFERDESC description;
   memset(&description, 0, sizeof(description));
   description.dwSize = sizeof(description);

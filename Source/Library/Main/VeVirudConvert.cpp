@@ -153,13 +153,7 @@ int OpenWaveConversion(SoundConversion* c) {
     }
     c->outputFormat.cbSize = 0;
   } else if (source->wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
-    c->outputFormat.wFormatTag = WAVE_FORMAT_PCM;
-    c->outputFormat.nChannels = source->nChannels;
-    c->outputFormat.nSamplesPerSec = source->nSamplesPerSec;
-    c->outputFormat.nBlockAlign = static_cast<WORD>(source->nChannels * 2);
-    c->outputFormat.nAvgBytesPerSec = c->outputFormat.nBlockAlign * source->nSamplesPerSec;
-    c->outputFormat.wBitsPerSample = 16;
-    c->outputFormat.cbSize = 0;
+    FillPcmWaveFormat(&c->outputFormat, source->nChannels, 16, static_cast<int>(source->nSamplesPerSec));
     // Whole source frames of about one second.
     int size = static_cast<int>(source->nAvgBytesPerSec);
     if (size < source->nBlockAlign) size = source->nBlockAlign;
@@ -710,4 +704,14 @@ int EndSoundConversion(SoundConversion* c) {
   ReleaseKind(c);
   c->valid = 0;
   return 0;
+}
+
+void FillPcmWaveFormat(WAVEFORMATEX* format, int channels, int bits, int rate) {
+  memset(format, 0, sizeof(*format));
+  format->wFormatTag = WAVE_FORMAT_PCM;
+  format->nChannels = static_cast<WORD>(channels);
+  format->nSamplesPerSec = static_cast<DWORD>(rate);
+  format->wBitsPerSample = static_cast<WORD>(bits);
+  format->nBlockAlign = static_cast<WORD>(channels * bits / 8);
+  format->nAvgBytesPerSec = format->nBlockAlign * format->nSamplesPerSec;
 }

@@ -97,6 +97,10 @@ int GetConvertedWaveFormat(SoundConversion* conversion, WAVEFORMATEX* format);
 int ConvertWholeSound(SoundConversion* conversion, WAVEFORMATEX* format, void** buffer, int* byteCount);
 int EndSoundConversion(SoundConversion* conversion);
 
+// Fills a plain PCM format: channels, bits per sample, rate; block align and
+// bytes per second follow from them, cbSize 0.
+void FillPcmWaveFormat(WAVEFORMATEX* format, int channels, int bits, int rate);
+
 // Audio Compression Manager, loaded by name.
 struct AcmLibraryState {
   int loaded;

@@ -36,13 +36,7 @@ SoftSoundRecord* GetPlayer(int handle) {
 
 bool MakeFormat(WAVEFORMATEX* f, int channels, int bits, int rate) {
   if (channels < 1 || channels > 2 || (bits != 8 && bits != 16) || rate < 1000 || rate > 192000) return false;
-  memset(f, 0, sizeof(*f));
-  f->wFormatTag = WAVE_FORMAT_PCM;
-  f->nChannels = static_cast<WORD>(channels);
-  f->nSamplesPerSec = static_cast<DWORD>(rate);
-  f->wBitsPerSample = static_cast<WORD>(bits);
-  f->nBlockAlign = static_cast<WORD>(channels * bits / 8);
-  f->nAvgBytesPerSec = f->nBlockAlign * f->nSamplesPerSec;
+  FillPcmWaveFormat(f, channels, bits, rate);
   return true;
 }
 
