@@ -141,5 +141,9 @@ int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRec
                                 int inJob);
 // The graphic's pixels as an A8R8G8B8 base image (released by the caller).
 int ReadGraphToBaseImage(int handle, BaseImageRecord* image);
+// Sets the graphic up for the image (alpha image of the same size or null)
+// and transfers it whole; 0 or -1.
+int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,
+                              BaseImageRecord* alphaImage, int transparent, int inJob);
 
 #endif  // VUVIDEREZA_GRAPH_H

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "DiDAridIrer.h"
+#include "MoDerov.h"
 #include "RaRadara.h"
 #include "RaRadaraServices.h"
 #include "VuViderezaDevice.h"
@@ -34,6 +35,7 @@ int RebuildGraphicsDeviceKeepMode() {
     ReapplyDeviceStates();
     DeleteInternalGraphs();
     RestoreGraphicsResources();
+    RebuildAllModelBases(0);
     ReapplyDeviceStates();
   }
   return 0;
