@@ -1,13 +1,16 @@
 // Loading graphics: an image file decoded into base images, made into one
 // whole graphic and cut into tile graphics sharing its textures
-// (LoadImageDivided), graphics from base images, derived tiles.
-// Threads: main thread. Platform: none directly (the image loaders and the
-// graphic creation below it).
+// (LoadImageDivided), graphics from base images, derived tiles, blank
+// graphics and the settings of library-internal graphics.
+// Threads: main thread; a blank graphic may be made by a loading job (its
+// device calls posted to the main thread). Platform: none directly (the
+// image loaders and the graphic creation below it).
 #include <string.h>
 
 #include "RaRadara.h"
 #include "RaRadaraLog.h"
 #include "DaDode.h"
+#include "DiDAridIrer.h"
 #include "ReReziRader.h"
 #include "RiDov.h"
 #include "VuViderezaDevice.h"
@@ -113,4 +116,92 @@ int LoadDividedGraph(const char* file, int count, int across, int down, int widt
 int LoadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight, int* handles,
                      int transparent) {
   return LoadDividedGraph(file, count, across, down, tileWidth, tileHeight, handles, !transparent, 0);
+}
+
+void InitImageFormatDesc(GraphCreateSettings* settings, int colorBits, int alpha, int alphaTest) {
+  memset(settings, 0, sizeof *settings);
+  settings->transparentColor = 0xff00ff;
+  settings->colorBits = colorBits;
+  settings->alpha = alpha;
+  settings->alphaTest = alphaTest;
+  settings->notManaged = 0;  // managed pool
+  settings->mipCount = 1;
+  settings->reserved = 1;
+}
+
+void InitDrawableGraphSettings(GraphCreateSettings* settings, int colorBits, int alpha) {
+  memset(settings, 0, sizeof *settings);
+  settings->transparentColor = 0xff00ff;
+  settings->colorBits = colorBits;
+  settings->drawable = 1;
+  settings->drawableAlpha = alpha;
+  settings->mipCount = 1;
+  settings->reserved = 1;
+}
+
+namespace {
+
+// The job of an asynchronous blank graphic: settings, handle, size, flag, alpha.
+int CreateBlankGraphJob(ASyncJob* job) {
+  int offset = 0;
+  GraphCreateSettings settings;
+  memcpy(&settings, UnpackASyncData(job->params, &offset), sizeof settings);
+  const int handle = UnpackASyncInt(job->params, &offset);
+  const int width = UnpackASyncInt(job->params, &offset);
+  const int height = UnpackASyncInt(job->params, &offset);
+  const int flag = UnpackASyncInt(job->params, &offset);
+  const int alpha = UnpackASyncInt(job->params, &offset);
+  // The pending load goes first: a failed creation deletes the handle,
+  // which must not wait for this very job.
+  SubHandleAsyncCount(handle);
+  CreateGraphicFromImageData(&settings, handle, width, height, !flag, alpha, 0, 0, -1, 1);
+  return 0;
+}
+
+}  // namespace
+
+int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int flag, int async,
+                           int inJob) {
+  if (settings == nullptr || width <= 0 || height <= 0) return -1;
+  if (!inJob) WaitWhileInactive();
+  const int handle = AllocGraphicHandle();
+  if (handle < 0) return -1;
+  if (async && !inJob) {
+    int size = 0;
+    PackASyncData(nullptr, &size, settings, sizeof *settings);
+    for (int i = 0; i < 5; i++) PackASyncInt(nullptr, &size, 0);
+    ASyncJob* job = AllocASyncJob(size);
+    if (job == nullptr) {
+      DeleteHandle(handle);
+      return -1;
+    }
+    int offset = 0;
+    PackASyncData(job->params, &offset, settings, sizeof *settings);
+    PackASyncInt(job->params, &offset, handle);
+    PackASyncInt(job->params, &offset, width);
+    PackASyncInt(job->params, &offset, height);
+    PackASyncInt(job->params, &offset, flag);
+    PackASyncInt(job->params, &offset, settings->alpha);
+    job->function = CreateBlankGraphJob;
+    if (AddASyncJobForHandle(job, handle) < 0) {
+      DeleteHandle(handle);
+      return -1;
+    }
+    return handle;
+  }
+  // On failure the creation deletes the handle itself.
+  if (CreateGraphicFromImageData(settings, handle, width, height, !flag, settings->alpha, 0, 0, -1, inJob) < 0)
+    return -1;
+  return handle;
+}
+
+int MakeBlankGraph(int width, int height, int drawable, int alpha) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  settings.alpha = alpha ? 1 : 0;
+  if (drawable) {
+    settings.drawable = 1;
+    settings.drawableAlpha = alpha ? 1 : 0;
+  }
+  return CreateBlankGraphHandle(&settings, width, height, 0, IsASyncLoadEnabled(), 0);
 }

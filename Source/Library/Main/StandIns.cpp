@@ -30,6 +30,8 @@ int SetDrawTarget(int target) {
 }
 // Drawing: mask screen.
 int ReleaseMaskScreen() { return 0; }
+// Drawing: mask screen (nothing to make again).
+int RestoreMaskScreen() { return 0; }
 // Masks: no mask handles or mask screen to set up.
 int InitMaskSystem() { return 0; }
 // Masks: nothing to end.
@@ -87,6 +89,8 @@ void PrepareUntexturedDrawState() {}
 int InvertAndReadBackDiagonal(const unsigned char[4][3], unsigned char[4][3]) { return -1; }
 // Models: nothing to release.
 int ReleaseModelDeviceResources() { return 0; }
+// Models: no model base to rebuild.
+int RebuildModelDeviceResources() { return 0; }
 
 // ---------------------------------------------------------------------------
 // Fonts.

@@ -102,6 +102,18 @@ struct GraphCreateSettings {
 };
 // The current creation settings (the state reset's values).
 void GetGraphCreateSettings(GraphCreateSettings* settings);
+// Settings of library-internal graphics: a managed image texture / a
+// drawable (render target) graphic; transparent colour 0xff00ff.
+void InitImageFormatDesc(GraphCreateSettings* settings, int colorBits, int alpha, int alphaTest);
+void InitDrawableGraphSettings(GraphCreateSettings* settings, int colorBits, int alpha);
+// An empty graphic of width x height (a drawable one starts cleared to 0);
+// with async (outside a job) made by a loading job, the handle pending
+// until it ends. The handle or -1.
+int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int flag, int async,
+                           int inJob);
+// Public creator: an empty graphic, drawable (a render target) or not, with
+// or without alpha, with the current creation settings otherwise.
+int MakeBlankGraph(int width, int height, int drawable, int alpha);
 
 int InitGraphicHandleType();
 int TermGraphicHandleType();
