@@ -106,6 +106,7 @@ void FreeDescriptor(GraphImageDescriptor* image) {
 }  // namespace
 
 void GetGraphCreateSettings(GraphCreateSettings* settings) { *settings = CurrentCreateSettings; }
+void SetGraphCreateSettings(const GraphCreateSettings* settings) { CurrentCreateSettings = *settings; }
 
 int InitGraphicHandleType() {
   return InitHandleType(HANDLETYPE_GRAPH, sizeof(GraphicHandleRecord), 32768, InitGraphicHandleRecord,
