@@ -359,6 +359,8 @@ int CreateModelInstanceVertexBuffers(int model, int onMainThread);
 int ReleaseModelBaseDeviceBuffers(int base);
 int ReleaseModelInstanceVertexBuffers(int model);
 int ReleaseModelDeviceResources();
+// The device rebuild's step: every base rebuilt (RebuildAllModelBases(0)); 0.
+int RebuildModelDeviceResources();
 // Layout slot of a sub-mesh, -1 when it gets no buffers.
 int GetModelSubMeshSlot(const ModelSubMesh* subMesh);
 // Device layout of a slot: FVF code (0 for the declaration layouts) and stride.

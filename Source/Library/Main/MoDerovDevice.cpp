@@ -265,6 +265,11 @@ void FreeModelVertexGroups(ModelBaseRecord* base, int onMainThread) {
   }
 }
 
+int RebuildModelDeviceResources() {
+  RebuildAllModelBases(0);
+  return 0;
+}
+
 int RebuildAllModelBases(int onMainThread) {
   HandleManager& manager = HandleManagers[HANDLETYPE_MODELBASE];
   if (!manager.initialized) return -1;

@@ -49,7 +49,7 @@ const uint8_t RAMP4_TGA[172] = {
 enum { GREY_RAMP_WIDTH = 256, GREY_RAMP_HEIGHT = 8 };
 const float HEIGHT_FACTOR_MIN = 0.000001f;
 
-// One pass's load and creation settings: 32-bit textures, no transparent colour.
+// One pass's load and creation settings: 32-bit image textures with alpha.
 struct ModelTextureSettings {
   ImageLoadSettings load;
   GraphCreateSettings create;
@@ -57,10 +57,8 @@ struct ModelTextureSettings {
 
 void TakeTextureSettings(ModelTextureSettings* settings) {
   SnapshotImageLoadSettings(&settings->load);
-  GetGraphCreateSettings(&settings->create);
-  settings->create.transparentColor = 0xFF00FF;
-  settings->create.colorBits = 32;
-  settings->create.noTransparentColor = 1;
+  InitImageFormatDesc(&settings->create, 32, 1, 0);
+  settings->create.reserved = 1;
 }
 
 // Fills the live graphic handle anew from decoded images; -1 (the handle

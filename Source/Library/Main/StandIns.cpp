@@ -30,6 +30,8 @@ int SetDrawTarget(int target) {
 }
 // Drawing: mask screen.
 int ReleaseMaskScreen() { return 0; }
+// Drawing: mask screen (nothing to make again).
+int RestoreMaskScreen() { return 0; }
 // Masks: no mask handles or mask screen to set up.
 int InitMaskSystem() { return 0; }
 // Masks: nothing to end.

@@ -15,6 +15,7 @@
 #include "RaRadaraServices.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaRebuild.h"
 #include "ZiDezaru.h"
 
 namespace {
@@ -105,6 +106,7 @@ void FreeDescriptor(GraphImageDescriptor* image) {
 }  // namespace
 
 void GetGraphCreateSettings(GraphCreateSettings* settings) { *settings = CurrentCreateSettings; }
+void SetGraphCreateSettings(const GraphCreateSettings* settings) { CurrentCreateSettings = *settings; }
 
 int InitGraphicHandleType() {
   return InitHandleType(HANDLETYPE_GRAPH, sizeof(GraphicHandleRecord), 32768, InitGraphicHandleRecord,
@@ -186,6 +188,7 @@ int TermGraphicRecord(HandleRecordHeader* header) {
     record->dependentHandle = -1;
   }
   if (GetDrawTarget() == header->handle) SetDrawTarget(-4);
+  ForgetDrawTargetGraph(header->handle);
   if (record->image != nullptr) {
     if (--record->image->refCount <= 0) FreeDescriptor(record->image);
     record->image = nullptr;

@@ -102,6 +102,28 @@ struct GraphCreateSettings {
 };
 // The current creation settings (the state reset's values).
 void GetGraphCreateSettings(GraphCreateSettings* settings);
+// Replaces the switches that later graphics are made with.
+void SetGraphCreateSettings(const GraphCreateSettings* settings);
+// Settings of library-internal graphics: a managed image texture / a
+// drawable (render target) graphic; transparent colour 0xff00ff.
+void InitImageFormatDesc(GraphCreateSettings* settings, int colorBits, int alpha, int alphaTest);
+void InitDrawableGraphSettings(GraphCreateSettings* settings, int colorBits, int alpha);
+// An empty graphic of width x height (a drawable one starts cleared to 0);
+// with async (outside a job) made by a loading job, the handle pending
+// until it ends. The handle or -1.
+int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int flag, int async,
+                           int inJob);
+// Loading (RuRovoreziZuzuGraphLoad.cpp). A graphic from base images (word
+// 20 of the settings: transparent edges filled); 0 / -1.
+int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,
+                              BaseImageRecord* alphaImage, int transparent, int inJob);
+// Tiles of an image file; with asynchronous loading on, queued as a loading
+// job (the handles pending until it ends). 0 / -1.
+int LoadDividedGraph(const char* file, int count, int across, int down, int width, int height, int* handles,
+                     int transparent, int mirror);
+// Public creator: an empty graphic, drawable (a render target) or not, with
+// or without alpha, with the current creation settings otherwise.
+int MakeBlankGraph(int width, int height, int drawable, int alpha);
 
 int InitGraphicHandleType();
 int TermGraphicHandleType();
@@ -141,9 +163,5 @@ int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRec
                                 int inJob);
 // The graphic's pixels as an A8R8G8B8 base image (released by the caller).
 int ReadGraphToBaseImage(int handle, BaseImageRecord* image);
-// Sets the graphic up for the image (alpha image of the same size or null)
-// and transfers it whole; 0 or -1.
-int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,
-                              BaseImageRecord* alphaImage, int transparent, int inJob);
 
 #endif  // VUVIDEREZA_GRAPH_H
