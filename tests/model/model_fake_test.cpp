@@ -355,6 +355,29 @@ TEST_F(ModelFakeTest, AGroupEndsExactlyAtTheVertexLimit) {
   EXPECT_EQ(nullptr, s[0].group);
 }
 
+TEST_F(ModelFakeTest, AGroupEndsExactlyAtTheIndexLimit) {
+  BaseSpec spec;
+  spec.vertexData = false;
+  spec.meshes = {MeshSpec{}};
+  // Six sub-meshes of 131,070 indices, then 12 more: 786,432 in all.
+  spec.subMeshes.assign(6, SubMeshSpec{0, 0, 4, 65535, 65535});
+  spec.subMeshes.push_back(SubMeshSpec{0, 0, 4, 6, 6});
+  spec.subMeshes.push_back(SubMeshSpec{0, 0, 4, 3, 0});
+  ModelBaseRecord* r = Base(MakeModelBase(spec));
+  ASSERT_EQ(0, AssignModelVertexGroups(r));
+  ModelSubMesh* s = r->subMeshes;
+  EXPECT_EQ(2, r->slotGroupCount[0]);
+  EXPECT_EQ(s[0].group, s[5].group);
+  EXPECT_EQ(5 * 131070, s[5].firstIndex);
+  EXPECT_EQ(786420, s[0].group->indexCount);
+  EXPECT_NE(s[5].group, s[6].group);
+  EXPECT_EQ(0, s[6].firstIndex);
+  EXPECT_EQ(s[6].group, s[7].group);
+  EXPECT_EQ(12, s[7].firstIndex);
+  EXPECT_EQ(4, s[7].firstVertex);
+  FreeModelVertexGroups(r, 0);
+}
+
 TEST_F(ModelFakeTest, AnOversizedSubMeshKeepsAnEmptyGroupAndLastEmptyGroupsGo) {
   BaseSpec spec;
   spec.vertexData = false;
