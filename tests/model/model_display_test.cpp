@@ -30,13 +30,7 @@ namespace {
 
 using ModelDisplayTest = test_support::DeviceWindowTest;
 
-std::vector<uint8_t> DeviceBytes(IDirect3DResource9* buffer, UINT size) {
-  void* data = nullptr;
-  if (buffer == nullptr || LockBuffer(buffer, 0, size, &data, D3DLOCK_READONLY) != D3D_OK) return {};
-  std::vector<uint8_t> bytes(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
-  UnlockBuffer(buffer);
-  return bytes;
-}
+using test_support::DeviceBufferBytes;
 
 // Every sub-mesh's written vertex bytes and its indices, as the device holds them.
 void ExpectDeviceHoldsTheSubMeshes(const ModelBaseRecord* r) {
@@ -44,8 +38,8 @@ void ExpectDeviceHoldsTheSubMeshes(const ModelBaseRecord* r) {
     const ModelSubMesh& s = r->subMeshes[i];
     ASSERT_NE(nullptr, s.group) << i;
     const std::vector<uint8_t> vertices =
-        DeviceBytes(s.group->vertexBuffer, static_cast<UINT>(s.group->vertexCount * s.group->stride));
-    const std::vector<uint8_t> indices = DeviceBytes(s.group->indexBuffer, static_cast<UINT>(s.group->indexCount * 2));
+        DeviceBufferBytes(s.group->vertexBuffer, static_cast<UINT>(s.group->vertexCount * s.group->stride));
+    const std::vector<uint8_t> indices = DeviceBufferBytes(s.group->indexBuffer, static_cast<UINT>(s.group->indexCount * 2));
     ASSERT_FALSE(vertices.empty()) << i;
     ASSERT_FALSE(indices.empty()) << i;
     const int written = s.skinKind == 0 && !s.mesh->material->normalMap ? s.group->stride - 32 : s.group->stride;
