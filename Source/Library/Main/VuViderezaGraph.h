@@ -121,6 +121,9 @@ int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, B
 // job (the handles pending until it ends). 0 / -1.
 int LoadDividedGraph(const char* file, int count, int across, int down, int width, int height, int* handles,
                      int transparent, int mirror);
+// A tile of source at (x, y): the point must lie inside it, the size is
+// clipped. 0 / -1.
+int MakeDerivedTile(int handle, int x, int y, int width, int height, int source, int inJob);
 // Public creator: an empty graphic, drawable (a render target) or not, with
 // or without alpha, with the current creation settings otherwise.
 int MakeBlankGraph(int width, int height, int drawable, int alpha);
@@ -161,7 +164,8 @@ int MakeDerivedGraph(int dst, int src, int x, int y, int width, int height, int 
 int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle,
                                 const RECT* src, int destX, int destY, int applyTransparent, int wholeDescriptor,
                                 int inJob);
-// The graphic's pixels as an A8R8G8B8 base image (released by the caller).
-int ReadGraphToBaseImage(int handle, BaseImageRecord* image);
+// The graphic's pixels (rect: a part of it; null: all) as an A8R8G8B8 base
+// image, released by the caller; each piece read from its own texture.
+int ReadGraphToBaseImage(int handle, BaseImageRecord* image, const RECT* rect = nullptr);
 
 #endif  // VUVIDEREZA_GRAPH_H
