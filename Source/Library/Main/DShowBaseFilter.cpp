@@ -8,6 +8,7 @@
 // Platform: the strmif.h interfaces (IPin, IMemInputPin, IMemAllocator,
 // IMediaSample, IBaseFilter, IMediaEventSink), CoTaskMemAlloc, events.
 #include <new>
+#include <stdint.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -436,12 +437,14 @@ HRESULT D_CMemAllocator::Alloc() {
   if (prefix_ < 0) return E_OUTOFMEMORY;
   LONGLONG slot = static_cast<LONGLONG>(size_) + prefix_;
   slot = (slot + alignment_ - 1) & ~static_cast<LONGLONG>(alignment_ - 1);
-  LONGLONG total = slot * count_;
+  LONGLONG total = slot * count_ + alignment_ - 1;  // room to align the first slot
   if (total > 0x7FFFFFFF) return E_OUTOFMEMORY;
   block_ = static_cast<BYTE*>(MEM_ALLOC(static_cast<size_t>(total)));
   if (block_ == nullptr) return E_OUTOFMEMORY;
+  uintptr_t base = (reinterpret_cast<uintptr_t>(block_) + alignment_ - 1) & ~static_cast<uintptr_t>(alignment_ - 1);
+  BYTE* first = reinterpret_cast<BYTE*>(base);
   for (LONG i = 0; i < count_; i++) {
-    D_CMediaSample* s = new (std::nothrow) D_CMediaSample(this, block_ + slot * i + prefix_, size_);
+    D_CMediaSample* s = new (std::nothrow) D_CMediaSample(this, first + slot * i + prefix_, size_);
     if (s == nullptr) {
       Free();
       return E_OUTOFMEMORY;
