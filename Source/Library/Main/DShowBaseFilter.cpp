@@ -1140,6 +1140,9 @@ D_CTransInPlaceOutputPin::D_CTransInPlaceOutputPin(D_CTransInPlaceFilter* filter
 HRESULT D_CTransInPlaceOutputPin::CheckMediaType(const AM_MEDIA_TYPE* type) {
   D_CTransInPlaceInputPin* in = transform_->InputPin();
   if (in == nullptr || !in->IsConnected()) return VFW_E_NOT_CONNECTED;
+  // An input connected with a partial type (no format) has nothing to pass
+  // on: renderers read the format block of what they are offered.
+  if (type->formattype == GUID_NULL) return VFW_E_TYPE_NOT_ACCEPTED;
   return SameMediaType(type, &in->CurrentMediaType()) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
