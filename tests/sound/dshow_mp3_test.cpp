@@ -179,4 +179,23 @@ TEST_F(Mp3Graph, CallbackGrowsThePcmBlockAndStopsAfterAFailedGrow) {
   allocator->Release();
 }
 
+TEST_F(Mp3Graph, AStreamTheAcmWalkRefusesStillDecodesThroughTheGraph) {
+  // A sync pattern with an invalid header before the first frame.
+  Bytes mp3 = test_support::ReadFileBytes(FixturePath("plain.mp3"));
+  Bytes bytes = {0xFF, 0xF0, 0x00, 0x00};
+  bytes.resize(64, 0);
+  bytes.insert(bytes.end(), mp3.begin(), mp3.end());
+  ASSERT_EQ(LoadAcmLibrary(), 0);
+  {
+    MemoryConversion acmOnly(bytes);
+    EXPECT_EQ(acmOnly.Begin(SOUND_CONVERT_SKIP_DSHOW_MP3), -1);
+  }
+  MemoryConversion m(bytes);
+  ASSERT_EQ(m.Begin(0), 0) << log_->Text();
+  EXPECT_EQ(m.conversion.kind, SOUND_CONVERT_MEMORY);
+  EXPECT_GT(GetConvertedSoundSize(&m.conversion), 44100 * 4);
+  EndSoundConversion(&m.conversion);
+  FreeAcmLibrary();
+}
+
 }  // namespace

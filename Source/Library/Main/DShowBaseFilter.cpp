@@ -757,6 +757,25 @@ STDMETHODIMP D_CBaseInputPin::Receive(IMediaSample* sample) {
   memset(&p, 0, sizeof(p));
   p.cbData = sizeof(p);
   p.dwStreamId = AM_STREAM_MEDIA;
+  // A sample that knows its properties (stream id included) tells them.
+  IMediaSample2* full = nullptr;
+  if (SUCCEEDED(sample->QueryInterface(IID_IMediaSample2, reinterpret_cast<void**>(&full))) && full != nullptr) {
+    hr = full->GetProperties(sizeof(p), reinterpret_cast<BYTE*>(&p));
+    full->Release();
+    if (SUCCEEDED(hr)) {
+      AM_MEDIA_TYPE* carried = p.pMediaType;
+      p.pMediaType = nullptr;  // not kept: the type is taken below
+      if (carried != nullptr && (p.dwSampleFlags & AM_SAMPLE_TYPECHANGED)) {
+        D_CAutoLock lock(lock_);
+        hr = CheckMediaType(carried) == S_OK ? SetMediaType(carried) : VFW_E_INVALIDMEDIATYPE;
+        if (FAILED(hr)) return hr;
+      }
+      return S_OK;
+    }
+    memset(&p, 0, sizeof(p));
+    p.cbData = sizeof(p);
+    p.dwStreamId = AM_STREAM_MEDIA;
+  }
   if (sample->IsSyncPoint() == S_OK) p.dwSampleFlags |= AM_SAMPLE_SPLICEPOINT;
   if (sample->IsPreroll() == S_OK) p.dwSampleFlags |= AM_SAMPLE_PREROLL;
   if (sample->IsDiscontinuity() == S_OK) p.dwSampleFlags |= AM_SAMPLE_DATADISCONTINUITY;
