@@ -198,4 +198,22 @@ TEST_F(Mp3Graph, AStreamTheAcmWalkRefusesStillDecodesThroughTheGraph) {
   FreeAcmLibrary();
 }
 
+TEST_F(Mp3Graph, DecodesOnAThreadWithoutCom) {
+  // As a loading job would: a thread that never started COM.
+  MemoryConversion m(test_support::ReadFileBytes(FixturePath("plain.mp3")));
+  struct Job {
+    static DWORD WINAPI Run(void* conversion) {
+      return static_cast<DWORD>(static_cast<MemoryConversion*>(conversion)->Begin(kOnlyGraph));
+    }
+  };
+  HANDLE thread = CreateThread(nullptr, 0, &Job::Run, &m, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+  DWORD result = 1;
+  GetExitCodeThread(thread, &result);
+  CloseHandle(thread);
+  EXPECT_EQ(result, 0u) << log_->Text();
+  EXPECT_GT(GetConvertedSoundSize(&m.conversion), 44100 * 4);
+  EndSoundConversion(&m.conversion);
+}
+
 }  // namespace

@@ -214,7 +214,23 @@ HRESULT Mp3GrabberCallback(IMediaSample* sample, REFERENCE_TIME*, REFERENCE_TIME
   return 0;
 }
 
+namespace {
+int DecodeWithGraph(SoundConversion* c);
+}  // namespace
+
 int DecodeMp3WithMediaGraph(SoundConversion* c) {
+  // A loading worker has no COM of its own: it joins the multithreaded
+  // apartment for the decode (a thread already in one keeps it).
+  HRESULT joined = SystemLibs.CoInitializeExFunc != nullptr
+                       ? SystemLibs.CoInitializeExFunc(nullptr, COINIT_MULTITHREADED)
+                       : E_FAIL;
+  int result = DecodeWithGraph(c);
+  if (SUCCEEDED(joined) && SystemLibs.CoUninitializeFunc != nullptr) SystemLibs.CoUninitializeFunc();
+  return result;
+}
+
+namespace {
+int DecodeWithGraph(SoundConversion* c) {
   memset(&c->area, 0, sizeof(c->area));
   MemoryConvertArea* m = &c->area.memory;
   GraphParts p;
@@ -338,3 +354,4 @@ int DecodeMp3WithMediaGraph(SoundConversion* c) {
   ReleaseGraph(&p);
   return 0;
 }
+}  // namespace
