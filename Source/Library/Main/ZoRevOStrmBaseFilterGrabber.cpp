@@ -49,22 +49,11 @@ HRESULT D_CSampleGrabberAllocator::Alloc() {
   if (FAILED(hr)) return hr;
   if (hr == S_FALSE) return S_OK;
   Free();
-  if (size_ < 0 || prefix_ < 0 || count_ < 0) return E_OUTOFMEMORY;
-  LONGLONG slot = static_cast<LONGLONG>(size_) + prefix_;
-  if (alignment_ > 1) slot = (slot + alignment_ - 1) & ~static_cast<LONGLONG>(alignment_ - 1);
-  if (slot * count_ > 0x7FFFFFFF) return E_OUTOFMEMORY;
+  LONGLONG slot = SlotSize();
+  if (slot < 0) return E_OUTOFMEMORY;
   BYTE* buffer = pin_ != nullptr ? pin_->DeliveryBuffer() : nullptr;
   if (buffer == nullptr) return E_OUTOFMEMORY;
-  for (LONG i = 0; i < count_; i++) {
-    D_CMediaSample* s = new (std::nothrow) D_CMediaSample(this, buffer + slot * i + prefix_, size_);
-    if (s == nullptr) {
-      Free();
-      return E_OUTOFMEMORY;
-    }
-    AddFreeSample(s);
-  }
-  changed_ = false;
-  return S_OK;
+  return MakeSamples(buffer, slot);
 }
 
 void D_CSampleGrabberAllocator::Free() {
@@ -171,9 +160,7 @@ D_CSampleGrabber* D_CSampleGrabber::CreateInstance(IUnknown* outer, HRESULT* res
 STDMETHODIMP D_CSampleGrabber::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   if (iid == IID_IGrabberSample) {
-    *out = static_cast<IGrabberSample*>(this);
-    AddRef();
-    return S_OK;
+    return GiveInterface(static_cast<IGrabberSample*>(this), out);
   }
   return D_CTransInPlaceFilter::QueryInterface(iid, out);
 }
