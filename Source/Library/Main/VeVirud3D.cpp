@@ -103,7 +103,9 @@ int ComputeX3DAudioMatrix(const Sound3DEmitter* e, int sourceChannels, int desti
     return -1;
   }
   const Sound3DListener* l = &SoundSystem.listener;
-  D_X3DAUDIO_LISTENER listener = {l->front, l->up, l->position, l->velocity, nullptr};
+  // The published default directional cone of an X3DAudio listener.
+  D_X3DAUDIO_CONE listenerCone = {5.0f * PI_OVER_SIX, 11.0f * PI_OVER_SIX, 1.0f, 0.75f, 0.0f, 0.25f, 0.708f, 1.0f};
+  D_X3DAUDIO_LISTENER listener = {l->front, l->up, l->position, l->velocity, &listenerCone};
   D_X3DAUDIO_CONE cone = {0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 1.0f, 0.0f, 1.0f};
   float azimuths[8] = {};
   D_X3DAUDIO_EMITTER emitter;
