@@ -110,6 +110,19 @@ TEST_F(Mp3Graph, DecodesLikeLameWithinTheDecoderDelay) {
   EXPECT_GT(TonePower(b, channels, 0, rate, 440.0), 100.0 * TonePower(b, channels, 0, rate, 1000.0));
   EXPECT_GT(TonePower(b, channels, 0, rate, 440.0), 100.0 * TonePower(b, channels, 0, rate, 660.0));
   EXPECT_EQ(EndSoundConversion(&m.conversion), 0);
+  // The ACM road of the same file: the same format, the length within the
+  // decoder delay.
+  ASSERT_EQ(LoadAcmLibrary(), 0);
+  MemoryConversion acm(test_support::ReadFileBytes(FixturePath("plain.mp3")));
+  ASSERT_EQ(acm.Begin(SOUND_CONVERT_SKIP_DSHOW_MP3), 0);
+  EXPECT_EQ(acm.conversion.kind, SOUND_CONVERT_ACM);
+  WAVEFORMATEX acmFormat;
+  GetConvertedWaveFormat(&acm.conversion, &acmFormat);
+  EXPECT_EQ(memcmp(&acmFormat, &format, 18), 0);
+  EXPECT_LE(labs(static_cast<long>(GetConvertedSoundSize(&acm.conversion)) - static_cast<long>(decoded.size())),
+            2 * frameBytes);
+  EndSoundConversion(&acm.conversion);
+  FreeAcmLibrary();
 }
 
 TEST_F(Mp3Graph, DamagedOrEmptyStreamsFailWithALogLineAndLeakNothing) {
