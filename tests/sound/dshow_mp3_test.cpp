@@ -219,6 +219,7 @@ TEST_F(Mp3Graph, DecodesOnAThreadWithoutCom) {
       return static_cast<DWORD>(static_cast<MemoryConversion*>(conversion)->Begin(kOnlyGraph));
     }
   };
+  int before = GetAllocCount();
   HANDLE thread = CreateThread(nullptr, 0, &Job::Run, &m, 0, nullptr);
   ASSERT_EQ(WaitForSingleObject(thread, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
   DWORD result = 1;
@@ -227,6 +228,7 @@ TEST_F(Mp3Graph, DecodesOnAThreadWithoutCom) {
   EXPECT_EQ(result, 0u) << log_->Text();
   EXPECT_GT(GetConvertedSoundSize(&m.conversion), 44100 * 4);
   EndSoundConversion(&m.conversion);
+  EXPECT_EQ(GetAllocCount(), before);  // graph, reader, allocators and PCM all gone
 }
 
 }  // namespace
