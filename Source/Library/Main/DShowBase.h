@@ -187,6 +187,10 @@ class D_CBaseAllocator : public IMemAllocator {
   // count_ samples at `slot` steps from `first`, each prefix_ bytes into its
   // slot; E_OUTOFMEMORY (and none kept) when one cannot be made.
   HRESULT MakeSamples(BYTE* first, LONGLONG slot);
+  // The common start of a derived Alloc (lock held): the base check, then
+  // the old samples freed and the slot size: S_OK to go on, S_FALSE when
+  // nothing changed, or the failure.
+  HRESULT PrepareAlloc(LONGLONG* slot);
 
   D_CCritSec lock_;
   LONG count_, size_, alignment_, prefix_;
@@ -269,6 +273,11 @@ class D_CBasePin : public IPin {
 
  protected:
   HRESULT AttemptConnection(IPin* receiver, const AM_MEDIA_TYPE* type);
+  // Both ends of a connection: the peer and the type checked (BreakConnect
+  // on a refusal), then the connection taken and its type set.
+  HRESULT CheckPeerAndType(IPin* peer, const AM_MEDIA_TYPE* type);
+  HRESULT TakeConnection(IPin* peer, const AM_MEDIA_TYPE* type);
+  void DropConnection();
   HRESULT TryMediaTypes(IPin* receiver, const AM_MEDIA_TYPE* partial, IEnumMediaTypes* types);
 
   D_CBaseFilter* filter_;

@@ -419,6 +419,14 @@ HRESULT D_CBaseAllocator::MakeSamples(BYTE* first, LONGLONG slot) {
   return S_OK;
 }
 
+HRESULT D_CBaseAllocator::PrepareAlloc(LONGLONG* slot) {
+  HRESULT hr = D_CBaseAllocator::Alloc();
+  if (hr != S_OK) return hr;
+  Free();
+  *slot = SlotSize();
+  return *slot < 0 ? E_OUTOFMEMORY : S_OK;
+}
+
 void D_CBaseAllocator::FreeIfDone() {
   if (!decommitPending_ || freeCount_ != allocated_) return;
   decommitPending_ = false;
@@ -441,12 +449,9 @@ D_CMemAllocator::~D_CMemAllocator() {
 
 HRESULT D_CMemAllocator::Alloc() {
   D_CAutoLock lock(&lock_);
-  HRESULT hr = D_CBaseAllocator::Alloc();
-  if (FAILED(hr)) return hr;
-  if (hr == S_FALSE) return S_OK;
-  Free();
-  LONGLONG slot = SlotSize();
-  if (slot < 0) return E_OUTOFMEMORY;
+  LONGLONG slot = 0;
+  HRESULT hr = PrepareAlloc(&slot);
+  if (hr != S_OK) return SUCCEEDED(hr) ? S_OK : hr;
   LONGLONG total = slot * count_ + alignment_ - 1;  // room to align the first slot
   block_ = static_cast<BYTE*>(MEM_ALLOC(static_cast<size_t>(total)));
   if (block_ == nullptr) return E_OUTOFMEMORY;
@@ -521,20 +526,34 @@ HRESULT D_CBasePin::TryMediaTypes(IPin* receiver, const AM_MEDIA_TYPE* partial, 
   return last;
 }
 
-HRESULT D_CBasePin::AttemptConnection(IPin* receiver, const AM_MEDIA_TYPE* type) {
-  HRESULT hr = CheckConnect(receiver);
-  if (FAILED(hr)) {
-    BreakConnect();
-    return hr;
+HRESULT D_CBasePin::CheckPeerAndType(IPin* peer, const AM_MEDIA_TYPE* type) {
+  HRESULT hr = CheckConnect(peer);
+  if (SUCCEEDED(hr)) {
+    hr = CheckMediaType(type);
+    if (hr == S_OK) return S_OK;
+    if (SUCCEEDED(hr)) hr = VFW_E_TYPE_NOT_ACCEPTED;
   }
-  hr = CheckMediaType(type);
-  if (hr != S_OK) {
-    BreakConnect();
-    return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
-  }
-  connected_ = receiver;
+  BreakConnect();
+  return hr;
+}
+
+HRESULT D_CBasePin::TakeConnection(IPin* peer, const AM_MEDIA_TYPE* type) {
+  connected_ = peer;
   connected_->AddRef();
-  hr = SetMediaType(type);
+  return SetMediaType(type);
+}
+
+void D_CBasePin::DropConnection() {
+  BreakConnect();
+  connected_->Release();
+  connected_ = nullptr;
+  type_.Reset();
+}
+
+HRESULT D_CBasePin::AttemptConnection(IPin* receiver, const AM_MEDIA_TYPE* type) {
+  HRESULT hr = CheckPeerAndType(receiver, type);
+  if (FAILED(hr)) return hr;
+  hr = TakeConnection(receiver, type);
   if (SUCCEEDED(hr)) {
     hr = receiver->ReceiveConnection(this, type);
     if (SUCCEEDED(hr)) {
@@ -543,10 +562,7 @@ HRESULT D_CBasePin::AttemptConnection(IPin* receiver, const AM_MEDIA_TYPE* type)
       receiver->Disconnect();
     }
   }
-  BreakConnect();
-  connected_->Release();
-  connected_ = nullptr;
-  type_.Reset();
+  DropConnection();
   return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
@@ -555,25 +571,12 @@ STDMETHODIMP D_CBasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE*
   D_CAutoLock lock(lock_);
   if (connected_ != nullptr) return VFW_E_ALREADY_CONNECTED;
   if (!IsStopped()) return VFW_E_NOT_STOPPED;
-  HRESULT hr = CheckConnect(connector);
-  if (FAILED(hr)) {
-    BreakConnect();
-    return hr;
-  }
-  hr = CheckMediaType(type);
-  if (hr != S_OK) {
-    BreakConnect();
-    return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
-  }
-  connected_ = connector;
-  connected_->AddRef();
-  hr = SetMediaType(type);
+  HRESULT hr = CheckPeerAndType(connector, type);
+  if (FAILED(hr)) return hr;
+  hr = TakeConnection(connector, type);
   if (SUCCEEDED(hr)) hr = CompleteConnect(connector);
   if (SUCCEEDED(hr)) return S_OK;
-  connected_->Release();
-  connected_ = nullptr;
-  type_.Reset();
-  BreakConnect();
+  DropConnection();
   return hr;
 }
 
@@ -581,10 +584,7 @@ STDMETHODIMP D_CBasePin::Disconnect() {
   D_CAutoLock lock(lock_);
   if (!IsStopped()) return VFW_E_NOT_STOPPED;
   if (connected_ == nullptr) return S_FALSE;
-  BreakConnect();
-  connected_->Release();
-  connected_ = nullptr;
-  type_.Reset();
+  DropConnection();
   return S_OK;
 }
 

@@ -45,12 +45,9 @@ STDMETHODIMP D_CSampleGrabberAllocator::SetProperties(ALLOCATOR_PROPERTIES* requ
 
 HRESULT D_CSampleGrabberAllocator::Alloc() {
   D_CAutoLock lock(&lock_);
-  HRESULT hr = D_CBaseAllocator::Alloc();
-  if (FAILED(hr)) return hr;
-  if (hr == S_FALSE) return S_OK;
-  Free();
-  LONGLONG slot = SlotSize();
-  if (slot < 0) return E_OUTOFMEMORY;
+  LONGLONG slot = 0;
+  HRESULT hr = PrepareAlloc(&slot);
+  if (hr != S_OK) return SUCCEEDED(hr) ? S_OK : hr;
   BYTE* buffer = pin_ != nullptr ? pin_->DeliveryBuffer() : nullptr;
   if (buffer == nullptr) return E_OUTOFMEMORY;
   return MakeSamples(buffer, slot);
