@@ -32,7 +32,10 @@ using test_support::LogCapture;
 namespace {
 
 int Flushes = 0;
-void CountFlush(int) { Flushes++; }
+int CountFlush(int) {
+  Flushes++;
+  return 0;
+}
 
 class GraphicsFakeTest : public ::testing::Test {
  protected:

@@ -9,6 +9,7 @@
 #include "RiDov.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
 
 // ---------------------------------------------------------------------------
 // Graphics and drawing.
@@ -75,7 +76,7 @@ int DrawTriangleShape(int, int, int, int, int, int, unsigned int, int) { return 
 // Drawing: the draw target's surface index, the vertex batch (empty), the
 // remembered draw set-up.
 int GetDrawTargetSurfaceIndex() { return 0; }
-void FlushVertexBatch(int) {}
+int FlushVertexBatch(int) { return 0; }
 void ForgetLastDrawSetup() {}
 
 // Drawing: the vertex batch buffers, the sampling mode (nearest point), the
@@ -83,6 +84,21 @@ void ForgetLastDrawSetup() {}
 void ResetVertexBatchBuffers() {}
 int GetSamplingMode() { return 0; }
 void PrepareUntexturedDrawState() {}
+// Drawing: software path of the image draws (the glue returns 0 whatever
+// the renderer does).
+struct GraphicHandleRecord;
+int SoftBlitImageAt(int, int, int, GraphicHandleRecord*) { return 0; }
+int SoftBlitImageStretched(int, int, int, int, GraphicHandleRecord*, int) { return 0; }
+int SoftBlitImageRotated(float, float, double, double, GraphicHandleRecord*, int, int) { return 0; }
+// Drawing: filled box on the device (not drawn).
+int DrawFilledBoxHW(int, int, int, int, unsigned int) { return -1; }
+// Drawing: mask screen never requested, so never active.
+int BeginMaskedDraw(tagRECT) { return 0; }
+int ApplyMaskToScreen(tagRECT) { return 0; }
+int CreateMaskScreen(int, int, int) { return 0; }
+int IsMaskScreenRequested() { return 0; }
+IDirect3DSurface9* GetActiveMaskSurface() { return nullptr; }
+MEMIMG* GetActiveMaskWorkImage() { return nullptr; }
 // Graphics and filters: no graphic handles or filters yet.
 int InvertAndReadBackDiagonal(const unsigned char[4][3], unsigned char[4][3]) { return -1; }
 // Models: nothing to release.

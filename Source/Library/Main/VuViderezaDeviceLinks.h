@@ -12,7 +12,7 @@
 
 // Drawing.
 int GetDrawTargetSurfaceIndex();
-void FlushVertexBatch(int post);
+int FlushVertexBatch(int post);
 void ForgetLastDrawSetup();
 int SetMemImgDefaultColorType(int type);
 // Before a present: applies a pending mask update to the draw area when
