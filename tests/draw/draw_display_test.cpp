@@ -172,7 +172,7 @@ bool ExpectedPixel(int mode, bool transparent, int param, int nativeSubtract, co
       case 2: c = 1.0 - c; break;
       case 3: c = Clamp01(4.0 * c); break;
       case 4: c = c * av; break;
-      case 5: c = (ta - c) * av; break;
+      case 5: c = ((textureAlpha ? ta : 1.0) - c) * av; break;
       case 6: c = Clamp01(4.0 * c * av); break;
       default: break;
     }
@@ -257,6 +257,7 @@ TEST_F(DrawDisplayTest, EveryBlendModeFollowsItsFormulaOnTheProgrammablePath) {
   ASSERT_GE(image, 0);
   SetForceFixedFunction(0);
   const std::string failures = RunBlendTable(background, image, 48, 32, BlendImagePixel);
+  EXPECT_EQ(1, DrawPrep.programmable);
   EXPECT_EQ("", failures);
 }
 

@@ -122,9 +122,9 @@ int VariantStages(StageProgram* out, int variant, DWORD source, bool ignoreTextu
       out[1] = {static_cast<DWORD>(variant == 6 ? D3DTOP_MODULATE4X : D3DTOP_MODULATE), D3DTA_CURRENT,
                 D3DTA_DIFFUSE | D3DTA_ALPHAREPLICATE, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, 0};
       return 2;
-    case 5:  // premultiplied inverse: (a - c) x colour x vertex alpha
-      out[0] = {D3DTOP_SUBTRACT, source | D3DTA_ALPHAREPLICATE, source, first.alphaOp, first.alphaArg1,
-                first.alphaArg2, coord};
+    case 5:  // premultiplied inverse: (a - c) x colour x vertex alpha (a = 1 when ignored)
+      out[0] = {D3DTOP_SUBTRACT, ignoreTextureAlpha ? static_cast<DWORD>(D3DTA_TFACTOR) : source | D3DTA_ALPHAREPLICATE,
+                source, first.alphaOp, first.alphaArg1, first.alphaArg2, coord};
       out[1] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, 0};
       out[2] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE | D3DTA_ALPHAREPLICATE, D3DTOP_SELECTARG1,
                 D3DTA_CURRENT, D3DTA_CURRENT, 0};
@@ -360,10 +360,16 @@ int PrepareGraphicDrawState(const UserTextureSetup* setup, int, int handles) {
       SetDevicePixelShader(shader);
       c.pixelShader = shader;
     }
+    // c0: the blend graphic's parameters (kind 0 the mix ratio, kind 1 the
+    // threshold's offset and scale), else the texture factor.
     float constants[4];
     if (threshold && c.blendTextureParam[1] >= 2) {
       const float a = static_cast<float>(kind1A) / 255.0f;
       MakeFloat4(constants, 0.0f, 0.0f, static_cast<float>(kind1Scale), kind1Op == D3DTOP_SUBTRACT ? -a : a);
+    } else if (threshold) {
+      MakeFloat4(constants, 0.0f, 0.0f, 1.0f, 0.0f);
+    } else if (hasBlend && kind == 0) {
+      MakeFloat4(constants, 0.0f, 0.0f, 0.0f, c.blendTextureParam[0] / 255.0f);
     } else {
       MakeFloat4(constants, ((factor >> 16) & 255) / 255.0f, ((factor >> 8) & 255) / 255.0f, (factor & 255) / 255.0f,
                  ((factor >> 24) & 255) / 255.0f);
