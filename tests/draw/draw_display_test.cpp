@@ -439,6 +439,36 @@ TEST_F(DrawDisplayTest, AnEmptyAreaDrawsNothingAndABadHandleFails) {
   EXPECT_EQ(-1, DrawImageStretchedF(1.0f, 1.0f, 1.0f, 9.0f, image, 0));
 }
 
+TEST_F(DrawDisplayTest, ARenderTargetGraphicReceivesTheDrawsAndItsOwnArea) {
+  const int image = MakeGraph(20, 12, Pattern, false);
+  ASSERT_GE(image, 0);
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  settings.drawable = 1;
+  const int target = AllocGraphicHandle();
+  ASSERT_EQ(0, CreateGraphicFromImageData(&settings, target, 64, 48, 0, 0, 0, 0, -1, 0));
+  EXPECT_EQ(-1, SetDrawTarget(image));  // not a render target: nothing changes
+  EXPECT_EQ(SCREEN_BACK, GetDrawTarget());
+  ASSERT_EQ(0, SetDrawTarget(target));
+  EXPECT_EQ(64, GraphDraw.drawScreenWidth);
+  EXPECT_EQ(48, GraphDraw.drawArea.bottom);
+  ClearScreen(0x000000);  // the target: render target 0
+  ASSERT_EQ(0, DrawImageAt(30, 40, image, 0));  // clipped at the bottom
+  ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  EXPECT_EQ(kHeight, GraphDraw.drawArea.bottom);
+  BaseImageRecord read;
+  ASSERT_EQ(0, ReadGraphToBaseImage(target, &read));
+  int wrong = 0;
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) {
+      const bool inside = x >= 30 && x < 50 && y >= 40;
+      const uint32_t want = inside ? Pattern(x - 30, y - 40) & 0xFFFFFF : 0;
+      wrong += (GetBaseImagePixelARGB8(&read, x, y) & 0xFFFFFF) != want;
+    }
+  ReleaseBaseImage(&read);
+  EXPECT_EQ(0, wrong);
+}
+
 // ---------------------------------------------------------------------------
 // State calls.
 
