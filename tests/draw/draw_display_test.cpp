@@ -543,6 +543,34 @@ TEST_F(DrawDisplayTest, ARenderTargetGraphicReceivesTheDrawsAndItsOwnArea) {
   EXPECT_EQ(0, wrong);
 }
 
+TEST_F(DrawDisplayTest, ADeviceRebuildKeepsTheDrawTargetAndItsArea) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  settings.drawable = 1;
+  const int target = AllocGraphicHandle();
+  ASSERT_EQ(0, CreateGraphicFromImageData(&settings, target, 64, 48, 0, 0, 0, 0, -1, 0));
+  ASSERT_EQ(0, SetDrawTarget(target));
+  ASSERT_EQ(0, SetClipRect(4, 4, 40, 30));
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  EXPECT_EQ(target, GetDrawTarget());
+  EXPECT_EQ(4, GraphDraw.drawArea.left);
+  EXPECT_EQ(30, GraphDraw.drawArea.bottom);
+  const int image = MakeGraph(20, 12, Pattern, false);  // made on the new device
+  ClearScreen(0x000000);
+  ASSERT_EQ(0, DrawImageAt(0, 0, image, 0));  // clipped to (4, 4)-(20, 12)
+  ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  BaseImageRecord read;
+  ASSERT_EQ(0, ReadGraphToBaseImage(target, &read));
+  int wrong = 0;
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) {
+      const bool inside = x >= 4 && x < 20 && y >= 4 && y < 12;
+      wrong += (GetBaseImagePixelARGB8(&read, x, y) & 0xFFFFFF) != (inside ? Pattern(x, y) & 0xFFFFFF : 0);
+    }
+  ReleaseBaseImage(&read);
+  EXPECT_EQ(0, wrong);
+}
+
 // ---------------------------------------------------------------------------
 // State calls.
 
