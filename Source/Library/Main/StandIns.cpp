@@ -58,8 +58,6 @@ int CreateMaskScreen(int, int, int) { return 0; }
 int IsMaskScreenRequested() { return 0; }
 IDirect3DSurface9* GetActiveMaskSurface() { return nullptr; }
 MEMIMG* GetActiveMaskWorkImage() { return nullptr; }
-// Graphics and filters: no graphic handles or filters yet.
-int InvertAndReadBackDiagonal(const unsigned char[4][3], unsigned char[4][3]) { return -1; }
 // Models: nothing to release.
 int ReleaseModelDeviceResources() { return 0; }
 
