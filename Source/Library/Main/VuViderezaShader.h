@@ -67,6 +67,7 @@ struct ShaderHandleRecord {
   const void* constantInfo;
 };
 
+
 struct UserShaderDrawState {
   int vertexShader;
   int pixelShader;
