@@ -194,7 +194,6 @@ int TermGraphicRecord(HandleRecordHeader* header) {
     if (--record->image->refCount <= 0) FreeDescriptor(record->image);
     record->image = nullptr;
   }
-  if (IsValidMemImg(&record->softImage)) ReleaseMemImg(&record->softImage);
   if (record->ownedBlock1 != nullptr) MemFree(record->ownedBlock1);
   if (record->ownedBlock2 != nullptr) MemFree(record->ownedBlock2);
   record->ownedBlock1 = record->ownedBlock2 = nullptr;

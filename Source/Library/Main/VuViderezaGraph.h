@@ -64,7 +64,7 @@ struct GraphicHandleRecord {
   void* ownedBlock2;
   int ownedSize2;
   int internalFlag;
-  MEMIMG softImage;  // software mode: the graphic's pixels (magic 0 when none)
+  MEMIMG softImage;  // software mode: this graphic's view of the descriptor's image
   int pieceCount;
   GraphPiece pieces[GRAPH_RECORD_PIECES];  // more grow the record
 };
