@@ -298,6 +298,13 @@ TEST_P(SoftPathTest, AnEmptyDrawAreaDrawsNothing) {
   EXPECT_TRUE(SameImage(screen_, expect_));
 }
 
+TEST_P(SoftPathTest, VertexListsWithoutAGraphicDrawNothing) {
+  const Vertex2D tri[3] = {{1, 1, 0, 1, 0xFFFFFFFFu, 0, 0}, {90, 1, 0, 1, 0xFFFFFFFFu, 0, 0},
+                           {1, 70, 0, 1, 0xFFFFFFFFu, 0, 0}};
+  EXPECT_EQ(0, DrawVertexPrimitive2D(tri, 3, D3DPT_TRIANGLELIST, -5, 0));
+  EXPECT_TRUE(SameImage(screen_, expect_));
+}
+
 TEST_P(SoftPathTest, ClearFillsTheTargetWithTheBackground) {
   const int saved[3] = {Screen.background[0], Screen.background[1], Screen.background[2]};
   Screen.background[0] = 0x40, Screen.background[1] = 0x80, Screen.background[2] = 0xC0;
