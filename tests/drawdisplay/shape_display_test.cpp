@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DeRede.h"
+#include "FrameReadback.h"
 #include "RaRadara.h"
 #include "RiDov.h"
 #include "RingReference.h"
@@ -44,23 +45,12 @@ class ShapeDisplayTest : public test_support::DeviceWindowTest, public ::testing
 
   // The whole target as 0xRRGGBB.
   std::vector<uint32_t> Frame() {
+    if (hardware_) return ReadBackBufferFrame(kW, kH);
     std::vector<uint32_t> out(kW * kH, 0xDEADu);
-    if (hardware_) {
-      FlushVertexBatch(0);
-      EndDrawScene();
-      D3DLOCKED_RECT locked = {};
-      if (LockSurfaceRect(DeviceLayer.backBuffer, &locked, nullptr, D3DLOCK_READONLY) != D3D_OK) return out;
-      for (int y = 0; y < kH; y++) {
-        const uint32_t* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) + y * locked.Pitch);
-        for (int x = 0; x < kW; x++) out[y * kW + x] = row[x] & 0xFFFFFF;
-      }
-      UnlockSurfaceRect(DeviceLayer.backBuffer);
-    } else {
-      const MEMIMG& m = SoftwareScreenImage;
-      for (int y = 0; y < kH; y++) {
-        const uint32_t* row = reinterpret_cast<const uint32_t*>(m.pixels + y * m.header->pitch);
-        for (int x = 0; x < kW; x++) out[y * kW + x] = row[x] & 0xFFFFFF;
-      }
+    const MEMIMG& m = SoftwareScreenImage;
+    for (int y = 0; y < kH; y++) {
+      const uint32_t* row = reinterpret_cast<const uint32_t*>(m.pixels + y * m.header->pitch);
+      for (int x = 0; x < kW; x++) out[y * kW + x] = row[x] & 0xFFFFFF;
     }
     return out;
   }
