@@ -231,6 +231,20 @@ int DrawAtF(float x, float y, int handle, int trans, int turn) {
   return turn ? DrawImageTurnedF(x, y, handle, trans) : DrawImageAtF(x, y, handle, trans);
 }
 
+// The graphic scaled so that its point (cx, cy) lands on (x, y); left and
+// right exchanged with turn.
+int DrawStretchedAbout(float x, float y, float cx, float cy, double sx, double sy, int w, int h, int handle, int trans,
+                       int turn) {
+  float left = static_cast<float>(x - sx * cx), top = static_cast<float>(y - sy * cy);
+  float right = static_cast<float>(left + w * sx), bottom = static_cast<float>(top + h * sy);
+  if (turn) {
+    const float t = left;
+    left = right;
+    right = t;
+  }
+  return DrawImageStretchedF(left, top, right, bottom, handle, trans);
+}
+
 int DrawImageRotatedAboutCore(float x, float y, float cx, float cy, double scale, double angle, int handle, int trans,
                               int turn, int w, int h) {
   if (angle != 0.0) {
@@ -239,16 +253,7 @@ int DrawImageRotatedAboutCore(float x, float y, float cx, float cy, double scale
     return DrawImageRotatedExact(static_cast<float>(x + dx * c - dy * s), static_cast<float>(y + dx * s + dy * c),
                                  scale, angle, handle, trans, turn);
   }
-  if (scale != 1.0) {
-    float left = static_cast<float>(x - scale * cx), top = static_cast<float>(y - scale * cy);
-    float right = static_cast<float>(left + w * scale), bottom = static_cast<float>(top + h * scale);
-    if (turn) {
-      const float t = left;
-      left = right;
-      right = t;
-    }
-    return DrawImageStretchedF(left, top, right, bottom, handle, trans);
-  }
+  if (scale != 1.0) return DrawStretchedAbout(x, y, cx, cy, scale, scale, w, h, handle, trans, turn);
   return DrawAtF(x - cx, y - cy, handle, trans, turn);
 }
 
@@ -321,16 +326,7 @@ int DrawImageRotatedScaledXY(int x, int y, int cx, int cy, double scaleX, double
     return turn ? DrawImageTurned(x - cx, y - cy, handle, trans) : DrawImageAt(x - cx, y - cy, handle, trans);
   const float fx = static_cast<float>(x), fy = static_cast<float>(y), fcx = static_cast<float>(cx),
               fcy = static_cast<float>(cy);
-  if (angle == 0.0) {
-    float left = static_cast<float>(fx - scaleX * fcx), top = static_cast<float>(fy - scaleY * fcy);
-    float right = static_cast<float>(left + w * scaleX), bottom = static_cast<float>(top + h * scaleY);
-    if (turn) {
-      const float t = left;
-      left = right;
-      right = t;
-    }
-    return DrawImageStretchedF(left, top, right, bottom, handle, trans);
-  }
+  if (angle == 0.0) return DrawStretchedAbout(fx, fy, fcx, fcy, scaleX, scaleY, w, h, handle, trans, turn);
   if (scaleX == 1.0 && scaleY == 1.0)
     return DrawImageRotatedAboutCore(fx, fy, fcx, fcy, 1.0, angle, handle, trans, turn, w, h);
   const double s = sin(angle), c = cos(angle);
