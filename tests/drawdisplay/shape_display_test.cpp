@@ -72,6 +72,8 @@ class ShapeDisplayTest : public test_support::DeviceWindowTest, public ::testing
     EXPECT_EQ(0, wrong) << what;
   }
 
+  void CheckMaskedDraws();
+
   int hardware_ = 1;
 };
 
@@ -196,7 +198,16 @@ TEST_P(ShapeDisplayTest, ClearResetsTheZBuffer) {
 
 // The mask screen: a masked draw lands where the mask bytes are set and
 // leaves the target elsewhere (the software rule), on both paths.
-TEST_P(ShapeDisplayTest, MaskedDrawsFollowTheMask) {
+TEST_P(ShapeDisplayTest, MaskedDrawsFollowTheMask) { CheckMaskedDraws(); }
+
+TEST_P(ShapeDisplayTest, MaskedDrawsFollowTheMaskOnTheStagePrograms) {
+  if (!hardware_) GTEST_SKIP() << "Direct3D only";
+  ASSERT_EQ(0, SetForceFixedFunction(1));
+  CheckMaskedDraws();
+  SetForceFixedFunction(0);
+}
+
+void ShapeDisplayTest::CheckMaskedDraws() {
   Background(0x10, 0x20, 0x30);
   ASSERT_EQ(0, SetMaskScreenRequest(1));
   const RECT open = {20, 10, 40, 30};

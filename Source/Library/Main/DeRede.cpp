@@ -391,10 +391,27 @@ int ApplyMaskToScreen(RECT rect) {
   // Blending of alpha mode 1 (the device states), then the two textures.
   ApplyDrawStateForTexture(MaskScreen.colourTexture, 0);
   PrepareGraphicDrawStateNow(&setup, 0, 0);
-  const int shaders = Graphics.shadersUsable && Graphics.maskBlendShader != nullptr;
+  const int shaders = Graphics.shadersUsable && Graphics.maskBlendShader != nullptr && !DrawPrep.forceFixedFunction &&
+                      !DeviceCaps.noShaders;
   if (shaders) {
     SetDevicePixelShader(Graphics.maskBlendShader);
     RenderState.pixelShader = Graphics.maskBlendShader;
+  } else {
+    // Stage program: the colour buffer's colour, the mask's alpha (both
+    // through the first coordinate pair); the next full preparation sends
+    // its own program again.
+    const DWORD stages[][3] = {
+        {0, D3DTSS_COLOROP, D3DTOP_SELECTARG1}, {0, D3DTSS_COLORARG1, D3DTA_TEXTURE},
+        {0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1}, {0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE},
+        {0, D3DTSS_TEXCOORDINDEX, 0},           {1, D3DTSS_COLOROP, D3DTOP_SELECTARG1},
+        {1, D3DTSS_COLORARG1, D3DTA_CURRENT},   {1, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1},
+        {1, D3DTSS_ALPHAARG1, D3DTA_TEXTURE},   {1, D3DTSS_TEXCOORDINDEX, 0},
+        {2, D3DTSS_COLOROP, D3DTOP_DISABLE},    {2, D3DTSS_ALPHAOP, D3DTOP_DISABLE},
+    };
+    for (const DWORD* st : stages)
+      SetDeviceTextureStageState(st[0], static_cast<D3DTEXTURESTAGESTATETYPE>(st[1]), st[2]);
+    RenderState.stages[0].texCoordIndex = 0;
+    RenderState.stages[1].texCoordIndex = 0;
   }
   if (RenderState.fvf != COMPOSE_FVF) {
     SetDeviceFVF(COMPOSE_FVF);
@@ -413,6 +430,8 @@ int ApplyMaskToScreen(RECT rect) {
   EndDrawScene();
   BeginDrawSceneOnce();
   SetUserTextureSetup(nullptr, 0);
+  RenderState.choosePixelShader = 1;
+  RenderState.statesChanged = 1;
   if (shaders) {
     SetDevicePixelShader(nullptr);
     RenderState.pixelShader = nullptr;
