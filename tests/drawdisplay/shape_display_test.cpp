@@ -21,6 +21,7 @@
 #include "RingReference.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDraw.h"
+#include "VuViderezaDrawSoft.h"
 #include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShape.h"
@@ -278,6 +279,11 @@ TEST_P(ShapeDisplayTest, SoftwareImageDrawsAreTheRenderersOwnBlits) {
       if (frame[y * kW + x] != want && wrong++ < 5) ADD_FAILURE() << x << "," << y;
     }
   EXPECT_EQ(0, wrong);
+  // As a blend graphic its memory image becomes the software blend image.
+  ASSERT_EQ(0, SetBlendGraph(handle, 0, nullptr));
+  EXPECT_EQ(&record->softImage, SoftwareBlendImage);
+  ASSERT_EQ(0, SetBlendGraph(-1, 0, nullptr));
+  EXPECT_EQ(nullptr, SoftwareBlendImage);
   ReleaseMemImg(&expect);
   ReleaseMemImg(&record->softImage);
   DeleteGraphicHandle(handle);
