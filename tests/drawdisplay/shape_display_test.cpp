@@ -73,7 +73,8 @@ class ShapeDisplayTest : public test_support::DeviceWindowTest, public ::testing
     EXPECT_EQ(0, wrong) << what;
   }
 
-  void CheckMaskedDraws();
+  // The mask open over (20, 10)-(40, 30) (set here unless setMask is false).
+  void CheckMaskedDraws(bool setMask = true);
 
   int hardware_ = 1;
 };
@@ -201,6 +202,16 @@ TEST_P(ShapeDisplayTest, ClearResetsTheZBuffer) {
 // leaves the target elsewhere (the software rule), on both paths.
 TEST_P(ShapeDisplayTest, MaskedDrawsFollowTheMask) { CheckMaskedDraws(); }
 
+// A device rebuild releases and restores the mask screen: the mask stays.
+TEST_P(ShapeDisplayTest, TheMaskSurvivesItsReleaseAndRestore) {
+  ASSERT_EQ(0, SetMaskScreenRequest(1));
+  const RECT open = {20, 10, 40, 30};
+  ASSERT_EQ(0, FillMaskScreenRect(&open, 255));
+  ASSERT_EQ(0, ReleaseMaskScreen());
+  ASSERT_EQ(0, RestoreMaskScreen());
+  CheckMaskedDraws(false);
+}
+
 TEST_P(ShapeDisplayTest, MaskedDrawsFollowTheMaskOnTheStagePrograms) {
   if (!hardware_) GTEST_SKIP() << "Direct3D only";
   ASSERT_EQ(0, SetForceFixedFunction(1));
@@ -208,11 +219,13 @@ TEST_P(ShapeDisplayTest, MaskedDrawsFollowTheMaskOnTheStagePrograms) {
   SetForceFixedFunction(0);
 }
 
-void ShapeDisplayTest::CheckMaskedDraws() {
+void ShapeDisplayTest::CheckMaskedDraws(bool setMask) {
   Background(0x10, 0x20, 0x30);
-  ASSERT_EQ(0, SetMaskScreenRequest(1));
-  const RECT open = {20, 10, 40, 30};
-  ASSERT_EQ(0, FillMaskScreenRect(&open, 255));
+  if (setMask) {
+    ASSERT_EQ(0, SetMaskScreenRequest(1));
+    const RECT open = {20, 10, 40, 30};
+    ASSERT_EQ(0, FillMaskScreenRect(&open, 255));
+  }
   ASSERT_EQ(0, SwitchMaskScreenUse(1));
   ASSERT_EQ(0, SetBlendMode(0, 255));
   ASSERT_EQ(0, DrawRectShape(0, 0, 60, 45, MakeColorValue(0, 200, 0), 1));

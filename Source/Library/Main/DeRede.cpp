@@ -137,6 +137,9 @@ void CreateMaskDeviceObjects() {
       memset(locked.pBits, 0, static_cast<size_t>(locked.Pitch) * h);
       UnlockTextureRect(MaskScreen.maskTexture, 0);
     }
+    // Mask bytes kept over a release go back into the new texture.
+    const RECT all = {0, 0, MaskScreen.width, MaskScreen.height};
+    UploadMaskBytes(all);
   }
   if (MaskScreen.colourTexture == nullptr) {
     if (CreateDeviceTexture(w, h, 1, D3DUSAGE_RENDERTARGET, colourFormat, D3DPOOL_DEFAULT,
@@ -166,8 +169,8 @@ int InitMaskSystem() {
 int EndMaskSystem() {
   if (!MaskScreen.initialised) return -1;
   if (MaskScreen.useFlag) SwitchMaskScreenUse(0);
-  ReleaseMaskScreen();
   MaskScreen.requested = 0;
+  ReleaseMaskScreen();
   MaskScreen.active = 0;
   MaskScreen.useFlag = 0;
   MaskScreen.nesting = 0;
@@ -262,15 +265,24 @@ int CreateMaskScreen(int requested, int width, int height) {
 }
 
 int ReleaseMaskScreen() {
-  if (MaskScreen.bytes != nullptr) MemFree(MaskScreen.bytes);
-  MaskScreen.bytes = nullptr;
+  // While the mask screen is wanted its bytes outlive the device objects
+  // (a device rebuild releases and restores them), so the mask survives.
+  const int keepBytes = MaskScreen.initialised && MaskScreen.requested;
+  if (!keepBytes) {
+    if (MaskScreen.bytes != nullptr) MemFree(MaskScreen.bytes);
+    MaskScreen.bytes = nullptr;
+    MaskScreen.width = MaskScreen.height = 0;
+  }
+  if (SoftwareDrawTarget == &MaskScreen.workImage) {  // software draws go to the target itself again
+    MEMIMG* target = TargetMemImg();
+    SoftwareDrawTarget = target != nullptr ? target : &SoftwareScreenImage;
+  }
   if (MaskScreen.workMade && IsValidMemImg(&MaskScreen.workImage)) ReleaseMemImg(&MaskScreen.workImage);
   memset(&MaskScreen.workImage, 0, sizeof MaskScreen.workImage);
   MaskScreen.workMade = 0;
   ReleaseObject(reinterpret_cast<IUnknown**>(&MaskScreen.maskTexture));
   ReleaseObject(reinterpret_cast<IUnknown**>(&MaskScreen.colourSurface));
   ReleaseObject(reinterpret_cast<IUnknown**>(&MaskScreen.colourTexture));
-  MaskScreen.width = MaskScreen.height = 0;
   return 0;
 }
 
