@@ -67,6 +67,11 @@ struct ShaderHandleRecord {
   const void* constantInfo;
 };
 
+// Around a device rebuild: every shader handle's device object released
+// (the code is kept), then made again on the new device. 0 / -1 without one.
+int ReleaseAllShaderHandleObjects();
+int RecreateAllShaderHandleObjects();
+
 struct UserShaderDrawState {
   int vertexShader;
   int pixelShader;
