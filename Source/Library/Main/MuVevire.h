@@ -116,6 +116,11 @@ int DecodeTheoraFrames(TheoraDecoder* decoder, int count);
 int SetupYuvToRgbTables();
 int FetchTheoraFrame(TheoraDecoder* decoder, int wantImage, int wantSurface, int asyncFlag);
 int RequestTheoraFrameRefresh(TheoraDecoder* decoder);
+// The YUV surface of the picture rectangle (sides rounded up to even), in
+// the first of YV12, YUY2, UYVY the device makes; none in software mode.
+// With asyncFlag the device calls are posted to the main thread.
+int CreateTheoraSurface(TheoraDecoder* decoder, int asyncFlag);
+int ReleaseTheoraSurface(TheoraDecoder* decoder, int asyncFlag);
 // Planes (top row first) to XRGB8; the integer path for 4:2:0, else the
 // floating-point path. Exposed for the conversion tests.
 void ConvertTheoraPlanes(const TheoraStockFrame* frame, int offsetX, int offsetY, BaseImageRecord* image);
