@@ -22,5 +22,7 @@ ffmpeg -loglevel error -y -f lavfi -i "color=c=black:s=32x32:r=30,format=yuv420p
   -f lavfi -i "sine=frequency=440:sample_rate=22050:duration=1" -frames:v 30 -c:v libtheora -q:v 10 \
   -c:a libvorbis -shortest withsound.ogv
 ffmpeg -loglevel error -y -f lavfi -i "sine=frequency=440:sample_rate=22050:duration=0.5" -c:a libvorbis vorbis.ogg
+# Damaged: the clip cut inside its first page.
+head -c 200 grey30.ogv > damaged.ogv
 printf 'RIFF\x24\x00\x00\x00WAVEfmt ' > notogg.bin
 touch ready

@@ -257,3 +257,5 @@ int RequestMovieFrameRefresh(int handle) {
   if (m->theoraFlag) RequestTheoraFrameRefresh(m->decoder);
   return 0;
 }
+
+int GetMovieFrameFormat(const MovieRecord*) { return -1; }

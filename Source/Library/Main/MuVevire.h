@@ -116,6 +116,8 @@ int DecodeTheoraFrames(TheoraDecoder* decoder, int count);
 int SetupYuvToRgbTables();
 int FetchTheoraFrame(TheoraDecoder* decoder, int wantImage, int wantSurface, int asyncFlag);
 int RequestTheoraFrameRefresh(TheoraDecoder* decoder);
+// The next delivery converts and copies the wanted frame again.
+int MarkTheoraFrameStale(TheoraDecoder* decoder);
 // The YUV surface of the picture rectangle (sides rounded up to even), in
 // the first of YV12, YUY2, UYVY the device makes; none in software mode.
 // With asyncFlag the device calls are posted to the main thread.
@@ -196,6 +198,9 @@ int PauseMoviePlayback(int handle, int keepWanted);
 int PauseAllMovies();
 int ResumeAllMovies();
 int RequestMovieFrameRefresh(int handle);
+// The renderer filter's format number (0 RGB24, 1 RGB32, 2-7 YUV), -1 for a
+// Theora movie or before the graph connected it.
+int GetMovieFrameFormat(const MovieRecord* record);
 
 // Seams for the playback clock and the sound track (null restores the real
 // ones): microseconds of GetMicrosecondCount, and the four sound calls.

@@ -715,10 +715,19 @@ int ReleaseTheoraSurface(TheoraDecoder* d, int asyncFlag) {
 }
 
 int RequestTheoraFrameRefresh(TheoraDecoder* d) {
-  // A default-pool surface must be gone before the device is reset.
+  // A default-pool surface must be gone before the device is reset; the
+  // textures made anew after it want the frame again.
   ReleaseTheoraSurface(d, 0);
   d->surfaceRecreate = 1;
+  MarkTheoraFrameStale(d);
+  return 0;
+}
+
+int MarkTheoraFrameStale(TheoraDecoder* d) {
+  Lock(d);
+  d->imageCurrent = 0;
   d->surfaceCurrent = 0;
+  Unlock(d);
   return 0;
 }
 

@@ -1,6 +1,7 @@
 // Loading graphics: an image file decoded into base images, made into one
 // whole graphic and cut into tile graphics sharing its textures
-// (LoadImageDivided), graphics from base images, derived tiles.
+// (LoadImageDivided), one graphic from an image or movie file
+// (LoadImageGraph), graphics from base images, derived tiles.
 // Threads: main thread. Platform: none directly (the image loaders and the
 // graphic creation below it).
 #include <string.h>
@@ -18,6 +19,14 @@ namespace {
 
 const char LOG_DIVIDE_FAILED[] = "グラフィックの分割に失敗しました in CreateDivGraphFromGraphImage";
 const char LOG_IMAGE_LOAD_FAILED[] = "画像ファイル %s のロードに失敗しました";
+const char LOG_IMAGE_MISSING[] = "画像ファイル %s がありません";
+
+void FullPath(const char* file, char (&path)[MAX_PATH]) {
+  if (BuildAbsolutePath(file, path, sizeof path, nullptr) < 0) {
+    strncpy(path, file, sizeof path - 1);
+    path[MAX_PATH - 1] = 0;
+  }
+}
 
 }  // namespace
 
@@ -87,7 +96,7 @@ int LoadDividedGraph(const char* file, int count, int across, int down, int widt
     memset(&alpha, 0, sizeof alpha);
     if (LoadBaseImagePair(&loadSettings, file, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, mirror) < 0) {
       char path[MAX_PATH];
-      if (BuildAbsolutePath(file, path, sizeof path, nullptr) < 0) strncpy(path, file, sizeof path - 1), path[MAX_PATH - 1] = 0;
+      FullPath(file, path);
       LogPrintf(LOG_IMAGE_LOAD_FAILED, path);
     } else {
       GraphCreateSettings settings;
@@ -113,4 +122,43 @@ int LoadDividedGraph(const char* file, int count, int across, int down, int widt
 int LoadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight, int* handles,
                      int transparent) {
   return LoadDividedGraph(file, count, across, down, tileWidth, tileHeight, handles, !transparent, 0);
+}
+
+int LoadImageGraph(const char* file) {
+  if (file == nullptr) return -1;
+  const int handle = AllocGraphicHandle();
+  if (handle < 0) return -1;
+  ImageLoadSettings loadSettings;
+  SnapshotImageLoadSettings(&loadSettings);
+  BaseImageRecord image, alpha;
+  memset(&image, 0, sizeof image);
+  memset(&alpha, 0, sizeof alpha);
+  if (LoadBaseImagePair(&loadSettings, file, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, 0) >= 0) {
+    GraphCreateSettings settings;
+    GetGraphCreateSettings(&settings);
+    int result = CreateGraphFromBaseImages(&settings, handle, &image, &alpha, 1, 0);
+    if (result == 0) RememberGraphicSource(handle, file, nullptr, nullptr, 0, -1);
+    ReleaseBaseImage(&image);
+    if (alpha.pixels != nullptr) ReleaseBaseImage(&alpha);
+    if (result < 0) {
+      DeleteGraphicHandle(handle);
+      return -1;
+    }
+    return handle;
+  }
+  // No image loader takes the file: a file that exists is tried as a movie.
+  const StreamHandle stream = FileStreamOpen(file, 0, 1, 0);
+  if (stream == 0) {
+    char path[MAX_PATH];
+    FullPath(file, path);
+    LogPrintf(LOG_IMAGE_MISSING, path);
+    DeleteGraphicHandle(handle);
+    return -1;
+  }
+  FileStreamClose(stream);
+  if (LoadMovieGraphic(handle, file, 0) < 0) {
+    DeleteGraphicHandle(handle);
+    return -1;
+  }
+  return handle;
 }
