@@ -158,7 +158,7 @@ struct MovieRecord {
   IMediaControl* mediaControl;
   IMediaSeeking* mediaSeeking;
   IBasicAudio* basicAudio;
-  void* renderer;
+  void* renderer;  // RiDov::MovieRenderer, held by the graph
   int tempFileFlag;
   wchar_t fileName[FILE_PATH_SIZE];
   int64_t stopPosition;
@@ -187,9 +187,19 @@ int SetMovieFrameCallback(int handle, MovieFrameCallback callback, uint32_t para
 
 int CreateMovieFromFile(const MovieLoadSettings* settings, const char* fileName, int* width, int* height,
                         int openMode, int workerFlag);
-// The DirectShow road (built with the renderer filter).
+// The DirectShow road: the graph with our renderer filter renders the file,
+// or a temporary copy of it; one log line on failure, nothing held.
 int OpenMovieWithMediaGraph(MovieRecord* record, const char* fileName, int* width, int* height, int openMode,
                             int workerFlag);
+// The graph stopped and released, then its temporary copy deleted.
+int ReleaseMovieGraph(MovieRecord* record);
+// A new frame to the frame callback; the end of the movie (loop or stop).
+int RefreshMovieGraphFrame(MovieRecord* record);
+// The frame held is delivered again by the next refresh.
+int RequestMovieGraphFrame(MovieRecord* record);
+// Seam for the temporary copy's writes (null restores WriteFile).
+typedef BOOL (*MovieTempFileWriter)(HANDLE file, const void* data, DWORD size, DWORD* written);
+void SetMovieTempFileWriter(MovieTempFileWriter writer);
 int ReleaseMovieRecord(HandleRecordHeader* record);
 
 int RefreshMovieFrame(int handle, int ignored);

@@ -109,11 +109,8 @@ int EndScreenLog() { return 0; }
 int DrawOnScreenLogOverFrame() { return 0; }
 
 // ---------------------------------------------------------------------------
-// Movies, models.
+// Models.
 
-// Movies: the DirectShow road (no graph can be built).
-struct MovieRecord;
-int OpenMovieWithMediaGraph(MovieRecord*, const char*, int*, int*, int, int) { return -1; }
 // Models: handle types.
 int SetupModelHandleTypes() { return 0; }
 // Models: handle types.
