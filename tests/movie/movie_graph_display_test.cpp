@@ -2,7 +2,8 @@
 // a Theora clip loaded through the graphic loader plays on an injected
 // clock and each refresh (what a draw runs first) shows the due frame in
 // the graphic's texture, read back; on the YUV surface road and, with the
-// surfaces refused, on the image road; the frame survives a device rebuild;
+// surfaces refused, on the image road; drawn each frame, the screen shows
+// the frames in order; the frame survives a device rebuild;
 // loading and deleting leaves no handle or memory block behind.
 #include <windows.h>
 
@@ -16,11 +17,13 @@
 #include "RiDov.h"
 #include "VeRavoro.h"
 #include "VuViderezaDevice.h"
+#include "VuViderezaDeviceLinks.h"
 #include "VuViderezaGraph.h"
 #include "WindowFixture.h"
 #include "ZiDezaru.h"
 
 using movie_test::FixturePath;
+using test_support::BackBufferPixel;
 
 namespace {
 
@@ -117,6 +120,31 @@ TEST_F(MovieGraphTest, ImageRoadWhenTheDeviceRefusesYuvSurfaces) {
   EXPECT_EQ(0, record->image->format.drawable);
   ExpectFramesInOrder(g);
   DeleteGraphicHandle(g);
+}
+
+// The user's road: the movie loaded as a graphic and drawn each frame; the
+// back buffer under the drawn graphic shows the frames in order (its grey
+// level is the frame's marker).
+TEST_F(MovieGraphTest, DrawnEachFrameTheScreenShowsTheFramesInOrder) {
+  const int g = LoadImageGraph(FixturePath("grey30.ogv").c_str());
+  ASSERT_GE(g, 0) << log_.Text();
+  CalibrateOnFrame0(g);
+  ASSERT_EQ(0, PlayMovieGraph(g, 3));
+  std::vector<int> shown, expected;
+  for (int k = 0; k < 45; k++) {
+    FakeNow = kStart + (k * 1000000 + 500000) / 30;
+    BeginDrawSceneOnce();
+    ClearDevice(0, nullptr, D3DCLEAR_TARGET, 0xFFFF00FF, 1.0f, 0);
+    ASSERT_EQ(0, DrawImageAt(100, 80, g, 0));
+    FlushVertexBatch(0);
+    EndDrawScene();
+    const DWORD pixel = BackBufferPixel(100 + 32, 80 + 24);
+    const double green = (pixel >> 8) & 255;
+    shown.push_back(static_cast<int>((green - greenOfFrame0_) / greenStep_ + 0.5));
+    expected.push_back(k % 30);
+    EXPECT_EQ(0xFF00FFu, BackBufferPixel(99, 79));  // outside the graphic
+  }
+  EXPECT_EQ(shown, expected);
 }
 
 // A device rebuild releases the surface and the textures; the next refresh
