@@ -147,6 +147,34 @@ TEST_F(MovieGraphTest, DrawnEachFrameTheScreenShowsTheFramesInOrder) {
   EXPECT_EQ(shown, expected);
 }
 
+// An AVI through the DirectShow road as a graphic: played in real time,
+// the refreshed graphic shows the frames in order up to the last one.
+TEST_F(MovieGraphTest, DirectShowMovieGraphicShowsItsFramesInOrder) {
+  const int g = LoadImageGraph(FixturePath("raw30.avi").c_str());
+  ASSERT_GE(g, 0) << log_.Text();
+  MovieRecord* movie = GetMovieRecord(GetGraphicRecord(g, 0)->dependentHandle);
+  ASSERT_NE(movie, nullptr);
+  EXPECT_EQ(0, movie->theoraFlag);
+  int w = 0, h = 0;
+  ASSERT_EQ(0, GetGraphicSize(g, &w, &h));
+  EXPECT_EQ(64, w);
+  EXPECT_EQ(48, h);
+  ASSERT_EQ(0, PlayMovieGraph(g, 1));
+  std::vector<int> shown;
+  for (int i = 0; i < 600 && !movie->stopped; i++) {
+    ASSERT_EQ(0, RefreshGraphicMovie(g));
+    const int frame = ShownFrame(g);
+    if (shown.empty() || shown.back() != frame) shown.push_back(frame);
+    Sleep(5);
+  }
+  EXPECT_EQ(1, movie->stopped);
+  ASSERT_GE(shown.size(), 5u);
+  for (size_t k = 1; k < shown.size(); k++) EXPECT_GT(shown[k], shown[k - 1]) << k;
+  EXPECT_EQ(29, shown.back());
+  DeleteGraphicHandle(g);
+  EXPECT_EQ(0, HandleManagers[HANDLETYPE_MOVIE].count);
+}
+
 // A device rebuild releases the surface and the textures; the next refresh
 // shows the same frame again.
 TEST_F(MovieGraphTest, FrameComesBackAfterADeviceRebuild) {

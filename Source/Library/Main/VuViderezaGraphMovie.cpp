@@ -18,13 +18,12 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaGraph.h"
+#include "ZoRevOStrmBaseFilter.h"
 
 namespace {
 
 const char LOG_MOVIE_LOAD_FAILED[] = "右記のグラフィックファイルのロードに失敗しました：%s \n";
 const char LOG_MOVIE_GRAPH_FAILED[] = "右記のグラフィックファイルの格納用グラフィック領域の作成に失敗しました：%s";
-
-enum { MOVIE_FORMAT_RGB32 = 1 };
 
 // The movie of a graphic bound to one, or null.
 MovieRecord* MovieOfGraphic(const GraphicHandleRecord* g) {
@@ -92,7 +91,7 @@ int LoadMovieGraphic(int handle, const char* file, int inJob) {
     return -1;
   }
   MovieRecord* m = GetMovieRecord(movie);
-  const int alpha = (m->useAlpha && !m->theoraFlag && GetMovieFrameFormat(m) == MOVIE_FORMAT_RGB32) ||
+  const int alpha = (m->useAlpha && !m->theoraFlag && GetMovieFrameFormat(m) == RiDov::MOVIE_FRAME_RGB32) ||
                     m->rightHalfAlpha;
   // Unmanaged, one level; a render target when the device converts the
   // Theora surface into it.
