@@ -15,6 +15,7 @@
 #include "MovieFixtures.h"
 #include "RaRadaraServices.h"
 #include "RiDov.h"
+#include "VeVirud.h"
 #include "VeRavoro.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
@@ -173,6 +174,25 @@ TEST_F(MovieGraphTest, DirectShowMovieGraphicShowsItsFramesInOrder) {
   EXPECT_EQ(29, shown.back());
   DeleteGraphicHandle(g);
   EXPECT_EQ(0, HandleManagers[HANDLETYPE_MOVIE].count);
+}
+
+// A Theora movie with a sound track: the graphic's movie carries the track
+// as a sound handle, which plays with the movie and stops with its pause.
+TEST_F(MovieGraphTest, SoundTrackPlaysAndPausesWithTheMovie) {
+  const int g = LoadImageGraph(FixturePath("withsound.ogv").c_str());
+  ASSERT_GE(g, 0) << log_.Text();
+  MovieRecord* movie = GetMovieRecord(GetGraphicRecord(g, 0)->dependentHandle);
+  ASSERT_NE(movie, nullptr);
+  ASSERT_GE(movie->soundHandle, 0) << log_.Text();
+  EXPECT_NE(1, IsSoundHandlePlaying(movie->soundHandle));
+  ASSERT_EQ(0, PlayMovieGraph(g, 1));
+  EXPECT_EQ(1, IsSoundHandlePlaying(movie->soundHandle));
+  ASSERT_EQ(0, RefreshGraphicMovie(g));
+  ASSERT_EQ(0, PauseMovieGraph(g));
+  EXPECT_NE(1, IsSoundHandlePlaying(movie->soundHandle));
+  const int sound = movie->soundHandle;
+  DeleteGraphicHandle(g);
+  EXPECT_EQ(-1, IsSoundHandlePlaying(sound));  // deleted with the movie
 }
 
 // A device rebuild releases the surface and the textures; the next refresh
