@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DShowBase.h"
+#include "ZoRevOStrmBaseFilterGrabber.h"
 
 #include <mmreg.h>
 
@@ -41,6 +42,7 @@ void FillPcmType(D_CMediaType* type) {
 }
 
 int destroyed = 0;
+int sourceBuffers = 3;  // what the test source asks of the allocator
 
 class TestSource;
 
@@ -60,7 +62,7 @@ class TestSourcePin : public D_CBaseOutputPin {
   }
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override {
     ALLOCATOR_PROPERTIES want = *request, got;
-    want.cBuffers = 3;
+    want.cBuffers = sourceBuffers;
     want.cbBuffer = kSampleBytes;
     return allocator->SetProperties(&want, &got);
   }
@@ -168,7 +170,8 @@ struct GraphRun {
 
 // Builds source -> transform -> renderer, runs it (with or without the
 // graph's clock) to completion and releases the graph.
-GraphRun RunChain(TestSource* source, TestTransform* transform, TestRenderer* renderer, bool withClock) {
+GraphRun RunChain(TestSource* source, IBaseFilter* middle, IPin* middleIn, IPin* middleOut, TestRenderer* renderer,
+                  bool withClock) {
   GraphRun result;
   IGraphBuilder* graph = nullptr;
   EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
@@ -176,10 +179,10 @@ GraphRun RunChain(TestSource* source, TestTransform* transform, TestRenderer* re
             S_OK);
   if (graph == nullptr) return result;
   EXPECT_EQ(graph->AddFilter(source, L"Source"), S_OK);
-  EXPECT_EQ(graph->AddFilter(transform, L"Transform"), S_OK);
+  EXPECT_EQ(graph->AddFilter(middle, L"Middle"), S_OK);
   EXPECT_EQ(graph->AddFilter(renderer, L"Renderer"), S_OK);
-  EXPECT_EQ(graph->ConnectDirect(source->Pin(), transform->InputPin(), nullptr), S_OK);
-  EXPECT_EQ(graph->ConnectDirect(transform->OutputPin(), renderer->InputPin(), nullptr), S_OK);
+  EXPECT_EQ(graph->ConnectDirect(source->Pin(), middleIn, nullptr), S_OK);
+  EXPECT_EQ(graph->ConnectDirect(middleOut, renderer->InputPin(), nullptr), S_OK);
   // In place: the renderer gets upstream's allocator, and the same type.
   EXPECT_EQ(renderer->InputPin()->PeekAllocator(), source->Pin()->PeekAllocator());
   EXPECT_EQ(renderer->InputPin()->CurrentMediaType().subtype, MEDIASUBTYPE_PCM);
@@ -211,7 +214,7 @@ TEST(DShowGraph, ChainConnectsRunsDeliversInOrderAndLeavesNoReference) {
   TestTransform* transform = new TestTransform();
   TestRenderer* renderer = new TestRenderer();
   ASSERT_EQ(renderer->created, S_OK);
-  GraphRun run = RunChain(source, transform, renderer, false);
+  GraphRun run = RunChain(source, transform, transform->InputPin(), transform->OutputPin(), renderer, false);
   EXPECT_EQ(run.waited, S_OK);
   EXPECT_EQ(run.code, EC_COMPLETE);
   EXPECT_EQ(transform->seen, kSamples);
@@ -236,7 +239,7 @@ TEST(DShowGraph, RendererHoldsSamplesToTheirClockTime) {
   TestSource* source = new TestSource();
   TestTransform* transform = new TestTransform();
   TestRenderer* renderer = new TestRenderer();
-  GraphRun run = RunChain(source, transform, renderer, true);
+  GraphRun run = RunChain(source, transform, transform->InputPin(), transform->OutputPin(), renderer, true);
   EXPECT_EQ(run.code, EC_COMPLETE);
   EXPECT_EQ(renderer->RenderedCount(), kSamples);
   // The last sample starts at (kSamples - 1) x 20 ms on the graph's clock.
@@ -330,6 +333,149 @@ TEST(DShowGraph, MemoryReaderAnswersSyncAndQueuedReads) {
   allocator->Release();
   async->Release();
   EXPECT_EQ(reader->Release(), 0u);
+}
+
+// ---- sample grabber ----
+
+struct Grabbed {
+  std::vector<int> firstBytes;
+  std::vector<int> typeChanged;
+  std::vector<REFERENCE_TIME> starts;
+  std::vector<BYTE*> pointers;
+  DWORD userData = 0;
+};
+
+HRESULT RecordSample(IMediaSample* sample, REFERENCE_TIME* start, REFERENCE_TIME*, int typeChanged, DWORD user) {
+  Grabbed* g = reinterpret_cast<Grabbed*>(static_cast<uintptr_t>(user));
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  g->firstBytes.push_back(data[0]);
+  g->typeChanged.push_back(typeChanged);
+  g->starts.push_back(*start);
+  g->pointers.push_back(data);
+  g->userData = user;
+  return S_OK;
+}
+
+AM_MEDIA_TYPE PlainType(const GUID& major, const GUID& sub, const GUID& format) {
+  AM_MEDIA_TYPE t;
+  memset(&t, 0, sizeof(t));
+  t.majortype = major;
+  t.subtype = sub;
+  t.formattype = format;
+  return t;
+}
+
+TEST(SampleGrabber, AcceptedTypeDecidesTheInputTable) {
+  HRESULT hr = E_FAIL;
+  D_CSampleGrabber* grabber = D_CSampleGrabber::CreateInstance(nullptr, &hr);
+  ASSERT_NE(grabber, nullptr);
+  EXPECT_EQ(hr, S_OK);
+  const AM_MEDIA_TYPE pcm = PlainType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx);
+  const AM_MEDIA_TYPE video = PlainType(MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo);
+  const AM_MEDIA_TYPE audioOther = PlainType(MEDIATYPE_Audio, MEDIASUBTYPE_MPEG1AudioPayload, FORMAT_WaveFormatEx);
+  const AM_MEDIA_TYPE pcmNoFormat = PlainType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_None);
+  const AM_MEDIA_TYPE acceptPcm = PlainType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, GUID_NULL);
+  const AM_MEDIA_TYPE acceptPcmWave = PlainType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx);
+  struct Row {
+    const AM_MEDIA_TYPE* accepted;  // null: nothing set
+    const AM_MEDIA_TYPE* offered;
+    HRESULT expected;
+  };
+  const Row rows[] = {
+      {nullptr, &video, S_OK},
+      {nullptr, &pcm, S_OK},
+      {&acceptPcm, &pcm, S_OK},
+      {&acceptPcm, &pcmNoFormat, S_OK},
+      {&acceptPcm, &video, VFW_E_INVALID_MEDIA_TYPE},
+      {&acceptPcm, &audioOther, VFW_E_INVALID_MEDIA_TYPE},
+      {&acceptPcmWave, &pcmNoFormat, VFW_E_INVALID_MEDIA_TYPE},
+      {&acceptPcmWave, &pcm, S_OK},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(grabber->SetAcceptedMediaType(row.accepted), S_OK);
+    EXPECT_EQ(grabber->CheckInputType(row.offered), row.expected) << (&row - rows);
+  }
+  EXPECT_EQ(grabber->CheckInputType(nullptr), E_POINTER);
+  AM_MEDIA_TYPE connected;
+  EXPECT_EQ(grabber->GetConnectedMediaType(&connected), VFW_E_NOT_CONNECTED);
+  // The grabber interface by its id.
+  IGrabberSample* grab = Query<IGrabberSample>(static_cast<IBaseFilter*>(grabber), IID_IGrabberSample);
+  ASSERT_NE(grab, nullptr);
+  grab->Release();
+  EXPECT_EQ(grabber->Release(), 0u);
+}
+
+TEST(SampleGrabber, CallbackSeesEverySampleWithTypeChangeOnceAndPassesItOn) {
+  ComScope com;
+  HRESULT hr = E_FAIL;
+  D_CSampleGrabber* grabber = D_CSampleGrabber::CreateInstance(nullptr, &hr);
+  ASSERT_NE(grabber, nullptr);
+  const AM_MEDIA_TYPE acceptPcm = PlainType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, GUID_NULL);
+  ASSERT_EQ(grabber->SetAcceptedMediaType(&acceptPcm), S_OK);
+  Grabbed grabbed;
+  DWORD user = static_cast<DWORD>(reinterpret_cast<uintptr_t>(&grabbed));
+  ASSERT_EQ(grabber->SetCallback(&RecordSample, user), S_OK);
+  TestSource* source = new TestSource();
+  TestRenderer* renderer = new TestRenderer();
+  GraphRun run = RunChain(source, grabber, grabber->InputPin(), grabber->OutputPin(), renderer, false);
+  EXPECT_EQ(run.code, EC_COMPLETE);
+  ASSERT_EQ(grabbed.firstBytes.size(), static_cast<size_t>(kSamples));
+  EXPECT_EQ(grabbed.userData, user);
+  for (int n = 0; n < kSamples; n++) {
+    EXPECT_EQ(grabbed.firstBytes[n], n);
+    EXPECT_EQ(grabbed.typeChanged[n], n == 0 ? 1 : 0) << n;
+    EXPECT_EQ(grabbed.starts[n], n * kSampleTime) << n;
+  }
+  EXPECT_EQ(renderer->firstBytes.size(), static_cast<size_t>(kSamples));  // passed on unchanged
+  EXPECT_EQ(grabber->ReferenceCount(), 1);
+  source->Release();
+  renderer->Release();
+  EXPECT_EQ(grabber->Release(), 0u);
+}
+
+TEST(SampleGrabber, DeliveryBufferHoldsTheSamplesAndIsRefusedWhenConnected) {
+  ComScope com;
+  HRESULT hr = E_FAIL;
+  D_CSampleGrabber* grabber = D_CSampleGrabber::CreateInstance(nullptr, &hr);
+  ASSERT_NE(grabber, nullptr);
+  static BYTE buffer[kSampleBytes];
+  ALLOCATOR_PROPERTIES two = {2, kSampleBytes, 1, 0};
+  EXPECT_EQ(grabber->SetDeliveryBuffer(two, buffer), E_INVALIDARG);
+  ALLOCATOR_PROPERTIES one = {1, kSampleBytes, 1, 0};
+  EXPECT_EQ(grabber->SetDeliveryBuffer(one, nullptr), E_POINTER);
+  ASSERT_EQ(grabber->SetDeliveryBuffer(one, buffer), S_OK);
+  Grabbed grabbed;
+  grabber->SetCallback(&RecordSample, static_cast<DWORD>(reinterpret_cast<uintptr_t>(&grabbed)));
+  IGraphBuilder* graph = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                             reinterpret_cast<void**>(&graph)),
+            S_OK);
+  sourceBuffers = 1;
+  TestSource* source = new TestSource();
+  graph->AddFilter(source, L"Source");
+  graph->AddFilter(grabber, L"Grabber");
+  EXPECT_EQ(graph->ConnectDirect(source->Pin(), grabber->InputPin(), nullptr), S_OK);
+  EXPECT_EQ(grabber->SetDeliveryBuffer(one, buffer), E_INVALIDARG);
+  AM_MEDIA_TYPE connected;
+  ASSERT_EQ(grabber->GetConnectedMediaType(&connected), S_OK);
+  EXPECT_EQ(connected.subtype, MEDIASUBTYPE_PCM);
+  FreeMediaTypeContents(&connected);
+  IMediaControl* control = Query<IMediaControl>(graph, IID_IMediaControl);
+  IMediaFilter* filter = Query<IMediaFilter>(graph, IID_IMediaFilter);
+  filter->SetSyncSource(nullptr);
+  control->Run();
+  for (int i = 0; i < 200 && grabbed.firstBytes.size() < static_cast<size_t>(kSamples); i++) Sleep(10);
+  control->Stop();
+  sourceBuffers = 3;
+  ASSERT_EQ(grabbed.firstBytes.size(), static_cast<size_t>(kSamples));
+  for (BYTE* p : grabbed.pointers) EXPECT_EQ(p, buffer);
+  EXPECT_EQ(buffer[0], kSamples - 1);  // the last sample's bytes are in the owner's buffer
+  filter->Release();
+  control->Release();
+  graph->Release();
+  source->Release();
+  EXPECT_EQ(grabber->Release(), 0u);
 }
 
 }  // namespace

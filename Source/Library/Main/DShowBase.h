@@ -68,6 +68,19 @@ class D_CEnumMediaTypes final : public IEnumMediaTypes {
   int position_;
 };
 
+// QueryInterface's answers: the object as the asked interface with a
+// reference, or no interface.
+template <class I>
+HRESULT GiveInterface(I* object, void** out) {
+  *out = object;
+  object->AddRef();
+  return S_OK;
+}
+inline HRESULT NoInterface(void** out) {
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
 // A critical section and its scope guard.
 class D_CCritSec {
  public:
@@ -168,6 +181,12 @@ class D_CBaseAllocator : public IMemAllocator {
   void AddFreeSample(D_CMediaSample* sample);  // a new sample, counted
   D_CMediaSample* TakeFreeSample();            // for Free: pops one, uncounted
   void FreeIfDone();                           // decommitted and all back: Free
+  // The bytes from one sample's start to the next (size and prefix rounded
+  // up to the alignment); -1 for negative or overflowing properties.
+  LONGLONG SlotSize() const;
+  // count_ samples at `slot` steps from `first`, each prefix_ bytes into its
+  // slot; E_OUTOFMEMORY (and none kept) when one cannot be made.
+  HRESULT MakeSamples(BYTE* first, LONGLONG slot);
 
   D_CCritSec lock_;
   LONG count_, size_, alignment_, prefix_;

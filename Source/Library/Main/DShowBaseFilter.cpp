@@ -29,12 +29,9 @@ class PinEnumerator final : public IEnumPins {
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     if (iid == IID_IUnknown || iid == IID_IEnumPins) {
-      *out = static_cast<IEnumPins*>(this);
-      AddRef();
-      return S_OK;
+      return GiveInterface(static_cast<IEnumPins*>(this), out);
     }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    return NoInterface(out);
   }
   STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
   STDMETHODIMP_(ULONG) Release() override {
@@ -118,12 +115,9 @@ D_CMediaSample::~D_CMediaSample() { DeleteMediaTypeCopy(type_); }
 STDMETHODIMP D_CMediaSample::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   if (iid == IID_IUnknown || iid == IID_IMediaSample) {
-    *out = static_cast<IMediaSample*>(this);
-    AddRef();
-    return S_OK;
+    return GiveInterface(static_cast<IMediaSample*>(this), out);
   }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return NoInterface(out);
 }
 
 STDMETHODIMP_(ULONG) D_CMediaSample::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
@@ -262,12 +256,9 @@ D_CBaseAllocator::~D_CBaseAllocator() {
 STDMETHODIMP D_CBaseAllocator::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   if (iid == IID_IUnknown || iid == IID_IMemAllocator) {
-    *out = static_cast<IMemAllocator*>(this);
-    AddRef();
-    return S_OK;
+    return GiveInterface(static_cast<IMemAllocator*>(this), out);
   }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return NoInterface(out);
 }
 
 STDMETHODIMP_(ULONG) D_CBaseAllocator::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
@@ -408,6 +399,26 @@ D_CMediaSample* D_CBaseAllocator::TakeFreeSample() {
   return s;
 }
 
+LONGLONG D_CBaseAllocator::SlotSize() const {
+  if (size_ < 0 || prefix_ < 0 || count_ < 0 || alignment_ <= 0) return -1;
+  LONGLONG slot = static_cast<LONGLONG>(size_) + prefix_;
+  slot = (slot + alignment_ - 1) & ~static_cast<LONGLONG>(alignment_ - 1);
+  return slot * count_ + alignment_ > 0x7FFFFFFF ? -1 : slot;
+}
+
+HRESULT D_CBaseAllocator::MakeSamples(BYTE* first, LONGLONG slot) {
+  for (LONG i = 0; i < count_; i++) {
+    D_CMediaSample* s = new (std::nothrow) D_CMediaSample(this, first + slot * i + prefix_, size_);
+    if (s == nullptr) {
+      Free();
+      return E_OUTOFMEMORY;
+    }
+    AddFreeSample(s);
+  }
+  changed_ = false;
+  return S_OK;
+}
+
 void D_CBaseAllocator::FreeIfDone() {
   if (!decommitPending_ || freeCount_ != allocated_) return;
   decommitPending_ = false;
@@ -434,25 +445,13 @@ HRESULT D_CMemAllocator::Alloc() {
   if (FAILED(hr)) return hr;
   if (hr == S_FALSE) return S_OK;
   Free();
-  if (prefix_ < 0) return E_OUTOFMEMORY;
-  LONGLONG slot = static_cast<LONGLONG>(size_) + prefix_;
-  slot = (slot + alignment_ - 1) & ~static_cast<LONGLONG>(alignment_ - 1);
+  LONGLONG slot = SlotSize();
+  if (slot < 0) return E_OUTOFMEMORY;
   LONGLONG total = slot * count_ + alignment_ - 1;  // room to align the first slot
-  if (total > 0x7FFFFFFF) return E_OUTOFMEMORY;
   block_ = static_cast<BYTE*>(MEM_ALLOC(static_cast<size_t>(total)));
   if (block_ == nullptr) return E_OUTOFMEMORY;
   uintptr_t base = (reinterpret_cast<uintptr_t>(block_) + alignment_ - 1) & ~static_cast<uintptr_t>(alignment_ - 1);
-  BYTE* first = reinterpret_cast<BYTE*>(base);
-  for (LONG i = 0; i < count_; i++) {
-    D_CMediaSample* s = new (std::nothrow) D_CMediaSample(this, first + slot * i + prefix_, size_);
-    if (s == nullptr) {
-      Free();
-      return E_OUTOFMEMORY;
-    }
-    AddFreeSample(s);
-  }
-  changed_ = false;
-  return S_OK;
+  return MakeSamples(reinterpret_cast<BYTE*>(base), slot);
 }
 
 void D_CMemAllocator::Free() {
@@ -476,12 +475,9 @@ D_CBasePin::~D_CBasePin() {
 STDMETHODIMP D_CBasePin::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   if (iid == IID_IUnknown || iid == IID_IPin) {
-    *out = static_cast<IPin*>(this);
-    AddRef();
-    return S_OK;
+    return GiveInterface(static_cast<IPin*>(this), out);
   }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return NoInterface(out);
 }
 
 STDMETHODIMP_(ULONG) D_CBasePin::AddRef() { return filter_->AddRef(); }
@@ -705,9 +701,7 @@ D_CBaseInputPin::~D_CBaseInputPin() {
 STDMETHODIMP D_CBaseInputPin::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   if (iid == IID_IMemInputPin) {
-    *out = static_cast<IMemInputPin*>(this);
-    AddRef();
-    return S_OK;
+    return GiveInterface(static_cast<IMemInputPin*>(this), out);
   }
   return D_CBasePin::QueryInterface(iid, out);
 }
@@ -757,6 +751,25 @@ STDMETHODIMP D_CBaseInputPin::Receive(IMediaSample* sample) {
   memset(&p, 0, sizeof(p));
   p.cbData = sizeof(p);
   p.dwStreamId = AM_STREAM_MEDIA;
+  // A sample that knows its properties (stream id included) tells them.
+  IMediaSample2* full = nullptr;
+  if (SUCCEEDED(sample->QueryInterface(IID_IMediaSample2, reinterpret_cast<void**>(&full))) && full != nullptr) {
+    hr = full->GetProperties(sizeof(p), reinterpret_cast<BYTE*>(&p));
+    full->Release();
+    if (SUCCEEDED(hr)) {
+      AM_MEDIA_TYPE* carried = p.pMediaType;
+      p.pMediaType = nullptr;  // not kept: the type is taken below
+      if (carried != nullptr && (p.dwSampleFlags & AM_SAMPLE_TYPECHANGED)) {
+        D_CAutoLock lock(lock_);
+        hr = CheckMediaType(carried) == S_OK ? SetMediaType(carried) : VFW_E_INVALIDMEDIATYPE;
+        if (FAILED(hr)) return hr;
+      }
+      return S_OK;
+    }
+    memset(&p, 0, sizeof(p));
+    p.cbData = sizeof(p);
+    p.dwStreamId = AM_STREAM_MEDIA;
+  }
   if (sample->IsSyncPoint() == S_OK) p.dwSampleFlags |= AM_SAMPLE_SPLICEPOINT;
   if (sample->IsPreroll() == S_OK) p.dwSampleFlags |= AM_SAMPLE_PREROLL;
   if (sample->IsDiscontinuity() == S_OK) p.dwSampleFlags |= AM_SAMPLE_DATADISCONTINUITY;
@@ -930,12 +943,9 @@ D_CBaseFilter::~D_CBaseFilter() {
 STDMETHODIMP D_CBaseFilter::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter || iid == IID_IBaseFilter) {
-    *out = static_cast<IBaseFilter*>(this);
-    AddRef();
-    return S_OK;
+    return GiveInterface(static_cast<IBaseFilter*>(this), out);
   }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return NoInterface(out);
 }
 
 STDMETHODIMP_(ULONG) D_CBaseFilter::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
@@ -1140,6 +1150,9 @@ D_CTransInPlaceOutputPin::D_CTransInPlaceOutputPin(D_CTransInPlaceFilter* filter
 HRESULT D_CTransInPlaceOutputPin::CheckMediaType(const AM_MEDIA_TYPE* type) {
   D_CTransInPlaceInputPin* in = transform_->InputPin();
   if (in == nullptr || !in->IsConnected()) return VFW_E_NOT_CONNECTED;
+  // An input connected with a partial type (no format) has nothing to pass
+  // on: renderers read the format block of what they are offered.
+  if (type->formattype == GUID_NULL) return VFW_E_TYPE_NOT_ACCEPTED;
   return SameMediaType(type, &in->CurrentMediaType()) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 

@@ -81,14 +81,10 @@ D_CBaseRenderer::~D_CBaseRenderer() {
 STDMETHODIMP D_CBaseRenderer::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   if (iid == IID_IMediaSeeking) {
-    *out = static_cast<IMediaSeeking*>(this);
-    AddRef();
-    return S_OK;
+    return GiveInterface(static_cast<IMediaSeeking*>(this), out);
   }
   if (iid == IID_IAMFilterMiscFlags) {
-    *out = static_cast<IAMFilterMiscFlags*>(this);
-    AddRef();
-    return S_OK;
+    return GiveInterface(static_cast<IAMFilterMiscFlags*>(this), out);
   }
   return D_CBaseFilter::QueryInterface(iid, out);
 }
@@ -293,9 +289,7 @@ D_CAsyncOutputPin::~D_CAsyncOutputPin() {
 STDMETHODIMP D_CAsyncOutputPin::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   if (iid == IID_IAsyncReader) {
-    *out = static_cast<IAsyncReader*>(this);
-    AddRef();
-    return S_OK;
+    return GiveInterface(static_cast<IAsyncReader*>(this), out);
   }
   return D_CBasePin::QueryInterface(iid, out);
 }
