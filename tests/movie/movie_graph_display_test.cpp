@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "MovieFixtures.h"
+#include "DiDAridIrer.h"
 #include "RaRadaraServices.h"
 #include "RiDov.h"
 #include "VeVirud.h"
@@ -193,6 +194,48 @@ TEST_F(MovieGraphTest, SoundTrackPlaysAndPausesWithTheMovie) {
   const int sound = movie->soundHandle;
   DeleteGraphicHandle(g);
   EXPECT_EQ(-1, IsSoundHandlePlaying(sound));  // deleted with the movie
+}
+
+namespace {
+std::string WorkerFile;
+volatile int WorkerHandle = -2;
+int WorkerWidth = 0;
+int OpenOnWorker(ASyncJob*) {
+  MovieLoadSettings settings = {0, 0};
+  int height = 0;
+  WorkerHandle = CreateMovieFromFile(&settings, WorkerFile.c_str(), &WorkerWidth, &height, 0, 1);
+  return 0;
+}
+}  // namespace
+
+// Opened on a loading worker: the COM creation and the device calls go to
+// the main thread, which serves them while it waits.
+TEST_F(MovieGraphTest, OpenOnALoadingWorker) {
+  for (const char* name : {"grey30.ogv", "raw30.avi"}) {
+    SCOPED_TRACE(name);
+    WorkerFile = FixturePath(name);
+    WorkerHandle = -2;
+    ASyncJob* job = AllocASyncJob(0);
+    ASSERT_NE(job, nullptr);
+    job->function = OpenOnWorker;
+    ASSERT_EQ(0, AddASyncJob(job));
+    for (int i = 0; i < 10000 && WorkerHandle == -2; i++) {
+      ServeMainThreadRequests();
+      Sleep(1);
+    }
+    ASSERT_GE(WorkerHandle, 0) << log_.Text();
+    EXPECT_EQ(64, WorkerWidth);
+    MovieRecord* movie = GetMovieRecord(WorkerHandle);
+    ASSERT_NE(movie, nullptr);
+    if (movie->theoraFlag) {
+      EXPECT_NE(nullptr, GetTheoraFrameImage(movie->decoder));
+      EXPECT_EQ(1, movie->decoder->surfaceCurrent);
+      EXPECT_EQ(1, movie->decoder->imageCurrent);
+    } else {
+      EXPECT_NE(nullptr, movie->graph);
+    }
+    EXPECT_EQ(0, DeleteHandle(WorkerHandle));
+  }
 }
 
 // A device rebuild releases the surface and the textures; the next refresh
