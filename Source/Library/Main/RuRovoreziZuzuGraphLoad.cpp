@@ -1,6 +1,7 @@
 // Loading graphics: an image file decoded into base images, made into one
 // whole graphic and cut into tile graphics sharing its textures
-// (LoadImageDivided), graphics from base images, derived tiles, blank
+// (LoadImageDivided), one graphic from an image or movie file
+// (LoadImageGraph), graphics from base images, derived tiles, blank
 // graphics and the settings of library-internal graphics.
 // Threads: main thread; a blank graphic may be made by a loading job (its
 // device calls posted to the main thread). Platform: none directly (the
@@ -21,6 +22,14 @@ namespace {
 
 const char LOG_DIVIDE_FAILED[] = "グラフィックの分割に失敗しました in CreateDivGraphFromGraphImage";
 const char LOG_IMAGE_LOAD_FAILED[] = "画像ファイル %s のロードに失敗しました";
+const char LOG_IMAGE_MISSING[] = "画像ファイル %s がありません";
+
+void FullPath(const char* file, char (&path)[MAX_PATH]) {
+  if (BuildAbsolutePath(file, path, sizeof path, nullptr) < 0) {
+    strncpy(path, file, sizeof path - 1);
+    path[MAX_PATH - 1] = 0;
+  }
+}
 
 }  // namespace
 
@@ -136,10 +145,7 @@ int LoadDividedGraphInto(const GraphCreateSettings* settings, const char* file, 
   memset(&alpha, 0, sizeof alpha);
   if (LoadBaseImagePair(&loadSettings, file, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, mirror) < 0) {
     char path[MAX_PATH];
-    if (BuildAbsolutePath(file, path, sizeof path, nullptr) < 0) {
-      strncpy(path, file, sizeof path - 1);
-      path[MAX_PATH - 1] = 0;
-    }
+    FullPath(file, path);
     LogPrintf(LOG_IMAGE_LOAD_FAILED, path);
     return -1;
   }
@@ -185,10 +191,7 @@ int LoadDividedGraphJob(ASyncJob* job) {
 int QueueDividedGraphLoad(const GraphCreateSettings* settings, const char* file, int count, int across, int down,
                           int width, int height, const int* handles, int wholeHandle, int transparent, int mirror) {
   char path[MAX_PATH];
-  if (BuildAbsolutePath(file, path, sizeof path, nullptr) < 0) {
-    strncpy(path, file, sizeof path - 1);
-    path[MAX_PATH - 1] = 0;
-  }
+  FullPath(file, path);
   const int words[9] = {count, across, down, width, height, transparent, mirror, wholeHandle, 0};
   int size = 0;
   PackASyncData(nullptr, &size, settings, sizeof *settings);
@@ -342,4 +345,43 @@ int MakeBlankGraph(int width, int height, int drawable, int alpha) {
     settings.drawableAlpha = alpha ? 1 : 0;
   }
   return CreateBlankGraphHandle(&settings, width, height, 0, IsASyncLoadEnabled(), 0);
+}
+
+int LoadImageGraph(const char* file) {
+  if (file == nullptr) return -1;
+  const int handle = AllocGraphicHandle();
+  if (handle < 0) return -1;
+  ImageLoadSettings loadSettings;
+  SnapshotImageLoadSettings(&loadSettings);
+  BaseImageRecord image, alpha;
+  memset(&image, 0, sizeof image);
+  memset(&alpha, 0, sizeof alpha);
+  if (LoadBaseImagePair(&loadSettings, file, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, 0) >= 0) {
+    GraphCreateSettings settings;
+    GetGraphCreateSettings(&settings);
+    int result = CreateGraphFromBaseImages(&settings, handle, &image, &alpha, 1, 0);
+    if (result == 0) RememberGraphicSource(handle, file, nullptr, nullptr, 0, -1);
+    ReleaseBaseImage(&image);
+    if (alpha.pixels != nullptr) ReleaseBaseImage(&alpha);
+    if (result < 0) {
+      DeleteGraphicHandle(handle);
+      return -1;
+    }
+    return handle;
+  }
+  // No image loader takes the file: a file that exists is tried as a movie.
+  const StreamHandle stream = FileStreamOpen(file, 0, 1, 0);
+  if (stream == 0) {
+    char path[MAX_PATH];
+    FullPath(file, path);
+    LogPrintf(LOG_IMAGE_MISSING, path);
+    DeleteGraphicHandle(handle);
+    return -1;
+  }
+  FileStreamClose(stream);
+  if (LoadMovieGraphic(handle, file, 0) < 0) {
+    DeleteGraphicHandle(handle);
+    return -1;
+  }
+  return handle;
 }

@@ -38,8 +38,3 @@ int EndScreenLog() { return 0; }
 int DrawOnScreenLogOverFrame() { return 0; }
 
 // ---------------------------------------------------------------------------
-// Movies.
-
-// Movies: the DirectShow road (no graph can be built).
-struct MovieRecord;
-int OpenMovieWithMediaGraph(MovieRecord*, const char*, int*, int*, int, int) { return -1; }

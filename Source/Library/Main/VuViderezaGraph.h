@@ -174,4 +174,14 @@ int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRec
 // image, released by the caller; each piece read from its own texture.
 int ReadGraphToBaseImage(int handle, BaseImageRecord* image, const RECT* rect = nullptr);
 
+// Movie graphics: the movie opened from file and bound to the graphic
+// `handle` (created here at the movie's frame size; deleted on failure).
+int LoadMovieGraphic(int handle, const char* file, int inJob);
+// Brings a graphic's movie to its current frame (draw calls run it before
+// drawing a graphic); 0 also for a graphic without a movie.
+int RefreshGraphicMovie(int graphic);
+// Before the device objects are released: every movie graphic's movie
+// gives up its device surface and delivers its frame again afterwards.
+int RequestMovieGraphicsRefresh();
+
 #endif  // VUVIDEREZA_GRAPH_H
