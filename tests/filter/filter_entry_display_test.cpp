@@ -22,6 +22,7 @@
 #include "VuViderezaFilter.h"
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
+#include "RaRadaraServices.h"
 #include "WindowFixture.h"
 
 int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,
@@ -198,6 +199,19 @@ TEST_F(FilterEntryTest, InvertInAGraphicInsideALargerTexture) {
   ReleaseBaseImage(&image);
   EXPECT_EQ(0, wrong);
   DeleteGraphicHandle(g);
+}
+
+// The filter shaders loaded before a device rebuild draw on the new device.
+TEST_F(FilterEntryTest, FiltersWorkAfterADeviceRebuild) {
+  const int before = MakeGraph(16, 16, Picture);
+  ASSERT_EQ(0, GraphFilterInvert(before));
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  const int after = MakeGraph(16, 16, Picture);
+  ASSERT_EQ(0, GraphFilterInvert(after));
+  EXPECT_EQ(Picture(5, 7) ^ 0x00FFFFFFu, PixelOf(after, 5, 7));
+  EXPECT_EQ(Picture(15, 0) ^ 0x00FFFFFFu, PixelOf(after, 15, 0));
+  DeleteGraphicHandle(before);
+  DeleteGraphicHandle(after);
 }
 
 TEST_F(FilterEntryTest, WithoutExactShadersTheWorkTargetGivesTheSamePixels) {

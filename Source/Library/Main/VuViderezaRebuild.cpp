@@ -1,6 +1,7 @@
 // Device rebuild keeping the screen mode: every graphic's device objects
 // released, the device ended and started again through the start-up path,
 // the textures re-created and refilled from their remembered sources, the
+// shader handles' objects made again from their code, the
 // cached states sent again.
 // Threads: main thread; waits for the loading jobs first. Platform:
 // Direct3D 9 through the device layer's start and end.
@@ -12,10 +13,12 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
+#include "VuViderezaShader.h"
 
 int ReleaseAllDeviceObjects() {
   ReleaseIdleTransferTextures();
   ReleaseAllGraphTextures();
+  ReleaseShaderHandleObjects();
   return 0;
 }
 
@@ -30,6 +33,7 @@ int RebuildGraphicsDeviceKeepMode() {
   if (StartGraphicsSystem() < 0) return 0;
   if (DeviceLayer.hardware) {
     CreateAllGraphTextures();
+    RecreateShaderHandleObjects();
     InitializeDeviceDrawState();
     ReapplyDeviceStates();
     DeleteInternalGraphs();

@@ -310,6 +310,38 @@ int LoadVertexShaderFromMemory(const void* code, int size) {
   return CreateShaderHandleFromCode(1, code, size, 0, IsASyncLoadEnabled());
 }
 
+// Around a device rebuild: every shader handle's object released, then made
+// again from the handle's kept code on the new device.
+int ReleaseShaderHandleObjects() {
+  HandleManager& m = HandleManagers[HANDLETYPE_SHADER];
+  if (!m.initialized) return 0;
+  for (int i = 0; i < m.maxCount; i++) {
+    ShaderHandleRecord* record = reinterpret_cast<ShaderHandleRecord*>(m.slots[i]);
+    if (record == nullptr || record->shader == nullptr) continue;
+    ReleaseComObject(record->shader);
+    record->shader = nullptr;
+  }
+  RenderState.vertexShader = nullptr;
+  RenderState.pixelShader = nullptr;
+  return 0;
+}
+
+int RecreateShaderHandleObjects() {
+  HandleManager& m = HandleManagers[HANDLETYPE_SHADER];
+  if (!m.initialized || !HasDirect3DDevice()) return 0;
+  for (int i = 0; i < m.maxCount; i++) {
+    ShaderHandleRecord* record = reinterpret_cast<ShaderHandleRecord*>(m.slots[i]);
+    if (record == nullptr || record->code == nullptr || record->shader != nullptr) continue;
+    const DWORD* code = static_cast<const DWORD*>(record->code);
+    if (record->vertex) {
+      CreateDeviceVertexShader(code, reinterpret_cast<IDirect3DVertexShader9**>(&record->shader));
+    } else {
+      CreateDevicePixelShader(code, reinterpret_cast<IDirect3DPixelShader9**>(&record->shader));
+    }
+  }
+  return 0;
+}
+
 int ReleaseShaderHandleRecord(HandleRecordHeader* header) {
   ShaderHandleRecord* record = reinterpret_cast<ShaderHandleRecord*>(header);
   if (UserShaderDraw.vertexShader == header->handle) UserShaderDraw.vertexShader = 0;

@@ -86,6 +86,10 @@ int CreateShaderHandleFromCode(int vertex, const void* code, int size, int freeC
 int LoadPixelShaderFromMemory(const void* code, int size);
 int LoadVertexShaderFromMemory(const void* code, int size);
 int ReleaseShaderHandleRecord(HandleRecordHeader* record);
+// Around a device rebuild: the shader objects released / made again from
+// each handle's kept code.
+int ReleaseShaderHandleObjects();
+int RecreateShaderHandleObjects();
 int SetShaderDrawTexture(int stage, int handle);
 int SetCurrentVertexShaderHandle(int handle);
 int SetCurrentPixelShaderHandle(int handle);
