@@ -23,10 +23,8 @@
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
 #include "RaRadaraServices.h"
+#include "DeviceTestImages.h"
 #include "WindowFixture.h"
-
-int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,
-                              BaseImageRecord* alphaImage, int transparent, int inJob);
 
 namespace {
 
@@ -44,22 +42,8 @@ uint32_t Second(int x, int y) {
 }
 int Channel(uint32_t v, int shift) { return static_cast<int>((v >> shift) & 255); }
 
-// A graphic made from pixels, with an alpha channel.
 int MakeGraph(int width, int height, const PixelFunction& pixel) {
-  BaseImageRecord image;
-  if (CreateBaseImageARGB8(width, height, &image) != 0) return -1;
-  for (int y = 0; y < height; y++)
-    for (int x = 0; x < width; x++) {
-      const uint32_t p = pixel(x, y);
-      SetBaseImagePixelRGBA(&image, x, y, (p >> 16) & 255, (p >> 8) & 255, p & 255, p >> 24);
-    }
-  GraphCreateSettings settings;
-  GetGraphCreateSettings(&settings);
-  settings.noTransparentColor = 1;
-  const int handle = AllocGraphicHandle();
-  const int result = CreateGraphFromBaseImages(&settings, handle, &image, nullptr, 0, 0);
-  ReleaseBaseImage(&image);
-  return result == 0 ? handle : -1;
+  return test_support::MakeArgbGraph(width, height, pixel);
 }
 
 int MakeRenderTarget(int width, int height) {
