@@ -30,15 +30,7 @@ int MakePicture() {
   });
 }
 
-int MakeRenderTarget() {
-  GraphCreateSettings settings;
-  GetGraphCreateSettings(&settings);
-  settings.drawable = 1;
-  settings.drawableAlpha = 1;
-  settings.alpha = 1;
-  const int handle = AllocGraphicHandle();
-  return CreateGraphicFromImageData(&settings, handle, WIDTH, HEIGHT, 0, 1, 0, 0, -1, 0) == 0 ? handle : -1;
-}
+int MakeRenderTarget() { return test_support::MakeArgbRenderTargetGraph(WIDTH, HEIGHT); }
 
 // Waits until the device has done what was asked of it.
 void WaitForDevice() {

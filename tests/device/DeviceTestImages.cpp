@@ -44,6 +44,37 @@ int MakeArgbGraph(int width, int height, const PixelSource& pixel) {
   return result == 0 ? handle : -1;
 }
 
+int MakeArgbRenderTargetGraph(int width, int height) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  settings.drawable = 1;
+  settings.drawableAlpha = 1;
+  settings.alpha = 1;
+  const int handle = AllocGraphicHandle();
+  return CreateGraphicFromImageData(&settings, handle, width, height, 0, 1, 0, 0, -1, 0) == 0 ? handle : -1;
+}
+
+void BeginRawShaderDraw(IDirect3DSurface9* surface, D3DCOLOR clear, bool linear) {
+  EndDrawScene();
+  SetDeviceRenderTarget(0, surface);
+  ClearDevice(0, nullptr, D3DCLEAR_TARGET, clear, 1.0f, 0);
+  BeginDrawSceneOnce();
+  SetDeviceRenderState(D3DRS_ZENABLE, FALSE);
+  SetDeviceRenderState(D3DRS_LIGHTING, FALSE);
+  SetDeviceRenderState(D3DRS_FOGENABLE, FALSE);
+  SetDeviceRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  SetDeviceRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+  SetDeviceRenderState(D3DRS_ALPHATESTENABLE, FALSE);
+  for (int s = 0; s < 2; s++) {
+    SetDeviceSamplerState(s, D3DSAMP_MAGFILTER, linear ? D3DTEXF_LINEAR : D3DTEXF_POINT);
+    SetDeviceSamplerState(s, D3DSAMP_MINFILTER, linear ? D3DTEXF_LINEAR : D3DTEXF_POINT);
+    SetDeviceSamplerState(s, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+    SetDeviceSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+    SetDeviceSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+  }
+  SetDeviceVertexShader(nullptr);
+}
+
 bool ReadableTarget::Create(int width, int height) {
   Release();
   return CreateDeviceRenderTarget(width, height, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE, &target_,

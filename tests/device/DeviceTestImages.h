@@ -18,6 +18,12 @@ using PixelSource = std::function<uint32_t(int x, int y)>;  // 0xAARRGGBB
 IDirect3DTexture9* MakeArgbTexture(int width, int height, const PixelSource& texel);
 // A graphic with an alpha channel made from the pixels; -1 on failure.
 int MakeArgbGraph(int width, int height, const PixelSource& pixel);
+// A render-target graphic with an alpha channel; -1 on failure.
+int MakeArgbRenderTargetGraph(int width, int height);
+// Raw draws that show a pixel shader's own output: `surface` as render
+// target cleared to `clear`, no blending, alpha test, Z, fog or culling, no
+// vertex shader; samplers 0 and 1 clamped, point or linear.
+void BeginRawShaderDraw(IDirect3DSurface9* surface, D3DCOLOR clear, bool linear);
 
 // An A8R8G8B8 render target with its system-memory copy.
 class ReadableTarget {

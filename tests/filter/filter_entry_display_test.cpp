@@ -46,15 +46,7 @@ int MakeGraph(int width, int height, const PixelFunction& pixel) {
   return test_support::MakeArgbGraph(width, height, pixel);
 }
 
-int MakeRenderTarget(int width, int height) {
-  GraphCreateSettings settings;
-  GetGraphCreateSettings(&settings);
-  settings.drawable = 1;
-  settings.drawableAlpha = 1;
-  settings.alpha = 1;
-  const int handle = AllocGraphicHandle();
-  return CreateGraphicFromImageData(&settings, handle, width, height, 0, 1, 0, 0, -1, 0) == 0 ? handle : -1;
-}
+int MakeRenderTarget(int width, int height) { return test_support::MakeArgbRenderTargetGraph(width, height); }
 
 uint32_t PixelOf(int graphic, int x, int y) {
   BaseImageRecord image;

@@ -124,24 +124,7 @@ class FilterShaderTest : public test_support::DeviceWindowTest {
   // at 1 / divisor size, through `shader` with `constants` from c0.
   void Draw(IDirect3DSurface9* surface, IDirect3DBaseTexture9* stage0, IDirect3DBaseTexture9* stage1,
             IDirect3DPixelShader9* shader, const std::vector<Float4>& constants, bool linear, int divisor = 1) {
-    EndDrawScene();
-    SetDeviceRenderTarget(0, surface);
-    ClearDevice(0, nullptr, D3DCLEAR_TARGET, kClear, 1.0f, 0);
-    BeginDrawSceneOnce();
-    SetDeviceRenderState(D3DRS_ZENABLE, FALSE);
-    SetDeviceRenderState(D3DRS_LIGHTING, FALSE);
-    SetDeviceRenderState(D3DRS_FOGENABLE, FALSE);
-    SetDeviceRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    SetDeviceRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-    SetDeviceRenderState(D3DRS_ALPHATESTENABLE, FALSE);
-    for (int s = 0; s < 2; s++) {
-      SetDeviceSamplerState(s, D3DSAMP_MAGFILTER, linear ? D3DTEXF_LINEAR : D3DTEXF_POINT);
-      SetDeviceSamplerState(s, D3DSAMP_MINFILTER, linear ? D3DTEXF_LINEAR : D3DTEXF_POINT);
-      SetDeviceSamplerState(s, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
-      SetDeviceSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
-      SetDeviceSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
-    }
-    SetDeviceVertexShader(nullptr);
+    test_support::BeginRawShaderDraw(surface, kClear, linear);
     SetDeviceTexture(0, stage0);
     SetDeviceTexture(1, stage1);
     SetDevicePixelShader(shader);

@@ -142,24 +142,7 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
   // Draw states that leave the shader output alone: no blending, alpha
   // test, Z, fog or culling; point sampling; the target cleared to grey.
   void BeginTarget() {
-    EndDrawScene();
-    SetDeviceRenderTarget(0, target_.Surface());
-    ClearDevice(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_ARGB(0x55, 0x55, 0x55, 0x55), 1.0f, 0);
-    BeginDrawSceneOnce();
-    SetDeviceRenderState(D3DRS_ZENABLE, FALSE);
-    SetDeviceRenderState(D3DRS_LIGHTING, FALSE);
-    SetDeviceRenderState(D3DRS_FOGENABLE, FALSE);
-    SetDeviceRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    SetDeviceRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-    SetDeviceRenderState(D3DRS_ALPHATESTENABLE, FALSE);
-    for (int s = 0; s < 2; s++) {
-      SetDeviceSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
-      SetDeviceSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_POINT);
-      SetDeviceSamplerState(s, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
-      SetDeviceSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
-      SetDeviceSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
-    }
-    SetDeviceVertexShader(nullptr);
+    test_support::BeginRawShaderDraw(target_.Surface(), D3DCOLOR_ARGB(0x55, 0x55, 0x55, 0x55), false);
     SetDeviceTexture(0, image_);
     SetDeviceTexture(1, blend_);
   }
