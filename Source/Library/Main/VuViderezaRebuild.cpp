@@ -1,7 +1,6 @@
 // Device rebuild keeping the screen mode: every graphic's device objects
 // released, the device ended and started again through the start-up path,
 // the textures re-created and refilled from their remembered sources, the
-// shader handles' objects made again from their code, the
 // cached states sent again.
 // Threads: main thread; waits for the loading jobs first. Platform:
 // Direct3D 9 through the device layer's start and end.
@@ -18,7 +17,7 @@
 int ReleaseAllDeviceObjects() {
   ReleaseIdleTransferTextures();
   ReleaseAllGraphTextures();
-  ReleaseShaderHandleObjects();
+  ReleaseAllShaderHandleObjects();
   return 0;
 }
 
@@ -33,7 +32,7 @@ int RebuildGraphicsDeviceKeepMode() {
   if (StartGraphicsSystem() < 0) return 0;
   if (DeviceLayer.hardware) {
     CreateAllGraphTextures();
-    RecreateShaderHandleObjects();
+    RecreateAllShaderHandleObjects();
     InitializeDeviceDrawState();
     ReapplyDeviceStates();
     DeleteInternalGraphs();

@@ -290,6 +290,45 @@ failed:
   return -1;
 }
 
+namespace {
+
+template <typename F>
+void ForEachShaderRecord(F f) {
+  HandleManager& manager = HandleManagers[HANDLETYPE_SHADER];
+  if (!manager.initialized) return;
+  for (int slot = manager.lowestSlot; slot <= manager.highestSlot && slot < manager.maxCount; slot++) {
+    ShaderHandleRecord* record = reinterpret_cast<ShaderHandleRecord*>(manager.slots[slot]);
+    if (record != nullptr) f(record);
+  }
+}
+
+}  // namespace
+
+int ReleaseAllShaderHandleObjects() {
+  ForEachShaderRecord([](ShaderHandleRecord* record) {
+    if (record->shader == nullptr) return;
+    if (record->shader == reinterpret_cast<IUnknown*>(RenderState.vertexShader)) RenderState.vertexShader = nullptr;
+    if (record->shader == reinterpret_cast<IUnknown*>(RenderState.pixelShader)) RenderState.pixelShader = nullptr;
+    ReleaseComObject(record->shader);
+    record->shader = nullptr;
+  });
+  return 0;
+}
+
+int RecreateAllShaderHandleObjects() {
+  if (!HasDirect3DDevice()) return -1;
+  ForEachShaderRecord([](ShaderHandleRecord* record) {
+    if (record->shader != nullptr || record->code == nullptr) return;
+    const DWORD* code = static_cast<const DWORD*>(record->code);
+    IUnknown* shader = nullptr;
+    const HRESULT hr = record->vertex
+                           ? CreateDeviceVertexShader(code, reinterpret_cast<IDirect3DVertexShader9**>(&shader))
+                           : CreateDevicePixelShader(code, reinterpret_cast<IDirect3DPixelShader9**>(&shader));
+    record->shader = SUCCEEDED(hr) ? shader : nullptr;
+  });
+  return 0;
+}
+
 int CreateShaderHandleFromCode(int vertex, const void* code, int size, int freeCode, int async) {
   static_cast<void>(async);  // nothing in the library loads shaders asynchronously
   if (!HasDirect3DDevice() || !AreShadersUsable() || !Screen.graphicsUp) return -1;
@@ -308,38 +347,6 @@ int LoadPixelShaderFromMemory(const void* code, int size) {
 
 int LoadVertexShaderFromMemory(const void* code, int size) {
   return CreateShaderHandleFromCode(1, code, size, 0, IsASyncLoadEnabled());
-}
-
-// Around a device rebuild: every shader handle's object released, then made
-// again from the handle's kept code on the new device.
-int ReleaseShaderHandleObjects() {
-  HandleManager& m = HandleManagers[HANDLETYPE_SHADER];
-  if (!m.initialized) return 0;
-  for (int i = 0; i < m.maxCount; i++) {
-    ShaderHandleRecord* record = reinterpret_cast<ShaderHandleRecord*>(m.slots[i]);
-    if (record == nullptr || record->shader == nullptr) continue;
-    ReleaseComObject(record->shader);
-    record->shader = nullptr;
-  }
-  RenderState.vertexShader = nullptr;
-  RenderState.pixelShader = nullptr;
-  return 0;
-}
-
-int RecreateShaderHandleObjects() {
-  HandleManager& m = HandleManagers[HANDLETYPE_SHADER];
-  if (!m.initialized || !HasDirect3DDevice()) return 0;
-  for (int i = 0; i < m.maxCount; i++) {
-    ShaderHandleRecord* record = reinterpret_cast<ShaderHandleRecord*>(m.slots[i]);
-    if (record == nullptr || record->code == nullptr || record->shader != nullptr) continue;
-    const DWORD* code = static_cast<const DWORD*>(record->code);
-    if (record->vertex) {
-      CreateDeviceVertexShader(code, reinterpret_cast<IDirect3DVertexShader9**>(&record->shader));
-    } else {
-      CreateDevicePixelShader(code, reinterpret_cast<IDirect3DPixelShader9**>(&record->shader));
-    }
-  }
-  return 0;
 }
 
 int ReleaseShaderHandleRecord(HandleRecordHeader* header) {
