@@ -166,7 +166,9 @@ TEST_F(RebuildDisplayTest, MatricesDrawAreaAndASecondRenderTargetAreAsBefore) {
   const int second = MakeBlankGraph(64, 64, 1, 1);
   ASSERT_GT(second, 0);
   const bool twoTargets = AreShadersUsable() && DeviceCaps.maxRenderTargets >= 2;
-  if (twoTargets) ASSERT_EQ(0, SetDrawTargetOfIndex(1, second, 0));
+  if (twoTargets) {
+    ASSERT_EQ(0, SetDrawTargetOfIndex(1, second, 0));
+  }
 
   ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
   EXPECT_TRUE(SameMatrix(world, Transforms.world));

@@ -25,6 +25,8 @@ const char LOG_TEXTURE_FAILED[] = "テクスチャの作成に失敗しました
 const char LOG_MEMORY_TEXTURE_FAILED[] = "メモリテクスチャの作成に失敗しました";
 const char LOG_TEXTURE_SURFACE_FAILED[] = "テクスチャのサーフェスアドレスの取得に失敗しました";
 const char LOG_ORIGINAL_MEMORY_FAILED[] = "グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました";
+const char LOG_MEMORY_IMAGE_FAILED[] = "メモリイメージの作成に失敗しました";
+const char LOG_BLEND_IMAGE_FAILED[] = "ブレンド画像用メモリイメージの作成に失敗しました";
 const char LOG_DRAW_INFO_MEMORY_FAILED[] = "画像描画情報格納用メモリの確保に失敗しました";
 const char LOG_DXT_TRANSFER[] = "DXTフォーマットのテクスチャに標準形式のイメージを転送することはできません";
 const char LOG_TEXTURE_LOCK_FAILED[] = "テクスチャのロックに失敗しました";
@@ -100,7 +102,41 @@ int GraphicsReady() { return Screen.graphicsUp && DeviceLayer.hardware && HasDir
 
 void FreeDescriptor(GraphImageDescriptor* image) {
   ReleaseImageTextures(image);
+  if (IsValidMemImg(&image->softImage)) ReleaseMemImg(&image->softImage);
   MemFree(image);
+}
+
+// The transparent colour 0x00RRGGBB as a raw pixel of a software image type.
+uint32_t SoftwareKeyValue(uint32_t colour, int colorType) {
+  if (colorType == MEMIMG_COLOR_32) return colour & 0xffffff;
+  return ((colour >> 19 & 0x1f) << 11) | ((colour >> 10 & 0x3f) << 5) | (colour >> 3 & 0x1f);
+}
+
+// Software mode: a descriptor holding one memory image of width x height.
+GraphImageDescriptor* CreateSoftwareDescriptor(const GraphFormatDesc& desc, const GraphCreateSettings* settings,
+                                               int width, int height) {
+  GraphImageDescriptor* image = static_cast<GraphImageDescriptor*>(MEM_ALLOC_ZEROED(sizeof(GraphImageDescriptor)));
+  if (image == nullptr) {
+    LogPrintf(LOG_ORIGINAL_MEMORY_FAILED);
+    return nullptr;
+  }
+  image->refCount = 1;
+  image->format = desc;
+  image->pixelFormat = SelectPixelFormatIndex(&desc);
+  image->transparentColor = static_cast<uint32_t>(settings->transparentColor);
+  image->width = width;
+  image->height = height;
+  // A blend image is a 32-bit image with alpha here.
+  const int colorType = desc.colorBits == 32 || desc.blend ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
+  const int alpha = desc.alpha || desc.blend;
+  const uint32_t key = desc.palette8 ? 0xffffffffu : SoftwareKeyValue(image->transparentColor, colorType);
+  if (CreateMemImg(&image->softImage, width, height, -1, key, colorType, desc.palette8, alpha, 0, nullptr) < 0) {
+    LogPrintf(desc.blend ? LOG_BLEND_IMAGE_FAILED : LOG_MEMORY_IMAGE_FAILED);
+    FreeFailedMemImg(&image->softImage);
+    MemFree(image);
+    return nullptr;
+  }
+  return image;
 }
 
 }  // namespace
@@ -189,6 +225,7 @@ int TermGraphicRecord(HandleRecordHeader* header) {
   }
   if (GetDrawTarget() == header->handle) SetDrawTarget(-4);
   ForgetDrawTargetGraph(header->handle);
+  if (IsValidMemImg(&record->softImage)) ReleaseMemImg(&record->softImage);
   if (record->image != nullptr) {
     if (--record->image->refCount <= 0) FreeDescriptor(record->image);
     record->image = nullptr;
@@ -420,13 +457,29 @@ int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, 
     DeleteHandle(handle);
     return -1;
   }
-  if (!GraphicsReady()) {
-    // The software screen's memory images are not built here.
+  if (!Screen.graphicsUp || (DeviceLayer.hardware && !HasDirect3DDevice())) {
     DeleteHandle(handle);
     return -1;
   }
   GraphFormatDesc desc;
   BuildGraphFormatDesc(&desc, settings, width, height, hasAlpha, palette8, dxtCode, mipCount);
+  if (!DeviceLayer.hardware) {
+    GraphImageDescriptor* image = CreateSoftwareDescriptor(desc, settings, width, height);
+    if (image == nullptr) {
+      DeleteHandle(handle);
+      return -1;
+    }
+    if (record->image != nullptr && --record->image->refCount <= 0) FreeDescriptor(record->image);
+    record->image = image;
+    record->width = width;
+    record->height = height;
+    record->x = record->y = 0;
+    if (BuildGraphDrawInfo(handle, inJob) < 0) {
+      DeleteHandle(handle);
+      return -1;
+    }
+    return 0;
+  }
   int limit = settings->maxTextureSide;
   int deviceMax = DeviceCaps.maxTextureWidth < DeviceCaps.maxTextureHeight ? DeviceCaps.maxTextureWidth
                                                                            : DeviceCaps.maxTextureHeight;
@@ -488,6 +541,12 @@ int BuildGraphDrawInfo(int handle, int) {
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
   if (record == nullptr || record->image == nullptr) return -1;
   GraphImageDescriptor* image = record->image;
+  if (!image->format.textureBacked) {
+    if (IsValidMemImg(&record->softImage)) ReleaseMemImg(&record->softImage);
+    CreateSubMemImg(&record->softImage, &image->softImage, record->x, record->y, record->width, record->height);
+    record->pieceCount = 0;
+    return IsValidMemImg(&record->softImage) ? 0 : -1;
+  }
   const int left = record->x, top = record->y, right = left + record->width, bottom = top + record->height;
   int count = 0;
   for (int i = 0; i < image->textureCount; i++) {
@@ -587,13 +646,51 @@ int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const Base
   return 0;
 }
 
+// Software mode: the rectangle written into the descriptor's memory image
+// at (left, top) of the shared image, clipped to the graphic (or to the
+// whole image); a palette image then takes as transparent index the first
+// palette entry equal to the transparent colour, else none.
+void WriteSoftwareRect(GraphicHandleRecord* record, const BaseImageRecord* colour, const BaseImageRecord* alpha,
+                       const RECT* src, int left, int top, int w, int h, int wholeDescriptor) {
+  GraphImageDescriptor* desc = record->image;
+  MEMIMG* target = &desc->softImage;
+  const RECT area = wholeDescriptor ? RECT{0, 0, desc->width, desc->height}
+                                    : RECT{record->x, record->y, record->x + record->width, record->y + record->height};
+  const int x0 = left > area.left ? left : area.left, y0 = top > area.top ? top : area.top;
+  const int x1 = left + w < area.right ? left + w : area.right, y1 = top + h < area.bottom ? top + h : area.bottom;
+  if (x0 >= x1 || y0 >= y1 || !IsValidMemImg(target)) return;
+  WriteBaseImageToMemImg(colour, alpha, target, src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0, x0, y0,
+                         0);
+  MemImgHeader* header = target->header;
+  if (!header->palettised) return;
+  const uint32_t key = SoftwareKeyValue(desc->transparentColor, header->colorType);
+  header->transparentColor = 0xffffffffu;
+  for (int i = 0; i < 256; i++) {
+    uint32_t entry = 0;
+    if (header->colorType == MEMIMG_COLOR_16) {
+      uint16_t word;
+      memcpy(&word, header->palette + 2 * i, 2);
+      entry = word;
+    } else {
+      memcpy(&entry, header->palette + 4 * i, 4);
+      entry &= 0xffffff;
+    }
+    if (entry == key) {
+      header->transparentColor = static_cast<uint32_t>(i);
+      break;
+    }
+  }
+}
+
 }  // namespace
 
 int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle,
                                 const RECT* src, int destX, int destY, int applyTransparent, int wholeDescriptor,
                                 int inJob) {
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
-  if (record == nullptr || record->image == nullptr || !GraphicsReady()) return -1;
+  if (record == nullptr || record->image == nullptr || src == nullptr || image == nullptr) return -1;
+  const bool software = !record->image->format.textureBacked;
+  if (software ? !Screen.graphicsUp : !GraphicsReady()) return -1;
   const int w = src->right - src->left, h = src->bottom - src->top;
   if (w <= 0 || h <= 0) return 0;
   if ((image->cubeFlag > 0) != (record->image->format.cube != 0)) return -1;
@@ -627,6 +724,7 @@ int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRec
   GraphImageDescriptor* desc = record->image;
   // Destination rectangle in the shared image.
   const int left = (wholeDescriptor ? 0 : record->x) + destX, top = (wholeDescriptor ? 0 : record->y) + destY;
+  if (software) WriteSoftwareRect(record, colour, alpha, src, left, top, w, h, wholeDescriptor);
   for (int i = 0; i < desc->textureCount && result == 0; i++) {
     GraphTextureEntry& e = desc->textures[i];
     int x0 = e.x > left ? e.x : left, y0 = e.y > top ? e.y : top;

@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "ReReziRader.h"
+#include "RiRerEzi.h"
 #include "VeRavoro.h"
 
 struct GraphFormatDesc {
@@ -35,6 +36,7 @@ struct GraphImageDescriptor {
   uint32_t transparentColor;
   int width, height;
   int hasDepthSurface, depthFormat, mipCount, textureCount;
+  MEMIMG softImage;  // software mode: the whole image (no textures)
   GraphTextureEntry textures[1];  // textureCount entries
 };
 
@@ -63,6 +65,7 @@ struct GraphicHandleRecord {
   void* ownedBlock2;
   int ownedSize2;
   int internalFlag;
+  MEMIMG softImage;  // software mode: this graphic's view of the descriptor's image
   int pieceCount;
   GraphPiece pieces[GRAPH_RECORD_PIECES];  // more grow the record
 };
