@@ -19,8 +19,6 @@ int StandInDrawTarget = -2;
 
 // Graphics state: the draw target.
 int GetDrawTarget() { return StandInDrawTarget; }
-// Graphic creation: transfer-texture pool (empty).
-int ReleaseIdleTransferTextures() { return 0; }
 // Drawing: draw target (screen values only).
 int SetDrawTarget(int target) {
   if (target > -2 || target < -5) return -1;

@@ -19,6 +19,7 @@
 #include "VuViderezaBuffer.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaGraphPool.h"
 #include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaMath.h"
 #include "VuViderezaRenderState.h"
@@ -160,6 +161,7 @@ int TerminateGraphicsSystem() {
   DeleteAllHandlesOfType(HANDLETYPE_VERTEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_INDEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_SHADER, nullptr);
+  ReleaseTransferTextures(0);
   EndMaskSystem();
   TerminateFontModule();
   DeleteAllLights();

@@ -21,6 +21,7 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaGraph.h"
+#include "VuViderezaGraphPool.h"
 #include "VuViderezaGraphics.h"
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShader.h"
@@ -114,7 +115,7 @@ int GetDeviceRebuiltFlag() { return Rebuild.rebuilt; }
 void ClearDeviceRebuiltFlag() { Rebuild.rebuilt = 0; }
 
 int ReleaseAllDeviceObjects() {
-  ReleaseIdleTransferTextures();
+  ReleasePooledTransferTextureObjects();
   ReleaseAllGraphTextures();
   ReleaseAllShadowMapSurfaces();
   ReleaseAllBufferObjects();
@@ -123,6 +124,7 @@ int ReleaseAllDeviceObjects() {
 }
 
 int RecreateAllDeviceObjects() {
+  RecreatePooledTransferTextureObjects();
   CreateAllGraphTextures();
   RecreateAllShadowMapSurfaces();
   RecreateAllBufferObjects();
