@@ -174,4 +174,43 @@ TEST_F(GraphViewTest, ReadBackOfTheBackBufferDescribesTheRectangle) {
   EXPECT_EQ(-1, ReadBackGraphicPixels(&wrong, &read, -2, 0, 1, 0));
 }
 
+// A full mip chain: every level is the one above halved, down to 1 x 1.
+TEST_F(GraphViewTest, AFullMipChainHalvesEachLevel) {
+  BaseImageRecord image;
+  ASSERT_EQ(0, CreateBaseImageARGB8(64, 32, &image));
+  for (int y = 0; y < 32; y++)
+    for (int x = 0; x < 64; x++) SetBaseImagePixelRGBA(&image, x, y, x < 32 ? 200 : 0, 0, x < 32 ? 0 : 100, 255);
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  const GraphCreateSettings saved = settings;
+  settings.mipCount = -1;
+  const int handle = AllocGraphicHandle();
+  ASSERT_EQ(0, CreateGraphFromBaseImages(&settings, handle, &image, nullptr, 0, 0));
+  SetGraphCreateSettings(&saved);
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
+  ASSERT_NE(nullptr, record);
+  ASSERT_EQ(7, record->image->mipCount);  // 64 x 32 down to 1 x 1
+  IDirect3DTexture9* texture = record->image->textures[0].texture;
+  const ColorFormatRecord* format = GetColorFormatForPixelFormat(record->image->pixelFormat);
+  auto levelPixel = [&](int level, int x, int y) {
+    D3DLOCKED_RECT locked;
+    if (texture->LockRect(level, &locked, nullptr, D3DLOCK_READONLY) != D3D_OK) return 0xDEADu;
+    BaseImageRecord view{};
+    view.format = *format;
+    view.width = x + 1;
+    view.height = y + 1;
+    view.pitch = locked.Pitch;
+    view.pixels = locked.pBits;
+    const uint32_t p = GetBaseImagePixelARGB8(&view, x, y);
+    texture->UnlockRect(level);
+    return p;
+  };
+  EXPECT_EQ(0xFFC80000u, levelPixel(1, 0, 0)) << "left half stays red";
+  EXPECT_EQ(0xFF000064u, levelPixel(1, 31, 15)) << "right half stays blue";
+  EXPECT_EQ(0xFFC80000u, levelPixel(5, 0, 0));  // 2 x 1
+  EXPECT_EQ(0xFF000064u, levelPixel(5, 1, 0));
+  EXPECT_EQ(0xFF640032u, levelPixel(6, 0, 0)) << "the last level is the average";
+  ReleaseBaseImage(&image);
+}
+
 }  // namespace

@@ -25,6 +25,7 @@ const char LOG_TEXTURE_FAILED[] = "テクスチャの作成に失敗しました
 const char LOG_MEMORY_TEXTURE_FAILED[] = "メモリテクスチャの作成に失敗しました";
 const char LOG_TEXTURE_SURFACE_FAILED[] = "テクスチャのサーフェスアドレスの取得に失敗しました";
 const char LOG_ORIGINAL_MEMORY_FAILED[] = "グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました";
+const char LOG_MIP_LOCK_FAILED[] = "ミップマップテクスチャのロックに失敗しました";
 const char LOG_MEMORY_IMAGE_FAILED[] = "メモリイメージの作成に失敗しました";
 const char LOG_BLEND_IMAGE_FAILED[] = "ブレンド画像用メモリイメージの作成に失敗しました";
 const char LOG_DRAW_INFO_MEMORY_FAILED[] = "画像描画情報格納用メモリの確保に失敗しました";
@@ -606,6 +607,34 @@ int MakeDerivedGraph(int dst, int src, int x, int y, int width, int height, int 
 
 namespace {
 
+// Levels 1 and up of a texture made again from level 0, each the previous
+// one halved (power-of-two sides). 0 / -1.
+int BuildMipChain(IDirect3DTexture9* texture, int levels, const ColorFormatRecord* format, int width, int height,
+                  int inJob) {
+  D3DLOCKED_RECT previous;
+  if (LockTextureRectOnMainThread(texture, 0, &previous, nullptr, D3DLOCK_READONLY, inJob) != D3D_OK) {
+    LogPrintf(LOG_MIP_LOCK_FAILED);
+    return -1;
+  }
+  int held = 0, result = 0;
+  for (int level = 1; level < levels; level++) {
+    D3DLOCKED_RECT next;
+    if (LockTextureRectOnMainThread(texture, level, &next, nullptr, 0, inJob) != D3D_OK) {
+      LogPrintf(LOG_MIP_LOCK_FAILED);
+      result = -1;
+      break;
+    }
+    HalveImageForMipLevel(format, next.pBits, next.Pitch, previous.pBits, previous.Pitch, 0, 0, 0, 0, width, height);
+    UnlockTextureRectOnMainThread(texture, held, inJob);
+    previous = next;
+    held = level;
+    width = width > 1 ? width / 2 : 1;
+    height = height > 1 ? height / 2 : 1;
+  }
+  UnlockTextureRectOnMainThread(texture, held, inJob);
+  return result;
+}
+
 // Writes source rectangle (sx, sy, w, h) into the texture rectangle at
 // (tx, ty); a rectangle ending one texel short of a larger texture's right
 // or bottom edge (or anywhere inside it) repeats its last column / row.
@@ -641,6 +670,8 @@ int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const Base
     }
   if (extendY) memcpy(bits + h * locked.Pitch, bits + (h - 1) * locked.Pitch, (w + extendX) * bytes);
   UnlockTextureRectOnMainThread(target, 0, inJob);
+  if (image->mipCount >= 2 && BuildMipChain(target, image->mipCount, format, e.allocWidth, e.allocHeight, inJob) < 0)
+    return -1;
   if (!image->format.managed && UpdateDeviceTextureOnMainThread(e.systemTexture, e.texture, inJob) != D3D_OK)
     return -1;
   return 0;
