@@ -123,6 +123,12 @@ int CreateDivGraphFromGraphImage(const GraphCreateSettings* settings, int wholeH
 
 namespace {
 
+// Frees the colour image and, when it holds pixels, the alpha image.
+void ReleaseImagePair(BaseImageRecord* image, BaseImageRecord* alpha) {
+  ReleaseBaseImage(image);
+  if (alpha->pixels != nullptr) ReleaseBaseImage(alpha);
+}
+
 // Decodes the file, makes the whole graphic in wholeHandle and the tiles in
 // handles, remembers the source; the caller deletes wholeHandle (and the
 // tiles on failure).
@@ -149,8 +155,7 @@ int LoadDividedGraphInto(const GraphCreateSettings* settings, const char* file, 
     RememberGraphicSource(handles[0], file, nullptr, nullptr, mirror, -1);
     for (int i = 1; i < count; i++) RememberGraphicSource(handles[i], nullptr, nullptr, nullptr, mirror, handles[0]);
   }
-  ReleaseBaseImage(&image);
-  if (alpha.pixels != nullptr) ReleaseBaseImage(&alpha);
+  ReleaseImagePair(&image, &alpha);
   return result;
 }
 
@@ -435,10 +440,7 @@ int LoadSingleGraphFromRequest(const SingleGraphRequest* r, int inJob) {
     else
       RememberGraphicSource(r->handle, nullptr, colour, alphaUsed, r->mirror, -1);
   }
-  if (loadedHere) {
-    ReleaseBaseImage(&image);
-    if (alpha.pixels != nullptr) ReleaseBaseImage(&alpha);
-  }
+  if (loadedHere) ReleaseImagePair(&image, &alpha);
   return result;
 }
 
@@ -488,23 +490,28 @@ int LoadGraphRequest(SingleGraphRequest* r, int async, int inJob) {
   return -1;
 }
 
+SingleGraphRequest NewRequest(const GraphCreateSettings* settings, int reuse, int handle, int transparent, int mirror) {
+  SingleGraphRequest request;
+  memset(&request, 0, sizeof request);
+  request.settings = *settings;
+  request.reuse = reuse;
+  request.handle = handle;
+  request.transparent = transparent;
+  request.mirror = mirror;
+  return request;
+}
+
 }  // namespace
 
 int CreateGraphFromMemoryWithSettings(const GraphCreateSettings* settings, int reuse, int handle, const void* bytes,
                                       int size, const void* alphaBytes, int alphaSize, int transparent, int mirror,
                                       int async) {
   if (settings == nullptr || bytes == nullptr || size <= 0) return -1;
-  SingleGraphRequest request;
-  memset(&request, 0, sizeof request);
-  request.settings = *settings;
-  request.reuse = reuse;
-  request.handle = handle;
+  SingleGraphRequest request = NewRequest(settings, reuse, handle, transparent, mirror);
   request.bytes = bytes;
   request.size = size;
   request.alphaBytes = alphaBytes;
   request.alphaSize = alphaBytes != nullptr ? alphaSize : 0;
-  request.transparent = transparent;
-  request.mirror = mirror;
   return LoadGraphRequest(&request, async, 0);
 }
 
@@ -512,15 +519,9 @@ int CreateGraphFromBaseImageWithSettings(const GraphCreateSettings* settings, in
                                          const BaseImageRecord* image, const BaseImageRecord* alphaImage,
                                          int transparent, int mirror, int async, int inJob) {
   if (settings == nullptr || image == nullptr || image->pixels == nullptr) return -1;
-  SingleGraphRequest request;
-  memset(&request, 0, sizeof request);
-  request.settings = *settings;
-  request.reuse = reuse;
-  request.handle = handle;
+  SingleGraphRequest request = NewRequest(settings, reuse, handle, transparent, mirror);
   request.image = image;
   request.alphaImage = alphaImage;
-  request.transparent = transparent;
-  request.mirror = mirror;
   return LoadGraphRequest(&request, async, inJob);
 }
 

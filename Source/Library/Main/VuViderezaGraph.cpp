@@ -113,10 +113,12 @@ uint32_t SoftwareKeyValue(uint32_t colour, int colorType) {
   return ((colour >> 19 & 0x1f) << 11) | ((colour >> 10 & 0x3f) << 5) | (colour >> 3 & 0x1f);
 }
 
-// Software mode: a descriptor holding one memory image of width x height.
-GraphImageDescriptor* CreateSoftwareDescriptor(const GraphFormatDesc& desc, const GraphCreateSettings* settings,
-                                               int width, int height) {
-  GraphImageDescriptor* image = static_cast<GraphImageDescriptor*>(MEM_ALLOC_ZEROED(sizeof(GraphImageDescriptor)));
+// A zeroed descriptor with room for `entries` texture entries and its head
+// filled (one reference); null after the log line when out of memory.
+GraphImageDescriptor* AllocDescriptor(const GraphFormatDesc& desc, const GraphCreateSettings* settings, int width,
+                                      int height, int entries) {
+  GraphImageDescriptor* image = static_cast<GraphImageDescriptor*>(
+      MEM_ALLOC_ZEROED(sizeof(GraphImageDescriptor) + (entries - 1) * sizeof(GraphTextureEntry)));
   if (image == nullptr) {
     LogPrintf(LOG_ORIGINAL_MEMORY_FAILED);
     return nullptr;
@@ -127,6 +129,14 @@ GraphImageDescriptor* CreateSoftwareDescriptor(const GraphFormatDesc& desc, cons
   image->transparentColor = static_cast<uint32_t>(settings->transparentColor);
   image->width = width;
   image->height = height;
+  return image;
+}
+
+// Software mode: a descriptor holding one memory image of width x height.
+GraphImageDescriptor* CreateSoftwareDescriptor(const GraphFormatDesc& desc, const GraphCreateSettings* settings,
+                                               int width, int height) {
+  GraphImageDescriptor* image = AllocDescriptor(desc, settings, width, height, 1);
+  if (image == nullptr) return nullptr;
   // A blend image is a 32-bit image with alpha here.
   const int colorType = desc.colorBits == 32 || desc.blend ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
   const int alpha = desc.alpha || desc.blend;
@@ -494,19 +504,11 @@ int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, 
     return -1;
   }
   const int textures = countX * countY;
-  GraphImageDescriptor* image = static_cast<GraphImageDescriptor*>(
-      MEM_ALLOC_ZEROED(sizeof(GraphImageDescriptor) + (textures - 1) * sizeof(GraphTextureEntry)));
+  GraphImageDescriptor* image = AllocDescriptor(desc, settings, width, height, textures);
   if (image == nullptr) {
-    LogPrintf(LOG_ORIGINAL_MEMORY_FAILED);
     DeleteHandle(handle);
     return -1;
   }
-  image->refCount = 1;
-  image->format = desc;
-  image->pixelFormat = SelectPixelFormatIndex(&desc);
-  image->transparentColor = static_cast<uint32_t>(settings->transparentColor);
-  image->width = width;
-  image->height = height;
   image->mipCount = image->pixelFormat >= 6 && image->pixelFormat <= 10 ? 1 : (desc.mipCount > 0 ? desc.mipCount : 1);
   image->textureCount = textures;
   if (desc.drawable && settings->noDepth == 0) {

@@ -79,6 +79,26 @@ void ForEachShadowMap(F function) {
     function(static_cast<ShadowMapRecord*>(node->owner));
 }
 
+// Camera and projection values between the state block and a map's saved
+// state (the same field names on both sides).
+template <typename To, typename From>
+void CopyCameraValues(To* to, const From& from) {
+  to->position = from.position;
+  to->target = from.target;
+  to->up = from.up;
+  to->verticalRotation = from.verticalRotation;
+  to->horizontalRotation = from.horizontalRotation;
+  to->twist = from.twist;
+  to->viewCopy = from.viewCopy;
+  to->zNear = from.zNear;
+  to->zFar = from.zFar;
+  to->fieldOfView = from.fieldOfView;
+  to->orthoHeight = from.orthoHeight;
+  to->aspectScale = from.aspectScale;
+  to->projectionMode = from.projectionMode;
+  to->userProjection = from.userProjection;
+}
+
 // The screen or a graphic as render target 0 again, its surface on the device.
 void PutBackRenderTarget0(int target, int surface) {
   SetDrawTargetOfIndex(0, target, surface == 0 ? 0 : surface);
@@ -103,22 +123,8 @@ int EndDrawingInto(ShadowMapRecord* record) {
   for (int i = 1; i < 16; i++)
     if (s.targets[i] != 0) SetDrawTargetOfIndex(i, s.targets[i], s.surfaces[i]);
   ApplyDepthStencilForDrawTarget();
-  GraphicsStateBlock& g = GraphState;
-  g.position = s.position;
-  g.target = s.target;
-  g.up = s.up;
-  g.verticalRotation = s.verticalRotation;
-  g.horizontalRotation = s.horizontalRotation;
-  g.twist = s.twist;
-  g.viewCopy = s.viewCopy;
+  CopyCameraValues(&GraphState, s);
   StoreViewMatrix(&s.view);
-  g.zNear = s.zNear;
-  g.zFar = s.zFar;
-  g.fieldOfView = s.fieldOfView;
-  g.orthoHeight = s.orthoHeight;
-  g.aspectScale = s.aspectScale;
-  g.projectionMode = s.projectionMode;
-  g.userProjection = s.userProjection;
   StoreProjectionMatrix(&s.projection);
   if (HasDirect3DDevice()) {
     const D3DVIEWPORT9 viewport = RenderState.viewport;
@@ -290,22 +296,8 @@ int BeginShadowMapDraw(int handle) {
   s.targets[0] = GetDrawTarget();
   s.surfaces[0] = GetDrawTargetSurfaceIndex();
   for (int i = 1; i < 16; i++) s.targets[i] = GetDrawTargetOfIndex(i, &s.surfaces[i]);
-  const GraphicsStateBlock& g = GraphState;
-  s.position = g.position;
-  s.target = g.target;
-  s.up = g.up;
-  s.verticalRotation = g.verticalRotation;
-  s.horizontalRotation = g.horizontalRotation;
-  s.twist = g.twist;
-  s.viewCopy = g.viewCopy;
+  CopyCameraValues(&s, GraphState);
   s.view = Transforms.view;
-  s.zNear = g.zNear;
-  s.zFar = g.zFar;
-  s.fieldOfView = g.fieldOfView;
-  s.orthoHeight = g.orthoHeight;
-  s.aspectScale = g.aspectScale;
-  s.projectionMode = g.projectionMode;
-  s.userProjection = g.userProjection;
   s.projection = Transforms.projection;
   // Further render targets stay off while the map is drawn.
   for (int i = 1; i < 16; i++)
