@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "RaRadara.h"
 #include "ReReziRader.h"
@@ -14,6 +15,7 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphView.h"
+#include "VuViderezaRebuild.h"
 #include "WindowFixture.h"
 
 namespace {
@@ -211,6 +213,46 @@ TEST_F(GraphViewTest, AFullMipChainHalvesEachLevel) {
   EXPECT_EQ(0xFF000064u, levelPixel(5, 1, 0));
   EXPECT_EQ(0xFF640032u, levelPixel(6, 0, 0)) << "the last level is the average";
   ReleaseBaseImage(&image);
+}
+
+// A cube image: six faces into a cube texture, each face read back in
+// place, and all six back after a rebuild from the kept copy.
+TEST_F(GraphViewTest, ACubeImageFillsSixFacesThatComeBackAfterARebuild) {
+  const uint32_t colours[6] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00, 0xFF00FFFF, 0xFFFF00FF};
+  std::vector<uint32_t> pixels(6 * 16 * 16);
+  for (int f = 0; f < 6; f++)
+    for (int i = 0; i < 256; i++) pixels[f * 256 + i] = colours[f];
+  BaseImageRecord cube{};
+  MakeColorFormatARGB8(&cube.format);
+  cube.width = cube.height = 16;
+  cube.pitch = 64;
+  cube.pixels = pixels.data();
+  cube.cubeFlag = 1;
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  const int handle = CreateGraphFromBaseImageWithSettings(&settings, 0, -1, &cube, nullptr, 0, 0, 0, 0);
+  ASSERT_GT(handle, 0) << log_.Text();
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
+  ASSERT_NE(nullptr, record);
+  EXPECT_EQ(1, record->image->format.cube);
+  auto faceColour = [&](int face) {
+    const RECT rect = {3, 4, 5, 6};
+    BaseImageRecord read;
+    if (ReadBackGraphicPixels(&rect, &read, handle, face, 1, 0) != 0) return 0xDEADu;
+    const uint32_t p = GetBaseImagePixelARGB8(&read, 1, 1);
+    EndGraphicPixelReadBack();
+    return p;
+  };
+  for (int f = 0; f < 6; f++) EXPECT_EQ(colours[f], faceColour(f)) << "face " << f;
+  pixels.assign(pixels.size(), 0);  // the graphic keeps its own copy
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  for (int f = 0; f < 6; f++) EXPECT_EQ(colours[f], faceColour(f)) << "face " << f << " after the rebuild";
+  // A plain image does not go into a cube graphic.
+  BaseImageRecord plain;
+  ASSERT_EQ(0, CreateBaseImageARGB8(16, 16, &plain));
+  const RECT whole = {0, 0, 16, 16};
+  EXPECT_EQ(-1, TransferImageToGraphTexture(&plain, nullptr, handle, &whole, 0, 0, 0, 0, 0));
+  ReleaseBaseImage(&plain);
 }
 
 }  // namespace

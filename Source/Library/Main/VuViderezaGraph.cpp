@@ -26,6 +26,9 @@ const char LOG_MEMORY_TEXTURE_FAILED[] = "メモリテクスチャの作成に�
 const char LOG_TEXTURE_SURFACE_FAILED[] = "テクスチャのサーフェスアドレスの取得に失敗しました";
 const char LOG_ORIGINAL_MEMORY_FAILED[] = "グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました";
 const char LOG_MIP_LOCK_FAILED[] = "ミップマップテクスチャのロックに失敗しました";
+const char LOG_CUBE_MIP_LOCK_FAILED[] = "キューブマップミップマップテクスチャのロックに失敗しました";
+const char LOG_CUBE_TEXTURE_FAILED[] = "キューブマップテクスチャの作成に失敗しました";
+const char LOG_CUBE_SURFACE_FAILED[] = "キューブテクスチャのサーフェスアドレスの取得に失敗しました";
 const char LOG_MEMORY_IMAGE_FAILED[] = "メモリイメージの作成に失敗しました";
 const char LOG_BLEND_IMAGE_FAILED[] = "ブレンド画像用メモリイメージの作成に失敗しました";
 const char LOG_DRAW_INFO_MEMORY_FAILED[] = "画像描画情報格納用メモリの確保に失敗しました";
@@ -105,6 +108,34 @@ void FreeDescriptor(GraphImageDescriptor* image) {
   ReleaseImageTextures(image);
   if (IsValidMemImg(&image->softImage)) ReleaseMemImg(&image->softImage);
   MemFree(image);
+}
+
+// A cube texture is kept in the entry's texture fields; these give it back.
+IDirect3DCubeTexture9* AsCube(IDirect3DTexture9* texture) { return reinterpret_cast<IDirect3DCubeTexture9*>(texture); }
+
+HRESULT MakeTexture(bool cube, int width, int height, int levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                    IDirect3DTexture9** out, int inJob) {
+  if (!cube)
+    return CreateDeviceTextureOnMainThread(width, height, levels, usage, format, pool, out, nullptr, inJob);
+  IDirect3DCubeTexture9* texture = nullptr;
+  const HRESULT hr = CreateDeviceCubeTextureOnMainThread(width, levels, usage, format, pool, &texture, nullptr, inJob);
+  *out = reinterpret_cast<IDirect3DTexture9*>(texture);
+  return hr;
+}
+
+// Lock and unlock of one level of a texture, or of one face's level of a cube.
+HRESULT LockLevel(IDirect3DTexture9* texture, bool cube, int face, int level, D3DLOCKED_RECT* locked,
+                  const RECT* rect, DWORD flags, int inJob) {
+  return cube ? LockCubeTextureRectOnMainThread(AsCube(texture), static_cast<D3DCUBEMAP_FACES>(face), level, locked,
+                                                rect, flags, inJob)
+              : LockTextureRectOnMainThread(texture, level, locked, rect, flags, inJob);
+}
+
+void UnlockLevel(IDirect3DTexture9* texture, bool cube, int face, int level, int inJob) {
+  if (cube)
+    UnlockCubeTextureRectOnMainThread(AsCube(texture), static_cast<D3DCUBEMAP_FACES>(face), level, inJob);
+  else
+    UnlockTextureRectOnMainThread(texture, level, inJob);
 }
 
 // The transparent colour 0x00RRGGBB as a raw pixel of a software image type.
@@ -426,22 +457,20 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
     GraphTextureEntry& e = image->textures[i];
     const int drawable = image->format.drawable;
     const int managed = image->format.managed && !drawable;
+    const bool cube = image->format.cube != 0;
     if (e.texture == nullptr) {
-      HRESULT hr = CreateDeviceTextureOnMainThread(e.allocWidth, e.allocHeight, image->mipCount,
-                                                   drawable ? D3DUSAGE_RENDERTARGET : 0,
-                                                   static_cast<D3DFORMAT>(format),
-                                                   managed ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT, &e.texture,
-                                                   nullptr, inJob);
+      HRESULT hr = MakeTexture(cube, e.allocWidth, e.allocHeight, image->mipCount, drawable ? D3DUSAGE_RENDERTARGET : 0,
+                               static_cast<D3DFORMAT>(format), managed ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT,
+                               &e.texture, inJob);
       if (hr != D3D_OK || e.texture == nullptr) {
         e.texture = nullptr;
-        LogPrintf(LOG_TEXTURE_FAILED);
+        LogPrintf(cube ? LOG_CUBE_TEXTURE_FAILED : LOG_TEXTURE_FAILED);
         return -1;
       }
     }
     if (!drawable && !managed && e.systemTexture == nullptr) {
-      HRESULT hr = CreateDeviceTextureOnMainThread(e.allocWidth, e.allocHeight, image->mipCount, D3DUSAGE_DYNAMIC,
-                                                   static_cast<D3DFORMAT>(format), D3DPOOL_SYSTEMMEM,
-                                                   &e.systemTexture, nullptr, inJob);
+      HRESULT hr = MakeTexture(cube, e.allocWidth, e.allocHeight, image->mipCount, D3DUSAGE_DYNAMIC,
+                               static_cast<D3DFORMAT>(format), D3DPOOL_SYSTEMMEM, &e.systemTexture, inJob);
       if (hr != D3D_OK || e.systemTexture == nullptr) {
         e.systemTexture = nullptr;
         LogPrintf(LOG_MEMORY_TEXTURE_FAILED);
@@ -450,13 +479,20 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
         return -1;
       }
     }
-    if (e.faces[0] == nullptr &&
-        (GetTextureSurfaceLevelOnMainThread(e.texture, 0, &e.faces[0], inJob) != D3D_OK || e.faces[0] == nullptr)) {
-      e.faces[0] = nullptr;
-      LogPrintf(LOG_TEXTURE_SURFACE_FAILED);
-      return -1;
+    const int faces = cube ? 6 : 1;
+    for (int f = 0; f < faces; f++) {
+      if (e.faces[f] != nullptr) continue;
+      const HRESULT hr =
+          cube ? GetCubeTextureSurfaceOnMainThread(AsCube(e.texture), static_cast<D3DCUBEMAP_FACES>(f), 0, &e.faces[f],
+                                                   inJob)
+               : GetTextureSurfaceLevelOnMainThread(e.texture, 0, &e.faces[f], inJob);
+      if (hr != D3D_OK || e.faces[f] == nullptr) {
+        e.faces[f] = nullptr;
+        LogPrintf(cube ? LOG_CUBE_SURFACE_FAILED : LOG_TEXTURE_SURFACE_FAILED);
+        return -1;
+      }
+      if (drawable) ColorFillDeviceSurfaceOnMainThread(e.faces[f], nullptr, 0, inJob);
     }
-    if (drawable) ColorFillDeviceSurfaceOnMainThread(e.faces[0], nullptr, 0, inJob);
   }
   return 0;
 }
@@ -611,30 +647,41 @@ namespace {
 
 // Levels 1 and up of a texture made again from level 0, each the previous
 // one halved (power-of-two sides). 0 / -1.
-int BuildMipChain(IDirect3DTexture9* texture, int levels, const ColorFormatRecord* format, int width, int height,
-                  int inJob) {
+int BuildMipChain(IDirect3DTexture9* texture, bool cube, int face, int levels, const ColorFormatRecord* format,
+                  int width, int height, int inJob) {
   D3DLOCKED_RECT previous;
-  if (LockTextureRectOnMainThread(texture, 0, &previous, nullptr, D3DLOCK_READONLY, inJob) != D3D_OK) {
-    LogPrintf(LOG_MIP_LOCK_FAILED);
+  const char* failed = cube ? LOG_CUBE_MIP_LOCK_FAILED : LOG_MIP_LOCK_FAILED;
+  if (LockLevel(texture, cube, face, 0, &previous, nullptr, D3DLOCK_READONLY, inJob) != D3D_OK) {
+    LogPrintf(failed);
     return -1;
   }
   int held = 0, result = 0;
   for (int level = 1; level < levels; level++) {
     D3DLOCKED_RECT next;
-    if (LockTextureRectOnMainThread(texture, level, &next, nullptr, 0, inJob) != D3D_OK) {
-      LogPrintf(LOG_MIP_LOCK_FAILED);
+    if (LockLevel(texture, cube, face, level, &next, nullptr, 0, inJob) != D3D_OK) {
+      LogPrintf(failed);
       result = -1;
       break;
     }
     HalveImageForMipLevel(format, next.pBits, next.Pitch, previous.pBits, previous.Pitch, 0, 0, 0, 0, width, height);
-    UnlockTextureRectOnMainThread(texture, held, inJob);
+    UnlockLevel(texture, cube, face, held, inJob);
     previous = next;
     held = level;
     width = width > 1 ? width / 2 : 1;
     height = height > 1 ? height / 2 : 1;
   }
-  UnlockTextureRectOnMainThread(texture, held, inJob);
+  UnlockLevel(texture, cube, face, held, inJob);
   return result;
+}
+
+// Face k of a cube image (its own mip chain follows it); any other image as is.
+BaseImageRecord FaceOf(const BaseImageRecord* image, int face) {
+  BaseImageRecord view = *image;
+  if (image->cubeFlag > 0 && face > 0) {
+    view.pixels = static_cast<unsigned char*>(image->pixels) + face * GetBaseImageDataSize(image);
+  }
+  view.cubeFlag = 0;
+  return view;
 }
 
 // Writes source rectangle (sx, sy, w, h) into the texture rectangle at
@@ -651,29 +698,35 @@ int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const Base
     return 0;
   }
   IDirect3DTexture9* target = image->format.managed ? e.texture : e.systemTexture;
-  RECT lock = {tx, ty, tx + w + extendX, ty + h + extendY};
-  D3DLOCKED_RECT locked;
-  if (LockTextureRectOnMainThread(target, 0, &locked, &lock, 0, inJob) != D3D_OK) {
-    LogPrintf(LOG_TEXTURE_LOCK_FAILED);
-    return -1;
-  }
-  RECT rect = {sx, sy, sx + w, sy + h};
+  const bool cube = image->format.cube != 0;
+  const RECT lock = {tx, ty, tx + w + extendX, ty + h + extendY};
+  const RECT rect = {sx, sy, sx + w, sy + h};
   const int key = applyKey && format->alphaWidth != 0 && alpha == nullptr;
-  ConvertColorBlt(locked.pBits, locked.Pitch, format, src->pixels, src->pitch, &src->format,
-                  alpha != nullptr ? alpha->pixels : nullptr, alpha != nullptr ? alpha->pitch : 0,
-                  alpha != nullptr ? &alpha->format : nullptr, 0, 0, &rect, 0, key, image->transparentColor,
-                  BLT_REDUCE_NONE, 0, 0, 0, 0);
-  unsigned char* bits = static_cast<unsigned char*>(locked.pBits);
   const int bytes = format->bytesPerPixel;
-  if (extendX)
-    for (int row = 0; row < h; row++) {
-      unsigned char* line = bits + row * locked.Pitch;
-      memcpy(line + w * bytes, line + (w - 1) * bytes, bytes);
+  for (int face = 0; face < (cube ? 6 : 1); face++) {
+    D3DLOCKED_RECT locked;
+    if (LockLevel(target, cube, face, 0, &locked, &lock, 0, inJob) != D3D_OK) {
+      LogPrintf(LOG_TEXTURE_LOCK_FAILED);
+      return -1;
     }
-  if (extendY) memcpy(bits + h * locked.Pitch, bits + (h - 1) * locked.Pitch, (w + extendX) * bytes);
-  UnlockTextureRectOnMainThread(target, 0, inJob);
-  if (image->mipCount >= 2 && BuildMipChain(target, image->mipCount, format, e.allocWidth, e.allocHeight, inJob) < 0)
-    return -1;
+    const BaseImageRecord from = FaceOf(src, face);
+    const BaseImageRecord fromAlpha = alpha != nullptr ? FaceOf(alpha, face) : BaseImageRecord{};
+    ConvertColorBlt(locked.pBits, locked.Pitch, format, from.pixels, from.pitch, &from.format,
+                    alpha != nullptr ? fromAlpha.pixels : nullptr, alpha != nullptr ? fromAlpha.pitch : 0,
+                    alpha != nullptr ? &fromAlpha.format : nullptr, 0, 0, &rect, 0, key, image->transparentColor,
+                    BLT_REDUCE_NONE, 0, 0, 0, 0);
+    unsigned char* bits = static_cast<unsigned char*>(locked.pBits);
+    if (extendX)
+      for (int row = 0; row < h; row++) {
+        unsigned char* line = bits + row * locked.Pitch;
+        memcpy(line + w * bytes, line + (w - 1) * bytes, bytes);
+      }
+    if (extendY) memcpy(bits + h * locked.Pitch, bits + (h - 1) * locked.Pitch, (w + extendX) * bytes);
+    UnlockLevel(target, cube, face, 0, inJob);
+    if (image->mipCount >= 2 &&
+        BuildMipChain(target, cube, face, image->mipCount, format, e.allocWidth, e.allocHeight, inJob) < 0)
+      return -1;
+  }
   if (!image->format.managed && UpdateDeviceTextureOnMainThread(e.systemTexture, e.texture, inJob) != D3D_OK)
     return -1;
   return 0;

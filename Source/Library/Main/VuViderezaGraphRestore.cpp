@@ -69,10 +69,12 @@ int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecor
     block->fileName = reinterpret_cast<char*>(block + 1);
     memcpy(block->fileName, path, length);
   } else if (image != nullptr) {
-    const size_t colourBytes = static_cast<size_t>(GetBaseImageDataSize(image));
-    const size_t alphaBytes = alphaImage != nullptr && alphaImage->pixels != nullptr
-                                  ? static_cast<size_t>(GetBaseImageDataSize(alphaImage))
-                                  : 0;
+    // A cube image holds six faces, each of the size one reports.
+    const size_t colourBytes = static_cast<size_t>(GetBaseImageDataSize(image)) * (image->cubeFlag > 0 ? 6 : 1);
+    const size_t alphaBytes =
+        alphaImage != nullptr && alphaImage->pixels != nullptr
+            ? static_cast<size_t>(GetBaseImageDataSize(alphaImage)) * (alphaImage->cubeFlag > 0 ? 6 : 1)
+            : 0;
     block = static_cast<GraphSourceBlock*>(MEM_ALLOC_ZEROED(sizeof(GraphSourceBlock) + 2 * sizeof(BaseImageRecord) +
                                                             colourBytes + alphaBytes));
     if (block == nullptr) {

@@ -35,6 +35,8 @@ namespace {
 struct ReadBackState {
   IDirect3DSurface9* lockedSurface;
   IDirect3DTexture9* lockedTexture;  // a texture locked at level 0 instead
+  IDirect3DCubeTexture9* lockedCube;  // or a cube face at level 0
+  int lockedFace;
   IDirect3DSurface9* temporary;      // system-memory copy made for the read-back
   int inReadBack;
 };
@@ -114,7 +116,9 @@ int ReadBackSoftwarePixels(const RECT* rect, BaseImageRecord* out, int source) {
 
 int EndGraphicPixelReadBack() {
   if (!ReadBack.inReadBack) return 0;
-  if (ReadBack.lockedTexture != nullptr)
+  if (ReadBack.lockedCube != nullptr)
+    UnlockCubeTextureRect(ReadBack.lockedCube, static_cast<D3DCUBEMAP_FACES>(ReadBack.lockedFace), 0);
+  else if (ReadBack.lockedTexture != nullptr)
     UnlockTextureRect(ReadBack.lockedTexture, 0);
   else if (ReadBack.lockedSurface != nullptr)
     UnlockSurfaceRect(ReadBack.lockedSurface);
@@ -147,7 +151,14 @@ int ReadBackGraphicPixels(const RECT* rect, BaseImageRecord* out, int source, in
     const GraphImageDescriptor* desc = record->image;
     format = static_cast<D3DFORMAT>(GetDeviceFormatForPixelFormat(desc->pixelFormat));
     IDirect3DTexture9* texture = desc->format.managed ? entry->texture : entry->systemTexture;
-    if (!desc->format.drawable && !desc->format.cube && texture != nullptr) {
+    if (!desc->format.drawable && desc->format.cube && texture != nullptr) {
+      // A cube face locked in place; the face surface unlocks it.
+      IDirect3DCubeTexture9* cube = reinterpret_cast<IDirect3DCubeTexture9*>(texture);
+      if (LockCubeTextureRect(cube, static_cast<D3DCUBEMAP_FACES>(face), 0, &locked, rect, lockFlags) != D3D_OK)
+        return -1;
+      ReadBack.lockedCube = cube;
+      ReadBack.lockedFace = face;
+    } else if (!desc->format.drawable && texture != nullptr) {
       if (LockTextureRect(texture, 0, &locked, rect, lockFlags) != D3D_OK) return -1;
       ReadBack.lockedTexture = texture;
     } else {
