@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 #include <vector>
 
@@ -253,6 +255,51 @@ TEST_F(GraphViewTest, ACubeImageFillsSixFacesThatComeBackAfterARebuild) {
   const RECT whole = {0, 0, 16, 16};
   EXPECT_EQ(-1, TransferImageToGraphTexture(&plain, nullptr, handle, &whole, 0, 0, 0, 0, 0));
   ReleaseBaseImage(&plain);
+}
+
+// A DXT1 image goes into a DXT1 texture block for block; a plain image
+// into it is refused with its log line and changes nothing.
+TEST_F(GraphViewTest, BlocksGoIntoADxtTextureAndAPlainImageIsRefused) {
+  if (GetDeviceFormatForPixelFormat(6) == 0) GTEST_SKIP() << "no DXT1 textures";
+  std::vector<uint8_t> blocks(4 * 8);
+  for (int b = 0; b < 4; b++) {
+    const uint16_t colour0 = static_cast<uint16_t>(0xF800 >> (b * 3)), colour1 = 0x001F;
+    memcpy(&blocks[b * 8], &colour0, 2);
+    memcpy(&blocks[b * 8 + 2], &colour1, 2);
+    for (int i = 4; i < 8; i++) blocks[b * 8 + i] = static_cast<uint8_t>(0x1B * (b + 1) + i);
+  }
+  BaseImageRecord dxt{};
+  dxt.format = *GetColorFormatForPixelFormat(6);
+  dxt.width = dxt.height = 8;
+  dxt.pitch = 16;  // one row of two blocks
+  dxt.pixels = blocks.data();
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  const int handle = AllocGraphicHandle();
+  ASSERT_EQ(0, CreateGraphFromBaseImages(&settings, handle, &dxt, nullptr, 0, 0)) << log_.Text();
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
+  ASSERT_NE(nullptr, record);
+  ASSERT_EQ(6, record->image->pixelFormat);
+  IDirect3DTexture9* texture = record->image->textures[0].texture;
+  auto textureBlocks = [&]() {
+    std::vector<uint8_t> out;
+    D3DLOCKED_RECT locked;
+    if (texture->LockRect(0, &locked, nullptr, D3DLOCK_READONLY) != D3D_OK) return out;
+    for (int row = 0; row < 2; row++) {
+      const uint8_t* p = static_cast<const uint8_t*>(locked.pBits) + row * locked.Pitch;
+      out.insert(out.end(), p, p + 16);
+    }
+    texture->UnlockRect(0);
+    return out;
+  };
+  EXPECT_EQ(blocks, textureBlocks());
+  BaseImageRecord plain;
+  ASSERT_EQ(0, CreateBaseImageARGB8(8, 8, &plain));
+  const RECT whole = {0, 0, 8, 8};
+  TransferImageToGraphTexture(&plain, nullptr, handle, &whole, 0, 0, 0, 0, 0);
+  ReleaseBaseImage(&plain);
+  EXPECT_TRUE(log_.Has("DXTフォーマットのテクスチャに標準形式のイメージを転送することはできません")) << log_.Text();
+  EXPECT_EQ(blocks, textureBlocks()) << "the refused image changed nothing";
 }
 
 }  // namespace

@@ -674,6 +674,27 @@ int BuildMipChain(IDirect3DTexture9* texture, bool cube, int face, int levels, c
   return result;
 }
 
+// Whole level 0 of a block-compressed texture from an image of the same
+// block format (rows of 4 x 4 blocks, 8 bytes each for DXT1, else 16); a
+// system-memory texture is then sent on to the entry's texture. 0 / -1.
+int CopyBlocks(IDirect3DTexture9* target, int kind, const BaseImageRecord* src, int w, int h, GraphTextureEntry* sent,
+               int inJob) {
+  D3DLOCKED_RECT locked;
+  if (LockTextureRectOnMainThread(target, 0, &locked, nullptr, 0, inJob) != D3D_OK) {
+    LogPrintf(LOG_TEXTURE_LOCK_FAILED);
+    return -1;
+  }
+  const int rowBytes = (w + 3) / 4 * (kind == 1 ? 8 : 16);
+  const int sourcePitch = src->pitch >= rowBytes ? src->pitch : rowBytes;
+  for (int row = 0; row < (h + 3) / 4; row++)
+    memcpy(static_cast<unsigned char*>(locked.pBits) + row * locked.Pitch,
+           static_cast<const unsigned char*>(src->pixels) + row * sourcePitch, rowBytes);
+  UnlockTextureRectOnMainThread(target, 0, inJob);
+  if (sent != nullptr && UpdateDeviceTextureOnMainThread(sent->systemTexture, sent->texture, inJob) != D3D_OK)
+    return -1;
+  return 0;
+}
+
 // Face k of a cube image (its own mip chain follows it); any other image as is.
 BaseImageRecord FaceOf(const BaseImageRecord* image, int face) {
   BaseImageRecord view = *image;
@@ -693,12 +714,17 @@ int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const Base
   const ColorFormatRecord* format = GetColorFormatForPixelFormat(image->pixelFormat);
   const int extendX = tx + w < e.allocWidth ? 1 : 0;
   const int extendY = ty + h < e.allocHeight ? 1 : 0;
-  if (format->kind != 0) {
-    LogPrintf(LOG_DXT_TRANSFER);
-    return 0;
-  }
   IDirect3DTexture9* target = image->format.managed ? e.texture : e.systemTexture;
   const bool cube = image->format.cube != 0;
+  if (format->kind != 0) {
+    // Blocks go in as they are, only whole textures of the same block format.
+    if (src->format.kind != format->kind || sx != 0 || sy != 0 || tx != 0 || ty != 0 || w != e.allocWidth ||
+        h != e.allocHeight || cube) {
+      LogPrintf(LOG_DXT_TRANSFER);
+      return 0;
+    }
+    return CopyBlocks(target, format->kind, src, w, h, image->format.managed ? nullptr : &e, inJob);
+  }
   const RECT lock = {tx, ty, tx + w + extendX, ty + h + extendY};
   const RECT rect = {sx, sy, sx + w, sy + h};
   const int key = applyKey && format->alphaWidth != 0 && alpha == nullptr;
