@@ -302,4 +302,50 @@ TEST_F(GraphViewTest, BlocksGoIntoADxtTextureAndAPlainImageIsRefused) {
   EXPECT_EQ(blocks, textureBlocks()) << "the refused image changed nothing";
 }
 
+// Render-target graphics: their own depth surface unless told otherwise;
+// a multi-sampled one draws into its multi-sample surface, which the
+// resolution copies into the texture.
+TEST_F(GraphViewTest, RenderTargetsGetDepthAndMultiSampleSurfaces) {
+  GraphCreateSettings settings;
+  InitDrawableGraphSettings(&settings, 32, 1);
+  const int plain = CreateBlankGraphHandle(&settings, 64, 64, 0, 0, 0);
+  ASSERT_GT(plain, 0);
+  EXPECT_NE(nullptr, GetGraphicRecord(plain, 0)->image->textures[0].writeOnlySurface);
+  EXPECT_EQ(0, IsMultiSampleGraph(plain));
+  settings.noDepth = 1;
+  const int noDepth = CreateBlankGraphHandle(&settings, 64, 64, 0, 0, 0);
+  ASSERT_GT(noDepth, 0);
+  EXPECT_EQ(nullptr, GetGraphicRecord(noDepth, 0)->image->textures[0].writeOnlySurface);
+
+  settings.noDepth = 0;
+  settings.multiSampleType = 4;
+  const int sampled = CreateBlankGraphHandle(&settings, 64, 64, 0, 0, 0);
+  ASSERT_GT(sampled, 0) << log_.Text();
+  GraphTextureEntry& entry = GetGraphicRecord(sampled, 0)->image->textures[0];
+  if (entry.multiSampleSurface == nullptr) GTEST_SKIP() << "no multi-sampling on this device";
+  EXPECT_EQ(1, IsMultiSampleGraph(sampled));
+  EndDrawScene();
+  ASSERT_EQ(D3D_OK, ColorFillDeviceSurface(entry.multiSampleSurface, nullptr, 0xFF405060));
+  // The texture itself, read through a system-memory copy of its surface.
+  auto texturePixel = [&]() {
+    IDirect3DSurface9* copy = nullptr;
+    if (DeviceLayer.device->CreateOffscreenPlainSurface(64, 64, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &copy, nullptr) !=
+        D3D_OK)
+      return 0xDEADu;
+    uint32_t value = 0xDEAD;
+    D3DLOCKED_RECT locked;
+    if (DeviceLayer.device->GetRenderTargetData(entry.faces[0], copy) == D3D_OK &&
+        copy->LockRect(&locked, nullptr, D3DLOCK_READONLY) == D3D_OK) {
+      value = static_cast<const uint32_t*>(locked.pBits)[10 * locked.Pitch / 4 + 10];
+      copy->UnlockRect();
+    }
+    copy->Release();
+    return value;
+  };
+  EXPECT_EQ(0u, texturePixel()) << "the texture waits for the resolution";
+  EXPECT_EQ(0, Other(sampled, 0xFF405060)) << "read-back takes the multi-sample surface";
+  ASSERT_EQ(0, ResolveMultiSampleSurface(&entry, 0));
+  EXPECT_EQ(0xFF405060u, texturePixel());
+}
+
 }  // namespace

@@ -27,6 +27,8 @@ const char LOG_TEXTURE_SURFACE_FAILED[] = "テクスチャのサーフェスア�
 const char LOG_ORIGINAL_MEMORY_FAILED[] = "グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました";
 const char LOG_MIP_LOCK_FAILED[] = "ミップマップテクスチャのロックに失敗しました";
 const char LOG_CUBE_MIP_LOCK_FAILED[] = "キューブマップミップマップテクスチャのロックに失敗しました";
+const char LOG_WRITE_SURFACE_FAILED[] = "書き込み専用サーフェスの作成に失敗しました";
+const char LOG_WRITE_DEPTH_FAILED[] = "書き込み専用マルチサンプル深度サーフェスの作成に失敗しました";
 const char LOG_CUBE_TEXTURE_FAILED[] = "キューブマップテクスチャの作成に失敗しました";
 const char LOG_CUBE_SURFACE_FAILED[] = "キューブテクスチャのサーフェスアドレスの取得に失敗しました";
 const char LOG_MEMORY_IMAGE_FAILED[] = "メモリイメージの作成に失敗しました";
@@ -121,6 +123,47 @@ HRESULT MakeTexture(bool cube, int width, int height, int levels, DWORD usage, D
   const HRESULT hr = CreateDeviceCubeTextureOnMainThread(width, levels, usage, format, pool, &texture, nullptr, inJob);
   *out = reinterpret_cast<IDirect3DTexture9*>(texture);
   return hr;
+}
+
+// A drawable graphic's multi-sample render surface (when it asks for
+// multi-sampling, in what the device supports) and its depth surface (when
+// asked for, or when its sampling differs from the device layer's Z buffer).
+int MakeTargetSurfaces(GraphImageDescriptor* image, GraphTextureEntry& e, D3DFORMAT format, int inJob) {
+  D3DMULTISAMPLE_TYPE samples = static_cast<D3DMULTISAMPLE_TYPE>(image->format.multiSampleType);
+  DWORD quality = image->format.multiSampleQuality;
+  if (samples != D3DMULTISAMPLE_NONE) {
+    FindSupportedMultiSampleType(format, &samples, &quality, 0);
+    image->format.multiSampleType = static_cast<uint8_t>(samples);
+    image->format.multiSampleQuality = static_cast<uint8_t>(quality);
+  }
+  if (samples != D3DMULTISAMPLE_NONE && e.multiSampleSurface == nullptr) {
+    if (CreateDeviceRenderTargetOnMainThread(e.allocWidth, e.allocHeight, format, samples, quality, FALSE,
+                                             &e.multiSampleSurface, nullptr, inJob) != D3D_OK ||
+        e.multiSampleSurface == nullptr) {
+      e.multiSampleSurface = nullptr;
+      LogPrintf(LOG_WRITE_SURFACE_FAILED);
+      return -1;
+    }
+  }
+  const bool deviceSampling = DeviceLayer.multiSampleType != 0;
+  const bool wantDepth = image->hasDepthSurface || (samples != D3DMULTISAMPLE_NONE) != deviceSampling;
+  if (!wantDepth) {
+    if (e.writeOnlySurface != nullptr) ReleaseComObjectOnMainThread(e.writeOnlySurface, inJob);
+    e.writeOnlySurface = nullptr;
+    return 0;
+  }
+  if (e.writeOnlySurface != nullptr) return 0;
+  const int depthFormats[3] = {DeviceFormats.z16, DeviceFormats.z24, DeviceFormats.z32};
+  int depth = depthFormats[image->depthFormat >= 0 && image->depthFormat < 3 ? image->depthFormat : 0];
+  if (depth == 0) depth = DeviceFormats.z16;
+  if (CreateDeviceDepthStencilSurfaceOnMainThread(e.allocWidth, e.allocHeight, static_cast<D3DFORMAT>(depth), samples,
+                                                  quality, FALSE, &e.writeOnlySurface, nullptr, inJob) != D3D_OK ||
+      e.writeOnlySurface == nullptr) {
+    e.writeOnlySurface = nullptr;
+    LogPrintf(LOG_WRITE_DEPTH_FAILED);
+    return -1;
+  }
+  return 0;
 }
 
 // Lock and unlock of one level of a texture, or of one face's level of a cube.
@@ -458,6 +501,7 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
     const int drawable = image->format.drawable;
     const int managed = image->format.managed && !drawable;
     const bool cube = image->format.cube != 0;
+    if (drawable && !cube && MakeTargetSurfaces(image, e, static_cast<D3DFORMAT>(format), inJob) < 0) return -1;
     if (e.texture == nullptr) {
       HRESULT hr = MakeTexture(cube, e.allocWidth, e.allocHeight, image->mipCount, drawable ? D3DUSAGE_RENDERTARGET : 0,
                                static_cast<D3DFORMAT>(format), managed ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT,
