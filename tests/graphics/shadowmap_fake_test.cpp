@@ -17,6 +17,7 @@
 #include "VeRavoro.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
 #include "VuViderezaShader.h"
 #include "VuViderezaShadowMap.h"
@@ -301,6 +302,10 @@ TEST_F(ShadowMapFakeTest, DrawingIntoAMapUsesTheLightViewAndItsEndPutsTheCameraB
   };
   const int map = MakeShadowMap(256, 128, 32, 1);
   ASSERT_GT(map, 0);
+  int w = 0, h = 0;
+  ASSERT_EQ(0, GetGraphicSize(map, &w, &h)) << "a map answers the graphic size query";
+  EXPECT_EQ(256, w);
+  EXPECT_EQ(128, h);
   ASSERT_EQ(0, SetShadowMapDrawArea(map, -10, -20, -30, 10, 20, 30));
   ASSERT_EQ(0, SetShadowMapLightDirection(map, 0, -1, 1));
   const Matrix4 view = Transforms.view, projection = Transforms.projection;

@@ -16,6 +16,7 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaRebuild.h"
+#include "VuViderezaShadowMap.h"
 #include "ZiDezaru.h"
 
 namespace {
@@ -276,11 +277,11 @@ int GetGraphicSize(int handle, int* width, int* height) {
   if (handle == -2 || handle == -4) {
     w = Screen.drawWidth > 0 ? Screen.drawWidth : 640;
     h = Screen.drawHeight > 0 ? Screen.drawHeight : 480;
-  } else {
-    GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
-    if (record == nullptr) return -1;
+  } else if (GraphicHandleRecord* record = GetGraphicRecord(handle, 1)) {
     w = record->width;
     h = record->height;
+  } else {
+    return GetShadowMapSize(handle, width, height);
   }
   if (width != nullptr) *width = w;
   if (height != nullptr) *height = h;
@@ -289,7 +290,7 @@ int GetGraphicSize(int handle, int* width, int* height) {
 
 int GetGraphTextureSize(int handle, int* width, int* height) {
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
-  if (record == nullptr) return -1;
+  if (record == nullptr) return GetShadowMapSize(handle, width, height);
   int w = record->width, h = record->height;
   if (record->image != nullptr && record->image->format.textureBacked && record->image->textureCount > 0) {
     w = record->image->textures[0].allocWidth;

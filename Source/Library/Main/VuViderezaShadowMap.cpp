@@ -407,6 +407,14 @@ int MakeShadowMap(int width, int height, int dataBits, int floatData) {
   return handle;
 }
 
+int GetShadowMapSize(int handle, int* width, int* height) {
+  const ShadowMapRecord* record = handle > 0 ? LiveMap(handle) : nullptr;
+  if (record == nullptr) return -1;
+  if (width != nullptr) *width = record->width;
+  if (height != nullptr) *height = record->height;
+  return 0;
+}
+
 int DeleteShadowMap(int handle) {
   if (LiveMap(handle) == nullptr) return -1;
   return DeleteHandle(handle);

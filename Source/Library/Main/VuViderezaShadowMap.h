@@ -57,6 +57,8 @@ extern ShadowMapState ShadowMaps;
 // integer texels; the handle or -1.
 int MakeShadowMap(int width, int height, int dataBits, int floatData);
 int DeleteShadowMap(int handle);
+// A live map's size (either pointer may be null): 0, -1 for anything else.
+int GetShadowMapSize(int handle, int* width, int* height);
 // The area the light's view is fitted around (an axis-aligned box).
 int SetShadowMapDrawArea(int handle, float minX, float minY, float minZ, float maxX, float maxY,
                          float maxZ);
