@@ -30,6 +30,14 @@ namespace {
 
 GraphicsRestoreFunction RestoreFunction = nullptr;
 
+// Frees a held colour and alpha image pair and empties both records.
+void ReleaseHeldImages(BaseImageRecord* image, BaseImageRecord* alpha) {
+  ReleaseBaseImage(image);
+  if (alpha->pixels != nullptr) ReleaseBaseImage(alpha);
+  memset(image, 0, sizeof *image);
+  memset(alpha, 0, sizeof *alpha);
+}
+
 GraphSourceBlock* BlockOf(int handle) {
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
   return record != nullptr ? static_cast<GraphSourceBlock*>(record->sourceBlock) : nullptr;
@@ -165,10 +173,7 @@ void RestoreAllGraphics() {
     if (block->fileName != nullptr) {
       if (!loaded || strcmp(lastFile, block->fileName) != 0 || lastMirror != block->mirror) {
         if (loaded) {
-          ReleaseBaseImage(&image);
-          if (alpha.pixels != nullptr) ReleaseBaseImage(&alpha);
-          memset(&image, 0, sizeof image);
-          memset(&alpha, 0, sizeof alpha);
+          ReleaseHeldImages(&image, &alpha);
           loaded = 0;
         }
         if (LoadBaseImagePair(&settings, block->fileName, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha,
@@ -188,10 +193,7 @@ void RestoreAllGraphics() {
       if (!memoryLoaded || lastBytes != block->bytes || lastAlphaBytes != block->alphaBytes ||
           lastBytesMirror != block->mirror) {
         if (memoryLoaded) {
-          ReleaseBaseImage(&memoryImage);
-          if (memoryAlpha.pixels != nullptr) ReleaseBaseImage(&memoryAlpha);
-          memset(&memoryImage, 0, sizeof memoryImage);
-          memset(&memoryAlpha, 0, sizeof memoryAlpha);
+          ReleaseHeldImages(&memoryImage, &memoryAlpha);
           memoryLoaded = 0;
         }
         if (LoadBaseImagePair(&settings, nullptr, block->bytes, block->size, 1, block->alphaBytes, block->alphaSize,
@@ -215,12 +217,10 @@ void RestoreAllGraphics() {
                                 create.noTransparentColor == 0, 0, 0);
   }
   if (loaded) {
-    ReleaseBaseImage(&image);
-    if (alpha.pixels != nullptr) ReleaseBaseImage(&alpha);
+    ReleaseHeldImages(&image, &alpha);
   }
   if (memoryLoaded) {
-    ReleaseBaseImage(&memoryImage);
-    if (memoryAlpha.pixels != nullptr) ReleaseBaseImage(&memoryAlpha);
+    ReleaseHeldImages(&memoryImage, &memoryAlpha);
   }
   LogPrintf(LOG_RESTORE_DONE);
 }
