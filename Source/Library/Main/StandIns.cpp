@@ -85,10 +85,6 @@ int GetSamplingMode() { return 0; }
 void PrepareUntexturedDrawState() {}
 // Graphics and filters: no graphic handles or filters yet.
 int InvertAndReadBackDiagonal(const unsigned char[4][3], unsigned char[4][3]) { return -1; }
-// Models: nothing to release.
-int ReleaseModelDeviceResources() { return 0; }
-// Models: no model base to rebuild.
-int RebuildModelDeviceResources() { return 0; }
 
 // ---------------------------------------------------------------------------
 // Fonts.
@@ -111,12 +107,8 @@ int EndScreenLog() { return 0; }
 int DrawOnScreenLogOverFrame() { return 0; }
 
 // ---------------------------------------------------------------------------
-// Movies, models.
+// Movies.
 
 // Movies: the DirectShow road (no graph can be built).
 struct MovieRecord;
 int OpenMovieWithMediaGraph(MovieRecord*, const char*, int*, int*, int, int) { return -1; }
-// Models: handle types.
-int SetupModelHandleTypes() { return 0; }
-// Models: handle types.
-int ShutdownModelHandleTypes() { return 0; }

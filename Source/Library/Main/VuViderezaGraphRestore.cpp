@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "DaDode.h"
+#include "MoDerov.h"
 #include "RaRadara.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraServices.h"
@@ -232,6 +233,7 @@ int RestoreGraphicsResources() {
     RestoreFunction();
   else
     RestoreAllGraphics();
+  RebuildModelTextures();
   SetASyncLoadEnabled(async);
   return 0;
 }

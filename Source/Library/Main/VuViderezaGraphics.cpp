@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "MoDerov.h"
 #include "RaRadaraLog.h"
 #include "RuRovoreziZuzu.h"
 #include "VeRavoro.h"
@@ -157,6 +158,8 @@ int InitializeGraphicsSystem() {
 int TerminateGraphicsSystem() {
   if (!Screen.graphicsUp) return 0;
   DeleteAllHandlesOfType(HANDLETYPE_SHADOWMAP, nullptr);
+  DeleteAllModels();
+  DeleteAllModelBases();
   TermGraphicHandleType();
   DeleteAllHandlesOfType(HANDLETYPE_VERTEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_INDEX_BUFFER, nullptr);
