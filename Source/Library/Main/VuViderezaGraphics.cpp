@@ -20,6 +20,7 @@
 #include "VuViderezaBuffer.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
 #include "VuViderezaGraphPool.h"
 #include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaMath.h"
@@ -298,6 +299,18 @@ int ReapplyDeviceStates() {
   }
   const D3DVIEWPORT9 viewport = c.viewport;
   if (viewport.Width != 0 && viewport.Height != 0) SetViewportCached(&viewport);
+  const RECT scissor = c.scissor;
+  if (scissor.right > scissor.left && scissor.bottom > scissor.top) SetScissorRectCached(&scissor);
+  PrepareGraphicDrawState(nullptr, 0, 1);
+  if (Screen.graphicsUp) {
+    // The draw target's surface and the requested draw area on the new
+    // device (setting render target 0 resets the viewport).
+    IDirect3DSurface9* target = GetDrawTargetSurface();
+    if (target != nullptr) SetRenderTargetCached(target, 0);
+    ApplyDepthStencilForDrawTarget();
+    const RECT area = GraphDraw.requestedArea;
+    SetClipRect(area.left, area.top, area.right, area.bottom);
+  }
   ReapplyAllShaderConstants(&ShaderConstants);
   GraphState.lights.resendAll = 1;
   RenderState.reapplyAll = 0;

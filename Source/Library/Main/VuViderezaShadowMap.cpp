@@ -323,13 +323,6 @@ int EndShadowMapDraw() {
 
 int GetShadowMapBeingDrawn() { return ShadowMaps.drawing ? ShadowMaps.drawingHandle : 0; }
 
-int ApplyDepthStencilForDrawTarget() {
-  if (!HasDirect3DDevice()) return 0;
-  ShadowMapRecord* map = ShadowMaps.drawing ? LiveMap(ShadowMaps.drawingHandle) : nullptr;
-  SetDeviceDepthStencilSurface(map != nullptr && map->depthSurface != nullptr ? map->depthSurface
-                                                                               : DeviceLayer.depthBuffer);
-  return 0;
-}
 
 void BuildShadowMapVertexBlock(const ShadowMapRecord* record, float out[28]) {
   memset(out, 0, 28 * sizeof(float));

@@ -87,8 +87,8 @@ int BeginShadowMapDraw(int handle);
 int EndShadowMapDraw();
 // The handle of the map being drawn into (0 none).
 int GetShadowMapBeingDrawn();
-// The depth-stencil surface for the current draw target: a map being drawn
-// uses its own, anything else the default Z buffer. 0.
+// The depth-stencil surface for the current draw target (a map being drawn
+// uses its own; the rule is with the draw state).
 int ApplyDepthStencilForDrawTarget();
 // Shadow constants of the two slots: vertex float registers 44-50 / 51-57
 // (rows of the light view-projection into texture space, then biases, size,
