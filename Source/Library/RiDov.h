@@ -75,6 +75,13 @@ int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned i
 // Image files cut into tiles: fills handles[0..count-1]; 0 or -1.
 int LoadImageDivided(const char* file, int count, int across, int down, int tileWidth,
                      int tileHeight, int* handles, int transparent);
+// One graphic from an image file, or from a movie file no image loader
+// accepts (the graphic then shows the movie's current frame on each draw);
+// the handle or -1. A movie graphic plays from its current frame (play type
+// 1 once, 3 looping) and pauses; 0 or -1 for a graphic without a movie.
+int LoadImageGraph(const char* file);
+int PlayMovieGraph(int graphic, int playType);
+int PauseMovieGraph(int graphic);
 
 // Fonts and text. -1 selects the default for size, thickness, type,
 // character set and edge size; reuseHandle -1 makes a new handle.

@@ -327,11 +327,11 @@ int WrongSheetPixels(int handle, const BaseImageRecord& file) {
 }
 
 TEST_F(GraphDisplayTest, OneGraphicFromAFileAndRefusedFiles) {
-  const int handle = LoadImageGraph(SheetPath().c_str(), 1);
+  const int handle = LoadImageGraph(SheetPath().c_str());
   ASSERT_GT(handle, 0) << log_.Text();
   EXPECT_EQ(0, WrongSheetPixels(handle, file_));
   EXPECT_EQ(1, GraphCount());
-  EXPECT_EQ(-1, LoadImageGraph("no_such_picture.png", 1));
+  EXPECT_EQ(-1, LoadImageGraph("no_such_picture.png"));
   EXPECT_TRUE(log_.Has("がありません")) << log_.Text();
   char folder[MAX_PATH], damaged[MAX_PATH];
   GetTempPathA(MAX_PATH, folder);
@@ -340,7 +340,7 @@ TEST_F(GraphDisplayTest, OneGraphicFromAFileAndRefusedFiles) {
   ASSERT_NE(nullptr, f);
   fputs("\x89PNG\r\n\x1a\nthis is no image at all", f);
   fclose(f);
-  EXPECT_EQ(-1, LoadImageGraph(damaged, 1));
+  EXPECT_EQ(-1, LoadImageGraph(damaged));
   EXPECT_TRUE(log_.Has("右記のグラフィックファイルのロードに失敗しました")) << log_.Text();
   DeleteFileA(damaged);
   EXPECT_EQ(1, GraphCount()) << "refused loads leave no handle";

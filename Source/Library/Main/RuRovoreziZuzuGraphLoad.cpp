@@ -1,6 +1,7 @@
 // Loading graphics: an image file decoded into base images, made into one
 // whole graphic and cut into tile graphics sharing its textures
-// (LoadImageDivided), graphics from base images, derived tiles, blank
+// (LoadImageDivided), one graphic from an image or movie file
+// (LoadImageGraph), graphics from base images, derived tiles, blank
 // graphics and the settings of library-internal graphics.
 // Threads: main thread; a blank graphic may be made by a loading job (its
 // device calls posted to the main thread). Platform: none directly (the
@@ -21,6 +22,14 @@ namespace {
 
 const char LOG_DIVIDE_FAILED[] = "グラフィックの分割に失敗しました in CreateDivGraphFromGraphImage";
 const char LOG_IMAGE_LOAD_FAILED[] = "画像ファイル %s のロードに失敗しました";
+const char LOG_IMAGE_MISSING[] = "画像ファイル %s がありません";
+
+void FullPath(const char* file, char (&path)[MAX_PATH]) {
+  if (BuildAbsolutePath(file, path, sizeof path, nullptr) < 0) {
+    strncpy(path, file, sizeof path - 1);
+    path[MAX_PATH - 1] = 0;
+  }
+}
 
 }  // namespace
 
@@ -142,10 +151,7 @@ int LoadDividedGraphInto(const GraphCreateSettings* settings, const char* file, 
   memset(&alpha, 0, sizeof alpha);
   if (LoadBaseImagePair(&loadSettings, file, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, mirror) < 0) {
     char path[MAX_PATH];
-    if (BuildAbsolutePath(file, path, sizeof path, nullptr) < 0) {
-      strncpy(path, file, sizeof path - 1);
-      path[MAX_PATH - 1] = 0;
-    }
+    FullPath(file, path);
     LogPrintf(LOG_IMAGE_LOAD_FAILED, path);
     return -1;
   }
@@ -190,10 +196,7 @@ int LoadDividedGraphJob(ASyncJob* job) {
 int QueueDividedGraphLoad(const GraphCreateSettings* settings, const char* file, int count, int across, int down,
                           int width, int height, const int* handles, int wholeHandle, int transparent, int mirror) {
   char path[MAX_PATH];
-  if (BuildAbsolutePath(file, path, sizeof path, nullptr) < 0) {
-    strncpy(path, file, sizeof path - 1);
-    path[MAX_PATH - 1] = 0;
-  }
+  FullPath(file, path);
   const int words[9] = {count, across, down, width, height, transparent, mirror, wholeHandle, 0};
   int size = 0;
   PackASyncData(nullptr, &size, settings, sizeof *settings);
@@ -355,7 +358,6 @@ int MakeBlankGraph(int width, int height, int drawable, int alpha) {
 
 namespace {
 
-const char LOG_IMAGE_FILE_MISSING[] = "画像ファイル %s がありません";
 const char LOG_GRAPHIC_FILE_FAILED[] = "右記のグラフィックファイルのロードに失敗しました：%s ";
 
 // What one single-graphic load works from (exactly one source is set).
@@ -373,13 +375,6 @@ struct SingleGraphRequest {
   int transparent;
   int mirror;
 };
-
-void FullPathOf(const char* file, char* path) {
-  if (BuildAbsolutePath(file, path, MAX_PATH, nullptr) < 0) {
-    strncpy(path, file, MAX_PATH - 1);
-    path[MAX_PATH - 1] = 0;
-  }
-}
 
 int LoadSingleGraphFromRequest(const SingleGraphRequest* r, int inJob) {
   BaseImageRecord image, alpha;
@@ -405,12 +400,14 @@ int LoadSingleGraphFromRequest(const SingleGraphRequest* r, int inJob) {
                                 r->alphaBytes != nullptr ? 1 : 2, &image, &alpha, r->mirror);
     if (result < 0) {
       if (r->file != nullptr) {
-        const int file = OpenReadFile(r->file, 0);
-        if (file <= 0) {
-          LogPrintf(LOG_IMAGE_FILE_MISSING, r->file);
+        // No image loader takes it: a file that exists is tried as a movie.
+        const StreamHandle stream = FileStreamOpen(r->file, 0, 1, 0);
+        if (stream == 0) {
+          LogPrintf(LOG_IMAGE_MISSING, r->file);
         } else {
-          CloseReadFile(file);
-          LogPrintf(LOG_GRAPHIC_FILE_FAILED, r->file);  // no image loader took it
+          FileStreamClose(stream);
+          if (!r->reuse) return LoadMovieGraphic(r->handle, r->file, inJob);
+          LogPrintf(LOG_GRAPHIC_FILE_FAILED, r->file);
         }
       }
       return -1;
@@ -531,15 +528,14 @@ int MakeGraphFromBaseImages(const BaseImageRecord* image, const BaseImageRecord*
   return CreateGraphFromBaseImageWithSettings(&settings, 0, -1, image, alphaImage, transparent, 0, 0, 0);
 }
 
-int LoadImageGraph(const char* file, int transparent) {
+int LoadImageGraph(const char* file) {
   if (file == nullptr) return -1;
   char path[MAX_PATH];
-  FullPathOf(file, path);
+  FullPath(file, path);
   SingleGraphRequest request;
   memset(&request, 0, sizeof request);
   GetGraphCreateSettings(&request.settings);
   request.file = path;
-  request.transparent = !transparent;
   return LoadGraphRequest(&request, IsASyncLoadEnabled(), 0);
 }
 

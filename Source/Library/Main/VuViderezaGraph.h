@@ -142,9 +142,10 @@ int CreateGraphFromBaseImageWithSettings(const GraphCreateSettings* settings, in
                                          int transparent, int mirror, int async, int inJob);
 // At once with the current settings: the new handle or -1.
 int MakeGraphFromBaseImages(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int transparent);
-// Public: one graphic from an image file (a loading job when asynchronous
-// loading is on). The handle or -1.
-int LoadImageGraph(const char* file, int transparent);
+// Public (RiDov.h): one graphic from an image file, or a movie graphic for
+// a file no image loader takes (a loading job when asynchronous loading is
+// on). The handle or -1.
+int LoadImageGraph(const char* file);
 // The whole image written into a live graphic at (destX, destY), a copy
 // kept for the restore. 0 / -1.
 int CreateGraphicFromBaseImage(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle, int destX,
@@ -178,9 +179,13 @@ int ReleaseImageTextures(GraphImageDescriptor* image);
 // The device format standing for a pixel-format index (0: none).
 int GetDeviceFormatForPixelFormat(int index);
 
-// Splits size into texture lengths no longer than limit (powers of two; the
-// last one rounded up). Returns the count (at most maxCount), -1 when it does not fit.
-int DivideSizeIntoTextureSizes(int size, int limit, uint16_t* lengths, int maxCount);
+// Cuts one side of an image into texture lengths the device accepts (limit
+// 0: the device's maximum side); `single` lets one power of two double to
+// cover the side, `pow2` forces powers of two. Returns the count (at least
+// 1); the lengths go to `lengths` when given.
+int DivideSizeIntoTextureSizes(int length, int limit, uint16_t* lengths, int single, int pow2);
+// The graphic's software image, or null (texture graphics, none made).
+MEMIMG* GetGraphicMemImg(GraphicHandleRecord* record);
 
 void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* settings, int width, int height,
                           int hasAlpha, int palette8, int dxtCode, int mipCount);
@@ -196,5 +201,15 @@ int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRec
 // The graphic's pixels (rect: a part of it; null: all) as an A8R8G8B8 base
 // image, released by the caller; each piece read from its own texture.
 int ReadGraphToBaseImage(int handle, BaseImageRecord* image, const RECT* rect = nullptr);
+
+// Movie graphics: the movie opened from file and bound to the graphic
+// `handle` (created here at the movie's frame size; deleted on failure).
+int LoadMovieGraphic(int handle, const char* file, int inJob);
+// Brings a graphic's movie to its current frame (draw calls run it before
+// drawing a graphic); 0 also for a graphic without a movie.
+int RefreshGraphicMovie(int graphic);
+// Before the device objects are released: every movie graphic's movie
+// gives up its device surface and delivers its frame again afterwards.
+int RequestMovieGraphicsRefresh();
 
 #endif  // VUVIDEREZA_GRAPH_H

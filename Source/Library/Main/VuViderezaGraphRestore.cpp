@@ -255,6 +255,7 @@ int ForEachDescriptor(F f) {
 }  // namespace
 
 int ReleaseAllGraphTextures() {
+  RequestMovieGraphicsRefresh();
   return ForEachDescriptor([](GraphImageDescriptor* image) { return ReleaseImageTextures(image); });
 }
 
