@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -297,6 +298,92 @@ TEST_F(GraphDisplayTest, EdgeFillGivesTransparentNeighboursTheColourAtAlphaZero)
     for (int x = 0; x < 5; x++) EXPECT_EQ(expected[y][x], GetBaseImagePixelARGB8(&read, x, y)) << x << "," << y;
   ReleaseBaseImage(&read);
   ReleaseBaseImage(&image);
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadWholeFile(const std::string& path) {
+  std::string bytes;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return bytes;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+  fclose(f);
+  return bytes;
+}
+
+// The whole sheet read back against the file.
+int WrongSheetPixels(int handle, const BaseImageRecord& file) {
+  BaseImageRecord read;
+  if (ReadGraphToBaseImage(handle, &read) != 0) return -1;
+  int wrong = 0;
+  for (int y = 0; y < 320; y++)
+    for (int x = 0; x < 220; x++) wrong += GetBaseImagePixelARGB8(&read, x, y) != Expected(GetBaseImagePixelARGB8(&file, x, y));
+  ReleaseBaseImage(&read);
+  return wrong;
+}
+
+TEST_F(GraphDisplayTest, OneGraphicFromAFileAndRefusedFiles) {
+  const int handle = LoadImageGraph(SheetPath().c_str());
+  ASSERT_GT(handle, 0) << log_.Text();
+  EXPECT_EQ(0, WrongSheetPixels(handle, file_));
+  EXPECT_EQ(1, GraphCount());
+  EXPECT_EQ(-1, LoadImageGraph("no_such_picture.png"));
+  EXPECT_TRUE(log_.Has("がありません")) << log_.Text();
+  EXPECT_EQ(1, GraphCount()) << "refused loads leave no handle";
+  ASSERT_EQ(0, DeleteGraphicHandle(handle));
+  BaseImageRecord read;
+  EXPECT_EQ(-1, ReadGraphToBaseImage(handle, &read)) << "a stale handle";
+  EXPECT_EQ(-1, GetGraphicSize(handle, nullptr, nullptr));
+}
+
+TEST_F(GraphDisplayTest, AGraphicFromImageBytesKeepsACopyForTheRestore) {
+  std::string* bytes = new std::string(ReadWholeFile(SheetPath()));
+  ASSERT_GT(bytes->size(), 100u);
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  const int handle = CreateGraphFromMemoryWithSettings(&settings, 0, -1, bytes->data(),
+                                                       static_cast<int>(bytes->size()), nullptr, 0, 1, 0, 0);
+  delete bytes;  // the graphic keeps its own copy
+  ASSERT_GT(handle, 0) << log_.Text();
+  EXPECT_EQ(0, WrongSheetPixels(handle, file_));
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  EXPECT_EQ(0, WrongSheetPixels(handle, file_)) << "restored from the kept bytes";
+  EXPECT_FALSE(log_.Has("メモリからの画像データのローができませんでした"));
+  const int before = HandleManagers[HANDLETYPE_GRAPH].count;  // internal graphics went with the rebuild
+  const char junk[16] = "not an image";
+  EXPECT_EQ(-1, CreateGraphFromMemoryWithSettings(&settings, 0, -1, junk, sizeof junk, nullptr, 0, 1, 0, 0));
+  EXPECT_EQ(before, HandleManagers[HANDLETYPE_GRAPH].count) << "a refused load leaves no handle";
+}
+
+TEST_F(GraphDisplayTest, ARefillNeedsTheSameSizeAndKeepsTheHandle) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  const int handle = CreateGraphFromBaseImageWithSettings(&settings, 0, -1, &file_, nullptr, 1, 0, 0, 0);
+  ASSERT_GT(handle, 0);
+  BaseImageRecord other;
+  ASSERT_EQ(0, CreateBaseImageARGB8(220, 320, &other));
+  for (int y = 0; y < 320; y++)
+    for (int x = 0; x < 220; x++) SetBaseImagePixelRGBA(&other, x, y, 10, 200, 30, 255);
+  ASSERT_EQ(0, CreateGraphFromBaseImageWithSettings(&settings, 1, handle, &other, nullptr, 1, 0, 0, 0));
+  BaseImageRecord read;
+  ASSERT_EQ(0, ReadGraphToBaseImage(handle, &read));
+  EXPECT_EQ(0xFF0AC81Eu, GetBaseImagePixelARGB8(&read, 100, 100));
+  ReleaseBaseImage(&read);
+  ReleaseBaseImage(&other);
+  BaseImageRecord small;
+  ASSERT_EQ(0, CreateBaseImageARGB8(10, 10, &small));
+  EXPECT_EQ(-1, CreateGraphFromBaseImageWithSettings(&settings, 1, handle, &small, nullptr, 1, 0, 0, 0));
+  EXPECT_EQ(1, IsGraphicHandleValid(handle)) << "a refused refill leaves the graphic";
+  ReleaseBaseImage(&small);
+  // The base-image copy survives a rebuild.
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  ASSERT_EQ(0, ReadGraphToBaseImage(handle, &read));
+  EXPECT_EQ(0xFF0AC81Eu, GetBaseImagePixelARGB8(&read, 100, 100));
+  ReleaseBaseImage(&read);
 }
 
 }  // namespace

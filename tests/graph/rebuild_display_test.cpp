@@ -46,13 +46,7 @@ std::vector<uint8_t> Pattern(size_t size, int seed) {
   return bytes;
 }
 
-std::vector<uint8_t> DeviceBytes(IDirect3DResource9* buffer, UINT size) {
-  void* data = nullptr;
-  if (buffer == nullptr || LockBuffer(buffer, 0, size, &data, D3DLOCK_READONLY) != D3D_OK) return {};
-  std::vector<uint8_t> bytes(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
-  UnlockBuffer(buffer);
-  return bytes;
-}
+using test_support::DeviceBufferBytes;
 
 Matrix4 Numbered(float base) {
   Matrix4 m;
@@ -141,7 +135,7 @@ TEST_F(RebuildDisplayTest, EveryDeviceObjectComesBackAndTheOldDeviceKeepsNone) {
 
   for (int i = 0; i < 16; i++) EXPECT_EQ(0, WrongTilePixels(tiles[i], i)) << "tile " << i;
   EXPECT_EQ(0, PixelsOtherThan(target, 0)) << "a blank render target reads back cleared";
-  EXPECT_EQ(vertices, DeviceBytes(GetVertexBufferObject(vb), 32 * 40));
+  EXPECT_EQ(vertices, DeviceBufferBytes(GetVertexBufferObject(vb), 32 * 40));
   ShadowMapRecord* m = reinterpret_cast<ShadowMapRecord*>(GetHandleRecord(map));
   ASSERT_NE(nullptr, m);
   EXPECT_NE(nullptr, m->texture);
@@ -166,7 +160,9 @@ TEST_F(RebuildDisplayTest, MatricesDrawAreaAndASecondRenderTargetAreAsBefore) {
   const int second = MakeBlankGraph(64, 64, 1, 1);
   ASSERT_GT(second, 0);
   const bool twoTargets = AreShadersUsable() && DeviceCaps.maxRenderTargets >= 2;
-  if (twoTargets) ASSERT_EQ(0, SetDrawTargetOfIndex(1, second, 0));
+  if (twoTargets) {
+    ASSERT_EQ(0, SetDrawTargetOfIndex(1, second, 0));
+  }
 
   ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
   EXPECT_TRUE(SameMatrix(world, Transforms.world));

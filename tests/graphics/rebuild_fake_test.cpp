@@ -2,22 +2,27 @@
 // machine cannot produce (a lost or not-reset device found on activation),
 // the order of releases and re-creations, user shaders made again on the
 // new device and a refused re-creation, a restart that falls back to
-// software, and a hundred rebuilds that leave no memory block behind.
+// software, a hundred rebuilds that leave no memory block behind, and the
+// transfer-texture pool's upkeep.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FakeDirect3D.h"
 #include "LogCapture.h"
+#include "DiDAridIrer.h"
 #include "RaRadara.h"
+#include "RaRadaraLog.h"
 #include "TestFiles.h"
 #include "VeRavoro.h"
 #include "VuViderezaBuffer.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaGraph.h"
+#include "VuViderezaGraphPool.h"
 #include "VuViderezaGraphics.h"
 #include "VuViderezaRebuild.h"
 #include "VuViderezaShader.h"
@@ -218,6 +223,71 @@ TEST_F(RebuildFakeTest, AHundredRebuildsLeaveNoMemoryBlockAndReleaseAsMuchEachTi
     ASSERT_EQ(perRebuild, Releases) << "rebuild " << i;
   }
   EXPECT_EQ(blocks, GetAllocCount());
+}
+
+}  // namespace
+
+namespace {
+
+TransferTextureEntry PoolEntry(int busy, int age, int now) {
+  TransferTextureEntry e{};
+  e.used = 1;
+  e.busy = static_cast<uint8_t>(busy);
+  e.width = 64;
+  e.height = 32;
+  e.mipCount = 1;
+  e.pixelFormat = 3;
+  e.lastUse = now - age;
+  return e;
+}
+
+TEST_F(RebuildFakeTest, TheTransferPoolFreesIdleEntriesAndSurvivesARebuild) {
+  ASSERT_EQ(0, InitASyncLoad(GetCurrentThreadId()));
+  const int now = GetMillisecondCount();
+  TransferPool.entries[0] = PoolEntry(0, 2500, now);  // idle: freed
+  TransferPool.entries[1] = PoolEntry(1, 2500, now);  // busy: kept
+  TransferPool.entries[2] = PoolEntry(0, 100, now);   // recently used: kept
+  TransferPool.count = 3;
+  for (int i = 0; i < 3; i++) ASSERT_EQ(0, CreatePooledTransferTexture(&TransferPool.entries[i]));
+  int offThread = 0;
+  std::thread([&offThread] { offThread = ReleaseIdleTransferTextures(); }).join();
+  EXPECT_EQ(-1, offThread) << "only the main thread frees idle entries";
+  Releases = 0;
+  ASSERT_EQ(0, ReleaseIdleTransferTextures());
+  EXPECT_EQ(2, TransferPool.count);
+  EXPECT_EQ(1, Releases);
+  EXPECT_EQ(0, TransferPool.entries[0].used);
+
+  // A rebuild releases the used entries' textures and makes them again.
+  Releases = 0;
+  ASSERT_EQ(0, ReleaseAllDeviceObjects());
+  EXPECT_EQ(nullptr, TransferPool.entries[1].texture);
+  ASSERT_EQ(0, RecreateAllDeviceObjects());
+  EXPECT_NE(nullptr, TransferPool.entries[1].texture);
+  EXPECT_NE(nullptr, TransferPool.entries[2].texture);
+  EXPECT_EQ(2, TransferPool.count);
+
+  ASSERT_EQ(0, ReleaseTransferTextures(1));
+  EXPECT_EQ(1, TransferPool.count) << "the busy one stays";
+  ASSERT_EQ(0, ReleaseTransferTextures(0));
+  EXPECT_EQ(0, TransferPool.count);
+  EndASyncLoad();
+}
+
+TEST_F(RebuildFakeTest, AFailedPoolTextureLogsItsSizeAndThePoolOnce) {
+  fake.textureResult = [] { return static_cast<HRESULT>(E_OUTOFMEMORY); };
+  TransferPool.entries[5] = PoolEntry(0, 0, 0);
+  TransferPool.count = 1;
+  EXPECT_EQ(-1, CreatePooledTransferTexture(&TransferPool.entries[5]));
+  EXPECT_EQ(-1, CreatePooledTransferTexture(&TransferPool.entries[5]));
+  fake.textureResult = nullptr;
+  const std::string text = log_.Text();
+  EXPECT_NE(std::string::npos, text.find("SizeX:64 SizeY:32")) << text;
+  const size_t list = text.find("非管理テクスチャへのデータ転送用システムメモリ配置テクスチャの数：1");
+  ASSERT_NE(std::string::npos, list);
+  EXPECT_EQ(std::string::npos, text.find("非管理テクスチャへのデータ転送用", list + 1)) << "listed once";
+  EXPECT_NE(std::string::npos, text.find("No5. UseFlag:1 UseCount:0 CubeMap:0 SizeX:64 SizeY:32"));
+  ReleaseTransferTextures(0);
 }
 
 }  // namespace

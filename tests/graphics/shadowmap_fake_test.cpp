@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "FakeDirect3D.h"
@@ -15,7 +17,9 @@
 #include "VeRavoro.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
+#include "VuViderezaShader.h"
 #include "VuViderezaShadowMap.h"
 #include "VuViderezaTransform.h"
 
@@ -282,6 +286,88 @@ TEST_F(ShadowMapFakeTest, DeletingAMapBeingDrawnEndsTheDrawing) {
   ASSERT_EQ(0, DeleteShadowMap(map));
   EXPECT_EQ(0, ShadowMaps.drawingHandle);
   EXPECT_EQ(0, ShadowMaps.drawing);
+}
+
+}  // namespace
+
+namespace {
+
+// Render targets set on the fake device, by index.
+IDirect3DSurface9* DeviceTargets[4];
+
+TEST_F(ShadowMapFakeTest, DrawingIntoAMapUsesTheLightViewAndItsEndPutsTheCameraBack) {
+  fake.table.SetDeviceRenderTarget = [](DWORD index, IDirect3DSurface9* s) -> HRESULT {
+    if (index < 4) DeviceTargets[index] = s;
+    return D3D_OK;
+  };
+  const int map = MakeShadowMap(256, 128, 32, 1);
+  ASSERT_GT(map, 0);
+  int w = 0, h = 0;
+  ASSERT_EQ(0, GetGraphicSize(map, &w, &h)) << "a map answers the graphic size query";
+  EXPECT_EQ(256, w);
+  EXPECT_EQ(128, h);
+  ASSERT_EQ(0, SetShadowMapDrawArea(map, -10, -20, -30, 10, 20, 30));
+  ASSERT_EQ(0, SetShadowMapLightDirection(map, 0, -1, 1));
+  const Matrix4 view = Transforms.view, projection = Transforms.projection;
+  const int mode = GraphState.projectionMode;
+  EXPECT_EQ(-1, EndShadowMapDraw()) << "nothing is being drawn";
+
+  ASSERT_EQ(0, BeginShadowMapDraw(map));
+  ShadowMapRecord* r = Record(map);
+  EXPECT_EQ(map, GetShadowMapBeingDrawn());
+  EXPECT_EQ(r->surface, DeviceTargets[0]);
+  EXPECT_EQ(0, memcmp(&r->lightView, &Transforms.view, sizeof view)) << "the light's view is the view";
+  EXPECT_NEAR(r->projectionScale[0], Transforms.projection.m[0][0], 1e-6f);
+
+  ASSERT_EQ(0, EndShadowMapDraw());
+  EXPECT_EQ(0, GetShadowMapBeingDrawn());
+  EXPECT_EQ(0, r->beingDrawn);
+  EXPECT_EQ(DeviceLayer.backBuffer, DeviceTargets[0]) << "the screen is render target 0 again";
+  EXPECT_EQ(0, memcmp(&view, &Transforms.view, sizeof view));
+  EXPECT_EQ(0, memcmp(&projection, &Transforms.projection, sizeof projection));
+  EXPECT_EQ(mode, GraphState.projectionMode);
+  EXPECT_EQ(-1, EndShadowMapDraw());
+
+  // Deleting the map being drawn ends the drawing the same way.
+  ASSERT_EQ(0, BeginShadowMapDraw(map));
+  ASSERT_EQ(0, DeleteShadowMap(map));
+  EXPECT_EQ(0, GetShadowMapBeingDrawn());
+  EXPECT_EQ(DeviceLayer.backBuffer, DeviceTargets[0]);
+  EXPECT_EQ(0, memcmp(&view, &Transforms.view, sizeof view));
+}
+
+// A point through the sent rows (registers 44-46) lands where the light's
+// view, the fitted box and the texture mapping put it.
+TEST_F(ShadowMapFakeTest, SlotConstantsCarryTheMapsTextureSpaceTransformAndBiases) {
+  const int map = MakeShadowMap(64, 32, 32, 1);
+  ASSERT_EQ(0, SetShadowMapDrawArea(map, -4, -2, -8, 4, 2, 8));
+  ASSERT_EQ(0, SetShadowMapLightDirection(map, 0, 0, 1));  // basis = identity
+  ASSERT_EQ(0, SetUseShadowMap(0, map));
+  const float* vertex = reinterpret_cast<const float*>(ShaderConstants.device[0].data);
+  const float* rows = vertex + 44 * 4;
+  // The box corner (4, 2, 8): x at the right edge, y at the top, z at the far end.
+  const float corners[2][3] = {{4, 2, 8}, {-4, -2, -8}};
+  const float expected[2][3] = {{1.0f, 0.0f, 1.0f}, {0.0f, 1.0f, 0.0f}};
+  for (int c = 0; c < 2; c++)
+    for (int k = 0; k < 3; k++) {
+      const float* row = rows + k * 4;
+      const float v = row[0] * corners[c][0] + row[1] * corners[c][1] + row[2] * corners[c][2] + row[3];
+      EXPECT_NEAR(expected[c][k], v, 1e-5f) << "corner " << c << " output " << k;
+    }
+  EXPECT_NEAR(0.002f, vertex[47 * 4], 1e-7f);
+  EXPECT_NEAR(0.0007f, vertex[47 * 4 + 1], 1e-7f);
+  EXPECT_NEAR(1.0f / 64, vertex[47 * 4 + 2], 1e-7f);
+  EXPECT_EQ(1.0f, vertex[50 * 4]) << "slot 0 in use";
+  EXPECT_EQ(0.0f, vertex[57 * 4]) << "slot 1 empty";
+  EXPECT_EQ(1.0f, vertex[54 * 4]) << "an empty slot's bias is 1.0";
+  const float* pixel = reinterpret_cast<const float*>(ShaderConstants.device[3].data) + 18 * 4;
+  EXPECT_NEAR(0.002f, pixel[0], 1e-7f);
+  EXPECT_NEAR(0.0007f, pixel[1], 1e-7f);
+  EXPECT_EQ(1.0f, pixel[2]);
+  EXPECT_EQ(0.0f, pixel[3]);
+  ASSERT_EQ(0, SetUseShadowMap(0, 0));
+  EXPECT_EQ(0.0f, vertex[50 * 4]);
+  EXPECT_EQ(1.0f, pixel[0]);
 }
 
 }  // namespace

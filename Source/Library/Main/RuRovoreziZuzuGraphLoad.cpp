@@ -132,6 +132,12 @@ int CreateDivGraphFromGraphImage(const GraphCreateSettings* settings, int wholeH
 
 namespace {
 
+// Frees the colour image and, when it holds pixels, the alpha image.
+void ReleaseImagePair(BaseImageRecord* image, BaseImageRecord* alpha) {
+  ReleaseBaseImage(image);
+  if (alpha->pixels != nullptr) ReleaseBaseImage(alpha);
+}
+
 // Decodes the file, makes the whole graphic in wholeHandle and the tiles in
 // handles, remembers the source; the caller deletes wholeHandle (and the
 // tiles on failure).
@@ -155,8 +161,7 @@ int LoadDividedGraphInto(const GraphCreateSettings* settings, const char* file, 
     RememberGraphicSource(handles[0], file, nullptr, nullptr, mirror, -1);
     for (int i = 1; i < count; i++) RememberGraphicSource(handles[i], nullptr, nullptr, nullptr, mirror, handles[0]);
   }
-  ReleaseBaseImage(&image);
-  if (alpha.pixels != nullptr) ReleaseBaseImage(&alpha);
+  ReleaseImagePair(&image, &alpha);
   return result;
 }
 
@@ -347,41 +352,217 @@ int MakeBlankGraph(int width, int height, int drawable, int alpha) {
   return CreateBlankGraphHandle(&settings, width, height, 0, IsASyncLoadEnabled(), 0);
 }
 
-int LoadImageGraph(const char* file) {
-  if (file == nullptr) return -1;
-  const int handle = AllocGraphicHandle();
-  if (handle < 0) return -1;
-  ImageLoadSettings loadSettings;
-  SnapshotImageLoadSettings(&loadSettings);
+// ---------------------------------------------------------------------------
+// The single-graphic road: one graphic from a file, image bytes or base
+// images, at once or as a loading job.
+
+namespace {
+
+const char LOG_GRAPHIC_FILE_FAILED[] = "右記のグラフィックファイルのロードに失敗しました：%s ";
+
+// What one single-graphic load works from (exactly one source is set).
+struct SingleGraphRequest {
+  GraphCreateSettings settings;
+  int reuse;
+  int handle;
+  const char* file;  // full path
+  const void* bytes;
+  int size;
+  const void* alphaBytes;
+  int alphaSize;
+  const BaseImageRecord* image;
+  const BaseImageRecord* alphaImage;
+  int transparent;
+  int mirror;
+};
+
+int LoadSingleGraphFromRequest(const SingleGraphRequest* r, int inJob) {
   BaseImageRecord image, alpha;
   memset(&image, 0, sizeof image);
   memset(&alpha, 0, sizeof alpha);
-  if (LoadBaseImagePair(&loadSettings, file, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, 0) >= 0) {
-    GraphCreateSettings settings;
-    GetGraphCreateSettings(&settings);
-    int result = CreateGraphFromBaseImages(&settings, handle, &image, &alpha, 1, 0);
-    if (result == 0) RememberGraphicSource(handle, file, nullptr, nullptr, 0, -1);
-    ReleaseBaseImage(&image);
-    if (alpha.pixels != nullptr) ReleaseBaseImage(&alpha);
+  BaseImageRecord* colour = &image;
+  BaseImageRecord* alphaUsed = nullptr;
+  int loadedHere = 0;
+  if (r->image != nullptr) {
+    // The caller's images: worked on through copies of their records.
+    image = *r->image;
+    if (r->alphaImage != nullptr && r->alphaImage->pixels != nullptr) {
+      alpha = *r->alphaImage;
+      alphaUsed = &alpha;
+    }
+  } else {
+    ImageLoadSettings loadSettings;
+    SnapshotImageLoadSettings(&loadSettings);
+    const int result =
+        r->file != nullptr
+            ? LoadBaseImagePair(&loadSettings, r->file, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, r->mirror)
+            : LoadBaseImagePair(&loadSettings, nullptr, r->bytes, r->size, 1, r->alphaBytes, r->alphaSize,
+                                r->alphaBytes != nullptr ? 1 : 2, &image, &alpha, r->mirror);
     if (result < 0) {
-      DeleteGraphicHandle(handle);
+      if (r->file != nullptr) {
+        // No image loader takes it: a file that exists is tried as a movie.
+        const StreamHandle stream = FileStreamOpen(r->file, 0, 1, 0);
+        if (stream == 0) {
+          LogPrintf(LOG_IMAGE_MISSING, r->file);
+        } else {
+          FileStreamClose(stream);
+          if (!r->reuse) return LoadMovieGraphic(r->handle, r->file, inJob);
+          LogPrintf(LOG_GRAPHIC_FILE_FAILED, r->file);
+        }
+      }
       return -1;
     }
-    return handle;
+    loadedHere = 1;
+    if (alpha.pixels != nullptr) alphaUsed = &alpha;
   }
-  // No image loader takes the file: a file that exists is tried as a movie.
-  const StreamHandle stream = FileStreamOpen(file, 0, 1, 0);
-  if (stream == 0) {
-    char path[MAX_PATH];
-    FullPath(file, path);
-    LogPrintf(LOG_IMAGE_MISSING, path);
-    DeleteGraphicHandle(handle);
+  int result;
+  if (r->reuse) {
+    GraphicHandleRecord* record = GetGraphicRecord(r->handle, 1);
+    if (record == nullptr || record->image == nullptr || record->width != image.width ||
+        record->height != image.height) {
+      result = -1;
+    } else {
+      const RECT whole = {0, 0, image.width, image.height};
+      result = TransferImageToGraphTexture(colour, alphaUsed, r->handle, &whole, 0, 0,
+                                           r->settings.noTransparentColor == 0, 0, inJob);
+    }
+  } else {
+    result = CreateGraphFromBaseImages(&r->settings, r->handle, colour, alphaUsed, r->transparent, inJob);
+  }
+  if (result == 0) {
+    if (r->file != nullptr)
+      RememberGraphicSource(r->handle, r->file, nullptr, nullptr, r->mirror, -1);
+    else if (r->bytes != nullptr)
+      RememberGraphicSourceBytes(r->handle, r->bytes, r->size, r->alphaBytes, r->alphaSize, r->mirror);
+    else
+      RememberGraphicSource(r->handle, nullptr, colour, alphaUsed, r->mirror, -1);
+  }
+  if (loadedHere) ReleaseImagePair(&image, &alpha);
+  return result;
+}
+
+int LoadSingleGraphJob(ASyncJob* job) {
+  int offset = 0;
+  SingleGraphRequest request;
+  memcpy(&request, UnpackASyncData(job->params, &offset), sizeof request);
+  request.file = UnpackASyncString(job->params, &offset);
+  const int result = LoadSingleGraphFromRequest(&request, 1);
+  // The pending load goes first: deleting waits for it.
+  SubHandleAsyncCount(request.handle);
+  if (result < 0 && !request.reuse && GetGraphicRecord(request.handle, 1) != nullptr) DeleteGraphicHandle(request.handle);
+  return 0;
+}
+
+// The new handle, 0 after a refill, or -1.
+int LoadGraphRequest(SingleGraphRequest* r, int async, int inJob) {
+  if (!inJob) WaitWhileInactive();
+  if (r->reuse) {
+    GraphicHandleRecord* record = GetGraphicRecord(r->handle, 0);
+    if (record == nullptr) return -1;
+  } else {
+    r->handle = AllocGraphicHandle();
+    if (r->handle < 0) return -1;
+  }
+  if (!async || inJob) {
+    // A failed creation deletes a new handle itself; one that failed before that is deleted here.
+    const int result = LoadSingleGraphFromRequest(r, inJob);
+    if (result < 0) {
+      if (!r->reuse && GetGraphicRecord(r->handle, 1) != nullptr) DeleteGraphicHandle(r->handle);
+      return -1;
+    }
+    return r->reuse ? 0 : r->handle;
+  }
+  int size = 0;
+  PackASyncData(nullptr, &size, r, sizeof *r);
+  if (PackASyncString(nullptr, &size, r->file) < 0) return -1;
+  ASyncJob* job = AllocASyncJob(size);
+  if (job != nullptr) {
+    int offset = 0;
+    PackASyncData(job->params, &offset, r, sizeof *r);
+    PackASyncString(job->params, &offset, r->file);
+    job->function = LoadSingleGraphJob;
+    if (AddASyncJobForHandle(job, r->handle) == 0) return r->reuse ? 0 : r->handle;
+  }
+  if (!r->reuse) DeleteGraphicHandle(r->handle);
+  return -1;
+}
+
+SingleGraphRequest NewRequest(const GraphCreateSettings* settings, int reuse, int handle, int transparent, int mirror) {
+  SingleGraphRequest request;
+  memset(&request, 0, sizeof request);
+  request.settings = *settings;
+  request.reuse = reuse;
+  request.handle = handle;
+  request.transparent = transparent;
+  request.mirror = mirror;
+  return request;
+}
+
+}  // namespace
+
+int CreateGraphFromMemoryWithSettings(const GraphCreateSettings* settings, int reuse, int handle, const void* bytes,
+                                      int size, const void* alphaBytes, int alphaSize, int transparent, int mirror,
+                                      int async) {
+  if (settings == nullptr || bytes == nullptr || size <= 0) return -1;
+  SingleGraphRequest request = NewRequest(settings, reuse, handle, transparent, mirror);
+  request.bytes = bytes;
+  request.size = size;
+  request.alphaBytes = alphaBytes;
+  request.alphaSize = alphaBytes != nullptr ? alphaSize : 0;
+  return LoadGraphRequest(&request, async, 0);
+}
+
+int CreateGraphFromBaseImageWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
+                                         const BaseImageRecord* image, const BaseImageRecord* alphaImage,
+                                         int transparent, int mirror, int async, int inJob) {
+  if (settings == nullptr || image == nullptr || image->pixels == nullptr) return -1;
+  SingleGraphRequest request = NewRequest(settings, reuse, handle, transparent, mirror);
+  request.image = image;
+  request.alphaImage = alphaImage;
+  return LoadGraphRequest(&request, async, inJob);
+}
+
+int MakeGraphFromBaseImages(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int transparent) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  return CreateGraphFromBaseImageWithSettings(&settings, 0, -1, image, alphaImage, transparent, 0, 0, 0);
+}
+
+int LoadImageGraph(const char* file) {
+  if (file == nullptr) return -1;
+  char path[MAX_PATH];
+  FullPath(file, path);
+  SingleGraphRequest request;
+  memset(&request, 0, sizeof request);
+  GetGraphCreateSettings(&request.settings);
+  request.file = path;
+  return LoadGraphRequest(&request, IsASyncLoadEnabled(), 0);
+}
+
+int CreateGraphicFromBaseImage(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle, int destX,
+                               int destY) {
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
+  if (record == nullptr || image == nullptr) return -1;
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  const RECT whole = {0, 0, image->width, image->height};
+  if (TransferImageToGraphTexture(image, alphaImage, handle, &whole, destX, destY, settings.noTransparentColor == 0, 0,
+                                  0) != 0)
     return -1;
-  }
-  FileStreamClose(stream);
-  if (LoadMovieGraphic(handle, file, 0) < 0) {
-    DeleteGraphicHandle(handle);
-    return -1;
-  }
-  return handle;
+  record = GetGraphicRecord(handle, 0);
+  record->sourceX = -destX;
+  record->sourceY = -destY;
+  return RememberGraphicSource(handle, nullptr, image, alphaImage, 0, -1);
+}
+
+int TransferImageRectToGraph(int handle, const BaseImageRecord* image, const BaseImageRecord* alphaImage,
+                             const RECT* source, int destX, int destY) {
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
+  if (record == nullptr || image == nullptr || source == nullptr) return -1;
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  record->sourceX = source->left - destX;
+  record->sourceY = source->top - destY;
+  return TransferImageToGraphTexture(image, alphaImage, handle, source, destX, destY,
+                                     settings.noTransparentColor == 0, 0, 0);
 }

@@ -12,12 +12,6 @@
 #include "VuViderezaDraw.h"
 
 // ---------------------------------------------------------------------------
-// Graphics and drawing.
-
-// Graphic creation: transfer-texture pool (empty).
-int ReleaseIdleTransferTextures() { return 0; }
-
-// ---------------------------------------------------------------------------
 // Fonts.
 
 // Fonts: no font handles or default settings to set up.

@@ -18,6 +18,7 @@
 #include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaMath.h"
 #include "VuViderezaRenderState.h"
+#include "VuViderezaShadowMap.h"
 #include "VuViderezaTransform.h"
 
 GraphicsDrawState GraphDraw;
@@ -188,11 +189,44 @@ IDirect3DSurface9* GetDrawTargetSurface() {
   return GraphicSurface(record, GraphDraw.drawSurfaceIndex);
 }
 
+namespace {
+
+// A live render-target graphic's own depth surface, or null.
+IDirect3DSurface9* OwnDepthSurface(const GraphicHandleRecord* record) {
+  if (!IsRenderTargetGraphic(record) || record->image->textureCount < 1) return nullptr;
+  return record->image->textures[0].writeOnlySurface;
+}
+
+}  // namespace
+
 int ApplyDepthStencilForDrawTarget() {
   if (!HasDirect3DDevice()) return -1;
-  // Graphics keep no depth surface of their own yet: the default Z buffer
-  // serves every target.
-  return FAILED(SetDeviceDepthStencilSurface(DeviceLayer.depthBuffer)) ? -1 : 0;
+  IDirect3DSurface9* depth = DeviceLayer.depthBuffer;
+  const ShadowMapRecord* map =
+      ShadowMaps.drawing ? reinterpret_cast<const ShadowMapRecord*>(
+                               GetHandleRecordOfType(ShadowMaps.drawingHandle, HANDLETYPE_SHADOWMAP))
+                         : nullptr;
+  const GraphicHandleRecord* zGraph = GraphDraw.zBufferGraph >= 0 ? GetGraphicRecord(GraphDraw.zBufferGraph, 0) : nullptr;
+  IDirect3DSurface9* zSurface = OwnDepthSurface(zGraph);
+  if (map != nullptr) {
+    // A shadow map draws with its own depth surface.
+    depth = map->depthSurface;
+  } else if (GetMaskUseFlag()) {
+    depth = DeviceLayer.depthBuffer;
+  } else if (IsScreenTarget(GraphDraw.drawTarget)) {
+    int w = 0, h = 0;
+    GetGraphicSize(-2, &w, &h);
+    if (zSurface != nullptr && zGraph->width >= w && zGraph->height >= h) depth = zSurface;
+  } else if (const GraphicHandleRecord* target = TargetGraphic(GraphDraw.drawTarget)) {
+    if (zSurface != nullptr && zGraph->width >= target->width && zGraph->height >= target->height) {
+      depth = zSurface;
+    } else if (OwnDepthSurface(target) != nullptr) {
+      depth = OwnDepthSurface(target);
+    } else if (target->width > DeviceLayer.depthBufferWidth || target->height > DeviceLayer.depthBufferHeight) {
+      depth = nullptr;  // larger than the Z buffer: drawn without depth
+    }
+  }
+  return FAILED(SetDeviceDepthStencilSurface(depth)) ? -1 : 0;
 }
 
 int SetZBufferGraphic(int handle) {

@@ -16,6 +16,7 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaRebuild.h"
+#include "VuViderezaShadowMap.h"
 #include "ZiDezaru.h"
 
 namespace {
@@ -25,6 +26,14 @@ const char LOG_TEXTURE_FAILED[] = "テクスチャの作成に失敗しました
 const char LOG_MEMORY_TEXTURE_FAILED[] = "メモリテクスチャの作成に失敗しました";
 const char LOG_TEXTURE_SURFACE_FAILED[] = "テクスチャのサーフェスアドレスの取得に失敗しました";
 const char LOG_ORIGINAL_MEMORY_FAILED[] = "グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました";
+const char LOG_MIP_LOCK_FAILED[] = "ミップマップテクスチャのロックに失敗しました";
+const char LOG_CUBE_MIP_LOCK_FAILED[] = "キューブマップミップマップテクスチャのロックに失敗しました";
+const char LOG_WRITE_SURFACE_FAILED[] = "書き込み専用サーフェスの作成に失敗しました";
+const char LOG_WRITE_DEPTH_FAILED[] = "書き込み専用マルチサンプル深度サーフェスの作成に失敗しました";
+const char LOG_CUBE_TEXTURE_FAILED[] = "キューブマップテクスチャの作成に失敗しました";
+const char LOG_CUBE_SURFACE_FAILED[] = "キューブテクスチャのサーフェスアドレスの取得に失敗しました";
+const char LOG_MEMORY_IMAGE_FAILED[] = "メモリイメージの作成に失敗しました";
+const char LOG_BLEND_IMAGE_FAILED[] = "ブレンド画像用メモリイメージの作成に失敗しました";
 const char LOG_DRAW_INFO_MEMORY_FAILED[] = "画像描画情報格納用メモリの確保に失敗しました";
 const char LOG_DXT_TRANSFER[] = "DXTフォーマットのテクスチャに標準形式のイメージを転送することはできません";
 const char LOG_TEXTURE_LOCK_FAILED[] = "テクスチャのロックに失敗しました";
@@ -104,7 +113,120 @@ int GraphicsReady() { return Screen.graphicsUp && DeviceLayer.hardware && HasDir
 
 void FreeDescriptor(GraphImageDescriptor* image) {
   ReleaseImageTextures(image);
+  if (IsValidMemImg(&image->softImage)) ReleaseMemImg(&image->softImage);
   MemFree(image);
+}
+
+// A cube texture is kept in the entry's texture fields; these give it back.
+IDirect3DCubeTexture9* AsCube(IDirect3DTexture9* texture) { return reinterpret_cast<IDirect3DCubeTexture9*>(texture); }
+
+HRESULT MakeTexture(bool cube, int width, int height, int levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                    IDirect3DTexture9** out, int inJob) {
+  if (!cube)
+    return CreateDeviceTextureOnMainThread(width, height, levels, usage, format, pool, out, nullptr, inJob);
+  IDirect3DCubeTexture9* texture = nullptr;
+  const HRESULT hr = CreateDeviceCubeTextureOnMainThread(width, levels, usage, format, pool, &texture, nullptr, inJob);
+  *out = reinterpret_cast<IDirect3DTexture9*>(texture);
+  return hr;
+}
+
+// A drawable graphic's multi-sample render surface (when it asks for
+// multi-sampling, in what the device supports) and its depth surface (when
+// asked for, or when its sampling differs from the device layer's Z buffer).
+int MakeTargetSurfaces(GraphImageDescriptor* image, GraphTextureEntry& e, D3DFORMAT format, int inJob) {
+  D3DMULTISAMPLE_TYPE samples = static_cast<D3DMULTISAMPLE_TYPE>(image->format.multiSampleType);
+  DWORD quality = image->format.multiSampleQuality;
+  if (samples != D3DMULTISAMPLE_NONE) {
+    FindSupportedMultiSampleType(format, &samples, &quality, 0);
+    image->format.multiSampleType = static_cast<uint8_t>(samples);
+    image->format.multiSampleQuality = static_cast<uint8_t>(quality);
+  }
+  if (samples != D3DMULTISAMPLE_NONE && e.multiSampleSurface == nullptr) {
+    if (CreateDeviceRenderTargetOnMainThread(e.allocWidth, e.allocHeight, format, samples, quality, FALSE,
+                                             &e.multiSampleSurface, nullptr, inJob) != D3D_OK ||
+        e.multiSampleSurface == nullptr) {
+      e.multiSampleSurface = nullptr;
+      LogPrintf(LOG_WRITE_SURFACE_FAILED);
+      return -1;
+    }
+  }
+  const bool deviceSampling = DeviceLayer.multiSampleType != 0;
+  const bool wantDepth = image->hasDepthSurface || (samples != D3DMULTISAMPLE_NONE) != deviceSampling;
+  if (!wantDepth) {
+    if (e.writeOnlySurface != nullptr) ReleaseComObjectOnMainThread(e.writeOnlySurface, inJob);
+    e.writeOnlySurface = nullptr;
+    return 0;
+  }
+  if (e.writeOnlySurface != nullptr) return 0;
+  const int depthFormats[3] = {DeviceFormats.z16, DeviceFormats.z24, DeviceFormats.z32};
+  int depth = depthFormats[image->depthFormat >= 0 && image->depthFormat < 3 ? image->depthFormat : 0];
+  if (depth == 0) depth = DeviceFormats.z16;
+  if (CreateDeviceDepthStencilSurfaceOnMainThread(e.allocWidth, e.allocHeight, static_cast<D3DFORMAT>(depth), samples,
+                                                  quality, FALSE, &e.writeOnlySurface, nullptr, inJob) != D3D_OK ||
+      e.writeOnlySurface == nullptr) {
+    e.writeOnlySurface = nullptr;
+    LogPrintf(LOG_WRITE_DEPTH_FAILED);
+    return -1;
+  }
+  return 0;
+}
+
+// Lock and unlock of one level of a texture, or of one face's level of a cube.
+HRESULT LockLevel(IDirect3DTexture9* texture, bool cube, int face, int level, D3DLOCKED_RECT* locked,
+                  const RECT* rect, DWORD flags, int inJob) {
+  return cube ? LockCubeTextureRectOnMainThread(AsCube(texture), static_cast<D3DCUBEMAP_FACES>(face), level, locked,
+                                                rect, flags, inJob)
+              : LockTextureRectOnMainThread(texture, level, locked, rect, flags, inJob);
+}
+
+void UnlockLevel(IDirect3DTexture9* texture, bool cube, int face, int level, int inJob) {
+  if (cube)
+    UnlockCubeTextureRectOnMainThread(AsCube(texture), static_cast<D3DCUBEMAP_FACES>(face), level, inJob);
+  else
+    UnlockTextureRectOnMainThread(texture, level, inJob);
+}
+
+// The transparent colour 0x00RRGGBB as a raw pixel of a software image type.
+uint32_t SoftwareKeyValue(uint32_t colour, int colorType) {
+  if (colorType == MEMIMG_COLOR_32) return colour & 0xffffff;
+  return ((colour >> 19 & 0x1f) << 11) | ((colour >> 10 & 0x3f) << 5) | (colour >> 3 & 0x1f);
+}
+
+// A zeroed descriptor with room for `entries` texture entries and its head
+// filled (one reference); null after the log line when out of memory.
+GraphImageDescriptor* AllocDescriptor(const GraphFormatDesc& desc, const GraphCreateSettings* settings, int width,
+                                      int height, int entries) {
+  GraphImageDescriptor* image = static_cast<GraphImageDescriptor*>(
+      MEM_ALLOC_ZEROED(sizeof(GraphImageDescriptor) + (entries - 1) * sizeof(GraphTextureEntry)));
+  if (image == nullptr) {
+    LogPrintf(LOG_ORIGINAL_MEMORY_FAILED);
+    return nullptr;
+  }
+  image->refCount = 1;
+  image->format = desc;
+  image->pixelFormat = SelectPixelFormatIndex(&desc);
+  image->transparentColor = static_cast<uint32_t>(settings->transparentColor);
+  image->width = width;
+  image->height = height;
+  return image;
+}
+
+// Software mode: a descriptor holding one memory image of width x height.
+GraphImageDescriptor* CreateSoftwareDescriptor(const GraphFormatDesc& desc, const GraphCreateSettings* settings,
+                                               int width, int height) {
+  GraphImageDescriptor* image = AllocDescriptor(desc, settings, width, height, 1);
+  if (image == nullptr) return nullptr;
+  // A blend image is a 32-bit image with alpha here.
+  const int colorType = desc.colorBits == 32 || desc.blend ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
+  const int alpha = desc.alpha || desc.blend;
+  const uint32_t key = desc.palette8 ? 0xffffffffu : SoftwareKeyValue(image->transparentColor, colorType);
+  if (CreateMemImg(&image->softImage, width, height, -1, key, colorType, desc.palette8, alpha, 0, nullptr) < 0) {
+    LogPrintf(desc.blend ? LOG_BLEND_IMAGE_FAILED : LOG_MEMORY_IMAGE_FAILED);
+    FreeFailedMemImg(&image->softImage);
+    MemFree(image);
+    return nullptr;
+  }
+  return image;
 }
 
 }  // namespace
@@ -159,11 +281,11 @@ int GetGraphicSize(int handle, int* width, int* height) {
   if (handle == -2 || handle == -4) {
     w = Screen.drawWidth > 0 ? Screen.drawWidth : 640;
     h = Screen.drawHeight > 0 ? Screen.drawHeight : 480;
-  } else {
-    GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
-    if (record == nullptr) return -1;
+  } else if (GraphicHandleRecord* record = GetGraphicRecord(handle, 1)) {
     w = record->width;
     h = record->height;
+  } else {
+    return GetShadowMapSize(handle, width, height);
   }
   if (width != nullptr) *width = w;
   if (height != nullptr) *height = h;
@@ -172,7 +294,7 @@ int GetGraphicSize(int handle, int* width, int* height) {
 
 int GetGraphTextureSize(int handle, int* width, int* height) {
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
-  if (record == nullptr) return -1;
+  if (record == nullptr) return GetShadowMapSize(handle, width, height);
   int w = record->width, h = record->height;
   if (record->image != nullptr && record->image->format.textureBacked && record->image->textureCount > 0) {
     w = record->image->textures[0].allocWidth;
@@ -193,6 +315,7 @@ int TermGraphicRecord(HandleRecordHeader* header) {
   }
   if (GetDrawTarget() == header->handle) SetDrawTarget(-4);
   ForgetDrawTargetGraph(header->handle);
+  if (IsValidMemImg(&record->softImage)) ReleaseMemImg(&record->softImage);
   if (record->image != nullptr) {
     if (--record->image->refCount <= 0) FreeDescriptor(record->image);
     record->image = nullptr;
@@ -370,22 +493,21 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
     GraphTextureEntry& e = image->textures[i];
     const int drawable = image->format.drawable;
     const int managed = image->format.managed && !drawable;
+    const bool cube = image->format.cube != 0;
+    if (drawable && !cube && MakeTargetSurfaces(image, e, static_cast<D3DFORMAT>(format), inJob) < 0) return -1;
     if (e.texture == nullptr) {
-      HRESULT hr = CreateDeviceTextureOnMainThread(e.allocWidth, e.allocHeight, image->mipCount,
-                                                   drawable ? D3DUSAGE_RENDERTARGET : 0,
-                                                   static_cast<D3DFORMAT>(format),
-                                                   managed ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT, &e.texture,
-                                                   nullptr, inJob);
+      HRESULT hr = MakeTexture(cube, e.allocWidth, e.allocHeight, image->mipCount, drawable ? D3DUSAGE_RENDERTARGET : 0,
+                               static_cast<D3DFORMAT>(format), managed ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT,
+                               &e.texture, inJob);
       if (hr != D3D_OK || e.texture == nullptr) {
         e.texture = nullptr;
-        LogPrintf(LOG_TEXTURE_FAILED);
+        LogPrintf(cube ? LOG_CUBE_TEXTURE_FAILED : LOG_TEXTURE_FAILED);
         return -1;
       }
     }
     if (!drawable && !managed && e.systemTexture == nullptr) {
-      HRESULT hr = CreateDeviceTextureOnMainThread(e.allocWidth, e.allocHeight, image->mipCount, D3DUSAGE_DYNAMIC,
-                                                   static_cast<D3DFORMAT>(format), D3DPOOL_SYSTEMMEM,
-                                                   &e.systemTexture, nullptr, inJob);
+      HRESULT hr = MakeTexture(cube, e.allocWidth, e.allocHeight, image->mipCount, D3DUSAGE_DYNAMIC,
+                               static_cast<D3DFORMAT>(format), D3DPOOL_SYSTEMMEM, &e.systemTexture, inJob);
       if (hr != D3D_OK || e.systemTexture == nullptr) {
         e.systemTexture = nullptr;
         LogPrintf(LOG_MEMORY_TEXTURE_FAILED);
@@ -394,13 +516,20 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
         return -1;
       }
     }
-    if (e.faces[0] == nullptr &&
-        (GetTextureSurfaceLevelOnMainThread(e.texture, 0, &e.faces[0], inJob) != D3D_OK || e.faces[0] == nullptr)) {
-      e.faces[0] = nullptr;
-      LogPrintf(LOG_TEXTURE_SURFACE_FAILED);
-      return -1;
+    const int faces = cube ? 6 : 1;
+    for (int f = 0; f < faces; f++) {
+      if (e.faces[f] != nullptr) continue;
+      const HRESULT hr =
+          cube ? GetCubeTextureSurfaceOnMainThread(AsCube(e.texture), static_cast<D3DCUBEMAP_FACES>(f), 0, &e.faces[f],
+                                                   inJob)
+               : GetTextureSurfaceLevelOnMainThread(e.texture, 0, &e.faces[f], inJob);
+      if (hr != D3D_OK || e.faces[f] == nullptr) {
+        e.faces[f] = nullptr;
+        LogPrintf(cube ? LOG_CUBE_SURFACE_FAILED : LOG_TEXTURE_SURFACE_FAILED);
+        return -1;
+      }
+      if (drawable) ColorFillDeviceSurfaceOnMainThread(e.faces[f], nullptr, 0, inJob);
     }
-    if (drawable) ColorFillDeviceSurfaceOnMainThread(e.faces[0], nullptr, 0, inJob);
   }
   return 0;
 }
@@ -412,13 +541,29 @@ int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, 
     DeleteHandle(handle);
     return -1;
   }
-  if (!GraphicsReady()) {
-    // The software screen's memory images are not built here.
+  if (!Screen.graphicsUp || (DeviceLayer.hardware && !HasDirect3DDevice())) {
     DeleteHandle(handle);
     return -1;
   }
   GraphFormatDesc desc;
   BuildGraphFormatDesc(&desc, settings, width, height, hasAlpha, palette8, dxtCode, mipCount);
+  if (!DeviceLayer.hardware) {
+    GraphImageDescriptor* image = CreateSoftwareDescriptor(desc, settings, width, height);
+    if (image == nullptr) {
+      DeleteHandle(handle);
+      return -1;
+    }
+    if (record->image != nullptr && --record->image->refCount <= 0) FreeDescriptor(record->image);
+    record->image = image;
+    record->width = width;
+    record->height = height;
+    record->x = record->y = 0;
+    if (BuildGraphDrawInfo(handle, inJob) < 0) {
+      DeleteHandle(handle);
+      return -1;
+    }
+    return 0;
+  }
   int limit = settings->maxTextureSide;
   int deviceMax = DeviceCaps.maxTextureWidth < DeviceCaps.maxTextureHeight ? DeviceCaps.maxTextureWidth
                                                                            : DeviceCaps.maxTextureHeight;
@@ -434,19 +579,11 @@ int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, 
   DivideSizeIntoTextureSizes(width, limit, across, 1, GRAPH_TEXTURE_POW2);
   DivideSizeIntoTextureSizes(height, limit, down, 1, GRAPH_TEXTURE_POW2);
   const int textures = countX * countY;
-  GraphImageDescriptor* image = static_cast<GraphImageDescriptor*>(
-      MEM_ALLOC_ZEROED(sizeof(GraphImageDescriptor) + (textures - 1) * sizeof(GraphTextureEntry)));
+  GraphImageDescriptor* image = AllocDescriptor(desc, settings, width, height, textures);
   if (image == nullptr) {
-    LogPrintf(LOG_ORIGINAL_MEMORY_FAILED);
     DeleteHandle(handle);
     return -1;
   }
-  image->refCount = 1;
-  image->format = desc;
-  image->pixelFormat = SelectPixelFormatIndex(&desc);
-  image->transparentColor = static_cast<uint32_t>(settings->transparentColor);
-  image->width = width;
-  image->height = height;
   image->mipCount = image->pixelFormat >= 6 && image->pixelFormat <= 10 ? 1 : (desc.mipCount > 0 ? desc.mipCount : 1);
   image->textureCount = textures;
   if (desc.drawable && settings->noDepth == 0) {
@@ -482,6 +619,12 @@ int BuildGraphDrawInfo(int handle, int) {
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
   if (record == nullptr || record->image == nullptr) return -1;
   GraphImageDescriptor* image = record->image;
+  if (!image->format.textureBacked) {
+    if (IsValidMemImg(&record->softImage)) ReleaseMemImg(&record->softImage);
+    CreateSubMemImg(&record->softImage, &image->softImage, record->x, record->y, record->width, record->height);
+    record->pieceCount = 0;
+    return IsValidMemImg(&record->softImage) ? 0 : -1;
+  }
   const int left = record->x, top = record->y, right = left + record->width, bottom = top + record->height;
   int count = 0;
   for (int i = 0; i < image->textureCount; i++) {
@@ -541,6 +684,66 @@ int MakeDerivedGraph(int dst, int src, int x, int y, int width, int height, int 
 
 namespace {
 
+// Levels 1 and up of a texture made again from level 0, each the previous
+// one halved (power-of-two sides). 0 / -1.
+int BuildMipChain(IDirect3DTexture9* texture, bool cube, int face, int levels, const ColorFormatRecord* format,
+                  int width, int height, int inJob) {
+  D3DLOCKED_RECT previous;
+  const char* failed = cube ? LOG_CUBE_MIP_LOCK_FAILED : LOG_MIP_LOCK_FAILED;
+  if (LockLevel(texture, cube, face, 0, &previous, nullptr, D3DLOCK_READONLY, inJob) != D3D_OK) {
+    LogPrintf(failed);
+    return -1;
+  }
+  int held = 0, result = 0;
+  for (int level = 1; level < levels; level++) {
+    D3DLOCKED_RECT next;
+    if (LockLevel(texture, cube, face, level, &next, nullptr, 0, inJob) != D3D_OK) {
+      LogPrintf(failed);
+      result = -1;
+      break;
+    }
+    HalveImageForMipLevel(format, next.pBits, next.Pitch, previous.pBits, previous.Pitch, 0, 0, 0, 0, width, height);
+    UnlockLevel(texture, cube, face, held, inJob);
+    previous = next;
+    held = level;
+    width = width > 1 ? width / 2 : 1;
+    height = height > 1 ? height / 2 : 1;
+  }
+  UnlockLevel(texture, cube, face, held, inJob);
+  return result;
+}
+
+// Whole level 0 of a block-compressed texture from an image of the same
+// block format (rows of 4 x 4 blocks, 8 bytes each for DXT1, else 16); a
+// system-memory texture is then sent on to the entry's texture. 0 / -1.
+int CopyBlocks(IDirect3DTexture9* target, int kind, const BaseImageRecord* src, int w, int h, GraphTextureEntry* sent,
+               int inJob) {
+  D3DLOCKED_RECT locked;
+  if (LockTextureRectOnMainThread(target, 0, &locked, nullptr, 0, inJob) != D3D_OK) {
+    LogPrintf(LOG_TEXTURE_LOCK_FAILED);
+    return -1;
+  }
+  const int rowBytes = (w + 3) / 4 * (kind == 1 ? 8 : 16);
+  const int sourcePitch = src->pitch >= rowBytes ? src->pitch : rowBytes;
+  for (int row = 0; row < (h + 3) / 4; row++)
+    memcpy(static_cast<unsigned char*>(locked.pBits) + row * locked.Pitch,
+           static_cast<const unsigned char*>(src->pixels) + row * sourcePitch, rowBytes);
+  UnlockTextureRectOnMainThread(target, 0, inJob);
+  if (sent != nullptr && UpdateDeviceTextureOnMainThread(sent->systemTexture, sent->texture, inJob) != D3D_OK)
+    return -1;
+  return 0;
+}
+
+// Face k of a cube image (its own mip chain follows it); any other image as is.
+BaseImageRecord FaceOf(const BaseImageRecord* image, int face) {
+  BaseImageRecord view = *image;
+  if (image->cubeFlag > 0 && face > 0) {
+    view.pixels = static_cast<unsigned char*>(image->pixels) + face * GetBaseImageDataSize(image);
+  }
+  view.cubeFlag = 0;
+  return view;
+}
+
 // Writes source rectangle (sx, sy, w, h) into the texture rectangle at
 // (tx, ty); a rectangle ending one texel short of a larger texture's right
 // or bottom edge (or anywhere inside it) repeats its last column / row.
@@ -550,35 +753,84 @@ int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const Base
   const ColorFormatRecord* format = GetColorFormatForPixelFormat(image->pixelFormat);
   const int extendX = tx + w < e.allocWidth ? 1 : 0;
   const int extendY = ty + h < e.allocHeight ? 1 : 0;
-  if (format->kind != 0) {
-    LogPrintf(LOG_DXT_TRANSFER);
-    return 0;
-  }
   IDirect3DTexture9* target = image->format.managed ? e.texture : e.systemTexture;
-  RECT lock = {tx, ty, tx + w + extendX, ty + h + extendY};
-  D3DLOCKED_RECT locked;
-  if (LockTextureRectOnMainThread(target, 0, &locked, &lock, 0, inJob) != D3D_OK) {
-    LogPrintf(LOG_TEXTURE_LOCK_FAILED);
-    return -1;
-  }
-  RECT rect = {sx, sy, sx + w, sy + h};
-  const int key = applyKey && format->alphaWidth != 0 && alpha == nullptr;
-  ConvertColorBlt(locked.pBits, locked.Pitch, format, src->pixels, src->pitch, &src->format,
-                  alpha != nullptr ? alpha->pixels : nullptr, alpha != nullptr ? alpha->pitch : 0,
-                  alpha != nullptr ? &alpha->format : nullptr, 0, 0, &rect, 0, key, image->transparentColor,
-                  BLT_REDUCE_NONE, 0, 0, 0, 0);
-  unsigned char* bits = static_cast<unsigned char*>(locked.pBits);
-  const int bytes = format->bytesPerPixel;
-  if (extendX)
-    for (int row = 0; row < h; row++) {
-      unsigned char* line = bits + row * locked.Pitch;
-      memcpy(line + w * bytes, line + (w - 1) * bytes, bytes);
+  const bool cube = image->format.cube != 0;
+  if (format->kind != 0) {
+    // Blocks go in as they are, only whole textures of the same block format.
+    if (src->format.kind != format->kind || sx != 0 || sy != 0 || tx != 0 || ty != 0 || w != e.allocWidth ||
+        h != e.allocHeight || cube) {
+      LogPrintf(LOG_DXT_TRANSFER);
+      return 0;
     }
-  if (extendY) memcpy(bits + h * locked.Pitch, bits + (h - 1) * locked.Pitch, (w + extendX) * bytes);
-  UnlockTextureRectOnMainThread(target, 0, inJob);
+    return CopyBlocks(target, format->kind, src, w, h, image->format.managed ? nullptr : &e, inJob);
+  }
+  const RECT lock = {tx, ty, tx + w + extendX, ty + h + extendY};
+  const RECT rect = {sx, sy, sx + w, sy + h};
+  const int key = applyKey && format->alphaWidth != 0 && alpha == nullptr;
+  const int bytes = format->bytesPerPixel;
+  for (int face = 0; face < (cube ? 6 : 1); face++) {
+    D3DLOCKED_RECT locked;
+    if (LockLevel(target, cube, face, 0, &locked, &lock, 0, inJob) != D3D_OK) {
+      LogPrintf(LOG_TEXTURE_LOCK_FAILED);
+      return -1;
+    }
+    const BaseImageRecord from = FaceOf(src, face);
+    const BaseImageRecord fromAlpha = alpha != nullptr ? FaceOf(alpha, face) : BaseImageRecord{};
+    ConvertColorBlt(locked.pBits, locked.Pitch, format, from.pixels, from.pitch, &from.format,
+                    alpha != nullptr ? fromAlpha.pixels : nullptr, alpha != nullptr ? fromAlpha.pitch : 0,
+                    alpha != nullptr ? &fromAlpha.format : nullptr, 0, 0, &rect, 0, key, image->transparentColor,
+                    BLT_REDUCE_NONE, 0, 0, 0, 0);
+    unsigned char* bits = static_cast<unsigned char*>(locked.pBits);
+    if (extendX)
+      for (int row = 0; row < h; row++) {
+        unsigned char* line = bits + row * locked.Pitch;
+        memcpy(line + w * bytes, line + (w - 1) * bytes, bytes);
+      }
+    if (extendY) memcpy(bits + h * locked.Pitch, bits + (h - 1) * locked.Pitch, (w + extendX) * bytes);
+    UnlockLevel(target, cube, face, 0, inJob);
+    if (image->mipCount >= 2 &&
+        BuildMipChain(target, cube, face, image->mipCount, format, e.allocWidth, e.allocHeight, inJob) < 0)
+      return -1;
+  }
   if (!image->format.managed && UpdateDeviceTextureOnMainThread(e.systemTexture, e.texture, inJob) != D3D_OK)
     return -1;
   return 0;
+}
+
+// Software mode: the rectangle written into the descriptor's memory image
+// at (left, top) of the shared image, clipped to the graphic (or to the
+// whole image); a palette image then takes as transparent index the first
+// palette entry equal to the transparent colour, else none.
+void WriteSoftwareRect(GraphicHandleRecord* record, const BaseImageRecord* colour, const BaseImageRecord* alpha,
+                       const RECT* src, int left, int top, int w, int h, int wholeDescriptor) {
+  GraphImageDescriptor* desc = record->image;
+  MEMIMG* target = &desc->softImage;
+  const RECT area = wholeDescriptor ? RECT{0, 0, desc->width, desc->height}
+                                    : RECT{record->x, record->y, record->x + record->width, record->y + record->height};
+  const int x0 = left > area.left ? left : area.left, y0 = top > area.top ? top : area.top;
+  const int x1 = left + w < area.right ? left + w : area.right, y1 = top + h < area.bottom ? top + h : area.bottom;
+  if (x0 >= x1 || y0 >= y1 || !IsValidMemImg(target)) return;
+  WriteBaseImageToMemImg(colour, alpha, target, src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0, x0, y0,
+                         0);
+  MemImgHeader* header = target->header;
+  if (!header->palettised) return;
+  const uint32_t key = SoftwareKeyValue(desc->transparentColor, header->colorType);
+  header->transparentColor = 0xffffffffu;
+  for (int i = 0; i < 256; i++) {
+    uint32_t entry = 0;
+    if (header->colorType == MEMIMG_COLOR_16) {
+      uint16_t word;
+      memcpy(&word, header->palette + 2 * i, 2);
+      entry = word;
+    } else {
+      memcpy(&entry, header->palette + 4 * i, 4);
+      entry &= 0xffffff;
+    }
+    if (entry == key) {
+      header->transparentColor = static_cast<uint32_t>(i);
+      break;
+    }
+  }
 }
 
 }  // namespace
@@ -587,7 +839,9 @@ int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRec
                                 const RECT* src, int destX, int destY, int applyTransparent, int wholeDescriptor,
                                 int inJob) {
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
-  if (record == nullptr || record->image == nullptr || !GraphicsReady()) return -1;
+  if (record == nullptr || record->image == nullptr || src == nullptr || image == nullptr) return -1;
+  const bool software = !record->image->format.textureBacked;
+  if (software ? !Screen.graphicsUp : !GraphicsReady()) return -1;
   const int w = src->right - src->left, h = src->bottom - src->top;
   if (w <= 0 || h <= 0) return 0;
   if ((image->cubeFlag > 0) != (record->image->format.cube != 0)) return -1;
@@ -621,6 +875,7 @@ int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRec
   GraphImageDescriptor* desc = record->image;
   // Destination rectangle in the shared image.
   const int left = (wholeDescriptor ? 0 : record->x) + destX, top = (wholeDescriptor ? 0 : record->y) + destY;
+  if (software) WriteSoftwareRect(record, colour, alpha, src, left, top, w, h, wholeDescriptor);
   for (int i = 0; i < desc->textureCount && result == 0; i++) {
     GraphTextureEntry& e = desc->textures[i];
     int x0 = e.x > left ? e.x : left, y0 = e.y > top ? e.y : top;

@@ -36,6 +36,7 @@ struct GraphImageDescriptor {
   uint32_t transparentColor;
   int width, height;
   int hasDepthSurface, depthFormat, mipCount, textureCount;
+  MEMIMG softImage;  // software mode: the whole image (no textures)
   GraphTextureEntry textures[1];  // textureCount entries
 };
 
@@ -87,6 +88,9 @@ void ReleaseGraphSourceBlock(GraphSourceBlock* block);
 // or shares derivedFrom's block (-1: none). 0 / -1.
 int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecord* image,
                           const BaseImageRecord* alphaImage, int mirror, int derivedFrom);
+// Remembers copies of image-file bytes (and alpha-image bytes) as the source. 0 / -1.
+int RememberGraphicSourceBytes(int handle, const void* bytes, int size, const void* alphaBytes, int alphaSize,
+                               int mirror);
 // Refills every graphic from its remembered source (each file decoded once
 // for consecutive graphics).
 void RestoreAllGraphics();
@@ -126,6 +130,30 @@ int LoadDividedGraph(const char* file, int count, int across, int down, int widt
 // A tile of source at (x, y): the point must lie inside it, the size is
 // clipped. 0 / -1.
 int MakeDerivedTile(int handle, int x, int y, int width, int height, int source, int inJob);
+// The single-graphic road: one graphic from image-file bytes (copied into
+// its remembered source) or from base images (copied), into a new handle
+// (returned) or refilling a live one of the same size (0); with async made
+// by a loading job. -1 on failure (a new handle is then gone).
+int CreateGraphFromMemoryWithSettings(const GraphCreateSettings* settings, int reuse, int handle, const void* bytes,
+                                      int size, const void* alphaBytes, int alphaSize, int transparent, int mirror,
+                                      int async);
+int CreateGraphFromBaseImageWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
+                                         const BaseImageRecord* image, const BaseImageRecord* alphaImage,
+                                         int transparent, int mirror, int async, int inJob);
+// At once with the current settings: the new handle or -1.
+int MakeGraphFromBaseImages(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int transparent);
+// Public (RiDov.h): one graphic from an image file, or a movie graphic for
+// a file no image loader takes (a loading job when asynchronous loading is
+// on). The handle or -1.
+int LoadImageGraph(const char* file);
+// The whole image written into a live graphic at (destX, destY), a copy
+// kept for the restore. 0 / -1.
+int CreateGraphicFromBaseImage(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle, int destX,
+                               int destY);
+// Rectangle source of the image written into the graphic at (destX, destY),
+// the source-point offset recorded. 0 / -1.
+int TransferImageRectToGraph(int handle, const BaseImageRecord* image, const BaseImageRecord* alphaImage,
+                             const RECT* source, int destX, int destY);
 // Public creator: an empty graphic, drawable (a render target) or not, with
 // or without alpha, with the current creation settings otherwise.
 int MakeBlankGraph(int width, int height, int drawable, int alpha);

@@ -21,6 +21,8 @@ const char LOG_NAME_MEMORY_FAILED[] = "転送する画像ファイルのファ�
 const char LOG_IMAGE_MEMORY_FAILED[] = "転送する基本イメージを保存するメモリ領域の確保に失敗しました";
 const char LOG_RESTORE_START[] = "グラフィックを復帰します";
 const char LOG_RESTORE_FILE_FAILED[] = "ファイル:%s がロードできませんでした";
+const char LOG_RESTORE_BYTES_FAILED[] = "メモリからの画像データのローができませんでした";
+const char LOG_BYTES_MEMORY_FAILED[] = "転送する画像データを保存するメモリ領域の確保に失敗しました";
 const char LOG_RESTORE_DONE[] = "グラフィックの復帰が完了しました";
 
 }  // namespace
@@ -28,6 +30,14 @@ const char LOG_RESTORE_DONE[] = "グラフィックの復帰が完了しまし�
 namespace {
 
 GraphicsRestoreFunction RestoreFunction = nullptr;
+
+// Frees a held colour and alpha image pair and empties both records.
+void ReleaseHeldImages(BaseImageRecord* image, BaseImageRecord* alpha) {
+  ReleaseBaseImage(image);
+  if (alpha->pixels != nullptr) ReleaseBaseImage(alpha);
+  memset(image, 0, sizeof *image);
+  memset(alpha, 0, sizeof *alpha);
+}
 
 GraphSourceBlock* BlockOf(int handle) {
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
@@ -68,10 +78,12 @@ int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecor
     block->fileName = reinterpret_cast<char*>(block + 1);
     memcpy(block->fileName, path, length);
   } else if (image != nullptr) {
-    const size_t colourBytes = static_cast<size_t>(GetBaseImageDataSize(image));
-    const size_t alphaBytes = alphaImage != nullptr && alphaImage->pixels != nullptr
-                                  ? static_cast<size_t>(GetBaseImageDataSize(alphaImage))
-                                  : 0;
+    // A cube image holds six faces, each of the size one reports.
+    const size_t colourBytes = static_cast<size_t>(GetBaseImageDataSize(image)) * (image->cubeFlag > 0 ? 6 : 1);
+    const size_t alphaBytes =
+        alphaImage != nullptr && alphaImage->pixels != nullptr
+            ? static_cast<size_t>(GetBaseImageDataSize(alphaImage)) * (alphaImage->cubeFlag > 0 ? 6 : 1)
+            : 0;
     block = static_cast<GraphSourceBlock*>(MEM_ALLOC_ZEROED(sizeof(GraphSourceBlock) + 2 * sizeof(BaseImageRecord) +
                                                             colourBytes + alphaBytes));
     if (block == nullptr) {
@@ -91,6 +103,34 @@ int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecor
     }
   } else {
     return 0;
+  }
+  block->mirror = mirror;
+  block->refCount = 1;
+  record->sourceBlock = block;
+  return 0;
+}
+
+int RememberGraphicSourceBytes(int handle, const void* bytes, int size, const void* alphaBytes, int alphaSize,
+                               int mirror) {
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
+  if (record == nullptr || bytes == nullptr || size <= 0) return -1;
+  ReleaseGraphSourceBlock(static_cast<GraphSourceBlock*>(record->sourceBlock));
+  record->sourceBlock = nullptr;
+  if (alphaBytes == nullptr || alphaSize < 0) alphaSize = 0;
+  GraphSourceBlock* block =
+      static_cast<GraphSourceBlock*>(MEM_ALLOC_ZEROED(sizeof(GraphSourceBlock) + static_cast<size_t>(size) + alphaSize));
+  if (block == nullptr) {
+    LogPrintf(LOG_BYTES_MEMORY_FAILED);
+    return -1;
+  }
+  unsigned char* at = reinterpret_cast<unsigned char*>(block + 1);
+  block->bytes = at;
+  block->size = size;
+  memcpy(at, bytes, static_cast<size_t>(size));
+  if (alphaSize > 0) {
+    block->alphaBytes = at + size;
+    block->alphaSize = alphaSize;
+    memcpy(at + size, alphaBytes, static_cast<size_t>(alphaSize));
   }
   block->mirror = mirror;
   block->refCount = 1;
@@ -118,6 +158,13 @@ void RestoreAllGraphics() {
   memset(&alpha, 0, sizeof alpha);
   char lastFile[MAX_PATH] = "";
   int lastMirror = 0, loaded = 0;
+  // The last images decoded from memory, kept for the next graphic of the same bytes.
+  BaseImageRecord memoryImage, memoryAlpha;
+  memset(&memoryImage, 0, sizeof memoryImage);
+  memset(&memoryAlpha, 0, sizeof memoryAlpha);
+  const void* lastBytes = nullptr;
+  const void* lastAlphaBytes = nullptr;
+  int lastBytesMirror = 0, memoryLoaded = 0;
   for (int slot = manager.lowestSlot; slot <= manager.highestSlot && slot < manager.maxCount; slot++) {
     GraphicHandleRecord* record = reinterpret_cast<GraphicHandleRecord*>(manager.slots[slot]);
     if (record == nullptr || record->sourceBlock == nullptr || record->image == nullptr) continue;
@@ -127,10 +174,7 @@ void RestoreAllGraphics() {
     if (block->fileName != nullptr) {
       if (!loaded || strcmp(lastFile, block->fileName) != 0 || lastMirror != block->mirror) {
         if (loaded) {
-          ReleaseBaseImage(&image);
-          if (alpha.pixels != nullptr) ReleaseBaseImage(&alpha);
-          memset(&image, 0, sizeof image);
-          memset(&alpha, 0, sizeof alpha);
+          ReleaseHeldImages(&image, &alpha);
           loaded = 0;
         }
         if (LoadBaseImagePair(&settings, block->fileName, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha,
@@ -146,6 +190,26 @@ void RestoreAllGraphics() {
       }
       colour = &image;
       alphaImage = alpha.pixels != nullptr ? &alpha : nullptr;
+    } else if (block->bytes != nullptr) {
+      if (!memoryLoaded || lastBytes != block->bytes || lastAlphaBytes != block->alphaBytes ||
+          lastBytesMirror != block->mirror) {
+        if (memoryLoaded) {
+          ReleaseHeldImages(&memoryImage, &memoryAlpha);
+          memoryLoaded = 0;
+        }
+        if (LoadBaseImagePair(&settings, nullptr, block->bytes, block->size, 1, block->alphaBytes, block->alphaSize,
+                              block->alphaBytes != nullptr ? 1 : 2, &memoryImage, &memoryAlpha, block->mirror) < 0) {
+          LogPrintf(LOG_RESTORE_BYTES_FAILED);
+          lastBytes = nullptr;
+          continue;
+        }
+        memoryLoaded = 1;
+        lastBytes = block->bytes;
+        lastAlphaBytes = block->alphaBytes;
+        lastBytesMirror = block->mirror;
+      }
+      colour = &memoryImage;
+      alphaImage = memoryAlpha.pixels != nullptr ? &memoryAlpha : nullptr;
     }
     if (colour == nullptr) continue;
     RECT rect = {record->sourceX, record->sourceY, record->sourceX + record->width,
@@ -154,8 +218,10 @@ void RestoreAllGraphics() {
                                 create.noTransparentColor == 0, 0, 0);
   }
   if (loaded) {
-    ReleaseBaseImage(&image);
-    if (alpha.pixels != nullptr) ReleaseBaseImage(&alpha);
+    ReleaseHeldImages(&image, &alpha);
+  }
+  if (memoryLoaded) {
+    ReleaseHeldImages(&memoryImage, &memoryAlpha);
   }
   LogPrintf(LOG_RESTORE_DONE);
 }

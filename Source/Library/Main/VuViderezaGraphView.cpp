@@ -16,6 +16,7 @@
 #include "RaRadaraServices.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaRebuild.h"
 #include "VuViderezaRenderState.h"
 
@@ -34,6 +35,8 @@ namespace {
 struct ReadBackState {
   IDirect3DSurface9* lockedSurface;
   IDirect3DTexture9* lockedTexture;  // a texture locked at level 0 instead
+  IDirect3DCubeTexture9* lockedCube;  // or a cube face at level 0
+  int lockedFace;
   IDirect3DSurface9* temporary;      // system-memory copy made for the read-back
   int inReadBack;
 };
@@ -85,11 +88,37 @@ IDirect3DSurface9* CopyOutThroughTarget(IDirect3DSurface9* source, D3DFORMAT for
   return system;
 }
 
+// The memory image a software read-back or copy works on: a graphic's own
+// view, else the software screen (-1 or a screen value). Null for anything else.
+MEMIMG* SoftwareImageOf(int source) {
+  if (source == -1) source = GetDrawTarget();
+  GraphicHandleRecord* record = GetGraphicRecord(source, 0);
+  if (record != nullptr) return record->image != nullptr && IsValidMemImg(&record->softImage) ? &record->softImage : nullptr;
+  if (source < -5 || source > -2) return nullptr;
+  return IsValidMemImg(&SoftwareScreenImage) ? &SoftwareScreenImage : nullptr;
+}
+
+int ReadBackSoftwarePixels(const RECT* rect, BaseImageRecord* out, int source) {
+  MEMIMG* image = SoftwareImageOf(source);
+  if (image == nullptr || !RectInside(rect, image->width, image->height)) return -1;
+  const MemImgHeader* header = image->header;
+  memset(out, 0, sizeof *out);
+  out->format = *header->colorFormat;
+  out->width = rect->right - rect->left;
+  out->height = rect->bottom - rect->top;
+  out->pitch = header->pitch;
+  out->pixels = image->pixels + rect->top * header->pitch + rect->left * header->colorFormat->bytesPerPixel;
+  ReadBack.inReadBack = 1;
+  return 0;
+}
+
 }  // namespace
 
 int EndGraphicPixelReadBack() {
   if (!ReadBack.inReadBack) return 0;
-  if (ReadBack.lockedTexture != nullptr)
+  if (ReadBack.lockedCube != nullptr)
+    UnlockCubeTextureRect(ReadBack.lockedCube, static_cast<D3DCUBEMAP_FACES>(ReadBack.lockedFace), 0);
+  else if (ReadBack.lockedTexture != nullptr)
     UnlockTextureRect(ReadBack.lockedTexture, 0);
   else if (ReadBack.lockedSurface != nullptr)
     UnlockSurfaceRect(ReadBack.lockedSurface);
@@ -101,7 +130,8 @@ int EndGraphicPixelReadBack() {
 int ReadBackGraphicPixels(const RECT* rect, BaseImageRecord* out, int source, int face, int readOnly,
                           int textureIndex) {
   if (rect == nullptr || out == nullptr || !Screen.graphicsUp) return -1;
-  if (!DeviceLayer.hardware || !HasDirect3DDevice()) return -1;  // software graphics have no read-back here
+  if (!DeviceLayer.hardware) return ReadBackSoftwarePixels(rect, out, source);
+  if (!HasDirect3DDevice()) return -1;
   EndGraphicPixelReadBack();
   FlushVertexBatch(0);
   EndDrawScene();
@@ -121,7 +151,14 @@ int ReadBackGraphicPixels(const RECT* rect, BaseImageRecord* out, int source, in
     const GraphImageDescriptor* desc = record->image;
     format = static_cast<D3DFORMAT>(GetDeviceFormatForPixelFormat(desc->pixelFormat));
     IDirect3DTexture9* texture = desc->format.managed ? entry->texture : entry->systemTexture;
-    if (!desc->format.drawable && !desc->format.cube && texture != nullptr) {
+    if (!desc->format.drawable && desc->format.cube && texture != nullptr) {
+      // A cube face locked in place; the face surface unlocks it.
+      IDirect3DCubeTexture9* cube = reinterpret_cast<IDirect3DCubeTexture9*>(texture);
+      if (LockCubeTextureRect(cube, static_cast<D3DCUBEMAP_FACES>(face), 0, &locked, rect, lockFlags) != D3D_OK)
+        return -1;
+      ReadBack.lockedCube = cube;
+      ReadBack.lockedFace = face;
+    } else if (!desc->format.drawable && texture != nullptr) {
       if (LockTextureRect(texture, 0, &locked, rect, lockFlags) != D3D_OK) return -1;
       ReadBack.lockedTexture = texture;
     } else {
@@ -176,6 +213,18 @@ int ReadGraphToBaseImage(int handle, BaseImageRecord* out, const RECT* rect) {
   }
   if (CreateBaseImageARGB8(area.right - area.left, area.bottom - area.top, out) < 0) return -1;
   GraphImageDescriptor* desc = record->image;
+  if (!desc->format.textureBacked) {
+    BaseImageRecord read;
+    if (ReadBackGraphicPixels(&area, &read, handle, 0, 1, 0) != 0) {
+      ReleaseBaseImage(out);
+      return -1;
+    }
+    const RECT whole = {0, 0, area.right - area.left, area.bottom - area.top};
+    ConvertColorBlt(out->pixels, out->pitch, &out->format, read.pixels, read.pitch, &read.format, nullptr, 0, nullptr,
+                    0, 0, &whole, 0, 0, 0, BLT_REDUCE_NONE, 0, 0, 0, 0);
+    EndGraphicPixelReadBack();
+    return 0;
+  }
   for (int i = 0; i < record->pieceCount; i++) {
     const GraphPiece& p = record->pieces[i];
     // The overlap in the graphic, then in the piece's texture.
@@ -216,11 +265,18 @@ int CreateDerivedGraph(int x, int y, int width, int height, int source) {
 int CopyScreenRectToGraph(int source, int face, int x1, int y1, int x2, int y2, int dx, int dy, int target) {
   GraphicHandleRecord* to = GetGraphicRecord(target, 0);
   if (to == nullptr || to->image == nullptr) return -1;
-  if (!DeviceLayer.hardware || !HasDirect3DDevice()) return -1;
-  FlushVertexBatch(0);
-  EndDrawScene();
   const RECT rect = {x1, y1, x2, y2};
   const int w = x2 - x1, h = y2 - y1;
+  if (!DeviceLayer.hardware) {
+    MEMIMG* from = SoftwareImageOf(source == -1 ? -2 : source);
+    if (from == nullptr || !IsValidMemImg(&to->softImage) || !RectInside(&rect, from->width, from->height) ||
+        dx < 0 || dy < 0 || dx + w > to->width || dy + h > to->height)
+      return -1;
+    return TransferMemImg(&to->softImage, from, &rect, dx, dy) < 0 ? -1 : 0;
+  }
+  if (!HasDirect3DDevice()) return -1;
+  FlushVertexBatch(0);
+  EndDrawScene();
   if (dx < 0 || dy < 0 || dx + w > to->width || dy + h > to->height) return -1;
   if (face < 0 || face > 5) face = 0;
   GraphicHandleRecord* from = GetGraphicRecord(source, 0);

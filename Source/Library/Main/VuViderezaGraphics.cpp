@@ -21,6 +21,7 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaDraw.h"
+#include "VuViderezaGraphPool.h"
 #include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaMath.h"
 #include "VuViderezaRenderState.h"
@@ -164,6 +165,7 @@ int TerminateGraphicsSystem() {
   DeleteAllHandlesOfType(HANDLETYPE_VERTEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_INDEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_SHADER, nullptr);
+  ReleaseTransferTextures(0);
   EndMaskSystem();
   TerminateFontModule();
   DeleteAllLights();

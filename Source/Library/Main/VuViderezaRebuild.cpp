@@ -21,6 +21,8 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaGraph.h"
+#include "VuViderezaGraphPool.h"
+#include "VuViderezaGraphView.h"
 #include "VuViderezaGraphics.h"
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShader.h"
@@ -68,11 +70,7 @@ GraphTextureEntry* FirstEntry(int graphic) {
 
 // A graphic drawn through a multi-sample surface: copied into its texture.
 void ResolveIfMultiSample(int graphic, int surface) {
-  GraphTextureEntry* entry = FirstEntry(graphic);
-  if (entry == nullptr || entry->multiSampleSurface == nullptr) return;
-  const int face = surface >= 0 && surface < 6 ? surface : 0;
-  if (entry->faces[face] != nullptr)
-    StretchDeviceRect(entry->multiSampleSurface, nullptr, entry->faces[face], nullptr, D3DTEXF_NONE);
+  ResolveMultiSampleSurface(FirstEntry(graphic), surface >= 0 && surface < 6 ? surface : 0);
 }
 
 bool FurtherTargetsUsable() {
@@ -114,7 +112,7 @@ int GetDeviceRebuiltFlag() { return Rebuild.rebuilt; }
 void ClearDeviceRebuiltFlag() { Rebuild.rebuilt = 0; }
 
 int ReleaseAllDeviceObjects() {
-  ReleaseIdleTransferTextures();
+  ReleasePooledTransferTextureObjects();
   ReleaseAllGraphTextures();
   ReleaseAllShadowMapSurfaces();
   ReleaseAllBufferObjects();
@@ -123,6 +121,7 @@ int ReleaseAllDeviceObjects() {
 }
 
 int RecreateAllDeviceObjects() {
+  RecreatePooledTransferTextureObjects();
   CreateAllGraphTextures();
   RecreateAllShadowMapSurfaces();
   RecreateAllBufferObjects();

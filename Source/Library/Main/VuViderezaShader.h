@@ -67,7 +67,6 @@ struct ShaderHandleRecord {
   const void* constantInfo;
 };
 
-
 struct UserShaderDrawState {
   int vertexShader;
   int pixelShader;

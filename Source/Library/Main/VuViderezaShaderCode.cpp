@@ -14,6 +14,7 @@
 #include "RuRovoreziZuzu.h"
 #include "VuViderezaGraphics.h"
 #include "VuViderezaRenderState.h"
+#include "VuViderezaShadowMap.h"
 #include "ZiDezaru.h"
 
 extern const unsigned char ShaderBlockBase[];
@@ -172,8 +173,8 @@ void UpdateModelShaderSelection() {
     for (int i = 0; i < 6; i++) t[i] = GetDeviceLightType(i);
     ModelShaderChoice.moreThanThreeLights = (t[3] | t[4] | t[5]) != 0;
   }
-  const int shadow = 0;  // no shadow map is ever set
-  const int k = shadow;
+  const int shadow = ShadowMaps.slots[0] != 0 || ShadowMaps.slots[1] != 0 ? 1 : 0;
+  const int k = ShadowMaps.drawing ? shadow + 4 : shadow;
   const int fog = RenderState.fogEnable ? RenderState.fogVertexMode : 0;
   const int i3 = t[2] + (t[1] + t[0] * 4) * 4;
   auto m = [](int type) { return type == 3 ? 2 : (type == 1 || type == 2) ? 1 : 0; };

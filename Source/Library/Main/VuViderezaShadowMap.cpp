@@ -1,7 +1,8 @@
 // Shadow maps: the handle type's record and callbacks, the light basis and
 // the orthographic light view fitted around the shadowed area, the
-// texture and depth surfaces, the two process-wide slots, release and
-// re-creation around a device rebuild.
+// texture and depth surfaces, the two process-wide slots, drawing into a
+// map and its end, the shadow constants, release and re-creation around a
+// device rebuild.
 // Threads: the main thread; surfaces are made through the main-thread
 // pairs so a loading job may make them.
 // Platform: IDirect3DDevice9 CreateTexture / CreateDepthStencilSurface and
@@ -12,9 +13,15 @@
 #include <string.h>
 
 #include "RaRadaraLog.h"
+#include "RaRadaraServices.h"
 #include "RuRovoreziZuzu.h"
 #include "VuViderezaDevice.h"
+#include "VuViderezaDeviceLinks.h"
+#include "VuViderezaGraph.h"
+#include "VuViderezaRebuild.h"
 #include "VuViderezaRenderState.h"
+#include "VuViderezaShader.h"
+#include "VuViderezaShaderCode.h"
 #include "VuViderezaTransform.h"
 
 namespace {
@@ -70,6 +77,63 @@ void ForEachShadowMap(F function) {
   for (HandleListNode* node = manager.listHead.next; node != nullptr && node != &manager.listTail;
        node = node->next)
     function(static_cast<ShadowMapRecord*>(node->owner));
+}
+
+// Camera and projection values between the state block and a map's saved
+// state (the same field names on both sides).
+template <typename To, typename From>
+void CopyCameraValues(To* to, const From& from) {
+  to->position = from.position;
+  to->target = from.target;
+  to->up = from.up;
+  to->verticalRotation = from.verticalRotation;
+  to->horizontalRotation = from.horizontalRotation;
+  to->twist = from.twist;
+  to->viewCopy = from.viewCopy;
+  to->zNear = from.zNear;
+  to->zFar = from.zFar;
+  to->fieldOfView = from.fieldOfView;
+  to->orthoHeight = from.orthoHeight;
+  to->aspectScale = from.aspectScale;
+  to->projectionMode = from.projectionMode;
+  to->userProjection = from.userProjection;
+}
+
+// The screen or a graphic as render target 0 again, its surface on the device.
+void PutBackRenderTarget0(int target, int surface) {
+  SetDrawTargetOfIndex(0, target, surface == 0 ? 0 : surface);
+  GraphicHandleRecord* record = GetGraphicRecord(target, 0);
+  IDirect3DSurface9* device = nullptr;
+  if (record != nullptr && record->image != nullptr && record->image->textureCount > 0) {
+    GraphTextureEntry& e = record->image->textures[0];
+    device = e.multiSampleSurface != nullptr ? e.multiSampleSurface : e.faces[surface >= 0 && surface < 6 ? surface : 0];
+  } else {
+    device = DeviceLayer.subBackBuffer != nullptr ? DeviceLayer.subBackBuffer : DeviceLayer.backBuffer;
+  }
+  if (device != nullptr && HasDirect3DDevice()) SetDeviceRenderTarget(0, device);
+}
+
+int EndDrawingInto(ShadowMapRecord* record) {
+  FlushVertexBatch(0);
+  ShadowMaps.drawing = 0;
+  ShadowMaps.drawingHandle = 0;
+  record->beingDrawn = 0;
+  const ShadowMapRecord::SavedDrawState& s = record->saved;
+  PutBackRenderTarget0(s.targets[0], s.surfaces[0]);
+  for (int i = 1; i < 16; i++)
+    if (s.targets[i] != 0) SetDrawTargetOfIndex(i, s.targets[i], s.surfaces[i]);
+  ApplyDepthStencilForDrawTarget();
+  CopyCameraValues(&GraphState, s);
+  StoreViewMatrix(&s.view);
+  StoreProjectionMatrix(&s.projection);
+  if (HasDirect3DDevice()) {
+    const D3DVIEWPORT9 viewport = RenderState.viewport;
+    if (viewport.Width != 0) SetDeviceViewport(&viewport);
+  }
+  UpdateModelShaderSelection();
+  // A blur count of 1 or more would run the graph filter over the map; no
+  // operation sets one.
+  return 0;
 }
 
 }  // namespace
@@ -199,20 +263,121 @@ int UpdateShadowMapMatrices(ShadowMapRecord* record) {
     projection.m[3][3] = 1.0f;
     SetProjectionMatrix(&projection.m[0][0]);
   }
+  for (int slot = 0; slot < SHADOWMAP_SLOT_COUNT; slot++)
+    if (ShadowMaps.slots[slot] != 0 && ShadowMaps.slots[slot] == record->header.handle) {
+      UpdateShadowMapVertexConstants();
+      break;
+    }
   return 0;
 }
 
 int ReleaseShadowMapHandleRecord(HandleRecordHeader* header) {
   ShadowMapRecord* record = reinterpret_cast<ShadowMapRecord*>(header);
   for (int slot = 0; slot < SHADOWMAP_SLOT_COUNT; slot++) {
-    if (ShadowMaps.slots[slot] == header->handle) ShadowMaps.slots[slot] = 0;
+    if (ShadowMaps.slots[slot] != header->handle) continue;
+    ShadowMaps.slots[slot] = 0;
+    UpdateModelShaderSelection();
+    UpdateShadowMapVertexConstants();
+    UpdateShadowMapShaderConstants();
   }
-  if (ShadowMaps.drawingHandle == header->handle) {
-    ShadowMaps.drawingHandle = 0;
-    ShadowMaps.drawing = 0;
-    record->beingDrawn = 0;
-  }
+  if (ShadowMaps.drawingHandle == header->handle) EndDrawingInto(record);
   ReleaseSurfaces(record);
+  return 0;
+}
+
+int BeginShadowMapDraw(int handle) {
+  ShadowMapRecord* record = LiveMap(handle);
+  if (record == nullptr || record->surface == nullptr || !HasDirect3DDevice()) return -1;
+  if (ShadowMaps.drawing) EndShadowMapDraw();
+  FlushVertexBatch(0);
+  EndDrawScene();
+  SetDrawTexture(nullptr);
+  ShadowMapRecord::SavedDrawState& s = record->saved;
+  s.targets[0] = GetDrawTarget();
+  s.surfaces[0] = GetDrawTargetSurfaceIndex();
+  for (int i = 1; i < 16; i++) s.targets[i] = GetDrawTargetOfIndex(i, &s.surfaces[i]);
+  CopyCameraValues(&s, GraphState);
+  s.view = Transforms.view;
+  s.projection = Transforms.projection;
+  // Further render targets stay off while the map is drawn.
+  for (int i = 1; i < 16; i++)
+    if (s.targets[i] != 0) SetDrawTargetOfIndex(i, -1, 0);
+  ShadowMaps.drawing = 1;
+  ShadowMaps.drawingHandle = handle;
+  record->beingDrawn = 1;
+  SetDeviceRenderTarget(0, record->surface);
+  ApplyDepthStencilForDrawTarget();
+  D3DVIEWPORT9 viewport = {0, 0, static_cast<DWORD>(record->width), static_cast<DWORD>(record->height), 0.0f, 1.0f};
+  SetDeviceViewport(&viewport);
+  UpdateShadowMapMatrices(record);
+  UpdateModelShaderSelection();
+  return 0;
+}
+
+int EndShadowMapDraw() {
+  if (!ShadowMaps.drawing) return -1;
+  ShadowMapRecord* record = LiveMap(ShadowMaps.drawingHandle);
+  if (record == nullptr || !record->beingDrawn) return -1;
+  return EndDrawingInto(record);
+}
+
+int GetShadowMapBeingDrawn() { return ShadowMaps.drawing ? ShadowMaps.drawingHandle : 0; }
+
+
+void BuildShadowMapVertexBlock(const ShadowMapRecord* record, float out[28]) {
+  memset(out, 0, 28 * sizeof(float));
+  if (record == nullptr) {
+    out[12] = 1.0f;  // bias 1.0, nothing in use
+    return;
+  }
+  // Light view, orthographic scale, then clip space to texture space.
+  Matrix4 scale, texture, m;
+  memset(&scale, 0, sizeof scale);
+  scale.m[0][0] = record->projectionScale[0];
+  scale.m[1][1] = record->projectionScale[1];
+  scale.m[2][2] = record->projectionScale[2];
+  scale.m[3][3] = 1.0f;
+  memset(&texture, 0, sizeof texture);
+  texture.m[0][0] = 0.5f;
+  texture.m[1][1] = -0.5f;
+  texture.m[2][2] = 1.0f;
+  texture.m[3][0] = 0.5f;
+  texture.m[3][1] = 0.5f;
+  texture.m[3][3] = 1.0f;
+  MatrixMultiply(&m, &record->lightView, &scale);
+  MatrixMultiply(&m, &m, &texture);
+  for (int row = 0; row < 3; row++)
+    for (int k = 0; k < 4; k++) out[row * 4 + k] = m.m[k][row];  // transposed: one output per register
+  const float w = static_cast<float>(record->width > 0 ? record->width : 1);
+  const float h = static_cast<float>(record->height > 0 ? record->height : 1);
+  const float values[16] = {record->bias, record->bias2, 1.0f / w, 1.0f / h,
+                            record->lightDirection.x, record->lightDirection.y, record->lightDirection.z, 1.0f,
+                            record->projectionScale[0], record->projectionScale[1], record->projectionScale[2], 1.0f,
+                            1.0f, w, h, static_cast<float>(record->blurCount)};
+  memcpy(out + 12, values, sizeof values);
+}
+
+int UpdateShadowMapVertexConstants() {
+  static const int FIRST_REGISTER[SHADOWMAP_SLOT_COUNT] = {44, 51};
+  for (int slot = 0; slot < SHADOWMAP_SLOT_COUNT; slot++) {
+    float block[28];
+    BuildShadowMapVertexBlock(ShadowMaps.slots[slot] != 0 ? LiveMap(ShadowMaps.slots[slot]) : nullptr, block);
+    SetShaderConstantCached(&ShaderConstants, 0, 0, FIRST_REGISTER[slot], block, 7, 1);
+  }
+  return 0;
+}
+
+int UpdateShadowMapShaderConstants() {
+  float values[16];
+  memset(values, 0, sizeof values);
+  for (int slot = 0; slot < SHADOWMAP_SLOT_COUNT; slot++) {
+    const ShadowMapRecord* map = ShadowMaps.slots[slot] != 0 ? LiveMap(ShadowMaps.slots[slot]) : nullptr;
+    values[slot * 2] = map != nullptr ? map->bias : 1.0f;
+    values[slot * 2 + 1] = map != nullptr ? map->bias2 : 0.0f;
+    for (int light = 0; light < 6; light++)
+      values[4 + light * 2 + slot] = map != nullptr && GetDeviceLightType(light) != 0 ? 1.0f : 0.0f;
+  }
+  SetShaderConstantCached(&ShaderConstants, 3, 0, 18, values, 4, 1);
   return 0;
 }
 
@@ -233,6 +398,14 @@ int MakeShadowMap(int width, int height, int dataBits, int floatData) {
     return -1;
   }
   return handle;
+}
+
+int GetShadowMapSize(int handle, int* width, int* height) {
+  const ShadowMapRecord* record = handle > 0 ? LiveMap(handle) : nullptr;
+  if (record == nullptr) return -1;
+  if (width != nullptr) *width = record->width;
+  if (height != nullptr) *height = record->height;
+  return 0;
 }
 
 int DeleteShadowMap(int handle) {
@@ -258,10 +431,13 @@ int SetUseShadowMap(int slot, int handle) {
   if (slot < 0 || slot >= SHADOWMAP_SLOT_COUNT) return -1;
   if (handle == 0 || handle == -1) {
     ShadowMaps.slots[slot] = 0;
-    return 0;
+  } else {
+    if (LiveMap(handle) == nullptr) return -1;
+    ShadowMaps.slots[slot] = handle;
   }
-  if (LiveMap(handle) == nullptr) return -1;
-  ShadowMaps.slots[slot] = handle;
+  UpdateModelShaderSelection();
+  UpdateShadowMapVertexConstants();
+  UpdateShadowMapShaderConstants();
   return 0;
 }
 

@@ -34,6 +34,16 @@ struct ShadowMapRecord {
   IDirect3DTexture9* texture;
   IDirect3DSurface9* surface;       // level 0 of the texture
   IDirect3DSurface9* depthSurface;
+  // What drawing into the map replaced, put back when it ends.
+  struct SavedDrawState {
+    int targets[16], surfaces[16];  // render targets 0-15 (0: the draw target)
+    Vector3 position, target, up;
+    float verticalRotation, horizontalRotation, twist;
+    Matrix4 viewCopy, view;
+    float zNear, zFar, fieldOfView, orthoHeight, aspectScale;
+    int projectionMode;
+    Matrix4 userProjection, projection;
+  } saved;
 };
 
 struct ShadowMapState {
@@ -47,6 +57,8 @@ extern ShadowMapState ShadowMaps;
 // integer texels; the handle or -1.
 int MakeShadowMap(int width, int height, int dataBits, int floatData);
 int DeleteShadowMap(int handle);
+// A live map's size (either pointer may be null): 0, -1 for anything else.
+int GetShadowMapSize(int handle, int* width, int* height);
 // The area the light's view is fitted around (an axis-aligned box).
 int SetShadowMapDrawArea(int handle, float minX, float minY, float minZ, float maxX, float maxY,
                          float maxZ);
@@ -65,6 +77,28 @@ int ReleaseShadowMapHandleRecord(HandleRecordHeader* header);
 // first from its cross product with (0, 1, 0), or (1, 0, 0) when that is
 // shorter than 1e-7; the second from the other two. Columns hold the axes.
 void BuildShadowLightBasis(Matrix4* basis, Vector3* unitDirection, float x, float y, float z);
+
+// Drawing into a map: render target 0 becomes the map (with its own depth
+// surface) and the light's view and projection replace the camera's; the
+// draw-target switch calls BeginShadowMapDraw. EndShadowMapDraw puts back
+// the render targets, camera, view and projection: 0, or -1 when no map is
+// being drawn.
+int BeginShadowMapDraw(int handle);
+int EndShadowMapDraw();
+// The handle of the map being drawn into (0 none).
+int GetShadowMapBeingDrawn();
+// The depth-stencil surface for the current draw target (a map being drawn
+// uses its own; the rule is with the draw state).
+int ApplyDepthStencilForDrawTarget();
+// Shadow constants of the two slots: vertex float registers 44-50 / 51-57
+// (rows of the light view-projection into texture space, then biases, size,
+// direction, scales, in-use flag; a neutral block for an empty slot) and
+// pixel float registers 18-21 (biases of both slots, then a flag per slot
+// for each of six lights: 1.0 when the light is on and the slot in use).
+int UpdateShadowMapVertexConstants();
+int UpdateShadowMapShaderConstants();
+// The seven vertex registers of one slot (28 floats), as sent.
+void BuildShadowMapVertexBlock(const ShadowMapRecord* record, float out[28]);
 
 // Device rebuild: every map's device objects released / made again.
 int ReleaseAllShadowMapSurfaces();
