@@ -10,6 +10,7 @@
 #include "RaRadara.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraServices.h"
+#include "VeVidu.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaGraph.h"
 #include "ZiDezaru.h"
@@ -166,6 +167,8 @@ int RestoreGraphicsResources() {
     RestoreFunction();
   else
     RestoreAllGraphics();
+  // Fonts are made again under their old handles; their caches refill on use.
+  RecreateAllFontHandles();
   SetASyncLoadEnabled(async);
   return 0;
 }
