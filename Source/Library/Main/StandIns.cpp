@@ -14,21 +14,8 @@
 // ---------------------------------------------------------------------------
 // Graphics and drawing.
 
-namespace {
-int StandInDrawTarget = -2;
-}  // namespace
-
-// Graphics state: the draw target.
-int GetDrawTarget() { return StandInDrawTarget; }
 // Graphic creation: transfer-texture pool (empty).
 int ReleaseIdleTransferTextures() { return 0; }
-// Drawing: draw target (screen values only).
-int SetDrawTarget(int target) {
-  if (target > -2 || target < -5) return -1;
-  StandInDrawTarget = target;
-  StartWindowTimer(target == -4 ? 1 : 0);  // the front screen is shown by the timer
-  return 0;
-}
 // Drawing: mask screen.
 int ReleaseMaskScreen() { return 0; }
 // Masks: no mask handles or mask screen to set up.
@@ -41,25 +28,8 @@ int GetMaskUseFlag() { return 0; }
 int SwitchMaskScreenUse(int) { return 0; }
 // Drawing: mask screen: no mask update is ever pending.
 int ApplyPendingMaskToScreen() { return 0; }
-// Drawing: blend mode.
-int SetBlendMode(int, int) { return 0; }
-// Drawing: tint.
-int SetDrawTint(int, int, int) { return 0; }
-// Drawing: sampling mode.
-int SetSamplingMode(int) { return 0; }
-// Drawing: clip area.
-int SetClipRect(int, int, int, int) { return 0; }
-// Drawing: colour word (X8R8G8B8 without a screen format).
-unsigned int MakeColorValue(int red, int green, int blue) {
-  return (static_cast<unsigned int>(red & 255) << 16) | (static_cast<unsigned int>(green & 255) << 8) |
-         static_cast<unsigned int>(blue & 255);
-}
 // Drawing: clear of the software screen.
 int ClearDrawTarget(const tagRECT*) { return 0; }
-// Drawing: image draws are not built (the draw fails).
-int DrawImageAt(int, int, int, int) { return -1; }
-// Drawing: image draws are not built (the draw fails).
-int DrawImageRotated(float, float, double, double, int, int, int) { return -1; }
 // Drawing: image draws are not built (the draw fails).
 int DrawImageRotatedAbout(int, int, int, int, double, double, int, int, int) { return -1; }
 // Drawing: image draws are not built (the draw fails).
@@ -73,17 +43,6 @@ int DrawCircleShape(int, int, int, unsigned int, int, int) { return 0; }
 // Drawing: shapes on the software screen.
 int DrawTriangleShape(int, int, int, int, int, int, unsigned int, int) { return 0; }
 
-// Drawing: the draw target's surface index, the vertex batch (empty), the
-// remembered draw set-up.
-int GetDrawTargetSurfaceIndex() { return 0; }
-int FlushVertexBatch(int) { return 0; }
-void ForgetLastDrawSetup() {}
-
-// Drawing: the vertex batch buffers, the sampling mode (nearest point), the
-// untextured draw state.
-void ResetVertexBatchBuffers() {}
-int GetSamplingMode() { return 0; }
-void PrepareUntexturedDrawState() {}
 // Drawing: software path of the image draws (the glue returns 0 whatever
 // the renderer does).
 struct GraphicHandleRecord;

@@ -29,6 +29,9 @@ int EndMaskSystem();
 int DrawOnScreenLogOverFrame();
 
 void ResetVertexBatchBuffers();
+// Releases the drawing's own device objects (the white texture) and forgets
+// the cached render targets and stage textures; 0.
+int ReleaseDrawDeviceObjects();
 int GetSamplingMode();
 void PrepareUntexturedDrawState();
 
