@@ -9,6 +9,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,9 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaDraw.h"
 #include "VuViderezaGraph.h"
+#include "VuViderezaGraphics.h"
 #include "VuViderezaGraphicsSoftware.h"
+#include "VuViderezaRenderState.h"
 #include "WindowFixture.h"
 
 namespace {
@@ -105,6 +108,38 @@ uint32_t Texel(const BaseImageRecord& image, int x, int y) {
 
 const GlyphCacheSlot* CachedSlot(FontRecord* font, unsigned int code) {
   return font->codeMap[code].cached ? font->codeMap[code].slot : nullptr;
+}
+
+// The codes of a Shift-JIS text.
+std::vector<unsigned int> CodesOf(const char* text) {
+  std::vector<unsigned int> codes;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p;) {
+    if (IsLeadByte(*p, 1) && p[1] != 0) {
+      codes.push_back(static_cast<unsigned>(p[0] << 8 | p[1]));
+      p += 2;
+    } else {
+      codes.push_back(*p++);
+    }
+  }
+  return codes;
+}
+
+// A one-bit text as GDI draws it: colour where GDI's glyph bitmaps are set,
+// placed by GDI's own metrics (pen from the advances, the line moved up by
+// half the leading correction).
+void PaintExpectedText(FontRecord* font, const char* text, int x0, int y0, uint32_t colour,
+                       std::vector<uint32_t>* screen) {
+  int pen = 0;
+  for (unsigned int code : CodesOf(text)) {
+    const GdiGlyph g = ReadGdiGlyph(font->font, code, GGO_BITMAP);
+    const int gx = x0 + pen + g.gm.gmptGlyphOrigin.x;
+    const int gy = y0 - font->addedHeight / 2 + g.ascent - g.gm.gmptGlyphOrigin.y;
+    for (int y = 0; y < static_cast<int>(g.gm.gmBlackBoxY); y++)
+      for (int x = 0; x < static_cast<int>(g.gm.gmBlackBoxX); x++)
+        if (Bit(g, x, y) && gx + x >= 0 && gx + x < kWidth && gy + y >= 0 && gy + y < kHeight)
+          (*screen)[static_cast<size_t>(gy + y) * kWidth + gx + x] = colour;
+    pen += g.gm.gmCellIncX + font->charSpacing;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -493,6 +528,162 @@ TEST_F(FontHardwareTest, FaceEnumerationListsTheJapaneseGothic) {
   EXPECT_EQ(1, EnumFontFaces(names.data(), 1, "", 1));
 }
 
+// Text drawn through the texture route, read back from the back buffer.
+std::vector<uint32_t> ReadBackBuffer() {
+  FlushVertexBatch(0);
+  EndDrawScene();
+  std::vector<uint32_t> pixels(static_cast<size_t>(kWidth) * kHeight, 0xDEADu);
+  D3DSURFACE_DESC desc;
+  if (GetSurfaceDesc(DeviceLayer.backBuffer, &desc) != D3D_OK) return pixels;
+  IDirect3DSurface9* copy = nullptr;
+  if (CreateDeviceOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM, &copy, nullptr) !=
+      D3D_OK)
+    return pixels;
+  if (GetDeviceRenderTargetData(DeviceLayer.backBuffer, copy) == D3D_OK) {
+    D3DLOCKED_RECT locked;
+    if (LockSurfaceRect(copy, &locked, nullptr, D3DLOCK_READONLY) == D3D_OK) {
+      for (int y = 0; y < kHeight; y++)
+        for (int x = 0; x < kWidth; x++) {
+          uint32_t v;
+          memcpy(&v, static_cast<const char*>(locked.pBits) + y * locked.Pitch + x * 4, 4);
+          pixels[static_cast<size_t>(y) * kWidth + x] = v & 0xFFFFFF;
+        }
+      UnlockSurfaceRect(copy);
+    }
+  }
+  ReleaseComObject(copy);
+  return pixels;
+}
+
+void ClearBackBuffer(uint32_t rgb) {
+  FlushVertexBatch(0);
+  BeginDrawSceneOnce();
+  SetClipRect(0, 0, kWidth, kHeight);
+  ClearDevice(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u | rgb, 1.0f, 0);
+}
+
+uint32_t At(const std::vector<uint32_t>& shot, int x, int y) { return shot[static_cast<size_t>(y) * kWidth + x]; }
+
+TEST_F(FontHardwareTest, DrawnTextReadsBackAsGdiGlyphs) {
+  const int h = CreateFontToHandle(nullptr, 24, -1, 0, -1, -1, 0, -1);
+  FontRecord* font = GetFontRecord(h);
+  ClearBackBuffer(0);
+  ASSERT_EQ(0, DrawTextWithFont(30, 40, "Ag\x83\x65", MakeColorValue(255, 0, 0), h, 0, 0));
+  const std::vector<uint32_t> shot = ReadBackBuffer();
+  std::vector<uint32_t> want(static_cast<size_t>(kWidth) * kHeight, 0);
+  PaintExpectedText(font, "Ag\x83\x65", 30, 40, 0xFF0000, &want);
+  int wrong = 0, ink = 0;
+  for (int y = 0; y < 120; y++)
+    for (int x = 0; x < 200; x++) {
+      wrong += At(shot, x, y) != At(want, x, y);
+      ink += At(want, x, y) != 0;
+    }
+  EXPECT_EQ(0, wrong);
+  EXPECT_GT(ink, 40);
+  // The tint scales the text colour; the tint and blend graphic are kept.
+  ClearBackBuffer(0);
+  SetDrawTint(128, 64, 255);
+  ASSERT_EQ(0, SetFontCharSpacing(4, h));
+  ASSERT_EQ(0, DrawTextWithFont(30, 40, "Ag\x83\x65", MakeColorValue(255, 255, 255), h, 0, 0));
+  EXPECT_EQ(0x8040FFu, GraphDraw.brightness);
+  EXPECT_EQ(-1, GraphDraw.blendGraph);
+  const std::vector<uint32_t> tinted = ReadBackBuffer();
+  std::fill(want.begin(), want.end(), 0);
+  PaintExpectedText(font, "Ag\x83\x65", 30, 40, 0x8040FF, &want);
+  wrong = 0;
+  for (int y = 0; y < 120; y++)
+    for (int x = 0; x < 220; x++) wrong += At(tinted, x, y) != At(want, x, y);
+  EXPECT_EQ(0, wrong);
+  SetDrawTint(255, 255, 255);
+}
+
+TEST_F(FontHardwareTest, EdgeIsDrawnUnderTheBody) {
+  const int h = CreateFontToHandle(nullptr, 24, -1, 1, -1, 1, 0, -1);
+  FontRecord* font = GetFontRecord(h);
+  ClearBackBuffer(0);
+  ASSERT_EQ(0, DrawTextWithFont(20, 20, "H\x8e\x9a", MakeColorValue(255, 255, 255), h,
+                                MakeColorValue(0, 0, 255), 0));
+  const std::vector<uint32_t> shot = ReadBackBuffer();
+  // The body is GDI's glyph, one edge pixel right of and below the plain place.
+  std::vector<uint32_t> body(static_cast<size_t>(kWidth) * kHeight, 0);
+  const int saved = font->charSpacing;
+  font->charSpacing = 2;  // each advance grows by twice the edge
+  PaintExpectedText(font, "H\x8e\x9a", 21, 21, 0xFFFFFF, &body);
+  font->charSpacing = saved;
+  int wrongBody = 0, edges = 0, stray = 0;
+  for (int y = 1; y < 100; y++)
+    for (int x = 1; x < 150; x++) {
+      const uint32_t p = At(shot, x, y);
+      wrongBody += (p == 0xFFFFFF) != (At(body, x, y) == 0xFFFFFF);
+      if (p == 0x0000FF) {
+        bool adjacent = false;
+        for (int dy = -1; dy <= 1; dy++)
+          for (int dx = -1; dx <= 1; dx++) adjacent = adjacent || At(shot, x + dx, y + dy) == 0xFFFFFF;
+        (adjacent ? edges : stray)++;
+      } else if (p != 0 && p != 0xFFFFFF) {
+        stray++;
+      }
+    }
+  EXPECT_EQ(0, wrongBody);
+  EXPECT_GT(edges, 30);
+  EXPECT_EQ(0, stray);
+}
+
+TEST_F(FontHardwareTest, AntialiasedTextFollowsTheGreyLevels) {
+  const int h = CreateFontToHandle(nullptr, 30, -1, 2, -1, -1, 0, -1);
+  FontRecord* font = GetFontRecord(h);
+  ClearBackBuffer(0);
+  ASSERT_EQ(0, DrawTextWithFont(10, 10, "S", MakeColorValue(255, 255, 255), h, 0, 0));
+  const std::vector<uint32_t> shot = ReadBackBuffer();
+  const GdiGlyph g = ReadGdiGlyph(font->font, 'S', GGO_GRAY8_BITMAP);
+  const int gx = 10 + g.gm.gmptGlyphOrigin.x, gy = 10 - font->addedHeight / 2 + g.ascent - g.gm.gmptGlyphOrigin.y;
+  int wrong = 0, full = 0, outsideInk = 0;
+  for (int y = 0; y < 80; y++)
+    for (int x = 0; x < 80; x++) {
+      const int lx = x - gx, ly = y - gy;
+      const bool inBox = lx >= 0 && ly >= 0 && lx < static_cast<int>(g.gm.gmBlackBoxX) &&
+                         ly < static_cast<int>(g.gm.gmBlackBoxY);
+      const int level = inBox ? g.bits[static_cast<size_t>(ly) * g.pitch + lx] : 0;
+      const uint32_t p = At(shot, x, y);
+      if (level == 0) outsideInk += p != 0;
+      if (level == 64) {
+        full++;
+        wrong += p != 0xFFFFFF;
+      }
+    }
+  EXPECT_GT(full, 20);
+  EXPECT_EQ(0, wrong);
+  EXPECT_EQ(0, outsideInk);
+}
+
+// A text with more new glyphs than slots: the glyph drawn first is drawn
+// before its cell is taken by a later one.
+TEST_F(FontHardwareTest, ACellIsNotRewrittenUnderBatchedGlyphs) {
+  const int h = CreateFontToHandle(nullptr, 40, -1, 0, -1, -1, 0, -1);
+  FontRecord* font = GetFontRecord(h);
+  std::string text = "A";
+  for (int lead = 0x88; lead <= 0x9F && static_cast<int>(text.size()) < 2 * font->capacity + 1; lead++)
+    for (int trail = 0x9F; trail <= 0xFC && static_cast<int>(text.size()) < 2 * font->capacity + 1; trail++) {
+      text += static_cast<char>(lead);
+      text += static_cast<char>(trail);
+    }
+  ClearBackBuffer(0);
+  ASSERT_EQ(0, DrawTextWithFont(0, 50, text.c_str(), MakeColorValue(0, 255, 0), h, 0, 0));
+  EXPECT_EQ(nullptr, CachedSlot(font, 'A'));  // its cell went to the last glyph
+  const std::vector<uint32_t> shot = ReadBackBuffer();
+  std::vector<uint32_t> want(static_cast<size_t>(kWidth) * kHeight, 0);
+  PaintExpectedText(font, "A", 0, 50, 0x00FF00, &want);
+  const int advance = MeasureTextWidth("A", -1, h, 0);
+  int wrong = 0, ink = 0;
+  for (int y = 0; y < 120; y++)
+    for (int x = 0; x < advance; x++) {
+      wrong += At(shot, x, y) != At(want, x, y);
+      ink += At(want, x, y) != 0;
+    }
+  EXPECT_EQ(0, wrong);
+  EXPECT_GT(ink, 30);
+}
+
 // ---------------------------------------------------------------------------
 // Software mode: memory caches and the memory route.
 
@@ -596,16 +787,7 @@ TEST_F(FontSoftwareTest, DrawnTextMatchesGdiGlyphs) {
   const int x0 = 30, y0 = 40;
   ASSERT_EQ(0, DrawTextWithFont(x0, y0, "Ag\x83\x65", MakeColorValue(255, 0, 0), h, 0, 0));
   std::vector<uint32_t> want(static_cast<size_t>(kWidth) * kHeight, kBackground);
-  int pen = 0;
-  for (unsigned int code : {static_cast<unsigned>('A'), static_cast<unsigned>('g'), 0x8365u}) {
-    const GdiGlyph g = ReadGdiGlyph(font->font, code, GGO_BITMAP);
-    const int gx = x0 + pen + g.gm.gmptGlyphOrigin.x;
-    const int gy = y0 - font->addedHeight / 2 + g.ascent - g.gm.gmptGlyphOrigin.y;
-    for (int y = 0; y < static_cast<int>(g.gm.gmBlackBoxY); y++)
-      for (int x = 0; x < static_cast<int>(g.gm.gmBlackBoxX); x++)
-        if (Bit(g, x, y)) want[static_cast<size_t>(gy + y) * kWidth + gx + x] = red;
-    pen += g.gm.gmCellIncX;
-  }
+  PaintExpectedText(font, "Ag\x83\x65", x0, y0, red, &want);
   int wrong = 0, ink = 0;
   for (int y = 0; y < 100; y++)
     for (int x = 0; x < 200; x++) {

@@ -58,34 +58,6 @@ int CreateMaskScreen(int, int, int) { return 0; }
 int IsMaskScreenRequested() { return 0; }
 IDirect3DSurface9* GetActiveMaskSurface() { return nullptr; }
 MEMIMG* GetActiveMaskWorkImage() { return nullptr; }
-// Drawing: the graphics draw state (white tint, blend none, no blend
-// graphic, the draw area as the software draw state holds it).
-GraphicsDrawState GraphDraw = [] {
-  GraphicsDrawState state;
-  memset(&state, 0, sizeof state);
-  state.blendParam = 255;
-  state.blendGraph = -1;
-  state.brightness = 0xFFFFFF;
-  return state;
-}();
-// Drawing: colour word split (X8R8G8B8, as the colour word stand-in makes).
-int SplitColorValue(unsigned int value, int* red, int* green, int* blue) {
-  *red = static_cast<int>((value >> 16) & 255);
-  *green = static_cast<int>((value >> 8) & 255);
-  *blue = static_cast<int>(value & 255);
-  return 0;
-}
-// Drawing: tint and blend graphic setters (nothing to set).
-int SetDrawTintPacked(uint32_t) { return 0; }
-int SetBlendImageTwoParams(int, int, int) { return 0; }
-int SetBlendGraph(int, int, const int*) { return 0; }
-// Drawing: image draws are not built (the draw fails).
-int DrawImageRect(int, int, int, int, int, int, int, int, int) { return -1; }
-int DrawImageStretchedF(float, float, float, float, int, int) { return -1; }
-// Drawing: subtraction is never emulated.
-int SubtractEmulationNeeded() { return 0; }
-int BeginSubtractBlendEmulation(const tagRECT*) { return 0; }
-int EndSubtractBlendEmulation(const tagRECT*) { return 0; }
 // Graphics and filters: no graphic handles or filters yet.
 int InvertAndReadBackDiagonal(const unsigned char[4][3], unsigned char[4][3]) { return -1; }
 // Models: nothing to release.
