@@ -56,6 +56,7 @@ IDirect3DPixelShader9* ChosenShader = nullptr;
 // One stage of a fixed-function program.
 struct StageProgram {
   DWORD colorOp, colorArg1, colorArg2, alphaOp, alphaArg1, alphaArg2, coordIndex;
+  DWORD arg0 = D3DTA_CURRENT;  // the third argument of LERP (colour and alpha)
 };
 struct Program {
   int count;
@@ -122,9 +123,9 @@ int VariantStages(StageProgram* out, int variant, DWORD source, bool ignoreTextu
       out[1] = {static_cast<DWORD>(variant == 6 ? D3DTOP_MODULATE4X : D3DTOP_MODULATE), D3DTA_CURRENT,
                 D3DTA_DIFFUSE | D3DTA_ALPHAREPLICATE, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, 0};
       return 2;
-    case 5:  // premultiplied inverse: (a - c) x colour x vertex alpha
-      out[0] = {D3DTOP_SUBTRACT, source | D3DTA_ALPHAREPLICATE, source, first.alphaOp, first.alphaArg1,
-                first.alphaArg2, coord};
+    case 5:  // premultiplied inverse: (a - c) x colour x vertex alpha (a = 1 when ignored)
+      out[0] = {D3DTOP_SUBTRACT, ignoreTextureAlpha ? static_cast<DWORD>(D3DTA_TFACTOR) : source | D3DTA_ALPHAREPLICATE,
+                source, first.alphaOp, first.alphaArg1, first.alphaArg2, coord};
       out[1] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, 0};
       out[2] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE | D3DTA_ALPHAREPLICATE, D3DTOP_SELECTARG1,
                 D3DTA_CURRENT, D3DTA_CURRENT, 0};
@@ -149,6 +150,8 @@ void SendStageProgram(const Program& program) {
     SetDeviceTextureStageState(i, D3DTSS_ALPHAARG1, s.alphaArg1);
     SetDeviceTextureStageState(i, D3DTSS_ALPHAARG2, s.alphaArg2);
     SetDeviceTextureStageState(i, D3DTSS_TEXCOORDINDEX, s.coordIndex);
+    if (s.colorOp == D3DTOP_LERP) SetDeviceTextureStageState(i, D3DTSS_COLORARG0, s.arg0 | D3DTA_ALPHAREPLICATE);
+    if (s.alphaOp == D3DTOP_LERP) SetDeviceTextureStageState(i, D3DTSS_ALPHAARG0, s.arg0);
     RenderState.stages[i].texCoordIndex = s.coordIndex;
     RenderState.stages[i].set |= 1;
   }
@@ -183,14 +186,10 @@ int LibraryStageTextures(IDirect3DBaseTexture9** out, bool programmable, bool fl
     out[0] = draw;
     return draw != nullptr ? 1 : 0;
   }
-  if (programmable || RenderState.blendTextureMode == 2) {
+  if (programmable || RenderState.blendTextureMode != 1) {
     out[0] = draw;
     out[1] = blend;
     return 2;
-  }
-  if (RenderState.blendTextureMode == 0) {
-    out[0] = blend, out[1] = draw, out[2] = nullptr, out[3] = draw;
-    return 4;
   }
   out[0] = blend;
   if (flagB) {
@@ -360,10 +359,16 @@ int PrepareGraphicDrawState(const UserTextureSetup* setup, int, int handles) {
       SetDevicePixelShader(shader);
       c.pixelShader = shader;
     }
+    // c0: the blend graphic's parameters (kind 0 the mix ratio, kind 1 the
+    // threshold's offset and scale), else the texture factor.
     float constants[4];
     if (threshold && c.blendTextureParam[1] >= 2) {
       const float a = static_cast<float>(kind1A) / 255.0f;
       MakeFloat4(constants, 0.0f, 0.0f, static_cast<float>(kind1Scale), kind1Op == D3DTOP_SUBTRACT ? -a : a);
+    } else if (threshold) {
+      MakeFloat4(constants, 0.0f, 0.0f, 1.0f, 0.0f);
+    } else if (hasBlend && kind == 0) {
+      MakeFloat4(constants, 0.0f, 0.0f, 0.0f, c.blendTextureParam[0] / 255.0f);
     } else {
       MakeFloat4(constants, ((factor >> 16) & 255) / 255.0f, ((factor >> 8) & 255) / 255.0f, (factor & 255) / 255.0f,
                  ((factor >> 24) & 255) / 255.0f);
@@ -391,7 +396,10 @@ int PrepareGraphicDrawState(const UserTextureSetup* setup, int, int handles) {
         count = 1;
       }
     } else {
+      // A kind-2 vertex's specular colour is white: alpha 1 for an ignored
+      // texture alpha.
       const DWORD imageAlpha = ignoreTextureAlpha ? D3DTOP_SELECTARG2 : D3DTOP_MODULATE;
+      const DWORD imageAlphaArg = ignoreTextureAlpha ? D3DTA_SPECULAR : D3DTA_TEXTURE;
       if (kind == 2) {
         program.stages[0] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, imageAlpha, D3DTA_TEXTURE,
                              D3DTA_DIFFUSE, 1};
@@ -412,16 +420,20 @@ int PrepareGraphicDrawState(const UserTextureSetup* setup, int, int handles) {
                                D3DTA_CURRENT, 0};
         const DWORD scaleOp = kind1Scale == 4 ? D3DTOP_MODULATE4X : kind1Scale == 2 ? D3DTOP_MODULATE2X : D3DTOP_MODULATE;
         const DWORD alphaOp = c.blendTextureParam[1] >= 2 ? scaleOp : static_cast<DWORD>(D3DTOP_SELECTARG2);
-        program.stages[imageStage] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, alphaOp, D3DTA_TEXTURE,
+        program.stages[imageStage] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, alphaOp, imageAlphaArg,
                                       D3DTA_CURRENT, 1};
         program.count = imageStage + 1;
       } else {
-        program.stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE,
+        // Mix: the image and the blend graphic by the ratio (the texture
+        // factor's alpha), then the vertex colour.
+        factor = static_cast<DWORD>(c.blendTextureParam[0] & 255) << 24 | 0xFFFFFF;
+        program.stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, imageAlphaArg,
+                             D3DTA_DIFFUSE, 1};
+        program.stages[1] = {D3DTOP_LERP, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_LERP, D3DTA_TEXTURE, D3DTA_CURRENT, 0,
+                             D3DTA_TFACTOR};
+        program.stages[2] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_MODULATE, D3DTA_CURRENT,
                              D3DTA_DIFFUSE, 0};
-        program.stages[1] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_MODULATE, D3DTA_TEXTURE,
-                             D3DTA_CURRENT, 1};
-        program.count = 2;
-        count = 2;
+        program.count = 3;
       }
     }
     if (program.count > count) {

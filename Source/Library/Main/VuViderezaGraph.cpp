@@ -29,6 +29,10 @@ const char LOG_DXT_TRANSFER[] = "DXTフォーマットのテクスチャに標�
 const char LOG_TEXTURE_LOCK_FAILED[] = "テクスチャのロックに失敗しました";
 const char LOG_STANDARD_IMAGE_MEMORY_FAILED[] = "標準イメージ用のメモリ確保に失敗しました";
 
+// Graphic textures stay powers of two, so a region that ends early has room
+// for its repeated edge texel.
+enum { GRAPH_TEXTURE_POW2 = 1 };
+
 }  // namespace
 
 namespace {
@@ -287,20 +291,8 @@ int ReleaseImageTextures(GraphImageDescriptor* image) {
   return 0;
 }
 
-int DivideSizeIntoTextureSizes(int size, int limit, uint16_t* lengths, int maxCount) {
-  if (size <= 0 || limit <= 0) return -1;
-  int count = 0;
-  while (size > 0) {
-    if (count >= maxCount) return -1;
-    int length = limit;
-    if (size < limit) {
-      length = 1;
-      while (length < size) length <<= 1;
-    }
-    lengths[count++] = static_cast<uint16_t>(length);
-    size -= length;
-  }
-  return count;
+MEMIMG* GetGraphicMemImg(GraphicHandleRecord* record) {
+  return record != nullptr && IsValidMemImg(&record->softImage) ? &record->softImage : nullptr;
 }
 
 void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* s, int width, int height, int hasAlpha,
@@ -430,12 +422,14 @@ int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, 
   if (deviceMax <= 0) deviceMax = 2048;
   if (limit <= 0 || limit > deviceMax) limit = deviceMax;
   uint16_t across[64], down[64];
-  const int countX = DivideSizeIntoTextureSizes(width, limit, across, 64);
-  const int countY = DivideSizeIntoTextureSizes(height, limit, down, 64);
-  if (countX < 0 || countY < 0) {
+  const int countX = DivideSizeIntoTextureSizes(width, limit, nullptr, 1, GRAPH_TEXTURE_POW2);
+  const int countY = DivideSizeIntoTextureSizes(height, limit, nullptr, 1, GRAPH_TEXTURE_POW2);
+  if (countX > 64 || countY > 64) {
     DeleteHandle(handle);
     return -1;
   }
+  DivideSizeIntoTextureSizes(width, limit, across, 1, GRAPH_TEXTURE_POW2);
+  DivideSizeIntoTextureSizes(height, limit, down, 1, GRAPH_TEXTURE_POW2);
   const int textures = countX * countY;
   GraphImageDescriptor* image = static_cast<GraphImageDescriptor*>(
       MEM_ALLOC_ZEROED(sizeof(GraphImageDescriptor) + (textures - 1) * sizeof(GraphTextureEntry)));

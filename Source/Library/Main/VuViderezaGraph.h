@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "ReReziRader.h"
+#include "RiRerEzi.h"
 #include "VeRavoro.h"
 
 struct GraphFormatDesc {
@@ -63,6 +64,7 @@ struct GraphicHandleRecord {
   void* ownedBlock2;
   int ownedSize2;
   int internalFlag;
+  MEMIMG softImage;  // software mode: this graphic's view of the descriptor's image
   int pieceCount;
   GraphPiece pieces[GRAPH_RECORD_PIECES];  // more grow the record
 };
@@ -124,9 +126,13 @@ int ReleaseImageTextures(GraphImageDescriptor* image);
 // The device format standing for a pixel-format index (0: none).
 int GetDeviceFormatForPixelFormat(int index);
 
-// Splits size into texture lengths no longer than limit (powers of two; the
-// last one rounded up). Returns the count (at most maxCount), -1 when it does not fit.
-int DivideSizeIntoTextureSizes(int size, int limit, uint16_t* lengths, int maxCount);
+// Cuts one side of an image into texture lengths the device accepts (limit
+// 0: the device's maximum side); `single` lets one power of two double to
+// cover the side, `pow2` forces powers of two. Returns the count (at least
+// 1); the lengths go to `lengths` when given.
+int DivideSizeIntoTextureSizes(int length, int limit, uint16_t* lengths, int single, int pow2);
+// The graphic's software image, or null (texture graphics, none made).
+MEMIMG* GetGraphicMemImg(GraphicHandleRecord* record);
 
 void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* settings, int width, int height,
                           int hasAlpha, int palette8, int dxtCode, int mipCount);

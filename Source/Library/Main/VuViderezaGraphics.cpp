@@ -297,6 +297,15 @@ int ReapplyDeviceStates() {
   const RECT scissor = c.scissor;
   if (scissor.right > scissor.left && scissor.bottom > scissor.top) SetScissorRectCached(&scissor);
   PrepareGraphicDrawState(nullptr, 0, 1);
+  if (Screen.graphicsUp) {
+    // The draw target's surface and the requested draw area on the new
+    // device (setting render target 0 resets the viewport).
+    IDirect3DSurface9* target = GetDrawTargetSurface();
+    if (target != nullptr) SetRenderTargetCached(target, 0);
+    ApplyDepthStencilForDrawTarget();
+    const RECT area = GraphDraw.requestedArea;
+    SetClipRect(area.left, area.top, area.right, area.bottom);
+  }
   ReapplyAllShaderConstants(&ShaderConstants);
   GraphState.lights.resendAll = 1;
   RenderState.reapplyAll = 0;
