@@ -656,6 +656,52 @@ TEST_F(FontHardwareTest, AntialiasedTextFollowsTheGreyLevels) {
   EXPECT_EQ(0, outsideInk);
 }
 
+// Vertical text: each glyph turned a quarter clockwise (its top to the
+// right) inside its box; the whole cache texture is drawn per glyph, yet
+// nothing lands outside the boxes.
+TEST_F(FontHardwareTest, VerticalTextIsTurnedInsideItsGlyphBoxes) {
+  const int h = CreateFontToHandle(nullptr, 24, -1, 0, -1, -1, 0, -1);
+  FontRecord* font = GetFontRecord(h);
+  MeasureTextWidth("Lj\x8e\x9a", -1, h, 1);  // cache first: the boxes come from the slots
+  ClearBackBuffer(0);
+  const int x0 = 100, y0 = 50;
+  ASSERT_EQ(0, DrawTextWithFont(x0, y0, "Lj\x8e\x9a", MakeColorValue(255, 255, 0), h, 0, 1));
+  const std::vector<uint32_t> shot = ReadBackBuffer();
+  std::vector<uint32_t> want(static_cast<size_t>(kWidth) * kHeight, 0);
+  int pen = 0;
+  const int x = x0 - font->addedHeight / 2;
+  std::vector<RECT> boxes;
+  for (unsigned int code : {static_cast<unsigned>('L'), static_cast<unsigned>('j'), 0x8E9Au}) {
+    const GlyphCacheSlot* slot = CachedSlot(font, code);
+    ASSERT_NE(nullptr, slot);
+    const GdiGlyph g = ReadGdiGlyph(font->font, code, GGO_BITMAP);
+    const int right = x + font->charHeight - slot->yOffset, top = y0 + pen + slot->xOffset;
+    boxes.push_back({right - slot->height - 1, top, right + 1, top + slot->width});
+    for (int gy = 0; gy < slot->height; gy++)
+      for (int gx = 0; gx < slot->width; gx++)
+        if (Bit(g, gx, gy)) want[static_cast<size_t>(top + gx) * kWidth + right - 1 - gy] = 0xFFFF00;
+    pen += slot->advance;
+  }
+  int wrong = 0, ink = 0, outside = 0;
+  for (int yy = 0; yy < 200; yy++)
+    for (int xx = 0; xx < 200; xx++) {
+      bool in = false;
+      for (const RECT& b : boxes) in = in || (xx >= b.left && xx < b.right && yy >= b.top && yy < b.bottom);
+      if (!in) {
+        outside += At(shot, xx, yy) != 0;
+        continue;
+      }
+      wrong += At(shot, xx, yy) != At(want, xx, yy);
+      ink += At(want, xx, yy) != 0;
+    }
+  EXPECT_EQ(0, outside);
+  EXPECT_EQ(0, wrong);
+  EXPECT_GT(ink, 40);
+  // The draw area is back as it was.
+  EXPECT_EQ(0, GraphDraw.drawArea.left);
+  EXPECT_EQ(kWidth, GraphDraw.drawArea.right);
+}
+
 // A text with more new glyphs than slots: the glyph drawn first is drawn
 // before its cell is taken by a later one.
 TEST_F(FontHardwareTest, ACellIsNotRewrittenUnderBatchedGlyphs) {

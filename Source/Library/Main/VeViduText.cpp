@@ -159,7 +159,8 @@ int MakeEmptyGraphic(int x, int y, int width, int height, int source) {
 void DrawTurnedGraphic(int graph, float right, float top, float srcX, float srcY) {
   int width = 0, height = 0;
   GetGraphicSize(graph, &width, &height);
-  const float ox = right + srcY - 0.5f, oy = top - srcX - 0.5f;
+  // The quad draw puts pixel centres on texel centres itself.
+  const float ox = right + srcY, oy = top - srcX;
   DrawImageQuad(ox, oy, ox, oy + width, ox - height, oy + width, ox - height, oy, graph, 1);
 }
 
@@ -218,8 +219,7 @@ void DrawGlyphFromTexture(const FontRecord* font, const GlyphCacheSlot* slot, in
     const float right = static_cast<float>(x + (font->charHeight - slot->yOffset) * scaleX);
     const float y1 = static_cast<float>(y + pen + slot->xOffset * scaleY);
     const float sw = static_cast<float>(w * scaleY), sh = static_cast<float>(h * scaleX);
-    DrawImageQuad(right - 0.5f, y1 - 0.5f, right - 0.5f, y1 + sw - 0.5f, right - sh - 0.5f, y1 + sw - 0.5f,
-                  right - sh - 0.5f, y1 - 0.5f, part, 1);
+    DrawImageQuad(right, y1, right, y1 + sw, right - sh, y1 + sw, right - sh, y1, part, 1);
     DeleteGraphicHandle(part);
   }
   SetSamplingMode(sampling);
