@@ -505,6 +505,11 @@ TEST_F(FontHardwareTest, DefaultFontFollowsItsSettings) {
   EXPECT_STREQ("", name);
   EXPECT_EQ(24, size);
   EXPECT_EQ(3, thickness);
+  // A screen-mode change rebuilds every font; the default keeps its settings.
+  ASSERT_EQ(0, ChangeScreenMode(800, 600, 32, 0, -1));
+  ASSERT_EQ(0, GetFontHandleInfo(name, &size, &thickness, GetDefaultFontHandle()));
+  EXPECT_EQ(24, size);
+  EXPECT_EQ(3, thickness);
   ASSERT_EQ(0, SetDefaultFontNameSizeThickness(nullptr, -1, -1));
   ASSERT_EQ(0, GetFontHandleInfo(name, &size, &thickness, GetDefaultFontHandle()));
   EXPECT_EQ(16, size);
