@@ -1,12 +1,14 @@
-// Quads, draws about a point and vertex lists on the real device, read back
-// from the back buffer: the reductions to the plain image draws give their
+// Quads, draws about a point, vertex lists and graphic fills on the real
+// device, read back: the reductions to the plain image draws give their
 // pixels, a parallelogram is one batched quad and a trapezoid a vertex grid,
-// vertex lists keep or tint the caller's colours.
+// vertex lists keep or tint the caller's colours; a render-target graphic
+// is filled (and cleared as a draw target) over its whole size.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <vector>
 
+#include "FrameReadback.h"
 #include "ReReziRader.h"
 #include "RiDov.h"
 #include "VuViderezaDevice.h"
@@ -17,24 +19,13 @@
 
 int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,
                               BaseImageRecord* alphaImage, int transparent, int inJob);
+int FillGraphWithColor(int handle, int red, int green, int blue, int alpha, int fromWorker);
 
 namespace {
 
 constexpr int kW = 640, kH = 480;
 
-std::vector<uint32_t> Frame() {
-  FlushVertexBatch(0);
-  EndDrawScene();
-  std::vector<uint32_t> out(kW * kH, 0xDEADu);
-  D3DLOCKED_RECT locked = {};
-  if (LockSurfaceRect(DeviceLayer.backBuffer, &locked, nullptr, D3DLOCK_READONLY) != D3D_OK) return out;
-  for (int y = 0; y < kH; y++) {
-    const uint32_t* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) + y * locked.Pitch);
-    for (int x = 0; x < kW; x++) out[y * kW + x] = row[x] & 0xFFFFFF;
-  }
-  UnlockSurfaceRect(DeviceLayer.backBuffer);
-  return out;
-}
+std::vector<uint32_t> Frame() { return ReadBackBufferFrame(kW, kH); }
 
 uint32_t Pattern(int x, int y) {
   return static_cast<uint32_t>((x * 37 + 11) & 255) << 16 | static_cast<uint32_t>((y * 53 + 7) & 255) << 8 |
@@ -140,6 +131,49 @@ TEST_F(QuadDisplayTest, VertexListsKeepOrTintTheCallersColours) {
   EXPECT_EQ(static_cast<uint32_t>(0x40 * 128 / 255) << 16 | 0x80C0u, Frame()[20 * kW + 20]);
   EXPECT_EQ(0xFF4080C0u, tri[0].color);  // the caller's list is left alone
   EXPECT_EQ(-1, DrawVertexPrimitive2D(tri, 3, D3DPT_TRIANGLELIST, 12345, 0));
+}
+
+int MakeTargetGraph(int width, int height) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  settings.drawable = 1;
+  const int handle = AllocGraphicHandle();
+  return CreateGraphicFromImageData(&settings, handle, width, height, 0, 0, 0, 0, -1, 0) == 0 ? handle : -1;
+}
+
+// Pixels of the graphic that differ from want(x, y) (0xRRGGBB).
+int WrongPixels(int handle, int width, int height, const std::function<uint32_t(int, int)>& want) {
+  BaseImageRecord read;
+  if (ReadGraphToBaseImage(handle, &read) != 0) return -1;
+  int wrong = 0;
+  for (int y = 0; y < height; y++)
+    for (int x = 0; x < width; x++) wrong += (GetBaseImagePixelARGB8(&read, x, y) & 0xFFFFFF) != want(x, y);
+  ReleaseBaseImage(&read);
+  return wrong;
+}
+
+TEST_F(QuadDisplayTest, FillGraphWithColorFillsRenderTargetsOnly) {
+  const int target = MakeTargetGraph(64, 48);
+  ASSERT_GE(target, 0);
+  EXPECT_EQ(0, FillGraphWithColor(target, 300, 20, -5, 255, 0));  // clamped, never refused
+  EXPECT_EQ(0, WrongPixels(target, 64, 48, [](int, int) { return 0xFF1400u; }));
+  EXPECT_EQ(0, FillGraphWithColor(graph_, 255, 255, 255, 255, 0));  // a plain texture stays as it is
+  EXPECT_EQ(0, WrongPixels(graph_, 30, 20, Pattern));
+  EXPECT_EQ(-1, FillGraphWithColor(-7, 0, 0, 0, 0, 0));
+}
+
+// Clearing a render-target draw target larger than the screen covers the
+// whole graphic: the viewport takes the target's own size.
+TEST_F(QuadDisplayTest, ClearingALargeDrawTargetCoversAllOfIt) {
+  const int target = MakeTargetGraph(800, 600);
+  ASSERT_GE(target, 0);
+  ASSERT_EQ(0, FillGraphWithColor(target, 1, 2, 3, 255, 0));
+  ASSERT_EQ(0, SetDrawTarget(target));
+  Screen.background[0] = 0x50, Screen.background[1] = 0x60, Screen.background[2] = 0x70;
+  ASSERT_EQ(0, ClearDrawTarget(nullptr));
+  ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  Screen.background[0] = Screen.background[1] = Screen.background[2] = 0;
+  EXPECT_EQ(0, WrongPixels(target, 800, 600, [](int, int) { return 0x506070u; }));
 }
 
 }  // namespace

@@ -11,8 +11,13 @@
 #include <vector>
 
 #include "DeRede.h"
+#include "FrameReadback.h"
 #include "RaRadara.h"
 #include "RiDov.h"
+#include "RiRerEziDrawFunction.h"
+#include "RiRerEziDrawFunction3.h"
+#include "VuViderezaGraph.h"
+#include "ZiDezaru.h"
 #include "RingReference.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDraw.h"
@@ -44,23 +49,12 @@ class ShapeDisplayTest : public test_support::DeviceWindowTest, public ::testing
 
   // The whole target as 0xRRGGBB.
   std::vector<uint32_t> Frame() {
+    if (hardware_) return ReadBackBufferFrame(kW, kH);
     std::vector<uint32_t> out(kW * kH, 0xDEADu);
-    if (hardware_) {
-      FlushVertexBatch(0);
-      EndDrawScene();
-      D3DLOCKED_RECT locked = {};
-      if (LockSurfaceRect(DeviceLayer.backBuffer, &locked, nullptr, D3DLOCK_READONLY) != D3D_OK) return out;
-      for (int y = 0; y < kH; y++) {
-        const uint32_t* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) + y * locked.Pitch);
-        for (int x = 0; x < kW; x++) out[y * kW + x] = row[x] & 0xFFFFFF;
-      }
-      UnlockSurfaceRect(DeviceLayer.backBuffer);
-    } else {
-      const MEMIMG& m = SoftwareScreenImage;
-      for (int y = 0; y < kH; y++) {
-        const uint32_t* row = reinterpret_cast<const uint32_t*>(m.pixels + y * m.header->pitch);
-        for (int x = 0; x < kW; x++) out[y * kW + x] = row[x] & 0xFFFFFF;
-      }
+    const MEMIMG& m = SoftwareScreenImage;
+    for (int y = 0; y < kH; y++) {
+      const uint32_t* row = reinterpret_cast<const uint32_t*>(m.pixels + y * m.header->pitch);
+      for (int x = 0; x < kW; x++) out[y * kW + x] = row[x] & 0xFFFFFF;
     }
     return out;
   }
@@ -226,6 +220,56 @@ TEST_P(ShapeDisplayTest, MaskedDrawsFollowTheMask) {
   // Unmasked again: draws reach everywhere.
   ASSERT_EQ(0, DrawRectShape(0, 0, 10, 10, MakeColorValue(0, 0, 255), 1));
   EXPECT_EQ(0x0000FFu, Frame()[5 * kW + 5]);
+}
+
+// Software mode: the image draws end in the software renderer's own blits.
+// The graphic is made here as software-mode graphics keep it: a descriptor
+// without textures and the record's memory image.
+TEST_P(ShapeDisplayTest, SoftwareImageDrawsAreTheRenderersOwnBlits) {
+  if (hardware_) GTEST_SKIP() << "software mode only";
+  const int handle = AllocGraphicHandle();
+  GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
+  ASSERT_NE(nullptr, record);
+  auto* image = static_cast<GraphImageDescriptor*>(MEM_ALLOC_ZEROED(sizeof(GraphImageDescriptor)));
+  image->refCount = 1;
+  image->width = record->width = 24;
+  image->height = record->height = 16;
+  record->image = image;
+  ASSERT_EQ(0, CreateMemImgOfColorType(&record->softImage, 24, 16, MEMIMG_COLOR_32));
+  for (int y = 0; y < 16; y++)
+    for (int x = 0; x < 24; x++)
+      reinterpret_cast<uint32_t*>(record->softImage.pixels + y * record->softImage.header->pitch)[x] =
+          static_cast<uint32_t>((x * 40) << 16 | (y * 15) << 8 | ((x + y) * 7));
+  MEMIMG expect;
+  memset(&expect, 0, sizeof expect);
+  ASSERT_EQ(0, CreateMemImgOfColorType(&expect, kW, kH, MEMIMG_COLOR_32));
+  TransferMemImg(&expect, &SoftwareScreenImage, nullptr, 0, 0);
+  ASSERT_EQ(0, SetBlendMode(1, 160));
+  ASSERT_EQ(0, DrawImageAt(-5, 7, handle, 0));
+  BlitMemImg(&expect, &record->softImage, -5, 7, 0, nullptr);
+  ASSERT_EQ(0, DrawImageStretched(100, 40, 60, 90, handle, 0));
+  const RECT stretched = {100, 40, 60, 90};
+  BlitScaledMemImg(&expect, &record->softImage, &stretched, 0, nullptr);
+  ASSERT_EQ(0, DrawImageTurned(200, 50, handle, 0));  // the stretched draw, mirrored
+  const RECT turned = {224, 50, 200, 66};
+  BlitScaledMemImg(&expect, &record->softImage, &turned, 0, nullptr);
+  ASSERT_EQ(0, DrawImageRotated(300.9f, 200.2f, 1.5, 0.5, handle, 0, 0));
+  BlitRotatedMemImg(&expect, &record->softImage, 300, 200, 0.5f, 1.5f, 0, 0, nullptr);
+  ASSERT_EQ(0, DrawImageQuad(400, 300, 440, 310, 430, 350, 395, 340, handle, 0));
+  const TriangleVertex v[4] = {{400, 300, 0, 0}, {440, 310, 24, 0}, {395, 340, 0, 16}, {430, 350, 24, 16}};
+  DrawTriangleMemImg(&expect, &record->softImage, &v[0], 0, nullptr, 0);
+  DrawTriangleMemImg(&expect, &record->softImage, &v[1], 0, nullptr, 0);
+  const std::vector<uint32_t> frame = Frame();
+  int wrong = 0;
+  for (int y = 0; y < kH; y++)
+    for (int x = 0; x < kW; x++) {
+      const uint32_t want = reinterpret_cast<const uint32_t*>(expect.pixels + y * expect.header->pitch)[x] & 0xFFFFFF;
+      if (frame[y * kW + x] != want && wrong++ < 5) ADD_FAILURE() << x << "," << y;
+    }
+  EXPECT_EQ(0, wrong);
+  ReleaseMemImg(&expect);
+  ReleaseMemImg(&record->softImage);
+  DeleteGraphicHandle(handle);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, ShapeDisplayTest, ::testing::Values(1, 0),

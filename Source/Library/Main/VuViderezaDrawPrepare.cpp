@@ -373,7 +373,8 @@ int PrepareGraphicDrawState(const UserTextureSetup* setup, int, int handles) {
       MakeFloat4(constants, ((factor >> 16) & 255) / 255.0f, ((factor >> 8) & 255) / 255.0f, (factor & 255) / 255.0f,
                  ((factor >> 24) & 255) / 255.0f);
     }
-    SetShaderConstantCached(&ShaderConstants, 3, 0, 0, constants, 1, 1);
+    // Only the blend-graphic shaders read c0; others keep the base constant.
+    if (hasBlend) SetShaderConstantCached(&ShaderConstants, 3, 0, 0, constants, 1, 1);
   } else {
     DrawPrep.shaderIndex = -1;
     ChosenShader = nullptr;

@@ -73,22 +73,6 @@ void PieceCornersInQuad(const GraphicHandleRecord* record, const GraphPiece& pie
   out[3] = MapIntoQuad(q, u1, v1);
 }
 
-struct DestCopyScale {
-  int active;
-  float invWidth, invHeight;
-};
-
-DestCopyScale DestCopy() {
-  DestCopyScale s = {0, 0.0f, 0.0f};
-  if (!GraphDraw.destinationBlend || DrawTargetWorkSurface == nullptr) return s;
-  D3DSURFACE_DESC desc;
-  if (GetSurfaceDesc(DrawTargetWorkSurface, &desc) != D3D_OK || desc.Width == 0 || desc.Height == 0) return s;
-  s.active = 1;
-  s.invWidth = 1.0f / static_cast<float>(desc.Width);
-  s.invHeight = 1.0f / static_cast<float>(desc.Height);
-  return s;
-}
-
 void FillTex2(Vertex2DTex2* v, float x, float y, float u, float tv, const DestCopyScale& copy) {
   v->x = x;
   v->y = y;
@@ -163,7 +147,7 @@ int DrawImageQuadHW(const Point2 q[4], GraphicHandleRecord* record, const Graphi
   const int flags = GraphFlags(record, trans ? DRAW_FLAG_TRANSPARENT : 0);
   IDirect3DBaseTexture9* first = PieceTexture(record->pieces[0]);
   if (DrawStateApplyNeeded(first, flags)) ApplyDrawStateForTexture(first, flags);
-  const DestCopyScale copy = DestCopy();
+  const DestCopyScale copy = CurrentDestCopy();
   if (copy.active) StretchDrawTargetToWork(&DrawDestRect);
   for (int i = 0; i < record->pieceCount; i++) {
     Point2 c[4];
@@ -188,7 +172,7 @@ int DrawImageQuadBlendHW(GraphicHandleRecord* record, const int c[8], const Grap
   const int flags = GraphFlags(record, (trans ? DRAW_FLAG_TRANSPARENT : 0) | DRAW_FLAG_PIXEL_EXACT);
   IDirect3DBaseTexture9* first = PieceTexture(record->pieces[0]);
   ApplyDrawStateForTexture(first, flags);
-  const DestCopyScale copy = DestCopy();
+  const DestCopyScale copy = CurrentDestCopy();
   if (copy.active) StretchDrawTargetToWork(&DrawDestRect);
   const Point2 q[4] = {{static_cast<float>(c[0]), static_cast<float>(c[1])},
                        {static_cast<float>(c[2]), static_cast<float>(c[3])},
@@ -247,6 +231,20 @@ int DrawAtF(float x, float y, int handle, int trans, int turn) {
   return turn ? DrawImageTurnedF(x, y, handle, trans) : DrawImageAtF(x, y, handle, trans);
 }
 
+// The graphic scaled so that its point (cx, cy) lands on (x, y); left and
+// right exchanged with turn.
+int DrawStretchedAbout(float x, float y, float cx, float cy, double sx, double sy, int w, int h, int handle, int trans,
+                       int turn) {
+  float left = static_cast<float>(x - sx * cx), top = static_cast<float>(y - sy * cy);
+  float right = static_cast<float>(left + w * sx), bottom = static_cast<float>(top + h * sy);
+  if (turn) {
+    const float t = left;
+    left = right;
+    right = t;
+  }
+  return DrawImageStretchedF(left, top, right, bottom, handle, trans);
+}
+
 int DrawImageRotatedAboutCore(float x, float y, float cx, float cy, double scale, double angle, int handle, int trans,
                               int turn, int w, int h) {
   if (angle != 0.0) {
@@ -255,16 +253,7 @@ int DrawImageRotatedAboutCore(float x, float y, float cx, float cy, double scale
     return DrawImageRotatedExact(static_cast<float>(x + dx * c - dy * s), static_cast<float>(y + dx * s + dy * c),
                                  scale, angle, handle, trans, turn);
   }
-  if (scale != 1.0) {
-    float left = static_cast<float>(x - scale * cx), top = static_cast<float>(y - scale * cy);
-    float right = static_cast<float>(left + w * scale), bottom = static_cast<float>(top + h * scale);
-    if (turn) {
-      const float t = left;
-      left = right;
-      right = t;
-    }
-    return DrawImageStretchedF(left, top, right, bottom, handle, trans);
-  }
+  if (scale != 1.0) return DrawStretchedAbout(x, y, cx, cy, scale, scale, w, h, handle, trans, turn);
   return DrawAtF(x - cx, y - cy, handle, trans, turn);
 }
 
@@ -277,17 +266,6 @@ void GrowVertexWork(int bytes, int* ok) {
   *ok = VertexWork != nullptr;
 }
 
-int PrimitiveCount(int type, int n) {
-  switch (type) {
-    case D3DPT_POINTLIST: return n;
-    case D3DPT_LINELIST: return n / 2;
-    case D3DPT_LINESTRIP: return n - 1;
-    case D3DPT_TRIANGLELIST: return n / 3;
-    case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN: return n - 2;
-    default: return 0;
-  }
-}
 
 }  // namespace
 
@@ -323,22 +301,7 @@ int DrawImageQuadCore(int handle, float x1, float y1, float x2, float y2, float 
     if (x > r.right) r.right = x;
     if (y > r.bottom) r.bottom = y;
   }
-  const RECT& a = GraphDraw.drawArea;
-  auto clamp = [](LONG v, LONG lo, LONG hi) { return v < lo ? lo : v > hi ? hi : v; };
-  r.left = clamp(r.left, a.left, a.right), r.right = clamp(r.right, a.left, a.right);
-  r.top = clamp(r.top, a.top, a.bottom), r.bottom = clamp(r.bottom, a.top, a.bottom);
-  DrawDestRect = r;
-  if (masked) BeginMaskedDraw(DrawDestRect);
-  int result;
-  if (emulate) {
-    BeginSubtractBlendEmulation(&r);
-    result = draw();
-    EndSubtractBlendEmulation(&r);
-  } else {
-    result = draw();
-  }
-  if (masked) ApplyMaskToScreen(DrawDestRect);
-  return result;
+  return RunBracketedDraw(ClampRectToDrawArea(r), masked, emulate, draw);
 }
 
 int DrawImageQuad(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int handle,
@@ -363,16 +326,7 @@ int DrawImageRotatedScaledXY(int x, int y, int cx, int cy, double scaleX, double
     return turn ? DrawImageTurned(x - cx, y - cy, handle, trans) : DrawImageAt(x - cx, y - cy, handle, trans);
   const float fx = static_cast<float>(x), fy = static_cast<float>(y), fcx = static_cast<float>(cx),
               fcy = static_cast<float>(cy);
-  if (angle == 0.0) {
-    float left = static_cast<float>(fx - scaleX * fcx), top = static_cast<float>(fy - scaleY * fcy);
-    float right = static_cast<float>(left + w * scaleX), bottom = static_cast<float>(top + h * scaleY);
-    if (turn) {
-      const float t = left;
-      left = right;
-      right = t;
-    }
-    return DrawImageStretchedF(left, top, right, bottom, handle, trans);
-  }
+  if (angle == 0.0) return DrawStretchedAbout(fx, fy, fcx, fcy, scaleX, scaleY, w, h, handle, trans, turn);
   if (scaleX == 1.0 && scaleY == 1.0)
     return DrawImageRotatedAboutCore(fx, fy, fcx, fcy, 1.0, angle, handle, trans, turn, w, h);
   const double s = sin(angle), c = cos(angle);
@@ -454,19 +408,7 @@ int DrawVertexPrimitive2D(const void* vertices, int count, int type, int handle,
   const bool destCopy = hw && GraphDraw.destinationBlend && DrawTargetWorkSurface != nullptr;
   auto draw = [&]() { return hw ? DrawVertex2DPrimitiveHW(use, count, type, record, trans) : 0; };
   if (!destCopy && !emulate && !masked) return draw();
-  DrawDestRect = GraphDraw.drawArea;
-  if (masked) BeginMaskedDraw(DrawDestRect);
-  int result;
-  if (emulate) {
-    const RECT r = DrawDestRect;
-    BeginSubtractBlendEmulation(&r);
-    result = draw();
-    EndSubtractBlendEmulation(&r);
-  } else {
-    result = draw();
-  }
-  if (masked) ApplyMaskToScreen(DrawDestRect);
-  return result;
+  return RunBracketedDraw(GraphDraw.drawArea, masked, emulate, draw);
 }
 
 int DrawVertex2DPrimitiveWithGraph(const void* vertices, int count, int type, int handle, int trans, int quadMode,
@@ -499,7 +441,7 @@ int DrawVertex2DPrimitiveWithGraph(const void* vertices, int count, int type, in
     for (int i = 0; i + 6 <= count; i += 6)
       for (int n = 0; n < 6; n++) v[i + n].u1 = us[n], v[i + n].v1 = vs[n];
   }
-  const DestCopyScale copy = DestCopy();
+  const DestCopyScale copy = CurrentDestCopy();
   if (copy.active) {
     StretchDrawTargetToWork(&GraphDraw.drawArea);
     for (int i = 0; i < count; i++) {

@@ -104,24 +104,7 @@ Vertex2D* AppendShapeVertices(int primitiveType, int n) {
   return at;
 }
 
-// Reciprocal size of the destination copy, or 0 when it is not in use.
-struct DestCopy {
-  int active;
-  float invWidth, invHeight;
-};
-
-DestCopy CurrentDestCopy() {
-  DestCopy copy = {0, 0.0f, 0.0f};
-  if (!GraphDraw.destinationBlend || DrawTargetWorkSurface == nullptr) return copy;
-  D3DSURFACE_DESC desc;
-  if (GetSurfaceDesc(DrawTargetWorkSurface, &desc) != D3D_OK || desc.Width == 0 || desc.Height == 0) return copy;
-  copy.active = 1;
-  copy.invWidth = 1.0f / static_cast<float>(desc.Width);
-  copy.invHeight = 1.0f / static_cast<float>(desc.Height);
-  return copy;
-}
-
-void SetVertex(Vertex2D* v, int x, int y, DWORD colour, const DestCopy& copy) {
+void SetVertex(Vertex2D* v, int x, int y, DWORD colour, const DestCopyScale& copy) {
   v->x = static_cast<float>(x);
   v->y = static_cast<float>(y);
   v->z = GraphDraw.drawZ;
@@ -135,17 +118,17 @@ void SetVertex(Vertex2D* v, int x, int y, DWORD colour, const DestCopy& copy) {
 
 // Scene, untextured draw state, destination copy: what every drawer does
 // before writing vertices.
-DestCopy PrepareShapeDraw() {
+DestCopyScale PrepareShapeDraw() {
   BeginDrawSceneOnce();
   if (DrawStateApplyNeeded(nullptr, SHAPE_FLAGS)) ApplyDrawStateForTexture(nullptr, SHAPE_FLAGS);
-  const DestCopy copy = CurrentDestCopy();
+  const DestCopyScale copy = CurrentDestCopy();
   if (copy.active) StretchDrawTargetToWork(&DrawDestRect);
   return copy;
 }
 
 // Six vertices of the quad (l, t)-(r, b) in the batch's quad order; the
 // colour on the first vertex of each triangle, or on all six.
-void WriteQuad(Vertex2D* v, int l, int t, int r, int b, DWORD colour, int colourAll, const DestCopy& copy) {
+void WriteQuad(Vertex2D* v, int l, int t, int r, int b, DWORD colour, int colourAll, const DestCopyScale& copy) {
   const int xs[6] = {l, r, l, r, l, r}, ys[6] = {t, t, b, b, b, t};
   for (int i = 0; i < 6; i++) {
     const DWORD c = v[i].color;
@@ -164,7 +147,7 @@ bool ShapeWorkBuffer() {
 struct ShapeStream {
   int primitive;  // D3DPT_POINTLIST or D3DPT_LINELIST
   int count;
-  DestCopy copy;
+  DestCopyScale copy;
   DWORD colour;
   void Put(int x, int y) {
     SetVertex(&ShapeVertexBuffer[count++], x, y, colour, copy);
@@ -187,19 +170,6 @@ ShapeStream BeginShapeStream(int primitive, unsigned int colour) {
   return s;
 }
 
-// Bounding rectangle clamped into the draw area.
-RECT ClampToArea(RECT r) {
-  const RECT& a = DrawArea();
-  if (r.left < a.left || r.top < a.top || r.right > a.right || r.bottom > a.bottom) {
-    auto clamp = [](LONG v, LONG lo, LONG hi) { return v < lo ? lo : v > hi ? hi : v; };
-    r.left = clamp(r.left, a.left, a.right);
-    r.right = clamp(r.right, a.left, a.right);
-    r.top = clamp(r.top, a.top, a.bottom);
-    r.bottom = clamp(r.bottom, a.top, a.bottom);
-  }
-  return r;
-}
-
 // The entry frame of the shape calls.
 template <class Hardware, class Software>
 int ShapeEntry(const RECT& bounds, Hardware&& hardware, Software&& software) {
@@ -210,21 +180,35 @@ int ShapeEntry(const RECT& bounds, Hardware&& hardware, Software&& software) {
   const int masked = IsMaskScreenActive();
   const int destCopy = hw && GraphDraw.destinationBlend && DrawTargetWorkSurface != nullptr;
   if (!destCopy && !emulate && !masked) return hw ? hardware() : software();
-  DrawDestRect = ClampToArea(bounds);
-  if (masked) BeginMaskedDraw(DrawDestRect);
-  int result;
-  if (emulate) {
-    BeginSubtractBlendEmulation(&DrawDestRect);
-    result = hardware();
-    EndSubtractBlendEmulation(&DrawDestRect);
-  } else {
-    result = hw ? hardware() : software();
-  }
-  if (masked) ApplyMaskToScreen(DrawDestRect);
-  return result;
+  return RunBracketedDraw(ClampRectToDrawArea(bounds), masked != 0, emulate != 0,
+                          [&] { return emulate || hw ? hardware() : software(); });
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Frame helpers shared with the quad draws.
+
+DestCopyScale CurrentDestCopy() {
+  DestCopyScale copy = {0, 0.0f, 0.0f};
+  if (!GraphDraw.destinationBlend || DrawTargetWorkSurface == nullptr) return copy;
+  D3DSURFACE_DESC desc;
+  if (GetSurfaceDesc(DrawTargetWorkSurface, &desc) != D3D_OK || desc.Width == 0 || desc.Height == 0) return copy;
+  copy.active = 1;
+  copy.invWidth = 1.0f / static_cast<float>(desc.Width);
+  copy.invHeight = 1.0f / static_cast<float>(desc.Height);
+  return copy;
+}
+
+RECT ClampRectToDrawArea(RECT r) {
+  const RECT& a = GraphDraw.drawArea;
+  auto clamp = [](LONG v, LONG lo, LONG hi) { return v < lo ? lo : v > hi ? hi : v; };
+  r.left = clamp(r.left, a.left, a.right);
+  r.right = clamp(r.right, a.left, a.right);
+  r.top = clamp(r.top, a.top, a.bottom);
+  r.bottom = clamp(r.bottom, a.top, a.bottom);
+  return r;
+}
 
 // ---------------------------------------------------------------------------
 // Work blocks and ring spans.
@@ -298,7 +282,7 @@ int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int colour) {
   RECT r = {x1 < x2 ? x1 : x2, y1 < y2 ? y1 : y2, x1 < x2 ? x2 : x1, y1 < y2 ? y2 : y1};
   ClipRect(&r, &DrawArea());
   if (r.left >= r.right || r.top >= r.bottom) return 0;
-  const DestCopy copy = PrepareShapeDraw();
+  const DestCopyScale copy = PrepareShapeDraw();
   Vertex2D* v = AppendShapeVertices(D3DPT_TRIANGLELIST, 6);
   WriteQuad(v, r.left, r.top, r.right, r.bottom, MakeShapeVertexColor(colour), 0, copy);
   return 0;
@@ -310,7 +294,7 @@ int DrawBoxOutlineHW(int x1, int y1, int x2, int y2, unsigned int colour) {
     const int tx = x1, ty = y1;
     x1 = x2, y1 = y2, x2 = tx, y2 = ty;
   }
-  const DestCopy copy = PrepareShapeDraw();
+  const DestCopyScale copy = PrepareShapeDraw();
   const DWORD c = MakeShapeVertexColor(colour);
   Vertex2D* v = AppendShapeVertices(D3DPT_TRIANGLELIST, 24);
   WriteQuad(v, x1, y1, x2, y1 + 1, c, 1, copy);
@@ -395,7 +379,7 @@ int DrawRingHW(int x, int y, int r, unsigned int colour, int thickness) {
 
 int DrawTriangleHW(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int colour, int fill) {
   if (!HasDirect3DDevice()) return -1;
-  const DestCopy copy = PrepareShapeDraw();
+  const DestCopyScale copy = PrepareShapeDraw();
   const DWORD c = MakeShapeVertexColor(colour);
   if (!fill) {
     Vertex2D* v = AppendShapeVertices(D3DPT_LINELIST, 6);

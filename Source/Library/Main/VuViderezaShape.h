@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "VuViderezaDraw.h"
+
 // One scan line of a ring: outer and inner edges and which are set.
 struct RingSpan {
   int16_t outerLeft, outerRight, innerLeft, innerRight, flags;
@@ -27,6 +29,35 @@ int BuildRingSpans(int thickness, int r, int cy, int cx, RingSpan* table);
 
 // The one-pixel outline's points, each once, in the midpoint stepping's order.
 void ForEachCircleOutlinePoint(int x, int y, int r, void (*plot)(int px, int py, void* context), void* context);
+
+// The destination copy of a texture render-target draw target: in use, and
+// the reciprocal size of its work surface.
+struct DestCopyScale {
+  int active;
+  float invWidth, invHeight;
+};
+DestCopyScale CurrentDestCopy();
+// A rectangle with each edge moved into the draw area.
+RECT ClampRectToDrawArea(RECT r);
+// The bracketed part of every draw call's entry frame: the destination
+// rectangle stored, the mask's begin / apply around the draw, and the
+// subtraction emulation around it when asked.
+template <class Draw>
+int RunBracketedDraw(const RECT& dest, bool masked, bool emulate, Draw&& draw) {
+  DrawDestRect = dest;
+  if (masked) BeginMaskedDraw(DrawDestRect);
+  int result;
+  if (emulate) {
+    const RECT r = DrawDestRect;
+    BeginSubtractBlendEmulation(&r);
+    result = draw();
+    EndSubtractBlendEmulation(&r);
+  } else {
+    result = draw();
+  }
+  if (masked) ApplyMaskToScreen(DrawDestRect);
+  return result;
+}
 
 // Public shape calls (x2 and y2 exclusive).
 int DrawRectShape(int x1, int y1, int x2, int y2, unsigned int colour, int fill);
