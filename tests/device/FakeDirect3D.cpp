@@ -389,22 +389,6 @@ FakeDirect3D::FakeDirect3D() {
   };
   t.UnlockVolumeBox = [](IDirect3DVolumeTexture9*, UINT) -> HRESULT { return D3D_OK; };
   t.UpdateDeviceTexture = [](IDirect3DBaseTexture9*, IDirect3DBaseTexture9*) -> HRESULT { return D3D_OK; };
-  // Texture surfaces and locks (writes land in a scratch block).
-  t.GetTextureSurfaceLevel = [](IDirect3DTexture9*, UINT, IDirect3DSurface9** surface) -> HRESULT {
-    *surface = Dummy<IDirect3DSurface9>();
-    return D3D_OK;
-  };
-  t.LockTextureRect = [](IDirect3DTexture9*, UINT, D3DLOCKED_RECT* locked, const RECT* rect, DWORD) -> HRESULT {
-    static std::vector<unsigned char> scratch;
-    const int width = rect != nullptr ? rect->right - rect->left : 2048;
-    const int height = rect != nullptr ? rect->bottom - rect->top : 2048;
-    const size_t size = static_cast<size_t>(width) * 16 * static_cast<size_t>(height);
-    if (scratch.size() < size) scratch.resize(size);
-    locked->pBits = scratch.data();
-    locked->Pitch = width * 16;
-    return D3D_OK;
-  };
-  t.UnlockTextureRect = [](IDirect3DTexture9*, UINT) -> HRESULT { return D3D_OK; };
   t.ReleaseComObject = [](IUnknown*) -> ULONG {
     F().released++;
     return 0;

@@ -16,8 +16,6 @@
 
 // Graphic creation: transfer-texture pool (empty).
 int ReleaseIdleTransferTextures() { return 0; }
-// Graphics and filters: no graphic handles or filters yet.
-int InvertAndReadBackDiagonal(const unsigned char[4][3], unsigned char[4][3]) { return -1; }
 // Models: nothing to release.
 int ReleaseModelDeviceResources() { return 0; }
 
