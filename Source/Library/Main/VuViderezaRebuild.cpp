@@ -12,10 +12,12 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
+#include "VuViderezaShader.h"
 
 int ReleaseAllDeviceObjects() {
   ReleaseIdleTransferTextures();
   ReleaseAllGraphTextures();
+  ReleaseAllShaderObjects();
   return 0;
 }
 
@@ -30,6 +32,7 @@ int RebuildGraphicsDeviceKeepMode() {
   if (StartGraphicsSystem() < 0) return 0;
   if (DeviceLayer.hardware) {
     CreateAllGraphTextures();
+    RecreateAllShaderObjects();
     InitializeDeviceDrawState();
     ReapplyDeviceStates();
     DeleteInternalGraphs();

@@ -302,6 +302,39 @@ int CreateShaderHandleFromCode(int vertex, const void* code, int size, int freeC
   return handle;
 }
 
+int ReleaseAllShaderObjects() {
+  HandleManager& manager = HandleManagers[HANDLETYPE_SHADER];
+  if (!manager.initialized) return 0;
+  for (int slot = manager.lowestSlot; slot <= manager.highestSlot && slot < manager.maxCount; slot++) {
+    ShaderHandleRecord* record = reinterpret_cast<ShaderHandleRecord*>(manager.slots[slot]);
+    if (record == nullptr || record->shader == nullptr) continue;
+    if (record->shader == reinterpret_cast<IUnknown*>(RenderState.vertexShader)) RenderState.vertexShader = nullptr;
+    if (record->shader == reinterpret_cast<IUnknown*>(RenderState.pixelShader)) RenderState.pixelShader = nullptr;
+    ReleaseComObject(record->shader);
+    record->shader = nullptr;
+  }
+  return 0;
+}
+
+int RecreateAllShaderObjects() {
+  HandleManager& manager = HandleManagers[HANDLETYPE_SHADER];
+  if (!manager.initialized || !HasDirect3DDevice()) return 0;
+  int result = 0;
+  for (int slot = manager.lowestSlot; slot <= manager.highestSlot && slot < manager.maxCount; slot++) {
+    ShaderHandleRecord* record = reinterpret_cast<ShaderHandleRecord*>(manager.slots[slot]);
+    if (record == nullptr || record->shader != nullptr || record->code == nullptr) continue;
+    const DWORD* code = static_cast<const DWORD*>(record->code);
+    const HRESULT hr =
+        record->vertex ? CreateDeviceVertexShader(code, reinterpret_cast<IDirect3DVertexShader9**>(&record->shader))
+                       : CreateDevicePixelShader(code, reinterpret_cast<IDirect3DPixelShader9**>(&record->shader));
+    if (FAILED(hr)) {
+      record->shader = nullptr;
+      result = -1;
+    }
+  }
+  return result;
+}
+
 int LoadPixelShaderFromMemory(const void* code, int size) {
   return CreateShaderHandleFromCode(0, code, size, 0, IsASyncLoadEnabled());
 }

@@ -86,6 +86,10 @@ int CreateShaderHandleFromCode(int vertex, const void* code, int size, int freeC
 int LoadPixelShaderFromMemory(const void* code, int size);
 int LoadVertexShaderFromMemory(const void* code, int size);
 int ReleaseShaderHandleRecord(HandleRecordHeader* record);
+// Device rebuild halves: every shader handle's device object released (the
+// handle keeps its code) / made again from its code on the new device.
+int ReleaseAllShaderObjects();
+int RecreateAllShaderObjects();
 int SetShaderDrawTexture(int stage, int handle);
 int SetCurrentVertexShaderHandle(int handle);
 int SetCurrentPixelShaderHandle(int handle);
