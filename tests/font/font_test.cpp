@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "DiDAridIrer.h"
+#include "FrameReadback.h"
 #include "RaRadara.h"
 #include "RaRadaraServices.h"
 #include "RiDov.h"
@@ -534,31 +535,7 @@ TEST_F(FontHardwareTest, FaceEnumerationListsTheJapaneseGothic) {
 }
 
 // Text drawn through the texture route, read back from the back buffer.
-std::vector<uint32_t> ReadBackBuffer() {
-  FlushVertexBatch(0);
-  EndDrawScene();
-  std::vector<uint32_t> pixels(static_cast<size_t>(kWidth) * kHeight, 0xDEADu);
-  D3DSURFACE_DESC desc;
-  if (GetSurfaceDesc(DeviceLayer.backBuffer, &desc) != D3D_OK) return pixels;
-  IDirect3DSurface9* copy = nullptr;
-  if (CreateDeviceOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM, &copy, nullptr) !=
-      D3D_OK)
-    return pixels;
-  if (GetDeviceRenderTargetData(DeviceLayer.backBuffer, copy) == D3D_OK) {
-    D3DLOCKED_RECT locked;
-    if (LockSurfaceRect(copy, &locked, nullptr, D3DLOCK_READONLY) == D3D_OK) {
-      for (int y = 0; y < kHeight; y++)
-        for (int x = 0; x < kWidth; x++) {
-          uint32_t v;
-          memcpy(&v, static_cast<const char*>(locked.pBits) + y * locked.Pitch + x * 4, 4);
-          pixels[static_cast<size_t>(y) * kWidth + x] = v & 0xFFFFFF;
-        }
-      UnlockSurfaceRect(copy);
-    }
-  }
-  ReleaseComObject(copy);
-  return pixels;
-}
+std::vector<uint32_t> ReadBackBuffer() { return ReadBackBufferFrame(kWidth, kHeight); }
 
 void ClearBackBuffer(uint32_t rgb) {
   FlushVertexBatch(0);

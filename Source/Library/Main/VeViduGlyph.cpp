@@ -65,6 +65,23 @@ struct GlyphWork {
   uint8_t* edge;
 };
 
+// Sizes the work buffers for a glyph image of width x height clipped to the
+// cell (texture cells keep a one-pixel border) with the edge around it;
+// width and height come back clipped.
+void AllocateGlyphWork(const FontRecord* record, int edge, int* width, int* height, GlyphWork* work) {
+  const int room = record->cellSize - (record->textureCache ? 1 : 0) - 2 * edge;
+  if (*width > room) *width = room;
+  if (*height > room) *height = room;
+  if (*width < 0) *width = 0;
+  if (*height < 0) *height = 0;
+  work->width = *width + 2 * edge;
+  work->height = *height + 2 * edge;
+  const size_t cells = static_cast<size_t>(work->width) * work->height;
+  work->body = static_cast<uint8_t*>(MEM_ALLOC_ZEROED(cells * 2 + 1));
+  if (work->body == nullptr) FatalErrorExit(FATAL_RESAMPLE_BUFFER);
+  work->edge = work->body + cells;
+}
+
 // Fetches one glyph through GetGlyphOutlineA into work (levels), fills the
 // slot's metrics. -1 when GDI refuses.
 int FetchOutlineGlyph(FontRecord* record, HDC dc, const TEXTMETRICA& metrics, unsigned int code,
@@ -105,18 +122,7 @@ int FetchOutlineGlyph(FontRecord* record, HDC dc, const TEXTMETRICA& metrics, un
   slot->advance = static_cast<int16_t>((gm.gmCellIncX + s / 4) / s);
   int width = (blackX + s - 1) / s, height = (blackY + r + s - 1) / s;
   if (pitch == 0) width = height = 0;  // an empty bitmap
-  // Clip to the cell (texture cells keep a one-pixel border).
-  const int room = record->cellSize - (record->textureCache ? 1 : 0) - 2 * edge;
-  if (width > room) width = room;
-  if (height > room) height = room;
-  if (width < 0) width = 0;
-  if (height < 0) height = 0;
-  work->width = width + 2 * edge;
-  work->height = height + 2 * edge;
-  const size_t cells = static_cast<size_t>(work->width) * work->height;
-  work->body = static_cast<uint8_t*>(MEM_ALLOC_ZEROED(cells * 2 + 1));
-  if (work->body == nullptr) FatalErrorExit(FATAL_RESAMPLE_BUFFER);
-  work->edge = work->body + cells;
+  AllocateGlyphWork(record, edge, &width, &height, work);
   for (int y = 0; y < height; y++) {
     uint8_t* out = work->body + (y + edge) * work->width + edge;
     for (int x = 0; x < width; x++) {
@@ -162,17 +168,9 @@ int FetchDibGlyph(FontRecord* record, HDC dc, unsigned int code, GlyphCacheSlot*
   slot->xOffset = 0;
   slot->yOffset = 0;
   slot->advance = static_cast<int16_t>(extent.cx);
-  const int room = record->cellSize - (record->textureCache ? 1 : 0) - 2 * edge;
-  int width = extent.cx < room ? extent.cx : room, height = extent.cy < room ? extent.cy : room;
-  if (width < 0) width = 0;
-  if (height < 0) height = 0;
+  int width = extent.cx, height = extent.cy;
   work->levelMax = 1;
-  work->width = width + 2 * edge;
-  work->height = height + 2 * edge;
-  const size_t cells = static_cast<size_t>(work->width) * work->height;
-  work->body = static_cast<uint8_t*>(MEM_ALLOC_ZEROED(cells * 2 + 1));
-  if (work->body == nullptr) FatalErrorExit(FATAL_RESAMPLE_BUFFER);
-  work->edge = work->body + cells;
+  AllocateGlyphWork(record, edge, &width, &height, work);
   for (int y = 0; y < height; y++)
     for (int x = 0; x < width; x++)
       work->body[(y + edge) * work->width + x + edge] = record->dibPixels[y * record->dibPitch + x] != 0 ? 1 : 0;
