@@ -32,6 +32,7 @@ def read_ppm(path):
 
 
 def main():
+    scene = sys.argv[2] if len(sys.argv) > 2 else "title"
     width, height, pixels = read_ppm(sys.argv[1])
     border = (width - CLIENT_W) // 2
     top = height - CLIENT_H - border
@@ -50,6 +51,24 @@ def main():
     white = near((255, 255, 255), 8)
     title_red = near((0xFD, 0x28, 0x48))
     failures = []
+    if scene == "play":
+        # The play scene: its caption in black on the left side panel.
+        if max(pixel(20, 300)) < 64:
+            print("FAIL: no side panel (still the title scene)")
+            return 1
+        panel = near(pixel(20, 300), 4)
+        black = near((0, 0, 0), 8)
+        got = count((45, 15, 200, 50), black)
+        print("scene caption ストーリー画面: %d pixels" % got)
+        if got < 100:
+            failures.append("scene caption: %d black pixels, at least 100 expected" % got)
+        stray = count((10, 60, 200, 700), lambda p: not panel(p))
+        print("side panel: %d pixels not of its colour" % stray)
+        if stray:
+            failures.append("%d pixels on the side panel where no text is drawn" % stray)
+        for f in failures:
+            print("FAIL: " + f)
+        return 1 if failures else 0
     # (what, box in client pixels, colour test, at least)
     checks = [
         ("scene caption TOP画面", (45, 15, 160, 50), white, 150),

@@ -2,7 +2,8 @@
 # The game's texts end to end: the game runs on the harness's display from
 # its packed data; a capture of its window on the title scene must show the
 # scene caption, the coloured title, the menu and the high score where the
-# game places them, in their colours, and nothing where it draws no text.
+# game places them, in their colours, and nothing where it draws no text;
+# after Z, the play scene's caption on its side panel.
 #   run_game_text.sh <quinsel.exe> <window_capture.exe> <data folder> <check_text_regions.py> <python>
 set -euo pipefail
 game="$1"
@@ -27,7 +28,24 @@ capture() {
   fail "no capture of the window"
 }
 capture "$work/title.ppm"
-"$python" "$check" "$work/title.ppm" || fail "the title scene's texts are not where the game puts them"
+"$python" "$check" "$work/title.ppm" title || fail "the title scene's texts are not where the game puts them"
+
+# Z starts the play scene; its side panels replace the title's black.
+played=0
+for _ in $(seq 1 20); do
+  xdotool windowfocus "$window" >/dev/null 2>&1 || true
+  xdotool keydown z
+  sleep 0.2
+  xdotool keyup z
+  sleep 0.5
+  capture "$work/play.ppm"
+  if "$python" "$check" "$work/play.ppm" play >"$work/play.txt"; then
+    played=1
+    break
+  fi
+done
+cat "$work/play.txt"
+[[ "$played" == 1 ]] || fail "the play scene's caption is not where the game puts it"
 
 xdotool windowfocus "$window" >/dev/null 2>&1 || true
 xdotool keydown Escape
