@@ -495,6 +495,29 @@ TEST_F(DrawDisplayTest, AGraphicOfSeveralTexturesDrawsWithoutSeams) {
   EXPECT_EQ(0, wrong);
 }
 
+TEST_F(DrawDisplayTest, AStretchedImageCutAtTheAreaKeepsItsTexelMapping) {
+  const int image = MakeGraph(60, 40, Pattern, false);
+  ASSERT_GE(image, 0);
+  ASSERT_EQ(0, SetClipRect(0, 0, 300, 400));
+  ClearScreen(kBackground);
+  // Doubled, 11 pixels left of the area and 21 beyond its right edge; a
+  // mirrored copy cut at the top.
+  ASSERT_EQ(0, DrawImageStretched(-11, 100, 109, 180, image, 0));
+  ASSERT_EQ(0, DrawImageStretched(201, 0, 321, 80, image, 0));
+  ASSERT_EQ(0, SetClipRect(0, 220, 300, 400));
+  ASSERT_EQ(0, DrawImageStretched(60, 210, 0, 250, image, 0));
+  const Screenshot shot = ReadScreen();
+  int wrong = 0;
+  for (int y = 0; y < 80; y++) {
+    for (int x = 0; x < 109; x++) wrong += shot.At(x, 100 + y) != (Pattern((x + 11) / 2, y / 2) & 0xFFFFFF);
+    for (int x = 201; x < 300; x++) wrong += shot.At(x, y) != (Pattern((x - 201) / 2, y / 2) & 0xFFFFFF);
+    wrong += shot.At(300, y) != kBackground;
+  }
+  for (int y = 210; y < 250; y++)
+    for (int x = 0; x < 60; x++) wrong += shot.At(x, y) != (y < 220 ? kBackground : Pattern(59 - x, y - 210) & 0xFFFFFF);
+  EXPECT_EQ(0, wrong);
+}
+
 TEST_F(DrawDisplayTest, AnEmptyAreaDrawsNothingAndABadHandleFails) {
   const int image = MakeGraph(16, 16, Pattern, false);
   ASSERT_GE(image, 0);

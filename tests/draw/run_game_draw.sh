@@ -4,7 +4,7 @@
 # images and schedule; Z starts the play scene; once the player stands
 # still, its window is captured from the screen and the player's first tile
 # of the sheet must appear where the probe reports the player.
-#   run_game_draw.sh <quinsel_probe.exe> <window_capture.exe> <game-pack dir> <sheet png>
+#   run_game_draw.sh <quinsel_probe.exe> <window_colours.exe> <game-pack dir> <sheet png>
 set -uo pipefail
 program="$1"
 capture="$2"

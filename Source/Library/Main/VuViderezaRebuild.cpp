@@ -17,7 +17,7 @@
 int ReleaseAllDeviceObjects() {
   ReleaseIdleTransferTextures();
   ReleaseAllGraphTextures();
-  ReleaseAllShaderObjects();
+  ReleaseAllShaderHandleObjects();
   return 0;
 }
 
@@ -32,7 +32,7 @@ int RebuildGraphicsDeviceKeepMode() {
   if (StartGraphicsSystem() < 0) return 0;
   if (DeviceLayer.hardware) {
     CreateAllGraphTextures();
-    RecreateAllShaderObjects();
+    RecreateAllShaderHandleObjects();
     InitializeDeviceDrawState();
     ReapplyDeviceStates();
     DeleteInternalGraphs();

@@ -290,6 +290,45 @@ failed:
   return -1;
 }
 
+namespace {
+
+template <typename F>
+void ForEachShaderRecord(F f) {
+  HandleManager& manager = HandleManagers[HANDLETYPE_SHADER];
+  if (!manager.initialized) return;
+  for (int slot = manager.lowestSlot; slot <= manager.highestSlot && slot < manager.maxCount; slot++) {
+    ShaderHandleRecord* record = reinterpret_cast<ShaderHandleRecord*>(manager.slots[slot]);
+    if (record != nullptr) f(record);
+  }
+}
+
+}  // namespace
+
+int ReleaseAllShaderHandleObjects() {
+  ForEachShaderRecord([](ShaderHandleRecord* record) {
+    if (record->shader == nullptr) return;
+    if (record->shader == reinterpret_cast<IUnknown*>(RenderState.vertexShader)) RenderState.vertexShader = nullptr;
+    if (record->shader == reinterpret_cast<IUnknown*>(RenderState.pixelShader)) RenderState.pixelShader = nullptr;
+    ReleaseComObject(record->shader);
+    record->shader = nullptr;
+  });
+  return 0;
+}
+
+int RecreateAllShaderHandleObjects() {
+  if (!HasDirect3DDevice()) return -1;
+  ForEachShaderRecord([](ShaderHandleRecord* record) {
+    if (record->shader != nullptr || record->code == nullptr) return;
+    const DWORD* code = static_cast<const DWORD*>(record->code);
+    IUnknown* shader = nullptr;
+    const HRESULT hr = record->vertex
+                           ? CreateDeviceVertexShader(code, reinterpret_cast<IDirect3DVertexShader9**>(&shader))
+                           : CreateDevicePixelShader(code, reinterpret_cast<IDirect3DPixelShader9**>(&shader));
+    record->shader = SUCCEEDED(hr) ? shader : nullptr;
+  });
+  return 0;
+}
+
 int CreateShaderHandleFromCode(int vertex, const void* code, int size, int freeCode, int async) {
   static_cast<void>(async);  // nothing in the library loads shaders asynchronously
   if (!HasDirect3DDevice() || !AreShadersUsable() || !Screen.graphicsUp) return -1;
@@ -300,39 +339,6 @@ int CreateShaderHandleFromCode(int vertex, const void* code, int size, int freeC
     return -1;
   }
   return handle;
-}
-
-int ReleaseAllShaderObjects() {
-  HandleManager& manager = HandleManagers[HANDLETYPE_SHADER];
-  if (!manager.initialized) return 0;
-  for (int slot = manager.lowestSlot; slot <= manager.highestSlot && slot < manager.maxCount; slot++) {
-    ShaderHandleRecord* record = reinterpret_cast<ShaderHandleRecord*>(manager.slots[slot]);
-    if (record == nullptr || record->shader == nullptr) continue;
-    if (record->shader == reinterpret_cast<IUnknown*>(RenderState.vertexShader)) RenderState.vertexShader = nullptr;
-    if (record->shader == reinterpret_cast<IUnknown*>(RenderState.pixelShader)) RenderState.pixelShader = nullptr;
-    ReleaseComObject(record->shader);
-    record->shader = nullptr;
-  }
-  return 0;
-}
-
-int RecreateAllShaderObjects() {
-  HandleManager& manager = HandleManagers[HANDLETYPE_SHADER];
-  if (!manager.initialized || !HasDirect3DDevice()) return 0;
-  int result = 0;
-  for (int slot = manager.lowestSlot; slot <= manager.highestSlot && slot < manager.maxCount; slot++) {
-    ShaderHandleRecord* record = reinterpret_cast<ShaderHandleRecord*>(manager.slots[slot]);
-    if (record == nullptr || record->shader != nullptr || record->code == nullptr) continue;
-    const DWORD* code = static_cast<const DWORD*>(record->code);
-    const HRESULT hr =
-        record->vertex ? CreateDeviceVertexShader(code, reinterpret_cast<IDirect3DVertexShader9**>(&record->shader))
-                       : CreateDevicePixelShader(code, reinterpret_cast<IDirect3DPixelShader9**>(&record->shader));
-    if (FAILED(hr)) {
-      record->shader = nullptr;
-      result = -1;
-    }
-  }
-  return result;
 }
 
 int LoadPixelShaderFromMemory(const void* code, int size) {

@@ -67,6 +67,11 @@ struct ShaderHandleRecord {
   const void* constantInfo;
 };
 
+// Around a device rebuild: every shader handle's device object released
+// (the code is kept), then made again on the new device. 0 / -1 without one.
+int ReleaseAllShaderHandleObjects();
+int RecreateAllShaderHandleObjects();
+
 struct UserShaderDrawState {
   int vertexShader;
   int pixelShader;
@@ -86,10 +91,6 @@ int CreateShaderHandleFromCode(int vertex, const void* code, int size, int freeC
 int LoadPixelShaderFromMemory(const void* code, int size);
 int LoadVertexShaderFromMemory(const void* code, int size);
 int ReleaseShaderHandleRecord(HandleRecordHeader* record);
-// Device rebuild halves: every shader handle's device object released (the
-// handle keeps its code) / made again from its code on the new device.
-int ReleaseAllShaderObjects();
-int RecreateAllShaderObjects();
 int SetShaderDrawTexture(int stage, int handle);
 int SetCurrentVertexShaderHandle(int handle);
 int SetCurrentPixelShaderHandle(int handle);
