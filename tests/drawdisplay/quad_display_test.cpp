@@ -118,6 +118,32 @@ TEST_F(QuadDisplayTest, AParallelogramIsOneBatchedQuadATrapezoidAGrid) {
   EXPECT_TRUE(bottomRight == Pattern(29, 19) || bottomRight == Pattern(28, 19)) << std::hex << bottomRight;
 }
 
+// With a blend graphic: an axis-aligned quad is the stretched draw with it,
+// any other quad is drawn at once through the blend preparation.
+TEST_F(QuadDisplayTest, BlendGraphicQuads) {
+  const int blend = MakePatternGraph(40, 30);
+  ASSERT_GE(blend, 0);
+  ASSERT_EQ(0, SetBlendGraphParam(blend, 0, 64, 0));
+  ASSERT_EQ(0, DrawImageStretched(40, 50, 70, 70, graph_, 0));
+  const std::vector<uint32_t> stretched = Frame();
+  Clear();
+  ASSERT_EQ(0, DrawImageQuad(40, 50, 70, 50, 70, 70, 40, 70, graph_, 0));
+  EXPECT_EQ(stretched, Frame());
+  Clear();
+  FlushVertexBatch(0);
+  ASSERT_EQ(0, DrawImageQuad(200, 100, 240, 110, 230, 150, 195, 140, graph_, 0));
+  EXPECT_EQ(0, VertexBatch.count);  // drawn at once, not batched
+  const std::vector<uint32_t> frame = Frame();
+  EXPECT_NE(0u, frame[125 * kW + 215]);
+  EXPECT_EQ(0u, frame[100 * kW + 238]);
+  SetBlendGraph(-1, 0, nullptr);
+  // A blend graphic smaller than the image refuses the quad.
+  const int small = MakePatternGraph(8, 8);
+  ASSERT_EQ(0, SetBlendGraphParam(small, 0, 64, 0));
+  EXPECT_EQ(-1, DrawImageQuad(200, 100, 240, 110, 230, 150, 195, 140, graph_, 0));
+  SetBlendGraph(-1, 0, nullptr);
+}
+
 TEST_F(QuadDisplayTest, VertexListsKeepOrTintTheCallersColours) {
   const Vertex2D tri[3] = {{10, 10, 0.2f, 1, 0xFF4080C0u, 0, 0}, {110, 10, 0.2f, 1, 0xFF4080C0u, 0, 0},
                            {10, 110, 0.2f, 1, 0xFF4080C0u, 0, 0}};

@@ -21,6 +21,7 @@
 #include "RingReference.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDraw.h"
+#include "VuViderezaDrawSoft.h"
 #include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShape.h"
@@ -71,6 +72,9 @@ class ShapeDisplayTest : public test_support::DeviceWindowTest, public ::testing
       }
     EXPECT_EQ(0, wrong) << what;
   }
+
+  // The mask open over (20, 10)-(40, 30) (set here unless setMask is false).
+  void CheckMaskedDraws(bool setMask = true);
 
   int hardware_ = 1;
 };
@@ -196,11 +200,32 @@ TEST_P(ShapeDisplayTest, ClearResetsTheZBuffer) {
 
 // The mask screen: a masked draw lands where the mask bytes are set and
 // leaves the target elsewhere (the software rule), on both paths.
-TEST_P(ShapeDisplayTest, MaskedDrawsFollowTheMask) {
-  Background(0x10, 0x20, 0x30);
+TEST_P(ShapeDisplayTest, MaskedDrawsFollowTheMask) { CheckMaskedDraws(); }
+
+// A device rebuild releases and restores the mask screen: the mask stays.
+TEST_P(ShapeDisplayTest, TheMaskSurvivesItsReleaseAndRestore) {
   ASSERT_EQ(0, SetMaskScreenRequest(1));
   const RECT open = {20, 10, 40, 30};
   ASSERT_EQ(0, FillMaskScreenRect(&open, 255));
+  ASSERT_EQ(0, ReleaseMaskScreen());
+  ASSERT_EQ(0, RestoreMaskScreen());
+  CheckMaskedDraws(false);
+}
+
+TEST_P(ShapeDisplayTest, MaskedDrawsFollowTheMaskOnTheStagePrograms) {
+  if (!hardware_) GTEST_SKIP() << "Direct3D only";
+  ASSERT_EQ(0, SetForceFixedFunction(1));
+  CheckMaskedDraws();
+  SetForceFixedFunction(0);
+}
+
+void ShapeDisplayTest::CheckMaskedDraws(bool setMask) {
+  Background(0x10, 0x20, 0x30);
+  if (setMask) {
+    ASSERT_EQ(0, SetMaskScreenRequest(1));
+    const RECT open = {20, 10, 40, 30};
+    ASSERT_EQ(0, FillMaskScreenRect(&open, 255));
+  }
   ASSERT_EQ(0, SwitchMaskScreenUse(1));
   ASSERT_EQ(0, SetBlendMode(0, 255));
   ASSERT_EQ(0, DrawRectShape(0, 0, 60, 45, MakeColorValue(0, 200, 0), 1));
@@ -267,6 +292,11 @@ TEST_P(ShapeDisplayTest, SoftwareImageDrawsAreTheRenderersOwnBlits) {
       if (frame[y * kW + x] != want && wrong++ < 5) ADD_FAILURE() << x << "," << y;
     }
   EXPECT_EQ(0, wrong);
+  // As a blend graphic its memory image becomes the software blend image.
+  ASSERT_EQ(0, SetBlendGraph(handle, 0, nullptr));
+  EXPECT_EQ(&record->softImage, SoftwareBlendImage);
+  ASSERT_EQ(0, SetBlendGraph(-1, 0, nullptr));
+  EXPECT_EQ(nullptr, SoftwareBlendImage);
   ReleaseMemImg(&expect);
   ReleaseMemImg(&record->softImage);
   DeleteGraphicHandle(handle);

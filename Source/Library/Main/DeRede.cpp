@@ -137,6 +137,9 @@ void CreateMaskDeviceObjects() {
       memset(locked.pBits, 0, static_cast<size_t>(locked.Pitch) * h);
       UnlockTextureRect(MaskScreen.maskTexture, 0);
     }
+    // Mask bytes kept over a release go back into the new texture.
+    const RECT all = {0, 0, MaskScreen.width, MaskScreen.height};
+    UploadMaskBytes(all);
   }
   if (MaskScreen.colourTexture == nullptr) {
     if (CreateDeviceTexture(w, h, 1, D3DUSAGE_RENDERTARGET, colourFormat, D3DPOOL_DEFAULT,
@@ -166,8 +169,8 @@ int InitMaskSystem() {
 int EndMaskSystem() {
   if (!MaskScreen.initialised) return -1;
   if (MaskScreen.useFlag) SwitchMaskScreenUse(0);
-  ReleaseMaskScreen();
   MaskScreen.requested = 0;
+  ReleaseMaskScreen();
   MaskScreen.active = 0;
   MaskScreen.useFlag = 0;
   MaskScreen.nesting = 0;
@@ -262,15 +265,24 @@ int CreateMaskScreen(int requested, int width, int height) {
 }
 
 int ReleaseMaskScreen() {
-  if (MaskScreen.bytes != nullptr) MemFree(MaskScreen.bytes);
-  MaskScreen.bytes = nullptr;
+  // While the mask screen is wanted its bytes outlive the device objects
+  // (a device rebuild releases and restores them), so the mask survives.
+  const int keepBytes = MaskScreen.initialised && MaskScreen.requested;
+  if (!keepBytes) {
+    if (MaskScreen.bytes != nullptr) MemFree(MaskScreen.bytes);
+    MaskScreen.bytes = nullptr;
+    MaskScreen.width = MaskScreen.height = 0;
+  }
+  if (SoftwareDrawTarget == &MaskScreen.workImage) {  // software draws go to the target itself again
+    MEMIMG* target = TargetMemImg();
+    SoftwareDrawTarget = target != nullptr ? target : &SoftwareScreenImage;
+  }
   if (MaskScreen.workMade && IsValidMemImg(&MaskScreen.workImage)) ReleaseMemImg(&MaskScreen.workImage);
   memset(&MaskScreen.workImage, 0, sizeof MaskScreen.workImage);
   MaskScreen.workMade = 0;
   ReleaseObject(reinterpret_cast<IUnknown**>(&MaskScreen.maskTexture));
   ReleaseObject(reinterpret_cast<IUnknown**>(&MaskScreen.colourSurface));
   ReleaseObject(reinterpret_cast<IUnknown**>(&MaskScreen.colourTexture));
-  MaskScreen.width = MaskScreen.height = 0;
   return 0;
 }
 
@@ -391,10 +403,27 @@ int ApplyMaskToScreen(RECT rect) {
   // Blending of alpha mode 1 (the device states), then the two textures.
   ApplyDrawStateForTexture(MaskScreen.colourTexture, 0);
   PrepareGraphicDrawStateNow(&setup, 0, 0);
-  const int shaders = Graphics.shadersUsable && Graphics.maskBlendShader != nullptr;
+  const int shaders = Graphics.shadersUsable && Graphics.maskBlendShader != nullptr && !DrawPrep.forceFixedFunction &&
+                      !DeviceCaps.noShaders;
   if (shaders) {
     SetDevicePixelShader(Graphics.maskBlendShader);
     RenderState.pixelShader = Graphics.maskBlendShader;
+  } else {
+    // Stage program: the colour buffer's colour, the mask's alpha (both
+    // through the first coordinate pair); the next full preparation sends
+    // its own program again.
+    const DWORD stages[][3] = {
+        {0, D3DTSS_COLOROP, D3DTOP_SELECTARG1}, {0, D3DTSS_COLORARG1, D3DTA_TEXTURE},
+        {0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1}, {0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE},
+        {0, D3DTSS_TEXCOORDINDEX, 0},           {1, D3DTSS_COLOROP, D3DTOP_SELECTARG1},
+        {1, D3DTSS_COLORARG1, D3DTA_CURRENT},   {1, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1},
+        {1, D3DTSS_ALPHAARG1, D3DTA_TEXTURE},   {1, D3DTSS_TEXCOORDINDEX, 0},
+        {2, D3DTSS_COLOROP, D3DTOP_DISABLE},    {2, D3DTSS_ALPHAOP, D3DTOP_DISABLE},
+    };
+    for (const DWORD* st : stages)
+      SetDeviceTextureStageState(st[0], static_cast<D3DTEXTURESTAGESTATETYPE>(st[1]), st[2]);
+    RenderState.stages[0].texCoordIndex = 0;
+    RenderState.stages[1].texCoordIndex = 0;
   }
   if (RenderState.fvf != COMPOSE_FVF) {
     SetDeviceFVF(COMPOSE_FVF);
@@ -413,6 +442,8 @@ int ApplyMaskToScreen(RECT rect) {
   EndDrawScene();
   BeginDrawSceneOnce();
   SetUserTextureSetup(nullptr, 0);
+  RenderState.choosePixelShader = 1;
+  RenderState.statesChanged = 1;
   if (shaders) {
     SetDevicePixelShader(nullptr);
     RenderState.pixelShader = nullptr;
