@@ -4,7 +4,7 @@
 # scene caption, the coloured title, the menu and the high score where the
 # game places them, in their colours, and nothing where it draws no text;
 # after Z, the play scene's caption on its side panel.
-#   run_game_text.sh <quinsel.exe> <window_capture.exe> <data folder> <check_text_regions.py> <python>
+#   run_game_text.sh <quinsel.exe> <window_colours.exe> <data folder> <check_text_regions.py> <python>
 set -euo pipefail
 game="$1"
 capture_probe="$2"
