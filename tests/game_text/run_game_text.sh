@@ -16,7 +16,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/../game_run/common.sh"
 (cd "$data" && exec wine "$game") >"$work/output.txt" 2>&1 &
 pid=$!
 wait_for_window quinsel.exe
-sleep 3  # the title scene's fade-in is over
 
 # capture <file>: the window's client area as a binary PPM.
 capture() {
@@ -27,8 +26,18 @@ capture() {
   done
   fail "no capture of the window"
 }
-capture "$work/title.ppm"
-"$python" "$check" "$work/title.ppm" title || fail "the title scene's texts are not where the game puts them"
+# The title scene fades in (slowly on a busy machine): capture until it shows.
+shown=0
+for _ in $(seq 1 30); do
+  sleep 1
+  capture "$work/title.ppm"
+  if "$python" "$check" "$work/title.ppm" title >"$work/title.txt"; then
+    shown=1
+    break
+  fi
+done
+cat "$work/title.txt"
+[[ "$shown" == 1 ]] || fail "the title scene's texts are not where the game puts them"
 
 # Z starts the play scene; its side panels replace the title's black.
 played=0
