@@ -90,6 +90,13 @@ int CreateFontToHandle(const char* faceName, int size, int thickness, int fontTy
 int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int font,
                      unsigned int edgeColor, int vertical);
 int MeasureTextWidth(const char* text, int length, int font, int vertical);
+// The on-screen log: printf-style lines (a line feed starts the next line;
+// older lines scroll away), drawn over every presented frame while its draw
+// flag is on.
+int ScreenLogPrintf(const char* format, ...);
+int ClearScreenLog();
+int SetOnScreenLogDrawFlag(int flag);
+int GetOnScreenLogDrawFlag();
 
 // Sounds. Play types: 0 wait for the end, 1 background, 3 loop.
 int LoadSoundFile(const char* file, int bufferCount, int sharedStreamHandle);

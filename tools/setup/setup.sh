@@ -14,7 +14,7 @@ packages=(
   libz-mingw-w64-dev googletest
   wine wine32:i386 xvfb xauth xdotool x11-apps netpbm
   libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libasound2:i386
-  python3 sox libsox-fmt-mp3 lame ffmpeg vorbis-tools
+  python3 sox libsox-fmt-mp3 lame ffmpeg vorbis-tools fonts-ipafont-gothic
   gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386
 )
 
@@ -53,6 +53,24 @@ if [[ ! -f "$WINEPREFIX/.ridov-unmanaged" ]]; then
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wineserver -w
   touch "$WINEPREFIX/.ridov-unmanaged"
+fi
+
+# The library's default face "ＭＳ ゴシック" (and its romanised name) drawn with
+# the distribution's free Japanese Gothic, through Wine's font substitutes.
+if [[ ! -f "$WINEPREFIX/.ridov-jpfont" ]]; then
+  reg="$WINEPREFIX/drive_c/ridov-jpfont.reg"
+  python3 - "$reg" <<'PY'
+import sys
+key = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes"
+text = ("Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n"
+        "\"\uff2d\uff33 \u30b4\u30b7\u30c3\u30af\"=\"IPAGothic\"\r\n"
+        "\"MS Gothic\"=\"IPAGothic\"\r\n" % key)
+open(sys.argv[1], "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
+PY
+  wine regedit /S 'C:\ridov-jpfont.reg' >/dev/null 2>&1
+  wineserver -w
+  rm -f "$reg"
+  touch "$WINEPREFIX/.ridov-jpfont"
 fi
 
 # Third-party libraries for the target.

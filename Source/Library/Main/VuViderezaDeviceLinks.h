@@ -1,6 +1,5 @@
 // What the device layer calls in the components around it: the window
-// layer and start-up, drawing and memory images, shaders and models. Those not built yet
-// are stand-ins (StandIns.cpp).
+// layer and start-up, drawing and memory images, shaders and models.
 #ifndef VUVIDEREZA_DEVICE_LINKS_H
 #define VUVIDEREZA_DEVICE_LINKS_H
 

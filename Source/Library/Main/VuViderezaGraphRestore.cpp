@@ -11,6 +11,7 @@
 #include "RaRadara.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraServices.h"
+#include "VeVidu.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaGraph.h"
 #include "ZiDezaru.h"
@@ -234,6 +235,8 @@ int RestoreGraphicsResources() {
   else
     RestoreAllGraphics();
   RebuildModelTextures();
+  // Fonts are made again under their old handles; their caches refill on use.
+  RecreateAllFontHandles();
   SetASyncLoadEnabled(async);
   return 0;
 }

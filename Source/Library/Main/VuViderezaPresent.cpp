@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "RaRadaraLog.h"
+#include "VeVidu.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaMath.h"
@@ -334,6 +335,11 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
   const int oldWidth = Screen.width, oldHeight = Screen.height;
   const int oldBits = Screen.colorBits, oldRefresh = Screen.refreshRate;
   const bool small = Screen.autoEmulate320x240 && width == 640 && height == 480;
+  // The default font's face, size and thickness outlive the restart.
+  char fontName[FONT_FACE_SIZE] = "";
+  int fontSize = -1, fontThickness = -1;
+  const int keepFont = IsFontHandleValid(GetDefaultFontHandle()) &&
+                       GetFontHandleInfo(fontName, &fontSize, &fontThickness, GetDefaultFontHandle()) == 0;
   if (RestartGraphics(width, height, bits, refresh) < 0) {
     bool done = false;
     if (small || (width == 320 && height == 240)) {
@@ -345,6 +351,7 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
     if (!done) done = RestartGraphics(640, 480, 32, 0) == 0;
     if (!done) FatalErrorExit("予期せぬ画面モード変更不能現象が起きました2\n");
   }
+  if (keepFont) SetDefaultFontNameSizeThickness(fontName, fontSize, fontThickness);
   if (!IsWindowedMode()) ApplyWindowStyle();
   LogIndentOut();
   AddLogText(LOG_SCREEN_MODE_CHANGE_DONE);
