@@ -230,6 +230,21 @@ FakeDirect3D::FakeDirect3D() {
     return D3D_OK;
   };
   t.SetDeviceRenderTarget = [](DWORD, IDirect3DSurface9*) -> HRESULT { return D3D_OK; };
+  t.GetSurfaceDesc = [](IDirect3DSurface9*, D3DSURFACE_DESC* desc) -> HRESULT {
+    *desc = D3DSURFACE_DESC{};
+    desc->Format = D3DFMT_X8R8G8B8;
+    desc->Width = static_cast<UINT>(Screen.width);
+    desc->Height = static_cast<UINT>(Screen.height);
+    return D3D_OK;
+  };
+  t.SetDeviceTexture = [](DWORD stage, IDirect3DBaseTexture9*) -> HRESULT {
+    Log("SetTexture(" + std::to_string(stage) + ")");
+    return D3D_OK;
+  };
+  t.DrawDevicePrimitiveUP = [](D3DPRIMITIVETYPE, UINT count, const void*, UINT stride) -> HRESULT {
+    Log("DrawUP(" + std::to_string(count) + "," + std::to_string(stride) + ")");
+    return D3D_OK;
+  };
   t.SetDeviceDepthStencilSurface = [](IDirect3DSurface9*) -> HRESULT { return D3D_OK; };
   t.BeginDeviceScene = []() -> HRESULT {
     Log("BeginScene");

@@ -32,7 +32,10 @@ using test_support::LogCapture;
 namespace {
 
 int Flushes = 0;
-void CountFlush(int) { Flushes++; }
+int CountFlush(int) {
+  Flushes++;
+  return 0;
+}
 
 class GraphicsFakeTest : public ::testing::Test {
  protected:
@@ -420,6 +423,7 @@ TEST_F(GraphicsFakeTest, EveryStoreOfAMatrixReachesTheDevice) {
 }
 
 TEST_F(GraphicsFakeTest, ProjectionModesSwitch) {
+  SetProjectionNearFar(10.0f, 10000.0f);  // the draw target's view set its own range
   const float user[16] = {2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0, 0, -1, 0};
   SetProjectionMatrix(user);
   EXPECT_EQ(2, GraphState.projectionMode);

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "RuRovoreziZuzu.h"
+#include "VuViderezaDraw.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaRenderState.h"
@@ -93,6 +94,7 @@ int InitializeLights() {
   g.material.Power = 20.0f;
   g.sizeScale = 1.0f;
   RenderState.statesChanged = 1;
+  ResetGraphicsDrawState();
   return 0;
 }
 

@@ -9,25 +9,13 @@
 #include "RiDov.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
 
 // ---------------------------------------------------------------------------
 // Graphics and drawing.
 
-namespace {
-int StandInDrawTarget = -2;
-}  // namespace
-
-// Graphics state: the draw target.
-int GetDrawTarget() { return StandInDrawTarget; }
 // Graphic creation: transfer-texture pool (empty).
 int ReleaseIdleTransferTextures() { return 0; }
-// Drawing: draw target (screen values only).
-int SetDrawTarget(int target) {
-  if (target > -2 || target < -5) return -1;
-  StandInDrawTarget = target;
-  StartWindowTimer(target == -4 ? 1 : 0);  // the front screen is shown by the timer
-  return 0;
-}
 // Drawing: mask screen.
 int ReleaseMaskScreen() { return 0; }
 // Masks: no mask handles or mask screen to set up.
@@ -40,25 +28,8 @@ int GetMaskUseFlag() { return 0; }
 int SwitchMaskScreenUse(int) { return 0; }
 // Drawing: mask screen: no mask update is ever pending.
 int ApplyPendingMaskToScreen() { return 0; }
-// Drawing: blend mode.
-int SetBlendMode(int, int) { return 0; }
-// Drawing: tint.
-int SetDrawTint(int, int, int) { return 0; }
-// Drawing: sampling mode.
-int SetSamplingMode(int) { return 0; }
-// Drawing: clip area.
-int SetClipRect(int, int, int, int) { return 0; }
-// Drawing: colour word (X8R8G8B8 without a screen format).
-unsigned int MakeColorValue(int red, int green, int blue) {
-  return (static_cast<unsigned int>(red & 255) << 16) | (static_cast<unsigned int>(green & 255) << 8) |
-         static_cast<unsigned int>(blue & 255);
-}
 // Drawing: clear of the software screen.
 int ClearDrawTarget(const tagRECT*) { return 0; }
-// Drawing: image draws are not built (the draw fails).
-int DrawImageAt(int, int, int, int) { return -1; }
-// Drawing: image draws are not built (the draw fails).
-int DrawImageRotated(float, float, double, double, int, int, int) { return -1; }
 // Drawing: image draws are not built (the draw fails).
 int DrawImageRotatedAbout(int, int, int, int, double, double, int, int, int) { return -1; }
 // Drawing: image draws are not built (the draw fails).
@@ -72,17 +43,21 @@ int DrawCircleShape(int, int, int, unsigned int, int, int) { return 0; }
 // Drawing: shapes on the software screen.
 int DrawTriangleShape(int, int, int, int, int, int, unsigned int, int) { return 0; }
 
-// Drawing: the draw target's surface index, the vertex batch (empty), the
-// remembered draw set-up.
-int GetDrawTargetSurfaceIndex() { return 0; }
-void FlushVertexBatch(int) {}
-void ForgetLastDrawSetup() {}
-
-// Drawing: the vertex batch buffers, the sampling mode (nearest point), the
-// untextured draw state.
-void ResetVertexBatchBuffers() {}
-int GetSamplingMode() { return 0; }
-void PrepareUntexturedDrawState() {}
+// Drawing: software path of the image draws (the glue returns 0 whatever
+// the renderer does).
+struct GraphicHandleRecord;
+int SoftBlitImageAt(int, int, int, GraphicHandleRecord*) { return 0; }
+int SoftBlitImageStretched(int, int, int, int, GraphicHandleRecord*, int) { return 0; }
+int SoftBlitImageRotated(float, float, double, double, GraphicHandleRecord*, int, int) { return 0; }
+// Drawing: filled box on the device (not drawn).
+int DrawFilledBoxHW(int, int, int, int, unsigned int) { return -1; }
+// Drawing: mask screen never requested, so never active.
+int BeginMaskedDraw(tagRECT) { return 0; }
+int ApplyMaskToScreen(tagRECT) { return 0; }
+int CreateMaskScreen(int, int, int) { return 0; }
+int IsMaskScreenRequested() { return 0; }
+IDirect3DSurface9* GetActiveMaskSurface() { return nullptr; }
+MEMIMG* GetActiveMaskWorkImage() { return nullptr; }
 // Graphics and filters: no graphic handles or filters yet.
 int InvertAndReadBackDiagonal(const unsigned char[4][3], unsigned char[4][3]) { return -1; }
 // Models: nothing to release.

@@ -416,6 +416,7 @@ int EndGraphicsSystem() {
   ReleaseModelDeviceResources();
   ReleaseVertexDeclarations();
   ReleaseBaseShaders();
+  ReleaseDrawDeviceObjects();
   if (DeviceLayer.displayModeChanged) {
     DeviceLayer.displayModeChanged = 0;
     Direct3DCalls->ChangeDisplaySettings(nullptr, 0);

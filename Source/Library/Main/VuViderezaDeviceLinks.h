@@ -12,7 +12,7 @@
 
 // Drawing.
 int GetDrawTargetSurfaceIndex();
-void FlushVertexBatch(int post);
+int FlushVertexBatch(int post);
 void ForgetLastDrawSetup();
 int SetMemImgDefaultColorType(int type);
 // Before a present: applies a pending mask update to the draw area when
@@ -29,6 +29,9 @@ int EndMaskSystem();
 int DrawOnScreenLogOverFrame();
 
 void ResetVertexBatchBuffers();
+// Releases the drawing's own device objects (the white texture) and forgets
+// the cached render targets and stage textures; 0.
+int ReleaseDrawDeviceObjects();
 int GetSamplingMode();
 void PrepareUntexturedDrawState();
 

@@ -19,6 +19,7 @@
 #include "VuViderezaBuffer.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
 #include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaMath.h"
 #include "VuViderezaRenderState.h"
@@ -293,6 +294,9 @@ int ReapplyDeviceStates() {
   }
   const D3DVIEWPORT9 viewport = c.viewport;
   if (viewport.Width != 0 && viewport.Height != 0) SetViewportCached(&viewport);
+  const RECT scissor = c.scissor;
+  if (scissor.right > scissor.left && scissor.bottom > scissor.top) SetScissorRectCached(&scissor);
+  PrepareGraphicDrawState(nullptr, 0, 1);
   ReapplyAllShaderConstants(&ShaderConstants);
   GraphState.lights.resendAll = 1;
   RenderState.reapplyAll = 0;

@@ -29,7 +29,7 @@ const char LOG_VIEWPORT_FAILED[] = "ビューポートのセットに失敗し�
 }  // namespace
 
 RenderStateCache RenderState;
-void (*RenderStateBatchFlush)(int post) = FlushVertexBatch;
+int (*RenderStateBatchFlush)(int post) = FlushVertexBatch;
 DeviceLightCopy DeviceLights[DEVICE_LIGHT_COPIES];
 
 namespace {

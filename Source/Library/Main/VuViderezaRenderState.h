@@ -73,7 +73,7 @@ extern DeviceLightCopy DeviceLights[DEVICE_LIGHT_COPIES];
 
 // The 2-D batch flush every changing setter calls first (a test may count
 // them through its own function).
-extern void (*RenderStateBatchFlush)(int post);
+extern int (*RenderStateBatchFlush)(int post);
 
 // Magnification, minification and mip filters of sampling modes 0-2.
 extern const DWORD SamplerFilterTable[3][3];

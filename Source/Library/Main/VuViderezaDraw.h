@@ -1,0 +1,309 @@
+// Drawing on the device: the graphics draw state and its setters, the 2-D
+// vertex batch, the device preparation for a draw (flag word, blend table,
+// shader choice or fixed-function stage programs) and the image draw calls
+// with their quad builders. The software path and the shapes, quads and
+// mask screen they reach are declared at the end.
+#ifndef VUVIDEREZA_DRAW_H
+#define VUVIDEREZA_DRAW_H
+
+#include <windows.h>
+#include <d3d9.h>
+#include <stdint.h>
+
+#include "RiRerEzi.h"
+
+struct GraphicHandleRecord;
+
+// ---------------------------------------------------------------------------
+// Draw state.
+
+// Screen values of the draw target.
+enum {
+  SCREEN_BACK = -2,
+  SCREEN_FRONT = -4,
+};
+
+// One Z setting set (the draw state keeps two; flag bit 11 picks the second).
+struct DrawZSetting {
+  int enable, write, func, bias;
+};
+
+struct GraphicsDrawState {
+  int blendMode;
+  int blendParam;                // 0..255
+  int blendGraph;                // -1 none
+  int blendGraphKind;            // 0, 1, 2
+  int blendGraphParam[2];        // kind 1: 0..255 each
+  int alphaTestMode;             // -1: the draw chooses
+  int alphaTestRef;
+  uint32_t brightness;           // 0x00RRGGBB
+  int zBufferGraph;              // no live graphic: none
+  int samplingMode;              // 0 point, 1 bilinear, 2 anisotropic
+  RECT drawArea;                 // right and bottom exclusive
+  float drawAreaF[4];            // left, top, right, bottom
+  RECT requestedArea;            // as passed to SetClipRect
+  int areaEmpty;
+  int drawTarget;                // graphic handle or screen value
+  int drawSurfaceIndex;
+  int drawScreenWidth, drawScreenHeight;
+  int destinationBlend;          // the target is a texture-backed render target
+  int fogMode;                   // 0 none, 1 exp, 2 exp2, 3 linear
+  uint32_t fogColor;             // 0xFFRRGGBB
+  float fogStart, fogEnd;
+  int fogEnable;                 // the draw state's fog switch (flag bit 7)
+  uint32_t diffuseColor;         // MakeDrawDiffuseColor, hardware mode
+  float drawZ;                   // 0.2
+  DrawZSetting zSettings[2];
+  int fillMode;
+  int cullMode;                  // flag bit 14
+  int addressU, addressV;        // flag bit 12
+  int maxAnisotropy;
+  int specularSwitch;
+  int diffuseSource, specularSource;
+  int userShaderSwitch;
+  int ignoreColor;
+  int lockedState;               // a filter's locked draw settings
+};
+extern GraphicsDrawState GraphDraw;
+
+// Setters: 0 on success or when nothing changes, -1 on failure.
+int SetBlendMode(int mode, int parameter);
+int SetAlphaTestModeAndRef(int mode, int reference);
+int SetDrawTint(int red, int green, int blue);
+int SetDrawTintPacked(uint32_t rgb);
+int SetZBufferGraphic(int handle);
+int SetSamplingMode(int mode);
+int GetSamplingMode();
+int SetClipRect(int left, int top, int right, int bottom);
+int SetDrawTarget(int target);
+int GetDrawTarget();
+int GetDrawTargetSurfaceIndex();
+int SetBlendGraph(int handle, int kind, const int* parameters);
+int SetBlendGraphParam(int handle, int kind, int parameter1, int parameter2);
+int SetBlendImageTwoParams(int handle, int parameter1, int parameter2);
+int SetFogEnable(int mode);
+int SetFogColor(int red, int green, int blue);
+int SetFogRange(float start, float end);
+unsigned int MakeColorValue(int red, int green, int blue);
+int SplitColorValue(unsigned int value, int* red, int* green, int* blue);
+uint32_t MakeDrawDiffuseColor();
+int CheckBlendGraphSize(const GraphicHandleRecord* record);
+float* MakeFloat4(float* out, float a, float b, float c, float d);
+// The graphics draw state to its start values (graphics start-up).
+int ResetGraphicsDrawState();
+// The draw target's render surface (a graphic's multi-sample surface or its
+// surface at the draw surface index; for a screen the sub back buffer or the
+// back buffer); null without one.
+IDirect3DSurface9* GetDrawTargetSurface();
+// Sets the depth-stencil surface for the current draw target: the Z-buffer
+// graphic's own depth surface when it covers the target, else the default.
+int ApplyDepthStencilForDrawTarget();
+// Sets the draw area without touching the device viewport and scissor (the
+// quad builders clip on the CPU); the software draw area follows. 0.
+int SetDrawAreaNoViewport(const RECT* area);
+
+// ---------------------------------------------------------------------------
+// 2-D vertex batch.
+
+enum {
+  VERTEX_CLASS_2D = 0,
+  VERTEX_CLASS_3D = 1,
+  VERTEX_KIND_PLAIN = 0,  // untextured
+  VERTEX_KIND_TEX = 1,    // one texture
+  VERTEX_KIND_BLEND = 2,  // blend graphic + image
+  VERTEX_2D_KINDS = 3,
+  VERTEX_3D_KINDS = 2,
+  VERTEX_3D_BUFFER_BYTES = 65536,
+};
+
+struct Vertex2D {  // kind 0 and 1: FVF 0x144
+  float x, y, z, rhw;
+  DWORD color;
+  float u, v;
+};
+struct Vertex2DTex2 {  // FVF 0x244
+  float x, y, z, rhw;
+  DWORD color;
+  float u1, v1, u2, v2;
+};
+struct Vertex2DTex3 {  // FVF 0x3C4
+  float x, y, z, rhw;
+  DWORD color, specular;
+  float u1, v1, u2, v2, u3, v3;
+};
+struct Vertex3D {  // FVF 0x42
+  float x, y, z;
+  DWORD color;
+};
+struct Vertex3DTex {  // FVF 0x142
+  float x, y, z;
+  DWORD color;
+  float u, v;
+};
+
+struct VertexFormatInfo {
+  DWORD fvf;
+  int stride;
+  int capacity;
+};
+// Indexed by class x 3 + kind.
+extern const VertexFormatInfo VertexFormats[6];
+
+struct VertexBatchState {
+  int vertexClass;
+  int kind;
+  int primitiveType;
+  int count;
+  unsigned char* write;
+  int drawNothing;
+};
+extern VertexBatchState VertexBatch;
+
+// Draws what the batch holds (post non-zero: runs the flush on the main
+// thread and waits). 0, or -1 without a device.
+int FlushVertexBatch(int post);
+int FlushDrawBatch();
+// Room for six vertices of a class-0 triangle-list quad of the kind: flushes
+// first when the batch is of another class, type or kind or is full; returns
+// the write position and counts the six vertices.
+void* AppendBatchQuad(int kind);
+// Flushes and starts an empty batch of the class, kind and primitive type;
+// returns the start of its buffer.
+void* BeginVertexBatch(int vertexClass, int kind, int primitiveType);
+// The buffer of (class, kind).
+void* GetVertexBatchBuffer(int vertexClass, int kind);
+// The buffers pre-filled (z 0, rhw 1, specular white) and the batch emptied.
+void ResetVertexBatchBuffers();
+// Flushes, then copies the rectangle of render target 0 to the same rectangle
+// of the destination work surface. The device result.
+int StretchDrawTargetToWork(const RECT* rect);
+// The destination work surface of a texture-backed render-target draw target
+// (null: none).
+extern IDirect3DSurface9* DrawTargetWorkSurface;
+
+// ---------------------------------------------------------------------------
+// Device preparation.
+
+// Per-draw flag word.
+enum {
+  DRAW_FLAG_TRANSPARENT = 0x1,
+  DRAW_FLAG_PIXEL_EXACT = 0x2,
+  DRAW_FLAG_GOURAUD = 0x8,
+  DRAW_FLAG_USE_COLOR = 0x20,
+  DRAW_FLAG_USE_ALPHA = 0x40,
+  DRAW_FLAG_FOG = 0x80,
+  DRAW_FLAG_KEEP_SELECTION = 0x100,
+  DRAW_FLAG_LIGHTING = 0x200,
+  DRAW_FLAG_SPECULAR = 0x400,
+  DRAW_FLAG_Z_SET_2 = 0x800,
+  DRAW_FLAG_ADDRESS_MODES = 0x1000,
+  DRAW_FLAG_USER_SHADERS = 0x2000,
+  DRAW_FLAG_CULL = 0x4000,
+  DRAW_FLAG_TRANS_COLOR = 0x8000,
+  DRAW_FLAG_ALPHA_CHANNEL = 0x10000,
+  DRAW_FLAG_EXTRA_SELECT = 0x20000,
+};
+
+enum { BLEND_TABLE_ROWS = 23, USER_TEXTURE_STAGES = 16 };
+
+// One row of the blend table: device factors (0 = keep the device's), shader
+// variant, blend operation, blending on.
+struct BlendTableRow {
+  int destBlend, srcBlend, variant, blendOp, enable;
+};
+extern const BlendTableRow BlendTable[BLEND_TABLE_ROWS];
+
+// A user texture set-up: count stage entries, each a graphic or shadow-map
+// handle (handles flag 1) or a texture object (handles flag 0).
+struct UserTextureStage {
+  int handle;
+  IDirect3DBaseTexture9* texture;
+};
+struct UserTextureSetup {
+  int count;
+  UserTextureStage stages[USER_TEXTURE_STAGES];
+};
+
+// What the last full preparation chose (tests and the builders read it).
+struct DrawPreparation {
+  int row;              // blend-table row
+  int vertexKind;       // 0, 1, 2
+  int programmable;     // 1: pixel shader, 0: stage program
+  int shaderIndex;      // in the base shader table of the path (-1 none)
+  int stageCount;
+  int alphaTestOn, alphaFunc, alphaRef;
+  DWORD textureFactor;
+  int forceFixedFunction;  // 1: the stage programs even with shaders
+  IDirect3DBaseTexture9* lastTexture;
+  int lastFlags;
+  int lastValid;
+  int userSetupOn;
+  int userSetupValue;
+  UserTextureSetup userSetup;
+};
+extern DrawPreparation DrawPrep;
+
+void ApplyDrawStateForTexture(IDirect3DBaseTexture9* texture, int flags);
+// 0 done, -1 without a device or when nothing needed doing.
+int PrepareGraphicDrawState(const UserTextureSetup* setup, int stageProgram, int handles);
+int PrepareGraphicDrawStateNow(const UserTextureSetup* setup, int stageProgram, int handles);
+int SetUserTextureSetup(const UserTextureSetup* setup, int value);
+// True when a builder must apply the draw state for (texture, flags).
+bool DrawStateApplyNeeded(IDirect3DBaseTexture9* texture, int flags);
+void ForgetLastDrawSetup();
+// Untextured draw state for the shapes (flag word as the builders pass it).
+void PrepareUntexturedDrawState();
+// -1 without a device or for a slot above 15.
+int SetRenderTargetCached(IDirect3DSurface9* surface, int slot);
+IDirect3DSurface9* GetCachedRenderTarget(int slot);
+// Forgets the cached render targets (device start and rebuild).
+void ForgetCachedRenderTargets();
+// The fixed-function stage programs even where pixel shaders are usable.
+int SetForceFixedFunction(int on);
+
+// ---------------------------------------------------------------------------
+// Image draws: 0 on success or when the draw area is empty, -1 on failure.
+
+int DrawImageAt(int x, int y, int graphic, int transparent);
+int DrawImageAtF(float x, float y, int graphic, int transparent);
+int DrawImageStretched(int x1, int y1, int x2, int y2, int graphic, int transparent);
+int DrawImageStretchedF(float x1, float y1, float x2, float y2, int graphic, int transparent);
+int DrawImageTurned(int x, int y, int graphic, int transparent);
+int DrawImageTurnedF(float x, float y, int graphic, int transparent);
+int DrawImageRotated(float x, float y, double scale, double angle, int graphic, int transparent, int turn);
+int DrawImageRect(int x, int y, int sourceX, int sourceY, int width, int height, int graphic, int transparent,
+                  int turn);
+// The rotated quad builder with the pixel-exact request (the rotated draws
+// about a point use it).
+int DrawImageRotatedExact(float x, float y, double scale, double angle, int graphic, int transparent, int turn);
+
+// The destination rectangle of the current draw (clamped to the draw area).
+extern RECT DrawDestRect;
+// Subtraction on a device without blend operations: white inverting boxes
+// around the draw.
+int BeginSubtractBlendEmulation(const RECT* rect);
+int EndSubtractBlendEmulation(const RECT* rect);
+// 1 when mode 3 must be emulated for a texture draw.
+int SubtractEmulationNeeded();
+
+// ---------------------------------------------------------------------------
+// Called here, built with the software path, shapes and mask screen.
+
+int SoftBlitImageAt(int x, int y, int transparent, GraphicHandleRecord* record);
+int SoftBlitImageStretched(int x1, int y1, int x2, int y2, GraphicHandleRecord* record, int transparent);
+int SoftBlitImageRotated(float x, float y, double scale, double angle, GraphicHandleRecord* record,
+                         int transparent, int turn);
+int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int color);
+int BeginMaskedDraw(RECT rect);
+int ApplyMaskToScreen(RECT rect);
+int GetMaskUseFlag();
+int SwitchMaskScreenUse(int flag);
+int CreateMaskScreen(int requested, int width, int height);
+// 1 when the mask screen is requested (exists for re-creation).
+int IsMaskScreenRequested();
+// The mask screen's colour buffer surface / software work image while it is
+// active; null otherwise.
+IDirect3DSurface9* GetActiveMaskSurface();
+MEMIMG* GetActiveMaskWorkImage();
+
+#endif  // VUVIDEREZA_DRAW_H

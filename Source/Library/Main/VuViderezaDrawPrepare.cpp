@@ -1,0 +1,617 @@
+// Preparing the device for a draw: the per-draw flag word against the
+// render-state cache (ApplyDrawStateForTexture), the blend-table row, the
+// vertex kind, the alpha test and the drawing pixel shader or, without
+// shaders, the fixed-function texture-stage program; the user texture
+// set-up and the render-target cache.
+// Texture coordinates: a kind-1 vertex carries the image in set 0; a kind-2
+// vertex the blend graphic in set 0 and the image in set 1. Shaders sample
+// the image at s0 and the blend graphic at s1.
+// Threads: main thread only.
+// Platform: IDirect3DDevice9 render states, texture-stage states,
+// SetTexture, SetPixelShader, SetRenderTarget, CreateTexture (the white
+// texture) through the device call table and the render-state cache.
+#include <string.h>
+
+#include "VuViderezaDevice.h"
+#include "VuViderezaDraw.h"
+#include "VuViderezaGraph.h"
+#include "VuViderezaGraphics.h"
+#include "VuViderezaRenderState.h"
+#include "VuViderezaShader.h"
+#include "VuViderezaShadowMap.h"
+#include "VeRavoro.h"
+
+DrawPreparation DrawPrep = [] {
+  DrawPreparation p = {};
+  p.shaderIndex = -1;
+  return p;
+}();
+
+// Device factors: 1 ZERO, 2 ONE, 3 SRCCOLOR, 5 SRCALPHA, 6 INVSRCALPHA,
+// 10 INVDESTCOLOR; 0 keeps the device's. Operations 1 ADD, 3 REVSUBTRACT.
+const BlendTableRow BlendTable[BLEND_TABLE_ROWS] = {
+    {0, 0, 0, 1, 0},   {6, 5, 0, 1, 1},  {2, 5, 0, 1, 1}, {1, 10, 0, 1, 1}, {3, 1, 0, 1, 1},  {2, 5, 0, 1, 1},
+    {0, 0, 0, 1, 0},   {0, 0, 0, 1, 0},  {2, 1, 0, 1, 1}, {1, 10, 0, 1, 1}, {6, 5, 2, 1, 1},  {3, 1, 1, 1, 1},
+    {6, 5, 3, 1, 1},   {2, 5, 3, 1, 1},  {1, 2, 0, 1, 1}, {6, 2, 0, 1, 1},  {2, 5, 0, 3, 1},  {6, 2, 4, 1, 1},
+    {2, 2, 4, 1, 1},   {2, 2, 4, 3, 1},  {6, 2, 5, 1, 1}, {6, 2, 6, 1, 1},  {2, 2, 6, 1, 1},
+};
+
+namespace {
+
+enum {
+  RENDER_TARGET_SLOTS = 16,
+  ROW_DESTINATION = 14,
+  ROW_ALPHA = 1,
+  ROW_SUBTRACT = 16,
+  MAX_PROGRAM_STAGES = 4,
+};
+
+IDirect3DSurface9* RenderTargets[RENDER_TARGET_SLOTS];
+IDirect3DBaseTexture9* StageTextures[USER_TEXTURE_STAGES];
+int StageCount = 0;
+DWORD CachedSrcBlend = D3DBLEND_ONE, CachedDestBlend = D3DBLEND_ZERO;
+IDirect3DTexture9* WhiteTexture = nullptr;
+IDirect3DPixelShader9* ChosenShader = nullptr;
+
+// One stage of a fixed-function program.
+struct StageProgram {
+  DWORD colorOp, colorArg1, colorArg2, alphaOp, alphaArg1, alphaArg2, coordIndex;
+};
+struct Program {
+  int count;
+  StageProgram stages[MAX_PROGRAM_STAGES];
+  IDirect3DBaseTexture9* textures[MAX_PROGRAM_STAGES];
+};
+
+const StageProgram STAGE_OFF = {D3DTOP_DISABLE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_DISABLE, D3DTA_CURRENT,
+                                D3DTA_DIFFUSE, 0};
+
+bool ProgrammablePath() {
+  return Graphics.shadersUsable && !DrawPrep.forceFixedFunction && !DeviceCaps.noShaders;
+}
+
+IDirect3DTexture9* GetWhiteTexture() {
+  if (WhiteTexture != nullptr || !HasDirect3DDevice()) return WhiteTexture;
+  IDirect3DTexture9* texture = nullptr;
+  if (FAILED(CreateDeviceTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr)) ||
+      texture == nullptr)
+    return nullptr;
+  D3DLOCKED_RECT locked;
+  if (SUCCEEDED(LockTextureRect(texture, 0, &locked, nullptr, 0))) {
+    for (int y = 0; y < 4; y++) {
+      DWORD* row = reinterpret_cast<DWORD*>(static_cast<unsigned char*>(locked.pBits) + y * locked.Pitch);
+      for (int x = 0; x < 4; x++) row[x] = 0xFFFFFFFF;
+    }
+    UnlockTextureRect(texture, 0);
+  }
+  WhiteTexture = texture;
+  return WhiteTexture;
+}
+
+// The colour and alpha of one textured stage for a shader variant: the
+// first stage reads texture and diffuse; the later ones finish the variant.
+// Returns the number of stages written from `at`.
+int VariantStages(StageProgram* out, int variant, DWORD source, bool ignoreTextureAlpha, DWORD coord) {
+  const DWORD alphaOp = ignoreTextureAlpha ? D3DTOP_SELECTARG2 : D3DTOP_MODULATE;
+  StageProgram first = {D3DTOP_MODULATE, source, D3DTA_DIFFUSE, alphaOp, source, D3DTA_DIFFUSE, coord};
+  if (source == D3DTA_DIFFUSE) first = {D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE,
+                                        D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE, coord};
+  switch (variant) {
+    case 1:  // colour towards white where transparent: c a + (1 - a)
+      out[0] = first;
+      out[1] = {D3DTOP_BLENDCURRENTALPHA, D3DTA_CURRENT, D3DTA_TFACTOR, D3DTOP_SELECTARG1, D3DTA_CURRENT,
+                D3DTA_CURRENT, 0};
+      return 2;
+    case 2:  // inverted colour
+      out[0] = first;
+      out[1] = {D3DTOP_SELECTARG1, D3DTA_CURRENT | D3DTA_COMPLEMENT, D3DTA_CURRENT, D3DTOP_SELECTARG1,
+                D3DTA_CURRENT, D3DTA_CURRENT, 0};
+      return 2;
+    case 3:  // colour x 4
+      out[0] = first;
+      out[0].colorOp = source == D3DTA_DIFFUSE ? D3DTOP_SELECTARG1 : D3DTOP_MODULATE4X;
+      if (source == D3DTA_DIFFUSE) {
+        out[1] = {D3DTOP_MODULATE4X, D3DTA_CURRENT, D3DTA_TEXTURE, D3DTOP_SELECTARG1, D3DTA_CURRENT,
+                  D3DTA_CURRENT, 0};
+        return 2;  // the white texture on stage 1
+      }
+      return 1;
+    case 4:  // premultiplied: colour x vertex alpha
+    case 6:
+      out[0] = first;
+      out[1] = {static_cast<DWORD>(variant == 6 ? D3DTOP_MODULATE4X : D3DTOP_MODULATE), D3DTA_CURRENT,
+                D3DTA_DIFFUSE | D3DTA_ALPHAREPLICATE, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, 0};
+      return 2;
+    case 5:  // premultiplied inverse: (a - c) x colour x vertex alpha (a = 1 when ignored)
+      out[0] = {D3DTOP_SUBTRACT, ignoreTextureAlpha ? static_cast<DWORD>(D3DTA_TFACTOR) : source | D3DTA_ALPHAREPLICATE,
+                source, first.alphaOp, first.alphaArg1, first.alphaArg2, coord};
+      out[1] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, 0};
+      out[2] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE | D3DTA_ALPHAREPLICATE, D3DTOP_SELECTARG1,
+                D3DTA_CURRENT, D3DTA_CURRENT, 0};
+      return 3;
+    default:
+      out[0] = first;
+      return 1;
+  }
+}
+
+void SendStageProgram(const Program& program) {
+  for (int i = 0; i < MAX_PROGRAM_STAGES; i++) {
+    const StageProgram& s = i < program.count ? program.stages[i] : STAGE_OFF;
+    SetDeviceTextureStageState(i, D3DTSS_COLOROP, s.colorOp);
+    if (s.colorOp == D3DTOP_DISABLE) {
+      SetDeviceTextureStageState(i, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+      break;
+    }
+    SetDeviceTextureStageState(i, D3DTSS_COLORARG1, s.colorArg1);
+    SetDeviceTextureStageState(i, D3DTSS_COLORARG2, s.colorArg2);
+    SetDeviceTextureStageState(i, D3DTSS_ALPHAOP, s.alphaOp);
+    SetDeviceTextureStageState(i, D3DTSS_ALPHAARG1, s.alphaArg1);
+    SetDeviceTextureStageState(i, D3DTSS_ALPHAARG2, s.alphaArg2);
+    SetDeviceTextureStageState(i, D3DTSS_TEXCOORDINDEX, s.coordIndex);
+    RenderState.stages[i].texCoordIndex = s.coordIndex;
+    RenderState.stages[i].set |= 1;
+  }
+}
+
+// Stage textures: stages 0 up to count, the rest up to the old count none.
+void SendStageTextures(IDirect3DBaseTexture9* const* textures, int count) {
+  const int last = count > StageCount ? count : StageCount;
+  for (int i = 0; i < last && i < USER_TEXTURE_STAGES; i++) {
+    IDirect3DBaseTexture9* texture = i < count ? textures[i] : nullptr;
+    if (texture == StageTextures[i] && !RenderState.reapplyAll) continue;
+    SetDeviceTexture(i, texture);
+    StageTextures[i] = texture;
+  }
+  if (count != StageCount) {
+    // The samplers of newly used stages get the filter again.
+    const int mode = RenderState.filterMode;
+    const int reapply = RenderState.reapplyAll;
+    RenderState.reapplyAll = 1;
+    if (mode >= 0 && mode <= 2) SetSamplerFilterCached(mode);
+    SetMaxAnisotropyCached(RenderState.maxAnisotropy);
+    RenderState.reapplyAll = reapply;
+  }
+  StageCount = count;
+}
+
+// The stage textures of the current blend kind (library drawing).
+int LibraryStageTextures(IDirect3DBaseTexture9** out, bool programmable, bool flagB) {
+  IDirect3DBaseTexture9* draw = RenderState.texture;
+  IDirect3DBaseTexture9* blend = RenderState.blendTexture;
+  if (blend == nullptr || draw == nullptr) {
+    out[0] = draw;
+    return draw != nullptr ? 1 : 0;
+  }
+  if (programmable || RenderState.blendTextureMode == 2) {
+    out[0] = draw;
+    out[1] = blend;
+    return 2;
+  }
+  if (RenderState.blendTextureMode == 0) {
+    out[0] = blend, out[1] = draw, out[2] = nullptr, out[3] = draw;
+    return 4;
+  }
+  out[0] = blend;
+  if (flagB) {
+    out[1] = nullptr, out[2] = draw;
+    return 3;
+  }
+  out[1] = draw;
+  return 2;
+}
+
+int UserStageTextures(const UserTextureSetup* setup, int handles) {
+  IDirect3DBaseTexture9* textures[USER_TEXTURE_STAGES] = {};
+  const int count = setup->count < 0 ? 0 : setup->count > USER_TEXTURE_STAGES ? USER_TEXTURE_STAGES : setup->count;
+  for (int i = 0; i < count; i++) {
+    const UserTextureStage& stage = setup->stages[i];
+    if (!handles) {
+      textures[i] = stage.texture;
+      continue;
+    }
+    const GraphicHandleRecord* record = GetGraphicRecord(stage.handle, 0);
+    if (record != nullptr && record->pieceCount > 0 && record->pieces[0].entry != nullptr) {
+      textures[i] = record->pieces[0].entry->texture;
+    } else if (HandleRecordHeader* header = GetHandleRecordOfType(stage.handle, HANDLETYPE_SHADOWMAP)) {
+      textures[i] = reinterpret_cast<ShadowMapRecord*>(header)->texture;
+    }
+  }
+  SendStageTextures(textures, count);
+  return 0;
+}
+
+DWORD BlendFactor(int value, DWORD cached) { return value == 0 ? cached : static_cast<DWORD>(value); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+int SetForceFixedFunction(int on) {
+  FlushVertexBatch(0);
+  DrawPrep.forceFixedFunction = on ? 1 : 0;
+  RenderState.choosePixelShader = 1;
+  RenderState.statesChanged = 1;
+  return 0;
+}
+
+int PrepareGraphicDrawState(const UserTextureSetup* setup, int, int handles) {
+  if (!HasDirect3DDevice()) return -1;
+  if (setup == nullptr && DrawPrep.userSetupOn) setup = &DrawPrep.userSetup;
+  if (setup != nullptr) {
+    FlushVertexBatch(0);
+    return UserStageTextures(setup, handles);
+  }
+  bool programmable = ProgrammablePath();
+  RenderStateCache& c = RenderState;
+  const bool textured = c.texture != nullptr;
+  const bool hasBlend = textured && c.blendTexture != nullptr;
+  const int kind = c.blendTextureMode;
+  if (!c.reapplyAll && !c.choosePixelShader) {
+    if (!c.textureChanged) return -1;
+    FlushVertexBatch(0);
+    IDirect3DBaseTexture9* textures[MAX_PROGRAM_STAGES] = {};
+    int count = LibraryStageTextures(textures, DrawPrep.programmable != 0, c.blendFlagB != 0);
+    if (!DrawPrep.programmable && !hasBlend && DrawPrep.stageCount > count) {
+      // Keep the white texture of variant 3 on stage 1.
+      textures[1] = StageTextures[1];
+      count = DrawPrep.stageCount;
+    }
+    SendStageTextures(textures, count);
+    c.textureChanged = 0;
+    c.statesChanged = 1;
+    return 0;
+  }
+  FlushVertexBatch(0);
+  c.choosePixelShader = 0;
+  c.textureChanged = 0;
+  c.statesChanged = 1;
+
+  // Row.
+  const int mode = c.blendMode >= 0 && c.blendMode < BLEND_TABLE_ROWS ? c.blendMode : 0;
+  const bool flagA = c.blendFlagA != 0, flagB = c.blendFlagB != 0;
+  int row = mode;
+  if (mode == 0) {
+    if (GraphDraw.destinationBlend) row = ROW_DESTINATION;
+    if (textured && ((!hasBlend && flagB) || (hasBlend && (kind == 0 || kind == 2) && (flagA || flagB)) ||
+                     (hasBlend && kind == 1)))
+      row = ROW_ALPHA;
+  } else if (mode == 3 && DeviceCaps.subtractBlendNative) {
+    row = ROW_SUBTRACT;
+  }
+  const BlendTableRow& r = BlendTable[row];
+  DrawPrep.row = row;
+  DrawPrep.vertexKind = !textured ? VERTEX_KIND_PLAIN : hasBlend ? VERTEX_KIND_BLEND : VERTEX_KIND_TEX;
+  VertexBatch.drawNothing = hasBlend && kind == 1 && c.blendTextureParam[0] == 255 ? 1 : 0;
+
+  // Alpha test and blending.
+  int blendOn = r.enable;
+  int testOn = 0, func = D3DCMP_GREATER, ref = 0;
+  if (textured) {
+    if (flagA) {
+      testOn = 1, ref = 16;
+    } else if (r.enable) {
+      testOn = 1, ref = 0;
+    }
+  }
+  DWORD factor = 0xFFFFFFFF;
+  int kind1Op = 0, kind1Scale = 1, kind1A = 0;
+  const bool threshold = hasBlend && kind == 1;
+  if (threshold) {
+    const int p = c.blendTextureParam[0], range = c.blendTextureParam[1];
+    if (range < 2) {
+      testOn = 1;
+      func = D3DCMP_GREATEREQUAL;
+      ref = p == 0 && (flagA || flagB) ? 1 : p;
+      blendOn = 0;
+    } else {
+      testOn = 0;
+      blendOn = 1;
+      const int w = range < 65 ? 1280 : range < 129 ? 768 : 512;
+      kind1Scale = range < 65 ? 4 : range < 129 ? 2 : 1;
+      const int m = w == 1280 ? 64 : w == 768 ? 128 : 255;
+      const int t = w - p * w / 255;
+      if (t < w - 256) {
+        kind1A = (-(t * 255 / (w - 256)) - 1) & 255;
+        kind1Op = D3DTOP_SUBTRACT;
+      } else {
+        kind1A = (256 - p * w / 255) * m / 256;
+        kind1Op = D3DTOP_ADD;
+      }
+      factor = static_cast<DWORD>(kind1A & 255) << 24 | 0xFFFFFF;
+    }
+  }
+  if (c.alphaTestMode != -1) {
+    testOn = 1;
+    func = c.alphaTestMode;
+    ref = c.alphaTestRef;
+  }
+  DrawPrep.alphaTestOn = testOn;
+  DrawPrep.alphaFunc = func;
+  DrawPrep.alphaRef = ref;
+  DrawPrep.textureFactor = factor;
+
+  // Shader or stage program; a shader missing from the base set falls back
+  // to the stage program.
+  const int variant = r.variant;
+  const bool ignoreTextureAlpha = !flagA && !flagB;
+  int index = -1;
+  IDirect3DPixelShader9* shader = nullptr;
+  if (programmable) {
+    if (!textured) {
+      index = variant * 2;
+      shader = Graphics.nonetexShaders[index];
+    } else {
+      const int b = hasBlend ? 1 + (kind >= 0 && kind <= 2 ? kind : 0) : 0;
+      const int t = !hasBlend ? variant : (mode == 12 || mode == 13) ? 3 : mode == 10 ? 2 : 0;
+      const int color = GraphDraw.ignoreColor ? 1 : 0;
+      index = (((b * 7 + t) * 2 + color) * 2 + (ignoreTextureAlpha ? 1 : 0)) * 2;
+      shader = Graphics.blendShaders[index];
+    }
+    if (shader == nullptr) programmable = false;
+  }
+  DrawPrep.programmable = programmable ? 1 : 0;
+  IDirect3DBaseTexture9* textures[MAX_PROGRAM_STAGES] = {};
+  int count = LibraryStageTextures(textures, programmable, flagB);
+  if (programmable) {
+    DrawPrep.shaderIndex = index;
+    ChosenShader = shader;
+    if (c.pixelShader != shader) {
+      SetDevicePixelShader(shader);
+      c.pixelShader = shader;
+    }
+    // c0: the blend graphic's parameters (kind 0 the mix ratio, kind 1 the
+    // threshold's offset and scale), else the texture factor.
+    float constants[4];
+    if (threshold && c.blendTextureParam[1] >= 2) {
+      const float a = static_cast<float>(kind1A) / 255.0f;
+      MakeFloat4(constants, 0.0f, 0.0f, static_cast<float>(kind1Scale), kind1Op == D3DTOP_SUBTRACT ? -a : a);
+    } else if (threshold) {
+      MakeFloat4(constants, 0.0f, 0.0f, 1.0f, 0.0f);
+    } else if (hasBlend && kind == 0) {
+      MakeFloat4(constants, 0.0f, 0.0f, 0.0f, c.blendTextureParam[0] / 255.0f);
+    } else {
+      MakeFloat4(constants, ((factor >> 16) & 255) / 255.0f, ((factor >> 8) & 255) / 255.0f, (factor & 255) / 255.0f,
+                 ((factor >> 24) & 255) / 255.0f);
+    }
+    SetShaderConstantCached(&ShaderConstants, 3, 0, 0, constants, 1, 1);
+  } else {
+    DrawPrep.shaderIndex = -1;
+    ChosenShader = nullptr;
+    if (c.pixelShader != nullptr) {
+      SetDevicePixelShader(nullptr);
+      c.pixelShader = nullptr;
+    }
+    Program program = {};
+    if (!hasBlend) {
+      const DWORD source = textured ? D3DTA_TEXTURE : D3DTA_DIFFUSE;
+      program.count = VariantStages(program.stages, variant, source, ignoreTextureAlpha, 0);
+      if ((variant == 3 && !textured) || (variant == 6 && !textured)) {
+        // Untextured x4: the white texture stands for the image.
+        IDirect3DBaseTexture9* white = GetWhiteTexture();
+        program.stages[0] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG2, D3DTA_TEXTURE,
+                             D3DTA_DIFFUSE, 0};
+        if (variant == 3) program.stages[0].colorOp = D3DTOP_MODULATE4X;
+        program.count = variant == 3 ? 1 : 2;
+        textures[0] = white;
+        count = 1;
+      }
+    } else {
+      const DWORD imageAlpha = ignoreTextureAlpha ? D3DTOP_SELECTARG2 : D3DTOP_MODULATE;
+      if (kind == 2) {
+        program.stages[0] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, imageAlpha, D3DTA_TEXTURE,
+                             D3DTA_DIFFUSE, 1};
+        program.stages[1] = {D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_TEXTURE, D3DTOP_MODULATE, D3DTA_CURRENT,
+                             D3DTA_TEXTURE, 0};
+        program.count = 2;
+      } else if (kind == 1) {
+        const int imageStage = flagB ? 2 : 1;
+        if (c.blendTextureParam[1] >= 2) {
+          program.stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, static_cast<DWORD>(kind1Op),
+                               D3DTA_TEXTURE, D3DTA_TFACTOR, 0};
+        } else {
+          program.stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE,
+                               D3DTA_DIFFUSE, 0};
+        }
+        if (imageStage == 2)
+          program.stages[1] = {D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_CURRENT,
+                               D3DTA_CURRENT, 0};
+        const DWORD scaleOp = kind1Scale == 4 ? D3DTOP_MODULATE4X : kind1Scale == 2 ? D3DTOP_MODULATE2X : D3DTOP_MODULATE;
+        const DWORD alphaOp = c.blendTextureParam[1] >= 2 ? scaleOp : static_cast<DWORD>(D3DTOP_SELECTARG2);
+        program.stages[imageStage] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, alphaOp, D3DTA_TEXTURE,
+                                      D3DTA_CURRENT, 1};
+        program.count = imageStage + 1;
+      } else {
+        program.stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE,
+                             D3DTA_DIFFUSE, 0};
+        program.stages[1] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_MODULATE, D3DTA_TEXTURE,
+                             D3DTA_CURRENT, 1};
+        program.count = 2;
+        count = 2;
+      }
+    }
+    if (program.count > count) {
+      // Later stages of a variant read no texture of their own (x4 of an
+      // untextured draw excepted).
+      for (int i = count; i < program.count; i++) textures[i] = nullptr;
+    }
+    SendStageProgram(program);
+    DrawPrep.stageCount = program.count;
+  }
+  SendStageTextures(textures, count);
+
+  // Render states.
+  SetDeviceRenderState(D3DRS_ALPHAFUNC, static_cast<DWORD>(func));
+  SetDeviceRenderState(D3DRS_ALPHAREF, static_cast<DWORD>(ref));
+  SetDeviceRenderState(D3DRS_ALPHATESTENABLE, testOn ? TRUE : FALSE);
+  SetDeviceRenderState(D3DRS_ALPHABLENDENABLE, blendOn ? TRUE : FALSE);
+  if (!programmable) SetDeviceRenderState(D3DRS_TEXTUREFACTOR, factor);
+  CachedSrcBlend = BlendFactor(r.srcBlend, CachedSrcBlend);
+  CachedDestBlend = BlendFactor(r.destBlend, CachedDestBlend);
+  SetDeviceRenderState(D3DRS_SRCBLEND, CachedSrcBlend);
+  SetDeviceRenderState(D3DRS_DESTBLEND, CachedDestBlend);
+  SetDeviceRenderState(D3DRS_BLENDOP, static_cast<DWORD>(r.blendOp));
+  SetDeviceRenderState(D3DRS_SEPARATEALPHABLENDENABLE, FALSE);
+  return 0;
+}
+
+int PrepareGraphicDrawStateNow(const UserTextureSetup* setup, int stageProgram, int handles) {
+  FlushVertexBatch(0);
+  const int result = PrepareGraphicDrawState(setup, stageProgram, handles);
+  RenderState.choosePixelShader = 1;
+  RenderState.textureChanged = 1;
+  RenderState.statesChanged = 1;
+  ForgetLastDrawSetup();
+  return result;
+}
+
+int SetUserTextureSetup(const UserTextureSetup* setup, int value) {
+  FlushVertexBatch(0);
+  if (setup == nullptr) {
+    DrawPrep.userSetupOn = 0;
+    RenderState.choosePixelShader = 1;
+    RenderState.textureChanged = 1;
+    RenderState.statesChanged = 1;
+    ForgetLastDrawSetup();
+    return 0;
+  }
+  DrawPrep.userSetup = *setup;
+  DrawPrep.userSetupValue = value;
+  DrawPrep.userSetupOn = 1;
+  RenderState.choosePixelShader = 1;
+  RenderState.textureChanged = 1;
+  RenderState.statesChanged = 1;
+  ForgetLastDrawSetup();
+  return PrepareGraphicDrawState(nullptr, 0, 1);
+}
+
+void ForgetLastDrawSetup() { DrawPrep.lastValid = 0; }
+
+bool DrawStateApplyNeeded(IDirect3DBaseTexture9* texture, int flags) {
+  return RenderState.statesChanged || !DrawPrep.lastValid || DrawPrep.lastTexture != texture ||
+         DrawPrep.lastFlags != flags;
+}
+
+void ApplyDrawStateForTexture(IDirect3DBaseTexture9* texture, int flags) {
+  if (!HasDirect3DDevice()) return;
+  RenderStateCache& c = RenderState;
+  c.statesChanged = 0;
+  if (!(flags & DRAW_FLAG_USER_SHADERS)) {
+    if (c.vertexShader != nullptr) {
+      FlushVertexBatch(0);
+      SetDeviceVertexShader(nullptr);
+      c.vertexShader = nullptr;
+      c.declaration = nullptr;
+      c.fvf = 0;
+    }
+    if (c.pixelShader != nullptr && c.pixelShader != ChosenShader) {
+      FlushVertexBatch(0);
+      SetDevicePixelShader(nullptr);
+      c.pixelShader = nullptr;
+      c.choosePixelShader = 1;
+    }
+  }
+  if (!(flags & DRAW_FLAG_LIGHTING)) {
+    if (c.lighting) SetLightingEnableCached(0);
+  } else {
+    SetLightingEnableCached(1);
+    SetDiffuseMaterialSourceCached(GraphDraw.diffuseSource);
+    SetSpecularMaterialSourceCached(GraphDraw.specularSource);
+  }
+  SetSpecularEnableCached((flags & DRAW_FLAG_SPECULAR) && GraphDraw.specularSwitch ? 1 : 0);
+  const DrawZSetting& z = GraphDraw.zSettings[(flags & DRAW_FLAG_Z_SET_2) ? 1 : 0];
+  if (!z.enable) {
+    SetZEnableCached(0);
+    SetZWriteEnableCached(z.write);
+  } else {
+    SetZEnableCached(1);
+    SetZWriteEnableCached(z.write);
+    SetZFuncCached(z.func);
+    SetDepthBiasCached(z.bias);
+  }
+  SetFillModeCached(GraphDraw.fillMode);
+  SetFogEnableCached((flags & DRAW_FLAG_FOG) ? GraphDraw.fogEnable : 0);
+  if (!(flags & DRAW_FLAG_KEEP_SELECTION)) {
+    int flagA = (flags & DRAW_FLAG_ALPHA_CHANNEL) ? 1 : 0;
+    int flagB = texture != nullptr && (flags & DRAW_FLAG_TRANSPARENT) && (flags & DRAW_FLAG_TRANS_COLOR) ? 1 : 0;
+    if (!(flags & DRAW_FLAG_TRANSPARENT)) flagA = 0;
+    if ((flagA || flagB) &&
+        ((GraphDraw.blendMode != 0 && GraphDraw.blendMode != 8) ||
+         (!(flags & DRAW_FLAG_PIXEL_EXACT) && GraphDraw.samplingMode == 1))) {
+      flagA = 0;
+      flagB = 1;
+    }
+    const int useColor = (flags & DRAW_FLAG_USE_COLOR) || (GraphDraw.brightness & 0xFFFFFF) != 0xFFFFFF ? 1 : 0;
+    const int useAlpha = (flags & DRAW_FLAG_USE_ALPHA) || GraphDraw.blendMode != 0 ? 1 : 0;
+    SetDrawUseColorCached(useColor);
+    SetDrawAlphaFlagCached(useAlpha);
+    SetDrawTexture(texture);
+    SetIgnoreColorSelectCached(GraphDraw.ignoreColor);
+    SetDrawBlendModeCached(GraphDraw.blendMode, flagA, flagB);
+    SetExtraShaderSelectCached((flags & DRAW_FLAG_EXTRA_SELECT) ? 1 : 0);
+    SetAlphaTestCached(GraphDraw.alphaTestMode, GraphDraw.alphaTestRef);
+    if (c.choosePixelShader || c.textureChanged || c.reapplyAll ||
+        (ProgrammablePath() && c.pixelShader != ChosenShader))
+      PrepareGraphicDrawState(nullptr, 0, 1);
+  }
+  SetShadeModeCached((flags & DRAW_FLAG_GOURAUD) ? D3DSHADE_GOURAUD : D3DSHADE_FLAT);
+  SetSamplerFilterCached(GraphDraw.samplingMode);
+  SetMaxAnisotropyCached(GraphDraw.maxAnisotropy);
+  SetCullModeCached((flags & DRAW_FLAG_CULL) ? GraphDraw.cullMode : 0);
+  SetTextureTransformCached(-1, nullptr);
+  if (!(flags & DRAW_FLAG_ADDRESS_MODES)) {
+    for (int s = 0; s < 4; s++) {
+      SetTextureAddressUCached(s, D3DTADDRESS_CLAMP);
+      SetTextureAddressVCached(s, D3DTADDRESS_CLAMP);
+    }
+  } else {
+    for (int s = 0; s < 8; s++) {
+      SetTextureAddressUCached(s, GraphDraw.addressU);
+      SetTextureAddressVCached(s, GraphDraw.addressV);
+    }
+  }
+  c.statesChanged = 0;
+  DrawPrep.lastTexture = texture;
+  DrawPrep.lastFlags = flags;
+  DrawPrep.lastValid = 1;
+}
+
+void PrepareUntexturedDrawState() { ApplyDrawStateForTexture(nullptr, 0); }
+
+int SetRenderTargetCached(IDirect3DSurface9* surface, int slot) {
+  if (!HasDirect3DDevice() || slot < 0 || slot >= RENDER_TARGET_SLOTS) return -1;
+  if (RenderTargets[slot] == surface && !RenderState.reapplyAll) return 0;
+  if (!RenderState.reapplyAll) FlushVertexBatch(0);
+  SetDeviceRenderTarget(slot, surface);
+  RenderTargets[slot] = surface;
+  if (slot == 0 && surface != nullptr) {
+    D3DSURFACE_DESC desc;
+    if (SUCCEEDED(GetSurfaceDesc(surface, &desc))) {
+      // Setting render target 0 resets the device viewport to the surface.
+      RenderState.viewport = {0, 0, desc.Width, desc.Height, 0.0f, 1.0f};
+      SetViewportRect(0, 0, static_cast<int>(desc.Width), static_cast<int>(desc.Height));
+    }
+  }
+  return 0;
+}
+
+IDirect3DSurface9* GetCachedRenderTarget(int slot) {
+  return slot >= 0 && slot < RENDER_TARGET_SLOTS ? RenderTargets[slot] : nullptr;
+}
+
+int ReleaseDrawDeviceObjects() {
+  if (WhiteTexture != nullptr) ReleaseComObject(WhiteTexture);
+  WhiteTexture = nullptr;
+  ForgetCachedRenderTargets();
+  return 0;
+}
+
+void ForgetCachedRenderTargets() {
+  memset(RenderTargets, 0, sizeof RenderTargets);
+  memset(StageTextures, 0, sizeof StageTextures);
+  StageCount = 0;
+  CachedSrcBlend = D3DBLEND_ONE;
+  CachedDestBlend = D3DBLEND_ZERO;
+  ChosenShader = nullptr;
+  DrawPrep.lastValid = 0;
+}
