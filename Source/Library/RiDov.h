@@ -75,6 +75,13 @@ int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned i
 // Image files cut into tiles: fills handles[0..count-1]; 0 or -1.
 int LoadImageDivided(const char* file, int count, int across, int down, int tileWidth,
                      int tileHeight, int* handles, int transparent);
+// One graphic from an image file, or from a movie file no image loader
+// accepts (the graphic then shows the movie's current frame on each draw);
+// the handle or -1. A movie graphic plays from its current frame (play type
+// 1 once, 3 looping) and pauses; 0 or -1 for a graphic without a movie.
+int LoadImageGraph(const char* file);
+int PlayMovieGraph(int graphic, int playType);
+int PauseMovieGraph(int graphic);
 
 // Fonts and text. -1 selects the default for size, thickness, type,
 // character set and edge size; reuseHandle -1 makes a new handle.
@@ -115,6 +122,41 @@ int SetShadowMapLightDirection(int handle, float x, float y, float z);
 int SetShadowMapDrawArea(int handle, float minX, float minY, float minZ, float maxX, float maxY,
                          float maxZ);
 int SetUseShadowMap(int slot, int handle);
+
+// Graphic filters, in place over a whole graphic: Mono (Cb, Cr -255..255),
+// Gauss (pixel width 8 / 16 / 32, strength in hundredths), BrightClip
+// (compare 2 less / 5 greater, threshold 0..255, fill flag, fill colour as
+// MakeColorValue gives it and its alpha), Hsb (hue mode 0 relative / 1
+// absolute, hue in degrees, saturation and brightness -255..255), Invert,
+// Level (input range, gamma in hundredths, output range; an empty input
+// range is refused), TwoColor (threshold, two colours with alphas),
+// GradientMap (a gradient graphic's first row, reverse flag), the two alpha
+// conversions. DownScale (2, 4, 8) writes the shrunk picture at the
+// destination's top-left. 0, or -1 when refused.
+int GraphFilterMono(int graphic, int cb, int cr);
+int GraphFilterGauss(int graphic, int pixelWidth, int strength);
+int GraphFilterDownScale(int source, int dest, int divisor);
+int GraphFilterBrightClip(int graphic, int compare, int threshold, int fill, unsigned int fillColour,
+                          int fillAlpha);
+int GraphFilterHsb(int graphic, int hueMode, int hue, int saturation, int brightness);
+int GraphFilterInvert(int graphic);
+int GraphFilterLevel(int graphic, int minimum, int maximum, int gamma, int outMinimum, int outMaximum);
+int GraphFilterTwoColor(int graphic, int threshold, unsigned int darkColour, int darkAlpha,
+                        unsigned int brightColour, int brightAlpha);
+int GraphFilterGradientMap(int graphic, int gradient, int reverse);
+int GraphFilterPremultipliedAlpha(int graphic);
+int GraphFilterInterpolatedAlpha(int graphic);
+// Blends of a source with a blend graphic into a destination, ratio 0..255:
+// type 0 Normal, 2 Multiple, 3 Difference, 4 Add, 5 Screen, 6 Overlay,
+// 7 Dodge, 8 Burn, 9 Darken, 10 Lighten, 11 SoftLight, 12 HardLight,
+// 13 Exclusion, 14 Normal_AlphaCh, 15 Add_AlphaCh, 16 Multiple_AOnly; the
+// RGBA mix takes each output channel from a selector (0-3 the source's R, G,
+// B, A, 4-7 the blend graphic's). The rectangle form reads the blend graphic
+// from (blendX, blendY) and writes at (destX, destY).
+int GraphBlend(int source, int blend, int dest, int ratio, int type);
+int GraphBlendRgbaMix(int source, int blend, int dest, int red, int green, int blue, int alpha);
+int GraphBlendRect(int source, int x1, int y1, int x2, int y2, int blend, int blendX, int blendY, int dest,
+                   int destX, int destY, int ratio, int type);
 
 }  // extern "C++"
 

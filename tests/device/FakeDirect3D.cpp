@@ -266,6 +266,15 @@ FakeDirect3D::FakeDirect3D() {
     return D3D_OK;
   };
   t.UnlockSurfaceRect = [](IDirect3DSurface9*) -> HRESULT { return D3D_OK; };
+  // The fake's textures have no surfaces: graphics made on it fail softly.
+  t.GetTextureSurfaceLevel = [](IDirect3DTexture9*, UINT, IDirect3DSurface9** s) -> HRESULT {
+    *s = nullptr;
+    return D3DERR_INVALIDCALL;
+  };
+  t.LockTextureRect = [](IDirect3DTexture9*, UINT, D3DLOCKED_RECT*, const RECT*, DWORD) -> HRESULT {
+    return D3DERR_INVALIDCALL;
+  };
+  t.UnlockTextureRect = [](IDirect3DTexture9*, UINT) -> HRESULT { return D3D_OK; };
   t.PresentSwapChain = [](IDirect3DSwapChain9*, const RECT* source, const RECT* dest, HWND,
                           const RGNDATA*, DWORD) -> HRESULT {
     Log("Present(" + Rect(source) + " -> " + Rect(dest) + ")");

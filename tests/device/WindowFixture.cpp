@@ -49,6 +49,14 @@ DWORD BackBufferPixel(int x, int y) {
   return value;
 }
 
+std::vector<uint8_t> DeviceBufferBytes(IDirect3DResource9* buffer, UINT size) {
+  void* data = nullptr;
+  if (buffer == nullptr || LockBuffer(buffer, 0, size, &data, D3DLOCK_READONLY) != D3D_OK) return {};
+  std::vector<uint8_t> bytes(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+  UnlockBuffer(buffer);
+  return bytes;
+}
+
 namespace {
 ULONG (*RealRelease)(IUnknown*) = nullptr;
 std::vector<ULONG> DeviceReleases;

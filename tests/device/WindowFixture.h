@@ -5,6 +5,8 @@
 #define DEVICE_WINDOW_FIXTURE_H
 
 #include <windows.h>
+#include <d3d9.h>
+#include <stdint.h>
 
 #include <gtest/gtest.h>
 
@@ -29,6 +31,9 @@ class DeviceWindowTest : public ::testing::Test {
 
 // The back buffer pixel (x, y) as 0xRRGGBB (0xDEAD when it cannot be read).
 DWORD BackBufferPixel(int x, int y);
+// A device buffer's first size bytes, read through a read-only lock (empty
+// when it cannot be locked).
+std::vector<uint8_t> DeviceBufferBytes(IDirect3DResource9* buffer, UINT size);
 
 // While it lives, the real call table runs with a Release that records
 // what each Release of the device returned.

@@ -625,8 +625,9 @@ TEST_F(DeviceFakeTest, TheEndReleasesEverythingAndRestoresTheDesktop) {
   EXPECT_EQ(nullptr, DeviceLayer.d3d9);
   // Depth buffer, back buffer, swap chain, device, Direct3D, DirectDraw;
   // and the graphics layer's: the two check shaders and the mask shader,
-  // 54 + 2 vertex declarations, the brightness volume texture.
-  EXPECT_EQ(6 + 3 + 56 + 1, fake.released);
+  // 54 + 2 vertex declarations, the brightness volume texture, the drawing
+  // shaders.
+  EXPECT_EQ(6 + 3 + 56 + 1 + BASE_NONETEX_SHADERS + BASE_BLEND_SHADERS, fake.released);
   EXPECT_TRUE(Logged("Direct3D9 DLL の解放 1\r\n"));
 }
 

@@ -272,6 +272,80 @@ TEST_F(DrawDisplayTest, EveryBlendModeFollowsItsFormulaWithTheStagePrograms) {
   EXPECT_EQ("", failures);
 }
 
+// A blend graphic mixed into the draw: kind 0 mixes colours by a ratio,
+// kind 1 thresholds the blend graphic's alpha (255 draws nothing), kind 2
+// multiplies the alphas.
+uint32_t BlendGraphPixel(int x, int y) {
+  return static_cast<uint32_t>(((x + y) % 8) * 32 + 16) << 24 | (BackgroundPixel(47 - x, y) & 0xFFFFFF);
+}
+
+std::string RunBlendGraphCases(int background, int image, int blend) {
+  struct Case {
+    int mode, param, kind, p1, p2;
+  } cases[] = {{0, 0, 1, 255, 0}, {0, 0, 1, 120, 0}, {1, 255, 2, 0, 0}, {0, 0, 0, 64, 0}};
+  std::string failures;
+  for (const Case& c : cases) {
+    ClearScreen(0);
+    SetBlendGraph(-1, 0, nullptr);
+    SetBlendMode(0, 0);
+    DrawImageAt(0, 0, background, 0);
+    const Screenshot before = ReadScreen();
+    SetBlendMode(c.mode, c.param);
+    SetBlendGraphParam(blend, c.kind, c.p1, c.p2);
+    const int result = DrawImageAt(0, 0, image, 0);
+    SetBlendGraph(-1, 0, nullptr);
+    SetBlendMode(0, 0);
+    const Screenshot after = ReadScreen();
+    int wrong = 0;
+    std::string first;
+    for (int y = 0; y < 32; y++)
+      for (int x = 0; x < 48; x++) {
+        const uint32_t sp = Pattern(x, y), bp = BlendGraphPixel(x, y), dp = before.At(x, y), got = after.At(x, y);
+        const int ba = static_cast<int>(bp >> 24);
+        for (int i = 0; i < 3; i++) {
+          const int shift = 16 - 8 * i;
+          const double sc = ((sp >> shift) & 255) / 255.0, bc = ((bp >> shift) & 255) / 255.0,
+                       dc = ((dp >> shift) & 255) / 255.0;
+          double want;
+          if (c.kind == 1) {
+            want = ba >= c.p1 && c.p1 < 255 ? sc : dc;
+          } else if (c.kind == 2) {
+            const double a = ba / 255.0;
+            want = sc * a + dc * (1.0 - a);
+          } else {
+            const double w = c.p1 / 255.0;
+            want = sc + (bc - sc) * w;
+          }
+          const int g = static_cast<int>((got >> shift) & 255), e = static_cast<int>(floor(want * 255.0 + 0.5));
+          if (abs(g - e) > 1 && wrong++ == 0)
+            first = "kind " + std::to_string(c.kind) + " p1 " + std::to_string(c.p1) + " at " + std::to_string(x) +
+                    "," + std::to_string(y) + ": " + std::to_string(g) + " want " + std::to_string(e) + "\n";
+        }
+      }
+    if (result != 0) failures += "draw failed, kind " + std::to_string(c.kind) + "\n";
+    if (wrong) failures += first + "  " + std::to_string(wrong) + " channel values off\n";
+  }
+  return failures;
+}
+
+TEST_F(DrawDisplayTest, BlendGraphicsMixThresholdAndMultiplyOnBothPaths) {
+  const int background = MakeGraph(48, 32, BackgroundPixel, false);
+  const int image = MakeGraph(48, 32, Pattern, false);
+  const int blend = MakeGraph(48, 32, BlendGraphPixel, true);
+  ASSERT_GE(blend, 0);
+  for (int fixed = 0; fixed < 2; fixed++) {
+    SCOPED_TRACE(fixed ? "stage programs" : "shaders");
+    SetForceFixedFunction(fixed);
+    EXPECT_EQ("", RunBlendGraphCases(background, image, blend));
+  }
+  // A blend graphic smaller than the image refuses the draw.
+  const int small = MakeGraph(8, 8, BlendGraphPixel, true);
+  SetBlendGraphParam(small, 2, 0, 0);
+  EXPECT_EQ(-1, DrawImageAt(0, 0, image, 0));
+  EXPECT_EQ(0, SetBlendGraph(0, 0, nullptr));
+  EXPECT_EQ(-1, GraphDraw.blendGraph);
+}
+
 // ---------------------------------------------------------------------------
 // Geometry.
 
@@ -421,6 +495,29 @@ TEST_F(DrawDisplayTest, AGraphicOfSeveralTexturesDrawsWithoutSeams) {
   EXPECT_EQ(0, wrong);
 }
 
+TEST_F(DrawDisplayTest, AStretchedImageCutAtTheAreaKeepsItsTexelMapping) {
+  const int image = MakeGraph(60, 40, Pattern, false);
+  ASSERT_GE(image, 0);
+  ASSERT_EQ(0, SetClipRect(0, 0, 300, 400));
+  ClearScreen(kBackground);
+  // Doubled, 11 pixels left of the area and 21 beyond its right edge; a
+  // mirrored copy cut at the top.
+  ASSERT_EQ(0, DrawImageStretched(-11, 100, 109, 180, image, 0));
+  ASSERT_EQ(0, DrawImageStretched(201, 0, 321, 80, image, 0));
+  ASSERT_EQ(0, SetClipRect(0, 220, 300, 400));
+  ASSERT_EQ(0, DrawImageStretched(60, 210, 0, 250, image, 0));
+  const Screenshot shot = ReadScreen();
+  int wrong = 0;
+  for (int y = 0; y < 80; y++) {
+    for (int x = 0; x < 109; x++) wrong += shot.At(x, 100 + y) != (Pattern((x + 11) / 2, y / 2) & 0xFFFFFF);
+    for (int x = 201; x < 300; x++) wrong += shot.At(x, y) != (Pattern((x - 201) / 2, y / 2) & 0xFFFFFF);
+    wrong += shot.At(300, y) != kBackground;
+  }
+  for (int y = 210; y < 250; y++)
+    for (int x = 0; x < 60; x++) wrong += shot.At(x, y) != (y < 220 ? kBackground : Pattern(59 - x, y - 210) & 0xFFFFFF);
+  EXPECT_EQ(0, wrong);
+}
+
 TEST_F(DrawDisplayTest, AnEmptyAreaDrawsNothingAndABadHandleFails) {
   const int image = MakeGraph(16, 16, Pattern, false);
   ASSERT_GE(image, 0);
@@ -464,6 +561,34 @@ TEST_F(DrawDisplayTest, ARenderTargetGraphicReceivesTheDrawsAndItsOwnArea) {
       const bool inside = x >= 30 && x < 50 && y >= 40;
       const uint32_t want = inside ? Pattern(x - 30, y - 40) & 0xFFFFFF : 0;
       wrong += (GetBaseImagePixelARGB8(&read, x, y) & 0xFFFFFF) != want;
+    }
+  ReleaseBaseImage(&read);
+  EXPECT_EQ(0, wrong);
+}
+
+TEST_F(DrawDisplayTest, ADeviceRebuildKeepsTheDrawTargetAndItsArea) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  settings.drawable = 1;
+  const int target = AllocGraphicHandle();
+  ASSERT_EQ(0, CreateGraphicFromImageData(&settings, target, 64, 48, 0, 0, 0, 0, -1, 0));
+  ASSERT_EQ(0, SetDrawTarget(target));
+  ASSERT_EQ(0, SetClipRect(4, 4, 40, 30));
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  EXPECT_EQ(target, GetDrawTarget());
+  EXPECT_EQ(4, GraphDraw.drawArea.left);
+  EXPECT_EQ(30, GraphDraw.drawArea.bottom);
+  const int image = MakeGraph(20, 12, Pattern, false);  // made on the new device
+  ClearScreen(0x000000);
+  ASSERT_EQ(0, DrawImageAt(0, 0, image, 0));  // clipped to (4, 4)-(20, 12)
+  ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  BaseImageRecord read;
+  ASSERT_EQ(0, ReadGraphToBaseImage(target, &read));
+  int wrong = 0;
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) {
+      const bool inside = x >= 4 && x < 20 && y >= 4 && y < 12;
+      wrong += (GetBaseImagePixelARGB8(&read, x, y) & 0xFFFFFF) != (inside ? Pattern(x, y) & 0xFFFFFF : 0);
     }
   ReleaseBaseImage(&read);
   EXPECT_EQ(0, wrong);

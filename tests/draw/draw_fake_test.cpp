@@ -16,6 +16,7 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaDraw.h"
 #include "VuViderezaGraphics.h"
+#include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaRenderState.h"
 
 using test_support::FakeDirect3D;
@@ -256,6 +257,52 @@ TEST_F(DrawFakeTest, TransparencyFlagsChooseAlphaTestOrBlending) {
   EXPECT_TRUE(DrawStateApplyNeeded(kTexture, alphaImage | DRAW_FLAG_PIXEL_EXACT));
   SetSamplingMode(0);
   EXPECT_TRUE(DrawStateApplyNeeded(kTexture, alphaImage));
+}
+
+}  // namespace
+
+namespace {
+
+// Software rendering: the setters keep the software draw state; the draw
+// target is the screen's memory image.
+class DrawSoftwareTest : public ::testing::Test {
+ protected:
+  FakeDirect3D fake;
+  test_support::LogCapture log_{test_support::SharedTempFolder("RIDOV_DRAW_TEST_FOLDER", "draw_soft")};
+  void SetUp() override {
+    StartupSettings.windowed = 1;
+    Screen.width = 320;
+    Screen.height = 200;
+    Screen.colorBits = 16;
+    SetUseHardwareRendering(0);
+    ASSERT_EQ(0, InitializeGraphicsSystem());
+    ASSERT_EQ(0, DeviceLayer.hardware);
+  }
+  void TearDown() override {
+    TerminateGraphicsSystem();
+    SetUseHardwareRendering(1);
+    StartupSettings.windowed = 0;
+  }
+};
+
+TEST_F(DrawSoftwareTest, TheSettersKeepTheSoftwareDrawStateAndTheScreenImage) {
+  EXPECT_EQ(&SoftwareScreenImage, SoftwareDrawTarget);
+  EXPECT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  EXPECT_EQ(&SoftwareScreenImage, SoftwareDrawTarget);
+  EXPECT_EQ(320, GraphDraw.drawScreenWidth);
+  EXPECT_EQ(0, SetClipRect(300, 150, 10, 20));
+  const RECT area = {10, 20, 300, 150};
+  EXPECT_TRUE(EqualRect(&area, &MemImgDrawState.drawArea));
+  EXPECT_EQ(0, SetBlendMode(2, 99));
+  EXPECT_EQ(2, MemImgDrawState.blendMode);
+  EXPECT_EQ(99, MemImgDrawState.blendParam);
+  EXPECT_EQ(0, SetDrawTint(10, 20, 30));
+  EXPECT_EQ(0x0A141Eu, MemImgDrawState.drawBright & 0xFFFFFF);
+  EXPECT_EQ(0xFFFFu, MakeColorValue(255, 255, 255));
+  EXPECT_EQ(0x001Fu, MakeColorValue(0, 0, 255));
+  EXPECT_EQ(-1, SetDrawTarget(1));  // no graphic to draw into
+  EXPECT_EQ(SCREEN_BACK, GetDrawTarget());
+  EXPECT_EQ(-1, FlushVertexBatch(0));  // no device: nothing drawn
 }
 
 }  // namespace

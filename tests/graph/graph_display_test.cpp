@@ -14,12 +14,12 @@
 #include "ReReziRader.h"
 #include "VeRavoro.h"
 #include "VuViderezaDevice.h"
+#include "DiDAridIrer.h"
 #include "VuViderezaGraph.h"
+#include "VuViderezaRebuild.h"
 #include "RaRadaraServices.h"
 #include "WindowFixture.h"
 
-int LoadDividedGraph(const char* file, int count, int across, int down, int width, int height, int* handles,
-                     int transparent, int mirror);
 
 namespace {
 
@@ -29,7 +29,9 @@ std::string SheetPath() {
   return GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr) ? std::string(full) : path;
 }
 
-int GraphCount() { return HandleManagers[HANDLETYPE_GRAPH].count; }
+// Graphics beyond those alive after start-up (the filters keep work targets).
+int StartGraphCount = 0;
+int GraphCount() { return HandleManagers[HANDLETYPE_GRAPH].count - StartGraphCount; }
 
 // What a file pixel becomes in a texture: the transparent colour (black)
 // gets alpha 0.
@@ -41,6 +43,7 @@ class GraphDisplayTest : public test_support::DeviceWindowTest {
     DeviceWindowTest::SetUp();
     ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
     ASSERT_EQ(1, DeviceLayer.hardware);
+    StartGraphCount = HandleManagers[HANDLETYPE_GRAPH].count;
     ASSERT_EQ(0, LoadImageToBaseImage(SheetPath().c_str(), nullptr, 0, 0, &file_, 0)) << SheetPath();
     ASSERT_EQ(220, file_.width);
     ASSERT_EQ(320, file_.height);
@@ -202,6 +205,98 @@ TEST_F(GraphDisplayTest, TilesReadBackIdenticalAfterADeviceRebuild) {
   EXPECT_TRUE(log_.Has("グラフィックの復帰が完了しました")) << log_.Text();
   for (int i = 0; i < 16; i++) ExpectTileEqualsFile(handles[i], i, 0);
   for (int i = 0; i < 16; i++) DeleteGraphicHandle(handles[i]);
+}
+
+}  // namespace
+
+namespace {
+
+// Waits for the loading jobs, serving the main-thread requests they post.
+bool WaitForJobs() {
+  for (int i = 0; i < 5000 && GetASyncJobCount() > 0; i++) {
+    ServeMainThreadRequests();
+    Sleep(1);
+  }
+  return GetASyncJobCount() == 0;
+}
+
+TEST_F(GraphDisplayTest, AnAsynchronousLoadReturnsPendingTilesThatBecomeTheFile) {
+  SetASyncLoadEnabled(1);
+  int handles[16];
+  const int result = LoadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, handles, 1);
+  SetASyncLoadEnabled(0);
+  ASSERT_EQ(0, result);
+  int w = 0, h = 0;
+  EXPECT_EQ(0, GetGraphicSize(handles[3], &w, &h)) << "a pending tile has a handle";
+  // Its device calls wait for this thread, so the job cannot have ended.
+  EXPECT_EQ(0, IsGraphicHandleValid(handles[3])) << "but is not ready for drawing";
+  ASSERT_TRUE(WaitForJobs());
+  EXPECT_EQ(16, GraphCount()) << "the whole-image handle is gone";
+  for (int i = 0; i < 16; i++) {
+    ASSERT_EQ(1, IsGraphicHandleValid(handles[i]));
+    ExpectTileEqualsFile(handles[i], i, 0);
+  }
+}
+
+TEST_F(GraphDisplayTest, AnAsynchronousLoadOfAMissingFileDeletesItsTiles) {
+  SetASyncLoadEnabled(1);
+  int handles[4];
+  const int result = LoadImageDivided("no_such_sheet.png", 4, 2, 2, 10, 10, handles, 1);
+  SetASyncLoadEnabled(0);
+  ASSERT_EQ(0, result);
+  ASSERT_TRUE(WaitForJobs());
+  EXPECT_EQ(0, GraphCount());
+  EXPECT_TRUE(log_.Has("のロードに失敗しました")) << log_.Text();
+}
+
+TEST_F(GraphDisplayTest, ARebuildWaitsForAQueuedLoad) {
+  SetASyncLoadEnabled(1);
+  int handles[16];
+  ASSERT_EQ(0, LoadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, handles, 1));
+  const int blank = MakeBlankGraph(32, 32, 1, 1);
+  SetASyncLoadEnabled(0);
+  ASSERT_GT(blank, 0);
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  EXPECT_EQ(0, GetASyncJobCount());
+  for (int i = 0; i < 16; i++) ExpectTileEqualsFile(handles[i], i, 0);
+  BaseImageRecord read;
+  ASSERT_EQ(0, ReadGraphToBaseImage(blank, &read));
+  EXPECT_EQ(0u, GetBaseImagePixelARGB8(&read, 5, 5));
+  ReleaseBaseImage(&read);
+}
+
+TEST_F(GraphDisplayTest, EdgeFillGivesTransparentNeighboursTheColourAtAlphaZero) {
+  BaseImageRecord image;
+  ASSERT_EQ(0, CreateBaseImageARGB8(5, 4, &image));
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 5; x++) SetBaseImagePixelRGBA(&image, x, y, 0, 0, 0, 255);  // the key colour
+  SetBaseImagePixelRGBA(&image, 1, 1, 200, 10, 20, 255);
+  SetBaseImagePixelRGBA(&image, 3, 2, 5, 100, 250, 255);
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  settings.fillTransparentEdges = 1;
+  const int handle = AllocGraphicHandle();
+  ASSERT_EQ(0, CreateGraphFromBaseImages(&settings, handle, &image, nullptr, 0, 0));
+  BaseImageRecord read;
+  ASSERT_EQ(0, ReadGraphToBaseImage(handle, &read));
+  // Expected: raster order, each drawn pixel writing its four transparent
+  // neighbours (later writes win); drawn pixels unchanged.
+  uint32_t expected[4][5] = {};
+  const int drawn[2][2] = {{1, 1}, {3, 2}};
+  for (const auto& d : drawn) {
+    const uint32_t colour = GetBaseImagePixelARGB8(&image, d[0], d[1]) & 0xffffff;
+    const int steps[4][2] = {{-1, 0}, {0, -1}, {1, 0}, {0, 1}};
+    for (const auto& s : steps) {
+      const int x = d[0] + s[0], y = d[1] + s[1];
+      if (x >= 0 && y >= 0 && x < 5 && y < 4 && (GetBaseImagePixelARGB8(&image, x, y) & 0xffffff) == 0)
+        expected[y][x] = colour;
+    }
+  }
+  for (const auto& d : drawn) expected[d[1]][d[0]] = GetBaseImagePixelARGB8(&image, d[0], d[1]);
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 5; x++) EXPECT_EQ(expected[y][x], GetBaseImagePixelARGB8(&read, x, y)) << x << "," << y;
+  ReleaseBaseImage(&read);
+  ReleaseBaseImage(&image);
 }
 
 }  // namespace

@@ -69,18 +69,18 @@ TEST(GraphTable, ColourFormatsOfIndicesAndDeviceFormats) {
 }
 
 TEST(GraphTable, TextureSplitting) {
+  // Graphic creation's call: doubling allowed, powers of two forced.
   uint16_t lengths[8];
-  ASSERT_EQ(3, DivideSizeIntoTextureSizes(600, 256, lengths, 8));
+  ASSERT_EQ(5, DivideSizeIntoTextureSizes(600, 256, lengths, 1, 1));
   EXPECT_EQ(256, lengths[0]);
   EXPECT_EQ(256, lengths[1]);
-  EXPECT_EQ(128, lengths[2]);
-  ASSERT_EQ(1, DivideSizeIntoTextureSizes(220, 2048, lengths, 8));
+  EXPECT_EQ(64, lengths[2]);
+  ASSERT_EQ(1, DivideSizeIntoTextureSizes(220, 2048, lengths, 1, 1));
   EXPECT_EQ(256, lengths[0]);
-  ASSERT_EQ(1, DivideSizeIntoTextureSizes(1, 256, lengths, 8));
+  ASSERT_EQ(1, DivideSizeIntoTextureSizes(1, 256, lengths, 1, 1));
   EXPECT_EQ(1, lengths[0]);
-  ASSERT_EQ(2, DivideSizeIntoTextureSizes(512, 256, lengths, 8));
-  EXPECT_EQ(-1, DivideSizeIntoTextureSizes(600, 64, lengths, 8));
-  EXPECT_EQ(-1, DivideSizeIntoTextureSizes(0, 256, lengths, 8));
+  ASSERT_EQ(2, DivideSizeIntoTextureSizes(512, 256, lengths, 1, 1));
+  EXPECT_EQ(1, DivideSizeIntoTextureSizes(0, 256, lengths, 1, 1));
 }
 
 }  // namespace

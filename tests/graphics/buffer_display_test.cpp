@@ -23,14 +23,7 @@ namespace {
 
 using BufferDisplayTest = test_support::DeviceWindowTest;
 
-// The device buffer's bytes, read through a read-only lock.
-std::vector<uint8_t> DeviceBytes(IDirect3DResource9* buffer, UINT size) {
-  void* data = nullptr;
-  if (buffer == nullptr || LockBuffer(buffer, 0, size, &data, D3DLOCK_READONLY) != D3D_OK) return {};
-  std::vector<uint8_t> bytes(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
-  UnlockBuffer(buffer);
-  return bytes;
-}
+using test_support::DeviceBufferBytes;
 
 std::vector<uint8_t> Pattern(size_t size, int seed) {
   std::vector<uint8_t> bytes(size);
@@ -52,7 +45,7 @@ TEST_F(BufferDisplayTest, BuffersKeepTheirContentsThroughReleaseAndRecreation) {
   ASSERT_EQ(0, SetVertexBufferData(0, vertices.data(), 64, vb));
   ASSERT_EQ(0, SetIndexBufferData(0, indices.data(), 96, ib));
   EXPECT_EQ(-1, SetVertexBufferData(60, Pattern(48 * 5, 3).data(), 5, vb));
-  EXPECT_EQ(vertices, DeviceBytes(GetVertexBufferObject(vb), 48 * 64)) << "the refused write changed nothing";
+  EXPECT_EQ(vertices, DeviceBufferBytes(GetVertexBufferObject(vb), 48 * 64)) << "the refused write changed nothing";
 
   ASSERT_EQ(0, ReleaseAllBufferObjects());
   EXPECT_EQ(nullptr, GetVertexBufferObject(vb));
@@ -61,8 +54,8 @@ TEST_F(BufferDisplayTest, BuffersKeepTheirContentsThroughReleaseAndRecreation) {
   ASSERT_EQ(0, SetVertexBufferData(10, lost.data(), 2, vb));
   memcpy(expected.data() + 480, lost.data(), lost.size());
   ASSERT_EQ(0, RecreateAllBufferObjects());
-  EXPECT_EQ(expected, DeviceBytes(GetVertexBufferObject(vb), 48 * 64));
-  EXPECT_EQ(indices, DeviceBytes(reinterpret_cast<IDirect3DResource9*>(GetIndexBufferObject(ib)), 2 * 96));
+  EXPECT_EQ(expected, DeviceBufferBytes(GetVertexBufferObject(vb), 48 * 64));
+  EXPECT_EQ(indices, DeviceBufferBytes(reinterpret_cast<IDirect3DResource9*>(GetIndexBufferObject(ib)), 2 * 96));
   EXPECT_EQ(0, DeleteVertexBufferHandle(vb));
   EXPECT_EQ(0, DeleteIndexBufferHandle(ib));
   EXPECT_EQ(0, LibraryShutDown());

@@ -22,5 +22,19 @@ ffmpeg -loglevel error -y -f lavfi -i "color=c=black:s=32x32:r=30,format=yuv420p
   -f lavfi -i "sine=frequency=440:sample_rate=22050:duration=1" -frames:v 30 -c:v libtheora -q:v 10 \
   -c:a libvorbis -shortest withsound.ogv
 ffmpeg -loglevel error -y -f lavfi -i "sine=frequency=440:sample_rate=22050:duration=0.5" -c:a libvorbis vorbis.ogg
+# For the DirectShow road: raw BGR24 and Motion JPEG in AVI, 30 frames of
+# 64 x 48 whose grey level tells the frame (luma 16 + 6 n as above), and a
+# raw AVI of about 2.5 MB (280 frames) for the archive copy.
+raw() {  # name frames codec-arguments
+  ffmpeg -loglevel error -y -f lavfi -i "color=c=black:s=64x48:r=30,format=yuv420p,geq=lum='16+6*mod(N,30)':cb=128:cr=128" \
+    -frames:v "$2" "${@:3}" -an "$1"
+}
+raw raw30.avi 30 -c:v rawvideo -pix_fmt bgr24
+raw mjpeg30.avi 30 -c:v mjpeg -q:v 2 -pix_fmt yuvj420p
+raw raw280.avi 280 -c:v rawvideo -pix_fmt bgr24
+# Their frames decoded by ffmpeg, top row first, 4 bytes a pixel (B, G, R, 0).
+for f in raw30 mjpeg30; do ffmpeg -loglevel error -y -i $f.avi -f rawvideo -pix_fmt bgr0 $f.bgr0; done
+# Damaged: the clip cut inside its first page.
+head -c 200 grey30.ogv > damaged.ogv
 printf 'RIFF\x24\x00\x00\x00WAVEfmt ' > notogg.bin
 touch ready

@@ -929,4 +929,82 @@ TEST_F(SoundPlay, X3DAudioMatricesOfLeftAndRightMirror) {
   EXPECT_EQ(ComputeX3DAudioMatrix(&b.emitter, 9, outputs, left, nullptr, nullptr), -1);
 }
 
+// A 3-D sound on XAudio2: its buffers send to the mastering voice and to a
+// reverb submix voice; after a move the two low-pass filters are
+// 2 sin(pi/6 c) of X3DAudio's coefficients, the reverb send is the reverb
+// level everywhere, and the reverb effect is on while the sound plays.
+TEST_F(SoundPlay, ThreeDReverbSendAndLowPassFilters) {
+  if (SoundSystem.X3DAudioCalculateFunc == nullptr) GTEST_SKIP() << "no X3DAudio in this run";
+  // The formula by hand: c = 1 gives 1.0, c = 0.5 gives 2 sin(pi/12), c = 0 gives 0.
+  EXPECT_NEAR(LowPassFrequencyFromCoefficient(1.0f), 1.0f, 1e-6f);
+  EXPECT_NEAR(LowPassFrequencyFromCoefficient(0.5f), 0.51763809f, 1e-6f);
+  EXPECT_NEAR(LowPassFrequencyFromCoefficient(0.0f), 0.0f, 1e-6f);
+  ResetSound3DListener(&SoundSystem.listener);
+  SoundLoadSettings settings;
+  GetSoundLoadSettings(&settings);
+  settings.is3D = 1;
+  std::string path = WriteWave("three_d.wav", PcmWave(1, 22050, 16, ToBytes(Tone16(22050, 1, 22050, 440, 8000))));
+  int handle = LoadSoundFileCore(&settings, path.c_str(), 1, -1, 0, 0);
+  ASSERT_GE(handle, 0) << log_->Text();
+  SoundBufferRecord* b = &GetSoundRecord(handle)->buffers[0];
+  ASSERT_NE(b->voice, nullptr);
+  ASSERT_NE(b->submix, nullptr) << "no reverb submix voice";
+  Vector3 where = {4.0f, 0.0f, 3.0f};
+  EXPECT_EQ(SetPlayBuffer3DPosition(b, &where), 0);
+  ASSERT_EQ(PlaySoundHandle(handle, 3, 1), 0);  // looping
+  EXPECT_EQ(b->reverbState, 1);
+  BOOL on = FALSE;
+  b->submix->GetEffectState(0, &on);
+  EXPECT_TRUE(on);
+  EXPECT_EQ(UpdatePlayBuffer3D(b), 0);  // not dirty: nothing
+  b->emitter.dirty = 1;
+  ASSERT_EQ(UpdatePlayBuffer3D(b), 0);
+  float matrix[X3D_MATRIX_MAX], reverb = -1, lpfDirect = -1, lpfReverb = -1;
+  ASSERT_EQ(ComputeX3DAudioMatrix(&b->emitter, b->voiceChannels, SoundSystem.channelCount, matrix, nullptr, &reverb,
+                                  &lpfDirect, &lpfReverb),
+            0);
+  // By hand, at distance 5 of radius 14 (0.357 of the curve distance): the
+  // default direct low-pass curve (0, 1), (1, 0.75); the default reverb
+  // low-pass 0.75; the reverb curve (0, 0.5), (0.75, 1), (1, 0).
+  const float t = 5.0f / 14.0f;
+  EXPECT_NEAR(lpfDirect, 1.0f - 0.25f * t, 1e-5f);
+  EXPECT_NEAR(lpfReverb, 0.75f, 1e-5f);
+  EXPECT_NEAR(reverb, 0.5f + 0.5f * t / 0.75f, 1e-5f);
+  IXAudio2MasteringVoice* master = SoundSystem.master28 ? SoundSystem.master28 : SoundSystem.master27;
+  XAUDIO2_FILTER_PARAMETERS direct = {}, toReverb = {};
+  b->voice->GetOutputFilterParameters(master, &direct);
+  b->voice->GetOutputFilterParameters(b->submix, &toReverb);
+  EXPECT_EQ(direct.Type, LowPassFilter);
+  EXPECT_NEAR(direct.Frequency, 2.0f * sinf(3.14159265f / 6.0f * (1.0f - 0.25f * t)), 1e-5f);
+  EXPECT_NEAR(direct.OneOverQ, 1.0f, 1e-6f);
+  EXPECT_NEAR(toReverb.Frequency, 2.0f * sinf(3.14159265f / 6.0f * 0.75f), 1e-5f);
+  EXPECT_NEAR(toReverb.OneOverQ, 1.0f, 1e-6f);
+  float send[X3D_MATRIX_MAX] = {};
+  const UINT32 channels = static_cast<UINT32>(b->voiceChannels);
+  b->voice->GetOutputMatrix(b->submix, channels, channels, send);
+  for (UINT32 i = 0; i < channels * channels; i++) EXPECT_NEAR(send[i], 0.5f + 0.5f * t / 0.75f, 1e-5f) << i;
+  // Stopped without its reverb: the effect fades for 3000 ms on the
+  // playing-3-D list, then is disabled and the sound leaves the list.
+  SoundRecord* sound = GetSoundRecord(handle);
+  EXPECT_EQ(sound->onPlaying3DList, 1);
+  ASSERT_EQ(StopPlayBuffer(b, 0), 0);
+  UpdateSoundStopWaitList();
+  EXPECT_EQ(b->reverbState, 2);
+  EXPECT_EQ(sound->onPlaying3DList, 1);
+  b->submix->GetEffectState(0, &on);
+  EXPECT_TRUE(on);
+  b->reverbStartTime = (GetMillisecondCount() - 3001) & 0x7FFFFFFF;  // as if 3 s went by
+  UpdateSoundStopWaitList();
+  EXPECT_EQ(b->reverbState, 0);
+  EXPECT_EQ(sound->onPlaying3DList, 0);
+  b->submix->GetEffectState(0, &on);
+  EXPECT_FALSE(on);
+  // Stopping with the reverb turns the effect off at once.
+  ASSERT_EQ(PlayPlayBuffer(b, 1), 0);
+  ASSERT_EQ(StopPlayBuffer(b, 1), 0);
+  b->submix->GetEffectState(0, &on);
+  EXPECT_FALSE(on);
+  EXPECT_EQ(DeleteHandle(handle), 0);
+}
+
 }  // namespace

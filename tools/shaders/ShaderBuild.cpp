@@ -10,8 +10,10 @@
 //   shader <folder> <name-pattern> <profile> <source> [NAME=value ...]
 //   table <file> <entry-count>
 //   entry <file> <index-pattern> <profile> <source> [NAME=value ...]
-// A name pattern holds {VAR:low..high} fields; every combination is made,
-// and each field is also passed to the source as the macro VAR.
+// A name pattern holds {VAR:low..high} and {VAR:word|word|...} fields and
+// {=VAR} repeats; every combination is made, and each field is also passed
+// to the source as the macro VAR (the number, or the word's index). An
+// entry's index is decimal or "radixN:digits" in base N.
 // Profiles ending in "_asm" are assembled (ps_2_0_asm), the rest compiled
 // with entry point "main".
 #include <windows.h>
@@ -69,13 +71,17 @@ bool WriteBytes(const std::string& path, const void* data, size_t size) {
   return fclose(f) == 0 && ok;
 }
 
-// One variant: its name and macro values.
+// One variant: its name, macro values and the word each field chose.
 struct Variant {
   std::string name;
   std::vector<std::pair<std::string, std::string>> macros;
+  std::map<std::string, std::string> words;
 };
 
-// Expands {VAR:low..high} fields of a pattern into every combination.
+// Expands the fields of a pattern into every combination:
+//   {VAR:low..high}   the numbers low..high (the macro is the number)
+//   {VAR:w0|w1|...}   the words, empty ones too (the macro is the index)
+//   {=VAR}            the word an earlier field VAR chose
 bool Expand(const std::string& pattern, std::vector<Variant>* out) {
   out->assign(1, Variant());
   size_t at = 0;
@@ -87,22 +93,64 @@ bool Expand(const std::string& pattern, std::vector<Variant>* out) {
     const size_t close = pattern.find('}', open);
     if (close == std::string::npos) return false;
     const std::string field = pattern.substr(open + 1, close - open - 1);
-    char var[64];
+    at = close + 1;
+    if (!field.empty() && field[0] == '=') {
+      for (Variant& v : *out) {
+        const auto word = v.words.find(field.substr(1));
+        if (word == v.words.end()) return false;
+        v.name += word->second;
+      }
+      continue;
+    }
+    const size_t colon = field.find(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    const std::string var = field.substr(0, colon);
+    const std::string range = field.substr(colon + 1);
+    std::vector<std::pair<std::string, std::string>> choices;  // word, macro value
     int low, high;
-    if (sscanf(field.c_str(), "%63[A-Za-z_]:%d..%d", var, &low, &high) != 3 || low > high) return false;
+    char rest;
+    if (sscanf(range.c_str(), "%d..%d%c", &low, &high, &rest) == 2) {
+      if (low > high) return false;
+      for (int i = low; i <= high; i++) choices.emplace_back(std::to_string(i), std::to_string(i));
+    } else {
+      size_t from = 0;
+      for (int index = 0;; index++) {
+        const size_t bar = range.find('|', from);
+        const std::string word = range.substr(from, bar == std::string::npos ? std::string::npos : bar - from);
+        choices.emplace_back(word, std::to_string(index));
+        if (bar == std::string::npos) break;
+        from = bar + 1;
+      }
+    }
     std::vector<Variant> next;
     for (const Variant& v : *out) {
-      for (int i = low; i <= high; i++) {
+      for (const auto& choice : choices) {
         Variant w = v;
-        w.name += std::to_string(i);
-        w.macros.emplace_back(var, std::to_string(i));
+        w.name += choice.first;
+        w.macros.emplace_back(var, choice.second);
+        w.words[var] = choice.first;
         next.push_back(w);
       }
     }
     *out = next;
-    at = close + 1;
   }
   return true;
+}
+
+// A table entry's index: decimal, or "radixN:digits" in base N.
+bool EntryIndex(const std::string& name, size_t* index) {
+  int base = 10;
+  std::string digits = name;
+  if (name.compare(0, 5, "radix") == 0) {
+    const size_t colon = name.find(':');
+    if (colon == std::string::npos) return false;
+    base = atoi(name.substr(5, colon - 5).c_str());
+    digits = name.substr(colon + 1);
+  }
+  if (base < 2 || base > 36 || digits.empty()) return false;
+  char* end = nullptr;
+  *index = strtoul(digits.c_str(), &end, base);
+  return *end == '\0';
 }
 
 bool Build(const std::string& source, const std::string& sourceName, const std::string& profile,
@@ -215,8 +263,8 @@ int main(int argc, char** argv) {
         }
       } else {
         std::vector<std::string>& table = tables[folder];
-        const size_t entry = strtoul(v.name.c_str(), nullptr, 10);
-        if (entry >= table.size() || code.size() > 0xFFFF) {
+        size_t entry = 0;
+        if (!EntryIndex(v.name, &entry) || entry >= table.size() || code.size() > 0xFFFF) {
           fprintf(stderr, "%s:%d: entry %s outside table %s or too large\n", argv[1], lineNumber,
                   v.name.c_str(), folder.c_str());
           return 1;

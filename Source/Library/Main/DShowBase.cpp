@@ -96,12 +96,9 @@ D_CEnumMediaTypes* D_CEnumMediaTypes::Create(const AM_MEDIA_TYPE* const* types, 
 STDMETHODIMP D_CEnumMediaTypes::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   if (iid == IID_IUnknown || iid == IID_IEnumMediaTypes) {
-    *out = static_cast<IEnumMediaTypes*>(this);
-    AddRef();
-    return S_OK;
+    return GiveInterface(static_cast<IEnumMediaTypes*>(this), out);
   }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return NoInterface(out);
 }
 
 STDMETHODIMP_(ULONG) D_CEnumMediaTypes::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }

@@ -1,11 +1,11 @@
 // Movie handles (type 6): the handle type, the record lookup, the movie-load
 // settings and frame callback, the open with the Theora road and its sound
-// track (other files go to the DirectShow road), the release, and playback
-// control: the frame due by the clock or the sound position, loop and end,
-// start, pause, and pause / resume of all movies.
+// track (other files go to the DirectShow road, MuVevireGraph.cpp), the
+// release, and playback control: the frame due by the clock or the sound
+// position, loop and end, start, pause, and pause / resume of all movies.
 // Threads and locks: everything runs on the main thread (the open may run on
 // a loading worker); lookups take no lock; the Theora decoder has its own.
-// Platform: none directly (COM interfaces of a graph are only released here).
+// Platform: IMediaControl Run / Pause of a movie's graph.
 #include "MuVevire.h"
 
 #include <dshow.h>
@@ -31,14 +31,6 @@ int64_t (*MovieClock)() = RealClock;
 const MovieSoundFunctions RealSound = {IsSoundHandlePlaying, GetSoundPlayPosition, PlaySoundHandle,
                                        StopSoundHandle};
 MovieSoundFunctions Sound = RealSound;
-
-template <typename T>
-void ReleaseInterface(T** object) {
-  if (*object != nullptr) {
-    reinterpret_cast<IUnknown*>(*object)->Release();
-    *object = nullptr;
-  }
-}
 
 bool SoundPlays(const MovieRecord* m) { return m->soundHandle != -1 && Sound.IsPlaying(m->soundHandle) == 1; }
 
@@ -144,15 +136,8 @@ int ReleaseMovieRecord(HandleRecordHeader* record) {
     m->stream = 0;
     m->theoraFlag = 0;
   }
-  if (m->tempFileFlag == 1) {
-    DeleteFileW(m->fileName);
-    m->tempFileFlag = 0;
-  }
   m->frameImage.pixels = nullptr;
-  ReleaseInterface(&m->basicAudio);
-  ReleaseInterface(&m->mediaSeeking);
-  ReleaseInterface(&m->mediaControl);
-  ReleaseInterface(&m->graph);
+  ReleaseMovieGraph(m);
   return 0;
 }
 
@@ -160,10 +145,7 @@ int RefreshMovieFrame(int handle, int ignored) {
   (void)ignored;
   MovieRecord* m = GetMovieRecord(handle);
   if (m == nullptr) return -1;
-  if (!m->theoraFlag) {
-    // The DirectShow road's frames come with the renderer filter.
-    return 0;
-  }
+  if (!m->theoraFlag) return RefreshMovieGraphFrame(m);
   TheoraMovieInfo info;
   GetTheoraMovieInfo(m->decoder, &info);
   const int count = info.timeFrameCount;
@@ -254,6 +236,9 @@ int ResumeAllMovies() { return ForAllMovies(ResumeWanted); }
 int RequestMovieFrameRefresh(int handle) {
   MovieRecord* m = GetMovieRecord(handle);
   if (m == nullptr) return -1;
-  if (m->theoraFlag) RequestTheoraFrameRefresh(m->decoder);
+  if (m->theoraFlag)
+    RequestTheoraFrameRefresh(m->decoder);
+  else
+    RequestMovieGraphFrame(m);
   return 0;
 }

@@ -116,6 +116,13 @@ int DecodeTheoraFrames(TheoraDecoder* decoder, int count);
 int SetupYuvToRgbTables();
 int FetchTheoraFrame(TheoraDecoder* decoder, int wantImage, int wantSurface, int asyncFlag);
 int RequestTheoraFrameRefresh(TheoraDecoder* decoder);
+// The next delivery converts and copies the wanted frame again.
+int MarkTheoraFrameStale(TheoraDecoder* decoder);
+// The YUV surface of the picture rectangle (sides rounded up to even), in
+// the first of YV12, YUY2, UYVY the device makes; none in software mode.
+// With asyncFlag the device calls are posted to the main thread.
+int CreateTheoraSurface(TheoraDecoder* decoder, int asyncFlag);
+int ReleaseTheoraSurface(TheoraDecoder* decoder, int asyncFlag);
 // Planes (top row first) to XRGB8; the integer path for 4:2:0, else the
 // floating-point path. Exposed for the conversion tests.
 void ConvertTheoraPlanes(const TheoraStockFrame* frame, int offsetX, int offsetY, BaseImageRecord* image);
@@ -151,7 +158,7 @@ struct MovieRecord {
   IMediaControl* mediaControl;
   IMediaSeeking* mediaSeeking;
   IBasicAudio* basicAudio;
-  void* renderer;
+  void* renderer;  // RiDov::MovieRenderer, held by the graph
   int tempFileFlag;
   wchar_t fileName[FILE_PATH_SIZE];
   int64_t stopPosition;
@@ -180,9 +187,19 @@ int SetMovieFrameCallback(int handle, MovieFrameCallback callback, uint32_t para
 
 int CreateMovieFromFile(const MovieLoadSettings* settings, const char* fileName, int* width, int* height,
                         int openMode, int workerFlag);
-// The DirectShow road (built with the renderer filter).
+// The DirectShow road: the graph with our renderer filter renders the file,
+// or a temporary copy of it; one log line on failure, nothing held.
 int OpenMovieWithMediaGraph(MovieRecord* record, const char* fileName, int* width, int* height, int openMode,
                             int workerFlag);
+// The graph stopped and released, then its temporary copy deleted.
+int ReleaseMovieGraph(MovieRecord* record);
+// A new frame to the frame callback; the end of the movie (loop or stop).
+int RefreshMovieGraphFrame(MovieRecord* record);
+// The frame held is delivered again by the next refresh.
+int RequestMovieGraphFrame(MovieRecord* record);
+// Seam for the temporary copy's writes (null restores WriteFile).
+typedef BOOL (*MovieTempFileWriter)(HANDLE file, const void* data, DWORD size, DWORD* written);
+void SetMovieTempFileWriter(MovieTempFileWriter writer);
 int ReleaseMovieRecord(HandleRecordHeader* record);
 
 int RefreshMovieFrame(int handle, int ignored);
@@ -191,6 +208,9 @@ int PauseMoviePlayback(int handle, int keepWanted);
 int PauseAllMovies();
 int ResumeAllMovies();
 int RequestMovieFrameRefresh(int handle);
+// The renderer filter's format number (0 RGB24, 1 RGB32, 2-7 YUV), -1 for a
+// Theora movie or before the graph connected it.
+int GetMovieFrameFormat(const MovieRecord* record);
 
 // Seams for the playback clock and the sound track (null restores the real
 // ones): microseconds of GetMicrosecondCount, and the four sound calls.

@@ -1,19 +1,24 @@
 // Ogg Theora decoder of the movies: opening (header read, whole-file index of
 // data frames, time frames, key frames and pages), the decode thread with its
-// stock of decoded frames, delivery of the wanted frame as a 32-bit XRGB8
-// image of the picture rectangle, seeking, stepping and information.
+// stock of decoded frames, delivery of the wanted frame's picture rectangle
+// as a 32-bit XRGB8 image or into a Direct3D YUV surface (YV12, YUY2 or
+// UYVY), seeking, stepping and information.
 // Threads and locks: one decode thread and one lock per decoder; the lock
 // guards the thread state, the requests, the wanted frame and the stock
 // entries' used / frame / in-use fields; decoding, plane copies and colour
 // conversion run outside it. An entry a consumer converts is marked in use
 // and the thread neither frees nor refills it meanwhile.
+// The surface is made, locked and released on the main thread (posted there
+// from a loading worker).
 // Platform: CreateThread, Sleep, CloseHandle; libogg and libtheora (legacy
-// interface) for the framing and decoding.
+// interface) for the framing and decoding; Direct3D 9 offscreen plain
+// surfaces through the device call table.
 #include "MuVevire.h"
 
 #include <string.h>
 
 #include "RaRadaraLog.h"
+#include "VuViderezaDevice.h"
 #include "ZiDezaru.h"
 
 namespace {
@@ -33,7 +38,14 @@ const char LOG_FETCH_TIMEOUT[] = "Theora ムービーフレームの待ち時間
 enum {
   STOCK_FULL_IDLE_MS = 200,
   FETCH_WAIT_LIMIT_MS = 10000,
+  SURFACE_TRIES = 3,
+  FOURCC_YV12 = 0x32315659,
+  FOURCC_YUY2 = 0x32595559,
+  FOURCC_UYVY = 0x59565955,
 };
+
+// Surface formats in the order they are tried.
+const uint32_t SurfaceFormats[3] = {FOURCC_YV12, FOURCC_YUY2, FOURCC_UYVY};
 
 // Conversion tables in units of 1/16384.
 uint8_t ClampTable[1280];  // index v + 512
@@ -294,6 +306,86 @@ void ConvertPixel(uint8_t* out, int l, int r, int g, int b) {
 
 inline uint8_t LimitByte(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
+// The surface covers the picture rectangle, rounded up to even sides.
+int SurfaceWidth(const TheoraDecoder* d) { return (static_cast<int>(d->info.frame_width) + 1) & ~1; }
+int SurfaceHeight(const TheoraDecoder* d) { return (static_cast<int>(d->info.frame_height) + 1) & ~1; }
+
+inline int Below(int v, int limit) { return v < limit ? v : limit - 1; }
+
+// count bytes of a plane row from column `from`, the last column repeated
+// past the plane's width.
+void CopyRowClamped(uint8_t* out, const uint8_t* row, int from, int count, int width) {
+  if (from + count <= width) {
+    memcpy(out, row + from, count);
+    return;
+  }
+  for (int k = 0; k < count; k++) out[k] = row[Below(from + k, width)];
+}
+
+// The entry's picture rectangle into the locked surface in its format.
+// Only 4:2:0 planes are copied; chroma sample (i, j) of the surface is the
+// plane's sample (offset / 2 + i, offset / 2 + j).
+void CopyPlanesToSurface(const TheoraDecoder* d, const TheoraStockFrame* f, uint8_t* bits, int pitch) {
+  if (f->yWidth != 2 * f->uvWidth || f->yHeight != 2 * f->uvHeight) return;
+  const int ox = static_cast<int>(d->info.offset_x), oy = static_cast<int>(d->info.offset_y);
+  const int w = SurfaceWidth(d), h = SurfaceHeight(d);
+  const int cx = ox >> 1, cy = oy >> 1;
+  auto yRow = [f](int y) { return f->yCopy + static_cast<size_t>(Below(y, f->yHeight)) * f->yStride; };
+  auto uRow = [f](int y) { return f->uCopy + static_cast<size_t>(Below(y, f->uvHeight)) * f->uvStride; };
+  auto vRow = [f](int y) { return f->vCopy + static_cast<size_t>(Below(y, f->uvHeight)) * f->uvStride; };
+  if (d->surfaceFormat == FOURCC_YV12) {
+    const int half = pitch / 2;
+    uint8_t* vPlane = bits + static_cast<size_t>(h) * pitch;
+    uint8_t* uPlane = vPlane + static_cast<size_t>(h / 2) * half;
+    for (int y = 0; y < h; y++) CopyRowClamped(bits + static_cast<size_t>(y) * pitch, yRow(oy + y), ox, w, f->yWidth);
+    for (int j = 0; j < h / 2; j++) {
+      CopyRowClamped(vPlane + static_cast<size_t>(j) * half, vRow(cy + j), cx, w / 2, f->uvWidth);
+      CopyRowClamped(uPlane + static_cast<size_t>(j) * half, uRow(cy + j), cx, w / 2, f->uvWidth);
+    }
+    return;
+  }
+  // Packed: two rows of two pixels share one chroma pair.
+  const bool uyvy = d->surfaceFormat == FOURCC_UYVY;
+  for (int j = 0; j < h / 2; j++) {
+    const uint8_t* upper = yRow(oy + 2 * j);
+    const uint8_t* lower = yRow(oy + 2 * j + 1);
+    const uint8_t* u = uRow(cy + j);
+    const uint8_t* v = vRow(cy + j);
+    uint8_t* out0 = bits + static_cast<size_t>(2 * j) * pitch;
+    uint8_t* out1 = out0 + pitch;
+    for (int i = 0; i < w / 2; i++) {
+      const int x0 = Below(ox + 2 * i, f->yWidth), x1 = Below(ox + 2 * i + 1, f->yWidth);
+      const uint8_t cu = u[Below(cx + i, f->uvWidth)], cv = v[Below(cx + i, f->uvWidth)];
+      uint8_t* a = out0 + 4 * i;
+      uint8_t* b = out1 + 4 * i;
+      if (uyvy) {
+        a[0] = cu, a[1] = upper[x0], a[2] = cv, a[3] = upper[x1];
+        b[0] = cu, b[1] = lower[x0], b[2] = cv, b[3] = lower[x1];
+      } else {
+        a[0] = upper[x0], a[1] = cu, a[2] = upper[x1], a[3] = cv;
+        b[0] = lower[x0], b[1] = cu, b[2] = lower[x1], b[3] = cv;
+      }
+    }
+  }
+}
+
+// Locks the surface (re-created when asked or when a lock fails, up to three
+// tries) and copies the entry into it; true when it was written.
+bool DeliverToSurface(TheoraDecoder* d, const TheoraStockFrame* entry, int asyncFlag) {
+  for (int attempt = 0; attempt < SURFACE_TRIES; attempt++) {
+    if (d->surface != nullptr && d->surfaceRecreate == 0) {
+      D3DLOCKED_RECT locked;
+      if (LockSurfaceRectOnMainThread(d->surface, &locked, nullptr, 0, asyncFlag) == D3D_OK) {
+        CopyPlanesToSurface(d, entry, static_cast<uint8_t*>(locked.pBits), locked.Pitch);
+        UnlockSurfaceRectOnMainThread(d->surface, asyncFlag);
+        return true;
+      }
+    }
+    CreateTheoraSurface(d, asyncFlag);
+  }
+  return false;
+}
+
 }  // namespace
 
 int ReadTheoraData(TheoraDecoder* d, int size) {
@@ -378,7 +470,6 @@ int DecodeTheoraFrames(TheoraDecoder* d, int count) {
 
 TheoraDecoder* OpenTheoraMovie(const FileStreamFunctionTable* files, StreamHandle stream, int stockSize,
                                int asyncFlag) {
-  (void)asyncFlag;
   char magic[4];
   if (files->Read(magic, 1, 4, stream) != 4 || memcmp(magic, "OggS", 4) != 0) return nullptr;
   files->Seek(stream, 0, FILE_STREAM_SEEK_SET);
@@ -437,6 +528,9 @@ TheoraDecoder* OpenTheoraMovie(const FileStreamFunctionTable* files, StreamHandl
   }
   if (failure == nullptr) {
     d->pages[0].offset = 0;
+    Unlock(d);
+    CreateTheoraSurface(d, asyncFlag);
+    Lock(d);
     if (CreateBaseImageXRGB8(static_cast<int>(d->info.frame_width), static_cast<int>(d->info.frame_height),
                              &d->frameImage) != 0)
       failure = LOG_NO_IMAGE;
@@ -474,6 +568,7 @@ int CloseTheoraMovie(TheoraDecoder* d) {
     d->thread = nullptr;
   }
   FreeStock(d);
+  ReleaseTheoraSurface(d, 0);
   if (d->pages != nullptr) MemFree(d->pages);
   if (d->keyFlags != nullptr) MemFree(d->keyFlags);
   if (d->timeMap != nullptr) MemFree(d->timeMap);
@@ -547,9 +642,8 @@ void ConvertTheoraPlanes(const TheoraStockFrame* f, int offsetX, int offsetY, Ba
 }
 
 int FetchTheoraFrame(TheoraDecoder* d, int wantImage, int wantSurface, int asyncFlag) {
-  (void)asyncFlag;
-  // The YUV surface is made by the graphics layer; without one only the image is delivered.
-  bool surface = wantSurface && !d->surfaceCurrent && d->surface != nullptr;
+  // A surface released for a device reset is made anew on its next delivery.
+  bool surface = wantSurface && !d->surfaceCurrent && (d->surface != nullptr || d->surfaceRecreate);
   bool image = wantImage && !d->imageCurrent;
   if (!surface && !image) return 0;
   DWORD start = GetTickCount();
@@ -579,6 +673,8 @@ int FetchTheoraFrame(TheoraDecoder* d, int wantImage, int wantSurface, int async
   }
   entry->inUse = 1;
   Unlock(d);
+  // A surface that cannot be written stays not current: the next call tries again.
+  const bool surfaceDone = surface && DeliverToSurface(d, entry, asyncFlag);
   if (image) {
     ConvertTheoraPlanes(entry, static_cast<int>(d->info.offset_x), static_cast<int>(d->info.offset_y),
                         &d->frameImage);
@@ -586,12 +682,52 @@ int FetchTheoraFrame(TheoraDecoder* d, int wantImage, int wantSurface, int async
   Lock(d);
   entry->inUse = 0;
   if (image) d->imageCurrent = 1;
+  if (surfaceDone) d->surfaceCurrent = 1;
   Unlock(d);
   return 1;
 }
 
+int CreateTheoraSurface(TheoraDecoder* d, int asyncFlag) {
+  ReleaseTheoraSurface(d, asyncFlag);
+  if (!DeviceLayer.hardware || !HasDirect3DDevice()) return 0;
+  for (uint32_t format : SurfaceFormats) {
+    d->surfaceFormat = format;
+    IDirect3DSurface9* made = nullptr;
+    CreateDeviceOffscreenPlainSurfaceOnMainThread(SurfaceWidth(d), SurfaceHeight(d), static_cast<D3DFORMAT>(format),
+                                                  D3DPOOL_DEFAULT, &made, nullptr, asyncFlag);
+    if (made != nullptr) {
+      d->surface = made;
+      d->surfaceCurrent = 0;
+      return 0;
+    }
+  }
+  d->surfaceFormat = 0;
+  return 0;
+}
+
+int ReleaseTheoraSurface(TheoraDecoder* d, int asyncFlag) {
+  d->surfaceRecreate = 0;
+  if (d->surface != nullptr) {
+    ReleaseComObjectOnMainThread(d->surface, asyncFlag);
+    d->surface = nullptr;
+  }
+  return 0;
+}
+
 int RequestTheoraFrameRefresh(TheoraDecoder* d) {
+  // A default-pool surface must be gone before the device is reset; the
+  // textures made anew after it want the frame again.
+  ReleaseTheoraSurface(d, 0);
   d->surfaceRecreate = 1;
+  MarkTheoraFrameStale(d);
+  return 0;
+}
+
+int MarkTheoraFrameStale(TheoraDecoder* d) {
+  Lock(d);
+  d->imageCurrent = 0;
+  d->surfaceCurrent = 0;
+  Unlock(d);
   return 0;
 }
 

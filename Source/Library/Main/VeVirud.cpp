@@ -407,6 +407,7 @@ int InitializeSound() {
   HandleListInit(&SoundSystem.streamHead, &SoundSystem.streamTail);
   HandleListInit(&SoundSystem.softPlayerHead, &SoundSystem.softPlayerTail);
   HandleListInit(&SoundSystem.deleteHead, &SoundSystem.deleteTail);
+  HandleListInit(&SoundSystem.playing3DHead, &SoundSystem.playing3DTail);
   SoundSystem.libraryMusicHandle = -1;
   SoundSystem.midi.handle = -1;
   SoundSystem.initialized = 1;
@@ -551,9 +552,29 @@ int UpdateReverbFade(int* state, int* startTime, int playing, int now) {
   return 0;
 }
 
-// 3-D sounds keep their reverb fading after their buffers stop; with no 3-D
-// sound there is nothing on the wait list.
-int UpdateSoundStopWaitList() { return HasSoundOutput() ? 0 : -1; }
+// 3-D sounds keep their reverb fading after their buffers stop: a sound
+// leaves the playing-3-D list once none of its buffers is active.
+int UpdateSoundStopWaitList() {
+  if (!HasSoundOutput()) return -1;
+  ENTER_LOCK(SoundLock());
+  int now = GetMillisecondCount();
+  HandleListNode* node = SoundSystem.playing3DHead.next;
+  while (node != nullptr && node->next != nullptr) {
+    SoundRecord* sound = static_cast<SoundRecord*>(node->owner);
+    int active = 0;
+    for (int i = 0; i < sound->bufferCount; i++) {
+      if (IsPlayBufferReverbActive(&sound->buffers[i], now)) active = 1;
+    }
+    if (active) {
+      node = node->next;
+    } else {
+      RemoveFromPlaying3DList(sound);
+      node = SoundSystem.playing3DHead.next;
+    }
+  }
+  LeaveLock(SoundLock());
+  return 0;
+}
 
 
 namespace {

@@ -182,6 +182,11 @@ struct SoundBufferRecord {
   int reverbState;
   int reverbStartTime;
   Sound3DEmitter emitter;
+  // XAudio2 3-D buffers: the reverb submix voice the source also sends to,
+  // its reverb effect and the parameters set on it (native layout).
+  IXAudio2SubmixVoice* submix;
+  IUnknown* reverbEffect;
+  SoundReverbParameters28 reverbParams;
 };
 
 struct StreamSoundSource {
@@ -246,6 +251,8 @@ struct SoundRecord {
   int nextVolume[SOUND_CHANNEL_VOLUME_COUNT];
   int nextPan;
   int nextFrequency;
+  int onPlaying3DList;  // 3-D sounds played and not yet faded out
+  HandleListNode playing3DNode;
 };
 
 // A soft sound (type 4): PCM samples in memory, or a player that streams PCM
@@ -335,6 +342,7 @@ struct SoundSystemState {
   int libraryMusicKind;
   Sound3DListener listener;
   MidiPlayState midi;
+  HandleListNode playing3DHead, playing3DTail;
 };
 extern SoundSystemState SoundSystem;
 
@@ -442,12 +450,28 @@ int SetPlayBuffer3DVelocity(SoundBufferRecord* buffer, const Vector3* velocity);
 int SetPlayBuffer3DRadius(SoundBufferRecord* buffer, float radius);
 void InitPlayBuffer3D(SoundBufferRecord* buffer, const SoundBufferRecord* source);
 int UpdatePlayBuffer3D(SoundBufferRecord* buffer);
+// The low-pass frequency of an X3DAudio low-pass coefficient: 2 sin(pi/6 c).
+float LowPassFrequencyFromCoefficient(float coefficient);
+// XAudio2 3-D buffers: the reverb effect on a submix voice fed by the source
+// voice beside the mastering voice (both sends filtered); -1 when the effect
+// or the voice cannot be made (the buffer then sends to the mastering voice
+// alone). The release destroys the submix after the source voice is gone.
+int AttachReverbSubmix(SoundBufferRecord* buffer);
+void ReleaseReverbSubmix(SoundBufferRecord* buffer);
+// A played 3-D sound goes on the playing-3-D list (under the sound lock).
+void AddToPlaying3DList(SoundRecord* sound, int handle);
+void RemoveFromPlaying3DList(SoundRecord* sound);
+// The buffer activity test of the wait list: playing, or its reverb still
+// fading (3000 ms after the stop; then the effect is disabled). Buffers
+// without a reverb submix voice are never active.
+int IsPlayBufferReverbActive(SoundBufferRecord* buffer, int now);
 // X3DAudio's output matrix (source x destination channels, at most
 // X3D_MATRIX_MAX coefficients) for an emitter and the library's listener;
 // -1 without X3DAudio.
 enum { X3D_MATRIX_MAX = 256 };
 int ComputeX3DAudioMatrix(const Sound3DEmitter* emitter, int sourceChannels, int destinationChannels, float* matrix,
-                          float* doppler, float* reverbLevel);
+                          float* doppler, float* reverbLevel,
+                          float* lpfDirect = nullptr, float* lpfReverb = nullptr);
 // The DirectSound 3-D volume (0..1) and pan (-0.8..0.8, positive right).
 void ComputeSound3DVolumePan(const Sound3DListener* listener, const Vector3* position, float radius, float* volume,
                              float* pan);

@@ -1,13 +1,19 @@
 // 3-D sound: the listener, the emitters of 3-D play buffers and the
 // DirectSound computation of a 3-D volume and pan from distance, cone and
 // the listener's side direction; the result goes through the buffer's
-// volume and pan application.
+// volume and pan application. With XAudio2: the reverb submix voice of a
+// 3-D buffer, X3DAudio's output matrices, Doppler ratio and the low-pass
+// filters of both sends.
 // Threads: main thread or a loading job, under the callers' sound lock.
-// Platform: X3DAudioCalculate (loaded with XAudio2), the source voice's
-// SetOutputMatrix and SetFrequencyRatio; DirectSound through the buffer layer.
+// Platform: X3DAudioCalculate (loaded with XAudio2), the reverb effect
+// ("CreateAudioReverb" of XAudio2 2.8, the 2.7 reverb class through COM), the
+// submix voice and its effect parameters, the source voice's SetOutputVoices,
+// SetOutputMatrix, SetOutputFilterParameters and SetFrequencyRatio;
+// DirectSound through the buffer layer.
 #include <math.h>
 #include <string.h>
 
+#include "RaRadaraSystem.h"
 #include "VeVirud.h"
 
 namespace {
@@ -66,6 +72,11 @@ const D_X3DAUDIO_CURVE VolumeCurve = {VolumePoints, 2};
 const D_X3DAUDIO_CURVE LfeCurve = {LfePoints, 3};
 const D_X3DAUDIO_CURVE ReverbCurve = {ReverbPoints, 3};
 
+// The XAudio2 2.7 reverb class.
+const CLSID CLSID_AudioReverb27 = {0x6a93130e, 0x1d53, 0x41d1, {0xa9, 0xcf, 0xe7, 0x58, 0x80, 0x0b, 0xb1, 0x79}};
+typedef HRESULT(WINAPI* CreateAudioReverbFunction)(IUnknown** effect);
+
+const float PI_OVER_SIX = 3.14159265f / 6.0f;
 const float MOVE_THRESHOLD = 0.001f;
 const float PAN_LIMIT = 0.8f;
 const float FULL_CONE = 6.2831853f;
@@ -76,6 +87,8 @@ bool Moved(const Vector3& a, const Vector3& b) {
          fabsf(a.z - b.z) >= MOVE_THRESHOLD;
 }
 
+LockRecord* SoundLock() { return &HandleManagers[HANDLETYPE_SOUND].lock; }
+
 int Recompute(SoundBufferRecord* b) {
   b->emitter.dirty = 1;
   return b->playing ? UpdatePlayBuffer3D(b) : 0;
@@ -84,13 +97,15 @@ int Recompute(SoundBufferRecord* b) {
 }  // namespace
 
 int ComputeX3DAudioMatrix(const Sound3DEmitter* e, int sourceChannels, int destinationChannels, float* matrix,
-                          float* doppler, float* reverbLevel) {
+                          float* doppler, float* reverbLevel, float* lpfDirect, float* lpfReverb) {
   if (SoundSystem.X3DAudioCalculateFunc == nullptr || sourceChannels < 1 || sourceChannels > 8 ||
       destinationChannels < 1 || sourceChannels * destinationChannels > X3D_MATRIX_MAX) {
     return -1;
   }
   const Sound3DListener* l = &SoundSystem.listener;
-  D_X3DAUDIO_LISTENER listener = {l->front, l->up, l->position, l->velocity, nullptr};
+  // The published default directional cone of an X3DAudio listener.
+  D_X3DAUDIO_CONE listenerCone = {5.0f * PI_OVER_SIX, 11.0f * PI_OVER_SIX, 1.0f, 0.75f, 0.0f, 0.25f, 0.708f, 1.0f};
+  D_X3DAUDIO_LISTENER listener = {l->front, l->up, l->position, l->velocity, &listenerCone};
   D_X3DAUDIO_CONE cone = {0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 1.0f, 0.0f, 1.0f};
   float azimuths[8] = {};
   D_X3DAUDIO_EMITTER emitter;
@@ -122,7 +137,91 @@ int ComputeX3DAudioMatrix(const Sound3DEmitter* e, int sourceChannels, int desti
                                                                                  &emitter, flags, &dsp);
   if (doppler) *doppler = dsp.dopplerFactor;
   if (reverbLevel) *reverbLevel = dsp.reverbLevel;
+  if (lpfDirect) *lpfDirect = dsp.lpfDirect;
+  if (lpfReverb) *lpfReverb = dsp.lpfReverb;
   return 0;
+}
+
+float LowPassFrequencyFromCoefficient(float coefficient) { return 2.0f * sinf(PI_OVER_SIX * coefficient); }
+
+int AttachReverbSubmix(SoundBufferRecord* b) {
+  IXAudio2MasteringVoice* master = SoundSystem.master28 ? SoundSystem.master28 : SoundSystem.master27;
+  if (b->voice == nullptr || master == nullptr || b->submix != nullptr) return -1;
+  IUnknown* effect = nullptr;
+  HRESULT hr = E_FAIL;
+  if (SoundSystem.xaudio28 != nullptr) {
+    if (SoundSystem.CreateAudioReverbFunc != nullptr) {
+      hr = reinterpret_cast<CreateAudioReverbFunction>(SoundSystem.CreateAudioReverbFunc)(&effect);
+    }
+  } else {
+    hr = CreateComInstance(CLSID_AudioReverb27, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                           reinterpret_cast<void**>(&effect), 0);
+  }
+  IXAudio2SubmixVoice* submix = nullptr;
+  if (SUCCEEDED(hr) && effect != nullptr) {
+    XAUDIO2_EFFECT_DESCRIPTOR descriptor = {effect, TRUE, static_cast<UINT32>(b->voiceChannels)};
+    XAUDIO2_EFFECT_CHAIN chain = {1, &descriptor};
+    UINT32 channels = static_cast<UINT32>(b->voiceChannels);
+    hr = SoundSystem.xaudio28 != nullptr
+             ? SoundSystem.xaudio28->CreateSubmixVoice(&submix, channels, SoundSystem.masterSampleRate, 0, 0, nullptr,
+                                                       &chain)
+             : SoundSystem.xaudio27->CreateSubmixVoice(&submix, channels, SoundSystem.masterSampleRate, 0, 0, nullptr,
+                                                       &chain);
+    if (FAILED(hr)) submix = nullptr;
+  }
+  if (submix != nullptr) {
+    // Preset 0 (Forest) in the running version's layout; off until play.
+    if (SoundSystem.xaudio28 != nullptr) {
+      b->reverbParams = SoundSystem.reverb28[0];
+      submix->SetEffectParameters(0, &b->reverbParams, sizeof(SoundReverbParameters28), XAUDIO2_COMMIT_NOW);
+    } else {
+      memset(&b->reverbParams, 0, sizeof(b->reverbParams));
+      b->reverbParams.base = SoundSystem.reverb27[0];
+      submix->SetEffectParameters(0, &b->reverbParams.base, sizeof(SoundReverbParameters), XAUDIO2_COMMIT_NOW);
+    }
+    submix->DisableEffect(0, XAUDIO2_COMMIT_NOW);
+  } else if (effect != nullptr) {
+    effect->Release();
+    effect = nullptr;
+  }
+  // Filtered sends, so that the low-pass of each can be set.
+  XAUDIO2_SEND_DESCRIPTOR sends[2] = {{XAUDIO2_SEND_USEFILTER, master}, {XAUDIO2_SEND_USEFILTER, submix}};
+  XAUDIO2_VOICE_SENDS list = {submix != nullptr ? 2u : 1u, sends};
+  b->voice->SetOutputVoices(&list);
+  b->submix = submix;
+  b->reverbEffect = effect;
+  return submix != nullptr ? 0 : -1;
+}
+
+void AddToPlaying3DList(SoundRecord* sound, int handle) {
+  if (!sound->is3D || sound->onPlaying3DList) return;
+  ENTER_LOCK(SoundLock());
+  HandleListAddFront(&SoundSystem.playing3DHead, &sound->playing3DNode, handle, sound);
+  sound->onPlaying3DList = 1;
+  LeaveLock(SoundLock());
+}
+
+void RemoveFromPlaying3DList(SoundRecord* sound) {
+  if (!sound->onPlaying3DList) return;
+  HandleListRemove(&sound->playing3DNode);
+  sound->onPlaying3DList = 0;
+}
+
+int IsPlayBufferReverbActive(SoundBufferRecord* b, int now) {
+  if (!b->present || b->voice == nullptr || b->submix == nullptr) return 0;
+  int before = b->reverbState;
+  DWORD status = 0;
+  int playing = GetPlayBufferStatus(b, &status) == 0 && (status & DSBSTATUS_PLAYING) != 0;
+  int active = UpdateReverbFade(&b->reverbState, &b->reverbStartTime, playing, now);
+  if (!active && before == 2) b->submix->DisableEffect(0, XAUDIO2_COMMIT_NOW);
+  return active;
+}
+
+void ReleaseReverbSubmix(SoundBufferRecord* b) {
+  if (b->submix != nullptr) b->submix->DestroyVoice();
+  b->submix = nullptr;
+  if (b->reverbEffect != nullptr) b->reverbEffect->Release();
+  b->reverbEffect = nullptr;
 }
 
 void ResetSound3DListener(Sound3DListener* l) {
@@ -196,6 +295,7 @@ void InitPlayBuffer3D(SoundBufferRecord* b, const SoundBufferRecord* source) {
     b->emitter.volume = 1.0f;
   }
   b->emitter.dirty = 1;
+  if (b->voice != nullptr && b->submix == nullptr) AttachReverbSubmix(b);
 }
 
 int SetPlayBuffer3DPosition(SoundBufferRecord* b, const Vector3* position) {
@@ -226,12 +326,23 @@ int UpdatePlayBuffer3D(SoundBufferRecord* b) {
     // XAudio2: X3DAudio's matrix toward the mastering voice and its Doppler
     // factor as the frequency ratio.
     float matrix[X3D_MATRIX_MAX];
-    float doppler = 1.0f;
-    if (ComputeX3DAudioMatrix(&b->emitter, b->voiceChannels, SoundSystem.channelCount, matrix, &doppler, nullptr) ==
-        0) {
-      b->voice->SetOutputMatrix(master, static_cast<UINT32>(b->voiceChannels),
-                                static_cast<UINT32>(SoundSystem.channelCount), matrix, XAUDIO2_COMMIT_NOW);
+    float doppler = 1.0f, reverbLevel = 0.0f, lpfDirect = 1.0f, lpfReverb = 1.0f;
+    if (ComputeX3DAudioMatrix(&b->emitter, b->voiceChannels, SoundSystem.channelCount, matrix, &doppler,
+                              &reverbLevel, &lpfDirect, &lpfReverb) == 0) {
+      UINT32 channels = static_cast<UINT32>(b->voiceChannels);
+      b->voice->SetOutputMatrix(master, channels, static_cast<UINT32>(SoundSystem.channelCount), matrix,
+                                XAUDIO2_COMMIT_NOW);
       b->voice->SetFrequencyRatio(doppler, XAUDIO2_COMMIT_NOW);
+      XAUDIO2_FILTER_PARAMETERS direct = {LowPassFilter, LowPassFrequencyFromCoefficient(lpfDirect), 1.0f};
+      b->voice->SetOutputFilterParameters(master, &direct, XAUDIO2_COMMIT_NOW);
+      if (b->submix != nullptr) {
+        // Every source channel into every submix channel at the reverb level.
+        float reverb[X3D_MATRIX_MAX];
+        for (UINT32 i = 0; i < channels * channels; i++) reverb[i] = reverbLevel;
+        b->voice->SetOutputMatrix(b->submix, channels, channels, reverb, XAUDIO2_COMMIT_NOW);
+        XAUDIO2_FILTER_PARAMETERS toReverb = {LowPassFilter, LowPassFrequencyFromCoefficient(lpfReverb), 1.0f};
+        b->voice->SetOutputFilterParameters(b->submix, &toReverb, XAUDIO2_COMMIT_NOW);
+      }
       b->emitter.volume = 1.0f;
       b->emitter.pan = 0.0f;
       b->emitter.dirty = 0;

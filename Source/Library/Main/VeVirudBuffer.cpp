@@ -214,6 +214,8 @@ int CreatePlayBuffer(SoundBufferRecord* b, const DSBUFFERDESC* description, Soun
   b->callback = nullptr;
   b->wave = nullptr;
   b->reverbState = 0;
+  b->submix = nullptr;
+  b->reverbEffect = nullptr;
   WAVEFORMATEX format;
   memcpy(&format, source ? &source->format : description->lpwfxFormat, 18);
   format.cbSize = 0;
@@ -307,6 +309,7 @@ int ReleasePlayBuffer(SoundBufferRecord* b) {
   memset(&b->emitter, 0, sizeof(b->emitter));
   if (b->voice) b->voice->DestroyVoice();
   b->voice = nullptr;
+  ReleaseReverbSubmix(b);  // after the source voice that sends to it
   if (b->voiceLockMade) {
     DeleteLock(&b->voiceLock);
     b->voiceLockMade = 0;
@@ -330,15 +333,20 @@ int PlayPlayBuffer(SoundBufferRecord* b, int loop) {
       b->playing = 0;
       return -1;
     }
+    if (b->submix != nullptr) {
+      b->submix->EnableEffect(0, XAUDIO2_COMMIT_NOW);
+      b->reverbState = 1;
+    }
     return 0;
   }
   return SUCCEEDED(b->dsBuffer->Play(0, 0, loop ? DSBPLAY_LOOPING : 0)) ? 0 : -1;
 }
 
-int StopPlayBuffer(SoundBufferRecord* b, int) {
+int StopPlayBuffer(SoundBufferRecord* b, int withReverb) {
   if (!b->present) return -1;
   if (b->voice) {
     b->voice->Stop(0, XAUDIO2_COMMIT_NOW);
+    if (withReverb && b->submix != nullptr) b->submix->DisableEffect(0, XAUDIO2_COMMIT_NOW);
   } else {
     b->dsBuffer->Stop();
   }

@@ -1,7 +1,7 @@
 // Sound converter: the conversion record, the order in which formats are
 // tried, the block buffer and its counters; RIFF WAVE read directly (PCM and
 // 32-bit float); RIFF WAVE and MP3 through the Audio Compression Manager;
-// Ogg Vorbis is in DeVirERerOgg.
+// Ogg Vorbis is in DeVirERerOgg, MP3 through a DirectShow graph in DeVirERer.
 // No lock of its own: one owner drives a record at a time (the stream-sound
 // code under the sound lock, or a loader on its own stack).
 // Platform: "msacm32.dll" loaded by name (acmFormatSuggest, acmStreamOpen,
@@ -11,6 +11,7 @@
 
 #include <string.h>
 
+#include "DeVirERer.h"
 #include "DeVirERerOgg.h"
 #include "RaRadaraSystem.h"
 #include "VeRavoroString.h"
@@ -576,7 +577,11 @@ int BeginSoundConversion(SoundConversion* c, const StreamData* stream, int disab
     found = OpenOggConversion(c) == 0;
     if (!found) StreamSeek(c, 0, FILE_STREAM_SEEK_SET);
   }
-  if (!found && !(disableMask & SOUND_CONVERT_SKIP_ACM_MP3)) found = OpenAcmMp3Conversion(c) == 0;
+  if (!found && !(disableMask & SOUND_CONVERT_SKIP_ACM_MP3)) {
+    found = OpenAcmMp3Conversion(c) == 0;
+    if (!found) StreamSeek(c, 0, FILE_STREAM_SEEK_SET);
+  }
+  if (!found && !(disableMask & SOUND_CONVERT_SKIP_DSHOW_MP3)) found = DecodeMp3WithMediaGraph(c) == 0;
   if (!found) return -1;
 
   c->valid = 0;

@@ -2,7 +2,7 @@
 // a memory block) into 16/8-bit PCM, block by block or whole. Formats: RIFF
 // WAVE read directly (PCM, 32-bit float), RIFF WAVE through the Audio
 // Compression Manager, Ogg Vorbis (DeVirERerOgg), MP3 through the Audio
-// Compression Manager.
+// Compression Manager, and last MP3 through a DirectShow graph (DeVirERer).
 #ifndef VEVIRUDCONVERT_H
 #define VEVIRUDCONVERT_H
 
@@ -56,7 +56,8 @@ struct AcmConvertArea {
 
 struct MemoryConvertArea {
   unsigned char* data;  // decoded PCM, owned
-  int size;
+  int capacity;         // bytes allocated for it
+  int size;             // bytes decoded
   int readPosition;
 };
 

@@ -79,6 +79,7 @@ int ReleaseSoundHandleRecord(HandleRecordHeader* record) {
     HandleListRemove(&sound->deleteNode);
     sound->onDeleteList = 0;
   }
+  RemoveFromPlaying3DList(sound);
   if (sound->dataKind == 1) return ReleaseStreamSoundRecord(sound);
   for (int i = 0; i < SOUND_BUFFER_MAX; i++) {
     if (sound->buffers[i].present) ReleasePlayBuffer(&sound->buffers[i]);
@@ -477,6 +478,7 @@ int PlaySoundHandle(int handle, int playType, int fromTop) {
   if (prepared == 1) return 0;
   if (prepared != 0) return -1;
   if (PlayPlayBuffer(&sound->buffers[sound->currentBuffer], playType == 3) != 0) return -1;
+  AddToPlaying3DList(sound, handle);
   if (playType == 0) WaitForSoundEnd(handle);
   return 0;
 }

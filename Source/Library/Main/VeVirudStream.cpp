@@ -523,6 +523,7 @@ int PlayStreamSound(SoundRecord* sound, int playType, int fromTop) {
   PrepareStreamStart(handle, 0);
   ApplyNextPlaySettings(sound, b);
   PlayPlayBuffer(b, 1);
+  AddToPlaying3DList(sound, handle);
   LeaveLock(SoundLock());
   return 0;
 }

@@ -43,5 +43,9 @@ int InvertAndReadBackDiagonal(const unsigned char set[4][3], unsigned char read[
 // Shaders, declarations, the brightness texture (VuViderezaGraphics.h) and models.
 #include "VuViderezaGraphics.h"
 int ReleaseModelDeviceResources();
+// After a device rebuild: every model base's device objects made again. 0.
+int RebuildModelDeviceResources();
+// After a device rebuild: the mask screen made again in the current size.
+int RestoreMaskScreen();
 
 #endif  // VUVIDEREZA_DEVICE_LINKS_H

@@ -170,6 +170,8 @@ void* AppendBatchQuad(int kind);
 // Flushes and starts an empty batch of the class, kind and primitive type;
 // returns the start of its buffer.
 void* BeginVertexBatch(int vertexClass, int kind, int primitiveType);
+// Primitives of n vertices of a Direct3D primitive type (0 for others).
+int PrimitiveCount(int type, int n);
 // The buffer of (class, kind).
 void* GetVertexBatchBuffer(int vertexClass, int kind);
 // The buffers pre-filled (z 0, rhw 1, specular white) and the batch emptied.

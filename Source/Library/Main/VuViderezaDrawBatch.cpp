@@ -39,18 +39,6 @@ unsigned char* BufferOf(int vertexClass, int kind) {
 
 const VertexFormatInfo& FormatOf(int vertexClass, int kind) { return VertexFormats[vertexClass * 3 + kind]; }
 
-int PrimitiveCount(int type, int n) {
-  switch (type) {
-    case D3DPT_POINTLIST: return n;
-    case D3DPT_LINELIST: return n / 2;
-    case D3DPT_LINESTRIP: return n - 1;
-    case D3DPT_TRIANGLELIST: return n / 3;
-    case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN: return n - 2;
-    default: return 0;
-  }
-}
-
 int FlushOnMainThread(MainThreadRequest*) { return FlushVertexBatch(0); }
 
 void ResetWrite() {
@@ -150,4 +138,16 @@ int StretchDrawTargetToWork(const RECT* rect) {
   if (target == nullptr || DrawTargetWorkSurface == nullptr || rect == nullptr) return -1;
   EndDrawScene();
   return StretchDeviceRect(target, rect, DrawTargetWorkSurface, rect, D3DTEXF_NONE);
+}
+
+int PrimitiveCount(int type, int n) {
+  switch (type) {
+    case D3DPT_POINTLIST: return n;
+    case D3DPT_LINELIST: return n / 2;
+    case D3DPT_LINESTRIP: return n - 1;
+    case D3DPT_TRIANGLELIST: return n / 3;
+    case D3DPT_TRIANGLESTRIP:
+    case D3DPT_TRIANGLEFAN: return n - 2;
+    default: return 0;
+  }
 }

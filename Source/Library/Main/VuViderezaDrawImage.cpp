@@ -310,6 +310,7 @@ int RunImageDraw(const ImageDraw& d, int graphic) {
   if (!IsLibraryStarted()) return -1;
   if (GraphDraw.areaEmpty) return 0;
   WaitIfInactive();
+  RefreshGraphicMovie(graphic);  // a movie graphic shows its current frame
   GraphicHandleRecord* record = GetGraphicRecord(graphic, 0);
   if (record == nullptr || record->image == nullptr) return -1;
   if (GraphDraw.blendGraph >= 0 && CheckBlendGraphSize(record) != 0) return -1;

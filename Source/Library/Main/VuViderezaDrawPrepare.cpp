@@ -56,6 +56,7 @@ IDirect3DPixelShader9* ChosenShader = nullptr;
 // One stage of a fixed-function program.
 struct StageProgram {
   DWORD colorOp, colorArg1, colorArg2, alphaOp, alphaArg1, alphaArg2, coordIndex;
+  DWORD arg0 = D3DTA_CURRENT;  // the third argument of LERP (colour and alpha)
 };
 struct Program {
   int count;
@@ -149,6 +150,8 @@ void SendStageProgram(const Program& program) {
     SetDeviceTextureStageState(i, D3DTSS_ALPHAARG1, s.alphaArg1);
     SetDeviceTextureStageState(i, D3DTSS_ALPHAARG2, s.alphaArg2);
     SetDeviceTextureStageState(i, D3DTSS_TEXCOORDINDEX, s.coordIndex);
+    if (s.colorOp == D3DTOP_LERP) SetDeviceTextureStageState(i, D3DTSS_COLORARG0, s.arg0 | D3DTA_ALPHAREPLICATE);
+    if (s.alphaOp == D3DTOP_LERP) SetDeviceTextureStageState(i, D3DTSS_ALPHAARG0, s.arg0);
     RenderState.stages[i].texCoordIndex = s.coordIndex;
     RenderState.stages[i].set |= 1;
   }
@@ -183,14 +186,10 @@ int LibraryStageTextures(IDirect3DBaseTexture9** out, bool programmable, bool fl
     out[0] = draw;
     return draw != nullptr ? 1 : 0;
   }
-  if (programmable || RenderState.blendTextureMode == 2) {
+  if (programmable || RenderState.blendTextureMode != 1) {
     out[0] = draw;
     out[1] = blend;
     return 2;
-  }
-  if (RenderState.blendTextureMode == 0) {
-    out[0] = blend, out[1] = draw, out[2] = nullptr, out[3] = draw;
-    return 4;
   }
   out[0] = blend;
   if (flagB) {
@@ -374,7 +373,8 @@ int PrepareGraphicDrawState(const UserTextureSetup* setup, int, int handles) {
       MakeFloat4(constants, ((factor >> 16) & 255) / 255.0f, ((factor >> 8) & 255) / 255.0f, (factor & 255) / 255.0f,
                  ((factor >> 24) & 255) / 255.0f);
     }
-    SetShaderConstantCached(&ShaderConstants, 3, 0, 0, constants, 1, 1);
+    // Only the blend-graphic shaders read c0; others keep the base constant.
+    if (hasBlend) SetShaderConstantCached(&ShaderConstants, 3, 0, 0, constants, 1, 1);
   } else {
     DrawPrep.shaderIndex = -1;
     ChosenShader = nullptr;
@@ -397,7 +397,10 @@ int PrepareGraphicDrawState(const UserTextureSetup* setup, int, int handles) {
         count = 1;
       }
     } else {
+      // A kind-2 vertex's specular colour is white: alpha 1 for an ignored
+      // texture alpha.
       const DWORD imageAlpha = ignoreTextureAlpha ? D3DTOP_SELECTARG2 : D3DTOP_MODULATE;
+      const DWORD imageAlphaArg = ignoreTextureAlpha ? D3DTA_SPECULAR : D3DTA_TEXTURE;
       if (kind == 2) {
         program.stages[0] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, imageAlpha, D3DTA_TEXTURE,
                              D3DTA_DIFFUSE, 1};
@@ -418,16 +421,20 @@ int PrepareGraphicDrawState(const UserTextureSetup* setup, int, int handles) {
                                D3DTA_CURRENT, 0};
         const DWORD scaleOp = kind1Scale == 4 ? D3DTOP_MODULATE4X : kind1Scale == 2 ? D3DTOP_MODULATE2X : D3DTOP_MODULATE;
         const DWORD alphaOp = c.blendTextureParam[1] >= 2 ? scaleOp : static_cast<DWORD>(D3DTOP_SELECTARG2);
-        program.stages[imageStage] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, alphaOp, D3DTA_TEXTURE,
+        program.stages[imageStage] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, alphaOp, imageAlphaArg,
                                       D3DTA_CURRENT, 1};
         program.count = imageStage + 1;
       } else {
-        program.stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE,
+        // Mix: the image and the blend graphic by the ratio (the texture
+        // factor's alpha), then the vertex colour.
+        factor = static_cast<DWORD>(c.blendTextureParam[0] & 255) << 24 | 0xFFFFFF;
+        program.stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, imageAlphaArg,
+                             D3DTA_DIFFUSE, 1};
+        program.stages[1] = {D3DTOP_LERP, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_LERP, D3DTA_TEXTURE, D3DTA_CURRENT, 0,
+                             D3DTA_TFACTOR};
+        program.stages[2] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_MODULATE, D3DTA_CURRENT,
                              D3DTA_DIFFUSE, 0};
-        program.stages[1] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_MODULATE, D3DTA_TEXTURE,
-                             D3DTA_CURRENT, 1};
-        program.count = 2;
-        count = 2;
+        program.count = 3;
       }
     }
     if (program.count > count) {

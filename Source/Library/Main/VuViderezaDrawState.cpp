@@ -13,6 +13,7 @@
 #include "RuRovoreziZuzu.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDraw.h"
+#include "VuViderezaDrawSoft.h"
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaMath.h"
@@ -339,7 +340,10 @@ int SetBlendGraph(int handle, int kind, const int* parameters) {
       GraphDraw.blendGraphParam[1] = p1;
     }
   }
-  if (!DeviceLayer.hardware) return 0;
+  if (!DeviceLayer.hardware) {
+    SoftwareBlendImage = record != nullptr ? GetGraphicMemImg(record) : nullptr;
+    return 0;
+  }
   if (!HasDirect3DDevice()) return -1;
   if (record != nullptr && record->image != nullptr && record->image->format.textureBacked && record->pieceCount > 0 &&
       record->pieces[0].entry != nullptr) {

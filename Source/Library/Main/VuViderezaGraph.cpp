@@ -15,6 +15,7 @@
 #include "RaRadaraServices.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaRebuild.h"
 #include "ZiDezaru.h"
 
 namespace {
@@ -28,6 +29,10 @@ const char LOG_DRAW_INFO_MEMORY_FAILED[] = "画像描画情報格納用メモリ
 const char LOG_DXT_TRANSFER[] = "DXTフォーマットのテクスチャに標準形式のイメージを転送することはできません";
 const char LOG_TEXTURE_LOCK_FAILED[] = "テクスチャのロックに失敗しました";
 const char LOG_STANDARD_IMAGE_MEMORY_FAILED[] = "標準イメージ用のメモリ確保に失敗しました";
+
+// Graphic textures stay powers of two, so a region that ends early has room
+// for its repeated edge texel.
+enum { GRAPH_TEXTURE_POW2 = 1 };
 
 }  // namespace
 
@@ -105,6 +110,7 @@ void FreeDescriptor(GraphImageDescriptor* image) {
 }  // namespace
 
 void GetGraphCreateSettings(GraphCreateSettings* settings) { *settings = CurrentCreateSettings; }
+void SetGraphCreateSettings(const GraphCreateSettings* settings) { CurrentCreateSettings = *settings; }
 
 int InitGraphicHandleType() {
   return InitHandleType(HANDLETYPE_GRAPH, sizeof(GraphicHandleRecord), 32768, InitGraphicHandleRecord,
@@ -186,6 +192,7 @@ int TermGraphicRecord(HandleRecordHeader* header) {
     record->dependentHandle = -1;
   }
   if (GetDrawTarget() == header->handle) SetDrawTarget(-4);
+  ForgetDrawTargetGraph(header->handle);
   if (record->image != nullptr) {
     if (--record->image->refCount <= 0) FreeDescriptor(record->image);
     record->image = nullptr;
@@ -287,20 +294,8 @@ int ReleaseImageTextures(GraphImageDescriptor* image) {
   return 0;
 }
 
-int DivideSizeIntoTextureSizes(int size, int limit, uint16_t* lengths, int maxCount) {
-  if (size <= 0 || limit <= 0) return -1;
-  int count = 0;
-  while (size > 0) {
-    if (count >= maxCount) return -1;
-    int length = limit;
-    if (size < limit) {
-      length = 1;
-      while (length < size) length <<= 1;
-    }
-    lengths[count++] = static_cast<uint16_t>(length);
-    size -= length;
-  }
-  return count;
+MEMIMG* GetGraphicMemImg(GraphicHandleRecord* record) {
+  return record != nullptr && IsValidMemImg(&record->softImage) ? &record->softImage : nullptr;
 }
 
 void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* s, int width, int height, int hasAlpha,
@@ -430,12 +425,14 @@ int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, 
   if (deviceMax <= 0) deviceMax = 2048;
   if (limit <= 0 || limit > deviceMax) limit = deviceMax;
   uint16_t across[64], down[64];
-  const int countX = DivideSizeIntoTextureSizes(width, limit, across, 64);
-  const int countY = DivideSizeIntoTextureSizes(height, limit, down, 64);
-  if (countX < 0 || countY < 0) {
+  const int countX = DivideSizeIntoTextureSizes(width, limit, nullptr, 1, GRAPH_TEXTURE_POW2);
+  const int countY = DivideSizeIntoTextureSizes(height, limit, nullptr, 1, GRAPH_TEXTURE_POW2);
+  if (countX > 64 || countY > 64) {
     DeleteHandle(handle);
     return -1;
   }
+  DivideSizeIntoTextureSizes(width, limit, across, 1, GRAPH_TEXTURE_POW2);
+  DivideSizeIntoTextureSizes(height, limit, down, 1, GRAPH_TEXTURE_POW2);
   const int textures = countX * countY;
   GraphImageDescriptor* image = static_cast<GraphImageDescriptor*>(
       MEM_ALLOC_ZEROED(sizeof(GraphImageDescriptor) + (textures - 1) * sizeof(GraphTextureEntry)));
@@ -645,46 +642,3 @@ int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRec
   return result;
 }
 
-int ReadGraphToBaseImage(int handle, BaseImageRecord* out) {
-  GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
-  if (record == nullptr || record->image == nullptr || !GraphicsReady()) return -1;
-  GraphImageDescriptor* desc = record->image;
-  const ColorFormatRecord* format = GetColorFormatForPixelFormat(desc->pixelFormat);
-  if (format->kind != 0 || CreateBaseImageARGB8(record->width, record->height, out) < 0) return -1;
-  for (int i = 0; i < record->pieceCount; i++) {
-    GraphPiece& p = record->pieces[i];
-    GraphTextureEntry& e = *p.entry;
-    IDirect3DTexture9* texture = desc->format.managed ? e.texture : e.systemTexture;
-    IDirect3DSurface9* copy = nullptr;
-    if (texture == nullptr) {
-      // Default-pool texture without a system copy: through a plain surface.
-      if (CreateDeviceOffscreenPlainSurface(e.allocWidth, e.allocHeight,
-                                            static_cast<D3DFORMAT>(GetDeviceFormatForPixelFormat(desc->pixelFormat)),
-                                            D3DPOOL_SYSTEMMEM, &copy, nullptr) != D3D_OK ||
-          GetDeviceRenderTargetData(e.faces[0], copy) != D3D_OK) {
-        if (copy != nullptr) ReleaseComObject(copy);
-        ReleaseBaseImage(out);
-        return -1;
-      }
-    }
-    RECT rect = {p.texX, p.texY, p.texX + p.width, p.texY + p.height};
-    D3DLOCKED_RECT locked;
-    HRESULT hr = copy != nullptr ? LockSurfaceRect(copy, &locked, &rect, D3DLOCK_READONLY)
-                                 : LockTextureRect(texture, 0, &locked, &rect, D3DLOCK_READONLY);
-    if (hr != D3D_OK) {
-      if (copy != nullptr) ReleaseComObject(copy);
-      ReleaseBaseImage(out);
-      return -1;
-    }
-    RECT whole = {0, 0, p.width, p.height};
-    ConvertColorBlt(out->pixels, out->pitch, &out->format, locked.pBits, locked.Pitch, format, nullptr, 0, nullptr,
-                    p.x, p.y, &whole, 0, 0, 0, BLT_REDUCE_NONE, 0, 0, 0, 0);
-    if (copy != nullptr) {
-      UnlockSurfaceRect(copy);
-      ReleaseComObject(copy);
-    } else {
-      UnlockTextureRect(texture, 0);
-    }
-  }
-  return 0;
-}

@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "ReReziRader.h"
+#include "RiRerEzi.h"
 #include "VeRavoro.h"
 
 struct GraphFormatDesc {
@@ -63,6 +64,7 @@ struct GraphicHandleRecord {
   void* ownedBlock2;
   int ownedSize2;
   int internalFlag;
+  MEMIMG softImage;  // software mode: this graphic's view of the descriptor's image
   int pieceCount;
   GraphPiece pieces[GRAPH_RECORD_PIECES];  // more grow the record
 };
@@ -102,6 +104,31 @@ struct GraphCreateSettings {
 };
 // The current creation settings (the state reset's values).
 void GetGraphCreateSettings(GraphCreateSettings* settings);
+// Replaces the switches that later graphics are made with.
+void SetGraphCreateSettings(const GraphCreateSettings* settings);
+// Settings of library-internal graphics: a managed image texture / a
+// drawable (render target) graphic; transparent colour 0xff00ff.
+void InitImageFormatDesc(GraphCreateSettings* settings, int colorBits, int alpha, int alphaTest);
+void InitDrawableGraphSettings(GraphCreateSettings* settings, int colorBits, int alpha);
+// An empty graphic of width x height (a drawable one starts cleared to 0);
+// with async (outside a job) made by a loading job, the handle pending
+// until it ends. The handle or -1.
+int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int flag, int async,
+                           int inJob);
+// Loading (RuRovoreziZuzuGraphLoad.cpp). A graphic from base images (word
+// 20 of the settings: transparent edges filled); 0 / -1.
+int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,
+                              BaseImageRecord* alphaImage, int transparent, int inJob);
+// Tiles of an image file; with asynchronous loading on, queued as a loading
+// job (the handles pending until it ends). 0 / -1.
+int LoadDividedGraph(const char* file, int count, int across, int down, int width, int height, int* handles,
+                     int transparent, int mirror);
+// A tile of source at (x, y): the point must lie inside it, the size is
+// clipped. 0 / -1.
+int MakeDerivedTile(int handle, int x, int y, int width, int height, int source, int inJob);
+// Public creator: an empty graphic, drawable (a render target) or not, with
+// or without alpha, with the current creation settings otherwise.
+int MakeBlankGraph(int width, int height, int drawable, int alpha);
 
 int InitGraphicHandleType();
 int TermGraphicHandleType();
@@ -124,9 +151,13 @@ int ReleaseImageTextures(GraphImageDescriptor* image);
 // The device format standing for a pixel-format index (0: none).
 int GetDeviceFormatForPixelFormat(int index);
 
-// Splits size into texture lengths no longer than limit (powers of two; the
-// last one rounded up). Returns the count (at most maxCount), -1 when it does not fit.
-int DivideSizeIntoTextureSizes(int size, int limit, uint16_t* lengths, int maxCount);
+// Cuts one side of an image into texture lengths the device accepts (limit
+// 0: the device's maximum side); `single` lets one power of two double to
+// cover the side, `pow2` forces powers of two. Returns the count (at least
+// 1); the lengths go to `lengths` when given.
+int DivideSizeIntoTextureSizes(int length, int limit, uint16_t* lengths, int single, int pow2);
+// The graphic's software image, or null (texture graphics, none made).
+MEMIMG* GetGraphicMemImg(GraphicHandleRecord* record);
 
 void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* settings, int width, int height,
                           int hasAlpha, int palette8, int dxtCode, int mipCount);
@@ -139,7 +170,18 @@ int MakeDerivedGraph(int dst, int src, int x, int y, int width, int height, int 
 int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle,
                                 const RECT* src, int destX, int destY, int applyTransparent, int wholeDescriptor,
                                 int inJob);
-// The graphic's pixels as an A8R8G8B8 base image (released by the caller).
-int ReadGraphToBaseImage(int handle, BaseImageRecord* image);
+// The graphic's pixels (rect: a part of it; null: all) as an A8R8G8B8 base
+// image, released by the caller; each piece read from its own texture.
+int ReadGraphToBaseImage(int handle, BaseImageRecord* image, const RECT* rect = nullptr);
+
+// Movie graphics: the movie opened from file and bound to the graphic
+// `handle` (created here at the movie's frame size; deleted on failure).
+int LoadMovieGraphic(int handle, const char* file, int inJob);
+// Brings a graphic's movie to its current frame (draw calls run it before
+// drawing a graphic); 0 also for a graphic without a movie.
+int RefreshGraphicMovie(int graphic);
+// Before the device objects are released: every movie graphic's movie
+// gives up its device surface and delivers its frame again afterwards.
+int RequestMovieGraphicsRefresh();
 
 #endif  // VUVIDEREZA_GRAPH_H

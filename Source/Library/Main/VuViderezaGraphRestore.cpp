@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "DaDode.h"
+#include "MoDerov.h"
 #include "RaRadara.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraServices.h"
@@ -166,6 +167,7 @@ int RestoreGraphicsResources() {
     RestoreFunction();
   else
     RestoreAllGraphics();
+  RebuildModelTextures();
   SetASyncLoadEnabled(async);
   return 0;
 }
@@ -187,6 +189,7 @@ int ForEachDescriptor(F f) {
 }  // namespace
 
 int ReleaseAllGraphTextures() {
+  RequestMovieGraphicsRefresh();
   return ForEachDescriptor([](GraphImageDescriptor* image) { return ReleaseImageTextures(image); });
 }
 

@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "MoDerov.h"
 #include "RaRadaraLog.h"
 #include "RuRovoreziZuzu.h"
 #include "VeRavoro.h"
@@ -157,6 +158,8 @@ int InitializeGraphicsSystem() {
 int TerminateGraphicsSystem() {
   if (!Screen.graphicsUp) return 0;
   DeleteAllHandlesOfType(HANDLETYPE_SHADOWMAP, nullptr);
+  DeleteAllModels();
+  DeleteAllModelBases();
   TermGraphicHandleType();
   DeleteAllHandlesOfType(HANDLETYPE_VERTEX_BUFFER, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_INDEX_BUFFER, nullptr);
@@ -297,6 +300,15 @@ int ReapplyDeviceStates() {
   const RECT scissor = c.scissor;
   if (scissor.right > scissor.left && scissor.bottom > scissor.top) SetScissorRectCached(&scissor);
   PrepareGraphicDrawState(nullptr, 0, 1);
+  if (Screen.graphicsUp) {
+    // The draw target's surface and the requested draw area on the new
+    // device (setting render target 0 resets the viewport).
+    IDirect3DSurface9* target = GetDrawTargetSurface();
+    if (target != nullptr) SetRenderTargetCached(target, 0);
+    ApplyDepthStencilForDrawTarget();
+    const RECT area = GraphDraw.requestedArea;
+    SetClipRect(area.left, area.top, area.right, area.bottom);
+  }
   ReapplyAllShaderConstants(&ShaderConstants);
   GraphState.lights.resendAll = 1;
   RenderState.reapplyAll = 0;

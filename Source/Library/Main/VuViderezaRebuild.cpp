@@ -1,40 +1,304 @@
-// Device rebuild keeping the screen mode: every graphic's device objects
-// released, the device ended and started again through the start-up path,
-// the textures re-created and refilled from their remembered sources, the
-// cached states sent again.
-// Threads: main thread; waits for the loading jobs first. Platform:
-// Direct3D 9 through the device layer's start and end.
+// Device loss and rebuild: every device object of the library released
+// (transfer pool, graphics, shadow maps, buffers, shaders), the device ended
+// and started again through the start-up path, the objects re-created and
+// refilled from what they were made from, the render-state cache, the
+// transforms, the lights, the draw area and the further render targets sent
+// to the new device; the user's before-reset and after-restore callbacks.
+// The further render targets (index 1 and up) are kept here.
+// Threads: main thread; a rebuild first waits for the loading jobs while
+// serving their main-thread requests. Platform: Direct3D 9 through the
+// device layer's call table (SetRenderTarget, StretchRect).
+#include "VuViderezaRebuild.h"
+
 #include <windows.h>
 
 #include "DiDAridIrer.h"
 #include "RaRadara.h"
 #include "RaRadaraServices.h"
+#include "RiDov.h"
+#include "RuRovoreziZuzu.h"
+#include "VuViderezaBuffer.h"
 #include "VuViderezaDevice.h"
+#include "VuViderezaDeviceLinks.h"
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
+#include "VuViderezaRenderState.h"
+#include "VuViderezaShader.h"
+#include "VuViderezaShaderCode.h"
+#include "VuViderezaShadowMap.h"
+#include "VuViderezaTransform.h"
+
+DrawTargetTable DrawTargets;
+
+namespace {
+
+struct RebuildState {
+  DeviceRebuildCallback beforeReset;
+  void* beforeData;
+  DeviceRebuildCallback afterRestore;
+  void* afterData;
+  int rebuilt;
+};
+RebuildState Rebuild;
+
+void WaitForLoadJobs() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const DWORD pause = info.dwNumberOfProcessors > 1 ? 0 : 2;
+  while (GetASyncJobCount() > 0) {
+    ServeMainThreadRequests();
+    Sleep(pause);
+  }
+}
+
+int RenderTargetLimit() {
+  const int max = DeviceCaps.maxRenderTargets;
+  if (max < 1) return 1;
+  return max < DRAW_TARGET_SLOTS ? max : DRAW_TARGET_SLOTS;
+}
+
+// The first texture entry of a live texture-backed graphic, else null.
+GraphTextureEntry* FirstEntry(int graphic) {
+  GraphicHandleRecord* record = GetGraphicRecord(graphic, 0);
+  if (record == nullptr || record->image == nullptr || !record->image->format.textureBacked ||
+      record->image->textureCount < 1)
+    return nullptr;
+  return &record->image->textures[0];
+}
+
+// A graphic drawn through a multi-sample surface: copied into its texture.
+void ResolveIfMultiSample(int graphic, int surface) {
+  GraphTextureEntry* entry = FirstEntry(graphic);
+  if (entry == nullptr || entry->multiSampleSurface == nullptr) return;
+  const int face = surface >= 0 && surface < 6 ? surface : 0;
+  if (entry->faces[face] != nullptr)
+    StretchDeviceRect(entry->multiSampleSurface, nullptr, entry->faces[face], nullptr, D3DTEXF_NONE);
+}
+
+bool FurtherTargetsUsable() {
+  return DeviceLayer.hardware && AreShadersUsable() && HasDirect3DDevice();
+}
+
+// The cache as it was before the rebuild, without the old device's objects.
+void PutBackCache(const RenderStateCache& saved, int keepViewport) {
+  const RenderStateCache fresh = RenderState;
+  RenderState = saved;
+  RenderState.texture = fresh.texture;
+  RenderState.blendTexture = fresh.blendTexture;
+  RenderState.fvf = fresh.fvf;
+  RenderState.vertexShader = fresh.vertexShader;
+  RenderState.pixelShader = fresh.pixelShader;
+  RenderState.declaration = fresh.declaration;
+  RenderState.reapplyAll = 0;
+  if (!keepViewport) {
+    RenderState.viewport = fresh.viewport;
+    RenderState.scissor = fresh.scissor;
+  }
+}
+
+}  // namespace
+
+int SetDeviceBeforeResetCallback(DeviceRebuildCallback callback, void* data) {
+  Rebuild.beforeReset = callback;
+  Rebuild.beforeData = data;
+  return 0;
+}
+
+int SetDeviceAfterRestoreCallback(DeviceRebuildCallback callback, void* data) {
+  Rebuild.afterRestore = callback;
+  Rebuild.afterData = data;
+  return 0;
+}
+
+int GetDeviceRebuiltFlag() { return Rebuild.rebuilt; }
+void ClearDeviceRebuiltFlag() { Rebuild.rebuilt = 0; }
 
 int ReleaseAllDeviceObjects() {
   ReleaseIdleTransferTextures();
   ReleaseAllGraphTextures();
+  ReleaseAllShadowMapSurfaces();
+  ReleaseAllBufferObjects();
+  ReleaseAllShaderObjects();
   return 0;
 }
 
-int RebuildGraphicsDeviceKeepMode() {
-  while (GetASyncJobCount() > 0) {
-    ServeMainThreadRequests();
-    Sleep(2);
-  }
-  if (!Screen.graphicsUp) return 0;
-  if (DeviceLayer.hardware) ReleaseAllDeviceObjects();
-  EndGraphicsSystem();
-  if (StartGraphicsSystem() < 0) return 0;
-  if (DeviceLayer.hardware) {
-    CreateAllGraphTextures();
-    InitializeDeviceDrawState();
-    ReapplyDeviceStates();
-    DeleteInternalGraphs();
-    RestoreGraphicsResources();
-    ReapplyDeviceStates();
-  }
+int RecreateAllDeviceObjects() {
+  CreateAllGraphTextures();
+  RecreateAllShadowMapSurfaces();
+  RecreateAllBufferObjects();
+  RecreateAllShaderObjects();
   return 0;
+}
+
+void ReleaseGraphicsDevice() {
+  if (!Screen.graphicsUp) return;
+  if (DeviceLayer.hardware) {
+    ReleaseMaskScreen();
+    ReleaseAllDeviceObjects();
+  }
+  EndGraphicsSystem();
+}
+
+int ReapplyDeviceStatesAfterRebuild() {
+  if (!HasDirect3DDevice()) return -1;
+  RenderStateCache& c = RenderState;
+  c.reapplyAll = 1;
+  SetDeviceRenderState(D3DRS_DITHERENABLE, FALSE);
+  SetDrawTexture(nullptr);
+  ResetVertexBatchBuffers();
+  ForgetLastDrawSetup();
+  SetDrawBlendModeCached(c.blendMode, c.blendFlagA, c.blendFlagB);
+  SetIgnoreColorSelectCached(c.ignoreColor);
+  SetCullModeCached(c.cullSetting);
+  if (c.filterMode >= 0 && c.filterMode <= 2) SetSamplerFilterCached(c.filterMode);
+  SetShadeModeCached(c.shadeMode);
+  SetMaxAnisotropyCached(c.maxAnisotropy);
+  for (int s = 0; s < 8; s++)
+    SetTextureAddressModeCached(s, static_cast<int>(c.samplers[s].addressU), static_cast<int>(c.samplers[s].addressV),
+                                static_cast<int>(c.samplers[s].addressW));
+  SetFogEnableCached(c.fogEnable);
+  SetFogVertexModeCached(c.fogVertexMode);
+  SetFogColorCached(c.fogColor);
+  SetFogStartEndCached(c.fogStart, c.fogEnd);
+  SetFogDensityCached(c.fogDensity);
+  SetZEnableCached(c.zEnable);
+  SetZWriteEnableCached(c.zWriteEnable);
+  SetZFuncCached(c.zFunc);
+  SetDepthBiasCached(c.depthBias);
+  SetFillModeCached(c.fillMode);
+  FlushVertexBatch(0);
+  Transforms.combinedCurrent = 0;
+  UpdateViewFrustum();
+  if (DeviceLayer.hardware) {
+    ApplyWorldMatrixToDevice(&Transforms.world);
+    ApplyViewMatrixToDevice(&Transforms.view);
+    Matrix4 projection;
+    GetCombinedProjection(&projection);
+    ApplyProjectionMatrixToDevice(&projection);
+  }
+  UpdateModelShaderSelection();
+  SetLightingEnableCached(c.lighting);
+  GraphState.lights.resendAll = 1;
+  ApplyLightsToDevice();
+  const D3DVIEWPORT9 viewport = c.viewport;
+  if (viewport.Width != 0 && viewport.Height != 0) SetViewportCached(&viewport);
+  const RECT scissor = c.scissor;
+  if (scissor.right > scissor.left && scissor.bottom > scissor.top) SetScissorRectCached(&scissor);
+  for (int t = 0; t < RENDER_STAGES; t++)
+    if (c.stages[t].set & 1) SetDeviceTextureStageState(t, D3DTSS_TEXCOORDINDEX, c.stages[t].texCoordIndex);
+  PrepareUntexturedDrawState();
+  ReapplyDeviceStates();
+  c.reapplyAll = 0;
+  return 0;
+}
+
+int RebuildGraphicsDevice(int bits, int width, int height, int refresh, int changeMode) {
+  WaitForLoadJobs();
+  if (Rebuild.beforeReset != nullptr) Rebuild.beforeReset(Rebuild.beforeData);
+  const bool graphicsOn = Screen.graphicsUp != 0;
+  // What comes back on the new device: the cached states and the transforms.
+  const RenderStateCache savedCache = RenderState;
+  const TransformState savedTransforms = Transforms;
+  if (graphicsOn) {
+    if (DeviceLayer.hardware) {
+      ReleaseMaskScreen();
+      ReleaseAllDeviceObjects();
+    }
+    EndGraphicsSystem();
+  }
+  if (changeMode == 0) {
+    if (LibraryState.started) {
+      TerminateInput();
+      InitializeInput();
+    }
+  } else {
+    SetScreenSizeSetting(width, height);
+    Screen.colorBits = bits;
+    Screen.refreshRate = refresh;
+    SetMemImgDefaultColorType(bits == 32 ? 1 : 0);
+  }
+  if (!graphicsOn) return 0;
+  if (StartGraphicsSystem() < 0 || !DeviceLayer.hardware || !HasDirect3DDevice()) return 0;
+
+  RecreateAllDeviceObjects();
+  RestoreMaskScreen();
+  InitializeDeviceDrawState();  // the new device's defaults; the kept cache goes over them
+  PutBackCache(savedCache, changeMode == 0);
+  SetDrawTargetOfIndex(0, GetDrawTarget(), GetDrawTargetSurfaceIndex());
+  ReapplyDeviceStatesAfterRebuild();
+  for (int i = 0; i < 2; i++) {
+    ClearDrawTarget(nullptr);
+    PresentBackBuffer();
+  }
+  DeleteInternalGraphs();
+  RestoreGraphicsResources();
+  if (Rebuild.afterRestore != nullptr) Rebuild.afterRestore(Rebuild.afterData);
+  ReapplyDeviceStates();
+  RebuildModelDeviceResources();
+  Rebuild.rebuilt = 1;
+  if (changeMode == 0) {
+    const D3DVIEWPORT9 viewport = savedCache.viewport;
+    if (viewport.Width != 0 && viewport.Height != 0) SetViewportCached(&viewport);
+    StoreWorldMatrix(&savedTransforms.world);
+    StoreViewMatrix(&savedTransforms.view);
+    StoreProjectionMatrix(&savedTransforms.projection);
+    StoreScreenTransformMatrix(&savedTransforms.screen);
+    StoreDrawAreaAdjustmentMatrix(&savedTransforms.adjustment);
+  }
+  const int limit = RenderTargetLimit();
+  for (int i = 1; i < limit; i++)
+    if (DrawTargets.graphs[i] != 0) SetDrawTargetOfIndex(i, DrawTargets.graphs[i], DrawTargets.surfaces[i]);
+  return 0;
+}
+
+int RebuildGraphicsDeviceKeepMode() { return RebuildGraphicsDevice(-1, -1, -1, -1, 0); }
+
+int SetDrawTargetOfIndex(int index, int graphic, int surface) {
+  if (index < 0 || index >= RenderTargetLimit()) return -1;
+  if (index == 0) {
+    // Render target 0 is the draw target; no cube face is drawn into.
+    return surface == 0 ? SetDrawTarget(graphic) : -1;
+  }
+  if (!FurtherTargetsUsable()) return -1;
+  FlushVertexBatch(0);
+  EndDrawScene();
+  SetDrawTexture(nullptr);
+  if (DrawTargets.graphs[index] != 0) ResolveIfMultiSample(DrawTargets.graphs[index], DrawTargets.surfaces[index]);
+  GraphicHandleRecord* record = GetGraphicRecord(graphic, 0);
+  if (record != nullptr && record->image != nullptr) {
+    GraphTextureEntry* entry = FirstEntry(graphic);
+    if (!record->image->format.drawable || entry == nullptr) return -1;
+    const int face = surface >= 0 && surface < 6 ? surface : 0;
+    IDirect3DSurface9* target = entry->multiSampleSurface != nullptr ? entry->multiSampleSurface : entry->faces[face];
+    if (target == nullptr) return -1;
+    DrawTargets.graphs[index] = graphic;
+    DrawTargets.surfaces[index] = face;
+    SetDeviceRenderTarget(static_cast<DWORD>(index), target);
+    return 0;
+  }
+  DrawTargets.graphs[index] = 0;
+  DrawTargets.surfaces[index] = 0;
+  SetDeviceRenderTarget(static_cast<DWORD>(index), nullptr);
+  return 0;
+}
+
+int GetDrawTargetOfIndex(int index, int* surface) {
+  if (index < 1 || index >= DRAW_TARGET_SLOTS) return -1;
+  if (surface != nullptr) *surface = DrawTargets.surfaces[index];
+  return DrawTargets.graphs[index];
+}
+
+void ForgetDrawTargetGraph(int graphic) {
+  for (int i = 1; i < DRAW_TARGET_SLOTS; i++) {
+    if (DrawTargets.graphs[i] != graphic) continue;
+    if (FurtherTargetsUsable()) {
+      FlushVertexBatch(0);
+      EndDrawScene();
+      SetDrawTexture(nullptr);
+      ResolveIfMultiSample(graphic, DrawTargets.surfaces[i]);
+      SetDeviceRenderTarget(static_cast<DWORD>(i), nullptr);
+    }
+    DrawTargets.graphs[i] = 0;
+    DrawTargets.surfaces[i] = 0;
+  }
 }

@@ -23,6 +23,7 @@ namespace {
 
 const char LOG_VERTEX_SHADER_FAILED[] = "頂点シェーダーの作成に失敗しました";
 const char LOG_MEMORY_FAILED[] = "メモリの確保に失敗しました";
+const char LOG_PIXEL_SHADER_FAILED[] = "ピクセルシェーダーの作成に失敗しました";
 
 }  // namespace
 
@@ -407,5 +408,48 @@ int SetDevicePixelShaderFromHandle(int handle) {
     RenderState.statesChanged = 1;
     RenderState.choosePixelShader = 1;
   }
+  return 0;
+}
+
+namespace {
+
+template <typename F>
+void ForEachShaderRecord(F function) {
+  HandleManager& manager = HandleManagers[HANDLETYPE_SHADER];
+  if (!manager.initialized) return;
+  for (HandleListNode* node = manager.listHead.next; node != nullptr && node != &manager.listTail;
+       node = node->next)
+    function(static_cast<ShaderHandleRecord*>(node->owner));
+}
+
+}  // namespace
+
+int ReleaseAllShaderObjects() {
+  ForEachShaderRecord([](ShaderHandleRecord* record) {
+    if (record->shader == nullptr) return;
+    if (record->shader == reinterpret_cast<IUnknown*>(RenderState.vertexShader)) RenderState.vertexShader = nullptr;
+    if (record->shader == reinterpret_cast<IUnknown*>(RenderState.pixelShader)) RenderState.pixelShader = nullptr;
+    ReleaseComObjectOnMainThread(record->shader, 0);
+    record->shader = nullptr;
+  });
+  return 0;
+}
+
+int RecreateAllShaderObjects() {
+  if (!HasDirect3DDevice()) return 0;
+  ForEachShaderRecord([](ShaderHandleRecord* record) {
+    if (record->shader != nullptr || record->code == nullptr) return;
+    IUnknown* shader = nullptr;
+    const DWORD* code = static_cast<const DWORD*>(record->code);
+    const HRESULT hr =
+        record->vertex
+            ? CreateDeviceVertexShaderOnMainThread(code, reinterpret_cast<IDirect3DVertexShader9**>(&shader), 0)
+            : CreateDevicePixelShaderOnMainThread(code, reinterpret_cast<IDirect3DPixelShader9**>(&shader), 0);
+    if (FAILED(hr) || shader == nullptr) {
+      LogPrintf(record->vertex ? LOG_VERTEX_SHADER_FAILED : LOG_PIXEL_SHADER_FAILED);
+      return;
+    }
+    record->shader = shader;
+  });
   return 0;
 }

@@ -67,6 +67,7 @@ struct ShaderHandleRecord {
   const void* constantInfo;
 };
 
+
 struct UserShaderDrawState {
   int vertexShader;
   int pixelShader;
@@ -93,5 +94,9 @@ int ApplyShaderDrawSetup(const ShaderDrawSetup* setup);
 int CurrentShaderSetupToRecord(ShaderDrawSetup* setup, int n);
 int SetDeviceVertexShaderFromHandle(int handle);
 int SetDevicePixelShaderFromHandle(int handle);
+// Device rebuild: every shader handle's object released (its code kept) /
+// made again from the kept code. Both return 0.
+int ReleaseAllShaderObjects();
+int RecreateAllShaderObjects();
 
 #endif  // VUVIDEREZA_SHADER_H

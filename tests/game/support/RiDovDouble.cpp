@@ -282,6 +282,21 @@ int LoadImageDivided(const char* file, int count, int across, int down, int tile
   return result;
 }
 
+int LoadImageGraph(const char* file) {
+  Log("LoadImageGraph", file);
+  return Result("LoadImageGraph", ++S().imageLoadCount * 1000);
+}
+
+int PlayMovieGraph(int graphic, int playType) {
+  Log("PlayMovieGraph", graphic, playType);
+  return Result("PlayMovieGraph", 0);
+}
+
+int PauseMovieGraph(int graphic) {
+  Log("PauseMovieGraph", graphic);
+  return Result("PauseMovieGraph", 0);
+}
+
 int CreateFontToHandle(const char* faceName, int size, int thickness, int fontType, int charSet,
                        int edgeSize, int italic, int reuseHandle) {
   Log("CreateFontToHandle", faceName, size, thickness, fontType, charSet, edgeSize, italic,

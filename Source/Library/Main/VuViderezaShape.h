@@ -1,0 +1,100 @@
+// Shapes (boxes, circles, rings, triangles), clearing the draw target, and
+// the quad and vertex-list draws: the public calls with their entry frame,
+// the Direct3D drawers and the shared ring-span table.
+#ifndef VUVIDEREZA_SHAPE_H
+#define VUVIDEREZA_SHAPE_H
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "VuViderezaDraw.h"
+
+// One scan line of a ring: outer and inner edges and which are set.
+struct RingSpan {
+  int16_t outerLeft, outerRight, innerLeft, innerRight, flags;
+};
+enum {
+  RING_OUTER_LEFT = 1,
+  RING_OUTER_RIGHT = 2,
+  RING_INNER_LEFT = 4,
+  RING_INNER_RIGHT = 8,
+};
+
+// The work block shared by the ring drawers and the filled circle (it only
+// grows), zeroed over `lines` entries; null when it cannot be had.
+RingSpan* GetRingSpanTable(int lines);
+// Fills the table for the ring about (cx, cy): outer radius r + t / 2, inner
+// radius r - t / 2 (+ 1 for an even t), rows inside the draw area only.
+int BuildRingSpans(int thickness, int r, int cy, int cx, RingSpan* table);
+
+// The one-pixel outline's points, each once, in the midpoint stepping's order.
+void ForEachCircleOutlinePoint(int x, int y, int r, void (*plot)(int px, int py, void* context), void* context);
+
+// The destination copy of a texture render-target draw target: in use, and
+// the reciprocal size of its work surface.
+struct DestCopyScale {
+  int active;
+  float invWidth, invHeight;
+};
+DestCopyScale CurrentDestCopy();
+// A rectangle with each edge moved into the draw area.
+RECT ClampRectToDrawArea(RECT r);
+// The bracketed part of every draw call's entry frame: the destination
+// rectangle stored, the mask's begin / apply around the draw, and the
+// subtraction emulation around it when asked.
+template <class Draw>
+int RunBracketedDraw(const RECT& dest, bool masked, bool emulate, Draw&& draw) {
+  DrawDestRect = dest;
+  if (masked) BeginMaskedDraw(DrawDestRect);
+  int result;
+  if (emulate) {
+    const RECT r = DrawDestRect;
+    BeginSubtractBlendEmulation(&r);
+    result = draw();
+    EndSubtractBlendEmulation(&r);
+  } else {
+    result = draw();
+  }
+  if (masked) ApplyMaskToScreen(DrawDestRect);
+  return result;
+}
+
+// Public shape calls (x2 and y2 exclusive).
+int DrawRectShape(int x1, int y1, int x2, int y2, unsigned int colour, int fill);
+int DrawFilledBoxShape(int x1, int y1, int x2, int y2, unsigned int colour);
+int DrawBoxOutlineShape(int x1, int y1, int x2, int y2, unsigned int colour);
+int DrawCircleShape(int x, int y, int r, unsigned int colour, int fill, int thickness);
+int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int colour, int fill);
+int ClearDrawTarget(const RECT* rect);
+
+// Direct3D drawers: 0 when drawn (also when nothing was visible), -1
+// without a device.
+int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int colour);
+int DrawBoxOutlineHW(int x1, int y1, int x2, int y2, unsigned int colour);
+int G_D3D_DrawCircle(int x, int y, int r, unsigned int colour, int fill);
+int DrawRingHW(int x, int y, int r, unsigned int colour, int thickness);
+int DrawTriangleHW(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int colour, int fill);
+// The shape vertex colour: colour times the draw brightness, alpha of the
+// vertex diffuse colour.
+uint32_t MakeShapeVertexColor(unsigned int colour);
+
+// Quads: the public corner order is top-left, top-right, bottom-right,
+// bottom-left. fromRotation is 1 from the scaled-rotated draw.
+int DrawImageQuad(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int handle,
+                  int trans);
+int DrawImageQuadCore(int handle, float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
+                      int trans, int fromRotation);
+int DrawImageRotatedAbout(int x, int y, int cx, int cy, double scale, double angle, int handle, int trans, int turn);
+int DrawImageRotatedScaledXY(int x, int y, int cx, int cy, double scaleX, double scaleY, double angle, int handle,
+                             int trans, int turn);
+// Vertex lists of 28-byte vertices (x, y, z, rhw, colour, u, v); handle -5
+// draws without a graphic. Primitive types as Direct3D's.
+int DrawVertexPrimitive2D(const void* vertices, int count, int type, int handle, int trans);
+int DrawVertex2DPrimitiveHW(const void* vertices, int count, int type, struct GraphicHandleRecord* record, int trans);
+// 36-byte vertices with a graphic or shadow map; quadMode gives each group
+// of six the first piece's texture coordinates (left and right exchanged
+// with turn).
+int DrawVertex2DPrimitiveWithGraph(const void* vertices, int count, int type, int handle, int trans, int quadMode,
+                                   int turn);
+
+#endif  // VUVIDEREZA_SHAPE_H

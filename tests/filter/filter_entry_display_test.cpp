@@ -1,0 +1,280 @@
+// Graphic filters and blends through the entry on the real device (Wine
+// over Mesa, the harness's Xvfb): refusals, clipping and fitting, pass
+// counts, the start-up self-test, every filter and blend on graphics by the
+// shader path against the same call by the software path (programmable
+// shaders switched off), the work-target road when the shaders are not
+// known exact, a graphic inside a larger texture, DownScale into a render
+// target.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <functional>
+#include <string>
+
+#include "ReReziRader.h"
+#include "RiDov.h"
+#include "VuViderezaDevice.h"
+#include "VuViderezaDraw.h"
+#include "VuViderezaFilter.h"
+#include "VuViderezaGraph.h"
+#include "VuViderezaGraphics.h"
+#include "WindowFixture.h"
+
+int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,
+                              BaseImageRecord* alphaImage, int transparent, int inJob);
+
+namespace {
+
+using PixelFunction = std::function<uint32_t(int, int)>;
+
+uint32_t Picture(int x, int y) {
+  const int r = (x * 8 + y * 3) & 255, g = (y * 8 + x * 5 + 40) & 255, b = (x * y * 7 + 90) & 255;
+  const int a = (x * 7 + y * 11 + 20) & 255;
+  return static_cast<uint32_t>(a) << 24 | r << 16 | g << 8 | b;
+}
+uint32_t Second(int x, int y) {
+  const int r = (255 - x * 8) & 255, g = (x * 3 + y * 6 + 17) & 255, b = (y * 8 + 3) & 255;
+  const int a = (y * 8 + x * 2 + 30) & 255;
+  return static_cast<uint32_t>(a) << 24 | r << 16 | g << 8 | b;
+}
+int Channel(uint32_t v, int shift) { return static_cast<int>((v >> shift) & 255); }
+
+// A graphic made from pixels, with an alpha channel.
+int MakeGraph(int width, int height, const PixelFunction& pixel) {
+  BaseImageRecord image;
+  if (CreateBaseImageARGB8(width, height, &image) != 0) return -1;
+  for (int y = 0; y < height; y++)
+    for (int x = 0; x < width; x++) {
+      const uint32_t p = pixel(x, y);
+      SetBaseImagePixelRGBA(&image, x, y, (p >> 16) & 255, (p >> 8) & 255, p & 255, p >> 24);
+    }
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  settings.noTransparentColor = 1;
+  const int handle = AllocGraphicHandle();
+  const int result = CreateGraphFromBaseImages(&settings, handle, &image, nullptr, 0, 0);
+  ReleaseBaseImage(&image);
+  return result == 0 ? handle : -1;
+}
+
+int MakeRenderTarget(int width, int height) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  settings.drawable = 1;
+  settings.drawableAlpha = 1;
+  settings.alpha = 1;
+  const int handle = AllocGraphicHandle();
+  return CreateGraphicFromImageData(&settings, handle, width, height, 0, 1, 0, 0, -1, 0) == 0 ? handle : -1;
+}
+
+uint32_t PixelOf(int graphic, int x, int y) {
+  BaseImageRecord image;
+  if (ReadGraphToBaseImage(graphic, &image) != 0) return 0xDEADDEAD;
+  const uint32_t p = GetBaseImagePixelARGB8(&image, x, y);
+  ReleaseBaseImage(&image);
+  return p;
+}
+
+// Counts pixels of the w x h area differing by more than `tolerance` in a
+// channel; the first few go to `text`.
+int Differences(int a, int b, int w, int h, int tolerance, std::string* text) {
+  BaseImageRecord ia, ib;
+  if (ReadGraphToBaseImage(a, &ia) != 0) return -1;
+  if (ReadGraphToBaseImage(b, &ib) != 0) {
+    ReleaseBaseImage(&ia);
+    return -1;
+  }
+  int count = 0;
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) {
+      const uint32_t pa = GetBaseImagePixelARGB8(&ia, x, y), pb = GetBaseImagePixelARGB8(&ib, x, y);
+      for (int s = 0; s < 32; s += 8) {
+        if (abs(Channel(pa, s) - Channel(pb, s)) > tolerance) {
+          if (count++ < 4) {
+            char line[96];
+            snprintf(line, sizeof line, "(%d,%d) %08X %08X\n", x, y, pa, pb);
+            *text += line;
+          }
+          break;
+        }
+      }
+    }
+  ReleaseBaseImage(&ia);
+  ReleaseBaseImage(&ib);
+  return count;
+}
+
+class FilterEntryTest : public test_support::DeviceWindowTest {
+ protected:
+  void SetUp() override {
+    DeviceWindowTest::SetUp();
+    ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
+    ASSERT_EQ(1, AreShadersUsable());
+  }
+  void TearDown() override {
+    Graphics.shadersUsable = 1;
+    EXPECT_EQ(0, LibraryShutDown());
+    DeviceWindowTest::TearDown();
+  }
+  // Runs `call` on a fresh picture by the shader path and by the software
+  // path; the two results agree within 2 per channel.
+  void Agree(const char* what, const std::function<int(int graphic, int blend)>& call) {
+    const int a = MakeGraph(32, 32, Picture), b = MakeGraph(32, 32, Picture), blend = MakeGraph(32, 32, Second);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    ASSERT_GE(blend, 0);
+    ASSERT_EQ(0, call(a, blend)) << what;
+    Graphics.shadersUsable = 0;
+    ASSERT_EQ(0, call(b, blend)) << what << " (software)";
+    Graphics.shadersUsable = 1;
+    std::string text;
+    EXPECT_EQ(0, Differences(a, b, 32, 32, 2, &text)) << what << "\n" << text;
+    DeleteGraphicHandle(a);
+    DeleteGraphicHandle(b);
+    DeleteGraphicHandle(blend);
+  }
+};
+
+TEST_F(FilterEntryTest, TheStartUpSelfTestFindsTheShadersExact) { EXPECT_EQ(1, Graphics.filtersExact); }
+
+TEST_F(FilterEntryTest, RefusalsClippingAndPassCounts) {
+  const int g = MakeGraph(16, 16, Picture), blend = MakeGraph(16, 16, Second);
+  ASSERT_GE(g, 0);
+  const GraphFilterArgs none{};
+  EXPECT_EQ(-1, ApplyGraphFilterOrBlend(0, g, -1, g, 0, FILTER_INVERT, 4, 0, 4, 16, 0, 0, 0, 0, 0, none));
+  EXPECT_EQ(-1, ApplyGraphFilterOrBlend(0, g, -1, g, 0, FILTER_INVERT, 8, 0, 4, 16, 0, 0, 0, 0, 0, none));
+  EXPECT_EQ(-1, ApplyGraphFilter(g, 11, none));
+  EXPECT_EQ(-1, ApplyGraphFilter(g, -1, none));
+  EXPECT_EQ(-1, ApplyGraphFilterOrBlend(1, g, blend, g, 255, 17, 0, 0, 16, 16, 0, 0, 1, 0, 0, none));
+  EXPECT_EQ(-1, ApplyGraphFilterOrBlend(1, g, -1, g, 255, 0, 0, 0, 16, 16, 0, 0, 1, 0, 0, none));
+  EXPECT_EQ(-1, ApplyGraphFilter(-5, FILTER_INVERT, none));
+  // Wholly outside: nothing, 0; the picture is unchanged.
+  EXPECT_EQ(0, ApplyGraphFilterOrBlend(0, g, -1, g, 0, FILTER_INVERT, 20, 0, 30, 16, 0, 0, 0, 20, 0, none));
+  EXPECT_EQ(0, ApplyGraphFilterOrBlend(0, g, -1, g, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, 16, 0, none));
+  EXPECT_EQ(Picture(3, 3), PixelOf(g, 3, 3));
+  // Pass counts.
+  GraphFilterArgs hsb{};
+  EXPECT_EQ(2, GraphFilterPassCount(0, FILTER_HSB, hsb));
+  hsb.v[0] = 1;
+  EXPECT_EQ(1, GraphFilterPassCount(0, FILTER_HSB, hsb));
+  EXPECT_EQ(2, GraphFilterPassCount(0, FILTER_GAUSS, none));
+  EXPECT_EQ(1, GraphFilterPassCount(0, FILTER_MONO, none));
+  EXPECT_EQ(1, GraphFilterPassCount(1, 16, none));
+  DeleteGraphicHandle(g);
+  DeleteGraphicHandle(blend);
+}
+
+TEST_F(FilterEntryTest, ANegativeDestinationShortensFromTheLeft) {
+  for (int software = 0; software < 2; software++) {
+    const int g = MakeGraph(16, 16, Picture), dest = MakeGraph(16, 16, [](int, int) { return 0xFF000000u; });
+    ASSERT_GE(dest, 0);
+    Graphics.shadersUsable = software ? 0 : 1;
+    // Invert of (0..16) drawn at x = -3: source columns 3..15 land at 0..12,
+    // the rest of the destination stays.
+    EXPECT_EQ(0, ApplyGraphFilterOrBlend(0, g, -1, dest, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, -3, 0,
+                                         GraphFilterArgs{}));
+    Graphics.shadersUsable = 1;
+    EXPECT_EQ(Picture(3, 5) ^ 0x00FFFFFFu, PixelOf(dest, 0, 5)) << software;
+    EXPECT_EQ(Picture(15, 5) ^ 0x00FFFFFFu, PixelOf(dest, 12, 5)) << software;
+    EXPECT_EQ(0xFF000000u, PixelOf(dest, 13, 5)) << software;
+    DeleteGraphicHandle(g);
+    DeleteGraphicHandle(dest);
+  }
+}
+
+TEST_F(FilterEntryTest, InvertInAGraphicInsideALargerTexture) {
+  const int g = MakeGraph(20, 12, Picture);  // a 32 x 16 texture
+  ASSERT_GE(g, 0);
+  ASSERT_EQ(0, GraphFilterInvert(g));
+  int wrong = 0;
+  BaseImageRecord image;
+  ASSERT_EQ(0, ReadGraphToBaseImage(g, &image));
+  for (int y = 0; y < 12; y++)
+    for (int x = 0; x < 20; x++) wrong += GetBaseImagePixelARGB8(&image, x, y) != (Picture(x, y) ^ 0x00FFFFFFu);
+  ReleaseBaseImage(&image);
+  EXPECT_EQ(0, wrong);
+  DeleteGraphicHandle(g);
+}
+
+TEST_F(FilterEntryTest, WithoutExactShadersTheWorkTargetGivesTheSamePixels) {
+  const int a = MakeGraph(32, 32, Picture), b = MakeGraph(32, 32, Picture);
+  ASSERT_EQ(0, GraphFilterMono(a, 40, -30));
+  Graphics.filtersExact = 0;
+  ASSERT_EQ(0, GraphFilterMono(b, 40, -30));
+  Graphics.filtersExact = 1;
+  std::string text;
+  EXPECT_EQ(0, Differences(a, b, 32, 32, 0, &text)) << text;
+  DeleteGraphicHandle(a);
+  DeleteGraphicHandle(b);
+}
+
+TEST_F(FilterEntryTest, DownScaleIntoARenderTargetFitsTheDestination) {
+  const int source = MakeGraph(32, 32, [](int, int) { return 0x80C06020u; });
+  const int dest = MakeRenderTarget(8, 8);
+  ASSERT_GE(dest, 0);
+  // By 3 (as 4) from (0, 0) at (4, 4): 16 x 16 source pixels fit, 4 x 4 out.
+  ASSERT_EQ(0, ApplyGraphFilterOrBlend(0, source, -1, dest, 0, FILTER_DOWN_SCALE, 0, 0, 32, 32, 0, 0, 0, 4, 4,
+                                       GraphFilterArgs{1, {3}}));
+  EXPECT_EQ(0x80C06020u, PixelOf(dest, 4, 4));
+  EXPECT_EQ(0x80C06020u, PixelOf(dest, 7, 7));
+  EXPECT_NE(0x80C06020u, PixelOf(dest, 3, 3));
+  DeleteGraphicHandle(source);
+  DeleteGraphicHandle(dest);
+}
+
+TEST_F(FilterEntryTest, EveryFilterAgreesWithTheSoftwarePath) {
+  const unsigned int dark = MakeColorValue(20, 40, 60), bright = MakeColorValue(240, 200, 180);
+  Agree("Mono", [](int g, int) { return GraphFilterMono(g, -60, 90); });
+  Agree("Gauss 8", [](int g, int) { return GraphFilterGauss(g, 8, 300); });
+  Agree("Gauss 32", [](int g, int) { return GraphFilterGauss(g, 32, 1600); });
+  Agree("Gauss 0", [](int g, int) { return GraphFilterGauss(g, 16, 0); });
+  Agree("BrightClip", [&](int g, int) { return GraphFilterBrightClip(g, 5, 120, 1, bright, 128); });
+  Agree("Hsb relative", [](int g, int) { return GraphFilterHsb(g, 0, 70, 40, 20); });
+  Agree("Hsb absolute", [](int g, int) { return GraphFilterHsb(g, 1, 200, -30, -10); });
+  Agree("Invert", [](int g, int) { return GraphFilterInvert(g); });
+  Agree("Level", [](int g, int) { return GraphFilterLevel(g, 30, 220, 150, 10, 240); });
+  Agree("TwoColor", [&](int g, int) { return GraphFilterTwoColor(g, 120, dark, 255, bright, 128); });
+  Agree("PremultipliedAlpha", [](int g, int) { return GraphFilterPremultipliedAlpha(g); });
+  Agree("InterpolatedAlpha", [](int g, int) { return GraphFilterInterpolatedAlpha(g); });
+  Agree("GradientMap", [](int g, int blend) { return GraphFilterGradientMap(g, blend, 0); });
+}
+
+TEST_F(FilterEntryTest, EveryBlendAgreesWithTheSoftwarePath) {
+  for (int type = 0; type < GRAPH_BLEND_TYPES; type++) {
+    if (type == GRAPH_BLEND_RGBA_MIX) continue;
+    char what[32];
+    snprintf(what, sizeof what, "blend %d", type);
+    Agree(what, [&](int g, int blend) { return GraphBlend(g, blend, g, 200, type); });
+  }
+  Agree("RGBA mix 5 3 0 6", [](int g, int blend) { return GraphBlendRgbaMix(g, blend, g, 5, 3, 0, 6); });
+  Agree("RGBA mix 2 2 2 7", [](int g, int blend) { return GraphBlendRgbaMix(g, blend, g, 2, 2, 2, 7); });
+  Agree("RGBA mix 4 5 6 7", [](int g, int blend) { return GraphBlendRgbaMix(g, blend, g, 4, 5, 6, 7); });
+  Agree("RGBA mix 0 1 2 3", [](int g, int blend) { return GraphBlendRgbaMix(g, blend, g, 0, 1, 2, 3); });
+}
+
+TEST_F(FilterEntryTest, RgbaMixShaderChoice) {
+  int r = 2, g = 2, b = 2, a = 7, entry = 0, swap = 0;
+  char name[48];
+  ASSERT_EQ(0, ChooseRgbaMixShader(&r, &g, &b, &a, &entry, name, sizeof name, &swap));
+  EXPECT_STREQ("RGBAMix_SBSBSBBA.pso", name);
+  EXPECT_EQ(-1, entry);
+  r = 4, g = 5, b = 6, a = 7;
+  ASSERT_EQ(0, ChooseRgbaMixShader(&r, &g, &b, &a, &entry, name, sizeof name, &swap));
+  EXPECT_EQ(27, entry);  // 0 1 2 3 with the graphics swapped
+  EXPECT_EQ(1, swap);
+  r = 5, g = 5, b = 5, a = 2;
+  ASSERT_EQ(0, ChooseRgbaMixShader(&r, &g, &b, &a, &entry, name, sizeof name, &swap));
+  EXPECT_STREQ("RGBAMix_SGSGSGBB.pso", name);
+  EXPECT_EQ(1, swap);
+  r = 5, g = 3, b = 0, a = 6;
+  ASSERT_EQ(0, ChooseRgbaMixShader(&r, &g, &b, &a, &entry, name, sizeof name, &swap));
+  EXPECT_STREQ("RGBAMix_Base.pso", name);
+  r = 8;
+  EXPECT_EQ(-1, ChooseRgbaMixShader(&r, &g, &b, &a, &entry, name, sizeof name, &swap));
+}
+
+}  // namespace

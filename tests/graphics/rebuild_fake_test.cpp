@@ -1,0 +1,223 @@
+// Device loss and rebuild against the fake device call table: losses the
+// machine cannot produce (a lost or not-reset device found on activation),
+// the order of releases and re-creations, user shaders made again on the
+// new device and a refused re-creation, a restart that falls back to
+// software, and a hundred rebuilds that leave no memory block behind.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FakeDirect3D.h"
+#include "LogCapture.h"
+#include "RaRadara.h"
+#include "TestFiles.h"
+#include "VeRavoro.h"
+#include "VuViderezaBuffer.h"
+#include "VuViderezaDevice.h"
+#include "VuViderezaGraph.h"
+#include "VuViderezaGraphics.h"
+#include "VuViderezaRebuild.h"
+#include "VuViderezaShader.h"
+#include "VuViderezaShaderCode.h"
+#include "VuViderezaShadowMap.h"
+#include "ZiDezaru.h"
+
+using test_support::FakeDirect3D;
+using test_support::LogCapture;
+
+namespace {
+
+std::vector<std::string>* Order = nullptr;
+int Releases = 0;
+char Objects[16];
+uint8_t Memory[1 << 16];  // what every lock of the fake hands out
+
+class RebuildFakeTest : public ::testing::Test {
+ protected:
+  FakeDirect3D fake;
+  LogCapture log_{test_support::SharedTempFolder("RIDOV_REBUILD_TEST_FOLDER", "rebuild")};
+  void SetUp() override {
+    StartupSettings.windowed = 1;
+    Screen.width = 640;
+    Screen.height = 480;
+    Screen.colorBits = 32;
+    ASSERT_EQ(0, InitializeGraphicsSystem());
+    ASSERT_EQ(1, DeviceLayer.hardware);
+    Releases = 0;
+    fake.table.ReleaseComObject = [](IUnknown*) -> ULONG {
+      Releases++;
+      return 0;
+    };
+    // Texture surfaces, fills, index buffers and locks the common fake leaves out.
+    fake.table.GetTextureSurfaceLevel = [](IDirect3DTexture9*, UINT, IDirect3DSurface9** s) -> HRESULT {
+      *s = reinterpret_cast<IDirect3DSurface9*>(&Objects[0]);
+      return D3D_OK;
+    };
+    fake.table.ColorFillDeviceSurface = [](IDirect3DSurface9*, const RECT*, D3DCOLOR) -> HRESULT { return D3D_OK; };
+    fake.table.CreateDeviceIndexBuffer = [](UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DIndexBuffer9** b,
+                                            HANDLE*) -> HRESULT {
+      *b = reinterpret_cast<IDirect3DIndexBuffer9*>(&Objects[1]);
+      return D3D_OK;
+    };
+    fake.table.LockBuffer = [](IDirect3DResource9*, UINT, UINT, void** data, DWORD) -> HRESULT {
+      *data = Memory;
+      return D3D_OK;
+    };
+    fake.table.UnlockBuffer = [](IDirect3DResource9*) -> HRESULT { return D3D_OK; };
+    fake.table.LockTextureRect = [](IDirect3DTexture9*, UINT, D3DLOCKED_RECT* locked, const RECT*,
+                                    DWORD) -> HRESULT {
+      locked->pBits = Memory;
+      locked->Pitch = 256;
+      return D3D_OK;
+    };
+    fake.table.UnlockTextureRect = [](IDirect3DTexture9*, UINT) -> HRESULT { return D3D_OK; };
+  }
+  void TearDown() override {
+    Order = nullptr;
+    SetDeviceBeforeResetCallback(nullptr, nullptr);
+    SetDeviceAfterRestoreCallback(nullptr, nullptr);
+    TerminateGraphicsSystem();
+    StartupSettings.windowed = 0;
+    WinSys.active = 0;
+  }
+  int UserPixelShader() {
+    const void* code;
+    uint32_t size;
+    if (FindShaderCode(1, "ps_mask_blend.pso", &code, &size) != 0) return -1;
+    return LoadPixelShaderFromMemory(code, static_cast<int>(size));
+  }
+  static ShaderHandleRecord* Shader(int handle) {
+    return reinterpret_cast<ShaderHandleRecord*>(GetHandleRecord(handle));
+  }
+  int DevicesMade() const { return fake.Count("CreateDevice("); }
+};
+
+// Activation of a window whose device reports code: rebuilt or not.
+struct LossCase {
+  HRESULT cooperativeLevel;
+  bool rebuilt;
+};
+
+TEST_F(RebuildFakeTest, ActivationRebuildsOnlyALostOrNotResetDevice) {
+  const LossCase cases[] = {{D3D_OK, false}, {D3DERR_DEVICELOST, true}, {D3DERR_DEVICENOTRESET, true},
+                            {D3DERR_DRIVERINTERNALERROR, true}};
+  for (const LossCase& c : cases) {
+    const int before = DevicesMade();
+    fake.cooperativeLevel = c.cooperativeLevel;
+    WinSys.active = 0;
+    OnActivationChange(WA_ACTIVE, 0);
+    EXPECT_EQ(c.rebuilt ? before + 1 : before, DevicesMade()) << std::hex << c.cooperativeLevel;
+    EXPECT_EQ(1, HasDirect3DDevice());
+  }
+}
+
+TEST_F(RebuildFakeTest, ObjectsAreReleasedBeforeTheDeviceEndsAndMadeAgainAfterItStarts) {
+  const int target = MakeBlankGraph(32, 32, 1, 1);
+  ASSERT_GT(target, 0) << log_.Text();
+  const int vb = CreateVertexBufferHandle(16, 8);
+  ASSERT_GT(vb, 0);
+  const int map = MakeShadowMap(64, 64, 16, 0);
+  ASSERT_GT(map, 0);
+  const int shader = UserPixelShader();
+  ASSERT_GT(shader, 0);
+  std::vector<std::string> order;
+  Order = &order;
+  SetDeviceBeforeResetCallback([](void*) { Order->push_back("before"); }, nullptr);
+  SetDeviceAfterRestoreCallback([](void*) { Order->push_back(HasDirect3DDevice() ? "after" : "after:none"); },
+                                nullptr);
+  fake.calls.clear();
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  EXPECT_EQ((std::vector<std::string>{"before", "after"}), order);
+  EXPECT_EQ(1, DevicesMade());
+  GraphicHandleRecord* record = GetGraphicRecord(target, 0);
+  ASSERT_NE(nullptr, record);
+  EXPECT_NE(nullptr, record->image->textures[0].texture);
+  EXPECT_NE(nullptr, GetVertexBufferObject(vb));
+  EXPECT_NE(nullptr, reinterpret_cast<ShadowMapRecord*>(GetHandleRecord(map))->texture);
+  EXPECT_NE(nullptr, Shader(shader)->shader) << "the user shader is made on the new device";
+  // Buffer and shader re-creation come after the new device.
+  const std::string calls = fake.Joined();
+  const size_t device = calls.find("CreateDevice(");
+  ASSERT_NE(std::string::npos, device);
+  const size_t buffer = calls.find("CreateVertexBuffer");
+  ASSERT_NE(std::string::npos, buffer);
+  EXPECT_GT(buffer, device) << "the buffer is made on the new device";
+  EXPECT_EQ(1, GetDeviceRebuiltFlag());
+}
+
+TEST_F(RebuildFakeTest, AUserShaderThatCannotBeMadeAgainIsLoggedAndLeftEmpty) {
+  const int shader = UserPixelShader();
+  ASSERT_GT(shader, 0);
+  fake.shaderResult = E_FAIL;  // base shaders and the user's fail on the new device
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  EXPECT_EQ(nullptr, Shader(shader)->shader);
+  EXPECT_TRUE(log_.Has("ピクセルシェーダーの作成に失敗しました")) << log_.Text();
+  fake.shaderResult = D3D_OK;
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  EXPECT_NE(nullptr, Shader(shader)->shader) << "kept code makes it on the next device";
+  EXPECT_EQ(0, DeleteHandle(shader));
+}
+
+TEST_F(RebuildFakeTest, ARestartWithoutADeviceLeavesSoftwareModeAndStillReturnsZero) {
+  const int target = MakeBlankGraph(16, 16, 1, 0);
+  ASSERT_GT(target, 0);
+  for (int i = 0; i < 16; i++) fake.createDeviceResults.push_back(D3DERR_NOTAVAILABLE);
+  EXPECT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  EXPECT_EQ(0, DeviceLayer.hardware);
+  EXPECT_EQ(0, HasDirect3DDevice());
+  EXPECT_EQ(-1, SetDrawTargetOfIndex(1, target, 0));
+  EXPECT_EQ(0, DeleteGraphicHandle(target));
+}
+
+TEST_F(RebuildFakeTest, ReleasingTheDeviceAloneDropsEveryObjectAndARebuildBringsThemBack) {
+  const int vb = CreateVertexBufferHandle(16, 8);
+  const int shader = UserPixelShader();
+  ASSERT_GT(vb, 0);
+  ASSERT_GT(shader, 0);
+  ReleaseGraphicsDevice();
+  EXPECT_EQ(0, HasDirect3DDevice());
+  EXPECT_EQ(nullptr, GetVertexBufferObject(vb));
+  EXPECT_EQ(nullptr, Shader(shader)->shader);
+  const uint8_t bytes[16 * 2] = {1, 2, 3};
+  EXPECT_EQ(0, SetVertexBufferData(0, bytes, 2, vb)) << "the system copy takes writes while lost";
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  EXPECT_NE(nullptr, GetVertexBufferObject(vb));
+  EXPECT_NE(nullptr, Shader(shader)->shader);
+}
+
+TEST_F(RebuildFakeTest, ANewModeBecomesTheScreenSettingAndThe32BitMemoryImageType) {
+  ASSERT_EQ(0, RebuildGraphicsDevice(32, 800, 600, 0, 1));
+  int width = 0, height = 0;
+  GetScreenSizeSetting(&width, &height);
+  EXPECT_EQ(800, width);
+  EXPECT_EQ(600, height);
+  EXPECT_EQ(32, Screen.colorBits);
+  EXPECT_EQ(1, HasDirect3DDevice());
+  ASSERT_FALSE(fake.deviceParams.empty());
+  EXPECT_EQ(800u, fake.deviceParams.back().BackBufferWidth);
+}
+
+TEST_F(RebuildFakeTest, AHundredRebuildsLeaveNoMemoryBlockAndReleaseAsMuchEachTime) {
+  ASSERT_GT(MakeBlankGraph(32, 32, 1, 1), 0);
+  ASSERT_GT(CreateVertexBufferHandle(16, 8), 0);
+  ASSERT_GT(CreateIndexBufferHandle(12, INDEX_TYPE_16BIT), 0);
+  ASSERT_GT(MakeShadowMap(64, 64, 16, 0), 0);
+  ASSERT_GT(UserPixelShader(), 0);
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  const int blocks = GetAllocCount();
+  Releases = 0;
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  const int perRebuild = Releases;
+  EXPECT_GT(perRebuild, 10);
+  for (int i = 0; i < 99; i++) {
+    Releases = 0;
+    ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+    ASSERT_EQ(perRebuild, Releases) << "rebuild " << i;
+  }
+  EXPECT_EQ(blocks, GetAllocCount());
+}
+
+}  // namespace
