@@ -183,5 +183,12 @@ extern "C" int __wrap__Z17PresentBackBufferv() {
     Frames[boss ? PHASE_BOSS : PHASE_PLAY].push_back(frame);
   }
   PadNow = NextPad();
+  if (FrameIndex % 120 == 0) {
+    if (FILE* progress = fopen("game_frames_progress.txt", "ab")) {
+      fprintf(progress, "%lu ms frame %d scene %d objects %d lives %d boss %d\n", static_cast<unsigned long>(GetTickCount()), FrameIndex, scene, frame.objects,
+              StatusInstance.GetStatusField(1, STATUS_LIVES), StatusInstance.GetStatusField(1, STATUS_BOSS_HP));
+      fclose(progress);
+    }
+  }
   return result;
 }
