@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "BenchTiming.h"
+#include "DeviceTestImages.h"
 #include "RaRadara.h"
 #include "ReReziRader.h"
 #include "RiDov.h"
@@ -19,36 +20,17 @@
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
 
-int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,
-                              BaseImageRecord* alphaImage, int transparent, int inJob);
-
 namespace {
 
 enum { WIDTH = 960, HEIGHT = 720, ROUNDS = 3 };
 
 int MakePicture() {
-  BaseImageRecord image;
-  if (CreateBaseImageARGB8(WIDTH, HEIGHT, &image) != 0) return -1;
-  for (int y = 0; y < HEIGHT; y++)
-    for (int x = 0; x < WIDTH; x++) SetBaseImagePixelRGBA(&image, x, y, x & 255, y & 255, (x ^ y) & 255, (x + y) & 255);
-  GraphCreateSettings settings;
-  GetGraphCreateSettings(&settings);
-  settings.noTransparentColor = 1;
-  const int handle = AllocGraphicHandle();
-  const int result = CreateGraphFromBaseImages(&settings, handle, &image, nullptr, 0, 0);
-  ReleaseBaseImage(&image);
-  return result == 0 ? handle : -1;
+  return test_support::MakeArgbGraph(WIDTH, HEIGHT, [](int x, int y) {
+    return static_cast<uint32_t>((x + y) & 255) << 24 | (x & 255) << 16 | (y & 255) << 8 | ((x ^ y) & 255);
+  });
 }
 
-int MakeRenderTarget() {
-  GraphCreateSettings settings;
-  GetGraphCreateSettings(&settings);
-  settings.drawable = 1;
-  settings.drawableAlpha = 1;
-  settings.alpha = 1;
-  const int handle = AllocGraphicHandle();
-  return CreateGraphicFromImageData(&settings, handle, WIDTH, HEIGHT, 0, 1, 0, 0, -1, 0) == 0 ? handle : -1;
-}
+int MakeRenderTarget() { return test_support::MakeArgbRenderTargetGraph(WIDTH, HEIGHT); }
 
 // Waits until the device has done what was asked of it.
 void WaitForDevice() {

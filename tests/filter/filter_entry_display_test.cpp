@@ -22,10 +22,9 @@
 #include "VuViderezaFilter.h"
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
+#include "RaRadaraServices.h"
+#include "DeviceTestImages.h"
 #include "WindowFixture.h"
-
-int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,
-                              BaseImageRecord* alphaImage, int transparent, int inJob);
 
 namespace {
 
@@ -43,33 +42,11 @@ uint32_t Second(int x, int y) {
 }
 int Channel(uint32_t v, int shift) { return static_cast<int>((v >> shift) & 255); }
 
-// A graphic made from pixels, with an alpha channel.
 int MakeGraph(int width, int height, const PixelFunction& pixel) {
-  BaseImageRecord image;
-  if (CreateBaseImageARGB8(width, height, &image) != 0) return -1;
-  for (int y = 0; y < height; y++)
-    for (int x = 0; x < width; x++) {
-      const uint32_t p = pixel(x, y);
-      SetBaseImagePixelRGBA(&image, x, y, (p >> 16) & 255, (p >> 8) & 255, p & 255, p >> 24);
-    }
-  GraphCreateSettings settings;
-  GetGraphCreateSettings(&settings);
-  settings.noTransparentColor = 1;
-  const int handle = AllocGraphicHandle();
-  const int result = CreateGraphFromBaseImages(&settings, handle, &image, nullptr, 0, 0);
-  ReleaseBaseImage(&image);
-  return result == 0 ? handle : -1;
+  return test_support::MakeArgbGraph(width, height, pixel);
 }
 
-int MakeRenderTarget(int width, int height) {
-  GraphCreateSettings settings;
-  GetGraphCreateSettings(&settings);
-  settings.drawable = 1;
-  settings.drawableAlpha = 1;
-  settings.alpha = 1;
-  const int handle = AllocGraphicHandle();
-  return CreateGraphicFromImageData(&settings, handle, width, height, 0, 1, 0, 0, -1, 0) == 0 ? handle : -1;
-}
+int MakeRenderTarget(int width, int height) { return test_support::MakeArgbRenderTargetGraph(width, height); }
 
 uint32_t PixelOf(int graphic, int x, int y) {
   BaseImageRecord image;
@@ -198,6 +175,19 @@ TEST_F(FilterEntryTest, InvertInAGraphicInsideALargerTexture) {
   ReleaseBaseImage(&image);
   EXPECT_EQ(0, wrong);
   DeleteGraphicHandle(g);
+}
+
+// The filter shaders loaded before a device rebuild draw on the new device.
+TEST_F(FilterEntryTest, FiltersWorkAfterADeviceRebuild) {
+  const int before = MakeGraph(16, 16, Picture);
+  ASSERT_EQ(0, GraphFilterInvert(before));
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  const int after = MakeGraph(16, 16, Picture);
+  ASSERT_EQ(0, GraphFilterInvert(after));
+  EXPECT_EQ(Picture(5, 7) ^ 0x00FFFFFFu, PixelOf(after, 5, 7));
+  EXPECT_EQ(Picture(15, 0) ^ 0x00FFFFFFu, PixelOf(after, 15, 0));
+  DeleteGraphicHandle(before);
+  DeleteGraphicHandle(after);
 }
 
 TEST_F(FilterEntryTest, WithoutExactShadersTheWorkTargetGivesTheSamePixels) {

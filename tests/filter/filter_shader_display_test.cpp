@@ -22,6 +22,7 @@
 #include "VuViderezaFilterSoft.h"
 #include "VuViderezaGraphics.h"
 #include "VuViderezaShaderCode.h"
+#include "DeviceTestImages.h"
 #include "WindowFixture.h"
 
 namespace {
@@ -66,20 +67,7 @@ struct Image {
   BaseImageRecord* operator&() { return &record; }
 };
 
-IDirect3DTexture9* MakeTexture(int w, int h, const std::function<uint32_t(int, int)>& texel) {
-  IDirect3DTexture9* texture = nullptr;
-  if (CreateDeviceTexture(w, h, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr) != D3D_OK) return nullptr;
-  D3DLOCKED_RECT locked;
-  if (LockTextureRect(texture, 0, &locked, nullptr, 0) == D3D_OK) {
-    for (int y = 0; y < h; y++) {
-      for (int x = 0; x < w; x++) {
-        reinterpret_cast<DWORD*>(static_cast<unsigned char*>(locked.pBits) + y * locked.Pitch)[x] = texel(x, y);
-      }
-    }
-    UnlockTextureRect(texture, 0);
-  }
-  return texture;
-}
+using test_support::MakeArgbTexture;
 
 class FilterShaderTest : public test_support::DeviceWindowTest {
  protected:
@@ -87,15 +75,12 @@ class FilterShaderTest : public test_support::DeviceWindowTest {
     DeviceWindowTest::SetUp();
     ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
     ASSERT_EQ(1, AreShadersUsable());
-    ASSERT_EQ(D3D_OK, CreateDeviceRenderTarget(kTarget, kTarget, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE,
-                                               &target_, nullptr));
-    ASSERT_EQ(D3D_OK, CreateDeviceOffscreenPlainSurface(kTarget, kTarget, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM,
-                                                        &readBack_, nullptr));
+    ASSERT_TRUE(target_.Create(kTarget, kTarget));
     ASSERT_EQ(D3D_OK, CreateDeviceTexture(kSize, kSize, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8,
                                           D3DPOOL_DEFAULT, &work_, nullptr));
     ASSERT_EQ(D3D_OK, work_->GetSurfaceLevel(0, &workSurface_));
-    source_ = MakeTexture(kSize, kSize, SourcePixel);
-    blend_ = MakeTexture(kSize, kSize, BlendPixel);
+    source_ = MakeArgbTexture(kSize, kSize, SourcePixel);
+    blend_ = MakeArgbTexture(kSize, kSize, BlendPixel);
     ASSERT_NE(nullptr, source_);
     ASSERT_NE(nullptr, blend_);
   }
@@ -111,9 +96,10 @@ class FilterShaderTest : public test_support::DeviceWindowTest {
       }
     }
     for (IDirect3DPixelShader9* shader : shaders_) ReleaseComObject(shader);
-    for (IUnknown* object : std::initializer_list<IUnknown*>{source_, blend_, workSurface_, work_, readBack_, target_}) {
+    for (IUnknown* object : std::initializer_list<IUnknown*>{source_, blend_, workSurface_, work_}) {
       if (object != nullptr) ReleaseComObject(object);
     }
+    target_.Release();
     EXPECT_EQ(0, LibraryShutDown());
     DeviceWindowTest::TearDown();
   }
@@ -138,24 +124,7 @@ class FilterShaderTest : public test_support::DeviceWindowTest {
   // at 1 / divisor size, through `shader` with `constants` from c0.
   void Draw(IDirect3DSurface9* surface, IDirect3DBaseTexture9* stage0, IDirect3DBaseTexture9* stage1,
             IDirect3DPixelShader9* shader, const std::vector<Float4>& constants, bool linear, int divisor = 1) {
-    EndDrawScene();
-    SetDeviceRenderTarget(0, surface);
-    ClearDevice(0, nullptr, D3DCLEAR_TARGET, kClear, 1.0f, 0);
-    BeginDrawSceneOnce();
-    SetDeviceRenderState(D3DRS_ZENABLE, FALSE);
-    SetDeviceRenderState(D3DRS_LIGHTING, FALSE);
-    SetDeviceRenderState(D3DRS_FOGENABLE, FALSE);
-    SetDeviceRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    SetDeviceRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-    SetDeviceRenderState(D3DRS_ALPHATESTENABLE, FALSE);
-    for (int s = 0; s < 2; s++) {
-      SetDeviceSamplerState(s, D3DSAMP_MAGFILTER, linear ? D3DTEXF_LINEAR : D3DTEXF_POINT);
-      SetDeviceSamplerState(s, D3DSAMP_MINFILTER, linear ? D3DTEXF_LINEAR : D3DTEXF_POINT);
-      SetDeviceSamplerState(s, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
-      SetDeviceSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
-      SetDeviceSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
-    }
-    SetDeviceVertexShader(nullptr);
+    test_support::BeginRawShaderDraw(surface, kClear, linear);
     SetDeviceTexture(0, stage0);
     SetDeviceTexture(1, stage1);
     SetDevicePixelShader(shader);
@@ -176,17 +145,7 @@ class FilterShaderTest : public test_support::DeviceWindowTest {
   }
 
   // The target's top-left n x n pixels.
-  std::vector<uint32_t> Read(int n) {
-    std::vector<uint32_t> pixels(n * n, 0xDEADDEAD);
-    if (GetDeviceRenderTargetData(target_, readBack_) != D3D_OK) return pixels;
-    D3DLOCKED_RECT locked;
-    if (readBack_->LockRect(&locked, nullptr, D3DLOCK_READONLY) != D3D_OK) return pixels;
-    for (int y = 0; y < n; y++) {
-      memcpy(&pixels[y * n], static_cast<unsigned char*>(locked.pBits) + y * locked.Pitch, n * 4);
-    }
-    readBack_->UnlockRect();
-    return pixels;
-  }
+  std::vector<uint32_t> Read(int n) { return target_.Read(n, n); }
 
   // Compares the n x n result with the software image; `skip` leaves out
   // pixels (by source position) whose result hangs on a threshold.
@@ -217,14 +176,13 @@ class FilterShaderTest : public test_support::DeviceWindowTest {
   void OnePass(const char* name, const std::vector<Float4>& constants, bool linear,
                const std::function<int(Image&, Image&)>& software, IDirect3DBaseTexture9* stage1 = nullptr,
                const std::function<bool(int, int)>& skip = nullptr) {
-    Draw(target_, source_, stage1, Shader(name), constants, linear);
+    Draw(target_.Surface(), source_, stage1, Shader(name), constants, linear);
     Image src(kSize, kSize, SourcePixel), out(kSize, kSize, [](int, int) { return kClear; });
     ASSERT_EQ(0, software(src, out)) << name;
     Compare(name, Read(kSize), out, kSize, skip);
   }
 
-  IDirect3DSurface9* target_ = nullptr;
-  IDirect3DSurface9* readBack_ = nullptr;
+  test_support::ReadableTarget target_;
   IDirect3DTexture9* work_ = nullptr;
   IDirect3DSurface9* workSurface_ = nullptr;
   IDirect3DTexture9* source_ = nullptr;
@@ -272,7 +230,7 @@ TEST_F(FilterShaderTest, ThresholdFiltersAgreeAwayFromTheThreshold) {
 
 TEST_F(FilterShaderTest, LevelAndGradientMapAgreeThroughTheirTables) {
   for (const float gamma : {1.0f, 2.2f, 0.6f}) {
-    IDirect3DTexture9* table = MakeTexture(256, 1, [&](int x, int) {
+    IDirect3DTexture9* table = MakeArgbTexture(256, 1, [&](int x, int) {
       const DWORD v = static_cast<DWORD>(LevelGammaEntry(x, gamma));
       return v << 24 | v << 16 | v << 8 | v;
     });
@@ -286,7 +244,7 @@ TEST_F(FilterShaderTest, LevelAndGradientMapAgreeThroughTheirTables) {
     if (y > 0 || x >= 20) return 0xFFFF00FF;
     return static_cast<uint32_t>(255 - x * 3) << 24 | (x * 12) << 16 | (200 - x * 5) << 8 | (x * 7 + 20);
   };
-  IDirect3DTexture9* texture = MakeTexture(32, 2, gradient);
+  IDirect3DTexture9* texture = MakeArgbTexture(32, 2, gradient);
   Image image(20, 1, gradient);
   for (int reverse = 0; reverse < 2; reverse++) {
     OnePass(reverse ? "GradientMapRev.pso" : "GradientMap.pso", {kWeights, {{20.0f / 32, 0.25f, 0, 0}}}, false,
@@ -313,10 +271,10 @@ TEST_F(FilterShaderTest, HsbAgreesInBothModes) {
                               static_cast<float>(static_cast<int>(k.v[2] * 256)), 0}};
     const std::vector<Float4> constants = {k, {{0.5f, 0.5f, 0.5f, 0.5f}}, {{1, 1, 1, 1}}, integers};
     if (c.mode == 1) {
-      Draw(target_, source_, nullptr, Shader("Hsb_HSB_HLOCK.pso"), constants, false);
+      Draw(target_.Surface(), source_, nullptr, Shader("Hsb_HSB_HLOCK.pso"), constants, false);
     } else {
       Draw(workSurface_, source_, nullptr, Shader("Hsb_RGB_TO_HSB.pso"), constants, false);
-      Draw(target_, work_, nullptr, Shader("Hsb_HSB_TO_RGB.pso"), constants, false);
+      Draw(target_.Surface(), work_, nullptr, Shader("Hsb_HSB_TO_RGB.pso"), constants, false);
     }
     Image src(kSize, kSize, SourcePixel), out(kSize, kSize, [](int, int) { return 0u; });
     ASSERT_EQ(0, SoftFilterHsb(&src, &out, c.mode, c.hue, c.saturation, c.brightness));
@@ -341,7 +299,7 @@ TEST_F(FilterShaderTest, GaussAndDownScaleAgree) {
       if (pass == 0) {
         Draw(workSurface_, source_, nullptr, shader, c, true);
       } else {
-        Draw(target_, work_, nullptr, shader, c, true);
+        Draw(target_.Surface(), work_, nullptr, shader, c, true);
       }
     }
     Image src(kSize, kSize, SourcePixel), out(kSize, kSize, [](int, int) { return 0u; });
@@ -357,7 +315,7 @@ TEST_F(FilterShaderTest, GaussAndDownScaleAgree) {
     }
     char name[32];
     snprintf(name, sizeof name, "DownScaleX%d.pso", divisor);
-    Draw(target_, source_, nullptr, Shader(name), taps, true, divisor);
+    Draw(target_.Surface(), source_, nullptr, Shader(name), taps, true, divisor);
     Image src(kSize, kSize, SourcePixel), out(kSize / divisor, kSize / divisor, [](int, int) { return 0u; });
     ASSERT_EQ(0, SoftFilterDownScale(&src, &out, divisor));
     Compare(name, Read(kSize / divisor), out, kSize / divisor);
@@ -374,7 +332,7 @@ TEST_F(FilterShaderTest, EveryBlendModeAgrees) {
       if (type == 1) continue;
       char name[48];
       snprintf(name, sizeof name, "BasBF_%s.pso", kNames[type]);
-      Draw(target_, source_, blend_, Shader(name), {{{ratio, ratio, ratio, ratio}}, {{1, 1, 1, 0}}}, true);
+      Draw(target_.Surface(), source_, blend_, Shader(name), {{{ratio, ratio, ratio, ratio}}, {{1, 1, 1, 0}}}, true);
       Image src(kSize, kSize, SourcePixel), bl(kSize, kSize, BlendPixel), out(kSize, kSize, [](int, int) { return 0u; });
       ASSERT_EQ(0, SoftBlendBasic(&src, &bl, &out, type, ratio));
       snprintf(name, sizeof name, "%s at %g", kNames[type], ratio);
@@ -386,7 +344,7 @@ TEST_F(FilterShaderTest, EveryBlendModeAgrees) {
 TEST_F(FilterShaderTest, RgbaMixTableFilesAndBaseAgree) {
   Image src(kSize, kSize, SourcePixel), bl(kSize, kSize, BlendPixel);
   auto check = [&](IDirect3DPixelShader9* shader, int r, int g, int b, int a, const char* what) {
-    Draw(target_, source_, blend_, shader,
+    Draw(target_.Surface(), source_, blend_, shader,
          {{{1, 1, 1, 1}}, {{r + 0.5f, g + 0.5f, b + 0.5f, a + 0.5f}}}, false);
     Image out(kSize, kSize, [](int, int) { return 0u; });
     ASSERT_EQ(0, SoftBlendRgbaMix(&src, &bl, &out, r, g, b, a));

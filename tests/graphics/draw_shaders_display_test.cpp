@@ -17,6 +17,7 @@
 #include "RiDov.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaGraphics.h"
+#include "DeviceTestImages.h"
 #include "WindowFixture.h"
 
 namespace {
@@ -105,18 +106,7 @@ Colour Expected(bool textured, int blend, int type, int igcolor, int igtalpha, i
 }
 
 IDirect3DTexture9* MakeTexture(const DWORD* texels) {
-  IDirect3DTexture9* texture = nullptr;
-  if (CreateDeviceTexture(kCell, kCell, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr) != D3D_OK) {
-    return nullptr;
-  }
-  D3DLOCKED_RECT locked;
-  if (LockTextureRect(texture, 0, &locked, nullptr, 0) == D3D_OK) {
-    for (int y = 0; y < kCell; y++) {
-      memcpy(static_cast<unsigned char*>(locked.pBits) + y * locked.Pitch, texels + y * kCell, kCell * 4);
-    }
-    UnlockTextureRect(texture, 0);
-  }
-  return texture;
+  return test_support::MakeArgbTexture(kCell, kCell, [&](int x, int y) { return texels[y * kCell + x]; });
 }
 
 class DrawShadersTest : public test_support::DeviceWindowTest {
@@ -125,10 +115,7 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
     DeviceWindowTest::SetUp();
     ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
     ASSERT_EQ(1, AreShadersUsable());
-    ASSERT_EQ(D3D_OK, CreateDeviceRenderTarget(kTargetWidth, kTargetHeight, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE,
-                                               0, FALSE, &target_, nullptr));
-    ASSERT_EQ(D3D_OK, CreateDeviceOffscreenPlainSurface(kTargetWidth, kTargetHeight, D3DFMT_A8R8G8B8,
-                                                        D3DPOOL_SYSTEMMEM, &readBack_, nullptr));
+    ASSERT_TRUE(target_.Create(kTargetWidth, kTargetHeight));
     image_ = MakeTexture(kImage);
     blend_ = MakeTexture(kBlend);
     ASSERT_NE(nullptr, image_);
@@ -147,8 +134,7 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
     }
     ReleaseComObject(image_);
     ReleaseComObject(blend_);
-    ReleaseComObject(readBack_);
-    ReleaseComObject(target_);
+    target_.Release();
     EXPECT_EQ(0, LibraryShutDown());
     DeviceWindowTest::TearDown();
   }
@@ -156,24 +142,7 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
   // Draw states that leave the shader output alone: no blending, alpha
   // test, Z, fog or culling; point sampling; the target cleared to grey.
   void BeginTarget() {
-    EndDrawScene();
-    SetDeviceRenderTarget(0, target_);
-    ClearDevice(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_ARGB(0x55, 0x55, 0x55, 0x55), 1.0f, 0);
-    BeginDrawSceneOnce();
-    SetDeviceRenderState(D3DRS_ZENABLE, FALSE);
-    SetDeviceRenderState(D3DRS_LIGHTING, FALSE);
-    SetDeviceRenderState(D3DRS_FOGENABLE, FALSE);
-    SetDeviceRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    SetDeviceRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-    SetDeviceRenderState(D3DRS_ALPHATESTENABLE, FALSE);
-    for (int s = 0; s < 2; s++) {
-      SetDeviceSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
-      SetDeviceSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_POINT);
-      SetDeviceSamplerState(s, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
-      SetDeviceSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
-      SetDeviceSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
-    }
-    SetDeviceVertexShader(nullptr);
+    test_support::BeginRawShaderDraw(target_.Surface(), D3DCOLOR_ARGB(0x55, 0x55, 0x55, 0x55), false);
     SetDeviceTexture(0, image_);
     SetDeviceTexture(1, blend_);
   }
@@ -207,23 +176,10 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
     EXPECT_EQ(D3D_OK, DrawDevicePrimitiveUP(D3DPT_TRIANGLESTRIP, 2, packed, static_cast<UINT>(stride)));
   }
 
-  // The target's pixels as A8R8G8B8 words.
-  std::vector<DWORD> ReadTarget() {
-    EndDrawScene();
-    std::vector<DWORD> pixels(kTargetWidth * kTargetHeight, 0xDEADDEAD);
-    if (GetDeviceRenderTargetData(target_, readBack_) != D3D_OK) return pixels;
-    D3DLOCKED_RECT locked;
-    if (readBack_->LockRect(&locked, nullptr, D3DLOCK_READONLY) != D3D_OK) return pixels;
-    for (int y = 0; y < kTargetHeight; y++) {
-      memcpy(&pixels[y * kTargetWidth], static_cast<unsigned char*>(locked.pBits) + y * locked.Pitch,
-             kTargetWidth * 4);
-    }
-    readBack_->UnlockRect();
-    return pixels;
-  }
+  std::vector<uint32_t> ReadTarget() { return target_.Read(kTargetWidth, kTargetHeight); }
 
   // Compares cell `cell` with the formula; returns the failures as text.
-  std::string CheckCell(const std::vector<DWORD>& pixels, int cell, const char* name, bool textured, int blend,
+  std::string CheckCell(const std::vector<uint32_t>& pixels, int cell, const char* name, bool textured, int blend,
                         int type, int igcolor, int igtalpha, int ach, const Setting& setting) {
     std::string failures;
     const int cx = cell % kPerRow * kStride, cy = cell / kPerRow * kStride;
@@ -263,7 +219,7 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
       SetDevicePixelShader(Graphics.blendShaders[slot]);
       DrawCell(cell, slot / 56, true, setting.diffuse);
     }
-    const std::vector<DWORD> pixels = ReadTarget();
+    const std::vector<uint32_t> pixels = ReadTarget();
     std::string failures;
     char name[64];
     cell = 0;
@@ -280,8 +236,7 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
     EXPECT_EQ("", failures.substr(0, 3000)) << failures.size() / 60 << " channels or so differ";
   }
 
-  IDirect3DSurface9* target_ = nullptr;
-  IDirect3DSurface9* readBack_ = nullptr;
+  test_support::ReadableTarget target_;
   IDirect3DTexture9* image_ = nullptr;
   IDirect3DTexture9* blend_ = nullptr;
 };
@@ -320,7 +275,7 @@ TEST_F(DrawShadersTest, TheMaskBlendShaderKeepsTheTargetWithoutBlending) {
   SetDeviceTexture(1, maskTexture);
   SetDevicePixelShader(Graphics.maskBlendShader);
   DrawCell(0, 0, true, 0xFFFFFFFF);
-  const std::vector<DWORD> pixels = ReadTarget();
+  const std::vector<uint32_t> pixels = ReadTarget();
   for (int i = 0; i < kCell * kCell; i++) {
     const DWORD want = (mask[i] >> 24) != 0 ? colour[i] : 0x55555555u;
     EXPECT_EQ(want, pixels[(i / kCell) * kTargetWidth + i % kCell]) << "texel " << i;

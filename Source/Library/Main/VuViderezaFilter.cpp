@@ -306,9 +306,11 @@ int GetFilterWorkTarget(int slot, int width, int height, int alpha) {
   return handle;
 }
 
-void ForgetFilterWorkTargets() {
-  for (WorkTarget& w : WorkTargets) w = {-1, 0, 0, 0};
-  LevelTableGraph = -1;
+void ReleaseFilterWorkTargets() {
+  for (WorkTarget& w : WorkTargets) {
+    if (w.handle >= 0 && IsGraphicHandleValid(w.handle)) DeleteGraphicHandle(w.handle);
+    w = {-1, 0, 0, 0};
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -1001,6 +1003,7 @@ int InvertAndReadBackDiagonal(const unsigned char set[4][3], unsigned char read[
     result = -1;
   }
   DeleteGraphicHandle(graphic);
+  ReleaseFilterWorkTargets();  // the start-up leaves no graphic behind
   return result;
 }
 

@@ -77,8 +77,8 @@ int EndFilterDrawState(FilterDrawSave* save);
 // A render-target graphic of the size (alpha: with an alpha channel) in work
 // slot 0..2, kept between calls; -1 when none can be made.
 int GetFilterWorkTarget(int slot, int width, int height, int alpha);
-// Drops the kept work targets (graphics shut-down deletes their handles).
-void ForgetFilterWorkTargets();
+// Deletes the kept work targets.
+void ReleaseFilterWorkTargets();
 
 // Shader pass: the filter shader of the archive by file name (a handle, or
 // -1 with the log line), its float constants and one quad from the pass
