@@ -72,7 +72,7 @@ check_stage() {
 }
 
 # --- Title: its texts and the high score.
-until_state 30 '((S == 1))'
+until_state 60 '((S == 1))'
 echo "title after $((($(date +%s%N) - started) / 1000000)) ms"
 sleep 1
 shot title
@@ -86,7 +86,8 @@ for _ in $(seq 1 10); do
   sleep 0.3
 done
 until_state 5 '((S == 2))'
-until_state 30 '((S == 2 && P == 0 && M > 30))'
+# The fade-in lasts 60 play frames.
+until_state 30 '((S == 2 && P == 0 && M > 75))'
 state
 shot play1
 top1=$Y
@@ -150,7 +151,7 @@ until_state 30 '((S == 2 && P == 0))'
 until_state "${RIDOV_SESSION_GAME_OVER_S:-150}" '((T == 2))'
 echo "game over after $M play frames"
 shot gameover
-until_state 30 '((S == 1))'
+until_state 60 '((S == 1))'
 
 # --- QUIT ends the process with 0.
 sleep 0.5
