@@ -332,8 +332,7 @@ void CDrawCtl::CopyImageSet(int category, int index, int out[IMAGE_SET_SIZE]) co
 void CDrawCtl::FlushDrawQueue() {
   const DrawClip whole = {true, 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT};
   DrawClip current = whole;
-  bool known = false;  // the first entry draws under the caller's clip
-  bool first = true;
+  bool known = false;  // the clip before the first entry is the caller's
   auto setClip = [&](const DrawClip& clip) {
     if (known && clip.X1 == current.X1 && clip.Y1 == current.Y1 && clip.X2 == current.X2 &&
         clip.Y2 == current.Y2)
@@ -348,9 +347,8 @@ void CDrawCtl::FlushDrawQueue() {
       if (entry.Kind == DRAW_EMPTY) break;
       if (entry.Clip.Enabled)
         setClip(entry.Clip);
-      else if (!first)
+      else if (known)
         setClip(whole);
-      first = false;
       SetBlendMode(1, entry.Alpha);
       DrawQueuedEntry(entry);
       SetBlendMode(0, 0);
@@ -358,6 +356,6 @@ void CDrawCtl::FlushDrawQueue() {
     }
     DrawQueueLayerIndex[layer] = 0;
   }
-  if (!first) setClip(whole);
+  if (known) setClip(whole);
   SetSamplingMode(0);
 }
