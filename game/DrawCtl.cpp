@@ -325,37 +325,19 @@ void CDrawCtl::CopyImageSet(int category, int index, int out[IMAGE_SET_SIZE]) co
   memcpy(out, ImageSets[set].Handles, sizeof ImageSets[set].Handles);
 }
 
-// Every entry is drawn under its own clip, else under the whole screen. The
-// clip is set only when it changes: a clip change ends the device scene, so
-// a reset after every entry made one scene per entry (thousands a frame with
-// the boss gauge).
 void CDrawCtl::FlushDrawQueue() {
-  const DrawClip whole = {true, 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT};
-  DrawClip current = whole;
-  bool known = false;  // the clip before the first entry is the caller's
-  auto setClip = [&](const DrawClip& clip) {
-    if (known && clip.X1 == current.X1 && clip.Y1 == current.Y1 && clip.X2 == current.X2 &&
-        clip.Y2 == current.Y2)
-      return;
-    SetClipRect(clip.X1, clip.Y1, clip.X2, clip.Y2);
-    current = clip;
-    known = true;
-  };
   SetSamplingMode(1);
   for (int layer = 0; layer < DRAW_LAYER_COUNT; ++layer) {
     for (DrawEntry& entry : DrawQueue[layer]) {
       if (entry.Kind == DRAW_EMPTY) break;
-      if (entry.Clip.Enabled)
-        setClip(entry.Clip);
-      else if (known)
-        setClip(whole);
+      if (entry.Clip.Enabled) SetClipRect(entry.Clip.X1, entry.Clip.Y1, entry.Clip.X2, entry.Clip.Y2);
       SetBlendMode(1, entry.Alpha);
       DrawQueuedEntry(entry);
       SetBlendMode(0, 0);
+      SetClipRect(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT);
       entry.Kind = DRAW_EMPTY;
     }
     DrawQueueLayerIndex[layer] = 0;
   }
-  if (known) setClip(whole);
   SetSamplingMode(0);
 }
