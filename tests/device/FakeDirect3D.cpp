@@ -82,7 +82,10 @@ FakeDirect3D::FakeDirect3D() {
     return S_OK;
   };
   t.InitializeDirectDraw = [](IDirectDraw7*) -> HRESULT { return DD_OK; };
-  t.SetDirectDrawCooperativeLevel = [](IDirectDraw7*, HWND, DWORD) -> HRESULT { return DD_OK; };
+  t.SetDirectDrawCooperativeLevel = [](IDirectDraw7*, HWND window, DWORD flags) -> HRESULT {
+    F().directDrawLevels.emplace_back(window, flags);
+    return DD_OK;
+  };
   t.WaitForVerticalBlank = [](IDirectDraw7*, DWORD) -> HRESULT {
     FakeDirect3D& f = F();
     Log("WaitForVerticalBlank@" + std::to_string(f.clock));

@@ -9,6 +9,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "VuViderezaDevice.h"
@@ -49,6 +50,7 @@ struct FakeDirect3D {
   int released = 0;
   DWORD textureThread = 0;
   std::vector<float> lastPixelConstants;  // data of the last SetPixelShaderConstantF
+  std::vector<std::pair<HWND, DWORD>> directDrawLevels;  // every DirectDraw SetCooperativeLevel
 
   FakeDirect3D();
   ~FakeDirect3D();  // puts the real table back and clears the device-layer state

@@ -4,6 +4,8 @@
 // search, main-thread posting and the present rectangles.
 #include <windows.h>
 
+#include <ddraw.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -81,6 +83,19 @@ TEST_F(DeviceFakeTest, AFailedDirectDrawFreesTheDllAndFailsTheStart) {
   EXPECT_EQ(1, fake.Count("FreeLibrary"));
   EXPECT_EQ(nullptr, DeviceLayer.d3d9);
   EXPECT_TRUE(Logged("オブジェクトの取得に失敗しました\r\n"));
+}
+
+// The DirectDraw object only waits for the vertical blank: it names no
+// window, so it never gives the main window a pixel format of its own that
+// the device's context would then have to restore around every draw.
+TEST_F(DeviceFakeTest, DirectDrawTakesTheNormalLevelWithoutTheMainWindow) {
+  WinSys.mainWindow = reinterpret_cast<HWND>(0x4321);  // only the fake table sees it
+  const int result = CreateDirectDrawObject();
+  WinSys.mainWindow = nullptr;
+  ASSERT_EQ(0, result);
+  ASSERT_EQ(1u, fake.directDrawLevels.size());
+  EXPECT_EQ(nullptr, fake.directDrawLevels[0].first);
+  EXPECT_EQ(static_cast<DWORD>(DDSCL_NORMAL), fake.directDrawLevels[0].second);
 }
 
 TEST_F(DeviceFakeTest, NoDeviceInAnyModeFallsBackToSoftwareRendering) {

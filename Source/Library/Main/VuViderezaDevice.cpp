@@ -174,7 +174,11 @@ int CreateDirectDrawObject() {
   }
   AddLogText(LOG_INIT_DONE);
   DeviceLayer.directDraw = object;
-  Direct3DCalls->SetDirectDrawCooperativeLevel(object, GetMainWindowHandle(), DDSCL_NORMAL);
+  // No window: the object only waits for the vertical blank. Named with the
+  // main window, a DirectDraw that keeps its own GL swap chain (Wine) gives
+  // the window its pixel format, and the Direct3D device's context then sets
+  // its own format and restores that one around every draw.
+  Direct3DCalls->SetDirectDrawCooperativeLevel(object, nullptr, DDSCL_NORMAL);
   return 0;
 }
 
