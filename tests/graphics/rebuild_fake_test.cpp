@@ -38,7 +38,9 @@ namespace {
 std::vector<std::string>* Order = nullptr;
 int Releases = 0;
 char Objects[16];
-uint8_t Memory[1 << 16];  // what every lock of the fake hands out
+// What every lock of the fake hands out: room for a 2048 x 2048 ARGB8 texture
+// (the fonts' glyph caches are locked and filled on a rebuild too).
+uint8_t Memory[1 << 24];
 
 class RebuildFakeTest : public ::testing::Test {
  protected:
@@ -75,7 +77,7 @@ class RebuildFakeTest : public ::testing::Test {
     fake.table.LockTextureRect = [](IDirect3DTexture9*, UINT, D3DLOCKED_RECT* locked, const RECT*,
                                     DWORD) -> HRESULT {
       locked->pBits = Memory;
-      locked->Pitch = 256;
+      locked->Pitch = 8192;
       return D3D_OK;
     };
     fake.table.UnlockTextureRect = [](IDirect3DTexture9*, UINT) -> HRESULT { return D3D_OK; };
