@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <dshow.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "MuVevire.h"
 #include "RaRadaraLog.h"
@@ -111,6 +112,27 @@ bool CopyToTempFile(MovieRecord* m, const char* fileName) {
   return whole;
 }
 
+// True when the file starts like a still image (PNG, BMP, JPEG, GIF, DDS,
+// TIFF) or is too short to hold a movie: reaching this road, it is an image
+// the image loaders refused, and the platform's parsers can wait forever on
+// such a file inside RenderFile, so it never goes to the graph.
+bool LooksLikeStillImageOrJunk(const char* fileName) {
+  const StreamHandle stream = FileStreamOpen(fileName, 0, 1, 0);
+  if (stream == 0) return false;  // not readable here: the graph decides
+  unsigned char head[16] = {};
+  const size_t got = FileStreamRead(head, 1, sizeof head, stream);
+  FileStreamClose(stream);
+  if (got < sizeof head) return true;
+  static const struct {
+    const char* bytes;
+    size_t size;
+  } kSignatures[] = {{"\x89PNG", 4}, {"BM", 2},  {"\xFF\xD8\xFF", 3}, {"GIF8", 4},
+                     {"DDS ", 4},    {"II*\0", 4}, {"MM\0*", 4}};
+  for (const auto& sig : kSignatures)
+    if (memcmp(head, sig.bytes, sig.size) == 0) return true;
+  return false;
+}
+
 void ReleaseGraphInterfaces(MovieRecord* m) {
   if (m->mediaControl != nullptr) m->mediaControl->Stop();
   ReleaseInterface(&m->basicAudio);
@@ -142,6 +164,12 @@ void SetMovieTempFileWriter(MovieTempFileWriter writer) { TempWrite = writer != 
 
 int OpenMovieWithMediaGraph(MovieRecord* m, const char* fileName, int* width, int* height, int, int workerFlag) {
   m->frameImage.pixels = nullptr;
+  if (LooksLikeStillImageOrJunk(fileName)) {
+    char message[LOG_LINE_SIZE];
+    snprintf(message, sizeof message, LOG_CANNOT_OPEN, fileName);
+    LogWriteText(message);
+    return -1;
+  }
   if (FAILED(CreateComInstance(CLSID_FilterGraph, nullptr, GRAPH_CONTEXT, IID_IGraphBuilder,
                                reinterpret_cast<void**>(&m->graph), workerFlag)) ||
       m->graph == nullptr) {
