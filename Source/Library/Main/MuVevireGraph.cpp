@@ -112,10 +112,11 @@ bool CopyToTempFile(MovieRecord* m, const char* fileName) {
   return whole;
 }
 
-// True when the file starts like a still image (PNG, BMP, JPEG, GIF, DDS,
-// TIFF) or is too short to hold a movie: reaching this road, it is an image
-// the image loaders refused, and the platform's parsers can wait forever on
-// such a file inside RenderFile, so it never goes to the graph.
+// True unless the file starts like a movie container the graph can play
+// (AVI / WAV RIFF, MPEG program or elementary stream, MPEG-TS, ASF, MP4 /
+// QuickTime, Matroska, FLV, Ogg). Damaged images and junk reach this road
+// after the image loaders refuse them, and the platform's parsers can wait
+// forever on such a file inside RenderFile, so it never goes to the graph.
 bool LooksLikeStillImageOrJunk(const char* fileName) {
   const StreamHandle stream = FileStreamOpen(fileName, 0, 1, 0);
   if (stream == 0) return false;  // not readable here: the graph decides
@@ -124,13 +125,16 @@ bool LooksLikeStillImageOrJunk(const char* fileName) {
   FileStreamClose(stream);
   if (got < sizeof head) return true;
   static const struct {
+    size_t offset;
     const char* bytes;
     size_t size;
-  } kSignatures[] = {{"\x89PNG", 4}, {"BM", 2},  {"\xFF\xD8\xFF", 3}, {"GIF8", 4},
-                     {"DDS ", 4},    {"II*\0", 4}, {"MM\0*", 4}};
-  for (const auto& sig : kSignatures)
-    if (memcmp(head, sig.bytes, sig.size) == 0) return true;
-  return false;
+  } kContainers[] = {{0, "RIFF", 4},          {0, "\0\0\x01\xBA", 4}, {0, "\0\0\x01\xB3", 4},
+                     {0, "\x30\x26\xB2\x75", 4}, {4, "ftyp", 4},      {4, "moov", 4},
+                     {4, "mdat", 4},          {4, "free", 4},          {4, "wide", 4},
+                     {0, "\x1A\x45\xDF\xA3", 4}, {0, "FLV", 3},       {0, "OggS", 4}};
+  for (const auto& c : kContainers)
+    if (memcmp(head + c.offset, c.bytes, c.size) == 0) return false;
+  return !(head[0] == 0x47 && got >= 1);  // MPEG transport stream sync byte
 }
 
 void ReleaseGraphInterfaces(MovieRecord* m) {
