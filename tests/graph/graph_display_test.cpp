@@ -333,6 +333,16 @@ TEST_F(GraphDisplayTest, OneGraphicFromAFileAndRefusedFiles) {
   EXPECT_EQ(1, GraphCount());
   EXPECT_EQ(-1, LoadImageGraph("no_such_picture.png"));
   EXPECT_TRUE(log_.Has("がありません")) << log_.Text();
+  char folder[MAX_PATH], damaged[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  snprintf(damaged, sizeof damaged, "%sgraph_damaged_%lu.png", folder, GetCurrentProcessId());
+  FILE* f = fopen(damaged, "wb");
+  ASSERT_NE(nullptr, f);
+  fputs("\x89PNG\r\n\x1a\nthis is no image at all", f);
+  fclose(f);
+  EXPECT_EQ(-1, LoadImageGraph(damaged));
+  EXPECT_TRUE(log_.Has("右記のグラフィックファイルのロードに失敗しました")) << log_.Text();
+  DeleteFileA(damaged);
   EXPECT_EQ(1, GraphCount()) << "refused loads leave no handle";
   ASSERT_EQ(0, DeleteGraphicHandle(handle));
   BaseImageRecord read;

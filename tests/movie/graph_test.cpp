@@ -275,6 +275,45 @@ TEST_F(MovieGraphRoad, UnplayableFilesLogBothLinesAndLeaveNothing) {
   EXPECT_EQ(TempFileCount(), temps);
 }
 
+// Damaged images (a valid signature, then junk) and random bytes behind
+// image and movie names: every one is refused in bounded time with both log
+// lines, leaving no handle, temporary file or memory block.
+TEST_F(MovieGraphRoad, DamagedImagesAreRefusedWithoutHanging) {
+  const std::string dir = test_support::NewTempFolder("movie_damaged");
+  std::vector<uint8_t> junk(4096);
+  uint32_t seed = 12345;
+  for (uint8_t& b : junk) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+  const std::string png = std::string("\x89PNG\r\n\x1a\n") + "this is no image at all";
+  std::vector<uint8_t> bmp = {'B', 'M', 0x36, 0x10, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0};
+  bmp.insert(bmp.end(), junk.begin(), junk.begin() + 200);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  } cases[] = {{"bad.png", std::vector<uint8_t>(png.begin(), png.end())},
+               {"bad.bmp", bmp},
+               {"noise.jpg", junk},
+               {"noise.avi", junk},
+               {"tiny.avi", {'R', 'I', 'F', 'F'}},
+               {"empty.png", {}}};
+  const int temps = TempFileCount();
+  const int blocks = GetAllocCount();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir + "\\" + c.name;
+    test_support::WriteFileBytes(path, c.bytes);
+    test_support::LogCapture log("movie_damaged");
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(Open(path), -1);
+    EXPECT_LT(GetTickCount() - start, 20000u);
+    EXPECT_TRUE(log.Has("ファイル:" + path + " が開けませんでした")) << log.Text();
+    EXPECT_TRUE(log.Has("ムービーファイルオープン処理時にエラーが発生しました")) << log.Text();
+    EXPECT_EQ(HandleManagers[HANDLETYPE_MOVIE].count, 0);
+  }
+  EXPECT_EQ(GetAllocCount(), blocks);
+  EXPECT_EQ(TempFileCount(), temps);
+  test_support::RemoveTree(dir);
+}
+
 TEST_F(MovieGraphRoad, OpenCloseLoopsLeaveNoBlocks) {
   const int first = Open(FixturePath("raw30.avi"));  // the platform's one-time set-up
   ASSERT_GE(first, 0);

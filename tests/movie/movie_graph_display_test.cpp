@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 
 #include <string>
 #include <vector>
@@ -277,4 +278,42 @@ TEST_F(MovieGraphTest, MissingAndDamagedFilesGiveMinusOneAndALogLine) {
   EXPECT_TRUE(log_.Has("右記のグラフィックファイルのロードに失敗しました")) << log_.Text();
   EXPECT_EQ(0, HandleManagers[HANDLETYPE_MOVIE].count);
   EXPECT_EQ(graphs, HandleManagers[HANDLETYPE_GRAPH].count);
+}
+
+// Damaged images reach the movie road after the image loaders refuse them:
+// a PNG and a BMP with valid signatures and junk bodies, random bytes behind
+// an image name. Each is refused promptly with the loader's and both movie
+// lines, leaving no handle and no memory block.
+TEST_F(MovieGraphTest, DamagedImagesThroughTheGraphicLoaderAreRefused) {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  std::string junk;
+  uint32_t seed = 777;
+  for (int i = 0; i < 3000; i++) junk += static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {{"png", std::string("\x89PNG\r\n\x1a\n") + "this is no image at all"},
+               {"bmp", std::string("BM\x36\x10\0\0\0\0\0\0\x36\0\0\0", 14) + junk.substr(0, 300)},
+               {"png", junk}};
+  const int graphs = HandleManagers[HANDLETYPE_GRAPH].count;
+  const int blocks = GetAllocCount();
+  int n = 0;
+  for (const auto& c : cases) {
+    char path[MAX_PATH];
+    snprintf(path, sizeof path, "%smovie_damaged_%lu_%d.%s", folder, GetCurrentProcessId(), n++, c.name);
+    SCOPED_TRACE(path);
+    FILE* f = fopen(path, "wb");
+    ASSERT_NE(nullptr, f);
+    fwrite(c.bytes.data(), 1, c.bytes.size(), f);
+    fclose(f);
+    EXPECT_EQ(-1, LoadImageGraph(path));
+    EXPECT_TRUE(log_.Has(std::string("ファイル:") + path + " が開けませんでした")) << log_.Text();
+    EXPECT_TRUE(log_.Has("ムービーファイルオープン処理時にエラーが発生しました")) << log_.Text();
+    EXPECT_TRUE(log_.Has("右記のグラフィックファイルのロードに失敗しました")) << log_.Text();
+    DeleteFileA(path);
+  }
+  EXPECT_EQ(0, HandleManagers[HANDLETYPE_MOVIE].count);
+  EXPECT_EQ(graphs, HandleManagers[HANDLETYPE_GRAPH].count);
+  EXPECT_EQ(blocks, GetAllocCount());
 }

@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <dshow.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "MuVevire.h"
 #include "RaRadaraLog.h"
@@ -111,6 +112,31 @@ bool CopyToTempFile(MovieRecord* m, const char* fileName) {
   return whole;
 }
 
+// True unless the file starts like a movie container the graph can play
+// (AVI / WAV RIFF, MPEG program or elementary stream, MPEG-TS, ASF, MP4 /
+// QuickTime, Matroska, FLV, Ogg). Damaged images and junk reach this road
+// after the image loaders refuse them, and the platform's parsers can wait
+// forever on such a file inside RenderFile, so it never goes to the graph.
+bool LooksLikeStillImageOrJunk(const char* fileName) {
+  const StreamHandle stream = FileStreamOpen(fileName, 0, 1, 0);
+  if (stream == 0) return false;  // not readable here: the graph decides
+  unsigned char head[16] = {};
+  const size_t got = FileStreamRead(head, 1, sizeof head, stream);
+  FileStreamClose(stream);
+  if (got < sizeof head) return true;
+  static const struct {
+    size_t offset;
+    const char* bytes;
+    size_t size;
+  } kContainers[] = {{0, "RIFF", 4},          {0, "\0\0\x01\xBA", 4}, {0, "\0\0\x01\xB3", 4},
+                     {0, "\x30\x26\xB2\x75", 4}, {4, "ftyp", 4},      {4, "moov", 4},
+                     {4, "mdat", 4},          {4, "free", 4},          {4, "wide", 4},
+                     {0, "\x1A\x45\xDF\xA3", 4}, {0, "FLV", 3},       {0, "OggS", 4}};
+  for (const auto& c : kContainers)
+    if (memcmp(head + c.offset, c.bytes, c.size) == 0) return false;
+  return !(head[0] == 0x47 && got >= 1);  // MPEG transport stream sync byte
+}
+
 void ReleaseGraphInterfaces(MovieRecord* m) {
   if (m->mediaControl != nullptr) m->mediaControl->Stop();
   ReleaseInterface(&m->basicAudio);
@@ -142,6 +168,12 @@ void SetMovieTempFileWriter(MovieTempFileWriter writer) { TempWrite = writer != 
 
 int OpenMovieWithMediaGraph(MovieRecord* m, const char* fileName, int* width, int* height, int, int workerFlag) {
   m->frameImage.pixels = nullptr;
+  if (LooksLikeStillImageOrJunk(fileName)) {
+    char message[LOG_LINE_SIZE];
+    snprintf(message, sizeof message, LOG_CANNOT_OPEN, fileName);
+    LogWriteText(message);
+    return -1;
+  }
   if (FAILED(CreateComInstance(CLSID_FilterGraph, nullptr, GRAPH_CONTEXT, IID_IGraphBuilder,
                                reinterpret_cast<void**>(&m->graph), workerFlag)) ||
       m->graph == nullptr) {
