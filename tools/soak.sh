@@ -42,20 +42,26 @@ shown=0
 printf '%6s %12s %12s %8s %8s %12s %6s\n' seconds private peak handles blocks bytes live
 while (($(date +%s) < end)); do
   kill -0 "$pid" 2>/dev/null || { status=0; wait "$pid" || status=$?; pid=; echo "soak: the game ended early with $status"; tail -n 3 "$work/session_probe.txt"; tail -n 20 "$work/output.txt"; exit 1; }
-  scene="$( (tail -n 1 "$work/session_probe.txt" 2>/dev/null || true) | awk '{print $4}')"
+  read -r scene stage <<<"$( (tail -n 1 "$work/session_probe.txt" 2>/dev/null || true) | awk '{print $4, $8}')"
   xdotool windowfocus "$window" >/dev/null 2>&1 || true
   if [[ "$scene" == 1 ]]; then
-    sleep 1  # the title: its menu starts on GAME START; no stray key first
+    # The title: its menu starts on GAME START; no key in the second before.
+    sleep 1.5
     tap z
-  elif ((RANDOM % 200 == 0)); then
-    tap a  # the pause menu, left with Z (continue)
-    sleep 0.5
-    tap z
+  elif [[ "$scene" == 2 && "$stage" == 0 ]]; then
+    # Play: random keys, now and then the pause menu (left with Z, continue).
+    if ((RANDOM % 200 == 0)); then
+      tap a
+      sleep 0.5
+      tap z
+    else
+      key=${keys[RANDOM % ${#keys[@]}]}
+      xdotool keydown "$key"
+      sleep "0.$((RANDOM % 5 + 1))"
+      xdotool keyup "$key"
+    fi
   else
-    key=${keys[RANDOM % ${#keys[@]}]}
-    xdotool keydown "$key"
-    sleep "0.$((RANDOM % 5 + 1))"
-    xdotool keyup "$key"
+    sleep 0.3  # loading, GAME OVER or STAGE CLEAR: no keys, so none reach the next title
   fi
   rows=$( (wc -l <"$work/session_stats.txt") 2>/dev/null || echo 0)
   while ((shown < rows)); do
