@@ -40,7 +40,8 @@ struct BaseSpec {
   bool vertexData = true;   // source vertices and blocks (off for counting-only bases)
 };
 
-// A new type-13 handle filled per the spec; -1 when the type is not set up.
+// A new type-13 handle filled as the BaseSpec describes; -1 when the type is
+// not set up.
 int MakeModelBase(const BaseSpec& spec);
 // A new type-14 copy of the base (one more reference on it, linked last),
 // with two slots (slot 0 in use), frame blocks with two-node chains, four
