@@ -21,6 +21,7 @@
 #include "VuViderezaDraw.h"
 #include "VuViderezaFilter.h"
 #include "VuViderezaGraph.h"
+#include "VuViderezaGraphView.h"
 #include "VuViderezaGraphics.h"
 #include "RaRadaraServices.h"
 #include "DeviceTestImages.h"
@@ -175,6 +176,78 @@ TEST_F(FilterEntryTest, InvertInAGraphicInsideALargerTexture) {
   ReleaseBaseImage(&image);
   EXPECT_EQ(0, wrong);
   DeleteGraphicHandle(g);
+}
+
+// A 100 x 60 graphic inside a 128 x 64 texture (a view of a larger
+// picture, at the texture's corner or inside it), its last column and row
+// bright and other colours all around it in the texture: the filters that
+// read neighbours (Gauss, DownScale) give the software results, edges
+// included, and leave the texture around the graphic alone.
+constexpr int kViewW = 100, kViewH = 60;
+
+uint32_t Framed(int vx, int vy, int x, int y) {
+  const int ix = x - vx, iy = y - vy;
+  if (ix < 0 || iy < 0 || ix >= kViewW || iy >= kViewH) return (x + y) & 1 ? 0xFF00FF00u : 0x20FF00FFu;
+  if (ix == kViewW - 1 || iy == kViewH - 1) return 0xFFFFF0E0u;
+  return Picture(ix, iy);
+}
+
+TEST_F(FilterEntryTest, AGraphicInsideALargerTextureReadsOnlyItsOwnRectangle) {
+  struct Case {
+    const char* what;
+    std::function<int(int view, int dest)> call;
+    bool toDest;  // the result is in `dest`, else in the view
+  };
+  const Case cases[] = {
+      {"Gauss 8", [](int v, int) { return GraphFilterGauss(v, 8, 300); }, false},
+      {"Gauss 16", [](int v, int) { return GraphFilterGauss(v, 16, 900); }, false},
+      {"Gauss 32", [](int v, int) { return GraphFilterGauss(v, 32, 2500); }, false},
+      {"DownScale 2", [](int v, int d) { return GraphFilterDownScale(v, d, 2); }, true},
+      {"DownScale 4", [](int v, int d) { return GraphFilterDownScale(v, d, 4); }, true},
+      {"DownScale 8", [](int v, int d) { return GraphFilterDownScale(v, d, 8); }, true},
+  };
+  for (const int offset : {0, 8}) {
+    const int vx = offset, vy = offset / 4;
+    for (const Case& c : cases) {
+      int views[2], parents[2], dests[2];
+      for (int software = 0; software < 2; software++) {
+        parents[software] = MakeGraph(128, 64, [&](int x, int y) { return Framed(vx, vy, x, y); });
+        ASSERT_GE(parents[software], 0);
+        views[software] = CreateDerivedGraph(vx, vy, kViewW, kViewH, parents[software]);
+        ASSERT_GE(views[software], 0);
+        dests[software] = MakeGraph(kViewW, kViewH, [](int, int) { return 0xFF102030u; });
+        GraphicHandleRecord* record = GetGraphicRecord(views[software], 0);
+        ASSERT_NE(nullptr, record);
+        ASSERT_EQ(128, record->pieces[0].entry->allocWidth);
+        ASSERT_EQ(64, record->pieces[0].entry->allocHeight);
+        ASSERT_EQ(vx, record->pieces[0].texX);
+        Graphics.shadersUsable = software ? 0 : 1;
+        const int result = c.call(views[software], dests[software]);
+        Graphics.shadersUsable = 1;
+        ASSERT_EQ(0, result) << c.what << (software ? " (software)" : "");
+      }
+      std::string text;
+      const int shown = c.toDest ? dests[0] : views[0], want = c.toDest ? dests[1] : views[1];
+      EXPECT_EQ(0, Differences(shown, want, kViewW, kViewH, 2, &text)) << c.what << " at " << offset << "\n" << text;
+      // The texture around the view keeps its colours (but for the column
+      // and row after it, where writing a graphic repeats its edge texels).
+      BaseImageRecord parent;
+      ASSERT_EQ(0, ReadGraphToBaseImage(parents[0], &parent));
+      int touched = 0;
+      for (int y = 0; y < 64; y++)
+        for (int x = 0; x < 128; x++) {
+          const bool inside = x >= vx && y >= vy && x <= vx + kViewW && y <= vy + kViewH;
+          if (!inside) touched += GetBaseImagePixelARGB8(&parent, x, y) != Framed(vx, vy, x, y);
+        }
+      ReleaseBaseImage(&parent);
+      EXPECT_EQ(0, touched) << c.what << " at " << offset;
+      for (int i = 0; i < 2; i++) {
+        DeleteGraphicHandle(views[i]);
+        DeleteGraphicHandle(parents[i]);
+        DeleteGraphicHandle(dests[i]);
+      }
+    }
+  }
 }
 
 // The filter shaders loaded before a device rebuild draw on the new device.

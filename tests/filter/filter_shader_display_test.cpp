@@ -191,6 +191,10 @@ class FilterShaderTest : public test_support::DeviceWindowTest {
 };
 
 const Float4 kWeights = {{0.299f, 0.587f, 0.114f, 0.0f}};
+// The first and last texel centres of the whole picture, as the Gauss and
+// blend shaders take a rectangle.
+const Float4 kFirstTexel = {{0.5f / kSize, 0.5f / kSize, 0, 0}};
+const Float4 kLastTexel = {{(kSize - 0.5f) / kSize, (kSize - 0.5f) / kSize, 0, 0}};
 
 TEST_F(FilterShaderTest, ColourFiltersAgreeWithSoftware) {
   // Mono, Cb' and Cr' as the entry converts -60 and 90.
@@ -292,10 +296,13 @@ TEST_F(FilterShaderTest, GaussAndDownScaleAgree) {
     const char* name = width == 8 ? "Gauss_08Pixel_PS.pso" : width == 16 ? "Gauss_16Pixel_PS.pso" : "Gauss_32Pixel_PS.pso";
     IDirect3DPixelShader9* shader = Shader(name);
     for (int pass = 0; pass < 2; pass++) {
-      std::vector<Float4> c(21, Float4{{0, 0, 0, 0}});
+      std::vector<Float4> c(12, Float4{{0, 0, 0, 0}});
       c[0] = {{static_cast<float>(kSize), static_cast<float>(kSize), 0, 0}};
       for (int i = 0; i < 16; i++) c[1 + i / 4].v[i % 4] = i < width / 2 ? w[i] : 0;
-      for (int j = 1; j < 16; j++) c[5 + j].v[pass] = (2 * j - 0.5f) / kSize;
+      for (int j = 1; j < 16; j++) c[5 + j / 4].v[j % 4] = (2 * j - 0.5f) / kSize;
+      c[9].v[pass] = 1;
+      c[10] = kFirstTexel;
+      c[11] = kLastTexel;
       if (pass == 0) {
         Draw(workSurface_, source_, nullptr, shader, c, true);
       } else {
@@ -332,7 +339,8 @@ TEST_F(FilterShaderTest, EveryBlendModeAgrees) {
       if (type == 1) continue;
       char name[48];
       snprintf(name, sizeof name, "BasBF_%s.pso", kNames[type]);
-      Draw(target_.Surface(), source_, blend_, Shader(name), {{{ratio, ratio, ratio, ratio}}, {{1, 1, 1, 0}}}, true);
+      Draw(target_.Surface(), source_, blend_, Shader(name),
+           {{{ratio, ratio, ratio, ratio}}, {{1, 1, 1, 0}}, kFirstTexel, kLastTexel}, true);
       Image src(kSize, kSize, SourcePixel), bl(kSize, kSize, BlendPixel), out(kSize, kSize, [](int, int) { return 0u; });
       ASSERT_EQ(0, SoftBlendBasic(&src, &bl, &out, type, ratio));
       snprintf(name, sizeof name, "%s at %g", kNames[type], ratio);
@@ -345,7 +353,7 @@ TEST_F(FilterShaderTest, RgbaMixTableFilesAndBaseAgree) {
   Image src(kSize, kSize, SourcePixel), bl(kSize, kSize, BlendPixel);
   auto check = [&](IDirect3DPixelShader9* shader, int r, int g, int b, int a, const char* what) {
     Draw(target_.Surface(), source_, blend_, shader,
-         {{{1, 1, 1, 1}}, {{r + 0.5f, g + 0.5f, b + 0.5f, a + 0.5f}}}, false);
+         {{{1, 1, 1, 1}}, {{r + 0.5f, g + 0.5f, b + 0.5f, a + 0.5f}}, kFirstTexel, kLastTexel}, false);
     Image out(kSize, kSize, [](int, int) { return 0u; });
     ASSERT_EQ(0, SoftBlendRgbaMix(&src, &bl, &out, r, g, b, a));
     Compare(what, Read(kSize), out, kSize);

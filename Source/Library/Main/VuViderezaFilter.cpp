@@ -44,7 +44,8 @@ enum {
   FILTER_SET_MASK = 3,
   BASE_SET_MASK = 1,
   RGBA_MIX_FILES = 16,
-  MAX_FILTER_CONSTANTS = 21,
+  GAUSS_CONSTANTS = 12,
+  BLEND_CONSTANTS = 4,  // the family's two, then the blend graphic's texel range
 };
 
 const int FilterPassTable[FILTER_TYPES] = {1, 2, 1, 1, 2, 1, 1, 1, 1, 1, 1};
@@ -338,8 +339,11 @@ int DrawFilterQuad(GraphFilterInfo* info, int shader, const float* constants, in
   const float right = info->destX + (divisor == 1 ? w : w / divisor) - 0.5f;
   const float bottom = info->destY + (divisor == 1 ? h : h / divisor) - 0.5f;
   const float tw = static_cast<float>(source.texWidth), th = static_cast<float>(source.texHeight);
-  const float u1 = (source.texX + info->x1) / tw, u2 = (source.texX + info->x2) / tw;
-  const float v1 = (source.texY + info->y1) / th, v2 = (source.texY + info->y2) / th;
+  // A shrinking quad reads whole blocks: its texture span is the output
+  // size times the divisor, not the rectangle's leftover columns and rows.
+  const int spanW = divisor == 1 ? w : w / divisor * divisor, spanH = divisor == 1 ? h : h / divisor * divisor;
+  const float u1 = (source.texX + info->x1) / tw, u2 = (source.texX + info->x1 + spanW) / tw;
+  const float v1 = (source.texY + info->y1) / th, v2 = (source.texY + info->y1 + spanH) / th;
   float bu1 = 0, bv1 = 0, bu2 = 0, bv2 = 0;
   if (hasStage1) {
     const float bw = static_cast<float>(second.texWidth), bh = static_cast<float>(second.texHeight);
@@ -386,6 +390,20 @@ int DrawFilterQuad(GraphFilterInfo* info, int shader, const float* constants, in
   RenderState.declaration = nullptr;
   SetDevicePixelShaderFromHandle(shader);
   SetShaderConstantSetMask(&ShaderConstants, FILTER_SET_MASK);
+  // A blend's shader keeps its reads of the blend graphic within that
+  // graphic's rectangle: c2 and c3 hold its first and last texel centres.
+  float blendConstants[BLEND_CONSTANTS * 4];
+  if (info->isBlend && hasStage1 && constantCount <= 2) {
+    memset(blendConstants, 0, sizeof blendConstants);
+    if (constantCount > 0) memcpy(blendConstants, constants, constantCount * 4 * sizeof(float));
+    const float bw = static_cast<float>(second.texWidth), bh = static_cast<float>(second.texHeight);
+    blendConstants[8] = (second.texX + 0.5f) / bw;
+    blendConstants[9] = (second.texY + 0.5f) / bh;
+    blendConstants[12] = (second.texX + second.record->width - 0.5f) / bw;
+    blendConstants[13] = (second.texY + second.record->height - 0.5f) / bh;
+    constants = blendConstants;
+    constantCount = BLEND_CONSTANTS;
+  }
   if (constantCount > 0) {
     SetShaderConstantCached(&ShaderConstants, PIXEL_FLOAT_CONSTANTS, FILTER_CONSTANT_SET, 0, constants,
                             constantCount, 0);
@@ -609,7 +627,7 @@ int FilterGradientMap(GraphFilterInfo* info, int gradient, int reverse) {
     return result;
   }
   const float c[8] = {0.299f, 0.587f, 0.114f, 0.0f, static_cast<float>(g.record->width) / g.texWidth,
-                      (g.texY + 0.5f) / g.texHeight, 0, 0};
+                      (g.texY + 0.5f) / g.texHeight, static_cast<float>(g.texX) / g.texWidth, 0};
   return RunShader(info, &Shaders.gradient[reverse ? 1 : 0], reverse ? "GradientMapRev.pso" : "GradientMap.pso",
                    c, 2, gradient);
 }
@@ -644,23 +662,28 @@ int FilterGauss(GraphFilterInfo* info, int pixelWidth, float strength) {
   const float* w = GaussWeights(width, strength);
   FilterGraph source;
   if (!LookUpGraph(info->source, &source)) return -1;
-  float c[MAX_FILTER_CONSTANTS * 4];
+  const float tw = static_cast<float>(source.texWidth), th = static_cast<float>(source.texHeight);
+  float c[GAUSS_CONSTANTS * 4];
   memset(c, 0, sizeof c);
-  c[0] = static_cast<float>(source.texWidth);
-  c[1] = static_cast<float>(source.texHeight);
+  c[0] = tw;
+  c[1] = th;
   if (w == nullptr) {
     // Strength 0: the identity weights (a copy).
     c[4] = 1.0f;
   } else {
     for (int i = 0; i < width / 2; i++) c[4 + i] = w[i];
   }
-  for (int j = 1; j < 16; j++) {
-    c[(5 + j) * 4 + (info->pass == 0 ? 0 : 1)] =
-        (2 * j - 0.5f) / (info->pass == 0 ? source.texWidth : source.texHeight);
-  }
+  // Tap distances along the pass's direction, then the direction.
+  for (int j = 1; j < 16; j++) c[5 * 4 + j] = (2 * j - 0.5f) / (info->pass == 0 ? tw : th);
+  c[9 * 4 + (info->pass == 0 ? 0 : 1)] = 1.0f;
+  // Taps stay between the rectangle's first and last texel centres.
+  c[10 * 4] = (source.texX + info->x1 + 0.5f) / tw;
+  c[10 * 4 + 1] = (source.texY + info->y1 + 0.5f) / th;
+  c[11 * 4] = (source.texX + info->x2 - 0.5f) / tw;
+  c[11 * 4 + 1] = (source.texY + info->y2 - 0.5f) / th;
   static const char* const kNames[3] = {"Gauss_08Pixel_PS.pso", "Gauss_16Pixel_PS.pso", "Gauss_32Pixel_PS.pso"};
   const int which = width == 8 ? 0 : width == 16 ? 1 : 2;
-  return RunShader(info, &Shaders.gauss[which], kNames[which], c, MAX_FILTER_CONSTANTS, -1, 1, -1);
+  return RunShader(info, &Shaders.gauss[which], kNames[which], c, GAUSS_CONSTANTS, -1, 1, -1);
 }
 
 int FilterDownScale(GraphFilterInfo* info, int divisor) {
