@@ -250,6 +250,45 @@ TEST_F(FilterEntryTest, AGraphicInsideALargerTextureReadsOnlyItsOwnRectangle) {
   }
 }
 
+// A multi-sample render-target graphic is drawn through its multi-sample
+// surface: filtered while it is the draw target, the filter reads what was
+// drawn, and drawing after the filter continues on the filtered picture.
+// The same steps on a plain render target give the same pixels.
+TEST_F(FilterEntryTest, AMultiSampleDrawTargetIsResolvedForTheFilter) {
+  const int picture = MakeGraph(32, 32, [](int x, int y) { return Picture(x, y) | 0xFF000000u; });
+  ASSERT_GE(picture, 0);
+  int targets[2];
+  for (int sampled = 0; sampled < 2; sampled++) {
+    GraphCreateSettings settings;
+    InitDrawableGraphSettings(&settings, 32, 1);
+    settings.multiSampleType = sampled ? 4 : 0;
+    targets[sampled] = CreateBlankGraphHandle(&settings, 32, 32, 0, 0, 0);
+    ASSERT_GT(targets[sampled], 0) << log_.Text();
+  }
+  if (IsMultiSampleGraph(targets[1]) != 1) GTEST_SKIP() << "no multi-sampling on this device";
+  const int white = MakeGraph(4, 4, [](int, int) { return 0xFFFFFFFFu; });
+  for (const int g : targets) {
+    ASSERT_EQ(0, SetDrawTarget(g));
+    ASSERT_EQ(0, ClearDrawTarget(nullptr));
+    ASSERT_EQ(0, DrawImageAt(0, 0, picture, 0));
+    ASSERT_EQ(0, GraphFilterGauss(g, 8, 400));
+    ASSERT_EQ(0, DrawImageAt(2, 2, white, 0));
+    ASSERT_EQ(0, SetDrawTarget(-2));
+  }
+  std::string text;
+  EXPECT_EQ(0, Differences(targets[1], targets[0], 32, 32, 2, &text)) << text;
+  EXPECT_EQ(0xFFFFFFFFu, PixelOf(targets[1], 3, 3));
+  // Filtered again while it is not the draw target: the result reaches the
+  // multi-sample surface too (read-back and later drawing use it).
+  for (const int g : targets) ASSERT_EQ(0, GraphFilterInvert(g));
+  text.clear();
+  EXPECT_EQ(0, Differences(targets[1], targets[0], 32, 32, 2, &text)) << text;
+  EXPECT_EQ(0xFF000000u, PixelOf(targets[1], 3, 3));
+  for (const int g : targets) DeleteGraphicHandle(g);
+  DeleteGraphicHandle(picture);
+  DeleteGraphicHandle(white);
+}
+
 // The filter shaders loaded before a device rebuild draw on the new device.
 TEST_F(FilterEntryTest, FiltersWorkAfterADeviceRebuild) {
   const int before = MakeGraph(16, 16, Picture);

@@ -26,6 +26,7 @@
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShader.h"
 #include "VuViderezaShaderCode.h"
+#include "VuViderezaShadowMap.h"
 #include "Windows/RaRadaraLog.h"
 
 namespace {
@@ -84,25 +85,46 @@ void ClearShaderHandles() {
   ShadersCleared = true;
 }
 
-// A graphic as the filters see it: its record and single texture.
+// A graphic or a shadow map as the filters see it: its record and single
+// texture.
 struct FilterGraph {
-  GraphicHandleRecord* record;
+  GraphicHandleRecord* record;  // null for a shadow map
+  ShadowMapRecord* map;         // null for a graphic
+  int width, height;
   IDirect3DTexture9* texture;
   IDirect3DSurface9* surface;
+  IDirect3DSurface9* multiSampleSurface;  // drawing goes here; the texture is its resolved copy
   int texX, texY, texWidth, texHeight;
   bool single;        // one piece in one texture
   bool renderTarget;  // single and drawable
 };
 
-bool LookUpGraph(int handle, FilterGraph* out) {
+// A live graphic, or with `maps` a live shadow map with its texture.
+bool LookUpGraph(int handle, FilterGraph* out, bool maps = false) {
   memset(out, 0, sizeof *out);
   GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
-  if (record == nullptr || record->image == nullptr) return false;
+  if (record == nullptr || record->image == nullptr) {
+    ShadowMapRecord* map =
+        maps ? reinterpret_cast<ShadowMapRecord*>(GetHandleRecordOfType(handle, HANDLETYPE_SHADOWMAP)) : nullptr;
+    if (map == nullptr || map->texture == nullptr || map->surface == nullptr) return false;
+    out->map = map;
+    out->width = map->width;
+    out->height = map->height;
+    out->texture = map->texture;
+    out->surface = map->surface;
+    out->texWidth = map->width;
+    out->texHeight = map->height;
+    out->single = out->renderTarget = true;
+    return true;
+  }
   out->record = record;
+  out->width = record->width;
+  out->height = record->height;
   if (record->pieceCount >= 1 && record->pieces[0].entry != nullptr) {
     GraphTextureEntry& entry = *record->pieces[0].entry;
     out->texture = entry.texture;
     out->surface = entry.faces[0];
+    out->multiSampleSurface = entry.multiSampleSurface;
     out->texX = record->pieces[0].texX;
     out->texY = record->pieces[0].texY;
     out->texWidth = entry.allocWidth;
@@ -113,7 +135,26 @@ bool LookUpGraph(int handle, FilterGraph* out) {
   return true;
 }
 
-bool HasAlphaChannel(const FilterGraph& g) { return g.record->image->format.alpha != 0; }
+bool HasAlphaChannel(const FilterGraph& g) { return g.record != nullptr && g.record->image->format.alpha != 0; }
+
+// A multi-sample graphic is drawn through its multi-sample surface: the
+// texture the filter samples is brought up to date first.
+void ResolveForFilter(const FilterGraph& g) {
+  if (g.multiSampleSurface == nullptr || g.surface == nullptr) return;
+  FlushVertexBatch(0);
+  EndDrawScene();
+  StretchDeviceRect(g.multiSampleSurface, nullptr, g.surface, nullptr, D3DTEXF_NONE);
+}
+
+// ...and what the filter wrote into the texture goes back into the
+// multi-sample surface, which later drawing and read-back use.
+void UpdateMultiSampleFromTexture(int handle) {
+  FilterGraph g;
+  if (!LookUpGraph(handle, &g) || g.multiSampleSurface == nullptr || g.surface == nullptr) return;
+  FlushVertexBatch(0);
+  EndDrawScene();
+  StretchDeviceRect(g.surface, nullptr, g.multiSampleSurface, nullptr, D3DTEXF_NONE);
+}
 
 bool ShaderPath() { return DeviceLayer.hardware && HasDirect3DDevice() && AreShadersUsable(); }
 
@@ -156,7 +197,7 @@ int WriteImageRectToGraph(const BaseImageRecord* image, const RECT& rect, int de
 // targets, else through memory.
 int CopyGraphRect(int source, const RECT& rect, int dest, int destX, int destY) {
   FilterGraph s, d;
-  if (!LookUpGraph(source, &s) || !LookUpGraph(dest, &d)) return -1;
+  if (!LookUpGraph(source, &s, true) || !LookUpGraph(dest, &d, true)) return -1;
   FlushVertexBatch(0);
   if (s.renderTarget && d.renderTarget) {
     const RECT from = {rect.left + s.texX, rect.top + s.texY, rect.right + s.texX, rect.bottom + s.texY};
@@ -165,6 +206,7 @@ int CopyGraphRect(int source, const RECT& rect, int dest, int destX, int destY) 
     EndDrawScene();
     if (StretchDeviceRect(s.surface, &from, d.surface, &to, D3DTEXF_NONE) == D3D_OK) return 0;
   }
+  if (s.map != nullptr || d.map != nullptr) return -1;  // shadow maps have no memory road
   // Through memory: the source read whole, its rectangle written.
   BaseImageRecord image;
   if (ReadGraphToBaseImage(source, &image) != 0) return -1;
@@ -192,14 +234,41 @@ int ReadGraphRect(int handle, int x1, int y1, int x2, int y2, BaseImageRecord* o
   return 0;
 }
 
+// Work shadow maps: the pass targets of a filter into a shadow map, in its
+// texture format (slot 0 or 1), kept between calls.
+struct WorkMap {
+  int handle;
+  int width, height, dataBits, floatData;
+};
+WorkMap WorkMaps[2] = {{-1, 0, 0, 0, 0}, {-1, 0, 0, 0, 0}};
+
+bool WorkMapLive(const WorkMap& w) {
+  return w.handle >= 0 && GetHandleRecordOfType(w.handle, HANDLETYPE_SHADOWMAP) != nullptr;
+}
+
+int GetFilterWorkShadowMap(int slot, const ShadowMapRecord* like) {
+  WorkMap& w = WorkMaps[slot & 1];
+  if (WorkMapLive(w) && w.width == like->width && w.height == like->height && w.dataBits == like->dataBits &&
+      w.floatData == like->floatData)
+    return w.handle;
+  if (WorkMapLive(w)) DeleteShadowMap(w.handle);
+  w = {-1, 0, 0, 0, 0};
+  const int handle = MakeShadowMap(like->width, like->height, like->dataBits, like->floatData);
+  if (handle < 0) return -1;
+  w = {handle, like->width, like->height, like->dataBits, like->floatData};
+  SetHandleDeleteFlagPtr(handle, &w.handle);
+  return handle;
+}
+
 // The pass target for pass `pass` of `passes`: the destination when it can
 // be drawn into and nothing asks for a work target, else a work target of
 // the destination's size (alternating between two).
 int ChooseFilterPassTarget(int dest, int pass, int passes, bool needWork) {
   FilterGraph d;
-  if (!LookUpGraph(dest, &d)) return -1;
+  if (!LookUpGraph(dest, &d, true)) return -1;
   if (pass == passes - 1 && !needWork) return dest;
-  return GetFilterWorkTarget(pass & 1, d.record->width, d.record->height, HasAlphaChannel(d) ? 1 : 0);
+  if (d.map != nullptr) return GetFilterWorkShadowMap(pass & 1, d.map);
+  return GetFilterWorkTarget(pass & 1, d.width, d.height, HasAlphaChannel(d) ? 1 : 0);
 }
 
 // Clamped float.
@@ -312,6 +381,10 @@ void ReleaseFilterWorkTargets() {
     if (w.handle >= 0 && IsGraphicHandleValid(w.handle)) DeleteGraphicHandle(w.handle);
     w = {-1, 0, 0, 0};
   }
+  for (WorkMap& w : WorkMaps) {
+    if (WorkMapLive(w)) DeleteShadowMap(w.handle);
+    w = {-1, 0, 0, 0, 0};
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -328,7 +401,7 @@ int LoadFilterShaderByName(const char* name) {
 int DrawFilterQuad(GraphFilterInfo* info, int shader, const float* constants, int constantCount, int stage1,
                    int divisor) {
   FilterGraph source, target, second;
-  if (!LookUpGraph(info->source, &source) || !LookUpGraph(info->target, &target) || !source.single ||
+  if (!LookUpGraph(info->source, &source, true) || !LookUpGraph(info->target, &target, true) || !source.single ||
       !target.renderTarget)
     return -1;
   const int stage1Graph = info->isBlend ? info->blendGraph : stage1;
@@ -351,8 +424,8 @@ int DrawFilterQuad(GraphFilterInfo* info, int shader, const float* constants, in
       // The whole graphic (lookup tables; a stretched blend graphic).
       bu1 = second.texX / bw;
       bv1 = second.texY / bh;
-      bu2 = (second.texX + second.record->width) / bw;
-      bv2 = (second.texY + second.record->height) / bh;
+      bu2 = (second.texX + second.width) / bw;
+      bv2 = (second.texY + second.height) / bh;
     } else {
       bu1 = (second.texX + info->blendX) / bw;
       bv1 = (second.texY + info->blendY) / bh;
@@ -399,8 +472,8 @@ int DrawFilterQuad(GraphFilterInfo* info, int shader, const float* constants, in
     const float bw = static_cast<float>(second.texWidth), bh = static_cast<float>(second.texHeight);
     blendConstants[8] = (second.texX + 0.5f) / bw;
     blendConstants[9] = (second.texY + 0.5f) / bh;
-    blendConstants[12] = (second.texX + second.record->width - 0.5f) / bw;
-    blendConstants[13] = (second.texY + second.record->height - 0.5f) / bh;
+    blendConstants[12] = (second.texX + second.width - 0.5f) / bw;
+    blendConstants[13] = (second.texY + second.height - 0.5f) / bh;
     constants = blendConstants;
     constantCount = BLEND_CONSTANTS;
   }
@@ -626,7 +699,7 @@ int FilterGradientMap(GraphFilterInfo* info, int gradient, int reverse) {
     ReleaseBaseImage(&image);
     return result;
   }
-  const float c[8] = {0.299f, 0.587f, 0.114f, 0.0f, static_cast<float>(g.record->width) / g.texWidth,
+  const float c[8] = {0.299f, 0.587f, 0.114f, 0.0f, static_cast<float>(g.width) / g.texWidth,
                       (g.texY + 0.5f) / g.texHeight, static_cast<float>(g.texX) / g.texWidth, 0};
   return RunShader(info, &Shaders.gradient[reverse ? 1 : 0], reverse ? "GradientMapRev.pso" : "GradientMap.pso",
                    c, 2, gradient);
@@ -661,7 +734,7 @@ int FilterGauss(GraphFilterInfo* info, int pixelWidth, float strength) {
   }
   const float* w = GaussWeights(width, strength);
   FilterGraph source;
-  if (!LookUpGraph(info->source, &source)) return -1;
+  if (!LookUpGraph(info->source, &source, true)) return -1;
   const float tw = static_cast<float>(source.texWidth), th = static_cast<float>(source.texHeight);
   float c[GAUSS_CONSTANTS * 4];
   memset(c, 0, sizeof c);
@@ -695,7 +768,7 @@ int FilterDownScale(GraphFilterInfo* info, int divisor) {
                        [&] { return SoftFilterDownScale(&info->sourceImage, &info->outputImage, d); });
   }
   FilterGraph source;
-  if (!LookUpGraph(info->source, &source)) return -1;
+  if (!LookUpGraph(info->source, &source, true)) return -1;
   float c[16 * 4];
   int count = 0;
   if (d == 2) {
@@ -884,18 +957,18 @@ int RunFamily(GraphFilterInfo* info, const GraphFilterArgs& a) {
 }  // namespace
 
 int ApplyGraphFilter(int graphic, int type, const GraphFilterArgs& args) {
-  int width = 0, height = 0;
-  if (GetGraphicSize(graphic, &width, &height) != 0) return -1;
-  return ApplyGraphFilterOrBlend(0, graphic, -1, graphic, 0, type, 0, 0, width, height, 0, 0, 0, 0, 0, args);
+  FilterGraph g;
+  if (!LookUpGraph(graphic, &g, true)) return -1;
+  return ApplyGraphFilterOrBlend(0, graphic, -1, graphic, 0, type, 0, 0, g.width, g.height, 0, 0, 0, 0, 0, args);
 }
 
 int ApplyGraphFilterOrBlend(int isBlend, int source, int blendGraph, int dest, int blendRatio, int type, int x1,
                             int y1, int x2, int y2, int blendX, int blendY, int useBlendPosition, int destX,
                             int destY, const GraphFilterArgs& args) {
   FilterGraph src, dst;
-  if (!LookUpGraph(source, &src) || !LookUpGraph(dest, &dst)) return -1;
-  const int srcWidth = src.record->width, srcHeight = src.record->height;
-  const int dstWidth = dst.record->width, dstHeight = dst.record->height;
+  if (!LookUpGraph(source, &src, true) || !LookUpGraph(dest, &dst, true)) return -1;
+  const int srcWidth = src.width, srcHeight = src.height;
+  const int dstWidth = dst.width, dstHeight = dst.height;
   if (x2 <= x1 || y2 <= y1) return -1;
   if (isBlend) {
     FilterGraph b;
@@ -938,6 +1011,17 @@ int ApplyGraphFilterOrBlend(int isBlend, int source, int blendGraph, int dest, i
   info.destX = destX, info.destY = destY;
 
   const bool shaders = ShaderPath();
+  // Multi-sample graphics: the filter reads and writes their textures.
+  FilterGraph other;
+  ResolveForFilter(src);
+  if (dest != source) ResolveForFilter(dst);
+  if (isBlend && blendGraph != source && blendGraph != dest && LookUpGraph(blendGraph, &other)) {
+    ResolveForFilter(other);
+  }
+  if (!isBlend && type == FILTER_GRADIENT_MAP && args.v[0] != source && args.v[0] != dest &&
+      LookUpGraph(args.v[0], &other)) {
+    ResolveForFilter(other);
+  }
   int passes = GraphFilterPassCount(isBlend, type, args);
   bool work = !isBlend && FilterWorkTable[type] != 0;
   if (x1 != destX || y1 != destY || !Graphics.filtersExact) work = true;
@@ -945,7 +1029,8 @@ int ApplyGraphFilterOrBlend(int isBlend, int source, int blendGraph, int dest, i
   // The shader path draws into render targets only, and never reads what it
   // writes: a destination that is no render target, or the source itself,
   // is reached through a work target.
-  const bool needWork = shaders && (work || !dst.renderTarget || source == dest || blendGraph == dest ||
+  const bool needWork = shaders && (work || !dst.renderTarget || dst.map != nullptr || source == dest ||
+                                    blendGraph == dest ||
                                     (!isBlend && type == FILTER_GRADIENT_MAP && args.v[0] == dest));
   int input = source;
   if (shaders && !src.single) {
@@ -963,7 +1048,8 @@ int ApplyGraphFilterOrBlend(int isBlend, int source, int blendGraph, int dest, i
   const int outHeight = !isBlend && type == FILTER_DOWN_SCALE ? height / DownScaleDivisor(args.v[0]) : height;
   for (int pass = 0; pass < passes; pass++) {
     const int target = shaders ? ChooseFilterPassTarget(dest, pass, passes, needWork) : dest;
-    if (target < 0 || !IsGraphicHandleValid(target)) {
+    FilterGraph chosen;
+    if (target < 0 || !LookUpGraph(target, &chosen, true)) {
       allRan = false;
       break;
     }
@@ -983,6 +1069,7 @@ int ApplyGraphFilterOrBlend(int isBlend, int source, int blendGraph, int dest, i
     const RECT rect = {destX, destY, destX + outWidth, destY + outHeight};
     if (CopyGraphRect(last, rect, dest, destX, destY) != 0) allRan = false;
   }
+  if (dst.multiSampleSurface != nullptr) UpdateMultiSampleFromTexture(dest);
   return allRan ? 0 : -1;
 }
 
