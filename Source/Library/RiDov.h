@@ -129,6 +129,11 @@ int SetShadowMapLightDirection(int handle, float x, float y, float z);
 int SetShadowMapDrawArea(int handle, float minX, float minY, float minZ, float maxX, float maxY,
                          float maxZ);
 int SetUseShadowMap(int slot, int handle);
+// Blur at the end of drawing into a map: the strength (hundredths) of an
+// 8-pixel Gauss filter, 0 none; a negative count is refused. The getter
+// gives the count, or -1 for anything but a shadow map.
+int SetShadowMapBlurCount(int handle, int count);
+int GetShadowMapBlurCount(int handle);
 
 // Graphic filters, in place over a whole graphic: Mono (Cb, Cr -255..255),
 // Gauss (pixel width 8 / 16 / 32, strength in hundredths), BrightClip

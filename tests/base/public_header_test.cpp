@@ -40,6 +40,8 @@ TEST(PublicHeader, AgreesWithTheImplementedFunctions) {
   static_assert(std::is_same<decltype(&SetVertexBufferData), int (*)(int, const void*, int, int)>::value, "");
   static_assert(std::is_same<decltype(&SetIndexBufferData), int (*)(int, const void*, int, int)>::value, "");
   static_assert(std::is_same<decltype(&MakeShadowMap), int (*)(int, int, int, int)>::value, "");
+  static_assert(std::is_same<decltype(&SetShadowMapBlurCount), int (*)(int, int)>::value, "");
+  static_assert(std::is_same<decltype(&GetShadowMapBlurCount), int (*)(int)>::value, "");
   static_assert(std::is_same<decltype(&SetShadowMapLightDirection), int (*)(int, float, float, float)>::value, "");
   static_assert(std::is_same<decltype(&SetShadowMapDrawArea),
                              int (*)(int, float, float, float, float, float, float)>::value, "");

@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <math.h>
 #include <stdint.h>
 #include <stdio.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "ReReziRader.h"
 #include "RiDov.h"
@@ -23,6 +25,7 @@
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphView.h"
 #include "VuViderezaGraphics.h"
+#include "VuViderezaShadowMap.h"
 #include "RaRadaraServices.h"
 #include "DeviceTestImages.h"
 #include "WindowFixture.h"
@@ -287,6 +290,181 @@ TEST_F(FilterEntryTest, AMultiSampleDrawTargetIsResolvedForTheFilter) {
   for (const int g : targets) DeleteGraphicHandle(g);
   DeleteGraphicHandle(picture);
   DeleteGraphicHandle(white);
+}
+
+// Shadow maps (one float channel): read back, filled with rectangles of
+// values, blurred by an independent float computation of the 8- and
+// 16-pixel kernels (texel pairs averaged, edge texels repeated).
+struct MapPixels {
+  int width = 0, height = 0;
+  std::vector<float> v;
+  float At(int x, int y) const {
+    x = x < 0 ? 0 : x >= width ? width - 1 : x;
+    y = y < 0 ? 0 : y >= height ? height - 1 : y;
+    return v[y * width + x];
+  }
+};
+
+ShadowMapRecord* MapRecord(int handle) {
+  return reinterpret_cast<ShadowMapRecord*>(GetHandleRecordOfType(handle, HANDLETYPE_SHADOWMAP));
+}
+
+bool ReadMap(int handle, MapPixels* out) {
+  ShadowMapRecord* map = MapRecord(handle);
+  if (map == nullptr || map->surface == nullptr) return false;
+  D3DSURFACE_DESC desc;
+  if (map->surface->GetDesc(&desc) != D3D_OK || desc.Format != D3DFMT_R32F) return false;
+  IDirect3DSurface9* copy = nullptr;
+  EndDrawScene();
+  if (CreateDeviceOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM, &copy, nullptr) !=
+      D3D_OK)
+    return false;
+  bool ok = false;
+  D3DLOCKED_RECT locked;
+  if (GetDeviceRenderTargetData(map->surface, copy) == D3D_OK && copy->LockRect(&locked, nullptr, D3DLOCK_READONLY) == D3D_OK) {
+    out->width = desc.Width;
+    out->height = desc.Height;
+    out->v.resize(desc.Width * desc.Height);
+    for (UINT y = 0; y < desc.Height; y++)
+      memcpy(&out->v[y * desc.Width], static_cast<const char*>(locked.pBits) + y * locked.Pitch, desc.Width * 4);
+    copy->UnlockRect();
+    ok = true;
+  }
+  copy->Release();
+  return ok;
+}
+
+struct MapRect {
+  RECT rect;
+  D3DCOLOR colour;
+};
+void FillMap(int handle, std::initializer_list<MapRect> rects) {
+  EndDrawScene();
+  for (const MapRect& r : rects) ColorFillDeviceSurface(MapRecord(handle)->surface, &r.rect, r.colour);
+}
+
+MapPixels GaussOf(const MapPixels& in, int width, float strength) {
+  const int half = width / 2;
+  double w[16], sum = 0;
+  for (int i = 0; i < half; i++) {
+    w[i] = exp(-0.5 * i * i / strength);
+    sum += i == 0 ? w[i] : 2 * w[i];
+  }
+  MapPixels across = in, out = in;
+  for (int pass = 0; pass < 2; pass++) {
+    const MapPixels& from = pass == 0 ? in : across;
+    MapPixels& to = pass == 0 ? across : out;
+    for (int y = 0; y < in.height; y++)
+      for (int x = 0; x < in.width; x++) {
+        auto p = [&](int k) { return pass == 0 ? from.At(x + k, y) : from.At(x, y + k); };
+        double r = w[0] * p(0);
+        for (int j = 1; j < half; j++)
+          r += w[j] * ((p(2 * j - 1) + p(2 * j)) / 2 + (p(-2 * j + 1) + p(-2 * j)) / 2);
+        to.v[y * in.width + x] = static_cast<float>(r / sum);
+      }
+  }
+  return out;
+}
+
+int MapDifferences(const MapPixels& a, const MapPixels& b, float tolerance, std::string* text) {
+  if (a.width != b.width || a.height != b.height) return -1;
+  int count = 0;
+  for (int y = 0; y < a.height; y++)
+    for (int x = 0; x < a.width; x++)
+      if (fabsf(a.At(x, y) - b.At(x, y)) > tolerance && count++ < 4) {
+        char line[96];
+        snprintf(line, sizeof line, "(%d,%d) %f %f\n", x, y, a.At(x, y), b.At(x, y));
+        *text += line;
+      }
+  return count;
+}
+
+TEST_F(FilterEntryTest, GaussOnAShadowMap) {
+  const int map = MakeShadowMap(40, 24, 32, 1);
+  ASSERT_GT(map, 0) << log_.Text();
+  MapPixels before;
+  if (!ReadMap(map, &before)) GTEST_SKIP() << "no R32F shadow map here";
+  struct Case {
+    int width, strength;
+  };
+  for (const Case c : {Case{8, 300}, Case{16, 900}}) {
+    FillMap(map, {{{0, 0, 40, 24}, 0xFF282828}, {{10, 5, 30, 15}, 0xFFDCDCDC}, {{39, 0, 40, 24}, 0xFFFFFFFF},
+                  {{0, 23, 40, 24}, 0xFFB4B4B4}, {{3, 2, 4, 20}, 0xFF909090}});
+    ASSERT_TRUE(ReadMap(map, &before));
+    ASSERT_EQ(0, GraphFilterGauss(map, c.width, c.strength));
+    MapPixels after;
+    ASSERT_TRUE(ReadMap(map, &after));
+    std::string text;
+    EXPECT_EQ(0, MapDifferences(after, GaussOf(before, c.width, c.strength / 100.0f), 2e-3f, &text))
+        << c.width << " " << c.strength << "\n" << text;
+  }
+  // Into another map of the same size, and refused in software.
+  const int other = MakeShadowMap(40, 24, 32, 1);
+  ASSERT_GT(other, 0);
+  FillMap(other, {{{0, 0, 40, 24}, 0xFF000000}});
+  ASSERT_EQ(0, ApplyGraphFilterOrBlend(0, map, -1, other, 0, FILTER_INVERT, 0, 0, 40, 24, 0, 0, 0, 0, 0,
+                                       GraphFilterArgs{}));
+  MapPixels source, inverted;
+  ASSERT_TRUE(ReadMap(map, &source));
+  ASSERT_TRUE(ReadMap(other, &inverted));
+  EXPECT_NEAR(1.0f - source.At(20, 10), inverted.At(20, 10), 2e-3f);
+  EXPECT_NEAR(1.0f - source.At(0, 0), inverted.At(0, 0), 2e-3f);
+  Graphics.shadersUsable = 0;
+  EXPECT_EQ(-1, GraphFilterGauss(map, 8, 300));
+  Graphics.shadersUsable = 1;
+  EXPECT_EQ(0, DeleteShadowMap(map));
+  EXPECT_EQ(0, DeleteShadowMap(other));
+}
+
+// The blur count: set and read back, refused when negative or for anything
+// but a shadow map; drawing into a map with a hard edge keeps the edge with
+// count 0 and ends with the Gauss filter of 8 pixels and the count's
+// strength otherwise, as applying that filter by hand gives.
+TEST_F(FilterEntryTest, ShadowMapBlurAtTheEndOfDrawing) {
+  const int blurred = MakeShadowMap(32, 16, 32, 1), byHand = MakeShadowMap(32, 16, 32, 1);
+  ASSERT_GT(blurred, 0) << log_.Text();
+  ASSERT_GT(byHand, 0);
+  MapPixels probe;
+  if (!ReadMap(blurred, &probe)) GTEST_SKIP() << "no R32F shadow map here";
+  const int graphic = MakeGraph(8, 8, Picture);
+  EXPECT_EQ(0, GetShadowMapBlurCount(blurred));
+  EXPECT_EQ(-1, SetShadowMapBlurCount(blurred, -1));
+  EXPECT_EQ(-1, SetShadowMapBlurCount(graphic, 3));
+  EXPECT_EQ(-1, SetShadowMapBlurCount(0, 3));
+  EXPECT_EQ(-1, GetShadowMapBlurCount(graphic));
+  EXPECT_EQ(-1, GetShadowMapBlurCount(-1));
+  EXPECT_EQ(0, GetShadowMapBlurCount(blurred));
+
+  auto drawHardEdge = [](int map) {
+    ASSERT_EQ(0, BeginShadowMapDraw(map));
+    FillMap(map, {{{0, 0, 16, 16}, 0xFF000000}, {{16, 0, 32, 16}, 0xFFFFFFFF}});
+    ASSERT_EQ(0, EndShadowMapDraw());
+  };
+  for (const int count : {0, 1, 400}) {
+    ASSERT_EQ(0, SetShadowMapBlurCount(blurred, count));
+    EXPECT_EQ(count, GetShadowMapBlurCount(blurred));
+    drawHardEdge(blurred);
+    drawHardEdge(byHand);  // its count stays 0
+    MapPixels got, want;
+    ASSERT_TRUE(ReadMap(blurred, &got));
+    if (count == 0) {
+      EXPECT_EQ(0.0f, got.At(15, 8));
+      EXPECT_EQ(1.0f, got.At(16, 8));
+      continue;
+    }
+    ASSERT_EQ(0, GraphFilterGauss(byHand, 8, count));
+    ASSERT_TRUE(ReadMap(byHand, &want));
+    std::string text;
+    EXPECT_EQ(0, MapDifferences(got, want, 1e-5f, &text)) << count << "\n" << text;
+    if (count == 400) {
+      EXPECT_GT(got.At(15, 8), 0.1f);
+      EXPECT_LT(got.At(16, 8), 0.9f);
+    }
+  }
+  EXPECT_EQ(0, GetShadowMapBeingDrawn());
+  DeleteGraphicHandle(graphic);
+  DeleteShadowMap(blurred);
+  DeleteShadowMap(byHand);
 }
 
 // The filter shaders loaded before a device rebuild draw on the new device.

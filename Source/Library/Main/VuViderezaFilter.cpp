@@ -1011,6 +1011,8 @@ int ApplyGraphFilterOrBlend(int isBlend, int source, int blendGraph, int dest, i
   info.destX = destX, info.destY = destY;
 
   const bool shaders = ShaderPath();
+  // Shadow maps have no software images: without shaders they are refused.
+  if (!shaders && (src.map != nullptr || dst.map != nullptr)) return -1;
   // Multi-sample graphics: the filter reads and writes their textures.
   FilterGraph other;
   ResolveForFilter(src);

@@ -17,6 +17,7 @@
 #include "RuRovoreziZuzu.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaFilter.h"
 #include "VuViderezaGraph.h"
 #include "VuViderezaRebuild.h"
 #include "VuViderezaRenderState.h"
@@ -32,6 +33,7 @@ const char LOG_SHADOW_TEXTURE_FAILED[] = "シャドウマップ用テクスチ�
 const char LOG_SHADOW_SURFACE_FAILED[] = "シャドウマップ用テクスチャのサーフェスアドレスの取得に失敗しました";
 const char LOG_SHADOW_LIGHT_BAD[] = "シャドウマップのライトの向きが不正です";
 const char LOG_SHADOW_SIZE_BAD[] = "シャドウマップのサイズが不正です %d x %d";
+const char LOG_SHADOW_BLUR_BAD[] = "シャドウマップのぼかしの強さが不正です %d";
 
 }  // namespace
 
@@ -131,8 +133,6 @@ int EndDrawingInto(ShadowMapRecord* record) {
     if (viewport.Width != 0) SetDeviceViewport(&viewport);
   }
   UpdateModelShaderSelection();
-  // A blur count of 1 or more would run the graph filter over the map; no
-  // operation sets one.
   return 0;
 }
 
@@ -318,7 +318,17 @@ int EndShadowMapDraw() {
   if (!ShadowMaps.drawing) return -1;
   ShadowMapRecord* record = LiveMap(ShadowMaps.drawingHandle);
   if (record == nullptr || !record->beingDrawn) return -1;
-  return EndDrawingInto(record);
+  EndDrawingInto(record);
+  // The blur: a Gauss filter of 8 pixels, the count its strength in
+  // hundredths.
+  if (record->blurCount >= 1) {
+    GraphFilterArgs args{};
+    args.count = 2;
+    args.v[0] = 8;
+    args.v[1] = record->blurCount;
+    ApplyGraphFilter(record->header.handle, FILTER_GAUSS, args);
+  }
+  return 0;
 }
 
 int GetShadowMapBeingDrawn() { return ShadowMaps.drawing ? ShadowMaps.drawingHandle : 0; }
@@ -406,6 +416,22 @@ int GetShadowMapSize(int handle, int* width, int* height) {
   if (width != nullptr) *width = record->width;
   if (height != nullptr) *height = record->height;
   return 0;
+}
+
+int SetShadowMapBlurCount(int handle, int count) {
+  ShadowMapRecord* record = LiveMap(handle);
+  if (record == nullptr) return -1;
+  if (count < 0) {
+    LogPrintf(LOG_SHADOW_BLUR_BAD, count);
+    return -1;
+  }
+  record->blurCount = count;
+  return 0;
+}
+
+int GetShadowMapBlurCount(int handle) {
+  const ShadowMapRecord* record = LiveMap(handle);
+  return record != nullptr ? record->blurCount : -1;
 }
 
 int DeleteShadowMap(int handle) {

@@ -23,7 +23,7 @@ struct ShadowMapRecord {
   float projectionScale[3];  // 2 / width, 2 / height, 1 / depth of the fitted box
   float one;
   float bias;               // 0.002
-  int blurCount;
+  int blurCount;            // Gauss strength (hundredths) when drawing ends, 0 none
   float bias2;              // 0.0007
   Vector3 lightDirection;   // unit length
   Matrix4 lightBasis;       // columns: the light's x, y and z axes
@@ -64,6 +64,12 @@ int SetShadowMapDrawArea(int handle, float minX, float minY, float minZ, float m
                          float maxZ);
 // 1: fit around the camera's view volume instead of the area box.
 int SetShadowMapFitViewVolume(int handle, int flag);
+// The blur applied when drawing into the map ends: a Gauss filter of 8
+// pixels whose strength is the count in hundredths, 0 (the start) none.
+// The setter refuses a negative count; the getter gives -1 for anything
+// but a live map.
+int SetShadowMapBlurCount(int handle, int count);
+int GetShadowMapBlurCount(int handle);
 // Which map 3-D drawing reads in slot 0 or 1 (handle 0 or -1: none).
 int SetUseShadowMap(int slot, int handle);
 
