@@ -467,6 +467,44 @@ TEST_F(FilterEntryTest, ShadowMapBlurAtTheEndOfDrawing) {
   DeleteShadowMap(byHand);
 }
 
+// A device that takes only ps_2_0 shaders (the 32-texel Gauss kernel's
+// ps_2_x shader is refused): the 32-pixel Gauss still gives the software
+// result, through the software blur and a shader copy.
+HRESULT RefuseLongPixelShaders(const DWORD* code, IDirect3DPixelShader9** shader) {
+  if (code != nullptr && code[0] == 0xFFFF0201u) return D3DERR_INVALIDCALL;
+  return GetRealDirect3DCallTable()->CreateDevicePixelShader(code, shader);
+}
+
+TEST_F(FilterEntryTest, Gauss32WithoutLongShadersFallsBackToSoftware) {
+  Direct3DCallTable table = *GetRealDirect3DCallTable();
+  table.CreateDevicePixelShader = RefuseLongPixelShaders;
+  SetDirect3DCallTable(&table);
+  Agree("Gauss 32 on ps_2_0", [](int g, int) { return GraphFilterGauss(g, 32, 1600); });
+  SetDirect3DCallTable(nullptr);
+  EXPECT_NE(std::string::npos, log_.Text().find("Gauss_32Pixel_PS.pso"));
+}
+
+// The software path writes into a render-target destination (its texture
+// is not lockable) and leaves the rest of it alone.
+TEST_F(FilterEntryTest, SoftwarePathIntoARenderTarget) {
+  const int g = MakeGraph(16, 16, Picture), dest = MakeRenderTarget(20, 20);
+  ASSERT_GE(dest, 0);
+  ASSERT_EQ(0, SetDrawTarget(dest));
+  ASSERT_EQ(0, ClearDrawTarget(nullptr));
+  ASSERT_EQ(0, SetDrawTarget(-2));
+  const uint32_t cleared = PixelOf(dest, 19, 19);
+  Graphics.shadersUsable = 0;
+  EXPECT_EQ(0, ApplyGraphFilterOrBlend(0, g, -1, dest, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, 2, 3,
+                                       GraphFilterArgs{}));
+  Graphics.shadersUsable = 1;
+  EXPECT_EQ(Picture(3, 5) ^ 0x00FFFFFFu, PixelOf(dest, 5, 8));
+  EXPECT_EQ(Picture(15, 15) ^ 0x00FFFFFFu, PixelOf(dest, 17, 18));
+  EXPECT_EQ(cleared, PixelOf(dest, 19, 19));
+  EXPECT_EQ(cleared, PixelOf(dest, 1, 1));
+  DeleteGraphicHandle(g);
+  DeleteGraphicHandle(dest);
+}
+
 // The filter shaders loaded before a device rebuild draw on the new device.
 TEST_F(FilterEntryTest, FiltersWorkAfterADeviceRebuild) {
   const int before = MakeGraph(16, 16, Picture);

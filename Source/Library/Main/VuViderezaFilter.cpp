@@ -170,6 +170,35 @@ int LoadShaderVariable(int* variable, const char* name) {
   return *variable;
 }
 
+// A whole ARGB8 image into a 32-bit render-target graphic (its texture
+// cannot be locked): through a system-memory surface and UpdateSurface.
+int WriteImageToRenderTarget(const BaseImageRecord* image, const FilterGraph& g) {
+  D3DSURFACE_DESC desc;
+  if (g.surface == nullptr || GetSurfaceDesc(g.surface, &desc) != D3D_OK ||
+      (desc.Format != D3DFMT_A8R8G8B8 && desc.Format != D3DFMT_X8R8G8B8))
+    return -1;
+  IDirect3DSurface9* system = nullptr;
+  if (CreateDeviceOffscreenPlainSurface(image->width, image->height, desc.Format, D3DPOOL_SYSTEMMEM, &system,
+                                        nullptr) != D3D_OK ||
+      system == nullptr)
+    return -1;
+  int result = -1;
+  D3DLOCKED_RECT locked;
+  if (LockSurfaceRect(system, &locked, nullptr, 0) == D3D_OK) {
+    for (int y = 0; y < image->height; y++) {
+      memcpy(static_cast<unsigned char*>(locked.pBits) + y * locked.Pitch,
+             static_cast<const unsigned char*>(image->pixels) + y * image->pitch, image->width * 4);
+    }
+    UnlockSurfaceRect(system);
+    FlushVertexBatch(0);
+    EndDrawScene();
+    const POINT at = {g.texX, g.texY};
+    if (UpdateDeviceSurface(system, nullptr, g.surface, &at) == D3D_OK) result = 0;
+  }
+  ReleaseComObject(system);
+  return result;
+}
+
 // Writes a rectangle of an image into a graphic at (destX, destY), leaving
 // every other pixel as it was: the graphic is read, changed and written
 // whole (a partial write repeats its edge texel outward).
@@ -188,7 +217,9 @@ int WriteImageRectToGraph(const BaseImageRecord* image, const RECT& rect, int de
     }
   }
   const RECT all = {0, 0, whole.width, whole.height};
-  const int result = TransferImageToGraphTexture(&whole, nullptr, dest, &all, 0, 0, 0, 0, 0);
+  FilterGraph d;
+  const int result = LookUpGraph(dest, &d) && d.renderTarget ? WriteImageToRenderTarget(&whole, d)
+                                                              : TransferImageToGraphTexture(&whole, nullptr, dest, &all, 0, 0, 0, 0, 0);
   ReleaseBaseImage(&whole);
   return result < 0 ? -1 : 0;
 }
@@ -732,6 +763,19 @@ int FilterGauss(GraphFilterInfo* info, int pixelWidth, float strength) {
       return SoftFilterGauss(&info->sourceImage, &info->outputImage, width, strength);
     });
   }
+  static const char* const kNames[3] = {"Gauss_08Pixel_PS.pso", "Gauss_16Pixel_PS.pso", "Gauss_32Pixel_PS.pso"};
+  const int which = width == 8 ? 0 : width == 16 ? 1 : 2;
+  if (LoadShaderVariable(&Shaders.gauss[which], kNames[which]) < 0) {
+    if (width != 32) return -1;
+    // A device without room for the 32-texel kernel's longer shader: the
+    // software blur in the first pass, a plain copy in the second.
+    if (info->pass == 0) {
+      return RunSoftware(info, 1, -1, -1, [&] {
+        return SoftFilterGauss(&info->sourceImage, &info->outputImage, width, strength);
+      });
+    }
+    return FilterGauss(info, 8, 0.0f);
+  }
   const float* w = GaussWeights(width, strength);
   FilterGraph source;
   if (!LookUpGraph(info->source, &source, true)) return -1;
@@ -754,8 +798,6 @@ int FilterGauss(GraphFilterInfo* info, int pixelWidth, float strength) {
   c[10 * 4 + 1] = (source.texY + info->y1 + 0.5f) / th;
   c[11 * 4] = (source.texX + info->x2 - 0.5f) / tw;
   c[11 * 4 + 1] = (source.texY + info->y2 - 0.5f) / th;
-  static const char* const kNames[3] = {"Gauss_08Pixel_PS.pso", "Gauss_16Pixel_PS.pso", "Gauss_32Pixel_PS.pso"};
-  const int which = width == 8 ? 0 : width == 16 ? 1 : 2;
   return RunShader(info, &Shaders.gauss[which], kNames[which], c, GAUSS_CONSTANTS, -1, 1, -1);
 }
 

@@ -764,6 +764,11 @@ int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const Base
     }
     return CopyBlocks(target, format->kind, src, w, h, image->format.managed ? nullptr : &e, inJob);
   }
+  if (target == nullptr) {
+    // A render target in the default pool has no lockable texture.
+    LogPrintf(LOG_TEXTURE_LOCK_FAILED);
+    return -1;
+  }
   const RECT lock = {tx, ty, tx + w + extendX, ty + h + extendY};
   const RECT rect = {sx, sy, sx + w, sy + h};
   const int key = applyKey && format->alphaWidth != 0 && alpha == nullptr;
