@@ -4,7 +4,10 @@
 // shader path against the same call by the software path (programmable
 // shaders switched off), the work-target road when the shaders are not
 // known exact, a graphic inside a larger texture, DownScale into a render
-// target.
+// target, multi-sample graphics, shadow maps (Gauss against a float
+// computation, the blur at the end of drawing into a map), the 32-pixel
+// Gauss on a device without ps_2_x shaders, the software path into a
+// render target.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -6,7 +6,10 @@
 // typed public calls and the start-up self-test's invert and read-back.
 // Threads: main thread only; the shader handles and work targets are plain
 // globals.
-// Platform pieces: Direct3D 9 (render targets, StretchRect, DrawPrimitiveUP,
+// Sources and destinations are graphics or shadow maps; multi-sample
+// graphics are resolved before a filter and updated after it.
+// Platform pieces: Direct3D 9 (render targets, StretchRect, UpdateSurface,
+// DrawPrimitiveUP,
 // render and sampler states through the library's wrappers).
 #include "VuViderezaFilter.h"
 

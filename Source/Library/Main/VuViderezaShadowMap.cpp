@@ -1,7 +1,7 @@
 // Shadow maps: the handle type's record and callbacks, the light basis and
 // the orthographic light view fitted around the shadowed area, the
 // texture and depth surfaces, the two process-wide slots, drawing into a
-// map and its end, the shadow constants, release and re-creation around a
+// map and its end (with the Gauss blur of the blur count), the shadow constants, release and re-creation around a
 // device rebuild.
 // Threads: the main thread; surfaces are made through the main-thread
 // pairs so a loading job may make them.
