@@ -9,8 +9,8 @@
 // Sources and destinations are graphics or shadow maps; multi-sample
 // graphics are resolved before a filter and updated after it.
 // Platform pieces: Direct3D 9 (render targets, StretchRect, UpdateSurface,
-// DrawPrimitiveUP,
-// render and sampler states through the library's wrappers).
+// DrawPrimitiveUP, render and sampler states through the library's
+// wrappers).
 #include "VuViderezaFilter.h"
 
 #include <math.h>
