@@ -43,6 +43,9 @@
 // 1 when the MMX loops may run (set from the processor at load; tests may
 // change it between blits).
 extern int MmxUsable;
+// 1 when the AVX2 rows may run (processor and system support, set at load;
+// tests may change it between blits). RiRerEziDrawFunctionAvx2.cpp.
+extern int Avx2Usable;
 
 // Kernel flags, fixed per instantiation.
 enum : unsigned {

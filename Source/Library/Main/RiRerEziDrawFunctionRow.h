@@ -33,7 +33,18 @@ inline void CopyPaletteWords(const MemImgHeader* h, uint32_t* out) {
   }
 }
 
+// Functions compiled for AVX2; called only when Avx2Usable is set.
+#define RIREREZI_AVX2 __attribute__((target("avx2")))
+
 namespace blendrow {
+
+// Modes 0 and 1 over alpha sources, untinted and unmasked, height rows of
+// width pixels (RiRerEziDrawFunctionAvx2.cpp): 32-bit texels and pixels, and
+// 16-bit pixels under four-byte texels.
+RIREREZI_AVX2 void AlphaRows32Avx2(uint8_t* d, int dPitch, const uint8_t* s, int sPitch, int width, int height,
+                                   int mode, int trans, int param);
+RIREREZI_AVX2 void AlphaRows16Avx2(uint8_t* d, int dPitch, const uint8_t* s, int sPitch, int width, int height,
+                                   int mode, int trans, int param);
 
 inline __m128i Select(__m128i keep, __m128i ifKeep, __m128i otherwise) {
   return _mm_or_si128(_mm_and_si128(keep, ifKeep), _mm_andnot_si128(keep, otherwise));
@@ -145,6 +156,26 @@ struct SpanRow {
       }
     }
     if (x < width) Generic(d, s, nullptr, 1, j);
+  }
+
+  // Cases with AVX2 rows: alpha sources in modes 0 and 1, untinted and
+  // unmasked, except the point blit's whole copy (mode 0 without the
+  // transparency flag).
+  static constexpr bool HAS_AVX2 = HAS_ALPHA && IS_PLAIN && !HAS_PAL && (Mode == 0 || Mode == 1) &&
+                                   !(Mode == 0 && !HAS_TRANS && (F & BK_POINT));
+
+  // Draws height rows through the AVX2 rows when the case has them and they
+  // may run; false: nothing drawn.
+  static bool Avx2Block(uint8_t* d, int dPitch, const uint8_t* s, int sPitch, int width, int height,
+                        const BlendRowContext& j) {
+    if constexpr (HAS_AVX2) {
+      if (Avx2Usable) {
+        if (Bits == 32) AlphaRows32Avx2(d, dPitch, s, sPitch, width, height, Mode, HAS_TRANS, j.call->param);
+        else AlphaRows16Avx2(d, dPitch, s, sPitch, width, height, Mode, HAS_TRANS, j.call->param);
+        return true;
+      }
+    }
+    return false;
   }
 
   static void Row(uint8_t* d, const uint8_t* s, const uint8_t* m, int width, const BlendRowContext& j) {
@@ -373,6 +404,14 @@ struct SpanRow {
 template <int Bits, int Mode, unsigned F>
 inline void DrawBlendRow(uint8_t* d, const uint8_t* s, const uint8_t* m, int width, const BlendRowContext& context) {
   blendrow::SpanRow<Bits, Mode, F>::Row(d, s, m, width, context);
+}
+// The same, through the AVX2 rows where the case has them and they may run.
+// For walkers whose rows are long: the possible call costs short-row loops
+// (the rotated blit's) more than it saves.
+template <int Bits, int Mode, unsigned F>
+inline void DrawBlendRowWide(uint8_t* d, const uint8_t* s, const uint8_t* m, int width, const BlendRowContext& context) {
+  using Row = blendrow::SpanRow<Bits, Mode, F>;
+  if (!Row::Avx2Block(d, 0, s, 0, width, 1, context)) Row::Row(d, s, m, width, context);
 }
 
 #endif  // RIREREZI_DRAWFUNCTIONROW_H
