@@ -3,7 +3,8 @@
 // shared blend kernel (PrepareBlendCall). Each case runs one loop that
 // instantiates BlendKernel for its mode and options; the frequent 32-bit
 // cases have SSE2 rows with the kernel's exact results (the MMX loop forms
-// included), checked against the plain rows by the tests.
+// included), alpha sources AVX2 rows where Avx2Usable, checked against the
+// plain rows by the tests.
 // Threads: main thread only; the scratch palette is static. Platform: SSE2
 // intrinsics.
 #include "RiRerEziDrawFunction.h"
