@@ -50,23 +50,41 @@ class AlphaRows : public ::testing::Test {
   void TearDown() override { Avx2Usable = savedAvx2; }
   int savedAvx2;
   int blits = 0, failures = 0;
+  OwnedMemImg dest, expect, start;
+
+  // Destination, expected and start images of the colour type; random start.
+  void MakeDestinations(int type, int bits, std::mt19937& rng) {
+    for (OwnedMemImg* m : {&dest, &expect, &start}) {
+      ReleaseMemImg(m->get());
+      memset(m->get(), 0, sizeof(MEMIMG));
+      ASSERT_EQ(0, CreateMemImg(m->get(), kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr));
+    }
+    for (int y = 0; y < kDestH; y++)
+      for (int x = 0; x < kDestW; x++) PutPixel(start.get(), x, y, bits == 32 ? rng() : rng() & 0xFFFF);
+  }
+
+  void Use(const Setting& s, int tint, int avx2) {
+    SetMemImgBlendMode(s.mode, s.param);
+    SetMemImgDrawBright(kTints[tint]);
+    Avx2Usable = avx2 && savedAvx2;
+  }
 
   // Draws through draw(dest) and reference(expect) from the same start;
   // reports the first differing pixel.
   template <typename Draw, typename Reference>
-  void Check(const char* what, MEMIMG* dest, MEMIMG* expect, MEMIMG* start, Draw draw, Reference reference) {
-    CopyPixels(dest, start);
-    CopyPixels(expect, start);
-    reference(expect);
-    draw(dest);
+  void Check(const char* what, Draw draw, Reference reference) {
+    CopyPixels(dest.get(), start.get());
+    CopyPixels(expect.get(), start.get());
+    reference(expect.get());
+    draw(dest.get());
     blits++;
-    if (SamePixels(dest, expect)) return;
+    if (SamePixels(dest.get(), expect.get())) return;
     if (++failures > 10) return;
-    for (int y = 0; y < dest->height; y++)
-      for (int x = 0; x < dest->width; x++)
-        if (GetPixel(dest, x, y) != GetPixel(expect, x, y)) {
-          ADD_FAILURE() << what << " at (" << x << "," << y << "): got " << std::hex << GetPixel(dest, x, y)
-                        << " want " << GetPixel(expect, x, y) << " start " << GetPixel(start, x, y);
+    for (int y = 0; y < kDestH; y++)
+      for (int x = 0; x < kDestW; x++)
+        if (GetPixel(dest.get(), x, y) != GetPixel(expect.get(), x, y)) {
+          ADD_FAILURE() << what << " at (" << x << "," << y << "): got " << std::hex << GetPixel(dest.get(), x, y)
+                        << " want " << GetPixel(expect.get(), x, y) << " start " << GetPixel(start.get(), x, y);
           return;
         }
   }
@@ -76,13 +94,10 @@ TEST_F(AlphaRows, PointBlitEveryWidthAndStartMatchesTheReference) {
   std::mt19937 rng(2024);
   for (int bits : {32, 16}) {
     int type = bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
-    OwnedMemImg src, dest, expect, start;
+    OwnedMemImg src;
     ASSERT_EQ(0, CreateMemImg(src.get(), kSrcW, kSrcH, -1, 0, type, 0, 1, 0, nullptr));
-    for (MEMIMG* m : {dest.get(), expect.get(), start.get()})
-      ASSERT_EQ(0, CreateMemImg(m, kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr));
     FillRuns(src.get(), bits, rng);
-    for (int y = 0; y < kDestH; y++)
-      for (int x = 0; x < kDestW; x++) PutPixel(start.get(), x, y, bits == 32 ? rng() : rng() & 0xFFFF);
+    MakeDestinations(type, bits, rng);
     for (const Setting& s : kSettings)
       for (int tint = 0; tint < 2; tint++)
         for (int trans = 0; trans < 3; trans++)
@@ -93,16 +108,13 @@ TEST_F(AlphaRows, PointBlitEveryWidthAndStartMatchesTheReference) {
                 int destStart = (srcStart * 3 + width) % 8;
                 RECT area = {destStart, 1, destStart + width, 1 + kSrcH};
                 SetMemImgDrawArea(&area);
-                SetMemImgBlendMode(s.mode, s.param);
-                SetMemImgDrawBright(kTints[tint]);
-                Avx2Usable = avx2 && savedAvx2;
+                Use(s, tint, avx2);
                 char what[160];
                 snprintf(what, sizeof(what), "bits %d mode %d param %d tint %d trans %d avx2 %d width %d start %d/%d",
                          bits, s.mode, s.param, tint, trans, avx2, width, srcStart, destStart);
                 int x = destStart - srcStart;
                 Check(
-                    what, dest.get(), expect.get(), start.get(),
-                    [&](MEMIMG* d) { BlitMemImg(d, src.get(), x, 1, trans, nullptr); },
+                    what, [&](MEMIMG* d) { BlitMemImg(d, src.get(), x, 1, trans, nullptr); },
                     [&](MEMIMG* e) { oracle::PointBlit(e, src.get(), x, 1, trans, nullptr); });
               }
   }
@@ -115,11 +127,7 @@ TEST_F(AlphaRows, RunCodedPathEveryWidthMatchesTheReference) {
   std::mt19937 rng(77);
   for (int bits : {32, 16}) {
     int type = bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
-    OwnedMemImg dest, expect, start;
-    for (MEMIMG* m : {dest.get(), expect.get(), start.get()})
-      ASSERT_EQ(0, CreateMemImg(m, kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr));
-    for (int y = 0; y < kDestH; y++)
-      for (int x = 0; x < kDestW; x++) PutPixel(start.get(), x, y, bits == 32 ? rng() : rng() & 0xFFFF);
+    MakeDestinations(type, bits, rng);
     for (int width = 1; width <= 40; width++) {
       OwnedMemImg src;
       ASSERT_EQ(0, CreateMemImg(src.get(), width, kSrcH, -1, 0, type, 0, 1, 1, nullptr));
@@ -130,15 +138,12 @@ TEST_F(AlphaRows, RunCodedPathEveryWidthMatchesTheReference) {
         for (int tint = 0; tint < 2; tint++)
           for (int avx2 = 0; avx2 < 2; avx2++)
             for (int destStart = 0; destStart < 8; destStart++) {
-              SetMemImgBlendMode(s.mode, s.param);
-              SetMemImgDrawBright(kTints[tint]);
-              Avx2Usable = avx2 && savedAvx2;
+              Use(s, tint, avx2);
               char what[160];
               snprintf(what, sizeof(what), "run-coded bits %d mode %d param %d tint %d avx2 %d width %d start %d", bits,
                        s.mode, s.param, tint, avx2, width, destStart);
               Check(
-                  what, dest.get(), expect.get(), start.get(),
-                  [&](MEMIMG* d) { BlitMemImg(d, src.get(), destStart, 2, 1, nullptr); },
+                  what, [&](MEMIMG* d) { BlitMemImg(d, src.get(), destStart, 2, 1, nullptr); },
                   [&](MEMIMG* e) { oracle::PointBlit(e, src.get(), destStart, 2, 1, nullptr); });
             }
     }
@@ -151,13 +156,10 @@ TEST_F(AlphaRows, ScaledBlitEveryWidthMatchesTheReference) {
   std::mt19937 rng(5);
   for (int bits : {32, 16}) {
     int type = bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
-    OwnedMemImg src, dest, expect, start;
+    OwnedMemImg src;
     ASSERT_EQ(0, CreateMemImg(src.get(), 27, kSrcH, -1, 0, type, 0, 1, 0, nullptr));
-    for (MEMIMG* m : {dest.get(), expect.get(), start.get()})
-      ASSERT_EQ(0, CreateMemImg(m, kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr));
     FillRuns(src.get(), bits, rng);
-    for (int y = 0; y < kDestH; y++)
-      for (int x = 0; x < kDestW; x++) PutPixel(start.get(), x, y, bits == 32 ? rng() : rng() & 0xFFFF);
+    MakeDestinations(type, bits, rng);
     RECT all = {0, 0, kDestW, kDestH};
     SetMemImgDrawArea(&all);
     for (const Setting& s : kSettings)
@@ -167,15 +169,12 @@ TEST_F(AlphaRows, ScaledBlitEveryWidthMatchesTheReference) {
             for (int width = 1; width <= 40; width++) {
               int left = width % 8;
               RECT r = {left, 0, left + width, kDestH};
-              SetMemImgBlendMode(s.mode, s.param);
-              SetMemImgDrawBright(kTints[tint]);
-              Avx2Usable = avx2 && savedAvx2;
+              Use(s, tint, avx2);
               char what[160];
               snprintf(what, sizeof(what), "scaled bits %d mode %d param %d tint %d trans %d avx2 %d width %d", bits,
                        s.mode, s.param, tint, trans, avx2, width);
               Check(
-                  what, dest.get(), expect.get(), start.get(),
-                  [&](MEMIMG* d) { BlitScaledMemImg(d, src.get(), &r, trans, nullptr); },
+                  what, [&](MEMIMG* d) { BlitScaledMemImg(d, src.get(), &r, trans, nullptr); },
                   [&](MEMIMG* e) { oracle::ScaledBlit(e, src.get(), &r, trans, nullptr); });
             }
   }
