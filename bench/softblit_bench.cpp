@@ -92,7 +92,7 @@ int main() {
   const double pixels = static_cast<double>(SPRITES) * SPRITE_W * SPRITE_H;
   printf("Software blits: %d sprites of %d x %d into a %d x %d screen; Mpix/s of destination (best of 25 rounds)\n", SPRITES,
          SPRITE_W, SPRITE_H, SCREEN_W, SCREEN_H);
-  printf("MMX usable: %d\n\n", MmxUsable);
+  printf("MMX usable: %d, AVX2 usable: %d\n\n", MmxUsable, Avx2Usable);
 
   for (int bits : {32, 16}) {
     MEMIMG screen = {};
@@ -133,7 +133,13 @@ int main() {
     };
     printf("%d-bit screen                                       Mpix/s   x memcpy   x reference loop\n", bits);
     printf("  memcpy of the same rows                        %8.0f\n", memcpyMpix);
+    // With the AVX2 rows, the alpha cases again without them.
+    const int machineAvx2 = Avx2Usable;
+    for (int avx2 = machineAvx2; avx2 >= 0; avx2--) {
+    Avx2Usable = avx2;
+    if (machineAvx2 && !avx2) printf("  with the AVX2 rows off:\n");
     for (const Case& c : cases) {
+      if (machineAvx2 && !avx2 && c.sprite != &alpha) continue;
       if (c.runs) {
         BuildMemImgRunData(c.sprite);
         c.sprite->header->runDataValid = 1;
@@ -196,6 +202,8 @@ int main() {
       printf("  %-46s %8.0f   %6.2f     %7.1f\n", "rotated 30 degrees alpha blend (mode 1 P=255)", mpix,
              mpix / memcpyMpix, mpix / Mpix(oracleSeconds, pixels / 10));
     }
+    }
+    Avx2Usable = machineAvx2;
     printf("\n");
     ReleaseMemImg(&opaque);
     ReleaseMemImg(&keyed);

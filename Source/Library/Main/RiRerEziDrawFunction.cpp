@@ -3,7 +3,8 @@
 // shared blend kernel (PrepareBlendCall). Each case runs one loop that
 // instantiates BlendKernel for its mode and options; the frequent 32-bit
 // cases have SSE2 rows with the kernel's exact results (the MMX loop forms
-// included), checked against the plain rows by the tests.
+// included), alpha sources AVX2 rows where Avx2Usable, checked against the
+// plain rows by the tests.
 // Threads: main thread only; the scratch palette is static. Platform: SSE2
 // intrinsics.
 #include "RiRerEziDrawFunction.h"
@@ -63,6 +64,7 @@ struct GeneralWalker {
     uint8_t* d = j.dest;
     const uint8_t* s = j.src;
     const uint8_t* m = j.mask;
+    if (blendrow::SpanRow<Bits, Mode, F>::Avx2Block(d, j.destPitch, s, j.srcPitch, j.width, j.height, j)) return;
     for (int y = 0; y < j.height; y++) {
       blendrow::SpanRow<Bits, Mode, F>::Row(d, s, m, j.width, j);
       d += j.destPitch;
@@ -87,7 +89,7 @@ struct RunWalker {
     enum { DEST_BYTES = Bits / 8 };
     constexpr bool OPAQUE_COPY = Bits == 32 && Mode == 0 && !(F & (BK_TINT | BK_MASK | BK_PAL));
     constexpr bool MERGE_RUNS = (F & BK_ALPHA) && !(F & (BK_TINT | BK_MASK)) &&
-                                (Bits == 32 ? (Mode == 0 || Mode == 1 || Mode == 2) : Mode == 0);
+                                (Bits == 32 ? (Mode == 0 || Mode == 1 || Mode == 2) : (Mode == 0 || Mode == 1));
     const uint8_t* code = j.runs;
     uint8_t* dLine = j.dest;
     const uint8_t* sLine = j.src;
@@ -110,7 +112,9 @@ struct RunWalker {
             end += more;
             code++;
           }
-          Row::Row(dLine + DEST_BYTES * x, sLine + SRC_BYTES * x, (F & BK_MASK) ? mLine + x : nullptr, end - x, j);
+          uint8_t* d = dLine + DEST_BYTES * x;
+          const uint8_t* s = sLine + SRC_BYTES * x;
+          if (!Row::Avx2Block(d, 0, s, 0, end - x, 1, j)) Row::Row(d, s, (F & BK_MASK) ? mLine + x : nullptr, end - x, j);
           x = end;
           continue;
         }

@@ -26,7 +26,8 @@
 //  4. Walkers that can gather a row of texels (raw values in SourceTexel's
 //     layout) and their mask bytes call DrawBlendRow<Bits, Mode, Flags>
 //     (RiRerEziDrawFunctionRow.h) instead: the same results, with SSE2 rows
-//     for the frequent 32-bit cases.
+//     for the frequent 32-bit cases (DrawBlendRowWide: also the AVX2 rows
+//     of alpha sources, for long rows).
 //  Family differences are Flags bits: BK_POINT (rules of the point blit),
 //  BK_RUN (run-coded path). Colours: 32-bit 0xXXRRGGBB words; 16-bit the
 //  5-6-5 word in the low 16 bits. A 16-bit source with alpha passes its
@@ -43,6 +44,9 @@
 // 1 when the MMX loops may run (set from the processor at load; tests may
 // change it between blits).
 extern int MmxUsable;
+// 1 when the AVX2 rows may run (processor and system support, set at load;
+// tests may change it between blits). RiRerEziDrawFunctionAvx2.cpp.
+extern int Avx2Usable;
 
 // Kernel flags, fixed per instantiation.
 enum : unsigned {

@@ -33,7 +33,18 @@ inline void CopyPaletteWords(const MemImgHeader* h, uint32_t* out) {
   }
 }
 
+// Functions compiled for AVX2; called only when Avx2Usable is set.
+#define RIREREZI_AVX2 __attribute__((target("avx2")))
+
 namespace blendrow {
+
+// Alpha sources, untinted and unmasked, height rows of width pixels
+// (RiRerEziDrawFunctionAvx2.cpp): mode 1 over 32-bit pixels; modes 0 and 1
+// over 16-bit pixels (four-byte texels).
+RIREREZI_AVX2 void AlphaMixRows32Avx2(uint8_t* d, int dPitch, const uint8_t* s, int sPitch, int width, int height,
+                                      int trans, int param);
+RIREREZI_AVX2 void AlphaRows16Avx2(uint8_t* d, int dPitch, const uint8_t* s, int sPitch, int width, int height,
+                                   int mode, int trans, int param);
 
 inline __m128i Select(__m128i keep, __m128i ifKeep, __m128i otherwise) {
   return _mm_or_si128(_mm_and_si128(keep, ifKeep), _mm_andnot_si128(keep, otherwise));
@@ -74,33 +85,42 @@ inline void TrimTransparentEnds(uint8_t*& d, const uint8_t*& s, int& width) {
   width -= first;
 }
 
+// The first 1-3 32-bit words at p in the low lanes, zeros above.
+inline __m128i LoadWords(const uint32_t* p, int count) {
+  if (count == 1) return _mm_cvtsi32_si128(static_cast<int>(p[0]));
+  __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  if (count == 2) return low;
+  return _mm_unpacklo_epi64(low, _mm_cvtsi32_si128(static_cast<int>(p[2])));
+}
+inline void StoreWords(uint32_t* p, __m128i v, int count) {
+  if (count == 1) {
+    p[0] = static_cast<uint32_t>(_mm_cvtsi128_si32(v));
+    return;
+  }
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+  if (count == 3) p[2] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(v, v)));
+}
+
 // Runs body(d, s) over groups of four 32-bit pixels; the last 1-3 pixels go
 // through a four-pixel scratch copy so that they take the same arithmetic.
+// The scratch is filled and read with whole-register moves (word-by-word
+// stores under a 16-byte load stall the load).
 template <int SrcBytes, typename Body>
 __attribute__((always_inline)) inline void Groups4(uint8_t* d, const uint8_t* s, int width, Body body) {
+  static_assert(SrcBytes == 4, "four-byte source pixels");
   int x = 0;
   for (; x + 4 <= width; x += 4) body(d + 4 * x, s + SrcBytes * x);
   int rest = width - x;
   if (rest > 0) {
-    // Word copies, not library calls: this runs once per row.
-    alignas(16) uint32_t dt[4] = {0, 0, 0, 0};
-    static_assert(SrcBytes == 4, "four-byte source pixels");
-    alignas(16) uint32_t st[SrcBytes] = {};
+    alignas(16) uint32_t dt[4];
+    alignas(16) uint32_t st[4];
     uint32_t* dRow = reinterpret_cast<uint32_t*>(d + 4 * x);
-    const uint8_t* sRow = s + SrcBytes * x;
-    const uint32_t* sWords = reinterpret_cast<const uint32_t*>(sRow);
-    switch (rest) {  // explicit moves: the compiler would turn loops into library calls
-      case 3: dt[2] = dRow[2]; st[2] = sWords[2]; [[fallthrough]];
-      case 2: dt[1] = dRow[1]; st[1] = sWords[1]; [[fallthrough]];
-      default: dt[0] = dRow[0]; st[0] = sWords[0];
-    }
+    const uint32_t* sRow = reinterpret_cast<const uint32_t*>(s + SrcBytes * x);
     // Lanes past the row: zero (transparent where that matters), never written back.
+    _mm_store_si128(reinterpret_cast<__m128i*>(dt), LoadWords(dRow, rest));
+    _mm_store_si128(reinterpret_cast<__m128i*>(st), LoadWords(sRow, rest));
     body(reinterpret_cast<uint8_t*>(dt), reinterpret_cast<const uint8_t*>(st));
-    switch (rest) {
-      case 3: dRow[2] = dt[2]; [[fallthrough]];
-      case 2: dRow[1] = dt[1]; [[fallthrough]];
-      default: dRow[0] = dt[0];
-    }
+    StoreWords(dRow, _mm_load_si128(reinterpret_cast<const __m128i*>(dt)), rest);
   }
 }
 
@@ -145,6 +165,27 @@ struct SpanRow {
       }
     }
     if (x < width) Generic(d, s, nullptr, 1, j);
+  }
+
+  // Cases with AVX2 rows: alpha sources in modes 0 and 1, untinted and
+  // unmasked, except the point blit's whole copy (mode 0 without the
+  // transparency flag) and 32-bit mode 0 (AlphaMix32's opaque stretches
+  // are faster there).
+  static constexpr bool HAS_AVX2 = HAS_ALPHA && IS_PLAIN && !HAS_PAL && (Mode == 0 || Mode == 1) &&
+                                   !(Mode == 0 && !HAS_TRANS && (F & BK_POINT)) && !(Bits == 32 && Mode == 0);
+
+  // Draws height rows through the AVX2 rows when the case has them and they
+  // may run; false: nothing drawn.
+  static bool Avx2Block(uint8_t* d, int dPitch, const uint8_t* s, int sPitch, int width, int height,
+                        const BlendRowContext& j) {
+    if constexpr (HAS_AVX2) {
+      if (Avx2Usable) {
+        if (Bits == 32) AlphaMixRows32Avx2(d, dPitch, s, sPitch, width, height, HAS_TRANS, j.call->param);
+        else AlphaRows16Avx2(d, dPitch, s, sPitch, width, height, Mode, HAS_TRANS, j.call->param);
+        return true;
+      }
+    }
+    return false;
   }
 
   static void Row(uint8_t* d, const uint8_t* s, const uint8_t* m, int width, const BlendRowContext& j) {
@@ -373,6 +414,14 @@ struct SpanRow {
 template <int Bits, int Mode, unsigned F>
 inline void DrawBlendRow(uint8_t* d, const uint8_t* s, const uint8_t* m, int width, const BlendRowContext& context) {
   blendrow::SpanRow<Bits, Mode, F>::Row(d, s, m, width, context);
+}
+// The same, through the AVX2 rows where the case has them and they may run.
+// For walkers whose rows are long: the possible call costs short-row loops
+// (the rotated blit's) more than it saves.
+template <int Bits, int Mode, unsigned F>
+inline void DrawBlendRowWide(uint8_t* d, const uint8_t* s, const uint8_t* m, int width, const BlendRowContext& context) {
+  using Row = blendrow::SpanRow<Bits, Mode, F>;
+  if (!Row::Avx2Block(d, 0, s, 0, width, 1, context)) Row::Row(d, s, m, width, context);
 }
 
 #endif  // RIREREZI_DRAWFUNCTIONROW_H

@@ -92,7 +92,7 @@ struct ScaledWalker {
           }
           gatheredFrom = j.width <= ROW_CHUNK ? sRow : nullptr;
         }
-        DrawBlendRow<Bits, Mode, F>(dRow + (Bits / 8) * x0, texels, HAS_MASK ? maskBytes : nullptr, n, j);
+        DrawBlendRowWide<Bits, Mode, F>(dRow + (Bits / 8) * x0, texels, HAS_MASK ? maskBytes : nullptr, n, j);
       }
       dRow += j.destPitch;
       accY -= 65536;
