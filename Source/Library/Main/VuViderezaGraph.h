@@ -184,6 +184,13 @@ int GetDeviceFormatForPixelFormat(int index);
 // cover the side, `pow2` forces powers of two. Returns the count (at least
 // 1); the lengths go to `lengths` when given.
 int DivideSizeIntoTextureSizes(int length, int limit, uint16_t* lengths, int single, int pow2);
+// The textures of a width x height image: each side cut by the splitter
+// above (limit: the largest side), across then down; with squareOnly a
+// texture whose sides differ becomes squares of its shorter side along the
+// longer one (squares wholly past the image left out). Fills x, y, the used
+// and the allocated size of entries[0..count-1] when entries is given.
+// Returns the count, -1 when a side needs more than 64 textures.
+int LayOutGraphTextures(int width, int height, int limit, int squareOnly, GraphTextureEntry* entries);
 // The graphic's software image, or null (texture graphics, none made).
 MEMIMG* GetGraphicMemImg(GraphicHandleRecord* record);
 
