@@ -157,6 +157,9 @@ int TransferImageRectToGraph(int handle, const BaseImageRecord* image, const Bas
 // Public creator: an empty graphic, drawable (a render target) or not, with
 // or without alpha, with the current creation settings otherwise.
 int MakeBlankGraph(int width, int height, int drawable, int alpha);
+// Public creator: a drawable cube map of size x size per face (faces cleared
+// to 0), drawn into face by face (SetDrawTargetOfIndex (0, graphic, face)).
+int MakeBlankCubeGraph(int size, int alpha);
 
 int InitGraphicHandleType();
 int TermGraphicHandleType();
