@@ -47,6 +47,14 @@ int SetBlendMode(int mode, int parameter);
 int SetDrawTint(int red, int green, int blue);
 int SetSamplingMode(int mode);
 int SetClipRect(int left, int top, int right, int bottom);
+// Render target of an index: index 0 is the draw target, and with a cube
+// render-target graphic (MakeBlankCubeGraph) surface 0..5 names the face
+// drawn into; further indices (shaders only) take a render-target graphic,
+// or none with -1. 0 or -1.
+int SetDrawTargetOfIndex(int index, int graphic, int surface);
+// A drawable cube map of size x size per face, the faces cleared to 0; the
+// handle or -1.
+int MakeBlankCubeGraph(int size, int alpha);
 // A colour in the current screen's pixel format.
 unsigned int MakeColorValue(int red, int green, int blue);
 
@@ -62,6 +70,10 @@ int DrawImageRotatedAbout(int x, int y, int centerX, int centerY, double scale, 
                           int graphic, int transparent, int turn);
 int DrawImageRotatedScaledXY(int x, int y, int centerX, int centerY, double scaleX,
                              double scaleY, double angle, int graphic, int transparent, int turn);
+// The rectangle (x, y, width, height) of a graphic stretched into the float
+// rectangle (x1, y1)-(x2, y2); -1 when width or height is below 1.
+int DrawGraphRectStretchedF(float x1, float y1, float x2, float y2, int x, int y, int width, int height,
+                            int graphic, int transparent);
 // Corners: top-left, top-right, bottom-right, bottom-left of the image.
 int DrawImageQuad(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
                   int graphic, int transparent);

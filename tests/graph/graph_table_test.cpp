@@ -1,9 +1,12 @@
 // Graphic records without a device: pixel-format choice over every branch,
 // the colour formats of the indices and of the device formats, texture
-// splitting.
+// splitting and the texture layout (square-only devices included).
 #include <gtest/gtest.h>
 
 #include <string.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "VuViderezaGraph.h"
 
@@ -81,6 +84,63 @@ TEST(GraphTable, TextureSplitting) {
   EXPECT_EQ(1, lengths[0]);
   ASSERT_EQ(2, DivideSizeIntoTextureSizes(512, 256, lengths, 1, 1));
   EXPECT_EQ(1, DivideSizeIntoTextureSizes(0, 256, lengths, 1, 1));
+}
+
+TEST(GraphTable, TextureLayoutAcrossThenDownAndSquaresOnASquareOnlyDevice) {
+  struct Area {
+    int x, y, allocWidth, allocHeight, usedWidth, usedHeight;
+  };
+  auto layout = [](int width, int height, int limit, int squareOnly) {
+    std::vector<GraphTextureEntry> entries(static_cast<size_t>(LayOutGraphTextures(width, height, limit, squareOnly,
+                                                                                   nullptr)));
+    EXPECT_EQ(static_cast<int>(entries.size()),
+              LayOutGraphTextures(width, height, limit, squareOnly, entries.data()));
+    std::vector<Area> areas;
+    for (const GraphTextureEntry& e : entries)
+      areas.push_back({e.x, e.y, e.allocWidth, e.allocHeight, e.usedWidth, e.usedHeight});
+    return areas;
+  };
+  // Any device: 600 across is 256 + 256 + 64 + 16 + 8, 200 down one 256.
+  const std::vector<Area> plain = layout(600, 200, 256, 0);
+  ASSERT_EQ(5u, plain.size());
+  const int plainX[] = {0, 256, 512, 576, 592}, plainW[] = {256, 256, 64, 16, 8};
+  for (size_t i = 0; i < plain.size(); i++) {
+    EXPECT_EQ(plainX[i], plain[i].x);
+    EXPECT_EQ(plainW[i], plain[i].allocWidth);
+    EXPECT_EQ(256, plain[i].allocHeight);
+    EXPECT_EQ(200, plain[i].usedHeight);
+  }
+  // Square only: the 64, 16 and 8 wide columns become squares down the
+  // column until the image ends (4 + 13 + 25), each at its own place.
+  const std::vector<Area> square = layout(600, 200, 256, 1);
+  ASSERT_EQ(44u, square.size());
+  std::vector<int> covered(600 * 200, 0);
+  for (const Area& a : square) {
+    EXPECT_EQ(a.allocWidth, a.allocHeight) << a.x << "," << a.y;
+    EXPECT_EQ(std::min(a.allocWidth, 600 - a.x), a.usedWidth);
+    EXPECT_EQ(std::min(a.allocHeight, 200 - a.y), a.usedHeight);
+    for (int y = a.y; y < a.y + a.usedHeight; y++)
+      for (int x = a.x; x < a.x + a.usedWidth; x++) covered[static_cast<size_t>(y) * 600 + x]++;
+  }
+  EXPECT_EQ(600 * 200, std::count(covered.begin(), covered.end(), 1)) << "every pixel in exactly one texture";
+  EXPECT_EQ(512, square[2].x);
+  EXPECT_EQ(0, square[2].y);
+  EXPECT_EQ(64, square[2].allocWidth);
+  EXPECT_EQ(512, square[5].x);
+  EXPECT_EQ(192, square[5].y);
+  EXPECT_EQ(8, square[5].usedHeight);
+  EXPECT_EQ(576, square[6].x);
+  EXPECT_EQ(16, square[6].allocWidth);
+  EXPECT_EQ(592, square.back().x);
+  EXPECT_EQ(192, square.back().y);
+  // A tall image: its 256 x 512 texture is two squares down; already square
+  // textures stay as they are.
+  const std::vector<Area> tall = layout(200, 300, 512, 1);
+  ASSERT_EQ(2u, tall.size());
+  EXPECT_EQ(256, tall[1].y);
+  EXPECT_EQ(44, tall[1].usedHeight);
+  EXPECT_EQ(1u, layout(256, 256, 256, 1).size());
+  EXPECT_EQ(-1, LayOutGraphTextures(0, 10, 256, 1, nullptr));
 }
 
 }  // namespace

@@ -352,6 +352,17 @@ int MakeBlankGraph(int width, int height, int drawable, int alpha) {
   return CreateBlankGraphHandle(&settings, width, height, 0, IsASyncLoadEnabled(), 0);
 }
 
+int MakeBlankCubeGraph(int size, int alpha) {
+  if (size < 1) return -1;
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  settings.cube = 1;
+  settings.alpha = settings.drawableAlpha = alpha ? 1 : 0;
+  settings.drawable = 1;
+  settings.maxTextureSide = 0;  // the six faces are one texture
+  return CreateBlankGraphHandle(&settings, size, size, 0, IsASyncLoadEnabled(), 0);
+}
+
 // ---------------------------------------------------------------------------
 // The single-graphic road: one graphic from a file, image bytes or base
 // images, at once or as a loading job.

@@ -180,13 +180,10 @@ void DrawGlyphFromTexture(const FontRecord* font, const GlyphCacheSlot* slot, in
         DrawImageRect(x + TruncateDoubleToInt(pen) + slot->xOffset, y + slot->yOffset, srcX, srcY, w, h, graphs[i],
                       1, 0);
       } else {
-        const int part = MakeEmptyGraphic(srcX, srcY, w, h, graphs[i]);
-        if (part < 0) continue;
         const float x1 = static_cast<float>(x + pen + slot->xOffset * scaleX);
         const float y1 = static_cast<float>(y + slot->yOffset * scaleY);
-        DrawImageStretchedF(x1, y1, x1 + static_cast<float>(w * scaleX), y1 + static_cast<float>(h * scaleY), part,
-                            1);
-        DeleteGraphicHandle(part);
+        DrawGraphRectStretchedF(x1, y1, x1 + static_cast<float>(w * scaleX), y1 + static_cast<float>(h * scaleY), srcX,
+                                srcY, w, h, graphs[i], 1);
       }
     }
     return;

@@ -401,6 +401,7 @@ struct DeviceCapsFlags {
   int vertexShader2, pixelShader2, vertexShader3, pixelShader3;
   int powerOfTwoRequired;
   int nonPowerOfTwoConditional;
+  int squareOnly;  // textures must be square (graphics split theirs into squares)
   int maxTextureWidth, maxTextureHeight, maxTextureSize;
   int maxPrimitiveCount;
   int maxVertexIndex;

@@ -76,6 +76,9 @@ int SetSamplingMode(int mode);
 int GetSamplingMode();
 int SetClipRect(int left, int top, int right, int bottom);
 int SetDrawTarget(int target);
+// The draw target with the surface drawn into: face 0..5 of a cube
+// render-target graphic (0 for any other target). 0 / -1.
+int SetDrawTargetFace(int target, int face);
 int GetDrawTarget();
 int GetDrawTargetSurfaceIndex();
 int SetBlendGraph(int handle, int kind, const int* parameters);

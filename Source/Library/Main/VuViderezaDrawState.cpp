@@ -291,14 +291,19 @@ int SetClipRect(int left, int top, int right, int bottom) {
 int GetDrawTarget() { return GraphDraw.drawTarget; }
 int GetDrawTargetSurfaceIndex() { return GraphDraw.drawSurfaceIndex; }
 
-int SetDrawTarget(int target) {
-  if (!Screen.graphicsUp) return -1;
+int SetDrawTarget(int target) { return SetDrawTargetFace(target, 0); }
+
+int SetDrawTargetFace(int target, int face) {
+  if (!Screen.graphicsUp || face < 0 || face > 5) return -1;
   WaitIfInactive();
   GraphicHandleRecord* record = nullptr;
   if (!IsScreenTarget(target)) {
     record = TargetGraphic(target);
     if (!IsRenderTargetGraphic(record)) return -1;
   }
+  // Faces 1 to 5 exist only on a cube render target.
+  if (face != 0 && (record == nullptr || !record->image->format.cube || record->image->textures[0].faces[face] == nullptr))
+    return -1;
   const int oldTarget = GraphDraw.drawTarget;
   const int oldWidth = GraphDraw.drawScreenWidth, oldHeight = GraphDraw.drawScreenHeight;
   const int maskUse = GetMaskUseFlag();
@@ -308,7 +313,7 @@ int SetDrawTarget(int target) {
   if (IsMaskScreenRequested()) CreateMaskScreen(1, width, height);
 
   GraphDraw.drawTarget = target;
-  GraphDraw.drawSurfaceIndex = 0;
+  GraphDraw.drawSurfaceIndex = face;
   GraphDraw.drawScreenWidth = width;
   GraphDraw.drawScreenHeight = height;
   GraphDraw.destinationBlend = record != nullptr ? 1 : 0;

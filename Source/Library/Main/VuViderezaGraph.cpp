@@ -41,7 +41,7 @@ const char LOG_STANDARD_IMAGE_MEMORY_FAILED[] = "標準イメージ用のメモ�
 
 // Graphic textures stay powers of two, so a region that ends early has room
 // for its repeated edge texel.
-enum { GRAPH_TEXTURE_POW2 = 1 };
+enum { GRAPH_TEXTURE_POW2 = 1, MAX_TEXTURES_PER_SIDE = 64 };
 
 }  // namespace
 
@@ -534,6 +534,46 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
   return 0;
 }
 
+int LayOutGraphTextures(int width, int height, int limit, int squareOnly, GraphTextureEntry* entries) {
+  uint16_t across[MAX_TEXTURES_PER_SIDE], down[MAX_TEXTURES_PER_SIDE];
+  const int countX = DivideSizeIntoTextureSizes(width, limit, nullptr, 1, GRAPH_TEXTURE_POW2);
+  const int countY = DivideSizeIntoTextureSizes(height, limit, nullptr, 1, GRAPH_TEXTURE_POW2);
+  if (width <= 0 || height <= 0 || countX > MAX_TEXTURES_PER_SIDE || countY > MAX_TEXTURES_PER_SIDE) return -1;
+  DivideSizeIntoTextureSizes(width, limit, across, 1, GRAPH_TEXTURE_POW2);
+  DivideSizeIntoTextureSizes(height, limit, down, 1, GRAPH_TEXTURE_POW2);
+  int count = 0;
+  for (int row = 0, y = 0; row < countY; y += down[row++]) {
+    for (int column = 0, x = 0; column < countX; x += across[column++]) {
+      // A square-only device gets the texture as squares of its shorter
+      // side, laid along the longer one; squares past the image are left out.
+      int side = 0, stepX = 0, stepY = 0, pieces = 1;
+      int w = across[column], h = down[row];
+      if (squareOnly && w != h) {
+        side = w < h ? w : h;
+        stepX = w > h ? side : 0;
+        stepY = h > w ? side : 0;
+        pieces = (w > h ? w : h) / side;
+        w = h = side;
+      }
+      for (int k = 0; k < pieces; k++) {
+        const int px = x + k * stepX, py = y + k * stepY;
+        if (px >= width || py >= height) break;
+        if (entries != nullptr) {
+          GraphTextureEntry& e = entries[count];
+          e.x = px;
+          e.y = py;
+          e.allocWidth = w;
+          e.allocHeight = h;
+          e.usedWidth = width - px < w ? width - px : w;
+          e.usedHeight = height - py < h ? height - py : h;
+        }
+        count++;
+      }
+    }
+  }
+  return count;
+}
+
 int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, int width, int height, int,
                                int hasAlpha, int palette8, int dxtCode, int mipCount, int inJob) {
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
@@ -569,16 +609,11 @@ int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, 
                                                                            : DeviceCaps.maxTextureHeight;
   if (deviceMax <= 0) deviceMax = 2048;
   if (limit <= 0 || limit > deviceMax) limit = deviceMax;
-  uint16_t across[64], down[64];
-  const int countX = DivideSizeIntoTextureSizes(width, limit, nullptr, 1, GRAPH_TEXTURE_POW2);
-  const int countY = DivideSizeIntoTextureSizes(height, limit, nullptr, 1, GRAPH_TEXTURE_POW2);
-  if (countX > 64 || countY > 64) {
+  const int textures = LayOutGraphTextures(width, height, limit, DeviceCaps.squareOnly, nullptr);
+  if (textures < 1) {
     DeleteHandle(handle);
     return -1;
   }
-  DivideSizeIntoTextureSizes(width, limit, across, 1, GRAPH_TEXTURE_POW2);
-  DivideSizeIntoTextureSizes(height, limit, down, 1, GRAPH_TEXTURE_POW2);
-  const int textures = countX * countY;
   GraphImageDescriptor* image = AllocDescriptor(desc, settings, width, height, textures);
   if (image == nullptr) {
     DeleteHandle(handle);
@@ -590,19 +625,7 @@ int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, 
     image->hasDepthSurface = 1;
     image->depthFormat = settings->depthBits == 24 ? 1 : settings->depthBits == 32 ? 2 : 0;
   }
-  int y = 0;
-  for (int row = 0, i = 0; row < countY; y += down[row++]) {
-    int x = 0;
-    for (int column = 0; column < countX; x += across[column++], i++) {
-      GraphTextureEntry& e = image->textures[i];
-      e.x = x;
-      e.y = y;
-      e.allocWidth = across[column];
-      e.allocHeight = down[row];
-      e.usedWidth = width - x < e.allocWidth ? width - x : e.allocWidth;
-      e.usedHeight = height - y < e.allocHeight ? height - y : e.allocHeight;
-    }
-  }
+  LayOutGraphTextures(width, height, limit, DeviceCaps.squareOnly, image->textures);
   if (record->image != nullptr && --record->image->refCount <= 0) FreeDescriptor(record->image);
   record->image = image;
   record->width = width;

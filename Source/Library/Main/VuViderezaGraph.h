@@ -157,6 +157,9 @@ int TransferImageRectToGraph(int handle, const BaseImageRecord* image, const Bas
 // Public creator: an empty graphic, drawable (a render target) or not, with
 // or without alpha, with the current creation settings otherwise.
 int MakeBlankGraph(int width, int height, int drawable, int alpha);
+// Public creator: a drawable cube map of size x size per face (faces cleared
+// to 0), drawn into face by face (SetDrawTargetOfIndex (0, graphic, face)).
+int MakeBlankCubeGraph(int size, int alpha);
 
 int InitGraphicHandleType();
 int TermGraphicHandleType();
@@ -184,6 +187,13 @@ int GetDeviceFormatForPixelFormat(int index);
 // cover the side, `pow2` forces powers of two. Returns the count (at least
 // 1); the lengths go to `lengths` when given.
 int DivideSizeIntoTextureSizes(int length, int limit, uint16_t* lengths, int single, int pow2);
+// The textures of a width x height image: each side cut by the splitter
+// above (limit: the largest side), across then down; with squareOnly a
+// texture whose sides differ becomes squares of its shorter side along the
+// longer one (squares wholly past the image left out). Fills x, y, the used
+// and the allocated size of entries[0..count-1] when entries is given.
+// Returns the count, -1 when a side needs more than 64 textures.
+int LayOutGraphTextures(int width, int height, int limit, int squareOnly, GraphTextureEntry* entries);
 // The graphic's software image, or null (texture graphics, none made).
 MEMIMG* GetGraphicMemImg(GraphicHandleRecord* record);
 

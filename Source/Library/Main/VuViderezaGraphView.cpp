@@ -3,8 +3,9 @@
 // (StretchRect into a render target, else read back and transferred), the
 // read-back of a texture or the back buffer (locked in place, or through a
 // render target and a system-memory surface), a graphic read into a base
-// image piece by piece, the cached work render targets, the destination
-// blend set-up and multi-sample resolution.
+// image piece by piece, a rectangle of a graphic drawn stretched through a
+// temporary view, the cached work render targets, the destination blend
+// set-up and multi-sample resolution.
 // Threads: main thread only. Platform: Direct3D 9 surfaces through the
 // device call table (StretchRect, GetRenderTargetData, LockRect).
 #include "VuViderezaGraphView.h"
@@ -16,6 +17,7 @@
 #include "RaRadaraServices.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
 #include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaRebuild.h"
 #include "VuViderezaRenderState.h"
@@ -262,6 +264,20 @@ int CreateDerivedGraph(int x, int y, int width, int height, int source) {
   return CreateDerivedGraph(x, y, width, height, source, 0);
 }
 
+int DrawGraphRectStretchedF(float x1, float y1, float x2, float y2, int x, int y, int width, int height, int source,
+                            int transparent) {
+  if (width < 1 || height < 1) return -1;
+  // A view of the rectangle, drawn and dropped (the textures stay with the
+  // source, so vertices still in the batch keep theirs).
+  const int view = AllocGraphicHandle();
+  if (view < 0) return -1;
+  int result = -1;
+  if (MakeDerivedTile(view, x, y, width, height, source, 0) == 0)
+    result = DrawImageStretchedF(x1, y1, x2, y2, view, transparent);
+  DeleteGraphicHandle(view);
+  return result;
+}
+
 int CopyScreenRectToGraph(int source, int face, int x1, int y1, int x2, int y2, int dx, int dy, int target) {
   GraphicHandleRecord* to = GetGraphicRecord(target, 0);
   if (to == nullptr || to->image == nullptr) return -1;
@@ -358,7 +374,8 @@ int UpdateDrawTargetBlendTexture() {
   GraphTextureEntry* workEntry = EntryOf(GetGraphicRecord(work, 0), 0);
   if (workEntry == nullptr) return -1;
   DestinationBlend.workTexture = workEntry->texture;
-  DestinationBlend.targetSurface = entry->faces[0];
+  const int face = GetDrawTargetSurfaceIndex();
+  DestinationBlend.targetSurface = entry->faces[face >= 0 && face < 6 ? face : 0];
   DestinationBlend.workSurface = workEntry->faces[0];
   DestinationBlend.invWidth = 1.0f / static_cast<float>(workEntry->allocWidth);
   DestinationBlend.invHeight = 1.0f / static_cast<float>(workEntry->allocHeight);

@@ -28,6 +28,12 @@ extern DestinationBlendSetup DestinationBlend;
 int CreateDerivedGraph(int x, int y, int width, int height, int source, int acceptPending);
 int CreateDerivedGraph(int x, int y, int width, int height, int source);
 
+// Rectangle (x, y, w, h) of source (the point inside it, the size clipped)
+// drawn stretched into the float rectangle through a temporary view. -1
+// when w or h is below 1 or nothing could be drawn.
+int DrawGraphRectStretchedF(float x1, float y1, float x2, float y2, int x, int y, int width, int height, int source,
+                            int transparent);
+
 // Rectangle (x1, y1)-(x2, y2) of source (a graphic's first texture, face
 // index face; any other value: the back buffer) into target at (dx, dy).
 int CopyScreenRectToGraph(int source, int face, int x1, int y1, int x2, int y2, int dx, int dy, int target);

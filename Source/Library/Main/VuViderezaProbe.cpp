@@ -157,6 +157,7 @@ void FillCaps(const D3DCAPS9& caps) {
   DeviceCaps.pixelShader3 = shaders && ps >= 0x300;
   DeviceCaps.powerOfTwoRequired = (caps.TextureCaps & 0x2) != 0;
   DeviceCaps.nonPowerOfTwoConditional = (caps.TextureCaps & 0x100) != 0;
+  DeviceCaps.squareOnly = (caps.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY) != 0;
   DeviceCaps.maxTextureWidth = caps.MaxTextureWidth ? static_cast<int>(caps.MaxTextureWidth) : 256;
   DeviceCaps.maxTextureHeight = caps.MaxTextureHeight ? static_cast<int>(caps.MaxTextureHeight) : 256;
   DeviceCaps.maxTextureSize = DeviceCaps.maxTextureWidth < DeviceCaps.maxTextureHeight

@@ -20,6 +20,7 @@
 #include "VuViderezaBuffer.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphPool.h"
 #include "VuViderezaGraphView.h"
@@ -254,10 +255,8 @@ int RebuildGraphicsDeviceKeepMode() { return RebuildGraphicsDevice(-1, -1, -1, -
 
 int SetDrawTargetOfIndex(int index, int graphic, int surface) {
   if (index < 0 || index >= RenderTargetLimit()) return -1;
-  if (index == 0) {
-    // Render target 0 is the draw target; no cube face is drawn into.
-    return surface == 0 ? SetDrawTarget(graphic) : -1;
-  }
+  // Render target 0 is the draw target; a surface above 0 is a cube face.
+  if (index == 0) return SetDrawTargetFace(graphic, surface);
   if (!FurtherTargetsUsable()) return -1;
   FlushVertexBatch(0);
   EndDrawScene();
