@@ -39,9 +39,10 @@ inline int CopyCost(uint32_t length, uint32_t distance) {
   return 2 + (length - LZ_MIN_LENGTH >= 32 ? 1 : 0) + DistanceFieldSize(distance);
 }
 
-// How far `a` and `b` agree from `length` on, at most to `limit`; eight
-// bytes a step.
+// How far `a` and `b` agree from `length` on, at most to `limit`: the first
+// byte alone (most candidates end there), then eight bytes a step.
 inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t length, uint32_t limit) {
+  if (length < limit && a[length] != b[length]) return length;
   while (length + 8 <= limit) {
     uint64_t x, y;
     memcpy(&x, a + length, 8);
