@@ -672,6 +672,74 @@ TEST_P(FiveSixFive, LoopsMatchTheGeneralPathOverAllInputs) {
   }
 }
 
+// The same loops against the width formulas written out here: widening
+// as (v << d) + v (2^d - 1) / (2^w - 1), narrowing by dropping bits, the
+// ordered dither's raise when the dropped bits exceed 2^drop m / 16 (m from
+// the 4 x 4 matrix at the pixel's place from the rectangle's corner).
+uint32_t Widen(uint32_t v, int width) {
+  const int d = 8 - width;
+  return (v << d) + v * ((1u << d) - 1) / ((1u << width) - 1);
+}
+
+uint32_t Narrow(uint32_t c, int width, int dither, int x, int y) {
+  static const int kMatrix[16] = {0, 8, 2, 10, 12, 4, 14, 6, 3, 11, 1, 9, 15, 7, 13, 5};
+  const int drop = 8 - width;
+  uint32_t q = c >> drop;
+  if (dither && (c & ((1u << drop) - 1)) > ((1u << drop) * static_cast<uint32_t>(kMatrix[(y & 3) * 4 + (x & 3)])) / 16)
+    ++q;
+  const uint32_t top = (1u << width) - 1;
+  return q > top ? top : q;
+}
+
+TEST_P(FiveSixFive, LoopsFollowTheWidthFormulas) {
+  {
+    SCOPED_TRACE("every 5-6-5 value");
+    const int width = 259, height = 254;
+    Image src(k565, width, height), dest(kARGB8, width, height);
+    for (int y = 0; y < height; y++)
+      for (int x = 0; x < width; x++) src.Set(x, y, static_cast<uint32_t>(y * width + x) & 0xffff);
+    Flags key;
+    key.keyToAlpha = 1;
+    key.key = 0x08410c;
+    const uint32_t keyPixel = (1u << 11) | (16u << 5) | 1u;
+    for (const Flags& flags : {Flags(), key}) {
+      ASSERT_EQ(0, Convert(dest, src, flags));
+      for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++) {
+          const uint32_t v = src.Get(x, y);
+          const uint32_t alpha = flags.keyToAlpha && v == keyPixel ? 0u : 0xff000000u;
+          const uint32_t expected = alpha | Widen(v >> 11, 5) << 16 | Widen((v >> 5) & 63, 6) << 8 | Widen(v & 31, 5);
+          ASSERT_EQ(expected, dest.Get(x, y)) << std::hex << v;
+        }
+    }
+  }
+  {
+    SCOPED_TRACE("random ARGB8 pixels");
+    const int width = 263, height = 23;
+    Image src(kARGB8, width, height);
+    std::mt19937 random(5656);
+    for (int y = 0; y < height; y++)
+      for (int x = 0; x < width; x++) src.Set(x, y, static_cast<uint32_t>(random()));
+    const RECT rects[] = {{0, 0, width, height}, {1, 2, width, height}, {3, 1, width - 2, height}, {2, 3, 37, 9}};
+    for (int dither : {0, 1})
+      for (const RECT& r : rects) {
+        SCOPED_TRACE(testing::Message() << "dither " << dither << " from " << r.left << "," << r.top);
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        Image dest(k565, w, h);
+        Flags flags;
+        flags.reduction = dither ? BLT_REDUCE_ORDERED_DITHER : BLT_REDUCE_NONE;
+        ASSERT_EQ(0, Convert(dest, src, flags, 0, 0, &r));
+        for (int y = 0; y < h; y++)
+          for (int x = 0; x < w; x++) {
+            const uint32_t v = src.Get(r.left + x, r.top + y);
+            const uint32_t expected = Narrow((v >> 16) & 0xff, 5, dither, x, y) << 11 |
+                                      Narrow((v >> 8) & 0xff, 6, dither, x, y) << 5 | Narrow(v & 0xff, 5, dither, x, y);
+            ASSERT_EQ(expected, dest.Get(x, y)) << std::hex << v << std::dec << " at " << x << "," << y;
+          }
+      }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(ConvertColorBltPaths, FiveSixFive, ::testing::Values(1, 0),
                          [](const ::testing::TestParamInfo<int>& info) { return info.param ? "Wide" : "Narrow"; });
 

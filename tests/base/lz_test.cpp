@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <unordered_map>
 #include <random>
 #include <string>
 #include <vector>
@@ -479,6 +480,98 @@ TEST_F(LZTest, PackerSettingsKeepTheBytes) {
       EXPECT_EQ(static_cast<int>(data.size()), Unpack(block, &out));
       EXPECT_EQ(data, out);
     }
+}
+
+// The fewest code bytes that can write `data`, found without the packer: at
+// every position every earlier occurrence of its first four bytes is
+// compared, and each copy length is priced at its cheapest distance.
+size_t SmallestCodeSize(const Bytes& data, uint8_t escape) {
+  auto copyCost = [](size_t length, size_t distance) {
+    const size_t field = distance - 1;
+    return 2 + (length - LZ_MIN_LENGTH >= 32 ? 1 : 0) + (field < 0x100 ? 1 : field < 0x10000 ? 2 : 3);
+  };
+  const size_t n = data.size();
+  std::vector<size_t> cost(n + 1, SIZE_MAX);
+  cost[0] = 0;
+  std::unordered_map<uint32_t, std::vector<size_t>> seen;  // positions by their first four bytes
+  for (size_t i = 0; i < n; ++i) {
+    cost[i + 1] = std::min(cost[i + 1], cost[i] + (data[i] == escape ? 2 : 1));
+    if (i + LZ_MIN_LENGTH > n) continue;
+    uint32_t key;
+    memcpy(&key, &data[i], 4);
+    std::vector<size_t>& earlier = seen[key];
+    const size_t most = std::min<size_t>(LZ_MAX_LENGTH, n - i);
+    size_t longest = LZ_MIN_LENGTH - 1;
+    for (size_t k = earlier.size(); k-- > 0 && longest < most;) {
+      const size_t from = earlier[k];
+      size_t length = 0;
+      while (length < most && data[from + length] == data[i + length]) ++length;
+      // Nearer occurrences were seen first, so lengths up to `longest` had a
+      // cheaper distance already.
+      for (size_t l = longest + 1; l <= length; ++l) cost[i + l] = std::min(cost[i + l], cost[i] + copyCost(l, i - from));
+      longest = std::max(longest, length);
+    }
+    earlier.push_back(i);
+  }
+  return cost[n];
+}
+
+// Words of random letters, a few far more frequent than the rest, with
+// numbers and line ends.
+Bytes RankedWords(size_t n, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::vector<std::string> words(500);
+  for (std::string& word : words)
+    for (size_t j = 2 + random() % 8; j > 0; --j) word += static_cast<char>('a' + random() % 26);
+  Bytes out;
+  while (out.size() < n) {
+    const double u = (random() % 100000) / 100000.0;
+    const std::string& word = words[static_cast<size_t>(words.size() * u * u * u)];
+    out.insert(out.end(), word.begin(), word.end());
+    const std::string tail = random() % 10 == 0 ? " " + std::to_string(random() % 10000) + ".\n" : " ";
+    out.insert(out.end(), tail.begin(), tail.end());
+  }
+  out.resize(n);
+  return out;
+}
+
+// The optimal parse leaves nothing on the table: no sequence of codes the
+// unpacker accepts is shorter than the packer's.
+TEST_F(LZTest, PackerWritesTheFewestBytesTheCodesAllow) {
+  Bytes everyValue = RandomBytes(20000, 31);
+  for (int b = 0; b < 256; ++b) everyValue.push_back(static_cast<uint8_t>(b));
+  everyValue.push_back(0x41);  // 0x41 is no longer the least frequent byte
+  const struct {
+    const char* name;
+    Bytes data;
+    int escape;
+  } cases[] = {
+      {"RankedWords", RankedWords(40000, 21), -1},
+      {"WordText", WordText(12000, 22), -1},
+      {"FrequentEscape", WordText(8000, 23), ' '},
+      {"NearAndFarRepeats",
+       Concat({RandomBytes(300, 24), RankedWords(70000, 25), RandomBytes(300, 24), Bytes(600, 7), RankedWords(3000, 25)}),
+       -1},
+      {"EveryByteValue", Concat({everyValue, everyValue}), -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LZPackOptions options;
+    options.escape = c.escape;
+    const Bytes block = PackLZ(c.data.data(), c.data.size(), options);
+    const uint8_t escape = block[8];
+    if (c.escape >= 0) {
+      EXPECT_EQ(c.escape, escape);
+    } else {
+      size_t counts[256] = {};
+      for (uint8_t b : c.data) ++counts[b];
+      EXPECT_EQ(*std::min_element(counts, counts + 256), counts[escape]);
+    }
+    EXPECT_EQ(SmallestCodeSize(c.data, escape), block.size() - LZ_HEAD_SIZE);
+    Bytes out;
+    EXPECT_EQ(static_cast<int>(c.data.size()), Unpack(block, &out));
+    EXPECT_EQ(c.data, out);
+  }
 }
 
 }  // namespace

@@ -39,6 +39,21 @@ inline int CopyCost(uint32_t length, uint32_t distance) {
   return 2 + (length - LZ_MIN_LENGTH >= 32 ? 1 : 0) + DistanceFieldSize(distance);
 }
 
+// How far `a` and `b` agree from `length` on, at most to `limit`: the first
+// byte alone (most candidates end there), then eight bytes a step.
+inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t length, uint32_t limit) {
+  if (length < limit && a[length] != b[length]) return length;
+  while (length + 8 <= limit) {
+    uint64_t x, y;
+    memcpy(&x, a + length, 8);
+    memcpy(&y, b + length, 8);
+    if (x != y) return length + static_cast<uint32_t>(__builtin_ctzll(x ^ y) >> 3);
+    length += 8;
+  }
+  while (length < limit && a[length] == b[length]) ++length;
+  return length;
+}
+
 struct Match {
   uint32_t length;
   uint32_t distance;
@@ -84,15 +99,13 @@ class MatchFinder {
         break;
       }
       const uint8_t* there = data_ + candidate;
-      uint32_t length = std::min(leftLength, rightLength);
-      while (length < maxLength && there[length] == here[length]) ++length;
       uint32_t* node = &tree_[(candidate & mask_) * 2];
+      const uint32_t prefix = std::min(leftLength, rightLength);
+      const uint32_t length = MatchLength(there, here, prefix, maxLength);
       if (length > best) {
         best = length;
         if (found != nullptr) {
-          uint32_t full = length;
-          if (full == maxLength)
-            while (full < limit && there[full] == here[full]) ++full;
+          const uint32_t full = length == maxLength ? MatchLength(there, here, length, limit) : length;
           found[count].length = full;
           found[count].distance = static_cast<uint32_t>(i - candidate);
           ++count;
@@ -135,10 +148,20 @@ void Put32(std::vector<uint8_t>* out, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) (*out)[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-// Cost in 1/16 bytes; each copy adds 1, so that of two parses of the same
-// size the one with fewer copies wins (it unpacks faster).
-inline uint32_t CopyPrice(uint32_t length, uint32_t distance) {
-  return static_cast<uint32_t>(CopyCost(length, distance)) * 16 + 1;
+// Price of a parse: its bytes in the high bits, its copies in the low 24
+// (a piece has fewer), so that the fewest bytes always win and of two parses
+// of the same size the one with fewer copies does (it unpacks faster).
+typedef uint64_t Price;
+enum : uint32_t { PRICE_BYTE_SHIFT = 24 };
+const Price NO_PRICE = ~static_cast<Price>(0);
+static_assert(PARSE_PIECE / LZ_MIN_LENGTH < (1u << PRICE_BYTE_SHIFT), "a piece's copies fit the low bits");
+
+inline Price LiteralPrice(uint8_t byte, uint8_t escape) {
+  return static_cast<Price>(byte == escape ? 2 : 1) << PRICE_BYTE_SHIFT;
+}
+
+inline Price CopyPrice(uint32_t length, uint32_t distance) {
+  return (static_cast<Price>(CopyCost(length, distance)) << PRICE_BYTE_SHIFT) + 1;
 }
 
 }  // namespace
@@ -195,20 +218,20 @@ std::vector<uint8_t> PackLZ(const uint8_t* data, size_t size, const LZPackOption
     // Optimal parse over pieces: the cheapest way to reach each position
     // from the piece's start, by a literal or by any length of the copies
     // found there; a copy of the nice length or longer is taken at once.
-    std::vector<uint32_t> price(PARSE_PIECE + 1);
+    std::vector<Price> price(PARSE_PIECE + 1);
     std::vector<uint32_t> stepLength(PARSE_PIECE + 1);  // 1: literal
     std::vector<uint32_t> stepDistance(PARSE_PIECE + 1);
     std::vector<uint32_t> path;
     size_t pieceStart = 0;
     while (pieceStart < size) {
       const uint32_t pieceSize = static_cast<uint32_t>(std::min<size_t>(PARSE_PIECE, size - pieceStart));
-      std::fill(price.begin(), price.begin() + pieceSize + 1, NO_POSITION);
+      std::fill(price.begin(), price.begin() + pieceSize + 1, NO_PRICE);
       price[0] = 0;
       uint32_t p = 0;
       while (p < pieceSize) {
         const size_t i = pieceStart + p;
-        const uint32_t here = price[p];
-        const uint32_t literalPrice = here + (data[i] == esc ? 32 : 16);
+        const Price here = price[p];
+        const Price literalPrice = here + LiteralPrice(data[i], esc);
         if (literalPrice < price[p + 1]) {
           price[p + 1] = literalPrice;
           stepLength[p + 1] = 1;
@@ -223,7 +246,7 @@ std::vector<uint8_t> PackLZ(const uint8_t* data, size_t size, const LZPackOption
         if (longest.length >= finder.nice()) {
           const uint32_t length = std::min(longest.length, room);
           if (length >= LZ_MIN_LENGTH) {
-            const uint32_t copyPrice = here + CopyPrice(length, longest.distance);
+            const Price copyPrice = here + CopyPrice(length, longest.distance);
             if (copyPrice < price[p + length]) {
               price[p + length] = copyPrice;
               stepLength[p + length] = length;
@@ -239,7 +262,7 @@ std::vector<uint8_t> PackLZ(const uint8_t* data, size_t size, const LZPackOption
           const uint32_t end = std::min(found[k].length, room);
           const uint32_t distance = found[k].distance;
           for (; length <= end; ++length) {
-            const uint32_t copyPrice = here + CopyPrice(length, distance);
+            const Price copyPrice = here + CopyPrice(length, distance);
             if (copyPrice < price[p + length]) {
               price[p + length] = copyPrice;
               stepLength[p + length] = length;
