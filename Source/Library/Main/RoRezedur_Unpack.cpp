@@ -75,11 +75,8 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
     for (uint32_t i = 16; i < length; i += 16) Store16(out + i, Load16(from + i));
     return;
   }
-  // The 16 bytes that repeat, and the largest multiple of the distance
-  // that fits in 16 (the pattern stays in phase from one store to the
-  // next).
+  // Distances 1, 2, 4 and 8: the 16 bytes that repeat.
   __m128i pattern;
-  uint32_t step = 16;
   switch (distance) {
     case 1: pattern = _mm_set1_epi8(static_cast<char>(out[-1])); break;
     case 2: {
@@ -100,22 +97,19 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
       break;
     }
     default: {
-      alignas(16) unsigned char bytes[16];
-      for (uint32_t i = 0; i < distance; ++i) bytes[i] = out[static_cast<int>(i - distance)];
-      for (uint32_t i = distance; i < 16; ++i) bytes[i] = bytes[i - distance];
-      pattern = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
-      step = 16 - 16 % distance;
-      break;
+      // The first 16 bytes one by one, then whole stores from the nearest
+      // multiple of the distance that is 16 or more back.
+      static const unsigned char kBack[16] = {0, 16, 16, 18, 16, 20, 18, 21, 16, 18, 20, 22, 24, 26, 28, 30};
+      for (int i = 0; i < 16; ++i) out[i] = out[i - static_cast<int>(distance)];
+      const uint32_t back = kBack[distance];
+      for (uint32_t i = 16; i < length; i += 16) Store16(out + i, Load16(out + i - back));
+      return;
     }
   }
-  if (step == 16) {
-    for (uint32_t i = 0; i < length; i += 32) {
-      Store16(out + i, pattern);
-      Store16(out + i + 16, pattern);
-    }
-    return;
+  for (uint32_t i = 0; i < length; i += 32) {
+    Store16(out + i, pattern);
+    Store16(out + i + 16, pattern);
   }
-  for (uint32_t i = 0; i < length; i += step) Store16(out + i, pattern);
 }
 
 // Code bytes and output bytes the fast loop needs left at the start of a
@@ -157,19 +151,50 @@ int UnpackLZ(const void* block, void* destination) {
     uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load16(src), escapes)));
     for (;;) {
       if (__builtin_expect(m == 0, 0)) {
-        // A long run of literals, 16 bytes a step; escaped escape bytes are
-        // taken without leaving this loop.
+        // A long run of literals, 32 bytes a step; escaped escape bytes are
+        // taken without leaving this loop. The output advances no faster
+        // than the code bytes, so one limit on `src` keeps both inside
+        // their margins.
+        const unsigned char* const limit =
+            outFastEnd - out < srcFastEnd - src ? src + (outFastEnd - out) : srcFastEnd;
         for (;;) {
-          if (src > srcFastEnd || out > outFastEnd) goto fastDone;
-          const __m128i v = Load16(src);
-          Store16(out, v);
-          const uint32_t found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, escapes)));
-          if (found == 0) {
-            src += 16;
-            out += 16;
+          if (limit - src < 16) {
+            // The last steps before the limit, 16 bytes each.
+            if (src > limit) goto fastDone;
+            const __m128i v = Load16(src);
+            Store16(out, v);
+            const uint32_t found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, escapes)));
+            if (found == 0) {
+              src += 16;
+              out += 16;
+              continue;
+            }
+            const uint32_t at = static_cast<uint32_t>(__builtin_ctz(found));
+            if (src[at + 1] != escape) {
+              src += at;
+              out += at;
+              m = 1;
+              break;
+            }
+            src += at + 2;
+            out += at + 1;
             continue;
           }
-          const uint32_t at = static_cast<uint32_t>(__builtin_ctz(found));
+          const __m128i v0 = Load16(src), v1 = Load16(src + 16);
+          Store16(out, v0);
+          Store16(out + 16, v1);
+          uint32_t found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, escapes)));
+          uint32_t at = 0;
+          if (found == 0) {
+            found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, escapes)));
+            at = 16;
+            if (found == 0) {
+              src += 32;
+              out += 32;
+              continue;
+            }
+          }
+          at += static_cast<uint32_t>(__builtin_ctz(found));
           if (src[at + 1] != escape) {
             src += at;
             out += at;
@@ -195,16 +220,16 @@ int UnpackLZ(const void* block, void* destination) {
       } else {
         c -= c > escape;
         // Escape, code, the extension byte when bit 2 is set, the distance
-        // field.
+        // field (read as the top bytes of the 4 that end the code).
         const unsigned int extended = (c >> 2) & 1;
         const unsigned int field = c & 3;
         src = code + 3 + extended + field;
         m = after >> (extended + field);
         if (field == 3) return -1;
         const uint32_t length = ((c >> 3) | (static_cast<uint32_t>(code[2] & (0u - extended)) << 5)) + LZ_MIN_LENGTH;
-        uint32_t distance;
-        memcpy(&distance, code + 2 + extended, 4);
-        distance = (distance & (0xFFFFFFu >> (16 - 8 * field))) + 1;
+        uint32_t last4;
+        memcpy(&last4, src - 4, 4);
+        const uint32_t distance = (last4 >> (24 - 8 * field)) + 1;
         if (distance > static_cast<uint32_t>(out - start)) return -1;
         if (length + 32 <= static_cast<uint32_t>(outEnd - out)) {
           CopyMatchFast(out, distance, length);
