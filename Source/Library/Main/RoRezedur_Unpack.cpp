@@ -158,6 +158,7 @@ int UnpackLZ(const void* block, void* destination) {
         const unsigned char* const limit =
             outFastEnd - out < srcFastEnd - src ? src + (outFastEnd - out) : srcFastEnd;
         for (;;) {
+          uint32_t at;
           if (limit - src < 16) {
             // The last steps before the limit, 16 bytes each.
             if (src > limit) goto fastDone;
@@ -169,35 +170,29 @@ int UnpackLZ(const void* block, void* destination) {
               out += 16;
               continue;
             }
-            const uint32_t at = static_cast<uint32_t>(__builtin_ctz(found));
-            if (src[at + 1] != escape) {
-              src += at;
-              out += at;
-              m = 1;
-              break;
-            }
-            src += at + 2;
-            out += at + 1;
-            continue;
-          }
-          // Long runs come from data that did not pack, read once from
-          // far away: ask for it ahead (never faults).
-          _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(src) + 512), _MM_HINT_T0);
-          const __m128i v0 = Load16(src), v1 = Load16(src + 16);
-          Store16(out, v0);
-          Store16(out + 16, v1);
-          uint32_t found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, escapes)));
-          uint32_t at = 0;
-          if (found == 0) {
-            found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, escapes)));
-            at = 16;
+            at = static_cast<uint32_t>(__builtin_ctz(found));
+          } else {
+            // Long runs come from data that did not pack, read once from
+            // far away: ask for it ahead (never faults).
+            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(src) + 512), _MM_HINT_T0);
+            const __m128i v0 = Load16(src), v1 = Load16(src + 16);
+            Store16(out, v0);
+            Store16(out + 16, v1);
+            uint32_t found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, escapes)));
+            at = 0;
             if (found == 0) {
-              src += 32;
-              out += 32;
-              continue;
+              found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, escapes)));
+              at = 16;
+              if (found == 0) {
+                src += 32;
+                out += 32;
+                continue;
+              }
             }
+            at += static_cast<uint32_t>(__builtin_ctz(found));
           }
-          at += static_cast<uint32_t>(__builtin_ctz(found));
+          // A copy code ends the run; an escaped escape byte is already
+          // stored.
           if (src[at + 1] != escape) {
             src += at;
             out += at;
