@@ -1,12 +1,13 @@
 // LZ unpacker. While at least 48 code bytes and 32 output bytes are left,
-// a fast loop runs: literals are stored 16 bytes at a time and the escapes
-// found with one compare per 16 bytes, the bytes after each code scanned
-// before the code is read; copies are written in whole 16-byte stores that
-// may run past their end into output still to be written, and short
-// distances repeat a 16-byte pattern. Each code's distance and length are
-// checked against the output before any store, and every store stays
-// inside the output. The last bytes go through a plain loop with a check
-// at every step. No threads, locks or platform calls.
+// a fast loop runs: literals are stored 16 bytes at a time (32 in long runs,
+// whose code bytes are prefetched) and the escapes found with one compare
+// per 16 bytes, the bytes after each code scanned before the code is read;
+// copies are written in whole 16-byte stores that may run past their end
+// into output still to be written, and short distances repeat a 16-byte
+// pattern. Each code's distance and length are checked against the output
+// before any store, and every store stays inside the output. The last
+// bytes go through a plain loop with a check at every step. No threads,
+// locks or platform calls.
 #include <emmintrin.h>
 #include <limits.h>
 #include <string.h>
