@@ -244,6 +244,11 @@ class BlockWriter {
     expected_.push_back(b);
   }
   void Copy(uint32_t length, uint32_t distance) {
+    CopyCode(length, distance);
+    CopyBack(&expected_, distance, length);
+  }
+  // The code bytes of a copy, with no output: for damaged blocks.
+  void CopyCode(uint32_t length, uint32_t distance) {
     const uint32_t extra = length - 4;
     const uint32_t field = distance - 1;
     const unsigned fieldSize = field < 0x100 ? 1 : field < 0x10000 ? 2 : 3;
@@ -253,8 +258,8 @@ class BlockWriter {
     codes_.push_back(static_cast<uint8_t>(c));
     if (extra >= 32) codes_.push_back(static_cast<uint8_t>(extra >> 5));
     for (unsigned i = 0; i < fieldSize; ++i) codes_.push_back(static_cast<uint8_t>(field >> (8 * i)));
-    CopyBack(&expected_, distance, length);
   }
+  size_t codeSize() const { return codes_.size(); }
   size_t size() const { return expected_.size(); }
   Bytes block() const { return Block(static_cast<uint32_t>(expected_.size()), escape_, codes_); }
   const Bytes& expected() const { return expected_; }
@@ -344,6 +349,129 @@ TEST_F(LZTest, HeldOutBlocksOneByteShortFail) {
     for (int i = 0; i < 4; ++i) block[i] = static_cast<uint8_t>(shorter >> (8 * i));
     EXPECT_EQ(-1, Unpack(block, nullptr));
   }
+}
+
+// Blocks that put one code at every distance from the end of the codes and
+// of the output, across the point where the unpacker's wide steps give way
+// to its last bytes: a lead of literals, the code under test, then a tail
+// of 0 to 63 literals (with a short copy after them in half the blocks, so
+// that the output's end and the codes' end fall at different places).
+enum ProbeKind { PROBE_COPY, PROBE_RUN, PROBE_ESCAPED };
+struct Probe {
+  ProbeKind kind;
+  uint32_t length;    // copy length, or literal run length
+  uint32_t distance;  // copy distance, or where the escape byte sits in the run (0: none; 1: first and last)
+};
+
+std::vector<Probe> BoundaryProbes() {
+  std::vector<Probe> probes;
+  // Overlapping copies at distances 1 to 20, lengths on both sides of 16
+  // and 32 and of the extension byte (35 is the longest without it).
+  static const uint32_t kLengths[] = {4, 5, 8, 15, 16, 17, 31, 32, 33, 35, 36, 37, 64, 65, 100};
+  for (uint32_t distance = 1; distance <= 20; ++distance)
+    for (uint32_t length : kLengths) probes.push_back({PROBE_COPY, length, distance});
+  for (uint32_t distance : {31u, 32u, 33u, 47u, 48u, 49u, 64u})
+    for (uint32_t length : {4u, 33u, 36u}) probes.push_back({PROBE_COPY, length, distance});
+  // Literal runs around 13 (the shortest run the escape scan after a code
+  // may miss), 16, 32 and 64, some with an escaped escape inside.
+  for (uint32_t length : {1u, 12u, 13u, 14u, 15u, 16u, 17u, 31u, 32u, 33u, 47u, 63u, 64u, 65u, 70u}) {
+    probes.push_back({PROBE_RUN, length, 0});
+    probes.push_back({PROBE_RUN, length, length / 2 + 1});
+  }
+  // Escaped escape bytes first and last with 14 to 16 literals between:
+  // the second at the edge of the 16 bytes scanned after the first.
+  for (uint32_t length : {16u, 17u, 18u}) probes.push_back({PROBE_RUN, length, 1});
+  probes.push_back({PROBE_ESCAPED, 1, 0});
+  return probes;
+}
+
+// Writes the block for `probe` with `tail` literals after it. `damage`:
+// 0 none; 1 the copy's distance reaches one byte before the output's start.
+BlockWriter BoundaryBlock(const Probe& probe, uint32_t tail, bool copyAfterTail, uint8_t escape, int damage) {
+  BlockWriter w(escape);
+  std::mt19937 random(probe.length * 131 + probe.distance * 7 + tail);
+  auto literal = [&]() {
+    uint8_t b = static_cast<uint8_t>(random());
+    if (b == escape) b = static_cast<uint8_t>(b + 1);
+    w.Literal(b);
+  };
+  // The lead: enough output for distance 64, with a copy and an escaped
+  // escape byte so that the fast loop runs before the probe.
+  for (int i = 0; i < 40; ++i) literal();
+  w.Literal(escape);
+  w.Copy(30, 7);
+  switch (probe.kind) {
+    case PROBE_COPY:
+      if (damage == 1)
+        w.CopyCode(probe.length, static_cast<uint32_t>(w.size()) + 1);
+      else
+        w.Copy(probe.length, probe.distance);
+      break;
+    case PROBE_RUN:
+      for (uint32_t i = 1; i <= probe.length; ++i) {
+        if (i == probe.distance || (probe.distance == 1 && i == probe.length))
+          w.Literal(escape);
+        else
+          literal();
+      }
+      break;
+    case PROBE_ESCAPED:
+      w.Literal(escape);
+      break;
+  }
+  for (uint32_t i = 0; i < tail; ++i) literal();
+  if (copyAfterTail) w.Copy(9, 3);
+  return w;
+}
+
+TEST_F(LZTest, BoundaryBlocksUnpackExactly) {
+  int blocks = 0;
+  for (const Probe& probe : BoundaryProbes())
+    for (uint32_t tail = 0; tail < 64; ++tail)
+      for (bool copyAfterTail : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "kind " << probe.kind << " length " << probe.length << " distance "
+                                        << probe.distance << " tail " << tail << " copy " << copyAfterTail);
+        const uint8_t escape = static_cast<uint8_t>(tail % 3 == 0 ? 0x00 : tail % 3 == 1 ? 0x7F : 0xFF);
+        const BlockWriter w = BoundaryBlock(probe, tail, copyAfterTail, escape, 0);
+        Bytes out;
+        ASSERT_EQ(static_cast<int>(w.size()), Unpack(w.block(), &out));
+        ASSERT_EQ(w.expected(), out);
+        ++blocks;
+      }
+  EXPECT_GT(blocks, 40000);
+}
+
+// The same blocks damaged at each of those places: a size one byte short or
+// one byte long, a copy reaching before the output's start, and codes cut
+// off inside the last code.
+TEST_F(LZTest, BoundaryBlocksDamagedFail) {
+  for (const Probe& probe : BoundaryProbes())
+    for (uint32_t tail = 0; tail < 64; tail += probe.kind == PROBE_COPY ? 1 : 3) {
+      SCOPED_TRACE(testing::Message() << "kind " << probe.kind << " length " << probe.length << " distance "
+                                      << probe.distance << " tail " << tail);
+      const bool copyAfterTail = tail % 2 == 1;
+      const BlockWriter w = BoundaryBlock(probe, tail, copyAfterTail, 0x41, 0);
+      for (int delta : {-1, 1}) {
+        Bytes block = w.block();
+        const uint32_t size = static_cast<uint32_t>(w.size() + delta);
+        for (int i = 0; i < 4; ++i) block[i] = static_cast<uint8_t>(size >> (8 * i));
+        EXPECT_EQ(-1, Unpack(block, nullptr)) << "size " << delta;
+      }
+      if (probe.kind == PROBE_COPY) {
+        const BlockWriter bad = BoundaryBlock(probe, tail, copyAfterTail, 0x41, 1);
+        EXPECT_EQ(-1, Unpack(bad.block(), nullptr)) << "distance before the start";
+      }
+      if (copyAfterTail) {
+        // The last code is the 3-byte copy: cut one or two of its bytes.
+        for (uint32_t cut : {1u, 2u}) {
+          Bytes block = w.block();
+          block.resize(block.size() - cut);
+          const uint32_t packed = static_cast<uint32_t>(block.size());
+          for (int i = 0; i < 4; ++i) block[4 + i] = static_cast<uint8_t>(packed >> (8 * i));
+          EXPECT_EQ(-1, Unpack(block, nullptr)) << "cut " << cut;
+        }
+      }
+    }
 }
 
 // ---------------------------------------------------------------------------

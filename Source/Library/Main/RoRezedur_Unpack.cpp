@@ -1,11 +1,13 @@
-// LZ unpacker. While at least 32 code bytes and 32 output bytes are left,
-// a fast loop runs: literals are stored 16 bytes at a time, the escape
-// found with one compare per 16 bytes; copies are
-// written in whole 16-byte stores that may run past their end into output
-// still to be written, and short distances repeat a 16-byte pattern. Each
-// code's distance and length are checked against the output before any
-// store, and every store stays inside the output. The last bytes go
-// through a plain loop with a check at every step.
+// LZ unpacker. While at least 48 code bytes and 32 output bytes are left,
+// a fast loop runs: literals are stored 16 bytes at a time (32 in long runs,
+// whose code bytes are prefetched) and the escapes found with one compare
+// per 16 bytes, the bytes after each code scanned before the code is read;
+// copies are written in whole 16-byte stores that may run past their end
+// into output still to be written, and short distances repeat a 16-byte
+// pattern. Each code's distance and length are checked against the output
+// before any store, and every store stays inside the output. The last
+// bytes go through a plain loop with a check at every step. No threads,
+// locks or platform calls.
 #include <emmintrin.h>
 #include <limits.h>
 #include <string.h>
@@ -74,11 +76,8 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
     for (uint32_t i = 16; i < length; i += 16) Store16(out + i, Load16(from + i));
     return;
   }
-  // The 16 bytes that repeat, and the largest multiple of the distance
-  // that fits in 16 (the pattern stays in phase from one store to the
-  // next).
+  // Distances 1, 2, 4 and 8: the 16 bytes that repeat.
   __m128i pattern;
-  uint32_t step = 16;
   switch (distance) {
     case 1: pattern = _mm_set1_epi8(static_cast<char>(out[-1])); break;
     case 2: {
@@ -99,26 +98,26 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
       break;
     }
     default: {
-      alignas(16) unsigned char bytes[16];
-      for (uint32_t i = 0; i < distance; ++i) bytes[i] = out[static_cast<int>(i - distance)];
-      for (uint32_t i = distance; i < 16; ++i) bytes[i] = bytes[i - distance];
-      pattern = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
-      step = 16 - 16 % distance;
-      break;
+      // The first 16 bytes one by one, then whole stores from the nearest
+      // multiple of the distance that is 16 or more back.
+      static const unsigned char kBack[16] = {0, 16, 16, 18, 16, 20, 18, 21, 16, 18, 20, 22, 24, 26, 28, 30};
+      for (int i = 0; i < 16; ++i) out[i] = out[i - static_cast<int>(distance)];
+      const uint32_t back = kBack[distance];
+      for (uint32_t i = 16; i < length; i += 16) Store16(out + i, Load16(out + i - back));
+      return;
     }
   }
-  if (step == 16) {
-    for (uint32_t i = 0; i < length; i += 32) {
-      Store16(out + i, pattern);
-      Store16(out + i + 16, pattern);
-    }
-    return;
+  for (uint32_t i = 0; i < length; i += 32) {
+    Store16(out + i, pattern);
+    Store16(out + i + 16, pattern);
   }
-  for (uint32_t i = 0; i < length; i += step) Store16(out + i, pattern);
 }
 
-// Code bytes and output bytes the fast loop needs left.
-enum { FAST_SOURCE = 32, FAST_OUTPUT = 32 };
+// Code bytes and output bytes the fast loop needs left at the start of a
+// step: it reads up to 34 code bytes (16 literals, then 16 bytes from the
+// code's fourth byte) and stores 16 literal bytes; copies check their own
+// room.
+enum { FAST_SOURCE = 48, FAST_OUTPUT = 32 };
 
 }  // namespace
 
@@ -138,72 +137,111 @@ int UnpackLZ(const void* block, void* destination) {
   unsigned char* const outEnd = start + unpackedSize;
   const __m128i escapes = _mm_set1_epi8(static_cast<char>(escape));
 
-  // Fast loop. A step reads at most 16 literal bytes and a 7-byte code
-  // (escape, code, extension, distance read as 4 bytes) and stores 16
-  // literal bytes; copies check their own room.
-  // The last places where a step may start (the loop is skipped when the
-  // block is too small for one).
+  // Fast loop, while at least FAST_SOURCE code bytes and FAST_OUTPUT
+  // output bytes are left at the start of a step. `m` holds one bit per
+  // byte from `src` on that is the escape (at least the first 13 bytes'
+  // worth; 0 when none was seen). A step stores the 16 bytes at `src` as
+  // literals (those past the escape are written again later), takes the code
+  // at the first escape and finds the escapes after it from the 16 bytes
+  // that follow its shortest form, so that the next step's place does not
+  // wait for a second scan.
   const bool fast = srcEnd - src >= FAST_SOURCE && outEnd - out >= FAST_OUTPUT;
   const unsigned char* const srcFastEnd = fast ? srcEnd - FAST_SOURCE : src;
   unsigned char* const outFastEnd = fast ? outEnd - FAST_OUTPUT : out;
-  while (fast && src <= srcFastEnd && out <= outFastEnd) {
-    // Codes mostly follow one another: look for literals only when the
-    // next byte is not the escape.
-    if (*src != escape) {
-      // Literals, 16 bytes a step (wider steps lose more at each escape
-      // than they gain); escaped escape bytes inside a run are taken in the
-      // same loop.
-      bool atCopy = false;
-      for (;;) {
-        const __m128i c0 = Load16(src);
-        Store16(out, c0);
-        const uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(c0, escapes)));
-        if (m == 0) {
-          src += 16;
-          out += 16;
-        } else {
-          const uint32_t n = static_cast<uint32_t>(__builtin_ctz(m));
-          src += n;
-          out += n;
-          if (src[1] != escape) {
-            atCopy = true;
+  if (fast) {
+    uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load16(src), escapes)));
+    for (;;) {
+      if (__builtin_expect(m == 0, 0)) {
+        // A long run of literals, 32 bytes a step; escaped escape bytes are
+        // taken without leaving this loop. The output advances no faster
+        // than the code bytes, so one limit on `src` keeps both inside
+        // their margins.
+        const unsigned char* const limit =
+            outFastEnd - out < srcFastEnd - src ? src + (outFastEnd - out) : srcFastEnd;
+        for (;;) {
+          uint32_t at;
+          if (limit - src < 16) {
+            // The last steps before the limit, 16 bytes each.
+            if (src > limit) goto fastDone;
+            const __m128i v = Load16(src);
+            Store16(out, v);
+            const uint32_t found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, escapes)));
+            if (found == 0) {
+              src += 16;
+              out += 16;
+              continue;
+            }
+            at = static_cast<uint32_t>(__builtin_ctz(found));
+          } else {
+            // Long runs come from data that did not pack, read once from
+            // far away: ask for it ahead (never faults).
+            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(src) + 512), _MM_HINT_T0);
+            const __m128i v0 = Load16(src), v1 = Load16(src + 16);
+            Store16(out, v0);
+            Store16(out + 16, v1);
+            uint32_t found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, escapes)));
+            at = 0;
+            if (found == 0) {
+              found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, escapes)));
+              at = 16;
+              if (found == 0) {
+                src += 32;
+                out += 32;
+                continue;
+              }
+            }
+            at += static_cast<uint32_t>(__builtin_ctz(found));
+          }
+          // A copy code ends the run; an escaped escape byte is already
+          // stored.
+          if (src[at + 1] != escape) {
+            src += at;
+            out += at;
+            m = 1;
             break;
           }
-          src += 2;
-          out += 1;
+          src += at + 2;
+          out += at + 1;
         }
-        if (src > srcFastEnd || out > outFastEnd) break;
       }
-      if (!atCopy) continue;
-    }
-    // src points at an escape byte.
-    unsigned int c = src[1];
-    if (c == escape) {
-      *out++ = escape;
-      src += 2;
-      continue;
-    }
-    c -= c > escape;
-    // Escape, code, the extension byte when bit 2 is set, the distance
-    // field; the next code's place is worked out first.
-    const unsigned char* const code = src;
-    const unsigned int extended = (c >> 2) & 1;
-    const unsigned int field = c & 3;
-    src += 3 + extended + field;
-    if (field == 3) return -1;
-    const uint32_t length = ((c >> 3) | (static_cast<uint32_t>(code[2] & (0u - extended)) << 5)) + LZ_MIN_LENGTH;
-    uint32_t distance;
-    memcpy(&distance, code + 2 + extended, 4);
-    distance = (distance & (0xFFFFFFu >> (16 - 8 * field))) + 1;
-    if (distance > static_cast<uint32_t>(out - start)) return -1;
-    if (length + 32 <= static_cast<uint32_t>(outEnd - out)) {
-      CopyMatchFast(out, distance, length);
-      out += length;
-    } else {
-      if (length > static_cast<uint32_t>(outEnd - out)) return -1;
-      out = CopyMatchExact(out, distance, length, outEnd);
+      Store16(out, Load16(src));
+      const unsigned char* const code = src + __builtin_ctz(m);
+      out += code - src;
+      unsigned int c = code[1];
+      // Escapes in the 16 bytes after the shortest code (escape, code,
+      // one distance byte).
+      const uint32_t after = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load16(code + 3), escapes)));
+      if (c == escape) {
+        // An escaped escape byte: already stored with the literals.
+        out += 1;
+        src = code + 2;
+        m = ((after << 1) | (code[2] == escape)) & 0xFFFF;
+      } else {
+        c -= c > escape;
+        // Escape, code, the extension byte when bit 2 is set, the distance
+        // field (read as the top bytes of the 4 that end the code).
+        const unsigned int extended = (c >> 2) & 1;
+        const unsigned int field = c & 3;
+        src = code + 3 + extended + field;
+        m = after >> (extended + field);
+        if (field == 3) return -1;
+        const uint32_t length = ((c >> 3) | (static_cast<uint32_t>(code[2] & (0u - extended)) << 5)) + LZ_MIN_LENGTH;
+        uint32_t last4;
+        memcpy(&last4, src - 4, 4);
+        const uint32_t distance = (last4 >> (24 - 8 * field)) + 1;
+        if (distance > static_cast<uint32_t>(out - start)) return -1;
+        if (length + 32 <= static_cast<uint32_t>(outEnd - out)) {
+          CopyMatchFast(out, distance, length);
+          out += length;
+        } else {
+          if (length > static_cast<uint32_t>(outEnd - out)) return -1;
+          out = CopyMatchExact(out, distance, length, outEnd);
+        }
+      }
+      if (src > srcFastEnd || out > outFastEnd) break;
     }
   }
+fastDone:
 
   // The rest, checked at every step.
   for (;;) {
