@@ -11,15 +11,19 @@ source "$here/env.sh"
 
 packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev cmake nasm dpkg-dev make
-  libz-mingw-w64-dev googletest
-  wine wine32:i386 xvfb xauth xdotool x11-apps netpbm
-  libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libasound2:i386
+  libz-mingw-w64-dev googletest curl
+  xvfb xauth xdotool x11-apps netpbm
   python3 sox libsox-fmt-mp3 lame ffmpeg vorbis-tools fonts-ipafont-gothic
-  gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386
 )
+if [[ $RIDOV_WINE_WOW64 == 0 ]]; then
+  packages+=(
+    wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libasound2:i386
+    gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386
+  )
+fi
 
 missing=()
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ $RIDOV_WINE_WOW64 == 0 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "setup: enabling the i386 architecture"
   dpkg --add-architecture i386
   need_update=1
@@ -35,6 +39,11 @@ if ((${#missing[@]})); then
   apt-get update -qq >/dev/null
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >"$RIDOV_CACHE_DIR/apt.log" 2>&1 ||
     { tail -30 "$RIDOV_CACHE_DIR/apt.log"; exit 1; }
+fi
+
+# No 32-bit Linux programs on this kernel: our own Wine build (see env.sh).
+if [[ $RIDOV_WINE_WOW64 == 1 ]]; then
+  "$here/wine.sh"
 fi
 
 # Project-local Wine prefix, created once.
