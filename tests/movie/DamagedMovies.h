@@ -99,6 +99,30 @@ inline std::vector<DamagedMovie> DamagedAvis(const Bytes& avi) {
   };
 }
 
+// The AVI with `count` empty JUNK chunks at the head of movi, the list and
+// RIFF sizes grown to match.
+inline Bytes WithEmptyChunksInMovi(const Bytes& avi, int count) {
+  const size_t movi = FindTag(avi, "movi");
+  Bytes out(avi.begin(), avi.begin() + movi + 4);
+  for (int i = 0; i < count; i++) out.insert(out.end(), {'J', 'U', 'N', 'K', 0, 0, 0, 0});
+  out.insert(out.end(), avi.begin() + movi + 4, avi.end());
+  out = PutLE32(out, movi - 4, LE32(avi, movi - 4) + 8 * count);
+  return PutLE32(out, 4, LE32(avi, 4) + 8 * count);
+}
+
+// Past the walked head of a long movi a broken frame chunk is not seen,
+// while a missing idx1 after the list still is; within it, it is.
+inline std::vector<DamagedMovie> LongMoviAvis(const Bytes& avi) {
+  const Bytes longer = WithEmptyChunksInMovi(avi, MOVIE_PROBE_MOVI_CHUNK_LIMIT);
+  const Bytes shorter = WithEmptyChunksInMovi(avi, 100);
+  const size_t frame = FindTag(longer, "00dc", FindTag(longer, "movi")), idx1 = FindTag(longer, "idx1");
+  const size_t shortFrame = FindTag(shorter, "00dc", FindTag(shorter, "movi"));
+  return {{"long_movi_late_damage.avi", PutLE32(longer, frame + 4, LE32(longer, frame + 4) + 2), MOVIE_PROBE_PLAYABLE},
+          {"long_movi_no_idx1.avi", Rename(longer, idx1, "JUNK"), MOVIE_PROBE_NO_HEADER},
+          {"short_movi_damage.avi", PutLE32(shorter, shortFrame + 4, LE32(shorter, shortFrame + 4) + 2),
+           MOVIE_PROBE_BAD_STRUCTURE}};
+}
+
 // From an MP4 of ftyp, free, mdat, moov (mvhd, trak, udta).
 inline std::vector<DamagedMovie> DamagedMp4s(const Bytes& mp4) {
   const size_t size = mp4.size();

@@ -1,7 +1,7 @@
 // Movie container walks, each bounded by the file's size: RIFF chunks and
 // LIST nesting (an AVI needs hdrl with avih first, a strl per stream with
-// strh and strf first, movi, and idx1 when avih announces an index that no
-// OpenDML indx gives), MP4 / QuickTime top-level boxes (32- and 64-bit
+// strh and strf first, movi, whose first chunks are walked, and idx1 when
+// avih announces an index that no OpenDML indx gives), MP4 / QuickTime top-level boxes (32- and 64-bit
 // sizes; moov with mvhd and a trak, and mdat or moof), MPEG program stream
 // packs and packets, and Ogg pages with their segment tables. Every read
 // goes through one windowed reader over the caller's source.
@@ -15,7 +15,7 @@ namespace {
 
 enum {
   PROBE_WINDOW = 1024,
-  PROBE_UNIT_BUDGET = 1 << 18,  // chunk, box, packet and page headers walked at most
+  PROBE_UNIT_BUDGET = 1 << 16,  // chunk, box, packet and page headers walked at most
   PROBE_STOPPED = -1,           // the budget is spent: what was seen is accepted
   RIFF_DEPTH_LIMIT = 8,
   AVI_MAIN_HEADER_SIZE = 56,
@@ -102,7 +102,9 @@ int WalkRiffList(ProbeReader* r, int64_t begin, int64_t end, int depth, const un
   const bool inStream = f->isAvi && Is(listType, "strl");
   unsigned char streamKind[4] = {};  // fccType of the strl's strh
   int index = 0;
+  const bool frames = f->isAvi && depth == 1 && Is(listType, "movi");
   for (int64_t pos = begin; pos < end; index++) {
+    if (frames && index >= MOVIE_PROBE_MOVI_CHUNK_LIMIT) break;
     if (!r->TakeUnit()) return PROBE_STOPPED;
     if (end - pos < 8) return MOVIE_PROBE_PAST_END;
     unsigned char head[12];

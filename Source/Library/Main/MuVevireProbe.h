@@ -20,6 +20,10 @@ enum MovieProbeResult {
   MOVIE_PROBE_UNREADABLE = 7,       // the file could not be opened here (the graph decides)
 };
 
+// Frame chunks of an AVI's movi list walked; the rest are taken on the
+// list's bounds (the walk goes on after the list).
+enum { MOVIE_PROBE_MOVI_CHUNK_LIMIT = 16384 };
+
 // Random access to the bytes of a file of `size` bytes.
 struct MovieProbeSource {
   void* context;
