@@ -524,7 +524,9 @@ TEST_F(MovieGraphRoad, AbandonedRenderOfACopyDeletesItWhenItReturns) {
   const int temps = TempFileCount();
   const int blocks = GetAllocCount();
   test_support::LogCapture log("movie_hang_copy");
-  EXPECT_EQ(Open(dir + "\\mv\\clip.avi"), -1);
+  const std::string path = dir + "\\mv\\clip.avi";
+  EXPECT_EQ(Open(path), -1);
+  EXPECT_TRUE(log.Has("ファイル:" + path + " が開けませんでした")) << log.Text();
   EXPECT_TRUE(log.Has("ムービーファイルオープン処理時にエラーが発生しました")) << log.Text();
   EXPECT_EQ(RenderCalls, 2);
   EXPECT_EQ(Writes, std::vector<DWORD>({282962}));
