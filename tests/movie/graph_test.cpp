@@ -4,8 +4,11 @@
 // end of the movie loops or stops, a file inside an archive plays from a
 // temporary copy made in 1 MB pieces and deleted with the handle, files no
 // road can play give -1 and their log lines, and open / close loops leave
-// nothing behind.
+// nothing behind. Damaged containers are refused before the graph sees
+// them; a render past the time limit is abandoned to its thread, the open
+// failing at the limit while the calling thread's messages are served.
 #include <windows.h>
+#include <dshow.h>
 
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -15,8 +18,10 @@
 #include <vector>
 
 #include "ArchivePacker.h"
+#include "DamagedMovies.h"
 #include "LogCapture.h"
 #include "MovieFixtures.h"
+#include "MuVevireProbe.h"
 #include "PackerSamples.h"
 #include "RaRadaraSystem.h"
 #include "RoRezedur_.h"
@@ -98,6 +103,33 @@ int TempFileCount() {
   return count;
 }
 
+// Render seams: counting calls (then the real RenderFile), blocking until
+// released, and posting a message to the opener's window mid-render.
+volatile LONG RenderCalls = 0;
+HANDLE RenderRelease = nullptr;  // manual-reset: lets blocked renders return
+HRESULT CountingRender(IGraphBuilder* graph, const wchar_t* name) {
+  InterlockedIncrement(&RenderCalls);
+  return graph->RenderFile(name, nullptr);
+}
+HRESULT BlockingRender(IGraphBuilder*, const wchar_t*) {
+  InterlockedIncrement(&RenderCalls);
+  WaitForSingleObject(RenderRelease, 30000);
+  return E_FAIL;
+}
+// The render by name fails at once, the one of the temporary copy blocks.
+HRESULT BlockingCopyRender(IGraphBuilder* graph, const wchar_t* name) {
+  if (InterlockedIncrement(&RenderCalls) == 1) return E_FAIL;
+  return BlockingRender(graph, name);
+}
+
+// Polls until every abandoned render has returned (or 20 s pass).
+bool AbandonedRendersEnd() {
+  for (int i = 0; i < 2000 && CountAbandonedMovieRenders() != 0; i++) Sleep(10);
+  return CountAbandonedMovieRenders() == 0;
+}
+
+std::vector<uint8_t> FixtureBytes(const char* name) { return test_support::ReadFileBytes(FixturePath(name)); }
+
 class MovieGraphRoad : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -118,10 +150,28 @@ class MovieGraphRoad : public ::testing::Test {
     Writes.clear();
     ShortWriteAt = 0;
     SetMovieTempFileWriter(CountingWrite);
+    RenderCalls = 0;
+    RenderRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   }
   void TearDown() override {
+    SetEvent(RenderRelease);
+    EXPECT_TRUE(AbandonedRendersEnd());
+    CloseHandle(RenderRelease);
+    SetMovieGraphRenderFunction(nullptr);
+    SetMovieGraphRenderLimit(0);
     EXPECT_EQ(EndMovieSystem(), 0);
     SetMovieTempFileWriter(nullptr);
+  }
+  // The archive "mv.RVA" in a new folder holding `movie` as clip.avi.
+  std::string ArchiveWith(const std::vector<uint8_t>& movie, const char* tag) {
+    const std::string dir = test_support::NewTempFolder(tag);
+    std::vector<uint8_t> archive;
+    std::string error;
+    EXPECT_TRUE(
+        BuildArchive({test_support::File("clip.avi", movie)}, test_support::Options(6), &archive, nullptr, &error))
+        << error;
+    test_support::WriteFileBytes(dir + "\\mv.RVA", archive);
+    return dir;
   }
   int Open(const std::string& path) {
     MovieLoadSettings settings = {0, 0};
@@ -329,4 +379,245 @@ TEST_F(MovieGraphRoad, OpenCloseLoopsLeaveNoBlocks) {
   }
   EXPECT_EQ(GetAllocCount(), blocks);
   EXPECT_EQ(HandleManagers[HANDLETYPE_MOVIE].count, 0);
+}
+
+// Valid files of every walked container pass the check, as do rewrites
+// that stay valid; other movie signatures pass on their signature; files
+// with none are refused.
+TEST_F(MovieGraphRoad, ContainerCheckPassesValidFiles) {
+  for (const char* name : {"raw30.avi", "mjpeg30.avi", "raw280.avi", "clip.mp4", "clip.mpg", "clip.vob", "vorbis.ogg",
+                           "grey30.ogv", "withsound.ogv"}) {
+    EXPECT_EQ(ProbeMovieFile(FixturePath(name).c_str()), MOVIE_PROBE_PLAYABLE) << name;
+  }
+  const std::vector<uint8_t> avi = FixtureBytes("raw30.avi"), mp4 = FixtureBytes("clip.mp4"),
+                             mpg = FixtureBytes("clip.mpg");
+  ASSERT_FALSE(avi.empty() || mp4.empty() || mpg.empty());
+  const std::string dir = test_support::NewTempFolder("movie_probe");
+  std::vector<movie_test::DamagedMovie> cases = movie_test::ValidRewrites(avi, mp4, mpg);
+  const std::vector<uint8_t> junk = test_support::RandomBytes(600, 7);
+  const auto behind = [&junk](std::vector<uint8_t> head) {
+    head.insert(head.end(), junk.begin(), junk.end());
+    return head;
+  };
+  cases.push_back({"matroska.mkv", behind({0x1A, 0x45, 0xDF, 0xA3}), MOVIE_PROBE_PLAYABLE});
+  cases.push_back({"flash.flv", behind({'F', 'L', 'V', 1}), MOVIE_PROBE_PLAYABLE});
+  cases.push_back({"asf.wmv", behind({0x30, 0x26, 0xB2, 0x75}), MOVIE_PROBE_PLAYABLE});
+  cases.push_back({"video.m1v", behind({0, 0, 1, 0xB3}), MOVIE_PROBE_PLAYABLE});
+  cases.push_back({"transport.ts", behind({0x47, 0x40, 0x00, 0x10}), MOVIE_PROBE_PLAYABLE});
+  cases.push_back({"noise.avi", behind({0x12, 0x34}), MOVIE_PROBE_NOT_A_CONTAINER});
+  cases.push_back({"fifteen.avi", movie_test::Cut(avi, 15), MOVIE_PROBE_NOT_A_CONTAINER});
+  for (const movie_test::DamagedMovie& c : cases) {
+    const std::string path = dir + "\\" + c.name;
+    test_support::WriteFileBytes(path, c.bytes);
+    EXPECT_EQ(ProbeMovieFile(path.c_str()), c.expected) << c.name;
+  }
+  EXPECT_EQ(ProbeMovieFile((dir + "\\absent.avi").c_str()), MOVIE_PROBE_UNREADABLE);
+  test_support::RemoveTree(dir);
+}
+
+// An AVI's movi is walked for its first chunks only; the walk goes on
+// after the list.
+TEST_F(MovieGraphRoad, ContainerCheckWalksTheHeadOfALongMovi) {
+  const std::vector<uint8_t> avi = FixtureBytes("raw30.avi");
+  ASSERT_FALSE(avi.empty());
+  const std::string dir = test_support::NewTempFolder("movie_long");
+  for (const movie_test::DamagedMovie& c : movie_test::LongMoviAvis(avi)) {
+    const std::string path = dir + "\\" + c.name;
+    test_support::WriteFileBytes(path, c.bytes);
+    EXPECT_EQ(ProbeMovieFile(path.c_str()), c.expected) << c.name;
+  }
+  test_support::RemoveTree(dir);
+}
+
+// Damaged AVI, MP4, MPEG and Ogg files made from the valid fixtures: each
+// is refused by the container check with its reason, quickly, with both log
+// lines, no handle, and RenderFile never called.
+TEST_F(MovieGraphRoad, DamagedContainersNeverReachTheGraph) {
+  const std::vector<uint8_t> avi = FixtureBytes("raw30.avi"), mp4 = FixtureBytes("clip.mp4"),
+                             mpg = FixtureBytes("clip.mpg"), vob = FixtureBytes("clip.vob"),
+                             ogg = FixtureBytes("vorbis.ogg");
+  ASSERT_EQ(avi.size(), 282962u);
+  ASSERT_GE(mp4.size(), 1000u);
+  ASSERT_EQ(mpg.size(), 4096u);
+  ASSERT_EQ(vob.size(), 4096u);
+  ASSERT_GE(ogg.size(), 1000u);
+  std::vector<movie_test::DamagedMovie> cases;
+  for (const auto& part : {movie_test::DamagedAvis(avi), movie_test::DamagedMp4s(mp4),
+                           movie_test::DamagedProgramStreams(mpg, vob), movie_test::DamagedOggs(ogg)})
+    cases.insert(cases.end(), part.begin(), part.end());
+  ASSERT_EQ(cases.size(), 48u);
+  SetMovieGraphRenderFunction(CountingRender);
+  const std::string dir = test_support::NewTempFolder("movie_broken");
+  const int temps = TempFileCount();
+  const int blocks = GetAllocCount();
+  for (const movie_test::DamagedMovie& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir + "\\" + c.name;
+    test_support::WriteFileBytes(path, c.bytes);
+    EXPECT_EQ(ProbeMovieFile(path.c_str()), c.expected);
+    test_support::LogCapture log("movie_broken");
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(Open(path), -1);
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    EXPECT_TRUE(log.Has("ファイル:" + path + " が開けませんでした")) << log.Text();
+    EXPECT_TRUE(log.Has("ムービーファイルオープン処理時にエラーが発生しました")) << log.Text();
+    EXPECT_EQ(HandleManagers[HANDLETYPE_MOVIE].count, 0);
+  }
+  EXPECT_EQ(RenderCalls, 0);
+  EXPECT_TRUE(Writes.empty());
+  EXPECT_EQ(GetAllocCount(), blocks);
+  EXPECT_EQ(TempFileCount(), temps);
+  test_support::RemoveTree(dir);
+}
+
+// The check reads through the archive layer: a cut AVI inside an archive is
+// refused before any temporary copy or render.
+TEST_F(MovieGraphRoad, DamagedMovieInsideAnArchiveIsRefusedBeforeTheCopy) {
+  const std::vector<uint8_t> movie = movie_test::Cut(FixtureBytes("raw280.avi"), 2000000);
+  const std::string dir = ArchiveWith(movie, "movie_archive_cut");
+  const std::string path = dir + "\\mv\\clip.avi";
+  SetMovieGraphRenderFunction(CountingRender);
+  const int temps = TempFileCount();
+  EXPECT_EQ(ProbeMovieFile(path.c_str()), MOVIE_PROBE_PAST_END);
+  test_support::LogCapture log("movie_archive_cut");
+  EXPECT_EQ(Open(path), -1);
+  EXPECT_TRUE(log.Has("ファイル:" + path + " が開けませんでした")) << log.Text();
+  EXPECT_TRUE(log.Has("ムービーファイルオープン処理時にエラーが発生しました")) << log.Text();
+  EXPECT_EQ(RenderCalls, 0);
+  EXPECT_TRUE(Writes.empty());
+  EXPECT_EQ(TempFileCount(), temps);
+  EXPECT_EQ(HandleManagers[HANDLETYPE_MOVIE].count, 0);
+  test_support::RemoveTree(dir);
+}
+
+// A render that hangs: the open gives up at the limit (no temporary copy is
+// tried after it), and the abandoned thread frees what it holds once the
+// render returns.
+TEST_F(MovieGraphRoad, HangingRenderEndsTheOpenAtTheLimit) {
+  SetMovieGraphRenderFunction(BlockingRender);
+  SetMovieGraphRenderLimit(300);
+  const int blocks = GetAllocCount();
+  test_support::LogCapture log("movie_hang");
+  const std::string path = FixturePath("raw30.avi");
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(Open(path), -1);
+  const DWORD took = GetTickCount() - start;
+  EXPECT_GE(took, 250u);
+  EXPECT_LT(took, 3000u);
+  EXPECT_TRUE(log.Has("ファイル:" + path + " が開けませんでした")) << log.Text();
+  EXPECT_TRUE(log.Has("ムービーファイルオープン処理時にエラーが発生しました")) << log.Text();
+  EXPECT_EQ(HandleManagers[HANDLETYPE_MOVIE].count, 0);
+  EXPECT_EQ(RenderCalls, 1);
+  EXPECT_TRUE(Writes.empty());
+  EXPECT_EQ(CountAbandonedMovieRenders(), 1);
+  SetEvent(RenderRelease);
+  EXPECT_TRUE(AbandonedRendersEnd());
+  EXPECT_EQ(GetAllocCount(), blocks);
+}
+
+// The render of a temporary copy hangs: the copy stays while the render
+// runs and is deleted by the abandoned thread when it returns.
+TEST_F(MovieGraphRoad, AbandonedRenderOfACopyDeletesItWhenItReturns) {
+  const std::string dir = ArchiveWith(FixtureBytes("raw30.avi"), "movie_hang_copy");
+  SetMovieGraphRenderFunction(BlockingCopyRender);
+  SetMovieGraphRenderLimit(300);
+  const int temps = TempFileCount();
+  const int blocks = GetAllocCount();
+  test_support::LogCapture log("movie_hang_copy");
+  const std::string path = dir + "\\mv\\clip.avi";
+  EXPECT_EQ(Open(path), -1);
+  EXPECT_TRUE(log.Has("ファイル:" + path + " が開けませんでした")) << log.Text();
+  EXPECT_TRUE(log.Has("ムービーファイルオープン処理時にエラーが発生しました")) << log.Text();
+  EXPECT_EQ(RenderCalls, 2);
+  EXPECT_EQ(Writes, std::vector<DWORD>({282962}));
+  EXPECT_EQ(CountAbandonedMovieRenders(), 1);
+  EXPECT_EQ(TempFileCount(), temps + 1);
+  SetEvent(RenderRelease);
+  EXPECT_TRUE(AbandonedRendersEnd());
+  EXPECT_EQ(TempFileCount(), temps);
+  EXPECT_EQ(GetAllocCount(), blocks);
+  EXPECT_EQ(HandleManagers[HANDLETYPE_MOVIE].count, 0);
+  test_support::RemoveTree(dir);
+}
+
+// The real RenderFile against a limit of 1 ms: abandoned, the graph is
+// released by the render's thread when it returns, nothing is left, and the
+// next open with the normal limit plays.
+TEST_F(MovieGraphRoad, RealRenderPastATinyLimitIsAbandonedSafely) {
+  const int first = Open(FixturePath("raw30.avi"));  // the platform's one-time set-up
+  ASSERT_GE(first, 0);
+  DeleteHandle(first);
+  const int blocks = GetAllocCount();
+  SetMovieGraphRenderFunction(CountingRender);
+  SetMovieGraphRenderLimit(1);
+  test_support::LogCapture log("movie_tiny_limit");
+  const std::string path = FixturePath("raw30.avi");
+  EXPECT_EQ(Open(path), -1);
+  EXPECT_TRUE(log.Has("ファイル:" + path + " が開けませんでした")) << log.Text();
+  EXPECT_TRUE(log.Has("ムービーファイルオープン処理時にエラーが発生しました")) << log.Text();
+  EXPECT_TRUE(AbandonedRendersEnd());
+  EXPECT_EQ(RenderCalls, 1);
+  EXPECT_EQ(GetAllocCount(), blocks);
+  EXPECT_EQ(HandleManagers[HANDLETYPE_MOVIE].count, 0);
+  SetMovieGraphRenderLimit(0);
+  const int handle = Open(path);
+  ASSERT_GE(handle, 0) << log.Text();
+  EXPECT_EQ(GetMovieRecord(handle)->width, kWidth);
+  EXPECT_EQ(DeleteHandle(handle), 0);
+}
+
+namespace {
+
+const UINT kProbeMessage = WM_USER + 7;
+volatile LONG RenderingNow = 0;
+int ServedWhileRendering = -1;  // -1: not served
+
+LRESULT CALLBACK WaitProbeWindow(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == kProbeMessage) {
+    ServedWhileRendering = RenderingNow != 0 ? 1 : 0;
+    PostQuitMessage(5);
+    return 0;
+  }
+  return DefWindowProcA(window, message, w, l);
+}
+
+HWND ProbeWindow = nullptr;
+HRESULT PostingRender(IGraphBuilder* graph, const wchar_t* name) {
+  InterlockedExchange(&RenderingNow, 1);
+  PostMessageA(ProbeWindow, kProbeMessage, 0, 0);
+  Sleep(300);
+  const HRESULT result = graph->RenderFile(name, nullptr);
+  InterlockedExchange(&RenderingNow, 0);
+  return result;
+}
+
+}  // namespace
+
+// While the render runs, the opening thread serves its window messages; a
+// WM_QUIT taken meanwhile is left in the queue for the program's loop.
+TEST_F(MovieGraphRoad, WaitServesTheOpenersMessages) {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = WaitProbeWindow;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "RiDovMovieWaitProbe";
+  RegisterClassA(&windowClass);
+  ProbeWindow =
+      CreateWindowA("RiDovMovieWaitProbe", "", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+  ASSERT_NE(ProbeWindow, nullptr);
+  ServedWhileRendering = -1;
+  SetMovieGraphRenderFunction(PostingRender);
+  const int handle = Open(FixturePath("raw30.avi"));
+  EXPECT_GE(handle, 0);
+  EXPECT_EQ(ServedWhileRendering, 1);
+  MSG message;
+  const BOOL quit = PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+  EXPECT_TRUE(quit);
+  if (quit) {
+    EXPECT_EQ(message.wParam, 5u);
+  }
+  if (handle >= 0) {
+    EXPECT_EQ(DeleteHandle(handle), 0);
+  }
+  DestroyWindow(ProbeWindow);
+  UnregisterClassA("RiDovMovieWaitProbe", windowClass.hInstance);
 }

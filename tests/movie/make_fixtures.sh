@@ -32,6 +32,12 @@ raw() {  # name frames codec-arguments
 raw raw30.avi 30 -c:v rawvideo -pix_fmt bgr24
 raw mjpeg30.avi 30 -c:v mjpeg -q:v 2 -pix_fmt yuvj420p
 raw raw280.avi 280 -c:v rawvideo -pix_fmt bgr24
+# Other containers for the container check: MPEG-4 video in MP4 (ftyp,
+# free, mdat, moov), MPEG-1 video in an MPEG-1 system stream and MPEG-2
+# video in an MPEG-2 program stream (two 2048-byte packs each).
+raw clip.mp4 30 -c:v mpeg4 -q:v 2
+raw clip.mpg 30 -c:v mpeg1video -q:v 2 -f mpeg
+raw clip.vob 30 -c:v mpeg2video -q:v 2 -f vob
 # Their frames decoded by ffmpeg, top row first, 4 bytes a pixel (B, G, R, 0).
 for f in raw30 mjpeg30; do ffmpeg -loglevel error -y -i $f.avi -f rawvideo -pix_fmt bgr0 $f.bgr0; done
 # Damaged: the clip cut inside its first page.

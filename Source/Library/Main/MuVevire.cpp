@@ -85,6 +85,9 @@ int CreateMovieFromFile(const MovieLoadSettings* settings, const char* fileName,
   m->rightHalfAlpha = settings->rightHalfAlpha;
   m->useAlpha = settings->useAlpha;
   m->soundHandle = -1;
+  // Stopped from the start: a pause of all movies from the messages served
+  // while the graph renders leaves the half-open graph alone.
+  m->stopped = 1;
   m->stream = FileStreamOpen(fileName, 0, 1, 0);
   if (m->stream != 0) {
     m->decoder = OpenTheoraMovie(GetFileAccessTable(), m->stream, THEORA_MOVIE_STOCK_SIZE, workerFlag);

@@ -200,6 +200,21 @@ int RequestMovieGraphFrame(MovieRecord* record);
 // Seam for the temporary copy's writes (null restores WriteFile).
 typedef BOOL (*MovieTempFileWriter)(HANDLE file, const void* data, DWORD size, DWORD* written);
 void SetMovieTempFileWriter(MovieTempFileWriter writer);
+// The container check the graph road runs first (through the file layer,
+// archives included): a MovieProbeResult; only 0 (playable) and 7 (not
+// readable here) go on to the graph.
+int ProbeMovieFile(const char* fileName);
+// RenderFile runs on a thread of its own and is given 5 s, the first of the
+// process 30 s (the calling thread's messages are served meanwhile); a
+// render still running then is abandoned to its thread, which releases the
+// graph when it returns, and the open fails. Seams: one limit in ms for
+// every render (0 restores the two) and the render call (null restores
+// IGraphBuilder::RenderFile).
+typedef HRESULT (*MovieGraphRenderFunction)(IGraphBuilder* graph, const wchar_t* fileName);
+void SetMovieGraphRenderLimit(unsigned int milliseconds);
+void SetMovieGraphRenderFunction(MovieGraphRenderFunction render);
+// Abandoned renders whose threads have not yet returned.
+int CountAbandonedMovieRenders();
 int ReleaseMovieRecord(HandleRecordHeader* record);
 
 int RefreshMovieFrame(int handle, int ignored);

@@ -1,20 +1,25 @@
-// The DirectShow road of the movies: a filter graph built around our movie
-// renderer filter renders the file by name, or else a temporary copy made
+// The DirectShow road of the movies: a file whose container structure holds
+// (MuVevireProbe.cpp) goes to a filter graph built around our movie
+// renderer filter, which renders it by name, or else a temporary copy made
 // through the file layer (a file inside an archive); the graph's frames
 // reach the movie's frame callback, its position decides the end (loop or
 // stop).
 // Threads and locks: the open runs on the main thread or a loading worker
-// (the graph is created on the main thread then); the refresh runs on the
-// main thread and holds the renderer's frame lock while the callback reads
-// the frame buffer, which the streaming thread fills.
+// (the graph is created on the main thread then); RenderFile runs on a
+// thread of its own within a time limit while the opener serves its
+// messages, and a render past the limit is abandoned to that thread; the
+// refresh runs on the main thread and holds the renderer's frame lock while
+// the callback reads the frame buffer, which the streaming thread fills.
 // Platform: COM (the filter graph manager: IGraphBuilder, IMediaControl,
-// IMediaSeeking, IBasicAudio), WriteFile, CloseHandle, DeleteFileW.
+// IMediaSeeking, IBasicAudio), CreateThread, MsgWaitForMultipleObjectsEx,
+// PeekMessageA, DispatchMessageA, WriteFile, CloseHandle, DeleteFileW.
 #include <windows.h>
 #include <dshow.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "MuVevire.h"
+#include "MuVevireProbe.h"
 #include "RaRadaraLog.h"
 #include "RaRadaraSystem.h"
 #include "VeRavoroString.h"
@@ -33,7 +38,14 @@ const char LOG_NO_MEDIA_CONTROL[] = "IID_IMediaControlインターフェイス�
 const char LOG_NO_MEDIA_SEEKING[] = "IID_IMediaSeekingインターフェイスの取得に失敗しました\n";
 const char LOG_CANNOT_OPEN[] = "ファイル:%s が開けませんでした\n";
 
-enum { COPY_CHUNK = 1048576, GRAPH_CONTEXT = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER };
+enum {
+  COPY_CHUNK = 1048576,
+  GRAPH_CONTEXT = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+  RENDER_TIME_LIMIT = 5000,  // ms a RenderFile may take before the open gives up
+  // The first render of the process also starts the platform's media
+  // framework (a plug-in scan on a fresh machine): it is given longer.
+  FIRST_RENDER_TIME_LIMIT = 30000,
+};
 // How long past its stop position a graph may still be delivering frames.
 const LONGLONG END_GRACE = 10000000;  // 1 s in 100 ns units
 
@@ -112,33 +124,136 @@ bool CopyToTempFile(MovieRecord* m, const char* fileName) {
   return whole;
 }
 
-// True unless the file starts like a movie container the graph can play
-// (AVI / WAV RIFF, MPEG program or elementary stream, MPEG-TS, ASF, MP4 /
-// QuickTime, Matroska, FLV, Ogg). Damaged images and junk reach this road
-// after the image loaders refuse them, and the platform's parsers can wait
-// forever on such a file inside RenderFile, so it never goes to the graph.
-bool LooksLikeStillImageOrJunk(const char* fileName) {
-  const StreamHandle stream = FileStreamOpen(fileName, 0, 1, 0);
-  if (stream == 0) return false;  // not readable here: the graph decides
-  unsigned char head[16] = {};
-  const size_t got = FileStreamRead(head, 1, sizeof head, stream);
-  FileStreamClose(stream);
-  if (got < sizeof head) return true;
-  static const struct {
-    size_t offset;
-    const char* bytes;
-    size_t size;
-  } kContainers[] = {{0, "RIFF", 4},          {0, "\0\0\x01\xBA", 4}, {0, "\0\0\x01\xB3", 4},
-                     {0, "\x30\x26\xB2\x75", 4}, {4, "ftyp", 4},      {4, "moov", 4},
-                     {4, "mdat", 4},          {4, "free", 4},          {4, "wide", 4},
-                     {0, "\x1A\x45\xDF\xA3", 4}, {0, "FLV", 3},       {0, "OggS", 4}};
-  for (const auto& c : kContainers)
-    if (memcmp(head + c.offset, c.bytes, c.size) == 0) return false;
-  return !(head[0] == 0x47 && got >= 1);  // MPEG transport stream sync byte
+size_t ReadStreamAt(void* context, int64_t offset, void* buffer, size_t count) {
+  const StreamHandle stream = *static_cast<const StreamHandle*>(context);
+  if (FileStreamSeek(stream, offset, FILE_STREAM_SEEK_SET) != 0) return 0;
+  return FileStreamRead(buffer, 1, count, stream);
 }
 
-void ReleaseGraphInterfaces(MovieRecord* m) {
-  if (m->mediaControl != nullptr) m->mediaControl->Stop();
+// The time RenderFile is given on its thread (0: the limits above), and
+// the render itself.
+DWORD RenderTimeLimit = 0;
+volatile LONG RenderStarted = 0;
+HRESULT RealRender(IGraphBuilder* graph, const wchar_t* fileName) { return graph->RenderFile(fileName, nullptr); }
+MovieGraphRenderFunction Render = RealRender;
+volatile LONG AbandonedRenders = 0;
+
+enum { RENDER_RUNNING = 0, RENDER_FINISHED = 1, RENDER_ABANDONED = 2 };
+
+// One RenderFile on a thread of its own. While the opener waits, it frees
+// the job once the render is over; a job it abandons is left by both sides
+// (the opener once its interfaces are released, the thread once the render
+// returned and its graph reference is released), and the last to leave
+// deletes the temporary copy, closed by then, and frees the job.
+struct GraphRenderJob {
+  IGraphBuilder* graph;  // the job's own reference
+  MovieGraphRenderFunction render;
+  wchar_t fileName[FILE_PATH_SIZE];
+  int tempFile;  // the file is our temporary copy
+  HRESULT result;
+  volatile LONG state;    // RENDER_RUNNING, then FINISHED (thread) or ABANDONED (opener)
+  volatile LONG holders;  // of an abandoned job: 2, then 1, then 0
+};
+
+void LeaveAbandonedRender(GraphRenderJob* job) {
+  if (InterlockedDecrement(&job->holders) != 0) return;
+  if (job->tempFile) DeleteFileW(job->fileName);
+  MemFree(job);
+  InterlockedDecrement(&AbandonedRenders);
+}
+
+// The filter graph manager is registered with the threading model Both:
+// its interface pointers serve this thread without marshalling. The thread
+// joins the multithreaded apartment for the filters the render creates.
+DWORD WINAPI RenderThread(void* parameter) {
+  GraphRenderJob* job = static_cast<GraphRenderJob*>(parameter);
+  const HRESULT joined =
+      SystemLibs.CoInitializeExFunc != nullptr ? SystemLibs.CoInitializeExFunc(nullptr, COINIT_MULTITHREADED) : E_FAIL;
+  job->result = job->render(job->graph, job->fileName);
+  if (InterlockedCompareExchange(&job->state, RENDER_FINISHED, RENDER_RUNNING) == RENDER_ABANDONED) {
+    job->graph->Release();
+    LeaveAbandonedRender(job);
+  }
+  if (SUCCEEDED(joined) && SystemLibs.CoUninitializeFunc != nullptr) SystemLibs.CoUninitializeFunc();
+  return 0;
+}
+
+// Waits for the thread, serving this thread's messages meanwhile (a
+// WM_QUIT taken is posted again); false when the limit passed first.
+bool WaitServingMessages(HANDLE thread, DWORD limit) {
+  const DWORD start = GetTickCount();
+  bool quit = false;
+  WPARAM quitCode = 0;
+  bool ended = false;
+  for (;;) {
+    const DWORD elapsed = GetTickCount() - start;
+    const DWORD left = elapsed < limit ? limit - elapsed : 0;
+    const DWORD woke = MsgWaitForMultipleObjectsEx(1, &thread, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (woke == WAIT_OBJECT_0) {
+      ended = true;
+      break;
+    }
+    if (woke != WAIT_OBJECT_0 + 1) break;  // the limit, or a failed wait
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quit = true;
+        quitCode = message.wParam;
+        continue;
+      }
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+  if (quit) PostQuitMessage(static_cast<int>(quitCode));
+  return ended;
+}
+
+// RenderFile of the record's file name, bounded by the time limit. A render
+// still running at the limit is abandoned: *abandoned receives the job,
+// which the caller leaves (LeaveAbandonedRender) after releasing its
+// interfaces without stopping the graph, whose lock the render may hold;
+// the record's temporary copy passes to the job.
+HRESULT RenderWithinLimit(MovieRecord* m, GraphRenderJob** abandoned) {
+  *abandoned = nullptr;
+  GraphRenderJob* job = static_cast<GraphRenderJob*>(MEM_ALLOC_ZEROED(sizeof(GraphRenderJob)));
+  if (job == nullptr) return E_OUTOFMEMORY;
+  job->graph = m->graph;
+  job->graph->AddRef();
+  job->render = Render;
+  memcpy(job->fileName, m->fileName, sizeof job->fileName);
+  job->tempFile = m->tempFileFlag == 1;
+  job->state = RENDER_RUNNING;
+  job->holders = 2;
+  HANDLE thread = CreateThread(nullptr, 0, RenderThread, job, 0, nullptr);
+  if (thread == nullptr) {
+    job->graph->Release();
+    MemFree(job);
+    return E_FAIL;
+  }
+  const bool first = InterlockedExchange(&RenderStarted, 1) == 0;
+  const DWORD limit = RenderTimeLimit != 0 ? RenderTimeLimit
+                      : first              ? static_cast<DWORD>(FIRST_RENDER_TIME_LIMIT)
+                                           : static_cast<DWORD>(RENDER_TIME_LIMIT);
+  const bool ended = WaitServingMessages(thread, limit);
+  CloseHandle(thread);
+  if (!ended && InterlockedCompareExchange(&job->state, RENDER_ABANDONED, RENDER_RUNNING) == RENDER_RUNNING) {
+    InterlockedIncrement(&AbandonedRenders);
+    *abandoned = job;
+    m->tempFileFlag = 0;
+    return VFW_E_TIME_EXPIRED;
+  }
+  // Finished, at the limit or before: the thread no longer reads the job.
+  const HRESULT result = job->result;
+  job->graph->Release();
+  MemFree(job);
+  return result;
+}
+
+// With `stop` the graph is stopped first; not while a render thread still
+// holds the graph's lock.
+void ReleaseGraphInterfaces(MovieRecord* m, bool stop = true) {
+  if (stop && m->mediaControl != nullptr) m->mediaControl->Stop();
   ReleaseInterface(&m->basicAudio);
   ReleaseInterface(&m->mediaSeeking);
   ReleaseInterface(&m->mediaControl);
@@ -153,11 +268,12 @@ void DeleteTempFile(MovieRecord* m) {
   }
 }
 
-// The failure step: every interface released, the temporary copy deleted,
-// one log line.
-int FailGraphOpen(MovieRecord* m, const char* message) {
-  ReleaseGraphInterfaces(m);
+// The failure step: every interface released, the temporary copy deleted
+// (or left to an abandoned render), one log line.
+int FailGraphOpen(MovieRecord* m, const char* message, GraphRenderJob* abandoned = nullptr) {
+  ReleaseGraphInterfaces(m, abandoned == nullptr);
   DeleteTempFile(m);
+  if (abandoned != nullptr) LeaveAbandonedRender(abandoned);
   LogWriteText(message);
   return -1;
 }
@@ -166,9 +282,32 @@ int FailGraphOpen(MovieRecord* m, const char* message) {
 
 void SetMovieTempFileWriter(MovieTempFileWriter writer) { TempWrite = writer != nullptr ? writer : RealWrite; }
 
+void SetMovieGraphRenderLimit(unsigned int milliseconds) { RenderTimeLimit = milliseconds; }
+
+void SetMovieGraphRenderFunction(MovieGraphRenderFunction render) { Render = render != nullptr ? render : RealRender; }
+
+int CountAbandonedMovieRenders() { return static_cast<int>(AbandonedRenders); }
+
+int ProbeMovieFile(const char* fileName) {
+  StreamHandle stream = FileStreamOpen(fileName, 0, 1, 0);
+  if (stream == 0) return MOVIE_PROBE_UNREADABLE;
+  FileStreamSeek(stream, 0, FILE_STREAM_SEEK_END);
+  const int64_t size = FileStreamTell(stream);
+  int result = MOVIE_PROBE_READ_FAILED;
+  if (size >= 0 && FileStreamSeek(stream, 0, FILE_STREAM_SEEK_SET) == 0) {
+    const MovieProbeSource source = {&stream, size, ReadStreamAt};
+    result = ProbeMovieContainer(&source);
+  }
+  FileStreamClose(stream);
+  return result;
+}
+
 int OpenMovieWithMediaGraph(MovieRecord* m, const char* fileName, int* width, int* height, int, int workerFlag) {
   m->frameImage.pixels = nullptr;
-  if (LooksLikeStillImageOrJunk(fileName)) {
+  // Damaged and foreign files never reach the graph, whose parsers can wait
+  // forever or crash on them; a file not readable here is left to it.
+  const int probed = ProbeMovieFile(fileName);
+  if (probed != MOVIE_PROBE_PLAYABLE && probed != MOVIE_PROBE_UNREADABLE) {
     char message[LOG_LINE_SIZE];
     snprintf(message, sizeof message, LOG_CANNOT_OPEN, fileName);
     LogWriteText(message);
@@ -194,17 +333,18 @@ int OpenMovieWithMediaGraph(MovieRecord* m, const char* fileName, int* width, in
   if (FAILED(m->graph->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&m->mediaSeeking))))
     return FailGraphOpen(m, LOG_NO_MEDIA_SEEKING);
   MultiByteToWide(GetCodePage(), fileName, m->fileName, FILE_PATH_SIZE);
-  HRESULT rendered = m->graph->RenderFile(m->fileName, nullptr);
-  if (FAILED(rendered) && m->tempFileFlag != 1) {
+  GraphRenderJob* abandoned = nullptr;
+  HRESULT rendered = RenderWithinLimit(m, &abandoned);
+  if (FAILED(rendered) && abandoned == nullptr && m->tempFileFlag != 1) {
     // Not openable by name (inside an archive, say): a temporary copy.
-    rendered = CopyToTempFile(m, fileName) ? m->graph->RenderFile(m->fileName, nullptr) : E_FAIL;
+    rendered = CopyToTempFile(m, fileName) ? RenderWithinLimit(m, &abandoned) : E_FAIL;
   }
   // A graph that rendered the file without our renderer has no picture.
   if (SUCCEEDED(rendered) && renderer->Width() <= 0) rendered = VFW_E_CANNOT_RENDER;
   if (FAILED(rendered)) {
     char message[LOG_LINE_SIZE];
     snprintf(message, sizeof message, LOG_CANNOT_OPEN, fileName);
-    return FailGraphOpen(m, message);
+    return FailGraphOpen(m, message, abandoned);
   }
   m->mediaSeeking->GetStopPosition(&m->stopPosition);
   renderer->LockFrame();
