@@ -156,6 +156,7 @@ int ReapplyDeviceStatesAfterRebuild() {
   for (int s = 0; s < 8; s++)
     SetTextureAddressModeCached(s, static_cast<int>(c.samplers[s].addressU), static_cast<int>(c.samplers[s].addressV),
                                 static_cast<int>(c.samplers[s].addressW));
+  ReapplyTextureTransforms();
   SetFogEnableCached(c.fogEnable);
   SetFogVertexModeCached(c.fogVertexMode);
   SetFogColorCached(c.fogColor);
@@ -178,14 +179,21 @@ int ReapplyDeviceStatesAfterRebuild() {
   }
   UpdateModelShaderSelection();
   SetLightingEnableCached(c.lighting);
+  SetAmbientColor(GetAmbientColorWord());
   GraphState.lights.resendAll = 1;
   ApplyLightsToDevice();
-  const D3DVIEWPORT9 viewport = c.viewport;
-  if (viewport.Width != 0 && viewport.Height != 0) SetViewportCached(&viewport);
-  const RECT scissor = c.scissor;
-  if (scissor.right > scissor.left && scissor.bottom > scissor.top) SetScissorRectCached(&scissor);
-  for (int t = 0; t < RENDER_STAGES; t++)
-    if (c.stages[t].set & 1) SetDeviceTextureStageState(t, D3DTSS_TEXCOORDINDEX, c.stages[t].texCoordIndex);
+  // The viewport and scissor of the draw area; an empty area keeps the cached ones.
+  const RECT area = GraphDraw.drawArea;
+  if (!GraphDraw.areaEmpty && area.right > area.left && area.bottom > area.top) {
+    SetViewportRect(area.left, area.top, area.right, area.bottom);
+    SetScissorRectCached(&area);
+  } else {
+    const D3DVIEWPORT9 viewport = c.viewport;
+    if (viewport.Width != 0 && viewport.Height != 0) SetViewportCached(&viewport);
+    const RECT scissor = c.scissor;
+    if (scissor.right > scissor.left && scissor.bottom > scissor.top) SetScissorRectCached(&scissor);
+  }
+  ReapplyTexCoordIndices();
   PrepareUntexturedDrawState();
   ReapplyDeviceStates();
   c.reapplyAll = 0;
