@@ -364,6 +364,86 @@ TEST_F(RebuildStatesFakeTest, EveryCachedStateIsSentToTheNewDevice) {
   EXPECT_EQ(0, DeleteLightHandle(light));
 }
 
+// A screen-mode change ends and starts the whole graphics system: the new
+// size reaches the queries and the device, render target 0 is the screen
+// with the whole draw size as draw area, and the further targets are empty.
+struct ModeCase {
+  int width, height;                      // asked for
+  int screenWidth, screenHeight;          // back buffer
+  int queryWidth, queryHeight;            // GetScreenModeSize and GetScreenSizeSetting
+  int emulation;                          // 320 x 240 drawn doubled
+};
+
+TEST_F(RebuildStatesFakeTest, AModeChangeShowsTheNewSizeWithTheScreenAsTheOnlyTarget) {
+  const ModeCase cases[] = {
+      {800, 600, 800, 600, 800, 600, 0},
+      {320, 240, 640, 480, 320, 240, 1},
+      {1024, 768, 1024, 768, 1024, 768, 0},
+      {640, 480, 640, 480, 640, 480, 0},
+  };
+  fake.table.SetDeviceRenderTarget = [](DWORD index, IDirect3DSurface9* surface) -> HRESULT {
+    FakeDirect3D::current->calls.push_back("RT(" + std::to_string(index) + (surface ? ",surface)" : ",null)"));
+    return D3D_OK;
+  };
+  for (const ModeCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    const int first = MakeBlankGraph(32, 32, 1, 1), second = MakeBlankGraph(32, 32, 1, 1);
+    ASSERT_GT(first, 0) << log_.Text();
+    ASSERT_GT(second, 0);
+    ASSERT_EQ(0, SetDrawTarget(first));
+    ASSERT_EQ(0, SetDrawTargetOfIndex(1, second, 0));
+    ASSERT_EQ(second, GetDrawTargetOfIndex(1, nullptr));
+    fake.calls.clear();
+
+    ASSERT_EQ(0, ChangeScreenMode(c.width, c.height, 32, 0, 0));
+    EXPECT_EQ(0, Screen.modeChanging);
+    int w = 0, h = 0, bits = 0;
+    GetScreenModeSize(&w, &h, &bits);
+    EXPECT_EQ(c.queryWidth, w);
+    EXPECT_EQ(c.queryHeight, h);
+    EXPECT_EQ(32, bits);
+    GetScreenSizeSetting(&w, &h);
+    EXPECT_EQ(c.queryWidth, w);
+    EXPECT_EQ(c.queryHeight, h);
+    EXPECT_EQ(c.screenWidth, Screen.width);
+    EXPECT_EQ(c.emulation, IsScreenEmulationOn());
+    ASSERT_FALSE(fake.deviceParams.empty());
+    EXPECT_EQ(static_cast<UINT>(c.screenWidth), fake.deviceParams.back().BackBufferWidth);
+    EXPECT_EQ(static_cast<UINT>(c.screenHeight), fake.deviceParams.back().BackBufferHeight);
+
+    EXPECT_EQ(SCREEN_BACK, GetDrawTarget());
+    EXPECT_EQ(0, GetDrawTargetOfIndex(1, nullptr));
+    const RECT whole = {0, 0, c.queryWidth, c.queryHeight};
+    EXPECT_TRUE(EqualRect(&whole, &GraphDraw.drawArea) != 0)
+        << GraphDraw.drawArea.right << "x" << GraphDraw.drawArea.bottom;
+    EXPECT_EQ(0, GraphDraw.areaEmpty);
+    EXPECT_EQ(static_cast<DWORD>(c.queryWidth), RenderState.viewport.Width);
+    EXPECT_EQ(static_cast<DWORD>(c.queryHeight), RenderState.viewport.Height);
+    const size_t device = LastDevice();
+    ASSERT_NE(std::string::npos, device);
+    EXPECT_TRUE(SentAfter(device, "RT(0,surface)"));
+    EXPECT_TRUE(SentAfter(device, "RT(1,null)"));
+  }
+}
+
+// A refused 320 x 240 request falls back to the mode from before, which
+// keeps drawing at its own size.
+TEST_F(RebuildFakeTest, ARefused320x240RequestFallsBackToTheOldModeWithoutEmulation) {
+  ASSERT_EQ(0, ChangeScreenMode(800, 600, 32, 0, 0));
+  ASSERT_EQ(0, IsScreenEmulationOn());
+  fake.directDrawFailures = 2;  // 640 x 480 drawn doubled, tried twice
+  ASSERT_EQ(0, ChangeScreenMode(320, 240, 32, 0, 0));
+  int w = 0, h = 0;
+  GetScreenModeSize(&w, &h, nullptr);
+  EXPECT_EQ(800, w);
+  EXPECT_EQ(600, h);
+  EXPECT_EQ(0, IsScreenEmulationOn());
+  GetScreenSizeSetting(&w, &h);
+  EXPECT_EQ(800, w);
+  EXPECT_EQ(600, h);
+  EXPECT_EQ(800, Screen.width);
+}
+
 }  // namespace
 
 namespace {

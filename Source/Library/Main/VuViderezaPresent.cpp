@@ -13,6 +13,7 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaMath.h"
+#include "VuViderezaRebuild.h"
 
 namespace {
 
@@ -308,6 +309,7 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
   Screen.modeChanging = 1;
   FlushVertexBatch(0);
   const bool wasUp = Screen.graphicsUp != 0;
+  const int oldAutoEmulation = Screen.autoEmulate320x240;
   if (width == 320 && height == 240) {
     width = 640;
     height = 480;
@@ -319,8 +321,9 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
   if (height == -1) height = Screen.height;
   if (bits == -1) bits = Screen.colorBits;
   if (refresh == -1) refresh = Screen.refreshRate;
+  // Switching the 320 x 240 emulation alone is a change too.
   if (!force && width == Screen.width && height == Screen.height && bits == Screen.colorBits &&
-      refresh == Screen.refreshRate) {
+      refresh == Screen.refreshRate && Screen.autoEmulate320x240 == oldAutoEmulation) {
     Screen.modeChanging = 0;
     return 0;
   }
@@ -328,6 +331,7 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
   LogIndentIn();
   if ((!IsLibraryStarted() && !wasUp) ||
       (!IsWindowedMode() && !IsDisplayModeAvailable(width, height, bits))) {
+    Screen.autoEmulate320x240 = oldAutoEmulation;  // the mode stays as it was
     LogIndentOut();
     Screen.modeChanging = 0;
     return 0;
@@ -346,16 +350,25 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
       Screen.autoEmulate320x240 = 1;
       done = RestartGraphics(640, 480, bits, refresh) == 0;
     }
-    if (!done) done = RestartGraphics(oldWidth, oldHeight, oldBits, oldRefresh) == 0;
+    // The mode from before comes back with its own emulation switch; the
+    // 640 x 480 defaults draw at full size.
+    if (!done) {
+      Screen.autoEmulate320x240 = oldAutoEmulation;
+      done = RestartGraphics(oldWidth, oldHeight, oldBits, oldRefresh) == 0;
+    }
+    if (!done) Screen.autoEmulate320x240 = 0;
     if (!done) done = RestartGraphics(640, 480, 16, 0) == 0;
     if (!done) done = RestartGraphics(640, 480, 32, 0) == 0;
     if (!done) FatalErrorExit("予期せぬ画面モード変更不能現象が起きました2\n");
   }
   if (keepFont) SetDefaultFontNameSizeThickness(fontName, fontSize, fontThickness);
+  // Full screen takes the style of its mode; a window's client area follows the new size.
   if (!IsWindowedMode()) ApplyWindowStyle();
+  else FitWindowToScreenSize();
   LogIndentOut();
   AddLogText(LOG_SCREEN_MODE_CHANGE_DONE);
   PumpWindowMessagesCore();
+  ResetDrawTargetsAfterModeChange();
   Screen.modeChanging = 0;
   return 0;
 }

@@ -308,3 +308,14 @@ void ForgetDrawTargetGraph(int graphic) {
     DrawTargets.surfaces[i] = 0;
   }
 }
+
+int ResetDrawTargetsAfterModeChange() {
+  if (!Screen.graphicsUp) return 0;
+  if (SetDrawTargetOfIndex(0, GetDrawTarget(), GetDrawTargetSurfaceIndex()) != 0) SetDrawTargetOfIndex(0, SCREEN_BACK, 0);
+  for (int i = 1; i < DRAW_TARGET_SLOTS; i++) {
+    if (i < RenderTargetLimit() && FurtherTargetsUsable()) SetDrawTargetOfIndex(i, 0, 0);
+    DrawTargets.graphs[i] = 0;
+    DrawTargets.surfaces[i] = 0;
+  }
+  return 0;
+}
