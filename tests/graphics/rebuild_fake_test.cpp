@@ -444,6 +444,91 @@ TEST_F(RebuildFakeTest, ARefused320x240RequestFallsBackToTheOldModeWithoutEmulat
   EXPECT_EQ(800, Screen.width);
 }
 
+// Render target 0 as the device last received it.
+IDirect3DSurface9* DeviceTarget0 = nullptr;
+
+class SubBackBufferFakeTest : public RebuildStatesFakeTest {
+ protected:
+  void SetUp() override {
+    RebuildStatesFakeTest::SetUp();
+    DeviceTarget0 = nullptr;
+    fake.table.SetDeviceRenderTarget = [](DWORD index, IDirect3DSurface9* surface) -> HRESULT {
+      if (index == 0) DeviceTarget0 = surface;
+      FakeDirect3D::current->calls.push_back("RT(" + std::to_string(index) + ")");
+      return D3D_OK;
+    };
+  }
+  // The last call of a kind ("Viewport(", "Scissor("), or empty.
+  std::string Last(const std::string& prefix) const {
+    for (size_t i = fake.calls.size(); i-- > 0;)
+      if (fake.calls[i].rfind(prefix, 0) == 0) return fake.calls[i];
+    return "";
+  }
+  std::string CachedViewport() const {
+    const D3DVIEWPORT9& v = RenderState.viewport;
+    return "Viewport(" + std::to_string(v.X) + "," + std::to_string(v.Y) + "," + std::to_string(v.Width) + "," +
+           std::to_string(v.Height) + ")";
+  }
+};
+
+TEST_F(SubBackBufferFakeTest, TheSubBackBufferIsRenderTargetZeroInTheCachesAndThroughARebuild) {
+  ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  ASSERT_EQ(0, SetClipRect(10, 20, 300, 200));
+  ASSERT_EQ(0, UseSubBackBuffer());
+  IDirect3DSurface9* sub = DeviceLayer.subBackBuffer;
+  ASSERT_NE(nullptr, sub);
+  EXPECT_EQ(sub, DeviceTarget0);
+  EXPECT_EQ(sub, GetCachedRenderTarget(0));
+  // The new render target 0 took the whole-surface viewport, and so did the cache.
+  EXPECT_EQ("Viewport(0,0,640,480)", Last("Viewport("));
+  EXPECT_EQ(Last("Viewport("), CachedViewport());
+  // The same draw area again is not skipped by a stale cached viewport.
+  fake.calls.clear();
+  ASSERT_EQ(0, SetClipRect(10, 20, 300, 200));
+  EXPECT_EQ("Viewport(10,20,290,180)", Last("Viewport("));
+
+  fake.calls.clear();
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  ASSERT_NE(std::string::npos, LastDevice());
+  ASSERT_NE(nullptr, DeviceLayer.subBackBuffer) << "made again on the new device";
+  EXPECT_EQ(DeviceLayer.subBackBuffer, DeviceTarget0);
+  EXPECT_EQ(DeviceLayer.subBackBuffer, GetCachedRenderTarget(0));
+  EXPECT_EQ("Viewport(10,20,290,180)", Last("Viewport("));
+  EXPECT_EQ(Last("Viewport("), CachedViewport());
+  EXPECT_EQ("Scissor(10,20,300,200)", Last("Scissor("));
+
+  // The whole screen again: the cache must not skip it.
+  fake.calls.clear();
+  ASSERT_EQ(0, SetClipRect(0, 0, 640, 480));
+  EXPECT_EQ("Viewport(0,0,640,480)", Last("Viewport("));
+  // The present copies the sub back buffer into the back buffer.
+  fake.calls.clear();
+  EXPECT_EQ(0, PresentSoftwareScreen(nullptr));
+  const auto stretch = std::find(fake.calls.begin(), fake.calls.end(), "StretchRect");
+  ASSERT_NE(fake.calls.end(), stretch);
+  const auto present = std::find_if(fake.calls.begin(), fake.calls.end(),
+                                    [](const std::string& c) { return c.rfind("Present(", 0) == 0; });
+  ASSERT_NE(fake.calls.end(), present);
+  EXPECT_LT(stretch, present);
+}
+
+TEST_F(SubBackBufferFakeTest, DrawingIntoAGraphicKeepsItAsRenderTargetZero) {
+  const int graph = MakeBlankGraph(64, 32, 1, 1);
+  ASSERT_GT(graph, 0);
+  ASSERT_EQ(0, SetDrawTarget(graph));
+  IDirect3DSurface9* graphSurface = DeviceTarget0;
+  ASSERT_NE(nullptr, graphSurface);
+  ASSERT_EQ(0, UseSubBackBuffer());
+  EXPECT_EQ(graphSurface, DeviceTarget0);
+  EXPECT_EQ(graphSurface, GetCachedRenderTarget(0));
+  EXPECT_EQ("Viewport(0,0,64,32)", CachedViewport());
+  ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  EXPECT_EQ(DeviceLayer.subBackBuffer, DeviceTarget0);
+  EXPECT_EQ(DeviceLayer.subBackBuffer, GetCachedRenderTarget(0));
+  EXPECT_EQ("Viewport(0,0,640,480)", Last("Viewport("));
+  EXPECT_EQ(Last("Viewport("), CachedViewport());
+}
+
 }  // namespace
 
 namespace {

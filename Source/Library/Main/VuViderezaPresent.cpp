@@ -12,8 +12,10 @@
 #include "VeVidu.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
 #include "VuViderezaMath.h"
 #include "VuViderezaRebuild.h"
+#include "VuViderezaRenderState.h"
 
 namespace {
 
@@ -190,10 +192,15 @@ int UseSubBackBuffer() {
   EndDrawScene();
   if (CreateSubBackBuffer() < 0) return -1;
   StretchDeviceRect(DeviceLayer.backBuffer, nullptr, DeviceLayer.subBackBuffer, nullptr, D3DTEXF_NONE);
-  SetDeviceRenderTarget(0, DeviceLayer.subBackBuffer);
-  const D3DVIEWPORT9 viewport = {0, 0, static_cast<DWORD>(Screen.width),
-                                 static_cast<DWORD>(Screen.height), 0.0f, 1.0f};
-  SetDeviceViewport(&viewport);
+  // Through the caches, so that they hold what the device has. Drawing into a
+  // graphic or the mask keeps its own render target 0.
+  RenderState.reapplyAll = 1;
+  FlushVertexBatch(0);
+  if (GetActiveMaskSurface() == nullptr && GetDrawTargetSurface() == DeviceLayer.subBackBuffer) {
+    SetRenderTargetCached(DeviceLayer.subBackBuffer, 0);
+    SetViewportRect(0, 0, Screen.width, Screen.height);
+  }
+  RenderState.reapplyAll = 0;
   return 0;
 }
 

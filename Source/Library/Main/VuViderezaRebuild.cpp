@@ -207,6 +207,7 @@ int RebuildGraphicsDevice(int bits, int width, int height, int refresh, int chan
   // What comes back on the new device: the cached states and the transforms.
   const RenderStateCache savedCache = RenderState;
   const TransformState savedTransforms = Transforms;
+  const bool hadSubBackBuffer = DeviceLayer.subBackBuffer != nullptr;
   if (graphicsOn) {
     if (DeviceLayer.hardware) {
       ReleaseMaskScreen();
@@ -232,6 +233,8 @@ int RebuildGraphicsDevice(int bits, int width, int height, int refresh, int chan
   RestoreMaskScreen();
   InitializeDeviceDrawState();  // the new device's defaults; the kept cache goes over them
   PutBackCache(savedCache, changeMode == 0);
+  // Full-screen drawing that went into the sub back buffer goes on there.
+  if (hadSubBackBuffer) UseSubBackBuffer();
   SetDrawTargetOfIndex(0, GetDrawTarget(), GetDrawTargetSurfaceIndex());
   ReapplyDeviceStatesAfterRebuild();
   for (int i = 0; i < 2; i++) {
