@@ -46,6 +46,7 @@ std::vector<uint8_t> Pattern(size_t size, int seed) {
   return bytes;
 }
 
+using test_support::BackBufferPixel;
 using test_support::DeviceBufferBytes;
 
 Matrix4 Numbered(float base) {
@@ -285,6 +286,92 @@ TEST_F(RebuildDisplayTest, RepeatedRebuildsLeaveNoBlockAndNoDeviceObject) {
   EXPECT_EQ(REBUILDS, std::count(releases.begin(), releases.end(), 0u))
       << "every old device ended with its last release";
   for (int i = 0; i < 16; i++) EXPECT_EQ(0, WrongTilePixels(tiles[i], i)) << "tile " << i;
+}
+
+// A windowed screen-mode change through SetScreenMode: 640 x 480 to
+// 800 x 600 and back. Each mode ends and starts the graphics system, so the
+// graphics of the old mode go with it; the same file loads again to the same
+// pixels. After each change the back buffer, the client area and the size
+// queries have the new size, and a frame drawn over the whole new screen
+// reads back from the back buffer and from the window.
+TEST_F(RebuildDisplayTest, AWindowedModeChangeResizesBuffersWindowAndDrawing) {
+  int tiles[16];
+  ASSERT_EQ(0, LoadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, tiles, 1));
+  BaseImageRecord before;
+  ASSERT_EQ(0, ReadGraphToBaseImage(tiles[5], &before));
+  Settle();
+
+  const int sizes[][2] = {{800, 600}, {640, 480}};
+  for (const auto& size : sizes) {
+    const int w = size[0], h = size[1];
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    ASSERT_EQ(0, SetScreenMode(w, h, 32, 0)) << log_.Text();
+    Settle();
+    ASSERT_EQ(1, HasDirect3DDevice());
+
+    D3DSURFACE_DESC desc;
+    ASSERT_EQ(D3D_OK, DeviceLayer.backBuffer->GetDesc(&desc));
+    EXPECT_EQ(static_cast<UINT>(w), desc.Width);
+    EXPECT_EQ(static_cast<UINT>(h), desc.Height);
+    RECT client;
+    ASSERT_TRUE(GetClientRect(GetMainWindowHandle(), &client));
+    EXPECT_EQ(w, client.right);
+    EXPECT_EQ(h, client.bottom);
+    int qw = 0, qh = 0, bits = 0;
+    GetScreenModeSize(&qw, &qh, &bits);
+    EXPECT_EQ(w, qw);
+    EXPECT_EQ(h, qh);
+    EXPECT_EQ(32, bits);
+    GetScreenSizeSetting(&qw, &qh);
+    EXPECT_EQ(w, qw);
+    EXPECT_EQ(h, qh);
+
+    // The old mode's graphics went with it; the file loads again to the same pixels.
+    ASSERT_EQ(0, LoadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, tiles, 1)) << log_.Text();
+    BaseImageRecord after;
+    ASSERT_EQ(0, ReadGraphToBaseImage(tiles[5], &after));
+    ASSERT_EQ(before.width, after.width);
+    ASSERT_EQ(before.height, after.height);
+    int different = 0;
+    for (int y = 0; y < before.height; y++)
+      for (int x = 0; x < before.width; x++)
+        different += GetBaseImagePixelARGB8(&before, x, y) != GetBaseImagePixelARGB8(&after, x, y);
+    ReleaseBaseImage(&after);
+    EXPECT_EQ(0, different);
+    for (int i = 0; i < 16; i++) EXPECT_EQ(0, WrongTilePixels(tiles[i], i)) << "tile " << i;
+
+    // The frame: a background over the whole screen, a box in each corner,
+    // tile 5 in the middle drawn without transparency.
+    struct Box {
+      int x1, y1, x2, y2, r, g, b;
+    };
+    const Box boxes[] = {{0, 0, w, h, 20, 40, 60},          {0, 0, 8, 8, 0, 250, 0},
+                         {w - 8, 0, w, 8, 0, 0, 250},       {0, h - 8, 8, h, 250, 250, 0},
+                         {w - 8, h - 8, w, h, 250, 10, 10}};
+    for (const Box& b : boxes) ASSERT_EQ(0, DrawRectShape(b.x1, b.y1, b.x2, b.y2, MakeColorValue(b.r, b.g, b.b), 1));
+    const int tileX = w / 2 - 27, tileY = h / 2 - 40;
+    ASSERT_EQ(0, DrawImageAt(tileX, tileY, tiles[5], 0));
+    ASSERT_EQ(0, PresentBackBuffer());
+    struct Probe {
+      int x, y;
+      DWORD rgb;
+    };
+    const Probe probes[] = {{0, 0, 0x00FA00},     {7, 7, 0x00FA00},         {8, 8, 0x14283C},
+                            {w - 1, 0, 0x0000FA}, {0, h - 1, 0xFAFA00},     {w - 1, h - 1, 0xFA0A0A},
+                            {w - 8, h - 8, 0xFA0A0A}, {w - 9, h - 9, 0x14283C}, {w / 2, 20, 0x14283C}};
+    for (const Probe& p : probes)
+      EXPECT_EQ(p.rgb, BackBufferPixel(p.x, p.y)) << "back buffer at " << p.x << "," << p.y;
+    // Row 40 of the tile as the file has it.
+    int wrongRow = 0;
+    for (int x = 0; x < 55; x++)
+      wrongRow += BackBufferPixel(tileX + x, tileY + 40) != (GetBaseImagePixelARGB8(&file_, 55 + x, 80 + 40) & 0xFFFFFF);
+    EXPECT_EQ(0, wrongRow) << "pixels of the drawn tile";
+    Settle();
+    // The window shows the whole frame: its far corner too.
+    EXPECT_EQ(0xFA0A0Au, WindowPixel(w - 1, h - 1));
+    EXPECT_EQ(0x00FA00u, WindowPixel(0, 0));
+  }
+  ReleaseBaseImage(&before);
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,16 +21,20 @@
 #include "RaRadara.h"
 #include "RaRadaraLog.h"
 #include "TestFiles.h"
+#include "RuRovoreziZuzu.h"
 #include "VeRavoro.h"
 #include "VuViderezaBuffer.h"
 #include "VuViderezaDevice.h"
+#include "VuViderezaDraw.h"
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphPool.h"
 #include "VuViderezaGraphics.h"
 #include "VuViderezaRebuild.h"
+#include "VuViderezaRenderState.h"
 #include "VuViderezaShader.h"
 #include "VuViderezaShaderCode.h"
 #include "VuViderezaShadowMap.h"
+#include "VuViderezaTransform.h"
 #include "ZiDezaru.h"
 
 using test_support::FakeDirect3D;
@@ -225,6 +232,301 @@ TEST_F(RebuildFakeTest, AHundredRebuildsLeaveNoMemoryBlockAndReleaseAsMuchEachTi
     ASSERT_EQ(perRebuild, Releases) << "rebuild " << i;
   }
   EXPECT_EQ(blocks, GetAllocCount());
+}
+
+// Matrices and lights as the device received them, each with the position
+// its call has in the fake's log.
+struct MatrixCall {
+  size_t at;
+  DWORD state;
+  D3DMATRIX matrix;
+};
+struct LightCall {
+  size_t at;
+  DWORD index;
+  D3DLIGHT9 light;
+};
+std::vector<MatrixCall>* Matrices = nullptr;
+std::vector<LightCall>* LightsSent = nullptr;
+
+D3DMATRIX NumberedMatrix(float base) {
+  D3DMATRIX m;
+  for (int i = 0; i < 16; i++) (&m._11)[i] = base + static_cast<float>(i);
+  return m;
+}
+
+class RebuildStatesFakeTest : public RebuildFakeTest {
+ protected:
+  void SetUp() override {
+    RebuildFakeTest::SetUp();
+    Matrices = &matrices_;
+    LightsSent = &lights_;
+    fake.table.SetDeviceTransform = [](D3DTRANSFORMSTATETYPE state, const D3DMATRIX* m) -> HRESULT {
+      std::vector<std::string>& calls = FakeDirect3D::current->calls;
+      Matrices->push_back({calls.size(), static_cast<DWORD>(state), *m});
+      calls.push_back("SetTransform(" + std::to_string(state) + ")");
+      return D3D_OK;
+    };
+    fake.table.SetDeviceLightRaw = [](DWORD index, const D3DLIGHT9* light) -> HRESULT {
+      std::vector<std::string>& calls = FakeDirect3D::current->calls;
+      LightsSent->push_back({calls.size(), index, *light});
+      calls.push_back("SetLight(" + std::to_string(index) + "," + std::to_string(light->Type) + ")");
+      return D3D_OK;
+    };
+  }
+  void TearDown() override {
+    Matrices = nullptr;
+    LightsSent = nullptr;
+    RebuildFakeTest::TearDown();
+  }
+  // Position of the last new device's creation in the log.
+  size_t LastDevice() const {
+    for (size_t i = fake.calls.size(); i-- > 0;)
+      if (fake.calls[i].rfind("CreateDevice(", 0) == 0) return i;
+    return std::string::npos;
+  }
+  bool SentAfter(size_t from, const std::string& call) const {
+    return std::find(fake.calls.begin() + static_cast<std::ptrdiff_t>(from), fake.calls.end(), call) != fake.calls.end();
+  }
+  bool MatrixSentAfter(size_t from, DWORD state, const D3DMATRIX& m) const {
+    for (const MatrixCall& c : matrices_)
+      if (c.at > from && c.state == state && memcmp(&c.matrix, &m, sizeof m) == 0) return true;
+    return false;
+  }
+  std::vector<MatrixCall> matrices_;
+  std::vector<LightCall> lights_;
+};
+
+TEST_F(RebuildStatesFakeTest, EveryCachedStateIsSentToTheNewDevice) {
+  const D3DMATRIX texture1 = NumberedMatrix(1.0f), texture3 = NumberedMatrix(100.0f);
+  ASSERT_EQ(0, SetTextureTransformCached(1, &texture1));
+  ASSERT_EQ(0, SetTextureTransformCached(3, &texture3));
+  Matrix4 world;
+  memcpy(&world, &texture3, sizeof world);
+  world.m[3][0] = 7.5f;
+  ASSERT_EQ(0, StoreWorldMatrix(&world));
+  ASSERT_EQ(0, SetUseLighting(1));
+  ASSERT_EQ(0, SetAmbientColor(0x80402010));
+  const int light = CreateDirectionalLight(0.0f, 0.0f, 1.0f);
+  ASSERT_GE(light, 0);
+  GetLightRecord(light)->light.Diffuse = {0.25f, 0.5f, 0.75f, 1.0f};
+  ASSERT_EQ(0, ApplyLightsToDevice());
+  ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  ASSERT_EQ(0, SetClipRect(10, 20, 300, 200));
+  // Indices the stage programs leave on the higher stages.
+  for (int t = 4; t < RENDER_STAGES; t++) {
+    RenderState.stages[t].texCoordIndex = static_cast<DWORD>(RENDER_STAGES - 1 - t);
+    RenderState.stages[t].set |= 1;
+  }
+
+  fake.calls.clear();
+  matrices_.clear();
+  lights_.clear();
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  const size_t device = LastDevice();
+  ASSERT_NE(std::string::npos, device);
+
+  struct Expected {
+    const char* what;
+    std::string call;
+  };
+  std::vector<Expected> table = {
+      {"stage 1 texture transform on", "TSS(1,24,3)"},
+      {"stage 3 texture transform on", "TSS(3,24,3)"},
+      {"stage 5 texture transform off", "TSS(5,24,0)"},
+      {"stage 7 texture transform off", "TSS(7,24,0)"},
+      {"lighting on", "RS(137,1)"},
+      {"ambient colour", "RS(139," + std::to_string(0x80402010u) + ")"},
+      {"viewport of the draw area", "Viewport(10,20,290,180)"},
+      {"scissor of the draw area", "Scissor(10,20,300,200)"},
+  };
+  for (int t = 4; t < RENDER_STAGES; t++)
+    table.push_back({"texture-coordinate index", "TSS(" + std::to_string(t) + ",11," +
+                                                     std::to_string(RENDER_STAGES - 1 - t) + ")"});
+  for (const Expected& e : table) EXPECT_TRUE(SentAfter(device, e.call)) << e.what << ": " << e.call;
+
+  EXPECT_TRUE(MatrixSentAfter(device, D3DTS_TEXTURE1, texture1)) << "stage 1 matrix";
+  EXPECT_TRUE(MatrixSentAfter(device, D3DTS_TEXTURE3, texture3)) << "stage 3 matrix";
+  D3DMATRIX worldSent;
+  memcpy(&worldSent, &world, sizeof worldSent);
+  EXPECT_TRUE(MatrixSentAfter(device, D3DTS_WORLD, worldSent)) << "world matrix";
+  int lightIndex = -1;
+  for (const LightCall& c : lights_)
+    if (c.at > device && c.light.Type == D3DLIGHT_DIRECTIONAL && c.light.Diffuse.r == 0.25f &&
+        c.light.Diffuse.g == 0.5f && c.light.Diffuse.b == 0.75f)
+      lightIndex = static_cast<int>(c.index);
+  ASSERT_GE(lightIndex, 0) << "the light's data on the new device";
+  EXPECT_TRUE(SentAfter(device, "LightEnable(" + std::to_string(lightIndex) + ",1)"));
+  // The cache mirrors what was sent last.
+  EXPECT_EQ(0x80402010u, GetAmbientColorWord());
+  EXPECT_EQ(10u, RenderState.viewport.X);
+  EXPECT_EQ(180u, RenderState.viewport.Height);
+  EXPECT_EQ(0, DeleteLightHandle(light));
+}
+
+// A screen-mode change ends and starts the whole graphics system: the new
+// size reaches the queries and the device, render target 0 is the screen
+// with the whole draw size as draw area, and the further targets are empty.
+struct ModeCase {
+  int width, height;                      // asked for
+  int screenWidth, screenHeight;          // back buffer
+  int queryWidth, queryHeight;            // GetScreenModeSize and GetScreenSizeSetting
+  int emulation;                          // 320 x 240 drawn doubled
+};
+
+TEST_F(RebuildStatesFakeTest, AModeChangeShowsTheNewSizeWithTheScreenAsTheOnlyTarget) {
+  const ModeCase cases[] = {
+      {800, 600, 800, 600, 800, 600, 0},
+      {320, 240, 640, 480, 320, 240, 1},
+      {1024, 768, 1024, 768, 1024, 768, 0},
+      {640, 480, 640, 480, 640, 480, 0},
+  };
+  fake.table.SetDeviceRenderTarget = [](DWORD index, IDirect3DSurface9* surface) -> HRESULT {
+    FakeDirect3D::current->calls.push_back("RT(" + std::to_string(index) + (surface ? ",surface)" : ",null)"));
+    return D3D_OK;
+  };
+  for (const ModeCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    const int first = MakeBlankGraph(32, 32, 1, 1), second = MakeBlankGraph(32, 32, 1, 1);
+    ASSERT_GT(first, 0) << log_.Text();
+    ASSERT_GT(second, 0);
+    ASSERT_EQ(0, SetDrawTarget(first));
+    ASSERT_EQ(0, SetDrawTargetOfIndex(1, second, 0));
+    ASSERT_EQ(second, GetDrawTargetOfIndex(1, nullptr));
+    fake.calls.clear();
+
+    ASSERT_EQ(0, ChangeScreenMode(c.width, c.height, 32, 0, 0));
+    EXPECT_EQ(0, Screen.modeChanging);
+    int w = 0, h = 0, bits = 0;
+    GetScreenModeSize(&w, &h, &bits);
+    EXPECT_EQ(c.queryWidth, w);
+    EXPECT_EQ(c.queryHeight, h);
+    EXPECT_EQ(32, bits);
+    GetScreenSizeSetting(&w, &h);
+    EXPECT_EQ(c.queryWidth, w);
+    EXPECT_EQ(c.queryHeight, h);
+    EXPECT_EQ(c.screenWidth, Screen.width);
+    EXPECT_EQ(c.emulation, IsScreenEmulationOn());
+    ASSERT_FALSE(fake.deviceParams.empty());
+    EXPECT_EQ(static_cast<UINT>(c.screenWidth), fake.deviceParams.back().BackBufferWidth);
+    EXPECT_EQ(static_cast<UINT>(c.screenHeight), fake.deviceParams.back().BackBufferHeight);
+
+    EXPECT_EQ(SCREEN_BACK, GetDrawTarget());
+    EXPECT_EQ(0, GetDrawTargetOfIndex(1, nullptr));
+    const RECT whole = {0, 0, c.queryWidth, c.queryHeight};
+    EXPECT_TRUE(EqualRect(&whole, &GraphDraw.drawArea) != 0)
+        << GraphDraw.drawArea.right << "x" << GraphDraw.drawArea.bottom;
+    EXPECT_EQ(0, GraphDraw.areaEmpty);
+    EXPECT_EQ(static_cast<DWORD>(c.queryWidth), RenderState.viewport.Width);
+    EXPECT_EQ(static_cast<DWORD>(c.queryHeight), RenderState.viewport.Height);
+    const size_t device = LastDevice();
+    ASSERT_NE(std::string::npos, device);
+    EXPECT_TRUE(SentAfter(device, "RT(0,surface)"));
+    EXPECT_TRUE(SentAfter(device, "RT(1,null)"));
+  }
+}
+
+// A refused 320 x 240 request falls back to the mode from before, which
+// keeps drawing at its own size.
+TEST_F(RebuildFakeTest, ARefused320x240RequestFallsBackToTheOldModeWithoutEmulation) {
+  ASSERT_EQ(0, ChangeScreenMode(800, 600, 32, 0, 0));
+  ASSERT_EQ(0, IsScreenEmulationOn());
+  fake.directDrawFailures = 2;  // 640 x 480 drawn doubled, tried twice
+  ASSERT_EQ(0, ChangeScreenMode(320, 240, 32, 0, 0));
+  int w = 0, h = 0;
+  GetScreenModeSize(&w, &h, nullptr);
+  EXPECT_EQ(800, w);
+  EXPECT_EQ(600, h);
+  EXPECT_EQ(0, IsScreenEmulationOn());
+  GetScreenSizeSetting(&w, &h);
+  EXPECT_EQ(800, w);
+  EXPECT_EQ(600, h);
+  EXPECT_EQ(800, Screen.width);
+}
+
+// Render target 0 as the device last received it.
+IDirect3DSurface9* DeviceTarget0 = nullptr;
+
+class SubBackBufferFakeTest : public RebuildStatesFakeTest {
+ protected:
+  void SetUp() override {
+    RebuildStatesFakeTest::SetUp();
+    DeviceTarget0 = nullptr;
+    fake.table.SetDeviceRenderTarget = [](DWORD index, IDirect3DSurface9* surface) -> HRESULT {
+      if (index == 0) DeviceTarget0 = surface;
+      FakeDirect3D::current->calls.push_back("RT(" + std::to_string(index) + ")");
+      return D3D_OK;
+    };
+  }
+  // The last call of a kind ("Viewport(", "Scissor("), or empty.
+  std::string Last(const std::string& prefix) const {
+    for (size_t i = fake.calls.size(); i-- > 0;)
+      if (fake.calls[i].rfind(prefix, 0) == 0) return fake.calls[i];
+    return "";
+  }
+  std::string CachedViewport() const {
+    const D3DVIEWPORT9& v = RenderState.viewport;
+    return "Viewport(" + std::to_string(v.X) + "," + std::to_string(v.Y) + "," + std::to_string(v.Width) + "," +
+           std::to_string(v.Height) + ")";
+  }
+};
+
+TEST_F(SubBackBufferFakeTest, TheSubBackBufferIsRenderTargetZeroInTheCachesAndThroughARebuild) {
+  ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  ASSERT_EQ(0, SetClipRect(10, 20, 300, 200));
+  ASSERT_EQ(0, UseSubBackBuffer());
+  IDirect3DSurface9* sub = DeviceLayer.subBackBuffer;
+  ASSERT_NE(nullptr, sub);
+  EXPECT_EQ(sub, DeviceTarget0);
+  EXPECT_EQ(sub, GetCachedRenderTarget(0));
+  // The new render target 0 took the whole-surface viewport, and so did the cache.
+  EXPECT_EQ("Viewport(0,0,640,480)", Last("Viewport("));
+  EXPECT_EQ(Last("Viewport("), CachedViewport());
+  // The same draw area again is not skipped by a stale cached viewport.
+  fake.calls.clear();
+  ASSERT_EQ(0, SetClipRect(10, 20, 300, 200));
+  EXPECT_EQ("Viewport(10,20,290,180)", Last("Viewport("));
+
+  fake.calls.clear();
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  ASSERT_NE(std::string::npos, LastDevice());
+  ASSERT_NE(nullptr, DeviceLayer.subBackBuffer) << "made again on the new device";
+  EXPECT_EQ(DeviceLayer.subBackBuffer, DeviceTarget0);
+  EXPECT_EQ(DeviceLayer.subBackBuffer, GetCachedRenderTarget(0));
+  EXPECT_EQ("Viewport(10,20,290,180)", Last("Viewport("));
+  EXPECT_EQ(Last("Viewport("), CachedViewport());
+  EXPECT_EQ("Scissor(10,20,300,200)", Last("Scissor("));
+
+  // The whole screen again: the cache must not skip it.
+  fake.calls.clear();
+  ASSERT_EQ(0, SetClipRect(0, 0, 640, 480));
+  EXPECT_EQ("Viewport(0,0,640,480)", Last("Viewport("));
+  // The present copies the sub back buffer into the back buffer.
+  fake.calls.clear();
+  EXPECT_EQ(0, PresentSoftwareScreen(nullptr));
+  const auto stretch = std::find(fake.calls.begin(), fake.calls.end(), "StretchRect");
+  ASSERT_NE(fake.calls.end(), stretch);
+  const auto present = std::find_if(fake.calls.begin(), fake.calls.end(),
+                                    [](const std::string& c) { return c.rfind("Present(", 0) == 0; });
+  ASSERT_NE(fake.calls.end(), present);
+  EXPECT_LT(stretch, present);
+}
+
+TEST_F(SubBackBufferFakeTest, DrawingIntoAGraphicKeepsItAsRenderTargetZero) {
+  const int graph = MakeBlankGraph(64, 32, 1, 1);
+  ASSERT_GT(graph, 0);
+  ASSERT_EQ(0, SetDrawTarget(graph));
+  IDirect3DSurface9* graphSurface = DeviceTarget0;
+  ASSERT_NE(nullptr, graphSurface);
+  ASSERT_EQ(0, UseSubBackBuffer());
+  EXPECT_EQ(graphSurface, DeviceTarget0);
+  EXPECT_EQ(graphSurface, GetCachedRenderTarget(0));
+  EXPECT_EQ("Viewport(0,0,64,32)", CachedViewport());
+  ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  EXPECT_EQ(DeviceLayer.subBackBuffer, DeviceTarget0);
+  EXPECT_EQ(DeviceLayer.subBackBuffer, GetCachedRenderTarget(0));
+  EXPECT_EQ("Viewport(0,0,640,480)", Last("Viewport("));
+  EXPECT_EQ(Last("Viewport("), CachedViewport());
 }
 
 }  // namespace

@@ -12,7 +12,10 @@
 #include "VeVidu.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
 #include "VuViderezaMath.h"
+#include "VuViderezaRebuild.h"
+#include "VuViderezaRenderState.h"
 
 namespace {
 
@@ -189,10 +192,15 @@ int UseSubBackBuffer() {
   EndDrawScene();
   if (CreateSubBackBuffer() < 0) return -1;
   StretchDeviceRect(DeviceLayer.backBuffer, nullptr, DeviceLayer.subBackBuffer, nullptr, D3DTEXF_NONE);
-  SetDeviceRenderTarget(0, DeviceLayer.subBackBuffer);
-  const D3DVIEWPORT9 viewport = {0, 0, static_cast<DWORD>(Screen.width),
-                                 static_cast<DWORD>(Screen.height), 0.0f, 1.0f};
-  SetDeviceViewport(&viewport);
+  // Through the caches, so that they hold what the device has. Drawing into a
+  // graphic or the mask keeps its own render target 0.
+  RenderState.reapplyAll = 1;
+  FlushVertexBatch(0);
+  if (GetActiveMaskSurface() == nullptr && GetDrawTargetSurface() == DeviceLayer.subBackBuffer) {
+    SetRenderTargetCached(DeviceLayer.subBackBuffer, 0);
+    SetViewportRect(0, 0, Screen.width, Screen.height);
+  }
+  RenderState.reapplyAll = 0;
   return 0;
 }
 
@@ -308,6 +316,7 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
   Screen.modeChanging = 1;
   FlushVertexBatch(0);
   const bool wasUp = Screen.graphicsUp != 0;
+  const int oldAutoEmulation = Screen.autoEmulate320x240;
   if (width == 320 && height == 240) {
     width = 640;
     height = 480;
@@ -319,8 +328,9 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
   if (height == -1) height = Screen.height;
   if (bits == -1) bits = Screen.colorBits;
   if (refresh == -1) refresh = Screen.refreshRate;
+  // Switching the 320 x 240 emulation alone is a change too.
   if (!force && width == Screen.width && height == Screen.height && bits == Screen.colorBits &&
-      refresh == Screen.refreshRate) {
+      refresh == Screen.refreshRate && Screen.autoEmulate320x240 == oldAutoEmulation) {
     Screen.modeChanging = 0;
     return 0;
   }
@@ -328,6 +338,7 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
   LogIndentIn();
   if ((!IsLibraryStarted() && !wasUp) ||
       (!IsWindowedMode() && !IsDisplayModeAvailable(width, height, bits))) {
+    Screen.autoEmulate320x240 = oldAutoEmulation;  // the mode stays as it was
     LogIndentOut();
     Screen.modeChanging = 0;
     return 0;
@@ -346,16 +357,25 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
       Screen.autoEmulate320x240 = 1;
       done = RestartGraphics(640, 480, bits, refresh) == 0;
     }
-    if (!done) done = RestartGraphics(oldWidth, oldHeight, oldBits, oldRefresh) == 0;
+    // The mode from before comes back with its own emulation switch; the
+    // 640 x 480 defaults draw at full size.
+    if (!done) {
+      Screen.autoEmulate320x240 = oldAutoEmulation;
+      done = RestartGraphics(oldWidth, oldHeight, oldBits, oldRefresh) == 0;
+    }
+    if (!done) Screen.autoEmulate320x240 = 0;
     if (!done) done = RestartGraphics(640, 480, 16, 0) == 0;
     if (!done) done = RestartGraphics(640, 480, 32, 0) == 0;
     if (!done) FatalErrorExit("予期せぬ画面モード変更不能現象が起きました2\n");
   }
   if (keepFont) SetDefaultFontNameSizeThickness(fontName, fontSize, fontThickness);
+  // Full screen takes the style of its mode; a window's client area follows the new size.
   if (!IsWindowedMode()) ApplyWindowStyle();
+  else FitWindowToScreenSize();
   LogIndentOut();
   AddLogText(LOG_SCREEN_MODE_CHANGE_DONE);
   PumpWindowMessagesCore();
+  ResetDrawTargetsAfterModeChange();
   Screen.modeChanging = 0;
   return 0;
 }

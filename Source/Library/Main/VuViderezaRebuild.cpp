@@ -156,6 +156,7 @@ int ReapplyDeviceStatesAfterRebuild() {
   for (int s = 0; s < 8; s++)
     SetTextureAddressModeCached(s, static_cast<int>(c.samplers[s].addressU), static_cast<int>(c.samplers[s].addressV),
                                 static_cast<int>(c.samplers[s].addressW));
+  ReapplyTextureTransforms();
   SetFogEnableCached(c.fogEnable);
   SetFogVertexModeCached(c.fogVertexMode);
   SetFogColorCached(c.fogColor);
@@ -178,14 +179,21 @@ int ReapplyDeviceStatesAfterRebuild() {
   }
   UpdateModelShaderSelection();
   SetLightingEnableCached(c.lighting);
+  SetAmbientColor(GetAmbientColorWord());
   GraphState.lights.resendAll = 1;
   ApplyLightsToDevice();
-  const D3DVIEWPORT9 viewport = c.viewport;
-  if (viewport.Width != 0 && viewport.Height != 0) SetViewportCached(&viewport);
-  const RECT scissor = c.scissor;
-  if (scissor.right > scissor.left && scissor.bottom > scissor.top) SetScissorRectCached(&scissor);
-  for (int t = 0; t < RENDER_STAGES; t++)
-    if (c.stages[t].set & 1) SetDeviceTextureStageState(t, D3DTSS_TEXCOORDINDEX, c.stages[t].texCoordIndex);
+  // The viewport and scissor of the draw area; an empty area keeps the cached ones.
+  const RECT area = GraphDraw.drawArea;
+  if (!GraphDraw.areaEmpty && area.right > area.left && area.bottom > area.top) {
+    SetViewportRect(area.left, area.top, area.right, area.bottom);
+    SetScissorRectCached(&area);
+  } else {
+    const D3DVIEWPORT9 viewport = c.viewport;
+    if (viewport.Width != 0 && viewport.Height != 0) SetViewportCached(&viewport);
+    const RECT scissor = c.scissor;
+    if (scissor.right > scissor.left && scissor.bottom > scissor.top) SetScissorRectCached(&scissor);
+  }
+  ReapplyTexCoordIndices();
   PrepareUntexturedDrawState();
   ReapplyDeviceStates();
   c.reapplyAll = 0;
@@ -199,6 +207,7 @@ int RebuildGraphicsDevice(int bits, int width, int height, int refresh, int chan
   // What comes back on the new device: the cached states and the transforms.
   const RenderStateCache savedCache = RenderState;
   const TransformState savedTransforms = Transforms;
+  const bool hadSubBackBuffer = DeviceLayer.subBackBuffer != nullptr;
   if (graphicsOn) {
     if (DeviceLayer.hardware) {
       ReleaseMaskScreen();
@@ -224,6 +233,8 @@ int RebuildGraphicsDevice(int bits, int width, int height, int refresh, int chan
   RestoreMaskScreen();
   InitializeDeviceDrawState();  // the new device's defaults; the kept cache goes over them
   PutBackCache(savedCache, changeMode == 0);
+  // Full-screen drawing that went into the sub back buffer goes on there.
+  if (hadSubBackBuffer) UseSubBackBuffer();
   SetDrawTargetOfIndex(0, GetDrawTarget(), GetDrawTargetSurfaceIndex());
   ReapplyDeviceStatesAfterRebuild();
   for (int i = 0; i < 2; i++) {
@@ -299,4 +310,15 @@ void ForgetDrawTargetGraph(int graphic) {
     DrawTargets.graphs[i] = 0;
     DrawTargets.surfaces[i] = 0;
   }
+}
+
+int ResetDrawTargetsAfterModeChange() {
+  if (!Screen.graphicsUp) return 0;
+  if (SetDrawTargetOfIndex(0, GetDrawTarget(), GetDrawTargetSurfaceIndex()) != 0) SetDrawTargetOfIndex(0, SCREEN_BACK, 0);
+  for (int i = 1; i < DRAW_TARGET_SLOTS; i++) {
+    if (i < RenderTargetLimit() && FurtherTargetsUsable()) SetDrawTargetOfIndex(i, 0, 0);
+    DrawTargets.graphs[i] = 0;
+    DrawTargets.surfaces[i] = 0;
+  }
+  return 0;
 }

@@ -42,5 +42,8 @@ int SetDrawTargetOfIndex(int index, int graphic, int surface);
 int GetDrawTargetOfIndex(int index, int* surface);
 // A deleted graphic leaves every further slot that holds it.
 void ForgetDrawTargetGraph(int graphic);
+// After a screen-mode change: render target 0 back to the draw target (the
+// back buffer when that is gone), the further ones resolved and emptied.
+int ResetDrawTargetsAfterModeChange();
 
 #endif  // VUVIDEREZA_REBUILD_H

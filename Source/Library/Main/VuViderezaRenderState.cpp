@@ -333,10 +333,52 @@ int SetTextureTransformCached(int stage, const D3DMATRIX* matrix) {
       cache.transformFlags = flags;
       cache.set |= 4;
     }
-    if (matrix != nullptr) SetDeviceTransform(static_cast<D3DTRANSFORMSTATETYPE>(D3DTS_TEXTURE0 + t), matrix);
+    if (matrix != nullptr) {
+      RenderState.textureTransforms[t] = *matrix;
+      SetDeviceTransform(static_cast<D3DTRANSFORMSTATETYPE>(D3DTS_TEXTURE0 + t), matrix);
+    }
   }
   RenderState.statesChanged = 1;
   return 0;
+}
+
+int ReapplyTextureTransforms() {
+  if (!HasDirect3DDevice()) return -1;
+  for (int t = 0; t < TEXTURE_TRANSFORM_STAGES; t++) {
+    StageCache& cache = RenderState.stages[t];
+    const DWORD flags = (cache.set & 4) ? cache.transformFlags : D3DTTFF_DISABLE;
+    SetDeviceTextureStageState(t, D3DTSS_TEXTURETRANSFORMFLAGS, flags);
+    if (flags != D3DTTFF_DISABLE)
+      SetDeviceTransform(static_cast<D3DTRANSFORMSTATETYPE>(D3DTS_TEXTURE0 + t), &RenderState.textureTransforms[t]);
+    cache.transformFlags = flags;
+    cache.set |= 4;
+  }
+  RenderState.statesChanged = 1;
+  return 0;
+}
+
+int ReapplyTexCoordIndices() {
+  if (!HasDirect3DDevice()) return -1;
+  for (int t = 0; t < RENDER_STAGES; t++) {
+    StageCache& cache = RenderState.stages[t];
+    const DWORD index = (cache.set & 1) ? cache.texCoordIndex : static_cast<DWORD>(t);
+    SetDeviceTextureStageState(t, D3DTSS_TEXCOORDINDEX, index);
+    cache.texCoordIndex = index;
+    cache.set |= 1;
+  }
+  RenderState.statesChanged = 1;
+  return 0;
+}
+
+DWORD GetAmbientColorWord() {
+  DWORD argb = 0;
+  static const int shifts[4] = {16, 8, 0, 24};  // red, green, blue, alpha
+  for (int i = 0; i < 4; i++) {
+    float f = RenderState.ambient[i];
+    f = f < 0.0f ? 0.0f : f > 1.0f ? 1.0f : f;
+    argb |= static_cast<DWORD>(f * 255.0f + 0.5f) << shifts[i];
+  }
+  return argb;
 }
 
 int ApplyFogShaderConstants() {

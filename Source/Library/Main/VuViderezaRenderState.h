@@ -9,6 +9,7 @@
 enum {
   RENDER_SAMPLERS = 12,
   RENDER_STAGES = 12,
+  TEXTURE_TRANSFORM_STAGES = 8,  // stages whose texture matrix is kept
   GRID_STRIP_MAX_INDICES = 1000,
 };
 
@@ -40,6 +41,7 @@ struct RenderStateCache {
   int filterMode;  // 0, 1, 2; 3: none sent yet
   int maxAnisotropy;
   StageCache stages[RENDER_STAGES];
+  D3DMATRIX textureTransforms[TEXTURE_TRANSFORM_STAGES];  // last matrix given per stage
   D3DVIEWPORT9 viewport;
   RECT scissor;
   // Shader selection (never sent; chooses the base pixel shader).
@@ -106,6 +108,13 @@ int SetTextureAddressUCached(int sampler, int mode);
 int SetTextureAddressVCached(int sampler, int mode);
 int SetTextureAddressWCached(int sampler, int mode);
 int SetTextureTransformCached(int stage, const D3DMATRIX* matrix);  // stage -1: 0-3; null: off
+// Stages 0-7: the transform flags and, where on, the kept matrix sent again.
+int ReapplyTextureTransforms();
+// Stages 0-11: the recorded texture-coordinate index (the stage number where
+// none is recorded) sent again.
+int ReapplyTexCoordIndices();
+// The ambient colour as the ARGB word it was set from.
+DWORD GetAmbientColorWord();
 int SetFogEnableCached(int on);
 int SetFogVertexModeCached(int mode);
 int SetFogColorCached(DWORD color);
