@@ -9,21 +9,38 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/env.sh"
 
-packages=(
-  g++-mingw-w64-i686-posix mingw-w64-i686-dev cmake nasm dpkg-dev make
-  libz-mingw-w64-dev googletest curl
-  xvfb xauth xdotool x11-apps netpbm
-  python3 sox libsox-fmt-mp3 lame ffmpeg vorbis-tools fonts-ipafont-gothic
-)
-if [[ $RIDOV_WINE_WOW64 == 0 ]]; then
-  packages+=(
-    wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libasound2:i386
-    gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386
-  )
+# Wine runs the 32-bit programs here as 32-bit code. Some kernels run none
+# (IA-32 emulation switched off, or a host that allows 64-bit user code
+# only): a minimal 32-bit ELF that exits with 0 tells, before anything is
+# installed, and such a machine is refused with the reason.
+probe="$RIDOV_CACHE_DIR/elf32-probe"
+python3 - "$probe" <<'PY'
+import os, struct, sys
+code = bytes([0x31, 0xDB, 0xB8, 1, 0, 0, 0, 0xCD, 0x80])  # xor ebx,ebx; mov eax,1; int 0x80
+size = 84 + len(code)
+head = b"\x7fELF" + bytes([1, 1, 1]) + bytes(9) + struct.pack(
+    "<HHIIIIIHHHHHH", 2, 3, 1, 0x08048054, 52, 0, 0, 52, 32, 1, 0, 0, 0)
+prog = struct.pack("<8I", 1, 0, 0x08048000, 0x08048000, size, size, 5, 0x1000)
+open(sys.argv[1], "wb").write(head + prog + code)
+os.chmod(sys.argv[1], 0o755)
+PY
+if ! "$probe" 2>/dev/null; then
+  echo "setup: this machine's kernel runs no 32-bit x86 programs (IA-32 emulation off);" >&2
+  echo "setup: Wine cannot run the 32-bit Windows programs the build and the tests need" >&2
+  exit 1
 fi
 
+packages=(
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev cmake nasm dpkg-dev make
+  libz-mingw-w64-dev googletest
+  wine wine32:i386 xvfb xauth xdotool x11-apps netpbm
+  libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libasound2:i386
+  python3 sox libsox-fmt-mp3 lame ffmpeg vorbis-tools fonts-ipafont-gothic
+  gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386
+)
+
 missing=()
-if [[ $RIDOV_WINE_WOW64 == 0 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "setup: enabling the i386 architecture"
   dpkg --add-architecture i386
   need_update=1
@@ -39,11 +56,6 @@ if ((${#missing[@]})); then
   apt-get update -qq >/dev/null
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >"$RIDOV_CACHE_DIR/apt.log" 2>&1 ||
     { tail -30 "$RIDOV_CACHE_DIR/apt.log"; exit 1; }
-fi
-
-# No 32-bit Linux programs on this kernel: our own Wine build (see env.sh).
-if [[ $RIDOV_WINE_WOW64 == 1 ]]; then
-  "$here/wine.sh"
 fi
 
 # Project-local Wine prefix, created once.
