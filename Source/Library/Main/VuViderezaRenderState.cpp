@@ -346,7 +346,7 @@ int ReapplyTextureTransforms() {
   if (!HasDirect3DDevice()) return -1;
   for (int t = 0; t < TEXTURE_TRANSFORM_STAGES; t++) {
     StageCache& cache = RenderState.stages[t];
-    const DWORD flags = (cache.set & 4) ? cache.transformFlags : D3DTTFF_DISABLE;
+    const DWORD flags = (cache.set & 4) ? cache.transformFlags : static_cast<DWORD>(D3DTTFF_DISABLE);
     SetDeviceTextureStageState(t, D3DTSS_TEXTURETRANSFORMFLAGS, flags);
     if (flags != D3DTTFF_DISABLE)
       SetDeviceTransform(static_cast<D3DTRANSFORMSTATETYPE>(D3DTS_TEXTURE0 + t), &RenderState.textureTransforms[t]);
