@@ -14,16 +14,13 @@ source "$here/env.sh"
 # only): a minimal 32-bit ELF that exits with 0 tells, before anything is
 # installed, and such a machine is refused with the reason.
 probe="$RIDOV_CACHE_DIR/elf32-probe"
-python3 - "$probe" <<'PY'
-import os, struct, sys
-code = bytes([0x31, 0xDB, 0xB8, 1, 0, 0, 0, 0xCD, 0x80])  # xor ebx,ebx; mov eax,1; int 0x80
-size = 84 + len(code)
-head = b"\x7fELF" + bytes([1, 1, 1]) + bytes(9) + struct.pack(
-    "<HHIIIIIHHHHHH", 2, 3, 1, 0x08048054, 52, 0, 0, 52, 32, 1, 0, 0, 0)
-prog = struct.pack("<8I", 1, 0, 0x08048000, 0x08048000, size, size, 5, 0x1000)
-open(sys.argv[1], "wb").write(head + prog + code)
-os.chmod(sys.argv[1], 0o755)
-PY
+# ELF header, one loadable segment, then: xor ebx,ebx; mov eax,1; int 0x80
+printf '%b' \
+  '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00' \
+  '\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00' \
+  '\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00' \
+  '\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\xb8\x01\x00\x00\x00\xcd\x80' >"$probe"
+chmod 755 "$probe"
 if ! "$probe" 2>/dev/null; then
   echo "setup: this machine's kernel runs no 32-bit x86 programs (IA-32 emulation off);" >&2
   echo "setup: Wine cannot run the 32-bit Windows programs the build and the tests need" >&2
