@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "MuVevireProbe.h"
+#include "VeRavoroString.h"
 
 namespace movie_test {
 
@@ -58,12 +59,8 @@ inline Bytes PutBE32(const Bytes& b, size_t at, uint32_t v) {
              {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
               static_cast<uint8_t>(v)});
 }
-inline uint32_t LE32(const Bytes& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-inline uint32_t BE32(const Bytes& b, size_t at) {
-  return (static_cast<uint32_t>(b[at]) << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3];
-}
+inline uint32_t LE32(const Bytes& b, size_t at) { return ReadLE32(&b[at]); }
+inline uint32_t BE32(const Bytes& b, size_t at) { return ReadBE32(&b[at]); }
 inline Bytes Rename(const Bytes& b, size_t at, const char* tag) {
   return Put(b, at,
              {static_cast<uint8_t>(tag[0]), static_cast<uint8_t>(tag[1]), static_cast<uint8_t>(tag[2]),

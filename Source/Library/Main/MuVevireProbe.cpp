@@ -1,15 +1,18 @@
 // Movie container walks, each bounded by the file's size: RIFF chunks and
 // LIST nesting (an AVI needs hdrl with avih first, a strl per stream with
 // strh and strf first, movi, whose first chunks are walked, and idx1 when
-// avih announces an index that no OpenDML indx gives), MP4 / QuickTime top-level boxes (32- and 64-bit
-// sizes; moov with mvhd and a trak, and mdat or moof), MPEG program stream
-// packs and packets, and Ogg pages with their segment tables. Every read
-// goes through one windowed reader over the caller's source.
+// avih announces an index that no OpenDML indx gives), MP4 / QuickTime
+// top-level boxes (32- and 64-bit sizes; moov with mvhd and a trak, and mdat
+// or moof), MPEG program stream packs and packets, and Ogg pages with their
+// segment tables. Every read goes through one windowed reader over the
+// caller's source.
 // Threads and locks: none; runs on the caller's thread.
 // Platform: none.
 #include "MuVevireProbe.h"
 
 #include <string.h>
+
+#include "VeRavoroString.h"
 
 namespace {
 
@@ -31,15 +34,6 @@ enum {
   OGG_FLAGS_KNOWN = 0x07,
 };
 
-uint32_t LittleEndian32(const unsigned char* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint32_t BigEndian32(const unsigned char* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-}
-uint64_t BigEndian64(const unsigned char* p) {
-  return (static_cast<uint64_t>(BigEndian32(p)) << 32) | BigEndian32(p + 4);
-}
 bool Is(const unsigned char* p, const char* four) { return memcmp(p, four, 4) == 0; }
 // Chunk ids and box types are four printable ASCII characters.
 bool Printable(const unsigned char* p) {
@@ -110,7 +104,7 @@ int WalkRiffList(ProbeReader* r, int64_t begin, int64_t end, int depth, const un
     unsigned char head[12];
     if (!r->Read(pos, head, 8)) return MOVIE_PROBE_READ_FAILED;
     if (!Printable(head)) return MOVIE_PROBE_BAD_STRUCTURE;
-    const uint32_t size = LittleEndian32(head + 4);
+    const uint32_t size = ReadLE32(head + 4);
     const int64_t dataEnd = pos + 8 + size;
     if (dataEnd > end) return MOVIE_PROBE_PAST_END;
     const int64_t data = pos + 8;
@@ -125,7 +119,7 @@ int WalkRiffList(ProbeReader* r, int64_t begin, int64_t end, int depth, const un
     if (inHeader && index == 0) {
       unsigned char flags[4];
       if (!r->Read(data + 12, flags, 4)) return MOVIE_PROBE_READ_FAILED;
-      f->mainFlags = LittleEndian32(flags);
+      f->mainFlags = ReadLE32(flags);
     }
     if (inStream && index == 0) {
       if (!r->Read(data, streamKind, 4)) return MOVIE_PROBE_READ_FAILED;
@@ -158,7 +152,7 @@ int WalkRiffList(ProbeReader* r, int64_t begin, int64_t end, int depth, const un
 int WalkRiff(ProbeReader* r) {
   unsigned char head[12];
   if (!r->Read(0, head, 12)) return MOVIE_PROBE_READ_FAILED;
-  const uint32_t size = LittleEndian32(head + 4);
+  const uint32_t size = ReadLE32(head + 4);
   if (size < 4) return MOVIE_PROBE_BAD_SIZE;
   if (8 + static_cast<int64_t>(size) > r->Size()) return MOVIE_PROBE_PAST_END;
   if (!Printable(head + 8)) return MOVIE_PROBE_BAD_STRUCTURE;
@@ -190,12 +184,12 @@ int WalkBoxes(ProbeReader* r, int64_t begin, int64_t end, bool inMovie, BoxFindi
     unsigned char head[16];
     if (!r->Read(pos, head, 8)) return MOVIE_PROBE_READ_FAILED;
     if (!Printable(head + 4)) return MOVIE_PROBE_BAD_STRUCTURE;
-    uint64_t size = BigEndian32(head);
+    uint64_t size = ReadBE32(head);
     int64_t headerSize = 8;
     if (size == 1) {
       if (end - pos < 16) return MOVIE_PROBE_PAST_END;
       if (!r->Read(pos + 8, head + 8, 8)) return MOVIE_PROBE_READ_FAILED;
-      size = BigEndian64(head + 8);
+      size = ReadBE64(head + 8);
       headerSize = 16;
       if (size < 16) return MOVIE_PROBE_BAD_SIZE;
     } else if (size < 8) {

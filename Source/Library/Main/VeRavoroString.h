@@ -64,6 +64,14 @@ inline uint32_t ReadLE32(const unsigned char* p) {
 inline uint64_t ReadLE64(const unsigned char* p) {
   return static_cast<uint64_t>(ReadLE32(p)) | (static_cast<uint64_t>(ReadLE32(p + 4)) << 32);
 }
+// Big-endian fields (box sizes of MP4 / QuickTime files).
+inline uint32_t ReadBE32(const unsigned char* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) | (static_cast<uint32_t>(p[2]) << 8) |
+         static_cast<uint32_t>(p[3]);
+}
+inline uint64_t ReadBE64(const unsigned char* p) {
+  return (static_cast<uint64_t>(ReadBE32(p)) << 32) | static_cast<uint64_t>(ReadBE32(p + 4));
+}
 inline void WriteLE32(unsigned char* p, uint32_t v) {
   p[0] = static_cast<unsigned char>(v);
   p[1] = static_cast<unsigned char>(v >> 8);
