@@ -249,6 +249,10 @@ FakeDirect3D::FakeDirect3D() {
     return D3D_OK;
   };
   t.SetDeviceDepthStencilSurface = [](IDirect3DSurface9*) -> HRESULT { return D3D_OK; };
+  t.GetDeviceDepthStencilSurface = [](IDirect3DSurface9** surface) -> HRESULT {
+    *surface = nullptr;
+    return D3DERR_NOTFOUND;
+  };
   t.BeginDeviceScene = []() -> HRESULT {
     Log("BeginScene");
     return D3D_OK;
