@@ -5,9 +5,9 @@
 // copies are written in whole 16-byte stores that may run past their end
 // into output still to be written, and short distances repeat a 16-byte
 // pattern. Each code's distance and length are checked against the output
-// before any store, and every store stays inside the output. The last
-// bytes go through a plain loop with a check at every step. No threads,
-// locks or platform calls.
+// before any store, and every store stays inside the output. A copy that
+// would end near the output's end, and the last bytes, go through a plain
+// loop with a check at every step. No threads, locks or platform calls.
 #include <emmintrin.h>
 #include <limits.h>
 #include <string.h>
@@ -34,7 +34,7 @@ unsigned char* CopyMatchExact(unsigned char* out, uint32_t distance, uint32_t le
     while (step < 16) step += distance;
     uint32_t head = step - distance;
     if (head > length) head = length;
-    for (uint32_t i = 0; i < head; ++i) out[i] = out[i - distance];
+    for (uint32_t i = 0; i < head; ++i) out[i] = (out - distance)[i];
     out += head;
     length -= head;
     distance = step;
@@ -49,7 +49,7 @@ unsigned char* CopyMatchExact(unsigned char* out, uint32_t distance, uint32_t le
       // The bytes past the copy are written again later.
       Store16(out, Load16(out - distance));
     } else {
-      for (uint32_t i = 0; i < length; ++i) out[i] = out[i - distance];
+      for (uint32_t i = 0; i < length; ++i) out[i] = (out - distance)[i];
     }
     out += length;
   }
@@ -112,6 +112,30 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
     Store16(out + i + 16, pattern);
   }
 }
+
+// A copy code byte (once above the escape byte it is taken down by one)
+// looked up instead of taken apart: code bytes past the shortest code (the
+// extension byte, a wider distance field), the shift that takes the
+// distance field from the 4 bytes ending the code (0xFF for the unused
+// field size 4), length - 4 without the extension, and the extension
+// byte's mask. Fewer instructions a code keep more codes, and so more
+// copies from far back, under way at once.
+struct CodeInfo {
+  unsigned char skip, shift, length, extension;
+};
+struct CodeTable {
+  CodeInfo info[256];
+  constexpr CodeTable() : info() {
+    for (int c = 0; c < 256; ++c) {
+      const int extended = (c >> 2) & 1, field = c & 3;
+      info[c].skip = static_cast<unsigned char>(extended + field);
+      info[c].shift = static_cast<unsigned char>(field == 3 ? 0xFF : 24 - 8 * field);
+      info[c].length = static_cast<unsigned char>((c >> 3) + LZ_MIN_LENGTH);
+      info[c].extension = static_cast<unsigned char>(extended ? 0xFF : 0);
+    }
+  }
+};
+constexpr CodeTable kCodes;
 
 // Code bytes and output bytes the fast loop needs left at the start of a
 // step: it reads up to 34 code bytes (16 literals, then 16 bytes from the
@@ -216,29 +240,31 @@ int UnpackLZ(const void* block, void* destination) {
         out += 1;
         src = code + 2;
         m = ((after << 1) | (code[2] == escape)) & 0xFFFF;
+        if (src > srcFastEnd || out > outFastEnd) break;
       } else {
         c -= c > escape;
         // Escape, code, the extension byte when bit 2 is set, the distance
         // field (read as the top bytes of the 4 that end the code).
-        const unsigned int extended = (c >> 2) & 1;
-        const unsigned int field = c & 3;
-        src = code + 3 + extended + field;
-        m = after >> (extended + field);
-        if (field == 3) return -1;
-        const uint32_t length = ((c >> 3) | (static_cast<uint32_t>(code[2] & (0u - extended)) << 5)) + LZ_MIN_LENGTH;
+        const CodeInfo& info = kCodes.info[c];
+        src = code + 3 + info.skip;
+        m = after >> info.skip;
+        if (info.shift == 0xFF) return -1;
+        const uint32_t length = info.length + (static_cast<uint32_t>(code[2] & info.extension) << 5);
         uint32_t last4;
         memcpy(&last4, src - 4, 4);
-        const uint32_t distance = (last4 >> (24 - 8 * field)) + 1;
+        const uint32_t distance = (last4 >> info.shift) + 1;
         if (distance > static_cast<uint32_t>(out - start)) return -1;
-        if (length + 32 <= static_cast<uint32_t>(outEnd - out)) {
-          CopyMatchFast(out, distance, length);
-          out += length;
-        } else {
-          if (length > static_cast<uint32_t>(outEnd - out)) return -1;
-          out = CopyMatchExact(out, distance, length, outEnd);
+        if (static_cast<ptrdiff_t>(length) > outFastEnd - out) {
+          // The copy would end within FAST_OUTPUT bytes of the output's
+          // end: the checked loop takes this code. Otherwise the output
+          // stays inside its margin, so only `src` is checked below.
+          src = code;
+          break;
         }
+        CopyMatchFast(out, distance, length);
+        out += length;
+        if (src > srcFastEnd) break;
       }
-      if (src > srcFastEnd || out > outFastEnd) break;
     }
   }
 fastDone:
