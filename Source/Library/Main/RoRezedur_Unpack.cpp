@@ -113,13 +113,12 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
   }
 }
 
-// A copy code byte (once above the escape byte it is taken down by one)
-// looked up instead of taken apart: code bytes past the shortest code (the
-// extension byte, a wider distance field), the shift that takes the
-// distance field from the 4 bytes ending the code (0xFF for the unused
-// field size 4), length - 4 without the extension, and the extension
-// byte's mask. Fewer instructions a code keep more codes, and so more
-// copies from far back, under way at once.
+// A copy code byte's value looked up instead of taken apart: code bytes
+// past the shortest code (the extension byte, a wider distance field), the
+// shift that takes the distance field from the 4 bytes ending the code
+// (0xFF for the unused field size 4), length - 4 without the extension,
+// and the extension byte's mask. Fewer instructions a code keep more codes,
+// and so more copies from far back, under way at once.
 struct CodeInfo {
   unsigned char skip, shift, length, extension;
 };
@@ -173,6 +172,11 @@ int UnpackLZ(const void* block, void* destination) {
   const unsigned char* const srcFastEnd = fast ? srcEnd - FAST_SOURCE : src;
   unsigned char* const outFastEnd = fast ? outEnd - FAST_OUTPUT : out;
   if (fast) {
+    // The table by the code byte as written: one above its value when
+    // above the escape byte.
+    CodeInfo codes[256];
+    memcpy(codes, kCodes.info, (escape + 1) * sizeof(CodeInfo));
+    memcpy(codes + escape + 1, kCodes.info + escape, (255 - escape) * sizeof(CodeInfo));
     uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load16(src), escapes)));
     for (;;) {
       if (__builtin_expect(m == 0, 0)) {
@@ -183,39 +187,37 @@ int UnpackLZ(const void* block, void* destination) {
         const unsigned char* const limit =
             outFastEnd - out < srcFastEnd - src ? src + (outFastEnd - out) : srcFastEnd;
         for (;;) {
-          uint32_t at;
-          if (limit - src < 16) {
+          // 32 bytes a step while neither half holds an escape. Long runs
+          // come from data that did not pack, read once from far away: ask
+          // for it ahead (never faults).
+          uint32_t found = 0;
+          while (limit - src >= 16) {
+            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(src) + 512), _MM_HINT_T0);
+            const __m128i v0 = Load16(src), v1 = Load16(src + 16);
+            Store16(out, v0);
+            Store16(out + 16, v1);
+            const __m128i e0 = _mm_cmpeq_epi8(v0, escapes), e1 = _mm_cmpeq_epi8(v1, escapes);
+            if (_mm_movemask_epi8(_mm_or_si128(e0, e1)) != 0) {
+              found = static_cast<uint32_t>(_mm_movemask_epi8(e0)) |
+                      (static_cast<uint32_t>(_mm_movemask_epi8(e1)) << 16);
+              break;
+            }
+            src += 32;
+            out += 32;
+          }
+          if (found == 0) {
             // The last steps before the limit, 16 bytes each.
             if (src > limit) goto fastDone;
             const __m128i v = Load16(src);
             Store16(out, v);
-            const uint32_t found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, escapes)));
+            found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, escapes)));
             if (found == 0) {
               src += 16;
               out += 16;
               continue;
             }
-            at = static_cast<uint32_t>(__builtin_ctz(found));
-          } else {
-            // Long runs come from data that did not pack, read once from
-            // far away: ask for it ahead (never faults).
-            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(src) + 512), _MM_HINT_T0);
-            const __m128i v0 = Load16(src), v1 = Load16(src + 16);
-            Store16(out, v0);
-            Store16(out + 16, v1);
-            uint32_t found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, escapes)));
-            at = 0;
-            if (found == 0) {
-              found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, escapes)));
-              at = 16;
-              if (found == 0) {
-                src += 32;
-                out += 32;
-                continue;
-              }
-            }
-            at += static_cast<uint32_t>(__builtin_ctz(found));
           }
+          const uint32_t at = static_cast<uint32_t>(__builtin_ctz(found));
           // A copy code ends the run; an escaped escape byte is already
           // stored.
           if (src[at + 1] != escape) {
@@ -242,10 +244,9 @@ int UnpackLZ(const void* block, void* destination) {
         m = ((after << 1) | (code[2] == escape)) & 0xFFFF;
         if (src > srcFastEnd || out > outFastEnd) break;
       } else {
-        c -= c > escape;
         // Escape, code, the extension byte when bit 2 is set, the distance
         // field (read as the top bytes of the 4 that end the code).
-        const CodeInfo& info = kCodes.info[c];
+        const CodeInfo& info = codes[c];
         src = code + 3 + info.skip;
         m = after >> info.skip;
         if (info.shift == 0xFF) return -1;
