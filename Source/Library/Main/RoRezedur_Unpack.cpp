@@ -5,9 +5,9 @@
 // copies are written in whole 16-byte stores that may run past their end
 // into output still to be written, and short distances repeat a 16-byte
 // pattern. Each code's distance and length are checked against the output
-// before any store, and every store stays inside the output. The last
-// bytes go through a plain loop with a check at every step. No threads,
-// locks or platform calls.
+// before any store, and every store stays inside the output. A copy that
+// would end near the output's end, and the last bytes, go through a plain
+// loop with a check at every step. No threads, locks or platform calls.
 #include <emmintrin.h>
 #include <limits.h>
 #include <string.h>
@@ -34,7 +34,7 @@ unsigned char* CopyMatchExact(unsigned char* out, uint32_t distance, uint32_t le
     while (step < 16) step += distance;
     uint32_t head = step - distance;
     if (head > length) head = length;
-    for (uint32_t i = 0; i < head; ++i) out[i] = out[i - distance];
+    for (uint32_t i = 0; i < head; ++i) out[i] = (out - distance)[i];
     out += head;
     length -= head;
     distance = step;
@@ -49,7 +49,7 @@ unsigned char* CopyMatchExact(unsigned char* out, uint32_t distance, uint32_t le
       // The bytes past the copy are written again later.
       Store16(out, Load16(out - distance));
     } else {
-      for (uint32_t i = 0; i < length; ++i) out[i] = out[i - distance];
+      for (uint32_t i = 0; i < length; ++i) out[i] = (out - distance)[i];
     }
     out += length;
   }
@@ -113,6 +113,29 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
   }
 }
 
+// A copy code byte's value looked up instead of taken apart: code bytes
+// past the shortest code (the extension byte, a wider distance field), the
+// shift that takes the distance field from the 4 bytes ending the code
+// (0xFF for the unused field size 4), length - 4 without the extension,
+// and the extension byte's mask. Fewer instructions a code keep more codes,
+// and so more copies from far back, under way at once.
+struct CodeInfo {
+  unsigned char skip, shift, length, extension;
+};
+struct CodeTable {
+  CodeInfo info[256];
+  constexpr CodeTable() : info() {
+    for (int c = 0; c < 256; ++c) {
+      const int extended = (c >> 2) & 1, field = c & 3;
+      info[c].skip = static_cast<unsigned char>(extended + field);
+      info[c].shift = static_cast<unsigned char>(field == 3 ? 0xFF : 24 - 8 * field);
+      info[c].length = static_cast<unsigned char>((c >> 3) + LZ_MIN_LENGTH);
+      info[c].extension = static_cast<unsigned char>(extended ? 0xFF : 0);
+    }
+  }
+};
+constexpr CodeTable kCodes;
+
 // Code bytes and output bytes the fast loop needs left at the start of a
 // step: it reads up to 34 code bytes (16 literals, then 16 bytes from the
 // code's fourth byte) and stores 16 literal bytes; copies check their own
@@ -149,6 +172,11 @@ int UnpackLZ(const void* block, void* destination) {
   const unsigned char* const srcFastEnd = fast ? srcEnd - FAST_SOURCE : src;
   unsigned char* const outFastEnd = fast ? outEnd - FAST_OUTPUT : out;
   if (fast) {
+    // The table by the code byte as written: one above its value when
+    // above the escape byte.
+    CodeInfo codes[256];
+    memcpy(codes, kCodes.info, (escape + 1) * sizeof(CodeInfo));
+    memcpy(codes + escape + 1, kCodes.info + escape, (255 - escape) * sizeof(CodeInfo));
     uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load16(src), escapes)));
     for (;;) {
       if (__builtin_expect(m == 0, 0)) {
@@ -159,39 +187,37 @@ int UnpackLZ(const void* block, void* destination) {
         const unsigned char* const limit =
             outFastEnd - out < srcFastEnd - src ? src + (outFastEnd - out) : srcFastEnd;
         for (;;) {
-          uint32_t at;
-          if (limit - src < 16) {
+          // 32 bytes a step while neither half holds an escape. Long runs
+          // come from data that did not pack, read once from far away: ask
+          // for it ahead (never faults).
+          uint32_t found = 0;
+          while (limit - src >= 16) {
+            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(src) + 512), _MM_HINT_T0);
+            const __m128i v0 = Load16(src), v1 = Load16(src + 16);
+            Store16(out, v0);
+            Store16(out + 16, v1);
+            const __m128i e0 = _mm_cmpeq_epi8(v0, escapes), e1 = _mm_cmpeq_epi8(v1, escapes);
+            if (_mm_movemask_epi8(_mm_or_si128(e0, e1)) != 0) {
+              found = static_cast<uint32_t>(_mm_movemask_epi8(e0)) |
+                      (static_cast<uint32_t>(_mm_movemask_epi8(e1)) << 16);
+              break;
+            }
+            src += 32;
+            out += 32;
+          }
+          if (found == 0) {
             // The last steps before the limit, 16 bytes each.
             if (src > limit) goto fastDone;
             const __m128i v = Load16(src);
             Store16(out, v);
-            const uint32_t found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, escapes)));
+            found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, escapes)));
             if (found == 0) {
               src += 16;
               out += 16;
               continue;
             }
-            at = static_cast<uint32_t>(__builtin_ctz(found));
-          } else {
-            // Long runs come from data that did not pack, read once from
-            // far away: ask for it ahead (never faults).
-            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(src) + 512), _MM_HINT_T0);
-            const __m128i v0 = Load16(src), v1 = Load16(src + 16);
-            Store16(out, v0);
-            Store16(out + 16, v1);
-            uint32_t found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, escapes)));
-            at = 0;
-            if (found == 0) {
-              found = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, escapes)));
-              at = 16;
-              if (found == 0) {
-                src += 32;
-                out += 32;
-                continue;
-              }
-            }
-            at += static_cast<uint32_t>(__builtin_ctz(found));
           }
+          const uint32_t at = static_cast<uint32_t>(__builtin_ctz(found));
           // A copy code ends the run; an escaped escape byte is already
           // stored.
           if (src[at + 1] != escape) {
@@ -216,29 +242,30 @@ int UnpackLZ(const void* block, void* destination) {
         out += 1;
         src = code + 2;
         m = ((after << 1) | (code[2] == escape)) & 0xFFFF;
+        if (src > srcFastEnd || out > outFastEnd) break;
       } else {
-        c -= c > escape;
         // Escape, code, the extension byte when bit 2 is set, the distance
         // field (read as the top bytes of the 4 that end the code).
-        const unsigned int extended = (c >> 2) & 1;
-        const unsigned int field = c & 3;
-        src = code + 3 + extended + field;
-        m = after >> (extended + field);
-        if (field == 3) return -1;
-        const uint32_t length = ((c >> 3) | (static_cast<uint32_t>(code[2] & (0u - extended)) << 5)) + LZ_MIN_LENGTH;
+        const CodeInfo& info = codes[c];
+        src = code + 3 + info.skip;
+        m = after >> info.skip;
+        if (info.shift == 0xFF) return -1;
+        const uint32_t length = info.length + (static_cast<uint32_t>(code[2] & info.extension) << 5);
         uint32_t last4;
         memcpy(&last4, src - 4, 4);
-        const uint32_t distance = (last4 >> (24 - 8 * field)) + 1;
+        const uint32_t distance = (last4 >> info.shift) + 1;
         if (distance > static_cast<uint32_t>(out - start)) return -1;
-        if (length + 32 <= static_cast<uint32_t>(outEnd - out)) {
-          CopyMatchFast(out, distance, length);
-          out += length;
-        } else {
-          if (length > static_cast<uint32_t>(outEnd - out)) return -1;
-          out = CopyMatchExact(out, distance, length, outEnd);
+        if (static_cast<ptrdiff_t>(length) > outFastEnd - out) {
+          // The copy would end within FAST_OUTPUT bytes of the output's
+          // end: the checked loop takes this code. Otherwise the output
+          // stays inside its margin, so only `src` is checked below.
+          src = code;
+          break;
         }
+        CopyMatchFast(out, distance, length);
+        out += length;
+        if (src > srcFastEnd) break;
       }
-      if (src > srcFastEnd || out > outFastEnd) break;
     }
   }
 fastDone:
