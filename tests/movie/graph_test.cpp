@@ -174,6 +174,14 @@ class MovieGraphRoad : public ::testing::Test {
     test_support::WriteFileBytes(dir + "\\mv.RVA", archive);
     return dir;
   }
+  // Opens and deletes one movie, so that the platform's one-time set-up is
+  // done; the live block count then, or -1 when the open failed.
+  int BlocksAfterAFirstOpen() {
+    const int first = Open(FixturePath("raw30.avi"));
+    if (first < 0) return -1;
+    DeleteHandle(first);
+    return GetAllocCount();
+  }
   int Open(const std::string& path) {
     MovieLoadSettings settings = {0, 0};
     return CreateMovieFromFile(&settings, path.c_str(), nullptr, nullptr, 0, 0);
@@ -366,10 +374,8 @@ TEST_F(MovieGraphRoad, DamagedImagesAreRefusedWithoutHanging) {
 }
 
 TEST_F(MovieGraphRoad, OpenCloseLoopsLeaveNoBlocks) {
-  const int first = Open(FixturePath("raw30.avi"));  // the platform's one-time set-up
-  ASSERT_GE(first, 0);
-  DeleteHandle(first);
-  const int blocks = GetAllocCount();
+  const int blocks = BlocksAfterAFirstOpen();
+  ASSERT_GE(blocks, 0);
   for (int i = 0; i < 10; i++) {
     const int handle = Open(FixturePath("raw30.avi"));
     ASSERT_GE(handle, 0);
@@ -547,10 +553,8 @@ TEST_F(MovieGraphRoad, AbandonedRenderOfACopyDeletesItWhenItReturns) {
 // released by the render's thread when it returns, nothing is left, and the
 // next open with the normal limit plays.
 TEST_F(MovieGraphRoad, RealRenderPastATinyLimitIsAbandonedSafely) {
-  const int first = Open(FixturePath("raw30.avi"));  // the platform's one-time set-up
-  ASSERT_GE(first, 0);
-  DeleteHandle(first);
-  const int blocks = GetAllocCount();
+  const int blocks = BlocksAfterAFirstOpen();
+  ASSERT_GE(blocks, 0);
   SetMovieGraphRenderFunction(CountingRender);
   SetMovieGraphRenderLimit(1);
   test_support::LogCapture log("movie_tiny_limit");

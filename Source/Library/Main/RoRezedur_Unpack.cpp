@@ -116,8 +116,8 @@ inline void CopyMatchFast(unsigned char* out, uint32_t distance, uint32_t length
 // A copy code byte's value looked up instead of taken apart: code bytes
 // past the shortest code (the extension byte, a wider distance field), the
 // shift that takes the distance field from the 4 bytes ending the code
-// (0xFF for the unused field size 4), length - 4 without the extension,
-// and the extension byte's mask. Fewer instructions a code keep more codes,
+// (0xFF for the unused field size 4), the length without the extension
+// byte's part, and the extension byte's mask. Fewer instructions a code keep more codes,
 // and so more copies from far back, under way at once.
 struct CodeInfo {
   unsigned char skip, shift, length, extension;

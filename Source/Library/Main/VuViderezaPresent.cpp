@@ -194,13 +194,13 @@ int UseSubBackBuffer() {
   StretchDeviceRect(DeviceLayer.backBuffer, nullptr, DeviceLayer.subBackBuffer, nullptr, D3DTEXF_NONE);
   // Through the caches, so that they hold what the device has. Drawing into a
   // graphic or the mask keeps its own render target 0.
+  const int reapply = RenderState.reapplyAll;
   RenderState.reapplyAll = 1;
-  FlushVertexBatch(0);
   if (GetActiveMaskSurface() == nullptr && GetDrawTargetSurface() == DeviceLayer.subBackBuffer) {
     SetRenderTargetCached(DeviceLayer.subBackBuffer, 0);
     SetViewportRect(0, 0, Screen.width, Screen.height);
   }
-  RenderState.reapplyAll = 0;
+  RenderState.reapplyAll = reapply;
   return 0;
 }
 
