@@ -1,7 +1,8 @@
 // MP3 decoded through the platform's DirectShow graph (the converter with
 // every other format disabled, mask 0x0F) against lame's own decode of the
 // same file made by make_fixtures.sh; damaged and empty streams, and the
-// program's end while waiting, fail with their log lines and leak nothing.
+// program's end while waiting, fail with their log lines and leak nothing;
+// a graph rendered without the grabber is built once more.
 #include <gtest/gtest.h>
 #include <math.h>
 #include <string.h>
@@ -153,6 +154,61 @@ TEST_F(Mp3Graph, ProgramEndingWhileWaitingEndsTheDecode) {
   WinSys.quit = 0;
   EXPECT_EQ(GetAllocCount(), before);
   EXPECT_TRUE(log_->Has("MP3変換の途中でソフトが終了しました")) << log_->Text();
+}
+
+// Unplugs the grabber's input in the first `unplugged` graphs, as the
+// platform's rendering sometimes leaves it out of the chain.
+struct GrabberUnplugger {
+  static int graphs, unplugged;
+  static void Run(IGraphBuilder* graph, IBaseFilter* grabber) {
+    if (graphs++ >= unplugged) return;
+    IPin* input = FindFilterPin(grabber, PINDIR_INPUT);
+    IPin* upstream = nullptr;
+    if (input != nullptr && SUCCEEDED(input->ConnectedTo(&upstream)) && upstream != nullptr) {
+      graph->Disconnect(upstream);
+      graph->Disconnect(input);
+      upstream->Release();
+    }
+    if (input != nullptr) input->Release();
+  }
+};
+int GrabberUnplugger::graphs = 0;
+int GrabberUnplugger::unplugged = 0;
+
+TEST_F(Mp3Graph, AGraphWithoutTheGrabberIsBuiltOnceMore) {
+  const Bytes mp3 = test_support::ReadFileBytes(FixturePath("plain.mp3"));
+  const char kNoAudio[] = "音声が含まれていないか、オーディオフォーマットの取得に失敗しました。";
+  struct Case {
+    int unplugged;
+    int result;
+  };
+  const Case cases[] = {{1, 0}, {2, -1}};
+  auto noAudioLines = [&]() {
+    const std::string text = log_->Text();
+    int n = 0;
+    for (size_t at = text.find(kNoAudio); at != std::string::npos; at = text.find(kNoAudio, at + 1)) n++;
+    return n;
+  };
+  for (const Case& k : cases) {
+    const int linesBefore = noAudioLines();
+    GrabberUnplugger::graphs = 0;
+    GrabberUnplugger::unplugged = k.unplugged;
+    Mp3GraphRenderedHook = GrabberUnplugger::Run;
+    int before = GetAllocCount();
+    {
+      MemoryConversion m(mp3);
+      EXPECT_EQ(m.Begin(kOnlyGraph), k.result) << k.unplugged << "\n" << log_->Text();
+      if (k.result == 0) {
+        EXPECT_EQ(m.conversion.kind, SOUND_CONVERT_MEMORY);
+        EXPECT_GT(GetConvertedSoundSize(&m.conversion), 0);
+        EXPECT_EQ(EndSoundConversion(&m.conversion), 0);
+      }
+    }
+    Mp3GraphRenderedHook = nullptr;
+    EXPECT_EQ(GrabberUnplugger::graphs, 2) << k.unplugged;
+    EXPECT_EQ(noAudioLines() - linesBefore, k.result != 0 ? 1 : 0) << log_->Text();
+    EXPECT_EQ(GetAllocCount(), before) << k.unplugged;
+  }
 }
 
 TEST_F(Mp3Graph, CallbackGrowsThePcmBlockAndStopsAfterAFailedGrow) {

@@ -77,7 +77,8 @@ void ReleaseAndClear(T** object) {
   *object = nullptr;
 }
 
-void ReleaseGraph(GraphParts* p) {
+// The graph and its filters; the stream image stays.
+void ReleaseFilters(GraphParts* p) {
   if (p->control != nullptr) p->control->Stop();
   ReleaseAndClear(&p->events);
   ReleaseAndClear(&p->control);
@@ -89,6 +90,10 @@ void ReleaseGraph(GraphParts* p) {
   ReleaseAndClear(&p->reader);
   delete p->stream;
   p->stream = nullptr;
+}
+
+void ReleaseGraph(GraphParts* p) {
+  ReleaseFilters(p);
   if (p->image != nullptr) MemFree(p->image);
   p->image = nullptr;
 }
@@ -218,6 +223,8 @@ namespace {
 int DecodeWithGraph(SoundConversion* c);
 }  // namespace
 
+void (*Mp3GraphRenderedHook)(IGraphBuilder* graph, IBaseFilter* grabber) = nullptr;
+
 int DecodeMp3WithMediaGraph(SoundConversion* c) {
   // A loading worker has no COM of its own: it joins the multithreaded
   // apartment for the decode (a thread already in one keeps it).
@@ -250,60 +257,68 @@ int DecodeWithGraph(SoundConversion* c) {
     return Fail(&p, c, nullptr);
   }
 
-  // 2-3: the memory source.
-  p.stream = new (std::nothrow) D_CMemStream(p.image, fileSize, 0xFFFFFFFF);
-  if (p.stream == nullptr) return Fail(&p, c, LOG_MEMSTREAM_FAILED);
-  D_CMediaType streamType;
-  streamType.majortype = MEDIATYPE_Stream;
-  streamType.subtype = MEDIASUBTYPE_MPEG1Audio;
-  HRESULT hr = E_FAIL;
-  p.reader = D_CMemReader::Create(p.stream, &streamType, &hr);
-  if (p.reader == nullptr || FAILED(hr)) return Fail(&p, c, LOG_MEMREADER_FAILED);
-  p.readerFilter = p.reader;
-  p.readerFilter->AddRef();
-
-  // 4-6: null renderer, graph, grabber.
-  hr = CreateComInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                         reinterpret_cast<void**>(&p.nullRenderer), 0);
-  if (FAILED(hr) || p.nullRenderer == nullptr) return Fail(&p, c, LOG_NULLRENDER_FAILED);
-  hr = CreateComInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IGraphBuilder,
-                         reinterpret_cast<void**>(&p.graph), 0);
-  if (FAILED(hr) || p.graph == nullptr) return Fail(&p, c, LOG_GRAPH_FAILED);
-  p.grabber = D_CSampleGrabber::CreateInstance(nullptr, &hr);
-  if (p.grabber == nullptr) return Fail(&p, c, LOG_GRABBER_FAILED);
-
-  // 7-9: the grabber takes PCM audio only; both filters into the graph.
-  D_CMediaType pcm;
-  pcm.majortype = MEDIATYPE_Audio;
-  pcm.subtype = MEDIASUBTYPE_PCM;
-  if (p.grabber->SetAcceptedMediaType(&pcm) != S_OK) return Fail(&p, c, LOG_GRABBER_TYPE_FAILED);
-  if (FAILED(p.graph->AddFilter(p.grabber, L"SampleGrabber"))) return Fail(&p, c, LOG_ADD_GRABBER_FAILED);
-  if (FAILED(p.graph->AddFilter(p.readerFilter, L"MemFile"))) return Fail(&p, c, LOG_ADD_MEMFILE_FAILED);
-
-  // 10: rendering builds reader -> parser -> decoder -> grabber -> renderer.
-  if (FAILED(p.graph->Render(p.reader->GetPin(0)))) return Fail(&p, c, LOG_RENDER_FAILED);
-
-  // 11-13: the chosen renderer gives way to the null renderer, and leaves
-  // the graph (a renderer left in it could keep completion from arriving).
-  if (FAILED(p.graph->AddFilter(p.nullRenderer, L"File Renderer"))) return Fail(&p, c, LOG_ADD_NULLRENDER_FAILED);
-  IBaseFilter* oldRenderer = nullptr;
-  IPin* feeding = TakeOverRenderer(p.graph, &oldRenderer);
-  IPin* nullInput = FindFilterPin(p.nullRenderer, PINDIR_INPUT);
-  hr = feeding != nullptr && nullInput != nullptr ? p.graph->Connect(feeding, nullInput) : E_FAIL;
-  if (oldRenderer != nullptr) {
-    p.graph->RemoveFilter(oldRenderer);
-    oldRenderer->Release();
-  }
-  if (feeding != nullptr) feeding->Release();
-  if (nullInput != nullptr) nullInput->Release();
-  if (hr != S_OK) return Fail(&p, c, LOG_SWAP_RENDERER_FAILED);
-
-  // 14-15: the decoded format, as 16/8-bit PCM.
+  // Rendering sometimes leaves the grabber out of the chain it builds (the
+  // platform's choice, not the stream's): a graph whose grabber is not
+  // connected is built once more before the stream counts as soundless.
   AM_MEDIA_TYPE connected;
-  memset(&connected, 0, sizeof(connected));
-  if (p.grabber->GetConnectedMediaType(&connected) != S_OK) return Fail(&p, c, LOG_NO_AUDIO);
+  for (int attempt = 0;; attempt++) {
+    // 2-3: the memory source.
+    p.stream = new (std::nothrow) D_CMemStream(p.image, fileSize, 0xFFFFFFFF);
+    if (p.stream == nullptr) return Fail(&p, c, LOG_MEMSTREAM_FAILED);
+    D_CMediaType streamType;
+    streamType.majortype = MEDIATYPE_Stream;
+    streamType.subtype = MEDIASUBTYPE_MPEG1Audio;
+    HRESULT hr = E_FAIL;
+    p.reader = D_CMemReader::Create(p.stream, &streamType, &hr);
+    if (p.reader == nullptr || FAILED(hr)) return Fail(&p, c, LOG_MEMREADER_FAILED);
+    p.readerFilter = p.reader;
+    p.readerFilter->AddRef();
+
+    // 4-6: null renderer, graph, grabber.
+    hr = CreateComInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                           reinterpret_cast<void**>(&p.nullRenderer), 0);
+    if (FAILED(hr) || p.nullRenderer == nullptr) return Fail(&p, c, LOG_NULLRENDER_FAILED);
+    hr = CreateComInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IGraphBuilder,
+                           reinterpret_cast<void**>(&p.graph), 0);
+    if (FAILED(hr) || p.graph == nullptr) return Fail(&p, c, LOG_GRAPH_FAILED);
+    p.grabber = D_CSampleGrabber::CreateInstance(nullptr, &hr);
+    if (p.grabber == nullptr) return Fail(&p, c, LOG_GRABBER_FAILED);
+
+    // 7-9: the grabber takes PCM audio only; both filters into the graph.
+    D_CMediaType pcm;
+    pcm.majortype = MEDIATYPE_Audio;
+    pcm.subtype = MEDIASUBTYPE_PCM;
+    if (p.grabber->SetAcceptedMediaType(&pcm) != S_OK) return Fail(&p, c, LOG_GRABBER_TYPE_FAILED);
+    if (FAILED(p.graph->AddFilter(p.grabber, L"SampleGrabber"))) return Fail(&p, c, LOG_ADD_GRABBER_FAILED);
+    if (FAILED(p.graph->AddFilter(p.readerFilter, L"MemFile"))) return Fail(&p, c, LOG_ADD_MEMFILE_FAILED);
+
+    // 10: rendering builds reader -> parser -> decoder -> grabber -> renderer.
+    if (FAILED(p.graph->Render(p.reader->GetPin(0)))) return Fail(&p, c, LOG_RENDER_FAILED);
+
+    // 11-13: the chosen renderer gives way to the null renderer, and leaves
+    // the graph (a renderer left in it could keep completion from arriving).
+    if (FAILED(p.graph->AddFilter(p.nullRenderer, L"File Renderer"))) return Fail(&p, c, LOG_ADD_NULLRENDER_FAILED);
+    IBaseFilter* oldRenderer = nullptr;
+    IPin* feeding = TakeOverRenderer(p.graph, &oldRenderer);
+    IPin* nullInput = FindFilterPin(p.nullRenderer, PINDIR_INPUT);
+    hr = feeding != nullptr && nullInput != nullptr ? p.graph->Connect(feeding, nullInput) : E_FAIL;
+    if (oldRenderer != nullptr) {
+      p.graph->RemoveFilter(oldRenderer);
+      oldRenderer->Release();
+    }
+    if (feeding != nullptr) feeding->Release();
+    if (nullInput != nullptr) nullInput->Release();
+    if (hr != S_OK) return Fail(&p, c, LOG_SWAP_RENDERER_FAILED);
+    if (Mp3GraphRenderedHook != nullptr) Mp3GraphRenderedHook(p.graph, p.grabber);
+
+    // 14-15: the decoded format, as 16/8-bit PCM.
+    memset(&connected, 0, sizeof(connected));
+    if (p.grabber->GetConnectedMediaType(&connected) == S_OK) break;
+    if (attempt > 0) return Fail(&p, c, LOG_NO_AUDIO);
+    ReleaseFilters(&p);
+  }
   D_CMediaType type;
-  hr = type.Set(connected);
+  const HRESULT hr = type.Set(connected);
   FreeMediaTypeContents(&connected);
   if (FAILED(hr)) return Fail(&p, c, LOG_NO_AUDIO);
   if (type.formattype != FORMAT_WaveFormatEx || type.pbFormat == nullptr || type.cbFormat < sizeof(WAVEFORMAT)) {

@@ -19,6 +19,10 @@ HRESULT Mp3GrabberCallback(IMediaSample* sample, REFERENCE_TIME* start, REFERENC
 // The first pin of the given direction with a reference, or null.
 IPin* FindFilterPin(IBaseFilter* filter, PIN_DIRECTION direction);
 
+// Tests only: called, when set, with each graph once it is rendered and its
+// renderer swapped, before the grabber's connection is read.
+extern void (*Mp3GraphRenderedHook)(IGraphBuilder* graph, IBaseFilter* grabber);
+
 // The longest the decode waits without new PCM before it gives up (ms).
 enum { MP3_GRAPH_STALL_LIMIT_MS = 10000 };
 
