@@ -11,7 +11,7 @@ game="$1"
 logged="$2"
 colours_probe="$3"
 probe=
-exit_limit_s=5
+exit_limit_s=$((5 * ${RIDOV_TIME_SCALE:-1}))
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # run_game <exe>: runs it in $work until Escape ends it; sets game_status.

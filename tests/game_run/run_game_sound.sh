@@ -2,12 +2,13 @@
 # The game's sounds end to end: makes its 19 sound and music files as tones
 # (sox, lame), runs the game with the log kept on and the harness's ALSA
 # device capturing to a file, starts play with Z, holds Z to fire, leaves
-# with Escape; then checks the log (every file loaded, XAudio2 started) and
+# with Escape once the title shows; then checks the log (every file loaded, XAudio2 started) and
 # the capture: the stage music's tone and the shot effect's tone are heard.
-#   run_game_sound.sh <quinsel_logged.exe> <analyse_capture.py>
+#   run_game_sound.sh <quinsel_logged.exe> <analyse_capture.py> <window_colours.exe>
 set -euo pipefail
 logged="$1"
 analyse="$2"
+colours_probe="$3"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # Effects: 0.15 s tones from 1500 Hz up in steps of 100 Hz; music: 4 s
@@ -38,7 +39,13 @@ rm -f "$work/tone.wav"
 (cd "$work" && RIDOV_SOUND_CAPTURE="$work/capture.wav" exec wine "$logged") >"$work/output.txt" 2>&1 &
 pid=$!
 wait_for_window "the game"
-sleep 1
+# The title is drawn once every file has loaded (the keys act from then
+# on): its red text in the window tells.
+deadline=$((SECONDS + 30 * ${RIDOV_TIME_SCALE:-1}))
+until wine "$colours_probe" "quinsel ver0.1" 2>/dev/null | grep -q fd2848; do
+  ((SECONDS < deadline)) || fail "the title did not show"
+  sleep 0.5
+done
 key() {  # key seconds
   xdotool windowfocus "$window" >/dev/null 2>&1 || true
   xdotool keydown "$1"
@@ -49,7 +56,7 @@ key z 0.4   # GAME START
 sleep 3
 key z 4     # fire
 sleep 1     # the music alone again
-for i in $(seq 1 5); do
+for i in $(seq 1 $((5 * ${RIDOV_TIME_SCALE:-1}))); do
   kill -0 "$pid" 2>/dev/null || break
   key Escape 0.2
   sleep 0.8

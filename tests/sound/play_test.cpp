@@ -3,6 +3,7 @@
 // ALSA device (RIDOV_SOUND_CAPTURE) where output matters.
 #include <gtest/gtest.h>
 #include <math.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -25,9 +26,21 @@ namespace {
 // ---------------------------------------------------------------------------
 // Capture reading.
 
+int ExpectedOutput();
+
+// The capture file; empty when the run has none to trust. Where the kernel
+// runs no 32-bit code, Wine's DirectSound mixes on the emulated CPU and
+// falls behind real time: its output has gaps.
 std::string CapturePath() {
   const char* path = getenv("RIDOV_SOUND_CAPTURE");
-  return path ? std::string("Z:") + path : std::string();
+  if (!path) return std::string();
+  if (getenv("RIDOV_EMULATED_CPU") && ExpectedOutput() == SOUND_OUTPUT_DIRECTSOUND) {
+    static bool told = false;
+    if (!told) printf("capture checks left out: DirectSound under CPU emulation falls behind real time\n");
+    told = true;
+    return std::string();
+  }
+  return std::string("Z:") + path;
 }
 
 // The captured output as mono floats with its rate; false without capture.

@@ -13,9 +13,10 @@ ridov_build() {
   if [[ ! -f "$build/CMakeCache.txt" ]]; then
     cmake -S "$root" -B "$build" -G "Unix Makefiles" \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-      -DRIDOV_DEPS_PREFIX="$deps_prefix" >/dev/null
+      -DRIDOV_DEPS_PREFIX="$deps_prefix" -DRIDOV_TEST_TIMEOUT_SCALE="$RIDOV_TIME_SCALE" >/dev/null
   else
-    cmake -S "$root" -B "$build" -DRIDOV_DEPS_PREFIX="$deps_prefix" >/dev/null
+    cmake -S "$root" -B "$build" -DRIDOV_DEPS_PREFIX="$deps_prefix" \
+      -DRIDOV_TEST_TIMEOUT_SCALE="$RIDOV_TIME_SCALE" >/dev/null
   fi
   local targets=()
   local target

@@ -11,8 +11,10 @@ source "$here/env.sh"
 
 # Wine runs the 32-bit programs here as 32-bit code. Some kernels run none
 # (IA-32 emulation switched off, or a host that allows 64-bit user code
-# only): a minimal 32-bit ELF that exits with 0 tells, before anything is
-# installed, and such a machine is refused with the reason.
+# only): a minimal 32-bit ELF that exits with 0 tells. On such a machine
+# Debian's user-mode emulator runs them instead, through binfmt_misc. It
+# must be version 8 or later: Wine reserves its address space with
+# MAP_FIXED_NOREPLACE, which 7.2 ignores, and then cannot start.
 probe="$RIDOV_CACHE_DIR/elf32-probe"
 # ELF header, one loadable segment, then: xor ebx,ebx; mov eax,1; int 0x80
 printf '%b' \
@@ -21,10 +23,54 @@ printf '%b' \
   '\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00' \
   '\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\xb8\x01\x00\x00\x00\xcd\x80' >"$probe"
 chmod 755 "$probe"
+
+# Major version of the installed emulator, 0 without one.
+qemu_major() {
+  local v
+  v="$(qemu-i386-static --version 2>/dev/null | sed -n 's/^qemu-i386 version \([0-9]*\)\..*/\1/p')"
+  echo "${v:-0}"
+}
+
+# Installs the emulator (from the distribution's backports where its own
+# is too old) and registers it for i386 ELF files.
+ia32_by_emulator() {
+  export DEBIAN_FRONTEND=noninteractive
+  if (($(qemu_major) < 8)); then
+    echo "setup: this kernel runs no 32-bit x86 code; installing the user-mode emulator"
+    apt-get update -qq >/dev/null
+    local candidate codename suite=()
+    candidate="$(apt-cache policy qemu-user-static | sed -n 's/^ *Candidate: \(1:\)\{0,1\}\([0-9]*\)\..*/\2/p')"
+    if ((${candidate:-0} < 8)); then
+      codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+      [[ -n "$codename" ]] || { echo "setup: no distribution codename in /etc/os-release" >&2; return 1; }
+      printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: $codename-backports" \
+        "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" \
+        >/etc/apt/sources.list.d/ridov-backports.sources
+      apt-get update -qq >/dev/null
+      suite=(-t "$codename-backports")
+    fi
+    apt-get install -y -qq --no-install-recommends "${suite[@]}" qemu-user-static \
+      >"$RIDOV_CACHE_DIR/apt.log" 2>&1 || { tail -30 "$RIDOV_CACHE_DIR/apt.log" >&2; return 1; }
+    (($(qemu_major) >= 8)) || { echo "setup: the emulator installed is older than version 8" >&2; return 1; }
+  fi
+  local misc=/proc/sys/fs/binfmt_misc
+  [[ -e "$misc/register" ]] || mount -t binfmt_misc binfmt_misc "$misc" || return 1
+  [[ ! -e "$misc/ridov-i386" ]] || echo -1 >"$misc/ridov-i386"
+  # i386 executables and shared objects (ELF class 32, little-endian,
+  # machine 3); F opens the emulator now, so it serves every namespace.
+  local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  local mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  echo ":ridov-i386:M::$magic:$mask:$(readlink -f /usr/bin/qemu-i386-static):F" >"$misc/register"
+}
+
 if ! "$probe" 2>/dev/null; then
-  echo "setup: this machine's kernel runs no 32-bit x86 programs (IA-32 emulation off);" >&2
-  echo "setup: Wine cannot run the 32-bit Windows programs the build and the tests need" >&2
-  exit 1
+  ia32_by_emulator || true
+  if ! "$probe" 2>/dev/null; then
+    echo "setup: this machine's kernel runs no 32-bit x86 programs (IA-32 emulation off)," >&2
+    echo "setup: and no user-mode emulator could be set up to run them: Wine cannot run" >&2
+    echo "setup: the 32-bit Windows programs the build and the tests need" >&2
+    exit 1
+  fi
 fi
 
 packages=(
