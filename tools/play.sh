@@ -5,8 +5,9 @@
 # stand for them (default: the build's generated data packed into archives,
 # build/game-pack/). With a display (DISPLAY set and reachable) the game opens its
 # window there; Escape ends it. Without one it runs on a private Xvfb for
-# RIDOV_PLAY_SECONDS seconds (default 10), takes a screenshot each second,
-# then presses Escape and reports how it ended.
+# RIDOV_PLAY_SECONDS seconds (default 10, times RIDOV_TIME_SCALE where the
+# CPU is emulated), takes a screenshot each second, then presses Escape and
+# reports how it ended.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/tools/setup/build.sh"
@@ -54,7 +55,7 @@ if [[ -z "$window" ]]; then
 fi
 echo "play: window open"
 
-seconds="${RIDOV_PLAY_SECONDS:-10}"
+seconds="${RIDOV_PLAY_SECONDS:-$((10 * RIDOV_TIME_SCALE))}"
 for i in $(seq 1 "$seconds"); do
   sleep 1
   kill -0 "$pid" 2>/dev/null || break
@@ -68,7 +69,7 @@ for i in $(seq 1 "$seconds"); do
 done
 
 echo "play: pressing Escape"
-for _ in 1 2 3 4 5; do
+for _ in $(seq 1 $((5 * RIDOV_TIME_SCALE))); do
   kill -0 "$pid" 2>/dev/null || break
   xdotool windowfocus "$window" >/dev/null 2>&1 || true
   xdotool keydown Escape

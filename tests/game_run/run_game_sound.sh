@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The game's sounds end to end: makes its 19 sound and music files as tones
 # (sox, lame), runs the game with the log kept on and the harness's ALSA
-# device capturing to a file, starts play with Z, holds Z to fire, leaves
-# with Escape once the title shows; then checks the log (every file loaded, XAudio2 started) and
-# the capture: the stage music's tone and the shot effect's tone are heard.
+# device capturing to a file, waits for the title, starts play with Z,
+# holds Z to fire, leaves with Escape; then checks the log (every file
+# loaded, XAudio2 started) and the capture: the stage music's tone and the
+# shot effect's tone are heard.
 #   run_game_sound.sh <quinsel_logged.exe> <analyse_capture.py> <window_colours.exe>
 set -euo pipefail
 logged="$1"
