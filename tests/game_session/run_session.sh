@@ -53,9 +53,18 @@ press() {
   xdotool keyup "$1"
   sleep 0.15
 }
-# shot <name>: the client area now, as $work/<name>.ppm.
+# shot <name>: the client area now, as $work/<name>.ppm. The game is held
+# still meanwhile and the state read again, so that the fields describe the
+# frame shot: the screenshot program takes a while to start (seconds where
+# the CPU is emulated), and enemies move.
 shot() {
-  wine "$shooter" "$caption" "$work/$1.ppm" >/dev/null 2>&1 || fail "no screenshot of the window ($1)"
+  kill -STOP "$pid" 2>/dev/null || true
+  state
+  if ! wine "$shooter" "$caption" "$work/$1.ppm" >/dev/null 2>&1; then
+    kill -CONT "$pid" 2>/dev/null || true
+    fail "no screenshot of the window ($1)"
+  fi
+  kill -CONT "$pid" 2>/dev/null || true
   if [[ -n "${RIDOV_SESSION_SHOTS:-}" ]]; then
     mkdir -p "$RIDOV_SESSION_SHOTS"
     pnmtopng <"$work/$1.ppm" >"$RIDOV_SESSION_SHOTS/$1.png" 2>/dev/null || true
@@ -88,7 +97,6 @@ done
 until_state 5 '((S == 2))'
 # The fade-in lasts 60 play frames.
 until_state 30 '((S == 2 && P == 0 && M > 75))'
-state
 shot play1
 top1=$Y
 echo "play: player at ($PX, $PY), $E enemies, stage top $top1"
@@ -113,7 +121,6 @@ echo "fired: $SHOTS shots in flight"
 # Two seconds on: the stage has scrolled, enemies (if any) are drawn where
 # the game has them, and the player too.
 sleep 2
-state
 shot play2
 points=("$PX" "$PY")
 read -r -a pairs <<<"$ENEMIES"
