@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
+#include <ogg/ogg.h>
 
 #include <string>
 #include <vector>
@@ -65,6 +66,36 @@ inline Bytes Rename(const Bytes& b, size_t at, const char* tag) {
   return Put(b, at,
              {static_cast<uint8_t>(tag[0]), static_cast<uint8_t>(tag[1]), static_cast<uint8_t>(tag[2]),
               static_cast<uint8_t>(tag[3])});
+}
+
+// An Ogg page: offset, size, stream serial number.
+struct OggPage {
+  size_t at;
+  size_t size;
+  uint32_t serial;
+};
+
+inline std::vector<OggPage> OggPages(const Bytes& b) {
+  std::vector<OggPage> pages;
+  size_t at = 0;
+  while (at + 27 <= b.size() && memcmp(&b[at], "OggS", 4) == 0) {
+    size_t body = 0;
+    for (int i = 0; i < b[at + 26]; i++) body += b[at + 27 + i];
+    pages.push_back({at, 27 + b[at + 26] + body, ReadLE32(&b[at + 14])});
+    at += 27 + b[at + 26] + body;
+  }
+  return pages;
+}
+
+// The page's CRC computed again after a patch.
+inline Bytes FixOggCrc(Bytes b, const OggPage& p) {
+  ogg_page page;
+  page.header = &b[p.at];
+  page.header_len = 27 + b[p.at + 26];
+  page.body = &b[p.at] + page.header_len;
+  page.body_len = static_cast<long>(p.size) - page.header_len;
+  ogg_page_checksum_set(&page);
+  return b;
 }
 
 // From an uncompressed AVI with one video stream whose first frame is black

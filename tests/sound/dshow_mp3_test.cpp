@@ -143,7 +143,8 @@ TEST_F(Mp3Graph, DamagedOrEmptyStreamsFailWithALogLineAndLeakNothing) {
     EXPECT_EQ(m.Begin(kOnlyGraph), -1) << c.name;
   }
   EXPECT_EQ(GetAllocCount(), before);
-  EXPECT_TRUE(log_->Has("グラフの構築に失敗しました")) << log_->Text();
+  // Without MPEG frames they never reach the platform's graph.
+  EXPECT_TRUE(log_->Has("MP3変換用のデータにMPEGオーディオのフレームがありません")) << log_->Text();
 }
 
 TEST_F(Mp3Graph, ProgramEndingWhileWaitingEndsTheDecode) {

@@ -50,6 +50,7 @@ const char LOG_MEDIAEVENT_FAILED[] = "IMediaEvent の取得に失敗しました
 const char LOG_PROGRAM_ENDED[] = "MP3変換の途中でソフトが終了しました\n";
 const char LOG_DECODE_ERROR[] = "MP3変換の途中でエラーが発生しました\n";
 const char LOG_PCM_REALLOC_FAILED[] = "PCMデータを格納するメモリ領域の再確保に失敗しました\n";
+const char LOG_NOT_MPEG_AUDIO[] = "MP3変換用のデータにMPEGオーディオのフレームがありません\n";
 
 enum {
   PCM_GROW_STEP = 1048576,   // the least a grow adds
@@ -136,6 +137,29 @@ IPin* TakeOverRenderer(IGraphBuilder* graph, IBaseFilter** renderer) {
   }
   filters->Release();
   return feeding;
+}
+
+// When the grabber's input is not connected, connects `feeding` (the pin
+// the renderer was fed from, PCM audio) to it and returns the grabber's
+// output pin instead; else returns `feeding`. The returned pin holds a
+// reference, the one given is released when it is replaced.
+IPin* SpliceGrabber(IGraphBuilder* graph, IBaseFilter* grabber, IPin* feeding) {
+  IPin* input = FindFilterPin(grabber, PINDIR_INPUT);
+  IPin* output = FindFilterPin(grabber, PINDIR_OUTPUT);
+  IPin* upstream = nullptr;
+  IPin* result = feeding;
+  if (input != nullptr && output != nullptr) {
+    if (SUCCEEDED(input->ConnectedTo(&upstream)) && upstream != nullptr) {
+      upstream->Release();
+    } else if (graph->Connect(feeding, input) == S_OK) {
+      feeding->Release();
+      result = output;
+      output = nullptr;
+    }
+  }
+  if (input != nullptr) input->Release();
+  if (output != nullptr) output->Release();
+  return result;
 }
 
 // Waits for completion; 0, or -1 after logging why not.
@@ -257,6 +281,11 @@ int DecodeWithGraph(SoundConversion* c) {
     return Fail(&p, c, nullptr);
   }
 
+  // Only MPEG audio goes to the platform's graph: its parsers take any
+  // stream they recognise, damaged ones included, and some of those hang or
+  // end the process.
+  if (!LooksLikeMpegAudio(p.image, fileSize)) return Fail(&p, c, LOG_NOT_MPEG_AUDIO);
+
   // Rendering sometimes leaves the grabber out of the chain it builds (the
   // platform's choice, not the stream's): a graph whose grabber is not
   // connected is built once more before the stream counts as soundless.
@@ -301,6 +330,8 @@ int DecodeWithGraph(SoundConversion* c) {
     IBaseFilter* oldRenderer = nullptr;
     IPin* feeding = TakeOverRenderer(p.graph, &oldRenderer);
     IPin* nullInput = FindFilterPin(p.nullRenderer, PINDIR_INPUT);
+    // Left out of the chain, the grabber takes the renderer's place itself.
+    if (feeding != nullptr) feeding = SpliceGrabber(p.graph, p.grabber, feeding);
     hr = feeding != nullptr && nullInput != nullptr ? p.graph->Connect(feeding, nullInput) : E_FAIL;
     if (oldRenderer != nullptr) {
       p.graph->RemoveFilter(oldRenderer);

@@ -33,6 +33,11 @@ enum {
   THEORA_READ_SIZE = 4096,
   THEORA_TABLE_STEP = 1000,
   THEORA_MOVIE_STOCK_SIZE = 10,
+  // The most time frames an index holds beyond its data frames: a granule
+  // position further ahead is damage and is not followed.
+  THEORA_GRANULE_GAP_LIMIT = 65536,
+  // The largest picture side (and coded frame side) a movie may declare.
+  THEORA_PICTURE_SIDE_LIMIT = 16384,
 };
 
 struct TheoraPageEntry {

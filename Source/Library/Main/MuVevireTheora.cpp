@@ -33,6 +33,7 @@ const char LOG_NO_STOCK[] = "Theora ムービーデコードフレームスト�
 const char LOG_NO_FRAMES[] = "Theora ムービーにフレームがありません\n";
 const char LOG_INDEX_FAILED[] = "Theora ムービーのインデックス作成中にメモリが不足しました\n";
 const char LOG_PLANE_FAILED[] = "Theora ムービーデコードフレームのプレーン用メモリ確保に失敗しました\n";
+const char LOG_BAD_PICTURE[] = "Theora ムービーの画像サイズが不正です\n";
 const char LOG_FETCH_TIMEOUT[] = "Theora ムービーフレームの待ち時間が限度を超えました\n";
 
 enum {
@@ -109,7 +110,12 @@ int IndexTheoraFile(TheoraDecoder* d) {
     if (key < 0) continue;
     // The exact frame number of the granule position, so that an N-frame
     // clip has N time frames.
-    if (d->packet.granulepos >= 0) t = theora_granule_frame(&d->state, d->packet.granulepos);
+    // A granule beyond what the packets read so far could reach is not
+    // followed: the index stays bounded by the file.
+    if (d->packet.granulepos >= 0) {
+      const int64_t g = theora_granule_frame(&d->state, d->packet.granulepos);
+      if (g >= 0 && g <= d->dataFrameCount + THEORA_GRANULE_GAP_LIMIT) t = g;
+    }
     if (newPage) {
       if (GrowTable(&d->pages, d->pageCount, &pageCap) != 0) return -1;
       d->pages[d->pageCount].offset = static_cast<int>(pageOffset);
@@ -488,6 +494,14 @@ TheoraDecoder* OpenTheoraMovie(const FileStreamFunctionTable* files, StreamHandl
   d->files = *files;
   d->stream = stream;
   if (ReadTheoraHeaders(d) != 1) {
+    CloseTheoraMovie(d);
+    return nullptr;
+  }
+  // A picture of at least 1 x 1 within a frame of bounded size.
+  const theora_info& info = d->info;
+  if (info.frame_width < 1 || info.frame_height < 1 || info.width > THEORA_PICTURE_SIDE_LIMIT ||
+      info.height > THEORA_PICTURE_SIDE_LIMIT) {
+    AddLogText(LOG_BAD_PICTURE);
     CloseTheoraMovie(d);
     return nullptr;
   }

@@ -202,6 +202,16 @@ int ApplyVolumes(SoundBufferRecord* b) {
   b->dsBuffer->SetVolume(volume);
   return 0;
 }
+
+// PCM a play buffer can be made for: its channels, sample width and block
+// align consistent and within what the platform's mixers take.
+bool IsBufferFormat(const WAVEFORMATEX* f) {
+  const int bits = f->wBitsPerSample;
+  if (f->wFormatTag != WAVE_FORMAT_PCM || f->nChannels == 0 || f->nChannels > SOUND_FORMAT_MAX_CHANNELS) return false;
+  if (bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+  if (f->nBlockAlign != f->nChannels * bits / 8) return false;
+  return f->nSamplesPerSec >= 1 && f->nSamplesPerSec <= SOUND_FORMAT_MAX_RATE;
+}
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -219,6 +229,7 @@ int CreatePlayBuffer(SoundBufferRecord* b, const DSBUFFERDESC* description, Soun
   WAVEFORMATEX format;
   memcpy(&format, source ? &source->format : description->lpwfxFormat, 18);
   format.cbSize = 0;
+  if (!IsBufferFormat(&format)) return -1;
   unsigned int byteCount = source ? source->wave ? source->wave->size : source->length * source->format.nBlockAlign
                                   : description->dwBufferBytes;
 

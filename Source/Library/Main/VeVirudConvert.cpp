@@ -80,6 +80,12 @@ int IdEquals(const unsigned char* bytes, const char* id) {
   return CompareStrings(text, id) == 0;
 }
 
+uint16_t FormatWord(const WAVEFORMATEX* format, int at) {
+  return static_cast<uint16_t>(ReadLE16(reinterpret_cast<const unsigned char*>(format) + at));
+}
+
+bool IsPcmSampleWidth(int bits) { return bits == 8 || bits == 16 || bits == 24 || bits == 32; }
+
 // ---------------------------------------------------------------------------
 // RIFF WAVE header walk.
 
@@ -116,7 +122,8 @@ int ReadWaveFormatChunk(SoundConversion* c, unsigned char** chunk, int* chunkSiz
   return 0;
 }
 
-// From just after the format chunk: finds "data"; data start and size.
+// From just after the format chunk: finds "data"; data start and size. A
+// size that runs past the end of the stream is cut to what the stream holds.
 int FindWaveDataChunk(SoundConversion* c) {
   unsigned char header[8];
   for (;;) {
@@ -124,7 +131,13 @@ int FindWaveDataChunk(SoundConversion* c) {
     uint32_t size = ReadLE32(header + 4);
     if (IdEquals(header, "data")) {
       c->dataStart = StreamTell(c);
-      c->dataSize = static_cast<int>(size > 0x7FFFFFFF ? 0x7FFFFFFF : size);
+      StreamSeek(c, 0, FILE_STREAM_SEEK_END);
+      const int64_t held = static_cast<int64_t>(StreamTell(c)) - c->dataStart;
+      StreamSeek(c, c->dataStart, FILE_STREAM_SEEK_SET);
+      int64_t bytes = size;
+      if (held >= 0 && bytes > held) bytes = held;
+      if (bytes <= 0) return -1;
+      c->dataSize = static_cast<int>(bytes > 0x7FFFFFFF ? 0x7FFFFFFF : bytes);
       return 0;
     }
     StreamSeek(c, static_cast<int64_t>(size) + (size & 1), FILE_STREAM_SEEK_CUR);
@@ -135,6 +148,48 @@ WAVEFORMATEX* SourceWaveFormat(SoundConversion* c) {
   return reinterpret_cast<WAVEFORMATEX*>(c->area.wave.sourceFormat);
 }
 }  // namespace
+
+bool IsPlayablePcmFormat(const WAVEFORMATEX* f) {
+  if (f->wFormatTag != WAVE_FORMAT_PCM) return false;
+  if (f->nChannels == 0 || f->nChannels > SOUND_FORMAT_MAX_CHANNELS) return false;
+  if (f->nSamplesPerSec < SOUND_FORMAT_MIN_RATE || f->nSamplesPerSec > SOUND_FORMAT_MAX_RATE) return false;
+  if (!IsPcmSampleWidth(f->wBitsPerSample) || f->nBlockAlign != f->nChannels * f->wBitsPerSample / 8) return false;
+  return f->nAvgBytesPerSec == f->nBlockAlign * f->nSamplesPerSec;
+}
+
+bool IsConvertibleSourceFormat(const WAVEFORMATEX* f, int size) {
+  if (size < 16) return false;
+  const int channels = f->nChannels, align = f->nBlockAlign, bits = f->wBitsPerSample;
+  if (channels == 0 || channels > SOUND_FORMAT_MAX_CHANNELS) return false;
+  if (f->nSamplesPerSec < SOUND_FORMAT_MIN_RATE || f->nSamplesPerSec > SOUND_FORMAT_MAX_RATE) return false;
+  if (align == 0 || f->nAvgBytesPerSec == 0) return false;
+  const int extra = size >= 18 ? f->cbSize : 0;
+  if (size >= 18 && 18 + extra > size) return false;
+  switch (f->wFormatTag) {
+    case WAVE_FORMAT_PCM: return IsPcmSampleWidth(bits) && align == channels * bits / 8;
+    case WAVE_FORMAT_EXTENSIBLE: {
+      // Valid bits and container bits; the container sizes the frame.
+      const int valid = FormatWord(f, 18);
+      return extra >= 22 && IsPcmSampleWidth(bits) && align == channels * bits / 8 && valid > 0 && valid <= bits;
+    }
+    case WAVE_FORMAT_IEEE_FLOAT: return (bits == 32 || bits == 64) && align == channels * bits / 8;
+    case WAVE_FORMAT_ALAW:
+    case WAVE_FORMAT_MULAW: return bits == 8 && align == channels;
+    case WAVE_FORMAT_IMA_ADPCM: {
+      // 4 header bytes per channel, then 4-bit samples.
+      if (bits != 4 || extra < 2 || align <= 4 * channels) return false;
+      return FormatWord(f, 18) == (align - 4 * channels) * 2 / channels + 1;
+    }
+    case WAVE_FORMAT_ADPCM: {
+      // 7 header bytes per channel, then 4-bit samples; a coefficient table.
+      if (bits != 4 || extra < 4 || align <= 7 * channels || channels > 2) return false;
+      const int coefficients = FormatWord(f, 20);
+      if (coefficients < 7 || coefficients > 256 || extra < 4 + 4 * coefficients) return false;
+      return FormatWord(f, 18) == (align - 7 * channels) * 2 / channels + 2;
+    }
+    default: return true;  // the codec sizes its own frames
+  }
+}
 
 int OpenWaveConversion(SoundConversion* c) {
   memset(c->area.raw, 0, sizeof(c->area.raw));
@@ -150,22 +205,25 @@ int OpenWaveConversion(SoundConversion* c) {
     memcpy(&c->outputFormat, source, chunkSize < 18 ? chunkSize : 18);
     if (chunkSize == 16) {
       c->outputFormat.wBitsPerSample = static_cast<WORD>(source->nBlockAlign / source->nChannels * 8);
-      c->outputFormat.cbSize = 0;
     }
     c->outputFormat.cbSize = 0;
+    // The rate and block align decide the bytes per second, not the header.
+    c->outputFormat.nAvgBytesPerSec = c->outputFormat.nBlockAlign * c->outputFormat.nSamplesPerSec;
   } else if (source->wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+    // Every frame holds a 32-bit float for each channel.
+    if (source->nChannels > SOUND_FORMAT_MAX_CHANNELS || source->nBlockAlign < source->nChannels * 4) return -1;
     FillPcmWaveFormat(&c->outputFormat, source->nChannels, 16, static_cast<int>(source->nSamplesPerSec));
-    // Whole source frames of about one second.
-    int size = static_cast<int>(source->nAvgBytesPerSec);
-    if (size < source->nBlockAlign) size = source->nBlockAlign;
-    size -= size % source->nBlockAlign;
+    if (!IsPlayablePcmFormat(&c->outputFormat)) return -1;
+    // One second of whole source frames: never more frames than the
+    // output block (one second) holds.
+    const int size = static_cast<int>(source->nSamplesPerSec) * source->nBlockAlign;
     c->area.wave.floatBuffer = static_cast<unsigned char*>(MemAlloc(size, "VeVirudConvert", __LINE__));
     if (c->area.wave.floatBuffer == nullptr) return -1;
     c->area.wave.floatBufferSize = size;
   } else {
     return -1;
   }
-  if (c->outputFormat.nBlockAlign == 0 || FindWaveDataChunk(c) != 0) {
+  if (!IsPlayablePcmFormat(&c->outputFormat) || FindWaveDataChunk(c) != 0) {
     if (c->area.wave.floatBuffer) MemFree(c->area.wave.floatBuffer);
     c->area.wave.floatBuffer = nullptr;
     return -1;
@@ -265,7 +323,7 @@ int FinishAcmSetup(SoundConversion* c) {
   if (AcmLibrary.acmFormatSuggestFunc(nullptr, a->sourceFormat, &c->outputFormat, sizeof(WAVEFORMATEX),
                                       ACM_FORMATSUGGESTF_WFORMATTAG) != 0)
     return -1;
-  if (c->outputFormat.nBlockAlign == 0 || c->outputFormat.nAvgBytesPerSec == 0 || c->dataSize <= 0) return -1;
+  if (!IsPlayablePcmFormat(&c->outputFormat) || c->dataSize <= 0) return -1;
   a->sourceData = static_cast<unsigned char*>(MemAlloc(c->dataSize, "VeVirudConvert", __LINE__));
   if (a->sourceData == nullptr) return -1;
   // Bytes actually present.
@@ -302,7 +360,9 @@ int OpenAcmWaveConversion(SoundConversion* c) {
   }
   // The extra size never claims more than the chunk holds.
   if (chunkSize < 18 || a->sourceFormat->cbSize > chunkSize - 18) a->sourceFormat->cbSize = 0;
-  if (FindWaveDataChunk(c) != 0 || FinishAcmSetup(c) != 0) {
+  // Nothing the platform's converters would divide by or size frames from
+  // goes to them unchecked.
+  if (!IsConvertibleSourceFormat(a->sourceFormat, size) || FindWaveDataChunk(c) != 0 || FinishAcmSetup(c) != 0) {
     ReleaseAcmConversion(c);
     return -1;
   }
@@ -420,6 +480,27 @@ int ParseMp3FrameHeader(const unsigned char* b, Mp3FrameHeader* h) {
   return 0;
 }
 
+bool LooksLikeMpegAudio(const unsigned char* bytes, int64_t size) {
+  enum { SEARCH_LIMIT = 65536, ID3V1_SIZE = 128 };
+  int64_t at = 0;
+  if (size >= 10 && bytes[0] == 'I' && bytes[1] == 'D' && bytes[2] == '3') {
+    at = (((bytes[6] & 0x7F) * 128 + (bytes[7] & 0x7F)) * 128 + (bytes[8] & 0x7F)) * 128 + (bytes[9] & 0x7F) + 10;
+    if (bytes[3] == 4 && (bytes[5] & 0x10)) at += 10;
+  }
+  for (const int64_t end = at + SEARCH_LIMIT; at + 4 <= size && at < end; at++) {
+    Mp3FrameHeader first, second;
+    if (ParseMp3FrameHeader(bytes + at, &first) != 0 || first.frameLength < 4) continue;
+    const int64_t next = at + first.frameLength;
+    if (next > size) continue;
+    if (size - next < 4) return true;  // the stream ends with this frame
+    if (ParseMp3FrameHeader(bytes + next, &second) == 0 && second.version == first.version &&
+        second.layer == first.layer && second.sampleRate == first.sampleRate)
+      return true;
+    if (size - next == ID3V1_SIZE && memcmp(bytes + next, "TAG", 3) == 0) return true;
+  }
+  return false;
+}
+
 // Reads one byte; -1 at the end.
 namespace {
 int ReadByte(SoundConversion* c) {
@@ -455,6 +536,7 @@ int OpenAcmMp3Conversion(SoundConversion* c) {
   StreamSeek(c, tagSize, FILE_STREAM_SEEK_SET);
   int firstFrame = -1;
   int dataEnd = -1;
+  int frames = 0;
   Mp3FrameHeader header;
   for (;;) {
     int b0 = ReadByte(c);
@@ -467,7 +549,11 @@ int OpenAcmMp3Conversion(SoundConversion* c) {
     if (ReadExact(c, frame + 2, 2) != 0) break;
     if (ParseMp3FrameHeader(frame, &header) < 0 || header.frameLength == 0) return -1;
     int position = StreamTell(c) - 4;
+    // The first frame is followed by the second at once: a lone sync
+    // pattern in other data is no MPEG stream.
+    if (firstFrame >= 0 && frames == 1 && position != dataEnd) return -1;
     if (firstFrame < 0) firstFrame = position;
+    frames++;
     a->sampleCount += static_cast<int>(header.samplesPerFrame);
     int frameEnd = position + static_cast<int>(header.frameLength);
     dataEnd = frameEnd;
@@ -479,6 +565,8 @@ int OpenAcmMp3Conversion(SoundConversion* c) {
     break;
   }
   if (firstFrame < 0) return -1;
+  // A lone frame must reach the end of the data.
+  if (frames == 1 && dataEnd < endLimit - 4) return -1;
   if (dataEnd > endLimit) dataEnd = endLimit;
 
   StreamSeek(c, firstFrame, FILE_STREAM_SEEK_SET);
@@ -583,6 +671,10 @@ int BeginSoundConversion(SoundConversion* c, const StreamData* stream, int disab
   }
   if (!found && !(disableMask & SOUND_CONVERT_SKIP_DSHOW_MP3)) found = DecodeMp3WithMediaGraph(c) == 0;
   if (!found) return -1;
+  if (!IsPlayablePcmFormat(&c->outputFormat)) {
+    ReleaseKind(c);
+    return -1;
+  }
 
   c->valid = 0;
   c->endFlag = 0;

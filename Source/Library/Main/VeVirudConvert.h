@@ -98,6 +98,27 @@ int GetConvertedWaveFormat(SoundConversion* conversion, WAVEFORMATEX* format);
 int ConvertWholeSound(SoundConversion* conversion, WAVEFORMATEX* format, void** buffer, int* byteCount);
 int EndSoundConversion(SoundConversion* conversion);
 
+// Limits of a format the play buffers take: channels, samples per second.
+enum { SOUND_FORMAT_MAX_CHANNELS = 8, SOUND_FORMAT_MIN_RATE = 1000, SOUND_FORMAT_MAX_RATE = 200000 };
+
+// True for PCM the play buffers can take: format tag 1, 1-8 channels, 8, 16,
+// 24 or 32 bits, block align = channels x bits / 8, a rate within the limits
+// and bytes per second = block align x rate.
+bool IsPlayablePcmFormat(const WAVEFORMATEX* format);
+
+// True when a source format may be handed to a platform converter: channels,
+// rate, block align and bytes per second within bounds, and for the formats
+// whose frames the converters size from the header (PCM, float, u-law,
+// A-law, IMA and MS ADPCM) those fields consistent. `size` is the bytes of
+// the format that exist (the extra bytes counted by cbSize must be there).
+bool IsConvertibleSourceFormat(const WAVEFORMATEX* format, int size);
+
+// True when the bytes hold MPEG audio: within the first 64 KB after an ID3v2
+// tag, a valid frame header followed by another of the same version, layer
+// and rate where the frame ends (or the frame reaching the end, a 128-byte
+// tag aside).
+bool LooksLikeMpegAudio(const unsigned char* bytes, int64_t size);
+
 // Fills a plain PCM format: channels, bits per sample, rate; block align and
 // bytes per second follow from them, cbSize 0.
 void FillPcmWaveFormat(WAVEFORMATEX* format, int channels, int bits, int rate);
