@@ -113,6 +113,36 @@ TEST(SoundConvert, FloatToSixteenBit) {
   EXPECT_EQ(format.nBlockAlign, 4);
 }
 
+// WAVE_FORMAT_EXTENSIBLE chunks of PCM and float samples are read directly
+// as their sub-format; another sub-format is not.
+TEST(SoundConvert, ExtensibleWavesReadAsTheirSubFormat) {
+  auto extensible = [](int subFormat, int channels, int bits) {
+    Bytes f = FormatChunk(0xFFFE, channels, 22050, bits, 40);
+    const unsigned char tail[24] = {22, 0, static_cast<unsigned char>(bits), 0, 3, 0, 0, 0,
+                                    static_cast<unsigned char>(subFormat), 0, 0, 0, 0, 0, 0x10, 0,
+                                    0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    memcpy(&f[16], tail, sizeof(tail));
+    return f;
+  };
+  const Bytes pcm = ToBytes(Tone16(3000, 2, 22050, 440, 9000));
+  MemoryConversion plain(RiffWave({{"fmt ", extensible(1, 2, 16)}, {"data", pcm}}));
+  ASSERT_EQ(plain.Begin(SOUND_CONVERT_SKIP_ACM_WAVE | SOUND_CONVERT_SKIP_DSHOW_MP3), 0);
+  WAVEFORMATEX format;
+  EXPECT_EQ(ConvertWhole(&plain.conversion, &format), pcm);
+  EXPECT_EQ(format.nChannels, 2);
+  EXPECT_EQ(format.wBitsPerSample, 16);
+
+  const std::vector<float> floats = {0.5f, -0.5f, 1.0f, -1.0f};
+  Bytes data(floats.size() * 4);
+  memcpy(data.data(), floats.data(), data.size());
+  MemoryConversion fromFloat(RiffWave({{"fmt ", extensible(3, 2, 32)}, {"data", data}}));
+  ASSERT_EQ(fromFloat.Begin(SOUND_CONVERT_SKIP_ACM_WAVE | SOUND_CONVERT_SKIP_DSHOW_MP3), 0);
+  EXPECT_EQ(ToSamples(ConvertWhole(&fromFloat.conversion, &format)), (std::vector<int16_t>{16384, -16384, 32767, -32768}));
+
+  MemoryConversion other(RiffWave({{"fmt ", extensible(2, 2, 16)}, {"data", pcm}}));
+  EXPECT_EQ(other.Begin(SOUND_CONVERT_SKIP_ACM_WAVE | SOUND_CONVERT_SKIP_DSHOW_MP3), -1);
+}
+
 TEST(SoundConvert, DataChunkClaimingMoreThanTheFileHolds) {
   Bytes data = ToBytes(Tone16(1500, 1, 22050, 440, 5000));
   Bytes image = PcmWave(1, 22050, 16, data);

@@ -139,20 +139,21 @@ IPin* TakeOverRenderer(IGraphBuilder* graph, IBaseFilter** renderer) {
   return feeding;
 }
 
-// When the grabber's input is not connected, connects `feeding` (the pin
-// the renderer was fed from, PCM audio) to it and returns the grabber's
-// output pin instead; else returns `feeding`. The returned pin holds a
-// reference, the one given is released when it is replaced.
+// Rendering sometimes (under load, with either of the platform's MPEG
+// chains) connects the decoder's PCM straight to the audio renderer and
+// leaves the grabber out. Then `feeding` (the pin that fed the renderer) is
+// connected to the grabber, and the grabber's output, with a reference, is
+// returned for the null renderer; null when the grabber is in the chain or
+// cannot be connected.
 IPin* SpliceGrabber(IGraphBuilder* graph, IBaseFilter* grabber, IPin* feeding) {
   IPin* input = FindFilterPin(grabber, PINDIR_INPUT);
   IPin* output = FindFilterPin(grabber, PINDIR_OUTPUT);
   IPin* upstream = nullptr;
-  IPin* result = feeding;
+  IPin* result = nullptr;
   if (input != nullptr && output != nullptr) {
     if (SUCCEEDED(input->ConnectedTo(&upstream)) && upstream != nullptr) {
       upstream->Release();
     } else if (graph->Connect(feeding, input) == S_OK) {
-      feeding->Release();
       result = output;
       output = nullptr;
     }
@@ -160,6 +161,25 @@ IPin* SpliceGrabber(IGraphBuilder* graph, IBaseFilter* grabber, IPin* feeding) {
   if (input != nullptr) input->Release();
   if (output != nullptr) output->Release();
   return result;
+}
+
+// Connects the renderer's former feed to the null renderer, through the
+// grabber when rendering left it out; the grabber's output connection can
+// fail too, and the feed then goes to the null renderer directly (the graph
+// then counts as one without the grabber).
+HRESULT ConnectNullRenderer(IGraphBuilder* graph, IBaseFilter* grabber, IPin* feeding, IPin* nullInput) {
+  IPin* spliced = SpliceGrabber(graph, grabber, feeding);
+  if (spliced == nullptr) return graph->Connect(feeding, nullInput);
+  HRESULT hr = graph->Connect(spliced, nullInput);
+  spliced->Release();
+  if (hr == S_OK) return hr;
+  IPin* input = FindFilterPin(grabber, PINDIR_INPUT);
+  if (input != nullptr) {
+    graph->Disconnect(feeding);
+    graph->Disconnect(input);
+    input->Release();
+  }
+  return graph->Connect(feeding, nullInput);
 }
 
 // Waits for completion; 0, or -1 after logging why not.
@@ -248,6 +268,7 @@ int DecodeWithGraph(SoundConversion* c);
 }  // namespace
 
 void (*Mp3GraphRenderedHook)(IGraphBuilder* graph, IBaseFilter* grabber) = nullptr;
+void (*Mp3GraphBeforeSwapHook)(IGraphBuilder* graph, IBaseFilter* grabber) = nullptr;
 
 int DecodeMp3WithMediaGraph(SoundConversion* c) {
   // A loading worker has no COM of its own: it joins the multithreaded
@@ -323,6 +344,7 @@ int DecodeWithGraph(SoundConversion* c) {
 
     // 10: rendering builds reader -> parser -> decoder -> grabber -> renderer.
     if (FAILED(p.graph->Render(p.reader->GetPin(0)))) return Fail(&p, c, LOG_RENDER_FAILED);
+    if (Mp3GraphBeforeSwapHook != nullptr) Mp3GraphBeforeSwapHook(p.graph, p.grabber);
 
     // 11-13: the chosen renderer gives way to the null renderer, and leaves
     // the graph (a renderer left in it could keep completion from arriving).
@@ -330,9 +352,8 @@ int DecodeWithGraph(SoundConversion* c) {
     IBaseFilter* oldRenderer = nullptr;
     IPin* feeding = TakeOverRenderer(p.graph, &oldRenderer);
     IPin* nullInput = FindFilterPin(p.nullRenderer, PINDIR_INPUT);
-    // Left out of the chain, the grabber takes the renderer's place itself.
-    if (feeding != nullptr) feeding = SpliceGrabber(p.graph, p.grabber, feeding);
-    hr = feeding != nullptr && nullInput != nullptr ? p.graph->Connect(feeding, nullInput) : E_FAIL;
+    hr = feeding != nullptr && nullInput != nullptr ? ConnectNullRenderer(p.graph, p.grabber, feeding, nullInput)
+                                                    : E_FAIL;
     if (oldRenderer != nullptr) {
       p.graph->RemoveFilter(oldRenderer);
       oldRenderer->Release();

@@ -22,6 +22,9 @@ IPin* FindFilterPin(IBaseFilter* filter, PIN_DIRECTION direction);
 // Tests only: called, when set, with each graph once it is rendered and its
 // renderer swapped, before the grabber's connection is read.
 extern void (*Mp3GraphRenderedHook)(IGraphBuilder* graph, IBaseFilter* grabber);
+// Tests only: called, when set, with each graph right after rendering,
+// before the renderer is swapped.
+extern void (*Mp3GraphBeforeSwapHook)(IGraphBuilder* graph, IBaseFilter* grabber);
 
 // The longest the decode waits without new PCM before it gives up (ms).
 enum { MP3_GRAPH_STALL_LIMIT_MS = 10000 };

@@ -120,15 +120,16 @@ int OggLayerOpen(SoundConversion* c, OggConvertArea* a) {
 }
 
 // The position of the first page of `serial` at or after `at` and before
-// `end`, or -1. Pages of other streams (a movie's video) are stepped over.
-ogg_int64_t FindOwnPage(StreamData* s, ogg_int64_t at, ogg_int64_t end, long serial) {
+// `end`, or -1, read through the layer's callbacks. Pages of other streams
+// (a movie's video) are stepped over.
+ogg_int64_t FindOwnPage(const ov_callbacks& io, void* source, ogg_int64_t at, ogg_int64_t end, long serial) {
   enum { PAGE_HEADER = 27 };
   unsigned char header[PAGE_HEADER + 255];
   while (at + PAGE_HEADER <= end) {
-    if (OggSeekCallback(s, at, SEEK_SET) != 0) return -1;
-    if (OggReadCallback(header, 1, PAGE_HEADER, s) != PAGE_HEADER || memcmp(header, "OggS", 4) != 0) return -1;
+    if (io.seek_func(source, at, SEEK_SET) != 0) return -1;
+    if (io.read_func(header, 1, PAGE_HEADER, source) != PAGE_HEADER || memcmp(header, "OggS", 4) != 0) return -1;
     const int segments = header[26];
-    if (OggReadCallback(header + PAGE_HEADER, 1, segments, s) != static_cast<size_t>(segments)) return -1;
+    if (io.read_func(header + PAGE_HEADER, 1, segments, source) != static_cast<size_t>(segments)) return -1;
     if (static_cast<long>(ReadLE32(header + 14)) == serial) return at;
     long body = 0;
     for (int i = 0; i < segments; i++) body += header[PAGE_HEADER + i];
@@ -142,24 +143,26 @@ ogg_int64_t FindOwnPage(StreamData* s, ogg_int64_t at, ogg_int64_t end, long ser
 // the first page there. A Vorbis track behind pages of another stream (a
 // movie's first video pages) whose sound fits one page would then decode
 // to nothing: each link's data start is moved to its own first page.
-void StartLinksAtTheirOwnPages(SoundConversion* c, OggVorbis_File* file) {
+void StartLinksAtTheirOwnPages(SoundConversion* c, OggConvertArea* a) {
+  OggVorbis_File* file = &a->file;
   if (!file->seekable || file->dataoffsets == nullptr || file->serialnos == nullptr) return;
-  const long saved = OggTellCallback(&c->stream);
+  const ov_callbacks& io = a->readAhead != nullptr ? LayerCallbacks : OggCallbacks;
+  void* source = a->readAhead != nullptr ? static_cast<void*>(a->readAhead) : static_cast<void*>(&c->stream);
+  const long saved = io.tell_func(source);
   bool moved = false;
   for (int link = 0; link < file->links; link++) {
     const ogg_int64_t end = link + 1 < file->links ? file->offsets[link + 1] : file->end;
-    const ogg_int64_t own = FindOwnPage(&c->stream, file->dataoffsets[link], end, file->serialnos[link]);
+    const ogg_int64_t own = FindOwnPage(io, source, file->dataoffsets[link], end, file->serialnos[link]);
     if (own > file->dataoffsets[link]) {
       file->dataoffsets[link] = own;
       moved = true;
     }
   }
-  // From the new start (through the file layer's own seek, which also
-  // drops a read-ahead); else the stream goes back where the layer left it.
+  // From the new start; else the stream goes back where the layer left it.
   if (moved) {
     ov_raw_seek(file, file->dataoffsets[0]);
   } else if (saved >= 0) {
-    OggSeekCallback(&c->stream, saved, SEEK_SET);
+    io.seek_func(source, saved, SEEK_SET);
   }
 }
 
@@ -174,7 +177,7 @@ int OpenOggConversion(SoundConversion* c) {
     return -1;
   }
   a->opened = 1;
-  StartLinksAtTheirOwnPages(c, &a->file);
+  StartLinksAtTheirOwnPages(c, a);
   vorbis_info* info = ov_info(&a->file, -1);
   if (info == nullptr || info->channels <= 0 || info->channels > SOUND_FORMAT_MAX_CHANNELS ||
       info->rate < SOUND_FORMAT_MIN_RATE || info->rate > SOUND_FORMAT_MAX_RATE) {

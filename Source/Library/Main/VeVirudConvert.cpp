@@ -144,6 +144,16 @@ int FindWaveDataChunk(SoundConversion* c) {
   }
 }
 
+// WAVE_FORMAT_PCM or WAVE_FORMAT_IEEE_FLOAT for an extensible format chunk
+// whose sub-format is one of them, else 0.
+int ExtensibleSampleTag(const unsigned char* chunk, int size) {
+  // The sub-format GUID {0000xxxx-0000-0010-8000-00AA00389B71} at 24.
+  static const unsigned char base[14] = {0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+  if (size < 40 || ReadLE16(chunk + 16) < 22 || memcmp(chunk + 26, base, sizeof(base)) != 0) return 0;
+  const int tag = ReadLE16(chunk + 24);
+  return tag == WAVE_FORMAT_PCM || tag == WAVE_FORMAT_IEEE_FLOAT ? tag : 0;
+}
+
 WAVEFORMATEX* SourceWaveFormat(SoundConversion* c) {
   return reinterpret_cast<WAVEFORMATEX*>(c->area.wave.sourceFormat);
 }
@@ -201,6 +211,14 @@ int OpenWaveConversion(SoundConversion* c) {
   MemFree(chunk);
   WAVEFORMATEX* source = SourceWaveFormat(c);
   if (source->nChannels == 0 || source->nBlockAlign == 0 || source->nSamplesPerSec == 0) return -1;
+  // An extensible format of PCM or float samples is read as its plain tag.
+  if (source->wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
+    const int tag = ExtensibleSampleTag(c->area.wave.sourceFormat, chunkSize);
+    if (tag == 0) return -1;
+    source->wFormatTag = static_cast<WORD>(tag);
+    source->cbSize = 0;
+    chunkSize = 16;
+  }
   if (source->wFormatTag == WAVE_FORMAT_PCM) {
     memcpy(&c->outputFormat, source, chunkSize < 18 ? chunkSize : 18);
     if (chunkSize == 16) {
