@@ -182,6 +182,13 @@ int GraphBlendRgbaMix(int source, int blend, int dest, int red, int green, int b
 int GraphBlendRect(int source, int x1, int y1, int x2, int y2, int blend, int blendX, int blendY, int dest,
                    int destX, int destY, int ratio, int type);
 
+// Declared for the examples
+int SetUseHardwareRendering(int on);
+int IsKeyDown(int keyCode);
+int GetGraphicSize(int handle, int* width, int* height);
+int DeleteGraphicHandle(int handle, int ignored);
+int DeleteHandle(int handle);
+
 }  // extern "C++"
 
 #endif  // RIDOV_H
