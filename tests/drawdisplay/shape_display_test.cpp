@@ -292,9 +292,14 @@ TEST_P(ShapeDisplayTest, SoftwareImageDrawsAreTheRenderersOwnBlits) {
       if (frame[y * kW + x] != want && wrong++ < 5) ADD_FAILURE() << x << "," << y;
     }
   EXPECT_EQ(0, wrong);
-  // As a blend graphic its memory image becomes the software blend image.
+  // As a blend graphic it gives the software blend image: one byte a pixel
+  // of its size (its alpha; 255 here, as it has none).
   ASSERT_EQ(0, SetBlendGraph(handle, 0, nullptr));
-  EXPECT_EQ(&record->softImage, SoftwareBlendImage);
+  ASSERT_NE(nullptr, SoftwareBlendImage);
+  EXPECT_EQ(1, MemImgBytesPerPixel(SoftwareBlendImage));
+  EXPECT_EQ(24, SoftwareBlendImage->width);
+  EXPECT_EQ(16, SoftwareBlendImage->height);
+  EXPECT_EQ(255, SoftwareBlendImage->pixels[SoftwareBlendImage->header->pitch * 15 + 23]);
   ASSERT_EQ(0, SetBlendGraph(-1, 0, nullptr));
   EXPECT_EQ(nullptr, SoftwareBlendImage);
   ReleaseMemImg(&expect);

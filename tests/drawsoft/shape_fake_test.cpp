@@ -1,11 +1,15 @@
 // The Direct3D shape drawers against the fake device call table: boxes and
 // triangles share the 2-D batch (a run of them is one draw), outlines switch
 // to line lists, circles are drawn from their own buffer in blocks of 2000
-// vertices with each outline point once, rings refuse thin thicknesses, and
-// ClearDrawTarget clears target and Z over the target's own size.
+// vertices with each outline point once, rings refuse thin thicknesses,
+// ClearDrawTarget clears target and Z over the target's own size, the work
+// blocks of circles, rings and vertex lists end with the graphics system,
+// and a vertex list with a graphic leaves the caller's vertices as given.
 #include <windows.h>
 
 #include <gtest/gtest.h>
+
+#include <string.h>
 
 #include <vector>
 
@@ -16,8 +20,10 @@
 #include "TestFiles.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDraw.h"
+#include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
 #include "VuViderezaShape.h"
+#include "ZiDezaru.h"
 
 using test_support::FakeDirect3D;
 
@@ -122,6 +128,96 @@ TEST_F(ShapeFakeTest, ClearFlushesThenClearsTargetAndZOverTheTargetSize) {
   }
   EXPECT_NE(std::string::npos, calls.find("Viewport(10,20,290,180)", target)) << calls;
   Screen.background[0] = Screen.background[1] = Screen.background[2] = 0;
+}
+
+// Circles (the disc's row block, the shape vertex buffer), rings (the span
+// block) and tinted vertex lists (their work copy) in both modes: nothing
+// of them is left once the graphics system has ended.
+TEST_F(ShapeFakeTest, WorkBlocksEndWithTheGraphicsSystem) {
+  const Vertex2D tri[3] = {{1, 1, 0, 1, 0xFFFFFFFFu, 0, 0}, {90, 1, 0, 1, 0xFFFFFFFFu, 0, 0},
+                           {1, 70, 0, 1, 0xFFFFFFFFu, 0, 0}};
+  for (int software : {0, 1}) {
+    TerminateGraphicsSystem();
+    Screen.software = software;
+    ASSERT_EQ(0, InitializeGraphicsSystem());  // anything made once per process is made here
+    TerminateGraphicsSystem();
+    const int before = GetAllocCount();
+    ASSERT_EQ(0, InitializeGraphicsSystem());
+    ASSERT_EQ(software ? 0 : 1, DeviceLayer.hardware);
+    ASSERT_EQ(0, SetClipRect(0, 0, 1600, 1200));
+    const int started = GetAllocCount();
+    ASSERT_EQ(0, DrawCircleShape(800, 600, 300, 0xFFFFFFFF, 1, 1));
+    ASSERT_EQ(0, DrawCircleShape(800, 600, 300, 0xFFFFFFFF, 0, 1));
+    ASSERT_EQ(0, DrawCircleShape(800, 600, 300, 0xFFFFFFFF, 0, 6));
+    ASSERT_EQ(0, SetDrawTint(128, 128, 128));
+    ASSERT_EQ(0, DrawVertexPrimitive2D(tri, 3, D3DPT_TRIANGLELIST, -5, 0));
+    FlushVertexBatch(0);
+    EXPECT_GT(GetAllocCount(), started) << "software " << software;
+    TerminateGraphicsSystem();
+    EXPECT_EQ(before, GetAllocCount()) << "software " << software;
+  }
+  Screen.software = 0;
+  ASSERT_EQ(0, InitializeGraphicsSystem());
+}
+
+std::vector<Vertex2DTex2> DrawnTexVertices;
+HRESULT RecordTexVertices(D3DPRIMITIVETYPE, UINT, const void* data, UINT stride) {
+  if (stride == sizeof(Vertex2DTex2)) {
+    const Vertex2DTex2* v = static_cast<const Vertex2DTex2*>(data);
+    DrawnTexVertices.assign(v, v + 6);
+  }
+  return D3D_OK;
+}
+
+// A graphic of one piece on a texture the fake device takes as it is.
+struct OnePieceGraphic {
+  int handle = -1;
+  GraphImageDescriptor image{};
+  int texture = 0;
+  OnePieceGraphic() {
+    handle = AllocGraphicHandle();
+    GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
+    if (record == nullptr) return;
+    image.refCount = 1;
+    image.format.textureBacked = 1;
+    image.width = record->width = 64;
+    image.height = record->height = 32;
+    image.textureCount = 1;
+    image.textures[0].texture = reinterpret_cast<IDirect3DTexture9*>(&texture);
+    record->image = &image;
+    record->pieceCount = 1;
+    record->pieces[0].entry = &image.textures[0];
+    const float corners[16] = {0, 0, 0, 0, 64, 0, 0.5f, 0, 0, 32, 0, 0.25f, 64, 32, 0.5f, 0.25f};
+    memcpy(record->pieces[0].corners, corners, sizeof corners);
+  }
+  ~OnePieceGraphic() {
+    GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
+    if (record != nullptr) {
+      record->image = nullptr;
+      record->pieceCount = 0;
+    }
+    DeleteGraphicHandle(handle);
+  }
+};
+
+TEST_F(ShapeFakeTest, VertexListWithAGraphicLeavesTheCallersVertices) {
+  OnePieceGraphic piece;
+  const int graph = piece.handle;
+  ASSERT_NE(nullptr, GetGraphicRecord(graph, 0));
+  fake.table.DrawDevicePrimitiveUP = RecordTexVertices;
+  Vertex2DTex2 vertices[6];
+  for (int i = 0; i < 6; i++) vertices[i] = {10.0f * i, 5.0f * i, 0, 1, 0xFFFFFFFFu, 7.0f, 8.0f, 9.0f, 10.0f};
+  Vertex2DTex2 given[6];
+  memcpy(given, vertices, sizeof given);
+  ASSERT_EQ(0, DrawVertex2DPrimitiveWithGraph(vertices, 6, D3DPT_TRIANGLELIST, graph, 0, 1, 0));
+  EXPECT_EQ(0, memcmp(given, vertices, sizeof given));
+  // What was drawn has the piece's texture coordinates in quad order.
+  ASSERT_EQ(6u, DrawnTexVertices.size());
+  const float* k = GetGraphicRecord(graph, 0)->pieces[0].corners;
+  EXPECT_EQ(k[2], DrawnTexVertices[0].u1);
+  EXPECT_EQ(k[6], DrawnTexVertices[1].u1);
+  EXPECT_EQ(k[11], DrawnTexVertices[2].v1);
+  EXPECT_EQ(given[3].x, DrawnTexVertices[3].x);
 }
 
 }  // namespace

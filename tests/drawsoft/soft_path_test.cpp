@@ -288,6 +288,38 @@ TEST_P(SoftPathTest, ShapeCallsDrawThroughTheRenderer) {
   EXPECT_TRUE(SameImage(screen_, expect_));
 }
 
+// The circle call's outline blends each of its pixels once. The renderer's
+// own outline trace (DrawCircleMemImg without fill) plots the four diagonal
+// points of a radius such as 3 twice, so an additive outline would come out
+// brighter there; the circle call does not use it.
+TEST_P(SoftPathTest, CircleOutlineBlendsEachPixelOnce) {
+  if (colorType_ != 1) GTEST_SKIP() << "counted through the 32-bit additive mode";
+  const uint32_t background = 0x1E140A;  // red 30, green 20, blue 10
+  for (int r : {3, 7, 10, 11}) {
+    FillMemImgRectRaw(&screen_, nullptr, background);
+    FillMemImgRectRaw(&expect_, nullptr, background);
+    SetMemImgBlendMode(2, 255);
+    GraphDraw.blendMode = 2;
+    ASSERT_EQ(0, DrawCircleShape(40, 40, r, 0x020202, 0, 1));
+    DrawCircleMemImg(&expect_, 40, 40, r, 0x020202, 0);
+    int once = 0, twice = 0, trace = 0;
+    for (int y = 0; y < kH; y++)
+      for (int x = 0; x < kW; x++) {
+        const uint32_t p = Pixel(screen_, x, y) & 0xFFFFFF;
+        ASSERT_TRUE(p == background || p == background + 0x020202) << r << ": " << x << "," << y;
+        once += p != background;
+        const uint32_t e = Pixel(expect_, x, y) & 0xFFFFFF;
+        trace += e != background;
+        twice += e == background + 0x040404;
+        // The same pixels either way.
+        ASSERT_EQ(p != background, e != background) << r << ": " << x << "," << y;
+      }
+    EXPECT_EQ(static_cast<int>(OutlineReference(40, 40, r, kW, kH).size()), once) << r;
+    EXPECT_EQ(once, trace);
+    EXPECT_EQ(4, twice) << "the renderer's trace at radius " << r;
+  }
+}
+
 TEST_P(SoftPathTest, AnEmptyDrawAreaDrawsNothing) {
   SetArea(RECT{30, 30, 30, 60});
   EXPECT_EQ(0, DrawRectShape(0, 0, kW, kH, 0xFFFFFF, 1));

@@ -3,7 +3,8 @@
 // clock and each refresh (what a draw runs first) shows the due frame in
 // the graphic's texture, read back; on the YUV surface road and, with the
 // surfaces refused, on the image road; drawn each frame, the screen shows
-// the frames in order; the frame survives a device rebuild;
+// the frames in order, also drawn only as quads; the frame survives a device
+// rebuild;
 // loading and deleting leaves no handle or memory block behind.
 #include <windows.h>
 
@@ -148,6 +149,39 @@ TEST_F(MovieGraphTest, DrawnEachFrameTheScreenShowsTheFramesInOrder) {
     EXPECT_EQ(0xFF00FFu, BackBufferPixel(99, 79));  // outside the graphic
   }
   EXPECT_EQ(shown, expected);
+}
+
+// Drawn only as a quad, or turned at unequal scales (also a quad), the
+// movie still moves on with each draw and ends.
+TEST_F(MovieGraphTest, QuadDrawsMoveTheMovieOn) {
+  const int g = LoadImageGraph(FixturePath("grey30.ogv").c_str());
+  ASSERT_GE(g, 0) << log_.Text();
+  CalibrateOnFrame0(g);
+  ASSERT_EQ(0, PlayMovieGraph(g, 1));
+  std::vector<int> shown, expected;
+  for (int k = 0; k < 30; k += 3) {
+    FakeNow = kStart + (k * 1000000 + 500000) / 30;
+    BeginDrawSceneOnce();
+    if (k % 2 == 0) {
+      ASSERT_EQ(0, DrawImageQuad(100, 80, 164, 90, 160, 140, 96, 128, g, 0));
+    } else {
+      ASSERT_EQ(0, DrawImageRotatedScaledXY(200, 200, 32, 24, 1.5, 0.5, 0.3, g, 0, 0));
+    }
+    FlushVertexBatch(0);
+    EndDrawScene();
+    shown.push_back(ShownFrame(g));
+    expected.push_back(k);
+  }
+  EXPECT_EQ(shown, expected);
+  MovieRecord* movie = GetMovieRecord(GetGraphicRecord(g, 0)->dependentHandle);
+  ASSERT_NE(movie, nullptr);
+  FakeNow = kStart + 2000000;  // past the end
+  BeginDrawSceneOnce();
+  ASSERT_EQ(0, DrawImageQuad(100, 80, 164, 90, 160, 140, 96, 128, g, 0));
+  FlushVertexBatch(0);
+  EndDrawScene();
+  EXPECT_EQ(1, movie->stopped);
+  DeleteGraphicHandle(g);
 }
 
 // An AVI through the DirectShow road as a graphic: played in real time,

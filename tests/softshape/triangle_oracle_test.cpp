@@ -3,8 +3,9 @@
 // transparency flag and source alpha, with MMX on and off. The reference
 // walks the same spans and applies the triangle's own rules: texels outside
 // the source stay, the key compares the raw value (the index for palettised
-// sources), mode 4 draws an alpha-0 texel under the transparency flag, and
-// mode 3 at parameter 0 draws only from palettised sources.
+// sources), an alpha-0 texel under the transparency flag is skipped in every
+// mode (mode 4 included, as by the scaled and rotated blits), and mode 3 at
+// parameter 0 draws only from palettised sources.
 #include <random>
 #include <vector>
 
@@ -62,12 +63,7 @@ void ReferenceTriangle(TestImage& dest, const TestImage& src, const TestImage* m
       }
       const int maskByte = mask ? mask->At(tx, ty)[0] : 0;
       uint8_t* p = dest.At(s.first + i, s.y);
-      if (MemImgDrawState.blendMode == 4 && alphaSource && trans && alpha == 0) {
-        // Drawn with its weight: black.
-        oracle::SharedTexel(bits, p, colour, alpha, alphaSource, false, mask != nullptr, maskByte, palettised);
-      } else {
-        oracle::SharedTexel(bits, p, colour, alpha, alphaSource, trans != 0, mask != nullptr, maskByte, palettised);
-      }
+      oracle::SharedTexel(bits, p, colour, alpha, alphaSource, trans != 0, mask != nullptr, maskByte, palettised);
     }
   });
 }

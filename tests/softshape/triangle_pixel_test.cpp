@@ -144,7 +144,9 @@ std::vector<TexCase> TexturedCases() {
       {1, ALPHA, Rgb(200, 200, 200, 128), 0, 255, W, -1, 1, 0, Rgb(100, 100, 100), Rgb(150, 150, 150)},
       {1, ALPHA, Rgb(200, 200, 200, 0), 0, 255, W, -1, 1, 0, 0x55C8C8C8, 0x55C8C8C8},
       {1, ALPHA, Rgb(200, 200, 200, 0), 2, 255, W, -1, 1, 0, 0x55C8C8C8, 0x55C8C8C8},
-      {1, ALPHA, Rgb(200, 200, 200, 0), 4, 255, W, -1, 1, 0, 0x55C8C8C8, 0x55000000},
+      // Alpha 0 under the transparency flag: skipped in mode 4 as well (as by
+      // the scaled and rotated blits); without the flag it turns black.
+      {1, ALPHA, Rgb(200, 200, 200, 0), 4, 255, W, -1, 1, 0, 0x55C8C8C8, 0x55C8C8C8},
       {1, ALPHA, Rgb(200, 200, 200, 0), 4, 255, W, -1, 0, 0, 0x55C8C8C8, 0x55000000},
       {1, ALPHA, Rgb(200, 200, 200, 0), 0, 255, W, -1, 0, 0, 0x55C8C8C8, 0x55C8C8C8},
       {1, ALPHA, Rgb(200, 200, 200, 0), 2, 255, W, -1, 0, 0, 0x55C8C8C8, 0x00C8C8C8},
@@ -166,7 +168,8 @@ std::vector<TexCase> TexturedCases() {
       {0, ALPHA, 0xFFFF | (255u << 16), 0, 255, W, -1, 0, 0, 0, 0xF7DE},
       {0, ALPHA, 0xFFFF, 0, 255, W, -1, 1, 0, 0x1234, 0x1234},
       {0, ALPHA, 0xFFFF, 3, 255, W, -1, 1, 0, 0x1234, 0x1234},
-      {0, ALPHA, 0xFFFF, 4, 255, W, -1, 1, 0, 0x1234, 0x0000},
+      {0, ALPHA, 0xFFFF, 4, 255, W, -1, 1, 0, 0x1234, 0x1234},
+      {0, ALPHA, 0xFFFF, 4, 255, W, -1, 0, 0, 0x1234, 0x0000},
       {0, DIRECT, 0x1234, 0, 255, W, -1, 1, 0x1234, 0x5555, 0x5555},
       {0, DIRECT, 0x1234, 0, 255, W, -1, 1, 0x11234, 0x5555, 0x1234},
       {0, DIRECT, 0xFFFF, 1, 128, W, -1, 0, 0, 0, 0x7BEF},

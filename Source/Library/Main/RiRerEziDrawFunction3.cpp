@@ -9,8 +9,8 @@
 //   - flat colour: tinted once through the table (c * b / 255), so mode 10
 //     inverts the tinted colour; no mask, no transparency test;
 //   - textured: no processor-specific forms (mode 3 at 255 is the packed
-//     subtract), and mode 4 also draws an alpha-0 texel under the
-//     transparency flag (it turns black) where the other modes skip it.
+//     subtract); under the transparency flag an alpha-0 texel is skipped in
+//     every mode, mode 4 included, as by the scaled and rotated blits.
 // Texels are sampled at U / 2^18, V / 2^18 without centring, wrapping or
 // clamping: a pixel whose U or V (unsigned) lies outside the source stays.
 //
@@ -87,17 +87,6 @@ inline bool ReadTriangleTexel(const uint8_t* p, const uint8_t* palette, uint32_t
   return SourceTexel<Bits, Flags>::Read(p, reinterpret_cast<const uint32_t*>(palette), key, colour, alpha);
 }
 
-// The kernel's gating with the triangle's mode-4 rule.
-template <int Bits, int Mode, unsigned Flags>
-inline void DrawTriangleTexel(uint8_t* d, uint32_t colour, uint32_t alpha, uint32_t weight, const BlendCall& call) {
-  using Kernel = BlendKernel<Bits, Mode, Flags>;
-  if (Mode == 4 && (Flags & BK_ALPHA) && (Flags & BK_TRANS) && alpha == 0) {
-    Kernel::template Blend<true>(d, colour, alpha, weight, call);
-  } else {
-    Kernel::Draw(d, colour, alpha, weight, call);
-  }
-}
-
 struct TexturedTriangleVisitor {
   const TriangleTarget& target;
   const TextureSource& source;
@@ -130,7 +119,7 @@ struct TexturedTriangleVisitor {
                                             &colour, &alpha))
           continue;
         if (Flags & BK_MASK) weight = c.ramp[src.mask[row * src.maskPitch + column]];
-        DrawTriangleTexel<Bits, Mode, Flags>(d, colour, alpha, weight, c);
+        BlendKernel<Bits, Mode, Flags>::Draw(d, colour, alpha, weight, c);
       }
     });
   }
@@ -150,7 +139,7 @@ void DrawTexturedTriangle(const TriangleTarget& target, const MEMIMG* src, int t
     return;
   // The mask is read at texel positions: one smaller than the source would
   // be read past its end.
-  if (mask != nullptr && (mask->width < src->width || mask->height < src->height)) return;
+  if (!MemImgMaskCovers(mask, src)) return;
   const int palettised = header->palettised == 1;
   BlendCall call;
   if (PrepareBlendCall(&call, BLEND_FAMILY_SHARED, palettised) < 0) return;

@@ -237,11 +237,14 @@ void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY
                        int transFlag, int turnFlag, const MEMIMG* mask) {
   if (Refused(dest, src) || !MemImgMaskCovers(mask, src)) return;
   // Limits: finite angle and non-zero finite scale; sizes whose 18-bit
-  // fixed-point coordinates fit; corners well inside 32-bit fixed point.
+  // fixed-point coordinates fit; corners inside 32-bit fixed point. A
+  // corner is the centre (x 2^18) plus at most (w + h) / 2 x |scale| pixels
+  // (x 2^18); the box adds 4 pixels on each side.
   if (!isfinite(angle) || !isfinite(scale) || fabsf(scale) < 1.0f / 65536.0f) return;
   if (src->width <= 0 || src->height <= 0 || src->width >= 16384 || src->height >= 16384) return;
-  double reach = static_cast<double>(fabsf(scale)) * (static_cast<double>(src->width) + src->height);
-  if (reach >= 4096.0 || centerX <= -4096 || centerX >= 4096 || centerY <= -4096 || centerY >= 4096) return;
+  const double reach = static_cast<double>(fabsf(scale)) * (static_cast<double>(src->width) + src->height) / 2.0;
+  const double limit = 2147483647.0 / 262144.0 - 8.0;
+  if (fabs(static_cast<double>(centerX)) + reach >= limit || fabs(static_cast<double>(centerY)) + reach >= limit) return;
 
   float sN, cN, sP, cP;
   SinCosFloat(-angle, &sN, &cN);

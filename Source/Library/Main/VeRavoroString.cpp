@@ -41,7 +41,10 @@ int GetCharBytePositionKind(const char* text, int position, int charSet) {
   int i = 0;
   while (p[i] != 0) {
     if (IsLeadByte(p[i], charSet)) {
-      // A lead byte with no trail byte ends the text.
+      // A lead byte with no trail byte is half a character cut off by a
+      // truncation, not a character: -1, as past the end (rather than 1).
+      // Callers rely on it to find such a cut end (the log drops the lone
+      // byte before writing a truncated line).
       if (p[i + 1] == 0) return -1;
       if (position == i) return 1;
       if (position == i + 1) return 2;

@@ -359,7 +359,9 @@ int DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, un
     memset(&view, 0, sizeof view);
     CreateSubMemImg(&view, work, 0, 0, area.right, area.bottom);
     if (IsValidMemImg(&view)) {
-      BlitMemImg(screen, &view, x, y, 1, GetActiveMaskWorkImage());
+      // No weight image: while the mask is on, `screen` is already the
+      // mask screen's work image and the mask bracket does the masking.
+      BlitMemImg(screen, &view, x, y, 1, nullptr);
       ReleaseMemImg(&view);
     }
   }

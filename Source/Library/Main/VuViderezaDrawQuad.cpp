@@ -269,6 +269,12 @@ void GrowVertexWork(int bytes, int* ok) {
 
 }  // namespace
 
+void FreeVertexListWork() {
+  if (VertexWork != nullptr) MemFree(VertexWork);
+  VertexWork = nullptr;
+  VertexWorkBytes = 0;
+}
+
 // ---------------------------------------------------------------------------
 // Quads.
 
@@ -276,6 +282,7 @@ int DrawImageQuadCore(int handle, float x1, float y1, float x2, float y2, float 
                       int trans, int fromRotation) {
   if (GraphDraw.areaEmpty) return 0;
   WaitIfInactive();
+  RefreshGraphicMovie(handle);  // a movie graphic shows its current frame
   GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
   if (record == nullptr || record->image == nullptr) return -1;
   if (GraphDraw.blendGraph >= 0 && CheckBlendGraphSize(record) != 0) return -1;
@@ -428,8 +435,21 @@ int DrawVertex2DPrimitiveWithGraph(const void* vertices, int count, int type, in
     texture = reinterpret_cast<ShadowMapRecord*>(shadow)->texture;
   }
   if (DrawStateApplyNeeded(texture, flags)) ApplyDrawStateForTexture(texture, flags);
-  Vertex2DTex2* v = static_cast<Vertex2DTex2*>(const_cast<void*>(vertices));
-  if (quadMode && record != nullptr && record->pieceCount > 0) {
+  const bool setsPieceCoords = quadMode && record != nullptr && record->pieceCount > 0;
+  const DestCopyScale copy = CurrentDestCopy();
+  // The caller's vertices stay as given: texture coordinates are written
+  // into a copy.
+  const void* use = vertices;
+  Vertex2DTex2* v = nullptr;
+  if (setsPieceCoords || copy.active) {
+    int ok = 0;
+    GrowVertexWork(count * static_cast<int>(sizeof(Vertex2DTex2)), &ok);
+    if (!ok) return -1;
+    if (count > 0) memcpy(VertexWork, vertices, static_cast<size_t>(count) * sizeof(Vertex2DTex2));
+    v = static_cast<Vertex2DTex2*>(VertexWork);
+    use = VertexWork;
+  }
+  if (setsPieceCoords) {
     const float* k = record->pieces[0].corners;
     float ul = k[2], ur = k[6];
     if (turn) {
@@ -441,7 +461,6 @@ int DrawVertex2DPrimitiveWithGraph(const void* vertices, int count, int type, in
     for (int i = 0; i + 6 <= count; i += 6)
       for (int n = 0; n < 6; n++) v[i + n].u1 = us[n], v[i + n].v1 = vs[n];
   }
-  const DestCopyScale copy = CurrentDestCopy();
   if (copy.active) {
     StretchDrawTargetToWork(&GraphDraw.drawArea);
     for (int i = 0; i < count; i++) {
@@ -453,7 +472,7 @@ int DrawVertex2DPrimitiveWithGraph(const void* vertices, int count, int type, in
   RenderState.fvf = VertexFormats[VERTEX_KIND_TEX].fvf;
   const int prims = PrimitiveCount(type, count);
   if (prims > 0)
-    DrawDevicePrimitiveUP(static_cast<D3DPRIMITIVETYPE>(type), static_cast<UINT>(prims), vertices,
+    DrawDevicePrimitiveUP(static_cast<D3DPRIMITIVETYPE>(type), static_cast<UINT>(prims), use,
                           sizeof(Vertex2DTex2));
   return 0;
 }

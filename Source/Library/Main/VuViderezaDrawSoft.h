@@ -12,9 +12,11 @@
 
 struct GraphicHandleRecord;
 
-// The blend graphic's software image while one is set (SetBlendGraph in
-// software mode), else null; the image routines take it as their mask.
+// The blend graphic's one-byte weight image while one is set (SetBlendGraph
+// in software mode), else null; the image routines take it as their mask.
 extern MEMIMG* SoftwareBlendImage;
+// Frees that image (graphics end; SetBlendGraph makes it anew).
+void ReleaseSoftwareBlendMask();
 
 // Fills the whole graphic with one colour (components clamped to 0..255):
 // software graphics through the rectangle fill, render-target textures

@@ -62,6 +62,41 @@ bool IsRenderTargetGraphic(const GraphicHandleRecord* record) {
   return format.textureBacked && format.drawable && record->image->textureCount > 0;
 }
 
+// A software-mode graphic that can be a draw target: drawn into through its
+// memory image, which must have no alpha channel (the software draws write
+// colour only).
+bool IsSoftwareTargetGraphic(GraphicHandleRecord* record) {
+  if (record == nullptr || record->image == nullptr || record->image->format.textureBacked) return false;
+  const MEMIMG* image = GetGraphicMemImg(record);
+  return record->image->format.drawable && image != nullptr && !image->header->alphaFlag;
+}
+
+// The blend graphic as the software draws read it: one byte per pixel
+// (weighted through MemImgDrawState's mask alpha ramp), the graphic's alpha,
+// 255 where it has none (a texture without alpha samples as 1 on the
+// device). Taken when the blend graphic is set.
+MEMIMG SoftwareBlendMask;
+
+int MakeSoftwareBlendMask(const MEMIMG* image) {
+  ReleaseSoftwareBlendMask();
+  if (image == nullptr) return -1;
+  if (CreateMemImgOfColorType(&SoftwareBlendMask, image->width, image->height, MEMIMG_COLOR_8_CHANNEL) != 0) {
+    FreeFailedMemImg(&SoftwareBlendMask);
+    return -1;
+  }
+  const MemImgHeader* h = image->header;
+  const int bytes = MemImgBytesPerPixel(image);
+  const bool alpha = h->alphaFlag && !h->palettised && bytes == 4;
+  // Alpha byte of a 32-bit word: bits 24-31 (colour type 1) or 16-23 (type 0).
+  const int alphaByte = h->colorType == MEMIMG_COLOR_32 ? 3 : 2;
+  for (int y = 0; y < image->height; y++) {
+    const uint8_t* from = image->pixels + static_cast<size_t>(h->pitch) * y;
+    uint8_t* to = SoftwareBlendMask.pixels + static_cast<size_t>(SoftwareBlendMask.header->pitch) * y;
+    for (int x = 0; x < image->width; x++) to[x] = alpha ? from[x * 4 + alphaByte] : 255;
+  }
+  return 0;
+}
+
 IDirect3DSurface9* GraphicSurface(const GraphicHandleRecord* record, int index) {
   const GraphTextureEntry& entry = record->image->textures[0];
   if (entry.multiSampleSurface != nullptr) return entry.multiSampleSurface;
@@ -299,7 +334,7 @@ int SetDrawTargetFace(int target, int face) {
   GraphicHandleRecord* record = nullptr;
   if (!IsScreenTarget(target)) {
     record = TargetGraphic(target);
-    if (!IsRenderTargetGraphic(record)) return -1;
+    if (DeviceLayer.hardware ? !IsRenderTargetGraphic(record) : !IsSoftwareTargetGraphic(record)) return -1;
   }
   // Faces 1 to 5 exist only on a cube render target.
   if (face != 0 && (record == nullptr || !record->image->format.cube || record->image->textures[0].faces[face] == nullptr))
@@ -337,7 +372,8 @@ int SetDrawTargetFace(int target, int face) {
     }
   } else {
     MEMIMG* mask = GetActiveMaskWorkImage();
-    SoftwareDrawTarget = mask != nullptr ? mask : &SoftwareScreenImage;
+    MEMIMG* own = record != nullptr ? GetGraphicMemImg(record) : &SoftwareScreenImage;
+    SoftwareDrawTarget = mask != nullptr ? mask : own;
   }
   if (target == SCREEN_FRONT) StartWindowTimer(1);
   if (width == oldWidth && height == oldHeight) {
@@ -380,7 +416,21 @@ int SetBlendGraph(int handle, int kind, const int* parameters) {
     }
   }
   if (!DeviceLayer.hardware) {
-    SoftwareBlendImage = record != nullptr ? GetGraphicMemImg(record) : nullptr;
+    SoftwareBlendImage = nullptr;
+    ReleaseSoftwareBlendMask();
+    if (record == nullptr) return 0;
+    if (MakeSoftwareBlendMask(GetGraphicMemImg(record)) != 0) {
+      GraphDraw.blendGraph = -1;
+      return -1;
+    }
+    SoftwareBlendImage = &SoftwareBlendMask;
+    // Kind 1: the ramp from the border position and range; other kinds
+    // weight by the mask byte itself.
+    if (kind == 1) {
+      SetMaskAlphaRamp(p0, p1);
+    } else {
+      SetMaskAlphaRamp(128, 255);
+    }
     return 0;
   }
   if (!HasDirect3DDevice()) return -1;
@@ -399,6 +449,12 @@ int SetBlendGraph(int handle, int kind, const int* parameters) {
     SetDrawBlendTexture(nullptr, 0, 0);
   }
   return 0;
+}
+
+void ReleaseSoftwareBlendMask() {
+  if (SoftwareBlendImage == &SoftwareBlendMask) SoftwareBlendImage = nullptr;
+  if (IsValidMemImg(&SoftwareBlendMask)) ReleaseMemImg(&SoftwareBlendMask);
+  memset(&SoftwareBlendMask, 0, sizeof SoftwareBlendMask);
 }
 
 int SetBlendGraphParam(int handle, int kind, int parameter1, int parameter2) {

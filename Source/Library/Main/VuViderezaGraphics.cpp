@@ -21,6 +21,7 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
 #include "VuViderezaDraw.h"
+#include "VuViderezaDrawSoft.h"
 #include "VuViderezaGraphPool.h"
 #include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaMath.h"
@@ -28,6 +29,7 @@
 #include "VuViderezaShader.h"
 #include "VuViderezaShaderCode.h"
 #include "VuViderezaShadowMap.h"
+#include "VuViderezaShape.h"
 #include "VuViderezaTransform.h"
 #include "ZiDezaru.h"
 
@@ -177,6 +179,9 @@ int TerminateGraphicsSystem() {
   TermHandleType(HANDLETYPE_VERTEX_BUFFER);
   TermHandleType(HANDLETYPE_INDEX_BUFFER);
   TermHandleType(HANDLETYPE_SHADER);
+  FreeCircleWorkBuffers();
+  FreeVertexListWork();
+  ReleaseSoftwareBlendMask();
   Screen.graphicsUp = 0;
   Graphics.shadersUsable = 0;
   Graphics.filtersExact = 0;

@@ -213,6 +213,14 @@ RECT ClampRectToDrawArea(RECT r) {
 // ---------------------------------------------------------------------------
 // Work blocks and ring spans.
 
+void FreeCircleWorkBuffers() {
+  if (SpanBlock != nullptr) MemFree(SpanBlock);
+  SpanBlock = nullptr;
+  SpanBlockLines = 0;
+  if (ShapeVertexBuffer != nullptr) MemFree(ShapeVertexBuffer);
+  ShapeVertexBuffer = nullptr;
+}
+
 RingSpan* GetRingSpanTable(int lines) {
   if (lines < 1) lines = 1;
   if (SpanBlockLines < lines) {

@@ -23,6 +23,9 @@ enum {
 // The work block shared by the ring drawers and the filled circle (it only
 // grows), zeroed over `lines` entries; null when it cannot be had.
 RingSpan* GetRingSpanTable(int lines);
+// Frees the span block and the shape vertex buffer (graphics end); the
+// next circle or ring takes them anew.
+void FreeCircleWorkBuffers();
 // Fills the table for the ring about (cx, cy): outer radius r + t / 2, inner
 // radius r - t / 2 (+ 1 for an even t), rows inside the draw area only.
 int BuildRingSpans(int thickness, int r, int cy, int cx, RingSpan* table);
@@ -91,6 +94,8 @@ int DrawImageRotatedScaledXY(int x, int y, int cx, int cy, double scaleX, double
 // draws without a graphic. Primitive types as Direct3D's.
 int DrawVertexPrimitive2D(const void* vertices, int count, int type, int handle, int trans);
 int DrawVertex2DPrimitiveHW(const void* vertices, int count, int type, struct GraphicHandleRecord* record, int trans);
+// Frees the vertex lists' work copy (graphics end).
+void FreeVertexListWork();
 // 36-byte vertices with a graphic or shadow map; quadMode gives each group
 // of six the first piece's texture coordinates (left and right exchanged
 // with turn).

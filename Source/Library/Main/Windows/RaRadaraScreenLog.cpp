@@ -11,6 +11,7 @@
 #include "RaRadara.h"
 #include "RaRadaraServices.h"
 #include "RiDov.h"
+#include "VeRavoroString.h"
 #include "VeVidu.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDraw.h"
@@ -60,6 +61,13 @@ void NewScreenLogLine() {
   int limit = VisibleLines();
   if (limit < 1) limit = 1;
   ScreenLog.column = 0;
+  if (ScreenLog.lineCount > limit) {
+    // The screen shrank since these lines came: keep the newest that fit.
+    const int drop = ScreenLog.lineCount - limit;
+    memmove(ScreenLog.lines[0], ScreenLog.lines[drop], static_cast<size_t>(limit) * SCREEN_LOG_LINE_BYTES);
+    memset(ScreenLog.lines[limit], 0, static_cast<size_t>(drop) * SCREEN_LOG_LINE_BYTES);
+    ScreenLog.lineCount = limit;
+  }
   if (ScreenLog.lineCount < limit) {
     ScreenLog.lineCount++;
   } else {
@@ -100,9 +108,11 @@ int DrawOnScreenLog() {
   const int lines = VisibleLines();
   if (lines < 1) return 0;
   const unsigned int white = MakeColorValue(255, 255, 255), black = MakeColorValue(0, 0, 0);
-  for (int i = 0; i < lines && i < ScreenLog.lineCount; i++)
-    if (ScreenLog.lines[i][0] != 0)
-      DrawTextWithFont(0, ScreenLog.fontSize * i, ScreenLog.lines[i], white, ScreenLog.font, black, 0);
+  // The newest lines when more are kept than fit (the screen shrank).
+  const int first = ScreenLog.lineCount > lines ? ScreenLog.lineCount - lines : 0;
+  for (int i = 0; i < lines && first + i < ScreenLog.lineCount; i++)
+    if (ScreenLog.lines[first + i][0] != 0)
+      DrawTextWithFont(0, ScreenLog.fontSize * i, ScreenLog.lines[first + i], white, ScreenLog.font, black, 0);
   return 0;
 }
 
@@ -139,13 +149,19 @@ int ScreenLogPrintf(const char* format, ...) {
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
   if (ScreenLog.lineCount == 0) NewScreenLogLine();
+  const int charSet = GetCharSet();
   for (const char* p = text; *p != 0; p++) {
     if (*p == '\n') {
       NewScreenLogLine();
       continue;
     }
-    if (ScreenLog.column >= SCREEN_LOG_LINE_BYTES - 1) NewScreenLogLine();
-    ScreenLog.lines[ScreenLog.lineCount - 1][ScreenLog.column++] = *p;
+    // A double-byte character goes whole onto the next line when only one
+    // byte is left in this one.
+    const int bytes = GetCharBytePositionKind(p, 0, charSet) == 1 ? 2 : 1;
+    if (ScreenLog.column + bytes > SCREEN_LOG_LINE_BYTES - 1) NewScreenLogLine();
+    char* line = ScreenLog.lines[ScreenLog.lineCount - 1];
+    line[ScreenLog.column++] = *p;
+    if (bytes == 2) line[ScreenLog.column++] = *++p;
   }
   return 0;
 }
