@@ -4,8 +4,10 @@
 
 #define RIDOV_VERSION_TEXT "3.11d"
 
-// The Windows rectangle (RECT); the header does not pull in windows.h.
+// The Windows rectangle (RECT) and bitmap header (BITMAPINFO); the header
+// does not pull in windows.h.
 struct tagRECT;
+struct tagBITMAPINFO;
 
 extern "C++" {
 
@@ -94,6 +96,35 @@ int LoadImageDivided(const char* file, int count, int across, int down, int tile
 int LoadImageGraph(const char* file);
 int PlayMovieGraph(int graphic, int playType);
 int PauseMovieGraph(int graphic);
+
+// Graphics from image-file bytes in memory, a GDI bitmap (header with its
+// masks or colour table, then the bits; the alpha pair may be null) or a
+// soft image, kept as copies for the restore after a device loss. With
+// asynchronous loading on, the bytes and bits must stay until the load ends.
+// New graphic from image-file bytes (alpha-image bytes optional): the handle or -1.
+int MakeGraphFromMemory(const void* bytes, int size, const void* alphaBytes, int alphaSize, int transparent);
+// Refills a live graphic of the same size from image-file bytes: 0 or -1.
+int ReloadGraphFromMemory(int graphic, const void* bytes, int size, const void* alphaBytes, int alphaSize,
+                          int transparent);
+// New graphic from a GDI bitmap: the handle or -1.
+int MakeGraphFromBitmap(const tagBITMAPINFO* info, const void* bits, const tagBITMAPINFO* alphaInfo,
+                        const void* alphaBits, int transparent);
+// Refills a live graphic of the same size from a GDI bitmap: 0 or -1.
+int ReloadGraphFromBitmap(int graphic, const tagBITMAPINFO* info, const void* bits, const tagBITMAPINFO* alphaInfo,
+                          const void* alphaBits, int transparent);
+// New graphic holding a copy of a soft image's pixels: the handle or -1.
+int MakeGraphFromSoftImage(int softImage, int transparent);
+// Tiles from image-file bytes, as LoadImageDivided does from a file: 0 or -1.
+int LoadImageDividedFromMemory(const void* bytes, int size, int count, int across, int down, int tileWidth,
+                               int tileHeight, int* handles, int transparent);
+// Tiles from a GDI bitmap, as LoadImageDivided does from a file: 0 or -1.
+int LoadImageDividedFromBitmap(const tagBITMAPINFO* info, const void* bits, int count, int across, int down,
+                               int tileWidth, int tileHeight, int* handles, int transparent);
+// Refills the live tiles of a grid from a file that covers the grid: 0 or -1.
+int ReloadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight,
+                       const int* handles, int transparent);
+// 1 (default): graphics made afterwards keep their source for the restore; 0: they keep none.
+int SetRememberGraphSource(int remember);
 
 // Fonts and text. -1 selects the default for size, thickness, type,
 // character set and edge size; reuseHandle -1 makes a new handle.

@@ -251,6 +251,25 @@ TEST_F(DeviceFakeTest, SetScreenModeAfterStartUpReportsTheOutcome) {
   }
 }
 
+// 320 x 240 in a window is drawn doubled on a 640 x 480 screen: the change
+// succeeded, and the program draws at the size it asked for.
+TEST_F(DeviceFakeTest, SetScreenMode320x240InAWindowReportsSuccess) {
+  ASSERT_NO_FATAL_FAILURE(StartGraphicsAt1024x768());
+  LibraryState.started = 1;
+  EXPECT_EQ(0, SetScreenMode(320, 240, 32, 0));
+  int w = 0, h = 0;
+  GetScreenModeSize(&w, &h, nullptr);
+  EXPECT_EQ(320, w);
+  EXPECT_EQ(240, h);
+  EXPECT_EQ(640, Screen.width);
+  EXPECT_EQ(1, IsScreenEmulationOn());
+  // Back to a plain size: the emulation ends and that succeeds too.
+  EXPECT_EQ(0, SetScreenMode(800, 600, 32, 0));
+  EXPECT_EQ(0, IsScreenEmulationOn());
+  LibraryState.started = 0;
+  TerminateGraphicsSystem();
+}
+
 // ---------------------------------------------------------------------------
 // Vertical blank.
 

@@ -397,3 +397,232 @@ TEST_F(GraphDisplayTest, ARefillNeedsTheSameSizeAndKeepsTheHandle) {
 }
 
 }  // namespace
+
+namespace {
+
+// The file's pixels as a top-down 32-bit GDI bitmap (no alpha: the fourth
+// byte is unused) with red and blue swapped when asked.
+struct SheetBitmap {
+  BITMAPINFO info{};
+  std::string bits;
+  SheetBitmap(const BaseImageRecord& file, bool swap) {
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = file.width;
+    info.bmiHeader.biHeight = -file.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    bits.resize(static_cast<size_t>(file.width) * file.height * 4);
+    uint32_t* out = reinterpret_cast<uint32_t*>(&bits[0]);
+    for (int y = 0; y < file.height; y++)
+      for (int x = 0; x < file.width; x++) out[y * file.width + x] = Colour(file, x, y, swap);
+  }
+  // The colour the bitmap holds for a file pixel.
+  static uint32_t Colour(const BaseImageRecord& file, int x, int y, bool swap) {
+    const uint32_t p = GetBaseImagePixelARGB8(&file, x, y) & 0xffffff;
+    return swap ? (p & 0x00ff00) | (p >> 16) | (p & 0xff) << 16 : p;
+  }
+};
+
+// A bitmap's pixel as a graphic shows it: the transparent colour (black)
+// clear, any other colour opaque.
+uint32_t ExpectedFromBitmap(uint32_t colour) { return colour == 0 ? 0 : colour | 0xff000000u; }
+
+// Pixels of rectangle (x, y, w, h) of a graphic that differ from the
+// expectation at the same place of the source (fx, fy the source's origin).
+template <typename F>
+int WrongPixels(int handle, int w, int h, int fx, int fy, F expected) {
+  BaseImageRecord read;
+  if (ReadGraphToBaseImage(handle, &read) != 0) return -1;
+  int wrong = 0;
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) wrong += GetBaseImagePixelARGB8(&read, x, y) != expected(fx + x, fy + y);
+  ReleaseBaseImage(&read);
+  return wrong;
+}
+
+// Writes the bitmap's colours as a 24-bit BMP file (rows bottom-up).
+bool WriteBmp(const std::string& path, const SheetBitmap& bitmap) {
+  const int width = bitmap.info.bmiHeader.biWidth, height = -bitmap.info.bmiHeader.biHeight;
+  const int pitch = (width * 3 + 3) / 4 * 4;
+  std::string rows(static_cast<size_t>(pitch) * height, '\0');
+  const uint32_t* colours = reinterpret_cast<const uint32_t*>(bitmap.bits.data());
+  for (int y = 0; y < height; y++)
+    for (int x = 0; x < width; x++) {
+      const uint32_t c = colours[y * width + x];
+      char* at = &rows[static_cast<size_t>(height - 1 - y) * pitch + x * 3];
+      at[0] = static_cast<char>(c & 0xff);
+      at[1] = static_cast<char>(c >> 8 & 0xff);
+      at[2] = static_cast<char>(c >> 16 & 0xff);
+    }
+  BITMAPINFOHEADER info = bitmap.info.bmiHeader;
+  info.biBitCount = 24;
+  info.biHeight = height;
+  BITMAPFILEHEADER head{};
+  head.bfType = 0x4D42;
+  head.bfOffBits = sizeof head + sizeof info;
+  head.bfSize = static_cast<DWORD>(head.bfOffBits + rows.size());
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  fwrite(&head, sizeof head, 1, f);
+  fwrite(&info, sizeof info, 1, f);
+  fwrite(rows.data(), 1, rows.size(), f);
+  return fclose(f) == 0;
+}
+
+std::string TempName(const char* name) {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  return std::string(folder) + name + std::to_string(GetCurrentProcessId()) + ".bmp";
+}
+
+// Graphics from image bytes and from GDI bitmaps, single and divided, read
+// back equal to their source; each keeps a copy that a rebuild refills from.
+TEST_F(GraphDisplayTest, GraphicsFromBytesAndBitmapsReadBackEqualToTheirSource) {
+  const std::string bytes = ReadWholeFile(SheetPath());
+  ASSERT_GT(bytes.size(), 100u);
+  const SheetBitmap bitmap(file_, false);
+  const auto fromFile = [&](int x, int y) { return Expected(GetBaseImagePixelARGB8(&file_, x, y)); };
+  const auto fromBitmap = [&](int x, int y) { return ExpectedFromBitmap(SheetBitmap::Colour(file_, x, y, false)); };
+  const int single[2] = {MakeGraphFromMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, 0, 1),
+                         MakeGraphFromBitmap(&bitmap.info, bitmap.bits.data(), nullptr, nullptr, 1)};
+  int tiles[2][16];
+  ASSERT_EQ(0, LoadImageDividedFromMemory(bytes.data(), static_cast<int>(bytes.size()), 16, 4, 4, 55, 80, tiles[0], 1));
+  ASSERT_EQ(0, LoadImageDividedFromBitmap(&bitmap.info, bitmap.bits.data(), 16, 4, 4, 55, 80, tiles[1], 1));
+  ASSERT_GT(single[0], 0) << log_.Text();
+  ASSERT_GT(single[1], 0) << log_.Text();
+  EXPECT_EQ(2 + 32, GraphCount()) << "the whole-image handles are gone";
+  for (int pass = 0; pass < 2; pass++) {
+    SCOPED_TRACE(pass == 0 ? "made" : "after a rebuild");
+    EXPECT_EQ(0, WrongPixels(single[0], 220, 320, 0, 0, fromFile));
+    EXPECT_EQ(0, WrongPixels(single[1], 220, 320, 0, 0, fromBitmap));
+    for (int i = 0; i < 16; i++) {
+      EXPECT_EQ(0, WrongPixels(tiles[0][i], 55, 80, i % 4 * 55, i / 4 * 80, fromFile)) << "tile " << i;
+      EXPECT_EQ(0, WrongPixels(tiles[1][i], 55, 80, i % 4 * 55, i / 4 * 80, fromBitmap)) << "tile " << i;
+    }
+    if (pass == 0) {
+      ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+    }
+  }
+  EXPECT_FALSE(log_.Has("メモリからの画像データのローができませんでした")) << log_.Text();
+  // A bitmap refills a graphic of its size in place; a smaller one is refused.
+  const SheetBitmap swapped(file_, true);
+  ASSERT_EQ(0, ReloadGraphFromBitmap(single[0], &swapped.info, swapped.bits.data(), nullptr, nullptr, 1));
+  EXPECT_EQ(0, WrongPixels(single[0], 220, 320, 0, 0, [&](int x, int y) {
+              return ExpectedFromBitmap(SheetBitmap::Colour(file_, x, y, true));
+            }));
+  ASSERT_EQ(0, ReloadGraphFromMemory(single[0], bytes.data(), static_cast<int>(bytes.size()), nullptr, 0, 1));
+  EXPECT_EQ(0, WrongPixels(single[0], 220, 320, 0, 0, fromFile));
+  BITMAPINFO small = bitmap.info;
+  small.bmiHeader.biWidth = 10;
+  small.bmiHeader.biHeight = -10;
+  EXPECT_EQ(-1, ReloadGraphFromBitmap(single[0], &small, bitmap.bits.data(), nullptr, nullptr, 1));
+  EXPECT_EQ(1, IsGraphicHandleValid(single[0]));
+  const int before = GraphCount();
+  EXPECT_EQ(-1, MakeGraphFromMemory("junk", 4, nullptr, 0, 1));
+  int refused[4];
+  EXPECT_EQ(-1, LoadImageDividedFromBitmap(&small, bitmap.bits.data(), 4, 2, 2, 55, 80, refused, 1));
+  EXPECT_EQ(-1, refused[0]);
+  EXPECT_EQ(before, GraphCount()) << "refused loads leave no handle";
+}
+
+// Refilling tiles: each tile takes its grid cell of the new image, whether
+// the tiles share one texture (one transfer) or come from several loads
+// (one rectangle each); a file that does not cover the grid is refused.
+TEST_F(GraphDisplayTest, ReloadImageDividedRefillsTheTilesInPlace) {
+  const SheetBitmap swapped(file_, true);
+  const std::string path = TempName("graph_reload_");
+  ASSERT_TRUE(WriteBmp(path, swapped));
+  const auto fromSwapped = [&](int x, int y) { return ExpectedFromBitmap(SheetBitmap::Colour(file_, x, y, true)); };
+  const auto fromFile = [&](int x, int y) { return Expected(GetBaseImagePixelARGB8(&file_, x, y)); };
+  int first[16], second[16];
+  ASSERT_EQ(0, LoadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, first, 1));
+  ASSERT_EQ(0, LoadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, second, 1));
+  ASSERT_EQ(0, ReloadImageDivided(path.c_str(), 16, 4, 4, 55, 80, first, 1)) << log_.Text();
+  for (int i = 0; i < 16; i++)
+    EXPECT_EQ(0, WrongPixels(first[i], 55, 80, i % 4 * 55, i / 4 * 80, fromSwapped)) << "shared tile " << i;
+  // Half of one sheet's tiles and half of the other's.
+  int mixed[16];
+  for (int i = 0; i < 16; i++) mixed[i] = i < 8 ? first[i] : second[i];
+  ASSERT_EQ(0, ReloadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, mixed, 1));
+  for (int i = 0; i < 16; i++) {
+    EXPECT_EQ(0, WrongPixels(mixed[i], 55, 80, i % 4 * 55, i / 4 * 80, fromFile)) << "mixed tile " << i;
+    if (i >= 8) {
+      EXPECT_EQ(0, WrongPixels(first[i], 55, 80, i % 4 * 55, i / 4 * 80, fromSwapped)) << "tile " << i << " untouched";
+    }
+  }
+  // The refilled tiles come back from their new source after a rebuild.
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  EXPECT_EQ(0, WrongPixels(mixed[0], 55, 80, 0, 0, fromFile));
+  EXPECT_EQ(0, WrongPixels(first[15], 55, 80, 165, 240, fromSwapped));
+  EXPECT_EQ(-1, ReloadImageDivided(path.c_str(), 16, 4, 4, 56, 80, first, 1)) << "a grid wider than the image";
+  EXPECT_EQ(-1, ReloadImageDivided("no_such_sheet.png", 16, 4, 4, 55, 80, first, 1));
+  EXPECT_EQ(32, GraphCount()) << "refused refills leave the tiles";
+  EXPECT_EQ(0, WrongPixels(first[15], 55, 80, 165, 240, fromSwapped));
+  DeleteFileA(path.c_str());
+}
+
+// An asynchronous load from base images works on copies of the caller's
+// records: the caller's record may go as soon as the call returns.
+TEST_F(GraphDisplayTest, AnAsynchronousLoadFromBaseImagesCopiesTheCallersRecords) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  BaseImageRecord* record = new BaseImageRecord(file_);
+  const int handle = CreateGraphFromBaseImageWithSettings(&settings, 0, -1, record, nullptr, 1, 0, 1, 0);
+  memset(record, 0, sizeof *record);
+  delete record;
+  ASSERT_GT(handle, 0);
+  EXPECT_EQ(0, IsGraphicHandleValid(handle)) << "pending until the job ends";
+  ASSERT_TRUE(WaitForJobs());
+  ASSERT_EQ(1, IsGraphicHandleValid(handle)) << log_.Text();
+  EXPECT_EQ(0, WrongSheetPixels(handle, file_));
+  // Tiles from a bitmap by a job: the header and the handle array may go
+  // at once (the bits stay until the load ends).
+  const SheetBitmap swapped(file_, true);
+  SetASyncLoadEnabled(1);
+  BITMAPINFO* info = new BITMAPINFO(swapped.info);
+  int* handles = new int[4];
+  const int result = LoadImageDividedFromBitmap(info, swapped.bits.data(), 4, 2, 2, 55, 80, handles, 1);
+  SetASyncLoadEnabled(0);
+  int tiles[4];
+  memcpy(tiles, handles, sizeof tiles);
+  memset(info, 0, sizeof *info);
+  delete info;
+  memset(handles, 0xff, 4 * sizeof(int));
+  delete[] handles;
+  ASSERT_EQ(0, result);
+  ASSERT_TRUE(WaitForJobs());
+  for (int i = 0; i < 4; i++) {
+    ASSERT_EQ(1, IsGraphicHandleValid(tiles[i])) << log_.Text();
+    EXPECT_EQ(0, WrongPixels(tiles[i], 55, 80, i % 2 * 55, i / 2 * 80, [&](int x, int y) {
+                return ExpectedFromBitmap(SheetBitmap::Colour(file_, x, y, true));
+              })) << "tile " << i;
+  }
+}
+
+// With the restore switch set, graphics keep no source: a device loss
+// leaves them empty. Graphics made after it is set back keep theirs.
+TEST_F(GraphDisplayTest, WithTheRestoreSwitchSetGraphicsComeBackEmpty) {
+  const std::string bytes = ReadWholeFile(SheetPath());
+  ASSERT_EQ(0, SetRememberGraphSource(0));
+  int forgotten[16];
+  ASSERT_EQ(0, LoadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, forgotten, 1));
+  const int single = MakeGraphFromMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, 0, 1);
+  ASSERT_EQ(0, SetRememberGraphSource(1));
+  int kept[16];
+  ASSERT_EQ(0, LoadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, kept, 1));
+  ASSERT_GT(single, 0);
+  EXPECT_EQ(nullptr, GetGraphicRecord(single, 0)->sourceBlock);
+  for (int i = 0; i < 16; i++) {
+    EXPECT_EQ(nullptr, GetGraphicRecord(forgotten[i], 0)->sourceBlock) << i;
+    EXPECT_NE(nullptr, GetGraphicRecord(kept[i], 0)->sourceBlock) << i;
+  }
+  EXPECT_EQ(0, WrongSheetPixels(single, file_)) << "drawn as usual until the loss";
+  ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  const auto empty = [](int, int) { return 0u; };
+  EXPECT_EQ(0, WrongPixels(single, 220, 320, 0, 0, empty));
+  EXPECT_EQ(0, WrongPixels(forgotten[5], 55, 80, 0, 0, empty));
+  ExpectTileEqualsFile(kept[5], 5, 0);
+}
+
+}  // namespace

@@ -8,11 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <math.h>
+#include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "FakeDirect3D.h"
 #include "LogCapture.h"
+#include "DiDAridIrer.h"
 #include "RaRadara.h"
 #include "RuRovoreziZuzu.h"
 #include "TestFiles.h"
@@ -296,6 +299,52 @@ TEST_F(GraphicsFakeTest, AShaderKeepsItsConstantCountOrZero) {
   EXPECT_EQ(0, UserShaderDraw.pixelShader);
   fake.shaderResult = E_FAIL;
   EXPECT_EQ(-1, LoadPixelShaderFromMemory(code.data(), static_cast<int>(code.size())));
+}
+
+// With asynchronous loading on, the handle comes back at once and a loading
+// worker makes the shader from a copy of the code (the caller's block may
+// change or go right after the call); a refused creation deletes the handle.
+TEST_F(GraphicsFakeTest, AnAsynchronousShaderIsMadeByAWorkerFromACopyOfTheCode) {
+  ASSERT_EQ(0, InitASyncLoad(GetCurrentThreadId()));
+  ASSERT_EQ(0, StartASyncLoadThreads(1));
+  SetASyncLoadEnabled(1);
+  const auto waitForJobs = [] {
+    for (int i = 0; i < 5000 && GetASyncJobCount() > 0; i++) {
+      ServeMainThreadRequests();
+      Sleep(1);
+    }
+    return GetASyncJobCount() == 0;
+  };
+  std::vector<unsigned char> code(64, 0);
+  code[0] = 0x00, code[1] = 0x03, code[2] = 0xFF, code[3] = 0xFF;  // ps_3_0
+  code[4] = 0xFE, code[5] = 0xFF;
+  code[24] = 5;
+  const std::vector<unsigned char> original = code;
+  const int shader = LoadPixelShaderFromMemory(code.data(), static_cast<int>(code.size()));
+  ASSERT_GT(shader, 0);
+  auto record = [](int h) { return reinterpret_cast<ShaderHandleRecord*>(GetHandleRecord(h)); };
+  // The device call waits for this thread, so the job cannot have ended.
+  EXPECT_EQ(1, record(shader)->header.asyncLoadCount) << "pending until the job ends";
+  EXPECT_EQ(-1, SetCurrentPixelShaderHandle(shader)) << "not usable while pending";
+  std::fill(code.begin(), code.end(), 0xAB);
+  ASSERT_TRUE(waitForJobs());
+  ASSERT_NE(nullptr, record(shader));
+  EXPECT_EQ(0, record(shader)->header.asyncLoadCount);
+  EXPECT_NE(nullptr, record(shader)->shader);
+  EXPECT_EQ(5u, record(shader)->constantCount);
+  ASSERT_NE(nullptr, record(shader)->code);
+  EXPECT_EQ(0, memcmp(original.data(), record(shader)->code, original.size())) << "the code as it was at the call";
+  EXPECT_EQ(0, SetCurrentPixelShaderHandle(shader));
+  EXPECT_EQ(0, DeleteHandle(shader));
+
+  fake.shaderResult = E_FAIL;
+  const int refused = LoadPixelShaderFromMemory(original.data(), static_cast<int>(original.size()));
+  ASSERT_GT(refused, 0);
+  ASSERT_TRUE(waitForJobs());
+  EXPECT_EQ(nullptr, GetHandleRecord(refused)) << "a failed creation deletes its handle";
+  EXPECT_TRUE(log_.Has("頂点シェーダーの作成に失敗しました")) << log_.Text();
+  SetASyncLoadEnabled(0);
+  EXPECT_EQ(0, EndASyncLoad());
 }
 
 TEST_F(GraphicsFakeTest, ADamagedShaderBlockFailsCleanly) {

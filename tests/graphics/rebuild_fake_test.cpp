@@ -2,7 +2,8 @@
 // machine cannot produce (a lost or not-reset device found on activation),
 // the order of releases and re-creations, user shaders made again on the
 // new device and a refused re-creation, a restart that falls back to
-// software, a hundred rebuilds that leave no memory block behind, and the
+// software (graphics refilled as memory images and drawn onto the software
+// screen), a hundred rebuilds that leave no memory block behind, and the
 // transfer-texture pool's upkeep.
 #include <windows.h>
 
@@ -20,6 +21,7 @@
 #include "DiDAridIrer.h"
 #include "RaRadara.h"
 #include "RaRadaraLog.h"
+#include "ReReziRader.h"
 #include "TestFiles.h"
 #include "RuRovoreziZuzu.h"
 #include "VeRavoro.h"
@@ -29,9 +31,11 @@
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphPool.h"
 #include "VuViderezaGraphics.h"
+#include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaRebuild.h"
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShader.h"
+#include "VuViderezaShape.h"
 #include "VuViderezaShaderCode.h"
 #include "VuViderezaShadowMap.h"
 #include "VuViderezaTransform.h"
@@ -184,6 +188,63 @@ TEST_F(RebuildFakeTest, ARestartWithoutADeviceLeavesSoftwareModeAndStillReturnsZ
   EXPECT_EQ(0, HasDirect3DDevice());
   EXPECT_EQ(-1, SetDrawTargetOfIndex(1, target, 0));
   EXPECT_EQ(0, DeleteGraphicHandle(target));
+}
+
+// A screen pixel of the software screen as 0x00RRGGBB (32-bit screen).
+uint32_t ScreenPixel(int x, int y) {
+  const uint8_t* row = SoftwareScreenImage.pixels + y * SoftwareScreenImage.header->pitch;
+  return reinterpret_cast<const uint32_t*>(row)[x] & 0xffffff;
+}
+
+// A device that cannot be made again leaves drawing on the software screen:
+// the graphics come back as memory images filled from their sources, and
+// drawing reaches the screen. A later restart stays with memory images.
+TEST_F(RebuildFakeTest, ARestartWithoutADeviceFallsBackToTheSoftwareScreen) {
+  BaseImageRecord image;
+  ASSERT_EQ(0, CreateBaseImageARGB8(8, 6, &image));
+  for (int y = 0; y < 6; y++)
+    for (int x = 0; x < 8; x++) SetBaseImagePixelRGBA(&image, x, y, 20 + x * 25, 40 + y * 30, 200, 255);
+  const int graphic = MakeGraphFromBaseImages(&image, nullptr, 0);
+  ASSERT_GT(graphic, 0) << log_.Text();
+  ASSERT_EQ(0, IsValidMemImg(&SoftwareScreenImage));
+  const auto expectGraphicIsTheImage = [&](const char* when) {
+    BaseImageRecord read;
+    ASSERT_EQ(0, ReadGraphToBaseImage(graphic, &read)) << when;
+    int wrong = 0;
+    for (int y = 0; y < 6; y++)
+      for (int x = 0; x < 8; x++)
+        wrong += (GetBaseImagePixelARGB8(&read, x, y) & 0xffffff) != (GetBaseImagePixelARGB8(&image, x, y) & 0xffffff);
+    EXPECT_EQ(0, wrong) << when;
+    ReleaseBaseImage(&read);
+  };
+  for (int i = 0; i < 16; i++) fake.createDeviceResults.push_back(D3DERR_NOTAVAILABLE);
+  EXPECT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  EXPECT_EQ(0, DeviceLayer.hardware);
+  EXPECT_EQ(1, IsValidMemImg(&SoftwareScreenImage)) << "a screen to draw on";
+  EXPECT_TRUE(log_.Has("ソフトウエア描画に切り替えます")) << log_.Text();
+  GraphicHandleRecord* record = GetGraphicRecord(graphic, 0);
+  ASSERT_NE(nullptr, record);
+  EXPECT_EQ(0, record->image->format.textureBacked);
+  EXPECT_EQ(1, IsValidMemImg(&record->softImage));
+  expectGraphicIsTheImage("after the fall-back");
+
+  LibraryState.started = 1;
+  ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  ASSERT_EQ(0, ClearDrawTarget(nullptr));
+  ASSERT_EQ(0, DrawImageAt(10, 20, graphic, 0));
+  LibraryState.started = 0;
+  int wrong = 0;
+  for (int y = 0; y < 6; y++)
+    for (int x = 0; x < 8; x++) wrong += ScreenPixel(10 + x, 20 + y) != (GetBaseImagePixelARGB8(&image, x, y) & 0xffffff);
+  EXPECT_EQ(0, wrong) << "the graphic drawn onto the software screen";
+  EXPECT_EQ(ScreenPixel(0, 0), ScreenPixel(30, 30)) << "the rest cleared";
+
+  fake.createDeviceResults.clear();  // a device could be made now
+  EXPECT_EQ(0, RebuildGraphicsDeviceKeepMode());
+  EXPECT_EQ(0, DeviceLayer.hardware) << "memory-image graphics stay in memory";
+  expectGraphicIsTheImage("after a second restart");
+  EXPECT_EQ(0, DeleteGraphicHandle(graphic));
+  ReleaseBaseImage(&image);
 }
 
 TEST_F(RebuildFakeTest, ReleasingTheDeviceAloneDropsEveryObjectAndARebuildBringsThemBack) {

@@ -1,11 +1,14 @@
-// Loading graphics: an image file decoded into base images, made into one
-// whole graphic and cut into tile graphics sharing its textures
-// (LoadImageDivided), one graphic from an image or movie file
-// (LoadImageGraph), graphics from base images, derived tiles, blank
-// graphics and the settings of library-internal graphics.
-// Threads: main thread; a blank graphic may be made by a loading job (its
-// device calls posted to the main thread). Platform: none directly (the
-// image loaders and the graphic creation below it).
+// Loading graphics: an image source (a file, image-file bytes, a GDI
+// bitmap or base images) decoded into base images, made into one whole
+// graphic and cut into tile graphics sharing its textures
+// (LoadImageDivided), or into one graphic (LoadImageGraph, movie graphics
+// for files no image loader takes); live graphics refilled from a source;
+// derived tiles, blank graphics and the settings of library-internal
+// graphics. Each road runs at once or as a loading job that works on
+// copies of the caller's records.
+// Threads: main thread and loading jobs (their device calls posted to the
+// main thread). Platform: none directly (the image loaders and the graphic
+// creation below it).
 #include <string.h>
 
 #include "RaRadara.h"
@@ -16,6 +19,7 @@
 #include "RiDov.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaGraph.h"
+#include "VuViderezaSoftImage.h"
 #include "ZiDezaru.h"
 
 namespace {
@@ -115,10 +119,269 @@ int CreateGraphFromImage(const GraphCreateSettings* settings, int handle, BaseIm
 
 }  // namespace
 
-int CreateDivGraphFromGraphImage(const GraphCreateSettings* settings, int wholeHandle, BaseImageRecord* image,
-                                 BaseImageRecord* alphaImage, int count, int across, int, int width, int height,
-                                 int* handles, int transparent, int mirror, int inJob) {
-  if (CreateGraphFromBaseImages(settings, wholeHandle, image, alphaImage, transparent, inJob) < 0) return -1;
+namespace {
+
+// One load of the single-graphic or the divided road: its one source (a
+// file, image-file bytes, a GDI bitmap or base images), what is made of it
+// and the switches of the call. Packed whole into a loading job, with
+// copies of the records the pointers name.
+struct GraphLoadRequest {
+  GraphCreateSettings settings;
+  int noRestore;    // the restore switch at the call: remember no source
+  int reuse;        // refill live handles instead of making new ones
+  int handle;       // single road
+  int wholeHandle;  // divided road: the whole image while it loads, -1 none
+  const char* file;  // full path
+  const void* bytes;
+  int size;
+  const void* alphaBytes;
+  int alphaSize;
+  const BITMAPINFO* bitmapInfo;
+  const void* bitmapBits;
+  const BITMAPINFO* alphaBitmapInfo;
+  const void* alphaBitmapBits;
+  const BaseImageRecord* image;
+  const BaseImageRecord* alphaImage;
+  int count, across, down, width, height;  // divided road
+  int* handles;
+  int transparent;
+  int mirror;
+};
+
+GraphLoadRequest NewRequest(int reuse, int transparent, int mirror) {
+  GraphLoadRequest request;
+  memset(&request, 0, sizeof request);
+  GetGraphCreateSettings(&request.settings);
+  request.noRestore = GetGraphRestoreSwitch();
+  request.reuse = reuse;
+  request.handle = -1;
+  request.wholeHandle = -1;
+  request.transparent = transparent;
+  request.mirror = mirror;
+  return request;
+}
+
+// The images one load works on.
+struct SourceImages {
+  BaseImageRecord image, alpha;  // decoded here, or the caller's records
+  BaseImageRecord* alphaUsed;    // &alpha when there is an alpha image
+  int loadedHere;                // the pixels are ours to free
+};
+
+// Frees the colour image and, when it holds pixels, the alpha image.
+void ReleaseImagePair(BaseImageRecord* image, BaseImageRecord* alpha) {
+  ReleaseBaseImage(image);
+  if (alpha->pixels != nullptr) ReleaseBaseImage(alpha);
+}
+
+void ReleaseSourceImages(SourceImages* s) {
+  if (!s->loadedHere) return;
+  ReleaseImagePair(&s->image, &s->alpha);
+  s->loadedHere = 0;
+}
+
+// A copy of a single-level image's pixels under a record of its own. -1
+// when out of memory.
+int CopyBaseImage(const BaseImageRecord* from, BaseImageRecord* to) {
+  const size_t bytes = static_cast<size_t>(GetBaseImageDataSize(from)) * (from->cubeFlag > 0 ? 6 : 1);
+  void* pixels = MEM_ALLOC(bytes);
+  if (pixels == nullptr) return -1;
+  memcpy(pixels, from->pixels, bytes);
+  *to = *from;
+  to->pixels = pixels;
+  return 0;
+}
+
+// Bytes of a bitmap header with the masks or colour table behind it.
+int BitmapInfoSize(const BITMAPINFO* info) {
+  const BITMAPINFOHEADER& h = info->bmiHeader;
+  int colours = static_cast<int>(h.biClrUsed);
+  if (colours == 0 && h.biBitCount <= 8) colours = 1 << h.biBitCount;
+  if (colours < 0 || colours > 256) colours = 256;
+  const int header = h.biSize >= sizeof(BITMAPINFOHEADER) && h.biSize <= 256 ? static_cast<int>(h.biSize)
+                                                                             : static_cast<int>(sizeof h);
+  return header + (h.biCompression == BI_BITFIELDS && header == static_cast<int>(sizeof h) ? 12 : 0) + colours * 4;
+}
+
+// Decodes or takes the request's source. Given images are used as they are,
+// or copied when they are to be mirrored (the caller's pixels stay as they
+// were). -1 when the source gives no image.
+int LoadSourceImages(const GraphLoadRequest* r, SourceImages* s) {
+  memset(s, 0, sizeof *s);
+  if (r->image != nullptr) {
+    const bool alpha = r->alphaImage != nullptr && r->alphaImage->pixels != nullptr;
+    if (!r->mirror) {
+      s->image = *r->image;
+      if (alpha) s->alpha = *r->alphaImage;
+    } else {
+      if (CopyBaseImage(r->image, &s->image) < 0) return -1;
+      if (alpha && CopyBaseImage(r->alphaImage, &s->alpha) < 0) {
+        ReleaseBaseImage(&s->image);
+        return -1;
+      }
+      s->loadedHere = 1;
+    }
+  } else if (r->bitmapInfo != nullptr) {
+    if (CreateBaseImageFromDIB(r->bitmapInfo, r->bitmapBits, &s->image, 1) < 0) return -1;
+    if (r->alphaBitmapInfo != nullptr && r->alphaBitmapBits != nullptr &&
+        CreateBaseImageFromDIB(r->alphaBitmapInfo, r->alphaBitmapBits, &s->alpha, 1) < 0) {
+      ReleaseBaseImage(&s->image);
+      return -1;
+    }
+    s->loadedHere = 1;
+  } else {
+    ImageLoadSettings loadSettings;
+    SnapshotImageLoadSettings(&loadSettings);
+    const int result =
+        r->file != nullptr
+            ? LoadBaseImagePair(&loadSettings, r->file, nullptr, 0, 0, nullptr, 0, 0, &s->image, &s->alpha, r->mirror)
+            : LoadBaseImagePair(&loadSettings, nullptr, r->bytes, r->size, 1, r->alphaBytes, r->alphaSize,
+                                r->alphaBytes != nullptr ? 1 : 2, &s->image, &s->alpha, r->mirror);
+    if (result < 0) return -1;
+    s->loadedHere = 1;
+    if (s->alpha.pixels != nullptr) s->alphaUsed = &s->alpha;
+    return 0;
+  }
+  if (s->alpha.pixels != nullptr) s->alphaUsed = &s->alpha;
+  if (r->mirror && (r->image != nullptr || r->bitmapInfo != nullptr)) {
+    MirrorBaseImageHorizontally(&s->image);
+    if (s->alphaUsed != nullptr) MirrorBaseImageHorizontally(&s->alpha);
+  }
+  return 0;
+}
+
+// Keeps what the graphic was made from for the restore: the file, copies of
+// the bytes, or a copy of the images in use (a bitmap's images included).
+void RememberRequestSource(const GraphLoadRequest* r, SourceImages* s, int handle) {
+  if (r->file != nullptr)
+    RememberGraphicSource(handle, r->file, nullptr, nullptr, r->mirror, -1, r->noRestore);
+  else if (r->bytes != nullptr)
+    RememberGraphicSourceBytes(handle, r->bytes, r->size, r->alphaBytes, r->alphaSize, r->mirror, r->noRestore);
+  else
+    RememberGraphicSource(handle, nullptr, &s->image, s->alphaUsed, r->mirror, -1, r->noRestore);
+}
+
+// Packs the request and copies of what its pointers name (the file name,
+// the tiles' handles, the bitmap headers, the base-image records; the
+// bytes and pixels stay the caller's). A null area measures. -1 when a
+// piece does not fit a job.
+int PackLoadRequest(void* area, int* offset, const GraphLoadRequest* r) {
+  const BaseImageRecord* images[2] = {r->image, r->alphaImage};
+  const BITMAPINFO* infos[2] = {r->bitmapInfo, r->alphaBitmapInfo};
+  if (PackASyncData(area, offset, r, sizeof *r) < 0 || PackASyncString(area, offset, r->file) < 0) return -1;
+  if (PackASyncData(area, offset, r->handles, r->handles != nullptr ? r->count * static_cast<int>(sizeof(int)) : 0) < 0)
+    return -1;
+  for (const BaseImageRecord* image : images) {
+    PackASyncInt(area, offset, image != nullptr ? 1 : 0);
+    if (image != nullptr) PackASyncData(area, offset, image, sizeof *image);
+  }
+  for (const BITMAPINFO* info : infos) {
+    PackASyncInt(area, offset, info != nullptr ? 1 : 0);
+    if (info != nullptr && PackASyncData(area, offset, info, BitmapInfoSize(info)) < 0) return -1;
+  }
+  return 0;
+}
+
+// What a job's request points at: inside the job's parameters, or here.
+struct UnpackedRequest {
+  GraphLoadRequest request;
+  BaseImageRecord images[2];
+};
+
+void UnpackLoadRequest(const void* area, UnpackedRequest* u) {
+  int offset = 0;
+  GraphLoadRequest& r = u->request;
+  memcpy(&r, UnpackASyncData(area, &offset), sizeof r);
+  r.file = UnpackASyncString(area, &offset);
+  int size = 0;
+  const void* handles = UnpackASyncData(area, &offset, &size);
+  r.handles = size > 0 ? static_cast<int*>(const_cast<void*>(handles)) : nullptr;
+  for (int i = 0; i < 2; i++) {
+    const BaseImageRecord* image = nullptr;
+    if (UnpackASyncInt(area, &offset)) {
+      memcpy(&u->images[i], UnpackASyncData(area, &offset), sizeof u->images[i]);
+      image = &u->images[i];
+    }
+    (i == 0 ? r.image : r.alphaImage) = image;
+  }
+  for (int i = 0; i < 2; i++) {
+    const BITMAPINFO* info = nullptr;
+    if (UnpackASyncInt(area, &offset)) info = static_cast<const BITMAPINFO*>(UnpackASyncData(area, &offset));
+    (i == 0 ? r.bitmapInfo : r.alphaBitmapInfo) = info;
+  }
+}
+
+// Queues the request as a job running `function`; every handle named is
+// pending until it ends. 0 / -1 (nothing counted).
+int QueueLoadRequest(const GraphLoadRequest* r, ASyncJobFunction function, int keyHandle) {
+  int size = 0;
+  if (PackLoadRequest(nullptr, &size, r) < 0) return -1;
+  ASyncJob* job = AllocASyncJob(size);
+  if (job == nullptr) return -1;
+  int offset = 0;
+  PackLoadRequest(job->params, &offset, r);
+  job->function = function;
+  // The tiles are pending before the job can run; the key handle is
+  // counted with the queueing.
+  const int tiles = r->handles != nullptr ? r->count : 0;
+  for (int i = 0; i < tiles; i++)
+    if (r->handles[i] != keyHandle) AddHandleAsyncCount(r->handles[i], -1);
+  if (AddASyncJobForHandle(job, keyHandle) < 0) {
+    for (int i = 0; i < tiles; i++)
+      if (r->handles[i] != keyHandle) SubHandleAsyncCount(r->handles[i]);
+    return -1;
+  }
+  return 0;
+}
+
+// Refills live tiles from the image: each tile takes its grid cell (its
+// source point), the whole image going once into a descriptor that all of
+// them share (each where its cell lies), else each tile its own rectangle.
+int RefillDividedGraph(const GraphCreateSettings* settings, BaseImageRecord* image, BaseImageRecord* alpha, int count,
+                       int across, int down, int width, int height, const int* handles, int mirror, int inJob) {
+  RecomputeSpareBitsMask(&image->format);
+  if (alpha != nullptr) RecomputeSpareBitsMask(&alpha->format);
+  if (image->width < across * width || image->height < down * height) return -1;
+  if (alpha != nullptr && (alpha->width != image->width || alpha->height != image->height)) return -1;
+  GraphicHandleRecord* first = GetGraphicRecord(handles[0], 1);
+  if (first == nullptr || first->image == nullptr) return -1;
+  bool shared = true;
+  for (int i = 0; i < count; i++) {
+    GraphicHandleRecord* record = GetGraphicRecord(handles[i], 1);
+    if (record == nullptr || record->image == nullptr) return -1;
+    const int column = i % across;
+    record->sourceX = (mirror ? across - 1 - column : column) * width;
+    record->sourceY = i / across * height;
+    // One transfer serves only tiles that sit in the shared image where
+    // their cell lies in the new one.
+    if (record->image != first->image || record->x != record->sourceX || record->y != record->sourceY) shared = false;
+  }
+  if (settings->transparentFromTopLeft) {
+    const uint32_t key = GetBaseImagePixelARGB8(image, 0, 0) & 0xffffff;
+    for (int i = 0; i < count; i++) GetGraphicRecord(handles[i], 1)->image->transparentColor = key;
+  }
+  const int apply = settings->noTransparentColor == 0;
+  if (shared) {
+    const RECT whole = {0, 0, image->width, image->height};
+    return TransferImageToGraphTexture(image, alpha, handles[0], &whole, 0, 0, apply, 1, inJob);
+  }
+  for (int i = 0; i < count; i++) {
+    GraphicHandleRecord* record = GetGraphicRecord(handles[i], 1);
+    const RECT cell = {record->sourceX, record->sourceY, record->sourceX + record->width,
+                       record->sourceY + record->height};
+    if (TransferImageToGraphTexture(image, alpha, handles[i], &cell, 0, 0, apply, 0, inJob) != 0) return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int CreateDivGraphFromGraphImage(const GraphCreateSettings* settings, int reuse, int wholeHandle,
+                                 BaseImageRecord* image, BaseImageRecord* alphaImage, int count, int across, int down,
+                                 int width, int height, int* handles, int transparent, int mirror, int inJob) {
+  BaseImageRecord* alpha = alphaImage != nullptr && alphaImage->pixels != nullptr ? alphaImage : nullptr;
+  if (reuse) return RefillDividedGraph(settings, image, alpha, count, across, down, width, height, handles, mirror, inJob);
+  if (CreateGraphFromBaseImages(settings, wholeHandle, image, alpha, transparent, inJob) < 0) return -1;
   for (int i = 0; i < count; i++) {
     const int column = i % across, row = i / across;
     const int x = (mirror ? across - 1 - column : column) * width;
@@ -132,136 +395,143 @@ int CreateDivGraphFromGraphImage(const GraphCreateSettings* settings, int wholeH
 
 namespace {
 
-// Frees the colour image and, when it holds pixels, the alpha image.
-void ReleaseImagePair(BaseImageRecord* image, BaseImageRecord* alpha) {
-  ReleaseBaseImage(image);
-  if (alpha->pixels != nullptr) ReleaseBaseImage(alpha);
-}
-
-// Decodes the file, makes the whole graphic in wholeHandle and the tiles in
-// handles, remembers the source; the caller deletes wholeHandle (and the
-// tiles on failure).
-int LoadDividedGraphInto(const GraphCreateSettings* settings, const char* file, int count, int across, int down,
-                         int width, int height, const int* handles, int wholeHandle, int transparent, int mirror,
-                         int inJob) {
-  ImageLoadSettings loadSettings;
-  SnapshotImageLoadSettings(&loadSettings);
-  BaseImageRecord image, alpha;
-  memset(&image, 0, sizeof image);
-  memset(&alpha, 0, sizeof alpha);
-  if (LoadBaseImagePair(&loadSettings, file, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, mirror) < 0) {
-    char path[MAX_PATH];
-    FullPath(file, path);
-    LogPrintf(LOG_IMAGE_LOAD_FAILED, path);
+// Makes or refills the tiles from the request's source and remembers the
+// source on tile 0, the other tiles deriving from it; the caller deletes
+// the whole-image handle (and new tiles on failure).
+int LoadGraphFromFile(const GraphLoadRequest* r, int inJob) {
+  SourceImages s;
+  if (LoadSourceImages(r, &s) < 0) {
+    if (r->file != nullptr) LogPrintf(LOG_IMAGE_LOAD_FAILED, r->file);
     return -1;
   }
-  const int result = CreateDivGraphFromGraphImage(settings, wholeHandle, &image, &alpha, count, across, down, width,
-                                                  height, const_cast<int*>(handles), transparent, mirror, inJob);
+  const int result = CreateDivGraphFromGraphImage(&r->settings, r->reuse, r->wholeHandle, &s.image, s.alphaUsed,
+                                                  r->count, r->across, r->down, r->width, r->height, r->handles,
+                                                  r->transparent, r->mirror, inJob);
   if (result == 0) {
-    RememberGraphicSource(handles[0], file, nullptr, nullptr, mirror, -1);
-    for (int i = 1; i < count; i++) RememberGraphicSource(handles[i], nullptr, nullptr, nullptr, mirror, handles[0]);
+    RememberRequestSource(r, &s, r->handles[0]);
+    for (int i = 1; i < r->count; i++)
+      RememberGraphicSource(r->handles[i], nullptr, nullptr, nullptr, r->mirror, r->handles[0], r->noRestore);
   }
-  ReleaseImagePair(&image, &alpha);
+  ReleaseSourceImages(&s);
   return result;
 }
 
-// The loading job of a divided graphic: settings, file, grid, flags, the
-// whole-image handle and the tiles' handles.
+// The loading job of divided graphics.
 int LoadDividedGraphJob(ASyncJob* job) {
-  int offset = 0;
-  GraphCreateSettings settings;
-  memcpy(&settings, UnpackASyncData(job->params, &offset), sizeof settings);
-  const char* file = UnpackASyncString(job->params, &offset);
-  const int count = UnpackASyncInt(job->params, &offset);
-  const int across = UnpackASyncInt(job->params, &offset);
-  const int down = UnpackASyncInt(job->params, &offset);
-  const int width = UnpackASyncInt(job->params, &offset);
-  const int height = UnpackASyncInt(job->params, &offset);
-  const int transparent = UnpackASyncInt(job->params, &offset);
-  const int mirror = UnpackASyncInt(job->params, &offset);
-  const int wholeHandle = UnpackASyncInt(job->params, &offset);
-  const int* handles = static_cast<const int*>(UnpackASyncData(job->params, &offset));
-  const int result = LoadDividedGraphInto(&settings, file, count, across, down, width, height, handles, wholeHandle,
-                                          transparent, mirror, 1);
+  UnpackedRequest unpacked;
+  UnpackLoadRequest(job->params, &unpacked);
+  const GraphLoadRequest& r = unpacked.request;
+  const int result = LoadGraphFromFile(&r, 1);
   // Pending loads go before any deletion: deleting waits for them.
-  SubHandleAsyncCount(wholeHandle);
-  for (int i = 0; i < count; i++) SubHandleAsyncCount(handles[i]);
-  DeleteGraphicHandle(wholeHandle);
-  if (result < 0)
-    for (int i = 0; i < count; i++) DeleteGraphicHandle(handles[i]);
+  if (r.wholeHandle >= 0) SubHandleAsyncCount(r.wholeHandle);
+  for (int i = 0; i < r.count; i++) SubHandleAsyncCount(r.handles[i]);
+  if (!r.reuse) {
+    DeleteGraphicHandle(r.wholeHandle);
+    if (result < 0)
+      for (int i = 0; i < r.count; i++) DeleteGraphicHandle(r.handles[i]);
+  }
   return 0;
 }
 
-// Queues the load; the handles stay pending until the job ends. 0 / -1.
-int QueueDividedGraphLoad(const GraphCreateSettings* settings, const char* file, int count, int across, int down,
-                          int width, int height, const int* handles, int wholeHandle, int transparent, int mirror) {
-  char path[MAX_PATH];
-  FullPath(file, path);
-  const int words[9] = {count, across, down, width, height, transparent, mirror, wholeHandle, 0};
-  int size = 0;
-  PackASyncData(nullptr, &size, settings, sizeof *settings);
-  if (PackASyncString(nullptr, &size, path) < 0) return -1;
-  for (int i = 0; i < 8; i++) PackASyncInt(nullptr, &size, words[i]);
-  if (PackASyncData(nullptr, &size, handles, count * static_cast<int>(sizeof(int))) < 0) return -1;
-  ASyncJob* job = AllocASyncJob(size);
-  if (job == nullptr) return -1;
-  int offset = 0;
-  PackASyncData(job->params, &offset, settings, sizeof *settings);
-  PackASyncString(job->params, &offset, path);
-  for (int i = 0; i < 8; i++) PackASyncInt(job->params, &offset, words[i]);
-  PackASyncData(job->params, &offset, handles, count * static_cast<int>(sizeof(int)));
-  job->function = LoadDividedGraphJob;
-  // The tiles are pending before the job can run; the whole-image handle
-  // is counted with the queueing.
-  for (int i = 0; i < count; i++) AddHandleAsyncCount(handles[i], -1);
-  if (AddASyncJobForHandle(job, wholeHandle) < 0) {
-    for (int i = 0; i < count; i++) SubHandleAsyncCount(handles[i]);
+// The divided road: new tiles (and the whole-image handle they are cut
+// from) or live ones refilled, at once or as a loading job. 0 / -1; a
+// failure leaves no new handle (the array then holds -1).
+int LoadDividedGraphRequest(GraphLoadRequest* r, int async) {
+  if (r->handles == nullptr || r->count <= 0 || r->across <= 0 || r->down <= 0 || r->width <= 0 || r->height <= 0)
     return -1;
+  WaitWhileInactive();
+  r->wholeHandle = -1;
+  if (r->reuse) {
+    for (int i = 0; i < r->count; i++)
+      if (GetGraphicRecord(r->handles[i], 0) == nullptr) return -1;  // not live, or still loading
+  } else {
+    memset(r->handles, 0xff, r->count * sizeof(int));
+    for (int i = 0; i < r->count; i++) {
+      r->handles[i] = AllocGraphicHandle();
+      if (r->handles[i] < 0) {
+        for (int k = 0; k < i; k++) DeleteGraphicHandle(r->handles[k]);
+        memset(r->handles, 0xff, r->count * sizeof(int));
+        return -1;
+      }
+    }
+    r->wholeHandle = AllocGraphicHandle();
   }
-  return 0;
+  int result = -1;
+  if (r->reuse || r->wholeHandle >= 0) {
+    if (async) {
+      result = QueueLoadRequest(r, LoadDividedGraphJob, r->reuse ? r->handles[0] : r->wholeHandle);
+      if (result == 0) return 0;
+    } else {
+      result = LoadGraphFromFile(r, 0);
+    }
+  }
+  if (!r->reuse) {
+    DeleteGraphicHandle(r->wholeHandle);
+    if (result < 0) {
+      for (int i = 0; i < r->count; i++) DeleteGraphicHandle(r->handles[i]);
+      memset(r->handles, 0xff, r->count * sizeof(int));
+    }
+  }
+  return result;
+}
+
+// A request for the tiles of the grid.
+GraphLoadRequest DividedRequest(int reuse, int count, int across, int down, int width, int height, int* handles,
+                                int transparent, int mirror) {
+  GraphLoadRequest request = NewRequest(reuse, transparent, mirror);
+  request.count = count;
+  request.across = across;
+  request.down = down;
+  request.width = width;
+  request.height = height;
+  request.handles = handles;
+  return request;
 }
 
 }  // namespace
 
 int LoadDividedGraph(const char* file, int count, int across, int down, int width, int height, int* handles,
                      int transparent, int mirror) {
-  if (file == nullptr || handles == nullptr || count <= 0 || across <= 0 || down <= 0 || width <= 0 || height <= 0)
-    return -1;
-  WaitWhileInactive();
-  memset(handles, 0xff, count * sizeof(int));
-  for (int i = 0; i < count; i++) {
-    handles[i] = AllocGraphicHandle();
-    if (handles[i] < 0) {
-      for (int k = 0; k < i; k++) DeleteGraphicHandle(handles[k]);
-      memset(handles, 0xff, count * sizeof(int));
-      return -1;
-    }
-  }
-  GraphCreateSettings settings;
-  GetGraphCreateSettings(&settings);
-  int result = -1;
-  const int wholeHandle = AllocGraphicHandle();
-  if (wholeHandle >= 0) {
-    if (IsASyncLoadEnabled()) {
-      result = QueueDividedGraphLoad(&settings, file, count, across, down, width, height, handles, wholeHandle,
-                                     transparent, mirror);
-      if (result == 0) return 0;
-    } else {
-      result = LoadDividedGraphInto(&settings, file, count, across, down, width, height, handles, wholeHandle,
-                                    transparent, mirror, 0);
-    }
-    DeleteGraphicHandle(wholeHandle);
-  }
-  if (result < 0) {
-    for (int i = 0; i < count; i++) DeleteGraphicHandle(handles[i]);
-    memset(handles, 0xff, count * sizeof(int));
-  }
-  return result;
+  if (file == nullptr) return -1;
+  char path[MAX_PATH];
+  FullPath(file, path);
+  GraphLoadRequest request = DividedRequest(0, count, across, down, width, height, handles, transparent, mirror);
+  request.file = path;
+  return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
 }
 
 int LoadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight, int* handles,
                      int transparent) {
   return LoadDividedGraph(file, count, across, down, tileWidth, tileHeight, handles, !transparent, 0);
+}
+
+int ReloadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight,
+                       const int* handles, int transparent) {
+  if (file == nullptr) return -1;
+  char path[MAX_PATH];
+  FullPath(file, path);
+  GraphLoadRequest request = DividedRequest(1, count, across, down, tileWidth, tileHeight, const_cast<int*>(handles),
+                                            !transparent, 0);
+  request.file = path;
+  return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
+}
+
+int LoadImageDividedFromMemory(const void* bytes, int size, int count, int across, int down, int tileWidth,
+                               int tileHeight, int* handles, int transparent) {
+  if (bytes == nullptr || size <= 0) return -1;
+  GraphLoadRequest request = DividedRequest(0, count, across, down, tileWidth, tileHeight, handles, !transparent, 0);
+  request.bytes = bytes;
+  request.size = size;
+  return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
+}
+
+int LoadImageDividedFromBitmap(const BITMAPINFO* info, const void* bits, int count, int across, int down,
+                               int tileWidth, int tileHeight, int* handles, int transparent) {
+  if (info == nullptr || bits == nullptr) return -1;
+  GraphLoadRequest request = DividedRequest(0, count, across, down, tileWidth, tileHeight, handles, !transparent, 0);
+  request.bitmapInfo = info;
+  request.bitmapBits = bits;
+  return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
 }
 
 void InitImageFormatDesc(GraphCreateSettings* settings, int colorBits, int alpha, int alphaTest) {
@@ -364,112 +634,65 @@ int MakeBlankCubeGraph(int size, int alpha) {
 }
 
 // ---------------------------------------------------------------------------
-// The single-graphic road: one graphic from a file, image bytes or base
-// images, at once or as a loading job.
+// The single-graphic road: one graphic from a file, image bytes, a GDI
+// bitmap or base images, new or refilled, at once or as a loading job.
 
 namespace {
 
 const char LOG_GRAPHIC_FILE_FAILED[] = "右記のグラフィックファイルのロードに失敗しました：%s ";
 
-// What one single-graphic load works from (exactly one source is set).
-struct SingleGraphRequest {
-  GraphCreateSettings settings;
-  int reuse;
-  int handle;
-  const char* file;  // full path
-  const void* bytes;
-  int size;
-  const void* alphaBytes;
-  int alphaSize;
-  const BaseImageRecord* image;
-  const BaseImageRecord* alphaImage;
-  int transparent;
-  int mirror;
-};
-
-int LoadSingleGraphFromRequest(const SingleGraphRequest* r, int inJob) {
-  BaseImageRecord image, alpha;
-  memset(&image, 0, sizeof image);
-  memset(&alpha, 0, sizeof alpha);
-  BaseImageRecord* colour = &image;
-  BaseImageRecord* alphaUsed = nullptr;
-  int loadedHere = 0;
-  if (r->image != nullptr) {
-    // The caller's images: worked on through copies of their records.
-    image = *r->image;
-    if (r->alphaImage != nullptr && r->alphaImage->pixels != nullptr) {
-      alpha = *r->alphaImage;
-      alphaUsed = &alpha;
-    }
-  } else {
-    ImageLoadSettings loadSettings;
-    SnapshotImageLoadSettings(&loadSettings);
-    const int result =
-        r->file != nullptr
-            ? LoadBaseImagePair(&loadSettings, r->file, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, r->mirror)
-            : LoadBaseImagePair(&loadSettings, nullptr, r->bytes, r->size, 1, r->alphaBytes, r->alphaSize,
-                                r->alphaBytes != nullptr ? 1 : 2, &image, &alpha, r->mirror);
-    if (result < 0) {
-      if (r->file != nullptr) {
-        // No image loader takes it: a file that exists is tried as a movie.
-        const StreamHandle stream = FileStreamOpen(r->file, 0, 1, 0);
-        if (stream == 0) {
-          LogPrintf(LOG_IMAGE_MISSING, r->file);
-        } else {
-          FileStreamClose(stream);
-          if (!r->reuse) return LoadMovieGraphic(r->handle, r->file, inJob);
-          LogPrintf(LOG_GRAPHIC_FILE_FAILED, r->file);
-        }
+int LoadSingleGraphFromRequest(const GraphLoadRequest* r, int inJob) {
+  SourceImages s;
+  if (LoadSourceImages(r, &s) < 0) {
+    if (r->file != nullptr) {
+      // No image loader takes it: a file that exists is tried as a movie.
+      const StreamHandle stream = FileStreamOpen(r->file, 0, 1, 0);
+      if (stream == 0) {
+        LogPrintf(LOG_IMAGE_MISSING, r->file);
+      } else {
+        FileStreamClose(stream);
+        if (!r->reuse) return LoadMovieGraphic(r->handle, r->file, inJob);
+        LogPrintf(LOG_GRAPHIC_FILE_FAILED, r->file);
       }
-      return -1;
     }
-    loadedHere = 1;
-    if (alpha.pixels != nullptr) alphaUsed = &alpha;
+    return -1;
   }
   int result;
   if (r->reuse) {
     GraphicHandleRecord* record = GetGraphicRecord(r->handle, 1);
-    if (record == nullptr || record->image == nullptr || record->width != image.width ||
-        record->height != image.height) {
+    if (record == nullptr || record->image == nullptr || record->width != s.image.width ||
+        record->height != s.image.height) {
       result = -1;
     } else {
-      const RECT whole = {0, 0, image.width, image.height};
-      result = TransferImageToGraphTexture(colour, alphaUsed, r->handle, &whole, 0, 0,
+      record->sourceX = record->sourceY = 0;
+      const RECT whole = {0, 0, s.image.width, s.image.height};
+      result = TransferImageToGraphTexture(&s.image, s.alphaUsed, r->handle, &whole, 0, 0,
                                            r->settings.noTransparentColor == 0, 0, inJob);
     }
   } else {
-    result = CreateGraphFromBaseImages(&r->settings, r->handle, colour, alphaUsed, r->transparent, inJob);
+    result = CreateGraphFromBaseImages(&r->settings, r->handle, &s.image, s.alphaUsed, r->transparent, inJob);
   }
-  if (result == 0) {
-    if (r->file != nullptr)
-      RememberGraphicSource(r->handle, r->file, nullptr, nullptr, r->mirror, -1);
-    else if (r->bytes != nullptr)
-      RememberGraphicSourceBytes(r->handle, r->bytes, r->size, r->alphaBytes, r->alphaSize, r->mirror);
-    else
-      RememberGraphicSource(r->handle, nullptr, colour, alphaUsed, r->mirror, -1);
-  }
-  if (loadedHere) ReleaseImagePair(&image, &alpha);
+  if (result == 0) RememberRequestSource(r, &s, r->handle);
+  ReleaseSourceImages(&s);
   return result;
 }
 
 int LoadSingleGraphJob(ASyncJob* job) {
-  int offset = 0;
-  SingleGraphRequest request;
-  memcpy(&request, UnpackASyncData(job->params, &offset), sizeof request);
-  request.file = UnpackASyncString(job->params, &offset);
-  const int result = LoadSingleGraphFromRequest(&request, 1);
+  UnpackedRequest unpacked;
+  UnpackLoadRequest(job->params, &unpacked);
+  const GraphLoadRequest& r = unpacked.request;
+  const int result = LoadSingleGraphFromRequest(&r, 1);
   // The pending load goes first: deleting waits for it.
-  SubHandleAsyncCount(request.handle);
-  if (result < 0 && !request.reuse && GetGraphicRecord(request.handle, 1) != nullptr) DeleteGraphicHandle(request.handle);
+  SubHandleAsyncCount(r.handle);
+  if (result < 0 && !r.reuse && GetGraphicRecord(r.handle, 1) != nullptr) DeleteGraphicHandle(r.handle);
   return 0;
 }
 
 // The new handle, 0 after a refill, or -1.
-int LoadGraphRequest(SingleGraphRequest* r, int async, int inJob) {
+int LoadGraphRequest(GraphLoadRequest* r, int async, int inJob) {
   if (!inJob) WaitWhileInactive();
   if (r->reuse) {
-    GraphicHandleRecord* record = GetGraphicRecord(r->handle, 0);
-    if (record == nullptr) return -1;
+    if (GetGraphicRecord(r->handle, 0) == nullptr) return -1;  // not live, or still loading
   } else {
     r->handle = AllocGraphicHandle();
     if (r->handle < 0) return -1;
@@ -483,29 +706,16 @@ int LoadGraphRequest(SingleGraphRequest* r, int async, int inJob) {
     }
     return r->reuse ? 0 : r->handle;
   }
-  int size = 0;
-  PackASyncData(nullptr, &size, r, sizeof *r);
-  if (PackASyncString(nullptr, &size, r->file) < 0) return -1;
-  ASyncJob* job = AllocASyncJob(size);
-  if (job != nullptr) {
-    int offset = 0;
-    PackASyncData(job->params, &offset, r, sizeof *r);
-    PackASyncString(job->params, &offset, r->file);
-    job->function = LoadSingleGraphJob;
-    if (AddASyncJobForHandle(job, r->handle) == 0) return r->reuse ? 0 : r->handle;
-  }
+  if (QueueLoadRequest(r, LoadSingleGraphJob, r->handle) == 0) return r->reuse ? 0 : r->handle;
   if (!r->reuse) DeleteGraphicHandle(r->handle);
   return -1;
 }
 
-SingleGraphRequest NewRequest(const GraphCreateSettings* settings, int reuse, int handle, int transparent, int mirror) {
-  SingleGraphRequest request;
-  memset(&request, 0, sizeof request);
-  request.settings = *settings;
-  request.reuse = reuse;
+GraphLoadRequest SingleRequest(const GraphCreateSettings* settings, int reuse, int handle, int transparent,
+                               int mirror) {
+  GraphLoadRequest request = NewRequest(reuse, transparent, mirror);
+  if (settings != nullptr) request.settings = *settings;
   request.handle = handle;
-  request.transparent = transparent;
-  request.mirror = mirror;
   return request;
 }
 
@@ -515,7 +725,7 @@ int CreateGraphFromMemoryWithSettings(const GraphCreateSettings* settings, int r
                                       int size, const void* alphaBytes, int alphaSize, int transparent, int mirror,
                                       int async) {
   if (settings == nullptr || bytes == nullptr || size <= 0) return -1;
-  SingleGraphRequest request = NewRequest(settings, reuse, handle, transparent, mirror);
+  GraphLoadRequest request = SingleRequest(settings, reuse, handle, transparent, mirror);
   request.bytes = bytes;
   request.size = size;
   request.alphaBytes = alphaBytes;
@@ -523,11 +733,25 @@ int CreateGraphFromMemoryWithSettings(const GraphCreateSettings* settings, int r
   return LoadGraphRequest(&request, async, 0);
 }
 
+int CreateGraphFromBitmapWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
+                                      const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo,
+                                      const void* alphaBits, int transparent, int mirror, int async) {
+  if (settings == nullptr || info == nullptr || bits == nullptr) return -1;
+  GraphLoadRequest request = SingleRequest(settings, reuse, handle, transparent, mirror);
+  request.bitmapInfo = info;
+  request.bitmapBits = bits;
+  if (alphaInfo != nullptr && alphaBits != nullptr) {
+    request.alphaBitmapInfo = alphaInfo;
+    request.alphaBitmapBits = alphaBits;
+  }
+  return LoadGraphRequest(&request, async, 0);
+}
+
 int CreateGraphFromBaseImageWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
                                          const BaseImageRecord* image, const BaseImageRecord* alphaImage,
                                          int transparent, int mirror, int async, int inJob) {
   if (settings == nullptr || image == nullptr || image->pixels == nullptr) return -1;
-  SingleGraphRequest request = NewRequest(settings, reuse, handle, transparent, mirror);
+  GraphLoadRequest request = SingleRequest(settings, reuse, handle, transparent, mirror);
   request.image = image;
   request.alphaImage = alphaImage;
   return LoadGraphRequest(&request, async, inJob);
@@ -543,11 +767,46 @@ int LoadImageGraph(const char* file) {
   if (file == nullptr) return -1;
   char path[MAX_PATH];
   FullPath(file, path);
-  SingleGraphRequest request;
-  memset(&request, 0, sizeof request);
-  GetGraphCreateSettings(&request.settings);
+  GraphLoadRequest request = SingleRequest(nullptr, 0, -1, 0, 0);
   request.file = path;
   return LoadGraphRequest(&request, IsASyncLoadEnabled(), 0);
+}
+
+int MakeGraphFromMemory(const void* bytes, int size, const void* alphaBytes, int alphaSize, int transparent) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  return CreateGraphFromMemoryWithSettings(&settings, 0, -1, bytes, size, alphaBytes, alphaSize, !transparent, 0,
+                                           IsASyncLoadEnabled());
+}
+
+int ReloadGraphFromMemory(int graphic, const void* bytes, int size, const void* alphaBytes, int alphaSize,
+                          int transparent) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  return CreateGraphFromMemoryWithSettings(&settings, 1, graphic, bytes, size, alphaBytes, alphaSize, !transparent, 0,
+                                           IsASyncLoadEnabled());
+}
+
+int MakeGraphFromBitmap(const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo, const void* alphaBits,
+                        int transparent) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  return CreateGraphFromBitmapWithSettings(&settings, 0, -1, info, bits, alphaInfo, alphaBits, !transparent, 0,
+                                           IsASyncLoadEnabled());
+}
+
+int ReloadGraphFromBitmap(int graphic, const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo,
+                          const void* alphaBits, int transparent) {
+  GraphCreateSettings settings;
+  GetGraphCreateSettings(&settings);
+  return CreateGraphFromBitmapWithSettings(&settings, 1, graphic, info, bits, alphaInfo, alphaBits, !transparent, 0,
+                                           IsASyncLoadEnabled());
+}
+
+int MakeGraphFromSoftImage(int softImage, int transparent) {
+  const BaseImageRecord* image = GetSoftImageBaseImage(softImage);
+  if (image == nullptr) return -1;
+  return MakeGraphFromBaseImages(image, nullptr, !transparent);
 }
 
 int CreateGraphicFromBaseImage(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle, int destX,

@@ -212,17 +212,28 @@ GraphImageDescriptor* AllocDescriptor(const GraphFormatDesc& desc, const GraphCr
 }
 
 // Software mode: a descriptor holding one memory image of width x height.
-GraphImageDescriptor* CreateSoftwareDescriptor(const GraphFormatDesc& desc, const GraphCreateSettings* settings,
-                                               int width, int height) {
-  GraphImageDescriptor* image = AllocDescriptor(desc, settings, width, height, 1);
-  if (image == nullptr) return nullptr;
+// The descriptor's whole image as a memory image. 0 / -1 (logged).
+int CreateDescriptorMemImg(GraphImageDescriptor* image) {
+  const GraphFormatDesc& desc = image->format;
   // A blend image is a 32-bit image with alpha here.
   const int colorType = desc.colorBits == 32 || desc.blend ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
   const int alpha = desc.alpha || desc.blend;
   const uint32_t key = desc.palette8 ? 0xffffffffu : SoftwareKeyValue(image->transparentColor, colorType);
-  if (CreateMemImg(&image->softImage, width, height, -1, key, colorType, desc.palette8, alpha, 0, nullptr) < 0) {
+  if (CreateMemImg(&image->softImage, image->width, image->height, -1, key, colorType, desc.palette8, alpha, 0,
+                   nullptr) < 0) {
     LogPrintf(desc.blend ? LOG_BLEND_IMAGE_FAILED : LOG_MEMORY_IMAGE_FAILED);
     FreeFailedMemImg(&image->softImage);
+    memset(&image->softImage, 0, sizeof image->softImage);
+    return -1;
+  }
+  return 0;
+}
+
+GraphImageDescriptor* CreateSoftwareDescriptor(const GraphFormatDesc& desc, const GraphCreateSettings* settings,
+                                               int width, int height) {
+  GraphImageDescriptor* image = AllocDescriptor(desc, settings, width, height, 1);
+  if (image == nullptr) return nullptr;
+  if (CreateDescriptorMemImg(image) < 0) {
     MemFree(image);
     return nullptr;
   }
@@ -327,6 +338,37 @@ int TermGraphicRecord(HandleRecordHeader* header) {
   record->sourceBlock = nullptr;
   if (record->lostFlag != nullptr) *record->lostFlag = 1;
   return 0;
+}
+
+int ConvertAllGraphsToMemImg() {
+  HandleManager& manager = HandleManagers[HANDLETYPE_GRAPH];
+  if (!manager.initialized) return 0;
+  int result = 0;
+  // Each shared descriptor once (the first graphic that shows it), then
+  // every graphic's view of it.
+  for (int slot = manager.lowestSlot; slot <= manager.highestSlot && slot < manager.maxCount; slot++) {
+    GraphicHandleRecord* record = reinterpret_cast<GraphicHandleRecord*>(manager.slots[slot]);
+    if (record == nullptr || record->image == nullptr || !record->image->format.textureBacked) continue;
+    GraphImageDescriptor* image = record->image;
+    ReleaseImageTextures(image);
+    // The format a software-mode graphic of these switches has.
+    GraphFormatDesc& format = image->format;
+    format.textureBacked = format.dxt = format.channelCount = format.floatFlag = 0;
+    format.cube = format.managed = format.alphaTest = format.mipCount = 0;
+    format.multiSampleType = format.multiSampleQuality = 0;
+    format.systemMemory = 1;
+    format.drawable = !format.blend;
+    if (format.colorBits != 16 && format.colorBits != 32) format.colorBits = 32;
+    image->hasDepthSurface = 0;
+    image->textureCount = 0;
+    if (CreateDescriptorMemImg(image) < 0) result = -1;
+  }
+  for (int slot = manager.lowestSlot; slot <= manager.highestSlot && slot < manager.maxCount; slot++) {
+    GraphicHandleRecord* record = reinterpret_cast<GraphicHandleRecord*>(manager.slots[slot]);
+    if (record == nullptr || record->image == nullptr || IsValidMemImg(&record->softImage)) continue;
+    if (!IsValidMemImg(&record->image->softImage) || BuildGraphDrawInfo(record->header.handle, 0) < 0) result = -1;
+  }
+  return result;
 }
 
 int DeleteInternalGraphs() {

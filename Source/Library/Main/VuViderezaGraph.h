@@ -85,12 +85,20 @@ struct GraphSourceBlock {
 };
 void ReleaseGraphSourceBlock(GraphSourceBlock* block);
 // Remembers a file name (full path) or a base image as the graphic's source,
-// or shares derivedFrom's block (-1: none). 0 / -1.
+// or shares derivedFrom's block (-1: none). With the restore switch set
+// (noRestore 1, or -1 and the current switch set) the graphic keeps no
+// block. 0 / -1.
 int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecord* image,
-                          const BaseImageRecord* alphaImage, int mirror, int derivedFrom);
+                          const BaseImageRecord* alphaImage, int mirror, int derivedFrom, int noRestore = -1);
 // Remembers copies of image-file bytes (and alpha-image bytes) as the source. 0 / -1.
 int RememberGraphicSourceBytes(int handle, const void* bytes, int size, const void* alphaBytes, int alphaSize,
-                               int mirror);
+                               int mirror, int noRestore = -1);
+// The restore switch: non-zero, graphics made from then on remember no
+// source (a device loss leaves them empty). Kept across the state reset.
+int GetGraphRestoreSwitch();
+// Public: 1 (the default) graphics keep their source for the restore after
+// a device loss, 0 they keep nothing. 0.
+int SetRememberGraphSource(int remember);
 // Refills every graphic from its remembered source (each file decoded once
 // for consecutive graphics).
 void RestoreAllGraphics();
@@ -127,6 +135,20 @@ int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, B
 // job (the handles pending until it ends). 0 / -1.
 int LoadDividedGraph(const char* file, int count, int across, int down, int width, int height, int* handles,
                      int transparent, int mirror);
+// The whole graphic from the image in wholeHandle and the tiles cut from it
+// (mirror: columns from the right); with reuse the live tiles refilled from
+// the image instead (it must cover the grid). 0 / -1.
+int CreateDivGraphFromGraphImage(const GraphCreateSettings* settings, int reuse, int wholeHandle,
+                                 BaseImageRecord* image, BaseImageRecord* alphaImage, int count, int across, int down,
+                                 int width, int height, int* handles, int transparent, int mirror, int inJob);
+// Public (RiDov.h): tiles from image-file bytes or a GDI bitmap, and the
+// tiles of a grid refilled from a file. 0 / -1.
+int LoadImageDividedFromMemory(const void* bytes, int size, int count, int across, int down, int tileWidth,
+                               int tileHeight, int* handles, int transparent);
+int LoadImageDividedFromBitmap(const BITMAPINFO* info, const void* bits, int count, int across, int down,
+                               int tileWidth, int tileHeight, int* handles, int transparent);
+int ReloadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight,
+                       const int* handles, int transparent);
 // A tile of source at (x, y): the point must lie inside it, the size is
 // clipped. 0 / -1.
 int MakeDerivedTile(int handle, int x, int y, int width, int height, int source, int inJob);
@@ -140,8 +162,23 @@ int CreateGraphFromMemoryWithSettings(const GraphCreateSettings* settings, int r
 int CreateGraphFromBaseImageWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
                                          const BaseImageRecord* image, const BaseImageRecord* alphaImage,
                                          int transparent, int mirror, int async, int inJob);
+// A GDI bitmap (header with its masks or colour table, bits; alpha pair
+// optional) as the source, kept as a base-image copy for the restore.
+int CreateGraphFromBitmapWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
+                                      const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo,
+                                      const void* alphaBits, int transparent, int mirror, int async);
 // At once with the current settings: the new handle or -1.
 int MakeGraphFromBaseImages(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int transparent);
+// Public (RiDov.h): single graphics from image-file bytes, a GDI bitmap or a
+// soft image, new (the handle) or refilled (0); -1 on failure.
+int MakeGraphFromMemory(const void* bytes, int size, const void* alphaBytes, int alphaSize, int transparent);
+int ReloadGraphFromMemory(int graphic, const void* bytes, int size, const void* alphaBytes, int alphaSize,
+                          int transparent);
+int MakeGraphFromBitmap(const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo, const void* alphaBits,
+                        int transparent);
+int ReloadGraphFromBitmap(int graphic, const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo,
+                          const void* alphaBits, int transparent);
+int MakeGraphFromSoftImage(int softImage, int transparent);
 // Public (RiDov.h): one graphic from an image file, or a movie graphic for
 // a file no image loader takes (a loading job when asynchronous loading is
 // on). The handle or -1.
@@ -174,6 +211,10 @@ int GetGraphicSize(int handle, int* width, int* height);
 int GetGraphTextureSize(int handle, int* width, int* height);
 int DeleteGraphicHandle(int handle, int ignored = 0);
 int DeleteInternalGraphs();
+// After the device could not be made again: every texture graphic becomes a
+// memory image of its size (empty until restored), as in software mode.
+// 0, or -1 when one could not be made (that graphic then draws nothing).
+int ConvertAllGraphsToMemImg();
 int SelectPixelFormatIndex(const GraphFormatDesc* desc);
 const ColorFormatRecord* GetColorFormatForPixelFormat(int index);
 const ColorFormatRecord* GetPixelFormatDescriptor(int d3dFormat);

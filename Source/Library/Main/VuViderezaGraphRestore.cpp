@@ -1,7 +1,8 @@
 // Restore after device loss: the source block each graphic remembers (a
-// file's full path or a copy of its base images, shared by the tiles cut
-// from it) and the walk that refills every graphic from it, keeping the
-// last decoded file so that a sheet's tiles decode it once.
+// file's full path, a copy of its image bytes or of its base images, shared
+// by the tiles cut from it; none while the restore switch is set) and the
+// walk that refills every graphic from it, keeping the last decoded file
+// so that a sheet's tiles decode it once.
 // Threads: main thread, asynchronous loading switched off during the walk.
 // Platform: none directly (the texture creation and transfer below it).
 #include <string.h>
@@ -31,6 +32,10 @@ const char LOG_RESTORE_DONE[] = "グラフィックの復帰が完了しまし�
 namespace {
 
 GraphicsRestoreFunction RestoreFunction = nullptr;
+// Non-zero: graphics made from now on remember no source.
+int RestoreSwitch = 0;
+
+bool NoRestore(int noRestore) { return noRestore < 0 ? RestoreSwitch != 0 : noRestore != 0; }
 
 // Frees a held colour and alpha image pair and empties both records.
 void ReleaseHeldImages(BaseImageRecord* image, BaseImageRecord* alpha) {
@@ -51,12 +56,20 @@ void ReleaseGraphSourceBlock(GraphSourceBlock* block) {
   if (block != nullptr && --block->refCount <= 0) MemFree(block);
 }
 
+int GetGraphRestoreSwitch() { return RestoreSwitch; }
+
+int SetRememberGraphSource(int remember) {
+  RestoreSwitch = remember ? 0 : 1;
+  return 0;
+}
+
 int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecord* image,
-                          const BaseImageRecord* alphaImage, int mirror, int derivedFrom) {
+                          const BaseImageRecord* alphaImage, int mirror, int derivedFrom, int noRestore) {
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
   if (record == nullptr) return -1;
   ReleaseGraphSourceBlock(static_cast<GraphSourceBlock*>(record->sourceBlock));
   record->sourceBlock = nullptr;
+  if (NoRestore(noRestore)) return 0;
   if (derivedFrom >= 0) {
     GraphSourceBlock* shared = BlockOf(derivedFrom);
     if (shared != nullptr) shared->refCount++;
@@ -112,11 +125,12 @@ int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecor
 }
 
 int RememberGraphicSourceBytes(int handle, const void* bytes, int size, const void* alphaBytes, int alphaSize,
-                               int mirror) {
+                               int mirror, int noRestore) {
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
   if (record == nullptr || bytes == nullptr || size <= 0) return -1;
   ReleaseGraphSourceBlock(static_cast<GraphSourceBlock*>(record->sourceBlock));
   record->sourceBlock = nullptr;
+  if (NoRestore(noRestore)) return 0;
   if (alphaBytes == nullptr || alphaSize < 0) alphaSize = 0;
   GraphSourceBlock* block =
       static_cast<GraphSourceBlock*>(MEM_ALLOC_ZEROED(sizeof(GraphSourceBlock) + static_cast<size_t>(size) + alphaSize));

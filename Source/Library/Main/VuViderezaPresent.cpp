@@ -283,7 +283,11 @@ int SetScreenMode(int width, int height, int colorBits, int refreshRate) {
   const int oldWidth = Screen.width, oldHeight = Screen.height;
   const int oldBits = Screen.colorBits, oldRefresh = Screen.refreshRate;
   ChangeScreenMode(width, height, colorBits, 0, refreshRate);
-  if (Screen.width == width && Screen.height == height) {
+  // 320 x 240 is drawn doubled on a 640 x 480 screen: the size the program
+  // draws at is what it asked for.
+  int drawnWidth = 0, drawnHeight = 0;
+  GetScreenModeSize(&drawnWidth, &drawnHeight, nullptr);
+  if ((drawnWidth == width && drawnHeight == height) || (Screen.width == width && Screen.height == height)) {
     if (IsWindowedMode()) return 0;
     if (Screen.colorBits == colorBits && Screen.refreshRate == refreshRate) return 0;
   }

@@ -12,8 +12,10 @@
 
 #include <windows.h>
 
+#include "DeRede.h"
 #include "DiDAridIrer.h"
 #include "RaRadara.h"
+#include "RaRadaraLog.h"
 #include "RaRadaraServices.h"
 #include "RiDov.h"
 #include "RuRovoreziZuzu.h"
@@ -25,6 +27,7 @@
 #include "VuViderezaGraphPool.h"
 #include "VuViderezaGraphView.h"
 #include "VuViderezaGraphics.h"
+#include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShader.h"
 #include "VuViderezaShaderCode.h"
@@ -34,6 +37,8 @@
 DrawTargetTable DrawTargets;
 
 namespace {
+
+const char LOG_SOFTWARE_FALLBACK[] = "Direct3D デバイスを作り直せなかったのでソフトウエア描画に切り替えます";
 
 struct RebuildState {
   DeviceRebuildCallback beforeReset;
@@ -200,6 +205,33 @@ int ReapplyDeviceStatesAfterRebuild() {
   return 0;
 }
 
+namespace {
+
+// The device did not come back: drawing goes on into memory images shown
+// through GDI, as after a start-up without a device. Every graphic becomes
+// a memory image refilled from its source, the draw target and draw area
+// stay, fonts and the mask screen are made again for memory drawing.
+void FallBackToSoftwareScreen() {
+  LogPrintf(LOG_SOFTWARE_FALLBACK);
+  const int target = GetDrawTarget();
+  const RECT area = GraphDraw.drawArea;
+  const int areaEmpty = GraphDraw.areaEmpty;
+  DeleteInternalGraphs();
+  CreateSoftwareScreenImages();
+  ConvertAllGraphsToMemImg();
+  RestoreMaskScreen();
+  for (int i = 1; i < DRAW_TARGET_SLOTS; i++) DrawTargets.graphs[i] = DrawTargets.surfaces[i] = 0;
+  if (SetDrawTarget(target) != 0) SetDrawTarget(SCREEN_BACK);
+  if (!areaEmpty) SetClipRect(area.left, area.top, area.right, area.bottom);
+  ClearDrawTarget(nullptr);
+  RestoreGraphicsResources();
+  if (Rebuild.afterRestore != nullptr) Rebuild.afterRestore(Rebuild.afterData);
+  ReapplyDeviceStates();
+  Rebuild.rebuilt = 1;
+}
+
+}  // namespace
+
 int RebuildGraphicsDevice(int bits, int width, int height, int refresh, int changeMode) {
   WaitForLoadJobs();
   if (Rebuild.beforeReset != nullptr) Rebuild.beforeReset(Rebuild.beforeData);
@@ -227,7 +259,18 @@ int RebuildGraphicsDevice(int bits, int width, int height, int refresh, int chan
     SetMemImgDefaultColorType(bits == 32 ? 1 : 0);
   }
   if (!graphicsOn) return 0;
-  if (StartGraphicsSystem() < 0 || !DeviceLayer.hardware || !HasDirect3DDevice()) return 0;
+  // Graphics held in memory images (software from the start, or after an
+  // earlier fall-back) stay there: a device now would find no textures.
+  const bool inMemory = IsValidMemImg(&SoftwareScreenImage) != 0;
+  const int choice = Screen.software;
+  if (inMemory) Screen.software = 1;
+  const int started = StartGraphicsSystem();
+  Screen.software = choice;
+  if (inMemory) return started < 0 ? -1 : 0;
+  if (started < 0 || !DeviceLayer.hardware || !HasDirect3DDevice()) {
+    FallBackToSoftwareScreen();
+    return started < 0 ? -1 : 0;
+  }
 
   RecreateAllDeviceObjects();
   RestoreMaskScreen();

@@ -21,7 +21,9 @@ int SetDeviceBeforeResetCallback(DeviceRebuildCallback callback, void* data);
 int SetDeviceAfterRestoreCallback(DeviceRebuildCallback callback, void* data);
 
 // bits, width, height, refresh become the screen settings with changeMode
-// 1 and are ignored with 0. Returns 0.
+// 1 and are ignored with 0. When no device can be made again, drawing falls
+// back to the software screen (every graphic a memory image refilled from
+// its source). 0, or -1 when not even the software screen could start.
 int RebuildGraphicsDevice(int bits, int width, int height, int refresh, int changeMode);
 int RebuildGraphicsDeviceKeepMode();
 // The release-only half (deactivation of a full-screen window).

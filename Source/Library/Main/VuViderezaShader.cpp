@@ -240,6 +240,8 @@ ShaderHandleRecord* ShaderRecordOf(int handle, bool acceptDeleting) {
       reinterpret_cast<ShaderHandleRecord*>(GetHandleRecordOfType(handle, HANDLETYPE_SHADER));
   if (record == nullptr) return nullptr;
   if (!acceptDeleting && record->header.deleteFlag != nullptr && *record->header.deleteFlag < 0) return nullptr;
+  // Still being made by a loading job.
+  if (!acceptDeleting && record->header.asyncLoadCount > 0) return nullptr;
   return record;
 }
 
@@ -291,11 +293,72 @@ failed:
   return -1;
 }
 
+namespace {
+
+// The loading job of a shader: the handle, the kind and the job's own copy
+// of the code (freed by the creation).
+int CreateShaderHandleJob(ASyncJob* job) {
+  int offset = 0;
+  const int handle = UnpackASyncInt(job->params, &offset);
+  const int vertex = UnpackASyncInt(job->params, &offset);
+  const int size = UnpackASyncInt(job->params, &offset);
+  const void* code;
+  memcpy(&code, UnpackASyncData(job->params, &offset), sizeof code);
+  const int result = CreateShaderFromCode(handle, vertex, code, size, 1);
+  // The pending load goes first: deleting waits for it.
+  SubHandleAsyncCount(handle);
+  if (result != 0) DeleteHandle(handle);
+  return 0;
+}
+
+// Queues the creation; the handle is pending until the job ends. The code
+// is copied (or taken over with freeCode), so the caller's block may go at
+// once. 0 / -1 (the caller's block then freed when freeCode is set).
+int QueueShaderCreation(int handle, int vertex, const void* code, int size, int freeCode) {
+  const void* own = code;
+  if (!freeCode) {
+    void* copy = MEM_ALLOC(size);
+    if (copy == nullptr) {
+      LogPrintf(LOG_MEMORY_FAILED);
+      return -1;
+    }
+    memcpy(copy, code, size);
+    own = copy;
+  }
+  int length = 0;
+  for (int i = 0; i < 3; i++) PackASyncInt(nullptr, &length, 0);
+  PackASyncData(nullptr, &length, &own, sizeof own);
+  ASyncJob* job = AllocASyncJob(length);
+  if (job != nullptr) {
+    int offset = 0;
+    PackASyncInt(job->params, &offset, handle);
+    PackASyncInt(job->params, &offset, vertex);
+    PackASyncInt(job->params, &offset, size);
+    PackASyncData(job->params, &offset, &own, sizeof own);
+    job->function = CreateShaderHandleJob;
+    if (AddASyncJobForHandle(job, handle) == 0) return 0;
+  }
+  MemFree(const_cast<void*>(own));
+  return -1;
+}
+
+}  // namespace
+
 int CreateShaderHandleFromCode(int vertex, const void* code, int size, int freeCode, int async) {
-  static_cast<void>(async);  // nothing in the library loads shaders asynchronously
-  if (!HasDirect3DDevice() || !AreShadersUsable() || !Screen.graphicsUp) return -1;
+  if (!HasDirect3DDevice() || !AreShadersUsable() || !Screen.graphicsUp || code == nullptr || size < 4) {
+    if (freeCode && code != nullptr) MemFree(const_cast<void*>(code));
+    return -1;
+  }
   const int handle = CreateHandle(HANDLETYPE_SHADER, -1);
-  if (handle < 0) return -1;
+  if (handle < 0) {
+    if (freeCode) MemFree(const_cast<void*>(code));
+    return -1;
+  }
+  if (async && !IsASyncLoadWorkerThread()) {
+    if (QueueShaderCreation(handle, vertex, code, size, freeCode) == 0) return handle;
+    DeleteHandle(handle);
+    return -1;
+  }
   if (CreateShaderFromCode(handle, vertex, code, size, freeCode) != 0) {
     DeleteHandle(handle);
     return -1;
