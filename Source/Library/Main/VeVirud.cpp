@@ -8,7 +8,7 @@
 // (type 3) and then the soft-sound lock (type 4), never both at once.
 // Platform: LoadLibraryA/GetProcAddress, CoCreateInstance (from the COM
 // library loaded by name), XAudio2, DirectSound, DirectSoundEnumerateA,
-// DirectMusic (loader, performance, port listing), WideCharToMultiByte.
+// DirectMusic (loader, performance, port listing).
 #include "VeVirud.h"
 
 #include <dmusici.h>
@@ -282,6 +282,8 @@ int FailDirectMusic(const char* message) {
   return -1;
 }
 
+enum { LOG_CODE_PAGE = 932 };
+
 // Logs every port DirectMusic lists, as long as it answers S_OK.
 void LogDirectMusicPorts(IDirectMusic8* music) {
   for (DWORD index = 0;; index++) {
@@ -289,8 +291,10 @@ void LogDirectMusicPorts(IDirectMusic8* music) {
     memset(&caps, 0, sizeof(caps));
     caps.dwSize = sizeof(caps);
     if (music->EnumPort(index, &caps) != S_OK) break;
+    // In the log's code page, as every wide text of the log.
     char description[DMUS_MAX_DESCRIPTION * 2 + 1] = {};
-    WideCharToMultiByte(CP_ACP, 0, caps.wszDescription, -1, description, sizeof(description) - 1, nullptr, nullptr);
+    if (WideToMultiByte(LOG_CODE_PAGE, caps.wszDescription, description, sizeof(description) - 1) <= 0)
+      description[0] = '\0';
     LogPrintf(LOG_DM_PORT, caps.dwClass == DMUS_PC_OUTPUTCLASS ? LOG_DM_OUTPUT_PORT : LOG_DM_INPUT_PORT,
               static_cast<int>(index), description);
   }
