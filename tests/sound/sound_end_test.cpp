@@ -161,4 +161,24 @@ TEST_F(SoundEnd, DirectMusicFailuresFallBackOrEndTheStart) {
   }
 }
 
+// Through the public calls: the mode set before start-up is the one the
+// library's start-up uses, and its shut-down ends the performance.
+TEST(SoundOutputModeInLibrary, StartUpUsesTheModeSetBefore) {
+  test_support::LogCapture log("sound_end_library");
+  ChangeWindowMode(1);
+  SetScreenMode(640, 480, 32, 60);
+  SetAlwaysRunFlag(1);
+  ASSERT_EQ(SetSoundOutputMode(1), 0);
+  ASSERT_EQ(LibraryStartUp(), 0) << log.Text();
+  EXPECT_EQ(GetSoundOutputKind(), SOUND_OUTPUT_DIRECTSOUND);
+  EXPECT_NE(SoundSystem.musicPerformance, nullptr) << log.Text();
+  EXPECT_EQ(SetSoundOutputMode(0), -1) << "not while sound runs";
+  EXPECT_EQ(LibraryShutDown(), 0);
+  EXPECT_EQ(SoundSystem.musicPerformance, nullptr);
+  EXPECT_EQ(SoundSystem.musicLoader, nullptr);
+  EXPECT_EQ(GetSoundOutputKind(), SOUND_OUTPUT_NONE);
+  SetSoundOutputMode(0);
+  SoundSystem.xaudio2Off = 0;
+}
+
 }  // namespace
