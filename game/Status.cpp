@@ -66,6 +66,9 @@ void ResetRecord(StatusRecord* r) {
   r->Field[2] = 20000;
   r->Field[3] = 0;
   r->Field[4] = 0;
+  // Options end with their game: a count kept over would refuse the next
+  // game's options and misplace them in the formation.
+  r->Field[STATUS_OPTION_COUNT] = 0;
   r->Field[6] = 0;
 }
 

@@ -27,8 +27,8 @@ struct StatusRecord {
 
 class CStatus : public CTask {
  public:
-  // Fresh records; high score, pop-up and frame counter 0; the option
-  // count (field 5) is kept.
+  // Fresh records (option count 0 too); high score, pop-up and frame
+  // counter 0.
   void Init() override;
   void Update() override { ++PlayFrameCounter; }
   // Queues the gauge, life signs, frame, score digits and item pop-up.

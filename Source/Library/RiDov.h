@@ -145,6 +145,8 @@ int GetOnScreenLogDrawFlag();
 int LoadSoundFile(const char* file, int bufferCount, int sharedStreamHandle);
 int PlaySoundHandle(int sound, int playType, int fromTop);
 int StopSoundHandle(int sound);
+// Before start-up: 0 XAudio2 first, 1 DirectSound through DirectMusic; 0 or -1.
+int SetSoundOutputMode(int mode);
 
 // Reading files byte by byte. OpenReadFile gives -1 when no handle could be
 // made and 0 when the file could not be opened; ReadFileChar gives the next

@@ -4,7 +4,9 @@
 #include "CharCtl.h"
 #include "EnemyDoubles.h"
 #include "GameFixture.h"
+#include "Item.h"
 #include "Menu.h"
+#include "Player.h"
 #include "Screen.h"
 
 using namespace ridov_double;
@@ -257,6 +259,43 @@ TEST_F(ScreenTest, GameOverComesFirstAndShowsFor181Frames) {
   EXPECT_EQ(182, frames);
   EXPECT_FALSE(KeyTaskInstance.InputLock);  // the title unlocks
   EXPECT_EQ(5, StatusInstance.GetStatusField(1, STATUS_LIVES));
+}
+
+// The option indexes of the player controller's options, in list order.
+std::vector<int> OptionIndexes(CPlayerCtl* players) {
+  std::vector<int> out;
+  for (CBaseChar* c = players->Head; c != nullptr; c = c->Next)
+    if (c->KindWord == CHAR_KIND_OPTION) out.push_back(static_cast<CPlayer*>(c)->OptionIndex);
+  return out;
+}
+
+void PickUpSeed() {
+  CItem seed;
+  seed.ItemKind = ITEM_SEED;
+  ApplyItemEffect(&seed, 1);
+}
+
+TEST_F(ScreenTest, ANewGameStartsWithoutOptions) {
+  StartPlay();
+  Frame();
+  for (int i = 0; i < 4; ++i) PickUpSeed();
+  EXPECT_EQ((std::vector<int>{1, 2, 3, 4}), OptionIndexes(task->CharCtl->PlayerCtl));
+
+  // Game over, back to the title, and a second game.
+  StatusInstance.Records[0].Field[STATUS_LIVES] = 0;
+  for (int frames = 0; task->CurrentSceneId == SCENE_PLAY && frames < 300; ++frames) Frame();
+  ASSERT_EQ(SCENE_TITLE, task->CurrentSceneId);
+  StartPlay();
+  Frame();
+  ASSERT_EQ(SCENE_PLAY, task->CurrentSceneId);
+  EXPECT_EQ(0, StatusInstance.GetStatusField(1, STATUS_OPTION_COUNT));
+  EXPECT_TRUE(OptionIndexes(task->CharCtl->PlayerCtl).empty());
+
+  // Its seeds grant options again, in the formation's first places.
+  PickUpSeed();
+  PickUpSeed();
+  EXPECT_EQ(2, StatusInstance.GetStatusField(1, STATUS_OPTION_COUNT));
+  EXPECT_EQ((std::vector<int>{1, 2}), OptionIndexes(task->CharCtl->PlayerCtl));
 }
 
 TEST_F(ScreenTest, PauseFreezesScrollMoveCounterAndCharacters) {

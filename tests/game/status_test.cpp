@@ -56,14 +56,15 @@ TEST_F(StatusTest, InitAndResetSetTheStartingValues) {
     EXPECT_EQ(0, StatusInstance.GetStatusField(record, STATUS_ITEM_COUNT));
     EXPECT_EQ(0, StatusInstance.GetStatusField(record, STATUS_ITEM_COUNT_2));
   }
-  EXPECT_EQ(3, StatusInstance.GetStatusField(1, STATUS_OPTION_COUNT)) << "untouched by resets";
+  EXPECT_EQ(0, StatusInstance.GetStatusField(1, STATUS_OPTION_COUNT)) << "options end with the game";
   EXPECT_EQ(0, StatusInstance.GetStatusField(1, STATUS_BOSS_HP));
   EXPECT_EQ(0, StatusInstance.PlayFrameCounter);
   EXPECT_EQ(500, StatusInstance.GetStatusField(1, STATUS_HIGH_SCORE)) << "kept by the reset";
 
+  StatusInstance.Records[1].Field[STATUS_OPTION_COUNT] = 4;
   StatusInstance.Init();
   EXPECT_EQ(0, StatusInstance.GetStatusField(1, STATUS_HIGH_SCORE));
-  EXPECT_EQ(3, StatusInstance.GetStatusField(1, STATUS_OPTION_COUNT)) << "untouched by Init";
+  EXPECT_EQ(0, StatusInstance.GetStatusField(2, STATUS_OPTION_COUNT));
 }
 
 TEST_F(StatusTest, ScoreGainsRaiseTheHighScore) {

@@ -584,6 +584,60 @@ TEST_F(NetworkFakeTest, ConnectAndCloseEvents) {
   EXPECT_EQ(0, r->lossTaken);
 }
 
+// ---------------------------------------------------------------------------
+// Handing connections to the program
+
+TEST_F(NetworkFakeTest, NewConnectionsAreHandedOverOnceOldestFirst) {
+  const int first = Accept();
+  const int second = Accept();
+  EXPECT_EQ(first, GetNewAcceptNetWork());
+  EXPECT_EQ(0, Record(first)->newlyAccepted);
+  EXPECT_EQ(second, GetNewAcceptNetWork());
+  EXPECT_EQ(-1, GetNewAcceptNetWork());
+  EXPECT_EQ(-1, GetLostNetWork()) << "both still connected";
+}
+
+TEST_F(NetworkFakeTest, ClosedConnectionsAreFreedOnceTheirLossIsTaken) {
+  const int kept = Accept();
+  const int freed = Accept();
+  const int stays = Accept();
+  Record(stays)->autoDelete = 0;
+  const int live = Accept();
+  const int counted = HandleManagers[HANDLETYPE_NETWORK].count;
+  for (int handle : {kept, freed, stays}) EXPECT_EQ(1, Send(handle, FD_CLOSE));
+  EXPECT_EQ(1, Record(kept)->inUse);
+
+  // The pump step alone frees nothing the program has not seen lost.
+  PumpNetworkWindowMessages(1);
+  EXPECT_EQ(counted, HandleManagers[HANDLETYPE_NETWORK].count);
+
+  EXPECT_EQ(kept, GetLostNetWork());
+  EXPECT_EQ(1, Record(kept)->lossTaken);
+  EXPECT_EQ(freed, GetLostNetWork());
+  EXPECT_EQ(stays, GetLostNetWork());
+  EXPECT_EQ(-1, GetLostNetWork()) << "each loss is handed over once";
+
+  PumpNetworkWindowMessages(1);
+  EXPECT_EQ(nullptr, Record(kept));
+  EXPECT_EQ(nullptr, Record(freed));
+  EXPECT_NE(nullptr, Record(stays)) << "no auto-delete: the program deletes it";
+  EXPECT_NE(nullptr, Record(live));
+  EXPECT_EQ(counted - 2, HandleManagers[HANDLETYPE_NETWORK].count);
+}
+
+TEST_F(NetworkFakeTest, ConnectionsStillConnectingOrFailedAreNoLoss) {
+  const int connecting = Accept();
+  Record(connecting)->connected = 0;
+  Record(connecting)->connecting = 1;
+  const int failed = Accept();
+  Record(failed)->error = 1;
+  EXPECT_EQ(1, Send(failed, FD_CLOSE));
+  EXPECT_EQ(-1, GetLostNetWork());
+  ShutdownNetwork();
+  EXPECT_EQ(-1, GetLostNetWork()) << "stopped";
+  EXPECT_EQ(-1, GetNewAcceptNetWork());
+}
+
 TEST_F(NetworkFakeTest, OtherCodesAndDatagramHandles) {
   const int handle = Accept();
   NetworkHandleRecord* r = Record(handle);

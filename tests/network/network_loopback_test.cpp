@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -194,7 +195,7 @@ TEST_F(NetworkLoopbackTest, FramedMessagesBothWays) {
   const int serverHandle = server->header.handle;
   EXPECT_EQ(0, DeleteHandle(client->header.handle));
   ASSERT_TRUE(PumpNetworkUntil([&] { return server->connected == 0; }));
-  server->lossTaken = 1;
+  EXPECT_EQ(serverHandle, GetLostNetWork());
   PumpNetworkWindowMessages(1);
   EXPECT_EQ(nullptr, GetNetworkRecord(serverHandle));
 }
@@ -273,7 +274,13 @@ TEST_F(NetworkLoopbackTest, HundredConnectionsLeaveNothingBehind) {
       if (server->connected != 0) return false;
     return true;
   }));
-  for (NetworkHandleRecord* server : AcceptedRecords()) server->lossTaken = 1;
+  std::vector<int> servers;
+  for (NetworkHandleRecord* server : AcceptedRecords()) servers.push_back(server->header.handle);
+  std::vector<int> lost;
+  for (int handle = GetLostNetWork(); handle != -1; handle = GetLostNetWork()) lost.push_back(handle);
+  std::sort(servers.begin(), servers.end());
+  std::sort(lost.begin(), lost.end());
+  EXPECT_EQ(servers, lost) << "every closed connection handed over once";
   PumpNetworkWindowMessages(1);
 
   EXPECT_EQ(1, HandleManagers[HANDLETYPE_NETWORK].count) << "only the listening handle";

@@ -31,6 +31,52 @@ qemu_major() {
   echo "${v:-0}"
 }
 
+# The Debian archive this machine is configured with: the first URI of a
+# binary-package source that carries the release itself (suite = codename),
+# from /etc/apt/sources.list and sources.list.d (deb822 *.sources and
+# one-line *.list), with that source's keyring when it names one. Prints
+# "URI<TAB>keyring" (the keyring may be empty); nothing when there is none.
+configured_debian_archive() {
+  local codename="$1" file
+  local -a files=()
+  [[ -f /etc/apt/sources.list ]] && files+=(/etc/apt/sources.list)
+  for file in /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [[ -f "$file" && "$(basename "$file")" != ridov-* ]] && files+=("$file")
+  done
+  ((${#files[@]})) || return 0
+  awk -v codename="$codename" '
+    function flush() {
+      if (types ~ /(^| )deb( |$)/ && (" " suites " ") ~ (" " codename " ") && uris != "" && enabled !~ /^no$/ && !found) {
+        split(uris, u, " "); printf "%s\t%s\n", u[1], keyring; found = 1
+      }
+      types = ""; uris = ""; suites = ""; keyring = ""; enabled = ""
+    }
+    FNR == 1 { flush(); deb822 = FILENAME ~ /\.sources$/ }
+    /^[ \t]*#/ { next }
+    deb822 && /^[ \t]*$/ { flush(); next }
+    deb822 && /^[ \t]/ { next }
+    deb822 {
+      key = tolower($1); sub(/:$/, "", key); value = $0; sub(/^[^:]*:[ \t]*/, "", value)
+      if (key == "types") types = value
+      else if (key == "uris") uris = value
+      else if (key == "suites") suites = value
+      else if (key == "signed-by") keyring = value
+      else if (key == "enabled") enabled = tolower(value)
+      next
+    }
+    $1 == "deb" {
+      n = 2; opts = ""
+      if ($2 ~ /^\[/) { while (n <= NF && $n !~ /\]$/) { opts = opts " " $n; n++ } opts = opts " " $n; n++ }
+      if ($(n + 1) == codename && !found) {
+        keyring = ""
+        if (match(opts, /signed-by=[^] ]+/)) keyring = substr(opts, RSTART + 10, RLENGTH - 10)
+        printf "%s\t%s\n", $n, keyring; found = 1
+      }
+    }
+    END { flush() }
+  ' "${files[@]}"
+}
+
 # Installs the emulator (from the distribution's backports where its own
 # is too old) and registers it for i386 ELF files.
 ia32_by_emulator() {
@@ -43,9 +89,18 @@ ia32_by_emulator() {
     if ((${candidate:-0} < 8)); then
       codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
       [[ -n "$codename" ]] || { echo "setup: no distribution codename in /etc/os-release" >&2; return 1; }
-      printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: $codename-backports" \
-        "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" \
-        >/etc/apt/sources.list.d/ridov-backports.sources
+      local archive uri keyring
+      archive="$(configured_debian_archive "$codename")"
+      uri="${archive%%$'\t'*}"
+      keyring="${archive#*$'\t'}"
+      [[ -n "$uri" ]] || {
+        echo "setup: no configured package source carries '$codename'; cannot add its backports" >&2
+        return 1
+      }
+      {
+        printf '%s\n' "Types: deb" "URIs: $uri" "Suites: $codename-backports" "Components: main"
+        [[ -z "$keyring" ]] || printf 'Signed-By: %s\n' "$keyring"
+      } >/etc/apt/sources.list.d/ridov-backports.sources
       apt-get update -qq >/dev/null
       suite=(-t "$codename-backports")
     fi

@@ -95,6 +95,14 @@ int SendSocket(int handle);
 LRESULT HandleSocketEventMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int WrapRingBufferPositions(RingBuffer* buffer);
 
+// Connections handed to the program, oldest first; -1 when there is none or
+// the layer is stopped. GetNewAcceptNetWork: an accepted connection not yet
+// handed over. GetLostNetWork: a closed connection whose loss is not yet
+// taken; it counts as taken now, so an auto-delete handle is freed by the
+// next pump step (the handle value is not to be used after that).
+int GetNewAcceptNetWork();
+int GetLostNetWork();
+
 // Start-up: winsock 2.2, handle type 10, the socket window. 0, or -1 with
 // nothing left started. 0 without change when already started.
 int StartNetwork();

@@ -378,3 +378,59 @@ LRESULT HandleSocketEventMessage(HWND, UINT, WPARAM wParam, LPARAM lParam) {
   LeaveNetworkLock(locked);
   return result;
 }
+
+// ---------------------------------------------------------------------------
+// Handing new and lost connections to the program
+
+namespace {
+
+bool IsNewConnection(const NetworkHandleRecord* record) { return record->newlyAccepted == 1; }
+
+// In use, no error, no connect under way, closed, and its loss not yet taken.
+bool IsLostConnection(const NetworkHandleRecord* record) {
+  return record->datagram == 0 && record->inUse == 1 && record->error == 0 && record->connecting == 0 &&
+         record->connected == 0 && record->lossTaken == 0;
+}
+
+// The oldest network handle that `matches` (the handle list runs newest
+// first, so it is walked from its tail); null when none.
+NetworkHandleRecord* OldestRecord(bool (*matches)(const NetworkHandleRecord*)) {
+  HandleManager* manager = &HandleManagers[HANDLETYPE_NETWORK];
+  if (!manager->initialized) return nullptr;
+  for (HandleListNode* node = manager->listTail.prev; node != nullptr && node != &manager->listHead;
+       node = node->prev) {
+    NetworkHandleRecord* record = static_cast<NetworkHandleRecord*>(node->owner);
+    if (matches(record)) return record;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int GetNewAcceptNetWork() {
+  if (NetState.started == 0) return -1;
+  const int locked = EnterNetworkLock(__LINE__);
+  PumpNetworkWindowMessages(0);
+  NetworkHandleRecord* record = OldestRecord(IsNewConnection);
+  int handle = -1;
+  if (record != nullptr) {
+    record->newlyAccepted = 0;
+    handle = record->header.handle;
+  }
+  LeaveNetworkLock(locked);
+  return handle;
+}
+
+int GetLostNetWork() {
+  if (NetState.started == 0) return -1;
+  const int locked = EnterNetworkLock(__LINE__);
+  PumpNetworkWindowMessages(0);
+  NetworkHandleRecord* record = OldestRecord(IsLostConnection);
+  int handle = -1;
+  if (record != nullptr) {
+    record->lossTaken = 1;
+    handle = record->header.handle;
+  }
+  LeaveNetworkLock(locked);
+  return handle;
+}

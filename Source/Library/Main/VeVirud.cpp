@@ -1,14 +1,17 @@
 // Sound system: start and end of sound output (XAudio2 2.8 from
 // "XAudio2_8.dll", XAudio2 2.7 through COM with "X3DAudio1_7.dll", then
-// DirectSound through COM), the sound, soft-sound and music handle types,
+// DirectSound through COM; or, in output mode 1, DirectSound made by a
+// DirectMusic performance), the sound, soft-sound and music handle types,
 // the global lists, the sound thread and the periodic upkeep.
 // Threads: start and end run on the main thread; the sound thread (time-
 // critical, only with more than one logical processor) takes the sound lock
 // (type 3) and then the soft-sound lock (type 4), never both at once.
 // Platform: LoadLibraryA/GetProcAddress, CoCreateInstance (from the COM
-// library loaded by name), XAudio2, DirectSound, DirectSoundEnumerateA.
+// library loaded by name), XAudio2, DirectSound, DirectSoundEnumerateA,
+// DirectMusic (loader, performance, port listing).
 #include "VeVirud.h"
 
+#include <dmusici.h>
 #include <string.h>
 
 #include "RaRadara.h"
@@ -60,6 +63,16 @@ const char LOG_DS_INIT_DONE[] = "DirectSound の初期化は正常に終了し�
 const char LOG_THREAD_STUCK[] = "サウンドスレッドが終了しません";
 const char LOG_DS_END_DONE[] = "DirectSound の終了処理は正常に終了しました";
 const wchar_t LOG_DEVICE_NAME[] = L"デバイス名：%s";
+const char LOG_DS8_INIT[] = "DirectSound8 の初期化を行います";
+const char LOG_DM_LOADER[] = "DirectMusicLoader8 オブジェクトの作成に失敗しました";
+const char LOG_DM_FALL_BACK[] = "前バージョンでの初期化処理に移ります";
+const char LOG_DM_PERFORMANCE[] = "DirectMusicPerformance オブジェクトの作成に失敗しました";
+const char LOG_DM_DIRECTMUSIC[] = "DirectMusic オブジェクトの取得に失敗しました";
+const char LOG_DM_DIRECTMUSIC8[] = "DirectMusic8 オブジェクトの取得に失敗しました";
+const char LOG_DM_PORT[] = "%s  Device%d:%s ";
+const char LOG_DM_OUTPUT_PORT[] = "出力ポート";
+const char LOG_DM_INPUT_PORT[] = "入力ポート";
+const char LOG_DM_INIT_AUDIO[] = "DirectMusicPerformanceオブジェクトの初期化に失敗しました";
 }  // namespace
 
 SoundSystemState SoundSystem;
@@ -71,6 +84,13 @@ const GUID SoundIidXAudio27 = {0x8bcf1f58, 0x9fe7, 0x4583, {0x8a, 0xc6, 0xe2, 0x
 const GUID SoundClsidDirectSound = {0x47d4d946, 0x62e8, 0x11cf, {0x93, 0xbc, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 const GUID SoundIidDirectSound = {0x279afa83, 0x4981, 0x11ce, {0xa5, 0x21, 0x00, 0x20, 0xaf, 0x0b, 0xe5, 0x60}};
 }  // namespace
+
+int SetSoundOutputMode(int mode) {
+  if (mode != SOUND_OUTPUT_MODE_XAUDIO2 && mode != SOUND_OUTPUT_MODE_DIRECTMUSIC) return -1;
+  if (SoundSystem.initialized) return -1;
+  SoundSystem.outputMode = mode;
+  return 0;
+}
 
 // X3DAudio entry points use the C calling convention.
 typedef HRESULT(__cdecl* X3DAudioInitializeFunction)(UINT32 channelMask, float speedOfSound, void* instance);
@@ -243,6 +263,96 @@ int StartDirectSound() {
   return 0;
 }
 
+void ReleaseDirectMusic() {
+  if (SoundSystem.musicPerformance) {
+    SoundSystem.musicPerformance->Stop(nullptr, nullptr, 0, 0);
+    SoundSystem.musicPerformance->CloseDown();
+    SoundSystem.musicPerformance->Release();
+    SoundSystem.musicPerformance = nullptr;
+  }
+  if (SoundSystem.musicLoader) SoundSystem.musicLoader->Release();
+  SoundSystem.musicLoader = nullptr;
+}
+
+// Ends a DirectMusic start that failed part way: what it made is released.
+int FailDirectMusic(const char* message) {
+  LogPrintf(message);
+  ReleaseDirectMusic();
+  ReleaseDirectSound();
+  return -1;
+}
+
+enum { LOG_CODE_PAGE = 932 };
+
+// Logs every port DirectMusic lists, as long as it answers S_OK.
+void LogDirectMusicPorts(IDirectMusic8* music) {
+  for (DWORD index = 0;; index++) {
+    DMUS_PORTCAPS caps;
+    memset(&caps, 0, sizeof(caps));
+    caps.dwSize = sizeof(caps);
+    if (music->EnumPort(index, &caps) != S_OK) break;
+    // In the log's code page, as every wide text of the log.
+    char description[DMUS_MAX_DESCRIPTION * 2 + 1] = {};
+    if (WideToMultiByte(LOG_CODE_PAGE, caps.wszDescription, description, sizeof(description) - 1) <= 0)
+      description[0] = '\0';
+    LogPrintf(LOG_DM_PORT, caps.dwClass == DMUS_PC_OUTPUTCLASS ? LOG_DM_OUTPUT_PORT : LOG_DM_INPUT_PORT,
+              static_cast<int>(index), description);
+  }
+}
+
+enum { DIRECT_MUSIC_CHANNELS = 64, DIRECT_MUSIC_RATE = 44100, DIRECT_MUSIC_FALL_BACK = 1 };
+
+// Output mode 1: the DirectMusic loader and performance, whose audio set-up
+// makes the DirectSound output. 0 started; DIRECT_MUSIC_FALL_BACK when no
+// loader can be made; -1 failed, with nothing left.
+int StartDirectMusic() {
+  LogPrintf(LOG_DS8_INIT);
+  HRESULT hr = CallCoCreateInstance(CLSID_DirectMusicLoader, CLSCTX_INPROC, IID_IDirectMusicLoader8,
+                                    reinterpret_cast<void**>(&SoundSystem.musicLoader));
+  if (FAILED(hr) || SoundSystem.musicLoader == nullptr) {
+    SoundSystem.musicLoader = nullptr;
+    LogPrintf(LOG_DM_LOADER);
+    LogPrintf(LOG_DM_FALL_BACK);
+    return DIRECT_MUSIC_FALL_BACK;
+  }
+  hr = CallCoCreateInstance(CLSID_DirectMusicPerformance, CLSCTX_INPROC, IID_IDirectMusicPerformance8,
+                            reinterpret_cast<void**>(&SoundSystem.musicPerformance));
+  if (FAILED(hr) || SoundSystem.musicPerformance == nullptr) {
+    SoundSystem.musicPerformance = nullptr;
+    return FailDirectMusic(LOG_DM_PERFORMANCE);
+  }
+  IDirectMusic* music = nullptr;
+  hr = CallCoCreateInstance(CLSID_DirectMusic, CLSCTX_INPROC_SERVER, IID_IDirectMusic,
+                            reinterpret_cast<void**>(&music));
+  if (FAILED(hr) || music == nullptr) return FailDirectMusic(LOG_DM_DIRECTMUSIC);
+  IDirectMusic8* music8 = nullptr;
+  hr = music->QueryInterface(IID_IDirectMusic8, reinterpret_cast<void**>(&music8));
+  if (FAILED(hr) || music8 == nullptr) {
+    music->Release();
+    return FailDirectMusic(LOG_DM_DIRECTMUSIC8);
+  }
+  LogDirectMusicPorts(music8);
+  music8->Release();
+  music->Release();
+
+  DMUS_AUDIOPARAMS params;
+  memset(&params, 0, sizeof(params));
+  params.dwSize = sizeof(params);
+  params.fInitNow = TRUE;
+  params.dwValidData = DMUS_AUDIOPARAMS_FEATURES | DMUS_AUDIOPARAMS_SAMPLERATE;
+  params.dwFeatures = DMUS_AUDIOF_ALL;
+  params.dwSampleRate = DIRECT_MUSIC_RATE;
+  SoundSystem.directSound = nullptr;
+  hr = SoundSystem.musicPerformance->InitAudio(nullptr, &SoundSystem.directSound, nullptr,
+                                               DMUS_APATH_SHARED_STEREOPLUSREVERB, DIRECT_MUSIC_CHANNELS,
+                                               DMUS_AUDIOF_ALL, &params);
+  if (FAILED(hr) || SoundSystem.directSound == nullptr) return FailDirectMusic(LOG_DM_INIT_AUDIO);
+  long volume = 0;
+  if (SUCCEEDED(SoundSystem.musicPerformance->GetGlobalParam(GUID_PerfMasterVolume, &volume, sizeof(volume))))
+    SoundSystem.musicMasterVolume = static_cast<int>(volume);
+  return 0;
+}
+
 BOOL CALLBACK LogDirectSoundDevice(LPGUID, LPCSTR description, LPCSTR module, LPVOID) {
   LogPrintf(LOG_DS_DEVICE, module ? module : "", description ? description : "");
   return TRUE;
@@ -392,7 +502,16 @@ int InitializeSound() {
     SoundSystem.xaudio2Off = 1;
   }
   if (!xaudioStarted) {
-    if (StartDirectSound() != 0) return -1;
+    if (SoundSystem.outputMode == SOUND_OUTPUT_MODE_DIRECTMUSIC) {
+      int result = StartDirectMusic();
+      if (result == DIRECT_MUSIC_FALL_BACK) {
+        SoundSystem.outputMode = SOUND_OUTPUT_MODE_XAUDIO2;
+        return InitializeSound();
+      }
+      if (result != 0) return -1;
+    } else if (StartDirectSound() != 0) {
+      return -1;
+    }
     CreateSilentBuffer();
     LogDirectSoundDetails();
   }
@@ -458,6 +577,8 @@ void StopSoundThread() {
 int TerminateSound() {
   if (!SoundSystem.initialized || !HasSoundOutput()) return -1;
   StopSoundThread();
+  // An open capture file gets its header and is closed.
+  WriteWaveFile();
 
   DeleteAllHandlesOfType(HANDLETYPE_SOUND, nullptr);
   DeleteAllHandlesOfType(HANDLETYPE_SOFTSOUND, IsSoftSoundPlayer);
@@ -466,6 +587,7 @@ int TerminateSound() {
   TermHandleType(HANDLETYPE_SOUND);
   TermHandleType(HANDLETYPE_SOFTSOUND);
   TermHandleType(HANDLETYPE_MUSIC);
+  ReleaseDirectMusic();
 
   if (!SoundSystem.xaudio2Off || SoundSystem.xaudio28 || SoundSystem.xaudio27) {
     if (SoundSystem.master27) SoundSystem.master27->DestroyVoice();

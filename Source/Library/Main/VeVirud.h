@@ -17,6 +17,8 @@
 #include "ZaVizeDidazu.h"
 
 struct SoundBufferRecord;
+struct IDirectMusicLoader8;
+struct IDirectMusicPerformance8;
 
 namespace RiDov {
 
@@ -89,6 +91,10 @@ enum {
   STREAM_SOURCE_MAX = 3,
   SOUND_STREAM_SECONDS_LIMIT = 180,
 };
+
+// Output modes: XAudio2 first with DirectSound as the fall-back, or
+// DirectSound made by a DirectMusic performance.
+enum SoundOutputMode { SOUND_OUTPUT_MODE_XAUDIO2 = 0, SOUND_OUTPUT_MODE_DIRECTMUSIC = 1 };
 
 enum SoundOutputKind { SOUND_OUTPUT_NONE = 0, SOUND_OUTPUT_XAUDIO2_8 = 1, SOUND_OUTPUT_XAUDIO2_7 = 2, SOUND_OUTPUT_DIRECTSOUND = 3 };
 
@@ -331,7 +337,12 @@ struct SoundSystemState {
   HandleListNode streamHead, streamTail;
   HandleListNode softPlayerHead, softPlayerTail;
   HandleListNode deleteHead, deleteTail;
-  int outputMode;     // 0 XAudio2 first, DirectSound as the fall-back
+  int outputMode;     // SoundOutputMode
+  // Output mode 1: the DirectMusic loader and performance (the performance
+  // makes the DirectSound output) and the master volume read at start.
+  IDirectMusicLoader8* musicLoader;
+  IDirectMusicPerformance8* musicPerformance;
+  int musicMasterVolume;
   int xaudio2Off;     // 1: DirectSound is the output
   int softwareBuffer;
   SoundLoadSettings loadSettings;
@@ -351,6 +362,7 @@ int InitializeSound();
 int TerminateSound();
 int StopLibraryMusic();
 int GetSoundOutputKind();  // SoundOutputKind
+int SetSoundOutputMode(int mode);  // SoundOutputMode; -1 while sound runs
 // Reverb presets (0 Forest, 1 Default, ... 29 Plate): -1 unless XAudio2 is
 // the output and the preset is below 30; a null record only validates.
 int GetReverbPresetParameters(SoundReverbParameters* out, int preset);
