@@ -521,7 +521,8 @@ int GetDrawTarget();
 int SetDrawTargetOfIndex(int index, int graphic, int surface);
 // Blend mode (BLEND_MODE_*) and its parameter 0..255: 0.
 int SetBlendMode(int mode, int parameter);
-// Alpha test (ALPHA_TEST_*) and its reference 0..255: 0.
+// Alpha test (ALPHA_TEST_*) and its reference 0..255: 0. Direct3D drawing
+// only; the software renderer has no alpha test.
 int SetAlphaTestModeAndRef(int mode, int reference);
 // Later draws multiplied by this colour (255, 255, 255 neutral): 0.
 int SetDrawTint(int red, int green, int blue);
@@ -538,6 +539,7 @@ int SetBlendGraph(int handle, int kind, const int* parameters);
 int SetBlendGraphParam(int handle, int kind, int parameter1, int parameter2);
 int SetBlendImageTwoParams(int handle, int parameter1, int parameter2);
 // Fog of 3-D drawing (FOG_*), its colour 0..255 each and its range: 0 / -1.
+// No public call draws in 3-D yet, so no draw shows fog; 2-D draws take none.
 int SetFogEnable(int mode);
 int SetFogColor(int red, int green, int blue);
 int SetFogRange(float start, float end);
@@ -633,6 +635,7 @@ int IsSoundHandlePlaying(int sound);
 int GetSoundPlayPosition(int sound);
 int GetSoundTotalTime(int sound);
 int GetSoundTotalSamples(int sound);
+// A sound's volume, pan and frequency have no public setter yet.
 // The listener of 3-D sound: position, front and up; its cone: 0 / -1.
 int SetSound3DListener(const Vector3* position, const Vector3* front, const Vector3* up);
 int SetSound3DListenerCone(float innerAngle, float outerAngle, float innerVolume, float outerVolume);
