@@ -8,7 +8,8 @@ DrawEntry DrawQueue[DRAW_LAYER_COUNT][DRAW_LAYER_CAPACITY];
 int DrawQueueLayerIndex[DRAW_LAYER_COUNT];
 
 const int FontSizeTable[FONT_SIZE_COUNT] = {10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60, 65, 90};
-const int FontTypeTable[FONT_TYPE_COUNT] = {0, 1, 2, 19};
+const int FontTypeTable[FONT_TYPE_COUNT] = {FONT_TYPE_NORMAL, FONT_TYPE_EDGE_NORMAL, FONT_TYPE_ANTIALIASING,
+                                             FONT_TYPE_ANTIALIASING_EDGE_4X4};
 int FontCache[FONT_CACHE_SIZE];
 
 CDrawCtl DrawCtlInstance;
@@ -80,14 +81,14 @@ void DrawGlowPasses(const DrawEntry& entry, bool rotated) {
       DrawImageAt(entry.X1, entry.Y1, entry.Graphic, 1);
   };
   SetDrawTint((entry.Color >> 16) & 0xFF, (entry.Color >> 8) & 0xFF, entry.Color & 0xFF);
-  SetBlendMode(10, 255);
+  SetBlendMode(BLEND_MODE_INVERT_SOURCE, 255);
   draw();
-  SetBlendMode(2, 255);
+  SetBlendMode(BLEND_MODE_ADD, 255);
   draw();
   SetDrawTint(255, 255, 255);
-  SetBlendMode(1, entry.Alpha);
+  SetBlendMode(BLEND_MODE_ALPHA, entry.Alpha);
   draw();
-  SetBlendMode(0, 0);
+  SetBlendMode(BLEND_MODE_NONE, 0);
 }
 
 void DrawQueuedEntry(const DrawEntry& e) {
@@ -326,18 +327,18 @@ void CDrawCtl::CopyImageSet(int category, int index, int out[IMAGE_SET_SIZE]) co
 }
 
 void CDrawCtl::FlushDrawQueue() {
-  SetSamplingMode(1);
+  SetSamplingMode(SAMPLING_BILINEAR);
   for (int layer = 0; layer < DRAW_LAYER_COUNT; ++layer) {
     for (DrawEntry& entry : DrawQueue[layer]) {
       if (entry.Kind == DRAW_EMPTY) break;
       if (entry.Clip.Enabled) SetClipRect(entry.Clip.X1, entry.Clip.Y1, entry.Clip.X2, entry.Clip.Y2);
-      SetBlendMode(1, entry.Alpha);
+      SetBlendMode(BLEND_MODE_ALPHA, entry.Alpha);
       DrawQueuedEntry(entry);
-      SetBlendMode(0, 0);
+      SetBlendMode(BLEND_MODE_NONE, 0);
       SetClipRect(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT);
       entry.Kind = DRAW_EMPTY;
     }
     DrawQueueLayerIndex[layer] = 0;
   }
-  SetSamplingMode(0);
+  SetSamplingMode(SAMPLING_NEAREST);
 }

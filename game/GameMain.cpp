@@ -12,8 +12,9 @@
 #include "StoredRandomTable.h"
 
 const LogicalKeyRow LogicalKeyTable[] = {
-    {0, 0x8},  {1, 0x2},  {2, 0x1},  {3, 0x4},   {4, 0x10},
-    {5, 0x20}, {6, 0x40}, {7, 0x80}, {8, 0x400}, {9, 0},
+    {0, PAD_INPUT_UP},      {1, PAD_INPUT_LEFT},    {2, PAD_INPUT_DOWN},    {3, PAD_INPUT_RIGHT},
+    {4, PAD_INPUT_BUTTON1}, {5, PAD_INPUT_BUTTON2}, {6, PAD_INPUT_BUTTON3}, {7, PAD_INPUT_BUTTON4},
+    {8, PAD_INPUT_BUTTON7}, {9, 0},
 };
 
 CKeyTask KeyTaskInstance;
@@ -21,8 +22,6 @@ CDebug DebugTaskInstance;
 CRand RandInstance;
 
 namespace {
-
-enum { KEYBOARD_AND_PAD1 = 0x1001, ESCAPE_KEY_CODE = 1 };
 
 void SleepMilliseconds(unsigned int milliseconds) { Sleep(milliseconds); }
 
@@ -38,7 +37,7 @@ void CKeyTask::Init() {
 
 bool UpdateKeyCounters() {
   for (CKeyTask::KeySlot& slot : KeyTaskInstance.Keys) {
-    int state = GetPadState(KEYBOARD_AND_PAD1);
+    int state = GetPadState(INPUT_KEY_PAD1);
     if (state > 0 && (state & slot.PadBit) != 0) {
       if (++slot.Counter >= 1200) slot.Counter = 601;
     } else {
@@ -106,7 +105,7 @@ bool RunFrame(CTask* screen, const ScreenTaskLink& link, unsigned int* frameStam
 
   char keys[256];
   memset(keys, 0, sizeof keys);
-  if (GetAllKeyStates(keys) == 0 && keys[ESCAPE_KEY_CODE] != 0) return false;
+  if (GetAllKeyStates(keys) == 0 && keys[KEYCODE_ESCAPE] != 0) return false;
 
   screen->Update();
   if (link.IsQuitRequested(screen)) return false;
@@ -140,7 +139,7 @@ int GameMain(const ScreenTaskLink& screenTask) {
   DrawCtlInstance.Init();
   StatusInstance.Init();
   RandInstance.Init();
-  SetDrawTarget(-2);
+  SetDrawTarget(DRAW_TARGET_BACK_BUFFER);
 
   unsigned int frameStamp = 0;
   if (PumpWindowMessages() == 0) {

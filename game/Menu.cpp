@@ -362,7 +362,7 @@ void CMenuSelectPlay::ExecuteCommand(int command) {
       break;
     case MENU_COMMAND_HIDE:
       if (Owner != nullptr) Owner->SetPause(false);
-      if (CurrentMusicHandle != NO_MUSIC) PlaySoundHandle(CurrentMusicHandle, 3, 0);
+      if (CurrentMusicHandle != NO_MUSIC) PlaySoundHandle(CurrentMusicHandle, PLAY_TYPE_LOOP, 0);
       Shown = false;
       break;
     default:

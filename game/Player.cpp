@@ -443,7 +443,7 @@ void CPlayerCtl::Update() {
 }
 
 void CPlayerCtl::Draw() {
-  SetSamplingMode(1);
+  SetSamplingMode(SAMPLING_BILINEAR);
   CBaseCharCtl::Draw();
-  SetSamplingMode(0);
+  SetSamplingMode(SAMPLING_NEAREST);
 }

@@ -211,11 +211,11 @@ void StopMusic() {
 
 void PlaySoundEffect(int effect) {
   if (effect < 0 || effect >= SOUND_EFFECT_COUNT || SoundEffectHandles[effect] == -1) return;
-  PlaySoundHandle(SoundEffectHandles[effect], 1, 1);
+  PlaySoundHandle(SoundEffectHandles[effect], PLAY_TYPE_BACK, 1);
 }
 
 void StartMusic(int music) {
   if (music < 0 || music >= MUSIC_COUNT || MusicHandles[music] == -1) return;
-  PlaySoundHandle(MusicHandles[music], 3, 1);
+  PlaySoundHandle(MusicHandles[music], PLAY_TYPE_LOOP, 1);
   CurrentMusicHandle = MusicHandles[music];
 }

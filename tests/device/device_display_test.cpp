@@ -131,7 +131,7 @@ TEST_F(DeviceDisplayTest, TheWindowTimerShowsTheFrontScreen) {
   // fewer ticks than the period allows, so several are asked, not all.
   PumpFor(1000);
   EXPECT_GE(TimerPresents, 4);
-  SetDrawTarget(-2);
+  SetDrawTarget(DRAW_TARGET_BACK_BUFFER);
   PumpFor(100);  // a tick already due may still run once
   // Paints from other windows on the display may still present, so the
   // timer itself is looked for: once stopped it is not armed again.
@@ -154,7 +154,7 @@ TEST_F(DeviceDisplayTest, APaintCausedByAPresentDoesNotPresentAgain) {
   SetDirect3DCallTable(&table);
   ASSERT_EQ(0, LibraryStartUp());
   ASSERT_EQ(1, DeviceLayer.hardware);
-  SetDrawTarget(-2);
+  SetDrawTarget(DRAW_TARGET_BACK_BUFFER);
   Settle();
   TimerPresents = 0;
   ASSERT_EQ(0, PresentBackBuffer());

@@ -279,7 +279,7 @@ TEST_F(FilterEntryTest, AMultiSampleDrawTargetIsResolvedForTheFilter) {
     ASSERT_EQ(0, DrawImageAt(0, 0, picture, 0));
     ASSERT_EQ(0, GraphFilterGauss(g, 8, 400));
     ASSERT_EQ(0, DrawImageAt(2, 2, white, 0));
-    ASSERT_EQ(0, SetDrawTarget(-2));
+    ASSERT_EQ(0, SetDrawTarget(DRAW_TARGET_BACK_BUFFER));
   }
   std::string text;
   EXPECT_EQ(0, Differences(targets[1], targets[0], 32, 32, 2, &text)) << text;
@@ -494,7 +494,7 @@ TEST_F(FilterEntryTest, SoftwarePathIntoARenderTarget) {
   ASSERT_GE(dest, 0);
   ASSERT_EQ(0, SetDrawTarget(dest));
   ASSERT_EQ(0, ClearDrawTarget(nullptr));
-  ASSERT_EQ(0, SetDrawTarget(-2));
+  ASSERT_EQ(0, SetDrawTarget(DRAW_TARGET_BACK_BUFFER));
   const uint32_t cleared = PixelOf(dest, 19, 19);
   Graphics.shadersUsable = 0;
   EXPECT_EQ(0, ApplyGraphFilterOrBlend(0, g, -1, dest, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, 2, 3,

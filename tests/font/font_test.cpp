@@ -40,7 +40,7 @@ int FontCount() { return HandleManagers[HANDLETYPE_FONT].count; }
 // Whole-screen draw area, blend none, white tint, in both draw states.
 void ResetTextDrawState() {
   SetClipRect(0, 0, kWidth, kHeight);
-  SetBlendMode(0, 255);
+  SetBlendMode(BLEND_MODE_NONE, 255);
   SetDrawTint(255, 255, 255);
   const RECT whole = {0, 0, kWidth, kHeight};
   GraphDraw.drawArea = whole;

@@ -56,8 +56,8 @@ class GraphTargetsTest : public test_support::DeviceWindowTest {
     ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
     ASSERT_EQ(1, DeviceLayer.hardware);
     ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
-    SetSamplingMode(0);
-    SetBlendMode(0, 0);
+    SetSamplingMode(SAMPLING_NEAREST);
+    SetBlendMode(BLEND_MODE_NONE, 0);
     GetGraphCreateSettings(&saved_);
   }
   void TearDown() override {

@@ -49,7 +49,7 @@ TEST_F(SoundStartUpTest, EndWaitsForTheSoundThreadAfterTheWindowClosed) {
   settings.dataKind = 2;
   const int sound = LoadSoundFileCore(&settings, (folder + "\\loop.wav").c_str(), 1, -1, 0, 0);
   ASSERT_GE(sound, 0) << log_.Text();
-  ASSERT_EQ(0, PlaySoundHandle(sound, 3, 1));
+  ASSERT_EQ(0, PlaySoundHandle(sound, PLAY_TYPE_LOOP, 1));
 
   HWND window = GetMainWindowHandle();
   ASSERT_TRUE(PostMessageA(window, WM_CLOSE, 0, 0));

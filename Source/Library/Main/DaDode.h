@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include "VeRavoro.h"
+#include "RiDov.h"
 
 enum {
   FILE_PATH_SIZE = 260,       // MAX_PATH: every path and directory buffer
@@ -116,11 +117,8 @@ int InitializeFileHandles();
 int TerminateFileHandles();
 int CloseFileHandleRecord(HandleRecordHeader* record);
 // The handle; -1 when no handle could be made; 0 when the file does not open.
-int OpenReadFile(const char* path, int asyncRead);
 int OpenReadFileCore(const char* path, int asyncRead, int asyncLoad);
 int OpenFileHandleStream(int handle, const char* path, int asyncRead, int allowPending);
-int ReadFileChar(int handle);
-int CloseReadFile(int handle);
 
 // Asynchronous open. Asynchronous loading installs the function that turns
 // an open into a loading job: it packs the three arguments, queues a job

@@ -392,7 +392,7 @@ int ApplyMaskToScreen(RECT rect) {
   // strength and white brightness, whatever the draw state holds.
   const int blendMode = GraphDraw.blendMode, blendParam = GraphDraw.blendParam;
   const uint32_t bright = GraphDraw.brightness;
-  SetBlendMode(1, 255);
+  SetBlendMode(BLEND_MODE_ALPHA, 255);
   SetDrawTintPacked(0xFFFFFF);
   UserTextureSetup setup;
   memset(&setup, 0, sizeof setup);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <imm.h>
+#include "RiDov.h"
 
 enum {
   CHAR_RING_SIZE = 1025,       // holds at most 1024 bytes
@@ -88,31 +89,16 @@ int TranslateControlKey(int virtualKey);
 int SetupCharInputBuffer();
 int PushInputChar(int byte);          // 0, -1 when full (dropped)
 int IsCharInputBufferFull();
-int GetInputChar(char out[2], int consume);  // bytes of the next character: 0, 1 or 2
 LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Activation: restart the IME when it is enabled and open.
 int RequestImeReapplyOnActivation();
 // 1 when the window is to be made with the IME on.
 int IsImeEnableRequested();
 
-// Key-input records. MakeKeyInput: a maximum length in bytes (1..65536),
-// whether Escape may cancel, and the single-byte, numeric and double-byte
-// filters; the handle, or -1.
-int MakeKeyInput(int maxLength, int cancelAllowed, int singleByteOnly, int numericOnly,
-                 int doubleByteOnly = 0);
-int DeleteKeyInputHandle(int handle);
+// Key-input records; their public calls (MakeKeyInput and the rest) are in
+// RiDov.h. A finished input taken up again goes on editing; a text set is
+// cut at the maximum (whole characters), the cursor at its end.
 int DeleteAllKeyInputHandles();
-// -1 ends the active input. A finished input taken up again goes on editing.
-int SetActiveKeyInput(int handle);
-int GetActiveKeyInput();
-// 0 editing, 1 finished with Enter, 2 cancelled with Escape, -1 no such handle.
-int CheckKeyInput(int handle);
-// Copies the text (at most bufferSize - 1 bytes and a NUL); its length or -1.
-int GetKeyInputString(int handle, char* buffer, int bufferSize);
-// Replaces the text (cut at the maximum, whole characters); cursor at the end.
-int SetKeyInputString(int handle, const char* text);
-int GetKeyInputCursorPosition(int handle);
-int GetKeyInputSelectArea(int handle, int* start, int* end);
 int ProcessKeyInputHandles();
 
 // Shift held for selections; IsKeyDown on both shift keys unless replaced

@@ -7,34 +7,7 @@
 #include <stdint.h>
 
 #include "DaDode.h"
-
-// How a pixel is laid out. A pixel value is a little-endian integer of
-// bytesPerPixel bytes (3-byte pixels: the low 16 bits, then the third byte).
-struct ColorFormatRecord {
-  uint8_t kind;             // 0 plain pixels, 1-5 block-compressed DXT1-DXT5
-  uint8_t channelCount;     // wide-channel formats: number of channels, else 0
-  uint8_t bitsPerChannel;   // wide-channel formats: bits of each channel, else 0
-  uint8_t floatFlag;        // 1 when wide channels hold floating-point values
-  uint8_t bytesPerPixel;
-  uint8_t bitsPerPixel;
-  uint8_t spareShift;
-  uint8_t spareWidth;
-  uint8_t redWidth, greenWidth, blueWidth, alphaWidth;  // alpha width 0: no alpha
-  uint8_t redShift, greenShift, blueShift, alphaShift;
-  uint32_t redMask, greenMask, blueMask, alphaMask;
-  uint32_t spareMask;       // bits of no channel, ORed into every made pixel
-  uint8_t palette[256][4];  // blue, green, red, alpha
-};
-
-struct BaseImageRecord {
-  ColorFormatRecord format;
-  int width;
-  int height;
-  int pitch;          // bytes from one row to the next
-  void* pixels;       // owned by the record
-  int mipLevelCount;  // 0 or 1: one level
-  int cubeFlag;       // above 0: six faces, each with its mip chain
-};
+#include "RiDov.h"
 
 // What an image loader reads from: the six functions of a stream table
 // (over files or over memory) and the stream they work on.
@@ -116,9 +89,6 @@ int IsExactARGB8Format(const ColorFormatRecord* format);
 // Images made here have pitch = row size rounded up to 4 bytes. Sizes are
 // reckoned in 64 bits; an image whose byte size does not fit is refused.
 int CreateBaseImageWithFormat(int width, int height, const ColorFormatRecord* format, BaseImageRecord* image);
-int CreateBaseImageARGB8(int width, int height, BaseImageRecord* image);
-int CreateBaseImageXRGB8(int width, int height, BaseImageRecord* image);
-int ReleaseBaseImage(BaseImageRecord* image);
 int ClearBaseImageRect(BaseImageRecord* image, int x, int y, int w, int h);
 // Bytes of the pixel block, mip levels included (cube faces not); -1 for an
 // unknown kind.
@@ -127,8 +97,6 @@ int64_t GetBaseImageDataSize(const BaseImageRecord* image);
 uint32_t MakeFormatPixelFromRGBA(const ColorFormatRecord* format, int red, int green, int blue, int alpha);
 int SplitFormatPixelToRGBA(const ColorFormatRecord* format, uint32_t pixel, int* red, int* green,
                            int* blue, int* alpha);
-int GetBaseImagePixelRGBA(BaseImageRecord* image, int x, int y, int* red, int* green, int* blue, int* alpha);
-int SetBaseImagePixelRGBA(BaseImageRecord* image, int x, int y, int red, int green, int blue, int alpha);
 // 0xAARRGGBB with each channel's top bit on bit 31/23/15/7; 0 outside the
 // image or without pixels.
 uint32_t GetBaseImagePixelARGB8(const BaseImageRecord* image, int x, int y);
@@ -194,8 +162,6 @@ int LoadBaseImageCore(const ImageLoadSettings* settings, const char* fileName, c
 int LoadBaseImageWithSettings(const char* fileName, const void* bytes, int byteCount, int memoryFlag,
                               int bitmapFlag, int mirrorFlag, BaseImageRecord* image, BITMAPINFO** bitmapInfo,
                               void** bitmapBits);
-int LoadImageToBaseImage(const char* fileName, const void* bytes, int byteCount, int memoryFlag,
-                         BaseImageRecord* image, int mirrorFlag);
 // Colour image plus its separate alpha image. alphaMode 0: the file named by
 // MakeAlphaImageFileName; 1: alphaBytes from memory; other: none. -1 when
 // the colour image fails, 0 with both, 1 without an alpha image (then

@@ -8,6 +8,7 @@
 #include <d3d9.h>
 
 #include "VuViderezaMath.h"
+#include "RiDov.h"
 
 enum {
   LIGHT_TABLE_SIZE = 4096,
@@ -68,24 +69,11 @@ extern GraphicsStateBlock GraphState;
 // Graphics state reset (camera, projection, material; the lights are kept,
 // the standard light made when missing).
 int InitializeLights();
-int SetCameraPositionAndTarget(float px, float py, float pz, float tx, float ty, float tz, float ux, float uy,
-                               float uz);
-int SetProjectionCenter(float x, float y);
-int SetProjectionNearFar(float zNear, float zFar);
-int SetPerspectiveFov(float fov);
-int SetOrthoProjection(float viewHeight);
-int SetProjectionMatrix(const float m[16]);
-int SetProjectionAspectScale(float scale);
 int ApplyProjection();
 int UpdateViewFrustum();
-Vector3* TransformByInverseCombined(Vector3* out, float x, float y, float z);
-int SetUseLighting(int flag);
 
 // Lights.
 int CreateLight();
-int CreateDirectionalLight(float dx, float dy, float dz);
-int DeleteLightHandle(int handle);
-int DeleteAllLightsExceptStandard();
 int ApplyLightsToDevice();
 LightRecord* GetLightRecord(int handle);
 // Type (0 none, 1 point, 2 spot, 3 directional) and enabled state of the

@@ -5,6 +5,7 @@
 #define VERAVORO_H
 
 #include "ZeZezuDozThread.h"
+#include "RiDov.h"
 
 // Handle value: bit 31 always 0, type in bits 26-30, check value in bits
 // 16-25, slot index in bits 0-15.
@@ -96,7 +97,6 @@ int TermHandleType(int type);
 // wantedHandle: -1, or an earlier handle of this type whose slot should be
 // reused; its check value is kept even when another slot must be taken.
 int CreateHandle(int type, int wantedHandle);
-int DeleteHandle(int handle);
 // keepFilter: null, or returns non-zero for records to keep.
 int DeleteAllHandlesOfType(int type, HandleRecordCallback keepFilter);
 

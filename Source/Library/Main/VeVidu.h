@@ -10,6 +10,7 @@
 #include "ReReziRader.h"
 #include "RiRerEzi.h"
 #include "VeRavoro.h"
+#include "RiDov.h"
 
 enum {
   FONT_HANDLE_MAX = 40,
@@ -25,14 +26,6 @@ enum {
 enum {
   FONT_TYPE_EDGE = 1,
   FONT_TYPE_ANTIALIAS = 2,
-  FONT_TYPE_NORMAL = 0,
-  FONT_TYPE_EDGE_NORMAL = 1,
-  FONT_TYPE_ANTIALIASING = 2,
-  FONT_TYPE_ANTIALIASING_EDGE = 3,
-  FONT_TYPE_ANTIALIASING_4X4 = 18,
-  FONT_TYPE_ANTIALIASING_EDGE_4X4 = 19,
-  FONT_TYPE_ANTIALIASING_8X8 = 34,
-  FONT_TYPE_ANTIALIASING_EDGE_8X8 = 35,
 };
 
 // Creation settings copied by every creation (no setter: all 0 at run time).
@@ -113,18 +106,9 @@ int AllocateFontHandle(const FontCreateSettings* settings, const char* name, int
                        int charSet, int edgeSize, int italic, int handle, int async);
 int BuildFontData(int size, const FontCreateSettings* settings, int handle, const char* name, int thickness,
                   int type, int charSet, int edgeSize, int italic, int async);
-int SetFontLostFlagPointer(int handle, int* flag);
-int SetFontCharSpacing(int spacing, int handle);
-int GetFontHandleInfo(char* name, int* size, int* thickness, int handle);
-int GetFontHandleSize(int handle);
-int IsFontHandleValid(int handle);
-int GetDefaultFontHandle();
 FontRecord* GetFontRecord(int handle);
-int SetDefaultFontNameSizeThickness(const char* name, int size, int thickness);
 int RefreshDefaultFont();
 int RecreateAllFontHandles();
-// buffer: maxCount entries of 64 bytes, or null to count only.
-int EnumFontFaces(char* buffer, int maxCount, const char* faceName, int charSet);
 // The GDI charset of a library character set (0-4); DEFAULT_CHARSET otherwise.
 int FontCharSetToGdi(int charSet);
 
@@ -146,8 +130,5 @@ int DrawTextToTextureCacheFont(int x, int y, unsigned int color, unsigned int ed
                                const char* text, int handle);
 int DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, unsigned int edgeColor,
                           int vertical, int handle);
-int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int font, unsigned int edgeColor,
-                     int vertical);
-int MeasureTextWidth(const char* text, int length, int font, int vertical);
 
 #endif  // VEVIDU_H

@@ -15,6 +15,7 @@
 #include "VeVirudConvert.h"
 #include "VuViderezaMath.h"
 #include "ZaVizeDidazu.h"
+#include "RiDov.h"
 
 struct SoundBufferRecord;
 struct IDirectMusicLoader8;
@@ -403,7 +404,6 @@ void ComputeXAudio2ChannelGains(const int* volumes, int pan, int channels, float
 void ComputeDirectSoundVolumePan(int leftVolume, int rightVolume, int pan, int* volume, int* dsPan);
 
 // Loading.
-int LoadSoundFile(const char* file, int bufferCount, int sharedStreamHandle);
 int LoadSoundFileWithBuffers(const char* file, int bufferCount, int sharedStreamHandle);
 int LoadSoundFileCore(const SoundLoadSettings* settings, const char* file, int bufferCount, int sharedStreamHandle,
                       int async, int fromJob);
@@ -415,12 +415,6 @@ int CreateMemorySoundData(const SoundLoadSettings* settings, int handle, const v
 int GetSoundLoadSettings(SoundLoadSettings* settings);
 
 // Playing.
-int PlaySoundHandle(int handle, int playType, int fromTop);
-int StopSoundHandle(int handle);
-int IsSoundHandlePlaying(int handle);
-int GetSoundPlayPosition(int handle);
-int GetSoundTotalSamples(int handle);
-int GetSoundTotalTime(int handle);
 uint64_t SamplesToMilliseconds(uint64_t samples, uint32_t rate);
 int PrepareNextPlayBuffer(SoundRecord* sound, int fromTop);
 // The sound's volumes, pan and frequency (or their next-play overrides) onto a buffer.
@@ -454,8 +448,6 @@ int UpdateAllSoftSoundPlayers();
 
 // 3-D sound. A change below 0.001 in every coordinate is ignored; a buffer
 // that plays is recomputed at once, one that does not at its next play.
-int SetSound3DListener(const Vector3* position, const Vector3* front, const Vector3* up);
-int SetSound3DListenerCone(float innerAngle, float outerAngle, float innerVolume, float outerVolume);
 void ResetSound3DListener(Sound3DListener* listener);
 int SetPlayBuffer3DPosition(SoundBufferRecord* buffer, const Vector3* position);
 int SetPlayBuffer3DVelocity(SoundBufferRecord* buffer, const Vector3* velocity);
@@ -490,15 +482,6 @@ void ComputeSound3DVolumePan(const Sound3DListener* listener, const Vector3* pos
 
 // Soft sounds: samples (8-bit unsigned or 16-bit signed, 1 or 2 channels)
 // and players fed from them.
-int MakeSoftSound(int channels, int bits, int rate, int sampleCount);
-int GetSoftSoundSampleCount(int handle);
-int WriteSoftSoundSample(int handle, int index, int channel1, int channel2);
-int ReadSoftSoundSample(int handle, int index, int* channel1, int* channel2);
-int MakeSoftSoundPlayer(int channels, int bits, int rate);
-int AddSoftSoundPlayerData(int player, int softSound);  // formats must match
-int StartSoftSoundPlayer(int player);
-int StopSoftSoundPlayer(int player);
-int IsSoftSoundPlayerPlayedOut(int player);  // 1 once all its data has played
 int UpdateSoftSoundPlayer(SoftSoundRecord* player);
 int ReleaseSoftSoundHandleRecord(HandleRecordHeader* record);
 int PauseResumeAllSoftSoundPlayers(int pause);
@@ -506,11 +489,6 @@ int PauseResumeAllSoftSoundPlayers(int pause);
 // Music handles: MIDI through MCI. Loading copies the data; playing writes
 // it to a temporary file the sequencer opens (its end notification goes to
 // the main window and `HandleMidiPlayEnd`).
-int LoadMusicFile(const char* path);
-int LoadMusicMemory(const void* data, int size);
-int PlayMusicHandle(int handle, int loop);
-int StopMusicHandle(int handle);
-int IsMusicHandlePlaying(int handle);  // 1, 0, -1 invalid
 int HandleMidiPlayEnd();
 int UpdateMusicPlayStates();
 int InitMusicHandleRecord(HandleRecordHeader* record);

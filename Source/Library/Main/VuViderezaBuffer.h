@@ -10,10 +10,9 @@
 #include <d3d9.h>
 
 #include "VeRavoro.h"
+#include "RiDov.h"
 
 enum {
-  INDEX_TYPE_16BIT = 0,
-  INDEX_TYPE_32BIT = 1,
   BUFFER_VERTEX_FVF = 0x2D2,  // position, normal, diffuse, specular, two texture sets
 };
 
@@ -26,17 +25,10 @@ struct BufferHandleRecord {
   IDirect3DResource9* buffer;  // null while no device object exists
 };
 
-// Creators: a handle over elementCount zeroed elements, its device buffer
-// made at once when the device allows; -1 on bad sizes or a full table.
-int CreateVertexBufferHandle(int vertexSize, int vertexCount);
-int CreateIndexBufferHandle(int indexCount, int indexType);
-int DeleteVertexBufferHandle(int handle);
-int DeleteIndexBufferHandle(int handle);
-
-// Writes count elements at start into the device buffer (when there is
-// one) and the system copy; -1 outside the buffer or on a failed lock.
-int SetVertexBufferData(int start, const void* data, int count, int handle);
-int SetIndexBufferData(int start, const void* data, int count, int handle);
+// The public calls (RiDov.h): creators make a handle over zeroed elements,
+// its device buffer at once when the device allows (-1 on bad sizes or a
+// full table); writes go into the device buffer (when there is one) and the
+// system copy (-1 outside the buffer or on a failed lock).
 
 // Element count and the device object of a live handle; -1 / null.
 int GetBufferHandleElementCount(int handle);

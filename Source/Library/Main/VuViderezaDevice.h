@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "RaRadaraServices.h"
+#include "RiDov.h"
 
 struct IDirectDraw7;
 
@@ -436,10 +437,6 @@ int StartWindowTimer(int start);
 int ClearEndRequestFlag();
 int SetEndRequestFlag();
 int GetEndRequestFlag();
-int SetDialogBoxModeFlag(int flag);
-int GetDialogBoxModeFlag();
-int SetASyncLoadEnabled(int flag);
-int IsASyncLoadEnabled();
 void FatalErrorFormat(const char* format, ...);
 
 // Device resources shared with the graphics-system start.
@@ -458,31 +455,13 @@ int ProbeDeviceCapsAndFormats();
 
 // Present.
 int PresentSoftwareScreen(const RECT* update);
-int PresentBackBuffer();
-int PresentBackBufferEx(const RECT* rect);
 int PresentScreen();
 int GetPresentingFlag();  // 1 while a present runs
 int UseSubBackBuffer();
 
 // Screen settings.
-int GetScreenModeSize(int* width, int* height, int* bits);
-int GetUseHardwareRendering();
-int SetUseHardwareRendering(int on);
-void SetScreenSizeSetting(int width, int height);
-int GetScreenSizeSetting(int* width, int* height);
-int GetColorBitDepth();
 int GetRefreshRateSetting();
-int IsFullScreenMode();
-int GetDisplayModeCount();
-DisplayModeEntry GetDisplayModeEntry(int index);  // four -1 words out of range
-int IsDisplayModeAvailable(int width, int height, int bits);
-int SetScreenMode(int width, int height, int colorBits, int refreshRate);
-int ChangeScreenMode(int width, int height, int bits, int force, int refresh);
-int SetWaitVSync(int wait);
-int GetWaitVSync();
-int SetEmulate320x240(int on);
 // Any of the 320 x 240 switches: SetEmulate320x240, start-up's, the window layer's.
 int IsScreenEmulationOn();
-int SetBackgroundColor(int red, int green, int blue);
 
 #endif  // VUVIDEREZA_DEVICE_H

@@ -8,6 +8,7 @@
 // Window layer, start-up and the services they call.
 #include "RaRadara.h"
 #include "RaRadaraServices.h"
+#include "RiDov.h"
 
 // Drawing.
 int GetDrawTargetSurfaceIndex();
@@ -31,7 +32,6 @@ void ResetVertexBatchBuffers();
 // Releases the drawing's own device objects (the white texture) and forgets
 // the cached render targets and stage textures; 0.
 int ReleaseDrawDeviceObjects();
-int GetSamplingMode();
 void PrepareUntexturedDrawState();
 
 // Graphics and filters: an 8 x 8 graphic with the four colours on its

@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include "RiRerEzi.h"
+#include "RiDov.h"
 
 struct GraphicHandleRecord;
 
@@ -67,28 +68,11 @@ struct GraphicsDrawState {
 extern GraphicsDrawState GraphDraw;
 
 // Setters: 0 on success or when nothing changes, -1 on failure.
-int SetBlendMode(int mode, int parameter);
-int SetAlphaTestModeAndRef(int mode, int reference);
-int SetDrawTint(int red, int green, int blue);
 int SetDrawTintPacked(uint32_t rgb);
-int SetZBufferGraphic(int handle);
-int SetSamplingMode(int mode);
-int GetSamplingMode();
-int SetClipRect(int left, int top, int right, int bottom);
-int SetDrawTarget(int target);
 // The draw target with the surface drawn into: face 0..5 of a cube
 // render-target graphic (0 for any other target). 0 / -1.
 int SetDrawTargetFace(int target, int face);
-int GetDrawTarget();
 int GetDrawTargetSurfaceIndex();
-int SetBlendGraph(int handle, int kind, const int* parameters);
-int SetBlendGraphParam(int handle, int kind, int parameter1, int parameter2);
-int SetBlendImageTwoParams(int handle, int parameter1, int parameter2);
-int SetFogEnable(int mode);
-int SetFogColor(int red, int green, int blue);
-int SetFogRange(float start, float end);
-unsigned int MakeColorValue(int red, int green, int blue);
-int SplitColorValue(unsigned int value, int* red, int* green, int* blue);
 uint32_t MakeDrawDiffuseColor();
 int CheckBlendGraphSize(const GraphicHandleRecord* record);
 float* MakeFloat4(float* out, float a, float b, float c, float d);
@@ -269,15 +253,6 @@ int SetForceFixedFunction(int on);
 // ---------------------------------------------------------------------------
 // Image draws: 0 on success or when the draw area is empty, -1 on failure.
 
-int DrawImageAt(int x, int y, int graphic, int transparent);
-int DrawImageAtF(float x, float y, int graphic, int transparent);
-int DrawImageStretched(int x1, int y1, int x2, int y2, int graphic, int transparent);
-int DrawImageStretchedF(float x1, float y1, float x2, float y2, int graphic, int transparent);
-int DrawImageTurned(int x, int y, int graphic, int transparent);
-int DrawImageTurnedF(float x, float y, int graphic, int transparent);
-int DrawImageRotated(float x, float y, double scale, double angle, int graphic, int transparent, int turn);
-int DrawImageRect(int x, int y, int sourceX, int sourceY, int width, int height, int graphic, int transparent,
-                  int turn);
 // The rotated quad builder with the pixel-exact request (the rotated draws
 // about a point use it).
 int DrawImageRotatedExact(float x, float y, double scale, double angle, int graphic, int transparent, int turn);

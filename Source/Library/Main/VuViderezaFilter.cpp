@@ -41,8 +41,6 @@ const char LOG_RGBA_MIX_FILE_FAILED[] = "RGBAMixS フィルター用シェーダ
 enum {
   FILTER_FLAG_WORD = 0x3500,
   FILTER_FVF = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2,  // 0x2c4
-  BLEND_MODE_REPLACE = 14,
-  ALPHA_TEST_ALWAYS = 8,
   PIXEL_FLOAT_CONSTANTS = 3,  // constant type: pixel float
   FILTER_CONSTANT_SET = 1,
   FILTER_SET_MASK = 3,
@@ -337,7 +335,7 @@ int BeginFilterDrawState(FilterDrawSave* save) {
   save->alphaTestRef = GraphDraw.alphaTestRef;
   save->fogEnable = GraphDraw.fogEnable;
   if (!GraphDraw.lockedState) SetBlendMode(BLEND_MODE_REPLACE, 255);
-  SetSamplingMode(1);
+  SetSamplingMode(SAMPLING_BILINEAR);
   SetAlphaTestModeAndRef(ALPHA_TEST_ALWAYS, 0);
   if (GraphDraw.fogEnable || RenderState.reapplyAll) {
     FlushVertexBatch(0);
@@ -909,7 +907,7 @@ int BlendRgbaMix(GraphFilterInfo* info, int red, int green, int blue, int alpha)
     snprintf(name, sizeof name, "RGBAMix_Base.pso");
   }
   ClearShaderHandles();
-  SetSamplingMode(0);
+  SetSamplingMode(SAMPLING_NEAREST);
   int shader = -1;
   if (entry >= 0) {
     int& variable = Shaders.rgbaTable[entry];

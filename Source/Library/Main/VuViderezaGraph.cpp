@@ -324,7 +324,7 @@ int TermGraphicRecord(HandleRecordHeader* header) {
     DeleteHandle(record->dependentHandle);
     record->dependentHandle = -1;
   }
-  if (GetDrawTarget() == header->handle) SetDrawTarget(-4);
+  if (GetDrawTarget() == header->handle) SetDrawTarget(DRAW_TARGET_FRONT_SCREEN);
   ForgetDrawTargetGraph(header->handle);
   if (IsValidMemImg(&record->softImage)) ReleaseMemImg(&record->softImage);
   if (record->image != nullptr) {

@@ -11,6 +11,7 @@
 #include "ReReziRader.h"
 #include "RiRerEzi.h"
 #include "VeRavoro.h"
+#include "RiDov.h"
 
 struct GraphFormatDesc {
   uint8_t textureBacked, cube, alpha, drawable, systemMemory, managed, dxt, mipCount;
@@ -167,22 +168,9 @@ int CreateGraphFromBaseImageWithSettings(const GraphCreateSettings* settings, in
 int CreateGraphFromBitmapWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
                                       const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo,
                                       const void* alphaBits, int transparent, int mirror, int async);
-// At once with the current settings: the new handle or -1.
-int MakeGraphFromBaseImages(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int transparent);
-// Public (RiDov.h): single graphics from image-file bytes, a GDI bitmap or a
-// soft image, new (the handle) or refilled (0); -1 on failure.
-int MakeGraphFromMemory(const void* bytes, int size, const void* alphaBytes, int alphaSize, int transparent);
-int ReloadGraphFromMemory(int graphic, const void* bytes, int size, const void* alphaBytes, int alphaSize,
-                          int transparent);
-int MakeGraphFromBitmap(const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo, const void* alphaBits,
-                        int transparent);
-int ReloadGraphFromBitmap(int graphic, const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo,
-                          const void* alphaBits, int transparent);
-int MakeGraphFromSoftImage(int softImage, int transparent);
-// Public (RiDov.h): one graphic from an image file, or a movie graphic for
-// a file no image loader takes (a loading job when asynchronous loading is
-// on). The handle or -1.
-int LoadImageGraph(const char* file);
+// Public (RiDov.h): MakeGraphFromBaseImages at once with the current
+// settings; LoadImageGraph (a loading job when asynchronous loading is on);
+// the graphics from image-file bytes, GDI bitmaps and soft images.
 // The whole image written into a live graphic at (destX, destY), a copy
 // kept for the restore. 0 / -1.
 int CreateGraphicFromBaseImage(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle, int destX,
@@ -191,12 +179,8 @@ int CreateGraphicFromBaseImage(const BaseImageRecord* image, const BaseImageReco
 // the source-point offset recorded. 0 / -1.
 int TransferImageRectToGraph(int handle, const BaseImageRecord* image, const BaseImageRecord* alphaImage,
                              const RECT* source, int destX, int destY);
-// Public creator: an empty graphic, drawable (a render target) or not, with
-// or without alpha, with the current creation settings otherwise.
-int MakeBlankGraph(int width, int height, int drawable, int alpha);
-// Public creator: a drawable cube map of size x size per face (faces cleared
-// to 0), drawn into face by face (SetDrawTargetOfIndex (0, graphic, face)).
-int MakeBlankCubeGraph(int size, int alpha);
+// Public creators (RiDov.h): MakeBlankGraph and MakeBlankCubeGraph take
+// the current creation settings otherwise.
 
 int InitGraphicHandleType();
 int TermGraphicHandleType();
@@ -204,12 +188,7 @@ int AllocGraphicHandle();
 int InitGraphicHandleRecord(HandleRecordHeader* record);
 int TermGraphicRecord(HandleRecordHeader* record);
 GraphicHandleRecord* GetGraphicRecord(int handle, int acceptPending);
-int IsGraphicHandleValid(int handle);
-int SetGraphicLostFlagPointer(int handle, int* flag);
 int SetGraphInternalFlag(int handle, int flag);
-int GetGraphicSize(int handle, int* width, int* height);
-int GetGraphTextureSize(int handle, int* width, int* height);
-int DeleteGraphicHandle(int handle, int ignored = 0);
 int DeleteInternalGraphs();
 // After the device could not be made again: every texture graphic becomes a
 // memory image of its size (empty until restored), as in software mode.

@@ -10,6 +10,7 @@
 
 #include "ReReziRader.h"
 #include "VuViderezaGraph.h"
+#include "RiDov.h"
 
 enum { WORK_TARGET_CACHE_SIZE = 64 };
 
@@ -26,19 +27,13 @@ extern DestinationBlendSetup DestinationBlend;
 // A view of (x, y, w, h) of source: the point must lie inside it, the size
 // is clipped. The new handle or -1 (nothing left behind).
 int CreateDerivedGraph(int x, int y, int width, int height, int source, int acceptPending);
-int CreateDerivedGraph(int x, int y, int width, int height, int source);
 
-// Rectangle (x, y, w, h) of source (the point inside it, the size clipped)
-// drawn stretched into the float rectangle through a temporary view. -1
-// when w or h is below 1 or nothing could be drawn.
-int DrawGraphRectStretchedF(float x1, float y1, float x2, float y2, int x, int y, int width, int height, int source,
-                            int transparent);
+// DrawGraphRectStretchedF (RiDov.h) draws through a temporary view.
 
 // Rectangle (x1, y1)-(x2, y2) of source (a graphic's first texture, face
 // index face; any other value: the back buffer) into target at (dx, dy).
 int CopyScreenRectToGraph(int source, int face, int x1, int y1, int x2, int y2, int dx, int dy, int target);
-// From the current draw target; the target must be exactly the rectangle's size.
-int CopyDrawTargetRectToGraph(int x1, int y1, int x2, int y2, int target, int ignored = 0);
+// CopyDrawTargetRectToGraph (RiDov.h) copies from the current draw target.
 
 // Locks rect of the source (-1: the draw target; a graphic: its texture of
 // that index, face face; else the back buffer) for reading and describes it

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <d3d9.h>
+#include "RiDov.h"
 
 enum {
   BASE_NONETEX_SHADERS = 14,
@@ -31,7 +32,6 @@ extern GraphicsSystemState Graphics;
 int CreateBaseShaders();
 int ReleaseBaseShaders();
 int AreShadersUsable();
-int GetShaderModelLevel();
 int CreateVertexDeclarations();
 int ReleaseVertexDeclarations();
 int CreateBrightnessMaxVolumeTexture();

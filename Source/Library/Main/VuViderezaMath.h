@@ -5,10 +5,7 @@
 #define VUVIDEREZA_MATH_H
 
 #include <windows.h>
-
-struct Vector3 {
-  float x, y, z;
-};
+#include "RiDov.h"
 
 // m[row][column]; rows are stored one after the other.
 struct Matrix4 {

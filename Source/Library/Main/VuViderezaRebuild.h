@@ -4,6 +4,8 @@
 #ifndef VUVIDEREZA_REBUILD_H
 #define VUVIDEREZA_REBUILD_H
 
+#include "RiDov.h"
+
 enum { DRAW_TARGET_SLOTS = 16 };
 
 // The further render targets (index 1 and up; index 0 is the draw target):
@@ -39,7 +41,6 @@ void ClearDeviceRebuiltFlag();
 
 // Render target index: index 0 with surface 0 is the draw-target switch;
 // else the graphic (a render target) or none at that index. 0 / -1.
-int SetDrawTargetOfIndex(int index, int graphic, int surface);
 // The graphic at a further index (0 none); the surface index into *surface.
 int GetDrawTargetOfIndex(int index, int* surface);
 // A deleted graphic leaves every further slot that holds it.

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <d3d9.h>
+#include "RiDov.h"
 
 enum {
   RENDER_SAMPLERS = 12,
@@ -132,7 +133,6 @@ int SetDeviceDialogBoxMode(int flag);
 int SetDeviceLight(int index, int enable, const D3DLIGHT9* light);
 int SetLightToDevice(int index, const D3DLIGHT9* light);
 int SetLightEnableToDevice(int index, int enable);
-int SetZBufferEnable(int on);
 // Sends the fog register (vertex float 10) from the cached fog values.
 int ApplyFogShaderConstants();
 // Ambient and light colour constants from the material and lights.

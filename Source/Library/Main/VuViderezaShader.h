@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "VeRavoro.h"
+#include "RiDov.h"
 
 enum {
   SHADER_CONST_TYPES = 6,  // vertex float, int, bool; pixel float, int, bool
@@ -83,12 +84,7 @@ struct ShaderDrawSetup {
 
 int CreateShaderFromCode(int handle, int vertex, const void* code, int size, int freeCode);
 int CreateShaderHandleFromCode(int vertex, const void* code, int size, int freeCode, int async);
-int LoadPixelShaderFromMemory(const void* code, int size);
-int LoadVertexShaderFromMemory(const void* code, int size);
 int ReleaseShaderHandleRecord(HandleRecordHeader* record);
-int SetShaderDrawTexture(int stage, int handle);
-int SetCurrentVertexShaderHandle(int handle);
-int SetCurrentPixelShaderHandle(int handle);
 int ApplyShaderDrawSetup(const ShaderDrawSetup* setup);
 int CurrentShaderSetupToRecord(ShaderDrawSetup* setup, int n);
 int SetDeviceVertexShaderFromHandle(int handle);

@@ -9,6 +9,7 @@
 
 #include "VeRavoro.h"
 #include "VuViderezaMath.h"
+#include "RiDov.h"
 
 enum { SHADOWMAP_SLOT_COUNT = 2, SHADOWMAP_HANDLE_MAX = 8192 };
 
@@ -53,29 +54,10 @@ struct ShadowMapState {
 };
 extern ShadowMapState ShadowMaps;
 
-// Public creators: a map of the size with 16 or 32 data bits, float or
-// integer texels; the handle or -1.
-int MakeShadowMap(int width, int height, int dataBits, int floatData);
-int DeleteShadowMap(int handle);
-// A live map's size (either pointer may be null): 0, -1 for anything else.
-int GetShadowMapSize(int handle, int* width, int* height);
-// The area the light's view is fitted around (an axis-aligned box).
-int SetShadowMapDrawArea(int handle, float minX, float minY, float minZ, float maxX, float maxY,
-                         float maxZ);
-// 1: fit around the camera's view volume instead of the area box.
-int SetShadowMapFitViewVolume(int handle, int flag);
-// The blur applied when drawing into the map ends: a Gauss filter of 8
-// pixels whose strength is the count in hundredths, 0 (the start) none.
-// The setter refuses a negative count; the getter gives -1 for anything
-// but a live map.
-int SetShadowMapBlurCount(int handle, int count);
-int GetShadowMapBlurCount(int handle);
-// Which map 3-D drawing reads in slot 0 or 1 (handle 0 or -1: none).
-int SetUseShadowMap(int slot, int handle);
+// The public calls (MakeShadowMap, its setters and getters) are in RiDov.h.
 
 int InitShadowMapRecord(HandleRecordHeader* header);
 int CreateShadowMapSurfaces(ShadowMapRecord* record, int async);
-int SetShadowMapLightDirection(int handle, float x, float y, float z);
 int UpdateShadowMapMatrices(ShadowMapRecord* record);
 int ReleaseShadowMapHandleRecord(HandleRecordHeader* header);
 
@@ -90,7 +72,6 @@ void BuildShadowLightBasis(Matrix4* basis, Vector3* unitDirection, float x, floa
 // the render targets, camera, view and projection: 0, or -1 when no map is
 // being drawn.
 int BeginShadowMapDraw(int handle);
-int EndShadowMapDraw();
 // The handle of the map being drawn into (0 none).
 int GetShadowMapBeingDrawn();
 // The depth-stencil surface for the current draw target (a map being drawn

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "VuViderezaDraw.h"
+#include "RiDov.h"
 
 // One scan line of a ring: outer and inner edges and which are set.
 struct RingSpan {
@@ -63,12 +64,8 @@ int RunBracketedDraw(const RECT& dest, bool masked, bool emulate, Draw&& draw) {
 }
 
 // Public shape calls (x2 and y2 exclusive).
-int DrawRectShape(int x1, int y1, int x2, int y2, unsigned int colour, int fill);
 int DrawFilledBoxShape(int x1, int y1, int x2, int y2, unsigned int colour);
 int DrawBoxOutlineShape(int x1, int y1, int x2, int y2, unsigned int colour);
-int DrawCircleShape(int x, int y, int r, unsigned int colour, int fill, int thickness);
-int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int colour, int fill);
-int ClearDrawTarget(const RECT* rect);
 
 // Direct3D drawers: 0 when drawn (also when nothing was visible), -1
 // without a device.
@@ -83,16 +80,10 @@ uint32_t MakeShapeVertexColor(unsigned int colour);
 
 // Quads: the public corner order is top-left, top-right, bottom-right,
 // bottom-left. fromRotation is 1 from the scaled-rotated draw.
-int DrawImageQuad(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int handle,
-                  int trans);
 int DrawImageQuadCore(int handle, float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
                       int trans, int fromRotation);
-int DrawImageRotatedAbout(int x, int y, int cx, int cy, double scale, double angle, int handle, int trans, int turn);
-int DrawImageRotatedScaledXY(int x, int y, int cx, int cy, double scaleX, double scaleY, double angle, int handle,
-                             int trans, int turn);
 // Vertex lists of 28-byte vertices (x, y, z, rhw, colour, u, v); handle -5
 // draws without a graphic. Primitive types as Direct3D's.
-int DrawVertexPrimitive2D(const void* vertices, int count, int type, int handle, int trans);
 int DrawVertex2DPrimitiveHW(const void* vertices, int count, int type, struct GraphicHandleRecord* record, int trans);
 // Frees the vertex lists' work copy (graphics end).
 void FreeVertexListWork();

@@ -4,6 +4,7 @@
 
 #include "ReReziRader.h"
 #include "VeRavoro.h"
+#include "RiDov.h"
 
 enum { SOFTIMAGE_HANDLE_MAX = 8192 };
 
@@ -19,11 +20,6 @@ int ShutdownSoftImageHandles();
 int ReleaseSoftImageHandleRecord(HandleRecordHeader* record);
 int DeleteAllSoftImages();
 
-// A new soft image of the given size, 32 bits with or without alpha, its
-// pixels cleared; the handle, or -1.
-int MakeSoftImage(int width, int height, int withAlpha);
-int DeleteSoftImage(int handle);
-// The soft image's base image, or null for an invalid handle.
-BaseImageRecord* GetSoftImageBaseImage(int handle);
+// MakeSoftImage, DeleteSoftImage and GetSoftImageBaseImage are in RiDov.h.
 
 #endif  // VUVIDEREZA_SOFTIMAGE_H

@@ -177,8 +177,8 @@ int StartUpCore() {
   LibraryState.started = 1;
   if (!StartupSettings.windowed) BringWindowToForeground(WinSys.mainWindow, 1);
   StartScreenLog();
-  SetDrawTarget(-2);
-  SetDrawTarget(-4);
+  SetDrawTarget(DRAW_TARGET_BACK_BUFFER);
+  SetDrawTarget(DRAW_TARGET_FRONT_SCREEN);
   SetupModelHandleTypes();
   LibraryState.startingUp = 0;
   return 0;

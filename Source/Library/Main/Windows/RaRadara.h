@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "DaDode.h"
+#include "RiDov.h"
 
 enum {
   WINDOW_TEXT_SIZE = 256,           // caption and class name, terminator included
@@ -96,19 +97,15 @@ struct WindowSystemState {
 extern WindowSystemState WinSys;
 
 // Start-up and shut-down.
-int LibraryStartUp();
-int LibraryShutDown();
 int StartUpCore();
 int ShutDownCore();
 // Never returns: logs the text, shuts the library down (main thread only)
 // and ends the process with -1.
 void FatalErrorExit(const char* text);
 int IsLibraryStarted();
-int SetAlwaysRunFlag(int flag);
 int SetWindowClassName(const char* name);
 
 // Message pump and the inactive wait.
-int PumpWindowMessages();
 int PumpWindowMessagesCore();
 int WaitWhileInactive();
 int IsInactiveWaitNeeded();
@@ -119,32 +116,16 @@ int CreateMainWindow();
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int OnActivationChange(WPARAM wParam, LPARAM lParam);
 int DestroyMainWindow();
-int SetTitleText(const char* text);
-HWND GetMainWindowHandle();
-HWND GetOutputWindowHandle();
-int IsWindowedMode();
-int IsAppActive();
-int GetRunAlwaysFlag();
-int IsCloseRequested();
-int GetDesktopMetrics(int* width, int* height, int* bits);
 int HasDirectDrawAndMainWindow();
-// With a null buffer: the size the buffer must have. Else copies at most
-// bufferSize - 1 bytes and a terminator; 0, or -1 on failure.
-int ReadClipboardText(char* buffer, int bufferSize);
-int WriteClipboardText(const char* text);
 
 // Window mode, styles and cursor.
-int ChangeWindowMode(int windowed);
 int SetWindowModeFlag(int windowed);
 int ApplyWindowStyle();
 int FitWindowToScreenSize();
-double GetWindowScaleRate(double* x, double* y);
 int BringWindowToForeground(HWND window, int topmost);
 int SetDesktopCompositionEnabled(int enable);
-int SetMouseVisibility(int flag);
 // The cursor display count brought to exactly 0 (show) or -1 (hide).
 int SetCursorDisplayCount(int show);
-int GetMousePoint(int* x, int* y);
 int UpdateFullScreenCursor();
 // The screen size the window is made for: the setting, or 640 x 480 while
 // a 320 x 240 screen is emulated.

@@ -13,6 +13,7 @@
 #include <dinput.h>
 #include <mmsystem.h>
 #include <xinput.h>
+#include "RiDov.h"
 
 enum {
   INPUT_MAX_PADS = 16,
@@ -24,15 +25,6 @@ enum {
   INPUT_XINPUT_USERS = 4,
   INPUT_VIBRATION_FULL = 10000,
   INPUT_VIBRATION_SPLIT = 5000,  // motor 2 joins above this power
-};
-
-// Result bits of GetPadState.
-enum {
-  PAD_INPUT_DOWN = 0x1,
-  PAD_INPUT_LEFT = 0x2,
-  PAD_INPUT_RIGHT = 0x4,
-  PAD_INPUT_UP = 0x8,
-  PAD_INPUT_BUTTON1 = 0x10,  // button n (0..23) gives 0x10 << n
 };
 
 // The XInput pad name, given as both instance and product name.
@@ -95,16 +87,6 @@ extern const VirtualKeyRow VirtualKeyToKeyCodeTable[];
 int InitializeInput();    // 0, or -1 when the keyboard event cannot be set up
 int TerminateInput();     // 0
 int UpdateKeyboardState(int pumpFirst);  // 1 refreshed, 0 not
-int IsKeyDown(int keyCode);              // 1 held; 0 also outside 0..255
-int GetAllKeyStates(char* keyStates);    // 256 bytes, 1 held
-int GetPadState(int inputType);
-// Vibrates the pad (number from 1) with power 0..10000 for timeMs
-// milliseconds (negative: until stopped). 0, or -1 for no such pad.
-int StartPadVibration(int padNumber, int power, int timeMs);
-int StopPadVibration(int padNumber);     // 0, or -1 for no such pad
-int GetPadCount();
-// Instance and product name of a pad (number from 1); either may be null.
-int GetPadName(int padNumber, char* instanceName, char* productName);
 // Replaces the four key codes of one GetPadState bit (entry 0..31) of a pad
 // (number from 1); codes <= 0 are empty. 0, or -1 out of range.
 int SetKeyToPadEntry(int padNumber, int entry, const int codes[INPUT_PAD_TABLE_CODES]);

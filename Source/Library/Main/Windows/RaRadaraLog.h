@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <stdint.h>
 #include <wchar.h>
+#include "RiDov.h"
 
 enum {
   LOG_PATH_SIZE = 260,
@@ -51,20 +52,15 @@ int LogPrintf(const char* format, ...);
 int LogPrintfWide(const wchar_t* format, ...);
 int LogIndentIn();
 int LogIndentOut();
-int SetLogFileEnabled(int flag);
-int SetLogFolder(const char* path);
 const char* GetLogFolder();
 
 // Clocks. Performance-counter state is set at start-up and window creation.
 extern int64_t PerformanceCounterFrequency;
 extern int PerformanceCounterAvailable;
 int SetupPerformanceCounter();
-int GetMillisecondCount(int ignored = 0);  // -1 without the multimedia library
-int64_t GetMicrosecondCount();             // -1 without any clock
 int MaskMillisecondTime(DWORD time);       // 31 bits, never negative
 int64_t CounterToMicroseconds(uint64_t counter, uint64_t frequency);
 int64_t MillisecondsToMicroseconds(DWORD milliseconds);
-int GetLocalTimeFields(int* year, int* month, int* day, int* hour, int* minute, int* second);
 int FileTimeToLocalFields(const FILETIME* fileTime, int* year, int* month, int* day,
                           int* hour, int* minute, int* second);
 

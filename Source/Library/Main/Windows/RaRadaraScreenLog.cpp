@@ -131,7 +131,7 @@ int DrawOnScreenLogOverFrame() {
   int width = 0, height = 0;
   GetScreenSizeSetting(&width, &height);
   SetClipRect(0, 0, width, height);
-  SetBlendMode(0, 255);
+  SetBlendMode(BLEND_MODE_NONE, 255);
   SetDrawTintPacked(0xFFFFFF);
   DrawOnScreenLog();
   SetDrawTintPacked(tint);

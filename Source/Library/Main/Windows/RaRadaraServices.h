@@ -5,6 +5,7 @@
 #define RARADARA_SERVICES_H
 
 #include <windows.h>
+#include "RiDov.h"
 
 struct IDirectDraw7;
 
@@ -12,28 +13,12 @@ struct IDirectDraw7;
 int ClearEndRequestFlag();
 int SetEndRequestFlag();
 int GetEndRequestFlag();
-int SetDialogBoxModeFlag(int flag);
-int GetDialogBoxModeFlag();
-int GetColorBitDepth();                   // 16 when unset
-int GetScreenSizeSetting(int* width, int* height);
-void SetScreenSizeSetting(int width, int height);
-int SetScreenMode(int width, int height, int colorBits, int refreshRate);
-int GetScreenModeSize(int* width, int* height, int* colorBits);
 int GetRefreshRateSetting();             // 0 = the default
-struct DisplayModeEntry {
-  int width, height, colorBits, refreshRate;  // all -1 for an index out of range
-};
-int GetDisplayModeCount();
-DisplayModeEntry GetDisplayModeEntry(int index);
-int IsFullScreenMode();
-int GetUseHardwareRendering();
-int ChangeScreenMode(int width, int height, int colorBits, int force, int refreshRate);
 int InitializeGraphicsSystem();
 int TerminateGraphicsSystem();
 int EndGraphicsSystem();
 int PresentScreen();
 int GetPresentingFlag();                  // 1 while a present runs
-int PresentBackBuffer();
 IDirectDraw7* GetDirectDrawObject();
 int HasDirect3DDevice();
 void EndDrawScene();
@@ -42,16 +27,10 @@ int ReleaseAllDeviceObjects();
 int RebuildGraphicsDeviceKeepMode();
 
 // Graphics: restore function, draw target, vertical sync, transfer pool.
-typedef void (*GraphicsRestoreFunction)();
-int SetGraphicsRestoreCallback(GraphicsRestoreFunction function);
 int HasGraphicsRestoreCallback();
-int GetDrawTarget();
-int SetWaitVSync(int flag);
-int GetWaitVSync();
 int ReleaseIdleTransferTextures();
 
 // Drawing: draw target and the mask screen.
-int SetDrawTarget(int target);
 int ReleaseMaskScreen();
 int GetMaskUseFlag();
 int SwitchMaskScreenUse(int flag);
