@@ -184,9 +184,11 @@ TEST_F(FontHardwareTest, DefaultsFallBacksAndEdgeBit) {
     EXPECT_EQ(0, DeleteHandle(h));
   }
   // A face that does not exist: the automatic charset falls to 0, and GDI
-  // still gives a font.
+  // still gives a font, whose face the log names.
+  EXPECT_FALSE(log_.Has("NoSuchFaceAnywhere"));
   const int missing = CreateFontToHandle("NoSuchFaceAnywhere", 16, -1, 0, -1, -1, 0, -1);
   ASSERT_NE(-1, missing);
+  EXPECT_TRUE(log_.Has("フォント NoSuchFaceAnywhere はないため ")) << log_.Text();
   EXPECT_STREQ("NoSuchFaceAnywhere", GetFontRecord(missing)->faceName);
   EXPECT_EQ(0, GetFontRecord(missing)->charSet);
   // Bad type: refused with a line.
