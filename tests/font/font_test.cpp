@@ -184,9 +184,11 @@ TEST_F(FontHardwareTest, DefaultsFallBacksAndEdgeBit) {
     EXPECT_EQ(0, DeleteHandle(h));
   }
   // A face that does not exist: the automatic charset falls to 0, and GDI
-  // still gives a font.
+  // still gives a font, whose face the log names.
+  EXPECT_FALSE(log_.Has("NoSuchFaceAnywhere"));
   const int missing = CreateFontToHandle("NoSuchFaceAnywhere", 16, -1, 0, -1, -1, 0, -1);
   ASSERT_NE(-1, missing);
+  EXPECT_TRUE(log_.Has("フォント NoSuchFaceAnywhere はないため ")) << log_.Text();
   EXPECT_STREQ("NoSuchFaceAnywhere", GetFontRecord(missing)->faceName);
   EXPECT_EQ(0, GetFontRecord(missing)->charSet);
   // Bad type: refused with a line.
@@ -577,6 +579,94 @@ TEST_F(FontHardwareTest, DrawnTextReadsBackAsGdiGlyphs) {
     for (int x = 0; x < 220; x++) wrong += At(tinted, x, y) != At(want, x, y);
   EXPECT_EQ(0, wrong);
   SetDrawTint(255, 255, 255);
+}
+
+// The default face reaches the Japanese Gothic the set-up maps it to,
+// whatever the process's code page and whatever other fonts claim Japanese
+// (a font without Latin letters gives the same box for every one of them):
+// distinct characters have distinct glyphs in the cache, and the drawn text
+// is the text that GDI draws with the Gothic asked for by its own name.
+TEST_F(FontHardwareTest, DefaultFaceDrawsTheJapaneseGothic) {
+  const char text[] = "GAME START 0123456789 ハイスコア：";
+  const wchar_t wideText[] = L"GAME START 0123456789 ハイスコア：";
+  const int h = CreateFontToHandle(nullptr, 20, -1, 0, -1, -1, 0, -1);
+  ASSERT_NE(-1, h);
+  FontRecord* font = GetFontRecord(h);
+  EXPECT_FALSE(log_.Has("はないため")) << log_.Text();
+  ASSERT_GT(MeasureTextWidth(text, -1, h, 0), 0);
+
+  // Glyph cells: one image per distinct character.
+  BaseImageRecord read;
+  ASSERT_EQ(0, ReadGraphToBaseImage(font->textureGraph, &read));
+  std::vector<unsigned int> codes = CodesOf(text);
+  std::sort(codes.begin(), codes.end());
+  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+  codes.erase(std::remove(codes.begin(), codes.end(), static_cast<unsigned>(' ')), codes.end());
+  std::vector<std::string> images;
+  for (unsigned int code : codes) {
+    const GlyphCacheSlot* slot = CachedSlot(font, code);
+    ASSERT_NE(nullptr, slot) << code;
+    int cellX = 0, cellY = 0;
+    GetGlyphCellPosition(font, slot->cell, &cellX, &cellY);
+    std::string image = std::to_string(slot->width) + "x" + std::to_string(slot->height) + ":";
+    for (int y = 0; y < slot->height; y++)
+      for (int x = 0; x < slot->width; x++) image += (Texel(read, cellX + 1 + x, cellY + 1 + y) >> 24) ? '#' : '.';
+    images.push_back(image);
+  }
+  ReleaseBaseImage(&read);
+  std::string same;
+  for (size_t i = 0; i < codes.size(); i++)
+    for (size_t j = i + 1; j < codes.size(); j++)
+      if (images[i] == images[j]) same += " " + std::to_string(codes[i]) + "=" + std::to_string(codes[j]);
+  EXPECT_EQ("", same) << "characters with one glyph (codes)";
+
+  // The drawn text against GDI's own text in the Gothic at the same height.
+  LOGFONTW asked;
+  ASSERT_NE(0, GetObjectW(font->font, sizeof asked, &asked));
+  HFONT gothic = CreateFontW(asked.lfHeight, 0, 0, 0, asked.lfWeight, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, 0, 0,
+                             NONANTIALIASED_QUALITY, FIXED_PITCH, L"IPAGothic");
+  ASSERT_NE(nullptr, gothic);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = kWidth;
+  info.bmiHeader.biHeight = -kHeight;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP dib = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(nullptr, dib);
+  HGDIOBJ oldBitmap = SelectObject(dc, dib);
+  HGDIOBJ oldFont = SelectObject(dc, gothic);
+  memset(bits, 0, static_cast<size_t>(kWidth) * kHeight * 4);
+  SetTextColor(dc, RGB(255, 255, 255));
+  SetBkMode(dc, TRANSPARENT);
+  const int x0 = 20, y0 = 50;
+  TextOutW(dc, x0, y0 - font->addedHeight / 2, wideText, lstrlenW(wideText));
+  GdiFlush();
+  std::vector<uint32_t> want(static_cast<const uint32_t*>(bits),
+                             static_cast<const uint32_t*>(bits) + static_cast<size_t>(kWidth) * kHeight);
+  SelectObject(dc, oldFont);
+  SelectObject(dc, oldBitmap);
+  DeleteObject(dib);
+  DeleteObject(gothic);
+  DeleteDC(dc);
+
+  ClearBackBuffer(0);
+  ASSERT_EQ(0, DrawTextWithFont(x0, y0, text, MakeColorValue(255, 255, 255), h, 0, 0));
+  const std::vector<uint32_t> shot = ReadBackBuffer();
+  int wrong = 0, ink = 0;
+  for (int y = 0; y < 120; y++)
+    for (int x = 0; x < kWidth; x++) {
+      const bool lit = (At(shot, x, y) & 0xFFFFFF) != 0;
+      const bool wanted = (At(want, x, y) & 0xFFFFFF) != 0;
+      wrong += lit != wanted;
+      ink += wanted;
+    }
+  EXPECT_EQ(0, wrong);
+  EXPECT_GT(ink, 500);
+  DeleteHandle(h);
 }
 
 TEST_F(FontHardwareTest, EdgeIsDrawnUnderTheBody) {

@@ -5,6 +5,12 @@ The capture is the 960 x 720 client area, or the window with a frame whose
 left, right and bottom borders are alike and a caption bar at the top. Each
 text the title scene draws must leave pixels of its colour inside the box
 where the game places it, and an area where nothing is drawn stays black.
+  check_text_regions.py <capture.ppm> title|play
+  check_text_regions.py <capture.ppm> glyphs <reference.pgm>
+The glyphs check takes the white menu text "GAME START": its glyphs must
+differ where its letters differ, and its pixels must be those of the
+reference, the same text drawn by GDI with the intended face (both cut to
+the box their pixels span).
 """
 import sys
 
@@ -31,6 +37,72 @@ def read_ppm(path):
     return width, height, data[pos + 1:]
 
 
+def read_pgm(path):
+    data = open(path, "rb").read()
+    head = data.split(None, 4)
+    assert head[0] == b"P5", "not a binary PGM"
+    width, height = int(head[1]), int(head[2])
+    return width, height, data[len(data) - width * height:]
+
+
+def crop(mask):
+    """The rows of a set of (x, y) pixels as strings, cut to their span."""
+    if not mask:
+        return []
+    x0 = min(x for x, _ in mask)
+    y0 = min(y for _, y in mask)
+    x1 = max(x for x, _ in mask)
+    y1 = max(y for _, y in mask)
+    return ["".join("#" if (x, y) in mask else "." for x in range(x0, x1 + 1)) for y in range(y0, y1 + 1)]
+
+
+def glyph_runs(mask):
+    """The glyphs of a one-line text: runs of columns with pixels, each cut."""
+    columns = sorted({x for x, _ in mask})
+    runs, current = [], []
+    for x in columns:
+        if current and x != current[-1] + 1:
+            runs.append(current)
+            current = []
+        current.append(x)
+    if current:
+        runs.append(current)
+    return [crop({(x, y) for x, y in mask if run[0] <= x <= run[-1]}) for run in runs]
+
+
+def check_glyphs(pixel, reference_path):
+    text = "GAMESTART"  # "GAME START" without its space
+    white = lambda p: min(p) >= 240
+    got = {(x, y) for y in range(330, 400) for x in range(300, 660) if white(pixel(x, y))}
+    rw, rh, rpixels = read_pgm(reference_path)
+    want = {(x, y) for y in range(rh) for x in range(rw) if rpixels[y * rw + x]}
+    failures = []
+    runs = glyph_runs(got)
+    print("menu GAME START: %d pixels in %d glyphs" % (len(got), len(runs)))
+    if len(runs) == len(text):
+        letters = {}
+        for letter, glyph in zip(text, runs):
+            letters.setdefault(tuple(glyph), set()).add(letter)
+        for same in letters.values():
+            if len(same) > 1:
+                failures.append("the letters %s share one glyph" % ", ".join(sorted(same)))
+    else:
+        failures.append("%d glyphs where GAME START has %d" % (len(runs), len(text)))
+    a, b = crop(got), crop(want)
+    if a != b:
+        differ = sum(1 for y in range(max(len(a), len(b))) for x in range(max(len(a[0]) if a else 0, len(b[0]) if b else 0))
+                     if (a[y][x] if y < len(a) and x < len(a[y]) else ".") != (b[y][x] if y < len(b) and x < len(b[y]) else "."))
+        failures.append("GAME START is not the reference's text: %d x %d against %d x %d, %d pixels differ"
+                        % (len(a[0]) if a else 0, len(a), len(b[0]) if b else 0, len(b), differ))
+        for row in a:
+            print("  got  " + row)
+        for row in b:
+            print("  want " + row)
+    else:
+        print("GAME START: the reference's %d x %d glyphs" % (len(a[0]), len(a)))
+    return failures
+
+
 def main():
     scene = sys.argv[2] if len(sys.argv) > 2 else "title"
     width, height, pixels = read_ppm(sys.argv[1])
@@ -51,6 +123,11 @@ def main():
     white = near((255, 255, 255), 8)
     title_red = near((0xFD, 0x28, 0x48))
     failures = []
+    if scene == "glyphs":
+        failures = check_glyphs(pixel, sys.argv[3])
+        for f in failures:
+            print("FAIL: " + f)
+        return 1 if failures else 0
     if scene == "play":
         # The play scene: its caption in black on the left side panel.
         if max(pixel(20, 300)) < 64:

@@ -3,14 +3,17 @@
 # its packed data; a capture of its window on the title scene must show the
 # scene caption, the coloured title, the menu and the high score where the
 # game places them, in their colours, and nothing where it draws no text;
-# after Z, the play scene's caption on its side panel.
-#   run_game_text.sh <quinsel.exe> <window_colours.exe> <data folder> <check_text_regions.py> <python>
+# the menu's "GAME START" in the glyphs GDI draws with the Japanese Gothic
+# that the set-up gives the library's default face (whatever other fonts
+# claim Japanese); after Z, the play scene's caption on its side panel.
+#   run_game_text.sh <quinsel.exe> <window_colours.exe> <data folder> <check_text_regions.py> <python> <gdi_text.exe>
 set -euo pipefail
 game="$1"
 capture_probe="$2"
 data="$3"
 check="$4"
 python="$5"
+gdi_text="$6"
 source "$(dirname "${BASH_SOURCE[0]}")/../game_run/common.sh"
 
 (cd "$data" && exec wine "$game") >"$work/output.txt" 2>&1 &
@@ -38,6 +41,23 @@ for _ in $(seq 1 30); do
 done
 cat "$work/title.txt"
 [[ "$shown" == 1 ]] || fail "the title scene's texts are not where the game puts them"
+
+# The menu's text in the face the set-up maps the default face to, drawn by
+# GDI itself at the menu's size (20 pixels).
+wine "$gdi_text" IPAGothic 20 "GAME START" "$(winepath -w "$work/reference.pgm")" 2>&1 ||
+  fail "no reference text from GDI"
+[[ -s "$work/reference.pgm" ]] || fail "no reference text from GDI"
+matched=0
+for _ in $(seq 1 10); do
+  if "$python" "$check" "$work/title.ppm" glyphs "$work/reference.pgm" >"$work/glyphs.txt"; then
+    matched=1
+    break
+  fi
+  sleep 1
+  capture "$work/title.ppm"
+done
+cat "$work/glyphs.txt"
+[[ "$matched" == 1 ]] || fail "the menu's GAME START is not drawn in the Japanese Gothic's glyphs"
 
 # Z starts the play scene; its side panels replace the title's black.
 played=0

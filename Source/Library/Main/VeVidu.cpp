@@ -33,8 +33,13 @@ const char LOG_CACHE_IMAGE_MEMORY[] = "文字キャッシュ基本イメージ�
 const char LOG_CACHE_MEMORY[] = "フォントのキャッシュ用メモリの確保に失敗しました in CreateFontToHandle";
 const char LOG_BAD_FONT_ARGUMENT[] = "フォントの作成に渡された値が異常です\n";
 const char FATAL_DIB_HEADER[] = "メモリの確保に失敗しました in CFont";
-// "ＭＳ ゴシック"
-const char DEFAULT_FACE[] = "ＭＳ ゴシック";
+const wchar_t LOG_FACE_REPLACED[] = L"フォント %ls はないため %ls で作成しました";
+// "ＭＳ ゴシック", by its UTF-16 name: a name in the code page of the process
+// would reach GDI only where that code page is Shift-JIS.
+const wchar_t DEFAULT_FACE[] = L"ＭＳ ゴシック";
+// Code pages of the library's character sets, in which a program passes face
+// names (0, not set, is taken as Shift-JIS like everywhere else).
+const UINT CHARSET_CODE_PAGE[5] = {932, 932, 949, 950, 936};
 
 const int GDI_CHARSET_TABLE[5] = {DEFAULT_CHARSET, SHIFTJIS_CHARSET, HANGUL_CHARSET, CHINESEBIG5_CHARSET,
                                   GB2312_CHARSET};
@@ -77,15 +82,46 @@ int RegisterDefaultHandle(int handle) {
   return 0;
 }
 
-HFONT CreateGdiFont(int height, int thickness, int italic, int gdiCharSet, const char* face) {
-  return CreateFontA(height, 0, 0, 0, thickness * 100, italic ? TRUE : FALSE, FALSE, FALSE,
+// A face name in the library's character set as UTF-16, cut to what a
+// LOGFONT holds; empty for none or an unconvertible name.
+void FaceNameToWide(const char* name, wchar_t* out) {
+  out[0] = 0;
+  if (name == nullptr || name[0] == 0) return;
+  const int charSet = GetCharSet();
+  const UINT codePage = charSet >= 0 && charSet <= 4 ? CHARSET_CODE_PAGE[charSet] : 932;
+  wchar_t wide[FONT_FACE_SIZE];
+  if (MultiByteToWideChar(codePage, 0, name, -1, wide, FONT_FACE_SIZE) <= 0) {
+    wide[FONT_FACE_SIZE - 1] = 0;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;
+  }
+  lstrcpynW(out, wide, LF_FACESIZE);
+}
+
+// A UTF-16 face name in the library's character set, as a zero-terminated
+// text of at most `bytes` - 1 bytes (a character that does not fit is left out).
+void FaceNameFromWide(const wchar_t* name, char* out, int bytes) {
+  const int charSet = GetCharSet();
+  const UINT codePage = charSet >= 0 && charSet <= 4 ? CHARSET_CODE_PAGE[charSet] : 932;
+  char text[LF_FULLFACESIZE * 2 + 1];
+  if (WideCharToMultiByte(codePage, 0, name, -1, text, sizeof text, nullptr, nullptr) <= 0) text[0] = 0;
+  int length = GetStringLength(text);
+  if (length > bytes - 1) {
+    length = bytes - 1;
+    if (GetCharBytePositionKind(text, length - 1, charSet) < 0) length--;
+  }
+  text[length] = 0;
+  CopyStringLimited(out, text, bytes - 1);
+}
+
+HFONT CreateGdiFont(int height, int thickness, int italic, int gdiCharSet, const wchar_t* face) {
+  return CreateFontW(height, 0, 0, 0, thickness * 100, italic ? TRUE : FALSE, FALSE, FALSE,
                      static_cast<DWORD>(gdiCharSet), 0, 0, NONANTIALIASED_QUALITY, FIXED_PITCH, face);
 }
 
 // The fall-back chains of a named and of the default face; null when all fail (logged).
-HFONT CreateFontWithFallBacks(int height, int thickness, int italic, int gdiCharSet, const char* name) {
+HFONT CreateFontWithFallBacks(int height, int thickness, int italic, int gdiCharSet, const wchar_t* name) {
   HFONT font;
-  if (name != nullptr && name[0] != 0) {
+  if (name[0] != 0) {
     font = CreateGdiFont(height, thickness, italic, gdiCharSet, name);
     if (font == nullptr) font = CreateGdiFont(height, thickness, italic, DEFAULT_CHARSET, name);
     if (font == nullptr) font = CreateGdiFont(height, thickness, italic, SHIFTJIS_CHARSET, name);
@@ -105,10 +141,12 @@ struct EnumFaceState {
   int max;
 };
 
-int CALLBACK EnumFontFaceCallback(const LOGFONTA* logFont, const TEXTMETRICA*, DWORD, LPARAM param) {
+int CALLBACK EnumFontFaceCallback(const LOGFONTW* logFont, const TEXTMETRICW*, DWORD, LPARAM param) {
   EnumFaceState* state = reinterpret_cast<EnumFaceState*>(param);
-  const char* fullName = reinterpret_cast<const char*>(reinterpret_cast<const ENUMLOGFONTEXA*>(logFont)->elfFullName);
-  if (fullName[0] == '@') return 1;
+  const wchar_t* wideName = reinterpret_cast<const ENUMLOGFONTEXW*>(logFont)->elfFullName;
+  if (wideName[0] == L'@') return 1;
+  char fullName[FONT_ENUM_ENTRY_SIZE];
+  FaceNameFromWide(wideName, fullName, FONT_ENUM_ENTRY_SIZE);
   for (int i = 0; i < state->count; i++)
     if (strcmp(state->buffer + i * FONT_ENUM_ENTRY_SIZE, fullName) == 0) return 1;
   char* entry = state->buffer + state->count * FONT_ENUM_ENTRY_SIZE;
@@ -442,8 +480,10 @@ int BuildFontData(int size, const FontCreateSettings* settings, int handle, cons
   HDC dc = nullptr;
   TEXTMETRICA metrics;
   int firstHeight = 0;
+  wchar_t wideName[LF_FACESIZE];
+  FaceNameToWide(name, wideName);
   for (int pass = 0; pass < 2; pass++) {
-    font = CreateFontWithFallBacks(baseHeight + extra, thickness, italic, FontCharSetToGdi(charSet), name);
+    font = CreateFontWithFallBacks(baseHeight + extra, thickness, italic, FontCharSetToGdi(charSet), wideName);
     if (font == nullptr) return -1;
     dc = CreateCompatibleDC(nullptr);
     if (dc == nullptr) {
@@ -453,6 +493,13 @@ int BuildFontData(int size, const FontCreateSettings* settings, int handle, cons
     }
     HGDIOBJ old = SelectObject(dc, font);
     GetTextMetricsA(dc, &metrics);
+    // GDI gives the nearest face it has when the one asked for is missing.
+    if (pass == 0) {
+      const wchar_t* wanted = wideName[0] != 0 ? wideName : DEFAULT_FACE;
+      wchar_t got[LF_FACESIZE];
+      if (GetTextFaceW(dc, LF_FACESIZE, got) > 0 && lstrcmpiW(got, wanted) != 0)
+        LogPrintfWide(LOG_FACE_REPLACED, wanted, got);
+    }
     if (pass == 1) {
       record->addedHeight = (metrics.tmHeight - firstHeight) / scale;
       SelectObject(dc, old);
@@ -606,9 +653,9 @@ int RecreateAllFontHandles() {
 }
 
 int EnumFontFaces(char* buffer, int maxCount, const char* faceName, int charSet) {
-  LOGFONTA logFont;
+  LOGFONTW logFont;
   memset(&logFont, 0, sizeof logFont);
-  if (faceName != nullptr) CopyStringLimited(logFont.lfFaceName, faceName, 31);
+  FaceNameToWide(faceName, logFont.lfFaceName);
   logFont.lfCharSet = static_cast<BYTE>(charSet < 0 ? DEFAULT_CHARSET : FontCharSetToGdi(charSet));
   logFont.lfPitchAndFamily = 0;
   char* temporary = nullptr;
@@ -620,7 +667,7 @@ int EnumFontFaces(char* buffer, int maxCount, const char* faceName, int charSet)
     state.max = 4096;
   }
   HDC dc = GetDC(nullptr);
-  EnumFontFamiliesExA(dc, &logFont, reinterpret_cast<FONTENUMPROCA>(EnumFontFaceCallback),
+  EnumFontFamiliesExW(dc, &logFont, reinterpret_cast<FONTENUMPROCW>(EnumFontFaceCallback),
                       reinterpret_cast<LPARAM>(&state), 0);
   ReleaseDC(nullptr, dc);
   if (temporary != nullptr) MemFree(temporary);
