@@ -47,6 +47,8 @@ int SetBlendMode(int mode, int parameter);
 int SetDrawTint(int red, int green, int blue);
 int SetSamplingMode(int mode);
 int SetClipRect(int left, int top, int right, int bottom);
+// 1: 3-D drawing tests and writes the Z buffer; 0 (the start): it does not.
+int SetUseZBuffer3D(int flag);
 // Render target of an index: index 0 is the draw target, and with a cube
 // render-target graphic (MakeBlankCubeGraph) surface 0..5 names the face
 // drawn into; further indices (shaders only) take a render-target graphic,

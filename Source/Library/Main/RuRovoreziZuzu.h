@@ -80,6 +80,8 @@ int ApplyProjection();
 int UpdateViewFrustum();
 Vector3* TransformByInverseCombined(Vector3* out, float x, float y, float z);
 int SetUseLighting(int flag);
+// 3-D drawing (the second Z setting set) tests and writes the Z buffer.
+int SetUseZBuffer3D(int flag);
 
 // Lights.
 int CreateLight();

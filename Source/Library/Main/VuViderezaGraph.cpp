@@ -15,6 +15,7 @@
 #include "RaRadaraServices.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaGraphView.h"
 #include "VuViderezaRebuild.h"
 #include "VuViderezaShadowMap.h"
 #include "ZiDezaru.h"
@@ -315,6 +316,7 @@ int TermGraphicRecord(HandleRecordHeader* header) {
   }
   if (GetDrawTarget() == header->handle) SetDrawTarget(-4);
   ForgetDrawTargetGraph(header->handle);
+  ForgetDestinationBlendGraph(header->handle);
   if (IsValidMemImg(&record->softImage)) ReleaseMemImg(&record->softImage);
   if (record->image != nullptr) {
     if (--record->image->refCount <= 0) FreeDescriptor(record->image);
