@@ -535,6 +535,8 @@ int SetUseLighting(int flag);
 int CreateDirectionalLight(float dx, float dy, float dz);
 int DeleteLightHandle(int handle);
 int DeleteAllLightsExceptStandard();
+// 1: 3-D drawing tests and writes the Z buffer; 0 (the start): it does not.
+int SetUseZBuffer3D(int flag);
 
 // ===========================================================================
 // Drawing.

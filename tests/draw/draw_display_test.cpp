@@ -22,6 +22,7 @@
 #include "VuViderezaDevice.h"
 #include "VuViderezaDraw.h"
 #include "VuViderezaGraph.h"
+#include "VuViderezaGraphView.h"
 #include "VuViderezaGraphics.h"
 #include "VuViderezaRenderState.h"
 #include "WindowFixture.h"
@@ -592,6 +593,61 @@ TEST_F(DrawDisplayTest, ADeviceRebuildKeepsTheDrawTargetAndItsArea) {
     }
   ReleaseBaseImage(&read);
   EXPECT_EQ(0, wrong);
+}
+
+// Shapes into a multi-sample render target and into an alpha render target
+// (drawn with the destination copy) give the pixels of a plain render
+// target: filled and outlined boxes, filled circles, over a drawn image.
+TEST_F(DrawDisplayTest, ShapesReachMultiSampleAndAlphaRenderTargets) {
+  const int image = MakeGraph(20, 12, Pattern, false);
+  ASSERT_GE(image, 0);
+  struct Kind {
+    const char* what;
+    int multiSample, alpha;
+  } kinds[] = {{"plain", 0, 0}, {"multi-sample", 4, 0}, {"alpha", 0, 1}, {"multi-sample alpha", 4, 1}};
+  std::vector<uint32_t> pictures[4];
+  for (int k = 0; k < 4; k++) {
+    GraphCreateSettings settings;
+    InitDrawableGraphSettings(&settings, 32, kinds[k].alpha);
+    settings.multiSampleType = kinds[k].multiSample;
+    const int target = CreateBlankGraphHandle(&settings, 64, 48, 0, 0, 0);
+    ASSERT_GT(target, 0) << kinds[k].what;
+    if (kinds[k].multiSample != 0 && IsMultiSampleGraph(target) != 1) GTEST_SKIP() << "no multi-sampling";
+    ASSERT_EQ(0, SetDrawTarget(target));
+    EXPECT_EQ(kinds[k].alpha, GraphDraw.destinationBlend) << kinds[k].what;
+    ASSERT_EQ(0, ClearDrawTarget(nullptr));
+    ASSERT_EQ(0, DrawImageAt(2, 2, image, 0));
+    ASSERT_EQ(0, DrawRectShape(10, 8, 30, 20, MakeColorValue(255, 0, 0), 1));
+    ASSERT_EQ(0, DrawRectShape(34, 4, 60, 30, MakeColorValue(0, 255, 0), 0));
+    ASSERT_EQ(0, DrawCircleShape(20, 34, 8, MakeColorValue(0, 0, 255), 1, 1));
+    ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+    BaseImageRecord read;
+    ASSERT_EQ(0, ReadGraphToBaseImage(target, &read));
+    for (int y = 0; y < 48; y++)
+      for (int x = 0; x < 64; x++) pictures[k].push_back(GetBaseImagePixelARGB8(&read, x, y) & 0xFFFFFF);
+    ReleaseBaseImage(&read);
+    DeleteGraphicHandle(target);
+  }
+  EXPECT_EQ(0xFF0000u, pictures[0][12 * 64 + 20]) << "the filled box on the plain target";
+  EXPECT_EQ(0x0000FFu, pictures[0][34 * 64 + 20]);
+  // Multi-sampling may smooth edges: pixels whose neighbours all have their
+  // colour are compared there.
+  auto uniform = [&](int x, int y) {
+    for (int dy = -1; dy <= 1; dy++)
+      for (int dx = -1; dx <= 1; dx++) {
+        const int nx = x + dx, ny = y + dy;
+        if (nx < 0 || ny < 0 || nx >= 64 || ny >= 48) continue;
+        if (pictures[0][ny * 64 + nx] != pictures[0][y * 64 + x]) return false;
+      }
+    return true;
+  };
+  for (int k = 1; k < 4; k++) {
+    int wrong = 0;
+    for (int y = 0; y < 48; y++)
+      for (int x = 0; x < 64; x++)
+        if (kinds[k].multiSample == 0 || uniform(x, y)) wrong += pictures[k][y * 64 + x] != pictures[0][y * 64 + x];
+    EXPECT_EQ(0, wrong) << kinds[k].what << ": filled box at (20, 12) " << std::hex << pictures[k][12 * 64 + 20];
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -22,6 +22,7 @@
 #include "VeRavoro.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
 #include "VuViderezaGraphics.h"
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShader.h"
@@ -556,6 +557,57 @@ TEST_F(GraphicsFakeTest, DeletingTheLastSlotLetsTheNextLightTakeIt) {
   InitializeLights();  // the graphics state reset keeps it
   EXPECT_NE(nullptr, GetLightRecord(GraphState.lights.standardLight));
   EXPECT_EQ(1, GraphState.lights.count);
+}
+
+// A lit draw gives the device the lights made since the last one, and
+// their constants carry position and direction in view space.
+TEST_F(GraphicsFakeTest, ALitDrawSendsNewLightsWithViewSpaceConstants) {
+  // Looking along +x: the world's +x is the view's +z.
+  SetCameraPositionAndTarget(0, 0, 0, 1, 0, 0, 0, 1, 0);
+  const int light = CreateDirectionalLight(2, 0, 0);
+  ASSERT_GT(light, 0);
+  fake.calls.clear();
+  ApplyDrawStateForTexture(nullptr, DRAW_FLAG_LIGHTING);
+  EXPECT_EQ(1, fake.Count("RS(137,1)")) << "lighting on\n" << fake.Joined();
+  const int index = GetLightRecord(light)->deviceIndex;
+  ASSERT_GE(index, 0);
+  ASSERT_LT(index, 4);
+  EXPECT_EQ(1, fake.Count("SetLight(" + std::to_string(index) + ",3)")) << fake.Joined();
+  const float* vertex = reinterpret_cast<const float*>(ShaderConstants.device[0].data);
+  const float* direction = vertex + (14 + 7 * index + 1) * 4;
+  EXPECT_NEAR(0.0f, direction[0], 1e-6f);
+  EXPECT_NEAR(0.0f, direction[1], 1e-6f);
+  EXPECT_NEAR(1.0f, direction[2], 1e-6f);
+  // A turned camera moves them again.
+  SetCameraPositionAndTarget(0, 0, 0, -1, 0, 0, 0, 1, 0);
+  EXPECT_NEAR(-1.0f, direction[2], 1e-6f);
+  // Switched off by the user, a lit draw leaves lighting off.
+  SetUseLighting(0);
+  fake.calls.clear();
+  ApplyDrawStateForTexture(nullptr, DRAW_FLAG_LIGHTING);
+  EXPECT_EQ(0, fake.Count("RS(137,1)")) << fake.Joined();
+  EXPECT_EQ(0, RenderState.lighting);
+  SetUseLighting(1);
+}
+
+// The 3-D Z switch sets the second Z setting set, which draws with bit 11 use.
+TEST_F(GraphicsFakeTest, TheThreeDZBufferSwitchTurnsZOnForThreeDDraws) {
+  ApplyDrawStateForTexture(nullptr, DRAW_FLAG_Z_SET_2);
+  fake.calls.clear();
+  EXPECT_EQ(0, SetUseZBuffer3D(0)) << "unchanged";
+  ASSERT_EQ(0, SetUseZBuffer3D(1));
+  EXPECT_EQ(1, RenderState.statesChanged);
+  ApplyDrawStateForTexture(nullptr, DRAW_FLAG_Z_SET_2);
+  EXPECT_EQ(1, fake.Count("RS(7,1)")) << fake.Joined();
+  EXPECT_EQ(1, fake.Count("RS(14,1)")) << fake.Joined();
+  // 2-D draws keep the first set (Z off).
+  fake.calls.clear();
+  ApplyDrawStateForTexture(nullptr, 0);
+  EXPECT_EQ(1, fake.Count("RS(7,0)")) << fake.Joined();
+  ASSERT_EQ(0, SetUseZBuffer3D(0));
+  fake.calls.clear();
+  ApplyDrawStateForTexture(nullptr, DRAW_FLAG_Z_SET_2);
+  EXPECT_EQ(0, fake.Count("RS(7,1)"));
 }
 
 }  // namespace

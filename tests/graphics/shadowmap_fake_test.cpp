@@ -17,6 +17,8 @@
 #include "VeRavoro.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
+#include "VuViderezaRenderState.h"
 #include "VuViderezaGraph.h"
 #include "VuViderezaGraphics.h"
 #include "VuViderezaShader.h"
@@ -334,6 +336,57 @@ TEST_F(ShadowMapFakeTest, DrawingIntoAMapUsesTheLightViewAndItsEndPutsTheCameraB
   EXPECT_EQ(0, GetShadowMapBeingDrawn());
   EXPECT_EQ(DeviceLayer.backBuffer, DeviceTargets[0]);
   EXPECT_EQ(0, memcmp(&view, &Transforms.view, sizeof view));
+}
+
+// The draw-target switch draws into a map: the map is render target 0 and
+// the draw target, with the light's view and a draw area of the whole map;
+// the next switch ends it and puts back the camera and the draw area, and a
+// switch from one map to another ends the first.
+TEST_F(ShadowMapFakeTest, TheDrawTargetSwitchDrawsIntoAMapAndTheNextSwitchEndsIt) {
+  fake.table.SetDeviceRenderTarget = [](DWORD index, IDirect3DSurface9* s) -> HRESULT {
+    if (index < 4) DeviceTargets[index] = s;
+    return D3D_OK;
+  };
+  const int map = MakeShadowMap(256, 128, 32, 1);
+  const int other = MakeShadowMap(64, 64, 16, 0);
+  ASSERT_GT(map, 0);
+  ASSERT_GT(other, 0);
+  ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  ASSERT_EQ(0, SetClipRect(10, 20, 300, 200));
+  const Matrix4 view = Transforms.view;
+  ASSERT_EQ(-1, SetDrawTargetFace(map, 1)) << "a map has one face";
+
+  ASSERT_EQ(0, SetDrawTarget(map));
+  ShadowMapRecord* r = Record(map);
+  EXPECT_EQ(map, GetDrawTarget());
+  EXPECT_EQ(map, GetShadowMapBeingDrawn());
+  EXPECT_EQ(1, r->beingDrawn);
+  EXPECT_EQ(r->surface, DeviceTargets[0]);
+  EXPECT_EQ(r->surface, GetCachedRenderTarget(0));
+  EXPECT_EQ(0, memcmp(&r->lightView, &Transforms.view, sizeof view));
+  EXPECT_EQ(256, GraphDraw.drawArea.right);
+  EXPECT_EQ(128, GraphDraw.drawArea.bottom);
+  EXPECT_EQ(256u, RenderState.viewport.Width);
+  // The light's projection reaches the device uncorrected.
+  Matrix4 combined;
+  GetCombinedProjection(&combined);
+  EXPECT_EQ(0, memcmp(&combined, &Transforms.projection, sizeof combined));
+
+  ASSERT_EQ(0, SetDrawTarget(other));
+  EXPECT_EQ(0, r->beingDrawn) << "the first map's drawing ended";
+  EXPECT_EQ(other, GetShadowMapBeingDrawn());
+  EXPECT_EQ(Record(other)->surface, DeviceTargets[0]);
+
+  ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
+  EXPECT_EQ(0, GetShadowMapBeingDrawn());
+  EXPECT_EQ(0, Record(other)->beingDrawn);
+  EXPECT_EQ(SCREEN_BACK, GetDrawTarget());
+  EXPECT_EQ(DeviceLayer.backBuffer, DeviceTargets[0]);
+  EXPECT_EQ(0, memcmp(&view, &Transforms.view, sizeof view)) << "the camera's view is back";
+  EXPECT_EQ(10, GraphDraw.drawArea.left);
+  EXPECT_EQ(20, GraphDraw.drawArea.top);
+  EXPECT_EQ(300, GraphDraw.drawArea.right);
+  EXPECT_EQ(200, GraphDraw.drawArea.bottom);
 }
 
 // A point through the sent rows (registers 44-46) lands where the light's

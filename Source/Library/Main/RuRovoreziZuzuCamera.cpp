@@ -232,6 +232,17 @@ Vector3* TransformByInverseCombined(Vector3* out, float x, float y, float z) {
   return out;
 }
 
+int SetUseZBuffer3D(int flag) {
+  const int on = flag ? 1 : 0;
+  DrawZSetting& z = GraphDraw.zSettings[1];
+  if (z.enable == on && z.write == on) return 0;
+  FlushVertexBatch(0);
+  z.enable = on;
+  z.write = on;
+  RenderState.statesChanged = 1;
+  return 0;
+}
+
 int SetUseLighting(int flag) {
   GraphState.lightingOff = !flag;
   SetLightingEnableCached(flag ? 1 : 0);

@@ -12,6 +12,7 @@
 // texture) through the device call table and the render-state cache.
 #include <string.h>
 
+#include "RuRovoreziZuzu.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDraw.h"
 #include "VuViderezaGraph.h"
@@ -521,7 +522,8 @@ void ApplyDrawStateForTexture(IDirect3DBaseTexture9* texture, int flags) {
   if (!(flags & DRAW_FLAG_LIGHTING)) {
     if (c.lighting) SetLightingEnableCached(0);
   } else {
-    SetLightingEnableCached(1);
+    // Changed lights reach the device (and their view-space constants).
+    ApplyLightsToDevice();
     SetDiffuseMaterialSourceCached(GraphDraw.diffuseSource);
     SetSpecularMaterialSourceCached(GraphDraw.specularSource);
   }

@@ -15,6 +15,7 @@
 #include "VuViderezaDraw.h"
 #include "VuViderezaDrawSoft.h"
 #include "VuViderezaGraph.h"
+#include "VuViderezaGraphView.h"
 #include "VuViderezaGraphicsSoftware.h"
 #include "VuViderezaMath.h"
 #include "VuViderezaRenderState.h"
@@ -328,9 +329,50 @@ int GetDrawTargetSurfaceIndex() { return GraphDraw.drawSurfaceIndex; }
 
 int SetDrawTarget(int target) { return SetDrawTargetFace(target, 0); }
 
+namespace {
+
+ShadowMapRecord* ShadowMapTarget(int target) {
+  return target > 0 ? reinterpret_cast<ShadowMapRecord*>(GetHandleRecordOfType(target, HANDLETYPE_SHADOWMAP))
+                    : nullptr;
+}
+
+// A shadow map as draw target: drawing into it begins (render target 0, its
+// depth surface, the light's view and projection; what they replace is
+// kept in the map until the next switch ends the drawing). The draw area is
+// the whole map, with no area correction of the light's projection.
+int SetShadowMapDrawTarget(int handle, ShadowMapRecord* map) {
+  if (!DeviceLayer.hardware || !HasDirect3DDevice() || map->surface == nullptr) return -1;
+  if (ShadowMaps.drawing && ShadowMaps.drawingHandle == handle) {
+    // Already drawn into (a rebuild sets render target 0 again).
+    SetRenderTargetCached(map->surface, 0);
+    ApplyDepthStencilForDrawTarget();
+    return 0;
+  }
+  if (BeginShadowMapDraw(handle) != 0) return -1;
+  GraphDraw.drawTarget = handle;
+  GraphDraw.drawSurfaceIndex = 0;
+  GraphDraw.drawScreenWidth = map->width;
+  GraphDraw.drawScreenHeight = map->height;
+  RenderState.choosePixelShader = 1;
+  UpdateDrawTargetBlendTexture();
+  const RECT area = {0, 0, map->width, map->height};
+  GraphDraw.requestedArea = area;
+  SetDrawAreaNoViewport(&area);
+  SetViewportRect(area.left, area.top, area.right, area.bottom);
+  SetScissorRectCached(&area);
+  Matrix4 identity;
+  CreateIdentityMatrix(&identity);
+  StoreScreenTransformMatrix(&identity);
+  StoreDrawAreaAdjustmentMatrix(&identity);
+  return 0;
+}
+
+}  // namespace
+
 int SetDrawTargetFace(int target, int face) {
   if (!Screen.graphicsUp || face < 0 || face > 5) return -1;
   WaitIfInactive();
+  if (ShadowMapRecord* map = ShadowMapTarget(target)) return face == 0 ? SetShadowMapDrawTarget(target, map) : -1;
   GraphicHandleRecord* record = nullptr;
   if (!IsScreenTarget(target)) {
     record = TargetGraphic(target);
@@ -339,6 +381,8 @@ int SetDrawTargetFace(int target, int face) {
   // Faces 1 to 5 exist only on a cube render target.
   if (face != 0 && (record == nullptr || !record->image->format.cube || record->image->textures[0].faces[face] == nullptr))
     return -1;
+  // Leaving a shadow map ends its drawing first (what it replaced comes back).
+  if (ShadowMaps.drawing) EndShadowMapDraw();
   const int oldTarget = GraphDraw.drawTarget;
   const int oldWidth = GraphDraw.drawScreenWidth, oldHeight = GraphDraw.drawScreenHeight;
   const int maskUse = GetMaskUseFlag();
@@ -351,7 +395,6 @@ int SetDrawTargetFace(int target, int face) {
   GraphDraw.drawSurfaceIndex = face;
   GraphDraw.drawScreenWidth = width;
   GraphDraw.drawScreenHeight = height;
-  GraphDraw.destinationBlend = record != nullptr ? 1 : 0;
   RenderState.choosePixelShader = 1;
 
   if (DeviceLayer.hardware) {
@@ -375,6 +418,7 @@ int SetDrawTargetFace(int target, int face) {
     MEMIMG* own = record != nullptr ? GetGraphicMemImg(record) : &SoftwareScreenImage;
     SoftwareDrawTarget = mask != nullptr ? mask : own;
   }
+  UpdateDrawTargetBlendTexture();
   if (target == SCREEN_FRONT) StartWindowTimer(1);
   if (width == oldWidth && height == oldHeight) {
     const RECT a = GraphDraw.drawArea;

@@ -324,8 +324,9 @@ void ColourFloats(unsigned int colour, int alpha, float* out) {
 int BeginFilterDrawState(FilterDrawSave* save) {
   memset(save, 0, sizeof *save);
   FlushVertexBatch(0);
-  for (int i = 0; i < 4; i++) save->renderTargets[i] = GetCachedRenderTarget(i);
-  for (int i = 1; i < 4; i++) {
+  // Every render-target index; a pass draws into index 0 alone.
+  for (int i = 0; i < FILTER_SAVED_TARGETS; i++) save->renderTargets[i] = GetCachedRenderTarget(i);
+  for (int i = 1; i < FILTER_SAVED_TARGETS; i++) {
     if (save->renderTargets[i] != nullptr) SetRenderTargetCached(nullptr, i);
   }
   save->blendMode = GraphDraw.blendMode;
@@ -357,7 +358,7 @@ int EndFilterDrawState(FilterDrawSave* save) {
       ReleaseComObject(save->depthSurface);
       save->depthSurface = nullptr;
     }
-    for (int i = 0; i < 4; i++) {
+    for (int i = 0; i < FILTER_SAVED_TARGETS; i++) {
       if (save->renderTargets[i] != nullptr || i > 0) SetRenderTargetCached(save->renderTargets[i], i);
     }
     // The viewport of the draw area again.

@@ -27,6 +27,7 @@ enum {
   GRAPH_BLEND_TYPES = 17,
   GRAPH_FILTER_MAX_ARGS = 8,
   FILTER_WORK_SLOTS = 3,  // two pass targets and a copy of the source
+  FILTER_SAVED_TARGETS = 16,  // render-target indices a filter pass saves
 };
 
 // The packed arguments of a type, in the order of its table (ints).
@@ -53,7 +54,7 @@ struct GraphFilterInfo {
 
 // What the filter passes change, saved and restored around them.
 struct FilterDrawSave {
-  IDirect3DSurface9* renderTargets[4];
+  IDirect3DSurface9* renderTargets[FILTER_SAVED_TARGETS];
   IDirect3DSurface9* depthSurface;
   int blendMode, blendParam;
   int samplingMode;

@@ -15,6 +15,7 @@
 #include "RaRadaraServices.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaGraphView.h"
 #include "VuViderezaRebuild.h"
 #include "VuViderezaShadowMap.h"
 #include "ZiDezaru.h"
@@ -326,6 +327,7 @@ int TermGraphicRecord(HandleRecordHeader* header) {
   }
   if (GetDrawTarget() == header->handle) SetDrawTarget(DRAW_TARGET_FRONT_SCREEN);
   ForgetDrawTargetGraph(header->handle);
+  ForgetDestinationBlendGraph(header->handle);
   if (IsValidMemImg(&record->softImage)) ReleaseMemImg(&record->softImage);
   if (record->image != nullptr) {
     if (--record->image->refCount <= 0) FreeDescriptor(record->image);

@@ -181,13 +181,19 @@ int ReadBackGraphicPixels(const RECT* rect, BaseImageRecord* out, int source, in
     if (surface == nullptr || GetSurfaceDesc(surface, &sd) != D3D_OK) return -1;
     if (!RectInside(rect, static_cast<int>(sd.Width), static_cast<int>(sd.Height))) return -1;
     format = sd.Format;
-    IDirect3DSurface9* system = CopyOutThroughTarget(surface, format, rect);
-    if (system == nullptr) return -1;
-    if (LockSurfaceRect(system, &locked, nullptr, lockFlags) != D3D_OK) {
-      ReleaseComObject(system);
-      return -1;
+    // The probe found locking the (lockable) back buffer faster: read in place.
+    if (DeviceCaps.useBackBufferLock == 1 && surface == DeviceLayer.backBuffer &&
+        LockSurfaceRect(surface, &locked, rect, lockFlags) == D3D_OK) {
+      ReadBack.lockedSurface = surface;
+    } else {
+      IDirect3DSurface9* system = CopyOutThroughTarget(surface, format, rect);
+      if (system == nullptr) return -1;
+      if (LockSurfaceRect(system, &locked, nullptr, lockFlags) != D3D_OK) {
+        ReleaseComObject(system);
+        return -1;
+      }
+      ReadBack.temporary = ReadBack.lockedSurface = system;
     }
-    ReadBack.temporary = ReadBack.lockedSurface = system;
   }
   const ColorFormatRecord* colour = GetPixelFormatDescriptor(format);
   if (colour == nullptr) {
@@ -278,6 +284,31 @@ int DrawGraphRectStretchedF(float x1, float y1, float x2, float y2, int x, int y
   return result;
 }
 
+namespace {
+
+// Copies src (in texture coordinates of surface) into the target at (dx, dy):
+// a StretchRect into a drawable single-texture target, else a read-back of
+// the source's texture textureIndex (-2: the back buffer) transferred.
+int CopySurfaceRectToGraph(IDirect3DSurface9* surface, const RECT& src, int source, int face, int textureIndex,
+                           GraphicHandleRecord* to, int target, int dx, int dy) {
+  const int w = src.right - src.left, h = src.bottom - src.top;
+  GraphTextureEntry* toEntry = EntryOf(to, 0);
+  const int toX = to->x + dx, toY = to->y + dy;
+  if (to->image->format.drawable && toEntry != nullptr && surface != nullptr && to->image->textureCount == 1 &&
+      toX + w <= toEntry->allocWidth && toY + h <= toEntry->allocHeight) {
+    const RECT dest = {toX, toY, toX + w, toY + h};
+    return StretchDeviceRect(surface, &src, toEntry->faces[0], &dest, D3DTEXF_NONE) == D3D_OK ? 0 : -1;
+  }
+  BaseImageRecord read;
+  if (ReadBackGraphicPixels(&src, &read, source, face, 1, textureIndex) != 0) return -1;
+  const RECT whole = {0, 0, w, h};
+  const int result = TransferImageToGraphTexture(&read, nullptr, target, &whole, dx, dy, 0, 0, 0);
+  EndGraphicPixelReadBack();
+  return result;
+}
+
+}  // namespace
+
 int CopyScreenRectToGraph(int source, int face, int x1, int y1, int x2, int y2, int dx, int dy, int target) {
   GraphicHandleRecord* to = GetGraphicRecord(target, 0);
   if (to == nullptr || to->image == nullptr) return -1;
@@ -296,31 +327,32 @@ int CopyScreenRectToGraph(int source, int face, int x1, int y1, int x2, int y2, 
   if (dx < 0 || dy < 0 || dx + w > to->width || dy + h > to->height) return -1;
   if (face < 0 || face > 5) face = 0;
   GraphicHandleRecord* from = GetGraphicRecord(source, 0);
-  GraphTextureEntry* fromEntry = EntryOf(from, 0);
-  IDirect3DSurface9* surface = nullptr;
-  if (fromEntry != nullptr) {
-    if (!RectInside(&rect, fromEntry->allocWidth, fromEntry->allocHeight)) return -1;
-    surface = fromEntry->multiSampleSurface != nullptr ? fromEntry->multiSampleSurface : fromEntry->faces[face];
-  } else {
-    if (from != nullptr) return -1;
-    surface = ScreenSurface();
+  if (from == nullptr) {
+    IDirect3DSurface9* surface = ScreenSurface();
     D3DSURFACE_DESC sd;
     if (surface == nullptr || GetSurfaceDesc(surface, &sd) != D3D_OK) return -1;
     if (!RectInside(&rect, static_cast<int>(sd.Width), static_cast<int>(sd.Height))) return -1;
+    return CopySurfaceRectToGraph(surface, rect, -2, face, 0, to, target, dx, dy);
   }
-  GraphTextureEntry* toEntry = EntryOf(to, 0);
-  const int toX = to->x + dx, toY = to->y + dy;
-  if (to->image->format.drawable && toEntry != nullptr && surface != nullptr && to->image->textureCount == 1 &&
-      toX + w <= toEntry->allocWidth && toY + h <= toEntry->allocHeight) {
-    const RECT dest = {toX, toY, toX + w, toY + h};
-    return StretchDeviceRect(surface, &rect, toEntry->faces[0], &dest, D3DTEXF_NONE) == D3D_OK ? 0 : -1;
+  // A tile or view lies somewhere in its shared image: each piece of it
+  // that the rectangle covers is copied from its own texture.
+  if (from->image == nullptr || !from->image->format.textureBacked || !RectInside(&rect, from->width, from->height))
+    return -1;
+  int copied = 0;
+  for (int i = 0; i < from->pieceCount; i++) {
+    const GraphPiece& p = from->pieces[i];
+    const int left = p.x > x1 ? p.x : x1, top = p.y > y1 ? p.y : y1;
+    const int right = p.x + p.width < x2 ? p.x + p.width : x2;
+    const int bottom = p.y + p.height < y2 ? p.y + p.height : y2;
+    if (left >= right || top >= bottom || p.entry == nullptr) continue;
+    const RECT inTexture = {p.texX + left - p.x, p.texY + top - p.y, p.texX + right - p.x, p.texY + bottom - p.y};
+    IDirect3DSurface9* surface = p.entry->multiSampleSurface != nullptr ? p.entry->multiSampleSurface : p.entry->faces[face];
+    const int index = static_cast<int>(p.entry - from->image->textures);
+    if (CopySurfaceRectToGraph(surface, inTexture, source, face, index, to, target, dx + left - x1, dy + top - y1) != 0)
+      return -1;
+    copied = 1;
   }
-  BaseImageRecord read;
-  if (ReadBackGraphicPixels(&rect, &read, fromEntry != nullptr ? source : -2, face, 1, 0) != 0) return -1;
-  const RECT whole = {0, 0, w, h};
-  const int result = TransferImageToGraphTexture(&read, nullptr, target, &whole, dx, dy, 0, 0, 0);
-  EndGraphicPixelReadBack();
-  return result;
+  return copied ? 0 : -1;
 }
 
 int CopyDrawTargetRectToGraph(int x1, int y1, int x2, int y2, int target, int) {
@@ -351,13 +383,22 @@ int GetWorkRenderTargetGraph(int floatFlag, int width, int height, int slot) {
 
 namespace {
 
+// The setup is read by the draws through the draw state's destination-blend
+// switch (the blend row) and the work surface the destination copy fills.
+void PublishDestinationBlend() {
+  GraphDraw.destinationBlend = DestinationBlend.active;
+  DrawTargetWorkSurface = DestinationBlend.active ? DestinationBlend.workSurface : nullptr;
+}
+
 int DestinationBlendOff() {
   DestinationBlend.workTexture = nullptr;
   DestinationBlend.targetSurface = DestinationBlend.workSurface = nullptr;
+  DestinationBlend.workHandle = 0;
   if (DestinationBlend.active) {
     DestinationBlend.active = 0;
     RenderState.statesChanged = 1;
   }
+  PublishDestinationBlend();
   return 0;
 }
 
@@ -369,10 +410,15 @@ int UpdateDrawTargetBlendTexture() {
   const int target = GetDrawTarget();
   GraphicHandleRecord* record = target >= -5 && target <= -2 ? nullptr : GetGraphicRecord(target, 0);
   GraphTextureEntry* entry = EntryOf(record, 0);
-  if (entry == nullptr || !record->image->format.alpha) return DestinationBlendOff();
+  if (entry == nullptr || !record->image->format.drawable || !record->image->format.alpha || !HasDirect3DDevice())
+    return DestinationBlendOff();
   const int work = GetWorkRenderTargetGraph(record->image->format.floatFlag, record->width, record->height, 0);
   GraphTextureEntry* workEntry = EntryOf(GetGraphicRecord(work, 0), 0);
-  if (workEntry == nullptr) return -1;
+  if (workEntry == nullptr) {
+    DestinationBlendOff();
+    return -1;
+  }
+  DestinationBlend.workHandle = work;
   DestinationBlend.workTexture = workEntry->texture;
   const int face = GetDrawTargetSurfaceIndex();
   DestinationBlend.targetSurface = entry->faces[face >= 0 && face < 6 ? face : 0];
@@ -383,7 +429,12 @@ int UpdateDrawTargetBlendTexture() {
     DestinationBlend.active = 1;
     RenderState.statesChanged = 1;
   }
+  PublishDestinationBlend();
   return 0;
+}
+
+void ForgetDestinationBlendGraph(int handle) {
+  if (handle != 0 && handle == DestinationBlend.workHandle) DestinationBlendOff();
 }
 
 int ResolveMultiSampleSurface(GraphTextureEntry* entry, int face) {

@@ -20,6 +20,7 @@ struct DestinationBlendSetup {
   IDirect3DSurface9* targetSurface;
   IDirect3DSurface9* workSurface;
   float invWidth, invHeight;  // of the work texture
+  int workHandle;             // the work render-target graphic, 0 none
   int active;
 };
 extern DestinationBlendSetup DestinationBlend;
@@ -47,8 +48,12 @@ int EndGraphicPixelReadBack();
 // max(w, h), per float-ness and slot (0 or 1). The handle or -1.
 int GetWorkRenderTargetGraph(int floatFlag, int width, int height, int slot);
 // After a draw-target change: the destination copy for a texture-backed
-// render-target graphic with alpha as draw target, else off. 0 / -1.
+// render-target graphic with alpha as draw target (no further render target
+// set), else off; the draw state's destination-blend switch and the work
+// surface follow it. 0 / -1.
 int UpdateDrawTargetBlendTexture();
+// A deleted work render target leaves the destination copy off.
+void ForgetDestinationBlendGraph(int handle);
 
 int ResolveMultiSampleSurface(GraphTextureEntry* entry, int face);
 int IsMultiSampleGraph(int handle);

@@ -325,12 +325,16 @@ int SetDrawTargetOfIndex(int index, int graphic, int surface) {
     if (target == nullptr) return -1;
     DrawTargets.graphs[index] = graphic;
     DrawTargets.surfaces[index] = face;
-    SetDeviceRenderTarget(static_cast<DWORD>(index), target);
+    UpdateDrawTargetBlendTexture();
+    // Through the render-target cache, so what saves and restores render
+    // targets (the filter passes) sees this one.
+    SetRenderTargetCached(target, index);
     return 0;
   }
   DrawTargets.graphs[index] = 0;
   DrawTargets.surfaces[index] = 0;
-  SetDeviceRenderTarget(static_cast<DWORD>(index), nullptr);
+  UpdateDrawTargetBlendTexture();
+  SetRenderTargetCached(nullptr, index);
   return 0;
 }
 
@@ -348,10 +352,11 @@ void ForgetDrawTargetGraph(int graphic) {
       EndDrawScene();
       SetDrawTexture(nullptr);
       ResolveIfMultiSample(graphic, DrawTargets.surfaces[i]);
-      SetDeviceRenderTarget(static_cast<DWORD>(i), nullptr);
+      SetRenderTargetCached(nullptr, i);
     }
     DrawTargets.graphs[i] = 0;
     DrawTargets.surfaces[i] = 0;
+    UpdateDrawTargetBlendTexture();
   }
 }
 

@@ -17,6 +17,7 @@
 #include "RuRovoreziZuzu.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
 #include "VuViderezaFilter.h"
 #include "VuViderezaGraph.h"
 #include "VuViderezaRebuild.h"
@@ -101,18 +102,10 @@ void CopyCameraValues(To* to, const From& from) {
   to->userProjection = from.userProjection;
 }
 
-// The screen or a graphic as render target 0 again, its surface on the device.
+// The screen or a graphic as draw target again (the draw-target switch sets
+// render target 0 through the render-target cache).
 void PutBackRenderTarget0(int target, int surface) {
-  SetDrawTargetOfIndex(0, target, surface == 0 ? 0 : surface);
-  GraphicHandleRecord* record = GetGraphicRecord(target, 0);
-  IDirect3DSurface9* device = nullptr;
-  if (record != nullptr && record->image != nullptr && record->image->textureCount > 0) {
-    GraphTextureEntry& e = record->image->textures[0];
-    device = e.multiSampleSurface != nullptr ? e.multiSampleSurface : e.faces[surface >= 0 && surface < 6 ? surface : 0];
-  } else {
-    device = DeviceLayer.subBackBuffer != nullptr ? DeviceLayer.subBackBuffer : DeviceLayer.backBuffer;
-  }
-  if (device != nullptr && HasDirect3DDevice()) SetDeviceRenderTarget(0, device);
+  if (SetDrawTargetOfIndex(0, target, surface) != 0) SetDrawTargetOfIndex(0, SCREEN_BACK, 0);
 }
 
 int EndDrawingInto(ShadowMapRecord* record) {
@@ -125,6 +118,8 @@ int EndDrawingInto(ShadowMapRecord* record) {
   for (int i = 1; i < 16; i++)
     if (s.targets[i] != 0) SetDrawTargetOfIndex(i, s.targets[i], s.surfaces[i]);
   ApplyDepthStencilForDrawTarget();
+  const RECT& a = s.drawArea;
+  SetClipRect(a.left, a.top, a.right, a.bottom);
   CopyCameraValues(&GraphState, s);
   StoreViewMatrix(&s.view);
   StoreProjectionMatrix(&s.projection);
@@ -295,6 +290,7 @@ int BeginShadowMapDraw(int handle) {
   ShadowMapRecord::SavedDrawState& s = record->saved;
   s.targets[0] = GetDrawTarget();
   s.surfaces[0] = GetDrawTargetSurfaceIndex();
+  s.drawArea = GraphDraw.requestedArea;
   for (int i = 1; i < 16; i++) s.targets[i] = GetDrawTargetOfIndex(i, &s.surfaces[i]);
   CopyCameraValues(&s, GraphState);
   s.view = Transforms.view;
@@ -305,10 +301,9 @@ int BeginShadowMapDraw(int handle) {
   ShadowMaps.drawing = 1;
   ShadowMaps.drawingHandle = handle;
   record->beingDrawn = 1;
-  SetDeviceRenderTarget(0, record->surface);
+  SetRenderTargetCached(record->surface, 0);
   ApplyDepthStencilForDrawTarget();
-  D3DVIEWPORT9 viewport = {0, 0, static_cast<DWORD>(record->width), static_cast<DWORD>(record->height), 0.0f, 1.0f};
-  SetDeviceViewport(&viewport);
+  SetViewportRect(0, 0, record->width, record->height);
   UpdateShadowMapMatrices(record);
   UpdateModelShaderSelection();
   return 0;

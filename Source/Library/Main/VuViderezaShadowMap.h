@@ -38,6 +38,7 @@ struct ShadowMapRecord {
   // What drawing into the map replaced, put back when it ends.
   struct SavedDrawState {
     int targets[16], surfaces[16];  // render targets 0-15 (0: the draw target)
+    RECT drawArea;                  // as last asked of SetClipRect
     Vector3 position, target, up;
     float verticalRotation, horizontalRotation, twist;
     Matrix4 viewCopy, view;
@@ -67,10 +68,11 @@ int ReleaseShadowMapHandleRecord(HandleRecordHeader* header);
 void BuildShadowLightBasis(Matrix4* basis, Vector3* unitDirection, float x, float y, float z);
 
 // Drawing into a map: render target 0 becomes the map (with its own depth
-// surface) and the light's view and projection replace the camera's; the
-// draw-target switch calls BeginShadowMapDraw. EndShadowMapDraw puts back
-// the render targets, camera, view and projection: 0, or -1 when no map is
-// being drawn.
+// surface) and the light's view and projection replace the camera's.
+// SetDrawTarget with a map's handle calls BeginShadowMapDraw and makes the
+// map the draw target; the next draw-target switch (or EndShadowMapDraw)
+// ends it, putting back the draw target, further render targets, draw
+// area, camera, view and projection: 0, or -1 when no map is being drawn.
 int BeginShadowMapDraw(int handle);
 // The handle of the map being drawn into (0 none).
 int GetShadowMapBeingDrawn();
