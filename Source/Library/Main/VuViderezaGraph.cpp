@@ -212,7 +212,6 @@ GraphImageDescriptor* AllocDescriptor(const GraphFormatDesc& desc, const GraphCr
   return image;
 }
 
-// Software mode: a descriptor holding one memory image of width x height.
 // The descriptor's whole image as a memory image. 0 / -1 (logged).
 int CreateDescriptorMemImg(GraphImageDescriptor* image) {
   const GraphFormatDesc& desc = image->format;
@@ -230,6 +229,7 @@ int CreateDescriptorMemImg(GraphImageDescriptor* image) {
   return 0;
 }
 
+// Software mode: a descriptor holding one memory image of width x height.
 GraphImageDescriptor* CreateSoftwareDescriptor(const GraphFormatDesc& desc, const GraphCreateSettings* settings,
                                                int width, int height) {
   GraphImageDescriptor* image = AllocDescriptor(desc, settings, width, height, 1);
