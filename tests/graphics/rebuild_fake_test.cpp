@@ -485,7 +485,9 @@ TEST_F(RebuildStatesFakeTest, AModeChangeShowsTheNewSizeWithTheScreenAsTheOnlyTa
     const size_t device = LastDevice();
     ASSERT_NE(std::string::npos, device);
     EXPECT_TRUE(SentAfter(device, "RT(0,surface)"));
-    EXPECT_TRUE(SentAfter(device, "RT(1,null)"));
+    // The new device starts with no further target; the cache knows it.
+    EXPECT_FALSE(SentAfter(device, "RT(1,surface)"));
+    EXPECT_EQ(nullptr, GetCachedRenderTarget(1));
   }
 }
 
