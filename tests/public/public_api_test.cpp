@@ -334,12 +334,6 @@ TEST(PublicGraphics, BaseImagesDerivedGraphsAndTargetCopies) {
         EXPECT_LE(Distance(frame.At(x, y), want), 2) << "derived " << x << "," << y;
       }
   }
-  if (!kHardware) {
-    // Software mode takes no graphic as draw target yet.
-    for (int handle : {half, graphic}) EXPECT_EQ(0, DeleteGraphicHandle(handle));
-    EXPECT_EQ(-1, DrawImageAt(0, 0, half, 0));
-    return;
-  }
   // Drawn into a drawable graphic through the draw-target switch, copied
   // from there into another graphic, and that drawn on the screen.
   const int target = MakeBlankGraph(16, 16, 1, 0);
