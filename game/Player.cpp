@@ -13,7 +13,39 @@
 
 namespace {
 
-const DrawClip PLAY_FIELD = {true, 210, 0, 750, 720};
+// The play field in pixels; positions count in thousandths of a pixel.
+enum { FIELD_LEFT = 210, FIELD_TOP = 0, FIELD_RIGHT = 750, FIELD_BOTTOM = 720, POSITION_UNIT = 1000 };
+const DrawClip PLAY_FIELD = {true, FIELD_LEFT, FIELD_TOP, FIELD_RIGHT, FIELD_BOTTOM};
+
+// Move directions in radians (y grows downwards).
+const double ANGLE_UP_LEFT = 3.92699081698725;
+const double ANGLE_UP_RIGHT = 5.49778714378215;
+const double ANGLE_DOWN_LEFT = 2.35619449019235;
+const double ANGLE_DOWN_RIGHT = 0.78539816339745;
+const double ANGLE_UP = 4.7123889803847;
+const double ANGLE_DOWN = 1.5707963267949;
+const double ANGLE_RIGHT = 0;
+
+// The special weapon rises along half a sine over its first frames.
+enum { SPECIAL_RISE_FRAMES = 60, SPECIAL_TILE_FRAMES = 15 };
+const double SPECIAL_RISE_PHASE_STEP = 0.026179938779915;  // pi / 120 a frame
+const double SPECIAL_RISE_HEIGHT = 5.0;
+
+// Starting values of the main player and its companions.
+enum {
+  PLAYER_START_ATTACK = 1000,
+  MAIN_PLAYER_SPEED = 4500,
+  MAIN_PLAYER_WIDTH = 55,
+  MAIN_PLAYER_HEIGHT = 80,
+  MAIN_PLAYER_RADIUS = 10,
+  MAIN_PLAYER_START_X = 480000,
+  MAIN_PLAYER_START_Y = 670000,
+  COMPANION_SIZE = 40,
+  COMPANION_RADIUS = 17,
+  OPTION_SPEED = 12000,
+  SPECIAL_SPEED = 300,
+  OPTION_MAX = 4,
+};
 
 enum { KEY_UP = 0, KEY_LEFT = 1, KEY_DOWN = 2, KEY_RIGHT = 3, KEY_FIRE = 4, KEY_LASER = 5,
        KEY_SPECIAL = 6 };
@@ -72,14 +104,14 @@ PlayerSteer SteerFromKeys(const int c[4]) {
   s.Moves = true;
   bool up = c[KEY_UP] > 0, left = c[KEY_LEFT] > 0, down = c[KEY_DOWN] > 0,
        right = c[KEY_RIGHT] > 0;
-  if (up && left) s.Angle = 3.92699081698725;
-  else if (up && right) s.Angle = 5.49778714378215;
-  else if (down && left) s.Angle = 2.35619449019235;
-  else if (down && right) s.Angle = 0.78539816339745;
-  else if (direction == KEY_UP) s.Angle = 4.7123889803847;
+  if (up && left) s.Angle = ANGLE_UP_LEFT;
+  else if (up && right) s.Angle = ANGLE_UP_RIGHT;
+  else if (down && left) s.Angle = ANGLE_DOWN_LEFT;
+  else if (down && right) s.Angle = ANGLE_DOWN_RIGHT;
+  else if (direction == KEY_UP) s.Angle = ANGLE_UP;
   else if (direction == KEY_LEFT) s.Angle = PI;
-  else if (direction == KEY_DOWN) s.Angle = 1.5707963267949;
-  else s.Angle = 0;
+  else if (direction == KEY_DOWN) s.Angle = ANGLE_DOWN;
+  else s.Angle = ANGLE_RIGHT;
   return s;
 }
 
@@ -101,7 +133,7 @@ void OptionOffset(int count, int index, int* dx, int* dy) {
 
 CPlayer::CPlayer()
     : Faces(), PlayerId(0), OptionIndex(0), LiveShotCount(0), PatternId(-1), AbsorbedCount(0) {
-  Attack = 1000;
+  Attack = PLAYER_START_ATTACK;
   Work[PLAYER_WORK_TILT] = 0;
   NoHit = false;
   for (int& t : Tiles) t = -1;
@@ -192,11 +224,11 @@ void CPlayer::UpdateMainPlayer() {
   }
 
   // 8. Clamp to the play field.
-  int hw = (ImageWidth / 2) * 1000, hh = (ImageHeight / 2) * 1000;
-  if (X < 210000 + hw) X = 210000 + hw;
-  if (X > 750000 - hw) X = 750000 - hw;
-  if (Y < hh) Y = hh;
-  if (Y > 720000 - hh) Y = 720000 - hh;
+  int hw = (ImageWidth / 2) * POSITION_UNIT, hh = (ImageHeight / 2) * POSITION_UNIT;
+  if (X < FIELD_LEFT * POSITION_UNIT + hw) X = FIELD_LEFT * POSITION_UNIT + hw;
+  if (X > FIELD_RIGHT * POSITION_UNIT - hw) X = FIELD_RIGHT * POSITION_UNIT - hw;
+  if (Y < FIELD_TOP * POSITION_UNIT + hh) Y = FIELD_TOP * POSITION_UNIT + hh;
+  if (Y > FIELD_BOTTOM * POSITION_UNIT - hh) Y = FIELD_BOTTOM * POSITION_UNIT - hh;
 
   // 9. Lean and tile.
   if (steer.Lean != 0) {
@@ -225,18 +257,18 @@ void CPlayer::UpdateOption() {
   OptionOffset(StatusInstance.GetStatusField(PlayerId, STATUS_OPTION_COUNT), OptionIndex, &ox, &oy);
   int tx = mx + ox, ty = my + oy;
   int dx = tx - x, dy = ty - y;
-  double step = Speed / 1000.0;
+  double step = static_cast<double>(Speed) / POSITION_UNIT;
   double fx, fy;
   if (sqrt(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy) <= step) {
     fx = tx;
     fy = ty;
   } else {
     double a = atan2(static_cast<double>(dy), static_cast<double>(dx));
-    fx = X / 1000.0 + cos(a) * step;
-    fy = Y / 1000.0 + sin(a) * step;
+    fx = static_cast<double>(X) / POSITION_UNIT + cos(a) * step;
+    fy = static_cast<double>(Y) / POSITION_UNIT + sin(a) * step;
   }
-  X = static_cast<int>(fx * 1000);
-  Y = static_cast<int>(fy * 1000);
+  X = static_cast<int>(fx * POSITION_UNIT);
+  Y = static_cast<int>(fy * POSITION_UNIT);
   ShowTile(0);
 }
 
@@ -244,12 +276,12 @@ void CPlayer::UpdateSpecial() {
   int& age = Work[PLAYER_WORK_SPECIAL_AGE];
   int& life = Work[PLAYER_WORK_SPECIAL_LIFE];
   if (life == 0) life = PLAYER_SPECIAL_LIFE;
-  double step = Speed / 1000.0;
-  double y = Y / 1000.0;
-  if (age < 60) y -= (sin(age * 0.026179938779915 + PI) + 1.0) * 5.0 + step;
+  double step = static_cast<double>(Speed) / POSITION_UNIT;
+  double y = static_cast<double>(Y) / POSITION_UNIT;
+  if (age < SPECIAL_RISE_FRAMES) y -= (sin(age * SPECIAL_RISE_PHASE_STEP + PI) + 1.0) * SPECIAL_RISE_HEIGHT + step;
   else y -= step;
-  Y = static_cast<int>(y * 1000);
-  ShowTile((age / 15) % 4);
+  Y = static_cast<int>(y * POSITION_UNIT);
+  ShowTile((age / SPECIAL_TILE_FRAMES) % 4);
   if (++age > life) {
     if (Faces.BulletPtn != nullptr)
       PatternId = Faces.BulletPtn->CreatePattern(PTN_QUINSEL_FLASH, PlayerId, 0, 0, AbsorbedCount, 0);
@@ -286,12 +318,12 @@ void CPlayerCtl::SetUp(const MessengerSet& faces) {
   p->Angle = 0;
   CopyTiles(0, 0, p->Tiles);
   p->ShowTile(0);
-  p->Radius = 10;
-  p->Speed = 4500;
-  p->ImageWidth = 55;
-  p->ImageHeight = 80;
-  p->X = 480000;
-  p->Y = 670000;
+  p->Radius = MAIN_PLAYER_RADIUS;
+  p->Speed = MAIN_PLAYER_SPEED;
+  p->ImageWidth = MAIN_PLAYER_WIDTH;
+  p->ImageHeight = MAIN_PLAYER_HEIGHT;
+  p->X = MAIN_PLAYER_START_X;
+  p->Y = MAIN_PLAYER_START_Y;
   Append(p);
 }
 
@@ -318,8 +350,8 @@ void CPlayerCtl::GetPlayerPosRaw(int id, int* x, int* y) {
 void CPlayerCtl::GetPlayerPosF(int id, double* x, double* y) {
   CPlayer* p = Find(CHAR_KIND_PLAYER, id);
   if (p == nullptr || x == nullptr || y == nullptr) return;
-  *x = p->X / 1000.0;
-  *y = p->Y / 1000.0;
+  *x = static_cast<double>(p->X) / POSITION_UNIT;
+  *y = static_cast<double>(p->Y) / POSITION_UNIT;
 }
 
 void CPlayerCtl::GetSpecialPosRaw(int id, int* x, int* y) {
@@ -344,19 +376,19 @@ CPlayer* CPlayerCtl::NewCompanion(int kindWord, int id, int speed) {
   p->Shape = CHAR_SHAPE_CIRCLE;
   CopyTiles(3, 2, p->Tiles);
   p->ShowTile(0);
-  p->ImageWidth = 40;
-  p->ImageHeight = 40;
-  p->Radius = 17;
+  p->ImageWidth = COMPANION_SIZE;
+  p->ImageHeight = COMPANION_SIZE;
+  p->Radius = COMPANION_RADIUS;
   p->Speed = speed;
-  p->X = x * 1000;
-  p->Y = y * 1000;
+  p->X = x * POSITION_UNIT;
+  p->Y = y * POSITION_UNIT;
   return p;
 }
 
 void CPlayerCtl::AddOption(int id) {
   int count = StatusInstance.GetStatusField(id, STATUS_OPTION_COUNT);
-  if (Head == nullptr || count > 4) return;
-  CPlayer* p = NewCompanion(CHAR_KIND_OPTION, id, 12000);
+  if (Head == nullptr || count > OPTION_MAX) return;
+  CPlayer* p = NewCompanion(CHAR_KIND_OPTION, id, OPTION_SPEED);
   if (p == nullptr) return;
   p->OptionIndex = count;
   Append(p);
@@ -364,7 +396,7 @@ void CPlayerCtl::AddOption(int id) {
 
 void CPlayerCtl::StartSpecial(int id) {
   if (Head == nullptr || HasSpecial(id)) return;
-  CPlayer* p = NewCompanion(CHAR_KIND_SPECIAL, id, 300);
+  CPlayer* p = NewCompanion(CHAR_KIND_SPECIAL, id, SPECIAL_SPEED);
   if (p == nullptr) return;
   p->AbsorbedCount = 0;
   Append(p);
