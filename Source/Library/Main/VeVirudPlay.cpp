@@ -194,19 +194,22 @@ int LoadSoundFileWithBuffers(const char* file, int bufferCount, int sharedStream
 }
 
 namespace {
-int LoadSoundFileJob(ASyncJob* job) {
-  int offset = 0;
+// What a loading job needs, copied whole into the job's parameter area.
+struct LoadSoundJobParams {
   SoundLoadSettings settings;
-  int size = 0;
-  const void* data = UnpackASyncData(job->params, &offset, &size);
-  memcpy(&settings, data, sizeof(settings));
-  int handle = UnpackASyncInt(job->params, &offset);
-  const char* path = UnpackASyncString(job->params, &offset);
-  int bufferCount = UnpackASyncInt(job->params, &offset);
-  int shared = UnpackASyncInt(job->params, &offset);
-  int result = LoadSoundIntoHandle(&settings, path, bufferCount, shared, handle, 1);
-  SubHandleAsyncCount(handle);
-  if (result != 0) DeleteHandle(handle);
+  int handle;
+  int bufferCount;
+  int sharedStreamHandle;
+  char path[FILE_PATH_SIZE];
+};
+
+int LoadSoundFileJob(ASyncJob* job) {
+  LoadSoundJobParams params;
+  memcpy(&params, job->params, sizeof(params));
+  int result = LoadSoundIntoHandle(&params.settings, params.path, params.bufferCount, params.sharedStreamHandle,
+                                   params.handle, 1);
+  SubHandleAsyncCount(params.handle);
+  if (result != 0) DeleteHandle(params.handle);
   return 0;
 }
 }  // namespace
@@ -222,23 +225,19 @@ int LoadSoundFileCore(const SoundLoadSettings* settings, const char* file, int b
     return -1;
   }
   if (async && !fromJob) {
-    int size = 0;
-    PackASyncData(nullptr, &size, settings, sizeof(*settings));
-    PackASyncInt(nullptr, &size, handle);
-    PackASyncString(nullptr, &size, fullPath);
-    PackASyncInt(nullptr, &size, bufferCount);
-    PackASyncInt(nullptr, &size, sharedStreamHandle);
-    ASyncJob* job = AllocASyncJob(size);
+    ASyncJob* job = AllocASyncJob(sizeof(LoadSoundJobParams));
     if (job == nullptr) {
       DeleteHandle(handle);
       return -1;
     }
-    int offset = 0;
-    PackASyncData(job->params, &offset, settings, sizeof(*settings));
-    PackASyncInt(job->params, &offset, handle);
-    PackASyncString(job->params, &offset, fullPath);
-    PackASyncInt(job->params, &offset, bufferCount);
-    PackASyncInt(job->params, &offset, sharedStreamHandle);
+    LoadSoundJobParams params;
+    memset(&params, 0, sizeof(params));
+    params.settings = *settings;
+    params.handle = handle;
+    params.bufferCount = bufferCount;
+    params.sharedStreamHandle = sharedStreamHandle;
+    CopyString(params.path, fullPath);
+    memcpy(job->params, &params, sizeof(params));
     job->function = LoadSoundFileJob;
     if (AddASyncJobForHandle(job, handle) < 0) {
       DeleteHandle(handle);
