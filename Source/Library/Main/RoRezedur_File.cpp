@@ -85,22 +85,27 @@ struct SearchRecord {
 
 const char ArchiveExtension[] = "RVA";
 
-OpenFileRecord* OpenFiles[ARCHIVE_OPEN_FILE_MAX];
-int OpenFileCount = 0;
-SharedArchive* Archives[ARCHIVE_TABLE_MAX];
-int ArchiveCount = 0;
-SearchRecord* Searches = nullptr;
-int TableLoads = 0;
-int LayerStarted = 0;
-char KeyText[ARCHIVE_PATH_SIZE] = "";
-
 // The last archive found for a path.
-struct {
+struct ArchiveLookupCache {
   int valid;
   char path[ARCHIVE_PATH_SIZE];  // folder prefix + "." + extension
   int prefixLength;
   int index;
-} LookupCache;
+};
+
+// Everything the layer holds, guarded by the layer lock.
+struct ArchiveLayerState {
+  OpenFileRecord* openFiles[ARCHIVE_OPEN_FILE_MAX];
+  int openFileCount;
+  SharedArchive* archives[ARCHIVE_TABLE_MAX];
+  int archiveCount;
+  SearchRecord* searches;  // live searches, newest first
+  int tableLoads;
+  int started;
+  char keyText[ARCHIVE_PATH_SIZE];
+  ArchiveLookupCache lookupCache;
+};
+ArchiveLayerState Layer;
 
 OnceLockRecord LayerLock;
 
@@ -113,61 +118,61 @@ struct LayerGuard {
 // Shared archives
 
 void CloseSharedArchive(int index) {
-  SharedArchive* shared = Archives[index];
+  SharedArchive* shared = Layer.archives[index];
   CloseArchive(&shared->record);
   MemFree(shared);
-  Archives[index] = nullptr;
-  --ArchiveCount;
+  Layer.archives[index] = nullptr;
+  --Layer.archiveCount;
 }
 
 int CloseUnusedArchivesLocked() {
   for (int i = 0; i < ARCHIVE_TABLE_MAX; ++i)
-    if (Archives[i] != nullptr && Archives[i]->refCount <= 0) CloseSharedArchive(i);
+    if (Layer.archives[i] != nullptr && Layer.archives[i]->refCount <= 0) CloseSharedArchive(i);
   return 0;
 }
 
 // The index of the open archive at `path` with its count raised, opening
 // it when needed; -1 when it does not open.
 int OpenArchiveShared(int hint, const char* path) {
-  if (hint >= 0 && hint < ARCHIVE_TABLE_MAX && Archives[hint] != nullptr &&
-      CompareStrings(Archives[hint]->path, path) == 0) {
-    ++Archives[hint]->refCount;
+  if (hint >= 0 && hint < ARCHIVE_TABLE_MAX && Layer.archives[hint] != nullptr &&
+      CompareStrings(Layer.archives[hint]->path, path) == 0) {
+    ++Layer.archives[hint]->refCount;
     return hint;
   }
   int freeIndex = -1;
   for (int i = 0; i < ARCHIVE_TABLE_MAX; ++i) {
-    if (Archives[i] == nullptr) {
+    if (Layer.archives[i] == nullptr) {
       if (freeIndex < 0) freeIndex = i;
-    } else if (CompareStrings(Archives[i]->path, path) == 0) {
-      ++Archives[i]->refCount;
+    } else if (CompareStrings(Layer.archives[i]->path, path) == 0) {
+      ++Layer.archives[i]->refCount;
       return i;
     }
   }
-  if (ArchiveCount >= ARCHIVE_TABLE_MAX || freeIndex < 0) {
+  if (Layer.archiveCount >= ARCHIVE_TABLE_MAX || freeIndex < 0) {
     CloseUnusedArchivesLocked();
-    if (ArchiveCount >= ARCHIVE_TABLE_MAX) return -1;
+    if (Layer.archiveCount >= ARCHIVE_TABLE_MAX) return -1;
     for (int i = 0; i < ARCHIVE_TABLE_MAX && freeIndex < 0; ++i)
-      if (Archives[i] == nullptr) freeIndex = i;
+      if (Layer.archives[i] == nullptr) freeIndex = i;
     if (freeIndex < 0) return -1;
   }
   if (GetStringLength(path) >= ARCHIVE_PATH_SIZE) return -1;
   SharedArchive* shared = static_cast<SharedArchive*>(MEM_ALLOC(sizeof(SharedArchive)));
   if (shared == nullptr) return -1;
-  if (OpenArchiveFileTablesOnly(&shared->record, path, KeyText) != 0) {
+  if (OpenArchiveFileTablesOnly(&shared->record, path, Layer.keyText) != 0) {
     MemFree(shared);
     return -1;
   }
   shared->refCount = 1;
   CopyString(shared->path, path);
-  Archives[freeIndex] = shared;
-  ++ArchiveCount;
-  ++TableLoads;
+  Layer.archives[freeIndex] = shared;
+  ++Layer.archiveCount;
+  ++Layer.tableLoads;
   return freeIndex;
 }
 
 void ReleaseSharedArchive(int index) {
-  if (index < 0 || index >= ARCHIVE_TABLE_MAX || Archives[index] == nullptr) return;
-  if (Archives[index]->refCount > 0) --Archives[index]->refCount;
+  if (index < 0 || index >= ARCHIVE_TABLE_MAX || Layer.archives[index] == nullptr) return;
+  if (Layer.archives[index]->refCount > 0) --Layer.archives[index]->refCount;
 }
 
 // Upper-cased full path of `path`; -1 when it cannot be made.
@@ -182,17 +187,17 @@ int MakeUpperFullPath(const char* path, char* full) {
 // it. -1 when none does.
 int FindArchiveForPath(const char* full, int* inside) {
   const int length = GetStringLength(full);
-  if (LookupCache.valid) {
-    const int prefix = LookupCache.prefixLength;
-    if (prefix < length && CompareStringsLimited(full, LookupCache.path, prefix) == 0 &&
+  if (Layer.lookupCache.valid) {
+    const int prefix = Layer.lookupCache.prefixLength;
+    if (prefix < length && CompareStringsLimited(full, Layer.lookupCache.path, prefix) == 0 &&
         IsPathSeparator(full[prefix])) {
-      const int index = OpenArchiveShared(LookupCache.index, LookupCache.path);
+      const int index = OpenArchiveShared(Layer.lookupCache.index, Layer.lookupCache.path);
       if (index >= 0) {
-        LookupCache.index = index;
+        Layer.lookupCache.index = index;
         *inside = prefix + 1;
         return index;
       }
-      LookupCache.valid = 0;
+      Layer.lookupCache.valid = 0;
     }
   }
 
@@ -233,10 +238,10 @@ int FindArchiveForPath(const char* full, int* inside) {
     CopyString(candidate + i + 1, ArchiveExtension);
     const int index = OpenArchiveShared(-1, candidate);
     if (index >= 0) {
-      LookupCache.valid = 1;
-      CopyString(LookupCache.path, candidate);
-      LookupCache.prefixLength = i;
-      LookupCache.index = index;
+      Layer.lookupCache.valid = 1;
+      CopyString(Layer.lookupCache.path, candidate);
+      Layer.lookupCache.prefixLength = i;
+      Layer.lookupCache.index = index;
       *inside = i + 1;
       return index;
     }
@@ -458,7 +463,7 @@ OpenFileRecord* LookupOpenFile(StreamHandle handle) {
   if ((handle & ARCHIVE_HANDLE_TAG) != ARCHIVE_HANDLE_TAG) return nullptr;
   const uintptr_t index = handle & ARCHIVE_HANDLE_INDEX_MASK;
   if (index >= ARCHIVE_OPEN_FILE_MAX) return nullptr;
-  return OpenFiles[index];
+  return Layer.openFiles[index];
 }
 
 // ---------------------------------------------------------------------------
@@ -492,7 +497,7 @@ void FillDotInfo(const char* name, FileInfoRecord* info) {
 
 // The next entry of a search inside an archive that matches, or -1.
 int NextArchiveMatch(SearchRecord* search, FileInfoRecord* info) {
-  const ArchiveRecord* archive = &Archives[search->archiveIndex]->record;
+  const ArchiveRecord* archive = &Layer.archives[search->archiveIndex]->record;
   const int charSet = archive->charSet;
   if (search->phase == 0) {
     search->phase = 1;
@@ -526,7 +531,7 @@ int NextArchiveMatch(SearchRecord* search, FileInfoRecord* info) {
 }
 
 void FreeSearch(SearchRecord* search) {
-  for (SearchRecord** link = &Searches; *link != nullptr; link = &(*link)->next)
+  for (SearchRecord** link = &Layer.searches; *link != nullptr; link = &(*link)->next)
     if (*link == search) {
       *link = search->next;
       break;
@@ -539,7 +544,7 @@ void FreeSearch(SearchRecord* search) {
 }
 
 SearchRecord* LookupSearch(intptr_t handle) {
-  for (SearchRecord* search = Searches; search != nullptr; search = search->next)
+  for (SearchRecord* search = Layer.searches; search != nullptr; search = search->next)
     if (reinterpret_cast<intptr_t>(search) == handle) return search;
   return nullptr;
 }
@@ -548,7 +553,7 @@ SearchRecord* LookupSearch(intptr_t handle) {
 // inside the archive whose last component is the pattern). -1 when the
 // folder is not there.
 int StartArchiveSearch(SearchRecord* search, const char* inside) {
-  ArchiveRecord* archive = &Archives[search->archiveIndex]->record;
+  ArchiveRecord* archive = &Layer.archives[search->archiveIndex]->record;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(inside);
   int last = 0;
   for (int i = 0; p[i] != 0;) {
@@ -584,12 +589,12 @@ int StartArchiveSearch(SearchRecord* search, const char* inside) {
 StreamHandle ArchiveFileOpen(const char* path, int cacheFlag, int blockFlag, int asyncFlag) {
   if (path == nullptr) return 0;
   LayerGuard guard;
-  if (OpenFileCount >= ARCHIVE_OPEN_FILE_MAX) {
+  if (Layer.openFileCount >= ARCHIVE_OPEN_FILE_MAX) {
     LogPrintf(LOG_TOO_MANY_FILES);
     return 0;
   }
   int index = 0;
-  while (index < ARCHIVE_OPEN_FILE_MAX && OpenFiles[index] != nullptr) ++index;
+  while (index < ARCHIVE_OPEN_FILE_MAX && Layer.openFiles[index] != nullptr) ++index;
   OpenFileRecord* record =
       index < ARCHIVE_OPEN_FILE_MAX ? static_cast<OpenFileRecord*>(MEM_ALLOC(sizeof(OpenFileRecord))) : nullptr;
   if (record == nullptr) {
@@ -610,15 +615,15 @@ StreamHandle ArchiveFileOpen(const char* path, int cacheFlag, int blockFlag, int
   } else {
     record->kind = FILE_KIND_MEMBER;
     record->archiveIndex = archiveIndex;
-    opened = OpenArchiveMember(&record->member, &Archives[archiveIndex]->record, full + inside, asyncFlag) == 0;
+    opened = OpenArchiveMember(&record->member, &Layer.archives[archiveIndex]->record, full + inside, asyncFlag) == 0;
     if (!opened) ReleaseSharedArchive(archiveIndex);
   }
   if (!opened) {
     MemFree(record);
     return 0;
   }
-  OpenFiles[index] = record;
-  ++OpenFileCount;
+  Layer.openFiles[index] = record;
+  ++Layer.openFileCount;
   return static_cast<StreamHandle>(index) | ARCHIVE_HANDLE_TAG;
 }
 
@@ -633,8 +638,8 @@ int ArchiveFileClose(StreamHandle handle) {
     CloseFileAccess(record->disk);
   }
   MemFree(record);
-  OpenFiles[handle & ARCHIVE_HANDLE_INDEX_MASK] = nullptr;
-  --OpenFileCount;
+  Layer.openFiles[handle & ARCHIVE_HANDLE_INDEX_MASK] = nullptr;
+  --Layer.openFileCount;
   return 0;
 }
 
@@ -706,8 +711,8 @@ intptr_t ArchiveFindFirst(const char* pattern, FileInfoRecord* info) {
       return -1;
     }
   }
-  search->next = Searches;
-  Searches = search;
+  search->next = Layer.searches;
+  Layer.searches = search;
   return reinterpret_cast<intptr_t>(search);
 }
 
@@ -740,10 +745,10 @@ const FileStreamFunctionTable* GetArchiveFileFunctions() {
 
 int StartArchiveLayer() {
   LayerGuard guard;
-  if (LayerStarted) return -1;
+  if (Layer.started) return -1;
   CloseUnusedArchivesLocked();
-  TableLoads = 0;
-  LayerStarted = 1;
+  Layer.tableLoads = 0;
+  Layer.started = 1;
   return 0;
 }
 
@@ -752,16 +757,16 @@ int StartArchiveLayer() {
 // break it.
 int EndArchiveLayer() {
   LayerGuard guard;
-  if (!LayerStarted) return -1;
+  if (!Layer.started) return -1;
   CloseUnusedArchivesLocked();
-  LookupCache.valid = 0;
-  LayerStarted = 0;
+  Layer.lookupCache.valid = 0;
+  Layer.started = 0;
   return 0;
 }
 
 int SetArchiveKeyText(const char* keyText) {
   LayerGuard guard;
-  CopyStringLimited(KeyText, keyText != nullptr ? keyText : "", ARCHIVE_PATH_SIZE - 1);
+  CopyStringLimited(Layer.keyText, keyText != nullptr ? keyText : "", ARCHIVE_PATH_SIZE - 1);
   return 0;
 }
 
@@ -804,8 +809,8 @@ int MatchArchiveWildcard(const char* pattern, const char* name, int charSet) {
 int GetArchiveLayerStats(ArchiveLayerStats* stats) {
   if (stats == nullptr) return -1;
   LayerGuard guard;
-  stats->openArchives = ArchiveCount;
-  stats->openFiles = OpenFileCount;
-  stats->tableLoads = TableLoads;
+  stats->openArchives = Layer.archiveCount;
+  stats->openFiles = Layer.openFileCount;
+  stats->tableLoads = Layer.tableLoads;
   return 0;
 }
