@@ -515,6 +515,13 @@ int InitializeSound() {
     CreateSilentBuffer();
     LogDirectSoundDetails();
   }
+  if (SoundSystem.xaudio28) {
+    SoundSystem.playBackend = &XAudio28PlayBackend;
+  } else if (SoundSystem.xaudio27) {
+    SoundSystem.playBackend = &XAudio27PlayBackend;
+  } else {
+    SoundSystem.playBackend = &DirectSoundPlayBackend;
+  }
 
   InitHandleType(HANDLETYPE_SOUND, sizeof(SoundRecord), 32768, InitSoundHandleRecord, ReleaseSoundHandleRecord,
                  "サウンド");
@@ -588,6 +595,7 @@ int TerminateSound() {
   TermHandleType(HANDLETYPE_SOFTSOUND);
   TermHandleType(HANDLETYPE_MUSIC);
   ReleaseDirectMusic();
+  SoundSystem.playBackend = nullptr;
 
   if (!SoundSystem.xaudio2Off || SoundSystem.xaudio28 || SoundSystem.xaudio27) {
     if (SoundSystem.master27) SoundSystem.master27->DestroyVoice();

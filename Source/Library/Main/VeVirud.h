@@ -154,8 +154,11 @@ struct Sound3DEmitter {
   float pan;     // last computed, -0.8..0.8, positive to the right
 };
 
+struct PlayBufferBackend;
+
 struct SoundBufferRecord {
   int present;
+  const PlayBufferBackend* backend;  // of the output it was made for; null when not made
   IDirectSoundBuffer* dsBuffer;
   IXAudio2SourceVoice* voice;
   RiDov::SOUNDBUFFER_CALLBACK* callback;
@@ -345,6 +348,7 @@ struct SoundSystemState {
   IDirectMusicPerformance8* musicPerformance;
   int musicMasterVolume;
   int xaudio2Off;     // 1: DirectSound is the output
+  const PlayBufferBackend* playBackend;  // the running output's buffer operations, null when none
   int softwareBuffer;
   SoundLoadSettings loadSettings;
   HANDLE thread;
@@ -382,7 +386,33 @@ int CreateSoundHandle(int is3D);
 int SetupSoundBuffers(const WAVEFORMATEX* format, unsigned int byteCount, int dataKind, int bufferCount, int handle,
                       int fromJob, int sourceHandle);
 
-// Play buffers.
+// Play buffers. An output's buffer operations: the shared calls below check
+// the buffer and keep the output-neutral state, then call these. The
+// engine calls are the XAudio2 version's (null for DirectSound).
+struct PlayBufferBackend {
+  // Makes the output's object for `format`, which a voice may widen from
+  // mono to stereo; `description` (null with a `source` to duplicate).
+  int (*create)(SoundBufferRecord* buffer, WAVEFORMATEX* format, unsigned int byteCount,
+                const DSBUFFERDESC* description, SoundBufferRecord* source);
+  void (*release)(SoundBufferRecord* buffer);
+  int (*play)(SoundBufferRecord* buffer);  // with `loop` already set
+  void (*stop)(SoundBufferRecord* buffer, int withReverb);
+  int (*getStatus)(SoundBufferRecord* buffer, DWORD* status);
+  int (*lock)(SoundBufferRecord* buffer, unsigned int offset, unsigned int count, void** region1, DWORD* size1,
+              void** region2, DWORD* size2);
+  int (*unlock)(SoundBufferRecord* buffer, void* region1, DWORD size1, void* region2, DWORD size2);
+  int (*getPosition)(SoundBufferRecord* buffer, DWORD* play, DWORD* write);
+  int (*setPosition)(SoundBufferRecord* buffer, unsigned int byteOffset);
+  int (*setFrequency)(SoundBufferRecord* buffer, int hz);  // 0: the data's own rate
+  // Volumes in hundredths of a decibel per channel and a pan, 3-D folded in.
+  int (*applyVolumes)(SoundBufferRecord* buffer, const int* volumes, int pan);
+  HRESULT (*createSourceVoice)(SoundBufferRecord* buffer, const WAVEFORMATEX* format);
+  HRESULT (*createSubmixVoice)(IXAudio2SubmixVoice** submix, UINT32 channels, const XAUDIO2_EFFECT_CHAIN* chain);
+};
+extern const PlayBufferBackend XAudio28PlayBackend;
+extern const PlayBufferBackend XAudio27PlayBackend;
+extern const PlayBufferBackend DirectSoundPlayBackend;
+
 int CreatePlayBuffer(SoundBufferRecord* buffer, const DSBUFFERDESC* description, SoundBufferRecord* source);
 int ReleasePlayBuffer(SoundBufferRecord* buffer);
 int PlayPlayBuffer(SoundBufferRecord* buffer, int loop);

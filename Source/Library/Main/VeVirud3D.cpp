@@ -146,7 +146,7 @@ float LowPassFrequencyFromCoefficient(float coefficient) { return 2.0f * sinf(PI
 
 int AttachReverbSubmix(SoundBufferRecord* b) {
   IXAudio2MasteringVoice* master = SoundSystem.master28 ? SoundSystem.master28 : SoundSystem.master27;
-  if (b->voice == nullptr || master == nullptr || b->submix != nullptr) return -1;
+  if (b->voice == nullptr || b->backend == nullptr || master == nullptr || b->submix != nullptr) return -1;
   IUnknown* effect = nullptr;
   HRESULT hr = E_FAIL;
   if (SoundSystem.xaudio28 != nullptr) {
@@ -162,11 +162,7 @@ int AttachReverbSubmix(SoundBufferRecord* b) {
     XAUDIO2_EFFECT_DESCRIPTOR descriptor = {effect, TRUE, static_cast<UINT32>(b->voiceChannels)};
     XAUDIO2_EFFECT_CHAIN chain = {1, &descriptor};
     UINT32 channels = static_cast<UINT32>(b->voiceChannels);
-    hr = SoundSystem.xaudio28 != nullptr
-             ? SoundSystem.xaudio28->CreateSubmixVoice(&submix, channels, SoundSystem.masterSampleRate, 0, 0, nullptr,
-                                                       &chain)
-             : SoundSystem.xaudio27->CreateSubmixVoice(&submix, channels, SoundSystem.masterSampleRate, 0, 0, nullptr,
-                                                       &chain);
+    hr = b->backend->createSubmixVoice(&submix, channels, &chain);
     if (FAILED(hr)) submix = nullptr;
   }
   if (submix != nullptr) {

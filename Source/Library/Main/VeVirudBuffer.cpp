@@ -1,6 +1,8 @@
 // Play buffers of sound handles: one XAudio2 source voice fed by the voice
 // callback from the buffer's wave data, or one DirectSound secondary buffer;
-// volume, pan and frequency turned into the output's controls.
+// volume, pan and frequency turned into the output's controls. Each output
+// is a table of buffer operations (`PlayBufferBackend`), chosen when the
+// output starts; a buffer keeps the table it was made with.
 // Threads: the voice callback runs on XAudio2's thread and touches only its
 // buffer's positions, queue, playing flag and voice, under the buffer's voice
 // lock, which a position change takes too; everything else runs under the
@@ -14,8 +16,6 @@
 #include "ZiDezaru.h"
 
 namespace {
-int IsXAudio() { return SoundSystem.xaudio28 != nullptr || SoundSystem.xaudio27 != nullptr; }
-
 // Block align of the data the buffer's positions count in (before any
 // widening of a mono sound to a stereo voice).
 unsigned int DataBlockAlign(const SoundBufferRecord* b) {
@@ -185,22 +185,7 @@ void FoldIn3D(const SoundBufferRecord* b, int* volumes, int* pan) {
 int ApplyVolumes(SoundBufferRecord* b) {
   int volumes[SOUND_CHANNEL_VOLUME_COUNT], folded = 0;
   FoldIn3D(b, volumes, &folded);
-  if (IsXAudio()) {
-    int channels = b->format.nChannels > 8 ? 8 : b->format.nChannels;
-    float gains[SOUND_CHANNEL_VOLUME_COUNT];
-    ComputeXAudio2ChannelGains(volumes, folded, channels, gains);
-    return SUCCEEDED(b->voice->SetChannelVolumes(b->voiceChannels, gains, XAUDIO2_COMMIT_NOW)) ? 0 : -1;
-  }
-  if (b->format.nChannels > 2) {
-    b->dsBuffer->SetVolume(ClampInt(volumes[0], -10000, 0));
-    b->dsBuffer->SetPan(folded);
-    return 0;
-  }
-  int volume = 0, pan = 0;
-  ComputeDirectSoundVolumePan(volumes[0], volumes[1], folded, &volume, &pan);
-  b->dsBuffer->SetPan(pan);
-  b->dsBuffer->SetVolume(volume);
-  return 0;
+  return b->backend->applyVolumes(b, volumes, folded);
 }
 
 // PCM a play buffer can be made for: its channels, sample width and block
@@ -212,13 +197,291 @@ bool IsBufferFormat(const WAVEFORMATEX* f) {
   if (f->nBlockAlign != f->nChannels * bits / 8) return false;
   return f->nSamplesPerSec >= 1 && f->nSamplesPerSec <= SOUND_FORMAT_MAX_RATE;
 }
-}  // namespace
+
+// A buffer made and still holding its output's object.
+bool IsLive(const SoundBufferRecord* b) { return b->present && b->backend != nullptr; }
 
 // ---------------------------------------------------------------------------
-// Buffer operations.
+// XAudio2 play buffers: a source voice fed from the wave data by the voice
+// callback; positions are kept by the buffer itself.
+
+HRESULT CreateSourceVoice28(SoundBufferRecord* b, const WAVEFORMATEX* format) {
+  return SoundSystem.xaudio28->CreateSourceVoice(&b->voice, format, 0, 2.0f,
+                                                 reinterpret_cast<IXAudio2VoiceCallback*>(b->callback), nullptr,
+                                                 nullptr);
+}
+
+HRESULT CreateSourceVoice27(SoundBufferRecord* b, const WAVEFORMATEX* format) {
+  return SoundSystem.xaudio27->CreateSourceVoice(&b->voice, format, 0, 2.0f, b->callback, nullptr, nullptr);
+}
+
+HRESULT CreateSubmixVoice28(IXAudio2SubmixVoice** submix, UINT32 channels, const XAUDIO2_EFFECT_CHAIN* chain) {
+  return SoundSystem.xaudio28->CreateSubmixVoice(submix, channels, SoundSystem.masterSampleRate, 0, 0, nullptr,
+                                                 chain);
+}
+
+HRESULT CreateSubmixVoice27(IXAudio2SubmixVoice** submix, UINT32 channels, const XAUDIO2_EFFECT_CHAIN* chain) {
+  return SoundSystem.xaudio27->CreateSubmixVoice(submix, channels, SoundSystem.masterSampleRate, 0, 0, nullptr,
+                                                 chain);
+}
+
+int CreateVoiceBuffer(SoundBufferRecord* b, WAVEFORMATEX* format, unsigned int byteCount, const DSBUFFERDESC*,
+                      SoundBufferRecord* source) {
+  int widen = 0;
+  if (source) {
+    widen = source->wave && source->wave->stereo;
+  } else if (format->nChannels == 1) {
+    widen = 1;
+    format->nChannels = 2;
+    format->nBlockAlign = static_cast<WORD>(2 * format->wBitsPerSample / 8);
+    format->nAvgBytesPerSec = format->nBlockAlign * format->nSamplesPerSec;
+  }
+  if (source) {
+    b->wave = source->wave;
+    InterlockedIncrement(&b->wave->refCount);
+  } else {
+    b->wave = CreateWaveData(byteCount, widen);
+    if (b->wave == nullptr) goto refuse;
+  }
+  b->callback = new (std::nothrow) RiDov::SOUNDBUFFER_CALLBACK();
+  if (b->callback == nullptr) goto refuse;
+  b->callback->buffer = b;
+  if (!b->voiceLockMade) {
+    InitLock(&b->voiceLock);
+    b->voiceLockMade = 1;
+  }
+  b->queued = 0;
+  if (FAILED(b->backend->createSourceVoice(b, format)) || b->voice == nullptr) goto refuse;
+  b->voiceChannels = format->nChannels;
+  return 0;
+
+refuse:
+  b->voice = nullptr;
+  if (b->callback != nullptr) delete b->callback;
+  b->callback = nullptr;
+  ReleaseWaveData(b->wave);
+  b->wave = nullptr;
+  return -1;
+}
+
+void ReleaseVoiceBuffer(SoundBufferRecord* b) {
+  if (b->voice) b->voice->DestroyVoice();
+  b->voice = nullptr;
+  ReleaseReverbSubmix(b);  // after the source voice that sends to it
+  if (b->voiceLockMade) {
+    DeleteLock(&b->voiceLock);
+    b->voiceLockMade = 0;
+  }
+  if (b->callback) delete b->callback;
+  b->callback = nullptr;
+}
+
+int PlayVoiceBuffer(SoundBufferRecord* b) {
+  b->playing = 1;
+  if (FAILED(b->voice->Start(0, XAUDIO2_COMMIT_NOW))) {
+    b->playing = 0;
+    return -1;
+  }
+  if (b->submix != nullptr) {
+    b->submix->EnableEffect(0, XAUDIO2_COMMIT_NOW);
+    b->reverbState = 1;
+  }
+  return 0;
+}
+
+void StopVoiceBuffer(SoundBufferRecord* b, int withReverb) {
+  b->voice->Stop(0, XAUDIO2_COMMIT_NOW);
+  if (withReverb && b->submix != nullptr) b->submix->DisableEffect(0, XAUDIO2_COMMIT_NOW);
+}
+
+int GetVoiceBufferStatus(SoundBufferRecord* b, DWORD* status) {
+  *status = b->playing ? 1 : 0;
+  return 0;
+}
+
+int LockVoiceBuffer(SoundBufferRecord* b, unsigned int offset, unsigned int count, void** region1, DWORD* size1,
+                    void** region2, DWORD* size2) {
+  unsigned int align = DataBlockAlign(b);
+  unsigned int size = b->wave->size / align * align;
+  offset = offset / align * align;
+  count = count / align * align;
+  if (offset >= size && size > 0) offset %= size;
+  if (count > size) count = size;
+  *region1 = b->wave->data + offset;
+  if (offset + count > size) {
+    *size1 = size - offset;
+    *region2 = b->wave->data;
+    *size2 = count - *size1;
+  } else {
+    *size1 = count;
+    *region2 = nullptr;
+    *size2 = 0;
+  }
+  return 0;
+}
+
+// Copies a written mono region into the stereo copy as left-right pairs.
+void WidenRegion(SoundBufferRecord* b, void* region, DWORD size) {
+  if (region == nullptr || size == 0) return;
+  size_t offset = static_cast<unsigned char*>(region) - b->wave->data;
+  if (b->format.wBitsPerSample == 16) {
+    const int16_t* in = static_cast<const int16_t*>(region);
+    int16_t* out = reinterpret_cast<int16_t*>(b->wave->stereo + offset * 2);
+    for (DWORD i = 0; i < size / 2; i++) {
+      out[i * 2] = in[i];
+      out[i * 2 + 1] = in[i];
+    }
+  } else {
+    const unsigned char* in = static_cast<const unsigned char*>(region);
+    unsigned char* out = b->wave->stereo + offset * 2;
+    for (DWORD i = 0; i < size; i++) {
+      out[i * 2] = in[i];
+      out[i * 2 + 1] = in[i];
+    }
+  }
+}
+
+int UnlockVoiceBuffer(SoundBufferRecord* b, void* region1, DWORD size1, void* region2, DWORD size2) {
+  if (b->wave->stereo) {
+    WidenRegion(b, region1, size1);
+    WidenRegion(b, region2, size2);
+  }
+  return 0;
+}
+
+int GetVoiceBufferPosition(SoundBufferRecord* b, DWORD* play, DWORD* write) {
+  DWORD position = b->playPosition * DataBlockAlign(b);
+  if (play) *play = position;
+  if (write) *write = position;
+  return 0;
+}
+
+int SetVoiceBufferPosition(SoundBufferRecord* b, unsigned int byteOffset) {
+  unsigned int frame = byteOffset / DataBlockAlign(b);
+  if (frame > b->length) frame = b->length;
+  // Chunks queued so far end under the old generation and are ignored.
+  ENTER_LOCK(&b->voiceLock);
+  InterlockedIncrement(&b->generation);
+  b->queued = 0;
+  b->playPosition = frame;
+  b->submitPosition = frame;
+  LeaveLock(&b->voiceLock);
+  b->voice->FlushSourceBuffers();
+  return 0;
+}
+
+int SetVoiceBufferFrequency(SoundBufferRecord* b, int hz) {
+  float ratio = hz == 0 ? 1.0f : static_cast<float>(hz) / b->format.nSamplesPerSec;
+  return SUCCEEDED(b->voice->SetFrequencyRatio(ratio, XAUDIO2_COMMIT_NOW)) ? 0 : -1;
+}
+
+int ApplyVoiceBufferVolumes(SoundBufferRecord* b, const int* volumes, int pan) {
+  int channels = b->format.nChannels > 8 ? 8 : b->format.nChannels;
+  float gains[SOUND_CHANNEL_VOLUME_COUNT];
+  ComputeXAudio2ChannelGains(volumes, pan, channels, gains);
+  return SUCCEEDED(b->voice->SetChannelVolumes(b->voiceChannels, gains, XAUDIO2_COMMIT_NOW)) ? 0 : -1;
+}
+
+// ---------------------------------------------------------------------------
+// DirectSound play buffers: one secondary buffer, which keeps its own data
+// and positions.
+
+int CreateDirectSoundBuffer(SoundBufferRecord* b, WAVEFORMATEX* format, unsigned int, const DSBUFFERDESC* description,
+                            SoundBufferRecord* source) {
+  HRESULT hr;
+  if (source) {
+    hr = SoundSystem.directSound->DuplicateSoundBuffer(source->dsBuffer, &b->dsBuffer);
+  } else {
+    hr = SoundSystem.directSound->CreateSoundBuffer(description, &b->dsBuffer, nullptr);
+  }
+  if (FAILED(hr) || b->dsBuffer == nullptr) {
+    b->dsBuffer = nullptr;
+    return -1;
+  }
+  b->voiceChannels = format->nChannels;
+  return 0;
+}
+
+void ReleaseDirectSoundBuffer(SoundBufferRecord* b) {
+  if (b->dsBuffer) b->dsBuffer->Release();
+  b->dsBuffer = nullptr;
+}
+
+int PlayDirectSoundBuffer(SoundBufferRecord* b) {
+  return SUCCEEDED(b->dsBuffer->Play(0, 0, b->loop ? DSBPLAY_LOOPING : 0)) ? 0 : -1;
+}
+
+void StopDirectSoundBuffer(SoundBufferRecord* b, int) { b->dsBuffer->Stop(); }
+
+int GetDirectSoundBufferStatus(SoundBufferRecord* b, DWORD* status) {
+  return SUCCEEDED(b->dsBuffer->GetStatus(status)) ? 0 : -1;
+}
+
+int LockDirectSoundBuffer(SoundBufferRecord* b, unsigned int offset, unsigned int count, void** region1,
+                          DWORD* size1, void** region2, DWORD* size2) {
+  return SUCCEEDED(b->dsBuffer->Lock(offset, count, region1, size1, region2, size2, 0)) ? 0 : -1;
+}
+
+int UnlockDirectSoundBuffer(SoundBufferRecord* b, void* region1, DWORD size1, void* region2, DWORD size2) {
+  return SUCCEEDED(b->dsBuffer->Unlock(region1, size1, region2, size2)) ? 0 : -1;
+}
+
+int GetDirectSoundBufferPosition(SoundBufferRecord* b, DWORD* play, DWORD* write) {
+  return SUCCEEDED(b->dsBuffer->GetCurrentPosition(play, write)) ? 0 : -1;
+}
+
+int SetDirectSoundBufferPosition(SoundBufferRecord* b, unsigned int byteOffset) {
+  return SUCCEEDED(b->dsBuffer->SetCurrentPosition(byteOffset)) ? 0 : -1;
+}
+
+int SetDirectSoundBufferFrequency(SoundBufferRecord* b, int hz) {
+  return SUCCEEDED(b->dsBuffer->SetFrequency(hz == 0 ? DSBFREQUENCY_ORIGINAL : static_cast<DWORD>(hz))) ? 0 : -1;
+}
+
+// DirectSound has one volume and one pan: more than two channels take the
+// first channel's volume and the pan as they are.
+int ApplyDirectSoundBufferVolumes(SoundBufferRecord* b, const int* volumes, int pan) {
+  if (b->format.nChannels > 2) {
+    b->dsBuffer->SetVolume(ClampInt(volumes[0], -10000, 0));
+    b->dsBuffer->SetPan(pan);
+    return 0;
+  }
+  int volume = 0, dsPan = 0;
+  ComputeDirectSoundVolumePan(volumes[0], volumes[1], pan, &volume, &dsPan);
+  b->dsBuffer->SetPan(dsPan);
+  b->dsBuffer->SetVolume(volume);
+  return 0;
+}
+}  // namespace
+
+const PlayBufferBackend XAudio28PlayBackend = {
+    CreateVoiceBuffer,       ReleaseVoiceBuffer,     PlayVoiceBuffer,         StopVoiceBuffer,
+    GetVoiceBufferStatus,    LockVoiceBuffer,        UnlockVoiceBuffer,       GetVoiceBufferPosition,
+    SetVoiceBufferPosition,  SetVoiceBufferFrequency, ApplyVoiceBufferVolumes, CreateSourceVoice28,
+    CreateSubmixVoice28,
+};
+
+const PlayBufferBackend XAudio27PlayBackend = {
+    CreateVoiceBuffer,       ReleaseVoiceBuffer,     PlayVoiceBuffer,         StopVoiceBuffer,
+    GetVoiceBufferStatus,    LockVoiceBuffer,        UnlockVoiceBuffer,       GetVoiceBufferPosition,
+    SetVoiceBufferPosition,  SetVoiceBufferFrequency, ApplyVoiceBufferVolumes, CreateSourceVoice27,
+    CreateSubmixVoice27,
+};
+
+const PlayBufferBackend DirectSoundPlayBackend = {
+    CreateDirectSoundBuffer,       ReleaseDirectSoundBuffer,      PlayDirectSoundBuffer,
+    StopDirectSoundBuffer,         GetDirectSoundBufferStatus,    LockDirectSoundBuffer,
+    UnlockDirectSoundBuffer,       GetDirectSoundBufferPosition,  SetDirectSoundBufferPosition,
+    SetDirectSoundBufferFrequency, ApplyDirectSoundBufferVolumes, nullptr,
+    nullptr,
+};
+
+// ---------------------------------------------------------------------------
+// Buffer operations: the state every output shares, then the buffer's backend.
 
 int CreatePlayBuffer(SoundBufferRecord* b, const DSBUFFERDESC* description, SoundBufferRecord* source) {
   if (b->present) return -1;
+  b->backend = nullptr;
   b->dsBuffer = nullptr;
   b->voice = nullptr;
   b->callback = nullptr;
@@ -226,71 +489,18 @@ int CreatePlayBuffer(SoundBufferRecord* b, const DSBUFFERDESC* description, Soun
   b->reverbState = 0;
   b->submix = nullptr;
   b->reverbEffect = nullptr;
+  const PlayBufferBackend* backend = SoundSystem.playBackend;
+  if (backend == nullptr) return -1;
   WAVEFORMATEX format;
   memcpy(&format, source ? &source->format : description->lpwfxFormat, 18);
   format.cbSize = 0;
   if (!IsBufferFormat(&format)) return -1;
   unsigned int byteCount = source ? source->wave ? source->wave->size : source->length * source->format.nBlockAlign
                                   : description->dwBufferBytes;
-
-  if (IsXAudio()) {
-    int widen = 0;
-    if (source) {
-      widen = source->wave && source->wave->stereo;
-    } else if (format.nChannels == 1) {
-      widen = 1;
-      format.nChannels = 2;
-      format.nBlockAlign = static_cast<WORD>(2 * format.wBitsPerSample / 8);
-      format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
-    }
-    if (source) {
-      b->wave = source->wave;
-      InterlockedIncrement(&b->wave->refCount);
-    } else {
-      b->wave = CreateWaveData(byteCount, widen);
-      if (b->wave == nullptr) return -1;
-    }
-    b->callback = new (std::nothrow) RiDov::SOUNDBUFFER_CALLBACK();
-    if (b->callback == nullptr) {
-      ReleaseWaveData(b->wave);
-      b->wave = nullptr;
-      return -1;
-    }
-    b->callback->buffer = b;
-    if (!b->voiceLockMade) {
-      InitLock(&b->voiceLock);
-      b->voiceLockMade = 1;
-    }
-    b->queued = 0;
-    HRESULT hr;
-    if (SoundSystem.xaudio28) {
-      hr = SoundSystem.xaudio28->CreateSourceVoice(&b->voice, &format, 0, 2.0f,
-                                                   reinterpret_cast<IXAudio2VoiceCallback*>(b->callback), nullptr,
-                                                   nullptr);
-    } else {
-      hr = SoundSystem.xaudio27->CreateSourceVoice(&b->voice, &format, 0, 2.0f, b->callback, nullptr, nullptr);
-    }
-    if (FAILED(hr) || b->voice == nullptr) {
-      b->voice = nullptr;
-      delete b->callback;
-      b->callback = nullptr;
-      ReleaseWaveData(b->wave);
-      b->wave = nullptr;
-      return -1;
-    }
-    b->voiceChannels = format.nChannels;
-  } else {
-    HRESULT hr;
-    if (source) {
-      hr = SoundSystem.directSound->DuplicateSoundBuffer(source->dsBuffer, &b->dsBuffer);
-    } else {
-      hr = SoundSystem.directSound->CreateSoundBuffer(description, &b->dsBuffer, nullptr);
-    }
-    if (FAILED(hr) || b->dsBuffer == nullptr) {
-      b->dsBuffer = nullptr;
-      return -1;
-    }
-    b->voiceChannels = format.nChannels;
+  b->backend = backend;
+  if (backend->create(b, &format, byteCount, description, source) != 0) {
+    b->backend = nullptr;
+    return -1;
   }
 
   b->playing = 0;
@@ -318,17 +528,8 @@ int CreatePlayBuffer(SoundBufferRecord* b, const DSBUFFERDESC* description, Soun
 int ReleasePlayBuffer(SoundBufferRecord* b) {
   if (!b->present) return -1;
   memset(&b->emitter, 0, sizeof(b->emitter));
-  if (b->voice) b->voice->DestroyVoice();
-  b->voice = nullptr;
-  ReleaseReverbSubmix(b);  // after the source voice that sends to it
-  if (b->voiceLockMade) {
-    DeleteLock(&b->voiceLock);
-    b->voiceLockMade = 0;
-  }
-  if (b->callback) delete b->callback;
-  b->callback = nullptr;
-  if (b->dsBuffer) b->dsBuffer->Release();
-  b->dsBuffer = nullptr;
+  if (b->backend != nullptr) b->backend->release(b);
+  b->backend = nullptr;
   ReleaseWaveData(b->wave);
   b->wave = nullptr;
   b->present = 0;
@@ -336,146 +537,58 @@ int ReleasePlayBuffer(SoundBufferRecord* b) {
 }
 
 int PlayPlayBuffer(SoundBufferRecord* b, int loop) {
-  if (!b->present) return -1;
+  if (!IsLive(b)) return -1;
   b->loop = loop;
-  if (b->voice) {
-    b->playing = 1;
-    if (FAILED(b->voice->Start(0, XAUDIO2_COMMIT_NOW))) {
-      b->playing = 0;
-      return -1;
-    }
-    if (b->submix != nullptr) {
-      b->submix->EnableEffect(0, XAUDIO2_COMMIT_NOW);
-      b->reverbState = 1;
-    }
-    return 0;
-  }
-  return SUCCEEDED(b->dsBuffer->Play(0, 0, loop ? DSBPLAY_LOOPING : 0)) ? 0 : -1;
+  return b->backend->play(b);
 }
 
 int StopPlayBuffer(SoundBufferRecord* b, int withReverb) {
-  if (!b->present) return -1;
-  if (b->voice) {
-    b->voice->Stop(0, XAUDIO2_COMMIT_NOW);
-    if (withReverb && b->submix != nullptr) b->submix->DisableEffect(0, XAUDIO2_COMMIT_NOW);
-  } else {
-    b->dsBuffer->Stop();
-  }
+  if (!IsLive(b)) return -1;
+  b->backend->stop(b, withReverb);
   b->playing = 0;
   return 0;
 }
 
 int GetPlayBufferStatus(SoundBufferRecord* b, DWORD* status) {
-  if (!b->present) return -1;
-  if (b->dsBuffer) return SUCCEEDED(b->dsBuffer->GetStatus(status)) ? 0 : -1;
-  *status = b->playing ? 1 : 0;
-  return 0;
+  if (!IsLive(b)) return -1;
+  return b->backend->getStatus(b, status);
 }
 
 int LockPlayBuffer(SoundBufferRecord* b, unsigned int offset, unsigned int count, void** region1, DWORD* size1,
                    void** region2, DWORD* size2) {
-  if (!b->present) return -1;
-  if (b->dsBuffer) return SUCCEEDED(b->dsBuffer->Lock(offset, count, region1, size1, region2, size2, 0)) ? 0 : -1;
-  unsigned int align = DataBlockAlign(b);
-  unsigned int size = b->wave->size / align * align;
-  offset = offset / align * align;
-  count = count / align * align;
-  if (offset >= size && size > 0) offset %= size;
-  if (count > size) count = size;
-  *region1 = b->wave->data + offset;
-  if (offset + count > size) {
-    *size1 = size - offset;
-    *region2 = b->wave->data;
-    *size2 = count - *size1;
-  } else {
-    *size1 = count;
-    *region2 = nullptr;
-    *size2 = 0;
-  }
-  return 0;
+  if (!IsLive(b)) return -1;
+  return b->backend->lock(b, offset, count, region1, size1, region2, size2);
 }
-
-// Copies a written mono region into the stereo copy as left-right pairs.
-namespace {
-void WidenRegion(SoundBufferRecord* b, void* region, DWORD size) {
-  if (region == nullptr || size == 0) return;
-  size_t offset = static_cast<unsigned char*>(region) - b->wave->data;
-  if (b->format.wBitsPerSample == 16) {
-    const int16_t* in = static_cast<const int16_t*>(region);
-    int16_t* out = reinterpret_cast<int16_t*>(b->wave->stereo + offset * 2);
-    for (DWORD i = 0; i < size / 2; i++) {
-      out[i * 2] = in[i];
-      out[i * 2 + 1] = in[i];
-    }
-  } else {
-    const unsigned char* in = static_cast<const unsigned char*>(region);
-    unsigned char* out = b->wave->stereo + offset * 2;
-    for (DWORD i = 0; i < size; i++) {
-      out[i * 2] = in[i];
-      out[i * 2 + 1] = in[i];
-    }
-  }
-}
-}  // namespace
 
 int UnlockPlayBuffer(SoundBufferRecord* b, void* region1, DWORD size1, void* region2, DWORD size2) {
-  if (!b->present) return -1;
-  if (b->dsBuffer) return SUCCEEDED(b->dsBuffer->Unlock(region1, size1, region2, size2)) ? 0 : -1;
-  if (b->wave->stereo) {
-    WidenRegion(b, region1, size1);
-    WidenRegion(b, region2, size2);
-  }
-  return 0;
+  if (!IsLive(b)) return -1;
+  return b->backend->unlock(b, region1, size1, region2, size2);
 }
 
 int GetPlayBufferPosition(SoundBufferRecord* b, DWORD* play, DWORD* write) {
-  if (!b->present) return -1;
-  if (b->dsBuffer) return SUCCEEDED(b->dsBuffer->GetCurrentPosition(play, write)) ? 0 : -1;
-  DWORD position = b->playPosition * DataBlockAlign(b);
-  if (play) *play = position;
-  if (write) *write = position;
-  return 0;
+  if (!IsLive(b)) return -1;
+  return b->backend->getPosition(b, play, write);
 }
 
 int SetPlayBufferPosition(SoundBufferRecord* b, unsigned int byteOffset) {
-  if (!b->present) return -1;
-  if (b->dsBuffer) return SUCCEEDED(b->dsBuffer->SetCurrentPosition(byteOffset)) ? 0 : -1;
-  unsigned int frame = byteOffset / DataBlockAlign(b);
-  if (frame > b->length) frame = b->length;
-  if (b->voice) {
-    // Chunks queued so far end under the old generation and are ignored.
-    ENTER_LOCK(&b->voiceLock);
-    InterlockedIncrement(&b->generation);
-    b->queued = 0;
-    b->playPosition = frame;
-    b->submitPosition = frame;
-    LeaveLock(&b->voiceLock);
-    b->voice->FlushSourceBuffers();
-    return 0;
-  }
-  b->playPosition = frame;
-  b->submitPosition = frame;
-  return 0;
+  if (!IsLive(b)) return -1;
+  return b->backend->setPosition(b, byteOffset);
 }
 
 int SetPlayBufferFrequency(SoundBufferRecord* b, int hz) {
-  if (!b->present) return -1;
+  if (!IsLive(b)) return -1;
   b->frequency = hz == 0 ? -1 : hz;
-  if (b->voice) {
-    float ratio = hz == 0 ? 1.0f : static_cast<float>(hz) / b->format.nSamplesPerSec;
-    return SUCCEEDED(b->voice->SetFrequencyRatio(ratio, XAUDIO2_COMMIT_NOW)) ? 0 : -1;
-  }
-  return SUCCEEDED(b->dsBuffer->SetFrequency(hz == 0 ? DSBFREQUENCY_ORIGINAL : static_cast<DWORD>(hz))) ? 0 : -1;
+  return b->backend->setFrequency(b, hz);
 }
 
 int SetPlayBufferPan(SoundBufferRecord* b, int pan) {
-  if (!b->present) return -1;
+  if (!IsLive(b)) return -1;
   b->pan = ClampInt(pan, -10000, 10000);
   return ApplyVolumes(b);
 }
 
 int SetPlayBufferChannelVolume(SoundBufferRecord* b, int channel, int volume) {
-  if (!b->present || channel < 0 || channel >= SOUND_CHANNEL_VOLUME_COUNT) return -1;
+  if (!IsLive(b) || channel < 0 || channel >= SOUND_CHANNEL_VOLUME_COUNT) return -1;
   b->volume[channel] = volume;
   return ApplyVolumes(b);
 }

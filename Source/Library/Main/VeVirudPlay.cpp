@@ -549,7 +549,7 @@ int PauseResumeAllSoundHandles(int pause) {
       if (sound == nullptr) continue;
       for (int i = 0; i < SOUND_BUFFER_MAX; i++) {
         SoundBufferRecord* b = &sound->buffers[i];
-        if (!b->present || (b->voice == nullptr && b->dsBuffer == nullptr)) continue;
+        if (!b->present || b->backend == nullptr) continue;
         if (pause) {
           if (sound->paused[i]) continue;
           DWORD status = 0;
