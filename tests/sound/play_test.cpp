@@ -514,11 +514,11 @@ TEST_F(SoundPlay, StreamsFromTheOpenFileAndFromItsImage) {
   for (int kind : {1, 2}) {
     SoundLoadSettings settings;
     GetSoundLoadSettings(&settings);
-    settings.dataKind = kind;
+    settings.loadMethod = kind;
     int handle = LoadSoundFileCore(&settings, path.c_str(), 3, -1, 0, 0);
     ASSERT_GE(handle, 0) << kind;
     SoundRecord* sound = GetSoundRecord(handle);
-    EXPECT_EQ(sound->dataKind, 1);
+    EXPECT_EQ(sound->storage, 1);
     EXPECT_EQ(sound->stream.sources[0].closeWithSound, kind == 1 ? 1 : 0) << kind;
     EXPECT_EQ(GetSoundTotalTime(handle), 6000);
     ASSERT_EQ(PlaySoundHandle(handle, 1, 1), 0);
@@ -540,7 +540,7 @@ TEST_F(SoundPlay, LongFileStreamsAndLoops) {
   int handle = LoadSoundFile(path.c_str(), 3, -1);
   ASSERT_GE(handle, 0) << log_->Text();
   SoundRecord* sound = GetSoundRecord(handle);
-  EXPECT_EQ(sound->dataKind, 1);
+  EXPECT_EQ(sound->storage, 1);
   EXPECT_EQ(GetSoundTotalTime(handle), seconds * 1000);
   size_t before = CaptureFrames();
   DWORD start = GetTickCount();
@@ -576,7 +576,7 @@ TEST_F(SoundPlay, LengthLimitAndBufferCounts) {
   Bytes data(static_cast<size_t>(rate) * 180, 128);
   int handle = LoadSoundFile(WriteWave("180.wav", PcmWave(1, rate, 8, data)).c_str(), 11, -1);
   ASSERT_GE(handle, 0);
-  EXPECT_EQ(GetSoundRecord(handle)->dataKind, 0);
+  EXPECT_EQ(GetSoundRecord(handle)->storage, 0);
   EXPECT_EQ(GetSoundRecord(handle)->bufferCount, 10) << "11 buffers are cut to 10";
   EXPECT_EQ(GetSoundTotalTime(handle), 180000);
   DeleteHandle(handle);

@@ -46,7 +46,7 @@ TEST_F(SoundStartUpTest, EndWaitsForTheSoundThreadAfterTheWindowClosed) {
   test_support::WriteFileBytes(folder + "\\loop.wav", wave);
   SoundLoadSettings settings;
   GetSoundLoadSettings(&settings);
-  settings.dataKind = 2;
+  settings.loadMethod = 2;
   const int sound = LoadSoundFileCore(&settings, (folder + "\\loop.wav").c_str(), 1, -1, 0, 0);
   ASSERT_GE(sound, 0) << log_.Text();
   ASSERT_EQ(0, PlaySoundHandle(sound, PLAY_TYPE_LOOP, 1));

@@ -106,7 +106,7 @@ int CreateMovieFromFile(const MovieLoadSettings* settings, const char* fileName,
     m->frameRate = info.frameRate;
     SoundLoadSettings sound;
     GetSoundLoadSettings(&sound);
-    sound.dataKind = SOUND_LOAD_STREAM_KIND;
+    sound.loadMethod = SOUND_LOAD_STREAM_KIND;
     sound.disableMask = SOUND_LOAD_DISABLE;
     sound.oggVariant = SOUND_LOAD_OGG_VARIANT;
     m->soundHandle = LoadSoundFileCore(&sound, fileName, 1, -1, 0, workerFlag);

@@ -528,7 +528,7 @@ int InitializeSound() {
   InitHandleType(HANDLETYPE_SOFTSOUND, sizeof(SoftSoundRecord), 8192, ReturnZero, ReleaseSoftSoundHandleRecord,
                  "ソフトサウンド");
   InitHandleType(HANDLETYPE_MUSIC, sizeof(MusicRecord), 256, InitMusicHandleRecord, ReleaseMusicHandleRecord, "ミュージック");
-  SoundSystem.loadSettings.dataKind = 0;
+  SoundSystem.loadSettings.loadMethod = SOUND_LOAD_DECODE;
   SoundSystem.loadSettings.oggBytesPerSample = 2;
   HandleListInit(&SoundSystem.streamHead, &SoundSystem.streamTail);
   HandleListInit(&SoundSystem.softPlayerHead, &SoundSystem.softPlayerTail);

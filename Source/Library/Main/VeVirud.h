@@ -199,6 +199,10 @@ struct SoundBufferRecord {
   SoundReverbParameters28 reverbParams;
 };
 
+// Where a sound handle's data lives: PCM in memory that its buffers play,
+// or a stream refilled into one ring buffer.
+enum SoundStorage { SOUND_STORAGE_MEMORY = 0, SOUND_STORAGE_STREAM = 1 };
+
 struct StreamSoundSource {
   void* image;  // owned memory image, or null
   int imageSize;
@@ -245,7 +249,7 @@ struct SoundRecord {
   int wasPlaying[SOUND_BUFFER_MAX];
   SoundBufferRecord buffers[SOUND_BUFFER_MAX];
   WAVEFORMATEX format;
-  int dataKind;  // 0 memory, 1 stream
+  int storage;  // SoundStorage
   StreamSoundState stream;
   unsigned int pcmSize;
   void* pcm;
@@ -307,9 +311,13 @@ struct MidiPlayState {
   int handle;    // music handle that plays, -1 none
 };
 
+// How a sound file is loaded: decoded whole into memory, or streamed from
+// the open file or from a memory image of it (any value past 2 too).
+enum SoundLoadMethod { SOUND_LOAD_DECODE = 0, SOUND_LOAD_STREAM_FILE = 1, SOUND_LOAD_STREAM_IMAGE = 2 };
+
 struct SoundLoadSettings {
   int is3D;
-  int dataKind;  // 0 decode into memory, 1 stream from the file, 2 from its image
+  int loadMethod;  // SoundLoadMethod
   int disableMask;
   int oggBytesPerSample;
   int oggVariant;
@@ -383,8 +391,25 @@ SoundRecord* GetSoundRecord(int handle);  // null for invalid or still loading
 int InitSoundHandleRecord(HandleRecordHeader* record);
 int ReleaseSoundHandleRecord(HandleRecordHeader* record);
 int CreateSoundHandle(int is3D);
-int SetupSoundBuffers(const WAVEFORMATEX* format, unsigned int byteCount, int dataKind, int bufferCount, int handle,
+int SetupSoundBuffers(const WAVEFORMATEX* format, unsigned int byteCount, int storage, int bufferCount, int handle,
                       int fromJob, int sourceHandle);
+
+// A sound handle's calls by its storage (`GetSoundStorageCalls`).
+struct SoundStorageCalls {
+  // 0 started, 1 left playing as it was (no wait for the end), -1 failed.
+  int (*play)(SoundRecord* sound, int playType, int fromTop);
+  int (*stop)(SoundRecord* sound);
+  void (*stopForRelease)(SoundRecord* sound);
+  int (*isPlaying)(SoundRecord* sound);
+  int (*getPosition)(SoundRecord* sound);  // milliseconds
+  int (*getTotalSamples)(SoundRecord* sound);
+  // Frees the buffers and data; 1 when a stream others still play through
+  // stays until the last of them goes.
+  int (*release)(SoundRecord* sound);
+};
+extern const SoundStorageCalls MemorySoundStorage;
+extern const SoundStorageCalls StreamSoundStorage;
+const SoundStorageCalls* GetSoundStorageCalls(const SoundRecord* sound);
 
 // Play buffers. An output's buffer operations: the shared calls below check
 // the buffer and keep the output-neutral state, then call these. The

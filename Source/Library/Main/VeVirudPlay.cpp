@@ -63,34 +63,16 @@ int InitSoundHandleRecord(HandleRecordHeader* record) {
   return 0;
 }
 
-int ReleaseStreamSoundRecord(SoundRecord* sound);
-int StopStreamSound(SoundRecord* sound);
-
 int ReleaseSoundHandleRecord(HandleRecordHeader* record) {
   SoundRecord* sound = reinterpret_cast<SoundRecord*>(record);
-  if (sound->dataKind == 1) {
-    StopStreamSound(sound);
-  } else if (sound->buffers[0].present) {
-    for (int i = 0; i < SOUND_BUFFER_MAX; i++) {
-      if (sound->buffers[i].present) StopPlayBuffer(&sound->buffers[i], 1);
-    }
-  }
+  const SoundStorageCalls* calls = GetSoundStorageCalls(sound);
+  calls->stopForRelease(sound);
   if (sound->onDeleteList) {
     HandleListRemove(&sound->deleteNode);
     sound->onDeleteList = 0;
   }
   RemoveFromPlaying3DList(sound);
-  if (sound->dataKind == 1) return ReleaseStreamSoundRecord(sound);
-  for (int i = 0; i < SOUND_BUFFER_MAX; i++) {
-    if (sound->buffers[i].present) ReleasePlayBuffer(&sound->buffers[i]);
-  }
-  if (sound->pcmRefCount && --*sound->pcmRefCount == 0) {
-    MemFree(sound->pcm);
-    MemFree(sound->pcmRefCount);
-  }
-  sound->pcm = nullptr;
-  sound->pcmRefCount = nullptr;
-  return 0;
+  return calls->release(sound);
 }
 
 int CreateSoundHandle(int is3D) {
@@ -113,7 +95,7 @@ void FillDescription(DSBUFFERDESC* description, WAVEFORMATEX* format, unsigned i
 }
 }  // namespace
 
-int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int dataKind, int bufferCount, int handle,
+int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int storage, int bufferCount, int handle,
                       int fromJob, int sourceHandle) {
   SoundRecord* sound = GetSoundRecordFor(handle, fromJob);
   if (sound == nullptr) return -1;
@@ -123,13 +105,13 @@ int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int 
   format.cbSize = 0;
   if (sourceHandle != -1) {
     source = GetSoundRecord(sourceHandle);
-    if (source == nullptr || source->dataKind != 0) return -1;
+    if (source == nullptr || source->storage != SOUND_STORAGE_MEMORY) return -1;
     byteCount = source->pcmSize;
     memcpy(&format, &source->format, 18);
   }
   if (format.nBlockAlign == 0) return -1;
   DSBUFFERDESC description;
-  if (dataKind == 1) {
+  if (storage == SOUND_STORAGE_STREAM) {
     unsigned int bytes = format.nAvgBytesPerSec & 0xFFFFFF;
     bytes = (bytes + format.nBlockAlign - 1) / format.nBlockAlign * format.nBlockAlign;
     FillDescription(&description, &format, bytes, 0x180E0);
@@ -167,8 +149,8 @@ int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int 
   if (sound->is3D) {
     for (int i = 0; i < sound->bufferCount; i++) InitPlayBuffer3D(&sound->buffers[i], nullptr);
   }
-  sound->dataKind = dataKind;
-  if (dataKind == 1) {
+  sound->storage = storage;
+  if (storage == SOUND_STORAGE_STREAM) {
     ENTER_LOCK(SoundLock());
     HandleListAddFront(&SoundSystem.streamHead, &sound->stream.node, handle, sound);
     LeaveLock(SoundLock());
@@ -280,8 +262,9 @@ int LoadSoundIntoHandle(const SoundLoadSettings* settings, const char* fullPath,
   if (!HasSoundOutput()) return -1;
   if (bufferCount > SOUND_BUFFER_MAX) bufferCount = SOUND_BUFFER_MAX;
   if (bufferCount < 1) bufferCount = 1;
-  if (settings->dataKind != 0) {
-    if (AddStreamSoundFile(settings, fullPath, 0, handle, settings->dataKind == 1 ? 1 : 2, sharedStreamHandle,
+  if (settings->loadMethod != SOUND_LOAD_DECODE) {
+    int sourceKind = settings->loadMethod == SOUND_LOAD_STREAM_FILE ? 1 : 2;
+    if (AddStreamSoundFile(settings, fullPath, 0, handle, sourceKind, sharedStreamHandle,
                            fromJob) != 0)
       return -1;
     PrepareStreamStart(handle, fromJob);
@@ -303,7 +286,7 @@ int CreateMemorySoundData(const SoundLoadSettings* settingsIn, int handle, const
                           int bufferCount, int sharedStreamHandle, int fromJob) {
   if (!HasSoundOutput() || bufferCount > SOUND_BUFFER_MAX) return -1;
   SoundLoadSettings settings = *settingsIn;
-  if (settings.dataKind == 0) {
+  if (settings.loadMethod == SOUND_LOAD_DECODE) {
     MemoryStream* memory = CreateMemoryStream(image, static_cast<uint32_t>(imageSize));
     if (memory == nullptr) return -1;
     StreamData stream;
@@ -338,7 +321,7 @@ int CreateMemorySoundData(const SoundLoadSettings* settingsIn, int handle, const
     if (seconds > SOUND_STREAM_SECONDS_LIMIT ||
         SetupSoundBuffers(&format, static_cast<unsigned int>(pcmSize), 0, bufferCount, handle, fromJob, -1) != 0) {
       MemFree(pcm);
-      settings.dataKind = 2;
+      settings.loadMethod = SOUND_LOAD_STREAM_IMAGE;
     } else {
       SoundRecord* sound = GetSoundRecordFor(handle, fromJob);
       int* count = static_cast<int*>(MEM_ALLOC(sizeof(int)));
@@ -382,10 +365,6 @@ int CreateMemorySoundData(const SoundLoadSettings* settingsIn, int handle, const
 
 // ---------------------------------------------------------------------------
 // Playing.
-
-int PlayStreamSound(SoundRecord* sound, int playType, int fromTop);
-int IsStreamSoundPlaying(SoundRecord* sound);
-int GetStreamSoundPosition(SoundRecord* sound);
 
 uint64_t SamplesToMilliseconds(uint64_t samples, uint32_t rate) {
   if (rate == 0) return 0;
@@ -462,31 +441,18 @@ int WaitForSoundEnd(int handle) {
 }
 }  // namespace
 
-int PlaySoundHandle(int handle, int playType, int fromTop) {
-  if (!HasSoundOutput()) return -1;
-  if (!WinSys.active) WaitWhileInactive();
-  SoundRecord* sound = GetSoundRecord(handle);
-  if (sound == nullptr) return -1;
-  if (sound->dataKind == 1) {
-    int result = PlayStreamSound(sound, playType, fromTop);
-    if (result == 0 && playType == 0) WaitForSoundEnd(handle);
-    return result;
-  }
+// Sounds in memory: each play takes the next of the sound's buffers.
+namespace {
+int PlayMemorySound(SoundRecord* sound, int playType, int fromTop) {
   if (sound->bufferCount <= 0) return -1;
   int prepared = PrepareNextPlayBuffer(sound, fromTop);
-  if (prepared == 1) return 0;
-  if (prepared != 0) return -1;
+  if (prepared != 0) return prepared;
   if (PlayPlayBuffer(&sound->buffers[sound->currentBuffer], playType == 3) != 0) return -1;
-  AddToPlaying3DList(sound, handle);
-  if (playType == 0) WaitForSoundEnd(handle);
+  AddToPlaying3DList(sound, sound->header.handle);
   return 0;
 }
 
-int StopSoundHandle(int handle) {
-  if (!HasSoundOutput()) return -1;
-  SoundRecord* sound = GetSoundRecord(handle);
-  if (sound == nullptr) return -1;
-  if (sound->dataKind == 1) return StopStreamSound(sound);
+int StopMemorySound(SoundRecord* sound) {
   for (int i = 0; i < sound->bufferCount; i++) {
     SoundBufferRecord* b = &sound->buffers[i];
     sound->paused[i] = 0;
@@ -498,11 +464,14 @@ int StopSoundHandle(int handle) {
   return 0;
 }
 
-int IsSoundHandlePlaying(int handle) {
-  if (!HasSoundOutput()) return -1;
-  SoundRecord* sound = GetSoundRecord(handle);
-  if (sound == nullptr) return -1;
-  if (sound->dataKind == 1) return IsStreamSoundPlaying(sound);
+void StopMemorySoundForRelease(SoundRecord* sound) {
+  if (!sound->buffers[0].present) return;
+  for (int i = 0; i < SOUND_BUFFER_MAX; i++) {
+    if (sound->buffers[i].present) StopPlayBuffer(&sound->buffers[i], 1);
+  }
+}
+
+int IsMemorySoundPlaying(SoundRecord* sound) {
   for (int i = 0; i < sound->bufferCount; i++) {
     if (sound->paused[i]) {
       if (sound->wasPlaying[i]) return 1;
@@ -513,23 +482,77 @@ int IsSoundHandlePlaying(int handle) {
   return 0;
 }
 
-int GetSoundPlayPosition(int handle) {
-  if (!HasSoundOutput()) return -1;
-  SoundRecord* sound = GetSoundRecord(handle);
-  if (sound == nullptr) return -1;
-  if (sound->dataKind == 1) return GetStreamSoundPosition(sound);
+int GetMemorySoundPosition(SoundRecord* sound) {
   DWORD position = 0;
   if (GetPlayBufferPosition(&sound->buffers[sound->currentBuffer], &position, nullptr) != 0) return -1;
   uint64_t samples = position / (sound->format.nBlockAlign ? sound->format.nBlockAlign : 1);
   return static_cast<int>(SamplesToMilliseconds(samples, sound->format.nSamplesPerSec));
 }
 
+int GetMemorySoundTotalSamples(SoundRecord* sound) {
+  return static_cast<int>(sound->pcmSize / (sound->format.nBlockAlign ? sound->format.nBlockAlign : 1));
+}
+
+int ReleaseMemorySound(SoundRecord* sound) {
+  for (int i = 0; i < SOUND_BUFFER_MAX; i++) {
+    if (sound->buffers[i].present) ReleasePlayBuffer(&sound->buffers[i]);
+  }
+  if (sound->pcmRefCount && --*sound->pcmRefCount == 0) {
+    MemFree(sound->pcm);
+    MemFree(sound->pcmRefCount);
+  }
+  sound->pcm = nullptr;
+  sound->pcmRefCount = nullptr;
+  return 0;
+}
+}  // namespace
+
+const SoundStorageCalls MemorySoundStorage = {
+    PlayMemorySound,        StopMemorySound,           StopMemorySoundForRelease, IsMemorySoundPlaying,
+    GetMemorySoundPosition, GetMemorySoundTotalSamples, ReleaseMemorySound,
+};
+
+const SoundStorageCalls* GetSoundStorageCalls(const SoundRecord* sound) {
+  return sound->storage == SOUND_STORAGE_STREAM ? &StreamSoundStorage : &MemorySoundStorage;
+}
+
+int PlaySoundHandle(int handle, int playType, int fromTop) {
+  if (!HasSoundOutput()) return -1;
+  if (!WinSys.active) WaitWhileInactive();
+  SoundRecord* sound = GetSoundRecord(handle);
+  if (sound == nullptr) return -1;
+  int result = GetSoundStorageCalls(sound)->play(sound, playType, fromTop);
+  if (result < 0) return -1;
+  if (result == 0 && playType == 0) WaitForSoundEnd(handle);
+  return 0;
+}
+
+int StopSoundHandle(int handle) {
+  if (!HasSoundOutput()) return -1;
+  SoundRecord* sound = GetSoundRecord(handle);
+  if (sound == nullptr) return -1;
+  return GetSoundStorageCalls(sound)->stop(sound);
+}
+
+int IsSoundHandlePlaying(int handle) {
+  if (!HasSoundOutput()) return -1;
+  SoundRecord* sound = GetSoundRecord(handle);
+  if (sound == nullptr) return -1;
+  return GetSoundStorageCalls(sound)->isPlaying(sound);
+}
+
+int GetSoundPlayPosition(int handle) {
+  if (!HasSoundOutput()) return -1;
+  SoundRecord* sound = GetSoundRecord(handle);
+  if (sound == nullptr) return -1;
+  return GetSoundStorageCalls(sound)->getPosition(sound);
+}
+
 int GetSoundTotalSamples(int handle) {
   if (!HasSoundOutput()) return -1;
   SoundRecord* sound = GetSoundRecord(handle);
   if (sound == nullptr) return -1;
-  if (sound->dataKind == 1) return sound->stream.totalSamples;
-  return static_cast<int>(sound->pcmSize / (sound->format.nBlockAlign ? sound->format.nBlockAlign : 1));
+  return GetSoundStorageCalls(sound)->getTotalSamples(sound);
 }
 
 int GetSoundTotalTime(int handle) {

@@ -108,7 +108,7 @@ int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, 
   if (sound == nullptr) return -1;
   StreamSoundState* s = &sound->stream;
   if (s->sourceCount > 0) {
-    if (sound->dataKind != 1) {
+    if (sound->storage != SOUND_STORAGE_STREAM) {
       LogPrintf(LOG_NOT_STREAM_SOUND);
       return -1;
     }
@@ -193,9 +193,9 @@ int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, 
     memcpy(&sound->format, &format, 18);
     sound->frequency = static_cast<int>(format.nSamplesPerSec);
     SoundRecord* shared = sharedHandle != -1 ? StreamRecordFor(sharedHandle, 0) : nullptr;
-    if (shared && shared->dataKind == 1 && shared->stream.sharedWith == -1 && shared->bufferCount > 0 &&
+    if (shared && shared->storage == SOUND_STORAGE_STREAM && shared->stream.sharedWith == -1 && shared->bufferCount > 0 &&
         memcmp(&shared->format, &format, 18) == 0) {
-      sound->dataKind = 1;
+      sound->storage = SOUND_STORAGE_STREAM;
       sound->bufferCount = 1;
       ENTER_LOCK(SoundLock());
       HandleListAddFront(&SoundSystem.streamHead, &s->node, handle, sound);
@@ -268,7 +268,7 @@ int AddStreamSoundMemory(const SoundLoadSettings* settings, const void* image, i
 
 int SetStreamSoundLoopSamples(int handle, int loopStart, int loopEnd) {
   SoundRecord* sound = StreamRecordFor(handle, 0);
-  if (sound == nullptr || sound->dataKind != 1 || sound->stream.sourceCount == 0) return -1;
+  if (sound == nullptr || sound->storage != SOUND_STORAGE_STREAM || sound->stream.sourceCount == 0) return -1;
   StreamSoundSource* source = &sound->stream.sources[sound->stream.sourceCount - 1];
   source->loopStart = loopStart;
   source->loopEnd = loopEnd;
@@ -391,7 +391,7 @@ int RefillStreamSound(int handle, int fromJob) {
   ENTER_LOCK(SoundLock());
   StreamSoundState* s = &sound->stream;
   SoundRecord* owner = BufferOwner(sound);
-  if (sound->dataKind != 1 || owner == nullptr || !owner->buffers[0].present || !s->prepared ||
+  if (sound->storage != SOUND_STORAGE_STREAM || owner == nullptr || !owner->buffers[0].present || !s->prepared ||
       (owner != sound && owner->stream.currentUser != handle)) {
     LeaveLock(SoundLock());
     return 0;
@@ -457,7 +457,7 @@ int RefillStreamSound(int handle, int fromJob) {
 
 int PrepareStreamStart(int handle, int fromJob) {
   SoundRecord* sound = StreamRecordFor(handle, fromJob);
-  if (sound == nullptr || sound->dataKind != 1) return -1;
+  if (sound == nullptr || sound->storage != SOUND_STORAGE_STREAM) return -1;
   SoundRecord* owner = BufferOwner(sound);
   if (owner == nullptr || !owner->buffers[0].present) return -1;
   StreamSoundState* s = &sound->stream;
@@ -490,8 +490,9 @@ int PrepareStreamStart(int handle, int fromJob) {
 }
 
 // ---------------------------------------------------------------------------
-// Play, stop, query.
+// Play, stop, query: the calls of stream sounds (`StreamSoundStorage`).
 
+namespace {
 int StopStreamSound(SoundRecord* sound);
 
 int PlayStreamSound(SoundRecord* sound, int playType, int fromTop) {
@@ -610,3 +611,12 @@ int ReleaseStreamSoundRecord(SoundRecord* sound) {
   LeaveLock(SoundLock());
   return 0;
 }
+
+void StopStreamSoundForRelease(SoundRecord* sound) { StopStreamSound(sound); }
+int GetStreamSoundTotalSamples(SoundRecord* sound) { return sound->stream.totalSamples; }
+}  // namespace
+
+const SoundStorageCalls StreamSoundStorage = {
+    PlayStreamSound,        StopStreamSound,            StopStreamSoundForRelease, IsStreamSoundPlaying,
+    GetStreamSoundPosition, GetStreamSoundTotalSamples, ReleaseStreamSoundRecord,
+};
