@@ -47,7 +47,7 @@ const char LOG_PCM_ALLOC_FAILED[] = "PCMデータを格納するメモリ領域�
 const char LOG_MEDIAFILTER_FAILED[] = "IMediaFilter の取得に失敗しました\n";
 const char LOG_MEDIACONTROL_FAILED[] = "IMediaControl の取得に失敗しました\n";
 const char LOG_MEDIAEVENT_FAILED[] = "IMediaEvent の取得に失敗しました\n";
-const char LOG_PROGRAM_ENDED[] = "MP3変換の途中でソフトが終了しました\n";
+const char LOG_PROGRAM_ENDED[] = "MP3変換の途中でソフトが終了しました";
 const char LOG_DECODE_ERROR[] = "MP3変換の途中でエラーが発生しました\n";
 const char LOG_PCM_REALLOC_FAILED[] = "PCMデータを格納するメモリ領域の再確保に失敗しました\n";
 const char LOG_NOT_MPEG_AUDIO[] = "MP3変換用のデータにMPEGオーディオのフレームがありません\n";
@@ -185,7 +185,7 @@ HRESULT ConnectNullRenderer(IGraphBuilder* graph, IBaseFilter* grabber, IPin* fe
 // Waits for completion; 0, or -1 after logging why not.
 int WaitForDecode(IMediaEvent* events, SoundConversion* c) {
   if (PumpWindowMessagesCore() != 0) {
-    AddLogText(LOG_PROGRAM_ENDED);
+    LogPrintf(LOG_PROGRAM_ENDED);
     return -1;
   }
   DWORD lastGrowth = GetTickCount();
@@ -208,7 +208,7 @@ int WaitForDecode(IMediaEvent* events, SoundConversion* c) {
       return -1;
     }
     if (PumpWindowMessagesCore() != 0) {
-      AddLogText(LOG_PROGRAM_ENDED);
+      LogPrintf(LOG_PROGRAM_ENDED);
       return -1;
     }
   }

@@ -23,8 +23,8 @@
 
 namespace {
 
-const char LOG_NO_MEMORY[] = "Theora ムービーデコード処理用のメモリ確保に失敗しました\n";
-const char LOG_NO_THREAD[] = "Theora ムービーデコード用スレッドの作成に失敗しました\n";
+const char LOG_NO_MEMORY[] = "Theora ムービーデコード処理用のメモリ確保に失敗しました";
+const char LOG_NO_THREAD[] = "Theora ムービーデコード用スレッドの作成に失敗しました";
 const char LOG_NO_PAGES[] = "Theora ページ情報格納用メモリの確保に失敗しました\n";
 const char LOG_NO_KEYS[] = "Theora キーフレーム情報格納用メモリの確保に失敗しました\n";
 const char LOG_NO_TIMEMAP[] = "Theora タイムフレームとデータフレーム対応情報格納用メモリの確保に失敗しました\n";
@@ -32,9 +32,9 @@ const char LOG_NO_IMAGE[] = "Theora ムービーデコードフレームスト�
 const char LOG_NO_STOCK[] = "Theora ムービーデコードフレームストック用のメモリ確保に失敗しました\n";
 const char LOG_NO_FRAMES[] = "Theora ムービーにフレームがありません\n";
 const char LOG_INDEX_FAILED[] = "Theora ムービーのインデックス作成中にメモリが不足しました\n";
-const char LOG_PLANE_FAILED[] = "Theora ムービーデコードフレームのプレーン用メモリ確保に失敗しました\n";
-const char LOG_BAD_PICTURE[] = "Theora ムービーの画像サイズが不正です\n";
-const char LOG_FETCH_TIMEOUT[] = "Theora ムービーフレームの待ち時間が限度を超えました\n";
+const char LOG_PLANE_FAILED[] = "Theora ムービーデコードフレームのプレーン用メモリ確保に失敗しました";
+const char LOG_BAD_PICTURE[] = "Theora ムービーの画像サイズが不正です";
+const char LOG_FETCH_TIMEOUT[] = "Theora ムービーフレームの待ち時間が限度を超えました";
 
 enum {
   STOCK_FULL_IDLE_MS = 200,
@@ -254,7 +254,7 @@ void StockUpkeep(TheoraDecoder* d) {
   int stored = StorePicture(d, slot);
   Lock(d);
   if (stored != 0) {
-    AddLogText(LOG_PLANE_FAILED);
+    LogPrintf(LOG_PLANE_FAILED);
     d->endOfData = 1;
     return;
   }
@@ -481,7 +481,7 @@ TheoraDecoder* OpenTheoraMovie(const FileStreamFunctionTable* files, StreamHandl
   files->Seek(stream, 0, FILE_STREAM_SEEK_SET);
   TheoraDecoder* d = static_cast<TheoraDecoder*>(MEM_ALLOC_ZEROED(sizeof(TheoraDecoder)));
   if (d == nullptr) {
-    AddLogText(LOG_NO_MEMORY);
+    LogPrintf(LOG_NO_MEMORY);
     return nullptr;
   }
   InitLock(&d->lock);
@@ -501,7 +501,7 @@ TheoraDecoder* OpenTheoraMovie(const FileStreamFunctionTable* files, StreamHandl
   const theora_info& info = d->info;
   if (info.frame_width < 1 || info.frame_height < 1 || info.width > THEORA_PICTURE_SIDE_LIMIT ||
       info.height > THEORA_PICTURE_SIDE_LIMIT) {
-    AddLogText(LOG_BAD_PICTURE);
+    LogPrintf(LOG_BAD_PICTURE);
     CloseTheoraMovie(d);
     return nullptr;
   }
@@ -512,7 +512,7 @@ TheoraDecoder* OpenTheoraMovie(const FileStreamFunctionTable* files, StreamHandl
   d->stockFullTime = static_cast<unsigned int>(GetMillisecondCount());
   d->thread = CreateThread(nullptr, 0, TheoraDecodeThreadEntry, d, 0, &d->threadId);
   if (d->thread == nullptr) {
-    AddLogText(LOG_NO_THREAD);
+    LogPrintf(LOG_NO_THREAD);
     Unlock(d);
     CloseTheoraMovie(d);
     return nullptr;
@@ -674,7 +674,7 @@ int FetchTheoraFrame(TheoraDecoder* d, int wantImage, int wantSurface, int async
     entry = FindEntry(d, d->wantedFrame);
     if (entry != nullptr || d->endOfData) break;
     if (GetTickCount() - start > FETCH_WAIT_LIMIT_MS) {
-      AddLogText(LOG_FETCH_TIMEOUT);
+      LogPrintf(LOG_FETCH_TIMEOUT);
       break;
     }
     Unlock(d);

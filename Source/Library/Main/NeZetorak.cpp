@@ -30,18 +30,18 @@ namespace {
 
 // Log texts.
 const char LOG_NETWORK_LINE[] = "ネットワークログ。%s[%d]";
-const char LOG_ENDING[] = "ネットワーク関連の終了処理を行います \n";
-const char LOG_ENDED[] = "ネットワーク関連の終了処理は完了しました\n";
-const char LOG_WINSOCK_INCOMPLETE[] = "ws2_32.dll の関数が揃っていないためネットワークを開始できません\n";
+const char LOG_ENDING[] = "ネットワーク関連の終了処理を行います ";
+const char LOG_ENDED[] = "ネットワーク関連の終了処理は完了しました";
+const char LOG_WINSOCK_INCOMPLETE[] = "ws2_32.dll の関数が揃っていないためネットワークを開始できません";
 const char LOG_WSASTARTUP_FAILED[] = "WSAStartupに失敗しました";
-const char LOG_SOCKET_WINDOW_FAILED[] = "ソケット用ウインドウの作成に失敗しました\n";
-const char LOG_HANDLE_SETUP_FAILED[] = "ネットワークハンドルの初期化に失敗しました\n";
-const char LOG_STARTED[] = "ネットワーク関連の初期化を行いました\n";
+const char LOG_SOCKET_WINDOW_FAILED[] = "ソケット用ウインドウの作成に失敗しました";
+const char LOG_HANDLE_SETUP_FAILED[] = "ネットワークハンドルの初期化に失敗しました";
+const char LOG_STARTED[] = "ネットワーク関連の初期化を行いました";
 const char LOG_HANDLE_CREATE_FAILED[] = "ネットワークハンドルの作成に失敗しました in %s";
 const char LOG_SOCKET_FAILED[] = "socketに失敗しました in %s";
 const char LOG_ASYNC_SELECT_FAILED[] = "WSAAsyncSelectのエラー in %s";
 const char LOG_BAD_LISTEN_ADDRESS[] = "待ち受けのアドレスかポートが不正です( %s : %d )";
-const char LOG_ALREADY_LISTENING[] = "待ち受け用のネットワークハンドルは既にあります\n";
+const char LOG_ALREADY_LISTENING[] = "待ち受け用のネットワークハンドルは既にあります";
 const char LOG_BIND_FAILED[] = "bindに失敗しました( port %d )";
 const char LOG_LISTEN_FAILED[] = "listenに失敗しました( port %d )";
 const char LOG_BAD_CONNECT_ADDRESS[] = "接続先のアドレスかポートが不正です( %s : %d )";
@@ -155,7 +155,7 @@ int PumpNetworkWindowMessages(int deleteFinished) {
 
 int ShutdownNetwork() {
   if (NetState.started == 0) return 0;
-  LogWriteText(LOG_ENDING);
+  LogPrintf(LOG_ENDING);
 
   if (NetState.thread != nullptr) {
     NetState.threadEndRequest = 1;
@@ -176,7 +176,7 @@ int ShutdownNetwork() {
 
   MemFill(&NetState, 0, sizeof(NetState));
   if (SystemLibs.WSACleanupFunc != nullptr) SystemLibs.WSACleanupFunc();
-  LogWriteText(LOG_ENDED);
+  LogPrintf(LOG_ENDED);
   return 0;
 }
 
@@ -221,7 +221,7 @@ bool HasWinsockEntries() {
 int StartNetwork() {
   if (NetState.started != 0) return 0;
   if (!HasWinsockEntries()) {
-    LogWriteText(LOG_WINSOCK_INCOMPLETE);
+    LogPrintf(LOG_WINSOCK_INCOMPLETE);
     return -1;
   }
   WSADATA data;
@@ -231,14 +231,14 @@ int StartNetwork() {
   }
   HWND window = CreateSocketWindow();
   if (window == nullptr) {
-    LogWriteText(LOG_SOCKET_WINDOW_FAILED);
+    LogPrintf(LOG_SOCKET_WINDOW_FAILED);
     SystemLibs.WSACleanupFunc();
     return -1;
   }
   if (InitHandleType(HANDLETYPE_NETWORK, sizeof(NetworkHandleRecord), NETWORK_HANDLE_MAX, CreateNetworkRecord,
                      DeleteNetworkRecord, "ネットワーク") != 0 ||
       !NetworkManager()->initialized) {
-    LogWriteText(LOG_HANDLE_SETUP_FAILED);
+    LogPrintf(LOG_HANDLE_SETUP_FAILED);
     DestroyWindow(window);
     SystemLibs.WSACleanupFunc();
     return -1;
@@ -247,7 +247,7 @@ int StartNetwork() {
   NetState.listeningHandle = -1;
   NetState.socketWindow = window;
   NetState.started = 1;
-  LogWriteText(LOG_STARTED);
+  LogPrintf(LOG_STARTED);
   return 0;
 }
 
@@ -299,7 +299,7 @@ int ListenNetwork(int port, const char* address) {
 
   const int locked = EnterNetworkLock(__LINE__);
   if (GetNetworkRecord(NetState.listeningHandle) != nullptr) {
-    LogWriteText(LOG_ALREADY_LISTENING);
+    LogPrintf(LOG_ALREADY_LISTENING);
     LeaveNetworkLock(locked);
     return -1;
   }

@@ -22,14 +22,14 @@
 namespace {
 
 // Log texts.
-const char LOG_ACCEPT_HANDLE_FAILED[] = "accept 用のハンドル作成に失敗しました \n";
+const char LOG_ACCEPT_HANDLE_FAILED[] = "accept 用のハンドル作成に失敗しました ";
 const char LOG_ACCEPT_FAILED[] = "acceptに失敗しました";
 const char LOG_ACCEPT_ASYNC_SELECT_FAILED[] = "WSAAsyncSelectのエラー in AcceptNetWork";
 const char LOG_BAD_MESSAGE_LENGTH[] = "受信したメッセージの長さが不正です(データサイズ %d byte)";
 const char LOG_RECEIVE_RESIZE_FAILED[] = "受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)";
 const char LOG_INVALID_HANDLE[] = "有効なネットワークハンドルではありません in %s";
 const char LOG_HANDLE_IN_ERROR[] = "このネットワークハンドルにはエラーが発生しています in %s";
-const char LOG_TRANSFER_ERROR[] = "通信エラー No.1\n";
+const char LOG_TRANSFER_ERROR[] = "通信エラー No.1";
 
 }  // namespace
 
@@ -103,7 +103,7 @@ int AcceptNetWork() {
   const int handle = CreateHandle(HANDLETYPE_NETWORK, -1);
   NetworkHandleRecord* record = GetNetworkRecord(handle);
   if (handle == -1 || record == nullptr) {
-    LogWriteText(LOG_ACCEPT_HANDLE_FAILED);
+    LogPrintf(LOG_ACCEPT_HANDLE_FAILED);
     LeaveNetworkLock(locked);
     return -1;
   }
@@ -342,7 +342,7 @@ LRESULT HandleSocketEventMessage(HWND, UINT, WPARAM wParam, LPARAM lParam) {
   }
   if (record == nullptr) {
     LeaveNetworkLock(locked);
-    LogWriteText(LOG_TRANSFER_ERROR);
+    LogPrintf(LOG_TRANSFER_ERROR);
     return 0;
   }
 

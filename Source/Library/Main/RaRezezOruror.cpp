@@ -25,12 +25,12 @@ namespace {
 
 // Log texts.
 const char LOG_CHAR_BUFFER_STARTING[] = "文字コードバッファの初期化を行います... ";
-const char LOG_CHAR_BUFFER_STARTED[] = "完了しました\n";
+const char LOG_CHAR_BUFFER_STARTED[] = "完了しました";
 const char LOG_NO_MEMORY_FOR_CANDIDATES[] = "漢字変換候補を保存するメモリの確保に失敗しました( 確保しようとしたサイズ %d バイト )";
 const char LOG_CANDIDATES_NOT_READ[] = "漢字変換候補の取得に失敗しました  BufSize:%d";
 const char LOG_BAD_MAX_LENGTH[] = "キー入力の最大文字数が不正です( %d )";
-const char LOG_NO_FREE_KEY_INPUT[] = "キー入力ハンドルの数が上限に達しています\n";
-const char LOG_NO_MEMORY_FOR_KEY_INPUT[] = "キー入力バッファの確保に失敗しました\n";
+const char LOG_NO_FREE_KEY_INPUT[] = "キー入力ハンドルの数が上限に達しています";
+const char LOG_NO_MEMORY_FOR_KEY_INPUT[] = "キー入力バッファの確保に失敗しました";
 
 }  // namespace
 
@@ -79,7 +79,7 @@ int SetupCharInputBuffer() {
   CharInput.imeEnabled = enabled;
   CharInput.keepIme = keep;
   CharInput.activeHandle = -1;
-  LogWriteText(LOG_CHAR_BUFFER_STARTED);
+  LogPrintf(LOG_CHAR_BUFFER_STARTED);
   return 0;
 }
 
@@ -349,12 +349,12 @@ int MakeKeyInput(int maxLength, int cancelAllowed, int singleByteOnly, int numer
   int slot = 0;
   while (slot < KEY_INPUT_MAX && CharInput.records[slot].used) slot++;
   if (slot == KEY_INPUT_MAX) {
-    LogWriteText(LOG_NO_FREE_KEY_INPUT);
+    LogPrintf(LOG_NO_FREE_KEY_INPUT);
     return -1;
   }
   char* text = static_cast<char*>(MEM_ALLOC_ZEROED(static_cast<size_t>(maxLength) + 1));
   if (text == nullptr) {
-    LogWriteText(LOG_NO_MEMORY_FOR_KEY_INPUT);
+    LogPrintf(LOG_NO_MEMORY_FOR_KEY_INPUT);
     return -1;
   }
   // Check values run 1..1023 so that an old handle of the slot is refused.

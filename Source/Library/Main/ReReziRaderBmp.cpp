@@ -11,8 +11,8 @@
 namespace {
 
 // Log texts.
-const char LOG_DIB_NOT_CREATED[] = "ＤＩＢの作成に失敗しました3\n";
-const char LOG_NO_MEMORY_FOR_24BIT[] = "２４ビットカラー化したグラフィックを格納するメモリ領域の確保に失敗しました\n";
+const char LOG_DIB_NOT_CREATED[] = "ＤＩＢの作成に失敗しました3";
+const char LOG_NO_MEMORY_FOR_24BIT[] = "２４ビットカラー化したグラフィックを格納するメモリ領域の確保に失敗しました";
 
 enum {
   BMP_FILE_HEADER_SIZE = 14,
@@ -63,12 +63,12 @@ void SetPaletteFromTable(ColorFormatRecord* format, const uint8_t* table, int en
 int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, int height, BaseImageRecord* image) {
   const int64_t expectedRow = (static_cast<int64_t>(width) * 3 + 3) / 4 * 4;
   if (expectedRow * height > GetImageLoadByteLimit()) {
-    AddLogText(LOG_DIB_NOT_CREATED);
+    LogPrintf(LOG_DIB_NOT_CREATED);
     return -1;
   }
   HDC dc = CreateCompatibleDC(nullptr);
   if (dc == nullptr) {
-    AddLogText(LOG_DIB_NOT_CREATED);
+    LogPrintf(LOG_DIB_NOT_CREATED);
     return -1;
   }
   BITMAPINFO target;
@@ -84,7 +84,7 @@ int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, in
   if (section == nullptr || sectionBits == nullptr) {
     if (section != nullptr) DeleteObject(section);
     DeleteDC(dc);
-    AddLogText(LOG_DIB_NOT_CREATED);
+    LogPrintf(LOG_DIB_NOT_CREATED);
     return -1;
   }
   BITMAP object;
@@ -94,7 +94,7 @@ int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, in
   if (sectionRow < expectedRow) {
     DeleteObject(section);
     DeleteDC(dc);
-    AddLogText(LOG_DIB_NOT_CREATED);
+    LogPrintf(LOG_DIB_NOT_CREATED);
     return -1;
   }
 
@@ -112,7 +112,7 @@ int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, in
   uint8_t* copy = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(expectedRow * height)));
   if (copy == nullptr) {
     DeleteObject(section);
-    AddLogText(LOG_NO_MEMORY_FOR_24BIT);
+    LogPrintf(LOG_NO_MEMORY_FOR_24BIT);
     return -1;
   }
   for (int y = 0; y < height; y++) {

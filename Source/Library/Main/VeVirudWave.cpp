@@ -12,7 +12,7 @@
 
 namespace {
 
-const char LOG_WAVE_IMAGE_ALLOC[] = "仮WAVEファイルイメージ用のメモリ確保に失敗しました\n";
+const char LOG_WAVE_IMAGE_ALLOC[] = "仮WAVEファイルイメージ用のメモリ確保に失敗しました";
 const char LOG_STREAM_ALLOC[] = "ストリームの読み込みに必要なメモリの確保に失敗しました";
 const char LOG_CAPTURE_OPEN[] = "WAVEファイルの作成に失敗しました";
 
@@ -53,7 +53,7 @@ int BuildWaveImage(void** image, int* imageSize, const WAVEFORMATEX* format, int
   int total = formatSize + dataSize + 28;
   unsigned char* out = static_cast<unsigned char*>(MEM_ALLOC(total));
   if (out == nullptr) {
-    AddLogText(LOG_WAVE_IMAGE_ALLOC);
+    LogPrintf(LOG_WAVE_IMAGE_ALLOC);
     return -1;
   }
   unsigned char* p = out;

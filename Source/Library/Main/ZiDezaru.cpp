@@ -23,8 +23,8 @@ const char LOG_TRACE_ALLOC[] = "mem alloc  ";
 const char LOG_TRACE_REALLOC[] = "mem realloc  ";
 const char LOG_TRACE_FREE[] = "mem free  ";
 const char LOG_TOTALS[] = "\tTotal size:%d(%.3fkb)  Alloc num:%d";
-const char LOG_DUMP_TITLE[] = "Alloc memory dump\n";
-const char LOG_LINE_END[] = "\n";
+const char LOG_DUMP_TITLE[] = "Alloc memory dump";
+const char LOG_LINE_END[] = "";
 const char LOG_BLOCK_LINE[] = "\tsize:%10d(%10.3fkb)  file:%-26s  line:%-5d  ID:%-5d  addr:%08x";
 
 }  // namespace
@@ -350,12 +350,12 @@ int LogAllocTotals() {
 
 int DumpAllocList() {
   ENTER_ONCE_LOCK(&AllocLock);
-  LogWriteText(LOG_LINE_END);
-  LogWriteText(LOG_DUMP_TITLE);
+  LogPrintf(LOG_LINE_END);
+  LogPrintf(LOG_DUMP_TITLE);
   for (MemBlockHeader* block = NewestBlock; block != nullptr && block != END_BLOCK; block = block->older)
     LogAllocBlockInfo(block, 1);
   LogAllocTotals();
-  LogWriteText(LOG_LINE_END);
+  LogPrintf(LOG_LINE_END);
   LeaveOnceLock(&AllocLock);
   return 0;
 }

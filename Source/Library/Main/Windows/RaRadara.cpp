@@ -26,9 +26,9 @@ namespace {
 // Log texts.
 const char LOG_SCREEN_SETTING[] = "設定されている画面設定 %dx%d %dbit color";
 const char LOG_NO_SCREEN_MODE[] = "対応している画面モードなし";
-const char LOG_UNDOING_START_UP[] = "起動処理に失敗したため、開始した処理を終了します\n";
-const char LOG_NO_24BIT_COLOR[] = "ZEvudidは２４ビットカラーモードに対応していません\n";
-const char LOG_LINE_END[] = "\n";
+const char LOG_UNDOING_START_UP[] = "起動処理に失敗したため、開始した処理を終了します";
+const char LOG_NO_24BIT_COLOR[] = "ZEvudidは２４ビットカラーモードに対応していません";
+const char LOG_LINE_END[] = "";
 
 }  // namespace
 
@@ -105,7 +105,7 @@ enum StartUpStage {
 
 // Undoes a failed start-up: the steps done so far, in shut-down order.
 int UndoStartUp(StartUpStage stage) {
-  LogWriteText(LOG_UNDOING_START_UP);
+  LogPrintf(LOG_UNDOING_START_UP);
   const int keptClosing = WinSys.closingLevel;
   WinSys.closingLevel = 1;
   if (stage >= STAGE_SERVICES) {
@@ -155,7 +155,7 @@ int StartUpCore() {
   const int desktopBits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
   ReleaseDC(nullptr, screen);
   if ((desktopBits == 24 && StartupSettings.windowed) || GetColorBitDepth() == 24) {
-    LogWriteText(LOG_NO_24BIT_COLOR);
+    LogPrintf(LOG_NO_24BIT_COLOR);
     return UndoStartUp(STAGE_BEFORE_WINDOW);
   }
 
@@ -248,7 +248,7 @@ int LibraryShutDown() {
 
 void FatalErrorExit(const char* text) {
   LogWriteText(text);
-  LogWriteText(LOG_LINE_END);
+  LogPrintf(LOG_LINE_END);
   // Shut-down waits for the loading workers and pumps the window, which
   // only the main thread may do; elsewhere the process ends at once.
   if (WinSys.mainThreadId != 0 && GetCurrentThreadId() != WinSys.mainThreadId)

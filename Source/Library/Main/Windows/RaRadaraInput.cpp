@@ -19,10 +19,10 @@
 namespace {
 
 // Log texts.
-const char LOG_DIRECTINPUT_STARTING[] = "DirectInput関係初期化処理\n";
-const char LOG_DIRECTINPUT_STARTED[] = "DirectInput 関連の初期化は正常に終了しました\n";
-const char LOG_INPUT_ENDED[] = "入力関連の終了処理... 完了\n";
-const char LOG_DIRECTINPUT_ENDED[] = "DirectInput 関連の終了処理... 完了\n";
+const char LOG_DIRECTINPUT_STARTING[] = "DirectInput関係初期化処理";
+const char LOG_DIRECTINPUT_STARTED[] = "DirectInput 関連の初期化は正常に終了しました";
+const char LOG_INPUT_ENDED[] = "入力関連の終了処理... 完了";
+const char LOG_DIRECTINPUT_ENDED[] = "DirectInput 関連の終了処理... 完了";
 
 }  // namespace
 
@@ -115,7 +115,7 @@ int InitializeInput() {
   InputState.starting = 1;
 
   if (!InputState.joystickMode) {
-    LogWriteText(LOG_DIRECTINPUT_STARTING);
+    LogPrintf(LOG_DIRECTINPUT_STARTING);
     LogIndentIn();
     LoadXInput();
     if (StartDirectInput() == 0) {
@@ -129,7 +129,7 @@ int InitializeInput() {
         return -1;
       }
       LogIndentOut();
-      LogWriteText(LOG_DIRECTINPUT_STARTED);
+      LogPrintf(LOG_DIRECTINPUT_STARTED);
     } else {
       LogIndentOut();
       InputState.joystickMode = 1;
@@ -145,11 +145,11 @@ int InitializeInput() {
 int TerminateInput() {
   if (InputState.directInput == nullptr) return 0;
   if (InputState.directInput == InputNoDirectInput) {
-    LogWriteText(LOG_INPUT_ENDED);
+    LogPrintf(LOG_INPUT_ENDED);
     InputState.directInput = nullptr;
     return 0;
   }
-  LogWriteText(LOG_DIRECTINPUT_ENDED);
+  LogPrintf(LOG_DIRECTINPUT_ENDED);
   ReleaseJoypads();
   ReleaseDirectInput();
   FreeXInput();

@@ -18,39 +18,39 @@
 namespace {
 
 // Log texts.
-const char LOG_SUCCEEDED[] = "成功\n";
+const char LOG_SUCCEEDED[] = "成功";
 const char LOG_CONTINUING[] = "引き続き初期化処理... ";
-const char LOG_START_SUCCEEDED[] = "初期化成功\n";
+const char LOG_START_SUCCEEDED[] = "初期化成功";
 const char LOG_START_FAILED[] = "初期化に失敗。";
 const char LOG_GETTING_DIRECTINPUT7[] = "DirectInput7 の取得中... ";
-const char LOG_GET_FAILED_LINE[] = "取得に失敗。\n";
+const char LOG_GET_FAILED_LINE[] = "取得に失敗。";
 const char LOG_ERROR_CODE[] = "エラーコード 0x%x";
 const char LOG_TRYING_DIRECTINPUT8[] = "DirectInput8 の取得を試みます...";
 const char LOG_GET_FAILED[] = "取得に失敗。";
-const char LOG_NOT_USING_DIRECTINPUT[] = "DirectInput を使用しません。\n";
+const char LOG_NOT_USING_DIRECTINPUT[] = "DirectInput を使用しません。";
 const char LOG_MOUSE_STARTING[] = "マウスデバイスの初期化... ";
-const char LOG_MOUSE_NOT_CREATED[] = "マウスデバイスの取得に失敗しました\n";
+const char LOG_MOUSE_NOT_CREATED[] = "マウスデバイスの取得に失敗しました";
 const char LOG_KEYBOARD_STARTING[] = "キーボードデバイスの初期化... ";
 const char LOG_KEYBOARD_NOT_CREATED[] = "キーボードデバイスの取得に失敗しました";
 const char LOG_KEYBOARD_FORMAT_FAILED[] = "キーボードデバイスのデータ形式の設定に失敗しました";
 const char LOG_KEYBOARD_COOPERATION_FAILED[] = "キーボードデバイスの協調レベルの設定に失敗しました";
-const char LOG_KEYBOARD_PROPERTY_FAILED[] = "キーボードのプロパティ設定に失敗しました\n";
-const char LOG_KEYBOARD_EVENT_FAILED[] = "キーボードイベントのセットアップが失敗しました\n";
-const char LOG_EFFECT_FAILED[] = "周期的エフェクトの作成に失敗しました。\n";
-const char LOG_DEVICE_NOT_CREATED[] = "入力装置の取得に失敗しました\n";
-const char LOG_DEVICE_FOUND[] = "入力装置を見つけました\n";
+const char LOG_KEYBOARD_PROPERTY_FAILED[] = "キーボードのプロパティ設定に失敗しました";
+const char LOG_KEYBOARD_EVENT_FAILED[] = "キーボードイベントのセットアップが失敗しました";
+const char LOG_EFFECT_FAILED[] = "周期的エフェクトの作成に失敗しました。";
+const char LOG_DEVICE_NOT_CREATED[] = "入力装置の取得に失敗しました";
+const char LOG_DEVICE_FOUND[] = "入力装置を見つけました";
 const char LOG_DEVICE_INSTANCE_NAME[] = "デバイスの登録名:%s";
 const char LOG_DEVICE_PRODUCT_NAME[] = "デバイスの製品登録名:%s";
-const char LOG_NOT_A_PAD[] = "ジョイパッドデバイスではありませんでした、又は設定に失敗しました\n";
-const char LOG_PAD_COOPERATION_FAILED[] = "ジョイパッドデバイスの協調レベルの設定に失敗しました\n";
-const char LOG_PAD_X_RANGE_FAILED[] = "ジョイパッドデバイスのＸ軸関係の設定に失敗しました\n";
-const char LOG_PAD_Y_RANGE_FAILED[] = "ジョイパッドデバイスのＹ軸関係の設定に失敗しました\n";
-const char LOG_PAD_X_DEAD_ZONE_FAILED[] = "ジョイパッドデバイスのＸ軸の無効ゾーンの設定に失敗しました\n";
-const char LOG_PAD_Y_DEAD_ZONE_FAILED[] = "ジョイパッドデバイスのＹ軸の無効ゾーンの設定に失敗しました\n";
-const char LOG_PAD_EVENT_FAILED[] = "ジョイパッドイベントのセットアップが失敗しました\n";
-const char LOG_PAD_ADDED[] = "ジョイパッドの追加は正常に終了しました\n";
-const char LOG_PADS_STARTING[] = "ジョイパッドの初期化... \n";
-const char LOG_PADS_STARTED[] = "ジョイパッドの初期化は正常に終了しました\n";
+const char LOG_NOT_A_PAD[] = "ジョイパッドデバイスではありませんでした、又は設定に失敗しました";
+const char LOG_PAD_COOPERATION_FAILED[] = "ジョイパッドデバイスの協調レベルの設定に失敗しました";
+const char LOG_PAD_X_RANGE_FAILED[] = "ジョイパッドデバイスのＸ軸関係の設定に失敗しました";
+const char LOG_PAD_Y_RANGE_FAILED[] = "ジョイパッドデバイスのＹ軸関係の設定に失敗しました";
+const char LOG_PAD_X_DEAD_ZONE_FAILED[] = "ジョイパッドデバイスのＸ軸の無効ゾーンの設定に失敗しました";
+const char LOG_PAD_Y_DEAD_ZONE_FAILED[] = "ジョイパッドデバイスのＹ軸の無効ゾーンの設定に失敗しました";
+const char LOG_PAD_EVENT_FAILED[] = "ジョイパッドイベントのセットアップが失敗しました";
+const char LOG_PAD_ADDED[] = "ジョイパッドの追加は正常に終了しました";
+const char LOG_PADS_STARTING[] = "ジョイパッドの初期化... ";
+const char LOG_PADS_STARTED[] = "ジョイパッドの初期化は正常に終了しました";
 
 IDirectInput7A* DirectInput7() { return static_cast<IDirectInput7A*>(InputState.directInput); }
 IDirectInput8A* DirectInput8() { return static_cast<IDirectInput8A*>(InputState.directInput); }
@@ -93,12 +93,12 @@ HRESULT TryDirectInput(REFCLSID classId, REFIID interfaceId, DWORD version, Inte
   void* object = nullptr;
   HRESULT result = CreateComInstance(classId, nullptr, CLSCTX_INPROC_SERVER, interfaceId, &object, 0);
   if (FAILED(result) || object == nullptr) return FAILED(result) ? result : E_NOINTERFACE;
-  LogWriteText(LOG_SUCCEEDED);
+  LogPrintf(LOG_SUCCEEDED);
   LogIndentIn();
   LogWriteText(LOG_CONTINUING);
   Interface* directInput = static_cast<Interface*>(object);
   if (SUCCEEDED(directInput->Initialize(GetModuleHandleA(nullptr), version))) {
-    LogWriteText(LOG_START_SUCCEEDED);
+    LogPrintf(LOG_START_SUCCEEDED);
     LogIndentOut();
     *out = directInput;
     return S_OK;
@@ -121,7 +121,7 @@ int StartDirectInput() {
     return 0;
   }
   if (result != S_FALSE) {
-    LogWriteText(LOG_GET_FAILED_LINE);
+    LogPrintf(LOG_GET_FAILED_LINE);
     LogPrintf(LOG_ERROR_CODE, static_cast<unsigned int>(result));
   }
 
@@ -134,7 +134,7 @@ int StartDirectInput() {
     return 0;
   }
   if (result != S_FALSE) LogWriteText(LOG_GET_FAILED);
-  LogWriteText(LOG_NOT_USING_DIRECTINPUT);
+  LogPrintf(LOG_NOT_USING_DIRECTINPUT);
   InputState.directInput = nullptr;
   return -1;
 }
@@ -158,17 +158,17 @@ void SetupMouse(HWND window) {
   LogWriteText(LOG_MOUSE_STARTING);
   IDirectInputDevice7A* mouse = CreateInputDevice(GUID_SysMouse);
   if (mouse == nullptr) {
-    LogWriteText(LOG_MOUSE_NOT_CREATED);
+    LogPrintf(LOG_MOUSE_NOT_CREATED);
     return;
   }
   if (FAILED(mouse->SetDataFormat(&c_dfDIMouse)) ||
       FAILED(mouse->SetCooperativeLevel(window, DISCL_NONEXCLUSIVE | DISCL_BACKGROUND))) {
     mouse->Release();
-    LogWriteText(LOG_MOUSE_NOT_CREATED);
+    LogPrintf(LOG_MOUSE_NOT_CREATED);
     return;
   }
   InputState.mouse = mouse;
-  LogWriteText(LOG_START_SUCCEEDED);
+  LogPrintf(LOG_START_SUCCEEDED);
 }
 
 }  // namespace
@@ -191,11 +191,11 @@ int StartDirectInputDevices() {
   DIPROPDWORD property = MakeProperty<DIPROPDWORD>(0, DIPH_DEVICE);
   property.dwData = 100;
   if (FAILED(keyboard->SetProperty(DIPROP_BUFFERSIZE, &property.diph)))
-    LogWriteText(LOG_KEYBOARD_PROPERTY_FAILED);
+    LogPrintf(LOG_KEYBOARD_PROPERTY_FAILED);
   InputState.keyboardEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HRESULT result = keyboard->SetEventNotification(InputState.keyboardEvent);
   if (result != DI_OK && result != DI_POLLEDDEVICE) {
-    LogWriteText(LOG_KEYBOARD_EVENT_FAILED);
+    LogPrintf(LOG_KEYBOARD_EVENT_FAILED);
     keyboard->Release();
     InputState.keyboard = nullptr;
     if (InputState.keyboardEvent != nullptr) CloseHandle(InputState.keyboardEvent);
@@ -204,7 +204,7 @@ int StartDirectInputDevices() {
   }
   if (FAILED(keyboard->Acquire()) && FAILED(keyboard->Acquire()))
     KeyboardFatal(LOG_KEYBOARD_NOT_CREATED);
-  LogWriteText(LOG_START_SUCCEEDED);
+  LogPrintf(LOG_START_SUCCEEDED);
   InputState.keyboardTime = GetMillisecondCount();
   return 0;
 }
@@ -313,7 +313,7 @@ void CreatePadEffects(JoypadRecord* pad) {
   effect.lpvTypeSpecificParams = &constant;
   if (FAILED(pad->device->CreateEffect(GUID_ConstantForce, &effect, &pad->constantEffect, nullptr))) {
     pad->constantEffect = nullptr;
-    LogWriteText(LOG_EFFECT_FAILED);
+    LogPrintf(LOG_EFFECT_FAILED);
   }
 }
 
@@ -324,7 +324,7 @@ BOOL CALLBACK EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, void* contex
   pad->xinputIndex = -1;
   IDirectInputDevice7A* device = CreateInputDevice(instance->guidInstance);
   if (device == nullptr) {
-    LogWriteText(LOG_DEVICE_NOT_CREATED);
+    LogPrintf(LOG_DEVICE_NOT_CREATED);
     return DIENUM_CONTINUE;
   }
   DIDEVICEINSTANCEA info;
@@ -339,7 +339,7 @@ BOOL CALLBACK EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, void* contex
       }
     }
   }
-  LogWriteText(LOG_DEVICE_FOUND);
+  LogPrintf(LOG_DEVICE_FOUND);
   snprintf(pad->instanceName, sizeof(pad->instanceName), "%s", info.tszInstanceName);
   snprintf(pad->productName, sizeof(pad->productName), "%s", info.tszProductName);
   LogIndentIn();
@@ -349,24 +349,24 @@ BOOL CALLBACK EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, void* contex
 
   if (FAILED(device->SetDataFormat(&c_dfDIJoystick))) {
     device->Release();
-    LogWriteText(LOG_NOT_A_PAD);
+    LogPrintf(LOG_NOT_A_PAD);
     return DIENUM_CONTINUE;
   }
   if (FAILED(device->SetCooperativeLevel(GetMainWindowHandle(), DISCL_EXCLUSIVE | DISCL_FOREGROUND)))
-    LogWriteText(LOG_PAD_COOPERATION_FAILED);
+    LogPrintf(LOG_PAD_COOPERATION_FAILED);
 
   static const DWORD axes[6] = {DIJOFS_X, DIJOFS_Y, DIJOFS_Z, DIJOFS_RX, DIJOFS_RY, DIJOFS_RZ};
   for (int i = 0; i < 6; i++) {
     if (SetAxisRange(device, axes[i], -1000, 1000) != 0) {
-      if (i == 0) LogWriteText(LOG_PAD_X_RANGE_FAILED);
-      if (i == 1) LogWriteText(LOG_PAD_Y_RANGE_FAILED);
+      if (i == 0) LogPrintf(LOG_PAD_X_RANGE_FAILED);
+      if (i == 1) LogPrintf(LOG_PAD_Y_RANGE_FAILED);
     }
   }
   pad->deadZone = INPUT_PAD_DEAD_ZONE;
   for (int i = 0; i < 6; i++) {
     if (SetAxisDeadZone(device, axes[i], 3499) != 0) {
-      if (i == 0) LogWriteText(LOG_PAD_X_DEAD_ZONE_FAILED);
-      if (i == 1) LogWriteText(LOG_PAD_Y_DEAD_ZONE_FAILED);
+      if (i == 0) LogPrintf(LOG_PAD_X_DEAD_ZONE_FAILED);
+      if (i == 1) LogPrintf(LOG_PAD_Y_DEAD_ZONE_FAILED);
     }
   }
   pad->device = device;
@@ -378,7 +378,7 @@ BOOL CALLBACK EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, void* contex
   pad->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HRESULT result = device->SetEventNotification(pad->event);
   if (result != DI_OK && result != DI_POLLEDDEVICE) {
-    LogWriteText(LOG_PAD_EVENT_FAILED);
+    LogPrintf(LOG_PAD_EVENT_FAILED);
     ReleasePadDevice(pad);
     memset(pad, 0, sizeof(*pad));
     return DIENUM_CONTINUE;
@@ -386,7 +386,7 @@ BOOL CALLBACK EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, void* contex
   device->Acquire();
   memset(&pad->state, 0, sizeof(pad->state));
   InputState.padCount++;
-  LogWriteText(LOG_PAD_ADDED);
+  LogPrintf(LOG_PAD_ADDED);
   return InputState.padCount < INPUT_MAX_PADS ? DIENUM_CONTINUE : DIENUM_STOP;
 }
 
@@ -395,7 +395,7 @@ BOOL CALLBACK EnumJoypadCallback(const DIDEVICEINSTANCEA* instance, void* contex
 int SetupJoypads() {
   if (!HasDirectInputObject()) return -1;
   ReleaseJoypads();
-  LogWriteText(LOG_PADS_STARTING);
+  LogPrintf(LOG_PADS_STARTING);
   LogIndentIn();
   InputState.padCount = 0;
   AddXInputPads();
@@ -404,7 +404,7 @@ int SetupJoypads() {
   else
     DirectInput7()->EnumDevices(DIDEVTYPE_JOYSTICK, EnumJoypadCallback, nullptr, DIEDFL_ATTACHEDONLY);
   LogIndentOut();
-  LogWriteText(LOG_PADS_STARTED);
+  LogPrintf(LOG_PADS_STARTED);
   return 0;
 }
 

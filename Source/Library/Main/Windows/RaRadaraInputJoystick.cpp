@@ -17,7 +17,7 @@ namespace {
 
 // Log texts.
 const char LOG_PAD_COUNT[] = "パッドの数は %d 個です";
-const char LOG_INPUT_STARTED[] = "入力関連の初期化をしました\n";
+const char LOG_INPUT_STARTED[] = "入力関連の初期化をしました";
 
 }  // namespace
 
@@ -41,7 +41,7 @@ int StartJoystickMode() {
   LogPrintf(LOG_PAD_COUNT, InputState.padCount);
   LogIndentOut();
   InputState.directInput = InputNoDirectInput;
-  LogWriteText(LOG_INPUT_STARTED);
+  LogPrintf(LOG_INPUT_STARTED);
   return 0;
 }
 

@@ -14,8 +14,8 @@ namespace {
 
 // Log texts.
 const char LOG_XINPUT_LOADING[] = "XInput DLL の読み込み中... ";
-const char LOG_XINPUT_LOADED[] = "成功\n";
-const char LOG_XINPUT_NOT_LOADED[] = "失敗、XInputは使用しません\n";
+const char LOG_XINPUT_LOADED[] = "成功";
+const char LOG_XINPUT_NOT_LOADED[] = "失敗、XInputは使用しません";
 const char LOG_XINPUT_PAD[] = "ジョイパッドナンバー %d は Xbox360 Controller です";
 
 const char* const XINPUT_LIBRARY_NAMES[] = {"xinput1_4.dll", "xinput1_3.dll", "xinput9_1_0.dll"};
@@ -38,10 +38,10 @@ int LoadXInput() {
     FARPROC setState = GetProcAddress(module, "XInputSetState");
     memcpy(&InputState.XInputGetStateFunc, &getState, sizeof(getState));
     memcpy(&InputState.XInputSetStateFunc, &setState, sizeof(setState));
-    LogWriteText(LOG_XINPUT_LOADED);
+    LogPrintf(LOG_XINPUT_LOADED);
     return 0;
   }
-  LogWriteText(LOG_XINPUT_NOT_LOADED);
+  LogPrintf(LOG_XINPUT_NOT_LOADED);
   return -1;
 }
 

@@ -13,15 +13,15 @@
 namespace {
 
 // Log texts.
-const char LOG_NO_CPUID[] = "ＣＰＵＩＤ命令は使えません\n";
-const char LOG_NO_MMX[] = "ＭＭＸは使えません\n";
-const char LOG_USING_MMX[] = "ＭＭＸ命令を使用します\n";
-const char LOG_SSE_AVAILABLE[] = "ＳＳＥ命令が使用可能です\n";
-const char LOG_SSE2_AVAILABLE[] = "ＳＳＥ２命令が使用可能です\n";
+const char LOG_NO_CPUID[] = "ＣＰＵＩＤ命令は使えません";
+const char LOG_NO_MMX[] = "ＭＭＸは使えません";
+const char LOG_USING_MMX[] = "ＭＭＸ命令を使用します";
+const char LOG_SSE_AVAILABLE[] = "ＳＳＥ命令が使用可能です";
+const char LOG_SSE2_AVAILABLE[] = "ＳＳＥ２命令が使用可能です";
 const char LOG_CPU_VENDOR[] = "ＣＰＵベンダ：";
-const char LOG_LINE_END[] = "\n";
+const char LOG_LINE_END[] = "";
 const char LOG_CPU_NAME[] = "ＣＰＵ名：%s";
-const char LOG_SYSTEM_INFO[] = "システムの情報を出力します\n";
+const char LOG_SYSTEM_INFO[] = "システムの情報を出力します";
 const char LOG_LIBRARY_VERSION[] = "ZEvudid Ver%s\n";
 const char LOG_PROCESSOR_COUNT[] = "論理プロセッサの数 : %d";
 const char LOG_OS[] = "ＯＳ  ";
@@ -185,15 +185,15 @@ int EvaluateCpuid(const CpuidResults* results, CpuFeatures* features) {
 int LogCpuLevel(const CpuFeatures* features) {
   switch (features->level) {
     case CPU_LEVEL_NONE:
-      AddLogText(LOG_NO_CPUID);
+      LogPrintf(LOG_NO_CPUID);
       break;
     case CPU_LEVEL_CPUID:
-      AddLogText(LOG_NO_MMX);
+      LogPrintf(LOG_NO_MMX);
       break;
     default:
-      AddLogText(LOG_USING_MMX);
-      if (features->level >= CPU_LEVEL_SSE) AddLogText(LOG_SSE_AVAILABLE);
-      if (features->level >= CPU_LEVEL_SSE2) AddLogText(LOG_SSE2_AVAILABLE);
+      LogPrintf(LOG_USING_MMX);
+      if (features->level >= CPU_LEVEL_SSE) LogPrintf(LOG_SSE_AVAILABLE);
+      if (features->level >= CPU_LEVEL_SSE2) LogPrintf(LOG_SSE2_AVAILABLE);
       break;
   }
   return 0;
@@ -208,7 +208,7 @@ int LogCpuIdentity(const CpuFeatures* features) {
     piece[4] = '\0';
     AddLogText(piece);
   }
-  AddLogText(LOG_LINE_END);
+  LogPrintf(LOG_LINE_END);
   if (features->hasBrand) LogPrintf(LOG_CPU_NAME, features->name);
   return 0;
 }
@@ -276,7 +276,7 @@ int ReadSystemProbe(SystemProbe* probe) {
 int LogSystemInfoFrom(const SystemProbe* probe) {
   char line[128];
 
-  AddLogText(LOG_SYSTEM_INFO);
+  LogPrintf(LOG_SYSTEM_INFO);
   LogIndentIn();
 
   snprintf(line, sizeof(line), LOG_LIBRARY_VERSION, RIDOV_VERSION_TEXT);

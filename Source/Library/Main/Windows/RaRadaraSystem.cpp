@@ -11,9 +11,9 @@ namespace {
 
 // Log texts.
 const char LOG_COM_STARTING[] = "ＣＯＭの初期化... ";
-const char LOG_COM_START_FAILED[] = "ＣＯＭの初期化に失敗しました\n";
-const char LOG_COM_STARTED[] = "成功しました\n";
-const char LOG_COM_ENDED[] = "ＣＯＭを終了... 完了\n";
+const char LOG_COM_START_FAILED[] = "ＣＯＭの初期化に失敗しました";
+const char LOG_COM_STARTED[] = "成功しました";
+const char LOG_COM_ENDED[] = "ＣＯＭを終了... 完了";
 
 }  // namespace
 
@@ -151,10 +151,10 @@ int InitializeCom() {
   if (SystemLibs.CoInitializeExFunc != nullptr)
     result = SystemLibs.CoInitializeExFunc(nullptr, COINIT_APARTMENTTHREADED);
   if (FAILED(result)) {
-    LogWriteText(LOG_COM_START_FAILED);
+    LogPrintf(LOG_COM_START_FAILED);
     return -1;
   }
-  LogWriteText(LOG_COM_STARTED);
+  LogPrintf(LOG_COM_STARTED);
   ComInitialized = 1;
   return 0;
 }
@@ -162,7 +162,7 @@ int InitializeCom() {
 int TerminateCom() {
   if (!ComInitialized) return -1;
   if (SystemLibs.CoUninitializeFunc != nullptr) SystemLibs.CoUninitializeFunc();
-  LogWriteText(LOG_COM_ENDED);
+  LogPrintf(LOG_COM_ENDED);
   ComInitialized = 0;
   return 0;
 }

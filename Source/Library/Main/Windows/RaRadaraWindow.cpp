@@ -25,30 +25,30 @@ namespace {
 
 // Log texts.
 const char LOG_MEMORY_SIZES[] = "メモリ総量:%.2fMB  空きメモリ領域:%.2fMB ";
-const char LOG_CHECKING_TIMERS[] = "タイマーの精度を検査します\n";
+const char LOG_CHECKING_TIMERS[] = "タイマーの精度を検査します";
 const char LOG_TIMER_RESULTS[] = "精度結果 更新回数 マルチメディアタイマー：%d  パフォーマンスカウンター：%d";
 const char LOG_SPACE[] = " ";
 const char LOG_USING_MM_TIMER[] = "Multi Media Timer を使用します Timer 精度 : %d.00 ms ";
 const char LOG_USING_PERFORMANCE_COUNTER[] = "パフォーマンスカウンターを使用します タイマー精度 : %lf KHz ";
-const char LOG_QUIT_NO_RESTORE_OR_24BIT[] = "復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します\n";
-const char LOG_QUIT_SCREEN_TOO_SMALL[] = "またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します\n";
+const char LOG_QUIT_NO_RESTORE_OR_24BIT[] = "復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します";
+const char LOG_QUIT_SCREEN_TOO_SMALL[] = "またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します";
 const char LOG_CHECKING_DOUBLE_START[] = "ソフトの二重起動検査... ";
-const char LOG_DOUBLE_START[] = "二重起動されています、ソフトを終了します\n";
-const char LOG_NO_DOUBLE_START[] = "二重起動はされていませんでした\n";
+const char LOG_DOUBLE_START[] = "二重起動されています、ソフトを終了します";
+const char LOG_NO_DOUBLE_START[] = "二重起動はされていませんでした";
 const char LOG_REGISTERING_CLASS[] = "ウインドウクラスを登録します... ";
-const char LOG_CLASS_REGISTERED[] = "登録に成功しました\n";
-const char LOG_CREATING_FULL_SCREEN_WINDOW[] = "フルスクリーンモード用のウインドウを作成します\n";
-const char LOG_CREATING_WINDOW[] = "ウインドウモード起動用のウインドウを作成します\n";
-const char LOG_WINDOW_FAILED[] = "ウインドウの作成に失敗しました\n";
-const char LOG_WINDOW_CREATED[] = "ウインドウの作成に成功しました\n";
-const char LOG_SHOWING_WINDOW[] = "ウインドウを表示します\n";
-const char LOG_CURSOR_HIDDEN[] = "カーソルを不可視にしました\n";
-const char LOG_IME_OFF[] = "ＩＭＥを無効にしました\n";
-const char LOG_ASYNC_THREAD_FAILED[] = "非同期読み込み処理を行うスレッドの立ち上げに失敗しました\n";
-const char LOG_WINDOW_DESTROYING[] = "ウインドウが破棄されようとしています\n";
-const char LOG_READY_TO_QUIT[] = "ソフトを終了する準備が整いました\n";
-const char LOG_WINDOW_CLOSING[] = "ウインドウを閉じようとしています\n";
-const char LOG_QUIT_NO_RESTORE[] = "復元関数が登録されていないため終了します\n";
+const char LOG_CLASS_REGISTERED[] = "登録に成功しました";
+const char LOG_CREATING_FULL_SCREEN_WINDOW[] = "フルスクリーンモード用のウインドウを作成します";
+const char LOG_CREATING_WINDOW[] = "ウインドウモード起動用のウインドウを作成します";
+const char LOG_WINDOW_FAILED[] = "ウインドウの作成に失敗しました";
+const char LOG_WINDOW_CREATED[] = "ウインドウの作成に成功しました";
+const char LOG_SHOWING_WINDOW[] = "ウインドウを表示します";
+const char LOG_CURSOR_HIDDEN[] = "カーソルを不可視にしました";
+const char LOG_IME_OFF[] = "ＩＭＥを無効にしました";
+const char LOG_ASYNC_THREAD_FAILED[] = "非同期読み込み処理を行うスレッドの立ち上げに失敗しました";
+const char LOG_WINDOW_DESTROYING[] = "ウインドウが破棄されようとしています";
+const char LOG_READY_TO_QUIT[] = "ソフトを終了する準備が整いました";
+const char LOG_WINDOW_CLOSING[] = "ウインドウを閉じようとしています";
+const char LOG_QUIT_NO_RESTORE[] = "復元関数が登録されていないため終了します";
 
 }  // namespace
 
@@ -116,7 +116,7 @@ void CheckTimers() {
   }
   if (!PerformanceCounterAvailable || SystemLibs.timeGetTimeFunc == nullptr) return;
 
-  LogWriteText(LOG_CHECKING_TIMERS);
+  LogPrintf(LOG_CHECKING_TIMERS);
   int timerChanges = 0, counterChanges = 0;
   const DWORD start = SystemLibs.timeGetTimeFunc();
   DWORD lastTime = start;
@@ -245,8 +245,8 @@ void HandleDisplayChange(WPARAM wParam, LPARAM lParam) {
   if (bits == screenBits && width == screenWidth && height == screenHeight) return;
   if (!HasGraphicsRestoreCallback() || bits == 24 || (bits != screenBits && bits == 8) ||
       width < screenWidth || height < screenHeight) {
-    LogWriteText(LOG_QUIT_NO_RESTORE_OR_24BIT);
-    LogWriteText(LOG_QUIT_SCREEN_TOO_SMALL);
+    LogPrintf(LOG_QUIT_NO_RESTORE_OR_24BIT);
+    LogPrintf(LOG_QUIT_SCREEN_TOO_SMALL);
     if (!WinSys.closeRequested) {
       WinSys.closeRequested = 1;
       PostMessageA(WinSys.mainWindow, WM_CLOSE, 0, 0);
@@ -302,11 +302,11 @@ int CreateMainWindow() {
 
   LogWriteText(LOG_CHECKING_DOUBLE_START);
   if (FindWindowA(StartupSettings.className, nullptr) != nullptr) {
-    LogWriteText(LOG_DOUBLE_START);
+    LogPrintf(LOG_DOUBLE_START);
     FailCreation();
     return -1;
   }
-  LogWriteText(LOG_NO_DOUBLE_START);
+  LogPrintf(LOG_NO_DOUBLE_START);
 
   WinSys.creating = 1;
   WNDCLASSEXA windowClass;
@@ -323,20 +323,20 @@ int CreateMainWindow() {
   if (RegisterClassExA(&windowClass) == 0)
     FailCreation();
   else
-    LogWriteText(LOG_CLASS_REGISTERED);
+    LogPrintf(LOG_CLASS_REGISTERED);
 
   if (!StartupSettings.captionSet) CopyString(StartupSettings.caption, DEFAULT_CAPTION);
 
   int width, height;
   GetWindowScreenSize(&width, &height);
   if (!StartupSettings.windowed) {
-    LogWriteText(LOG_CREATING_FULL_SCREEN_WINDOW);
+    LogPrintf(LOG_CREATING_FULL_SCREEN_WINDOW);
     WinSys.cursorRequested = 0;
     WinSys.mainWindow = CreateWindowExA(WS_EX_TOPMOST, StartupSettings.className, StartupSettings.caption,
                                         WS_POPUP, 0, 0, width, height, nullptr, nullptr, WinSys.instance,
                                         nullptr);
   } else {
-    LogWriteText(LOG_CREATING_WINDOW);
+    LogPrintf(LOG_CREATING_WINDOW);
     WinSys.cursorRequested = 1;
     DWORD style = WindowStyleTable[0].windowed;
     if (StartupSettings.windowModeCalled) style |= WS_VISIBLE;
@@ -354,13 +354,13 @@ int CreateMainWindow() {
   }
   if (WinSys.mainWindow == nullptr) {
     FailCreation();
-    LogWriteText(LOG_WINDOW_FAILED);
+    LogPrintf(LOG_WINDOW_FAILED);
     WinSys.creating = 0;
     return -1;
   }
-  LogWriteText(LOG_WINDOW_CREATED);
+  LogPrintf(LOG_WINDOW_CREATED);
 
-  LogWriteText(LOG_SHOWING_WINDOW);
+  LogPrintf(LOG_SHOWING_WINDOW);
   ShowWindow(WinSys.mainWindow, SW_SHOW);
   UpdateWindow(WinSys.mainWindow);
   WinSys.closeRequested = 0;
@@ -368,10 +368,10 @@ int CreateMainWindow() {
   WinSys.active = 1;
 
   if (!StartupSettings.windowed) {
-    LogWriteText(LOG_CURSOR_HIDDEN);
+    LogPrintf(LOG_CURSOR_HIDDEN);
     SetCursor(nullptr);
   }
-  LogWriteText(LOG_IME_OFF);
+  LogPrintf(LOG_IME_OFF);
   if (SystemLibs.WINNLSEnableIMEFunc != nullptr)
     SystemLibs.WINNLSEnableIMEFunc(WinSys.mainWindow, IsImeEnableRequested() ? TRUE : FALSE);
 
@@ -384,7 +384,7 @@ int CreateMainWindow() {
   WinSys.creating = 0;
 
   if (StartASyncLoadThreads(GetProcessorCount()) != 0) {
-    LogWriteText(LOG_ASYNC_THREAD_FAILED);
+    LogPrintf(LOG_ASYNC_THREAD_FAILED);
     FailCreation();
     return -1;
   }
@@ -394,12 +394,12 @@ int CreateMainWindow() {
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_DESTROY:
-      LogWriteText(LOG_WINDOW_DESTROYING);
+      LogPrintf(LOG_WINDOW_DESTROYING);
       WinSys.windowDestroyed = 1;
       PostQuitMessage(0);
       WinSys.quit = 1;
       SetEndRequestFlag();
-      LogWriteText(LOG_READY_TO_QUIT);
+      LogPrintf(LOG_READY_TO_QUIT);
       break;
 
     case WM_MOVE:
@@ -432,7 +432,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       break;
 
     case WM_CLOSE:
-      LogWriteText(LOG_WINDOW_CLOSING);
+      LogPrintf(LOG_WINDOW_CLOSING);
       DestroyWindow(WinSys.mainWindow);
       if (WinSys.closingLevel == 0) WinSys.closingLevel = 4;
       return 0;
@@ -561,7 +561,7 @@ int OnActivationChange(WPARAM wParam, LPARAM lParam) {
       if (IsFullScreenMode() && GetDirectDrawObject() != nullptr) {
         if (WinSys.compositionOff) SetDesktopCompositionEnabled(1);
         if (!HasGraphicsRestoreCallback()) {
-          LogWriteText(LOG_QUIT_NO_RESTORE);
+          LogPrintf(LOG_QUIT_NO_RESTORE);
           if (!WinSys.closeRequested) {
             WinSys.closeRequested = 1;
             PostMessageA(WinSys.mainWindow, WM_CLOSE, 0, 0);

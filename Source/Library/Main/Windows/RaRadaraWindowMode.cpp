@@ -15,12 +15,12 @@
 namespace {
 
 // Log texts.
-const char LOG_CHANGE_WINDOW_MODE[] = "ChangeWindowMode実行 \n";
+const char LOG_CHANGE_WINDOW_MODE[] = "ChangeWindowMode実行 ";
 const char LOG_WINDOWED_FLAG_SET[] = "ウインドウモードフラグが立てられました\n";
 const char LOG_WINDOWED_FLAG_CLEARED[] = "ウインドウモードフラグが倒されました\n";
 const char LOG_STYLE_TO_WINDOWED[] = "ウインドウスタイルをウインドウモード用に変更します... ";
 const char LOG_STYLE_TO_FULL_SCREEN[] = "ウインドウスタイルをフルスクリーンモード用に変更します... ";
-const char LOG_DONE[] = "完了\n";
+const char LOG_DONE[] = "完了";
 
 enum : DWORD {
   WINDOWED_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
@@ -70,7 +70,7 @@ int GetWindowScreenSize(int* width, int* height) {
 }
 
 int ChangeWindowMode(int windowed) {
-  LogWriteText(LOG_CHANGE_WINDOW_MODE);
+  LogPrintf(LOG_CHANGE_WINDOW_MODE);
   StartupSettings.windowModeCalled = 1;
   windowed = windowed != 0 ? 1 : 0;
   if (windowed == StartupSettings.windowed) return 0;
@@ -150,7 +150,7 @@ int ApplyWindowStyle() {
     SetWindowPos(window, HWND_TOPMOST, 0, 0, width, height, SWP_NOREDRAW);
     SetMouseVisibility(0);
   }
-  LogWriteText(LOG_DONE);
+  LogPrintf(LOG_DONE);
   SetActiveWindow(window);
   PostMessageA(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), 0);
   return 0;

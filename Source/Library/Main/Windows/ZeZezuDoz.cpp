@@ -8,9 +8,9 @@
 namespace {
 
 // Log texts.
-const char LOG_NO_MEMORY_FOR_CACHE[] = "ファイル読み込みキャッシュ用メモリの確保に失敗しました\n";
-const char LOG_FILE_THREAD_NOT_CREATED[] = "ファイルアクセス専用スレッドの作成に失敗しました\n";
-const char LOG_FILE_NOT_OPENED[] = "ファイルのオープンに失敗しました\n";
+const char LOG_NO_MEMORY_FOR_CACHE[] = "ファイル読み込みキャッシュ用メモリの確保に失敗しました";
+const char LOG_FILE_THREAD_NOT_CREATED[] = "ファイルアクセス専用スレッドの作成に失敗しました";
+const char LOG_FILE_NOT_OPENED[] = "ファイルのオープンに失敗しました";
 
 HANDLE OpenForReading(const char* path) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -157,7 +157,7 @@ int StartReaderThread(FileAccessRecord* file, const char* path) {
   if (file->cache) {
     file->cacheBuffer = static_cast<unsigned char*>(MEM_ALLOC(FILE_ACCESS_CACHE_SIZE));
     if (file->cacheBuffer == nullptr) {
-      AddLogText(LOG_NO_MEMORY_FOR_CACHE);
+      LogPrintf(LOG_NO_MEMORY_FOR_CACHE);
       return -1;
     }
   }
@@ -167,7 +167,7 @@ int StartReaderThread(FileAccessRecord* file, const char* path) {
   if (file->requestEvent == nullptr || file->doneEvent == nullptr ||
       StartThreadRecord(&file->thread, FileReadThreadProc, file) != 0) {
     FreeThreadObjects(file);
-    AddLogText(LOG_FILE_THREAD_NOT_CREATED);
+    LogPrintf(LOG_FILE_THREAD_NOT_CREATED);
     return -1;
   }
   SetThreadRecordPriority(&file->thread, 0);
@@ -181,7 +181,7 @@ int StartReaderThread(FileAccessRecord* file, const char* path) {
   if (file->openFailed) {
     WaitForThreadExit(file, 0);
     FreeThreadObjects(file);
-    AddLogText(LOG_FILE_NOT_OPENED);
+    LogPrintf(LOG_FILE_NOT_OPENED);
     return -1;
   }
   return 0;
