@@ -28,29 +28,30 @@ extern "C" const CLSID CLSID_NullRenderer;
 
 namespace {
 
-const char LOG_MEMSTREAM_FAILED[] = "MP3変換用 D_CMemStream の作成に失敗しました\n";
-const char LOG_MEMREADER_FAILED[] = "MP3変換用 D_CMemReader の作成に失敗しました\n";
-const char LOG_NULLRENDER_FAILED[] = "MP3変換用 NullRender の作成に失敗しました\n";
-const char LOG_GRAPH_FAILED[] = "MP3変換用 IGraphBuilder の作成に失敗しました\n";
-const char LOG_GRABBER_FAILED[] = "MP3変換用 D_CSampleGrabber の作成に失敗しました\n";
-const char LOG_GRABBER_TYPE_FAILED[] = "サンプルグラバフィルタのメディアタイプの設定に失敗しました\n";
-const char LOG_ADD_GRABBER_FAILED[] = "サンプルグラバフィルタのグラフへの追加に失敗しました\n";
-const char LOG_ADD_MEMFILE_FAILED[] = "メモリファイルフィルタのグラフへの追加に失敗しました\n";
-const char LOG_RENDER_FAILED[] = "グラフの構築に失敗しました\n";
-const char LOG_ADD_NULLRENDER_FAILED[] = "ヌルレンダラーフィルタのグラフへの追加に失敗しました\n";
-const char LOG_SWAP_RENDERER_FAILED[] = "既存レンダラーをNullレンダラーと交換する処理が失敗しました\n";
-const char LOG_NO_AUDIO[] = "音声が含まれていないか、オーディオフォーマットの取得に失敗しました。\n";
-const char LOG_BAD_STREAM_FORMAT[] = "サポート外のストリームフォーマットです。\n";
-const char LOG_BAD_AUDIO_FORMAT[] = "サポート外のオーディオフォーマットです。\n";
-const char LOG_CALLBACK_FAILED[] = "コールバック関数を設定できません\n";
-const char LOG_PCM_ALLOC_FAILED[] = "PCMデータを格納するメモリ領域の確保に失敗しました\n";
-const char LOG_MEDIAFILTER_FAILED[] = "IMediaFilter の取得に失敗しました\n";
-const char LOG_MEDIACONTROL_FAILED[] = "IMediaControl の取得に失敗しました\n";
-const char LOG_MEDIAEVENT_FAILED[] = "IMediaEvent の取得に失敗しました\n";
+const char LOG_MEMSTREAM_FAILED[] = "MP3変換用 D_CMemStream の作成に失敗しました";
+const char LOG_MEMREADER_FAILED[] = "MP3変換用 D_CMemReader の作成に失敗しました";
+const char LOG_NULLRENDER_FAILED[] = "MP3変換用 NullRender の作成に失敗しました";
+const char LOG_GRAPH_FAILED[] = "MP3変換用 IGraphBuilder の作成に失敗しました";
+const char LOG_GRABBER_FAILED[] = "MP3変換用 D_CSampleGrabber の作成に失敗しました";
+const char LOG_GRABBER_TYPE_FAILED[] = "サンプルグラバフィルタのメディアタイプの設定に失敗しました";
+const char LOG_ADD_GRABBER_FAILED[] = "サンプルグラバフィルタのグラフへの追加に失敗しました";
+const char LOG_ADD_MEMFILE_FAILED[] = "メモリファイルフィルタのグラフへの追加に失敗しました";
+const char LOG_RENDER_FAILED[] = "グラフの構築に失敗しました";
+const char LOG_ADD_NULLRENDER_FAILED[] = "ヌルレンダラーフィルタのグラフへの追加に失敗しました";
+const char LOG_SWAP_RENDERER_FAILED[] = "既存レンダラーをNullレンダラーと交換する処理が失敗しました";
+const char LOG_NO_AUDIO[] = "音声が含まれていないか、オーディオフォーマットの取得に失敗しました。";
+const char LOG_BAD_STREAM_FORMAT[] = "サポート外のストリームフォーマットです。";
+const char LOG_BAD_AUDIO_FORMAT[] = "サポート外のオーディオフォーマットです。";
+const char LOG_CALLBACK_FAILED[] = "コールバック関数を設定できません";
+const char LOG_PCM_ALLOC_FAILED[] = "PCMデータを格納するメモリ領域の確保に失敗しました";
+const char LOG_MEDIAFILTER_FAILED[] = "IMediaFilter の取得に失敗しました";
+const char LOG_MEDIACONTROL_FAILED[] = "IMediaControl の取得に失敗しました";
+const char LOG_MEDIAEVENT_FAILED[] = "IMediaEvent の取得に失敗しました";
 const char LOG_PROGRAM_ENDED[] = "MP3変換の途中でソフトが終了しました";
-const char LOG_DECODE_ERROR[] = "MP3変換の途中でエラーが発生しました\n";
-const char LOG_PCM_REALLOC_FAILED[] = "PCMデータを格納するメモリ領域の再確保に失敗しました\n";
-const char LOG_NOT_MPEG_AUDIO[] = "MP3変換用のデータにMPEGオーディオのフレームがありません\n";
+const char LOG_DECODE_ERROR[] = "MP3変換の途中でエラーが発生しました";
+const char LOG_PCM_REALLOC_FAILED[] = "PCMデータを格納するメモリ領域の再確保に失敗しました";
+const char LOG_FAILURE[] = "%s";  // one of the texts above, given by the failing step
+const char LOG_NOT_MPEG_AUDIO[] = "MP3変換用のデータにMPEGオーディオのフレームがありません";
 
 enum {
   PCM_GROW_STEP = 1048576,   // the least a grow adds
@@ -100,7 +101,7 @@ void ReleaseGraph(GraphParts* p) {
 }
 
 int Fail(GraphParts* p, SoundConversion* c, const char* message) {
-  if (message != nullptr) AddLogText(message);
+  if (message != nullptr) LogPrintf(LOG_FAILURE, message);
   ReleaseGraph(p);
   MemoryConvertArea* m = &c->area.memory;
   if (m->data != nullptr) MemFree(m->data);
@@ -194,7 +195,7 @@ int WaitForDecode(IMediaEvent* events, SoundConversion* c) {
     long code = 0;
     HRESULT hr = events->WaitForCompletion(COMPLETION_WAIT_MS, &code);
     if (hr == S_OK && code == EC_ERRORABORT) {
-      AddLogText(LOG_DECODE_ERROR);
+      LogPrintf(LOG_DECODE_ERROR);
       return -1;
     }
     if (hr == S_OK && code == EC_COMPLETE) return 0;
@@ -204,7 +205,7 @@ int WaitForDecode(IMediaEvent* events, SoundConversion* c) {
       lastSize = size;
       lastGrowth = GetTickCount();
     } else if (GetTickCount() - lastGrowth > static_cast<DWORD>(MP3_GRAPH_STALL_LIMIT_MS)) {
-      AddLogText(LOG_DECODE_ERROR);
+      LogPrintf(LOG_DECODE_ERROR);
       return -1;
     }
     if (PumpWindowMessagesCore() != 0) {

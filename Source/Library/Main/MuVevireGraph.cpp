@@ -31,12 +31,13 @@ using RiDov::MovieRenderer;
 
 namespace {
 
-const char LOG_NO_GRAPH[] = "CLSID_FilterGraph の作成に失敗しました\n";
-const char LOG_NO_RENDERER[] = "Could not add renderer filter to graph!\n";
-const char LOG_NO_BASIC_AUDIO[] = "BasicAudio インターフェースの取得に失敗しました\n";
-const char LOG_NO_MEDIA_CONTROL[] = "IID_IMediaControlインターフェイスの取得に失敗しました\n";
-const char LOG_NO_MEDIA_SEEKING[] = "IID_IMediaSeekingインターフェイスの取得に失敗しました\n";
-const char LOG_CANNOT_OPEN[] = "ファイル:%s が開けませんでした\n";
+const char LOG_NO_GRAPH[] = "CLSID_FilterGraph の作成に失敗しました";
+const char LOG_NO_RENDERER[] = "Could not add renderer filter to graph!";
+const char LOG_NO_BASIC_AUDIO[] = "BasicAudio インターフェースの取得に失敗しました";
+const char LOG_NO_MEDIA_CONTROL[] = "IID_IMediaControlインターフェイスの取得に失敗しました";
+const char LOG_NO_MEDIA_SEEKING[] = "IID_IMediaSeekingインターフェイスの取得に失敗しました";
+const char LOG_CANNOT_OPEN[] = "ファイル:%s が開けませんでした";
+const char LOG_FAILURE[] = "%s";  // one of the texts above, given by the failing step
 
 enum {
   COPY_CHUNK = 1048576,
@@ -274,7 +275,7 @@ int FailGraphOpen(MovieRecord* m, const char* message, GraphRenderJob* abandoned
   ReleaseGraphInterfaces(m, abandoned == nullptr);
   DeleteTempFile(m);
   if (abandoned != nullptr) LeaveAbandonedRender(abandoned);
-  LogWriteText(message);
+  LogPrintf(LOG_FAILURE, message);
   return -1;
 }
 
@@ -308,9 +309,7 @@ int OpenMovieWithMediaGraph(MovieRecord* m, const char* fileName, int* width, in
   // forever or crash on them; a file not readable here is left to it.
   const int probed = ProbeMovieFile(fileName);
   if (probed != MOVIE_PROBE_PLAYABLE && probed != MOVIE_PROBE_UNREADABLE) {
-    char message[LOG_LINE_SIZE];
-    snprintf(message, sizeof message, LOG_CANNOT_OPEN, fileName);
-    LogWriteText(message);
+    LogPrintf(LOG_CANNOT_OPEN, fileName);
     return -1;
   }
   if (FAILED(CreateComInstance(CLSID_FilterGraph, nullptr, GRAPH_CONTEXT, IID_IGraphBuilder,

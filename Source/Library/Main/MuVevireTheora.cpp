@@ -25,13 +25,13 @@ namespace {
 
 const char LOG_NO_MEMORY[] = "Theora ムービーデコード処理用のメモリ確保に失敗しました";
 const char LOG_NO_THREAD[] = "Theora ムービーデコード用スレッドの作成に失敗しました";
-const char LOG_NO_PAGES[] = "Theora ページ情報格納用メモリの確保に失敗しました\n";
-const char LOG_NO_KEYS[] = "Theora キーフレーム情報格納用メモリの確保に失敗しました\n";
-const char LOG_NO_TIMEMAP[] = "Theora タイムフレームとデータフレーム対応情報格納用メモリの確保に失敗しました\n";
-const char LOG_NO_IMAGE[] = "Theora ムービーデコードフレームストック用画像バッファの確保に失敗しました\n";
-const char LOG_NO_STOCK[] = "Theora ムービーデコードフレームストック用のメモリ確保に失敗しました\n";
-const char LOG_NO_FRAMES[] = "Theora ムービーにフレームがありません\n";
-const char LOG_INDEX_FAILED[] = "Theora ムービーのインデックス作成中にメモリが不足しました\n";
+const char LOG_NO_PAGES[] = "Theora ページ情報格納用メモリの確保に失敗しました";
+const char LOG_NO_KEYS[] = "Theora キーフレーム情報格納用メモリの確保に失敗しました";
+const char LOG_NO_TIMEMAP[] = "Theora タイムフレームとデータフレーム対応情報格納用メモリの確保に失敗しました";
+const char LOG_NO_IMAGE[] = "Theora ムービーデコードフレームストック用画像バッファの確保に失敗しました";
+const char LOG_NO_STOCK[] = "Theora ムービーデコードフレームストック用のメモリ確保に失敗しました";
+const char LOG_NO_FRAMES[] = "Theora ムービーにフレームがありません";
+const char LOG_INDEX_FAILED[] = "Theora ムービーのインデックス作成中にメモリが不足しました";
 const char LOG_PLANE_FAILED[] = "Theora ムービーデコードフレームのプレーン用メモリ確保に失敗しました";
 const char LOG_BAD_PICTURE[] = "Theora ムービーの画像サイズが不正です";
 const char LOG_FETCH_TIMEOUT[] = "Theora ムービーフレームの待ち時間が限度を超えました";
@@ -474,6 +474,56 @@ int DecodeTheoraFrames(TheoraDecoder* d, int count) {
   return key == 1 ? 1 : 0;
 }
 
+namespace {
+// The page, key and time tables, the frame image and the stock of a new
+// decoder, under its lock. -1 (logged) when one cannot be made.
+int PrepareTheoraTables(TheoraDecoder* d, int stockSize, int asyncFlag) {
+  d->pages = static_cast<TheoraPageEntry*>(MEM_ALLOC(sizeof(TheoraPageEntry) * THEORA_TABLE_STEP));
+  if (d->pages == nullptr) {
+    LogPrintf(LOG_NO_PAGES);
+    return -1;
+  }
+  d->pageCapacity = THEORA_TABLE_STEP;
+  d->keyFlags = static_cast<uint8_t*>(MEM_ALLOC(THEORA_TABLE_STEP));
+  if (d->keyFlags == nullptr) {
+    LogPrintf(LOG_NO_KEYS);
+    return -1;
+  }
+  d->keyCapacity = THEORA_TABLE_STEP;
+  d->timeMap = static_cast<uint32_t*>(MEM_ALLOC(sizeof(uint32_t) * THEORA_TABLE_STEP));
+  if (d->timeMap == nullptr) {
+    LogPrintf(LOG_NO_TIMEMAP);
+    return -1;
+  }
+  d->timeMapCapacity = THEORA_TABLE_STEP;
+  if (IndexTheoraFile(d) != 0) {
+    LogPrintf(LOG_INDEX_FAILED);
+    return -1;
+  }
+  // A stream without frame packets has nothing to show.
+  if (d->dataFrameCount == 0 || d->timeFrameCount == 0) {
+    LogPrintf(LOG_NO_FRAMES);
+    return -1;
+  }
+  d->pages[0].offset = 0;
+  Unlock(d);
+  CreateTheoraSurface(d, asyncFlag);
+  Lock(d);
+  if (CreateBaseImageXRGB8(static_cast<int>(d->info.frame_width), static_cast<int>(d->info.frame_height),
+                           &d->frameImage) != 0) {
+    LogPrintf(LOG_NO_IMAGE);
+    return -1;
+  }
+  d->stock = static_cast<TheoraStockFrame*>(MEM_ALLOC_ZEROED(sizeof(TheoraStockFrame) * stockSize));
+  if (d->stock == nullptr) {
+    LogPrintf(LOG_NO_STOCK);
+    return -1;
+  }
+  d->stockSize = stockSize;
+  return 0;
+}
+}  // namespace
+
 TheoraDecoder* OpenTheoraMovie(const FileStreamFunctionTable* files, StreamHandle stream, int stockSize,
                                int asyncFlag) {
   char magic[4];
@@ -484,6 +534,7 @@ TheoraDecoder* OpenTheoraMovie(const FileStreamFunctionTable* files, StreamHandl
     LogPrintf(LOG_NO_MEMORY);
     return nullptr;
   }
+  int prepared;
   InitLock(&d->lock);
   d->wantedFrame = -1;
   d->currentTimeFrame = -1;
@@ -493,19 +544,13 @@ TheoraDecoder* OpenTheoraMovie(const FileStreamFunctionTable* files, StreamHandl
   theora_comment_init(&d->comment);
   d->files = *files;
   d->stream = stream;
-  if (ReadTheoraHeaders(d) != 1) {
-    CloseTheoraMovie(d);
-    return nullptr;
-  }
+  if (ReadTheoraHeaders(d) != 1) goto refuse;
   // A picture of at least 1 x 1 within a frame of bounded size.
-  const theora_info& info = d->info;
-  if (info.frame_width < 1 || info.frame_height < 1 || info.width > THEORA_PICTURE_SIDE_LIMIT ||
-      info.height > THEORA_PICTURE_SIDE_LIMIT) {
+  if (d->info.frame_width < 1 || d->info.frame_height < 1 || d->info.width > THEORA_PICTURE_SIDE_LIMIT ||
+      d->info.height > THEORA_PICTURE_SIDE_LIMIT) {
     LogPrintf(LOG_BAD_PICTURE);
-    CloseTheoraMovie(d);
-    return nullptr;
+    goto refuse;
   }
-  const char* failure = nullptr;
   Lock(d);
   d->holdRequest = 1;
   d->threadState = THEORA_THREAD_FULL;
@@ -514,55 +559,23 @@ TheoraDecoder* OpenTheoraMovie(const FileStreamFunctionTable* files, StreamHandl
   if (d->thread == nullptr) {
     LogPrintf(LOG_NO_THREAD);
     Unlock(d);
-    CloseTheoraMovie(d);
-    return nullptr;
+    goto refuse;
   }
   theora_decode_init(&d->state, &d->info);
   d->stateReady = 1;
   ogg_sync_reset(&d->sync);
   ogg_stream_reset(&d->streamState);
   d->files.Seek(d->stream, 0, FILE_STREAM_SEEK_SET);
-  d->pages = static_cast<TheoraPageEntry*>(MEM_ALLOC(sizeof(TheoraPageEntry) * THEORA_TABLE_STEP));
-  if (d->pages == nullptr) failure = LOG_NO_PAGES;
-  if (failure == nullptr) {
-    d->pageCapacity = THEORA_TABLE_STEP;
-    d->keyFlags = static_cast<uint8_t*>(MEM_ALLOC(THEORA_TABLE_STEP));
-    if (d->keyFlags == nullptr) failure = LOG_NO_KEYS;
-  }
-  if (failure == nullptr) {
-    d->keyCapacity = THEORA_TABLE_STEP;
-    d->timeMap = static_cast<uint32_t*>(MEM_ALLOC(sizeof(uint32_t) * THEORA_TABLE_STEP));
-    if (d->timeMap == nullptr) failure = LOG_NO_TIMEMAP;
-  }
-  if (failure == nullptr) {
-    d->timeMapCapacity = THEORA_TABLE_STEP;
-    if (IndexTheoraFile(d) != 0) failure = LOG_INDEX_FAILED;
-    // A stream without frame packets has nothing to show.
-    else if (d->dataFrameCount == 0 || d->timeFrameCount == 0) failure = LOG_NO_FRAMES;
-  }
-  if (failure == nullptr) {
-    d->pages[0].offset = 0;
-    Unlock(d);
-    CreateTheoraSurface(d, asyncFlag);
-    Lock(d);
-    if (CreateBaseImageXRGB8(static_cast<int>(d->info.frame_width), static_cast<int>(d->info.frame_height),
-                             &d->frameImage) != 0)
-      failure = LOG_NO_IMAGE;
-  }
-  if (failure == nullptr) {
-    d->stock = static_cast<TheoraStockFrame*>(MEM_ALLOC_ZEROED(sizeof(TheoraStockFrame) * stockSize));
-    if (d->stock == nullptr) failure = LOG_NO_STOCK;
-    else d->stockSize = stockSize;
-  }
+  prepared = PrepareTheoraTables(d, stockSize, asyncFlag);
   Unlock(d);
-  if (failure != nullptr) {
-    AddLogText(failure);
-    CloseTheoraMovie(d);
-    return nullptr;
-  }
+  if (prepared != 0) goto refuse;
   SeekTheoraMovie(d, 0);
   FetchTheoraFrame(d, 1, 1, asyncFlag);
   return d;
+
+refuse:
+  CloseTheoraMovie(d);
+  return nullptr;
 }
 
 int CloseTheoraMovie(TheoraDecoder* d) {

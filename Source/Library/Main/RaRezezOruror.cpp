@@ -26,6 +26,7 @@ namespace {
 // Log texts.
 const char LOG_CHAR_BUFFER_STARTING[] = "文字コードバッファの初期化を行います... ";
 const char LOG_CHAR_BUFFER_STARTED[] = "完了しました";
+const char LOG_STEP_RESULT[] = "%s%s";  // a step and how it ended, on one line
 const char LOG_NO_MEMORY_FOR_CANDIDATES[] = "漢字変換候補を保存するメモリの確保に失敗しました( 確保しようとしたサイズ %d バイト )";
 const char LOG_CANDIDATES_NOT_READ[] = "漢字変換候補の取得に失敗しました  BufSize:%d";
 const char LOG_BAD_MAX_LENGTH[] = "キー入力の最大文字数が不正です( %d )";
@@ -72,14 +73,13 @@ int IsLead(unsigned char byte) { return IsLeadByte(byte, GetCharSet()); }
 // Character ring.
 
 int SetupCharInputBuffer() {
-  LogWriteText(LOG_CHAR_BUFFER_STARTING);
   int enabled = CharInput.imeEnabled;
   int keep = CharInput.keepIme;
   memset(&CharInput, 0, sizeof(CharInput));
   CharInput.imeEnabled = enabled;
   CharInput.keepIme = keep;
   CharInput.activeHandle = -1;
-  LogPrintf(LOG_CHAR_BUFFER_STARTED);
+  LogPrintf(LOG_STEP_RESULT, LOG_CHAR_BUFFER_STARTING, LOG_CHAR_BUFFER_STARTED);
   return 0;
 }
 

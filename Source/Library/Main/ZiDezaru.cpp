@@ -24,7 +24,9 @@ const char LOG_TRACE_REALLOC[] = "mem realloc  ";
 const char LOG_TRACE_FREE[] = "mem free  ";
 const char LOG_TOTALS[] = "\tTotal size:%d(%.3fkb)  Alloc num:%d";
 const char LOG_DUMP_TITLE[] = "Alloc memory dump";
-const char LOG_LINE_END[] = "";
+const char LOG_BLANK_LINE[] = "";
+const char LOG_NO_PREFIX[] = "";
+const char LOG_PREFIXED_LINE[] = "%s%s";
 const char LOG_BLOCK_LINE[] = "\tsize:%10d(%10.3fkb)  file:%-26s  line:%-5d  ID:%-5d  addr:%08x";
 
 }  // namespace
@@ -135,8 +137,16 @@ void FormatBlockInfo(const MemBlockHeader* block, int withData, char* line, size
 
 void ReportBlockInfo(const MemBlockHeader* block, int withData) {
   char line[BLOCK_INFO_LINE_SIZE];
-  FormatBlockInfo(block, withData, line, sizeof(line));
+  FormatBlockInfo(block, withData, line, sizeof(line) - 1);
+  AppendString(line, "\n");  // the raw writer takes the line end with the text
   LogWriteTextWithoutAlloc(line);
+}
+
+// One block's line after `prefix`; the caller holds the allocator lock.
+void LogBlockLine(const char* prefix, const MemBlockHeader* block, int withData) {
+  char line[BLOCK_INFO_LINE_SIZE];
+  FormatBlockInfo(block, withData, line, sizeof(line));
+  LogPrintf(LOG_PREFIXED_LINE, prefix, line);
 }
 
 // The user size a block can really have: what the heap block holds beyond
@@ -209,8 +219,7 @@ void* MemAlloc(size_t size, const char* file, int line) {
   AllocCount++;
 
   if (IsTraced(size)) {
-    LogWriteText(LOG_TRACE_ALLOC);
-    LogAllocBlockInfo(block, 1);
+    LogBlockLine(LOG_TRACE_ALLOC, block, 1);
   }
   AfterCall();
   LeaveOnceLock(&AllocLock);
@@ -257,8 +266,7 @@ void* MemRealloc(void* pointer, size_t newSize, const char* file, int line) {
   RefreshGuards(block->newer);
 
   if (IsTraced(newSize)) {
-    LogWriteText(LOG_TRACE_REALLOC);
-    LogAllocBlockInfo(block, 1);
+    LogBlockLine(LOG_TRACE_REALLOC, block, 1);
   }
   AfterCall();
   LeaveOnceLock(&AllocLock);
@@ -286,8 +294,7 @@ void MemFree(void* pointer) {
   RefreshGuards(newer);
 
   if (IsTraced(block->size)) {
-    LogWriteText(LOG_TRACE_FREE);
-    LogAllocBlockInfo(block, 1);
+    LogBlockLine(LOG_TRACE_FREE, block, 1);
   }
   if (LogTotalsEachCall) LogAllocTotals();
   SystemHeapFree(block);
@@ -314,28 +321,22 @@ void FormatBlockInfo(const MemBlockHeader* block, int withData, char* line, size
     length = 200;
     line[length] = '\0';
   }
-  if (!withData) {
-    line[length++] = '\n';
-    line[length] = '\0';
-    return;
-  }
+  if (!withData) return;
   int count = block->size < 16 ? static_cast<int>(block->size) : 16;
   length += snprintf(line + length, size - length, "  data:<");
   for (int i = 0; i < count; i++)
     line[length++] = (data[i] < 0x20 || data[i] >= 0x80) ? '.' : static_cast<char>(data[i]);
   length += snprintf(line + length, size - length, "> [");
   for (int i = 0; i < count; i++) length += snprintf(line + length, size - length, "%02x ", data[i]);
-  // "]\n" goes over the last blank (over the "[" when there is no data).
-  CopyString(line + length - 1, "]\n");
+  // "]" goes over the last blank (over the "[" when there is no data).
+  CopyString(line + length - 1, "]");
 }
 
 }  // namespace
 
 int LogAllocBlockInfo(const MemBlockHeader* block, int withData) {
   ENTER_ONCE_LOCK(&AllocLock);
-  char line[BLOCK_INFO_LINE_SIZE];
-  FormatBlockInfo(block, withData, line, sizeof(line));
-  LogWriteText(line);
+  LogBlockLine(LOG_NO_PREFIX, block, withData);
   LeaveOnceLock(&AllocLock);
   return 0;
 }
@@ -350,12 +351,12 @@ int LogAllocTotals() {
 
 int DumpAllocList() {
   ENTER_ONCE_LOCK(&AllocLock);
-  LogPrintf(LOG_LINE_END);
+  LogPrintf(LOG_BLANK_LINE);
   LogPrintf(LOG_DUMP_TITLE);
   for (MemBlockHeader* block = NewestBlock; block != nullptr && block != END_BLOCK; block = block->older)
     LogAllocBlockInfo(block, 1);
   LogAllocTotals();
-  LogPrintf(LOG_LINE_END);
+  LogPrintf(LOG_BLANK_LINE);
   LeaveOnceLock(&AllocLock);
   return 0;
 }

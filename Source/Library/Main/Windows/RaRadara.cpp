@@ -28,7 +28,7 @@ const char LOG_SCREEN_SETTING[] = "設定されている画面設定 %dx%d %dbit
 const char LOG_NO_SCREEN_MODE[] = "対応している画面モードなし";
 const char LOG_UNDOING_START_UP[] = "起動処理に失敗したため、開始した処理を終了します";
 const char LOG_NO_24BIT_COLOR[] = "ZEvudidは２４ビットカラーモードに対応していません";
-const char LOG_LINE_END[] = "";
+const char LOG_FATAL[] = "%s";  // the caller's text
 
 }  // namespace
 
@@ -247,8 +247,7 @@ int LibraryShutDown() {
 }
 
 void FatalErrorExit(const char* text) {
-  LogWriteText(text);
-  LogPrintf(LOG_LINE_END);
+  LogPrintf(LOG_FATAL, text);
   // Shut-down waits for the loading workers and pumps the window, which
   // only the main thread may do; elsewhere the process ends at once.
   if (WinSys.mainThreadId != 0 && GetCurrentThreadId() != WinSys.mainThreadId)

@@ -51,6 +51,10 @@ const char LOG_PAD_EVENT_FAILED[] = "ジョイパッドイベントのセット�
 const char LOG_PAD_ADDED[] = "ジョイパッドの追加は正常に終了しました";
 const char LOG_PADS_STARTING[] = "ジョイパッドの初期化... ";
 const char LOG_PADS_STARTED[] = "ジョイパッドの初期化は正常に終了しました";
+// A step and how it ended, on one line; with a note after it.
+const char LOG_STEP_RESULT[] = "%s%s";
+const char LOG_STEP_RESULT_NOTE[] = "%s%s%s";
+const char LOG_EMPTY[] = "";
 
 IDirectInput7A* DirectInput7() { return static_cast<IDirectInput7A*>(InputState.directInput); }
 IDirectInput8A* DirectInput8() { return static_cast<IDirectInput8A*>(InputState.directInput); }
@@ -84,26 +88,25 @@ void ReleaseDirectInputObject() {
   InputState.directInput = nullptr;
 }
 
-// Creates and initialises one DirectInput object. S_OK with the object,
-// S_FALSE when it was created but failed to initialise, else the creation's
-// error.
+// Creates and initialises one DirectInput object, logged as the `step`
+// that gets it. S_OK with the object, S_FALSE when it was created but
+// failed to initialise, else the creation's error (the caller logs it).
 template <typename Interface>
-HRESULT TryDirectInput(REFCLSID classId, REFIID interfaceId, DWORD version, Interface** out) {
+HRESULT TryDirectInput(REFCLSID classId, REFIID interfaceId, DWORD version, const char* step, Interface** out) {
   *out = nullptr;
   void* object = nullptr;
   HRESULT result = CreateComInstance(classId, nullptr, CLSCTX_INPROC_SERVER, interfaceId, &object, 0);
   if (FAILED(result) || object == nullptr) return FAILED(result) ? result : E_NOINTERFACE;
-  LogPrintf(LOG_SUCCEEDED);
+  LogPrintf(LOG_STEP_RESULT, step, LOG_SUCCEEDED);
   LogIndentIn();
-  LogWriteText(LOG_CONTINUING);
   Interface* directInput = static_cast<Interface*>(object);
   if (SUCCEEDED(directInput->Initialize(GetModuleHandleA(nullptr), version))) {
-    LogPrintf(LOG_START_SUCCEEDED);
+    LogPrintf(LOG_STEP_RESULT, LOG_CONTINUING, LOG_START_SUCCEEDED);
     LogIndentOut();
     *out = directInput;
     return S_OK;
   }
-  LogWriteText(LOG_START_FAILED);
+  LogPrintf(LOG_STEP_RESULT, LOG_CONTINUING, LOG_START_FAILED);
   LogIndentOut();
   directInput->Release();
   return S_FALSE;
@@ -112,37 +115,46 @@ HRESULT TryDirectInput(REFCLSID classId, REFIID interfaceId, DWORD version, Inte
 }  // namespace
 
 int StartDirectInput() {
-  LogWriteText(LOG_GETTING_DIRECTINPUT7);
   IDirectInput7A* di7;
-  HRESULT result = TryDirectInput(CLSID_DirectInput, IID_IDirectInput7A, 0x0700, &di7);
+  HRESULT result = TryDirectInput(CLSID_DirectInput, IID_IDirectInput7A, 0x0700, LOG_GETTING_DIRECTINPUT7, &di7);
   if (result == S_OK) {
     InputState.directInput = di7;
     InputState.directInput8 = 0;
     return 0;
   }
   if (result != S_FALSE) {
-    LogPrintf(LOG_GET_FAILED_LINE);
+    LogPrintf(LOG_STEP_RESULT, LOG_GETTING_DIRECTINPUT7, LOG_GET_FAILED_LINE);
     LogPrintf(LOG_ERROR_CODE, static_cast<unsigned int>(result));
   }
 
-  LogWriteText(LOG_TRYING_DIRECTINPUT8);
   IDirectInput8A* di8;
-  result = TryDirectInput(CLSID_DirectInput8, IID_IDirectInput8A, 0x0800, &di8);
+  result = TryDirectInput(CLSID_DirectInput8, IID_IDirectInput8A, 0x0800, LOG_TRYING_DIRECTINPUT8, &di8);
   if (result == S_OK) {
     InputState.directInput = di8;
     InputState.directInput8 = 1;
     return 0;
   }
-  if (result != S_FALSE) LogWriteText(LOG_GET_FAILED);
-  LogPrintf(LOG_NOT_USING_DIRECTINPUT);
+  if (result != S_FALSE)
+    LogPrintf(LOG_STEP_RESULT_NOTE, LOG_TRYING_DIRECTINPUT8, LOG_GET_FAILED, LOG_NOT_USING_DIRECTINPUT);
+  else
+    LogPrintf(LOG_NOT_USING_DIRECTINPUT);
   InputState.directInput = nullptr;
   return -1;
 }
 
 namespace {
 
-// Fatal keyboard failures release what was made and end the process.
-void KeyboardFatal(const char* text) {
+// Ends the line that `*step` opens with `text`; later lines open with nothing.
+void EndStepLine(const char** step, const char* text) {
+  LogPrintf(LOG_STEP_RESULT, *step, text);
+  *step = LOG_EMPTY;
+}
+
+// Fatal keyboard failures release what was made and end the process, the
+// failure logged on the line `step` opens.
+void KeyboardFatal(const char* step, const char* text) {
+  char line[LOG_LINE_SIZE];
+  snprintf(line, sizeof(line), LOG_STEP_RESULT, step, text);
   if (InputState.mouse != nullptr) InputState.mouse->Release();
   InputState.mouse = nullptr;
   if (InputState.keyboard != nullptr) InputState.keyboard->Release();
@@ -151,24 +163,23 @@ void KeyboardFatal(const char* text) {
   InputState.keyboardEvent = nullptr;
   ReleaseDirectInputObject();
   InputState.starting = 0;
-  FatalErrorExit(text);
+  FatalErrorExit(line);
 }
 
 void SetupMouse(HWND window) {
-  LogWriteText(LOG_MOUSE_STARTING);
   IDirectInputDevice7A* mouse = CreateInputDevice(GUID_SysMouse);
   if (mouse == nullptr) {
-    LogPrintf(LOG_MOUSE_NOT_CREATED);
+    LogPrintf(LOG_STEP_RESULT, LOG_MOUSE_STARTING, LOG_MOUSE_NOT_CREATED);
     return;
   }
   if (FAILED(mouse->SetDataFormat(&c_dfDIMouse)) ||
       FAILED(mouse->SetCooperativeLevel(window, DISCL_NONEXCLUSIVE | DISCL_BACKGROUND))) {
     mouse->Release();
-    LogPrintf(LOG_MOUSE_NOT_CREATED);
+    LogPrintf(LOG_STEP_RESULT, LOG_MOUSE_STARTING, LOG_MOUSE_NOT_CREATED);
     return;
   }
   InputState.mouse = mouse;
-  LogPrintf(LOG_START_SUCCEEDED);
+  LogPrintf(LOG_STEP_RESULT, LOG_MOUSE_STARTING, LOG_START_SUCCEEDED);
 }
 
 }  // namespace
@@ -180,22 +191,22 @@ int StartDirectInputDevices() {
   SetupMouse(window);
   InputState.keyboardTime = GetMillisecondCount();
 
-  LogWriteText(LOG_KEYBOARD_STARTING);
+  const char* step = LOG_KEYBOARD_STARTING;
   IDirectInputDevice7A* keyboard = CreateInputDevice(GUID_SysKeyboard);
-  if (keyboard == nullptr) KeyboardFatal(LOG_KEYBOARD_NOT_CREATED);
+  if (keyboard == nullptr) KeyboardFatal(step, LOG_KEYBOARD_NOT_CREATED);
   InputState.keyboard = keyboard;
   if (FAILED(keyboard->SetDataFormat(&c_dfDIKeyboard)))
-    KeyboardFatal(LOG_KEYBOARD_FORMAT_FAILED);
+    KeyboardFatal(step, LOG_KEYBOARD_FORMAT_FAILED);
   if (FAILED(keyboard->SetCooperativeLevel(window, DISCL_NONEXCLUSIVE | DISCL_BACKGROUND)))
-    KeyboardFatal(LOG_KEYBOARD_COOPERATION_FAILED);
+    KeyboardFatal(step, LOG_KEYBOARD_COOPERATION_FAILED);
   DIPROPDWORD property = MakeProperty<DIPROPDWORD>(0, DIPH_DEVICE);
   property.dwData = 100;
   if (FAILED(keyboard->SetProperty(DIPROP_BUFFERSIZE, &property.diph)))
-    LogPrintf(LOG_KEYBOARD_PROPERTY_FAILED);
+    EndStepLine(&step, LOG_KEYBOARD_PROPERTY_FAILED);
   InputState.keyboardEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HRESULT result = keyboard->SetEventNotification(InputState.keyboardEvent);
   if (result != DI_OK && result != DI_POLLEDDEVICE) {
-    LogPrintf(LOG_KEYBOARD_EVENT_FAILED);
+    EndStepLine(&step, LOG_KEYBOARD_EVENT_FAILED);
     keyboard->Release();
     InputState.keyboard = nullptr;
     if (InputState.keyboardEvent != nullptr) CloseHandle(InputState.keyboardEvent);
@@ -203,8 +214,8 @@ int StartDirectInputDevices() {
     return -1;
   }
   if (FAILED(keyboard->Acquire()) && FAILED(keyboard->Acquire()))
-    KeyboardFatal(LOG_KEYBOARD_NOT_CREATED);
-  LogPrintf(LOG_START_SUCCEEDED);
+    KeyboardFatal(step, LOG_KEYBOARD_NOT_CREATED);
+  EndStepLine(&step, LOG_START_SUCCEEDED);
   InputState.keyboardTime = GetMillisecondCount();
   return 0;
 }

@@ -16,6 +16,7 @@ namespace {
 const char LOG_XINPUT_LOADING[] = "XInput DLL の読み込み中... ";
 const char LOG_XINPUT_LOADED[] = "成功";
 const char LOG_XINPUT_NOT_LOADED[] = "失敗、XInputは使用しません";
+const char LOG_STEP_RESULT[] = "%s%s";  // a step and how it ended, on one line
 const char LOG_XINPUT_PAD[] = "ジョイパッドナンバー %d は Xbox360 Controller です";
 
 const char* const XINPUT_LIBRARY_NAMES[] = {"xinput1_4.dll", "xinput1_3.dll", "xinput9_1_0.dll"};
@@ -28,7 +29,6 @@ HMODULE KeptXInputModule = nullptr;
 }  // namespace
 
 int LoadXInput() {
-  LogWriteText(LOG_XINPUT_LOADING);
   for (const char* name : XINPUT_LIBRARY_NAMES) {
     HMODULE module = KeptXInputModule != nullptr ? KeptXInputModule : LoadLibraryA(name);
     if (module == nullptr) continue;
@@ -38,10 +38,10 @@ int LoadXInput() {
     FARPROC setState = GetProcAddress(module, "XInputSetState");
     memcpy(&InputState.XInputGetStateFunc, &getState, sizeof(getState));
     memcpy(&InputState.XInputSetStateFunc, &setState, sizeof(setState));
-    LogPrintf(LOG_XINPUT_LOADED);
+    LogPrintf(LOG_STEP_RESULT, LOG_XINPUT_LOADING, LOG_XINPUT_LOADED);
     return 0;
   }
-  LogPrintf(LOG_XINPUT_NOT_LOADED);
+  LogPrintf(LOG_STEP_RESULT, LOG_XINPUT_LOADING, LOG_XINPUT_NOT_LOADED);
   return -1;
 }
 

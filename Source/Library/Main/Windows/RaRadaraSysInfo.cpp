@@ -18,14 +18,12 @@ const char LOG_NO_MMX[] = "ＭＭＸは使えません";
 const char LOG_USING_MMX[] = "ＭＭＸ命令を使用します";
 const char LOG_SSE_AVAILABLE[] = "ＳＳＥ命令が使用可能です";
 const char LOG_SSE2_AVAILABLE[] = "ＳＳＥ２命令が使用可能です";
-const char LOG_CPU_VENDOR[] = "ＣＰＵベンダ：";
-const char LOG_LINE_END[] = "";
+const char LOG_CPU_VENDOR[] = "ＣＰＵベンダ：%s%s%s";  // the vendor text in its three register pieces
 const char LOG_CPU_NAME[] = "ＣＰＵ名：%s";
 const char LOG_SYSTEM_INFO[] = "システムの情報を出力します";
-const char LOG_LIBRARY_VERSION[] = "ZEvudid Ver%s\n";
+const char LOG_LIBRARY_VERSION[] = "ZEvudid Ver%s";
 const char LOG_PROCESSOR_COUNT[] = "論理プロセッサの数 : %d";
-const char LOG_OS[] = "ＯＳ  ";
-const char LOG_OS_VERSION[] = "%s ( Build %d %s )";
+const char LOG_OS_VERSION[] = "ＯＳ  %s ( Build %d %s )";
 const char LOG_CPU_SPEED[] = "ＣＰＵ動作速度：大体%.2fGHz";
 
 }  // namespace
@@ -201,14 +199,12 @@ int LogCpuLevel(const CpuFeatures* features) {
 
 int LogCpuIdentity(const CpuFeatures* features) {
   if (features->level == CPU_LEVEL_NONE) return 0;
-  AddLogText(LOG_CPU_VENDOR);
+  char pieces[3][5];
   for (int i = 0; i < 3; ++i) {
-    char piece[5];
-    memcpy(piece, features->vendor + i * 4, 4);
-    piece[4] = '\0';
-    AddLogText(piece);
+    memcpy(pieces[i], features->vendor + i * 4, 4);
+    pieces[i][4] = '\0';
   }
-  LogPrintf(LOG_LINE_END);
+  LogPrintf(LOG_CPU_VENDOR, pieces[0], pieces[1], pieces[2]);
   if (features->hasBrand) LogPrintf(LOG_CPU_NAME, features->name);
   return 0;
 }
@@ -274,18 +270,14 @@ int ReadSystemProbe(SystemProbe* probe) {
 }
 
 int LogSystemInfoFrom(const SystemProbe* probe) {
-  char line[128];
-
   LogPrintf(LOG_SYSTEM_INFO);
   LogIndentIn();
 
-  snprintf(line, sizeof(line), LOG_LIBRARY_VERSION, RIDOV_VERSION_TEXT);
-  AddLogText(line);
+  LogPrintf(LOG_LIBRARY_VERSION, RIDOV_VERSION_TEXT);
 
   SystemInfo.processorCount = probe->processorCount;
   LogPrintf(LOG_PROCESSOR_COUNT, probe->processorCount);
 
-  AddLogText(LOG_OS);
   char osName[64];
   const int osCode = DescribeWindowsVersion(&probe->version, osName, sizeof(osName));
   if (osCode >= 0) SystemInfo.osCode = osCode;

@@ -11,6 +11,7 @@ namespace {
 
 // Log texts.
 const char LOG_COM_STARTING[] = "ＣＯＭの初期化... ";
+const char LOG_STEP_RESULT[] = "%s%s";  // a step and how it ended, on one line
 const char LOG_COM_START_FAILED[] = "ＣＯＭの初期化に失敗しました";
 const char LOG_COM_STARTED[] = "成功しました";
 const char LOG_COM_ENDED[] = "ＣＯＭを終了... 完了";
@@ -146,15 +147,14 @@ int FreeSystemLibraries() {
 
 int InitializeCom() {
   if (ComInitialized) return -1;
-  LogWriteText(LOG_COM_STARTING);
   HRESULT result = E_FAIL;
   if (SystemLibs.CoInitializeExFunc != nullptr)
     result = SystemLibs.CoInitializeExFunc(nullptr, COINIT_APARTMENTTHREADED);
   if (FAILED(result)) {
-    LogPrintf(LOG_COM_START_FAILED);
+    LogPrintf(LOG_STEP_RESULT, LOG_COM_STARTING, LOG_COM_START_FAILED);
     return -1;
   }
-  LogPrintf(LOG_COM_STARTED);
+  LogPrintf(LOG_STEP_RESULT, LOG_COM_STARTING, LOG_COM_STARTED);
   ComInitialized = 1;
   return 0;
 }

@@ -27,9 +27,8 @@ namespace {
 const char LOG_MEMORY_SIZES[] = "メモリ総量:%.2fMB  空きメモリ領域:%.2fMB ";
 const char LOG_CHECKING_TIMERS[] = "タイマーの精度を検査します";
 const char LOG_TIMER_RESULTS[] = "精度結果 更新回数 マルチメディアタイマー：%d  パフォーマンスカウンター：%d";
-const char LOG_SPACE[] = " ";
-const char LOG_USING_MM_TIMER[] = "Multi Media Timer を使用します Timer 精度 : %d.00 ms ";
-const char LOG_USING_PERFORMANCE_COUNTER[] = "パフォーマンスカウンターを使用します タイマー精度 : %lf KHz ";
+const char LOG_USING_MM_TIMER[] = " Multi Media Timer を使用します Timer 精度 : %d.00 ms ";
+const char LOG_USING_PERFORMANCE_COUNTER[] = " パフォーマンスカウンターを使用します タイマー精度 : %lf KHz ";
 const char LOG_QUIT_NO_RESTORE_OR_24BIT[] = "復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します";
 const char LOG_QUIT_SCREEN_TOO_SMALL[] = "またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します";
 const char LOG_CHECKING_DOUBLE_START[] = "ソフトの二重起動検査... ";
@@ -37,6 +36,7 @@ const char LOG_DOUBLE_START[] = "二重起動されています、ソフトを�
 const char LOG_NO_DOUBLE_START[] = "二重起動はされていませんでした";
 const char LOG_REGISTERING_CLASS[] = "ウインドウクラスを登録します... ";
 const char LOG_CLASS_REGISTERED[] = "登録に成功しました";
+const char LOG_STEP_RESULT[] = "%s%s";  // a step and how it ended, on one line
 const char LOG_CREATING_FULL_SCREEN_WINDOW[] = "フルスクリーンモード用のウインドウを作成します";
 const char LOG_CREATING_WINDOW[] = "ウインドウモード起動用のウインドウを作成します";
 const char LOG_WINDOW_FAILED[] = "ウインドウの作成に失敗しました";
@@ -138,7 +138,6 @@ void CheckTimers() {
   }
   LogPrintf(LOG_TIMER_RESULTS, timerChanges,
             counterChanges);
-  LogWriteText(LOG_SPACE);
   if (counterChanges < timerChanges) {
     LogPrintf(LOG_USING_MM_TIMER, static_cast<int>(caps.wPeriodMin));
     PerformanceCounterAvailable = 0;
@@ -146,7 +145,6 @@ void CheckTimers() {
     LogPrintf(LOG_USING_PERFORMANCE_COUNTER,
               static_cast<double>(PerformanceCounterFrequency) / 1000.0);
   }
-  LogWriteText(LOG_SPACE);
 }
 
 void ChooseCharSet() {
@@ -300,13 +298,12 @@ int CreateMainWindow() {
   ScreenSaverSwitchedOff = 1;
   ChooseCharSet();
 
-  LogWriteText(LOG_CHECKING_DOUBLE_START);
   if (FindWindowA(StartupSettings.className, nullptr) != nullptr) {
-    LogPrintf(LOG_DOUBLE_START);
+    LogPrintf(LOG_STEP_RESULT, LOG_CHECKING_DOUBLE_START, LOG_DOUBLE_START);
     FailCreation();
     return -1;
   }
-  LogPrintf(LOG_NO_DOUBLE_START);
+  LogPrintf(LOG_STEP_RESULT, LOG_CHECKING_DOUBLE_START, LOG_NO_DOUBLE_START);
 
   WinSys.creating = 1;
   WNDCLASSEXA windowClass;
@@ -319,11 +316,12 @@ int CreateMainWindow() {
   windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
   windowClass.lpszClassName = StartupSettings.className;
-  LogWriteText(LOG_REGISTERING_CLASS);
-  if (RegisterClassExA(&windowClass) == 0)
+  if (RegisterClassExA(&windowClass) == 0) {
+    LogPrintf(LOG_REGISTERING_CLASS);
     FailCreation();
-  else
-    LogPrintf(LOG_CLASS_REGISTERED);
+  } else {
+    LogPrintf(LOG_STEP_RESULT, LOG_REGISTERING_CLASS, LOG_CLASS_REGISTERED);
+  }
 
   if (!StartupSettings.captionSet) CopyString(StartupSettings.caption, DEFAULT_CAPTION);
 

@@ -16,11 +16,12 @@ namespace {
 
 // Log texts.
 const char LOG_CHANGE_WINDOW_MODE[] = "ChangeWindowMode実行 ";
-const char LOG_WINDOWED_FLAG_SET[] = "ウインドウモードフラグが立てられました\n";
-const char LOG_WINDOWED_FLAG_CLEARED[] = "ウインドウモードフラグが倒されました\n";
+const char LOG_WINDOWED_FLAG_SET[] = "ウインドウモードフラグが立てられました";
+const char LOG_WINDOWED_FLAG_CLEARED[] = "ウインドウモードフラグが倒されました";
 const char LOG_STYLE_TO_WINDOWED[] = "ウインドウスタイルをウインドウモード用に変更します... ";
 const char LOG_STYLE_TO_FULL_SCREEN[] = "ウインドウスタイルをフルスクリーンモード用に変更します... ";
 const char LOG_DONE[] = "完了";
+const char LOG_STEP_RESULT[] = "%s%s";  // a step and how it ended, on one line
 
 enum : DWORD {
   WINDOWED_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
@@ -106,7 +107,7 @@ int ChangeWindowMode(int windowed) {
 
 int SetWindowModeFlag(int windowed) {
   StartupSettings.windowed = windowed;
-  LogWriteText(windowed ? LOG_WINDOWED_FLAG_SET : LOG_WINDOWED_FLAG_CLEARED);
+  LogPrintf(windowed ? LOG_WINDOWED_FLAG_SET : LOG_WINDOWED_FLAG_CLEARED);
   return 0;
 }
 
@@ -117,8 +118,8 @@ int ApplyWindowStyle() {
   int width, height;
   GetWindowScreenSize(&width, &height);
 
+  const char* step = StartupSettings.windowed ? LOG_STYLE_TO_WINDOWED : LOG_STYLE_TO_FULL_SCREEN;
   if (StartupSettings.windowed) {
-    LogWriteText(LOG_STYLE_TO_WINDOWED);
     const WindowStyleRow& row = WindowStyleTable[0];
     SetWindowLongA(window, GWL_EXSTYLE, static_cast<LONG>(row.windowedEx));
     SetWindowLongA(window, GWL_STYLE, static_cast<LONG>(row.windowed | (WinSys.windowModeApplied ? WS_VISIBLE : 0)));
@@ -141,7 +142,6 @@ int ApplyWindowStyle() {
     }
     SetMouseVisibility(1);
   } else {
-    LogWriteText(LOG_STYLE_TO_FULL_SCREEN);
     SetWindowLongA(window, GWL_EXSTYLE, static_cast<LONG>(WindowStyleTable[0].fullScreenEx));
     SetWindowLongA(window, GWL_STYLE, static_cast<LONG>(WindowStyleTable[0].fullScreen));
     SetRect(&WinSys.clientRect, 0, 0, width, height);
@@ -150,7 +150,7 @@ int ApplyWindowStyle() {
     SetWindowPos(window, HWND_TOPMOST, 0, 0, width, height, SWP_NOREDRAW);
     SetMouseVisibility(0);
   }
-  LogPrintf(LOG_DONE);
+  LogPrintf(LOG_STEP_RESULT, step, LOG_DONE);
   SetActiveWindow(window);
   PostMessageA(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), 0);
   return 0;
