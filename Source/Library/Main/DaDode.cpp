@@ -256,29 +256,28 @@ int OpenFileHandleJob(int handle, const char* fullPath, int asyncRead) {
 int OpenReadFileCore(const char* path, int asyncRead, int asyncLoad) {
   if (!HandleManagers[HANDLETYPE_FILE].initialized) InitializeFileHandles();
 
+  // A refusal returns -1 until the handle's record is found, 0 after.
+  int refused = -1;
+  char fullPath[FILE_PATH_SIZE];
   const int handle = CreateHandle(HANDLETYPE_FILE, -1);
   if (handle == -1) return -1;
-  if (LookupFileHandle(handle, 0) == nullptr) {
-    DeleteHandle(handle);
-    return -1;
-  }
+  if (LookupFileHandle(handle, 0) == nullptr) goto refuse;
+  refused = 0;
 
   if (asyncLoad) {
     // The job gets the full path: the current directory may change before it runs.
-    char fullPath[FILE_PATH_SIZE];
     if (path == nullptr || BuildAbsolutePath(path, fullPath, FILE_PATH_SIZE, nullptr) != 0 ||
-        QueueFileOpenJob == nullptr || QueueFileOpenJob(handle, fullPath, asyncRead) != 0) {
-      DeleteHandle(handle);
-      return 0;
-    }
+        QueueFileOpenJob == nullptr || QueueFileOpenJob(handle, fullPath, asyncRead) != 0)
+      goto refuse;
     return handle;
   }
 
-  if (OpenFileHandleStream(handle, path, asyncRead, 0) != 0) {
-    DeleteHandle(handle);
-    return 0;
-  }
+  if (OpenFileHandleStream(handle, path, asyncRead, 0) != 0) goto refuse;
   return handle;
+
+refuse:
+  DeleteHandle(handle);
+  return refused;
 }
 
 int OpenReadFile(const char* path, int asyncRead) { return OpenReadFileCore(path, asyncRead, IsASyncLoadEnabled()); }

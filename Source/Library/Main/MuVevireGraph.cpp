@@ -86,29 +86,28 @@ void FillFrameImage(MovieRecord* m) {
 // the record (tempFileFlag set once the file exists). False when the file
 // cannot be read or written whole; the caller deletes the partial copy.
 bool CopyToTempFile(MovieRecord* m, const char* fileName) {
+  bool whole = false;
+  void* buffer = nullptr;
+  HANDLE file = nullptr;
+  char path[FILE_PATH_SIZE];
+  int64_t length;
+  uint32_t size;
   const StreamHandle stream = FileStreamOpen(fileName, 0, 1, 0);
-  if (stream == 0) return false;
+  if (stream == 0) goto refuse;
   FileStreamSeek(stream, 0, FILE_STREAM_SEEK_END);
-  const int64_t length = FileStreamTell(stream);
+  length = FileStreamTell(stream);
   FileStreamSeek(stream, 0, FILE_STREAM_SEEK_SET);
   // Sizes of 4 GB and more do not fit the copy's 32-bit count.
-  void* buffer = length >= 0 && length <= 0xFFFFFFFFLL ? MEM_ALLOC(COPY_CHUNK) : nullptr;
-  if (buffer == nullptr) {
-    FileStreamClose(stream);
-    return false;
-  }
-  char path[FILE_PATH_SIZE];
-  HANDLE file = CreateTempFile(path);
-  if (file == nullptr) {
-    FileStreamClose(stream);
-    MemFree(buffer);
-    return false;
-  }
+  if (length < 0 || length > 0xFFFFFFFFLL) goto refuse;
+  buffer = MEM_ALLOC(COPY_CHUNK);
+  if (buffer == nullptr) goto refuse;
+  file = CreateTempFile(path);
+  if (file == nullptr) goto refuse;
   // The path was made by the ANSI file calls: the process's code page.
   MultiByteToWide(CP_ACP, path, m->fileName, FILE_PATH_SIZE);
   m->tempFileFlag = 1;
-  const uint32_t size = static_cast<uint32_t>(length);
-  bool whole = true;
+  size = static_cast<uint32_t>(length);
+  whole = true;
   for (uint32_t copied = 0; copied < size;) {
     const DWORD chunk = size - copied < static_cast<uint32_t>(COPY_CHUNK) ? size - copied : static_cast<DWORD>(COPY_CHUNK);
     DWORD written = 0;
@@ -119,9 +118,11 @@ bool CopyToTempFile(MovieRecord* m, const char* fileName) {
     }
     copied += chunk;
   }
-  FileStreamClose(stream);
-  CloseHandle(file);
-  MemFree(buffer);
+
+refuse:
+  if (stream != 0) FileStreamClose(stream);
+  if (file != nullptr) CloseHandle(file);
+  if (buffer != nullptr) MemFree(buffer);
   return whole;
 }
 

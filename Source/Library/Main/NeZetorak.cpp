@@ -272,16 +272,18 @@ int MakeSocketHandle(long events, const char* caller) {
   record->socket = SystemLibs.socketFunc(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (record->socket == INVALID_SOCKET) {
     NetworkLogPrintf(LOG_SOCKET_FAILED, caller);
-    DeleteHandle(handle);
-    return -1;
+    goto refuse;
   }
   if (SystemLibs.WSAAsyncSelectFunc(record->socket, NetState.socketWindow, SOCKET_EVENT_MESSAGE, events) ==
       SOCKET_ERROR) {
     NetworkLogPrintf(LOG_ASYNC_SELECT_FAILED, caller);
-    DeleteHandle(handle);
-    return -1;
+    goto refuse;
   }
   return handle;
+
+refuse:
+  DeleteHandle(handle);
+  return -1;
 }
 
 }  // namespace
@@ -298,32 +300,31 @@ int ListenNetwork(int port, const char* address) {
   local.sin_port = SystemLibs.htonsFunc(static_cast<unsigned short>(port));
 
   const int locked = EnterNetworkLock(__LINE__);
+  int handle = -1;
+  NetworkHandleRecord* record;
   if (GetNetworkRecord(NetState.listeningHandle) != nullptr) {
     LogPrintf(LOG_ALREADY_LISTENING);
-    LeaveNetworkLock(locked);
-    return -1;
+    goto refuse;
   }
-  const int handle = MakeSocketHandle(FD_ACCEPT, "ListenNetwork");
-  if (handle == -1) {
-    LeaveNetworkLock(locked);
-    return -1;
-  }
-  NetworkHandleRecord* record = GetNetworkRecord(handle);
+  handle = MakeSocketHandle(FD_ACCEPT, "ListenNetwork");
+  if (handle == -1) goto refuse;
+  record = GetNetworkRecord(handle);
   if (SystemLibs.bindFunc(record->socket, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {
     NetworkLogPrintf(LOG_BIND_FAILED, port);
-    DeleteHandle(handle);
-    LeaveNetworkLock(locked);
-    return -1;
+    goto refuse;
   }
   if (SystemLibs.listenFunc(record->socket, SOMAXCONN) == SOCKET_ERROR) {
     NetworkLogPrintf(LOG_LISTEN_FAILED, port);
-    DeleteHandle(handle);
-    LeaveNetworkLock(locked);
-    return -1;
+    goto refuse;
   }
   NetState.listeningHandle = handle;
   LeaveNetworkLock(locked);
   return handle;
+
+refuse:
+  if (handle != -1) DeleteHandle(handle);
+  LeaveNetworkLock(locked);
+  return -1;
 }
 
 int ConnectNetwork(const char* address, int port) {

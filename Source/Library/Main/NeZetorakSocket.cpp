@@ -96,16 +96,19 @@ int AcceptNetWork() {
   PumpNetworkWindowMessages(0);
 
   NetworkHandleRecord* listening = GetNetworkRecord(NetState.listeningHandle);
-  if (listening == nullptr) {
-    LeaveNetworkLock(locked);
-    return -1;
-  }
-  const int handle = CreateHandle(HANDLETYPE_NETWORK, -1);
-  NetworkHandleRecord* record = GetNetworkRecord(handle);
+  int handle = -1;
+  NetworkHandleRecord* record;
+  int length;
+  union {
+    sockaddr_in v4;
+    sockaddr_in6 v6;
+  } peer = {};
+  if (listening == nullptr) goto refuse;
+  handle = CreateHandle(HANDLETYPE_NETWORK, -1);
+  record = GetNetworkRecord(handle);
   if (handle == -1 || record == nullptr) {
     LogPrintf(LOG_ACCEPT_HANDLE_FAILED);
-    LeaveNetworkLock(locked);
-    return -1;
+    goto refuse;
   }
 
   record->datagram = 0;
@@ -129,17 +132,11 @@ int AcceptNetWork() {
     record->headerLeft = 0;
   }
 
-  union {
-    sockaddr_in v4;
-    sockaddr_in6 v6;
-  } peer = {};
-  int length = record->ipv6 != 0 ? 28 : 16;
+  length = record->ipv6 != 0 ? 28 : 16;
   record->socket = SystemLibs.acceptFunc(listening->socket, reinterpret_cast<sockaddr*>(&peer), &length);
   if (record->socket == INVALID_SOCKET) {
     NetworkLogPrintf(LOG_ACCEPT_FAILED);
-    DeleteHandle(handle);
-    LeaveNetworkLock(locked);
-    return -1;
+    goto refuse;
   }
   if (record->ipv6 != 0) {
     MemCopy(record->peerIPv6, &peer.v6.sin6_addr, 16);
@@ -152,12 +149,15 @@ int AcceptNetWork() {
   if (SystemLibs.WSAAsyncSelectFunc(record->socket, NetState.socketWindow, SOCKET_EVENT_MESSAGE,
                                     FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
     NetworkLogPrintf(LOG_ACCEPT_ASYNC_SELECT_FAILED);
-    DeleteHandle(handle);
-    LeaveNetworkLock(locked);
-    return -1;
+    goto refuse;
   }
   LeaveNetworkLock(locked);
   return 1;
+
+refuse:
+  if (handle != -1) DeleteHandle(handle);
+  LeaveNetworkLock(locked);
+  return -1;
 }
 
 // ---------------------------------------------------------------------------

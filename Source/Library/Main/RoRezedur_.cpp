@@ -584,39 +584,40 @@ int OpenArchiveFileTablesOnly(ArchiveRecord* archive, const char* path, const ch
   unsigned char headerBytes[ARCHIVE_HEADER_SIZE_V6];
   unsigned char* table = nullptr;
   ArchiveHeader header;
+  int unreadable = 1;  // 0 once the failure is logged otherwise
   if (file->size < 4 || ReadArchiveBlock(headerBytes, 4, nullptr, 0, 0, file) != 0 ||
       ChooseKey(headerBytes, keyText, archive->key) != 0)
-    goto failed;
+    goto refuse;
   {
     ApplyArchiveKey(headerBytes, 4, 0, archive->key);
     const int version = ReadLE16(headerBytes + 2);
-    if (version > ARCHIVE_VERSION_MAX) goto failed;
+    if (version > ARCHIVE_VERSION_MAX) goto refuse;
     const int headerSize = ArchiveHeaderSize(version);
     // The header sits at file position and key position 0 in every version.
     if (file->size < static_cast<uint64_t>(headerSize) ||
         ReadArchiveBlock(headerBytes, headerSize, archive->key, 0, 0, file) != 0)
-      goto failed;
+      goto refuse;
     ParseHeader(headerBytes, &header);
-    if (!HeaderFits(header, file->size)) goto failed;
+    if (!HeaderFits(header, file->size)) goto refuse;
     table = static_cast<unsigned char*>(MEM_ALLOC(header.tableSize));
     if (table == nullptr) {
       LogPrintf(LOG_NO_MEMORY_FOR_TABLES, path);
-      goto closed;
+      unreadable = 0;
+      goto refuse;
     }
     const uint64_t keyPosition = ArchiveScramblesByPart(version) ? 0 : header.tableOffset;
     if (ReadArchiveBlock(table, header.tableSize, archive->key, keyPosition, header.tableOffset, file) != 0 ||
         SetTables(archive, header, table) != 0)
-      goto failed;
+      goto refuse;
   }
   archive->file = file;
   archive->imageSize = file->size;
   CopyPath(archive, path);
   return 0;
 
-failed:
-  LogUnreadableArchive(path);
-closed:
-  MemFree(table);
+refuse:
+  if (unreadable) LogUnreadableArchive(path);
+  if (table != nullptr) MemFree(table);
   CloseFileAccess(file);
   InitArchiveRecord(archive);
   return -1;
@@ -648,16 +649,15 @@ int OpenArchiveFileInMemory(ArchiveRecord* archive, const char* path, const char
   if (file == nullptr) return -1;
   const uint64_t size = file->size;
   unsigned char* image = nullptr;
+  int read;
   if (size < 4 || size > 0x7FFFFFFFu) {
     LogUnreadableArchive(path);
-    CloseFileAccess(file);
-    return -1;
+    goto refuse;
   }
   image = static_cast<unsigned char*>(MEM_ALLOC(static_cast<size_t>(size)));
   if (image == nullptr) {
     LogPrintf(LOG_NO_MEMORY_FOR_ARCHIVE, path);
-    CloseFileAccess(file);
-    return -1;
+    goto refuse;
   }
   CopyPath(archive, path);
 
@@ -673,14 +673,17 @@ int OpenArchiveFileInMemory(ArchiveRecord* archive, const char* path, const char
     return 0;
   }
 
-  const int read = ReadFileAccess(image, static_cast<size_t>(size), 1, file) == 1;
+  read = ReadFileAccess(image, static_cast<size_t>(size), 1, file) == 1;
   CloseFileAccess(file);
-  if (!read) {
-    MemFree(image);
-    InitArchiveRecord(archive);
-    return -1;
-  }
+  file = nullptr;
+  if (!read) goto refuse;
   return FinishImageOpen(archive, image, size, keyText);
+
+refuse:
+  if (image != nullptr) MemFree(image);
+  if (file != nullptr) CloseFileAccess(file);
+  InitArchiveRecord(archive);
+  return -1;
 }
 
 int FinishArchiveAsyncOpen(ArchiveRecord* archive) {

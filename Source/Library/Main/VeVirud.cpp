@@ -139,36 +139,39 @@ int StartXAudio28() {
   SoundSystem.X3DAudioCalculateFunc = ProcAddress(module, "X3DAudioCalculate");
   LogPrintf(LOG_XAUDIO2_CREATE);
   IXAudio2* engine = nullptr;
+  IXAudio2MasteringVoice* master = nullptr;
   HRESULT hr = SoundSystem.XAudio2CreateFunc ? SoundSystem.XAudio2CreateFunc(&engine, 0, XAUDIO2_DEFAULT_PROCESSOR)
                                              : E_FAIL;
   if (FAILED(hr)) {
     LogPrintf(LOG_INIT_FAILED);
     LogPrintf(LOG_ERROR_CODE, static_cast<unsigned int>(hr));
-    if (engine) engine->Release();
-    return -1;
+    goto refuse;
   }
   LogPrintf(LOG_SUCCESS_28);
-  IXAudio2MasteringVoice* master = nullptr;
   hr = engine->CreateMasteringVoice(&master, XAUDIO2_DEFAULT_CHANNELS, SoundSystem.masterSampleRate, 0, nullptr,
                                     nullptr, AudioCategory_GameEffects);
   if (FAILED(hr) || master == nullptr) {
     LogPrintf(LOG_MASTERING_VOICE);
-    engine->Release();
-    return -1;
+    goto refuse;
   }
   SoundSystem.xaudio28 = engine;
   SoundSystem.master28 = master;
   return 0;
+
+refuse:
+  if (engine != nullptr) engine->Release();
+  return -1;
 }
 
 // XAudio2 2.7 through COM, with X3DAudio. 0 started, -1 fall back.
 int StartXAudio27() {
   LogPrintf(LOG_XAUDIO2_GET);
   RiDov::D_IXAudio2_27* engine = nullptr;
+  IXAudio2MasteringVoice* master = nullptr;
   HRESULT hr = CallCoCreateInstance(SoundClsidXAudio27, CLSCTX_ALL, SoundIidXAudio27, reinterpret_cast<void**>(&engine));
   if (FAILED(hr) || engine == nullptr) {
     LogPrintf(LOG_XAUDIO2_GET_FAILED);
-    return -1;
+    goto refuse;
   }
   LogPrintf(LOG_SUCCESS_VERSION, 7);
   LogPrintf(LOG_CONTINUE_INIT);
@@ -176,34 +179,34 @@ int StartXAudio27() {
   if (FAILED(hr)) {
     LogPrintf(LOG_INIT_FAILED);
     LogPrintf(LOG_ERROR_CODE, static_cast<unsigned int>(hr));
-    engine->Release();
-    return -1;
+    goto refuse;
   }
   LogPrintf(LOG_SUCCESS);
   LogPrintf(LOG_X3DAUDIO_LOAD);
   SoundSystem.x3dAudioModule = LoadLibraryA("X3DAudio1_7.dll");
   if (SoundSystem.x3dAudioModule == nullptr) {
     LogPrintf(LOG_X3DAUDIO_FAILED);
-    engine->Release();
-    return -1;
+    goto refuse;
   }
   LogPrintf(LOG_SUCCESS);
   SoundSystem.X3DAudioInitializeFunc = ProcAddress(SoundSystem.x3dAudioModule, "X3DAudioInitialize");
   SoundSystem.X3DAudioCalculateFunc = ProcAddress(SoundSystem.x3dAudioModule, "X3DAudioCalculate");
-  IXAudio2MasteringVoice* master = nullptr;
   hr = engine->CreateMasteringVoice(&master, XAUDIO2_DEFAULT_CHANNELS, SoundSystem.masterSampleRate, 0, 0, nullptr);
   if (FAILED(hr) || master == nullptr) {
     LogPrintf(LOG_MASTERING_VOICE);
-    FreeLibrary(SoundSystem.x3dAudioModule);
-    SoundSystem.x3dAudioModule = nullptr;
-    SoundSystem.X3DAudioInitializeFunc = nullptr;
-    SoundSystem.X3DAudioCalculateFunc = nullptr;
-    engine->Release();
-    return -1;
+    goto refuse;
   }
   SoundSystem.xaudio27 = engine;
   SoundSystem.master27 = master;
   return 0;
+
+refuse:
+  if (SoundSystem.x3dAudioModule != nullptr) FreeLibrary(SoundSystem.x3dAudioModule);
+  SoundSystem.x3dAudioModule = nullptr;
+  SoundSystem.X3DAudioInitializeFunc = nullptr;
+  SoundSystem.X3DAudioCalculateFunc = nullptr;
+  if (engine != nullptr) engine->Release();
+  return -1;
 }
 
 void ReleaseDirectSound() {

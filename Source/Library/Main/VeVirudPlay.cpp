@@ -282,42 +282,55 @@ int LoadSoundIntoHandle(const SoundLoadSettings* settings, const char* fullPath,
   return result;
 }
 
+namespace {
+// Decodes a whole sound image into PCM of whole frames (freed with MemFree).
+// -1 when it cannot be decoded.
+int DecodeWholeSound(const SoundLoadSettings* settings, const void* image, int imageSize, WAVEFORMATEX* format,
+                     void** pcm, int* pcmSize) {
+  int result = -1;
+  int converting = 0;
+  StreamData stream;
+  SoundConversion conversion;
+  MemoryStream* memory = CreateMemoryStream(image, static_cast<uint32_t>(imageSize));
+  if (memory == nullptr) goto refuse;
+  stream.functions = *GetMemoryStreamTable();
+  stream.handle = reinterpret_cast<StreamHandle>(memory);
+  if (BeginSoundConversion(&conversion, &stream, settings->disableMask, settings->oggBytesPerSample,
+                           settings->oggVariant) != 0) {
+    LogPrintf(LOG_PCM_CONVERT);
+    goto refuse;
+  }
+  converting = 1;
+  if (ConvertWholeSound(&conversion, format, pcm, pcmSize) != 0) {
+    LogPrintf(LOG_SOUND_FILE_ALLOC);
+    goto refuse;
+  }
+  *pcmSize -= *pcmSize % (format->nBlockAlign ? format->nBlockAlign : 1);
+  if (*pcmSize <= 0 || format->nBlockAlign == 0) {
+    MemFree(*pcm);
+    *pcm = nullptr;
+    LogPrintf(LOG_PCM_CONVERT);
+    goto refuse;
+  }
+  result = 0;
+
+refuse:
+  if (converting) EndSoundConversion(&conversion);
+  if (memory != nullptr) CloseMemoryStream(memory);
+  return result;
+}
+}  // namespace
+
 int CreateMemorySoundData(const SoundLoadSettings* settingsIn, int handle, const void* image, int imageSize,
                           int bufferCount, int sharedStreamHandle, int fromJob) {
   if (!HasSoundOutput() || bufferCount > SOUND_BUFFER_MAX) return -1;
   SoundLoadSettings settings = *settingsIn;
   if (settings.loadMethod == SOUND_LOAD_DECODE) {
-    MemoryStream* memory = CreateMemoryStream(image, static_cast<uint32_t>(imageSize));
-    if (memory == nullptr) return -1;
-    StreamData stream;
-    stream.functions = *GetMemoryStreamTable();
-    stream.handle = reinterpret_cast<StreamHandle>(memory);
-    SoundConversion conversion;
-    if (BeginSoundConversion(&conversion, &stream, settings.disableMask, settings.oggBytesPerSample,
-                             settings.oggVariant) != 0) {
-      LogPrintf(LOG_PCM_CONVERT);
-      CloseMemoryStream(memory);
-      return -1;
-    }
     WAVEFORMATEX format;
     void* pcm = nullptr;
     int pcmSize = 0;
-    if (ConvertWholeSound(&conversion, &format, &pcm, &pcmSize) != 0) {
-      LogPrintf(LOG_SOUND_FILE_ALLOC);
-      EndSoundConversion(&conversion);
-      CloseMemoryStream(memory);
-      return -1;
-    }
-    EndSoundConversion(&conversion);
-    CloseMemoryStream(memory);
-    // Whole frames only.
-    pcmSize -= pcmSize % (format.nBlockAlign ? format.nBlockAlign : 1);
+    if (DecodeWholeSound(&settings, image, imageSize, &format, &pcm, &pcmSize) != 0) return -1;
     int seconds = format.nAvgBytesPerSec ? pcmSize / static_cast<int>(format.nAvgBytesPerSec) : 0;
-    if (pcmSize <= 0 || format.nBlockAlign == 0) {
-      MemFree(pcm);
-      LogPrintf(LOG_PCM_CONVERT);
-      return -1;
-    }
     if (seconds > SOUND_STREAM_SECONDS_LIMIT ||
         SetupSoundBuffers(&format, static_cast<unsigned int>(pcmSize), 0, bufferCount, handle, fromJob, -1) != 0) {
       MemFree(pcm);

@@ -153,12 +153,14 @@ void FreeThreadObjects(FileAccessRecord* file) {
 // ---------------------------------------------------------------------------
 // Opening and closing
 
+// The cache, the events and the reader thread, which opens the file. On
+// failure everything made is freed again (FreeThreadObjects).
 int StartReaderThread(FileAccessRecord* file, const char* path) {
   if (file->cache) {
     file->cacheBuffer = static_cast<unsigned char*>(MEM_ALLOC(FILE_ACCESS_CACHE_SIZE));
     if (file->cacheBuffer == nullptr) {
       LogPrintf(LOG_NO_MEMORY_FOR_CACHE);
-      return -1;
+      goto refuse;
     }
   }
 
@@ -166,9 +168,8 @@ int StartReaderThread(FileAccessRecord* file, const char* path) {
   file->doneEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   if (file->requestEvent == nullptr || file->doneEvent == nullptr ||
       StartThreadRecord(&file->thread, FileReadThreadProc, file) != 0) {
-    FreeThreadObjects(file);
     LogPrintf(LOG_FILE_THREAD_NOT_CREATED);
-    return -1;
+    goto refuse;
   }
   SetThreadRecordPriority(&file->thread, 0);
   // The thread suspends itself first; resume until it has done so.
@@ -180,11 +181,14 @@ int StartReaderThread(FileAccessRecord* file, const char* path) {
   WaitForCommandDone(file);
   if (file->openFailed) {
     WaitForThreadExit(file, 0);
-    FreeThreadObjects(file);
     LogPrintf(LOG_FILE_NOT_OPENED);
-    return -1;
+    goto refuse;
   }
   return 0;
+
+refuse:
+  FreeThreadObjects(file);
+  return -1;
 }
 
 }  // namespace
@@ -199,31 +203,26 @@ FileAccessRecord* OpenFileAccess(const char* path, int cacheFlag, int blockFlag,
 
   // A missing file fails here in both modes, before any thread exists.
   HANDLE handle = OpenForReading(path);
-  if (handle == nullptr) {
-    MemFree(file);
-    return nullptr;
-  }
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(handle, &size)) {
-    CloseHandle(handle);
-    MemFree(file);
-    return nullptr;
-  }
+  if (handle == nullptr || !GetFileSizeEx(handle, &size)) goto refuse;
   file->size = static_cast<uint64_t>(size.QuadPart);
 
   if (!file->threaded) {
     file->file = handle;
   } else {
     CloseHandle(handle);
+    handle = nullptr;
     // The reader reopens the file by its path, which must fit its field.
-    if (GetStringLength(path) >= FILE_PATH_SIZE || StartReaderThread(file, path) != 0) {
-      MemFree(file);
-      return nullptr;
-    }
+    if (GetStringLength(path) >= FILE_PATH_SIZE || StartReaderThread(file, path) != 0) goto refuse;
   }
   file->position = 0;
   file->endOfFile = 0;
   return file;
+
+refuse:
+  if (handle != nullptr) CloseHandle(handle);
+  MemFree(file);
+  return nullptr;
 }
 
 int CloseFileAccess(FileAccessRecord* file) {
