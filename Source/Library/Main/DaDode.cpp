@@ -195,9 +195,8 @@ FileOpenJobQueueFunction QueueFileOpenJob = nullptr;
 
 }  // namespace
 
-int SetFileOpenJobQueueFunction(FileOpenJobQueueFunction queue) {
+void SetFileOpenJobQueueFunction(FileOpenJobQueueFunction queue) {
   QueueFileOpenJob = queue;
-  return 0;
 }
 
 int InitializeFileHandles() {

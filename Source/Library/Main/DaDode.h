@@ -127,7 +127,7 @@ int OpenFileHandleStream(int handle, const char* path, int asyncRead, int allowP
 // when no job could be made (nothing counted). With none installed no job
 // can be made.
 typedef int (*FileOpenJobQueueFunction)(int handle, const char* fullPath, int asyncRead);
-int SetFileOpenJobQueueFunction(FileOpenJobQueueFunction queue);
+void SetFileOpenJobQueueFunction(FileOpenJobQueueFunction queue);
 // The job's body, run by a loading worker: opens the stream, counts the
 // job as done, and deletes the handle when the open failed.
 int OpenFileHandleJob(int handle, const char* fullPath, int asyncRead);

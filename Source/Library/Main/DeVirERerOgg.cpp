@@ -229,12 +229,11 @@ int SeekOggConversion(SoundConversion* c, int sample) {
   return 0;
 }
 
-int ReleaseOggConversion(SoundConversion* c) {
+void ReleaseOggConversion(SoundConversion* c) {
   OggConvertArea* a = Area(c);
   if (a->opened == 1) {
     ov_clear(&a->file);
     a->opened = 0;
   }
   FreeReadAhead(a);
-  return 0;
 }

@@ -11,6 +11,6 @@ int OpenOggConversion(SoundConversion* conversion);
 int ConvertOggBlock(SoundConversion* conversion);
 int SeekOggConversion(SoundConversion* conversion, int sample);
 int GetOggConvertedSize(SoundConversion* conversion);
-int ReleaseOggConversion(SoundConversion* conversion);
+void ReleaseOggConversion(SoundConversion* conversion);
 
 #endif  // DEVIRERERGG_H

@@ -65,12 +65,11 @@ int WakeWorkerCore(int extra, int busyOnly) {
 
 }  // namespace
 
-int WakeASyncWorker(int extra) {
-  if (!ASyncLoad.initialized) return 0;
+void WakeASyncWorker(int extra) {
+  if (!ASyncLoad.initialized) return;
   ENTER_LOCK(&ASyncLoad.lock);
   WakeWorkerCore(extra, 0);
   LeaveASyncLock();
-  return 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -107,7 +107,7 @@ int IsASyncLoadWorkerThread();
 // run it. Any other thread ends the process.
 int PostMainThreadRequest(MainThreadRequest* request);
 int ServeMainThreadRequests();  // -1 when not on the main thread
-int WakeASyncWorker(int extra);
+void WakeASyncWorker(int extra);
 
 // Parameter packing. A null area only advances the offset, so a first pass
 // measures and a second one writes; unpack in the same order.

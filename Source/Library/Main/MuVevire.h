@@ -118,25 +118,25 @@ int ReadTheoraData(TheoraDecoder* decoder, int size);
 int ReadTheoraHeaders(TheoraDecoder* decoder);
 int DecodeTheoraFrames(TheoraDecoder* decoder, int count);
 
-int SetupYuvToRgbTables();
+void SetupYuvToRgbTables();
 int FetchTheoraFrame(TheoraDecoder* decoder, int wantImage, int wantSurface, int asyncFlag);
 int RequestTheoraFrameRefresh(TheoraDecoder* decoder);
 // The next delivery converts and copies the wanted frame again.
-int MarkTheoraFrameStale(TheoraDecoder* decoder);
+void MarkTheoraFrameStale(TheoraDecoder* decoder);
 // The YUV surface of the picture rectangle (sides rounded up to even), in
 // the first of YV12, YUY2, UYVY the device makes; none in software mode.
 // With asyncFlag the device calls are posted to the main thread.
-int CreateTheoraSurface(TheoraDecoder* decoder, int asyncFlag);
-int ReleaseTheoraSurface(TheoraDecoder* decoder, int asyncFlag);
+void CreateTheoraSurface(TheoraDecoder* decoder, int asyncFlag);
+void ReleaseTheoraSurface(TheoraDecoder* decoder, int asyncFlag);
 // Planes (top row first) to XRGB8; the integer path for 4:2:0, else the
 // floating-point path. Exposed for the conversion tests.
 void ConvertTheoraPlanes(const TheoraStockFrame* frame, int offsetX, int offsetY, BaseImageRecord* image);
 void ConvertTheoraPlanesGeneral(const TheoraStockFrame* frame, int offsetX, int offsetY, BaseImageRecord* image);
 
 int SeekTheoraMovie(TheoraDecoder* decoder, int timeFrame);
-int AdvanceTheoraFrame(TheoraDecoder* decoder, int count);
+void AdvanceTheoraFrame(TheoraDecoder* decoder, int count);
 int GetTheoraCurrentFrame(TheoraDecoder* decoder);
-int GetTheoraMovieInfo(TheoraDecoder* decoder, TheoraMovieInfo* info);
+void GetTheoraMovieInfo(TheoraDecoder* decoder, TheoraMovieInfo* info);
 BaseImageRecord* GetTheoraBaseImage(TheoraDecoder* decoder);
 IDirect3DSurface9* GetTheoraFrameImage(TheoraDecoder* decoder);
 
@@ -197,11 +197,11 @@ int CreateMovieFromFile(const MovieLoadSettings* settings, const char* fileName,
 int OpenMovieWithMediaGraph(MovieRecord* record, const char* fileName, int* width, int* height, int openMode,
                             int workerFlag);
 // The graph stopped and released, then its temporary copy deleted.
-int ReleaseMovieGraph(MovieRecord* record);
+void ReleaseMovieGraph(MovieRecord* record);
 // A new frame to the frame callback; the end of the movie (loop or stop).
 int RefreshMovieGraphFrame(MovieRecord* record);
 // The frame held is delivered again by the next refresh.
-int RequestMovieGraphFrame(MovieRecord* record);
+void RequestMovieGraphFrame(MovieRecord* record);
 // Seam for the temporary copy's writes (null restores WriteFile).
 typedef BOOL (*MovieTempFileWriter)(HANDLE file, const void* data, DWORD size, DWORD* written);
 void SetMovieTempFileWriter(MovieTempFileWriter writer);

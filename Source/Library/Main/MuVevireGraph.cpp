@@ -357,11 +357,10 @@ int OpenMovieWithMediaGraph(MovieRecord* m, const char* fileName, int* width, in
   return 0;
 }
 
-int ReleaseMovieGraph(MovieRecord* m) {
+void ReleaseMovieGraph(MovieRecord* m) {
   // The graph's source may hold the temporary copy open: released first.
   ReleaseGraphInterfaces(m);
   DeleteTempFile(m);
-  return 0;
 }
 
 int RefreshMovieGraphFrame(MovieRecord* m) {
@@ -391,9 +390,8 @@ int RefreshMovieGraphFrame(MovieRecord* m) {
   return 0;
 }
 
-int RequestMovieGraphFrame(MovieRecord* m) {
+void RequestMovieGraphFrame(MovieRecord* m) {
   if (RendererOf(m) != nullptr) RendererOf(m)->MarkFrameAgain();
-  return 0;
 }
 
 int GetMovieFrameFormat(const MovieRecord* m) {

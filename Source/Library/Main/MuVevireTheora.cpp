@@ -612,7 +612,7 @@ int CloseTheoraMovie(TheoraDecoder* d) {
 
 // ---- Colour conversion and delivery ----
 
-int SetupYuvToRgbTables() {
+void SetupYuvToRgbTables() {
   for (int v = -512; v < 768; v++) ClampTable[v + 512] = LimitByte(v);
   for (int i = 0; i < 256; i++) {
     RedFromV[i] = 26148 * (i - 128);
@@ -621,7 +621,6 @@ int SetupYuvToRgbTables() {
     BlueFromU[i] = 33062 * (i - 128);
     LumaTable[i] = 19070 * (i - 16);
   }
-  return 0;
 }
 
 void ConvertTheoraPlanesGeneral(const TheoraStockFrame* f, int offsetX, int offsetY, BaseImageRecord* image) {
@@ -714,9 +713,9 @@ int FetchTheoraFrame(TheoraDecoder* d, int wantImage, int wantSurface, int async
   return 1;
 }
 
-int CreateTheoraSurface(TheoraDecoder* d, int asyncFlag) {
+void CreateTheoraSurface(TheoraDecoder* d, int asyncFlag) {
   ReleaseTheoraSurface(d, asyncFlag);
-  if (!DeviceLayer.hardware || !HasDirect3DDevice()) return 0;
+  if (!DeviceLayer.hardware || !HasDirect3DDevice()) return;
   for (uint32_t format : SurfaceFormats) {
     d->surfaceFormat = format;
     IDirect3DSurface9* made = nullptr;
@@ -725,20 +724,18 @@ int CreateTheoraSurface(TheoraDecoder* d, int asyncFlag) {
     if (made != nullptr) {
       d->surface = made;
       d->surfaceCurrent = 0;
-      return 0;
+      return;
     }
   }
   d->surfaceFormat = 0;
-  return 0;
 }
 
-int ReleaseTheoraSurface(TheoraDecoder* d, int asyncFlag) {
+void ReleaseTheoraSurface(TheoraDecoder* d, int asyncFlag) {
   d->surfaceRecreate = 0;
   if (d->surface != nullptr) {
     ReleaseComObjectOnMainThread(d->surface, asyncFlag);
     d->surface = nullptr;
   }
-  return 0;
 }
 
 int RequestTheoraFrameRefresh(TheoraDecoder* d) {
@@ -750,12 +747,11 @@ int RequestTheoraFrameRefresh(TheoraDecoder* d) {
   return 0;
 }
 
-int MarkTheoraFrameStale(TheoraDecoder* d) {
+void MarkTheoraFrameStale(TheoraDecoder* d) {
   Lock(d);
   d->imageCurrent = 0;
   d->surfaceCurrent = 0;
   Unlock(d);
-  return 0;
 }
 
 // ---- Seeking, timing and information ----
@@ -790,8 +786,8 @@ int SeekTheoraMovie(TheoraDecoder* d, int timeFrame) {
   return 0;
 }
 
-int AdvanceTheoraFrame(TheoraDecoder* d, int count) {
-  if (count < 1) return 0;
+void AdvanceTheoraFrame(TheoraDecoder* d, int count) {
+  if (count < 1) return;
   Lock(d);
   int64_t t = static_cast<int64_t>(d->currentTimeFrame) + count;
   if (t >= d->timeFrameCount) t %= d->timeFrameCount;
@@ -800,18 +796,16 @@ int AdvanceTheoraFrame(TheoraDecoder* d, int count) {
   d->imageCurrent = 0;
   d->surfaceCurrent = 0;
   Unlock(d);
-  return 0;
 }
 
 int GetTheoraCurrentFrame(TheoraDecoder* d) { return d->currentTimeFrame; }
 
-int GetTheoraMovieInfo(TheoraDecoder* d, TheoraMovieInfo* info) {
+void GetTheoraMovieInfo(TheoraDecoder* d, TheoraMovieInfo* info) {
   info->frameRate = static_cast<double>(static_cast<uint32_t>(d->info.fps_numerator)) /
                     static_cast<double>(static_cast<uint32_t>(d->info.fps_denominator));
   info->timeFrameCount = d->timeFrameCount;
   info->width = static_cast<int>(d->info.frame_width);
   info->height = static_cast<int>(d->info.frame_height);
-  return 0;
 }
 
 BaseImageRecord* GetTheoraBaseImage(TheoraDecoder* d) { return &d->frameImage; }

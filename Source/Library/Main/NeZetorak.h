@@ -93,7 +93,7 @@ int AcceptNetWork();
 int RecvSocket(int handle);
 int SendSocket(int handle);
 LRESULT HandleSocketEventMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-int WrapRingBufferPositions(RingBuffer* buffer);
+void WrapRingBufferPositions(RingBuffer* buffer);
 
 // Connections handed to the program, oldest first; -1 when there is none or
 // the layer is stopped. GetNewAcceptNetWork: an accepted connection not yet

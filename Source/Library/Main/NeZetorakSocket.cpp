@@ -33,10 +33,9 @@ const char LOG_TRANSFER_ERROR[] = "通信エラー No.1";
 
 }  // namespace
 
-int WrapRingBufferPositions(RingBuffer* buffer) {
+void WrapRingBufferPositions(RingBuffer* buffer) {
   if (buffer->readPosition == buffer->capacity) buffer->readPosition = 0;
   if (buffer->writePosition == buffer->capacity) buffer->writePosition = 0;
-  return 0;
 }
 
 namespace {

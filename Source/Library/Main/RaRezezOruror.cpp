@@ -271,9 +271,8 @@ LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
   }
 }
 
-int RequestImeReapplyOnActivation() {
+void RequestImeReapplyOnActivation() {
   if (CharInput.imeEnabled && CharInput.imeOpen) CharInput.imeRestartStep = 1;
-  return 0;
 }
 
 int IsImeEnableRequested() { return CharInput.imeEnabled; }
@@ -385,7 +384,7 @@ int DeleteKeyInputHandle(int handle) {
   return 0;
 }
 
-int DeleteAllKeyInputHandles() {
+void DeleteAllKeyInputHandles() {
   for (int slot = 0; slot < KEY_INPUT_MAX; slot++) {
     const KeyInputRecord& record = CharInput.records[slot];
     if (record.used) DeleteKeyInputHandle(KEY_INPUT_HANDLE_TYPE | (record.check << 16) | slot);
@@ -393,7 +392,6 @@ int DeleteAllKeyInputHandles() {
   if (CharInput.workBuffer != nullptr) MemFree(CharInput.workBuffer);
   CharInput.workBuffer = nullptr;
   CharInput.activeHandle = -1;
-  return 0;
 }
 
 int SetActiveKeyInput(int handle) {

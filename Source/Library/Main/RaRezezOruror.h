@@ -91,14 +91,14 @@ int PushInputChar(int byte);          // 0, -1 when full (dropped)
 int IsCharInputBufferFull();
 LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Activation: restart the IME when it is enabled and open.
-int RequestImeReapplyOnActivation();
+void RequestImeReapplyOnActivation();
 // 1 when the window is to be made with the IME on.
 int IsImeEnableRequested();
 
 // Key-input records; their public calls (MakeKeyInput and the rest) are in
 // RiDov.h. A finished input taken up again goes on editing; a text set is
 // cut at the maximum (whole characters), the cursor at its end.
-int DeleteAllKeyInputHandles();
+void DeleteAllKeyInputHandles();
 int ProcessKeyInputHandles();
 
 // Shift held for selections; IsKeyDown on both shift keys unless replaced

@@ -155,7 +155,7 @@ int MakeColorFormatGray8(ColorFormatRecord* format) {
   return 0;
 }
 
-int MakeColorFormatFromMasks(ColorFormatRecord* format, int bitsPerPixel, uint32_t redMask,
+void MakeColorFormatFromMasks(ColorFormatRecord* format, int bitsPerPixel, uint32_t redMask,
                              uint32_t greenMask, uint32_t blueMask, uint32_t alphaMask,
                              int channelCount, int bitsPerChannel, int floatFlag) {
   memset(format, 0, sizeof(*format));
@@ -164,7 +164,7 @@ int MakeColorFormatFromMasks(ColorFormatRecord* format, int bitsPerPixel, uint32
     format->bitsPerChannel = static_cast<uint8_t>(bitsPerChannel);
     format->floatFlag = static_cast<uint8_t>(floatFlag);
     format->bytesPerPixel = static_cast<uint8_t>(channelCount * bitsPerChannel / 8);
-    return 0;
+    return;
   }
   format->bytesPerPixel = static_cast<uint8_t>(bitsPerPixel / 8);
   format->bitsPerPixel = static_cast<uint8_t>(bitsPerPixel);
@@ -189,10 +189,9 @@ int MakeColorFormatFromMasks(ColorFormatRecord* format, int bitsPerPixel, uint32
   GetMaskShiftAndWidth(format->spareMask, &shift, &width);
   format->spareShift = static_cast<uint8_t>(shift);
   format->spareWidth = static_cast<uint8_t>(width);
-  return 0;
 }
 
-int RecomputeSpareBitsMask(ColorFormatRecord* format) {
+void RecomputeSpareBitsMask(ColorFormatRecord* format) {
   int used = format->redWidth + format->greenWidth + format->blueWidth + format->alphaWidth;
   if (used == format->bitsPerPixel) {
     format->spareMask = 0;
@@ -200,7 +199,6 @@ int RecomputeSpareBitsMask(ColorFormatRecord* format) {
     format->spareMask = AllPixelBits(format->bitsPerPixel) &
                         ~(format->redMask | format->greenMask | format->blueMask | format->alphaMask);
   }
-  return 0;
 }
 
 int CreateBaseImageWithFormat(int width, int height, const ColorFormatRecord* format, BaseImageRecord* image) {
@@ -252,13 +250,12 @@ int ReleaseBaseImage(BaseImageRecord* image) {
   return 0;
 }
 
-int ClearBaseImageRect(BaseImageRecord* image, int x, int y, int w, int h) {
-  if (image == nullptr || image->pixels == nullptr || w <= 0 || h <= 0) return 0;
+void ClearBaseImageRect(BaseImageRecord* image, int x, int y, int w, int h) {
+  if (image == nullptr || image->pixels == nullptr || w <= 0 || h <= 0) return;
   int bytes = image->format.bytesPerPixel;
   uint8_t* row = reinterpret_cast<uint8_t*>(image->pixels) + static_cast<intptr_t>(y) * image->pitch +
                  static_cast<intptr_t>(x) * bytes;
   for (int i = 0; i < h; i++, row += image->pitch) memset(row, 0, static_cast<size_t>(bytes) * w);
-  return 0;
 }
 
 int64_t GetBaseImageDataSize(const BaseImageRecord* image) {

@@ -77,10 +77,10 @@ int MakeColorFormatRGB8(ColorFormatRecord* format);
 int MakeColorFormatPal8(ColorFormatRecord* format);
 int MakeColorFormatGray8(ColorFormatRecord* format);
 // channelCount and bitsPerChannel both non-zero: a wide-channel format.
-int MakeColorFormatFromMasks(ColorFormatRecord* format, int bitsPerPixel, uint32_t redMask,
+void MakeColorFormatFromMasks(ColorFormatRecord* format, int bitsPerPixel, uint32_t redMask,
                              uint32_t greenMask, uint32_t blueMask, uint32_t alphaMask,
                              int channelCount, int bitsPerChannel, int floatFlag);
-int RecomputeSpareBitsMask(ColorFormatRecord* format);
+void RecomputeSpareBitsMask(ColorFormatRecord* format);
 // Shift and width of the lowest run of set bits of a mask (0, 0 for 0).
 void GetMaskShiftAndWidth(uint32_t mask, int* shift, int* width);
 int IsWideChannelFormat(const ColorFormatRecord* format);
@@ -89,7 +89,7 @@ int IsExactARGB8Format(const ColorFormatRecord* format);
 // Images made here have pitch = row size rounded up to 4 bytes. Sizes are
 // reckoned in 64 bits; an image whose byte size does not fit is refused.
 int CreateBaseImageWithFormat(int width, int height, const ColorFormatRecord* format, BaseImageRecord* image);
-int ClearBaseImageRect(BaseImageRecord* image, int x, int y, int w, int h);
+void ClearBaseImageRect(BaseImageRecord* image, int x, int y, int w, int h);
 // Bytes of the pixel block, mip levels included (cube faces not); -1 for an
 // unknown kind.
 int64_t GetBaseImageDataSize(const BaseImageRecord* image);

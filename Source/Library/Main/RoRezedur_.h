@@ -160,7 +160,7 @@ const FileStreamFunctionTable* GetArchiveFileFunctions();
 int StartArchiveLayer();
 int EndArchiveLayer();
 // Key text for archives opened from now on (null or empty: none).
-int SetArchiveKeyText(const char* keyText);
+void SetArchiveKeyText(const char* keyText);
 // Closes every archive that no open file or search holds.
 int CloseUnusedArchives();
 

@@ -764,10 +764,9 @@ int EndArchiveLayer() {
   return 0;
 }
 
-int SetArchiveKeyText(const char* keyText) {
+void SetArchiveKeyText(const char* keyText) {
   LayerGuard guard;
   CopyStringLimited(Layer.keyText, keyText != nullptr ? keyText : "", ARCHIVE_PATH_SIZE - 1);
-  return 0;
 }
 
 int CloseUnusedArchives() {

@@ -625,14 +625,13 @@ int TerminateSound() {
   return 0;
 }
 
-int StopLibraryMusic() {
-  if (SoundSystem.libraryMusicHandle == -1 || SoundSystem.libraryMusicHandle == 0) return 0;
+void StopLibraryMusic() {
+  if (SoundSystem.libraryMusicHandle == -1 || SoundSystem.libraryMusicHandle == 0) return;
   if (SoundSystem.libraryMusicKind == 1) {
     StopSoundHandle(SoundSystem.libraryMusicHandle);
   }
   DeleteHandle(SoundSystem.libraryMusicHandle);
   SoundSystem.libraryMusicHandle = -1;
-  return 0;
 }
 
 // ---------------------------------------------------------------------------

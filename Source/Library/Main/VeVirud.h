@@ -373,7 +373,7 @@ extern SoundSystemState SoundSystem;
 // Start and end of sound output.
 int InitializeSound();
 int TerminateSound();
-int StopLibraryMusic();
+void StopLibraryMusic();
 int GetSoundOutputKind();  // SoundOutputKind
 int SetSoundOutputMode(int mode);  // SoundOutputMode; -1 while sound runs
 // Reverb presets (0 Forest, 1 Default, ... 29 Plate): -1 unless XAudio2 is
@@ -381,7 +381,7 @@ int SetSoundOutputMode(int mode);  // SoundOutputMode; -1 while sound runs
 int GetReverbPresetParameters(SoundReverbParameters* out, int preset);
 void ConvertI3DL2ToNative27(int preset, SoundReverbParameters* native);
 void ConvertI3DL2ToNative28(int preset, SoundReverbParameters28* native);
-int BuildReverbPresetTables();
+void BuildReverbPresetTables();
 // Test seam: the logical-processor count the start reads (null: the count
 // noted at start-up, or the system's when none was noted).
 extern int (*SoundProcessorCountSource)();
@@ -467,13 +467,13 @@ int LoadSoundIntoHandle(const SoundLoadSettings* settings, const char* fullPath,
 int LoadWholeFile(const char* path, void** data, int* size);
 int CreateMemorySoundData(const SoundLoadSettings* settings, int handle, const void* image, int imageSize,
                           int bufferCount, int sharedStreamHandle, int fromJob);
-int GetSoundLoadSettings(SoundLoadSettings* settings);
+void GetSoundLoadSettings(SoundLoadSettings* settings);
 
 // Playing.
 uint64_t SamplesToMilliseconds(uint64_t samples, uint32_t rate);
 int PrepareNextPlayBuffer(SoundRecord* sound, int fromTop);
 // The sound's volumes, pan and frequency (or their next-play overrides) onto a buffer.
-int ApplyNextPlaySettings(SoundRecord* sound, SoundBufferRecord* buffer);
+void ApplyNextPlaySettings(SoundRecord* sound, SoundBufferRecord* buffer);
 int PauseResumeAllSoundHandles(int pause);
 
 // Stream sounds.

@@ -314,14 +314,13 @@ void CloseAcmStreams(SoundConversion* c) {
 }
 }  // namespace
 
-int ReleaseAcmConversion(SoundConversion* c) {
+void ReleaseAcmConversion(SoundConversion* c) {
   AcmConvertArea* a = &c->area.acm;
   if (a->sourceFormat) MemFree(a->sourceFormat);
   a->sourceFormat = nullptr;
   if (AcmLibrary.loaded) CloseAcmStreams(c);
   if (a->sourceData) MemFree(a->sourceData);
   a->sourceData = nullptr;
-  return 0;
 }
 
 namespace {
@@ -781,9 +780,8 @@ int GetConvertedSoundSize(SoundConversion* c) {
   }
 }
 
-int GetConvertedWaveFormat(SoundConversion* c, WAVEFORMATEX* format) {
+void GetConvertedWaveFormat(SoundConversion* c, WAVEFORMATEX* format) {
   memcpy(format, &c->outputFormat, 18);
-  return 0;
 }
 
 int ConvertWholeSound(SoundConversion* c, WAVEFORMATEX* format, void** buffer, int* byteCount) {

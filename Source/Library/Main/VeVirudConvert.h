@@ -93,7 +93,7 @@ int BeginSoundConversion(SoundConversion* conversion, const StreamData* stream, 
 int ConvertSoundBlock(SoundConversion* conversion, void* destination, int byteCount);
 int SeekSoundConversion(SoundConversion* conversion, int sample);
 int GetConvertedSoundSize(SoundConversion* conversion);
-int GetConvertedWaveFormat(SoundConversion* conversion, WAVEFORMATEX* format);
+void GetConvertedWaveFormat(SoundConversion* conversion, WAVEFORMATEX* format);
 // The buffer is the caller's, freed with MemFree.
 int ConvertWholeSound(SoundConversion* conversion, WAVEFORMATEX* format, void** buffer, int* byteCount);
 int EndSoundConversion(SoundConversion* conversion);
@@ -149,7 +149,7 @@ int ConvertWaveBlock(SoundConversion* conversion);
 int ConvertAcmBlock(SoundConversion* conversion);
 int SeekWaveConversion(SoundConversion* conversion, int sample);
 int SeekAcmConversion(SoundConversion* conversion, int sample);
-int ReleaseAcmConversion(SoundConversion* conversion);
+void ReleaseAcmConversion(SoundConversion* conversion);
 
 // MP3 frame header.
 struct Mp3FrameHeader {

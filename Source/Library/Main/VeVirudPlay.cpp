@@ -161,9 +161,8 @@ int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int 
 // ---------------------------------------------------------------------------
 // Loading.
 
-int GetSoundLoadSettings(SoundLoadSettings* settings) {
+void GetSoundLoadSettings(SoundLoadSettings* settings) {
   *settings = SoundSystem.loadSettings;
-  return 0;
 }
 
 int LoadSoundFile(const char* file, int bufferCount, int sharedStreamHandle) {
@@ -399,7 +398,7 @@ int BufferIsPlaying(SoundBufferRecord* b) {
 }
 }  // namespace
 
-int ApplyNextPlaySettings(SoundRecord* sound, SoundBufferRecord* b) {
+void ApplyNextPlaySettings(SoundRecord* sound, SoundBufferRecord* b) {
   for (int i = 0; i < SOUND_CHANNEL_VOLUME_COUNT; i++) {
     int volume = sound->volume[i];
     if (sound->nextVolumeSet[i]) {
@@ -424,7 +423,6 @@ int ApplyNextPlaySettings(SoundRecord* sound, SoundBufferRecord* b) {
   if (frequency == static_cast<int>(b->format.nSamplesPerSec)) frequency = 0;
   if (b->frequency != (frequency == 0 ? -1 : frequency)) SetPlayBufferFrequency(b, frequency);
   if (b->emitter.is3D) UpdatePlayBuffer3D(b);
-  return 0;
 }
 
 int PrepareNextPlayBuffer(SoundRecord* sound, int fromTop) {
@@ -444,13 +442,12 @@ int PrepareNextPlayBuffer(SoundRecord* sound, int fromTop) {
 }
 
 namespace {
-int WaitForSoundEnd(int handle) {
-  if (PumpWindowMessages() != 0) return 0;
+void WaitForSoundEnd(int handle) {
+  if (PumpWindowMessages() != 0) return;
   while (IsSoundHandlePlaying(handle) == 1) {
     Sleep(1);
     if (PumpWindowMessages() != 0) break;
   }
-  return 0;
 }
 }  // namespace
 

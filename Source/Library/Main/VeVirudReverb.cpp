@@ -107,12 +107,11 @@ void ConvertI3DL2ToNative28(int preset, SoundReverbParameters28* native) {
   native->disableLateField = 0;
 }
 
-int BuildReverbPresetTables() {
+void BuildReverbPresetTables() {
   for (int i = 0; i < SOUND_REVERB_PRESET_COUNT; i++) {
     ConvertI3DL2ToNative27(i, &SoundSystem.reverb27[i]);
     ConvertI3DL2ToNative28(i, &SoundSystem.reverb28[i]);
   }
-  return 0;
 }
 
 int GetReverbPresetParameters(SoundReverbParameters* out, int preset) {

@@ -334,22 +334,20 @@ void FormatBlockInfo(const MemBlockHeader* block, int withData, char* line, size
 
 }  // namespace
 
-int LogAllocBlockInfo(const MemBlockHeader* block, int withData) {
+void LogAllocBlockInfo(const MemBlockHeader* block, int withData) {
   ENTER_ONCE_LOCK(&AllocLock);
   LogBlockLine(LOG_NO_PREFIX, block, withData);
   LeaveOnceLock(&AllocLock);
-  return 0;
 }
 
-int LogAllocTotals() {
+void LogAllocTotals() {
   ENTER_ONCE_LOCK(&AllocLock);
   LogPrintf(LOG_TOTALS, static_cast<int>(AllocTotalSize), static_cast<double>(AllocTotalSize) / 1024.0,
             AllocCount);
   LeaveOnceLock(&AllocLock);
-  return 0;
 }
 
-int DumpAllocList() {
+void DumpAllocList() {
   ENTER_ONCE_LOCK(&AllocLock);
   LogPrintf(LOG_BLANK_LINE);
   LogPrintf(LOG_DUMP_TITLE);
@@ -358,7 +356,6 @@ int DumpAllocList() {
   LogAllocTotals();
   LogPrintf(LOG_BLANK_LINE);
   LeaveOnceLock(&AllocLock);
-  return 0;
 }
 
 size_t GetAllocTotalSize() {

@@ -37,12 +37,12 @@ void* MemAllocZeroed(size_t size, const char* file, int line);
 void* MemRealloc(void* pointer, size_t newSize, const char* file, int line);
 void MemFree(void* pointer);
 
-int DumpAllocList();
+void DumpAllocList();
 int CheckAllAllocHeaders();
 size_t GetAllocTotalSize();
 int GetAllocCount();
-int LogAllocTotals();
-int LogAllocBlockInfo(const MemBlockHeader* block, int withData);
+void LogAllocTotals();
+void LogAllocBlockInfo(const MemBlockHeader* block, int withData);
 
 // Callers record their own place.
 #define MEM_ALLOC(size) MemAlloc((size), __FILE__, __LINE__)

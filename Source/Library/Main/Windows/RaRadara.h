@@ -115,23 +115,23 @@ int QueueActivationChange(WPARAM wParam, LPARAM lParam);
 int CreateMainWindow();
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int OnActivationChange(WPARAM wParam, LPARAM lParam);
-int DestroyMainWindow();
+void DestroyMainWindow();
 int HasDirectDrawAndMainWindow();
 
 // Window mode, styles and cursor.
-int SetWindowModeFlag(int windowed);
+void SetWindowModeFlag(int windowed);
 int ApplyWindowStyle();
 int FitWindowToScreenSize();
-int BringWindowToForeground(HWND window, int topmost);
-int SetDesktopCompositionEnabled(int enable);
+void BringWindowToForeground(HWND window, int topmost);
+void SetDesktopCompositionEnabled(int enable);
 // The cursor display count brought to exactly 0 (show) or -1 (hide).
 int SetCursorDisplayCount(int show);
-int UpdateFullScreenCursor();
+void UpdateFullScreenCursor();
 // The screen size the window is made for: the setting, or 640 x 480 while
 // a 320 x 240 screen is emulated.
-int GetWindowScreenSize(int* width, int* height);
+void GetWindowScreenSize(int* width, int* height);
 // The stored client rectangle read anew from the window (screen coordinates).
-int RefreshClientRect();
+void RefreshClientRect();
 
 // Window styles of each mode, indexed by the window style number (always 0).
 struct WindowStyleRow {

@@ -82,7 +82,7 @@ const int DEFAULT_PAD_KEYS[][2] = {
 
 }  // namespace
 
-int BuildDefaultKeyToPadTable() {
+void BuildDefaultKeyToPadTable() {
   for (auto& pad : InputState.keyToPad)
     for (auto& entry : pad)
       for (int& code : entry) code = -1;
@@ -92,12 +92,10 @@ int BuildDefaultKeyToPadTable() {
     InputState.keyToPad[0][n][1] = DEFAULT_PAD_KEYS[n][1];
   }
   InputState.keyToPadBuilt = 1;
-  return 0;
 }
 
-int ForceJoystickInputMode(int on) {
+void ForceJoystickInputMode(int on) {
   InputState.joystickMode = on ? 1 : 0;
-  return 0;
 }
 
 int InitializeInput() {

@@ -100,7 +100,7 @@ int ReacquireInputDevices();
 int SetupJoypads();
 int ReleaseJoypads();
 int PollJoypad(int padIndex);
-int BuildDefaultKeyToPadTable();
+void BuildDefaultKeyToPadTable();
 int ApplyPadVibrationFor(int appActive);
 
 // Pure conversions.
@@ -123,22 +123,22 @@ void PadVibrationSpeeds(int power, int motor1, int motor2, XINPUT_VIBRATION* out
 // Test seams: the OS code that chooses the keyboard path, and a forced
 // multimedia-joystick mode.
 extern int (*InputOsCodeSource)();
-int ForceJoystickInputMode(int on);
+void ForceJoystickInputMode(int on);
 
 // Device sources (one file each).
 int LoadXInput();
-int FreeXInput();
-int AddXInputPads();
+void FreeXInput();
+void AddXInputPads();
 int PollXInputPad(JoypadRecord* pad);
 int ApplyXInputVibration(JoypadRecord* pad, int motor1, int motor2);
 int StartDirectInput();          // 0 with the object, -1 without
 int StartDirectInputDevices();   // mouse and keyboard; -1 keyboard event failure
-int ReleaseDirectInput();
+void ReleaseDirectInput();
 int ReadDirectInputKeyboard(int pumpFirst);
 int PollDirectInputPad(JoypadRecord* pad);
 int ApplyDirectInputVibration(JoypadRecord* pad, int motor1, int motor2);
 int ReacquireDirectInputDevices(int appActive);
-int StartJoystickMode();
+void StartJoystickMode();
 int PollJoystickPad(int padIndex);
 
 #endif  // RARADARA_INPUT_H

@@ -220,7 +220,7 @@ int StartDirectInputDevices() {
   return 0;
 }
 
-int ReleaseDirectInput() {
+void ReleaseDirectInput() {
   if (InputState.keyboard != nullptr) {
     InputState.keyboard->Unacquire();
     InputState.keyboard->Release();
@@ -234,7 +234,6 @@ int ReleaseDirectInput() {
     InputState.mouse = nullptr;
   }
   ReleaseDirectInputObject();
-  return 0;
 }
 
 namespace {

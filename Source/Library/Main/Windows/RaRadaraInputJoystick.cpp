@@ -21,7 +21,7 @@ const char LOG_INPUT_STARTED[] = "入力関連の初期化をしました";
 
 }  // namespace
 
-int StartJoystickMode() {
+void StartJoystickMode() {
   LogIndentIn();
   InputState.padCount = 0;
   for (UINT id = 0; id < INPUT_MAX_PADS; id++) {
@@ -42,7 +42,6 @@ int StartJoystickMode() {
   LogIndentOut();
   InputState.directInput = InputNoDirectInput;
   LogPrintf(LOG_INPUT_STARTED);
-  return 0;
 }
 
 int ConvertJoystickAxis(unsigned int value, int deadZone) {

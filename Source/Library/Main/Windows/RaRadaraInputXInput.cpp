@@ -45,15 +45,14 @@ int LoadXInput() {
   return -1;
 }
 
-int FreeXInput() {
+void FreeXInput() {
   InputState.xinputModule = nullptr;
   InputState.XInputGetStateFunc = nullptr;
   InputState.XInputSetStateFunc = nullptr;
-  return 0;
 }
 
-int AddXInputPads() {
-  if (InputState.XInputGetStateFunc == nullptr) return 0;
+void AddXInputPads() {
+  if (InputState.XInputGetStateFunc == nullptr) return;
   for (int user = 0; user < INPUT_XINPUT_USERS && InputState.padCount < INPUT_MAX_PADS; user++) {
     XINPUT_STATE state;
     memset(&state, 0, sizeof(state));
@@ -68,7 +67,6 @@ int AddXInputPads() {
     strcpy(pad->productName, XInputPadName);
     InputState.padCount++;
   }
-  return 0;
 }
 
 int ConvertXInputThumb(int thumb, int deadZone) {

@@ -251,14 +251,12 @@ int LogPrintfWide(const wchar_t* format, ...) {
   return LogWriteText(text);
 }
 
-int LogIndentIn() {
+void LogIndentIn() {
   LogState.indentLevel++;
-  return 0;
 }
 
-int LogIndentOut() {
+void LogIndentOut() {
   if (LogState.indentLevel > 0) LogState.indentLevel--;
-  return 0;
 }
 
 int SetLogFileEnabled(int flag) {

@@ -50,8 +50,8 @@ int StartLog();
 int AddLogText(const char* text);
 int LogPrintf(const char* format, ...);
 int LogPrintfWide(const wchar_t* format, ...);
-int LogIndentIn();
-int LogIndentOut();
+void LogIndentIn();
+void LogIndentOut();
 const char* GetLogFolder();
 
 // Clocks. Performance-counter state is set at start-up and window creation.

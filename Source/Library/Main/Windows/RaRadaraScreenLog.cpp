@@ -93,27 +93,25 @@ int StartScreenLog() {
   return 0;
 }
 
-int EndScreenLog() {
-  if (!ScreenLog.started) return 0;
+void EndScreenLog() {
+  if (!ScreenLog.started) return;
   if (!ScreenLog.fontLost && ScreenLog.font >= 0) DeleteHandle(ScreenLog.font);
   ScreenLog.fontLost = 1;
   ScreenLog.font = -1;
   ScreenLog.started = 0;
-  return 0;
 }
 
-int DrawOnScreenLog() {
+void DrawOnScreenLog() {
   EnsureScreenLogFont();
-  if (ScreenLog.fontLost) return 0;
+  if (ScreenLog.fontLost) return;
   const int lines = VisibleLines();
-  if (lines < 1) return 0;
+  if (lines < 1) return;
   const unsigned int white = MakeColorValue(255, 255, 255), black = MakeColorValue(0, 0, 0);
   // The newest lines when more are kept than fit (the screen shrank).
   const int first = ScreenLog.lineCount > lines ? ScreenLog.lineCount - lines : 0;
   for (int i = 0; i < lines && first + i < ScreenLog.lineCount; i++)
     if (ScreenLog.lines[first + i][0] != 0)
       DrawTextWithFont(0, ScreenLog.fontSize * i, ScreenLog.lines[first + i], white, ScreenLog.font, black, 0);
-  return 0;
 }
 
 int GetOnScreenLogDrawFlag() { return ScreenLog.drawFlag; }

@@ -40,7 +40,7 @@ int LoadAcmLibrary();
 int FreeAcmLibrary();
 int InitializeSound();
 int TerminateSound();
-int StopLibraryMusic();
+void StopLibraryMusic();
 int ProcessAllStreamSounds();
 int UpdateAllSoftSoundPlayers();
 int DeleteStoppedAutoDeleteSounds();
@@ -51,7 +51,7 @@ int PauseResumeAllSoftSoundPlayers(int pause);
 int HandleMidiPlayEnd();
 
 // Movies.
-int SetupYuvToRgbTables();
+void SetupYuvToRgbTables();
 int SetupMovieHandleType();
 int EndMovieSystem();
 int PauseAllMovies();
@@ -81,12 +81,12 @@ int PushInputChar(int code);              // -1 when the ring is full
 int TranslateControlKey(int virtualKey);  // the ring's code of a WM_KEYDOWN key, 0 for none
 LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int ProcessKeyInputHandles();
-int DeleteAllKeyInputHandles();
+void DeleteAllKeyInputHandles();
 int IsImeEnableRequested();               // the window is made with the IME on
-int RequestImeReapplyOnActivation();      // both IME flags set: re-apply on activation
+void RequestImeReapplyOnActivation();     // both IME flags set: re-apply on activation
 
 // On-screen log.
 int StartScreenLog();
-int EndScreenLog();
+void EndScreenLog();
 
 #endif  // RARADARA_SERVICES_H

@@ -180,7 +180,7 @@ int EvaluateCpuid(const CpuidResults* results, CpuFeatures* features) {
   return features->level;
 }
 
-int LogCpuLevel(const CpuFeatures* features) {
+void LogCpuLevel(const CpuFeatures* features) {
   switch (features->level) {
     case CPU_LEVEL_NONE:
       LogPrintf(LOG_NO_CPUID);
@@ -194,11 +194,10 @@ int LogCpuLevel(const CpuFeatures* features) {
       if (features->level >= CPU_LEVEL_SSE2) LogPrintf(LOG_SSE2_AVAILABLE);
       break;
   }
-  return 0;
 }
 
-int LogCpuIdentity(const CpuFeatures* features) {
-  if (features->level == CPU_LEVEL_NONE) return 0;
+void LogCpuIdentity(const CpuFeatures* features) {
+  if (features->level == CPU_LEVEL_NONE) return;
   char pieces[3][5];
   for (int i = 0; i < 3; ++i) {
     memcpy(pieces[i], features->vendor + i * 4, 4);
@@ -206,7 +205,6 @@ int LogCpuIdentity(const CpuFeatures* features) {
   }
   LogPrintf(LOG_CPU_VENDOR, pieces[0], pieces[1], pieces[2]);
   if (features->hasBrand) LogPrintf(LOG_CPU_NAME, features->name);
-  return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -244,7 +242,7 @@ uint64_t ReadTimeStampCounter() { return __rdtsc(); }
 
 }  // namespace
 
-int ReadSystemProbe(SystemProbe* probe) {
+void ReadSystemProbe(SystemProbe* probe) {
   memset(probe, 0, sizeof(*probe));
 
   SYSTEM_INFO system;
@@ -266,7 +264,6 @@ int ReadSystemProbe(SystemProbe* probe) {
   ReadCpuid(&probe->cpuid);
   probe->readTimeStamp = ReadTimeStampCounter;
   probe->readMilliseconds = GetMillisecondCount;
-  return 0;
 }
 
 int LogSystemInfoFrom(const SystemProbe* probe) {

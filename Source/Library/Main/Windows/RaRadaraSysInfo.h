@@ -83,8 +83,8 @@ struct CpuFeatures {
 int ReadCpuid(CpuidResults* results);
 int EvaluateCpuid(const CpuidResults* results, CpuFeatures* features);
 // The instruction-set lines, then vendor and name.
-int LogCpuLevel(const CpuFeatures* features);
-int LogCpuIdentity(const CpuFeatures* features);
+void LogCpuLevel(const CpuFeatures* features);
+void LogCpuIdentity(const CpuFeatures* features);
 
 // Time-stamp ticks over a wait of 100 ms on the millisecond clock. The wait
 // gives up when the clock is unavailable (-1) or has not reached 100 ms
@@ -107,7 +107,7 @@ struct SystemProbe {
   TimeStampFunction readTimeStamp;
   MillisecondFunction readMilliseconds;
 };
-int ReadSystemProbe(SystemProbe* probe);
+void ReadSystemProbe(SystemProbe* probe);
 int LogSystemInfoFrom(const SystemProbe* probe);
 int LogSystemInfo();
 

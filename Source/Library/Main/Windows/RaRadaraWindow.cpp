@@ -590,10 +590,10 @@ int OnActivationChange(WPARAM wParam, LPARAM lParam) {
   return 0;
 }
 
-int DestroyMainWindow() {
+void DestroyMainWindow() {
   if (WinSys.mainWindow == nullptr) {
     ReleaseWindowServices();
-    return 0;
+    return;
   }
   if (ScreenSaverSwitchedOff) {
     SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, 1, nullptr, SPIF_SENDWININICHANGE);
@@ -613,7 +613,6 @@ int DestroyMainWindow() {
 
   DeleteAllKeyInputHandles();
   ReleaseWindowServices();
-  return 0;
 }
 
 int SetTitleText(const char* text) {

@@ -47,17 +47,16 @@ const WindowStyleRow WindowStyleTable[WINDOW_STYLE_ROWS] = {
     STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW, STYLE_ROW,
 };
 
-int RefreshClientRect() {
+void RefreshClientRect() {
   RECT client;
   GetClientRect(WinSys.mainWindow, &client);
   POINT topLeft = {client.left, client.top}, bottomRight = {client.right, client.bottom};
   ClientToScreen(WinSys.mainWindow, &topLeft);
   ClientToScreen(WinSys.mainWindow, &bottomRight);
   SetRect(&WinSys.clientRect, topLeft.x, topLeft.y, bottomRight.x, bottomRight.y);
-  return 0;
 }
 
-int GetWindowScreenSize(int* width, int* height) {
+void GetWindowScreenSize(int* width, int* height) {
   int w, h;
   if (StartupSettings.emulate320x240) {
     w = 640;
@@ -67,7 +66,6 @@ int GetWindowScreenSize(int* width, int* height) {
   }
   if (width) *width = w;
   if (height) *height = h;
-  return 0;
 }
 
 int ChangeWindowMode(int windowed) {
@@ -105,10 +103,9 @@ int ChangeWindowMode(int windowed) {
   return result;
 }
 
-int SetWindowModeFlag(int windowed) {
+void SetWindowModeFlag(int windowed) {
   StartupSettings.windowed = windowed;
   LogPrintf(windowed ? LOG_WINDOWED_FLAG_SET : LOG_WINDOWED_FLAG_CLEARED);
-  return 0;
 }
 
 int ApplyWindowStyle() {
@@ -190,7 +187,7 @@ double GetWindowScaleRate(double* x, double* y) {
   return rateX;
 }
 
-int BringWindowToForeground(HWND window, int topmost) {
+void BringWindowToForeground(HWND window, int topmost) {
   const DWORD windowThread = GetWindowThreadProcessId(window, nullptr);
   const DWORD foregroundThread = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
   const BOOL attached = windowThread != foregroundThread && AttachThreadInput(windowThread, foregroundThread, TRUE);
@@ -202,16 +199,14 @@ int BringWindowToForeground(HWND window, int topmost) {
   if (attached) AttachThreadInput(windowThread, foregroundThread, FALSE);
   if (topmost == 1)
     SetWindowPos(WinSys.mainWindow, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW);
-  return 0;
 }
 
-int SetDesktopCompositionEnabled(int enable) {
+void SetDesktopCompositionEnabled(int enable) {
   const int off = enable ? 0 : 1;
-  if (WinSys.compositionOff == off) return 0;
+  if (WinSys.compositionOff == off) return;
   if (SystemLibs.DwmEnableCompositionFunc != nullptr)
     SystemLibs.DwmEnableCompositionFunc(enable ? 1u : 0u);
   WinSys.compositionOff = off;
-  return 0;
 }
 
 int SetCursorDisplayCount(int show) {
@@ -259,8 +254,8 @@ int GetMousePoint(int* x, int* y) {
   return 0;
 }
 
-int UpdateFullScreenCursor() {
-  if (StartupSettings.windowed || WinSys.mainWindow == nullptr) return 0;
+void UpdateFullScreenCursor() {
+  if (StartupSettings.windowed || WinSys.mainWindow == nullptr) return;
   if (GetUseHardwareRendering()) {
     int y = 0;
     GetMousePoint(nullptr, &y);
@@ -269,5 +264,4 @@ int UpdateFullScreenCursor() {
     SetDialogBoxModeFlag(GetDialogBoxModeFlag());
     SetMouseVisibility(WinSys.cursorRequested);
   }
-  return 0;
 }
