@@ -90,6 +90,7 @@ enum {
   SOUND_BUFFER_MAX = 10,
   SOUND_CHANNEL_VOLUME_COUNT = 8,
   STREAM_SOURCE_MAX = 3,
+  SOUND_QUEUED_CHUNK_SLOTS = 8,  // chunks a voice remembers by sequence number (a power of two)
   SOUND_STREAM_SECONDS_LIMIT = 180,
 };
 
@@ -188,7 +189,7 @@ struct SoundBufferRecord {
     volatile LONG generation;
     unsigned int endFrame;
     int endsSound;
-  } chunks[8];
+  } chunks[SOUND_QUEUED_CHUNK_SLOTS];
   int reverbState;
   int reverbStartTime;
   Sound3DEmitter emitter;

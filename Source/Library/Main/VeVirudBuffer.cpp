@@ -16,6 +16,22 @@
 #include "ZiDezaru.h"
 
 namespace {
+// Volumes and pans count in hundredths of a decibel over this range (the
+// DirectSound scale); a gain of ten is this many hundredths.
+enum { LEVEL_RANGE = 10000 };
+const float HUNDREDTHS_PER_DECADE = 2000.0f;
+const float SILENT_GAIN = 0.00001f;  // 3-D volumes at or below it are silent
+
+// Wave data: 16-byte aligned, with room for the alignment of each copy.
+enum { WAVE_ALIGN = 16, WAVE_SLACK = 32, WAVE_STEREO_SLACK = 64 };
+
+// Each voice chunk holds at most this fraction of a second.
+enum { VOICE_CHUNKS_PER_SECOND = 60 };
+const float VOICE_MAX_FREQUENCY_RATIO = 2.0f;
+
+// The value of silence in 8-bit data as the buffers are filled with it.
+enum { SILENCE_8BIT = 0x7F };
+
 // Block align of the data the buffer's positions count in (before any
 // widening of a mono sound to a stereo voice).
 unsigned int DataBlockAlign(const SoundBufferRecord* b) {
@@ -30,15 +46,17 @@ unsigned int DataBlockAlign(const SoundBufferRecord* b) {
 SoundWaveData* CreateWaveData(unsigned int size, int withStereo) {
   SoundWaveData* wave = static_cast<SoundWaveData*>(MEM_ALLOC_ZEROED(sizeof(SoundWaveData)));
   if (wave == nullptr) return nullptr;
-  size_t total = withStereo ? static_cast<size_t>(size) * 3 + 64 : static_cast<size_t>(size) + 32;
+  // A stereo copy of mono data takes twice the data's size beside it.
+  size_t total = withStereo ? static_cast<size_t>(size) * 3 + WAVE_STEREO_SLACK : static_cast<size_t>(size) + WAVE_SLACK;
   wave->allocation = MEM_ALLOC_ZEROED(total);
   if (wave->allocation == nullptr) {
     MemFree(wave);
     return nullptr;
   }
-  uintptr_t base = (reinterpret_cast<uintptr_t>(wave->allocation) + 15) & ~static_cast<uintptr_t>(15);
+  const uintptr_t mask = WAVE_ALIGN - 1;
+  uintptr_t base = (reinterpret_cast<uintptr_t>(wave->allocation) + mask) & ~mask;
   wave->data = reinterpret_cast<unsigned char*>(base);
-  if (withStereo) wave->stereo = reinterpret_cast<unsigned char*>((base + size + 15) & ~static_cast<uintptr_t>(15));
+  if (withStereo) wave->stereo = reinterpret_cast<unsigned char*>((base + size + mask) & ~mask);
   wave->size = size;
   wave->refCount = 1;
   return wave;
@@ -65,7 +83,7 @@ enum { VOICE_QUEUE_LIMIT = 4 };
 void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnVoiceProcessingPassStart(UINT32 bytesRequired) {
   SoundBufferRecord* b = buffer;
   if (b == nullptr || b->voice == nullptr || b->wave == nullptr) return;
-  unsigned int chunk = b->format.nSamplesPerSec / 60;
+  unsigned int chunk = b->format.nSamplesPerSec / VOICE_CHUNKS_PER_SECOND;
   if (chunk == 0) chunk = 1;
   const unsigned char* data = b->wave->stereo ? b->wave->stereo : b->wave->data;
   unsigned int frameSize = b->format.wBitsPerSample * b->voiceChannels / 8;
@@ -91,7 +109,7 @@ void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnVoiceProcessingPassStart(UINT32 b
     if (frames * frameSize > bytesRequired - submitted) frames = (bytesRequired - submitted) / frameSize;
     if (frames == 0) break;
     LONG sequence = ++b->submitSequence;
-    SoundBufferRecord::QueuedChunk* slot = &b->chunks[sequence & 7];
+    SoundBufferRecord::QueuedChunk* slot = &b->chunks[sequence & (SOUND_QUEUED_CHUNK_SLOTS - 1)];
     slot->sequence = 0;
     slot->generation = b->generation;
     slot->endFrame = position + frames;
@@ -119,7 +137,7 @@ void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnBufferEnd(void* context) {
   if (b == nullptr) return;
   LONG sequence = static_cast<LONG>(reinterpret_cast<uintptr_t>(context));
   ENTER_LOCK(&b->voiceLock);
-  SoundBufferRecord::QueuedChunk* slot = &b->chunks[sequence & 7];
+  SoundBufferRecord::QueuedChunk* slot = &b->chunks[sequence & (SOUND_QUEUED_CHUNK_SLOTS - 1)];
   // A chunk flushed by an earlier position change is already forgotten.
   if (slot->sequence == sequence && slot->generation == b->generation) {
     InterlockedDecrement(&b->queued);
@@ -138,10 +156,10 @@ void STDMETHODCALLTYPE SOUNDBUFFER_CALLBACK::OnBufferEnd(void* context) {
 // Volume arithmetic.
 
 void ComputeXAudio2ChannelGains(const int* volumes, int pan, int channels, float* gains) {
-  for (int i = 0; i < SOUND_CHANNEL_VOLUME_COUNT; i++) gains[i] = powf(10.0f, volumes[i] / 2000.0f);
+  for (int i = 0; i < SOUND_CHANNEL_VOLUME_COUNT; i++) gains[i] = powf(10.0f, volumes[i] / HUNDREDTHS_PER_DECADE);
   if (channels <= 2) {
-    if (pan < 0) gains[1] *= powf(10.0f, pan / 2000.0f);
-    if (pan > 0) gains[0] *= powf(10.0f, -pan / 2000.0f);
+    if (pan < 0) gains[1] *= powf(10.0f, pan / HUNDREDTHS_PER_DECADE);
+    if (pan > 0) gains[0] *= powf(10.0f, -pan / HUNDREDTHS_PER_DECADE);
   }
 }
 
@@ -150,21 +168,22 @@ int ClampInt(int v, int low, int high) { return v < low ? low : (v > high ? high
 }  // namespace
 
 void ComputeDirectSoundVolumePan(int leftVolume, int rightVolume, int pan, int* volume, int* dsPan) {
-  int leftFactor = 10000, rightFactor = 10000;
-  if (pan < 0) rightFactor = 10000 + pan;
-  if (pan > 0) leftFactor = 10000 - pan;
-  leftVolume = ClampInt(leftVolume, -10000, 0);
-  rightVolume = ClampInt(rightVolume, -10000, 0);
-  int l = (leftVolume + 10000) * leftFactor / 10000;
-  int r = (rightVolume + 10000) * rightFactor / 10000;
+  const int full = LEVEL_RANGE;
+  int leftFactor = full, rightFactor = full;
+  if (pan < 0) rightFactor = full + pan;
+  if (pan > 0) leftFactor = full - pan;
+  leftVolume = ClampInt(leftVolume, DSBVOLUME_MIN, DSBVOLUME_MAX);
+  rightVolume = ClampInt(rightVolume, DSBVOLUME_MIN, DSBVOLUME_MAX);
+  int l = (leftVolume + full) * leftFactor / full;
+  int r = (rightVolume + full) * rightFactor / full;
   if (l > r) {
-    *volume = l - 10000;
-    *dsPan = 10000 * r / l - 10000;
+    *volume = l - full;
+    *dsPan = full * r / l - full;
   } else if (l < r) {
-    *volume = r - 10000;
-    *dsPan = 10000 - 10000 * l / r;
+    *volume = r - full;
+    *dsPan = full - full * l / r;
   } else {
-    *volume = l - 10000;
+    *volume = l - full;
     *dsPan = 0;
   }
 }
@@ -177,9 +196,10 @@ void FoldIn3D(const SoundBufferRecord* b, int* volumes, int* pan) {
   *pan = b->pan;
   if (!b->emitter.is3D) return;
   float v = b->emitter.volume;
-  int level = v <= 0.00001f ? -10000 : static_cast<int>(2000.0f * log10f(v));
-  for (int i = 0; i < SOUND_CHANNEL_VOLUME_COUNT; i++) volumes[i] = ClampInt(volumes[i] + level, -10000, 0);
-  *pan = ClampInt(*pan + static_cast<int>(b->emitter.pan * 10000.0f), -10000, 10000);
+  int level = v <= SILENT_GAIN ? DSBVOLUME_MIN : static_cast<int>(HUNDREDTHS_PER_DECADE * log10f(v));
+  for (int i = 0; i < SOUND_CHANNEL_VOLUME_COUNT; i++)
+    volumes[i] = ClampInt(volumes[i] + level, DSBVOLUME_MIN, DSBVOLUME_MAX);
+  *pan = ClampInt(*pan + static_cast<int>(b->emitter.pan * static_cast<float>(LEVEL_RANGE)), DSBPAN_LEFT, DSBPAN_RIGHT);
 }
 
 int ApplyVolumes(SoundBufferRecord* b) {
@@ -206,13 +226,13 @@ bool IsLive(const SoundBufferRecord* b) { return b->present && b->backend != nul
 // callback; positions are kept by the buffer itself.
 
 HRESULT CreateSourceVoice28(SoundBufferRecord* b, const WAVEFORMATEX* format) {
-  return SoundSystem.xaudio28->CreateSourceVoice(&b->voice, format, 0, 2.0f,
+  return SoundSystem.xaudio28->CreateSourceVoice(&b->voice, format, 0, VOICE_MAX_FREQUENCY_RATIO,
                                                  reinterpret_cast<IXAudio2VoiceCallback*>(b->callback), nullptr,
                                                  nullptr);
 }
 
 HRESULT CreateSourceVoice27(SoundBufferRecord* b, const WAVEFORMATEX* format) {
-  return SoundSystem.xaudio27->CreateSourceVoice(&b->voice, format, 0, 2.0f, b->callback, nullptr, nullptr);
+  return SoundSystem.xaudio27->CreateSourceVoice(&b->voice, format, 0, VOICE_MAX_FREQUENCY_RATIO, b->callback, nullptr, nullptr);
 }
 
 HRESULT CreateSubmixVoice28(IXAudio2SubmixVoice** submix, UINT32 channels, const XAUDIO2_EFFECT_CHAIN* chain) {
@@ -442,7 +462,7 @@ int SetDirectSoundBufferFrequency(SoundBufferRecord* b, int hz) {
 // first channel's volume and the pan as they are.
 int ApplyDirectSoundBufferVolumes(SoundBufferRecord* b, const int* volumes, int pan) {
   if (b->format.nChannels > 2) {
-    b->dsBuffer->SetVolume(ClampInt(volumes[0], -10000, 0));
+    b->dsBuffer->SetVolume(ClampInt(volumes[0], DSBVOLUME_MIN, DSBVOLUME_MAX));
     b->dsBuffer->SetPan(pan);
     return 0;
   }
@@ -583,7 +603,7 @@ int SetPlayBufferFrequency(SoundBufferRecord* b, int hz) {
 
 int SetPlayBufferPan(SoundBufferRecord* b, int pan) {
   if (!IsLive(b)) return -1;
-  b->pan = ClampInt(pan, -10000, 10000);
+  b->pan = ClampInt(pan, DSBPAN_LEFT, DSBPAN_RIGHT);
   return ApplyVolumes(b);
 }
 
@@ -595,7 +615,7 @@ int SetPlayBufferChannelVolume(SoundBufferRecord* b, int channel, int volume) {
 
 int FillPlayBufferSilence(SoundBufferRecord* b, void* region1, DWORD size1, void* region2, DWORD size2) {
   if (!b->present) return -1;
-  int value = b->format.wBitsPerSample == 8 ? 0x7F : 0;
+  int value = b->format.wBitsPerSample == 8 ? SILENCE_8BIT : 0;
   if (region1) memset(region1, value, size1);
   if (region2) memset(region2, value, size2);
   return 0;
