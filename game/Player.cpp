@@ -61,34 +61,44 @@ void CopyTiles(int category, int index, int tiles[PLAYER_TILE_COUNT]) {
   memcpy(tiles, set, PLAYER_TILE_COUNT * sizeof(int));
 }
 
+// Shot levels: the plain shot, homing, and the strongest level.
+enum { SHOT_LEVEL_PLAIN = 0, SHOT_LEVEL_HOMING = 1, SHOT_LEVEL_TOP = 2 };
+
+// A fire cycle: three volleys a period apart, then as long again without.
+enum { VOLLEYS_PER_CYCLE = 3, PLAIN_VOLLEY_PERIOD = 5, VOLLEY_PERIOD = 6 };
+
 int ShotCycle(int level) {
   switch (level) {
-    case 0: return 30;
-    case 1:
-    case 2: return 36;
+    case SHOT_LEVEL_PLAIN: return PLAIN_VOLLEY_PERIOD * 2 * VOLLEYS_PER_CYCLE;
+    case SHOT_LEVEL_HOMING:
+    case SHOT_LEVEL_TOP: return VOLLEY_PERIOD * 2 * VOLLEYS_PER_CYCLE;
     default: return 0;
   }
 }
 
 // Whether the fire timer value starts a volley at the shot level.
 bool VolleyDue(int level, int timer) {
-  int period = level == 0 ? 5 : 6;
-  if (level < 0 || level > 2) return false;
-  return timer % period == 1 && timer / period < 3;
+  int period = level == SHOT_LEVEL_PLAIN ? PLAIN_VOLLEY_PERIOD : VOLLEY_PERIOD;
+  if (level < SHOT_LEVEL_PLAIN || level > SHOT_LEVEL_TOP) return false;
+  return timer % period == 1 && timer / period < VOLLEYS_PER_CYCLE;
 }
 
 int Gauge() { return StatusInstance.GetStatusField(1, STATUS_GAUGE); }
 void SetGauge(int value) { StatusInstance.SetStatusField(1, STATUS_GAUGE, value); }
 
+// Tile loops show each of their LOOP_TILES tiles for LOOP_TILE_FRAMES frames;
+// a tilt of STRONG_TILT or more leans strongly.
+enum { LOOP_TILES = 4, LOOP_TILE_FRAMES = 8, STRONG_TILT = 6 };
+
 // The tile a leaning main player shows at the new tilt; -1 keeps the tile.
 int LeanTile(int tilt, int frame) {
-  if (tilt <= -PLAYER_MAX_TILT) return TILE_LEFT_LOOP + (frame / 8) % 4;
-  if (tilt <= -6) return TILE_STRONG_LEFT;
+  if (tilt <= -PLAYER_MAX_TILT) return TILE_LEFT_LOOP + (frame / LOOP_TILE_FRAMES) % LOOP_TILES;
+  if (tilt <= -STRONG_TILT) return TILE_STRONG_LEFT;
   if (tilt <= -1) return TILE_LIGHT_LEFT;
   if (tilt == 0) return -1;
-  if (tilt <= 5) return TILE_LIGHT_RIGHT;
-  if (tilt <= 11) return TILE_STRONG_RIGHT;
-  return TILE_RIGHT_LOOP + (frame / 8) % 4;
+  if (tilt < STRONG_TILT) return TILE_LIGHT_RIGHT;
+  if (tilt < PLAYER_MAX_TILT) return TILE_STRONG_RIGHT;
+  return TILE_RIGHT_LOOP + (frame / LOOP_TILE_FRAMES) % LOOP_TILES;
 }
 
 }  // namespace
@@ -239,12 +249,12 @@ void CPlayer::UpdateMainPlayer() {
     if (tile >= 0) ShowTile(tile);
   } else if (tilt < 0) {
     ++tilt;
-    ShowTile(tilt >= -11 && tilt <= -6 ? TILE_STRONG_LEFT : TILE_LIGHT_LEFT);
+    ShowTile(tilt > -PLAYER_MAX_TILT && tilt <= -STRONG_TILT ? TILE_STRONG_LEFT : TILE_LIGHT_LEFT);
   } else if (tilt > 0) {
     --tilt;
-    ShowTile(tilt >= 6 && tilt <= 11 ? TILE_STRONG_RIGHT : TILE_LIGHT_RIGHT);
+    ShowTile(tilt >= STRONG_TILT && tilt < PLAYER_MAX_TILT ? TILE_STRONG_RIGHT : TILE_LIGHT_RIGHT);
   } else {
-    ShowTile((FrameCount / 8) % 4);
+    ShowTile((FrameCount / LOOP_TILE_FRAMES) % LOOP_TILES);
   }
 }
 
@@ -281,7 +291,7 @@ void CPlayer::UpdateSpecial() {
   if (age < SPECIAL_RISE_FRAMES) y -= (sin(age * SPECIAL_RISE_PHASE_STEP + PI) + 1.0) * SPECIAL_RISE_HEIGHT + step;
   else y -= step;
   Y = static_cast<int>(y * POSITION_UNIT);
-  ShowTile((age / SPECIAL_TILE_FRAMES) % 4);
+  ShowTile((age / SPECIAL_TILE_FRAMES) % LOOP_TILES);
   if (++age > life) {
     if (Faces.BulletPtn != nullptr)
       PatternId = Faces.BulletPtn->CreatePattern(PTN_QUINSEL_FLASH, PlayerId, 0, 0, AbsorbedCount, 0);

@@ -47,7 +47,8 @@ SoundWaveData* CreateWaveData(unsigned int size, int withStereo) {
   SoundWaveData* wave = static_cast<SoundWaveData*>(MEM_ALLOC_ZEROED(sizeof(SoundWaveData)));
   if (wave == nullptr) return nullptr;
   // A stereo copy of mono data takes twice the data's size beside it.
-  size_t total = withStereo ? static_cast<size_t>(size) * 3 + WAVE_STEREO_SLACK : static_cast<size_t>(size) + WAVE_SLACK;
+  size_t total = withStereo ? static_cast<size_t>(size) * 3 + WAVE_STEREO_SLACK
+                            : static_cast<size_t>(size) + WAVE_SLACK;
   wave->allocation = MEM_ALLOC_ZEROED(total);
   if (wave->allocation == nullptr) {
     MemFree(wave);
@@ -232,7 +233,8 @@ HRESULT CreateSourceVoice28(SoundBufferRecord* b, const WAVEFORMATEX* format) {
 }
 
 HRESULT CreateSourceVoice27(SoundBufferRecord* b, const WAVEFORMATEX* format) {
-  return SoundSystem.xaudio27->CreateSourceVoice(&b->voice, format, 0, VOICE_MAX_FREQUENCY_RATIO, b->callback, nullptr, nullptr);
+  return SoundSystem.xaudio27->CreateSourceVoice(&b->voice, format, 0, VOICE_MAX_FREQUENCY_RATIO, b->callback, nullptr,
+                                                 nullptr);
 }
 
 HRESULT CreateSubmixVoice28(IXAudio2SubmixVoice** submix, UINT32 channels, const XAUDIO2_EFFECT_CHAIN* chain) {
