@@ -201,36 +201,30 @@ int LoadSoundFileCore(const SoundLoadSettings* settings, const char* file, int b
   int handle = CreateSoundHandle(settings->is3D);
   if (handle == -1) return -1;
   char fullPath[FILE_PATH_SIZE];
-  if (ConvertToFullPath(file, fullPath, sizeof(fullPath), nullptr) != 0) {
-    DeleteHandle(handle);
-    return -1;
-  }
-  if (async && !fromJob) {
-    ASyncJob* job = AllocASyncJob(sizeof(LoadSoundJobParams));
-    if (job == nullptr) {
-      DeleteHandle(handle);
-      return -1;
-    }
-    LoadSoundJobParams params;
-    memset(&params, 0, sizeof(params));
-    params.settings = *settings;
-    params.handle = handle;
-    params.bufferCount = bufferCount;
-    params.sharedStreamHandle = sharedStreamHandle;
-    CopyString(params.path, fullPath);
-    memcpy(job->params, &params, sizeof(params));
-    job->function = LoadSoundFileJob;
-    if (AddASyncJobForHandle(job, handle) < 0) {
-      DeleteHandle(handle);
-      return -1;
-    }
+  ASyncJob* job;
+  LoadSoundJobParams params;
+  if (ConvertToFullPath(file, fullPath, sizeof(fullPath), nullptr) != 0) goto refuse;
+  if (!async || fromJob) {
+    if (LoadSoundIntoHandle(settings, fullPath, bufferCount, sharedStreamHandle, handle, fromJob) != 0) goto refuse;
     return handle;
   }
-  if (LoadSoundIntoHandle(settings, fullPath, bufferCount, sharedStreamHandle, handle, fromJob) != 0) {
-    DeleteHandle(handle);
-    return -1;
-  }
+  job = AllocASyncJob(sizeof(LoadSoundJobParams));
+  if (job == nullptr) goto refuse;
+  memset(&params, 0, sizeof(params));
+  params.settings = *settings;
+  params.handle = handle;
+  params.bufferCount = bufferCount;
+  params.sharedStreamHandle = sharedStreamHandle;
+  CopyString(params.path, fullPath);
+  memcpy(job->params, &params, sizeof(params));
+  job->function = LoadSoundFileJob;
+  // A job that cannot be queued is freed there.
+  if (AddASyncJobForHandle(job, handle) < 0) goto refuse;
   return handle;
+
+refuse:
+  DeleteHandle(handle);
+  return -1;
 }
 
 int LoadWholeFile(const char* path, void** data, int* size) {
