@@ -394,18 +394,10 @@ int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int fon
     }
     if (rect.left < a.left || rect.top < a.top || rect.right > a.right || rect.bottom > a.bottom) ClipRect(&rect, &a);
   }
-  auto route = [&]() {
+  // An emulated subtraction draws without the mask.
+  const DrawFrame frame = {rect, maskOn && !emulate, emulate != 0};
+  return RunInDrawFrame(frame, [&](const RECT&) {
     return record->textureCache ? DrawTextToTextureCacheFont(x, y, color, edgeColor, vertical, text, font)
                                 : DrawTextThroughMemImg(x, y, text, color, edgeColor, vertical, font);
-  };
-  if (emulate) {
-    BeginSubtractBlendEmulation(&rect);
-    const int result = route();
-    EndSubtractBlendEmulation(&rect);
-    return result;
-  }
-  if (maskOn) BeginMaskedDraw(rect);
-  const int result = route();
-  if (maskOn) ApplyMaskToScreen(rect);
-  return result;
+  });
 }

@@ -234,8 +234,8 @@ extern DrawPreparation DrawPrep;
 
 void ApplyDrawStateForTexture(IDirect3DBaseTexture9* texture, int flags);
 // 0 done, -1 without a device or when nothing needed doing.
-int PrepareGraphicDrawState(const UserTextureSetup* setup, int stageProgram, int handles);
-int PrepareGraphicDrawStateNow(const UserTextureSetup* setup, int stageProgram, int handles);
+int PrepareGraphicDrawState(const UserTextureSetup* setup, int handles);
+int PrepareGraphicDrawStateNow(const UserTextureSetup* setup, int handles);
 int SetUserTextureSetup(const UserTextureSetup* setup, int value);
 // True when a builder must apply the draw state for (texture, flags).
 bool DrawStateApplyNeeded(IDirect3DBaseTexture9* texture, int flags);
@@ -257,12 +257,25 @@ int SetForceFixedFunction(int on);
 // about a point use it).
 int DrawImageRotatedExact(float x, float y, double scale, double angle, int graphic, int transparent, int turn);
 
-// The destination rectangle of the current draw (clamped to the draw area).
-extern RECT DrawDestRect;
-// Subtraction on a device without blend operations: white inverting boxes
-// around the draw.
-int BeginSubtractBlendEmulation(const RECT* rect);
-int EndSubtractBlendEmulation(const RECT* rect);
+// The frame around one draw: the mask screen's begin and apply outside, the
+// subtraction emulation's inverting boxes inside (a device without blend
+// operations), both over the draw's destination rectangle.
+struct DrawFrame {
+  RECT dest;     // clamped to the draw area
+  bool masked;   // the mask screen is in use
+  bool emulate;  // blend mode 3 is emulated
+};
+void BeginDrawFrame(const DrawFrame& frame);
+void EndDrawFrame(const DrawFrame& frame);
+// Runs draw(dest) inside the frame; the draw copies the destination over
+// dest when it blends with it. The draw's result.
+template <class Draw>
+int RunInDrawFrame(const DrawFrame& frame, Draw&& draw) {
+  BeginDrawFrame(frame);
+  const int result = draw(frame.dest);
+  EndDrawFrame(frame);
+  return result;
+}
 // 1 when mode 3 must be emulated for a texture draw.
 int SubtractEmulationNeeded();
 
@@ -273,7 +286,7 @@ int SoftBlitImageAt(int x, int y, int transparent, GraphicHandleRecord* record);
 int SoftBlitImageStretched(int x1, int y1, int x2, int y2, GraphicHandleRecord* record, int transparent);
 int SoftBlitImageRotated(float x, float y, double scale, double angle, GraphicHandleRecord* record,
                          int transparent, int turn);
-int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int color);
+int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int color, const RECT& dest);
 int BeginMaskedDraw(RECT rect);
 int ApplyMaskToScreen(RECT rect);
 int GetMaskUseFlag();
