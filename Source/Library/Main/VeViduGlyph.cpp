@@ -21,7 +21,7 @@
 
 namespace {
 
-const char LOG_GLYPH_FAILED[] = "GetGlyphOutline 関数が失敗しました\n";
+const char LOG_GLYPH_FAILED[] = "GetGlyphOutline 関数が失敗しました";
 const char FATAL_CACHE_DC[] = "テキストキャッシュサーフェスのＤＣの取得に失敗しました";
 const char FATAL_GLYPH_BUFFER[] = "アンチエイリアス文字取得用バッファの確保に失敗しました";
 const char FATAL_RESAMPLE_BUFFER[] = "文字イメージリサンプリング用バッファの確保に失敗しました";
@@ -97,7 +97,7 @@ int FetchOutlineGlyph(FontRecord* record, HDC dc, const TEXTMETRICA& metrics, un
   memset(&gm, 0, sizeof gm);
   const DWORD size = GetGlyphOutlineA(dc, code, format, &gm, 0, nullptr, &identity);
   if (size == GDI_ERROR) {
-    LogWriteText(LOG_GLYPH_FAILED);
+    LogPrintf(LOG_GLYPH_FAILED);
     return -1;
   }
   const int blackX = static_cast<int>(gm.gmBlackBoxX), blackY = static_cast<int>(gm.gmBlackBoxY);
@@ -107,7 +107,7 @@ int FetchOutlineGlyph(FontRecord* record, HDC dc, const TEXTMETRICA& metrics, un
   if (buffer == nullptr) FatalErrorExit(FATAL_GLYPH_BUFFER);
   if (size != 0 && GetGlyphOutlineA(dc, code, format, &gm, size, buffer, &identity) == GDI_ERROR) {
     MemFree(buffer);
-    LogWriteText(LOG_GLYPH_FAILED);
+    LogPrintf(LOG_GLYPH_FAILED);
     return -1;
   }
   const int pitch = blackY > 0 && size != 0 ? static_cast<int>(size) / blackY : 0;
@@ -458,7 +458,7 @@ GlyphCacheSlot* RasterizeGlyph(int handle, int count, const ParsedGlyph* element
         memset(&gm, 0, sizeof gm);
         const MAT2 identity = {{0, 1}, {0, 0}, {0, 0}, {0, 1}};
         if (GetGlyphOutlineA(dc, code, GGO_METRICS, &gm, 0, nullptr, &identity) == GDI_ERROR) {
-          LogWriteText(LOG_GLYPH_FAILED);
+          LogPrintf(LOG_GLYPH_FAILED);
           continue;
         }
         advance = (gm.gmCellIncX + s / 2) / s;

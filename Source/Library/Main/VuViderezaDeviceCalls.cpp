@@ -19,7 +19,7 @@
 
 namespace {
 
-const char LOG_DEVICE_RELEASE_2[] = "Direct3DDevice9 の解放 2\n";
+const char LOG_DEVICE_RELEASE_2[] = "Direct3DDevice9 の解放 2";
 
 }  // namespace
 
@@ -227,7 +227,7 @@ int ReleaseDirect3DDevice() {
     DeviceLayer.swapChain = nullptr;
   }
   if (DeviceLayer.device) {
-    AddLogText(LOG_DEVICE_RELEASE_2);
+    LogPrintf(LOG_DEVICE_RELEASE_2);
     ReleaseComObject(DeviceLayer.device);
     DeviceLayer.device = nullptr;
   }

@@ -7,7 +7,6 @@
 // Threads: main thread; the load may run on a loading worker (its device
 // calls posted to the main thread, the first frame left to the first refresh).
 // Platform: Direct3D 9 StretchRect through the device call table.
-#include <stdio.h>
 #include <string.h>
 
 #include "DaDode.h"
@@ -22,7 +21,7 @@
 
 namespace {
 
-const char LOG_MOVIE_LOAD_FAILED[] = "右記のグラフィックファイルのロードに失敗しました：%s \n";
+const char LOG_MOVIE_LOAD_FAILED[] = "右記のグラフィックファイルのロードに失敗しました：%s ";
 const char LOG_MOVIE_GRAPH_FAILED[] = "右記のグラフィックファイルの格納用グラフィック領域の作成に失敗しました：%s";
 
 // The movie of a graphic bound to one, or null.
@@ -85,9 +84,7 @@ int LoadMovieGraphic(int handle, const char* file, int inJob) {
   int width = 0, height = 0;
   const int movie = CreateMovieFromFile(&movieSettings, file, &width, &height, 0, inJob);
   if (movie < 0) {
-    char line[LOG_LINE_SIZE];
-    snprintf(line, sizeof line, LOG_MOVIE_LOAD_FAILED, file);
-    LogWriteText(line);
+    LogPrintf(LOG_MOVIE_LOAD_FAILED, file);
     return -1;
   }
   MovieRecord* m = GetMovieRecord(movie);

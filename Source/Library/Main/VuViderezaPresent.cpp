@@ -19,8 +19,8 @@
 
 namespace {
 
-const char LOG_SCREEN_MODE_CHANGE_START[] = "画面モード変更処理を開始します\n";
-const char LOG_SCREEN_MODE_CHANGE_DONE[] = "画面モード変更処理は正常に終了しました\n";
+const char LOG_SCREEN_MODE_CHANGE_START[] = "画面モード変更処理を開始します";
+const char LOG_SCREEN_MODE_CHANGE_DONE[] = "画面モード変更処理は正常に終了しました";
 
 }  // namespace
 
@@ -338,7 +338,7 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
     Screen.modeChanging = 0;
     return 0;
   }
-  AddLogText(LOG_SCREEN_MODE_CHANGE_START);
+  LogPrintf(LOG_SCREEN_MODE_CHANGE_START);
   LogIndentIn();
   if ((!IsLibraryStarted() && !wasUp) ||
       (!IsWindowedMode() && !IsDisplayModeAvailable(width, height, bits))) {
@@ -377,7 +377,7 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
   if (!IsWindowedMode()) ApplyWindowStyle();
   else FitWindowToScreenSize();
   LogIndentOut();
-  AddLogText(LOG_SCREEN_MODE_CHANGE_DONE);
+  LogPrintf(LOG_SCREEN_MODE_CHANGE_DONE);
   PumpWindowMessagesCore();
   ResetDrawTargetsAfterModeChange();
   Screen.modeChanging = 0;
