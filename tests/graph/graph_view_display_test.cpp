@@ -232,7 +232,7 @@ TEST_F(GraphViewTest, ACubeImageFillsSixFacesThatComeBackAfterARebuild) {
   cube.cubeFlag = 1;
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  const int handle = CreateGraphFromBaseImageWithSettings(&settings, 0, -1, &cube, nullptr, 0, 0, 0, 0);
+  const int handle = CreateGraphFromBaseImageWithSettings({&settings, 0, -1, 0, 0, 0}, &cube, nullptr, 0);
   ASSERT_GT(handle, 0) << log_.Text();
   GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
   ASSERT_NE(nullptr, record);

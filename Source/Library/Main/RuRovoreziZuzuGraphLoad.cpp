@@ -337,8 +337,11 @@ int QueueLoadRequest(const GraphLoadRequest* r, ASyncJobFunction function, int k
 // Refills live tiles from the image: each tile takes its grid cell (its
 // source point), the whole image going once into a descriptor that all of
 // them share (each where its cell lies), else each tile its own rectangle.
-int RefillDividedGraph(const GraphCreateSettings* settings, BaseImageRecord* image, BaseImageRecord* alpha, int count,
-                       int across, int down, int width, int height, const int* handles, int mirror, int inJob) {
+int RefillDividedGraph(const GraphLoadRequest& r, BaseImageRecord* image, BaseImageRecord* alpha, int inJob) {
+  const GraphCreateSettings* settings = &r.settings;
+  const int count = r.count, across = r.across, down = r.down, width = r.width, height = r.height;
+  const int* handles = r.handles;
+  const int mirror = r.mirror;
   RecomputeSpareBitsMask(&image->format);
   if (alpha != nullptr) RecomputeSpareBitsMask(&alpha->format);
   if (image->width < across * width || image->height < down * height) return -1;
@@ -374,26 +377,24 @@ int RefillDividedGraph(const GraphCreateSettings* settings, BaseImageRecord* ima
   return 0;
 }
 
-}  // namespace
-
-int CreateDivGraphFromGraphImage(const GraphCreateSettings* settings, int reuse, int wholeHandle,
-                                 BaseImageRecord* image, BaseImageRecord* alphaImage, int count, int across, int down,
-                                 int width, int height, int* handles, int transparent, int mirror, int inJob) {
+// The whole graphic from the image in the request's wholeHandle and the
+// tiles cut from it (mirror: columns from the right); with reuse the live
+// tiles refilled from the image instead (it must cover the grid). 0 / -1.
+int CreateDivGraphFromGraphImage(const GraphLoadRequest& r, BaseImageRecord* image, BaseImageRecord* alphaImage,
+                                 int inJob) {
   BaseImageRecord* alpha = alphaImage != nullptr && alphaImage->pixels != nullptr ? alphaImage : nullptr;
-  if (reuse) return RefillDividedGraph(settings, image, alpha, count, across, down, width, height, handles, mirror, inJob);
-  if (CreateGraphFromBaseImages(settings, wholeHandle, image, alpha, transparent, inJob) < 0) return -1;
-  for (int i = 0; i < count; i++) {
-    const int column = i % across, row = i / across;
-    const int x = (mirror ? across - 1 - column : column) * width;
-    if (MakeDerivedTile(handles[i], x, row * height, width, height, wholeHandle, inJob) < 0) {
+  if (r.reuse) return RefillDividedGraph(r, image, alpha, inJob);
+  if (CreateGraphFromBaseImages(&r.settings, r.wholeHandle, image, alpha, r.transparent, inJob) < 0) return -1;
+  for (int i = 0; i < r.count; i++) {
+    const int column = i % r.across, row = i / r.across;
+    const int x = (r.mirror ? r.across - 1 - column : column) * r.width;
+    if (MakeDerivedTile(r.handles[i], x, row * r.height, r.width, r.height, r.wholeHandle, inJob) < 0) {
       LogPrintf(LOG_DIVIDE_FAILED);
       return -1;
     }
   }
   return 0;
 }
-
-namespace {
 
 // Makes or refills the tiles from the request's source and remembers the
 // source on tile 0, the other tiles deriving from it; the caller deletes
@@ -404,9 +405,7 @@ int LoadGraphFromFile(const GraphLoadRequest* r, int inJob) {
     if (r->file != nullptr) LogPrintf(LOG_IMAGE_LOAD_FAILED, r->file);
     return -1;
   }
-  const int result = CreateDivGraphFromGraphImage(&r->settings, r->reuse, r->wholeHandle, &s.image, s.alphaUsed,
-                                                  r->count, r->across, r->down, r->width, r->height, r->handles,
-                                                  r->transparent, r->mirror, inJob);
+  const int result = CreateDivGraphFromGraphImage(*r, &s.image, s.alphaUsed, inJob);
   if (result == 0) {
     RememberRequestSource(r, &s, r->handles[0]);
     for (int i = 1; i < r->count; i++)
@@ -476,33 +475,31 @@ int LoadDividedGraphRequest(GraphLoadRequest* r, int async) {
 }
 
 // A request for the tiles of the grid.
-GraphLoadRequest DividedRequest(int reuse, int count, int across, int down, int width, int height, int* handles,
-                                int transparent, int mirror) {
+GraphLoadRequest DividedRequest(int reuse, const TileGrid& grid, int* handles, int transparent, int mirror) {
   GraphLoadRequest request = NewRequest(reuse, transparent, mirror);
-  request.count = count;
-  request.across = across;
-  request.down = down;
-  request.width = width;
-  request.height = height;
+  request.count = grid.count;
+  request.across = grid.across;
+  request.down = grid.down;
+  request.width = grid.width;
+  request.height = grid.height;
   request.handles = handles;
   return request;
 }
 
 }  // namespace
 
-int LoadDividedGraph(const char* file, int count, int across, int down, int width, int height, int* handles,
-                     int transparent, int mirror) {
+int LoadDividedGraph(const char* file, const TileGrid& grid, int* handles, int transparent, int mirror) {
   if (file == nullptr) return -1;
   char path[MAX_PATH];
   FullPath(file, path);
-  GraphLoadRequest request = DividedRequest(0, count, across, down, width, height, handles, transparent, mirror);
+  GraphLoadRequest request = DividedRequest(0, grid, handles, transparent, mirror);
   request.file = path;
   return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
 }
 
 int LoadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight, int* handles,
                      int transparent) {
-  return LoadDividedGraph(file, count, across, down, tileWidth, tileHeight, handles, !transparent, 0);
+  return LoadDividedGraph(file, {count, across, down, tileWidth, tileHeight}, handles, !transparent, 0);
 }
 
 int ReloadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight,
@@ -510,8 +507,8 @@ int ReloadImageDivided(const char* file, int count, int across, int down, int ti
   if (file == nullptr) return -1;
   char path[MAX_PATH];
   FullPath(file, path);
-  GraphLoadRequest request = DividedRequest(1, count, across, down, tileWidth, tileHeight, const_cast<int*>(handles),
-                                            !transparent, 0);
+  GraphLoadRequest request =
+      DividedRequest(1, {count, across, down, tileWidth, tileHeight}, const_cast<int*>(handles), !transparent, 0);
   request.file = path;
   return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
 }
@@ -519,7 +516,7 @@ int ReloadImageDivided(const char* file, int count, int across, int down, int ti
 int LoadImageDividedFromMemory(const void* bytes, int size, int count, int across, int down, int tileWidth,
                                int tileHeight, int* handles, int transparent) {
   if (bytes == nullptr || size <= 0) return -1;
-  GraphLoadRequest request = DividedRequest(0, count, across, down, tileWidth, tileHeight, handles, !transparent, 0);
+  GraphLoadRequest request = DividedRequest(0, {count, across, down, tileWidth, tileHeight}, handles, !transparent, 0);
   request.bytes = bytes;
   request.size = size;
   return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
@@ -528,7 +525,7 @@ int LoadImageDividedFromMemory(const void* bytes, int size, int count, int acros
 int LoadImageDividedFromBitmap(const BITMAPINFO* info, const void* bits, int count, int across, int down,
                                int tileWidth, int tileHeight, int* handles, int transparent) {
   if (info == nullptr || bits == nullptr) return -1;
-  GraphLoadRequest request = DividedRequest(0, count, across, down, tileWidth, tileHeight, handles, !transparent, 0);
+  GraphLoadRequest request = DividedRequest(0, {count, across, down, tileWidth, tileHeight}, handles, !transparent, 0);
   request.bitmapInfo = info;
   request.bitmapBits = bits;
   return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
@@ -711,63 +708,59 @@ int LoadGraphRequest(GraphLoadRequest* r, int async, int inJob) {
   return -1;
 }
 
-GraphLoadRequest SingleRequest(const GraphCreateSettings* settings, int reuse, int handle, int transparent,
-                               int mirror) {
-  GraphLoadRequest request = NewRequest(reuse, transparent, mirror);
-  if (settings != nullptr) request.settings = *settings;
-  request.handle = handle;
+GraphLoadRequest SingleRequest(const GraphCreateTarget& target) {
+  GraphLoadRequest request = NewRequest(target.reuse, target.transparent, target.mirror);
+  if (target.settings != nullptr) request.settings = *target.settings;
+  request.handle = target.handle;
   return request;
 }
 
 }  // namespace
 
-int CreateGraphFromMemoryWithSettings(const GraphCreateSettings* settings, int reuse, int handle, const void* bytes,
-                                      int size, const void* alphaBytes, int alphaSize, int transparent, int mirror,
-                                      int async) {
-  if (settings == nullptr || bytes == nullptr || size <= 0) return -1;
-  GraphLoadRequest request = SingleRequest(settings, reuse, handle, transparent, mirror);
+int CreateGraphFromMemoryWithSettings(const GraphCreateTarget& target, const void* bytes, int size,
+                                      const void* alphaBytes, int alphaSize) {
+  if (target.settings == nullptr || bytes == nullptr || size <= 0) return -1;
+  GraphLoadRequest request = SingleRequest(target);
   request.bytes = bytes;
   request.size = size;
   request.alphaBytes = alphaBytes;
   request.alphaSize = alphaBytes != nullptr ? alphaSize : 0;
-  return LoadGraphRequest(&request, async, 0);
+  return LoadGraphRequest(&request, target.async, 0);
 }
 
-int CreateGraphFromBitmapWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
-                                      const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo,
-                                      const void* alphaBits, int transparent, int mirror, int async) {
-  if (settings == nullptr || info == nullptr || bits == nullptr) return -1;
-  GraphLoadRequest request = SingleRequest(settings, reuse, handle, transparent, mirror);
+int CreateGraphFromBitmapWithSettings(const GraphCreateTarget& target, const BITMAPINFO* info, const void* bits,
+                                      const BITMAPINFO* alphaInfo, const void* alphaBits) {
+  if (target.settings == nullptr || info == nullptr || bits == nullptr) return -1;
+  GraphLoadRequest request = SingleRequest(target);
   request.bitmapInfo = info;
   request.bitmapBits = bits;
   if (alphaInfo != nullptr && alphaBits != nullptr) {
     request.alphaBitmapInfo = alphaInfo;
     request.alphaBitmapBits = alphaBits;
   }
-  return LoadGraphRequest(&request, async, 0);
+  return LoadGraphRequest(&request, target.async, 0);
 }
 
-int CreateGraphFromBaseImageWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
-                                         const BaseImageRecord* image, const BaseImageRecord* alphaImage,
-                                         int transparent, int mirror, int async, int inJob) {
-  if (settings == nullptr || image == nullptr || image->pixels == nullptr) return -1;
-  GraphLoadRequest request = SingleRequest(settings, reuse, handle, transparent, mirror);
+int CreateGraphFromBaseImageWithSettings(const GraphCreateTarget& target, const BaseImageRecord* image,
+                                         const BaseImageRecord* alphaImage, int inJob) {
+  if (target.settings == nullptr || image == nullptr || image->pixels == nullptr) return -1;
+  GraphLoadRequest request = SingleRequest(target);
   request.image = image;
   request.alphaImage = alphaImage;
-  return LoadGraphRequest(&request, async, inJob);
+  return LoadGraphRequest(&request, target.async, inJob);
 }
 
 int MakeGraphFromBaseImages(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int transparent) {
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  return CreateGraphFromBaseImageWithSettings(&settings, 0, -1, image, alphaImage, transparent, 0, 0, 0);
+  return CreateGraphFromBaseImageWithSettings({&settings, 0, -1, transparent, 0, 0}, image, alphaImage, 0);
 }
 
 int LoadImageGraph(const char* file) {
   if (file == nullptr) return -1;
   char path[MAX_PATH];
   FullPath(file, path);
-  GraphLoadRequest request = SingleRequest(nullptr, 0, -1, 0, 0);
+  GraphLoadRequest request = SingleRequest({nullptr, 0, -1, 0, 0, 0});
   request.file = path;
   return LoadGraphRequest(&request, IsASyncLoadEnabled(), 0);
 }
@@ -775,32 +768,32 @@ int LoadImageGraph(const char* file) {
 int MakeGraphFromMemory(const void* bytes, int size, const void* alphaBytes, int alphaSize, int transparent) {
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  return CreateGraphFromMemoryWithSettings(&settings, 0, -1, bytes, size, alphaBytes, alphaSize, !transparent, 0,
-                                           IsASyncLoadEnabled());
+  return CreateGraphFromMemoryWithSettings({&settings, 0, -1, !transparent, 0, IsASyncLoadEnabled()}, bytes, size,
+                                           alphaBytes, alphaSize);
 }
 
 int ReloadGraphFromMemory(int graphic, const void* bytes, int size, const void* alphaBytes, int alphaSize,
                           int transparent) {
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  return CreateGraphFromMemoryWithSettings(&settings, 1, graphic, bytes, size, alphaBytes, alphaSize, !transparent, 0,
-                                           IsASyncLoadEnabled());
+  return CreateGraphFromMemoryWithSettings({&settings, 1, graphic, !transparent, 0, IsASyncLoadEnabled()}, bytes, size,
+                                           alphaBytes, alphaSize);
 }
 
 int MakeGraphFromBitmap(const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo, const void* alphaBits,
                         int transparent) {
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  return CreateGraphFromBitmapWithSettings(&settings, 0, -1, info, bits, alphaInfo, alphaBits, !transparent, 0,
-                                           IsASyncLoadEnabled());
+  return CreateGraphFromBitmapWithSettings({&settings, 0, -1, !transparent, 0, IsASyncLoadEnabled()}, info, bits,
+                                           alphaInfo, alphaBits);
 }
 
 int ReloadGraphFromBitmap(int graphic, const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo,
                           const void* alphaBits, int transparent) {
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  return CreateGraphFromBitmapWithSettings(&settings, 1, graphic, info, bits, alphaInfo, alphaBits, !transparent, 0,
-                                           IsASyncLoadEnabled());
+  return CreateGraphFromBitmapWithSettings({&settings, 1, graphic, !transparent, 0, IsASyncLoadEnabled()}, info, bits,
+                                           alphaInfo, alphaBits);
 }
 
 int MakeGraphFromSoftImage(int softImage, int transparent) {

@@ -134,14 +134,11 @@ int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, B
                               BaseImageRecord* alphaImage, int transparent, int inJob);
 // Tiles of an image file; with asynchronous loading on, queued as a loading
 // job (the handles pending until it ends). 0 / -1.
-int LoadDividedGraph(const char* file, int count, int across, int down, int width, int height, int* handles,
-                     int transparent, int mirror);
-// The whole graphic from the image in wholeHandle and the tiles cut from it
-// (mirror: columns from the right); with reuse the live tiles refilled from
-// the image instead (it must cover the grid). 0 / -1.
-int CreateDivGraphFromGraphImage(const GraphCreateSettings* settings, int reuse, int wholeHandle,
-                                 BaseImageRecord* image, BaseImageRecord* alphaImage, int count, int across, int down,
-                                 int width, int height, int* handles, int transparent, int mirror, int inJob);
+// A grid of tiles: count tiles, across a row, down rows, each width x height.
+struct TileGrid {
+  int count, across, down, width, height;
+};
+int LoadDividedGraph(const char* file, const TileGrid& grid, int* handles, int transparent, int mirror);
 // Public (RiDov.h): tiles from image-file bytes or a GDI bitmap, and the
 // tiles of a grid refilled from a file. 0 / -1.
 int LoadImageDividedFromMemory(const void* bytes, int size, int count, int across, int down, int tileWidth,
@@ -157,17 +154,25 @@ int MakeDerivedTile(int handle, int x, int y, int width, int height, int source,
 // its remembered source) or from base images (copied), into a new handle
 // (returned) or refilling a live one of the same size (0); with async made
 // by a loading job. -1 on failure (a new handle is then gone).
-int CreateGraphFromMemoryWithSettings(const GraphCreateSettings* settings, int reuse, int handle, const void* bytes,
-                                      int size, const void* alphaBytes, int alphaSize, int transparent, int mirror,
-                                      int async);
-int CreateGraphFromBaseImageWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
-                                         const BaseImageRecord* image, const BaseImageRecord* alphaImage,
-                                         int transparent, int mirror, int async, int inJob);
+// Where and how a single graphic is made: the creation settings, a new
+// handle or the live one refilled (reuse), transparency, mirroring and a
+// loading job (async).
+struct GraphCreateTarget {
+  const GraphCreateSettings* settings;
+  int reuse;
+  int handle;  // with reuse
+  int transparent;
+  int mirror;
+  int async;
+};
+int CreateGraphFromMemoryWithSettings(const GraphCreateTarget& target, const void* bytes, int size,
+                                      const void* alphaBytes, int alphaSize);
+int CreateGraphFromBaseImageWithSettings(const GraphCreateTarget& target, const BaseImageRecord* image,
+                                         const BaseImageRecord* alphaImage, int inJob);
 // A GDI bitmap (header with its masks or colour table, bits; alpha pair
 // optional) as the source, kept as a base-image copy for the restore.
-int CreateGraphFromBitmapWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
-                                      const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo,
-                                      const void* alphaBits, int transparent, int mirror, int async);
+int CreateGraphFromBitmapWithSettings(const GraphCreateTarget& target, const BITMAPINFO* info, const void* bits,
+                                      const BITMAPINFO* alphaInfo, const void* alphaBits);
 // Public (RiDov.h): MakeGraphFromBaseImages at once with the current
 // settings; LoadImageGraph (a loading job when asynchronous loading is on);
 // the graphics from image-file bytes, GDI bitmaps and soft images.
