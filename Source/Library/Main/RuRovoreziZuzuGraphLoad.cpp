@@ -28,6 +28,8 @@ const char LOG_DIVIDE_FAILED[] = "グラフィックの分割に失敗しまし�
 const char LOG_IMAGE_LOAD_FAILED[] = "画像ファイル %s のロードに失敗しました";
 const char LOG_IMAGE_MISSING[] = "画像ファイル %s がありません";
 
+enum { BLANK_JOB_INTS = 4 };  // a blank graphic job's handle, width, height, alpha
+
 void FullPath(const char* file, char (&path)[MAX_PATH]) {
   if (BuildAbsolutePath(file, path, sizeof path, nullptr) < 0) {
     strncpy(path, file, sizeof path - 1);
@@ -110,11 +112,11 @@ int CreateGraphFromImage(const GraphCreateSettings* settings, int handle, BaseIm
   const int hasAlpha = image->format.alphaWidth != 0 || alpha != nullptr;
   const int palette8 = image->format.bytesPerPixel == 1 && !hasAlpha;
   const int mips = image->mipLevelCount > 1 ? image->mipLevelCount : -1;
-  if (CreateGraphicFromImageData(&local, handle, image->width, image->height, transparent, hasAlpha, palette8,
-                                 image->format.kind, mips, inJob) < 0)
+  if (CreateGraphicFromImageData(
+          &local, handle, {image->width, image->height, hasAlpha, palette8, image->format.kind, mips}, inJob) < 0)
     return -1;
   RECT whole = {0, 0, image->width, image->height};
-  return TransferImageToGraphTexture(image, alpha, handle, &whole, 0, 0, local.noTransparentColor == 0, 0, inJob);
+  return TransferImageToGraphTexture({image, alpha, handle, &whole, 0, 0, local.noTransparentColor == 0, 0}, inJob);
 }
 
 }  // namespace
@@ -366,13 +368,13 @@ int RefillDividedGraph(const GraphLoadRequest& r, BaseImageRecord* image, BaseIm
   const int apply = settings->noTransparentColor == 0;
   if (shared) {
     const RECT whole = {0, 0, image->width, image->height};
-    return TransferImageToGraphTexture(image, alpha, handles[0], &whole, 0, 0, apply, 1, inJob);
+    return TransferImageToGraphTexture({image, alpha, handles[0], &whole, 0, 0, apply, 1}, inJob);
   }
   for (int i = 0; i < count; i++) {
     GraphicHandleRecord* record = GetGraphicRecord(handles[i], 1);
     const RECT cell = {record->sourceX, record->sourceY, record->sourceX + record->width,
                        record->sourceY + record->height};
-    if (TransferImageToGraphTexture(image, alpha, handles[i], &cell, 0, 0, apply, 0, inJob) != 0) return -1;
+    if (TransferImageToGraphTexture({image, alpha, handles[i], &cell, 0, 0, apply, 0}, inJob) != 0) return -1;
   }
   return 0;
 }
@@ -554,7 +556,7 @@ void InitDrawableGraphSettings(GraphCreateSettings* settings, int colorBits, int
 
 namespace {
 
-// The job of an asynchronous blank graphic: settings, handle, size, flag, alpha.
+// The job of an asynchronous blank graphic: settings, handle, size, alpha.
 int CreateBlankGraphJob(ASyncJob* job) {
   int offset = 0;
   GraphCreateSettings settings;
@@ -562,19 +564,17 @@ int CreateBlankGraphJob(ASyncJob* job) {
   const int handle = UnpackASyncInt(job->params, &offset);
   const int width = UnpackASyncInt(job->params, &offset);
   const int height = UnpackASyncInt(job->params, &offset);
-  const int flag = UnpackASyncInt(job->params, &offset);
   const int alpha = UnpackASyncInt(job->params, &offset);
   // The pending load goes first: a failed creation deletes the handle,
   // which must not wait for this very job.
   SubHandleAsyncCount(handle);
-  CreateGraphicFromImageData(&settings, handle, width, height, !flag, alpha, 0, 0, -1, 1);
+  CreateGraphicFromImageData(&settings, handle, {width, height, alpha, 0, 0, -1}, 1);
   return 0;
 }
 
 }  // namespace
 
-int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int flag, int async,
-                           int inJob) {
+int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int async, int inJob) {
   if (settings == nullptr || width <= 0 || height <= 0) return -1;
   if (!inJob) WaitWhileInactive();
   const int handle = AllocGraphicHandle();
@@ -582,7 +582,7 @@ int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int h
   if (async && !inJob) {
     int size = 0;
     PackASyncData(nullptr, &size, settings, sizeof *settings);
-    for (int i = 0; i < 5; i++) PackASyncInt(nullptr, &size, 0);
+    for (int i = 0; i < BLANK_JOB_INTS; i++) PackASyncInt(nullptr, &size, 0);
     ASyncJob* job = AllocASyncJob(size);
     if (job == nullptr) {
       DeleteHandle(handle);
@@ -593,7 +593,6 @@ int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int h
     PackASyncInt(job->params, &offset, handle);
     PackASyncInt(job->params, &offset, width);
     PackASyncInt(job->params, &offset, height);
-    PackASyncInt(job->params, &offset, flag);
     PackASyncInt(job->params, &offset, settings->alpha);
     job->function = CreateBlankGraphJob;
     if (AddASyncJobForHandle(job, handle) < 0) {
@@ -603,8 +602,7 @@ int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int h
     return handle;
   }
   // On failure the creation deletes the handle itself.
-  if (CreateGraphicFromImageData(settings, handle, width, height, !flag, settings->alpha, 0, 0, -1, inJob) < 0)
-    return -1;
+  if (CreateGraphicFromImageData(settings, handle, {width, height, settings->alpha, 0, 0, -1}, inJob) < 0) return -1;
   return handle;
 }
 
@@ -616,7 +614,7 @@ int MakeBlankGraph(int width, int height, int drawable, int alpha) {
     settings.drawable = 1;
     settings.drawableAlpha = alpha ? 1 : 0;
   }
-  return CreateBlankGraphHandle(&settings, width, height, 0, IsASyncLoadEnabled(), 0);
+  return CreateBlankGraphHandle(&settings, width, height, IsASyncLoadEnabled(), 0);
 }
 
 int MakeBlankCubeGraph(int size, int alpha) {
@@ -627,7 +625,7 @@ int MakeBlankCubeGraph(int size, int alpha) {
   settings.alpha = settings.drawableAlpha = alpha ? 1 : 0;
   settings.drawable = 1;
   settings.maxTextureSide = 0;  // the six faces are one texture
-  return CreateBlankGraphHandle(&settings, size, size, 0, IsASyncLoadEnabled(), 0);
+  return CreateBlankGraphHandle(&settings, size, size, IsASyncLoadEnabled(), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -663,8 +661,8 @@ int LoadSingleGraphFromRequest(const GraphLoadRequest* r, int inJob) {
     } else {
       record->sourceX = record->sourceY = 0;
       const RECT whole = {0, 0, s.image.width, s.image.height};
-      result = TransferImageToGraphTexture(&s.image, s.alphaUsed, r->handle, &whole, 0, 0,
-                                           r->settings.noTransparentColor == 0, 0, inJob);
+      result = TransferImageToGraphTexture(
+          {&s.image, s.alphaUsed, r->handle, &whole, 0, 0, r->settings.noTransparentColor == 0, 0}, inJob);
     }
   } else {
     result = CreateGraphFromBaseImages(&r->settings, r->handle, &s.image, s.alphaUsed, r->transparent, inJob);
@@ -809,8 +807,8 @@ int CreateGraphicFromBaseImage(const BaseImageRecord* image, const BaseImageReco
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
   const RECT whole = {0, 0, image->width, image->height};
-  if (TransferImageToGraphTexture(image, alphaImage, handle, &whole, destX, destY, settings.noTransparentColor == 0, 0,
-                                  0) != 0)
+  if (TransferImageToGraphTexture(
+          {image, alphaImage, handle, &whole, destX, destY, settings.noTransparentColor == 0, 0}, 0) != 0)
     return -1;
   record = GetGraphicRecord(handle, 0);
   record->sourceX = -destX;
@@ -826,6 +824,6 @@ int TransferImageRectToGraph(int handle, const BaseImageRecord* image, const Bas
   GetGraphCreateSettings(&settings);
   record->sourceX = source->left - destX;
   record->sourceY = source->top - destY;
-  return TransferImageToGraphTexture(image, alphaImage, handle, source, destX, destY,
-                                     settings.noTransparentColor == 0, 0, 0);
+  return TransferImageToGraphTexture(
+      {image, alphaImage, handle, source, destX, destY, settings.noTransparentColor == 0, 0}, 0);
 }

@@ -270,11 +270,11 @@ void WriteTextureCell(FontRecord* record, const GlyphWork& work, int cellX, int 
 void SendCellToTexture(FontRecord* record, int cellX, int cellY) {
   const int c = record->cellSize;
   RECT body = {cellX, cellY, cellX + c, cellY + c};
-  TransferImageToGraphTexture(&record->cacheImage, nullptr, record->textureGraph, &body, cellX, cellY, 0, 0, 0);
+  TransferImageToGraphTexture({&record->cacheImage, nullptr, record->textureGraph, &body, cellX, cellY, 0, 0}, 0);
   if (record->type & FONT_TYPE_EDGE) {
     RECT edge = {record->cacheWidth + cellX, cellY, record->cacheWidth + cellX + c, cellY + c};
-    TransferImageToGraphTexture(&record->cacheImage, nullptr, record->textureGraph, &edge,
-                                record->cacheWidth + cellX, cellY, 0, 0, 0);
+    TransferImageToGraphTexture(
+        {&record->cacheImage, nullptr, record->textureGraph, &edge, record->cacheWidth + cellX, cellY, 0, 0}, 0);
   }
 }
 
@@ -331,8 +331,8 @@ int CreateFontCacheTexture(int handle, int async) {
   settings.maxTextureSide = 0;
   const int texture = AllocGraphicHandle();
   if (texture < 0) return -1;
-  if (CreateGraphicFromImageData(&settings, texture, record->cacheImage.width, record->cacheImage.height, 0,
-                                 antialias, 0, 0, 1, async) < 0)
+  if (CreateGraphicFromImageData(&settings, texture,
+                                 {record->cacheImage.width, record->cacheImage.height, antialias, 0, 0, 1}, async) < 0)
     return -1;  // the handle is gone
   record->textureGraph = texture;
   if (record->type & FONT_TYPE_EDGE) {
@@ -352,7 +352,7 @@ int CreateFontCacheTexture(int handle, int async) {
   for (int y = 0; y < record->cacheImage.height; y++)
     for (int x = 0; x < record->cacheImage.width; x++) StoreTexel(&record->cacheImage, x, y, clear);
   RECT whole = {0, 0, record->cacheImage.width, record->cacheImage.height};
-  TransferImageToGraphTexture(&record->cacheImage, nullptr, texture, &whole, 0, 0, 0, 0, async);
+  TransferImageToGraphTexture({&record->cacheImage, nullptr, texture, &whole, 0, 0, 0, 0}, async);
   memset(record->cacheImage.pixels, 0, static_cast<size_t>(record->cacheImage.pitch) * record->cacheImage.height);
   ResetGlyphCache(handle, 1);
   return 0;

@@ -220,8 +220,9 @@ int WriteImageRectToGraph(const BaseImageRecord* image, const RECT& rect, int de
   }
   const RECT all = {0, 0, whole.width, whole.height};
   FilterGraph d;
-  const int result = LookUpGraph(dest, &d) && d.renderTarget ? WriteImageToRenderTarget(&whole, d)
-                                                              : TransferImageToGraphTexture(&whole, nullptr, dest, &all, 0, 0, 0, 0, 0);
+  const int result = LookUpGraph(dest, &d) && d.renderTarget
+                         ? WriteImageToRenderTarget(&whole, d)
+                         : TransferImageToGraphTexture({&whole, nullptr, dest, &all, 0, 0, 0, 0}, 0);
   ReleaseBaseImage(&whole);
   return result < 0 ? -1 : 0;
 }
@@ -396,7 +397,7 @@ int GetFilterWorkTarget(int slot, int width, int height, int alpha) {
   settings.mipCount = 0;
   settings.multiSampleType = 0;
   const int handle = AllocGraphicHandle();
-  if (handle < 0 || CreateGraphicFromImageData(&settings, handle, width, height, 0, alpha, 0, 0, -1, 0) != 0) {
+  if (handle < 0 || CreateGraphicFromImageData(&settings, handle, {width, height, alpha, 0, 0, -1}, 0) != 0) {
     return -1;
   }
   SetGraphInternalFlag(handle, 1);
@@ -701,7 +702,7 @@ int FilterLevel(GraphFilterInfo* info, float minimum, float maximum, float gamma
       settings.colorBits = 32;
       LevelTableGraph = AllocGraphicHandle();
       if (LevelTableGraph < 0 ||
-          CreateGraphicFromImageData(&settings, LevelTableGraph, 256, 1, 0, 0, 0, 0, -1, 0) != 0) {
+          CreateGraphicFromImageData(&settings, LevelTableGraph, {256, 1, 0, 0, 0, -1}, 0) != 0) {
         LevelTableGraph = -1;
         ReleaseBaseImage(&table);
         return -1;
@@ -710,7 +711,7 @@ int FilterLevel(GraphFilterInfo* info, float minimum, float maximum, float gamma
       SetHandleDeleteFlagPtr(LevelTableGraph, &LevelTableGraph);
     }
     const RECT all = {0, 0, 256, 1};
-    const int sent = TransferImageToGraphTexture(&table, nullptr, LevelTableGraph, &all, 0, 0, 0, 0, 0);
+    const int sent = TransferImageToGraphTexture({&table, nullptr, LevelTableGraph, &all, 0, 0, 0, 0}, 0);
     ReleaseBaseImage(&table);
     if (sent < 0) return -1;
     LevelTableGamma = gamma;
@@ -1179,9 +1180,9 @@ int InvertAndReadBackDiagonal(const unsigned char set[4][3], unsigned char read[
     ReleaseBaseImage(&image);
     return -1;
   }
-  int result = CreateGraphicFromImageData(&settings, graphic, 8, 8, 0, 0, 0, 0, -1, 0);
+  int result = CreateGraphicFromImageData(&settings, graphic, {8, 8, 0, 0, 0, -1}, 0);
   const RECT all = {0, 0, 8, 8};
-  if (result == 0) result = TransferImageToGraphTexture(&image, nullptr, graphic, &all, 0, 0, 0, 0, 0) < 0 ? -1 : 0;
+  if (result == 0) result = TransferImageToGraphTexture({&image, nullptr, graphic, &all, 0, 0, 0, 0}, 0) < 0 ? -1 : 0;
   ReleaseBaseImage(&image);
   if (result == 0) {
     const int saved = Graphics.filtersExact;

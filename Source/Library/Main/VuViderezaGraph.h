@@ -126,8 +126,7 @@ void InitDrawableGraphSettings(GraphCreateSettings* settings, int colorBits, int
 // An empty graphic of width x height (a drawable one starts cleared to 0);
 // with async (outside a job) made by a loading job, the handle pending
 // until it ends. The handle or -1.
-int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int flag, int async,
-                           int inJob);
+int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int async, int inJob);
 // Loading (RuRovoreziZuzuGraphLoad.cpp). A graphic from base images (word
 // 20 of the settings: transparent edges filled); 0 / -1.
 int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,
@@ -222,17 +221,35 @@ int LayOutGraphTextures(int width, int height, int limit, int squareOnly, GraphT
 // The graphic's software image, or null (texture graphics, none made).
 MEMIMG* GetGraphicMemImg(GraphicHandleRecord* record);
 
-void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* settings, int width, int height,
-                          int hasAlpha, int palette8, int dxtCode, int mipCount);
-int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, int width, int height,
-                               int transparent, int hasAlpha, int palette8, int dxtCode, int mipCount, int inJob);
+// The image a graphic is made for: its size, an alpha channel, 8-bit
+// palette pixels, the block format (0 none) and the mip level count (-1 or
+// 0: the settings' choice).
+struct GraphImageShape {
+  int width, height;
+  int hasAlpha;
+  int palette8;
+  int dxtCode;
+  int mipCount;
+};
+void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* settings, const GraphImageShape& shape);
+int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, const GraphImageShape& shape,
+                               int inJob);
 int CreateImageTextures(GraphImageDescriptor* image, int inJob);
 int BuildGraphDrawInfo(int handle, int inJob);
 int MakeDerivedGraph(int dst, int src, int x, int y, int width, int height, int inJob);
-// Writes rectangle src of image (alpha image optional) into the graphic at (destX, destY).
-int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle,
-                                const RECT* src, int destX, int destY, int applyTransparent, int wholeDescriptor,
-                                int inJob);
+// Rectangle src of image (alpha image optional) written into the graphic at
+// (destX, destY): of the graphic, or of its whole shared image with
+// wholeDescriptor; applyTransparent keys out the transparent colour.
+struct GraphTransfer {
+  const BaseImageRecord* image;
+  const BaseImageRecord* alphaImage;
+  int handle;
+  const RECT* src;
+  int destX, destY;
+  int applyTransparent;
+  int wholeDescriptor;
+};
+int TransferImageToGraphTexture(const GraphTransfer& transfer, int inJob);
 // The graphic's pixels (rect: a part of it; null: all) as an A8R8G8B8 base
 // image, released by the caller; each piece read from its own texture.
 int ReadGraphToBaseImage(int handle, BaseImageRecord* image, const RECT* rect = nullptr);

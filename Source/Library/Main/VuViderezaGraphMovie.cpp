@@ -51,10 +51,10 @@ void TransferFrameToGraphic(GraphicHandleRecord* g, const MovieRecord* m, const 
     BaseImageRecord colour = *frame, alpha = *frame;
     colour.width = alpha.width = g->width;
     alpha.pixels = static_cast<uint8_t*>(frame->pixels) + g->width * frame->format.bytesPerPixel;
-    TransferImageToGraphTexture(&colour, &alpha, g->header.handle, &whole, 0, 0, 0, 0, 0);
+    TransferImageToGraphTexture({&colour, &alpha, g->header.handle, &whole, 0, 0, 0, 0}, 0);
     return;
   }
-  TransferImageToGraphTexture(frame, nullptr, g->header.handle, &whole, 0, 0, 0, 0, 0);
+  TransferImageToGraphTexture({frame, nullptr, g->header.handle, &whole, 0, 0, 0, 0}, 0);
 }
 
 // The frame callback: the current frame into the graphic when it changed.
@@ -102,7 +102,7 @@ int LoadMovieGraphic(int handle, const char* file, int inJob) {
   settings.drawableAlpha = 0;
   settings.noDepth = 1;
   const int graphWidth = m->rightHalfAlpha ? width / 2 : width;
-  if (CreateGraphicFromImageData(&settings, handle, graphWidth, height, 0, alpha, 0, 0, 1, inJob) < 0) {
+  if (CreateGraphicFromImageData(&settings, handle, {graphWidth, height, alpha, 0, 0, 1}, inJob) < 0) {
     LogPrintf(LOG_MOVIE_GRAPH_FAILED, file);
     DeleteHandle(movie);
     return -1;

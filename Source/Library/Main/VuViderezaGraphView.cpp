@@ -302,7 +302,7 @@ int CopySurfaceRectToGraph(IDirect3DSurface9* surface, const RECT& src, int sour
   BaseImageRecord read;
   if (ReadBackGraphicPixels(&src, &read, source, face, 1, textureIndex) != 0) return -1;
   const RECT whole = {0, 0, w, h};
-  const int result = TransferImageToGraphTexture(&read, nullptr, target, &whole, dx, dy, 0, 0, 0);
+  const int result = TransferImageToGraphTexture({&read, nullptr, target, &whole, dx, dy, 0, 0}, 0);
   EndGraphicPixelReadBack();
   return result;
 }
@@ -371,7 +371,7 @@ int GetWorkRenderTargetGraph(int floatFlag, int width, int height, int slot) {
   GraphCreateSettings settings;
   InitDrawableGraphSettings(&settings, 32, 1);
   settings.floatFlag = floatFlag ? 1 : 0;
-  const int handle = CreateBlankGraphHandle(&settings, 1 << k, 1 << k, 0, 0, 0);
+  const int handle = CreateBlankGraphHandle(&settings, 1 << k, 1 << k, 0, 0);
   if (handle < 0) {
     LogPrintf(LOG_WORK_TARGET_FAILED, 1 << k, 1 << k);
     WorkTargets[index] = 0;

@@ -182,20 +182,27 @@ int CreateShadowMapSurfaces(ShadowMapRecord* record, int async) {
     LogPrintf(LOG_NO_SHADOW_FORMAT);
     return -1;
   }
+  const DeviceSurfaceDesc depth = {static_cast<UINT>(record->width),
+                                   static_cast<UINT>(record->height),
+                                   static_cast<D3DFORMAT>(depthFormat),
+                                   D3DMULTISAMPLE_NONE,
+                                   0,
+                                   FALSE};
   if (record->depthSurface == nullptr &&
-      (CreateDeviceDepthStencilSurfaceOnMainThread(record->width, record->height,
-                                                   static_cast<D3DFORMAT>(depthFormat), D3DMULTISAMPLE_NONE, 0,
-                                                   FALSE, &record->depthSurface, nullptr, async) != D3D_OK ||
+      (CreateDeviceDepthStencilSurfaceOnMainThread(depth, &record->depthSurface, async) != D3D_OK ||
        record->depthSurface == nullptr)) {
     record->depthSurface = nullptr;
     LogPrintf(LOG_SHADOW_DEPTH_FAILED);
     return -1;
   }
   if (record->texture != nullptr) return 0;
-  if (CreateDeviceTextureOnMainThread(record->width, record->height, 1, D3DUSAGE_RENDERTARGET,
-                                      static_cast<D3DFORMAT>(textureFormat), D3DPOOL_DEFAULT, &record->texture,
-                                      nullptr, async) != D3D_OK ||
-      record->texture == nullptr) {
+  const DeviceTextureDesc texture = {static_cast<UINT>(record->width),
+                                     static_cast<UINT>(record->height),
+                                     1,
+                                     D3DUSAGE_RENDERTARGET,
+                                     static_cast<D3DFORMAT>(textureFormat),
+                                     D3DPOOL_DEFAULT};
+  if (CreateDeviceTextureOnMainThread(texture, &record->texture, async) != D3D_OK || record->texture == nullptr) {
     record->texture = nullptr;
     LogPrintf(LOG_SHADOW_TEXTURE_FAILED);
     return -1;
