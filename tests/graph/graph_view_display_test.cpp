@@ -116,10 +116,10 @@ TEST_F(GraphViewTest, ACopyReachingBeyondTheScreenFailsWithoutTouchingTheTarget)
   ASSERT_GT(target, 0);
   int sw = 0, sh = 0;
   ASSERT_EQ(0, GetGraphicSize(-2, &sw, &sh));
-  EXPECT_EQ(-1, CopyScreenRectToGraph(-2, 0, sw - 10, 0, sw + 1, 10, 0, 0, target));
-  EXPECT_EQ(-1, CopyScreenRectToGraph(-2, 0, 0, 0, 10, 10, 60, 0, target)) << "does not fit the target";
+  EXPECT_EQ(-1, CopyScreenRectToGraph(-2, 0, {sw - 10, 0, sw + 1, 10}, 0, 0, target));
+  EXPECT_EQ(-1, CopyScreenRectToGraph(-2, 0, {0, 0, 10, 10}, 60, 0, target)) << "does not fit the target";
   EXPECT_EQ(0, Other(target, 0)) << "the target stays cleared";
-  ASSERT_EQ(0, CopyScreenRectToGraph(-2, 0, 0, 0, 10, 10, 54, 54, target));
+  ASSERT_EQ(0, CopyScreenRectToGraph(-2, 0, {0, 0, 10, 10}, 54, 54, target));
   const RECT corner = {54, 54, 64, 64};
   EXPECT_EQ(0, Other(target, 0xFF00FF00, &corner));
 }

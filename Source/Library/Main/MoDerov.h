@@ -376,9 +376,18 @@ void FreeModelVertexGroups(ModelBaseRecord* base, int onMainThread);
 
 int RebuildModelTextures();
 int RefillModelGreyRampTexture(int graph);
-int LoadModelTextureImages(BaseImageRecord* colour, BaseImageRecord* alpha, const void* colourBytes,
-                           int colourSize, const void* alphaBytes, int alphaSize, int normalMap,
-                           float heightFactor, int turn);
+// The image files of a model texture (either may be absent) and how they
+// are read: a normal map made from the colour's heights, and a turn.
+struct ModelTextureSource {
+  const void* colourBytes;
+  int colourSize;
+  const void* alphaBytes;
+  int alphaSize;
+  int normalMap;
+  float heightFactor;
+  int turn;
+};
+int LoadModelTextureImages(BaseImageRecord* colour, BaseImageRecord* alpha, const ModelTextureSource& source);
 
 // ---------------------------------------------------------------------------
 // Physics release (MoDerovPhysics.cpp).

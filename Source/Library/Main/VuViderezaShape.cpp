@@ -127,9 +127,10 @@ DestCopyScale PrepareShapeDraw(const RECT& dest) {
   return copy;
 }
 
-// Six vertices of the quad (l, t)-(r, b) in the batch's quad order; the
-// colour on the first vertex of each triangle, or on all six.
-void WriteQuad(Vertex2D* v, int l, int t, int r, int b, DWORD colour, int colourAll, const DestCopyScale& copy) {
+// Six vertices of the quad box in the batch's quad order; the colour on the
+// first vertex of each triangle, or on all six.
+void WriteQuad(Vertex2D* v, const RECT& box, DWORD colour, int colourAll, const DestCopyScale& copy) {
+  const int l = box.left, t = box.top, r = box.right, b = box.bottom;
   const int xs[6] = {l, r, l, r, l, r}, ys[6] = {t, t, b, b, b, t};
   for (int i = 0; i < 6; i++) {
     const DWORD c = v[i].color;
@@ -294,7 +295,7 @@ int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int colour, const R
   if (r.left >= r.right || r.top >= r.bottom) return 0;
   const DestCopyScale copy = PrepareShapeDraw(dest);
   Vertex2D* v = AppendShapeVertices(D3DPT_TRIANGLELIST, 6);
-  WriteQuad(v, r.left, r.top, r.right, r.bottom, MakeShapeVertexColor(colour), 0, copy);
+  WriteQuad(v, r, MakeShapeVertexColor(colour), 0, copy);
   return 0;
 }
 
@@ -307,10 +308,10 @@ int DrawBoxOutlineHW(int x1, int y1, int x2, int y2, unsigned int colour, const 
   const DestCopyScale copy = PrepareShapeDraw(dest);
   const DWORD c = MakeShapeVertexColor(colour);
   Vertex2D* v = AppendShapeVertices(D3DPT_TRIANGLELIST, 24);
-  WriteQuad(v, x1, y1, x2, y1 + 1, c, 1, copy);
-  WriteQuad(v + 6, x2 - 1, y1 + 1, x2, y2, c, 1, copy);
-  WriteQuad(v + 12, x1, y1 + 1, x1 + 1, y2, c, 1, copy);
-  WriteQuad(v + 18, x1 + 1, y2 - 1, x2 - 1, y2, c, 1, copy);
+  WriteQuad(v, {x1, y1, x2, y1 + 1}, c, 1, copy);
+  WriteQuad(v + 6, {x2 - 1, y1 + 1, x2, y2}, c, 1, copy);
+  WriteQuad(v + 12, {x1, y1 + 1, x1 + 1, y2}, c, 1, copy);
+  WriteQuad(v + 18, {x1 + 1, y2 - 1, x2 - 1, y2}, c, 1, copy);
   return 0;
 }
 
