@@ -964,7 +964,7 @@ TEST_F(FontSoftwareTest, MemoryRouteCellValuesToColours) {
           static_cast<uint8_t>(i % c.values);
     MEMIMG dest;
     memset(&dest, 0, sizeof dest);
-    ASSERT_EQ(0, CreateMemImg(&dest, 200, 200, -1, 0, MEMIMG_COLOR_32, 0, 1, 0, nullptr));
+    ASSERT_EQ(0, CreateMemImg(&dest, {200, 200, -1, 0, MEMIMG_COLOR_32, 0, 1, 0, nullptr}));
     FillMemImgRectRaw(&dest, nullptr, 0x12345678);
     const RECT whole = {0, 0, 200, 200};
     const int text[3] = {250, 100, 10}, edge[3] = {20, 200, 90};

@@ -360,7 +360,7 @@ int ReleaseModelBaseDeviceBuffers(int base);
 int ReleaseModelInstanceVertexBuffers(int model);
 int ReleaseModelDeviceResources();
 // The device rebuild's step: every base rebuilt (RebuildAllModelBases(0)); 0.
-int RebuildModelDeviceResources();
+void RebuildModelDeviceResources();
 // Layout slot of a sub-mesh, -1 when it gets no buffers.
 int GetModelSubMeshSlot(const ModelSubMesh* subMesh);
 // Device layout of a slot: FVF code (0 for the declaration layouts) and stride.
@@ -394,7 +394,7 @@ int LoadModelTextureImages(BaseImageRecord* colour, BaseImageRecord* alpha, cons
 
 int TerminateModelInstancePhysics(ModelRecord* model);
 int ReleaseModelRigidBodyPhysics(ModelRigidBodyEntry* entry);
-int ReleaseModelJointPhysics(ModelJointEntry* entry);
+void ReleaseModelJointPhysics(ModelJointEntry* entry);
 // -1 when the block holds no world (its other objects are deleted all the same).
 int DeletePhysicsWorld(PhysicsWorldBlock* block);
 

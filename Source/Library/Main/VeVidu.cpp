@@ -76,10 +76,9 @@ int IsKnownType(int type) {
   }
 }
 
-int RegisterDefaultHandle(int handle) {
+void RegisterDefaultHandle(int handle) {
   DefaultFontHandle = handle;
   if (handle >= 0) SetHandleDeleteFlagPtr(handle, &DefaultFontHandle);
-  return 0;
 }
 
 // A face name in the library's character set as UTF-16, cut to what a

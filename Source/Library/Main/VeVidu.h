@@ -150,9 +150,9 @@ struct TextRequest {
 // The pen length in pixels (size: the text's box when not null); -1 on
 // failure.
 int DrawTextCore(const TextRequest& request, SIZE* size);
-int DrawTextToTextureCacheFont(int x, int y, unsigned int color, unsigned int edgeColor, int vertical,
-                               const char* text, int handle);
-int DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, unsigned int edgeColor,
-                          int vertical, int handle);
+void DrawTextToTextureCacheFont(int x, int y, unsigned int color, unsigned int edgeColor, int vertical,
+                                const char* text, int handle);
+void DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, unsigned int edgeColor, int vertical,
+                           int handle);
 
 #endif  // VEVIDU_H

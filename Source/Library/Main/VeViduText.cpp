@@ -26,6 +26,11 @@ namespace {
 const char LOG_BAD_FONT_HANDLE[] = "フォントハンドル値が異常です";
 const char LOG_TEXT_CACHE_FAILED[] = "テキストキャッシュの作成に失敗しました";
 
+enum {
+  LINE_BOX_MARGIN = 3,  // a line's box: the font size and this margin
+  BLEND_SUBTRACT = 3,
+};
+
 ParsedGlyph TextParseBuffer[FONT_TEXT_BUFFER_BYTES];
 
 // Text and edge colours after the draw tint: channels, and packed 0x00RRGGBB.
@@ -326,10 +331,10 @@ int MeasureTextWidth(const char* text, int length, int font, int vertical) {
   return DrawTextCore(request, nullptr);
 }
 
-int DrawTextToTextureCacheFont(int x, int y, unsigned int color, unsigned int edgeColor, int vertical,
-                               const char* text, int handle) {
+void DrawTextToTextureCacheFont(int x, int y, unsigned int color, unsigned int edgeColor, int vertical,
+                                const char* text, int handle) {
   FontRecord* font = GetFontRecord(handle);
-  if (font == nullptr || !font->textureCache) return 0;
+  if (font == nullptr || !font->textureCache) return;
   CreateFontCacheTexture(handle, 0);
   TextRequest request;
   request.text = text, request.length = lstrlenA(text), request.handle = handle;
@@ -337,19 +342,18 @@ int DrawTextToTextureCacheFont(int x, int y, unsigned int color, unsigned int ed
   request.color = color, request.edgeColor = edgeColor;
   request.draw = 1, request.transparent = 1;
   DrawTextCore(request, nullptr);
-  return 0;
 }
 
-int DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, unsigned int edgeColor, int vertical,
-                          int handle) {
+void DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, unsigned int edgeColor, int vertical,
+                           int handle) {
   FontRecord* font = GetFontRecord(handle);
   MEMIMG* screen = SoftwareDrawTarget;
-  if (font == nullptr || screen == nullptr || !IsValidMemImg(screen)) return 0;
+  if (font == nullptr || screen == nullptr || !IsValidMemImg(screen)) return;
   TextRequest measure;
   measure.text = text, measure.handle = handle, measure.vertical = vertical;
   measure.color = color, measure.edgeColor = edgeColor;
   SIZE size;
-  if (DrawTextCore(measure, &size) < 0) return 0;
+  if (DrawTextCore(measure, &size) < 0) return;
   // Drawn: cells written into an image, uncovered ones left as they are.
   TextRequest written = measure;
   written.draw = 1, written.transparent = 1;
@@ -359,10 +363,10 @@ int DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, un
     written.x = x, written.y = y;
     written.dest = screen, written.clip = &MemImgDrawState.drawArea;
     DrawTextCore(written, nullptr);
-    return 0;
+    return;
   }
   MEMIMG* work = &SoftwareWorkImages[antialias ? 1 : 0];
-  if (!IsValidMemImg(work)) return 0;
+  if (!IsValidMemImg(work)) return;
   const RECT savedArea = MemImgDrawState.drawArea;
   const uint32_t savedBright = MemImgDrawState.drawBright;
   RECT area = {0, 0, size.cx, size.cy};
@@ -398,7 +402,6 @@ int DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, un
   }
   SetMemImgDrawArea(&savedArea);
   SetMemImgDrawBright(savedBright);
-  return 0;
 }
 
 int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int font, unsigned int edgeColor,
@@ -410,7 +413,7 @@ int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int fon
     return -1;
   }
   if (!WinSys.active) WaitWhileInactive();
-  const int emulate = GraphDraw.blendMode == 3 && record->textureCache && SubtractEmulationNeeded();
+  const int emulate = GraphDraw.blendMode == BLEND_SUBTRACT && record->textureCache && SubtractEmulationNeeded();
   const int maskOn = GetMaskUseFlag();
   RECT rect = GraphDraw.drawArea;
   if (emulate || GraphDraw.destinationBlend || maskOn) {
@@ -418,17 +421,18 @@ int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int fon
     const int half = record->addedHeight / 2;
     if (!vertical) {
       if (x >= a.right) return 0;
-      rect = {x, y - half, a.right, y - half + record->size + 3};
+      rect = {x, y - half, a.right, y - half + record->size + LINE_BOX_MARGIN};
     } else {
       if (x + half >= a.right) return 0;
-      rect = {x + half, y, x + half + record->size + 3, a.bottom};
+      rect = {x + half, y, x + half + record->size + LINE_BOX_MARGIN, a.bottom};
     }
     if (rect.left < a.left || rect.top < a.top || rect.right > a.right || rect.bottom > a.bottom) ClipRect(&rect, &a);
   }
   // An emulated subtraction draws without the mask.
   const DrawFrame frame = {rect, maskOn && !emulate, emulate != 0};
   return RunInDrawFrame(frame, [&](const RECT&) {
-    return record->textureCache ? DrawTextToTextureCacheFont(x, y, color, edgeColor, vertical, text, font)
-                                : DrawTextThroughMemImg(x, y, text, color, edgeColor, vertical, font);
+    if (record->textureCache) DrawTextToTextureCacheFont(x, y, color, edgeColor, vertical, text, font);
+    else DrawTextThroughMemImg(x, y, text, color, edgeColor, vertical, font);
+    return 0;
   });
 }

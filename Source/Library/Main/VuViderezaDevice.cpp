@@ -95,14 +95,8 @@ void CALLBACK ScreenTimerProc(HWND window, UINT, UINT_PTR id, DWORD) {
 
 }  // namespace
 
-int ClearEndRequestFlag() {
-  DeviceLayer.endRequest = 0;
-  return 0;
-}
-int SetEndRequestFlag() {
-  DeviceLayer.endRequest = 1;
-  return 0;
-}
+void ClearEndRequestFlag() { DeviceLayer.endRequest = 0; }
+void SetEndRequestFlag() { DeviceLayer.endRequest = 1; }
 int GetEndRequestFlag() { return DeviceLayer.endRequest; }
 
 int SetDialogBoxModeFlag(int flag) {
@@ -144,21 +138,19 @@ int LoadD3D9Dll() {
   return 0;
 }
 
-int FreeD3D9Dll() {
+void FreeD3D9Dll() {
   if (DeviceLayer.d3d9) {
     Direct3DCalls->FreeD3D9Library(DeviceLayer.d3d9);
     DeviceLayer.d3d9 = nullptr;
     LogPrintf(LOG_D3D9_RELEASE_1);
   }
-  return 0;
 }
 
-int ReleaseDirectDrawObject() {
+void ReleaseDirectDrawObject() {
   if (DeviceLayer.directDraw) {
     ReleaseComObject(reinterpret_cast<IUnknown*>(DeviceLayer.directDraw));
     DeviceLayer.directDraw = nullptr;
   }
-  return 0;
 }
 
 int CreateDirectDrawObject() {
@@ -187,12 +179,11 @@ int CreateDirectDrawObject() {
 IDirectDraw7* GetDirectDrawObject() { return DeviceLayer.directDraw; }
 IDirectDraw7* GetDirectDrawObjectPointer() { return DeviceLayer.directDraw; }
 
-int ReleaseDirect3D9Object() {
+void ReleaseDirect3D9Object() {
   if (DeviceLayer.direct3D) {
     ReleaseComObject(DeviceLayer.direct3D);
     DeviceLayer.direct3D = nullptr;
   }
-  return 0;
 }
 
 int CreateDirect3D9() {
@@ -359,9 +350,8 @@ void WaitVerticalBlankTimed() {
   }
 }
 
-int StartWindowTimer(int start) {
+void StartWindowTimer(int start) {
   if (start) SetTimer(GetMainWindowHandle(), SCREEN_TIMER_ID, SCREEN_TIMER_PERIOD, ScreenTimerProc);
-  return 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -255,7 +255,7 @@ int HasDirect3DObject();
 int HasDirect3D9Ex();
 int HasDirect3DDevice();
 // Releases swap chain 0 and the device; 0.
-int ReleaseDirect3DDevice();
+void ReleaseDirect3DDevice();
 
 // Lowers *count until the adapter supports that multisample count for the
 // format and for D16 in the current window mode; *quality becomes at most
@@ -386,7 +386,7 @@ struct SoftwareScreenView {
   int bits;   // 16 or 32
   DWORD redMask, greenMask, blueMask;
 };
-int SetSoftwareScreenView(const SoftwareScreenView* view);  // null clears
+void SetSoftwareScreenView(const SoftwareScreenView* view);  // null clears
 
 // Device-format table and device capability flags.
 struct DeviceFormatTable {
@@ -432,19 +432,19 @@ int GetD3DFormatBytes(int format);
 int StartGraphicsSystem();
 int EndGraphicsSystem();
 int LoadD3D9Dll();
-int FreeD3D9Dll();
+void FreeD3D9Dll();
 int CreateDirectDrawObject();
-int ReleaseDirectDrawObject();
+void ReleaseDirectDrawObject();
 IDirectDraw7* GetDirectDrawObject();
 IDirectDraw7* GetDirectDrawObjectPointer();
 int CreateDirect3D9();
-int ReleaseDirect3D9Object();
+void ReleaseDirect3D9Object();
 int CreateDirect3DDevice9();
 void MeasureRefreshPeriod();
 void WaitVerticalBlankTimed();
-int StartWindowTimer(int start);
-int ClearEndRequestFlag();
-int SetEndRequestFlag();
+void StartWindowTimer(int start);
+void ClearEndRequestFlag();
+void SetEndRequestFlag();
 int GetEndRequestFlag();
 void FatalErrorFormat(const char* format, ...);
 

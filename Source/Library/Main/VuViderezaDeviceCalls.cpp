@@ -221,7 +221,7 @@ int HasDirect3DObject() { return DeviceLayer.direct3D != nullptr ? 1 : 0; }
 int HasDirect3D9Ex() { return DeviceLayer.direct3DEx != nullptr ? 1 : 0; }
 int HasDirect3DDevice() { return DeviceLayer.device != nullptr ? 1 : 0; }
 
-int ReleaseDirect3DDevice() {
+void ReleaseDirect3DDevice() {
   if (DeviceLayer.swapChain) {
     ReleaseComObject(DeviceLayer.swapChain);
     DeviceLayer.swapChain = nullptr;
@@ -231,7 +231,6 @@ int ReleaseDirect3DDevice() {
     ReleaseComObject(DeviceLayer.device);
     DeviceLayer.device = nullptr;
   }
-  return 0;
 }
 
 int FindSupportedMultiSampleType(D3DFORMAT format, D3DMULTISAMPLE_TYPE* count, DWORD* quality,

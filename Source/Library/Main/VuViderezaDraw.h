@@ -68,7 +68,7 @@ struct GraphicsDrawState {
 extern GraphicsDrawState GraphDraw;
 
 // Setters: 0 on success or when nothing changes, -1 on failure.
-int SetDrawTintPacked(uint32_t rgb);
+void SetDrawTintPacked(uint32_t rgb);
 // The draw target with the surface drawn into: face 0..5 of a cube
 // render-target graphic (0 for any other target). 0 / -1.
 int SetDrawTargetFace(int target, int face);
@@ -77,7 +77,7 @@ uint32_t MakeDrawDiffuseColor();
 int CheckBlendGraphSize(const GraphicHandleRecord* record);
 float* MakeFloat4(float* out, float a, float b, float c, float d);
 // The graphics draw state to its start values (graphics start-up).
-int ResetGraphicsDrawState();
+void ResetGraphicsDrawState();
 // The draw target's render surface (a graphic's multi-sample surface or its
 // surface at the draw surface index; for a screen the sub back buffer or the
 // back buffer); null without one.
@@ -86,8 +86,26 @@ IDirect3DSurface9* GetDrawTargetSurface();
 // graphic's own depth surface when it covers the target, else the default.
 int ApplyDepthStencilForDrawTarget();
 // Sets the draw area without touching the device viewport and scissor (the
-// quad builders clip on the CPU); the software draw area follows. 0.
-int SetDrawAreaNoViewport(const RECT* area);
+// quad builders clip on the CPU); the software draw area follows.
+void SetDrawAreaNoViewport(const RECT* area);
+// Narrows the draw area (as SetDrawAreaNoViewport) for the scope's life;
+// the draw area and its empty mark come back at its end.
+class DrawAreaScope {
+ public:
+  explicit DrawAreaScope(const RECT& area) : saved(GraphDraw.drawArea), savedEmpty(GraphDraw.areaEmpty) {
+    SetDrawAreaNoViewport(&area);
+  }
+  ~DrawAreaScope() {
+    SetDrawAreaNoViewport(&saved);
+    GraphDraw.areaEmpty = savedEmpty;
+  }
+  DrawAreaScope(const DrawAreaScope&) = delete;
+  DrawAreaScope& operator=(const DrawAreaScope&) = delete;
+
+ private:
+  const RECT saved;
+  const int savedEmpty;
+};
 
 // ---------------------------------------------------------------------------
 // 2-D vertex batch.

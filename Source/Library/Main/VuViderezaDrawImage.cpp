@@ -452,20 +452,11 @@ int DrawImageRotatedExact(float x, float y, double scale, double angle, int grap
 int DrawImageRect(int x, int y, int sourceX, int sourceY, int width, int height, int graphic, int transparent,
                   int turn) {
   if (width < 1 || height < 1) return -1;
-  const RECT saved = GraphDraw.drawArea;
-  const int savedEmpty = GraphDraw.areaEmpty;
   RECT area = {x, y, x + width, y + height};
-  ClipRect(&area, &saved);
-  SetDrawAreaNoViewport(&area);
-  int result;
-  if (!turn) {
-    result = DrawImageAt(x - sourceX, y - sourceY, graphic, transparent);
-  } else {
-    const GraphicHandleRecord* record = GetGraphicRecord(graphic, 0);
-    result = record == nullptr ? -1
-                               : DrawImageTurned(x - record->width + sourceX + width, y - sourceY, graphic, transparent);
-  }
-  SetDrawAreaNoViewport(&saved);
-  GraphDraw.areaEmpty = savedEmpty;
-  return result;
+  ClipRect(&area, &GraphDraw.drawArea);
+  const DrawAreaScope narrowed(area);
+  if (!turn) return DrawImageAt(x - sourceX, y - sourceY, graphic, transparent);
+  const GraphicHandleRecord* record = GetGraphicRecord(graphic, 0);
+  if (record == nullptr) return -1;
+  return DrawImageTurned(x - record->width + sourceX + width, y - sourceY, graphic, transparent);
 }

@@ -700,11 +700,10 @@ IDirect3DSurface9* GetCachedRenderTarget(int slot) {
   return slot >= 0 && slot < RENDER_TARGET_SLOTS ? RenderTargets[slot] : nullptr;
 }
 
-int ReleaseDrawDeviceObjects() {
+void ReleaseDrawDeviceObjects() {
   if (WhiteTexture != nullptr) ReleaseComObject(WhiteTexture);
   WhiteTexture = nullptr;
   ForgetCachedRenderTargets();
-  return 0;
 }
 
 void ForgetCachedRenderTargets() {

@@ -36,6 +36,11 @@ struct Point2 {
   float x, y;
 };
 
+const float CORNER_TOLERANCE = 1.0f;     // corners this close count as one point
+const float GRID_INSET = 0.001f;         // a grid's texture inset, in texels
+const float EDGE_COORD_LOW = 0.000001f;  // texture coordinates beyond these lie inside
+const float EDGE_COORD_HIGH = 0.99999f;  // the texture (not on its edge)
+
 void* VertexWork = nullptr;
 int VertexWorkBytes = 0;
 
@@ -90,7 +95,7 @@ void FillTex2(Vertex2DTex2* v, float x, float y, float u, float tv, const DestCo
   }
 }
 
-bool Near(float a, float b) { return fabsf(a - b) < 1.0f; }
+bool Near(float a, float b) { return fabsf(a - b) < CORNER_TOLERANCE; }
 
 // One piece onto its four corners (TL, TR, BL, BR), positions already
 // offset to texel centres.
@@ -109,12 +114,12 @@ void DrawQuadPieceHW(const GraphPiece& piece, const Point2 c[4], int flags, cons
     return;
   }
   // Keep the grid from sampling the neighbouring piece.
-  const float du = 0.001f * (ub - ua) / static_cast<float>(piece.width);
-  const float dv = 0.001f * (vb - va) / static_cast<float>(piece.height);
-  if (ua > 0.000001f) ua += du;
-  if (ub < 0.99999f) ub -= du;
-  if (va > 0.000001f) va += dv;
-  if (vb < 0.99999f) vb -= dv;
+  const float du = GRID_INSET * (ub - ua) / static_cast<float>(piece.width);
+  const float dv = GRID_INSET * (vb - va) / static_cast<float>(piece.height);
+  if (ua > EDGE_COORD_LOW) ua += du;
+  if (ub < EDGE_COORD_HIGH) ub -= du;
+  if (va > EDGE_COORD_LOW) va += dv;
+  if (vb < EDGE_COORD_HIGH) vb -= dv;
   Vertex2DTex2 grid[GRID_SIDE * GRID_SIDE];
   const float steps = static_cast<float>(GRID_SIDE - 1);
   for (int row = 0; row < GRID_SIDE; row++) {

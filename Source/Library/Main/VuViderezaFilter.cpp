@@ -351,7 +351,7 @@ int BeginFilterDrawState(FilterDrawSave* save) {
   return SetDeviceDepthStencilSurface(nullptr) == D3D_OK ? 0 : -1;
 }
 
-int EndFilterDrawState(FilterDrawSave* save) {
+void EndFilterDrawState(FilterDrawSave* save) {
   FlushVertexBatch(0);
   if (HasDirect3DDevice()) {
     EndDrawScene();
@@ -376,7 +376,6 @@ int EndFilterDrawState(FilterDrawSave* save) {
   SetAlphaTestModeAndRef(save->alphaTestMode, save->alphaTestRef);
   SetSamplingMode(save->samplingMode);
   if (!GraphDraw.lockedState) SetBlendMode(save->blendMode, save->blendParam);
-  return 0;
 }
 
 int GetFilterWorkTarget(int slot, int width, int height, int alpha) {

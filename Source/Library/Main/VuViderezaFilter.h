@@ -84,7 +84,7 @@ int ApplyGraphFilterOrBlend(const GraphFilterRequest& request, const GraphFilter
 int GraphFilterPassCount(int isBlend, int type, const GraphFilterArgs& args);
 
 int BeginFilterDrawState(FilterDrawSave* save);
-int EndFilterDrawState(FilterDrawSave* save);
+void EndFilterDrawState(FilterDrawSave* save);
 // A render-target graphic of the size (alpha: with an alpha channel) in work
 // slot 0..2, kept between calls; -1 when none can be made.
 int GetFilterWorkTarget(int slot, int width, int height, int alpha);

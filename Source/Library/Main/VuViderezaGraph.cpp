@@ -229,8 +229,8 @@ int CreateDescriptorMemImg(GraphImageDescriptor* image) {
   const int colorType = desc.colorBits == 32 || desc.blend ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
   const int alpha = desc.alpha || desc.blend;
   const uint32_t key = desc.palette8 ? 0xffffffffu : SoftwareKeyValue(image->transparentColor, colorType);
-  if (CreateMemImg(&image->softImage, image->width, image->height, -1, key, colorType, desc.palette8, alpha, 0,
-                   nullptr) < 0) {
+  if (CreateMemImg(&image->softImage,
+                   {image->width, image->height, -1, key, colorType, desc.palette8, alpha, 0, nullptr}) < 0) {
     LogPrintf(desc.blend ? LOG_BLEND_IMAGE_FAILED : LOG_MEMORY_IMAGE_FAILED);
     FreeFailedMemImg(&image->softImage);
     memset(&image->softImage, 0, sizeof image->softImage);
@@ -383,14 +383,13 @@ int ConvertAllGraphsToMemImg() {
   return result;
 }
 
-int DeleteInternalGraphs() {
+void DeleteInternalGraphs() {
   HandleManager& manager = HandleManagers[HANDLETYPE_GRAPH];
-  if (!manager.initialized) return 0;
+  if (!manager.initialized) return;
   for (int slot = 0; slot < manager.maxCount; slot++) {
     GraphicHandleRecord* record = reinterpret_cast<GraphicHandleRecord*>(manager.slots[slot]);
     if (record != nullptr && record->internalFlag && record->image != nullptr) DeleteHandle(record->header.handle);
   }
-  return 0;
 }
 
 int SelectPixelFormatIndex(const GraphFormatDesc* d) {
@@ -919,7 +918,7 @@ void WriteSoftwareRect(GraphicHandleRecord* record, const BaseImageRecord* colou
   const int x0 = left > area.left ? left : area.left, y0 = top > area.top ? top : area.top;
   const int x1 = left + w < area.right ? left + w : area.right, y1 = top + h < area.bottom ? top + h : area.bottom;
   if (x0 >= x1 || y0 >= y1 || !IsValidMemImg(target)) return;
-  WriteBaseImageToMemImg(colour, alpha, target, src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0, x0, y0,
+  WriteBaseImageToMemImg(colour, alpha, target, {src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0, x0, y0},
                          0);
   MemImgHeader* header = target->header;
   if (!header->palettised) return;

@@ -193,7 +193,7 @@ int InitGraphicHandleRecord(HandleRecordHeader* record);
 int TermGraphicRecord(HandleRecordHeader* record);
 GraphicHandleRecord* GetGraphicRecord(int handle, int acceptPending);
 int SetGraphInternalFlag(int handle, int flag);
-int DeleteInternalGraphs();
+void DeleteInternalGraphs();
 // After the device could not be made again: every texture graphic becomes a
 // memory image of its size (empty until restored), as in software mode.
 // 0, or -1 when one could not be made (that graphic then draws nothing).
@@ -262,6 +262,6 @@ int LoadMovieGraphic(int handle, const char* file, int inJob);
 int RefreshGraphicMovie(int graphic);
 // Before the device objects are released: every movie graphic's movie
 // gives up its device surface and delivers its frame again afterwards.
-int RequestMovieGraphicsRefresh();
+void RequestMovieGraphicsRefresh();
 
 #endif  // VUVIDEREZA_GRAPH_H

@@ -122,14 +122,13 @@ int RefreshGraphicMovie(int graphic) {
   return m != nullptr ? RefreshMovieFrame(m->header.handle, 0) : 0;
 }
 
-int RequestMovieGraphicsRefresh() {
+void RequestMovieGraphicsRefresh() {
   HandleManager& manager = HandleManagers[HANDLETYPE_GRAPH];
-  if (!manager.initialized) return 0;
+  if (!manager.initialized) return;
   for (int slot = manager.lowestSlot; slot <= manager.highestSlot && slot < manager.maxCount; slot++) {
     const GraphicHandleRecord* g = reinterpret_cast<GraphicHandleRecord*>(manager.slots[slot]);
     if (g != nullptr && g->dependentHandle != -1) RequestMovieFrameRefresh(g->dependentHandle);
   }
-  return 0;
 }
 
 int PlayMovieGraph(int graphic, int playType) {

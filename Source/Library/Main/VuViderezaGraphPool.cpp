@@ -97,14 +97,12 @@ int CreatePooledTransferTexture(TransferTextureEntry* entry) {
   return -1;
 }
 
-int ReleasePooledTransferTextureObjects() {
+void ReleasePooledTransferTextureObjects() {
   for (TransferTextureEntry& entry : TransferPool.entries)
     if (entry.used) ReleaseEntryTexture(entry);
-  return 0;
 }
 
-int RecreatePooledTransferTextureObjects() {
+void RecreatePooledTransferTextureObjects() {
   for (TransferTextureEntry& entry : TransferPool.entries)
     if (entry.used && entry.texture == nullptr) CreatePooledTransferTexture(&entry);
-  return 0;
 }

@@ -132,10 +132,7 @@ int PresentGdi(const RECT* update, const RECT& source, const RECT& dest, bool em
 
 }  // namespace
 
-int SetSoftwareScreenView(const SoftwareScreenView* view) {
-  SoftScreen = view ? *view : SoftwareScreenView{};
-  return 0;
-}
+void SetSoftwareScreenView(const SoftwareScreenView* view) { SoftScreen = view ? *view : SoftwareScreenView{}; }
 
 int PresentSoftwareScreen(const RECT* update) {
   if (update) {

@@ -108,7 +108,7 @@ void PutBackRenderTarget0(int target, int surface) {
   if (SetDrawTargetOfIndex(0, target, surface) != 0) SetDrawTargetOfIndex(0, SCREEN_BACK, 0);
 }
 
-int EndDrawingInto(ShadowMapRecord* record) {
+void EndDrawingInto(ShadowMapRecord* record) {
   FlushVertexBatch(0);
   ShadowMaps.drawing = 0;
   ShadowMaps.drawingHandle = 0;
@@ -128,7 +128,6 @@ int EndDrawingInto(ShadowMapRecord* record) {
     if (viewport.Width != 0) SetDeviceViewport(&viewport);
   }
   UpdateModelShaderSelection();
-  return 0;
 }
 
 }  // namespace
@@ -369,17 +368,16 @@ void BuildShadowMapVertexBlock(const ShadowMapRecord* record, float out[28]) {
   memcpy(out + 12, values, sizeof values);
 }
 
-int UpdateShadowMapVertexConstants() {
+void UpdateShadowMapVertexConstants() {
   static const int FIRST_REGISTER[SHADOWMAP_SLOT_COUNT] = {44, 51};
   for (int slot = 0; slot < SHADOWMAP_SLOT_COUNT; slot++) {
     float block[28];
     BuildShadowMapVertexBlock(ShadowMaps.slots[slot] != 0 ? LiveMap(ShadowMaps.slots[slot]) : nullptr, block);
     SetShaderConstantCached(&ShaderConstants, 0, 0, FIRST_REGISTER[slot], block, 7, 1);
   }
-  return 0;
 }
 
-int UpdateShadowMapShaderConstants() {
+void UpdateShadowMapShaderConstants() {
   float values[16];
   memset(values, 0, sizeof values);
   for (int slot = 0; slot < SHADOWMAP_SLOT_COUNT; slot++) {
@@ -390,7 +388,6 @@ int UpdateShadowMapShaderConstants() {
       values[4 + light * 2 + slot] = map != nullptr && GetDeviceLightType(light) != 0 ? 1.0f : 0.0f;
   }
   SetShaderConstantCached(&ShaderConstants, 3, 0, 18, values, 4, 1);
-  return 0;
 }
 
 int MakeShadowMap(int width, int height, int dataBits, int floatData) {
