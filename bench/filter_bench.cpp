@@ -78,12 +78,12 @@ int main() {
   };
   auto filter = [](int type, GraphFilterArgs args) {
     return [type, args](int source, int dest) {
-      return ApplyGraphFilterOrBlend(0, source, -1, dest, 0, type, 0, 0, WIDTH, HEIGHT, 0, 0, 0, 0, 0, args);
+      return ApplyGraphFilterOrBlend({0, source, -1, dest, 0, type, 0, 0, WIDTH, HEIGHT, 0, 0, 0, 0, 0}, args);
     };
   };
   auto blend = [&](int type, GraphFilterArgs args) {
     return [type, args, &second](int source, int dest) {
-      return ApplyGraphFilterOrBlend(1, source, second, dest, 200, type, 0, 0, WIDTH, HEIGHT, 0, 0, 1, 0, 0, args);
+      return ApplyGraphFilterOrBlend({1, source, second, dest, 200, type, 0, 0, WIDTH, HEIGHT, 0, 0, 1, 0, 0}, args);
     };
   };
   const Entry entries[] = {

@@ -56,7 +56,7 @@ void MakeSprite(MEMIMG* m, int bits, int alpha, int key) {
   int type = bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
   uint32_t keyValue = bits == 32 ? 0x00FF00FFu : 0xF81Fu;
   memset(m, 0, sizeof(*m));
-  CreateMemImg(m, SPRITE_W, SPRITE_H, -1, keyValue, type, 0, alpha, 1, nullptr);
+  CreateMemImg(m, {SPRITE_W, SPRITE_H, -1, keyValue, type, 0, alpha, 1, nullptr});
   for (int y = 0; y < SPRITE_H; y++) {
     for (int x = 0; x < SPRITE_W; x++) {
       int a = EllipseAlpha(x, y);
@@ -190,7 +190,7 @@ int main() {
       std::vector<Position> at2 = Positions(100, 100);
       double seconds = BestSeconds([&] {
         for (const Position& p : at2)
-          BlitRotatedMemImg(&screen, &alpha, p.x + 50, p.y + 50, 0.5235988f, 1.0f, 1, 0, nullptr);
+          BlitRotatedMemImg(&screen, &alpha, {p.x + 50, p.y + 50, 0.5235988f, 1.0f, 1, 0}, nullptr);
       });
       double mpix = Mpix(seconds, pixels);
       double oracleSeconds = BestSeconds(

@@ -43,10 +43,10 @@ int main() {
   for (int i = 0; i < 256; i++) MemImgDrawState.maskAlphaRamp[i] = static_cast<uint8_t>(i);
 
   MEMIMG screen32 = {}, screen16 = {}, tex32 = {}, texAlpha = {};
-  CreateMemImg(&screen32, WIDTH, HEIGHT, -1, 0, 1, 0, 0, 0, nullptr);
-  CreateMemImg(&screen16, WIDTH, HEIGHT, -1, 0, 0, 0, 0, 0, nullptr);
-  CreateMemImg(&tex32, 256, 256, -1, 0, 1, 0, 0, 0, nullptr);
-  CreateMemImg(&texAlpha, 256, 256, -1, 0, 1, 0, 1, 0, nullptr);
+  CreateMemImg(&screen32, {WIDTH, HEIGHT, -1, 0, 1, 0, 0, 0, nullptr});
+  CreateMemImg(&screen16, {WIDTH, HEIGHT, -1, 0, 0, 0, 0, 0, nullptr});
+  CreateMemImg(&tex32, {256, 256, -1, 0, 1, 0, 0, 0, nullptr});
+  CreateMemImg(&texAlpha, {256, 256, -1, 0, 1, 0, 1, 0, nullptr});
   for (int y = 0; y < 256; y++)
     for (int x = 0; x < 256; x++) {
       uint32_t v = static_cast<uint32_t>(x * 0x010203 + y * 0x030201) & 0xFFFFFF;

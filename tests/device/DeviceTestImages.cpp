@@ -51,7 +51,7 @@ int MakeArgbRenderTargetGraph(int width, int height) {
   settings.drawableAlpha = 1;
   settings.alpha = 1;
   const int handle = AllocGraphicHandle();
-  return CreateGraphicFromImageData(&settings, handle, width, height, 0, 1, 0, 0, -1, 0) == 0 ? handle : -1;
+  return CreateGraphicFromImageData(&settings, handle, {width, height, 1, 0, 0, -1}, 0) == 0 ? handle : -1;
 }
 
 void BeginRawShaderDraw(IDirect3DSurface9* surface, D3DCOLOR clear, bool linear) {

@@ -524,8 +524,7 @@ TEST_F(DeviceFakeTest, MultiSampleSearch) {
 int PostedTextureJob(ASyncJob* job) {
   IDirect3DTexture9* texture = nullptr;
   HRESULT* result = *reinterpret_cast<HRESULT**>(job->params);
-  *result = CreateDeviceTextureOnMainThread(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture,
-                                            nullptr, 1);
+  *result = CreateDeviceTextureOnMainThread({8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED}, &texture, 1);
   return 0;
 }
 

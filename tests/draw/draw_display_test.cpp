@@ -544,7 +544,7 @@ TEST_F(DrawDisplayTest, ARenderTargetGraphicReceivesTheDrawsAndItsOwnArea) {
   GetGraphCreateSettings(&settings);
   settings.drawable = 1;
   const int target = AllocGraphicHandle();
-  ASSERT_EQ(0, CreateGraphicFromImageData(&settings, target, 64, 48, 0, 0, 0, 0, -1, 0));
+  ASSERT_EQ(0, CreateGraphicFromImageData(&settings, target, {64, 48, 0, 0, 0, -1}, 0));
   EXPECT_EQ(-1, SetDrawTarget(image));  // not a render target: nothing changes
   EXPECT_EQ(SCREEN_BACK, GetDrawTarget());
   ASSERT_EQ(0, SetDrawTarget(target));
@@ -572,7 +572,7 @@ TEST_F(DrawDisplayTest, ADeviceRebuildKeepsTheDrawTargetAndItsArea) {
   GetGraphCreateSettings(&settings);
   settings.drawable = 1;
   const int target = AllocGraphicHandle();
-  ASSERT_EQ(0, CreateGraphicFromImageData(&settings, target, 64, 48, 0, 0, 0, 0, -1, 0));
+  ASSERT_EQ(0, CreateGraphicFromImageData(&settings, target, {64, 48, 0, 0, 0, -1}, 0));
   ASSERT_EQ(0, SetDrawTarget(target));
   ASSERT_EQ(0, SetClipRect(4, 4, 40, 30));
   ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
@@ -610,7 +610,7 @@ TEST_F(DrawDisplayTest, ShapesReachMultiSampleAndAlphaRenderTargets) {
     GraphCreateSettings settings;
     InitDrawableGraphSettings(&settings, 32, kinds[k].alpha);
     settings.multiSampleType = kinds[k].multiSample;
-    const int target = CreateBlankGraphHandle(&settings, 64, 48, 0, 0, 0);
+    const int target = CreateBlankGraphHandle(&settings, 64, 48, 0, 0);
     ASSERT_GT(target, 0) << kinds[k].what;
     if (kinds[k].multiSample != 0 && IsMultiSampleGraph(target) != 1) GTEST_SKIP() << "no multi-sampling";
     ASSERT_EQ(0, SetDrawTarget(target));

@@ -106,7 +106,7 @@ class DrawTargetFakeTest : public ::testing::Test {
   static int MakeTarget(int width, int height, int alpha) {
     GraphCreateSettings settings;
     InitDrawableGraphSettings(&settings, 32, alpha);
-    return CreateBlankGraphHandle(&settings, width, height, 0, 0, 0);
+    return CreateBlankGraphHandle(&settings, width, height, 0, 0);
   }
   static IDirect3DSurface9* SurfaceOf(int graphic) {
     GraphicHandleRecord* record = GetGraphicRecord(graphic, 0);
@@ -241,13 +241,13 @@ TEST_F(DrawTargetFakeTest, CopyingOutOfAViewTakesTheViewsOwnPixels) {
   const int view = CreateDerivedGraph(8, 4, 20, 16, whole);
   ASSERT_GT(view, 0);
   Stretches.clear();
-  ASSERT_EQ(0, CopyScreenRectToGraph(view, 0, 2, 3, 10, 9, 1, 2, target));
+  ASSERT_EQ(0, CopyScreenRectToGraph(view, 0, {2, 3, 10, 9}, 1, 2, target));
   ASSERT_EQ(1u, Stretches.size());
   EXPECT_EQ(SurfaceOf(whole), Stretches[0].from);
   EXPECT_TRUE(SameRect(RECT{10, 7, 18, 13}, Stretches[0].fromRect));
   EXPECT_EQ(SurfaceOf(target), Stretches[0].to);
   EXPECT_TRUE(SameRect(RECT{1, 2, 9, 8}, Stretches[0].toRect));
-  EXPECT_EQ(-1, CopyScreenRectToGraph(view, 0, 12, 0, 22, 4, 0, 0, target)) << "beyond the view";
+  EXPECT_EQ(-1, CopyScreenRectToGraph(view, 0, {12, 0, 22, 4}, 0, 0, target)) << "beyond the view";
 }
 
 }  // namespace

@@ -164,7 +164,7 @@ int MakeTargetGraph(int width, int height) {
   GetGraphCreateSettings(&settings);
   settings.drawable = 1;
   const int handle = AllocGraphicHandle();
-  return CreateGraphicFromImageData(&settings, handle, width, height, 0, 0, 0, 0, -1, 0) == 0 ? handle : -1;
+  return CreateGraphicFromImageData(&settings, handle, {width, height, 0, 0, 0, -1}, 0) == 0 ? handle : -1;
 }
 
 // Pixels of the graphic that differ from want(x, y) (0xRRGGBB).

@@ -279,7 +279,7 @@ TEST_P(ShapeDisplayTest, SoftwareImageDrawsAreTheRenderersOwnBlits) {
   const RECT turned = {224, 50, 200, 66};
   BlitScaledMemImg(&expect, &record->softImage, &turned, 0, nullptr);
   ASSERT_EQ(0, DrawImageRotated(300.9f, 200.2f, 1.5, 0.5, handle, 0, 0));
-  BlitRotatedMemImg(&expect, &record->softImage, 300, 200, 0.5f, 1.5f, 0, 0, nullptr);
+  BlitRotatedMemImg(&expect, &record->softImage, {300, 200, 0.5f, 1.5f, 0, 0}, nullptr);
   ASSERT_EQ(0, DrawImageQuad(400, 300, 440, 310, 430, 350, 395, 340, handle, 0));
   const TriangleVertex v[4] = {{400, 300, 0, 0}, {440, 310, 24, 0}, {395, 340, 0, 16}, {430, 350, 24, 16}};
   DrawTriangleMemImg(&expect, &record->softImage, &v[0], 0, nullptr, 0);

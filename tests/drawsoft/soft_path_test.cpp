@@ -178,7 +178,7 @@ TEST_P(SoftPathTest, ImageGlueEqualsTheRenderersOwnCalls) {
     BlitScaledMemImg(&expect_, &graph_.softImage, &stretched, 0, nullptr);
     // The rotated centre is truncated toward zero: 40.9 draws about 40.
     EXPECT_EQ(0, SoftBlitImageRotated(40.9f, 30.99f, 1.5, 0.7, &graph_, 1, 0));
-    BlitRotatedMemImg(&expect_, &graph_.softImage, 40, 30, 0.7f, 1.5f, 1, 0, nullptr);
+    BlitRotatedMemImg(&expect_, &graph_.softImage, {40, 30, 0.7f, 1.5f, 1, 0}, nullptr);
     EXPECT_TRUE(SameImage(screen_, expect_)) << "mode " << s.mode;
   }
 }

@@ -129,16 +129,16 @@ TEST_F(FilterEntryTest, RefusalsClippingAndPassCounts) {
   const int g = MakeGraph(16, 16, Picture), blend = MakeGraph(16, 16, Second);
   ASSERT_GE(g, 0);
   const GraphFilterArgs none{};
-  EXPECT_EQ(-1, ApplyGraphFilterOrBlend(0, g, -1, g, 0, FILTER_INVERT, 4, 0, 4, 16, 0, 0, 0, 0, 0, none));
-  EXPECT_EQ(-1, ApplyGraphFilterOrBlend(0, g, -1, g, 0, FILTER_INVERT, 8, 0, 4, 16, 0, 0, 0, 0, 0, none));
+  EXPECT_EQ(-1, ApplyGraphFilterOrBlend({0, g, -1, g, 0, FILTER_INVERT, 4, 0, 4, 16, 0, 0, 0, 0, 0}, none));
+  EXPECT_EQ(-1, ApplyGraphFilterOrBlend({0, g, -1, g, 0, FILTER_INVERT, 8, 0, 4, 16, 0, 0, 0, 0, 0}, none));
   EXPECT_EQ(-1, ApplyGraphFilter(g, 11, none));
   EXPECT_EQ(-1, ApplyGraphFilter(g, -1, none));
-  EXPECT_EQ(-1, ApplyGraphFilterOrBlend(1, g, blend, g, 255, 17, 0, 0, 16, 16, 0, 0, 1, 0, 0, none));
-  EXPECT_EQ(-1, ApplyGraphFilterOrBlend(1, g, -1, g, 255, 0, 0, 0, 16, 16, 0, 0, 1, 0, 0, none));
+  EXPECT_EQ(-1, ApplyGraphFilterOrBlend({1, g, blend, g, 255, 17, 0, 0, 16, 16, 0, 0, 1, 0, 0}, none));
+  EXPECT_EQ(-1, ApplyGraphFilterOrBlend({1, g, -1, g, 255, 0, 0, 0, 16, 16, 0, 0, 1, 0, 0}, none));
   EXPECT_EQ(-1, ApplyGraphFilter(-5, FILTER_INVERT, none));
   // Wholly outside: nothing, 0; the picture is unchanged.
-  EXPECT_EQ(0, ApplyGraphFilterOrBlend(0, g, -1, g, 0, FILTER_INVERT, 20, 0, 30, 16, 0, 0, 0, 20, 0, none));
-  EXPECT_EQ(0, ApplyGraphFilterOrBlend(0, g, -1, g, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, 16, 0, none));
+  EXPECT_EQ(0, ApplyGraphFilterOrBlend({0, g, -1, g, 0, FILTER_INVERT, 20, 0, 30, 16, 0, 0, 0, 20, 0}, none));
+  EXPECT_EQ(0, ApplyGraphFilterOrBlend({0, g, -1, g, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, 16, 0}, none));
   EXPECT_EQ(Picture(3, 3), PixelOf(g, 3, 3));
   // Pass counts.
   GraphFilterArgs hsb{};
@@ -159,7 +159,7 @@ TEST_F(FilterEntryTest, ANegativeDestinationShortensFromTheLeft) {
     Graphics.shadersUsable = software ? 0 : 1;
     // Invert of (0..16) drawn at x = -3: source columns 3..15 land at 0..12,
     // the rest of the destination stays.
-    EXPECT_EQ(0, ApplyGraphFilterOrBlend(0, g, -1, dest, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, -3, 0,
+    EXPECT_EQ(0, ApplyGraphFilterOrBlend({0, g, -1, dest, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, -3, 0},
                                          GraphFilterArgs{}));
     Graphics.shadersUsable = 1;
     EXPECT_EQ(Picture(3, 5) ^ 0x00FFFFFFu, PixelOf(dest, 0, 5)) << software;
@@ -268,7 +268,7 @@ TEST_F(FilterEntryTest, AMultiSampleDrawTargetIsResolvedForTheFilter) {
     GraphCreateSettings settings;
     InitDrawableGraphSettings(&settings, 32, 1);
     settings.multiSampleType = sampled ? 4 : 0;
-    targets[sampled] = CreateBlankGraphHandle(&settings, 32, 32, 0, 0, 0);
+    targets[sampled] = CreateBlankGraphHandle(&settings, 32, 32, 0, 0);
     ASSERT_GT(targets[sampled], 0) << log_.Text();
   }
   if (IsMultiSampleGraph(targets[1]) != 1) GTEST_SKIP() << "no multi-sampling on this device";
@@ -405,7 +405,7 @@ TEST_F(FilterEntryTest, GaussOnAShadowMap) {
   const int other = MakeShadowMap(40, 24, 32, 1);
   ASSERT_GT(other, 0);
   FillMap(other, {{{0, 0, 40, 24}, 0xFF000000}});
-  ASSERT_EQ(0, ApplyGraphFilterOrBlend(0, map, -1, other, 0, FILTER_INVERT, 0, 0, 40, 24, 0, 0, 0, 0, 0,
+  ASSERT_EQ(0, ApplyGraphFilterOrBlend({0, map, -1, other, 0, FILTER_INVERT, 0, 0, 40, 24, 0, 0, 0, 0, 0},
                                        GraphFilterArgs{}));
   MapPixels source, inverted;
   ASSERT_TRUE(ReadMap(map, &source));
@@ -497,7 +497,7 @@ TEST_F(FilterEntryTest, SoftwarePathIntoARenderTarget) {
   ASSERT_EQ(0, SetDrawTarget(DRAW_TARGET_BACK_BUFFER));
   const uint32_t cleared = PixelOf(dest, 19, 19);
   Graphics.shadersUsable = 0;
-  EXPECT_EQ(0, ApplyGraphFilterOrBlend(0, g, -1, dest, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, 2, 3,
+  EXPECT_EQ(0, ApplyGraphFilterOrBlend({0, g, -1, dest, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, 2, 3},
                                        GraphFilterArgs{}));
   Graphics.shadersUsable = 1;
   EXPECT_EQ(Picture(3, 5) ^ 0x00FFFFFFu, PixelOf(dest, 5, 8));
@@ -538,7 +538,7 @@ TEST_F(FilterEntryTest, DownScaleIntoARenderTargetFitsTheDestination) {
   const int dest = MakeRenderTarget(8, 8);
   ASSERT_GE(dest, 0);
   // By 3 (as 4) from (0, 0) at (4, 4): 16 x 16 source pixels fit, 4 x 4 out.
-  ASSERT_EQ(0, ApplyGraphFilterOrBlend(0, source, -1, dest, 0, FILTER_DOWN_SCALE, 0, 0, 32, 32, 0, 0, 0, 4, 4,
+  ASSERT_EQ(0, ApplyGraphFilterOrBlend({0, source, -1, dest, 0, FILTER_DOWN_SCALE, 0, 0, 32, 32, 0, 0, 0, 4, 4},
                                        GraphFilterArgs{1, {3}}));
   EXPECT_EQ(0x80C06020u, PixelOf(dest, 4, 4));
   EXPECT_EQ(0x80C06020u, PixelOf(dest, 7, 7));
@@ -578,24 +578,27 @@ TEST_F(FilterEntryTest, EveryBlendAgreesWithTheSoftwarePath) {
 }
 
 TEST_F(FilterEntryTest, RgbaMixShaderChoice) {
-  int r = 2, g = 2, b = 2, a = 7, entry = 0, swap = 0;
-  char name[48];
-  ASSERT_EQ(0, ChooseRgbaMixShader(&r, &g, &b, &a, &entry, name, sizeof name, &swap));
+  RgbaMixChoice choice = {2, 2, 2, 7, 0, "", 0};
+  int &r = choice.red, &g = choice.green, &b = choice.blue, &a = choice.alpha;
+  const int& entry = choice.entry;
+  const int& swap = choice.swap;
+  const char* name = choice.name;
+  ASSERT_EQ(0, ChooseRgbaMixShader(&choice));
   EXPECT_STREQ("RGBAMix_SBSBSBBA.pso", name);
   EXPECT_EQ(-1, entry);
   r = 4, g = 5, b = 6, a = 7;
-  ASSERT_EQ(0, ChooseRgbaMixShader(&r, &g, &b, &a, &entry, name, sizeof name, &swap));
+  ASSERT_EQ(0, ChooseRgbaMixShader(&choice));
   EXPECT_EQ(27, entry);  // 0 1 2 3 with the graphics swapped
   EXPECT_EQ(1, swap);
   r = 5, g = 5, b = 5, a = 2;
-  ASSERT_EQ(0, ChooseRgbaMixShader(&r, &g, &b, &a, &entry, name, sizeof name, &swap));
+  ASSERT_EQ(0, ChooseRgbaMixShader(&choice));
   EXPECT_STREQ("RGBAMix_SGSGSGBB.pso", name);
   EXPECT_EQ(1, swap);
   r = 5, g = 3, b = 0, a = 6;
-  ASSERT_EQ(0, ChooseRgbaMixShader(&r, &g, &b, &a, &entry, name, sizeof name, &swap));
+  ASSERT_EQ(0, ChooseRgbaMixShader(&choice));
   EXPECT_STREQ("RGBAMix_Base.pso", name);
   r = 8;
-  EXPECT_EQ(-1, ChooseRgbaMixShader(&r, &g, &b, &a, &entry, name, sizeof name, &swap));
+  EXPECT_EQ(-1, ChooseRgbaMixShader(&choice));
 }
 
 }  // namespace

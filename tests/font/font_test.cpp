@@ -964,12 +964,15 @@ TEST_F(FontSoftwareTest, MemoryRouteCellValuesToColours) {
           static_cast<uint8_t>(i % c.values);
     MEMIMG dest;
     memset(&dest, 0, sizeof dest);
-    ASSERT_EQ(0, CreateMemImg(&dest, 200, 200, -1, 0, MEMIMG_COLOR_32, 0, 1, 0, nullptr));
+    ASSERT_EQ(0, CreateMemImg(&dest, {200, 200, -1, 0, MEMIMG_COLOR_32, 0, 1, 0, nullptr}));
     FillMemImgRectRaw(&dest, nullptr, 0x12345678);
     const RECT whole = {0, 0, 200, 200};
     const int text[3] = {250, 100, 10}, edge[3] = {20, 200, 90};
-    DrawTextCore(1, 0, 0, 0, 1.0, 1.0, "M", MakeColorValue(250, 100, 10), &dest, &whole, 1, h,
-                 MakeColorValue(20, 200, 90), -1, 0, nullptr);
+    TextRequest request;
+    request.text = "M", request.handle = h;
+    request.color = MakeColorValue(250, 100, 10), request.edgeColor = MakeColorValue(20, 200, 90);
+    request.draw = 1, request.dest = &dest, request.clip = &whole, request.transparent = 1;
+    DrawTextCore(request, nullptr);
     const int gx = slot->xOffset, gy = slot->yOffset - font->addedHeight / 2;
     int wrong = 0;
     for (int i = 0; i < c.values; i++) {

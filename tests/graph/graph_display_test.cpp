@@ -115,7 +115,7 @@ TEST_F(GraphDisplayTest, TileCountsAndRefusedGrids) {
 
 TEST_F(GraphDisplayTest, MirrorLoadMirrorsEachTileInPlace) {
   int handles[16];
-  ASSERT_EQ(0, LoadDividedGraph(SheetPath().c_str(), 16, 4, 4, 55, 80, handles, 0, 1));
+  ASSERT_EQ(0, LoadDividedGraph(SheetPath().c_str(), {16, 4, 4, 55, 80}, handles, 0, 1));
   for (int i = 0; i < 16; i++) ExpectTileEqualsFile(handles[i], i, 1);
   for (int i = 0; i < 16; i++) DeleteGraphicHandle(handles[i]);
 }
@@ -355,8 +355,8 @@ TEST_F(GraphDisplayTest, AGraphicFromImageBytesKeepsACopyForTheRestore) {
   ASSERT_GT(bytes->size(), 100u);
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  const int handle = CreateGraphFromMemoryWithSettings(&settings, 0, -1, bytes->data(),
-                                                       static_cast<int>(bytes->size()), nullptr, 0, 1, 0, 0);
+  const int handle = CreateGraphFromMemoryWithSettings({&settings, 0, -1, 1, 0, 0}, bytes->data(),
+                                                       static_cast<int>(bytes->size()), nullptr, 0);
   delete bytes;  // the graphic keeps its own copy
   ASSERT_GT(handle, 0) << log_.Text();
   EXPECT_EQ(0, WrongSheetPixels(handle, file_));
@@ -365,20 +365,20 @@ TEST_F(GraphDisplayTest, AGraphicFromImageBytesKeepsACopyForTheRestore) {
   EXPECT_FALSE(log_.Has("メモリからの画像データのローができませんでした"));
   const int before = HandleManagers[HANDLETYPE_GRAPH].count;  // internal graphics went with the rebuild
   const char junk[16] = "not an image";
-  EXPECT_EQ(-1, CreateGraphFromMemoryWithSettings(&settings, 0, -1, junk, sizeof junk, nullptr, 0, 1, 0, 0));
+  EXPECT_EQ(-1, CreateGraphFromMemoryWithSettings({&settings, 0, -1, 1, 0, 0}, junk, sizeof junk, nullptr, 0));
   EXPECT_EQ(before, HandleManagers[HANDLETYPE_GRAPH].count) << "a refused load leaves no handle";
 }
 
 TEST_F(GraphDisplayTest, ARefillNeedsTheSameSizeAndKeepsTheHandle) {
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  const int handle = CreateGraphFromBaseImageWithSettings(&settings, 0, -1, &file_, nullptr, 1, 0, 0, 0);
+  const int handle = CreateGraphFromBaseImageWithSettings({&settings, 0, -1, 1, 0, 0}, &file_, nullptr, 0);
   ASSERT_GT(handle, 0);
   BaseImageRecord other;
   ASSERT_EQ(0, CreateBaseImageARGB8(220, 320, &other));
   for (int y = 0; y < 320; y++)
     for (int x = 0; x < 220; x++) SetBaseImagePixelRGBA(&other, x, y, 10, 200, 30, 255);
-  ASSERT_EQ(0, CreateGraphFromBaseImageWithSettings(&settings, 1, handle, &other, nullptr, 1, 0, 0, 0));
+  ASSERT_EQ(0, CreateGraphFromBaseImageWithSettings({&settings, 1, handle, 1, 0, 0}, &other, nullptr, 0));
   BaseImageRecord read;
   ASSERT_EQ(0, ReadGraphToBaseImage(handle, &read));
   EXPECT_EQ(0xFF0AC81Eu, GetBaseImagePixelARGB8(&read, 100, 100));
@@ -386,7 +386,7 @@ TEST_F(GraphDisplayTest, ARefillNeedsTheSameSizeAndKeepsTheHandle) {
   ReleaseBaseImage(&other);
   BaseImageRecord small;
   ASSERT_EQ(0, CreateBaseImageARGB8(10, 10, &small));
-  EXPECT_EQ(-1, CreateGraphFromBaseImageWithSettings(&settings, 1, handle, &small, nullptr, 1, 0, 0, 0));
+  EXPECT_EQ(-1, CreateGraphFromBaseImageWithSettings({&settings, 1, handle, 1, 0, 0}, &small, nullptr, 0));
   EXPECT_EQ(1, IsGraphicHandleValid(handle)) << "a refused refill leaves the graphic";
   ReleaseBaseImage(&small);
   // The base-image copy survives a rebuild.
@@ -568,7 +568,7 @@ TEST_F(GraphDisplayTest, AnAsynchronousLoadFromBaseImagesCopiesTheCallersRecords
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
   BaseImageRecord* record = new BaseImageRecord(file_);
-  const int handle = CreateGraphFromBaseImageWithSettings(&settings, 0, -1, record, nullptr, 1, 0, 1, 0);
+  const int handle = CreateGraphFromBaseImageWithSettings({&settings, 0, -1, 1, 0, 1}, record, nullptr, 0);
   memset(record, 0, sizeof *record);
   delete record;
   ASSERT_GT(handle, 0);

@@ -141,13 +141,13 @@ TEST_F(GraphSoftwareTest, TheScreenCopiesIntoAGraphicAndABadRectangleFails) {
   FillMemImgRectRaw(&SoftwareScreenImage, nullptr, 0x00336699);
   const int target = MakeBlankGraph(16, 8, 0, 0);
   ASSERT_GT(target, 0);
-  ASSERT_EQ(0, CopyScreenRectToGraph(-2, 0, 10, 10, 26, 18, 0, 0, target));
+  ASSERT_EQ(0, CopyScreenRectToGraph(-2, 0, {10, 10, 26, 18}, 0, 0, target));
   BaseImageRecord read;
   ASSERT_EQ(0, ReadGraphToBaseImage(target, &read));
   EXPECT_EQ(0x336699u, GetBaseImagePixelARGB8(&read, 15, 7) & 0xffffff);
   ReleaseBaseImage(&read);
-  EXPECT_EQ(-1, CopyScreenRectToGraph(-2, 0, 310, 0, 330, 8, 0, 0, target)) << "beyond the screen";
-  EXPECT_EQ(-1, CopyScreenRectToGraph(-2, 0, 0, 0, 16, 8, 1, 0, target)) << "does not fit the target";
+  EXPECT_EQ(-1, CopyScreenRectToGraph(-2, 0, {310, 0, 330, 8}, 0, 0, target)) << "beyond the screen";
+  EXPECT_EQ(-1, CopyScreenRectToGraph(-2, 0, {0, 0, 16, 8}, 1, 0, target)) << "does not fit the target";
 }
 
 }  // namespace

@@ -116,10 +116,10 @@ TEST_F(GraphViewTest, ACopyReachingBeyondTheScreenFailsWithoutTouchingTheTarget)
   ASSERT_GT(target, 0);
   int sw = 0, sh = 0;
   ASSERT_EQ(0, GetGraphicSize(-2, &sw, &sh));
-  EXPECT_EQ(-1, CopyScreenRectToGraph(-2, 0, sw - 10, 0, sw + 1, 10, 0, 0, target));
-  EXPECT_EQ(-1, CopyScreenRectToGraph(-2, 0, 0, 0, 10, 10, 60, 0, target)) << "does not fit the target";
+  EXPECT_EQ(-1, CopyScreenRectToGraph(-2, 0, {sw - 10, 0, sw + 1, 10}, 0, 0, target));
+  EXPECT_EQ(-1, CopyScreenRectToGraph(-2, 0, {0, 0, 10, 10}, 60, 0, target)) << "does not fit the target";
   EXPECT_EQ(0, Other(target, 0)) << "the target stays cleared";
-  ASSERT_EQ(0, CopyScreenRectToGraph(-2, 0, 0, 0, 10, 10, 54, 54, target));
+  ASSERT_EQ(0, CopyScreenRectToGraph(-2, 0, {0, 0, 10, 10}, 54, 54, target));
   const RECT corner = {54, 54, 64, 64};
   EXPECT_EQ(0, Other(target, 0xFF00FF00, &corner));
 }
@@ -232,7 +232,7 @@ TEST_F(GraphViewTest, ACubeImageFillsSixFacesThatComeBackAfterARebuild) {
   cube.cubeFlag = 1;
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  const int handle = CreateGraphFromBaseImageWithSettings(&settings, 0, -1, &cube, nullptr, 0, 0, 0, 0);
+  const int handle = CreateGraphFromBaseImageWithSettings({&settings, 0, -1, 0, 0, 0}, &cube, nullptr, 0);
   ASSERT_GT(handle, 0) << log_.Text();
   GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
   ASSERT_NE(nullptr, record);
@@ -253,7 +253,7 @@ TEST_F(GraphViewTest, ACubeImageFillsSixFacesThatComeBackAfterARebuild) {
   BaseImageRecord plain;
   ASSERT_EQ(0, CreateBaseImageARGB8(16, 16, &plain));
   const RECT whole = {0, 0, 16, 16};
-  EXPECT_EQ(-1, TransferImageToGraphTexture(&plain, nullptr, handle, &whole, 0, 0, 0, 0, 0));
+  EXPECT_EQ(-1, TransferImageToGraphTexture({&plain, nullptr, handle, &whole, 0, 0, 0, 0}, 0));
   ReleaseBaseImage(&plain);
 }
 
@@ -296,7 +296,7 @@ TEST_F(GraphViewTest, BlocksGoIntoADxtTextureAndAPlainImageIsRefused) {
   BaseImageRecord plain;
   ASSERT_EQ(0, CreateBaseImageARGB8(8, 8, &plain));
   const RECT whole = {0, 0, 8, 8};
-  TransferImageToGraphTexture(&plain, nullptr, handle, &whole, 0, 0, 0, 0, 0);
+  TransferImageToGraphTexture({&plain, nullptr, handle, &whole, 0, 0, 0, 0}, 0);
   ReleaseBaseImage(&plain);
   EXPECT_TRUE(log_.Has("DXTフォーマットのテクスチャに標準形式のイメージを転送することはできません")) << log_.Text();
   EXPECT_EQ(blocks, textureBlocks()) << "the refused image changed nothing";
@@ -308,18 +308,18 @@ TEST_F(GraphViewTest, BlocksGoIntoADxtTextureAndAPlainImageIsRefused) {
 TEST_F(GraphViewTest, RenderTargetsGetDepthAndMultiSampleSurfaces) {
   GraphCreateSettings settings;
   InitDrawableGraphSettings(&settings, 32, 1);
-  const int plain = CreateBlankGraphHandle(&settings, 64, 64, 0, 0, 0);
+  const int plain = CreateBlankGraphHandle(&settings, 64, 64, 0, 0);
   ASSERT_GT(plain, 0);
   EXPECT_NE(nullptr, GetGraphicRecord(plain, 0)->image->textures[0].writeOnlySurface);
   EXPECT_EQ(0, IsMultiSampleGraph(plain));
   settings.noDepth = 1;
-  const int noDepth = CreateBlankGraphHandle(&settings, 64, 64, 0, 0, 0);
+  const int noDepth = CreateBlankGraphHandle(&settings, 64, 64, 0, 0);
   ASSERT_GT(noDepth, 0);
   EXPECT_EQ(nullptr, GetGraphicRecord(noDepth, 0)->image->textures[0].writeOnlySurface);
 
   settings.noDepth = 0;
   settings.multiSampleType = 4;
-  const int sampled = CreateBlankGraphHandle(&settings, 64, 64, 0, 0, 0);
+  const int sampled = CreateBlankGraphHandle(&settings, 64, 64, 0, 0);
   ASSERT_GT(sampled, 0) << log_.Text();
   GraphTextureEntry& entry = GetGraphicRecord(sampled, 0)->image->textures[0];
   if (entry.multiSampleSurface == nullptr) GTEST_SKIP() << "no multi-sampling on this device";

@@ -179,8 +179,8 @@ TEST_F(ModelDisplayTest, TexturesAreRefilledAfterARealDeviceRebuild) {
   bare.graph = AllocGraphicHandle();
 
   BaseImageRecord expected = {}, unused = {};
-  ASSERT_EQ(0, LoadModelTextureImages(&expected, &unused, colour.data(), static_cast<int>(colour.size()), nullptr, 0,
-                                      0, 0.0f, 0));
+  ASSERT_EQ(0, LoadModelTextureImages(&expected, &unused,
+                                      {colour.data(), static_cast<int>(colour.size()), nullptr, 0, 0, 0.0f, 0}));
   for (int pass = 0; pass < 2; pass++) {
     ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode()) << pass;
     ExpectDefaultTextures();

@@ -45,9 +45,10 @@ class ModelTextureTest : public ::testing::Test {
   }
   int Load(const std::vector<uint8_t>& colour, const std::vector<uint8_t>& alpha, int normalMap = 0,
            float factor = 1.0f, int turn = 0) {
-    return LoadModelTextureImages(&colour_, &alpha_, colour.empty() ? nullptr : colour.data(),
-                                  static_cast<int>(colour.size()), alpha.empty() ? nullptr : alpha.data(),
-                                  static_cast<int>(alpha.size()), normalMap, factor, turn);
+    return LoadModelTextureImages(
+        &colour_, &alpha_,
+        {colour.empty() ? nullptr : colour.data(), static_cast<int>(colour.size()),
+         alpha.empty() ? nullptr : alpha.data(), static_cast<int>(alpha.size()), normalMap, factor, turn});
   }
   void Release() {
     if (colour_.pixels != nullptr) ReleaseBaseImage(&colour_);

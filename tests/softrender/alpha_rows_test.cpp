@@ -57,7 +57,7 @@ class AlphaRows : public ::testing::Test {
     for (OwnedMemImg* m : {&dest, &expect, &start}) {
       ReleaseMemImg(m->get());
       memset(m->get(), 0, sizeof(MEMIMG));
-      ASSERT_EQ(0, CreateMemImg(m->get(), kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr));
+      ASSERT_EQ(0, CreateMemImg(m->get(), {kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr}));
     }
     for (int y = 0; y < kDestH; y++)
       for (int x = 0; x < kDestW; x++) PutPixel(start.get(), x, y, bits == 32 ? rng() : rng() & 0xFFFF);
@@ -95,7 +95,7 @@ TEST_F(AlphaRows, PointBlitEveryWidthAndStartMatchesTheReference) {
   for (int bits : {32, 16}) {
     int type = bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
     OwnedMemImg src;
-    ASSERT_EQ(0, CreateMemImg(src.get(), kSrcW, kSrcH, -1, 0, type, 0, 1, 0, nullptr));
+    ASSERT_EQ(0, CreateMemImg(src.get(), {kSrcW, kSrcH, -1, 0, type, 0, 1, 0, nullptr}));
     FillRuns(src.get(), bits, rng);
     MakeDestinations(type, bits, rng);
     for (const Setting& s : kSettings)
@@ -130,7 +130,7 @@ TEST_F(AlphaRows, RunCodedPathEveryWidthMatchesTheReference) {
     MakeDestinations(type, bits, rng);
     for (int width = 1; width <= 40; width++) {
       OwnedMemImg src;
-      ASSERT_EQ(0, CreateMemImg(src.get(), width, kSrcH, -1, 0, type, 0, 1, 1, nullptr));
+      ASSERT_EQ(0, CreateMemImg(src.get(), {width, kSrcH, -1, 0, type, 0, 1, 1, nullptr}));
       FillRuns(src.get(), bits, rng);
       BuildMemImgRunData(src.get());
       src->header->runDataValid = 1;
@@ -157,7 +157,7 @@ TEST_F(AlphaRows, ScaledBlitEveryWidthMatchesTheReference) {
   for (int bits : {32, 16}) {
     int type = bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
     OwnedMemImg src;
-    ASSERT_EQ(0, CreateMemImg(src.get(), 27, kSrcH, -1, 0, type, 0, 1, 0, nullptr));
+    ASSERT_EQ(0, CreateMemImg(src.get(), {27, kSrcH, -1, 0, type, 0, 1, 0, nullptr}));
     FillRuns(src.get(), bits, rng);
     MakeDestinations(type, bits, rng);
     RECT all = {0, 0, kDestW, kDestH};

@@ -15,7 +15,7 @@ TEST(MemImg, AutomaticPitchAndPitchShift) {
   };
   for (const Case& c : cases) {
     OwnedMemImg m;
-    ASSERT_EQ(0, CreateMemImg(m.get(), c.width, 3, -1, 0, c.type, c.pal, c.alpha, 0, nullptr));
+    ASSERT_EQ(0, CreateMemImg(m.get(), {c.width, 3, -1, 0, c.type, c.pal, c.alpha, 0, nullptr}));
     EXPECT_EQ(c.pitch, m->header->pitch) << c.width;
     EXPECT_EQ(c.shift, m->header->pitchShift) << c.width;
     EXPECT_EQ(c.bytes, BytesOf(m.get())) << c.width;
@@ -24,7 +24,7 @@ TEST(MemImg, AutomaticPitchAndPitchShift) {
 
 TEST(MemImg, PalettisedWithAlphaBecomesPalettisedWithoutAlpha) {
   OwnedMemImg m;
-  ASSERT_EQ(0, CreateMemImg(m.get(), 8, 8, -1, 0, MEMIMG_COLOR_32, 1, 1, 1, nullptr));
+  ASSERT_EQ(0, CreateMemImg(m.get(), {8, 8, -1, 0, MEMIMG_COLOR_32, 1, 1, 1, nullptr}));
   EXPECT_EQ(1, m->header->palettised);
   EXPECT_EQ(0, m->header->alphaFlag);
   EXPECT_NE(nullptr, m->header->palette);
@@ -37,7 +37,7 @@ TEST(MemImg, CreatingOverAValidRecordIsRefused) {
   OwnedMemImg m;
   ASSERT_EQ(0, CreateMemImgOfColorType(m.get(), 4, 4, MEMIMG_COLOR_32));
   uint8_t* pixels = m->pixels;
-  EXPECT_EQ(-1, CreateMemImg(m.get(), 8, 8, -1, 0, MEMIMG_COLOR_32, 0, 0, 0, nullptr));
+  EXPECT_EQ(-1, CreateMemImg(m.get(), {8, 8, -1, 0, MEMIMG_COLOR_32, 0, 0, 0, nullptr}));
   EXPECT_EQ(pixels, m->pixels);
   EXPECT_EQ(4, m->width);
 }
@@ -61,7 +61,7 @@ TEST(MemImg, DefaultColorTypeAndTypeFourFormat) {
 
 TEST(MemImg, ViewsShareTheHeaderAndKeepPixelsAlive) {
   MEMIMG parent = {}, view = {}, inner = {}, refused = {};
-  ASSERT_EQ(0, CreateMemImg(&parent, 10, 8, -1, 0, MEMIMG_COLOR_32, 0, 0, 0, nullptr));
+  ASSERT_EQ(0, CreateMemImg(&parent, {10, 8, -1, 0, MEMIMG_COLOR_32, 0, 0, 0, nullptr}));
   CreateSubMemImg(&view, &parent, 0, 0, 10, 8);
   EXPECT_EQ(1, IsValidMemImg(&view));
   CreateSubMemImg(&refused, &parent, 1, 0, 10, 8);
@@ -111,9 +111,9 @@ TEST(MemImg, RetriedCreationAfterAFailureLeaksNothing) {
   // A record whose creation left a header behind (as after a failed
   // allocation) is created again over it; releasing frees everything.
   MEMIMG m = {};
-  ASSERT_EQ(0, CreateMemImg(&m, 8, 8, -1, 0, MEMIMG_COLOR_32, 1, 0, 1, nullptr));
+  ASSERT_EQ(0, CreateMemImg(&m, {8, 8, -1, 0, MEMIMG_COLOR_32, 1, 0, 1, nullptr}));
   m.magic = 0;  // as if the run stream had failed: header and blocks attached
-  ASSERT_EQ(0, CreateMemImg(&m, 8, 8, -1, 0, MEMIMG_COLOR_32, 1, 0, 1, nullptr));
+  ASSERT_EQ(0, CreateMemImg(&m, {8, 8, -1, 0, MEMIMG_COLOR_32, 1, 0, 1, nullptr}));
   ReleaseMemImg(&m);
   EXPECT_EQ(nullptr, m.header);
 }
@@ -136,8 +136,8 @@ TEST(MemImgWrite, RunDataOfALongTransparentLine) {
   uint32_t* p = reinterpret_cast<uint32_t*>(b.pixels);
   for (int x = 0; x < 200; x++) p[200 + x] = (x < 70 ? 0xFF000000u : (x < 75 ? 0x80000000u : 0x00000000u)) | 0x10;
   OwnedMemImg m;
-  ASSERT_EQ(0, CreateMemImg(m.get(), 200, 2, -1, 0, MEMIMG_COLOR_32, 0, 1, 1, nullptr));
-  WriteBaseImageToMemImg(&b, nullptr, m.get(), 0, 0, 200, 2, 0, 0, 0);
+  ASSERT_EQ(0, CreateMemImg(m.get(), {200, 2, -1, 0, MEMIMG_COLOR_32, 0, 1, 1, nullptr}));
+  WriteBaseImageToMemImg(&b, nullptr, m.get(), {0, 0, 200, 2, 0, 0}, 0);
   ASSERT_EQ(1, m->header->runDataValid);
   const uint8_t expect[] = {0x3F, 0x3F, 0x3F, 0x07, 0xC0};
   // Second row: 64 + 6 opaque, 5 translucent, 125 transparent (64 + 61).
@@ -151,8 +151,8 @@ TEST(MemImgWrite, PremultipliedCopy) {
   BaseImageRecord b = MakeArgb(1, 1);
   *reinterpret_cast<uint32_t*>(b.pixels) = 0x803264C8u;  // alpha 128, red 50, green 100, blue 200
   OwnedMemImg m;
-  ASSERT_EQ(0, CreateMemImg(m.get(), 1, 1, -1, 0, MEMIMG_COLOR_32, 0, 1, 1, nullptr));
-  WriteBaseImageToMemImg(&b, nullptr, m.get(), 0, 0, 1, 1, 0, 0, 0);
+  ASSERT_EQ(0, CreateMemImg(m.get(), {1, 1, -1, 0, MEMIMG_COLOR_32, 0, 1, 1, nullptr}));
+  WriteBaseImageToMemImg(&b, nullptr, m.get(), {0, 0, 1, 1, 0, 0}, 0);
   ASSERT_EQ(1, m->header->premultipliedValid);
   uint32_t v;
   memcpy(&v, m->header->premultiplied, 4);
@@ -163,20 +163,20 @@ TEST(MemImgWrite, PremultipliedCopy) {
 TEST(MemImgWrite, PartialWriteClearsRunDataAndWholeWriteSetsIt) {
   BaseImageRecord small = MakeArgb(10, 10), whole = MakeArgb(20, 20);
   OwnedMemImg m;
-  ASSERT_EQ(0, CreateMemImg(m.get(), 20, 20, -1, 0, MEMIMG_COLOR_16, 0, 0, 1, nullptr));
-  WriteBaseImageToMemImg(&whole, nullptr, m.get(), 0, 0, 20, 20, 0, 0, 0);
+  ASSERT_EQ(0, CreateMemImg(m.get(), {20, 20, -1, 0, MEMIMG_COLOR_16, 0, 0, 1, nullptr}));
+  WriteBaseImageToMemImg(&whole, nullptr, m.get(), {0, 0, 20, 20, 0, 0}, 0);
   EXPECT_EQ(1, m->header->runDataValid);
-  WriteBaseImageToMemImg(&small, nullptr, m.get(), 0, 0, 10, 10, 0, 0, 0);
+  WriteBaseImageToMemImg(&small, nullptr, m.get(), {0, 0, 10, 10, 0, 0}, 0);
   EXPECT_EQ(0, m->header->runDataValid);
-  WriteBaseImageToMemImg(&whole, nullptr, m.get(), 0, 0, 20, 20, 0, 0, 0);
+  WriteBaseImageToMemImg(&whole, nullptr, m.get(), {0, 0, 20, 20, 0, 0}, 0);
   EXPECT_EQ(1, m->header->runDataValid);
   // Any other writer clears it again.
   FillMemImgRectRaw(m.get(), nullptr, 0);
   EXPECT_EQ(0, m->header->runDataValid);
   OwnedMemImg channel;
-  ASSERT_EQ(0, CreateMemImg(channel.get(), 20, 20, -1, 0, MEMIMG_COLOR_8_CHANNEL, 0, 0, 1, nullptr));
+  ASSERT_EQ(0, CreateMemImg(channel.get(), {20, 20, -1, 0, MEMIMG_COLOR_8_CHANNEL, 0, 0, 1, nullptr}));
   EXPECT_EQ(nullptr, channel->header->runStream);
-  WriteBaseImageToMemImg(&whole, nullptr, channel.get(), 0, 0, 20, 20, 0, 0, 0);
+  WriteBaseImageToMemImg(&whole, nullptr, channel.get(), {0, 0, 20, 20, 0, 0}, 0);
   EXPECT_EQ(0, channel->header->runDataValid);
   MemFree(small.pixels);
   MemFree(whole.pixels);
@@ -196,8 +196,8 @@ TEST(MemImgWrite, PaletteEntriesInTheImagesOwnForm) {
     b.pitch = 2;
     b.pixels = pixels;
     OwnedMemImg m;
-    ASSERT_EQ(0, CreateMemImg(m.get(), 2, 2, 2, 0, type, 1, 0, 0, nullptr));
-    WriteBaseImageToMemImg(&b, nullptr, m.get(), 0, 0, 2, 2, 0, 0, 0);
+    ASSERT_EQ(0, CreateMemImg(m.get(), {2, 2, 2, 0, type, 1, 0, 0, nullptr}));
+    WriteBaseImageToMemImg(&b, nullptr, m.get(), {0, 0, 2, 2, 0, 0}, 0);
     uint32_t entry = 0;
     memcpy(&entry, m->header->palette + (type == MEMIMG_COLOR_16 ? 6 : 12), type == MEMIMG_COLOR_16 ? 2 : 4);
     EXPECT_EQ(type == MEMIMG_COLOR_16 ? 0x0C1Fu : 0x000880FFu, entry);

@@ -84,8 +84,8 @@ TEST_P(PointBlitExample, Gives) {
   const Example& e = GetParam();
   int type = e.bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
   OwnedMemImg src, dest, mask;
-  ASSERT_EQ(0, CreateMemImg(src.get(), 1, 1, -1, e.bits == 32 ? 0x00ABCDEFu : 0xF81Fu, type, e.src == PAL,
-                            e.src == ALPHA, 0, nullptr));
+  ASSERT_EQ(0, CreateMemImg(src.get(), {1, 1, -1, e.bits == 32 ? 0x00ABCDEFu : 0xF81Fu, type, e.src == PAL,
+                                        e.src == ALPHA, 0, nullptr}));
   ASSERT_EQ(0, CreateMemImgOfColorType(dest.get(), 1, 1, type));
   ResetDrawState(1, 1);
   if (e.src == PAL) {
@@ -121,8 +121,8 @@ TEST_F(PointBlitFrame, RefusesMismatchedOrUnsuitableDestinations) {
   ASSERT_EQ(0, CreateMemImgOfColorType(src32.get(), 2, 2, MEMIMG_COLOR_32));
   ASSERT_EQ(0, CreateMemImgOfColorType(src16.get(), 2, 2, MEMIMG_COLOR_16));
   ASSERT_EQ(0, CreateMemImgOfColorType(dest16.get(), 8, 8, MEMIMG_COLOR_16));
-  ASSERT_EQ(0, CreateMemImg(destPal.get(), 8, 8, -1, 0, MEMIMG_COLOR_16, 1, 0, 0, nullptr));
-  ASSERT_EQ(0, CreateMemImg(destAlpha.get(), 8, 8, -1, 0, MEMIMG_COLOR_16, 0, 1, 0, nullptr));
+  ASSERT_EQ(0, CreateMemImg(destPal.get(), {8, 8, -1, 0, MEMIMG_COLOR_16, 1, 0, 0, nullptr}));
+  ASSERT_EQ(0, CreateMemImg(destAlpha.get(), {8, 8, -1, 0, MEMIMG_COLOR_16, 0, 1, 0, nullptr}));
   FillMemImgRectRaw(src32.get(), nullptr, 0xFFFFFF);
   FillMemImgRectRaw(src16.get(), nullptr, 0xFFFF);
   for (MEMIMG* d : {dest16.get(), destPal.get(), destAlpha.get()}) FillMemImgRectRaw(d, nullptr, 0);
@@ -165,7 +165,7 @@ TEST_F(PointBlitFrame, RunCodedPathFollowsTheStreamAndViewsAvoidIt) {
   // A source with run data: a stale stream (written before a change of
   // pixels) would draw old shapes; every writer clears it.
   OwnedMemImg src, dest;
-  ASSERT_EQ(0, CreateMemImg(src.get(), 70, 2, -1, 0, MEMIMG_COLOR_32, 0, 0, 1, nullptr));
+  ASSERT_EQ(0, CreateMemImg(src.get(), {70, 2, -1, 0, MEMIMG_COLOR_32, 0, 0, 1, nullptr}));
   ASSERT_EQ(0, CreateMemImgOfColorType(dest.get(), 80, 2, MEMIMG_COLOR_32));
   ResetDrawState(80, 2);
   FillMemImgRectRaw(dest.get(), nullptr, 0x55);
@@ -209,7 +209,7 @@ TEST_F(PointBlitFrame, MasksThatDoNotCoverTheSourceAreRefused) {
   for (const MEMIMG* m : {small.get(), wide.get()}) {
     BlitMemImg(dest.get(), src.get(), 0, 0, 0, m);
     BlitScaledMemImg(dest.get(), src.get(), &r, 0, m);
-    BlitRotatedMemImg(dest.get(), src.get(), 4, 4, 0.3f, 1.0f, 0, 0, m);
+    BlitRotatedMemImg(dest.get(), src.get(), {4, 4, 0.3f, 1.0f, 0, 0}, m);
   }
   for (int y = 0; y < 8; y++)
     for (int x = 0; x < 8; x++) ASSERT_EQ(0u, GetPixel(dest.get(), x, y));
@@ -218,7 +218,7 @@ TEST_F(PointBlitFrame, MasksThatDoNotCoverTheSourceAreRefused) {
 TEST_F(PointBlitFrame, EveryDrawClearsTheDestinationsRunData) {
   OwnedMemImg src, dest;
   ASSERT_EQ(0, CreateMemImgOfColorType(src.get(), 4, 4, MEMIMG_COLOR_32));
-  ASSERT_EQ(0, CreateMemImg(dest.get(), 8, 8, -1, 0, MEMIMG_COLOR_32, 0, 0, 1, nullptr));
+  ASSERT_EQ(0, CreateMemImg(dest.get(), {8, 8, -1, 0, MEMIMG_COLOR_32, 0, 0, 1, nullptr}));
   FillMemImgRectRaw(src.get(), nullptr, 0x123456);
   RECT r = {0, 0, 6, 6};
   for (int draw = 0; draw < 3; draw++) {
@@ -226,7 +226,7 @@ TEST_F(PointBlitFrame, EveryDrawClearsTheDestinationsRunData) {
     dest->header->runDataValid = 1;
     if (draw == 0) BlitMemImg(dest.get(), src.get(), 1, 1, 0, nullptr);
     if (draw == 1) BlitScaledMemImg(dest.get(), src.get(), &r, 0, nullptr);
-    if (draw == 2) BlitRotatedMemImg(dest.get(), src.get(), 4, 4, 0.5f, 1.0f, 0, 0, nullptr);
+    if (draw == 2) BlitRotatedMemImg(dest.get(), src.get(), {4, 4, 0.5f, 1.0f, 0, 0}, nullptr);
     EXPECT_EQ(0, dest->header->runDataValid) << draw;
   }
 }

@@ -52,10 +52,10 @@ TEST_F(PointBlitOracle, EveryBranchMatchesTheReference) {
         int type = bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
         OwnedMemImg src, dest, expect, mask;
         uint32_t key = kind == PALETTISED ? 7u : (bits == 32 ? 0x12345678u : 0xF81Fu);
-        ASSERT_EQ(0, CreateMemImg(src.get(), kSrcW, kSrcH, -1, key, type, kind == PALETTISED, kind == ALPHA, run,
-                                  nullptr));
-        ASSERT_EQ(0, CreateMemImg(dest.get(), kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr));
-        ASSERT_EQ(0, CreateMemImg(expect.get(), kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr));
+        ASSERT_EQ(
+            0, CreateMemImg(src.get(), {kSrcW, kSrcH, -1, key, type, kind == PALETTISED, kind == ALPHA, run, nullptr}));
+        ASSERT_EQ(0, CreateMemImg(dest.get(), {kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr}));
+        ASSERT_EQ(0, CreateMemImg(expect.get(), {kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr}));
         ASSERT_EQ(0, CreateMemImgOfColorType(mask.get(), kSrcW, kSrcH, MEMIMG_COLOR_8_CHANNEL));
         FillRandomSource(src.get(), kind, bits, rng);
         for (int y = 0; y < kSrcH; y++)
@@ -65,7 +65,7 @@ TEST_F(PointBlitOracle, EveryBranchMatchesTheReference) {
           src->header->runDataValid = 1;
         }
         OwnedMemImg start;
-        ASSERT_EQ(0, CreateMemImg(start.get(), kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr));
+        ASSERT_EQ(0, CreateMemImg(start.get(), {kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr}));
         for (int y = 0; y < kDestH; y++)
           for (int x = 0; x < kDestW; x++) PutPixel(start.get(), x, y, bits == 32 ? rng() : rng() & 0xFFFF);
 

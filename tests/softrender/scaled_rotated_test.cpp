@@ -35,10 +35,10 @@ class SoftBlitSweep : public ::testing::Test {
         int type = bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
         OwnedMemImg src, dest, expect, start, mask;
         uint32_t key = kind == PALETTISED ? 3u : (bits == 32 ? 0x00ABCDEFu : 0x1234u);
-        ASSERT_EQ(0, CreateMemImg(src.get(), kSrcW, kSrcH, -1, key, type, kind == PALETTISED, kind == ALPHA, 0,
-                                  nullptr));
+        ASSERT_EQ(
+            0, CreateMemImg(src.get(), {kSrcW, kSrcH, -1, key, type, kind == PALETTISED, kind == ALPHA, 0, nullptr}));
         for (MEMIMG* m : {dest.get(), expect.get(), start.get()})
-          ASSERT_EQ(0, CreateMemImg(m, kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr));
+          ASSERT_EQ(0, CreateMemImg(m, {kDestW, kDestH, -1, 0, type, 0, 0, 0, nullptr}));
         ASSERT_EQ(0, CreateMemImgOfColorType(mask.get(), kSrcW, kSrcH, MEMIMG_COLOR_8_CHANNEL));
         FillRandomSource(src.get(), kind, bits, rng);
         for (int y = 0; y < kSrcH; y++)
@@ -115,7 +115,7 @@ TEST_F(SoftBlitSweep, RotatedBlitMatchesTheReference) {
   Sweep(
       "rotated", 7,
       [](MEMIMG* d, const MEMIMG* s, int trans, const MEMIMG* m, int g) {
-        BlitRotatedMemImg(d, s, kTurns[g].cx, kTurns[g].cy, kTurns[g].angle, kTurns[g].scale, trans, 0, m);
+        BlitRotatedMemImg(d, s, {kTurns[g].cx, kTurns[g].cy, kTurns[g].angle, kTurns[g].scale, trans, 0}, m);
       },
       [](MEMIMG* d, const MEMIMG* s, int trans, const MEMIMG* m, int g) {
         oracle::RotatedBlit(d, s, kTurns[g].cx, kTurns[g].cy, kTurns[g].angle, kTurns[g].scale, trans, m);
@@ -173,7 +173,7 @@ TEST_F(SoftBlitGeometry, ScaledRefusalsAndEmptyRectangles) {
   BlitScaledMemImg(dest.get(), src.get(), &outside, 0, nullptr);
   BlitScaledMemImg(dest.get(), src.get(), &huge, 0, nullptr);
   OwnedMemImg alphaDest;
-  ASSERT_EQ(0, CreateMemImg(alphaDest.get(), 20, 20, -1, 0, MEMIMG_COLOR_32, 0, 1, 0, nullptr));
+  ASSERT_EQ(0, CreateMemImg(alphaDest.get(), {20, 20, -1, 0, MEMIMG_COLOR_32, 0, 1, 0, nullptr}));
   FillMemImgRectRaw(alphaDest.get(), nullptr, 0x11111111);
   RECT r = {0, 0, 16, 16};
   BlitScaledMemImg(alphaDest.get(), src.get(), &r, 0, nullptr);
@@ -184,7 +184,7 @@ TEST_F(SoftBlitGeometry, ScaledRefusalsAndEmptyRectangles) {
 
 TEST_F(SoftBlitGeometry, RotationIdentityAndQuarterTurns) {
   Make(10, 6);
-  BlitRotatedMemImg(dest.get(), src.get(), 40, 30, 0.0f, 1.0f, 0, 0, nullptr);
+  BlitRotatedMemImg(dest.get(), src.get(), {40, 30, 0.0f, 1.0f, 0, 0}, nullptr);
   for (int y = 0; y < 6; y++)
     for (int x = 0; x < 10; x++) {
       ASSERT_EQ(x, Column(35 + x, 27 + y));
@@ -196,7 +196,7 @@ TEST_F(SoftBlitGeometry, RotationIdentityAndQuarterTurns) {
 
   // Half a turn: a 10 x 6 image again, both axes reversed.
   FillMemImgRectRaw(dest.get(), nullptr, 0xEEEEEEEE);
-  BlitRotatedMemImg(dest.get(), src.get(), 40, 30, 3.1415927f, 1.0f, 0, 0, nullptr);
+  BlitRotatedMemImg(dest.get(), src.get(), {40, 30, 3.1415927f, 1.0f, 0, 0}, nullptr);
   int minX = 100, maxX = -1, minY = 80, maxY = -1, drawn = 0;
   auto bounds = [&] {
     minX = 100, maxX = -1, minY = 80, maxY = -1, drawn = 0;
@@ -222,7 +222,7 @@ TEST_F(SoftBlitGeometry, RotationIdentityAndQuarterTurns) {
 
   // A negative scale turns the image half a turn as well.
   FillMemImgRectRaw(dest.get(), nullptr, 0xEEEEEEEE);
-  BlitRotatedMemImg(dest.get(), src.get(), 40, 30, 0.0f, -1.0f, 0, 0, nullptr);
+  BlitRotatedMemImg(dest.get(), src.get(), {40, 30, 0.0f, -1.0f, 0, 0}, nullptr);
   bounds();
   EXPECT_EQ(60, drawn);
   ASSERT_EQ(10, maxX - minX + 1);
@@ -233,7 +233,7 @@ TEST_F(SoftBlitGeometry, RotationIdentityAndQuarterTurns) {
   // A quarter turn (clockwise on screen): the image stands 6 wide, 10 tall;
   // source columns run down the screen, source rows run right to left.
   FillMemImgRectRaw(dest.get(), nullptr, 0xEEEEEEEE);
-  BlitRotatedMemImg(dest.get(), src.get(), 40, 30, 1.5707964f, 1.0f, 0, 0, nullptr);
+  BlitRotatedMemImg(dest.get(), src.get(), {40, 30, 1.5707964f, 1.0f, 0, 0}, nullptr);
   bounds();
   EXPECT_EQ(60, drawn);
   EXPECT_EQ(6, maxX - minX + 1);
@@ -258,8 +258,8 @@ TEST_F(SoftBlitGeometry, MirroredRotationIsThePlainDrawReflected) {
     OwnedMemImg plain;
     ASSERT_EQ(0, CreateMemImgOfColorType(plain.get(), 100, 80, MEMIMG_COLOR_32));
     FillMemImgRectRaw(plain.get(), nullptr, 0xEEEEEEEE);
-    BlitRotatedMemImg(plain.get(), src.get(), 40, 30, 0.0f, c.scale, 0, 0, nullptr);
-    BlitRotatedMemImg(dest.get(), src.get(), 40, 30, 0.0f, c.scale, 0, 1, nullptr);
+    BlitRotatedMemImg(plain.get(), src.get(), {40, 30, 0.0f, c.scale, 0, 0}, nullptr);
+    BlitRotatedMemImg(dest.get(), src.get(), {40, 30, 0.0f, c.scale, 0, 1}, nullptr);
     int minX = 100, maxX = -1, minY = 80, maxY = -1, drawn = 0;
     for (int y = 0; y < 80; y++)
       for (int x = 0; x < 100; x++)
@@ -284,15 +284,15 @@ TEST_F(SoftBlitGeometry, MirroredRotationIsThePlainDrawReflected) {
 
 TEST_F(SoftBlitGeometry, RotatedRefusals) {
   Make(10, 6);
-  BlitRotatedMemImg(dest.get(), src.get(), 40, 30, 0.3f, 0.0f, 0, 0, nullptr);
-  BlitRotatedMemImg(dest.get(), src.get(), 40, 30, NAN, 1.0f, 0, 0, nullptr);
-  BlitRotatedMemImg(dest.get(), src.get(), 40, 30, 0.3f, INFINITY, 0, 0, nullptr);
-  BlitRotatedMemImg(dest.get(), src.get(), 100000, 30, 0.3f, 1.0f, 0, 0, nullptr);
-  BlitRotatedMemImg(dest.get(), src.get(), 40, 30, 0.3f, 5000.0f, 0, 0, nullptr);
-  BlitRotatedMemImg(dest.get(), src.get(), -500, 30, 0.3f, 1.0f, 0, 0, nullptr);  // box wholly outside
+  BlitRotatedMemImg(dest.get(), src.get(), {40, 30, 0.3f, 0.0f, 0, 0}, nullptr);
+  BlitRotatedMemImg(dest.get(), src.get(), {40, 30, NAN, 1.0f, 0, 0}, nullptr);
+  BlitRotatedMemImg(dest.get(), src.get(), {40, 30, 0.3f, INFINITY, 0, 0}, nullptr);
+  BlitRotatedMemImg(dest.get(), src.get(), {100000, 30, 0.3f, 1.0f, 0, 0}, nullptr);
+  BlitRotatedMemImg(dest.get(), src.get(), {40, 30, 0.3f, 5000.0f, 0, 0}, nullptr);
+  BlitRotatedMemImg(dest.get(), src.get(), {-500, 30, 0.3f, 1.0f, 0, 0}, nullptr);  // box wholly outside
   OwnedMemImg smallMask;
   ASSERT_EQ(0, CreateMemImgOfColorType(smallMask.get(), 4, 4, MEMIMG_COLOR_8_CHANNEL));
-  BlitRotatedMemImg(dest.get(), src.get(), 40, 30, 0.3f, 1.0f, 0, 0, smallMask.get());
+  BlitRotatedMemImg(dest.get(), src.get(), {40, 30, 0.3f, 1.0f, 0, 0}, smallMask.get());
   for (int y = 0; y < 80; y++)
     for (int x = 0; x < 100; x++) ASSERT_EQ(0xEEEEEEEEu, GetPixel(dest.get(), x, y));
 }
@@ -316,7 +316,7 @@ TEST_F(SoftBlitGeometry, LargeScalesDrawWhileTheFixedPointFits) {
     ASSERT_EQ(0, CreateMemImgOfColorType(expect.get(), 100, 80, MEMIMG_COLOR_32));
     FillMemImgRectRaw(dest.get(), nullptr, 0xEEEEEEEE);
     FillMemImgRectRaw(expect.get(), nullptr, 0xEEEEEEEE);
-    BlitRotatedMemImg(dest.get(), big.get(), c.cx, c.cy, c.angle, c.scale, 0, 0, nullptr);
+    BlitRotatedMemImg(dest.get(), big.get(), {c.cx, c.cy, c.angle, c.scale, 0, 0}, nullptr);
     oracle::RotatedBlit(expect.get(), big.get(), c.cx, c.cy, c.angle, c.scale, 0, nullptr);
     EXPECT_TRUE(SamePixels(dest.get(), expect.get())) << c.w << "x" << c.h << " at " << c.scale;
     int drawn = 0;
@@ -329,8 +329,8 @@ TEST_F(SoftBlitGeometry, LargeScalesDrawWhileTheFixedPointFits) {
   ASSERT_EQ(0, CreateMemImgOfColorType(big.get(), 512, 512, MEMIMG_COLOR_32));
   FillMemImgRectRaw(big.get(), nullptr, 0x00123456);
   FillMemImgRectRaw(dest.get(), nullptr, 0xEEEEEEEE);
-  BlitRotatedMemImg(dest.get(), big.get(), 40, 30, 0.0f, 16.0f, 0, 0, nullptr);
-  BlitRotatedMemImg(dest.get(), big.get(), 7900, 30, 0.0f, 1.0f, 0, 0, nullptr);
+  BlitRotatedMemImg(dest.get(), big.get(), {40, 30, 0.0f, 16.0f, 0, 0}, nullptr);
+  BlitRotatedMemImg(dest.get(), big.get(), {7900, 30, 0.0f, 1.0f, 0, 0}, nullptr);
   for (int y = 0; y < 80; y++)
     for (int x = 0; x < 100; x++) ASSERT_EQ(0xEEEEEEEEu, GetPixel(dest.get(), x, y));
 }
@@ -357,7 +357,7 @@ TEST_F(SoftBlitGeometry, SharedFamilyRules) {
   for (const Case& c : cases) {
     int type = c.bits == 32 ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
     OwnedMemImg s, d;
-    ASSERT_EQ(0, CreateMemImg(s.get(), 1, 1, -1, 0xFFFFFFFFu, type, c.pal, c.alpha, 0, nullptr));
+    ASSERT_EQ(0, CreateMemImg(s.get(), {1, 1, -1, 0xFFFFFFFFu, type, c.pal, c.alpha, 0, nullptr}));
     ASSERT_EQ(0, CreateMemImgOfColorType(d.get(), 2, 2, type));
     ResetDrawState(2, 2);
     if (c.pal) {
@@ -375,7 +375,7 @@ TEST_F(SoftBlitGeometry, SharedFamilyRules) {
     BlitScaledMemImg(d.get(), s.get(), &r, c.trans, nullptr);
     EXPECT_EQ(c.expect, GetPixel(d.get(), 1, 1)) << "scaled: " << c.name;
     FillMemImgRectRaw(d.get(), nullptr, c.d);
-    BlitRotatedMemImg(d.get(), s.get(), 0, 0, 0.0f, 1.0f, c.trans, 0, nullptr);
+    BlitRotatedMemImg(d.get(), s.get(), {0, 0, 0.0f, 1.0f, c.trans, 0}, nullptr);
     EXPECT_EQ(c.expect, GetPixel(d.get(), 0, 0)) << "rotated: " << c.name;
   }
 }

@@ -15,7 +15,7 @@
 struct TestImage {
   MEMIMG m{};
   TestImage(int w, int h, int colorType, int palettised = 0, int alphaFlag = 0, uint32_t key = 0) {
-    EXPECT_EQ(CreateMemImg(&m, w, h, -1, key, colorType, palettised, alphaFlag, 0, nullptr), 0);
+    EXPECT_EQ(CreateMemImg(&m, {w, h, -1, key, colorType, palettised, alphaFlag, 0, nullptr}), 0);
     std::memset(m.pixels, 0, static_cast<size_t>(m.header->pitch) * h);
   }
   ~TestImage() { ReleaseMemImg(&m); }

@@ -402,7 +402,7 @@ int ApplyMaskToScreen(RECT rect) {
   setup.stages[2].texture = nullptr;
   // Blending of alpha mode 1 (the device states), then the two textures.
   ApplyDrawStateForTexture(MaskScreen.colourTexture, 0);
-  PrepareGraphicDrawStateNow(&setup, 0, 0);
+  PrepareGraphicDrawStateNow(&setup, 0);
   const int shaders = Graphics.shadersUsable && Graphics.maskBlendShader != nullptr && !DrawPrep.forceFixedFunction &&
                       !DeviceCaps.noShaders;
   if (shaders) {

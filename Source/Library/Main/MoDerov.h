@@ -360,7 +360,7 @@ int ReleaseModelBaseDeviceBuffers(int base);
 int ReleaseModelInstanceVertexBuffers(int model);
 int ReleaseModelDeviceResources();
 // The device rebuild's step: every base rebuilt (RebuildAllModelBases(0)); 0.
-int RebuildModelDeviceResources();
+void RebuildModelDeviceResources();
 // Layout slot of a sub-mesh, -1 when it gets no buffers.
 int GetModelSubMeshSlot(const ModelSubMesh* subMesh);
 // Device layout of a slot: FVF code (0 for the declaration layouts) and stride.
@@ -376,16 +376,25 @@ void FreeModelVertexGroups(ModelBaseRecord* base, int onMainThread);
 
 int RebuildModelTextures();
 int RefillModelGreyRampTexture(int graph);
-int LoadModelTextureImages(BaseImageRecord* colour, BaseImageRecord* alpha, const void* colourBytes,
-                           int colourSize, const void* alphaBytes, int alphaSize, int normalMap,
-                           float heightFactor, int turn);
+// The image files of a model texture (either may be absent) and how they
+// are read: a normal map made from the colour's heights, and a turn.
+struct ModelTextureSource {
+  const void* colourBytes;
+  int colourSize;
+  const void* alphaBytes;
+  int alphaSize;
+  int normalMap;
+  float heightFactor;
+  int turn;
+};
+int LoadModelTextureImages(BaseImageRecord* colour, BaseImageRecord* alpha, const ModelTextureSource& source);
 
 // ---------------------------------------------------------------------------
 // Physics release (MoDerovPhysics.cpp).
 
 int TerminateModelInstancePhysics(ModelRecord* model);
 int ReleaseModelRigidBodyPhysics(ModelRigidBodyEntry* entry);
-int ReleaseModelJointPhysics(ModelJointEntry* entry);
+void ReleaseModelJointPhysics(ModelJointEntry* entry);
 // -1 when the block holds no world (its other objects are deleted all the same).
 int DeletePhysicsWorld(PhysicsWorldBlock* block);
 

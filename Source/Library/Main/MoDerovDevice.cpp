@@ -265,10 +265,7 @@ void FreeModelVertexGroups(ModelBaseRecord* base, int onMainThread) {
   }
 }
 
-int RebuildModelDeviceResources() {
-  RebuildAllModelBases(0);
-  return 0;
-}
+void RebuildModelDeviceResources() { RebuildAllModelBases(0); }
 
 int RebuildAllModelBases(int onMainThread) {
   HandleManager& manager = HandleManagers[HANDLETYPE_MODELBASE];

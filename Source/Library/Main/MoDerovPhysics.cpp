@@ -45,10 +45,7 @@ int ReleaseModelRigidBodyPhysics(ModelRigidBodyEntry* entry) {
   return 0;
 }
 
-int ReleaseModelJointPhysics(ModelJointEntry* entry) {
-  entry->constraint = nullptr;
-  return 0;
-}
+void ReleaseModelJointPhysics(ModelJointEntry* entry) { entry->constraint = nullptr; }
 
 int DeletePhysicsWorld(PhysicsWorldBlock* block) {
   if (block->world == nullptr) {

@@ -80,15 +80,19 @@ int RefillGraphFromFileBytes(const ModelTextureSettings* settings, int graph, co
   return result;
 }
 
-void RefillTexture(const ModelTextureSettings* settings, int graph, const void* colourBytes, int colourSize,
-                   const void* alphaBytes, int alphaSize, int normalMap, float heightFactor) {
+void RefillTexture(const ModelTextureSettings* settings, int graph, const ModelTextureSource& source) {
   BaseImageRecord colour, alpha;
-  if (LoadModelTextureImages(&colour, &alpha, colourBytes, colourSize, alphaBytes, alphaSize, normalMap,
-                             heightFactor, 0) < 0)
-    return;
-  RefillGraph(settings, graph, &colour, alphaBytes != nullptr ? &alpha : nullptr);
+  if (LoadModelTextureImages(&colour, &alpha, source) < 0) return;
+  RefillGraph(settings, graph, &colour, source.alphaBytes != nullptr ? &alpha : nullptr);
   ReleaseBaseImage(&colour);
-  if (alphaBytes != nullptr) ReleaseBaseImage(&alpha);
+  if (source.alphaBytes != nullptr) ReleaseBaseImage(&alpha);
+}
+
+// The source of a texture entry or override, unturned.
+template <class Entry>
+ModelTextureSource SourceOf(const Entry& entry) {
+  return {
+      entry.colourBytes, entry.colourSize, entry.alphaBytes, entry.alphaSize, entry.normalMap, entry.heightFactor, 0};
 }
 
 int NextPowerOfTwo(int size) {
@@ -160,8 +164,10 @@ void ReleaseBoth(BaseImageRecord* colour, BaseImageRecord* alpha) {
 const ModelTextureFile ModelDefaultTextureFiles[3] = {
     {WHITE_TGA, sizeof WHITE_TGA}, {BLACK_TGA, sizeof BLACK_TGA}, {RAMP4_TGA, sizeof RAMP4_TGA}};
 
-int LoadModelTextureImages(BaseImageRecord* colour, BaseImageRecord* alpha, const void* colourBytes, int colourSize,
-                           const void* alphaBytes, int alphaSize, int normalMap, float heightFactor, int turn) {
+int LoadModelTextureImages(BaseImageRecord* colour, BaseImageRecord* alpha, const ModelTextureSource& source) {
+  const void* colourBytes = source.colourBytes;
+  const void* alphaBytes = source.alphaBytes;
+  const int colourSize = source.colourSize, alphaSize = source.alphaSize, turn = source.turn;
   memset(colour, 0, sizeof *colour);
   memset(alpha, 0, sizeof *alpha);
   if (colourBytes == nullptr && alphaBytes == nullptr) {
@@ -185,7 +191,7 @@ int LoadModelTextureImages(BaseImageRecord* colour, BaseImageRecord* alpha, cons
     }
     memset(colour->pixels, 0xFF, static_cast<size_t>(colour->pitch) * colour->height);
   }
-  if (normalMap && MakeNormalMap(colour, heightFactor) < 0) {
+  if (source.normalMap && MakeNormalMap(colour, source.heightFactor) < 0) {
     ReleaseBoth(colour, alpha);
     return -1;
   }
@@ -243,8 +249,7 @@ int RebuildModelTextures() {
     if (base == nullptr || base->textures == nullptr) continue;
     for (int i = 0; i < base->textureCount; i++) {
       const ModelTextureEntry& entry = base->textures[i];
-      RefillTexture(&settings, entry.graph, entry.colourBytes, entry.colourSize, entry.alphaBytes, entry.alphaSize,
-                    entry.normalMap, entry.heightFactor);
+      RefillTexture(&settings, entry.graph, SourceOf(entry));
     }
   }
   HandleManager& models = HandleManagers[HANDLETYPE_MODEL];
@@ -254,8 +259,7 @@ int RebuildModelTextures() {
     for (int i = 0; i < model->base->textureCount; i++) {
       const ModelTextureOverride& entry = model->overrides[i];
       if (!entry.inUse) continue;
-      RefillTexture(&settings, entry.graph, entry.colourBytes, entry.colourSize, entry.alphaBytes, entry.alphaSize,
-                    entry.normalMap, entry.heightFactor);
+      RefillTexture(&settings, entry.graph, SourceOf(entry));
     }
   }
   return 0;

@@ -66,8 +66,12 @@ const ColorFormatRecord* GetMemImgColorFormat(int colorType, int alphaFlag, int 
   return format;
 }
 
-int CreateMemImg(MEMIMG* image, int width, int height, int pitch, uint32_t transparentColor, int colorType,
-                 int palettised, int alphaFlag, int workBlocks, void* callerPixels) {
+int CreateMemImg(MEMIMG* image, const MemImgDesc& desc) {
+  const int width = desc.width, height = desc.height, pitch = desc.pitch, colorType = desc.colorType;
+  const uint32_t transparentColor = desc.transparentColor;
+  int palettised = desc.palettised, alphaFlag = desc.alphaFlag;
+  const int workBlocks = desc.workBlocks;
+  void* callerPixels = desc.callerPixels;
   if (image->magic == MEMIMG_MAGIC) return -1;
   if (colorType < 0 || colorType > 3 || width <= 0 || height <= 0) return -1;
   MemImgHeader* header = image->header;
@@ -140,7 +144,7 @@ int CreateMemImg(MEMIMG* image, int width, int height, int pitch, uint32_t trans
 int CreateMemImgOfColorType(MEMIMG* image, int width, int height, int colorType) {
   memset(image, 0, sizeof(*image));
   if (colorType == -1) colorType = MemImgDrawState.defaultColorType;
-  return CreateMemImg(image, width, height, -1, 0, colorType, 0, 0, 0, nullptr);
+  return CreateMemImg(image, {width, height, -1, 0, colorType, 0, 0, 0, nullptr});
 }
 
 void CreateSubMemImg(MEMIMG* view, const MEMIMG* parent, int x, int y, int width, int height) {
@@ -207,15 +211,9 @@ void FillMemImgRectRaw(MEMIMG* image, const RECT* rect, uint32_t value) {
   InvalidateMemImgDerivedData(image);
 }
 
-int SetMemImgDefaultColorType(int colorType) {
-  MemImgDrawState.defaultColorType = colorType;
-  return 0;
-}
+void SetMemImgDefaultColorType(int colorType) { MemImgDrawState.defaultColorType = colorType; }
 
-int SetMemImgDrawArea(const RECT* area) {
-  MemImgDrawState.drawArea = *area;
-  return 0;
-}
+void SetMemImgDrawArea(const RECT* area) { MemImgDrawState.drawArea = *area; }
 
 int SetMemImgBlendMode(int blendMode, int blendParam) {
   MemImgDrawState.blendMode = blendMode;
@@ -223,10 +221,7 @@ int SetMemImgBlendMode(int blendMode, int blendParam) {
   return 0;
 }
 
-int SetMemImgDrawBright(uint32_t bright) {
-  MemImgDrawState.drawBright = bright;
-  return 0;
-}
+void SetMemImgDrawBright(uint32_t bright) { MemImgDrawState.drawBright = bright; }
 
 void SetMaskAlphaRamp(int borderPosition, int borderRange) {
   int start = 256 - ((65536 / (borderRange + 1) + 256) * borderPosition) / 256;
@@ -300,8 +295,10 @@ void BuildMemImgRunData(MEMIMG* image) {
   }
 }
 
-void WriteBaseImageToMemImg(const BaseImageRecord* image, const BaseImageRecord* alphaImage, MEMIMG* dest, int srcX,
-                            int srcY, int width, int height, int destX, int destY, int conversionOption) {
+void WriteBaseImageToMemImg(const BaseImageRecord* image, const BaseImageRecord* alphaImage, MEMIMG* dest,
+                            const ImageRectCopy& copy, int conversionOption) {
+  const int srcX = copy.srcX, srcY = copy.srcY, width = copy.width, height = copy.height;
+  const int destX = copy.destX, destY = copy.destY;
   if (!IsValidMemImg(dest) || image == nullptr) return;
   MemImgHeader* header = dest->header;
   RECT srcRect = {srcX, srcY, srcX + width, srcY + height};

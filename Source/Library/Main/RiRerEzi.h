@@ -75,8 +75,20 @@ extern MemImgDrawStateRecord MemImgDrawState;
 // 0 done; -1 on a record that is already valid or when memory runs out (the
 // blocks taken stay attached to the header; a retry on the same record
 // reuses them, ReleaseMemImg-less cleanup goes through FreeMemImgHeaderOf).
-int CreateMemImg(MEMIMG* image, int width, int height, int pitch, uint32_t transparentColor,
-                 int colorType, int palettised, int alphaFlag, int workBlocks, void* callerPixels);
+// A software image to make: size, pitch (-1: automatic), the transparent
+// colour as a raw pixel, colour type, palette and alpha, work blocks and the
+// caller's pixels (null: allocated).
+struct MemImgDesc {
+  int width, height;
+  int pitch;
+  uint32_t transparentColor;
+  int colorType;
+  int palettised;
+  int alphaFlag;
+  int workBlocks;
+  void* callerPixels;
+};
+int CreateMemImg(MEMIMG* image, const MemImgDesc& desc);
 // Automatic pitch, allocated pixels, no palette, no alpha, no work blocks;
 // colour type -1 takes the default colour type.
 int CreateMemImgOfColorType(MEMIMG* image, int width, int height, int colorType);
@@ -93,10 +105,10 @@ inline int MemImgBytesPerPixel(const MEMIMG* image) { return image->header->colo
 // blending, draw area or brightness.
 void FillMemImgRectRaw(MEMIMG* image, const RECT* rect, uint32_t value);
 
-int SetMemImgDefaultColorType(int colorType);
-int SetMemImgDrawArea(const RECT* area);
+void SetMemImgDefaultColorType(int colorType);
+void SetMemImgDrawArea(const RECT* area);
 int SetMemImgBlendMode(int blendMode, int blendParam);
-int SetMemImgDrawBright(uint32_t bright);
+void SetMemImgDrawBright(uint32_t bright);
 void SetMaskAlphaRamp(int borderPosition, int borderRange);
 
 // Every writer of a software image calls this: the run data and the
@@ -106,12 +118,17 @@ inline void InvalidateMemImgDerivedData(MEMIMG* image) {
   image->header->premultipliedValid = 0;
 }
 
-// Writes a rectangle of a base image (with an optional alpha image) into the
-// record at (destX, destY); a whole-image write rebuilds the run data and the
+// A rectangle (srcX, srcY, width, height) of a source written at (destX,
+// destY).
+struct ImageRectCopy {
+  int srcX, srcY, width, height;
+  int destX, destY;
+};
+// Writes the rectangle of a base image (with an optional alpha image) into
+// the record; a whole-image write rebuilds the run data and the
 // premultiplied copy.
 void WriteBaseImageToMemImg(const BaseImageRecord* image, const BaseImageRecord* alphaImage, MEMIMG* dest,
-                            int srcX, int srcY, int width, int height, int destX, int destY,
-                            int conversionOption);
+                            const ImageRectCopy& copy, int conversionOption);
 // Plain colour-converting copy; the result of ConvertColorBlt.
 int TransferMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* srcRect, int destX, int destY);
 // Rebuilds the run stream from the record's pixels (whole-image records).

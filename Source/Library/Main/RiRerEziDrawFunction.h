@@ -404,7 +404,11 @@ void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int tra
 // DrawQuadMemImg. Refused for the point blit's destinations, a scale of 0 or
 // not finite, an angle not finite, sides of 16384 or more, a mask smaller
 // than the source, or geometry beyond 4096 pixels from the origin.
-void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY, float angle, float scale,
-                       int transFlag, int turnFlag, const MEMIMG* mask);
+struct RotatedBlit {
+  int centerX, centerY;
+  float angle, scale;
+  int transFlag, turnFlag;
+};
+void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, const RotatedBlit& blit, const MEMIMG* mask);
 
 #endif  // RIREREZI_DRAWFUNCTION_H

@@ -222,14 +222,18 @@ int Avx2Usable = HasAvx2Rows();
 
 namespace blendrow {
 
-RIREREZI_AVX2 void AlphaMixRows32Avx2(uint8_t* d, int dPitch, const uint8_t* s, int sPitch, int width, int height,
-                                      int trans, int param) {
+RIREREZI_AVX2 void AlphaMixRows32Avx2(const RowBlock& rows, int trans, int param) {
+  uint8_t* d = rows.d;
+  const uint8_t* s = rows.s;
+  const int dPitch = rows.dPitch, sPitch = rows.sPitch, width = rows.width, height = rows.height;
   if (trans) Rows32<true>(d, dPitch, s, sPitch, width, height, param);
   else Rows32<false>(d, dPitch, s, sPitch, width, height, param);
 }
 
-RIREREZI_AVX2 void AlphaRows16Avx2(uint8_t* d, int dPitch, const uint8_t* s, int sPitch, int width, int height,
-                                   int mode, int trans, int param) {
+RIREREZI_AVX2 void AlphaRows16Avx2(const RowBlock& rows, int mode, int trans, int param) {
+  uint8_t* d = rows.d;
+  const uint8_t* s = rows.s;
+  const int dPitch = rows.dPitch, sPitch = rows.sPitch, width = rows.width, height = rows.height;
   if (mode == 0) {
     if (trans) Rows16<0, true>(d, dPitch, s, sPitch, width, height, param);
     else Rows16<0, false>(d, dPitch, s, sPitch, width, height, param);

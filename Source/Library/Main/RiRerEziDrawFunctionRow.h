@@ -38,13 +38,20 @@ inline void CopyPaletteWords(const MemImgHeader* h, uint32_t* out) {
 
 namespace blendrow {
 
-// Alpha sources, untinted and unmasked, height rows of width pixels
-// (RiRerEziDrawFunctionAvx2.cpp): mode 1 over 32-bit pixels; modes 0 and 1
-// over 16-bit pixels (four-byte texels).
-RIREREZI_AVX2 void AlphaMixRows32Avx2(uint8_t* d, int dPitch, const uint8_t* s, int sPitch, int width, int height,
-                                      int trans, int param);
-RIREREZI_AVX2 void AlphaRows16Avx2(uint8_t* d, int dPitch, const uint8_t* s, int sPitch, int width, int height,
-                                   int mode, int trans, int param);
+// Height rows of width pixels: the destination and source starts and
+// pitches.
+struct RowBlock {
+  uint8_t* d;
+  int dPitch;
+  const uint8_t* s;
+  int sPitch;
+  int width, height;
+};
+
+// Alpha sources, untinted and unmasked (RiRerEziDrawFunctionAvx2.cpp): mode
+// 1 over 32-bit pixels; modes 0 and 1 over 16-bit pixels (four-byte texels).
+RIREREZI_AVX2 void AlphaMixRows32Avx2(const RowBlock& rows, int trans, int param);
+RIREREZI_AVX2 void AlphaRows16Avx2(const RowBlock& rows, int mode, int trans, int param);
 
 inline __m128i Select(__m128i keep, __m128i ifKeep, __m128i otherwise) {
   return _mm_or_si128(_mm_and_si128(keep, ifKeep), _mm_andnot_si128(keep, otherwise));
@@ -180,8 +187,9 @@ struct SpanRow {
                         const BlendRowContext& j) {
     if constexpr (HAS_AVX2) {
       if (Avx2Usable) {
-        if (Bits == 32) AlphaMixRows32Avx2(d, dPitch, s, sPitch, width, height, HAS_TRANS, j.call->param);
-        else AlphaRows16Avx2(d, dPitch, s, sPitch, width, height, Mode, HAS_TRANS, j.call->param);
+        const RowBlock rows = {d, dPitch, s, sPitch, width, height};
+        if (Bits == 32) AlphaMixRows32Avx2(rows, HAS_TRANS, j.call->param);
+        else AlphaRows16Avx2(rows, Mode, HAS_TRANS, j.call->param);
         return true;
       }
     }

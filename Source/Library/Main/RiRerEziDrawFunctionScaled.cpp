@@ -233,8 +233,9 @@ void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int tra
   SelectBlend<BK_TINT | BK_MASK | BK_ALPHA | BK_TRANS | BK_PAL, 0>(sel, walker);
 }
 
-void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY, float angle, float scale,
-                       int transFlag, int turnFlag, const MEMIMG* mask) {
+void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, const RotatedBlit& blit, const MEMIMG* mask) {
+  const int centerX = blit.centerX, centerY = blit.centerY, transFlag = blit.transFlag, turnFlag = blit.turnFlag;
+  const float angle = blit.angle, scale = blit.scale;
   if (Refused(dest, src) || !MemImgMaskCovers(mask, src)) return;
   // Limits: finite angle and non-zero finite scale; sizes whose 18-bit
   // fixed-point coordinates fit; corners inside 32-bit fixed point. A

@@ -68,9 +68,9 @@ extern GraphicsStateBlock GraphState;
 
 // Graphics state reset (camera, projection, material; the lights are kept,
 // the standard light made when missing).
-int InitializeLights();
+void InitializeLights();
 int ApplyProjection();
-int UpdateViewFrustum();
+void UpdateViewFrustum();
 
 // Lights.
 int CreateLight();
@@ -80,6 +80,6 @@ LightRecord* GetLightRecord(int handle);
 // light given to device index i (0 when none).
 int GetDeviceLightType(int index);
 // Deletes every light, the standard one too (graphics end).
-int DeleteAllLights();
+void DeleteAllLights();
 
 #endif  // RUROVOREZIZUZU_H

@@ -69,7 +69,7 @@ void DeriveCameraAngles(const Matrix4& v, const Vector3& d) {
 
 }  // namespace
 
-int InitializeLights() {
+void InitializeLights() {
   GraphicsStateBlock& g = GraphState;
   const int lightingOff = g.lightingOff;
   LightTable* lights = new LightTable(g.lights);
@@ -95,7 +95,6 @@ int InitializeLights() {
   g.sizeScale = 1.0f;
   RenderState.statesChanged = 1;
   ResetGraphicsDrawState();
-  return 0;
 }
 
 int SetCameraPositionAndTarget(float px, float py, float pz, float tx, float ty, float tz, float ux, float uy,
@@ -187,8 +186,8 @@ int SetProjectionAspectScale(float scale) {
   return 0;
 }
 
-int UpdateViewFrustum() {
-  if (Transforms.combinedCurrent == 1) return 0;
+void UpdateViewFrustum() {
+  if (Transforms.combinedCurrent == 1) return;
   GraphicsStateBlock& g = GraphState;
   Matrix4 combined;
   MatrixMultiply(&combined, &Transforms.world, &Transforms.view);
@@ -211,7 +210,6 @@ int UpdateViewFrustum() {
     const Vector3 n = NormalizeVectorGuarded(normal.x, normal.y, normal.z);
     CreatePlaneFromPointNormal(&g.planes[f], &g.corners[faces[f][0]], &n);
   }
-  return 0;
 }
 
 Vector3* TransformByInverseCombined(Vector3* out, float x, float y, float z) {

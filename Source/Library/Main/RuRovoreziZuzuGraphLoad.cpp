@@ -28,6 +28,8 @@ const char LOG_DIVIDE_FAILED[] = "グラフィックの分割に失敗しまし�
 const char LOG_IMAGE_LOAD_FAILED[] = "画像ファイル %s のロードに失敗しました";
 const char LOG_IMAGE_MISSING[] = "画像ファイル %s がありません";
 
+enum { BLANK_JOB_INTS = 4 };  // a blank graphic job's handle, width, height, alpha
+
 void FullPath(const char* file, char (&path)[MAX_PATH]) {
   if (BuildAbsolutePath(file, path, sizeof path, nullptr) < 0) {
     strncpy(path, file, sizeof path - 1);
@@ -110,11 +112,11 @@ int CreateGraphFromImage(const GraphCreateSettings* settings, int handle, BaseIm
   const int hasAlpha = image->format.alphaWidth != 0 || alpha != nullptr;
   const int palette8 = image->format.bytesPerPixel == 1 && !hasAlpha;
   const int mips = image->mipLevelCount > 1 ? image->mipLevelCount : -1;
-  if (CreateGraphicFromImageData(&local, handle, image->width, image->height, transparent, hasAlpha, palette8,
-                                 image->format.kind, mips, inJob) < 0)
+  if (CreateGraphicFromImageData(
+          &local, handle, {image->width, image->height, hasAlpha, palette8, image->format.kind, mips}, inJob) < 0)
     return -1;
   RECT whole = {0, 0, image->width, image->height};
-  return TransferImageToGraphTexture(image, alpha, handle, &whole, 0, 0, local.noTransparentColor == 0, 0, inJob);
+  return TransferImageToGraphTexture({image, alpha, handle, &whole, 0, 0, local.noTransparentColor == 0, 0}, inJob);
 }
 
 }  // namespace
@@ -337,8 +339,11 @@ int QueueLoadRequest(const GraphLoadRequest* r, ASyncJobFunction function, int k
 // Refills live tiles from the image: each tile takes its grid cell (its
 // source point), the whole image going once into a descriptor that all of
 // them share (each where its cell lies), else each tile its own rectangle.
-int RefillDividedGraph(const GraphCreateSettings* settings, BaseImageRecord* image, BaseImageRecord* alpha, int count,
-                       int across, int down, int width, int height, const int* handles, int mirror, int inJob) {
+int RefillDividedGraph(const GraphLoadRequest& r, BaseImageRecord* image, BaseImageRecord* alpha, int inJob) {
+  const GraphCreateSettings* settings = &r.settings;
+  const int count = r.count, across = r.across, down = r.down, width = r.width, height = r.height;
+  const int* handles = r.handles;
+  const int mirror = r.mirror;
   RecomputeSpareBitsMask(&image->format);
   if (alpha != nullptr) RecomputeSpareBitsMask(&alpha->format);
   if (image->width < across * width || image->height < down * height) return -1;
@@ -363,37 +368,35 @@ int RefillDividedGraph(const GraphCreateSettings* settings, BaseImageRecord* ima
   const int apply = settings->noTransparentColor == 0;
   if (shared) {
     const RECT whole = {0, 0, image->width, image->height};
-    return TransferImageToGraphTexture(image, alpha, handles[0], &whole, 0, 0, apply, 1, inJob);
+    return TransferImageToGraphTexture({image, alpha, handles[0], &whole, 0, 0, apply, 1}, inJob);
   }
   for (int i = 0; i < count; i++) {
     GraphicHandleRecord* record = GetGraphicRecord(handles[i], 1);
     const RECT cell = {record->sourceX, record->sourceY, record->sourceX + record->width,
                        record->sourceY + record->height};
-    if (TransferImageToGraphTexture(image, alpha, handles[i], &cell, 0, 0, apply, 0, inJob) != 0) return -1;
+    if (TransferImageToGraphTexture({image, alpha, handles[i], &cell, 0, 0, apply, 0}, inJob) != 0) return -1;
   }
   return 0;
 }
 
-}  // namespace
-
-int CreateDivGraphFromGraphImage(const GraphCreateSettings* settings, int reuse, int wholeHandle,
-                                 BaseImageRecord* image, BaseImageRecord* alphaImage, int count, int across, int down,
-                                 int width, int height, int* handles, int transparent, int mirror, int inJob) {
+// The whole graphic from the image in the request's wholeHandle and the
+// tiles cut from it (mirror: columns from the right); with reuse the live
+// tiles refilled from the image instead (it must cover the grid). 0 / -1.
+int CreateDivGraphFromGraphImage(const GraphLoadRequest& r, BaseImageRecord* image, BaseImageRecord* alphaImage,
+                                 int inJob) {
   BaseImageRecord* alpha = alphaImage != nullptr && alphaImage->pixels != nullptr ? alphaImage : nullptr;
-  if (reuse) return RefillDividedGraph(settings, image, alpha, count, across, down, width, height, handles, mirror, inJob);
-  if (CreateGraphFromBaseImages(settings, wholeHandle, image, alpha, transparent, inJob) < 0) return -1;
-  for (int i = 0; i < count; i++) {
-    const int column = i % across, row = i / across;
-    const int x = (mirror ? across - 1 - column : column) * width;
-    if (MakeDerivedTile(handles[i], x, row * height, width, height, wholeHandle, inJob) < 0) {
+  if (r.reuse) return RefillDividedGraph(r, image, alpha, inJob);
+  if (CreateGraphFromBaseImages(&r.settings, r.wholeHandle, image, alpha, r.transparent, inJob) < 0) return -1;
+  for (int i = 0; i < r.count; i++) {
+    const int column = i % r.across, row = i / r.across;
+    const int x = (r.mirror ? r.across - 1 - column : column) * r.width;
+    if (MakeDerivedTile(r.handles[i], x, row * r.height, r.width, r.height, r.wholeHandle, inJob) < 0) {
       LogPrintf(LOG_DIVIDE_FAILED);
       return -1;
     }
   }
   return 0;
 }
-
-namespace {
 
 // Makes or refills the tiles from the request's source and remembers the
 // source on tile 0, the other tiles deriving from it; the caller deletes
@@ -404,9 +407,7 @@ int LoadGraphFromFile(const GraphLoadRequest* r, int inJob) {
     if (r->file != nullptr) LogPrintf(LOG_IMAGE_LOAD_FAILED, r->file);
     return -1;
   }
-  const int result = CreateDivGraphFromGraphImage(&r->settings, r->reuse, r->wholeHandle, &s.image, s.alphaUsed,
-                                                  r->count, r->across, r->down, r->width, r->height, r->handles,
-                                                  r->transparent, r->mirror, inJob);
+  const int result = CreateDivGraphFromGraphImage(*r, &s.image, s.alphaUsed, inJob);
   if (result == 0) {
     RememberRequestSource(r, &s, r->handles[0]);
     for (int i = 1; i < r->count; i++)
@@ -476,33 +477,31 @@ int LoadDividedGraphRequest(GraphLoadRequest* r, int async) {
 }
 
 // A request for the tiles of the grid.
-GraphLoadRequest DividedRequest(int reuse, int count, int across, int down, int width, int height, int* handles,
-                                int transparent, int mirror) {
+GraphLoadRequest DividedRequest(int reuse, const TileGrid& grid, int* handles, int transparent, int mirror) {
   GraphLoadRequest request = NewRequest(reuse, transparent, mirror);
-  request.count = count;
-  request.across = across;
-  request.down = down;
-  request.width = width;
-  request.height = height;
+  request.count = grid.count;
+  request.across = grid.across;
+  request.down = grid.down;
+  request.width = grid.width;
+  request.height = grid.height;
   request.handles = handles;
   return request;
 }
 
 }  // namespace
 
-int LoadDividedGraph(const char* file, int count, int across, int down, int width, int height, int* handles,
-                     int transparent, int mirror) {
+int LoadDividedGraph(const char* file, const TileGrid& grid, int* handles, int transparent, int mirror) {
   if (file == nullptr) return -1;
   char path[MAX_PATH];
   FullPath(file, path);
-  GraphLoadRequest request = DividedRequest(0, count, across, down, width, height, handles, transparent, mirror);
+  GraphLoadRequest request = DividedRequest(0, grid, handles, transparent, mirror);
   request.file = path;
   return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
 }
 
 int LoadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight, int* handles,
                      int transparent) {
-  return LoadDividedGraph(file, count, across, down, tileWidth, tileHeight, handles, !transparent, 0);
+  return LoadDividedGraph(file, {count, across, down, tileWidth, tileHeight}, handles, !transparent, 0);
 }
 
 int ReloadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight,
@@ -510,8 +509,8 @@ int ReloadImageDivided(const char* file, int count, int across, int down, int ti
   if (file == nullptr) return -1;
   char path[MAX_PATH];
   FullPath(file, path);
-  GraphLoadRequest request = DividedRequest(1, count, across, down, tileWidth, tileHeight, const_cast<int*>(handles),
-                                            !transparent, 0);
+  GraphLoadRequest request =
+      DividedRequest(1, {count, across, down, tileWidth, tileHeight}, const_cast<int*>(handles), !transparent, 0);
   request.file = path;
   return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
 }
@@ -519,7 +518,7 @@ int ReloadImageDivided(const char* file, int count, int across, int down, int ti
 int LoadImageDividedFromMemory(const void* bytes, int size, int count, int across, int down, int tileWidth,
                                int tileHeight, int* handles, int transparent) {
   if (bytes == nullptr || size <= 0) return -1;
-  GraphLoadRequest request = DividedRequest(0, count, across, down, tileWidth, tileHeight, handles, !transparent, 0);
+  GraphLoadRequest request = DividedRequest(0, {count, across, down, tileWidth, tileHeight}, handles, !transparent, 0);
   request.bytes = bytes;
   request.size = size;
   return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
@@ -528,7 +527,7 @@ int LoadImageDividedFromMemory(const void* bytes, int size, int count, int acros
 int LoadImageDividedFromBitmap(const BITMAPINFO* info, const void* bits, int count, int across, int down,
                                int tileWidth, int tileHeight, int* handles, int transparent) {
   if (info == nullptr || bits == nullptr) return -1;
-  GraphLoadRequest request = DividedRequest(0, count, across, down, tileWidth, tileHeight, handles, !transparent, 0);
+  GraphLoadRequest request = DividedRequest(0, {count, across, down, tileWidth, tileHeight}, handles, !transparent, 0);
   request.bitmapInfo = info;
   request.bitmapBits = bits;
   return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
@@ -557,7 +556,7 @@ void InitDrawableGraphSettings(GraphCreateSettings* settings, int colorBits, int
 
 namespace {
 
-// The job of an asynchronous blank graphic: settings, handle, size, flag, alpha.
+// The job of an asynchronous blank graphic: settings, handle, size, alpha.
 int CreateBlankGraphJob(ASyncJob* job) {
   int offset = 0;
   GraphCreateSettings settings;
@@ -565,19 +564,17 @@ int CreateBlankGraphJob(ASyncJob* job) {
   const int handle = UnpackASyncInt(job->params, &offset);
   const int width = UnpackASyncInt(job->params, &offset);
   const int height = UnpackASyncInt(job->params, &offset);
-  const int flag = UnpackASyncInt(job->params, &offset);
   const int alpha = UnpackASyncInt(job->params, &offset);
   // The pending load goes first: a failed creation deletes the handle,
   // which must not wait for this very job.
   SubHandleAsyncCount(handle);
-  CreateGraphicFromImageData(&settings, handle, width, height, !flag, alpha, 0, 0, -1, 1);
+  CreateGraphicFromImageData(&settings, handle, {width, height, alpha, 0, 0, -1}, 1);
   return 0;
 }
 
 }  // namespace
 
-int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int flag, int async,
-                           int inJob) {
+int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int async, int inJob) {
   if (settings == nullptr || width <= 0 || height <= 0) return -1;
   if (!inJob) WaitWhileInactive();
   const int handle = AllocGraphicHandle();
@@ -585,7 +582,7 @@ int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int h
   if (async && !inJob) {
     int size = 0;
     PackASyncData(nullptr, &size, settings, sizeof *settings);
-    for (int i = 0; i < 5; i++) PackASyncInt(nullptr, &size, 0);
+    for (int i = 0; i < BLANK_JOB_INTS; i++) PackASyncInt(nullptr, &size, 0);
     ASyncJob* job = AllocASyncJob(size);
     if (job == nullptr) {
       DeleteHandle(handle);
@@ -596,7 +593,6 @@ int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int h
     PackASyncInt(job->params, &offset, handle);
     PackASyncInt(job->params, &offset, width);
     PackASyncInt(job->params, &offset, height);
-    PackASyncInt(job->params, &offset, flag);
     PackASyncInt(job->params, &offset, settings->alpha);
     job->function = CreateBlankGraphJob;
     if (AddASyncJobForHandle(job, handle) < 0) {
@@ -606,8 +602,7 @@ int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int h
     return handle;
   }
   // On failure the creation deletes the handle itself.
-  if (CreateGraphicFromImageData(settings, handle, width, height, !flag, settings->alpha, 0, 0, -1, inJob) < 0)
-    return -1;
+  if (CreateGraphicFromImageData(settings, handle, {width, height, settings->alpha, 0, 0, -1}, inJob) < 0) return -1;
   return handle;
 }
 
@@ -619,7 +614,7 @@ int MakeBlankGraph(int width, int height, int drawable, int alpha) {
     settings.drawable = 1;
     settings.drawableAlpha = alpha ? 1 : 0;
   }
-  return CreateBlankGraphHandle(&settings, width, height, 0, IsASyncLoadEnabled(), 0);
+  return CreateBlankGraphHandle(&settings, width, height, IsASyncLoadEnabled(), 0);
 }
 
 int MakeBlankCubeGraph(int size, int alpha) {
@@ -630,7 +625,7 @@ int MakeBlankCubeGraph(int size, int alpha) {
   settings.alpha = settings.drawableAlpha = alpha ? 1 : 0;
   settings.drawable = 1;
   settings.maxTextureSide = 0;  // the six faces are one texture
-  return CreateBlankGraphHandle(&settings, size, size, 0, IsASyncLoadEnabled(), 0);
+  return CreateBlankGraphHandle(&settings, size, size, IsASyncLoadEnabled(), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -666,8 +661,8 @@ int LoadSingleGraphFromRequest(const GraphLoadRequest* r, int inJob) {
     } else {
       record->sourceX = record->sourceY = 0;
       const RECT whole = {0, 0, s.image.width, s.image.height};
-      result = TransferImageToGraphTexture(&s.image, s.alphaUsed, r->handle, &whole, 0, 0,
-                                           r->settings.noTransparentColor == 0, 0, inJob);
+      result = TransferImageToGraphTexture(
+          {&s.image, s.alphaUsed, r->handle, &whole, 0, 0, r->settings.noTransparentColor == 0, 0}, inJob);
     }
   } else {
     result = CreateGraphFromBaseImages(&r->settings, r->handle, &s.image, s.alphaUsed, r->transparent, inJob);
@@ -711,63 +706,59 @@ int LoadGraphRequest(GraphLoadRequest* r, int async, int inJob) {
   return -1;
 }
 
-GraphLoadRequest SingleRequest(const GraphCreateSettings* settings, int reuse, int handle, int transparent,
-                               int mirror) {
-  GraphLoadRequest request = NewRequest(reuse, transparent, mirror);
-  if (settings != nullptr) request.settings = *settings;
-  request.handle = handle;
+GraphLoadRequest SingleRequest(const GraphCreateTarget& target) {
+  GraphLoadRequest request = NewRequest(target.reuse, target.transparent, target.mirror);
+  if (target.settings != nullptr) request.settings = *target.settings;
+  request.handle = target.handle;
   return request;
 }
 
 }  // namespace
 
-int CreateGraphFromMemoryWithSettings(const GraphCreateSettings* settings, int reuse, int handle, const void* bytes,
-                                      int size, const void* alphaBytes, int alphaSize, int transparent, int mirror,
-                                      int async) {
-  if (settings == nullptr || bytes == nullptr || size <= 0) return -1;
-  GraphLoadRequest request = SingleRequest(settings, reuse, handle, transparent, mirror);
+int CreateGraphFromMemoryWithSettings(const GraphCreateTarget& target, const void* bytes, int size,
+                                      const void* alphaBytes, int alphaSize) {
+  if (target.settings == nullptr || bytes == nullptr || size <= 0) return -1;
+  GraphLoadRequest request = SingleRequest(target);
   request.bytes = bytes;
   request.size = size;
   request.alphaBytes = alphaBytes;
   request.alphaSize = alphaBytes != nullptr ? alphaSize : 0;
-  return LoadGraphRequest(&request, async, 0);
+  return LoadGraphRequest(&request, target.async, 0);
 }
 
-int CreateGraphFromBitmapWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
-                                      const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo,
-                                      const void* alphaBits, int transparent, int mirror, int async) {
-  if (settings == nullptr || info == nullptr || bits == nullptr) return -1;
-  GraphLoadRequest request = SingleRequest(settings, reuse, handle, transparent, mirror);
+int CreateGraphFromBitmapWithSettings(const GraphCreateTarget& target, const BITMAPINFO* info, const void* bits,
+                                      const BITMAPINFO* alphaInfo, const void* alphaBits) {
+  if (target.settings == nullptr || info == nullptr || bits == nullptr) return -1;
+  GraphLoadRequest request = SingleRequest(target);
   request.bitmapInfo = info;
   request.bitmapBits = bits;
   if (alphaInfo != nullptr && alphaBits != nullptr) {
     request.alphaBitmapInfo = alphaInfo;
     request.alphaBitmapBits = alphaBits;
   }
-  return LoadGraphRequest(&request, async, 0);
+  return LoadGraphRequest(&request, target.async, 0);
 }
 
-int CreateGraphFromBaseImageWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
-                                         const BaseImageRecord* image, const BaseImageRecord* alphaImage,
-                                         int transparent, int mirror, int async, int inJob) {
-  if (settings == nullptr || image == nullptr || image->pixels == nullptr) return -1;
-  GraphLoadRequest request = SingleRequest(settings, reuse, handle, transparent, mirror);
+int CreateGraphFromBaseImageWithSettings(const GraphCreateTarget& target, const BaseImageRecord* image,
+                                         const BaseImageRecord* alphaImage, int inJob) {
+  if (target.settings == nullptr || image == nullptr || image->pixels == nullptr) return -1;
+  GraphLoadRequest request = SingleRequest(target);
   request.image = image;
   request.alphaImage = alphaImage;
-  return LoadGraphRequest(&request, async, inJob);
+  return LoadGraphRequest(&request, target.async, inJob);
 }
 
 int MakeGraphFromBaseImages(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int transparent) {
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  return CreateGraphFromBaseImageWithSettings(&settings, 0, -1, image, alphaImage, transparent, 0, 0, 0);
+  return CreateGraphFromBaseImageWithSettings({&settings, 0, -1, transparent, 0, 0}, image, alphaImage, 0);
 }
 
 int LoadImageGraph(const char* file) {
   if (file == nullptr) return -1;
   char path[MAX_PATH];
   FullPath(file, path);
-  GraphLoadRequest request = SingleRequest(nullptr, 0, -1, 0, 0);
+  GraphLoadRequest request = SingleRequest({nullptr, 0, -1, 0, 0, 0});
   request.file = path;
   return LoadGraphRequest(&request, IsASyncLoadEnabled(), 0);
 }
@@ -775,32 +766,32 @@ int LoadImageGraph(const char* file) {
 int MakeGraphFromMemory(const void* bytes, int size, const void* alphaBytes, int alphaSize, int transparent) {
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  return CreateGraphFromMemoryWithSettings(&settings, 0, -1, bytes, size, alphaBytes, alphaSize, !transparent, 0,
-                                           IsASyncLoadEnabled());
+  return CreateGraphFromMemoryWithSettings({&settings, 0, -1, !transparent, 0, IsASyncLoadEnabled()}, bytes, size,
+                                           alphaBytes, alphaSize);
 }
 
 int ReloadGraphFromMemory(int graphic, const void* bytes, int size, const void* alphaBytes, int alphaSize,
                           int transparent) {
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  return CreateGraphFromMemoryWithSettings(&settings, 1, graphic, bytes, size, alphaBytes, alphaSize, !transparent, 0,
-                                           IsASyncLoadEnabled());
+  return CreateGraphFromMemoryWithSettings({&settings, 1, graphic, !transparent, 0, IsASyncLoadEnabled()}, bytes, size,
+                                           alphaBytes, alphaSize);
 }
 
 int MakeGraphFromBitmap(const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo, const void* alphaBits,
                         int transparent) {
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  return CreateGraphFromBitmapWithSettings(&settings, 0, -1, info, bits, alphaInfo, alphaBits, !transparent, 0,
-                                           IsASyncLoadEnabled());
+  return CreateGraphFromBitmapWithSettings({&settings, 0, -1, !transparent, 0, IsASyncLoadEnabled()}, info, bits,
+                                           alphaInfo, alphaBits);
 }
 
 int ReloadGraphFromBitmap(int graphic, const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo,
                           const void* alphaBits, int transparent) {
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
-  return CreateGraphFromBitmapWithSettings(&settings, 1, graphic, info, bits, alphaInfo, alphaBits, !transparent, 0,
-                                           IsASyncLoadEnabled());
+  return CreateGraphFromBitmapWithSettings({&settings, 1, graphic, !transparent, 0, IsASyncLoadEnabled()}, info, bits,
+                                           alphaInfo, alphaBits);
 }
 
 int MakeGraphFromSoftImage(int softImage, int transparent) {
@@ -816,8 +807,8 @@ int CreateGraphicFromBaseImage(const BaseImageRecord* image, const BaseImageReco
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
   const RECT whole = {0, 0, image->width, image->height};
-  if (TransferImageToGraphTexture(image, alphaImage, handle, &whole, destX, destY, settings.noTransparentColor == 0, 0,
-                                  0) != 0)
+  if (TransferImageToGraphTexture(
+          {image, alphaImage, handle, &whole, destX, destY, settings.noTransparentColor == 0, 0}, 0) != 0)
     return -1;
   record = GetGraphicRecord(handle, 0);
   record->sourceX = -destX;
@@ -833,6 +824,6 @@ int TransferImageRectToGraph(int handle, const BaseImageRecord* image, const Bas
   GetGraphCreateSettings(&settings);
   record->sourceX = source->left - destX;
   record->sourceY = source->top - destY;
-  return TransferImageToGraphTexture(image, alphaImage, handle, source, destX, destY,
-                                     settings.noTransparentColor == 0, 0, 0);
+  return TransferImageToGraphTexture(
+      {image, alphaImage, handle, source, destX, destY, settings.noTransparentColor == 0, 0}, 0);
 }

@@ -110,11 +110,10 @@ int DeleteAllLightsExceptStandard() {
   return 0;
 }
 
-int DeleteAllLights() {
+void DeleteAllLights() {
   DeleteAllLightsExceptStandard();
   if (GraphState.lights.standardLight != 0) DeleteLightHandle(GraphState.lights.standardLight);
   GraphState.lights.standardLight = 0;
-  return 0;
 }
 
 int ApplyLightsToDevice() {

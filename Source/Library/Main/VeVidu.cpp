@@ -23,15 +23,15 @@
 
 namespace {
 
-const char LOG_RESET_START[] = "フォントの初期化を行います\n";
-const char LOG_RESET_DONE[] = "フォントの初期化は正常に終了しました\n";
-const char LOG_NAMED_FONT_FAILED[] = "指定のフォントの作成に失敗しました\n";
-const char LOG_FONT_FAILED[] = "フォントの作成に失敗しました\n";
-const char LOG_DC_FAILED[] = "ＤＣの取得に失敗しました\n";
-const char LOG_TEXTURE_CACHE_FAILED[] = "テクスチャ文字キャッシュの作成に失敗しました\n";
-const char LOG_CACHE_IMAGE_MEMORY[] = "文字キャッシュ基本イメージ用のメモリの確保に失敗しました\n";
+const char LOG_RESET_START[] = "フォントの初期化を行います";
+const char LOG_RESET_DONE[] = "フォントの初期化は正常に終了しました";
+const char LOG_NAMED_FONT_FAILED[] = "指定のフォントの作成に失敗しました";
+const char LOG_FONT_FAILED[] = "フォントの作成に失敗しました";
+const char LOG_DC_FAILED[] = "ＤＣの取得に失敗しました";
+const char LOG_TEXTURE_CACHE_FAILED[] = "テクスチャ文字キャッシュの作成に失敗しました";
+const char LOG_CACHE_IMAGE_MEMORY[] = "文字キャッシュ基本イメージ用のメモリの確保に失敗しました";
 const char LOG_CACHE_MEMORY[] = "フォントのキャッシュ用メモリの確保に失敗しました in CreateFontToHandle";
-const char LOG_BAD_FONT_ARGUMENT[] = "フォントの作成に渡された値が異常です\n";
+const char LOG_BAD_FONT_ARGUMENT[] = "フォントの作成に渡された値が異常です";
 const char FATAL_DIB_HEADER[] = "メモリの確保に失敗しました in CFont";
 const wchar_t LOG_FACE_REPLACED[] = L"フォント %ls はないため %ls で作成しました";
 // "ＭＳ ゴシック", by its UTF-16 name: a name in the code page of the process
@@ -76,10 +76,9 @@ int IsKnownType(int type) {
   }
 }
 
-int RegisterDefaultHandle(int handle) {
+void RegisterDefaultHandle(int handle) {
   DefaultFontHandle = handle;
   if (handle >= 0) SetHandleDeleteFlagPtr(handle, &DefaultFontHandle);
-  return 0;
 }
 
 // A face name in the library's character set as UTF-16, cut to what a
@@ -125,13 +124,13 @@ HFONT CreateFontWithFallBacks(int height, int thickness, int italic, int gdiChar
     font = CreateGdiFont(height, thickness, italic, gdiCharSet, name);
     if (font == nullptr) font = CreateGdiFont(height, thickness, italic, DEFAULT_CHARSET, name);
     if (font == nullptr) font = CreateGdiFont(height, thickness, italic, SHIFTJIS_CHARSET, name);
-    if (font == nullptr) LogWriteText(LOG_NAMED_FONT_FAILED);
+    if (font == nullptr) LogPrintf(LOG_NAMED_FONT_FAILED);
     return font;
   }
   font = CreateGdiFont(height, thickness, italic, gdiCharSet, DEFAULT_FACE);
   if (font == nullptr) font = CreateGdiFont(height, thickness, 0, DEFAULT_CHARSET, DEFAULT_FACE);
   if (font == nullptr) font = CreateGdiFont(height, thickness, 0, DEFAULT_CHARSET, nullptr);
-  if (font == nullptr) LogWriteText(LOG_FONT_FAILED);
+  if (font == nullptr) LogPrintf(LOG_FONT_FAILED);
   return font;
 }
 
@@ -204,13 +203,13 @@ int SetUpGlyphCache(FontRecord* record, const FontCreateSettings* settings, int 
     const int imageWidth = (record->type & FONT_TYPE_EDGE) ? width * 2 : width;
     if (format == nullptr ||
         CreateBaseImageWithFormat(imageWidth, height, format, &record->cacheImage) < 0) {
-      LogWriteText(LOG_CACHE_IMAGE_MEMORY);
+      LogPrintf(LOG_CACHE_IMAGE_MEMORY);
       return -1;
     }
     memset(record->cacheImage.pixels, 0, static_cast<size_t>(record->cacheImage.pitch) * height);
     record->textureLost = 1;
     if (CreateFontCacheTexture(record->header.handle, async) == 0) return 0;
-    LogWriteText(LOG_TEXTURE_CACHE_FAILED);
+    LogPrintf(LOG_TEXTURE_CACHE_FAILED);
     record->textureCache = 0;
     ReleaseBaseImage(&record->cacheImage);
     memset(&record->cacheImage, 0, sizeof record->cacheImage);
@@ -226,7 +225,7 @@ int SetUpGlyphCache(FontRecord* record, const FontCreateSettings* settings, int 
   record->memPitch = (c * record->memBits + 7) / 8;
   record->memCache = static_cast<uint8_t*>(MEM_ALLOC_ZEROED(static_cast<size_t>(record->memPitch) * slots * c));
   if (record->memCache == nullptr) {
-    LogWriteText(LOG_CACHE_MEMORY);
+    LogPrintf(LOG_CACHE_MEMORY);
     return -1;
   }
   return 0;
@@ -266,14 +265,15 @@ int BuildFontDataJob(ASyncJob* job) {
   FontCreateSettings settings;
   memcpy(&settings, UnpackASyncData(job->params, &offset), sizeof settings);
   const int handle = UnpackASyncInt(job->params, &offset);
-  const char* name = UnpackASyncString(job->params, &offset);
-  const int size = UnpackASyncInt(job->params, &offset);
-  const int thickness = UnpackASyncInt(job->params, &offset);
-  const int type = UnpackASyncInt(job->params, &offset);
-  const int charSet = UnpackASyncInt(job->params, &offset);
-  const int edgeSize = UnpackASyncInt(job->params, &offset);
-  const int italic = UnpackASyncInt(job->params, &offset);
-  const int result = BuildFontData(size, &settings, handle, name, thickness, type, charSet, edgeSize, italic, 1);
+  FontRequest font;
+  font.name = UnpackASyncString(job->params, &offset);
+  font.size = UnpackASyncInt(job->params, &offset);
+  font.thickness = UnpackASyncInt(job->params, &offset);
+  font.type = UnpackASyncInt(job->params, &offset);
+  font.charSet = UnpackASyncInt(job->params, &offset);
+  font.edgeSize = UnpackASyncInt(job->params, &offset);
+  font.italic = UnpackASyncInt(job->params, &offset);
+  const int result = BuildFontData(&settings, handle, font, 1);
   SubHandleAsyncCount(handle);
   if (result != 0) DeleteHandle(handle);
   return 0;
@@ -332,7 +332,7 @@ int TerminateFontModule() {
 
 int ResetFontModule(int end) {
   if (!IsGraphicsUp() || !ModuleInitialized) return -1;
-  LogWriteText(LOG_RESET_START);
+  LogPrintf(LOG_RESET_START);
   LogIndentIn();
   DefaultFontSettings remembered = DefaultFont;
   remembered.faceName[0] = 0;
@@ -352,13 +352,15 @@ int ResetFontModule(int end) {
   if (!end) {
     FontCreateSettings settings;
     GetFontCreateSettings(&settings);
-    const int handle = AllocateFontHandle(&settings, remembered.faceName, remembered.size, remembered.thickness,
-                                          remembered.type, remembered.charSet, remembered.edgeSize,
-                                          remembered.italic, -1, 0);
+    FontRequest font;
+    font.name = remembered.faceName;
+    font.size = remembered.size, font.thickness = remembered.thickness, font.type = remembered.type;
+    font.charSet = remembered.charSet, font.edgeSize = remembered.edgeSize, font.italic = remembered.italic;
+    const int handle = AllocateFontHandle(&settings, font, -1, 0);
     RegisterDefaultHandle(handle);
   }
   LogIndentOut();
-  LogWriteText(LOG_RESET_DONE);
+  LogPrintf(LOG_RESET_DONE);
   return 0;
 }
 
@@ -392,12 +394,15 @@ int CreateFontToHandle(const char* faceName, int size, int thickness, int fontTy
                        int italic, int reuseHandle) {
   FontCreateSettings settings;
   GetFontCreateSettings(&settings);
-  return AllocateFontHandle(&settings, faceName, size, thickness, fontType, charSet, edgeSize, italic, reuseHandle,
-                            IsASyncLoadEnabled());
+  FontRequest font;
+  font.name = faceName;
+  font.size = size, font.thickness = thickness, font.type = fontType;
+  font.charSet = charSet, font.edgeSize = edgeSize, font.italic = italic;
+  return AllocateFontHandle(&settings, font, reuseHandle, IsASyncLoadEnabled());
 }
 
-int AllocateFontHandle(const FontCreateSettings* settings, const char* name, int size, int thickness, int type,
-                       int charSet, int edgeSize, int italic, int handle, int async) {
+int AllocateFontHandle(const FontCreateSettings* settings, const FontRequest& font, int handle, int async) {
+  const char* name = font.name;
   if (!ModuleInitialized) return -1;
   if (!WinSys.active) WaitWhileInactive();
   handle = CreateHandle(HANDLETYPE_FONT, handle);
@@ -417,12 +422,12 @@ int AllocateFontHandle(const FontCreateSettings* settings, const char* name, int
     PackASyncData(job->params, &offset, settings, sizeof *settings);
     PackASyncInt(job->params, &offset, handle);
     PackASyncString(job->params, &offset, name);
-    PackASyncInt(job->params, &offset, size);
-    PackASyncInt(job->params, &offset, thickness);
-    PackASyncInt(job->params, &offset, type);
-    PackASyncInt(job->params, &offset, charSet);
-    PackASyncInt(job->params, &offset, edgeSize);
-    PackASyncInt(job->params, &offset, italic);
+    PackASyncInt(job->params, &offset, font.size);
+    PackASyncInt(job->params, &offset, font.thickness);
+    PackASyncInt(job->params, &offset, font.type);
+    PackASyncInt(job->params, &offset, font.charSet);
+    PackASyncInt(job->params, &offset, font.edgeSize);
+    PackASyncInt(job->params, &offset, font.italic);
     job->function = BuildFontDataJob;
     if (AddASyncJobForHandle(job, handle) < 0) {
       DeleteHandle(handle);
@@ -430,15 +435,18 @@ int AllocateFontHandle(const FontCreateSettings* settings, const char* name, int
     }
     return handle;
   }
-  if (BuildFontData(size, settings, handle, name, thickness, type, charSet, edgeSize, italic, 0) != 0) {
+  if (BuildFontData(settings, handle, font, 0) != 0) {
     DeleteHandle(handle);
     return -1;
   }
   return handle;
 }
 
-int BuildFontData(int size, const FontCreateSettings* settings, int handle, const char* name, int thickness,
-                  int type, int charSet, int edgeSize, int italic, int async) {
+int BuildFontData(const FontCreateSettings* settings, int handle, const FontRequest& request, int async) {
+  const char* name = request.name;
+  int size = request.size, thickness = request.thickness, type = request.type, charSet = request.charSet;
+  int edgeSize = request.edgeSize;
+  const int italic = request.italic;
   if (WinSys.windowDestroyed) return -1;
   if (type == -1) type = 0;
   if (edgeSize > 1) type |= FONT_TYPE_EDGE;
@@ -452,7 +460,7 @@ int BuildFontData(int size, const FontCreateSettings* settings, int handle, cons
   }
   if (!IsKnownType(type) || size < 1 || size > 4096 || edgeSize < 0 || edgeSize > 64 || thickness < 0 ||
       thickness > 10) {
-    LogWriteText(LOG_BAD_FONT_ARGUMENT);
+    LogPrintf(LOG_BAD_FONT_ARGUMENT);
     return -1;
   }
   FontRecord* record = RecordOf(handle);
@@ -487,7 +495,7 @@ int BuildFontData(int size, const FontCreateSettings* settings, int handle, cons
     if (font == nullptr) return -1;
     dc = CreateCompatibleDC(nullptr);
     if (dc == nullptr) {
-      LogWriteText(LOG_DC_FAILED);
+      LogPrintf(LOG_DC_FAILED);
       DeleteObject(font);
       return -1;
     }
@@ -609,10 +617,13 @@ int RefreshDefaultFont() {
   DefaultFontHandle = -1;
   FontCreateSettings settings;
   GetFontCreateSettings(&settings);
-  const int handle = AllocateFontHandle(&settings, DefaultFont.faceName, DefaultFont.size, DefaultFont.thickness,
-                                        DefaultFont.type, DefaultFont.charSet,
-                                        (DefaultFont.type & FONT_TYPE_EDGE) ? DefaultFont.edgeSize : -1,
-                                        DefaultFont.italic, -1, 0);
+  FontRequest font;
+  font.name = DefaultFont.faceName;
+  font.size = DefaultFont.size, font.thickness = DefaultFont.thickness, font.type = DefaultFont.type;
+  font.charSet = DefaultFont.charSet;
+  font.edgeSize = (DefaultFont.type & FONT_TYPE_EDGE) ? DefaultFont.edgeSize : -1;
+  font.italic = DefaultFont.italic;
+  const int handle = AllocateFontHandle(&settings, font, -1, 0);
   RegisterDefaultHandle(handle);
   if (handle >= 0) SetFontCharSpacing(DefaultFont.charSpacing, handle);
   return 0;
@@ -638,7 +649,11 @@ int RecreateAllFontHandles() {
     if (CreateHandle(HANDLETYPE_FONT, handle) != handle) continue;
     FontCreateSettings settings;
     GetFontCreateSettings(&settings);
-    if (BuildFontData(size, &settings, handle, face, thickness, type, charSet, edgeSize, italic, 0) != 0) {
+    FontRequest font;
+    font.name = face;
+    font.size = size, font.thickness = thickness, font.type = type;
+    font.charSet = charSet, font.edgeSize = edgeSize, font.italic = italic;
+    if (BuildFontData(&settings, handle, font, 0) != 0) {
       DeleteHandle(handle);
       continue;
     }

@@ -100,12 +100,20 @@ void GetFontCreateSettings(FontCreateSettings* settings);
 int InitFontHandleRecord(HandleRecordHeader* record);
 int ReleaseFontHandleRecord(HandleRecordHeader* record);
 
-// Handles. AllocateFontHandle: -1 arguments select the defaults; handle -1
-// makes a new one; with async the build runs as a loading job.
-int AllocateFontHandle(const FontCreateSettings* settings, const char* name, int size, int thickness, int type,
-                       int charSet, int edgeSize, int italic, int handle, int async);
-int BuildFontData(int size, const FontCreateSettings* settings, int handle, const char* name, int thickness,
-                  int type, int charSet, int edgeSize, int italic, int async);
+// The look of a font to make: -1 members select the defaults.
+struct FontRequest {
+  const char* name = nullptr;  // face; null: the default face
+  int size = -1;
+  int thickness = -1;
+  int type = -1;
+  int charSet = -1;
+  int edgeSize = -1;
+  int italic = 0;
+};
+// Handles. AllocateFontHandle: handle -1 makes a new one; with async the
+// build runs as a loading job.
+int AllocateFontHandle(const FontCreateSettings* settings, const FontRequest& font, int handle, int async);
+int BuildFontData(const FontCreateSettings* settings, int handle, const FontRequest& font, int async);
 FontRecord* GetFontRecord(int handle);
 int RefreshDefaultFont();
 int RecreateAllFontHandles();
@@ -123,12 +131,28 @@ void GetGlyphCellPosition(const FontRecord* font, int cell, int* x, int* y);
 const uint8_t* GetEdgeKernelRows(int size);
 
 // Text.
-int DrawTextCore(int draw, int x, int y, int scaling, double scaleX, double scaleY, const char* text,
-                 unsigned int color, MEMIMG* dest, const RECT* clip, int transparent, int handle,
-                 unsigned int edgeColor, int length, int vertical, SIZE* size);
-int DrawTextToTextureCacheFont(int x, int y, unsigned int color, unsigned int edgeColor, int vertical,
-                               const char* text, int handle);
-int DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, unsigned int edgeColor,
-                          int vertical, int handle);
+// One run of text through the layout core: measured only, drawn through the
+// font's texture cache, or written into a software image.
+struct TextRequest {
+  const char* text = nullptr;
+  int length = -1;  // bytes; below 0 or beyond the text: all of it
+  int handle = -1;  // font
+  int x = 0, y = 0;
+  int vertical = 0;
+  unsigned int color = 0, edgeColor = 0;
+  int draw = 0;     // 0: measure only
+  int scaling = 0;  // scaleX / scaleY apply (texture cache only)
+  double scaleX = 1.0, scaleY = 1.0;
+  MEMIMG* dest = nullptr;      // memory cache: the image written into
+  const RECT* clip = nullptr;  // in dest; null: the draw area
+  int transparent = 0;         // uncovered cells keep dest's pixels
+};
+// The pen length in pixels (size: the text's box when not null); -1 on
+// failure.
+int DrawTextCore(const TextRequest& request, SIZE* size);
+void DrawTextToTextureCacheFont(int x, int y, unsigned int color, unsigned int edgeColor, int vertical,
+                                const char* text, int handle);
+void DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, unsigned int edgeColor, int vertical,
+                           int handle);
 
 #endif  // VEVIDU_H

@@ -21,7 +21,7 @@
 
 namespace {
 
-const char LOG_GLYPH_FAILED[] = "GetGlyphOutline 関数が失敗しました\n";
+const char LOG_GLYPH_FAILED[] = "GetGlyphOutline 関数が失敗しました";
 const char FATAL_CACHE_DC[] = "テキストキャッシュサーフェスのＤＣの取得に失敗しました";
 const char FATAL_GLYPH_BUFFER[] = "アンチエイリアス文字取得用バッファの確保に失敗しました";
 const char FATAL_RESAMPLE_BUFFER[] = "文字イメージリサンプリング用バッファの確保に失敗しました";
@@ -97,7 +97,7 @@ int FetchOutlineGlyph(FontRecord* record, HDC dc, const TEXTMETRICA& metrics, un
   memset(&gm, 0, sizeof gm);
   const DWORD size = GetGlyphOutlineA(dc, code, format, &gm, 0, nullptr, &identity);
   if (size == GDI_ERROR) {
-    LogWriteText(LOG_GLYPH_FAILED);
+    LogPrintf(LOG_GLYPH_FAILED);
     return -1;
   }
   const int blackX = static_cast<int>(gm.gmBlackBoxX), blackY = static_cast<int>(gm.gmBlackBoxY);
@@ -107,7 +107,7 @@ int FetchOutlineGlyph(FontRecord* record, HDC dc, const TEXTMETRICA& metrics, un
   if (buffer == nullptr) FatalErrorExit(FATAL_GLYPH_BUFFER);
   if (size != 0 && GetGlyphOutlineA(dc, code, format, &gm, size, buffer, &identity) == GDI_ERROR) {
     MemFree(buffer);
-    LogWriteText(LOG_GLYPH_FAILED);
+    LogPrintf(LOG_GLYPH_FAILED);
     return -1;
   }
   const int pitch = blackY > 0 && size != 0 ? static_cast<int>(size) / blackY : 0;
@@ -270,11 +270,11 @@ void WriteTextureCell(FontRecord* record, const GlyphWork& work, int cellX, int 
 void SendCellToTexture(FontRecord* record, int cellX, int cellY) {
   const int c = record->cellSize;
   RECT body = {cellX, cellY, cellX + c, cellY + c};
-  TransferImageToGraphTexture(&record->cacheImage, nullptr, record->textureGraph, &body, cellX, cellY, 0, 0, 0);
+  TransferImageToGraphTexture({&record->cacheImage, nullptr, record->textureGraph, &body, cellX, cellY, 0, 0}, 0);
   if (record->type & FONT_TYPE_EDGE) {
     RECT edge = {record->cacheWidth + cellX, cellY, record->cacheWidth + cellX + c, cellY + c};
-    TransferImageToGraphTexture(&record->cacheImage, nullptr, record->textureGraph, &edge,
-                                record->cacheWidth + cellX, cellY, 0, 0, 0);
+    TransferImageToGraphTexture(
+        {&record->cacheImage, nullptr, record->textureGraph, &edge, record->cacheWidth + cellX, cellY, 0, 0}, 0);
   }
 }
 
@@ -331,8 +331,8 @@ int CreateFontCacheTexture(int handle, int async) {
   settings.maxTextureSide = 0;
   const int texture = AllocGraphicHandle();
   if (texture < 0) return -1;
-  if (CreateGraphicFromImageData(&settings, texture, record->cacheImage.width, record->cacheImage.height, 0,
-                                 antialias, 0, 0, 1, async) < 0)
+  if (CreateGraphicFromImageData(&settings, texture,
+                                 {record->cacheImage.width, record->cacheImage.height, antialias, 0, 0, 1}, async) < 0)
     return -1;  // the handle is gone
   record->textureGraph = texture;
   if (record->type & FONT_TYPE_EDGE) {
@@ -352,7 +352,7 @@ int CreateFontCacheTexture(int handle, int async) {
   for (int y = 0; y < record->cacheImage.height; y++)
     for (int x = 0; x < record->cacheImage.width; x++) StoreTexel(&record->cacheImage, x, y, clear);
   RECT whole = {0, 0, record->cacheImage.width, record->cacheImage.height};
-  TransferImageToGraphTexture(&record->cacheImage, nullptr, texture, &whole, 0, 0, 0, 0, async);
+  TransferImageToGraphTexture({&record->cacheImage, nullptr, texture, &whole, 0, 0, 0, 0}, async);
   memset(record->cacheImage.pixels, 0, static_cast<size_t>(record->cacheImage.pitch) * record->cacheImage.height);
   ResetGlyphCache(handle, 1);
   return 0;
@@ -458,7 +458,7 @@ GlyphCacheSlot* RasterizeGlyph(int handle, int count, const ParsedGlyph* element
         memset(&gm, 0, sizeof gm);
         const MAT2 identity = {{0, 1}, {0, 0}, {0, 0}, {0, 1}};
         if (GetGlyphOutlineA(dc, code, GGO_METRICS, &gm, 0, nullptr, &identity) == GDI_ERROR) {
-          LogWriteText(LOG_GLYPH_FAILED);
+          LogPrintf(LOG_GLYPH_FAILED);
           continue;
         }
         advance = (gm.gmCellIncX + s / 2) / s;

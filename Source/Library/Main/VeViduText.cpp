@@ -23,8 +23,13 @@
 
 namespace {
 
-const char LOG_BAD_FONT_HANDLE[] = "フォントハンドル値が異常です\n";
+const char LOG_BAD_FONT_HANDLE[] = "フォントハンドル値が異常です";
 const char LOG_TEXT_CACHE_FAILED[] = "テキストキャッシュの作成に失敗しました";
+
+enum {
+  LINE_BOX_MARGIN = 3,  // a line's box: the font size and this margin
+  BLEND_SUBTRACT = 3,
+};
 
 ParsedGlyph TextParseBuffer[FONT_TEXT_BUFFER_BYTES];
 
@@ -107,11 +112,21 @@ int CellPixel(const FontRecord* font, int value, const TextColors& colors, int r
   }
 }
 
-// Writes one glyph of a memory cache into dest. Horizontal: the glyph image
-// at (gx, gy); vertical: turned a quarter clockwise, its top at column
+// Where one glyph of a memory cache goes. Horizontal: the glyph image at
+// (gx, gy); vertical: turned a quarter clockwise, its top at column
 // lineRight - 1 and its left at row gy.
-void WriteGlyphToMemImg(const FontRecord* font, const GlyphCacheSlot* slot, MEMIMG* dest, const RECT& clip,
-                        int gx, int gy, int vertical, int lineRight, int transparent, const TextColors& colors) {
+struct GlyphPlacement {
+  int gx, gy;
+  int vertical;
+  int lineRight;
+};
+
+// Writes one glyph of a memory cache into the request's image, inside clip.
+void WriteGlyphToMemImg(const FontRecord* font, const GlyphCacheSlot* slot, const TextRequest& request,
+                        const RECT& clip, const GlyphPlacement& place, const TextColors& colors) {
+  MEMIMG* dest = request.dest;
+  const int gx = place.gx, gy = place.gy, vertical = place.vertical, lineRight = place.lineRight;
+  const int transparent = request.transparent;
   const int w = slot->width, h = slot->height;
   RECT box;
   if (!vertical) box = {gx, gy, gx + w, gy + h};
@@ -164,8 +179,12 @@ void DrawTurnedGraphic(int graph, float right, float top, float srcX, float srcY
   DrawImageQuad(ox, oy, ox, oy + width, ox - height, oy + width, ox - height, oy, graph, 1);
 }
 
-void DrawGlyphFromTexture(const FontRecord* font, const GlyphCacheSlot* slot, int x, int y, double pen,
-                          int scaled, double scaleX, double scaleY, int vertical, const TextColors& colors) {
+// Draws one glyph of a texture cache (edge, then body) at the pen position
+// of the run (x, y: the run's origin after the line shift).
+void DrawGlyphFromTexture(const FontRecord* font, const GlyphCacheSlot* slot, const TextRequest& request, int x,
+                          int y, double pen, const TextColors& colors) {
+  const int scaled = request.scaling, vertical = request.vertical;
+  const double scaleX = request.scaleX, scaleY = request.scaleY;
   int cellX, cellY;
   GetGlyphCellPosition(font, slot->cell, &cellX, &cellY);
   const int srcX = cellX + 1, srcY = cellY + 1, w = slot->width, h = slot->height;
@@ -224,21 +243,25 @@ void DrawGlyphFromTexture(const FontRecord* font, const GlyphCacheSlot* slot, in
 
 }  // namespace
 
-int DrawTextCore(int draw, int x, int y, int scaling, double scaleX, double scaleY, const char* text,
-                 unsigned int color, MEMIMG* dest, const RECT* clip, int transparent, int handle,
-                 unsigned int edgeColor, int length, int vertical, SIZE* size) {
+int DrawTextCore(const TextRequest& request, SIZE* size) {
+  const int draw = request.draw, handle = request.handle, vertical = request.vertical;
+  const char* text = request.text;
+  int x = request.x, y = request.y, length = request.length;
+  double scaleX = request.scaleX, scaleY = request.scaleY;
   if (GetDirectDrawObject() == nullptr) return -1;
   FontRecord* font = GetFontRecord(handle);
   if (font == nullptr) return -1;
   if (size != nullptr) size->cx = size->cy = 0;
   if (text == nullptr || text[0] == 0) return 0;
-  if (!(scaling && draw && font->textureCache)) scaleX = scaleY = 1.0;
+  if (!(request.scaling && draw && font->textureCache)) scaleX = scaleY = 1.0;
+  TextRequest scaled = request;
+  scaled.scaleX = scaleX, scaled.scaleY = scaleY;
   const int shift = TruncateDoubleToInt(font->addedHeight * scaleY);
   if (!vertical) y -= shift / 2;
   else x -= shift / 2;
   const double penScale = vertical ? scaleY : scaleX;
   TextColors colors;
-  PrepareColors(color, edgeColor, &colors);
+  PrepareColors(request.color, request.edgeColor, &colors);
   const int whole = lstrlenA(text);
   if (length < 0 || length > whole) length = whole;
   ParsedGlyph* parsed = TextParseBuffer;
@@ -253,7 +276,7 @@ int DrawTextCore(int draw, int x, int y, int scaling, double scaleX, double scal
     if (block != nullptr) MemFree(block);
     return -1;
   }
-  RECT area = clip != nullptr ? *clip : GraphDraw.drawArea;
+  RECT area = request.clip != nullptr ? *request.clip : GraphDraw.drawArea;
   const int textureRoute = draw && font->textureCache;
   int savedBlendGraph = -1, savedKind = 0, savedParams[2] = {0, 0};
   const uint32_t savedTint = GraphDraw.brightness;
@@ -278,11 +301,12 @@ int DrawTextCore(int draw, int x, int y, int scaling, double scaleX, double scal
     const int space = code == 0x20 || code == 0x8140 || slot->width == 0 || slot->height == 0;
     if (draw && !space) {
       if (textureRoute) {
-        DrawGlyphFromTexture(font, slot, x, y, pen, scaling, scaleX, scaleY, vertical, colors);
-      } else if (dest != nullptr) {
+        DrawGlyphFromTexture(font, slot, scaled, x, y, pen, colors);
+      } else if (request.dest != nullptr) {
         const int gy = vertical ? y + TruncateDoubleToInt(pen) + slot->xOffset : y + slot->yOffset;
-        WriteGlyphToMemImg(font, slot, dest, area, x + TruncateDoubleToInt(pen) + slot->xOffset, gy, vertical,
-                           x + font->charHeight - slot->yOffset, transparent, colors);
+        const GlyphPlacement place = {x + TruncateDoubleToInt(pen) + slot->xOffset, gy, vertical,
+                                      x + font->charHeight - slot->yOffset};
+        WriteGlyphToMemImg(font, slot, request, area, place, colors);
       }
     }
     pen += (slot->advance + font->charSpacing) * penScale;
@@ -302,37 +326,47 @@ int DrawTextCore(int draw, int x, int y, int scaling, double scaleX, double scal
 }
 
 int MeasureTextWidth(const char* text, int length, int font, int vertical) {
-  return DrawTextCore(0, 0, 0, 0, 1.0, 1.0, text, 0, nullptr, nullptr, 0, font, 0, length, vertical, nullptr);
+  TextRequest request;
+  request.text = text, request.length = length, request.handle = font, request.vertical = vertical;
+  return DrawTextCore(request, nullptr);
 }
 
-int DrawTextToTextureCacheFont(int x, int y, unsigned int color, unsigned int edgeColor, int vertical,
-                               const char* text, int handle) {
+void DrawTextToTextureCacheFont(int x, int y, unsigned int color, unsigned int edgeColor, int vertical,
+                                const char* text, int handle) {
   FontRecord* font = GetFontRecord(handle);
-  if (font == nullptr || !font->textureCache) return 0;
+  if (font == nullptr || !font->textureCache) return;
   CreateFontCacheTexture(handle, 0);
-  DrawTextCore(1, x, y, 0, 1.0, 1.0, text, color, nullptr, nullptr, 1, handle, edgeColor, lstrlenA(text), vertical,
-               nullptr);
-  return 0;
+  TextRequest request;
+  request.text = text, request.length = lstrlenA(text), request.handle = handle;
+  request.x = x, request.y = y, request.vertical = vertical;
+  request.color = color, request.edgeColor = edgeColor;
+  request.draw = 1, request.transparent = 1;
+  DrawTextCore(request, nullptr);
 }
 
-int DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, unsigned int edgeColor, int vertical,
-                          int handle) {
+void DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, unsigned int edgeColor, int vertical,
+                           int handle) {
   FontRecord* font = GetFontRecord(handle);
   MEMIMG* screen = SoftwareDrawTarget;
-  if (font == nullptr || screen == nullptr || !IsValidMemImg(screen)) return 0;
+  if (font == nullptr || screen == nullptr || !IsValidMemImg(screen)) return;
+  TextRequest measure;
+  measure.text = text, measure.handle = handle, measure.vertical = vertical;
+  measure.color = color, measure.edgeColor = edgeColor;
   SIZE size;
-  if (DrawTextCore(0, 0, 0, 0, 1.0, 1.0, text, color, nullptr, nullptr, 0, handle, edgeColor, -1, vertical, &size) <
-      0)
-    return 0;
+  if (DrawTextCore(measure, &size) < 0) return;
+  // Drawn: cells written into an image, uncovered ones left as they are.
+  TextRequest written = measure;
+  written.draw = 1, written.transparent = 1;
   const int antialias = (font->type & FONT_TYPE_ANTIALIAS) != 0;
   const int mode = MemImgDrawState.blendMode, param = MemImgDrawState.blendParam;
   if (!antialias && (mode == 0 || (mode == 1 && param == 255))) {
-    DrawTextCore(1, x, y, 0, 1.0, 1.0, text, color, screen, &MemImgDrawState.drawArea, 1, handle, edgeColor, -1,
-                 vertical, nullptr);
-    return 0;
+    written.x = x, written.y = y;
+    written.dest = screen, written.clip = &MemImgDrawState.drawArea;
+    DrawTextCore(written, nullptr);
+    return;
   }
   MEMIMG* work = &SoftwareWorkImages[antialias ? 1 : 0];
-  if (!IsValidMemImg(work)) return 0;
+  if (!IsValidMemImg(work)) return;
   const RECT savedArea = MemImgDrawState.drawArea;
   const uint32_t savedBright = MemImgDrawState.drawBright;
   RECT area = {0, 0, size.cx, size.cy};
@@ -349,7 +383,8 @@ int DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, un
   }
   work->header->transparentColor = clear;
   FillMemImgRectRaw(work, &area, clear);
-  DrawTextCore(1, 0, 0, 0, 1.0, 1.0, text, color, work, &area, 1, handle, edgeColor, -1, vertical, nullptr);
+  written.dest = work, written.clip = &area;
+  DrawTextCore(written, nullptr);
   SetMemImgDrawBright(0xFFFFFF);
   RECT target = {x, y, x + area.right, y + area.bottom};
   ClipRect(&target, &savedArea);
@@ -367,7 +402,6 @@ int DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, un
   }
   SetMemImgDrawArea(&savedArea);
   SetMemImgDrawBright(savedBright);
-  return 0;
 }
 
 int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int font, unsigned int edgeColor,
@@ -375,11 +409,11 @@ int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int fon
   if (text == nullptr || text[0] == 0 || GraphDraw.areaEmpty) return 0;
   FontRecord* record = GetFontRecord(font);
   if (record == nullptr) {
-    LogWriteText(LOG_BAD_FONT_HANDLE);
+    LogPrintf(LOG_BAD_FONT_HANDLE);
     return -1;
   }
   if (!WinSys.active) WaitWhileInactive();
-  const int emulate = GraphDraw.blendMode == 3 && record->textureCache && SubtractEmulationNeeded();
+  const int emulate = GraphDraw.blendMode == BLEND_SUBTRACT && record->textureCache && SubtractEmulationNeeded();
   const int maskOn = GetMaskUseFlag();
   RECT rect = GraphDraw.drawArea;
   if (emulate || GraphDraw.destinationBlend || maskOn) {
@@ -387,25 +421,18 @@ int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int fon
     const int half = record->addedHeight / 2;
     if (!vertical) {
       if (x >= a.right) return 0;
-      rect = {x, y - half, a.right, y - half + record->size + 3};
+      rect = {x, y - half, a.right, y - half + record->size + LINE_BOX_MARGIN};
     } else {
       if (x + half >= a.right) return 0;
-      rect = {x + half, y, x + half + record->size + 3, a.bottom};
+      rect = {x + half, y, x + half + record->size + LINE_BOX_MARGIN, a.bottom};
     }
     if (rect.left < a.left || rect.top < a.top || rect.right > a.right || rect.bottom > a.bottom) ClipRect(&rect, &a);
   }
-  auto route = [&]() {
-    return record->textureCache ? DrawTextToTextureCacheFont(x, y, color, edgeColor, vertical, text, font)
-                                : DrawTextThroughMemImg(x, y, text, color, edgeColor, vertical, font);
-  };
-  if (emulate) {
-    BeginSubtractBlendEmulation(&rect);
-    const int result = route();
-    EndSubtractBlendEmulation(&rect);
-    return result;
-  }
-  if (maskOn) BeginMaskedDraw(rect);
-  const int result = route();
-  if (maskOn) ApplyMaskToScreen(rect);
-  return result;
+  // An emulated subtraction draws without the mask.
+  const DrawFrame frame = {rect, maskOn && !emulate, emulate != 0};
+  return RunInDrawFrame(frame, [&](const RECT&) {
+    if (record->textureCache) DrawTextToTextureCacheFont(x, y, color, edgeColor, vertical, text, font);
+    else DrawTextThroughMemImg(x, y, text, color, edgeColor, vertical, font);
+    return 0;
+  });
 }

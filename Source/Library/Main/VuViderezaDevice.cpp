@@ -23,28 +23,32 @@
 
 namespace {
 
-const char LOG_D3D9_LOAD_FAILED[] = "d3d9.dll の読み込みに失敗しました\n";
-const char LOG_D3D9_RELEASE_1[] = "Direct3D9 DLL の解放 1\n";
+const char LOG_D3D9_LOAD_FAILED[] = "d3d9.dll の読み込みに失敗しました";
+const char LOG_D3D9_RELEASE_1[] = "Direct3D9 DLL の解放 1";
 const char LOG_DDRAW_GET[] = "DirectDraw オブジェクトの取得を行います....  ";
-const char LOG_DDRAW_GET_FAILED[] = "オブジェクトの取得に失敗しました\n";
-const char LOG_SUCCESS[] = "成功\n";
+const char LOG_DDRAW_GET_FAILED[] = "オブジェクトの取得に失敗しました";
+const char LOG_SUCCESS[] = "成功";
 const char LOG_INIT_CONTINUE[] = "引き続き初期化処理... ";
-const char LOG_DDRAW_INIT_FAILED[] = "DirectDrawオブジェクトの初期化に失敗しました\n";
-const char LOG_INIT_DONE[] = "初期化に成功しました\n";
+const char LOG_DDRAW_INIT_FAILED[] = "DirectDrawオブジェクトの初期化に失敗しました";
+const char LOG_INIT_DONE[] = "初期化に成功しました";
 const char LOG_D3D9_GET[] = "IDirect3D9 オブジェクトを取得します.... ";
-const char LOG_CREATE9_ADDRESS_FAILED[] = "Direct3DCreate9 APIのアドレス取得に失敗しました\n";
-const char LOG_D3D9_GET_FAILED[] = "IDirect3D9 オブジェクトの取得に失敗しました\n";
-const char LOG_DEPTH_UNSUPPORTED[] = "非対応のバックバッファービット深度が指定されました\n";
-const char LOG_DWM_OFF[] = "Desktop Window Manager を無効にしました\n";
+const char LOG_CREATE9_ADDRESS_FAILED[] = "Direct3DCreate9 APIのアドレス取得に失敗しました";
+const char LOG_D3D9_GET_FAILED[] = "IDirect3D9 オブジェクトの取得に失敗しました";
+const char LOG_DEPTH_UNSUPPORTED[] = "非対応のバックバッファービット深度が指定されました";
+const char LOG_DWM_OFF[] = "Desktop Window Manager を無効にしました";
 const char LOG_DEVICE_GET[] = "IDirect3DDevice9 オブジェクトを取得します.... ";
-const char LOG_DEVICE_CREATE_FAILED[] = "Direct3DDevice9 の作成に失敗しました\n";
+const char LOG_DEVICE_CREATE_FAILED[] = "Direct3DDevice9 の作成に失敗しました";
 const char LOG_ZBUFFER_CREATE[] = "Ｚバッファを作成します.... ";
-const char LOG_ZBUFFER_FAILED[] = "Ｚバッファの作成に失敗しました\n";
-const char LOG_SUB_BACK_BUFFER_FAILED[] = "サブバックバッファの作成に失敗しました\n";
+const char LOG_ZBUFFER_FAILED[] = "Ｚバッファの作成に失敗しました";
+const char LOG_SUB_BACK_BUFFER_FAILED[] = "サブバックバッファの作成に失敗しました";
 const char LOG_MODE_CHANGE_START[] = "画面モードの変更処理を開始します %u x %u  %u bit ";
 const char LOG_RESOLUTION_CHANGE[] = "画面解像度を変更します... ";
-const char LOG_MODE_CHANGE_FAILED[] = "画面モードの変更に失敗しました\n";
-const char LOG_MODE_CHANGE_DONE[] = "成功しました\n";
+const char LOG_MODE_CHANGE_FAILED[] = "画面モードの変更に失敗しました";
+const char LOG_MODE_CHANGE_DONE[] = "成功しました";
+const char LOG_HARDWARE_VERTICES[] = "ハードウエア頂点演算を使用します";
+const char LOG_SOFTWARE_VERTICES[] = "ソフトウエア頂点演算を使用します";
+// A step and its outcome on one line.
+const char LOG_STEP_OUTCOME[] = "%s%s";
 
 }  // namespace
 
@@ -91,14 +95,8 @@ void CALLBACK ScreenTimerProc(HWND window, UINT, UINT_PTR id, DWORD) {
 
 }  // namespace
 
-int ClearEndRequestFlag() {
-  DeviceLayer.endRequest = 0;
-  return 0;
-}
-int SetEndRequestFlag() {
-  DeviceLayer.endRequest = 1;
-  return 0;
-}
+void ClearEndRequestFlag() { DeviceLayer.endRequest = 0; }
+void SetEndRequestFlag() { DeviceLayer.endRequest = 1; }
 int GetEndRequestFlag() { return DeviceLayer.endRequest; }
 
 int SetDialogBoxModeFlag(int flag) {
@@ -134,45 +132,41 @@ int LoadD3D9Dll() {
   if (DeviceLayer.d3d9) return 0;
   DeviceLayer.d3d9 = Direct3DCalls->LoadD3D9Library("d3d9.dll");
   if (!DeviceLayer.d3d9) {
-    AddLogText(LOG_D3D9_LOAD_FAILED);
+    LogPrintf(LOG_D3D9_LOAD_FAILED);
     return -1;
   }
   return 0;
 }
 
-int FreeD3D9Dll() {
+void FreeD3D9Dll() {
   if (DeviceLayer.d3d9) {
     Direct3DCalls->FreeD3D9Library(DeviceLayer.d3d9);
     DeviceLayer.d3d9 = nullptr;
-    AddLogText(LOG_D3D9_RELEASE_1);
+    LogPrintf(LOG_D3D9_RELEASE_1);
   }
-  return 0;
 }
 
-int ReleaseDirectDrawObject() {
+void ReleaseDirectDrawObject() {
   if (DeviceLayer.directDraw) {
     ReleaseComObject(reinterpret_cast<IUnknown*>(DeviceLayer.directDraw));
     DeviceLayer.directDraw = nullptr;
   }
-  return 0;
 }
 
 int CreateDirectDrawObject() {
   ReleaseDirectDrawObject();
-  AddLogText(LOG_DDRAW_GET);
   IDirectDraw7* object = nullptr;
   if (Direct3DCalls->CreateDirectDraw7(&object) != S_OK || !object) {
-    AddLogText(LOG_DDRAW_GET_FAILED);
+    LogPrintf(LOG_STEP_OUTCOME, LOG_DDRAW_GET, LOG_DDRAW_GET_FAILED);
     return -1;
   }
-  AddLogText(LOG_SUCCESS);
-  AddLogText(LOG_INIT_CONTINUE);
+  LogPrintf(LOG_STEP_OUTCOME, LOG_DDRAW_GET, LOG_SUCCESS);
   if (Direct3DCalls->InitializeDirectDraw(object) != DD_OK) {
-    AddLogText(LOG_DDRAW_INIT_FAILED);
+    LogPrintf(LOG_STEP_OUTCOME, LOG_INIT_CONTINUE, LOG_DDRAW_INIT_FAILED);
     ReleaseComObject(reinterpret_cast<IUnknown*>(object));
     return -1;
   }
-  AddLogText(LOG_INIT_DONE);
+  LogPrintf(LOG_STEP_OUTCOME, LOG_INIT_CONTINUE, LOG_INIT_DONE);
   DeviceLayer.directDraw = object;
   // No window: the object only waits for the vertical blank. Named with the
   // main window, a DirectDraw that keeps its own GL swap chain (Wine) gives
@@ -185,30 +179,28 @@ int CreateDirectDrawObject() {
 IDirectDraw7* GetDirectDrawObject() { return DeviceLayer.directDraw; }
 IDirectDraw7* GetDirectDrawObjectPointer() { return DeviceLayer.directDraw; }
 
-int ReleaseDirect3D9Object() {
+void ReleaseDirect3D9Object() {
   if (DeviceLayer.direct3D) {
     ReleaseComObject(DeviceLayer.direct3D);
     DeviceLayer.direct3D = nullptr;
   }
-  return 0;
 }
 
 int CreateDirect3D9() {
   ReleaseDirect3D9Object();
-  AddLogText(LOG_D3D9_GET);
   typedef IDirect3D9*(WINAPI * CreateFunction)(UINT);
   CreateFunction create = reinterpret_cast<CreateFunction>(
       reinterpret_cast<void*>(Direct3DCalls->GetD3D9Entry(DeviceLayer.d3d9, "Direct3DCreate9")));
   if (!create) {
-    AddLogText(LOG_CREATE9_ADDRESS_FAILED);
+    LogPrintf(LOG_STEP_OUTCOME, LOG_D3D9_GET, LOG_CREATE9_ADDRESS_FAILED);
     return -1;
   }
   DeviceLayer.direct3D = create(D3D_SDK_VERSION);
   if (!DeviceLayer.direct3D) {
-    AddLogText(LOG_D3D9_GET_FAILED);
+    LogPrintf(LOG_STEP_OUTCOME, LOG_D3D9_GET, LOG_D3D9_GET_FAILED);
     return -1;
   }
-  AddLogText(LOG_SUCCESS);
+  LogPrintf(LOG_STEP_OUTCOME, LOG_D3D9_GET, LOG_SUCCESS);
   return 0;
 }
 
@@ -252,7 +244,7 @@ int CreateDirect3DDevice9() {
     } else if (Screen.colorBits == 32) {
       format = D3DFMT_X8R8G8B8;
     } else {
-      AddLogText(LOG_DEPTH_UNSUPPORTED);
+      LogPrintf(LOG_DEPTH_UNSUPPORTED);
       return -1;
     }
     params.BackBufferFormat = format;
@@ -262,7 +254,7 @@ int CreateDirect3DDevice9() {
       params.Windowed = FALSE;
       params.FullScreen_RefreshRateInHz = static_cast<UINT>(Screen.refreshRate);
       if (SystemLibs.DwmEnableCompositionFunc)
-        AddLogText(LOG_DWM_OFF);
+        LogPrintf(LOG_DWM_OFF);
     }
   }
 
@@ -272,7 +264,6 @@ int CreateDirect3DDevice9() {
       (caps.VertexShaderVersion & 0xFFFF) >= 0x200 && (caps.PixelShaderVersion & 0xFFFF) >= 0x200;
   DeviceLayer.vertexShaderVersion = caps.VertexShaderVersion;
 
-  AddLogText(LOG_DEVICE_GET);
   const HWND window = GetMainWindowHandle();
   IDirect3DDevice9* device = nullptr;
   HRESULT result = D3DERR_NOTAVAILABLE;
@@ -288,12 +279,12 @@ int CreateDirect3DDevice9() {
                                     D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device);
   }
   if (result != D3D_OK || !device) {
-    AddLogText(LOG_DEVICE_CREATE_FAILED);
+    LogPrintf(LOG_STEP_OUTCOME, LOG_DEVICE_GET, LOG_DEVICE_CREATE_FAILED);
     return -1;
   }
   DeviceLayer.device = device;
-  AddLogText(DeviceLayer.hardwareVertexProcessing ? "ハードウエア頂点演算を使用します\n"
-                                                 : "ソフトウエア頂点演算を使用します\n");
+  LogPrintf(LOG_STEP_OUTCOME, LOG_DEVICE_GET,
+            DeviceLayer.hardwareVertexProcessing ? LOG_HARDWARE_VERTICES : LOG_SOFTWARE_VERTICES);
 
   SetDeviceRenderState(D3DRS_ZENABLE, 1);
   const D3DCOLOR background =
@@ -359,9 +350,8 @@ void WaitVerticalBlankTimed() {
   }
 }
 
-int StartWindowTimer(int start) {
+void StartWindowTimer(int start) {
   if (start) SetTimer(GetMainWindowHandle(), SCREEN_TIMER_ID, SCREEN_TIMER_PERIOD, ScreenTimerProc);
-  return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -472,7 +462,6 @@ int CreateDepthBuffer() {
     DeviceLayer.depthBuffer = nullptr;
   }
   if (!HasDirect3DDevice()) return -1;
-  AddLogText(LOG_ZBUFFER_CREATE);
   int width, height;
   if (DeviceLayer.userDepthBufferSize && DeviceLayer.userDepthWidth && DeviceLayer.userDepthHeight) {
     width = DeviceLayer.userDepthWidth;
@@ -494,7 +483,7 @@ int CreateDepthBuffer() {
                                       static_cast<DWORD>(DeviceLayer.multiSampleQuality), TRUE,
                                       &surface, nullptr) != D3D_OK ||
       !surface) {
-    AddLogText(LOG_ZBUFFER_FAILED);
+    LogPrintf(LOG_STEP_OUTCOME, LOG_ZBUFFER_CREATE, LOG_ZBUFFER_FAILED);
     return -1;
   }
   DeviceLayer.depthBuffer = surface;
@@ -502,7 +491,7 @@ int CreateDepthBuffer() {
   DeviceLayer.depthBufferHeight = height;
   SetDeviceDepthStencilSurface(surface);
   ClearDevice(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-  AddLogText(LOG_SUCCESS);
+  LogPrintf(LOG_STEP_OUTCOME, LOG_ZBUFFER_CREATE, LOG_SUCCESS);
   return 0;
 }
 
@@ -519,7 +508,7 @@ int CreateSubBackBuffer() {
                                static_cast<DWORD>(DeviceLayer.multiSampleQuality), FALSE, &surface,
                                nullptr) != D3D_OK ||
       !surface) {
-    AddLogText(LOG_SUB_BACK_BUFFER_FAILED);
+    LogPrintf(LOG_SUB_BACK_BUFFER_FAILED);
     return -1;
   }
   DeviceLayer.subBackBuffer = surface;
@@ -537,7 +526,6 @@ int ChangeDisplayMode() {
     LogIndentOut();
     return -1;
   }
-  AddLogText(LOG_RESOLUTION_CHANGE);
   DEVMODEA mode = {};
   mode.dmSize = 156;
   mode.dmPelsWidth = static_cast<DWORD>(Screen.width);
@@ -564,12 +552,12 @@ int ChangeDisplayMode() {
     if (changed) ApplyWindowStyle();
   }
   if (!changed) {
-    AddLogText(LOG_MODE_CHANGE_FAILED);
+    LogPrintf(LOG_STEP_OUTCOME, LOG_RESOLUTION_CHANGE, LOG_MODE_CHANGE_FAILED);
     LogIndentOut();
     return -1;
   }
   DeviceLayer.displayModeChanged = 1;
-  AddLogText(LOG_MODE_CHANGE_DONE);
+  LogPrintf(LOG_STEP_OUTCOME, LOG_RESOLUTION_CHANGE, LOG_MODE_CHANGE_DONE);
   LogIndentOut();
   return 0;
 }

@@ -255,7 +255,7 @@ int HasDirect3DObject();
 int HasDirect3D9Ex();
 int HasDirect3DDevice();
 // Releases swap chain 0 and the device; 0.
-int ReleaseDirect3DDevice();
+void ReleaseDirect3DDevice();
 
 // Lowers *count until the adapter supports that multisample count for the
 // format and for D16 in the current window mode; *quality becomes at most
@@ -266,20 +266,29 @@ int FindSupportedMultiSampleType(D3DFORMAT format, D3DMULTISAMPLE_TYPE* count, D
 // Main-thread pairs: with fromWorker 0 the wrapper runs at once; otherwise
 // the call is posted to the main thread and its result returned.
 ULONG ReleaseComObjectOnMainThread(IUnknown* object, int fromWorker);
-HRESULT CreateDeviceRenderTargetOnMainThread(UINT width, UINT height, D3DFORMAT format,
-                                             D3DMULTISAMPLE_TYPE samples, DWORD quality,
-                                             BOOL lockable, IDirect3DSurface9** surface,
-                                             HANDLE* shared, int fromWorker);
-HRESULT CreateDeviceDepthStencilSurfaceOnMainThread(UINT width, UINT height, D3DFORMAT format,
-                                                    D3DMULTISAMPLE_TYPE samples, DWORD quality,
-                                                    BOOL discard, IDirect3DSurface9** surface,
-                                                    HANDLE* shared, int fromWorker);
-HRESULT CreateDeviceTextureOnMainThread(UINT width, UINT height, UINT levels, DWORD usage,
-                                        D3DFORMAT format, D3DPOOL pool, IDirect3DTexture9** texture,
-                                        HANDLE* shared, int fromWorker);
-HRESULT CreateDeviceCubeTextureOnMainThread(UINT edge, UINT levels, DWORD usage, D3DFORMAT format,
-                                            D3DPOOL pool, IDirect3DCubeTexture9** texture,
-                                            HANDLE* shared, int fromWorker);
+// A render-target or depth-stencil surface to make (flag: lockable for a
+// render target, discard for a depth-stencil surface).
+struct DeviceSurfaceDesc {
+  UINT width, height;
+  D3DFORMAT format;
+  D3DMULTISAMPLE_TYPE samples;
+  DWORD quality;
+  BOOL flag;
+};
+// A texture to make (a cube texture: width is the edge, height unused).
+struct DeviceTextureDesc {
+  UINT width, height, levels;
+  DWORD usage;
+  D3DFORMAT format;
+  D3DPOOL pool;
+};
+HRESULT CreateDeviceRenderTargetOnMainThread(const DeviceSurfaceDesc& desc, IDirect3DSurface9** surface,
+                                             int fromWorker);
+HRESULT CreateDeviceDepthStencilSurfaceOnMainThread(const DeviceSurfaceDesc& desc, IDirect3DSurface9** surface,
+                                                    int fromWorker);
+HRESULT CreateDeviceTextureOnMainThread(const DeviceTextureDesc& desc, IDirect3DTexture9** texture, int fromWorker);
+HRESULT CreateDeviceCubeTextureOnMainThread(const DeviceTextureDesc& desc, IDirect3DCubeTexture9** texture,
+                                            int fromWorker);
 HRESULT ColorFillDeviceSurfaceOnMainThread(IDirect3DSurface9* surface, const RECT* rect,
                                            D3DCOLOR color, int fromWorker);
 HRESULT CreateDeviceOffscreenPlainSurfaceOnMainThread(UINT width, UINT height, D3DFORMAT format,
@@ -377,7 +386,7 @@ struct SoftwareScreenView {
   int bits;   // 16 or 32
   DWORD redMask, greenMask, blueMask;
 };
-int SetSoftwareScreenView(const SoftwareScreenView* view);  // null clears
+void SetSoftwareScreenView(const SoftwareScreenView* view);  // null clears
 
 // Device-format table and device capability flags.
 struct DeviceFormatTable {
@@ -423,19 +432,19 @@ int GetD3DFormatBytes(int format);
 int StartGraphicsSystem();
 int EndGraphicsSystem();
 int LoadD3D9Dll();
-int FreeD3D9Dll();
+void FreeD3D9Dll();
 int CreateDirectDrawObject();
-int ReleaseDirectDrawObject();
+void ReleaseDirectDrawObject();
 IDirectDraw7* GetDirectDrawObject();
 IDirectDraw7* GetDirectDrawObjectPointer();
 int CreateDirect3D9();
-int ReleaseDirect3D9Object();
+void ReleaseDirect3D9Object();
 int CreateDirect3DDevice9();
 void MeasureRefreshPeriod();
 void WaitVerticalBlankTimed();
-int StartWindowTimer(int start);
-int ClearEndRequestFlag();
-int SetEndRequestFlag();
+void StartWindowTimer(int start);
+void ClearEndRequestFlag();
+void SetEndRequestFlag();
 int GetEndRequestFlag();
 void FatalErrorFormat(const char* format, ...);
 

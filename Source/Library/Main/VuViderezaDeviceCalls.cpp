@@ -19,7 +19,7 @@
 
 namespace {
 
-const char LOG_DEVICE_RELEASE_2[] = "Direct3DDevice9 の解放 2\n";
+const char LOG_DEVICE_RELEASE_2[] = "Direct3DDevice9 の解放 2";
 
 }  // namespace
 
@@ -221,17 +221,16 @@ int HasDirect3DObject() { return DeviceLayer.direct3D != nullptr ? 1 : 0; }
 int HasDirect3D9Ex() { return DeviceLayer.direct3DEx != nullptr ? 1 : 0; }
 int HasDirect3DDevice() { return DeviceLayer.device != nullptr ? 1 : 0; }
 
-int ReleaseDirect3DDevice() {
+void ReleaseDirect3DDevice() {
   if (DeviceLayer.swapChain) {
     ReleaseComObject(DeviceLayer.swapChain);
     DeviceLayer.swapChain = nullptr;
   }
   if (DeviceLayer.device) {
-    AddLogText(LOG_DEVICE_RELEASE_2);
+    LogPrintf(LOG_DEVICE_RELEASE_2);
     ReleaseComObject(DeviceLayer.device);
     DeviceLayer.device = nullptr;
   }
-  return 0;
 }
 
 int FindSupportedMultiSampleType(D3DFORMAT format, D3DMULTISAMPLE_TYPE* count, DWORD* quality,
@@ -263,31 +262,28 @@ int FindSupportedMultiSampleType(D3DFORMAT format, D3DMULTISAMPLE_TYPE* count, D
 ULONG ReleaseComObjectOnMainThread(IUnknown* object, int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(ReleaseComObjectCall, object);
 }
-HRESULT CreateDeviceRenderTargetOnMainThread(UINT width, UINT height, D3DFORMAT format,
-                                             D3DMULTISAMPLE_TYPE samples, DWORD quality,
-                                             BOOL lockable, IDirect3DSurface9** surface,
-                                             HANDLE* shared, int fromWorker) {
-  return RIDOV_ON_MAIN_THREAD(CreateDeviceRenderTarget, width, height, format, samples, quality,
-                              lockable, surface, shared);
+HRESULT CreateDeviceRenderTargetOnMainThread(const DeviceSurfaceDesc& desc, IDirect3DSurface9** surface,
+                                             int fromWorker) {
+  HANDLE* const shared = nullptr;
+  return RIDOV_ON_MAIN_THREAD(CreateDeviceRenderTarget, desc.width, desc.height, desc.format, desc.samples,
+                              desc.quality, desc.flag, surface, shared);
 }
-HRESULT CreateDeviceDepthStencilSurfaceOnMainThread(UINT width, UINT height, D3DFORMAT format,
-                                                    D3DMULTISAMPLE_TYPE samples, DWORD quality,
-                                                    BOOL discard, IDirect3DSurface9** surface,
-                                                    HANDLE* shared, int fromWorker) {
-  return RIDOV_ON_MAIN_THREAD(CreateDeviceDepthStencilSurface, width, height, format, samples,
-                              quality, discard, surface, shared);
+HRESULT CreateDeviceDepthStencilSurfaceOnMainThread(const DeviceSurfaceDesc& desc, IDirect3DSurface9** surface,
+                                                    int fromWorker) {
+  HANDLE* const shared = nullptr;
+  return RIDOV_ON_MAIN_THREAD(CreateDeviceDepthStencilSurface, desc.width, desc.height, desc.format, desc.samples,
+                              desc.quality, desc.flag, surface, shared);
 }
-HRESULT CreateDeviceTextureOnMainThread(UINT width, UINT height, UINT levels, DWORD usage,
-                                        D3DFORMAT format, D3DPOOL pool, IDirect3DTexture9** texture,
-                                        HANDLE* shared, int fromWorker) {
-  return RIDOV_ON_MAIN_THREAD(CreateDeviceTexture, width, height, levels, usage, format, pool,
+HRESULT CreateDeviceTextureOnMainThread(const DeviceTextureDesc& desc, IDirect3DTexture9** texture, int fromWorker) {
+  HANDLE* const shared = nullptr;
+  return RIDOV_ON_MAIN_THREAD(CreateDeviceTexture, desc.width, desc.height, desc.levels, desc.usage, desc.format,
+                              desc.pool, texture, shared);
+}
+HRESULT CreateDeviceCubeTextureOnMainThread(const DeviceTextureDesc& desc, IDirect3DCubeTexture9** texture,
+                                            int fromWorker) {
+  HANDLE* const shared = nullptr;
+  return RIDOV_ON_MAIN_THREAD(CreateDeviceCubeTexture, desc.width, desc.levels, desc.usage, desc.format, desc.pool,
                               texture, shared);
-}
-HRESULT CreateDeviceCubeTextureOnMainThread(UINT edge, UINT levels, DWORD usage, D3DFORMAT format,
-                                            D3DPOOL pool, IDirect3DCubeTexture9** texture,
-                                            HANDLE* shared, int fromWorker) {
-  return RIDOV_ON_MAIN_THREAD(CreateDeviceCubeTexture, edge, levels, usage, format, pool, texture,
-                              shared);
 }
 HRESULT ColorFillDeviceSurfaceOnMainThread(IDirect3DSurface9* surface, const RECT* rect,
                                            D3DCOLOR color, int fromWorker) {

@@ -14,7 +14,7 @@
 int GetDrawTargetSurfaceIndex();
 int FlushVertexBatch(int post);
 void ForgetLastDrawSetup();
-int SetMemImgDefaultColorType(int type);
+void SetMemImgDefaultColorType(int type);
 // Before a present: applies a pending mask update to the draw area when
 // masks are on, and clears the pending flag. 0.
 int ApplyPendingMaskToScreen();
@@ -31,7 +31,7 @@ int DrawOnScreenLogOverFrame();
 void ResetVertexBatchBuffers();
 // Releases the drawing's own device objects (the white texture) and forgets
 // the cached render targets and stage textures; 0.
-int ReleaseDrawDeviceObjects();
+void ReleaseDrawDeviceObjects();
 void PrepareUntexturedDrawState();
 
 // Graphics and filters: an 8 x 8 graphic with the four colours on its
@@ -43,7 +43,7 @@ int InvertAndReadBackDiagonal(const unsigned char set[4][3], unsigned char read[
 #include "VuViderezaGraphics.h"
 int ReleaseModelDeviceResources();
 // After a device rebuild: every model base's device objects made again. 0.
-int RebuildModelDeviceResources();
+void RebuildModelDeviceResources();
 // After a device rebuild: the mask screen made again in the current size.
 int RestoreMaskScreen();
 

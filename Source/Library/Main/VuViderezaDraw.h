@@ -68,7 +68,7 @@ struct GraphicsDrawState {
 extern GraphicsDrawState GraphDraw;
 
 // Setters: 0 on success or when nothing changes, -1 on failure.
-int SetDrawTintPacked(uint32_t rgb);
+void SetDrawTintPacked(uint32_t rgb);
 // The draw target with the surface drawn into: face 0..5 of a cube
 // render-target graphic (0 for any other target). 0 / -1.
 int SetDrawTargetFace(int target, int face);
@@ -77,7 +77,7 @@ uint32_t MakeDrawDiffuseColor();
 int CheckBlendGraphSize(const GraphicHandleRecord* record);
 float* MakeFloat4(float* out, float a, float b, float c, float d);
 // The graphics draw state to its start values (graphics start-up).
-int ResetGraphicsDrawState();
+void ResetGraphicsDrawState();
 // The draw target's render surface (a graphic's multi-sample surface or its
 // surface at the draw surface index; for a screen the sub back buffer or the
 // back buffer); null without one.
@@ -86,8 +86,26 @@ IDirect3DSurface9* GetDrawTargetSurface();
 // graphic's own depth surface when it covers the target, else the default.
 int ApplyDepthStencilForDrawTarget();
 // Sets the draw area without touching the device viewport and scissor (the
-// quad builders clip on the CPU); the software draw area follows. 0.
-int SetDrawAreaNoViewport(const RECT* area);
+// quad builders clip on the CPU); the software draw area follows.
+void SetDrawAreaNoViewport(const RECT* area);
+// Narrows the draw area (as SetDrawAreaNoViewport) for the scope's life;
+// the draw area and its empty mark come back at its end.
+class DrawAreaScope {
+ public:
+  explicit DrawAreaScope(const RECT& area) : saved(GraphDraw.drawArea), savedEmpty(GraphDraw.areaEmpty) {
+    SetDrawAreaNoViewport(&area);
+  }
+  ~DrawAreaScope() {
+    SetDrawAreaNoViewport(&saved);
+    GraphDraw.areaEmpty = savedEmpty;
+  }
+  DrawAreaScope(const DrawAreaScope&) = delete;
+  DrawAreaScope& operator=(const DrawAreaScope&) = delete;
+
+ private:
+  const RECT saved;
+  const int savedEmpty;
+};
 
 // ---------------------------------------------------------------------------
 // 2-D vertex batch.
@@ -234,8 +252,8 @@ extern DrawPreparation DrawPrep;
 
 void ApplyDrawStateForTexture(IDirect3DBaseTexture9* texture, int flags);
 // 0 done, -1 without a device or when nothing needed doing.
-int PrepareGraphicDrawState(const UserTextureSetup* setup, int stageProgram, int handles);
-int PrepareGraphicDrawStateNow(const UserTextureSetup* setup, int stageProgram, int handles);
+int PrepareGraphicDrawState(const UserTextureSetup* setup, int handles);
+int PrepareGraphicDrawStateNow(const UserTextureSetup* setup, int handles);
 int SetUserTextureSetup(const UserTextureSetup* setup, int value);
 // True when a builder must apply the draw state for (texture, flags).
 bool DrawStateApplyNeeded(IDirect3DBaseTexture9* texture, int flags);
@@ -257,12 +275,25 @@ int SetForceFixedFunction(int on);
 // about a point use it).
 int DrawImageRotatedExact(float x, float y, double scale, double angle, int graphic, int transparent, int turn);
 
-// The destination rectangle of the current draw (clamped to the draw area).
-extern RECT DrawDestRect;
-// Subtraction on a device without blend operations: white inverting boxes
-// around the draw.
-int BeginSubtractBlendEmulation(const RECT* rect);
-int EndSubtractBlendEmulation(const RECT* rect);
+// The frame around one draw: the mask screen's begin and apply outside, the
+// subtraction emulation's inverting boxes inside (a device without blend
+// operations), both over the draw's destination rectangle.
+struct DrawFrame {
+  RECT dest;     // clamped to the draw area
+  bool masked;   // the mask screen is in use
+  bool emulate;  // blend mode 3 is emulated
+};
+void BeginDrawFrame(const DrawFrame& frame);
+void EndDrawFrame(const DrawFrame& frame);
+// Runs draw(dest) inside the frame; the draw copies the destination over
+// dest when it blends with it. The draw's result.
+template <class Draw>
+int RunInDrawFrame(const DrawFrame& frame, Draw&& draw) {
+  BeginDrawFrame(frame);
+  const int result = draw(frame.dest);
+  EndDrawFrame(frame);
+  return result;
+}
 // 1 when mode 3 must be emulated for a texture draw.
 int SubtractEmulationNeeded();
 
@@ -273,7 +304,7 @@ int SoftBlitImageAt(int x, int y, int transparent, GraphicHandleRecord* record);
 int SoftBlitImageStretched(int x1, int y1, int x2, int y2, GraphicHandleRecord* record, int transparent);
 int SoftBlitImageRotated(float x, float y, double scale, double angle, GraphicHandleRecord* record,
                          int transparent, int turn);
-int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int color);
+int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int color, const RECT& dest);
 int BeginMaskedDraw(RECT rect);
 int ApplyMaskToScreen(RECT rect);
 int GetMaskUseFlag();

@@ -13,14 +13,24 @@
 #include "VuViderezaMath.h"
 #include "VuViderezaRenderState.h"
 
-RECT DrawDestRect;
-
 namespace {
 
-enum { DRAW_AT = 0, DRAW_STRETCHED = 1, DRAW_ROTATED = 2 };
+enum {
+  DRAW_AT = 0,
+  DRAW_STRETCHED = 1,
+  DRAW_ROTATED = 2,
+  BLEND_SUBTRACT = 3,
+  BLEND_INVERTED_ADD = 5,
+  WHITE_TINT = 0xFFFFFF,
+};
 
 const double AXIS_TOLERANCE = 0.06981317;
 const double AXIS_ANGLES[5] = {0.0, 1.5707963, 3.1415927, 4.712389, 6.2831853};
+const double AXIS_UPPER_LIMIT = 6.3529985;  // a full turn and the tolerance
+const float WHOLE_TOLERANCE = 0.001f;       // a coordinate this near a whole number is on it
+const float FRACTION_EPSILON = 0.00001f;    // a position with a smaller fraction is whole
+const float EDGE_TOLERANCE = 0.01f;         // corners this close share an edge's line
+const double BOUNDS_START = 1e30;           // start of a minimum / maximum search
 
 // One image draw as the common frame sees it.
 struct ImageDraw {
@@ -67,7 +77,7 @@ void SelectPiece(const GraphPiece& piece, int index) {
   if (index == 0) return;
   IDirect3DBaseTexture9* texture = PieceTexture(piece);
   SetDrawTexture(texture);
-  if (RenderState.choosePixelShader || RenderState.textureChanged) PrepareGraphicDrawState(nullptr, 0, 1);
+  if (RenderState.choosePixelShader || RenderState.textureChanged) PrepareGraphicDrawState(nullptr, 1);
   DrawPrep.lastTexture = texture;
 }
 
@@ -105,10 +115,19 @@ void AppendQuad(const Corner c[4], bool withBlend) {
   }
 }
 
+// The rectangle corners are moved into, with the screen scale and the
+// texture size that turn a move into texture coordinates.
+struct CornerClamp {
+  float left, top, right, bottom;
+  float sx, sy;
+  float texWidth, texHeight;
+};
+
 // Moves corners into the rectangle; the texture coordinates follow at
 // du/dx = 1 / (sx x texture width).
-void ClampCorners(Corner c[4], float left, float top, float right, float bottom, float sx, float sy, float texWidth,
-                  float texHeight) {
+void ClampCorners(Corner c[4], const CornerClamp& clamp) {
+  const float left = clamp.left, top = clamp.top, right = clamp.right, bottom = clamp.bottom;
+  const float sx = clamp.sx, sy = clamp.sy, texWidth = clamp.texWidth, texHeight = clamp.texHeight;
   for (int i = 0; i < 4; i++) {
     Corner& k = c[i];
     float x = k.x < left ? left : k.x > right ? right : k.x;
@@ -161,9 +180,11 @@ int BuildAt(const ImageDraw& d, const GraphicHandleRecord* record) {
     SelectPiece(piece, i);
     Corner c[4];
     PieceCorners(c, piece, ox, oy, 1.0f, 1.0f, blend);
-    if (!inside && piece.entry != nullptr)
-      ClampCorners(c, f[0], f[1], f[2], f[3], 1.0f, 1.0f, static_cast<float>(piece.entry->allocWidth),
-                   static_cast<float>(piece.entry->allocHeight));
+    if (!inside && piece.entry != nullptr) {
+      const CornerClamp clamp = {f[0], f[1], f[2], f[3], 1.0f, 1.0f, static_cast<float>(piece.entry->allocWidth),
+                                 static_cast<float>(piece.entry->allocHeight)};
+      ClampCorners(c, clamp);
+    }
     AppendQuad(c, blend != nullptr);
   }
   return 0;
@@ -183,23 +204,26 @@ int BuildStretched(const ImageDraw& d, const GraphicHandleRecord* record) {
     SelectPiece(piece, i);
     Corner c[4];
     PieceCorners(c, piece, d.x - 0.5f, d.y - 0.5f, sx, sy, blend);
-    if (piece.entry != nullptr)
-      ClampCorners(c, f[0] - 0.5f, f[1] - 0.5f, f[2] - 0.5f, f[3] - 0.5f, sx, sy,
-                   static_cast<float>(piece.entry->allocWidth), static_cast<float>(piece.entry->allocHeight));
+    if (piece.entry != nullptr) {
+      const CornerClamp clamp = {f[0] - 0.5f, f[1] - 0.5f, f[2] - 0.5f, f[3] - 0.5f, sx, sy,
+                                 static_cast<float>(piece.entry->allocWidth),
+                                 static_cast<float>(piece.entry->allocHeight)};
+      ClampCorners(c, clamp);
+    }
     AppendQuad(c, blend != nullptr);
   }
   return 0;
 }
 
 bool NearAxis(double angle) {
-  if (angle < -AXIS_TOLERANCE || angle > 6.3529985) return true;
+  if (angle < -AXIS_TOLERANCE || angle > AXIS_UPPER_LIMIT) return true;
   for (double axis : AXIS_ANGLES) {
     if (fabs(angle - axis) <= AXIS_TOLERANCE) return true;
   }
   return false;
 }
 
-bool NearWhole(float v) { return fabsf(v - floorf(v + 0.5f)) <= 0.001f; }
+bool NearWhole(float v) { return fabsf(v - floorf(v + 0.5f)) <= WHOLE_TOLERANCE; }
 
 int BuildRotated(const ImageDraw& d, const GraphicHandleRecord* record) {
   if (!HasDirect3DDevice() || d.scale == 0.0) return -1;
@@ -216,7 +240,7 @@ int BuildRotated(const ImageDraw& d, const GraphicHandleRecord* record) {
   bool snap = false;
   if (GraphDraw.samplingMode != 0 && !d.exact) {
     // the centre of the image at the texel-centre offset
-  } else if (fabsf(d.x - floorf(d.x)) >= 0.00001f || fabsf(d.y - floorf(d.y)) >= 0.00001f) {
+  } else if (fabsf(d.x - floorf(d.x)) >= FRACTION_EPSILON || fabsf(d.y - floorf(d.y)) >= FRACTION_EPSILON) {
     X = d.x, Y = d.y;
     snap = true;
   } else if (d.scale == 1.0) {
@@ -248,8 +272,8 @@ int BuildRotated(const ImageDraw& d, const GraphicHandleRecord* record) {
       BlendCoords(&c[k], piece, p[0], p[1], blend);
     }
     if (snap) {
-      const bool vertical = fabsf(c[0].x - c[2].x) < 0.01f || fabsf(c[0].x - c[1].x) < 0.01f;
-      const bool horizontal = fabsf(c[0].y - c[1].y) < 0.01f || fabsf(c[0].y - c[2].y) < 0.01f;
+      const bool vertical = fabsf(c[0].x - c[2].x) < EDGE_TOLERANCE || fabsf(c[0].x - c[1].x) < EDGE_TOLERANCE;
+      const bool horizontal = fabsf(c[0].y - c[1].y) < EDGE_TOLERANCE || fabsf(c[0].y - c[2].y) < EDGE_TOLERANCE;
       if (vertical && NearWhole(c[0].x))
         for (Corner& k : c) k.x -= 0.5f;
       if (horizontal && NearWhole(c[0].y))
@@ -277,7 +301,7 @@ RECT DestinationRect(const ImageDraw& d, const GraphicHandleRecord* record) {
     const double px[4] = {left, right, left, right};
     const double py[4] = {top, top, bottom, bottom};
     const double s = sin(d.angle), c = cos(d.angle);
-    double minX = 1e30, minY = 1e30, maxX = -1e30, maxY = -1e30;
+    double minX = BOUNDS_START, minY = BOUNDS_START, maxX = -BOUNDS_START, maxY = -BOUNDS_START;
     for (int i = 0; i < 4; i++) {
       const double x = (px[i] * c - py[i] * s) * d.scale, y = (py[i] * c + px[i] * s) * d.scale;
       minX = x < minX ? x : minX, maxX = x > maxX ? x : maxX;
@@ -317,39 +341,39 @@ int RunImageDraw(const ImageDraw& d, int graphic) {
   const bool emulate = SubtractEmulationNeeded() && record->image->format.textureBacked;
   const bool masked = MaskInUse();
   if (!emulate && !masked) return DrawItself(d, record);
-  DrawDestRect = DestinationRect(d, record);
-  if (masked) BeginMaskedDraw(DrawDestRect);
-  int result;
-  if (emulate) {
-    const RECT rect = DrawDestRect;
-    BeginSubtractBlendEmulation(&rect);
-    result = DrawItself(d, record);
-    EndSubtractBlendEmulation(&rect);
-  } else {
-    result = DrawItself(d, record);
-  }
-  if (masked) ApplyMaskToScreen(DrawDestRect);
-  return result;
+  const DrawFrame frame = {DestinationRect(d, record), masked, emulate};
+  return RunInDrawFrame(frame, [&](const RECT&) { return DrawItself(d, record); });
 }
 
-// The subtraction emulation's white box between two blend modes.
-int InvertingBox(const RECT* rect, int finalMode) {
+// The subtraction emulation's white box between two blend modes: the
+// destination inverted (mode 3 at full strength), then the draw's mode.
+void InvertingBox(const RECT& rect, int finalMode) {
   const int param = GraphDraw.blendParam;
   const uint32_t bright = GraphDraw.brightness;
-  if (bright != 0xFFFFFF) SetDrawTint(255, 255, 255);
-  SetBlendMode(3, 255);
-  DrawFilledBoxHW(rect->left, rect->top, rect->right, rect->bottom, MakeColorValue(255, 255, 255));
-  if (bright != 0xFFFFFF) SetDrawTintPacked(bright);
+  if (bright != WHITE_TINT) SetDrawTint(255, 255, 255);
+  SetBlendMode(BLEND_SUBTRACT, 255);
+  DrawFilledBoxHW(rect.left, rect.top, rect.right, rect.bottom, MakeColorValue(255, 255, 255), rect);
+  if (bright != WHITE_TINT) SetDrawTintPacked(bright);
   SetBlendMode(finalMode, param);
-  return 0;
 }
 
 }  // namespace
 
-int SubtractEmulationNeeded() { return GraphDraw.blendMode == 3 && !DeviceCaps.subtractBlendNative ? 1 : 0; }
+int SubtractEmulationNeeded() {
+  return GraphDraw.blendMode == BLEND_SUBTRACT && !DeviceCaps.subtractBlendNative ? 1 : 0;
+}
 
-int BeginSubtractBlendEmulation(const RECT* rect) { return InvertingBox(rect, 5); }
-int EndSubtractBlendEmulation(const RECT* rect) { return InvertingBox(rect, 3); }
+void BeginDrawFrame(const DrawFrame& frame) {
+  if (frame.masked) BeginMaskedDraw(frame.dest);
+  // Inverting the destination turns the subtraction into an addition
+  // (mode 5) between two inversions.
+  if (frame.emulate) InvertingBox(frame.dest, BLEND_INVERTED_ADD);
+}
+
+void EndDrawFrame(const DrawFrame& frame) {
+  if (frame.emulate) InvertingBox(frame.dest, BLEND_SUBTRACT);
+  if (frame.masked) ApplyMaskToScreen(frame.dest);
+}
 
 int DrawImageAt(int x, int y, int graphic, int transparent) {
   ImageDraw d = {};
@@ -403,43 +427,36 @@ int DrawImageTurnedF(float x, float y, int graphic, int transparent) {
 
 namespace {
 
-int Rotated(float x, float y, double scale, double angle, int graphic, int transparent, int turn, int exact) {
+ImageDraw RotatedDraw(float x, float y, double scale, double angle, int transparent, int turn) {
   ImageDraw d = {};
   d.kind = DRAW_ROTATED;
   d.ix = static_cast<int>(x), d.iy = static_cast<int>(y);
   d.x = x, d.y = y;
   d.scale = scale, d.angle = angle;
-  d.transparent = transparent, d.turn = turn, d.exact = exact;
-  return RunImageDraw(d, graphic);
+  d.transparent = transparent, d.turn = turn;
+  return d;
 }
 
 }  // namespace
 
 int DrawImageRotated(float x, float y, double scale, double angle, int graphic, int transparent, int turn) {
-  return Rotated(x, y, scale, angle, graphic, transparent, turn, 0);
+  return RunImageDraw(RotatedDraw(x, y, scale, angle, transparent, turn), graphic);
 }
 
 int DrawImageRotatedExact(float x, float y, double scale, double angle, int graphic, int transparent, int turn) {
-  return Rotated(x, y, scale, angle, graphic, transparent, turn, 1);
+  ImageDraw d = RotatedDraw(x, y, scale, angle, transparent, turn);
+  d.exact = 1;
+  return RunImageDraw(d, graphic);
 }
 
 int DrawImageRect(int x, int y, int sourceX, int sourceY, int width, int height, int graphic, int transparent,
                   int turn) {
   if (width < 1 || height < 1) return -1;
-  const RECT saved = GraphDraw.drawArea;
-  const int savedEmpty = GraphDraw.areaEmpty;
   RECT area = {x, y, x + width, y + height};
-  ClipRect(&area, &saved);
-  SetDrawAreaNoViewport(&area);
-  int result;
-  if (!turn) {
-    result = DrawImageAt(x - sourceX, y - sourceY, graphic, transparent);
-  } else {
-    const GraphicHandleRecord* record = GetGraphicRecord(graphic, 0);
-    result = record == nullptr ? -1
-                               : DrawImageTurned(x - record->width + sourceX + width, y - sourceY, graphic, transparent);
-  }
-  SetDrawAreaNoViewport(&saved);
-  GraphDraw.areaEmpty = savedEmpty;
-  return result;
+  ClipRect(&area, &GraphDraw.drawArea);
+  const DrawAreaScope narrowed(area);
+  if (!turn) return DrawImageAt(x - sourceX, y - sourceY, graphic, transparent);
+  const GraphicHandleRecord* record = GetGraphicRecord(graphic, 0);
+  if (record == nullptr) return -1;
+  return DrawImageTurned(x - record->width + sourceX + width, y - sourceY, graphic, transparent);
 }

@@ -45,6 +45,20 @@ enum {
   ROW_ALPHA = 1,
   ROW_SUBTRACT = 16,
   MAX_PROGRAM_STAGES = 4,
+  FULL_PARAM = 255,           // a blend parameter at full strength
+  ALPHA_CHANNEL_REF = 16,     // alpha test reference of an image with an alpha channel
+  SHADER_VARIANTS = 7,        // shader variants per blend kind in the shader table
+  // The blend graphic's threshold (kind 1) with a soft range: the ramp's
+  // span and alpha scale by range width.
+  THRESHOLD_NARROW_RANGE = 65,
+  THRESHOLD_MID_RANGE = 129,
+  THRESHOLD_NARROW_SPAN = 1280,
+  THRESHOLD_MID_SPAN = 768,
+  THRESHOLD_WIDE_SPAN = 512,
+  THRESHOLD_NARROW_SCALE = 64,
+  THRESHOLD_MID_SCALE = 128,
+  THRESHOLD_WIDE_SCALE = 255,
+  THRESHOLD_RAMP = 256,
 };
 
 IDirect3DSurface9* RenderTargets[RENDER_TARGET_SLOTS];
@@ -201,7 +215,7 @@ int LibraryStageTextures(IDirect3DBaseTexture9** out, bool programmable, bool fl
   return 2;
 }
 
-int UserStageTextures(const UserTextureSetup* setup, int handles) {
+void UserStageTextures(const UserTextureSetup* setup, int handles) {
   IDirect3DBaseTexture9* textures[USER_TEXTURE_STAGES] = {};
   const int count = setup->count < 0 ? 0 : setup->count > USER_TEXTURE_STAGES ? USER_TEXTURE_STAGES : setup->count;
   for (int i = 0; i < count; i++) {
@@ -218,10 +232,279 @@ int UserStageTextures(const UserTextureSetup* setup, int handles) {
     }
   }
   SendStageTextures(textures, count);
-  return 0;
 }
 
 DWORD BlendFactor(int value, DWORD cached) { return value == 0 ? cached : static_cast<DWORD>(value); }
+
+// What the draw state asks of one preparation, read from the render-state
+// cache.
+struct DrawInputs {
+  bool programmable;  // pixel shaders (cleared when the shader is missing)
+  bool textured, hasBlend;
+  int kind;  // blend graphic kind
+  int mode;  // blend mode, 0 when outside the table
+  bool flagA, flagB;
+  bool threshold;  // kind-1 blend graphic
+  bool ignoreTextureAlpha;
+};
+
+// Alpha test, blending and texture factor of one preparation, with the
+// threshold ramp of a kind-1 blend graphic.
+struct AlphaChoice {
+  int blendOn, testOn, func, ref;
+  DWORD factor;
+  int kind1Op, kind1Scale, kind1A;
+};
+
+DrawInputs ReadDrawInputs() {
+  const RenderStateCache& c = RenderState;
+  DrawInputs in = {};
+  in.programmable = ProgrammablePath();
+  in.textured = c.texture != nullptr;
+  in.hasBlend = in.textured && c.blendTexture != nullptr;
+  in.kind = c.blendTextureMode;
+  in.mode = c.blendMode >= 0 && c.blendMode < BLEND_TABLE_ROWS ? c.blendMode : 0;
+  in.flagA = c.blendFlagA != 0;
+  in.flagB = c.blendFlagB != 0;
+  in.threshold = in.hasBlend && in.kind == 1;
+  in.ignoreTextureAlpha = !in.flagA && !in.flagB;
+  return in;
+}
+
+// Only the stage textures changed: the current path keeps its program and
+// gets the textures again.
+void ResendLibraryStageTextures() {
+  RenderStateCache& c = RenderState;
+  const bool hasBlend = c.texture != nullptr && c.blendTexture != nullptr;
+  FlushVertexBatch(0);
+  IDirect3DBaseTexture9* textures[MAX_PROGRAM_STAGES] = {};
+  int count = LibraryStageTextures(textures, DrawPrep.programmable != 0, c.blendFlagB != 0);
+  if (!DrawPrep.programmable && !hasBlend && DrawPrep.stageCount > count) {
+    // Keep the white texture of variant 3 on stage 1.
+    textures[1] = StageTextures[1];
+    count = DrawPrep.stageCount;
+  }
+  SendStageTextures(textures, count);
+  c.textureChanged = 0;
+  c.statesChanged = 1;
+}
+
+// The blend-table row of the draw (kept in DrawPrep.row).
+int ChooseBlendRow(const DrawInputs& in) {
+  int row = in.mode;
+  if (in.mode == 0) {
+    if (GraphDraw.destinationBlend) row = ROW_DESTINATION;
+    if (in.textured && ((!in.hasBlend && in.flagB) ||
+                        (in.hasBlend && (in.kind == 0 || in.kind == 2) && (in.flagA || in.flagB)) ||
+                        (in.hasBlend && in.kind == 1)))
+      row = ROW_ALPHA;
+  } else if (in.mode == 3 && DeviceCaps.subtractBlendNative) {
+    row = ROW_SUBTRACT;
+  }
+  DrawPrep.row = row;
+  return row;
+}
+
+// Alpha test and blending of the row; a kind-1 blend graphic tests against
+// its threshold, or ramps through the texture factor's alpha with a soft
+// range. The caller's alpha test mode wins. Kept in DrawPrep.
+AlphaChoice ChooseAlphaTest(const DrawInputs& in, const BlendTableRow& row) {
+  const RenderStateCache& c = RenderState;
+  AlphaChoice a = {row.enable, 0, D3DCMP_GREATER, 0, 0xFFFFFFFF, 0, 1, 0};
+  if (in.textured) {
+    if (in.flagA) {
+      a.testOn = 1, a.ref = ALPHA_CHANNEL_REF;
+    } else if (row.enable) {
+      a.testOn = 1, a.ref = 0;
+    }
+  }
+  if (in.threshold) {
+    const int p = c.blendTextureParam[0], range = c.blendTextureParam[1];
+    if (range < 2) {
+      a.testOn = 1;
+      a.func = D3DCMP_GREATEREQUAL;
+      a.ref = p == 0 && (in.flagA || in.flagB) ? 1 : p;
+      a.blendOn = 0;
+    } else {
+      a.testOn = 0;
+      a.blendOn = 1;
+      const int w = range < THRESHOLD_NARROW_RANGE ? THRESHOLD_NARROW_SPAN
+                    : range < THRESHOLD_MID_RANGE  ? THRESHOLD_MID_SPAN
+                                                   : THRESHOLD_WIDE_SPAN;
+      a.kind1Scale = range < THRESHOLD_NARROW_RANGE ? 4 : range < THRESHOLD_MID_RANGE ? 2 : 1;
+      const int m = w == THRESHOLD_NARROW_SPAN ? THRESHOLD_NARROW_SCALE
+                    : w == THRESHOLD_MID_SPAN  ? THRESHOLD_MID_SCALE
+                                               : THRESHOLD_WIDE_SCALE;
+      const int t = w - p * w / FULL_PARAM;
+      if (t < w - THRESHOLD_RAMP) {
+        a.kind1A = (-(t * FULL_PARAM / (w - THRESHOLD_RAMP)) - 1) & 255;
+        a.kind1Op = D3DTOP_SUBTRACT;
+      } else {
+        a.kind1A = (THRESHOLD_RAMP - p * w / FULL_PARAM) * m / THRESHOLD_RAMP;
+        a.kind1Op = D3DTOP_ADD;
+      }
+      a.factor = static_cast<DWORD>(a.kind1A & 255) << 24 | 0xFFFFFF;
+    }
+  }
+  if (c.alphaTestMode != -1) {
+    a.testOn = 1;
+    a.func = c.alphaTestMode;
+    a.ref = c.alphaTestRef;
+  }
+  DrawPrep.alphaTestOn = a.testOn;
+  DrawPrep.alphaFunc = a.func;
+  DrawPrep.alphaRef = a.ref;
+  DrawPrep.textureFactor = a.factor;
+  return a;
+}
+
+// The drawing shader of the base set for the draw (its index kept in
+// DrawPrep.shaderIndex); a missing one clears *programmable so that the
+// stage program stands in.
+IDirect3DPixelShader9* ChooseDrawShader(const DrawInputs& in, int variant, bool* programmable) {
+  int index = -1;
+  IDirect3DPixelShader9* shader = nullptr;
+  if (*programmable) {
+    if (!in.textured) {
+      index = variant * 2;
+      shader = Graphics.nonetexShaders[index];
+    } else {
+      const int b = in.hasBlend ? 1 + (in.kind >= 0 && in.kind <= 2 ? in.kind : 0) : 0;
+      const int t = !in.hasBlend ? variant : (in.mode == 12 || in.mode == 13) ? 3 : in.mode == 10 ? 2 : 0;
+      const int color = GraphDraw.ignoreColor ? 1 : 0;
+      index = (((b * SHADER_VARIANTS + t) * 2 + color) * 2 + (in.ignoreTextureAlpha ? 1 : 0)) * 2;
+      shader = Graphics.blendShaders[index];
+    }
+    if (shader == nullptr) *programmable = false;
+  }
+  DrawPrep.shaderIndex = *programmable ? index : -1;
+  return *programmable ? shader : nullptr;
+}
+
+// The shader on the device, and c0 for the blend-graphic shaders.
+void ApplyDrawShader(const DrawInputs& in, IDirect3DPixelShader9* shader, const AlphaChoice& alpha) {
+  RenderStateCache& c = RenderState;
+  ChosenShader = shader;
+  if (c.pixelShader != shader) {
+    SetDevicePixelShader(shader);
+    c.pixelShader = shader;
+  }
+  // c0: the blend graphic's parameters (kind 0 the mix ratio, kind 1 the
+  // threshold's offset and scale), else the texture factor.
+  const DWORD factor = alpha.factor;
+  float constants[4];
+  if (in.threshold && c.blendTextureParam[1] >= 2) {
+    const float a = static_cast<float>(alpha.kind1A) / 255.0f;
+    MakeFloat4(constants, 0.0f, 0.0f, static_cast<float>(alpha.kind1Scale), alpha.kind1Op == D3DTOP_SUBTRACT ? -a : a);
+  } else if (in.threshold) {
+    MakeFloat4(constants, 0.0f, 0.0f, 1.0f, 0.0f);
+  } else if (in.hasBlend && in.kind == 0) {
+    MakeFloat4(constants, 0.0f, 0.0f, 0.0f, c.blendTextureParam[0] / 255.0f);
+  } else {
+    MakeFloat4(constants, ((factor >> 16) & 255) / 255.0f, ((factor >> 8) & 255) / 255.0f, (factor & 255) / 255.0f,
+               ((factor >> 24) & 255) / 255.0f);
+  }
+  // Only the blend-graphic shaders read c0; others keep the base constant.
+  if (in.hasBlend) SetShaderConstantCached(&ShaderConstants, 3, 0, 0, constants, 1, 1);
+}
+
+// The fixed-function stages of the blend graphic kinds; the mix (kind 0)
+// puts its ratio into the texture factor.
+void BlendGraphStages(const DrawInputs& in, const AlphaChoice& alpha, Program* program, DWORD* factor) {
+  const RenderStateCache& c = RenderState;
+  // A kind-2 vertex's specular colour is white: alpha 1 for an ignored
+  // texture alpha.
+  const DWORD imageAlpha = in.ignoreTextureAlpha ? D3DTOP_SELECTARG2 : D3DTOP_MODULATE;
+  const DWORD imageAlphaArg = in.ignoreTextureAlpha ? D3DTA_SPECULAR : D3DTA_TEXTURE;
+  if (in.kind == 2) {
+    program->stages[0] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, imageAlpha, D3DTA_TEXTURE,
+                          D3DTA_DIFFUSE, 1};
+    program->stages[1] = {D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_TEXTURE, D3DTOP_MODULATE, D3DTA_CURRENT,
+                          D3DTA_TEXTURE, 0};
+    program->count = 2;
+  } else if (in.kind == 1) {
+    const int imageStage = in.flagB ? 2 : 1;
+    if (c.blendTextureParam[1] >= 2) {
+      program->stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, static_cast<DWORD>(alpha.kind1Op),
+                            D3DTA_TEXTURE, D3DTA_TFACTOR, 0};
+    } else {
+      program->stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE,
+                            D3DTA_DIFFUSE, 0};
+    }
+    if (imageStage == 2)
+      program->stages[1] = {D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_CURRENT,
+                            D3DTA_CURRENT, 0};
+    const DWORD scaleOp = alpha.kind1Scale == 4   ? D3DTOP_MODULATE4X
+                          : alpha.kind1Scale == 2 ? D3DTOP_MODULATE2X
+                                                  : D3DTOP_MODULATE;
+    const DWORD alphaOp = c.blendTextureParam[1] >= 2 ? scaleOp : static_cast<DWORD>(D3DTOP_SELECTARG2);
+    program->stages[imageStage] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, alphaOp, imageAlphaArg,
+                                   D3DTA_CURRENT, 1};
+    program->count = imageStage + 1;
+  } else {
+    // Mix: the image and the blend graphic by the ratio (the texture
+    // factor's alpha), then the vertex colour.
+    *factor = static_cast<DWORD>(c.blendTextureParam[0] & 255) << 24 | 0xFFFFFF;
+    program->stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, imageAlphaArg,
+                          D3DTA_DIFFUSE, 1};
+    program->stages[1] = {D3DTOP_LERP, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_LERP, D3DTA_TEXTURE, D3DTA_CURRENT, 0,
+                          D3DTA_TFACTOR};
+    program->stages[2] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_MODULATE, D3DTA_CURRENT,
+                          D3DTA_DIFFUSE, 0};
+    program->count = 3;
+  }
+}
+
+// No shader: the fixed-function stage program of the variant or blend kind
+// on the device (an untextured x4 draw reads the white texture).
+void ApplyStageProgram(const DrawInputs& in, int variant, AlphaChoice* alpha, IDirect3DBaseTexture9** textures,
+                       int* count) {
+  RenderStateCache& c = RenderState;
+  ChosenShader = nullptr;
+  if (c.pixelShader != nullptr) {
+    SetDevicePixelShader(nullptr);
+    c.pixelShader = nullptr;
+  }
+  Program program = {};
+  if (!in.hasBlend) {
+    const DWORD source = in.textured ? D3DTA_TEXTURE : D3DTA_DIFFUSE;
+    program.count = VariantStages(program.stages, variant, source, in.ignoreTextureAlpha, 0);
+    if ((variant == 3 && !in.textured) || (variant == 6 && !in.textured)) {
+      // Untextured x4: the white texture stands for the image.
+      IDirect3DBaseTexture9* white = GetWhiteTexture();
+      program.stages[0] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG2, D3DTA_TEXTURE,
+                           D3DTA_DIFFUSE, 0};
+      if (variant == 3) program.stages[0].colorOp = D3DTOP_MODULATE4X;
+      program.count = variant == 3 ? 1 : 2;
+      textures[0] = white;
+      *count = 1;
+    }
+  } else {
+    BlendGraphStages(in, *alpha, &program, &alpha->factor);
+  }
+  if (program.count > *count) {
+    // Later stages of a variant read no texture of their own (x4 of an
+    // untextured draw excepted).
+    for (int i = *count; i < program.count; i++) textures[i] = nullptr;
+  }
+  SendStageProgram(program);
+  DrawPrep.stageCount = program.count;
+}
+
+// Alpha test, blending and the row's blend factors and operation.
+void SendBlendRenderStates(const DrawInputs& in, const BlendTableRow& row, const AlphaChoice& alpha) {
+  SetDeviceRenderState(D3DRS_ALPHAFUNC, static_cast<DWORD>(alpha.func));
+  SetDeviceRenderState(D3DRS_ALPHAREF, static_cast<DWORD>(alpha.ref));
+  SetDeviceRenderState(D3DRS_ALPHATESTENABLE, alpha.testOn ? TRUE : FALSE);
+  SetDeviceRenderState(D3DRS_ALPHABLENDENABLE, alpha.blendOn ? TRUE : FALSE);
+  if (!in.programmable) SetDeviceRenderState(D3DRS_TEXTUREFACTOR, alpha.factor);
+  CachedSrcBlend = BlendFactor(row.srcBlend, CachedSrcBlend);
+  CachedDestBlend = BlendFactor(row.destBlend, CachedDestBlend);
+  SetDeviceRenderState(D3DRS_SRCBLEND, CachedSrcBlend);
+  SetDeviceRenderState(D3DRS_DESTBLEND, CachedDestBlend);
+  SetDeviceRenderState(D3DRS_BLENDOP, static_cast<DWORD>(row.blendOp));
+  SetDeviceRenderState(D3DRS_SEPARATEALPHABLENDENABLE, FALSE);
+}
 
 }  // namespace
 
@@ -235,237 +518,46 @@ int SetForceFixedFunction(int on) {
   return 0;
 }
 
-int PrepareGraphicDrawState(const UserTextureSetup* setup, int, int handles) {
+int PrepareGraphicDrawState(const UserTextureSetup* setup, int handles) {
   if (!HasDirect3DDevice()) return -1;
   if (setup == nullptr && DrawPrep.userSetupOn) setup = &DrawPrep.userSetup;
   if (setup != nullptr) {
     FlushVertexBatch(0);
-    return UserStageTextures(setup, handles);
+    UserStageTextures(setup, handles);
+    return 0;
   }
-  bool programmable = ProgrammablePath();
   RenderStateCache& c = RenderState;
-  const bool textured = c.texture != nullptr;
-  const bool hasBlend = textured && c.blendTexture != nullptr;
-  const int kind = c.blendTextureMode;
   if (!c.reapplyAll && !c.choosePixelShader) {
     if (!c.textureChanged) return -1;
-    FlushVertexBatch(0);
-    IDirect3DBaseTexture9* textures[MAX_PROGRAM_STAGES] = {};
-    int count = LibraryStageTextures(textures, DrawPrep.programmable != 0, c.blendFlagB != 0);
-    if (!DrawPrep.programmable && !hasBlend && DrawPrep.stageCount > count) {
-      // Keep the white texture of variant 3 on stage 1.
-      textures[1] = StageTextures[1];
-      count = DrawPrep.stageCount;
-    }
-    SendStageTextures(textures, count);
-    c.textureChanged = 0;
-    c.statesChanged = 1;
+    ResendLibraryStageTextures();
     return 0;
   }
   FlushVertexBatch(0);
   c.choosePixelShader = 0;
   c.textureChanged = 0;
   c.statesChanged = 1;
-
-  // Row.
-  const int mode = c.blendMode >= 0 && c.blendMode < BLEND_TABLE_ROWS ? c.blendMode : 0;
-  const bool flagA = c.blendFlagA != 0, flagB = c.blendFlagB != 0;
-  int row = mode;
-  if (mode == 0) {
-    if (GraphDraw.destinationBlend) row = ROW_DESTINATION;
-    if (textured && ((!hasBlend && flagB) || (hasBlend && (kind == 0 || kind == 2) && (flagA || flagB)) ||
-                     (hasBlend && kind == 1)))
-      row = ROW_ALPHA;
-  } else if (mode == 3 && DeviceCaps.subtractBlendNative) {
-    row = ROW_SUBTRACT;
-  }
-  const BlendTableRow& r = BlendTable[row];
-  DrawPrep.row = row;
-  DrawPrep.vertexKind = !textured ? VERTEX_KIND_PLAIN : hasBlend ? VERTEX_KIND_BLEND : VERTEX_KIND_TEX;
-  VertexBatch.drawNothing = hasBlend && kind == 1 && c.blendTextureParam[0] == 255 ? 1 : 0;
-
-  // Alpha test and blending.
-  int blendOn = r.enable;
-  int testOn = 0, func = D3DCMP_GREATER, ref = 0;
-  if (textured) {
-    if (flagA) {
-      testOn = 1, ref = 16;
-    } else if (r.enable) {
-      testOn = 1, ref = 0;
-    }
-  }
-  DWORD factor = 0xFFFFFFFF;
-  int kind1Op = 0, kind1Scale = 1, kind1A = 0;
-  const bool threshold = hasBlend && kind == 1;
-  if (threshold) {
-    const int p = c.blendTextureParam[0], range = c.blendTextureParam[1];
-    if (range < 2) {
-      testOn = 1;
-      func = D3DCMP_GREATEREQUAL;
-      ref = p == 0 && (flagA || flagB) ? 1 : p;
-      blendOn = 0;
-    } else {
-      testOn = 0;
-      blendOn = 1;
-      const int w = range < 65 ? 1280 : range < 129 ? 768 : 512;
-      kind1Scale = range < 65 ? 4 : range < 129 ? 2 : 1;
-      const int m = w == 1280 ? 64 : w == 768 ? 128 : 255;
-      const int t = w - p * w / 255;
-      if (t < w - 256) {
-        kind1A = (-(t * 255 / (w - 256)) - 1) & 255;
-        kind1Op = D3DTOP_SUBTRACT;
-      } else {
-        kind1A = (256 - p * w / 255) * m / 256;
-        kind1Op = D3DTOP_ADD;
-      }
-      factor = static_cast<DWORD>(kind1A & 255) << 24 | 0xFFFFFF;
-    }
-  }
-  if (c.alphaTestMode != -1) {
-    testOn = 1;
-    func = c.alphaTestMode;
-    ref = c.alphaTestRef;
-  }
-  DrawPrep.alphaTestOn = testOn;
-  DrawPrep.alphaFunc = func;
-  DrawPrep.alphaRef = ref;
-  DrawPrep.textureFactor = factor;
-
-  // Shader or stage program; a shader missing from the base set falls back
-  // to the stage program.
-  const int variant = r.variant;
-  const bool ignoreTextureAlpha = !flagA && !flagB;
-  int index = -1;
-  IDirect3DPixelShader9* shader = nullptr;
-  if (programmable) {
-    if (!textured) {
-      index = variant * 2;
-      shader = Graphics.nonetexShaders[index];
-    } else {
-      const int b = hasBlend ? 1 + (kind >= 0 && kind <= 2 ? kind : 0) : 0;
-      const int t = !hasBlend ? variant : (mode == 12 || mode == 13) ? 3 : mode == 10 ? 2 : 0;
-      const int color = GraphDraw.ignoreColor ? 1 : 0;
-      index = (((b * 7 + t) * 2 + color) * 2 + (ignoreTextureAlpha ? 1 : 0)) * 2;
-      shader = Graphics.blendShaders[index];
-    }
-    if (shader == nullptr) programmable = false;
-  }
-  DrawPrep.programmable = programmable ? 1 : 0;
+  DrawInputs in = ReadDrawInputs();
+  const BlendTableRow& row = BlendTable[ChooseBlendRow(in)];
+  DrawPrep.vertexKind = !in.textured ? VERTEX_KIND_PLAIN : in.hasBlend ? VERTEX_KIND_BLEND : VERTEX_KIND_TEX;
+  VertexBatch.drawNothing = in.hasBlend && in.kind == 1 && c.blendTextureParam[0] == FULL_PARAM ? 1 : 0;
+  AlphaChoice alpha = ChooseAlphaTest(in, row);
+  IDirect3DPixelShader9* shader = ChooseDrawShader(in, row.variant, &in.programmable);
+  DrawPrep.programmable = in.programmable ? 1 : 0;
   IDirect3DBaseTexture9* textures[MAX_PROGRAM_STAGES] = {};
-  int count = LibraryStageTextures(textures, programmable, flagB);
-  if (programmable) {
-    DrawPrep.shaderIndex = index;
-    ChosenShader = shader;
-    if (c.pixelShader != shader) {
-      SetDevicePixelShader(shader);
-      c.pixelShader = shader;
-    }
-    // c0: the blend graphic's parameters (kind 0 the mix ratio, kind 1 the
-    // threshold's offset and scale), else the texture factor.
-    float constants[4];
-    if (threshold && c.blendTextureParam[1] >= 2) {
-      const float a = static_cast<float>(kind1A) / 255.0f;
-      MakeFloat4(constants, 0.0f, 0.0f, static_cast<float>(kind1Scale), kind1Op == D3DTOP_SUBTRACT ? -a : a);
-    } else if (threshold) {
-      MakeFloat4(constants, 0.0f, 0.0f, 1.0f, 0.0f);
-    } else if (hasBlend && kind == 0) {
-      MakeFloat4(constants, 0.0f, 0.0f, 0.0f, c.blendTextureParam[0] / 255.0f);
-    } else {
-      MakeFloat4(constants, ((factor >> 16) & 255) / 255.0f, ((factor >> 8) & 255) / 255.0f, (factor & 255) / 255.0f,
-                 ((factor >> 24) & 255) / 255.0f);
-    }
-    // Only the blend-graphic shaders read c0; others keep the base constant.
-    if (hasBlend) SetShaderConstantCached(&ShaderConstants, 3, 0, 0, constants, 1, 1);
+  int count = LibraryStageTextures(textures, in.programmable, in.flagB);
+  if (in.programmable) {
+    ApplyDrawShader(in, shader, alpha);
   } else {
-    DrawPrep.shaderIndex = -1;
-    ChosenShader = nullptr;
-    if (c.pixelShader != nullptr) {
-      SetDevicePixelShader(nullptr);
-      c.pixelShader = nullptr;
-    }
-    Program program = {};
-    if (!hasBlend) {
-      const DWORD source = textured ? D3DTA_TEXTURE : D3DTA_DIFFUSE;
-      program.count = VariantStages(program.stages, variant, source, ignoreTextureAlpha, 0);
-      if ((variant == 3 && !textured) || (variant == 6 && !textured)) {
-        // Untextured x4: the white texture stands for the image.
-        IDirect3DBaseTexture9* white = GetWhiteTexture();
-        program.stages[0] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG2, D3DTA_TEXTURE,
-                             D3DTA_DIFFUSE, 0};
-        if (variant == 3) program.stages[0].colorOp = D3DTOP_MODULATE4X;
-        program.count = variant == 3 ? 1 : 2;
-        textures[0] = white;
-        count = 1;
-      }
-    } else {
-      // A kind-2 vertex's specular colour is white: alpha 1 for an ignored
-      // texture alpha.
-      const DWORD imageAlpha = ignoreTextureAlpha ? D3DTOP_SELECTARG2 : D3DTOP_MODULATE;
-      const DWORD imageAlphaArg = ignoreTextureAlpha ? D3DTA_SPECULAR : D3DTA_TEXTURE;
-      if (kind == 2) {
-        program.stages[0] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, imageAlpha, D3DTA_TEXTURE,
-                             D3DTA_DIFFUSE, 1};
-        program.stages[1] = {D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_TEXTURE, D3DTOP_MODULATE, D3DTA_CURRENT,
-                             D3DTA_TEXTURE, 0};
-        program.count = 2;
-      } else if (kind == 1) {
-        const int imageStage = flagB ? 2 : 1;
-        if (c.blendTextureParam[1] >= 2) {
-          program.stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, static_cast<DWORD>(kind1Op),
-                               D3DTA_TEXTURE, D3DTA_TFACTOR, 0};
-        } else {
-          program.stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE,
-                               D3DTA_DIFFUSE, 0};
-        }
-        if (imageStage == 2)
-          program.stages[1] = {D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_CURRENT,
-                               D3DTA_CURRENT, 0};
-        const DWORD scaleOp = kind1Scale == 4 ? D3DTOP_MODULATE4X : kind1Scale == 2 ? D3DTOP_MODULATE2X : D3DTOP_MODULATE;
-        const DWORD alphaOp = c.blendTextureParam[1] >= 2 ? scaleOp : static_cast<DWORD>(D3DTOP_SELECTARG2);
-        program.stages[imageStage] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, alphaOp, imageAlphaArg,
-                                      D3DTA_CURRENT, 1};
-        program.count = imageStage + 1;
-      } else {
-        // Mix: the image and the blend graphic by the ratio (the texture
-        // factor's alpha), then the vertex colour.
-        factor = static_cast<DWORD>(c.blendTextureParam[0] & 255) << 24 | 0xFFFFFF;
-        program.stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, imageAlphaArg,
-                             D3DTA_DIFFUSE, 1};
-        program.stages[1] = {D3DTOP_LERP, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_LERP, D3DTA_TEXTURE, D3DTA_CURRENT, 0,
-                             D3DTA_TFACTOR};
-        program.stages[2] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_MODULATE, D3DTA_CURRENT,
-                             D3DTA_DIFFUSE, 0};
-        program.count = 3;
-      }
-    }
-    if (program.count > count) {
-      // Later stages of a variant read no texture of their own (x4 of an
-      // untextured draw excepted).
-      for (int i = count; i < program.count; i++) textures[i] = nullptr;
-    }
-    SendStageProgram(program);
-    DrawPrep.stageCount = program.count;
+    ApplyStageProgram(in, row.variant, &alpha, textures, &count);
   }
   SendStageTextures(textures, count);
-
-  // Render states.
-  SetDeviceRenderState(D3DRS_ALPHAFUNC, static_cast<DWORD>(func));
-  SetDeviceRenderState(D3DRS_ALPHAREF, static_cast<DWORD>(ref));
-  SetDeviceRenderState(D3DRS_ALPHATESTENABLE, testOn ? TRUE : FALSE);
-  SetDeviceRenderState(D3DRS_ALPHABLENDENABLE, blendOn ? TRUE : FALSE);
-  if (!programmable) SetDeviceRenderState(D3DRS_TEXTUREFACTOR, factor);
-  CachedSrcBlend = BlendFactor(r.srcBlend, CachedSrcBlend);
-  CachedDestBlend = BlendFactor(r.destBlend, CachedDestBlend);
-  SetDeviceRenderState(D3DRS_SRCBLEND, CachedSrcBlend);
-  SetDeviceRenderState(D3DRS_DESTBLEND, CachedDestBlend);
-  SetDeviceRenderState(D3DRS_BLENDOP, static_cast<DWORD>(r.blendOp));
-  SetDeviceRenderState(D3DRS_SEPARATEALPHABLENDENABLE, FALSE);
+  SendBlendRenderStates(in, row, alpha);
   return 0;
 }
 
-int PrepareGraphicDrawStateNow(const UserTextureSetup* setup, int stageProgram, int handles) {
+int PrepareGraphicDrawStateNow(const UserTextureSetup* setup, int handles) {
   FlushVertexBatch(0);
-  const int result = PrepareGraphicDrawState(setup, stageProgram, handles);
+  const int result = PrepareGraphicDrawState(setup, handles);
   RenderState.choosePixelShader = 1;
   RenderState.textureChanged = 1;
   RenderState.statesChanged = 1;
@@ -490,7 +582,7 @@ int SetUserTextureSetup(const UserTextureSetup* setup, int value) {
   RenderState.textureChanged = 1;
   RenderState.statesChanged = 1;
   ForgetLastDrawSetup();
-  return PrepareGraphicDrawState(nullptr, 0, 1);
+  return PrepareGraphicDrawState(nullptr, 1);
 }
 
 void ForgetLastDrawSetup() { DrawPrep.lastValid = 0; }
@@ -561,7 +653,7 @@ void ApplyDrawStateForTexture(IDirect3DBaseTexture9* texture, int flags) {
     SetAlphaTestCached(GraphDraw.alphaTestMode, GraphDraw.alphaTestRef);
     if (c.choosePixelShader || c.textureChanged || c.reapplyAll ||
         (ProgrammablePath() && c.pixelShader != ChosenShader))
-      PrepareGraphicDrawState(nullptr, 0, 1);
+      PrepareGraphicDrawState(nullptr, 1);
   }
   SetShadeModeCached((flags & DRAW_FLAG_GOURAUD) ? D3DSHADE_GOURAUD : D3DSHADE_FLAT);
   SetSamplerFilterCached(GraphDraw.samplingMode);
@@ -608,11 +700,10 @@ IDirect3DSurface9* GetCachedRenderTarget(int slot) {
   return slot >= 0 && slot < RENDER_TARGET_SLOTS ? RenderTargets[slot] : nullptr;
 }
 
-int ReleaseDrawDeviceObjects() {
+void ReleaseDrawDeviceObjects() {
   if (WhiteTexture != nullptr) ReleaseComObject(WhiteTexture);
   WhiteTexture = nullptr;
   ForgetCachedRenderTargets();
-  return 0;
 }
 
 void ForgetCachedRenderTargets() {

@@ -29,11 +29,17 @@ enum {
   VERTEX_LIST_FLAGS = 0x5078,
   VERTEX_LIST_QUAD_FLAGS = 0x1000,
   VERTEX_LIST_NO_GRAPH = -5,
+  BOUNDS_START = 16777215,  // start of a bounding-box minimum search
 };
 
 struct Point2 {
   float x, y;
 };
+
+const float CORNER_TOLERANCE = 1.0f;     // corners this close count as one point
+const float GRID_INSET = 0.001f;         // a grid's texture inset, in texels
+const float EDGE_COORD_LOW = 0.000001f;  // texture coordinates beyond these lie inside
+const float EDGE_COORD_HIGH = 0.99999f;  // the texture (not on its edge)
 
 void* VertexWork = nullptr;
 int VertexWorkBytes = 0;
@@ -89,7 +95,7 @@ void FillTex2(Vertex2DTex2* v, float x, float y, float u, float tv, const DestCo
   }
 }
 
-bool Near(float a, float b) { return fabsf(a - b) < 1.0f; }
+bool Near(float a, float b) { return fabsf(a - b) < CORNER_TOLERANCE; }
 
 // One piece onto its four corners (TL, TR, BL, BR), positions already
 // offset to texel centres.
@@ -108,12 +114,12 @@ void DrawQuadPieceHW(const GraphPiece& piece, const Point2 c[4], int flags, cons
     return;
   }
   // Keep the grid from sampling the neighbouring piece.
-  const float du = 0.001f * (ub - ua) / static_cast<float>(piece.width);
-  const float dv = 0.001f * (vb - va) / static_cast<float>(piece.height);
-  if (ua > 0.000001f) ua += du;
-  if (ub < 0.99999f) ub -= du;
-  if (va > 0.000001f) va += dv;
-  if (vb < 0.99999f) vb -= dv;
+  const float du = GRID_INSET * (ub - ua) / static_cast<float>(piece.width);
+  const float dv = GRID_INSET * (vb - va) / static_cast<float>(piece.height);
+  if (ua > EDGE_COORD_LOW) ua += du;
+  if (ub < EDGE_COORD_HIGH) ub -= du;
+  if (va > EDGE_COORD_LOW) va += dv;
+  if (vb < EDGE_COORD_HIGH) vb -= dv;
   Vertex2DTex2 grid[GRID_SIDE * GRID_SIDE];
   const float steps = static_cast<float>(GRID_SIDE - 1);
   for (int row = 0; row < GRID_SIDE; row++) {
@@ -130,17 +136,26 @@ void DrawQuadPieceHW(const GraphPiece& piece, const Point2 c[4], int flags, cons
   DrawVertexGridStrip(grid, GRID_SIDE, GRID_SIDE);
 }
 
-int DrawImageQuadBlendHW(GraphicHandleRecord* record, const int c[8], const GraphicHandleRecord* blend, int trans,
-                         int fromRotation);
+// One quad draw on the device: the graphic, the blend graphic (null: none),
+// transparency and the rectangle the destination copy covers.
+struct QuadDrawHW {
+  GraphicHandleRecord* record;
+  const GraphicHandleRecord* blend;
+  int trans;
+  RECT dest;
+};
+
+int DrawImageQuadBlendHW(const QuadDrawHW& draw, const int c[8]);
 
 // Corners TL, TR, BL, BR.
-int DrawImageQuadHW(const Point2 q[4], GraphicHandleRecord* record, const GraphicHandleRecord* blend, int trans,
-                    int fromRotation) {
+int DrawImageQuadHW(const Point2 q[4], const QuadDrawHW& draw) {
   if (!HasDirect3DDevice()) return -1;
-  if (blend != nullptr) {
+  GraphicHandleRecord* record = draw.record;
+  const int trans = draw.trans;
+  if (draw.blend != nullptr) {
     int c[8];
     for (int i = 0; i < 4; i++) c[i * 2] = TruncateFloatToInt(q[i].x), c[i * 2 + 1] = TruncateFloatToInt(q[i].y);
-    return DrawImageQuadBlendHW(record, c, blend, trans, fromRotation);
+    return DrawImageQuadBlendHW(draw, c);
   }
   if (record->pieceCount < 1) return 0;
   BeginDrawSceneOnce();
@@ -148,7 +163,7 @@ int DrawImageQuadHW(const Point2 q[4], GraphicHandleRecord* record, const Graphi
   IDirect3DBaseTexture9* first = PieceTexture(record->pieces[0]);
   if (DrawStateApplyNeeded(first, flags)) ApplyDrawStateForTexture(first, flags);
   const DestCopyScale copy = CurrentDestCopy();
-  if (copy.active) StretchDrawTargetToWork(&DrawDestRect);
+  if (copy.active) StretchDrawTargetToWork(&draw.dest);
   for (int i = 0; i < record->pieceCount; i++) {
     Point2 c[4];
     if (record->pieceCount == 1) {
@@ -162,8 +177,10 @@ int DrawImageQuadHW(const Point2 q[4], GraphicHandleRecord* record, const Graphi
   return 0;
 }
 
-int DrawImageQuadBlendHW(GraphicHandleRecord* record, const int c[8], const GraphicHandleRecord* blend, int trans,
-                         int) {
+int DrawImageQuadBlendHW(const QuadDrawHW& draw, const int c[8]) {
+  GraphicHandleRecord* record = draw.record;
+  const GraphicHandleRecord* blend = draw.blend;
+  const int trans = draw.trans;
   if (c[0] == c[4] && c[2] == c[6] && c[1] == c[3] && c[5] == c[7])
     return DrawImageStretched(c[0], c[1], c[6], c[7], record->header.handle, trans);
   if (!HasDirect3DDevice()) return -1;
@@ -173,7 +190,7 @@ int DrawImageQuadBlendHW(GraphicHandleRecord* record, const int c[8], const Grap
   IDirect3DBaseTexture9* first = PieceTexture(record->pieces[0]);
   ApplyDrawStateForTexture(first, flags);
   const DestCopyScale copy = CurrentDestCopy();
-  if (copy.active) StretchDrawTargetToWork(&DrawDestRect);
+  if (copy.active) StretchDrawTargetToWork(&draw.dest);
   const Point2 q[4] = {{static_cast<float>(c[0]), static_cast<float>(c[1])},
                        {static_cast<float>(c[2]), static_cast<float>(c[3])},
                        {static_cast<float>(c[4]), static_cast<float>(c[5])},
@@ -183,7 +200,7 @@ int DrawImageQuadBlendHW(GraphicHandleRecord* record, const int c[8], const Grap
     const GraphPiece& piece = record->pieces[i];
     if (i > 0) {
       SetDrawTexture(PieceTexture(piece));
-      if (RenderState.choosePixelShader || RenderState.textureChanged) PrepareGraphicDrawState(nullptr, 0, 1);
+      if (RenderState.choosePixelShader || RenderState.textureChanged) PrepareGraphicDrawState(nullptr, 1);
     }
     Point2 p[4];
     PieceCornersInQuad(record, piece, q, p);
@@ -231,10 +248,21 @@ int DrawAtF(float x, float y, int handle, int trans, int turn) {
   return turn ? DrawImageTurnedF(x, y, handle, trans) : DrawImageAtF(x, y, handle, trans);
 }
 
-// The graphic scaled so that its point (cx, cy) lands on (x, y); left and
-// right exchanged with turn.
-int DrawStretchedAbout(float x, float y, float cx, float cy, double sx, double sy, int w, int h, int handle, int trans,
-                       int turn) {
+// A draw about a point of the graphic: its point (cx, cy) lands on (x, y),
+// scaled by (sx, sy) or, rotated, by sx in both directions; left and right
+// exchanged with turn.
+struct AboutPointDraw {
+  float x, y, cx, cy;
+  double sx, sy, angle;
+  int w, h;  // the graphic's size
+  int handle, trans, turn;
+};
+
+// The graphic scaled about the point, not rotated.
+int DrawStretchedAbout(const AboutPointDraw& a) {
+  const float x = a.x, y = a.y, cx = a.cx, cy = a.cy;
+  const double sx = a.sx, sy = a.sy;
+  const int w = a.w, h = a.h, turn = a.turn;
   float left = static_cast<float>(x - sx * cx), top = static_cast<float>(y - sy * cy);
   float right = static_cast<float>(left + w * sx), bottom = static_cast<float>(top + h * sy);
   if (turn) {
@@ -242,19 +270,21 @@ int DrawStretchedAbout(float x, float y, float cx, float cy, double sx, double s
     left = right;
     right = t;
   }
-  return DrawImageStretchedF(left, top, right, bottom, handle, trans);
+  return DrawImageStretchedF(left, top, right, bottom, a.handle, a.trans);
 }
 
-int DrawImageRotatedAboutCore(float x, float y, float cx, float cy, double scale, double angle, int handle, int trans,
-                              int turn, int w, int h) {
+// The graphic rotated and scaled (by sx) about the point; reduced to the
+// plain draws without rotation or scale.
+int DrawImageRotatedAboutCore(const AboutPointDraw& a) {
+  const double scale = a.sx, angle = a.angle;
   if (angle != 0.0) {
-    const double dx = (w * 0.5 - cx) * scale, dy = (h * 0.5 - cy) * scale;
+    const double dx = (a.w * 0.5 - a.cx) * scale, dy = (a.h * 0.5 - a.cy) * scale;
     const double s = sin(angle), c = cos(angle);
-    return DrawImageRotatedExact(static_cast<float>(x + dx * c - dy * s), static_cast<float>(y + dx * s + dy * c),
-                                 scale, angle, handle, trans, turn);
+    return DrawImageRotatedExact(static_cast<float>(a.x + dx * c - dy * s), static_cast<float>(a.y + dx * s + dy * c),
+                                 scale, angle, a.handle, a.trans, a.turn);
   }
-  if (scale != 1.0) return DrawStretchedAbout(x, y, cx, cy, scale, scale, w, h, handle, trans, turn);
-  return DrawAtF(x - cx, y - cy, handle, trans, turn);
+  if (scale != 1.0) return DrawStretchedAbout(a);
+  return DrawAtF(a.x - a.cx, a.y - a.cy, a.handle, a.trans, a.turn);
 }
 
 void GrowVertexWork(int bytes, int* ok) {
@@ -278,8 +308,10 @@ void FreeVertexListWork() {
 // ---------------------------------------------------------------------------
 // Quads.
 
-int DrawImageQuadCore(int handle, float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
-                      int trans, int fromRotation) {
+int DrawImageQuadCore(const ImageQuadRequest& quad) {
+  const int handle = quad.handle, trans = quad.trans;
+  const float x1 = quad.x[0], y1 = quad.y[0], x2 = quad.x[1], y2 = quad.y[1];
+  const float x3 = quad.x[2], y3 = quad.y[2], x4 = quad.x[3], y4 = quad.y[3];
   if (GraphDraw.areaEmpty) return 0;
   WaitIfInactive();
   RefreshGraphicMovie(handle);  // a movie graphic shows its current frame
@@ -295,12 +327,13 @@ int DrawImageQuadCore(int handle, float x1, float y1, float x2, float y2, float 
   const GraphicHandleRecord* blend =
       GraphDraw.blendGraph >= 0 && RenderState.blendTexture != nullptr ? GetGraphicRecord(GraphDraw.blendGraph, 0)
                                                                        : nullptr;
-  auto draw = [&]() {
-    return hw ? DrawImageQuadHW(q, record, blend, trans, fromRotation)
-              : SoftDrawImageQuad(x1, y1, x2, y2, x4, y4, x3, y3, record, trans);
+  auto draw = [&](const RECT& dest) {
+    const QuadDrawHW device = {record, blend, trans, dest};
+    return hw ? DrawImageQuadHW(q, device) : SoftDrawImageQuad(x1, y1, x2, y2, x4, y4, x3, y3, record, trans);
   };
-  if (!destCopy && !emulate && !masked) return draw();
-  RECT r = {16777215, 16777215, 0, 0};
+  // Without a frame the destination is not copied: the draw area stands in.
+  if (!destCopy && !emulate && !masked) return draw(GraphDraw.drawArea);
+  RECT r = {BOUNDS_START, BOUNDS_START, 0, 0};
   for (const Point2& p : q) {
     const int x = TruncateFloatToInt(p.x), y = TruncateFloatToInt(p.y);
     if (x < r.left) r.left = x;
@@ -308,12 +341,14 @@ int DrawImageQuadCore(int handle, float x1, float y1, float x2, float y2, float 
     if (x > r.right) r.right = x;
     if (y > r.bottom) r.bottom = y;
   }
-  return RunBracketedDraw(ClampRectToDrawArea(r), masked, emulate, draw);
+  const DrawFrame frame = {ClampRectToDrawArea(r), masked, emulate};
+  return RunInDrawFrame(frame, draw);
 }
 
 int DrawImageQuad(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int handle,
                   int trans) {
-  return DrawImageQuadCore(handle, x1, y1, x2, y2, x3, y3, x4, y4, trans, 0);
+  const ImageQuadRequest quad = {handle, {x1, x2, x3, x4}, {y1, y2, y3, y4}, trans};
+  return DrawImageQuadCore(quad);
 }
 
 int DrawImageRotatedAbout(int x, int y, int cx, int cy, double scale, double angle, int handle, int trans, int turn) {
@@ -321,8 +356,9 @@ int DrawImageRotatedAbout(int x, int y, int cx, int cy, double scale, double ang
   if (GetGraphicSize(handle, &w, &h) < 0 || handle < 0) return -1;
   if (angle == 0.0 && scale == 1.0)
     return turn ? DrawImageTurned(x - cx, y - cy, handle, trans) : DrawImageAt(x - cx, y - cy, handle, trans);
-  return DrawImageRotatedAboutCore(static_cast<float>(x), static_cast<float>(y), static_cast<float>(cx),
-                                   static_cast<float>(cy), scale, angle, handle, trans, turn, w, h);
+  const AboutPointDraw about = {static_cast<float>(x), static_cast<float>(y), static_cast<float>(cx),
+                                static_cast<float>(cy), scale, scale, angle, w, h, handle, trans, turn};
+  return DrawImageRotatedAboutCore(about);
 }
 
 int DrawImageRotatedScaledXY(int x, int y, int cx, int cy, double scaleX, double scaleY, double angle, int handle,
@@ -333,9 +369,14 @@ int DrawImageRotatedScaledXY(int x, int y, int cx, int cy, double scaleX, double
     return turn ? DrawImageTurned(x - cx, y - cy, handle, trans) : DrawImageAt(x - cx, y - cy, handle, trans);
   const float fx = static_cast<float>(x), fy = static_cast<float>(y), fcx = static_cast<float>(cx),
               fcy = static_cast<float>(cy);
-  if (angle == 0.0) return DrawStretchedAbout(fx, fy, fcx, fcy, scaleX, scaleY, w, h, handle, trans, turn);
-  if (scaleX == 1.0 && scaleY == 1.0)
-    return DrawImageRotatedAboutCore(fx, fy, fcx, fcy, 1.0, angle, handle, trans, turn, w, h);
+  if (angle == 0.0) {
+    const AboutPointDraw about = {fx, fy, fcx, fcy, scaleX, scaleY, 0.0, w, h, handle, trans, turn};
+    return DrawStretchedAbout(about);
+  }
+  if (scaleX == 1.0 && scaleY == 1.0) {
+    const AboutPointDraw about = {fx, fy, fcx, fcy, 1.0, 1.0, angle, w, h, handle, trans, turn};
+    return DrawImageRotatedAboutCore(about);
+  }
   const double s = sin(angle), c = cos(angle);
   const double ox[4] = {-fcx * scaleX, (w - fcx) * scaleX, (w - fcx) * scaleX, -fcx * scaleX};
   const double oy[4] = {-fcy * scaleY, -fcy * scaleY, (h - fcy) * scaleY, (h - fcy) * scaleY};
@@ -351,13 +392,15 @@ int DrawImageRotatedScaledXY(int x, int y, int cx, int cy, double scaleX, double
     t = px[2], px[2] = px[3], px[3] = t;
     t = py[2], py[2] = py[3], py[3] = t;
   }
-  return DrawImageQuadCore(handle, px[0], py[0], px[1], py[1], px[2], py[2], px[3], py[3], trans, 1);
+  const ImageQuadRequest quad = {handle, {px[0], px[1], px[2], px[3]}, {py[0], py[1], py[2], py[3]}, trans};
+  return DrawImageQuadCore(quad);
 }
 
 // ---------------------------------------------------------------------------
 // Vertex lists.
 
-int DrawVertex2DPrimitiveHW(const void* vertices, int count, int type, GraphicHandleRecord* record, int trans) {
+int DrawVertex2DPrimitiveHW(const void* vertices, int count, int type, GraphicHandleRecord* record, int trans,
+                            const RECT& dest) {
   if (!HasDirect3DDevice()) return -1;
   FlushVertexBatch(0);
   BeginDrawSceneOnce();
@@ -368,7 +411,7 @@ int DrawVertex2DPrimitiveHW(const void* vertices, int count, int type, GraphicHa
     if (record->pieceCount > 0) texture = PieceTexture(record->pieces[0]);
   }
   if (DrawStateApplyNeeded(texture, flags)) ApplyDrawStateForTexture(texture, flags);
-  if (GraphDraw.destinationBlend && DrawTargetWorkSurface != nullptr) StretchDrawTargetToWork(&DrawDestRect);
+  if (GraphDraw.destinationBlend && DrawTargetWorkSurface != nullptr) StretchDrawTargetToWork(&dest);
   SetDeviceFVF(VERTEX_LIST_FVF);
   RenderState.fvf = VERTEX_LIST_FVF;
   const int prims = PrimitiveCount(type, count);
@@ -413,9 +456,10 @@ int DrawVertexPrimitive2D(const void* vertices, int count, int type, int handle,
   const bool emulate = hw && SubtractEmulationNeeded();
   const bool masked = MaskActive();
   const bool destCopy = hw && GraphDraw.destinationBlend && DrawTargetWorkSurface != nullptr;
-  auto draw = [&]() { return hw ? DrawVertex2DPrimitiveHW(use, count, type, record, trans) : 0; };
-  if (!destCopy && !emulate && !masked) return draw();
-  return RunBracketedDraw(GraphDraw.drawArea, masked, emulate, draw);
+  auto draw = [&](const RECT& dest) { return hw ? DrawVertex2DPrimitiveHW(use, count, type, record, trans, dest) : 0; };
+  if (!destCopy && !emulate && !masked) return draw(GraphDraw.drawArea);
+  const DrawFrame frame = {GraphDraw.drawArea, masked, emulate};
+  return RunInDrawFrame(frame, draw);
 }
 
 int DrawVertex2DPrimitiveWithGraph(const void* vertices, int count, int type, int handle, int trans, int quadMode,

@@ -141,7 +141,7 @@ int SoftBlitImageRotated(float x, float y, double scale, double angle, GraphicHa
     cx -= static_cast<int>(lround(cos(angle)));
     cy -= static_cast<int>(lround(sin(angle)));
   }
-  BlitRotatedMemImg(dest, src, cx, cy, static_cast<float>(angle), static_cast<float>(scale), transFlag, turnFlag,
+  BlitRotatedMemImg(dest, src, {cx, cy, static_cast<float>(angle), static_cast<float>(scale), transFlag, turnFlag},
                     SoftwareBlendImage);
   return 0;
 }

@@ -129,7 +129,7 @@ void ResetViewForTarget(int width, int height) {
 
 }  // namespace
 
-int ResetGraphicsDrawState() {
+void ResetGraphicsDrawState() {
   GraphicsDrawState& s = GraphDraw;
   memset(&s, 0, sizeof s);
   s.blendGraph = -1;
@@ -156,7 +156,6 @@ int ResetGraphicsDrawState() {
   SetDrawTarget(SCREEN_FRONT);
   int width = 0, height = 0;
   if (TargetSize(SCREEN_FRONT, &width, &height)) SetClipRect(0, 0, width, height);
-  return 0;
 }
 
 float* MakeFloat4(float* out, float a, float b, float c, float d) {
@@ -206,14 +205,13 @@ int SetDrawTint(int red, int green, int blue) {
   return 0;
 }
 
-int SetDrawTintPacked(uint32_t rgb) {
+void SetDrawTintPacked(uint32_t rgb) {
   rgb &= 0xFFFFFF;
-  if (rgb == GraphDraw.brightness) return 0;
+  if (rgb == GraphDraw.brightness) return;
   GraphDraw.brightness = rgb;
   SetMemImgDrawBright(rgb);
   RenderState.statesChanged = 1;
   RebuildDiffuse();
-  return 0;
 }
 
 IDirect3DSurface9* GetDrawTargetSurface() {
@@ -287,10 +285,9 @@ int SetSamplingMode(int mode) {
 
 int GetSamplingMode() { return GraphDraw.samplingMode; }
 
-int SetDrawAreaNoViewport(const RECT* area) {
+void SetDrawAreaNoViewport(const RECT* area) {
   StoreDrawArea(*area);
   GraphDraw.areaEmpty = area->left >= area->right || area->top >= area->bottom ? 1 : 0;
-  return 0;
 }
 
 int SetClipRect(int left, int top, int right, int bottom) {

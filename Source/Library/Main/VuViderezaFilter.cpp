@@ -40,6 +40,7 @@ const char LOG_RGBA_MIX_FILE_FAILED[] = "RGBAMixS フィルター用シェーダ
 
 enum {
   FILTER_FLAG_WORD = 0x3500,
+  FULL_RATIO = 255,  // a blend ratio at full strength
   FILTER_FVF = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2,  // 0x2c4
   PIXEL_FLOAT_CONSTANTS = 3,  // constant type: pixel float
   FILTER_CONSTANT_SET = 1,
@@ -219,8 +220,9 @@ int WriteImageRectToGraph(const BaseImageRecord* image, const RECT& rect, int de
   }
   const RECT all = {0, 0, whole.width, whole.height};
   FilterGraph d;
-  const int result = LookUpGraph(dest, &d) && d.renderTarget ? WriteImageToRenderTarget(&whole, d)
-                                                              : TransferImageToGraphTexture(&whole, nullptr, dest, &all, 0, 0, 0, 0, 0);
+  const int result = LookUpGraph(dest, &d) && d.renderTarget
+                         ? WriteImageToRenderTarget(&whole, d)
+                         : TransferImageToGraphTexture({&whole, nullptr, dest, &all, 0, 0, 0, 0}, 0);
   ReleaseBaseImage(&whole);
   return result < 0 ? -1 : 0;
 }
@@ -349,7 +351,7 @@ int BeginFilterDrawState(FilterDrawSave* save) {
   return SetDeviceDepthStencilSurface(nullptr) == D3D_OK ? 0 : -1;
 }
 
-int EndFilterDrawState(FilterDrawSave* save) {
+void EndFilterDrawState(FilterDrawSave* save) {
   FlushVertexBatch(0);
   if (HasDirect3DDevice()) {
     EndDrawScene();
@@ -374,7 +376,6 @@ int EndFilterDrawState(FilterDrawSave* save) {
   SetAlphaTestModeAndRef(save->alphaTestMode, save->alphaTestRef);
   SetSamplingMode(save->samplingMode);
   if (!GraphDraw.lockedState) SetBlendMode(save->blendMode, save->blendParam);
-  return 0;
 }
 
 int GetFilterWorkTarget(int slot, int width, int height, int alpha) {
@@ -395,7 +396,7 @@ int GetFilterWorkTarget(int slot, int width, int height, int alpha) {
   settings.mipCount = 0;
   settings.multiSampleType = 0;
   const int handle = AllocGraphicHandle();
-  if (handle < 0 || CreateGraphicFromImageData(&settings, handle, width, height, 0, alpha, 0, 0, -1, 0) != 0) {
+  if (handle < 0 || CreateGraphicFromImageData(&settings, handle, {width, height, alpha, 0, 0, -1}, 0) != 0) {
     return -1;
   }
   SetGraphInternalFlag(handle, 1);
@@ -486,7 +487,7 @@ int DrawFilterQuad(GraphFilterInfo* info, int shader, const float* constants, in
   setup.count = 2;
   setup.stages[0].texture = source.texture;
   setup.stages[1].texture = hasStage1 ? second.texture : nullptr;
-  PrepareGraphicDrawStateNow(&setup, 0, 0);
+  PrepareGraphicDrawStateNow(&setup, 0);
   BeginDrawSceneOnce();
   SetDeviceRenderState(D3DRS_ALPHATESTENABLE, FALSE);
   SetDeviceRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
@@ -589,14 +590,25 @@ int RunSoftware(GraphFilterInfo* info, int blank, int outWidth, int outHeight, L
   return result;
 }
 
-// One shader family call with the sampling mode the filter wants (-1 keeps
-// the bilinear sampling of the filter state).
-int RunShader(GraphFilterInfo* info, int* variable, const char* name, const float* constants, int count,
-              int stage1 = -1, int divisor = 1, int sampling = 0) {
-  if (sampling >= 0) SetSamplingMode(sampling);
-  const int shader = LoadShaderVariable(variable, name);
+// One shader pass of a family: the shader's handle variable and file name,
+// its float4 constants, the graphic on stage 1 (-1 none), the divisor and
+// the sampling mode the filter wants (-1 keeps the bilinear sampling of the
+// filter state).
+struct ShaderPass {
+  int* variable;
+  const char* name;
+  const float* constants;
+  int count;
+  int stage1 = -1;
+  int divisor = 1;
+  int sampling = 0;
+};
+
+int RunShader(GraphFilterInfo* info, const ShaderPass& pass) {
+  if (pass.sampling >= 0) SetSamplingMode(pass.sampling);
+  const int shader = LoadShaderVariable(pass.variable, pass.name);
   if (shader < 0) return -1;
-  return DrawFilterQuad(info, shader, constants, count, stage1, divisor);
+  return DrawFilterQuad(info, shader, pass.constants, pass.count, pass.stage1, pass.divisor);
 }
 
 }  // namespace
@@ -611,7 +623,7 @@ int FilterMono(GraphFilterInfo* info, float cb, float cr) {
   }
   const float cbN = ClampF(cb / 200.0f, -0.5f, 0.5f), crN = ClampF(cr / 200.0f, -0.5f, 0.5f);
   const float c[8] = {0.299f, 0.587f, 0.114f, 0.0f, 1.402f * crN, -0.34414f * cbN - 0.71414f * crN, 1.772f * cbN, 0};
-  return RunShader(info, &Shaders.mono, "Mono.pso", c, 2);
+  return RunShader(info, {&Shaders.mono, "Mono.pso", c, 2});
 }
 
 int FilterBrightClip(GraphFilterInfo* info, int compare, float threshold, int fill, const float* fillColour) {
@@ -628,7 +640,7 @@ int FilterBrightClip(GraphFilterInfo* info, int compare, float threshold, int fi
   static const char* const kNames[4] = {"BrightClipLess.pso", "BrightClipFillLess.pso", "BrightClipGreater.pso",
                                         "BrightClipFillGreater.pso"};
   const int which = (compare == FILTER_COMPARE_GREATER ? 2 : 0) + (fill != 0 ? 1 : 0);
-  return RunShader(info, &Shaders.brightClip[which], kNames[which], c, 3);
+  return RunShader(info, {&Shaders.brightClip[which], kNames[which], c, 3});
 }
 
 int FilterHsb(GraphFilterInfo* info, int hueMode, float hue, float saturation, float brightness) {
@@ -646,16 +658,16 @@ int FilterHsb(GraphFilterInfo* info, int hueMode, float hue, float saturation, f
   const float c[16] = {h * 6, sScaled, b, 0, 0.5f, 0.5f, 0.5f, 0.5f, 1, 1, 1, 1, static_cast<float>(hueI),
                        static_cast<float>(static_cast<int>(sScaled * 256) + 256),
                        static_cast<float>(static_cast<int>(b * 256)), 0};
-  if (hueMode == 1) return RunShader(info, &Shaders.hsb[2], "Hsb_HSB_HLOCK.pso", c, 4);
-  if (info->pass == 0) return RunShader(info, &Shaders.hsb[0], "Hsb_RGB_TO_HSB.pso", c, 4);
-  return RunShader(info, &Shaders.hsb[1], "Hsb_HSB_TO_RGB.pso", c, 4);
+  if (hueMode == 1) return RunShader(info, {&Shaders.hsb[2], "Hsb_HSB_HLOCK.pso", c, 4});
+  if (info->pass == 0) return RunShader(info, {&Shaders.hsb[0], "Hsb_RGB_TO_HSB.pso", c, 4});
+  return RunShader(info, {&Shaders.hsb[1], "Hsb_HSB_TO_RGB.pso", c, 4});
 }
 
 int FilterInvert(GraphFilterInfo* info) {
   if (!ShaderPath()) {
     return RunSoftware(info, 1, -1, -1, [&] { return SoftFilterInvert(&info->sourceImage, &info->outputImage); });
   }
-  return RunShader(info, &Shaders.invert, "Invert.pso", nullptr, 0);
+  return RunShader(info, {&Shaders.invert, "Invert.pso", nullptr, 0});
 }
 
 int FilterLevel(GraphFilterInfo* info, float minimum, float maximum, float gamma, float outMinimum,
@@ -689,7 +701,7 @@ int FilterLevel(GraphFilterInfo* info, float minimum, float maximum, float gamma
       settings.colorBits = 32;
       LevelTableGraph = AllocGraphicHandle();
       if (LevelTableGraph < 0 ||
-          CreateGraphicFromImageData(&settings, LevelTableGraph, 256, 1, 0, 0, 0, 0, -1, 0) != 0) {
+          CreateGraphicFromImageData(&settings, LevelTableGraph, {256, 1, 0, 0, 0, -1}, 0) != 0) {
         LevelTableGraph = -1;
         ReleaseBaseImage(&table);
         return -1;
@@ -698,13 +710,13 @@ int FilterLevel(GraphFilterInfo* info, float minimum, float maximum, float gamma
       SetHandleDeleteFlagPtr(LevelTableGraph, &LevelTableGraph);
     }
     const RECT all = {0, 0, 256, 1};
-    const int sent = TransferImageToGraphTexture(&table, nullptr, LevelTableGraph, &all, 0, 0, 0, 0, 0);
+    const int sent = TransferImageToGraphTexture({&table, nullptr, LevelTableGraph, &all, 0, 0, 0, 0}, 0);
     ReleaseBaseImage(&table);
     if (sent < 0) return -1;
     LevelTableGamma = gamma;
   }
   const float c[4] = {mn, 1.0f / (mx - mn), omn, omx};
-  return RunShader(info, &Shaders.level, "Level.pso", c, 1, LevelTableGraph, 1, -1);
+  return RunShader(info, {&Shaders.level, "Level.pso", c, 1, LevelTableGraph, 1, -1});
 }
 
 int FilterTwoColor(GraphFilterInfo* info, float threshold, const float* dark, const float* bright) {
@@ -717,7 +729,7 @@ int FilterTwoColor(GraphFilterInfo* info, float threshold, const float* dark, co
   float c[12] = {0.299f, 0.587f, 0.114f, threshold / 255.0f};
   memcpy(&c[4], dark, 4 * sizeof(float));
   memcpy(&c[8], bright, 4 * sizeof(float));
-  return RunShader(info, &Shaders.twoColor, "TwoColor.pso", c, 3);
+  return RunShader(info, {&Shaders.twoColor, "TwoColor.pso", c, 3});
 }
 
 int FilterGradientMap(GraphFilterInfo* info, int gradient, int reverse) {
@@ -734,8 +746,8 @@ int FilterGradientMap(GraphFilterInfo* info, int gradient, int reverse) {
   }
   const float c[8] = {0.299f, 0.587f, 0.114f, 0.0f, static_cast<float>(g.width) / g.texWidth,
                       (g.texY + 0.5f) / g.texHeight, static_cast<float>(g.texX) / g.texWidth, 0};
-  return RunShader(info, &Shaders.gradient[reverse ? 1 : 0], reverse ? "GradientMapRev.pso" : "GradientMap.pso",
-                   c, 2, gradient);
+  return RunShader(info,
+                   {&Shaders.gradient[reverse ? 1 : 0], reverse ? "GradientMapRev.pso" : "GradientMap.pso", c, 2, gradient});
 }
 
 int FilterPremultipliedAlpha(GraphFilterInfo* info) {
@@ -743,7 +755,7 @@ int FilterPremultipliedAlpha(GraphFilterInfo* info) {
     return RunSoftware(info, 1, -1, -1,
                        [&] { return SoftFilterPremultipliedAlpha(&info->sourceImage, &info->outputImage); });
   }
-  return RunShader(info, &Shaders.premul, "PremultipliedAlpha.pso", nullptr, 0);
+  return RunShader(info, {&Shaders.premul, "PremultipliedAlpha.pso", nullptr, 0});
 }
 
 int FilterInterpolatedAlpha(GraphFilterInfo* info) {
@@ -751,7 +763,7 @@ int FilterInterpolatedAlpha(GraphFilterInfo* info) {
     return RunSoftware(info, 1, -1, -1,
                        [&] { return SoftFilterInterpolatedAlpha(&info->sourceImage, &info->outputImage); });
   }
-  return RunShader(info, &Shaders.interp, "InterpolatedAlpha.pso", nullptr, 0);
+  return RunShader(info, {&Shaders.interp, "InterpolatedAlpha.pso", nullptr, 0});
 }
 
 // ---------------------------------------------------------------------------
@@ -800,7 +812,7 @@ int FilterGauss(GraphFilterInfo* info, int pixelWidth, float strength) {
   c[10 * 4 + 1] = (source.texY + info->y1 + 0.5f) / th;
   c[11 * 4] = (source.texX + info->x2 - 0.5f) / tw;
   c[11 * 4 + 1] = (source.texY + info->y2 - 0.5f) / th;
-  return RunShader(info, &Shaders.gauss[which], kNames[which], c, GAUSS_CONSTANTS, -1, 1, -1);
+  return RunShader(info, {&Shaders.gauss[which], kNames[which], c, GAUSS_CONSTANTS, -1, 1, -1});
 }
 
 int FilterDownScale(GraphFilterInfo* info, int divisor) {
@@ -830,7 +842,7 @@ int FilterDownScale(GraphFilterInfo* info, int divisor) {
   }
   static const char* const kNames[3] = {"DownScaleX2.pso", "DownScaleX4.pso", "DownScaleX8.pso"};
   const int which = d == 2 ? 0 : d == 4 ? 1 : 2;
-  return RunShader(info, &Shaders.downScale[which], kNames[which], c, count, -1, d, -1);
+  return RunShader(info, {&Shaders.downScale[which], kNames[which], c, count, -1, d, -1});
 }
 
 // ---------------------------------------------------------------------------
@@ -845,11 +857,18 @@ int BlendGraphBasic(GraphFilterInfo* info) {
   }
   const float r = info->blendRatio;
   const float c[8] = {r, r, r, r, 1, 1, 1, 0};
-  return RunShader(info, &Shaders.blend[info->type], BlendShaderNames[info->type], c, 2, -1, 1, -1);
+  return RunShader(info, {&Shaders.blend[info->type], BlendShaderNames[info->type], c, 2, -1, 1, -1});
 }
 
-int ChooseRgbaMixShader(int* red, int* green, int* blue, int* alpha, int* entry, char* name, int nameSize,
-                        int* swap) {
+int ChooseRgbaMixShader(RgbaMixChoice* choice) {
+  int* red = &choice->red;
+  int* green = &choice->green;
+  int* blue = &choice->blue;
+  int* alpha = &choice->alpha;
+  int* entry = &choice->entry;
+  int* swap = &choice->swap;
+  char* name = choice->name;
+  const int nameSize = static_cast<int>(sizeof choice->name);
   static const char kLetters[] = "RGBA";
   int* all[4] = {red, green, blue, alpha};
   for (int* s : all) {
@@ -897,15 +916,21 @@ int BlendRgbaMix(GraphFilterInfo* info, int red, int green, int blue, int alpha)
       return SoftBlendRgbaMix(&info->sourceImage, &info->blendImage, &info->outputImage, red, green, blue, alpha);
     });
   }
-  int entry = -1, swap = 0;
-  char name[48];
-  int r = red, g = green, b = blue, a = alpha;
-  if (ChooseRgbaMixShader(&r, &g, &b, &a, &entry, name, sizeof name, &swap) != 0) {
+  RgbaMixChoice choice = {red, green, blue, alpha, -1, "", 0};
+  int& entry = choice.entry;
+  int& swap = choice.swap;
+  char* name = choice.name;
+  const size_t nameSize = sizeof choice.name;
+  int& r = choice.red;
+  int& g = choice.green;
+  int& b = choice.blue;
+  int& a = choice.alpha;
+  if (ChooseRgbaMixShader(&choice) != 0) {
     // A selector outside 0..7 (its channel 0): the base shader reads them.
     r = red, g = green, b = blue, a = alpha;
     entry = -1;
     swap = 0;
-    snprintf(name, sizeof name, "RGBAMix_Base.pso");
+    snprintf(name, nameSize, "RGBAMix_Base.pso");
   }
   ClearShaderHandles();
   SetSamplingMode(SAMPLING_NEAREST);
@@ -1000,15 +1025,34 @@ int RunFamily(GraphFilterInfo* info, const GraphFilterArgs& a) {
 
 }  // namespace
 
+namespace {
+
+// The whole w x h source into dest at (0, 0); a blend reads the blend
+// graphic at the same position.
+GraphFilterRequest WholeGraph(int isBlend, int source, int dest, int type, int w, int h) {
+  GraphFilterRequest request;
+  request.isBlend = isBlend;
+  request.source = source, request.dest = dest;
+  request.type = type;
+  request.x2 = w, request.y2 = h;
+  request.useBlendPosition = isBlend;
+  return request;
+}
+
+}  // namespace
+
 int ApplyGraphFilter(int graphic, int type, const GraphFilterArgs& args) {
   FilterGraph g;
   if (!LookUpGraph(graphic, &g, true)) return -1;
-  return ApplyGraphFilterOrBlend(0, graphic, -1, graphic, 0, type, 0, 0, g.width, g.height, 0, 0, 0, 0, 0, args);
+  return ApplyGraphFilterOrBlend(WholeGraph(0, graphic, graphic, type, g.width, g.height), args);
 }
 
-int ApplyGraphFilterOrBlend(int isBlend, int source, int blendGraph, int dest, int blendRatio, int type, int x1,
-                            int y1, int x2, int y2, int blendX, int blendY, int useBlendPosition, int destX,
-                            int destY, const GraphFilterArgs& args) {
+int ApplyGraphFilterOrBlend(const GraphFilterRequest& request, const GraphFilterArgs& args) {
+  const int isBlend = request.isBlend, source = request.source, blendGraph = request.blendGraph;
+  const int dest = request.dest, type = request.type, useBlendPosition = request.useBlendPosition;
+  int blendRatio = request.blendRatio;
+  int x1 = request.x1, y1 = request.y1, x2 = request.x2, y2 = request.y2;
+  int blendX = request.blendX, blendY = request.blendY, destX = request.destX, destY = request.destY;
   FilterGraph src, dst;
   if (!LookUpGraph(source, &src, true) || !LookUpGraph(dest, &dst, true)) return -1;
   const int srcWidth = src.width, srcHeight = src.height;
@@ -1020,7 +1064,7 @@ int ApplyGraphFilterOrBlend(int isBlend, int source, int blendGraph, int dest, i
   } else if (static_cast<unsigned>(type) >= FILTER_TYPES) {
     return -1;
   }
-  blendRatio = blendRatio < 0 ? 0 : blendRatio > 255 ? 255 : blendRatio;
+  blendRatio = blendRatio < 0 ? 0 : blendRatio > FULL_RATIO ? FULL_RATIO : blendRatio;
   // Clipping: the source's top-left, then the destination's.
   if (x1 < 0) destX -= x1, blendX -= x1, x1 = 0;
   if (y1 < 0) destY -= y1, blendY -= y1, y1 = 0;
@@ -1048,7 +1092,7 @@ int ApplyGraphFilterOrBlend(int isBlend, int source, int blendGraph, int dest, i
   info.isBlend = isBlend;
   info.type = type;
   info.blendGraph = isBlend ? blendGraph : -1;
-  info.blendRatio = blendRatio / 255.0f;
+  info.blendRatio = blendRatio / static_cast<float>(FULL_RATIO);
   info.x1 = x1, info.y1 = y1, info.x2 = x2, info.y2 = y2;
   info.blendX = blendX, info.blendY = blendY;
   info.useBlendPosition = useBlendPosition;
@@ -1135,9 +1179,9 @@ int InvertAndReadBackDiagonal(const unsigned char set[4][3], unsigned char read[
     ReleaseBaseImage(&image);
     return -1;
   }
-  int result = CreateGraphicFromImageData(&settings, graphic, 8, 8, 0, 0, 0, 0, -1, 0);
+  int result = CreateGraphicFromImageData(&settings, graphic, {8, 8, 0, 0, 0, -1}, 0);
   const RECT all = {0, 0, 8, 8};
-  if (result == 0) result = TransferImageToGraphTexture(&image, nullptr, graphic, &all, 0, 0, 0, 0, 0) < 0 ? -1 : 0;
+  if (result == 0) result = TransferImageToGraphTexture({&image, nullptr, graphic, &all, 0, 0, 0, 0}, 0) < 0 ? -1 : 0;
   ReleaseBaseImage(&image);
   if (result == 0) {
     const int saved = Graphics.filtersExact;
@@ -1181,8 +1225,7 @@ int GraphFilterGauss(int graphic, int pixelWidth, int strength) {
 int GraphFilterDownScale(int source, int dest, int divisor) {
   int w = 0, h = 0;
   if (GetGraphicSize(source, &w, &h) != 0) return -1;
-  return ApplyGraphFilterOrBlend(0, source, -1, dest, 0, FILTER_DOWN_SCALE, 0, 0, w, h, 0, 0, 0, 0, 0,
-                                 Args({divisor}));
+  return ApplyGraphFilterOrBlend(WholeGraph(0, source, dest, FILTER_DOWN_SCALE, w, h), Args({divisor}));
 }
 int GraphFilterBrightClip(int graphic, int compare, int threshold, int fill, unsigned int fillColour,
                           int fillAlpha) {
@@ -1211,17 +1254,24 @@ int GraphBlend(int source, int blend, int dest, int ratio, int type) {
   if (type == GRAPH_BLEND_RGBA_MIX) return -1;  // takes its selectors: GraphBlendRgbaMix
   int w = 0, h = 0;
   if (GetGraphicSize(source, &w, &h) != 0) return -1;
-  return ApplyGraphFilterOrBlend(1, source, blend, dest, ratio, type, 0, 0, w, h, 0, 0, 1, 0, 0, Args({}));
+  GraphFilterRequest request = WholeGraph(1, source, dest, type, w, h);
+  request.blendGraph = blend, request.blendRatio = ratio;
+  return ApplyGraphFilterOrBlend(request, Args({}));
 }
 int GraphBlendRgbaMix(int source, int blend, int dest, int red, int green, int blue, int alpha) {
   int w = 0, h = 0;
   if (GetGraphicSize(source, &w, &h) != 0) return -1;
-  return ApplyGraphFilterOrBlend(1, source, blend, dest, 255, GRAPH_BLEND_RGBA_MIX, 0, 0, w, h, 0, 0, 1, 0, 0,
-                                 Args({red, green, blue, alpha}));
+  GraphFilterRequest request = WholeGraph(1, source, dest, GRAPH_BLEND_RGBA_MIX, w, h);
+  request.blendGraph = blend, request.blendRatio = FULL_RATIO;
+  return ApplyGraphFilterOrBlend(request, Args({red, green, blue, alpha}));
 }
 int GraphBlendRect(int source, int x1, int y1, int x2, int y2, int blend, int blendX, int blendY, int dest,
                    int destX, int destY, int ratio, int type) {
   if (type == GRAPH_BLEND_RGBA_MIX) return -1;
-  return ApplyGraphFilterOrBlend(1, source, blend, dest, ratio, type, x1, y1, x2, y2, blendX, blendY, 1, destX, destY,
-                                 Args({}));
+  GraphFilterRequest request = WholeGraph(1, source, dest, type, 0, 0);
+  request.blendGraph = blend, request.blendRatio = ratio;
+  request.x1 = x1, request.y1 = y1, request.x2 = x2, request.y2 = y2;
+  request.blendX = blendX, request.blendY = blendY;
+  request.destX = destX, request.destY = destY;
+  return ApplyGraphFilterOrBlend(request, Args({}));
 }

@@ -66,14 +66,25 @@ struct FilterDrawSave {
 // is Graphics.filtersExact.
 
 int ApplyGraphFilter(int graphic, int type, const GraphFilterArgs& args);
-int ApplyGraphFilterOrBlend(int isBlend, int source, int blendGraph, int dest, int blendRatio, int type, int x1,
-                            int y1, int x2, int y2, int blendX, int blendY, int useBlendPosition, int destX,
-                            int destY, const GraphFilterArgs& args);
+// One filter or blend: the source rectangle (x2, y2 exclusive) into dest at
+// (destX, destY); a blend mixes in the blend graphic by blendRatio
+// (0..255), read at (blendX, blendY) with useBlendPosition.
+struct GraphFilterRequest {
+  int isBlend = 0;
+  int source = -1, blendGraph = -1, dest = -1;
+  int blendRatio = 0;
+  int type = 0;
+  int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  int blendX = 0, blendY = 0;
+  int useBlendPosition = 0;
+  int destX = 0, destY = 0;
+};
+int ApplyGraphFilterOrBlend(const GraphFilterRequest& request, const GraphFilterArgs& args);
 // Passes per type (filters, then blends) and the types' own work flags.
 int GraphFilterPassCount(int isBlend, int type, const GraphFilterArgs& args);
 
 int BeginFilterDrawState(FilterDrawSave* save);
-int EndFilterDrawState(FilterDrawSave* save);
+void EndFilterDrawState(FilterDrawSave* save);
 // A render-target graphic of the size (alpha: with an alpha channel) in work
 // slot 0..2, kept between calls; -1 when none can be made.
 int GetFilterWorkTarget(int slot, int width, int height, int alpha);
@@ -110,7 +121,13 @@ int BlendRgbaMix(GraphFilterInfo* info, int red, int green, int blue, int alpha)
 // The RGBA-mix shader a selector set uses after normalisation: a table
 // entry (0..255, name empty) or a file name; swap 1 when source and blend
 // trade places. -1 for a selector outside 0..7.
-int ChooseRgbaMixShader(int* red, int* green, int* blue, int* alpha, int* entry, char* name, int nameSize,
-                        int* swap);
+enum { RGBA_MIX_NAME_BYTES = 48 };
+struct RgbaMixChoice {
+  int red, green, blue, alpha;      // selectors, normalised by the choice
+  int entry;                        // table entry, or -1
+  char name[RGBA_MIX_NAME_BYTES];   // file name without an entry
+  int swap;
+};
+int ChooseRgbaMixShader(RgbaMixChoice* choice);
 
 #endif  // VUVIDEREZA_FILTER_H

@@ -121,12 +121,11 @@ void FreeDescriptor(GraphImageDescriptor* image) {
 // A cube texture is kept in the entry's texture fields; these give it back.
 IDirect3DCubeTexture9* AsCube(IDirect3DTexture9* texture) { return reinterpret_cast<IDirect3DCubeTexture9*>(texture); }
 
-HRESULT MakeTexture(bool cube, int width, int height, int levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
-                    IDirect3DTexture9** out, int inJob) {
-  if (!cube)
-    return CreateDeviceTextureOnMainThread(width, height, levels, usage, format, pool, out, nullptr, inJob);
+// A texture, or a cube texture of the width (kept as a texture pointer).
+HRESULT MakeTexture(bool cube, const DeviceTextureDesc& desc, IDirect3DTexture9** out, int inJob) {
+  if (!cube) return CreateDeviceTextureOnMainThread(desc, out, inJob);
   IDirect3DCubeTexture9* texture = nullptr;
-  const HRESULT hr = CreateDeviceCubeTextureOnMainThread(width, levels, usage, format, pool, &texture, nullptr, inJob);
+  const HRESULT hr = CreateDeviceCubeTextureOnMainThread(desc, &texture, inJob);
   *out = reinterpret_cast<IDirect3DTexture9*>(texture);
   return hr;
 }
@@ -143,8 +142,9 @@ int MakeTargetSurfaces(GraphImageDescriptor* image, GraphTextureEntry& e, D3DFOR
     image->format.multiSampleQuality = static_cast<uint8_t>(quality);
   }
   if (samples != D3DMULTISAMPLE_NONE && e.multiSampleSurface == nullptr) {
-    if (CreateDeviceRenderTargetOnMainThread(e.allocWidth, e.allocHeight, format, samples, quality, FALSE,
-                                             &e.multiSampleSurface, nullptr, inJob) != D3D_OK ||
+    const DeviceSurfaceDesc surface = {
+        static_cast<UINT>(e.allocWidth), static_cast<UINT>(e.allocHeight), format, samples, quality, FALSE};
+    if (CreateDeviceRenderTargetOnMainThread(surface, &e.multiSampleSurface, inJob) != D3D_OK ||
         e.multiSampleSurface == nullptr) {
       e.multiSampleSurface = nullptr;
       LogPrintf(LOG_WRITE_SURFACE_FAILED);
@@ -162,8 +162,11 @@ int MakeTargetSurfaces(GraphImageDescriptor* image, GraphTextureEntry& e, D3DFOR
   const int depthFormats[3] = {DeviceFormats.z16, DeviceFormats.z24, DeviceFormats.z32};
   int depth = depthFormats[image->depthFormat >= 0 && image->depthFormat < 3 ? image->depthFormat : 0];
   if (depth == 0) depth = DeviceFormats.z16;
-  if (CreateDeviceDepthStencilSurfaceOnMainThread(e.allocWidth, e.allocHeight, static_cast<D3DFORMAT>(depth), samples,
-                                                  quality, FALSE, &e.writeOnlySurface, nullptr, inJob) != D3D_OK ||
+  DeviceSurfaceDesc surface = {};
+  surface.width = static_cast<UINT>(e.allocWidth), surface.height = static_cast<UINT>(e.allocHeight);
+  surface.format = static_cast<D3DFORMAT>(depth);
+  surface.samples = samples, surface.quality = quality, surface.flag = FALSE;
+  if (CreateDeviceDepthStencilSurfaceOnMainThread(surface, &e.writeOnlySurface, inJob) != D3D_OK ||
       e.writeOnlySurface == nullptr) {
     e.writeOnlySurface = nullptr;
     LogPrintf(LOG_WRITE_DEPTH_FAILED);
@@ -172,19 +175,26 @@ int MakeTargetSurfaces(GraphImageDescriptor* image, GraphTextureEntry& e, D3DFOR
   return 0;
 }
 
-// Lock and unlock of one level of a texture, or of one face's level of a cube.
-HRESULT LockLevel(IDirect3DTexture9* texture, bool cube, int face, int level, D3DLOCKED_RECT* locked,
-                  const RECT* rect, DWORD flags, int inJob) {
-  return cube ? LockCubeTextureRectOnMainThread(AsCube(texture), static_cast<D3DCUBEMAP_FACES>(face), level, locked,
-                                                rect, flags, inJob)
-              : LockTextureRectOnMainThread(texture, level, locked, rect, flags, inJob);
+// One level of a texture, or one face's level of a cube.
+struct TextureLevel {
+  IDirect3DTexture9* texture;
+  bool cube;
+  int face;
+  int level;
+};
+
+// Lock and unlock of the level.
+HRESULT LockLevel(const TextureLevel& at, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags, int inJob) {
+  return at.cube ? LockCubeTextureRectOnMainThread(AsCube(at.texture), static_cast<D3DCUBEMAP_FACES>(at.face), at.level,
+                                                   locked, rect, flags, inJob)
+                 : LockTextureRectOnMainThread(at.texture, at.level, locked, rect, flags, inJob);
 }
 
-void UnlockLevel(IDirect3DTexture9* texture, bool cube, int face, int level, int inJob) {
-  if (cube)
-    UnlockCubeTextureRectOnMainThread(AsCube(texture), static_cast<D3DCUBEMAP_FACES>(face), level, inJob);
+void UnlockLevel(const TextureLevel& at, int inJob) {
+  if (at.cube)
+    UnlockCubeTextureRectOnMainThread(AsCube(at.texture), static_cast<D3DCUBEMAP_FACES>(at.face), at.level, inJob);
   else
-    UnlockTextureRectOnMainThread(texture, level, inJob);
+    UnlockTextureRectOnMainThread(at.texture, at.level, inJob);
 }
 
 // The transparent colour 0x00RRGGBB as a raw pixel of a software image type.
@@ -219,8 +229,8 @@ int CreateDescriptorMemImg(GraphImageDescriptor* image) {
   const int colorType = desc.colorBits == 32 || desc.blend ? MEMIMG_COLOR_32 : MEMIMG_COLOR_16;
   const int alpha = desc.alpha || desc.blend;
   const uint32_t key = desc.palette8 ? 0xffffffffu : SoftwareKeyValue(image->transparentColor, colorType);
-  if (CreateMemImg(&image->softImage, image->width, image->height, -1, key, colorType, desc.palette8, alpha, 0,
-                   nullptr) < 0) {
+  if (CreateMemImg(&image->softImage,
+                   {image->width, image->height, -1, key, colorType, desc.palette8, alpha, 0, nullptr}) < 0) {
     LogPrintf(desc.blend ? LOG_BLEND_IMAGE_FAILED : LOG_MEMORY_IMAGE_FAILED);
     FreeFailedMemImg(&image->softImage);
     memset(&image->softImage, 0, sizeof image->softImage);
@@ -373,14 +383,13 @@ int ConvertAllGraphsToMemImg() {
   return result;
 }
 
-int DeleteInternalGraphs() {
+void DeleteInternalGraphs() {
   HandleManager& manager = HandleManagers[HANDLETYPE_GRAPH];
-  if (!manager.initialized) return 0;
+  if (!manager.initialized) return;
   for (int slot = 0; slot < manager.maxCount; slot++) {
     GraphicHandleRecord* record = reinterpret_cast<GraphicHandleRecord*>(manager.slots[slot]);
     if (record != nullptr && record->internalFlag && record->image != nullptr) DeleteHandle(record->header.handle);
   }
-  return 0;
 }
 
 int SelectPixelFormatIndex(const GraphFormatDesc* d) {
@@ -465,8 +474,9 @@ MEMIMG* GetGraphicMemImg(GraphicHandleRecord* record) {
   return record != nullptr && IsValidMemImg(&record->softImage) ? &record->softImage : nullptr;
 }
 
-void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* s, int width, int height, int hasAlpha,
-                          int palette8, int dxtCode, int mipCount) {
+void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* s, const GraphImageShape& shape) {
+  const int width = shape.width, height = shape.height, hasAlpha = shape.hasAlpha, palette8 = shape.palette8;
+  const int dxtCode = shape.dxtCode, mipCount = shape.mipCount;
   memset(out, 0, sizeof *out);
   out->textureBacked = DeviceLayer.hardware ? 1 : 0;
   out->cube = s->cube != 0;
@@ -540,9 +550,13 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
     const bool cube = image->format.cube != 0;
     if (drawable && !cube && MakeTargetSurfaces(image, e, static_cast<D3DFORMAT>(format), inJob) < 0) return -1;
     if (e.texture == nullptr) {
-      HRESULT hr = MakeTexture(cube, e.allocWidth, e.allocHeight, image->mipCount, drawable ? D3DUSAGE_RENDERTARGET : 0,
-                               static_cast<D3DFORMAT>(format), managed ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT,
-                               &e.texture, inJob);
+      DeviceTextureDesc texture = {};
+      texture.width = static_cast<UINT>(e.allocWidth), texture.height = static_cast<UINT>(e.allocHeight);
+      texture.levels = static_cast<UINT>(image->mipCount);
+      texture.usage = static_cast<DWORD>(drawable ? D3DUSAGE_RENDERTARGET : 0);
+      texture.format = static_cast<D3DFORMAT>(format);
+      texture.pool = managed ? D3DPOOL_MANAGED : D3DPOOL_DEFAULT;
+      HRESULT hr = MakeTexture(cube, texture, &e.texture, inJob);
       if (hr != D3D_OK || e.texture == nullptr) {
         e.texture = nullptr;
         LogPrintf(cube ? LOG_CUBE_TEXTURE_FAILED : LOG_TEXTURE_FAILED);
@@ -550,8 +564,10 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
       }
     }
     if (!drawable && !managed && e.systemTexture == nullptr) {
-      HRESULT hr = MakeTexture(cube, e.allocWidth, e.allocHeight, image->mipCount, D3DUSAGE_DYNAMIC,
-                               static_cast<D3DFORMAT>(format), D3DPOOL_SYSTEMMEM, &e.systemTexture, inJob);
+      const DeviceTextureDesc texture = {static_cast<UINT>(e.allocWidth),    static_cast<UINT>(e.allocHeight),
+                                         static_cast<UINT>(image->mipCount), D3DUSAGE_DYNAMIC,
+                                         static_cast<D3DFORMAT>(format),     D3DPOOL_SYSTEMMEM};
+      HRESULT hr = MakeTexture(cube, texture, &e.systemTexture, inJob);
       if (hr != D3D_OK || e.systemTexture == nullptr) {
         e.systemTexture = nullptr;
         LogPrintf(LOG_MEMORY_TEXTURE_FAILED);
@@ -618,8 +634,9 @@ int LayOutGraphTextures(int width, int height, int limit, int squareOnly, GraphT
   return count;
 }
 
-int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, int width, int height, int,
-                               int hasAlpha, int palette8, int dxtCode, int mipCount, int inJob) {
+int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, const GraphImageShape& shape,
+                               int inJob) {
+  const int width = shape.width, height = shape.height;
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
   if (record == nullptr || width <= 0 || height <= 0) {
     DeleteHandle(handle);
@@ -630,7 +647,7 @@ int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, 
     return -1;
   }
   GraphFormatDesc desc;
-  BuildGraphFormatDesc(&desc, settings, width, height, hasAlpha, palette8, dxtCode, mipCount);
+  BuildGraphFormatDesc(&desc, settings, shape);
   if (!DeviceLayer.hardware) {
     GraphImageDescriptor* image = CreateSoftwareDescriptor(desc, settings, width, height);
     if (image == nullptr) {
@@ -753,30 +770,34 @@ namespace {
 
 // Levels 1 and up of a texture made again from level 0, each the previous
 // one halved (power-of-two sides). 0 / -1.
-int BuildMipChain(IDirect3DTexture9* texture, bool cube, int face, int levels, const ColorFormatRecord* format,
-                  int width, int height, int inJob) {
+// base: level 0 of the texture or cube face, width x height.
+int BuildMipChain(const TextureLevel& base, int levels, const ColorFormatRecord* format, int width, int height,
+                  int inJob) {
   D3DLOCKED_RECT previous;
-  const char* failed = cube ? LOG_CUBE_MIP_LOCK_FAILED : LOG_MIP_LOCK_FAILED;
-  if (LockLevel(texture, cube, face, 0, &previous, nullptr, D3DLOCK_READONLY, inJob) != D3D_OK) {
+  const char* failed = base.cube ? LOG_CUBE_MIP_LOCK_FAILED : LOG_MIP_LOCK_FAILED;
+  if (LockLevel(base, &previous, nullptr, D3DLOCK_READONLY, inJob) != D3D_OK) {
     LogPrintf(failed);
     return -1;
   }
-  int held = 0, result = 0;
+  TextureLevel held = base;
+  int result = 0;
   for (int level = 1; level < levels; level++) {
+    TextureLevel at = base;
+    at.level = level;
     D3DLOCKED_RECT next;
-    if (LockLevel(texture, cube, face, level, &next, nullptr, 0, inJob) != D3D_OK) {
+    if (LockLevel(at, &next, nullptr, 0, inJob) != D3D_OK) {
       LogPrintf(failed);
       result = -1;
       break;
     }
     HalveImageForMipLevel(format, next.pBits, next.Pitch, previous.pBits, previous.Pitch, 0, 0, 0, 0, width, height);
-    UnlockLevel(texture, cube, face, held, inJob);
+    UnlockLevel(held, inJob);
     previous = next;
-    held = level;
+    held = at;
     width = width > 1 ? width / 2 : 1;
     height = height > 1 ? height / 2 : 1;
   }
-  UnlockLevel(texture, cube, face, held, inJob);
+  UnlockLevel(held, inJob);
   return result;
 }
 
@@ -811,12 +832,25 @@ BaseImageRecord FaceOf(const BaseImageRecord* image, int face) {
   return view;
 }
 
-// Writes source rectangle (sx, sy, w, h) into the texture rectangle at
-// (tx, ty); a rectangle ending one texel short of a larger texture's right
-// or bottom edge (or anywhere inside it) repeats its last column / row.
-int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const BaseImageRecord* src,
-                   const BaseImageRecord* alpha, int sx, int sy, int w, int h, int tx, int ty, int applyKey,
-                   int inJob) {
+// One rectangle for a texture piece: source rectangle (sx, sy, w, h) of the
+// image (alpha image optional) to (tx, ty) of the texture, keyed with
+// applyKey.
+struct PieceWrite {
+  const BaseImageRecord* src;
+  const BaseImageRecord* alpha;
+  int sx, sy, w, h;
+  int tx, ty;
+  int applyKey;
+};
+
+// Writes the rectangle into the piece's texture; a rectangle ending one
+// texel short of a larger texture's right or bottom edge (or anywhere inside
+// it) repeats its last column / row.
+int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const PieceWrite& piece, int inJob) {
+  const BaseImageRecord* src = piece.src;
+  const BaseImageRecord* alpha = piece.alpha;
+  const int sx = piece.sx, sy = piece.sy, w = piece.w, h = piece.h, tx = piece.tx, ty = piece.ty;
+  const int applyKey = piece.applyKey;
   const ColorFormatRecord* format = GetColorFormatForPixelFormat(image->pixelFormat);
   const int extendX = tx + w < e.allocWidth ? 1 : 0;
   const int extendY = ty + h < e.allocHeight ? 1 : 0;
@@ -841,8 +875,9 @@ int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const Base
   const int key = applyKey && format->alphaWidth != 0 && alpha == nullptr;
   const int bytes = format->bytesPerPixel;
   for (int face = 0; face < (cube ? 6 : 1); face++) {
+    const TextureLevel level0 = {target, cube, face, 0};
     D3DLOCKED_RECT locked;
-    if (LockLevel(target, cube, face, 0, &locked, &lock, 0, inJob) != D3D_OK) {
+    if (LockLevel(level0, &locked, &lock, 0, inJob) != D3D_OK) {
       LogPrintf(LOG_TEXTURE_LOCK_FAILED);
       return -1;
     }
@@ -859,9 +894,8 @@ int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const Base
         memcpy(line + w * bytes, line + (w - 1) * bytes, bytes);
       }
     if (extendY) memcpy(bits + h * locked.Pitch, bits + (h - 1) * locked.Pitch, (w + extendX) * bytes);
-    UnlockLevel(target, cube, face, 0, inJob);
-    if (image->mipCount >= 2 &&
-        BuildMipChain(target, cube, face, image->mipCount, format, e.allocWidth, e.allocHeight, inJob) < 0)
+    UnlockLevel(level0, inJob);
+    if (image->mipCount >= 2 && BuildMipChain(level0, image->mipCount, format, e.allocWidth, e.allocHeight, inJob) < 0)
       return -1;
   }
   if (!image->format.managed && UpdateDeviceTextureOnMainThread(e.systemTexture, e.texture, inJob) != D3D_OK)
@@ -873,8 +907,10 @@ int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const Base
 // at (left, top) of the shared image, clipped to the graphic (or to the
 // whole image); a palette image then takes as transparent index the first
 // palette entry equal to the transparent colour, else none.
+// dest: the destination rectangle in the shared image.
 void WriteSoftwareRect(GraphicHandleRecord* record, const BaseImageRecord* colour, const BaseImageRecord* alpha,
-                       const RECT* src, int left, int top, int w, int h, int wholeDescriptor) {
+                       const RECT* src, const RECT& dest, int wholeDescriptor) {
+  const int left = dest.left, top = dest.top, w = dest.right - dest.left, h = dest.bottom - dest.top;
   GraphImageDescriptor* desc = record->image;
   MEMIMG* target = &desc->softImage;
   const RECT area = wholeDescriptor ? RECT{0, 0, desc->width, desc->height}
@@ -882,7 +918,7 @@ void WriteSoftwareRect(GraphicHandleRecord* record, const BaseImageRecord* colou
   const int x0 = left > area.left ? left : area.left, y0 = top > area.top ? top : area.top;
   const int x1 = left + w < area.right ? left + w : area.right, y1 = top + h < area.bottom ? top + h : area.bottom;
   if (x0 >= x1 || y0 >= y1 || !IsValidMemImg(target)) return;
-  WriteBaseImageToMemImg(colour, alpha, target, src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0, x0, y0,
+  WriteBaseImageToMemImg(colour, alpha, target, {src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0, x0, y0},
                          0);
   MemImgHeader* header = target->header;
   if (!header->palettised) return;
@@ -907,9 +943,12 @@ void WriteSoftwareRect(GraphicHandleRecord* record, const BaseImageRecord* colou
 
 }  // namespace
 
-int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle,
-                                const RECT* src, int destX, int destY, int applyTransparent, int wholeDescriptor,
-                                int inJob) {
+int TransferImageToGraphTexture(const GraphTransfer& transfer, int inJob) {
+  const BaseImageRecord* image = transfer.image;
+  const BaseImageRecord* alphaImage = transfer.alphaImage;
+  const RECT* src = transfer.src;
+  const int handle = transfer.handle, destX = transfer.destX, destY = transfer.destY;
+  const int applyTransparent = transfer.applyTransparent, wholeDescriptor = transfer.wholeDescriptor;
   GraphicHandleRecord* record = GetGraphicRecord(handle, 1);
   if (record == nullptr || record->image == nullptr || src == nullptr || image == nullptr) return -1;
   const bool software = !record->image->format.textureBacked;
@@ -947,7 +986,7 @@ int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRec
   GraphImageDescriptor* desc = record->image;
   // Destination rectangle in the shared image.
   const int left = (wholeDescriptor ? 0 : record->x) + destX, top = (wholeDescriptor ? 0 : record->y) + destY;
-  if (software) WriteSoftwareRect(record, colour, alpha, src, left, top, w, h, wholeDescriptor);
+  if (software) WriteSoftwareRect(record, colour, alpha, src, RECT{left, top, left + w, top + h}, wholeDescriptor);
   for (int i = 0; i < desc->textureCount && result == 0; i++) {
     GraphTextureEntry& e = desc->textures[i];
     int x0 = e.x > left ? e.x : left, y0 = e.y > top ? e.y : top;
@@ -961,11 +1000,11 @@ int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRec
       y1 = y1 < record->y + record->height ? y1 : record->y + record->height;
     }
     if (x0 >= x1 || y0 >= y1) continue;
-    result = WritePieceRect(desc, e, colour, alpha, src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0,
-                            x0 - e.x, y0 - e.y, applyTransparent, inJob);
+    const PieceWrite piece = {colour,   alpha,    src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0,
+                              x0 - e.x, y0 - e.y, applyTransparent};
+    result = WritePieceRect(desc, e, piece, inJob);
   }
   if (expandedColour) ReleaseBaseImage(&expanded);
   if (expandedAlphaMade) ReleaseBaseImage(&expandedAlpha);
   return result;
 }
-

@@ -126,22 +126,18 @@ void InitDrawableGraphSettings(GraphCreateSettings* settings, int colorBits, int
 // An empty graphic of width x height (a drawable one starts cleared to 0);
 // with async (outside a job) made by a loading job, the handle pending
 // until it ends. The handle or -1.
-int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int flag, int async,
-                           int inJob);
+int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int async, int inJob);
 // Loading (RuRovoreziZuzuGraphLoad.cpp). A graphic from base images (word
 // 20 of the settings: transparent edges filled); 0 / -1.
 int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,
                               BaseImageRecord* alphaImage, int transparent, int inJob);
 // Tiles of an image file; with asynchronous loading on, queued as a loading
 // job (the handles pending until it ends). 0 / -1.
-int LoadDividedGraph(const char* file, int count, int across, int down, int width, int height, int* handles,
-                     int transparent, int mirror);
-// The whole graphic from the image in wholeHandle and the tiles cut from it
-// (mirror: columns from the right); with reuse the live tiles refilled from
-// the image instead (it must cover the grid). 0 / -1.
-int CreateDivGraphFromGraphImage(const GraphCreateSettings* settings, int reuse, int wholeHandle,
-                                 BaseImageRecord* image, BaseImageRecord* alphaImage, int count, int across, int down,
-                                 int width, int height, int* handles, int transparent, int mirror, int inJob);
+// A grid of tiles: count tiles, across a row, down rows, each width x height.
+struct TileGrid {
+  int count, across, down, width, height;
+};
+int LoadDividedGraph(const char* file, const TileGrid& grid, int* handles, int transparent, int mirror);
 // Public (RiDov.h): tiles from image-file bytes or a GDI bitmap, and the
 // tiles of a grid refilled from a file. 0 / -1.
 int LoadImageDividedFromMemory(const void* bytes, int size, int count, int across, int down, int tileWidth,
@@ -157,17 +153,25 @@ int MakeDerivedTile(int handle, int x, int y, int width, int height, int source,
 // its remembered source) or from base images (copied), into a new handle
 // (returned) or refilling a live one of the same size (0); with async made
 // by a loading job. -1 on failure (a new handle is then gone).
-int CreateGraphFromMemoryWithSettings(const GraphCreateSettings* settings, int reuse, int handle, const void* bytes,
-                                      int size, const void* alphaBytes, int alphaSize, int transparent, int mirror,
-                                      int async);
-int CreateGraphFromBaseImageWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
-                                         const BaseImageRecord* image, const BaseImageRecord* alphaImage,
-                                         int transparent, int mirror, int async, int inJob);
+// Where and how a single graphic is made: the creation settings, a new
+// handle or the live one refilled (reuse), transparency, mirroring and a
+// loading job (async).
+struct GraphCreateTarget {
+  const GraphCreateSettings* settings;
+  int reuse;
+  int handle;  // with reuse
+  int transparent;
+  int mirror;
+  int async;
+};
+int CreateGraphFromMemoryWithSettings(const GraphCreateTarget& target, const void* bytes, int size,
+                                      const void* alphaBytes, int alphaSize);
+int CreateGraphFromBaseImageWithSettings(const GraphCreateTarget& target, const BaseImageRecord* image,
+                                         const BaseImageRecord* alphaImage, int inJob);
 // A GDI bitmap (header with its masks or colour table, bits; alpha pair
 // optional) as the source, kept as a base-image copy for the restore.
-int CreateGraphFromBitmapWithSettings(const GraphCreateSettings* settings, int reuse, int handle,
-                                      const BITMAPINFO* info, const void* bits, const BITMAPINFO* alphaInfo,
-                                      const void* alphaBits, int transparent, int mirror, int async);
+int CreateGraphFromBitmapWithSettings(const GraphCreateTarget& target, const BITMAPINFO* info, const void* bits,
+                                      const BITMAPINFO* alphaInfo, const void* alphaBits);
 // Public (RiDov.h): MakeGraphFromBaseImages at once with the current
 // settings; LoadImageGraph (a loading job when asynchronous loading is on);
 // the graphics from image-file bytes, GDI bitmaps and soft images.
@@ -189,7 +193,7 @@ int InitGraphicHandleRecord(HandleRecordHeader* record);
 int TermGraphicRecord(HandleRecordHeader* record);
 GraphicHandleRecord* GetGraphicRecord(int handle, int acceptPending);
 int SetGraphInternalFlag(int handle, int flag);
-int DeleteInternalGraphs();
+void DeleteInternalGraphs();
 // After the device could not be made again: every texture graphic becomes a
 // memory image of its size (empty until restored), as in software mode.
 // 0, or -1 when one could not be made (that graphic then draws nothing).
@@ -217,17 +221,35 @@ int LayOutGraphTextures(int width, int height, int limit, int squareOnly, GraphT
 // The graphic's software image, or null (texture graphics, none made).
 MEMIMG* GetGraphicMemImg(GraphicHandleRecord* record);
 
-void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* settings, int width, int height,
-                          int hasAlpha, int palette8, int dxtCode, int mipCount);
-int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, int width, int height,
-                               int transparent, int hasAlpha, int palette8, int dxtCode, int mipCount, int inJob);
+// The image a graphic is made for: its size, an alpha channel, 8-bit
+// palette pixels, the block format (0 none) and the mip level count (-1 or
+// 0: the settings' choice).
+struct GraphImageShape {
+  int width, height;
+  int hasAlpha;
+  int palette8;
+  int dxtCode;
+  int mipCount;
+};
+void BuildGraphFormatDesc(GraphFormatDesc* out, const GraphCreateSettings* settings, const GraphImageShape& shape);
+int CreateGraphicFromImageData(const GraphCreateSettings* settings, int handle, const GraphImageShape& shape,
+                               int inJob);
 int CreateImageTextures(GraphImageDescriptor* image, int inJob);
 int BuildGraphDrawInfo(int handle, int inJob);
 int MakeDerivedGraph(int dst, int src, int x, int y, int width, int height, int inJob);
-// Writes rectangle src of image (alpha image optional) into the graphic at (destX, destY).
-int TransferImageToGraphTexture(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int handle,
-                                const RECT* src, int destX, int destY, int applyTransparent, int wholeDescriptor,
-                                int inJob);
+// Rectangle src of image (alpha image optional) written into the graphic at
+// (destX, destY): of the graphic, or of its whole shared image with
+// wholeDescriptor; applyTransparent keys out the transparent colour.
+struct GraphTransfer {
+  const BaseImageRecord* image;
+  const BaseImageRecord* alphaImage;
+  int handle;
+  const RECT* src;
+  int destX, destY;
+  int applyTransparent;
+  int wholeDescriptor;
+};
+int TransferImageToGraphTexture(const GraphTransfer& transfer, int inJob);
 // The graphic's pixels (rect: a part of it; null: all) as an A8R8G8B8 base
 // image, released by the caller; each piece read from its own texture.
 int ReadGraphToBaseImage(int handle, BaseImageRecord* image, const RECT* rect = nullptr);
@@ -240,6 +262,6 @@ int LoadMovieGraphic(int handle, const char* file, int inJob);
 int RefreshGraphicMovie(int graphic);
 // Before the device objects are released: every movie graphic's movie
 // gives up its device surface and delivers its frame again afterwards.
-int RequestMovieGraphicsRefresh();
+void RequestMovieGraphicsRefresh();
 
 #endif  // VUVIDEREZA_GRAPH_H

@@ -7,7 +7,6 @@
 // Threads: main thread; the load may run on a loading worker (its device
 // calls posted to the main thread, the first frame left to the first refresh).
 // Platform: Direct3D 9 StretchRect through the device call table.
-#include <stdio.h>
 #include <string.h>
 
 #include "DaDode.h"
@@ -22,7 +21,7 @@
 
 namespace {
 
-const char LOG_MOVIE_LOAD_FAILED[] = "右記のグラフィックファイルのロードに失敗しました：%s \n";
+const char LOG_MOVIE_LOAD_FAILED[] = "右記のグラフィックファイルのロードに失敗しました：%s ";
 const char LOG_MOVIE_GRAPH_FAILED[] = "右記のグラフィックファイルの格納用グラフィック領域の作成に失敗しました：%s";
 
 // The movie of a graphic bound to one, or null.
@@ -52,10 +51,10 @@ void TransferFrameToGraphic(GraphicHandleRecord* g, const MovieRecord* m, const 
     BaseImageRecord colour = *frame, alpha = *frame;
     colour.width = alpha.width = g->width;
     alpha.pixels = static_cast<uint8_t*>(frame->pixels) + g->width * frame->format.bytesPerPixel;
-    TransferImageToGraphTexture(&colour, &alpha, g->header.handle, &whole, 0, 0, 0, 0, 0);
+    TransferImageToGraphTexture({&colour, &alpha, g->header.handle, &whole, 0, 0, 0, 0}, 0);
     return;
   }
-  TransferImageToGraphTexture(frame, nullptr, g->header.handle, &whole, 0, 0, 0, 0, 0);
+  TransferImageToGraphTexture({frame, nullptr, g->header.handle, &whole, 0, 0, 0, 0}, 0);
 }
 
 // The frame callback: the current frame into the graphic when it changed.
@@ -85,9 +84,7 @@ int LoadMovieGraphic(int handle, const char* file, int inJob) {
   int width = 0, height = 0;
   const int movie = CreateMovieFromFile(&movieSettings, file, &width, &height, 0, inJob);
   if (movie < 0) {
-    char line[LOG_LINE_SIZE];
-    snprintf(line, sizeof line, LOG_MOVIE_LOAD_FAILED, file);
-    LogWriteText(line);
+    LogPrintf(LOG_MOVIE_LOAD_FAILED, file);
     return -1;
   }
   MovieRecord* m = GetMovieRecord(movie);
@@ -105,7 +102,7 @@ int LoadMovieGraphic(int handle, const char* file, int inJob) {
   settings.drawableAlpha = 0;
   settings.noDepth = 1;
   const int graphWidth = m->rightHalfAlpha ? width / 2 : width;
-  if (CreateGraphicFromImageData(&settings, handle, graphWidth, height, 0, alpha, 0, 0, 1, inJob) < 0) {
+  if (CreateGraphicFromImageData(&settings, handle, {graphWidth, height, alpha, 0, 0, 1}, inJob) < 0) {
     LogPrintf(LOG_MOVIE_GRAPH_FAILED, file);
     DeleteHandle(movie);
     return -1;
@@ -125,14 +122,13 @@ int RefreshGraphicMovie(int graphic) {
   return m != nullptr ? RefreshMovieFrame(m->header.handle, 0) : 0;
 }
 
-int RequestMovieGraphicsRefresh() {
+void RequestMovieGraphicsRefresh() {
   HandleManager& manager = HandleManagers[HANDLETYPE_GRAPH];
-  if (!manager.initialized) return 0;
+  if (!manager.initialized) return;
   for (int slot = manager.lowestSlot; slot <= manager.highestSlot && slot < manager.maxCount; slot++) {
     const GraphicHandleRecord* g = reinterpret_cast<GraphicHandleRecord*>(manager.slots[slot]);
     if (g != nullptr && g->dependentHandle != -1) RequestMovieFrameRefresh(g->dependentHandle);
   }
-  return 0;
 }
 
 int PlayMovieGraph(int graphic, int playType) {

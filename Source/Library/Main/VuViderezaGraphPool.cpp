@@ -62,13 +62,23 @@ int CreatePooledTransferTexture(TransferTextureEntry* entry) {
   HRESULT hr;
   if (entry->cube) {
     IDirect3DCubeTexture9* cube = nullptr;
-    hr = CreateDeviceCubeTextureOnMainThread(entry->width, entry->mipCount, D3DUSAGE_DYNAMIC, format,
-                                             D3DPOOL_SYSTEMMEM, &cube, nullptr, 0);
+    const DeviceTextureDesc desc = {static_cast<UINT>(entry->width),
+                                    0,
+                                    static_cast<UINT>(entry->mipCount),
+                                    D3DUSAGE_DYNAMIC,
+                                    format,
+                                    D3DPOOL_SYSTEMMEM};
+    hr = CreateDeviceCubeTextureOnMainThread(desc, &cube, 0);
     entry->texture = hr == D3D_OK ? cube : nullptr;
   } else {
     IDirect3DTexture9* texture = nullptr;
-    hr = CreateDeviceTextureOnMainThread(entry->width, entry->height, entry->mipCount, D3DUSAGE_DYNAMIC, format,
-                                         D3DPOOL_SYSTEMMEM, &texture, nullptr, 0);
+    const DeviceTextureDesc desc = {static_cast<UINT>(entry->width),
+                                    static_cast<UINT>(entry->height),
+                                    static_cast<UINT>(entry->mipCount),
+                                    D3DUSAGE_DYNAMIC,
+                                    format,
+                                    D3DPOOL_SYSTEMMEM};
+    hr = CreateDeviceTextureOnMainThread(desc, &texture, 0);
     entry->texture = hr == D3D_OK ? texture : nullptr;
   }
   if (entry->texture != nullptr) return 0;
@@ -87,14 +97,12 @@ int CreatePooledTransferTexture(TransferTextureEntry* entry) {
   return -1;
 }
 
-int ReleasePooledTransferTextureObjects() {
+void ReleasePooledTransferTextureObjects() {
   for (TransferTextureEntry& entry : TransferPool.entries)
     if (entry.used) ReleaseEntryTexture(entry);
-  return 0;
 }
 
-int RecreatePooledTransferTextureObjects() {
+void RecreatePooledTransferTextureObjects() {
   for (TransferTextureEntry& entry : TransferPool.entries)
     if (entry.used && entry.texture == nullptr) CreatePooledTransferTexture(&entry);
-  return 0;
 }

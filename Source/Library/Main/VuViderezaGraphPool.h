@@ -35,7 +35,7 @@ int ReleaseIdleTransferTextures();
 int CreatePooledTransferTexture(TransferTextureEntry* entry);
 // Device rebuild: every used entry's texture released / made again (the
 // entries stay). Both 0.
-int ReleasePooledTransferTextureObjects();
-int RecreatePooledTransferTextureObjects();
+void ReleasePooledTransferTextureObjects();
+void RecreatePooledTransferTextureObjects();
 
 #endif  // VUVIDEREZA_GRAPH_POOL_H

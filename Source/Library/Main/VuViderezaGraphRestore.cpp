@@ -229,8 +229,8 @@ void RestoreAllGraphics() {
     if (colour == nullptr) continue;
     RECT rect = {record->sourceX, record->sourceY, record->sourceX + record->width,
                  record->sourceY + record->height};
-    TransferImageToGraphTexture(colour, alphaImage, record->header.handle, &rect, 0, 0,
-                                create.noTransparentColor == 0, 0, 0);
+    TransferImageToGraphTexture(
+        {colour, alphaImage, record->header.handle, &rect, 0, 0, create.noTransparentColor == 0, 0}, 0);
   }
   if (loaded) {
     ReleaseHeldImages(&image, &alpha);

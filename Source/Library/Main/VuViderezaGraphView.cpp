@@ -286,11 +286,20 @@ int DrawGraphRectStretchedF(float x1, float y1, float x2, float y2, int x, int y
 
 namespace {
 
-// Copies src (in texture coordinates of surface) into the target at (dx, dy):
-// a StretchRect into a drawable single-texture target, else a read-back of
+// Where a copy goes: the target graphic (handle and record) at (dx, dy).
+struct CopyTarget {
+  GraphicHandleRecord* to;
+  int target;
+  int dx, dy;
+};
+
+// Copies src (in texture coordinates of surface) into the target: a
+// StretchRect into a drawable single-texture target, else a read-back of
 // the source's texture textureIndex (-2: the back buffer) transferred.
 int CopySurfaceRectToGraph(IDirect3DSurface9* surface, const RECT& src, int source, int face, int textureIndex,
-                           GraphicHandleRecord* to, int target, int dx, int dy) {
+                           const CopyTarget& copy) {
+  GraphicHandleRecord* to = copy.to;
+  const int target = copy.target, dx = copy.dx, dy = copy.dy;
   const int w = src.right - src.left, h = src.bottom - src.top;
   GraphTextureEntry* toEntry = EntryOf(to, 0);
   const int toX = to->x + dx, toY = to->y + dy;
@@ -302,17 +311,17 @@ int CopySurfaceRectToGraph(IDirect3DSurface9* surface, const RECT& src, int sour
   BaseImageRecord read;
   if (ReadBackGraphicPixels(&src, &read, source, face, 1, textureIndex) != 0) return -1;
   const RECT whole = {0, 0, w, h};
-  const int result = TransferImageToGraphTexture(&read, nullptr, target, &whole, dx, dy, 0, 0, 0);
+  const int result = TransferImageToGraphTexture({&read, nullptr, target, &whole, dx, dy, 0, 0}, 0);
   EndGraphicPixelReadBack();
   return result;
 }
 
 }  // namespace
 
-int CopyScreenRectToGraph(int source, int face, int x1, int y1, int x2, int y2, int dx, int dy, int target) {
+int CopyScreenRectToGraph(int source, int face, const RECT& rect, int dx, int dy, int target) {
   GraphicHandleRecord* to = GetGraphicRecord(target, 0);
   if (to == nullptr || to->image == nullptr) return -1;
-  const RECT rect = {x1, y1, x2, y2};
+  const int x1 = rect.left, y1 = rect.top, x2 = rect.right, y2 = rect.bottom;
   const int w = x2 - x1, h = y2 - y1;
   if (!DeviceLayer.hardware) {
     MEMIMG* from = SoftwareImageOf(source == -1 ? -2 : source);
@@ -332,7 +341,7 @@ int CopyScreenRectToGraph(int source, int face, int x1, int y1, int x2, int y2, 
     D3DSURFACE_DESC sd;
     if (surface == nullptr || GetSurfaceDesc(surface, &sd) != D3D_OK) return -1;
     if (!RectInside(&rect, static_cast<int>(sd.Width), static_cast<int>(sd.Height))) return -1;
-    return CopySurfaceRectToGraph(surface, rect, -2, face, 0, to, target, dx, dy);
+    return CopySurfaceRectToGraph(surface, rect, -2, face, 0, {to, target, dx, dy});
   }
   // A tile or view lies somewhere in its shared image: each piece of it
   // that the rectangle covers is copied from its own texture.
@@ -348,8 +357,8 @@ int CopyScreenRectToGraph(int source, int face, int x1, int y1, int x2, int y2, 
     const RECT inTexture = {p.texX + left - p.x, p.texY + top - p.y, p.texX + right - p.x, p.texY + bottom - p.y};
     IDirect3DSurface9* surface = p.entry->multiSampleSurface != nullptr ? p.entry->multiSampleSurface : p.entry->faces[face];
     const int index = static_cast<int>(p.entry - from->image->textures);
-    if (CopySurfaceRectToGraph(surface, inTexture, source, face, index, to, target, dx + left - x1, dy + top - y1) != 0)
-      return -1;
+    const CopyTarget copy = {to, target, dx + left - x1, dy + top - y1};
+    if (CopySurfaceRectToGraph(surface, inTexture, source, face, index, copy) != 0) return -1;
     copied = 1;
   }
   return copied ? 0 : -1;
@@ -358,7 +367,7 @@ int CopyScreenRectToGraph(int source, int face, int x1, int y1, int x2, int y2, 
 int CopyDrawTargetRectToGraph(int x1, int y1, int x2, int y2, int target, int) {
   int w = 0, h = 0;
   if (GetGraphicSize(target, &w, &h) != 0 || w != x2 - x1 || h != y2 - y1) return -1;
-  return CopyScreenRectToGraph(GetDrawTarget(), GetDrawTargetSurfaceIndex(), x1, y1, x2, y2, 0, 0, target);
+  return CopyScreenRectToGraph(GetDrawTarget(), GetDrawTargetSurfaceIndex(), {x1, y1, x2, y2}, 0, 0, target);
 }
 
 int GetWorkRenderTargetGraph(int floatFlag, int width, int height, int slot) {
@@ -371,7 +380,7 @@ int GetWorkRenderTargetGraph(int floatFlag, int width, int height, int slot) {
   GraphCreateSettings settings;
   InitDrawableGraphSettings(&settings, 32, 1);
   settings.floatFlag = floatFlag ? 1 : 0;
-  const int handle = CreateBlankGraphHandle(&settings, 1 << k, 1 << k, 0, 0, 0);
+  const int handle = CreateBlankGraphHandle(&settings, 1 << k, 1 << k, 0, 0);
   if (handle < 0) {
     LogPrintf(LOG_WORK_TARGET_FAILED, 1 << k, 1 << k);
     WorkTargets[index] = 0;

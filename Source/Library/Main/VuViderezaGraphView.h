@@ -31,9 +31,10 @@ int CreateDerivedGraph(int x, int y, int width, int height, int source, int acce
 
 // DrawGraphRectStretchedF (RiDov.h) draws through a temporary view.
 
-// Rectangle (x1, y1)-(x2, y2) of source (a graphic's first texture, face
-// index face; any other value: the back buffer) into target at (dx, dy).
-int CopyScreenRectToGraph(int source, int face, int x1, int y1, int x2, int y2, int dx, int dy, int target);
+// Rectangle rect (right and bottom exclusive) of source (a graphic's first
+// texture, face index face; any other value: the back buffer) into target
+// at (dx, dy).
+int CopyScreenRectToGraph(int source, int face, const RECT& rect, int dx, int dy, int target);
 // CopyDrawTargetRectToGraph (RiDov.h) copies from the current draw target.
 
 // Locks rect of the source (-1: the draw target; a graphic: its texture of

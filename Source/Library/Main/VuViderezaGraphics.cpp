@@ -214,8 +214,8 @@ int RunFilterAccuracyCheck() {
 // ---------------------------------------------------------------------------
 // Device draw state.
 
-int InitializeDeviceDrawState() {
-  if (!HasDirect3DDevice()) return 0;
+void InitializeDeviceDrawState() {
+  if (!HasDirect3DDevice()) return;
   ResetVertexBatchBuffers();
   const int filterMode = GetSamplingMode();
   const DWORD (&filters)[3][3] = SamplerFilterTable;
@@ -272,7 +272,6 @@ int InitializeDeviceDrawState() {
   ReapplyDeviceStates();
   BeginDrawSceneOnce();
   PrepareUntexturedDrawState();
-  return 0;
 }
 
 // The whole cache sent again (after device creation and reset).
@@ -306,7 +305,7 @@ int ReapplyDeviceStates() {
   if (viewport.Width != 0 && viewport.Height != 0) SetViewportCached(&viewport);
   const RECT scissor = c.scissor;
   if (scissor.right > scissor.left && scissor.bottom > scissor.top) SetScissorRectCached(&scissor);
-  PrepareGraphicDrawState(nullptr, 0, 1);
+  PrepareGraphicDrawState(nullptr, 1);
   if (Screen.graphicsUp) {
     // The draw target's surface and the requested draw area on the new
     // device (setting render target 0 resets the viewport).
@@ -335,17 +334,16 @@ int GetShaderModelLevel() {
   return 300;
 }
 
-int ReleaseBaseShaders() {
+void ReleaseBaseShaders() {
   UnsetDeviceShaders();
   for (IDirect3DPixelShader9*& shader : Graphics.nonetexShaders) ReleaseObject(&shader);
   for (IDirect3DPixelShader9*& shader : Graphics.blendShaders) ReleaseObject(&shader);
   ReleaseObject(&Graphics.maskBlendShader);
   ReleaseObject(&Graphics.checkVertexShader);
   ReleaseObject(&Graphics.checkPixelShader);
-  return 0;
 }
 
-int CreateBaseShaders() {
+void CreateBaseShaders() {
   ReleaseBaseShaders();
   Graphics.shadersUsable = 0;
   const DWORD vs = DeviceCaps.vertexShaderVersion & 0xFFFF, ps = DeviceCaps.pixelShaderVersion & 0xFFFF;
@@ -354,7 +352,7 @@ int CreateBaseShaders() {
   if (DeviceCaps.noShaders || !HasDirect3DDevice() || (!model3 && !model2)) {
     LogPrintf(LOG_NO_SHADERS);
     WriteBaseConstants();
-    return 0;
+    return;
   }
   Graphics.shadersUsable = 1;
   const char* failure = nullptr;
@@ -407,7 +405,6 @@ int CreateBaseShaders() {
     LogPrintf(LOG_SHADERS);
   }
   WriteBaseConstants();
-  return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -474,16 +471,15 @@ int GetFixedVertexDeclarationElements(int number, D3DVERTEXELEMENT9* elements) {
   return n;
 }
 
-int ReleaseVertexDeclarations() {
+void ReleaseVertexDeclarations() {
   UnsetDeviceShaders();
   for (IDirect3DVertexDeclaration9*& d : Graphics.modelDeclarations) ReleaseObject(&d);
   for (IDirect3DVertexDeclaration9*& d : Graphics.fixedDeclarations) ReleaseObject(&d);
-  return 0;
 }
 
-int CreateVertexDeclarations() {
+void CreateVertexDeclarations() {
   ReleaseVertexDeclarations();
-  if (!HasDirect3DDevice()) return 0;
+  if (!HasDirect3DDevice()) return;
   D3DVERTEXELEMENT9 elements[24];
   for (int i = 0; i < MODEL_VERTEX_DECLARATIONS; i++) {
     GetModelVertexDeclarationElements(i, elements, nullptr);
@@ -495,7 +491,6 @@ int CreateVertexDeclarations() {
     if (CreateDeviceVertexDeclaration(elements, &Graphics.fixedDeclarations[i]) != D3D_OK)
       Graphics.fixedDeclarations[i] = nullptr;
   }
-  return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -529,10 +524,7 @@ void MaxBrightnessColor(int r, int g, int b, int* outR, int* outG, int* outB) {
   *outB = out[2];
 }
 
-int ReleaseBrightnessMaxVolumeTexture() {
-  ReleaseObject(&Graphics.brightnessTexture);
-  return 0;
-}
+void ReleaseBrightnessMaxVolumeTexture() { ReleaseObject(&Graphics.brightnessTexture); }
 
 int CreateBrightnessMaxVolumeTexture() {
   ReleaseBrightnessMaxVolumeTexture();

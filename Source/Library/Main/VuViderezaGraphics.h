@@ -29,14 +29,14 @@ struct GraphicsSystemState {
 };
 extern GraphicsSystemState Graphics;
 
-int CreateBaseShaders();
-int ReleaseBaseShaders();
+void CreateBaseShaders();
+void ReleaseBaseShaders();
 int AreShadersUsable();
-int CreateVertexDeclarations();
-int ReleaseVertexDeclarations();
+void CreateVertexDeclarations();
+void ReleaseVertexDeclarations();
 int CreateBrightnessMaxVolumeTexture();
-int ReleaseBrightnessMaxVolumeTexture();
-int InitializeDeviceDrawState();
+void ReleaseBrightnessMaxVolumeTexture();
+void InitializeDeviceDrawState();
 // Sends the whole render-state cache and the constants again.
 int ReapplyDeviceStates();
 

@@ -45,7 +45,7 @@ int CreateSoftwareScreenImages() {
   for (int i = 0; i < 2; i++) {
     MEMIMG* work = &SoftwareWorkImages[i];
     memset(work, 0, sizeof *work);
-    if (CreateMemImg(work, Screen.width, Screen.height, -1, 0, colorType, 0, i, 0, nullptr) < 0) {
+    if (CreateMemImg(work, {Screen.width, Screen.height, -1, 0, colorType, 0, i, 0, nullptr}) < 0) {
       // Drawing that needs a work image refuses without it.
       FreeFailedMemImg(work);
       memset(work, 0, sizeof *work);

@@ -19,8 +19,8 @@
 
 namespace {
 
-const char LOG_SCREEN_MODE_CHANGE_START[] = "画面モード変更処理を開始します\n";
-const char LOG_SCREEN_MODE_CHANGE_DONE[] = "画面モード変更処理は正常に終了しました\n";
+const char LOG_SCREEN_MODE_CHANGE_START[] = "画面モード変更処理を開始します";
+const char LOG_SCREEN_MODE_CHANGE_DONE[] = "画面モード変更処理は正常に終了しました";
 
 }  // namespace
 
@@ -132,10 +132,7 @@ int PresentGdi(const RECT* update, const RECT& source, const RECT& dest, bool em
 
 }  // namespace
 
-int SetSoftwareScreenView(const SoftwareScreenView* view) {
-  SoftScreen = view ? *view : SoftwareScreenView{};
-  return 0;
-}
+void SetSoftwareScreenView(const SoftwareScreenView* view) { SoftScreen = view ? *view : SoftwareScreenView{}; }
 
 int PresentSoftwareScreen(const RECT* update) {
   if (update) {
@@ -338,7 +335,7 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
     Screen.modeChanging = 0;
     return 0;
   }
-  AddLogText(LOG_SCREEN_MODE_CHANGE_START);
+  LogPrintf(LOG_SCREEN_MODE_CHANGE_START);
   LogIndentIn();
   if ((!IsLibraryStarted() && !wasUp) ||
       (!IsWindowedMode() && !IsDisplayModeAvailable(width, height, bits))) {
@@ -377,7 +374,7 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
   if (!IsWindowedMode()) ApplyWindowStyle();
   else FitWindowToScreenSize();
   LogIndentOut();
-  AddLogText(LOG_SCREEN_MODE_CHANGE_DONE);
+  LogPrintf(LOG_SCREEN_MODE_CHANGE_DONE);
   PumpWindowMessagesCore();
   ResetDrawTargetsAfterModeChange();
   Screen.modeChanging = 0;

@@ -17,11 +17,11 @@
 namespace {
 
 // Log texts.
-const char LOG_BACK_BUFFER_LOCK_UNUSABLE[] = "バックバッファロックはロックできません\n";
-const char LOG_BACK_BUFFER_LOCK_USED[] = "バックバッファロックを使用します\n";
-const char LOG_BACK_BUFFER_LOCK_NOT_USED[] = "バックバッファロックを使用しません\n";
+const char LOG_BACK_BUFFER_LOCK_UNUSABLE[] = "バックバッファロックはロックできません";
+const char LOG_BACK_BUFFER_LOCK_USED[] = "バックバッファロックを使用します";
+const char LOG_BACK_BUFFER_LOCK_NOT_USED[] = "バックバッファロックを使用しません";
 const char LOG_TRANSFER_TIMES[] = "バックバッファロック転送の時間:%dnsec  一時的な描画可能バッファを使用した転送の時間:%dnsec";
-const char LOG_SUCCEEDED[] = "成功\n";
+const char LOG_SUCCEEDED[] = "成功";
 const char LOG_DRIVER[] = "Driver:%s  Description:%s";
 const char LOG_SCREEN_FORMAT[] = "画面のフォーマットは %s です";
 const char LOG_SCREEN_FORMAT_UNSUPPORTED[] = "バックバッファが対応していないフォーマット %d です";
@@ -29,16 +29,16 @@ const char LOG_Z16_FORMAT[] = "16bit Zバッファフォーマットは %s で�
 const char LOG_Z24_FORMAT[] = "24bit Zバッファフォーマットは %s です";
 const char LOG_Z32_FORMAT[] = "32bit Zバッファフォーマットは %s です";
 const char LOG_COLOR16_FORMAT[] = "16bit カラーフォーマットは %s です";
-const char LOG_NO_COLOR16_FORMAT[] = "使用できる 16bit カラーフォーマットが見つかりませんでした\n";
+const char LOG_NO_COLOR16_FORMAT[] = "使用できる 16bit カラーフォーマットが見つかりませんでした";
 const char LOG_COLOR32_FORMAT[] = "32bit カラーフォーマットは %s です";
 const char LOG_ALPHA16_FORMAT[] = "アルファ付き 16bit カラーフォーマットは %s です";
-const char LOG_NO_ALPHA16_FORMAT[] = "使用できるアルファ付き 16bit カラーフォーマットが見つかりませんでした\n";
+const char LOG_NO_ALPHA16_FORMAT[] = "使用できるアルファ付き 16bit カラーフォーマットが見つかりませんでした";
 const char LOG_ALPHA32_FORMAT[] = "アルファ付き 32bit カラーフォーマットは %s です";
-const char LOG_NO_ALPHA32_FORMAT[] = "使用できるアルファ付き 32bit カラーフォーマットが見つかりませんでした\n";
+const char LOG_NO_ALPHA32_FORMAT[] = "使用できるアルファ付き 32bit カラーフォーマットが見つかりませんでした";
 const char LOG_ALPHA_TEST16_FORMAT[] = "アルファテスト用 16bit カラーフォーマットは %s です";
-const char LOG_NO_ALPHA_TEST16_FORMAT[] = "使用できるアルファテスト用 16bit カラーフォーマットが見つかりませんでした\n";
+const char LOG_NO_ALPHA_TEST16_FORMAT[] = "使用できるアルファテスト用 16bit カラーフォーマットが見つかりませんでした";
 const char LOG_ALPHA_TEST32_FORMAT[] = "アルファテスト用 32bit カラーフォーマットは %s です";
-const char LOG_NO_ALPHA_TEST32_FORMAT[] = "使用できるアルファテスト用 32bit カラーフォーマットが見つかりませんでした\n";
+const char LOG_NO_ALPHA_TEST32_FORMAT[] = "使用できるアルファテスト用 32bit カラーフォーマットが見つかりませんでした";
 const char LOG_TARGET_FORMAT[] = "描画用%sカラーフォーマットは %s です";
 const char LOG_NO_TARGET_FORMAT[] = "使用できる描画用%sカラーフォーマットがありませんでした";
 const char LOG_MAX_PRIMITIVES[] = "一度に描画できるプリミティブの最大数:%d";
@@ -48,7 +48,7 @@ const char LOG_MAX_TEXTURE_SIZE[] = "最大テクスチャサイズ　幅:%d 高
 const char LOG_TEXTURE_STAGE_TEMP[] = "テクスチャステージテンポラリレジスタ：%s";
 const char LOG_SUBTRACT_BLEND[] = "減算合成のハードウェア対応：%s";
 const char LOG_HARDWARE_VERTEX_SHADER[] = "ハードウェア頂点シェーダーバージョンコード：%x";
-const char LOG_NO_EMULATED_VERTEX_SHADER[] = "エミュレーション頂点シェーダーバージョンコード：エミュレーション無し\n";
+const char LOG_NO_EMULATED_VERTEX_SHADER[] = "エミュレーション頂点シェーダーバージョンコード：エミュレーション無し";
 const char LOG_EMULATED_VERTEX_SHADER[] = "エミュレーション頂点シェーダーバージョンコード：%x";
 const char LOG_PIXEL_SHADER[] = "ピクセルシェーダーバージョンコード：%x";
 
@@ -117,7 +117,7 @@ int ChooseFormat(CheckKind kind, const int* candidates) {
 int ChooseObligatory(int* slot, const int* candidates, const char* line, const char* missing) {
   *slot = ChooseFormat(CHECK_TEXTURE, candidates);
   if (!*slot) {
-    AddLogText(missing);
+    LogPrintf(missing);
     return -1;
   }
   LogPrintf(line, GetD3DFormatName(*slot));
@@ -241,19 +241,18 @@ void ChooseBackBufferReadWay() {
   }
   DeviceCaps.useBackBufferLock = 0;
   if (lockTime < 0) {
-    AddLogText(LOG_BACK_BUFFER_LOCK_UNUSABLE);
+    LogPrintf(LOG_BACK_BUFFER_LOCK_UNUSABLE);
     return;
   }
   if (copyTime < 0) {
     DeviceCaps.useBackBufferLock = 1;
-    AddLogText(LOG_BACK_BUFFER_LOCK_USED);
+    LogPrintf(LOG_BACK_BUFFER_LOCK_USED);
     return;
   }
   LogPrintf(LOG_TRANSFER_TIMES,
             static_cast<int>(lockTime), static_cast<int>(copyTime));
   DeviceCaps.useBackBufferLock = lockTime < copyTime;
-  AddLogText(DeviceCaps.useBackBufferLock ? LOG_BACK_BUFFER_LOCK_USED
-                                          : LOG_BACK_BUFFER_LOCK_NOT_USED);
+  LogPrintf(DeviceCaps.useBackBufferLock ? LOG_BACK_BUFFER_LOCK_USED : LOG_BACK_BUFFER_LOCK_NOT_USED);
 }
 
 }  // namespace
@@ -295,7 +294,7 @@ int ProbeDeviceCapsAndFormats() {
   MeasureRefreshPeriod();
 
   GetDeviceBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &DeviceLayer.backBuffer);
-  AddLogText(LOG_SUCCEEDED);
+  LogPrintf(LOG_SUCCEEDED);
   D3DCAPS9 caps = {};
   GetDeviceCapsOfDevice(&caps);
   FillCaps(caps);
@@ -412,7 +411,7 @@ int ProbeDeviceCapsAndFormats() {
   LogPrintf(LOG_SUBTRACT_BLEND, DeviceCaps.subtractBlendNative ? "ネイティブ" : "エミュレート");
   if (DeviceLayer.hardwareVertexProcessing) {
     LogPrintf(LOG_HARDWARE_VERTEX_SHADER, static_cast<unsigned>(caps.VertexShaderVersion));
-    AddLogText(LOG_NO_EMULATED_VERTEX_SHADER);
+    LogPrintf(LOG_NO_EMULATED_VERTEX_SHADER);
   } else {
     LogPrintf(LOG_HARDWARE_VERTEX_SHADER, static_cast<unsigned>(DeviceLayer.vertexShaderVersion));
     LogPrintf(LOG_EMULATED_VERTEX_SHADER, static_cast<unsigned>(caps.VertexShaderVersion));

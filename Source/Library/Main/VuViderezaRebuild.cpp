@@ -102,16 +102,14 @@ void PutBackCache(const RenderStateCache& saved, int keepViewport) {
 
 }  // namespace
 
-int SetDeviceBeforeResetCallback(DeviceRebuildCallback callback, void* data) {
+void SetDeviceBeforeResetCallback(DeviceRebuildCallback callback, void* data) {
   Rebuild.beforeReset = callback;
   Rebuild.beforeData = data;
-  return 0;
 }
 
-int SetDeviceAfterRestoreCallback(DeviceRebuildCallback callback, void* data) {
+void SetDeviceAfterRestoreCallback(DeviceRebuildCallback callback, void* data) {
   Rebuild.afterRestore = callback;
   Rebuild.afterData = data;
-  return 0;
 }
 
 int GetDeviceRebuiltFlag() { return Rebuild.rebuilt; }
@@ -360,13 +358,12 @@ void ForgetDrawTargetGraph(int graphic) {
   }
 }
 
-int ResetDrawTargetsAfterModeChange() {
-  if (!Screen.graphicsUp) return 0;
+void ResetDrawTargetsAfterModeChange() {
+  if (!Screen.graphicsUp) return;
   if (SetDrawTargetOfIndex(0, GetDrawTarget(), GetDrawTargetSurfaceIndex()) != 0) SetDrawTargetOfIndex(0, SCREEN_BACK, 0);
   for (int i = 1; i < DRAW_TARGET_SLOTS; i++) {
     if (i < RenderTargetLimit() && FurtherTargetsUsable()) SetDrawTargetOfIndex(i, 0, 0);
     DrawTargets.graphs[i] = 0;
     DrawTargets.surfaces[i] = 0;
   }
-  return 0;
 }

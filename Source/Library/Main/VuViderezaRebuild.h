@@ -19,8 +19,8 @@ extern DrawTargetTable DrawTargets;
 // Called with its data word before the device objects are released / after
 // the graphics are restored (null: none).
 typedef void (*DeviceRebuildCallback)(void* data);
-int SetDeviceBeforeResetCallback(DeviceRebuildCallback callback, void* data);
-int SetDeviceAfterRestoreCallback(DeviceRebuildCallback callback, void* data);
+void SetDeviceBeforeResetCallback(DeviceRebuildCallback callback, void* data);
+void SetDeviceAfterRestoreCallback(DeviceRebuildCallback callback, void* data);
 
 // bits, width, height, refresh become the screen settings with changeMode
 // 1 and are ignored with 0. When no device can be made again, drawing falls
@@ -47,6 +47,6 @@ int GetDrawTargetOfIndex(int index, int* surface);
 void ForgetDrawTargetGraph(int graphic);
 // After a screen-mode change: render target 0 back to the draw target (the
 // back buffer when that is gone), the further ones resolved and emptied.
-int ResetDrawTargetsAfterModeChange();
+void ResetDrawTargetsAfterModeChange();
 
 #endif  // VUVIDEREZA_REBUILD_H

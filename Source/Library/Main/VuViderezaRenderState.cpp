@@ -521,8 +521,8 @@ int SetLightingEnableCached(int on) {
 }
 int ApplyLightingEnable(int on) { return SetLightingEnableCached(on); }
 
-int ResetTexCoordIndexCached() {
-  if (!HasDirect3DDevice()) return 0;
+void ResetTexCoordIndexCached() {
+  if (!HasDirect3DDevice()) return;
   for (int t = 0; t < RENDER_STAGES; t++) {
     StageCache& cache = RenderState.stages[t];
     if ((cache.set & 1) && cache.texCoordIndex == static_cast<DWORD>(t) && !RenderState.reapplyAll) continue;
@@ -532,7 +532,6 @@ int ResetTexCoordIndexCached() {
     cache.set |= 1;
     RenderState.statesChanged = 1;
   }
-  return 0;
 }
 
 int SetDeviceDialogBoxMode(int flag) {
@@ -574,7 +573,7 @@ int SetDeviceLight(int index, int enable, const D3DLIGHT9* light) {
   return SetLightEnableToDevice(index, enable);
 }
 
-int ApplyLightShaderConstants() {
+void ApplyLightShaderConstants() {
   const D3DMATERIAL9& m = RenderState.material;
   float ambient[4];
   Float4(ambient, m.Ambient.r * RenderState.ambient[0] + m.Emissive.r, m.Ambient.g * RenderState.ambient[1] + m.Emissive.g,
@@ -610,5 +609,4 @@ int ApplyLightShaderConstants() {
     }
     SetShaderConstantCached(&ShaderConstants, 3, 0, 32 + 7 * i, block, 7, 1);
   }
-  return 0;
 }

@@ -128,7 +128,7 @@ int SetScissorRectCached(const RECT* rect);
 int SetExtraShaderSelectCached(int value);
 int SetLightingEnableCached(int on);
 int ApplyLightingEnable(int on);
-int ResetTexCoordIndexCached();
+void ResetTexCoordIndexCached();
 int SetDeviceDialogBoxMode(int flag);
 int SetDeviceLight(int index, int enable, const D3DLIGHT9* light);
 int SetLightToDevice(int index, const D3DLIGHT9* light);
@@ -136,6 +136,6 @@ int SetLightEnableToDevice(int index, int enable);
 // Sends the fog register (vertex float 10) from the cached fog values.
 int ApplyFogShaderConstants();
 // Ambient and light colour constants from the material and lights.
-int ApplyLightShaderConstants();
+void ApplyLightShaderConstants();
 
 #endif  // VUVIDEREZA_RENDER_STATE_H

@@ -108,7 +108,7 @@ void PutBackRenderTarget0(int target, int surface) {
   if (SetDrawTargetOfIndex(0, target, surface) != 0) SetDrawTargetOfIndex(0, SCREEN_BACK, 0);
 }
 
-int EndDrawingInto(ShadowMapRecord* record) {
+void EndDrawingInto(ShadowMapRecord* record) {
   FlushVertexBatch(0);
   ShadowMaps.drawing = 0;
   ShadowMaps.drawingHandle = 0;
@@ -128,7 +128,6 @@ int EndDrawingInto(ShadowMapRecord* record) {
     if (viewport.Width != 0) SetDeviceViewport(&viewport);
   }
   UpdateModelShaderSelection();
-  return 0;
 }
 
 }  // namespace
@@ -182,20 +181,27 @@ int CreateShadowMapSurfaces(ShadowMapRecord* record, int async) {
     LogPrintf(LOG_NO_SHADOW_FORMAT);
     return -1;
   }
+  const DeviceSurfaceDesc depth = {static_cast<UINT>(record->width),
+                                   static_cast<UINT>(record->height),
+                                   static_cast<D3DFORMAT>(depthFormat),
+                                   D3DMULTISAMPLE_NONE,
+                                   0,
+                                   FALSE};
   if (record->depthSurface == nullptr &&
-      (CreateDeviceDepthStencilSurfaceOnMainThread(record->width, record->height,
-                                                   static_cast<D3DFORMAT>(depthFormat), D3DMULTISAMPLE_NONE, 0,
-                                                   FALSE, &record->depthSurface, nullptr, async) != D3D_OK ||
+      (CreateDeviceDepthStencilSurfaceOnMainThread(depth, &record->depthSurface, async) != D3D_OK ||
        record->depthSurface == nullptr)) {
     record->depthSurface = nullptr;
     LogPrintf(LOG_SHADOW_DEPTH_FAILED);
     return -1;
   }
   if (record->texture != nullptr) return 0;
-  if (CreateDeviceTextureOnMainThread(record->width, record->height, 1, D3DUSAGE_RENDERTARGET,
-                                      static_cast<D3DFORMAT>(textureFormat), D3DPOOL_DEFAULT, &record->texture,
-                                      nullptr, async) != D3D_OK ||
-      record->texture == nullptr) {
+  const DeviceTextureDesc texture = {static_cast<UINT>(record->width),
+                                     static_cast<UINT>(record->height),
+                                     1,
+                                     D3DUSAGE_RENDERTARGET,
+                                     static_cast<D3DFORMAT>(textureFormat),
+                                     D3DPOOL_DEFAULT};
+  if (CreateDeviceTextureOnMainThread(texture, &record->texture, async) != D3D_OK || record->texture == nullptr) {
     record->texture = nullptr;
     LogPrintf(LOG_SHADOW_TEXTURE_FAILED);
     return -1;
@@ -362,17 +368,16 @@ void BuildShadowMapVertexBlock(const ShadowMapRecord* record, float out[28]) {
   memcpy(out + 12, values, sizeof values);
 }
 
-int UpdateShadowMapVertexConstants() {
+void UpdateShadowMapVertexConstants() {
   static const int FIRST_REGISTER[SHADOWMAP_SLOT_COUNT] = {44, 51};
   for (int slot = 0; slot < SHADOWMAP_SLOT_COUNT; slot++) {
     float block[28];
     BuildShadowMapVertexBlock(ShadowMaps.slots[slot] != 0 ? LiveMap(ShadowMaps.slots[slot]) : nullptr, block);
     SetShaderConstantCached(&ShaderConstants, 0, 0, FIRST_REGISTER[slot], block, 7, 1);
   }
-  return 0;
 }
 
-int UpdateShadowMapShaderConstants() {
+void UpdateShadowMapShaderConstants() {
   float values[16];
   memset(values, 0, sizeof values);
   for (int slot = 0; slot < SHADOWMAP_SLOT_COUNT; slot++) {
@@ -383,7 +388,6 @@ int UpdateShadowMapShaderConstants() {
       values[4 + light * 2 + slot] = map != nullptr && GetDeviceLightType(light) != 0 ? 1.0f : 0.0f;
   }
   SetShaderConstantCached(&ShaderConstants, 3, 0, 18, values, 4, 1);
-  return 0;
 }
 
 int MakeShadowMap(int width, int height, int dataBits, int floatData) {

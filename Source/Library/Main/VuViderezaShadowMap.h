@@ -84,8 +84,8 @@ int ApplyDepthStencilForDrawTarget();
 // direction, scales, in-use flag; a neutral block for an empty slot) and
 // pixel float registers 18-21 (biases of both slots, then a flag per slot
 // for each of six lights: 1.0 when the light is on and the slot in use).
-int UpdateShadowMapVertexConstants();
-int UpdateShadowMapShaderConstants();
+void UpdateShadowMapVertexConstants();
+void UpdateShadowMapShaderConstants();
 // The seven vertex registers of one slot (28 floats), as sent.
 void BuildShadowMapVertexBlock(const ShadowMapRecord* record, float out[28]);
 

@@ -33,6 +33,7 @@ const char LOG_CIRCLE_MEMORY_FAILED[] = "メモリの確保に失敗しました
 
 enum {
   SHAPE_FLAGS = DRAW_FLAG_USE_COLOR,  // untextured, flat shading
+  BOUNDS_START = 16777215,            // start of a bounding-box minimum search
   SHAPE_BUFFER_VERTICES = 2000,
   WORK_BLOCK_LINE = 4817,
 };
@@ -118,17 +119,18 @@ void SetVertex(Vertex2D* v, int x, int y, DWORD colour, const DestCopyScale& cop
 
 // Scene, untextured draw state, destination copy: what every drawer does
 // before writing vertices.
-DestCopyScale PrepareShapeDraw() {
+DestCopyScale PrepareShapeDraw(const RECT& dest) {
   BeginDrawSceneOnce();
   if (DrawStateApplyNeeded(nullptr, SHAPE_FLAGS)) ApplyDrawStateForTexture(nullptr, SHAPE_FLAGS);
   const DestCopyScale copy = CurrentDestCopy();
-  if (copy.active) StretchDrawTargetToWork(&DrawDestRect);
+  if (copy.active) StretchDrawTargetToWork(&dest);
   return copy;
 }
 
-// Six vertices of the quad (l, t)-(r, b) in the batch's quad order; the
-// colour on the first vertex of each triangle, or on all six.
-void WriteQuad(Vertex2D* v, int l, int t, int r, int b, DWORD colour, int colourAll, const DestCopyScale& copy) {
+// Six vertices of the quad box in the batch's quad order; the colour on the
+// first vertex of each triangle, or on all six.
+void WriteQuad(Vertex2D* v, const RECT& box, DWORD colour, int colourAll, const DestCopyScale& copy) {
+  const int l = box.left, t = box.top, r = box.right, b = box.bottom;
   const int xs[6] = {l, r, l, r, l, r}, ys[6] = {t, t, b, b, b, t};
   for (int i = 0; i < 6; i++) {
     const DWORD c = v[i].color;
@@ -162,9 +164,9 @@ struct ShapeStream {
   }
 };
 
-ShapeStream BeginShapeStream(int primitive, unsigned int colour) {
+ShapeStream BeginShapeStream(int primitive, unsigned int colour, const RECT& dest) {
   FlushVertexBatch(0);
-  ShapeStream s = {primitive, 0, PrepareShapeDraw(), MakeShapeVertexColor(colour)};
+  ShapeStream s = {primitive, 0, PrepareShapeDraw(dest), MakeShapeVertexColor(colour)};
   SetDeviceFVF(VertexFormats[VERTEX_KIND_PLAIN].fvf);
   RenderState.fvf = VertexFormats[VERTEX_KIND_PLAIN].fvf;
   return s;
@@ -179,9 +181,10 @@ int ShapeEntry(const RECT& bounds, Hardware&& hardware, Software&& software) {
   const int emulate = hw && GraphDraw.blendMode == 3 && !DeviceCaps.subtractBlendNative;
   const int masked = IsMaskScreenActive();
   const int destCopy = hw && GraphDraw.destinationBlend && DrawTargetWorkSurface != nullptr;
-  if (!destCopy && !emulate && !masked) return hw ? hardware() : software();
-  return RunBracketedDraw(ClampRectToDrawArea(bounds), masked != 0, emulate != 0,
-                          [&] { return emulate || hw ? hardware() : software(); });
+  // Without a frame the destination is not copied: the draw area stands in.
+  if (!destCopy && !emulate && !masked) return hw ? hardware(GraphDraw.drawArea) : software();
+  const DrawFrame frame = {ClampRectToDrawArea(bounds), masked != 0, emulate != 0};
+  return RunInDrawFrame(frame, [&](const RECT& dest) { return emulate || hw ? hardware(dest) : software(); });
 }
 
 }  // namespace
@@ -285,34 +288,34 @@ uint32_t MakeShapeVertexColor(unsigned int colour) {
 // ---------------------------------------------------------------------------
 // Direct3D drawers.
 
-int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int colour) {
+int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int colour, const RECT& dest) {
   if (!HasDirect3DDevice()) return -1;
   RECT r = {x1 < x2 ? x1 : x2, y1 < y2 ? y1 : y2, x1 < x2 ? x2 : x1, y1 < y2 ? y2 : y1};
   ClipRect(&r, &DrawArea());
   if (r.left >= r.right || r.top >= r.bottom) return 0;
-  const DestCopyScale copy = PrepareShapeDraw();
+  const DestCopyScale copy = PrepareShapeDraw(dest);
   Vertex2D* v = AppendShapeVertices(D3DPT_TRIANGLELIST, 6);
-  WriteQuad(v, r.left, r.top, r.right, r.bottom, MakeShapeVertexColor(colour), 0, copy);
+  WriteQuad(v, r, MakeShapeVertexColor(colour), 0, copy);
   return 0;
 }
 
-int DrawBoxOutlineHW(int x1, int y1, int x2, int y2, unsigned int colour) {
+int DrawBoxOutlineHW(int x1, int y1, int x2, int y2, unsigned int colour, const RECT& dest) {
   if (!HasDirect3DDevice()) return -1;
   if (x1 > x2 || y1 > y2) {
     const int tx = x1, ty = y1;
     x1 = x2, y1 = y2, x2 = tx, y2 = ty;
   }
-  const DestCopyScale copy = PrepareShapeDraw();
+  const DestCopyScale copy = PrepareShapeDraw(dest);
   const DWORD c = MakeShapeVertexColor(colour);
   Vertex2D* v = AppendShapeVertices(D3DPT_TRIANGLELIST, 24);
-  WriteQuad(v, x1, y1, x2, y1 + 1, c, 1, copy);
-  WriteQuad(v + 6, x2 - 1, y1 + 1, x2, y2, c, 1, copy);
-  WriteQuad(v + 12, x1, y1 + 1, x1 + 1, y2, c, 1, copy);
-  WriteQuad(v + 18, x1 + 1, y2 - 1, x2 - 1, y2, c, 1, copy);
+  WriteQuad(v, {x1, y1, x2, y1 + 1}, c, 1, copy);
+  WriteQuad(v + 6, {x2 - 1, y1 + 1, x2, y2}, c, 1, copy);
+  WriteQuad(v + 12, {x1, y1 + 1, x1 + 1, y2}, c, 1, copy);
+  WriteQuad(v + 18, {x1 + 1, y2 - 1, x2 - 1, y2}, c, 1, copy);
   return 0;
 }
 
-int G_D3D_DrawCircle(int x, int y, int r, unsigned int colour, int fill) {
+int G_D3D_DrawCircle(int x, int y, int r, unsigned int colour, int fill, const RECT& dest) {
   FlushVertexBatch(0);
   if (!HasDirect3DDevice()) return -1;
   if (!ShapeWorkBuffer()) return -1;
@@ -326,7 +329,7 @@ int G_D3D_DrawCircle(int x, int y, int r, unsigned int colour, int fill) {
     }
     rowFlags = reinterpret_cast<unsigned char*>(block);
   }
-  ShapeStream s = BeginShapeStream(fill ? D3DPT_LINELIST : D3DPT_POINTLIST, colour);
+  ShapeStream s = BeginShapeStream(fill ? D3DPT_LINELIST : D3DPT_POINTLIST, colour, dest);
   if (!fill) {
     auto point = [&](int px, int py) {
       if (px >= area.left && px < area.right && py >= area.top && py < area.bottom) s.Put(px, py);
@@ -356,13 +359,13 @@ int G_D3D_DrawCircle(int x, int y, int r, unsigned int colour, int fill) {
   return 0;
 }
 
-int DrawRingHW(int x, int y, int r, unsigned int colour, int thickness) {
+int DrawRingHW(int x, int y, int r, unsigned int colour, int thickness, const RECT& dest) {
   if (thickness < 2 || !HasDirect3DDevice()) return -1;
   if (!ShapeWorkBuffer()) return -1;
   const RECT area = DrawArea();
   RingSpan* table = GetRingSpanTable(area.bottom);
   if (table == nullptr) return -1;
-  ShapeStream s = BeginShapeStream(D3DPT_LINELIST, colour);
+  ShapeStream s = BeginShapeStream(D3DPT_LINELIST, colour, dest);
   BuildRingSpans(thickness, r, y, x, table);
   auto span = [&](int line, int xa, int xb) {
     if (xa < area.left) xa = area.left;
@@ -385,11 +388,12 @@ int DrawRingHW(int x, int y, int r, unsigned int colour, int thickness) {
   return 0;
 }
 
-int DrawTriangleHW(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int colour, int fill) {
+int DrawTriangleHW(const TriangleShape& t, const RECT& dest) {
   if (!HasDirect3DDevice()) return -1;
-  const DestCopyScale copy = PrepareShapeDraw();
-  const DWORD c = MakeShapeVertexColor(colour);
-  if (!fill) {
+  const DestCopyScale copy = PrepareShapeDraw(dest);
+  const DWORD c = MakeShapeVertexColor(t.colour);
+  const int x1 = t.x1, y1 = t.y1, x2 = t.x2, y2 = t.y2, x3 = t.x3, y3 = t.y3;
+  if (!t.fill) {
     Vertex2D* v = AppendShapeVertices(D3DPT_LINELIST, 6);
     const int xs[6] = {x1, x2, x2, x3, x3, x1}, ys[6] = {y1, y2, y2, y3, y3, y1};
     for (int i = 0; i < 6; i++) SetVertex(&v[i], xs[i], ys[i], c, copy);
@@ -412,14 +416,14 @@ int DrawRectShape(int x1, int y1, int x2, int y2, unsigned int colour, int fill)
 int DrawFilledBoxShape(int x1, int y1, int x2, int y2, unsigned int colour) {
   const RECT bounds = {x1, y1, x2, y2};
   return ShapeEntry(
-      bounds, [&] { return DrawFilledBoxHW(x1, y1, x2, y2, colour); },
+      bounds, [&](const RECT& dest) { return DrawFilledBoxHW(x1, y1, x2, y2, colour, dest); },
       [&] { return SoftFillBox(x1, y1, x2, y2, colour); });
 }
 
 int DrawBoxOutlineShape(int x1, int y1, int x2, int y2, unsigned int colour) {
   const RECT bounds = {x1, y1, x2, y2};
   return ShapeEntry(
-      bounds, [&] { return DrawBoxOutlineHW(x1, y1, x2, y2, colour); },
+      bounds, [&](const RECT& dest) { return DrawBoxOutlineHW(x1, y1, x2, y2, colour, dest); },
       [&] { return SoftDrawBoxOutline(x1, y1, x2, y2, colour); });
 }
 
@@ -428,15 +432,15 @@ int DrawCircleShape(int x, int y, int r, unsigned int colour, int fill, int thic
   const RECT bounds = {x - r - 1, y - r - 1, x + r + 1, y + r + 1};
   if (thickness == 1)
     return ShapeEntry(
-        bounds, [&] { return G_D3D_DrawCircle(x, y, r, colour, fill); },
+        bounds, [&](const RECT& dest) { return G_D3D_DrawCircle(x, y, r, colour, fill, dest); },
         [&] { return SoftDrawCircle(x, y, r, colour, fill); });
   return ShapeEntry(
-      bounds, [&] { return DrawRingHW(x, y, r, colour, thickness); },
+      bounds, [&](const RECT& dest) { return DrawRingHW(x, y, r, colour, thickness, dest); },
       [&] { return SoftDrawRing(x, y, r, colour, thickness); });
 }
 
 int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int colour, int fill) {
-  RECT bounds = {16777215, 16777215, 0, 0};
+  RECT bounds = {BOUNDS_START, BOUNDS_START, 0, 0};
   const int xs[3] = {x1, x2, x3}, ys[3] = {y1, y2, y3};
   for (int i = 0; i < 3; i++) {
     if (xs[i] < bounds.left) bounds.left = xs[i];
@@ -445,7 +449,11 @@ int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned i
     if (ys[i] > bounds.bottom) bounds.bottom = ys[i];
   }
   return ShapeEntry(
-      bounds, [&] { return DrawTriangleHW(x1, y1, x2, y2, x3, y3, colour, fill); },
+      bounds,
+      [&](const RECT& dest) {
+        const TriangleShape triangle = {x1, y1, x2, y2, x3, y3, colour, fill};
+        return DrawTriangleHW(triangle, dest);
+      },
       [&] {
         const POINT points[3] = {{x1, y1}, {x2, y2}, {x3, y3}};
         return SoftDrawTriangle(points, colour, fill ? 1 : 0);

@@ -43,48 +43,41 @@ struct DestCopyScale {
 DestCopyScale CurrentDestCopy();
 // A rectangle with each edge moved into the draw area.
 RECT ClampRectToDrawArea(RECT r);
-// The bracketed part of every draw call's entry frame: the destination
-// rectangle stored, the mask's begin / apply around the draw, and the
-// subtraction emulation around it when asked.
-template <class Draw>
-int RunBracketedDraw(const RECT& dest, bool masked, bool emulate, Draw&& draw) {
-  DrawDestRect = dest;
-  if (masked) BeginMaskedDraw(DrawDestRect);
-  int result;
-  if (emulate) {
-    const RECT r = DrawDestRect;
-    BeginSubtractBlendEmulation(&r);
-    result = draw();
-    EndSubtractBlendEmulation(&r);
-  } else {
-    result = draw();
-  }
-  if (masked) ApplyMaskToScreen(DrawDestRect);
-  return result;
-}
 
 // Public shape calls (x2 and y2 exclusive).
 int DrawFilledBoxShape(int x1, int y1, int x2, int y2, unsigned int colour);
 int DrawBoxOutlineShape(int x1, int y1, int x2, int y2, unsigned int colour);
 
 // Direct3D drawers: 0 when drawn (also when nothing was visible), -1
-// without a device.
-int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int colour);
-int DrawBoxOutlineHW(int x1, int y1, int x2, int y2, unsigned int colour);
-int G_D3D_DrawCircle(int x, int y, int r, unsigned int colour, int fill);
-int DrawRingHW(int x, int y, int r, unsigned int colour, int thickness);
-int DrawTriangleHW(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int colour, int fill);
+// without a device. dest: the rectangle the destination copy covers.
+int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int colour, const RECT& dest);
+int DrawBoxOutlineHW(int x1, int y1, int x2, int y2, unsigned int colour, const RECT& dest);
+int G_D3D_DrawCircle(int x, int y, int r, unsigned int colour, int fill, const RECT& dest);
+int DrawRingHW(int x, int y, int r, unsigned int colour, int thickness, const RECT& dest);
+// A triangle: corners, colour, filled or outlined.
+struct TriangleShape {
+  int x1, y1, x2, y2, x3, y3;
+  unsigned int colour;
+  int fill;
+};
+int DrawTriangleHW(const TriangleShape& triangle, const RECT& dest);
 // The shape vertex colour: colour times the draw brightness, alpha of the
 // vertex diffuse colour.
 uint32_t MakeShapeVertexColor(unsigned int colour);
 
-// Quads: the public corner order is top-left, top-right, bottom-right,
-// bottom-left. fromRotation is 1 from the scaled-rotated draw.
-int DrawImageQuadCore(int handle, float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
-                      int trans, int fromRotation);
+// A graphic mapped onto a quad, corners in the public order: top-left,
+// top-right, bottom-right, bottom-left.
+struct ImageQuadRequest {
+  int handle;
+  float x[4], y[4];
+  int trans;
+};
+int DrawImageQuadCore(const ImageQuadRequest& quad);
 // Vertex lists of 28-byte vertices (x, y, z, rhw, colour, u, v); handle -5
-// draws without a graphic. Primitive types as Direct3D's.
-int DrawVertex2DPrimitiveHW(const void* vertices, int count, int type, struct GraphicHandleRecord* record, int trans);
+// draws without a graphic. Primitive types as Direct3D's. dest: the
+// rectangle the destination copy covers.
+int DrawVertex2DPrimitiveHW(const void* vertices, int count, int type, struct GraphicHandleRecord* record, int trans,
+                            const RECT& dest);
 // Frees the vertex lists' work copy (graphics end).
 void FreeVertexListWork();
 // 36-byte vertices with a graphic or shadow map; quadMode gives each group

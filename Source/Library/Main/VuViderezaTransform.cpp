@@ -66,26 +66,23 @@ void GetCombinedProjection(Matrix4* out) {
   MatrixMultiply(out, out, &Transforms.adjustment);
 }
 
-int ApplyWorldMatrixToDevice(const Matrix4* m) {
-  if (!HasDirect3DDevice()) return 0;
+void ApplyWorldMatrixToDevice(const Matrix4* m) {
+  if (!HasDirect3DDevice()) return;
   SetDeviceTransform(D3DTS_WORLD, reinterpret_cast<const D3DMATRIX*>(m));
   SendTransposed(94, m);
-  return 0;
 }
 
-int ApplyViewMatrixToDevice(const Matrix4* m) {
-  if (!HasDirect3DDevice()) return 0;
+void ApplyViewMatrixToDevice(const Matrix4* m) {
+  if (!HasDirect3DDevice()) return;
   SetDeviceTransform(D3DTS_VIEW, reinterpret_cast<const D3DMATRIX*>(m));
   SendTransposed(6, m);
   ApplyLightShaderConstants();  // positions and directions in view space
-  return 0;
 }
 
-int ApplyProjectionMatrixToDevice(const Matrix4* m) {
-  if (!HasDirect3DDevice()) return 0;
+void ApplyProjectionMatrixToDevice(const Matrix4* m) {
+  if (!HasDirect3DDevice()) return;
   SetDeviceTransform(D3DTS_PROJECTION, reinterpret_cast<const D3DMATRIX*>(m));
   SendTransposed(2, m);
-  return 0;
 }
 
 int StoreWorldMatrix(const Matrix4* m) {

@@ -18,9 +18,9 @@ int StoreViewMatrix(const Matrix4* m);
 int StoreProjectionMatrix(const Matrix4* m);
 int StoreScreenTransformMatrix(const Matrix4* m);
 int StoreDrawAreaAdjustmentMatrix(const Matrix4* m);
-int ApplyWorldMatrixToDevice(const Matrix4* m);
-int ApplyViewMatrixToDevice(const Matrix4* m);
-int ApplyProjectionMatrixToDevice(const Matrix4* m);
+void ApplyWorldMatrixToDevice(const Matrix4* m);
+void ApplyViewMatrixToDevice(const Matrix4* m);
+void ApplyProjectionMatrixToDevice(const Matrix4* m);
 // Projection x screen transform x adjustment.
 void GetCombinedProjection(Matrix4* out);
 const Matrix4* GetViewMatrix();

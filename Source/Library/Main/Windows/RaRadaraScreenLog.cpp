@@ -22,6 +22,7 @@ enum {
   SCREEN_LOG_LINES = 80,
   SCREEN_LOG_LINE_BYTES = 255,
   SCREEN_LOG_FONT_SIZE = 16,
+  SCREEN_LOG_FONT_THICKNESS = 4,
   SCREEN_LOG_FORMAT_BYTES = 1024,
 };
 
@@ -50,7 +51,11 @@ void EnsureScreenLogFont() {
   if (!ScreenLog.fontLost) return;
   FontCreateSettings settings;
   GetFontCreateSettings(&settings);
-  ScreenLog.font = AllocateFontHandle(&settings, nullptr, ScreenLog.fontSize, 4, 1, -1, -1, 0, -1, 0);
+  FontRequest font;
+  font.size = ScreenLog.fontSize;
+  font.thickness = SCREEN_LOG_FONT_THICKNESS;
+  font.type = FONT_TYPE_EDGE_NORMAL;
+  ScreenLog.font = AllocateFontHandle(&settings, font, -1, 0);
   if (ScreenLog.font < 0) return;
   ScreenLog.fontLost = 0;
   SetFontLostFlagPointer(ScreenLog.font, &ScreenLog.fontLost);

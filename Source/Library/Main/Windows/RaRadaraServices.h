@@ -10,8 +10,8 @@
 struct IDirectDraw7;
 
 // Device layer: end request, screen settings, graphics system, present.
-int ClearEndRequestFlag();
-int SetEndRequestFlag();
+void ClearEndRequestFlag();
+void SetEndRequestFlag();
 int GetEndRequestFlag();
 int GetRefreshRateSetting();             // 0 = the default
 int InitializeGraphicsSystem();
