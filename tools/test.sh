@@ -2,9 +2,13 @@
 # Builds the library and every test for i686 Windows and runs them under
 # Wine: headless tests with no display, display tests on a private Xvfb,
 # sound through an ALSA null device (a WAV capture for the tests that ask
-# for one). Extra arguments go to ctest.
+# for one), after the source checks of tools/lint.sh. Extra arguments go
+# to ctest.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# Source checks first: a finding fails the run before anything is built.
+"$root/tools/setup/setup.sh"
+"$root/tools/lint.sh"
 source "$root/tools/setup/build.sh"
 ridov_build
 

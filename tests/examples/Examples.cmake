@@ -14,7 +14,7 @@ function(ridov_example_test example check software)
     ${CMAKE_CURRENT_SOURCE_DIR}/examples/ExampleProbe.cpp)
   target_link_libraries(${name} PRIVATE RiDov)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/Source/Library/Main
-    ${PROJECT_SOURCE_DIR}/Source/Library/Main/Windows ${CMAKE_CURRENT_SOURCE_DIR}/drawdisplay)
+    ${PROJECT_SOURCE_DIR}/Source/Library/Main/Windows ${CMAKE_CURRENT_SOURCE_DIR}/draw)
   target_compile_definitions(${name} PRIVATE ${check} EXAMPLE_SOFTWARE=${software})
   target_compile_options(${name} PRIVATE ${RIDOV_WARNINGS})
   target_link_options(${name} PRIVATE ${RIDOV_EXAMPLE_PROBE_WRAPS})

@@ -134,6 +134,8 @@ packages=(
   wine wine32:i386 xvfb xauth xdotool x11-apps netpbm
   libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libasound2:i386
   python3 sox libsox-fmt-mp3 lame ffmpeg vorbis-tools fonts-ipafont-gothic
+  # tools/format.sh and tools/lint.sh.
+  clang-format
   # A font that claims Japanese but has no Latin letters, pulled in on many
   # machines (ImageMagick's dependencies among them): the tests run beside it.
   fonts-droid-fallback

@@ -1,3 +1,6 @@
+// File streams: the plain table over Windows file access, the archive-aware
+// table in use, memory streams, and file handles (type 17) with their
+// asynchronous open job.
 #include "DaDode.h"
 
 #include "RaRadaraLog.h"

@@ -1,3 +1,6 @@
+// Asynchronous loading: the job queue and its worker threads, the requests
+// workers post to the main thread and their serving, the file-open job and
+// the packing helpers for job parameters.
 #include "DiDAridIrer.h"
 
 #include <string.h>

@@ -1,3 +1,6 @@
+// Handle manager: per-type managers, slot choice and check values, record
+// lookup, creation and deletion with the type's callbacks, and the count of
+// asynchronous loads pending on a handle.
 #include "VeRavoro.h"
 
 #include "RaRadaraLog.h"

@@ -1,3 +1,6 @@
+// String and character-set helpers (double-byte aware walkers, copying,
+// comparing, formatting), memory fill / copy helpers, number helpers and
+// the blend lookup tables.
 #include "VeRavoroString.h"
 
 #include <emmintrin.h>

@@ -1,3 +1,5 @@
+// Growable circular byte buffer: reserve, write, read or peek across the
+// wrap.
 #include "ZaVizeDidazu.h"
 
 #include "RaRadaraLog.h"

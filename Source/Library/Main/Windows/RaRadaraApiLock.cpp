@@ -1,3 +1,5 @@
+// Library-wide API lock: a queue of waiting threads served in arrival order,
+// re-entered freely by its owner.
 #include "RaRadaraApiLock.h"
 
 LibraryLockState LibraryLock;

@@ -1,3 +1,5 @@
+// System information: Windows version, CPUID features and level, processor
+// speed from the time-stamp counter, and the block they make in the log.
 #include "RaRadaraSysInfo.h"
 
 #include <windows.h>

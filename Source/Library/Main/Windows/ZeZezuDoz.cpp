@@ -1,3 +1,5 @@
+// Windows file access: direct reads or a reader thread per file with its
+// read-ahead cache, folder search, current directory and temporary files.
 #include "ZeZezuDoz.h"
 
 #include "DaDode.h"

@@ -1,3 +1,5 @@
+// Thread and lock wrappers: critical-section locks (also made on first
+// use), threads with priority and resume, and sleeping.
 #include "ZeZezuDozThread.h"
 
 int InitLock(LockRecord* lock) {
