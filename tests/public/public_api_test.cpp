@@ -252,6 +252,9 @@ TEST(PublicGraphics, LoadedDrawnStretchedTurnedDeleted) {
   EXPECT_EQ(0, DrawImageTurned(100, 0, graphic, 0));
   // Half a turn about the picture's centre.
   EXPECT_EQ(0, DrawImageRotated(200 + kPictureWidth / 2.0f, kPictureHeight / 2.0f, 1.0, kPi, graphic, 0, 0));
+  // A quarter turn, clockwise on the screen, about (400, 16): the picture
+  // stands 16 wide and 32 tall, its top row down the right-hand column.
+  EXPECT_EQ(0, DrawImageRotated(400.0f, kPictureWidth / 2.0f, 1.0, kPi / 2, graphic, 0, 0));
   const Frame frame;
   int wrong = 0;
   std::string first;
@@ -270,9 +273,8 @@ TEST(PublicGraphics, LoadedDrawnStretchedTurnedDeleted) {
       for (int dy = 0; dy < 2; dy++)
         for (int dx = 0; dx < 2; dx++) check("stretched", 2 * x + dx, 100 + 2 * y + dy, want);
       check("turned", 100 + kPictureWidth - 1 - x, y, want);
-      // The software rotated blit lands the half turn one pixel up and left
-      // of the device's exact quarter turns; only the device is held to it.
-      if (kHardware) check("half turn", 200 + kPictureWidth - 1 - x, kPictureHeight - 1 - y, want);
+      check("half turn", 200 + kPictureWidth - 1 - x, kPictureHeight - 1 - y, want);
+      check("quarter turn", 400 + kPictureHeight / 2 - 1 - y, x, want);
     }
   EXPECT_EQ(0, wrong) << first;
 

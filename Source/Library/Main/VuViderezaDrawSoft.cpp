@@ -140,6 +140,15 @@ int SoftBlitImageRotated(float x, float y, double scale, double angle, GraphicHa
     // path mirrors in place, so the centre moves back by that pixel.
     cx -= static_cast<int>(lround(cos(angle)));
     cy -= static_cast<int>(lround(sin(angle)));
+  } else {
+    // The renderer maps each pixel's corner back into the image, Direct3D
+    // the pixel's centre; turned by the angle, that half pixel moves the
+    // texel hit by up to a whole one. The centre moves by the rounded
+    // difference, half the turned (1, 1) less (1, 1): nothing upright, one
+    // pixel up and left on a half turn, one left on a quarter turn.
+    const double c = cos(angle), s = sin(angle);
+    cx += static_cast<int>(lround(0.5 * (c - s - 1.0)));
+    cy += static_cast<int>(lround(0.5 * (s + c - 1.0)));
   }
   BlitRotatedMemImg(dest, src, {cx, cy, static_cast<float>(angle), static_cast<float>(scale), transFlag, turnFlag},
                     SoftwareBlendImage);
