@@ -340,6 +340,7 @@ int ReleaseBaseShaders() {
   for (IDirect3DPixelShader9*& shader : Graphics.nonetexShaders) ReleaseObject(&shader);
   for (IDirect3DPixelShader9*& shader : Graphics.blendShaders) ReleaseObject(&shader);
   ReleaseObject(&Graphics.maskBlendShader);
+  ReleaseBatchShaders();
   ReleaseObject(&Graphics.checkVertexShader);
   ReleaseObject(&Graphics.checkPixelShader);
   return 0;
