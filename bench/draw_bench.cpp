@@ -2,7 +2,9 @@
 // (mode 1) into a 960 x 720 back buffer, batched, next to the same quads
 // drawn straight with DrawPrimitiveUP (vertices built beforehand, the same
 // device state) in the same run. Each frame draws the sprites and presents
-// with the vertical-blank wait off. Run on a display.
+// with the vertical-blank wait off. First, 8 x 8 sprites of two graphics
+// (two textures) switching after every two draws, against the raw device
+// binding the texture and drawing once per switch. Run on a display.
 #include <stdio.h>
 #include <windows.h>
 
@@ -21,13 +23,14 @@ int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, B
 
 namespace {
 
-enum { SPRITES = 4000, FRAMES = 20, SPRITE_W = 55, SPRITE_H = 80, QUADS_PER_CALL = 383 };
+enum { SPRITES = 4000, FRAMES = 20, SPRITE_W = 55, SPRITE_H = 80, QUADS_PER_CALL = 383, SMALL_SIDE = 8 };
 
-int MakeSprite() {
+int MakeSprite(int blue = 128, int side = 0) {
+  const int w = side != 0 ? side : SPRITE_W, h = side != 0 ? side : SPRITE_H;
   BaseImageRecord image;
-  if (CreateBaseImageARGB8(SPRITE_W, SPRITE_H, &image) != 0) return -1;
-  for (int y = 0; y < SPRITE_H; y++)
-    for (int x = 0; x < SPRITE_W; x++) SetBaseImagePixelRGBA(&image, x, y, x * 4, y * 3, 128, (x + y) & 255);
+  if (CreateBaseImageARGB8(w, h, &image) != 0) return -1;
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) SetBaseImagePixelRGBA(&image, x, y, x * 4, y * 3, blue, (x + y) & 255);
   GraphCreateSettings settings;
   GetGraphCreateSettings(&settings);
   const int handle = AllocGraphicHandle();
@@ -69,6 +72,59 @@ int main() {
     p.y = static_cast<int>((seed >> 8) % (720 - SPRITE_H));
   }
   SetBlendMode(1, 128);
+
+  // Two 8 x 8 graphics (two textures), switching after every two draws:
+  // the library against the raw device binding the texture and drawing
+  // the two quads once per switch. Small sprites: the draw calls count,
+  // not the filling.
+  const int small[2] = {MakeSprite(128, SMALL_SIDE), MakeSprite(32, SMALL_SIDE)};
+  if (small[0] < 0 || small[1] < 0) {
+    printf("no small sprite graphics\n");
+    LibraryShutDown();
+    return 1;
+  }
+  IDirect3DBaseTexture9* textures[2] = {GetGraphicRecord(small[0], 0)->pieces[0].entry->texture,
+                                        GetGraphicRecord(small[1], 0)->pieces[0].entry->texture};
+  std::vector<Vertex2DTex2> smallVertices(static_cast<size_t>(SPRITES) * 6);
+  {
+    const float* k = GetGraphicRecord(small[0], 0)->pieces[0].corners;
+    static const int ORDER[6] = {0, 1, 2, 3, 2, 1};
+    for (int i = 0; i < SPRITES; i++)
+      for (int n = 0; n < 6; n++) {
+        const float* c = &k[ORDER[n] * 4];
+        smallVertices[static_cast<size_t>(i) * 6 + n] = {positions[i].x - 0.5f + c[0], positions[i].y - 0.5f + c[1], 0.2f,
+                                                         1.0f, 0x80FFFFFF, c[2], c[3], 0.0f, 0.0f};
+      }
+  }
+  auto librarySwitching = [&] {
+    ClearDevice(0, nullptr, D3DCLEAR_TARGET, 0xFF000040, 1.0f, 0);
+    for (int i = 0; i < SPRITES; i++) DrawImageAt(positions[i].x, positions[i].y, small[i / 2 % 2], 1);
+    PresentBackBuffer();
+  };
+  auto rawSwitching = [&] {
+    ClearDevice(0, nullptr, D3DCLEAR_TARGET, 0xFF000040, 1.0f, 0);
+    DrawImageAt(positions[0].x, positions[0].y, small[0], 1);  // the state, as the library sets it
+    FlushVertexBatch(0);
+    for (int first = 0; first < SPRITES; first += 2) {
+      SetDeviceTexture(0, textures[first / 2 % 2]);
+      DrawDevicePrimitiveUP(D3DPT_TRIANGLELIST, 4, &smallVertices[static_cast<size_t>(first) * 6],
+                            sizeof(Vertex2DTex2));
+    }
+    SetDeviceTexture(0, textures[0]);  // what the library's record of stage 0 holds
+    PresentBackBuffer();
+  };
+  double switching = 1e30, rawSwitch = 1e30;
+  for (int round = 0; round < 2; round++) {
+    const double a = BenchBestSeconds(librarySwitching, 1, 3);
+    const double b = BenchBestSeconds(rawSwitching, 1, 3);
+    if (a < switching) switching = a;
+    if (b < rawSwitch) rawSwitch = b;
+  }
+  printf("8 x 8 sprites of two textures, a switch after every two draws, %d per frame\n", SPRITES);
+  printf("DrawImageAt (batched)      %10.0f sprites/s\n", SPRITES / switching);
+  printf("raw, one call per switch   %10.0f sprites/s\n", SPRITES / rawSwitch);
+  printf("ratio library / raw        %10.2f\n", rawSwitch / switching);
+  fflush(stdout);
 
   auto libraryFrame = [&] {
     ClearDevice(0, nullptr, D3DCLEAR_TARGET, 0xFF000040, 1.0f, 0);
@@ -125,6 +181,7 @@ int main() {
   printf("raw DrawPrimitiveUP        %10.0f sprites/s\n", SPRITES / raw);
   printf("ratio raw / library        %10.2f\n", library / raw);
   printf("DrawImageAt CPU only       %10.0f sprites/s (%.0f ns per call)\n", SPRITES / cpu, cpu / SPRITES * 1e9);
+
   LibraryShutDown();
   return 0;
 }

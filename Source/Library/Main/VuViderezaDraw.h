@@ -188,6 +188,32 @@ int StretchDrawTargetToWork(const RECT* rect);
 // (null: none).
 extern IDirect3DSurface9* DrawTargetWorkSurface;
 
+// Textures one batch of one-texture quads can sample (shader model 2 path).
+enum { BATCH_TEXTURE_SLOTS = 4 };
+// For a texture change of the draw state: binds the texture to one of the
+// batch's samplers (a free one, or the one that holds it) so that the quads
+// appended next sample it, with no flush. 1 done; 0 when the batch is empty,
+// holds other vertices, is drawn another way (fixed-function stages, a blend
+// graphic, user textures, destination copy) or has no free sampler: the
+// caller flushes and binds the texture itself.
+int JoinBatchTexture(IDirect3DBaseTexture9* texture);
+// Textures the batch's quads sample (1 when the set is not open).
+int GetBatchTextureCount();
+// The selecting shaders released (device release and rebuild).
+void ReleaseBatchShaders();
+// A viewport or scissor change while the batch holds vertices: kept for the
+// flush (which the next vertices then force), or a kept one cancelled when
+// the value is set back (`same`: equal to the device's). 1 when handled so;
+// 0: the caller sends as usual.
+int HoldViewportChange(const D3DVIEWPORT9* viewport, bool same);
+int HoldScissorChange(const RECT* rect, bool same);
+// 1 while a viewport or scissor change waits for the flush.
+int BatchHoldsClipChange();
+// 1 when a projection change may wait for the flush (the batch holds
+// pre-transformed vertices drawn without a vertex shader or fog); the flush
+// then sends the stored projection.
+int HoldProjectionChange();
+
 // ---------------------------------------------------------------------------
 // Device preparation.
 
@@ -267,6 +293,14 @@ IDirect3DSurface9* GetCachedRenderTarget(int slot);
 void ForgetCachedRenderTargets();
 // The fixed-function stage programs even where pixel shaders are usable.
 int SetForceFixedFunction(int on);
+// The texture the preparation last bound to a stage, and one stage's
+// texture bound through that record (the batch's texture set).
+IDirect3DBaseTexture9* GetStageTexture(int stage);
+void SetStageTexture(int stage, IDirect3DBaseTexture9* texture);
+// The drawing pixel shader the preparation chose; setting one puts it on the
+// device as the chosen one (the batch's selecting shader and back).
+IDirect3DPixelShader9* GetChosenDrawShader();
+void SetChosenDrawShader(IDirect3DPixelShader9* shader);
 
 // ---------------------------------------------------------------------------
 // Image draws: 0 on success or when the draw area is empty, -1 on failure.

@@ -529,6 +529,11 @@ int PrepareGraphicDrawState(const UserTextureSetup* setup, int handles) {
   RenderStateCache& c = RenderState;
   if (!c.reapplyAll && !c.choosePixelShader) {
     if (!c.textureChanged) return -1;
+    if (JoinBatchTexture(c.texture)) {
+      c.textureChanged = 0;
+      c.statesChanged = 1;
+      return 0;
+    }
     ResendLibraryStageTextures();
     return 0;
   }
@@ -714,4 +719,23 @@ void ForgetCachedRenderTargets() {
   CachedDestBlend = D3DBLEND_ZERO;
   ChosenShader = nullptr;
   DrawPrep.lastValid = 0;
+}
+
+IDirect3DBaseTexture9* GetStageTexture(int stage) {
+  return stage >= 0 && stage < USER_TEXTURE_STAGES ? StageTextures[stage] : nullptr;
+}
+
+void SetStageTexture(int stage, IDirect3DBaseTexture9* texture) {
+  if (stage < 0 || stage >= USER_TEXTURE_STAGES || (StageTextures[stage] == texture && !RenderState.reapplyAll)) return;
+  SetDeviceTexture(stage, texture);
+  StageTextures[stage] = texture;
+}
+
+IDirect3DPixelShader9* GetChosenDrawShader() { return ChosenShader; }
+
+void SetChosenDrawShader(IDirect3DPixelShader9* shader) {
+  ChosenShader = shader;
+  if (RenderState.pixelShader == shader) return;
+  SetDevicePixelShader(shader);
+  RenderState.pixelShader = shader;
 }

@@ -339,6 +339,7 @@ void ReleaseBaseShaders() {
   for (IDirect3DPixelShader9*& shader : Graphics.nonetexShaders) ReleaseObject(&shader);
   for (IDirect3DPixelShader9*& shader : Graphics.blendShaders) ReleaseObject(&shader);
   ReleaseObject(&Graphics.maskBlendShader);
+  ReleaseBatchShaders();
   ReleaseObject(&Graphics.checkVertexShader);
   ReleaseObject(&Graphics.checkPixelShader);
 }

@@ -3,8 +3,11 @@
 // flushes the 2-D vertex batch (it draws with the state current when its
 // vertices were added), then reaches the device. With re-apply all on (the
 // whole-cache re-send after device creation or reset) every setter sends
-// and nothing is flushed. Also the lights as given to the device and their
-// shader constants, and the grid strip draw.
+// and nothing is flushed. A viewport or scissor change made while the batch
+// holds vertices waits for the batch's flush (VuViderezaDrawBatch), so a
+// clip area set and set back between two draws costs nothing. Also the
+// lights as given to the device and their shader constants, and the grid
+// strip draw.
 // Threads: main thread only.
 // Platform: IDirect3DDevice9 render, sampler and texture-stage states,
 // viewport, scissor, material, lights, DrawIndexedPrimitiveUP.
@@ -18,6 +21,7 @@
 #include "RaRadaraLog.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
 #include "VuViderezaShader.h"
 #include "VuViderezaShaderCode.h"
 #include "VuViderezaTransform.h"
@@ -263,7 +267,9 @@ int SetSpecularMaterialSourceCached(int source) {
 
 int SetDrawTexture(IDirect3DBaseTexture9* texture) {
   if (!HasDirect3DDevice()) return -1;
-  if (!MustSend(RenderState.texture == texture)) return 0;
+  // Only the cache changes here: the preparation flushes when it binds the
+  // texture, or lets it join the batch's textures.
+  if (RenderState.texture == texture && !RenderState.reapplyAll) return 0;
   if ((RenderState.texture == nullptr) != (texture == nullptr)) RenderState.choosePixelShader = 1;
   RenderState.texture = texture;
   RenderState.textureChanged = 1;
@@ -325,6 +331,12 @@ int SetTextureTransformCached(int stage, const D3DMATRIX* matrix) {
   if (stage < -1 || stage > 3) return -1;
   const int first = stage < 0 ? 0 : stage, last = stage < 0 ? 3 : stage;
   const DWORD flags = matrix != nullptr ? D3DTTFF_COUNT3 : D3DTTFF_DISABLE;
+  bool changes = matrix != nullptr || RenderState.reapplyAll;
+  for (int t = first; t <= last && !changes; t++) {
+    const StageCache& cache = RenderState.stages[t];
+    changes = !(cache.set & 4) || cache.transformFlags != flags;
+  }
+  if (!changes) return 0;
   if (!RenderState.reapplyAll) RenderStateBatchFlush(0);
   for (int t = first; t <= last; t++) {
     StageCache& cache = RenderState.stages[t];
@@ -393,7 +405,11 @@ int ApplyFogShaderConstants() {
 }
 
 int SetFogEnableCached(int on) {
+  // The constants and the model shader choice follow a change only (every
+  // draw passes its fog switch through here).
+  const bool changes = RenderState.fogEnable != on || RenderState.reapplyAll;
   const int result = CachedState(&RenderState.fogEnable, on, D3DRS_FOGENABLE);
+  if (!changes) return result;
   ApplyFogShaderConstants();
   UpdateModelShaderSelection();
   return result;
@@ -483,6 +499,7 @@ int SetViewportCached(const D3DVIEWPORT9* viewport) {
   if (!HasDirect3DDevice() || viewport == nullptr) return -1;
   const D3DVIEWPORT9& c = RenderState.viewport;
   const bool same = c.X == viewport->X && c.Y == viewport->Y && c.Width == viewport->Width && c.Height == viewport->Height;
+  if (HoldViewportChange(viewport, same)) return 0;
   if (!MustSend(same)) return 0;
   EndDrawScene();
   const HRESULT hr = SetDeviceViewport(viewport);
@@ -508,7 +525,9 @@ int SetViewportRect(int x1, int y1, int x2, int y2) {
 
 int SetScissorRectCached(const RECT* rect) {
   if (!HasDirect3DDevice() || rect == nullptr) return -1;
-  if (!MustSend(EqualRect(&RenderState.scissor, rect) != 0)) return 0;
+  const bool same = EqualRect(&RenderState.scissor, rect) != 0;
+  if (HoldScissorChange(rect, same)) return 0;
+  if (!MustSend(same)) return 0;
   EndDrawScene();
   RenderState.scissor = *rect;
   RenderState.statesChanged = 1;

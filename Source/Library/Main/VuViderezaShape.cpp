@@ -97,7 +97,7 @@ void StepPoints(int x, int y, int dx, int dy, Point&& point) {
 Vertex2D* AppendShapeVertices(int primitiveType, int n) {
   const VertexFormatInfo& format = VertexFormats[VERTEX_KIND_PLAIN];
   if (VertexBatch.vertexClass != VERTEX_CLASS_2D || VertexBatch.kind != VERTEX_KIND_PLAIN ||
-      VertexBatch.primitiveType != primitiveType || VertexBatch.count + n >= format.capacity)
+      VertexBatch.primitiveType != primitiveType || VertexBatch.count + n >= format.capacity || BatchHoldsClipChange())
     BeginVertexBatch(VERTEX_CLASS_2D, VERTEX_KIND_PLAIN, primitiveType);
   Vertex2D* at = reinterpret_cast<Vertex2D*>(VertexBatch.write);
   VertexBatch.write += n * format.stride;

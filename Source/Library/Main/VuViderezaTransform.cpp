@@ -3,7 +3,8 @@
 // with a device it reaches SetTransform and the vertex-shader constants
 // (transposed: world 94-97, view 6-9, combined projection 2-5), and a new
 // view re-sends the light constants in view space. No cache: a store always
-// sends.
+// sends; only a draw-area adjustment made while the batch holds
+// pre-transformed vertices is sent at the batch's flush.
 // Threads: main thread only.
 // Platform: IDirect3DDevice9::SetTransform through the call table.
 #include "VuViderezaTransform.h"
@@ -11,6 +12,7 @@
 #include "RuRovoreziZuzu.h"
 #include "VuViderezaDevice.h"
 #include "VuViderezaDeviceLinks.h"
+#include "VuViderezaDraw.h"
 #include "VuViderezaRenderState.h"
 #include "VuViderezaShader.h"
 
@@ -115,6 +117,18 @@ int StoreScreenTransformMatrix(const Matrix4* m) {
 
 int StoreDrawAreaAdjustmentMatrix(const Matrix4* m) {
   if (m == nullptr) return -1;
+  if (HoldProjectionChange()) {
+    // The batch's pre-transformed vertices do not read it: sent at the flush.
+    Transforms.adjustment = *m;
+    Transforms.combinedCurrent = 0;
+    UpdateViewFrustum();
+    return 0;
+  }
   if (!Store(&Transforms.adjustment, m)) return 0;
+  return ApplyCombinedProjection();
+}
+
+int SendStoredProjection() {
+  if (!DeviceLayer.hardware) return 0;
   return ApplyCombinedProjection();
 }

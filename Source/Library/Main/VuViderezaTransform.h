@@ -18,6 +18,9 @@ int StoreViewMatrix(const Matrix4* m);
 int StoreProjectionMatrix(const Matrix4* m);
 int StoreScreenTransformMatrix(const Matrix4* m);
 int StoreDrawAreaAdjustmentMatrix(const Matrix4* m);
+// The combined projection of the stored matrices to the device (a held
+// adjustment at the batch's flush). 0.
+int SendStoredProjection();
 void ApplyWorldMatrixToDevice(const Matrix4* m);
 void ApplyViewMatrixToDevice(const Matrix4* m);
 void ApplyProjectionMatrixToDevice(const Matrix4* m);
