@@ -115,9 +115,9 @@ int main() {
   for (const Entry& e : entries) {
     const double toTarget = Time([&] { return e.call(picture, target); });
     const double hardware = Time([&] { return e.call(picture, picture); });
-    Graphics.shadersUsable = 0;
+    GraphicsSystem.shadersUsable = 0;
     const double software = Time([&] { return e.call(picture, picture); });
-    Graphics.shadersUsable = 1;
+    GraphicsSystem.shadersUsable = 1;
     printf("%-24s %12.2f %12.2f %12.2f %10.1f\n", e.name, toTarget * 1000, hardware * 1000, software * 1000,
            software / toTarget);
   }

@@ -60,12 +60,12 @@ void MakeSprite(MEMIMG* m, int bits, int alpha, int key) {
   for (int y = 0; y < SPRITE_H; y++) {
     for (int x = 0; x < SPRITE_W; x++) {
       int a = EllipseAlpha(x, y);
-      uint32_t colour32 = 0x203040u + static_cast<uint32_t>(x * 3) * 0x10000u + static_cast<uint32_t>(y * 2) * 0x100u + static_cast<uint32_t>(x);
-      uint32_t colour16 = (((colour32 >> 19) & 31) << 11) | (((colour32 >> 10) & 63) << 5) | ((colour32 >> 3) & 31);
+      uint32_t color32 = 0x203040u + static_cast<uint32_t>(x * 3) * 0x10000u + static_cast<uint32_t>(y * 2) * 0x100u + static_cast<uint32_t>(x);
+      uint32_t color16 = (((color32 >> 19) & 31) << 11) | (((color32 >> 10) & 63) << 5) | ((color32 >> 3) & 31);
       uint32_t v;
-      if (alpha) v = bits == 32 ? (colour32 | (static_cast<uint32_t>(a) << 24)) : (colour16 | (static_cast<uint32_t>(a) << 16));
+      if (alpha) v = bits == 32 ? (color32 | (static_cast<uint32_t>(a) << 24)) : (color16 | (static_cast<uint32_t>(a) << 16));
       else if (key && a == 0) v = keyValue;
-      else v = bits == 32 ? colour32 : colour16;
+      else v = bits == 32 ? color32 : color16;
       memcpy(m->pixels + static_cast<size_t>(m->header->pitch) * y + static_cast<size_t>(MemImgBytesPerPixel(m)) * x, &v,
              static_cast<size_t>(MemImgBytesPerPixel(m)));
     }

@@ -12,7 +12,7 @@ inline void PutLittleEndian(FILE* file, unsigned value, int bytes) {
 }
 
 // Black (0x000000) is the colour the library treats as transparent.
-inline bool WriteBmp(const char* path, int width, int height, unsigned (*colour)(int x, int y)) {
+inline bool WriteBmp(const char* path, int width, int height, unsigned (*color)(int x, int y)) {
   FILE* file = fopen(path, "wb");
   if (file == nullptr) return false;
   const unsigned rowBytes = (static_cast<unsigned>(width) * 3 + 3) & ~3u;
@@ -30,7 +30,7 @@ inline bool WriteBmp(const char* path, int width, int height, unsigned (*colour)
   PutLittleEndian(file, dataBytes, 4);
   for (int i = 0; i < 4; i++) PutLittleEndian(file, 0, 4);  // resolution and palette
   for (int y = height - 1; y >= 0; y--) {  // bottom row first
-    for (int x = 0; x < width; x++) PutLittleEndian(file, colour(x, y), 3);  // B, G, R
+    for (int x = 0; x < width; x++) PutLittleEndian(file, color(x, y), 3);  // B, G, R
     for (unsigned pad = static_cast<unsigned>(width) * 3; pad < rowBytes; pad++) fputc(0, file);
   }
   return fclose(file) == 0;

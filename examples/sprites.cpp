@@ -15,13 +15,13 @@ enum { SCREEN_WIDTH = 640, SCREEN_HEIGHT = 480, SHIP_SPEED = 4, ROCK_SPEED = 2, 
 // DirectInput key codes.
 enum { ESCAPE_KEY = 0x01, Z_KEY = 0x2C, UP_KEY = 0xC8, LEFT_KEY = 0xCB, RIGHT_KEY = 0xCD, DOWN_KEY = 0xD0 };
 
-unsigned ShipColour(int x, int y) { return abs(2 * x - 31) + abs(2 * y - 31) <= 32 ? 0x40FF40 : 0; }
-unsigned RockColour(int x, int y) { return (x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 64 ? 0xFF8020 : 0; }
+unsigned ShipColor(int x, int y) { return abs(2 * x - 31) + abs(2 * y - 31) <= 32 ? 0x40FF40 : 0; }
+unsigned RockColor(int x, int y) { return (x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 64 ? 0xFF8020 : 0; }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  if (!WriteBmp("ship.bmp", 32, 32, ShipColour) || !WriteBmp("rock.bmp", 16, 16, RockColour) ||
+  if (!WriteBmp("ship.bmp", 32, 32, ShipColor) || !WriteBmp("rock.bmp", 16, 16, RockColor) ||
       !WriteToneWav("beep.wav", 880, 150))
     return 1;
   SetTitleText("RiDov example: sprites");

@@ -15,12 +15,12 @@ enum { ESCAPE_KEY = 0x01 };  // DirectInput key code
 // Font types: bit 0 an edge, bit 1 anti-aliasing.
 enum { PLAIN_TYPE = 0, EDGED_TYPE = 1 };
 
-unsigned PictureColour(int x, int y) { return y < 60 ? 0xFF8000 : (x < 80 ? 0x0040C0 : 0x20A040); }
+unsigned PictureColor(int x, int y) { return y < 60 ? 0xFF8000 : (x < 80 ? 0x0040C0 : 0x20A040); }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  if (!WriteBmp("picture.bmp", 160, 120, PictureColour)) return 1;
+  if (!WriteBmp("picture.bmp", 160, 120, PictureColor)) return 1;
   SetTitleText("RiDov example: text and filter");
   SetScreenMode(640, 480, 32, 60);
   ChangeWindowMode(1);

@@ -709,13 +709,13 @@ int IsMusicHandlePlaying(int handle);
 int GraphFilterMono(int graphic, int cb, int cr);
 int GraphFilterGauss(int graphic, int pixelWidth, int strength);
 int GraphFilterDownScale(int source, int dest, int divisor);
-int GraphFilterBrightClip(int graphic, int compare, int threshold, int fill, unsigned int fillColour,
+int GraphFilterBrightClip(int graphic, int compare, int threshold, int fill, unsigned int fillColor,
                           int fillAlpha);
 int GraphFilterHsb(int graphic, int hueMode, int hue, int saturation, int brightness);
 int GraphFilterInvert(int graphic);
 int GraphFilterLevel(int graphic, int minimum, int maximum, int gamma, int outMinimum, int outMaximum);
-int GraphFilterTwoColor(int graphic, int threshold, unsigned int darkColour, int darkAlpha,
-                        unsigned int brightColour, int brightAlpha);
+int GraphFilterTwoColor(int graphic, int threshold, unsigned int darkColor, int darkAlpha,
+                        unsigned int brightColor, int brightAlpha);
 int GraphFilterGradientMap(int graphic, int gradient, int reverse);
 int GraphFilterPremultipliedAlpha(int graphic);
 int GraphFilterInterpolatedAlpha(int graphic);

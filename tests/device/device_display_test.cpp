@@ -25,12 +25,12 @@ class DeviceDisplayTest : public test_support::DeviceWindowTest {
   // Once the window's first paints are done: a black screen with one block
   // of the colour (0xRRGGBB) presented, the block checked in the back buffer,
   // time for the frame to reach the screen.
-  void PresentBlock(const D3DRECT& block, DWORD colour) {
+  void PresentBlock(const D3DRECT& block, DWORD color) {
     Settle();
     ClearDevice(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 0), 1.0f, 0);
-    ClearDevice(1, &block, D3DCLEAR_TARGET, 0xFF000000 | colour, 1.0f, 0);
+    ClearDevice(1, &block, D3DCLEAR_TARGET, 0xFF000000 | color, 1.0f, 0);
     ASSERT_EQ(0, PresentSoftwareScreen(nullptr));
-    EXPECT_EQ(colour, BackBufferPixel((block.x1 + block.x2) / 2, (block.y1 + block.y2) / 2));
+    EXPECT_EQ(color, BackBufferPixel((block.x1 + block.x2) / 2, (block.y1 + block.y2) / 2));
     Sleep(100);
   }
 };
@@ -48,12 +48,12 @@ TEST_F(DeviceDisplayTest, StartCreatesTheDeviceAndLogsTheFormatChoices) {
   EXPECT_EQ(0, LibraryShutDown());
 }
 
-TEST_F(DeviceDisplayTest, AClearedAndPresentedFrameReadsBackInItsColour) {
+TEST_F(DeviceDisplayTest, AClearedAndPresentedFrameReadsBackInItsColor) {
   ASSERT_EQ(0, LibraryStartUp());
   ASSERT_EQ(1, DeviceLayer.hardware);
   Settle();  // the window's first paints are done
-  const D3DCOLOR colour = D3DCOLOR_XRGB(40, 160, 220);
-  ASSERT_EQ(D3D_OK, ClearDevice(0, nullptr, D3DCLEAR_TARGET, colour, 1.0f, 0));
+  const D3DCOLOR color = D3DCOLOR_XRGB(40, 160, 220);
+  ASSERT_EQ(D3D_OK, ClearDevice(0, nullptr, D3DCLEAR_TARGET, color, 1.0f, 0));
   ASSERT_EQ(0, PresentBackBuffer());
   EXPECT_EQ(0x28A0DCu, BackBufferPixel(0, 0));
   EXPECT_EQ(0x28A0DCu, BackBufferPixel(639, 479));
@@ -197,16 +197,16 @@ struct SoftCase {
 
 class SoftwareScreenTest : public DeviceDisplayTest, public ::testing::WithParamInterface<SoftCase> {};
 
-DWORD PatternColour(int x, int y) {
+DWORD PatternColor(int x, int y) {
   const int r = (x * 7) & 0xF8, g = (y * 5) & 0xFC, b = ((x + y) * 3) & 0xF8;
   return static_cast<DWORD>(r << 16 | g << 8 | b);
 }
 
 // What GDI shows of a pattern colour: 5- and 6-bit channels of a 16-bit
 // screen widen by repeating their top bits.
-DWORD Shown(DWORD colour, int bits) {
-  if (bits == 32) return colour;
-  const DWORD r = colour >> 16 & 0xFF, g = colour >> 8 & 0xFF, b = colour & 0xFF;
+DWORD Shown(DWORD color, int bits) {
+  if (bits == 32) return color;
+  const DWORD r = color >> 16 & 0xFF, g = color >> 8 & 0xFF, b = color & 0xFF;
   return (r | r >> 5) << 16 | (g | g >> 6) << 8 | (b | b >> 5);
 }
 
@@ -221,12 +221,12 @@ TEST_P(SoftwareScreenTest, APatternAppearsInTheWindow) {
   std::vector<unsigned char> pixels(static_cast<size_t>(pitch) * height);
   for (int y = 0; y < height; y++)
     for (int x = 0; x < width; x++) {
-      const DWORD colour = PatternColour(x, y);
+      const DWORD color = PatternColor(x, y);
       unsigned char* p = &pixels[static_cast<size_t>(y) * pitch + x * bytes];
       if (c.bits == 32) {
-        memcpy(p, &colour, 4);
+        memcpy(p, &color, 4);
       } else {
-        const WORD value = static_cast<WORD>((colour >> 8 & 0xF800) | (colour >> 5 & 0x07E0) | (colour >> 3 & 0x1F));
+        const WORD value = static_cast<WORD>((color >> 8 & 0xF800) | (color >> 5 & 0x07E0) | (color >> 3 & 0x1F));
         memcpy(p, &value, 2);
       }
     }
@@ -248,11 +248,11 @@ TEST_P(SoftwareScreenTest, APatternAppearsInTheWindow) {
     const int x = point[0], y = point[1];
     SCOPED_TRACE(x * 1000 + y);
     if (c.emulate) {
-      EXPECT_EQ(Shown(PatternColour(x, y), c.bits), WindowPixel(2 * x, 2 * y));
-      EXPECT_EQ(Shown(PatternColour(x, y), c.bits), WindowPixel(2 * x + 1, 2 * y + 1));
+      EXPECT_EQ(Shown(PatternColor(x, y), c.bits), WindowPixel(2 * x, 2 * y));
+      EXPECT_EQ(Shown(PatternColor(x, y), c.bits), WindowPixel(2 * x + 1, 2 * y + 1));
     } else {
-      EXPECT_EQ(Shown(PatternColour(x, y), c.bits), WindowPixel(x, y));
-      EXPECT_EQ(Shown(PatternColour(x + 320, y + 240), c.bits), WindowPixel(x + 320, y + 240));
+      EXPECT_EQ(Shown(PatternColor(x, y), c.bits), WindowPixel(x, y));
+      EXPECT_EQ(Shown(PatternColor(x + 320, y + 240), c.bits), WindowPixel(x + 320, y + 240));
     }
   }
   SetSoftwareScreenView(nullptr);
@@ -312,12 +312,12 @@ TEST_P(SoftwareScreenImageTest, ThePrimaryImageIsWhatTheWindowShows) {
   // A pattern written into the primary image reaches the window.
   for (int y = 0; y < 480; y++)
     for (int x = 0; x < 640; x++) {
-      const DWORD colour = PatternColour(x, y);
+      const DWORD color = PatternColor(x, y);
       unsigned char* p = screen->pixels + static_cast<size_t>(y) * pitch + x * (bits / 8);
       if (bits == 32) {
-        memcpy(p, &colour, 4);
+        memcpy(p, &color, 4);
       } else {
-        const WORD value = static_cast<WORD>((colour >> 8 & 0xF800) | (colour >> 5 & 0x07E0) | (colour >> 3 & 0x1F));
+        const WORD value = static_cast<WORD>((color >> 8 & 0xF800) | (color >> 5 & 0x07E0) | (color >> 3 & 0x1F));
         memcpy(p, &value, 2);
       }
     }
@@ -326,7 +326,7 @@ TEST_P(SoftwareScreenImageTest, ThePrimaryImageIsWhatTheWindowShows) {
   const int points[][2] = {{0, 0}, {17, 3}, {100, 200}, {639, 479}, {250, 31}, {500, 300}};
   for (const auto& point : points) {
     SCOPED_TRACE(point[0] * 1000 + point[1]);
-    EXPECT_EQ(Shown(PatternColour(point[0], point[1]), bits), WindowPixel(point[0], point[1]));
+    EXPECT_EQ(Shown(PatternColor(point[0], point[1]), bits), WindowPixel(point[0], point[1]));
   }
   EXPECT_EQ(0, LibraryShutDown());
   SetBackgroundColor(0, 0, 0);

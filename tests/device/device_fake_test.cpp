@@ -171,7 +171,7 @@ TEST_F(DeviceFakeTest, FullScreenAt16BitsTakesX1R5G5B5WithoutR5G6B5Modes) {
   }
 }
 
-TEST_F(DeviceFakeTest, EveryBufferStartsInTheBackgroundColour) {
+TEST_F(DeviceFakeTest, EveryBufferStartsInTheBackgroundColor) {
   SetBackgroundColor(10, 20, 30);
   StartWithScreen(640, 480, 32);
   EXPECT_EQ(4, fake.Count("Clear(1,ff0a141e)"));

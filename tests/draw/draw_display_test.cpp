@@ -72,8 +72,8 @@ Screenshot ReadScreen() {
 void ClearScreen(uint32_t rgb) {
   FlushVertexBatch(0);
   BeginDrawSceneOnce();
-  const int saved[4] = {GraphDraw.drawArea.left, GraphDraw.drawArea.top, GraphDraw.drawArea.right,
-                        GraphDraw.drawArea.bottom};
+  const int saved[4] = {CurrentDrawState.drawArea.left, CurrentDrawState.drawArea.top, CurrentDrawState.drawArea.right,
+                        CurrentDrawState.drawArea.bottom};
   SetClipRect(0, 0, kWidth, kHeight);
   ClearDevice(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u | rgb, 1.0f, 0);
   SetClipRect(saved[0], saved[1], saved[2], saved[3]);
@@ -344,7 +344,7 @@ TEST_F(DrawDisplayTest, BlendGraphicsMixThresholdAndMultiplyOnBothPaths) {
   SetBlendGraphParam(small, 2, 0, 0);
   EXPECT_EQ(-1, DrawImageAt(0, 0, image, 0));
   EXPECT_EQ(0, SetBlendGraph(0, 0, nullptr));
-  EXPECT_EQ(-1, GraphDraw.blendGraph);
+  EXPECT_EQ(-1, CurrentDrawState.blendGraph);
 }
 
 // ---------------------------------------------------------------------------
@@ -372,11 +372,11 @@ TEST_F(DrawDisplayTest, ARectangleOfTheImageDrawsItsTexelsAndRestoresTheArea) {
   ASSERT_GE(image, 0);
   ASSERT_EQ(0, SetClipRect(5, 6, 600, 400));
   ClearScreen(kBackground);
-  const RECT before = GraphDraw.drawArea;
+  const RECT before = CurrentDrawState.drawArea;
   ASSERT_EQ(0, DrawImageRect(100, 100, 16, 0, 16, 16, image, 0, 0));
   ASSERT_EQ(0, DrawImageRect(200, 100, 16, 4, 16, 16, image, 0, 1));  // turned
-  EXPECT_TRUE(EqualRect(&before, &GraphDraw.drawArea));
-  EXPECT_EQ(5.0f, GraphDraw.drawAreaF[0]);
+  EXPECT_TRUE(EqualRect(&before, &CurrentDrawState.drawArea));
+  EXPECT_EQ(5.0f, CurrentDrawState.drawAreaF[0]);
   EXPECT_TRUE(EqualRect(&before, &MemImgDrawState.drawArea));
   const Screenshot shot = ReadScreen();
   int wrong = 0;
@@ -548,12 +548,12 @@ TEST_F(DrawDisplayTest, ARenderTargetGraphicReceivesTheDrawsAndItsOwnArea) {
   EXPECT_EQ(-1, SetDrawTarget(image));  // not a render target: nothing changes
   EXPECT_EQ(SCREEN_BACK, GetDrawTarget());
   ASSERT_EQ(0, SetDrawTarget(target));
-  EXPECT_EQ(64, GraphDraw.drawScreenWidth);
-  EXPECT_EQ(48, GraphDraw.drawArea.bottom);
+  EXPECT_EQ(64, CurrentDrawState.drawScreenWidth);
+  EXPECT_EQ(48, CurrentDrawState.drawArea.bottom);
   ClearScreen(0x000000);  // the target: render target 0
   ASSERT_EQ(0, DrawImageAt(30, 40, image, 0));  // clipped at the bottom
   ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
-  EXPECT_EQ(kHeight, GraphDraw.drawArea.bottom);
+  EXPECT_EQ(kHeight, CurrentDrawState.drawArea.bottom);
   BaseImageRecord read;
   ASSERT_EQ(0, ReadGraphToBaseImage(target, &read));
   int wrong = 0;
@@ -577,8 +577,8 @@ TEST_F(DrawDisplayTest, ADeviceRebuildKeepsTheDrawTargetAndItsArea) {
   ASSERT_EQ(0, SetClipRect(4, 4, 40, 30));
   ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
   EXPECT_EQ(target, GetDrawTarget());
-  EXPECT_EQ(4, GraphDraw.drawArea.left);
-  EXPECT_EQ(30, GraphDraw.drawArea.bottom);
+  EXPECT_EQ(4, CurrentDrawState.drawArea.left);
+  EXPECT_EQ(30, CurrentDrawState.drawArea.bottom);
   const int image = MakeGraph(20, 12, Pattern, false);  // made on the new device
   ClearScreen(0x000000);
   ASSERT_EQ(0, DrawImageAt(0, 0, image, 0));  // clipped to (4, 4)-(20, 12)
@@ -614,7 +614,7 @@ TEST_F(DrawDisplayTest, ShapesReachMultiSampleAndAlphaRenderTargets) {
     ASSERT_GT(target, 0) << kinds[k].what;
     if (kinds[k].multiSample != 0 && IsMultiSampleGraph(target) != 1) GTEST_SKIP() << "no multi-sampling";
     ASSERT_EQ(0, SetDrawTarget(target));
-    EXPECT_EQ(kinds[k].alpha, GraphDraw.destinationBlend) << kinds[k].what;
+    EXPECT_EQ(kinds[k].alpha, CurrentDrawState.destinationBlend) << kinds[k].what;
     ASSERT_EQ(0, ClearDrawTarget(nullptr));
     ASSERT_EQ(0, DrawImageAt(2, 2, image, 0));
     ASSERT_EQ(0, DrawRectShape(10, 8, 30, 20, MakeColorValue(255, 0, 0), 1));

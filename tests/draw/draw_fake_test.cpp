@@ -137,15 +137,15 @@ TEST_F(DrawFakeTest, AWorkersFlushRunsOnTheMainThread) {
 TEST_F(DrawFakeTest, BlendModeClampsItsParameterAndTheVertexAlphaFollows) {
   RenderState.statesChanged = 0;
   EXPECT_EQ(0, SetBlendMode(1, 300));
-  EXPECT_EQ(255, GraphDraw.blendParam);
+  EXPECT_EQ(255, CurrentDrawState.blendParam);
   EXPECT_EQ(0xFF000000u, MakeDrawDiffuseColor() & 0xFF000000u);
   EXPECT_EQ(1, RenderState.statesChanged);
   RenderState.statesChanged = 0;
   EXPECT_EQ(0, SetBlendMode(1, 64));  // the parameter alone
   EXPECT_EQ(0, RenderState.statesChanged);
-  EXPECT_EQ(0x40FFFFFFu, GraphDraw.diffuseColor);
+  EXPECT_EQ(0x40FFFFFFu, CurrentDrawState.diffuseColor);
   EXPECT_EQ(0, SetBlendMode(0, 64));
-  EXPECT_EQ(0xFFFFFFFFu, GraphDraw.diffuseColor);  // mode 0 draws opaque
+  EXPECT_EQ(0xFFFFFFFFu, CurrentDrawState.diffuseColor);  // mode 0 draws opaque
 }
 
 TEST_F(DrawFakeTest, OnlyATintToOrFromWhiteChangesTheShaderChoice) {
@@ -159,7 +159,7 @@ TEST_F(DrawFakeTest, OnlyATintToOrFromWhiteChangesTheShaderChoice) {
     EXPECT_EQ(0, SetDrawTint(c.r, c.g, c.b));
     EXPECT_EQ(c.changed, RenderState.statesChanged);
   }
-  EXPECT_EQ(0x00FF80u, GraphDraw.brightness);  // clamped
+  EXPECT_EQ(0x00FF80u, CurrentDrawState.brightness);  // clamped
   EXPECT_EQ(0x00FF80u, MemImgDrawState.drawBright & 0xFFFFFF);
 }
 
@@ -176,15 +176,15 @@ TEST_F(DrawFakeTest, ClipRectTable) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.l * 1000 + c.t);
     EXPECT_EQ(0, SetClipRect(c.l, c.t, c.r, c.b));
-    EXPECT_EQ(c.area.left, GraphDraw.drawArea.left);
-    EXPECT_EQ(c.area.top, GraphDraw.drawArea.top);
-    EXPECT_EQ(c.area.right, GraphDraw.drawArea.right);
-    EXPECT_EQ(c.area.bottom, GraphDraw.drawArea.bottom);
-    EXPECT_EQ(static_cast<float>(c.area.left), GraphDraw.drawAreaF[0]);
-    EXPECT_EQ(static_cast<float>(c.area.bottom), GraphDraw.drawAreaF[3]);
+    EXPECT_EQ(c.area.left, CurrentDrawState.drawArea.left);
+    EXPECT_EQ(c.area.top, CurrentDrawState.drawArea.top);
+    EXPECT_EQ(c.area.right, CurrentDrawState.drawArea.right);
+    EXPECT_EQ(c.area.bottom, CurrentDrawState.drawArea.bottom);
+    EXPECT_EQ(static_cast<float>(c.area.left), CurrentDrawState.drawAreaF[0]);
+    EXPECT_EQ(static_cast<float>(c.area.bottom), CurrentDrawState.drawAreaF[3]);
     EXPECT_TRUE(EqualRect(&c.area, &MemImgDrawState.drawArea));
-    EXPECT_EQ(c.empty, GraphDraw.areaEmpty);
-    EXPECT_EQ(c.l, GraphDraw.requestedArea.left);
+    EXPECT_EQ(c.empty, CurrentDrawState.areaEmpty);
+    EXPECT_EQ(c.l, CurrentDrawState.requestedArea.left);
     if (!c.empty) {
       EXPECT_EQ(static_cast<DWORD>(c.area.left), RenderState.viewport.X);
       EXPECT_EQ(static_cast<DWORD>(c.area.right - c.area.left), RenderState.viewport.Width);
@@ -200,14 +200,14 @@ TEST_F(DrawFakeTest, RefusedDrawTargetsChangeNothing) {
   EXPECT_EQ(-1, SetDrawTarget(-6));
   EXPECT_EQ(-1, SetDrawTarget(12345));
   EXPECT_EQ(SCREEN_BACK, GetDrawTarget());
-  EXPECT_EQ(20, GraphDraw.drawArea.top);
+  EXPECT_EQ(20, CurrentDrawState.drawArea.top);
   // The same size keeps the area.
   EXPECT_EQ(0, SetDrawTarget(SCREEN_FRONT));
-  EXPECT_EQ(20, GraphDraw.drawArea.top);
-  EXPECT_EQ(640, GraphDraw.drawScreenWidth);
+  EXPECT_EQ(20, CurrentDrawState.drawArea.top);
+  EXPECT_EQ(640, CurrentDrawState.drawScreenWidth);
 }
 
-TEST_F(DrawFakeTest, ColourValuesInTheScreenFormat) {
+TEST_F(DrawFakeTest, ColorValuesInTheScreenFormat) {
   EXPECT_EQ(0xFFFFFFFFu, MakeColorValue(255, 255, 255));
   EXPECT_EQ(0xFF102030u, MakeColorValue(0x10, 0x20, 0x30));
   int r, g, b;
@@ -289,7 +289,7 @@ TEST_F(DrawSoftwareTest, TheSettersKeepTheSoftwareDrawStateAndTheScreenImage) {
   EXPECT_EQ(&SoftwareScreenImage, SoftwareDrawTarget);
   EXPECT_EQ(0, SetDrawTarget(SCREEN_BACK));
   EXPECT_EQ(&SoftwareScreenImage, SoftwareDrawTarget);
-  EXPECT_EQ(320, GraphDraw.drawScreenWidth);
+  EXPECT_EQ(320, CurrentDrawState.drawScreenWidth);
   EXPECT_EQ(0, SetClipRect(300, 150, 10, 20));
   const RECT area = {10, 20, 300, 150};
   EXPECT_TRUE(EqualRect(&area, &MemImgDrawState.drawArea));

@@ -118,7 +118,7 @@ TEST_F(DrawTargetFakeTest, AnAlphaRenderTargetGetsItsDestinationCopyUnderEachSha
   const int target = MakeTarget(64, 32, 1);
   ASSERT_GT(target, 0) << log_.Text();
   ASSERT_EQ(0, SetDrawTarget(target));
-  EXPECT_EQ(1, GraphDraw.destinationBlend);
+  EXPECT_EQ(1, CurrentDrawState.destinationBlend);
   ASSERT_NE(nullptr, DrawTargetWorkSurface);
   EXPECT_NE(SurfaceOf(target), DrawTargetWorkSurface);
   EXPECT_EQ(DestinationBlend.workSurface, DrawTargetWorkSurface);
@@ -138,7 +138,7 @@ TEST_F(DrawTargetFakeTest, AnAlphaRenderTargetGetsItsDestinationCopyUnderEachSha
 
   // The screen as draw target: no copy.
   ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
-  EXPECT_EQ(0, GraphDraw.destinationBlend);
+  EXPECT_EQ(0, CurrentDrawState.destinationBlend);
   EXPECT_EQ(nullptr, DrawTargetWorkSurface);
   Stretches.clear();
   ASSERT_EQ(0, DrawRectShape(4, 5, 20, 10, MakeColorValue(255, 0, 0), 1));
@@ -154,20 +154,20 @@ TEST_F(DrawTargetFakeTest, TheDestinationCopyIsOffWhereItDoesNotApply) {
   ASSERT_GT(target, 0);
   ASSERT_GT(further, 0);
   ASSERT_EQ(0, SetDrawTarget(opaque));
-  EXPECT_EQ(0, GraphDraw.destinationBlend) << "no alpha";
+  EXPECT_EQ(0, CurrentDrawState.destinationBlend) << "no alpha";
   EXPECT_EQ(nullptr, DrawTargetWorkSurface);
 
   ASSERT_EQ(0, SetDrawTarget(target));
-  ASSERT_EQ(1, GraphDraw.destinationBlend);
+  ASSERT_EQ(1, CurrentDrawState.destinationBlend);
   ASSERT_EQ(0, SetDrawTargetOfIndex(1, further, 0));
-  EXPECT_EQ(0, GraphDraw.destinationBlend) << "a further render target is set";
+  EXPECT_EQ(0, CurrentDrawState.destinationBlend) << "a further render target is set";
   EXPECT_EQ(nullptr, DrawTargetWorkSurface);
   ASSERT_EQ(0, SetDrawTargetOfIndex(1, -1, 0));
-  EXPECT_EQ(1, GraphDraw.destinationBlend) << "and is gone again";
+  EXPECT_EQ(1, CurrentDrawState.destinationBlend) << "and is gone again";
 
   // The work graphic deleted behind the draw state's back.
   ASSERT_EQ(0, DeleteGraphicHandle(DestinationBlend.workHandle));
-  EXPECT_EQ(0, GraphDraw.destinationBlend);
+  EXPECT_EQ(0, CurrentDrawState.destinationBlend);
   EXPECT_EQ(nullptr, DrawTargetWorkSurface);
   Stretches.clear();
   ASSERT_EQ(0, DrawRectShape(0, 0, 8, 8, MakeColorValue(0, 0, 255), 1));

@@ -144,7 +144,7 @@ TEST_F(QuadDisplayTest, BlendGraphicQuads) {
   SetBlendGraph(-1, 0, nullptr);
 }
 
-TEST_F(QuadDisplayTest, VertexListsKeepOrTintTheCallersColours) {
+TEST_F(QuadDisplayTest, VertexListsKeepOrTintTheCallersColors) {
   const Vertex2D tri[3] = {{10, 10, 0.2f, 1, 0xFF4080C0u, 0, 0}, {110, 10, 0.2f, 1, 0xFF4080C0u, 0, 0},
                            {10, 110, 0.2f, 1, 0xFF4080C0u, 0, 0}};
   ASSERT_EQ(0, SetBlendMode(1, 255));

@@ -181,20 +181,20 @@ TEST_P(ShapeDisplayTest, ClearCoversTheWholeTargetWhateverTheDrawArea) {
 
 TEST_P(ShapeDisplayTest, ClearResetsTheZBuffer) {
   if (!hardware_ || DeviceLayer.depthBuffer == nullptr) GTEST_SKIP() << "Direct3D with a Z buffer only";
-  GraphDraw.zSettings[0] = DrawZSetting{1, 1, D3DCMP_LESS, 0};
+  CurrentDrawState.zSettings[0] = DrawZSetting{1, 1, D3DCMP_LESS, 0};
   RenderState.statesChanged = 1;
   ForgetLastDrawSetup();
-  const float savedZ = GraphDraw.drawZ;
-  GraphDraw.drawZ = 0.2f;
+  const float savedZ = CurrentDrawState.drawZ;
+  CurrentDrawState.drawZ = 0.2f;
   ASSERT_EQ(0, DrawRectShape(10, 10, 50, 50, MakeColorValue(255, 0, 0), 1));
-  GraphDraw.drawZ = 0.5f;  // behind: refused by the Z test
+  CurrentDrawState.drawZ = 0.5f;  // behind: refused by the Z test
   ASSERT_EQ(0, DrawRectShape(10, 10, 50, 50, MakeColorValue(0, 255, 0), 1));
   EXPECT_EQ(0xFF0000u, Frame()[20 * kW + 20]);
   ASSERT_EQ(0, ClearDrawTarget(nullptr));
   ASSERT_EQ(0, DrawRectShape(10, 10, 50, 50, MakeColorValue(0, 255, 0), 1));
   EXPECT_EQ(0x00FF00u, Frame()[20 * kW + 20]);
-  GraphDraw.drawZ = savedZ;
-  GraphDraw.zSettings[0] = DrawZSetting{0, 0, D3DCMP_LESSEQUAL, 0};
+  CurrentDrawState.drawZ = savedZ;
+  CurrentDrawState.zSettings[0] = DrawZSetting{0, 0, D3DCMP_LESSEQUAL, 0};
   RenderState.statesChanged = 1;
 }
 

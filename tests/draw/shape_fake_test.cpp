@@ -101,7 +101,7 @@ TEST_F(ShapeFakeTest, CirclesDrawInBlocksOf2000EachPointOnce) {
 }
 
 TEST_F(ShapeFakeTest, RingsRefuseThicknessesBelowTwo) {
-  EXPECT_EQ(-1, DrawRingHW(100, 100, 10, 0xFFFFFFFF, 1, GraphDraw.drawArea));
+  EXPECT_EQ(-1, DrawRingHW(100, 100, 10, 0xFFFFFFFF, 1, CurrentDrawState.drawArea));
   EXPECT_EQ(-1, DrawCircleShape(100, 100, 10, 0xFFFFFFFF, 0, 0));
   EXPECT_EQ(-1, DrawCircleShape(100, 100, 10, 0xFFFFFFFF, 0, -3));
   EXPECT_TRUE(Draws.empty());

@@ -143,8 +143,8 @@ class SoftPathTest : public ::testing::TestWithParam<int> {
     SetArea(RECT{0, 0, kW, kH});
     SetMemImgBlendMode(0, 255);
     SetMemImgDrawBright(0xFFFFFF);
-    GraphDraw.blendMode = 0;
-    GraphDraw.blendParam = 255;
+    CurrentDrawState.blendMode = 0;
+    CurrentDrawState.blendParam = 255;
   }
   void TearDown() override {
     ReleaseMemImg(&screen_);
@@ -154,8 +154,8 @@ class SoftPathTest : public ::testing::TestWithParam<int> {
     DeviceLayer.hardware = savedHardware_;
   }
   void SetArea(const RECT& area) {
-    GraphDraw.drawArea = area;
-    GraphDraw.areaEmpty = area.right <= area.left || area.bottom <= area.top;
+    CurrentDrawState.drawArea = area;
+    CurrentDrawState.areaEmpty = area.right <= area.left || area.bottom <= area.top;
     SetMemImgDrawArea(&area);
   }
 
@@ -299,7 +299,7 @@ TEST_P(SoftPathTest, CircleOutlineBlendsEachPixelOnce) {
     FillMemImgRectRaw(&screen_, nullptr, background);
     FillMemImgRectRaw(&expect_, nullptr, background);
     SetMemImgBlendMode(2, 255);
-    GraphDraw.blendMode = 2;
+    CurrentDrawState.blendMode = 2;
     ASSERT_EQ(0, DrawCircleShape(40, 40, r, 0x020202, 0, 1));
     DrawCircleMemImg(&expect_, 40, 40, r, 0x020202, 0);
     int once = 0, twice = 0, trace = 0;
@@ -340,8 +340,8 @@ TEST_P(SoftPathTest, VertexListsWithoutAGraphicDrawNothing) {
 TEST_P(SoftPathTest, ClearFillsTheTargetWithTheBackground) {
   const int saved[3] = {Screen.background[0], Screen.background[1], Screen.background[2]};
   Screen.background[0] = 0x40, Screen.background[1] = 0x80, Screen.background[2] = 0xC0;
-  const int savedTarget = GraphDraw.drawTarget;
-  GraphDraw.drawTarget = SCREEN_BACK;
+  const int savedTarget = CurrentDrawState.drawTarget;
+  CurrentDrawState.drawTarget = SCREEN_BACK;
   MEMIMG savedScreen = SoftwareScreenImage;
   SoftwareScreenImage = screen_;
   const uint32_t bg = colorType_ == 1 ? 0x4080C0u : ((0x40 >> 3) << 11 | (0x80 >> 2) << 5 | (0xC0 >> 3));
@@ -357,11 +357,11 @@ TEST_P(SoftPathTest, ClearFillsTheTargetWithTheBackground) {
   for (int y = 0; y < kH; y++)
     for (int x = 0; x < kW; x++) ASSERT_EQ(bg, Pixel(screen_, x, y) & (colorType_ == 1 ? 0xFFFFFF : 0xFFFF));
   SoftwareScreenImage = savedScreen;
-  GraphDraw.drawTarget = savedTarget;
+  CurrentDrawState.drawTarget = savedTarget;
   for (int i = 0; i < 3; i++) Screen.background[i] = saved[i];
 }
 
-INSTANTIATE_TEST_SUITE_P(ColourTypes, SoftPathTest, ::testing::Values(0, 1));
+INSTANTIATE_TEST_SUITE_P(ColorTypes, SoftPathTest, ::testing::Values(0, 1));
 
 // ---------------------------------------------------------------------------
 // Mask screen, software side.
@@ -372,10 +372,10 @@ class MaskSoftTest : public SoftPathTest {
     SoftPathTest::SetUp();
     savedScreen_ = SoftwareScreenImage;
     SoftwareScreenImage = screen_;
-    savedTarget_ = GraphDraw.drawTarget;
-    GraphDraw.drawTarget = SCREEN_BACK;
-    GraphDraw.drawScreenWidth = 64;
-    GraphDraw.drawScreenHeight = 48;
+    savedTarget_ = CurrentDrawState.drawTarget;
+    CurrentDrawState.drawTarget = SCREEN_BACK;
+    CurrentDrawState.drawScreenWidth = 64;
+    CurrentDrawState.drawScreenHeight = 48;
     savedColorType_ = MemImgDrawState.defaultColorType;
     SetMemImgDefaultColorType(colorType_);  // the screen's type, as start-up sets it
     if (!HandleManagers[HANDLETYPE_MASK].initialized) {
@@ -387,7 +387,7 @@ class MaskSoftTest : public SoftPathTest {
     EXPECT_EQ(0, EndMaskSystem());
     SetMemImgDefaultColorType(savedColorType_);
     SoftwareScreenImage = savedScreen_;
-    GraphDraw.drawTarget = savedTarget_;
+    CurrentDrawState.drawTarget = savedTarget_;
     SoftPathTest::TearDown();
   }
   MEMIMG savedScreen_;
@@ -475,6 +475,6 @@ TEST(MaskScreen, SwitchingOnBeforeAnyMaskScreenIsRefused) {
   EXPECT_EQ(-1, EndMaskSystem());
 }
 
-INSTANTIATE_TEST_SUITE_P(ColourTypes, MaskSoftTest, ::testing::Values(0, 1));
+INSTANTIATE_TEST_SUITE_P(ColorTypes, MaskSoftTest, ::testing::Values(0, 1));
 
 }  // namespace

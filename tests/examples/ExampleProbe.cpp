@@ -26,8 +26,8 @@
 
 extern "C" int __real__Z17PresentBackBufferv();
 extern "C" int __real__Z15PlaySoundHandleiii(int sound, int playType, int fromTop);
-extern "C" int __real__Z16DrawTextWithFontiiPKcjiji(int x, int y, const char* text, unsigned colour, int font,
-                                                    unsigned edgeColour, int vertical);
+extern "C" int __real__Z16DrawTextWithFontiiPKcjiji(int x, int y, const char* text, unsigned color, int font,
+                                                    unsigned edgeColor, int vertical);
 extern "C" int __real__Z15LibraryShutDownv();
 
 namespace {
@@ -71,7 +71,7 @@ void Dump(const std::vector<uint32_t>& frame) {
 int FrameBits = 32;  // of the last frame read: 16 for a 5-6-5 software screen
 
 // A colour as a frame of FrameBits holds it: 5-6-5 keeps the top bits.
-uint32_t Q(uint32_t colour) { return FrameBits == 16 ? colour & 0xF8FCF8 : colour; }
+uint32_t Q(uint32_t color) { return FrameBits == 16 ? color & 0xF8FCF8 : color; }
 
 std::vector<uint32_t> ReadScreen() {
   FrameBits = 32;
@@ -214,7 +214,7 @@ constexpr int kEscapeFrom = 6, kLastCheck = 3;
 struct TextCall {
   int x, y, font, result;
   std::string text;
-  unsigned colour, edgeColour;
+  unsigned color, edgeColor;
 };
 std::vector<TextCall> FrameTexts;
 
@@ -246,19 +246,19 @@ void CheckText(const std::vector<uint32_t>& frame, const TextCall& call, int* in
     return;
   }
   *inkHeight = ink.bottom - ink.top + 1;
-  int text = 0, edgeColour = 0, between = 0;
+  int text = 0, edgeColor = 0, between = 0;
   for (int y = ink.top; y <= ink.bottom; y++)
     for (int x = ink.left; x <= ink.right; x++) {
       const uint32_t c = frame[y * kWidth + x];
       if (c == 0) continue;
-      if (c == (call.colour & 0xFFFFFF)) ++text;
-      else if (c == (call.edgeColour & 0xFFFFFF)) ++edgeColour;
+      if (c == (call.color & 0xFFFFFF)) ++text;
+      else if (c == (call.edgeColor & 0xFFFFFF)) ++edgeColor;
       else ++between;
     }
   if (font->type == 0 && (between != 0 || text == 0))
     Fail("plain \"%s\": %d text pixels, %d of other colours", call.text.c_str(), text, between);
-  if (font->type == 1 && (text == 0 || edgeColour < text / 4 || between != 0))
-    Fail("edged \"%s\": %d text, %d edge pixels, %d of other colours", call.text.c_str(), text, edgeColour, between);
+  if (font->type == 1 && (text == 0 || edgeColor < text / 4 || between != 0))
+    Fail("edged \"%s\": %d text, %d edge pixels, %d of other colours", call.text.c_str(), text, edgeColor, between);
   if (font->type == 0) {  // the underline spans the measured width exactly
     const Box line = Find(frame, 0, 66, kWidth, 68, [](uint32_t c) { return c == 0x5A5A5A; });
     if (line.left != call.x || line.right != call.x + width - 1 || line.count != 2 * width)
@@ -268,10 +268,10 @@ void CheckText(const std::vector<uint32_t>& frame, const TextCall& call, int* in
 }
 
 void CheckPicture(const std::vector<uint32_t>& frame, int x0, int y0, bool inverted) {
-  struct Part { int x, y, w, h; uint32_t colour; };
+  struct Part { int x, y, w, h; uint32_t color; };
   const Part parts[] = {{2, 2, 156, 56, 0xFF8000}, {2, 62, 76, 56, 0x0040C0}, {82, 62, 76, 56, 0x20A040}};
   for (const Part& part : parts) {
-    const uint32_t want = inverted ? (~part.colour & 0xFFFFFF) : part.colour;
+    const uint32_t want = inverted ? (~part.color & 0xFFFFFF) : part.color;
     const Box wrong = Find(frame, x0 + part.x, y0 + part.y, x0 + part.x + part.w, y0 + part.y + part.h,
                            [want](uint32_t c) { return !Near(c, want); });
     if (wrong.count != 0)
@@ -313,11 +313,11 @@ extern "C" int __wrap__Z15PlaySoundHandleiii(int sound, int playType, int fromTo
   return result;
 }
 
-extern "C" int __wrap__Z16DrawTextWithFontiiPKcjiji(int x, int y, const char* text, unsigned colour, int font,
-                                                   unsigned edgeColour, int vertical) {
-  const int result = __real__Z16DrawTextWithFontiiPKcjiji(x, y, text, colour, font, edgeColour, vertical);
+extern "C" int __wrap__Z16DrawTextWithFontiiPKcjiji(int x, int y, const char* text, unsigned color, int font,
+                                                   unsigned edgeColor, int vertical) {
+  const int result = __real__Z16DrawTextWithFontiiPKcjiji(x, y, text, color, font, edgeColor, vertical);
 #ifdef EXAMPLE_TEXT
-  FrameTexts.push_back({x, y, font, result, text != nullptr ? text : "", colour, edgeColour});
+  FrameTexts.push_back({x, y, font, result, text != nullptr ? text : "", color, edgeColor});
 #endif
   return result;
 }

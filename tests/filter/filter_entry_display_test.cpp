@@ -100,7 +100,7 @@ class FilterEntryTest : public test_support::DeviceWindowTest {
     ASSERT_EQ(1, AreShadersUsable());
   }
   void TearDown() override {
-    Graphics.shadersUsable = 1;
+    GraphicsSystem.shadersUsable = 1;
     EXPECT_EQ(0, LibraryShutDown());
     DeviceWindowTest::TearDown();
   }
@@ -112,9 +112,9 @@ class FilterEntryTest : public test_support::DeviceWindowTest {
     ASSERT_GE(b, 0);
     ASSERT_GE(blend, 0);
     ASSERT_EQ(0, call(a, blend)) << what;
-    Graphics.shadersUsable = 0;
+    GraphicsSystem.shadersUsable = 0;
     ASSERT_EQ(0, call(b, blend)) << what << " (software)";
-    Graphics.shadersUsable = 1;
+    GraphicsSystem.shadersUsable = 1;
     std::string text;
     EXPECT_EQ(0, Differences(a, b, 32, 32, 2, &text)) << what << "\n" << text;
     DeleteGraphicHandle(a);
@@ -123,7 +123,7 @@ class FilterEntryTest : public test_support::DeviceWindowTest {
   }
 };
 
-TEST_F(FilterEntryTest, TheStartUpSelfTestFindsTheShadersExact) { EXPECT_EQ(1, Graphics.filtersExact); }
+TEST_F(FilterEntryTest, TheStartUpSelfTestFindsTheShadersExact) { EXPECT_EQ(1, GraphicsSystem.filtersExact); }
 
 TEST_F(FilterEntryTest, RefusalsClippingAndPassCounts) {
   const int g = MakeGraph(16, 16, Picture), blend = MakeGraph(16, 16, Second);
@@ -156,12 +156,12 @@ TEST_F(FilterEntryTest, ANegativeDestinationShortensFromTheLeft) {
   for (int software = 0; software < 2; software++) {
     const int g = MakeGraph(16, 16, Picture), dest = MakeGraph(16, 16, [](int, int) { return 0xFF000000u; });
     ASSERT_GE(dest, 0);
-    Graphics.shadersUsable = software ? 0 : 1;
+    GraphicsSystem.shadersUsable = software ? 0 : 1;
     // Invert of (0..16) drawn at x = -3: source columns 3..15 land at 0..12,
     // the rest of the destination stays.
     EXPECT_EQ(0, ApplyGraphFilterOrBlend({0, g, -1, dest, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, -3, 0},
                                          GraphFilterArgs{}));
-    Graphics.shadersUsable = 1;
+    GraphicsSystem.shadersUsable = 1;
     EXPECT_EQ(Picture(3, 5) ^ 0x00FFFFFFu, PixelOf(dest, 0, 5)) << software;
     EXPECT_EQ(Picture(15, 5) ^ 0x00FFFFFFu, PixelOf(dest, 12, 5)) << software;
     EXPECT_EQ(0xFF000000u, PixelOf(dest, 13, 5)) << software;
@@ -227,9 +227,9 @@ TEST_F(FilterEntryTest, AGraphicInsideALargerTextureReadsOnlyItsOwnRectangle) {
         ASSERT_EQ(128, record->pieces[0].entry->allocWidth);
         ASSERT_EQ(64, record->pieces[0].entry->allocHeight);
         ASSERT_EQ(vx, record->pieces[0].texX);
-        Graphics.shadersUsable = software ? 0 : 1;
+        GraphicsSystem.shadersUsable = software ? 0 : 1;
         const int result = c.call(views[software], dests[software]);
-        Graphics.shadersUsable = 1;
+        GraphicsSystem.shadersUsable = 1;
         ASSERT_EQ(0, result) << c.what << (software ? " (software)" : "");
       }
       std::string text;
@@ -339,11 +339,11 @@ bool ReadMap(int handle, MapPixels* out) {
 
 struct MapRect {
   RECT rect;
-  D3DCOLOR colour;
+  D3DCOLOR color;
 };
 void FillMap(int handle, std::initializer_list<MapRect> rects) {
   EndDrawScene();
-  for (const MapRect& r : rects) ColorFillDeviceSurface(MapRecord(handle)->surface, &r.rect, r.colour);
+  for (const MapRect& r : rects) ColorFillDeviceSurface(MapRecord(handle)->surface, &r.rect, r.color);
 }
 
 MapPixels GaussOf(const MapPixels& in, int width, float strength) {
@@ -412,9 +412,9 @@ TEST_F(FilterEntryTest, GaussOnAShadowMap) {
   ASSERT_TRUE(ReadMap(other, &inverted));
   EXPECT_NEAR(1.0f - source.At(20, 10), inverted.At(20, 10), 2e-3f);
   EXPECT_NEAR(1.0f - source.At(0, 0), inverted.At(0, 0), 2e-3f);
-  Graphics.shadersUsable = 0;
+  GraphicsSystem.shadersUsable = 0;
   EXPECT_EQ(-1, GraphFilterGauss(map, 8, 300));
-  Graphics.shadersUsable = 1;
+  GraphicsSystem.shadersUsable = 1;
   EXPECT_EQ(0, DeleteShadowMap(map));
   EXPECT_EQ(0, DeleteShadowMap(other));
 }
@@ -496,10 +496,10 @@ TEST_F(FilterEntryTest, SoftwarePathIntoARenderTarget) {
   ASSERT_EQ(0, ClearDrawTarget(nullptr));
   ASSERT_EQ(0, SetDrawTarget(DRAW_TARGET_BACK_BUFFER));
   const uint32_t cleared = PixelOf(dest, 19, 19);
-  Graphics.shadersUsable = 0;
+  GraphicsSystem.shadersUsable = 0;
   EXPECT_EQ(0, ApplyGraphFilterOrBlend({0, g, -1, dest, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, 2, 3},
                                        GraphFilterArgs{}));
-  Graphics.shadersUsable = 1;
+  GraphicsSystem.shadersUsable = 1;
   EXPECT_EQ(Picture(3, 5) ^ 0x00FFFFFFu, PixelOf(dest, 5, 8));
   EXPECT_EQ(Picture(15, 15) ^ 0x00FFFFFFu, PixelOf(dest, 17, 18));
   EXPECT_EQ(cleared, PixelOf(dest, 19, 19));
@@ -524,9 +524,9 @@ TEST_F(FilterEntryTest, FiltersWorkAfterADeviceRebuild) {
 TEST_F(FilterEntryTest, WithoutExactShadersTheWorkTargetGivesTheSamePixels) {
   const int a = MakeGraph(32, 32, Picture), b = MakeGraph(32, 32, Picture);
   ASSERT_EQ(0, GraphFilterMono(a, 40, -30));
-  Graphics.filtersExact = 0;
+  GraphicsSystem.filtersExact = 0;
   ASSERT_EQ(0, GraphFilterMono(b, 40, -30));
-  Graphics.filtersExact = 1;
+  GraphicsSystem.filtersExact = 1;
   std::string text;
   EXPECT_EQ(0, Differences(a, b, 32, 32, 0, &text)) << text;
   DeleteGraphicHandle(a);

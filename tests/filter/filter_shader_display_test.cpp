@@ -196,7 +196,7 @@ const Float4 kWeights = {{0.299f, 0.587f, 0.114f, 0.0f}};
 const Float4 kFirstTexel = {{0.5f / kSize, 0.5f / kSize, 0, 0}};
 const Float4 kLastTexel = {{(kSize - 0.5f) / kSize, (kSize - 0.5f) / kSize, 0, 0}};
 
-TEST_F(FilterShaderTest, ColourFiltersAgreeWithSoftware) {
+TEST_F(FilterShaderTest, ColorFiltersAgreeWithSoftware) {
   // Mono, Cb' and Cr' as the entry converts -60 and 90.
   const float cb = -60 * 100.0f / 255, cr = 90 * 100.0f / 255;
   const float cbN = cb / 200, crN = cr / 200;

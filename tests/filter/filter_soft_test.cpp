@@ -100,7 +100,7 @@ TEST(FilterSoft, HsbAbsoluteHueAt360EqualsHueZero) {
   for (int i = 0; i < 16; i++) EXPECT_EQ(a.At(i % 4, i / 4), b.At(i % 4, i / 4)) << i;
 }
 
-TEST(FilterSoft, HsbNeutralKeepsColoursWithinTheIntegerRoundTrip) {
+TEST(FilterSoft, HsbNeutralKeepsColorsWithinTheIntegerRoundTrip) {
   Image src(4, 4, kSample), out(4, 4);
   ASSERT_EQ(0, SoftFilterHsb(&src, &out, 0, 0, 0, 0));
   for (int i = 0; i < 16; i++) {
@@ -283,7 +283,7 @@ TEST(FilterSoft, BlendModeTable) {
   }
 }
 
-TEST(FilterSoft, EveryBlendModeAtRatioZeroKeepsTheSourceColours) {
+TEST(FilterSoft, EveryBlendModeAtRatioZeroKeepsTheSourceColors) {
   Image s(4, 4, kSample), b(4, 4);
   for (int i = 0; i < 16; i++) b.At(i % 4, i / 4) = kSample[15 - i] | 0xFF000000;
   for (int type = 0; type <= 13; type++) {

@@ -43,11 +43,11 @@ void ResetTextDrawState() {
   SetBlendMode(BLEND_MODE_NONE, 255);
   SetDrawTint(255, 255, 255);
   const RECT whole = {0, 0, kWidth, kHeight};
-  GraphDraw.drawArea = whole;
-  GraphDraw.areaEmpty = 0;
-  GraphDraw.blendMode = 0;
-  GraphDraw.blendParam = 255;
-  GraphDraw.brightness = 0xFFFFFF;
+  CurrentDrawState.drawArea = whole;
+  CurrentDrawState.areaEmpty = 0;
+  CurrentDrawState.blendMode = 0;
+  CurrentDrawState.blendParam = 255;
+  CurrentDrawState.brightness = 0xFFFFFF;
   SetMemImgDrawArea(&whole);
   SetMemImgBlendMode(0, 255);
   SetMemImgDrawBright(0xFFFFFF);
@@ -128,7 +128,7 @@ std::vector<unsigned int> CodesOf(const char* text) {
 // A one-bit text as GDI draws it: colour where GDI's glyph bitmaps are set,
 // placed by GDI's own metrics (pen from the advances, the line moved up by
 // half the leading correction).
-void PaintExpectedText(FontRecord* font, const char* text, int x0, int y0, uint32_t colour,
+void PaintExpectedText(FontRecord* font, const char* text, int x0, int y0, uint32_t color,
                        std::vector<uint32_t>* screen) {
   int pen = 0;
   for (unsigned int code : CodesOf(text)) {
@@ -138,7 +138,7 @@ void PaintExpectedText(FontRecord* font, const char* text, int x0, int y0, uint3
     for (int y = 0; y < static_cast<int>(g.gm.gmBlackBoxY); y++)
       for (int x = 0; x < static_cast<int>(g.gm.gmBlackBoxX); x++)
         if (Bit(g, x, y) && gx + x >= 0 && gx + x < kWidth && gy + y >= 0 && gy + y < kHeight)
-          (*screen)[static_cast<size_t>(gy + y) * kWidth + gx + x] = colour;
+          (*screen)[static_cast<size_t>(gy + y) * kWidth + gx + x] = color;
     pen += g.gm.gmCellIncX + font->charSpacing;
   }
 }
@@ -569,8 +569,8 @@ TEST_F(FontHardwareTest, DrawnTextReadsBackAsGdiGlyphs) {
   SetDrawTint(128, 64, 255);
   ASSERT_EQ(0, SetFontCharSpacing(4, h));
   ASSERT_EQ(0, DrawTextWithFont(30, 40, "Ag\x83\x65", MakeColorValue(255, 255, 255), h, 0, 0));
-  EXPECT_EQ(0x8040FFu, GraphDraw.brightness);
-  EXPECT_EQ(-1, GraphDraw.blendGraph);
+  EXPECT_EQ(0x8040FFu, CurrentDrawState.brightness);
+  EXPECT_EQ(-1, CurrentDrawState.blendGraph);
   const std::vector<uint32_t> tinted = ReadBackBuffer();
   std::fill(want.begin(), want.end(), 0);
   PaintExpectedText(font, "Ag\x83\x65", 30, 40, 0x8040FF, &want);
@@ -770,8 +770,8 @@ TEST_F(FontHardwareTest, VerticalTextIsTurnedInsideItsGlyphBoxes) {
   EXPECT_EQ(0, wrong);
   EXPECT_GT(ink, 40);
   // The draw area is back as it was.
-  EXPECT_EQ(0, GraphDraw.drawArea.left);
-  EXPECT_EQ(kWidth, GraphDraw.drawArea.right);
+  EXPECT_EQ(0, CurrentDrawState.drawArea.left);
+  EXPECT_EQ(kWidth, CurrentDrawState.drawArea.right);
 }
 
 // A text with more new glyphs than slots: the glyph drawn first is drawn
@@ -918,7 +918,7 @@ TEST_F(FontSoftwareTest, DrawnTextMatchesGdiGlyphs) {
   FillScreen(kBackground);
   const RECT narrow = {0, 0, 40, kHeight};
   SetMemImgDrawArea(&narrow);
-  GraphDraw.drawArea = narrow;
+  CurrentDrawState.drawArea = narrow;
   DrawTextWithFont(x0, y0, "Ag\x83\x65", MakeColorValue(255, 0, 0), h, 0, 0);
   for (int y = 0; y < 100; y++)
     for (int x = 40; x < 200; x++) ASSERT_EQ(kBackground, ScreenPixel(x, y)) << x << "," << y;
@@ -945,7 +945,7 @@ TEST_F(FontSoftwareTest, EdgedTextPutsTheEdgeAroundTheBody) {
 
 // Cell values to colours for each kind of memory cell, written into an image
 // with alpha by the core.
-TEST_F(FontSoftwareTest, MemoryRouteCellValuesToColours) {
+TEST_F(FontSoftwareTest, MemoryRouteCellValuesToColors) {
   struct Case {
     int type;
     int values;  // distinct cell values to try

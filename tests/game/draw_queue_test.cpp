@@ -85,7 +85,7 @@ TEST_F(DrawQueueTest, GlowDrawsThreePasses) {
   EXPECT_EQ(expected, Flush());
 }
 
-TEST_F(DrawQueueTest, RotatedGlowTintsWithTheEntryColour) {
+TEST_F(DrawQueueTest, RotatedGlowTintsWithTheEntryColor) {
   DrawEntry e = {};
   e.Kind = DRAW_GLOW_ROTATED;
   e.Quad[0] = 100.5;
@@ -192,7 +192,7 @@ TEST_F(DrawQueueTest, FixedLayersAndAlphasOfTheQueueOperations) {
   EXPECT_EQ(30, DrawQueue[6][0].Alpha);
 }
 
-TEST_F(DrawQueueTest, ShapeAndTextColoursAreScreenColours) {
+TEST_F(DrawQueueTest, ShapeAndTextColorsAreScreenColors) {
   SetColorBits(16);
   QueueBox(10, 0, 0, 10, 10, 0xFFFFFF, 255);
   QueueCircle(5, 5, 3);

@@ -65,15 +65,15 @@ int main(int argc, char** argv) {
     ReleaseDC(nullptr, dc);
     return result;
   }
-  std::set<unsigned> colours;
+  std::set<unsigned> colors;
   for (int y = client.bottom / 4; y < client.bottom * 3 / 4; y += 7)
     for (int x = client.right / 4; x < client.right * 3 / 4; x += 5) {
       const COLORREF c = GetPixel(dc, origin.x + x, origin.y + y);
-      colours.insert(static_cast<unsigned>(GetRValue(c)) << 16 | GetGValue(c) << 8 | GetBValue(c));
+      colors.insert(static_cast<unsigned>(GetRValue(c)) << 16 | GetGValue(c) << 8 | GetBValue(c));
     }
   ReleaseDC(nullptr, dc);
   printf("client %ldx%ld colours:", client.right, client.bottom);
-  for (unsigned c : colours) printf(" %06x", c);
+  for (unsigned c : colors) printf(" %06x", c);
   printf("\n");
   return 0;
 }

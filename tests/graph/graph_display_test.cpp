@@ -266,7 +266,7 @@ TEST_F(GraphDisplayTest, ARebuildWaitsForAQueuedLoad) {
   ReleaseBaseImage(&read);
 }
 
-TEST_F(GraphDisplayTest, EdgeFillGivesTransparentNeighboursTheColourAtAlphaZero) {
+TEST_F(GraphDisplayTest, EdgeFillGivesTransparentNeighboursTheColorAtAlphaZero) {
   BaseImageRecord image;
   ASSERT_EQ(0, CreateBaseImageARGB8(5, 4, &image));
   for (int y = 0; y < 4; y++)
@@ -285,12 +285,12 @@ TEST_F(GraphDisplayTest, EdgeFillGivesTransparentNeighboursTheColourAtAlphaZero)
   uint32_t expected[4][5] = {};
   const int drawn[2][2] = {{1, 1}, {3, 2}};
   for (const auto& d : drawn) {
-    const uint32_t colour = GetBaseImagePixelARGB8(&image, d[0], d[1]) & 0xffffff;
+    const uint32_t color = GetBaseImagePixelARGB8(&image, d[0], d[1]) & 0xffffff;
     const int steps[4][2] = {{-1, 0}, {0, -1}, {1, 0}, {0, 1}};
     for (const auto& s : steps) {
       const int x = d[0] + s[0], y = d[1] + s[1];
       if (x >= 0 && y >= 0 && x < 5 && y < 4 && (GetBaseImagePixelARGB8(&image, x, y) & 0xffffff) == 0)
-        expected[y][x] = colour;
+        expected[y][x] = color;
     }
   }
   for (const auto& d : drawn) expected[d[1]][d[0]] = GetBaseImagePixelARGB8(&image, d[0], d[1]);
@@ -415,10 +415,10 @@ struct SheetBitmap {
     bits.resize(static_cast<size_t>(file.width) * file.height * 4);
     uint32_t* out = reinterpret_cast<uint32_t*>(&bits[0]);
     for (int y = 0; y < file.height; y++)
-      for (int x = 0; x < file.width; x++) out[y * file.width + x] = Colour(file, x, y, swap);
+      for (int x = 0; x < file.width; x++) out[y * file.width + x] = Color(file, x, y, swap);
   }
   // The colour the bitmap holds for a file pixel.
-  static uint32_t Colour(const BaseImageRecord& file, int x, int y, bool swap) {
+  static uint32_t Color(const BaseImageRecord& file, int x, int y, bool swap) {
     const uint32_t p = GetBaseImagePixelARGB8(&file, x, y) & 0xffffff;
     return swap ? (p & 0x00ff00) | (p >> 16) | (p & 0xff) << 16 : p;
   }
@@ -426,7 +426,7 @@ struct SheetBitmap {
 
 // A bitmap's pixel as a graphic shows it: the transparent colour (black)
 // clear, any other colour opaque.
-uint32_t ExpectedFromBitmap(uint32_t colour) { return colour == 0 ? 0 : colour | 0xff000000u; }
+uint32_t ExpectedFromBitmap(uint32_t color) { return color == 0 ? 0 : color | 0xff000000u; }
 
 // Pixels of rectangle (x, y, w, h) of a graphic that differ from the
 // expectation at the same place of the source (fx, fy the source's origin).
@@ -446,10 +446,10 @@ bool WriteBmp(const std::string& path, const SheetBitmap& bitmap) {
   const int width = bitmap.info.bmiHeader.biWidth, height = -bitmap.info.bmiHeader.biHeight;
   const int pitch = (width * 3 + 3) / 4 * 4;
   std::string rows(static_cast<size_t>(pitch) * height, '\0');
-  const uint32_t* colours = reinterpret_cast<const uint32_t*>(bitmap.bits.data());
+  const uint32_t* colors = reinterpret_cast<const uint32_t*>(bitmap.bits.data());
   for (int y = 0; y < height; y++)
     for (int x = 0; x < width; x++) {
-      const uint32_t c = colours[y * width + x];
+      const uint32_t c = colors[y * width + x];
       char* at = &rows[static_cast<size_t>(height - 1 - y) * pitch + x * 3];
       at[0] = static_cast<char>(c & 0xff);
       at[1] = static_cast<char>(c >> 8 & 0xff);
@@ -483,7 +483,7 @@ TEST_F(GraphDisplayTest, GraphicsFromBytesAndBitmapsReadBackEqualToTheirSource) 
   ASSERT_GT(bytes.size(), 100u);
   const SheetBitmap bitmap(file_, false);
   const auto fromFile = [&](int x, int y) { return Expected(GetBaseImagePixelARGB8(&file_, x, y)); };
-  const auto fromBitmap = [&](int x, int y) { return ExpectedFromBitmap(SheetBitmap::Colour(file_, x, y, false)); };
+  const auto fromBitmap = [&](int x, int y) { return ExpectedFromBitmap(SheetBitmap::Color(file_, x, y, false)); };
   const int single[2] = {MakeGraphFromMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, 0, 1),
                          MakeGraphFromBitmap(&bitmap.info, bitmap.bits.data(), nullptr, nullptr, 1)};
   int tiles[2][16];
@@ -509,7 +509,7 @@ TEST_F(GraphDisplayTest, GraphicsFromBytesAndBitmapsReadBackEqualToTheirSource) 
   const SheetBitmap swapped(file_, true);
   ASSERT_EQ(0, ReloadGraphFromBitmap(single[0], &swapped.info, swapped.bits.data(), nullptr, nullptr, 1));
   EXPECT_EQ(0, WrongPixels(single[0], 220, 320, 0, 0, [&](int x, int y) {
-              return ExpectedFromBitmap(SheetBitmap::Colour(file_, x, y, true));
+              return ExpectedFromBitmap(SheetBitmap::Color(file_, x, y, true));
             }));
   ASSERT_EQ(0, ReloadGraphFromMemory(single[0], bytes.data(), static_cast<int>(bytes.size()), nullptr, 0, 1));
   EXPECT_EQ(0, WrongPixels(single[0], 220, 320, 0, 0, fromFile));
@@ -533,7 +533,7 @@ TEST_F(GraphDisplayTest, ReloadImageDividedRefillsTheTilesInPlace) {
   const SheetBitmap swapped(file_, true);
   const std::string path = TempName("graph_reload_");
   ASSERT_TRUE(WriteBmp(path, swapped));
-  const auto fromSwapped = [&](int x, int y) { return ExpectedFromBitmap(SheetBitmap::Colour(file_, x, y, true)); };
+  const auto fromSwapped = [&](int x, int y) { return ExpectedFromBitmap(SheetBitmap::Color(file_, x, y, true)); };
   const auto fromFile = [&](int x, int y) { return Expected(GetBaseImagePixelARGB8(&file_, x, y)); };
   int first[16], second[16];
   ASSERT_EQ(0, LoadImageDivided(SheetPath().c_str(), 16, 4, 4, 55, 80, first, 1));
@@ -595,7 +595,7 @@ TEST_F(GraphDisplayTest, AnAsynchronousLoadFromBaseImagesCopiesTheCallersRecords
   for (int i = 0; i < 4; i++) {
     ASSERT_EQ(1, IsGraphicHandleValid(tiles[i])) << log_.Text();
     EXPECT_EQ(0, WrongPixels(tiles[i], 55, 80, i % 2 * 55, i / 2 * 80, [&](int x, int y) {
-                return ExpectedFromBitmap(SheetBitmap::Colour(file_, x, y, true));
+                return ExpectedFromBitmap(SheetBitmap::Color(file_, x, y, true));
               })) << "tile " << i;
   }
 }

@@ -52,7 +52,7 @@ TEST(GraphTable, SelectPixelFormatIndexCoversEveryBranch) {
   }
 }
 
-TEST(GraphTable, ColourFormatsOfIndicesAndDeviceFormats) {
+TEST(GraphTable, ColorFormatsOfIndicesAndDeviceFormats) {
   EXPECT_EQ(nullptr, GetColorFormatForPixelFormat(25));
   EXPECT_EQ(nullptr, GetColorFormatForPixelFormat(-1));
   EXPECT_EQ(0xf800u, GetColorFormatForPixelFormat(0)->redMask);

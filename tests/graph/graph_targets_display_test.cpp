@@ -201,9 +201,9 @@ TEST_F(GraphTargetsTest, AnEmptyOrOutsideRectangleIsRefusedAndDrawsNothing) {
 // ---------------------------------------------------------------------------
 // Cube render targets.
 
-const uint32_t kFaceColours[6] = {0xff0000, 0x00ff00, 0x0000ff, 0xffff00, 0x00ffff, 0xff00ff};
+const uint32_t kFaceColors[6] = {0xff0000, 0x00ff00, 0x0000ff, 0xffff00, 0x00ffff, 0xff00ff};
 
-unsigned int Colour(uint32_t rgb) { return MakeColorValue(rgb >> 16, (rgb >> 8) & 255, rgb & 255); }
+unsigned int Color(uint32_t rgb) { return MakeColorValue(rgb >> 16, (rgb >> 8) & 255, rgb & 255); }
 
 // Pixels of a face that differ from the colour inside rect (and from
 // outside elsewhere); -1 when it cannot be read.
@@ -232,7 +232,7 @@ TEST_F(GraphTargetsTest, EachCubeFaceIsDrawnIntoAndReadBackOnItsOwn) {
     EXPECT_EQ(face, GetDrawTargetSurfaceIndex());
     EXPECT_EQ(GetGraphicRecord(cube, 0)->image->textures[0].faces[face], GetCachedRenderTarget(0));
     ASSERT_EQ(0, SetClipRect(0, 0, kSize, kSize));
-    ASSERT_EQ(0, DrawRectShape(0, 0, kSize, kSize, Colour(kFaceColours[face]), 1));
+    ASSERT_EQ(0, DrawRectShape(0, 0, kSize, kSize, Color(kFaceColors[face]), 1));
   }
   ASSERT_EQ(0, SetDrawTargetOfIndex(0, cube, 4));
   ASSERT_EQ(0, DrawImageAt(8, 8, picture, 0));
@@ -241,9 +241,9 @@ TEST_F(GraphTargetsTest, EachCubeFaceIsDrawnIntoAndReadBackOnItsOwn) {
   ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
   EXPECT_EQ(0, GetDrawTargetSurfaceIndex());
   EXPECT_EQ(DeviceLayer.backBuffer, GetCachedRenderTarget(0));
-  EXPECT_EQ(0, GraphDraw.drawArea.left);
-  EXPECT_EQ(kWidth, GraphDraw.drawArea.right);
-  EXPECT_EQ(kHeight, GraphDraw.drawArea.bottom);
+  EXPECT_EQ(0, CurrentDrawState.drawArea.left);
+  EXPECT_EQ(kWidth, CurrentDrawState.drawArea.right);
+  EXPECT_EQ(kHeight, CurrentDrawState.drawArea.bottom);
   ClearScreen();
   const std::vector<uint32_t> screen = Read(-2, 0, RECT{0, 0, 8, 8});
   ASSERT_EQ(64u, screen.size());
@@ -252,7 +252,7 @@ TEST_F(GraphTargetsTest, EachCubeFaceIsDrawnIntoAndReadBackOnItsOwn) {
   const RECT whole = {0, 0, kSize, kSize};
   for (int face = 0; face < 6; face++) {
     if (face == 4) continue;
-    EXPECT_EQ(0, FaceOther(cube, face, kSize, kFaceColours[face], whole, 0)) << "face " << face;
+    EXPECT_EQ(0, FaceOther(cube, face, kSize, kFaceColors[face], whole, 0)) << "face " << face;
   }
   const std::vector<uint32_t> four = Read(cube, 4, whole);
   ASSERT_EQ(static_cast<size_t>(kSize * kSize), four.size());
@@ -260,7 +260,7 @@ TEST_F(GraphTargetsTest, EachCubeFaceIsDrawnIntoAndReadBackOnItsOwn) {
   for (int y = 0; y < kSize; y++)
     for (int x = 0; x < kSize; x++) {
       const bool in = x >= 8 && x < 24 && y >= 8 && y < 24;
-      wrong += four[static_cast<size_t>(y) * kSize + x] != (in ? Pattern(x - 8, y - 8) & 0xFFFFFF : kFaceColours[4]);
+      wrong += four[static_cast<size_t>(y) * kSize + x] != (in ? Pattern(x - 8, y - 8) & 0xFFFFFF : kFaceColors[4]);
     }
   EXPECT_EQ(0, wrong) << "the picture on face 4 only";
 }
@@ -290,21 +290,21 @@ TEST_F(GraphTargetsTest, ACubeFaceStaysTheDrawTargetThroughADeviceRebuild) {
   ASSERT_GT(cube, 0);
   ASSERT_EQ(0, SetDrawTargetOfIndex(0, cube, 3));
   ASSERT_EQ(0, SetClipRect(4, 6, 40, 50));
-  ASSERT_EQ(0, DrawRectShape(0, 0, kSize, kSize, Colour(kFaceColours[3]), 1));
+  ASSERT_EQ(0, DrawRectShape(0, 0, kSize, kSize, Color(kFaceColors[3]), 1));
   ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
   EXPECT_EQ(cube, GetDrawTarget());
   EXPECT_EQ(3, GetDrawTargetSurfaceIndex());
-  EXPECT_EQ(4, GraphDraw.drawArea.left);
-  EXPECT_EQ(6, GraphDraw.drawArea.top);
-  EXPECT_EQ(40, GraphDraw.drawArea.right);
-  EXPECT_EQ(50, GraphDraw.drawArea.bottom);
+  EXPECT_EQ(4, CurrentDrawState.drawArea.left);
+  EXPECT_EQ(6, CurrentDrawState.drawArea.top);
+  EXPECT_EQ(40, CurrentDrawState.drawArea.right);
+  EXPECT_EQ(50, CurrentDrawState.drawArea.bottom);
   EXPECT_EQ(GetGraphicRecord(cube, 0)->image->textures[0].faces[3], GetCachedRenderTarget(0));
   const RECT none = {0, 0, 0, 0};
   for (int face = 0; face < 6; face++)
     EXPECT_EQ(0, FaceOther(cube, face, kSize, 0, none, 0)) << "face " << face << " comes back cleared";
   // Drawing goes on into face 3, inside the kept draw area.
-  ASSERT_EQ(0, DrawRectShape(0, 0, kSize, kSize, Colour(kFaceColours[1]), 1));
-  EXPECT_EQ(0, FaceOther(cube, 3, kSize, kFaceColours[1], RECT{4, 6, 40, 50}, 0));
+  ASSERT_EQ(0, DrawRectShape(0, 0, kSize, kSize, Color(kFaceColors[1]), 1));
+  EXPECT_EQ(0, FaceOther(cube, 3, kSize, kFaceColors[1], RECT{4, 6, 40, 50}, 0));
   EXPECT_EQ(0, FaceOther(cube, 2, kSize, 0, none, 0));
   ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
   EXPECT_EQ(DeviceLayer.backBuffer, GetCachedRenderTarget(0));

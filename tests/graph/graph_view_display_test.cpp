@@ -43,9 +43,9 @@ class GraphViewTest : public test_support::DeviceWindowTest {
     DeviceWindowTest::TearDown();
   }
   // The back buffer filled with one colour (render target 0 is the back buffer).
-  void FillBackBuffer(D3DCOLOR colour) {
+  void FillBackBuffer(D3DCOLOR color) {
     EndDrawScene();
-    ASSERT_EQ(D3D_OK, ColorFillDeviceSurface(DeviceLayer.backBuffer, nullptr, colour));
+    ASSERT_EQ(D3D_OK, ColorFillDeviceSurface(DeviceLayer.backBuffer, nullptr, color));
   }
   // Pixels of a graphic (or of rect of it) that differ from value.
   int Other(int handle, uint32_t value, const RECT* rect = nullptr) {
@@ -220,10 +220,10 @@ TEST_F(GraphViewTest, AFullMipChainHalvesEachLevel) {
 // A cube image: six faces into a cube texture, each face read back in
 // place, and all six back after a rebuild from the kept copy.
 TEST_F(GraphViewTest, ACubeImageFillsSixFacesThatComeBackAfterARebuild) {
-  const uint32_t colours[6] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00, 0xFF00FFFF, 0xFFFF00FF};
+  const uint32_t colors[6] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00, 0xFF00FFFF, 0xFFFF00FF};
   std::vector<uint32_t> pixels(6 * 16 * 16);
   for (int f = 0; f < 6; f++)
-    for (int i = 0; i < 256; i++) pixels[f * 256 + i] = colours[f];
+    for (int i = 0; i < 256; i++) pixels[f * 256 + i] = colors[f];
   BaseImageRecord cube{};
   MakeColorFormatARGB8(&cube.format);
   cube.width = cube.height = 16;
@@ -237,7 +237,7 @@ TEST_F(GraphViewTest, ACubeImageFillsSixFacesThatComeBackAfterARebuild) {
   GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
   ASSERT_NE(nullptr, record);
   EXPECT_EQ(1, record->image->format.cube);
-  auto faceColour = [&](int face) {
+  auto faceColor = [&](int face) {
     const RECT rect = {3, 4, 5, 6};
     BaseImageRecord read;
     if (ReadBackGraphicPixels(&rect, &read, handle, face, 1, 0) != 0) return 0xDEADu;
@@ -245,10 +245,10 @@ TEST_F(GraphViewTest, ACubeImageFillsSixFacesThatComeBackAfterARebuild) {
     EndGraphicPixelReadBack();
     return p;
   };
-  for (int f = 0; f < 6; f++) EXPECT_EQ(colours[f], faceColour(f)) << "face " << f;
+  for (int f = 0; f < 6; f++) EXPECT_EQ(colors[f], faceColor(f)) << "face " << f;
   pixels.assign(pixels.size(), 0);  // the graphic keeps its own copy
   ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
-  for (int f = 0; f < 6; f++) EXPECT_EQ(colours[f], faceColour(f)) << "face " << f << " after the rebuild";
+  for (int f = 0; f < 6; f++) EXPECT_EQ(colors[f], faceColor(f)) << "face " << f << " after the rebuild";
   // A plain image does not go into a cube graphic.
   BaseImageRecord plain;
   ASSERT_EQ(0, CreateBaseImageARGB8(16, 16, &plain));
@@ -263,9 +263,9 @@ TEST_F(GraphViewTest, BlocksGoIntoADxtTextureAndAPlainImageIsRefused) {
   if (GetDeviceFormatForPixelFormat(6) == 0) GTEST_SKIP() << "no DXT1 textures";
   std::vector<uint8_t> blocks(4 * 8);
   for (int b = 0; b < 4; b++) {
-    const uint16_t colour0 = static_cast<uint16_t>(0xF800 >> (b * 3)), colour1 = 0x001F;
-    memcpy(&blocks[b * 8], &colour0, 2);
-    memcpy(&blocks[b * 8 + 2], &colour1, 2);
+    const uint16_t color0 = static_cast<uint16_t>(0xF800 >> (b * 3)), color1 = 0x001F;
+    memcpy(&blocks[b * 8], &color0, 2);
+    memcpy(&blocks[b * 8 + 2], &color1, 2);
     for (int i = 4; i < 8; i++) blocks[b * 8 + i] = static_cast<uint8_t>(0x1B * (b + 1) + i);
   }
   BaseImageRecord dxt{};

@@ -28,11 +28,11 @@ constexpr int kTargetWidth = 640;
 constexpr int kTargetHeight = 64;
 constexpr int kPerRow = kTargetWidth / kStride;
 
-struct Colour {
+struct Color {
   double r, g, b, a;  // 0..1
 };
 
-Colour FromArgb(DWORD v) {
+Color FromArgb(DWORD v) {
   return {((v >> 16) & 0xFF) / 255.0, ((v >> 8) & 0xFF) / 255.0, (v & 0xFF) / 255.0, (v >> 24) / 255.0};
 }
 
@@ -58,9 +58,9 @@ struct Setting {
 // plain, 1 multiply-toward-white, 2 inverted source, 3 four times, 4
 // premultiplied, 5 premultiplied inverted, 6 premultiplied four times;
 // ignored texture colour and alpha; alpha-channel output premultiplied.
-Colour Expected(bool textured, int blend, int type, int igcolor, int igtalpha, int ach, const Colour& image,
-                const Colour& blendTexel, const Colour& d, const float* c0) {
-  Colour s = d;
+Color Expected(bool textured, int blend, int type, int igcolor, int igtalpha, int ach, const Color& image,
+                const Color& blendTexel, const Color& d, const float* c0) {
+  Color s = d;
   double* ch[3] = {&s.r, &s.g, &s.b};
   if (!textured) {
     // The vertex colour alone; premultiplied types weigh it by its alpha.
@@ -156,7 +156,7 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
     const float y0 = static_cast<float>(cell / kPerRow * kStride) - 0.5f;
     struct Vertex {
       float x, y, z, rhw;
-      DWORD colour;
+      DWORD color;
       float u0, v0, u1, v1;
     };
     Vertex quad[4];
@@ -185,7 +185,7 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
     const int cx = cell % kPerRow * kStride, cy = cell / kPerRow * kStride;
     for (int y = 0; y < kCell; y++) {
       for (int x = 0; x < kCell; x++) {
-        const Colour want = Expected(textured, blend, type, igcolor, igtalpha, ach, FromArgb(kImage[y * kCell + x]),
+        const Color want = Expected(textured, blend, type, igcolor, igtalpha, ach, FromArgb(kImage[y * kCell + x]),
                                      FromArgb(kBlend[y * kCell + (kCell - 1 - x)]), FromArgb(setting.diffuse),
                                      setting.c0);
         const DWORD got = pixels[(cy + y) * kTargetWidth + cx + x];
@@ -210,13 +210,13 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
     SetDevicePixelShaderConstantF(0, setting.c0, 1);
     int cell = 0;
     for (int slot = 0; slot < BASE_NONETEX_SHADERS; slot++, cell++) {
-      ASSERT_NE(nullptr, Graphics.nonetexShaders[slot]) << slot;
-      SetDevicePixelShader(Graphics.nonetexShaders[slot]);
+      ASSERT_NE(nullptr, GraphicsSystem.nonetexShaders[slot]) << slot;
+      SetDevicePixelShader(GraphicsSystem.nonetexShaders[slot]);
       DrawCell(cell, 0, false, setting.diffuse);
     }
     for (int slot = 0; slot < BASE_BLEND_SHADERS; slot++, cell++) {
-      ASSERT_NE(nullptr, Graphics.blendShaders[slot]) << slot;
-      SetDevicePixelShader(Graphics.blendShaders[slot]);
+      ASSERT_NE(nullptr, GraphicsSystem.blendShaders[slot]) << slot;
+      SetDevicePixelShader(GraphicsSystem.blendShaders[slot]);
       DrawCell(cell, slot / 56, true, setting.diffuse);
     }
     const std::vector<uint32_t> pixels = ReadTarget();
@@ -260,27 +260,27 @@ TEST_F(DrawShadersTest, EveryVariantGivesItsFormulaDark) {
 // Where the mask is 0 the mask-blend shader leaves the target even with
 // blending and the alpha test off; where it is set the colour buffer shows.
 TEST_F(DrawShadersTest, TheMaskBlendShaderKeepsTheTargetWithoutBlending) {
-  const DWORD colour[kCell * kCell] = {0xFFC86432, 0xFFC86432, 0xFFC86432, 0xFFC86432, 0xFF123456, 0xFF123456,
+  const DWORD color[kCell * kCell] = {0xFFC86432, 0xFFC86432, 0xFFC86432, 0xFFC86432, 0xFF123456, 0xFF123456,
                                       0xFF123456, 0xFF123456, 0xFFC86432, 0xFFC86432, 0xFFC86432, 0xFFC86432,
                                       0xFF123456, 0xFF123456, 0xFF123456, 0xFF123456};
   const DWORD mask[kCell * kCell] = {0xFF000000, 0x00000000, 0x01000000, 0x00FFFFFF, 0x80000000, 0x00000000,
                                      0xFF000000, 0x00000000, 0x00000000, 0x02000000, 0x00000000, 0xFFFFFFFF,
                                      0x00000000, 0x00000000, 0x40000000, 0x00000000};
-  IDirect3DTexture9* colourTexture = MakeTexture(colour);
+  IDirect3DTexture9* colorTexture = MakeTexture(color);
   IDirect3DTexture9* maskTexture = MakeTexture(mask);
-  ASSERT_NE(nullptr, colourTexture);
+  ASSERT_NE(nullptr, colorTexture);
   ASSERT_NE(nullptr, maskTexture);
   BeginTarget();
-  SetDeviceTexture(0, colourTexture);
+  SetDeviceTexture(0, colorTexture);
   SetDeviceTexture(1, maskTexture);
-  SetDevicePixelShader(Graphics.maskBlendShader);
+  SetDevicePixelShader(GraphicsSystem.maskBlendShader);
   DrawCell(0, 0, true, 0xFFFFFFFF);
   const std::vector<uint32_t> pixels = ReadTarget();
   for (int i = 0; i < kCell * kCell; i++) {
-    const DWORD want = (mask[i] >> 24) != 0 ? colour[i] : 0x55555555u;
+    const DWORD want = (mask[i] >> 24) != 0 ? color[i] : 0x55555555u;
     EXPECT_EQ(want, pixels[(i / kCell) * kTargetWidth + i % kCell]) << "texel " << i;
   }
-  ReleaseComObject(colourTexture);
+  ReleaseComObject(colorTexture);
   ReleaseComObject(maskTexture);
 }
 

@@ -53,19 +53,19 @@ TEST_F(GraphicsDisplayTest, ProgrammableShadersAreUsedAndFoundByName) {
   uint32_t size;
   for (int slot = 0; slot < BASE_NONETEX_SHADERS; slot++) {
     snprintf(name, sizeof name, "ps_nonetex_type%d_ach%d.pso", slot / 2, slot % 2);
-    EXPECT_EQ(FindShaderCode(1, name, &code, &size) == 0, Graphics.nonetexShaders[slot] != nullptr) << name;
+    EXPECT_EQ(FindShaderCode(1, name, &code, &size) == 0, GraphicsSystem.nonetexShaders[slot] != nullptr) << name;
   }
   for (int slot = 0; slot < BASE_BLEND_SHADERS; slot++) {
     snprintf(name, sizeof name, "ps_blend%d_type%d_igcolor%d_igtalpha%d_ach%d.pso", slot / 56, slot / 8 % 7,
              slot / 4 % 2, slot / 2 % 2, slot % 2);
-    EXPECT_EQ(FindShaderCode(1, name, &code, &size) == 0, Graphics.blendShaders[slot] != nullptr) << name;
+    EXPECT_EQ(FindShaderCode(1, name, &code, &size) == 0, GraphicsSystem.blendShaders[slot] != nullptr) << name;
   }
   ASSERT_EQ(0, FindShaderCode(1, "ps_mask_blend.pso", &code, &size));
   EXPECT_EQ(0xFFFF0200u, *static_cast<const DWORD*>(code));  // ps_2_0
-  EXPECT_NE(nullptr, Graphics.maskBlendShader);
+  EXPECT_NE(nullptr, GraphicsSystem.maskBlendShader);
   EXPECT_EQ(-1, FindShaderCode(1, "ps_missing.pso", &code, &size));
-  EXPECT_NE(nullptr, Graphics.checkVertexShader);
-  EXPECT_NE(nullptr, Graphics.checkPixelShader);
+  EXPECT_NE(nullptr, GraphicsSystem.checkVertexShader);
+  EXPECT_NE(nullptr, GraphicsSystem.checkPixelShader);
   // The model head: the check entries have code, the rest are empty.
   EXPECT_NE(nullptr, ShaderCode.groups[0][0].code);
   EXPECT_NE(nullptr, ShaderCode.groups[2][0].code);
@@ -98,9 +98,9 @@ TEST_F(GraphicsDisplayTest, ASecondStartIsZeroAndRegistersNothing) {
 TEST_F(GraphicsDisplayTest, TheMaskBlendShaderDrawsWhereTheMaskIsSet) {
   ASSERT_EQ(0, LibraryStartUp());
   ASSERT_EQ(1, AreShadersUsable());
-  IDirect3DTexture9* colour = MakeTexture(0xFFC86432, 0xFFC86432);
+  IDirect3DTexture9* color = MakeTexture(0xFFC86432, 0xFFC86432);
   IDirect3DTexture9* mask = MakeTexture(0xFF000000, 0x00000000);
-  ASSERT_NE(nullptr, colour);
+  ASSERT_NE(nullptr, color);
   ASSERT_NE(nullptr, mask);
   EndDrawScene();
   ClearDevice(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 255), 1.0f, 0);
@@ -114,10 +114,10 @@ TEST_F(GraphicsDisplayTest, TheMaskBlendShaderDrawsWhereTheMaskIsSet) {
     SetDeviceSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
     SetDeviceSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_POINT);
   }
-  SetDeviceTexture(0, colour);
+  SetDeviceTexture(0, color);
   SetDeviceTexture(1, mask);
   SetDeviceVertexShader(nullptr);
-  SetDevicePixelShader(Graphics.maskBlendShader);
+  SetDevicePixelShader(GraphicsSystem.maskBlendShader);
   SetDeviceFVF(D3DFVF_XYZRHW | D3DFVF_TEX1);
   struct Vertex {
     float x, y, z, rhw, u, v;
@@ -133,7 +133,7 @@ TEST_F(GraphicsDisplayTest, TheMaskBlendShaderDrawsWhereTheMaskIsSet) {
   EXPECT_EQ(0xC86432u, BackBufferPixel(8, 32));
   EXPECT_EQ(0x0000FFu, BackBufferPixel(56, 32));
   EXPECT_EQ(0x0000FFu, BackBufferPixel(100, 32));  // outside the quad
-  ReleaseComObject(colour);
+  ReleaseComObject(color);
   ReleaseComObject(mask);
   EXPECT_EQ(0, LibraryShutDown());
 }

@@ -67,10 +67,10 @@ TEST_F(GraphicsFakeTest, StartUpUsesTheEmbeddedShadersAndWritesTheBaseConstants)
   EXPECT_EQ(1, AreShadersUsable());
   EXPECT_EQ(300, GetShaderModelLevel());
   EXPECT_TRUE(log_.Has("プログラマブルシェーダーを使用します"));
-  EXPECT_NE(nullptr, Graphics.maskBlendShader);
-  EXPECT_NE(nullptr, Graphics.brightnessTexture);
+  EXPECT_NE(nullptr, GraphicsSystem.maskBlendShader);
+  EXPECT_NE(nullptr, GraphicsSystem.brightnessTexture);
   // Until filters exist the accuracy check fails softly.
-  EXPECT_EQ(0, Graphics.filtersExact);
+  EXPECT_EQ(0, GraphicsSystem.filtersExact);
   const float* vertex0 = reinterpret_cast<const float*>(ShaderConstants.device[0].data);
   const float* pixel0 = reinterpret_cast<const float*>(ShaderConstants.device[3].data);
   EXPECT_EQ(1.0f, vertex0[1]);
@@ -373,7 +373,7 @@ TEST_F(GraphicsFakeTest, ADamagedShaderBlockFailsCleanly) {
   EXPECT_EQ(1, AreShadersUsable());
 }
 
-TEST(GraphicsTables, MaxBrightnessColours) {
+TEST(GraphicsTables, MaxBrightnessColors) {
   const struct {
     int in[3], out[3];
   } cases[] = {
@@ -476,10 +476,10 @@ TEST_F(GraphicsFakeTest, ProjectionModesSwitch) {
   SetProjectionNearFar(10.0f, 10000.0f);  // the draw target's view set its own range
   const float user[16] = {2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 1, 0, 0, -1, 0};
   SetProjectionMatrix(user);
-  EXPECT_EQ(2, GraphState.projectionMode);
+  EXPECT_EQ(2, SceneViewState.projectionMode);
   EXPECT_EQ(2.0f, Transforms.projection.m[0][0]);
   SetPerspectiveFov(1.0471976f);
-  EXPECT_EQ(0, GraphState.projectionMode);
+  EXPECT_EQ(0, SceneViewState.projectionMode);
   // 60 degrees, 4:3: y scale 1 / tan(30) = 1.7320508, x scale y x 0.75.
   EXPECT_NEAR(1.7320508f, Transforms.projection.m[1][1], 1e-5);
   EXPECT_NEAR(1.2990381f, Transforms.projection.m[0][0], 1e-5);
@@ -491,14 +491,14 @@ TEST_F(GraphicsFakeTest, ProjectionModesSwitch) {
 
 TEST_F(GraphicsFakeTest, CameraAnglesLookingStraightDownAndUp) {
   SetCameraPositionAndTarget(0, 10, 0, 0, 0, 0, 0, 0, 1);
-  EXPECT_FLOAT_EQ(0.0f, GraphState.horizontalRotation);
-  EXPECT_FLOAT_EQ(1.5707964f, GraphState.verticalRotation);
+  EXPECT_FLOAT_EQ(0.0f, SceneViewState.horizontalRotation);
+  EXPECT_FLOAT_EQ(1.5707964f, SceneViewState.verticalRotation);
   SetCameraPositionAndTarget(0, 0, 0, 0, 10, 0, 0, 0, 1);
-  EXPECT_FLOAT_EQ(-1.5707964f, GraphState.verticalRotation);
+  EXPECT_FLOAT_EQ(-1.5707964f, SceneViewState.verticalRotation);
   // Looking along +z from (0, 0, -5): the view moves the eye to the origin.
   SetCameraPositionAndTarget(0, 0, -5, 0, 0, 0, 0, 1, 0);
-  EXPECT_NEAR(0.0f, GraphState.horizontalRotation, 1e-6);
-  EXPECT_NEAR(0.0f, GraphState.verticalRotation, 1e-6);
+  EXPECT_NEAR(0.0f, SceneViewState.horizontalRotation, 1e-6);
+  EXPECT_NEAR(0.0f, SceneViewState.verticalRotation, 1e-6);
   EXPECT_NEAR(5.0f, Transforms.view.m[3][2], 1e-6);
   EXPECT_EQ(1.0f, Transforms.view.m[0][0]);
 }
@@ -543,9 +543,9 @@ TEST_F(GraphicsFakeTest, LightsGoToTheDeviceDirectionalThenSpotThenPoint) {
 TEST_F(GraphicsFakeTest, DeletingTheLastSlotLetsTheNextLightTakeIt) {
   const int a = CreateLight();
   const int b = CreateLight();
-  const int end = GraphState.lights.endIndex;
+  const int end = SceneViewState.lights.endIndex;
   ASSERT_EQ(0, DeleteLightHandle(b));
-  EXPECT_EQ(end - 1, GraphState.lights.endIndex);
+  EXPECT_EQ(end - 1, SceneViewState.lights.endIndex);
   const int c = CreateLight();
   EXPECT_EQ(b & 0xFFFF, c & 0xFFFF);
   EXPECT_NE(b, c);  // a new check value
@@ -553,10 +553,10 @@ TEST_F(GraphicsFakeTest, DeletingTheLastSlotLetsTheNextLightTakeIt) {
   EXPECT_EQ(-1, DeleteLightHandle(b));
   DeleteAllLightsExceptStandard();
   EXPECT_EQ(nullptr, GetLightRecord(a));
-  EXPECT_NE(nullptr, GetLightRecord(GraphState.lights.standardLight));
+  EXPECT_NE(nullptr, GetLightRecord(SceneViewState.lights.standardLight));
   InitializeLights();  // the graphics state reset keeps it
-  EXPECT_NE(nullptr, GetLightRecord(GraphState.lights.standardLight));
-  EXPECT_EQ(1, GraphState.lights.count);
+  EXPECT_NE(nullptr, GetLightRecord(SceneViewState.lights.standardLight));
+  EXPECT_EQ(1, SceneViewState.lights.count);
 }
 
 // A lit draw gives the device the lights made since the last one, and

@@ -477,9 +477,9 @@ TEST_F(RebuildStatesFakeTest, AModeChangeShowsTheNewSizeWithTheScreenAsTheOnlyTa
     EXPECT_EQ(SCREEN_FRONT, GetDrawTarget());
     EXPECT_EQ(0, GetDrawTargetOfIndex(1, nullptr));
     const RECT whole = {0, 0, c.queryWidth, c.queryHeight};
-    EXPECT_TRUE(EqualRect(&whole, &GraphDraw.drawArea) != 0)
-        << GraphDraw.drawArea.right << "x" << GraphDraw.drawArea.bottom;
-    EXPECT_EQ(0, GraphDraw.areaEmpty);
+    EXPECT_TRUE(EqualRect(&whole, &CurrentDrawState.drawArea) != 0)
+        << CurrentDrawState.drawArea.right << "x" << CurrentDrawState.drawArea.bottom;
+    EXPECT_EQ(0, CurrentDrawState.areaEmpty);
     EXPECT_EQ(static_cast<DWORD>(c.queryWidth), RenderState.viewport.Width);
     EXPECT_EQ(static_cast<DWORD>(c.queryHeight), RenderState.viewport.Height);
     const size_t device = LastDevice();

@@ -170,10 +170,10 @@ TEST_F(ShadowMapFakeTest, OnlyAMapBeingDrawnReplacesTheCamera) {
   r->beingDrawn = 1;
   ASSERT_EQ(0, SetShadowMapDrawArea(map, -1, -1, -1, 1, 1, 1));
   EXPECT_EQ(0, memcmp(&r->lightView, GetViewMatrix(), sizeof camera));
-  EXPECT_EQ(2, GraphState.projectionMode);
-  EXPECT_FLOAT_EQ(r->projectionScale[0], GraphState.userProjection.m[0][0]);
-  EXPECT_FLOAT_EQ(r->projectionScale[2], GraphState.userProjection.m[2][2]);
-  EXPECT_EQ(0.0f, GraphState.userProjection.m[3][2]);
+  EXPECT_EQ(2, SceneViewState.projectionMode);
+  EXPECT_FLOAT_EQ(r->projectionScale[0], SceneViewState.userProjection.m[0][0]);
+  EXPECT_FLOAT_EQ(r->projectionScale[2], SceneViewState.userProjection.m[2][2]);
+  EXPECT_EQ(0.0f, SceneViewState.userProjection.m[3][2]);
   r->beingDrawn = 0;
 }
 
@@ -311,7 +311,7 @@ TEST_F(ShadowMapFakeTest, DrawingIntoAMapUsesTheLightViewAndItsEndPutsTheCameraB
   ASSERT_EQ(0, SetShadowMapDrawArea(map, -10, -20, -30, 10, 20, 30));
   ASSERT_EQ(0, SetShadowMapLightDirection(map, 0, -1, 1));
   const Matrix4 view = Transforms.view, projection = Transforms.projection;
-  const int mode = GraphState.projectionMode;
+  const int mode = SceneViewState.projectionMode;
   EXPECT_EQ(-1, EndShadowMapDraw()) << "nothing is being drawn";
 
   ASSERT_EQ(0, BeginShadowMapDraw(map));
@@ -327,7 +327,7 @@ TEST_F(ShadowMapFakeTest, DrawingIntoAMapUsesTheLightViewAndItsEndPutsTheCameraB
   EXPECT_EQ(DeviceLayer.backBuffer, DeviceTargets[0]) << "the screen is render target 0 again";
   EXPECT_EQ(0, memcmp(&view, &Transforms.view, sizeof view));
   EXPECT_EQ(0, memcmp(&projection, &Transforms.projection, sizeof projection));
-  EXPECT_EQ(mode, GraphState.projectionMode);
+  EXPECT_EQ(mode, SceneViewState.projectionMode);
   EXPECT_EQ(-1, EndShadowMapDraw());
 
   // Deleting the map being drawn ends the drawing the same way.
@@ -364,8 +364,8 @@ TEST_F(ShadowMapFakeTest, TheDrawTargetSwitchDrawsIntoAMapAndTheNextSwitchEndsIt
   EXPECT_EQ(r->surface, DeviceTargets[0]);
   EXPECT_EQ(r->surface, GetCachedRenderTarget(0));
   EXPECT_EQ(0, memcmp(&r->lightView, &Transforms.view, sizeof view));
-  EXPECT_EQ(256, GraphDraw.drawArea.right);
-  EXPECT_EQ(128, GraphDraw.drawArea.bottom);
+  EXPECT_EQ(256, CurrentDrawState.drawArea.right);
+  EXPECT_EQ(128, CurrentDrawState.drawArea.bottom);
   EXPECT_EQ(256u, RenderState.viewport.Width);
   // The light's projection reaches the device uncorrected.
   Matrix4 combined;
@@ -383,10 +383,10 @@ TEST_F(ShadowMapFakeTest, TheDrawTargetSwitchDrawsIntoAMapAndTheNextSwitchEndsIt
   EXPECT_EQ(SCREEN_BACK, GetDrawTarget());
   EXPECT_EQ(DeviceLayer.backBuffer, DeviceTargets[0]);
   EXPECT_EQ(0, memcmp(&view, &Transforms.view, sizeof view)) << "the camera's view is back";
-  EXPECT_EQ(10, GraphDraw.drawArea.left);
-  EXPECT_EQ(20, GraphDraw.drawArea.top);
-  EXPECT_EQ(300, GraphDraw.drawArea.right);
-  EXPECT_EQ(200, GraphDraw.drawArea.bottom);
+  EXPECT_EQ(10, CurrentDrawState.drawArea.left);
+  EXPECT_EQ(20, CurrentDrawState.drawArea.top);
+  EXPECT_EQ(300, CurrentDrawState.drawArea.right);
+  EXPECT_EQ(200, CurrentDrawState.drawArea.bottom);
 }
 
 // A point through the sent rows (registers 44-46) lands where the light's

@@ -160,7 +160,7 @@ TEST_F(BmpTgaTest, RunLengthDataNeverWritesOutsideTheImage) {
   }
 }
 
-TEST_F(BmpTgaTest, ColourTableIsCutAtTheBits) {
+TEST_F(BmpTgaTest, ColorTableIsCutAtTheBits) {
   // An 8-bit bitmap with two table entries before its bits.
   BmpLayout s;
   s.width = 2;
@@ -285,7 +285,7 @@ TEST_F(BmpTgaTest, TgaVariantsTheLoaderDoesNotTakeAreRefused) {
   ExpectAllRefused(cases);
 }
 
-TEST_F(BmpTgaTest, TgaColourMapAppliesAndClampsAt256Entries) {
+TEST_F(BmpTgaTest, TgaColorMapAppliesAndClampsAt256Entries) {
   // Entries from index 250 on: those past 255 are dropped, not written.
   Bytes entries;
   for (int i = 0; i < 10; i++) {
@@ -293,7 +293,7 @@ TEST_F(BmpTgaTest, TgaColourMapAppliesAndClampsAt256Entries) {
     entries.push_back(0);
     entries.push_back(0);
   }
-  TgaLayout s = ColourMappedTga(3, 1, 250, entries);
+  TgaLayout s = ColorMappedTga(3, 1, 250, entries);
   s.data = {250, 255, 7};
   BaseImageRecord image;
   ASSERT_EQ(0, LoadFromMemory(BuildTga(s), &image));
@@ -333,7 +333,7 @@ TEST_F(BmpTgaTest, GdiConversionThatCannotMakeItsBitmapLogsIt) {
   test_support::LogCapture log("imgdib");
   struct {
     BITMAPINFOHEADER header;
-    uint32_t colours[256];
+    uint32_t colors[256];
   } info;
   memset(&info, 0, sizeof(info));
   info.header.biSize = sizeof(BITMAPINFOHEADER);
@@ -348,9 +348,9 @@ TEST_F(BmpTgaTest, GdiConversionThatCannotMakeItsBitmapLogsIt) {
   EXPECT_NE(std::string::npos, log.Text().find("ＤＩＢの作成に失敗しました3\r\n"));
 }
 
-TEST_F(BmpTgaTest, TrueColourTgaSkipsAColourMapItCarries) {
+TEST_F(BmpTgaTest, TrueColorTgaSkipsAColorMapItCarries) {
   // Type 2 with a 4-entry map before the pixels: the map is not pixel data.
-  Picture p = MakePicture(2, 1, PatternColour);
+  Picture p = MakePicture(2, 1, PatternColor);
   TgaLayout s;
   s.mapType = 1;
   s.mapLength = 4;

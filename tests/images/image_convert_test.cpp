@@ -72,7 +72,7 @@ struct Flags {
   int keyToAlpha = 0;
   uint32_t key = 0;
   int reduction = 0;
-  int colourOff = 0;
+  int colorOff = 0;
   int alphaFromRed = 0;
   int skipKey = 0;
   int remap = 0;
@@ -85,7 +85,7 @@ int Convert(Image& dest, const Image& src, const Flags& f, int destX = 0, int de
   return ConvertColorBlt(dest.record.pixels, dest.record.pitch, &dest.record.format, src.record.pixels,
                          src.record.pitch, &src.record.format, f.alpha ? f.alpha->record.pixels : nullptr,
                          f.alpha ? f.alpha->record.pitch : 0, f.alpha ? &f.alpha->record.format : nullptr, destX,
-                         destY, r, f.mirror, f.keyToAlpha, f.key, f.reduction, f.colourOff, f.alphaFromRed,
+                         destY, r, f.mirror, f.keyToAlpha, f.key, f.reduction, f.colorOff, f.alphaFromRed,
                          f.skipKey, f.remap);
 }
 
@@ -138,7 +138,7 @@ TEST_P(BothPaths, ConvertsPixelsBetweenFormats) {
   }
 }
 
-TEST_P(BothPaths, KeyColourBecomesTransparent) {
+TEST_P(BothPaths, KeyColorBecomesTransparent) {
   struct Case {
     const char* name;
     ColorFormatRecord src;
@@ -234,11 +234,11 @@ TEST_P(BothPaths, MirrorWritesRowsRightToLeft) {
   }
 }
 
-TEST_P(BothPaths, ColourOffAndAlphaFromRed) {
+TEST_P(BothPaths, ColorOffAndAlphaFromRed) {
   Image argb(kARGB8, 6, 1), out(kARGB8, 6, 1), out4444(k4444, 6, 1);
   argb.Fill(0x80112233);
   Flags off;
-  off.colourOff = 1;
+  off.colorOff = 1;
   ASSERT_EQ(0, Convert(out, argb, off));
   EXPECT_EQ(0x80000000u, out.Get(5, 0));
 
@@ -502,7 +502,7 @@ TEST(ConvertColorBltPaths, DedicatedLoopsMatchTheGeneralPath) {
   Flags red;
   red.alphaFromRed = 1;
   Flags off;
-  off.colourOff = 1;
+  off.colorOff = 1;
   Flags ditherKey = key;
   ditherKey.reduction = BLT_REDUCE_ORDERED_DITHER;
   Flags ditherRed = red;
@@ -805,14 +805,14 @@ TEST(StretchBaseImageRect, NearestRepeatsSourcePixels) {
 }
 
 TEST(StretchBaseImageRect, BilinearKeepsUniformImagesUniform) {
-  for (uint32_t colour : {0xffffffffu, 0x80808080u, 0x01fe7f00u}) {
+  for (uint32_t color : {0xffffffffu, 0x80808080u, 0x01fe7f00u}) {
     Image src(kARGB8, 3, 3), dest(kARGB8, 7, 5), down(kARGB8, 2, 2);
-    src.Fill(colour);
+    src.Fill(color);
     ASSERT_EQ(0, StretchBaseImageRect(0, 0, 3, 3, &src.record, 0, 0, 7, 5, &dest.record, STRETCH_BILINEAR));
     for (int y = 0; y < 5; y++)
-      for (int x = 0; x < 7; x++) ASSERT_EQ(colour, dest.Get(x, y)) << std::hex << colour << " " << x << "," << y;
+      for (int x = 0; x < 7; x++) ASSERT_EQ(color, dest.Get(x, y)) << std::hex << color << " " << x << "," << y;
     ASSERT_EQ(0, StretchBaseImageRect(0, 0, 3, 3, &src.record, 0, 0, 2, 2, &down.record, STRETCH_BILINEAR));
-    EXPECT_EQ(colour, down.Get(1, 1));
+    EXPECT_EQ(color, down.Get(1, 1));
   }
 }
 
@@ -855,7 +855,7 @@ TEST(StretchBaseImageRect, RefusesRectanglesOutsideTheImages) {
 
 // ---- Whole-image operations ---------------------------------------------------------
 
-TEST(PremultiplyBaseImageAlpha, ScalesColoursByAlpha) {
+TEST(PremultiplyBaseImageAlpha, ScalesColorsByAlpha) {
   Image image(kARGB8, 3, 1);
   image.Set(0, 0, 0x80c86432);
   image.Set(1, 0, 0x00ffffff);
@@ -968,7 +968,7 @@ TEST(HalveImageForMipLevel, AveragesBlocksPairsAndSingles) {
 
 struct DibInfo {
   BITMAPINFOHEADER header;
-  RGBQUAD colours[256];
+  RGBQUAD colors[256];
   DWORD spare;
 };
 
@@ -986,8 +986,8 @@ TEST(ConvertBaseImageToDIB, PaletteImagesKeepTheirPixelsWhenPitchesAgree) {
   EXPECT_EQ(1, info.header.biPlanes);
   EXPECT_EQ(8, info.header.biBitCount);
   EXPECT_EQ(static_cast<DWORD>(BI_RGB), info.header.biCompression);
-  EXPECT_EQ(200, info.colours[200].rgbRed);
-  EXPECT_EQ(55, info.colours[200].rgbGreen);
+  EXPECT_EQ(200, info.colors[200].rgbRed);
+  EXPECT_EQ(55, info.colors[200].rgbGreen);
 
   // Copy flag 1 always copies.
   EXPECT_EQ(1, ConvertBaseImageToDIB(&image.record, reinterpret_cast<BITMAPINFO*>(&info), &bits, 1, 0));

@@ -12,17 +12,17 @@
 
 namespace imgfix {
 
-Picture MakePicture(int width, int height, const std::function<Rgba(int, int)>& colour) {
+Picture MakePicture(int width, int height, const std::function<Rgba(int, int)>& color) {
   Picture picture;
   picture.width = width;
   picture.height = height;
   picture.pixels.resize(static_cast<size_t>(width) * height);
   for (int y = 0; y < height; y++)
-    for (int x = 0; x < width; x++) picture.At(x, y) = colour(x, y);
+    for (int x = 0; x < width; x++) picture.At(x, y) = color(x, y);
   return picture;
 }
 
-Rgba PatternColour(int x, int y) {
+Rgba PatternColor(int x, int y) {
   return {static_cast<uint8_t>(30 + 40 * x + 3 * y), static_cast<uint8_t>(20 + 70 * y + x),
           static_cast<uint8_t>(200 - 25 * x - 15 * y), static_cast<uint8_t>(250 - 30 * x - 20 * y)};
 }
@@ -81,7 +81,7 @@ uint8_t Widen6(int v) { return static_cast<uint8_t>(v * 255 / 63); }
 uint8_t Shift5(int v) { return static_cast<uint8_t>(v << 3); }
 uint8_t Shift6(int v) { return static_cast<uint8_t>(v << 2); }
 
-std::vector<uint32_t> ColourTable(const std::vector<Rgba>& palette, size_t entries) {
+std::vector<uint32_t> ColorTable(const std::vector<Rgba>& palette, size_t entries) {
   std::vector<uint32_t> table(entries, 0);
   for (size_t i = 0; i < palette.size() && i < entries; i++) table[i] = Rgb(palette[i]);
   return table;
@@ -123,8 +123,8 @@ uint16_t To565(const Rgba& c) {
   return static_cast<uint16_t>(((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3));
 }
 
-int PngChannels(int colourType) {
-  switch (colourType) {
+int PngChannels(int colorType) {
+  switch (colorType) {
     case 0: return 1;
     case 2: return 3;
     case 3: return 1;
@@ -243,7 +243,7 @@ Bytes BuildTga(const TgaLayout& layout) {
   return out;
 }
 
-TgaLayout ColourMappedTga(int width, int height, int first, const Bytes& map) {
+TgaLayout ColorMappedTga(int width, int height, int first, const Bytes& map) {
   TgaLayout s;
   s.mapType = 1;
   s.type = 1;
@@ -353,7 +353,7 @@ Bytes BuildPng(const PngLayout& layout) {
   PutBE32(ihdr, static_cast<uint32_t>(layout.width));
   PutBE32(ihdr, static_cast<uint32_t>(layout.height));
   ihdr.push_back(static_cast<uint8_t>(layout.depth));
-  ihdr.push_back(static_cast<uint8_t>(layout.colourType));
+  ihdr.push_back(static_cast<uint8_t>(layout.colorType));
   ihdr.push_back(0);
   ihdr.push_back(0);
   ihdr.push_back(static_cast<uint8_t>(layout.interlace));
@@ -377,7 +377,7 @@ Bytes BuildPng(const PngLayout& layout) {
     }
   } else {
     // Adam7 passes; byte-aligned pixels only.
-    const int pixelBytes = PngChannels(layout.colourType) * layout.depth / 8;
+    const int pixelBytes = PngChannels(layout.colorType) * layout.depth / 8;
     static const int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
     for (const auto& p : passes) {
@@ -482,9 +482,9 @@ Bytes BuildBgra(const Picture& picture, bool sixteenBit) {
 
 std::vector<ImageFixture> BmpFixtures() {
   std::vector<ImageFixture> out;
-  auto rgb = [](int x, int y) { return Rgb(PatternColour(x, y)); };
-  out.push_back({"BMP", "bmp24 bottom-up", BuildBmp(BmpOf(3, 2, 24, rgb)), MakePicture(3, 2, PatternColour), false, 0});
-  out.push_back({"BMP", "bmp24 top-down", BuildBmp(BmpOf(5, -3, 24, rgb)), MakePicture(5, 3, PatternColour), false, 0});
+  auto rgb = [](int x, int y) { return Rgb(PatternColor(x, y)); };
+  out.push_back({"BMP", "bmp24 bottom-up", BuildBmp(BmpOf(3, 2, 24, rgb)), MakePicture(3, 2, PatternColor), false, 0});
+  out.push_back({"BMP", "bmp24 top-down", BuildBmp(BmpOf(5, -3, 24, rgb)), MakePicture(5, 3, PatternColor), false, 0});
   const std::vector<Rgba> palette = SamplePalette(16);
   auto fromPalette = [&](const std::function<int(int, int)>& index) {
     return [&palette, index](int x, int y) { return palette[index(x, y)]; };
@@ -492,10 +492,10 @@ std::vector<ImageFixture> BmpFixtures() {
   {
     auto index = [](int x, int y) { return (x + 3 * y) % 16; };
     BmpLayout s = BmpOf(5, 3, 8, [&](int x, int y) { return static_cast<uint32_t>(index(x, y)); });
-    s.afterHeader = ColourTable(palette, 256);
+    s.afterHeader = ColorTable(palette, 256);
     out.push_back({"BMP", "bmp8 palette", BuildBmp(s), MakePicture(5, 3, fromPalette(index)), false, 0});
     // A colour table of 16 entries ends where the bits begin.
-    s.afterHeader = ColourTable(palette, 16);
+    s.afterHeader = ColorTable(palette, 16);
     out.push_back({"BMP", "bmp8 short colour table", BuildBmp(s), MakePicture(5, 3, fromPalette(index)), false, 0});
   }
   {
@@ -503,16 +503,16 @@ std::vector<ImageFixture> BmpFixtures() {
     for (const int height : {3, -2}) {
       const int width = height > 0 ? 5 : 7;
       BmpLayout s = BmpOf(width, height, 4, [&](int x, int y) { return static_cast<uint32_t>(index(x, y)); });
-      s.afterHeader = ColourTable(palette, 16);
+      s.afterHeader = ColorTable(palette, 16);
       out.push_back({"BMP", height > 0 ? "bmp4 bottom-up" : "bmp4 top-down", BuildBmp(s),
                      MakePicture(width, height > 0 ? height : -height, fromPalette(index)), false, 0});
     }
   }
   {
-    out.push_back({"BMP", "bmp32 alpha", BuildBmp(BmpOf(4, 2, 32, [](int x, int y) { return Argb(PatternColour(x, y)); })),
-                   MakePicture(4, 2, PatternColour), true, 0});
+    out.push_back({"BMP", "bmp32 alpha", BuildBmp(BmpOf(4, 2, 32, [](int x, int y) { return Argb(PatternColor(x, y)); })),
+                   MakePicture(4, 2, PatternColor), true, 0});
     Picture clear = MakePicture(3, 2, [](int x, int y) {
-      Rgba c = PatternColour(x, y);
+      Rgba c = PatternColor(x, y);
       c.a = 0;
       return c;
     });
@@ -533,7 +533,7 @@ std::vector<ImageFixture> BmpFixtures() {
       s.height = topDown ? -4 : 4;
       s.bitCount = 8;
       s.compression = 1;
-      s.afterHeader = ColourTable(palette, 256);
+      s.afterHeader = ColorTable(palette, 256);
       s.bits = rle;
       Picture expected = MakePicture(6, 4, [&](int x, int y) { return palette[fileRows[topDown ? y : 3 - y][x]]; });
       out.push_back({"BMP", topDown ? "rle8 top-down" : "rle8 bottom-up", BuildBmp(s), expected, false, 0});
@@ -551,7 +551,7 @@ std::vector<ImageFixture> BmpFixtures() {
     s.height = 4;
     s.bitCount = 4;
     s.compression = 2;
-    s.afterHeader = ColourTable(palette, 16);
+    s.afterHeader = ColorTable(palette, 16);
     s.bits = rle;
     Picture expected = MakePicture(6, 4, [&](int x, int y) { return palette[fileRows[3 - y][x]]; });
     out.push_back({"BMP", "rle4 bottom-up", BuildBmp(s), expected, false, 0});
@@ -560,7 +560,7 @@ std::vector<ImageFixture> BmpFixtures() {
     const std::vector<Rgba> two = {{10, 20, 30, 0}, {200, 150, 100, 0}};
     auto index = [](int x, int y) { return (x / 2 + y) % 2; };
     BmpLayout s = BmpOf(10, 3, 1, [&](int x, int y) { return static_cast<uint32_t>(index(x, y)); });
-    s.afterHeader = ColourTable(two, 2);
+    s.afterHeader = ColorTable(two, 2);
     out.push_back({"BMP", "bmp1 through GDI", BuildBmp(s),
                    MakePicture(10, 3, [&](int x, int y) { return two[index(x, y)]; }), false, 0});
   }
@@ -589,15 +589,15 @@ std::vector<ImageFixture> BmpFixtures() {
   {
     BmpLayout s = BmpOf(4, -2, 24, rgb);
     s.headerSize = 124;
-    out.push_back({"BMP", "bmp24 with a 124-byte header", BuildBmp(s), MakePicture(4, 2, PatternColour), false, 0});
+    out.push_back({"BMP", "bmp24 with a 124-byte header", BuildBmp(s), MakePicture(4, 2, PatternColor), false, 0});
 
-    BmpLayout v4 = BmpOf(3, 2, 32, [](int x, int y) { return Argb(PatternColour(x, y)); });
+    BmpLayout v4 = BmpOf(3, 2, 32, [](int x, int y) { return Argb(PatternColor(x, y)); });
     v4.headerSize = 108;
     v4.compression = 3;
     v4.headerMasks[0] = 0xff0000;
     v4.headerMasks[1] = 0xff00;
     v4.headerMasks[2] = 0xff;
-    out.push_back({"BMP", "bmp32 bit fields in a 108-byte header", BuildBmp(v4), MakePicture(3, 2, PatternColour),
+    out.push_back({"BMP", "bmp32 bit fields in a 108-byte header", BuildBmp(v4), MakePicture(3, 2, PatternColor),
                    false, 0});
   }
   return out;
@@ -618,7 +618,7 @@ std::vector<ImageFixture> TgaFixtures() {
     return data;
   };
   {
-    Picture p = MakePicture(4, 3, PatternColour);
+    Picture p = MakePicture(4, 3, PatternColor);
     TgaLayout s;
     s.width = 4;
     s.height = 3;
@@ -652,7 +652,7 @@ std::vector<ImageFixture> TgaFixtures() {
     auto index = [](int x, int y) { return 2 + (x + y) % 4; };
     Bytes entries;
     for (const Rgba& c : map) PutBgr(entries, c);
-    TgaLayout s = ColourMappedTga(5, 3, 2, entries);
+    TgaLayout s = ColorMappedTga(5, 3, 2, entries);
     s.id = "hi";
     for (int y = 0; y < 3; y++)
       for (int x = 0; x < 5; x++) s.data.push_back(static_cast<uint8_t>(index(x, y)));
@@ -670,7 +670,7 @@ std::vector<ImageFixture> TgaFixtures() {
   }
   {
     // Rows with runs: row 1 is one colour.
-    Picture p = MakePicture(5, 3, [](int x, int y) { return y == 1 ? Rgba{90, 80, 70, 255} : PatternColour(x, y); });
+    Picture p = MakePicture(5, 3, [](int x, int y) { return y == 1 ? Rgba{90, 80, 70, 255} : PatternColor(x, y); });
     TgaLayout s;
     s.type = 10;
     s.width = 5;
@@ -679,7 +679,7 @@ std::vector<ImageFixture> TgaFixtures() {
     s.data = TgaRunLength(rows(p, 3, false, true), 3);
     out.push_back({"TGA", "tga10 24-bit right-to-left", BuildTga(s), p, false, 0});
 
-    Picture q = MakePicture(4, 4, [](int x, int y) { return y >= 2 ? Rgba{1, 2, 3, 4} : PatternColour(x, y); });
+    Picture q = MakePicture(4, 4, [](int x, int y) { return y >= 2 ? Rgba{1, 2, 3, 4} : PatternColor(x, y); });
     TgaLayout f;
     f.type = 10;
     f.width = 4;
@@ -774,11 +774,11 @@ std::vector<ImageFixture> DdsFixtures() {
   }
   {
     // 8 x 8 with four mip levels; the top level shows four colours.
-    const uint16_t colours[4] = {0xf800, 0x07e0, 0x001f, 0xffff};
+    const uint16_t colors[4] = {0xf800, 0x07e0, 0x001f, 0xffff};
     const Rgba rgba[4] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 255, 255, 255}};
     DdsLayout s = DdsOf(8, 8, FourCC("DXT1"));
     SetMipLevels(s, 4);
-    for (uint16_t c : colours) Append(s.data, Dxt1Block(c, c, 0));
+    for (uint16_t c : colors) Append(s.data, Dxt1Block(c, c, 0));
     for (int level = 1; level < 4; level++) Append(s.data, Dxt1Block(0x0841 * level, 0, 0x55555555));
     out.push_back({"DDS", "dxt1 mip chain", BuildDds(s), blockPicture(8, 8, [&](int b, int) { return rgba[b]; }), true, 0});
   }
@@ -793,7 +793,7 @@ std::vector<ImageFixture> DdsFixtures() {
                    MakePicture(4, 4, [](int, int) { return Rgba{Widen5(1), 0, 0, 255}; }), true, 0});
   }
   {
-    Picture p = MakePicture(3, 2, PatternColour);
+    Picture p = MakePicture(3, 2, PatternColor);
     DdsLayout s = DdsOf(3, 2, 21);
     for (const Rgba& c : p.pixels) PutBgra(s.data, c);
     out.push_back({"DDS", "dds format number 21", BuildDds(s), p, true, 0});
@@ -804,11 +804,11 @@ std::vector<ImageFixture> DdsFixtures() {
     s.flags |= 0x8;
     s.pitch = 8;
     Picture expected = MakePicture(3, 2, [](int x, int y) {
-      const Rgba c = PatternColour(x, y);
+      const Rgba c = PatternColor(x, y);
       return Rgba{Widen5(c.r >> 3), Widen6(c.g >> 2), Widen5(c.b >> 3), 0};
     });
     for (int y = 0; y < 2; y++) {
-      for (int x = 0; x < 3; x++) Put16(s.data, To565(PatternColour(x, y)));
+      for (int x = 0; x < 3; x++) Put16(s.data, To565(PatternColor(x, y)));
       Put16(s.data, 0xdead);
     }
     out.push_back({"DDS", "dds rgb masks 565", BuildDds(s), expected, false, 0});
@@ -824,7 +824,7 @@ std::vector<ImageFixture> DdsFixtures() {
     out.push_back({"DDS", "dds format number 27", BuildDds(s), expected, false, 0});
   }
   {
-    Picture p = MakePicture(2, 2, PatternColour);
+    Picture p = MakePicture(2, 2, PatternColor);
     DdsLayout s = DdsMasksOf(2, 2, 32, 0xff, 0xff00, 0xff0000, 0xff000000);
     for (const Rgba& c : p.pixels) {
       s.data.push_back(c.r);
@@ -864,18 +864,18 @@ std::vector<ImageFixture> PngFixtures() {
   };
   // The picture's samples in `layout`, 16-bit samples with a low byte that
   // must be dropped.
-  auto of = [&](const Picture& p, int colourType, const char* layout, int depth = 8, int interlace = 0) {
+  auto of = [&](const Picture& p, int colorType, const char* layout, int depth = 8, int interlace = 0) {
     PngLayout s;
     s.width = p.width;
     s.height = p.height;
-    s.colourType = colourType;
+    s.colorType = colorType;
     s.depth = depth;
     s.interlace = interlace;
     s.rows = samples(p, layout, depth == 16);
     return s;
   };
-  const Picture small = MakePicture(3, 2, PatternColour);
-  const Picture wider = MakePicture(4, 3, PatternColour);
+  const Picture small = MakePicture(3, 2, PatternColor);
+  const Picture wider = MakePicture(4, 3, PatternColor);
   add("png rgb", of(small, 2, "rgb"), small, false);
   add("png rgba", of(wider, 6, "rgba"), wider, true);
   add("png rgba 16-bit", of(small, 6, "rgba", 16), small, true);
@@ -885,7 +885,7 @@ std::vector<ImageFixture> PngFixtures() {
     PngLayout s;
     s.width = 5;
     s.height = 3;
-    s.colourType = 3;
+    s.colorType = 3;
     s.palette = palette;
     for (int y = 0; y < 3; y++) {
       Bytes row;
@@ -909,7 +909,7 @@ std::vector<ImageFixture> PngFixtures() {
     s.width = 10;
     s.height = 2;
     s.depth = 1;
-    s.colourType = 3;
+    s.colorType = 3;
     s.palette = two;
     for (int y = 0; y < 2; y++) {
       Bytes row(2, 0);
@@ -918,7 +918,7 @@ std::vector<ImageFixture> PngFixtures() {
     }
     add("png palette 1-bit", s, MakePicture(10, 2, [&](int x, int y) { return two[bit(x, y)]; }), false);
 
-    s.colourType = 0;
+    s.colorType = 0;
     s.palette.clear();
     add("png grey 1-bit", s, MakePicture(10, 2, [&](int x, int y) {
           const uint8_t v = bit(x, y) ? 255 : 0;
@@ -943,7 +943,7 @@ std::vector<ImageFixture> PngFixtures() {
     add("png grey with tRNS", s, keyed, true);
   }
   {
-    Picture p = MakePicture(9, 7, PatternColour);
+    Picture p = MakePicture(9, 7, PatternColor);
     Picture q = MakePicture(5, 5, grey);
     add("png rgb interlaced", of(p, 2, "rgb", 8, 1), p, false);
     add("png grey with alpha interlaced", of(q, 4, "ra", 8, 1), q, true);
@@ -975,9 +975,9 @@ Bytes RgbSamples(const Picture& p) {
 
 std::vector<ImageFixture> JpegFixtures() {
   std::vector<ImageFixture> out;
-  const Picture colour = JpegPicture();
-  out.push_back({"JPEG", "jpeg colour", BuildJpeg(32, 16, 3, RgbSamples(colour), 95, false), colour, false, 6});
-  out.push_back({"JPEG", "jpeg colour progressive", BuildJpeg(32, 16, 3, RgbSamples(colour), 95, true), colour, false, 6});
+  const Picture color = JpegPicture();
+  out.push_back({"JPEG", "jpeg colour", BuildJpeg(32, 16, 3, RgbSamples(color), 95, false), color, false, 6});
+  out.push_back({"JPEG", "jpeg colour progressive", BuildJpeg(32, 16, 3, RgbSamples(color), 95, true), color, false, 6});
 
   Picture grey = MakePicture(16, 16, [](int x, int y) {
     const uint8_t v = static_cast<uint8_t>(40 + 60 * (x / 8) + 100 * (y / 8));
@@ -989,7 +989,7 @@ std::vector<ImageFixture> JpegFixtures() {
 
   // Cut after the first scan (the DC values): decoded as libjpeg decodes
   // the same bytes, the missing detail smoothed from the DC values.
-  Bytes progressive = BuildJpeg(32, 16, 3, RgbSamples(colour), 95, true);
+  Bytes progressive = BuildJpeg(32, 16, 3, RgbSamples(color), 95, true);
   size_t cut = 0;
   int scans = 0;
   for (size_t i = 0; i + 1 < progressive.size(); i++) {
@@ -1004,7 +1004,7 @@ std::vector<ImageFixture> JpegFixtures() {
 }
 
 std::vector<ImageFixture> BgraFixtures() {
-  Picture p = MakePicture(3, 2, PatternColour);
+  Picture p = MakePicture(3, 2, PatternColor);
   return {{"BGRA", "bgra 8-bit", BuildBgra(p, false), p, true, 0},
           {"BGRA", "bgra 16-bit", BuildBgra(p, true), p, true, 0}};
 }

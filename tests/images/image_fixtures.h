@@ -31,9 +31,9 @@ struct Picture {
   Rgba& At(int x, int y) { return pixels[static_cast<size_t>(y) * width + x]; }
   const Rgba& At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
-Picture MakePicture(int width, int height, const std::function<Rgba(int, int)>& colour);
+Picture MakePicture(int width, int height, const std::function<Rgba(int, int)>& color);
 // A varied colour per position, so that flips and shifts show.
-Rgba PatternColour(int x, int y);
+Rgba PatternColor(int x, int y);
 
 void Put8(Bytes& out, uint32_t v);
 void Put16(Bytes& out, uint32_t v);
@@ -82,7 +82,7 @@ struct TgaLayout {
 Bytes BuildTga(const TgaLayout& layout);
 // A top-down type 1 file of 8-bit indices into a colour map of 24-bit
 // entries (blue, green, red) that starts at index `first`; no pixels yet.
-TgaLayout ColourMappedTga(int width, int height, int first, const Bytes& map);
+TgaLayout ColorMappedTga(int width, int height, int first, const Bytes& map);
 
 // DDS.
 struct DdsLayout {
@@ -118,7 +118,7 @@ Bytes Dxt5Alpha(int a0, int a1, const int indices[16]);
 struct PngLayout {
   int width = 0, height = 0;
   int depth = 8;
-  int colourType = 2;
+  int colorType = 2;
   int interlace = 0;
   std::vector<Bytes> rows;
   std::vector<Rgba> palette;  // PLTE (alpha unused)

@@ -426,8 +426,8 @@ TEST(ImageLoadSettings, SnapshotCopiesLoadersTablesAndSwitches) {
   ASSERT_EQ(0, AddUserImageLoader(LoaderA));
   ASSERT_EQ(0, AddUserImageLoader(LoaderB));
   UsePremultipliedAlphaOnLoad = 1;
-  KeyColourToAlpha = 1;
-  LoadKeyColour = 0x00ff00;
+  KeyColorToAlpha = 1;
+  LoadKeyColor = 0x00ff00;
 
   ImageLoadSettings settings;
   memset(&settings, 0xcc, sizeof(settings));
@@ -439,12 +439,12 @@ TEST(ImageLoadSettings, SnapshotCopiesLoadersTablesAndSwitches) {
   EXPECT_EQ(0, memcmp(&settings.fileStream, GetFileStreamTable(), sizeof(StreamFunctionTable)));
   EXPECT_EQ(0, memcmp(&settings.memoryStream, GetMemoryStreamTable(), sizeof(StreamFunctionTable)));
   EXPECT_EQ(1, settings.UsePremultipliedAlphaOnLoad);
-  EXPECT_EQ(1, settings.KeyColourToAlpha);
-  EXPECT_EQ(0x00ff00, settings.LoadKeyColour);
+  EXPECT_EQ(1, settings.KeyColorToAlpha);
+  EXPECT_EQ(0x00ff00, settings.LoadKeyColor);
 
   // Later changes do not reach a snapshot already taken.
-  LoadKeyColour = 0x123456;
-  EXPECT_EQ(0x00ff00, settings.LoadKeyColour);
+  LoadKeyColor = 0x123456;
+  EXPECT_EQ(0x00ff00, settings.LoadKeyColor);
 
   // The list holds ten loaders.
   for (int i = 2; i < USER_IMAGE_LOADER_MAX; i++) EXPECT_EQ(0, AddUserImageLoader(LoaderA));
@@ -453,8 +453,8 @@ TEST(ImageLoadSettings, SnapshotCopiesLoadersTablesAndSwitches) {
 
   UserImageLoaderCount = savedCount;
   UsePremultipliedAlphaOnLoad = 0;
-  KeyColourToAlpha = 0;
-  LoadKeyColour = 0;
+  KeyColorToAlpha = 0;
+  LoadKeyColor = 0;
 }
 
 TEST(AlphaImageFileName, InsertsBeforeTheExtensionOfTheFileName) {

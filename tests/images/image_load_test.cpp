@@ -28,16 +28,16 @@ class ImageLoadTest : public ImageAllocTest {
  protected:
   void SetUp() override {
     savedPremultiply_ = UsePremultipliedAlphaOnLoad;
-    savedKeyToAlpha_ = KeyColourToAlpha;
-    savedKey_ = LoadKeyColour;
+    savedKeyToAlpha_ = KeyColorToAlpha;
+    savedKey_ = LoadKeyColor;
     log_.reset(new LogCapture("imgload"));
     ImageAllocTest::SetUp();  // the log's own blocks stay until after the check
   }
   void TearDown() override {
     ImageAllocTest::TearDown();
     UsePremultipliedAlphaOnLoad = savedPremultiply_;
-    KeyColourToAlpha = savedKeyToAlpha_;
-    LoadKeyColour = savedKey_;
+    KeyColorToAlpha = savedKeyToAlpha_;
+    LoadKeyColor = savedKey_;
     log_.reset();
   }
   std::string Path(const char* name) const { return log_->Folder() + "\\" + name; }
@@ -203,12 +203,12 @@ TEST_F(ImageLoadTest, MirrorFlagReversesEachRow) {
   ReleaseBaseImage(&image);
 }
 
-TEST_F(ImageLoadTest, KeyColourBecomesTransparentWhenPremultiplying) {
+TEST_F(ImageLoadTest, KeyColorBecomesTransparentWhenPremultiplying) {
   const uint32_t row[3] = {0x00ff00, 0x0a141e, 0x00ff00};
   const Bytes data = BuildBmp(BmpOf(3, -1, 24, [&](int x, int) { return row[x]; }));
   UsePremultipliedAlphaOnLoad = 1;
-  KeyColourToAlpha = 1;
-  LoadKeyColour = 0x00ff00;
+  KeyColorToAlpha = 1;
+  LoadKeyColor = 0x00ff00;
   BaseImageRecord image;
   ASSERT_EQ(0, LoadFromMemory(data, &image));
   EXPECT_TRUE(IsExactARGB8Format(&image.format));
@@ -218,7 +218,7 @@ TEST_F(ImageLoadTest, KeyColourBecomesTransparentWhenPremultiplying) {
   ReleaseBaseImage(&image);
 
   // Without the key switch an image without alpha stays as it is.
-  KeyColourToAlpha = 0;
+  KeyColorToAlpha = 0;
   ASSERT_EQ(0, LoadFromMemory(data, &image));
   EXPECT_EQ(3, image.format.bytesPerPixel);
   ReleaseBaseImage(&image);
@@ -228,7 +228,7 @@ TEST_F(ImageLoadTest, PremultipliesImagesWithAlpha) {
   const std::vector<ImageFixture> tga = TgaFixtures();
   const ImageFixture& fixture = FixtureNamed(tga, "tga2 32-bit top-left");
   UsePremultipliedAlphaOnLoad = 1;
-  KeyColourToAlpha = 1;  // not used: the image has alpha
+  KeyColorToAlpha = 1;  // not used: the image has alpha
   BaseImageRecord image;
   ASSERT_EQ(0, LoadFromMemory(fixture.data, &image));
   Picture expected = fixture.expected;
@@ -283,18 +283,18 @@ TEST_F(ImageLoadTest, BitmapOutputHandsOutHeaderAndBits) {
 
 TEST_F(ImageLoadTest, PairLoadsTheSeparateAlphaImage) {
   const std::vector<ImageFixture> png = PngFixtures();
-  const ImageFixture& colour = FixtureNamed(png, "png rgb");
+  const ImageFixture& color = FixtureNamed(png, "png rgb");
   const ImageFixture& alpha = FixtureNamed(png, "png grey");
-  WriteFileBytes(Path("chara.png"), colour.data);
+  WriteFileBytes(Path("chara.png"), color.data);
   WriteFileBytes(Path("chara_a.png"), alpha.data);
-  WriteFileBytes(Path("lone.png"), colour.data);
+  WriteFileBytes(Path("lone.png"), color.data);
   BaseImageRecord image, alphaImage;
   BaseImageRecord empty;
   memset(&empty, 0, sizeof(empty));
 
   ASSERT_EQ(0, LoadBaseImagePairWithSettings(Path("chara.png").c_str(), nullptr, 0, 0, nullptr, 0, 0, &image,
                                              &alphaImage, 0));
-  EXPECT_TRUE(PixelsMatch(&image, colour.expected, false, 0));
+  EXPECT_TRUE(PixelsMatch(&image, color.expected, false, 0));
   EXPECT_TRUE(PixelsMatch(&alphaImage, alpha.expected, false, 0));
   ReleaseBaseImage(&image);
   ReleaseBaseImage(&alphaImage);
@@ -303,21 +303,21 @@ TEST_F(ImageLoadTest, PairLoadsTheSeparateAlphaImage) {
   StartLog();
   ASSERT_EQ(1, LoadBaseImagePairWithSettings(Path("lone.png").c_str(), nullptr, 0, 0, nullptr, 0, 0, &image,
                                              &alphaImage, 0));
-  EXPECT_TRUE(PixelsMatch(&image, colour.expected, false, 0));
+  EXPECT_TRUE(PixelsMatch(&image, color.expected, false, 0));
   EXPECT_EQ(0, memcmp(&empty, &alphaImage, sizeof(empty)));
   EXPECT_EQ(std::string::npos, LogText().find("lone_a.png"));
   ReleaseBaseImage(&image);
 
   // Alpha bytes from memory; undecodable alpha bytes give 1; other modes 1.
-  ASSERT_EQ(0, LoadBaseImagePairWithSettings(nullptr, colour.data.data(),
-                                             static_cast<int>(colour.data.size()), 1, alpha.data.data(),
+  ASSERT_EQ(0, LoadBaseImagePairWithSettings(nullptr, color.data.data(),
+                                             static_cast<int>(color.data.size()), 1, alpha.data.data(),
                                              static_cast<int>(alpha.data.size()), 1, &image, &alphaImage, 0));
   EXPECT_TRUE(PixelsMatch(&alphaImage, alpha.expected, false, 0));
   ReleaseBaseImage(&image);
   ReleaseBaseImage(&alphaImage);
   const Bytes junk(40, 0x55);
-  EXPECT_EQ(1, LoadBaseImagePairWithSettings(nullptr, colour.data.data(),
-                                             static_cast<int>(colour.data.size()), 1, junk.data(),
+  EXPECT_EQ(1, LoadBaseImagePairWithSettings(nullptr, color.data.data(),
+                                             static_cast<int>(color.data.size()), 1, junk.data(),
                                              static_cast<int>(junk.size()), 1, &image, &alphaImage, 0));
   EXPECT_EQ(0, memcmp(&empty, &alphaImage, sizeof(empty)));
   ReleaseBaseImage(&image);
@@ -333,13 +333,13 @@ TEST_F(ImageLoadTest, PairLoadsTheSeparateAlphaImage) {
   EXPECT_EQ(0, memcmp(&empty, &alphaImage, sizeof(empty)));
 }
 
-TEST_F(ImageLoadTest, KeyColourTurnsAPaletteImageIntoArgb8) {
+TEST_F(ImageLoadTest, KeyColorTurnsAPaletteImageIntoArgb8) {
   // Index 0 is the key colour; the palette image is remade as ARGB8 first.
   BmpLayout layout = BmpOf(3, -1, 8, [](int x, int) { return static_cast<uint32_t>(x == 1 ? 1 : 0); });
   layout.afterHeader = {0x00ff00, 0x102030};
   UsePremultipliedAlphaOnLoad = 1;
-  KeyColourToAlpha = 1;
-  LoadKeyColour = 0x00ff00;
+  KeyColorToAlpha = 1;
+  LoadKeyColor = 0x00ff00;
   BaseImageRecord image;
   ASSERT_EQ(0, LoadFromMemory(BuildBmp(layout), &image));
   EXPECT_TRUE(IsExactARGB8Format(&image.format));

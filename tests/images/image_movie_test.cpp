@@ -126,7 +126,7 @@ class Target {
   BaseImageRecord image;
 };
 
-TEST(MovieFrameConversion, ColourRuleAndClamping) {
+TEST(MovieFrameConversion, ColorRuleAndClamping) {
   struct Case {
     int y, u, v;
     uint32_t pixel;

@@ -231,7 +231,7 @@ int MakeModel(int baseHandle, bool overridesInUse) {
       o.block3 = Owned(4);
       o.block4 = Owned(4);
       o.alphaBytes = Owned(4);
-      o.colourBytes = Owned(4);
+      o.colorBytes = Owned(4);
     }
   }
   model->rigidBodies = arena.Take<ModelRigidBodyEntry>(base->rigidBodyCount + 1);
@@ -289,7 +289,7 @@ std::vector<uint8_t> ExpectedDeviceVertex(const ModelSubMesh* sub, int i, int st
   return out;
 }
 
-std::vector<uint8_t> MakeBmp(int width, int height, const std::function<uint32_t(int, int)>& colour) {
+std::vector<uint8_t> MakeBmp(int width, int height, const std::function<uint32_t(int, int)>& color) {
   const int pitch = (width * 3 + 3) & ~3;
   const uint32_t size = 54 + static_cast<uint32_t>(pitch) * height;
   std::vector<uint8_t> file(size, 0);
@@ -308,7 +308,7 @@ std::vector<uint8_t> MakeBmp(int width, int height, const std::function<uint32_t
   for (int y = 0; y < height; y++) {
     uint8_t* row = file.data() + 54 + static_cast<size_t>(height - 1 - y) * pitch;
     for (int x = 0; x < width; x++) {
-      const uint32_t c = colour(x, y);
+      const uint32_t c = color(x, y);
       row[x * 3] = static_cast<uint8_t>(c);
       row[x * 3 + 1] = static_cast<uint8_t>(c >> 8);
       row[x * 3 + 2] = static_cast<uint8_t>(c >> 16);

@@ -53,7 +53,7 @@ int MakeModel(int base, bool overridesInUse = false);
 std::vector<uint8_t> ExpectedDeviceVertex(const ModelSubMesh* subMesh, int i, int stride);
 
 // A 24-bit BMP file of colour(x, y) = 0xRRGGBB.
-std::vector<uint8_t> MakeBmp(int width, int height, const std::function<uint32_t(int, int)>& colour);
+std::vector<uint8_t> MakeBmp(int width, int height, const std::function<uint32_t(int, int)>& color);
 
 }  // namespace test_support
 

@@ -146,7 +146,7 @@ TEST_F(ModelDisplayTest, TexturesAreRefilledAfterARealDeviceRebuild) {
   const int copy = MakeModel(base);
   ModelBaseRecord* r = GetModelBaseRecord(base, 0);
   auto gradient = [](int x, int y) -> uint32_t { return static_cast<uint32_t>(x * 2) << 16 | (y * 4) << 8 | 0x40; };
-  const std::vector<uint8_t> colour = MakeBmp(100, 60, gradient);
+  const std::vector<uint8_t> color = MakeBmp(100, 60, gradient);
   const std::vector<uint8_t> alpha = MakeBmp(16, 16, [](int x, int) -> uint32_t { return (x * 16) * 0x010101u; });
   const std::vector<uint8_t> flat = MakeBmp(8, 8, [](int, int) -> uint32_t { return 0x505050; });
   auto owned = [](const std::vector<uint8_t>& bytes) {
@@ -154,17 +154,17 @@ TEST_F(ModelDisplayTest, TexturesAreRefilledAfterARealDeviceRebuild) {
     memcpy(block, bytes.data(), bytes.size());
     return block;
   };
-  r->textures[0].colourBytes = owned(colour);
-  r->textures[0].colourSize = static_cast<int>(colour.size());
+  r->textures[0].colorBytes = owned(color);
+  r->textures[0].colorSize = static_cast<int>(color.size());
   r->textures[1].alphaBytes = owned(alpha);
   r->textures[1].alphaSize = static_cast<int>(alpha.size());
   r->textures[0].graph = AllocGraphicHandle();
   r->textures[1].graph = AllocGraphicHandle();
   ModelTextureOverride& o = GetModelRecord(copy, 0)->overrides[1];
-  MemFree(o.colourBytes);
+  MemFree(o.colorBytes);
   MemFree(o.alphaBytes);
-  o.colourBytes = owned(flat);
-  o.colourSize = static_cast<int>(flat.size());
+  o.colorBytes = owned(flat);
+  o.colorSize = static_cast<int>(flat.size());
   o.alphaBytes = nullptr;
   o.normalMap = 1;
   o.heightFactor = 1.0f;
@@ -172,15 +172,15 @@ TEST_F(ModelDisplayTest, TexturesAreRefilledAfterARealDeviceRebuild) {
   o.graph = AllocGraphicHandle();
   // The first override stays without image bytes: refused, its handle kept.
   ModelTextureOverride& bare = GetModelRecord(copy, 0)->overrides[0];
-  MemFree(bare.colourBytes);
+  MemFree(bare.colorBytes);
   MemFree(bare.alphaBytes);
-  bare.colourBytes = bare.alphaBytes = nullptr;
+  bare.colorBytes = bare.alphaBytes = nullptr;
   bare.inUse = 1;
   bare.graph = AllocGraphicHandle();
 
   BaseImageRecord expected = {}, unused = {};
   ASSERT_EQ(0, LoadModelTextureImages(&expected, &unused,
-                                      {colour.data(), static_cast<int>(colour.size()), nullptr, 0, 0, 0.0f, 0}));
+                                      {color.data(), static_cast<int>(color.size()), nullptr, 0, 0, 0.0f, 0}));
   for (int pass = 0; pass < 2; pass++) {
     ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode()) << pass;
     ExpectDefaultTextures();

@@ -111,7 +111,7 @@ class ModelFakeTest : public ::testing::Test {
     ASSERT_EQ(1, DeviceLayer.hardware);
     DeviceLayer.hardwareVertexProcessing = 1;
     DeviceCaps.vertexShader2 = 1;
-    Graphics.shadersUsable = 1;
+    GraphicsSystem.shadersUsable = 1;
     ASSERT_EQ(0, SetupModelHandleTypes());
     ASSERT_EQ(1, Models.ready);
   }
@@ -468,7 +468,7 @@ TEST_F(ModelFakeTest, RebuildWritesEveryLayoutIntoWriteOnlyDefaultPoolBuffers) {
 }
 
 TEST_F(ModelFakeTest, WithoutUsableShadersOnlyRigidUnmappedGroupsGetBuffers) {
-  Graphics.shadersUsable = 0;
+  GraphicsSystem.shadersUsable = 0;
   const int base = MakeModelBase(EveryLayout());
   ModelBaseRecord* r = Base(base);
   ASSERT_EQ(0, RebuildModelBaseDeviceBuffers(base, 1, 0));

@@ -35,7 +35,7 @@ Rgba Pixel(BaseImageRecord* image, int x, int y) {
 class ModelTextureTest : public ::testing::Test {
  protected:
   test_support::LogCapture log_{test_support::SharedTempFolder("RIDOV_MODEL_TEST_FOLDER", "model")};
-  BaseImageRecord colour_ = {}, alpha_ = {};
+  BaseImageRecord color_ = {}, alpha_ = {};
   void SetUp() override {
     DeviceCaps.maxTextureWidth = 8192;
     DeviceCaps.maxTextureHeight = 8192;
@@ -43,15 +43,15 @@ class ModelTextureTest : public ::testing::Test {
   void TearDown() override {
     DeviceCaps.maxTextureWidth = DeviceCaps.maxTextureHeight = 0;
   }
-  int Load(const std::vector<uint8_t>& colour, const std::vector<uint8_t>& alpha, int normalMap = 0,
+  int Load(const std::vector<uint8_t>& color, const std::vector<uint8_t>& alpha, int normalMap = 0,
            float factor = 1.0f, int turn = 0) {
     return LoadModelTextureImages(
-        &colour_, &alpha_,
-        {colour.empty() ? nullptr : colour.data(), static_cast<int>(colour.size()),
+        &color_, &alpha_,
+        {color.empty() ? nullptr : color.data(), static_cast<int>(color.size()),
          alpha.empty() ? nullptr : alpha.data(), static_cast<int>(alpha.size()), normalMap, factor, turn});
   }
   void Release() {
-    if (colour_.pixels != nullptr) ReleaseBaseImage(&colour_);
+    if (color_.pixels != nullptr) ReleaseBaseImage(&color_);
     if (alpha_.pixels != nullptr) ReleaseBaseImage(&alpha_);
   }
 };
@@ -84,28 +84,28 @@ TEST(ModelDefaultTextures, TheThreeFilesDecodeToTheirStatedPixels) {
 
 TEST_F(ModelTextureTest, SidesRoundUpToPowersOfTwoWithinHalfTheDeviceLimit) {
   ASSERT_EQ(0, Load(MakeBmp(100, 60, [](int x, int y) { return 0x102030u + x + y; }), {}));
-  EXPECT_EQ(128, colour_.width);
-  EXPECT_EQ(64, colour_.height);
+  EXPECT_EQ(128, color_.width);
+  EXPECT_EQ(64, color_.height);
   EXPECT_EQ(nullptr, alpha_.pixels);
   Release();
 
   DeviceCaps.maxTextureWidth = 4096;
   ASSERT_EQ(0, Load(MakeBmp(5000, 3, [](int, int) { return 0x808080u; }), {}));
-  EXPECT_EQ(2048, colour_.width);
-  EXPECT_EQ(4, colour_.height);
+  EXPECT_EQ(2048, color_.width);
+  EXPECT_EQ(4, color_.height);
   Release();
 
   ASSERT_EQ(0, Load(MakeBmp(1, 1, [](int, int) { return 0x112233u; }), {}));
-  EXPECT_EQ(1, colour_.width);
-  EXPECT_EQ(1, colour_.height);
+  EXPECT_EQ(1, color_.width);
+  EXPECT_EQ(1, color_.height);
   Release();
 }
 
 TEST_F(ModelTextureTest, TheTurnFlagTurnsByHalfATurn) {
   auto corner = [](int x, int y) -> uint32_t { return x == 0 && y == 0 ? 0xFF0000u : x == 15 && y == 7 ? 0x0000FFu : 0u; };
   ASSERT_EQ(0, Load(MakeBmp(16, 8, corner), {}, 0, 1.0f, 1));
-  EXPECT_EQ(255, Pixel(&colour_, 0, 0).b);
-  EXPECT_EQ(255, Pixel(&colour_, 15, 7).r);
+  EXPECT_EQ(255, Pixel(&color_, 0, 0).b);
+  EXPECT_EQ(255, Pixel(&color_, 15, 7).r);
   Release();
 }
 
@@ -119,7 +119,7 @@ TEST_F(ModelTextureTest, AFlatHeightImageBecomesAFlatNormalMap) {
     ASSERT_EQ(0, Load(flat, {}, 1, c.factor));
     for (int y = 0; y < 4; y++)
       for (int x = 0; x < 4; x++) {
-        const Rgba p = Pixel(&colour_, x, y);
+        const Rgba p = Pixel(&color_, x, y);
         EXPECT_TRUE(p.r == c.r && p.g == c.g && p.b == c.b) << c.factor << " at " << x << "," << y << ": " << p.r
                                                             << " " << p.g << " " << p.b;
       }
@@ -138,32 +138,32 @@ TEST_F(ModelTextureTest, NormalsWrapRoundTheEdges) {
       const double dx = (h(x + 1, y) - h(x, y)) / 255.0, dy = (h(x, y + 1) - h(x, y)) / 255.0;
       const double v[3] = {-factor * dx, -factor * dy, factor * factor};
       const double length = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-      const Rgba p = Pixel(&colour_, x, y);
+      const Rgba p = Pixel(&color_, x, y);
       EXPECT_EQ(static_cast<int>((v[0] / length + 1.0) * 127.5), p.r) << x << "," << y;
       EXPECT_EQ(static_cast<int>((v[1] / length + 1.0) * 127.5), p.g) << x << "," << y;
       EXPECT_EQ(static_cast<int>((v[2] / length + 1.0) * 127.5), p.b) << x << "," << y;
     }
   }
-  EXPECT_NE(Pixel(&colour_, 3, 1).g, 127) << "the bottom row looks at the top row";
-  EXPECT_NE(Pixel(&colour_, 3, 0).r, 127) << "the right column looks at the left column";
+  EXPECT_NE(Pixel(&color_, 3, 1).g, 127) << "the bottom row looks at the top row";
+  EXPECT_NE(Pixel(&color_, 3, 0).r, 127) << "the right column looks at the left column";
   Release();
 }
 
-TEST_F(ModelTextureTest, ColourAndAlphaReachOneSize) {
+TEST_F(ModelTextureTest, ColorAndAlphaReachOneSize) {
   struct Case {
     int cw, ch, aw, ah;  // 0 x 0 colour: alpha bytes only
     int w, h;
   };
   const Case cases[] = {{16, 16, 4, 4, 16, 16}, {4, 4, 16, 8, 16, 8}, {16, 4, 4, 16, 16, 4}, {0, 0, 6, 3, 8, 4}};
   for (const Case& c : cases) {
-    const std::vector<uint8_t> colour = c.cw ? MakeBmp(c.cw, c.ch, [](int, int) { return 0x204060u; })
+    const std::vector<uint8_t> color = c.cw ? MakeBmp(c.cw, c.ch, [](int, int) { return 0x204060u; })
                                              : std::vector<uint8_t>{};
-    ASSERT_EQ(0, Load(colour, MakeBmp(c.aw, c.ah, [](int, int) { return 0x808080u; })));
-    EXPECT_EQ(c.w, colour_.width);
-    EXPECT_EQ(c.h, colour_.height);
+    ASSERT_EQ(0, Load(color, MakeBmp(c.aw, c.ah, [](int, int) { return 0x808080u; })));
+    EXPECT_EQ(c.w, color_.width);
+    EXPECT_EQ(c.h, color_.height);
     EXPECT_EQ(c.w, alpha_.width);
     EXPECT_EQ(c.h, alpha_.height);
-    const Rgba p = Pixel(&colour_, c.w - 1, c.h - 1);
+    const Rgba p = Pixel(&color_, c.w - 1, c.h - 1);
     if (!c.cw) {
       EXPECT_TRUE(p.r == 255 && p.g == 255 && p.b == 255) << "white colour for an alpha-only texture";
     }
@@ -179,7 +179,7 @@ TEST_F(ModelTextureTest, BadInputIsRefusedWithNothingLeft) {
   EXPECT_EQ(-1, Load(junk, {}));
   EXPECT_EQ(-1, Load(MakeBmp(4, 4, [](int, int) { return 0u; }), junk));
   EXPECT_EQ(-1, Load({}, junk));
-  EXPECT_EQ(nullptr, colour_.pixels);
+  EXPECT_EQ(nullptr, color_.pixels);
   EXPECT_EQ(nullptr, alpha_.pixels);
   EXPECT_EQ(before, GetAllocCount());
 }

@@ -303,7 +303,7 @@ void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, con
     // Per pixel of the row: drawn, colour, alpha weight.
     bool drawn[4096];
     bool weighted[4096];
-    uint32_t colour[4096];
+    uint32_t color[4096];
     int alpha[4096];
     for (int i = 0; i < width; i++) {
       int sx = left + i - x;
@@ -332,7 +332,7 @@ void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, con
       }
       drawn[i] = draw;
       weighted[i] = weight;
-      colour[i] = c;
+      color[i] = c;
       alpha[i] = a;
     }
     uint8_t* line = dest->pixels + static_cast<size_t>(dh->pitch) * row + static_cast<size_t>(destBytes) * left;
@@ -341,7 +341,7 @@ void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, con
       // Pair loops: two drawn neighbours from the row's start go as one word.
       if (pairs && i % 2 == 0 && i + 1 < width && drawn[i] && drawn[i + 1]) {
         uint32_t dw = ReadPixel(line + 2 * i, 4);
-        uint32_t r = Pair16(form, (colour[i] & 0xFFFF) | (colour[i + 1] << 16), dw);
+        uint32_t r = Pair16(form, (color[i] & 0xFFFF) | (color[i + 1] << 16), dw);
         memcpy(line + 2 * i, &r, 4);
         i++;
         continue;
@@ -364,7 +364,7 @@ void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, con
       in.runPath = runPath;
       in.form = form;
       uint32_t d = ReadPixel(line + destBytes * i, destBytes);
-      uint32_t r = Pixel(in, colour[i], d);
+      uint32_t r = Pixel(in, color[i], d);
       memcpy(line + destBytes * i, &r, static_cast<size_t>(destBytes));
     }
   }
@@ -412,19 +412,19 @@ void SharedPixel(uint8_t* p, const MEMIMG* src, int column, int row, int transFl
   int bits = sh->colorType == 1 ? 32 : 16;
   int srcBytes = sh->palettised ? 1 : (bits == 32 || sh->alphaFlag ? 4 : 2);
   uint32_t raw = ReadPixel(src->pixels + static_cast<size_t>(sh->pitch) * row + static_cast<size_t>(srcBytes) * column, srcBytes);
-  uint32_t colour = raw;
+  uint32_t color = raw;
   int a = 0;
   if (sh->palettised) {
     if (transFlag && raw == sh->transparentColor) return;
-    colour = bits == 32 ? ReadPixel(sh->palette + 4 * raw, 4) : ReadPixel(sh->palette + 2 * raw, 2);
+    color = bits == 32 ? ReadPixel(sh->palette + 4 * raw, 4) : ReadPixel(sh->palette + 2 * raw, 2);
   } else if (sh->alphaFlag) {
     a = bits == 32 ? static_cast<int>(raw >> 24) : static_cast<int>((raw >> 16) & 0xFF);
-    if (bits == 16) colour = raw & 0xFFFF;
+    if (bits == 16) color = raw & 0xFFFF;
   } else if (transFlag && raw == sh->transparentColor) {
     return;
   }
   int maskByte = mask != nullptr ? mask->pixels[static_cast<size_t>(mask->header->pitch) * row + column] : 0;
-  SharedTexel(bits, p, colour, a, sh->alphaFlag != 0, transFlag != 0, mask != nullptr, maskByte, sh->palettised != 0,
+  SharedTexel(bits, p, color, a, sh->alphaFlag != 0, transFlag != 0, mask != nullptr, maskByte, sh->palettised != 0,
               form);
 }
 

@@ -207,7 +207,7 @@ TEST(MemImgWrite, PaletteEntriesInTheImagesOwnForm) {
   }
 }
 
-TEST(MemImgWrite, TransferConvertsBetweenColourTypes) {
+TEST(MemImgWrite, TransferConvertsBetweenColorTypes) {
   OwnedMemImg src, dest;
   ASSERT_EQ(0, CreateMemImgOfColorType(src.get(), 3, 2, MEMIMG_COLOR_32));
   ASSERT_EQ(0, CreateMemImgOfColorType(dest.get(), 4, 4, MEMIMG_COLOR_16));

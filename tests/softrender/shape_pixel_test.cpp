@@ -11,7 +11,7 @@ struct OpCase {
   int colorType;
   int mode, param;
   uint32_t bright;
-  uint32_t dest, colour, expected;
+  uint32_t dest, color, expected;
 };
 
 uint32_t FillOne(const OpCase& c) {
@@ -19,7 +19,7 @@ uint32_t FillOne(const OpCase& c) {
   img.Fill(c.dest);
   SetDrawState(c.mode, c.param, c.bright);
   const RECT one{1, 0, 2, 1};
-  FillRectMemImg(&img.m, &one, c.colour);
+  FillRectMemImg(&img.m, &one, c.color);
   EXPECT_EQ(img.Get(0, 0), c.dest);
   EXPECT_EQ(img.Get(2, 0), c.dest);
   return img.Get(1, 0);
@@ -68,7 +68,7 @@ TEST_F(ShapePixel, OperationTable) {
   for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(FillOne(cases[i]), cases[i].expected) << "case " << i;
 }
 
-TEST_F(ShapePixel, OtherColourTypesDrawNothing) {
+TEST_F(ShapePixel, OtherColorTypesDrawNothing) {
   TestImage img(4, 4, 2);
   img.Fill(0x33);
   FillRectMemImg(&img.m, nullptr, 0xFF);
@@ -165,7 +165,7 @@ TEST_F(RectFill, WholeImageFillIgnoresTheDrawStateAndKeepsIt) {
   TestImage img(20, 10, 1);
   img.Fill(0x01010101);
   SetDrawState(2, 40, 0x202020, RECT{5, 5, 6, 6});
-  FillMemImgWithColour(&img.m, 0xFFFFFFFF);
+  FillMemImgWithColor(&img.m, 0xFFFFFFFF);
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 20; ++x) EXPECT_EQ(img.Get(x, y), 0xFFFFFFFFu);
   EXPECT_EQ(MemImgDrawState.blendMode, 2);
@@ -173,15 +173,15 @@ TEST_F(RectFill, WholeImageFillIgnoresTheDrawStateAndKeepsIt) {
   EXPECT_EQ(MemImgDrawState.drawBright, 0x202020u);
   EXPECT_EQ(MemImgDrawState.drawArea.right, 6);
   TestImage small(7, 3, 0);
-  FillMemImgWithColour(&small.m, 0xF81F);
+  FillMemImgWithColor(&small.m, 0xF81F);
   EXPECT_EQ(small.Get(6, 2), 0xF81Fu);
   // Font cache pages carry alpha: cleared whole, alpha included.
   TestImage alpha(5, 5, 1, 0, 1);
   alpha.Fill(0x12345678);
-  FillMemImgWithColour(&alpha.m, 0x00FFFFFF);
+  FillMemImgWithColor(&alpha.m, 0x00FFFFFF);
   EXPECT_EQ(alpha.Get(4, 4), 0x00FFFFFFu);
   TestImage alpha16(5, 5, 0, 0, 1);
-  FillMemImgWithColour(&alpha16.m, 0xFFFF);
+  FillMemImgWithColor(&alpha16.m, 0xFFFF);
   EXPECT_EQ(alpha16.Get(4, 4), 0xFFFFu);
 }
 
@@ -191,7 +191,7 @@ TEST_F(RectFill, PalettisedDestinationsAreNeverWritten) {
   DrawLineMemImg(&pal.m, 0, 0, 8, 8, 0xFFFFFFFF);
   DrawCircleMemImg(&pal.m, 7, 7, 5, 0xFFFFFFFF, 1);
   DrawCircleMemImg(&pal.m, 7, 7, 5, 0xFFFFFFFF, 0);
-  FillMemImgWithColour(&pal.m, 0xFFFFFFFF);
+  FillMemImgWithColor(&pal.m, 0xFFFFFFFF);
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) EXPECT_EQ(pal.Get(x, y), 0x11u);
 }
@@ -270,15 +270,15 @@ TEST_F(ShapeDraw, FilledCircleChangesEachPixelOnceInEveryMode) {
     for (int mode : {0, 1, 2, 3, 4, 10, 11}) {
       TestImage img(40, 40, colorType);
       const uint32_t bg = colorType == 1 ? Rgb(100, 100, 100, 0x33) : Pack565(12, 30, 12);
-      const uint32_t colour = colorType == 1 ? Rgb(60, 70, 80) : Pack565(7, 9, 11);
+      const uint32_t color = colorType == 1 ? Rgb(60, 70, 80) : Pack565(7, 9, 11);
       img.Fill(bg);
       SetDrawState(mode, 37, 0xFFFFFF, RECT{0, 0, 40, 40});
       // The same pixel operation on a one-pixel fill.
       TestImage ref(1, 1, colorType);
       ref.Fill(bg);
-      FillRectMemImg(&ref.m, nullptr, colour);
+      FillRectMemImg(&ref.m, nullptr, color);
       const uint32_t once = ref.Get(0, 0);
-      DrawCircleMemImg(&img.m, 20, 19, 10, colour, 1);
+      DrawCircleMemImg(&img.m, 20, 19, 10, color, 1);
       int changed = 0;
       for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 40; ++x) {

@@ -50,20 +50,20 @@ void ReferenceTriangle(TestImage& dest, const TestImage& src, const TestImage* m
       if (u >= uint32_t(src.m.width) << 18 || w >= uint32_t(src.m.height) << 18) continue;
       const int tx = u >> 18, ty = w >> 18;
       const uint32_t raw = ReadRaw(src.At(tx, ty), src.Bytes());
-      uint32_t colour = raw;
+      uint32_t color = raw;
       int alpha = 0;
       if (palettised) {
         if (trans && raw == h->transparentColor) continue;
-        colour = ReadRaw(h->palette + raw * (bits / 8), bits / 8);
+        color = ReadRaw(h->palette + raw * (bits / 8), bits / 8);
       } else if (alphaSource) {
         alpha = bits == 32 ? int(raw >> 24) : int((raw >> 16) & 0xFF);
-        colour = bits == 32 ? raw : (raw & 0xFFFF);
+        color = bits == 32 ? raw : (raw & 0xFFFF);
       } else if (trans && raw == h->transparentColor) {
         continue;
       }
       const int maskByte = mask ? mask->At(tx, ty)[0] : 0;
       uint8_t* p = dest.At(s.first + i, s.y);
-      oracle::SharedTexel(bits, p, colour, alpha, alphaSource, trans != 0, mask != nullptr, maskByte, palettised);
+      oracle::SharedTexel(bits, p, color, alpha, alphaSource, trans != 0, mask != nullptr, maskByte, palettised);
     }
   });
 }
@@ -80,14 +80,14 @@ void FillSameRandom(TestImage& a, TestImage& b, std::mt19937& rng) {
 }
 
 // A flat colour's tint, channel by channel: c * b / divisor rounded down.
-uint32_t ReferenceTint(uint32_t colour, int bits, uint32_t bright, uint32_t divisor) {
+uint32_t ReferenceTint(uint32_t color, int bits, uint32_t bright, uint32_t divisor) {
   auto scale = [&](uint32_t c, int byte) { return c * ((bright >> (8 * byte)) & 0xFF) / divisor; };
   if (bits == 32) {
-    uint32_t t = colour & 0xFF000000u;
-    for (int ch = 0; ch < 3; ++ch) t |= scale((colour >> (8 * ch)) & 0xFF, ch) << (8 * ch);
+    uint32_t t = color & 0xFF000000u;
+    for (int ch = 0; ch < 3; ++ch) t |= scale((color >> (8 * ch)) & 0xFF, ch) << (8 * ch);
     return t;
   }
-  return (scale((colour >> 11) & 31, 2) << 11) | (scale((colour >> 5) & 63, 1) << 5) | scale(colour & 31, 0);
+  return (scale((color >> 11) & 31, 2) << 11) | (scale((color >> 5) & 63, 1) << 5) | scale(color & 31, 0);
 }
 
 // The reference pixel's inputs for an already tinted flat colour.
@@ -178,13 +178,13 @@ TEST_F(TriangleOracle, FlatSweep) {
       for (int param : {0, 1, 100, 255})
         for (uint32_t bright : {0xFFFFFFu, 0x4080FFu}) {
           const int bits = colorType == 1 ? 32 : 16;
-          const uint32_t colour = bits == 32 ? rng() : (rng() & 0xFFFF);
+          const uint32_t color = bits == 32 ? rng() : (rng() & 0xFFFF);
           TestImage dest(24, 24, colorType), ref(24, 24, colorType);
           FillSameRandom(dest, ref, rng);
           SetDrawState(mode, param, bright, RECT{0, 0, 24, 24});
-          DrawTriangleMemImg(&dest.m, nullptr, v, 1, nullptr, colour);
+          DrawTriangleMemImg(&dest.m, nullptr, v, 1, nullptr, color);
           if (ModeDraws(mode, param, false)) {
-            const uint32_t t = ReferenceTint(colour, bits, bright, 255);
+            const uint32_t t = ReferenceTint(color, bits, bright, 255);
             const oracle::PixelInput in = FlatPixelInput(bits, mode, param);
             TriangleGeometry g;
             ASSERT_EQ(SetUpTriangleGeometry(v, 0, &g), 1);
@@ -213,7 +213,7 @@ TEST_F(TriangleOracle, ShapeFillSweep) {
       for (int param : {0, 1, 77, 254, 255})
         for (uint32_t bright : {0xFFFFFFu, 0xFFFFFEu, 0x20A0F0u}) {
           const int bits = colorType == 1 ? 32 : 16;
-          const uint32_t colour = bits == 32 ? rng() : (rng() & 0xFFFF);
+          const uint32_t color = bits == 32 ? rng() : (rng() & 0xFFFF);
           TestImage img(16, 4, colorType);
           std::vector<uint32_t> before;
           for (int i = 0; i < 64; ++i) {
@@ -221,8 +221,8 @@ TEST_F(TriangleOracle, ShapeFillSweep) {
             img.Set(i % 16, i / 16, before.back());
           }
           SetDrawState(mode, param, bright, RECT{0, 0, 16, 4});
-          FillRectMemImg(&img.m, nullptr, colour);
-          const uint32_t t = (bright & 0xFFFFFF) == 0xFFFFFF ? colour : ReferenceTint(colour, bits, bright, 256);
+          FillRectMemImg(&img.m, nullptr, color);
+          const uint32_t t = (bright & 0xFFFFFF) == 0xFFFFFF ? color : ReferenceTint(color, bits, bright, 256);
           const oracle::PixelInput in = FlatPixelInput(bits, mode, param);
           for (int i = 0; i < 64; ++i) {
             const uint32_t expected = ModeDraws(mode, param, false) ? oracle::Pixel(in, t, before[i]) : before[i];

@@ -17,10 +17,10 @@ struct FlatCase {
   int colorType;
   int mode, param;
   uint32_t bright;
-  uint32_t dest, colour, expected;
+  uint32_t dest, color, expected;
 };
 
-TEST_F(TrianglePixel, FlatColourTable) {
+TEST_F(TrianglePixel, FlatColorTable) {
   const uint32_t W = 0xFFFFFF;
   const std::vector<FlatCase> cases = {
       {1, 0, 255, W, 0, 0x80FF0000, 0x80FF0000},
@@ -54,7 +54,7 @@ TEST_F(TrianglePixel, FlatColourTable) {
     TestImage img(12, 2, c.colorType);
     img.Fill(c.dest);
     SetDrawState(c.mode, c.param, c.bright);
-    DrawTriangleMemImg(&img.m, nullptr, kRow0, 0, nullptr, c.colour);
+    DrawTriangleMemImg(&img.m, nullptr, kRow0, 0, nullptr, c.color);
     for (int x = 0; x < 12; ++x)
       EXPECT_EQ(img.Get(x, 0), x <= 10 ? c.expected : c.dest) << "case " << i << " x " << x;
     EXPECT_EQ(img.Get(0, 1), c.dest) << "case " << i;

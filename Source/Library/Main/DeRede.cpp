@@ -23,7 +23,7 @@
 
 namespace {
 
-const char LOG_NO_COLOUR_FORMAT[] = "マスク描画用カラーバッファで使用できるテクスチャフォーマットがありませんでした";
+const char LOG_NO_COLOR_FORMAT[] = "マスク描画用カラーバッファで使用できるテクスチャフォーマットがありませんでした";
 const char LOG_NO_ALPHA_FORMAT[] =
     "マスク描画用アルファチャンネルバッファで使用できるテクスチャフォーマットがありませんでした";
 const char LOG_MASK_TEXTURE_FAILED[] = "マスク用イメージテクスチャの作成に失敗しました";
@@ -41,7 +41,7 @@ const char MASK_BYTES_FILE[] = "DeRede";
 
 struct ComposeVertex {
   float x, y, z, rhw;
-  DWORD colour;
+  DWORD color;
   float u1, v1, u2, v2;
 };
 
@@ -53,7 +53,7 @@ int PowerOfTwoAtLeast(int n) {
 
 // Texture formats: the colour buffer in the screen's format; the mask in a
 // format whose alpha sits in a byte the upload can write.
-D3DFORMAT MaskColourFormat() { return static_cast<D3DFORMAT>(DeviceFormats.screen); }
+D3DFORMAT MaskColorFormat() { return static_cast<D3DFORMAT>(DeviceFormats.screen); }
 D3DFORMAT MaskAlphaFormat() {
   const D3DFORMAT candidates[2] = {static_cast<D3DFORMAT>(DeviceFormats.alpha32),
                                    static_cast<D3DFORMAT>(DeviceFormats.alpha16)};
@@ -64,23 +64,23 @@ D3DFORMAT MaskAlphaFormat() {
 
 // The draw target's own memory image (not the work image).
 MEMIMG* TargetMemImg() {
-  if (GraphDraw.drawTarget >= 0) return GetGraphicMemImg(GetGraphicRecord(GraphDraw.drawTarget, 0));
+  if (CurrentDrawState.drawTarget >= 0) return GetGraphicMemImg(GetGraphicRecord(CurrentDrawState.drawTarget, 0));
   return IsValidMemImg(&SoftwareScreenImage) ? &SoftwareScreenImage : nullptr;
 }
 
 // The draw target's surface to compose onto (no multi-sample surface).
 IDirect3DSurface9* TargetSurface() {
-  if (GraphDraw.drawTarget >= 0) {
-    GraphicHandleRecord* record = GetGraphicRecord(GraphDraw.drawTarget, 0);
+  if (CurrentDrawState.drawTarget >= 0) {
+    GraphicHandleRecord* record = GetGraphicRecord(CurrentDrawState.drawTarget, 0);
     if (record == nullptr || record->image == nullptr || record->image->textureCount < 1) return nullptr;
-    const int index = GraphDraw.drawSurfaceIndex;
+    const int index = CurrentDrawState.drawSurfaceIndex;
     return record->image->textures[0].faces[index >= 0 && index < 6 ? index : 0];
   }
   return DeviceLayer.subBackBuffer != nullptr ? DeviceLayer.subBackBuffer : DeviceLayer.backBuffer;
 }
 
 RECT ClipToDrawArea(RECT r) {
-  ClipRect(&r, &GraphDraw.drawArea);
+  ClipRect(&r, &CurrentDrawState.drawArea);
   return r;
 }
 
@@ -89,7 +89,7 @@ bool Empty(const RECT& r) { return r.left >= r.right || r.top >= r.bottom; }
 void ViewportToDrawAreaReapplied() {
   const int saved = RenderState.reapplyAll;
   RenderState.reapplyAll = 1;
-  const RECT& a = GraphDraw.drawArea;
+  const RECT& a = CurrentDrawState.drawArea;
   SetViewportRect(a.left, a.top, a.right, a.bottom);
   RenderState.reapplyAll = saved;
 }
@@ -117,8 +117,8 @@ void ReleaseObject(IUnknown** object) {
 // The Direct3D half of creation: textures of the new size, mask texture
 // zeroed.
 void CreateMaskDeviceObjects() {
-  const D3DFORMAT colourFormat = MaskColourFormat(), alphaFormat = MaskAlphaFormat();
-  if (colourFormat == D3DFMT_UNKNOWN) FatalErrorExit(LOG_NO_COLOUR_FORMAT);
+  const D3DFORMAT colorFormat = MaskColorFormat(), alphaFormat = MaskAlphaFormat();
+  if (colorFormat == D3DFMT_UNKNOWN) FatalErrorExit(LOG_NO_COLOR_FORMAT);
   if (alphaFormat == D3DFMT_UNKNOWN) FatalErrorExit(LOG_NO_ALPHA_FORMAT);
   MaskScreen.textureWidth = PowerOfTwoAtLeast(MaskScreen.width);
   MaskScreen.textureHeight = PowerOfTwoAtLeast(MaskScreen.height);
@@ -141,16 +141,16 @@ void CreateMaskDeviceObjects() {
     const RECT all = {0, 0, MaskScreen.width, MaskScreen.height};
     UploadMaskBytes(all);
   }
-  if (MaskScreen.colourTexture == nullptr) {
-    if (CreateDeviceTexture(w, h, 1, D3DUSAGE_RENDERTARGET, colourFormat, D3DPOOL_DEFAULT,
-                            &MaskScreen.colourTexture, nullptr) != D3D_OK ||
-        MaskScreen.colourTexture == nullptr) {
-      MaskScreen.colourTexture = nullptr;
+  if (MaskScreen.colorTexture == nullptr) {
+    if (CreateDeviceTexture(w, h, 1, D3DUSAGE_RENDERTARGET, colorFormat, D3DPOOL_DEFAULT,
+                            &MaskScreen.colorTexture, nullptr) != D3D_OK ||
+        MaskScreen.colorTexture == nullptr) {
+      MaskScreen.colorTexture = nullptr;
       FatalErrorExit(LOG_SCREEN_TEXTURE_FAILED);
       return;
     }
   }
-  if (MaskScreen.colourSurface == nullptr) GetTextureSurfaceLevel(MaskScreen.colourTexture, 0, &MaskScreen.colourSurface);
+  if (MaskScreen.colorSurface == nullptr) GetTextureSurfaceLevel(MaskScreen.colorTexture, 0, &MaskScreen.colorSurface);
 }
 
 }  // namespace
@@ -195,8 +195,8 @@ int CreateMaskScreen(int requested, int width, int height) {
   memset(&oldImage, 0, sizeof oldImage);
   int oldImageMade = 0;
   IDirect3DTexture9* oldMaskTexture = nullptr;
-  IDirect3DTexture9* oldColourTexture = nullptr;
-  IDirect3DSurface9* oldColourSurface = nullptr;
+  IDirect3DTexture9* oldColorTexture = nullptr;
+  IDirect3DSurface9* oldColorSurface = nullptr;
   if (MaskScreen.bytes != nullptr) {
     const int newWidth = width > MaskScreen.width ? width : MaskScreen.width;
     const int newHeight = height > MaskScreen.height ? height : MaskScreen.height;
@@ -208,14 +208,14 @@ int CreateMaskScreen(int requested, int width, int height) {
       oldImage = MaskScreen.workImage;
       oldImageMade = MaskScreen.workMade;
       oldMaskTexture = MaskScreen.maskTexture;
-      oldColourTexture = MaskScreen.colourTexture;
-      oldColourSurface = MaskScreen.colourSurface;
+      oldColorTexture = MaskScreen.colorTexture;
+      oldColorSurface = MaskScreen.colorSurface;
       MaskScreen.bytes = nullptr;
       memset(&MaskScreen.workImage, 0, sizeof MaskScreen.workImage);
       MaskScreen.workMade = 0;
       MaskScreen.maskTexture = nullptr;
-      MaskScreen.colourTexture = nullptr;
-      MaskScreen.colourSurface = nullptr;
+      MaskScreen.colorTexture = nullptr;
+      MaskScreen.colorSurface = nullptr;
       remade = 1;
     }
     width = newWidth;
@@ -253,13 +253,13 @@ int CreateMaskScreen(int requested, int width, int height) {
     const RECT old = {0, 0, oldWidth, oldHeight};
     UploadMaskBytes(old);
     ReleaseObject(reinterpret_cast<IUnknown**>(&oldMaskTexture));
-    if (oldColourSurface != nullptr && MaskScreen.colourSurface != nullptr) {
-      StretchDeviceRect(oldColourSurface, &old, MaskScreen.colourSurface, &old, D3DTEXF_NONE);
+    if (oldColorSurface != nullptr && MaskScreen.colorSurface != nullptr) {
+      StretchDeviceRect(oldColorSurface, &old, MaskScreen.colorSurface, &old, D3DTEXF_NONE);
       for (int slot = 0; slot < 16; slot++)
-        if (GetCachedRenderTarget(slot) == oldColourSurface) SetRenderTargetCached(MaskScreen.colourSurface, slot);
+        if (GetCachedRenderTarget(slot) == oldColorSurface) SetRenderTargetCached(MaskScreen.colorSurface, slot);
     }
-    ReleaseObject(reinterpret_cast<IUnknown**>(&oldColourSurface));
-    ReleaseObject(reinterpret_cast<IUnknown**>(&oldColourTexture));
+    ReleaseObject(reinterpret_cast<IUnknown**>(&oldColorSurface));
+    ReleaseObject(reinterpret_cast<IUnknown**>(&oldColorTexture));
   }
   return 0;
 }
@@ -281,14 +281,14 @@ int ReleaseMaskScreen() {
   memset(&MaskScreen.workImage, 0, sizeof MaskScreen.workImage);
   MaskScreen.workMade = 0;
   ReleaseObject(reinterpret_cast<IUnknown**>(&MaskScreen.maskTexture));
-  ReleaseObject(reinterpret_cast<IUnknown**>(&MaskScreen.colourSurface));
-  ReleaseObject(reinterpret_cast<IUnknown**>(&MaskScreen.colourTexture));
+  ReleaseObject(reinterpret_cast<IUnknown**>(&MaskScreen.colorSurface));
+  ReleaseObject(reinterpret_cast<IUnknown**>(&MaskScreen.colorTexture));
   return 0;
 }
 
 int RestoreMaskScreen() {
   if (!MaskScreen.initialised) return -1;
-  CreateMaskScreen(MaskScreen.requested, GraphDraw.drawScreenWidth, GraphDraw.drawScreenHeight);
+  CreateMaskScreen(MaskScreen.requested, CurrentDrawState.drawScreenWidth, CurrentDrawState.drawScreenHeight);
   if (MaskScreen.useFlag) SwitchMaskScreenUse(1);
   return 0;
 }
@@ -300,7 +300,7 @@ int SwitchMaskScreenUse(int flag) {
   if (DeviceLayer.hardware) {
     if (!HasDirect3DDevice()) return 0;
     FlushVertexBatch(0);
-    IDirect3DSurface9* surface = MaskScreen.active && MaskScreen.colourSurface != nullptr ? MaskScreen.colourSurface
+    IDirect3DSurface9* surface = MaskScreen.active && MaskScreen.colorSurface != nullptr ? MaskScreen.colorSurface
                                                                                            : GetDrawTargetSurface();
     if (surface != nullptr) SetRenderTargetCached(surface, 0);
     ApplyDepthStencilForDrawTarget();
@@ -320,7 +320,7 @@ int GetMaskUseFlag() { return MaskScreen.useFlag; }
 int IsMaskScreenRequested() { return MaskScreen.requested; }
 int IsMaskScreenActive() { return MaskScreen.active && MaskScreen.bytes != nullptr ? 1 : 0; }
 
-IDirect3DSurface9* GetActiveMaskSurface() { return MaskScreen.active ? MaskScreen.colourSurface : nullptr; }
+IDirect3DSurface9* GetActiveMaskSurface() { return MaskScreen.active ? MaskScreen.colorSurface : nullptr; }
 
 MEMIMG* GetActiveMaskWorkImage() {
   return MaskScreen.active && IsValidMemImg(&MaskScreen.workImage) ? &MaskScreen.workImage : nullptr;
@@ -336,13 +336,13 @@ int BeginMaskedDraw(RECT rect) {
       TransferMemImg(&MaskScreen.workImage, target, &r, r.left, r.top);
     return 0;
   }
-  if (MaskScreen.colourSurface == nullptr || !HasDirect3DDevice()) return 0;
-  MaskScreen.beginColourSurface = MaskScreen.colourSurface;
+  if (MaskScreen.colorSurface == nullptr || !HasDirect3DDevice()) return 0;
+  MaskScreen.beginColorSurface = MaskScreen.colorSurface;
   MaskScreen.targetSurface = TargetSurface();
   if (MaskScreen.targetSurface == nullptr) return 0;
   FlushVertexBatch(0);
   EndDrawScene();
-  StretchDeviceRect(MaskScreen.targetSurface, &r, MaskScreen.colourSurface, &r, D3DTEXF_NONE);
+  StretchDeviceRect(MaskScreen.targetSurface, &r, MaskScreen.colorSurface, &r, D3DTEXF_NONE);
   return 0;
 }
 
@@ -377,7 +377,7 @@ int ApplyMaskToScreen(RECT rect) {
     InvalidateMemImgDerivedData(dest);
     return 0;
   }
-  if (MaskScreen.colourSurface == nullptr || MaskScreen.targetSurface == nullptr || !HasDirect3DDevice()) return 0;
+  if (MaskScreen.colorSurface == nullptr || MaskScreen.targetSurface == nullptr || !HasDirect3DDevice()) return 0;
   FlushVertexBatch(0);
   SetRenderTargetCached(MaskScreen.targetSurface, 0);
   BeginDrawSceneOnce();
@@ -390,24 +390,24 @@ int ApplyMaskToScreen(RECT rect) {
   ViewportToDrawAreaReapplied();
   // The composition selects by the shader's alpha: alpha blending at full
   // strength and white brightness, whatever the draw state holds.
-  const int blendMode = GraphDraw.blendMode, blendParam = GraphDraw.blendParam;
-  const uint32_t bright = GraphDraw.brightness;
+  const int blendMode = CurrentDrawState.blendMode, blendParam = CurrentDrawState.blendParam;
+  const uint32_t bright = CurrentDrawState.brightness;
   SetBlendMode(BLEND_MODE_ALPHA, 255);
   SetDrawTintPacked(0xFFFFFF);
   UserTextureSetup setup;
   memset(&setup, 0, sizeof setup);
   setup.count = 3;
-  setup.stages[0].texture = MaskScreen.colourTexture;
+  setup.stages[0].texture = MaskScreen.colorTexture;
   setup.stages[1].texture = MaskScreen.maskTexture;
   setup.stages[2].texture = nullptr;
   // Blending of alpha mode 1 (the device states), then the two textures.
-  ApplyDrawStateForTexture(MaskScreen.colourTexture, 0);
+  ApplyDrawStateForTexture(MaskScreen.colorTexture, 0);
   PrepareGraphicDrawStateNow(&setup, 0);
-  const int shaders = Graphics.shadersUsable && Graphics.maskBlendShader != nullptr && !DrawPrep.forceFixedFunction &&
+  const int shaders = GraphicsSystem.shadersUsable && GraphicsSystem.maskBlendShader != nullptr && !DrawPrep.forceFixedFunction &&
                       !DeviceCaps.noShaders;
   if (shaders) {
-    SetDevicePixelShader(Graphics.maskBlendShader);
-    RenderState.pixelShader = Graphics.maskBlendShader;
+    SetDevicePixelShader(GraphicsSystem.maskBlendShader);
+    RenderState.pixelShader = GraphicsSystem.maskBlendShader;
   } else {
     // Stage program: the colour buffer's colour, the mask's alpha (both
     // through the first coordinate pair); the next full preparation sends
@@ -452,7 +452,7 @@ int ApplyMaskToScreen(RECT rect) {
   SetDrawTintPacked(bright);
   SetZEnableCached(zEnable);
   ForgetLastDrawSetup();
-  SetRenderTargetCached(MaskScreen.colourSurface, 0);
+  SetRenderTargetCached(MaskScreen.colorSurface, 0);
   ViewportToDrawAreaReapplied();
   return 0;
 }
@@ -470,7 +470,7 @@ int ApplyPendingMaskToScreen() { return 0; }
 int SetMaskScreenRequest(int on) {
   if (!MaskScreen.initialised) return -1;
   MaskScreen.requested = on != 0;
-  if (on) CreateMaskScreen(1, GraphDraw.drawScreenWidth, GraphDraw.drawScreenHeight);
+  if (on) CreateMaskScreen(1, CurrentDrawState.drawScreenWidth, CurrentDrawState.drawScreenHeight);
   MaskScreen.active = MaskScreen.useFlag != 0 && MaskScreen.requested;
   return 0;
 }

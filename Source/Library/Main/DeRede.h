@@ -24,11 +24,11 @@ struct MaskScreenState {
   MEMIMG workImage;  // software mode
   int workMade;
   IDirect3DTexture9* maskTexture;    // alpha carries the mask bytes
-  IDirect3DTexture9* colourTexture;  // render target draws go to
-  IDirect3DSurface9* colourSurface;
+  IDirect3DTexture9* colorTexture;  // render target draws go to
+  IDirect3DSurface9* colorSurface;
   int textureWidth, textureHeight;
   IDirect3DSurface9* targetSurface;      // remembered by the outermost begin
-  IDirect3DSurface9* beginColourSurface;
+  IDirect3DSurface9* beginColorSurface;
 };
 extern MaskScreenState MaskScreen;
 

@@ -183,17 +183,17 @@ int LoadPngImage(ImageLoadStream* stream, BaseImageRecord* image) {
   png_set_sig_bytes(png, 0);
   png_read_info(png, info);
   png_uint_32 width, height;
-  int depth, colourType;
-  png_get_IHDR(png, info, &width, &height, &depth, &colourType, nullptr, nullptr, nullptr);
+  int depth, colorType;
+  png_get_IHDR(png, info, &width, &height, &depth, &colorType, nullptr, nullptr, nullptr);
   const int hasTransparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
 
   png_set_strip_16(png);
   png_set_packing(png);
   png_set_packswap(png);
-  const int expanded = (colourType == PNG_COLOR_TYPE_GRAY && depth <= 8) || hasTransparency;
+  const int expanded = (colorType == PNG_COLOR_TYPE_GRAY && depth <= 8) || hasTransparency;
   if (expanded) png_set_expand(png);
   // Grey with alpha keeps its alpha as an ARGB8 image.
-  if (colourType == PNG_COLOR_TYPE_GRAY_ALPHA || (colourType == PNG_COLOR_TYPE_GRAY && hasTransparency))
+  if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA || (colorType == PNG_COLOR_TYPE_GRAY && hasTransparency))
     png_set_gray_to_rgb(png);
   png_set_bgr(png);
   png_set_interlace_handling(png);
@@ -201,7 +201,7 @@ int LoadPngImage(ImageLoadStream* stream, BaseImageRecord* image) {
 
   const int64_t rowBytes = static_cast<int64_t>(png_get_rowbytes(png, info));
   const int channels = png_get_channels(png, info);
-  const int paletteImage = colourType == PNG_COLOR_TYPE_PALETTE && !expanded;
+  const int paletteImage = colorType == PNG_COLOR_TYPE_PALETTE && !expanded;
   const int supported = paletteImage ? channels == 1 : (channels == 1 || channels == 3 || channels == 4);
   if (!supported || rowBytes != static_cast<int64_t>(width) * channels ||
       rowBytes * height > GetImageLoadByteLimit())

@@ -158,7 +158,7 @@ int ReleaseModelHandleRecord(HandleRecordHeader* record) {
       FreeAndClear(entry.alphaBytes);
       FreeAndClear(entry.block3);
       FreeAndClear(entry.block4);
-      FreeAndClear(entry.colourBytes);
+      FreeAndClear(entry.colorBytes);
       DeleteGraphicHandle(entry.graph);
       entry.graph = -1;
       entry.inUse = 0;
@@ -190,7 +190,7 @@ int ReleaseModelBaseHandleRecord(HandleRecordHeader* record) {
       entry.graph = 0;
       if (entry.block3Owned) FreeAndClear(entry.block3);
       if (entry.block2Owned) FreeAndClear(entry.block2);
-      FreeAndClear(entry.colourBytes);
+      FreeAndClear(entry.colorBytes);
       FreeAndClear(entry.alphaBytes);
     }
     if (base->texturesOwned) FreeAndClear(base->textures);

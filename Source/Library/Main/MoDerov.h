@@ -103,8 +103,8 @@ struct ModelTextureEntry {
   int alphaSize;
   int block3Owned;
   void* block3;
-  void* colourBytes;  // image file, owned; null: none
-  int colourSize;
+  void* colorBytes;  // image file, owned; null: none
+  int colorSize;
   int normalMap;      // colour image is a height image turned into a normal map
   float heightFactor;
   int graph;          // graphic handle of the texture
@@ -260,8 +260,8 @@ struct ModelTextureOverride {
   int alphaSize;
   void* block3;
   void* block4;
-  void* colourBytes;
-  int colourSize;
+  void* colorBytes;
+  int colorSize;
   int normalMap;
   float heightFactor;
   int inUse;
@@ -379,15 +379,15 @@ int RefillModelGreyRampTexture(int graph);
 // The image files of a model texture (either may be absent) and how they
 // are read: a normal map made from the colour's heights, and a turn.
 struct ModelTextureSource {
-  const void* colourBytes;
-  int colourSize;
+  const void* colorBytes;
+  int colorSize;
   const void* alphaBytes;
   int alphaSize;
   int normalMap;
   float heightFactor;
   int turn;
 };
-int LoadModelTextureImages(BaseImageRecord* colour, BaseImageRecord* alpha, const ModelTextureSource& source);
+int LoadModelTextureImages(BaseImageRecord* color, BaseImageRecord* alpha, const ModelTextureSource& source);
 
 // ---------------------------------------------------------------------------
 // Physics release (MoDerovPhysics.cpp).

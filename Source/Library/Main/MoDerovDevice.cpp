@@ -291,7 +291,7 @@ int RebuildModelBaseDeviceBuffers(int handle, int request, int onMainThread) {
       uint32_t fvf;
       int stride;
       GetModelSlotLayout(slot, &fvf, &stride);
-      if (!always && !Graphics.shadersUsable) continue;
+      if (!always && !GraphicsSystem.shadersUsable) continue;
       group->fvf = fvf;
       group->stride = stride;
       if (CreateGroupBuffers(group, onMainThread) < 0) {
@@ -341,7 +341,7 @@ int CreateModelInstanceVertexBuffers(int handle, int onMainThread) {
   ModelRecord* model = GetModelRecord(handle, onMainThread);
   if (model == nullptr) return -1;
   const bool full = FullDeviceMode();
-  const bool shaders = Graphics.shadersUsable != 0;
+  const bool shaders = GraphicsSystem.shadersUsable != 0;
   if (!full && !shaders) return 0;
   const ModelBaseRecord* base = model->base;
   if (base == nullptr || model->frames == nullptr) return 0;

@@ -63,10 +63,10 @@ void TakeTextureSettings(ModelTextureSettings* settings) {
 
 // Fills the live graphic handle anew from decoded images; -1 (the handle
 // untouched) when it is no live graphic.
-int RefillGraph(const ModelTextureSettings* settings, int graph, BaseImageRecord* colour, BaseImageRecord* alpha) {
+int RefillGraph(const ModelTextureSettings* settings, int graph, BaseImageRecord* color, BaseImageRecord* alpha) {
   if (GetGraphicRecord(graph, 0) == nullptr) return -1;
   GraphCreateSettings create = settings->create;
-  return CreateGraphFromBaseImages(&create, graph, colour, alpha, 1, 0);
+  return CreateGraphFromBaseImages(&create, graph, color, alpha, 1, 0);
 }
 
 int RefillGraphFromFileBytes(const ModelTextureSettings* settings, int graph, const void* bytes, int size) {
@@ -81,10 +81,10 @@ int RefillGraphFromFileBytes(const ModelTextureSettings* settings, int graph, co
 }
 
 void RefillTexture(const ModelTextureSettings* settings, int graph, const ModelTextureSource& source) {
-  BaseImageRecord colour, alpha;
-  if (LoadModelTextureImages(&colour, &alpha, source) < 0) return;
-  RefillGraph(settings, graph, &colour, source.alphaBytes != nullptr ? &alpha : nullptr);
-  ReleaseBaseImage(&colour);
+  BaseImageRecord color, alpha;
+  if (LoadModelTextureImages(&color, &alpha, source) < 0) return;
+  RefillGraph(settings, graph, &color, source.alphaBytes != nullptr ? &alpha : nullptr);
+  ReleaseBaseImage(&color);
   if (source.alphaBytes != nullptr) ReleaseBaseImage(&alpha);
 }
 
@@ -92,7 +92,7 @@ void RefillTexture(const ModelTextureSettings* settings, int graph, const ModelT
 template <class Entry>
 ModelTextureSource SourceOf(const Entry& entry) {
   return {
-      entry.colourBytes, entry.colourSize, entry.alphaBytes, entry.alphaSize, entry.normalMap, entry.heightFactor, 0};
+      entry.colorBytes, entry.colorSize, entry.alphaBytes, entry.alphaSize, entry.normalMap, entry.heightFactor, 0};
 }
 
 int NextPowerOfTwo(int size) {
@@ -154,8 +154,8 @@ int MakeNormalMap(BaseImageRecord* image, float factor) {
   return 0;
 }
 
-void ReleaseBoth(BaseImageRecord* colour, BaseImageRecord* alpha) {
-  if (colour->pixels != nullptr) ReleaseBaseImage(colour);
+void ReleaseBoth(BaseImageRecord* color, BaseImageRecord* alpha) {
+  if (color->pixels != nullptr) ReleaseBaseImage(color);
   if (alpha->pixels != nullptr) ReleaseBaseImage(alpha);
 }
 
@@ -164,54 +164,54 @@ void ReleaseBoth(BaseImageRecord* colour, BaseImageRecord* alpha) {
 const ModelTextureFile ModelDefaultTextureFiles[3] = {
     {WHITE_TGA, sizeof WHITE_TGA}, {BLACK_TGA, sizeof BLACK_TGA}, {RAMP4_TGA, sizeof RAMP4_TGA}};
 
-int LoadModelTextureImages(BaseImageRecord* colour, BaseImageRecord* alpha, const ModelTextureSource& source) {
-  const void* colourBytes = source.colourBytes;
+int LoadModelTextureImages(BaseImageRecord* color, BaseImageRecord* alpha, const ModelTextureSource& source) {
+  const void* colorBytes = source.colorBytes;
   const void* alphaBytes = source.alphaBytes;
-  const int colourSize = source.colourSize, alphaSize = source.alphaSize, turn = source.turn;
-  memset(colour, 0, sizeof *colour);
+  const int colorSize = source.colorSize, alphaSize = source.alphaSize, turn = source.turn;
+  memset(color, 0, sizeof *color);
   memset(alpha, 0, sizeof *alpha);
-  if (colourBytes == nullptr && alphaBytes == nullptr) {
+  if (colorBytes == nullptr && alphaBytes == nullptr) {
     LogPrintf(LOG_TEXTURE_WITHOUT_IMAGE);
     return -1;
   }
-  if (colourBytes != nullptr && LoadImageToBaseImage(nullptr, colourBytes, colourSize, 1, colour, 0) < 0) {
-    memset(colour, 0, sizeof *colour);
+  if (colorBytes != nullptr && LoadImageToBaseImage(nullptr, colorBytes, colorSize, 1, color, 0) < 0) {
+    memset(color, 0, sizeof *color);
     return -1;
   }
   if (alphaBytes != nullptr && LoadImageToBaseImage(nullptr, alphaBytes, alphaSize, 1, alpha, 0) < 0) {
     memset(alpha, 0, sizeof *alpha);
-    ReleaseBoth(colour, alpha);
+    ReleaseBoth(color, alpha);
     return -1;
   }
-  if (colourBytes == nullptr) {
-    if (CreateBaseImageXRGB8(alpha->width, alpha->height, colour) < 0) {
-      memset(colour, 0, sizeof *colour);
-      ReleaseBoth(colour, alpha);
+  if (colorBytes == nullptr) {
+    if (CreateBaseImageXRGB8(alpha->width, alpha->height, color) < 0) {
+      memset(color, 0, sizeof *color);
+      ReleaseBoth(color, alpha);
       return -1;
     }
-    memset(colour->pixels, 0xFF, static_cast<size_t>(colour->pitch) * colour->height);
+    memset(color->pixels, 0xFF, static_cast<size_t>(color->pitch) * color->height);
   }
-  if (source.normalMap && MakeNormalMap(colour, source.heightFactor) < 0) {
-    ReleaseBoth(colour, alpha);
+  if (source.normalMap && MakeNormalMap(color, source.heightFactor) < 0) {
+    ReleaseBoth(color, alpha);
     return -1;
   }
-  if (colourBytes != nullptr && RoundToPowersOfTwo(colour, turn) < 0) {
-    ReleaseBoth(colour, alpha);
+  if (colorBytes != nullptr && RoundToPowersOfTwo(color, turn) < 0) {
+    ReleaseBoth(color, alpha);
     return -1;
   }
   if (alphaBytes != nullptr) {
     if (RoundToPowersOfTwo(alpha, turn) < 0) {
-      ReleaseBoth(colour, alpha);
+      ReleaseBoth(color, alpha);
       return -1;
     }
     // Colour and alpha reach the graphic at one size (the white colour of an
     // alpha-only texture included).
-    if (colour->width != alpha->width || colour->height != alpha->height) {
-      const bool colourSmaller = colour->width <= alpha->width && colour->height <= alpha->height;
-      const int result = colourSmaller ? StretchImageTo(colour, alpha->width, alpha->height)
-                                       : StretchImageTo(alpha, colour->width, colour->height);
+    if (color->width != alpha->width || color->height != alpha->height) {
+      const bool colorSmaller = color->width <= alpha->width && color->height <= alpha->height;
+      const int result = colorSmaller ? StretchImageTo(color, alpha->width, alpha->height)
+                                       : StretchImageTo(alpha, color->width, color->height);
       if (result < 0) {
-        ReleaseBoth(colour, alpha);
+        ReleaseBoth(color, alpha);
         return -1;
       }
     }

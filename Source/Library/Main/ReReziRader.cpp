@@ -20,8 +20,8 @@ const char LOG_IMAGE_TOO_LARGE[] = "イメージのサイズが大きすぎま�
 ImageLoaderFunc UserImageLoaders[USER_IMAGE_LOADER_MAX];
 int UserImageLoaderCount = 0;
 int UsePremultipliedAlphaOnLoad = 0;
-int KeyColourToAlpha = 0;
-int LoadKeyColour = 0;
+int KeyColorToAlpha = 0;
+int LoadKeyColor = 0;
 int Bmp32ZeroAlphaAsXrgb = 0;
 int BaseImageModuleStarted = 0;
 
@@ -468,8 +468,8 @@ int SnapshotImageLoadSettings(ImageLoadSettings* settings) {
   settings->fileStream = *GetFileStreamTable();
   settings->memoryStream = *GetMemoryStreamTable();
   settings->UsePremultipliedAlphaOnLoad = UsePremultipliedAlphaOnLoad;
-  settings->KeyColourToAlpha = KeyColourToAlpha;
-  settings->LoadKeyColour = LoadKeyColour;
+  settings->KeyColorToAlpha = KeyColorToAlpha;
+  settings->LoadKeyColor = LoadKeyColor;
   return 0;
 }
 

@@ -30,16 +30,16 @@ struct ImageLoadSettings {
   StreamFunctionTable fileStream;
   StreamFunctionTable memoryStream;
   int UsePremultipliedAlphaOnLoad;
-  int KeyColourToAlpha;
-  int LoadKeyColour;  // 0xRRGGBB
+  int KeyColorToAlpha;
+  int LoadKeyColor;  // 0xRRGGBB
 };
 
 // Module globals.
 extern ImageLoaderFunc UserImageLoaders[USER_IMAGE_LOADER_MAX];
 extern int UserImageLoaderCount;
 extern int UsePremultipliedAlphaOnLoad;
-extern int KeyColourToAlpha;
-extern int LoadKeyColour;
+extern int KeyColorToAlpha;
+extern int LoadKeyColor;
 extern int Bmp32ZeroAlphaAsXrgb;
 extern int BaseImageModuleStarted;
 
@@ -189,8 +189,8 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
                     const void* srcPixels, int srcPitch, const ColorFormatRecord* srcFormat,
                     const void* alphaPixels, int alphaPitch, const ColorFormatRecord* alphaFormat,
                     int destX, int destY, const RECT* srcRect,
-                    int mirror, int keyToAlpha, uint32_t keyColour, int reductionMode,
-                    int colourOff, int alphaFromRed, int skipKey, int paletteRemap);
+                    int mirror, int keyToAlpha, uint32_t keyColor, int reductionMode,
+                    int colorOff, int alphaFromRed, int skipKey, int paletteRemap);
 // Test seam: 0 sends every conversion through the general per-pixel path.
 void SetConvertColorBltFastPaths(int enable);
 // Test seam: 0 keeps the 5-6-5 loops to 128-bit vectors where wider ones exist.

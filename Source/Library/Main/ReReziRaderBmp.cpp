@@ -42,9 +42,9 @@ enum {
   BIH_V5_PROFILE_SIZE = 116,
 };
 
-const uint32_t kColourSpaceSRGB = 0x73524742;      // 'sRGB'
-const uint32_t kColourSpaceLinked = 0x4c494e4b;    // 'LINK'
-const uint32_t kColourSpaceEmbedded = 0x4d424544;  // 'MBED'
+const uint32_t kColorSpaceSRGB = 0x73524742;      // 'sRGB'
+const uint32_t kColorSpaceLinked = 0x4c494e4b;    // 'LINK'
+const uint32_t kColorSpaceEmbedded = 0x4d424544;  // 'MBED'
 
 // Palette entries from a colour table (blue, green, red, reserved); the
 // rest of the 256 entries are zero; alpha bytes are 0.
@@ -317,8 +317,8 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
       WriteLE32(block + BIH_CLR_IMPORTANT, 0);
       if (headerSize >= BMP_V5_HEADER_SIZE) {
         const uint32_t space = ReadLE32(block + BIH_V5_CS_TYPE);
-        if (space == kColourSpaceLinked || space == kColourSpaceEmbedded) {
-          WriteLE32(block + BIH_V5_CS_TYPE, kColourSpaceSRGB);
+        if (space == kColorSpaceLinked || space == kColorSpaceEmbedded) {
+          WriteLE32(block + BIH_V5_CS_TYPE, kColorSpaceSRGB);
           WriteLE32(block + BIH_V5_PROFILE_DATA, 0);
           WriteLE32(block + BIH_V5_PROFILE_SIZE, 0);
         }
@@ -408,7 +408,7 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
   uint8_t* pixels = nullptr;
   uint8_t* ordered = nullptr;
   int64_t streamSize, dataEnd, position, width, height, count, total;
-  int type, colourMapped, bits, bytes, mapBytes, footerPresent = 0;
+  int type, colorMapped, bits, bytes, mapBytes, footerPresent = 0;
 
   streamSize = ImageStreamBytesLeft(stream);
   if (streamSize < TGA_HEADER_SIZE) goto refuse;
@@ -424,15 +424,15 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
 
   type = header[2];
   if (type != 1 && type != 2 && type != 9 && type != 10) goto refuse;
-  colourMapped = type == 1 || type == 9;
-  bits = colourMapped ? header[7] : header[16];
+  colorMapped = type == 1 || type == 9;
+  bits = colorMapped ? header[7] : header[16];
   width = ReadLE16(header + 12);
   height = ReadLE16(header + 14);
   if (ReadLE16(header + 8) != 0 || ReadLE16(header + 10) != 0) goto refuse;
   if (width < 1 || height < 1 || width > TGA_SIDE_MAX || height > TGA_SIDE_MAX) goto refuse;
   if (bits != 16 && bits != 24 && bits != 32) goto refuse;
   // Colour-mapped pixels are one-byte indices into a map that is present.
-  if (colourMapped && (header[1] != 1 || header[16] != 8)) goto refuse;
+  if (colorMapped && (header[1] != 1 || header[16] != 8)) goto refuse;
   bytes = bits / 8;
   count = width * height;
   total = count * bytes;
@@ -444,7 +444,7 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
     const int64_t length = ReadLE16(header + 5);
     const int entryBytes = (header[7] + 7) / 8;
     mapBytes = static_cast<int>(length * entryBytes);
-    if (colourMapped) {
+    if (colorMapped) {
       if (ImageStreamSeek(stream, position, FILE_STREAM_SEEK_SET) != 0) goto refuse;
       if (mapBytes > 0) {
         mapData = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(mapBytes)));
@@ -463,10 +463,10 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
   if (ImageStreamSeek(stream, position, FILE_STREAM_SEEK_SET) != 0) goto refuse;
 
   if (type == 1 || type == 2) {
-    if (streamSize - position < (colourMapped ? count : total)) goto refuse;
+    if (streamSize - position < (colorMapped ? count : total)) goto refuse;
   } else {
     // A packet covers at most 128 pixels: too little data cannot fill the image.
-    if (dataEnd - position < (count + 127) / 128 * (1 + (colourMapped ? 1 : bytes))) goto refuse;
+    if (dataEnd - position < (count + 127) / 128 * (1 + (colorMapped ? 1 : bytes))) goto refuse;
   }
   pixels = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(total)));
   if (pixels == nullptr) goto refuse;
@@ -482,7 +482,7 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
   } else {
     // Run-length packets up to the footer; the image must be filled.
     const int64_t dataSize = dataEnd - position;
-    const int element = colourMapped ? 1 : bytes;
+    const int element = colorMapped ? 1 : bytes;
     if (dataSize <= 0) goto refuse;
     data = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(dataSize)));
     if (data == nullptr) goto refuse;
@@ -495,14 +495,14 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
       const int64_t take = n < count - out ? n : count - out;
       if (packet & 0x80) {
         if (pos + element > dataSize) goto refuse;
-        const uint8_t* value = colourMapped ? map + data[pos] * bytes : data + pos;
+        const uint8_t* value = colorMapped ? map + data[pos] * bytes : data + pos;
         for (int64_t i = 0; i < take; i++)
           memcpy(pixels + (out + i) * bytes, value, static_cast<size_t>(bytes));
         pos += element;
       } else {
         if (pos + n * element > dataSize) goto refuse;
         for (int64_t i = 0; i < take; i++) {
-          const uint8_t* value = colourMapped ? map + data[pos + i] * bytes : data + pos + i * bytes;
+          const uint8_t* value = colorMapped ? map + data[pos + i] * bytes : data + pos + i * bytes;
           memcpy(pixels + (out + i) * bytes, value, static_cast<size_t>(bytes));
         }
         pos += n * element;

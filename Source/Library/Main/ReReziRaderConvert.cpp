@@ -79,7 +79,7 @@ struct BltSetup {
   uint32_t keyValue;
   uint8_t keyMatch[256];  // palette sources
   int reduction;
-  int colourOff;
+  int colorOff;
   int mirror;
   int skipKey;
 };
@@ -125,7 +125,7 @@ uint32_t ConvertOnePixel(const BltSetup& s, uint32_t value, const uint8_t* alpha
   uint32_t ch[4] = {0, 0, 0, 0};
   for (int c = 0; c < 3; c++) {
     int sw = s.srcWidth[c], dw = s.destWidth[c];
-    if (dw == 0 || s.colourOff) continue;
+    if (dw == 0 || s.colorOff) continue;
     if (dw >= sw || s.reduction == BLT_REDUCE_NONE) {
       ch[c] = ChangeWidth(src[c], sw, dw);
       continue;
@@ -207,7 +207,7 @@ int TablePathFits(const BltSetup& s) {
   for (int c = 0; c < 4; c++) {
     if (s.srcWidth[c] > kTableMaxWidth) return 0;
     if (s.reduction != BLT_REDUCE_NONE && c < 3 && s.destWidth[c] < s.srcWidth[c] && s.destWidth[c] != 0 &&
-        !s.colourOff)
+        !s.colorOff)
       return 0;
   }
   return 1;
@@ -221,7 +221,7 @@ void BuildChannelTables(const BltSetup& s, ChannelTables* t, uint32_t storage[4]
     int source = c;
     int useSource = 1;
     if (c < 3) {
-      useSource = s.destWidth[c] != 0 && !s.colourOff;
+      useSource = s.destWidth[c] != 0 && !s.colorOff;
     } else {
       switch (s.alphaMode) {
         case ALPHA_SOURCE: break;
@@ -368,7 +368,7 @@ int BuildVectorOps(const BltSetup& s, VectorOps* ops) {
   for (int c = 0; c < 4; c++) {
     int source = c;
     if (c < 3) {
-      if (s.destWidth[c] == 0 || s.colourOff || s.srcWidth[c] == 0) continue;
+      if (s.destWidth[c] == 0 || s.colorOff || s.srcWidth[c] == 0) continue;
     } else {
       if (s.alphaMode == ALPHA_FULL || s.alphaMode == ALPHA_KEY) {
         ops->base |= ChannelMax(aw) << s.destShift[CH_ALPHA];
@@ -689,7 +689,7 @@ int BuildWordOps(const BltSetup& s, WordOps* ops) {
     int source = c;
     const int dw = s.destWidth[c], ds = s.destShift[c];
     if (c < 3) {
-      if (dw == 0 || s.colourOff) continue;
+      if (dw == 0 || s.colorOff) continue;
     } else if (s.alphaMode == ALPHA_NONE) {
       continue;
     }
@@ -830,7 +830,7 @@ int BuildByteDitherOps(const BltSetup& s, ByteDitherOps* ops) {
     int source = c;
     const int dw = s.destWidth[c];
     if (c < 3) {
-      if (dw == 0 || s.colourOff) continue;
+      if (dw == 0 || s.colorOff) continue;
     } else {
       if (s.alphaMode == ALPHA_NONE) continue;
       if (s.alphaMode == ALPHA_FULL || s.alphaMode == ALPHA_KEY) {
@@ -1016,7 +1016,7 @@ void PaletteTableLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch,
 
 int PaletteTableFits(const BltSetup& s) {
   if (!s.srcPalette || s.destPalette || s.alphaMode == ALPHA_IMAGE) return 0;
-  if (s.reduction == BLT_REDUCE_NONE || s.colourOff) return 1;
+  if (s.reduction == BLT_REDUCE_NONE || s.colorOff) return 1;
   for (int c = 0; c < 3; c++) {
     if (s.destWidth[c] != 0 && s.destWidth[c] < 8) return 0;
   }
@@ -1054,7 +1054,7 @@ inline int ChannelsAre(const int shift[4], const int width[4], int rs, int rw, i
 }
 
 int Plain565Blt(const BltSetup& s) {
-  return !s.srcPalette && !s.destPalette && !s.mirror && !s.skipKey && !s.colourOff;
+  return !s.srcPalette && !s.destPalette && !s.mirror && !s.skipKey && !s.colorOff;
 }
 
 // 5-6-5 into byte channels, with full, keyed or no alpha.
@@ -1366,7 +1366,7 @@ int WideLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const ui
         default: break;
       }
       v[CH_ALPHA] = alpha;
-      if (s.colourOff) v[0] = v[1] = v[2] = 0.0f;
+      if (s.colorOff) v[0] = v[1] = v[2] = 0.0f;
       if (destWide) {
         WriteWideChannels(df, dp, v);
       } else if (s.destPalette) {
@@ -1443,8 +1443,8 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
                     const void* srcPixels, int srcPitch, const ColorFormatRecord* srcFormat,
                     const void* alphaPixels, int alphaPitch, const ColorFormatRecord* alphaFormat,
                     int destX, int destY, const RECT* srcRect,
-                    int mirror, int keyToAlpha, uint32_t keyColour, int reductionMode,
-                    int colourOff, int alphaFromRed, int skipKey, int paletteRemap) {
+                    int mirror, int keyToAlpha, uint32_t keyColor, int reductionMode,
+                    int colorOff, int alphaFromRed, int skipKey, int paletteRemap) {
   if (destPixels == nullptr || srcPixels == nullptr || srcRect == nullptr) return -1;
   int64_t w = static_cast<int64_t>(srcRect->right) - srcRect->left;
   int64_t h = static_cast<int64_t>(srcRect->bottom) - srcRect->top;
@@ -1474,7 +1474,7 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
   // Unknown reduction modes reduce plainly, whichever loop runs.
   s.reduction = (reductionMode == BLT_REDUCE_ORDERED_DITHER || reductionMode == BLT_REDUCE_CARRY) ? reductionMode
                                                                                                    : BLT_REDUCE_NONE;
-  s.colourOff = colourOff != 0;
+  s.colorOff = colorOff != 0;
   s.mirror = mirror != 0;
   s.skipKey = skipKey != 0;
   SetupChannels(&s, sf, df);
@@ -1490,7 +1490,7 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
   if (s.alphaMode != ALPHA_KEY) keyToAlpha = 0;
 
   if ((keyToAlpha || s.skipKey) && !srcWide) {
-    int kr = static_cast<int>((keyColour >> 16) & 0xff), kg = static_cast<int>((keyColour >> 8) & 0xff), kb = static_cast<int>(keyColour & 0xff);
+    int kr = static_cast<int>((keyColor >> 16) & 0xff), kg = static_cast<int>((keyColor >> 8) & 0xff), kb = static_cast<int>(keyColor & 0xff);
     if (s.srcPalette) {
       for (int i = 0; i < 256; i++) {
         s.keyMatch[i] = sf->palette[i][2] == kr && sf->palette[i][1] == kg && sf->palette[i][0] == kb;
@@ -1550,7 +1550,7 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
       GeneralLoop(s, destStart, destPitch, srcStart, srcPitch, nullptr);
       return 0;
     }
-    if (!s.mirror && !s.colourOff && !alphaFromRed && !s.skipKey) {
+    if (!s.mirror && !s.colorOff && !alphaFromRed && !s.skipKey) {
       int largest = 0;
       for (int y = 0; y < s.height; y++) {
         const uint8_t* sp = srcStart + static_cast<intptr_t>(y) * srcPitch;
@@ -1567,7 +1567,7 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
   // Same layout.
   if (sf->bitsPerPixel == df->bitsPerPixel && s.srcBytes == s.destBytes && sf->redMask == df->redMask &&
       sf->greenMask == df->greenMask && sf->blueMask == df->blueMask && sf->alphaMask == df->alphaMask &&
-      !keyToAlpha && !s.colourOff && !alphaFromRed && alphaPixels == nullptr) {
+      !keyToAlpha && !s.colorOff && !alphaFromRed && alphaPixels == nullptr) {
     SameLayoutCopy(s, destStart, destPitch, srcStart, srcPitch);
     return 0;
   }

@@ -95,33 +95,33 @@ inline uint8_t Scale5(int v) { return static_cast<uint8_t>(v * 255 / 31); }
 inline uint8_t Scale6(int v) { return static_cast<uint8_t>(v * 255 / 63); }
 
 // The colour part of a block into 16 BGRA texels (4 bytes each, row-major).
-void DecodeColourPart(const uint8_t* part, int alwaysFourColours, uint8_t texels[16][4]) {
+void DecodeColorPart(const uint8_t* part, int alwaysFourColors, uint8_t texels[16][4]) {
   const uint16_t c0 = ReadLE16(part);
   const uint16_t c1 = ReadLE16(part + 2);
-  uint8_t colours[4][4];
-  colours[0][0] = Scale5(c0 & 31);
-  colours[0][1] = Scale6((c0 >> 5) & 63);
-  colours[0][2] = Scale5(c0 >> 11);
-  colours[0][3] = 255;
-  colours[1][0] = Scale5(c1 & 31);
-  colours[1][1] = Scale6((c1 >> 5) & 63);
-  colours[1][2] = Scale5(c1 >> 11);
-  colours[1][3] = 255;
-  if (alwaysFourColours || c0 > c1) {
+  uint8_t colors[4][4];
+  colors[0][0] = Scale5(c0 & 31);
+  colors[0][1] = Scale6((c0 >> 5) & 63);
+  colors[0][2] = Scale5(c0 >> 11);
+  colors[0][3] = 255;
+  colors[1][0] = Scale5(c1 & 31);
+  colors[1][1] = Scale6((c1 >> 5) & 63);
+  colors[1][2] = Scale5(c1 >> 11);
+  colors[1][3] = 255;
+  if (alwaysFourColors || c0 > c1) {
     for (int c = 0; c < 3; c++) {
-      colours[2][c] = static_cast<uint8_t>((2 * colours[0][c] + colours[1][c]) / 3);
-      colours[3][c] = static_cast<uint8_t>((colours[0][c] + 2 * colours[1][c]) / 3);
+      colors[2][c] = static_cast<uint8_t>((2 * colors[0][c] + colors[1][c]) / 3);
+      colors[3][c] = static_cast<uint8_t>((colors[0][c] + 2 * colors[1][c]) / 3);
     }
-    colours[2][3] = colours[3][3] = 255;
+    colors[2][3] = colors[3][3] = 255;
   } else {
     for (int c = 0; c < 3; c++) {
-      colours[2][c] = colours[3][c] = static_cast<uint8_t>((colours[0][c] + colours[1][c]) / 2);
+      colors[2][c] = colors[3][c] = static_cast<uint8_t>((colors[0][c] + colors[1][c]) / 2);
     }
-    colours[2][3] = 255;
-    colours[3][3] = 0;
+    colors[2][3] = 255;
+    colors[3][3] = 0;
   }
   const uint32_t indices = ReadLE32(part + 4);
-  for (int i = 0; i < 16; i++) memcpy(texels[i], colours[(indices >> (2 * i)) & 3], 4);
+  for (int i = 0; i < 16; i++) memcpy(texels[i], colors[(indices >> (2 * i)) & 3], 4);
 }
 
 // DXT2/DXT3: explicit 4-bit alphas.
@@ -167,9 +167,9 @@ void Unpremultiply(uint8_t texels[16][4]) {
 void DecodeBlock(int kind, const uint8_t* block, uint8_t* out, int pitch) {
   uint8_t texels[16][4];
   if (kind == 1) {
-    DecodeColourPart(block, 0, texels);
+    DecodeColorPart(block, 0, texels);
   } else {
-    DecodeColourPart(block + 8, 1, texels);
+    DecodeColorPart(block + 8, 1, texels);
     if (kind <= 3) {
       DecodeExplicitAlpha(block, texels);
     } else {

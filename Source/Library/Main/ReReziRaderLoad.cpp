@@ -45,9 +45,9 @@ uint32_t ReadU32(const uint8_t* p) {
 
 // Turns an image without alpha into exact ARGB8 (in place) and clears the
 // pixels that match the key colour.
-int KeyColourToZeroAlpha(BaseImageRecord* image, int keyColour) {
+int KeyColorToZeroAlpha(BaseImageRecord* image, int keyColor) {
   if (ConvertBaseImageToARGB8(image) != 0) return -1;
-  const uint32_t key = static_cast<uint32_t>(keyColour) | 0xff000000u;
+  const uint32_t key = static_cast<uint32_t>(keyColor) | 0xff000000u;
   for (int y = 0; y < image->height; y++) {
     uint32_t* row = reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(image->pixels) +
                                                 static_cast<intptr_t>(y) * image->pitch);
@@ -231,8 +231,8 @@ int LoadBaseImageCore(const ImageLoadSettings* settings, const char* fileName, c
   }
 
   if (settings->UsePremultipliedAlphaOnLoad) {
-    if (loaded.format.alphaWidth == 0 && settings->KeyColourToAlpha == 1) {
-      if (KeyColourToZeroAlpha(&loaded, settings->LoadKeyColour) != 0) goto fail;
+    if (loaded.format.alphaWidth == 0 && settings->KeyColorToAlpha == 1) {
+      if (KeyColorToZeroAlpha(&loaded, settings->LoadKeyColor) != 0) goto fail;
     } else if (PremultiplyBaseImageAlpha(&loaded) != 0) {
       goto fail;
     }

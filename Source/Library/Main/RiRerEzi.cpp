@@ -249,9 +249,9 @@ void BuildMemImgPremultiplied(MEMIMG* image) {
       } else {
         uint32_t a = (v >> 16) & 0xFF;
         uint32_t c = v & 0xFFFF;
-        uint32_t colour = ((((c & 0xF800) * a) & 0x00F80000u) | (((c & 0x07E0) * a) & 0x0007E000u) |
+        uint32_t color = ((((c & 0xF800) * a) & 0x00F80000u) | (((c & 0x07E0) * a) & 0x0007E000u) |
                            (((c & 0x001F) * a) & 0x00001F00u)) >> 8;
-        out = colour | (a << 16);
+        out = color | (a << 16);
       }
       memcpy(dst + 4 * x, &out, 4);
     }

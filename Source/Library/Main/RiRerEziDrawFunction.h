@@ -177,35 +177,35 @@ struct BlendKernel {
 
   // Gating for alpha sources, then Blend. alpha: the source alpha (HAS_ALPHA);
   // weight: the mask ramp value (HAS_MASK).
-  static inline void Draw(uint8_t* dest, uint32_t colour, uint32_t alpha, uint32_t weight, const BlendCall& c) {
+  static inline void Draw(uint8_t* dest, uint32_t color, uint32_t alpha, uint32_t weight, const BlendCall& c) {
     if (HAS_ALPHA) {
       if (HAS_TRANS) {
         if (alpha == 255) {
-          Blend<false>(dest, colour, alpha, weight, c);
+          Blend<false>(dest, color, alpha, weight, c);
         } else if (alpha != 0 || (IS_POINT && Mode == 4)) {
-          Blend<true>(dest, colour, alpha, weight, c);
+          Blend<true>(dest, color, alpha, weight, c);
         }
       } else if (IS_POINT && Mode == 0 && !HAS_TINT && !HAS_MASK) {
-        Blend<false>(dest, colour, alpha, weight, c);
+        Blend<false>(dest, color, alpha, weight, c);
       } else {
-        Blend<true>(dest, colour, alpha, weight, c);
+        Blend<true>(dest, color, alpha, weight, c);
       }
     } else {
-      Blend<false>(dest, colour, 0, weight, c);
+      Blend<false>(dest, color, 0, weight, c);
     }
   }
 
   template <bool UseAlpha>
-  static inline void Blend(uint8_t* dest, uint32_t colour, uint32_t alpha, uint32_t weight, const BlendCall& c) {
+  static inline void Blend(uint8_t* dest, uint32_t color, uint32_t alpha, uint32_t weight, const BlendCall& c) {
     if (Bits == 32) {
       uint32_t d;
       memcpy(&d, dest, 4);
-      uint32_t r = Blend32<UseAlpha>(colour, d, alpha, weight, c);
+      uint32_t r = Blend32<UseAlpha>(color, d, alpha, weight, c);
       memcpy(dest, &r, 4);
     } else {
       uint16_t d;
       memcpy(&d, dest, 2);
-      uint16_t r = static_cast<uint16_t>(Blend16<UseAlpha>(colour & 0xFFFFu, d, alpha, weight, c));
+      uint16_t r = static_cast<uint16_t>(Blend16<UseAlpha>(color & 0xFFFFu, d, alpha, weight, c));
       memcpy(dest, &r, 2);
     }
   }
@@ -333,12 +333,12 @@ struct BlendKernel {
 template <int Bits, unsigned Flags>
 struct SourceTexel {
   enum { TEXEL_BYTES = (Flags & BK_PAL) ? 1 : ((Bits == 32 || (Flags & BK_ALPHA)) ? 4 : 2) };
-  static inline bool Read(const uint8_t* p, const uint32_t* palette, uint32_t key, uint32_t* colour,
+  static inline bool Read(const uint8_t* p, const uint32_t* palette, uint32_t key, uint32_t* color,
                           uint32_t* alpha) {
     if (Flags & BK_PAL) {
       uint32_t index = *p;
       if ((Flags & BK_TRANS) && index == key) return false;
-      *colour = palette[index];
+      *color = palette[index];
       return true;
     }
     if (TEXEL_BYTES == 4) {
@@ -346,17 +346,17 @@ struct SourceTexel {
       memcpy(&v, p, 4);
       if (Flags & BK_ALPHA) {
         *alpha = Bits == 32 ? (v >> 24) : ((v >> 16) & 0xFF);
-        *colour = Bits == 32 ? v : (v & 0xFFFFu);
+        *color = Bits == 32 ? v : (v & 0xFFFFu);
         return true;
       }
       if ((Flags & BK_TRANS) && v == key) return false;
-      *colour = v;
+      *color = v;
       return true;
     }
     uint16_t v;
     memcpy(&v, p, 2);
     if ((Flags & BK_TRANS) && v == key) return false;
-    *colour = v;
+    *color = v;
     return true;
   }
 };

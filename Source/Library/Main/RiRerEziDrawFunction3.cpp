@@ -74,17 +74,17 @@ struct TextureSource {
 // Texel fetch: the shared reader, except that a 16-bit palette holds 5-6-5
 // words. False: transparent (the raw value or index equals the key).
 template <int Bits, unsigned Flags>
-inline bool ReadTriangleTexel(const uint8_t* p, const uint8_t* palette, uint32_t key, uint32_t* colour,
+inline bool ReadTriangleTexel(const uint8_t* p, const uint8_t* palette, uint32_t key, uint32_t* color,
                               uint32_t* alpha) {
   if ((Flags & BK_PAL) && Bits == 16) {
     const uint32_t index = *p;
     if ((Flags & BK_TRANS) && index == key) return false;
     uint16_t entry;
     std::memcpy(&entry, palette + 2 * index, 2);
-    *colour = entry;
+    *color = entry;
     return true;
   }
-  return SourceTexel<Bits, Flags>::Read(p, reinterpret_cast<const uint32_t*>(palette), key, colour, alpha);
+  return SourceTexel<Bits, Flags>::Read(p, reinterpret_cast<const uint32_t*>(palette), key, color, alpha);
 }
 
 struct TexturedTriangleVisitor {
@@ -114,20 +114,20 @@ struct TexturedTriangleVisitor {
         if (u >= widthFixed || v >= heightFixed) continue;
         const uint32_t column = u >> TRIANGLE_FIXED_SHIFT;
         const uint32_t row = v >> TRIANGLE_FIXED_SHIFT;
-        uint32_t colour, alpha = 0, weight = 0;
+        uint32_t color, alpha = 0, weight = 0;
         if (!ReadTriangleTexel<Bits, Flags>(pixels + row * pitch + column * SOURCE_BYTES, src.palette, src.key,
-                                            &colour, &alpha))
+                                            &color, &alpha))
           continue;
         if (Flags & BK_MASK) weight = c.ramp[src.mask[row * src.maskPitch + column]];
-        BlendKernel<Bits, Mode, Flags>::Draw(d, colour, alpha, weight, c);
+        BlendKernel<Bits, Mode, Flags>::Draw(d, color, alpha, weight, c);
       }
     });
   }
 };
 
-void DrawFlatTriangle(const TriangleTarget& target, int colorType, uint32_t colour) {
+void DrawFlatTriangle(const TriangleTarget& target, int colorType, uint32_t color) {
   FlatBlend blend;
-  if (PrepareFlatBlend(&blend, colorType, colour, FLAT_TINT_TABLE) < 0) return;
+  if (PrepareFlatBlend(&blend, colorType, color, FLAT_TINT_TABLE) < 0) return;
   FlatTriangleWalk walk{target};
   RunFlatBlend(blend, walk);
 }
@@ -173,7 +173,7 @@ void DrawTexturedTriangle(const TriangleTarget& target, const MEMIMG* src, int t
 }  // namespace
 
 void DrawTriangleMemImg(MEMIMG* dest, const MEMIMG* src, const TriangleVertex* vertices, int transFlag,
-                        const MEMIMG* mask, uint32_t colour) {
+                        const MEMIMG* mask, uint32_t color) {
   if (dest == nullptr || vertices == nullptr) return;
   const MemImgHeader* header = dest->header;
   if (src != nullptr && src->header->colorType != header->colorType) return;
@@ -189,7 +189,7 @@ void DrawTriangleMemImg(MEMIMG* dest, const MEMIMG* src, const TriangleVertex* v
 
   InvalidateMemImgDerivedData(dest);
   if (src == nullptr) {
-    DrawFlatTriangle(target, header->colorType, colour);
+    DrawFlatTriangle(target, header->colorType, color);
   } else {
     DrawTexturedTriangle(target, src, transFlag, mask);
   }

@@ -145,7 +145,7 @@ struct MEMIMG;
 // draws nothing. Clipped to the draw area
 // (kept inside the destination).
 void DrawTriangleMemImg(MEMIMG* dest, const MEMIMG* src, const TriangleVertex* vertices, int transFlag,
-                        const MEMIMG* mask, uint32_t colour);
+                        const MEMIMG* mask, uint32_t color);
 
 // Draws the whole of `src` onto the quadrilateral whose corners[0..3] receive
 // the source's top-left, top-right, bottom-left and bottom-right corners, as

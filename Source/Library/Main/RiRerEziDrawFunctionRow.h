@@ -68,7 +68,7 @@ inline __m128i BroadcastAlpha(__m128i px16) {
   return _mm_shufflehi_epi16(_mm_shufflelo_epi16(px16, 0xFF), 0xFF);
 }
 
-inline __m128i ColourLanes() { return _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1); }
+inline __m128i ColorLanes() { return _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1); }
 
 // Copies count 32-bit pixels with inline moves (short rows and runs cost
 // more through a library call than the copy itself).
@@ -146,9 +146,9 @@ struct SpanRow {
   static void Generic(uint8_t* d, const uint8_t* s, const uint8_t* m, int width, const BlendRowContext& j) {
     const BlendCall& call = *j.call;
     for (int x = 0; x < width; x++, d += DEST_BYTES, s += Texel::TEXEL_BYTES) {
-      uint32_t colour, alpha = 0;
-      if (!Texel::Read(s, j.palette, j.key, &colour, &alpha)) continue;
-      Kernel::Draw(d, colour, alpha, (F & BK_MASK) ? call.ramp[m[x]] : 0u, call);
+      uint32_t color, alpha = 0;
+      if (!Texel::Read(s, j.palette, j.key, &color, &alpha)) continue;
+      Kernel::Draw(d, color, alpha, (F & BK_MASK) ? call.ramp[m[x]] : 0u, call);
     }
   }
 
@@ -225,7 +225,7 @@ struct SpanRow {
   static void Direct32(uint8_t* d, const uint8_t* s, int width, const BlendRowContext& j) {
     const __m128i key = _mm_set1_epi32(static_cast<int>(j.key));
     const __m128i zero = _mm_setzero_si128();
-    const __m128i weight = _mm_and_si128(_mm_set1_epi16(static_cast<short>(j.call->param << 8)), ColourLanes());
+    const __m128i weight = _mm_and_si128(_mm_set1_epi16(static_cast<short>(j.call->param << 8)), ColorLanes());
     const __m128i halfMask = _mm_set1_epi32(0x7F7F7F);
     Groups4<4>(d, s, width, [&](uint8_t* dp, const uint8_t* sp) __attribute__((always_inline)) {
       __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp));
@@ -269,7 +269,7 @@ struct SpanRow {
     const __m128i paramHigh = _mm_set1_epi16(static_cast<short>(j.call->param << 8));
     const __m128i v255 = _mm_set1_epi16(255);
     const __m128i alphaBits = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-    const __m128i lanes = ColourLanes();
+    const __m128i lanes = ColorLanes();
     if (HAS_TRANS) TrimTransparentEnds(d, s, width);
     auto block = [&](uint8_t* dp, const uint8_t* sp) __attribute__((always_inline)) {
       __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp));
@@ -381,7 +381,7 @@ struct SpanRow {
     const __m128i low7 = _mm_set1_epi32(0x00FEFEFF);
     const __m128i carryBits = _mm_set1_epi32(0x01010100);
     const __m128i orBits = _mm_set1_epi32(0x00010100);
-    const __m128i lanes = ColourLanes();
+    const __m128i lanes = ColorLanes();
     if (HAS_TRANS) TrimTransparentEnds(d, s, width);
     Groups4<4>(d, s, width, [&](uint8_t* dp, const uint8_t* sp) __attribute__((always_inline)) {
       __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp));

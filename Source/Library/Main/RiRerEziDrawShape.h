@@ -15,7 +15,7 @@
 struct MemImgLineRecord {
   int32_t x1, y1;   // first end point, drawn
   int32_t x2, y2;   // second end point, not drawn
-  uint32_t colour;  // pixel value in the destination's format
+  uint32_t color;  // pixel value in the destination's format
   uint32_t param;   // blend parameter when the list was built; not read here
 };
 
@@ -137,27 +137,27 @@ struct MEMIMG;
 
 // Fills `rect` (left, top, right, bottom in any order; null = the whole
 // image). Palettised or alpha-flagged images are left unchanged.
-void FillRectMemImg(MEMIMG* image, const RECT* rect, uint32_t colour);
+void FillRectMemImg(MEMIMG* image, const RECT* rect, uint32_t color);
 // Whole-image colour fill: the image's own bounds in mode 0 with white
 // brightness, whatever the draw state (the whole pixel value is stored, an
 // alpha channel included). Palettised images are left unchanged.
-void FillMemImgWithColour(MEMIMG* image, uint32_t colour);
+void FillMemImgWithColor(MEMIMG* image, uint32_t color);
 // Line from (x1, y1), drawn, to (x2, y2), not drawn.
-void DrawLineMemImg(MEMIMG* dest, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour);
+void DrawLineMemImg(MEMIMG* dest, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
 // The records' lines one after the other; count <= 0 draws nothing.
 void DrawLineListMemImg(MEMIMG* dest, const MemImgLineRecord* lines, int count);
 // Circle of radius r about (cx, cy): a filled disc (fill != 0, each pixel
 // changed once; a negative r or a failed work allocation draws nothing) or a
 // one-pixel outline (fill 0, each traced point changed once per plot).
-void DrawCircleMemImg(MEMIMG* dest, int32_t cx, int32_t cy, int32_t r, uint32_t colour, int fill);
+void DrawCircleMemImg(MEMIMG* dest, int32_t cx, int32_t cy, int32_t r, uint32_t color, int fill);
 
 // Software paths of the box-outline and triangle shapes, drawn into `dest`
 // (the caller's software draw target). The box (left, top) to (right - 1,
 // bottom - 1) is four line records, each border pixel changed once; the
 // triangle is filled flat (fill 1; `blendImage` is passed as the mask) or
 // drawn as three line records V1-V2, V2-V3, V3-V1. Both return 0.
-int DrawBoxOutlineMemImg(MEMIMG* dest, int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t colour);
-int DrawTriangleMemImg3(MEMIMG* dest, const POINT* points, uint32_t colour, int fill, const MEMIMG* blendImage);
+int DrawBoxOutlineMemImg(MEMIMG* dest, int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t color);
+int DrawTriangleMemImg3(MEMIMG* dest, const POINT* points, uint32_t color, int fill, const MEMIMG* blendImage);
 
 // Allocation of the filled circle's row flags (zero-filled); replaceable to
 // reach the refusal when memory runs out.

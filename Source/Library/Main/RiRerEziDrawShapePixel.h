@@ -18,18 +18,18 @@ enum FlatTint { FLAT_TINT_TABLE = 0, FLAT_TINT_SHIFT = 1 };
 
 // The tinted colour: 32-bit keeps its fourth byte; 16-bit is repacked 5-6-5
 // with the upper 16 bits zero.
-uint32_t TintFlatColour(uint32_t colour, int bits, uint32_t bright, FlatTint tint);
+uint32_t TintFlatColor(uint32_t color, int bits, uint32_t bright, FlatTint tint);
 
 // One flat draw call, settled before the first pixel.
 struct FlatBlend {
   BlendCall call;   // resolved mode (1 at 255 runs 0) and the table rows
-  uint32_t colour;  // after the tint
+  uint32_t color;  // after the tint
   int bits;         // 32 or 16
 };
 
 // Reads MemImgDrawState: colour type (1 = 32-bit, 0 = 16-bit), blend mode
 // and parameter tests, and the tint. -1: the call draws nothing.
-int PrepareFlatBlend(FlatBlend* blend, int colorType, uint32_t colour, FlatTint tint);
+int PrepareFlatBlend(FlatBlend* blend, int colorType, uint32_t color, FlatTint tint);
 
 // Runs walk.template Walk<Bits>(op) with op(uint8_t* pixel) the call's kernel
 // operation, chosen once per call.
@@ -41,9 +41,9 @@ struct FlatBlendVisitor {
   void Run() {
     // A local copy: the pixel writes cannot alias it.
     const BlendCall call = blend.call;
-    const uint32_t colour = blend.colour;
-    walker.template Walk<Bits>([&call, colour](uint8_t* pixel) {
-      BlendKernel<Bits, Mode, Flags>::template Blend<false>(pixel, colour, 0, 0, call);
+    const uint32_t color = blend.color;
+    walker.template Walk<Bits>([&call, color](uint8_t* pixel) {
+      BlendKernel<Bits, Mode, Flags>::template Blend<false>(pixel, color, 0, 0, call);
     });
   }
 };

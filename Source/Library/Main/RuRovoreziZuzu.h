@@ -64,7 +64,7 @@ struct GraphicsStateBlock {
   int materialWord;
   D3DMATERIAL9 material;
 };
-extern GraphicsStateBlock GraphState;
+extern GraphicsStateBlock SceneViewState;
 
 // Graphics state reset (camera, projection, material; the lights are kept,
 // the standard light made when missing).

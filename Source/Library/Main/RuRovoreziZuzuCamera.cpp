@@ -14,7 +14,7 @@
 #include "VuViderezaRenderState.h"
 #include "VuViderezaTransform.h"
 
-GraphicsStateBlock GraphState = [] {
+GraphicsStateBlock SceneViewState = [] {
   GraphicsStateBlock block;
   memset(&block, 0, sizeof block);
   block.lights.highestDevice = -1;
@@ -35,7 +35,7 @@ void DeriveCameraAngles(const Matrix4& v, const Vector3& d) {
   const float ux = v.m[0][1], uy = v.m[1][1], uz = v.m[2][1];
   const float dx = v.m[0][2], dy = v.m[1][2], dz = v.m[2][2];
   static_cast<void>(d);
-  GraphicsStateBlock& g = GraphState;
+  GraphicsStateBlock& g = SceneViewState;
   if (dx > -1e-8f && dx < 1e-8f && dz > -1e-8f && dz < 1e-8f) {
     g.horizontalRotation = 0.0f;
     if (dy >= 0.0f) {
@@ -70,7 +70,7 @@ void DeriveCameraAngles(const Matrix4& v, const Vector3& d) {
 }  // namespace
 
 void InitializeLights() {
-  GraphicsStateBlock& g = GraphState;
+  GraphicsStateBlock& g = SceneViewState;
   const int lightingOff = g.lightingOff;
   LightTable* lights = new LightTable(g.lights);
   memset(&g, 0, sizeof g);
@@ -99,7 +99,7 @@ void InitializeLights() {
 
 int SetCameraPositionAndTarget(float px, float py, float pz, float tx, float ty, float tz, float ux, float uy,
                                float uz) {
-  GraphicsStateBlock& g = GraphState;
+  GraphicsStateBlock& g = SceneViewState;
   g.position = {px, py, pz};
   g.target = {tx, ty, tz};
   Vector3 d, up = {ux, uy, uz}, side, upPrime;
@@ -125,7 +125,7 @@ int SetCameraPositionAndTarget(float px, float py, float pz, float tx, float ty,
 }
 
 int ApplyProjection() {
-  GraphicsStateBlock& g = GraphState;
+  GraphicsStateBlock& g = SceneViewState;
   float width, height;
   DrawScreenSize(&width, &height);
   const float aspect = g.projectionMode == 2 ? 1.0f : height / width * g.aspectScale;
@@ -141,7 +141,7 @@ int ApplyProjection() {
 }
 
 int SetProjectionCenter(float x, float y) {
-  GraphicsStateBlock& g = GraphState;
+  GraphicsStateBlock& g = SceneViewState;
   g.centreX = x;
   g.centreY = y;
   float width, height;
@@ -152,43 +152,43 @@ int SetProjectionCenter(float x, float y) {
 }
 
 int SetProjectionNearFar(float zNear, float zFar) {
-  GraphState.zNear = zNear;
-  GraphState.zFar = zFar;
+  SceneViewState.zNear = zNear;
+  SceneViewState.zFar = zFar;
   ApplyProjection();
   return 0;
 }
 
 int SetPerspectiveFov(float fov) {
-  GraphState.projectionMode = 0;
-  GraphState.fieldOfView = fov;
+  SceneViewState.projectionMode = 0;
+  SceneViewState.fieldOfView = fov;
   ApplyProjection();
   return 0;
 }
 
 int SetOrthoProjection(float viewHeight) {
-  GraphState.projectionMode = 1;
-  GraphState.orthoHeight = viewHeight;
+  SceneViewState.projectionMode = 1;
+  SceneViewState.orthoHeight = viewHeight;
   ApplyProjection();
   return 0;
 }
 
 int SetProjectionMatrix(const float m[16]) {
   if (m == nullptr) return -1;
-  GraphState.projectionMode = 2;
-  memcpy(&GraphState.userProjection, m, sizeof GraphState.userProjection);
+  SceneViewState.projectionMode = 2;
+  memcpy(&SceneViewState.userProjection, m, sizeof SceneViewState.userProjection);
   ApplyProjection();
   return 0;
 }
 
 int SetProjectionAspectScale(float scale) {
-  GraphState.aspectScale = scale;
+  SceneViewState.aspectScale = scale;
   ApplyProjection();
   return 0;
 }
 
 void UpdateViewFrustum() {
   if (Transforms.combinedCurrent == 1) return;
-  GraphicsStateBlock& g = GraphState;
+  GraphicsStateBlock& g = SceneViewState;
   Matrix4 combined;
   MatrixMultiply(&combined, &Transforms.world, &Transforms.view);
   MatrixMultiply(&combined, &combined, &Transforms.projection);
@@ -213,7 +213,7 @@ void UpdateViewFrustum() {
 }
 
 Vector3* TransformByInverseCombined(Vector3* out, float x, float y, float z) {
-  GraphicsStateBlock& g = GraphState;
+  GraphicsStateBlock& g = SceneViewState;
   if (!g.inverseValid) {
     if (MatrixInverse(&g.inverse, &g.combined) != 0) CreateIdentityMatrix(&g.inverse);
     g.inverseValid = 1;
@@ -232,7 +232,7 @@ Vector3* TransformByInverseCombined(Vector3* out, float x, float y, float z) {
 
 int SetUseZBuffer3D(int flag) {
   const int on = flag ? 1 : 0;
-  DrawZSetting& z = GraphDraw.zSettings[1];
+  DrawZSetting& z = CurrentDrawState.zSettings[1];
   if (z.enable == on && z.write == on) return 0;
   FlushVertexBatch(0);
   z.enable = on;
@@ -242,9 +242,9 @@ int SetUseZBuffer3D(int flag) {
 }
 
 int SetUseLighting(int flag) {
-  GraphState.lightingOff = !flag;
+  SceneViewState.lightingOff = !flag;
   SetLightingEnableCached(flag ? 1 : 0);
-  GraphState.lights.changedFlag = 1;
+  SceneViewState.lights.changedFlag = 1;
   RenderState.statesChanged = 1;
   return 0;
 }

@@ -68,10 +68,10 @@ int FillTransparentEdges(const BaseImageRecord* image, uint32_t key, BaseImageRe
   for (int y = 0; y < h; y++)
     for (int x = 0; x < w; x++) {
       if (transparent(x, y)) continue;
-      const uint32_t colour = GetBaseImagePixelARGB8(image, x, y) & 0xffffff;
+      const uint32_t color = GetBaseImagePixelARGB8(image, x, y) & 0xffffff;
       for (const int* step : STEPS) {
         const int nx = x + step[0], ny = y + step[1];
-        if (nx >= 0 && ny >= 0 && nx < w && ny < h && transparent(nx, ny)) pixels[ny * stride + nx] = colour;
+        if (nx >= 0 && ny >= 0 && nx < w && ny < h && transparent(nx, ny)) pixels[ny * stride + nx] = color;
       }
     }
   return 0;
@@ -197,12 +197,12 @@ int CopyBaseImage(const BaseImageRecord* from, BaseImageRecord* to) {
 // Bytes of a bitmap header with the masks or colour table behind it.
 int BitmapInfoSize(const BITMAPINFO* info) {
   const BITMAPINFOHEADER& h = info->bmiHeader;
-  int colours = static_cast<int>(h.biClrUsed);
-  if (colours == 0 && h.biBitCount <= 8) colours = 1 << h.biBitCount;
-  if (colours < 0 || colours > 256) colours = 256;
+  int colors = static_cast<int>(h.biClrUsed);
+  if (colors == 0 && h.biBitCount <= 8) colors = 1 << h.biBitCount;
+  if (colors < 0 || colors > 256) colors = 256;
   const int header = h.biSize >= sizeof(BITMAPINFOHEADER) && h.biSize <= 256 ? static_cast<int>(h.biSize)
                                                                              : static_cast<int>(sizeof h);
-  return header + (h.biCompression == BI_BITFIELDS && header == static_cast<int>(sizeof h) ? 12 : 0) + colours * 4;
+  return header + (h.biCompression == BI_BITFIELDS && header == static_cast<int>(sizeof h) ? 12 : 0) + colors * 4;
 }
 
 // Decodes or takes the request's source. Given images are used as they are,

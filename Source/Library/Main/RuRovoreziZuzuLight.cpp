@@ -22,7 +22,7 @@ int SlotOf(int handle) {
   if (handle < 0 || ((handle >> 16) & 0xFC00) != LIGHT_TYPE_BITS) return -1;
   const int slot = handle & 0xFFFF;
   if (slot >= LIGHT_TABLE_SIZE) return -1;
-  const LightRecord* record = GraphState.lights.slots[slot];
+  const LightRecord* record = SceneViewState.lights.slots[slot];
   if (record == nullptr || record->checkValue != ((handle >> 16) & 0x3FF)) return -1;
   return slot;
 }
@@ -31,11 +31,11 @@ int SlotOf(int handle) {
 
 LightRecord* GetLightRecord(int handle) {
   const int slot = SlotOf(handle);
-  return slot < 0 ? nullptr : GraphState.lights.slots[slot];
+  return slot < 0 ? nullptr : SceneViewState.lights.slots[slot];
 }
 
 int CreateLight() {
-  LightTable& table = GraphState.lights;
+  LightTable& table = SceneViewState.lights;
   int slot = table.endIndex;
   if (slot >= LIGHT_TABLE_SIZE) {
     for (slot = 0; slot < LIGHT_TABLE_SIZE && table.slots[slot] != nullptr; slot++) {
@@ -84,7 +84,7 @@ int CreateDirectionalLight(float dx, float dy, float dz) {
 int DeleteLightHandle(int handle) {
   const int slot = SlotOf(handle);
   if (slot < 0) return -1;
-  LightTable& table = GraphState.lights;
+  LightTable& table = SceneViewState.lights;
   table.count--;
   MemFree(table.slots[slot]);
   table.slots[slot] = nullptr;
@@ -102,7 +102,7 @@ int DeleteLightHandle(int handle) {
 }
 
 int DeleteAllLightsExceptStandard() {
-  LightTable& table = GraphState.lights;
+  LightTable& table = SceneViewState.lights;
   for (int slot = table.endIndex - 1; slot >= 0; slot--) {
     LightRecord* record = table.slots[slot];
     if (record != nullptr && record->handle != table.standardLight) DeleteLightHandle(record->handle);
@@ -112,13 +112,13 @@ int DeleteAllLightsExceptStandard() {
 
 void DeleteAllLights() {
   DeleteAllLightsExceptStandard();
-  if (GraphState.lights.standardLight != 0) DeleteLightHandle(GraphState.lights.standardLight);
-  GraphState.lights.standardLight = 0;
+  if (SceneViewState.lights.standardLight != 0) DeleteLightHandle(SceneViewState.lights.standardLight);
+  SceneViewState.lights.standardLight = 0;
 }
 
 int ApplyLightsToDevice() {
-  LightTable& table = GraphState.lights;
-  SetLightingEnableCached(GraphState.lightingOff ? 0 : 1);
+  LightTable& table = SceneViewState.lights;
+  SetLightingEnableCached(SceneViewState.lightingOff ? 0 : 1);
   if (!table.changedFlag && !table.resendAll) return 0;
   int counter = 0;
   table.listedCount = 0;

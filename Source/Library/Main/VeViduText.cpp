@@ -41,7 +41,7 @@ struct TextColors {
 };
 
 void PrepareColors(unsigned int color, unsigned int edgeColor, TextColors* out) {
-  const uint32_t tint = GraphDraw.brightness;
+  const uint32_t tint = CurrentDrawState.brightness;
   const int tintChannel[3] = {static_cast<int>((tint >> 16) & 255), static_cast<int>((tint >> 8) & 255),
                               static_cast<int>(tint & 255)};
   SplitColorValue(color, &out->text[0], &out->text[1], &out->text[2]);
@@ -210,7 +210,7 @@ void DrawGlyphFromTexture(const FontRecord* font, const GlyphCacheSlot* slot, co
   const int lineRight = x + font->charHeight - slot->yOffset;
   const int top = y + TruncateDoubleToInt(pen) + slot->xOffset;
   if (!scaled) {
-    const RECT saved = GraphDraw.drawArea;
+    const RECT saved = CurrentDrawState.drawArea;
     RECT box = {lineRight - h - 1, top, lineRight + 1, top + w};
     ClipRect(&box, &saved);
     if (box.right > box.left && box.bottom > box.top) {
@@ -276,15 +276,15 @@ int DrawTextCore(const TextRequest& request, SIZE* size) {
     if (block != nullptr) MemFree(block);
     return -1;
   }
-  RECT area = request.clip != nullptr ? *request.clip : GraphDraw.drawArea;
+  RECT area = request.clip != nullptr ? *request.clip : CurrentDrawState.drawArea;
   const int textureRoute = draw && font->textureCache;
   int savedBlendGraph = -1, savedKind = 0, savedParams[2] = {0, 0};
-  const uint32_t savedTint = GraphDraw.brightness;
+  const uint32_t savedTint = CurrentDrawState.brightness;
   if (textureRoute) {
-    savedBlendGraph = GraphDraw.blendGraph;
-    savedKind = GraphDraw.blendGraphKind;
-    savedParams[0] = GraphDraw.blendGraphParam[0];
-    savedParams[1] = GraphDraw.blendGraphParam[1];
+    savedBlendGraph = CurrentDrawState.blendGraph;
+    savedKind = CurrentDrawState.blendGraphKind;
+    savedParams[0] = CurrentDrawState.blendGraphParam[0];
+    savedParams[1] = CurrentDrawState.blendGraphParam[1];
     if (savedBlendGraph >= 0) SetBlendImageTwoParams(-1, 0, 0);
   }
   double pen = 0.0;
@@ -406,18 +406,18 @@ void DrawTextThroughMemImg(int x, int y, const char* text, unsigned int color, u
 
 int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int font, unsigned int edgeColor,
                      int vertical) {
-  if (text == nullptr || text[0] == 0 || GraphDraw.areaEmpty) return 0;
+  if (text == nullptr || text[0] == 0 || CurrentDrawState.areaEmpty) return 0;
   FontRecord* record = GetFontRecord(font);
   if (record == nullptr) {
     LogPrintf(LOG_BAD_FONT_HANDLE);
     return -1;
   }
   if (!WinSys.active) WaitWhileInactive();
-  const int emulate = GraphDraw.blendMode == BLEND_SUBTRACT && record->textureCache && SubtractEmulationNeeded();
+  const int emulate = CurrentDrawState.blendMode == BLEND_SUBTRACT && record->textureCache && SubtractEmulationNeeded();
   const int maskOn = GetMaskUseFlag();
-  RECT rect = GraphDraw.drawArea;
-  if (emulate || GraphDraw.destinationBlend || maskOn) {
-    const RECT& a = GraphDraw.drawArea;
+  RECT rect = CurrentDrawState.drawArea;
+  if (emulate || CurrentDrawState.destinationBlend || maskOn) {
+    const RECT& a = CurrentDrawState.drawArea;
     const int half = record->addedHeight / 2;
     if (!vertical) {
       if (x >= a.right) return 0;

@@ -65,7 +65,7 @@ struct GraphicsDrawState {
   int ignoreColor;
   int lockedState;               // a filter's locked draw settings
 };
-extern GraphicsDrawState GraphDraw;
+extern GraphicsDrawState CurrentDrawState;
 
 // Setters: 0 on success or when nothing changes, -1 on failure.
 void SetDrawTintPacked(uint32_t rgb);
@@ -92,12 +92,12 @@ void SetDrawAreaNoViewport(const RECT* area);
 // the draw area and its empty mark come back at its end.
 class DrawAreaScope {
  public:
-  explicit DrawAreaScope(const RECT& area) : saved(GraphDraw.drawArea), savedEmpty(GraphDraw.areaEmpty) {
+  explicit DrawAreaScope(const RECT& area) : saved(CurrentDrawState.drawArea), savedEmpty(CurrentDrawState.areaEmpty) {
     SetDrawAreaNoViewport(&area);
   }
   ~DrawAreaScope() {
     SetDrawAreaNoViewport(&saved);
-    GraphDraw.areaEmpty = savedEmpty;
+    CurrentDrawState.areaEmpty = savedEmpty;
   }
   DrawAreaScope(const DrawAreaScope&) = delete;
   DrawAreaScope& operator=(const DrawAreaScope&) = delete;

@@ -241,7 +241,7 @@ int JoinBatchTexture(IDirect3DBaseTexture9* texture) {
   BatchTextureSet& s = BatchTextures;
   if (texture == nullptr || VertexBatch.count == 0 || !s.quadsOnly || !IsQuadBatchOfKind(VERTEX_KIND_TEX)) return 0;
   if (!DrawPrep.programmable || DrawPrep.vertexKind != VERTEX_KIND_TEX || DrawPrep.userSetupOn ||
-      RenderState.blendTexture != nullptr || GraphDraw.destinationBlend)
+      RenderState.blendTexture != nullptr || CurrentDrawState.destinationBlend)
     return 0;
   const int selection = DrawPrep.shaderIndex;
   if (selection < 0 || selection >= BATCH_SELECTIONS) return 0;

@@ -93,8 +93,8 @@ void BlendCoords(Corner* c, const GraphPiece& piece, float px, float py, const G
 // Writes the quad (corners top-left, top-right, bottom-left, bottom-right)
 // as six vertices of the batch.
 void AppendQuad(const Corner c[4], bool withBlend) {
-  const DWORD color = GraphDraw.diffuseColor;
-  const float z = GraphDraw.drawZ;
+  const DWORD color = CurrentDrawState.diffuseColor;
+  const float z = CurrentDrawState.drawZ;
   static const int ORDER[6] = {0, 1, 2, 3, 2, 1};
   if (withBlend) {
     Vertex2DTex3* v = static_cast<Vertex2DTex3*>(AppendBatchQuad(VERTEX_KIND_BLEND));
@@ -160,8 +160,8 @@ void PieceCorners(Corner c[4], const GraphPiece& piece, float ox, float oy, floa
 }
 
 const GraphicHandleRecord* BlendRecord() {
-  if (GraphDraw.blendGraph < 0 || RenderState.blendTexture == nullptr) return nullptr;
-  return GetGraphicRecord(GraphDraw.blendGraph, 0);
+  if (CurrentDrawState.blendGraph < 0 || RenderState.blendTexture == nullptr) return nullptr;
+  return GetGraphicRecord(CurrentDrawState.blendGraph, 0);
 }
 
 int BuildAt(const ImageDraw& d, const GraphicHandleRecord* record) {
@@ -170,11 +170,11 @@ int BuildAt(const ImageDraw& d, const GraphicHandleRecord* record) {
   BeginDrawSceneOnce();
   PrepareFor(record, FlagWord(record, d.transparent, true));
   const GraphicHandleRecord* blend = BlendRecord();
-  const RECT& a = GraphDraw.drawArea;
+  const RECT& a = CurrentDrawState.drawArea;
   const bool inside = d.ix >= a.left && d.iy >= a.top && d.ix + record->width - 1 < a.right &&
                       d.iy + record->height - 1 < a.bottom && d.x == static_cast<float>(d.ix) &&
                       d.y == static_cast<float>(d.iy);
-  const float* f = GraphDraw.drawAreaF;
+  const float* f = CurrentDrawState.drawAreaF;
   for (int i = 0; i < record->pieceCount; i++) {
     const GraphPiece& piece = record->pieces[i];
     SelectPiece(piece, i);
@@ -196,9 +196,9 @@ int BuildStretched(const ImageDraw& d, const GraphicHandleRecord* record) {
   const float sx = (d.x2 - d.x) / static_cast<float>(record->width);
   const float sy = (d.y2 - d.y) / static_cast<float>(record->height);
   BeginDrawSceneOnce();
-  PrepareFor(record, FlagWord(record, d.transparent, GraphDraw.samplingMode != 1));
+  PrepareFor(record, FlagWord(record, d.transparent, CurrentDrawState.samplingMode != 1));
   const GraphicHandleRecord* blend = BlendRecord();
-  const float* f = GraphDraw.drawAreaF;
+  const float* f = CurrentDrawState.drawAreaF;
   for (int i = 0; i < record->pieceCount; i++) {
     const GraphPiece& piece = record->pieces[i];
     SelectPiece(piece, i);
@@ -238,7 +238,7 @@ int BuildRotated(const ImageDraw& d, const GraphicHandleRecord* record) {
   const int w = record->width, h = record->height;
   float cx = w * 0.5f, cy = h * 0.5f, X = d.x - 0.5f, Y = d.y - 0.5f;
   bool snap = false;
-  if (GraphDraw.samplingMode != 0 && !d.exact) {
+  if (CurrentDrawState.samplingMode != 0 && !d.exact) {
     // the centre of the image at the texel-centre offset
   } else if (fabsf(d.x - floorf(d.x)) >= FRACTION_EPSILON || fabsf(d.y - floorf(d.y)) >= FRACTION_EPSILON) {
     X = d.x, Y = d.y;
@@ -285,7 +285,7 @@ int BuildRotated(const ImageDraw& d, const GraphicHandleRecord* record) {
 }
 
 void ClampToArea(RECT* r) {
-  ClipRect(r, &GraphDraw.drawArea);
+  ClipRect(r, &CurrentDrawState.drawArea);
 }
 
 RECT DestinationRect(const ImageDraw& d, const GraphicHandleRecord* record) {
@@ -332,12 +332,12 @@ int DrawItself(const ImageDraw& d, GraphicHandleRecord* record) {
 
 int RunImageDraw(const ImageDraw& d, int graphic) {
   if (!IsLibraryStarted()) return -1;
-  if (GraphDraw.areaEmpty) return 0;
+  if (CurrentDrawState.areaEmpty) return 0;
   WaitIfInactive();
   RefreshGraphicMovie(graphic);  // a movie graphic shows its current frame
   GraphicHandleRecord* record = GetGraphicRecord(graphic, 0);
   if (record == nullptr || record->image == nullptr) return -1;
-  if (GraphDraw.blendGraph >= 0 && CheckBlendGraphSize(record) != 0) return -1;
+  if (CurrentDrawState.blendGraph >= 0 && CheckBlendGraphSize(record) != 0) return -1;
   const bool emulate = SubtractEmulationNeeded() && record->image->format.textureBacked;
   const bool masked = MaskInUse();
   if (!emulate && !masked) return DrawItself(d, record);
@@ -348,8 +348,8 @@ int RunImageDraw(const ImageDraw& d, int graphic) {
 // The subtraction emulation's white box between two blend modes: the
 // destination inverted (mode 3 at full strength), then the draw's mode.
 void InvertingBox(const RECT& rect, int finalMode) {
-  const int param = GraphDraw.blendParam;
-  const uint32_t bright = GraphDraw.brightness;
+  const int param = CurrentDrawState.blendParam;
+  const uint32_t bright = CurrentDrawState.brightness;
   if (bright != WHITE_TINT) SetDrawTint(255, 255, 255);
   SetBlendMode(BLEND_SUBTRACT, 255);
   DrawFilledBoxHW(rect.left, rect.top, rect.right, rect.bottom, MakeColorValue(255, 255, 255), rect);
@@ -360,7 +360,7 @@ void InvertingBox(const RECT& rect, int finalMode) {
 }  // namespace
 
 int SubtractEmulationNeeded() {
-  return GraphDraw.blendMode == BLEND_SUBTRACT && !DeviceCaps.subtractBlendNative ? 1 : 0;
+  return CurrentDrawState.blendMode == BLEND_SUBTRACT && !DeviceCaps.subtractBlendNative ? 1 : 0;
 }
 
 void BeginDrawFrame(const DrawFrame& frame) {
@@ -453,7 +453,7 @@ int DrawImageRect(int x, int y, int sourceX, int sourceY, int width, int height,
                   int turn) {
   if (width < 1 || height < 1) return -1;
   RECT area = {x, y, x + width, y + height};
-  ClipRect(&area, &GraphDraw.drawArea);
+  ClipRect(&area, &CurrentDrawState.drawArea);
   const DrawAreaScope narrowed(area);
   if (!turn) return DrawImageAt(x - sourceX, y - sourceY, graphic, transparent);
   const GraphicHandleRecord* record = GetGraphicRecord(graphic, 0);

@@ -83,7 +83,7 @@ const StageProgram STAGE_OFF = {D3DTOP_DISABLE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3
                                 D3DTA_DIFFUSE, 0};
 
 bool ProgrammablePath() {
-  return Graphics.shadersUsable && !DrawPrep.forceFixedFunction && !DeviceCaps.noShaders;
+  return GraphicsSystem.shadersUsable && !DrawPrep.forceFixedFunction && !DeviceCaps.noShaders;
 }
 
 IDirect3DTexture9* GetWhiteTexture() {
@@ -293,7 +293,7 @@ void ResendLibraryStageTextures() {
 int ChooseBlendRow(const DrawInputs& in) {
   int row = in.mode;
   if (in.mode == 0) {
-    if (GraphDraw.destinationBlend) row = ROW_DESTINATION;
+    if (CurrentDrawState.destinationBlend) row = ROW_DESTINATION;
     if (in.textured && ((!in.hasBlend && in.flagB) ||
                         (in.hasBlend && (in.kind == 0 || in.kind == 2) && (in.flagA || in.flagB)) ||
                         (in.hasBlend && in.kind == 1)))
@@ -367,13 +367,13 @@ IDirect3DPixelShader9* ChooseDrawShader(const DrawInputs& in, int variant, bool*
   if (*programmable) {
     if (!in.textured) {
       index = variant * 2;
-      shader = Graphics.nonetexShaders[index];
+      shader = GraphicsSystem.nonetexShaders[index];
     } else {
       const int b = in.hasBlend ? 1 + (in.kind >= 0 && in.kind <= 2 ? in.kind : 0) : 0;
       const int t = !in.hasBlend ? variant : (in.mode == 12 || in.mode == 13) ? 3 : in.mode == 10 ? 2 : 0;
-      const int color = GraphDraw.ignoreColor ? 1 : 0;
+      const int color = CurrentDrawState.ignoreColor ? 1 : 0;
       index = (((b * SHADER_VARIANTS + t) * 2 + color) * 2 + (in.ignoreTextureAlpha ? 1 : 0)) * 2;
-      shader = Graphics.blendShaders[index];
+      shader = GraphicsSystem.blendShaders[index];
     }
     if (shader == nullptr) *programmable = false;
   }
@@ -621,11 +621,11 @@ void ApplyDrawStateForTexture(IDirect3DBaseTexture9* texture, int flags) {
   } else {
     // Changed lights reach the device (and their view-space constants).
     ApplyLightsToDevice();
-    SetDiffuseMaterialSourceCached(GraphDraw.diffuseSource);
-    SetSpecularMaterialSourceCached(GraphDraw.specularSource);
+    SetDiffuseMaterialSourceCached(CurrentDrawState.diffuseSource);
+    SetSpecularMaterialSourceCached(CurrentDrawState.specularSource);
   }
-  SetSpecularEnableCached((flags & DRAW_FLAG_SPECULAR) && GraphDraw.specularSwitch ? 1 : 0);
-  const DrawZSetting& z = GraphDraw.zSettings[(flags & DRAW_FLAG_Z_SET_2) ? 1 : 0];
+  SetSpecularEnableCached((flags & DRAW_FLAG_SPECULAR) && CurrentDrawState.specularSwitch ? 1 : 0);
+  const DrawZSetting& z = CurrentDrawState.zSettings[(flags & DRAW_FLAG_Z_SET_2) ? 1 : 0];
   if (!z.enable) {
     SetZEnableCached(0);
     SetZWriteEnableCached(z.write);
@@ -635,35 +635,35 @@ void ApplyDrawStateForTexture(IDirect3DBaseTexture9* texture, int flags) {
     SetZFuncCached(z.func);
     SetDepthBiasCached(z.bias);
   }
-  SetFillModeCached(GraphDraw.fillMode);
-  SetFogEnableCached((flags & DRAW_FLAG_FOG) ? GraphDraw.fogEnable : 0);
+  SetFillModeCached(CurrentDrawState.fillMode);
+  SetFogEnableCached((flags & DRAW_FLAG_FOG) ? CurrentDrawState.fogEnable : 0);
   if (!(flags & DRAW_FLAG_KEEP_SELECTION)) {
     int flagA = (flags & DRAW_FLAG_ALPHA_CHANNEL) ? 1 : 0;
     int flagB = texture != nullptr && (flags & DRAW_FLAG_TRANSPARENT) && (flags & DRAW_FLAG_TRANS_COLOR) ? 1 : 0;
     if (!(flags & DRAW_FLAG_TRANSPARENT)) flagA = 0;
     if ((flagA || flagB) &&
-        ((GraphDraw.blendMode != 0 && GraphDraw.blendMode != 8) ||
-         (!(flags & DRAW_FLAG_PIXEL_EXACT) && GraphDraw.samplingMode == 1))) {
+        ((CurrentDrawState.blendMode != 0 && CurrentDrawState.blendMode != 8) ||
+         (!(flags & DRAW_FLAG_PIXEL_EXACT) && CurrentDrawState.samplingMode == 1))) {
       flagA = 0;
       flagB = 1;
     }
-    const int useColor = (flags & DRAW_FLAG_USE_COLOR) || (GraphDraw.brightness & 0xFFFFFF) != 0xFFFFFF ? 1 : 0;
-    const int useAlpha = (flags & DRAW_FLAG_USE_ALPHA) || GraphDraw.blendMode != 0 ? 1 : 0;
+    const int useColor = (flags & DRAW_FLAG_USE_COLOR) || (CurrentDrawState.brightness & 0xFFFFFF) != 0xFFFFFF ? 1 : 0;
+    const int useAlpha = (flags & DRAW_FLAG_USE_ALPHA) || CurrentDrawState.blendMode != 0 ? 1 : 0;
     SetDrawUseColorCached(useColor);
     SetDrawAlphaFlagCached(useAlpha);
     SetDrawTexture(texture);
-    SetIgnoreColorSelectCached(GraphDraw.ignoreColor);
-    SetDrawBlendModeCached(GraphDraw.blendMode, flagA, flagB);
+    SetIgnoreColorSelectCached(CurrentDrawState.ignoreColor);
+    SetDrawBlendModeCached(CurrentDrawState.blendMode, flagA, flagB);
     SetExtraShaderSelectCached((flags & DRAW_FLAG_EXTRA_SELECT) ? 1 : 0);
-    SetAlphaTestCached(GraphDraw.alphaTestMode, GraphDraw.alphaTestRef);
+    SetAlphaTestCached(CurrentDrawState.alphaTestMode, CurrentDrawState.alphaTestRef);
     if (c.choosePixelShader || c.textureChanged || c.reapplyAll ||
         (ProgrammablePath() && c.pixelShader != ChosenShader))
       PrepareGraphicDrawState(nullptr, 1);
   }
   SetShadeModeCached((flags & DRAW_FLAG_GOURAUD) ? D3DSHADE_GOURAUD : D3DSHADE_FLAT);
-  SetSamplerFilterCached(GraphDraw.samplingMode);
-  SetMaxAnisotropyCached(GraphDraw.maxAnisotropy);
-  SetCullModeCached((flags & DRAW_FLAG_CULL) ? GraphDraw.cullMode : 0);
+  SetSamplerFilterCached(CurrentDrawState.samplingMode);
+  SetMaxAnisotropyCached(CurrentDrawState.maxAnisotropy);
+  SetCullModeCached((flags & DRAW_FLAG_CULL) ? CurrentDrawState.cullMode : 0);
   SetTextureTransformCached(-1, nullptr);
   if (!(flags & DRAW_FLAG_ADDRESS_MODES)) {
     for (int s = 0; s < 4; s++) {
@@ -672,8 +672,8 @@ void ApplyDrawStateForTexture(IDirect3DBaseTexture9* texture, int flags) {
     }
   } else {
     for (int s = 0; s < 8; s++) {
-      SetTextureAddressUCached(s, GraphDraw.addressU);
-      SetTextureAddressVCached(s, GraphDraw.addressV);
+      SetTextureAddressUCached(s, CurrentDrawState.addressU);
+      SetTextureAddressVCached(s, CurrentDrawState.addressV);
     }
   }
   c.statesChanged = 0;

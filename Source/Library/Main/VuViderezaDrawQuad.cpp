@@ -82,9 +82,9 @@ void PieceCornersInQuad(const GraphicHandleRecord* record, const GraphPiece& pie
 void FillTex2(Vertex2DTex2* v, float x, float y, float u, float tv, const DestCopyScale& copy) {
   v->x = x;
   v->y = y;
-  v->z = GraphDraw.drawZ;
+  v->z = CurrentDrawState.drawZ;
   v->rhw = 1.0f;
-  v->color = GraphDraw.diffuseColor;
+  v->color = CurrentDrawState.diffuseColor;
   v->u1 = u;
   v->v1 = tv;
   if (copy.active) {
@@ -223,8 +223,8 @@ int DrawImageQuadBlendHW(const QuadDrawHW& draw, const int c[8]) {
     } else if (DrawPrep.vertexKind == VERTEX_KIND_BLEND) {
       Vertex2DTex3 v[4];
       for (int n = 0; n < 4; n++) {
-        v[n].x = p[n].x - 0.5f, v[n].y = p[n].y - 0.5f, v[n].z = GraphDraw.drawZ, v[n].rhw = 1.0f;
-        v[n].color = GraphDraw.diffuseColor;
+        v[n].x = p[n].x - 0.5f, v[n].y = p[n].y - 0.5f, v[n].z = CurrentDrawState.drawZ, v[n].rhw = 1.0f;
+        v[n].color = CurrentDrawState.diffuseColor;
         v[n].specular = 0xFFFFFFFFu;
         v[n].u1 = (bx[n] - b.corners[0]) * RenderState.blendInvWidth;
         v[n].v1 = (by[n] - b.corners[1]) * RenderState.blendInvHeight;
@@ -312,27 +312,27 @@ int DrawImageQuadCore(const ImageQuadRequest& quad) {
   const int handle = quad.handle, trans = quad.trans;
   const float x1 = quad.x[0], y1 = quad.y[0], x2 = quad.x[1], y2 = quad.y[1];
   const float x3 = quad.x[2], y3 = quad.y[2], x4 = quad.x[3], y4 = quad.y[3];
-  if (GraphDraw.areaEmpty) return 0;
+  if (CurrentDrawState.areaEmpty) return 0;
   WaitIfInactive();
   RefreshGraphicMovie(handle);  // a movie graphic shows its current frame
   GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
   if (record == nullptr || record->image == nullptr) return -1;
-  if (GraphDraw.blendGraph >= 0 && CheckBlendGraphSize(record) != 0) return -1;
+  if (CurrentDrawState.blendGraph >= 0 && CheckBlendGraphSize(record) != 0) return -1;
   const bool hw = record->image->format.textureBacked != 0;
   const bool emulate = hw && SubtractEmulationNeeded();
   const bool masked = MaskActive();
-  const bool destCopy = hw && GraphDraw.destinationBlend && DrawTargetWorkSurface != nullptr;
+  const bool destCopy = hw && CurrentDrawState.destinationBlend && DrawTargetWorkSurface != nullptr;
   // Public order TL, TR, BR, BL; the drawers take TL, TR, BL, BR.
   const Point2 q[4] = {{x1, y1}, {x2, y2}, {x4, y4}, {x3, y3}};
   const GraphicHandleRecord* blend =
-      GraphDraw.blendGraph >= 0 && RenderState.blendTexture != nullptr ? GetGraphicRecord(GraphDraw.blendGraph, 0)
+      CurrentDrawState.blendGraph >= 0 && RenderState.blendTexture != nullptr ? GetGraphicRecord(CurrentDrawState.blendGraph, 0)
                                                                        : nullptr;
   auto draw = [&](const RECT& dest) {
     const QuadDrawHW device = {record, blend, trans, dest};
     return hw ? DrawImageQuadHW(q, device) : SoftDrawImageQuad(x1, y1, x2, y2, x4, y4, x3, y3, record, trans);
   };
   // Without a frame the destination is not copied: the draw area stands in.
-  if (!destCopy && !emulate && !masked) return draw(GraphDraw.drawArea);
+  if (!destCopy && !emulate && !masked) return draw(CurrentDrawState.drawArea);
   RECT r = {BOUNDS_START, BOUNDS_START, 0, 0};
   for (const Point2& p : q) {
     const int x = TruncateFloatToInt(p.x), y = TruncateFloatToInt(p.y);
@@ -411,7 +411,7 @@ int DrawVertex2DPrimitiveHW(const void* vertices, int count, int type, GraphicHa
     if (record->pieceCount > 0) texture = PieceTexture(record->pieces[0]);
   }
   if (DrawStateApplyNeeded(texture, flags)) ApplyDrawStateForTexture(texture, flags);
-  if (GraphDraw.destinationBlend && DrawTargetWorkSurface != nullptr) StretchDrawTargetToWork(&dest);
+  if (CurrentDrawState.destinationBlend && DrawTargetWorkSurface != nullptr) StretchDrawTargetToWork(&dest);
   SetDeviceFVF(VERTEX_LIST_FVF);
   RenderState.fvf = VERTEX_LIST_FVF;
   const int prims = PrimitiveCount(type, count);
@@ -433,8 +433,8 @@ int DrawVertexPrimitive2D(const void* vertices, int count, int type, int handle,
     hw = record->image->format.textureBacked != 0;
   }
   const void* use = vertices;
-  const uint32_t bright = GraphDraw.brightness & 0xFFFFFF;
-  if (!(bright == 0xFFFFFF && (GraphDraw.blendMode == 0 || GraphDraw.blendParam == 255))) {
+  const uint32_t bright = CurrentDrawState.brightness & 0xFFFFFF;
+  if (!(bright == 0xFFFFFF && (CurrentDrawState.blendMode == 0 || CurrentDrawState.blendParam == 255))) {
     int ok = 0;
     GrowVertexWork(count * static_cast<int>(sizeof(Vertex2D)), &ok);
     if (!ok) return -1;
@@ -447,7 +447,7 @@ int DrawVertexPrimitive2D(const void* vertices, int count, int type, int handle,
       const int b = BlendProductTable[bb][c & 255], g = BlendProductTable[bg][(c >> 8) & 255];
       const int r = BlendProductTable[br][(c >> 16) & 255];
       int a = static_cast<int>(c >> 24);
-      if (GraphDraw.blendMode != 0) a = BlendProductTable[GraphDraw.blendParam][a];
+      if (CurrentDrawState.blendMode != 0) a = BlendProductTable[CurrentDrawState.blendParam][a];
       v[i].color = static_cast<DWORD>(a) << 24 | static_cast<DWORD>(r) << 16 | static_cast<DWORD>(g) << 8 |
                    static_cast<DWORD>(b);
     }
@@ -455,10 +455,10 @@ int DrawVertexPrimitive2D(const void* vertices, int count, int type, int handle,
   }
   const bool emulate = hw && SubtractEmulationNeeded();
   const bool masked = MaskActive();
-  const bool destCopy = hw && GraphDraw.destinationBlend && DrawTargetWorkSurface != nullptr;
+  const bool destCopy = hw && CurrentDrawState.destinationBlend && DrawTargetWorkSurface != nullptr;
   auto draw = [&](const RECT& dest) { return hw ? DrawVertex2DPrimitiveHW(use, count, type, record, trans, dest) : 0; };
-  if (!destCopy && !emulate && !masked) return draw(GraphDraw.drawArea);
-  const DrawFrame frame = {GraphDraw.drawArea, masked, emulate};
+  if (!destCopy && !emulate && !masked) return draw(CurrentDrawState.drawArea);
+  const DrawFrame frame = {CurrentDrawState.drawArea, masked, emulate};
   return RunInDrawFrame(frame, draw);
 }
 
@@ -506,7 +506,7 @@ int DrawVertex2DPrimitiveWithGraph(const void* vertices, int count, int type, in
       for (int n = 0; n < 6; n++) v[i + n].u1 = us[n], v[i + n].v1 = vs[n];
   }
   if (copy.active) {
-    StretchDrawTargetToWork(&GraphDraw.drawArea);
+    StretchDrawTargetToWork(&CurrentDrawState.drawArea);
     for (int i = 0; i < count; i++) {
       v[i].u2 = (v[i].x + 0.5f) * copy.invWidth;
       v[i].v2 = (v[i].y + 0.5f) * copy.invHeight;

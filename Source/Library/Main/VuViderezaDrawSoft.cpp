@@ -90,22 +90,22 @@ int FillGraphWithColor(int handle, int red, int green, int blue, int alpha, int 
     MEMIMG* image = GetGraphicMemImg(record);
     if (image == nullptr) return -1;
     const ColorFormatRecord* format = image->header->colorFormat;
-    uint32_t colour = MakeColorValue(red, green, blue);
+    uint32_t color = MakeColorValue(red, green, blue);
     if (format->alphaWidth != 0)
-      colour = (colour & ~format->alphaMask) |
+      color = (color & ~format->alphaMask) |
                ((static_cast<uint32_t>(alpha) >> (8 - format->alphaWidth)) << format->alphaShift);
-    FillMemImgWithColour(image, colour);
+    FillMemImgWithColor(image, color);
     return 0;
   }
   if (!HasDirect3DDevice()) return -1;
   if (!record->image->format.drawable) return 0;
-  const D3DCOLOR colour = static_cast<D3DCOLOR>(alpha) << 24 | static_cast<D3DCOLOR>(red) << 16 |
+  const D3DCOLOR color = static_cast<D3DCOLOR>(alpha) << 24 | static_cast<D3DCOLOR>(red) << 16 |
                           static_cast<D3DCOLOR>(green) << 8 | static_cast<D3DCOLOR>(blue);
   for (int i = 0; i < record->pieceCount; i++) {
     const GraphPiece& piece = record->pieces[i];
     if (piece.entry == nullptr || piece.entry->faces[0] == nullptr) continue;
     const RECT rect = {piece.texX, piece.texY, piece.texX + piece.width, piece.texY + piece.height};
-    ColorFillDeviceSurfaceOnMainThread(piece.entry->faces[0], &rect, colour, fromWorker);
+    ColorFillDeviceSurfaceOnMainThread(piece.entry->faces[0], &rect, color, fromWorker);
   }
   return 0;
 }
@@ -174,34 +174,34 @@ int SoftDrawImageQuadInt(int x1, int y1, int x2, int y2, int x3, int y3, int x4,
   return 0;
 }
 
-int SoftFillBox(int x1, int y1, int x2, int y2, uint32_t colour) {
+int SoftFillBox(int x1, int y1, int x2, int y2, uint32_t color) {
   MEMIMG* dest = SoftDest();
   const RECT rect = {x1, y1, x2, y2};
-  if (dest != nullptr) FillRectMemImg(dest, &rect, colour);
+  if (dest != nullptr) FillRectMemImg(dest, &rect, color);
   return 0;
 }
 
-int SoftDrawCircle(int x, int y, int r, uint32_t colour, int fill) {
+int SoftDrawCircle(int x, int y, int r, uint32_t color, int fill) {
   MEMIMG* dest = SoftDest();
   if (dest == nullptr) return 0;
   if (fill) {
-    DrawCircleMemImg(dest, x, y, r, colour, 1);
+    DrawCircleMemImg(dest, x, y, r, color, 1);
     return 0;
   }
   // Each outline pixel once, as on the Direct3D path (the renderer's trace
   // visits the points where octants meet twice).
   struct Plot {
     MEMIMG* dest;
-    uint32_t colour;
-  } plot = {dest, colour};
+    uint32_t color;
+  } plot = {dest, color};
   ForEachCircleOutlinePoint(x, y, r, [](int px, int py, void* context) {
     const Plot* p = static_cast<const Plot*>(context);
-    DrawLineMemImg(p->dest, px, py, px + 1, py, p->colour);
+    DrawLineMemImg(p->dest, px, py, px + 1, py, p->color);
   }, &plot);
   return 0;
 }
 
-int SoftDrawRing(int x, int y, int r, uint32_t colour, int thickness) {
+int SoftDrawRing(int x, int y, int r, uint32_t color, int thickness) {
   if (thickness <= 0) return -1;
   const RECT& area = MemImgDrawState.drawArea;
   RingSpan* table = GetRingSpanTable(area.bottom);
@@ -213,27 +213,27 @@ int SoftDrawRing(int x, int y, int r, uint32_t colour, int thickness) {
     const RingSpan& s = table[line];
     if (s.flags == 0) continue;
     if ((s.flags & (RING_INNER_LEFT | RING_INNER_RIGHT)) != 0 && s.innerLeft < s.innerRight) {
-      DrawLineMemImg(dest, s.outerLeft, line, s.innerLeft + 1, line, colour);
-      DrawLineMemImg(dest, s.innerRight, line, s.outerRight + 1, line, colour);
+      DrawLineMemImg(dest, s.outerLeft, line, s.innerLeft + 1, line, color);
+      DrawLineMemImg(dest, s.innerRight, line, s.outerRight + 1, line, color);
     } else {
-      DrawLineMemImg(dest, s.outerLeft, line, s.outerRight + 1, line, colour);
+      DrawLineMemImg(dest, s.outerLeft, line, s.outerRight + 1, line, color);
     }
   }
   return 0;
 }
 
-int SoftDrawBoxOutline(int left, int top, int right, int bottom, uint32_t colour) {
+int SoftDrawBoxOutline(int left, int top, int right, int bottom, uint32_t color) {
   MEMIMG* dest = SoftDest();
   if (left > right || top > bottom) {  // the corners exchanged whole, as on the Direct3D path
     const int x = left, y = top;
     left = right, top = bottom, right = x, bottom = y;
   }
-  if (dest != nullptr) DrawBoxOutlineMemImg(dest, left, top, right, bottom, colour);
+  if (dest != nullptr) DrawBoxOutlineMemImg(dest, left, top, right, bottom, color);
   return 0;
 }
 
-int SoftDrawTriangle(const POINT* points, uint32_t colour, int fill) {
+int SoftDrawTriangle(const POINT* points, uint32_t color, int fill) {
   MEMIMG* dest = SoftDest();
-  if (dest != nullptr) DrawTriangleMemImg3(dest, points, colour, fill, SoftwareBlendImage);
+  if (dest != nullptr) DrawTriangleMemImg3(dest, points, color, fill, SoftwareBlendImage);
   return 0;
 }

@@ -35,14 +35,14 @@ int SoftDrawImageQuad(float x1, float y1, float x2, float y2, float x3, float y3
                       GraphicHandleRecord* graph, int transFlag);
 int SoftDrawImageQuadInt(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4, GraphicHandleRecord* graph,
                          int transFlag);
-int SoftFillBox(int x1, int y1, int x2, int y2, uint32_t colour);
-int SoftDrawCircle(int x, int y, int r, uint32_t colour, int fill);
+int SoftFillBox(int x1, int y1, int x2, int y2, uint32_t color);
+int SoftDrawCircle(int x, int y, int r, uint32_t color, int fill);
 // Ring of thickness t about radius r as horizontal spans; -1 for t <= 0 or
 // when the span table cannot be had.
-int SoftDrawRing(int x, int y, int r, uint32_t colour, int thickness);
+int SoftDrawRing(int x, int y, int r, uint32_t color, int thickness);
 // Box (left, top) to (right - 1, bottom - 1) as four lines; triangle filled
 // flat (fill 1) or as three lines. Both 0.
-int SoftDrawBoxOutline(int left, int top, int right, int bottom, uint32_t colour);
-int SoftDrawTriangle(const POINT* points, uint32_t colour, int fill);
+int SoftDrawBoxOutline(int left, int top, int right, int bottom, uint32_t color);
+int SoftDrawTriangle(const POINT* points, uint32_t color, int fill);
 
 #endif  // VUVIDEREZA_DRAW_SOFT_H

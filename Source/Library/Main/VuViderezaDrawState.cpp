@@ -22,7 +22,7 @@
 #include "VuViderezaShadowMap.h"
 #include "VuViderezaTransform.h"
 
-GraphicsDrawState GraphDraw;
+GraphicsDrawState CurrentDrawState;
 
 namespace {
 
@@ -38,7 +38,7 @@ void WaitIfInactive() {
 bool IsScreenTarget(int target) { return target <= -2 && target >= -5; }
 
 void RebuildDiffuse() {
-  if (DeviceLayer.hardware) GraphDraw.diffuseColor = MakeDrawDiffuseColor();
+  if (DeviceLayer.hardware) CurrentDrawState.diffuseColor = MakeDrawDiffuseColor();
 }
 
 // Size of a draw target: the screen for -2 and -4, a live graphic's size;
@@ -105,11 +105,11 @@ IDirect3DSurface9* GraphicSurface(const GraphicHandleRecord* record, int index) 
 }
 
 void StoreDrawArea(const RECT& area) {
-  GraphDraw.drawArea = area;
-  GraphDraw.drawAreaF[0] = static_cast<float>(area.left);
-  GraphDraw.drawAreaF[1] = static_cast<float>(area.top);
-  GraphDraw.drawAreaF[2] = static_cast<float>(area.right);
-  GraphDraw.drawAreaF[3] = static_cast<float>(area.bottom);
+  CurrentDrawState.drawArea = area;
+  CurrentDrawState.drawAreaF[0] = static_cast<float>(area.left);
+  CurrentDrawState.drawAreaF[1] = static_cast<float>(area.top);
+  CurrentDrawState.drawAreaF[2] = static_cast<float>(area.right);
+  CurrentDrawState.drawAreaF[3] = static_cast<float>(area.bottom);
   SetMemImgDrawArea(&area);
 }
 
@@ -130,7 +130,7 @@ void ResetViewForTarget(int width, int height) {
 }  // namespace
 
 void ResetGraphicsDrawState() {
-  GraphicsDrawState& s = GraphDraw;
+  GraphicsDrawState& s = CurrentDrawState;
   memset(&s, 0, sizeof s);
   s.blendGraph = -1;
   s.alphaTestMode = -1;
@@ -164,42 +164,42 @@ float* MakeFloat4(float* out, float a, float b, float c, float d) {
 }
 
 uint32_t MakeDrawDiffuseColor() {
-  const uint32_t alpha = GraphDraw.blendMode != 0 ? static_cast<uint32_t>(GraphDraw.blendParam) : 255u;
-  return alpha << 24 | (GraphDraw.brightness & 0xFFFFFF);
+  const uint32_t alpha = CurrentDrawState.blendMode != 0 ? static_cast<uint32_t>(CurrentDrawState.blendParam) : 255u;
+  return alpha << 24 | (CurrentDrawState.brightness & 0xFFFFFF);
 }
 
 int SetBlendMode(int mode, int parameter) {
-  if (mode == GraphDraw.blendMode && parameter == GraphDraw.blendParam) return 0;
+  if (mode == CurrentDrawState.blendMode && parameter == CurrentDrawState.blendParam) return 0;
   WaitIfInactive();
-  if (mode != GraphDraw.blendMode) {
-    GraphDraw.blendMode = mode;
+  if (mode != CurrentDrawState.blendMode) {
+    CurrentDrawState.blendMode = mode;
     RenderState.statesChanged = 1;
   }
-  GraphDraw.blendParam = ClampByte(parameter);
-  SetMemImgBlendMode(GraphDraw.blendMode, GraphDraw.blendParam);
+  CurrentDrawState.blendParam = ClampByte(parameter);
+  SetMemImgBlendMode(CurrentDrawState.blendMode, CurrentDrawState.blendParam);
   RebuildDiffuse();
   return 0;
 }
 
 int SetAlphaTestModeAndRef(int mode, int reference) {
-  if (mode == GraphDraw.alphaTestMode && reference == GraphDraw.alphaTestRef) return 0;
+  if (mode == CurrentDrawState.alphaTestMode && reference == CurrentDrawState.alphaTestRef) return 0;
   WaitIfInactive();
-  GraphDraw.alphaTestMode = mode;
-  GraphDraw.alphaTestRef = ClampByte(reference);
+  CurrentDrawState.alphaTestMode = mode;
+  CurrentDrawState.alphaTestRef = ClampByte(reference);
   RenderState.statesChanged = 1;
   RebuildDiffuse();
   return 0;
 }
 
 int SetDrawTint(int red, int green, int blue) {
-  const uint32_t old = GraphDraw.brightness;
+  const uint32_t old = CurrentDrawState.brightness;
   if (red == static_cast<int>((old >> 16) & 255) && green == static_cast<int>((old >> 8) & 255) &&
       blue == static_cast<int>(old & 255))
     return 0;
   const uint32_t packed = static_cast<uint32_t>(ClampByte(red)) << 16 | static_cast<uint32_t>(ClampByte(green)) << 8 |
                           static_cast<uint32_t>(ClampByte(blue));
   if ((old == 0xFFFFFF) != (packed == 0xFFFFFF)) RenderState.statesChanged = 1;
-  GraphDraw.brightness = packed;
+  CurrentDrawState.brightness = packed;
   SetMemImgDrawBright(packed);
   RebuildDiffuse();
   return 0;
@@ -207,8 +207,8 @@ int SetDrawTint(int red, int green, int blue) {
 
 void SetDrawTintPacked(uint32_t rgb) {
   rgb &= 0xFFFFFF;
-  if (rgb == GraphDraw.brightness) return;
-  GraphDraw.brightness = rgb;
+  if (rgb == CurrentDrawState.brightness) return;
+  CurrentDrawState.brightness = rgb;
   SetMemImgDrawBright(rgb);
   RenderState.statesChanged = 1;
   RebuildDiffuse();
@@ -216,11 +216,11 @@ void SetDrawTintPacked(uint32_t rgb) {
 
 IDirect3DSurface9* GetDrawTargetSurface() {
   if (!HasDirect3DDevice()) return nullptr;
-  if (IsScreenTarget(GraphDraw.drawTarget))
+  if (IsScreenTarget(CurrentDrawState.drawTarget))
     return DeviceLayer.subBackBuffer != nullptr ? DeviceLayer.subBackBuffer : DeviceLayer.backBuffer;
-  const GraphicHandleRecord* record = TargetGraphic(GraphDraw.drawTarget);
+  const GraphicHandleRecord* record = TargetGraphic(CurrentDrawState.drawTarget);
   if (!IsRenderTargetGraphic(record)) return nullptr;
-  return GraphicSurface(record, GraphDraw.drawSurfaceIndex);
+  return GraphicSurface(record, CurrentDrawState.drawSurfaceIndex);
 }
 
 namespace {
@@ -240,18 +240,18 @@ int ApplyDepthStencilForDrawTarget() {
       ShadowMaps.drawing ? reinterpret_cast<const ShadowMapRecord*>(
                                GetHandleRecordOfType(ShadowMaps.drawingHandle, HANDLETYPE_SHADOWMAP))
                          : nullptr;
-  const GraphicHandleRecord* zGraph = GraphDraw.zBufferGraph >= 0 ? GetGraphicRecord(GraphDraw.zBufferGraph, 0) : nullptr;
+  const GraphicHandleRecord* zGraph = CurrentDrawState.zBufferGraph >= 0 ? GetGraphicRecord(CurrentDrawState.zBufferGraph, 0) : nullptr;
   IDirect3DSurface9* zSurface = OwnDepthSurface(zGraph);
   if (map != nullptr) {
     // A shadow map draws with its own depth surface.
     depth = map->depthSurface;
   } else if (GetMaskUseFlag()) {
     depth = DeviceLayer.depthBuffer;
-  } else if (IsScreenTarget(GraphDraw.drawTarget)) {
+  } else if (IsScreenTarget(CurrentDrawState.drawTarget)) {
     int w = 0, h = 0;
     GetGraphicSize(-2, &w, &h);
     if (zSurface != nullptr && zGraph->width >= w && zGraph->height >= h) depth = zSurface;
-  } else if (const GraphicHandleRecord* target = TargetGraphic(GraphDraw.drawTarget)) {
+  } else if (const GraphicHandleRecord* target = TargetGraphic(CurrentDrawState.drawTarget)) {
     if (zSurface != nullptr && zGraph->width >= target->width && zGraph->height >= target->height) {
       depth = zSurface;
     } else if (OwnDepthSurface(target) != nullptr) {
@@ -270,30 +270,30 @@ int SetZBufferGraphic(int handle) {
   if (record != nullptr) {
     if (record->image == nullptr || !record->image->format.drawable || !record->image->hasDepthSurface) return -1;
   }
-  GraphDraw.zBufferGraph = handle;
+  CurrentDrawState.zBufferGraph = handle;
   if (DeviceLayer.hardware) ApplyDepthStencilForDrawTarget();
   return 0;
 }
 
 int SetSamplingMode(int mode) {
-  if (mode == GraphDraw.samplingMode) return 0;
-  GraphDraw.samplingMode = mode;
+  if (mode == CurrentDrawState.samplingMode) return 0;
+  CurrentDrawState.samplingMode = mode;
   RenderState.statesChanged = 1;
   if (DeviceLayer.hardware) SetSamplerFilterCached(mode);
   return 0;
 }
 
-int GetSamplingMode() { return GraphDraw.samplingMode; }
+int GetSamplingMode() { return CurrentDrawState.samplingMode; }
 
 void SetDrawAreaNoViewport(const RECT* area) {
   StoreDrawArea(*area);
-  GraphDraw.areaEmpty = area->left >= area->right || area->top >= area->bottom ? 1 : 0;
+  CurrentDrawState.areaEmpty = area->left >= area->right || area->top >= area->bottom ? 1 : 0;
 }
 
 int SetClipRect(int left, int top, int right, int bottom) {
-  GraphDraw.requestedArea = {left, top, right, bottom};
+  CurrentDrawState.requestedArea = {left, top, right, bottom};
   int width, height;
-  if (!TargetSize(GraphDraw.drawTarget, &width, &height)) return -1;
+  if (!TargetSize(CurrentDrawState.drawTarget, &width, &height)) return -1;
   if (left > right) {
     const int t = left;
     left = right, right = t;
@@ -306,10 +306,10 @@ int SetClipRect(int left, int top, int right, int bottom) {
   const RECT area = {clamp(left, width), clamp(top, height), clamp(right, width), clamp(bottom, height)};
   StoreDrawArea(area);
   if (area.left == area.right || area.top == area.bottom) {
-    GraphDraw.areaEmpty = 1;
+    CurrentDrawState.areaEmpty = 1;
     return 0;
   }
-  GraphDraw.areaEmpty = 0;
+  CurrentDrawState.areaEmpty = 0;
   if (!DeviceLayer.hardware) return 0;
   if (!HasDirect3DDevice()) return -1;
   SetViewportRect(area.left, area.top, area.right, area.bottom);
@@ -321,8 +321,8 @@ int SetClipRect(int left, int top, int right, int bottom) {
   return 0;
 }
 
-int GetDrawTarget() { return GraphDraw.drawTarget; }
-int GetDrawTargetSurfaceIndex() { return GraphDraw.drawSurfaceIndex; }
+int GetDrawTarget() { return CurrentDrawState.drawTarget; }
+int GetDrawTargetSurfaceIndex() { return CurrentDrawState.drawSurfaceIndex; }
 
 int SetDrawTarget(int target) { return SetDrawTargetFace(target, 0); }
 
@@ -346,14 +346,14 @@ int SetShadowMapDrawTarget(int handle, ShadowMapRecord* map) {
     return 0;
   }
   if (BeginShadowMapDraw(handle) != 0) return -1;
-  GraphDraw.drawTarget = handle;
-  GraphDraw.drawSurfaceIndex = 0;
-  GraphDraw.drawScreenWidth = map->width;
-  GraphDraw.drawScreenHeight = map->height;
+  CurrentDrawState.drawTarget = handle;
+  CurrentDrawState.drawSurfaceIndex = 0;
+  CurrentDrawState.drawScreenWidth = map->width;
+  CurrentDrawState.drawScreenHeight = map->height;
   RenderState.choosePixelShader = 1;
   UpdateDrawTargetBlendTexture();
   const RECT area = {0, 0, map->width, map->height};
-  GraphDraw.requestedArea = area;
+  CurrentDrawState.requestedArea = area;
   SetDrawAreaNoViewport(&area);
   SetViewportRect(area.left, area.top, area.right, area.bottom);
   SetScissorRectCached(&area);
@@ -380,18 +380,18 @@ int SetDrawTargetFace(int target, int face) {
     return -1;
   // Leaving a shadow map ends its drawing first (what it replaced comes back).
   if (ShadowMaps.drawing) EndShadowMapDraw();
-  const int oldTarget = GraphDraw.drawTarget;
-  const int oldWidth = GraphDraw.drawScreenWidth, oldHeight = GraphDraw.drawScreenHeight;
+  const int oldTarget = CurrentDrawState.drawTarget;
+  const int oldWidth = CurrentDrawState.drawScreenWidth, oldHeight = CurrentDrawState.drawScreenHeight;
   const int maskUse = GetMaskUseFlag();
   SwitchMaskScreenUse(0);
   int width = oldWidth, height = oldHeight;
   TargetSize(target, &width, &height);
   if (IsMaskScreenRequested()) CreateMaskScreen(1, width, height);
 
-  GraphDraw.drawTarget = target;
-  GraphDraw.drawSurfaceIndex = face;
-  GraphDraw.drawScreenWidth = width;
-  GraphDraw.drawScreenHeight = height;
+  CurrentDrawState.drawTarget = target;
+  CurrentDrawState.drawSurfaceIndex = face;
+  CurrentDrawState.drawScreenWidth = width;
+  CurrentDrawState.drawScreenHeight = height;
   RenderState.choosePixelShader = 1;
 
   if (DeviceLayer.hardware) {
@@ -418,7 +418,7 @@ int SetDrawTargetFace(int target, int face) {
   UpdateDrawTargetBlendTexture();
   if (target == SCREEN_FRONT) StartWindowTimer(1);
   if (width == oldWidth && height == oldHeight) {
-    const RECT a = GraphDraw.drawArea;
+    const RECT a = CurrentDrawState.drawArea;
     SetClipRect(a.left, a.top, a.right, a.bottom);
   } else {
     SetClipRect(0, 0, width, height);
@@ -429,7 +429,7 @@ int SetDrawTargetFace(int target, int face) {
 }
 
 int CheckBlendGraphSize(const GraphicHandleRecord* record) {
-  const GraphicHandleRecord* blend = GraphDraw.blendGraph >= 0 ? GetGraphicRecord(GraphDraw.blendGraph, 0) : nullptr;
+  const GraphicHandleRecord* blend = CurrentDrawState.blendGraph >= 0 ? GetGraphicRecord(CurrentDrawState.blendGraph, 0) : nullptr;
   if (blend == nullptr || record == nullptr) return -1;
   return blend->width < record->width || blend->height < record->height ? -1 : 0;
 }
@@ -437,23 +437,23 @@ int CheckBlendGraphSize(const GraphicHandleRecord* record) {
 int SetBlendGraph(int handle, int kind, const int* parameters) {
   GraphicHandleRecord* record = nullptr;
   if (handle <= 0) {
-    GraphDraw.blendGraph = -1;
+    CurrentDrawState.blendGraph = -1;
   } else {
     record = GetGraphicRecord(handle, 0);
     if (record == nullptr) return -1;
-    GraphDraw.blendGraph = handle;
+    CurrentDrawState.blendGraph = handle;
   }
   WaitIfInactive();
   int p0 = 0, p1 = 0;
   if (record != nullptr) {
-    GraphDraw.blendGraphKind = kind;
+    CurrentDrawState.blendGraphKind = kind;
     if (kind == 0 && parameters != nullptr) {
       p0 = ClampByte(parameters[0]);
     } else if (kind == 1 && parameters != nullptr) {
       p0 = ClampByte(parameters[0]);
       p1 = ClampByte(parameters[1]);
-      GraphDraw.blendGraphParam[0] = p0;
-      GraphDraw.blendGraphParam[1] = p1;
+      CurrentDrawState.blendGraphParam[0] = p0;
+      CurrentDrawState.blendGraphParam[1] = p1;
     }
   }
   if (!DeviceLayer.hardware) {
@@ -461,7 +461,7 @@ int SetBlendGraph(int handle, int kind, const int* parameters) {
     ReleaseSoftwareBlendMask();
     if (record == nullptr) return 0;
     if (MakeSoftwareBlendMask(GetGraphicMemImg(record)) != 0) {
-      GraphDraw.blendGraph = -1;
+      CurrentDrawState.blendGraph = -1;
       return -1;
     }
     SoftwareBlendImage = &SoftwareBlendMask;
@@ -482,7 +482,7 @@ int SetBlendGraph(int handle, int kind, const int* parameters) {
     SetBlendTextureModeCached(kind, p0, p1);
     return 0;
   }
-  GraphDraw.blendGraph = -1;
+  CurrentDrawState.blendGraph = -1;
   if (RenderState.blendTexture != nullptr || RenderState.reapplyAll) {
     FlushVertexBatch(0);
     RenderState.choosePixelShader = 1;
@@ -508,11 +508,11 @@ int SetBlendImageTwoParams(int handle, int parameter1, int parameter2) {
 }
 
 int SetFogEnable(int mode) {
-  if (mode == GraphDraw.fogMode && !RenderState.reapplyAll &&
+  if (mode == CurrentDrawState.fogMode && !RenderState.reapplyAll &&
       (!DeviceLayer.hardware || RenderState.fogVertexMode == mode))
     return 0;
   FlushVertexBatch(0);
-  GraphDraw.fogMode = mode;
+  CurrentDrawState.fogMode = mode;
   if (DeviceLayer.hardware) SetFogVertexModeCached(mode);
   return 0;
 }
@@ -520,22 +520,22 @@ int SetFogEnable(int mode) {
 int SetFogColor(int red, int green, int blue) {
   const uint32_t color = 0xFF000000u | static_cast<uint32_t>(red & 255) << 16 |
                          static_cast<uint32_t>(green & 255) << 8 | static_cast<uint32_t>(blue & 255);
-  if (color == GraphDraw.fogColor && !RenderState.reapplyAll &&
+  if (color == CurrentDrawState.fogColor && !RenderState.reapplyAll &&
       (!DeviceLayer.hardware || RenderState.fogColor == color))
     return 0;
   FlushVertexBatch(0);
-  GraphDraw.fogColor = color;
+  CurrentDrawState.fogColor = color;
   if (DeviceLayer.hardware) SetFogColorCached(color);
   return 0;
 }
 
 int SetFogRange(float start, float end) {
-  if (start == GraphDraw.fogStart && end == GraphDraw.fogEnd && !RenderState.reapplyAll &&
+  if (start == CurrentDrawState.fogStart && end == CurrentDrawState.fogEnd && !RenderState.reapplyAll &&
       (!DeviceLayer.hardware || (RenderState.fogStart == start && RenderState.fogEnd == end)))
     return 0;
   FlushVertexBatch(0);
-  GraphDraw.fogStart = start;
-  GraphDraw.fogEnd = end;
+  CurrentDrawState.fogStart = start;
+  CurrentDrawState.fogEnd = end;
   if (DeviceLayer.hardware) SetFogStartEndCached(start, end);
   return 0;
 }

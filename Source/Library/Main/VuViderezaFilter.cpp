@@ -309,9 +309,9 @@ int ChooseFilterPassTarget(int dest, int pass, int passes, bool needWork) {
 float ClampF(float v, float low, float high) { return v < low ? low : v > high ? high : v; }
 
 // A colour value of the screen's format as four floats 0..1 with an alpha.
-void ColourFloats(unsigned int colour, int alpha, float* out) {
+void ColorFloats(unsigned int color, int alpha, float* out) {
   int r = 0, g = 0, b = 0;
-  SplitColorValue(colour, &r, &g, &b);
+  SplitColorValue(color, &r, &g, &b);
   out[0] = r / 255.0f;
   out[1] = g / 255.0f;
   out[2] = b / 255.0f;
@@ -331,18 +331,18 @@ int BeginFilterDrawState(FilterDrawSave* save) {
   for (int i = 1; i < FILTER_SAVED_TARGETS; i++) {
     if (save->renderTargets[i] != nullptr) SetRenderTargetCached(nullptr, i);
   }
-  save->blendMode = GraphDraw.blendMode;
-  save->blendParam = GraphDraw.blendParam;
-  save->samplingMode = GraphDraw.samplingMode;
-  save->alphaTestMode = GraphDraw.alphaTestMode;
-  save->alphaTestRef = GraphDraw.alphaTestRef;
-  save->fogEnable = GraphDraw.fogEnable;
-  if (!GraphDraw.lockedState) SetBlendMode(BLEND_MODE_REPLACE, 255);
+  save->blendMode = CurrentDrawState.blendMode;
+  save->blendParam = CurrentDrawState.blendParam;
+  save->samplingMode = CurrentDrawState.samplingMode;
+  save->alphaTestMode = CurrentDrawState.alphaTestMode;
+  save->alphaTestRef = CurrentDrawState.alphaTestRef;
+  save->fogEnable = CurrentDrawState.fogEnable;
+  if (!CurrentDrawState.lockedState) SetBlendMode(BLEND_MODE_REPLACE, 255);
   SetSamplingMode(SAMPLING_BILINEAR);
   SetAlphaTestModeAndRef(ALPHA_TEST_ALWAYS, 0);
-  if (GraphDraw.fogEnable || RenderState.reapplyAll) {
+  if (CurrentDrawState.fogEnable || RenderState.reapplyAll) {
     FlushVertexBatch(0);
-    GraphDraw.fogEnable = 0;
+    CurrentDrawState.fogEnable = 0;
     SetFogEnableCached(0);
   }
   if (!HasDirect3DDevice()) return 0;
@@ -364,18 +364,18 @@ void EndFilterDrawState(FilterDrawSave* save) {
       if (save->renderTargets[i] != nullptr || i > 0) SetRenderTargetCached(save->renderTargets[i], i);
     }
     // The viewport of the draw area again.
-    const RECT& area = GraphDraw.drawArea;
+    const RECT& area = CurrentDrawState.drawArea;
     RenderState.reapplyAll = 1;
     SetViewportRect(area.left, area.top, area.right, area.bottom);
     RenderState.reapplyAll = 0;
   }
-  if (save->fogEnable != GraphDraw.fogEnable) {
-    GraphDraw.fogEnable = save->fogEnable;
+  if (save->fogEnable != CurrentDrawState.fogEnable) {
+    CurrentDrawState.fogEnable = save->fogEnable;
     SetFogEnableCached(save->fogEnable);
   }
   SetAlphaTestModeAndRef(save->alphaTestMode, save->alphaTestRef);
   SetSamplingMode(save->samplingMode);
-  if (!GraphDraw.lockedState) SetBlendMode(save->blendMode, save->blendParam);
+  if (!CurrentDrawState.lockedState) SetBlendMode(save->blendMode, save->blendParam);
 }
 
 int GetFilterWorkTarget(int slot, int width, int height, int alpha) {
@@ -626,17 +626,17 @@ int FilterMono(GraphFilterInfo* info, float cb, float cr) {
   return RunShader(info, {&Shaders.mono, "Mono.pso", c, 2});
 }
 
-int FilterBrightClip(GraphFilterInfo* info, int compare, float threshold, int fill, const float* fillColour) {
+int FilterBrightClip(GraphFilterInfo* info, int compare, float threshold, int fill, const float* fillColor) {
   if (compare != FILTER_COMPARE_LESS && compare != FILTER_COMPARE_GREATER) return -1;
-  if (fill != 0 && fillColour == nullptr) return -1;
+  if (fill != 0 && fillColor == nullptr) return -1;
   if (!ShaderPath()) {
     return RunSoftware(info, 0, -1, -1, [&] {
-      return SoftFilterBrightClip(&info->sourceImage, &info->outputImage, compare, threshold, fill, fillColour);
+      return SoftFilterBrightClip(&info->sourceImage, &info->outputImage, compare, threshold, fill, fillColor);
     });
   }
   const float t = ClampF(threshold / 255.0f, 0.0f, 1.0f);
   float c[12] = {t, t, t, t, 0.299f, 0.587f, 0.114f, 0.0f, 0, 0, 0, 0};
-  if (fill != 0) memcpy(&c[8], fillColour, 4 * sizeof(float));
+  if (fill != 0) memcpy(&c[8], fillColor, 4 * sizeof(float));
   static const char* const kNames[4] = {"BrightClipLess.pso", "BrightClipFillLess.pso", "BrightClipGreater.pso",
                                         "BrightClipFillGreater.pso"};
   const int which = (compare == FILTER_COMPARE_GREATER ? 2 : 0) + (fill != 0 ? 1 : 0);
@@ -997,15 +997,15 @@ int RunFamily(GraphFilterInfo* info, const GraphFilterArgs& a) {
     if (info->type == GRAPH_BLEND_RGBA_MIX) return BlendRgbaMix(info, a.v[0], a.v[1], a.v[2], a.v[3]);
     return BlendGraphBasic(info);
   }
-  float colours[8];
+  float colors[8];
   switch (info->type) {
     case FILTER_MONO: return FilterMono(info, a.v[0] * 100.0f / 255, a.v[1] * 100.0f / 255);
     case FILTER_GAUSS: return FilterGauss(info, a.v[0], a.v[1] / 100.0f);
     case FILTER_DOWN_SCALE: return FilterDownScale(info, a.v[0]);
     case FILTER_BRIGHT_CLIP:
-      memset(colours, 0, sizeof colours);
-      if (a.v[2] != 0) ColourFloats(static_cast<unsigned int>(a.v[3]), a.v[4], colours);
-      return FilterBrightClip(info, a.v[0], static_cast<float>(a.v[1]), a.v[2], colours);
+      memset(colors, 0, sizeof colors);
+      if (a.v[2] != 0) ColorFloats(static_cast<unsigned int>(a.v[3]), a.v[4], colors);
+      return FilterBrightClip(info, a.v[0], static_cast<float>(a.v[1]), a.v[2], colors);
     case FILTER_HSB:
       return FilterHsb(info, a.v[0], static_cast<float>(a.v[1]), a.v[2] * 100.0f / 255, a.v[3] * 100.0f / 255);
     case FILTER_INVERT: return FilterInvert(info);
@@ -1013,9 +1013,9 @@ int RunFamily(GraphFilterInfo* info, const GraphFilterArgs& a) {
       return FilterLevel(info, static_cast<float>(a.v[0]), static_cast<float>(a.v[1]), a.v[2] / 100.0f,
                          static_cast<float>(a.v[3]), static_cast<float>(a.v[4]));
     case FILTER_TWO_COLOR:
-      ColourFloats(static_cast<unsigned int>(a.v[1]), a.v[2], colours);
-      ColourFloats(static_cast<unsigned int>(a.v[3]), a.v[4], colours + 4);
-      return FilterTwoColor(info, static_cast<float>(a.v[0]), colours, colours + 4);
+      ColorFloats(static_cast<unsigned int>(a.v[1]), a.v[2], colors);
+      ColorFloats(static_cast<unsigned int>(a.v[3]), a.v[4], colors + 4);
+      return FilterTwoColor(info, static_cast<float>(a.v[0]), colors, colors + 4);
     case FILTER_GRADIENT_MAP: return FilterGradientMap(info, a.v[0], a.v[1]);
     case FILTER_PREMUL_ALPHA: return FilterPremultipliedAlpha(info);
     case FILTER_INTERP_ALPHA: return FilterInterpolatedAlpha(info);
@@ -1114,7 +1114,7 @@ int ApplyGraphFilterOrBlend(const GraphFilterRequest& request, const GraphFilter
   }
   int passes = GraphFilterPassCount(isBlend, type, args);
   bool work = !isBlend && FilterWorkTable[type] != 0;
-  if (x1 != destX || y1 != destY || !Graphics.filtersExact) work = true;
+  if (x1 != destX || y1 != destY || !GraphicsSystem.filtersExact) work = true;
   if (!shaders) passes = 1;
   // The shader path draws into render targets only, and never reads what it
   // writes: a destination that is no render target, or the source itself,
@@ -1184,10 +1184,10 @@ int InvertAndReadBackDiagonal(const unsigned char set[4][3], unsigned char read[
   if (result == 0) result = TransferImageToGraphTexture({&image, nullptr, graphic, &all, 0, 0, 0, 0}, 0) < 0 ? -1 : 0;
   ReleaseBaseImage(&image);
   if (result == 0) {
-    const int saved = Graphics.filtersExact;
-    Graphics.filtersExact = 1;
+    const int saved = GraphicsSystem.filtersExact;
+    GraphicsSystem.filtersExact = 1;
     result = ApplyGraphFilter(graphic, FILTER_INVERT, GraphFilterArgs{});
-    Graphics.filtersExact = saved;
+    GraphicsSystem.filtersExact = saved;
   }
   BaseImageRecord back;
   if (result == 0 && ReadGraphToBaseImage(graphic, &back) == 0) {
@@ -1227,10 +1227,10 @@ int GraphFilterDownScale(int source, int dest, int divisor) {
   if (GetGraphicSize(source, &w, &h) != 0) return -1;
   return ApplyGraphFilterOrBlend(WholeGraph(0, source, dest, FILTER_DOWN_SCALE, w, h), Args({divisor}));
 }
-int GraphFilterBrightClip(int graphic, int compare, int threshold, int fill, unsigned int fillColour,
+int GraphFilterBrightClip(int graphic, int compare, int threshold, int fill, unsigned int fillColor,
                           int fillAlpha) {
   return ApplyGraphFilter(graphic, FILTER_BRIGHT_CLIP,
-                          Args({compare, threshold, fill, static_cast<int>(fillColour), fillAlpha}));
+                          Args({compare, threshold, fill, static_cast<int>(fillColor), fillAlpha}));
 }
 int GraphFilterHsb(int graphic, int hueMode, int hue, int saturation, int brightness) {
   return ApplyGraphFilter(graphic, FILTER_HSB, Args({hueMode, hue, saturation, brightness}));
@@ -1239,10 +1239,10 @@ int GraphFilterInvert(int graphic) { return ApplyGraphFilter(graphic, FILTER_INV
 int GraphFilterLevel(int graphic, int minimum, int maximum, int gamma, int outMinimum, int outMaximum) {
   return ApplyGraphFilter(graphic, FILTER_LEVEL, Args({minimum, maximum, gamma, outMinimum, outMaximum}));
 }
-int GraphFilterTwoColor(int graphic, int threshold, unsigned int darkColour, int darkAlpha, unsigned int brightColour,
+int GraphFilterTwoColor(int graphic, int threshold, unsigned int darkColor, int darkAlpha, unsigned int brightColor,
                         int brightAlpha) {
   return ApplyGraphFilter(graphic, FILTER_TWO_COLOR,
-                          Args({threshold, static_cast<int>(darkColour), darkAlpha, static_cast<int>(brightColour),
+                          Args({threshold, static_cast<int>(darkColor), darkAlpha, static_cast<int>(brightColor),
                                 brightAlpha}));
 }
 int GraphFilterGradientMap(int graphic, int gradient, int reverse) {

@@ -63,7 +63,7 @@ struct FilterDrawSave {
 };
 
 // The start-up self-test's result (the filter shaders give exact results)
-// is Graphics.filtersExact.
+// is GraphicsSystem.filtersExact.
 
 int ApplyGraphFilter(int graphic, int type, const GraphFilterArgs& args);
 // One filter or blend: the source rectangle (x2, y2 exclusive) into dest at
@@ -107,7 +107,7 @@ int EndSoftwareFilter(GraphFilterInfo* info);
 int FilterMono(GraphFilterInfo* info, float cb, float cr);
 int FilterGauss(GraphFilterInfo* info, int pixelWidth, float strength);
 int FilterDownScale(GraphFilterInfo* info, int divisor);
-int FilterBrightClip(GraphFilterInfo* info, int compare, float threshold, int fill, const float* fillColour);
+int FilterBrightClip(GraphFilterInfo* info, int compare, float threshold, int fill, const float* fillColor);
 int FilterHsb(GraphFilterInfo* info, int hueMode, float hue, float saturation, float brightness);
 int FilterInvert(GraphFilterInfo* info);
 int FilterLevel(GraphFilterInfo* info, float minimum, float maximum, float gamma, float outMinimum,

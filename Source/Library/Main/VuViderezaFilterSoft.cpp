@@ -37,7 +37,7 @@ inline int Clamp(int v, int low, int high) { return v < low ? low : v > high ? h
 inline float ClampF(float v, float low, float high) { return v < low ? low : v > high ? high : v; }
 inline int Luminance4096(const Pixel& p) { return 1224 * p.r + 2404 * p.g + 466 * p.b; }
 // A colour of four floats (red, green, blue, alpha; 0..1) as a pixel.
-uint32_t ColourPixel(const float* c) {
+uint32_t ColorPixel(const float* c) {
   int v[4];
   for (int i = 0; i < 4; i++) v[i] = Clamp(static_cast<int>(c[i] * 255), 0, 255);
   return Pack(v[2], v[1], v[0], v[3]);
@@ -78,12 +78,12 @@ int SoftFilterMono(const BaseImageRecord* source, BaseImageRecord* output, float
 }
 
 int SoftFilterBrightClip(const BaseImageRecord* source, BaseImageRecord* output, int compare, float threshold,
-                         int fill, const float* fillColour) {
+                         int fill, const float* fillColor) {
   if (compare != FILTER_COMPARE_LESS && compare != FILTER_COMPARE_GREATER) return -1;
-  if (fill != 0 && fillColour == nullptr) return -1;
+  if (fill != 0 && fillColor == nullptr) return -1;
   const float t = ClampF(threshold / 255.0f, 0.0f, 1.0f);
   const int limit = static_cast<int>(t * 255 * 4096);
-  const uint32_t fillPixel = fill != 0 ? ColourPixel(fillColour) : 0;
+  const uint32_t fillPixel = fill != 0 ? ColorPixel(fillColor) : 0;
   return ForEachPixel(source, output, [&](uint32_t in, uint32_t* out) {
     const int y = Luminance4096(Split(in));
     const bool clipped = compare == FILTER_COMPARE_LESS ? y < limit : y > limit;
@@ -195,7 +195,7 @@ int SoftFilterTwoColor(const BaseImageRecord* source, BaseImageRecord* output, f
                        const float* dark, const float* bright) {
   if (dark == nullptr || bright == nullptr) return -1;
   const int limit = static_cast<int>(threshold * 4096);
-  const uint32_t darkPixel = ColourPixel(dark), brightPixel = ColourPixel(bright);
+  const uint32_t darkPixel = ColorPixel(dark), brightPixel = ColorPixel(bright);
   return ForEachPixel(source, output, [&](uint32_t in, uint32_t* out) {
     *out = Luminance4096(Split(in)) < limit ? darkPixel : brightPixel;
   });

@@ -21,7 +21,7 @@ int SoftFilterMono(const BaseImageRecord* source, BaseImageRecord* output, float
 // colour (four floats) when fill is not 0. Unfilled clipped pixels keep the
 // output's pixel. -1 for another compare or a fill without its colour.
 int SoftFilterBrightClip(const BaseImageRecord* source, BaseImageRecord* output, int compare, float threshold,
-                         int fill, const float* fillColour);
+                         int fill, const float* fillColor);
 // Hsb: hue mode 0 relative / 1 absolute, hue in degrees, saturation' and
 // brightness' = value x 100 / 255.
 int SoftFilterHsb(const BaseImageRecord* source, BaseImageRecord* output, int hueMode, float hue,

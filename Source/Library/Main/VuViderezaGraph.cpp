@@ -198,9 +198,9 @@ void UnlockLevel(const TextureLevel& at, int inJob) {
 }
 
 // The transparent colour 0x00RRGGBB as a raw pixel of a software image type.
-uint32_t SoftwareKeyValue(uint32_t colour, int colorType) {
-  if (colorType == MEMIMG_COLOR_32) return colour & 0xffffff;
-  return ((colour >> 19 & 0x1f) << 11) | ((colour >> 10 & 0x3f) << 5) | (colour >> 3 & 0x1f);
+uint32_t SoftwareKeyValue(uint32_t color, int colorType) {
+  if (colorType == MEMIMG_COLOR_32) return color & 0xffffff;
+  return ((color >> 19 & 0x1f) << 11) | ((color >> 10 & 0x3f) << 5) | (color >> 3 & 0x1f);
 }
 
 // A zeroed descriptor with room for `entries` texture entries and its head
@@ -908,7 +908,7 @@ int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const Piec
 // whole image); a palette image then takes as transparent index the first
 // palette entry equal to the transparent colour, else none.
 // dest: the destination rectangle in the shared image.
-void WriteSoftwareRect(GraphicHandleRecord* record, const BaseImageRecord* colour, const BaseImageRecord* alpha,
+void WriteSoftwareRect(GraphicHandleRecord* record, const BaseImageRecord* color, const BaseImageRecord* alpha,
                        const RECT* src, const RECT& dest, int wholeDescriptor) {
   const int left = dest.left, top = dest.top, w = dest.right - dest.left, h = dest.bottom - dest.top;
   GraphImageDescriptor* desc = record->image;
@@ -918,7 +918,7 @@ void WriteSoftwareRect(GraphicHandleRecord* record, const BaseImageRecord* colou
   const int x0 = left > area.left ? left : area.left, y0 = top > area.top ? top : area.top;
   const int x1 = left + w < area.right ? left + w : area.right, y1 = top + h < area.bottom ? top + h : area.bottom;
   if (x0 >= x1 || y0 >= y1 || !IsValidMemImg(target)) return;
-  WriteBaseImageToMemImg(colour, alpha, target, {src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0, x0, y0},
+  WriteBaseImageToMemImg(color, alpha, target, {src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0, x0, y0},
                          0);
   MemImgHeader* header = target->header;
   if (!header->palettised) return;
@@ -958,25 +958,25 @@ int TransferImageToGraphTexture(const GraphTransfer& transfer, int inJob) {
   if ((image->cubeFlag > 0) != (record->image->format.cube != 0)) return -1;
   FlushVertexBatch(1);
   BaseImageRecord expanded, expandedAlpha;
-  const BaseImageRecord* colour = image;
+  const BaseImageRecord* color = image;
   const BaseImageRecord* alpha = alphaImage != nullptr && alphaImage->pixels != nullptr ? alphaImage : nullptr;
-  int expandedColour = 0, expandedAlphaMade = 0, result = 0;
-  if (colour->format.kind != 0) {
+  int expandedColor = 0, expandedAlphaMade = 0, result = 0;
+  if (color->format.kind != 0) {
     const ColorFormatRecord* target = GetColorFormatForPixelFormat(record->image->pixelFormat);
-    if (target->kind != colour->format.kind) {
-      expanded = *colour;
+    if (target->kind != color->format.kind) {
+      expanded = *color;
       if (ExpandCompressedBaseImage(&expanded) < 0) {
         LogPrintf(LOG_STANDARD_IMAGE_MEMORY_FAILED);
         return -1;
       }
-      colour = &expanded;
-      expandedColour = 1;
+      color = &expanded;
+      expandedColor = 1;
     }
   }
   if (alpha != nullptr && alpha->format.kind != 0) {
     expandedAlpha = *alpha;
     if (ExpandCompressedBaseImage(&expandedAlpha) < 0) {
-      if (expandedColour) ReleaseBaseImage(&expanded);
+      if (expandedColor) ReleaseBaseImage(&expanded);
       LogPrintf(LOG_STANDARD_IMAGE_MEMORY_FAILED);
       return -1;
     }
@@ -986,7 +986,7 @@ int TransferImageToGraphTexture(const GraphTransfer& transfer, int inJob) {
   GraphImageDescriptor* desc = record->image;
   // Destination rectangle in the shared image.
   const int left = (wholeDescriptor ? 0 : record->x) + destX, top = (wholeDescriptor ? 0 : record->y) + destY;
-  if (software) WriteSoftwareRect(record, colour, alpha, src, RECT{left, top, left + w, top + h}, wholeDescriptor);
+  if (software) WriteSoftwareRect(record, color, alpha, src, RECT{left, top, left + w, top + h}, wholeDescriptor);
   for (int i = 0; i < desc->textureCount && result == 0; i++) {
     GraphTextureEntry& e = desc->textures[i];
     int x0 = e.x > left ? e.x : left, y0 = e.y > top ? e.y : top;
@@ -1000,11 +1000,11 @@ int TransferImageToGraphTexture(const GraphTransfer& transfer, int inJob) {
       y1 = y1 < record->y + record->height ? y1 : record->y + record->height;
     }
     if (x0 >= x1 || y0 >= y1) continue;
-    const PieceWrite piece = {colour,   alpha,    src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0,
+    const PieceWrite piece = {color,   alpha,    src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0,
                               x0 - e.x, y0 - e.y, applyTransparent};
     result = WritePieceRect(desc, e, piece, inJob);
   }
-  if (expandedColour) ReleaseBaseImage(&expanded);
+  if (expandedColor) ReleaseBaseImage(&expanded);
   if (expandedAlphaMade) ReleaseBaseImage(&expandedAlpha);
   return result;
 }

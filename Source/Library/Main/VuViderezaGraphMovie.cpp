@@ -48,10 +48,10 @@ void TransferFrameToGraphic(GraphicHandleRecord* g, const MovieRecord* m, const 
   if (frame == nullptr || frame->pixels == nullptr) return;
   RECT whole = {0, 0, g->width, g->height};
   if (m->rightHalfAlpha) {
-    BaseImageRecord colour = *frame, alpha = *frame;
-    colour.width = alpha.width = g->width;
+    BaseImageRecord color = *frame, alpha = *frame;
+    color.width = alpha.width = g->width;
     alpha.pixels = static_cast<uint8_t*>(frame->pixels) + g->width * frame->format.bytesPerPixel;
-    TransferImageToGraphTexture({&colour, &alpha, g->header.handle, &whole, 0, 0, 0, 0}, 0);
+    TransferImageToGraphTexture({&color, &alpha, g->header.handle, &whole, 0, 0, 0, 0}, 0);
     return;
   }
   TransferImageToGraphTexture({frame, nullptr, g->header.handle, &whole, 0, 0, 0, 0}, 0);

@@ -93,13 +93,13 @@ int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecor
     memcpy(block->fileName, path, length);
   } else if (image != nullptr) {
     // A cube image holds six faces, each of the size one reports.
-    const size_t colourBytes = static_cast<size_t>(GetBaseImageDataSize(image)) * (image->cubeFlag > 0 ? 6 : 1);
+    const size_t colorBytes = static_cast<size_t>(GetBaseImageDataSize(image)) * (image->cubeFlag > 0 ? 6 : 1);
     const size_t alphaBytes =
         alphaImage != nullptr && alphaImage->pixels != nullptr
             ? static_cast<size_t>(GetBaseImageDataSize(alphaImage)) * (alphaImage->cubeFlag > 0 ? 6 : 1)
             : 0;
     block = static_cast<GraphSourceBlock*>(MEM_ALLOC_ZEROED(sizeof(GraphSourceBlock) + 2 * sizeof(BaseImageRecord) +
-                                                            colourBytes + alphaBytes));
+                                                            colorBytes + alphaBytes));
     if (block == nullptr) {
       LogPrintf(LOG_IMAGE_MEMORY_FAILED);
       return -1;
@@ -108,11 +108,11 @@ int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecor
     block->image = reinterpret_cast<BaseImageRecord*>(at);
     *block->image = *image;
     block->image->pixels = at + 2 * sizeof(BaseImageRecord);
-    memcpy(block->image->pixels, image->pixels, colourBytes);
+    memcpy(block->image->pixels, image->pixels, colorBytes);
     if (alphaBytes != 0) {
       block->alphaImage = reinterpret_cast<BaseImageRecord*>(at + sizeof(BaseImageRecord));
       *block->alphaImage = *alphaImage;
-      block->alphaImage->pixels = at + 2 * sizeof(BaseImageRecord) + colourBytes;
+      block->alphaImage->pixels = at + 2 * sizeof(BaseImageRecord) + colorBytes;
       memcpy(block->alphaImage->pixels, alphaImage->pixels, alphaBytes);
     }
   } else {
@@ -184,7 +184,7 @@ void RestoreAllGraphics() {
     GraphicHandleRecord* record = reinterpret_cast<GraphicHandleRecord*>(manager.slots[slot]);
     if (record == nullptr || record->sourceBlock == nullptr || record->image == nullptr) continue;
     GraphSourceBlock* block = static_cast<GraphSourceBlock*>(record->sourceBlock);
-    const BaseImageRecord* colour = block->image;
+    const BaseImageRecord* color = block->image;
     const BaseImageRecord* alphaImage = block->alphaImage;
     if (block->fileName != nullptr) {
       if (!loaded || strcmp(lastFile, block->fileName) != 0 || lastMirror != block->mirror) {
@@ -203,7 +203,7 @@ void RestoreAllGraphics() {
         lastFile[sizeof lastFile - 1] = 0;
         lastMirror = block->mirror;
       }
-      colour = &image;
+      color = &image;
       alphaImage = alpha.pixels != nullptr ? &alpha : nullptr;
     } else if (block->bytes != nullptr) {
       if (!memoryLoaded || lastBytes != block->bytes || lastAlphaBytes != block->alphaBytes ||
@@ -223,14 +223,14 @@ void RestoreAllGraphics() {
         lastAlphaBytes = block->alphaBytes;
         lastBytesMirror = block->mirror;
       }
-      colour = &memoryImage;
+      color = &memoryImage;
       alphaImage = memoryAlpha.pixels != nullptr ? &memoryAlpha : nullptr;
     }
-    if (colour == nullptr) continue;
+    if (color == nullptr) continue;
     RECT rect = {record->sourceX, record->sourceY, record->sourceX + record->width,
                  record->sourceY + record->height};
     TransferImageToGraphTexture(
-        {colour, alphaImage, record->header.handle, &rect, 0, 0, create.noTransparentColor == 0, 0}, 0);
+        {color, alphaImage, record->header.handle, &rect, 0, 0, create.noTransparentColor == 0, 0}, 0);
   }
   if (loaded) {
     ReleaseHeldImages(&image, &alpha);

@@ -195,14 +195,14 @@ int ReadBackGraphicPixels(const RECT* rect, BaseImageRecord* out, int source, in
       ReadBack.temporary = ReadBack.lockedSurface = system;
     }
   }
-  const ColorFormatRecord* colour = GetPixelFormatDescriptor(format);
-  if (colour == nullptr) {
+  const ColorFormatRecord* color = GetPixelFormatDescriptor(format);
+  if (color == nullptr) {
     ReadBack.inReadBack = 1;
     EndGraphicPixelReadBack();
     return -1;
   }
   memset(out, 0, sizeof *out);
-  out->format = *colour;
+  out->format = *color;
   out->width = rect->right - rect->left;
   out->height = rect->bottom - rect->top;
   out->pitch = locked.Pitch;
@@ -395,7 +395,7 @@ namespace {
 // The setup is read by the draws through the draw state's destination-blend
 // switch (the blend row) and the work surface the destination copy fills.
 void PublishDestinationBlend() {
-  GraphDraw.destinationBlend = DestinationBlend.active;
+  CurrentDrawState.destinationBlend = DestinationBlend.active;
   DrawTargetWorkSurface = DestinationBlend.active ? DestinationBlend.workSurface : nullptr;
 }
 

@@ -43,7 +43,7 @@ const char LOG_MAX_LUMA_LOCK_FAILED[] = "RGBカラーを輝度を最大にした
 
 }  // namespace
 
-GraphicsSystemState Graphics;
+GraphicsSystemState GraphicsSystem;
 
 namespace {
 
@@ -152,9 +152,9 @@ int InitializeGraphicsSystem() {
   InitializeFontModule();
   InitMaskSystem();
   ReapplyDeviceStates();
-  Graphics.filtersExact = 0;
-  if (!DeviceLayer.hardware || !Graphics.shadersUsable) return 0;
-  Graphics.filtersExact = RunFilterAccuracyCheck();
+  GraphicsSystem.filtersExact = 0;
+  if (!DeviceLayer.hardware || !GraphicsSystem.shadersUsable) return 0;
+  GraphicsSystem.filtersExact = RunFilterAccuracyCheck();
   return 0;
 }
 
@@ -183,8 +183,8 @@ int TerminateGraphicsSystem() {
   FreeVertexListWork();
   ReleaseSoftwareBlendMask();
   Screen.graphicsUp = 0;
-  Graphics.shadersUsable = 0;
-  Graphics.filtersExact = 0;
+  GraphicsSystem.shadersUsable = 0;
+  GraphicsSystem.filtersExact = 0;
   return 0;
 }
 
@@ -203,12 +203,12 @@ int CountInverseMatches(const unsigned char set[4][3], const unsigned char read[
 }
 
 int RunFilterAccuracyCheck() {
-  static const unsigned char colours[4][3] = {{204, 168, 80}, {128, 100, 245}, {66, 222, 143}, {34, 255, 78}};
+  static const unsigned char colors[4][3] = {{204, 168, 80}, {128, 100, 245}, {66, 222, 143}, {34, 255, 78}};
   unsigned char read[4][3];
   // The graphic, the invert filter and the read-back come from the graphics
   // and filter layers; without them the check fails softly.
-  if (InvertAndReadBackDiagonal(colours, read) != 0) return 0;
-  return CountInverseMatches(colours, read) == 12 ? 1 : 0;
+  if (InvertAndReadBackDiagonal(colors, read) != 0) return 0;
+  return CountInverseMatches(colors, read) == 12 ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -312,11 +312,11 @@ int ReapplyDeviceStates() {
     IDirect3DSurface9* target = GetDrawTargetSurface();
     if (target != nullptr) SetRenderTargetCached(target, 0);
     ApplyDepthStencilForDrawTarget();
-    const RECT area = GraphDraw.requestedArea;
+    const RECT area = CurrentDrawState.requestedArea;
     SetClipRect(area.left, area.top, area.right, area.bottom);
   }
   ReapplyAllShaderConstants(&ShaderConstants);
-  GraphState.lights.resendAll = 1;
+  SceneViewState.lights.resendAll = 1;
   RenderState.reapplyAll = 0;
   return 0;
 }
@@ -324,10 +324,10 @@ int ReapplyDeviceStates() {
 // ---------------------------------------------------------------------------
 // Base shaders.
 
-int AreShadersUsable() { return Graphics.shadersUsable; }
+int AreShadersUsable() { return GraphicsSystem.shadersUsable; }
 
 int GetShaderModelLevel() {
-  if (HasDirect3DDevice() && !Graphics.shadersUsable) return 0;
+  if (HasDirect3DDevice() && !GraphicsSystem.shadersUsable) return 0;
   const DWORD vs = DeviceCaps.vertexShaderVersion & 0xFFFF, ps = DeviceCaps.pixelShaderVersion & 0xFFFF;
   if (vs < 0x200 && ps < 0x200) return 0;
   if (vs < 0x300 || ps < 0x300) return 200;
@@ -336,17 +336,17 @@ int GetShaderModelLevel() {
 
 void ReleaseBaseShaders() {
   UnsetDeviceShaders();
-  for (IDirect3DPixelShader9*& shader : Graphics.nonetexShaders) ReleaseObject(&shader);
-  for (IDirect3DPixelShader9*& shader : Graphics.blendShaders) ReleaseObject(&shader);
-  ReleaseObject(&Graphics.maskBlendShader);
+  for (IDirect3DPixelShader9*& shader : GraphicsSystem.nonetexShaders) ReleaseObject(&shader);
+  for (IDirect3DPixelShader9*& shader : GraphicsSystem.blendShaders) ReleaseObject(&shader);
+  ReleaseObject(&GraphicsSystem.maskBlendShader);
   ReleaseBatchShaders();
-  ReleaseObject(&Graphics.checkVertexShader);
-  ReleaseObject(&Graphics.checkPixelShader);
+  ReleaseObject(&GraphicsSystem.checkVertexShader);
+  ReleaseObject(&GraphicsSystem.checkPixelShader);
 }
 
 void CreateBaseShaders() {
   ReleaseBaseShaders();
-  Graphics.shadersUsable = 0;
+  GraphicsSystem.shadersUsable = 0;
   const DWORD vs = DeviceCaps.vertexShaderVersion & 0xFFFF, ps = DeviceCaps.pixelShaderVersion & 0xFFFF;
   const bool model3 = vs >= 0x300 && ps >= 0x300;
   const bool model2 = vs >= 0x200 && ps >= 0x200;
@@ -355,7 +355,7 @@ void CreateBaseShaders() {
     WriteBaseConstants();
     return;
   }
-  Graphics.shadersUsable = 1;
+  GraphicsSystem.shadersUsable = 1;
   const char* failure = nullptr;
   if (!SetupShaderCodeArchives()) {
     failure = "シェーダーコードを展開するメモリ領域の確保に失敗しました\n";
@@ -364,14 +364,14 @@ void CreateBaseShaders() {
     const ShaderCodeEntry& vertex = model3 ? ShaderCode.groups[0][0] : ShaderCode.groups[6][0];
     const ShaderCodeEntry& pixel = model3 ? ShaderCode.groups[2][0] : ShaderCode.groups[9][0];
     if (vertex.code == nullptr ||
-        CreateDeviceVertexShader(static_cast<const DWORD*>(vertex.code), &Graphics.checkVertexShader) != D3D_OK ||
-        Graphics.checkVertexShader == nullptr) {
-      Graphics.checkVertexShader = nullptr;
+        CreateDeviceVertexShader(static_cast<const DWORD*>(vertex.code), &GraphicsSystem.checkVertexShader) != D3D_OK ||
+        GraphicsSystem.checkVertexShader == nullptr) {
+      GraphicsSystem.checkVertexShader = nullptr;
       failure = "頂点シェーダーオブジェクトの作成に失敗しました\n";
     } else if (pixel.code == nullptr ||
-               CreateDevicePixelShader(static_cast<const DWORD*>(pixel.code), &Graphics.checkPixelShader) != D3D_OK ||
-               Graphics.checkPixelShader == nullptr) {
-      Graphics.checkPixelShader = nullptr;
+               CreateDevicePixelShader(static_cast<const DWORD*>(pixel.code), &GraphicsSystem.checkPixelShader) != D3D_OK ||
+               GraphicsSystem.checkPixelShader == nullptr) {
+      GraphicsSystem.checkPixelShader = nullptr;
       failure = "ピクセルシェーダーオブジェクトの作成に失敗しました\n";
     }
   }
@@ -379,8 +379,8 @@ void CreateBaseShaders() {
   bool missing;
   for (int slot = 0; failure == nullptr && slot < BASE_NONETEX_SHADERS; slot++) {
     snprintf(name, sizeof name, "ps_nonetex_type%d_ach%d.pso", slot / 2, slot % 2);
-    if (!CreatePixelShaderFromArchive(name, &Graphics.nonetexShaders[slot], &missing) && !missing) {
-      Graphics.nonetexShaders[slot] = nullptr;
+    if (!CreatePixelShaderFromArchive(name, &GraphicsSystem.nonetexShaders[slot], &missing) && !missing) {
+      GraphicsSystem.nonetexShaders[slot] = nullptr;
       failure = "基本シェーダーオブジェクトの作成に失敗しました\n";
     }
   }
@@ -388,19 +388,19 @@ void CreateBaseShaders() {
     const int ach = slot % 2, igtalpha = slot / 2 % 2, igcolor = slot / 4 % 2, type = slot / 8 % 7, blend = slot / 56;
     snprintf(name, sizeof name, "ps_blend%d_type%d_igcolor%d_igtalpha%d_ach%d.pso", blend, type, igcolor, igtalpha,
              ach);
-    if (!CreatePixelShaderFromArchive(name, &Graphics.blendShaders[slot], &missing) && !missing) {
-      Graphics.blendShaders[slot] = nullptr;
+    if (!CreatePixelShaderFromArchive(name, &GraphicsSystem.blendShaders[slot], &missing) && !missing) {
+      GraphicsSystem.blendShaders[slot] = nullptr;
       failure = "基本シェーダーオブジェクトの作成に失敗しました\n";
     }
   }
-  if (failure == nullptr && !CreatePixelShaderFromArchive("ps_mask_blend.pso", &Graphics.maskBlendShader, &missing)) {
-    Graphics.maskBlendShader = nullptr;
+  if (failure == nullptr && !CreatePixelShaderFromArchive("ps_mask_blend.pso", &GraphicsSystem.maskBlendShader, &missing)) {
+    GraphicsSystem.maskBlendShader = nullptr;
     failure = "マスク処理用シェーダーオブジェクトの作成に失敗しました\n";
   }
   if (failure != nullptr) {
     LogPrintf("%s", failure);
     ReleaseBaseShaders();
-    Graphics.shadersUsable = 0;
+    GraphicsSystem.shadersUsable = 0;
     LogPrintf(LOG_NO_SHADERS);
   } else {
     LogPrintf(LOG_SHADERS);
@@ -474,8 +474,8 @@ int GetFixedVertexDeclarationElements(int number, D3DVERTEXELEMENT9* elements) {
 
 void ReleaseVertexDeclarations() {
   UnsetDeviceShaders();
-  for (IDirect3DVertexDeclaration9*& d : Graphics.modelDeclarations) ReleaseObject(&d);
-  for (IDirect3DVertexDeclaration9*& d : Graphics.fixedDeclarations) ReleaseObject(&d);
+  for (IDirect3DVertexDeclaration9*& d : GraphicsSystem.modelDeclarations) ReleaseObject(&d);
+  for (IDirect3DVertexDeclaration9*& d : GraphicsSystem.fixedDeclarations) ReleaseObject(&d);
 }
 
 void CreateVertexDeclarations() {
@@ -484,13 +484,13 @@ void CreateVertexDeclarations() {
   D3DVERTEXELEMENT9 elements[24];
   for (int i = 0; i < MODEL_VERTEX_DECLARATIONS; i++) {
     GetModelVertexDeclarationElements(i, elements, nullptr);
-    if (CreateDeviceVertexDeclaration(elements, &Graphics.modelDeclarations[i]) != D3D_OK)
-      Graphics.modelDeclarations[i] = nullptr;
+    if (CreateDeviceVertexDeclaration(elements, &GraphicsSystem.modelDeclarations[i]) != D3D_OK)
+      GraphicsSystem.modelDeclarations[i] = nullptr;
   }
   for (int i = 0; i < 2; i++) {
     GetFixedVertexDeclarationElements(i, elements);
-    if (CreateDeviceVertexDeclaration(elements, &Graphics.fixedDeclarations[i]) != D3D_OK)
-      Graphics.fixedDeclarations[i] = nullptr;
+    if (CreateDeviceVertexDeclaration(elements, &GraphicsSystem.fixedDeclarations[i]) != D3D_OK)
+      GraphicsSystem.fixedDeclarations[i] = nullptr;
   }
 }
 
@@ -525,7 +525,7 @@ void MaxBrightnessColor(int r, int g, int b, int* outR, int* outG, int* outB) {
   *outB = out[2];
 }
 
-void ReleaseBrightnessMaxVolumeTexture() { ReleaseObject(&Graphics.brightnessTexture); }
+void ReleaseBrightnessMaxVolumeTexture() { ReleaseObject(&GraphicsSystem.brightnessTexture); }
 
 int CreateBrightnessMaxVolumeTexture() {
   ReleaseBrightnessMaxVolumeTexture();
@@ -566,7 +566,7 @@ int CreateBrightnessMaxVolumeTexture() {
   UnlockVolumeBox(source, 0);
   UpdateDeviceTexture(source, texture);
   ReleaseObject(&source);
-  Graphics.brightnessTexture = texture;
+  GraphicsSystem.brightnessTexture = texture;
   return 0;
 
 failed:

@@ -27,7 +27,7 @@ struct GraphicsSystemState {
   IDirect3DVertexDeclaration9* fixedDeclarations[FIXED_VERTEX_DECLARATIONS];
   IDirect3DVolumeTexture9* brightnessTexture;
 };
-extern GraphicsSystemState Graphics;
+extern GraphicsSystemState GraphicsSystem;
 
 void CreateBaseShaders();
 void ReleaseBaseShaders();

@@ -183,11 +183,11 @@ int ReapplyDeviceStatesAfterRebuild() {
   UpdateModelShaderSelection();
   SetLightingEnableCached(c.lighting);
   SetAmbientColor(GetAmbientColorWord());
-  GraphState.lights.resendAll = 1;
+  SceneViewState.lights.resendAll = 1;
   ApplyLightsToDevice();
   // The viewport and scissor of the draw area; an empty area keeps the cached ones.
-  const RECT area = GraphDraw.drawArea;
-  if (!GraphDraw.areaEmpty && area.right > area.left && area.bottom > area.top) {
+  const RECT area = CurrentDrawState.drawArea;
+  if (!CurrentDrawState.areaEmpty && area.right > area.left && area.bottom > area.top) {
     SetViewportRect(area.left, area.top, area.right, area.bottom);
     SetScissorRectCached(&area);
   } else {
@@ -212,8 +212,8 @@ namespace {
 void FallBackToSoftwareScreen() {
   LogPrintf(LOG_SOFTWARE_FALLBACK);
   const int target = GetDrawTarget();
-  const RECT area = GraphDraw.drawArea;
-  const int areaEmpty = GraphDraw.areaEmpty;
+  const RECT area = CurrentDrawState.drawArea;
+  const int areaEmpty = CurrentDrawState.areaEmpty;
   DeleteInternalGraphs();
   CreateSoftwareScreenImages();
   ConvertAllGraphsToMemImg();

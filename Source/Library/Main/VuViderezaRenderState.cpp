@@ -620,11 +620,11 @@ void ApplyLightShaderConstants() {
       SetShaderConstantCached(&ShaderConstants, 0, 0, 14 + 7 * i, block, 7, 1);
       const BOOL switches[2] = {DeviceLights[i].enabled, l.Type == D3DLIGHT_SPOT};
       SetShaderConstantCached(&ShaderConstants, 2, 0, 5 + 3 * i, switches, 2, 1);
-      float colours[3][4];
-      memcpy(colours[0], block[6], sizeof colours[0]);
-      memcpy(colours[1], block[5], sizeof colours[1]);
-      memcpy(colours[2], block[4], sizeof colours[2]);
-      SetShaderConstantCached(&ShaderConstants, 3, 0, 9 + 3 * i, colours, 3, 1);
+      float colors[3][4];
+      memcpy(colors[0], block[6], sizeof colors[0]);
+      memcpy(colors[1], block[5], sizeof colors[1]);
+      memcpy(colors[2], block[4], sizeof colors[2]);
+      SetShaderConstantCached(&ShaderConstants, 3, 0, 9 + 3 * i, colors, 3, 1);
     }
     SetShaderConstantCached(&ShaderConstants, 3, 0, 32 + 7 * i, block, 7, 1);
   }

@@ -120,7 +120,7 @@ void EndDrawingInto(ShadowMapRecord* record) {
   ApplyDepthStencilForDrawTarget();
   const RECT& a = s.drawArea;
   SetClipRect(a.left, a.top, a.right, a.bottom);
-  CopyCameraValues(&GraphState, s);
+  CopyCameraValues(&SceneViewState, s);
   StoreViewMatrix(&s.view);
   StoreProjectionMatrix(&s.projection);
   if (HasDirect3DDevice()) {
@@ -230,7 +230,7 @@ int SetShadowMapLightDirection(int handle, float x, float y, float z) {
 }
 
 int UpdateShadowMapMatrices(ShadowMapRecord* record) {
-  const Vector3* corners = record->useViewVolume ? GraphState.corners : record->areaCorners;
+  const Vector3* corners = record->useViewVolume ? SceneViewState.corners : record->areaCorners;
   float low[3] = {1e8f, 1e8f, 1e8f};
   float high[3] = {-1e8f, -1e8f, -1e8f};
   for (int i = 0; i < 8; i++) {
@@ -296,9 +296,9 @@ int BeginShadowMapDraw(int handle) {
   ShadowMapRecord::SavedDrawState& s = record->saved;
   s.targets[0] = GetDrawTarget();
   s.surfaces[0] = GetDrawTargetSurfaceIndex();
-  s.drawArea = GraphDraw.requestedArea;
+  s.drawArea = CurrentDrawState.requestedArea;
   for (int i = 1; i < 16; i++) s.targets[i] = GetDrawTargetOfIndex(i, &s.surfaces[i]);
-  CopyCameraValues(&s, GraphState);
+  CopyCameraValues(&s, SceneViewState);
   s.view = Transforms.view;
   s.projection = Transforms.projection;
   // Further render targets stay off while the map is drawn.

@@ -48,7 +48,7 @@ void WaitIfInactive() {
   if (IsInactiveWaitNeeded()) WaitWhileInactive();
 }
 
-const RECT& DrawArea() { return GraphDraw.drawArea; }
+const RECT& DrawArea() { return CurrentDrawState.drawArea; }
 
 // Midpoint circle stepping: emit(dx, dy, decisionNotNegative) per step, for
 // dy = 0 and then while dx >= dy.
@@ -105,12 +105,12 @@ Vertex2D* AppendShapeVertices(int primitiveType, int n) {
   return at;
 }
 
-void SetVertex(Vertex2D* v, int x, int y, DWORD colour, const DestCopyScale& copy) {
+void SetVertex(Vertex2D* v, int x, int y, DWORD color, const DestCopyScale& copy) {
   v->x = static_cast<float>(x);
   v->y = static_cast<float>(y);
-  v->z = GraphDraw.drawZ;
+  v->z = CurrentDrawState.drawZ;
   v->rhw = 1.0f;
-  v->color = colour;
+  v->color = color;
   if (copy.active) {
     v->u = (static_cast<float>(x) + 0.5f) * copy.invWidth;
     v->v = (static_cast<float>(y) + 0.5f) * copy.invHeight;
@@ -129,12 +129,12 @@ DestCopyScale PrepareShapeDraw(const RECT& dest) {
 
 // Six vertices of the quad box in the batch's quad order; the colour on the
 // first vertex of each triangle, or on all six.
-void WriteQuad(Vertex2D* v, const RECT& box, DWORD colour, int colourAll, const DestCopyScale& copy) {
+void WriteQuad(Vertex2D* v, const RECT& box, DWORD color, int colorAll, const DestCopyScale& copy) {
   const int l = box.left, t = box.top, r = box.right, b = box.bottom;
   const int xs[6] = {l, r, l, r, l, r}, ys[6] = {t, t, b, b, b, t};
   for (int i = 0; i < 6; i++) {
     const DWORD c = v[i].color;
-    SetVertex(&v[i], xs[i], ys[i], colourAll || i == 0 || i == 3 ? colour : c, copy);
+    SetVertex(&v[i], xs[i], ys[i], colorAll || i == 0 || i == 3 ? color : c, copy);
   }
 }
 
@@ -150,9 +150,9 @@ struct ShapeStream {
   int primitive;  // D3DPT_POINTLIST or D3DPT_LINELIST
   int count;
   DestCopyScale copy;
-  DWORD colour;
+  DWORD color;
   void Put(int x, int y) {
-    SetVertex(&ShapeVertexBuffer[count++], x, y, colour, copy);
+    SetVertex(&ShapeVertexBuffer[count++], x, y, color, copy);
     if (count == SHAPE_BUFFER_VERTICES) Draw();
   }
   void Draw() {
@@ -164,9 +164,9 @@ struct ShapeStream {
   }
 };
 
-ShapeStream BeginShapeStream(int primitive, unsigned int colour, const RECT& dest) {
+ShapeStream BeginShapeStream(int primitive, unsigned int color, const RECT& dest) {
   FlushVertexBatch(0);
-  ShapeStream s = {primitive, 0, PrepareShapeDraw(dest), MakeShapeVertexColor(colour)};
+  ShapeStream s = {primitive, 0, PrepareShapeDraw(dest), MakeShapeVertexColor(color)};
   SetDeviceFVF(VertexFormats[VERTEX_KIND_PLAIN].fvf);
   RenderState.fvf = VertexFormats[VERTEX_KIND_PLAIN].fvf;
   return s;
@@ -175,14 +175,14 @@ ShapeStream BeginShapeStream(int primitive, unsigned int colour, const RECT& des
 // The entry frame of the shape calls.
 template <class Hardware, class Software>
 int ShapeEntry(const RECT& bounds, Hardware&& hardware, Software&& software) {
-  if (GraphDraw.areaEmpty) return 0;
+  if (CurrentDrawState.areaEmpty) return 0;
   WaitIfInactive();
   const int hw = DeviceLayer.hardware;
-  const int emulate = hw && GraphDraw.blendMode == 3 && !DeviceCaps.subtractBlendNative;
+  const int emulate = hw && CurrentDrawState.blendMode == 3 && !DeviceCaps.subtractBlendNative;
   const int masked = IsMaskScreenActive();
-  const int destCopy = hw && GraphDraw.destinationBlend && DrawTargetWorkSurface != nullptr;
+  const int destCopy = hw && CurrentDrawState.destinationBlend && DrawTargetWorkSurface != nullptr;
   // Without a frame the destination is not copied: the draw area stands in.
-  if (!destCopy && !emulate && !masked) return hw ? hardware(GraphDraw.drawArea) : software();
+  if (!destCopy && !emulate && !masked) return hw ? hardware(CurrentDrawState.drawArea) : software();
   const DrawFrame frame = {ClampRectToDrawArea(bounds), masked != 0, emulate != 0};
   return RunInDrawFrame(frame, [&](const RECT& dest) { return emulate || hw ? hardware(dest) : software(); });
 }
@@ -194,7 +194,7 @@ int ShapeEntry(const RECT& bounds, Hardware&& hardware, Software&& software) {
 
 DestCopyScale CurrentDestCopy() {
   DestCopyScale copy = {0, 0.0f, 0.0f};
-  if (!GraphDraw.destinationBlend || DrawTargetWorkSurface == nullptr) return copy;
+  if (!CurrentDrawState.destinationBlend || DrawTargetWorkSurface == nullptr) return copy;
   D3DSURFACE_DESC desc;
   if (GetSurfaceDesc(DrawTargetWorkSurface, &desc) != D3D_OK || desc.Width == 0 || desc.Height == 0) return copy;
   copy.active = 1;
@@ -204,7 +204,7 @@ DestCopyScale CurrentDestCopy() {
 }
 
 RECT ClampRectToDrawArea(RECT r) {
-  const RECT& a = GraphDraw.drawArea;
+  const RECT& a = CurrentDrawState.drawArea;
   auto clamp = [](LONG v, LONG lo, LONG hi) { return v < lo ? lo : v > hi ? hi : v; };
   r.left = clamp(r.left, a.left, a.right);
   r.right = clamp(r.right, a.left, a.right);
@@ -275,10 +275,10 @@ void ForEachCircleOutlinePoint(int x, int y, int r, void (*plot)(int px, int py,
   StepCircle(r, [&](int dx, int dy, bool) { StepPoints(x, y, dx, dy, [&](int px, int py) { plot(px, py, context); }); });
 }
 
-uint32_t MakeShapeVertexColor(unsigned int colour) {
+uint32_t MakeShapeVertexColor(unsigned int color) {
   int r = 0, g = 0, b = 0;
-  SplitColorValue(colour, &r, &g, &b);
-  const uint32_t d = GraphDraw.diffuseColor;
+  SplitColorValue(color, &r, &g, &b);
+  const uint32_t d = CurrentDrawState.diffuseColor;
   r = r * static_cast<int>((d >> 16) & 255) / 255;
   g = g * static_cast<int>((d >> 8) & 255) / 255;
   b = b * static_cast<int>(d & 255) / 255;
@@ -288,25 +288,25 @@ uint32_t MakeShapeVertexColor(unsigned int colour) {
 // ---------------------------------------------------------------------------
 // Direct3D drawers.
 
-int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int colour, const RECT& dest) {
+int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int color, const RECT& dest) {
   if (!HasDirect3DDevice()) return -1;
   RECT r = {x1 < x2 ? x1 : x2, y1 < y2 ? y1 : y2, x1 < x2 ? x2 : x1, y1 < y2 ? y2 : y1};
   ClipRect(&r, &DrawArea());
   if (r.left >= r.right || r.top >= r.bottom) return 0;
   const DestCopyScale copy = PrepareShapeDraw(dest);
   Vertex2D* v = AppendShapeVertices(D3DPT_TRIANGLELIST, 6);
-  WriteQuad(v, r, MakeShapeVertexColor(colour), 0, copy);
+  WriteQuad(v, r, MakeShapeVertexColor(color), 0, copy);
   return 0;
 }
 
-int DrawBoxOutlineHW(int x1, int y1, int x2, int y2, unsigned int colour, const RECT& dest) {
+int DrawBoxOutlineHW(int x1, int y1, int x2, int y2, unsigned int color, const RECT& dest) {
   if (!HasDirect3DDevice()) return -1;
   if (x1 > x2 || y1 > y2) {
     const int tx = x1, ty = y1;
     x1 = x2, y1 = y2, x2 = tx, y2 = ty;
   }
   const DestCopyScale copy = PrepareShapeDraw(dest);
-  const DWORD c = MakeShapeVertexColor(colour);
+  const DWORD c = MakeShapeVertexColor(color);
   Vertex2D* v = AppendShapeVertices(D3DPT_TRIANGLELIST, 24);
   WriteQuad(v, {x1, y1, x2, y1 + 1}, c, 1, copy);
   WriteQuad(v + 6, {x2 - 1, y1 + 1, x2, y2}, c, 1, copy);
@@ -315,7 +315,7 @@ int DrawBoxOutlineHW(int x1, int y1, int x2, int y2, unsigned int colour, const 
   return 0;
 }
 
-int G_D3D_DrawCircle(int x, int y, int r, unsigned int colour, int fill, const RECT& dest) {
+int G_D3D_DrawCircle(int x, int y, int r, unsigned int color, int fill, const RECT& dest) {
   FlushVertexBatch(0);
   if (!HasDirect3DDevice()) return -1;
   if (!ShapeWorkBuffer()) return -1;
@@ -329,7 +329,7 @@ int G_D3D_DrawCircle(int x, int y, int r, unsigned int colour, int fill, const R
     }
     rowFlags = reinterpret_cast<unsigned char*>(block);
   }
-  ShapeStream s = BeginShapeStream(fill ? D3DPT_LINELIST : D3DPT_POINTLIST, colour, dest);
+  ShapeStream s = BeginShapeStream(fill ? D3DPT_LINELIST : D3DPT_POINTLIST, color, dest);
   if (!fill) {
     auto point = [&](int px, int py) {
       if (px >= area.left && px < area.right && py >= area.top && py < area.bottom) s.Put(px, py);
@@ -359,13 +359,13 @@ int G_D3D_DrawCircle(int x, int y, int r, unsigned int colour, int fill, const R
   return 0;
 }
 
-int DrawRingHW(int x, int y, int r, unsigned int colour, int thickness, const RECT& dest) {
+int DrawRingHW(int x, int y, int r, unsigned int color, int thickness, const RECT& dest) {
   if (thickness < 2 || !HasDirect3DDevice()) return -1;
   if (!ShapeWorkBuffer()) return -1;
   const RECT area = DrawArea();
   RingSpan* table = GetRingSpanTable(area.bottom);
   if (table == nullptr) return -1;
-  ShapeStream s = BeginShapeStream(D3DPT_LINELIST, colour, dest);
+  ShapeStream s = BeginShapeStream(D3DPT_LINELIST, color, dest);
   BuildRingSpans(thickness, r, y, x, table);
   auto span = [&](int line, int xa, int xb) {
     if (xa < area.left) xa = area.left;
@@ -391,7 +391,7 @@ int DrawRingHW(int x, int y, int r, unsigned int colour, int thickness, const RE
 int DrawTriangleHW(const TriangleShape& t, const RECT& dest) {
   if (!HasDirect3DDevice()) return -1;
   const DestCopyScale copy = PrepareShapeDraw(dest);
-  const DWORD c = MakeShapeVertexColor(t.colour);
+  const DWORD c = MakeShapeVertexColor(t.color);
   const int x1 = t.x1, y1 = t.y1, x2 = t.x2, y2 = t.y2, x3 = t.x3, y3 = t.y3;
   if (!t.fill) {
     Vertex2D* v = AppendShapeVertices(D3DPT_LINELIST, 6);
@@ -409,37 +409,37 @@ int DrawTriangleHW(const TriangleShape& t, const RECT& dest) {
 // ---------------------------------------------------------------------------
 // Public shape calls.
 
-int DrawRectShape(int x1, int y1, int x2, int y2, unsigned int colour, int fill) {
-  return fill ? DrawFilledBoxShape(x1, y1, x2, y2, colour) : DrawBoxOutlineShape(x1, y1, x2, y2, colour);
+int DrawRectShape(int x1, int y1, int x2, int y2, unsigned int color, int fill) {
+  return fill ? DrawFilledBoxShape(x1, y1, x2, y2, color) : DrawBoxOutlineShape(x1, y1, x2, y2, color);
 }
 
-int DrawFilledBoxShape(int x1, int y1, int x2, int y2, unsigned int colour) {
+int DrawFilledBoxShape(int x1, int y1, int x2, int y2, unsigned int color) {
   const RECT bounds = {x1, y1, x2, y2};
   return ShapeEntry(
-      bounds, [&](const RECT& dest) { return DrawFilledBoxHW(x1, y1, x2, y2, colour, dest); },
-      [&] { return SoftFillBox(x1, y1, x2, y2, colour); });
+      bounds, [&](const RECT& dest) { return DrawFilledBoxHW(x1, y1, x2, y2, color, dest); },
+      [&] { return SoftFillBox(x1, y1, x2, y2, color); });
 }
 
-int DrawBoxOutlineShape(int x1, int y1, int x2, int y2, unsigned int colour) {
+int DrawBoxOutlineShape(int x1, int y1, int x2, int y2, unsigned int color) {
   const RECT bounds = {x1, y1, x2, y2};
   return ShapeEntry(
-      bounds, [&](const RECT& dest) { return DrawBoxOutlineHW(x1, y1, x2, y2, colour, dest); },
-      [&] { return SoftDrawBoxOutline(x1, y1, x2, y2, colour); });
+      bounds, [&](const RECT& dest) { return DrawBoxOutlineHW(x1, y1, x2, y2, color, dest); },
+      [&] { return SoftDrawBoxOutline(x1, y1, x2, y2, color); });
 }
 
-int DrawCircleShape(int x, int y, int r, unsigned int colour, int fill, int thickness) {
+int DrawCircleShape(int x, int y, int r, unsigned int color, int fill, int thickness) {
   if (r < 0) return 0;
   const RECT bounds = {x - r - 1, y - r - 1, x + r + 1, y + r + 1};
   if (thickness == 1)
     return ShapeEntry(
-        bounds, [&](const RECT& dest) { return G_D3D_DrawCircle(x, y, r, colour, fill, dest); },
-        [&] { return SoftDrawCircle(x, y, r, colour, fill); });
+        bounds, [&](const RECT& dest) { return G_D3D_DrawCircle(x, y, r, color, fill, dest); },
+        [&] { return SoftDrawCircle(x, y, r, color, fill); });
   return ShapeEntry(
-      bounds, [&](const RECT& dest) { return DrawRingHW(x, y, r, colour, thickness, dest); },
-      [&] { return SoftDrawRing(x, y, r, colour, thickness); });
+      bounds, [&](const RECT& dest) { return DrawRingHW(x, y, r, color, thickness, dest); },
+      [&] { return SoftDrawRing(x, y, r, color, thickness); });
 }
 
-int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int colour, int fill) {
+int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int color, int fill) {
   RECT bounds = {BOUNDS_START, BOUNDS_START, 0, 0};
   const int xs[3] = {x1, x2, x3}, ys[3] = {y1, y2, y3};
   for (int i = 0; i < 3; i++) {
@@ -451,12 +451,12 @@ int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned i
   return ShapeEntry(
       bounds,
       [&](const RECT& dest) {
-        const TriangleShape triangle = {x1, y1, x2, y2, x3, y3, colour, fill};
+        const TriangleShape triangle = {x1, y1, x2, y2, x3, y3, color, fill};
         return DrawTriangleHW(triangle, dest);
       },
       [&] {
         const POINT points[3] = {{x1, y1}, {x2, y2}, {x3, y3}};
-        return SoftDrawTriangle(points, colour, fill ? 1 : 0);
+        return SoftDrawTriangle(points, color, fill ? 1 : 0);
       });
 }
 
@@ -467,13 +467,13 @@ namespace {
 
 IDirect3DSurface9* ClearTargetSurface() {
   HandleRecordHeader* header =
-      GraphDraw.drawTarget >= 0 ? GetHandleRecordOfType(GraphDraw.drawTarget, HANDLETYPE_SHADOWMAP) : nullptr;
+      CurrentDrawState.drawTarget >= 0 ? GetHandleRecordOfType(CurrentDrawState.drawTarget, HANDLETYPE_SHADOWMAP) : nullptr;
   if (header != nullptr) return reinterpret_cast<ShadowMapRecord*>(header)->surface;
   return GetDrawTargetSurface();
 }
 
 MEMIMG* ClearTargetImage() {
-  if (GraphDraw.drawTarget >= 0) return GetGraphicMemImg(GetGraphicRecord(GraphDraw.drawTarget, 0));
+  if (CurrentDrawState.drawTarget >= 0) return GetGraphicMemImg(GetGraphicRecord(CurrentDrawState.drawTarget, 0));
   return IsValidMemImg(&SoftwareScreenImage) ? &SoftwareScreenImage : nullptr;
 }
 
@@ -506,7 +506,7 @@ int ClearDrawTarget(const RECT* rect) {
   if (mask != nullptr && target != nullptr) SetRenderTargetCached(target, 0);
   // The viewport covers the target itself (a render-target graphic may be
   // larger than the screen).
-  int width = GraphDraw.drawScreenWidth, height = GraphDraw.drawScreenHeight;
+  int width = CurrentDrawState.drawScreenWidth, height = CurrentDrawState.drawScreenHeight;
   D3DSURFACE_DESC desc;
   if (target != nullptr && GetSurfaceDesc(target, &desc) == D3D_OK) {
     width = static_cast<int>(desc.Width);
@@ -514,9 +514,9 @@ int ClearDrawTarget(const RECT* rect) {
   }
   SetViewportRect(0, 0, width, height);
   const D3DRECT area = rect != nullptr ? D3DRECT{rect->left, rect->top, rect->right, rect->bottom} : D3DRECT{0, 0, 0, 0};
-  const D3DCOLOR colour = static_cast<D3DCOLOR>((Screen.background[0] & 255) << 16 |
+  const D3DCOLOR color = static_cast<D3DCOLOR>((Screen.background[0] & 255) << 16 |
                                                 (Screen.background[1] & 255) << 8 | (Screen.background[2] & 255));
-  ClearDevice(rect != nullptr ? 1 : 0, rect != nullptr ? &area : nullptr, D3DCLEAR_TARGET, colour, 1.0f, 0);
+  ClearDevice(rect != nullptr ? 1 : 0, rect != nullptr ? &area : nullptr, D3DCLEAR_TARGET, color, 1.0f, 0);
   if (DeviceLayer.depthBuffer != nullptr)
     ClearDevice(rect != nullptr ? 1 : 0, rect != nullptr ? &area : nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
   if (mask != nullptr) SetRenderTargetCached(mask, 0);

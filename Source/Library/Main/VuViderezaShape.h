@@ -45,25 +45,25 @@ DestCopyScale CurrentDestCopy();
 RECT ClampRectToDrawArea(RECT r);
 
 // Public shape calls (x2 and y2 exclusive).
-int DrawFilledBoxShape(int x1, int y1, int x2, int y2, unsigned int colour);
-int DrawBoxOutlineShape(int x1, int y1, int x2, int y2, unsigned int colour);
+int DrawFilledBoxShape(int x1, int y1, int x2, int y2, unsigned int color);
+int DrawBoxOutlineShape(int x1, int y1, int x2, int y2, unsigned int color);
 
 // Direct3D drawers: 0 when drawn (also when nothing was visible), -1
 // without a device. dest: the rectangle the destination copy covers.
-int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int colour, const RECT& dest);
-int DrawBoxOutlineHW(int x1, int y1, int x2, int y2, unsigned int colour, const RECT& dest);
-int G_D3D_DrawCircle(int x, int y, int r, unsigned int colour, int fill, const RECT& dest);
-int DrawRingHW(int x, int y, int r, unsigned int colour, int thickness, const RECT& dest);
+int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int color, const RECT& dest);
+int DrawBoxOutlineHW(int x1, int y1, int x2, int y2, unsigned int color, const RECT& dest);
+int G_D3D_DrawCircle(int x, int y, int r, unsigned int color, int fill, const RECT& dest);
+int DrawRingHW(int x, int y, int r, unsigned int color, int thickness, const RECT& dest);
 // A triangle: corners, colour, filled or outlined.
 struct TriangleShape {
   int x1, y1, x2, y2, x3, y3;
-  unsigned int colour;
+  unsigned int color;
   int fill;
 };
 int DrawTriangleHW(const TriangleShape& triangle, const RECT& dest);
 // The shape vertex colour: colour times the draw brightness, alpha of the
 // vertex diffuse colour.
-uint32_t MakeShapeVertexColor(unsigned int colour);
+uint32_t MakeShapeVertexColor(unsigned int color);
 
 // A graphic mapped onto a quad, corners in the public order: top-left,
 // top-right, bottom-right, bottom-left.

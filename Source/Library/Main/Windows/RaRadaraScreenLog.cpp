@@ -128,9 +128,9 @@ int SetOnScreenLogDrawFlag(int flag) {
 
 int DrawOnScreenLogOverFrame() {
   if (!ScreenLog.drawFlag || !ScreenLog.started) return 0;
-  const RECT area = GraphDraw.drawArea;
-  const int mode = GraphDraw.blendMode, param = GraphDraw.blendParam;
-  const uint32_t tint = GraphDraw.brightness;
+  const RECT area = CurrentDrawState.drawArea;
+  const int mode = CurrentDrawState.blendMode, param = CurrentDrawState.blendParam;
+  const uint32_t tint = CurrentDrawState.brightness;
   int width = 0, height = 0;
   GetScreenSizeSetting(&width, &height);
   SetClipRect(0, 0, width, height);
