@@ -122,7 +122,7 @@ int NextPad() {
   const int scene = Screen != nullptr ? Screen->CurrentSceneId : 0;
   if (scene == SCENE_TITLE) {
     if (PlayEndedAt == 0) return FrameIndex % 20 < 5 ? PAD_FIRE : 0;  // GAME START
-    const int since = FrameIndex - PlayEndedAt;                        // then QUIT
+    const int since = FrameIndex - PlayEndedAt;                       // then QUIT
     if (since >= 30 && since < 35) return PAD_DOWN;
     if (since >= 45 && since < 50) return PAD_FIRE;
     return 0;
@@ -159,8 +159,8 @@ void Report() {
   for (int p = 0; p < PHASE_COUNT; ++p) {
     double thread, process;
     Mean(Frames[p], &thread, &process);
-    line("%-5s %6zu frames: CPU per frame %.2f ms main thread, %.2f ms process\n", NAMES[p], Frames[p].size(),
-         thread, process);
+    line("%-5s %6zu frames: CPU per frame %.2f ms main thread, %.2f ms process\n", NAMES[p], Frames[p].size(), thread,
+         process);
     if (p == PHASE_TITLE || Frames[p].empty()) continue;
     const std::vector<Frame> busy = Busiest(Frames[p]);
     Mean(busy, &thread, &process);
@@ -186,9 +186,7 @@ extern "C" int __wrap__Z8GameMainRK14ScreenTaskLink(const ScreenTaskLink& link) 
   return result;
 }
 
-extern "C" int __wrap__Z11GetPadStatei(int pad) {
-  return pad == 0x1001 ? PadNow : __real__Z11GetPadStatei(pad);
-}
+extern "C" int __wrap__Z11GetPadStatei(int pad) { return pad == 0x1001 ? PadNow : __real__Z11GetPadStatei(pad); }
 
 extern "C" int __wrap__Z17PresentBackBufferv() {
   static double lastThread = ThreadCpuMs(), lastProcess = ProcessCpuMs();
@@ -216,7 +214,8 @@ extern "C" int __wrap__Z17PresentBackBufferv() {
   PadNow = NextPad();
   if (FrameIndex % 120 == 0) {
     if (FILE* progress = fopen("game_frames_progress.txt", "ab")) {
-      fprintf(progress, "%lu ms frame %d scene %d objects %d lives %d boss %d\n", static_cast<unsigned long>(GetTickCount()), FrameIndex, scene, frame.objects,
+      fprintf(progress, "%lu ms frame %d scene %d objects %d lives %d boss %d\n",
+              static_cast<unsigned long>(GetTickCount()), FrameIndex, scene, frame.objects,
               StatusInstance.GetStatusField(1, STATUS_LIVES), StatusInstance.GetStatusField(1, STATUS_BOSS_HP));
       fclose(progress);
     }

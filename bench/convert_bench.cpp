@@ -82,8 +82,8 @@ int main() {
 
     RECT rect = {0, 0, WIDTH, HEIGHT};
     double convert = BestSeconds([&] {
-      ConvertColorBlt(dest.pixels, dest.pitch, &dest.format, src.pixels, src.pitch, &src.format, nullptr, 0, nullptr,
-                      0, 0, &rect, 0, c.keyToAlpha, key, c.reduction, 0, 0, 0, 0);
+      ConvertColorBlt(dest.pixels, dest.pitch, &dest.format, src.pixels, src.pitch, &src.format, nullptr, 0, nullptr, 0,
+                      0, &rect, 0, c.keyToAlpha, key, c.reduction, 0, 0, 0, 0);
     });
     const size_t destBytes = static_cast<size_t>(dest.pitch) * HEIGHT;
     std::vector<uint8_t> copy(srcBytes > destBytes ? srcBytes : destBytes);

@@ -92,8 +92,8 @@ int main() {
     for (int i = 0; i < SPRITES; i++)
       for (int n = 0; n < 6; n++) {
         const float* c = &k[ORDER[n] * 4];
-        smallVertices[static_cast<size_t>(i) * 6 + n] = {positions[i].x - 0.5f + c[0], positions[i].y - 0.5f + c[1], 0.2f,
-                                                         1.0f, 0x80FFFFFF, c[2], c[3], 0.0f, 0.0f};
+        smallVertices[static_cast<size_t>(i) * 6 + n] = {
+            positions[i].x - 0.5f + c[0], positions[i].y - 0.5f + c[1], 0.2f, 1.0f, 0x80FFFFFF, c[2], c[3], 0.0f, 0.0f};
       }
   }
   auto librarySwitching = [&] {

@@ -117,7 +117,9 @@ struct Result {
   double lzSpeed = 0, inflateSpeed = 0, lz4Speed = 0;
 };
 
-double MegabytesPerSecond(size_t bytes, double seconds) { return static_cast<double>(bytes) / seconds / (1024.0 * 1024.0); }
+double MegabytesPerSecond(size_t bytes, double seconds) {
+  return static_cast<double>(bytes) / seconds / (1024.0 * 1024.0);
+}
 
 // The three decoders take turns, one whole unpacking each, until `seconds`
 // have passed; each one's best time counts, which keeps other work on the
@@ -159,7 +161,8 @@ bool Run(const char* name, const std::vector<uint8_t>& data, Result* result) {
   uLongf zlibSize = compressBound(static_cast<uLong>(data.size()));
   std::vector<uint8_t> deflated(zlibSize);
   t = Now();
-  if (compress2(deflated.data(), &zlibSize, data.data(), static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION) != Z_OK) {
+  if (compress2(deflated.data(), &zlibSize, data.data(), static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION) !=
+      Z_OK) {
     printf("%s: deflate failed\n", name);
     return false;
   }

@@ -107,8 +107,7 @@ int PlainFirstFrame() {
   params.Windowed = TRUE;
   params.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
   IDirect3DDevice9* device = nullptr;
-  if (FAILED(direct3D->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &params,
-                                    &device)))
+  if (FAILED(direct3D->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &params, &device)))
     return -1;
   device->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 80), 1.0f, 0);
   device->Present(nullptr, nullptr, nullptr, nullptr);
@@ -139,8 +138,7 @@ int RunAgain(const char* argument) {
 }
 
 void Report(const char* mode, double library, double plain) {
-  printf("%-9s library %8.1f frames/s   plain %8.1f frames/s   ratio %.2f\n", mode, library, plain,
-         plain / library);
+  printf("%-9s library %8.1f frames/s   plain %8.1f frames/s   ratio %.2f\n", mode, library, plain, plain / library);
 }
 
 }  // namespace
@@ -172,15 +170,18 @@ int main(int argc, char** argv) {
     return 1;
   }
   double library = 0, plain = 0;
-  BestOfRounds([] {
-    ClearDevice(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 80), 1.0f, 0);
-    PresentBackBuffer();
-    PumpWindowMessages();
-  }, [] {
-    DeviceLayer.device->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 80), 1.0f, 0);
-    DeviceLayer.swapChain->Present(nullptr, nullptr, nullptr, nullptr, 0);
-    PumpWindowMessages();
-  }, &library, &plain);
+  BestOfRounds(
+      [] {
+        ClearDevice(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 80), 1.0f, 0);
+        PresentBackBuffer();
+        PumpWindowMessages();
+      },
+      [] {
+        DeviceLayer.device->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 80), 1.0f, 0);
+        DeviceLayer.swapChain->Present(nullptr, nullptr, nullptr, nullptr, 0);
+        PumpWindowMessages();
+      },
+      &library, &plain);
   Report("Direct3D", library, plain);
   LibraryShutDown();
 
@@ -191,22 +192,25 @@ int main(int argc, char** argv) {
   const SoftwareScreenView view = {pixels.data(), 640 * 4, 32, 0xFF0000, 0x00FF00, 0x0000FF};
   SetSoftwareScreenView(&view);
   double softLibrary = 0, softPlain = 0;
-  BestOfRounds([] {
-    PresentBackBuffer();
-    PumpWindowMessages();
-  }, [] {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = 640;
-    info.bmiHeader.biHeight = -480;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    HDC dc = GetDC(GetMainWindowHandle());
-    SetDIBitsToDevice(dc, 0, 0, 640, 480, 0, 0, 0, 480, pixels.data(), &info, DIB_RGB_COLORS);
-    ReleaseDC(GetMainWindowHandle(), dc);
-    PumpWindowMessages();
-  }, &softLibrary, &softPlain);
+  BestOfRounds(
+      [] {
+        PresentBackBuffer();
+        PumpWindowMessages();
+      },
+      [] {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = 640;
+        info.bmiHeader.biHeight = -480;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        HDC dc = GetDC(GetMainWindowHandle());
+        SetDIBitsToDevice(dc, 0, 0, 640, 480, 0, 0, 0, 480, pixels.data(), &info, DIB_RGB_COLORS);
+        ReleaseDC(GetMainWindowHandle(), dc);
+        PumpWindowMessages();
+      },
+      &softLibrary, &softPlain);
   Report("software", softLibrary, softPlain);
   SetSoftwareScreenView(nullptr);
   LibraryShutDown();

@@ -60,14 +60,16 @@ void MakeSprite(MEMIMG* m, int bits, int alpha, int key) {
   for (int y = 0; y < SPRITE_H; y++) {
     for (int x = 0; x < SPRITE_W; x++) {
       int a = EllipseAlpha(x, y);
-      uint32_t color32 = 0x203040u + static_cast<uint32_t>(x * 3) * 0x10000u + static_cast<uint32_t>(y * 2) * 0x100u + static_cast<uint32_t>(x);
+      uint32_t color32 = 0x203040u + static_cast<uint32_t>(x * 3) * 0x10000u + static_cast<uint32_t>(y * 2) * 0x100u +
+                         static_cast<uint32_t>(x);
       uint32_t color16 = (((color32 >> 19) & 31) << 11) | (((color32 >> 10) & 63) << 5) | ((color32 >> 3) & 31);
       uint32_t v;
-      if (alpha) v = bits == 32 ? (color32 | (static_cast<uint32_t>(a) << 24)) : (color16 | (static_cast<uint32_t>(a) << 16));
+      if (alpha)
+        v = bits == 32 ? (color32 | (static_cast<uint32_t>(a) << 24)) : (color16 | (static_cast<uint32_t>(a) << 16));
       else if (key && a == 0) v = keyValue;
       else v = bits == 32 ? color32 : color16;
-      memcpy(m->pixels + static_cast<size_t>(m->header->pitch) * y + static_cast<size_t>(MemImgBytesPerPixel(m)) * x, &v,
-             static_cast<size_t>(MemImgBytesPerPixel(m)));
+      memcpy(m->pixels + static_cast<size_t>(m->header->pitch) * y + static_cast<size_t>(MemImgBytesPerPixel(m)) * x,
+             &v, static_cast<size_t>(MemImgBytesPerPixel(m)));
     }
   }
   BuildMemImgRunData(m);
@@ -90,8 +92,8 @@ int main() {
   BuildBlendLookupTables();
   std::vector<Position> at = Positions(SPRITE_W, SPRITE_H);
   const double pixels = static_cast<double>(SPRITES) * SPRITE_W * SPRITE_H;
-  printf("Software blits: %d sprites of %d x %d into a %d x %d screen; Mpix/s of destination (best of 25 rounds)\n", SPRITES,
-         SPRITE_W, SPRITE_H, SCREEN_W, SCREEN_H);
+  printf("Software blits: %d sprites of %d x %d into a %d x %d screen; Mpix/s of destination (best of 25 rounds)\n",
+         SPRITES, SPRITE_W, SPRITE_H, SCREEN_W, SCREEN_H);
   printf("MMX usable: %d, AVX2 usable: %d\n\n", MmxUsable, Avx2Usable);
 
   for (int bits : {32, 16}) {
@@ -110,8 +112,10 @@ int main() {
     double memcpySeconds = BestSeconds([&] {
       for (const Position& p : at)
         for (int y = 0; y < SPRITE_H; y++)
-          memcpy(screen.pixels + static_cast<size_t>(screen.header->pitch) * (p.y + y) + static_cast<size_t>(srcBytes) * p.x,
-                 opaque.pixels + static_cast<size_t>(opaque.header->pitch) * y, static_cast<size_t>(srcBytes) * SPRITE_W);
+          memcpy(screen.pixels + static_cast<size_t>(screen.header->pitch) * (p.y + y) +
+                     static_cast<size_t>(srcBytes) * p.x,
+                 opaque.pixels + static_cast<size_t>(opaque.header->pitch) * y,
+                 static_cast<size_t>(srcBytes) * SPRITE_W);
     });
     double memcpyMpix = Mpix(memcpySeconds, pixels);
 
@@ -136,72 +140,73 @@ int main() {
     // With the AVX2 rows, the alpha cases again without them.
     const int machineAvx2 = Avx2Usable;
     for (int avx2 = machineAvx2; avx2 >= 0; avx2--) {
-    Avx2Usable = avx2;
-    if (machineAvx2 && !avx2) printf("  with the AVX2 rows off:\n");
-    for (const Case& c : cases) {
-      if (machineAvx2 && !avx2 && c.sprite != &alpha) continue;
-      if (c.runs) {
-        BuildMemImgRunData(c.sprite);
-        c.sprite->header->runDataValid = 1;
-      } else {
-        NoRuns(c.sprite);
-      }
-      SetMemImgBlendMode(c.mode, c.param);
-      double seconds = BestSeconds([&] {
-        for (const Position& p : at) BlitMemImg(&screen, c.sprite, p.x, p.y, c.trans, nullptr);
-      });
-      // The reference loop on a tenth of the sprites.
-      double oracleSeconds = BestSeconds(
-          [&] {
-            for (int i = 0; i < SPRITES / 10; i++) oracle::PointBlit(&screen, c.sprite, at[i].x, at[i].y, c.trans, nullptr);
-          },
-          2);
-      double mpix = Mpix(seconds, pixels);
-      double oracleMpix = Mpix(oracleSeconds, pixels / 10);
-      printf("  %-46s %8.0f   %6.2f     %7.1f\n", c.name, mpix, mpix / memcpyMpix, mpix / oracleMpix);
-    }
-    // Scaled and rotated alpha blends (destination pixels).
-    SetMemImgBlendMode(1, 255);
-    NoRuns(&alpha);
-    {
-      int w = SPRITE_W * 3 / 2, h = SPRITE_H * 3 / 2;
-      std::vector<Position> at2 = Positions(w, h);
-      double scaledPixels = static_cast<double>(SPRITES) * w * h;
-      double seconds = BestSeconds([&] {
-        for (const Position& p : at2) {
-          RECT r = {p.x, p.y, p.x + w, p.y + h};
-          BlitScaledMemImg(&screen, &alpha, &r, 1, nullptr);
+      Avx2Usable = avx2;
+      if (machineAvx2 && !avx2) printf("  with the AVX2 rows off:\n");
+      for (const Case& c : cases) {
+        if (machineAvx2 && !avx2 && c.sprite != &alpha) continue;
+        if (c.runs) {
+          BuildMemImgRunData(c.sprite);
+          c.sprite->header->runDataValid = 1;
+        } else {
+          NoRuns(c.sprite);
         }
-      });
-      double oracleSeconds = BestSeconds(
-          [&] {
-            for (int i = 0; i < SPRITES / 10; i++) {
-              RECT r = {at2[i].x, at2[i].y, at2[i].x + w, at2[i].y + h};
-              oracle::ScaledBlit(&screen, &alpha, &r, 1, nullptr);
-            }
-          },
-          2);
-      double mpix = Mpix(seconds, scaledPixels);
-      printf("  %-46s %8.0f   %6.2f     %7.1f\n", "scaled 1.5x alpha blend (mode 1 P=255)", mpix, mpix / memcpyMpix,
-             mpix / Mpix(oracleSeconds, scaledPixels / 10));
-    }
-    {
-      // Destination pixels of a turned 55 x 80 sprite: its area.
-      std::vector<Position> at2 = Positions(100, 100);
-      double seconds = BestSeconds([&] {
-        for (const Position& p : at2)
-          BlitRotatedMemImg(&screen, &alpha, {p.x + 50, p.y + 50, 0.5235988f, 1.0f, 1, 0}, nullptr);
-      });
-      double mpix = Mpix(seconds, pixels);
-      double oracleSeconds = BestSeconds(
-          [&] {
-            for (int i = 0; i < SPRITES / 10; i++)
-              oracle::RotatedBlit(&screen, &alpha, at2[i].x + 50, at2[i].y + 50, 0.5235988f, 1.0f, 1, nullptr);
-          },
-          2);
-      printf("  %-46s %8.0f   %6.2f     %7.1f\n", "rotated 30 degrees alpha blend (mode 1 P=255)", mpix,
-             mpix / memcpyMpix, mpix / Mpix(oracleSeconds, pixels / 10));
-    }
+        SetMemImgBlendMode(c.mode, c.param);
+        double seconds = BestSeconds([&] {
+          for (const Position& p : at) BlitMemImg(&screen, c.sprite, p.x, p.y, c.trans, nullptr);
+        });
+        // The reference loop on a tenth of the sprites.
+        double oracleSeconds = BestSeconds(
+            [&] {
+              for (int i = 0; i < SPRITES / 10; i++)
+                oracle::PointBlit(&screen, c.sprite, at[i].x, at[i].y, c.trans, nullptr);
+            },
+            2);
+        double mpix = Mpix(seconds, pixels);
+        double oracleMpix = Mpix(oracleSeconds, pixels / 10);
+        printf("  %-46s %8.0f   %6.2f     %7.1f\n", c.name, mpix, mpix / memcpyMpix, mpix / oracleMpix);
+      }
+      // Scaled and rotated alpha blends (destination pixels).
+      SetMemImgBlendMode(1, 255);
+      NoRuns(&alpha);
+      {
+        int w = SPRITE_W * 3 / 2, h = SPRITE_H * 3 / 2;
+        std::vector<Position> at2 = Positions(w, h);
+        double scaledPixels = static_cast<double>(SPRITES) * w * h;
+        double seconds = BestSeconds([&] {
+          for (const Position& p : at2) {
+            RECT r = {p.x, p.y, p.x + w, p.y + h};
+            BlitScaledMemImg(&screen, &alpha, &r, 1, nullptr);
+          }
+        });
+        double oracleSeconds = BestSeconds(
+            [&] {
+              for (int i = 0; i < SPRITES / 10; i++) {
+                RECT r = {at2[i].x, at2[i].y, at2[i].x + w, at2[i].y + h};
+                oracle::ScaledBlit(&screen, &alpha, &r, 1, nullptr);
+              }
+            },
+            2);
+        double mpix = Mpix(seconds, scaledPixels);
+        printf("  %-46s %8.0f   %6.2f     %7.1f\n", "scaled 1.5x alpha blend (mode 1 P=255)", mpix, mpix / memcpyMpix,
+               mpix / Mpix(oracleSeconds, scaledPixels / 10));
+      }
+      {
+        // Destination pixels of a turned 55 x 80 sprite: its area.
+        std::vector<Position> at2 = Positions(100, 100);
+        double seconds = BestSeconds([&] {
+          for (const Position& p : at2)
+            BlitRotatedMemImg(&screen, &alpha, {p.x + 50, p.y + 50, 0.5235988f, 1.0f, 1, 0}, nullptr);
+        });
+        double mpix = Mpix(seconds, pixels);
+        double oracleSeconds = BestSeconds(
+            [&] {
+              for (int i = 0; i < SPRITES / 10; i++)
+                oracle::RotatedBlit(&screen, &alpha, at2[i].x + 50, at2[i].y + 50, 0.5235988f, 1.0f, 1, nullptr);
+            },
+            2);
+        printf("  %-46s %8.0f   %6.2f     %7.1f\n", "rotated 30 degrees alpha blend (mode 1 P=255)", mpix,
+               mpix / memcpyMpix, mpix / Mpix(oracleSeconds, pixels / 10));
+      }
     }
     Avx2Usable = machineAvx2;
     printf("\n");

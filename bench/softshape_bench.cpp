@@ -98,14 +98,16 @@ int main() {
   const int circles = 2000;
   double s = BenchBestSeconds(
       [&] {
-        for (int i = 0; i < circles; i++) DrawCircleMemImg(&screen32, 40 + (i * 37) % 880, 40 + (i * 53) % 640, 32, 0x00FF8040, 1);
+        for (int i = 0; i < circles; i++)
+          DrawCircleMemImg(&screen32, 40 + (i * 37) % 880, 40 + (i * 53) % 640, 32, 0x00FF8040, 1);
       },
       5, 1);
   printf("%-44s %10.0f /s     %6.1f Mpix/s  %5.3f x memcpy\n", "filled circles r 32, 32-bit, mode 1", circles / s,
          circles * 3209.0 / s / 1e6, circles * 3209.0 / s / 1e6 / copyMpix);
   s = BenchBestSeconds(
       [&] {
-        for (int i = 0; i < circles; i++) DrawCircleMemImg(&screen32, 40 + (i * 37) % 880, 40 + (i * 53) % 640, 32, 0x00FF8040, 0);
+        for (int i = 0; i < circles; i++)
+          DrawCircleMemImg(&screen32, 40 + (i * 37) % 880, 40 + (i * 53) % 640, 32, 0x00FF8040, 0);
       },
       5, 1);
   printf("%-44s %10.0f /s\n", "circle outlines r 32, 32-bit, mode 1", circles / s);

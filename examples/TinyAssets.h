@@ -28,8 +28,8 @@ inline bool WriteBmp(const char* path, int width, int height, unsigned (*color)(
   PutLittleEndian(file, 24, 2);  // bits per pixel
   PutLittleEndian(file, 0, 4);   // no compression
   PutLittleEndian(file, dataBytes, 4);
-  for (int i = 0; i < 4; i++) PutLittleEndian(file, 0, 4);  // resolution and palette
-  for (int y = height - 1; y >= 0; y--) {  // bottom row first
+  for (int i = 0; i < 4; i++) PutLittleEndian(file, 0, 4);                  // resolution and palette
+  for (int y = height - 1; y >= 0; y--) {                                   // bottom row first
     for (int x = 0; x < width; x++) PutLittleEndian(file, color(x, y), 3);  // B, G, R
     for (unsigned pad = static_cast<unsigned>(width) * 3; pad < rowBytes; pad++) fputc(0, file);
   }

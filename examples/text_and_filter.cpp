@@ -38,7 +38,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   const char* line = "Sixteen pixels, plain";
   const int lineWidth = MeasureTextWidth(line, -1, small, 0);  // -1: up to the terminating zero
-  SetDrawTarget(-2);  // the back buffer
+  SetDrawTarget(-2);                                           // the back buffer
 
   while (PumpWindowMessages() == 0 && !IsKeyDown(ESCAPE_KEY)) {
     ClearDrawTarget(nullptr);

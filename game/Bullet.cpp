@@ -71,8 +71,8 @@ BulletParams MakeBulletParams(int kind, int x, int y, int attack, double angle, 
 // ---------------------------------------------------------------- CBaseBullet
 
 CBaseBullet::CBaseBullet()
-    : KindIndex(0), OwnerId(0), SpecialTag(0), TargetId(-1), Faces(), StartX(0), StartY(0),
-      EndX(0), EndY(0), DrawScale(1.0), Travelled(0), Alpha(255), DrawAngle(0) {
+    : KindIndex(0), OwnerId(0), SpecialTag(0), TargetId(-1), Faces(), StartX(0), StartY(0), EndX(0), EndY(0),
+      DrawScale(1.0), Travelled(0), Alpha(255), DrawAngle(0) {
   Scale = 1.0;
 }
 
@@ -163,8 +163,7 @@ void CBaseBullet::ReactToSpecial() {
 
 void CBaseBullet::Draw() {
   if (Shape == CHAR_SHAPE_CIRCLE) {
-    QueueImageRotated(5, Graph[0], Alpha, X / 1000.0, Y / 1000.0, DrawScale, DrawAngle,
-                      &PLAY_FIELD);
+    QueueImageRotated(5, Graph[0], Alpha, X / 1000.0, Y / 1000.0, DrawScale, DrawAngle, &PLAY_FIELD);
     if (DebugTaskInstance.DebugDisplayFlag == 1) QueueCircle(X / 1000, Y / 1000, Radius);
     return;
   }
@@ -203,14 +202,12 @@ double HomingTurnLimit(int t) {
 double HomingTurn(double angle, double target, double limit) {
   double a = fmod(angle, TWO_PI);
   if (a < 0) a += TWO_PI;
-  double direct = fabs(a - target);      // without crossing 0
-  double around = TWO_PI - direct;       // crossing 0
+  double direct = fabs(a - target);  // without crossing 0
+  double around = TWO_PI - direct;   // crossing 0
   if (!(limit < direct && limit < around)) return target;
   double turned;
-  if (around <= direct)
-    turned = a < target ? a - limit : a + limit;
-  else
-    turned = a <= target ? a + limit : a - limit;
+  if (around <= direct) turned = a < target ? a - limit : a + limit;
+  else turned = a <= target ? a + limit : a - limit;
   if (turned < 0) turned += TWO_PI;
   if (turned >= TWO_PI) turned -= TWO_PI;
   return turned;
@@ -246,10 +243,8 @@ void CBulletPlayerBig::Update() {
 }
 
 void CBulletPlayerLazer::Update() {
-  if (Work[BULLET_WORK_STARTED] == 0)
-    Work[BULLET_WORK_STARTED] = 1;  // stands still for one frame
-  else
-    MoveAlongAngle(Speed / 1000.0);
+  if (Work[BULLET_WORK_STARTED] == 0) Work[BULLET_WORK_STARTED] = 1;  // stands still for one frame
+  else MoveAlongAngle(Speed / 1000.0);
   ShowTile(KindIndex, 0);
 }
 
@@ -319,8 +314,7 @@ void CBulletCtl::Update() {
       if (OutsidePlayField(bullet)) bullet->Dead = true;
     }
     if (bullet->Dead) {
-      if (bullet->KindIndex <= BULLET_PLAYER_BIG && bullet->OwnerId > 0 &&
-          PlayerMessengerPtr != nullptr) {
+      if (bullet->KindIndex <= BULLET_PLAYER_BIG && bullet->OwnerId > 0 && PlayerMessengerPtr != nullptr) {
         int count = 0;
         PlayerMessengerPtr->GetLiveShotCount(bullet->OwnerId, &count);
         PlayerMessengerPtr->SetLiveShotCount(bullet->OwnerId, count - 1);
@@ -332,8 +326,8 @@ void CBulletCtl::Update() {
   }
 }
 
-int CBulletCtl::CheckHit(int querierKind, int querierShape, int x, int y, int radius,
-                         const double* boxCorners, int* /*firstOut*/, int* secondOut) {
+int CBulletCtl::CheckHit(int querierKind, int querierShape, int x, int y, int radius, const double* boxCorners,
+                         int* /*firstOut*/, int* secondOut) {
   for (CBaseChar* object = Head; object != nullptr; object = object->Next) {
     if (object->Dead) continue;  // already spent this frame
     int damage = TestBulletHit(object, querierKind, x, y, boxCorners, radius, querierShape);
@@ -351,12 +345,10 @@ int CBulletCtl::CheckHit(int querierKind, int querierShape, int x, int y, int ra
           damage = 0;
         } else if (bullet->KindIndex <= BULLET_PLAYER_BIG) {
           bullet->Dead = true;
-          StatusInstance.SetStatusField(1, STATUS_GAUGE,
-                                        StatusInstance.GetStatusField(1, STATUS_GAUGE) + 30);
+          StatusInstance.SetStatusField(1, STATUS_GAUGE, StatusInstance.GetStatusField(1, STATUS_GAUGE) + 30);
         }
         break;
-      default:
-        break;
+      default: break;
     }
     if (secondOut != nullptr) *secondOut = bullet->OwnerId;
     return damage;

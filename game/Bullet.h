@@ -7,16 +7,16 @@
 
 // Twelve 32-bit words, passed by value.
 struct BulletParams {
-  int Kind;           // 0..7, row of BulletKindTable
-  int X, Y;           // px
-  int Attack;         // damage of a hit
-  double Angle;       // radians
-  int OwnerId;        // 0 enemy bullet, else the player id
-  int Unused7;        // 0
-  int Length;         // px, start to end of a box-shaped bullet
-  int Unused9;        // creators pass 960
-  int TargetId;       // enemy id a homing bullet steers to, -1 none
-  unsigned char Flag; // creators pass 1; not read
+  int Kind;            // 0..7, row of BulletKindTable
+  int X, Y;            // px
+  int Attack;          // damage of a hit
+  double Angle;        // radians
+  int OwnerId;         // 0 enemy bullet, else the player id
+  int Unused7;         // 0
+  int Length;          // px, start to end of a box-shaped bullet
+  int Unused9;         // creators pass 960
+  int TargetId;        // enemy id a homing bullet steers to, -1 none
+  unsigned char Flag;  // creators pass 1; not read
 };
 static_assert(sizeof(BulletParams) == 48, "twelve words");
 
@@ -132,8 +132,8 @@ class CBulletCtl : public CBaseCharCtl, public CCharMessenger, public CBulletMes
   void Init() override {}
   void Update() override;
 
-  int CheckHit(int querierKind, int querierShape, int x, int y, int radius,
-               const double* boxCorners, int* firstOut, int* secondOut) override;
+  int CheckHit(int querierKind, int querierShape, int x, int y, int radius, const double* boxCorners, int* firstOut,
+               int* secondOut) override;
   void CreateBullet(BulletParams params) override;
 
   void SetMessengers(const MessengerSet& faces) { Faces = faces; }

@@ -40,15 +40,13 @@ bool OnBeat(int frame, int period) { return frame > 0 && frame % period == 0; }
 // ------------------------------------------------------------ CBaseBulletPtn
 
 CBaseBulletPtn::CBaseBulletPtn(const MessengerSet& faces)
-    : Faces(faces), SerialId(0), OriginX(0), OriginY(0), TargetEnemyId(-1), OwnerId(0),
-      BulletCount(0) {
+    : Faces(faces), SerialId(0), OriginX(0), OriginY(0), TargetEnemyId(-1), OwnerId(0), BulletCount(0) {
   Dead = false;
   FrameCount = 0;
   for (int& w : Work) w = 0;
 }
 
-void CBaseBulletPtn::Fire(int bulletKind, int x, int y, int attack, double angle, int length,
-                          int targetId) {
+void CBaseBulletPtn::Fire(int bulletKind, int x, int y, int attack, double angle, int length, int targetId) {
   if (Faces.Bullet == nullptr) return;
   BulletParams p = MakeBulletParams(bulletKind, x, y, attack, angle, OwnerId);
   p.Length = length;
@@ -100,8 +98,7 @@ void CBulletPtn_1wayW5cont::Setup(int, int x, int y, int, int) {
 // ------------------------------------------------------------ the kinds
 
 void CBulletPtn_Player::Update() {
-  for (int i = -1; i <= 1; ++i)
-    Fire(BULLET_PLAYER, OriginX, OriginY - 10, i == 0 ? 1000 : 500, UP + i * PI / 14);
+  for (int i = -1; i <= 1; ++i) Fire(BULLET_PLAYER, OriginX, OriginY - 10, i == 0 ? 1000 : 500, UP + i * PI / 14);
   Dead = true;
   ++FrameCount;
 }
@@ -181,8 +178,8 @@ void CBulletPtn_1wayW5cont::Update() {
     double a = AimAt(Work[PTN_WORK_TARGET_X], Work[PTN_WORK_TARGET_Y]);
     for (int i = 0; i < 2; ++i) {
       double place = a - SIXTY_DEGREES + i * 2 * PI / 3;
-      Fire(BULLET_SEARCH, static_cast<int>(OriginX + 20 * cos(place)),
-           static_cast<int>(OriginY + 20 * sin(place)), 1, a, 25);
+      Fire(BULLET_SEARCH, static_cast<int>(OriginX + 20 * cos(place)), static_cast<int>(OriginY + 20 * sin(place)), 1,
+           a, 25);
     }
     if (++Work[PTN_WORK_VOLLEYS] >= 5) Dead = true;
   }
@@ -192,8 +189,7 @@ void CBulletPtn_1wayW5cont::Update() {
 void CBulletPtn_Rand15::Update() {
   if (OnBeat(FrameCount, 3)) {
     int r = NextStoredRandom();
-    double a = AimAt(Work[PTN_WORK_TARGET_X], Work[PTN_WORK_TARGET_Y]) - 0.5235987755983 +
-               (r % 61) * PI / 180;
+    double a = AimAt(Work[PTN_WORK_TARGET_X], Work[PTN_WORK_TARGET_Y]) - 0.5235987755983 + (r % 61) * PI / 180;
     Fire(BULLET_SEARCH, OriginX, OriginY, 1, a, 25);
     if (++Work[PTN_WORK_VOLLEYS] >= 15) Dead = true;
   }
@@ -207,8 +203,7 @@ void CBulletPtn_Kukuru_Even8::Update() {
     if (OnBeat(FrameCount, 30)) {
       double a = AimAt(Work[PTN_WORK_TARGET_X], Work[PTN_WORK_TARGET_Y]);
       for (int i = 0; i < 8; ++i)
-        Fire(BULLET_TORNADO, OriginX, OriginY, 1, a + i * 0.78539816339745 + 0.392699081698725,
-             25);
+        Fire(BULLET_TORNADO, OriginX, OriginY, 1, a + i * 0.78539816339745 + 0.392699081698725, 25);
       if (++volleys >= 3) {
         FrameCount = 0;
         volleys = 0;
@@ -221,8 +216,8 @@ void CBulletPtn_Kukuru_Even8::Update() {
       double a = AimAt(Work[PTN_WORK_TARGET_X], Work[PTN_WORK_TARGET_Y]);
       for (int i = 0; i < 3; ++i) {
         double place = a - SIXTY_DEGREES + i * PI / 3;
-        Fire(BULLET_TORNADO, static_cast<int>(OriginX + 40 * cos(place)),
-             static_cast<int>(OriginY + 40 * sin(place)), 1, a, 25);
+        Fire(BULLET_TORNADO, static_cast<int>(OriginX + 40 * cos(place)), static_cast<int>(OriginY + 40 * sin(place)),
+             1, a, 25);
       }
       if (++volleys >= 3) Dead = true;
     }
@@ -232,8 +227,7 @@ void CBulletPtn_Kukuru_Even8::Update() {
 
 // ------------------------------------------------------------ CBulletPtnCtl
 
-CBulletPtnCtl::CBulletPtnCtl(CScreenMessenger* screen)
-    : CBaseCharCtl(screen), Faces(), NextSerialId(0) {}
+CBulletPtnCtl::CBulletPtnCtl(CScreenMessenger* screen) : CBaseCharCtl(screen), Faces(), NextSerialId(0) {}
 
 int CBulletPtnCtl::CreatePattern(int kind, int ownerId, int x, int y, int p1, int p2) {
   CBaseBulletPtn* pattern = NewPattern(kind, Faces);

@@ -35,8 +35,7 @@ class CBaseBulletPtn : public CBaseChar {
   virtual void Setup(int ownerId, int x, int y, int p1, int p2) = 0;
 
   // Sends one bullet through the bullet face.
-  void Fire(int bulletKind, int x, int y, int attack, double angle, int length = 0,
-            int targetId = -1);
+  void Fire(int bulletKind, int x, int y, int attack, double angle, int length = 0, int targetId = -1);
   // The main player's position in px, (0, 0) when it cannot be read.
   static void ReadPlayerPos(int* x, int* y);
   // atan2 from the origin to the point.

@@ -69,8 +69,7 @@ void CBaseChar::UpdateHitBoxCorners() {
   LaserCorner[7] = l1y + h * alongY;
   double m = (1 - k) / 2;
   double c1x = PxX + k * w2 * sideX + m * h * alongX, c1y = PxY + k * w2 * sideY + m * h * alongY;
-  double c2x = PxX + k * w2 * otherX + m * h * alongX,
-         c2y = PxY + k * w2 * otherY + m * h * alongY;
+  double c2x = PxX + k * w2 * otherX + m * h * alongX, c2y = PxY + k * w2 * otherY + m * h * alongY;
   BoxCorner[0] = c1x;
   BoxCorner[1] = c1y;
   BoxCorner[2] = c2x;
@@ -108,8 +107,8 @@ bool HitCircleVsBox(double cx, double cy, double r, const double corners[8]) {
   return false;
 }
 
-int TestBulletHit(const CBaseChar* bullet, int querierKind, int x, int y, const double* corners,
-                  int radius, int querierShape) {
+int TestBulletHit(const CBaseChar* bullet, int querierKind, int x, int y, const double* corners, int radius,
+                  int querierShape) {
   if (bullet->KindWord == CHAR_KIND_PLAYER_BULLET &&
       (querierKind == CHAR_KIND_PLAYER || querierKind == CHAR_KIND_SPECIAL))
     return 0;
@@ -151,8 +150,7 @@ int TestBulletHit(const CBaseChar* bullet, int querierKind, int x, int y, const 
 // --------------------------------------------------------------- CCharCtl
 
 CCharCtl::CCharCtl(int sceneId, CScreenMessenger* screen)
-    : PlayerCtl(nullptr), EnemyCtl(nullptr), BulletPtnCtl(nullptr), BulletCtl(nullptr),
-      ItemCtl(nullptr), Messengers() {
+    : PlayerCtl(nullptr), EnemyCtl(nullptr), BulletPtnCtl(nullptr), BulletCtl(nullptr), ItemCtl(nullptr), Messengers() {
   if (sceneId != SCENE_ID_PLAY) return;
   PlayerCtl = new (std::nothrow) CPlayerCtl(screen);
   if (PlayerCtl != nullptr) PlayerMessengerPtr = PlayerCtl;

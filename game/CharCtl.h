@@ -68,7 +68,7 @@ bool HitCircleVsBox(double cx, double cy, double r, const double corners[8]);
 // never hit enemies (3). A circle moving further than the summed radii in a
 // frame is sampled back along its last move. Querier position and radius in
 // px; corners only for a box-shaped querier (may be null).
-int TestBulletHit(const CBaseChar* bullet, int querierKind, int x, int y, const double* corners,
-                  int radius, int querierShape);
+int TestBulletHit(const CBaseChar* bullet, int querierKind, int x, int y, const double* corners, int radius,
+                  int querierShape);
 
 #endif  // GAME_CHARCTL_H

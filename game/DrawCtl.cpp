@@ -9,7 +9,7 @@ int DrawQueueLayerIndex[DRAW_LAYER_COUNT];
 
 const int FontSizeTable[FONT_SIZE_COUNT] = {10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60, 65, 90};
 const int FontTypeTable[FONT_TYPE_COUNT] = {FONT_TYPE_NORMAL, FONT_TYPE_EDGE_NORMAL, FONT_TYPE_ANTIALIASING,
-                                             FONT_TYPE_ANTIALIASING_EDGE_4X4};
+                                            FONT_TYPE_ANTIALIASING_EDGE_4X4};
 int FontCache[FONT_CACHE_SIZE];
 
 CDrawCtl DrawCtlInstance;
@@ -18,17 +18,13 @@ namespace {
 
 enum { COLOR_RED = 0xFF0000 };
 
-bool IsShiftJisLeadByte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
+bool IsShiftJisLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 void SetClip(DrawEntry* entry, const DrawClip* clip) {
   if (clip != nullptr) entry->Clip = *clip;
 }
 
-unsigned int ScreenColor(int rgb) {
-  return MakeColorValue((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-}
+unsigned int ScreenColor(int rgb) { return MakeColorValue((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
 struct SheetLoad {
   int Set;
@@ -75,10 +71,9 @@ const int CategoryFirstSet[10] = {0, 10, 110, 130, -1, -1, -1, 300, 310, -1};
 void DrawGlowPasses(const DrawEntry& entry, bool rotated) {
   auto draw = [&]() {
     if (rotated)
-      DrawImageRotated(static_cast<float>(entry.Quad[0]), static_cast<float>(entry.Quad[1]),
-                       entry.Scale, entry.Angle, entry.Graphic, 1, 0);
-    else
-      DrawImageAt(entry.X1, entry.Y1, entry.Graphic, 1);
+      DrawImageRotated(static_cast<float>(entry.Quad[0]), static_cast<float>(entry.Quad[1]), entry.Scale, entry.Angle,
+                       entry.Graphic, 1, 0);
+    else DrawImageAt(entry.X1, entry.Y1, entry.Graphic, 1);
   };
   SetDrawTint((entry.Color >> 16) & 0xFF, (entry.Color >> 8) & 0xFF, entry.Color & 0xFF);
   SetBlendMode(BLEND_MODE_INVERT_SOURCE, 255);
@@ -93,43 +88,28 @@ void DrawGlowPasses(const DrawEntry& entry, bool rotated) {
 
 void DrawQueuedEntry(const DrawEntry& e) {
   switch (e.Kind) {
-    case DRAW_IMAGE:
-      DrawImageAt(e.X1, e.Y1, e.Graphic, e.Transparent);
-      break;
+    case DRAW_IMAGE: DrawImageAt(e.X1, e.Y1, e.Graphic, e.Transparent); break;
     case DRAW_IMAGE_ROTATED:
-      DrawImageRotated(static_cast<float>(e.Quad[0]), static_cast<float>(e.Quad[1]), e.Scale,
-                       e.Angle, e.Graphic, e.Transparent, 0);
+      DrawImageRotated(static_cast<float>(e.Quad[0]), static_cast<float>(e.Quad[1]), e.Scale, e.Angle, e.Graphic,
+                       e.Transparent, 0);
       break;
     case DRAW_IMAGE_ROTATED_ABOUT:
-      DrawImageRotatedAbout(e.X1, e.Y1, e.CenterX, e.CenterY, e.Scale, e.Angle, e.Graphic,
-                            e.Transparent, 0);
+      DrawImageRotatedAbout(e.X1, e.Y1, e.CenterX, e.CenterY, e.Scale, e.Angle, e.Graphic, e.Transparent, 0);
       break;
     case DRAW_IMAGE_ROTATED_SCALED_XY:
-      DrawImageRotatedScaledXY(e.X1, e.Y1, e.CenterX, e.CenterY, e.ScaleX, e.ScaleY, e.Angle,
-                               e.Graphic, e.Transparent, 0);
+      DrawImageRotatedScaledXY(e.X1, e.Y1, e.CenterX, e.CenterY, e.ScaleX, e.ScaleY, e.Angle, e.Graphic, e.Transparent,
+                               0);
       break;
     case DRAW_IMAGE_QUAD:
-      DrawImageQuad(static_cast<float>(e.Quad[0]), static_cast<float>(e.Quad[1]),
-                    static_cast<float>(e.Quad[2]), static_cast<float>(e.Quad[3]),
-                    static_cast<float>(e.Quad[4]), static_cast<float>(e.Quad[5]),
-                    static_cast<float>(e.Quad[6]), static_cast<float>(e.Quad[7]), e.Graphic,
-                    e.Transparent);
+      DrawImageQuad(static_cast<float>(e.Quad[0]), static_cast<float>(e.Quad[1]), static_cast<float>(e.Quad[2]),
+                    static_cast<float>(e.Quad[3]), static_cast<float>(e.Quad[4]), static_cast<float>(e.Quad[5]),
+                    static_cast<float>(e.Quad[6]), static_cast<float>(e.Quad[7]), e.Graphic, e.Transparent);
       break;
-    case DRAW_CIRCLE:
-      DrawCircleShape(e.X1, e.Y1, e.Radius, ScreenColor(e.Color), e.Fill, 1);
-      break;
-    case DRAW_BOX:
-      DrawRectShape(e.X1, e.Y1, e.X2, e.Y2, ScreenColor(e.Color), e.Fill);
-      break;
-    case DRAW_TRIANGLE:
-      DrawTriangleShape(e.X1, e.Y1, e.X2, e.Y2, e.X3, e.Y3, ScreenColor(e.Color), e.Fill);
-      break;
-    case DRAW_GLOW:
-      DrawGlowPasses(e, false);
-      break;
-    case DRAW_GLOW_ROTATED:
-      DrawGlowPasses(e, true);
-      break;
+    case DRAW_CIRCLE: DrawCircleShape(e.X1, e.Y1, e.Radius, ScreenColor(e.Color), e.Fill, 1); break;
+    case DRAW_BOX: DrawRectShape(e.X1, e.Y1, e.X2, e.Y2, ScreenColor(e.Color), e.Fill); break;
+    case DRAW_TRIANGLE: DrawTriangleShape(e.X1, e.Y1, e.X2, e.Y2, e.X3, e.Y3, ScreenColor(e.Color), e.Fill); break;
+    case DRAW_GLOW: DrawGlowPasses(e, false); break;
+    case DRAW_GLOW_ROTATED: DrawGlowPasses(e, true); break;
     case DRAW_TEXT: {
       int font = GetCachedFont(e.FontSizeIndex, e.FontTypeIndex);
       if (font != -1) DrawTextWithFont(e.X1, e.Y1, e.Text, ScreenColor(e.Color), font, 0, 0);
@@ -174,8 +154,8 @@ void QueueImage(int layer, int x, int y, int graphic, int alpha, const DrawClip*
   QueueEntry(layer, e);
 }
 
-void QueueImageRotated(int layer, int graphic, int alpha, double centerX, double centerY,
-                       double scale, double angle, const DrawClip* clip) {
+void QueueImageRotated(int layer, int graphic, int alpha, double centerX, double centerY, double scale, double angle,
+                       const DrawClip* clip) {
   DrawEntry e = {};
   e.Kind = DRAW_IMAGE_ROTATED;
   e.Quad[0] = centerX;
@@ -266,8 +246,7 @@ void QueueGlowImage(int x, int y, int graphic) {
   QueueEntry(7, e);
 }
 
-void QueueText(int layer, const char* text, int x, int y, int color, int fontSizeIndex,
-               int fontTypeIndex) {
+void QueueText(int layer, const char* text, int x, int y, int color, int fontSizeIndex, int fontTypeIndex) {
   DrawEntry e = {};
   e.Kind = DRAW_TEXT;
   e.X1 = x;
@@ -298,13 +277,11 @@ void ResetFontCache() {
 }
 
 int GetCachedFont(int fontSizeIndex, int fontTypeIndex) {
-  if (fontSizeIndex < 0 || fontSizeIndex >= FONT_SIZE_COUNT || fontTypeIndex < 0 ||
-      fontTypeIndex >= FONT_TYPE_COUNT)
+  if (fontSizeIndex < 0 || fontSizeIndex >= FONT_SIZE_COUNT || fontTypeIndex < 0 || fontTypeIndex >= FONT_TYPE_COUNT)
     return -1;
   int& font = FontCache[fontSizeIndex * FONT_TYPE_COUNT + fontTypeIndex];
   if (font == -1)
-    font = CreateFontToHandle(nullptr, FontSizeTable[fontSizeIndex], -1,
-                              FontTypeTable[fontTypeIndex], -1, -1, 0, -1);
+    font = CreateFontToHandle(nullptr, FontSizeTable[fontSizeIndex], -1, FontTypeTable[fontTypeIndex], -1, -1, 0, -1);
   return font;
 }
 

@@ -72,8 +72,8 @@ void QueueEntry(int layer, const DrawEntry& entry);
 
 // The queue operations; a null clip means none.
 void QueueImage(int layer, int x, int y, int graphic, int alpha, const DrawClip* clip = nullptr);
-void QueueImageRotated(int layer, int graphic, int alpha, double centerX, double centerY,
-                       double scale, double angle, const DrawClip* clip = nullptr);
+void QueueImageRotated(int layer, int graphic, int alpha, double centerX, double centerY, double scale, double angle,
+                       const DrawClip* clip = nullptr);
 void QueueHpGauge(int graphic, double scale, double angle);
 // Corners in the order top-left, top-right, bottom-right, bottom-left of the image.
 void QueueQuad(const float corners[8], int graphic, const DrawClip* clip = nullptr);
@@ -81,8 +81,7 @@ void QueueCircle(int x, int y, int radius);
 void QueueBox(int layer, int x1, int y1, int x2, int y2, int color, int alpha);
 void QueueTriangle(int x1, int y1, int x2, int y2, int x3, int y3, int color, int alpha);
 void QueueGlowImage(int x, int y, int graphic);
-void QueueText(int layer, const char* text, int x, int y, int color, int fontSizeIndex,
-               int fontTypeIndex);
+void QueueText(int layer, const char* text, int x, int y, int color, int fontSizeIndex, int fontTypeIndex);
 // Two red triangles (c1, c2, c3) and (c1, c4, c3) over the corners x1, y1 .. x4, y4.
 void QueueDebugHitBox(const double corners[8], int alpha);
 

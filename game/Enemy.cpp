@@ -57,9 +57,10 @@ void StoreCell(SpawnRecord* record, int column, const char* cell) {
     case 2: record->X = ScheduleCellInt(cell); break;
     case 3: record->Y = ScheduleCellFloat(cell); break;
     case 4: record->Extra = ScheduleCellInt(cell); break;
-    case 5: case 6: case 7: case 8:
-      record->Drop[column - 5] = ScheduleCellFloat(cell);
-      break;
+    case 5:
+    case 6:
+    case 7:
+    case 8: record->Drop[column - 5] = ScheduleCellFloat(cell); break;
     default: break;  // columns 10-12 are not used
   }
 }
@@ -151,9 +152,7 @@ int LoadEnemyPatterns(const char* path, SpawnRecord* table) {
 // ---------------------------------------------------------------------------
 // Controller
 
-CEnemyCtlBase* CreateEnemyCtl(CScreenMessenger* screen) {
-  return new (std::nothrow) CEnemyCtl(screen);
-}
+CEnemyCtlBase* CreateEnemyCtl(CScreenMessenger* screen) { return new (std::nothrow) CEnemyCtl(screen); }
 
 CEnemyCtl::CEnemyCtl(CScreenMessenger* screen) : CEnemyCtlBase(screen), Faces(), NextEnemyId(0) {
   LoadEnemyPatterns(EnemyScheduleFile, Schedule);
@@ -181,8 +180,7 @@ int CEnemyCtl::FindNearestEnemy(int x, int y) {
   double best = 960.0;
   for (CBaseChar* c = Head; c != nullptr; c = c->Next) {
     double ex = c->X / 1000.0, ey = c->Y / 1000.0;
-    if (ex < PLAY_FIELD_LEFT || ex > PLAY_FIELD_RIGHT || ey < PLAY_FIELD_TOP || ey > PLAY_FIELD_BOTTOM)
-      continue;
+    if (ex < PLAY_FIELD_LEFT || ex > PLAY_FIELD_RIGHT || ey < PLAY_FIELD_TOP || ey > PLAY_FIELD_BOTTOM) continue;
     double d = sqrt((ex - x) * (ex - x) + (ey - y) * (ey - y));
     if (d < best) {
       best = d;
@@ -203,8 +201,8 @@ int CEnemyCtl::GetEnemyPos(int id, int* x, int* y) {
   return -1;
 }
 
-int CEnemyCtl::CheckHit(int querierKind, int querierShape, int x, int y, int radius,
-                        const double* boxCorners, int* firstOut, int* secondOut) {
+int CEnemyCtl::CheckHit(int querierKind, int querierShape, int x, int y, int radius, const double* boxCorners,
+                        int* firstOut, int* secondOut) {
   if (querierKind != CHAR_KIND_PLAYER && querierKind != CHAR_KIND_PLAYER_BULLET) return 0;
   for (CBaseChar* c = Head; c != nullptr; c = c->Next) {
     // An enemy hits as a bullet of its shape, speed and angle would.
@@ -230,20 +228,17 @@ void CEnemyCtl::Update() {
   CBaseChar* c = Head;
   while (c != nullptr) {
     CBaseEnemy* enemy = static_cast<CBaseEnemy*>(c);
-    if (enemy->KindIndex == ENEMY_KIND_BOSS)
-      StatusInstance.SetStatusField(1, STATUS_BOSS_HP, enemy->HitPoints);
+    if (enemy->KindIndex == ENEMY_KIND_BOSS) StatusInstance.SetStatusField(1, STATUS_BOSS_HP, enemy->HitPoints);
 
     if (enemy->Dead) {
-      if (enemy->PatternId >= 0 && Faces.BulletPtn != nullptr)
-        Faces.BulletPtn->KillPattern(enemy->PatternId);
+      if (enemy->PatternId >= 0 && Faces.BulletPtn != nullptr) Faces.BulletPtn->KillPattern(enemy->PatternId);
       c = enemy->Next;
       Remove(enemy);
       continue;
     }
 
     enemy->Update();
-    if (enemy->PatternId >= 0 &&
-        (Faces.BulletPtn == nullptr || !Faces.BulletPtn->IsPatternAlive(enemy->PatternId)))
+    if (enemy->PatternId >= 0 && (Faces.BulletPtn == nullptr || !Faces.BulletPtn->IsPatternAlive(enemy->PatternId)))
       enemy->PatternId = -1;
     if (enemy->Airborne == 0) {
       int scroll = Screen != nullptr ? Screen->GetCounter(0) : 0;
@@ -271,8 +266,7 @@ void CEnemyCtl::TakeHitsFrom(CCharMessenger* other) {
     int unused = 0;
     int owner = 0;
     int damage = other->CheckHit(CHAR_KIND_ENEMY, enemy->Shape, x, y, enemy->Radius,
-                                 enemy->Shape == CHAR_SHAPE_BOX ? enemy->BoxCorner : nullptr,
-                                 &unused, &owner);
+                                 enemy->Shape == CHAR_SHAPE_BOX ? enemy->BoxCorner : nullptr, &unused, &owner);
     if (damage <= 0) continue;
     enemy->HitPoints -= damage;
     int lives = StatusInstance.GetStatusField(owner, STATUS_LIVES);
@@ -286,8 +280,7 @@ void CEnemyCtl::TakeHitsFrom(CCharMessenger* other) {
     Score(owner, EnemyKindTable[enemy->KindIndex].Score * lives / 5);
     for (int i = 0; i < ENEMY_DROP_KINDS; ++i)
       if (enemy->Drop[i] != -1 && ItemMessengerPtr != nullptr) ItemMessengerPtr->CreateItem(i, x, y);
-    if (enemy->Faces.Player != nullptr && enemy->Faces.Player->HasSpecial(1) &&
-        enemy->Faces.BulletPtn != nullptr) {
+    if (enemy->Faces.Player != nullptr && enemy->Faces.Player->HasSpecial(1) && enemy->Faces.BulletPtn != nullptr) {
       // The revenge shot is not the enemy's pattern: it must outlive it.
       if (enemy->PatternId >= 0) enemy->Faces.BulletPtn->KillPattern(enemy->PatternId);
       enemy->Faces.BulletPtn->CreatePattern(ENEMY_PATTERN_SEARCH, 0, x, y, 0, 0);

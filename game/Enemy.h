@@ -8,9 +8,9 @@
 #include "Task.h"
 
 enum {
-  SCHEDULE_RECORDS = 501,      // the last one always ends the table
+  SCHEDULE_RECORDS = 501,  // the last one always ends the table
   SCHEDULE_USABLE = 500,
-  SCHEDULE_CELL_SIZE = 64,     // bytes of one cell
+  SCHEDULE_CELL_SIZE = 64,  // bytes of one cell
   SCHEDULE_CELLS_PER_RECORD = 12,
   ENEMY_KIND_COUNT = 7,
   ENEMY_KIND_BOSS = 6,
@@ -22,10 +22,10 @@ extern const char* const EnemyScheduleFile;  // "data/enemy_ptn.csv"
 
 // One row of the schedule; Frame -1 ends the table.
 struct SpawnRecord {
-  int Frame;  // move-counter value at which the enemy enters
-  int Kind;   // 0..6; other values spawn nothing
-  int X, Y;   // px
-  int Extra;  // handed to the enemy
+  int Frame;                   // move-counter value at which the enemy enters
+  int Kind;                    // 0..6; other values spawn nothing
+  int X, Y;                    // px
+  int Extra;                   // handed to the enemy
   int Drop[ENEMY_DROP_KINDS];  // per item kind: -1 no drop, else drop one
 };
 
@@ -159,8 +159,8 @@ class CEnemyCtl : public CEnemyCtlBase {
   void TakeHitsFrom(CCharMessenger* other) override;
 
   // CCharMessenger: answers the main player (0) and kind 4 only.
-  int CheckHit(int querierKind, int querierShape, int x, int y, int radius,
-               const double* boxCorners, int* firstOut, int* secondOut) override;
+  int CheckHit(int querierKind, int querierShape, int x, int y, int radius, const double* boxCorners, int* firstOut,
+               int* secondOut) override;
   // CEnemyMessenger.
   void CreateEnemy(int kind, int x, int y, const int* dropFlags, int extra) override;
   int FindNearestEnemy(int x, int y) override;

@@ -37,8 +37,7 @@ const double NO_FIRE_BELOW = 576.0;
 
 enum { GAUGE_STRIPS = 1440 };
 
-const DrawClip PLAY_FIELD_CLIP = {true, PLAY_FIELD_LEFT, PLAY_FIELD_TOP, PLAY_FIELD_RIGHT,
-                                  PLAY_FIELD_BOTTOM};
+const DrawClip PLAY_FIELD_CLIP = {true, PLAY_FIELD_LEFT, PLAY_FIELD_TOP, PLAY_FIELD_RIGHT, PLAY_FIELD_BOTTOM};
 
 // Positions come from the schedule file: one far past every bound is held a
 // million px out, where it still fits an int in 1/1000 px while it moves (the
@@ -76,8 +75,8 @@ CBaseEnemy* MakeEnemyOfKind(int kind) {
 // Base
 
 CBaseEnemy::CBaseEnemy()
-    : Faces(), Owner(nullptr), EnemyId(-1), KindIndex(0), PatternId(-1), Extra(0), Airborne(1),
-      DrawOffsetX(0), DrawOffsetY(0) {
+    : Faces(), Owner(nullptr), EnemyId(-1), KindIndex(0), PatternId(-1), Extra(0), Airborne(1), DrawOffsetX(0),
+      DrawOffsetY(0) {
   HitPoints = 0;
   KindWord = CHAR_KIND_ENEMY;
   Shape = CHAR_SHAPE_CIRCLE;
@@ -131,8 +130,7 @@ bool CBaseEnemy::MayFire(const CBaseEnemy* enemy, double x, double y) {
   double distance = sqrt((px - x) * (px - x) + (py - y) * (py - y));
   if (distance < NO_FIRE_DISTANCE && enemy->Airborne == 0) return false;
   if (y >= NO_FIRE_BELOW) return false;
-  return x >= PLAY_FIELD_LEFT && x <= PLAY_FIELD_RIGHT && y >= PLAY_FIELD_TOP &&
-         y <= PLAY_FIELD_BOTTOM;
+  return x >= PLAY_FIELD_LEFT && x <= PLAY_FIELD_RIGHT && y >= PLAY_FIELD_TOP && y <= PLAY_FIELD_BOTTOM;
 }
 
 namespace {
@@ -172,11 +170,10 @@ void CBaseEnemy::Draw() {
   for (int slot = 0; slot < 5; ++slot) {
     if (Graph[slot] == -1) continue;
     if (Shape == CHAR_SHAPE_CIRCLE)
-      QueueImage(layer, X / 1000 - ImageWidth / 2, Y / 1000 - ImageHeight / 2, Graph[slot], 255,
-                 &PLAY_FIELD_CLIP);
+      QueueImage(layer, X / 1000 - ImageWidth / 2, Y / 1000 - ImageHeight / 2, Graph[slot], 255, &PLAY_FIELD_CLIP);
     else
-      QueueImageRotated(layer, Graph[slot], 255, PxX + DrawOffsetX, PxY + DrawOffsetY, Scale,
-                        GraphAngle[slot], &PLAY_FIELD_CLIP);
+      QueueImageRotated(layer, Graph[slot], 255, PxX + DrawOffsetX, PxY + DrawOffsetY, Scale, GraphAngle[slot],
+                        &PLAY_FIELD_CLIP);
     if (KindIndex == ENEMY_KIND_BOSS) DrawBossGauge();
   }
 

@@ -12,8 +12,10 @@
 #include "StoredRandomTable.h"
 
 const LogicalKeyRow LogicalKeyTable[] = {
-    {0, PAD_INPUT_UP},      {1, PAD_INPUT_LEFT},    {2, PAD_INPUT_DOWN},    {3, PAD_INPUT_RIGHT},
-    {4, PAD_INPUT_BUTTON1}, {5, PAD_INPUT_BUTTON2}, {6, PAD_INPUT_BUTTON3}, {7, PAD_INPUT_BUTTON4},
+    {0, PAD_INPUT_UP},      {1, PAD_INPUT_LEFT},
+    {2, PAD_INPUT_DOWN},    {3, PAD_INPUT_RIGHT},
+    {4, PAD_INPUT_BUTTON1}, {5, PAD_INPUT_BUTTON2},
+    {6, PAD_INPUT_BUTTON3}, {7, PAD_INPUT_BUTTON4},
     {8, PAD_INPUT_BUTTON7}, {9, 0},
 };
 
@@ -31,8 +33,7 @@ void (*FrameSleepFunction)(unsigned int milliseconds) = SleepMilliseconds;
 
 void CKeyTask::Init() {
   InputLock = false;
-  for (int i = 0; i < LOGICAL_KEY_COUNT && LogicalKeyTable[i].Key != 9; ++i)
-    Keys[i].PadBit = LogicalKeyTable[i].PadBit;
+  for (int i = 0; i < LOGICAL_KEY_COUNT && LogicalKeyTable[i].Key != 9; ++i) Keys[i].PadBit = LogicalKeyTable[i].PadBit;
 }
 
 bool UpdateKeyCounters() {
@@ -48,8 +49,7 @@ bool UpdateKeyCounters() {
 }
 
 void CDebug::Update() {
-  if (!KeyTaskInstance.InputLock && KeyTaskInstance.Counter(8) == 1)
-    DebugDisplayFlag = DebugDisplayFlag == 1 ? 0 : 1;
+  if (!KeyTaskInstance.InputLock && KeyTaskInstance.Counter(8) == 1) DebugDisplayFlag = DebugDisplayFlag == 1 ? 0 : 1;
 }
 
 int NextStoredRandom() {

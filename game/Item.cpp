@@ -8,12 +8,9 @@
 #include "Status.h"
 
 const ItemKindRow ItemKindTable[] = {
-    {ITEM_QUINSEL, "quinsel.png", 35, 35, 17},
-    {ITEM_SEED, "seed.png", 40, 40, 17},
-    {ITEM_SEED_2, "seed.png", 45, 45, 17},
-    {ITEM_FLASH_QUINSEL, "quinsel.png", 35, 35, 17},
-    {ITEM_MAGIC, "magic.png", 80, 80, 35},
-    {ITEM_TABLE_END, nullptr, 0, 0, 0},
+    {ITEM_QUINSEL, "quinsel.png", 35, 35, 17}, {ITEM_SEED, "seed.png", 40, 40, 17},
+    {ITEM_SEED_2, "seed.png", 45, 45, 17},     {ITEM_FLASH_QUINSEL, "quinsel.png", 35, 35, 17},
+    {ITEM_MAGIC, "magic.png", 80, 80, 35},     {ITEM_TABLE_END, nullptr, 0, 0, 0},
 };
 
 namespace {
@@ -115,8 +112,7 @@ void CItem::MoveToPlayer() {
   GetPositionPx(&x, &y);
   if (Work[ITEM_WORK_STARTED] == 0) Work[ITEM_WORK_BASE_Y] = y;
   if (FrameCount < 80) {
-    Y = (Work[ITEM_WORK_BASE_Y] + static_cast<int>(50 * cos(PI / 2 + FrameCount * PI / 80))) *
-        1000;
+    Y = (Work[ITEM_WORK_BASE_Y] + static_cast<int>(50 * cos(PI / 2 + FrameCount * PI / 80))) * 1000;
   } else {
     int px = 0, py = 0;
     PlayerPos(&px, &py);
@@ -162,8 +158,7 @@ void ApplyItemEffect(const CItem* item, int record) {
       int count = s.GetStatusField(record, STATUS_OPTION_COUNT);
       if (count >= 4) break;
       s.SetStatusField(record, STATUS_OPTION_COUNT, count + 1);
-      CPlayerMessenger* player =
-          item->Faces.Player != nullptr ? item->Faces.Player : PlayerMessengerPtr;
+      CPlayerMessenger* player = item->Faces.Player != nullptr ? item->Faces.Player : PlayerMessengerPtr;
       if (player != nullptr) player->AddOption(record);
       break;
     }
@@ -172,11 +167,8 @@ void ApplyItemEffect(const CItem* item, int record) {
       if (count < 4) s.SetStatusField(record, STATUS_ITEM_COUNT_2, count + 1);
       break;
     }
-    case ITEM_MAGIC:
-      s.SetStatusField(1, STATUS_SHOT_TYPE, item->Work[ITEM_WORK_PHASE]);
-      break;
-    default:
-      break;
+    case ITEM_MAGIC: s.SetStatusField(1, STATUS_SHOT_TYPE, item->Work[ITEM_WORK_PHASE]); break;
+    default: break;
   }
 }
 
@@ -220,8 +212,7 @@ void CItemCtl::CheckPickUpBy(CCharMessenger* player) {
     item->GetPositionPx(&x, &y);
     int record = 0;
     int damage = player->CheckHit(CHAR_KIND_ITEM, item->Shape, x, y, item->Radius,
-                                  item->Shape == CHAR_SHAPE_BOX ? item->BoxCorner : nullptr,
-                                  nullptr, &record);
+                                  item->Shape == CHAR_SHAPE_BOX ? item->BoxCorner : nullptr, nullptr, &record);
     if (damage <= 0) continue;
     item->HitPoints -= damage;
     if (item->HitPoints > 0) continue;

@@ -65,8 +65,8 @@ class CItemCtl : public CBaseCharCtl, public CCharMessenger, public CItemMesseng
   void Update() override;
 
   // Items do no damage.
-  int CheckHit(int querierKind, int querierShape, int x, int y, int radius,
-               const double* boxCorners, int* firstOut, int* secondOut) override;
+  int CheckHit(int querierKind, int querierShape, int x, int y, int radius, const double* boxCorners, int* firstOut,
+               int* secondOut) override;
   void CreateItem(int kind, int x, int y) override;
 
   // Asks the player controller whether it touches each item; a touched item

@@ -22,8 +22,7 @@ void CopyText(char* out, const char* text) {
   out[length] = '\0';
 }
 
-MenuLayoutRow Row(int level, const char* attributes, const char* label, int y, int decision,
-                  const char* tag) {
+MenuLayoutRow Row(int level, const char* attributes, const char* label, int y, int decision, const char* tag) {
   MenuLayoutRow row = {};
   row.Level = level;
   snprintf(row.Attributes, sizeof row.Attributes, "%s", attributes);
@@ -90,12 +89,9 @@ void ApplyAttributes(MenuElement* e, const char* attributes) {
   }
 }
 
-void DrawElementImageOrText(int image, const char* label, int x, int y, int color,
-                            int fontSizeIndex) {
-  if (image != 0)
-    QueueImage(MENU_LAYER, x, y, image, 255);
-  else if (label[0] != '\0')
-    DrawCenteredMenuText(label, x, y, color, fontSizeIndex);
+void DrawElementImageOrText(int image, const char* label, int x, int y, int color, int fontSizeIndex) {
+  if (image != 0) QueueImage(MENU_LAYER, x, y, image, 255);
+  else if (label[0] != '\0') DrawCenteredMenuText(label, x, y, color, fontSizeIndex);
 }
 
 // The cursor and every not-selectable element in the cursor look; the others
@@ -104,10 +100,9 @@ void DrawMenuElement(const MenuElement* e, bool isCursor) {
   bool cursorLook = isCursor || !Selectable(e);
   if (!cursorLook && (e->Hidden == 1 || e->HiddenUnlessCursor == 1)) return;
   int color = cursorLook ? e->CursorColor : e->OtherColor;
-  DrawElementImageOrText(cursorLook ? e->CursorImage : e->OtherImage, e->Label, e->X, e->Y, color,
+  DrawElementImageOrText(cursorLook ? e->CursorImage : e->OtherImage, e->Label, e->X, e->Y, color, e->FontSizeIndex);
+  DrawElementImageOrText(cursorLook ? e->CursorImage2 : e->OtherImage2, e->Label2, e->X2, e->Y2, color,
                          e->FontSizeIndex);
-  DrawElementImageOrText(cursorLook ? e->CursorImage2 : e->OtherImage2, e->Label2, e->X2, e->Y2,
-                         color, e->FontSizeIndex);
 }
 
 void DeleteTree(MenuElement* e) {
@@ -189,8 +184,7 @@ void DrawCenteredMenuText(const char* text, int x, int y, int color, int fontSiz
   if (x == 0) x = (SCREEN_WIDTH - width) / 2;
   char buffer[DRAW_TEXT_BUFFER_SIZE];
   FormatDrawText(buffer, "%s", text);
-  if (color != MENU_OTHER_COLOR)
-    QueueText(MENU_LAYER, buffer, x + 2, y + 2, MENU_OTHER_COLOR, fontSizeIndex, 0);
+  if (color != MENU_OTHER_COLOR) QueueText(MENU_LAYER, buffer, x + 2, y + 2, MENU_OTHER_COLOR, fontSizeIndex, 0);
   QueueText(MENU_LAYER, buffer, x, y, color, fontSizeIndex, 0);
 }
 
@@ -198,8 +192,7 @@ void DrawCenteredMenuText(const char* text, int x, int y, int color, int fontSiz
 // Menu list
 
 CBaseMenuSelect::CBaseMenuSelect()
-    : Lock(false), Decision(0), Root(nullptr), Cursor(nullptr), Owner(nullptr), Shown(false),
-      AlwaysShown(false) {}
+    : Lock(false), Decision(0), Root(nullptr), Cursor(nullptr), Owner(nullptr), Shown(false), AlwaysShown(false) {}
 
 CBaseMenuSelect::~CBaseMenuSelect() { Clear(); }
 
@@ -255,26 +248,13 @@ bool CBaseMenuSelect::Select() {
 
 void CBaseMenuSelect::ExecuteCommand(int command) {
   switch (command) {
-    case MENU_COMMAND_UP:
-      MoveUp();
-      break;
-    case MENU_COMMAND_DOWN:
-      MoveDown();
-      break;
-    case MENU_COMMAND_PREVIOUS_TAB:
-      PreviousTab();
-      break;
-    case MENU_COMMAND_NEXT_TAB:
-      NextTab();
-      break;
-    case MENU_COMMAND_SELECT:
-      Select();
-      break;
-    case MENU_COMMAND_BACK:
-      Back();
-      break;
-    default:
-      break;
+    case MENU_COMMAND_UP: MoveUp(); break;
+    case MENU_COMMAND_DOWN: MoveDown(); break;
+    case MENU_COMMAND_PREVIOUS_TAB: PreviousTab(); break;
+    case MENU_COMMAND_NEXT_TAB: NextTab(); break;
+    case MENU_COMMAND_SELECT: Select(); break;
+    case MENU_COMMAND_BACK: Back(); break;
+    default: break;
   }
 }
 
@@ -292,10 +272,8 @@ void CBaseMenuSelect::Draw() {
     }
     return;
   }
-  if (Cursor == nullptr || Cursor->Parent == nullptr || Cursor->Parent->Kind != MENU_KIND_SELECT)
-    return;
-  for (MenuElement* e = Cursor->Parent->FirstChild; e != nullptr; e = e->NextSibling)
-    DrawMenuElement(e, e == Cursor);
+  if (Cursor == nullptr || Cursor->Parent == nullptr || Cursor->Parent->Kind != MENU_KIND_SELECT) return;
+  for (MenuElement* e = Cursor->Parent->FirstChild; e != nullptr; e = e->NextSibling) DrawMenuElement(e, e == Cursor);
 }
 
 // ---------------------------------------------------------------------------
@@ -314,19 +292,13 @@ void CMenuSelectTop::Init() {
 
 void CMenuSelectTop::ExecuteCommand(int command) {
   switch (command) {
-    case MENU_COMMAND_SHOW:
-      Shown = true;
-      break;
-    case MENU_COMMAND_HIDE:
-      Shown = false;
-      break;
+    case MENU_COMMAND_SHOW: Shown = true; break;
+    case MENU_COMMAND_HIDE: Shown = false; break;
     case MENU_COMMAND_SELECT:
       // The title moves on after a choice, as "down" would, when it can.
       if (Select() && Cursor->NextSibling != nullptr) MoveDown();
       break;
-    default:
-      CBaseMenuSelect::ExecuteCommand(command);
-      break;
+    default: CBaseMenuSelect::ExecuteCommand(command); break;
   }
 }
 
@@ -365,18 +337,14 @@ void CMenuSelectPlay::ExecuteCommand(int command) {
       if (CurrentMusicHandle != NO_MUSIC) PlaySoundHandle(CurrentMusicHandle, PLAY_TYPE_LOOP, 0);
       Shown = false;
       break;
-    default:
-      CBaseMenuSelect::ExecuteCommand(command);
-      break;
+    default: CBaseMenuSelect::ExecuteCommand(command); break;
   }
 }
 
 void CMenuSelectPlay::Decide() {
   if (Owner != nullptr) {
-    if (Decision == PAUSE_DECISION_TITLE)
-      Owner->RequestScene(SCENE_TITLE);
-    else if (Decision == PAUSE_DECISION_CONTINUE)
-      Owner->PostMenuCommand(MENU_COMMAND_HIDE);
+    if (Decision == PAUSE_DECISION_TITLE) Owner->RequestScene(SCENE_TITLE);
+    else if (Decision == PAUSE_DECISION_CONTINUE) Owner->PostMenuCommand(MENU_COMMAND_HIDE);
   }
   Decision = 0;
 }
@@ -396,10 +364,8 @@ void ReadMenuKeys(int slots[MENU_KEY_SLOTS]) {
 
 CMenuCtl::CMenuCtl(int sceneId, CScreenMessenger* screen)
     : List(nullptr), Screen(screen), PostedCommand(MENU_COMMAND_NONE) {
-  if (sceneId == SCENE_TITLE)
-    List = new CMenuSelectTop();
-  else if (sceneId == SCENE_PLAY)
-    List = new CMenuSelectPlay();
+  if (sceneId == SCENE_TITLE) List = new CMenuSelectTop();
+  else if (sceneId == SCENE_PLAY) List = new CMenuSelectPlay();
   if (List == nullptr) return;
   List->Owner = this;
   List->Init();

@@ -62,7 +62,7 @@ struct MenuElement {
 
 // Input of ParseMenuLayout; an array ends with a row of level 0.
 struct MenuLayoutRow {
-  int Level;  // 1 the root, 2 its children, ...
+  int Level;                             // 1 the root, 2 its children, ...
   char Attributes[MENU_ATTRIBUTE_SIZE];  // comma-separated words
   char Label[MENU_TEXT_SIZE];
   int Hidden;

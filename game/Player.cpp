@@ -47,12 +47,17 @@ enum {
   OPTION_MAX = 4,
 };
 
-enum { KEY_UP = 0, KEY_LEFT = 1, KEY_DOWN = 2, KEY_RIGHT = 3, KEY_FIRE = 4, KEY_LASER = 5,
-       KEY_SPECIAL = 6 };
+enum { KEY_UP = 0, KEY_LEFT = 1, KEY_DOWN = 2, KEY_RIGHT = 3, KEY_FIRE = 4, KEY_LASER = 5, KEY_SPECIAL = 6 };
 
 // Main player tiles: idle loop 0-3, full left loop 4-7, full right loop 8-11.
-enum { TILE_LEFT_LOOP = 4, TILE_RIGHT_LOOP = 8, TILE_STRONG_LEFT = 12, TILE_LIGHT_LEFT = 13,
-       TILE_LIGHT_RIGHT = 14, TILE_STRONG_RIGHT = 15 };
+enum {
+  TILE_LEFT_LOOP = 4,
+  TILE_RIGHT_LOOP = 8,
+  TILE_STRONG_LEFT = 12,
+  TILE_LIGHT_LEFT = 13,
+  TILE_LIGHT_RIGHT = 14,
+  TILE_STRONG_RIGHT = 15
+};
 
 void CopyTiles(int category, int index, int tiles[PLAYER_TILE_COUNT]) {
   int set[IMAGE_SET_SIZE];
@@ -112,8 +117,7 @@ PlayerSteer SteerFromKeys(const int c[4]) {
   else if (c[KEY_RIGHT] > 0) s.Lean = 1;
   if (direction < 0) return s;
   s.Moves = true;
-  bool up = c[KEY_UP] > 0, left = c[KEY_LEFT] > 0, down = c[KEY_DOWN] > 0,
-       right = c[KEY_RIGHT] > 0;
+  bool up = c[KEY_UP] > 0, left = c[KEY_LEFT] > 0, down = c[KEY_DOWN] > 0, right = c[KEY_RIGHT] > 0;
   if (up && left) s.Angle = ANGLE_UP_LEFT;
   else if (up && right) s.Angle = ANGLE_UP_RIGHT;
   else if (down && left) s.Angle = ANGLE_DOWN_LEFT;
@@ -141,8 +145,7 @@ void OptionOffset(int count, int index, int* dx, int* dy) {
 
 // -------------------------------------------------------------------- CPlayer
 
-CPlayer::CPlayer()
-    : Faces(), PlayerId(0), OptionIndex(0), LiveShotCount(0), PatternId(-1), AbsorbedCount(0) {
+CPlayer::CPlayer() : Faces(), PlayerId(0), OptionIndex(0), LiveShotCount(0), PatternId(-1), AbsorbedCount(0) {
   Attack = PLAYER_START_ATTACK;
   Work[PLAYER_WORK_TILT] = 0;
   NoHit = false;
@@ -187,8 +190,7 @@ void CPlayer::UpdateMainPlayer() {
       serial = Faces.BulletPtn->CreatePattern(PTN_PLAYER, PlayerId, originX, originY, 0, 0);
     } else if (level == 1) {
       int target = Faces.Enemy != nullptr ? Faces.Enemy->FindNearestEnemy(originX, originY) : -1;
-      serial = Faces.BulletPtn->CreatePattern(PTN_PLAYER_HOMING, PlayerId, originX, originY, 0,
-                                              target);
+      serial = Faces.BulletPtn->CreatePattern(PTN_PLAYER_HOMING, PlayerId, originX, originY, 0, target);
     } else {
       serial = Faces.BulletPtn->CreatePattern(PTN_PLAYER_BIG, PlayerId, originX, originY, 0, 0);
     }
@@ -201,8 +203,7 @@ void CPlayer::UpdateMainPlayer() {
 
   // 3. Laser.
   if (laser == 0) {
-    if (allowed && keys.Counter(KEY_LASER) == 1 && Gauge() >= PLAYER_MP_COST &&
-        Faces.BulletPtn != nullptr) {
+    if (allowed && keys.Counter(KEY_LASER) == 1 && Gauge() >= PLAYER_MP_COST && Faces.BulletPtn != nullptr) {
       SetGauge(Gauge() - PLAYER_MP_COST);
       if (PatternId != -1) Faces.BulletPtn->KillPattern(PatternId);
       PatternId = Faces.BulletPtn->CreatePattern(PTN_PLAYER_LAZER, PlayerId, originX, originY, 0, 0);
@@ -214,8 +215,8 @@ void CPlayer::UpdateMainPlayer() {
 
   // 4. Special.
   CPlayerMessenger* self = Faces.Player != nullptr ? Faces.Player : PlayerMessengerPtr;
-  if (self != nullptr && PlayerMessengerPtr != nullptr && !self->HasSpecial(PlayerId) &&
-      allowed && keys.Counter(KEY_SPECIAL) == 1 && Gauge() >= PLAYER_MP_COST) {
+  if (self != nullptr && PlayerMessengerPtr != nullptr && !self->HasSpecial(PlayerId) && allowed &&
+      keys.Counter(KEY_SPECIAL) == 1 && Gauge() >= PLAYER_MP_COST) {
     SetGauge(Gauge() - PLAYER_MP_COST);
     PlayerMessengerPtr->StartSpecial(PlayerId);
   }
@@ -303,10 +304,8 @@ void CPlayer::Draw() {
   int x = 0, y = 0;
   GetPositionPx(&x, &y);
   int left = x - ImageWidth / 2, top = y - ImageHeight / 2;
-  if (KindWord == CHAR_KIND_PLAYER && InvincibleFrames > 0 && FrameCount % 15 <= 7)
-    QueueGlowImage(left, top, Graph[0]);
-  else
-    QueueImage(7, left, top, Graph[0], 255, &PLAY_FIELD);
+  if (KindWord == CHAR_KIND_PLAYER && InvincibleFrames > 0 && FrameCount % 15 <= 7) QueueGlowImage(left, top, Graph[0]);
+  else QueueImage(7, left, top, Graph[0], 255, &PLAY_FIELD);
   if (DebugTaskInstance.DebugDisplayFlag == 1) QueueCircle(x, y, Radius);
 }
 
@@ -452,8 +451,8 @@ void CPlayerCtl::TakeHitsFrom(CCharMessenger* other) {
   }
 }
 
-int CPlayerCtl::CheckHit(int querierKind, int querierShape, int x, int y, int radius,
-                         const double* boxCorners, int* /*firstOut*/, int* secondOut) {
+int CPlayerCtl::CheckHit(int querierKind, int querierShape, int x, int y, int radius, const double* boxCorners,
+                         int* /*firstOut*/, int* secondOut) {
   if (querierShape != CHAR_SHAPE_CIRCLE) return 0;
   for (CBaseChar* c = Head; c != nullptr; c = c->Next) {
     if (c->Dead) continue;
@@ -477,8 +476,7 @@ void CPlayerCtl::Update() {
       continue;
     }
     p->Update();  // may append a special, which this pass then updates too
-    if (p->PatternId != -1 && Faces.BulletPtn != nullptr &&
-        !Faces.BulletPtn->IsPatternAlive(p->PatternId))
+    if (p->PatternId != -1 && Faces.BulletPtn != nullptr && !Faces.BulletPtn->IsPatternAlive(p->PatternId))
       p->PatternId = -1;
     object = object->Next;
   }

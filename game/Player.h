@@ -8,11 +8,11 @@
 
 // Work ints of a CPlayer.
 enum {
-  PLAYER_WORK_TILT = 0,           // -12..12, the main player's lean
-  PLAYER_WORK_FIRE_TIMER = 1,     // frame within the firing cycle
-  PLAYER_WORK_SPECIAL_AGE = 2,    // frames the special has lived
-  PLAYER_WORK_SPECIAL_LIFE = 3,   // frames the special lives; 0 reads as 300
-  PLAYER_WORK_LASER_TIMER = 4,    // 0 off, else 1..300
+  PLAYER_WORK_TILT = 0,          // -12..12, the main player's lean
+  PLAYER_WORK_FIRE_TIMER = 1,    // frame within the firing cycle
+  PLAYER_WORK_SPECIAL_AGE = 2,   // frames the special has lived
+  PLAYER_WORK_SPECIAL_LIFE = 3,  // frames the special lives; 0 reads as 300
+  PLAYER_WORK_LASER_TIMER = 4,   // 0 off, else 1..300
 };
 
 enum {
@@ -45,18 +45,18 @@ class CPlayer : public CBaseChar {
   int Tiles[PLAYER_TILE_COUNT];
   MessengerSet Faces;
   int PlayerId;
-  int OptionIndex;     // 1..4, place in the formation
-  int LiveShotCount;   // volleys fired minus regular shots gone
-  int PatternId;       // -1 none
-  int AbsorbedCount;   // enemy bullets the special swallowed, 0..250
+  int OptionIndex;    // 1..4, place in the formation
+  int LiveShotCount;  // volleys fired minus regular shots gone
+  int PatternId;      // -1 none
+  int AbsorbedCount;  // enemy bullets the special swallowed, 0..250
 };
 
 // The main player's steering from the held direction keys (counters of keys
 // 0 up, 1 left, 2 down, 3 right; 0 = released).
 struct PlayerSteer {
-  bool Moves;       // a direction key is held
-  double Angle;     // valid when Moves
-  int Lean;         // -1 left, 1 right, 0 none
+  bool Moves;    // a direction key is held
+  double Angle;  // valid when Moves
+  int Lean;      // -1 left, 1 right, 0 none
 };
 PlayerSteer SteerFromKeys(const int counters[4]);
 
@@ -81,8 +81,8 @@ class CPlayerCtl : public CBaseCharCtl, public CCharMessenger, public CPlayerMes
 
   // The player objects against a querier (items): 1000 and the object's
   // player id in secondOut on a hit, else 0.
-  int CheckHit(int querierKind, int querierShape, int x, int y, int radius,
-               const double* boxCorners, int* firstOut, int* secondOut) override;
+  int CheckHit(int querierKind, int querierShape, int x, int y, int radius, const double* boxCorners, int* firstOut,
+               int* secondOut) override;
 
   // Queries leave their outputs untouched when no object matches.
   void GetPlayerPos(int id, int* x, int* y) override;

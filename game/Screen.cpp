@@ -44,9 +44,7 @@ int StageGraphic() {
 }
 
 CTask* CreateScreenTaskAsTask() { return CreateScreenTask(); }
-bool ScreenQuitRequested(CTask* screen) {
-  return screen != nullptr && static_cast<CScreenTask*>(screen)->QuitFlag;
-}
+bool ScreenQuitRequested(CTask* screen) { return screen != nullptr && static_cast<CScreenTask*>(screen)->QuitFlag; }
 
 }  // namespace
 
@@ -130,14 +128,11 @@ void CSceneStory::UpdateStageEnd() {
       break;
     case STAGE_CLEAR:
     case STAGE_GAME_OVER:
-      if (state == STAGE_CLEAR)
-        QueueText(OVERLAY_LAYER, "STAGE CLEAR", 360, 360, COLOR_WHITE, 6, 1);
-      else
-        QueueText(OVERLAY_LAYER, "GAME OVER", 380, 360, COLOR_WHITE, 6, 1);
+      if (state == STAGE_CLEAR) QueueText(OVERLAY_LAYER, "STAGE CLEAR", 360, 360, COLOR_WHITE, 6, 1);
+      else QueueText(OVERLAY_LAYER, "GAME OVER", 380, 360, COLOR_WHITE, 6, 1);
       if (++endCount > END_MESSAGE_FRAMES) Screen->RequestScene(SCENE_TITLE);
       break;
-    default:
-      break;
+    default: break;
   }
 
   if (!Screen->IsPaused()) {
@@ -148,15 +143,13 @@ void CSceneStory::UpdateStageEnd() {
 }
 
 void CSceneStory::Draw() {
-  unsigned int panel =
-      MakeColorValue((SIDE_PANEL_COLOR >> 16) & 0xFF, (SIDE_PANEL_COLOR >> 8) & 0xFF,
-                     SIDE_PANEL_COLOR & 0xFF);
+  unsigned int panel = MakeColorValue((SIDE_PANEL_COLOR >> 16) & 0xFF, (SIDE_PANEL_COLOR >> 8) & 0xFF,
+                                      SIDE_PANEL_COLOR & 0xFF);
   DrawRectShape(0, 0, PLAY_FIELD_LEFT, SCREEN_HEIGHT, panel, 1);
   DrawRectShape(PLAY_FIELD_RIGHT, 0, SCREEN_WIDTH, SCREEN_HEIGHT, panel, 1);
   QueueText(SCENE_TEXT_LAYER, "ストーリー画面", 50, 20, 0, 1, 0);
   if (Work[SCENE_WORK_FRAME] < LOADING_END) {
-    QueueBox(OVERLAY_LAYER, PLAY_FIELD_LEFT, PLAY_FIELD_TOP, PLAY_FIELD_RIGHT, PLAY_FIELD_BOTTOM, 0,
-             255);
+    QueueBox(OVERLAY_LAYER, PLAY_FIELD_LEFT, PLAY_FIELD_TOP, PLAY_FIELD_RIGHT, PLAY_FIELD_BOTTOM, 0, 255);
     QueueText(OVERLAY_LAYER, "Now Loading...", 580, 690, COLOR_WHITE, 2, 0);
   } else {
     QueueImage(STAGE_LAYER, X / 1000, Y / 1000, Graph[0], 255);
@@ -167,9 +160,9 @@ void CSceneStory::Draw() {
 // Screen task
 
 CScreenTask::CScreenTask()
-    : Scene(nullptr), CurrentSceneId(SCENE_NONE), RequestedSceneId(SCENE_TITLE), FadeACounter(0),
-      FadeALength(0), FadeBCounter(0), FadeBLength(0), QuitFlag(false), PauseFlag(false),
-      ScrollSpeed(0), MoveCounter(0), CharCtl(nullptr), MenuCtl(nullptr) {}
+    : Scene(nullptr), CurrentSceneId(SCENE_NONE), RequestedSceneId(SCENE_TITLE), FadeACounter(0), FadeALength(0),
+      FadeBCounter(0), FadeBLength(0), QuitFlag(false), PauseFlag(false), ScrollSpeed(0), MoveCounter(0),
+      CharCtl(nullptr), MenuCtl(nullptr) {}
 
 CScreenTask::~CScreenTask() {
   if (Scene != nullptr) Scene->Final();
@@ -233,10 +226,8 @@ void CScreenTask::SwitchScene() {
   delete CharCtl;
   CharCtl = nullptr;
 
-  if (id == SCENE_TITLE)
-    Scene = new CSceneTop();
-  else
-    Scene = new CSceneStory();
+  if (id == SCENE_TITLE) Scene = new CSceneTop();
+  else Scene = new CSceneStory();
   Scene->Screen = this;
   Scene->BossFlag = false;
   MenuCtl = new CMenuCtl(id, this);

@@ -82,7 +82,7 @@ class CScreenTask : public CScreenMessenger, public CTask {
 
   CBaseScene* Scene;
   int CurrentSceneId;
-  int RequestedSceneId;  // 0: no request
+  int RequestedSceneId;           // 0: no request
   int FadeACounter, FadeALength;  // fade-in; counter 0 = not running
   int FadeBCounter, FadeBLength;  // fade-out
   bool QuitFlag;

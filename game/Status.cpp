@@ -12,22 +12,15 @@ int MusicHandles[MUSIC_COUNT];
 int CurrentMusicHandle = NO_MUSIC;
 
 const char* const SoundEffectFiles[SOUND_EFFECT_COUNT] = {
-    "sound/tm2_shoot000.wav", "sound/gun13_c.wav",  "sound/tm2_shoot001.wav",
-    "sound/tm2_shoot003.wav", "sound/one23.mp3",    "sound/button25.mp3",
-    "sound/status01.mp3",     "sound/explode.mp3",  "sound/alarm1.mp3",
-    "sound/tm2_death001.wav",
+    "sound/tm2_shoot000.wav", "sound/gun13_c.wav",      "sound/tm2_shoot001.wav", "sound/tm2_shoot003.wav",
+    "sound/one23.mp3",        "sound/button25.mp3",     "sound/status01.mp3",     "sound/explode.mp3",
+    "sound/alarm1.mp3",       "sound/tm2_death001.wav",
 };
 
 const char* const MusicFiles[MUSIC_COUNT] = {
-    "music/top.mp3",
-    "music/stage1/cirrus.mp3",
-    "music/world_2.mp3",
-    "music/world_3.mp3",
-    "music/world_4.mp3",
-    "music/world_5.mp3",
-    "music/world_6.mp3",
-    "music/normal_boss/alarm.mp3",
-    "music/hageshii17-090228-karakurinobousou-wav.wav",
+    "music/top.mp3",     "music/stage1/cirrus.mp3",     "music/world_2.mp3",
+    "music/world_3.mp3", "music/world_4.mp3",           "music/world_5.mp3",
+    "music/world_6.mp3", "music/normal_boss/alarm.mp3", "music/hageshii17-090228-karakurinobousou-wav.wav",
 };
 
 namespace {
@@ -122,12 +115,10 @@ void CStatus::SetStatusField(int record, int field, int value) {
     case STATUS_ITEM_COUNT:
       if (value > r->Field[field]) {
         if (PopupTimer == 0) PopupTimer = 1;
-        else if (PopupTimer >= POPUP_SLIDE_FRAMES && PopupTimer <= POPUP_REST_END)
-          PopupTimer = POPUP_SLIDE_FRAMES;
+        else if (PopupTimer >= POPUP_SLIDE_FRAMES && PopupTimer <= POPUP_REST_END) PopupTimer = POPUP_SLIDE_FRAMES;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   r->Field[field] = value;
 }
@@ -139,18 +130,13 @@ void CStatus::AddScore(int record, int gain) {
   if (r->Score > HighScore) HighScore = r->Score;
 }
 
-int CStatus::GetScore(int record) const {
-  return record == 1 || record == 2 ? Records[record - 1].Score : 0;
-}
+int CStatus::GetScore(int record) const { return record == 1 || record == 2 ? Records[record - 1].Score : 0; }
 
 int CStatus::PopupX(int t) {
   double x;
-  if (t < POPUP_SLIDE_FRAMES)
-    x = 750 - 165 * (sin(t * PI / 30 + 3 * PI / 2) + 1) / 2;
-  else if (t <= POPUP_REST_END)
-    x = 585;
-  else
-    x = 585 + 165 * (sin((t - POPUP_REST_END) * PI / 30 + 3 * PI / 2) + 1) / 2;
+  if (t < POPUP_SLIDE_FRAMES) x = 750 - 165 * (sin(t * PI / 30 + 3 * PI / 2) + 1) / 2;
+  else if (t <= POPUP_REST_END) x = 585;
+  else x = 585 + 165 * (sin((t - POPUP_REST_END) * PI / 30 + 3 * PI / 2) + 1) / 2;
   return static_cast<int>(x);
 }
 
@@ -169,8 +155,7 @@ void CStatus::Draw() {
 
   // Five life signs around one point.
   for (int i = 0; i < 5; ++i)
-    QueueHpGauge(StatusTile(SHEET_LIFE, i < player.Field[STATUS_LIVES] ? 0 : 1), 1.0,
-                 i * 2 * PI / 5);
+    QueueHpGauge(StatusTile(SHEET_LIFE, i < player.Field[STATUS_LIVES] ? 0 : 1), 1.0, i * 2 * PI / 5);
 
   QueueImage(PANEL_LAYER, 220, 7, StatusTile(SHEET_FRAME, 0), 220);
 
@@ -190,16 +175,14 @@ void CStatus::Draw() {
     int count[5];
     DigitsOf(player.Field[STATUS_ITEM_COUNT], 5, count);
     for (int i = 0; i < 5; ++i)
-      QueueImage(PANEL_LAYER, x + 45 + 21 * i, 30, StatusTile(SHEET_DIGITS, count[i]), 255,
-                 &field);
+      QueueImage(PANEL_LAYER, x + 45 + 21 * i, 30, StatusTile(SHEET_DIGITS, count[i]), 255, &field);
     if (++PopupTimer > POPUP_END) PopupTimer = 0;
   }
 }
 
 void LoadSounds() {
   CurrentMusicHandle = NO_MUSIC;
-  for (int i = 0; i < SOUND_EFFECT_COUNT; ++i)
-    SoundEffectHandles[i] = LoadSoundFile(SoundEffectFiles[i], 3, -1);
+  for (int i = 0; i < SOUND_EFFECT_COUNT; ++i) SoundEffectHandles[i] = LoadSoundFile(SoundEffectFiles[i], 3, -1);
   for (int i = 0; i < MUSIC_COUNT; ++i) MusicHandles[i] = LoadSoundFile(MusicFiles[i], 3, -1);
 }
 

@@ -5,8 +5,7 @@ CBulletMessenger* BulletMessengerPtr = nullptr;
 CItemMessenger* ItemMessengerPtr = nullptr;
 
 CBaseChar::CBaseChar()
-    : X(0), Y(0), Dead(false), Prev(nullptr), Next(nullptr), FrameCount(0),
-      InvincibleFrames(0), NoHit(false) {
+    : X(0), Y(0), Dead(false), Prev(nullptr), Next(nullptr), FrameCount(0), InvincibleFrames(0), NoHit(false) {
   for (int& w : Work) w = 0;
   for (int& g : Graph) g = -1;
 }
@@ -17,8 +16,7 @@ void CBaseChar::GetPositionPx(int* x, int* y) const {
   *y = Y / 1000;
 }
 
-CBaseCharCtl::CBaseCharCtl(CScreenMessenger* screen)
-    : Screen(screen), Head(nullptr), Tail(nullptr) {}
+CBaseCharCtl::CBaseCharCtl(CScreenMessenger* screen) : Screen(screen), Head(nullptr), Tail(nullptr) {}
 
 void CBaseCharCtl::Update() {
   CBaseChar* object = Head;

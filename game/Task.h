@@ -49,8 +49,8 @@ class CCharMessenger {
   // Damage the answering controller's objects deal to the querier, 0 for no
   // hit. boxCorners (8 doubles) only for a box-shaped querier; either out
   // pointer may be null.
-  virtual int CheckHit(int querierKind, int querierShape, int x, int y, int radius,
-                       const double* boxCorners, int* firstOut, int* secondOut) = 0;
+  virtual int CheckHit(int querierKind, int querierShape, int x, int y, int radius, const double* boxCorners,
+                       int* firstOut, int* secondOut) = 0;
 };
 
 class CPlayerMessenger {
@@ -138,21 +138,21 @@ class CBaseChar : public CTask {
   int KindWord;
   int X, Y;
   int Shape;
-  double PxX, PxY;          // pixel copy of the position
-  double BoxCorner[8];      // x1, y1 .. x4, y4 of the box hit area, px
-  bool Dead;                // the controller removes the object on its next pass
+  double PxX, PxY;      // pixel copy of the position
+  double BoxCorner[8];  // x1, y1 .. x4, y4 of the box hit area, px
+  bool Dead;            // the controller removes the object on its next pass
   CBaseChar* Prev;
   CBaseChar* Next;
   int Attack;
-  int Speed;                // 1/1000 px a frame
+  int Speed;  // 1/1000 px a frame
   int FrameCount;
   double Angle;
   int Radius;               // px, circle shape
   int BoxWidth, BoxHeight;  // px, box shape
   double Scale;
-  int Graph[5];             // -1 = none
+  int Graph[5];  // -1 = none
   int ImageWidth, ImageHeight;
-  double LaserCorner[8];    // unshrunk corners of a long box, px
+  double LaserCorner[8];  // unshrunk corners of a long box, px
   int Work[20];
   int InvincibleFrames;
   bool NoHit;

@@ -141,30 +141,74 @@ enum {
 // Key codes of IsKeyDown and GetAllKeyStates (DirectInput key codes).
 enum {
   KEYCODE_ESCAPE = 0x01,
-  KEYCODE_1 = 0x02, KEYCODE_2 = 0x03, KEYCODE_3 = 0x04, KEYCODE_4 = 0x05, KEYCODE_5 = 0x06,
-  KEYCODE_6 = 0x07, KEYCODE_7 = 0x08, KEYCODE_8 = 0x09, KEYCODE_9 = 0x0A, KEYCODE_0 = 0x0B,
+  KEYCODE_1 = 0x02,
+  KEYCODE_2 = 0x03,
+  KEYCODE_3 = 0x04,
+  KEYCODE_4 = 0x05,
+  KEYCODE_5 = 0x06,
+  KEYCODE_6 = 0x07,
+  KEYCODE_7 = 0x08,
+  KEYCODE_8 = 0x09,
+  KEYCODE_9 = 0x0A,
+  KEYCODE_0 = 0x0B,
   KEYCODE_BACK = 0x0E,
   KEYCODE_TAB = 0x0F,
-  KEYCODE_Q = 0x10, KEYCODE_W = 0x11, KEYCODE_E = 0x12, KEYCODE_R = 0x13, KEYCODE_T = 0x14,
-  KEYCODE_Y = 0x15, KEYCODE_U = 0x16, KEYCODE_I = 0x17, KEYCODE_O = 0x18, KEYCODE_P = 0x19,
+  KEYCODE_Q = 0x10,
+  KEYCODE_W = 0x11,
+  KEYCODE_E = 0x12,
+  KEYCODE_R = 0x13,
+  KEYCODE_T = 0x14,
+  KEYCODE_Y = 0x15,
+  KEYCODE_U = 0x16,
+  KEYCODE_I = 0x17,
+  KEYCODE_O = 0x18,
+  KEYCODE_P = 0x19,
   KEYCODE_RETURN = 0x1C,
   KEYCODE_LCONTROL = 0x1D,
-  KEYCODE_A = 0x1E, KEYCODE_S = 0x1F, KEYCODE_D = 0x20, KEYCODE_F = 0x21, KEYCODE_G = 0x22,
-  KEYCODE_H = 0x23, KEYCODE_J = 0x24, KEYCODE_K = 0x25, KEYCODE_L = 0x26,
+  KEYCODE_A = 0x1E,
+  KEYCODE_S = 0x1F,
+  KEYCODE_D = 0x20,
+  KEYCODE_F = 0x21,
+  KEYCODE_G = 0x22,
+  KEYCODE_H = 0x23,
+  KEYCODE_J = 0x24,
+  KEYCODE_K = 0x25,
+  KEYCODE_L = 0x26,
   KEYCODE_LSHIFT = 0x2A,
-  KEYCODE_Z = 0x2C, KEYCODE_X = 0x2D, KEYCODE_C = 0x2E, KEYCODE_V = 0x2F, KEYCODE_B = 0x30,
-  KEYCODE_N = 0x31, KEYCODE_M = 0x32,
+  KEYCODE_Z = 0x2C,
+  KEYCODE_X = 0x2D,
+  KEYCODE_C = 0x2E,
+  KEYCODE_V = 0x2F,
+  KEYCODE_B = 0x30,
+  KEYCODE_N = 0x31,
+  KEYCODE_M = 0x32,
   KEYCODE_RSHIFT = 0x36,
   KEYCODE_LALT = 0x38,
   KEYCODE_SPACE = 0x39,
-  KEYCODE_F1 = 0x3B, KEYCODE_F2 = 0x3C, KEYCODE_F3 = 0x3D, KEYCODE_F4 = 0x3E, KEYCODE_F5 = 0x3F,
-  KEYCODE_F6 = 0x40, KEYCODE_F7 = 0x41, KEYCODE_F8 = 0x42, KEYCODE_F9 = 0x43, KEYCODE_F10 = 0x44,
-  KEYCODE_F11 = 0x57, KEYCODE_F12 = 0x58,
+  KEYCODE_F1 = 0x3B,
+  KEYCODE_F2 = 0x3C,
+  KEYCODE_F3 = 0x3D,
+  KEYCODE_F4 = 0x3E,
+  KEYCODE_F5 = 0x3F,
+  KEYCODE_F6 = 0x40,
+  KEYCODE_F7 = 0x41,
+  KEYCODE_F8 = 0x42,
+  KEYCODE_F9 = 0x43,
+  KEYCODE_F10 = 0x44,
+  KEYCODE_F11 = 0x57,
+  KEYCODE_F12 = 0x58,
   KEYCODE_RCONTROL = 0x9D,
   KEYCODE_RALT = 0xB8,
-  KEYCODE_HOME = 0xC7, KEYCODE_UP = 0xC8, KEYCODE_PGUP = 0xC9, KEYCODE_LEFT = 0xCB,
-  KEYCODE_RIGHT = 0xCD, KEYCODE_END = 0xCF, KEYCODE_DOWN = 0xD0, KEYCODE_PGDN = 0xD1,
-  KEYCODE_INSERT = 0xD2, KEYCODE_DELETE = 0xD3,
+  KEYCODE_HOME = 0xC7,
+  KEYCODE_UP = 0xC8,
+  KEYCODE_PGUP = 0xC9,
+  KEYCODE_LEFT = 0xCB,
+  KEYCODE_RIGHT = 0xCD,
+  KEYCODE_END = 0xCF,
+  KEYCODE_DOWN = 0xD0,
+  KEYCODE_PGDN = 0xD1,
+  KEYCODE_INSERT = 0xD2,
+  KEYCODE_DELETE = 0xD3,
 };
 
 // Index types of CreateIndexBufferHandle.
@@ -191,8 +235,14 @@ enum {
 };
 // Channel selectors of GraphBlendRgbaMix: the source's or the blend graphic's.
 enum {
-  RGBA_SELECT_SOURCE_R = 0, RGBA_SELECT_SOURCE_G = 1, RGBA_SELECT_SOURCE_B = 2, RGBA_SELECT_SOURCE_A = 3,
-  RGBA_SELECT_BLEND_R = 4, RGBA_SELECT_BLEND_G = 5, RGBA_SELECT_BLEND_B = 6, RGBA_SELECT_BLEND_A = 7,
+  RGBA_SELECT_SOURCE_R = 0,
+  RGBA_SELECT_SOURCE_G = 1,
+  RGBA_SELECT_SOURCE_B = 2,
+  RGBA_SELECT_SOURCE_A = 3,
+  RGBA_SELECT_BLEND_R = 4,
+  RGBA_SELECT_BLEND_G = 5,
+  RGBA_SELECT_BLEND_B = 6,
+  RGBA_SELECT_BLEND_A = 7,
 };
 // GraphFilterBrightClip comparisons and GraphFilterHsb hue modes.
 enum { BRIGHT_CLIP_LESS = 2, BRIGHT_CLIP_GREATER = 5 };
@@ -224,7 +274,7 @@ struct ColorFormatRecord {
   unsigned char redWidth, greenWidth, blueWidth, alphaWidth;  // alpha width 0: no alpha
   unsigned char redShift, greenShift, blueShift, alphaShift;
   unsigned int redMask, greenMask, blueMask, alphaMask;
-  unsigned int spareMask;        // bits of no channel, ORed into every made pixel
+  unsigned int spareMask;         // bits of no channel, ORed into every made pixel
   unsigned char palette[256][4];  // blue, green, red, alpha
 };
 
@@ -335,8 +385,7 @@ int GetInputChar(char out[2], int consume);
 // the handle, or -1. The active one takes the keys (-1 ends it); Check: 0
 // editing, 1 finished with Enter, 2 cancelled, -1 no such handle. The text
 // getter copies at most bufferSize - 1 bytes and gives the length or -1.
-int MakeKeyInput(int maxLength, int cancelAllowed, int singleByteOnly, int numericOnly,
-                 int doubleByteOnly = 0);
+int MakeKeyInput(int maxLength, int cancelAllowed, int singleByteOnly, int numericOnly, int doubleByteOnly = 0);
 int DeleteKeyInputHandle(int handle);
 int SetActiveKeyInput(int handle);
 int GetActiveKeyInput();
@@ -420,8 +469,7 @@ int MakeShadowMap(int width, int height, int dataBits, int floatData);
 int DeleteShadowMap(int handle);
 int GetShadowMapSize(int handle, int* width, int* height);
 int SetShadowMapLightDirection(int handle, float x, float y, float z);
-int SetShadowMapDrawArea(int handle, float minX, float minY, float minZ, float maxX, float maxY,
-                         float maxZ);
+int SetShadowMapDrawArea(int handle, float minX, float minY, float minZ, float maxX, float maxY, float maxZ);
 int SetShadowMapFitViewVolume(int handle, int flag);
 int SetUseShadowMap(int slot, int handle);
 int EndShadowMapDraw();
@@ -443,8 +491,8 @@ int CreateBaseImageXRGB8(int width, int height, BaseImageRecord* image);
 int ReleaseBaseImage(BaseImageRecord* image);
 int GetBaseImagePixelRGBA(BaseImageRecord* image, int x, int y, int* red, int* green, int* blue, int* alpha);
 int SetBaseImagePixelRGBA(BaseImageRecord* image, int x, int y, int red, int green, int blue, int alpha);
-int LoadImageToBaseImage(const char* fileName, const void* bytes, int byteCount, int memoryFlag,
-                         BaseImageRecord* image, int mirrorFlag);
+int LoadImageToBaseImage(const char* fileName, const void* bytes, int byteCount, int memoryFlag, BaseImageRecord* image,
+                         int mirrorFlag);
 // Soft images: a 32-bit base image behind a handle (alpha or not), its
 // pixels cleared; the handle or -1. The image (null for a bad handle).
 int MakeSoftImage(int width, int height, int withAlpha);
@@ -455,8 +503,8 @@ BaseImageRecord* GetSoftImageBaseImage(int handle);
 // (0 / -1); one graphic from an image file, or from a movie file no image
 // loader accepts (the graphic then shows the movie's current frame on each
 // draw); the handle or -1.
-int LoadImageDivided(const char* file, int count, int across, int down, int tileWidth,
-                     int tileHeight, int* handles, int transparent);
+int LoadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight, int* handles,
+                     int transparent);
 int LoadImageGraph(const char* file);
 // A graphic from base images (the alpha image may be null): the handle or -1.
 int MakeGraphFromBaseImages(const BaseImageRecord* image, const BaseImageRecord* alphaImage, int transparent);
@@ -596,20 +644,19 @@ int DrawImageTurnedF(float x, float y, int graphic, int transparent);
 int DrawImageRect(int x, int y, int sourceX, int sourceY, int width, int height, int graphic, int transparent,
                   int turn);
 // Centred on (x, y), scaled and turned.
-int DrawImageRotated(float x, float y, double scale, double angle, int graphic, int transparent,
-                     int turn);
+int DrawImageRotated(float x, float y, double scale, double angle, int graphic, int transparent, int turn);
 // Its point (centerX, centerY) on (x, y), scaled and turned about it.
-int DrawImageRotatedAbout(int x, int y, int centerX, int centerY, double scale, double angle,
-                          int graphic, int transparent, int turn);
-int DrawImageRotatedScaledXY(int x, int y, int centerX, int centerY, double scaleX,
-                             double scaleY, double angle, int graphic, int transparent, int turn);
+int DrawImageRotatedAbout(int x, int y, int centerX, int centerY, double scale, double angle, int graphic,
+                          int transparent, int turn);
+int DrawImageRotatedScaledXY(int x, int y, int centerX, int centerY, double scaleX, double scaleY, double angle,
+                             int graphic, int transparent, int turn);
 // The rectangle (x, y, width, height) of a graphic stretched into the float
 // rectangle (x1, y1)-(x2, y2); -1 when width or height is below 1.
-int DrawGraphRectStretchedF(float x1, float y1, float x2, float y2, int x, int y, int width, int height,
-                            int graphic, int transparent);
+int DrawGraphRectStretchedF(float x1, float y1, float x2, float y2, int x, int y, int width, int height, int graphic,
+                            int transparent);
 // Corners: top-left, top-right, bottom-right, bottom-left of the image.
-int DrawImageQuad(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
-                  int graphic, int transparent);
+int DrawImageQuad(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int graphic,
+                  int transparent);
 // Pre-transformed vertices of 28 bytes (x, y, z, rhw as floats, colour
 // 0xAARRGGBB, u, v) as primitives (PRIMITIVE_*) with a graphic, or none
 // with DRAW_WITHOUT_GRAPHIC: 0 / -1.
@@ -618,8 +665,7 @@ int DrawVertexPrimitive2D(const void* vertices, int count, int type, int graphic
 // Shapes; colours come from MakeColorValue.
 int DrawRectShape(int x1, int y1, int x2, int y2, unsigned int color, int fill);
 int DrawCircleShape(int x, int y, int radius, unsigned int color, int fill, int thickness);
-int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int color,
-                      int fill);
+int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int color, int fill);
 
 // ===========================================================================
 // Fonts and text.
@@ -627,11 +673,11 @@ int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned i
 // A font: -1 selects the default for size, thickness, type (FONT_TYPE_*),
 // character set (CHAR_SET_*) and edge size; reuseHandle -1 makes a new
 // handle. The handle or -1; deleted with DeleteHandle.
-int CreateFontToHandle(const char* faceName, int size, int thickness, int fontType, int charSet,
-                       int edgeSize, int italic, int reuseHandle);
+int CreateFontToHandle(const char* faceName, int size, int thickness, int fontType, int charSet, int edgeSize,
+                       int italic, int reuseHandle);
 // Text drawn with its top-left at (x, y) (vertical 1: top to bottom): 0 / -1.
-int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int font,
-                     unsigned int edgeColor, int vertical);
+int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int font, unsigned int edgeColor,
+                     int vertical);
 // Width in pixels of the first length bytes of the text, or -1.
 int MeasureTextWidth(const char* text, int length, int font, int vertical);
 // Extra pixels between characters: 0 / -1.
@@ -709,13 +755,12 @@ int IsMusicHandlePlaying(int handle);
 int GraphFilterMono(int graphic, int cb, int cr);
 int GraphFilterGauss(int graphic, int pixelWidth, int strength);
 int GraphFilterDownScale(int source, int dest, int divisor);
-int GraphFilterBrightClip(int graphic, int compare, int threshold, int fill, unsigned int fillColor,
-                          int fillAlpha);
+int GraphFilterBrightClip(int graphic, int compare, int threshold, int fill, unsigned int fillColor, int fillAlpha);
 int GraphFilterHsb(int graphic, int hueMode, int hue, int saturation, int brightness);
 int GraphFilterInvert(int graphic);
 int GraphFilterLevel(int graphic, int minimum, int maximum, int gamma, int outMinimum, int outMaximum);
-int GraphFilterTwoColor(int graphic, int threshold, unsigned int darkColor, int darkAlpha,
-                        unsigned int brightColor, int brightAlpha);
+int GraphFilterTwoColor(int graphic, int threshold, unsigned int darkColor, int darkAlpha, unsigned int brightColor,
+                        int brightAlpha);
 int GraphFilterGradientMap(int graphic, int gradient, int reverse);
 int GraphFilterPremultipliedAlpha(int graphic);
 int GraphFilterInterpolatedAlpha(int graphic);
@@ -725,8 +770,8 @@ int GraphFilterInterpolatedAlpha(int graphic);
 // (blendX, blendY) and writes at (destX, destY). 0 / -1.
 int GraphBlend(int source, int blend, int dest, int ratio, int type);
 int GraphBlendRgbaMix(int source, int blend, int dest, int red, int green, int blue, int alpha);
-int GraphBlendRect(int source, int x1, int y1, int x2, int y2, int blend, int blendX, int blendY, int dest,
-                   int destX, int destY, int ratio, int type);
+int GraphBlendRect(int source, int x1, int y1, int x2, int y2, int blend, int blendX, int blendY, int dest, int destX,
+                   int destY, int ratio, int type);
 
 }  // extern "C++"
 

@@ -50,8 +50,15 @@ struct SheetLoad {
 
 const std::vector<SheetLoad>& Loads() {
   static const std::vector<SheetLoad> loads = {
-      {"img/player/thiko.png", 16, 4, 4, 55, 80, LOOK_SPRITE,
-       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, {0, 1, 4, 8, 12, 13, 14, 15}},
+      {"img/player/thiko.png",
+       16,
+       4,
+       4,
+       55,
+       80,
+       LOOK_SPRITE,
+       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
+       {0, 1, 4, 8, 12, 13, 14, 15}},
       {"img/enemy/rubyrou.png", 16, 4, 4, 50, 50, LOOK_SPRITE, {0}, {}},
       {"img/enemy/flamefly.png", 16, 4, 4, 50, 50, LOOK_SPRITE, {0, 1, 2, 3, 4, 5, 6, 7}, {0, 1, 2, 4, 5, 6, 7}},
       {"img/enemy/agcat.png", 16, 4, 4, 150, 120, LOOK_SPRITE, {0}, {}},
@@ -73,8 +80,15 @@ const std::vector<SheetLoad>& Loads() {
       {"img/item/quinsel.png", 16, 4, 4, 35, 35, LOOK_SPRITE, {0}, {}},
       {"img/item/magic.png", 16, 4, 4, 80, 80, LOOK_SPRITE, {0, 4, 8}, {0, 4, 8}},
       {"img/stage/stage1.png", 1, 1, 1, 540, 4000, LOOK_OPAQUE, {0}, {}},
-      {"img/status/status.png", 40, 10, 4, 40, 40, LOOK_SPRITE,
-       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 20}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 20}},
+      {"img/status/status.png",
+       40,
+       10,
+       4,
+       40,
+       40,
+       LOOK_SPRITE,
+       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 20},
+       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 20}},
       {"img/status/frame3.png", 1, 1, 1, 154, 155, LOOK_SPRITE, {0}, {}},
       {"img/status/hp_bar.png", 2, 2, 1, 53, 46, LOOK_SPRITE, {0, 1}, {0, 1}},
       {"img/status/mp_on2.png", 1, 1, 1, 154, 155, LOOK_SPRITE, {0}, {}},
@@ -105,8 +119,8 @@ bool LoadPicture(const std::string& path, Picture* out) {
     for (int x = 0; x < image.width; ++x) {
       int r = 0, g = 0, b = 0, a = 0;
       GetBaseImagePixelRGBA(&image, x, y, &r, &g, &b, &a);
-      out->rgba[static_cast<size_t>(y) * image.width + x] =
-          static_cast<uint32_t>(r) | g << 8 | b << 16 | static_cast<uint32_t>(a) << 24;
+      out->rgba[static_cast<size_t>(y) * image.width + x] = static_cast<uint32_t>(r) | g << 8 | b << 16 |
+                                                            static_cast<uint32_t>(a) << 24;
     }
   const bool hasAlpha = image.format.alphaWidth != 0;
   ReleaseBaseImage(&image);
@@ -142,10 +156,8 @@ void ListFiles(const std::string& root, const std::string& rel, std::vector<std:
     const std::string name = data.cFileName;
     if (name == "." || name == "..") continue;
     const std::string child = rel.empty() ? name : rel + "/" + name;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      ListFiles(root, child, out);
-    else
-      out->push_back(child);
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ListFiles(root, child, out);
+    else out->push_back(child);
   } while (FindNextFileA(find, &data));
   FindClose(find);
 }
@@ -210,10 +222,8 @@ TEST_F(AssetsTest, EveryPictureLoadsAtTheSizeTheGameCutsAndShowsItsTiles) {
         ASSERT_NE(0u, px & 0xFFFFFFu) << "visible black pixel";
       }
     }
-    if (load.look == LOOK_OPAQUE)
-      EXPECT_EQ(0, clear);
-    else
-      EXPECT_GT(clear, 0);
+    if (load.look == LOOK_OPAQUE) EXPECT_EQ(0, clear);
+    else EXPECT_GT(clear, 0);
 
     for (int tile : load.shown) {
       const int x0 = tile % load.across * load.w, y0 = tile / load.across * load.h;

@@ -178,16 +178,16 @@ TEST_F(AllocTest, OtherSizesAreNotTraced) {
 
 TEST_F(AllocTest, DumpLineShowsSixteenDataBytes) {
   unsigned char* p = static_cast<unsigned char*>(MemAlloc(20, "data.cpp", 44));
-  const unsigned char bytes[20] = {'A', 'b', 0x00, 0x1F, 0x20, 0x7E, 0x7F, 0x80,
-                                   0xFF, 'z', '0', '9', '<', '>', '[', ']', 'X', 'Y', 'Z', 'W'};
+  const unsigned char bytes[20] = {'A', 'b', 0x00, 0x1F, 0x20, 0x7E, 0x7F, 0x80, 0xFF, 'z',
+                                   '0', '9', '<',  '>',  '[',  ']',  'X',  'Y',  'Z',  'W'};
   memcpy(p, bytes, sizeof(bytes));
   ClearLog();
   LogAllocBlockInfo(HeaderOf(p), 1);
   LogAllocBlockInfo(HeaderOf(p), 0);
-  EXPECT_EQ(BlockLine(p, "data.cpp",
-                      "  data:<Ab.. ~\x7f..z09<>[]> [41 62 00 1f 20 7e 7f 80 ff 7a 30 39 3c 3e 5b 5d]\r\n") +
-                BlockLine(p, "data.cpp", "\r\n"),
-            LogText());
+  EXPECT_EQ(
+      BlockLine(p, "data.cpp", "  data:<Ab.. ~\x7f..z09<>[]> [41 62 00 1f 20 7e 7f 80 ff 7a 30 39 3c 3e 5b 5d]\r\n") +
+          BlockLine(p, "data.cpp", "\r\n"),
+      LogText());
   EXPECT_NE(std::string::npos, LogText().find("\tsize:        20(     0.020kb)  file:data.cpp    "));
   MemFree(p);
 }
@@ -358,10 +358,8 @@ void ExpectDamageReport(const std::string& text, int damagedCopy, int damagedByt
   // The damaged copy differs from the header in the one byte; the other agrees.
   for (int k = 0; k < 32; k++) {
     EXPECT_EQ(bytes[0][k], bytes[3 - damagedCopy][k]) << k;
-    if (k == damagedByte)
-      EXPECT_NE(bytes[0][k], bytes[damagedCopy][k]) << k;
-    else
-      EXPECT_EQ(bytes[0][k], bytes[damagedCopy][k]) << k;
+    if (k == damagedByte) EXPECT_NE(bytes[0][k], bytes[damagedCopy][k]) << k;
+    else EXPECT_EQ(bytes[0][k], bytes[damagedCopy][k]) << k;
   }
   EXPECT_TRUE(std::regex_match(lines[4], std::regex("\tsize:        16\\(     0\\.016kb\\)  file:damage\\.cpp {16}"
                                                     "  line:77     ID:\\d+ *  addr:[0-9a-f]{8}  data:<"

@@ -149,12 +149,12 @@ TEST_F(HandleTest, InvalidValuesChangeNothing) {
   const int invalid[] = {
       -1,
       static_cast<int>(static_cast<unsigned int>(handle) | 0x80000000u),  // bit 31
-      (handle & ~HANDLE_TYPE_MASK) | (26 << 26),                            // type not set up
-      (handle & ~HANDLE_TYPE_MASK) | (0 << 26),                             // type without manager
-      (handle & ~HANDLE_INDEX_MASK) | 8,                                    // slot = maximum
-      (handle & ~HANDLE_INDEX_MASK) | 0xFFFF,                               // far beyond
-      (handle & ~HANDLE_INDEX_MASK) | 3,                                    // empty slot
-      (handle & ~HANDLE_CHECK_MASK) | (2 << 16),                            // stale check
+      (handle & ~HANDLE_TYPE_MASK) | (26 << 26),                          // type not set up
+      (handle & ~HANDLE_TYPE_MASK) | (0 << 26),                           // type without manager
+      (handle & ~HANDLE_INDEX_MASK) | 8,                                  // slot = maximum
+      (handle & ~HANDLE_INDEX_MASK) | 0xFFFF,                             // far beyond
+      (handle & ~HANDLE_INDEX_MASK) | 3,                                  // empty slot
+      (handle & ~HANDLE_CHECK_MASK) | (2 << 16),                          // stale check
       (handle & ~HANDLE_CHECK_MASK) | (1022 << 16),
   };
   int flag = 5;
@@ -231,7 +231,8 @@ TEST_F(HandleTest, WantedSlotOutOfRangeIsRefused) {
   for (int slot : {8, 9, 0xFFFF}) {
     SCOPED_TRACE(slot);
     EXPECT_EQ(-1, CreateHandle(kType, Handle(3, slot)));
-    EXPECT_TRUE(log.Has(Format("テストハンドルの作成に指定されたハンドル値( 0x%08x )は使えません\r\n", Handle(3, slot))));
+    EXPECT_TRUE(
+        log.Has(Format("テストハンドルの作成に指定されたハンドル値( 0x%08x )は使えません\r\n", Handle(3, slot))));
   }
   EXPECT_EQ(1, Manager().count);
   EXPECT_EQ(0, Manager().lowestSlot);
@@ -631,8 +632,7 @@ TEST_F(HandleTest, FirstSetUpFromManyThreadsHappensOnce) {
     EXPECT_EQ(blocks + 1 + kThreads, GetAllocCount()) << "round " << round;  // one slot table
     EXPECT_EQ(kThreads, HandleManagers[kOtherType].count) << "round " << round;
     for (int t = 0; t < kThreads; ++t)
-      ASSERT_NE(nullptr, GetHandleRecordOfType(handles[t], kOtherType))
-          << "round " << round << " thread " << t;
+      ASSERT_NE(nullptr, GetHandleRecordOfType(handles[t], kOtherType)) << "round " << round << " thread " << t;
   }
 }
 

@@ -22,9 +22,7 @@ using test_support::NewTempFolder;
 using test_support::ReadFileText;
 using test_support::RemoveTree;
 
-bool FileExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Injected millisecond clock for the line stamps.
 int FakeNow = 0;
@@ -93,7 +91,11 @@ TEST_F(LogTest, ContinuedLineGetsNoSecondStamp) {
   FakeNow = 1300;
   LogWriteText("c\n");
   LogWriteText("d\n");
-  EXPECT_EQ("200:\tab" "c\r\n" "300:\td\r\n", LogText());
+  EXPECT_EQ(
+      "200:\tab"
+      "c\r\n"
+      "300:\td\r\n",
+      LogText());
 }
 
 TEST_F(LogTest, StampsOffWritesOnlyTabsAndText) {
@@ -123,12 +125,12 @@ TEST_F(LogTest, LineEndConversionTable) {
   const LineEndCase cases[] = {
       {"abc", "abc"},
       {"abc\n", "abc\r\n"},
-      {"abc\r\n", "abc\r\n"},                // already converted: unchanged
-      {"a\nb\r\nc\n", "a\r\nb\r\nc\n"},      // stops at the first CR LF
-      {"\n", "\r\n"},                        // a first-byte LF has no CR before it
+      {"abc\r\n", "abc\r\n"},            // already converted: unchanged
+      {"a\nb\r\nc\n", "a\r\nb\r\nc\n"},  // stops at the first CR LF
+      {"\n", "\r\n"},                    // a first-byte LF has no CR before it
       {"\n\n", "\r\n\r\n"},
       {"\r\n\n", "\r\n\n"},
-      {"a\rb\n", "a\rb\r\n"},                // a lone CR stays
+      {"a\rb\n", "a\rb\r\n"},  // a lone CR stays
       {"", ""},
   };
   LogState.stampsOff = 1;
@@ -260,7 +262,10 @@ TEST_F(LogTest, PrintfCutDropsAHalfCharacter) {
 TEST_F(LogTest, PrintfWideConvertsToShiftJis) {
   LogState.stampsOff = 1;
   LogPrintfWide(L"%ls%d", L"\x5024", 7);  // U+5024 is 0x926C in code page 932
-  EXPECT_EQ("\x92\x6c" "7\r\n", LogText());
+  EXPECT_EQ(
+      "\x92\x6c"
+      "7\r\n",
+      LogText());
 }
 
 TEST_F(LogTest, PrintfWideCutsAnOverlongLine) {
@@ -313,7 +318,7 @@ TEST(ClockTest, CounterToMicrosecondsTable) {
       {0, 3579545, 0},
       {3579545, 3579545, 1000000},
       {10, 1000000, 10},
-      {1, 3, 333333},                                   // truncated
+      {1, 3, 333333},                                           // truncated
       {0x7FFFFFFFFFFFFFFFull, 10000000, 922337203685477580ll},  // product needs 128 bits
       {0xFFFFFFFFFFFFull, 0xFFFFFFFFFFFFull, 1000000},
   };
@@ -422,10 +427,15 @@ TEST(LocalTimeTest, LocalTimeFieldsMatchTheSystem) {
 // Character-set conversion
 
 TEST(CodePageTest, RoundTripThroughShiftJis) {
-  const wchar_t wide[] = L"\x65e5\x672c\x8a9e" L"abc";  // three kanji and abc
+  const wchar_t wide[] =
+      L"\x65e5\x672c\x8a9e"
+      L"abc";  // three kanji and abc
   char narrow[32];
   EXPECT_EQ(10, WideToMultiByte(932, wide, narrow, sizeof(narrow)));  // bytes with the NUL
-  EXPECT_STREQ("\x93\xfa\x96\x7b\x8c\xea" "abc", narrow);
+  EXPECT_STREQ(
+      "\x93\xfa\x96\x7b\x8c\xea"
+      "abc",
+      narrow);
   wchar_t back[32];
   EXPECT_EQ(7, MultiByteToWide(932, narrow, back, 32));  // characters with the NUL
   EXPECT_EQ(std::wstring(wide), back);

@@ -33,8 +33,8 @@ void CollectSources(const std::string& folder, std::vector<std::string>* files) 
     const std::string path = folder + "\\" + name;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       CollectSources(path, files);
-    } else if (name.size() > 4 && (name.compare(name.size() - 4, 4, ".cpp") == 0 ||
-                                   name.compare(name.size() - 2, 2, ".h") == 0)) {
+    } else if (name.size() > 4 &&
+               (name.compare(name.size() - 4, 4, ".cpp") == 0 || name.compare(name.size() - 2, 2, ".h") == 0)) {
       files->push_back(path);
     }
   } while (FindNextFileA(find, &data));
@@ -89,7 +89,7 @@ TEST(LogTexts, NoTextGivenToTheLineFrontEndEndsInALineFeed) {
   // Named texts: file-local names first (the same name may stand for
   // different texts in two files), then names shared through headers.
   std::map<std::pair<std::string, std::string>, std::string> localTexts;  // (file, name)
-  std::map<std::string, std::string> texts;  // name -> last literal
+  std::map<std::string, std::string> texts;                               // name -> last literal
   std::map<std::string, std::string> sources;
   for (const std::string& file : files) {
     const std::string text = ReadText(file);

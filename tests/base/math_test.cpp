@@ -26,8 +26,7 @@ bool SameBits(const Matrix4& a, const Matrix4& b) { return memcmp(&a, &b, sizeof
 
 void ExpectNear(const Matrix4& expected, const Matrix4& actual, float tolerance) {
   for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c)
-      EXPECT_NEAR(expected.m[r][c], actual.m[r][c], tolerance) << "element " << r << "," << c;
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(expected.m[r][c], actual.m[r][c], tolerance) << "element " << r << "," << c;
 }
 
 void ExpectVectorNear(float x, float y, float z, const Vector3& v, float tolerance = 1e-5f) {
@@ -43,15 +42,11 @@ Matrix4 Identity() {
 }
 
 // A general, well-conditioned matrix: rotation, scale and translation mixed.
-const Matrix4 kGeneral = MakeMatrix({2.0f, 0.5f, -1.0f, 0.0f,
-                                     0.25f, 3.0f, 0.75f, 0.0f,
-                                     -0.5f, 1.0f, 1.5f, 0.0f,
-                                     10.0f, -20.0f, 5.0f, 1.0f});
+const Matrix4 kGeneral = MakeMatrix(
+    {2.0f, 0.5f, -1.0f, 0.0f, 0.25f, 3.0f, 0.75f, 0.0f, -0.5f, 1.0f, 1.5f, 0.0f, 10.0f, -20.0f, 5.0f, 1.0f});
 // Not affine: the last column is used too.
-const Matrix4 kProjective = MakeMatrix({1.0f, 2.0f, 0.0f, 1.0f,
-                                        0.0f, 1.0f, 3.0f, -1.0f,
-                                        4.0f, 0.0f, 1.0f, 2.0f,
-                                        1.0f, 1.0f, 1.0f, 1.0f});
+const Matrix4 kProjective = MakeMatrix(
+    {1.0f, 2.0f, 0.0f, 1.0f, 0.0f, 1.0f, 3.0f, -1.0f, 4.0f, 0.0f, 1.0f, 2.0f, 1.0f, 1.0f, 1.0f, 1.0f});
 
 }  // namespace
 
@@ -75,27 +70,26 @@ TEST_P(ClipRectTest, ClipsAndOrders) {
   EXPECT_EQ(c.expected.bottom, r.bottom);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ClipRectTest,
-    ::testing::Values(
-        // reversed horizontally: becomes empty at its left edge
-        ClipCase{{10, 10, 5, 20}, {0, 0, 100, 100}, {10, 10, 10, 20}},
-        // larger than the clip on three sides
-        ClipCase{{-5, -5, 200, 50}, {0, 0, 100, 100}, {0, 0, 100, 50}},
-        // wholly to the right: collapses onto the right border
-        ClipCase{{150, 10, 160, 20}, {0, 0, 100, 100}, {100, 10, 100, 20}},
-        // wholly inside: unchanged
-        ClipCase{{10, 20, 30, 40}, {0, 0, 100, 100}, {10, 20, 30, 40}},
-        // reversed vertically
-        ClipCase{{10, 50, 20, 30}, {0, 0, 100, 100}, {10, 50, 20, 50}},
-        // wholly above and to the left: collapses onto the top-left corner
-        ClipCase{{-50, -40, -10, -5}, {0, 0, 100, 100}, {0, 0, 0, 0}},
-        // wholly below
-        ClipCase{{10, 300, 20, 400}, {0, 0, 100, 100}, {10, 100, 20, 100}},
-        // clip away from the origin
-        ClipCase{{0, 0, 640, 480}, {20, 10, 100, 50}, {20, 10, 100, 50}},
-        // an empty clip gives an empty result
-        ClipCase{{0, 0, 640, 480}, {30, 30, 30, 30}, {30, 30, 30, 30}}));
+INSTANTIATE_TEST_SUITE_P(Cases, ClipRectTest,
+                         ::testing::Values(
+                             // reversed horizontally: becomes empty at its left edge
+                             ClipCase{{10, 10, 5, 20}, {0, 0, 100, 100}, {10, 10, 10, 20}},
+                             // larger than the clip on three sides
+                             ClipCase{{-5, -5, 200, 50}, {0, 0, 100, 100}, {0, 0, 100, 50}},
+                             // wholly to the right: collapses onto the right border
+                             ClipCase{{150, 10, 160, 20}, {0, 0, 100, 100}, {100, 10, 100, 20}},
+                             // wholly inside: unchanged
+                             ClipCase{{10, 20, 30, 40}, {0, 0, 100, 100}, {10, 20, 30, 40}},
+                             // reversed vertically
+                             ClipCase{{10, 50, 20, 30}, {0, 0, 100, 100}, {10, 50, 20, 50}},
+                             // wholly above and to the left: collapses onto the top-left corner
+                             ClipCase{{-50, -40, -10, -5}, {0, 0, 100, 100}, {0, 0, 0, 0}},
+                             // wholly below
+                             ClipCase{{10, 300, 20, 400}, {0, 0, 100, 100}, {10, 100, 20, 100}},
+                             // clip away from the origin
+                             ClipCase{{0, 0, 640, 480}, {20, 10, 100, 50}, {20, 10, 100, 50}},
+                             // an empty clip gives an empty result
+                             ClipCase{{0, 0, 640, 480}, {30, 30, 30, 30}, {30, 30, 30, 30}}));
 
 // ----------------------------------------------------------------- matrices
 
@@ -116,8 +110,8 @@ TEST(MatrixTest, IdentityAndMultiplyByIdentity) {
 TEST(MatrixTest, MultiplyIsRowTimesColumn) {
   const Matrix4 a = MakeMatrix({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
   const Matrix4 b = MakeMatrix({17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32});
-  const Matrix4 expected = MakeMatrix({250, 260, 270, 280, 618, 644, 670, 696,
-                                       986, 1028, 1070, 1112, 1354, 1412, 1470, 1528});
+  const Matrix4 expected = MakeMatrix(
+      {250, 260, 270, 280, 618, 644, 670, 696, 986, 1028, 1070, 1112, 1354, 1412, 1470, 1528});
   Matrix4 out;
   EXPECT_EQ(0, MatrixMultiply(&out, &a, &b));
   EXPECT_TRUE(SameBits(expected, out));
@@ -142,9 +136,7 @@ TEST(MatrixTest, MultiplyIntoAnOperandGivesTheSameResult) {
   EXPECT_TRUE(SameBits(square, both));
 }
 
-TEST(MatrixTest, MultiplyWithNullOutComputesNothing) {
-  EXPECT_EQ(0, MatrixMultiply(nullptr, &kGeneral, &kProjective));
-}
+TEST(MatrixTest, MultiplyWithNullOutComputesNothing) { EXPECT_EQ(0, MatrixMultiply(nullptr, &kGeneral, &kProjective)); }
 
 TEST(MatrixTest, TransposeSwapsRowsAndColumnsAlsoInPlace) {
   Matrix4 t;
@@ -289,8 +281,8 @@ TEST_F(ProjectionTest, DegenerateRangesFailAndLeaveOutput) {
 TEST_F(ProjectionTest, OrthoElements) {
   Matrix4 m = Sentinel();
   ASSERT_EQ(0, CreateOrthoMatrix(&m, 720.0f, 10.0f, 110.0f, 0.75f));
-  const Matrix4 expected = MakeMatrix({2.0f * 0.75f / 720.0f, 0, 0, 0, 0, 2.0f / 720.0f, 0, 0,
-                                       0, 0, 0.01f, 0, 0, 0, -0.1f, 1});
+  const Matrix4 expected = MakeMatrix(
+      {2.0f * 0.75f / 720.0f, 0, 0, 0, 0, 2.0f / 720.0f, 0, 0, 0, 0, 0.01f, 0, 0, 0, -0.1f, 1});
   ExpectNear(expected, m, 1e-7f);
 
   // Depth runs 0 at near to 1 at far; a point at half the height is on the edge.

@@ -98,7 +98,8 @@ TEST(RandomTest, Seed4357MatchesTheReferenceOverSeveralRefills) {
   ReferenceMt reference(4357);
   SeedRandomGenerator(4357);
   for (int block = 0; block < 4; ++block) {
-    for (int i = 0; i < N; ++i) ASSERT_EQ(reference.Next(), RandomGenerator.output[i]) << "block " << block << " word " << i;
+    for (int i = 0; i < N; ++i)
+      ASSERT_EQ(reference.Next(), RandomGenerator.output[i]) << "block " << block << " word " << i;
     // The reference twisted its state once per block as well.
     ASSERT_EQ(0, memcmp(reference.State(), RandomGenerator.state, sizeof RandomGenerator.state)) << "block " << block;
     RegenerateRandomState();
@@ -145,8 +146,7 @@ TEST_P(RandomRefillTest, MatchesTheStandardEngine) {
     for (int block = 0; block < 3; ++block) {
       const std::vector<uint32_t> out = RefillWith(GetParam());
       for (int i = 0; i < N; ++i)
-        ASSERT_EQ(static_cast<uint32_t>(engine()), out[i])
-            << "seed " << seed << " block " << block << " word " << i;
+        ASSERT_EQ(static_cast<uint32_t>(engine()), out[i]) << "seed " << seed << " block " << block << " word " << i;
     }
   }
   SeedLikeStandardEngine(5489, RandomGenerator.state);

@@ -170,7 +170,8 @@ TEST_F(RingBufferFailTest, FailedGrowthKeepsBlockAndBytes) {
   EXPECT_EQ(0, memcmp(&before, &ring_, sizeof(ring_)));
   EXPECT_EQ(0, memcmp(image.data(), ring_.data, image.size()));
   // 905 held: 905 * 3 / 2 + 300 + 1000.
-  EXPECT_NE(std::string::npos, log.Text().find("リングバッファの再確保に失敗しました(確保しようとしたサイズ 2657 byte)\r\n"));
+  EXPECT_NE(std::string::npos,
+            log.Text().find("リングバッファの再確保に失敗しました(確保しようとしたサイズ 2657 byte)\r\n"));
   std::vector<unsigned char> expected = PatternBytes(1005, 0);
   expected.erase(expected.begin(), expected.begin() + 1000);
   expected.insert(expected.end(), held.begin(), held.end());

@@ -69,15 +69,44 @@ struct LeadByteCase {
 TEST(LeadByte, BoundaryTable) {
   const LeadByteCase cases[] = {
       // Shift-JIS (and the unset value 0, and values above 4).
-      {0x00, 1, 0}, {0x41, 1, 0}, {0x5C, 1, 0}, {0x7F, 1, 0}, {0x80, 1, 0}, {0x81, 1, 1},
-      {0x95, 1, 1}, {0x9F, 1, 1}, {0xA0, 1, 0}, {0xA1, 1, 0}, {0xB1, 1, 0}, {0xDF, 1, 0},
-      {0xE0, 1, 1}, {0xFC, 1, 1}, {0xFD, 1, 0}, {0xFF, 1, 0},
-      {0x81, 0, 1}, {0xA0, 0, 0}, {0xE0, 0, 1}, {0xFD, 0, 0},
-      {0x81, 5, 1}, {0xA0, 5, 0}, {0x81, -1, 1}, {0xB0, -1, 0},
+      {0x00, 1, 0},
+      {0x41, 1, 0},
+      {0x5C, 1, 0},
+      {0x7F, 1, 0},
+      {0x80, 1, 0},
+      {0x81, 1, 1},
+      {0x95, 1, 1},
+      {0x9F, 1, 1},
+      {0xA0, 1, 0},
+      {0xA1, 1, 0},
+      {0xB1, 1, 0},
+      {0xDF, 1, 0},
+      {0xE0, 1, 1},
+      {0xFC, 1, 1},
+      {0xFD, 1, 0},
+      {0xFF, 1, 0},
+      {0x81, 0, 1},
+      {0xA0, 0, 0},
+      {0xE0, 0, 1},
+      {0xFD, 0, 0},
+      {0x81, 5, 1},
+      {0xA0, 5, 0},
+      {0x81, -1, 1},
+      {0xB0, -1, 0},
       // Korean, Traditional and Simplified Chinese: every byte from 0x80.
-      {0x7F, 2, 0}, {0x80, 2, 1}, {0xA0, 2, 1}, {0xDF, 2, 1}, {0xFF, 2, 1},
-      {0x7F, 3, 0}, {0x80, 3, 1}, {0xB0, 3, 1}, {0xFF, 3, 1},
-      {0x7F, 4, 0}, {0x80, 4, 1}, {0xC0, 4, 1}, {0xFF, 4, 1},
+      {0x7F, 2, 0},
+      {0x80, 2, 1},
+      {0xA0, 2, 1},
+      {0xDF, 2, 1},
+      {0xFF, 2, 1},
+      {0x7F, 3, 0},
+      {0x80, 3, 1},
+      {0xB0, 3, 1},
+      {0xFF, 3, 1},
+      {0x7F, 4, 0},
+      {0x80, 4, 1},
+      {0xC0, 4, 1},
+      {0xFF, 4, 1},
   };
   for (const LeadByteCase& c : cases) {
     EXPECT_EQ(c.expected, IsLeadByte(c.byte, c.charSet))
@@ -166,13 +195,15 @@ TEST_F(CharSetFixture, FindCharTable) {
       {"\x95\x5C\\", 0, '\\', 2},
       {"\x95\x5C", 1, '\\', -1},
       {"\x95\x5C/a/b", 1, '/', 2},
-      {"\xB0\\", 1, '\\', 1},         // half-width katakana is one byte
-      {"\xB0\\\\", 2, '\\', 2},       // but a lead byte in Korean
+      {"\xB0\\", 1, '\\', 1},    // half-width katakana is one byte
+      {"\xB0\\\\", 2, '\\', 2},  // but a lead byte in Korean
       {"\xA4\x5C\\", 3, '\\', 2},
       {"\xA4\x5C\\", 4, '\\', 2},
       {"\xA0x", 1, static_cast<char>(0xA0), 0},
       {"a\x82", 1, static_cast<char>(0x82), -1},  // lone lead byte ends the text
-      {"a\x82" "b", 1, 'b', -1},                  // 0x82 'b' is one character
+      {"a\x82"
+       "b",
+       1, 'b', -1},  // 0x82 'b' is one character
       {"abc", 1, 'c', 2},
       {"abc", 1, 'z', -1},
       {"abc", 1, 0, -1},
@@ -210,12 +241,32 @@ struct UpperCase {
 
 TEST_F(CharSetFixture, UpperCaseStringTable) {
   const UpperCase cases[] = {
-      {"\x82\x61" "b", 1, "\x82\x61" "B"},
-      {"\x82\x61" "b", 0, "\x82\x61" "B"},
+      {"\x82\x61"
+       "b",
+       1,
+       "\x82\x61"
+       "B"},
+      {"\x82\x61"
+       "b",
+       0,
+       "\x82\x61"
+       "B"},
       {"abc\x95\x5Cz", 1, "ABC\x95\x5CZ"},
-      {"\xB0" "aa", 1, "\xB0" "AA"},   // half-width katakana is one byte
-      {"\xB0" "aa", 2, "\xB0" "aA"},   // Korean: 0xB0 'a' is one character
-      {"\xC4" "ab", 4, "\xC4" "aB"},
+      {"\xB0"
+       "aa",
+       1,
+       "\xB0"
+       "AA"},  // half-width katakana is one byte
+      {"\xB0"
+       "aa",
+       2,
+       "\xB0"
+       "aA"},  // Korean: 0xB0 'a' is one character
+      {"\xC4"
+       "ab",
+       4,
+       "\xC4"
+       "aB"},
       {"Mixed 09_z{", 1, "MIXED 09_Z{"},
       {"ab\x82", 1, "AB\x82"},
       {"", 1, ""},
@@ -265,9 +316,8 @@ struct LimitedCopyCase {
 
 TEST(ByteString, CopyStringLimitedTable) {
   const LimitedCopyCase cases[] = {
-      {"abcdef", 3, "abc"}, {"abcdef", 6, "abcdef"}, {"abcdef", 10, "abcdef"},
-      {"ab", 5, "ab"},      {"abcdef", 1, "a"},      {"abcdef", 0, ""},
-      {"abcdef", -1, ""},   {"", 4, ""},
+      {"abcdef", 3, "abc"}, {"abcdef", 6, "abcdef"}, {"abcdef", 10, "abcdef"}, {"ab", 5, "ab"},
+      {"abcdef", 1, "a"},   {"abcdef", 0, ""},       {"abcdef", -1, ""},       {"", 4, ""},
   };
   for (const LimitedCopyCase& c : cases) {
     char buffer[16];
@@ -287,9 +337,8 @@ struct FindStringCase {
 
 TEST(ByteString, FindStringTable) {
   const FindStringCase cases[] = {
-      {"hello", "ll", 2}, {"hello", "hello", 0}, {"hello", "o", 4}, {"aab", "ab", 1},
-      {"hello", "", 0},   {"abc", "abcd", -1},   {"abc", "x", -1},  {"", "", -1},
-      {"", "a", -1},
+      {"hello", "ll", 2},  {"hello", "hello", 0}, {"hello", "o", 4}, {"aab", "ab", 1}, {"hello", "", 0},
+      {"abc", "abcd", -1}, {"abc", "x", -1},      {"", "", -1},      {"", "a", -1},
   };
   for (const FindStringCase& c : cases) {
     const char* found = FindString(c.text, c.pattern);
@@ -319,9 +368,8 @@ struct LimitedCompareCase {
 
 TEST(ByteString, CompareStringsLimitedTable) {
   const LimitedCompareCase cases[] = {
-      {"abc", "abd", 2, 0},  {"abc", "abd", 3, 1}, {"abd", "abc", 3, 1}, {"a", "b", 0, 0},
-      {"abc", "abc", -1, 1}, {"a", "b", -5, 1},    {"abc", "abc", 10, 0}, {"ab", "abc", 5, 1},
-      {"ab", "abc", 2, 0},   {"", "", 1, 0},
+      {"abc", "abd", 2, 0}, {"abc", "abd", 3, 1},  {"abd", "abc", 3, 1}, {"a", "b", 0, 0},    {"abc", "abc", -1, 1},
+      {"a", "b", -5, 1},    {"abc", "abc", 10, 0}, {"ab", "abc", 5, 1},  {"ab", "abc", 2, 0}, {"", "", 1, 0},
   };
   for (const LimitedCompareCase& c : cases) {
     EXPECT_EQ(c.expected, CompareStringsLimited(c.a, c.b, c.n)) << c.a << " / " << c.b << " n " << c.n;
@@ -488,10 +536,23 @@ struct TruncCase {
 };
 
 const TruncCase kTruncCases[] = {
-    {2.5, 2},        {-2.5, -2},      {2.7, 2},          {-2.7, -2},          {0.5, 0},
-    {-0.5, 0},       {0.999, 0},      {-0.999, 0},       {1.0, 1},            {-1.0, -1},
-    {3.5, 3},        {-3.5, -3},      {0.0, 0},          {16777215.0, 16777215},
-    {-16777215.0, -16777215},         {2147483520.0, 2147483520},        {-2147483648.0, INT_MIN},
+    {2.5, 2},
+    {-2.5, -2},
+    {2.7, 2},
+    {-2.7, -2},
+    {0.5, 0},
+    {-0.5, 0},
+    {0.999, 0},
+    {-0.999, 0},
+    {1.0, 1},
+    {-1.0, -1},
+    {3.5, 3},
+    {-3.5, -3},
+    {0.0, 0},
+    {16777215.0, 16777215},
+    {-16777215.0, -16777215},
+    {2147483520.0, 2147483520},
+    {-2147483648.0, INT_MIN},
 };
 
 // The x87 control word is read and written directly: the runtime's
@@ -622,8 +683,8 @@ void Add128(uint32_t* n, uint64_t v) {
 TEST(Wide128, DivideUndoesMultiply) {
   std::mt19937_64 rng(12345);
   std::vector<std::pair<uint64_t, uint64_t>> pairs = {
-      {~0ull, ~0ull}, {~0ull, 1}, {1, ~0ull}, {0, 7}, {12345, 1ull << 63}, {1ull << 63, 3},
-      {1000000, 3579545},  // microsecond clock: ticks x 1,000,000 / frequency
+      {~0ull, ~0ull},      {~0ull, 1},      {1, ~0ull},         {0, 7},
+      {12345, 1ull << 63}, {1ull << 63, 3}, {1000000, 3579545},  // microsecond clock: ticks x 1,000,000 / frequency
   };
   for (int i = 0; i < 200; ++i) {
     const uint64_t b = rng() >> (rng() % 64);
@@ -681,8 +742,8 @@ TEST_F(BlendTablesTest, Mix6) {
     }
   }
   EXPECT_EQ(32, BlendMix6Table[32][63][0]);
-  EXPECT_EQ(31, BlendMix6Table[32][0][63]);   // 31*63/63
-  EXPECT_EQ(20, BlendMix6Table[10][5][23]);   // (50 + 23*53) / 63 = 20.1
+  EXPECT_EQ(31, BlendMix6Table[32][0][63]);  // 31*63/63
+  EXPECT_EQ(20, BlendMix6Table[10][5][23]);  // (50 + 23*53) / 63 = 20.1
   EXPECT_EQ(63, BlendMix6Table[17][63][63]);
 }
 

@@ -378,9 +378,8 @@ TEST_F(SystemInfoBlockTest, ThisMachine) {
   ASSERT_EQ(6u, version.dwMajorVersion);
   ASSERT_TRUE(version.dwMinorVersion == 1 || version.dwMinorVersion == 2) << version.dwMinorVersion;
   const int expectedCode = version.dwMinorVersion == 1 ? 265 : 266;
-  const std::string osLine = std::string("\tＯＳ  ") + (expectedCode == 265 ? "Windows7" : "Windows8") +
-                             " ( Build " + std::to_string(version.dwBuildNumber) + " " + version.szCSDVersion +
-                             " )\r\n";
+  const std::string osLine = std::string("\tＯＳ  ") + (expectedCode == 265 ? "Windows7" : "Windows8") + " ( Build " +
+                             std::to_string(version.dwBuildNumber) + " " + version.szCSDVersion + " )\r\n";
 
   LogCapture log("sysinfo");
   ASSERT_EQ(0, LogSystemInfo());

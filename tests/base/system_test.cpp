@@ -142,8 +142,8 @@ TEST_F(ComTest, CreateInstanceDirectAndForTheMainThread) {
   for (int onMainThread = 0; onMainThread < 2; onMainThread++) {
     SCOPED_TRACE(onMainThread);
     IUnknown* object = nullptr;
-    EXPECT_EQ(S_OK, CreateComInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                                      IID_IUnknown, reinterpret_cast<void**>(&object), onMainThread));
+    EXPECT_EQ(S_OK, CreateComInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                      reinterpret_cast<void**>(&object), onMainThread));
     ASSERT_NE(nullptr, object);
     object->Release();
   }
@@ -153,8 +153,8 @@ TEST_F(ComTest, CreateInstanceOfAnUnknownClassFails) {
   ASSERT_EQ(0, InitializeCom());
   const CLSID unknown = {0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
   IUnknown* object = reinterpret_cast<IUnknown*>(&object);
-  EXPECT_TRUE(FAILED(CreateComInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                       reinterpret_cast<void**>(&object), 0)));
+  EXPECT_TRUE(FAILED(
+      CreateComInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object), 0)));
   EXPECT_EQ(nullptr, object);
 }
 
@@ -162,8 +162,8 @@ TEST_F(ComTest, CreateInstanceWithoutTheLibraryFails) {
   auto saved = SystemLibs.CoCreateInstanceFunc;
   SystemLibs.CoCreateInstanceFunc = nullptr;
   IUnknown* object = reinterpret_cast<IUnknown*>(&object);
-  EXPECT_TRUE(FAILED(CreateComInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                                       IID_IUnknown, reinterpret_cast<void**>(&object), 1)));
+  EXPECT_TRUE(FAILED(CreateComInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                       reinterpret_cast<void**>(&object), 1)));
   SystemLibs.CoCreateInstanceFunc = saved;
   EXPECT_EQ(nullptr, object);
 }

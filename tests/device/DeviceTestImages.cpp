@@ -77,8 +77,8 @@ void BeginRawShaderDraw(IDirect3DSurface9* surface, D3DCOLOR clear, bool linear)
 
 bool ReadableTarget::Create(int width, int height) {
   Release();
-  return CreateDeviceRenderTarget(width, height, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE, &target_,
-                                  nullptr) == D3D_OK &&
+  return CreateDeviceRenderTarget(width, height, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, FALSE, &target_, nullptr) ==
+             D3D_OK &&
          CreateDeviceOffscreenPlainSurface(width, height, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &copy_, nullptr) ==
              D3D_OK;
 }

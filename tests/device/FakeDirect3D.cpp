@@ -102,9 +102,9 @@ FakeDirect3D::FakeDirect3D() {
       return DISP_CHANGE_SUCCESSFUL;
     }
     F().modeChanges.push_back(*mode);
-    Log("ChangeDisplaySettings(" + std::to_string(mode->dmPelsWidth) + "x" +
-        std::to_string(mode->dmPelsHeight) + "x" + std::to_string(mode->dmBitsPerPel) + "@" +
-        std::to_string(mode->dmDisplayFrequency) + "," + std::to_string(flags) + ")");
+    Log("ChangeDisplaySettings(" + std::to_string(mode->dmPelsWidth) + "x" + std::to_string(mode->dmPelsHeight) + "x" +
+        std::to_string(mode->dmBitsPerPel) + "@" + std::to_string(mode->dmDisplayFrequency) + "," +
+        std::to_string(flags) + ")");
     const bool ok = !F().acceptMode || F().acceptMode(mode, flags);
     return ok ? DISP_CHANGE_SUCCESSFUL : DISP_CHANGE_BADMODE;
   };
@@ -125,12 +125,10 @@ FakeDirect3D::FakeDirect3D() {
     snprintf(id->Description, sizeof(id->Description), "Fake adapter");
     return D3D_OK;
   };
-  t.CheckDeviceFormatOfDirect3D = [](UINT, D3DDEVTYPE, D3DFORMAT, DWORD, D3DRESOURCETYPE,
-                                     D3DFORMAT format) -> HRESULT {
+  t.CheckDeviceFormatOfDirect3D = [](UINT, D3DDEVTYPE, D3DFORMAT, DWORD, D3DRESOURCETYPE, D3DFORMAT format) -> HRESULT {
     return Refused(format) ? D3DERR_NOTAVAILABLE : D3D_OK;
   };
-  t.CheckDepthStencilMatchOfDirect3D = [](UINT, D3DDEVTYPE, D3DFORMAT, D3DFORMAT,
-                                          D3DFORMAT depth) -> HRESULT {
+  t.CheckDepthStencilMatchOfDirect3D = [](UINT, D3DDEVTYPE, D3DFORMAT, D3DFORMAT, D3DFORMAT depth) -> HRESULT {
     return Refused(depth) ? D3DERR_NOTAVAILABLE : D3D_OK;
   };
   auto caps = [](D3DCAPS9* caps) -> HRESULT {
@@ -158,8 +156,8 @@ FakeDirect3D::FakeDirect3D() {
   t.GetAdapterModeCountOfDirect3D = [](UINT, D3DFORMAT format) -> UINT {
     return format == D3DFMT_R5G6B5 ? F().r5g6b5Modes : 1;
   };
-  t.CheckDeviceMultiSampleTypeOfDirect3D = [](UINT, D3DDEVTYPE, D3DFORMAT format, BOOL,
-                                              D3DMULTISAMPLE_TYPE samples, DWORD* quality) -> HRESULT {
+  t.CheckDeviceMultiSampleTypeOfDirect3D = [](UINT, D3DDEVTYPE, D3DFORMAT format, BOOL, D3DMULTISAMPLE_TYPE samples,
+                                              DWORD* quality) -> HRESULT {
     Log("CheckDeviceMultiSampleType(" + std::to_string(format) + "," + std::to_string(samples) + ")");
     if (samples > F().maxMultiSamples) return D3DERR_NOTAVAILABLE;
     if (quality) *quality = F().multiSampleLevels[format == D3DFMT_D16 ? 1 : 0];
@@ -196,33 +194,30 @@ FakeDirect3D::FakeDirect3D() {
     Log(on ? "SetDialogBoxMode(1)" : "SetDialogBoxMode(0)");
     return D3D_OK;
   };
-  t.CreateDeviceTexture = [](UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** tex,
-                             HANDLE*) -> HRESULT {
+  t.CreateDeviceTexture = [](UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** tex, HANDLE*) -> HRESULT {
     F().textureThread = GetCurrentThreadId();
     *tex = Dummy<IDirect3DTexture9>();
     return F().textureResult ? F().textureResult() : D3D_OK;
   };
-  t.CreateDeviceVertexBuffer = [](UINT, DWORD, DWORD, D3DPOOL, IDirect3DVertexBuffer9** b,
-                                  HANDLE*) -> HRESULT {
+  t.CreateDeviceVertexBuffer = [](UINT, DWORD, DWORD, D3DPOOL, IDirect3DVertexBuffer9** b, HANDLE*) -> HRESULT {
     Log("CreateVertexBuffer");
     *b = Dummy<IDirect3DVertexBuffer9>();
     return D3D_OK;
   };
-  t.CreateDeviceRenderTarget = [](UINT w, UINT h, D3DFORMAT, D3DMULTISAMPLE_TYPE, DWORD, BOOL,
-                                  IDirect3DSurface9** s, HANDLE*) -> HRESULT {
+  t.CreateDeviceRenderTarget = [](UINT w, UINT h, D3DFORMAT, D3DMULTISAMPLE_TYPE, DWORD, BOOL, IDirect3DSurface9** s,
+                                  HANDLE*) -> HRESULT {
     Log("CreateRenderTarget(" + std::to_string(w) + "x" + std::to_string(h) + ")");
     *s = Dummy<IDirect3DSurface9>();
     return D3D_OK;
   };
-  t.CreateDeviceDepthStencilSurface = [](UINT w, UINT h, D3DFORMAT format, D3DMULTISAMPLE_TYPE,
-                                         DWORD, BOOL, IDirect3DSurface9** s, HANDLE*) -> HRESULT {
-    Log("CreateDepthStencilSurface(" + std::to_string(w) + "x" + std::to_string(h) + "," +
-        GetD3DFormatName(format) + ")");
+  t.CreateDeviceDepthStencilSurface = [](UINT w, UINT h, D3DFORMAT format, D3DMULTISAMPLE_TYPE, DWORD, BOOL,
+                                         IDirect3DSurface9** s, HANDLE*) -> HRESULT {
+    Log("CreateDepthStencilSurface(" + std::to_string(w) + "x" + std::to_string(h) + "," + GetD3DFormatName(format) +
+        ")");
     *s = Dummy<IDirect3DSurface9>();
     return D3D_OK;
   };
-  t.CreateDeviceOffscreenPlainSurface = [](UINT, UINT, D3DFORMAT, D3DPOOL, IDirect3DSurface9** s,
-                                           HANDLE*) -> HRESULT {
+  t.CreateDeviceOffscreenPlainSurface = [](UINT, UINT, D3DFORMAT, D3DPOOL, IDirect3DSurface9** s, HANDLE*) -> HRESULT {
     *s = Dummy<IDirect3DSurface9>();
     return D3D_OK;
   };
@@ -282,8 +277,8 @@ FakeDirect3D::FakeDirect3D() {
     return D3DERR_INVALIDCALL;
   };
   t.UnlockTextureRect = [](IDirect3DTexture9*, UINT) -> HRESULT { return D3D_OK; };
-  t.PresentSwapChain = [](IDirect3DSwapChain9*, const RECT* source, const RECT* dest, HWND,
-                          const RGNDATA*, DWORD) -> HRESULT {
+  t.PresentSwapChain = [](IDirect3DSwapChain9*, const RECT* source, const RECT* dest, HWND, const RGNDATA*,
+                          DWORD) -> HRESULT {
     Log("Present(" + Rect(source) + " -> " + Rect(dest) + ")");
     return F().presentResult;
   };
@@ -334,8 +329,8 @@ FakeDirect3D::FakeDirect3D() {
     Log("SetFVF(" + std::to_string(fvf) + ")");
     return D3D_OK;
   };
-  t.DrawDeviceIndexedPrimitiveUP = [](D3DPRIMITIVETYPE, UINT, UINT, UINT count, const void*, D3DFORMAT,
-                                      const void*, UINT stride) -> HRESULT {
+  t.DrawDeviceIndexedPrimitiveUP = [](D3DPRIMITIVETYPE, UINT, UINT, UINT count, const void*, D3DFORMAT, const void*,
+                                      UINT stride) -> HRESULT {
     Log("DrawIndexedUP(" + std::to_string(count) + "," + std::to_string(stride) + ")");
     return D3D_OK;
   };

@@ -35,7 +35,7 @@ struct FakeDirect3D {
   std::vector<DEVMODEA> displayModes;
   std::vector<int64_t> blankIntervals = {16667};  // cycled
   bool waitBlankFails = false;
-  bool waitBlankReturnsAtOnce = false;  // a stub of the wait
+  bool waitBlankReturnsAtOnce = false;     // a stub of the wait
   std::function<HRESULT()> textureResult;  // CreateTexture; null: D3D_OK
   HRESULT shaderResult = D3D_OK;           // CreateVertexShader / CreatePixelShader
 
@@ -49,7 +49,7 @@ struct FakeDirect3D {
   int64_t nextBlank = 1000000;
   int released = 0;
   DWORD textureThread = 0;
-  std::vector<float> lastPixelConstants;  // data of the last SetPixelShaderConstantF
+  std::vector<float> lastPixelConstants;                 // data of the last SetPixelShaderConstantF
   std::vector<std::pair<HWND, DWORD>> directDrawLevels;  // every DirectDraw SetCooperativeLevel
 
   FakeDirect3D();

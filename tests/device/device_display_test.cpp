@@ -101,8 +101,7 @@ TEST_F(DeviceDisplayTest, AnEmulatedScreenIsShownDoubled) {
 // While the front screen is the draw target, the window timer shows it
 // every 32 ms; another target stops it.
 int TimerPresents = 0;
-HRESULT (*RealPresentSwapChain)(IDirect3DSwapChain9*, const RECT*, const RECT*, HWND, const RGNDATA*,
-                                DWORD) = nullptr;
+HRESULT (*RealPresentSwapChain)(IDirect3DSwapChain9*, const RECT*, const RECT*, HWND, const RGNDATA*, DWORD) = nullptr;
 HRESULT CountPresent(IDirect3DSwapChain9* chain, const RECT* source, const RECT* dest, HWND window,
                      const RGNDATA* dirty, DWORD flags) {
   TimerPresents++;
@@ -260,8 +259,8 @@ TEST_P(SoftwareScreenTest, APatternAppearsInTheWindow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, SoftwareScreenTest,
-                         ::testing::Values(SoftCase{16, false}, SoftCase{32, false},
-                                           SoftCase{16, true}, SoftCase{32, true}));
+                         ::testing::Values(SoftCase{16, false}, SoftCase{32, false}, SoftCase{16, true},
+                                           SoftCase{32, true}));
 
 // Software start-up makes the screen's memory images in the colour bits'
 // format, the primary filled with the background colour and presented by
@@ -351,8 +350,8 @@ TEST_F(DeviceDisplayTest, TheRefreshMeasurementAndCooperativeLevelOfThisPlatform
   const int64_t start = GetMicrosecondCount();
   for (int i = 0; i < 10; i++) WaitVerticalBlankTimed();
   const int64_t tenWaits = GetMicrosecondCount() - start;
-  printf("refresh period %lld us; ten timed waits %lld us\n",
-         static_cast<long long>(DeviceLayer.refreshPeriod), static_cast<long long>(tenWaits));
+  printf("refresh period %lld us; ten timed waits %lld us\n", static_cast<long long>(DeviceLayer.refreshPeriod),
+         static_cast<long long>(tenWaits));
   // Wine's DirectDraw wait returns at once, so no period is measured and
   // the fixed 4 ms wait paces the frames.
   EXPECT_EQ(-1, DeviceLayer.refreshPeriod);

@@ -337,8 +337,7 @@ DEVMODEA Mode(DWORD width, DWORD height, DWORD bits, DWORD refresh) {
 }
 
 TEST_F(DeviceFakeTest, TheModeListHoldsSixteenBitsAndMore) {
-  fake.displayModes = {Mode(640, 480, 8, 60), Mode(640, 480, 16, 60), Mode(800, 600, 32, 75),
-                       Mode(320, 240, 8, 60)};
+  fake.displayModes = {Mode(640, 480, 8, 60), Mode(640, 480, 16, 60), Mode(800, 600, 32, 75), Mode(320, 240, 8, 60)};
   ASSERT_EQ(2, GetDisplayModeCount());
   const DisplayModeEntry entry = GetDisplayModeEntry(1);
   EXPECT_EQ(800, entry.width);

@@ -17,7 +17,8 @@ inline std::vector<uint32_t> ReadBackBufferFrame(int width, int height) {
   D3DLOCKED_RECT locked = {};
   if (LockSurfaceRect(DeviceLayer.backBuffer, &locked, nullptr, D3DLOCK_READONLY) != D3D_OK) return out;
   for (int y = 0; y < height; y++) {
-    const uint32_t* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) + y * locked.Pitch);
+    const uint32_t* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) +
+                                                            y * locked.Pitch);
     for (int x = 0; x < width; x++) out[static_cast<size_t>(y) * width + x] = row[x] & 0xFFFFFF;
   }
   UnlockSurfaceRect(DeviceLayer.backBuffer);

@@ -55,7 +55,7 @@ int MakeImage(int index) {
 // One step of a scene.
 struct Step {
   enum Kind { AT, ROTATED, STRETCHED, BOX, CLIP } kind;
-  int image;       // index into the fixture's images
+  int image;  // index into the fixture's images
   int x, y, x2, y2;
   double angle;
 };
@@ -173,7 +173,8 @@ TEST_F(BatchTexturesTest, EveryBlendModeDrawsAsTheDrawsMadeOneByOne) {
     const std::vector<uint32_t> single = Draw(scene, true);
     std::string first;
     const int wrong = Differences(batched, single, &first);
-    if (wrong != 0) failures += "mode " + std::to_string(mode) + ": " + std::to_string(wrong) + " pixels, " + first + "\n";
+    if (wrong != 0)
+      failures += "mode " + std::to_string(mode) + ": " + std::to_string(wrong) + " pixels, " + first + "\n";
     if (mode == 1) {
       EXPECT_LT(calls, 30) << "the texture switches kept the batch";
     }
@@ -240,21 +241,20 @@ TEST_F(BatchTexturesTest, ClipAreasAndShapesBetweenTheDrawsKeepTheirPlaceInTheOr
 struct CountCase {
   int textures;  // the draws cycle through this many images
   int draws;
-  int calls;     // device draw calls of the frame
+  int calls;  // device draw calls of the frame
 };
 
 TEST_F(BatchTexturesTest, AFrameOfAlternatingDrawsMakesOneDrawCallPerFourTextures) {
   static const CountCase cases[] = {
-      {2, 300, 1},   // two textures in turn: one batch
-      {3, 200, 1},
-      {4, 300, 1},
-      {5, 10, 3},    // the fifth texture finds the samplers taken: ABCD | EABC | DE
-      {2, 700, 3},   // 303 quads fill a batch
+      {2, 300, 1},                           // two textures in turn: one batch
+      {3, 200, 1}, {4, 300, 1}, {5, 10, 3},  // the fifth texture finds the samplers taken: ABCD | EABC | DE
+      {2, 700, 3},                           // 303 quads fill a batch
   };
   SetBlendMode(1, 255);
   for (const CountCase& c : cases) {
     std::vector<Step> scene;
-    for (int i = 0; i < c.draws; i++) scene.push_back({Step::AT, i % c.textures, (i * 7) % 600, (i * 11) % 450, 0, 0, 0});
+    for (int i = 0; i < c.draws; i++)
+      scene.push_back({Step::AT, i % c.textures, (i * 7) % 600, (i * 11) % 450, 0, 0, 0});
     int calls = 0;
     Draw(scene, false, &calls);
     EXPECT_EQ(c.calls, calls) << c.textures << " textures, " << c.draws << " draws";

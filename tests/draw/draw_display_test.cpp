@@ -59,7 +59,8 @@ Screenshot ReadScreen() {
     D3DLOCKED_RECT locked;
     if (LockSurfaceRect(copy, &locked, nullptr, D3DLOCK_READONLY) == D3D_OK) {
       for (int y = 0; y < kHeight; y++) {
-        const uint32_t* row = reinterpret_cast<const uint32_t*>(static_cast<const char*>(locked.pBits) + y * locked.Pitch);
+        const uint32_t* row = reinterpret_cast<const uint32_t*>(static_cast<const char*>(locked.pBits) +
+                                                                y * locked.Pitch);
         std::copy(row, row + kWidth, shot.pixels.begin() + static_cast<size_t>(y) * kWidth);
       }
       UnlockSurfaceRect(copy);
@@ -100,8 +101,8 @@ int MakeGraph(int width, int height, const PixelFunction& pixel, bool alpha, int
 }
 
 uint32_t Pattern(int x, int y) {
-  return 0xFF000000u | static_cast<uint32_t>((x * 37 + 11) & 255) << 16 | static_cast<uint32_t>((y * 53 + 7) & 255) << 8 |
-         static_cast<uint32_t>(((x + y) * 29 + 90) & 255);
+  return 0xFF000000u | static_cast<uint32_t>((x * 37 + 11) & 255) << 16 |
+         static_cast<uint32_t>((y * 53 + 7) & 255) << 8 | static_cast<uint32_t>(((x + y) * 29 + 90) & 255);
 }
 
 class DrawDisplayTest : public test_support::DeviceWindowTest {
@@ -150,10 +151,10 @@ bool ExpectedPixel(int mode, bool transparent, int param, int nativeSubtract, co
     int dest, src, variant, op, on;
   };
   static const Row rows[23] = {
-      {0, 0, 0, 1, 0},  {6, 5, 0, 1, 1}, {2, 5, 0, 1, 1}, {1, 10, 0, 1, 1}, {3, 1, 0, 1, 1}, {2, 5, 0, 1, 1},
-      {0, 0, 0, 1, 0},  {0, 0, 0, 1, 0}, {2, 1, 0, 1, 1}, {1, 10, 0, 1, 1}, {6, 5, 2, 1, 1}, {3, 1, 1, 1, 1},
-      {6, 5, 3, 1, 1},  {2, 5, 3, 1, 1}, {1, 2, 0, 1, 1}, {6, 2, 0, 1, 1},  {2, 5, 0, 3, 1}, {6, 2, 4, 1, 1},
-      {2, 2, 4, 1, 1},  {2, 2, 4, 3, 1}, {6, 2, 5, 1, 1}, {6, 2, 6, 1, 1},  {2, 2, 6, 1, 1},
+      {0, 0, 0, 1, 0}, {6, 5, 0, 1, 1}, {2, 5, 0, 1, 1}, {1, 10, 0, 1, 1}, {3, 1, 0, 1, 1}, {2, 5, 0, 1, 1},
+      {0, 0, 0, 1, 0}, {0, 0, 0, 1, 0}, {2, 1, 0, 1, 1}, {1, 10, 0, 1, 1}, {6, 5, 2, 1, 1}, {3, 1, 1, 1, 1},
+      {6, 5, 3, 1, 1}, {2, 5, 3, 1, 1}, {1, 2, 0, 1, 1}, {6, 2, 0, 1, 1},  {2, 5, 0, 3, 1}, {6, 2, 4, 1, 1},
+      {2, 2, 4, 1, 1}, {2, 2, 4, 3, 1}, {6, 2, 5, 1, 1}, {6, 2, 6, 1, 1},  {2, 2, 6, 1, 1},
   };
   const Row& r = rows[row];
   // Alpha test: flag A greater than 16; a blending row greater than 0.
@@ -229,8 +230,9 @@ std::string RunBlendTable(int background, int image, int width, int height, cons
             if (abs(got - want) > 1) {
               if (wrong++ == 0) {
                 char text[160];
-                snprintf(text, sizeof text, "mode %d transparent %d at (%d,%d) channel %d: %d, formula %d (src %08X dst %06X)\n",
-                         mode, transparent, x, y, i, got, want, p, b);
+                snprintf(text, sizeof text,
+                         "mode %d transparent %d at (%d,%d) channel %d: %d, formula %d (src %08X dst %06X)\n", mode,
+                         transparent, x, y, i, got, want, p, b);
                 first = text;
               }
             }
@@ -424,8 +426,10 @@ void ExpectQuarterTurn(int width, int height, int exact) {
   ASSERT_GE(image, 0);
   ClearScreen(kBackground);
   const int cx = 320, cy = 240;
-  const int result = exact ? DrawImageRotatedExact(static_cast<float>(cx), static_cast<float>(cy), 1.0, kPi / 2, image, 0, 0)
-                           : DrawImageRotated(static_cast<float>(cx), static_cast<float>(cy), 1.0, kPi / 2, image, 0, 0);
+  const int result = exact
+                         ? DrawImageRotatedExact(static_cast<float>(cx), static_cast<float>(cy), 1.0, kPi / 2, image, 0,
+                                                 0)
+                         : DrawImageRotated(static_cast<float>(cx), static_cast<float>(cy), 1.0, kPi / 2, image, 0, 0);
   ASSERT_EQ(0, result);
   const Screenshot shot = ReadScreen();
   int left = kWidth, top = kHeight, right = -1, bottom = -1;
@@ -483,7 +487,7 @@ TEST_F(DrawDisplayTest, AGraphicOfSeveralTexturesDrawsWithoutSeams) {
   ClearScreen(kBackground);
   ASSERT_EQ(0, DrawImageAt(10, 10, image, 0));
   ASSERT_EQ(0, DrawImageStretched(100, 10, 220, 90, image, 0));  // doubled, nearest
-  ASSERT_EQ(0, DrawImageAt(-20, 200, image, 0));                  // clipped on the left
+  ASSERT_EQ(0, DrawImageAt(-20, 200, image, 0));                 // clipped on the left
   const Screenshot shot = ReadScreen();
   int wrong = 0;
   for (int y = 0; y < 40; y++)
@@ -515,7 +519,8 @@ TEST_F(DrawDisplayTest, AStretchedImageCutAtTheAreaKeepsItsTexelMapping) {
     wrong += shot.At(300, y) != kBackground;
   }
   for (int y = 210; y < 250; y++)
-    for (int x = 0; x < 60; x++) wrong += shot.At(x, y) != (y < 220 ? kBackground : Pattern(59 - x, y - 210) & 0xFFFFFF);
+    for (int x = 0; x < 60; x++)
+      wrong += shot.At(x, y) != (y < 220 ? kBackground : Pattern(59 - x, y - 210) & 0xFFFFFF);
   EXPECT_EQ(0, wrong);
 }
 
@@ -550,7 +555,7 @@ TEST_F(DrawDisplayTest, ARenderTargetGraphicReceivesTheDrawsAndItsOwnArea) {
   ASSERT_EQ(0, SetDrawTarget(target));
   EXPECT_EQ(64, CurrentDrawState.drawScreenWidth);
   EXPECT_EQ(48, CurrentDrawState.drawArea.bottom);
-  ClearScreen(0x000000);  // the target: render target 0
+  ClearScreen(0x000000);                        // the target: render target 0
   ASSERT_EQ(0, DrawImageAt(30, 40, image, 0));  // clipped at the bottom
   ASSERT_EQ(0, SetDrawTarget(SCREEN_BACK));
   EXPECT_EQ(kHeight, CurrentDrawState.drawArea.bottom);

@@ -83,8 +83,7 @@ class DrawTargetFakeTest : public ::testing::Test {
       if (index < 8) DeviceTargets[index] = s;
       return D3D_OK;
     };
-    fake.table.LockSurfaceRect = [](IDirect3DSurface9* s, D3DLOCKED_RECT* locked, const RECT* rect,
-                                    DWORD) -> HRESULT {
+    fake.table.LockSurfaceRect = [](IDirect3DSurface9* s, D3DLOCKED_RECT* locked, const RECT* rect, DWORD) -> HRESULT {
       static std::vector<unsigned char> pixels(640 * 480 * 4);
       Locks.push_back({s, RectOrEmpty(rect)});
       locked->pBits = pixels.data();

@@ -145,7 +145,8 @@ TEST_F(QuadDisplayTest, BlendGraphicQuads) {
 }
 
 TEST_F(QuadDisplayTest, VertexListsKeepOrTintTheCallersColors) {
-  const Vertex2D tri[3] = {{10, 10, 0.2f, 1, 0xFF4080C0u, 0, 0}, {110, 10, 0.2f, 1, 0xFF4080C0u, 0, 0},
+  const Vertex2D tri[3] = {{10, 10, 0.2f, 1, 0xFF4080C0u, 0, 0},
+                           {110, 10, 0.2f, 1, 0xFF4080C0u, 0, 0},
                            {10, 110, 0.2f, 1, 0xFF4080C0u, 0, 0}};
   ASSERT_EQ(0, SetBlendMode(1, 255));
   ASSERT_EQ(0, DrawVertexPrimitive2D(tri, 3, D3DPT_TRIANGLELIST, -5, 0));

@@ -134,8 +134,8 @@ TEST_F(ShapeFakeTest, ClearFlushesThenClearsTargetAndZOverTheTargetSize) {
 // block) and tinted vertex lists (their work copy) in both modes: nothing
 // of them is left once the graphics system has ended.
 TEST_F(ShapeFakeTest, WorkBlocksEndWithTheGraphicsSystem) {
-  const Vertex2D tri[3] = {{1, 1, 0, 1, 0xFFFFFFFFu, 0, 0}, {90, 1, 0, 1, 0xFFFFFFFFu, 0, 0},
-                           {1, 70, 0, 1, 0xFFFFFFFFu, 0, 0}};
+  const Vertex2D tri[3] = {
+      {1, 1, 0, 1, 0xFFFFFFFFu, 0, 0}, {90, 1, 0, 1, 0xFFFFFFFFu, 0, 0}, {1, 70, 0, 1, 0xFFFFFFFFu, 0, 0}};
   for (int software : {0, 1}) {
     TerminateGraphicsSystem();
     Screen.software = software;

@@ -79,7 +79,8 @@ class SoftLibraryTest : public test_support::DeviceWindowTest {
 TEST_F(SoftLibraryTest, AGraphicAsDrawTargetTakesTheDraws) {
   const int target = MakeBlankGraph(32, 24, 1, 0);
   ASSERT_GT(target, 0) << log_.Text();
-  const int sprite = MakeGraphic(4, 4, [](int, int) { return 0xFF0000FFu; }, 0);
+  const int sprite = MakeGraphic(
+      4, 4, [](int, int) { return 0xFF0000FFu; }, 0);
   ASSERT_GT(sprite, 0);
   ASSERT_EQ(0, SetDrawTarget(target));
   EXPECT_EQ(target, GetDrawTarget());
@@ -129,10 +130,11 @@ int Ramp(int p, int w, int i) {
 
 TEST_F(SoftLibraryTest, ABlendGraphicWeightsTheImageDrawsByItsAlpha) {
   // Blend alpha grows across the graphic: 4 x + y / 8 (0..255).
-  const int blend =
-      MakeGraphic(64, 32, [](int x, int y) { return static_cast<uint32_t>(4 * x + y / 8) << 24 | 0x123456u; }, 1, 1);
+  const int blend = MakeGraphic(
+      64, 32, [](int x, int y) { return static_cast<uint32_t>(4 * x + y / 8) << 24 | 0x123456u; }, 1, 1);
   ASSERT_GT(blend, 0) << log_.Text();
-  const int sprite = MakeGraphic(64, 32, [](int, int) { return 0xFF10F0A0u; }, 0);
+  const int sprite = MakeGraphic(
+      64, 32, [](int, int) { return 0xFF10F0A0u; }, 0);
   ASSERT_GT(sprite, 0);
   struct Case {
     int kind, p1, p2;
@@ -174,9 +176,8 @@ TEST_F(SoftLibraryTest, ABlendGraphicWeightsTheImageDrawsByItsAlpha) {
 // the screen had it whether the draw goes through a blit or the textured
 // triangles (mirrored rotated draw, quad).
 TEST_F(SoftLibraryTest, MultiplyDrawsLeaveFullyTransparentTexelsInEveryRoute) {
-  const int sprite = MakeGraphic(16, 16, [](int x, int y) {
-    return x >= 4 && x < 12 && y >= 4 && y < 12 ? 0xFF808080u : 0x00FFFFFFu;
-  }, 1);
+  const int sprite = MakeGraphic(
+      16, 16, [](int x, int y) { return x >= 4 && x < 12 && y >= 4 && y < 12 ? 0xFF808080u : 0x00FFFFFFu; }, 1);
   ASSERT_GT(sprite, 0);
   ASSERT_EQ(0, SetBlendMode(4, 255));
   struct Route {
@@ -270,7 +271,9 @@ TEST_F(SoftLibraryTest, OnScreenLogWrapsADoubleByteCharacterWhole) {
     return pixels;
   };
   // "あb" as a row of its own.
-  const char wide[] = "\x82\xa0" "b";
+  const char wide[] =
+      "\x82\xa0"
+      "b";
   ClearScreenLog();
   ScreenLogPrintf("%s", wide);
   FillMemImgRectRaw(&SoftwareScreenImage, nullptr, 0);

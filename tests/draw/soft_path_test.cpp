@@ -104,10 +104,8 @@ void Fill(MEMIMG* image, uint32_t seed) {
       uint32_t v = (x * 37 + y * 91 + seed) * 2654435761u;
       v = (v >> 8) & 0xFFFFFF;
       uint8_t* row = image->pixels + y * image->header->pitch;
-      if (MemImgBytesPerPixel(image) == 4)
-        reinterpret_cast<uint32_t*>(row)[x] = v;
-      else
-        reinterpret_cast<uint16_t*>(row)[x] = static_cast<uint16_t>(v);
+      if (MemImgBytesPerPixel(image) == 4) reinterpret_cast<uint32_t*>(row)[x] = v;
+      else reinterpret_cast<uint16_t*>(row)[x] = static_cast<uint16_t>(v);
     }
   InvalidateMemImgDerivedData(image);
 }
@@ -239,8 +237,8 @@ TEST_P(SoftPathTest, RingsCoverTheReferenceSetOnceEach) {
   struct RingCase {
     int cx, cy, r, t;
   };
-  for (RingCase c : {RingCase{40, 40, 10, 2}, RingCase{40, 40, 10, 3}, RingCase{30, 35, 20, 6},
-                     RingCase{47, 39, 1, 4}, RingCase{5, 5, 12, 5}}) {
+  for (RingCase c : {RingCase{40, 40, 10, 2}, RingCase{40, 40, 10, 3}, RingCase{30, 35, 20, 6}, RingCase{47, 39, 1, 4},
+                     RingCase{5, 5, 12, 5}}) {
     FillMemImgRectRaw(&screen_, nullptr, 0);
     SetMemImgBlendMode(2, 255);
     SetArea(RECT{0, 0, kW, kH});
@@ -331,8 +329,8 @@ TEST_P(SoftPathTest, AnEmptyDrawAreaDrawsNothing) {
 }
 
 TEST_P(SoftPathTest, VertexListsWithoutAGraphicDrawNothing) {
-  const Vertex2D tri[3] = {{1, 1, 0, 1, 0xFFFFFFFFu, 0, 0}, {90, 1, 0, 1, 0xFFFFFFFFu, 0, 0},
-                           {1, 70, 0, 1, 0xFFFFFFFFu, 0, 0}};
+  const Vertex2D tri[3] = {
+      {1, 1, 0, 1, 0xFFFFFFFFu, 0, 0}, {90, 1, 0, 1, 0xFFFFFFFFu, 0, 0}, {1, 70, 0, 1, 0xFFFFFFFFu, 0, 0}};
   EXPECT_EQ(0, DrawVertexPrimitive2D(tri, 3, D3DPT_TRIANGLELIST, -5, 0));
   EXPECT_TRUE(SameImage(screen_, expect_));
 }

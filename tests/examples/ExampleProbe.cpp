@@ -33,8 +33,7 @@ extern "C" int __real__Z15LibraryShutDownv();
 namespace {
 
 constexpr int kWidth = 640, kHeight = 480;
-constexpr int kKeyEscape = 0x01, kKeyZ = 0x2C, kKeyUp = 0xC8, kKeyLeft = 0xCB, kKeyRight = 0xCD,
-              kKeyDown = 0xD0;
+constexpr int kKeyEscape = 0x01, kKeyZ = 0x2C, kKeyUp = 0xC8, kKeyLeft = 0xCB, kKeyRight = 0xCD, kKeyDown = 0xD0;
 
 int Presents = 0;  // frames shown so far; the frame being made is Presents + 1
 int Failures = 0;
@@ -233,7 +232,8 @@ void CheckText(const std::vector<uint32_t>& frame, const TextCall& call, int* in
   const FontRecord* font = GetFontRecord(call.font);
   const int width = MeasureTextWidth(call.text.c_str(), -1, call.font, 0);
   if (call.result != 0 || font == nullptr || width <= 0) {
-    Fail("\"%s\": draw %d, font record %p, width %d", call.text.c_str(), call.result, static_cast<const void*>(font), width);
+    Fail("\"%s\": draw %d, font record %p, width %d", call.text.c_str(), call.result, static_cast<const void*>(font),
+         width);
     return;
   }
   const int y1 = call.y + font->charHeight < kHeight ? call.y + font->charHeight : kHeight;
@@ -268,7 +268,10 @@ void CheckText(const std::vector<uint32_t>& frame, const TextCall& call, int* in
 }
 
 void CheckPicture(const std::vector<uint32_t>& frame, int x0, int y0, bool inverted) {
-  struct Part { int x, y, w, h; uint32_t color; };
+  struct Part {
+    int x, y, w, h;
+    uint32_t color;
+  };
   const Part parts[] = {{2, 2, 156, 56, 0xFF8000}, {2, 62, 76, 56, 0x0040C0}, {82, 62, 76, 56, 0x20A040}};
   for (const Part& part : parts) {
     const uint32_t want = inverted ? (~part.color & 0xFFFFFF) : part.color;
@@ -290,7 +293,8 @@ void CheckFrame(int frameNumber) {
   int small = 0, large = 0;
   CheckText(frame, FrameTexts[0], &small);
   CheckText(frame, FrameTexts[1], &large);
-  if (large < small * 2) Fail("ink heights %d and %d: the 40-pixel line is not over twice the 16-pixel one", small, large);
+  if (large < small * 2)
+    Fail("ink heights %d and %d: the 40-pixel line is not over twice the 16-pixel one", small, large);
   CheckPicture(frame, 40, 240, false);
   CheckPicture(frame, 360, 240, true);
   ++ChecksRun;
@@ -314,7 +318,7 @@ extern "C" int __wrap__Z15PlaySoundHandleiii(int sound, int playType, int fromTo
 }
 
 extern "C" int __wrap__Z16DrawTextWithFontiiPKcjiji(int x, int y, const char* text, unsigned color, int font,
-                                                   unsigned edgeColor, int vertical) {
+                                                    unsigned edgeColor, int vertical) {
   const int result = __real__Z16DrawTextWithFontiiPKcjiji(x, y, text, color, font, edgeColor, vertical);
 #ifdef EXAMPLE_TEXT
   FrameTexts.push_back({x, y, font, result, text != nullptr ? text : "", color, edgeColor});

@@ -45,10 +45,8 @@ typedef std::vector<uint8_t> Bytes;
 
 std::vector<PackerEntry> SampleEntries() {
   return {
-      File("player\\thiko.png", PixelBytes(30000)),
-      File("readme.txt", TextBytes("quinsel\r\nimages\r\n")),
-      File("data\\enemy_ptn.csv", RandomBytes(70000, 1)),
-      File("empty.bin", {}),
+      File("player\\thiko.png", PixelBytes(30000)),       File("readme.txt", TextBytes("quinsel\r\nimages\r\n")),
+      File("data\\enemy_ptn.csv", RandomBytes(70000, 1)), File("empty.bin", {}),
       File("sub\\deep\\noise.bin", RandomBytes(3001, 2)),
   };
 }
@@ -290,10 +288,10 @@ TEST_F(ArchiveFileTest, UnknownHandlesAreRefused) {
   const StreamHandle handles[] = {
       0,
       stale,
-      ARCHIVE_HANDLE_TAG | 12345,                    // a free entry
-      ARCHIVE_HANDLE_TAG | ARCHIVE_OPEN_FILE_MAX,    // past the table
+      ARCHIVE_HANDLE_TAG | 12345,                  // a free entry
+      ARCHIVE_HANDLE_TAG | ARCHIVE_OPEN_FILE_MAX,  // past the table
       ARCHIVE_HANDLE_TAG | ARCHIVE_HANDLE_INDEX_MASK,
-      open & ARCHIVE_HANDLE_INDEX_MASK,              // an open entry without the tag
+      open & ARCHIVE_HANDLE_INDEX_MASK,  // an open entry without the tag
   };
   for (StreamHandle handle : handles) {
     SCOPED_TRACE(testing::Message() << std::hex << handle);

@@ -284,23 +284,17 @@ TEST_F(ArchiveTest, KeyTextAndFallbackKey) {
     bool opens;
   };
   const Case cases[] = {
-      {"NoKeyOpensWithNoKey", "", nullptr, true},
-      {"NoKeyOpensWithEmptyText", "", "", true},
-      {"KeyTextOpensWithIt", "abc", "abc", true},
-      {"KeyTextNeedsIt", "abc", nullptr, false},
-      {"OtherKeyTextFails", "abc", "zzz", false},
-      {"NoKeyRefusesAKeyText", "", "abc", false},
-      {"FallbackOpensWithNoKey", nullptr, nullptr, true},
-      {"FallbackOpensWithAnyKeyText", nullptr, "anything", true},
+      {"NoKeyOpensWithNoKey", "", nullptr, true},         {"NoKeyOpensWithEmptyText", "", "", true},
+      {"KeyTextOpensWithIt", "abc", "abc", true},         {"KeyTextNeedsIt", "abc", nullptr, false},
+      {"OtherKeyTextFails", "abc", "zzz", false},         {"NoKeyRefusesAKeyText", "", "abc", false},
+      {"FallbackOpensWithNoKey", nullptr, nullptr, true}, {"FallbackOpensWithAnyKeyText", nullptr, "anything", true},
   };
   for (int version : {3, 5, 6})
     for (const Case& c : cases) {
       SCOPED_TRACE(testing::Message() << c.name << " version " << version);
       PackerOptions options = Options(version);
-      if (c.writtenWith == nullptr)
-        options.fallbackKey = true;
-      else
-        options.keyText = c.writtenWith;
+      if (c.writtenWith == nullptr) options.fallbackKey = true;
+      else options.keyText = c.writtenWith;
       const Bytes original = Build(SampleEntries(), options);
       Bytes image = original;
       EXPECT_EQ(c.opens ? 0 : -1, OpenArchiveFromMemory(&record_, image.data(), image.size(), c.openedWith));
@@ -364,8 +358,8 @@ TEST_F(ArchiveTest, CodePageGivesTheCharacterSet) {
     int charSet;
   };
   const Case cases[] = {
-      {3, 932, 0, 0}, {4, 932, 0, 1}, {4, 936, 0, 4}, {5, 949, 0, 2}, {5, 950, 0, 3},
-      {5, 1252, 0, 0}, {6, 949, 0, 2}, {6, 932, 0, 1}, {6, 0, 0, 0}, {6, 932, 1, 0},
+      {3, 932, 0, 0},  {4, 932, 0, 1}, {4, 936, 0, 4}, {5, 949, 0, 2}, {5, 950, 0, 3},
+      {5, 1252, 0, 0}, {6, 949, 0, 2}, {6, 932, 0, 1}, {6, 0, 0, 0},   {6, 932, 1, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "version " << c.version << " code page " << c.codePage);
@@ -387,9 +381,11 @@ TEST_F(ArchiveTest, CodePageGivesTheCharacterSet) {
 TEST_F(ArchiveTest, NamesMatchCaseInsensitiveForSingleByteLettersOnly) {
   const std::vector<PackerEntry> entries = {
       File("Thiko.png", TextBytes("thiko")),
-      File("\x82\x60.txt", TextBytes("full-width A")),       // double-byte upper-case A
-      File("\x82\x61" "b.txt", TextBytes("trail a")),        // trail byte equal to "a"
-      File("\x95\x5C\\inner.txt", TextBytes("inner")),       // folder whose trail byte is "\"
+      File("\x82\x60.txt", TextBytes("full-width A")),  // double-byte upper-case A
+      File("\x82\x61"
+           "b.txt",
+           TextBytes("trail a")),                       // trail byte equal to "a"
+      File("\x95\x5C\\inner.txt", TextBytes("inner")),  // folder whose trail byte is "\"
   };
   for (int version : {3, 6}) {
     SCOPED_TRACE(version);
@@ -405,8 +401,12 @@ TEST_F(ArchiveTest, NamesMatchCaseInsensitiveForSingleByteLettersOnly) {
         {"\\Thiko.png", "thiko"},
         {"\x82\x60.TXT", "full-width A"},
         {"\x82\x81.txt", nullptr},  // double-byte lower-case a is another name
-        {"\x82\x61" "B.TXT", "trail a"},
-        {"\x82\x41" "B.TXT", nullptr},  // the trail byte was not upper-cased
+        {"\x82\x61"
+         "B.TXT",
+         "trail a"},
+        {"\x82\x41"
+         "B.TXT",
+         nullptr},  // the trail byte was not upper-cased
         {"\x95\x5C\\INNER.TXT", "inner"},
         {"\x95\x5C/inner.txt", "inner"},
         {"\x95\\inner.txt", nullptr},
@@ -425,10 +425,17 @@ TEST_F(ArchiveTest, NamesMatchCaseInsensitiveForSingleByteLettersOnly) {
   // Code page 949: every byte from 0x80 leads, so 0xB0 "a" is one character.
   PackerOptions korean = Options(6);
   korean.codePage = 949;
-  Bytes image = Build({File("\xB0" "a.txt", TextBytes("hangul"))}, korean);
+  Bytes image = Build({File("\xB0"
+                            "a.txt",
+                            TextBytes("hangul"))},
+                      korean);
   ASSERT_EQ(0, OpenArchiveFromMemory(&record_, image.data(), image.size(), nullptr));
-  EXPECT_EQ(TextBytes("hangul"), MemberBytes(&record_, "\xB0" "a.TXT"));
-  EXPECT_EQ(nullptr, FindArchiveFile("\xB0" "A.TXT", &record_));
+  EXPECT_EQ(TextBytes("hangul"), MemberBytes(&record_,
+                                             "\xB0"
+                                             "a.TXT"));
+  EXPECT_EQ(nullptr, FindArchiveFile("\xB0"
+                                     "A.TXT",
+                                     &record_));
   CloseArchive(&record_);
 }
 
@@ -563,14 +570,10 @@ const Damage kHeaderDamage[] = {
     {"TableSizeZero", [](Bytes* image, const PackerLayout&, int) { Put(image, 4, 0, 4); }},
     {"TableSizePastTheEnd",
      [](Bytes* image, const PackerLayout& layout, int) { Put(image, 4, layout.tableSize + 1, 4); }},
-    {"TableOffsetPastTheEnd",
-     [](Bytes* image, const PackerLayout&, int version) {
-       Put(image, 8 + Wide(version), image->size(), Wide(version));
-     }},
-    {"HugeTableOffset",
-     [](Bytes* image, const PackerLayout&, int version) {
-       Put(image, 8 + Wide(version), 0xFFFFFFF0ull, Wide(version));
-     }},
+    {"TableOffsetPastTheEnd", [](Bytes* image, const PackerLayout&,
+                                 int version) { Put(image, 8 + Wide(version), image->size(), Wide(version)); }},
+    {"HugeTableOffset", [](Bytes* image, const PackerLayout&,
+                           int version) { Put(image, 8 + Wide(version), 0xFFFFFFF0ull, Wide(version)); }},
     {"FileTableOffsetPastTheTable",
      [](Bytes* image, const PackerLayout& layout, int version) {
        Put(image, 8 + 2 * Wide(version), layout.tableSize + 4, Wide(version));

@@ -780,8 +780,7 @@ struct ComProbe {
   static DWORD context;
   static IID interfaceId;
   static void** object;
-  static HRESULT WINAPI Create(REFCLSID classId, IUnknown* outer, DWORD context, REFIID interfaceId,
-                               void** object) {
+  static HRESULT WINAPI Create(REFCLSID classId, IUnknown* outer, DWORD context, REFIID interfaceId, void** object) {
     ComProbe::thread = GetCurrentThreadId();
     ComProbe::classId = classId;
     ComProbe::outer = outer;

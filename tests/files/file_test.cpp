@@ -146,9 +146,19 @@ TEST_P(FileAccessModeTest, SeeksClampBelowZeroAndMayPassTheEnd) {
     uint64_t position;
   };
   const Case cases[] = {
-      {-5, 0, 0},   {12, 0, 12}, {3, 1, 15},   {-100, 1, 0}, {-4, 2, 26},
-      {-100, 2, 0}, {0, 2, 30},  {10, 2, 40},  {100, 0, 100}, {5, 7, 0},  // unknown origin: start
-      {int64_t{1} << 32, 1, (uint64_t{1} << 32) + 12}, {INT64_MIN, 0, 0}, {INT64_MIN, 2, 0},
+      {-5, 0, 0},
+      {12, 0, 12},
+      {3, 1, 15},
+      {-100, 1, 0},
+      {-4, 2, 26},
+      {-100, 2, 0},
+      {0, 2, 30},
+      {10, 2, 40},
+      {100, 0, 100},
+      {5, 7, 0},  // unknown origin: start
+      {int64_t{1} << 32, 1, (uint64_t{1} << 32) + 12},
+      {INT64_MIN, 0, 0},
+      {INT64_MIN, 2, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "offset " << c.offset << " origin " << c.origin);

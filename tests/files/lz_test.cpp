@@ -67,9 +67,9 @@ Bytes Block(uint32_t unpackedSize, uint8_t escape, const Bytes& codes) {
 // head gives.
 int Unpack(const Bytes& block, Bytes* out) {
   GuardedBuffer input(block);
-  const uint32_t size =
-      block.size() >= 4 ? (block[0] | block[1] << 8 | block[2] << 16 | static_cast<uint32_t>(block[3]) << 24)
-                        : 0;
+  const uint32_t size = block.size() >= 4
+                            ? (block[0] | block[1] << 8 | block[2] << 16 | static_cast<uint32_t>(block[3]) << 24)
+                            : 0;
   const size_t outSize = size > (64u << 20) ? 16 : size;  // a huge head never gets that far
   GuardedBuffer output(outSize);
   const int result = UnpackLZ(input.data(), output.data());
@@ -110,7 +110,7 @@ void CopyBack(Bytes* out, size_t distance, size_t length) {
 // Words from a small vocabulary, like script or table text.
 Bytes WordText(size_t n, uint32_t seed) {
   static const char* const kWords[] = {"enemy", "bullet", "player", "item", "score", "stage", "speed",
-                                        "angle", "0",     "120",    "3000",   ",",    "\r\n",  "shot"};
+                                       "angle", "0",      "120",    "3000", ",",     "\r\n",  "shot"};
   std::mt19937 random(seed);
   Bytes out;
   while (out.size() < n) {
@@ -142,8 +142,8 @@ std::vector<CodeCase> CodeCases() {
   std::vector<CodeCase> cases;
 
   // 0x41, an escaped 0xFE, then copy code 0: length 4, one-byte distance 0+1.
-  cases.push_back({"EscapeExample", Block(6, 0xFE, {0x41, 0xFE, 0xFE, 0xFE, 0x00, 0x00}),
-                   {0x41, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE}});
+  cases.push_back(
+      {"EscapeExample", Block(6, 0xFE, {0x41, 0xFE, 0xFE, 0xFE, 0x00, 0x00}), {0x41, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE}});
 
   // Escape + 1 stands for the escape's own value as a code: 0x10 = length
   // (0x10 >> 3) + 4 = 6, one-byte distance.
@@ -271,10 +271,11 @@ class BlockWriter {
 };
 
 TEST_F(LZTest, HeldOutBlocksUnpackExactly) {
-  static const uint32_t kLengths[] = {4, 5, 6, 7, 8, 15, 16, 17, 20, 31, 32, 33, 35, 36, 37, 47, 48, 49,
-                                      63, 64, 65, 100, 255, 256, 257, 1000, 4095, 8194, 8195};
-  static const uint32_t kDistances[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 15, 16, 17, 24, 31, 32, 33, 48, 63, 64, 65,
-                                        255, 256, 257, 1000, 4096, 65535, 65536, 65537, 100000, 300000};
+  static const uint32_t kLengths[] = {4,  5,  6,  7,  8,  15, 16,  17,  20,  31,  32,   33,   35,   36,  37,
+                                      47, 48, 49, 63, 64, 65, 100, 255, 256, 257, 1000, 4095, 8194, 8195};
+  static const uint32_t kDistances[] = {1,   2,   3,    4,    5,     6,     7,     8,      9,     12, 15,
+                                        16,  17,  24,   31,   32,    33,    48,    63,     64,    65, 255,
+                                        256, 257, 1000, 4096, 65535, 65536, 65537, 100000, 300000};
   std::mt19937 random(31);
   int blocks = 0;
   for (int escape : {0x00, 0x01, 0x41, 0x7F, 0xFE, 0xFF}) {
@@ -288,8 +289,7 @@ TEST_F(LZTest, HeldOutBlocksUnpackExactly) {
         const unsigned kind = random() % 8;
         if (kind < 3) {
           const unsigned n = random() % 4 == 0 ? random() % 200 : random() % 6;
-          for (unsigned i = 0; i < n; ++i)
-            w.Literal(static_cast<uint8_t>(random() % 16 == 0 ? escape : random()));
+          for (unsigned i = 0; i < n; ++i) w.Literal(static_cast<uint8_t>(random() % 16 == 0 ? escape : random()));
           continue;
         }
         uint32_t length = kLengths[random() % (sizeof(kLengths) / sizeof(kLengths[0]))];
@@ -402,22 +402,16 @@ BlockWriter BoundaryBlock(const Probe& probe, uint32_t tail, bool copyAfterTail,
   w.Copy(30, 7);
   switch (probe.kind) {
     case PROBE_COPY:
-      if (damage == 1)
-        w.CopyCode(probe.length, static_cast<uint32_t>(w.size()) + 1);
-      else
-        w.Copy(probe.length, probe.distance);
+      if (damage == 1) w.CopyCode(probe.length, static_cast<uint32_t>(w.size()) + 1);
+      else w.Copy(probe.length, probe.distance);
       break;
     case PROBE_RUN:
       for (uint32_t i = 1; i <= probe.length; ++i) {
-        if (i == probe.distance || (probe.distance == 1 && i == probe.length))
-          w.Literal(escape);
-        else
-          literal();
+        if (i == probe.distance || (probe.distance == 1 && i == probe.length)) w.Literal(escape);
+        else literal();
       }
       break;
-    case PROBE_ESCAPED:
-      w.Literal(escape);
-      break;
+    case PROBE_ESCAPED: w.Literal(escape); break;
   }
   for (uint32_t i = 0; i < tail; ++i) literal();
   if (copyAfterTail) w.Copy(9, 3);
@@ -540,10 +534,8 @@ TEST_F(LZTest, RandomDamageNeverCrashes) {
       for (int i = 0; i < 4; ++i) block[4 + i] = static_cast<uint8_t>(cut >> (8 * i));
     }
     const int result = Unpack(block, nullptr);
-    if (result < 0)
-      ++failures;
-    else
-      EXPECT_EQ(static_cast<int>(source.size()), result);
+    if (result < 0) ++failures;
+    else EXPECT_EQ(static_cast<int>(source.size()), result);
   }
   EXPECT_GT(failures, 0);
 }
@@ -636,7 +628,8 @@ size_t SmallestCodeSize(const Bytes& data, uint8_t escape) {
       while (length < most && data[from + length] == data[i + length]) ++length;
       // Nearer occurrences were seen first, so lengths up to `longest` had a
       // cheaper distance already.
-      for (size_t l = longest + 1; l <= length; ++l) cost[i + l] = std::min(cost[i + l], cost[i] + copyCost(l, i - from));
+      for (size_t l = longest + 1; l <= length; ++l)
+        cost[i + l] = std::min(cost[i + l], cost[i] + copyCost(l, i - from));
       longest = std::max(longest, length);
     }
     earlier.push_back(i);
@@ -678,7 +671,8 @@ TEST_F(LZTest, PackerWritesTheFewestBytesTheCodesAllow) {
       {"WordText", WordText(12000, 22), -1},
       {"FrequentEscape", WordText(8000, 23), ' '},
       {"NearAndFarRepeats",
-       Concat({RandomBytes(300, 24), RankedWords(70000, 25), RandomBytes(300, 24), Bytes(600, 7), RankedWords(3000, 25)}),
+       Concat(
+           {RandomBytes(300, 24), RankedWords(70000, 25), RandomBytes(300, 24), Bytes(600, 7), RankedWords(3000, 25)}),
        -1},
       {"EveryByteValue", Concat({everyValue, everyValue}), -1},
   };

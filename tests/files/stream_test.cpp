@@ -122,7 +122,7 @@ TEST_F(StreamFixture, RandomSeeksAndReadsAgreeAcrossFileModesAndMemory) {
       // a random origin; below 0 every stream stops at 0.
       int64_t target;
       switch (random() % 4) {
-        case 0: target = static_cast<int64_t>(random() % 129) - 64; break;  // around the start
+        case 0: target = static_cast<int64_t>(random() % 129) - 64; break;   // around the start
         case 1: target = size - static_cast<int64_t>(random() % 65); break;  // just before the end
         default: target = static_cast<int64_t>(random() % (bytes.size() + 1)); break;
       }
@@ -251,8 +251,8 @@ TEST_F(MemoryStreamTest, SeeksClampToTheData) {
     int64_t position;
   };
   const Case cases[] = {
-      {-5, 0, 0}, {5, 2, 10}, {-3, 2, 7},  {4, 0, 4},          {2, 1, 8},         {-100, 1, 0},
-      {11, 0, 10}, {3, 9, 0}, {INT64_MAX, 1, 10}, {INT64_MIN, 1, 0}, {INT64_MIN, 2, 0},
+      {-5, 0, 0},  {5, 2, 10}, {-3, 2, 7},         {4, 0, 4},         {2, 1, 8},         {-100, 1, 0},
+      {11, 0, 10}, {3, 9, 0},  {INT64_MAX, 1, 10}, {INT64_MIN, 1, 0}, {INT64_MIN, 2, 0},
   };
   unsigned char byte;
   for (const Case& c : cases) {
@@ -599,18 +599,20 @@ const PathCase kPathCases[] = {
     {"E:\\game", "a\\.\\b\\", "E:\\game\\a\\b"},
     {"E:\\game", "a/b", "E:\\game\\a\\b"},
     {"E:\\game", "a\\\\b", "E:\\game\\a\\b"},  // empty components are skipped
-    {"E:\\game\\", "a", "E:\\game\\a"},         // one trailing separator of the base goes
+    {"E:\\game\\", "a", "E:\\game\\a"},        // one trailing separator of the base goes
     {"E:\\game", "", "E:\\game"},
-    {"E:\\game", "a\\..", "E:\\game\\a\\.."},   // a last component is kept as it is
+    {"E:\\game", "a\\..", "E:\\game\\a\\.."},  // a last component is kept as it is
     {"E:\\", "..\\x", "E:\\x"},
-    {"E:\\game", "..\\..\\..\\x", "E:\\x"},      // ".." never climbs above the drive
+    {"E:\\game", "..\\..\\..\\x", "E:\\x"},  // ".." never climbs above the drive
     {"E:\\game\\sub", "..\\..\\..\\..\\x\\y", "E:\\x\\y"},
     // Shift-JIS: 0x95 0x5C is one character whose trail byte is "\".
     {"E:\\game", "\x95\x5C\\a.txt", "E:\\game\\\x95\x5C\\a.txt"},
     {"E:\\game", "\x95\x5C\x95\x5C\\..\\x", "E:\\game\\x"},
-    {"E:\\game\\\x95\x5C", "a", "E:\\game\\\x95\x5C\\a"},      // the trail byte is not a trailing separator
-    {"E:\\game\\\x95\x5C", "..\\x", "E:\\game\\x"},             // nor the place to cut
-    {"E:\\\x95\x5C" "a\x95\x5C", "..\\b", "E:\\b"},
+    {"E:\\game\\\x95\x5C", "a", "E:\\game\\\x95\x5C\\a"},  // the trail byte is not a trailing separator
+    {"E:\\game\\\x95\x5C", "..\\x", "E:\\game\\x"},        // nor the place to cut
+    {"E:\\\x95\x5C"
+     "a\x95\x5C",
+     "..\\b", "E:\\b"},
 };
 
 class BuildAbsolutePathTest : public StreamFixture, public ::testing::WithParamInterface<PathCase> {

@@ -324,7 +324,8 @@ bool ReadMap(int handle, MapPixels* out) {
     return false;
   bool ok = false;
   D3DLOCKED_RECT locked;
-  if (GetDeviceRenderTargetData(map->surface, copy) == D3D_OK && copy->LockRect(&locked, nullptr, D3DLOCK_READONLY) == D3D_OK) {
+  if (GetDeviceRenderTargetData(map->surface, copy) == D3D_OK &&
+      copy->LockRect(&locked, nullptr, D3DLOCK_READONLY) == D3D_OK) {
     out->width = desc.Width;
     out->height = desc.Height;
     out->v.resize(desc.Width * desc.Height);
@@ -361,8 +362,7 @@ MapPixels GaussOf(const MapPixels& in, int width, float strength) {
       for (int x = 0; x < in.width; x++) {
         auto p = [&](int k) { return pass == 0 ? from.At(x + k, y) : from.At(x, y + k); };
         double r = w[0] * p(0);
-        for (int j = 1; j < half; j++)
-          r += w[j] * ((p(2 * j - 1) + p(2 * j)) / 2 + (p(-2 * j + 1) + p(-2 * j)) / 2);
+        for (int j = 1; j < half; j++) r += w[j] * ((p(2 * j - 1) + p(2 * j)) / 2 + (p(-2 * j + 1) + p(-2 * j)) / 2);
         to.v[y * in.width + x] = static_cast<float>(r / sum);
       }
   }
@@ -391,15 +391,19 @@ TEST_F(FilterEntryTest, GaussOnAShadowMap) {
     int width, strength;
   };
   for (const Case c : {Case{8, 300}, Case{16, 900}}) {
-    FillMap(map, {{{0, 0, 40, 24}, 0xFF282828}, {{10, 5, 30, 15}, 0xFFDCDCDC}, {{39, 0, 40, 24}, 0xFFFFFFFF},
-                  {{0, 23, 40, 24}, 0xFFB4B4B4}, {{3, 2, 4, 20}, 0xFF909090}});
+    FillMap(map, {{{0, 0, 40, 24}, 0xFF282828},
+                  {{10, 5, 30, 15}, 0xFFDCDCDC},
+                  {{39, 0, 40, 24}, 0xFFFFFFFF},
+                  {{0, 23, 40, 24}, 0xFFB4B4B4},
+                  {{3, 2, 4, 20}, 0xFF909090}});
     ASSERT_TRUE(ReadMap(map, &before));
     ASSERT_EQ(0, GraphFilterGauss(map, c.width, c.strength));
     MapPixels after;
     ASSERT_TRUE(ReadMap(map, &after));
     std::string text;
     EXPECT_EQ(0, MapDifferences(after, GaussOf(before, c.width, c.strength / 100.0f), 2e-3f, &text))
-        << c.width << " " << c.strength << "\n" << text;
+        << c.width << " " << c.strength << "\n"
+        << text;
   }
   // Into another map of the same size, and refused in software.
   const int other = MakeShadowMap(40, 24, 32, 1);
@@ -497,8 +501,8 @@ TEST_F(FilterEntryTest, SoftwarePathIntoARenderTarget) {
   ASSERT_EQ(0, SetDrawTarget(DRAW_TARGET_BACK_BUFFER));
   const uint32_t cleared = PixelOf(dest, 19, 19);
   GraphicsSystem.shadersUsable = 0;
-  EXPECT_EQ(0, ApplyGraphFilterOrBlend({0, g, -1, dest, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, 2, 3},
-                                       GraphFilterArgs{}));
+  EXPECT_EQ(
+      0, ApplyGraphFilterOrBlend({0, g, -1, dest, 0, FILTER_INVERT, 0, 0, 16, 16, 0, 0, 0, 2, 3}, GraphFilterArgs{}));
   GraphicsSystem.shadersUsable = 1;
   EXPECT_EQ(Picture(3, 5) ^ 0x00FFFFFFu, PixelOf(dest, 5, 8));
   EXPECT_EQ(Picture(15, 15) ^ 0x00FFFFFFu, PixelOf(dest, 17, 18));

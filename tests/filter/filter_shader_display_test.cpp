@@ -27,9 +27,9 @@
 
 namespace {
 
-constexpr int kSize = 32;        // picture and texture size
-constexpr int kTarget = 64;      // render-target size
-constexpr int kTolerance = 2;    // per channel, shader against software
+constexpr int kSize = 32;         // picture and texture size
+constexpr int kTarget = 64;       // render-target size
+constexpr int kTolerance = 2;     // per channel, shader against software
 const DWORD kClear = 0x5A3C1E0F;  // the target before a draw
 
 struct Float4 {
@@ -76,8 +76,8 @@ class FilterShaderTest : public test_support::DeviceWindowTest {
     ASSERT_EQ(0, LibraryStartUp()) << log_.Text();
     ASSERT_EQ(1, AreShadersUsable());
     ASSERT_TRUE(target_.Create(kTarget, kTarget));
-    ASSERT_EQ(D3D_OK, CreateDeviceTexture(kSize, kSize, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8,
-                                          D3DPOOL_DEFAULT, &work_, nullptr));
+    ASSERT_EQ(D3D_OK, CreateDeviceTexture(kSize, kSize, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT,
+                                          &work_, nullptr));
     ASSERT_EQ(D3D_OK, work_->GetSurfaceLevel(0, &workSurface_));
     source_ = MakeArgbTexture(kSize, kSize, SourcePixel);
     blend_ = MakeArgbTexture(kSize, kSize, BlendPixel);
@@ -203,10 +203,8 @@ TEST_F(FilterShaderTest, ColorFiltersAgreeWithSoftware) {
   OnePass("Mono.pso", {kWeights, {{1.402f * crN, -0.34414f * cbN - 0.71414f * crN, 1.772f * cbN, 0}}}, false,
           [&](Image& s, Image& o) { return SoftFilterMono(&s, &o, cb, cr); });
   OnePass("Invert.pso", {}, false, [](Image& s, Image& o) { return SoftFilterInvert(&s, &o); });
-  OnePass("PremultipliedAlpha.pso", {}, false,
-          [](Image& s, Image& o) { return SoftFilterPremultipliedAlpha(&s, &o); });
-  OnePass("InterpolatedAlpha.pso", {}, false,
-          [](Image& s, Image& o) { return SoftFilterInterpolatedAlpha(&s, &o); });
+  OnePass("PremultipliedAlpha.pso", {}, false, [](Image& s, Image& o) { return SoftFilterPremultipliedAlpha(&s, &o); });
+  OnePass("InterpolatedAlpha.pso", {}, false, [](Image& s, Image& o) { return SoftFilterInterpolatedAlpha(&s, &o); });
 }
 
 TEST_F(FilterShaderTest, ThresholdFiltersAgreeAwayFromTheThreshold) {
@@ -220,16 +218,19 @@ TEST_F(FilterShaderTest, ThresholdFiltersAgreeAwayFromTheThreshold) {
                           "BrightClipFillGreater.pso"};
   for (int i = 0; i < 4; i++) {
     const int compare = i < 2 ? FILTER_COMPARE_LESS : FILTER_COMPARE_GREATER, withFill = i & 1;
-    OnePass(names[i], {{{t, t, t, t}}, kWeights, {{fill[0], fill[1], fill[2], fill[3]}}}, false,
-            [&](Image& s, Image& o) { return SoftFilterBrightClip(&s, &o, compare, threshold, withFill, fill); },
-            nullptr, nearThreshold);
+    OnePass(
+        names[i], {{{t, t, t, t}}, kWeights, {{fill[0], fill[1], fill[2], fill[3]}}}, false,
+        [&](Image& s, Image& o) { return SoftFilterBrightClip(&s, &o, compare, threshold, withFill, fill); }, nullptr,
+        nearThreshold);
   }
   const float dark[4] = {0.1f, 0.2f, 0.3f, 0.4f}, bright[4] = {0.9f, 0.8f, 0.7f, 1.0f};
-  OnePass("TwoColor.pso",
-          {{{0.299f, 0.587f, 0.114f, t}}, {{dark[0], dark[1], dark[2], dark[3]}},
-           {{bright[0], bright[1], bright[2], bright[3]}}},
-          false, [&](Image& s, Image& o) { return SoftFilterTwoColor(&s, &o, threshold, dark, bright); }, nullptr,
-          nearThreshold);
+  OnePass(
+      "TwoColor.pso",
+      {{{0.299f, 0.587f, 0.114f, t}},
+       {{dark[0], dark[1], dark[2], dark[3]}},
+       {{bright[0], bright[1], bright[2], bright[3]}}},
+      false, [&](Image& s, Image& o) { return SoftFilterTwoColor(&s, &o, threshold, dark, bright); }, nullptr,
+      nearThreshold);
 }
 
 TEST_F(FilterShaderTest, LevelAndGradientMapAgreeThroughTheirTables) {
@@ -239,8 +240,9 @@ TEST_F(FilterShaderTest, LevelAndGradientMapAgreeThroughTheirTables) {
       return v << 24 | v << 16 | v << 8 | v;
     });
     const float mn = 30, mx = 220, omn = 10, omx = 240;
-    OnePass("Level.pso", {{{mn / 255, 1 / ((mx - mn) / 255), omn / 255, omx / 255}}}, true,
-            [&](Image& s, Image& o) { return SoftFilterLevel(&s, &o, mn, mx, gamma, omn, omx); }, table);
+    OnePass(
+        "Level.pso", {{{mn / 255, 1 / ((mx - mn) / 255), omn / 255, omx / 255}}}, true,
+        [&](Image& s, Image& o) { return SoftFilterLevel(&s, &o, mn, mx, gamma, omn, omx); }, table);
     ReleaseComObject(table);
   }
   // A 20-texel gradient in the first row of a 32 x 2 texture.
@@ -251,8 +253,9 @@ TEST_F(FilterShaderTest, LevelAndGradientMapAgreeThroughTheirTables) {
   IDirect3DTexture9* texture = MakeArgbTexture(32, 2, gradient);
   Image image(20, 1, gradient);
   for (int reverse = 0; reverse < 2; reverse++) {
-    OnePass(reverse ? "GradientMapRev.pso" : "GradientMap.pso", {kWeights, {{20.0f / 32, 0.25f, 0, 0}}}, false,
-            [&](Image& s, Image& o) { return SoftFilterGradientMap(&s, &o, &image, reverse); }, texture);
+    OnePass(
+        reverse ? "GradientMapRev.pso" : "GradientMap.pso", {kWeights, {{20.0f / 32, 0.25f, 0, 0}}}, false,
+        [&](Image& s, Image& o) { return SoftFilterGradientMap(&s, &o, &image, reverse); }, texture);
   }
   ReleaseComObject(texture);
 }
@@ -293,7 +296,9 @@ TEST_F(FilterShaderTest, GaussAndDownScaleAgree) {
     const float strength = width * 0.5f;
     const float* w = GaussWeights(width, strength);
     ASSERT_NE(nullptr, w);
-    const char* name = width == 8 ? "Gauss_08Pixel_PS.pso" : width == 16 ? "Gauss_16Pixel_PS.pso" : "Gauss_32Pixel_PS.pso";
+    const char* name = width == 8    ? "Gauss_08Pixel_PS.pso"
+                       : width == 16 ? "Gauss_16Pixel_PS.pso"
+                                     : "Gauss_32Pixel_PS.pso";
     IDirect3DPixelShader9* shader = Shader(name);
     for (int pass = 0; pass < 2; pass++) {
       std::vector<Float4> c(12, Float4{{0, 0, 0, 0}});
@@ -318,7 +323,8 @@ TEST_F(FilterShaderTest, GaussAndDownScaleAgree) {
     if (divisor == 2) taps.push_back({{0, 0, 0, 0}});
     const int span = divisor == 4 ? 1 : 3;
     for (int y = -span; divisor > 2 && y <= span; y += 2) {
-      for (int x = -span; x <= span; x += 2) taps.push_back({{static_cast<float>(x) / kSize, static_cast<float>(y) / kSize, 0, 0}});
+      for (int x = -span; x <= span; x += 2)
+        taps.push_back({{static_cast<float>(x) / kSize, static_cast<float>(y) / kSize, 0, 0}});
     }
     char name[32];
     snprintf(name, sizeof name, "DownScaleX%d.pso", divisor);
@@ -330,10 +336,10 @@ TEST_F(FilterShaderTest, GaussAndDownScaleAgree) {
 }
 
 TEST_F(FilterShaderTest, EveryBlendModeAgrees) {
-  static const char* const kNames[17] = {"Normal",   "",         "Multiple",  "Difference",    "Add",
-                                         "Screen",   "Overlay",  "Dodge",     "Burn",          "Darken",
-                                         "Lighten",  "SoftLight", "HardLight", "Exclusion",    "Normal_AlphaCh",
-                                         "Add_AlphaCh", "Multiple_AOnly"};
+  static const char* const kNames[17] = {
+      "Normal",    "",          "Multiple",       "Difference",  "Add",           "Screen",
+      "Overlay",   "Dodge",     "Burn",           "Darken",      "Lighten",       "SoftLight",
+      "HardLight", "Exclusion", "Normal_AlphaCh", "Add_AlphaCh", "Multiple_AOnly"};
   for (const float ratio : {1.0f, 0.6f}) {
     for (int type = 0; type <= 16; type++) {
       if (type == 1) continue;
@@ -341,7 +347,8 @@ TEST_F(FilterShaderTest, EveryBlendModeAgrees) {
       snprintf(name, sizeof name, "BasBF_%s.pso", kNames[type]);
       Draw(target_.Surface(), source_, blend_, Shader(name),
            {{{ratio, ratio, ratio, ratio}}, {{1, 1, 1, 0}}, kFirstTexel, kLastTexel}, true);
-      Image src(kSize, kSize, SourcePixel), bl(kSize, kSize, BlendPixel), out(kSize, kSize, [](int, int) { return 0u; });
+      Image src(kSize, kSize, SourcePixel), bl(kSize, kSize, BlendPixel),
+          out(kSize, kSize, [](int, int) { return 0u; });
       ASSERT_EQ(0, SoftBlendBasic(&src, &bl, &out, type, ratio));
       snprintf(name, sizeof name, "%s at %g", kNames[type], ratio);
       Compare(name, Read(kSize), out, kSize);

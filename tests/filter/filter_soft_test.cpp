@@ -59,9 +59,9 @@ TEST(FilterSoft, MonoChromaShiftsAndSaturates) {
   Image src(1, 1, 0xFF808080), out(1, 1);
   ASSERT_EQ(0, SoftFilterMono(&src, &out, 0, 255 * 100.0f / 255));  // Cr 255 -> 0.5
   const uint32_t p = out.At(0, 0);
-  EXPECT_EQ(255, Ch(p, 16));                               // 128 + 178.7 saturates
-  EXPECT_NEAR(128 - 0.71414 * 0.5 * 255, Ch(p, 8), 1.0);   // green down
-  EXPECT_EQ(127, Ch(p, 0));  // the luminance of 128 grey, 4094 / 4096 of it
+  EXPECT_EQ(255, Ch(p, 16));                              // 128 + 178.7 saturates
+  EXPECT_NEAR(128 - 0.71414 * 0.5 * 255, Ch(p, 8), 1.0);  // green down
+  EXPECT_EQ(127, Ch(p, 0));                               // the luminance of 128 grey, 4094 / 4096 of it
 }
 
 TEST(FilterSoft, BrightClipTable) {
@@ -159,8 +159,8 @@ TEST(FilterSoft, TwoColorSplitsAtTheThreshold) {
   ASSERT_EQ(0, SoftFilterTwoColor(&src, &out, 0, dark, bright));
   for (int i = 0; i < 16; i++) EXPECT_EQ(Argb(127, 255, 255, 0), out.At(i % 4, i / 4));
   ASSERT_EQ(0, SoftFilterTwoColor(&src, &out, 128, dark, bright));
-  EXPECT_EQ(Argb(255, 0, 0, 255), out.At(0, 0));     // black is dark
-  EXPECT_EQ(Argb(127, 255, 255, 0), out.At(1, 2));   // white is bright
+  EXPECT_EQ(Argb(255, 0, 0, 255), out.At(0, 0));    // black is dark
+  EXPECT_EQ(Argb(127, 255, 255, 0), out.At(1, 2));  // white is bright
   EXPECT_EQ(-1, SoftFilterTwoColor(&src, &out, 128, dark, nullptr));
 }
 

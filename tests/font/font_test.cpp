@@ -164,7 +164,7 @@ TEST_F(FontHardwareTest, DefaultsFallBacksAndEdgeBit) {
   const Case cases[] = {
       {nullptr, -1, -1, -1, -1, 16, 6, 0, 1},
       {"", 20, 3, 2, -1, 20, 3, 2, 1},
-      {nullptr, 24, -1, 0, 2, 24, 6, 1, 2},   // an edge above 1 sets the edge bit
+      {nullptr, 24, -1, 0, 2, 24, 6, 1, 2},  // an edge above 1 sets the edge bit
       {nullptr, 12, -1, 35, 3, 12, 6, 35, 3},
   };
   for (const Case& c : cases) {
@@ -673,8 +673,7 @@ TEST_F(FontHardwareTest, EdgeIsDrawnUnderTheBody) {
   const int h = CreateFontToHandle(nullptr, 24, -1, 1, -1, 1, 0, -1);
   FontRecord* font = GetFontRecord(h);
   ClearBackBuffer(0);
-  ASSERT_EQ(0, DrawTextWithFont(20, 20, "H\x8e\x9a", MakeColorValue(255, 255, 255), h,
-                                MakeColorValue(0, 0, 255), 0));
+  ASSERT_EQ(0, DrawTextWithFont(20, 20, "H\x8e\x9a", MakeColorValue(255, 255, 255), h, MakeColorValue(0, 0, 255), 0));
   const std::vector<uint32_t> shot = ReadBackBuffer();
   // The body is GDI's glyph, one edge pixel right of and below the plain place.
   std::vector<uint32_t> body(static_cast<size_t>(kWidth) * kHeight, 0);
@@ -935,7 +934,7 @@ TEST_F(FontSoftwareTest, EdgedTextPutsTheEdgeAroundTheBody) {
       if (p == white) bodies++;
       if (p != blue) continue;
       const bool adjacent = ScreenPixel(x - 1, y) == white || ScreenPixel(x + 1, y) == white ||
-                        ScreenPixel(x, y - 1) == white || ScreenPixel(x, y + 1) == white;
+                            ScreenPixel(x, y - 1) == white || ScreenPixel(x, y + 1) == white;
       (adjacent ? edgesNextToBody : strayEdges)++;
     }
   EXPECT_GT(bodies, 20);

@@ -103,8 +103,7 @@ std::vector<std::pair<int, int>> Every(int first, int step, int last, int bullet
   return v;
 }
 
-std::vector<std::pair<int, int>> Concat(std::vector<std::pair<int, int>> a,
-                                        const std::vector<std::pair<int, int>>& b) {
+std::vector<std::pair<int, int>> Concat(std::vector<std::pair<int, int>> a, const std::vector<std::pair<int, int>>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
@@ -122,8 +121,7 @@ TEST_F(BulletPtnTest, TimingOfTheKindsTheGameUses) {
       {"2-way x5", PTN_2WAY_5CONT, 0, Every(10, 10, 50, 2), 50},
       {"1-way wide x5", PTN_1WAY_W5CONT, 0, Every(10, 10, 50, 2), 50},
       {"random 15", PTN_RAND15, 0, Every(3, 3, 45, 1), 45},
-      {"boss even 8", PTN_KUKURU_EVEN8, 0, Concat(Every(30, 30, 90, 8), Every(180, 30, 240, 3)),
-       240},
+      {"boss even 8", PTN_KUKURU_EVEN8, 0, Concat(Every(30, 30, 90, 8), Every(180, 30, 240, 3)), 240},
   };
   for (const TimingCase& c : cases) {
     Run run = RunPattern(c.kind, c.p1);
@@ -135,8 +133,8 @@ TEST_F(BulletPtnTest, TimingOfTheKindsTheGameUses) {
 
 // ------------------------------------------------------------ the bullets
 
-void ExpectBullet(const BulletParams& b, int kind, int x, int y, int attack, double angle,
-                  int owner, int length, const char* what) {
+void ExpectBullet(const BulletParams& b, int kind, int x, int y, int attack, double angle, int owner, int length,
+                  const char* what) {
   EXPECT_EQ(kind, b.Kind) << what;
   EXPECT_EQ(x, b.X) << what;
   EXPECT_EQ(y, b.Y) << what;
@@ -261,8 +259,7 @@ TEST_F(BulletPtnTest, BossPatternRingsThenRetakesAimForItsSpreads) {
   for (int i = 0; i <= 30; ++i) ctl.Update();
   ASSERT_EQ(8u, bullets.Created.size());
   for (int i = 0; i < 8; ++i)
-    ExpectBullet(bullets.Created[i], BULLET_TORNADO, 400, 100, 1,
-                 PI / 2 + i * PI / 4 + PI / 8, 0, 25, "ring");
+    ExpectBullet(bullets.Created[i], BULLET_TORNADO, 400, 100, 1, PI / 2 + i * PI / 4 + PI / 8, 0, 25, "ring");
 
   for (int i = 31; i <= 149; ++i) ctl.Update();
   player.MainX = 800;  // aim is taken again at the phase's count 60 (update 150)
@@ -273,9 +270,8 @@ TEST_F(BulletPtnTest, BossPatternRingsThenRetakesAimForItsSpreads) {
   ASSERT_EQ(27u, bullets.Created.size());
   for (int i = 0; i < 3; ++i) {
     double place = 0.0 - 1.0471975511966 + i * PI / 3;
-    ExpectBullet(bullets.Created[24 + i], BULLET_TORNADO,
-                 static_cast<int>(400 + 40 * cos(place)), static_cast<int>(100 + 40 * sin(place)), 1,
-                 0, 0, 25, "spread");
+    ExpectBullet(bullets.Created[24 + i], BULLET_TORNADO, static_cast<int>(400 + 40 * cos(place)),
+                 static_cast<int>(100 + 40 * sin(place)), 1, 0, 0, 25, "spread");
   }
 }
 

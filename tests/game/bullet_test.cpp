@@ -216,8 +216,7 @@ const TurnCase TURN_CASES[] = {
 };
 
 TEST(Homing, TurnsTheShorterWay) {
-  for (const TurnCase& c : TURN_CASES)
-    EXPECT_NEAR(c.expected, HomingTurn(c.angle, c.target, c.limit), 1e-9) << c.name;
+  for (const TurnCase& c : TURN_CASES) EXPECT_NEAR(c.expected, HomingTurn(c.angle, c.target, c.limit), 1e-9) << c.name;
 }
 
 TEST_F(BulletTest, HomingShotSteersTowardItsTargetThenMoves) {
@@ -310,8 +309,7 @@ struct ImmunityCase {
 };
 
 const ImmunityCase IMMUNITY_CASES[] = {
-    {400, 34, 0}, {400, 35, 1000}, {0, 300, 0}, {1, 300, 1000},
-    {749, 300, 1000}, {750, 300, 0}, {-20, 300, 0},
+    {400, 34, 0}, {400, 35, 1000}, {0, 300, 0}, {1, 300, 1000}, {749, 300, 1000}, {750, 300, 0}, {-20, 300, 0},
 };
 
 TEST_F(BulletTest, EnemiesAtTheEdgesCannotBeDamaged) {
@@ -439,8 +437,7 @@ TEST_F(BulletTest, BoxBulletsQueueTheirQuadAndDebugMarks) {
   EXPECT_EQ(125, ey);
   std::string red = Hex(MakeColorValue(255, 0, 0)), green = Hex(MakeColorValue(0, 255, 0));
   EXPECT_EQ("DrawRectShape(398,98,402,102," + red + ",1)", rects[0]);
-  EXPECT_EQ("DrawRectShape(" + std::to_string(ex - 2) + ",123," + std::to_string(ex + 2) +
-                ",127," + green + ",1)",
+  EXPECT_EQ("DrawRectShape(" + std::to_string(ex - 2) + ",123," + std::to_string(ex + 2) + ",127," + green + ",1)",
             rects[1]);
   EXPECT_EQ(2, DrawQueueLayerIndex[11]) << "the hit box as two triangles";
 }

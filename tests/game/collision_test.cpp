@@ -55,8 +55,7 @@ const CircleBoxCase CIRCLE_BOX_CASES[] = {
     {"zero radius inside", 150, 150, 0, {100, 100, 200, 100, 200, 200, 100, 200}, true},
     // Diamond around (0, 0): corners at distance 100 on the axes.
     {"rotated box, centre inside", 40, 40, 1, {0, -100, 100, 0, 0, 100, -100, 0}, true},
-    {"rotated box, in its bounding square only", 70, 70, 1, {0, -100, 100, 0, 0, 100, -100, 0},
-     false},
+    {"rotated box, in its bounding square only", 70, 70, 1, {0, -100, 100, 0, 0, 100, -100, 0}, false},
     {"rotated box, touching an edge", 55, 55, 8, {0, -100, 100, 0, 0, 100, -100, 0}, true},
     // A box whose corners all lie at one point (never computed) has no inside.
     {"collapsed box, far away", 300, 300, 10, {0, 0, 0, 0, 0, 0, 0, 0}, false},
@@ -190,11 +189,11 @@ struct SideCase {
 };
 
 const SideCase SIDE_CASES[] = {
-    {CHAR_KIND_PLAYER_BULLET, CHAR_KIND_PLAYER, 0},  {CHAR_KIND_PLAYER_BULLET, CHAR_KIND_SPECIAL, 0},
-    {CHAR_KIND_PLAYER_BULLET, CHAR_KIND_OPTION, 7},  {CHAR_KIND_PLAYER_BULLET, CHAR_KIND_ENEMY, 7},
-    {CHAR_KIND_ENEMY_BULLET, CHAR_KIND_ENEMY, 0},    {CHAR_KIND_ENEMY_BULLET, CHAR_KIND_PLAYER, 7},
-    {CHAR_KIND_ENEMY_BULLET, CHAR_KIND_SPECIAL, 7},  {CHAR_KIND_ENEMY_BULLET, 7, 7},
-    {CHAR_KIND_ENEMY, CHAR_KIND_PLAYER, 7},          {CHAR_KIND_PLAYER, 7, 7},
+    {CHAR_KIND_PLAYER_BULLET, CHAR_KIND_PLAYER, 0}, {CHAR_KIND_PLAYER_BULLET, CHAR_KIND_SPECIAL, 0},
+    {CHAR_KIND_PLAYER_BULLET, CHAR_KIND_OPTION, 7}, {CHAR_KIND_PLAYER_BULLET, CHAR_KIND_ENEMY, 7},
+    {CHAR_KIND_ENEMY_BULLET, CHAR_KIND_ENEMY, 0},   {CHAR_KIND_ENEMY_BULLET, CHAR_KIND_PLAYER, 7},
+    {CHAR_KIND_ENEMY_BULLET, CHAR_KIND_SPECIAL, 7}, {CHAR_KIND_ENEMY_BULLET, 7, 7},
+    {CHAR_KIND_ENEMY, CHAR_KIND_PLAYER, 7},         {CHAR_KIND_PLAYER, 7, 7},
 };
 
 TEST(BulletHit, SideRulesForABulletExactlyOnTheQuerier) {
@@ -221,15 +220,14 @@ struct StepCase {
 
 // Speed 30 px, R = 5 + 5: samples at -30, -20 and -10 px.
 const StepCase STEP_CASES[] = {
-    {-30, true}, {-20, true}, {-10, true}, {-25, true}, {-15, true}, {-39, true}, {-1, true},
-    {0, false},  {-40, false}, {1, false}, {-45, false},
+    {-30, true}, {-20, true}, {-10, true},  {-25, true}, {-15, true},  {-39, true},
+    {-1, true},  {0, false},  {-40, false}, {1, false},  {-45, false},
 };
 
 TEST(BulletHit, FastCircleSamplesItsLastMoveNotItsPosition) {
   for (const StepCase& c : STEP_CASES) {
     Body b = CircleBullet(CHAR_KIND_ENEMY_BULLET, 400, 300, 5, 30000, 0);
-    EXPECT_EQ(c.hit ? 7 : 0,
-              TestBulletHit(&b, 0, 400 + c.offset, 300, nullptr, 5, CHAR_SHAPE_CIRCLE))
+    EXPECT_EQ(c.hit ? 7 : 0, TestBulletHit(&b, 0, 400 + c.offset, 300, nullptr, 5, CHAR_SHAPE_CIRCLE))
         << "offset " << c.offset;
   }
 }
@@ -239,8 +237,7 @@ TEST(BulletHit, SampleCountIsSpeedOverReach) {
   Body b = CircleBullet(CHAR_KIND_ENEMY_BULLET, 400, 300, 5, 25000, 0);
   EXPECT_EQ(7, TestBulletHit(&b, 0, 375, 300, nullptr, 5, CHAR_SHAPE_CIRCLE));
   EXPECT_EQ(7, TestBulletHit(&b, 0, 385, 300, nullptr, 5, CHAR_SHAPE_CIRCLE));
-  EXPECT_EQ(0, TestBulletHit(&b, 0, 396, 300, nullptr, 5, CHAR_SHAPE_CIRCLE))
-      << "no sample at -5";
+  EXPECT_EQ(0, TestBulletHit(&b, 0, 396, 300, nullptr, 5, CHAR_SHAPE_CIRCLE)) << "no sample at -5";
 }
 
 TEST(BulletHit, SamplesFollowTheBulletsAngle) {

@@ -20,8 +20,8 @@ TEST_F(DrawQueueTest, EmptyFrameDrawsNothing) {
 TEST_F(DrawQueueTest, UnclippedEntryStartsFromItsAlphaAndLeavesNoState) {
   QueueImage(2, 10, 20, 77, 128);
   EXPECT_EQ(1, DrawQueueLayerIndex[1]);
-  Calls_ expected = {"SetSamplingMode(1)", "SetBlendMode(1,128)", "DrawImageAt(10,20,77,1)",
-                     BLEND_RESET, CLIP_RESET, "SetSamplingMode(0)"};
+  Calls_ expected = {"SetSamplingMode(1)", "SetBlendMode(1,128)", "DrawImageAt(10,20,77,1)", BLEND_RESET,
+                     CLIP_RESET,           "SetSamplingMode(0)"};
   EXPECT_EQ(expected, Flush());
   EXPECT_EQ(0, DrawQueueLayerIndex[1]);
   EXPECT_EQ(DRAW_EMPTY, DrawQueue[1][0].Kind);
@@ -31,10 +31,11 @@ TEST_F(DrawQueueTest, ClipAppliesToItsEntryOnly) {
   DrawClip clip = {true, 210, 0, 750, 720};
   QueueImage(6, 1, 2, 3, 255, &clip);
   QueueImage(6, 4, 5, 6, 200);
-  Calls_ expected = {"SetSamplingMode(1)",
-                     "SetClipRect(210,0,750,720)", "SetBlendMode(1,255)", "DrawImageAt(1,2,3,1)",
-                     BLEND_RESET, CLIP_RESET,
-                     "SetBlendMode(1,200)", "DrawImageAt(4,5,6,1)", BLEND_RESET, CLIP_RESET,
+  Calls_ expected = {"SetSamplingMode(1)",  "SetClipRect(210,0,750,720)",
+                     "SetBlendMode(1,255)", "DrawImageAt(1,2,3,1)",
+                     BLEND_RESET,           CLIP_RESET,
+                     "SetBlendMode(1,200)", "DrawImageAt(4,5,6,1)",
+                     BLEND_RESET,           CLIP_RESET,
                      "SetSamplingMode(0)"};
   EXPECT_EQ(expected, Flush());
 }
@@ -45,8 +46,7 @@ TEST_F(DrawQueueTest, LayersAreDrawnInAscendingOrder) {
   QueueImage(7, 7, 0, 1, 255);
   QueueImage(1, 2, 0, 1, 255);
   Flush();
-  Calls_ expected = {"DrawImageAt(1,0,1,1)", "DrawImageAt(2,0,1,1)", "DrawImageAt(7,0,1,1)",
-                     "DrawImageAt(12,0,1,1)"};
+  Calls_ expected = {"DrawImageAt(1,0,1,1)", "DrawImageAt(2,0,1,1)", "DrawImageAt(7,0,1,1)", "DrawImageAt(12,0,1,1)"};
   EXPECT_EQ(expected, CallsOf("DrawImageAt"));
 }
 
@@ -77,11 +77,20 @@ TEST_F(DrawQueueTest, ALayerWrapsAt3000AndDrawsAllSlots) {
 TEST_F(DrawQueueTest, GlowDrawsThreePasses) {
   QueueGlowImage(5, 6, 99);
   EXPECT_EQ(1, DrawQueueLayerIndex[6]) << "glows go to layer 7";
-  Calls_ expected = {"SetSamplingMode(1)",  "SetBlendMode(1,30)",      "SetDrawTint(255,255,255)",
-                     "SetBlendMode(10,255)", "DrawImageAt(5,6,99,1)",  "SetBlendMode(2,255)",
-                     "DrawImageAt(5,6,99,1)", "SetDrawTint(255,255,255)", "SetBlendMode(1,30)",
-                     "DrawImageAt(5,6,99,1)", BLEND_RESET,             BLEND_RESET,
-                     CLIP_RESET,             "SetSamplingMode(0)"};
+  Calls_ expected = {"SetSamplingMode(1)",
+                     "SetBlendMode(1,30)",
+                     "SetDrawTint(255,255,255)",
+                     "SetBlendMode(10,255)",
+                     "DrawImageAt(5,6,99,1)",
+                     "SetBlendMode(2,255)",
+                     "DrawImageAt(5,6,99,1)",
+                     "SetDrawTint(255,255,255)",
+                     "SetBlendMode(1,30)",
+                     "DrawImageAt(5,6,99,1)",
+                     BLEND_RESET,
+                     BLEND_RESET,
+                     CLIP_RESET,
+                     "SetSamplingMode(0)"};
   EXPECT_EQ(expected, Flush());
 }
 
@@ -97,10 +106,20 @@ TEST_F(DrawQueueTest, RotatedGlowTintsWithTheEntryColor) {
   e.Alpha = 90;
   QueueEntry(7, e);
   std::string draw = "DrawImageRotated(100.5,50.25,2,0.5,44,1,0)";
-  Calls_ expected = {"SetSamplingMode(1)", "SetBlendMode(1,90)", "SetDrawTint(16,32,48)",
-                     "SetBlendMode(10,255)", draw, "SetBlendMode(2,255)", draw,
-                     "SetDrawTint(255,255,255)", "SetBlendMode(1,90)", draw, BLEND_RESET,
-                     BLEND_RESET, CLIP_RESET, "SetSamplingMode(0)"};
+  Calls_ expected = {"SetSamplingMode(1)",
+                     "SetBlendMode(1,90)",
+                     "SetDrawTint(16,32,48)",
+                     "SetBlendMode(10,255)",
+                     draw,
+                     "SetBlendMode(2,255)",
+                     draw,
+                     "SetDrawTint(255,255,255)",
+                     "SetBlendMode(1,90)",
+                     draw,
+                     BLEND_RESET,
+                     BLEND_RESET,
+                     CLIP_RESET,
+                     "SetSamplingMode(0)"};
   EXPECT_EQ(expected, Flush());
 }
 
@@ -113,14 +132,20 @@ struct KindCase {
 const KindCase KIND_CASES[] = {
     {"Rotated", [] { QueueImageRotated(4, 21, 255, 300.5, 400.0, 1.5, 0.25); },
      "DrawImageRotated(300.5,400,1.5,0.25,21,1,0)"},
-    {"HpGauge", [] { QueueHpGauge(22, 1.0, 1.25); },
-     "DrawImageRotatedAbout(277,81,26,46,1,1.25,22,1,0)"},
+    {"HpGauge", [] { QueueHpGauge(22, 1.0, 1.25); }, "DrawImageRotatedAbout(277,81,26,46,1,1.25,22,1,0)"},
     {"ScaledXY",
      [] {
        DrawEntry e = {};
        e.Kind = DRAW_IMAGE_ROTATED_SCALED_XY;
-       e.X1 = 1; e.Y1 = 2; e.CenterX = 3; e.CenterY = 4;
-       e.ScaleX = 0.5; e.ScaleY = 2; e.Angle = 3; e.Graphic = 23; e.Transparent = 1;
+       e.X1 = 1;
+       e.Y1 = 2;
+       e.CenterX = 3;
+       e.CenterY = 4;
+       e.ScaleX = 0.5;
+       e.ScaleY = 2;
+       e.Angle = 3;
+       e.Graphic = 23;
+       e.Transparent = 1;
        QueueEntry(4, e);
      },
      "DrawImageRotatedScaledXY(1,2,3,4,0.5,2,3,23,1,0)"},
@@ -131,10 +156,8 @@ const KindCase KIND_CASES[] = {
      },
      "DrawImageQuad(1.5,2,30,2,30,40,1.5,40,24,1)"},
     {"Circle", [] { QueueCircle(100, 200, 17); }, "DrawCircleShape(100,200,17,0xFFFFFFFF,0,1)"},
-    {"Box", [] { QueueBox(10, 210, 0, 750, 720, 0, 128); },
-     "DrawRectShape(210,0,750,720,0xFF000000,1)"},
-    {"Triangle", [] { QueueTriangle(1, 2, 3, 4, 5, 6, 0x00FF00, 255); },
-     "DrawTriangleShape(1,2,3,4,5,6,0xFF00FF00,1)"},
+    {"Box", [] { QueueBox(10, 210, 0, 750, 720, 0, 128); }, "DrawRectShape(210,0,750,720,0xFF000000,1)"},
+    {"Triangle", [] { QueueTriangle(1, 2, 3, 4, 5, 6, 0x00FF00, 255); }, "DrawTriangleShape(1,2,3,4,5,6,0xFF00FF00,1)"},
     {"Kind5",
      [] {
        DrawEntry e = {};
@@ -175,9 +198,7 @@ TEST_P(DrawKindTest, FlushDrawsTheKindBetweenBlendAndReset) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DrawKindTest, ::testing::ValuesIn(KIND_CASES),
-                         [](const ::testing::TestParamInfo<KindCase>& info) {
-                           return info.param.name;
-                         });
+                         [](const ::testing::TestParamInfo<KindCase>& info) { return info.param.name; });
 
 TEST_F(DrawQueueTest, FixedLayersAndAlphasOfTheQueueOperations) {
   QueueHpGauge(1, 1.0, 0);
@@ -200,8 +221,7 @@ TEST_F(DrawQueueTest, ShapeAndTextColorsAreScreenColors) {
   Flush();
   EXPECT_EQ((Calls_{"DrawRectShape(0,0,10,10,0xFFFF,1)"}), CallsOf("DrawRectShape"));
   EXPECT_EQ((Calls_{"DrawCircleShape(5,5,3,0xFFFF,0,1)"}), CallsOf("DrawCircleShape"));
-  EXPECT_EQ((Calls_{"MakeColorValue(253,40,72)", "MakeColorValue(255,255,255)",
-                    "MakeColorValue(255,255,255)"}),
+  EXPECT_EQ((Calls_{"MakeColorValue(253,40,72)", "MakeColorValue(255,255,255)", "MakeColorValue(255,255,255)"}),
             CallsOf("MakeColorValue"));
   Calls_ text = CallsOf("DrawTextWithFont");
   ASSERT_EQ(1u, text.size());
@@ -215,8 +235,7 @@ TEST_F(DrawQueueTest, DebugHitBoxIsTwoRedTriangles) {
   Calls_ expected = {"DrawTriangleShape(10,20,30,20,30,40,0xFFFF0000,1)",
                      "DrawTriangleShape(10,20,10,40,30,40,0xFFFF0000,1)"};
   EXPECT_EQ(expected, CallsOf("DrawTriangleShape"));
-  EXPECT_EQ((Calls_{"SetBlendMode(1,100)", BLEND_RESET, "SetBlendMode(1,100)", BLEND_RESET}),
-            CallsOf("SetBlendMode"));
+  EXPECT_EQ((Calls_{"SetBlendMode(1,100)", BLEND_RESET, "SetBlendMode(1,100)", BLEND_RESET}), CallsOf("SetBlendMode"));
 }
 
 TEST_F(DrawQueueTest, FontIsCreatedOncePerSizeAndType) {
@@ -224,8 +243,7 @@ TEST_F(DrawQueueTest, FontIsCreatedOncePerSizeAndType) {
   QueueText(9, "two", 0, 0, 0, 1, 0);
   QueueText(9, "big", 0, 0, 0, 8, 3);
   Flush();
-  Calls_ expected = {"CreateFontToHandle(null,15,-1,0,-1,-1,0,-1)",
-                     "CreateFontToHandle(null,50,-1,19,-1,-1,0,-1)"};
+  Calls_ expected = {"CreateFontToHandle(null,15,-1,0,-1,-1,0,-1)", "CreateFontToHandle(null,50,-1,19,-1,-1,0,-1)"};
   EXPECT_EQ(expected, CallsOf("CreateFontToHandle"));
   EXPECT_EQ(0x20000001, FontCache[1 * 4 + 0]);
   EXPECT_EQ(0x20000002, FontCache[8 * 4 + 3]);

@@ -53,50 +53,62 @@ class ScheduleTest : public GameTest {
 TEST_F(ScheduleTest, ReaderTable) {
   const std::string cell64 = std::string(61, ' ') + "123";  // 64 bytes
   const std::vector<ReadCase> cases = {
-      {"one row", Head("60,0,480,-30,0,-1,-1,-1,-1,0,0,0\n"),
-       {{60, 0, 480, -30, 0, -1, -1, -1, -1}}, -1},
+      {"one row", Head("60,0,480,-30,0,-1,-1,-1,-1,0,0,0\n"), {{60, 0, 480, -30, 0, -1, -1, -1, -1}}, -1},
       {"CRLF line ends, floats truncated",
        "h1\r\nh2\r\n60,0,480,-30.7,5,-1,1.9,-1,2e0,0,0,0\r\n70,1,300,-50,0,-1,-1,-1,-1,0,0,0\r\n",
-       {{60, 0, 480, -30, 5, -1, 1, -1, 2}, {70, 1, 300, -50, 0, -1, -1, -1, -1}}, -1},
+       {{60, 0, 480, -30, 5, -1, 1, -1, 2}, {70, 1, 300, -50, 0, -1, -1, -1, -1}},
+       -1},
       {"comment line costs no cell",
        Head("60,0,480,-30,0,-1,-1,-1,-1,0,0,0\n// wave two\n70,1,300,-50,0,-1,-1,-1,-1,0,0,0\n"),
-       {{60, 0, 480, -30, 0, -1, -1, -1, -1}, {70, 1, 300, -50, 0, -1, -1, -1, -1}}, -1},
+       {{60, 0, 480, -30, 0, -1, -1, -1, -1}, {70, 1, 300, -50, 0, -1, -1, -1, -1}},
+       -1},
       {"slash drops the partial cell, the record goes on",
        Head("100,2/ the kind follows\n3,480,-30,0,-1,-1,-1,-1,0,0,0\n"),
-       {{100, 3, 480, -30, 0, -1, -1, -1, -1}}, -1},
+       {{100, 3, 480, -30, 0, -1, -1, -1, -1}},
+       -1},
       {"0xFF ends the reading inside a cell",
-       Head("60,0,480,-30,0,-1,-1,-1,-1,0,0,0\n70,1,3\xFF" "00,-50,0,-1,-1,-1,-1,0,0,0\n"),
+       Head("60,0,480,-30,0,-1,-1,-1,-1,0,0,0\n70,1,3\xFF"
+            "00,-50,0,-1,-1,-1,-1,0,0,0\n"),
        {{60, 0, 480, -30, 0, -1, -1, -1, -1}, {70, 1, 0, 0, 0, 0, 0, 0, 0}},
        static_cast<int>(strlen(HEAD)) + 40},
       {"a 64-byte cell ends there; the next bytes start a cell",
        Head(cell64 + "4,480,-30,0,-1,-1,-1,-1,0,0,0\n"),
-       {{123, 4, 480, -30, 0, -1, -1, -1, -1}}, -1},
+       {{123, 4, 480, -30, 0, -1, -1, -1, -1}},
+       -1},
       {"a 64-byte cell before a comma leaves an empty cell",
        Head(cell64 + ",4,480,-30,0,-1,-1,-1,-1,0,0\n"),
-       {{123, 0, 4, 480, -30, 0, -1, -1, -1}}, -1},
-      {"last row without a line feed", Head("60,0,480,-30,0,-1,-1,-1,-1,0,0,0"),
-       {{60, 0, 480, -30, 0, -1, -1, -1, -1}}, -1},
-      {"a row cut short keeps its cells", Head("60,0,480,-30,0,-1,-1,-1,-1,0,0,0\n70,1,300"),
-       {{60, 0, 480, -30, 0, -1, -1, -1, -1}, {70, 1, 0, 0, 0, 0, 0, 0, 0}}, -1},
+       {{123, 0, 4, 480, -30, 0, -1, -1, -1}},
+       -1},
+      {"last row without a line feed",
+       Head("60,0,480,-30,0,-1,-1,-1,-1,0,0,0"),
+       {{60, 0, 480, -30, 0, -1, -1, -1, -1}},
+       -1},
+      {"a row cut short keeps its cells",
+       Head("60,0,480,-30,0,-1,-1,-1,-1,0,0,0\n70,1,300"),
+       {{60, 0, 480, -30, 0, -1, -1, -1, -1}, {70, 1, 0, 0, 0, 0, 0, 0, 0}},
+       -1},
       {"nine cells shift the next row",
        Head("60,0,480,-30,0,-1,-1,-1,-1\n70,1,300,-50,0,-1,-1,-1,-1,0,0,0\n"),
-       {{60, 0, 480, -30, 0, -1, -1, -1, -1}, {-50, 0, -1, -1, -1, -1, 0, 0, 0}}, -1},
-      {"cells without a number are 0", Head(" x,+1,  7y,-.5e1,z,,1e400,-1e400,\r\n,,\n"),
-       {{0, 1, 7, -5, 0, 0, 2147483647, -2147483647 - 1, 0}}, -1},
+       {{60, 0, 480, -30, 0, -1, -1, -1, -1}, {-50, 0, -1, -1, -1, -1, 0, 0, 0}},
+       -1},
+      {"cells without a number are 0",
+       Head(" x,+1,  7y,-.5e1,z,,1e400,-1e400,\r\n,,\n"),
+       {{0, 1, 7, -5, 0, 0, 2147483647, -2147483647 - 1, 0}},
+       -1},
       {"empty file", "", {}, 1},
       {"one header line only", "frame,kind\n", {}, -1},
       {"both header lines only", HEAD, {}, -1},
       {"end inside the second header line", "h1\nh2 without end", {}, -1},
-      {"end inside a comment", Head("60,0,480,-30,0,-1,-1,-1,-1,0,0,0\n/ trailing note"),
-       {{60, 0, 480, -30, 0, -1, -1, -1, -1}}, -1},
+      {"end inside a comment",
+       Head("60,0,480,-30,0,-1,-1,-1,-1,0,0,0\n/ trailing note"),
+       {{60, 0, 480, -30, 0, -1, -1, -1, -1}},
+       -1},
   };
   for (const ReadCase& c : cases) {
     Reset();
     EXPECT_EQ(c.records, Read(c.bytes)) << c.name;
     ExpectEmptyFrom(static_cast<int>(c.records.size()));
-    EXPECT_EQ((std::vector<std::string>{"OpenReadFile(\"data/enemy_ptn.csv\",0)"}),
-              CallsOf("OpenReadFile"))
-        << c.name;
+    EXPECT_EQ((std::vector<std::string>{"OpenReadFile(\"data/enemy_ptn.csv\",0)"}), CallsOf("OpenReadFile")) << c.name;
     EXPECT_EQ(1, CountOf("CloseReadFile")) << c.name;
     int reads = c.reads == -1 ? static_cast<int>(c.bytes.size()) + 1 : c.reads;
     EXPECT_EQ(reads, CountOf("ReadFileChar")) << c.name;
@@ -163,11 +175,21 @@ TEST_F(ScheduleTest, CellConversions) {
     const char* cell;
     int asInt, asFloat;
   } cases[] = {
-      {"12", 12, 12},        {"  -7\r", -7, -7},   {"+5x", 5, 5},
-      {"", 0, 0},            {"abc", 0, 0},        {"-", 0, 0},
-      {"3.99", 3, 3},        {"-3.99", -3, -3},    {"1e3", 1, 1000},
-      {"1e", 1, 1},          {".5", 0, 0},         {"0x10", 0, 0},
-      {"inf", 0, 0},         {"nan", 0, 0},        {"99999999999", 2147483647, 2147483647},
+      {"12", 12, 12},
+      {"  -7\r", -7, -7},
+      {"+5x", 5, 5},
+      {"", 0, 0},
+      {"abc", 0, 0},
+      {"-", 0, 0},
+      {"3.99", 3, 3},
+      {"-3.99", -3, -3},
+      {"1e3", 1, 1000},
+      {"1e", 1, 1},
+      {".5", 0, 0},
+      {"0x10", 0, 0},
+      {"inf", 0, 0},
+      {"nan", 0, 0},
+      {"99999999999", 2147483647, 2147483647},
       {"-99999999999", -2147483647 - 1, -2147483647 - 1},
       {"\t 8,9", 8, 8},
   };
@@ -358,11 +380,8 @@ TEST_F(EnemyCtlTest, ScoresPerHitAndOnAKill) {
     int score;
     bool dead;
   } cases[] = {
-      {5, 2, {1000}, 20, false},
-      {1, 2, {1000}, 4, false},
-      {3, 5, {33000}, 900, true},  // kind worth 1500
-      {3, 0, {1499, 1}, 12 + 60, true},
-      {2, 6, {500000}, 12000, true},
+      {5, 2, {1000}, 20, false},        {1, 2, {1000}, 4, false},      {3, 5, {33000}, 900, true},  // kind worth 1500
+      {3, 0, {1499, 1}, 12 + 60, true}, {2, 6, {500000}, 12000, true},
   };
   for (const Case& c : cases) {
     StatusInstance.Init();
@@ -387,11 +406,11 @@ TEST_F(EnemyCtlTest, HitsPlaySoundsAndAskWithTheEnemyShape) {
   hits.Damage = {0, 1000, 1000, 5000};
   ctl->TakeHitsFrom(&hits);  // the cannon takes 1000
   ctl->TakeHitsFrom(&hits);  // the small one dies of 1000, the cannon of 5000 more
-  EXPECT_EQ((std::vector<std::string>{"Hits.Check(3,0,400,302,20,0)", "Hits.Check(3,1,500,300,0,1)",
-                                      "PlaySoundHandle(102,1,1)", "Hits.Check(3,0,400,302,20,0)",
-                                      "PlaySoundHandle(102,1,1)", "Hits.Check(3,1,500,300,0,1)",
-                                      "PlaySoundHandle(103,1,1)"}),
-            Calls());
+  EXPECT_EQ(
+      (std::vector<std::string>{"Hits.Check(3,0,400,302,20,0)", "Hits.Check(3,1,500,300,0,1)",
+                                "PlaySoundHandle(102,1,1)", "Hits.Check(3,0,400,302,20,0)", "PlaySoundHandle(102,1,1)",
+                                "Hits.Check(3,1,500,300,0,1)", "PlaySoundHandle(103,1,1)"}),
+      Calls());
   EXPECT_EQ(500, Enemies()[0]->HitPoints);
   EXPECT_FALSE(Enemies()[0]->Dead);
   EXPECT_TRUE(Enemies()[1]->Dead);
@@ -410,8 +429,7 @@ TEST_F(EnemyCtlTest, DropsOnAKill) {
   ClearCalls();
   hits.Damage = {1500};
   ctl->TakeHitsFrom(&hits);
-  EXPECT_EQ((std::vector<std::string>{"Item.Create(0,400,300)", "Item.Create(2,400,300)"}),
-            CallsOf("Item.Create"));
+  EXPECT_EQ((std::vector<std::string>{"Item.Create(0,400,300)", "Item.Create(2,400,300)"}), CallsOf("Item.Create"));
 
   // Without a published item face nothing drops, and nothing breaks.
   ItemMessengerPtr = nullptr;
@@ -432,8 +450,8 @@ TEST_F(EnemyCtlTest, AKillWhileTheSpecialIsOutFiresOneAimedShot) {
   ClearCalls();
   hits.Damage = {23000};
   ctl->TakeHitsFrom(&hits);
-  EXPECT_EQ((std::vector<std::string>{"Hits.Check(3,1,400,300,0,1)", "PlaySoundHandle(103,1,1)",
-                                      "Ptn.Kill(0)", "Ptn.Create(6,0,400,300,0,0)"}),
+  EXPECT_EQ((std::vector<std::string>{"Hits.Check(3,1,400,300,0,1)", "PlaySoundHandle(103,1,1)", "Ptn.Kill(0)",
+                                      "Ptn.Create(6,0,400,300,0,0)"}),
             Calls());
   // The revenge shot is not the enemy's pattern: removing the enemy leaves it.
   EXPECT_EQ(0, e->PatternId);
@@ -458,7 +476,7 @@ TEST_F(EnemyCtlTest, CheckHitAnswersThePlayerAndItsBullets) {
   int out = 99;
   EXPECT_EQ(1, ctl->CheckHit(0, 0, 400, 330, 10, nullptr, nullptr, &out));
   EXPECT_EQ(0, out);
-  EXPECT_EQ(0, ctl->CheckHit(0, 0, 400, 332, 10, nullptr, nullptr, &out));  // exactly 30 apart
+  EXPECT_EQ(0, ctl->CheckHit(0, 0, 400, 332, 10, nullptr, nullptr, &out));    // exactly 30 apart
   EXPECT_EQ(1, ctl->CheckHit(4, 0, 600, 330, 8, nullptr, nullptr, nullptr));  // box vs circle
   EXPECT_EQ(0, ctl->CheckHit(4, 0, 600, 334, 8, nullptr, nullptr, nullptr));
   for (int kind : {1, 2, 3, 5, 7}) {
@@ -475,11 +493,11 @@ TEST_F(EnemyCtlTest, CheckHitAnswersThePlayerAndItsBullets) {
 
 TEST_F(EnemyCtlTest, NearestEnemyAndPositions) {
   Make();
-  ctl->CreateEnemy(0, 300, 100, nullptr, 0);   // id 0
-  ctl->CreateEnemy(0, 200, 400, nullptr, 0);   // id 1: left of the field
-  ctl->CreateEnemy(0, 700, 400, nullptr, 0);   // id 2
-  ctl->CreateEnemy(0, 300, 700, nullptr, 0);   // id 3: as far as id 0 from (300, 400)
-  ctl->CreateEnemy(0, 600, -1, nullptr, 0);    // id 4: above the field
+  ctl->CreateEnemy(0, 300, 100, nullptr, 0);  // id 0
+  ctl->CreateEnemy(0, 200, 400, nullptr, 0);  // id 1: left of the field
+  ctl->CreateEnemy(0, 700, 400, nullptr, 0);  // id 2
+  ctl->CreateEnemy(0, 300, 700, nullptr, 0);  // id 3: as far as id 0 from (300, 400)
+  ctl->CreateEnemy(0, 600, -1, nullptr, 0);   // id 4: above the field
   EXPECT_EQ(0, ctl->FindNearestEnemy(300, 400));
   EXPECT_EQ(2, ctl->FindNearestEnemy(450, 400));
   EXPECT_EQ(0, ctl->FindNearestEnemy(200, 0));

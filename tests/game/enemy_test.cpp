@@ -81,9 +81,9 @@ TEST_F(EnemyKindTest, SetupFillsFromTheKindTable) {
   struct {
     int hp, shape, radius, boxW, boxH, speed, airborne, w, h;
   } rows[] = {
-      {1500, 0, 20, 0, 0, 2000, 1, 50, 50},        {1500, 0, 20, 0, 0, 4500, 1, 50, 50},
-      {23000, 1, 0, 130, 90, 700, 1, 150, 120},    {5000, 1, 0, 40, 50, 500, 0, 75, 75},
-      {20000, 1, 0, 120, 100, 700, 1, 150, 120},   {33000, 1, 0, 100, 90, 800, 1, 150, 240},
+      {1500, 0, 20, 0, 0, 2000, 1, 50, 50},       {1500, 0, 20, 0, 0, 4500, 1, 50, 50},
+      {23000, 1, 0, 130, 90, 700, 1, 150, 120},   {5000, 1, 0, 40, 50, 500, 0, 75, 75},
+      {20000, 1, 0, 120, 100, 700, 1, 150, 120},  {33000, 1, 0, 100, 90, 800, 1, 150, 240},
       {400000, 1, 0, 110, 90, 2000, 1, 130, 130},
   };
   const int drops[4] = {3, -1, 0, -1};
@@ -134,12 +134,8 @@ TEST_F(EnemyKindTest, FiringGate) {
       {0, 400, 400, 400, 290, true},     // 110 px away
       {0, 400, 400, 400, 290.5, false},  // 109.5 px
       {1, 400, 400, 400, 350, true},     // airborne kinds ignore the distance
-      {1, 0, 0, 400, 576, false},
-      {1, 0, 0, 400, 575.9, true},
-      {1, 0, 0, 209.9, 100, false},
-      {1, 0, 0, 210, 0, true},
-      {1, 0, 0, 750, 100, true},
-      {1, 0, 0, 750.1, 100, false},
+      {1, 0, 0, 400, 576, false},       {1, 0, 0, 400, 575.9, true}, {1, 0, 0, 209.9, 100, false},
+      {1, 0, 0, 210, 0, true},          {1, 0, 0, 750, 100, true},   {1, 0, 0, 750.1, 100, false},
       {1, 0, 0, 400, -0.1, false},
   };
   Make(0, 400, 100);
@@ -164,8 +160,7 @@ TEST_F(EnemyKindTest, RubyrouFiresAfterItsDrawnThresholdFromBeforeItsMove) {
   EXPECT_EQ(threshold + 2, updates);
   EXPECT_EQ(42, RandInstance.RandomCursor);  // a new threshold was drawn
   int fromY = 100 + 2 * (updates - 1);
-  EXPECT_EQ((std::vector<std::string>{"Ptn.Create(6,0,400," + std::to_string(fromY) + ",0,0)"}),
-            CallsOf("Ptn.Create"));
+  EXPECT_EQ((std::vector<std::string>{"Ptn.Create(6,0,400," + std::to_string(fromY) + ",0,0)"}), CallsOf("Ptn.Create"));
   EXPECT_EQ(0, enemy->PatternId);
   EXPECT_EQ(1000, enemy->Graph[0]);
   EXPECT_EQ(updates, enemy->FrameCount);
@@ -182,8 +177,7 @@ TEST_F(EnemyKindTest, CannonAngleTable) {
     int extra;
     int dx, dy;  // 1/1000 px after one update
   } cases[] = {
-      {0, 0, -500}, {9, -500, 0}, {18, 0, 500}, {27, 500, 0}, {35, 86, -492},
-      {36, 0, -500}, {-1, 0, -500},
+      {0, 0, -500}, {9, -500, 0}, {18, 0, 500}, {27, 500, 0}, {35, 86, -492}, {36, 0, -500}, {-1, 0, -500},
   };
   player.X = 0;
   player.Y = 0;
@@ -192,8 +186,7 @@ TEST_F(EnemyKindTest, CannonAngleTable) {
     enemy->Update();
     EXPECT_NEAR(c.dx, enemy->X - 400000, 1) << c.extra;
     EXPECT_NEAR(c.dy, enemy->Y - 300000, 1) << c.extra;
-    double angle = c.extra >= 0 && c.extra <= 35 ? 4.7123889803847 - c.extra * 0.17453292519943334
-                                                 : 4.7123889803847;
+    double angle = c.extra >= 0 && c.extra <= 35 ? 4.7123889803847 - c.extra * 0.17453292519943334 : 4.7123889803847;
     EXPECT_DOUBLE_EQ(angle, enemy->GraphAngle[0]) << c.extra;
     EXPECT_EQ(4001, enemy->Graph[0]);  // base
     EXPECT_EQ(4008, enemy->Graph[1]);  // barrel
@@ -275,7 +268,7 @@ TEST_F(EnemyKindTest, FlameFlySwoopsHoversFiresAndDashes) {
   // Tiles during the hover follow t / 7: t 61 gives q 8, tile 14 - 8.
   EXPECT_EQ(2006, enemy->Graph[0]);
   for (int i = 0; i < 61; ++i) enemy->Update();  // t runs past 120
-  EXPECT_EQ(2, enemy->Work[0]);  // dashing
+  EXPECT_EQ(2, enemy->Work[0]);                  // dashing
   EXPECT_NEAR(PI / 2, enemy->Angle, 1e-12);
   int y = enemy->Y;
   enemy->Update();  // t 1 of the dash: a tiny step

@@ -56,8 +56,7 @@ class GameLoopTest : public GameTest {
     return out;
   }
 
-  static std::vector<std::string> After(const std::vector<std::string>& steps,
-                                        const std::string& first) {
+  static std::vector<std::string> After(const std::vector<std::string>& steps, const std::string& first) {
     auto it = std::find(steps.begin(), steps.end(), first);
     return std::vector<std::string>(it, steps.end());
   }
@@ -110,8 +109,7 @@ TEST_F(GameLoopTest, StartUpRunsInOrderAndFramesFollowTheSteps) {
 TEST_F(GameLoopTest, EscapeHeldAtTheFirstFrameEndsBeforeTheFirstUpdate) {
   SetKeyDown(1, true);
   EXPECT_EQ(0, Run());
-  std::vector<std::string> expected = {"ClearDrawTarget(null)", "GetAllKeyStates(ptr)",
-                                       "LibraryShutDown()"};
+  std::vector<std::string> expected = {"ClearDrawTarget(null)", "GetAllKeyStates(ptr)", "LibraryShutDown()"};
   EXPECT_EQ(expected, After(Steps(), "ClearDrawTarget(null)"));
   EXPECT_EQ(0, screen.Updates);
 }
@@ -153,8 +151,8 @@ TEST_F(GameLoopTest, ClosedWindowEndsAfterTheFrameIsShown) {
   EXPECT_EQ(2, CountOf("PresentBackBuffer"));
   std::vector<std::string> steps = Steps();
   std::vector<std::string> tail(steps.end() - 4, steps.end());
-  std::vector<std::string> expected = {"Screen.Draw", "PresentBackBuffer()",
-                                       "PumpWindowMessages()", "LibraryShutDown()"};
+  std::vector<std::string> expected = {"Screen.Draw", "PresentBackBuffer()", "PumpWindowMessages()",
+                                       "LibraryShutDown()"};
   EXPECT_EQ(expected, tail);
 }
 
@@ -224,14 +222,12 @@ TEST_P(PaceFrameTest, SleepsSixteenMinusTheElapsedTime) {
   EXPECT_EQ(Clock(), stamp) << "the stamp is taken after the wait";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Frames, PaceFrameTest,
-    ::testing::Values(PaceCase{1000, 1005, 11}, PaceCase{1000, 1015, 1},
-                      PaceCase{1000, 1016, -1}, PaceCase{1000, 1040, -1},
-                      PaceCase{0, 100000, -1},
-                      // Across the 31-bit wrap of the clock.
-                      PaceCase{0x7FFFFFFEu, 3, 11}, PaceCase{0x7FFFFFF0u, 5, -1},
-                      PaceCase{0x7FFFFFFFu, 0, 15}));
+INSTANTIATE_TEST_SUITE_P(Frames, PaceFrameTest,
+                         ::testing::Values(PaceCase{1000, 1005, 11}, PaceCase{1000, 1015, 1}, PaceCase{1000, 1016, -1},
+                                           PaceCase{1000, 1040, -1}, PaceCase{0, 100000, -1},
+                                           // Across the 31-bit wrap of the clock.
+                                           PaceCase{0x7FFFFFFEu, 3, 11}, PaceCase{0x7FFFFFF0u, 5, -1},
+                                           PaceCase{0x7FFFFFFFu, 0, 15}));
 
 TEST_F(GameLoopTest, UnavailableClockNeverSleepsLong) {
   SetDefaultResult("GetMillisecondCount", -1);

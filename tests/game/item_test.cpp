@@ -49,8 +49,7 @@ TEST_F(ItemTest, KindTableAndSizes) {
   struct Row {
     int kind, w, h, r;
   };
-  const Row rows[] = {{0, 35, 35, 17}, {1, 40, 40, 17}, {2, 45, 45, 17}, {100, 35, 35, 17},
-                      {3, 80, 80, 35}};
+  const Row rows[] = {{0, 35, 35, 17}, {1, 40, 40, 17}, {2, 45, 45, 17}, {100, 35, 35, 17}, {3, 80, 80, 35}};
   for (const Row& row : rows) {
     const ItemKindRow* k = FindItemKind(row.kind);
     ASSERT_NE(nullptr, k) << row.kind;
@@ -95,9 +94,9 @@ TEST_F(ItemTest, CreationSetsUpTheItem) {
 
 TEST_F(ItemTest, ItemsLeavingTheFieldAreRemovedAtOnce) {
   CItem* inside = Make(ITEM_SEED, 400, 300);
-  Make(ITEM_SEED, 200, 300);    // left of the field
-  Make(ITEM_SEED, 760, 300);    // right of it
-  Make(ITEM_SEED, 400, -497);   // rises past -500
+  Make(ITEM_SEED, 200, 300);   // left of the field
+  Make(ITEM_SEED, 760, 300);   // right of it
+  Make(ITEM_SEED, 400, -497);  // rises past -500
   CItem* high = Make(ITEM_SEED, 400, -495);
   CItem* dead = Make(ITEM_QUINSEL, 400, 300);
   dead->Dead = true;

@@ -4,7 +4,7 @@ using namespace ridov_double;
 
 namespace {
 
-const int FIRE_BIT = 0x10;  // logical key 4
+const int FIRE_BIT = 0x10;    // logical key 4
 const int DEBUG_BIT = 0x400;  // logical key 8
 
 class KeyTaskTest : public GameTest {

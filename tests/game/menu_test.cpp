@@ -36,8 +36,7 @@ std::vector<std::string> MenuTexts() {
   std::vector<std::string> out;
   for (int i = 0; i < DrawQueueLayerIndex[MENU_LAYER - 1]; ++i) {
     const DrawEntry& e = DrawQueue[MENU_LAYER - 1][i];
-    out.push_back(std::string(e.Text) + "@" + std::to_string(e.X1) + "," + std::to_string(e.Y1) +
-                  "#" + Hex(e.Color));
+    out.push_back(std::string(e.Text) + "@" + std::to_string(e.X1) + "," + std::to_string(e.Y1) + "#" + Hex(e.Color));
   }
   return out;
 }
@@ -82,8 +81,7 @@ TEST_F(MenuTest, LayoutsBuildTheTitleAndPauseTrees) {
   EXPECT_FALSE(list->Shown);
 
   CMenuCtl pause(2, &screen);
-  EXPECT_EQ((std::vector<std::string>{"つづける", "タイトルにもどる"}),
-            Labels(pause.List->Root->FirstChild));
+  EXPECT_EQ((std::vector<std::string>{"つづける", "タイトルにもどる"}), Labels(pause.List->Root->FirstChild));
   EXPECT_EQ(2, pause.List->Root->FirstChild->Decision);
   EXPECT_EQ(225, pause.List->Root->FirstChild->NextSibling->Y);
   EXPECT_FALSE(pause.List->AlwaysShown);
@@ -135,7 +133,7 @@ TEST_F(MenuTest, AttributeWordsAndLevelsLinkTheTree) {
   list.ExecuteCommand(MENU_COMMAND_PREVIOUS_TAB);
   list.ExecuteCommand(MENU_COMMAND_PREVIOUS_TAB);  // wraps to the last tab
   EXPECT_STREQ("tab C", root->Remembered->Label);
-  EXPECT_STREQ("tab C", list.Cursor->Label);  // a tab without children
+  EXPECT_STREQ("tab C", list.Cursor->Label);   // a tab without children
   list.ExecuteCommand(MENU_COMMAND_NEXT_TAB);  // wraps to the first
   EXPECT_EQ(tabA, root->Remembered);
 
@@ -151,19 +149,22 @@ TEST_F(MenuTest, AttributeWordsAndLevelsLinkTheTree) {
 
 TEST_F(MenuTest, CursorMovesSkipUnselectableAndWrap) {
   const MenuLayoutRow rows[] = {
-      LayoutRow(1, "select", ""),     LayoutRow(2, "self_noselect", "head"),
-      LayoutRow(2, "", "one"),        LayoutRow(2, "self_noselect", "gap"),
-      LayoutRow(2, "", "two"),        LayoutRow(2, "", "three"),
-      LayoutRow(2, "self_noselect", "tail"), LayoutRow(0, "", ""),
+      LayoutRow(1, "select", ""),
+      LayoutRow(2, "self_noselect", "head"),
+      LayoutRow(2, "", "one"),
+      LayoutRow(2, "self_noselect", "gap"),
+      LayoutRow(2, "", "two"),
+      LayoutRow(2, "", "three"),
+      LayoutRow(2, "self_noselect", "tail"),
+      LayoutRow(0, "", ""),
   };
   struct Case {
     const char* from;
     int command;
     const char* to;
   } cases[] = {
-      {"one", MENU_COMMAND_DOWN, "two"},    // skips the unselectable gap
-      {"two", MENU_COMMAND_UP, "one"},
-      {"one", MENU_COMMAND_UP, "three"},    // wraps to the last selectable
+      {"one", MENU_COMMAND_DOWN, "two"},                                        // skips the unselectable gap
+      {"two", MENU_COMMAND_UP, "one"},      {"one", MENU_COMMAND_UP, "three"},  // wraps to the last selectable
       {"three", MENU_COMMAND_DOWN, "head"},  // wraps to the first child, selectable or not
       {"head", MENU_COMMAND_DOWN, "one"},
   };
@@ -268,8 +269,7 @@ TEST_F(MenuTest, PauseAndResumeKeepTheMusic) {
   Frame(menu, 7);
   EXPECT_FALSE(menu.List->Shown);
   EXPECT_FALSE(screen.Paused);
-  EXPECT_EQ((std::vector<std::string>{"Screen.SetPause(0)", "PlaySoundHandle(201326594,3,0)"}),
-            Calls());
+  EXPECT_EQ((std::vector<std::string>{"Screen.SetPause(0)", "PlaySoundHandle(201326594,3,0)"}), Calls());
 
   // "つづける" closes it through the posted command on the next frame.
   Frame(menu, 7);
@@ -281,8 +281,7 @@ TEST_F(MenuTest, PauseAndResumeKeepTheMusic) {
   Frame(menu);
   EXPECT_FALSE(menu.List->Shown);
   EXPECT_EQ(MENU_COMMAND_NONE, menu.PostedCommand);
-  EXPECT_EQ((std::vector<std::string>{"Screen.SetPause(0)", "PlaySoundHandle(201326594,3,0)"}),
-            Calls());
+  EXPECT_EQ((std::vector<std::string>{"Screen.SetPause(0)", "PlaySoundHandle(201326594,3,0)"}), Calls());
 }
 
 TEST_F(MenuTest, PauseWithoutMusicTouchesNoSound) {
@@ -346,9 +345,9 @@ TEST_F(MenuTest, TitleDrawsTheCursorWhiteWithShadowAndTheOtherGrey) {
   Frame(menu);
   ClearCalls();
   menu.Draw();
-  EXPECT_EQ((std::vector<std::string>{"GAME START@432,352#0x303030", "GAME START@430,350#0xFFFFFF",
-                                      "QUIT@430,375#0x303030"}),
-            MenuTexts());
+  EXPECT_EQ(
+      (std::vector<std::string>{"GAME START@432,352#0x303030", "GAME START@430,350#0xFFFFFF", "QUIT@430,375#0x303030"}),
+      MenuTexts());
   // The default size-2 type-0 font measures both texts.
   EXPECT_EQ((std::vector<std::string>{"CreateFontToHandle(null,20,-1,0,-1,-1,0,-1)",
                                       "MeasureTextWidth(\"GAME START\",10,536870913,0)",
@@ -363,8 +362,12 @@ TEST_F(MenuTest, TitleDrawsTheCursorWhiteWithShadowAndTheOtherGrey) {
 
 TEST_F(MenuTest, HiddenAndImageElementsDraw) {
   MenuLayoutRow rows[] = {
-      LayoutRow(1, "select", ""), LayoutRow(2, "", "shown"), LayoutRow(2, "", "hidden"),
-      LayoutRow(2, "", "pic"),    LayoutRow(2, "self_noselect", "fixed"), LayoutRow(0, "", ""),
+      LayoutRow(1, "select", ""),
+      LayoutRow(2, "", "shown"),
+      LayoutRow(2, "", "hidden"),
+      LayoutRow(2, "", "pic"),
+      LayoutRow(2, "self_noselect", "fixed"),
+      LayoutRow(0, "", ""),
   };
   rows[1].X = 40;
   rows[2].Hidden = 1;

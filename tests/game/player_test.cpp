@@ -14,8 +14,7 @@ using namespace messenger_doubles;
 namespace {
 
 
-enum { UP_KEY = 0, LEFT_KEY = 1, DOWN_KEY = 2, RIGHT_KEY = 3, FIRE_KEY = 4, LASER_KEY = 5,
-       SPECIAL_KEY = 6 };
+enum { UP_KEY = 0, LEFT_KEY = 1, DOWN_KEY = 2, RIGHT_KEY = 3, FIRE_KEY = 4, LASER_KEY = 5, SPECIAL_KEY = 6 };
 
 class PlayerTest : public PlayTest {
  protected:
@@ -527,8 +526,7 @@ TEST_F(PlayerTest, ItemQueriesHitThePlayersCircles) {
   EXPECT_EQ(0, ctl.CheckHit(7, CHAR_SHAPE_CIRCLE, 507, 670, 17, nullptr, nullptr, &record))
       << "27 px apart: not closer than the summed radii";
   const double box[8] = {470, 660, 490, 660, 490, 680, 470, 680};
-  EXPECT_EQ(0, ctl.CheckHit(7, CHAR_SHAPE_BOX, 480, 670, 0, box, nullptr, &record))
-      << "a box querier never hits";
+  EXPECT_EQ(0, ctl.CheckHit(7, CHAR_SHAPE_BOX, 480, 670, 0, box, nullptr, &record)) << "a box querier never hits";
   EXPECT_EQ(1000, ctl.CheckHit(7, CHAR_SHAPE_CIRCLE, 480, 670, 17, nullptr, nullptr, nullptr));
 }
 

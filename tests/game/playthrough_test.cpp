@@ -110,9 +110,9 @@ struct Session {
   int frames = 0;
   uint64_t digest = 1469598103934665603ull;
   long long calls = 0;
-  std::map<std::string, int> firstFrame;  // event -> first frame
-  std::map<std::string, int> frameCount;  // event -> frames it happened in
-  std::map<std::string, int> callCount;   // event -> calls
+  std::map<std::string, int> firstFrame;             // event -> first frame
+  std::map<std::string, int> frameCount;             // event -> frames it happened in
+  std::map<std::string, int> callCount;              // event -> calls
   std::map<std::string, std::vector<int>> framesOf;  // music and pick-up calls -> frames
   std::vector<int> move;                             // move counter at the end of each frame (index frame)
   std::vector<std::string> debugText;                // the debug line drawn in each frame, or ""
@@ -196,8 +196,8 @@ void ReadPlayObjects(Session& s) {
 // The magic item bounces about the field: in the first game, before the
 // boss, the player goes sideways to meet it, then back to where it was.
 int ChaseMagic(Session& s) {
-  if (s.frames + 1 <= FIRST_MOVE0 || s.frames + 1 >= BOSS_CLIMB || Screen == nullptr ||
-      Screen->CharCtl == nullptr || Screen->CharCtl->ItemCtl == nullptr || PlayerMessengerPtr == nullptr)
+  if (s.frames + 1 <= FIRST_MOVE0 || s.frames + 1 >= BOSS_CLIMB || Screen == nullptr || Screen->CharCtl == nullptr ||
+      Screen->CharCtl->ItemCtl == nullptr || PlayerMessengerPtr == nullptr)
     return 0;
   if (s.frames + 1 >= PAUSE_AT && s.frames + 1 <= RESUME_AT) return 0;
   int px = 0, py = 0;
@@ -264,8 +264,7 @@ void EndOfFrame(unsigned int milliseconds) {
   const bool firstGame = s.frames > FIRST_PLAY && s.frames < SECOND_START;
   ReadPlayObjects(s);
   static std::map<int, int> last;
-  for (int field :
-       {STATUS_GAUGE, STATUS_SHOT_TYPE, STATUS_ITEM_COUNT, STATUS_OPTION_COUNT, STATUS_ITEM_COUNT_2}) {
+  for (int field : {STATUS_GAUGE, STATUS_SHOT_TYPE, STATUS_ITEM_COUNT, STATUS_OPTION_COUNT, STATUS_ITEM_COUNT_2}) {
     const int value = StatusInstance.GetStatusField(1, field);
     if (s.frames <= FIRST_PLAY) last[field] = value;
     if (value != last[field]) s.changes[field].push_back({s.frames, last[field], value});
@@ -285,8 +284,8 @@ void EndOfFrame(unsigned int milliseconds) {
   if (getenv("PLAYTHROUGH_TRACE") != nullptr && s.frames % 100 == 0) {
     int x = 0, y = 0;
     if (PlayerMessengerPtr != nullptr) PlayerMessengerPtr->GetPlayerPos(1, &x, &y);
-    printf("frame %d move %d lives %d boss %d score %d mp %d player %d,%d\n", s.frames, s.move.back(), lives,
-           bossHp, StatusInstance.GetScore(1), StatusInstance.GetStatusField(1, STATUS_GAUGE), x, y);
+    printf("frame %d move %d lives %d boss %d score %d mp %d player %d,%d\n", s.frames, s.move.back(), lives, bossHp,
+           StatusInstance.GetScore(1), StatusInstance.GetStatusField(1, STATUS_GAUGE), x, y);
   }
 
   ClearCalls();
@@ -378,8 +377,7 @@ TEST_F(PlaythroughTest, ClearTheStageThenLoseAGameAndQuit) {
 // the stage after the boss music.
 TEST_F(PlaythroughTest, EveryEnemyKindEntersOnTime) {
   const Session& s = FirstSession();
-  for (int kind = 0; kind < ENEMY_KIND_COUNT; ++kind)
-    EXPECT_EQ(SPAWN_MOVE[kind], s.enemyFirstMove[kind]) << kind;
+  for (int kind = 0; kind < ENEMY_KIND_COUNT; ++kind) EXPECT_EQ(SPAWN_MOVE[kind], s.enemyFirstMove[kind]) << kind;
   const std::vector<int>& bossMusic = s.framesOf.at(Call("PlaySoundHandle", MUSIC_BOSS_HANDLE, ",3,1"));
   ASSERT_EQ(1u, bossMusic.size());
   // The scene sees the counter before the frame advances it.
@@ -397,8 +395,7 @@ TEST_F(PlaythroughTest, PauseStopsAndResumesTheMusic) {
                                      ? s.framesOf.at(Call("StopSoundHandle", MUSIC_STAGE_HANDLE))
                                      : std::vector<int>();
   EXPECT_EQ(1, std::count(stops.begin(), stops.end(), PAUSE_AT));
-  EXPECT_EQ((std::vector<int>{RESUME_AT}),
-            s.framesOf.at(Call("PlaySoundHandle", MUSIC_STAGE_HANDLE, ",3,0")));
+  EXPECT_EQ((std::vector<int>{RESUME_AT}), s.framesOf.at(Call("PlaySoundHandle", MUSIC_STAGE_HANDLE, ",3,0")));
   const int held = s.move[PAUSE_AT - 2];
   EXPECT_EQ(PAUSE_AT - 1 - FIRST_MOVE0, held);
   for (int frame = PAUSE_AT; frame < RESUME_AT; ++frame) EXPECT_EQ(held, s.move[frame - 1]) << frame;
@@ -411,8 +408,9 @@ TEST_F(PlaythroughTest, DebugKeyTogglesTheMoveCounterLine) {
   const Session& s = FirstSession();
   for (int frame = FIRST_MOVE0; frame < DEBUG_OFF + 10; ++frame) {
     // The line is queued in the frame's draw, with the counter of that frame.
-    const std::string expected =
-        frame >= DEBUG_ON && frame < DEBUG_OFF ? "move_cnt:" + std::to_string(s.move[frame - 1]) : "";
+    const std::string expected = frame >= DEBUG_ON && frame < DEBUG_OFF
+                                     ? "move_cnt:" + std::to_string(s.move[frame - 1])
+                                     : "";
     EXPECT_EQ(expected, s.debugText[frame - 1]) << frame;
   }
 }

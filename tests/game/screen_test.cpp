@@ -340,8 +340,7 @@ TEST_F(ScreenTest, MusicCueDoesNotRepeatWhilePausedOnItsFrame) {
   task->Update();
   KeyTaskInstance.Keys[7].Counter = 0;
   EXPECT_EQ(1, task->MoveCounter);
-  EXPECT_EQ((std::vector<std::string>{"PlaySoundHandle(" + stage + ",3,1)",
-                                      "StopSoundHandle(" + stage + ")"}),
+  EXPECT_EQ((std::vector<std::string>{"PlaySoundHandle(" + stage + ",3,1)", "StopSoundHandle(" + stage + ")"}),
             sounds());
   ClearCalls();
   for (int i = 0; i < 3; ++i) task->Update();
@@ -362,10 +361,8 @@ TEST_F(ScreenTest, PlaySceneDrawsPanelsFirstAndTheDebugCounter) {
   task->Draw();
   std::vector<std::string> calls = Calls();
   ASSERT_GE(calls.size(), 4u);
-  EXPECT_EQ((std::vector<std::string>{"MakeColorValue(204,255,204)",
-                                      "DrawRectShape(0,0,210,720,0xFFCCFFCC,1)",
-                                      "DrawRectShape(750,0,960,720,0xFFCCFFCC,1)",
-                                      "SetSamplingMode(1)"}),
+  EXPECT_EQ((std::vector<std::string>{"MakeColorValue(204,255,204)", "DrawRectShape(0,0,210,720,0xFFCCFFCC,1)",
+                                      "DrawRectShape(750,0,960,720,0xFFCCFFCC,1)", "SetSamplingMode(1)"}),
             std::vector<std::string>(calls.begin(), calls.begin() + 4));
   EXPECT_TRUE(DrewText("ストーリー画面"));
   EXPECT_TRUE(DrewText("move_cnt:120"));

@@ -29,8 +29,8 @@ using steering::Steer;
 
 namespace {
 
-const int START_FRAME = 3;          // GAME START on the title
-const int FRAME_LIMIT = 12000;      // two minutes of play is about 7700 frames
+const int START_FRAME = 3;      // GAME START on the title
+const int FRAME_LIMIT = 12000;  // two minutes of play is about 7700 frames
 struct PlayRun {
   int frames = 0;
   int playFrames = 0;

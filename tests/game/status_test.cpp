@@ -94,16 +94,15 @@ TEST_P(StatusSetterTest, SetterAppliesTheLimits) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fields, StatusSetterTest,
-    ::testing::Values(SetCase{STATUS_LIVES, 6, 5}, SetCase{STATUS_LIVES, 5, 5},
-                      SetCase{STATUS_LIVES, 2, 2}, SetCase{STATUS_LIVES, -3, -3},
-                      SetCase{STATUS_GAUGE, 40000, 30000}, SetCase{STATUS_GAUGE, 30000, 30000},
-                      SetCase{STATUS_GAUGE, 12345, 12345}, SetCase{STATUS_GAUGE, -10, -10},
-                      SetCase{0, 9, 9}, SetCase{STATUS_SHOT_TYPE, 2, 2},
-                      SetCase{STATUS_ITEM_COUNT, 7, 7}, SetCase{STATUS_OPTION_COUNT, 6, 6},
-                      SetCase{STATUS_ITEM_COUNT_2, 4, 4}, SetCase{STATUS_BOSS_HP, 777, 777},
-                      SetCase{7, 5, 0}, SetCase{STATUS_HIGH_SCORE, 9999, 0}));
+INSTANTIATE_TEST_SUITE_P(Fields, StatusSetterTest,
+                         ::testing::Values(SetCase{STATUS_LIVES, 6, 5}, SetCase{STATUS_LIVES, 5, 5},
+                                           SetCase{STATUS_LIVES, 2, 2}, SetCase{STATUS_LIVES, -3, -3},
+                                           SetCase{STATUS_GAUGE, 40000, 30000}, SetCase{STATUS_GAUGE, 30000, 30000},
+                                           SetCase{STATUS_GAUGE, 12345, 12345}, SetCase{STATUS_GAUGE, -10, -10},
+                                           SetCase{0, 9, 9}, SetCase{STATUS_SHOT_TYPE, 2, 2},
+                                           SetCase{STATUS_ITEM_COUNT, 7, 7}, SetCase{STATUS_OPTION_COUNT, 6, 6},
+                                           SetCase{STATUS_ITEM_COUNT_2, 4, 4}, SetCase{STATUS_BOSS_HP, 777, 777},
+                                           SetCase{7, 5, 0}, SetCase{STATUS_HIGH_SCORE, 9999, 0}));
 
 TEST_F(StatusTest, InvalidRecordsAreIgnored) {
   StatusInstance.SetStatusField(0, STATUS_LIVES, 1);
@@ -122,8 +121,7 @@ TEST_F(StatusTest, ScoreShowsTenDigitsWithLeadingZeros) {
   Calls_ expected;
   const int shown[10] = {0, 0, 0, 0, 0, 0, 1, 2, 3, 4};
   for (int i = 0; i < 10; ++i)
-    expected.push_back("DrawImageAt(" + std::to_string(525 + 21 * i) + ",-3," +
-                       std::to_string(500 + shown[i]) + ",1)");
+    expected.push_back("DrawImageAt(" + std::to_string(525 + 21 * i) + ",-3," + std::to_string(500 + shown[i]) + ",1)");
   EXPECT_EQ(expected, digits);
 }
 
@@ -142,16 +140,21 @@ TEST_F(StatusTest, PanelDrawsGaugeLifeSignsAndFrame) {
   Calls_ calls = DrawStatus();
   Calls_ head(calls.begin(), calls.begin() + 15);
   Calls_ expected = {
-      "SetClipRect(220,62,374,162)", "DrawImageAt(220,7,640,1)",
-      "SetClipRect(220,62,374,162)", "DrawImageAt(220,7,660,1)",
-      "SetClipRect(220,7,374,62)",   "DrawImageAt(220,7,650,1)",
+      "SetClipRect(220,62,374,162)",
+      "DrawImageAt(220,7,640,1)",
+      "SetClipRect(220,62,374,162)",
+      "DrawImageAt(220,7,660,1)",
+      "SetClipRect(220,7,374,62)",
+      "DrawImageAt(220,7,650,1)",
       "DrawImageRotatedAbout(277,81,26,46,1,0,620,1,0)",
       "DrawImageRotatedAbout(277,81,26,46,1," + Num(2 * 3.1415926535898 / 5) + ",620,1,0)",
       "DrawImageRotatedAbout(277,81,26,46,1," + Num(4 * 3.1415926535898 / 5) + ",620,1,0)",
       "DrawImageRotatedAbout(277,81,26,46,1," + Num(6 * 3.1415926535898 / 5) + ",621,1,0)",
       "DrawImageRotatedAbout(277,81,26,46,1," + Num(8 * 3.1415926535898 / 5) + ",621,1,0)",
       "DrawImageAt(220,7,611,1)",
-      "DrawImageAt(525,-3,500,1)", "DrawImageAt(546,-3,500,1)", "DrawImageAt(567,-3,500,1)",
+      "DrawImageAt(525,-3,500,1)",
+      "DrawImageAt(546,-3,500,1)",
+      "DrawImageAt(567,-3,500,1)",
   };
   EXPECT_EQ(expected, head);
   Calls_ blends = CallsOf("SetBlendMode");
@@ -172,7 +175,7 @@ TEST_F(StatusTest, GaugePulseFollowsTheFrameCounter) {
 
 TEST_F(StatusTest, PopupPositions) {
   // Slides in from 750 to 585, rests, slides out again.
-  const int cases[][2] = {{1, 749}, {15, 667}, {29, 585}, {30, 585}, {240, 585},
+  const int cases[][2] = {{1, 749},   {15, 667},  {29, 585},  {30, 585}, {240, 585},
                           {241, 585}, {242, 586}, {255, 667}, {270, 750}};
   for (const auto& c : cases) EXPECT_EQ(c[1], CStatus::PopupX(c[0])) << "t " << c[0];
 }
@@ -259,11 +262,10 @@ TEST_F(StatusTest, LoadSoundsMakesTheNineteenLoadsOfTheTables) {
   LoadSounds();
   Calls_ expected;
   for (const char* file :
-       {"sound/tm2_shoot000.wav", "sound/gun13_c.wav", "sound/tm2_shoot001.wav",
-        "sound/tm2_shoot003.wav", "sound/one23.mp3", "sound/button25.mp3", "sound/status01.mp3",
-        "sound/explode.mp3", "sound/alarm1.mp3", "sound/tm2_death001.wav", "music/top.mp3",
-        "music/stage1/cirrus.mp3", "music/world_2.mp3", "music/world_3.mp3", "music/world_4.mp3",
-        "music/world_5.mp3", "music/world_6.mp3", "music/normal_boss/alarm.mp3",
+       {"sound/tm2_shoot000.wav", "sound/gun13_c.wav", "sound/tm2_shoot001.wav", "sound/tm2_shoot003.wav",
+        "sound/one23.mp3", "sound/button25.mp3", "sound/status01.mp3", "sound/explode.mp3", "sound/alarm1.mp3",
+        "sound/tm2_death001.wav", "music/top.mp3", "music/stage1/cirrus.mp3", "music/world_2.mp3", "music/world_3.mp3",
+        "music/world_4.mp3", "music/world_5.mp3", "music/world_6.mp3", "music/normal_boss/alarm.mp3",
         "music/hageshii17-090228-karakurinobousou-wav.wav"})
     expected.push_back("LoadSoundFile(\"" + std::string(file) + "\",3,-1)");
   EXPECT_EQ(expected, Calls());

@@ -78,15 +78,13 @@ TEST_P(PruneTest, OneUpdateRemovesTheDeadAndUpdatesTheRestOnce) {
   ctl.Destroy();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lists, PruneTest,
-    ::testing::Values(PruneCase{"DeadHead", 3, {0}, {1, 2}},
-                      PruneCase{"DeadTail", 3, {2}, {0, 1}},
-                      PruneCase{"OnlyElement", 1, {0}, {}},
-                      PruneCase{"AdjacentDead", 5, {1, 2}, {0, 3, 4}},
-                      PruneCase{"AllDead", 3, {0, 1, 2}, {}},
-                      PruneCase{"NoneDead", 2, {}, {0, 1}}),
-    [](const ::testing::TestParamInfo<PruneCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Lists, PruneTest,
+                         ::testing::Values(PruneCase{"DeadHead", 3, {0}, {1, 2}}, PruneCase{"DeadTail", 3, {2}, {0, 1}},
+                                           PruneCase{"OnlyElement", 1, {0}, {}},
+                                           PruneCase{"AdjacentDead", 5, {1, 2}, {0, 3, 4}},
+                                           PruneCase{"AllDead", 3, {0, 1, 2}, {}},
+                                           PruneCase{"NoneDead", 2, {}, {0, 1}}),
+                         [](const ::testing::TestParamInfo<PruneCase>& info) { return info.param.name; });
 
 TEST(TaskTest, ObjectDyingInItsUpdateIsDrawnOnceMoreThenRemoved) {
   Deleted.clear();

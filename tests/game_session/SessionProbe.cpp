@@ -60,12 +60,11 @@ void FormatState(char* line, size_t size) {
     PlayerMessengerPtr->GetPlayerPos(1, &x, &y);
     PlayerMessengerPtr->GetLiveShotCount(1, &shots);
   }
-  int used = snprintf(line, size, "s %d p %d t %d m %d y %d l %d h %d pl %d %d %d", scene, paused,
-                      state, move, stageY, StatusInstance.GetStatusField(1, STATUS_LIVES),
+  int used = snprintf(line, size, "s %d p %d t %d m %d y %d l %d h %d pl %d %d %d", scene, paused, state, move, stageY,
+                      StatusInstance.GetStatusField(1, STATUS_LIVES),
                       StatusInstance.GetStatusField(1, STATUS_HIGH_SCORE), x, y, shots);
   CBaseCharCtl* enemies = nullptr;
-  if (ProbedScreen != nullptr && ProbedScreen->CharCtl != nullptr)
-    enemies = ProbedScreen->CharCtl->EnemyCtl;
+  if (ProbedScreen != nullptr && ProbedScreen->CharCtl != nullptr) enemies = ProbedScreen->CharCtl->EnemyCtl;
   int count = 0;
   char list[MAX_LISTED_ENEMIES * 24] = "";
   size_t listUsed = 0;
@@ -78,8 +77,7 @@ void FormatState(char* line, size_t size) {
     }
     ++count;
   }
-  if (used > 0 && static_cast<size_t>(used) < size)
-    snprintf(line + used, size - used, " e %d%s", count, list);
+  if (used > 0 && static_cast<size_t>(used) < size) snprintf(line + used, size - used, " e %d%s", count, list);
 }
 
 void WriteStats() {
@@ -90,8 +88,7 @@ void WriteStats() {
   next = now + 60000;
   PROCESS_MEMORY_COUNTERS_EX memory = {};
   memory.cb = sizeof memory;
-  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
-                       sizeof memory);
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
   DWORD kernelHandles = 0;
   GetProcessHandleCount(GetCurrentProcess(), &kernelHandles);
   int live = 0;
@@ -99,11 +96,9 @@ void WriteStats() {
     if (HandleManagers[type].initialized) live += HandleManagers[type].count;
   if (FILE* file = fopen("session_stats.txt", "ab")) {
     fprintf(file, "%lu mem %lu peak %lu handles %lu blocks %d bytes %lu live %d\n",
-            static_cast<unsigned long>((now - start) / 1000),
-            static_cast<unsigned long>(memory.PagefileUsage),
-            static_cast<unsigned long>(memory.PeakWorkingSetSize),
-            static_cast<unsigned long>(kernelHandles), GetAllocCount(),
-            static_cast<unsigned long>(GetAllocTotalSize()), live);
+            static_cast<unsigned long>((now - start) / 1000), static_cast<unsigned long>(memory.PagefileUsage),
+            static_cast<unsigned long>(memory.PeakWorkingSetSize), static_cast<unsigned long>(kernelHandles),
+            GetAllocCount(), static_cast<unsigned long>(GetAllocTotalSize()), live);
     fclose(file);
   }
 }

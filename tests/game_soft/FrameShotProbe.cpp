@@ -45,15 +45,15 @@ const int WIDTH = 960, HEIGHT = 720;
 // The script, in title frames and play move counts.
 const int TITLE_SHOT_FRAME = 5;
 const int START_PRESS_FRAMES[2] = {6, 11};  // GAME START: fire held, then let go
-const int LOADING_LAST_FRAME = 178;     // the scene's loading count ends at 180, by 2s
-const int FADE_SHOT_MOVE = 20;          // a third of the way through the fade-in
-const int DIVERS_JUMP_TO_MOVE = 590;    // the third row of divers runs 560-668
+const int LOADING_LAST_FRAME = 178;         // the scene's loading count ends at 180, by 2s
+const int FADE_SHOT_MOVE = 20;              // a third of the way through the fade-in
+const int DIVERS_JUMP_TO_MOVE = 590;        // the third row of divers runs 560-668
 const int BUSY_SHOT_MOVE = 690;
-const int BOSS_JUMP_TO_MOVE = 6049;     // the boss is scheduled at 6050, 70 px above the field
-const int BOSS_SHOT_MOVE = 6120;        // its body and hit-point ring in the field
+const int BOSS_JUMP_TO_MOVE = 6049;  // the boss is scheduled at 6050, 70 px above the field
+const int BOSS_SHOT_MOVE = 6120;     // its body and hit-point ring in the field
 const int PAUSE_PRESS_MOVE = 6121;
-const int PAUSE_SHOT_AFTER = 3;         // paused frames
-const int MAX_PRESENTS = 1500;          // ends a run that went astray
+const int PAUSE_SHOT_AFTER = 3;  // paused frames
+const int MAX_PRESENTS = 1500;   // ends a run that went astray
 const int PAD1 = 0x1001;
 
 CScreenTask* Screen = nullptr;
@@ -130,8 +130,8 @@ void Shot(const char* name) {
     items = CountList(Screen->CharCtl->ItemCtl);
   }
   if (FILE* out = fopen("shots.txt", "ab")) {
-    fprintf(out, "%s f %d s %d m %d p %d pl %d %d e %d b %d i %d sc %d l %d bh %d\n", name, Presents, Scene(),
-            Move(), Paused() ? 1 : 0, x, y, enemies, bullets, items, StatusInstance.GetScore(1),
+    fprintf(out, "%s f %d s %d m %d p %d pl %d %d e %d b %d i %d sc %d l %d bh %d\n", name, Presents, Scene(), Move(),
+            Paused() ? 1 : 0, x, y, enemies, bullets, items, StatusInstance.GetScore(1),
             StatusInstance.GetStatusField(1, STATUS_LIVES), StatusInstance.GetStatusField(1, STATUS_BOSS_HP));
     fclose(out);
   }

@@ -43,7 +43,8 @@ int main() {
   const TEXTMETRICW first = MetricsOf(dc, font);
   const int leading = first.tmInternalLeading + first.tmExternalLeading;
   if (leading >= 1 && first.tmHeight > leading) {
-    const int taller = static_cast<int>(static_cast<float>(size / (1.0 - static_cast<double>(leading) / first.tmHeight)));
+    const int taller = static_cast<int>(
+        static_cast<float>(size / (1.0 - static_cast<double>(leading) / first.tmHeight)));
     DeleteObject(font);
     font = MakeFont(face, taller);
   }

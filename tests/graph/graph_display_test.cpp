@@ -321,7 +321,8 @@ int WrongSheetPixels(int handle, const BaseImageRecord& file) {
   if (ReadGraphToBaseImage(handle, &read) != 0) return -1;
   int wrong = 0;
   for (int y = 0; y < 320; y++)
-    for (int x = 0; x < 220; x++) wrong += GetBaseImagePixelARGB8(&read, x, y) != Expected(GetBaseImagePixelARGB8(&file, x, y));
+    for (int x = 0; x < 220; x++)
+      wrong += GetBaseImagePixelARGB8(&read, x, y) != Expected(GetBaseImagePixelARGB8(&file, x, y));
   ReleaseBaseImage(&read);
   return wrong;
 }
@@ -508,9 +509,8 @@ TEST_F(GraphDisplayTest, GraphicsFromBytesAndBitmapsReadBackEqualToTheirSource) 
   // A bitmap refills a graphic of its size in place; a smaller one is refused.
   const SheetBitmap swapped(file_, true);
   ASSERT_EQ(0, ReloadGraphFromBitmap(single[0], &swapped.info, swapped.bits.data(), nullptr, nullptr, 1));
-  EXPECT_EQ(0, WrongPixels(single[0], 220, 320, 0, 0, [&](int x, int y) {
-              return ExpectedFromBitmap(SheetBitmap::Color(file_, x, y, true));
-            }));
+  EXPECT_EQ(0, WrongPixels(single[0], 220, 320, 0, 0,
+                           [&](int x, int y) { return ExpectedFromBitmap(SheetBitmap::Color(file_, x, y, true)); }));
   ASSERT_EQ(0, ReloadGraphFromMemory(single[0], bytes.data(), static_cast<int>(bytes.size()), nullptr, 0, 1));
   EXPECT_EQ(0, WrongPixels(single[0], 220, 320, 0, 0, fromFile));
   BITMAPINFO small = bitmap.info;
@@ -594,9 +594,9 @@ TEST_F(GraphDisplayTest, AnAsynchronousLoadFromBaseImagesCopiesTheCallersRecords
   ASSERT_TRUE(WaitForJobs());
   for (int i = 0; i < 4; i++) {
     ASSERT_EQ(1, IsGraphicHandleValid(tiles[i])) << log_.Text();
-    EXPECT_EQ(0, WrongPixels(tiles[i], 55, 80, i % 2 * 55, i / 2 * 80, [&](int x, int y) {
-                return ExpectedFromBitmap(SheetBitmap::Color(file_, x, y, true));
-              })) << "tile " << i;
+    EXPECT_EQ(0, WrongPixels(tiles[i], 55, 80, i % 2 * 55, i / 2 * 80,
+                             [&](int x, int y) { return ExpectedFromBitmap(SheetBitmap::Color(file_, x, y, true)); }))
+        << "tile " << i;
   }
 }
 

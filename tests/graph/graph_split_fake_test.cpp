@@ -48,8 +48,8 @@ class GraphSplitFakeTest : public ::testing::TestWithParam<DWORD> {
       caps->TextureCaps = TextureCaps;
       return D3D_OK;
     };
-    fake.table.CreateDeviceTexture = [](UINT w, UINT h, UINT, DWORD, D3DFORMAT, D3DPOOL,
-                                        IDirect3DTexture9** texture, HANDLE*) -> HRESULT {
+    fake.table.CreateDeviceTexture = [](UINT w, UINT h, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** texture,
+                                        HANDLE*) -> HRESULT {
       Made->push_back({w, h});
       *texture = reinterpret_cast<IDirect3DTexture9*>(&Surface[1]);
       return D3D_OK;

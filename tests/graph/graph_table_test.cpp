@@ -12,8 +12,7 @@
 
 namespace {
 
-GraphFormatDesc Desc(int dxt, int channels, int floatFlag, int bpc, int bits, int drawable, int alpha,
-                     int alphaTest) {
+GraphFormatDesc Desc(int dxt, int channels, int floatFlag, int bpc, int bits, int drawable, int alpha, int alphaTest) {
   GraphFormatDesc d;
   memset(&d, 0, sizeof d);
   d.dxt = static_cast<uint8_t>(dxt);
@@ -31,24 +30,24 @@ TEST(GraphTable, SelectPixelFormatIndexCoversEveryBranch) {
   struct Case {
     int dxt, channels, floatFlag, bpc, bits, drawable, alpha, alphaTest, expected;
   } cases[] = {
-      {1, 0, 0, 0, 32, 0, 0, 0, 6},   {5, 2, 1, 0, 32, 1, 1, 0, 10},  // DXT first
-      {0, 1, 1, 32, 16, 0, 0, 0, 20}, {0, 1, 1, 16, 32, 0, 0, 0, 19}, {0, 1, 1, 0, 32, 0, 0, 0, 20},
-      {0, 1, 1, 0, 16, 0, 0, 0, 19},  {0, 1, 0, 16, 8, 0, 0, 0, 18},  {0, 1, 0, 8, 32, 0, 0, 0, 17},
-      {0, 1, 0, 0, 16, 0, 0, 0, 18},  {0, 1, 0, 0, 8, 0, 0, 0, 17},   {0, 2, 1, 32, 16, 0, 0, 0, 24},
-      {0, 2, 1, 16, 128, 0, 0, 0, 23}, {0, 2, 1, 0, 64, 0, 0, 0, 24}, {0, 2, 1, 0, 32, 0, 0, 0, 23},
-      {0, 2, 0, 16, 8, 0, 0, 0, 22},  {0, 2, 0, 8, 64, 0, 0, 0, 21},  {0, 2, 0, 0, 32, 0, 0, 0, 22},
-      {0, 2, 0, 0, 16, 0, 0, 0, 21},  {0, 0, 1, 32, 16, 0, 0, 0, 16}, {0, 0, 1, 16, 128, 0, 0, 0, 15},
-      {0, 0, 1, 0, 128, 0, 0, 0, 16}, {0, 0, 1, 0, 64, 0, 0, 0, 15},  {0, 0, 0, 9, 32, 1, 1, 0, 14},
-      {0, 0, 0, 0, 32, 1, 1, 0, 13},  {0, 0, 0, 0, 16, 1, 0, 1, 13},  {0, 0, 0, 0, 16, 1, 0, 0, 11},
-      {0, 0, 0, 0, 32, 1, 0, 0, 12},  {0, 0, 0, 0, 16, 0, 1, 1, 2},   {0, 0, 0, 0, 32, 0, 1, 0, 3},
-      {0, 0, 0, 0, 16, 0, 0, 1, 4},   {0, 0, 0, 0, 32, 0, 0, 1, 5},   {0, 0, 0, 0, 16, 0, 0, 0, 0},
-      {0, 0, 0, 0, 32, 0, 0, 0, 1},   {0, 0, 0, 8, 24, 0, 0, 0, 1},
+      {1, 0, 0, 0, 32, 0, 0, 0, 6},    {5, 2, 1, 0, 32, 1, 1, 0, 10},  // DXT first
+      {0, 1, 1, 32, 16, 0, 0, 0, 20},  {0, 1, 1, 16, 32, 0, 0, 0, 19}, {0, 1, 1, 0, 32, 0, 0, 0, 20},
+      {0, 1, 1, 0, 16, 0, 0, 0, 19},   {0, 1, 0, 16, 8, 0, 0, 0, 18},  {0, 1, 0, 8, 32, 0, 0, 0, 17},
+      {0, 1, 0, 0, 16, 0, 0, 0, 18},   {0, 1, 0, 0, 8, 0, 0, 0, 17},   {0, 2, 1, 32, 16, 0, 0, 0, 24},
+      {0, 2, 1, 16, 128, 0, 0, 0, 23}, {0, 2, 1, 0, 64, 0, 0, 0, 24},  {0, 2, 1, 0, 32, 0, 0, 0, 23},
+      {0, 2, 0, 16, 8, 0, 0, 0, 22},   {0, 2, 0, 8, 64, 0, 0, 0, 21},  {0, 2, 0, 0, 32, 0, 0, 0, 22},
+      {0, 2, 0, 0, 16, 0, 0, 0, 21},   {0, 0, 1, 32, 16, 0, 0, 0, 16}, {0, 0, 1, 16, 128, 0, 0, 0, 15},
+      {0, 0, 1, 0, 128, 0, 0, 0, 16},  {0, 0, 1, 0, 64, 0, 0, 0, 15},  {0, 0, 0, 9, 32, 1, 1, 0, 14},
+      {0, 0, 0, 0, 32, 1, 1, 0, 13},   {0, 0, 0, 0, 16, 1, 0, 1, 13},  {0, 0, 0, 0, 16, 1, 0, 0, 11},
+      {0, 0, 0, 0, 32, 1, 0, 0, 12},   {0, 0, 0, 0, 16, 0, 1, 1, 2},   {0, 0, 0, 0, 32, 0, 1, 0, 3},
+      {0, 0, 0, 0, 16, 0, 0, 1, 4},    {0, 0, 0, 0, 32, 0, 0, 1, 5},   {0, 0, 0, 0, 16, 0, 0, 0, 0},
+      {0, 0, 0, 0, 32, 0, 0, 0, 1},    {0, 0, 0, 8, 24, 0, 0, 0, 1},
   };
   for (const Case& c : cases) {
     GraphFormatDesc d = Desc(c.dxt, c.channels, c.floatFlag, c.bpc, c.bits, c.drawable, c.alpha, c.alphaTest);
     EXPECT_EQ(c.expected, SelectPixelFormatIndex(&d))
-        << "dxt " << c.dxt << " ch " << c.channels << " float " << c.floatFlag << " bpc " << c.bpc << " bits "
-        << c.bits << " drawable " << c.drawable << " alpha " << c.alpha << " test " << c.alphaTest;
+        << "dxt " << c.dxt << " ch " << c.channels << " float " << c.floatFlag << " bpc " << c.bpc << " bits " << c.bits
+        << " drawable " << c.drawable << " alpha " << c.alpha << " test " << c.alphaTest;
   }
 }
 
@@ -91,10 +90,9 @@ TEST(GraphTable, TextureLayoutAcrossThenDownAndSquaresOnASquareOnlyDevice) {
     int x, y, allocWidth, allocHeight, usedWidth, usedHeight;
   };
   auto layout = [](int width, int height, int limit, int squareOnly) {
-    std::vector<GraphTextureEntry> entries(static_cast<size_t>(LayOutGraphTextures(width, height, limit, squareOnly,
-                                                                                   nullptr)));
-    EXPECT_EQ(static_cast<int>(entries.size()),
-              LayOutGraphTextures(width, height, limit, squareOnly, entries.data()));
+    std::vector<GraphTextureEntry> entries(
+        static_cast<size_t>(LayOutGraphTextures(width, height, limit, squareOnly, nullptr)));
+    EXPECT_EQ(static_cast<int>(entries.size()), LayOutGraphTextures(width, height, limit, squareOnly, entries.data()));
     std::vector<Area> areas;
     for (const GraphTextureEntry& e : entries)
       areas.push_back({e.x, e.y, e.allocWidth, e.allocHeight, e.usedWidth, e.usedHeight});

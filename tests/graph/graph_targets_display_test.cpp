@@ -140,7 +140,7 @@ TEST_F(GraphTargetsTest, ARectangleDrawnStretchedShowsItsTexelsAndNothingElse) {
   const int source = test_support::MakeArgbGraph(60, 40, Pattern);
   ASSERT_GT(source, 0);
   const StretchCase cases[] = {
-      {100.0f, 50.0f, 140.0f, 90.0f, 10, 5, 20, 20},      // doubled, whole pixels
+      {100.0f, 50.0f, 140.0f, 90.0f, 10, 5, 20, 20},       // doubled, whole pixels
       {20.0f, 150.0f, 50.0f, 175.0f, 30, 15, 30, 25},      // the same size
       {200.25f, 60.75f, 250.25f, 90.75f, 4, 8, 20, 20},    // 2.5 x 1.5 from quarter points
       {300.25f, 150.25f, 320.25f, 160.25f, 0, 0, 40, 20},  // halved

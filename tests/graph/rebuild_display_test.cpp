@@ -345,8 +345,10 @@ TEST_F(RebuildDisplayTest, AWindowedModeChangeResizesBuffersWindowAndDrawing) {
     struct Box {
       int x1, y1, x2, y2, r, g, b;
     };
-    const Box boxes[] = {{0, 0, w, h, 20, 40, 60},          {0, 0, 8, 8, 0, 250, 0},
-                         {w - 8, 0, w, 8, 0, 0, 250},       {0, h - 8, 8, h, 250, 250, 0},
+    const Box boxes[] = {{0, 0, w, h, 20, 40, 60},
+                         {0, 0, 8, 8, 0, 250, 0},
+                         {w - 8, 0, w, 8, 0, 0, 250},
+                         {0, h - 8, 8, h, 250, 250, 0},
                          {w - 8, h - 8, w, h, 250, 10, 10}};
     for (const Box& b : boxes) ASSERT_EQ(0, DrawRectShape(b.x1, b.y1, b.x2, b.y2, MakeColorValue(b.r, b.g, b.b), 1));
     const int tileX = w / 2 - 27, tileY = h / 2 - 40;
@@ -356,15 +358,15 @@ TEST_F(RebuildDisplayTest, AWindowedModeChangeResizesBuffersWindowAndDrawing) {
       int x, y;
       DWORD rgb;
     };
-    const Probe probes[] = {{0, 0, 0x00FA00},     {7, 7, 0x00FA00},         {8, 8, 0x14283C},
-                            {w - 1, 0, 0x0000FA}, {0, h - 1, 0xFAFA00},     {w - 1, h - 1, 0xFA0A0A},
+    const Probe probes[] = {{0, 0, 0x00FA00},         {7, 7, 0x00FA00},         {8, 8, 0x14283C},
+                            {w - 1, 0, 0x0000FA},     {0, h - 1, 0xFAFA00},     {w - 1, h - 1, 0xFA0A0A},
                             {w - 8, h - 8, 0xFA0A0A}, {w - 9, h - 9, 0x14283C}, {w / 2, 20, 0x14283C}};
-    for (const Probe& p : probes)
-      EXPECT_EQ(p.rgb, BackBufferPixel(p.x, p.y)) << "back buffer at " << p.x << "," << p.y;
+    for (const Probe& p : probes) EXPECT_EQ(p.rgb, BackBufferPixel(p.x, p.y)) << "back buffer at " << p.x << "," << p.y;
     // Row 40 of the tile as the file has it.
     int wrongRow = 0;
     for (int x = 0; x < 55; x++)
-      wrongRow += BackBufferPixel(tileX + x, tileY + 40) != (GetBaseImagePixelARGB8(&file_, 55 + x, 80 + 40) & 0xFFFFFF);
+      wrongRow += BackBufferPixel(tileX + x, tileY + 40) !=
+                  (GetBaseImagePixelARGB8(&file_, 55 + x, 80 + 40) & 0xFFFFFF);
     EXPECT_EQ(0, wrongRow) << "pixels of the drawn tile";
     Settle();
     // The window shows the whole frame: its far corner too.

@@ -50,22 +50,21 @@ class BufferFakeTest : public ::testing::Test {
     VertexFvfs.clear();
     LockResult = D3D_OK;
     CreateResult = D3D_OK;
-    fake.table.CreateDeviceVertexBuffer = [](UINT length, DWORD, DWORD fvf, D3DPOOL,
-                                             IDirect3DVertexBuffer9** b, HANDLE*) -> HRESULT {
+    fake.table.CreateDeviceVertexBuffer = [](UINT length, DWORD, DWORD fvf, D3DPOOL, IDirect3DVertexBuffer9** b,
+                                             HANDLE*) -> HRESULT {
       if (CreateResult != D3D_OK) return CreateResult;
       VertexFvfs.push_back(fvf);
       *b = static_cast<IDirect3DVertexBuffer9*>(NewObject(length));
       return D3D_OK;
     };
-    fake.table.CreateDeviceIndexBuffer = [](UINT length, DWORD, D3DFORMAT format, D3DPOOL,
-                                            IDirect3DIndexBuffer9** b, HANDLE*) -> HRESULT {
+    fake.table.CreateDeviceIndexBuffer = [](UINT length, DWORD, D3DFORMAT format, D3DPOOL, IDirect3DIndexBuffer9** b,
+                                            HANDLE*) -> HRESULT {
       if (CreateResult != D3D_OK) return CreateResult;
       IndexFormats.push_back(format);
       *b = static_cast<IDirect3DIndexBuffer9*>(NewObject(length));
       return D3D_OK;
     };
-    fake.table.LockBuffer = [](IDirect3DResource9* b, UINT offset, UINT size, void** data,
-                               DWORD) -> HRESULT {
+    fake.table.LockBuffer = [](IDirect3DResource9* b, UINT offset, UINT size, void** data, DWORD) -> HRESULT {
       if (LockResult != D3D_OK) return LockResult;
       std::vector<uint8_t>& bytes = Buffers.at(b);
       if (offset + size > bytes.size()) return D3DERR_INVALIDCALL;
@@ -127,7 +126,9 @@ TEST_F(BufferFakeTest, CreatorsMakeZeroedBuffersOfTheAskedFormat) {
 }
 
 TEST_F(BufferFakeTest, BadSizesAreRefusedWithALogLine) {
-  struct Case { int size, count; } cases[] = {{0, 10}, {24, 0}, {-4, 10}, {24, -1}, {0x10000, 0x10000}};
+  struct Case {
+    int size, count;
+  } cases[] = {{0, 10}, {24, 0}, {-4, 10}, {24, -1}, {0x10000, 0x10000}};
   for (const Case& c : cases) {
     EXPECT_EQ(-1, CreateVertexBufferHandle(c.size, c.count)) << c.size << " x " << c.count;
   }
@@ -142,7 +143,9 @@ TEST_F(BufferFakeTest, WritesOutsideTheBufferChangeNothing) {
   const std::vector<uint8_t> data = Pattern(4 * 100, 3);
   ASSERT_EQ(0, SetVertexBufferData(0, data.data(), 100, vb));
   const std::vector<uint8_t> more = Pattern(4 * 10, 99);
-  struct Case { int start, count; } cases[] = {{95, 10}, {100, 1}, {-1, 2}, {0, 101}, {50, -1}};
+  struct Case {
+    int start, count;
+  } cases[] = {{95, 10}, {100, 1}, {-1, 2}, {0, 101}, {50, -1}};
   for (const Case& c : cases) {
     EXPECT_EQ(-1, SetVertexBufferData(c.start, more.data(), c.count, vb)) << c.start << "+" << c.count;
   }

@@ -22,8 +22,8 @@
 
 namespace {
 
-constexpr int kCell = 4;     // quad size, texture size
-constexpr int kStride = 5;   // cells one pixel apart
+constexpr int kCell = 4;    // quad size, texture size
+constexpr int kStride = 5;  // cells one pixel apart
 constexpr int kTargetWidth = 640;
 constexpr int kTargetHeight = 64;
 constexpr int kPerRow = kTargetWidth / kStride;
@@ -40,12 +40,12 @@ double Sat(double v) { return v < 0 ? 0 : v > 1 ? 1 : v; }
 
 // The image and the blend graphic: every texel different, alphas from 0 to
 // 255, colours across the range.
-const DWORD kImage[kCell * kCell] = {
-    0xFF000000, 0x80FF8040, 0x00FFFFFF, 0x40C02010, 0xFF10E0A0, 0xC0808080, 0x20FF0000, 0xE000FF00,
-    0x600000FF, 0xFFFFFFFF, 0x01402040, 0xA0F0F0F0, 0x7F7F7F7F, 0xFE3399CC, 0x10FFFF00, 0xD0123456};
-const DWORD kBlend[kCell * kCell] = {
-    0x00FFFFFF, 0xFF204060, 0x80A0A0A0, 0x40FF00FF, 0xC0000000, 0xFFE0E0E0, 0x10102030, 0x9080FF80,
-    0x20FFFFFF, 0x00000000, 0xFF00FF00, 0x60606060, 0xB0B0B0B0, 0x30C03060, 0xF00000FF, 0x70FEDCBA};
+const DWORD kImage[kCell * kCell] = {0xFF000000, 0x80FF8040, 0x00FFFFFF, 0x40C02010, 0xFF10E0A0, 0xC0808080,
+                                     0x20FF0000, 0xE000FF00, 0x600000FF, 0xFFFFFFFF, 0x01402040, 0xA0F0F0F0,
+                                     0x7F7F7F7F, 0xFE3399CC, 0x10FFFF00, 0xD0123456};
+const DWORD kBlend[kCell * kCell] = {0x00FFFFFF, 0xFF204060, 0x80A0A0A0, 0x40FF00FF, 0xC0000000, 0xFFE0E0E0,
+                                     0x10102030, 0x9080FF80, 0x20FFFFFF, 0x00000000, 0xFF00FF00, 0x60606060,
+                                     0xB0B0B0B0, 0x30C03060, 0xF00000FF, 0x70FEDCBA};
 
 // One draw setting: the vertex colour and the per-draw constant c0.
 struct Setting {
@@ -59,7 +59,7 @@ struct Setting {
 // premultiplied, 5 premultiplied inverted, 6 premultiplied four times;
 // ignored texture colour and alpha; alpha-channel output premultiplied.
 Color Expected(bool textured, int blend, int type, int igcolor, int igtalpha, int ach, const Color& image,
-                const Color& blendTexel, const Color& d, const float* c0) {
+               const Color& blendTexel, const Color& d, const float* c0) {
   Color s = d;
   double* ch[3] = {&s.r, &s.g, &s.b};
   if (!textured) {
@@ -186,8 +186,8 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
     for (int y = 0; y < kCell; y++) {
       for (int x = 0; x < kCell; x++) {
         const Color want = Expected(textured, blend, type, igcolor, igtalpha, ach, FromArgb(kImage[y * kCell + x]),
-                                     FromArgb(kBlend[y * kCell + (kCell - 1 - x)]), FromArgb(setting.diffuse),
-                                     setting.c0);
+                                    FromArgb(kBlend[y * kCell + (kCell - 1 - x)]), FromArgb(setting.diffuse),
+                                    setting.c0);
         const DWORD got = pixels[(cy + y) * kTargetWidth + cx + x];
         const double channels[4] = {want.a, want.r, want.g, want.b};
         for (int k = 0; k < 4; k++) {
@@ -195,8 +195,8 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
           const int actual = static_cast<int>((got >> (24 - 8 * k)) & 0xFF);
           if (abs(expected - actual) > 1) {
             char line[160];
-            snprintf(line, sizeof line, "%s texel (%d,%d) %c: want %d got %d (pixel %08lX)\n", name, x, y,
-                     "argb"[k], expected, actual, got);
+            snprintf(line, sizeof line, "%s texel (%d,%d) %c: want %d got %d (pixel %08lX)\n", name, x, y, "argb"[k],
+                     expected, actual, got);
             failures += line;
           }
         }
@@ -228,8 +228,7 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
       failures += CheckCell(pixels, cell, name, false, 0, slot / 2, 0, 0, slot % 2, setting);
     }
     for (int slot = 0; slot < BASE_BLEND_SHADERS; slot++, cell++) {
-      const int blend = slot / 56, type = slot / 8 % 7, igcolor = slot / 4 % 2, igtalpha = slot / 2 % 2,
-                ach = slot % 2;
+      const int blend = slot / 56, type = slot / 8 % 7, igcolor = slot / 4 % 2, igtalpha = slot / 2 % 2, ach = slot % 2;
       snprintf(name, sizeof name, "blend%d type%d igcolor%d igtalpha%d ach%d", blend, type, igcolor, igtalpha, ach);
       failures += CheckCell(pixels, cell, name, true, blend, type, igcolor, igtalpha, ach, setting);
     }
@@ -243,9 +242,7 @@ class DrawShadersTest : public test_support::DeviceWindowTest {
 
 // A tint and a half blend parameter; mixing ratio 100 / wipe with a soft
 // subtracting threshold at twice the image alpha.
-TEST_F(DrawShadersTest, EveryVariantGivesItsFormulaWithATint) {
-  RunTable({0x96C8783C, {0.0f, 0.0f, 2.0f, -0.3f}});
-}
+TEST_F(DrawShadersTest, EveryVariantGivesItsFormulaWithATint) { RunTable({0x96C8783C, {0.0f, 0.0f, 2.0f, -0.3f}}); }
 
 // White at full alpha; the ratio and threshold of the other kinds.
 TEST_F(DrawShadersTest, EveryVariantGivesItsFormulaInWhite) {
@@ -253,9 +250,7 @@ TEST_F(DrawShadersTest, EveryVariantGivesItsFormulaInWhite) {
 }
 
 // A dark tint at a low parameter; the hard wipe's constant (alpha test form).
-TEST_F(DrawShadersTest, EveryVariantGivesItsFormulaDark) {
-  RunTable({0x2040A0FF, {0.0f, 0.0f, 4.0f, 0.25f}});
-}
+TEST_F(DrawShadersTest, EveryVariantGivesItsFormulaDark) { RunTable({0x2040A0FF, {0.0f, 0.0f, 4.0f, 0.25f}}); }
 
 // Where the mask is 0 the mask-blend shader leaves the target even with
 // blending and the alpha test off; where it is set the colour buffer shows.

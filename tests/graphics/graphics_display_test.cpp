@@ -122,8 +122,8 @@ TEST_F(GraphicsDisplayTest, TheMaskBlendShaderDrawsWhereTheMaskIsSet) {
   struct Vertex {
     float x, y, z, rhw, u, v;
   };
-  const Vertex quad[4] = {{-0.5f, -0.5f, 0, 1, 0, 0}, {63.5f, -0.5f, 0, 1, 1, 0}, {-0.5f, 63.5f, 0, 1, 0, 1},
-                          {63.5f, 63.5f, 0, 1, 1, 1}};
+  const Vertex quad[4] = {
+      {-0.5f, -0.5f, 0, 1, 0, 0}, {63.5f, -0.5f, 0, 1, 1, 0}, {-0.5f, 63.5f, 0, 1, 0, 1}, {63.5f, 63.5f, 0, 1, 1, 1}};
   EXPECT_EQ(D3D_OK, DrawDevicePrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(Vertex)));
   EndDrawScene();
   SetDevicePixelShader(nullptr);

@@ -255,8 +255,7 @@ TEST(ShaderConstRanges, AddMergesAndRemoveSplits) {
     std::vector<Op> ops;
     std::vector<std::pair<int, int>> expected;
   } cases[] = {
-      {{{true, 0, 4}, {true, 8, 10}}, {{0, 4}, {8, 10}}},
-      {{{true, 0, 4}, {true, 4, 6}}, {{0, 6}}},                   // touching
+      {{{true, 0, 4}, {true, 8, 10}}, {{0, 4}, {8, 10}}},         {{{true, 0, 4}, {true, 4, 6}}, {{0, 6}}},  // touching
       {{{true, 8, 10}, {true, 0, 2}, {true, 1, 9}}, {{0, 10}}},    // overlapping both
       {{{true, 0, 10}, {false, 3, 5}}, {{0, 3}, {5, 10}}},         // split
       {{{true, 0, 10}, {false, 0, 3}, {false, 8, 12}}, {{3, 8}}},  // trims
@@ -377,12 +376,10 @@ TEST(GraphicsTables, MaxBrightnessColors) {
   const struct {
     int in[3], out[3];
   } cases[] = {
-      {{0, 0, 0}, {255, 255, 255}},
-      {{40, 40, 40}, {255, 255, 255}},
-      {{100, 50, 0}, {255, 127, 0}},     // s 255; mid 255 - (255 - 127) = 127
-      {{0, 0, 9}, {0, 0, 255}},
-      {{300, 150, 150}, {255, 150, 150}},  // clamped to 255: s = 105, mid = min
-      {{20, 100, 60}, {51, 255, 153}},     // s = 204; 255 - (255 - 127) x 204 / 255 = 153
+      {{0, 0, 0}, {255, 255, 255}},    {{40, 40, 40}, {255, 255, 255}},
+      {{100, 50, 0}, {255, 127, 0}},                                        // s 255; mid 255 - (255 - 127) = 127
+      {{0, 0, 9}, {0, 0, 255}},        {{300, 150, 150}, {255, 150, 150}},  // clamped to 255: s = 105, mid = min
+      {{20, 100, 60}, {51, 255, 153}},  // s = 204; 255 - (255 - 127) x 204 / 255 = 153
   };
   for (const auto& c : cases) {
     int r, g, b;

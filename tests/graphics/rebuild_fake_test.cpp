@@ -85,8 +85,7 @@ class RebuildFakeTest : public ::testing::Test {
       return D3D_OK;
     };
     fake.table.UnlockBuffer = [](IDirect3DResource9*) -> HRESULT { return D3D_OK; };
-    fake.table.LockTextureRect = [](IDirect3DTexture9*, UINT, D3DLOCKED_RECT* locked, const RECT*,
-                                    DWORD) -> HRESULT {
+    fake.table.LockTextureRect = [](IDirect3DTexture9*, UINT, D3DLOCKED_RECT* locked, const RECT*, DWORD) -> HRESULT {
       locked->pBits = Memory;
       locked->Pitch = 8192;
       return D3D_OK;
@@ -120,8 +119,8 @@ struct LossCase {
 };
 
 TEST_F(RebuildFakeTest, ActivationRebuildsOnlyALostOrNotResetDevice) {
-  const LossCase cases[] = {{D3D_OK, false}, {D3DERR_DEVICELOST, true}, {D3DERR_DEVICENOTRESET, true},
-                            {D3DERR_DRIVERINTERNALERROR, true}};
+  const LossCase cases[] = {
+      {D3D_OK, false}, {D3DERR_DEVICELOST, true}, {D3DERR_DEVICENOTRESET, true}, {D3DERR_DRIVERINTERNALERROR, true}};
   for (const LossCase& c : cases) {
     const int before = DevicesMade();
     fake.cooperativeLevel = c.cooperativeLevel;
@@ -144,8 +143,7 @@ TEST_F(RebuildFakeTest, ObjectsAreReleasedBeforeTheDeviceEndsAndMadeAgainAfterIt
   std::vector<std::string> order;
   Order = &order;
   SetDeviceBeforeResetCallback([](void*) { Order->push_back("before"); }, nullptr);
-  SetDeviceAfterRestoreCallback([](void*) { Order->push_back(HasDirect3DDevice() ? "after" : "after:none"); },
-                                nullptr);
+  SetDeviceAfterRestoreCallback([](void*) { Order->push_back(HasDirect3DDevice() ? "after" : "after:none"); }, nullptr);
   fake.calls.clear();
   ASSERT_EQ(0, RebuildGraphicsDeviceKeepMode());
   EXPECT_EQ((std::vector<std::string>{"before", "after"}), order);
@@ -235,7 +233,8 @@ TEST_F(RebuildFakeTest, ARestartWithoutADeviceFallsBackToTheSoftwareScreen) {
   LibraryState.started = 0;
   int wrong = 0;
   for (int y = 0; y < 6; y++)
-    for (int x = 0; x < 8; x++) wrong += ScreenPixel(10 + x, 20 + y) != (GetBaseImagePixelARGB8(&image, x, y) & 0xffffff);
+    for (int x = 0; x < 8; x++)
+      wrong += ScreenPixel(10 + x, 20 + y) != (GetBaseImagePixelARGB8(&image, x, y) & 0xffffff);
   EXPECT_EQ(0, wrong) << "the graphic drawn onto the software screen";
   EXPECT_EQ(ScreenPixel(0, 0), ScreenPixel(30, 30)) << "the rest cleared";
 
@@ -347,7 +346,8 @@ class RebuildStatesFakeTest : public RebuildFakeTest {
     return std::string::npos;
   }
   bool SentAfter(size_t from, const std::string& call) const {
-    return std::find(fake.calls.begin() + static_cast<std::ptrdiff_t>(from), fake.calls.end(), call) != fake.calls.end();
+    return std::find(fake.calls.begin() + static_cast<std::ptrdiff_t>(from), fake.calls.end(), call) !=
+           fake.calls.end();
   }
   bool MatrixSentAfter(size_t from, DWORD state, const D3DMATRIX& m) const {
     for (const MatrixCall& c : matrices_)
@@ -403,8 +403,8 @@ TEST_F(RebuildStatesFakeTest, EveryCachedStateIsSentToTheNewDevice) {
       {"scissor of the draw area", "Scissor(10,20,300,200)"},
   };
   for (int t = 4; t < RENDER_STAGES; t++)
-    table.push_back({"texture-coordinate index", "TSS(" + std::to_string(t) + ",11," +
-                                                     std::to_string(RENDER_STAGES - 1 - t) + ")"});
+    table.push_back({"texture-coordinate index",
+                     "TSS(" + std::to_string(t) + ",11," + std::to_string(RENDER_STAGES - 1 - t) + ")"});
   for (const Expected& e : table) EXPECT_TRUE(SentAfter(device, e.call)) << e.what << ": " << e.call;
 
   EXPECT_TRUE(MatrixSentAfter(device, D3DTS_TEXTURE1, texture1)) << "stage 1 matrix";
@@ -430,10 +430,10 @@ TEST_F(RebuildStatesFakeTest, EveryCachedStateIsSentToTheNewDevice) {
 // size reaches the queries and the device, render target 0 is the screen
 // with the whole draw size as draw area, and the further targets are empty.
 struct ModeCase {
-  int width, height;                      // asked for
-  int screenWidth, screenHeight;          // back buffer
-  int queryWidth, queryHeight;            // GetScreenModeSize and GetScreenSizeSetting
-  int emulation;                          // 320 x 240 drawn doubled
+  int width, height;              // asked for
+  int screenWidth, screenHeight;  // back buffer
+  int queryWidth, queryHeight;    // GetScreenModeSize and GetScreenSizeSetting
+  int emulation;                  // 320 x 240 drawn doubled
 };
 
 TEST_F(RebuildStatesFakeTest, AModeChangeShowsTheNewSizeWithTheScreenAsTheOnlyTarget) {

@@ -208,9 +208,15 @@ TEST_F(ShadowMapFakeTest, TextureAndDepthFormatsFollowTheDataKind) {
     *t = reinterpret_cast<IDirect3DTexture9*>(&LevelSurfaces[15]);
     return D3D_OK;
   };
-  struct Case { int bits, isFloat; D3DFORMAT texture; const char* depth; } cases[] = {
-      {16, 1, D3DFMT_R16F, "D3DFMT_D16"}, {32, 1, D3DFMT_R32F, "D3DFMT_D24X8"},
-      {16, 0, D3DFMT_L16, "D3DFMT_D16"},  {32, 0, D3DFMT_R32F, "D3DFMT_D24X8"},
+  struct Case {
+    int bits, isFloat;
+    D3DFORMAT texture;
+    const char* depth;
+  } cases[] = {
+      {16, 1, D3DFMT_R16F, "D3DFMT_D16"},
+      {32, 1, D3DFMT_R32F, "D3DFMT_D24X8"},
+      {16, 0, D3DFMT_L16, "D3DFMT_D16"},
+      {32, 0, D3DFMT_R32F, "D3DFMT_D24X8"},
   };
   for (const Case& c : cases) {
     fake.calls.clear();
@@ -235,9 +241,8 @@ TEST_F(ShadowMapFakeTest, FailedSurfacesLogAndLeaveNoHandle) {
   EXPECT_EQ(0, HandleManagers[HANDLETYPE_SHADOWMAP].count);
   EXPECT_EQ(releasedBefore + 1, fake.released) << "the depth surface made first is released";
   fake.table.CreateDeviceDepthStencilSurface = [](UINT, UINT, D3DFORMAT, D3DMULTISAMPLE_TYPE, DWORD, BOOL,
-                                                  IDirect3DSurface9**, HANDLE*) -> HRESULT {
-    return D3DERR_OUTOFVIDEOMEMORY;
-  };
+                                                  IDirect3DSurface9**,
+                                                  HANDLE*) -> HRESULT { return D3DERR_OUTOFVIDEOMEMORY; };
   EXPECT_EQ(-1, MakeShadowMap(32, 32, 32, 1));
   EXPECT_TRUE(log_.Has("シャドウマップ用深度サーフェスの作成に失敗しました"));
 }

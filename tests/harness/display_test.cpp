@@ -5,9 +5,7 @@
 
 namespace {
 
-LRESULT CALLBACK HarnessWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  return DefWindowProcA(hwnd, msg, wp, lp);
-}
+LRESULT CALLBACK HarnessWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcA(hwnd, msg, wp, lp); }
 
 TEST(Harness, WindowAndDirect3D9Device) {
   HINSTANCE inst = GetModuleHandleA(nullptr);
@@ -17,8 +15,8 @@ TEST(Harness, WindowAndDirect3D9Device) {
   wc.lpszClassName = "HarnessWindow";
   ASSERT_NE(RegisterClassA(&wc), 0);
 
-  HWND hwnd = CreateWindowA("HarnessWindow", "harness", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240,
-                            nullptr, nullptr, inst, nullptr);
+  HWND hwnd = CreateWindowA("HarnessWindow", "harness", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240, nullptr, nullptr, inst,
+                            nullptr);
   ASSERT_NE(hwnd, nullptr);
   ShowWindow(hwnd, SW_SHOW);
 
@@ -34,8 +32,8 @@ TEST(Harness, WindowAndDirect3D9Device) {
   pp.BackBufferFormat = D3DFMT_UNKNOWN;
   pp.hDeviceWindow = hwnd;
   IDirect3DDevice9* dev = nullptr;
-  HRESULT hr = d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hwnd,
-                                 D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev);
+  HRESULT hr = d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hwnd, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp,
+                                 &dev);
   ASSERT_EQ(hr, D3D_OK);
   ASSERT_NE(dev, nullptr);
   EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 255), 1.0f, 0), D3D_OK);

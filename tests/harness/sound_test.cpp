@@ -18,9 +18,8 @@ TEST(Harness, XAudio2MasteringVoice) {
   IXAudio2* xaudio = nullptr;
   ASSERT_EQ(create(&xaudio, 0, XAUDIO2_DEFAULT_PROCESSOR), S_OK);
   IXAudio2MasteringVoice* master = nullptr;
-  ASSERT_EQ(xaudio->CreateMasteringVoice(&master, XAUDIO2_DEFAULT_CHANNELS,
-                                         XAUDIO2_DEFAULT_SAMPLERATE, 0, nullptr, nullptr,
-                                         AudioCategory_GameEffects),
+  ASSERT_EQ(xaudio->CreateMasteringVoice(&master, XAUDIO2_DEFAULT_CHANNELS, XAUDIO2_DEFAULT_SAMPLERATE, 0, nullptr,
+                                         nullptr, AudioCategory_GameEffects),
             S_OK);
   ASSERT_NE(master, nullptr);
   master->DestroyVoice();

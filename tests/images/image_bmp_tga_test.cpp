@@ -44,14 +44,11 @@ TEST_F(BmpTgaTest, BmpFormatsAndPitches) {
     uint32_t alphaMask;
   } cases[] = {
       {"bmp24 bottom-up", 3, 12, 0},  // width 3: 9 bytes padded to 12
-      {"bmp24 top-down", 3, 16, 0},
-      {"bmp8 palette", 1, 8, 0},
-      {"bmp4 bottom-up", 1, 8, 0},    // one byte per pixel, width rounded up to 4
-      {"bmp4 top-down", 1, 8, 0},
-      {"rle8 bottom-up", 1, 8, 0},
-      {"rle4 bottom-up", 1, 8, 0},
-      {"bmp32 alpha", 4, 16, 0xff000000},
-      {"bmp1 through GDI", 3, 32, 0}, // 24-bit rows of GDI
+      {"bmp24 top-down", 3, 16, 0},    {"bmp8 palette", 1, 8, 0},
+      {"bmp4 bottom-up", 1, 8, 0},  // one byte per pixel, width rounded up to 4
+      {"bmp4 top-down", 1, 8, 0},      {"rle8 bottom-up", 1, 8, 0},
+      {"rle4 bottom-up", 1, 8, 0},     {"bmp32 alpha", 4, 16, 0xff000000},
+      {"bmp1 through GDI", 3, 32, 0},  // 24-bit rows of GDI
       {"bmp16 through GDI", 3, 12, 0},
   };
   for (const Case& c : cases) {
@@ -146,8 +143,7 @@ TEST_F(BmpTgaTest, RunLengthDataNeverWritesOutsideTheImage) {
     s.bitCount = c.bitCount;
     s.compression = c.bitCount == 8 ? 1 : 2;
     std::vector<uint32_t> table;
-    for (int i = 0; i < (c.bitCount == 8 ? 256 : 16); i++)
-      table.push_back(static_cast<uint32_t>(i));  // blue = index
+    for (int i = 0; i < (c.bitCount == 8 ? 256 : 16); i++) table.push_back(static_cast<uint32_t>(i));  // blue = index
     s.afterHeader = table;
     s.bits = c.rle;
     BaseImageRecord image;

@@ -60,8 +60,7 @@ class Image {
       for (int x = 0; x < record.width; x++) Set(x, y, value);
   }
   std::string Bytes() const {
-    return std::string(reinterpret_cast<const char*>(record.pixels),
-                       static_cast<size_t>(record.pitch) * record.height);
+    return std::string(reinterpret_cast<const char*>(record.pixels), static_cast<size_t>(record.pitch) * record.height);
   }
 
   BaseImageRecord record;
@@ -84,9 +83,8 @@ int Convert(Image& dest, const Image& src, const Flags& f, int destX = 0, int de
   const RECT* r = rect ? rect : &whole;
   return ConvertColorBlt(dest.record.pixels, dest.record.pitch, &dest.record.format, src.record.pixels,
                          src.record.pitch, &src.record.format, f.alpha ? f.alpha->record.pixels : nullptr,
-                         f.alpha ? f.alpha->record.pitch : 0, f.alpha ? &f.alpha->record.format : nullptr, destX,
-                         destY, r, f.mirror, f.keyToAlpha, f.key, f.reduction, f.colorOff, f.alphaFromRed,
-                         f.skipKey, f.remap);
+                         f.alpha ? f.alpha->record.pitch : 0, f.alpha ? &f.alpha->record.format : nullptr, destX, destY,
+                         r, f.mirror, f.keyToAlpha, f.key, f.reduction, f.colorOff, f.alphaFromRed, f.skipKey, f.remap);
 }
 
 // Runs a check once with the dedicated loops and once through the general path.
@@ -265,8 +263,7 @@ TEST_P(BothPaths, AlphaImageSuppliesAlphaForSourcesWithout) {
   f.alpha = &alpha;
   ASSERT_EQ(0, Convert(dest, src, f));
   for (int y = 0; y < 2; y++)
-    for (int x = 0; x < 4; x++)
-      EXPECT_EQ((static_cast<uint32_t>(x * 60 + y) << 24) | 0x102030u, dest.Get(x, y));
+    for (int x = 0; x < 4; x++) EXPECT_EQ((static_cast<uint32_t>(x * 60 + y) << 24) | 0x102030u, dest.Get(x, y));
 
   // An alpha image of another format gives its red channel, rescaled.
   Image alpha565(k565, 4, 2), dest4444(k4444, 4, 2);
@@ -473,10 +470,10 @@ TEST_P(BothPaths, EmptyRectanglesAndCompressedFormatsAreRefused) {
   ColorFormatRecord dxt = kARGB8;
   dxt.kind = 1;
   RECT whole = {0, 0, 4, 4};
-  EXPECT_EQ(-1, ConvertColorBlt(dest.record.pixels, 16, &kARGB8, src.record.pixels, 16, &dxt, nullptr, 0, nullptr,
-                                0, 0, &whole, 0, 0, 0, 0, 0, 0, 0, 0));
-  EXPECT_EQ(-1, ConvertColorBlt(nullptr, 16, &kARGB8, src.record.pixels, 16, &kARGB8, nullptr, 0, nullptr, 0, 0,
+  EXPECT_EQ(-1, ConvertColorBlt(dest.record.pixels, 16, &kARGB8, src.record.pixels, 16, &dxt, nullptr, 0, nullptr, 0, 0,
                                 &whole, 0, 0, 0, 0, 0, 0, 0, 0));
+  EXPECT_EQ(-1, ConvertColorBlt(nullptr, 16, &kARGB8, src.record.pixels, 16, &kARGB8, nullptr, 0, nullptr, 0, 0, &whole,
+                                0, 0, 0, 0, 0, 0, 0, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(ConvertColorBlt, BothPaths, ::testing::Values(1, 0), PathName);
@@ -610,8 +607,8 @@ TEST_P(FiveSixFive, LoopsMatchTheGeneralPathOverAllInputs) {
     for (int y = 0; y < height; y++)
       for (int x = 0; x < width; x++) {
         const uint32_t in = src.Get(rect.left + x, rect.top + y);
-        ASSERT_EQ(general.Get(x, y), fast.Get(x, y)) << "pixel " << std::hex << in << " at " << std::dec << x << ","
-                                                      << y;
+        ASSERT_EQ(general.Get(x, y), fast.Get(x, y))
+            << "pixel " << std::hex << in << " at " << std::dec << x << "," << y;
       }
   };
 
@@ -749,10 +746,11 @@ TEST(BltBaseImageRect, ClipsAgainstBothImages) {
   struct Case {
     int sx, sy, w, h, dx, dy;
   } cases[] = {
-      {0, 0, 4, 4, 0, 0},   {1, 1, 2, 2, 2, 0},    {-1, 0, 3, 2, 0, 0},   {0, -2, 4, 4, 1, 1},  {0, 0, 4, 4, -1, -3},
-      {2, 2, 9, 9, 1, 1},   {0, 0, 4, 4, 3, 3},    {3, 3, 4, 4, -2, -2},  {0, 0, 4, 4, 4, 0},   {-5, 0, 4, 4, 0, 0},
-      {0, 0, 0, 4, 0, 0},   {0, 0, 4, -1, 0, 0},   {-1, -1, 6, 6, -1, -1}, {0x7fffffff, 0, 4, 4, 0, 0},
-      {-0x7fffffff, 0, 4, 4, 0x7fffffff, 0},
+      {0, 0, 4, 4, 0, 0},     {1, 1, 2, 2, 2, 0},          {-1, 0, 3, 2, 0, 0},
+      {0, -2, 4, 4, 1, 1},    {0, 0, 4, 4, -1, -3},        {2, 2, 9, 9, 1, 1},
+      {0, 0, 4, 4, 3, 3},     {3, 3, 4, 4, -2, -2},        {0, 0, 4, 4, 4, 0},
+      {-5, 0, 4, 4, 0, 0},    {0, 0, 0, 4, 0, 0},          {0, 0, 4, -1, 0, 0},
+      {-1, -1, 6, 6, -1, -1}, {0x7fffffff, 0, 4, 4, 0, 0}, {-0x7fffffff, 0, 4, 4, 0x7fffffff, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.sx << "," << c.sy << " " << c.w << "x" << c.h << " to " << c.dx << ","
@@ -840,7 +838,7 @@ TEST(StretchBaseImageRect, RefusesRectanglesOutsideTheImages) {
   struct Case {
     int sl, st, sr, sb, dl, dt, dr, db;
   } cases[] = {
-      {-1, 0, 2, 2, 0, 0, 4, 4}, {0, 0, 5, 2, 0, 0, 4, 4}, {2, 0, 2, 2, 0, 0, 4, 4}, {0, 3, 2, 2, 0, 0, 4, 4},
+      {-1, 0, 2, 2, 0, 0, 4, 4}, {0, 0, 5, 2, 0, 0, 4, 4}, {2, 0, 2, 2, 0, 0, 4, 4},  {0, 3, 2, 2, 0, 0, 4, 4},
       {4, 0, 4, 2, 0, 0, 4, 4},  {0, 0, 2, 2, 0, 0, 4, 5}, {0, 0, 2, 2, 0, -1, 4, 4}, {0, 0, 2, 2, 3, 0, 3, 4},
   };
   for (const Case& c : cases) {
@@ -905,8 +903,7 @@ TEST(RotateBaseImage180, SwapsOppositePixels) {
       ASSERT_EQ(0, RotateBaseImage180(&image.record));
       for (int y = 0; y < height; y++)
         for (int x = 0; x < 3; x++)
-          EXPECT_EQ(static_cast<uint32_t>((2 - x) + 3 * (height - 1 - y) + 1), image.Get(x, y))
-              << x << "," << y;
+          EXPECT_EQ(static_cast<uint32_t>((2 - x) + 3 * (height - 1 - y) + 1), image.Get(x, y)) << x << "," << y;
     }
   }
   // On a 3 x 3 image pixel (0, 1) lands on (2, 1).
@@ -956,10 +953,10 @@ TEST(HalveImageForMipLevel, AveragesBlocksPairsAndSingles) {
   EXPECT_EQ(0x00000001u, rowOut.Get(0, 0));
 
   // Regions 3 wide or 3 high and 24-bit or 8-bit formats are refused.
-  EXPECT_EQ(-1, HalveImageForMipLevel(&k565, dest.record.pixels, dest.record.pitch, src.record.pixels,
-                                      src.record.pitch, 0, 0, 0, 0, 3, 2));
-  EXPECT_EQ(-1, HalveImageForMipLevel(&k565, dest.record.pixels, dest.record.pitch, src.record.pixels,
-                                      src.record.pitch, 0, 0, 0, 0, 2, 3));
+  EXPECT_EQ(-1, HalveImageForMipLevel(&k565, dest.record.pixels, dest.record.pitch, src.record.pixels, src.record.pitch,
+                                      0, 0, 0, 0, 3, 2));
+  EXPECT_EQ(-1, HalveImageForMipLevel(&k565, dest.record.pixels, dest.record.pitch, src.record.pixels, src.record.pitch,
+                                      0, 0, 0, 0, 2, 3));
   EXPECT_EQ(-1, HalveImageForMipLevel(&kRGB8, dest.record.pixels, dest.record.pitch, src.record.pixels,
                                       src.record.pitch, 0, 0, 0, 0, 2, 2));
   EXPECT_EQ(-1, HalveImageForMipLevel(&kGray8, dest.record.pixels, dest.record.pitch, src.record.pixels,

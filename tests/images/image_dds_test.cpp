@@ -29,10 +29,8 @@ TEST_F(DdsTest, CompressedDataIsKeptAsStored) {
     int kind, bits, mips, cube;
     int64_t dataSize;
   } cases[] = {
-      {"dxt1 blocks", 1, 4, 0, 0, 24},
-      {"dxt5 alpha steps", 5, 8, 0, 0, 32},
-      {"dxt3 explicit alpha", 3, 8, 0, 0, 16},
-      {"dxt1 mip chain", 1, 4, 4, 0, 32 + 8 + 8 + 8},
+      {"dxt1 blocks", 1, 4, 0, 0, 24},         {"dxt5 alpha steps", 5, 8, 0, 0, 32},
+      {"dxt3 explicit alpha", 3, 8, 0, 0, 16}, {"dxt1 mip chain", 1, 4, 4, 0, 32 + 8 + 8 + 8},
       {"dxt1 cube map", 1, 4, 0, 6, 8},
   };
   for (const Case& c : cases) {
@@ -95,7 +93,7 @@ TEST_F(DdsTest, CubeFacesExpandEachFromItsOwnChain) {
 TEST_F(DdsTest, MipCountNeedsTheMipCapsBits) {
   DdsLayout s = DdsOf(8, 8, FourCC("DXT1"));
   SetMipLevels(s, 9);
-  s.caps = 0x1000 | 0x8;  // complex without the mip-map bit
+  s.caps = 0x1000 | 0x8;     // complex without the mip-map bit
   s.data = Bytes(32, 0x5a);  // the top level only
   BaseImageRecord image;
   ASSERT_EQ(0, LoadFromMemory(BuildDds(s), &image));

@@ -59,9 +59,7 @@ void PutBE32(Bytes& out, uint32_t v) {
   out.push_back(static_cast<uint8_t>(v));
 }
 
-uint32_t Rgb(const Rgba& c) {
-  return (static_cast<uint32_t>(c.r) << 16) | (static_cast<uint32_t>(c.g) << 8) | c.b;
-}
+uint32_t Rgb(const Rgba& c) { return (static_cast<uint32_t>(c.r) << 16) | (static_cast<uint32_t>(c.g) << 8) | c.b; }
 uint32_t Argb(const Rgba& c) { return (static_cast<uint32_t>(c.a) << 24) | Rgb(c); }
 
 void PutBgr(Bytes& out, const Rgba& c) {
@@ -119,9 +117,7 @@ Bytes TgaRunLength(const Bytes& pixels, int size) {
   return out;
 }
 
-uint16_t To565(const Rgba& c) {
-  return static_cast<uint16_t>(((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3));
-}
+uint16_t To565(const Rgba& c) { return static_cast<uint16_t>(((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3)); }
 
 int PngChannels(int colorType) {
   switch (colorType) {
@@ -304,7 +300,7 @@ void SetMipLevels(DdsLayout& layout, uint32_t count) {
 }
 
 DdsLayout DdsMasksOf(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t red, uint32_t green, uint32_t blue,
-                   uint32_t alpha) {
+                     uint32_t alpha) {
   DdsLayout s = DdsOf(width, height, 0);
   s.formatFlags = alpha != 0 ? 0x41 : 0x40;
   s.bitCount = bitCount;
@@ -509,7 +505,8 @@ std::vector<ImageFixture> BmpFixtures() {
     }
   }
   {
-    out.push_back({"BMP", "bmp32 alpha", BuildBmp(BmpOf(4, 2, 32, [](int x, int y) { return Argb(PatternColor(x, y)); })),
+    out.push_back({"BMP", "bmp32 alpha",
+                   BuildBmp(BmpOf(4, 2, 32, [](int x, int y) { return Argb(PatternColor(x, y)); })),
                    MakePicture(4, 2, PatternColor), true, 0});
     Picture clear = MakePicture(3, 2, [](int x, int y) {
       Rgba c = PatternColor(x, y);
@@ -522,11 +519,11 @@ std::vector<ImageFixture> BmpFixtures() {
     // Indices per file row (bottom row first for a positive height).
     static const int fileRows[4][6] = {
         {1, 1, 1, 2, 3, 4}, {5, 5, 0, 0, 0, 0}, {0, 0, 0, 0, 6, 6}, {7, 8, 9, 10, 11, 0}};
-    const Bytes rle = {3, 1, 0, 3, 2, 3, 4, 0, 0, 0,  // run, literal of 3 padded, end of line
-                       2, 5, 0, 2, 2, 1,              // run, delta (2, 1)
-                       2, 6, 0, 0,                    // run at x 4 of row 2, end of line
-                       0, 5, 7, 8, 9, 10, 11, 0,      // literal of 5 padded
-                       0, 1};                         // end of bitmap
+    const Bytes rle = {3, 1, 0, 3, 2, 3,  4,  0, 0, 0,  // run, literal of 3 padded, end of line
+                       2, 5, 0, 2, 2, 1,                // run, delta (2, 1)
+                       2, 6, 0, 0,                      // run at x 4 of row 2, end of line
+                       0, 5, 7, 8, 9, 10, 11, 0,        // literal of 5 padded
+                       0, 1};                           // end of bitmap
     for (int topDown = 0; topDown < 2; topDown++) {
       BmpLayout s;
       s.width = 6;
@@ -541,10 +538,10 @@ std::vector<ImageFixture> BmpFixtures() {
   }
   {
     static const int fileRows[4][6] = {{1, 2, 1, 2, 1, 0}, {0, 0, 0, 3, 4, 5}, {6, 7, 6, 7, 6, 7}, {0, 0, 0, 0, 0, 0}};
-    const Bytes rle = {5, 0x12, 0, 0,           // run of 5 nibbles, end of line
-                       0, 2, 3, 0,              // delta (3, 0)
-                       0, 3, 0x34, 0x50, 0, 0,  // literal of 3 nibbles, end of line
-                       6, 0x67, 0, 0,           // run of 6, end of line
+    const Bytes rle = {5, 0x12, 0,    0,           // run of 5 nibbles, end of line
+                       0, 2,    3,    0,           // delta (3, 0)
+                       0, 3,    0x34, 0x50, 0, 0,  // literal of 3 nibbles, end of line
+                       6, 0x67, 0,    0,           // run of 6, end of line
                        0, 1};
     BmpLayout s;
     s.width = 6;
@@ -597,8 +594,8 @@ std::vector<ImageFixture> BmpFixtures() {
     v4.headerMasks[0] = 0xff0000;
     v4.headerMasks[1] = 0xff00;
     v4.headerMasks[2] = 0xff;
-    out.push_back({"BMP", "bmp32 bit fields in a 108-byte header", BuildBmp(v4), MakePicture(3, 2, PatternColor),
-                   false, 0});
+    out.push_back(
+        {"BMP", "bmp32 bit fields in a 108-byte header", BuildBmp(v4), MakePicture(3, 2, PatternColor), false, 0});
   }
   return out;
 }
@@ -696,7 +693,8 @@ std::vector<ImageFixture> TgaFixtures() {
 std::vector<ImageFixture> DdsFixtures() {
   std::vector<ImageFixture> out;
   auto blockPicture = [](int width, int height, const std::function<Rgba(int block, int texel)>& texel) {
-    return MakePicture(width, height, [&](int x, int y) { return texel(x / 4 + (y / 4) * (width / 4), (y % 4) * 4 + x % 4); });
+    return MakePicture(width, height,
+                       [&](int x, int y) { return texel(x / 4 + (y / 4) * (width / 4), (y % 4) * 4 + x % 4); });
   };
   {
     // Grey 170 from colour 2; red with alpha 0 from colour 3 of equal end
@@ -706,11 +704,13 @@ std::vector<ImageFixture> DdsFixtures() {
     Append(s.data, Dxt1Block(0xf800, 0xf800, 0xffffffff));
     Append(s.data, Dxt1Block(0xf800, 0x001f, 0xe4e4e4e4));  // texel i has index i % 4
     const Rgba four[4] = {{255, 0, 0, 255}, {0, 0, 255, 255}, {170, 0, 85, 255}, {85, 0, 170, 255}};
-    out.push_back({"DDS", "dxt1 blocks", BuildDds(s), blockPicture(12, 4, [&](int b, int t) {
-                     if (b == 0) return Rgba{170, 170, 170, 255};
-                     if (b == 1) return Rgba{255, 0, 0, 0};
-                     return four[t % 4];
-                   }),
+    out.push_back({"DDS", "dxt1 blocks", BuildDds(s),
+                   blockPicture(12, 4,
+                                [&](int b, int t) {
+                                  if (b == 0) return Rgba{170, 170, 170, 255};
+                                  if (b == 1) return Rgba{255, 0, 0, 0};
+                                  return four[t % 4];
+                                }),
                    true, 0});
   }
   {
@@ -726,8 +726,7 @@ std::vector<ImageFixture> DdsFixtures() {
         {"DDS", "dxt5 alpha steps", BuildDds(s),
          blockPicture(8, 4,
                       [&](int b, int t) {
-                        return Rgba{0, 255, 0,
-                                    static_cast<uint8_t>(b == 0 ? fiveStep[steps[t]] : sevenStep[steps[t]])};
+                        return Rgba{0, 255, 0, static_cast<uint8_t>(b == 0 ? fiveStep[steps[t]] : sevenStep[steps[t]])};
                       }),
          true, 0});
   }
@@ -738,11 +737,13 @@ std::vector<ImageFixture> DdsFixtures() {
     Append(s.data, Dxt3Alpha(alphas));
     Append(s.data, Dxt1Block(0x001f, 0xffff, 0xe4e4e4e4));  // four colours although c0 < c1
     const Rgba four[4] = {{0, 0, 255, 0}, {255, 255, 255, 0}, {85, 85, 255, 0}, {170, 170, 255, 0}};
-    out.push_back({"DDS", "dxt3 explicit alpha", BuildDds(s), blockPicture(4, 4, [&](int, int t) {
-                     Rgba c = four[t % 4];
-                     c.a = static_cast<uint8_t>(t * 17);
-                     return c;
-                   }),
+    out.push_back({"DDS", "dxt3 explicit alpha", BuildDds(s),
+                   blockPicture(4, 4,
+                                [&](int, int t) {
+                                  Rgba c = four[t % 4];
+                                  c.a = static_cast<uint8_t>(t * 17);
+                                  return c;
+                                }),
                    true, 0});
   }
   {
@@ -753,13 +754,15 @@ std::vector<ImageFixture> DdsFixtures() {
     DdsLayout s = DdsOf(4, 4, FourCC("DXT2"));
     Append(s.data, Dxt3Alpha(alphas));
     Append(s.data, Dxt1Block(0xffff, 0x0000, indices));
-    out.push_back({"DDS", "dxt2 premultiplied", BuildDds(s), blockPicture(4, 4, [&](int, int t) {
-                     const int index = (indices >> (2 * t)) & 3;
-                     const uint8_t a = static_cast<uint8_t>(alphas[t] * 17);
-                     if (index == 3) return Rgba{127, 127, 127, a};
-                     if (index == 1) return Rgba{0, 0, 0, a};
-                     return Rgba{255, 255, 255, a};
-                   }),
+    out.push_back({"DDS", "dxt2 premultiplied", BuildDds(s),
+                   blockPicture(4, 4,
+                                [&](int, int t) {
+                                  const int index = (indices >> (2 * t)) & 3;
+                                  const uint8_t a = static_cast<uint8_t>(alphas[t] * 17);
+                                  if (index == 3) return Rgba{127, 127, 127, a};
+                                  if (index == 1) return Rgba{0, 0, 0, a};
+                                  return Rgba{255, 255, 255, a};
+                                }),
                    true, 0});
   }
   {
@@ -780,17 +783,21 @@ std::vector<ImageFixture> DdsFixtures() {
     SetMipLevels(s, 4);
     for (uint16_t c : colors) Append(s.data, Dxt1Block(c, c, 0));
     for (int level = 1; level < 4; level++) Append(s.data, Dxt1Block(0x0841 * level, 0, 0x55555555));
-    out.push_back({"DDS", "dxt1 mip chain", BuildDds(s), blockPicture(8, 8, [&](int b, int) { return rgba[b]; }), true, 0});
+    out.push_back(
+        {"DDS", "dxt1 mip chain", BuildDds(s), blockPicture(8, 8, [&](int b, int) { return rgba[b]; }), true, 0});
   }
   {
     // Six faces of one block each; face 0 is checked here.
     DdsLayout s = DdsOf(4, 4, FourCC("DXT1"));
     s.caps |= 0x8;
     s.caps2 = 0x200 | 0xfc00;
-    for (int face = 0; face < 6; face++)
-      Append(s.data, Dxt1Block(static_cast<uint16_t>(0x0800 * (face + 1)), 0, 0));
+    for (int face = 0; face < 6; face++) Append(s.data, Dxt1Block(static_cast<uint16_t>(0x0800 * (face + 1)), 0, 0));
     out.push_back({"DDS", "dxt1 cube map", BuildDds(s),
-                   MakePicture(4, 4, [](int, int) { return Rgba{Widen5(1), 0, 0, 255}; }), true, 0});
+                   MakePicture(4, 4,
+                               [](int, int) {
+                                 return Rgba{Widen5(1), 0, 0, 255};
+                               }),
+                   true, 0});
   }
   {
     Picture p = MakePicture(3, 2, PatternColor);
@@ -818,8 +825,8 @@ std::vector<ImageFixture> DdsFixtures() {
     for (int i = 0; i < 8; i++) s.data.push_back(static_cast<uint8_t>(i * 37 + 5));
     Picture expected = MakePicture(4, 2, [](int x, int y) {
       const int v = (y * 4 + x) * 37 + 5;
-      return Rgba{static_cast<uint8_t>(((v >> 5) & 7) * 255 / 7),
-                  static_cast<uint8_t>(((v >> 2) & 7) * 255 / 7), static_cast<uint8_t>((v & 3) * 255 / 3), 0};
+      return Rgba{static_cast<uint8_t>(((v >> 5) & 7) * 255 / 7), static_cast<uint8_t>(((v >> 2) & 7) * 255 / 7),
+                  static_cast<uint8_t>((v & 3) * 255 / 3), 0};
     });
     out.push_back({"DDS", "dds format number 27", BuildDds(s), expected, false, 0});
   }
@@ -920,10 +927,12 @@ std::vector<ImageFixture> PngFixtures() {
 
     s.colorType = 0;
     s.palette.clear();
-    add("png grey 1-bit", s, MakePicture(10, 2, [&](int x, int y) {
-          const uint8_t v = bit(x, y) ? 255 : 0;
-          return Rgba{v, v, v, 0};
-        }),
+    add("png grey 1-bit", s,
+        MakePicture(10, 2,
+                    [&](int x, int y) {
+                      const uint8_t v = bit(x, y) ? 255 : 0;
+                      return Rgba{v, v, v, 0};
+                    }),
         false);
   }
   {
@@ -954,8 +963,8 @@ std::vector<ImageFixture> PngFixtures() {
 namespace {
 
 // 8 x 8 blocks of one colour each, so that the codec keeps them closely.
-const Rgba kJpegBlocks[8] = {{200, 30, 40, 0},  {30, 180, 60, 0},  {40, 60, 190, 0},  {220, 220, 40, 0},
-                             {128, 128, 128, 0}, {250, 250, 250, 0}, {10, 10, 10, 0}, {90, 160, 200, 0}};
+const Rgba kJpegBlocks[8] = {{200, 30, 40, 0},   {30, 180, 60, 0},   {40, 60, 190, 0}, {220, 220, 40, 0},
+                             {128, 128, 128, 0}, {250, 250, 250, 0}, {10, 10, 10, 0},  {90, 160, 200, 0}};
 
 Picture JpegPicture() {
   return MakePicture(32, 16, [](int x, int y) { return kJpegBlocks[(y / 8) * 4 + x / 8]; });
@@ -977,7 +986,8 @@ std::vector<ImageFixture> JpegFixtures() {
   std::vector<ImageFixture> out;
   const Picture color = JpegPicture();
   out.push_back({"JPEG", "jpeg colour", BuildJpeg(32, 16, 3, RgbSamples(color), 95, false), color, false, 6});
-  out.push_back({"JPEG", "jpeg colour progressive", BuildJpeg(32, 16, 3, RgbSamples(color), 95, true), color, false, 6});
+  out.push_back(
+      {"JPEG", "jpeg colour progressive", BuildJpeg(32, 16, 3, RgbSamples(color), 95, true), color, false, 6});
 
   Picture grey = MakePicture(16, 16, [](int x, int y) {
     const uint8_t v = static_cast<uint8_t>(40 + 60 * (x / 8) + 100 * (y / 8));
@@ -1021,8 +1031,7 @@ std::vector<ImageFixture> AllFixtures() {
 // ---------------------------------------------------------------------------
 // Checks
 
-::testing::AssertionResult PixelsMatch(BaseImageRecord* image, const Picture& expected, bool hasAlpha,
-                                       int tolerance) {
+::testing::AssertionResult PixelsMatch(BaseImageRecord* image, const Picture& expected, bool hasAlpha, int tolerance) {
   if (image->width != expected.width || image->height != expected.height) {
     return ::testing::AssertionFailure() << "size " << image->width << " x " << image->height << ", expected "
                                          << expected.width << " x " << expected.height;
@@ -1043,9 +1052,9 @@ std::vector<ImageFixture> AllFixtures() {
                         (!hasAlpha || abs(a - e.a) <= tolerance);
       if (!same && failures++ < 8) {
         if (failures == 1) result = ::testing::AssertionFailure();
-        result << "\n  (" << x << ", " << y << "): got " << r << " " << g << " " << b << " " << a
-               << ", expected " << static_cast<int>(e.r) << " " << static_cast<int>(e.g) << " "
-               << static_cast<int>(e.b) << " " << static_cast<int>(e.a);
+        result << "\n  (" << x << ", " << y << "): got " << r << " " << g << " " << b << " " << a << ", expected "
+               << static_cast<int>(e.r) << " " << static_cast<int>(e.g) << " " << static_cast<int>(e.b) << " "
+               << static_cast<int>(e.a);
       }
     }
   }
@@ -1061,8 +1070,8 @@ const ImageFixture& FixtureNamed(const std::vector<ImageFixture>& all, const std
 
 int LoadFromMemory(const Bytes& data, BaseImageRecord* image, int mirror) {
   static const uint8_t empty = 0;
-  return LoadImageToBaseImage(nullptr, data.empty() ? &empty : data.data(), static_cast<int>(data.size()), 1,
-                              image, mirror);
+  return LoadImageToBaseImage(nullptr, data.empty() ? &empty : data.data(), static_cast<int>(data.size()), 1, image,
+                              mirror);
 }
 
 void ExpectFixturesDecode(const std::vector<ImageFixture>& fixtures) {
@@ -1108,8 +1117,7 @@ void ImageAllocTest::TearDown() {
 
 MemoryLoadStream::MemoryLoadStream(const Bytes& data) {
   stream.functions = *GetMemoryStreamTable();
-  stream.handle =
-      reinterpret_cast<StreamHandle>(CreateMemoryStream(data.data(), static_cast<uint32_t>(data.size())));
+  stream.handle = reinterpret_cast<StreamHandle>(CreateMemoryStream(data.data(), static_cast<uint32_t>(data.size())));
 }
 
 MemoryLoadStream::~MemoryLoadStream() { stream.functions.Close(stream.handle); }

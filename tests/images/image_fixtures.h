@@ -55,7 +55,7 @@ struct BmpLayout {
   uint32_t headerMasks[4] = {0, 0, 0, 0};  // written into headers of 52 bytes and more
   std::vector<uint32_t> afterHeader;       // masks or colour-table entries
   Bytes bits;
-  int64_t bitsOffset = -1;                 // -1: right after afterHeader
+  int64_t bitsOffset = -1;  // -1: right after afterHeader
 };
 Bytes BuildBmp(const BmpLayout& layout);
 // A plain bitmap of `bitCount` bits whose rows come from `value` (top row
@@ -108,7 +108,7 @@ void SetMipLevels(DdsLayout& layout, uint32_t count);
 // A file of plain pixels described by its bit count and masks (the alpha
 // flag set with an alpha mask), its data still to be appended.
 DdsLayout DdsMasksOf(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t red, uint32_t green, uint32_t blue,
-                   uint32_t alpha);
+                     uint32_t alpha);
 uint32_t FourCC(const char* code);
 Bytes Dxt1Block(uint16_t c0, uint16_t c1, uint32_t indices);
 Bytes Dxt3Alpha(const int alphas[16]);
@@ -142,8 +142,8 @@ struct ImageFixture {
   std::string name;
   Bytes data;
   Picture expected;
-  bool hasAlpha;       // the result's format has an alpha channel
-  int tolerance;       // per channel
+  bool hasAlpha;  // the result's format has an alpha channel
+  int tolerance;  // per channel
 };
 std::vector<ImageFixture> BmpFixtures();
 std::vector<ImageFixture> TgaFixtures();
@@ -156,8 +156,7 @@ std::vector<ImageFixture> AllFixtures();
 // Every pixel through GetBaseImagePixelRGBA against the picture; alpha is
 // compared only when the image's format has alpha, which must agree with
 // `hasAlpha`.
-::testing::AssertionResult PixelsMatch(BaseImageRecord* image, const Picture& expected, bool hasAlpha,
-                                       int tolerance);
+::testing::AssertionResult PixelsMatch(BaseImageRecord* image, const Picture& expected, bool hasAlpha, int tolerance);
 
 // The fixture of that name; a test failure (and the first one) without it.
 const ImageFixture& FixtureNamed(const std::vector<ImageFixture>& all, const std::string& name);
@@ -179,7 +178,7 @@ void ExpectLoaderRefuses(ImageLoaderFunc loader, const NamedBytes& cases);
 // `base` after `change`.
 template <typename Spec>
 std::function<void(const char*, const std::function<void(Spec&)>&)> VariantMaker(NamedBytes& cases, const Spec& base,
-                                                                              Bytes (*build)(const Spec&)) {
+                                                                                 Bytes (*build)(const Spec&)) {
   return [&cases, base, build](const char* name, const std::function<void(Spec&)>& change) {
     Spec s = base;
     change(s);

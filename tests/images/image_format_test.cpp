@@ -237,8 +237,9 @@ TEST(BaseImage, ClearRectZeroesOnlyTheRectangle) {
   ClearBaseImageRect(&image, 1, 1, 2, 2);
   for (int y = 0; y < 3; y++) {
     for (int x = 0; x < 4; x++) {
-      const uint32_t* p =
-          reinterpret_cast<const uint32_t*>(reinterpret_cast<uint8_t*>(image.pixels) + y * image.pitch) + x;
+      const uint32_t* p = reinterpret_cast<const uint32_t*>(reinterpret_cast<uint8_t*>(image.pixels) +
+                                                            y * image.pitch) +
+                          x;
       const bool inside = x >= 1 && x < 3 && y >= 1 && y < 3;
       EXPECT_EQ(inside ? 0u : 0xeeeeeeeeu, *p) << x << "," << y;
     }
@@ -313,8 +314,7 @@ TEST(PixelAccess, SetAndGetRoundTripInEveryPixelSize) {
       EXPECT_EQ(-1, SetBaseImagePixelRGBA(&image, o[0], o[1], 1, 2, 3, 4));
       EXPECT_EQ(-1, GetBaseImagePixelRGBA(&image, o[0], o[1], &r, &g, &b, &a));
     }
-    EXPECT_EQ(before,
-              std::string(reinterpret_cast<const char*>(image.pixels), static_cast<size_t>(image.pitch) * 2));
+    EXPECT_EQ(before, std::string(reinterpret_cast<const char*>(image.pixels), static_cast<size_t>(image.pitch) * 2));
     ReleaseBaseImage(&image);
   }
 }
@@ -380,9 +380,15 @@ TEST(HalfFloat, StandardConversion) {
     uint16_t half;
     float value;
   } cases[] = {
-      {0x3c00, 1.0f},      {0xc000, -2.0f},      {0x3800, 0.5f},           {0x7bff, 65504.0f},
-      {0x0000, 0.0f},      {0x0400, 6.103515625e-05f}, {0x0001, 5.9604644775390625e-08f},
-      {0x03ff, 6.0975551605224609375e-05f}, {0x3555, 0.333251953125f},
+      {0x3c00, 1.0f},
+      {0xc000, -2.0f},
+      {0x3800, 0.5f},
+      {0x7bff, 65504.0f},
+      {0x0000, 0.0f},
+      {0x0400, 6.103515625e-05f},
+      {0x0001, 5.9604644775390625e-08f},
+      {0x03ff, 6.0975551605224609375e-05f},
+      {0x3555, 0.333251953125f},
   };
   for (const Case& c : cases) EXPECT_EQ(c.value, HalfFloatToFloat(c.half)) << std::hex << c.half;
   EXPECT_TRUE(signbit(HalfFloatToFloat(0x8000)));

@@ -91,8 +91,8 @@ TEST_F(ImageLoadTest, UserLoadersRunFirstAndEveryLoaderStartsAtZero) {
   settings.userLoaders[1] = ConsumingRefuser;
   UserLoaderPositions.clear();
   BaseImageRecord image;
-  ASSERT_EQ(0, LoadBaseImageCore(&settings, nullptr, fixture.data.data(),
-                                 static_cast<int>(fixture.data.size()), 1, 0, 0, &image, nullptr, nullptr));
+  ASSERT_EQ(0, LoadBaseImageCore(&settings, nullptr, fixture.data.data(), static_cast<int>(fixture.data.size()), 1, 0,
+                                 0, &image, nullptr, nullptr));
   EXPECT_EQ((std::vector<int64_t>{0, 0}), UserLoaderPositions);
   EXPECT_TRUE(PixelsMatch(&image, fixture.expected, true, 0));
   ReleaseBaseImage(&image);
@@ -102,8 +102,8 @@ TEST_F(ImageLoadTest, UserLoadersRunFirstAndEveryLoaderStartsAtZero) {
   const Bytes& data = FixtureNamed(png, "png rgb").data;
   settings.userLoaders[1] = OnePixelLoader;
   UserLoaderPositions.clear();
-  ASSERT_EQ(0, LoadBaseImageCore(&settings, nullptr, data.data(), static_cast<int>(data.size()), 1, 0, 0,
-                                 &image, nullptr, nullptr));
+  ASSERT_EQ(0, LoadBaseImageCore(&settings, nullptr, data.data(), static_cast<int>(data.size()), 1, 0, 0, &image,
+                                 nullptr, nullptr));
   EXPECT_EQ((std::vector<int64_t>{0, 0}), UserLoaderPositions);
   EXPECT_EQ(1, image.width);
   EXPECT_EQ(0x11223344u, GetBaseImagePixelARGB8(&image, 0, 0));
@@ -248,17 +248,16 @@ TEST_F(ImageLoadTest, BitmapOutputHandsOutHeaderAndBits) {
     const ImageFixture* fixture;
     int bitCount;
   } cases[] = {
-      {&FixtureNamed(bmp, "bmp24 bottom-up"), 24},   // rows as the image has them
-      {&FixtureNamed(png, "png rgba"), 24},          // converted
-      {&FixtureNamed(bmp, "bmp8 palette"), 8},       // colour table
+      {&FixtureNamed(bmp, "bmp24 bottom-up"), 24},  // rows as the image has them
+      {&FixtureNamed(png, "png rgba"), 24},         // converted
+      {&FixtureNamed(bmp, "bmp8 palette"), 8},      // colour table
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fixture->name);
     BITMAPINFO* info = nullptr;
     void* bits = nullptr;
-    ASSERT_EQ(0, LoadBaseImageWithSettings(nullptr, c.fixture->data.data(),
-                                           static_cast<int>(c.fixture->data.size()), 1, 1, 0, nullptr, &info,
-                                           &bits));
+    ASSERT_EQ(0, LoadBaseImageWithSettings(nullptr, c.fixture->data.data(), static_cast<int>(c.fixture->data.size()), 1,
+                                           1, 0, nullptr, &info, &bits));
     ASSERT_NE(nullptr, info);
     ASSERT_NE(nullptr, bits);
     const Picture& e = c.fixture->expected;
@@ -301,24 +300,23 @@ TEST_F(ImageLoadTest, PairLoadsTheSeparateAlphaImage) {
 
   // No alpha file: 1, the colour image stays; no log line for the absence.
   StartLog();
-  ASSERT_EQ(1, LoadBaseImagePairWithSettings(Path("lone.png").c_str(), nullptr, 0, 0, nullptr, 0, 0, &image,
-                                             &alphaImage, 0));
+  ASSERT_EQ(
+      1, LoadBaseImagePairWithSettings(Path("lone.png").c_str(), nullptr, 0, 0, nullptr, 0, 0, &image, &alphaImage, 0));
   EXPECT_TRUE(PixelsMatch(&image, color.expected, false, 0));
   EXPECT_EQ(0, memcmp(&empty, &alphaImage, sizeof(empty)));
   EXPECT_EQ(std::string::npos, LogText().find("lone_a.png"));
   ReleaseBaseImage(&image);
 
   // Alpha bytes from memory; undecodable alpha bytes give 1; other modes 1.
-  ASSERT_EQ(0, LoadBaseImagePairWithSettings(nullptr, color.data.data(),
-                                             static_cast<int>(color.data.size()), 1, alpha.data.data(),
-                                             static_cast<int>(alpha.data.size()), 1, &image, &alphaImage, 0));
+  ASSERT_EQ(0, LoadBaseImagePairWithSettings(nullptr, color.data.data(), static_cast<int>(color.data.size()), 1,
+                                             alpha.data.data(), static_cast<int>(alpha.data.size()), 1, &image,
+                                             &alphaImage, 0));
   EXPECT_TRUE(PixelsMatch(&alphaImage, alpha.expected, false, 0));
   ReleaseBaseImage(&image);
   ReleaseBaseImage(&alphaImage);
   const Bytes junk(40, 0x55);
-  EXPECT_EQ(1, LoadBaseImagePairWithSettings(nullptr, color.data.data(),
-                                             static_cast<int>(color.data.size()), 1, junk.data(),
-                                             static_cast<int>(junk.size()), 1, &image, &alphaImage, 0));
+  EXPECT_EQ(1, LoadBaseImagePairWithSettings(nullptr, color.data.data(), static_cast<int>(color.data.size()), 1,
+                                             junk.data(), static_cast<int>(junk.size()), 1, &image, &alphaImage, 0));
   EXPECT_EQ(0, memcmp(&empty, &alphaImage, sizeof(empty)));
   ReleaseBaseImage(&image);
   EXPECT_EQ(1, LoadBaseImagePairWithSettings(Path("chara.png").c_str(), nullptr, 0, 0, nullptr, 0, 2, &image,
@@ -326,9 +324,8 @@ TEST_F(ImageLoadTest, PairLoadsTheSeparateAlphaImage) {
   ReleaseBaseImage(&image);
 
   // The colour image failing fails the pair.
-  EXPECT_EQ(-1, LoadBaseImagePairWithSettings(nullptr, junk.data(), static_cast<int>(junk.size()), 1,
-                                              alpha.data.data(), static_cast<int>(alpha.data.size()), 1,
-                                              &image, &alphaImage, 0));
+  EXPECT_EQ(-1, LoadBaseImagePairWithSettings(nullptr, junk.data(), static_cast<int>(junk.size()), 1, alpha.data.data(),
+                                              static_cast<int>(alpha.data.size()), 1, &image, &alphaImage, 0));
   EXPECT_EQ(0, memcmp(&empty, &image, sizeof(empty)));
   EXPECT_EQ(0, memcmp(&empty, &alphaImage, sizeof(empty)));
 }

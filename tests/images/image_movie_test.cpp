@@ -103,8 +103,7 @@ uint32_t Expected(int y, int u, int v) {
   const int b = Clamp(y * 32768 + 58064 * (u - 128));
   const int g = Clamp(y * 32768 - 11272 * (u - 128) - 23396 * (v - 128));
   const int r = Clamp(y * 32768 + 45940 * (v - 128));
-  return 0xff000000u | (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(g) << 8) |
-         static_cast<uint32_t>(b);
+  return 0xff000000u | (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(g) << 8) | static_cast<uint32_t>(b);
 }
 
 class Target {
@@ -116,8 +115,7 @@ class Target {
   }
   ~Target() { ReleaseBaseImage(&image); }
   uint32_t Get(int x, int y) const {
-    return (reinterpret_cast<const uint32_t*>(reinterpret_cast<const uint8_t*>(image.pixels) +
-                                              y * image.pitch))[x];
+    return (reinterpret_cast<const uint32_t*>(reinterpret_cast<const uint8_t*>(image.pixels) + y * image.pitch))[x];
   }
   void Set(int x, int y, uint32_t v) {
     (reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(image.pixels) + y * image.pitch))[x] = v;
@@ -134,9 +132,7 @@ TEST(MovieFrameConversion, ColorRuleAndClamping) {
       {128, 128, 128, 0xff808080},  // grey
       {255, 128, 255, 0xffffa4ff},  // red clamped at 255, not wrapped
       {0, 0, 128, 0xff002c00},      // blue clamped at 0 from a negative sum
-      {0, 128, 128, 0xff000000},
-      {255, 128, 128, 0xffffffff},
-      {16, 255, 0, 0xff003ff1},
+      {0, 128, 128, 0xff000000},   {255, 128, 128, 0xffffffff}, {16, 255, 0, 0xff003ff1},
   };
   for (const Converter& c : kConverters) {
     for (const Case& k : cases) {
@@ -179,8 +175,8 @@ TEST(MovieFrameConversion, EachChromaPairCoversItsOwnPixels) {
 TEST(MovieFrameConversion, YV12HoldsVBeforeU) {
   // V plane all 255 and U plane all 0: red saturates and blue vanishes.
   std::vector<uint8_t> frame(4 * 2 + 2 + 2, 128);
-  frame[8] = frame[9] = 255;    // V
-  frame[10] = frame[11] = 0;    // U
+  frame[8] = frame[9] = 255;  // V
+  frame[10] = frame[11] = 0;  // U
   Target target(4, 2);
   ASSERT_EQ(0, ConvertYV12ToBaseImage(frame.data(), 4, 2, &target.image));
   EXPECT_EQ(0xffff5100u, target.Get(3, 1));

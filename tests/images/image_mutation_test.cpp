@@ -47,8 +47,7 @@ std::vector<size_t> FieldOffsets(const std::string& format) {
 void FixPngCrcs(Bytes& png) {
   size_t at = 8;
   while (at + 12 <= png.size()) {
-    const uint32_t length = (static_cast<uint32_t>(png[at]) << 24) |
-                            (static_cast<uint32_t>(png[at + 1]) << 16) |
+    const uint32_t length = (static_cast<uint32_t>(png[at]) << 24) | (static_cast<uint32_t>(png[at + 1]) << 16) |
                             (static_cast<uint32_t>(png[at + 2]) << 8) | png[at + 3];
     if (length > png.size() - at - 12) break;
     const uint32_t crc = static_cast<uint32_t>(crc32(0, &png[at + 4], length + 4));
@@ -67,8 +66,7 @@ struct Mutant {
 bool MutatePngImageData(Bytes& png, std::mt19937& random) {
   size_t at = 8;
   while (at + 12 <= png.size()) {
-    const uint32_t length = (static_cast<uint32_t>(png[at]) << 24) |
-                            (static_cast<uint32_t>(png[at + 1]) << 16) |
+    const uint32_t length = (static_cast<uint32_t>(png[at]) << 24) | (static_cast<uint32_t>(png[at + 1]) << 16) |
                             (static_cast<uint32_t>(png[at + 2]) << 8) | png[at + 3];
     if (length > png.size() - at - 12) return false;
     if (memcmp(&png[at + 4], "IDAT", 4) == 0) {
@@ -80,8 +78,7 @@ bool MutatePngImageData(Bytes& png, std::mt19937& random) {
         case 0: raw.resize(random() % (raw.size() + 1)); break;
         case 1: raw.insert(raw.end(), 1 + random() % 32, static_cast<uint8_t>(random())); break;
         default:
-          for (int i = 0; i < 3 && !raw.empty(); i++)
-            raw[random() % raw.size()] = static_cast<uint8_t>(random());
+          for (int i = 0; i < 3 && !raw.empty(); i++) raw[random() % raw.size()] = static_cast<uint8_t>(random());
           break;
       }
       uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
@@ -103,8 +100,8 @@ Mutant Mutate(const ImageFixture& fixture, std::mt19937& random) {
   Mutant m{fixture.data, ""};
   Bytes& d = m.data;
   auto below = [&](size_t n) { return n == 0 ? static_cast<size_t>(0) : static_cast<size_t>(random() % n); };
-  static const uint32_t odd32[] = {0, 1, 0xffffffffu, 0x7fffffffu, 0x80000000u, 16384, 16385, 65535, 65536,
-                                   0x01000000, 0x10000000, 124, 125, 40, 12};
+  static const uint32_t odd32[] = {0,     1,          0xffffffffu, 0x7fffffffu, 0x80000000u, 16384, 16385, 65535,
+                                   65536, 0x01000000, 0x10000000,  124,         125,         40,    12};
   static const uint32_t odd16[] = {0, 1, 0xffff, 0x7fff, 0x8000, 0x4000, 0x4001, 8192, 8193, 256, 255};
   const std::vector<size_t> fields = FieldOffsets(fixture.format);
   int steps = 1 + static_cast<int>(below(3));
@@ -151,8 +148,7 @@ Mutant Mutate(const ImageFixture& fixture, std::mt19937& random) {
         Bytes more(n);
         for (uint8_t& b : more) b = static_cast<uint8_t>(random());
         d.insert(d.begin() + at, more.begin(), more.end());
-        snprintf(note, sizeof(note), "insert %u at %u; ", static_cast<unsigned>(n),
-                 static_cast<unsigned>(at));
+        snprintf(note, sizeof(note), "insert %u at %u; ", static_cast<unsigned>(n), static_cast<unsigned>(at));
         break;
       }
       case 6: {  // removed bytes
@@ -237,8 +233,7 @@ TEST_P(ImageMutationTest, MutantsFailCleanlyOrDecodeSoundly) {
   const int allocCount = GetAllocCount();
   int decoded = 0, refused = 0;
   for (const ImageFixture& fixture : fixtures) {
-    std::mt19937 random(static_cast<uint32_t>(seed) ^
-                        static_cast<uint32_t>(std::hash<std::string>()(fixture.name)));
+    std::mt19937 random(static_cast<uint32_t>(seed) ^ static_cast<uint32_t>(std::hash<std::string>()(fixture.name)));
     for (int round = 0; round < perFixture; round++) {
       Mutant m = Mutate(fixture, random);
       BaseImageRecord image;
@@ -255,8 +250,8 @@ TEST_P(ImageMutationTest, MutantsFailCleanlyOrDecodeSoundly) {
       const DWORD took = GetTickCount() - start;
       if (result == 0) {
         decoded++;
-        EXPECT_TRUE(ImageIsSound(&image)) << fixture.name << ": " << m.how << " saved as "
-                                          << SaveMutant(m.data, fixture.name);
+        EXPECT_TRUE(ImageIsSound(&image))
+            << fixture.name << ": " << m.how << " saved as " << SaveMutant(m.data, fixture.name);
         ReleaseBaseImage(&image);
       } else {
         refused++;

@@ -68,8 +68,7 @@ TEST_F(PngJpegTest, PngPalettesAndByteOrder) {
   EXPECT_EQ(0, image.format.palette[1][0]);
   EXPECT_EQ(255, image.format.palette[1][2]);
   EXPECT_EQ(0, image.format.palette[1][3]);
-  for (int i = 2; i < 256; i++)
-    EXPECT_EQ(0u, *reinterpret_cast<const uint32_t*>(image.format.palette[i])) << i;
+  for (int i = 2; i < 256; i++) EXPECT_EQ(0u, *reinterpret_cast<const uint32_t*>(image.format.palette[i])) << i;
   ReleaseBaseImage(&image);
 
   // Grey comes with the grey ramp.

@@ -107,7 +107,10 @@ const EditorCase kEditorCases[] = {
     {"delete at the cursor", 10, 0, 0, 0, kA + "b" + kHome + kDel, 0, "b", 0, -1, -1},
     {"shift home and end", 10, 0, 0, 0, "abc" + kLeft + kHome, 1, "abc", 0, 3, 0},
     {"end clears the selection", 10, 0, 0, 0, "abc" + kHome + kRight, 0, "abc", 1, -1, -1},
-    {"tab, up and down are ignored", 10, 0, 0, 0, "a\t\x1E\x1F" "b", 0, "ab", 2, -1, -1},
+    {"tab, up and down are ignored", 10, 0, 0, 0,
+     "a\t\x1E\x1F"
+     "b",
+     0, "ab", 2, -1, -1},
     {"page keys are inserted", 10, 0, 0, 0, "a\x15\x17", 0, "a\x15\x17", 3, -1, -1},
 };
 
@@ -324,8 +327,7 @@ TEST_F(ImeTest, CompositionFieldsAndCursor) {
   Ime.cursorBytes = 3;  // after the first two characters
   HandleImeMessage(nullptr, WM_IME_STARTCOMPOSITION, 0, 0);
   EXPECT_EQ(1, CharInput.composing);
-  HandleImeMessage(nullptr, WM_IME_COMPOSITION, 0,
-                   GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPCLAUSE | GCS_COMPATTR);
+  HandleImeMessage(nullptr, WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPCLAUSE | GCS_COMPATTR);
   EXPECT_EQ(kA + "b" + kI, std::string(CharInput.composition));
   EXPECT_EQ(2, CharInput.compositionCursor);
   EXPECT_EQ(3, CharInput.clauseCount);

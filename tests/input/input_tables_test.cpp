@@ -59,7 +59,7 @@ TEST(InputTableTest, VirtualKeysTranslateToKeyCodes) {
       {VK_RCONTROL, {DIK_RCONTROL}},
       {VK_PAUSE, {DIK_PAUSE}},
       {VK_F12, {DIK_F12}},
-      {VK_LWIN, {}},     // outside the table
+      {VK_LWIN, {}},  // outside the table
       {VK_NUMLOCK, {}},
   };
   for (const Case& c : cases) {
@@ -130,12 +130,10 @@ TEST(InputTableTest, XInputThumbConversion) {
     int thumb;
     int value;
   } cases[] = {
-      {0, 0},         {11000, 0},     {-11000, 0},   {11468, 0},      {-11468, 0},
-      {11469, 0},     {20000, 400},   {-20000, -400}, {32766, 999},   {-32767, -1000},
-      {32767, 1000},  {-32768, -1000},
+      {0, 0},       {11000, 0},     {-11000, 0},  {11468, 0},      {-11468, 0},   {11469, 0},
+      {20000, 400}, {-20000, -400}, {32766, 999}, {-32767, -1000}, {32767, 1000}, {-32768, -1000},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(c.value, ConvertXInputThumb(c.thumb, INPUT_PAD_DEAD_ZONE)) << c.thumb;
+  for (const Case& c : cases) EXPECT_EQ(c.value, ConvertXInputThumb(c.thumb, INPUT_PAD_DEAD_ZONE)) << c.thumb;
   EXPECT_EQ(1, ConvertXInputThumb(48, 0));
 }
 
@@ -143,8 +141,7 @@ TEST(InputTableTest, XInputTriggersMakeZ) {
   struct Case {
     int left, right, z;
   } cases[] = {
-      {0, 0, 0},   {89, 89, 0},     {90, 0, 6},     {255, 0, 1000},
-      {0, 255, -1000}, {255, 255, 0}, {172, 0, 500},
+      {0, 0, 0}, {89, 89, 0}, {90, 0, 6}, {255, 0, 1000}, {0, 255, -1000}, {255, 255, 0}, {172, 0, 500},
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.z, ConvertXInputTriggers(c.left, c.right, INPUT_PAD_DEAD_ZONE)) << c.left << "," << c.right;
@@ -202,11 +199,10 @@ TEST(InputTableTest, JoystickAxisConversion) {
     unsigned int raw;
     int value;
   } cases[] = {
-      {0, -1000}, {1, -999},  {10650, -500}, {21299, 0}, {21300, 0}, {32767, 0},
+      {0, -1000}, {1, -999},  {10650, -500}, {21299, 0},   {21300, 0},   {32767, 0},
       {32768, 0}, {44236, 0}, {44237, 0},    {54886, 500}, {65534, 999}, {65535, 1000},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(c.value, ConvertJoystickAxis(c.raw, INPUT_PAD_DEAD_ZONE)) << c.raw;
+  for (const Case& c : cases) EXPECT_EQ(c.value, ConvertJoystickAxis(c.raw, INPUT_PAD_DEAD_ZONE)) << c.raw;
 }
 
 TEST(InputTableTest, VibrationPowerSplitsAcrossTheMotors) {
@@ -214,8 +210,12 @@ TEST(InputTableTest, VibrationPowerSplitsAcrossTheMotors) {
     int power, motor1, motor2;
     int left, right;
   } cases[] = {
-      {10000, 1, 1, 65535, 65535}, {7500, 1, 1, 65535, 32767}, {5000, 1, 0, 65535, 0},
-      {2500, 1, 0, 32767, 0},      {0, 1, 0, 0, 0},           {10000, 0, 0, 0, 0},
+      {10000, 1, 1, 65535, 65535},
+      {7500, 1, 1, 65535, 32767},
+      {5000, 1, 0, 65535, 0},
+      {2500, 1, 0, 32767, 0},
+      {0, 1, 0, 0, 0},
+      {10000, 0, 0, 0, 0},
   };
   for (const Case& c : cases) {
     XINPUT_VIBRATION vibration;

@@ -170,8 +170,7 @@ BOOL WINAPI FakeSetOpenStatus(HIMC, BOOL open) {
   return TRUE;
 }
 BOOL WINAPI FakeSetCompositionString(HIMC, DWORD index, void* text, DWORD length, void*, DWORD) {
-  ImeCalls.push_back("set " + std::to_string(index) + " " +
-                     std::string(static_cast<const char*>(text), length));
+  ImeCalls.push_back("set " + std::to_string(index) + " " + std::string(static_cast<const char*>(text), length));
   return TRUE;
 }
 
@@ -201,9 +200,8 @@ TEST_F(InputWindowTest, ImeThroughTheWindowProcedure) {
   EXPECT_EQ(1, CharInput.imeRestartStep);
   ASSERT_EQ(0, ProcessKeyInputHandles());
   EXPECT_EQ(0, CharInput.imeRestartStep);
-  std::vector<std::string> expected = {
-      "notify " + std::to_string(NI_COMPOSITIONSTR) + " " + std::to_string(CPS_CANCEL),
-      "open 0", "open 1", "open 1", "set " + std::to_string(SCS_SETSTR) + " kana"};
+  std::vector<std::string> expected = {"notify " + std::to_string(NI_COMPOSITIONSTR) + " " + std::to_string(CPS_CANCEL),
+                                       "open 0", "open 1", "open 1", "set " + std::to_string(SCS_SETSTR) + " kana"};
   EXPECT_EQ(expected, ImeCalls);
   CharInput.imeEnabled = 0;
   CharInput.imeOpen = 0;

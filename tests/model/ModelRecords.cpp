@@ -47,7 +47,8 @@ int MakeModelBase(const BaseSpec& spec) {
   ModelBaseRecord* base = reinterpret_cast<ModelBaseRecord*>(GetHandleRecordOfType(handle, HANDLETYPE_MODELBASE));
   const int meshes = static_cast<int>(spec.meshes.size());
   const int subs = static_cast<int>(spec.subMeshes.size());
-  Arena arena(4096 + meshes * (sizeof(ModelMeshEntry) + sizeof(ModelMaterial) + 32) + subs * (sizeof(ModelSubMesh) + 16));
+  Arena arena(4096 + meshes * (sizeof(ModelMeshEntry) + sizeof(ModelMaterial) + 32) +
+              subs * (sizeof(ModelSubMesh) + 16));
   base->dataBlock = arena.Block();
   base->refCount = spec.refCount;
   base->frameCount = 1;
@@ -188,7 +189,8 @@ int MakeModel(int baseHandle, bool overridesInUse) {
   const int frames = base->frameCount, subs = base->subMeshCount;
   Arena arena(4096 + frames * (sizeof(ModelCopyFrame) + base->meshCount * sizeof(ModelCopyMesh) + 64) +
               subs * (sizeof(ModelCopySubMesh) + sizeof(ModelSubMeshState) + 32) +
-              (base->rigidBodyCount + 1) * sizeof(ModelRigidBodyEntry) + (base->jointCount + 1) * sizeof(ModelJointEntry));
+              (base->rigidBodyCount + 1) * sizeof(ModelRigidBodyEntry) +
+              (base->jointCount + 1) * sizeof(ModelJointEntry));
   model->dataBlock = arena.Block();
   model->baseHandle = baseHandle;
   model->base = base;
@@ -238,10 +240,8 @@ int MakeModel(int baseHandle, bool overridesInUse) {
   model->joints = arena.Take<ModelJointEntry>(base->jointCount + 1);
 
   model->prevCopy = base->lastInstance;
-  if (base->lastInstance != nullptr)
-    base->lastInstance->nextCopy = model;
-  else
-    base->firstInstance = model;
+  if (base->lastInstance != nullptr) base->lastInstance->nextCopy = model;
+  else base->firstInstance = model;
   base->lastInstance = model;
   base->instanceCount++;
   base->refCount++;

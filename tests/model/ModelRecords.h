@@ -16,8 +16,8 @@
 namespace test_support {
 
 struct MeshSpec {
-  int sets = 0;        // texture-coordinate sets
-  int normalMap = 0;   // the material's flag
+  int sets = 0;       // texture-coordinate sets
+  int normalMap = 0;  // the material's flag
   int copiesNeedBuffers = 0;
 };
 
@@ -32,12 +32,12 @@ struct SubMeshSpec {
 struct BaseSpec {
   std::vector<MeshSpec> meshes;
   std::vector<SubMeshSpec> subMeshes;
-  int copyVertexData = 0;   // the frame's per-copy-vertex-data flag
+  int copyVertexData = 0;  // the frame's per-copy-vertex-data flag
   int textureCount = 0;
   int rigidBodies = 0;
   int joints = 0;
   int refCount = 1;
-  bool vertexData = true;   // source vertices and blocks (off for counting-only bases)
+  bool vertexData = true;  // source vertices and blocks (off for counting-only bases)
 };
 
 // A new type-13 handle filled as the BaseSpec describes; -1 when the type is

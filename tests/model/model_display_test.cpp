@@ -37,9 +37,10 @@ void ExpectDeviceHoldsTheSubMeshes(const ModelBaseRecord* r) {
   for (int i = 0; i < r->subMeshCount; i++) {
     const ModelSubMesh& s = r->subMeshes[i];
     ASSERT_NE(nullptr, s.group) << i;
-    const std::vector<uint8_t> vertices =
-        DeviceBufferBytes(s.group->vertexBuffer, static_cast<UINT>(s.group->vertexCount * s.group->stride));
-    const std::vector<uint8_t> indices = DeviceBufferBytes(s.group->indexBuffer, static_cast<UINT>(s.group->indexCount * 2));
+    const std::vector<uint8_t> vertices = DeviceBufferBytes(s.group->vertexBuffer,
+                                                            static_cast<UINT>(s.group->vertexCount * s.group->stride));
+    const std::vector<uint8_t> indices = DeviceBufferBytes(s.group->indexBuffer,
+                                                           static_cast<UINT>(s.group->indexCount * 2));
     ASSERT_FALSE(vertices.empty()) << i;
     ASSERT_FALSE(indices.empty()) << i;
     const int written = s.skinKind == 0 && !s.mesh->material->normalMap ? s.group->stride - 32 : s.group->stride;

@@ -36,7 +36,7 @@ namespace {
 struct BufferInfo {
   std::vector<uint8_t> bytes;
   DWORD usage;
-  DWORD fvf;  // vertex buffers
+  DWORD fvf;         // vertex buffers
   D3DFORMAT format;  // index buffers
   D3DPOOL pool;
   bool vertex;
@@ -296,11 +296,9 @@ TEST_F(ModelFakeTest, SlotsAndLayouts) {
     int stride;
   };
   const Case cases[] = {
-      {0, 0, 0, 0x0D2, 64},     {0, 0, 1, 0x201D2, 80},
-      {0, 0, 2, 0xA02D2, 96},   {0, 0, 8, 0x0D2 | 0x800 | 0xAAAA0000, 192},
-      {0, 1, 0, 0, 56},         {0, 1, 3, 0, 104},
-      {1, 0, 0, 0, 52},         {1, 1, 2, 0, 108},
-      {2, 0, 1, 0, 88},         {2, 1, 8, 0, 224},
+      {0, 0, 0, 0x0D2, 64}, {0, 0, 1, 0x201D2, 80}, {0, 0, 2, 0xA02D2, 96}, {0, 0, 8, 0x0D2 | 0x800 | 0xAAAA0000, 192},
+      {0, 1, 0, 0, 56},     {0, 1, 3, 0, 104},      {1, 0, 0, 0, 52},       {1, 1, 2, 0, 108},
+      {2, 0, 1, 0, 88},     {2, 1, 8, 0, 224},
   };
   for (const Case& c : cases) {
     ModelMaterial material = {c.mapped};

@@ -92,10 +92,10 @@ TEST_F(ModelPhysicsTest, ConstraintsThenBodiesFromTheLastThenTheWorldBlockFromIt
 
   ASSERT_EQ(0, DeleteHandle(copy));
   const std::vector<std::string> expected = {
-      "shape0", "shape1",                        // the entries' own shapes first
-      "joint2", "joint1", "joint0",              // constraints, last to first
-      "body1.motion", "body1", "body0.motion", "body0",  // bodies, last to first
-      "pairs", "world", "solver", "broadphase", "dispatcher", "configuration"};
+      "shape0",       "shape1",                           // the entries' own shapes first
+      "joint2",       "joint1", "joint0",                 // constraints, last to first
+      "body1.motion", "body1",  "body0.motion", "body0",  // bodies, last to first
+      "pairs",        "world",  "solver",       "broadphase", "dispatcher", "configuration"};
   EXPECT_EQ(expected, Journal);
   DeleteHandle(base);
 }
@@ -116,7 +116,7 @@ TEST_F(ModelPhysicsTest, EntriesAreClearedAndASecondReleaseDeletesNothing) {
   model->physics.world->addCollisionObject(plain);
 
   EXPECT_EQ(0, TerminateModelInstancePhysics(model));
-  const std::vector<std::string> expected = {"shape0", "plain", "body0", "pairs", "world",
+  const std::vector<std::string> expected = {"shape0", "plain",      "body0",      "pairs",        "world",
                                              "solver", "broadphase", "dispatcher", "configuration"};
   EXPECT_EQ(expected, Journal);
   EXPECT_EQ(nullptr, model->rigidBodies[0].shape);

@@ -40,15 +40,13 @@ class ModelTextureTest : public ::testing::Test {
     DeviceCaps.maxTextureWidth = 8192;
     DeviceCaps.maxTextureHeight = 8192;
   }
-  void TearDown() override {
-    DeviceCaps.maxTextureWidth = DeviceCaps.maxTextureHeight = 0;
-  }
-  int Load(const std::vector<uint8_t>& color, const std::vector<uint8_t>& alpha, int normalMap = 0,
-           float factor = 1.0f, int turn = 0) {
+  void TearDown() override { DeviceCaps.maxTextureWidth = DeviceCaps.maxTextureHeight = 0; }
+  int Load(const std::vector<uint8_t>& color, const std::vector<uint8_t>& alpha, int normalMap = 0, float factor = 1.0f,
+           int turn = 0) {
     return LoadModelTextureImages(
         &color_, &alpha_,
-        {color.empty() ? nullptr : color.data(), static_cast<int>(color.size()),
-         alpha.empty() ? nullptr : alpha.data(), static_cast<int>(alpha.size()), normalMap, factor, turn});
+        {color.empty() ? nullptr : color.data(), static_cast<int>(color.size()), alpha.empty() ? nullptr : alpha.data(),
+         static_cast<int>(alpha.size()), normalMap, factor, turn});
   }
   void Release() {
     if (color_.pixels != nullptr) ReleaseBaseImage(&color_);
@@ -102,7 +100,9 @@ TEST_F(ModelTextureTest, SidesRoundUpToPowersOfTwoWithinHalfTheDeviceLimit) {
 }
 
 TEST_F(ModelTextureTest, TheTurnFlagTurnsByHalfATurn) {
-  auto corner = [](int x, int y) -> uint32_t { return x == 0 && y == 0 ? 0xFF0000u : x == 15 && y == 7 ? 0x0000FFu : 0u; };
+  auto corner = [](int x, int y) -> uint32_t {
+    return x == 0 && y == 0 ? 0xFF0000u : x == 15 && y == 7 ? 0x0000FFu : 0u;
+  };
   ASSERT_EQ(0, Load(MakeBmp(16, 8, corner), {}, 0, 1.0f, 1));
   EXPECT_EQ(255, Pixel(&color_, 0, 0).b);
   EXPECT_EQ(255, Pixel(&color_, 15, 7).r);
@@ -120,8 +120,8 @@ TEST_F(ModelTextureTest, AFlatHeightImageBecomesAFlatNormalMap) {
     for (int y = 0; y < 4; y++)
       for (int x = 0; x < 4; x++) {
         const Rgba p = Pixel(&color_, x, y);
-        EXPECT_TRUE(p.r == c.r && p.g == c.g && p.b == c.b) << c.factor << " at " << x << "," << y << ": " << p.r
-                                                            << " " << p.g << " " << p.b;
+        EXPECT_TRUE(p.r == c.r && p.g == c.g && p.b == c.b)
+            << c.factor << " at " << x << "," << y << ": " << p.r << " " << p.g << " " << p.b;
       }
     Release();
   }
@@ -157,7 +157,7 @@ TEST_F(ModelTextureTest, ColorAndAlphaReachOneSize) {
   const Case cases[] = {{16, 16, 4, 4, 16, 16}, {4, 4, 16, 8, 16, 8}, {16, 4, 4, 16, 16, 4}, {0, 0, 6, 3, 8, 4}};
   for (const Case& c : cases) {
     const std::vector<uint8_t> color = c.cw ? MakeBmp(c.cw, c.ch, [](int, int) { return 0x204060u; })
-                                             : std::vector<uint8_t>{};
+                                            : std::vector<uint8_t>{};
     ASSERT_EQ(0, Load(color, MakeBmp(c.aw, c.ah, [](int, int) { return 0x808080u; })));
     EXPECT_EQ(c.w, color_.width);
     EXPECT_EQ(c.h, color_.height);

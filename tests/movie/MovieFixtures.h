@@ -37,7 +37,8 @@ struct OpenedMovie {
 inline std::vector<uint8_t> ImageBytes(const BaseImageRecord* image) {
   const uint8_t* p = static_cast<const uint8_t*>(image->pixels);
   std::vector<uint8_t> out;
-  for (int y = 0; y < image->height; y++) out.insert(out.end(), p + y * image->pitch, p + y * image->pitch + image->width * 4);
+  for (int y = 0; y < image->height; y++)
+    out.insert(out.end(), p + y * image->pitch, p + y * image->pitch + image->width * 4);
   return out;
 }
 
@@ -51,9 +52,7 @@ inline double MeanGreen(const BaseImageRecord* image) {
   return sum / (image->width * image->height);
 }
 
-inline int FrameOfGrey(const BaseImageRecord* image) {
-  return static_cast<int>(MeanGreen(image) / (1.164 * 6) + 0.5);
-}
+inline int FrameOfGrey(const BaseImageRecord* image) { return static_cast<int>(MeanGreen(image) / (1.164 * 6) + 0.5); }
 
 }  // namespace movie_test
 

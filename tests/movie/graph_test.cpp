@@ -274,8 +274,8 @@ TEST_F(MovieGraphRoad, FileInsideAnArchivePlaysFromATemporaryCopy) {
   ASSERT_EQ(movie.size(), 2592962u);
   std::vector<uint8_t> archive;
   std::string error;
-  ASSERT_TRUE(BuildArchive({test_support::File("clip.avi", movie)}, test_support::Options(6), &archive, nullptr,
-                          &error))
+  ASSERT_TRUE(
+      BuildArchive({test_support::File("clip.avi", movie)}, test_support::Options(6), &archive, nullptr, &error))
       << error;
   test_support::WriteFileBytes(dir + "\\mv.RVA", archive);
   const int temps = TempFileCount();
@@ -303,8 +303,8 @@ TEST_F(MovieGraphRoad, ShortWriteFailsTheOpenAndDeletesTheCopy) {
   const std::vector<uint8_t> movie = test_support::ReadFileBytes(FixturePath("raw280.avi"));
   std::vector<uint8_t> archive;
   std::string error;
-  ASSERT_TRUE(BuildArchive({test_support::File("clip.avi", movie)}, test_support::Options(6), &archive, nullptr,
-                          &error));
+  ASSERT_TRUE(
+      BuildArchive({test_support::File("clip.avi", movie)}, test_support::Options(6), &archive, nullptr, &error));
   test_support::WriteFileBytes(dir + "\\mv.RVA", archive);
   const int temps = TempFileCount();
   ShortWriteAt = 2;
@@ -608,8 +608,8 @@ TEST_F(MovieGraphRoad, WaitServesTheOpenersMessages) {
   windowClass.hInstance = GetModuleHandleA(nullptr);
   windowClass.lpszClassName = "RiDovMovieWaitProbe";
   RegisterClassA(&windowClass);
-  ProbeWindow =
-      CreateWindowA("RiDovMovieWaitProbe", "", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+  ProbeWindow = CreateWindowA("RiDovMovieWaitProbe", "", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, windowClass.hInstance,
+                              nullptr);
   ASSERT_NE(ProbeWindow, nullptr);
   ServedWhileRendering = -1;
   SetMovieGraphRenderFunction(PostingRender);

@@ -42,7 +42,8 @@ struct VideoType {
 // A sample over a byte vector: only what the renderer calls.
 class FakeSample : public IMediaSample {
  public:
-  explicit FakeSample(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)), length_(static_cast<LONG>(bytes_.size())) {}
+  explicit FakeSample(std::vector<uint8_t> bytes)
+      : bytes_(std::move(bytes)), length_(static_cast<LONG>(bytes_.size())) {}
   STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
@@ -121,16 +122,11 @@ TEST(MovieRendererFilter, PitchAndOrderPerFormat) {
     int width, height;
     int number, pitch, bottomUp, conversion;
   } cases[] = {
-      {MEDIASUBTYPE_RGB24, 101, 10, 0, 304, 1, 0},
-      {MEDIASUBTYPE_RGB24, 100, 10, 0, 300, 1, 0},
-      {MEDIASUBTYPE_RGB32, 64, 240, 1, 256, 1, 0},
-      {MEDIASUBTYPE_RGB32, 64, -240, 1, 256, 0, 0},
-      {FourCC('Y', 'V', '1', '2'), 64, 48, 2, 256, 0, 1},
-      {FourCC('N', 'V', '1', '2'), 64, 48, 3, 256, 0, 1},
-      {FourCC('Y', 'U', 'Y', '2'), 320, 240, 4, 1280, 0, 1},
-      {FourCC('U', 'Y', 'V', 'Y'), 64, 48, 5, 256, 0, 1},
-      {FourCC('Y', 'V', 'Y', 'U'), 64, 48, 6, 256, 0, 1},
-      {FourCC('N', 'V', '1', '1'), 64, 48, 7, 256, 0, 1},
+      {MEDIASUBTYPE_RGB24, 101, 10, 0, 304, 1, 0},           {MEDIASUBTYPE_RGB24, 100, 10, 0, 300, 1, 0},
+      {MEDIASUBTYPE_RGB32, 64, 240, 1, 256, 1, 0},           {MEDIASUBTYPE_RGB32, 64, -240, 1, 256, 0, 0},
+      {FourCC('Y', 'V', '1', '2'), 64, 48, 2, 256, 0, 1},    {FourCC('N', 'V', '1', '2'), 64, 48, 3, 256, 0, 1},
+      {FourCC('Y', 'U', 'Y', '2'), 320, 240, 4, 1280, 0, 1}, {FourCC('U', 'Y', 'V', 'Y'), 64, 48, 5, 256, 0, 1},
+      {FourCC('Y', 'V', 'Y', 'U'), 64, 48, 6, 256, 0, 1},    {FourCC('N', 'V', '1', '1'), 64, 48, 7, 256, 0, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.number << " " << c.width << "x" << c.height);
@@ -176,8 +172,7 @@ TEST(MovieRendererFilter, YuvConvertedThenRenegotiatedToRgb) {
   Renderer r;
   VideoType yuy2(FourCC('Y', 'U', 'Y', '2'), 4, 2);
   ASSERT_EQ(r->SetMediaType(&yuy2.type), S_OK);
-  const std::vector<uint8_t> packed = {128, 128, 128, 128, 255, 128, 255, 255,
-                                       128, 128, 128, 128, 255, 128, 255, 255};
+  const std::vector<uint8_t> packed = {128, 128, 128, 128, 255, 128, 255, 255, 128, 128, 128, 128, 255, 128, 255, 255};
   FakeSample sample(packed);
   ASSERT_EQ(r->DoRenderSample(&sample), S_OK);
   ASSERT_NE(r->ConversionImage(), nullptr);
@@ -186,7 +181,7 @@ TEST(MovieRendererFilter, YuvConvertedThenRenegotiatedToRgb) {
   const uint8_t* frame = static_cast<const uint8_t*>(r->FrameBuffer());
   const uint8_t grey[4] = {128, 128, 128, 255};
   EXPECT_EQ(memcmp(frame, grey, 4), 0);
-  EXPECT_EQ(frame[4 * 2 + 2], 255);           // red clamped
+  EXPECT_EQ(frame[4 * 2 + 2], 255);  // red clamped
   EXPECT_EQ(frame[r->Pitch() + 4 * 3 + 2], 255);
   EXPECT_EQ(r->TakeNewFrame(), 1);
 

@@ -39,8 +39,8 @@ class SurfaceTest : public ::testing::Test {
   void SetUp() override {
     Fake = &fake_;
     table_ = *GetRealDirect3DCallTable();
-    table_.CreateDeviceOffscreenPlainSurface = [](UINT w, UINT h, D3DFORMAT format, D3DPOOL pool,
-                                                  IDirect3DSurface9** s, HANDLE*) -> HRESULT {
+    table_.CreateDeviceOffscreenPlainSurface = [](UINT w, UINT h, D3DFORMAT format, D3DPOOL pool, IDirect3DSurface9** s,
+                                                  HANDLE*) -> HRESULT {
       Fake->calls.push_back("Create");
       if (Fake->refused.count(format) != 0 || pool != D3DPOOL_DEFAULT) {
         *s = nullptr;

@@ -249,7 +249,7 @@ TEST(TheoraConvert, BlackWhiteAndClampsOnBothPaths) {
   } cases[] = {
       {16, 128, 128, 0, 0, 0},
       {235, 128, 128, 254, 254, 254},
-      {0, 128, 0, -1, -1, 0},     // red sum negative: clamped to 0
+      {0, 128, 0, -1, -1, 0},        // red sum negative: clamped to 0
       {255, 255, 128, 255, -1, -1},  // blue sum above 255: clamped
   };
   for (const Case& c : cases) {

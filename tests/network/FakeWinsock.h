@@ -14,10 +14,10 @@
 namespace fake_winsock {
 
 struct FakeSocket {
-  std::string arrived;          // delivered, not yet taken
-  std::string sent;             // every byte sent
-  std::deque<int> sendLimits;   // per send call: most bytes taken, -1 an error
-  std::deque<int> recvLimits;   // per recv call (peeks included): most bytes, -1 an error
+  std::string arrived;         // delivered, not yet taken
+  std::string sent;            // every byte sent
+  std::deque<int> sendLimits;  // per send call: most bytes taken, -1 an error
+  std::deque<int> recvLimits;  // per recv call (peeks included): most bytes, -1 an error
   long selectedEvents = -1;
   bool closed = false;
 };
@@ -30,8 +30,8 @@ struct FakeWinsockState {
   int cleanups = 0;
   int recvCalls = 0;
   int sendCalls = 0;
-  int acceptFails = 0;        // accept calls still to fail
-  int selectFails = 0;        // WSAAsyncSelect calls still to fail
+  int acceptFails = 0;             // accept calls still to fail
+  int selectFails = 0;             // WSAAsyncSelect calls still to fail
   std::vector<int> acceptLengths;  // address length passed to each accept
   sockaddr_in acceptPeer = {};
 };

@@ -450,7 +450,8 @@ TEST_F(NetworkFakeTest, RingThatCannotGrowFlagsTheHandle) {
   EXPECT_EQ(-1, RecvSocket(handle));
   RingBufferAlloc = MemAlloc;
   EXPECT_EQ(1, r->error);
-  EXPECT_TRUE(log_.Has("受信データを保存するリングバッファのリサイズに失敗しました(データサイズ 4 byte)")) << log_.Text();
+  EXPECT_TRUE(log_.Has("受信データを保存するリングバッファのリサイズに失敗しました(データサイズ 4 byte)"))
+      << log_.Text();
 }
 
 TEST_F(NetworkFakeTest, ReceiveErrorsAndPeerCloseEndTheCallQuietly) {

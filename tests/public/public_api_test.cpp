@@ -332,7 +332,8 @@ TEST(PublicGraphics, BaseImagesDerivedGraphsAndTargetCopies) {
     const Frame frame;
     for (int y = 0; y < 8; y++)
       for (int x = 0; x < 4; x++) {
-        const unsigned int want = static_cast<unsigned int>((x + 4) * 32) << 16 | static_cast<unsigned int>(y * 32) << 8 | 128;
+        const unsigned int want = static_cast<unsigned int>((x + 4) * 32) << 16 |
+                                  static_cast<unsigned int>(y * 32) << 8 | 128;
         EXPECT_LE(Distance(frame.At(x, y), want), 2) << "derived " << x << "," << y;
       }
   }
@@ -355,7 +356,8 @@ TEST(PublicGraphics, BaseImagesDerivedGraphsAndTargetCopies) {
   const Frame frame;
   for (int y = 0; y < 8; y++)
     for (int x = 0; x < 4; x++) {
-      const unsigned int want = static_cast<unsigned int>((x + 4) * 32) << 16 | static_cast<unsigned int>(y * 32) << 8 | 128;
+      const unsigned int want = static_cast<unsigned int>((x + 4) * 32) << 16 | static_cast<unsigned int>(y * 32) << 8 |
+                                128;
       EXPECT_LE(Distance(frame.At(22 + x, 2 + y), want), 2) << "drawn into a graphic " << x << "," << y;
       EXPECT_LE(Distance(frame.At(50 + x, y), want), 2) << "copied from the target " << x << "," << y;
     }
@@ -434,10 +436,8 @@ TEST(PublicFonts, MadeMeasuredDrawnDeleted) {
     for (int x = 0; x < 200; x++) {
       if (frame.At(x, y) == 0) continue;
       const bool inBox = x >= 10 && x < 10 + 4 * one && y >= 10 && y < 10 + 2 * size;
-      if (inBox)
-        lit++;
-      else
-        outside++;
+      if (inBox) lit++;
+      else outside++;
     }
   EXPECT_GT(lit, 20);
   EXPECT_EQ(0, outside);

@@ -43,8 +43,8 @@ TEST(PublicHeader, AgreesWithTheImplementedFunctions) {
   static_assert(std::is_same<decltype(&SetShadowMapBlurCount), int (*)(int, int)>::value, "");
   static_assert(std::is_same<decltype(&GetShadowMapBlurCount), int (*)(int)>::value, "");
   static_assert(std::is_same<decltype(&SetShadowMapLightDirection), int (*)(int, float, float, float)>::value, "");
-  static_assert(std::is_same<decltype(&SetShadowMapDrawArea),
-                             int (*)(int, float, float, float, float, float, float)>::value, "");
+  static_assert(
+      std::is_same<decltype(&SetShadowMapDrawArea), int (*)(int, float, float, float, float, float, float)>::value, "");
   // One function, not an overload: taking its address is unambiguous.
   int (*clock)(int) = &GetMillisecondCount;
   EXPECT_NE(nullptr, clock);

@@ -23,7 +23,9 @@ int64_t Mix(int64_t x, int64_t d, int64_t w, int n) {
   return FloorDiv(x * w + d * (scale - w), scale);
 }
 
-int BrightByte(uint32_t bright, int ch) { return static_cast<int>((bright >> (8 * ch)) & 0xFF); }  // 0 blue, 1 green, 2 red
+int BrightByte(uint32_t bright, int ch) {
+  return static_cast<int>((bright >> (8 * ch)) & 0xFF);
+}  // 0 blue, 1 green, 2 red
 
 // 32-bit packed add, per channel: blue exact with saturation; green and
 // red add their upper seven bits, saturate, and take as lowest bit the OR
@@ -42,7 +44,8 @@ uint32_t Add32(const int q[3], uint32_t d, bool orLow) {
     out[ch] = c ? 255 : (upper | low);
     carry = c;
   }
-  return (static_cast<uint32_t>(carry) << 24) | (static_cast<uint32_t>(out[2]) << 16) | (static_cast<uint32_t>(out[1]) << 8) | static_cast<uint32_t>(out[0]);
+  return (static_cast<uint32_t>(carry) << 24) | (static_cast<uint32_t>(out[2]) << 16) |
+         (static_cast<uint32_t>(out[1]) << 8) | static_cast<uint32_t>(out[0]);
 }
 
 // 32-bit packed subtract, per channel: blue exact clamped at 0; green and
@@ -68,7 +71,9 @@ const int kMax16[3] = {31, 63, 31};
 void Split16(uint32_t v, int f[3]) {
   for (int ch = 0; ch < 3; ch++) f[ch] = static_cast<int>((v >> kShift16[ch]) & static_cast<uint32_t>(kMax16[ch]));
 }
-uint32_t Pack16(const int f[3]) { return (static_cast<uint32_t>(f[2]) << 11) | (static_cast<uint32_t>(f[1]) << 5) | static_cast<uint32_t>(f[0]); }
+uint32_t Pack16(const int f[3]) {
+  return (static_cast<uint32_t>(f[2]) << 11) | (static_cast<uint32_t>(f[1]) << 5) | static_cast<uint32_t>(f[0]);
+}
 
 // 16-bit add: blue exact, limited to 31; green adds its upper five bits
 // (limit 31) and its lowest bit is the OR of both lowest bits (orLow) and
@@ -110,8 +115,14 @@ uint32_t Sub16(const int k[3], uint32_t d) {
 void Weights(const PixelInput& in, int64_t* product, int* count) {
   *product = 1;
   *count = 0;
-  if (in.mask) { *product *= in.maskWeight; ++*count; }
-  if (in.alphaWeight) { *product *= in.alpha; ++*count; }
+  if (in.mask) {
+    *product *= in.maskWeight;
+    ++*count;
+  }
+  if (in.alphaWeight) {
+    *product *= in.alpha;
+    ++*count;
+  }
 }
 
 uint32_t Pixel32(const PixelInput& in, uint32_t s, uint32_t d) {
@@ -149,13 +160,16 @@ uint32_t Pixel32(const PixelInput& in, uint32_t s, uint32_t d) {
   }
   if (in.mode == 0 && n == 0) {
     if (!tinted) return s;
-    return (d & 0xFF000000u) | (static_cast<uint32_t>(t[2]) << 16) | (static_cast<uint32_t>(t[1]) << 8) | static_cast<uint32_t>(t[0]);
+    return (d & 0xFF000000u) | (static_cast<uint32_t>(t[2]) << 16) | (static_cast<uint32_t>(t[1]) << 8) |
+           static_cast<uint32_t>(t[0]);
   }
   if (in.mode == 2 || in.mode == 3) {
     int q[3];
     for (int ch = 0; ch < 3; ch++) {
       if (n == 0) q[ch] = t[ch] * in.param / 255;
-      else q[ch] = static_cast<int>(FloorDiv(static_cast<int64_t>(t[ch]) * in.param * f, static_cast<int64_t>(1) << (8 * (n + 1))));
+      else
+        q[ch] = static_cast<int>(
+            FloorDiv(static_cast<int64_t>(t[ch]) * in.param * f, static_cast<int64_t>(1) << (8 * (n + 1))));
     }
     return in.mode == 2 ? Add32(q, d, true) : Sub32(q, d);
   }
@@ -225,7 +239,8 @@ uint32_t Pixel16(const PixelInput& in, uint32_t s, uint32_t d) {
         }
       } else if (in.mode == 11 && ch == 1 && in.alphaWeight && !in.mask && !tinted) {
         int64_t big = static_cast<int64_t>(t[1]) * dc[1] / 2;
-        v = FloorDiv(static_cast<int64_t>(dc[1]) * (1 << 21) + (big - 32 * dc[1]) * in.alpha * in.param, static_cast<int64_t>(1) << 21);
+        v = FloorDiv(static_cast<int64_t>(dc[1]) * (1 << 21) + (big - 32 * dc[1]) * in.alpha * in.param,
+                     static_cast<int64_t>(1) << 21);
       } else {
         v = dc[ch] + FloorDiv((x - dc[ch]) * f * in.param, static_cast<int64_t>(1) << (8 * (n + 1)));
       }
@@ -307,7 +322,8 @@ void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, con
     int alpha[4096];
     for (int i = 0; i < width; i++) {
       int sx = left + i - x;
-      uint32_t raw = ReadPixel(src->pixels + static_cast<size_t>(sh->pitch) * sy + static_cast<size_t>(srcBytes) * sx, srcBytes);
+      uint32_t raw = ReadPixel(src->pixels + static_cast<size_t>(sh->pitch) * sy + static_cast<size_t>(srcBytes) * sx,
+                               srcBytes);
       uint32_t c = raw;
       int a = 0;
       if (sh->palettised) {
@@ -325,8 +341,10 @@ void PointBlit(MEMIMG* dest, const MEMIMG* src, int x, int y, int transFlag, con
         draw = !(transFlag != 0 && raw == sh->transparentColor);
       } else if (transFlag != 0) {
         if (a == 255) weight = false;
-        else if (a == 0) { draw = mode == 4; weight = true; }
-        else weight = true;
+        else if (a == 0) {
+          draw = mode == 4;
+          weight = true;
+        } else weight = true;
       } else {
         weight = !(mode == 0 && !tinted && mask == nullptr);
       }
@@ -411,7 +429,8 @@ void SharedPixel(uint8_t* p, const MEMIMG* src, int column, int row, int transFl
   const MemImgHeader* sh = src->header;
   int bits = sh->colorType == 1 ? 32 : 16;
   int srcBytes = sh->palettised ? 1 : (bits == 32 || sh->alphaFlag ? 4 : 2);
-  uint32_t raw = ReadPixel(src->pixels + static_cast<size_t>(sh->pitch) * row + static_cast<size_t>(srcBytes) * column, srcBytes);
+  uint32_t raw = ReadPixel(src->pixels + static_cast<size_t>(sh->pitch) * row + static_cast<size_t>(srcBytes) * column,
+                           srcBytes);
   uint32_t color = raw;
   int a = 0;
   if (sh->palettised) {
@@ -477,11 +496,12 @@ void ScaledBlit(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int transFlag
   int bytes = sh->colorType == 1 ? 4 : 2;
   for (int y = top > a.top ? top : a.top; y < bottom && y < a.bottom; y++) {
     for (int x = left > a.left ? left : a.left; x < right && x < a.right; x++) {
-      int column = static_cast<int>(static_cast<int64_t>(x - left) * 65536 / rx), row = static_cast<int>(static_cast<int64_t>(y - top) * 65536 / ry);
+      int column = static_cast<int>(static_cast<int64_t>(x - left) * 65536 / rx),
+          row = static_cast<int>(static_cast<int64_t>(y - top) * 65536 / ry);
       if (mirrorX) column = src->width - 1 - column;
       if (mirrorY) row = src->height - 1 - row;
-      SharedPixel(dest->pixels + static_cast<size_t>(dest->header->pitch) * y + static_cast<size_t>(bytes) * x, src, column, row, transFlag,
-                  mask, form);
+      SharedPixel(dest->pixels + static_cast<size_t>(dest->header->pitch) * y + static_cast<size_t>(bytes) * x, src,
+                  column, row, transFlag, mask, form);
     }
   }
 }
@@ -495,7 +515,8 @@ void RotatedBlit(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY, floa
   int sinN = TruncateFloatToInt(sN * 262144.0f), cosN = TruncateFloatToInt(cN * 262144.0f);
   int sinP = TruncateFloatToInt(sP * 262144.0f), cosP = TruncateFloatToInt(cP * 262144.0f);
   float hw = static_cast<float>(src->width) * scale * 0.5f, hh = static_cast<float>(src->height) * scale * 0.5f;
-  float wc = hw * static_cast<float>(cosP), ws = hw * static_cast<float>(sinP), hc = hh * static_cast<float>(cosP), hs = hh * static_cast<float>(sinP);
+  float wc = hw * static_cast<float>(cosP), ws = hw * static_cast<float>(sinP), hc = hh * static_cast<float>(cosP),
+        hs = hh * static_cast<float>(sinP);
   float ox[4] = {hs - wc, -wc - hs, wc - hs, wc + hs};
   float oy[4] = {-hc - ws, hc - ws, hc + ws, ws - hc};
   int minX = 0, maxX = 0, minY = 0, maxY = 0;
@@ -513,7 +534,8 @@ void RotatedBlit(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY, floa
   if (right > a.right) right = a.right;
   if (bottom > a.bottom) bottom = a.bottom;
   if (right <= left || bottom <= top) return;
-  int du = TruncateFloatToInt(static_cast<float>(cosP) / scale), dv = TruncateFloatToInt(static_cast<float>(sinN) / scale);
+  int du = TruncateFloatToInt(static_cast<float>(cosP) / scale),
+      dv = TruncateFloatToInt(static_cast<float>(sinN) / scale);
   auto u = [&](int y) {
     int64_t p = static_cast<int64_t>(left - centerX) * cosN - static_cast<int64_t>(y - centerY) * sinN;
     return static_cast<int64_t>(TruncateFloatToInt(static_cast<float>(p) / scale)) + ((src->width >> 1) << 18);
@@ -530,8 +552,9 @@ void RotatedBlit(MEMIMG* dest, const MEMIMG* src, int centerX, int centerY, floa
       uint32_t uu = static_cast<uint32_t>(u(top) + j * rowU + static_cast<int64_t>(i) * du);
       uint32_t vv = static_cast<uint32_t>(v(top) + j * rowV + static_cast<int64_t>(i) * dv);
       if (uu >= static_cast<uint32_t>(src->width) << 18 || vv >= static_cast<uint32_t>(src->height) << 18) continue;
-      SharedPixel(dest->pixels + static_cast<size_t>(dest->header->pitch) * (top + j) + static_cast<size_t>(bytes) * (left + i), src,
-                  static_cast<int>(uu >> 18), static_cast<int>(vv >> 18), transFlag, mask, FORM_NONE);
+      SharedPixel(
+          dest->pixels + static_cast<size_t>(dest->header->pitch) * (top + j) + static_cast<size_t>(bytes) * (left + i),
+          src, static_cast<int>(uu >> 18), static_cast<int>(vv >> 18), transFlag, mask, FORM_NONE);
     }
   }
 }

@@ -15,16 +15,16 @@ enum Form { FORM_NONE = 0, FORM_HALF, FORM_ADD255_PLAIN, FORM_SUB255_PLAIN, FORM
 
 // One pixel's inputs.
 struct PixelInput {
-  int bits;             // 32 or 16
+  int bits;  // 32 or 16
   int family;
-  int mode;             // after the parameter-255 rule of mode 1
+  int mode;  // after the parameter-255 rule of mode 1
   int param;
-  uint32_t bright;      // 0x00RRGGBB
-  bool mask;            // a mask weight is present
-  int maskWeight;       // MaskAlphaRamp value
-  bool alphaWeight;     // the source alpha takes part
+  uint32_t bright;   // 0x00RRGGBB
+  bool mask;         // a mask weight is present
+  int maskWeight;    // MaskAlphaRamp value
+  bool alphaWeight;  // the source alpha takes part
   int alpha;
-  bool alphaSource;     // the source has the alpha flag
+  bool alphaSource;  // the source has the alpha flag
   bool runPath;
   bool tintAfterAlpha;  // unused by callers; derived inside
   int form;             // FORM_* loop form of the point blit

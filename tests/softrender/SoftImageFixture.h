@@ -30,19 +30,23 @@ inline int BytesOf(const MEMIMG* m) { return MemImgBytesPerPixel(m); }
 
 inline uint32_t GetPixel(const MEMIMG* m, int x, int y) {
   uint32_t v = 0;
-  memcpy(&v, m->pixels + static_cast<size_t>(m->header->pitch) * y + static_cast<size_t>(BytesOf(m)) * x, static_cast<size_t>(BytesOf(m)));
+  memcpy(&v, m->pixels + static_cast<size_t>(m->header->pitch) * y + static_cast<size_t>(BytesOf(m)) * x,
+         static_cast<size_t>(BytesOf(m)));
   return v;
 }
 inline void PutPixel(MEMIMG* m, int x, int y, uint32_t v) {
-  memcpy(m->pixels + static_cast<size_t>(m->header->pitch) * y + static_cast<size_t>(BytesOf(m)) * x, &v, static_cast<size_t>(BytesOf(m)));
+  memcpy(m->pixels + static_cast<size_t>(m->header->pitch) * y + static_cast<size_t>(BytesOf(m)) * x, &v,
+         static_cast<size_t>(BytesOf(m)));
 }
 
 // Copies the whole pixel block (same size and format assumed).
 inline void CopyPixels(MEMIMG* to, const MEMIMG* from) {
-  memcpy(to->header->pixelBlock, from->header->pixelBlock, static_cast<size_t>(from->header->pitch) * from->header->height);
+  memcpy(to->header->pixelBlock, from->header->pixelBlock,
+         static_cast<size_t>(from->header->pitch) * from->header->height);
 }
 inline bool SamePixels(const MEMIMG* a, const MEMIMG* b) {
-  return memcmp(a->header->pixelBlock, b->header->pixelBlock, static_cast<size_t>(a->header->pitch) * a->header->height) == 0;
+  return memcmp(a->header->pixelBlock, b->header->pixelBlock,
+                static_cast<size_t>(a->header->pitch) * a->header->height) == 0;
 }
 
 // Draw state back to: whole area of w x h, mode 0, parameter 255, white,

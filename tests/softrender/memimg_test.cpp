@@ -7,10 +7,12 @@
 namespace {
 
 TEST(MemImg, AutomaticPitchAndPitchShift) {
-  struct Case { int width, type, alpha, pal, pitch, shift, bytes; } cases[] = {
-      {100, MEMIMG_COLOR_16, 0, 0, 208, -1, 2}, {128, MEMIMG_COLOR_16, 0, 0, 256, 8, 2},
-      {4, MEMIMG_COLOR_16, 0, 0, 16, -1, 2},    {10, MEMIMG_COLOR_16, 1, 0, 48, -1, 4},
-      {10, MEMIMG_COLOR_16, 0, 1, 16, 4, 1},   {64, MEMIMG_COLOR_32, 0, 0, 256, 8, 4},
+  struct Case {
+    int width, type, alpha, pal, pitch, shift, bytes;
+  } cases[] = {
+      {100, MEMIMG_COLOR_16, 0, 0, 208, -1, 2},     {128, MEMIMG_COLOR_16, 0, 0, 256, 8, 2},
+      {4, MEMIMG_COLOR_16, 0, 0, 16, -1, 2},        {10, MEMIMG_COLOR_16, 1, 0, 48, -1, 4},
+      {10, MEMIMG_COLOR_16, 0, 1, 16, 4, 1},        {64, MEMIMG_COLOR_32, 0, 0, 256, 8, 4},
       {3, MEMIMG_COLOR_8_CHANNEL, 1, 1, 16, -1, 1},
   };
   for (const Case& c : cases) {
@@ -97,9 +99,11 @@ TEST(MemImg, RawFillClipsToTheImage) {
 }
 
 TEST(MemImg, MaskAlphaRamp) {
-  struct Case { int position, range, index, value; } cases[] = {
-      {0, 0, 0, 255},     {0, 200, 17, 255},  {128, 255, 0, 0},   {128, 255, 77, 77}, {128, 255, 255, 255},
-      {128, 0, 127, 0},   {128, 0, 128, 128}, {128, 0, 129, 255}, {255, 0, 254, 0},   {255, 0, 255, 1},
+  struct Case {
+    int position, range, index, value;
+  } cases[] = {
+      {0, 0, 0, 255},   {0, 200, 17, 255},  {128, 255, 0, 0},   {128, 255, 77, 77}, {128, 255, 255, 255},
+      {128, 0, 127, 0}, {128, 0, 128, 128}, {128, 0, 129, 255}, {255, 0, 254, 0},   {255, 0, 255, 1},
   };
   for (const Case& c : cases) {
     SetMaskAlphaRamp(c.position, c.range);

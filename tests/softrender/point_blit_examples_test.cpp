@@ -14,8 +14,8 @@ struct Example {
   uint32_t bright;
   int trans;
   int mmx;
-  int maskRamp;     // -1: no mask; else the ramp value of the mask byte
-  uint32_t s;       // source pixel (alpha sources: with alpha), or palette entry
+  int maskRamp;  // -1: no mask; else the ramp value of the mask byte
+  uint32_t s;    // source pixel (alpha sources: with alpha), or palette entry
   uint32_t d;
   uint32_t expect;  // destination afterwards
 };
@@ -27,8 +27,8 @@ const Example kExamples[] = {
     {"add P=255 without MMX: green 1 + 0 gives 0", 32, DIRECT, 2, 255, 0xFFFFFF, 0, 0, -1, 0x000000, 0x000100,
      0x000000},
     {"add P=255 with MMX: exact", 32, DIRECT, 2, 255, 0xFFFFFF, 0, 1, -1, 0x000000, 0x000100, 0x000100},
-    {"packed add: (200,0x81,10) onto (100,0x7F,20,0x55)", 32, ALPHA, 2, 255, 0xFFFFFF, 1, 0, -1, 0xFF0A81C8,
-     0x55147F64, 0x001EFFFF},
+    {"packed add: (200,0x81,10) onto (100,0x7F,20,0x55)", 32, ALPHA, 2, 255, 0xFFFFFF, 1, 0, -1, 0xFF0A81C8, 0x55147F64,
+     0x001EFFFF},
     {"packed add: red saturates, fourth byte 1", 32, ALPHA, 2, 255, 0xFFFFFF, 1, 0, -1, 0xFFC8140A, 0x5564140A,
      0x01FF2814},
     {"subtract (10,10,10) from (50,21,30)", 32, DIRECT, 3, 255, 0xFFFFFF, 0, 0, -1, 0x0A0A0A, 0x1E1532, 0x150B28},
@@ -55,16 +55,16 @@ const Example kExamples[] = {
      0x11000000},
     {"alpha 255 tinted, flag set: tinted copy", 32, ALPHA, 0, 255, 0xFEFEFE, 2, 0, -1, 0xFFFFFFFF, 0x77000000,
      0x77FEFEFE},
-    {"alpha 255 tinted, flag clear: weighted by 255/256", 32, ALPHA, 0, 255, 0xFEFEFE, 0, 0, -1, 0xFFFFFFFF,
-     0x77000000, 0x77FDFDFD},
-    {"16-bit mode 1 P=100: 6-bit mix, green 63 over 0 gives 25", 16, DIRECT, 1, 100, 0xFFFFFF, 0, 0, -1, 0x07E0,
-     0x0000, 25 << 5},
+    {"alpha 255 tinted, flag clear: weighted by 255/256", 32, ALPHA, 0, 255, 0xFEFEFE, 0, 0, -1, 0xFFFFFFFF, 0x77000000,
+     0x77FDFDFD},
+    {"16-bit mode 1 P=100: 6-bit mix, green 63 over 0 gives 25", 16, DIRECT, 1, 100, 0xFFFFFF, 0, 0, -1, 0x07E0, 0x0000,
+     25 << 5},
     {"16-bit mode 1 P=100 red tint 254: signed table, 24", 16, DIRECT, 1, 100, 0xFEFFFF, 0, 0, -1, 0x07E0, 0x0000,
      24 << 5},
     {"16-bit mode 1 P=128 alpha 255 under the flag: 15, 31, 15", 16, ALPHA, 1, 128, 0xFFFFFF, 1, 0, -1, 0xFFFFFF,
      0x0000, (15 << 11) | (31 << 5) | 15},
-    {"16-bit subtract with k = 0: red low bit set, green low bit cleared", 16, DIRECT, 3, 1, 0xFFFFFF, 0, 0, -1,
-     0x0841, (20 << 11) | (21 << 5) | 9, (21 << 11) | (20 << 5) | 9},
+    {"16-bit subtract with k = 0: red low bit set, green low bit cleared", 16, DIRECT, 3, 1, 0xFFFFFF, 0, 0, -1, 0x0841,
+     (20 << 11) | (21 << 5) | 9, (21 << 11) | (20 << 5) | 9},
     {"16-bit add: blue overflow sets green's lowest bit", 16, ALPHA, 2, 255, 0xFFFFFF, 1, 0, -1, 0xFF0010,
      (4 << 5) | 20, (5 << 5) | 31},
     {"16-bit mode 11 green keeps half steps with alpha", 16, ALPHA, 11, 255, 0xFFFFFF, 0, 0, -1, 0xFF0000 | (1 << 5),

@@ -43,7 +43,8 @@ TEST_F(PointBlitOracle, EveryBranchMatchesTheReference) {
   const int positions[][2] = {{5, 4}, {-4, 3}, {kDestW - 6, 5}, {6, -3}, {4, kDestH - 3}};
   const RECT areas[] = {{0, 0, kDestW, kDestH}, {2, 1, kDestW - 1, kDestH - 2}, {-10, -10, 200, 200}};
   // A ramp with 0, 255 and values between.
-  for (int i = 0; i < 256; i++) MemImgDrawState.maskAlphaRamp[i] = static_cast<uint8_t>(i < 40 ? 0 : (i > 215 ? 255 : i * 3 % 256));
+  for (int i = 0; i < 256; i++)
+    MemImgDrawState.maskAlphaRamp[i] = static_cast<uint8_t>(i < 40 ? 0 : (i > 215 ? 255 : i * 3 % 256));
 
   int blits = 0, failures = 0;
   for (int bits : {32, 16}) {

@@ -16,7 +16,8 @@ class SoftBlitSweep : public ::testing::Test {
   void SetUp() override {
     savedMmx = MmxUsable;
     ResetDrawState(kDestW, kDestH);
-    for (int i = 0; i < 256; i++) MemImgDrawState.maskAlphaRamp[i] = static_cast<uint8_t>(i < 30 ? 0 : (i > 220 ? 255 : i));
+    for (int i = 0; i < 256; i++)
+      MemImgDrawState.maskAlphaRamp[i] = static_cast<uint8_t>(i < 30 ? 0 : (i > 220 ? 255 : i));
   }
   void TearDown() override { MmxUsable = savedMmx; }
   int savedMmx;
@@ -65,11 +66,11 @@ class SoftBlitSweep : public ::testing::Test {
                         for (int y = 0, found = 0; y < kDestH && !found; y++)
                           for (int x = 0; x < kDestW && !found; x++)
                             if (GetPixel(dest.get(), x, y) != GetPixel(expect.get(), x, y)) {
-                              ADD_FAILURE() << what << " bits " << bits << " kind " << kind << " mode " << mode
-                                            << " param " << param << " tint " << tint << " trans " << trans
-                                            << " mask " << useMask << " mmx " << mmx << " geometry " << geometry
-                                            << " at " << x << "," << y << std::hex << " got "
-                                            << GetPixel(dest.get(), x, y) << " want " << GetPixel(expect.get(), x, y);
+                              ADD_FAILURE()
+                                  << what << " bits " << bits << " kind " << kind << " mode " << mode << " param "
+                                  << param << " tint " << tint << " trans " << trans << " mask " << useMask << " mmx "
+                                  << mmx << " geometry " << geometry << " at " << x << "," << y << std::hex << " got "
+                                  << GetPixel(dest.get(), x, y) << " want " << GetPixel(expect.get(), x, y);
                               found = 1;
                             }
                       }
@@ -81,14 +82,14 @@ class SoftBlitSweep : public ::testing::Test {
 };
 
 const RECT kScaledRects[] = {
-    {3, 2, 21, 14},    // 2x enlargement
-    {5, 4, 10, 8},     // shrink, odd sizes
-    {20, 3, 2, 15},    // mirrored horizontally
-    {4, 20, 17, 5},    // mirrored vertically
-    {-7, -5, 13, 9},   // negative origin, clipped left and top
-    {30, 22, 45, 35},  // clipped right and bottom
+    {3, 2, 21, 14},                // 2x enlargement
+    {5, 4, 10, 8},                 // shrink, odd sizes
+    {20, 3, 2, 15},                // mirrored horizontally
+    {4, 20, 17, 5},                // mirrored vertically
+    {-7, -5, 13, 9},               // negative origin, clipped left and top
+    {30, 22, 45, 35},              // clipped right and bottom
     {8, 8, 8 + kSrcW, 8 + kSrcH},  // own size: the point blit
-    {1, 1, 39, 29},    // larger ratio than 4
+    {1, 1, 39, 29},                // larger ratio than 4
 };
 
 TEST_F(SoftBlitSweep, ScaledBlitMatchesTheReference) {
@@ -107,8 +108,8 @@ struct Turn {
   float angle, scale;
 };
 const Turn kTurns[] = {
-    {20, 15, 0.0f, 1.0f},   {20, 15, 0.5235988f, 1.0f}, {21, 14, 1.5707964f, 1.0f}, {19, 15, 3.1415927f, 1.0f},
-    {2, 3, -1.1f, 1.7f},    {38, 27, 2.3f, 0.6f},       {20, 15, 0.3f, -1.0f},
+    {20, 15, 0.0f, 1.0f}, {20, 15, 0.5235988f, 1.0f}, {21, 14, 1.5707964f, 1.0f}, {19, 15, 3.1415927f, 1.0f},
+    {2, 3, -1.1f, 1.7f},  {38, 27, 2.3f, 0.6f},       {20, 15, 0.3f, -1.0f},
 };
 
 TEST_F(SoftBlitSweep, RotatedBlitMatchesTheReference) {
@@ -128,7 +129,8 @@ class SoftBlitGeometry : public ::testing::Test {
   void Make(int w, int h) {
     ASSERT_EQ(0, CreateMemImgOfColorType(src.get(), w, h, MEMIMG_COLOR_32));
     for (int y = 0; y < h; y++)
-      for (int x = 0; x < w; x++) PutPixel(src.get(), x, y, 0x01000000u | static_cast<uint32_t>(y << 8) | static_cast<uint32_t>(x));
+      for (int x = 0; x < w; x++)
+        PutPixel(src.get(), x, y, 0x01000000u | static_cast<uint32_t>(y << 8) | static_cast<uint32_t>(x));
     ASSERT_EQ(0, CreateMemImgOfColorType(dest.get(), 100, 80, MEMIMG_COLOR_32));
     FillMemImgRectRaw(dest.get(), nullptr, 0xEEEEEEEE);
     ResetDrawState(100, 80);
@@ -139,7 +141,12 @@ class SoftBlitGeometry : public ::testing::Test {
 };
 
 TEST_F(SoftBlitGeometry, ScaledSteppingAndClipping) {
-  struct Case { int srcW, srcH; RECT rect; RECT area; int x, y, column, row; } cases[] = {
+  struct Case {
+    int srcW, srcH;
+    RECT rect;
+    RECT area;
+    int x, y, column, row;
+  } cases[] = {
       {32, 32, {0, 0, 64, 32}, {0, 0, 100, 80}, 0, 0, 0, 0},
       {32, 32, {0, 0, 64, 32}, {0, 0, 100, 80}, 1, 0, 0, 0},
       {32, 32, {0, 0, 64, 32}, {0, 0, 100, 80}, 2, 0, 1, 0},
@@ -252,7 +259,10 @@ TEST_F(SoftBlitGeometry, MirroredRotationIsThePlainDrawReflected) {
   // Unturned, where both draws land on whole pixels (even sides after the
   // scale); the quadrilateral's corners are truncated, which moves odd
   // sides and turned draws by a pixel.
-  struct Case { int w, h; float scale; } cases[] = {{10, 6, 1.0f}, {16, 4, 1.0f}, {10, 6, 2.0f}};
+  struct Case {
+    int w, h;
+    float scale;
+  } cases[] = {{10, 6, 1.0f}, {16, 4, 1.0f}, {10, 6, 2.0f}};
   for (const Case& c : cases) {
     Make(c.w, c.h);
     OwnedMemImg plain;
@@ -305,8 +315,11 @@ TEST_F(SoftBlitGeometry, LargeScalesDrawWhileTheFixedPointFits) {
   struct Case {
     int w, h, cx, cy;
     float angle, scale;
-  } cases[] = {{960, 720, 50, 40, 0.0f, 2.5f},  {960, 720, 50, 40, 0.7f, 2.5f}, {512, 512, 40, 30, 0.0f, 4.0f},
-               {512, 512, 40, 30, 2.0f, -4.0f}, {512, 512, -400, 30, 0.0f, 4.0f}};
+  } cases[] = {{960, 720, 50, 40, 0.0f, 2.5f},
+               {960, 720, 50, 40, 0.7f, 2.5f},
+               {512, 512, 40, 30, 0.0f, 4.0f},
+               {512, 512, 40, 30, 2.0f, -4.0f},
+               {512, 512, -400, 30, 0.0f, 4.0f}};
   Make(4, 4);  // the 100 x 80 destination
   for (const Case& c : cases) {
     OwnedMemImg big, expect;
@@ -337,7 +350,11 @@ TEST_F(SoftBlitGeometry, LargeScalesDrawWhileTheFixedPointFits) {
 
 // Shared-family rules the point blit does not share.
 TEST_F(SoftBlitGeometry, SharedFamilyRules) {
-  struct Case { const char* name; int bits, alpha, pal, mode, param, trans; uint32_t s, d, expect; } cases[] = {
+  struct Case {
+    const char* name;
+    int bits, alpha, pal, mode, param, trans;
+    uint32_t s, d, expect;
+  } cases[] = {
       {"alpha 0 under the flag is skipped in mode 4", 32, 1, 0, 4, 255, 1, 0x00FFFFFF, 0x00808080, 0x00808080},
       {"alpha 0 without the flag: mode 4 black", 32, 1, 0, 4, 255, 0, 0x00FFFFFF, 0x00808080, 0x00000000},
       {"alpha 255 without the flag weighs 255/256 in mode 0", 16, 1, 0, 0, 255, 0, 0xFF0000 | (31u << 11), 0,
@@ -349,7 +366,8 @@ TEST_F(SoftBlitGeometry, SharedFamilyRules) {
       {"direct mode 3 at 0 draws nothing", 16, 0, 0, 3, 0, 0, 0x0000, (20 << 11) | (21 << 5) | 9,
        (20 << 11) | (21 << 5) | 9},
       {"mode 10 with red brightness 128 on black", 16, 0, 0, 10, 255, 0, 0x0000, 0x0000, (15 << 11) | (63 << 5) | 31},
-      {"brightness just below white scales red 31 to 30", 16, 0, 0, 0, 255, 0, 0xFFFF, 0x0000, (30 << 11) | (63 << 5) | 31},
+      {"brightness just below white scales red 31 to 30", 16, 0, 0, 0, 255, 0, 0xFFFF, 0x0000,
+       (30 << 11) | (63 << 5) | 31},
       {"16-bit packed add: blue overflow sets green's lowest bit", 16, 0, 0, 2, 255, 0, 0x0010, (4 << 5) | 20,
        (5 << 5) | 31},
       {"16-bit mode 11 green keeps half steps with alpha", 16, 1, 0, 11, 255, 0, 0xFF0000 | (1 << 5), 44 << 5, 1 << 5},

@@ -21,8 +21,9 @@ Pixels Line(int x1, int y1, int x2, int y2, RECT area = RECT{0, 0, 10, 10}) {
   Pixels out;
   LinePath path;
   if (!ClipLineToArea(x1, y1, x2, y2, area, &path)) return out;
-  StepLine(path, (path.x + kBias) + (path.y + kBias) * kRow, 1, kRow,
-           [&](intptr_t c) { out.push_back({int(c % kRow - kBias), int(c / kRow - kBias)}); });
+  StepLine(path, (path.x + kBias) + (path.y + kBias) * kRow, 1, kRow, [&](intptr_t c) {
+    out.push_back({int(c % kRow - kBias), int(c / kRow - kBias)});
+  });
   return out;
 }
 
@@ -96,7 +97,8 @@ TEST(LineGeometry, ClippedLinesStayInsideAndVisitEachPixelOnce) {
 
 TEST(LineGeometry, BoxOutlineRecordsTouchEachBorderPixelOnce) {
   const int x1 = 2, y1 = 2, x2 = 6, y2 = 5;
-  const int rec[4][4] = {{x1, y1, x2 - 1, y1}, {x2 - 1, y1, x2 - 1, y2 - 1}, {x2 - 1, y2 - 1, x1, y2 - 1}, {x1, y2 - 1, x1, y1}};
+  const int rec[4][4] = {
+      {x1, y1, x2 - 1, y1}, {x2 - 1, y1, x2 - 1, y2 - 1}, {x2 - 1, y2 - 1, x1, y2 - 1}, {x1, y2 - 1, x1, y1}};
   std::map<Pixel, int> seen;
   for (const auto& r : rec)
     for (const Pixel& p : Line(r[0], r[1], r[2], r[3])) ++seen[p];

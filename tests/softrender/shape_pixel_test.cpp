@@ -205,7 +205,8 @@ TEST_F(ShapeDraw, BoxOutlineBlendsEachBorderPixelOnce) {
   img.Fill(Rgb(10, 10, 10));
   SetDrawState(2, 255, 0xFFFFFF, RECT{0, 0, 10, 10});
   const uint32_t c = Rgb(1, 2, 4);
-  const MemImgLineRecord box[4] = {{2, 2, 5, 2, c, 255}, {5, 2, 5, 4, c, 255}, {5, 4, 2, 4, c, 255}, {2, 4, 2, 2, c, 255}};
+  const MemImgLineRecord box[4] = {
+      {2, 2, 5, 2, c, 255}, {5, 2, 5, 4, c, 255}, {5, 4, 2, 4, c, 255}, {2, 4, 2, 2, c, 255}};
   DrawLineListMemImg(&img.m, box, 4);
   int changed = 0;
   for (int y = 0; y < 10; ++y)

@@ -13,7 +13,7 @@ namespace {
 using Pixel = std::pair<int, int>;  // (x, y)
 
 struct Coverage {
-  std::map<Pixel, int> hits;                       // pixel -> times drawn
+  std::map<Pixel, int> hits;                              // pixel -> times drawn
   std::vector<std::pair<int, std::pair<int, int>>> rows;  // (y, (first, last)) in walk order
 };
 
@@ -73,9 +73,11 @@ TEST(TriangleGeometry, SplitSquareSharesItsDiagonal) {
 }
 
 TEST(TriangleGeometry, CollinearAndCoincidentVerticesDrawNothing) {
-  const std::vector<std::vector<TriangleVertex>> cases = {
-      {V(0, 0), V(5, 5), V(10, 10)}, {V(3, 3), V(3, 3), V(9, 1)}, {V(2, 2), V(2, 2), V(2, 2)},
-      {V(0, 4), V(7, 4), V(-3, 4)},  {V(1, 0), V(1, 9), V(1, -9)}};
+  const std::vector<std::vector<TriangleVertex>> cases = {{V(0, 0), V(5, 5), V(10, 10)},
+                                                          {V(3, 3), V(3, 3), V(9, 1)},
+                                                          {V(2, 2), V(2, 2), V(2, 2)},
+                                                          {V(0, 4), V(7, 4), V(-3, 4)},
+                                                          {V(1, 0), V(1, 9), V(1, -9)}};
   for (const auto& v : cases) {
     TriangleGeometry g;
     EXPECT_EQ(SetUpTriangleGeometry(v.data(), 0, &g), 0);
@@ -116,14 +118,13 @@ TEST(TriangleGeometry, MiddleVertexOnTheLeftRestartsItsRow) {
 // The same triangle in any vertex order and winding covers the same pixels.
 TEST(TriangleGeometry, VertexOrderDoesNotChangeCoverage) {
   const std::vector<std::vector<TriangleVertex>> triangles = {
-      {V(7, -3), V(12, 8), V(0, 6)}, {V(0, 0), V(4, 0), V(0, 4)},   {V(-5, 2), V(30, 11), V(9, 40)},
-      {V(3, 3), V(20, 3), V(11, 17)}, {V(3, 17), V(20, 17), V(11, 3)}, {V(0, 0), V(1, 50), V(2, 1)},
+      {V(7, -3), V(12, 8), V(0, 6)},   {V(0, 0), V(4, 0), V(0, 4)},     {V(-5, 2), V(30, 11), V(9, 40)},
+      {V(3, 3), V(20, 3), V(11, 17)},  {V(3, 17), V(20, 17), V(11, 3)}, {V(0, 0), V(1, 50), V(2, 1)},
       {V(-9, -9), V(60, 2), V(5, 70)}, {V(10, 0), V(0, 10), V(20, 10)}, {V(0, 0), V(33, 1), V(1, 2)}};
   for (const auto& t : triangles) {
     std::vector<TriangleVertex> v = t;
-    std::sort(v.begin(), v.end(), [](const TriangleVertex& a, const TriangleVertex& b) {
-      return a.x != b.x ? a.x < b.x : a.y < b.y;
-    });
+    std::sort(v.begin(), v.end(),
+              [](const TriangleVertex& a, const TriangleVertex& b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
     const Coverage reference = Rasterise(v);
     ASSERT_FALSE(reference.hits.empty());
     do {
@@ -131,8 +132,8 @@ TEST(TriangleGeometry, VertexOrderDoesNotChangeCoverage) {
       std::map<Pixel, int> set1, set2;
       for (auto& h : c.hits) set1[h.first] = 1;
       for (auto& h : reference.hits) set2[h.first] = 1;
-      EXPECT_EQ(set1, set2) << "vertices " << v[0].x << "," << v[0].y << " " << v[1].x << "," << v[1].y << " "
-                            << v[2].x << "," << v[2].y;
+      EXPECT_EQ(set1, set2) << "vertices " << v[0].x << "," << v[0].y << " " << v[1].x << "," << v[1].y << " " << v[2].x
+                            << "," << v[2].y;
     } while (std::next_permutation(v.begin(), v.end(), [](const TriangleVertex& a, const TriangleVertex& b) {
       return a.x != b.x ? a.x < b.x : a.y < b.y;
     }));
@@ -144,8 +145,8 @@ TEST(TriangleGeometry, VertexOrderDoesNotChangeCoverage) {
 TEST(TriangleGeometry, ClipsAtAllFourEdges) {
   const std::vector<TriangleVertex> tri = {V(-20, -15), V(45, 5), V(10, 50)};
   const Coverage full = Rasterise(tri);
-  const RECT areas[] = {{0, -100, 100, 100}, {-100, 0, 100, 100}, {-100, -100, 20, 100},
-                        {-100, -100, 100, 20}, {0, 0, 20, 20},     {5, 7, 6, 8}};
+  const RECT areas[] = {{0, -100, 100, 100},   {-100, 0, 100, 100}, {-100, -100, 20, 100},
+                        {-100, -100, 100, 20}, {0, 0, 20, 20},      {5, 7, 6, 8}};
   for (const RECT& area : areas) {
     std::map<Pixel, int> expected;
     for (auto& h : full.hits) {

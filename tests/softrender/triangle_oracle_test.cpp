@@ -156,9 +156,9 @@ TEST_F(TriangleOracle, TexturedSweep) {
                     for (int x = 0; x < 24; ++x) {
                       ++compared;
                       ASSERT_EQ(dest.Get(x, y), ref.Get(x, y))
-                          << "bits " << (colorType ? 32 : 16) << " kind " << kind << " mode " << mode << " p "
-                          << param << " bright " << std::hex << bright << std::dec << " mask " << withMask
-                          << " trans " << trans << " mmx " << mmx << " at " << x << "," << y;
+                          << "bits " << (colorType ? 32 : 16) << " kind " << kind << " mode " << mode << " p " << param
+                          << " bright " << std::hex << bright << std::dec << " mask " << withMask << " trans " << trans
+                          << " mmx " << mmx << " at " << x << "," << y;
                     }
                 }
     }
@@ -195,8 +195,8 @@ TEST_F(TriangleOracle, FlatSweep) {
           }
           for (int y = 0; y < 24; ++y)
             for (int x = 0; x < 24; ++x)
-              ASSERT_EQ(dest.Get(x, y), ref.Get(x, y)) << "bits " << bits << " mode " << mode << " p " << param
-                                                       << " at " << x << "," << y;
+              ASSERT_EQ(dest.Get(x, y), ref.Get(x, y))
+                  << "bits " << bits << " mode " << mode << " p " << param << " at " << x << "," << y;
         }
 }
 

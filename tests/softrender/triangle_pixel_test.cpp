@@ -55,8 +55,7 @@ TEST_F(TrianglePixel, FlatColorTable) {
     img.Fill(c.dest);
     SetDrawState(c.mode, c.param, c.bright);
     DrawTriangleMemImg(&img.m, nullptr, kRow0, 0, nullptr, c.color);
-    for (int x = 0; x < 12; ++x)
-      EXPECT_EQ(img.Get(x, 0), x <= 10 ? c.expected : c.dest) << "case " << i << " x " << x;
+    for (int x = 0; x < 12; ++x) EXPECT_EQ(img.Get(x, 0), x <= 10 ? c.expected : c.dest) << "case " << i << " x " << x;
     EXPECT_EQ(img.Get(0, 1), c.dest) << "case " << i;
   }
 }
@@ -296,8 +295,9 @@ TEST_F(TrianglePixel, SamplingBoundsAndMaskPosition) {
       if (u >= 5u << 18 || v >= 4u << 18) continue;
       const int tx = u >> 18, ty = v >> 18;
       // floor(t * d * m / 2^16) with d = 255 and m = 255.
-      const uint32_t expected =
-          (tx + ty) % 2 ? Rgb((tx * 40 * 255 * 255) >> 16, (ty * 60 * 255 * 255) >> 16, (7 * 255 * 255) >> 16) : 0u;
+      const uint32_t expected = (tx + ty) % 2 ? Rgb((tx * 40 * 255 * 255) >> 16, (ty * 60 * 255 * 255) >> 16,
+                                                    (7 * 255 * 255) >> 16)
+                                              : 0u;
       EXPECT_EQ(dest.Get(s.first + i, s.y) & 0xFFFFFF, expected) << s.first + i << "," << s.y;
     }
   });

@@ -61,7 +61,7 @@ struct LayoutCase {
   const char* name;
   std::vector<Chunk> before;  // between "WAVE" and "fmt "
   int formatSize;
-  int storedBits;            // bits field as stored
+  int storedBits;              // bits field as stored
   std::vector<Chunk> between;  // between "fmt " and "data"
 };
 
@@ -95,8 +95,8 @@ TEST(SoundConvert, FloatToSixteenBit) {
   const struct {
     float in;
     int16_t out;
-  } table[] = {{1.0f, 32767}, {-1.0f, -32768}, {0.5f, 16384}, {2.0f, 32767}, {-2.0f, -32768},
-               {0.0f, 0},     {-0.5f, -16384}, {0.25f, 8192}};
+  } table[] = {{1.0f, 32767},   {-1.0f, -32768}, {0.5f, 16384},   {2.0f, 32767},
+               {-2.0f, -32768}, {0.0f, 0},       {-0.5f, -16384}, {0.25f, 8192}};
   for (const auto& row : table) EXPECT_EQ(FloatSampleTo16(row.in), row.out) << row.in;
 
   std::vector<float> samples = {1.0f, -1.0f, 0.5f, 2.0f, -2.0f, 0.0f};
@@ -118,9 +118,14 @@ TEST(SoundConvert, FloatToSixteenBit) {
 TEST(SoundConvert, ExtensibleWavesReadAsTheirSubFormat) {
   auto extensible = [](int subFormat, int channels, int bits) {
     Bytes f = FormatChunk(0xFFFE, channels, 22050, bits, 40);
-    const unsigned char tail[24] = {22, 0, static_cast<unsigned char>(bits), 0, 3, 0, 0, 0,
-                                    static_cast<unsigned char>(subFormat), 0, 0, 0, 0, 0, 0x10, 0,
-                                    0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    const unsigned char tail[24] = {22,   0,    static_cast<unsigned char>(bits),
+                                    0,    3,    0,
+                                    0,    0,    static_cast<unsigned char>(subFormat),
+                                    0,    0,    0,
+                                    0,    0,    0x10,
+                                    0,    0x80, 0,
+                                    0,    0xAA, 0,
+                                    0x38, 0x9B, 0x71};
     memcpy(&f[16], tail, sizeof(tail));
     return f;
   };
@@ -137,7 +142,8 @@ TEST(SoundConvert, ExtensibleWavesReadAsTheirSubFormat) {
   memcpy(data.data(), floats.data(), data.size());
   MemoryConversion fromFloat(RiffWave({{"fmt ", extensible(3, 2, 32)}, {"data", data}}));
   ASSERT_EQ(fromFloat.Begin(SOUND_CONVERT_SKIP_ACM_WAVE | SOUND_CONVERT_SKIP_DSHOW_MP3), 0);
-  EXPECT_EQ(ToSamples(ConvertWhole(&fromFloat.conversion, &format)), (std::vector<int16_t>{16384, -16384, 32767, -32768}));
+  EXPECT_EQ(ToSamples(ConvertWhole(&fromFloat.conversion, &format)),
+            (std::vector<int16_t>{16384, -16384, 32767, -32768}));
 
   MemoryConversion other(RiffWave({{"fmt ", extensible(2, 2, 16)}, {"data", pcm}}));
   EXPECT_EQ(other.Begin(SOUND_CONVERT_SKIP_ACM_WAVE | SOUND_CONVERT_SKIP_DSHOW_MP3), -1);

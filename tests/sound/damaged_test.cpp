@@ -99,8 +99,7 @@ class DamagedSound : public ::testing::Test {
         const int claimed = GetConvertedSoundSize(&m.conversion);
         void* pcm = nullptr;
         int produced = -1;
-        if (claimed >= 0 && claimed < (64 << 20) &&
-            ConvertWholeSound(&m.conversion, &format, &pcm, &produced) == 0) {
+        if (claimed >= 0 && claimed < (64 << 20) && ConvertWholeSound(&m.conversion, &format, &pcm, &produced) == 0) {
           EXPECT_LE(produced, claimed) << k.name;
           MemFree(pcm);
         }
@@ -297,8 +296,8 @@ TEST_F(DamagedSound, OggVorbisHeadersAndCuts) {
   for (const Field& f : fields)
     for (uint32_t v : f.values) {
       const size_t page = f.at >= pages[1] ? pages[1] : pages[0];
-      cases.push_back({std::string("Ogg ") + f.name + " = " + std::to_string(v), FixOggCrc(Patch(ogg, f.at, v, f.width), page),
-                       f.expect});
+      cases.push_back({std::string("Ogg ") + f.name + " = " + std::to_string(v),
+                       FixOggCrc(Patch(ogg, f.at, v, f.width), page), f.expect});
     }
   for (size_t p = 0; p < pages.size(); p++) {
     for (uint64_t g : {0x7FFFFFFFull, 0x4000000000000000ull, 0xFFFFFFFFFFFFFFFFull, 0ull}) {
@@ -355,7 +354,8 @@ TEST_F(DamagedSound, OnlyMpegAudioReachesTheGraph) {
       {"zeros", Bytes(4096, 0), false},
       {"0xFF bytes", Bytes(4096, 0xFF), false},
   };
-  for (const Row& r : rows) EXPECT_EQ(LooksLikeMpegAudio(r.bytes.data(), static_cast<int64_t>(r.bytes.size())), r.mpeg) << r.name;
+  for (const Row& r : rows)
+    EXPECT_EQ(LooksLikeMpegAudio(r.bytes.data(), static_cast<int64_t>(r.bytes.size())), r.mpeg) << r.name;
   const int linesBefore = static_cast<int>(log_->Text().size());
   Check({"u-law header of 38 bytes", rows[0].bytes, REFUSED});
   EXPECT_NE(log_->Text().find("MPEGオーディオのフレームがありません", linesBefore), std::string::npos) << log_->Text();

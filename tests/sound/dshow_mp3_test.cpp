@@ -76,7 +76,7 @@ TEST_F(Mp3Graph, DecodesLikeLameWithinTheDecoderDelay) {
   ASSERT_TRUE(ReadWaveFile(FixturePath("plain.dec.wav"), &channels, &rate, &bits, &reference));
   MemoryConversion m(test_support::ReadFileBytes(FixturePath("plain.mp3")));
   ASSERT_EQ(m.Begin(kOnlyGraph), 0) << "the platform's graph could not decode MP3 (parser or decoder missing?)\n"
-                                     << log_->Text();
+                                    << log_->Text();
   EXPECT_EQ(m.conversion.kind, SOUND_CONVERT_MEMORY);
   WAVEFORMATEX format;
   void* buffer = nullptr;

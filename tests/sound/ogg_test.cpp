@@ -40,7 +40,8 @@ class SoundOgg : public ::testing::Test {
   Bytes Decode(SoundConversion* c, int chunk) {
     Bytes out;
     Bytes part(chunk);
-    for (int got; (got = ConvertSoundBlock(c, part.data(), chunk)) > 0;) out.insert(out.end(), part.begin(), part.begin() + got);
+    for (int got; (got = ConvertSoundBlock(c, part.data(), chunk)) > 0;)
+      out.insert(out.end(), part.begin(), part.begin() + got);
     return out;
   }
   Bytes ogg;

@@ -619,13 +619,13 @@ TEST(SoundArithmetic, ReverbFadeAcrossTheClockWrap) {
   const struct {
     int playing, state, start, now, active, stateAfter;
   } table[] = {
-      {1, 1, 0, 100, 1, 1},                      // playing: active
-      {0, 1, 0, 5000, 1, 2},                     // just stopped: fade begins now
-      {0, 2, 1000, 3999, 1, 2},                  // 2999 ms into the fade
-      {0, 2, 1000, 4000, 0, 0},                  // 3000 ms: over
-      {0, 2, 0x7FFFFF00, 0x00000100, 1, 2},      // 512 ms across the 31-bit wrap
-      {0, 2, 0x7FFFFF00, 0x00000C00, 0, 0},      // 3328 ms across the wrap
-      {0, 0, 0, 0, 0, 0},                        // off
+      {1, 1, 0, 100, 1, 1},                  // playing: active
+      {0, 1, 0, 5000, 1, 2},                 // just stopped: fade begins now
+      {0, 2, 1000, 3999, 1, 2},              // 2999 ms into the fade
+      {0, 2, 1000, 4000, 0, 0},              // 3000 ms: over
+      {0, 2, 0x7FFFFF00, 0x00000100, 1, 2},  // 512 ms across the 31-bit wrap
+      {0, 2, 0x7FFFFF00, 0x00000C00, 0, 0},  // 3328 ms across the wrap
+      {0, 0, 0, 0, 0, 0},                    // off
   };
   for (const auto& row : table) {
     int state = row.state, start = row.start;
@@ -730,14 +730,9 @@ TEST(SoundArithmetic, DirectSoundVolumeAndPan) {
   const struct {
     int left, right, pan, volume, dsPan;
   } table[] = {
-      {0, 0, 0, 0, 0},
-      {0, 0, -10000, 0, -10000},     // right side silent
-      {0, 0, 10000, 0, 10000},
-      {-2000, -2000, 0, -2000, 0},
-      {0, -5000, 0, 0, -5000},       // L 10000, R 5000
-      {-5000, 0, 0, 0, 5000},
-      {0, 0, -2500, 0, -2500},
-      {-20000, 500, 0, 0, 10000},    // clamped to -10000 and 0
+      {0, 0, 0, 0, 0},         {0, 0, -10000, 0, -10000},                                // right side silent
+      {0, 0, 10000, 0, 10000}, {-2000, -2000, 0, -2000, 0}, {0, -5000, 0, 0, -5000},     // L 10000, R 5000
+      {-5000, 0, 0, 0, 5000},  {0, 0, -2500, 0, -2500},     {-20000, 500, 0, 0, 10000},  // clamped to -10000 and 0
   };
   for (const auto& row : table) {
     int volume = 1, pan = 1;
@@ -800,8 +795,8 @@ namespace {
 // A format-0 MIDI file: one track, a quarter note of middle C.
 Bytes TinyMidi() {
   Bytes track = {0x00, 0x90, 0x3C, 0x40, 0x60, 0x80, 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00};
-  Bytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 0x60, 'M', 'T', 'r', 'k', 0, 0, 0,
-                static_cast<unsigned char>(track.size())};
+  Bytes file = {'M', 'T', 'h',  'd', 0,   0,   0,   6, 0, 0, 0,
+                1,   0,   0x60, 'M', 'T', 'r', 'k', 0, 0, 0, static_cast<unsigned char>(track.size())};
   for (unsigned char byte : track) file.push_back(byte);
   return file;
 }
@@ -856,8 +851,10 @@ TEST_F(SoundPlay, SoftSoundSamplesReadBackClamped) {
     int channels, bits;
     int in1, in2, out1, out2;
   } rows[] = {
-      {2, 16, 1000, -2000, 1000, -2000}, {2, 16, 40000, -40000, 32767, -32768},
-      {1, 16, -5, 77, -5, 0},            {2, 8, 300, -4, 255, 0},
+      {2, 16, 1000, -2000, 1000, -2000},
+      {2, 16, 40000, -40000, 32767, -32768},
+      {1, 16, -5, 77, -5, 0},
+      {2, 8, 300, -4, 255, 0},
       {1, 8, 200, 9, 200, 0},
   };
   for (const auto& row : rows) {

@@ -13,7 +13,9 @@ using namespace sound_test;
 
 namespace {
 
-uint32_t U32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24; }
+uint32_t U32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
 uint16_t U16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
 std::string Id(const Bytes& b, size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); }
 
@@ -71,7 +73,7 @@ TEST(SoundWave, CaptureFileGetsTheFortySixByteHeader) {
     size_t at;
     uint32_t value;
     int bytes;
-  } fields[] = {{16, 18, 4}, {20, 1, 2}, {22, 2, 2}, {24, 44100, 4}, {28, 176400, 4},
+  } fields[] = {{16, 18, 4}, {20, 1, 2},  {22, 2, 2}, {24, 44100, 4}, {28, 176400, 4},
                 {32, 4, 2},  {34, 16, 2}, {36, 0, 2}, {42, 4000, 4}};
   for (const auto& f : fields) {
     EXPECT_EQ(f.bytes == 4 ? U32(b, f.at) : U16(b, f.at), f.value) << "offset " << f.at;
@@ -177,7 +179,8 @@ TEST(Sound3D, SmallMovesChangeNothingAndIdleBuffersAreOnlyFlagged) {
   } rows[] = {{{0.0009f, -0.0009f, 0.0009f}, 0}, {{0, 0, 0.0011f}, 1}, {{-0.002f, 0, 0}, 1}};
   for (const auto& row : rows) {
     b.emitter.dirty = 0;
-    Vector3 at = {b.emitter.position.x + row.move.x, b.emitter.position.y + row.move.y, b.emitter.position.z + row.move.z};
+    Vector3 at = {b.emitter.position.x + row.move.x, b.emitter.position.y + row.move.y,
+                  b.emitter.position.z + row.move.z};
     Vector3 before = b.emitter.position;
     EXPECT_EQ(SetPlayBuffer3DPosition(&b, &at), 0);
     EXPECT_EQ(b.emitter.dirty, row.dirty);

@@ -6,8 +6,7 @@ namespace test_support {
 
 std::vector<uint8_t> PixelBytes(size_t size) {
   std::vector<uint8_t> bytes(size);
-  for (size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<uint8_t>(((i / 4) % 37 < 20 ? 0x40 : 0xC0) + (i % 4) * 3);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(((i / 4) % 37 < 20 ? 0x40 : 0xC0) + (i % 4) * 3);
   return bytes;
 }
 

@@ -54,10 +54,8 @@ void RemoveTree(const std::string& folder) {
       const std::string name = data.cFileName;
       if (name == "." || name == "..") continue;
       const std::string path = folder + "\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(path);
-      else
-        DeleteFileA(path.c_str());
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
+      else DeleteFileA(path.c_str());
     } while (FindNextFileA(search, &data));
     FindClose(search);
   }
@@ -75,8 +73,8 @@ void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& b
 
 std::vector<unsigned char> ReadFileBytes(const std::string& path) {
   std::vector<unsigned char> bytes;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            0, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
   if (file == INVALID_HANDLE_VALUE) return bytes;
   unsigned char chunk[4096];
   DWORD got = 0;

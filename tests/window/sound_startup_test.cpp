@@ -38,9 +38,9 @@ TEST_F(SoundStartUpTest, EndWaitsForTheSoundThreadAfterTheWindowClosed) {
   EXPECT_EQ(0, SoundSystem.threadStop);
 
   // A looping stream keeps the thread busy while the window closes.
-  std::vector<unsigned char> wave = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                                     16, 0, 0, 0, 1, 0, 1, 0, 0x22, 0x56, 0, 0, 0x44, 0xAC, 0, 0, 2, 0, 16, 0,
-                                     'd', 'a', 't', 'a', 0x88, 0x58, 0, 0};
+  std::vector<unsigned char> wave = {'R', 'I', 'F', 'F', 0,  0, 0,   0,   'W', 'A',  'V',  'E',  'f', 'm',  't',
+                                     ' ', 16,  0,   0,   0,  1, 0,   1,   0,   0x22, 0x56, 0,    0,   0x44, 0xAC,
+                                     0,   0,   2,   0,   16, 0, 'd', 'a', 't', 'a',  0x88, 0x58, 0,   0};
   wave.resize(wave.size() + 22664);
   const std::string folder = log_.Folder();
   test_support::WriteFileBytes(folder + "\\loop.wav", wave);

@@ -46,8 +46,7 @@ TEST_F(WindowProcTest, ClipboardReadKeepsToTheBuffer) {
     SCOPED_TRACE(size);
     std::vector<char> buffer(static_cast<size_t>(size) + 8, '#');
     ASSERT_EQ(0, ReadClipboardText(buffer.data(), size));
-    EXPECT_EQ(std::string("0123456789abcdef").substr(0, static_cast<size_t>(size - 1)),
-              std::string(buffer.data()));
+    EXPECT_EQ(std::string("0123456789abcdef").substr(0, static_cast<size_t>(size - 1)), std::string(buffer.data()));
     for (size_t i = static_cast<size_t>(size); i < buffer.size(); i++) EXPECT_EQ('#', buffer[i]) << i;
   }
   char none[4] = "abc";

@@ -38,8 +38,7 @@ bool EndsWithEmptyDump(const std::string& log) {
   if (dump == std::string::npos) return false;
   const std::string tail = log.substr(dump);
   return tail.find("Total size:0(0.000kb)  Alloc num:0") != std::string::npos &&
-         tail.find("size:", tail.find("Alloc num:0")) == std::string::npos &&
-         tail.find("file:") == std::string::npos;
+         tail.find("size:", tail.find("Alloc num:0")) == std::string::npos && tail.find("file:") == std::string::npos;
 }
 
 std::string ClassNameOf(HWND window) {
@@ -208,8 +207,7 @@ TEST_F(WindowTest, SecondCopyIsRefused) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &process));
+  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
   // The child's start-up never gets as far as waiting for this window, but
   // keep the window served while it runs.
   DWORD wait;

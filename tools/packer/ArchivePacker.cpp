@@ -67,10 +67,9 @@ struct Match {
 class MatchFinder {
  public:
   MatchFinder(const uint8_t* data, size_t size, int depth, int niceLength)
-      : data_(data),
-        size_(size),
-        depth_(depth < 1 ? 1 : depth),
-        nice_(static_cast<uint32_t>(std::min(std::max(niceLength, static_cast<int>(LZ_MIN_LENGTH)), static_cast<int>(LZ_MAX_LENGTH)))),
+      : data_(data), size_(size), depth_(depth < 1 ? 1 : depth),
+        nice_(static_cast<uint32_t>(
+            std::min(std::max(niceLength, static_cast<int>(LZ_MIN_LENGTH)), static_cast<int>(LZ_MAX_LENGTH)))),
         head_(1u << HASH_BITS, NO_POSITION) {
     uint32_t slots = 1;
     while (slots < size && slots < (1u << TREE_BITS)) slots <<= 1;
@@ -88,7 +87,7 @@ class MatchFinder {
     const uint32_t h = Hash4(here);
     uint32_t candidate = head_[h];
     head_[h] = static_cast<uint32_t>(i);
-    uint32_t* left = &tree_[(i & mask_) * 2];   // subtree of smaller strings
+    uint32_t* left = &tree_[(i & mask_) * 2];  // subtree of smaller strings
     uint32_t* right = &tree_[(i & mask_) * 2 + 1];
     uint32_t leftLength = 0, rightLength = 0;
     uint32_t best = LZ_MIN_LENGTH - 1;
@@ -278,10 +277,8 @@ std::vector<uint8_t> PackLZ(const uint8_t* data, size_t size, const LZPackOption
       for (size_t k = path.size(); k-- > 0;) {
         const uint32_t q = path[k];
         const uint32_t length = stepLength[q];
-        if (length == 1)
-          literal(data[pieceStart + q - 1]);
-        else
-          copy(length, stepDistance[q]);
+        if (length == 1) literal(data[pieceStart + q - 1]);
+        else copy(length, stepDistance[q]);
       }
       pieceStart += pieceSize;
     }
@@ -382,8 +379,8 @@ void ApplyKey(uint8_t* data, size_t size, uint64_t keyPosition, const uint8_t* k
 
 }  // namespace
 
-bool BuildArchive(const std::vector<PackerEntry>& entries, const PackerOptions& options,
-                  std::vector<uint8_t>* archive, PackerLayout* layout, std::string* error) {
+bool BuildArchive(const std::vector<PackerEntry>& entries, const PackerOptions& options, std::vector<uint8_t>* archive,
+                  PackerLayout* layout, std::string* error) {
   auto fail = [&](const std::string& text) {
     if (error != nullptr) *error = text;
     return false;
@@ -523,10 +520,8 @@ bool BuildArchive(const std::vector<PackerEntry>& entries, const PackerOptions& 
     const uint64_t p = tableOffset + fileTableOffset + at;
     const PackerEntry* e = node->entry;
     uint64_t attributes = e != nullptr && e->attributes != 0 ? e->attributes : node->folder ? 0x10 : 0x20;
-    if (node->folder)
-      attributes |= ARCHIVE_ATTRIBUTE_DIRECTORY;
-    else
-      attributes &= ~static_cast<uint64_t>(ARCHIVE_ATTRIBUTE_DIRECTORY);
+    if (node->folder) attributes |= ARCHIVE_ATTRIBUTE_DIRECTORY;
+    else attributes &= ~static_cast<uint64_t>(ARCHIVE_ATTRIBUTE_DIRECTORY);
     const uint64_t size = node->folder || e == nullptr ? 0 : e->data.size();
     const uint64_t times[3] = {e != nullptr ? e->creationTime : 0, e != nullptr ? e->lastAccessTime : 0,
                                e != nullptr ? e->lastWriteTime : 0};
@@ -548,7 +543,8 @@ bool BuildArchive(const std::vector<PackerEntry>& entries, const PackerOptions& 
   };
   putEntry(root, 0, 0);
   for (size_t f = 0; f < folders.size(); ++f) {
-    for (Node* child : folders[f]->children) putEntry(child, child->entryOffset, child->folder ? child->directoryOffset : child->dataOffset);
+    for (Node* child : folders[f]->children)
+      putEntry(child, child->entryOffset, child->folder ? child->directoryOffset : child->dataOffset);
     const uint64_t p = tableOffset + directoryTableOffset + folders[f]->directoryOffset;
     const uint64_t parent = f == 0 ? ARCHIVE_NO_PARENT_64 : folders[f]->parent->directoryOffset;
     const uint64_t ownEntry = f == 0 ? 0 : folders[f]->entryOffset;
@@ -568,10 +564,8 @@ bool BuildArchive(const std::vector<PackerEntry>& entries, const PackerOptions& 
 
   // Scrambling.
   uint8_t key[ARCHIVE_KEY_SIZE];
-  if (options.fallbackKey)
-    BuildArchiveFallbackKey(key);
-  else
-    BuildArchiveKey(options.keyText.c_str(), key);
+  if (options.fallbackKey) BuildArchiveFallbackKey(key);
+  else BuildArchiveKey(options.keyText.c_str(), key);
   if (!ArchiveScramblesByPart(version)) {
     ApplyKey(out.data(), out.size(), 0, key);
   } else {

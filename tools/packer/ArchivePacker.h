@@ -14,7 +14,7 @@ enum PackMode {
   PACK_DEFAULT = -1,  // the archive's setting
   PACK_AUTO = 0,      // packed when that makes it smaller
   PACK_NEVER = 1,
-  PACK_ALWAYS = 2,    // packed even when it grows (versions 2 and up)
+  PACK_ALWAYS = 2,  // packed even when it grows (versions 2 and up)
 };
 
 struct LZPackOptions {
@@ -33,7 +33,7 @@ struct PackerEntry {
   std::vector<uint8_t> data;
   bool folder = false;
   int pack = PACK_DEFAULT;
-  uint32_t attributes = 0;  // 0: 0x20 for files, 0x10 for folders
+  uint32_t attributes = 0;    // 0: 0x20 for files, 0x10 for folders
   uint64_t creationTime = 0;  // Windows file times
   uint64_t lastAccessTime = 0;
   uint64_t lastWriteTime = 0;
@@ -41,20 +41,20 @@ struct PackerEntry {
 
 struct PackerOptions {
   int version = 6;
-  std::string keyText;        // empty: the key made from no key text
-  bool fallbackKey = false;   // scramble with the fixed fallback key instead
-  uint32_t codePage = 932;    // written by versions 4 to 6
+  std::string keyText;       // empty: the key made from no key text
+  bool fallbackKey = false;  // scramble with the fixed fallback key instead
+  uint32_t codePage = 932;   // written by versions 4 to 6
   int pack = PACK_AUTO;
   LZPackOptions lz;
 };
 
 // Where things went, for tools and tests.
 struct PackerFileLayout {
-  std::string path;            // as given, "\" between components
-  uint64_t entryPosition;      // file position of its file entry
-  uint64_t dataPosition;       // file position of its data
+  std::string path;        // as given, "\" between components
+  uint64_t entryPosition;  // file position of its file entry
+  uint64_t dataPosition;   // file position of its data
   uint64_t size;
-  uint64_t storedSize;         // bytes in the data area
+  uint64_t storedSize;  // bytes in the data area
   bool packed;
 };
 
@@ -72,7 +72,7 @@ struct PackerLayout {
 // Writes a whole archive into `archive`. False with a message in `error`
 // for a bad version, a duplicate name, an empty component, or an archive
 // too large for its version.
-bool BuildArchive(const std::vector<PackerEntry>& entries, const PackerOptions& options,
-                  std::vector<uint8_t>* archive, PackerLayout* layout, std::string* error);
+bool BuildArchive(const std::vector<PackerEntry>& entries, const PackerOptions& options, std::vector<uint8_t>* archive,
+                  PackerLayout* layout, std::string* error);
 
 #endif  // ARCHIVE_PACKER_H

@@ -35,23 +35,20 @@ struct Blob {  // ID3DBlob's vtable, enough for what we call
     ULONG(WINAPI* Release)(Blob*);
     void*(WINAPI* GetBufferPointer)(Blob*);
     SIZE_T(WINAPI* GetBufferSize)(Blob*);
-  }* vtbl;
+  } * vtbl;
 };
 struct Macro {
   const char* name;
   const char* value;
 };
-typedef HRESULT(WINAPI* CompileFn)(const void*, SIZE_T, const char*, const Macro*, void*, const char*,
-                                   const char*, UINT, UINT, Blob**, Blob**);
-typedef HRESULT(WINAPI* AssembleFn)(const void*, SIZE_T, const char*, const Macro*, void*, UINT,
-                                    Blob**, Blob**);
+typedef HRESULT(WINAPI* CompileFn)(const void*, SIZE_T, const char*, const Macro*, void*, const char*, const char*,
+                                   UINT, UINT, Blob**, Blob**);
+typedef HRESULT(WINAPI* AssembleFn)(const void*, SIZE_T, const char*, const Macro*, void*, UINT, Blob**, Blob**);
 
 CompileFn Compile;
 AssembleFn Assemble;
 
-std::string HostPath(const std::string& path) {
-  return (!path.empty() && path[0] == '/') ? "Z:" + path : path;
-}
+std::string HostPath(const std::string& path) { return (!path.empty() && path[0] == '/') ? "Z:" + path : path; }
 
 bool ReadText(const std::string& path, std::string* text) {
   FILE* f = fopen(HostPath(path).c_str(), "rb");
@@ -165,8 +162,8 @@ bool Build(const std::string& source, const std::string& sourceName, const std::
   if (suffix != std::string::npos && suffix + 4 == profile.size()) {
     hr = Assemble(source.data(), source.size(), sourceName.c_str(), list.data(), nullptr, 0, &blob, &errors);
   } else {
-    hr = Compile(source.data(), source.size(), sourceName.c_str(), list.data(), nullptr, "main",
-                 profile.c_str(), 0, 0, &blob, &errors);
+    hr = Compile(source.data(), source.size(), sourceName.c_str(), list.data(), nullptr, "main", profile.c_str(), 0, 0,
+                 &blob, &errors);
   }
   if (errors != nullptr) {
     fprintf(stderr, "%s: %.*s\n", sourceName.c_str(), static_cast<int>(errors->vtbl->GetBufferSize(errors)),
@@ -265,8 +262,8 @@ int main(int argc, char** argv) {
         std::vector<std::string>& table = tables[folder];
         size_t entry = 0;
         if (!EntryIndex(v.name, &entry) || entry >= table.size() || code.size() > 0xFFFF) {
-          fprintf(stderr, "%s:%d: entry %s outside table %s or too large\n", argv[1], lineNumber,
-                  v.name.c_str(), folder.c_str());
+          fprintf(stderr, "%s:%d: entry %s outside table %s or too large\n", argv[1], lineNumber, v.name.c_str(),
+                  folder.c_str());
           return 1;
         }
         table[entry] = code;

@@ -591,8 +591,7 @@ class D_CAsyncOutputPin : public D_CBasePin, public IAsyncReader {
   HRESULT CheckConnect(IPin* pin) override;
   HRESULT BreakConnect() override;
   // IAsyncReader
-  STDMETHODIMP RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROPERTIES* props,
-                                IMemAllocator** actual) override;
+  STDMETHODIMP RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROPERTIES* props, IMemAllocator** actual) override;
   STDMETHODIMP Request(IMediaSample* sample, DWORD_PTR user) override;
   STDMETHODIMP WaitForNext(DWORD timeout, IMediaSample** sample, DWORD_PTR* user) override;
   STDMETHODIMP SyncReadAligned(IMediaSample* sample) override;

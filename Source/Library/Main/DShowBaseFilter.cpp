@@ -78,8 +78,7 @@ class PinEnumerator final : public IEnumPins {
 };
 
 bool IsFullySpecified(const AM_MEDIA_TYPE* type) {
-  return type != nullptr && type->majortype != GUID_NULL && type->subtype != GUID_NULL &&
-         type->formattype != GUID_NULL;
+  return type != nullptr && type->majortype != GUID_NULL && type->subtype != GUID_NULL && type->formattype != GUID_NULL;
 }
 
 // GUID_NULL fields of `partial` (or a null `partial`) match anything.
@@ -107,8 +106,8 @@ void CopyName(wchar_t* to, size_t capacity, const wchar_t* from) {
 // ---- media sample ----
 
 D_CMediaSample::D_CMediaSample(D_CBaseAllocator* allocator, BYTE* buffer, LONG size)
-    : nextFree(nullptr), allocator_(allocator), buffer_(buffer), size_(size), actual_(size), refCount_(0),
-      flags_(0), start_(0), end_(0), mediaStart_(0), mediaEnd_(0), mediaTimeValid_(false), type_(nullptr) {}
+    : nextFree(nullptr), allocator_(allocator), buffer_(buffer), size_(size), actual_(size), refCount_(0), flags_(0),
+      start_(0), end_(0), mediaStart_(0), mediaEnd_(0), mediaTimeValid_(false), type_(nullptr) {}
 
 D_CMediaSample::~D_CMediaSample() { DeleteMediaTypeCopy(type_); }
 
@@ -931,8 +930,8 @@ HRESULT D_CBaseOutputPin::DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME
 // ---- filter ----
 
 D_CBaseFilter::D_CBaseFilter(const wchar_t* name, IUnknown*, D_CCritSec* lock, REFCLSID clsid)
-    : lock_(lock), state_(State_Stopped), start_(0), clock_(nullptr), graph_(nullptr), sink_(nullptr),
-      clsid_(clsid), refCount_(1) {
+    : lock_(lock), state_(State_Stopped), start_(0), clock_(nullptr), graph_(nullptr), sink_(nullptr), clsid_(clsid),
+      refCount_(1) {
   CopyName(name_, MAX_FILTER_NAME, name);
 }
 
@@ -1063,8 +1062,7 @@ STDMETHODIMP D_CBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
   sink_ = nullptr;
   if (graph != nullptr) {
     IMediaEventSink* sink = nullptr;
-    if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) &&
-        sink != nullptr) {
+    if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink != nullptr) {
       sink_ = sink;
       sink->Release();  // the graph outlives its filters' membership
     }
@@ -1085,21 +1083,16 @@ HRESULT D_CBaseFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) 
 
 // ---- in-place transform ----
 
-D_CTransInPlaceInputPin::D_CTransInPlaceInputPin(D_CTransInPlaceFilter* filter, D_CCritSec* lock,
-                                                 const wchar_t* name)
+D_CTransInPlaceInputPin::D_CTransInPlaceInputPin(D_CTransInPlaceFilter* filter, D_CCritSec* lock, const wchar_t* name)
     : D_CBaseInputPin(filter, lock, name), transform_(filter) {}
 
-HRESULT D_CTransInPlaceInputPin::CheckMediaType(const AM_MEDIA_TYPE* type) {
-  return transform_->CheckInputType(type);
-}
+HRESULT D_CTransInPlaceInputPin::CheckMediaType(const AM_MEDIA_TYPE* type) { return transform_->CheckInputType(type); }
 
 HRESULT D_CTransInPlaceInputPin::GetMediaType(int position, D_CMediaType* type) {
   return D_CBaseInputPin::GetMediaType(position, type);
 }
 
-HRESULT D_CTransInPlaceInputPin::SetMediaType(const AM_MEDIA_TYPE* type) {
-  return D_CBaseInputPin::SetMediaType(type);
-}
+HRESULT D_CTransInPlaceInputPin::SetMediaType(const AM_MEDIA_TYPE* type) { return D_CBaseInputPin::SetMediaType(type); }
 
 STDMETHODIMP D_CTransInPlaceInputPin::Receive(IMediaSample* sample) {
   HRESULT hr = D_CBaseInputPin::Receive(sample);
@@ -1143,8 +1136,7 @@ STDMETHODIMP D_CTransInPlaceInputPin::NotifyAllocator(IMemAllocator* allocator, 
   return D_CBaseInputPin::NotifyAllocator(allocator, readOnly);
 }
 
-D_CTransInPlaceOutputPin::D_CTransInPlaceOutputPin(D_CTransInPlaceFilter* filter, D_CCritSec* lock,
-                                                   const wchar_t* name)
+D_CTransInPlaceOutputPin::D_CTransInPlaceOutputPin(D_CTransInPlaceFilter* filter, D_CCritSec* lock, const wchar_t* name)
     : D_CBaseOutputPin(filter, lock, name), transform_(filter) {}
 
 HRESULT D_CTransInPlaceOutputPin::CheckMediaType(const AM_MEDIA_TYPE* type) {
@@ -1169,8 +1161,7 @@ HRESULT D_CTransInPlaceOutputPin::CheckConnect(IPin* pin) {
   if (FAILED(hr)) return hr;
   D_CTransInPlaceInputPin* in = transform_->InputPin();
   if (in == nullptr || !in->IsConnected()) return VFW_E_NOT_CONNECTED;
-  return pin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input_)) == S_OK ? S_OK
-                                                                                          : VFW_E_NO_TRANSPORT;
+  return pin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input_)) == S_OK ? S_OK : VFW_E_NO_TRANSPORT;
 }
 
 HRESULT D_CTransInPlaceOutputPin::DecideAllocator(IMemInputPin* input, IMemAllocator** allocator) {
@@ -1204,10 +1195,8 @@ HRESULT D_CTransInPlaceOutputPin::DecideBufferSize(IMemAllocator* allocator, ALL
   return actual.cbBuffer < want.cbBuffer ? E_FAIL : S_OK;
 }
 
-D_CTransInPlaceFilter::D_CTransInPlaceFilter(const wchar_t* name, IUnknown* outer, REFCLSID clsid,
-                                             bool modifiesData)
-    : D_CBaseFilter(name, outer, &filterLock_, clsid), input_(nullptr), output_(nullptr),
-      modifiesData_(modifiesData) {}
+D_CTransInPlaceFilter::D_CTransInPlaceFilter(const wchar_t* name, IUnknown* outer, REFCLSID clsid, bool modifiesData)
+    : D_CBaseFilter(name, outer, &filterLock_, clsid), input_(nullptr), output_(nullptr), modifiesData_(modifiesData) {}
 
 D_CTransInPlaceFilter::~D_CTransInPlaceFilter() {
   delete input_;

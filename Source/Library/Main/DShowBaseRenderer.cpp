@@ -206,19 +206,18 @@ IMediaSeeking* D_CBaseRenderer::UpstreamSeeking() {
   D_CAutoLock lock(&filterLock_);
   IPin* upstream = input_->GetConnected();
   IMediaSeeking* seeking = nullptr;
-  if (upstream == nullptr ||
-      FAILED(upstream->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking)))) {
+  if (upstream == nullptr || FAILED(upstream->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking)))) {
     return nullptr;
   }
   return seeking;
 }
 
 // Each seeking call goes to the pin upstream of ours; E_NOTIMPL without one.
-#define D_PASS_SEEKING(call)                     \
-  IMediaSeeking* seeking = UpstreamSeeking();    \
-  if (seeking == nullptr) return E_NOTIMPL;      \
-  HRESULT hr = seeking->call;                    \
-  seeking->Release();                            \
+#define D_PASS_SEEKING(call)                  \
+  IMediaSeeking* seeking = UpstreamSeeking(); \
+  if (seeking == nullptr) return E_NOTIMPL;   \
+  HRESULT hr = seeking->call;                 \
+  seeking->Release();                         \
   return hr
 
 STDMETHODIMP D_CBaseRenderer::GetCapabilities(DWORD* capabilities) { D_PASS_SEEKING(GetCapabilities(capabilities)); }
@@ -279,8 +278,7 @@ HRESULT D_CMemStream::Read(LONGLONG position, LONG length, BYTE* buffer, LONG* r
 
 D_CAsyncOutputPin::D_CAsyncOutputPin(D_CMemReader* reader, D_CCritSec* lock)
     : D_CBasePin(reader, lock, L"Output", PINDIR_OUTPUT), reader_(reader),
-      queueEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), queueHead_(0), queueCount_(0),
-      readerFlushing_(false) {}
+      queueEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), queueHead_(0), queueCount_(0), readerFlushing_(false) {}
 
 D_CAsyncOutputPin::~D_CAsyncOutputPin() {
   if (queueEvent_ != nullptr) CloseHandle(queueEvent_);

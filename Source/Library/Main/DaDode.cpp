@@ -139,16 +139,16 @@ int MemoryStreamSeek(MemoryStream* stream, int64_t offset, int origin) {
     case 0: base = 0; break;
     case 1: base = stream->position; break;
     case 2: base = stream->size; break;
-    default: base = 0; offset = 0; break;
+    default:
+      base = 0;
+      offset = 0;
+      break;
   }
   // Compared before adding, so no offset can overflow.
   const int64_t size = stream->size;
-  if (offset < -base)
-    stream->position = 0;
-  else if (offset > size - base)
-    stream->position = stream->size;
-  else
-    stream->position = static_cast<uint32_t>(base + offset);
+  if (offset < -base) stream->position = 0;
+  else if (offset > size - base) stream->position = stream->size;
+  else stream->position = static_cast<uint32_t>(base + offset);
   stream->endOfFile = 0;
   return 0;
 }
@@ -198,14 +198,12 @@ FileOpenJobQueueFunction QueueFileOpenJob = nullptr;
 
 }  // namespace
 
-void SetFileOpenJobQueueFunction(FileOpenJobQueueFunction queue) {
-  QueueFileOpenJob = queue;
-}
+void SetFileOpenJobQueueFunction(FileOpenJobQueueFunction queue) { QueueFileOpenJob = queue; }
 
 int InitializeFileHandles() {
   if (HandleManagers[HANDLETYPE_FILE].initialized) return -1;
-  return InitHandleType(HANDLETYPE_FILE, sizeof(FileHandleRecord), FILE_HANDLE_MAX, ReturnZero,
-                        CloseFileHandleRecord, "ファイル");
+  return InitHandleType(HANDLETYPE_FILE, sizeof(FileHandleRecord), FILE_HANDLE_MAX, ReturnZero, CloseFileHandleRecord,
+                        "ファイル");
 }
 
 int TerminateFileHandles() {
@@ -394,8 +392,7 @@ int BuildAbsolutePath(const char* path, char* output, int outputSize, const char
     i = IsPathSeparator(path[2]) ? 3 : 2;
   } else {
     int length = GetStringLength(base);
-    if (length > 0 && IsPathSeparator(base[length - 1]) &&
-        GetCharBytePositionKind(base, length - 1, charSet) == 0)
+    if (length > 0 && IsPathSeparator(base[length - 1]) && GetCharBytePositionKind(base, length - 1, charSet) == 0)
       --length;
     out.Add(base, length);
   }

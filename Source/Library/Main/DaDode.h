@@ -13,7 +13,7 @@
 #include "RiDov.h"
 
 enum {
-  FILE_PATH_SIZE = 260,       // MAX_PATH: every path and directory buffer
+  FILE_PATH_SIZE = 260,  // MAX_PATH: every path and directory buffer
   FILE_HANDLE_MAX = 32768,
 };
 
@@ -33,7 +33,7 @@ struct FileInfoRecord {
   char name[FILE_PATH_SIZE];
   int isDirectory;
   uint64_t size;
-  int creationTime[6];   // local year, month, day, hour, minute, second
+  int creationTime[6];  // local year, month, day, hour, minute, second
   int lastWriteTime[6];
 };
 
@@ -46,9 +46,9 @@ struct FileStreamFunctionTable {
   int (*Eof)(StreamHandle stream);        // non-zero at the end
   int (*IdleCheck)(StreamHandle stream);  // non-zero when no asynchronous read is pending
   int (*SetCurrentDir)(const char* path);
-  int (*GetCurrentDir)(char* buffer);     // FILE_PATH_SIZE bytes
+  int (*GetCurrentDir)(char* buffer);                                // FILE_PATH_SIZE bytes
   intptr_t (*FindFirst)(const char* pattern, FileInfoRecord* info);  // -1 on failure
-  int (*FindNext)(intptr_t search, FileInfoRecord* info);           // -1 at the end
+  int (*FindNext)(intptr_t search, FileInfoRecord* info);            // -1 at the end
   int (*FindClose)(intptr_t search);
 };
 

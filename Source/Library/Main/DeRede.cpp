@@ -142,8 +142,8 @@ void CreateMaskDeviceObjects() {
     UploadMaskBytes(all);
   }
   if (MaskScreen.colorTexture == nullptr) {
-    if (CreateDeviceTexture(w, h, 1, D3DUSAGE_RENDERTARGET, colorFormat, D3DPOOL_DEFAULT,
-                            &MaskScreen.colorTexture, nullptr) != D3D_OK ||
+    if (CreateDeviceTexture(w, h, 1, D3DUSAGE_RENDERTARGET, colorFormat, D3DPOOL_DEFAULT, &MaskScreen.colorTexture,
+                            nullptr) != D3D_OK ||
         MaskScreen.colorTexture == nullptr) {
       MaskScreen.colorTexture = nullptr;
       FatalErrorExit(LOG_SCREEN_TEXTURE_FAILED);
@@ -301,7 +301,7 @@ int SwitchMaskScreenUse(int flag) {
     if (!HasDirect3DDevice()) return 0;
     FlushVertexBatch(0);
     IDirect3DSurface9* surface = MaskScreen.active && MaskScreen.colorSurface != nullptr ? MaskScreen.colorSurface
-                                                                                           : GetDrawTargetSurface();
+                                                                                         : GetDrawTargetSurface();
     if (surface != nullptr) SetRenderTargetCached(surface, 0);
     ApplyDepthStencilForDrawTarget();
     ViewportToDrawAreaReapplied();
@@ -403,8 +403,8 @@ int ApplyMaskToScreen(RECT rect) {
   // Blending of alpha mode 1 (the device states), then the two textures.
   ApplyDrawStateForTexture(MaskScreen.colorTexture, 0);
   PrepareGraphicDrawStateNow(&setup, 0);
-  const int shaders = GraphicsSystem.shadersUsable && GraphicsSystem.maskBlendShader != nullptr && !DrawPrep.forceFixedFunction &&
-                      !DeviceCaps.noShaders;
+  const int shaders = GraphicsSystem.shadersUsable && GraphicsSystem.maskBlendShader != nullptr &&
+                      !DrawPrep.forceFixedFunction && !DeviceCaps.noShaders;
   if (shaders) {
     SetDevicePixelShader(GraphicsSystem.maskBlendShader);
     RenderState.pixelShader = GraphicsSystem.maskBlendShader;

@@ -23,11 +23,11 @@ struct MaskScreenState {
   int pitch;
   MEMIMG workImage;  // software mode
   int workMade;
-  IDirect3DTexture9* maskTexture;    // alpha carries the mask bytes
+  IDirect3DTexture9* maskTexture;   // alpha carries the mask bytes
   IDirect3DTexture9* colorTexture;  // render target draws go to
   IDirect3DSurface9* colorSurface;
   int textureWidth, textureHeight;
-  IDirect3DSurface9* targetSurface;      // remembered by the outermost begin
+  IDirect3DSurface9* targetSurface;  // remembered by the outermost begin
   IDirect3DSurface9* beginColorSurface;
 };
 extern MaskScreenState MaskScreen;

@@ -54,7 +54,7 @@ const char LOG_FAILURE[] = "%s";  // one of the texts above, given by the failin
 const char LOG_NOT_MPEG_AUDIO[] = "MP3変換用のデータにMPEGオーディオのフレームがありません";
 
 enum {
-  PCM_GROW_STEP = 1048576,   // the least a grow adds
+  PCM_GROW_STEP = 1048576,  // the least a grow adds
   PCM_FIRST_CAPACITY = 1048576,
   COMPLETION_WAIT_MS = 100,
 };
@@ -245,10 +245,12 @@ HRESULT Mp3GrabberCallback(IMediaSample* sample, REFERENCE_TIME*, REFERENCE_TIME
   if (length <= 0) return 0;
   if (m->size + length > m->capacity) {
     // Grow by half again (at least 1 MB and at least the sample).
-    int64_t grown = static_cast<int64_t>(m->capacity) + (m->capacity / 2 > PCM_GROW_STEP ? m->capacity / 2 : PCM_GROW_STEP);
+    int64_t grown = static_cast<int64_t>(m->capacity) +
+                    (m->capacity / 2 > PCM_GROW_STEP ? m->capacity / 2 : PCM_GROW_STEP);
     if (grown < static_cast<int64_t>(m->size) + length) grown = static_cast<int64_t>(m->size) + length;
-    unsigned char* bigger =
-        grown > 0x7FFFFFFF ? nullptr : static_cast<unsigned char*>(MemAlloc(static_cast<size_t>(grown), "DeVirERer", 3048));
+    unsigned char* bigger = grown > 0x7FFFFFFF
+                                ? nullptr
+                                : static_cast<unsigned char*>(MemAlloc(static_cast<size_t>(grown), "DeVirERer", 3048));
     if (bigger == nullptr) {
       MemFree(m->data);
       m->data = nullptr;

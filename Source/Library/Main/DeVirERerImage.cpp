@@ -80,9 +80,7 @@ void JpegErrorExit(j_common_ptr cinfo) {
 // Messages are not printed anywhere.
 void JpegOutputMessage(j_common_ptr) {}
 
-void JpegInitSource(j_decompress_ptr cinfo) {
-  (reinterpret_cast<JpegSourceManager*>(cinfo->src))->startOfFile = 1;
-}
+void JpegInitSource(j_decompress_ptr cinfo) { (reinterpret_cast<JpegSourceManager*>(cinfo->src))->startOfFile = 1; }
 
 boolean JpegFillInputBuffer(j_decompress_ptr cinfo) {
   JpegSourceManager* source = reinterpret_cast<JpegSourceManager*>(cinfo->src);
@@ -129,8 +127,8 @@ void JpegTermSource(j_decompress_ptr) {}
 void SetupJpegStreamSource(j_decompress_ptr cinfo, ImageLoadStream* stream) {
   JpegSourceManager* source = reinterpret_cast<JpegSourceManager*>(cinfo->src);
   if (source == nullptr) {
-    source = reinterpret_cast<JpegSourceManager*>((*cinfo->mem->alloc_small)(
-        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(JpegSourceManager)));
+    source = reinterpret_cast<JpegSourceManager*>(
+        (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(JpegSourceManager)));
     source->buffer = reinterpret_cast<JOCTET*>((*cinfo->mem->alloc_small)(
         reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, JPEG_INPUT_BUFFER_SIZE * sizeof(JOCTET)));
     cinfo->src = &source->base;
@@ -203,8 +201,7 @@ int LoadPngImage(ImageLoadStream* stream, BaseImageRecord* image) {
   const int channels = png_get_channels(png, info);
   const int paletteImage = colorType == PNG_COLOR_TYPE_PALETTE && !expanded;
   const int supported = paletteImage ? channels == 1 : (channels == 1 || channels == 3 || channels == 4);
-  if (!supported || rowBytes != static_cast<int64_t>(width) * channels ||
-      rowBytes * height > GetImageLoadByteLimit())
+  if (!supported || rowBytes != static_cast<int64_t>(width) * channels || rowBytes * height > GetImageLoadByteLimit())
     png_error(png, "Unsupported Format");
 
   pixels = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(rowBytes * height)));
@@ -238,8 +235,7 @@ int LoadPngImage(ImageLoadStream* stream, BaseImageRecord* image) {
   } else {
     MakeColorFormatRGB8(&format);
   }
-  SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height), static_cast<int>(rowBytes),
-                       pixels);
+  SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height), static_cast<int>(rowBytes), pixels);
   png_destroy_read_struct(&png, &info, nullptr);
   return 0;
 }

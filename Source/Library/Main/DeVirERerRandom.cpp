@@ -32,27 +32,27 @@ inline uint32_t Temper(uint32_t y) {
 
 // The MMX refill works on two words at a time in mm0-mm7; MMX memory
 // operands need no alignment.
-const uint32_t kTwistConstants[8] __attribute__((aligned(8))) = {
-    kUpperMask, kUpperMask, kLowerMask, kLowerMask, 1u, 1u, kMatrixA, kMatrixA};
+const uint32_t kTwistConstants[8]
+    __attribute__((aligned(8))) = {kUpperMask, kUpperMask, kLowerMask, kLowerMask, 1u, 1u, kMatrixA, kMatrixA};
 const uint32_t kTemperConstants[4] __attribute__((aligned(8))) = {kTemperB, kTemperB, kTemperC, kTemperC};
 
 // out[i] = Twist(current[i], current[i + 1], far[i]) for 2 x pairs words;
 // out may be current.
 void TwistPairsMmx(uint32_t* out, const uint32_t* current, const uint32_t* far, int pairs) {
   __asm__ volatile(
-      "movq (%[k]), %%mm4\n\t"     // upper masks
-      "movq 8(%[k]), %%mm5\n\t"    // lower masks
-      "movq 16(%[k]), %%mm6\n\t"   // ones
-      "movq 24(%[k]), %%mm7\n"      // matrix constants
+      "movq (%[k]), %%mm4\n\t"    // upper masks
+      "movq 8(%[k]), %%mm5\n\t"   // lower masks
+      "movq 16(%[k]), %%mm6\n\t"  // ones
+      "movq 24(%[k]), %%mm7\n"    // matrix constants
       "1:\n\t"
       "movq (%[cur]), %%mm0\n\t"
       "movq 4(%[cur]), %%mm1\n\t"
       "pand %%mm4, %%mm0\n\t"
       "pand %%mm5, %%mm1\n\t"
-      "por %%mm1, %%mm0\n\t"        // y
+      "por %%mm1, %%mm0\n\t"  // y
       "movq %%mm0, %%mm1\n\t"
       "pand %%mm6, %%mm1\n\t"
-      "pcmpeqd %%mm6, %%mm1\n\t"    // all ones where y is odd
+      "pcmpeqd %%mm6, %%mm1\n\t"  // all ones where y is odd
       "pand %%mm7, %%mm1\n\t"
       "psrld $1, %%mm0\n\t"
       "pxor (%[far]), %%mm0\n\t"
@@ -108,9 +108,7 @@ int HasMmxSupport() {
   return EvaluateCpuid(&cpuid, &features) >= CPU_LEVEL_MMX ? 1 : 0;
 }
 
-void SetRandomMmxFlag(int useMmx) {
-  RandomGenerator.useMmx = (useMmx != 0 && HasMmxSupport()) ? 1 : 0;
-}
+void SetRandomMmxFlag(int useMmx) { RandomGenerator.useMmx = (useMmx != 0 && HasMmxSupport()) ? 1 : 0; }
 
 void SeedRandomGenerator(uint32_t seed) {
   uint32_t x = seed;
@@ -127,10 +125,8 @@ void SeedRandomGenerator(uint32_t seed) {
 }
 
 void RegenerateRandomState() {
-  if (RandomGenerator.useMmx == 1)
-    RegenerateRandomStateMmx();
-  else
-    RegenerateRandomStatePlain();
+  if (RandomGenerator.useMmx == 1) RegenerateRandomStateMmx();
+  else RegenerateRandomStatePlain();
 }
 
 void RegenerateRandomStatePlain() {

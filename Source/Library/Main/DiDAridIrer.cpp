@@ -22,8 +22,7 @@ namespace {
 const char LOG_QUEUE_FULL[] = "非同期読み込みデータの数が許容量を越えました終了します";
 const char LOG_REQUEST_NOT_FROM_WORKER[] = "非同期読み込みスレッド以外からメインスレッドへの処理依頼が行われました";
 const char LOG_NO_MEMORY_FOR_JOB[] = "非同期読み込みデータを格納するメモリ領域 %dByte の確保に失敗しました";
-const char LOG_REQUESTS_FULL[] =
-    "非同期読み込みスレッドからメインスレッドへの処理依頼数が許容量を越えました終了します";
+const char LOG_REQUESTS_FULL[] = "非同期読み込みスレッドからメインスレッドへの処理依頼数が許容量を越えました終了します";
 
 unsigned int ASyncNow() { return static_cast<unsigned int>(ASyncLoadTimeSource(0)); }
 
@@ -174,10 +173,8 @@ int RemoveASyncJob(int slot, int refuseRunning) {
     return -2;
   }
   ASyncJob* job = TakeJobOutOfSlot(slot);
-  if (job->running)
-    job->slot = -1;  // its function still uses it: the worker frees it when that returns
-  else
-    MemFree(job);
+  if (job->running) job->slot = -1;  // its function still uses it: the worker frees it when that returns
+  else MemFree(job);
   LeaveASyncLock();
   return 0;
 }
@@ -187,8 +184,7 @@ int RemoveASyncJobOfHandle(int slot, int handle, int refuseRunning) {
   // The lock is re-entrant: the check and the removal happen in one hold.
   ENTER_LOCK(&ASyncLoad.lock);
   int result = -1;
-  if (slot >= 0 && slot < ASYNC_JOB_MAX && ASyncLoad.jobs[slot] != nullptr &&
-      ASyncLoad.jobs[slot]->handle == handle) {
+  if (slot >= 0 && slot < ASYNC_JOB_MAX && ASyncLoad.jobs[slot] != nullptr && ASyncLoad.jobs[slot]->handle == handle) {
     result = RemoveASyncJob(slot, refuseRunning);
   }
   LeaveASyncLock();
@@ -335,9 +331,7 @@ int StopASyncLoadThreads() {
 // ---------------------------------------------------------------------------
 // Main-thread requests
 
-int IsMainThread() {
-  return ASyncLoad.initialized && GetCurrentThreadId() == ASyncLoad.mainThreadId ? 1 : 0;
-}
+int IsMainThread() { return ASyncLoad.initialized && GetCurrentThreadId() == ASyncLoad.mainThreadId ? 1 : 0; }
 
 int GetASyncWorkerIndex() {
   if (!ASyncLoad.initialized) return -1;
@@ -514,10 +508,8 @@ int PackASyncData(void* area, int* offset, const void* data, int size) {
   if (area != nullptr) {
     WriteU16(area, *offset, static_cast<unsigned int>(size) + 2);
     unsigned char* bytes = static_cast<unsigned char*>(area) + *offset + 2;
-    if (data != nullptr)
-      memcpy(bytes, data, static_cast<size_t>(size));
-    else
-      memset(bytes, 0, static_cast<size_t>(size));
+    if (data != nullptr) memcpy(bytes, data, static_cast<size_t>(size));
+    else memset(bytes, 0, static_cast<size_t>(size));
   }
   *offset += 2 + size;
   return 0;

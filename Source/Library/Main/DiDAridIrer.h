@@ -22,12 +22,12 @@ struct ASyncJob;
 typedef int (*ASyncJobFunction)(ASyncJob* job);
 
 struct ASyncJob {
-  int slot;                  // queue slot index
-  int handle;                // handle the job was queued for, -1 for none
-  volatile int running;      // 1 once a worker has taken the job
-  unsigned int queueTime;    // millisecond clock when queued
+  int slot;                // queue slot index
+  int handle;              // handle the job was queued for, -1 for none
+  volatile int running;    // 1 once a worker has taken the job
+  unsigned int queueTime;  // millisecond clock when queued
   ASyncJobFunction function;
-  unsigned char params[4];   // packed parameters; at least the requested size
+  unsigned char params[4];  // packed parameters; at least the requested size
 };
 
 struct MainThreadRequest;
@@ -43,12 +43,12 @@ struct MainThreadRequest {
 
 struct ASyncWorker {
   ThreadRecord thread;
-  volatile int ended;     // the thread has left its loop
-  volatile int busy;      // running a job's function
-  volatile int waiting;   // waiting for a main-thread request to be served
-  volatile int sleeping;  // suspended, or about to be
-  unsigned int sleepTime; // millisecond clock when it went to sleep
-  ASyncJob* job;          // the job it runs
+  volatile int ended;      // the thread has left its loop
+  volatile int busy;       // running a job's function
+  volatile int waiting;    // waiting for a main-thread request to be served
+  volatile int sleeping;   // suspended, or about to be
+  unsigned int sleepTime;  // millisecond clock when it went to sleep
+  ASyncJob* job;           // the job it runs
 };
 
 // Guarded by `lock`.
@@ -57,12 +57,12 @@ struct ASyncLoadState {
   unsigned int mainThreadId;
   volatile int endFlag;
   int workerCount;
-  int runningLimit;   // processors - 1, at least 1
-  int runningCount;   // workers not sleeping
+  int runningLimit;  // processors - 1, at least 1
+  int runningCount;  // workers not sleeping
   LockRecord lock;
   ASyncJob* jobs[ASYNC_JOB_MAX];  // null = free
   int jobCount;
-  int jobHighWater;               // one past the highest slot in use
+  int jobHighWater;  // one past the highest slot in use
   ASyncWorker workers[ASYNC_WORKER_COUNT];
   MainThreadRequest* requests[ASYNC_REQUEST_MAX];  // posting order
   int requestCount;
@@ -101,7 +101,7 @@ int GetASyncJobCount();
 
 // Threads and main-thread requests.
 int IsMainThread();
-int GetASyncWorkerIndex();       // the calling worker's index, or -1
+int GetASyncWorkerIndex();  // the calling worker's index, or -1
 int IsASyncLoadWorkerThread();
 // Called on a worker: returns the request's result once the main thread has
 // run it. Any other thread ends the process.

@@ -105,8 +105,7 @@ int ReleaseModelFrameBlock(int handle, int frame) {
   if (frame == -1) {
     selected = &model->wholeFrameBlock;
   } else {
-    if (model->base == nullptr || model->frames == nullptr || frame < 0 || frame >= model->base->frameCount)
-      return -1;
+    if (model->base == nullptr || model->frames == nullptr || frame < 0 || frame >= model->base->frameCount) return -1;
     selected = &model->frames[frame].frameBlock;
   }
   ModelFrameBlock* block = *selected;

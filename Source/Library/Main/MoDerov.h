@@ -28,12 +28,12 @@ class btTypedConstraint;
 
 enum {
   MODEL_HANDLE_MAX = 32768,
-  MODEL_SKIN_KINDS = 3,            // 0 rigid, 1 four bone weights, 2 eight bone weights
+  MODEL_SKIN_KINDS = 3,  // 0 rigid, 1 four bone weights, 2 eight bone weights
   MODEL_TEXCOORD_SETS_MAX = 8,
-  MODEL_LAYOUT_SLOTS = 54,         // (skin kind x 2 + normal-mapped) x 9 + set count
+  MODEL_LAYOUT_SLOTS = 54,  // (skin kind x 2 + normal-mapped) x 9 + set count
   MODEL_GROUP_INDEX_LIMIT = 0xC0000,
   MODEL_GROUP_VERTEX_LIMIT = 0x60000,
-  MODEL_DEFAULT_TEXTURES = 4,      // white, black, four-step ramp, grey ramp
+  MODEL_DEFAULT_TEXTURES = 4,  // white, black, four-step ramp, grey ramp
 };
 
 // Default texture numbers in ModelState.defaultTextures.
@@ -88,10 +88,10 @@ struct ModelDirection {
 
 struct ModelFrameEntry {
   int meshCount;
-  ModelMeshEntry* meshes;       // first of the frame's run in the base's mesh array
+  ModelMeshEntry* meshes;  // first of the frame's run in the base's mesh array
   ModelDirection* directions;
   int directionsOwned;
-  int hasCopyVertexData;        // copies keep vertex buffers of their own
+  int hasCopyVertexData;  // copies keep vertex buffers of their own
 };
 
 struct ModelTextureEntry {
@@ -99,15 +99,15 @@ struct ModelTextureEntry {
   void* block1;
   int block2Owned;
   void* block2;
-  void* alphaBytes;   // image file, owned; null: none
+  void* alphaBytes;  // image file, owned; null: none
   int alphaSize;
   int block3Owned;
   void* block3;
   void* colorBytes;  // image file, owned; null: none
   int colorSize;
-  int normalMap;      // colour image is a height image turned into a normal map
+  int normalMap;  // colour image is a height image turned into a normal map
   float heightFactor;
-  int graph;          // graphic handle of the texture
+  int graph;  // graphic handle of the texture
 };
 
 struct ModelMaterial {
@@ -120,11 +120,11 @@ struct ModelMeshEntry {
   ModelFrameEntry* frame;
   ModelMaterial* material;
   int subMeshCount;
-  ModelSubMesh* subMeshes;     // first of the mesh's run in the base's sub-mesh array
-  uint8_t copiesNeedBuffers;   // copies make vertex buffers of their own
-  int texCoordSetCount;        // 0..8
-  int vertexStride;            // bytes per source vertex record
-  void* vertices;              // source vertex records
+  ModelSubMesh* subMeshes;    // first of the mesh's run in the base's sub-mesh array
+  uint8_t copiesNeedBuffers;  // copies make vertex buffers of their own
+  int texCoordSetCount;       // 0..8
+  int vertexStride;           // bytes per source vertex record
+  void* vertices;             // source vertex records
   int verticesOwned;
 };
 
@@ -143,13 +143,13 @@ enum {
 // (weights 0-31, bone indices 0-3 at 44-47, position 48-59, 4-7 at 60-63).
 struct ModelSubMesh {
   ModelMeshEntry* mesh;
-  uint16_t skinKind;      // 0 rigid, 1 four weights, 2 eight weights; others get no buffers
+  uint16_t skinKind;  // 0 rigid, 1 four weights, 2 eight weights; others get no buffers
   int vertexCount;
-  int* sourceIndices;     // per vertex: its source record in the mesh's vertex array
+  int* sourceIndices;  // per vertex: its source record in the mesh's vertex array
   int sourceIndicesOwned;
-  void* positions;        // position/skin block
+  void* positions;  // position/skin block
   int positionsOwned;
-  uint16_t indexCount1;   // the two index lists, always owned
+  uint16_t indexCount1;  // the two index lists, always owned
   uint16_t* indices1;
   uint16_t indexCount2;
   uint16_t* indices2;

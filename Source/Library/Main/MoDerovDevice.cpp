@@ -303,7 +303,8 @@ int RebuildModelBaseDeviceBuffers(int handle, int request, int onMainThread) {
 
   for (int i = 0; i < base->subMeshCount; i++) {
     const ModelSubMesh* subMesh = &base->subMeshes[i];
-    if (subMesh->group != nullptr && subMesh->group->lockedVertices != nullptr && subMesh->group->lockedIndices != nullptr)
+    if (subMesh->group != nullptr && subMesh->group->lockedVertices != nullptr &&
+        subMesh->group->lockedIndices != nullptr)
       FillSubMesh(subMesh);
   }
 
@@ -359,8 +360,8 @@ int CreateModelInstanceVertexBuffers(int handle, int onMainThread) {
         ModelCopySubMesh& entry = entries[s];
         if (!qualifies || entry.vertexBuffer != nullptr || subMesh.group == nullptr) continue;
         CreateDeviceVertexBufferOnMainThread(static_cast<UINT>(subMesh.group->stride * subMesh.vertexCount),
-                                             D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, subMesh.group->fvf,
-                                             D3DPOOL_DEFAULT, &entry.vertexBuffer, nullptr, onMainThread);
+                                             D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, subMesh.group->fvf, D3DPOOL_DEFAULT,
+                                             &entry.vertexBuffer, nullptr, onMainThread);
         model->ownVertexBuffers = 1;
         if (entry.state != nullptr) entry.state->changed = 1;
       }
@@ -400,10 +401,8 @@ int ReleaseModelDeviceResources() {
     for (int slot = manager.lowestSlot; manager.count > 0 && slot <= manager.highestSlot; slot++) {
       HandleRecordHeader* record = manager.slots[slot];
       if (record == nullptr) continue;
-      if (type == HANDLETYPE_MODELBASE)
-        ReleaseModelBaseDeviceBuffers(record->handle);
-      else
-        ReleaseModelInstanceVertexBuffers(record->handle);
+      if (type == HANDLETYPE_MODELBASE) ReleaseModelBaseDeviceBuffers(record->handle);
+      else ReleaseModelInstanceVertexBuffers(record->handle);
     }
   }
   return 0;

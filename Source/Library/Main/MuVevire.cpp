@@ -28,8 +28,7 @@ MovieLoadSettings CurrentLoadSettings = {0, 0};
 int64_t RealClock() { return GetMicrosecondCount(); }
 int64_t (*MovieClock)() = RealClock;
 
-const MovieSoundFunctions RealSound = {IsSoundHandlePlaying, GetSoundPlayPosition, PlaySoundHandle,
-                                       StopSoundHandle};
+const MovieSoundFunctions RealSound = {IsSoundHandlePlaying, GetSoundPlayPosition, PlaySoundHandle, StopSoundHandle};
 MovieSoundFunctions Sound = RealSound;
 
 bool SoundPlays(const MovieRecord* m) { return m->soundHandle != -1 && Sound.IsPlaying(m->soundHandle) == 1; }
@@ -76,8 +75,8 @@ int SetMovieFrameCallback(int handle, MovieFrameCallback callback, uint32_t para
   return 0;
 }
 
-int CreateMovieFromFile(const MovieLoadSettings* settings, const char* fileName, int* width, int* height,
-                        int openMode, int workerFlag) {
+int CreateMovieFromFile(const MovieLoadSettings* settings, const char* fileName, int* width, int* height, int openMode,
+                        int workerFlag) {
   int handle = CreateHandle(HANDLETYPE_MOVIE, -1);
   if (handle < 0) return -1;
   MovieRecord* m = GetMovieRecord(handle);
@@ -239,9 +238,7 @@ int ResumeAllMovies() { return ForAllMovies(ResumeWanted); }
 int RequestMovieFrameRefresh(int handle) {
   MovieRecord* m = GetMovieRecord(handle);
   if (m == nullptr) return -1;
-  if (m->theoraFlag)
-    RequestTheoraFrameRefresh(m->decoder);
-  else
-    RequestMovieGraphFrame(m);
+  if (m->theoraFlag) RequestTheoraFrameRefresh(m->decoder);
+  else RequestMovieGraphFrame(m);
   return 0;
 }

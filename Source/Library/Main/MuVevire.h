@@ -47,9 +47,9 @@ struct TheoraPageEntry {
 };
 
 struct TheoraStockFrame {
-  int used;    // 1: holds the picture of `frame`
-  int frame;   // data frame number
-  int inUse;   // 1 while a consumer converts it; the thread neither frees nor refills it
+  int used;   // 1: holds the picture of `frame`
+  int frame;  // data frame number
+  int inUse;  // 1 while a consumer converts it; the thread neither frees nor refills it
   unsigned char* yCopy;
   unsigned char* uCopy;
   unsigned char* vCopy;
@@ -89,7 +89,7 @@ struct TheoraDecoder {
   int timeFrameCount;
   int currentTimeFrame;
   int wantedFrame;
-  int decoderFrame;   // data frame whose picture the decoder holds; -1 none
+  int decoderFrame;  // data frame whose picture the decoder holds; -1 none
   int headerCount;
   TheoraStockFrame* stock;
   int stockSize;
@@ -99,9 +99,9 @@ struct TheoraDecoder {
   uint32_t surfaceFormat;
   int imageCurrent;
   int surfaceCurrent;
-  volatile long decodeCalls;   // DecodeTheoraFrames calls (diagnosis and tests)
-  volatile long restarts;      // restarts at the start of the stream
-  volatile long longestDecode; // largest frame count of one DecodeTheoraFrames call
+  volatile long decodeCalls;    // DecodeTheoraFrames calls (diagnosis and tests)
+  volatile long restarts;       // restarts at the start of the stream
+  volatile long longestDecode;  // largest frame count of one DecodeTheoraFrames call
 };
 
 struct TheoraMovieInfo {
@@ -111,8 +111,7 @@ struct TheoraMovieInfo {
   int height;  // picture height
 };
 
-TheoraDecoder* OpenTheoraMovie(const FileStreamFunctionTable* files, StreamHandle stream, int stockSize,
-                               int asyncFlag);
+TheoraDecoder* OpenTheoraMovie(const FileStreamFunctionTable* files, StreamHandle stream, int stockSize, int asyncFlag);
 int CloseTheoraMovie(TheoraDecoder* decoder);
 int ReadTheoraData(TheoraDecoder* decoder, int size);
 int ReadTheoraHeaders(TheoraDecoder* decoder);
@@ -152,7 +151,7 @@ typedef void (*MovieFrameCallback)(MovieRecord* record, uint32_t parameter);
 
 struct MovieRecord {
   HandleRecordHeader header;
-  int playType;       // 1 background; bit 2 loops
+  int playType;  // 1 background; bit 2 loops
   int theoraFlag;
   TheoraDecoder* decoder;
   int64_t startTime;  // microseconds at which frame 0 would have been shown
@@ -190,8 +189,8 @@ MovieRecord* GetMovieRecord(int handle);
 void GetMovieLoadSettings(MovieLoadSettings* settings);
 int SetMovieFrameCallback(int handle, MovieFrameCallback callback, uint32_t parameter);
 
-int CreateMovieFromFile(const MovieLoadSettings* settings, const char* fileName, int* width, int* height,
-                        int openMode, int workerFlag);
+int CreateMovieFromFile(const MovieLoadSettings* settings, const char* fileName, int* width, int* height, int openMode,
+                        int workerFlag);
 // The DirectShow road: the graph with our renderer filter renders the file,
 // or a temporary copy of it; one log line on failure, nothing held.
 int OpenMovieWithMediaGraph(MovieRecord* record, const char* fileName, int* width, int* height, int openMode,

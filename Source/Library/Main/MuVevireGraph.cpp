@@ -73,12 +73,9 @@ void FillFrameImage(MovieRecord* m) {
   m->frameImage.height = r->Height();
   m->frameImage.pitch = r->Pitch();
   m->frameImage.pixels = r->FrameBuffer();
-  if (r->FormatNumber() == RiDov::MOVIE_FRAME_RGB24)
-    MakeColorFormatRGB8(&m->frameImage.format);
-  else if (r->FormatNumber() == RiDov::MOVIE_FRAME_RGB32 && m->useAlpha)
-    MakeColorFormatARGB8(&m->frameImage.format);
-  else
-    MakeColorFormatXRGB8(&m->frameImage.format);
+  if (r->FormatNumber() == RiDov::MOVIE_FRAME_RGB24) MakeColorFormatRGB8(&m->frameImage.format);
+  else if (r->FormatNumber() == RiDov::MOVIE_FRAME_RGB32 && m->useAlpha) MakeColorFormatARGB8(&m->frameImage.format);
+  else MakeColorFormatXRGB8(&m->frameImage.format);
   m->currentImage = &m->frameImage;
 }
 
@@ -109,7 +106,8 @@ bool CopyToTempFile(MovieRecord* m, const char* fileName) {
   size = static_cast<uint32_t>(length);
   whole = true;
   for (uint32_t copied = 0; copied < size;) {
-    const DWORD chunk = size - copied < static_cast<uint32_t>(COPY_CHUNK) ? size - copied : static_cast<DWORD>(COPY_CHUNK);
+    const DWORD chunk = size - copied < static_cast<uint32_t>(COPY_CHUNK) ? size - copied
+                                                                          : static_cast<DWORD>(COPY_CHUNK);
     DWORD written = 0;
     if (FileStreamRead(buffer, chunk, 1, stream) != 1 || !TempWrite(file, buffer, chunk, &written) ||
         written != chunk) {
@@ -169,8 +167,9 @@ void LeaveAbandonedRender(GraphRenderJob* job) {
 // joins the multithreaded apartment for the filters the render creates.
 DWORD WINAPI RenderThread(void* parameter) {
   GraphRenderJob* job = static_cast<GraphRenderJob*>(parameter);
-  const HRESULT joined =
-      SystemLibs.CoInitializeExFunc != nullptr ? SystemLibs.CoInitializeExFunc(nullptr, COINIT_MULTITHREADED) : E_FAIL;
+  const HRESULT joined = SystemLibs.CoInitializeExFunc != nullptr
+                             ? SystemLibs.CoInitializeExFunc(nullptr, COINIT_MULTITHREADED)
+                             : E_FAIL;
   job->result = job->render(job->graph, job->fileName);
   if (InterlockedCompareExchange(&job->state, RENDER_FINISHED, RENDER_RUNNING) == RENDER_ABANDONED) {
     job->graph->Release();

@@ -702,8 +702,7 @@ int FetchTheoraFrame(TheoraDecoder* d, int wantImage, int wantSurface, int async
   // A surface that cannot be written stays not current: the next call tries again.
   const bool surfaceDone = surface && DeliverToSurface(d, entry, asyncFlag);
   if (image) {
-    ConvertTheoraPlanes(entry, static_cast<int>(d->info.offset_x), static_cast<int>(d->info.offset_y),
-                        &d->frameImage);
+    ConvertTheoraPlanes(entry, static_cast<int>(d->info.offset_x), static_cast<int>(d->info.offset_y), &d->frameImage);
   }
   Lock(d);
   entry->inUse = 0;

@@ -190,8 +190,7 @@ LRESULT CALLBACK SocketWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_DESTROY:
       if (window == NetState.socketWindow) NetState.socketWindowEnded = 1;
       return 0;
-    case SOCKET_EVENT_MESSAGE:
-      return HandleSocketEventMessage(window, message, wParam, lParam);
+    case SOCKET_EVENT_MESSAGE: return HandleSocketEventMessage(window, message, wParam, lParam);
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -211,9 +210,8 @@ bool HasWinsockEntries() {
   const SystemLibraryTable& s = SystemLibs;
   return s.WSAStartupFunc != nullptr && s.WSACleanupFunc != nullptr && s.WSAGetLastErrorFunc != nullptr &&
          s.WSAAsyncSelectFunc != nullptr && s.socketFunc != nullptr && s.bindFunc != nullptr &&
-         s.listenFunc != nullptr && s.connectFunc != nullptr && s.acceptFunc != nullptr &&
-         s.recvFunc != nullptr && s.sendFunc != nullptr && s.closesocketFunc != nullptr &&
-         s.inet_addrFunc != nullptr && s.htonsFunc != nullptr;
+         s.listenFunc != nullptr && s.connectFunc != nullptr && s.acceptFunc != nullptr && s.recvFunc != nullptr &&
+         s.sendFunc != nullptr && s.closesocketFunc != nullptr && s.inet_addrFunc != nullptr && s.htonsFunc != nullptr;
 }
 
 }  // namespace

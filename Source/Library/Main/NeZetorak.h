@@ -18,15 +18,15 @@ enum { NETWORK_MESSAGE_LENGTH_CAP = 64 * 1024 * 1024 };
 enum { NETWORK_HANDLE_MAX = 8192 };
 
 struct NetworkState {
-  int listeningHandle;     // accepts incoming connections
-  int started;             // non-zero while the layer runs
+  int listeningHandle;  // accepts incoming connections
+  int started;          // non-zero while the layer runs
   HWND socketWindow;
-  int noFraming;           // accepted handles carry no framing
-  int noAutoDelete;        // accepted handles stay after a loss
-  int socketWindowEnded;   // set when the socket window is destroyed
-  HANDLE thread;           // network thread, or null
-  int threadEnded;         // set by the thread when it finishes
-  int threadEndRequest;    // set by shut-down
+  int noFraming;          // accepted handles carry no framing
+  int noAutoDelete;       // accepted handles stay after a loss
+  int socketWindowEnded;  // set when the socket window is destroyed
+  HANDLE thread;          // network thread, or null
+  int threadEnded;        // set by the thread when it finishes
+  int threadEndRequest;   // set by shut-down
 };
 extern NetworkState NetState;
 
@@ -42,23 +42,23 @@ struct NetworkHandleRecord {
   int error;
   int connecting;
   int connected;
-  int lossTaken;           // the application has taken the loss
+  int lossTaken;  // the application has taken the loss
   int reserved;
   int newlyAccepted;
-  int framing;             // carries length-prefixed messages
+  int framing;  // carries length-prefixed messages
   int autoDelete;
   UINT_PTR socket;
-  int incomingLeft;        // bytes of the current message still to come; 0 = header awaited
+  int incomingLeft;  // bytes of the current message still to come; 0 = header awaited
   RingBuffer receiveBuffer;
   int incomingLength;
-  int completeBytes;       // bytes of whole messages in the receive buffer
+  int completeBytes;  // bytes of whole messages in the receive buffer
   RingBuffer sendBuffer;
-  int outgoingLeft;        // bytes of the current message still to go (its header value)
-  int headerLeft;          // header bytes of the current message still to go (0..4)
+  int outgoingLeft;  // bytes of the current message still to go (its header value)
+  int headerLeft;    // header bytes of the current message still to go (0..4)
   unsigned char peerIPv4[4];
   unsigned short peerIPv6[8];
-  int peerPort;            // network byte order
-  int readable;            // datagram handles only
+  int peerPort;  // network byte order
+  int readable;  // datagram handles only
   int writable;
   // A read (write) event refused because a receive (send) was running: it
   // is posted again when that call ends, so its bytes are not left behind.

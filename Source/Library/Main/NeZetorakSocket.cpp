@@ -26,7 +26,8 @@ const char LOG_ACCEPT_HANDLE_FAILED[] = "accept 用のハンドル作成に失�
 const char LOG_ACCEPT_FAILED[] = "acceptに失敗しました";
 const char LOG_ACCEPT_ASYNC_SELECT_FAILED[] = "WSAAsyncSelectのエラー in AcceptNetWork";
 const char LOG_BAD_MESSAGE_LENGTH[] = "受信したメッセージの長さが不正です(データサイズ %d byte)";
-const char LOG_RECEIVE_RESIZE_FAILED[] = "受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)";
+const char LOG_RECEIVE_RESIZE_FAILED[] =
+    "受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)";
 const char LOG_INVALID_HANDLE[] = "有効なネットワークハンドルではありません in %s";
 const char LOG_HANDLE_IN_ERROR[] = "このネットワークハンドルにはエラーが発生しています in %s";
 const char LOG_TRANSFER_ERROR[] = "通信エラー No.1";
@@ -168,7 +169,8 @@ namespace {
 // (room made for the message), 0 while part of it is missing, -1 failed
 // (error flag set).
 int TakeLengthHeader(NetworkHandleRecord* record) {
-  const int got = SystemLibs.recvFunc(record->socket, reinterpret_cast<char*>(record->headerBytes + record->headerReceived),
+  const int got = SystemLibs.recvFunc(record->socket,
+                                      reinterpret_cast<char*>(record->headerBytes + record->headerReceived),
                                       4 - record->headerReceived, 0);
   if (got == SOCKET_ERROR || got <= 0) return 0;
   record->headerReceived += got;
@@ -288,7 +290,8 @@ int SendSocket(int handle) {
       if (record->outgoingLeft == 0) {
         // A new message of every byte queued now.
         record->outgoingLeft = ring->dataSize;
-        const int sent = SystemLibs.sendFunc(record->socket, reinterpret_cast<const char*>(&record->outgoingLeft), 4, 0);
+        const int sent = SystemLibs.sendFunc(record->socket, reinterpret_cast<const char*>(&record->outgoingLeft), 4,
+                                             0);
         if (sent == SOCKET_ERROR) {
           record->outgoingLeft = 0;
           break;
@@ -300,11 +303,10 @@ int SendSocket(int handle) {
       }
 
       WrapRingBufferPositions(ring);
-      const int count = TransferAroundEnd(ring->data, &ring->readPosition, ring->capacity, record->outgoingLeft,
-                                          [record](unsigned char* at, int size) {
-                                            return SystemLibs.sendFunc(record->socket, reinterpret_cast<const char*>(at),
-                                                                       size, 0);
-                                          });
+      const int count = TransferAroundEnd(
+          ring->data, &ring->readPosition, ring->capacity, record->outgoingLeft, [record](unsigned char* at, int size) {
+            return SystemLibs.sendFunc(record->socket, reinterpret_cast<const char*>(at), size, 0);
+          });
       if (count == SOCKET_ERROR) break;
 
       ring->dataSize -= count;
@@ -359,9 +361,7 @@ LRESULT HandleSocketEventMessage(HWND, UINT, WPARAM wParam, LPARAM lParam) {
       case FD_WRITE:
         if (SendSocket(record->header.handle) == -1 && NetworkSendBusy == 1) record->writeDeferred = 1;
         break;
-      case FD_ACCEPT:
-        result = AcceptNetWork();
-        break;
+      case FD_ACCEPT: result = AcceptNetWork(); break;
       case FD_CONNECT:
         if (error == 0) {
           record->connected = 1;

@@ -27,7 +27,8 @@ namespace {
 const char LOG_CHAR_BUFFER_STARTING[] = "文字コードバッファの初期化を行います... ";
 const char LOG_CHAR_BUFFER_STARTED[] = "完了しました";
 const char LOG_STEP_RESULT[] = "%s%s";  // a step and how it ended, on one line
-const char LOG_NO_MEMORY_FOR_CANDIDATES[] = "漢字変換候補を保存するメモリの確保に失敗しました( 確保しようとしたサイズ %d バイト )";
+const char LOG_NO_MEMORY_FOR_CANDIDATES[] =
+    "漢字変換候補を保存するメモリの確保に失敗しました( 確保しようとしたサイズ %d バイト )";
 const char LOG_CANDIDATES_NOT_READ[] = "漢字変換候補の取得に失敗しました  BufSize:%d";
 const char LOG_BAD_MAX_LENGTH[] = "キー入力の最大文字数が不正です( %d )";
 const char LOG_NO_FREE_KEY_INPUT[] = "キー入力ハンドルの数が上限に達しています";
@@ -38,10 +39,9 @@ const char LOG_NO_MEMORY_FOR_KEY_INPUT[] = "キー入力バッファの確保に
 CharInputStateBlock CharInput;
 
 const unsigned char CONTROL_KEY_TABLE[] = {
-    VK_DELETE, CTRL_CODE_DELETE, VK_LEFT, CTRL_CODE_LEFT, VK_RIGHT, CTRL_CODE_RIGHT,
-    VK_UP,     CTRL_CODE_UP,     VK_DOWN, CTRL_CODE_DOWN, VK_HOME,  CTRL_CODE_HOME,
-    VK_END,    CTRL_CODE_END,    VK_PRIOR, CTRL_CODE_PRIOR, VK_NEXT, CTRL_CODE_NEXT,
-    0,
+    VK_DELETE, CTRL_CODE_DELETE, VK_LEFT, CTRL_CODE_LEFT, VK_RIGHT, CTRL_CODE_RIGHT, VK_UP,    CTRL_CODE_UP,
+    VK_DOWN,   CTRL_CODE_DOWN,   VK_HOME, CTRL_CODE_HOME, VK_END,   CTRL_CODE_END,   VK_PRIOR, CTRL_CODE_PRIOR,
+    VK_NEXT,   CTRL_CODE_NEXT,   0,
 };
 
 namespace {
@@ -93,9 +93,7 @@ int IsCharInputBufferFull() { return NextRingIndex(CharInput.writeIndex) == Char
 
 namespace {
 
-int RingFreeBytes() {
-  return (CharInput.readIndex - CharInput.writeIndex - 1 + CHAR_RING_SIZE) % CHAR_RING_SIZE;
-}
+int RingFreeBytes() { return (CharInput.readIndex - CharInput.writeIndex - 1 + CHAR_RING_SIZE) % CHAR_RING_SIZE; }
 
 }  // namespace
 
@@ -165,8 +163,7 @@ void OnComposition(HWND window, LPARAM flags) {
   if (SystemLibs.ImmGetContextFunc == nullptr) return;
   HIMC context = SystemLibs.ImmGetContextFunc(window);
   if (context == nullptr) return;
-  if (flags & GCS_COMPSTR)
-    ReadCompositionField(context, GCS_COMPSTR, CharInput.composition, IME_STRING_SIZE, 1);
+  if (flags & GCS_COMPSTR) ReadCompositionField(context, GCS_COMPSTR, CharInput.composition, IME_STRING_SIZE, 1);
   if (flags & GCS_RESULTSTR) {
     char result[IME_STRING_SIZE];
     int bytes = ReadCompositionField(context, GCS_RESULTSTR, result, IME_STRING_SIZE, 1);
@@ -198,8 +195,7 @@ void FetchCandidateList(HWND window) {
     CharInput.candidates = static_cast<CANDIDATELIST*>(MEM_ALLOC(size));
     if (CharInput.candidates == nullptr) {
       char text[LOG_LINE_SIZE];
-      snprintf(text, sizeof(text), LOG_NO_MEMORY_FOR_CANDIDATES,
-               static_cast<int>(size));
+      snprintf(text, sizeof(text), LOG_NO_MEMORY_FOR_CANDIDATES, static_cast<int>(size));
       FatalErrorExit(text);
     }
     CharInput.candidateSize = static_cast<int>(size);
@@ -245,9 +241,7 @@ LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
       CharInput.composing = 0;
       if (GetOsCode() >= OS_WINVISTA && CharInput.imeOpen == 1) CharInput.imeOpen = 0;
       return 0;
-    case WM_IME_COMPOSITION:
-      OnComposition(window, lParam);
-      return 0;
+    case WM_IME_COMPOSITION: OnComposition(window, lParam); return 0;
     case WM_IME_SETCONTEXT:
       // The IME draws none of its own windows.
       return DefWindowProcA(window, message, wParam, 0);
@@ -255,19 +249,12 @@ LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
       switch (wParam) {
         case IMN_OPENCANDIDATE:
         case IMN_CHANGECANDIDATE:
-        case IMN_SETCANDIDATEPOS:
-          FetchCandidateList(window);
-          return 0;
-        case IMN_CLOSECANDIDATE:
-          FreeCandidateList();
-          return 0;
-        case IMN_SETOPENSTATUS:
-          return OnOpenStatus(window, message, wParam, lParam);
-        default:
-          return DefWindowProcA(window, message, wParam, lParam);
+        case IMN_SETCANDIDATEPOS: FetchCandidateList(window); return 0;
+        case IMN_CLOSECANDIDATE: FreeCandidateList(); return 0;
+        case IMN_SETOPENSTATUS: return OnOpenStatus(window, message, wParam, lParam);
+        default: return DefWindowProcA(window, message, wParam, lParam);
       }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
@@ -283,8 +270,7 @@ void RunImeRestart() {
   if (CharInput.imeRestartStep == 0) return;
   HWND window = GetMainWindowHandle();
   HIMC context = nullptr;
-  if (window != nullptr && SystemLibs.ImmGetContextFunc != nullptr)
-    context = SystemLibs.ImmGetContextFunc(window);
+  if (window != nullptr && SystemLibs.ImmGetContextFunc != nullptr) context = SystemLibs.ImmGetContextFunc(window);
   for (int step = CharInput.imeRestartStep; step <= 4; step++) {
     switch (step) {
       case 1:
@@ -304,8 +290,7 @@ void RunImeRestart() {
         if (SystemLibs.ImmSetOpenStatusFunc != nullptr) SystemLibs.ImmSetOpenStatusFunc(context, TRUE);
         if (SystemLibs.ImmSetCompositionStringAFunc != nullptr)
           SystemLibs.ImmSetCompositionStringAFunc(context, SCS_SETSTR, CharInput.savedComposition,
-                                                  static_cast<DWORD>(strlen(CharInput.savedComposition)),
-                                                  nullptr, 0);
+                                                  static_cast<DWORD>(strlen(CharInput.savedComposition)), nullptr, 0);
         break;
     }
   }
@@ -328,8 +313,7 @@ KeyInputRecord* FindKeyInput(int handle) {
 void SetImeEnabled(int enabled) {
   if (CharInput.imeEnabled == enabled) return;
   CharInput.imeEnabled = enabled;
-  if (SystemLibs.WINNLSEnableIMEFunc != nullptr)
-    SystemLibs.WINNLSEnableIMEFunc(GetMainWindowHandle(), enabled);
+  if (SystemLibs.WINNLSEnableIMEFunc != nullptr) SystemLibs.WINNLSEnableIMEFunc(GetMainWindowHandle(), enabled);
   if (!enabled) {
     FreeCandidateList();
     CharInput.composition[0] = 0;
@@ -339,8 +323,7 @@ void SetImeEnabled(int enabled) {
 
 }  // namespace
 
-int MakeKeyInput(int maxLength, int cancelAllowed, int singleByteOnly, int numericOnly,
-                 int doubleByteOnly) {
+int MakeKeyInput(int maxLength, int cancelAllowed, int singleByteOnly, int numericOnly, int doubleByteOnly) {
   if (maxLength < 1 || maxLength > KEY_INPUT_MAX_LENGTH) {
     LogPrintf(LOG_BAD_MAX_LENGTH, maxLength);
     return -1;
@@ -443,8 +426,7 @@ namespace {
 
 // Size of the character starting at position.
 int CharSizeAt(const KeyInputRecord* record, int position) {
-  if (position + 1 < record->length && IsLead(static_cast<unsigned char>(record->text[position])))
-    return 2;
+  if (position + 1 < record->length && IsLead(static_cast<unsigned char>(record->text[position]))) return 2;
   return 1;
 }
 
@@ -459,8 +441,7 @@ int LastCharStart(const KeyInputRecord* record) {
 }
 
 void RemoveBytes(KeyInputRecord* record, int start, int count) {
-  memmove(record->text + start, record->text + start + count,
-          static_cast<size_t>(record->length - start - count));
+  memmove(record->text + start, record->text + start + count, static_cast<size_t>(record->length - start - count));
   record->length -= count;
   record->text[record->length] = 0;
 }
@@ -477,9 +458,7 @@ void DeleteSelection(KeyInputRecord* record) {
   if (record->firstShown > record->length) record->firstShown = record->length;
 }
 
-int HasSelection(const KeyInputRecord* record) {
-  return record->selectStart >= 0 && record->selectEnd >= 0;
-}
+int HasSelection(const KeyInputRecord* record) { return record->selectStart >= 0 && record->selectEnd >= 0; }
 
 void InsertCharacter(KeyInputRecord* record, const char* bytes, int size) {
   DeleteSelection(record);
@@ -600,12 +579,8 @@ void ApplyCharacter(KeyInputRecord* record, const char* bytes, int size) {
       if (record->cursor < record->length)
         MoveCursor(record, record->cursor + CharSizeAt(record, record->cursor), KeyInputShiftSource());
       break;
-    case CTRL_CODE_HOME:
-      MoveCursor(record, 0, KeyInputShiftSource());
-      break;
-    case CTRL_CODE_END:
-      MoveCursor(record, record->length, KeyInputShiftSource());
-      break;
+    case CTRL_CODE_HOME: MoveCursor(record, 0, KeyInputShiftSource()); break;
+    case CTRL_CODE_END: MoveCursor(record, record->length, KeyInputShiftSource()); break;
     case CTRL_CODE_BACK:
       if (HasSelection(record)) {
         DeleteSelection(record);
@@ -623,15 +598,9 @@ void ApplyCharacter(KeyInputRecord* record, const char* bytes, int size) {
         RemoveBytes(record, record->cursor, CharSizeAt(record, record->cursor));
       }
       break;
-    case CTRL_CODE_COPY:
-      CopySelection(record, 0);
-      break;
-    case CTRL_CODE_CUT:
-      CopySelection(record, 1);
-      break;
-    case CTRL_CODE_PASTE:
-      PasteClipboard();
-      break;
+    case CTRL_CODE_COPY: CopySelection(record, 0); break;
+    case CTRL_CODE_CUT: CopySelection(record, 1); break;
+    case CTRL_CODE_PASTE: PasteClipboard(); break;
     case CTRL_CODE_ENTER:
       record->ended = 1;
       CharInput.activeHandle = -1;
@@ -645,11 +614,8 @@ void ApplyCharacter(KeyInputRecord* record, const char* bytes, int size) {
       break;
     case CTRL_CODE_TAB:
     case CTRL_CODE_UP:
-    case CTRL_CODE_DOWN:
-      break;
-    default:
-      InsertCharacter(record, bytes, size);
-      break;
+    case CTRL_CODE_DOWN: break;
+    default: InsertCharacter(record, bytes, size); break;
   }
 }
 

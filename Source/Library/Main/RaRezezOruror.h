@@ -9,7 +9,7 @@
 #include "RiDov.h"
 
 enum {
-  CHAR_RING_SIZE = 1025,       // holds at most 1024 bytes
+  CHAR_RING_SIZE = 1025,  // holds at most 1024 bytes
   IME_STRING_SIZE = 1024,
   IME_CLAUSE_SIZE = 4096,
   KEY_INPUT_MAX = 256,
@@ -42,13 +42,13 @@ struct KeyInputRecord {
   int check;
   int ended;
   int cancelled;
-  int length;        // bytes
-  int maxLength;     // bytes
-  int selectStart;   // -1: no selection; either order
+  int length;       // bytes
+  int maxLength;    // bytes
+  int selectStart;  // -1: no selection; either order
   int selectEnd;
-  int firstShown;    // display scroll position
-  int cursor;        // bytes
-  char* text;        // tracked memory, maxLength + 1 bytes
+  int firstShown;  // display scroll position
+  int cursor;      // bytes
+  char* text;      // tracked memory, maxLength + 1 bytes
   int cancelAllowed;
   int singleByteOnly;
   int numericOnly;
@@ -70,8 +70,8 @@ struct CharInputStateBlock {
   CANDIDATELIST* candidates;  // tracked memory
   int candidateSize;
   int imeOpen;
-  int imeEnabled;   // survives SetupCharInputBuffer
-  int keepIme;      // survives SetupCharInputBuffer
+  int imeEnabled;  // survives SetupCharInputBuffer
+  int keepIme;     // survives SetupCharInputBuffer
   int imeRestartStep;
   int activeHandle;
   KeyInputRecord records[KEY_INPUT_MAX];
@@ -87,7 +87,7 @@ extern const unsigned char ControlKeyTable[];
 int TranslateControlKey(int virtualKey);
 
 int SetupCharInputBuffer();
-int PushInputChar(int byte);          // 0, -1 when full (dropped)
+int PushInputChar(int byte);  // 0, -1 when full (dropped)
 int IsCharInputBufferFull();
 LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Activation: restart the IME when it is enabled and open.

@@ -118,10 +118,9 @@ int IsWideChannelFormat(const ColorFormatRecord* format) {
 }
 
 int IsExactARGB8Format(const ColorFormatRecord* format) {
-  return format->kind == 0 && format->floatFlag == 0 && format->channelCount == 0 &&
-         format->bytesPerPixel == 4 && format->bitsPerPixel == 32 && format->redMask == 0xff0000 &&
-         format->greenMask == 0xff00 && format->blueMask == 0xff && format->alphaMask == 0xff000000 &&
-         format->spareMask == 0;
+  return format->kind == 0 && format->floatFlag == 0 && format->channelCount == 0 && format->bytesPerPixel == 4 &&
+         format->bitsPerPixel == 32 && format->redMask == 0xff0000 && format->greenMask == 0xff00 &&
+         format->blueMask == 0xff && format->alphaMask == 0xff000000 && format->spareMask == 0;
 }
 
 int MakeColorFormatXRGB8(ColorFormatRecord* format) {
@@ -155,9 +154,9 @@ int MakeColorFormatGray8(ColorFormatRecord* format) {
   return 0;
 }
 
-void MakeColorFormatFromMasks(ColorFormatRecord* format, int bitsPerPixel, uint32_t redMask,
-                             uint32_t greenMask, uint32_t blueMask, uint32_t alphaMask,
-                             int channelCount, int bitsPerChannel, int floatFlag) {
+void MakeColorFormatFromMasks(ColorFormatRecord* format, int bitsPerPixel, uint32_t redMask, uint32_t greenMask,
+                              uint32_t blueMask, uint32_t alphaMask, int channelCount, int bitsPerChannel,
+                              int floatFlag) {
   memset(format, 0, sizeof(*format));
   if (channelCount != 0 && bitsPerChannel != 0) {
     format->channelCount = static_cast<uint8_t>(channelCount);
@@ -307,8 +306,8 @@ uint32_t MakeFormatPixelFromRGBA(const ColorFormatRecord* format, int red, int g
   return value;
 }
 
-int SplitFormatPixelToRGBA(const ColorFormatRecord* format, uint32_t pixel, int* red, int* green,
-                           int* blue, int* alpha) {
+int SplitFormatPixelToRGBA(const ColorFormatRecord* format, uint32_t pixel, int* red, int* green, int* blue,
+                           int* alpha) {
   uint32_t r = (pixel & format->redMask) >> format->redShift;
   uint32_t g = (pixel & format->greenMask) >> format->greenShift;
   uint32_t b = (pixel & format->blueMask) >> format->blueShift;
@@ -329,8 +328,8 @@ int SplitFormatPixelToRGBA(const ColorFormatRecord* format, uint32_t pixel, int*
 int GetBaseImagePixelRGBA(BaseImageRecord* image, int x, int y, int* red, int* green, int* blue, int* alpha) {
   if (PixelAccessReady(image, x, y) != 0) return -1;
   const ColorFormatRecord& f = image->format;
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(image->pixels) +
-                     static_cast<intptr_t>(y) * image->pitch + static_cast<intptr_t>(x) * f.bytesPerPixel;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(image->pixels) + static_cast<intptr_t>(y) * image->pitch +
+                     static_cast<intptr_t>(x) * f.bytesPerPixel;
   if (f.bytesPerPixel == 1) {
     const uint8_t* entry = f.palette[*p];
     if (red) *red = entry[2];
@@ -358,15 +357,20 @@ uint32_t GetBaseImagePixelARGB8(const BaseImageRecord* image, int x, int y) {
     return 0;
   const ColorFormatRecord& f = image->format;
   if (f.kind != 0 || IsWideChannelFormat(&f) || f.bytesPerPixel < 1 || f.bytesPerPixel > 4) return 0;
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(image->pixels) +
-                     static_cast<intptr_t>(y) * image->pitch + static_cast<intptr_t>(x) * f.bytesPerPixel;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(image->pixels) + static_cast<intptr_t>(y) * image->pitch +
+                     static_cast<intptr_t>(x) * f.bytesPerPixel;
   if (f.bytesPerPixel == 1) {
     // The palette colour; a palette format has no alpha channel.
     const uint8_t* entry = f.palette[*p];
     return (static_cast<uint32_t>(entry[2]) << 16) | (static_cast<uint32_t>(entry[1]) << 8) | entry[0];
   }
   uint32_t value = ReadPixelBytes(p, f.bytesPerPixel);
-  struct { uint32_t mask; int shift; int width; int top; } channels[4] = {
+  struct {
+    uint32_t mask;
+    int shift;
+    int width;
+    int top;
+  } channels[4] = {
       {f.redMask, f.redShift, f.redWidth, 23},
       {f.greenMask, f.greenShift, f.greenWidth, 15},
       {f.blueMask, f.blueShift, f.blueWidth, 7},

@@ -50,11 +50,10 @@ inline uint32_t ReadPixelBytes(const void* pixel, int bytes) {
     case 1: return p[0];
     case 2: return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8);
     case 3:
-      return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-             (static_cast<uint32_t>(p[2]) << 16);
+      return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16);
     case 4:
-      return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-             (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+      return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+             (static_cast<uint32_t>(p[3]) << 24);
   }
   return 0;
 }
@@ -77,9 +76,9 @@ int MakeColorFormatRGB8(ColorFormatRecord* format);
 int MakeColorFormatPal8(ColorFormatRecord* format);
 int MakeColorFormatGray8(ColorFormatRecord* format);
 // channelCount and bitsPerChannel both non-zero: a wide-channel format.
-void MakeColorFormatFromMasks(ColorFormatRecord* format, int bitsPerPixel, uint32_t redMask,
-                             uint32_t greenMask, uint32_t blueMask, uint32_t alphaMask,
-                             int channelCount, int bitsPerChannel, int floatFlag);
+void MakeColorFormatFromMasks(ColorFormatRecord* format, int bitsPerPixel, uint32_t redMask, uint32_t greenMask,
+                              uint32_t blueMask, uint32_t alphaMask, int channelCount, int bitsPerChannel,
+                              int floatFlag);
 void RecomputeSpareBitsMask(ColorFormatRecord* format);
 // Shift and width of the lowest run of set bits of a mask (0, 0 for 0).
 void GetMaskShiftAndWidth(uint32_t mask, int* shift, int* width);
@@ -95,8 +94,8 @@ void ClearBaseImageRect(BaseImageRecord* image, int x, int y, int w, int h);
 int64_t GetBaseImageDataSize(const BaseImageRecord* image);
 
 uint32_t MakeFormatPixelFromRGBA(const ColorFormatRecord* format, int red, int green, int blue, int alpha);
-int SplitFormatPixelToRGBA(const ColorFormatRecord* format, uint32_t pixel, int* red, int* green,
-                           int* blue, int* alpha);
+int SplitFormatPixelToRGBA(const ColorFormatRecord* format, uint32_t pixel, int* red, int* green, int* blue,
+                           int* alpha);
 // 0xAARRGGBB with each channel's top bit on bit 31/23/15/7; 0 outside the
 // image or without pixels.
 uint32_t GetBaseImagePixelARGB8(const BaseImageRecord* image, int x, int y);
@@ -157,21 +156,20 @@ int LoadImageByLoaders(const ImageLoadSettings* settings, ImageLoadStream* strea
 // MemFree'd by the caller; else *image gets the record. -1 with a log line
 // when nothing could decode the data.
 int LoadBaseImageCore(const ImageLoadSettings* settings, const char* fileName, const void* bytes, int byteCount,
-                      int memoryFlag, int bitmapFlag, int mirrorFlag, BaseImageRecord* image,
-                      BITMAPINFO** bitmapInfo, void** bitmapBits);
-int LoadBaseImageWithSettings(const char* fileName, const void* bytes, int byteCount, int memoryFlag,
-                              int bitmapFlag, int mirrorFlag, BaseImageRecord* image, BITMAPINFO** bitmapInfo,
-                              void** bitmapBits);
+                      int memoryFlag, int bitmapFlag, int mirrorFlag, BaseImageRecord* image, BITMAPINFO** bitmapInfo,
+                      void** bitmapBits);
+int LoadBaseImageWithSettings(const char* fileName, const void* bytes, int byteCount, int memoryFlag, int bitmapFlag,
+                              int mirrorFlag, BaseImageRecord* image, BITMAPINFO** bitmapInfo, void** bitmapBits);
 // Colour image plus its separate alpha image. alphaMode 0: the file named by
 // MakeAlphaImageFileName; 1: alphaBytes from memory; other: none. -1 when
 // the colour image fails, 0 with both, 1 without an alpha image (then
 // *alphaImage is empty).
 int LoadBaseImagePair(const ImageLoadSettings* settings, const char* fileName, const void* bytes, int byteCount,
-                      int memoryFlag, const void* alphaBytes, int alphaByteCount, int alphaMode,
-                      BaseImageRecord* image, BaseImageRecord* alphaImage, int mirrorFlag);
+                      int memoryFlag, const void* alphaBytes, int alphaByteCount, int alphaMode, BaseImageRecord* image,
+                      BaseImageRecord* alphaImage, int mirrorFlag);
 int LoadBaseImagePairWithSettings(const char* fileName, const void* bytes, int byteCount, int memoryFlag,
-                                  const void* alphaBytes, int alphaByteCount, int alphaMode,
-                                  BaseImageRecord* image, BaseImageRecord* alphaImage, int mirrorFlag);
+                                  const void* alphaBytes, int alphaByteCount, int alphaMode, BaseImageRecord* image,
+                                  BaseImageRecord* alphaImage, int mirrorFlag);
 
 // A base image from a bitmap header (with its masks or colour table after
 // it) and its bits. 1: the image owns a copy; copyFlag's value: the image
@@ -185,32 +183,30 @@ enum {
   BLT_REDUCE_ORDERED_DITHER = 1,
   BLT_REDUCE_CARRY = 2,
 };
-int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* destFormat,
-                    const void* srcPixels, int srcPitch, const ColorFormatRecord* srcFormat,
-                    const void* alphaPixels, int alphaPitch, const ColorFormatRecord* alphaFormat,
-                    int destX, int destY, const RECT* srcRect,
-                    int mirror, int keyToAlpha, uint32_t keyColor, int reductionMode,
-                    int colorOff, int alphaFromRed, int skipKey, int paletteRemap);
+int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* destFormat, const void* srcPixels,
+                    int srcPitch, const ColorFormatRecord* srcFormat, const void* alphaPixels, int alphaPitch,
+                    const ColorFormatRecord* alphaFormat, int destX, int destY, const RECT* srcRect, int mirror,
+                    int keyToAlpha, uint32_t keyColor, int reductionMode, int colorOff, int alphaFromRed, int skipKey,
+                    int paletteRemap);
 // Test seam: 0 sends every conversion through the general per-pixel path.
 void SetConvertColorBltFastPaths(int enable);
 // Test seam: 0 keeps the 5-6-5 loops to 128-bit vectors where wider ones exist.
 void SetConvertColorBltWideVectors(int enable);
 
-int BltBaseImageRect(int srcX, int srcY, int width, int height, int destX, int destY,
-                     BaseImageRecord* src, BaseImageRecord* dest);
+int BltBaseImageRect(int srcX, int srcY, int width, int height, int destX, int destY, BaseImageRecord* src,
+                     BaseImageRecord* dest);
 int CopyBaseImageTo(int x, int y, BaseImageRecord* src, BaseImageRecord* dest);
 enum { STRETCH_NEAREST = 0, STRETCH_BILINEAR = 1 };
-int StretchBaseImageRect(int srcLeft, int srcTop, int srcRight, int srcBottom, BaseImageRecord* src,
-                         int destLeft, int destTop, int destRight, int destBottom, BaseImageRecord* dest,
-                         int filter);
+int StretchBaseImageRect(int srcLeft, int srcTop, int srcRight, int srcBottom, BaseImageRecord* src, int destLeft,
+                         int destTop, int destRight, int destBottom, BaseImageRecord* dest, int filter);
 // Expands a block-compressed image and remakes any other format as exact
 // ARGB8 in place (the old pixels copied into a new block); 0 or -1.
 int ConvertBaseImageToARGB8(BaseImageRecord* image);
 int PremultiplyBaseImageAlpha(BaseImageRecord* image);
 int MirrorBaseImageHorizontally(BaseImageRecord* image);
 int RotateBaseImage180(BaseImageRecord* image);
-int HalveImageForMipLevel(const ColorFormatRecord* format, void* dest, int destPitch, const void* src,
-                          int srcPitch, int destX, int destY, int srcX, int srcY, int width, int height);
+int HalveImageForMipLevel(const ColorFormatRecord* format, void* dest, int destPitch, const void* src, int srcPitch,
+                          int destX, int destY, int srcX, int srcY, int width, int height);
 // 1: *bits is a new block (MemFree); the copy flag's value: *bits points
 // into the image; -1: allocation failure. info needs room for the 40-byte
 // header and 256 colour entries.

@@ -127,8 +127,8 @@ int ConvertDIBThroughGdi(const BITMAPINFO* info, const void* bits, int width, in
 
 // Run-length 8- or 4-bit data into a zeroed one-byte-per-pixel image. Runs
 // that leave the image are cut; the data is never read past its end.
-void DecodeBmpRunLength(const uint8_t* data, size_t size, int rle4, int width, int rows, int topDown,
-                        uint8_t* pixels, int pitch) {
+void DecodeBmpRunLength(const uint8_t* data, size_t size, int rle4, int width, int rows, int topDown, uint8_t* pixels,
+                        int pitch) {
   size_t pos = 0;
   int x = 0, row = 0;
   auto put = [&](uint8_t value) {
@@ -143,8 +143,7 @@ void DecodeBmpRunLength(const uint8_t* data, size_t size, int rle4, int width, i
     const uint8_t value = data[pos + 1];
     pos += 2;
     if (count != 0) {
-      for (int i = 0; i < count; i++)
-        put(rle4 ? static_cast<uint8_t>((i & 1) ? (value & 15) : (value >> 4)) : value);
+      for (int i = 0; i < count; i++) put(rle4 ? static_cast<uint8_t>((i & 1) ? (value & 15) : (value >> 4)) : value);
       continue;
     }
     if (value == 0) {  // end of line
@@ -178,8 +177,8 @@ void DecodeBmpRunLength(const uint8_t* data, size_t size, int rle4, int width, i
 
 int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
   uint8_t fileHeader[BMP_FILE_HEADER_SIZE];
-  uint8_t* block = nullptr;   // header, masks, colour table
-  uint8_t* data = nullptr;    // everything from the bits offset on
+  uint8_t* block = nullptr;  // header, masks, colour table
+  uint8_t* data = nullptr;   // everything from the bits offset on
   uint8_t* pixels = nullptr;
   int64_t streamSize, headerSize, width, height, rows, bitsOffset, tableStart, dataSize, sourcePitch;
   int bitCount, compression, topDown, tableEntries = 0;
@@ -218,8 +217,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
     case BI_BITFIELDS:
       if (bitCount != 16 && bitCount != 32) goto refuse;
       break;
-    default:
-      goto refuse;
+    default: goto refuse;
   }
 
   // Masks follow a header too small to hold them; a colour table follows
@@ -234,8 +232,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
   if (bitsOffset < tableStart || bitsOffset >= streamSize) goto refuse;
   if (bitCount <= 8) {
     tableEntries = 1 << bitCount;
-    if ((bitsOffset - tableStart) / 4 < tableEntries)
-      tableEntries = static_cast<int>((bitsOffset - tableStart) / 4);
+    if ((bitsOffset - tableStart) / 4 < tableEntries) tableEntries = static_cast<int>((bitsOffset - tableStart) / 4);
     if (ImageStreamReadExact(stream, after, static_cast<size_t>(tableEntries) * 4) != 0) goto refuse;
   }
 
@@ -256,8 +253,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
                        static_cast<int>(rows), topDown, pixels, static_cast<int>(pitch));
     MakeColorFormatPal8(&image->format);
     SetPaletteFromTable(&image->format, after, tableEntries);
-    SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(rows), static_cast<int>(pitch),
-                         pixels);
+    SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(rows), static_cast<int>(pitch), pixels);
   } else {
     // Uncompressed rows must all be there.
     if (dataSize < sourcePitch * rows) goto refuse;
@@ -272,8 +268,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
       }
       MakeColorFormatPal8(&image->format);
       SetPaletteFromTable(&image->format, after, tableEntries);
-      SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(rows), static_cast<int>(pitch),
-                           pixels);
+      SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(rows), static_cast<int>(pitch), pixels);
     } else if (compression == BI_RGB && (bitCount == 8 || bitCount == 24 || bitCount == 32)) {
       if (topDown) {
         pixels = data;
@@ -282,8 +277,7 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
         pixels = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(sourcePitch * rows)));
         if (pixels == nullptr) goto refuse;
         for (int64_t y = 0; y < rows; y++)
-          memcpy(pixels + y * sourcePitch, data + (rows - 1 - y) * sourcePitch,
-                 static_cast<size_t>(sourcePitch));
+          memcpy(pixels + y * sourcePitch, data + (rows - 1 - y) * sourcePitch, static_cast<size_t>(sourcePitch));
       }
       if (bitCount == 8) {
         MakeColorFormatPal8(&image->format);
@@ -307,8 +301,8 @@ int LoadBmpImage(ImageLoadStream* stream, BaseImageRecord* image) {
           MakeColorFormatARGB8(&image->format);
         }
       }
-      SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(rows),
-                           static_cast<int>(sourcePitch), pixels);
+      SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(rows), static_cast<int>(sourcePitch),
+                           pixels);
     } else {
       // 1- and 16-bit and bit-field bitmaps: GDI draws them from the file's
       // own header. The colour-count fields are set to what the block holds.
@@ -381,8 +375,7 @@ int CreateBaseImageFromDIB(const BITMAPINFO* info, const void* bits, BaseImageRe
         return -1;
       }
       memcpy(copy, bits, static_cast<size_t>(pitch * height));
-      SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height), static_cast<int>(pitch),
-                           copy);
+      SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height), static_cast<int>(pitch), copy);
       return 1;
     }
     SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height), static_cast<int>(pitch),
@@ -404,7 +397,7 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
   uint8_t footer[TGA_FOOTER_SIZE];
   uint8_t map[256 * 4];
   uint8_t* mapData = nullptr;
-  uint8_t* data = nullptr;    // indices or packets as stored
+  uint8_t* data = nullptr;  // indices or packets as stored
   uint8_t* pixels = nullptr;
   uint8_t* ordered = nullptr;
   int64_t streamSize, dataEnd, position, width, height, count, total;
@@ -477,8 +470,7 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
     data = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(count)));
     if (data == nullptr) goto refuse;
     if (ImageStreamReadExact(stream, data, static_cast<size_t>(count)) != 0) goto refuse;
-    for (int64_t i = 0; i < count; i++)
-      memcpy(pixels + i * bytes, map + data[i] * bytes, static_cast<size_t>(bytes));
+    for (int64_t i = 0; i < count; i++) memcpy(pixels + i * bytes, map + data[i] * bytes, static_cast<size_t>(bytes));
   } else {
     // Run-length packets up to the footer; the image must be filled.
     const int64_t dataSize = dataEnd - position;
@@ -496,8 +488,7 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
       if (packet & 0x80) {
         if (pos + element > dataSize) goto refuse;
         const uint8_t* value = colorMapped ? map + data[pos] * bytes : data + pos;
-        for (int64_t i = 0; i < take; i++)
-          memcpy(pixels + (out + i) * bytes, value, static_cast<size_t>(bytes));
+        for (int64_t i = 0; i < take; i++) memcpy(pixels + (out + i) * bytes, value, static_cast<size_t>(bytes));
         pos += element;
       } else {
         if (pos + n * element > dataSize) goto refuse;
@@ -540,8 +531,8 @@ int LoadTgaImage(ImageLoadStream* stream, BaseImageRecord* image) {
   } else {
     MakeColorFormatARGB8(&image->format);
   }
-  SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height),
-                       static_cast<int>(width * bytes), pixels);
+  SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height), static_cast<int>(width * bytes),
+                       pixels);
   if (data != nullptr) MemFree(data);
   return 0;
 

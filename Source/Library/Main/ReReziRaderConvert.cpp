@@ -49,7 +49,8 @@ inline uint32_t ChangeWidth(uint32_t v, int sw, int dw) {
   if (dw < sw) return v >> (sw - dw);
   if (sw == 0) return 0;
   int d = dw - sw;
-  return static_cast<uint32_t>((static_cast<uint64_t>(v) << d) + static_cast<uint64_t>(v) * ((1ull << d) - 1) / ((1ull << sw) - 1));
+  return static_cast<uint32_t>((static_cast<uint64_t>(v) << d) +
+                               static_cast<uint64_t>(v) * ((1ull << d) - 1) / ((1ull << sw) - 1));
 }
 
 struct BltSetup {
@@ -108,7 +109,9 @@ uint32_t ReadAlphaImageRed(const BltSetup& s, const uint8_t* pixel, int destAlph
 
 // Packs channels already in destination widths.
 inline uint32_t PackDestination(const BltSetup& s, const uint32_t ch[4]) {
-  if (s.destPalette) return MakeFormatPixelFromRGBA(s.destFormat, static_cast<int>(ch[0]), static_cast<int>(ch[1]), static_cast<int>(ch[2]), 0);
+  if (s.destPalette)
+    return MakeFormatPixelFromRGBA(s.destFormat, static_cast<int>(ch[0]), static_cast<int>(ch[1]),
+                                   static_cast<int>(ch[2]), 0);
   uint32_t out = s.destSpare;
   for (int c = 0; c < 4; c++) {
     if (s.destWidth[c] != 0) out |= ch[c] << s.destShift[c];
@@ -160,8 +163,8 @@ uint32_t ConvertOnePixel(const BltSetup& s, uint32_t value, const uint8_t* alpha
 
 // ---- General path ---------------------------------------------------------
 
-void GeneralLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const uint8_t* srcStart,
-                 intptr_t srcPitch, const uint8_t* alphaStart) {
+void GeneralLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const uint8_t* srcStart, intptr_t srcPitch,
+                 const uint8_t* alphaStart) {
   uint32_t carry[3] = {0, 0, 0};
   intptr_t destStep = s.mirror ? -s.destBytes : s.destBytes;
   // A palette destination matches each colour once per run of equal pixels.
@@ -206,8 +209,7 @@ int TablePathFits(const BltSetup& s) {
   if (s.srcPalette || s.destPalette || s.alphaMode == ALPHA_IMAGE) return 0;
   for (int c = 0; c < 4; c++) {
     if (s.srcWidth[c] > kTableMaxWidth) return 0;
-    if (s.reduction != BLT_REDUCE_NONE && c < 3 && s.destWidth[c] < s.srcWidth[c] && s.destWidth[c] != 0 &&
-        !s.colorOff)
+    if (s.reduction != BLT_REDUCE_NONE && c < 3 && s.destWidth[c] < s.srcWidth[c] && s.destWidth[c] != 0 && !s.colorOff)
       return 0;
   }
   return 1;
@@ -389,7 +391,8 @@ int BuildVectorOps(const BltSetup& s, VectorOps* ops) {
       ops->ditherDrop[i] = n;
       ops->ditherDestMax[i] = ChannelMax(dw);
       ops->ditherDestShift[i] = s.destShift[c];
-      for (int k = 0; k < 16; k++) ops->ditherThreshold[i][k] = ((1u << n) * static_cast<uint32_t>(kDitherMatrix[k])) >> 4;
+      for (int k = 0; k < 16; k++)
+        ops->ditherThreshold[i][k] = ((1u << n) * static_cast<uint32_t>(kDitherMatrix[k])) >> 4;
     } else if (dw <= sw) {
       const int drop = sw - dw;
       const int k = ss + drop - s.destShift[c];
@@ -410,9 +413,8 @@ int BuildVectorOps(const BltSetup& s, VectorOps* ops) {
   }
   // Red at bits 16-23 and blue at bits 0-7 lie in separate words: when they
   // need different shifts, a multiply-add by two powers of two places both.
-  if (shiftOf[CH_RED].used && shiftOf[CH_BLUE].used && s.alphaMode != ALPHA_RED &&
-      s.srcShift[CH_RED] == 16 && s.srcWidth[CH_RED] == 8 && s.srcShift[CH_BLUE] == 0 &&
-      s.srcWidth[CH_BLUE] == 8 &&
+  if (shiftOf[CH_RED].used && shiftOf[CH_BLUE].used && s.alphaMode != ALPHA_RED && s.srcShift[CH_RED] == 16 &&
+      s.srcWidth[CH_RED] == 8 && s.srcShift[CH_BLUE] == 0 && s.srcWidth[CH_BLUE] == 8 &&
       (shiftOf[CH_RED].right != shiftOf[CH_BLUE].right || shiftOf[CH_RED].left != shiftOf[CH_BLUE].left)) {
     const int rw = s.destWidth[CH_RED], rs = s.destShift[CH_RED];
     const int bw = s.destWidth[CH_BLUE], bs = s.destShift[CH_BLUE];
@@ -436,7 +438,9 @@ int BuildVectorOps(const BltSetup& s, VectorOps* ops) {
 
 inline uint32_t PairPixel(const VectorOps& o, uint32_t v) {
   const uint32_t m = v & o.pairMask;
-  return ((m & 0xffff) * static_cast<uint32_t>(o.pairMul & 0xffff) + (m >> 16) * (static_cast<uint32_t>(o.pairMul) >> 16)) >> o.pairShift;
+  return ((m & 0xffff) * static_cast<uint32_t>(o.pairMul & 0xffff) +
+          (m >> 16) * (static_cast<uint32_t>(o.pairMul) >> 16)) >>
+         o.pairShift;
 }
 
 inline uint32_t VectorOpsPixel(const VectorOps& o, const BltSetup& s, uint32_t v, int x, int y) {
@@ -463,8 +467,7 @@ struct VectorConstants {
   __m128i pairMask, pairMul, pairShift;
   __m128i shiftMask[4], shiftRight[4], shiftLeft[4];
   __m128i scaleSrcShift[4], scaleSrcMax[4], scaleMul[4], scaleShift[4], scaleDestShift[4];
-  __m128i ditherSrcShift[4], ditherSrcMax[4], ditherDrop[4], ditherDropMask[4], ditherDestMax[4],
-      ditherDestShift[4];
+  __m128i ditherSrcShift[4], ditherSrcMax[4], ditherDrop[4], ditherDropMask[4], ditherDestMax[4], ditherDestShift[4];
   __m128i ditherThreshold[4];  // the current row's
   __m128i base, keyMask, keyValue, alphaBits;
 };
@@ -528,8 +531,10 @@ inline void LoadEight(const uint8_t* p, __m128i* a, __m128i* b) {
   } else {
     // Four bytes per pixel; the byte above each pixel is masked off by the
     // ops (the caller keeps one more pixel in the row).
-    *a = _mm_setr_epi32(static_cast<int>(Load32(p)), static_cast<int>(Load32(p + 3)), static_cast<int>(Load32(p + 6)), static_cast<int>(Load32(p + 9)));
-    *b = _mm_setr_epi32(static_cast<int>(Load32(p + 12)), static_cast<int>(Load32(p + 15)), static_cast<int>(Load32(p + 18)), static_cast<int>(Load32(p + 21)));
+    *a = _mm_setr_epi32(static_cast<int>(Load32(p)), static_cast<int>(Load32(p + 3)), static_cast<int>(Load32(p + 6)),
+                        static_cast<int>(Load32(p + 9)));
+    *b = _mm_setr_epi32(static_cast<int>(Load32(p + 12)), static_cast<int>(Load32(p + 15)),
+                        static_cast<int>(Load32(p + 18)), static_cast<int>(Load32(p + 21)));
   }
 }
 
@@ -564,8 +569,8 @@ void MakeVectorConstants(const BltSetup& s, const VectorOps& o, VectorConstants*
 }
 
 template <int SrcBytes, int DestBytes, int NPair, int NShift, int NScale, int NDither>
-void VectorLoop(const BltSetup& s, const VectorOps& o, uint8_t* destStart, intptr_t destPitch,
-                const uint8_t* srcStart, intptr_t srcPitch) {
+void VectorLoop(const BltSetup& s, const VectorOps& o, uint8_t* destStart, intptr_t destPitch, const uint8_t* srcStart,
+                intptr_t srcPitch) {
   VectorConstants k;
   MakeVectorConstants(s, o, &k);
   const __m128i bias32 = _mm_set1_epi32(0x8000);
@@ -578,7 +583,8 @@ void VectorLoop(const BltSetup& s, const VectorOps& o, uint8_t* destStart, intpt
     uint8_t* dp = destStart + y * destPitch;
     for (int i = 0; i < (NDither >= 0 ? NDither : o.ditherCount); i++) {
       const uint32_t* t = &o.ditherThreshold[i][(y & 3) * 4];
-      k.ditherThreshold[i] = _mm_setr_epi32(static_cast<int>(t[0]), static_cast<int>(t[1]), static_cast<int>(t[2]), static_cast<int>(t[3]));
+      k.ditherThreshold[i] = _mm_setr_epi32(static_cast<int>(t[0]), static_cast<int>(t[1]), static_cast<int>(t[2]),
+                                            static_cast<int>(t[3]));
     }
     int x = 0;
     for (; x + 8 <= vectorEnd; x += 8) {
@@ -650,10 +656,10 @@ struct WordOps {
   int count;
   int srcShift[4];
   uint16_t srcMax[4];
-  uint16_t factor[4];   // k
-  uint16_t fraction[4]; // m
-  int highWord[4];      // the channel's byte is in the destination's bits 16-31
-  int highByte[4];      // ... in the upper byte of that word
+  uint16_t factor[4];    // k
+  uint16_t fraction[4];  // m
+  int highWord[4];       // the channel's byte is in the destination's bits 16-31
+  int highByte[4];       // ... in the upper byte of that word
   uint16_t base[2];
   int keyed;
   int alphaWord;
@@ -787,8 +793,8 @@ void WordLoop(const BltSetup& s, const WordOps& o, uint8_t* destStart, intptr_t 
   }
 }
 
-void RunWordLoop(const BltSetup& s, const WordOps& o, uint8_t* destStart, intptr_t destPitch,
-                 const uint8_t* srcStart, intptr_t srcPitch) {
+void RunWordLoop(const BltSetup& s, const WordOps& o, uint8_t* destStart, intptr_t destPitch, const uint8_t* srcStart,
+                 intptr_t srcPitch) {
   static const int kStandardWord[4] = {1, 0, 0, 1}, kStandardByte[4] = {0, 1, 0, 1};
   int standard = o.count >= 3;
   for (int i = 0; i < o.count && standard; i++) {
@@ -810,9 +816,9 @@ void RunWordLoop(const BltSetup& s, const WordOps& o, uint8_t* destStart, intptr
 // pixels are split into their low and high words.
 struct ByteDitherOps {
   int count;
-  int fromHigh[4];      // the source byte is in bits 16-31
-  int upperByte[4];     // ... in the upper byte of that word
-  int drop[4];          // bits dropped by the narrowing
+  int fromHigh[4];   // the source byte is in bits 16-31
+  int upperByte[4];  // ... in the upper byte of that word
+  int drop[4];       // bits dropped by the narrowing
   uint16_t destMax[4];
   int destShift[4];
   uint16_t threshold[4][16];  // by (y & 3) * 4 + (x & 3)
@@ -854,7 +860,9 @@ int BuildByteDitherOps(const BltSetup& s, ByteDitherOps* ops) {
     ops->destMax[i] = static_cast<uint16_t>(ChannelMax(dw));
     ops->destShift[i] = s.destShift[c];
     for (int k = 0; k < 16; k++) {
-      ops->threshold[i][k] = c < 3 ? static_cast<uint16_t>(((1u << (8 - dw)) * static_cast<uint32_t>(kDitherMatrix[k])) >> 4) : 0xff;
+      ops->threshold[i][k] = c < 3 ? static_cast<uint16_t>(
+                                         ((1u << (8 - dw)) * static_cast<uint32_t>(kDitherMatrix[k])) >> 4)
+                                   : 0xff;
     }
   }
   return 1;
@@ -897,7 +905,8 @@ void ByteDitherLoop(const BltSetup& s, const ByteDitherOps& o, uint8_t* destStar
     uint8_t* dp = destStart + y * destPitch;
     for (int i = 0; i < N; i++) {
       const uint16_t* t = &o.threshold[i][(y & 3) * 4];
-      threshold[i] = _mm_setr_epi16(static_cast<short>(t[0]), static_cast<short>(t[1]), static_cast<short>(t[2]), static_cast<short>(t[3]), static_cast<short>(t[0]), static_cast<short>(t[1]),
+      threshold[i] = _mm_setr_epi16(static_cast<short>(t[0]), static_cast<short>(t[1]), static_cast<short>(t[2]),
+                                    static_cast<short>(t[3]), static_cast<short>(t[0]), static_cast<short>(t[1]),
                                     static_cast<short>(t[2]), static_cast<short>(t[3]));
     }
     int x = 0;
@@ -1053,14 +1062,13 @@ inline int ChannelsAre(const int shift[4], const int width[4], int rs, int rw, i
          shift[CH_BLUE] == bs && width[CH_BLUE] == bw;
 }
 
-int Plain565Blt(const BltSetup& s) {
-  return !s.srcPalette && !s.destPalette && !s.mirror && !s.skipKey && !s.colorOff;
-}
+int Plain565Blt(const BltSetup& s) { return !s.srcPalette && !s.destPalette && !s.mirror && !s.skipKey && !s.colorOff; }
 
 // 5-6-5 into byte channels, with full, keyed or no alpha.
 int Fits565ToBytes(const BltSetup& s) {
   if (!Plain565Blt(s) || s.srcBytes != 2 || s.destBytes != 4) return 0;
-  if (!ChannelsAre(s.srcShift, s.srcWidth, 11, 5, 5, 6, 0, 5) || !ChannelsAre(s.destShift, s.destWidth, 16, 8, 8, 8, 0, 8))
+  if (!ChannelsAre(s.srcShift, s.srcWidth, 11, 5, 5, 6, 0, 5) ||
+      !ChannelsAre(s.destShift, s.destWidth, 16, 8, 8, 8, 0, 8))
     return 0;
   if (s.alphaMode == ALPHA_NONE) return 1;
   return (s.alphaMode == ALPHA_FULL || s.alphaMode == ALPHA_KEY) && s.destShift[CH_ALPHA] == 24 &&
@@ -1081,7 +1089,8 @@ void Loop565ToBytes(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, c
   // Red and blue moved to bits 8-12; green as it lies.
   const __m128i field5 = _mm_set1_epi16(0x1f00), field6 = _mm_set1_epi16(0x07e0);
   const __m128i k5 = _mm_set1_epi16(2106), k6 = _mm_set1_epi16(8290);
-  const __m128i keyMask = _mm_set1_epi16(static_cast<short>(s.keyMask)), keyValue = _mm_set1_epi16(static_cast<short>(s.keyValue));
+  const __m128i keyMask = _mm_set1_epi16(static_cast<short>(s.keyMask)),
+                keyValue = _mm_set1_epi16(static_cast<short>(s.keyValue));
   const __m128i alphaByte = _mm_set1_epi16(static_cast<short>(0xff00));
   for (int y = 0; y < s.height; y++) {
     const uint8_t* sp = srcStart + y * srcPitch;
@@ -1160,7 +1169,8 @@ void LoopBytesTo565(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, c
         a = _mm_adds_epu8(a, biasVector);
         b = _mm_adds_epu8(b, biasVector);
       }
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dp + x * 2), _mm_xor_si128(_mm_packs_epi32(Pack565Half(a), Pack565Half(b)), spare));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dp + x * 2),
+                       _mm_xor_si128(_mm_packs_epi32(Pack565Half(a), Pack565Half(b)), spare));
     }
     for (; x < s.width; x++) {
       uint32_t v = ReadPixelBytes(sp + x * 4, 4);
@@ -1171,7 +1181,8 @@ void LoopBytesTo565(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, c
         ch[1] = ch[1] + bias[i + 1] > 255 ? 255 : ch[1] + bias[i + 1];
         ch[2] = ch[2] + bias[i + 0] > 255 ? 255 : ch[2] + bias[i + 0];
       }
-      const uint16_t out = static_cast<uint16_t>(s.destSpare | ((ch[0] >> 3) << 11) | ((ch[1] >> 2) << 5) | (ch[2] >> 3));
+      const uint16_t out = static_cast<uint16_t>(s.destSpare | ((ch[0] >> 3) << 11) | ((ch[1] >> 2) << 5) |
+                                                 (ch[2] >> 3));
       memcpy(dp + x * 2, &out, 2);
     }
   }
@@ -1181,14 +1192,15 @@ void LoopBytesTo565(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, c
 // and unpacks work within 128-bit halves, so the halves are put back in
 // pixel order before the stores.
 __attribute__((target("avx2"))) void Loop565ToBytesWide(const BltSetup& s, uint8_t* destStart, intptr_t destPitch,
-                                                         const uint8_t* srcStart, intptr_t srcPitch) {
+                                                        const uint8_t* srcStart, intptr_t srcPitch) {
   const int keyed = s.alphaMode == ALPHA_KEY;
   const uint32_t base = s.destSpare | (s.alphaMode == ALPHA_NONE ? 0 : 0xff000000u);
   const __m256i base0 = _mm256_set1_epi16(static_cast<short>(base & 0xffff));
   const __m256i base1 = _mm256_set1_epi16(static_cast<short>(base >> 16));
   const __m256i field5 = _mm256_set1_epi16(0x1f00), field6 = _mm256_set1_epi16(0x07e0);
   const __m256i k5 = _mm256_set1_epi16(2106), k6 = _mm256_set1_epi16(8290);
-  const __m256i keyMask = _mm256_set1_epi16(static_cast<short>(s.keyMask)), keyValue = _mm256_set1_epi16(static_cast<short>(s.keyValue));
+  const __m256i keyMask = _mm256_set1_epi16(static_cast<short>(s.keyMask)),
+                keyValue = _mm256_set1_epi16(static_cast<short>(s.keyValue));
   const __m256i alphaByte = _mm256_set1_epi16(static_cast<short>(0xff00));
   const int wide = s.width & ~15;
   for (int y = 0; y < s.height; y++) {
@@ -1214,7 +1226,8 @@ __attribute__((target("avx2"))) void Loop565ToBytesWide(const BltSetup& s, uint8
   if (wide < s.width) {
     BltSetup rest = s;
     rest.width = s.width - wide;
-    Loop565ToBytes(rest, destStart + static_cast<intptr_t>(wide) * 4, destPitch, srcStart + static_cast<intptr_t>(wide) * 2, srcPitch);
+    Loop565ToBytes(rest, destStart + static_cast<intptr_t>(wide) * 4, destPitch,
+                   srcStart + static_cast<intptr_t>(wide) * 2, srcPitch);
   }
 }
 
@@ -1231,7 +1244,7 @@ __attribute__((target("avx2"))) inline __m256i Pack565HalfWide(__m256i v) {
 
 template <bool Dither>
 __attribute__((target("avx2"))) void LoopBytesTo565Wide(const BltSetup& s, uint8_t* destStart, intptr_t destPitch,
-                                                         const uint8_t* srcStart, intptr_t srcPitch) {
+                                                        const uint8_t* srcStart, intptr_t srcPitch) {
   const __m256i spare = _mm256_set1_epi16(static_cast<short>(s.destSpare & 0xffff));
   const int wide = s.width & ~15;
   for (int y = 0; y < s.height; y++) {
@@ -1249,7 +1262,8 @@ __attribute__((target("avx2"))) void LoopBytesTo565Wide(const BltSetup& s, uint8
         b = _mm256_adds_epu8(b, biasVector);
       }
       const __m256i packed = _mm256_packus_epi32(Pack565HalfWide(a), Pack565HalfWide(b));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dp + x * 2), _mm256_or_si256(_mm256_permute4x64_epi64(packed, 0xd8), spare));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dp + x * 2),
+                          _mm256_or_si256(_mm256_permute4x64_epi64(packed, 0xd8), spare));
     }
   }
   // The last pixels of each row; the dither counts from the rectangle's
@@ -1257,7 +1271,8 @@ __attribute__((target("avx2"))) void LoopBytesTo565Wide(const BltSetup& s, uint8
   if (wide < s.width) {
     BltSetup rest = s;
     rest.width = s.width - wide;
-    LoopBytesTo565<Dither>(rest, destStart + static_cast<intptr_t>(wide) * 2, destPitch, srcStart + static_cast<intptr_t>(wide) * 4, srcPitch);
+    LoopBytesTo565<Dither>(rest, destStart + static_cast<intptr_t>(wide) * 2, destPitch,
+                           srcStart + static_cast<intptr_t>(wide) * 4, srcPitch);
   }
 }
 
@@ -1327,8 +1342,8 @@ void WriteWideChannels(const ColorFormatRecord* f, uint8_t* p, const float v[4])
   }
 }
 
-int WideLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const uint8_t* srcStart,
-             intptr_t srcPitch, const uint8_t* alphaStart) {
+int WideLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const uint8_t* srcStart, intptr_t srcPitch,
+             const uint8_t* alphaStart) {
   const ColorFormatRecord* sf = s.srcFormat;
   const ColorFormatRecord* df = s.destFormat;
   int srcWide = IsWideChannelFormat(sf);
@@ -1349,7 +1364,9 @@ int WideLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const ui
         uint32_t ch[4];
         ReadSourceChannels(s, raw, ch);
         for (int c = 0; c < 4; c++) {
-          v[c] = s.srcWidth[c] != 0 ? static_cast<float>(static_cast<double>(ch[c]) / static_cast<double>(ChannelMax(s.srcWidth[c]))) : 0.0f;
+          v[c] = s.srcWidth[c] != 0
+                     ? static_cast<float>(static_cast<double>(ch[c]) / static_cast<double>(ChannelMax(s.srcWidth[c])))
+                     : 0.0f;
         }
         if (s.srcWidth[CH_ALPHA] == 0) v[CH_ALPHA] = 1.0f;
       }
@@ -1370,8 +1387,10 @@ int WideLoop(const BltSetup& s, uint8_t* destStart, intptr_t destPitch, const ui
       if (destWide) {
         WriteWideChannels(df, dp, v);
       } else if (s.destPalette) {
-        WritePixelBytes(dp, 1, MakeFormatPixelFromRGBA(df, static_cast<int>(FloatToChannel(v[0], 8)), static_cast<int>(FloatToChannel(v[1], 8)),
-                                                       static_cast<int>(FloatToChannel(v[2], 8)), 0));
+        WritePixelBytes(dp, 1,
+                        MakeFormatPixelFromRGBA(df, static_cast<int>(FloatToChannel(v[0], 8)),
+                                                static_cast<int>(FloatToChannel(v[1], 8)),
+                                                static_cast<int>(FloatToChannel(v[2], 8)), 0));
       } else {
         uint32_t ch[4];
         for (int c = 0; c < 4; c++) ch[c] = FloatToChannel(v[c], s.destWidth[c]);
@@ -1439,12 +1458,11 @@ void SetConvertColorBltFastPaths(int enable) { FastPathsEnabled = enable != 0; }
 // have wider ones, so that both forms can be checked on one machine.
 void SetConvertColorBltWideVectors(int enable) { WideVectorsEnabled = enable != 0; }
 
-int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* destFormat,
-                    const void* srcPixels, int srcPitch, const ColorFormatRecord* srcFormat,
-                    const void* alphaPixels, int alphaPitch, const ColorFormatRecord* alphaFormat,
-                    int destX, int destY, const RECT* srcRect,
-                    int mirror, int keyToAlpha, uint32_t keyColor, int reductionMode,
-                    int colorOff, int alphaFromRed, int skipKey, int paletteRemap) {
+int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* destFormat, const void* srcPixels,
+                    int srcPitch, const ColorFormatRecord* srcFormat, const void* alphaPixels, int alphaPitch,
+                    const ColorFormatRecord* alphaFormat, int destX, int destY, const RECT* srcRect, int mirror,
+                    int keyToAlpha, uint32_t keyColor, int reductionMode, int colorOff, int alphaFromRed, int skipKey,
+                    int paletteRemap) {
   if (destPixels == nullptr || srcPixels == nullptr || srcRect == nullptr) return -1;
   int64_t w = static_cast<int64_t>(srcRect->right) - srcRect->left;
   int64_t h = static_cast<int64_t>(srcRect->bottom) - srcRect->top;
@@ -1473,7 +1491,7 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
   s.destPalette = !destWide && s.destBytes == 1;
   // Unknown reduction modes reduce plainly, whichever loop runs.
   s.reduction = (reductionMode == BLT_REDUCE_ORDERED_DITHER || reductionMode == BLT_REDUCE_CARRY) ? reductionMode
-                                                                                                   : BLT_REDUCE_NONE;
+                                                                                                  : BLT_REDUCE_NONE;
   s.colorOff = colorOff != 0;
   s.mirror = mirror != 0;
   s.skipKey = skipKey != 0;
@@ -1490,7 +1508,8 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
   if (s.alphaMode != ALPHA_KEY) keyToAlpha = 0;
 
   if ((keyToAlpha || s.skipKey) && !srcWide) {
-    int kr = static_cast<int>((keyColor >> 16) & 0xff), kg = static_cast<int>((keyColor >> 8) & 0xff), kb = static_cast<int>(keyColor & 0xff);
+    int kr = static_cast<int>((keyColor >> 16) & 0xff), kg = static_cast<int>((keyColor >> 8) & 0xff),
+        kb = static_cast<int>(keyColor & 0xff);
     if (s.srcPalette) {
       for (int i = 0; i < 256; i++) {
         s.keyMatch[i] = sf->palette[i][2] == kr && sf->palette[i][1] == kg && sf->palette[i][0] == kb;
@@ -1515,9 +1534,10 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
     s.alphaRedWidth = alphaFormat->redWidth;
   }
 
-  uint8_t* destStart = static_cast<uint8_t*>(destPixels) + static_cast<intptr_t>(destY) * destPitch + static_cast<intptr_t>(destX) * s.destBytes;
-  const uint8_t* srcStart =
-      static_cast<const uint8_t*>(srcPixels) + static_cast<intptr_t>(srcRect->top) * srcPitch + static_cast<intptr_t>(srcRect->left) * s.srcBytes;
+  uint8_t* destStart = static_cast<uint8_t*>(destPixels) + static_cast<intptr_t>(destY) * destPitch +
+                       static_cast<intptr_t>(destX) * s.destBytes;
+  const uint8_t* srcStart = static_cast<const uint8_t*>(srcPixels) + static_cast<intptr_t>(srcRect->top) * srcPitch +
+                            static_cast<intptr_t>(srcRect->left) * s.srcBytes;
   const uint8_t* alphaStart = s.alphaMode == ALPHA_IMAGE
                                   ? s.alphaPixels + static_cast<intptr_t>(srcRect->top) * alphaPitch +
                                         static_cast<intptr_t>(srcRect->left) * s.alphaBytes
@@ -1533,7 +1553,8 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
     if (s.srcPalette && paletteRemap && !s.mirror && memcmp(sf->palette, df->palette, sizeof(sf->palette)) != 0) {
       uint8_t remap[256];
       for (int i = 0; i < 256; i++) {
-        remap[i] = static_cast<uint8_t>(MakeFormatPixelFromRGBA(df, sf->palette[i][2], sf->palette[i][1], sf->palette[i][0], 0));
+        remap[i] = static_cast<uint8_t>(
+            MakeFormatPixelFromRGBA(df, sf->palette[i][2], sf->palette[i][1], sf->palette[i][0], 0));
       }
       for (int y = 0; y < s.height; y++) {
         const uint8_t* sp = srcStart + static_cast<intptr_t>(y) * srcPitch;
@@ -1566,8 +1587,8 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
 
   // Same layout.
   if (sf->bitsPerPixel == df->bitsPerPixel && s.srcBytes == s.destBytes && sf->redMask == df->redMask &&
-      sf->greenMask == df->greenMask && sf->blueMask == df->blueMask && sf->alphaMask == df->alphaMask &&
-      !keyToAlpha && !s.colorOff && !alphaFromRed && alphaPixels == nullptr) {
+      sf->greenMask == df->greenMask && sf->blueMask == df->blueMask && sf->alphaMask == df->alphaMask && !keyToAlpha &&
+      !s.colorOff && !alphaFromRed && alphaPixels == nullptr) {
     SameLayoutCopy(s, destStart, destPitch, srcStart, srcPitch);
     return 0;
   }
@@ -1578,19 +1599,15 @@ int ConvertColorBlt(void* destPixels, int destPitch, const ColorFormatRecord* de
       return 0;
     }
     if (Fits565ToBytes(s)) {
-      if (HaveWideVectors())
-        Loop565ToBytesWide(s, destStart, destPitch, srcStart, srcPitch);
-      else
-        Loop565ToBytes(s, destStart, destPitch, srcStart, srcPitch);
+      if (HaveWideVectors()) Loop565ToBytesWide(s, destStart, destPitch, srcStart, srcPitch);
+      else Loop565ToBytes(s, destStart, destPitch, srcStart, srcPitch);
       return 0;
     }
     if (FitsBytesTo565(s)) {
       const int dither = s.reduction == BLT_REDUCE_ORDERED_DITHER;
       if (HaveWideVectors()) {
-        if (dither)
-          LoopBytesTo565Wide<true>(s, destStart, destPitch, srcStart, srcPitch);
-        else
-          LoopBytesTo565Wide<false>(s, destStart, destPitch, srcStart, srcPitch);
+        if (dither) LoopBytesTo565Wide<true>(s, destStart, destPitch, srcStart, srcPitch);
+        else LoopBytesTo565Wide<false>(s, destStart, destPitch, srcStart, srcPitch);
       } else if (dither) {
         LoopBytesTo565<true>(s, destStart, destPitch, srcStart, srcPitch);
       } else {

@@ -267,8 +267,7 @@ int LoadDdsImage(ImageLoadStream* stream, BaseImageRecord* image) {
     pitch = (flags & DDSD_PITCH) ? static_cast<int64_t>(ReadLE32(header + DDS_PITCH))
                                  : static_cast<int64_t>(bits / 8) * width;
     // Rows narrower than their pixels would send readers past the block.
-    if (pitch < static_cast<int64_t>(format.bytesPerPixel) * width ||
-        pitch * height > GetImageLoadByteLimit())
+    if (pitch < static_cast<int64_t>(format.bytesPerPixel) * width || pitch * height > GetImageLoadByteLimit())
       goto refuse;
   }
   storedFace = StoredFaceSize(kind, width, height, pitch, static_cast<int>(mipCount));

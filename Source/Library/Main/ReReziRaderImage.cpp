@@ -52,8 +52,8 @@ void ReadStretchSample(BaseImageRecord* src, int x, int y, int right, int bottom
 
 }  // namespace
 
-int BltBaseImageRect(int srcX, int srcY, int width, int height, int destX, int destY,
-                     BaseImageRecord* src, BaseImageRecord* dest) {
+int BltBaseImageRect(int srcX, int srcY, int width, int height, int destX, int destY, BaseImageRecord* src,
+                     BaseImageRecord* dest) {
   if (src == nullptr || dest == nullptr || src->pixels == nullptr || dest->pixels == nullptr) return -1;
   if (ExpandIfCompressed(src) != 0 || ExpandIfCompressed(dest) != 0) return -1;
   int64_t sx = srcX, sy = srcY, dx = destX, dy = destY, w = width, h = height;
@@ -87,9 +87,8 @@ int BltBaseImageRect(int srcX, int srcY, int width, int height, int destX, int d
   rect.top = static_cast<LONG>(sy);
   rect.right = static_cast<LONG>(sx + w);
   rect.bottom = static_cast<LONG>(sy + h);
-  int result = ConvertColorBlt(dest->pixels, dest->pitch, &dest->format, src->pixels, src->pitch,
-                               &src->format, nullptr, 0, nullptr, static_cast<int>(dx), static_cast<int>(dy),
-                               &rect, 0, 0, 0, 0, 0, 0, 0, 1);
+  int result = ConvertColorBlt(dest->pixels, dest->pitch, &dest->format, src->pixels, src->pitch, &src->format, nullptr,
+                               0, nullptr, static_cast<int>(dx), static_cast<int>(dy), &rect, 0, 0, 0, 0, 0, 0, 0, 1);
   return result < 0 ? -1 : 0;
 }
 
@@ -98,9 +97,8 @@ int CopyBaseImageTo(int x, int y, BaseImageRecord* src, BaseImageRecord* dest) {
   return BltBaseImageRect(0, 0, src->width, src->height, x, y, src, dest);
 }
 
-int StretchBaseImageRect(int srcLeft, int srcTop, int srcRight, int srcBottom, BaseImageRecord* src,
-                         int destLeft, int destTop, int destRight, int destBottom, BaseImageRecord* dest,
-                         int filter) {
+int StretchBaseImageRect(int srcLeft, int srcTop, int srcRight, int srcBottom, BaseImageRecord* src, int destLeft,
+                         int destTop, int destRight, int destBottom, BaseImageRecord* dest, int filter) {
   if (src == nullptr || dest == nullptr || src->pixels == nullptr || dest->pixels == nullptr) return -1;
   if (srcLeft < 0 || srcTop < 0 || srcLeft >= src->width || srcTop >= src->height) return -1;
   if (srcRight < 1 || srcBottom < 1 || srcRight > src->width || srcBottom > src->height) return -1;
@@ -188,8 +186,8 @@ int MirrorBaseImageHorizontally(BaseImageRecord* image) {
   int bytes = image->format.bytesPerPixel;
   if (bytes < 1 || bytes > 4) return 0;
   for (int y = 0; y < image->height; y++) {
-    ReverseRow(reinterpret_cast<uint8_t*>(image->pixels) + static_cast<intptr_t>(y) * image->pitch,
-               image->width, bytes);
+    ReverseRow(reinterpret_cast<uint8_t*>(image->pixels) + static_cast<intptr_t>(y) * image->pitch, image->width,
+               bytes);
   }
   return 0;
 }
@@ -204,23 +202,23 @@ int RotateBaseImage180(BaseImageRecord* image) {
   int top = 0, bottom = image->height - 1;
   for (; top < bottom; top++, bottom--) {
     uint8_t* a = base + static_cast<intptr_t>(top) * image->pitch;
-    uint8_t* b =
-        base + static_cast<intptr_t>(bottom) * image->pitch + static_cast<intptr_t>(image->width - 1) * bytes;
+    uint8_t* b = base + static_cast<intptr_t>(bottom) * image->pitch + static_cast<intptr_t>(image->width - 1) * bytes;
     for (int x = 0; x < image->width; x++, a += bytes, b -= bytes) SwapPixels(a, b, bytes);
   }
   if (top == bottom) ReverseRow(base + static_cast<intptr_t>(top) * image->pitch, image->width, bytes);
   return 0;
 }
 
-int HalveImageForMipLevel(const ColorFormatRecord* format, void* dest, int destPitch, const void* src,
-                          int srcPitch, int destX, int destY, int srcX, int srcY, int width, int height) {
+int HalveImageForMipLevel(const ColorFormatRecord* format, void* dest, int destPitch, const void* src, int srcPitch,
+                          int destX, int destY, int srcX, int srcY, int width, int height) {
   if (format == nullptr || dest == nullptr || src == nullptr) return -1;
   const int bytes = format->bytesPerPixel;
   if (bytes != 2 && bytes != 4) return -1;
   if (width <= 0 || height <= 0) return -1;
   if ((width != 1 && (width & 1)) || (height != 1 && (height & 1))) return -1;
-  const uint32_t masks[4] = {RunMask(format->redShift, format->redWidth), RunMask(format->greenShift, format->greenWidth),
-                             RunMask(format->blueShift, format->blueWidth), RunMask(format->alphaShift, format->alphaWidth)};
+  const uint32_t masks[4] = {
+      RunMask(format->redShift, format->redWidth), RunMask(format->greenShift, format->greenWidth),
+      RunMask(format->blueShift, format->blueWidth), RunMask(format->alphaShift, format->alphaWidth)};
   const int shifts[4] = {format->redShift, format->greenShift, format->blueShift, format->alphaShift};
   const int stepX = width == 1 ? 0 : 1;
   const int stepY = height == 1 ? 0 : 1;
@@ -229,8 +227,8 @@ int HalveImageForMipLevel(const ColorFormatRecord* format, void* dest, int destP
   const int outW = width == 1 ? 1 : width / 2;
   const int outH = height == 1 ? 1 : height / 2;
   for (int j = 0; j < outH; j++) {
-    const uint8_t* row0 =
-        reinterpret_cast<const uint8_t*>(src) + static_cast<intptr_t>(srcY + j * 2 * stepY) * srcPitch;
+    const uint8_t* row0 = reinterpret_cast<const uint8_t*>(src) +
+                          static_cast<intptr_t>(srcY + j * 2 * stepY) * srcPitch;
     const uint8_t* row1 = row0 + static_cast<intptr_t>(stepY) * srcPitch;
     uint8_t* out = reinterpret_cast<uint8_t*>(dest) + static_cast<intptr_t>(destY + j) * destPitch +
                    static_cast<intptr_t>(destX) * bytes;
@@ -310,8 +308,8 @@ int ConvertBaseImageToDIB(BaseImageRecord* image, BITMAPINFO* info, void** bits,
     memset(&rgb, 0, sizeof(rgb));
     MakeColorFormatRGB8(&rgb);
     RECT rect = {0, 0, image->width, image->height};
-    if (ConvertColorBlt(block, static_cast<int>(dibPitch), &rgb, image->pixels, image->pitch, &f, nullptr, 0,
-                        nullptr, 0, 0, &rect, 0, 0, 0, 0, 0, 0, 0, 0) < 0) {
+    if (ConvertColorBlt(block, static_cast<int>(dibPitch), &rgb, image->pixels, image->pitch, &f, nullptr, 0, nullptr,
+                        0, 0, &rect, 0, 0, 0, 0, 0, 0, 0, 0) < 0) {
       MemFree(block);
       return -1;
     }

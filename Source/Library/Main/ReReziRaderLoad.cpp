@@ -16,8 +16,7 @@ namespace {
 const char LOG_IMAGE_FILE_NOT_OPENED[] = "画像ファイル %s を開けませんでした";
 const char LOG_MEMORY_IMAGE_UNREADABLE[] =
     "メモリ上の画像データを読み込めませんでした、対応していない形式か壊れています";
-const char LOG_IMAGE_FILE_UNREADABLE[] =
-    "画像ファイル %s を読み込めませんでした、対応していない形式か壊れています";
+const char LOG_IMAGE_FILE_UNREADABLE[] = "画像ファイル %s を読み込めませんでした、対応していない形式か壊れています";
 
 }  // namespace
 
@@ -39,8 +38,8 @@ enum {
 };
 
 uint32_t ReadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // Turns an image without alpha into exact ARGB8 (in place) and clears the
@@ -150,8 +149,7 @@ int LoadBgraImage(ImageLoadStream* stream, BaseImageRecord* image) {
       row = nullptr;
     }
     MakeColorFormatARGB8(&image->format);
-    SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height), static_cast<int>(pitch),
-                         pixels);
+    SetLoadedImageRecord(image, static_cast<int>(width), static_cast<int>(height), static_cast<int>(pitch), pixels);
     return 0;
   }
 refuse:
@@ -182,8 +180,8 @@ int LoadImageByLoaders(const ImageLoadSettings* settings, ImageLoadStream* strea
 }
 
 int LoadBaseImageCore(const ImageLoadSettings* settings, const char* fileName, const void* bytes, int byteCount,
-                      int memoryFlag, int bitmapFlag, int mirrorFlag, BaseImageRecord* image,
-                      BITMAPINFO** bitmapInfo, void** bitmapBits) {
+                      int memoryFlag, int bitmapFlag, int mirrorFlag, BaseImageRecord* image, BITMAPINFO** bitmapInfo,
+                      void** bitmapBits) {
   if (settings == nullptr) return -1;
   if (image != nullptr) memset(image, 0, sizeof(*image));
   if (bitmapFlag) {
@@ -198,8 +196,7 @@ int LoadBaseImageCore(const ImageLoadSettings* settings, const char* fileName, c
   if (memoryFlag) {
     if (bytes == nullptr || byteCount < 0) return -1;
     stream.functions = settings->memoryStream;
-    stream.handle =
-        reinterpret_cast<StreamHandle>(CreateMemoryStream(bytes, static_cast<uint32_t>(byteCount)));
+    stream.handle = reinterpret_cast<StreamHandle>(CreateMemoryStream(bytes, static_cast<uint32_t>(byteCount)));
     if (stream.handle == 0) return -1;
   } else {
     if (fileName == nullptr) return -1;
@@ -268,26 +265,25 @@ fail:
   return -1;
 }
 
-int LoadBaseImageWithSettings(const char* fileName, const void* bytes, int byteCount, int memoryFlag,
-                              int bitmapFlag, int mirrorFlag, BaseImageRecord* image, BITMAPINFO** bitmapInfo,
-                              void** bitmapBits) {
+int LoadBaseImageWithSettings(const char* fileName, const void* bytes, int byteCount, int memoryFlag, int bitmapFlag,
+                              int mirrorFlag, BaseImageRecord* image, BITMAPINFO** bitmapInfo, void** bitmapBits) {
   ImageLoadSettings settings;
   SnapshotImageLoadSettings(&settings);
-  return LoadBaseImageCore(&settings, fileName, bytes, byteCount, memoryFlag, bitmapFlag, mirrorFlag, image,
-                           bitmapInfo, bitmapBits);
+  return LoadBaseImageCore(&settings, fileName, bytes, byteCount, memoryFlag, bitmapFlag, mirrorFlag, image, bitmapInfo,
+                           bitmapBits);
 }
 
-int LoadImageToBaseImage(const char* fileName, const void* bytes, int byteCount, int memoryFlag,
-                         BaseImageRecord* image, int mirrorFlag) {
+int LoadImageToBaseImage(const char* fileName, const void* bytes, int byteCount, int memoryFlag, BaseImageRecord* image,
+                         int mirrorFlag) {
   return LoadBaseImageWithSettings(fileName, bytes, byteCount, memoryFlag, 0, mirrorFlag, image, nullptr, nullptr);
 }
 
 int LoadBaseImagePair(const ImageLoadSettings* settings, const char* fileName, const void* bytes, int byteCount,
-                      int memoryFlag, const void* alphaBytes, int alphaByteCount, int alphaMode,
-                      BaseImageRecord* image, BaseImageRecord* alphaImage, int mirrorFlag) {
+                      int memoryFlag, const void* alphaBytes, int alphaByteCount, int alphaMode, BaseImageRecord* image,
+                      BaseImageRecord* alphaImage, int mirrorFlag) {
   if (alphaImage != nullptr) memset(alphaImage, 0, sizeof(*alphaImage));
-  if (LoadBaseImageCore(settings, fileName, bytes, byteCount, memoryFlag, 0, mirrorFlag, image, nullptr,
-                        nullptr) != 0) {
+  if (LoadBaseImageCore(settings, fileName, bytes, byteCount, memoryFlag, 0, mirrorFlag, image, nullptr, nullptr) !=
+      0) {
     return -1;
   }
   if (alphaImage == nullptr) return 1;
@@ -322,8 +318,8 @@ int LoadBaseImagePair(const ImageLoadSettings* settings, const char* fileName, c
 }
 
 int LoadBaseImagePairWithSettings(const char* fileName, const void* bytes, int byteCount, int memoryFlag,
-                                  const void* alphaBytes, int alphaByteCount, int alphaMode,
-                                  BaseImageRecord* image, BaseImageRecord* alphaImage, int mirrorFlag) {
+                                  const void* alphaBytes, int alphaByteCount, int alphaMode, BaseImageRecord* image,
+                                  BaseImageRecord* alphaImage, int mirrorFlag) {
   ImageLoadSettings settings;
   SnapshotImageLoadSettings(&settings);
   return LoadBaseImagePair(&settings, fileName, bytes, byteCount, memoryFlag, alphaBytes, alphaByteCount, alphaMode,

@@ -75,8 +75,8 @@ void ConvertPlanar420(const uint8_t* luma, int width, int height, const BaseImag
 }
 
 // Packed rows of two pixels per four bytes; offsets of Y0, U, Y1, V.
-void ConvertPacked422(const uint8_t* frame, int width, int height, const BaseImageRecord* image, int y0, int u,
-                      int y1, int v) {
+void ConvertPacked422(const uint8_t* frame, int width, int height, const BaseImageRecord* image, int y0, int u, int y1,
+                      int v) {
   for (int j = 0; j < height; j++) {
     const uint8_t* in = frame + static_cast<intptr_t>(j) * width * 2;
     uint8_t* out = OutRow(image, j);

@@ -120,16 +120,19 @@ int CreateMemImg(MEMIMG* image, const MemImgDesc& desc) {
     header->callerOwnedPixels = 1;
   } else {
     header->callerOwnedPixels = 0;
-    header->pixelBlock = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(actualPitch) * static_cast<size_t>(height)));
+    header->pixelBlock = static_cast<uint8_t*>(
+        MEM_ALLOC(static_cast<size_t>(actualPitch) * static_cast<size_t>(height)));
     if (header->pixelBlock == nullptr) return -1;
   }
   if (workBlocks) {
     if (alphaFlag && header->premultiplied == nullptr) {
-      header->premultiplied = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(actualPitch) * static_cast<size_t>(height)));
+      header->premultiplied = static_cast<uint8_t*>(
+          MEM_ALLOC(static_cast<size_t>(actualPitch) * static_cast<size_t>(height)));
       if (header->premultiplied == nullptr) return -1;
     }
     if (colorType != MEMIMG_COLOR_8_CHANNEL && header->runStream == nullptr) {
-      header->runStream = static_cast<uint8_t*>(MEM_ALLOC(static_cast<size_t>(width + 5) * static_cast<size_t>(height)));
+      header->runStream = static_cast<uint8_t*>(
+          MEM_ALLOC(static_cast<size_t>(width + 5) * static_cast<size_t>(height)));
       if (header->runStream == nullptr) return -1;
     }
   }
@@ -151,14 +154,15 @@ void CreateSubMemImg(MEMIMG* view, const MEMIMG* parent, int x, int y, int width
   if (!IsValidMemImg(parent)) return;
   if (x < 0 || y < 0 || width < 0 || height < 0 || x + width > parent->width || y + height > parent->height) return;
   MemImgHeader* header = parent->header;
-  size_t offset = static_cast<size_t>(header->pitch) * static_cast<size_t>(y) + static_cast<size_t>(MemImgBytesPerPixel(parent)) * static_cast<size_t>(x);
+  size_t offset = static_cast<size_t>(header->pitch) * static_cast<size_t>(y) +
+                  static_cast<size_t>(MemImgBytesPerPixel(parent)) * static_cast<size_t>(x);
   view->magic = MEMIMG_MAGIC;
   view->width = width;
   view->height = height;
   view->pixels = parent->pixels + offset;
-  view->premultipliedPixels =
-      header->premultiplied != nullptr && parent->premultipliedPixels != nullptr ? parent->premultipliedPixels + offset
-                                                                                 : nullptr;
+  view->premultipliedPixels = header->premultiplied != nullptr && parent->premultipliedPixels != nullptr
+                                  ? parent->premultipliedPixels + offset
+                                  : nullptr;
   view->header = header;
   header->referenceCount++;
 }
@@ -250,7 +254,8 @@ void BuildMemImgPremultiplied(MEMIMG* image) {
         uint32_t a = (v >> 16) & 0xFF;
         uint32_t c = v & 0xFFFF;
         uint32_t color = ((((c & 0xF800) * a) & 0x00F80000u) | (((c & 0x07E0) * a) & 0x0007E000u) |
-                           (((c & 0x001F) * a) & 0x00001F00u)) >> 8;
+                          (((c & 0x001F) * a) & 0x00001F00u)) >>
+                         8;
         out = color | (a << 16);
       }
       memcpy(dst + 4 * x, &out, 4);
@@ -316,9 +321,9 @@ void WriteBaseImageToMemImg(const BaseImageRecord* image, const BaseImageRecord*
                              header->transparentColor, conversionOption, 0, 0, 0, 0);
     if (result < 0) return;
   } else {
-    result = ConvertColorBlt(dest->pixels, header->pitch, format, image->pixels, image->pitch, &image->format,
-                             nullptr, 0, nullptr, destX, destY, &srcRect, 0, 0, header->transparentColor,
-                             conversionOption, 0, 0, 0, 0);
+    result = ConvertColorBlt(dest->pixels, header->pitch, format, image->pixels, image->pitch, &image->format, nullptr,
+                             0, nullptr, destX, destY, &srcRect, 0, 0, header->transparentColor, conversionOption, 0, 0,
+                             0, 0);
     if (result < 0) return;
     if (header->palettised) header->paletteEntriesUsed = result + 1;
   }
@@ -353,8 +358,8 @@ int TransferMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* srcRect, int des
   RECT whole = {0, 0, src->width, src->height};
   if (srcRect == nullptr) srcRect = &whole;
   int result = ConvertColorBlt(dest->pixels, dest->header->pitch, dest->header->colorFormat, src->pixels,
-                               src->header->pitch, src->header->colorFormat, nullptr, 0, nullptr, destX, destY,
-                               srcRect, 0, 0, 0, 0, 0, 0, 0, 0);
+                               src->header->pitch, src->header->colorFormat, nullptr, 0, nullptr, destX, destY, srcRect,
+                               0, 0, 0, 0, 0, 0, 0, 0);
   InvalidateMemImgDerivedData(dest);
   return result;
 }

@@ -27,7 +27,7 @@ struct MemImgHeader {
   int referenceCount;
   int width, height;
   int pitch;
-  int pitchShift;           // k when pitch == 2^k (see CreateMemImg), else -1
+  int pitchShift;  // k when pitch == 2^k (see CreateMemImg), else -1
   const ColorFormatRecord* colorFormat;
   uint32_t transparentColor;  // raw pixel value, or palette index
   int colorType;
@@ -37,18 +37,18 @@ struct MemImgHeader {
   int premultipliedValid;
   int runDataValid;
   int callerOwnedPixels;
-  uint8_t* palette;         // 2048 bytes, null unless palettised
-  uint8_t* secondPalette;   // palette + 1024
-  uint8_t* pixelBlock;      // pitch x height
-  uint8_t* premultiplied;   // pitch x height, or null
-  uint8_t* runStream;       // (width + 5) x height, or null
+  uint8_t* palette;        // 2048 bytes, null unless palettised
+  uint8_t* secondPalette;  // palette + 1024
+  uint8_t* pixelBlock;     // pitch x height
+  uint8_t* premultiplied;  // pitch x height, or null
+  uint8_t* runStream;      // (width + 5) x height, or null
 };
 
 // Kept by value by its holder; several records may share one header.
 struct MEMIMG {
-  uint32_t magic;           // MEMIMG_MAGIC while valid
+  uint32_t magic;  // MEMIMG_MAGIC while valid
   int width, height;
-  uint8_t* pixels;          // top-left pixel of this image or view
+  uint8_t* pixels;  // top-left pixel of this image or view
   uint8_t* premultipliedPixels;
   MemImgHeader* header;
 };
@@ -64,10 +64,10 @@ enum {
 // The software draw state every software draw routine reads (main thread).
 struct MemImgDrawStateRecord {
   int defaultColorType;
-  RECT drawArea;            // right and bottom exclusive
-  int blendMode;            // draw blend mode number, 0-11
-  int blendParam;           // 0-255
-  uint32_t drawBright;      // 0x00RRGGBB; low 24 bits 0xFFFFFF = no tint
+  RECT drawArea;        // right and bottom exclusive
+  int blendMode;        // draw blend mode number, 0-11
+  int blendParam;       // 0-255
+  uint32_t drawBright;  // 0x00RRGGBB; low 24 bits 0xFFFFFF = no tint
   uint8_t maskAlphaRamp[256];
 };
 extern MemImgDrawStateRecord MemImgDrawState;

@@ -114,7 +114,8 @@ struct RunWalker {
           }
           uint8_t* d = dLine + DEST_BYTES * x;
           const uint8_t* s = sLine + SRC_BYTES * x;
-          if (!Row::Avx2Block(d, 0, s, 0, end - x, 1, j)) Row::Row(d, s, (F & BK_MASK) ? mLine + x : nullptr, end - x, j);
+          if (!Row::Avx2Block(d, 0, s, 0, end - x, 1, j))
+            Row::Row(d, s, (F & BK_MASK) ? mLine + x : nullptr, end - x, j);
           x = end;
           continue;
         }

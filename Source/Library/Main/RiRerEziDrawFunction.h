@@ -77,15 +77,15 @@ enum { BLEND_FAMILY_POINT = 0, BLEND_FAMILY_SHARED = 1 };
 
 // Everything resolved once per call.
 struct BlendCall {
-  int mode;                     // resolved mode (1 at 255 becomes 0)
-  int param;                    // P, 0-255
-  uint32_t bright;              // 0x00RRGGBB
-  int tinted;                   // 1 when the brightness is not white
-  const int* paramRow;          // BlendProductTable[P]: v*P/255
-  const int* signedRow;         // &BlendSignedScaleTable[P][256]: v*P/255 toward 0
-  const unsigned char* mix6;    // BlendMix6Table[P >> 2], [x][y]
-  const int* brightRow[3];      // blue, green, red rows of BlendProductTable
-  const unsigned char* ramp;    // MaskAlphaRamp
+  int mode;                   // resolved mode (1 at 255 becomes 0)
+  int param;                  // P, 0-255
+  uint32_t bright;            // 0x00RRGGBB
+  int tinted;                 // 1 when the brightness is not white
+  const int* paramRow;        // BlendProductTable[P]: v*P/255
+  const int* signedRow;       // &BlendSignedScaleTable[P][256]: v*P/255 toward 0
+  const unsigned char* mix6;  // BlendMix6Table[P >> 2], [x][y]
+  const int* brightRow[3];    // blue, green, red rows of BlendProductTable
+  const unsigned char* ramp;  // MaskAlphaRamp
 };
 
 // 0: draw; -1: the call draws nothing.
@@ -215,8 +215,14 @@ struct BlendKernel {
   static inline void Factors(uint32_t alpha, uint32_t weight, uint32_t* product, int* count) {
     uint32_t f = 1;
     int n = 0;
-    if (HAS_MASK) { f *= weight; n++; }
-    if (UseAlpha) { f *= alpha; n++; }
+    if (HAS_MASK) {
+      f *= weight;
+      n++;
+    }
+    if (UseAlpha) {
+      f *= alpha;
+      n++;
+    }
     *product = f;
     *count = n;
   }
@@ -313,7 +319,9 @@ struct BlendKernel {
         uint32_t x = Mode == 11 ? (t[ch] * dc[ch]) >> kBits[ch] : t[ch];
         if (n == 0) {
           if (Mode == 1 && IS_POINT && !IS_RUN && !HAS_TINT && !HAS_ALPHA) r[ch] = c.mix6[x * 64 + dc[ch]];
-          else r[ch] = static_cast<uint32_t>(static_cast<int>(dc[ch]) + c.signedRow[static_cast<int>(x) - static_cast<int>(dc[ch])]);
+          else
+            r[ch] = static_cast<uint32_t>(static_cast<int>(dc[ch]) +
+                                          c.signedRow[static_cast<int>(x) - static_cast<int>(dc[ch])]);
         } else if (Mode == 11 && ch == 1 && UseAlpha && !HAS_MASK && !HAS_TINT) {
           uint32_t w = alpha * static_cast<uint32_t>(c.param);
           uint32_t big = (t[1] * dc[1]) >> 1;
@@ -333,8 +341,7 @@ struct BlendKernel {
 template <int Bits, unsigned Flags>
 struct SourceTexel {
   enum { TEXEL_BYTES = (Flags & BK_PAL) ? 1 : ((Bits == 32 || (Flags & BK_ALPHA)) ? 4 : 2) };
-  static inline bool Read(const uint8_t* p, const uint32_t* palette, uint32_t key, uint32_t* color,
-                          uint32_t* alpha) {
+  static inline bool Read(const uint8_t* p, const uint32_t* palette, uint32_t key, uint32_t* color, uint32_t* alpha) {
     if (Flags & BK_PAL) {
       uint32_t index = *p;
       if ((Flags & BK_TRANS) && index == key) return false;
@@ -364,9 +371,9 @@ struct SourceTexel {
 // Run-time settings of one walker call, turned into template arguments by
 // SelectBlend.
 struct BlendSelection {
-  int bits;            // 32 or 16
-  int mode;            // resolved mode or BLEND_OP_*
-  unsigned flags;      // BK_* bits
+  int bits;        // 32 or 16
+  int mode;        // resolved mode or BLEND_OP_*
+  unsigned flags;  // BK_* bits
 };
 
 // Calls visitor.template Run<Bits, Mode, Flags>() for the selection; false

@@ -67,7 +67,7 @@ struct TextureSource {
   uint32_t heightFixed;  // height * 2^18
   uint32_t key;          // transparent colour (index for palettised sources)
   const uint8_t* palette;
-  const uint8_t* mask;   // mask pixels, or null
+  const uint8_t* mask;  // mask pixels, or null
   int maskPitch;
 };
 
@@ -115,8 +115,8 @@ struct TexturedTriangleVisitor {
         const uint32_t column = u >> TRIANGLE_FIXED_SHIFT;
         const uint32_t row = v >> TRIANGLE_FIXED_SHIFT;
         uint32_t color, alpha = 0, weight = 0;
-        if (!ReadTriangleTexel<Bits, Flags>(pixels + row * pitch + column * SOURCE_BYTES, src.palette, src.key,
-                                            &color, &alpha))
+        if (!ReadTriangleTexel<Bits, Flags>(pixels + row * pitch + column * SOURCE_BYTES, src.palette, src.key, &color,
+                                            &alpha))
           continue;
         if (Flags & BK_MASK) weight = c.ramp[src.mask[row * src.maskPitch + column]];
         BlendKernel<Bits, Mode, Flags>::Draw(d, color, alpha, weight, c);
@@ -135,8 +135,7 @@ void DrawFlatTriangle(const TriangleTarget& target, int colorType, uint32_t colo
 void DrawTexturedTriangle(const TriangleTarget& target, const MEMIMG* src, int transFlag, const MEMIMG* mask) {
   const MemImgHeader* header = src->header;
   const int bits = header->colorType == MEMIMG_COLOR_32 ? 32 : 16;
-  if (src->width < 0 || src->height < 0 || src->width > TRIANGLE_COORD_MAX || src->height > TRIANGLE_COORD_MAX)
-    return;
+  if (src->width < 0 || src->height < 0 || src->width > TRIANGLE_COORD_MAX || src->height > TRIANGLE_COORD_MAX) return;
   // The mask is read at texel positions: one smaller than the source would
   // be read past its end.
   if (!MemImgMaskCovers(mask, src)) return;

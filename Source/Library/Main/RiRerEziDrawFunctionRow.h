@@ -13,8 +13,8 @@
 
 // What a row needs besides its pointers.
 struct BlendRowContext {
-  uint32_t key;              // transparent colour (raw value or index)
-  const uint32_t* palette;   // palettised sources: entries as 32-bit words
+  uint32_t key;             // transparent colour (raw value or index)
+  const uint32_t* palette;  // palettised sources: entries as 32-bit words
   const BlendCall* call;
 };
 
@@ -64,9 +64,7 @@ inline __m128i MixLanes(__m128i s16, __m128i d16, __m128i w) {
   return _mm_add_epi16(d16, h);
 }
 
-inline __m128i BroadcastAlpha(__m128i px16) {
-  return _mm_shufflehi_epi16(_mm_shufflelo_epi16(px16, 0xFF), 0xFF);
-}
+inline __m128i BroadcastAlpha(__m128i px16) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(px16, 0xFF), 0xFF); }
 
 inline __m128i ColorLanes() { return _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1); }
 
@@ -75,7 +73,8 @@ inline __m128i ColorLanes() { return _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1)
 inline void CopyWords(uint8_t* d, const uint8_t* s, int count) {
   int x = 0;
   for (; x + 4 <= count; x += 4)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * x), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * x)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * x),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * x)));
   for (; x < count; x++) *reinterpret_cast<uint32_t*>(d + 4 * x) = *reinterpret_cast<const uint32_t*>(s + 4 * x);
 }
 
@@ -227,26 +226,28 @@ struct SpanRow {
     const __m128i zero = _mm_setzero_si128();
     const __m128i weight = _mm_and_si128(_mm_set1_epi16(static_cast<short>(j.call->param << 8)), ColorLanes());
     const __m128i halfMask = _mm_set1_epi32(0x7F7F7F);
-    Groups4<4>(d, s, width, [&](uint8_t* dp, const uint8_t* sp) __attribute__((always_inline)) {
-      __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp));
-      __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dp));
-      __m128i r;
-      if (Mode == 0) {
-        r = sv;
-      } else if (Mode == 1) {
-        __m128i lo = MixLanes(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(dv, zero), weight);
-        __m128i hi = MixLanes(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(dv, zero), weight);
-        r = _mm_packus_epi16(lo, hi);
-      } else if (Mode == BLEND_OP_HALF) {
-        r = _mm_add_epi32(_mm_and_si128(_mm_srli_epi32(sv, 1), halfMask), _mm_and_si128(_mm_srli_epi32(dv, 1), halfMask));
-      } else if (Mode == BLEND_OP_ADD255_MMX) {
-        r = _mm_adds_epu8(sv, dv);
-      } else {
-        r = _mm_subs_epu8(dv, sv);
-      }
-      if (HAS_TRANS) r = Select(_mm_cmpeq_epi32(sv, key), dv, r);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dp), r);
-    });
+    Groups4<4>(
+        d, s, width, [&](uint8_t * dp, const uint8_t* sp) __attribute__((always_inline)) {
+          __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp));
+          __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dp));
+          __m128i r;
+          if (Mode == 0) {
+            r = sv;
+          } else if (Mode == 1) {
+            __m128i lo = MixLanes(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(dv, zero), weight);
+            __m128i hi = MixLanes(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(dv, zero), weight);
+            r = _mm_packus_epi16(lo, hi);
+          } else if (Mode == BLEND_OP_HALF) {
+            r = _mm_add_epi32(_mm_and_si128(_mm_srli_epi32(sv, 1), halfMask),
+                              _mm_and_si128(_mm_srli_epi32(dv, 1), halfMask));
+          } else if (Mode == BLEND_OP_ADD255_MMX) {
+            r = _mm_adds_epu8(sv, dv);
+          } else {
+            r = _mm_subs_epu8(dv, sv);
+          }
+          if (HAS_TRANS) r = Select(_mm_cmpeq_epi32(sv, key), dv, r);
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(dp), r);
+        });
   }
 
   static void KeyCopy16(uint8_t* d, const uint8_t* s, int width, const BlendRowContext& j) {
@@ -271,7 +272,7 @@ struct SpanRow {
     const __m128i alphaBits = _mm_set1_epi32(static_cast<int>(0xFF000000u));
     const __m128i lanes = ColorLanes();
     if (HAS_TRANS) TrimTransparentEnds(d, s, width);
-    auto block = [&](uint8_t* dp, const uint8_t* sp) __attribute__((always_inline)) {
+    auto block = [&](uint8_t * dp, const uint8_t* sp) __attribute__((always_inline)) {
       __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp));
       __m128i alphaOnly = _mm_and_si128(sv, alphaBits);
       if (HAS_TRANS) {
@@ -282,8 +283,9 @@ struct SpanRow {
         }
       }
       __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dp));
-      __m128i r = _mm_packus_epi16(Half(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(dv, zero), param, paramHigh, v255, lanes),
-                                   Half(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(dv, zero), param, paramHigh, v255, lanes));
+      __m128i r = _mm_packus_epi16(
+          Half(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(dv, zero), param, paramHigh, v255, lanes),
+          Half(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(dv, zero), param, paramHigh, v255, lanes));
       if (Mode == 0 && HAS_TRANS) r = Select(_mm_cmpeq_epi32(alphaOnly, alphaBits), sv, r);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dp), r);
     };
@@ -308,8 +310,7 @@ struct SpanRow {
     }
     Groups4<4>(d, s, width, block);
   }
-  static inline __m128i Half(__m128i s16, __m128i d16, __m128i param, __m128i paramHigh, __m128i v255,
-                             __m128i lanes) {
+  static inline __m128i Half(__m128i s16, __m128i d16, __m128i param, __m128i paramHigh, __m128i v255, __m128i lanes) {
     __m128i a = BroadcastAlpha(s16);
     if (Mode == 0) {
       // (s*a + d*(256 - a)) >> 8 stays below 65536: 16-bit lanes suffice.
@@ -350,7 +351,8 @@ struct SpanRow {
                                   _mm_and_si128(_mm_srli_epi32(s1, 16), low8));
       int clear = _mm_movemask_epi8(_mm_cmpeq_epi16(a, zero));
       if (HAS_TRANS && clear == 0xFFFF) continue;
-      __m128i sw = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(s0, 16), 16), _mm_srai_epi32(_mm_slli_epi32(s1, 16), 16));
+      __m128i sw = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(s0, 16), 16),
+                                   _mm_srai_epi32(_mm_slli_epi32(s1, 16), 16));
       __m128i opaque = _mm_cmpeq_epi16(a, v255);
       if (HAS_TRANS && _mm_movemask_epi8(opaque) == 0xFFFF) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * x), sw);
@@ -358,12 +360,14 @@ struct SpanRow {
       }
       __m128i dw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 2 * x));
       __m128i inv = _mm_sub_epi16(v256, a);
-      __m128i r = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(sw, 11), a),
-                                               _mm_mullo_epi16(_mm_srli_epi16(dw, 11), inv)), 8);
+      __m128i r = _mm_srli_epi16(
+          _mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(sw, 11), a), _mm_mullo_epi16(_mm_srli_epi16(dw, 11), inv)), 8);
       __m128i g = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(sw, 5), mask6), a),
-                                               _mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(dw, 5), mask6), inv)), 8);
-      __m128i b = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(sw, mask5), a),
-                                               _mm_mullo_epi16(_mm_and_si128(dw, mask5), inv)), 8);
+                                               _mm_mullo_epi16(_mm_and_si128(_mm_srli_epi16(dw, 5), mask6), inv)),
+                                 8);
+      __m128i b = _mm_srli_epi16(
+          _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(sw, mask5), a), _mm_mullo_epi16(_mm_and_si128(dw, mask5), inv)),
+          8);
       __m128i out = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(r, 11), _mm_slli_epi16(g, 5)), b);
       if (HAS_TRANS) out = Select(opaque, sw, out);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * x), out);
@@ -383,22 +387,23 @@ struct SpanRow {
     const __m128i orBits = _mm_set1_epi32(0x00010100);
     const __m128i lanes = ColorLanes();
     if (HAS_TRANS) TrimTransparentEnds(d, s, width);
-    Groups4<4>(d, s, width, [&](uint8_t* dp, const uint8_t* sp) __attribute__((always_inline)) {
-      __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp));
-      __m128i alphaOnly = _mm_and_si128(sv, alphaBits);
-      __m128i clear = _mm_cmpeq_epi32(alphaOnly, zero);
-      if (HAS_TRANS && _mm_movemask_epi8(clear) == 0xFFFF) return;
-      __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dp));
-      __m128i q = _mm_packus_epi16(Amount(_mm_unpacklo_epi8(sv, zero), param, v255, one, lanes),
-                                   Amount(_mm_unpackhi_epi8(sv, zero), param, v255, one, lanes));
-      __m128i sum = _mm_add_epi32(_mm_and_si128(q, low7), _mm_and_si128(dv, low7));
-      __m128i carries = _mm_and_si128(sum, carryBits);
-      __m128i r = _mm_or_si128(_mm_or_si128(_mm_sub_epi32(carries, _mm_srli_epi32(carries, 8)),
-                                            _mm_and_si128(_mm_or_si128(q, dv), orBits)),
-                               sum);
-      if (HAS_TRANS) r = Select(clear, dv, r);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dp), r);
-    });
+    Groups4<4>(
+        d, s, width, [&](uint8_t * dp, const uint8_t* sp) __attribute__((always_inline)) {
+          __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp));
+          __m128i alphaOnly = _mm_and_si128(sv, alphaBits);
+          __m128i clear = _mm_cmpeq_epi32(alphaOnly, zero);
+          if (HAS_TRANS && _mm_movemask_epi8(clear) == 0xFFFF) return;
+          __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dp));
+          __m128i q = _mm_packus_epi16(Amount(_mm_unpacklo_epi8(sv, zero), param, v255, one, lanes),
+                                       Amount(_mm_unpackhi_epi8(sv, zero), param, v255, one, lanes));
+          __m128i sum = _mm_add_epi32(_mm_and_si128(q, low7), _mm_and_si128(dv, low7));
+          __m128i carries = _mm_and_si128(sum, carryBits);
+          __m128i r = _mm_or_si128(_mm_or_si128(_mm_sub_epi32(carries, _mm_srli_epi32(carries, 8)),
+                                                _mm_and_si128(_mm_or_si128(q, dv), orBits)),
+                                   sum);
+          if (HAS_TRANS) r = Select(clear, dv, r);
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(dp), r);
+        });
   }
   // floor(t * P * a / 65536), or under the transparency flag at a = 255
   // floor(t * P / 255); the fourth lane 0.
@@ -427,7 +432,8 @@ inline void DrawBlendRow(uint8_t* d, const uint8_t* s, const uint8_t* m, int wid
 // For walkers whose rows are long: the possible call costs short-row loops
 // (the rotated blit's) more than it saves.
 template <int Bits, int Mode, unsigned F>
-inline void DrawBlendRowWide(uint8_t* d, const uint8_t* s, const uint8_t* m, int width, const BlendRowContext& context) {
+inline void DrawBlendRowWide(uint8_t* d, const uint8_t* s, const uint8_t* m, int width,
+                             const BlendRowContext& context) {
   using Row = blendrow::SpanRow<Bits, Mode, F>;
   if (!Row::Avx2Block(d, 0, s, 0, width, 1, context)) Row::Row(d, s, m, width, context);
 }

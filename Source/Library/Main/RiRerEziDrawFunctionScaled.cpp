@@ -46,15 +46,15 @@ bool Refused(const MEMIMG* dest, const MEMIMG* src) {
 }
 
 struct ScaledJob : BlendRowContext {
-  uint8_t* dest;           // clipped top-left
+  uint8_t* dest;  // clipped top-left
   int destPitch;
-  const uint8_t* src;      // first sampled source pixel
+  const uint8_t* src;  // first sampled source pixel
   int srcColumnStep, srcRowStep;
-  const uint8_t* mask;     // its mask byte, or null
+  const uint8_t* mask;  // its mask byte, or null
   int maskColumnStep, maskRowStep;
-  int width, height;       // clipped
+  int width, height;  // clipped
   uint32_t ratioX, ratioY;
-  int startX, startY;      // start accumulators
+  int startX, startY;  // start accumulators
 };
 
 struct ScaledWalker {
@@ -106,12 +106,12 @@ struct ScaledWalker {
 };
 
 struct RotatedJob : BlendRowContext {
-  uint8_t* dest;         // clipped box top-left
+  uint8_t* dest;  // clipped box top-left
   int destPitch;
   int columns, rows;
-  uint32_t u, v;         // at the box's top-left pixel
-  uint32_t du, dv;       // per column
-  uint32_t rowU, rowV;   // per row
+  uint32_t u, v;        // at the box's top-left pixel
+  uint32_t du, dv;      // per column
+  uint32_t rowU, rowV;  // per row
   uint32_t limitU, limitV;
   const MEMIMG* src;
   const MEMIMG* mask;
@@ -140,7 +140,8 @@ struct RotatedWalker {
         if (inside) {
           if (runStart < 0) runStart = x;
           int col = static_cast<int>(u >> 18), row = static_cast<int>(v >> 18);
-          memcpy(texels + TEXEL_BYTES * n, srcBase + static_cast<size_t>(srcPitch) * row + static_cast<size_t>(TEXEL_BYTES) * col, TEXEL_BYTES);
+          memcpy(texels + TEXEL_BYTES * n,
+                 srcBase + static_cast<size_t>(srcPitch) * row + static_cast<size_t>(TEXEL_BYTES) * col, TEXEL_BYTES);
           if (HAS_MASK) maskBytes[n] = maskBase[static_cast<size_t>(maskPitch) * row + col];
           n++;
         }
@@ -196,8 +197,10 @@ void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int tra
   int width = r.right - r.left, height = r.bottom - r.top;
   if (width <= 0 || height <= 0) return;
   InvalidateMemImgDerivedData(dest);
-  int ox = static_cast<int>((static_cast<long long>(cx) * 65536) / ratioX), rx = static_cast<int>((static_cast<long long>(cx) * 65536) % ratioX);
-  int oy = static_cast<int>((static_cast<long long>(cy) * 65536) / ratioY), ry = static_cast<int>((static_cast<long long>(cy) * 65536) % ratioY);
+  int ox = static_cast<int>((static_cast<long long>(cx) * 65536) / ratioX),
+      rx = static_cast<int>((static_cast<long long>(cx) * 65536) % ratioX);
+  int oy = static_cast<int>((static_cast<long long>(cy) * 65536) / ratioY),
+      ry = static_cast<int>((static_cast<long long>(cy) * 65536) % ratioY);
   int column = dirX > 0 ? ox : src->width - ox - 1;
   int row = dirY > 0 ? oy : src->height - oy - 1;
   int srcBytes = MemImgBytesPerPixel(src);
@@ -206,7 +209,8 @@ void BlitScaledMemImg(MEMIMG* dest, const MEMIMG* src, const RECT* rect, int tra
   job.key = sh->transparentColor;
   job.palette = ScaledPalette;
   job.call = &call;
-  job.dest = dest->pixels + static_cast<size_t>(dest->header->pitch) * r.top + static_cast<size_t>(MemImgBytesPerPixel(dest)) * r.left;
+  job.dest = dest->pixels + static_cast<size_t>(dest->header->pitch) * r.top +
+             static_cast<size_t>(MemImgBytesPerPixel(dest)) * r.left;
   job.destPitch = dest->header->pitch;
   job.src = src->pixels + static_cast<ptrdiff_t>(sh->pitch) * row + static_cast<ptrdiff_t>(srcBytes) * column;
   job.srcColumnStep = dirX * srcBytes;
@@ -245,7 +249,8 @@ void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, const RotatedBlit& blit,
   if (src->width <= 0 || src->height <= 0 || src->width >= 16384 || src->height >= 16384) return;
   const double reach = static_cast<double>(fabsf(scale)) * (static_cast<double>(src->width) + src->height) / 2.0;
   const double limit = 2147483647.0 / 262144.0 - 8.0;
-  if (fabs(static_cast<double>(centerX)) + reach >= limit || fabs(static_cast<double>(centerY)) + reach >= limit) return;
+  if (fabs(static_cast<double>(centerX)) + reach >= limit || fabs(static_cast<double>(centerY)) + reach >= limit)
+    return;
 
   float sN, cN, sP, cP;
   SinCosFloat(-angle, &sN, &cN);
@@ -257,10 +262,12 @@ void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, const RotatedBlit& blit,
   float wc = static_cast<float>(hw * static_cast<float>(cosP)), ws = static_cast<float>(hw * static_cast<float>(sinP));
   float hc = static_cast<float>(hh * static_cast<float>(cosP)), hs = static_cast<float>(hh * static_cast<float>(sinP));
   int baseX = centerX * 262144, baseY = centerY * 262144;
-  int kx[4] = {baseX + TruncateFloatToInt(static_cast<float>(hs - wc)), baseX + TruncateFloatToInt(static_cast<float>(-wc - hs)),
-               baseX + TruncateFloatToInt(static_cast<float>(wc - hs)), baseX + TruncateFloatToInt(static_cast<float>(wc + hs))};
-  int ky[4] = {baseY + TruncateFloatToInt(static_cast<float>(-hc - ws)), baseY + TruncateFloatToInt(static_cast<float>(hc - ws)),
-               baseY + TruncateFloatToInt(static_cast<float>(hc + ws)), baseY + TruncateFloatToInt(static_cast<float>(ws - hc))};
+  int kx[4] = {
+      baseX + TruncateFloatToInt(static_cast<float>(hs - wc)), baseX + TruncateFloatToInt(static_cast<float>(-wc - hs)),
+      baseX + TruncateFloatToInt(static_cast<float>(wc - hs)), baseX + TruncateFloatToInt(static_cast<float>(wc + hs))};
+  int ky[4] = {
+      baseY + TruncateFloatToInt(static_cast<float>(-hc - ws)), baseY + TruncateFloatToInt(static_cast<float>(hc - ws)),
+      baseY + TruncateFloatToInt(static_cast<float>(hc + ws)), baseY + TruncateFloatToInt(static_cast<float>(ws - hc))};
   if (turnFlag) {
     // K3, K0, K2, K1 receive the source's top-left, top-right, bottom-left
     // and bottom-right: the left edge lands on the right side.
@@ -290,7 +297,8 @@ void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, const RotatedBlit& blit,
   InvalidateMemImgDerivedData(dest);
   int du = TruncateFloatToInt(static_cast<float>(static_cast<float>(cosP) / scale));
   int dv = TruncateFloatToInt(static_cast<float>(static_cast<float>(sinN) / scale));
-  uint32_t halfW = (static_cast<uint32_t>(src->width) >> 1) << 18, halfH = (static_cast<uint32_t>(src->height) >> 1) << 18;
+  uint32_t halfW = (static_cast<uint32_t>(src->width) >> 1) << 18, halfH = (static_cast<uint32_t>(src->height) >> 1)
+                                                                           << 18;
   auto startU = [&](int y) {
     long long dx = box.left - centerX, dy = y - centerY;
     long long p = dx * cosN - dy * sinN;
@@ -310,7 +318,8 @@ void BlitRotatedMemImg(MEMIMG* dest, const MEMIMG* src, const RotatedBlit& blit,
   job.key = sh->transparentColor;
   job.palette = RotatedPalette;
   job.call = &call;
-  job.dest = dest->pixels + static_cast<size_t>(dest->header->pitch) * box.top + static_cast<size_t>(MemImgBytesPerPixel(dest)) * box.left;
+  job.dest = dest->pixels + static_cast<size_t>(dest->header->pitch) * box.top +
+             static_cast<size_t>(MemImgBytesPerPixel(dest)) * box.left;
   job.destPitch = dest->header->pitch;
   job.columns = columns;
   job.rows = rows;

@@ -152,7 +152,8 @@ void DrawLineMemImg(MEMIMG* dest, int32_t x1, int32_t y1, int32_t x2, int32_t y2
 
 void DrawLineListMemImg(MEMIMG* dest, const MemImgLineRecord* lines, int count) {
   if (lines == nullptr) return;
-  for (int i = 0; i < count; ++i) DrawLineMemImg(dest, lines[i].x1, lines[i].y1, lines[i].x2, lines[i].y2, lines[i].color);
+  for (int i = 0; i < count; ++i)
+    DrawLineMemImg(dest, lines[i].x1, lines[i].y1, lines[i].x2, lines[i].y2, lines[i].color);
 }
 
 int DrawBoxOutlineMemImg(MEMIMG* dest, int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t color) {
@@ -169,9 +170,8 @@ int DrawBoxOutlineMemImg(MEMIMG* dest, int32_t left, int32_t top, int32_t right,
 
 int DrawTriangleMemImg3(MEMIMG* dest, const POINT* points, uint32_t color, int fill, const MEMIMG* blendImage) {
   if (fill == 1) {
-    const TriangleVertex v[3] = {{points[0].x, points[0].y, 0, 0},
-                                 {points[1].x, points[1].y, 0, 0},
-                                 {points[2].x, points[2].y, 0, 0}};
+    const TriangleVertex v[3] = {
+        {points[0].x, points[0].y, 0, 0}, {points[1].x, points[1].y, 0, 0}, {points[2].x, points[2].y, 0, 0}};
     DrawTriangleMemImg(dest, nullptr, v, 0, blendImage, color);
     return 0;
   }

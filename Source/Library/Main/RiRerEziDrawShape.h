@@ -13,10 +13,10 @@
 #include <cstdint>
 
 struct MemImgLineRecord {
-  int32_t x1, y1;   // first end point, drawn
-  int32_t x2, y2;   // second end point, not drawn
+  int32_t x1, y1;  // first end point, drawn
+  int32_t x2, y2;  // second end point, not drawn
   uint32_t color;  // pixel value in the destination's format
-  uint32_t param;   // blend parameter when the list was built; not read here
+  uint32_t param;  // blend parameter when the list was built; not read here
 };
 
 // ---------------------------------------------------------------------------
@@ -63,8 +63,7 @@ inline void StepLine(const LinePath& path, Cursor cursor, intptr_t stepX, intptr
 // as span(row, x0, x1) with x0 <= x1 inclusive. `rowFlags` holds one zeroed
 // byte per row 0..area.bottom-1; a row is drawn at most once.
 template <class Span>
-inline void TraceDiscSpans(int32_t cx, int32_t cy, int32_t r, const RECT& area, unsigned char* rowFlags,
-                           Span&& span) {
+inline void TraceDiscSpans(int32_t cx, int32_t cy, int32_t r, const RECT& area, unsigned char* rowFlags, Span&& span) {
   if (area.right <= area.left || area.bottom <= area.top) return;
   const int32_t left = area.left, top = area.top, right = area.right - 1, bottom = area.bottom - 1;
   auto one = [&](int32_t row, int32_t x0, int32_t x1) {

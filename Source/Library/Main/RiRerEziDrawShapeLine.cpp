@@ -12,8 +12,12 @@ int ClipLineToArea(int32_t x1, int32_t y1, int32_t x2, int32_t y2, const RECT& a
   const int64_t minY = y1 < y2 ? y1 : y2, maxY = y1 < y2 ? y2 : y1;
   if (maxY < top || minY > bottom - 1 || minX > right - 1 || maxX < left) return 0;
 
-  const double kx = y1 != y2 ? static_cast<double>(x2 - static_cast<int64_t>(x1)) / static_cast<double>(y2 - static_cast<int64_t>(y1)) : 0.0;
-  const double ky = x1 != x2 ? static_cast<double>(y2 - static_cast<int64_t>(y1)) / static_cast<double>(x2 - static_cast<int64_t>(x1)) : 0.0;
+  const double kx = y1 != y2 ? static_cast<double>(x2 - static_cast<int64_t>(x1)) /
+                                   static_cast<double>(y2 - static_cast<int64_t>(y1))
+                             : 0.0;
+  const double ky = x1 != x2 ? static_cast<double>(y2 - static_cast<int64_t>(y1)) /
+                                   static_cast<double>(x2 - static_cast<int64_t>(x1))
+                             : 0.0;
   const double kxy = kx * static_cast<double>(y1);
   const double kyx = ky * static_cast<double>(x1);
   const double bx = static_cast<double>(x1) - kxy;

@@ -22,9 +22,9 @@ uint32_t TintFlatColor(uint32_t color, int bits, uint32_t bright, FlatTint tint)
 
 // One flat draw call, settled before the first pixel.
 struct FlatBlend {
-  BlendCall call;   // resolved mode (1 at 255 runs 0) and the table rows
+  BlendCall call;  // resolved mode (1 at 255 runs 0) and the table rows
   uint32_t color;  // after the tint
-  int bits;         // 32 or 16
+  int bits;        // 32 or 16
 };
 
 // Reads MemImgDrawState: colour type (1 = 32-bit, 0 = 16-bit), blend mode

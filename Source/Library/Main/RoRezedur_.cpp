@@ -14,10 +14,8 @@
 namespace {
 
 // Log texts.
-const char LOG_ARCHIVE_FILE_UNREADABLE[] =
-    "アーカイブファイル %s を開けませんでした、壊れているか鍵が違います";
-const char LOG_MEMORY_ARCHIVE_UNREADABLE[] =
-    "メモリ上のアーカイブを開けませんでした、壊れているか鍵が違います";
+const char LOG_ARCHIVE_FILE_UNREADABLE[] = "アーカイブファイル %s を開けませんでした、壊れているか鍵が違います";
+const char LOG_MEMORY_ARCHIVE_UNREADABLE[] = "メモリ上のアーカイブを開けませんでした、壊れているか鍵が違います";
 const char LOG_NO_MEMORY_FOR_TABLES[] = "アーカイブのテーブルを読み込むメモリの確保に失敗しました( %s )";
 const char LOG_NO_MEMORY_FOR_ARCHIVE[] = "アーカイブファイルを読み込むメモリの確保に失敗しました( %s )";
 
@@ -185,8 +183,7 @@ const unsigned char* RootDirectory(const ArchiveRecord* archive) { return archiv
 // Finds among the current folder's entries the first whose folder flag is
 // `folder` and whose name matches. Null when none does (or the folder's
 // entries lie outside the table).
-const unsigned char* FindInCurrentFolder(const ArchiveRecord* archive, const ArchiveSearchName* name,
-                                         int folder) {
+const unsigned char* FindInCurrentFolder(const ArchiveRecord* archive, const ArchiveSearchName* name, int folder) {
   DirectoryInfo directory;
   ReadDirectory(archive, archive->currentDirectory, &directory);
   if (!DirectoryEntriesFit(archive, directory)) return nullptr;
@@ -402,9 +399,8 @@ int HeaderFits(const ArchiveHeader& header, uint64_t imageSize) {
 int SetTables(ArchiveRecord* archive, const ArchiveHeader& header, unsigned char* table) {
   archive->header = header;
   archive->oldLayout = header.version < 6 ? 1 : 0;
-  archive->charSet = header.version >= 6 && (header.codePage >> 32) != 0
-                         ? 0
-                         : ArchiveCodePageToCharSet(header.codePage);
+  archive->charSet = header.version >= 6 && (header.codePage >> 32) != 0 ? 0
+                                                                         : ArchiveCodePageToCharSet(header.codePage);
   archive->table = table;
   archive->nameTable = table;
   archive->fileTable = table + header.fileTableOffset;
@@ -436,10 +432,9 @@ int WalkFileData(ArchiveRecord* archive, const unsigned char* directory, int dep
   const uint64_t entrySize = ArchiveFileEntrySize(Version(archive));
   for (uint64_t i = 0; i < info.entryCount; ++i) {
     ArchiveEntryInfo entry;
-    GetArchiveEntryInfo(archive,
-                        reinterpret_cast<const ArchiveFileEntry*>(archive->fileTable + info.firstEntryOffset +
-                                                                  i * entrySize),
-                        &entry);
+    GetArchiveEntryInfo(
+        archive, reinterpret_cast<const ArchiveFileEntry*>(archive->fileTable + info.firstEntryOffset + i * entrySize),
+        &entry);
     if (entry.attributes & ARCHIVE_ATTRIBUTE_DIRECTORY) {
       const unsigned char* sub = DirectoryAt(archive, entry.dataOffset);
       if (sub == nullptr || sub == directory) return -1;
@@ -551,10 +546,8 @@ namespace {
 // An archive that is there but does not read: damaged, or made with
 // another key.
 void LogUnreadableArchive(const char* path) {
-  if (path != nullptr)
-    LogPrintf(LOG_ARCHIVE_FILE_UNREADABLE, path);
-  else
-    LogPrintf(LOG_MEMORY_ARCHIVE_UNREADABLE);
+  if (path != nullptr) LogPrintf(LOG_ARCHIVE_FILE_UNREADABLE, path);
+  else LogPrintf(LOG_MEMORY_ARCHIVE_UNREADABLE);
 }
 
 }  // namespace
@@ -718,10 +711,8 @@ int CloseArchive(ArchiveRecord* archive) {
     MemFree(archive->image);
   } else if (archive->table != nullptr) {
     if (archive->inMemory) {
-      if (archive->callerMemory)
-        ScrambleImageBack(archive);
-      else
-        MemFree(archive->image);
+      if (archive->callerMemory) ScrambleImageBack(archive);
+      else MemFree(archive->image);
     } else {
       CloseFileAccess(archive->file);
       MemFree(archive->table);

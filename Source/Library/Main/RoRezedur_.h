@@ -35,34 +35,34 @@ struct ArchiveFileEntry;
 
 // A file entry in the version 6 widths.
 struct ArchiveEntryInfo {
-  uint64_t nameOffset;      // of its name entry in the name table
-  uint64_t attributes;      // Windows file attributes
-  uint64_t creationTime;    // Windows file times
+  uint64_t nameOffset;    // of its name entry in the name table
+  uint64_t attributes;    // Windows file attributes
+  uint64_t creationTime;  // Windows file times
   uint64_t lastAccessTime;
   uint64_t lastWriteTime;
-  uint64_t dataOffset;      // from the data area; a folder: its directory entry
-  uint64_t size;            // unpacked
-  uint64_t packedSize;      // ARCHIVE_STORED_64 when stored
+  uint64_t dataOffset;  // from the data area; a folder: its directory entry
+  uint64_t size;        // unpacked
+  uint64_t packedSize;  // ARCHIVE_STORED_64 when stored
 };
 
 // An open archive.
 struct ArchiveRecord {
-  int oldLayout;                     // 1 for versions below 6
+  int oldLayout;  // 1 for versions below 6
   ArchiveHeader header;
-  int charSet;                       // from the code page
-  FileAccessRecord* file;            // tables only: the archive file
-  unsigned char* image;              // the whole archive when held in memory
-  unsigned char* table;              // table block
+  int charSet;             // from the code page
+  FileAccessRecord* file;  // tables only: the archive file
+  unsigned char* image;    // the whole archive when held in memory
+  unsigned char* table;    // table block
   unsigned char* fileTable;
   unsigned char* directoryTable;
   unsigned char* nameTable;
-  unsigned char* currentDirectory;   // directory entry of the current folder
+  unsigned char* currentDirectory;  // directory entry of the current folder
   char path[ARCHIVE_PATH_SIZE];
   unsigned char key[ARCHIVE_KEY_SIZE];
   int inMemory;
-  int callerMemory;                  // the image belongs to the caller
-  uint64_t imageSize;                // in memory: the image; tables only: the file
-  int pendingRead;                   // a whole-image read runs
+  int callerMemory;    // the image belongs to the caller
+  uint64_t imageSize;  // in memory: the image; tables only: the file
+  int pendingRead;     // a whole-image read runs
   FileAccessRecord* pendingFile;
 };
 
@@ -79,8 +79,7 @@ struct ArchiveSearchName {
 // Builds the search form of `text` up to its first "\" or "/" (or its end).
 // Returns the component's length in bytes, -1 when it does not fit;
 // `consumed` gets the bytes to step over, the separator included.
-int MakeArchiveSearchName(const char* text, const ArchiveRecord* archive, ArchiveSearchName* name,
-                          int* consumed);
+int MakeArchiveSearchName(const char* text, const ArchiveRecord* archive, ArchiveSearchName* name, int* consumed);
 int EnterArchiveSubDirectory(ArchiveRecord* archive, const ArchiveSearchName* name);
 // "." stays, "\" or "/" goes to the root, ".." to the parent; longer paths
 // are walked component by component. On failure the current folder goes
@@ -111,8 +110,8 @@ void MakeArchiveKey(const char* keyText, unsigned char* key);
 void ApplyArchiveKey(void* data, size_t size, uint64_t keyPosition, const unsigned char* key);
 // Reads `size` bytes at `filePosition` (all ones: the current position)
 // and unscrambles them as from `keyPosition` (no key: left as read).
-int ReadArchiveBlock(void* buffer, size_t size, const unsigned char* key, uint64_t keyPosition,
-                     uint64_t filePosition, FileAccessRecord* file);
+int ReadArchiveBlock(void* buffer, size_t size, const unsigned char* key, uint64_t keyPosition, uint64_t filePosition,
+                     FileAccessRecord* file);
 
 int InitArchiveRecord(ArchiveRecord* archive);
 int ReleaseArchiveRecord(ArchiveRecord* archive);

@@ -50,7 +50,7 @@ struct MemberState {
   uint64_t position;
   int endOfFile;
   int async;
-  int broken;                 // its packed data turned out damaged
+  int broken;  // its packed data turned out damaged
   int pending;
   unsigned char* pendingTarget;
   uint64_t pendingSize;
@@ -78,9 +78,9 @@ struct SearchRecord {
   int archiveIndex;
   const unsigned char* directory;  // the folder searched
   int isRoot;
-  int phase;                       // 0 ".", 1 "..", 2 the entries
+  int phase;  // 0 ".", 1 "..", 2 the entries
   uint64_t nextEntry;
-  char pattern[FILE_PATH_SIZE];    // upper-cased last component
+  char pattern[FILE_PATH_SIZE];  // upper-cased last component
 };
 
 const char ArchiveExtension[] = "RVA";
@@ -265,7 +265,7 @@ int UnpackMember(MemberState* state, const unsigned char* packed) {
 
 uint64_t StoredKeyPosition(const MemberState* state, uint64_t position) {
   return ArchiveScramblesByPart(state->archive->header.version) ? state->info.size + position
-                                                                 : state->dataPosition + position;
+                                                                : state->dataPosition + position;
 }
 
 void LogDamagedMember(const MemberState* state) { LogPrintf(LOG_DAMAGED_MEMBER, state->archive->path); }
@@ -445,15 +445,15 @@ int SeekMember(MemberState* state, int64_t offset, int origin) {
     case FILE_STREAM_SEEK_SET: base = 0; break;
     case FILE_STREAM_SEEK_CUR: base = static_cast<int64_t>(state->position); break;
     case FILE_STREAM_SEEK_END: base = size; break;
-    default: base = 0; offset = 0; break;  // as disk files do
+    default:
+      base = 0;
+      offset = 0;
+      break;  // as disk files do
   }
   // Compared before adding, so no offset can overflow.
-  if (offset < -base)
-    state->position = 0;
-  else if (offset > size - base)
-    state->position = static_cast<uint64_t>(size);
-  else
-    state->position = static_cast<uint64_t>(base + offset);
+  if (offset < -base) state->position = 0;
+  else if (offset > size - base) state->position = static_cast<uint64_t>(size);
+  else state->position = static_cast<uint64_t>(base + offset);
   state->endOfFile = 0;
   return 0;
 }
@@ -519,8 +519,8 @@ int NextArchiveMatch(SearchRecord* search, FileInfoRecord* info) {
   if (GetArchiveFolderEntries(archive, search->directory, &count, &first) != 0) return -1;
   const uint64_t entrySize = ArchiveFileEntrySize(archive->header.version);
   while (search->nextEntry < count) {
-    const ArchiveFileEntry* entry =
-        reinterpret_cast<const ArchiveFileEntry*>(archive->fileTable + first + search->nextEntry * entrySize);
+    const ArchiveFileEntry* entry = reinterpret_cast<const ArchiveFileEntry*>(archive->fileTable + first +
+                                                                              search->nextEntry * entrySize);
     ++search->nextEntry;
     const char* upper = GetArchiveEntryName(archive, entry, 1);
     if (upper == nullptr || !MatchArchiveWildcard(search->pattern, upper, charSet)) continue;
@@ -536,10 +536,8 @@ void FreeSearch(SearchRecord* search) {
       *link = search->next;
       break;
     }
-  if (search->inArchive)
-    ReleaseSharedArchive(search->archiveIndex);
-  else if (search->disk != -1)
-    CloseFileFind(search->disk);
+  if (search->inArchive) ReleaseSharedArchive(search->archiveIndex);
+  else if (search->disk != -1) CloseFileFind(search->disk);
   MemFree(search);
 }
 
@@ -595,8 +593,9 @@ StreamHandle ArchiveFileOpen(const char* path, int cacheFlag, int blockFlag, int
   }
   int index = 0;
   while (index < ARCHIVE_OPEN_FILE_MAX && Layer.openFiles[index] != nullptr) ++index;
-  OpenFileRecord* record =
-      index < ARCHIVE_OPEN_FILE_MAX ? static_cast<OpenFileRecord*>(MEM_ALLOC(sizeof(OpenFileRecord))) : nullptr;
+  OpenFileRecord* record = index < ARCHIVE_OPEN_FILE_MAX
+                               ? static_cast<OpenFileRecord*>(MEM_ALLOC(sizeof(OpenFileRecord)))
+                               : nullptr;
   if (record == nullptr) {
     LogPrintf(LOG_NO_MEMORY_FOR_FILE);
     return 0;
@@ -734,9 +733,9 @@ int ArchiveFindClose(intptr_t handle) {
 
 const FileStreamFunctionTable* GetArchiveFileFunctions() {
   static const FileStreamFunctionTable table = {
-      ArchiveFileOpen,           ArchiveFileClose,          ArchiveFileTell,  ArchiveFileSeek,
-      ArchiveFileRead,           ArchiveFileEof,            ArchiveFileIdleCheck, ArchiveLayerSetCurrentDir,
-      ArchiveLayerGetCurrentDir, ArchiveFindFirst,          ArchiveFindNext,  ArchiveFindClose};
+      ArchiveFileOpen,           ArchiveFileClose, ArchiveFileTell,      ArchiveFileSeek,
+      ArchiveFileRead,           ArchiveFileEof,   ArchiveFileIdleCheck, ArchiveLayerSetCurrentDir,
+      ArchiveLayerGetCurrentDir, ArchiveFindFirst, ArchiveFindNext,      ArchiveFindClose};
   return &table;
 }
 

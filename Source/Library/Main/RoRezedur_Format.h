@@ -8,20 +8,20 @@
 #include <stdint.h>
 
 enum {
-  ARCHIVE_MAGIC = 0x5652,             // the bytes "R", "V"
-  ARCHIVE_VERSION_MAX = 6,            // versions 0..6 are read
-  ARCHIVE_HEADER_SIZE_V0 = 24,        // versions 0-3
-  ARCHIVE_HEADER_SIZE_V4 = 28,        // versions 4-5: a code page follows
+  ARCHIVE_MAGIC = 0x5652,       // the bytes "R", "V"
+  ARCHIVE_VERSION_MAX = 6,      // versions 0..6 are read
+  ARCHIVE_HEADER_SIZE_V0 = 24,  // versions 0-3
+  ARCHIVE_HEADER_SIZE_V4 = 28,  // versions 4-5: a code page follows
   ARCHIVE_HEADER_SIZE_V6 = 48,
-  ARCHIVE_CODE_PAGE_POSITION = 24,    // versions 4-5
-  ARCHIVE_FILE_ENTRY_SIZE_V0 = 40,    // versions 0-1: no packed size
-  ARCHIVE_FILE_ENTRY_SIZE_V2 = 44,    // versions 2-5
+  ARCHIVE_CODE_PAGE_POSITION = 24,  // versions 4-5
+  ARCHIVE_FILE_ENTRY_SIZE_V0 = 40,  // versions 0-1: no packed size
+  ARCHIVE_FILE_ENTRY_SIZE_V2 = 44,  // versions 2-5
   ARCHIVE_FILE_ENTRY_SIZE_V6 = 64,
   ARCHIVE_DIRECTORY_ENTRY_SIZE_V0 = 16,
   ARCHIVE_DIRECTORY_ENTRY_SIZE_V6 = 32,
   ARCHIVE_ATTRIBUTE_DIRECTORY = 0x10,
   ARCHIVE_KEY_SIZE = 12,
-  ARCHIVE_NAME_MAX = 1024,            // a name with its padding
+  ARCHIVE_NAME_MAX = 1024,  // a name with its padding
 };
 
 // Packed size of a stored file (all ones in the field's width).
@@ -35,7 +35,9 @@ inline int ArchiveHeaderSize(int version) {
   return version >= 6 ? ARCHIVE_HEADER_SIZE_V6 : version >= 4 ? ARCHIVE_HEADER_SIZE_V4 : ARCHIVE_HEADER_SIZE_V0;
 }
 inline int ArchiveFileEntrySize(int version) {
-  return version >= 6 ? ARCHIVE_FILE_ENTRY_SIZE_V6 : version >= 2 ? ARCHIVE_FILE_ENTRY_SIZE_V2 : ARCHIVE_FILE_ENTRY_SIZE_V0;
+  return version >= 6   ? ARCHIVE_FILE_ENTRY_SIZE_V6
+         : version >= 2 ? ARCHIVE_FILE_ENTRY_SIZE_V2
+                        : ARCHIVE_FILE_ENTRY_SIZE_V0;
 }
 inline int ArchiveDirectoryEntrySize(int version) {
   return version >= 6 ? ARCHIVE_DIRECTORY_ENTRY_SIZE_V6 : ARCHIVE_DIRECTORY_ENTRY_SIZE_V0;
@@ -56,7 +58,7 @@ inline int ArchiveCanPack(int version) { return version >= 2; }
 enum {
   LZ_HEAD_SIZE = 9,
   LZ_MIN_LENGTH = 4,
-  LZ_MAX_LENGTH = 4 + 31 + 255 * 32,   // 8195
+  LZ_MAX_LENGTH = 4 + 31 + 255 * 32,  // 8195
   LZ_MAX_DISTANCE = 1 << 24,
   LZ_CODE_EXTENDED = 0x04,
 };
@@ -70,11 +72,11 @@ enum {
 };
 
 enum {
-  KEY_STEP_NOT = 0,      // ~b
-  KEY_STEP_ROTATE,       // rotate left by n
-  KEY_STEP_XOR,          // b ^ x
-  KEY_STEP_ROTATE_NOT,   // ~(rotate left by n)
-  KEY_STEP_ROTATE_XOR,   // (rotate left by n) ^ x
+  KEY_STEP_NOT = 0,     // ~b
+  KEY_STEP_ROTATE,      // rotate left by n
+  KEY_STEP_XOR,         // b ^ x
+  KEY_STEP_ROTATE_NOT,  // ~(rotate left by n)
+  KEY_STEP_ROTATE_XOR,  // (rotate left by n) ^ x
 };
 
 struct ArchiveKeyStep {

@@ -184,8 +184,7 @@ int UnpackLZ(const void* block, void* destination) {
         // taken without leaving this loop. The output advances no faster
         // than the code bytes, so one limit on `src` keeps both inside
         // their margins.
-        const unsigned char* const limit =
-            outFastEnd - out < srcFastEnd - src ? src + (outFastEnd - out) : srcFastEnd;
+        const unsigned char* const limit = outFastEnd - out < srcFastEnd - src ? src + (outFastEnd - out) : srcFastEnd;
         for (;;) {
           // 32 bytes a step while neither half holds an escape. Long runs
           // come from data that did not pack, read once from far away: ask

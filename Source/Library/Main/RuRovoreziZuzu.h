@@ -35,8 +35,8 @@ struct LightTable {
   int standardLight;
   int changedFlag;
   int resendAll;
-  int deviceCount;      // device indices in use after the last apply
-  int highestDevice;    // highest device index switched on so far (-1 none)
+  int deviceCount;    // device indices in use after the last apply
+  int highestDevice;  // highest device index switched on so far (-1 none)
   int listed[LIGHT_LIST_SIZE];
   int listedCount;
 };

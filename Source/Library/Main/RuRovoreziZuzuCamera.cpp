@@ -199,7 +199,8 @@ void UpdateViewFrustum() {
   float width, height;
   DrawScreenSize(&width, &height);
   const float xs[2] = {0.0f, width}, ys[2] = {0.0f, height};
-  for (int i = 0; i < 8; i++) TransformByInverseCombined(&g.corners[i], xs[i & 1], ys[(i >> 1) & 1], (i >> 2) & 1 ? 1.0f : 0.0f);
+  for (int i = 0; i < 8; i++)
+    TransformByInverseCombined(&g.corners[i], xs[i & 1], ys[(i >> 1) & 1], (i >> 2) & 1 ? 1.0f : 0.0f);
   // Planes through three corners each: near, far, left, right, top, bottom.
   static const int faces[6][3] = {{0, 1, 2}, {4, 6, 5}, {0, 2, 4}, {1, 5, 3}, {0, 4, 1}, {2, 3, 6}};
   for (int f = 0; f < 6; f++) {

@@ -90,7 +90,8 @@ int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, B
   if (alpha != nullptr && (alpha->width != image->width || alpha->height != image->height)) return -1;
   GraphCreateSettings local = *settings;
   local.cube = image->cubeFlag > 0 ? 1 : 0;
-  if (local.transparentFromTopLeft) local.transparentColor = static_cast<int>(GetBaseImagePixelARGB8(image, 0, 0) & 0xffffff);
+  if (local.transparentFromTopLeft)
+    local.transparentColor = static_cast<int>(GetBaseImagePixelARGB8(image, 0, 0) & 0xffffff);
   BaseImageRecord filled;
   memset(&filled, 0, sizeof filled);
   if (local.fillTransparentEdges && !local.noTransparentColor && image->format.kind == 0 && !image->cubeFlag) {
@@ -129,10 +130,10 @@ namespace {
 // copies of the records the pointers name.
 struct GraphLoadRequest {
   GraphCreateSettings settings;
-  int noRestore;    // the restore switch at the call: remember no source
-  int reuse;        // refill live handles instead of making new ones
-  int handle;       // single road
-  int wholeHandle;  // divided road: the whole image while it loads, -1 none
+  int noRestore;     // the restore switch at the call: remember no source
+  int reuse;         // refill live handles instead of making new ones
+  int handle;        // single road
+  int wholeHandle;   // divided road: the whole image while it loads, -1 none
   const char* file;  // full path
   const void* bytes;
   int size;
@@ -234,11 +235,12 @@ int LoadSourceImages(const GraphLoadRequest* r, SourceImages* s) {
   } else {
     ImageLoadSettings loadSettings;
     SnapshotImageLoadSettings(&loadSettings);
-    const int result =
-        r->file != nullptr
-            ? LoadBaseImagePair(&loadSettings, r->file, nullptr, 0, 0, nullptr, 0, 0, &s->image, &s->alpha, r->mirror)
-            : LoadBaseImagePair(&loadSettings, nullptr, r->bytes, r->size, 1, r->alphaBytes, r->alphaSize,
-                                r->alphaBytes != nullptr ? 1 : 2, &s->image, &s->alpha, r->mirror);
+    const int result = r->file != nullptr
+                           ? LoadBaseImagePair(&loadSettings, r->file, nullptr, 0, 0, nullptr, 0, 0, &s->image,
+                                               &s->alpha, r->mirror)
+                           : LoadBaseImagePair(&loadSettings, nullptr, r->bytes, r->size, 1, r->alphaBytes,
+                                               r->alphaSize, r->alphaBytes != nullptr ? 1 : 2, &s->image, &s->alpha,
+                                               r->mirror);
     if (result < 0) return -1;
     s->loadedHere = 1;
     if (s->alpha.pixels != nullptr) s->alphaUsed = &s->alpha;
@@ -255,12 +257,10 @@ int LoadSourceImages(const GraphLoadRequest* r, SourceImages* s) {
 // Keeps what the graphic was made from for the restore: the file, copies of
 // the bytes, or a copy of the images in use (a bitmap's images included).
 void RememberRequestSource(const GraphLoadRequest* r, SourceImages* s, int handle) {
-  if (r->file != nullptr)
-    RememberGraphicSource(handle, r->file, nullptr, nullptr, r->mirror, -1, r->noRestore);
+  if (r->file != nullptr) RememberGraphicSource(handle, r->file, nullptr, nullptr, r->mirror, -1, r->noRestore);
   else if (r->bytes != nullptr)
     RememberGraphicSourceBytes(handle, r->bytes, r->size, r->alphaBytes, r->alphaSize, r->mirror, r->noRestore);
-  else
-    RememberGraphicSource(handle, nullptr, &s->image, s->alphaUsed, r->mirror, -1, r->noRestore);
+  else RememberGraphicSource(handle, nullptr, &s->image, s->alphaUsed, r->mirror, -1, r->noRestore);
 }
 
 // Packs the request and copies of what its pointers name (the file name,
@@ -509,8 +509,8 @@ int ReloadImageDivided(const char* file, int count, int across, int down, int ti
   if (file == nullptr) return -1;
   char path[MAX_PATH];
   FullPath(file, path);
-  GraphLoadRequest request =
-      DividedRequest(1, {count, across, down, tileWidth, tileHeight}, const_cast<int*>(handles), !transparent, 0);
+  GraphLoadRequest request = DividedRequest(1, {count, across, down, tileWidth, tileHeight}, const_cast<int*>(handles),
+                                            !transparent, 0);
   request.file = path;
   return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
 }
@@ -524,8 +524,8 @@ int LoadImageDividedFromMemory(const void* bytes, int size, int count, int acros
   return LoadDividedGraphRequest(&request, IsASyncLoadEnabled());
 }
 
-int LoadImageDividedFromBitmap(const BITMAPINFO* info, const void* bits, int count, int across, int down,
-                               int tileWidth, int tileHeight, int* handles, int transparent) {
+int LoadImageDividedFromBitmap(const BITMAPINFO* info, const void* bits, int count, int across, int down, int tileWidth,
+                               int tileHeight, int* handles, int transparent) {
   if (info == nullptr || bits == nullptr) return -1;
   GraphLoadRequest request = DividedRequest(0, {count, across, down, tileWidth, tileHeight}, handles, !transparent, 0);
   request.bitmapInfo = info;

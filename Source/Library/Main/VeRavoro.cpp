@@ -100,9 +100,7 @@ namespace {
 // flag and the set-up that follows run under one lock.
 OnceLockRecord TypeSetUpLock;
 
-int IsInitialized(const HandleManager* manager) {
-  return __atomic_load_n(&manager->initialized, __ATOMIC_ACQUIRE);
-}
+int IsInitialized(const HandleManager* manager) { return __atomic_load_n(&manager->initialized, __ATOMIC_ACQUIRE); }
 
 HandleManager* ManagerOf(int type) {
   if (type < 0 || type >= HANDLE_TYPE_COUNT) return nullptr;
@@ -128,9 +126,7 @@ HandleRecordHeader* GetHandleRecord(int handle) {
   return FindRecord(&HandleManagers[HANDLE_TYPE_OF(handle)], handle);
 }
 
-HandleRecordHeader* GetHandleRecordOfType(int handle, int type) {
-  return FindRecord(ManagerOf(type), handle);
-}
+HandleRecordHeader* GetHandleRecordOfType(int handle, int type) { return FindRecord(ManagerOf(type), handle); }
 
 namespace {
 
@@ -148,8 +144,7 @@ int InitHandleTypeLocked(int type, int recordSize, int maxCount, HandleRecordCal
                          HandleRecordCallback deleteCallback, const char* displayName) {
   HandleManager* manager = &HandleManagers[type];
   if (manager->initialized) return -1;
-  if (recordSize < static_cast<int>(sizeof(HandleRecordHeader)) || maxCount <= 0 ||
-      maxCount > HANDLE_MAX_SLOTS)
+  if (recordSize < static_cast<int>(sizeof(HandleRecordHeader)) || maxCount <= 0 || maxCount > HANDLE_MAX_SLOTS)
     return -1;
 
   const int checkCounter = manager->checkCounter;
@@ -163,8 +158,7 @@ int InitHandleTypeLocked(int type, int recordSize, int maxCount, HandleRecordCal
   manager->deleteCallback = deleteCallback;
   if (displayName != nullptr) CopyStringLimited(manager->displayName, displayName, HANDLE_NAME_SIZE - 1);
 
-  manager->slots =
-      static_cast<HandleRecordHeader**>(MEM_ALLOC_ZEROED(sizeof(HandleRecordHeader*) * maxCount));
+  manager->slots = static_cast<HandleRecordHeader**>(MEM_ALLOC_ZEROED(sizeof(HandleRecordHeader*) * maxCount));
   if (manager->slots == nullptr) {
     MemFill(manager, 0, sizeof(HandleManager));
     manager->checkCounter = checkCounter;
@@ -183,8 +177,7 @@ int InitHandleType(int type, int recordSize, int maxCount, HandleRecordCallback 
                    HandleRecordCallback deleteCallback, const char* displayName) {
   if (type < 0 || type >= HANDLE_TYPE_COUNT) return -1;
   ENTER_ONCE_LOCK(&TypeSetUpLock);
-  const int result =
-      InitHandleTypeLocked(type, recordSize, maxCount, createCallback, deleteCallback, displayName);
+  const int result = InitHandleTypeLocked(type, recordSize, maxCount, createCallback, deleteCallback, displayName);
   LeaveOnceLock(&TypeSetUpLock);
   return result;
 }
@@ -251,8 +244,8 @@ int CreateHandle(int type, int wantedHandle) {
     return -1;
   }
   if (wantedHandle < 0) wantedHandle = -1;
-  if (wantedHandle >= 0 && ((wantedHandle & HANDLE_TYPE_MASK) != manager->typeTag ||
-                            HANDLE_INDEX_OF(wantedHandle) >= manager->maxCount)) {
+  if (wantedHandle >= 0 &&
+      ((wantedHandle & HANDLE_TYPE_MASK) != manager->typeTag || HANDLE_INDEX_OF(wantedHandle) >= manager->maxCount)) {
     LogPrintf(LOG_WANTED_HANDLE_UNUSABLE, manager->displayName, wantedHandle);
     return -1;
   }

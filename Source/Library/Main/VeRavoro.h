@@ -15,9 +15,9 @@ enum {
   HANDLE_TYPE_MASK = 0x7C000000,
   HANDLE_CHECK_MASK = 0x03FF0000,
   HANDLE_INDEX_MASK = 0x0000FFFF,
-  HANDLE_CHECK_LIMIT = 1023,      // check values run 0..1022
+  HANDLE_CHECK_LIMIT = 1023,  // check values run 0..1022
   HANDLE_TYPE_COUNT = 32,
-  HANDLE_MAX_SLOTS = 0x10000,     // slot indices fit in 16 bits
+  HANDLE_MAX_SLOTS = 0x10000,  // slot indices fit in 16 bits
 };
 
 // Handle type numbers.
@@ -30,9 +30,9 @@ enum {
   HANDLETYPE_MOVIE = 6,
   HANDLETYPE_MASK = 7,
   HANDLETYPE_FONT = 8,
-  HANDLETYPE_KEYINPUT = 9,   // own table, same bit layout
-  HANDLETYPE_NETWORK = 10,   // registered by StartNetwork
-  HANDLETYPE_LIGHT = 11,     // own table, same bit layout
+  HANDLETYPE_KEYINPUT = 9,  // own table, same bit layout
+  HANDLETYPE_NETWORK = 10,  // registered by StartNetwork
+  HANDLETYPE_LIGHT = 11,    // own table, same bit layout
   HANDLETYPE_SHADER = 12,
   HANDLETYPE_MODELBASE = 13,
   HANDLETYPE_MODEL = 14,
@@ -42,9 +42,10 @@ enum {
   HANDLETYPE_SHADOWMAP = 18,
 };
 
-#define HANDLE_TYPE_OF(handle) static_cast<int>((static_cast<unsigned int>(handle) & HANDLE_TYPE_MASK) >> HANDLE_TYPE_SHIFT)
-#define HANDLE_INDEX_OF(handle) static_cast<int>((handle) & HANDLE_INDEX_MASK)
-#define HANDLE_CHECK_OF(handle) static_cast<int>(((handle) & HANDLE_CHECK_MASK) >> HANDLE_CHECK_SHIFT)
+#define HANDLE_TYPE_OF(handle) \
+  static_cast<int>((static_cast<unsigned int>(handle) & HANDLE_TYPE_MASK) >> HANDLE_TYPE_SHIFT)
+#define HANDLE_INDEX_OF(handle) static_cast<int>((handle)&HANDLE_INDEX_MASK)
+#define HANDLE_CHECK_OF(handle) static_cast<int>(((handle)&HANDLE_CHECK_MASK) >> HANDLE_CHECK_SHIFT)
 
 // Doubly linked list of two sentinels (data -1, owner null); nodes go in at
 // the front, just after the head.
@@ -57,13 +58,13 @@ struct HandleListNode {
 
 // Common head of every resource record; the owning type's fields follow.
 struct HandleRecordHeader {
-  int checkValue;          // the handle's bits 16-25
-  int handle;              // the full value
+  int checkValue;  // the handle's bits 16-25
+  int handle;      // the full value
   unsigned int recordSize;
-  int* deleteFlag;         // set to -1 when the handle is deleted
-  int asyncLoadCount;      // loading jobs still working on the record
-  int asyncJobIndex;       // queue slot of the last job queued for it
-  HandleListNode listNode; // data = handle, owner = record
+  int* deleteFlag;          // set to -1 when the handle is deleted
+  int asyncLoadCount;       // loading jobs still working on the record
+  int asyncJobIndex;        // queue slot of the last job queued for it
+  HandleListNode listNode;  // data = handle, owner = record
 };
 
 typedef int (*HandleRecordCallback)(HandleRecordHeader* record);
@@ -72,16 +73,16 @@ enum { HANDLE_NAME_SIZE = 64 };
 
 struct HandleManager {
   int initialized;
-  HandleRecordHeader** slots;   // maxCount entries, null = free
+  HandleRecordHeader** slots;  // maxCount entries, null = free
   HandleListNode listHead;
   HandleListNode listTail;
-  int typeTag;                  // type << 26
+  int typeTag;  // type << 26
   int recordSize;
   int maxCount;
   int count;
   int lowestSlot;
   int highestSlot;
-  int checkCounter;             // survives InitHandleType and TermHandleType
+  int checkCounter;  // survives InitHandleType and TermHandleType
   LockRecord lock;
   HandleRecordCallback createCallback;
   HandleRecordCallback deleteCallback;  // 1 keeps the record

@@ -30,8 +30,7 @@ int IsLeadByte(unsigned char byte, int charSet) {
   switch (charSet) {
     case CHARSET_HANGEUL:
     case CHARSET_BIG5:
-    case CHARSET_GB2312:
-      return byte >= 0x80 ? 1 : 0;
+    case CHARSET_GB2312: return byte >= 0x80 ? 1 : 0;
     default:
       // 0x81-0x9F and 0xE0-0xFC fold onto 0xA1-0xDC.
       return static_cast<unsigned char>((byte ^ 0x20) - 0xA1) < 0x3C ? 1 : 0;

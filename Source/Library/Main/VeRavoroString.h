@@ -66,8 +66,8 @@ inline uint64_t ReadLE64(const unsigned char* p) {
 }
 // Big-endian fields (box sizes of MP4 / QuickTime files).
 inline uint32_t ReadBE32(const unsigned char* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) | (static_cast<uint32_t>(p[2]) << 8) |
-         static_cast<uint32_t>(p[3]);
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }
 inline uint64_t ReadBE64(const unsigned char* p) {
   return (static_cast<uint64_t>(ReadBE32(p)) << 32) | static_cast<uint64_t>(ReadBE32(p + 4));
@@ -96,9 +96,9 @@ void Multiply64To128(const uint32_t* a, const uint32_t* b, uint32_t* result);
 void Divide128By64(const uint32_t* dividend, const uint32_t* divisor, uint32_t* quotient);
 
 // Software-renderer blend tables, filled by BuildBlendLookupTables.
-extern unsigned char BlendMix6Table[64][64][64];   // [k][a][b] = (a*k + b*(63-k)) / 63
-extern int BlendProductTable[256][256];            // [b][a] = a*b / 255
-extern int BlendSignedScaleTable[256][512];        // [a][v+256] = v*a/255 toward zero
+extern unsigned char BlendMix6Table[64][64][64];  // [k][a][b] = (a*k + b*(63-k)) / 63
+extern int BlendProductTable[256][256];           // [b][a] = a*b / 255
+extern int BlendSignedScaleTable[256][512];       // [a][v+256] = v*a/255 toward zero
 int BuildBlendLookupTables();
 
 #endif  // VERAVORO_STRING_H

@@ -71,7 +71,14 @@ int DropAntialias(int type) { return (type & FONT_TYPE_ANTIALIAS) ? (type & FONT
 
 int IsKnownType(int type) {
   switch (type) {
-    case 0: case 1: case 2: case 3: case 18: case 19: case 34: case 35: return 1;
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 18:
+    case 19:
+    case 34:
+    case 35: return 1;
     default: return 0;
   }
 }
@@ -198,11 +205,10 @@ int SetUpGlyphCache(FontRecord* record, const FontCreateSettings* settings, int 
     record->cellsPerColumn = height / c;
     record->capacity = slots;
     const int antialias = (record->type & FONT_TYPE_ANTIALIAS) != 0;
-    const ColorFormatRecord* format =
-        GetColorFormatForTextureDesc(antialias, !antialias, record->textureBits == 32 ? 1 : 0, 0);
+    const ColorFormatRecord* format = GetColorFormatForTextureDesc(antialias, !antialias,
+                                                                   record->textureBits == 32 ? 1 : 0, 0);
     const int imageWidth = (record->type & FONT_TYPE_EDGE) ? width * 2 : width;
-    if (format == nullptr ||
-        CreateBaseImageWithFormat(imageWidth, height, format, &record->cacheImage) < 0) {
+    if (format == nullptr || CreateBaseImageWithFormat(imageWidth, height, format, &record->cacheImage) < 0) {
       LogPrintf(LOG_CACHE_IMAGE_MEMORY);
       return -1;
     }
@@ -302,8 +308,8 @@ void GetFontCreateSettings(FontCreateSettings* settings) { *settings = CurrentCr
 int InitializeFontModule() {
   if (ModuleInitialized) return -1;
   ModuleInitialized = 1;
-  InitHandleType(HANDLETYPE_FONT, sizeof(FontRecord), FONT_HANDLE_MAX, InitFontHandleRecord,
-                 ReleaseFontHandleRecord, "フォント");
+  InitHandleType(HANDLETYPE_FONT, sizeof(FontRecord), FONT_HANDLE_MAX, InitFontHandleRecord, ReleaseFontHandleRecord,
+                 "フォント");
   memset(&DefaultFont, 0, sizeof DefaultFont);
   DefaultFont.size = 16;
   DefaultFont.thickness = 6;
@@ -474,8 +480,7 @@ int BuildFontData(const FontCreateSettings* settings, int handle, const FontRequ
   record->edgeSize = edgeSize;
   record->charSpacing = 0;
   record->textureCache = DeviceLayer.hardware && HasDirect3DDevice() && settings->noTextureCache == 0 ? 1 : 0;
-  record->textureBits =
-      record->textureCache && (type & FONT_TYPE_ANTIALIAS) && settings->antialias16Bit == 0 ? 32 : 16;
+  record->textureBits = record->textureCache && (type & FONT_TYPE_ANTIALIAS) && settings->antialias16Bit == 0 ? 32 : 16;
   record->premultiplied = settings->premultiplied;
   record->faceName[0] = 0;
   if (name != nullptr) CopyStringLimited(record->faceName, name, FONT_FACE_SIZE - 1);

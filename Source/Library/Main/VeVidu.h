@@ -30,10 +30,10 @@ enum {
 
 // Creation settings copied by every creation (no setter: all 0 at run time).
 struct FontCreateSettings {
-  int noTextureCache;   // memory cache even with Direct3D drawing
-  int antialias16Bit;   // anti-aliased texture cache in 16 bits
-  int cacheCharCount;   // glyph slots, 0 = computed
-  int premultiplied;    // texture cache holds the level in all four channels
+  int noTextureCache;  // memory cache even with Direct3D drawing
+  int antialias16Bit;  // anti-aliased texture cache in 16 bits
+  int cacheCharCount;  // glyph slots, 0 = computed
+  int premultiplied;   // texture cache holds the level in all four channels
 };
 
 struct GlyphCacheSlot;
@@ -47,7 +47,7 @@ struct GlyphCacheSlot {
   int16_t xOffset;  // glyph image from the pen position
   int16_t yOffset;  // from the top of the character box
   int16_t advance;
-  int32_t cell;     // slot i owns cell i; -1 after the last usable slot
+  int32_t cell;  // slot i owns cell i; -1 after the last usable slot
   uint16_t width, height;
   GlyphCodeEntry* entry;
 };
@@ -62,34 +62,34 @@ struct ParsedGlyph {
 
 struct FontRecord {
   HandleRecordHeader header;
-  int noOutline;            // no glyph outlines: TextOutA into the DIB section
+  int noOutline;  // no glyph outlines: TextOutA into the DIB section
   HBITMAP dib;
   uint8_t* dibPixels;
   int dibPitch;
-  int* lostFlag;            // set to 1 when the handle is deleted
+  int* lostFlag;  // set to 1 when the handle is deleted
   GlyphCacheSlot slots[FONT_SLOT_TABLE_SIZE];
   GlyphCodeEntry codeMap[FONT_CODE_COUNT];
-  int cursor;               // slot the next new glyph takes
-  int capacity;             // usable slots
-  uint8_t* memCache;        // memory cache: one column of cells
+  int cursor;         // slot the next new glyph takes
+  int capacity;       // usable slots
+  uint8_t* memCache;  // memory cache: one column of cells
   int memPitch;
-  int memBits;              // 1 or 8
+  int memBits;                    // 1 or 8
   char faceName[FONT_FACE_SIZE];  // empty for the default face
   int thickness, size;
-  int charHeight;           // even; the character box with the edge
-  int addedHeight;          // leading correction added to the GDI font
+  int charHeight;   // even; the character box with the edge
+  int addedHeight;  // leading correction added to the GDI font
   int italic;
   int charSpacing;
-  int cellSize;             // multiple of 8
+  int cellSize;  // multiple of 8
   HFONT font;
   int type, charSet, edgeSize;
   int cacheWidth, cacheHeight, cellsPerColumn;
   int textureGraph, edgeGraph;  // -1 when none
-  int textureLost;          // 1 while the cache texture must be made
+  int textureLost;              // 1 while the cache texture must be made
   BaseImageRecord cacheImage;   // system-memory copy of the texture cache
-  int textureBits;          // 16 or 32
+  int textureBits;              // 16 or 32
   int premultiplied;
-  int textureCache;         // 1: the cache is a texture
+  int textureCache;  // 1: the cache is a texture
 };
 
 // Module.

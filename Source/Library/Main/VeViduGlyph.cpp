@@ -84,8 +84,8 @@ void AllocateGlyphWork(const FontRecord* record, int edge, int* width, int* heig
 
 // Fetches one glyph through GetGlyphOutlineA into work (levels), fills the
 // slot's metrics. -1 when GDI refuses.
-int FetchOutlineGlyph(FontRecord* record, HDC dc, const TEXTMETRICA& metrics, unsigned int code,
-                      GlyphCacheSlot* slot, GlyphWork* work, int edge) {
+int FetchOutlineGlyph(FontRecord* record, HDC dc, const TEXTMETRICA& metrics, unsigned int code, GlyphCacheSlot* slot,
+                      GlyphWork* work, int edge) {
   const int s = FontTypeScale(record->type);
   const int antialias = (record->type & FONT_TYPE_ANTIALIAS) != 0;
   const int gray8 = record->textureCache && record->textureBits == 32;
@@ -337,9 +337,8 @@ int CreateFontCacheTexture(int handle, int async) {
   record->textureGraph = texture;
   if (record->type & FONT_TYPE_EDGE) {
     record->edgeGraph = AllocGraphicHandle();
-    if (record->edgeGraph < 0 ||
-        MakeDerivedGraph(record->edgeGraph, texture, record->cacheWidth, 0, record->cacheWidth,
-                         record->cacheHeight, async) < 0) {
+    if (record->edgeGraph < 0 || MakeDerivedGraph(record->edgeGraph, texture, record->cacheWidth, 0, record->cacheWidth,
+                                                  record->cacheHeight, async) < 0) {
       if (record->edgeGraph >= 0) DeleteGraphicHandle(record->edgeGraph);
       DeleteGraphicHandle(texture);
       record->textureGraph = record->edgeGraph = -1;

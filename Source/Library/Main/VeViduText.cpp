@@ -181,8 +181,8 @@ void DrawTurnedGraphic(int graph, float right, float top, float srcX, float srcY
 
 // Draws one glyph of a texture cache (edge, then body) at the pen position
 // of the run (x, y: the run's origin after the line shift).
-void DrawGlyphFromTexture(const FontRecord* font, const GlyphCacheSlot* slot, const TextRequest& request, int x,
-                          int y, double pen, const TextColors& colors) {
+void DrawGlyphFromTexture(const FontRecord* font, const GlyphCacheSlot* slot, const TextRequest& request, int x, int y,
+                          double pen, const TextColors& colors) {
   const int scaled = request.scaling, vertical = request.vertical;
   const double scaleX = request.scaleX, scaleY = request.scaleY;
   int cellX, cellY;
@@ -196,8 +196,8 @@ void DrawGlyphFromTexture(const FontRecord* font, const GlyphCacheSlot* slot, co
       if (graphs[i] < 0) continue;
       SetDrawTintPacked(tints[i]);
       if (!scaled) {
-        DrawImageRect(x + TruncateDoubleToInt(pen) + slot->xOffset, y + slot->yOffset, srcX, srcY, w, h, graphs[i],
-                      1, 0);
+        DrawImageRect(x + TruncateDoubleToInt(pen) + slot->xOffset, y + slot->yOffset, srcX, srcY, w, h, graphs[i], 1,
+                      0);
       } else {
         const float x1 = static_cast<float>(x + pen + slot->xOffset * scaleX);
         const float y1 = static_cast<float>(y + slot->yOffset * scaleY);
@@ -218,8 +218,8 @@ void DrawGlyphFromTexture(const FontRecord* font, const GlyphCacheSlot* slot, co
       for (int i = 0; i < 2; i++) {
         if (graphs[i] < 0) continue;
         SetDrawTintPacked(tints[i]);
-        DrawTurnedGraphic(graphs[i], static_cast<float>(lineRight), static_cast<float>(top),
-                          static_cast<float>(srcX), static_cast<float>(srcY));
+        DrawTurnedGraphic(graphs[i], static_cast<float>(lineRight), static_cast<float>(top), static_cast<float>(srcX),
+                          static_cast<float>(srcY));
       }
       SetClipRect(saved.left, saved.top, saved.right, saved.bottom);
     }

@@ -123,16 +123,14 @@ void FreeXAudioModules() {
   SoundSystem.X3DAudioCalculateFunc = nullptr;
 }
 
-void* ProcAddress(HMODULE module, const char* name) {
-  return reinterpret_cast<void*>(GetProcAddress(module, name));
-}
+void* ProcAddress(HMODULE module, const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); }
 
 // XAudio2 2.8 from its DLL. 0 started, -1 fall back.
 int StartXAudio28() {
   LogPrintf(LOG_USING_XAUDIO28);
   HMODULE module = SoundSystem.xaudio28Module;
-  SoundSystem.XAudio2CreateFunc =
-      reinterpret_cast<HRESULT(WINAPI*)(IXAudio2**, UINT32, XAUDIO2_PROCESSOR)>(ProcAddress(module, "XAudio2Create"));
+  SoundSystem.XAudio2CreateFunc = reinterpret_cast<HRESULT(WINAPI*)(IXAudio2**, UINT32, XAUDIO2_PROCESSOR)>(
+      ProcAddress(module, "XAudio2Create"));
   SoundSystem.CreateAudioVolumeMeterFunc = ProcAddress(module, "CreateAudioVolumeMeter");
   SoundSystem.CreateAudioReverbFunc = ProcAddress(module, "CreateAudioReverb");
   SoundSystem.X3DAudioInitializeFunc = ProcAddress(module, "X3DAudioInitialize");
@@ -168,7 +166,8 @@ int StartXAudio27() {
   LogPrintf(LOG_XAUDIO2_GET);
   RiDov::D_IXAudio2_27* engine = nullptr;
   IXAudio2MasteringVoice* master = nullptr;
-  HRESULT hr = CallCoCreateInstance(SoundClsidXAudio27, CLSCTX_ALL, SoundIidXAudio27, reinterpret_cast<void**>(&engine));
+  HRESULT hr = CallCoCreateInstance(SoundClsidXAudio27, CLSCTX_ALL, SoundIidXAudio27,
+                                    reinterpret_cast<void**>(&engine));
   if (FAILED(hr) || engine == nullptr) {
     LogPrintf(LOG_XAUDIO2_GET_FAILED);
     goto refuse;
@@ -220,7 +219,8 @@ int StartDirectSound() {
   LogPrintf(LOG_DS_INIT);
   LogPrintf(LOG_DS_GET);
   IDirectSound* ds = nullptr;
-  HRESULT hr = CallCoCreateInstance(SoundClsidDirectSound, CLSCTX_ALL, SoundIidDirectSound, reinterpret_cast<void**>(&ds));
+  HRESULT hr = CallCoCreateInstance(SoundClsidDirectSound, CLSCTX_ALL, SoundIidDirectSound,
+                                    reinterpret_cast<void**>(&ds));
   if (FAILED(hr) || ds == nullptr) {
     LogPrintf(LOG_DS_GET_FAILED);
     return -1;
@@ -261,8 +261,7 @@ int StartDirectSound() {
                        : 44100;
   FillPcmWaveFormat(&format, (caps.dwFlags & DSCAPS_PRIMARYSTEREO) ? 2 : 1,
                     (caps.dwFlags & DSCAPS_PRIMARY16BIT) ? 16 : 8, rate);
-  if (FAILED(SoundSystem.primaryBuffer->SetFormat(&format)))
-    LogPrintf(LOG_DS_PRIMARY_FORMAT);
+  if (FAILED(SoundSystem.primaryBuffer->SetFormat(&format))) LogPrintf(LOG_DS_PRIMARY_FORMAT);
   return 0;
 }
 
@@ -408,10 +407,8 @@ void LogDirectSoundDetails() {
       enumerate(LogDirectSoundDevice, nullptr);
     }
   }
-  LogPrintf(LOG_DS_RATES, caps.dwMaxSecondarySampleRate / 1000.0,
-            caps.dwMinSecondarySampleRate / 1000.0);
-  LogPrintf(LOG_DS_MEMORY, caps.dwTotalHwMemBytes / 1024.0,
-            caps.dwFreeHwMemBytes / 1024.0);
+  LogPrintf(LOG_DS_RATES, caps.dwMaxSecondarySampleRate / 1000.0, caps.dwMinSecondarySampleRate / 1000.0);
+  LogPrintf(LOG_DS_MEMORY, caps.dwTotalHwMemBytes / 1024.0, caps.dwFreeHwMemBytes / 1024.0);
   LogPrintf(LOG_DS_PRECISIONS);
   LogPrintf(LOG_DS_PRIMARY_BITS, (caps.dwFlags & DSCAPS_PRIMARY16BIT) ? "OK" : "NO",
             (caps.dwFlags & DSCAPS_PRIMARY8BIT) ? "OK" : "NO");
@@ -462,12 +459,8 @@ int InitSoundHandleRecord(HandleRecordHeader* record);
 int ReleaseSoundHandleRecord(HandleRecordHeader* record);
 
 namespace {
-int IsSoftSoundPlayer(HandleRecordHeader* record) {
-  return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer != 0;
-}
-int IsSoftSoundData(HandleRecordHeader* record) {
-  return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer == 0;
-}
+int IsSoftSoundPlayer(HandleRecordHeader* record) { return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer != 0; }
+int IsSoftSoundData(HandleRecordHeader* record) { return reinterpret_cast<SoftSoundRecord*>(record)->isPlayer == 0; }
 
 int LogicalProcessorCount() {
   if (SoundProcessorCountSource) return SoundProcessorCountSource();
@@ -530,7 +523,8 @@ int InitializeSound() {
                  "サウンド");
   InitHandleType(HANDLETYPE_SOFTSOUND, sizeof(SoftSoundRecord), 8192, ReturnZero, ReleaseSoftSoundHandleRecord,
                  "ソフトサウンド");
-  InitHandleType(HANDLETYPE_MUSIC, sizeof(MusicRecord), 256, InitMusicHandleRecord, ReleaseMusicHandleRecord, "ミュージック");
+  InitHandleType(HANDLETYPE_MUSIC, sizeof(MusicRecord), 256, InitMusicHandleRecord, ReleaseMusicHandleRecord,
+                 "ミュージック");
   SoundSystem.loadSettings.loadMethod = SOUND_LOAD_DECODE;
   SoundSystem.loadSettings.oggBytesPerSample = 2;
   HandleListInit(&SoundSystem.streamHead, &SoundSystem.streamTail);

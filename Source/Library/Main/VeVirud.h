@@ -57,9 +57,8 @@ class D_IXAudio2_27 : public IUnknown {
                                                       UINT32 flags, float maxFrequencyRatio, void* callback,
                                                       const XAUDIO2_VOICE_SENDS* sends,
                                                       const XAUDIO2_EFFECT_CHAIN* effects) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CreateSubmixVoice(IXAudio2SubmixVoice** voice, UINT32 channels,
-                                                      UINT32 sampleRate, UINT32 flags, UINT32 stage,
-                                                      const XAUDIO2_VOICE_SENDS* sends,
+  virtual HRESULT STDMETHODCALLTYPE CreateSubmixVoice(IXAudio2SubmixVoice** voice, UINT32 channels, UINT32 sampleRate,
+                                                      UINT32 flags, UINT32 stage, const XAUDIO2_VOICE_SENDS* sends,
                                                       const XAUDIO2_EFFECT_CHAIN* effects) = 0;
   virtual HRESULT STDMETHODCALLTYPE CreateMasteringVoice(IXAudio2MasteringVoice** voice, UINT32 channels,
                                                          UINT32 sampleRate, UINT32 flags, UINT32 deviceIndex,
@@ -98,7 +97,12 @@ enum {
 // DirectSound made by a DirectMusic performance.
 enum SoundOutputMode { SOUND_OUTPUT_MODE_XAUDIO2 = 0, SOUND_OUTPUT_MODE_DIRECTMUSIC = 1 };
 
-enum SoundOutputKind { SOUND_OUTPUT_NONE = 0, SOUND_OUTPUT_XAUDIO2_8 = 1, SOUND_OUTPUT_XAUDIO2_7 = 2, SOUND_OUTPUT_DIRECTSOUND = 3 };
+enum SoundOutputKind {
+  SOUND_OUTPUT_NONE = 0,
+  SOUND_OUTPUT_XAUDIO2_8 = 1,
+  SOUND_OUTPUT_XAUDIO2_7 = 2,
+  SOUND_OUTPUT_DIRECTSOUND = 3
+};
 
 enum { SOUND_REVERB_PRESET_COUNT = 30 };
 
@@ -165,7 +169,7 @@ struct SoundBufferRecord {
   RiDov::SOUNDBUFFER_CALLBACK* callback;
   int pan;
   int volume[SOUND_CHANNEL_VOLUME_COUNT];
-  int frequency;  // -1 = the data's own rate
+  int frequency;        // -1 = the data's own rate
   unsigned int length;  // sample frames
   WAVEFORMATEX format;  // after any mono-to-stereo widening
   SoundWaveData* wave;
@@ -284,8 +288,8 @@ struct SoftSoundRecord {
   SoundBufferRecord buffer;
   int bufferBytes;
   int writeOffset;
-  int lead;        // bytes kept free before the play cursor
-  int endOffset;   // where the real data ends in the buffer, -1 none
+  int lead;       // bytes kept free before the play cursor
+  int endOffset;  // where the real data ends in the buffer, -1 none
   int playedOut;
   int lastCursor;
   int active;
@@ -309,7 +313,7 @@ struct MidiPlayState {
   int playing;
   int tempFile;  // 1 while the temporary MIDI file exists
   char tempPath[MAX_PATH];
-  int handle;    // music handle that plays, -1 none
+  int handle;  // music handle that plays, -1 none
 };
 
 // How a sound file is loaded: decoded whole into memory, or streamed from
@@ -328,7 +332,7 @@ struct SoundLoadSettings {
 struct SoundSystemState {
   int initialized;
   HMODULE xaudio28Module;
-  HRESULT (WINAPI* XAudio2CreateFunc)(IXAudio2**, UINT32, XAUDIO2_PROCESSOR);
+  HRESULT(WINAPI* XAudio2CreateFunc)(IXAudio2**, UINT32, XAUDIO2_PROCESSOR);
   void* CreateAudioVolumeMeterFunc;
   void* CreateAudioReverbFunc;
   HMODULE x3dAudioModule;
@@ -350,13 +354,13 @@ struct SoundSystemState {
   HandleListNode streamHead, streamTail;
   HandleListNode softPlayerHead, softPlayerTail;
   HandleListNode deleteHead, deleteTail;
-  int outputMode;     // SoundOutputMode
+  int outputMode;  // SoundOutputMode
   // Output mode 1: the DirectMusic loader and performance (the performance
   // makes the DirectSound output) and the master volume read at start.
   IDirectMusicLoader8* musicLoader;
   IDirectMusicPerformance8* musicPerformance;
   int musicMasterVolume;
-  int xaudio2Off;     // 1: DirectSound is the output
+  int xaudio2Off;                        // 1: DirectSound is the output
   const PlayBufferBackend* playBackend;  // the running output's buffer operations, null when none
   int softwareBuffer;
   SoundLoadSettings loadSettings;
@@ -375,7 +379,7 @@ extern SoundSystemState SoundSystem;
 int InitializeSound();
 int TerminateSound();
 void StopLibraryMusic();
-int GetSoundOutputKind();  // SoundOutputKind
+int GetSoundOutputKind();          // SoundOutputKind
 int SetSoundOutputMode(int mode);  // SoundOutputMode; -1 while sound runs
 // Reverb presets (0 Forest, 1 Default, ... 29 Plate): -1 unless XAudio2 is
 // the output and the preset is below 30; a null record only validates.
@@ -444,8 +448,8 @@ int ReleasePlayBuffer(SoundBufferRecord* buffer);
 int PlayPlayBuffer(SoundBufferRecord* buffer, int loop);
 int StopPlayBuffer(SoundBufferRecord* buffer, int withReverb);
 int GetPlayBufferStatus(SoundBufferRecord* buffer, DWORD* status);
-int LockPlayBuffer(SoundBufferRecord* buffer, unsigned int offset, unsigned int count, void** region1,
-                   DWORD* size1, void** region2, DWORD* size2);
+int LockPlayBuffer(SoundBufferRecord* buffer, unsigned int offset, unsigned int count, void** region1, DWORD* size1,
+                   void** region2, DWORD* size2);
 int UnlockPlayBuffer(SoundBufferRecord* buffer, void* region1, DWORD size1, void* region2, DWORD size2);
 int GetPlayBufferPosition(SoundBufferRecord* buffer, DWORD* play, DWORD* write);
 int SetPlayBufferPosition(SoundBufferRecord* buffer, unsigned int byteOffset);
@@ -480,10 +484,10 @@ int PauseResumeAllSoundHandles(int pause);
 // Stream sounds.
 int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, int repeatCount, int handle,
                    int sourceKind, int* keepStream, int sharedHandle, int fromJob);
-int AddStreamSoundFile(const SoundLoadSettings* settings, const char* path, int repeatCount, int handle,
-                       int sourceKind, int sharedHandle, int fromJob);
-int AddStreamSoundMemory(const SoundLoadSettings* settings, const void* image, int size, int repeatCount,
-                         int handle, int sourceKind, int sharedHandle, int fromJob);
+int AddStreamSoundFile(const SoundLoadSettings* settings, const char* path, int repeatCount, int handle, int sourceKind,
+                       int sharedHandle, int fromJob);
+int AddStreamSoundMemory(const SoundLoadSettings* settings, const void* image, int size, int repeatCount, int handle,
+                         int sourceKind, int sharedHandle, int fromJob);
 int SetStreamSoundLoopSamples(int handle, int loopStart, int loopEnd);  // of the last source
 int PrepareStreamStart(int handle, int fromJob);
 int RefillStreamSound(int handle, int fromJob);
@@ -530,8 +534,7 @@ int IsPlayBufferReverbActive(SoundBufferRecord* buffer, int now);
 // -1 without X3DAudio.
 enum { X3D_MATRIX_MAX = 256 };
 int ComputeX3DAudioMatrix(const Sound3DEmitter* emitter, int sourceChannels, int destinationChannels, float* matrix,
-                          float* doppler, float* reverbLevel,
-                          float* lpfDirect = nullptr, float* lpfReverb = nullptr);
+                          float* doppler, float* reverbLevel, float* lpfDirect = nullptr, float* lpfReverb = nullptr);
 // The DirectSound 3-D volume (0..1) and pan (-0.8..0.8, positive right).
 void ComputeSound3DVolumePan(const Sound3DListener* listener, const Vector3* position, float radius, float* volume,
                              float* pan);

@@ -56,8 +56,8 @@ struct D_X3DAUDIO_DSP_SETTINGS {
 };
 #pragma pack(pop)
 typedef void(__cdecl* X3DAudioCalculateFunction)(const unsigned char* instance, const D_X3DAUDIO_LISTENER* listener,
-                                                  const D_X3DAUDIO_EMITTER* emitter, UINT32 flags,
-                                                  D_X3DAUDIO_DSP_SETTINGS* settings);
+                                                 const D_X3DAUDIO_EMITTER* emitter, UINT32 flags,
+                                                 D_X3DAUDIO_DSP_SETTINGS* settings);
 
 enum {
   X3D_CALCULATE_FLAGS = 0x3D,  // matrix, low-pass direct and reverb, reverb, Doppler
@@ -83,8 +83,7 @@ const float FULL_CONE = 6.2831853f;
 const float DEFAULT_RADIUS = 14.0f;
 
 bool Moved(const Vector3& a, const Vector3& b) {
-  return fabsf(a.x - b.x) >= MOVE_THRESHOLD || fabsf(a.y - b.y) >= MOVE_THRESHOLD ||
-         fabsf(a.z - b.z) >= MOVE_THRESHOLD;
+  return fabsf(a.x - b.x) >= MOVE_THRESHOLD || fabsf(a.y - b.y) >= MOVE_THRESHOLD || fabsf(a.z - b.z) >= MOVE_THRESHOLD;
 }
 
 LockRecord* SoundLock() { return &HandleManagers[HANDLETYPE_SOUND].lock; }
@@ -273,8 +272,8 @@ void ComputeSound3DVolumePan(const Sound3DListener* l, const Vector3* position, 
   } else if (angle > l->outerAngle || l->outerAngle <= l->innerAngle) {
     cone = l->outerVolume;
   } else {
-    cone = l->innerVolume + (l->outerVolume - l->innerVolume) * (angle - l->innerAngle) /
-                                (l->outerAngle - l->innerAngle);
+    cone = l->innerVolume +
+           (l->outerVolume - l->innerVolume) * (angle - l->innerAngle) / (l->outerAngle - l->innerAngle);
   }
   *volume = distanceVolume * cone;
   float p = distance > 0.0f ? VectorDot(&l->side, &direction) : 0.0f;
@@ -323,8 +322,8 @@ int UpdatePlayBuffer3D(SoundBufferRecord* b) {
     // factor as the frequency ratio.
     float matrix[X3D_MATRIX_MAX];
     float doppler = 1.0f, reverbLevel = 0.0f, lpfDirect = 1.0f, lpfReverb = 1.0f;
-    if (ComputeX3DAudioMatrix(&b->emitter, b->voiceChannels, SoundSystem.channelCount, matrix, &doppler,
-                              &reverbLevel, &lpfDirect, &lpfReverb) == 0) {
+    if (ComputeX3DAudioMatrix(&b->emitter, b->voiceChannels, SoundSystem.channelCount, matrix, &doppler, &reverbLevel,
+                              &lpfDirect, &lpfReverb) == 0) {
       UINT32 channels = static_cast<UINT32>(b->voiceChannels);
       b->voice->SetOutputMatrix(master, channels, static_cast<UINT32>(SoundSystem.channelCount), matrix,
                                 XAUDIO2_COMMIT_NOW);

@@ -238,13 +238,11 @@ HRESULT CreateSourceVoice27(SoundBufferRecord* b, const WAVEFORMATEX* format) {
 }
 
 HRESULT CreateSubmixVoice28(IXAudio2SubmixVoice** submix, UINT32 channels, const XAUDIO2_EFFECT_CHAIN* chain) {
-  return SoundSystem.xaudio28->CreateSubmixVoice(submix, channels, SoundSystem.masterSampleRate, 0, 0, nullptr,
-                                                 chain);
+  return SoundSystem.xaudio28->CreateSubmixVoice(submix, channels, SoundSystem.masterSampleRate, 0, 0, nullptr, chain);
 }
 
 HRESULT CreateSubmixVoice27(IXAudio2SubmixVoice** submix, UINT32 channels, const XAUDIO2_EFFECT_CHAIN* chain) {
-  return SoundSystem.xaudio27->CreateSubmixVoice(submix, channels, SoundSystem.masterSampleRate, 0, 0, nullptr,
-                                                 chain);
+  return SoundSystem.xaudio27->CreateSubmixVoice(submix, channels, SoundSystem.masterSampleRate, 0, 0, nullptr, chain);
 }
 
 int CreateVoiceBuffer(SoundBufferRecord* b, WAVEFORMATEX* format, unsigned int byteCount, const DSBUFFERDESC*,
@@ -439,8 +437,8 @@ int GetDirectSoundBufferStatus(SoundBufferRecord* b, DWORD* status) {
   return SUCCEEDED(b->dsBuffer->GetStatus(status)) ? 0 : -1;
 }
 
-int LockDirectSoundBuffer(SoundBufferRecord* b, unsigned int offset, unsigned int count, void** region1,
-                          DWORD* size1, void** region2, DWORD* size2) {
+int LockDirectSoundBuffer(SoundBufferRecord* b, unsigned int offset, unsigned int count, void** region1, DWORD* size1,
+                          void** region2, DWORD* size2) {
   return SUCCEEDED(b->dsBuffer->Lock(offset, count, region1, size1, region2, size2, 0)) ? 0 : -1;
 }
 
@@ -477,24 +475,32 @@ int ApplyDirectSoundBufferVolumes(SoundBufferRecord* b, const int* volumes, int 
 }  // namespace
 
 const PlayBufferBackend XAudio28PlayBackend = {
-    CreateVoiceBuffer,       ReleaseVoiceBuffer,     PlayVoiceBuffer,         StopVoiceBuffer,
-    GetVoiceBufferStatus,    LockVoiceBuffer,        UnlockVoiceBuffer,       GetVoiceBufferPosition,
-    SetVoiceBufferPosition,  SetVoiceBufferFrequency, ApplyVoiceBufferVolumes, CreateSourceVoice28,
+    CreateVoiceBuffer,      ReleaseVoiceBuffer,      PlayVoiceBuffer,         StopVoiceBuffer,
+    GetVoiceBufferStatus,   LockVoiceBuffer,         UnlockVoiceBuffer,       GetVoiceBufferPosition,
+    SetVoiceBufferPosition, SetVoiceBufferFrequency, ApplyVoiceBufferVolumes, CreateSourceVoice28,
     CreateSubmixVoice28,
 };
 
 const PlayBufferBackend XAudio27PlayBackend = {
-    CreateVoiceBuffer,       ReleaseVoiceBuffer,     PlayVoiceBuffer,         StopVoiceBuffer,
-    GetVoiceBufferStatus,    LockVoiceBuffer,        UnlockVoiceBuffer,       GetVoiceBufferPosition,
-    SetVoiceBufferPosition,  SetVoiceBufferFrequency, ApplyVoiceBufferVolumes, CreateSourceVoice27,
+    CreateVoiceBuffer,      ReleaseVoiceBuffer,      PlayVoiceBuffer,         StopVoiceBuffer,
+    GetVoiceBufferStatus,   LockVoiceBuffer,         UnlockVoiceBuffer,       GetVoiceBufferPosition,
+    SetVoiceBufferPosition, SetVoiceBufferFrequency, ApplyVoiceBufferVolumes, CreateSourceVoice27,
     CreateSubmixVoice27,
 };
 
 const PlayBufferBackend DirectSoundPlayBackend = {
-    CreateDirectSoundBuffer,       ReleaseDirectSoundBuffer,      PlayDirectSoundBuffer,
-    StopDirectSoundBuffer,         GetDirectSoundBufferStatus,    LockDirectSoundBuffer,
-    UnlockDirectSoundBuffer,       GetDirectSoundBufferPosition,  SetDirectSoundBufferPosition,
-    SetDirectSoundBufferFrequency, ApplyDirectSoundBufferVolumes, nullptr,
+    CreateDirectSoundBuffer,
+    ReleaseDirectSoundBuffer,
+    PlayDirectSoundBuffer,
+    StopDirectSoundBuffer,
+    GetDirectSoundBufferStatus,
+    LockDirectSoundBuffer,
+    UnlockDirectSoundBuffer,
+    GetDirectSoundBufferPosition,
+    SetDirectSoundBufferPosition,
+    SetDirectSoundBufferFrequency,
+    ApplyDirectSoundBufferVolumes,
+    nullptr,
     nullptr,
 };
 

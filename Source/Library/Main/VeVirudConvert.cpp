@@ -57,9 +57,7 @@ int FreeAcmLibrary() {
 // Stream helpers.
 
 namespace {
-int StreamTell(SoundConversion* c) {
-  return static_cast<int>(c->stream.functions.Tell(c->stream.handle));
-}
+int StreamTell(SoundConversion* c) { return static_cast<int>(c->stream.functions.Tell(c->stream.handle)); }
 int StreamSeek(SoundConversion* c, int64_t offset, int origin) {
   return c->stream.functions.Seek(c->stream.handle, offset, origin);
 }
@@ -325,8 +323,8 @@ void ReleaseAcmConversion(SoundConversion* c) {
 
 namespace {
 int OpenAcmStream(SoundConversion* c, HACMSTREAM* stream) {
-  return AcmLibrary.acmStreamOpenFunc(stream, nullptr, c->area.acm.sourceFormat, &c->outputFormat, nullptr, 0,
-                                      0, ACM_STREAMOPENF_NONREALTIME) == 0
+  return AcmLibrary.acmStreamOpenFunc(stream, nullptr, c->area.acm.sourceFormat, &c->outputFormat, nullptr, 0, 0,
+                                      ACM_STREAMOPENF_NONREALTIME) == 0
              ? 0
              : -1;
 }
@@ -458,13 +456,91 @@ namespace {
 const uint32_t Mp3Bitrates[85] = {
     0,
     // MPEG-1 Layer I, II, III
-    32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448,
-    32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384,
-    32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320,
+    32,
+    64,
+    96,
+    128,
+    160,
+    192,
+    224,
+    256,
+    288,
+    320,
+    352,
+    384,
+    416,
+    448,
+    32,
+    48,
+    56,
+    64,
+    80,
+    96,
+    112,
+    128,
+    160,
+    192,
+    224,
+    256,
+    320,
+    384,
+    32,
+    40,
+    48,
+    56,
+    64,
+    80,
+    96,
+    112,
+    128,
+    160,
+    192,
+    224,
+    256,
+    320,
     // MPEG-2 (low sampling frequencies) Layer I, II, III
-    32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256,
-    8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160,
-    8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160,
+    32,
+    48,
+    56,
+    64,
+    80,
+    96,
+    112,
+    128,
+    144,
+    160,
+    176,
+    192,
+    224,
+    256,
+    8,
+    16,
+    24,
+    32,
+    40,
+    48,
+    56,
+    64,
+    80,
+    96,
+    112,
+    128,
+    144,
+    160,
+    8,
+    16,
+    24,
+    32,
+    40,
+    48,
+    56,
+    64,
+    80,
+    96,
+    112,
+    128,
+    144,
+    160,
 };
 const uint32_t Mp3SampleRates[6] = {44100, 48000, 32000, 22050, 24000, 16000};
 }  // namespace
@@ -593,7 +669,8 @@ int OpenAcmMp3Conversion(SoundConversion* c) {
   if (AcmLibrary.acmMetricsFunc(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &formatSize) != 0 || formatSize == 0)
     formatSize = 30;
   if (formatSize < sizeof(MPEGLAYER3WAVEFORMAT)) formatSize = sizeof(MPEGLAYER3WAVEFORMAT);
-  MPEGLAYER3WAVEFORMAT* mp3 = static_cast<MPEGLAYER3WAVEFORMAT*>(MemAllocZeroed(formatSize, "VeVirudConvert", __LINE__));
+  MPEGLAYER3WAVEFORMAT* mp3 = static_cast<MPEGLAYER3WAVEFORMAT*>(
+      MemAllocZeroed(formatSize, "VeVirudConvert", __LINE__));
   if (mp3 == nullptr) return -1;
   mp3->wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
   mp3->wfx.nChannels = header.channels;
@@ -695,7 +772,8 @@ int BeginSoundConversion(SoundConversion* c, const StreamData* stream, int disab
 
   c->valid = 0;
   c->endFlag = 0;
-  c->blockBuffer = c->blockSize > 0 ? static_cast<unsigned char*>(MemAlloc(c->blockSize, "VeVirudConvert", 237)) : nullptr;
+  c->blockBuffer = c->blockSize > 0 ? static_cast<unsigned char*>(MemAlloc(c->blockSize, "VeVirudConvert", 237))
+                                    : nullptr;
   if (c->blockBuffer == nullptr) {
     ReleaseKind(c);
     return -1;
@@ -780,9 +858,7 @@ int GetConvertedSoundSize(SoundConversion* c) {
   }
 }
 
-void GetConvertedWaveFormat(SoundConversion* c, WAVEFORMATEX* format) {
-  memcpy(format, &c->outputFormat, 18);
-}
+void GetConvertedWaveFormat(SoundConversion* c, WAVEFORMATEX* format) { memcpy(format, &c->outputFormat, 18); }
 
 int ConvertWholeSound(SoundConversion* c, WAVEFORMATEX* format, void** buffer, int* byteCount) {
   int size = GetConvertedSoundSize(c);

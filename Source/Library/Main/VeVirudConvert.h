@@ -51,7 +51,7 @@ struct AcmConvertArea {
   unsigned char* sourceData;
   int sourceSize;
   int sourcePosition;
-  int sampleCount;         // counted MP3 samples, else -1
+  int sampleCount;  // counted MP3 samples, else -1
 };
 
 struct MemoryConvertArea {
@@ -88,8 +88,8 @@ struct SoundConversion {
   int oggVariant;
 };
 
-int BeginSoundConversion(SoundConversion* conversion, const StreamData* stream, int disableMask,
-                         int oggBytesPerSample, int oggVariant);
+int BeginSoundConversion(SoundConversion* conversion, const StreamData* stream, int disableMask, int oggBytesPerSample,
+                         int oggVariant);
 int ConvertSoundBlock(SoundConversion* conversion, void* destination, int byteCount);
 int SeekSoundConversion(SoundConversion* conversion, int sample);
 int GetConvertedSoundSize(SoundConversion* conversion);
@@ -127,15 +127,15 @@ void FillPcmWaveFormat(WAVEFORMATEX* format, int channels, int bits, int rate);
 struct AcmLibraryState {
   int loaded;
   HMODULE module;
-  MMRESULT (WINAPI* acmFormatSuggestFunc)(HACMDRIVER, LPWAVEFORMATEX, LPWAVEFORMATEX, DWORD, DWORD);
-  MMRESULT (WINAPI* acmStreamOpenFunc)(LPHACMSTREAM, HACMDRIVER, LPWAVEFORMATEX, LPWAVEFORMATEX,
-                                       LPWAVEFILTER, DWORD_PTR, DWORD_PTR, DWORD);
-  MMRESULT (WINAPI* acmStreamCloseFunc)(HACMSTREAM, DWORD);
-  MMRESULT (WINAPI* acmMetricsFunc)(HACMOBJ, UINT, LPVOID);
-  MMRESULT (WINAPI* acmStreamPrepareHeaderFunc)(HACMSTREAM, LPACMSTREAMHEADER, DWORD);
-  MMRESULT (WINAPI* acmStreamConvertFunc)(HACMSTREAM, LPACMSTREAMHEADER, DWORD);
-  MMRESULT (WINAPI* acmStreamUnprepareHeaderFunc)(HACMSTREAM, LPACMSTREAMHEADER, DWORD);
-  MMRESULT (WINAPI* acmStreamSizeFunc)(HACMSTREAM, DWORD, LPDWORD, DWORD);
+  MMRESULT(WINAPI* acmFormatSuggestFunc)(HACMDRIVER, LPWAVEFORMATEX, LPWAVEFORMATEX, DWORD, DWORD);
+  MMRESULT(WINAPI* acmStreamOpenFunc)
+  (LPHACMSTREAM, HACMDRIVER, LPWAVEFORMATEX, LPWAVEFORMATEX, LPWAVEFILTER, DWORD_PTR, DWORD_PTR, DWORD);
+  MMRESULT(WINAPI* acmStreamCloseFunc)(HACMSTREAM, DWORD);
+  MMRESULT(WINAPI* acmMetricsFunc)(HACMOBJ, UINT, LPVOID);
+  MMRESULT(WINAPI* acmStreamPrepareHeaderFunc)(HACMSTREAM, LPACMSTREAMHEADER, DWORD);
+  MMRESULT(WINAPI* acmStreamConvertFunc)(HACMSTREAM, LPACMSTREAMHEADER, DWORD);
+  MMRESULT(WINAPI* acmStreamUnprepareHeaderFunc)(HACMSTREAM, LPACMSTREAMHEADER, DWORD);
+  MMRESULT(WINAPI* acmStreamSizeFunc)(HACMSTREAM, DWORD, LPDWORD, DWORD);
 };
 extern AcmLibraryState AcmLibrary;
 
@@ -153,8 +153,8 @@ void ReleaseAcmConversion(SoundConversion* conversion);
 
 // MP3 frame header.
 struct Mp3FrameHeader {
-  uint8_t layer;        // 0 Layer I, 1 Layer II, 2 Layer III
-  uint8_t version;      // 0 MPEG-1, 1 MPEG-2
+  uint8_t layer;    // 0 Layer I, 1 Layer II, 2 Layer III
+  uint8_t version;  // 0 MPEG-1, 1 MPEG-2
   uint8_t bitrateIndex;
   uint8_t sampleRateIndex;
   uint8_t padding;

@@ -61,7 +61,8 @@ MCIERROR PlayFromStart() {
   memset(&play, 0, sizeof(play));
   play.dwCallback = reinterpret_cast<DWORD_PTR>(GetMainWindowHandle());
   play.dwFrom = 0;
-  return mciSendCommandA(SoundSystem.midi.deviceId, MCI_PLAY, MCI_NOTIFY | MCI_FROM, reinterpret_cast<DWORD_PTR>(&play));
+  return mciSendCommandA(SoundSystem.midi.deviceId, MCI_PLAY, MCI_NOTIFY | MCI_FROM,
+                         reinterpret_cast<DWORD_PTR>(&play));
 }
 
 void CloseMidiDevice() {

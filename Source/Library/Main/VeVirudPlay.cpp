@@ -161,9 +161,7 @@ int SetupSoundBuffers(const WAVEFORMATEX* formatIn, unsigned int byteCount, int 
 // ---------------------------------------------------------------------------
 // Loading.
 
-void GetSoundLoadSettings(SoundLoadSettings* settings) {
-  *settings = SoundSystem.loadSettings;
-}
+void GetSoundLoadSettings(SoundLoadSettings* settings) { *settings = SoundSystem.loadSettings; }
 
 int LoadSoundFile(const char* file, int bufferCount, int sharedStreamHandle) {
   return LoadSoundFileWithBuffers(file, bufferCount, sharedStreamHandle);
@@ -236,8 +234,7 @@ int LoadWholeFile(const char* path, void** data, int* size) {
   FileStreamSeek(stream, 0, FILE_STREAM_SEEK_END);
   int64_t length = FileStreamTell(stream);
   FileStreamSeek(stream, 0, FILE_STREAM_SEEK_SET);
-  void* block = length >= 0 && length < 0x7FFFFFFF ? MEM_ALLOC(static_cast<size_t>(length ? length : 1))
-                                                    : nullptr;
+  void* block = length >= 0 && length < 0x7FFFFFFF ? MEM_ALLOC(static_cast<size_t>(length ? length : 1)) : nullptr;
   if (block == nullptr) {
     LogPrintf(LOG_FILE_ALLOC, path);
     FileStreamClose(stream);
@@ -257,9 +254,7 @@ int LoadSoundIntoHandle(const SoundLoadSettings* settings, const char* fullPath,
   if (bufferCount < 1) bufferCount = 1;
   if (settings->loadMethod != SOUND_LOAD_DECODE) {
     int sourceKind = settings->loadMethod == SOUND_LOAD_STREAM_FILE ? 1 : 2;
-    if (AddStreamSoundFile(settings, fullPath, 0, handle, sourceKind, sharedStreamHandle,
-                           fromJob) != 0)
-      return -1;
+    if (AddStreamSoundFile(settings, fullPath, 0, handle, sourceKind, sharedStreamHandle, fromJob) != 0) return -1;
     PrepareStreamStart(handle, fromJob);
     return 0;
   }
@@ -512,8 +507,9 @@ int ReleaseMemorySound(SoundRecord* sound) {
 }  // namespace
 
 const SoundStorageCalls MemorySoundStorage = {
-    PlayMemorySound,        StopMemorySound,           StopMemorySoundForRelease, IsMemorySoundPlaying,
-    GetMemorySoundPosition, GetMemorySoundTotalSamples, ReleaseMemorySound,
+    PlayMemorySound,      StopMemorySound,        StopMemorySoundForRelease,
+    IsMemorySoundPlaying, GetMemorySoundPosition, GetMemorySoundTotalSamples,
+    ReleaseMemorySound,
 };
 
 const SoundStorageCalls* GetSoundStorageCalls(const SoundRecord* sound) {

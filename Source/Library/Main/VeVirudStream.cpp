@@ -96,8 +96,8 @@ int OpenImageSource(const SoundLoadSettings* settings, StreamSoundSource* source
   if (source->memoryStream == nullptr) return -1;
   source->stream.functions = *GetMemoryStreamTable();
   source->stream.handle = reinterpret_cast<StreamHandle>(source->memoryStream);
-  return BeginSoundConversion(&source->conversion, &source->stream, settings->disableMask,
-                              settings->oggBytesPerSample, settings->oggVariant);
+  return BeginSoundConversion(&source->conversion, &source->stream, settings->disableMask, settings->oggBytesPerSample,
+                              settings->oggVariant);
 }
 }  // namespace
 
@@ -164,8 +164,8 @@ int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, 
     }
   } else if (sourceKind == 1) {
     source->stream = *stream;
-    if (BeginSoundConversion(&source->conversion, &source->stream, settings->disableMask,
-                             settings->oggBytesPerSample, settings->oggVariant) != 0) {
+    if (BeginSoundConversion(&source->conversion, &source->stream, settings->disableMask, settings->oggBytesPerSample,
+                             settings->oggVariant) != 0) {
       LogPrintf(LOG_SOUND_READ);
       return -1;
     }
@@ -193,8 +193,8 @@ int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, 
     memcpy(&sound->format, &format, 18);
     sound->frequency = static_cast<int>(format.nSamplesPerSec);
     SoundRecord* shared = sharedHandle != -1 ? StreamRecordFor(sharedHandle, 0) : nullptr;
-    if (shared && shared->storage == SOUND_STORAGE_STREAM && shared->stream.sharedWith == -1 && shared->bufferCount > 0 &&
-        memcmp(&shared->format, &format, 18) == 0) {
+    if (shared && shared->storage == SOUND_STORAGE_STREAM && shared->stream.sharedWith == -1 &&
+        shared->bufferCount > 0 && memcmp(&shared->format, &format, 18) == 0) {
       sound->storage = SOUND_STORAGE_STREAM;
       sound->bufferCount = 1;
       ENTER_LOCK(SoundLock());
@@ -219,8 +219,8 @@ int AddStreamSound(const SoundLoadSettings* settings, const StreamData* stream, 
   return 0;
 }
 
-int AddStreamSoundFile(const SoundLoadSettings* settings, const char* path, int repeatCount, int handle,
-                       int sourceKind, int sharedHandle, int fromJob) {
+int AddStreamSoundFile(const SoundLoadSettings* settings, const char* path, int repeatCount, int handle, int sourceKind,
+                       int sharedHandle, int fromJob) {
   StreamHandle file = FileStreamOpen(path, 0, 1, 0);
   if (file == 0) {
     LogPrintf(LOG_WAV_LOAD, path);
@@ -294,7 +294,8 @@ int ComputeStreamRefillBytes(int playing, int writeOffset, int safeStart, int pl
   if (!InRing(playCursor, safeStart, writeOffset, ringSize)) return -1;
   int distance = ((writeOffset - playCursor) % ringSize + ringSize) % ringSize;
   int distance512 = static_cast<int>(static_cast<int64_t>(distance) * 512 / bytesPerSecond);
-  if (distance512 < 192) amount = WholeBlocks(static_cast<int>(static_cast<int64_t>(192 - distance512) * bytesPerSecond / 512), blockAlign);
+  if (distance512 < 192)
+    amount = WholeBlocks(static_cast<int>(static_cast<int64_t>(192 - distance512) * bytesPerSecond / 512), blockAlign);
   return amount;
 }
 
@@ -617,6 +618,7 @@ int GetStreamSoundTotalSamples(SoundRecord* sound) { return sound->stream.totalS
 }  // namespace
 
 const SoundStorageCalls StreamSoundStorage = {
-    PlayStreamSound,        StopStreamSound,            StopStreamSoundForRelease, IsStreamSoundPlaying,
-    GetStreamSoundPosition, GetStreamSoundTotalSamples, ReleaseStreamSoundRecord,
+    PlayStreamSound,          StopStreamSound,        StopStreamSoundForRelease,
+    IsStreamSoundPlaying,     GetStreamSoundPosition, GetStreamSoundTotalSamples,
+    ReleaseStreamSoundRecord,
 };

@@ -91,8 +91,7 @@ void ForEachBufferRecord(F function) {
   for (int type : types) {
     HandleManager& manager = HandleManagers[type];
     if (!manager.initialized) continue;
-    for (HandleListNode* node = manager.listHead.next; node != nullptr && node != &manager.listTail;
-         node = node->next)
+    for (HandleListNode* node = manager.listHead.next; node != nullptr && node != &manager.listTail; node = node->next)
       function(static_cast<BufferHandleRecord*>(node->owner));
   }
 }
@@ -159,8 +158,9 @@ int CreateBufferObject(BufferHandleRecord* record) {
   const UINT length = record->elementSize * record->elementCount;
   if (IsVertexType(record)) {
     IDirect3DVertexBuffer9* buffer = nullptr;
-    if (CreateDeviceVertexBufferOnMainThread(length, D3DUSAGE_WRITEONLY, BUFFER_VERTEX_FVF, D3DPOOL_DEFAULT,
-                                             &buffer, nullptr, 0) != D3D_OK || buffer == nullptr) {
+    if (CreateDeviceVertexBufferOnMainThread(length, D3DUSAGE_WRITEONLY, BUFFER_VERTEX_FVF, D3DPOOL_DEFAULT, &buffer,
+                                             nullptr, 0) != D3D_OK ||
+        buffer == nullptr) {
       LogPrintf(LOG_VERTEX_BUFFER_FAILED);
       return -1;
     }
@@ -168,8 +168,9 @@ int CreateBufferObject(BufferHandleRecord* record) {
   } else {
     IDirect3DIndexBuffer9* buffer = nullptr;
     const D3DFORMAT format = record->elementType == INDEX_TYPE_32BIT ? D3DFMT_INDEX32 : D3DFMT_INDEX16;
-    if (CreateDeviceIndexBufferOnMainThread(length, D3DUSAGE_WRITEONLY, format, D3DPOOL_DEFAULT, &buffer,
-                                            nullptr, 0) != D3D_OK || buffer == nullptr) {
+    if (CreateDeviceIndexBufferOnMainThread(length, D3DUSAGE_WRITEONLY, format, D3DPOOL_DEFAULT, &buffer, nullptr, 0) !=
+            D3D_OK ||
+        buffer == nullptr) {
       LogPrintf(LOG_INDEX_BUFFER_FAILED);
       return -1;
     }

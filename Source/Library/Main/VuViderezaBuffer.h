@@ -18,10 +18,10 @@ enum {
 
 struct BufferHandleRecord {
   HandleRecordHeader header;
-  uint32_t elementType;   // index buffers: 1 = 32-bit indices, else 16-bit
-  uint32_t elementSize;   // vertex stride or index size in bytes
+  uint32_t elementType;  // index buffers: 1 = 32-bit indices, else 16-bit
+  uint32_t elementSize;  // vertex stride or index size in bytes
   uint32_t elementCount;
-  void* systemCopy;       // elementSize x elementCount bytes
+  void* systemCopy;            // elementSize x elementCount bytes
   IDirect3DResource9* buffer;  // null while no device object exists
 };
 

@@ -71,9 +71,7 @@ void Wait(DWORD milliseconds) { Direct3DCalls->SleepMilliseconds(milliseconds); 
 
 int WaitBlank() {
   if (!DeviceLayer.directDraw) return -1;
-  return Direct3DCalls->WaitForVerticalBlank(DeviceLayer.directDraw, DDWAITVB_BLOCKBEGIN) == DD_OK
-             ? 0
-             : -1;
+  return Direct3DCalls->WaitForVerticalBlank(DeviceLayer.directDraw, DDWAITVB_BLOCKBEGIN) == DD_OK ? 0 : -1;
 }
 
 // A blank wait that returns at once after the 5 ms sleep did not wait for a
@@ -82,9 +80,7 @@ const int64_t LEAST_BLANK_WAIT = 500;
 
 // Full screen with the emulation on Vista or later: the desktop itself is
 // changed and the device is made like a windowed one.
-int EmulatedFullScreen() {
-  return !IsWindowedMode() && GetOsCode() >= OS_VISTA && IsScreenEmulationOn();
-}
+int EmulatedFullScreen() { return !IsWindowedMode() && GetOsCode() >= OS_VISTA && IsScreenEmulationOn(); }
 
 void CALLBACK ScreenTimerProc(HWND window, UINT, UINT_PTR id, DWORD) {
   KillTimer(window, id);
@@ -218,8 +214,7 @@ int CreateDirect3DDevice9() {
   params.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
   params.EnableAutoDepthStencil = FALSE;
   params.hDeviceWindow = GetOutputWindowHandle();
-  params.PresentationInterval =
-      Screen.presentImmediately ? D3DPRESENT_INTERVAL_IMMEDIATE : D3DPRESENT_INTERVAL_ONE;
+  params.PresentationInterval = Screen.presentImmediately ? D3DPRESENT_INTERVAL_IMMEDIATE : D3DPRESENT_INTERVAL_ONE;
   DeviceLayer.direct3DEx = nullptr;
 
   if (IsWindowedMode()) {
@@ -230,8 +225,7 @@ int CreateDirect3DDevice9() {
     if (mode.Format == D3DFMT_X8R8G8B8) {
       Screen.colorBits = 32;
       SetMemImgDefaultColorType(1);
-    } else if (mode.Format == D3DFMT_R5G6B5 || mode.Format == D3DFMT_X1R5G5B5 ||
-               mode.Format == D3DFMT_A1R5G5B5) {
+    } else if (mode.Format == D3DFMT_R5G6B5 || mode.Format == D3DFMT_X1R5G5B5 || mode.Format == D3DFMT_A1R5G5B5) {
       Screen.colorBits = 16;
       SetMemImgDefaultColorType(0);
     }
@@ -239,8 +233,7 @@ int CreateDirect3DDevice9() {
   } else {
     D3DFORMAT format;
     if (Screen.colorBits == 16) {
-      format = GetAdapterModeCountOfDirect3D(0, D3DFMT_R5G6B5) != 0 ? D3DFMT_R5G6B5
-                                                                    : D3DFMT_X1R5G5B5;
+      format = GetAdapterModeCountOfDirect3D(0, D3DFMT_R5G6B5) != 0 ? D3DFMT_R5G6B5 : D3DFMT_X1R5G5B5;
     } else if (Screen.colorBits == 32) {
       format = D3DFMT_X8R8G8B8;
     } else {
@@ -253,15 +246,14 @@ int CreateDirect3DDevice9() {
     } else {
       params.Windowed = FALSE;
       params.FullScreen_RefreshRateInHz = static_cast<UINT>(Screen.refreshRate);
-      if (SystemLibs.DwmEnableCompositionFunc)
-        LogPrintf(LOG_DWM_OFF);
+      if (SystemLibs.DwmEnableCompositionFunc) LogPrintf(LOG_DWM_OFF);
     }
   }
 
   D3DCAPS9 caps = {};
   GetDeviceCapsOfDirect3D(0, D3DDEVTYPE_HAL, &caps);
-  DeviceLayer.hardwareVertexProcessing =
-      (caps.VertexShaderVersion & 0xFFFF) >= 0x200 && (caps.PixelShaderVersion & 0xFFFF) >= 0x200;
+  DeviceLayer.hardwareVertexProcessing = (caps.VertexShaderVersion & 0xFFFF) >= 0x200 &&
+                                         (caps.PixelShaderVersion & 0xFFFF) >= 0x200;
   DeviceLayer.vertexShaderVersion = caps.VertexShaderVersion;
 
   const HWND window = GetMainWindowHandle();
@@ -269,14 +261,12 @@ int CreateDirect3DDevice9() {
   HRESULT result = D3DERR_NOTAVAILABLE;
   if (DeviceLayer.hardwareVertexProcessing) {
     D3DPRESENT_PARAMETERS tried = params;
-    result = CreateDeviceOfDirect3D(0, D3DDEVTYPE_HAL, window,
-                                    D3DCREATE_HARDWARE_VERTEXPROCESSING, &tried, &device);
+    result = CreateDeviceOfDirect3D(0, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &tried, &device);
     if (result != D3D_OK) DeviceLayer.hardwareVertexProcessing = 0;
   }
   if (result != D3D_OK) {
     device = nullptr;
-    result = CreateDeviceOfDirect3D(0, D3DDEVTYPE_HAL, window,
-                                    D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device);
+    result = CreateDeviceOfDirect3D(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device);
   }
   if (result != D3D_OK || !device) {
     LogPrintf(LOG_STEP_OUTCOME, LOG_DEVICE_GET, LOG_DEVICE_CREATE_FAILED);
@@ -287,8 +277,7 @@ int CreateDirect3DDevice9() {
             DeviceLayer.hardwareVertexProcessing ? LOG_HARDWARE_VERTICES : LOG_SOFTWARE_VERTICES);
 
   SetDeviceRenderState(D3DRS_ZENABLE, 1);
-  const D3DCOLOR background =
-      D3DCOLOR_XRGB(Screen.background[0], Screen.background[1], Screen.background[2]);
+  const D3DCOLOR background = D3DCOLOR_XRGB(Screen.background[0], Screen.background[1], Screen.background[2]);
   for (int i = 0; i < 4; i++) {
     ClearDevice(0, nullptr, D3DCLEAR_TARGET, background, 1.0f, 0);
     if (i < 3) PresentDevice(nullptr, nullptr, GetOutputWindowHandle(), nullptr);
@@ -415,8 +404,7 @@ int EndGraphicsSystem() {
     DeviceLayer.displayModeChanged = 0;
     Direct3DCalls->ChangeDisplaySettings(nullptr, 0);
   }
-  IDirect3DSurface9** surfaces[] = {&DeviceLayer.depthBuffer, &DeviceLayer.subBackBuffer,
-                                    &DeviceLayer.backBuffer};
+  IDirect3DSurface9** surfaces[] = {&DeviceLayer.depthBuffer, &DeviceLayer.subBackBuffer, &DeviceLayer.backBuffer};
   for (IDirect3DSurface9** surface : surfaces) {
     if (*surface) {
       ReleaseComObject(*surface);
@@ -477,11 +465,10 @@ int CreateDepthBuffer() {
   }
   if (format == 0) format = DeviceFormats.z16;
   IDirect3DSurface9* surface = nullptr;
-  if (CreateDeviceDepthStencilSurface(static_cast<UINT>(width), static_cast<UINT>(height),
-                                      static_cast<D3DFORMAT>(format),
-                                      static_cast<D3DMULTISAMPLE_TYPE>(DeviceLayer.multiSampleType),
-                                      static_cast<DWORD>(DeviceLayer.multiSampleQuality), TRUE,
-                                      &surface, nullptr) != D3D_OK ||
+  if (CreateDeviceDepthStencilSurface(
+          static_cast<UINT>(width), static_cast<UINT>(height), static_cast<D3DFORMAT>(format),
+          static_cast<D3DMULTISAMPLE_TYPE>(DeviceLayer.multiSampleType),
+          static_cast<DWORD>(DeviceLayer.multiSampleQuality), TRUE, &surface, nullptr) != D3D_OK ||
       !surface) {
     LogPrintf(LOG_STEP_OUTCOME, LOG_ZBUFFER_CREATE, LOG_ZBUFFER_FAILED);
     return -1;
@@ -502,11 +489,10 @@ int CreateSubBackBuffer() {
   }
   if (!HasDirect3DDevice()) return -1;
   IDirect3DSurface9* surface = nullptr;
-  if (CreateDeviceRenderTarget(static_cast<UINT>(Screen.width), static_cast<UINT>(Screen.height),
-                               static_cast<D3DFORMAT>(DeviceFormats.screen),
-                               static_cast<D3DMULTISAMPLE_TYPE>(DeviceLayer.multiSampleType),
-                               static_cast<DWORD>(DeviceLayer.multiSampleQuality), FALSE, &surface,
-                               nullptr) != D3D_OK ||
+  if (CreateDeviceRenderTarget(
+          static_cast<UINT>(Screen.width), static_cast<UINT>(Screen.height),
+          static_cast<D3DFORMAT>(DeviceFormats.screen), static_cast<D3DMULTISAMPLE_TYPE>(DeviceLayer.multiSampleType),
+          static_cast<DWORD>(DeviceLayer.multiSampleQuality), FALSE, &surface, nullptr) != D3D_OK ||
       !surface) {
     LogPrintf(LOG_SUB_BACK_BUFFER_FAILED);
     return -1;
@@ -519,8 +505,7 @@ int CreateSubBackBuffer() {
 // Display modes.
 
 int ChangeDisplayMode() {
-  LogPrintf(LOG_MODE_CHANGE_START, Screen.width, Screen.height,
-            Screen.colorBits);
+  LogPrintf(LOG_MODE_CHANGE_START, Screen.width, Screen.height, Screen.colorBits);
   LogIndentIn();
   if (Screen.colorBits != 16 && Screen.colorBits != 32) {
     LogIndentOut();

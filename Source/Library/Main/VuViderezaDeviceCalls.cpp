@@ -42,30 +42,27 @@ RIDOV_D3D_DEVICE_CALLS(RIDOV_REAL_DEVICE)
 HRESULT RealGetTextureSurfaceLevel(IDirect3DTexture9* t, UINT level, IDirect3DSurface9** s) {
   return t->GetSurfaceLevel(level, s);
 }
-HRESULT RealLockTextureRect(IDirect3DTexture9* t, UINT level, D3DLOCKED_RECT* locked,
-                            const RECT* rect, DWORD flags) {
+HRESULT RealLockTextureRect(IDirect3DTexture9* t, UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
   return t->LockRect(level, locked, rect, flags);
 }
 HRESULT RealUnlockTextureRect(IDirect3DTexture9* t, UINT level) { return t->UnlockRect(level); }
-HRESULT RealGetCubeTextureSurface(IDirect3DCubeTexture9* t, D3DCUBEMAP_FACES face, UINT level,
-                                  IDirect3DSurface9** s) {
+HRESULT RealGetCubeTextureSurface(IDirect3DCubeTexture9* t, D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** s) {
   return t->GetCubeMapSurface(face, level, s);
 }
-HRESULT RealLockCubeTextureRect(IDirect3DCubeTexture9* t, D3DCUBEMAP_FACES face, UINT level,
-                                D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
+HRESULT RealLockCubeTextureRect(IDirect3DCubeTexture9* t, D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* locked,
+                                const RECT* rect, DWORD flags) {
   return t->LockRect(face, level, locked, rect, flags);
 }
 HRESULT RealUnlockCubeTextureRect(IDirect3DCubeTexture9* t, D3DCUBEMAP_FACES face, UINT level) {
   return t->UnlockRect(face, level);
 }
 HRESULT RealGetSurfaceDesc(IDirect3DSurface9* s, D3DSURFACE_DESC* desc) { return s->GetDesc(desc); }
-HRESULT RealLockSurfaceRect(IDirect3DSurface9* s, D3DLOCKED_RECT* locked, const RECT* rect,
-                            DWORD flags) {
+HRESULT RealLockSurfaceRect(IDirect3DSurface9* s, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
   return s->LockRect(locked, rect, flags);
 }
 HRESULT RealUnlockSurfaceRect(IDirect3DSurface9* s) { return s->UnlockRect(); }
-HRESULT RealPresentSwapChain(IDirect3DSwapChain9* c, const RECT* source, const RECT* dest,
-                             HWND window, const RGNDATA* dirty, DWORD flags) {
+HRESULT RealPresentSwapChain(IDirect3DSwapChain9* c, const RECT* source, const RECT* dest, HWND window,
+                             const RGNDATA* dirty, DWORD flags) {
   return c->Present(source, dest, window, dirty, flags);
 }
 HRESULT RealLockBuffer(IDirect3DResource9* b, UINT offset, UINT size, void** data, DWORD flags) {
@@ -83,22 +80,16 @@ HMODULE RealLoadD3D9Library(const char* name) { return LoadLibraryA(name); }
 FARPROC RealGetD3D9Entry(HMODULE module, const char* name) { return GetProcAddress(module, name); }
 BOOL RealFreeD3D9Library(HMODULE module) { return FreeLibrary(module); }
 HRESULT RealCreateDirectDraw7(IDirectDraw7** object) {
-  return CreateComInstance(CLSID_DirectDraw7, nullptr, CLSCTX_ALL, IID_IDirectDraw7,
-                           reinterpret_cast<void**>(object), 0);
+  return CreateComInstance(CLSID_DirectDraw7, nullptr, CLSCTX_ALL, IID_IDirectDraw7, reinterpret_cast<void**>(object),
+                           0);
 }
 HRESULT RealInitializeDirectDraw(IDirectDraw7* dd) { return dd->Initialize(nullptr); }
 HRESULT RealSetDirectDrawCooperativeLevel(IDirectDraw7* dd, HWND window, DWORD flags) {
   return dd->SetCooperativeLevel(window, flags);
 }
-HRESULT RealWaitForVerticalBlank(IDirectDraw7* dd, DWORD flags) {
-  return dd->WaitForVerticalBlank(flags, nullptr);
-}
-LONG RealChangeDisplaySettings(DEVMODEA* mode, DWORD flags) {
-  return ChangeDisplaySettingsA(mode, flags);
-}
-BOOL RealEnumDisplaySettings(DWORD index, DEVMODEA* mode) {
-  return EnumDisplaySettingsA(nullptr, index, mode);
-}
+HRESULT RealWaitForVerticalBlank(IDirectDraw7* dd, DWORD flags) { return dd->WaitForVerticalBlank(flags, nullptr); }
+LONG RealChangeDisplaySettings(DEVMODEA* mode, DWORD flags) { return ChangeDisplaySettingsA(mode, flags); }
+BOOL RealEnumDisplaySettings(DWORD index, DEVMODEA* mode) { return EnumDisplaySettingsA(nullptr, index, mode); }
 HRESULT RealLockVolumeBox(IDirect3DVolumeTexture9* t, UINT level, D3DLOCKED_BOX* locked, const D3DBOX* box,
                           DWORD flags) {
   return t->LockBox(level, locked, box, flags);
@@ -111,30 +102,44 @@ const Direct3DCallTable RealTable = {
 #define RIDOV_REAL_ENTRY(R, name, params, args, method) Real##name,
     RIDOV_D3D_OBJECT_CALLS(RIDOV_REAL_ENTRY) RIDOV_D3D_DEVICE_CALLS(RIDOV_REAL_ENTRY)
 #undef RIDOV_REAL_ENTRY
-    RealGetTextureSurfaceLevel, RealLockTextureRect, RealUnlockTextureRect,
-    RealGetCubeTextureSurface, RealLockCubeTextureRect, RealUnlockCubeTextureRect,
-    RealGetSurfaceDesc, RealLockSurfaceRect, RealUnlockSurfaceRect, RealPresentSwapChain,
-    RealLockBuffer, RealUnlockBuffer, RealLockVolumeBox, RealUnlockVolumeBox, RealReleaseComObject,
-    RealLoadD3D9Library, RealGetD3D9Entry, RealFreeD3D9Library,
-    RealCreateDirectDraw7, RealInitializeDirectDraw, RealSetDirectDrawCooperativeLevel,
-    RealWaitForVerticalBlank, RealChangeDisplaySettings, RealEnumDisplaySettings,
-    RealGetMicroseconds, RealSleepMilliseconds,
+        RealGetTextureSurfaceLevel,
+    RealLockTextureRect,
+    RealUnlockTextureRect,
+    RealGetCubeTextureSurface,
+    RealLockCubeTextureRect,
+    RealUnlockCubeTextureRect,
+    RealGetSurfaceDesc,
+    RealLockSurfaceRect,
+    RealUnlockSurfaceRect,
+    RealPresentSwapChain,
+    RealLockBuffer,
+    RealUnlockBuffer,
+    RealLockVolumeBox,
+    RealUnlockVolumeBox,
+    RealReleaseComObject,
+    RealLoadD3D9Library,
+    RealGetD3D9Entry,
+    RealFreeD3D9Library,
+    RealCreateDirectDraw7,
+    RealInitializeDirectDraw,
+    RealSetDirectDrawCooperativeLevel,
+    RealWaitForVerticalBlank,
+    RealChangeDisplaySettings,
+    RealEnumDisplaySettings,
+    RealGetMicroseconds,
+    RealSleepMilliseconds,
 };
 
 // Posting: every argument travels as one word of the request record.
 template <typename T>
 uintptr_t ToWord(T value) {
-  if constexpr (std::is_pointer_v<T>)
-    return reinterpret_cast<uintptr_t>(value);
-  else
-    return static_cast<uintptr_t>(value);
+  if constexpr (std::is_pointer_v<T>) return reinterpret_cast<uintptr_t>(value);
+  else return static_cast<uintptr_t>(value);
 }
 template <typename T>
 T FromWord(uintptr_t word) {
-  if constexpr (std::is_pointer_v<T>)
-    return reinterpret_cast<T>(word);
-  else
-    return static_cast<T>(word);
+  if constexpr (std::is_pointer_v<T>) return reinterpret_cast<T>(word);
+  else return static_cast<T>(word);
 }
 
 template <typename F>
@@ -163,8 +168,8 @@ struct Posting<R (*)(A...)> {
 #define RIDOV_ON_MAIN_THREAD(fn, ...) Posting<decltype(&fn)>::Call<&fn>(fromWorker, __VA_ARGS__)
 
 // Buffer creation makes no call without a device, whether posted or not.
-HRESULT CreateVertexBufferIfDevice(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
-                                   IDirect3DVertexBuffer9** buffer, HANDLE* shared) {
+HRESULT CreateVertexBufferIfDevice(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, IDirect3DVertexBuffer9** buffer,
+                                   HANDLE* shared) {
   if (!HasDirect3DDevice()) return -1;
   return CreateDeviceVertexBuffer(length, usage, fvf, pool, buffer, shared);
 }
@@ -177,24 +182,21 @@ ULONG ReleaseComObjectCall(IUnknown* object) { return ReleaseComObject(object); 
 HRESULT GetTextureSurfaceLevelCall(IDirect3DTexture9* t, UINT level, IDirect3DSurface9** s) {
   return GetTextureSurfaceLevel(t, level, s);
 }
-HRESULT LockTextureRectCall(IDirect3DTexture9* t, UINT level, D3DLOCKED_RECT* locked,
-                            const RECT* rect, DWORD flags) {
+HRESULT LockTextureRectCall(IDirect3DTexture9* t, UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
   return LockTextureRect(t, level, locked, rect, flags);
 }
 HRESULT UnlockTextureRectCall(IDirect3DTexture9* t, UINT level) { return UnlockTextureRect(t, level); }
-HRESULT GetCubeTextureSurfaceCall(IDirect3DCubeTexture9* t, D3DCUBEMAP_FACES face, UINT level,
-                                  IDirect3DSurface9** s) {
+HRESULT GetCubeTextureSurfaceCall(IDirect3DCubeTexture9* t, D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** s) {
   return GetCubeTextureSurface(t, face, level, s);
 }
-HRESULT LockCubeTextureRectCall(IDirect3DCubeTexture9* t, D3DCUBEMAP_FACES face, UINT level,
-                                D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
+HRESULT LockCubeTextureRectCall(IDirect3DCubeTexture9* t, D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* locked,
+                                const RECT* rect, DWORD flags) {
   return LockCubeTextureRect(t, face, level, locked, rect, flags);
 }
 HRESULT UnlockCubeTextureRectCall(IDirect3DCubeTexture9* t, D3DCUBEMAP_FACES face, UINT level) {
   return UnlockCubeTextureRect(t, face, level);
 }
-HRESULT LockSurfaceRectCall(IDirect3DSurface9* s, D3DLOCKED_RECT* locked, const RECT* rect,
-                            DWORD flags) {
+HRESULT LockSurfaceRectCall(IDirect3DSurface9* s, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
   return LockSurfaceRect(s, locked, rect, flags);
 }
 HRESULT UnlockSurfaceRectCall(IDirect3DSurface9* s) { return UnlockSurfaceRect(s); }
@@ -233,14 +235,13 @@ void ReleaseDirect3DDevice() {
   }
 }
 
-int FindSupportedMultiSampleType(D3DFORMAT format, D3DMULTISAMPLE_TYPE* count, DWORD* quality,
-                                 int failFast) {
+int FindSupportedMultiSampleType(D3DFORMAT format, D3DMULTISAMPLE_TYPE* count, DWORD* quality, int failFast) {
   const BOOL windowed = IsWindowedMode() ? TRUE : FALSE;
   DWORD levels[2] = {0, 0};
   const D3DFORMAT formats[2] = {format, D3DFMT_D16};
   for (int i = 0; i < 2; i++) {
-    while (CheckDeviceMultiSampleTypeOfDirect3D(0, D3DDEVTYPE_HAL, formats[i], windowed, *count,
-                                                &levels[i]) != D3D_OK) {
+    while (CheckDeviceMultiSampleTypeOfDirect3D(0, D3DDEVTYPE_HAL, formats[i], windowed, *count, &levels[i]) !=
+           D3D_OK) {
       if (failFast) {
         *quality = 0;
         return -1;
@@ -285,76 +286,67 @@ HRESULT CreateDeviceCubeTextureOnMainThread(const DeviceTextureDesc& desc, IDire
   return RIDOV_ON_MAIN_THREAD(CreateDeviceCubeTexture, desc.width, desc.levels, desc.usage, desc.format, desc.pool,
                               texture, shared);
 }
-HRESULT ColorFillDeviceSurfaceOnMainThread(IDirect3DSurface9* surface, const RECT* rect,
-                                           D3DCOLOR color, int fromWorker) {
+HRESULT ColorFillDeviceSurfaceOnMainThread(IDirect3DSurface9* surface, const RECT* rect, D3DCOLOR color,
+                                           int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(ColorFillDeviceSurface, surface, rect, color);
 }
-HRESULT CreateDeviceOffscreenPlainSurfaceOnMainThread(UINT width, UINT height, D3DFORMAT format,
-                                                      D3DPOOL pool, IDirect3DSurface9** surface,
-                                                      HANDLE* shared, int fromWorker) {
-  return RIDOV_ON_MAIN_THREAD(CreateDeviceOffscreenPlainSurface, width, height, format, pool,
-                              surface, shared);
+HRESULT CreateDeviceOffscreenPlainSurfaceOnMainThread(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
+                                                      IDirect3DSurface9** surface, HANDLE* shared, int fromWorker) {
+  return RIDOV_ON_MAIN_THREAD(CreateDeviceOffscreenPlainSurface, width, height, format, pool, surface, shared);
 }
-HRESULT UpdateDeviceSurfaceOnMainThread(IDirect3DSurface9* source, const RECT* rect,
-                                        IDirect3DSurface9* dest, const POINT* point, int fromWorker) {
+HRESULT UpdateDeviceSurfaceOnMainThread(IDirect3DSurface9* source, const RECT* rect, IDirect3DSurface9* dest,
+                                        const POINT* point, int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(UpdateDeviceSurface, source, rect, dest, point);
 }
-HRESULT UpdateDeviceTextureOnMainThread(IDirect3DBaseTexture9* source, IDirect3DBaseTexture9* dest,
-                                        int fromWorker) {
+HRESULT UpdateDeviceTextureOnMainThread(IDirect3DBaseTexture9* source, IDirect3DBaseTexture9* dest, int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(UpdateDeviceTexture, source, dest);
 }
-HRESULT CreateDeviceVertexShaderOnMainThread(const DWORD* code, IDirect3DVertexShader9** shader,
-                                             int fromWorker) {
+HRESULT CreateDeviceVertexShaderOnMainThread(const DWORD* code, IDirect3DVertexShader9** shader, int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(CreateDeviceVertexShader, code, shader);
 }
-HRESULT CreateDevicePixelShaderOnMainThread(const DWORD* code, IDirect3DPixelShader9** shader,
-                                            int fromWorker) {
+HRESULT CreateDevicePixelShaderOnMainThread(const DWORD* code, IDirect3DPixelShader9** shader, int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(CreateDevicePixelShader, code, shader);
 }
 HRESULT CreateDeviceVertexBufferOnMainThread(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
-                                             IDirect3DVertexBuffer9** buffer, HANDLE* shared,
-                                             int fromWorker) {
+                                             IDirect3DVertexBuffer9** buffer, HANDLE* shared, int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(CreateVertexBufferIfDevice, length, usage, fvf, pool, buffer, shared);
 }
-HRESULT CreateDeviceIndexBufferOnMainThread(UINT length, DWORD usage, D3DFORMAT format,
-                                            D3DPOOL pool, IDirect3DIndexBuffer9** buffer,
-                                            HANDLE* shared, int fromWorker) {
-  return RIDOV_ON_MAIN_THREAD(CreateIndexBufferIfDevice, length, usage, format, pool, buffer,
-                              shared);
+HRESULT CreateDeviceIndexBufferOnMainThread(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                            IDirect3DIndexBuffer9** buffer, HANDLE* shared, int fromWorker) {
+  return RIDOV_ON_MAIN_THREAD(CreateIndexBufferIfDevice, length, usage, format, pool, buffer, shared);
 }
-HRESULT GetTextureSurfaceLevelOnMainThread(IDirect3DTexture9* texture, UINT level,
-                                           IDirect3DSurface9** surface, int fromWorker) {
+HRESULT GetTextureSurfaceLevelOnMainThread(IDirect3DTexture9* texture, UINT level, IDirect3DSurface9** surface,
+                                           int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(GetTextureSurfaceLevelCall, texture, level, surface);
 }
-HRESULT LockTextureRectOnMainThread(IDirect3DTexture9* texture, UINT level, D3DLOCKED_RECT* locked,
-                                    const RECT* rect, DWORD flags, int fromWorker) {
+HRESULT LockTextureRectOnMainThread(IDirect3DTexture9* texture, UINT level, D3DLOCKED_RECT* locked, const RECT* rect,
+                                    DWORD flags, int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(LockTextureRectCall, texture, level, locked, rect, flags);
 }
 HRESULT UnlockTextureRectOnMainThread(IDirect3DTexture9* texture, UINT level, int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(UnlockTextureRectCall, texture, level);
 }
-HRESULT GetCubeTextureSurfaceOnMainThread(IDirect3DCubeTexture9* texture, D3DCUBEMAP_FACES face,
-                                          UINT level, IDirect3DSurface9** surface, int fromWorker) {
+HRESULT GetCubeTextureSurfaceOnMainThread(IDirect3DCubeTexture9* texture, D3DCUBEMAP_FACES face, UINT level,
+                                          IDirect3DSurface9** surface, int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(GetCubeTextureSurfaceCall, texture, face, level, surface);
 }
-HRESULT LockCubeTextureRectOnMainThread(IDirect3DCubeTexture9* texture, D3DCUBEMAP_FACES face,
-                                        UINT level, D3DLOCKED_RECT* locked, const RECT* rect,
-                                        DWORD flags, int fromWorker) {
+HRESULT LockCubeTextureRectOnMainThread(IDirect3DCubeTexture9* texture, D3DCUBEMAP_FACES face, UINT level,
+                                        D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags, int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(LockCubeTextureRectCall, texture, face, level, locked, rect, flags);
 }
-HRESULT UnlockCubeTextureRectOnMainThread(IDirect3DCubeTexture9* texture, D3DCUBEMAP_FACES face,
-                                          UINT level, int fromWorker) {
+HRESULT UnlockCubeTextureRectOnMainThread(IDirect3DCubeTexture9* texture, D3DCUBEMAP_FACES face, UINT level,
+                                          int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(UnlockCubeTextureRectCall, texture, face, level);
 }
-HRESULT LockSurfaceRectOnMainThread(IDirect3DSurface9* surface, D3DLOCKED_RECT* locked,
-                                    const RECT* rect, DWORD flags, int fromWorker) {
+HRESULT LockSurfaceRectOnMainThread(IDirect3DSurface9* surface, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags,
+                                    int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(LockSurfaceRectCall, surface, locked, rect, flags);
 }
 HRESULT UnlockSurfaceRectOnMainThread(IDirect3DSurface9* surface, int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(UnlockSurfaceRectCall, surface);
 }
-HRESULT LockBufferOnMainThread(IDirect3DResource9* buffer, UINT offset, UINT size, void** data,
-                               DWORD flags, int fromWorker) {
+HRESULT LockBufferOnMainThread(IDirect3DResource9* buffer, UINT offset, UINT size, void** data, DWORD flags,
+                               int fromWorker) {
   return RIDOV_ON_MAIN_THREAD(LockBufferCall, buffer, offset, size, data, flags);
 }
 HRESULT UnlockBufferOnMainThread(IDirect3DResource9* buffer, int fromWorker) {

@@ -31,39 +31,39 @@ struct DrawZSetting {
 
 struct GraphicsDrawState {
   int blendMode;
-  int blendParam;                // 0..255
-  int blendGraph;                // -1 none
-  int blendGraphKind;            // 0, 1, 2
-  int blendGraphParam[2];        // kind 1: 0..255 each
-  int alphaTestMode;             // -1: the draw chooses
+  int blendParam;          // 0..255
+  int blendGraph;          // -1 none
+  int blendGraphKind;      // 0, 1, 2
+  int blendGraphParam[2];  // kind 1: 0..255 each
+  int alphaTestMode;       // -1: the draw chooses
   int alphaTestRef;
-  uint32_t brightness;           // 0x00RRGGBB
-  int zBufferGraph;              // no live graphic: none
-  int samplingMode;              // 0 point, 1 bilinear, 2 anisotropic
-  RECT drawArea;                 // right and bottom exclusive
-  float drawAreaF[4];            // left, top, right, bottom
-  RECT requestedArea;            // as passed to SetClipRect
+  uint32_t brightness;  // 0x00RRGGBB
+  int zBufferGraph;     // no live graphic: none
+  int samplingMode;     // 0 point, 1 bilinear, 2 anisotropic
+  RECT drawArea;        // right and bottom exclusive
+  float drawAreaF[4];   // left, top, right, bottom
+  RECT requestedArea;   // as passed to SetClipRect
   int areaEmpty;
-  int drawTarget;                // graphic handle or screen value
+  int drawTarget;  // graphic handle or screen value
   int drawSurfaceIndex;
   int drawScreenWidth, drawScreenHeight;
-  int destinationBlend;          // the target is a texture-backed render target
-  int fogMode;                   // 0 none, 1 exp, 2 exp2, 3 linear
-  uint32_t fogColor;             // 0xFFRRGGBB
+  int destinationBlend;  // the target is a texture-backed render target
+  int fogMode;           // 0 none, 1 exp, 2 exp2, 3 linear
+  uint32_t fogColor;     // 0xFFRRGGBB
   float fogStart, fogEnd;
-  int fogEnable;                 // the draw state's fog switch (flag bit 7)
-  uint32_t diffuseColor;         // MakeDrawDiffuseColor, hardware mode
-  float drawZ;                   // 0.2
+  int fogEnable;          // the draw state's fog switch (flag bit 7)
+  uint32_t diffuseColor;  // MakeDrawDiffuseColor, hardware mode
+  float drawZ;            // 0.2
   DrawZSetting zSettings[2];
   int fillMode;
-  int cullMode;                  // flag bit 14
-  int addressU, addressV;        // flag bit 12
+  int cullMode;            // flag bit 14
+  int addressU, addressV;  // flag bit 12
   int maxAnisotropy;
   int specularSwitch;
   int diffuseSource, specularSource;
   int userShaderSwitch;
   int ignoreColor;
-  int lockedState;               // a filter's locked draw settings
+  int lockedState;  // a filter's locked draw settings
 };
 extern GraphicsDrawState CurrentDrawState;
 
@@ -259,10 +259,10 @@ struct UserTextureSetup {
 
 // What the last full preparation chose (tests and the builders read it).
 struct DrawPreparation {
-  int row;              // blend-table row
-  int vertexKind;       // 0, 1, 2
-  int programmable;     // 1: pixel shader, 0: stage program
-  int shaderIndex;      // in the base shader table of the path (-1 none)
+  int row;           // blend-table row
+  int vertexKind;    // 0, 1, 2
+  int programmable;  // 1: pixel shader, 0: stage program
+  int shaderIndex;   // in the base shader table of the path (-1 none)
   int stageCount;
   int alphaTestOn, alphaFunc, alphaRef;
   DWORD textureFactor;
@@ -336,8 +336,8 @@ int SubtractEmulationNeeded();
 
 int SoftBlitImageAt(int x, int y, int transparent, GraphicHandleRecord* record);
 int SoftBlitImageStretched(int x1, int y1, int x2, int y2, GraphicHandleRecord* record, int transparent);
-int SoftBlitImageRotated(float x, float y, double scale, double angle, GraphicHandleRecord* record,
-                         int transparent, int turn);
+int SoftBlitImageRotated(float x, float y, double scale, double angle, GraphicHandleRecord* record, int transparent,
+                         int turn);
 int DrawFilledBoxHW(int x1, int y1, int x2, int y2, unsigned int color, const RECT& dest);
 int BeginMaskedDraw(RECT rect);
 int ApplyMaskToScreen(RECT rect);

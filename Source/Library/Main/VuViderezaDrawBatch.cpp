@@ -42,8 +42,8 @@ IDirect3DSurface9* DrawTargetWorkSurface = nullptr;
 namespace {
 
 enum {
-  TEX_BATCH_QUADS = 1820 / 6,   // quads the one-texture buffer holds
-  BATCH_SELECTIONS = 56,        // textured shader choices without a blend graphic
+  TEX_BATCH_QUADS = 1820 / 6,                     // quads the one-texture buffer holds
+  BATCH_SELECTIONS = 56,                          // textured shader choices without a blend graphic
   BATCH_SHADER_COUNTS = BATCH_TEXTURE_SLOTS - 1,  // shaders for 2 .. slots textures
 };
 
@@ -56,11 +56,11 @@ unsigned char Buffer3D[VERTEX_3D_BUFFER_BYTES];
 // the quads sample one texture the ordinary way.
 struct BatchTextureSet {
   IDirect3DBaseTexture9* textures[BATCH_TEXTURE_SLOTS];
-  int count;      // samplers 0 .. count - 1 hold textures[]; 2 or more: the selecting shader is on
-  int current;    // slot of the quads that follow
-  int selection;  // the drawing shader choice the set was opened under
+  int count;                      // samplers 0 .. count - 1 hold textures[]; 2 or more: the selecting shader is on
+  int current;                    // slot of the quads that follow
+  int selection;                  // the drawing shader choice the set was opened under
   IDirect3DPixelShader9* single;  // that choice's one-texture shader
-  int quadsOnly;  // the batch was filled by AppendBatchQuad alone
+  int quadsOnly;                  // the batch was filled by AppendBatchQuad alone
   unsigned char quadSlots[TEX_BATCH_QUADS];
   IDirect3DPixelShader9* shaders[BATCH_SHADER_COUNTS][BATCH_SELECTIONS];  // made on first use
 };
@@ -220,7 +220,8 @@ void* AppendBatchQuad(int kind) {
     VertexBatch.primitiveType = D3DPT_TRIANGLELIST;
     ResetWrite();
   }
-  if (kind == VERTEX_KIND_TEX) BatchTextures.quadSlots[VertexBatch.count / 6] = static_cast<unsigned char>(BatchTextures.current);
+  if (kind == VERTEX_KIND_TEX)
+    BatchTextures.quadSlots[VertexBatch.count / 6] = static_cast<unsigned char>(BatchTextures.current);
   unsigned char* at = VertexBatch.write;
   VertexBatch.write += 6 * format.stride;
   VertexBatch.count += 6;

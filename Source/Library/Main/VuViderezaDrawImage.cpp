@@ -181,7 +181,13 @@ int BuildAt(const ImageDraw& d, const GraphicHandleRecord* record) {
     Corner c[4];
     PieceCorners(c, piece, ox, oy, 1.0f, 1.0f, blend);
     if (!inside && piece.entry != nullptr) {
-      const CornerClamp clamp = {f[0], f[1], f[2], f[3], 1.0f, 1.0f, static_cast<float>(piece.entry->allocWidth),
+      const CornerClamp clamp = {f[0],
+                                 f[1],
+                                 f[2],
+                                 f[3],
+                                 1.0f,
+                                 1.0f,
+                                 static_cast<float>(piece.entry->allocWidth),
                                  static_cast<float>(piece.entry->allocHeight)};
       ClampCorners(c, clamp);
     }
@@ -205,7 +211,12 @@ int BuildStretched(const ImageDraw& d, const GraphicHandleRecord* record) {
     Corner c[4];
     PieceCorners(c, piece, d.x - 0.5f, d.y - 0.5f, sx, sy, blend);
     if (piece.entry != nullptr) {
-      const CornerClamp clamp = {f[0] - 0.5f, f[1] - 0.5f, f[2] - 0.5f, f[3] - 0.5f, sx, sy,
+      const CornerClamp clamp = {f[0] - 0.5f,
+                                 f[1] - 0.5f,
+                                 f[2] - 0.5f,
+                                 f[3] - 0.5f,
+                                 sx,
+                                 sy,
                                  static_cast<float>(piece.entry->allocWidth),
                                  static_cast<float>(piece.entry->allocHeight)};
       ClampCorners(c, clamp);
@@ -284,9 +295,7 @@ int BuildRotated(const ImageDraw& d, const GraphicHandleRecord* record) {
   return 0;
 }
 
-void ClampToArea(RECT* r) {
-  ClipRect(r, &CurrentDrawState.drawArea);
-}
+void ClampToArea(RECT* r) { ClipRect(r, &CurrentDrawState.drawArea); }
 
 RECT DestinationRect(const ImageDraw& d, const GraphicHandleRecord* record) {
   RECT r;

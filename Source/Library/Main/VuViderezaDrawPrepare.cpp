@@ -31,10 +31,10 @@ DrawPreparation DrawPrep = [] {
 // Device factors: 1 ZERO, 2 ONE, 3 SRCCOLOR, 5 SRCALPHA, 6 INVSRCALPHA,
 // 10 INVDESTCOLOR; 0 keeps the device's. Operations 1 ADD, 3 REVSUBTRACT.
 const BlendTableRow BlendTable[BLEND_TABLE_ROWS] = {
-    {0, 0, 0, 1, 0},   {6, 5, 0, 1, 1},  {2, 5, 0, 1, 1}, {1, 10, 0, 1, 1}, {3, 1, 0, 1, 1},  {2, 5, 0, 1, 1},
-    {0, 0, 0, 1, 0},   {0, 0, 0, 1, 0},  {2, 1, 0, 1, 1}, {1, 10, 0, 1, 1}, {6, 5, 2, 1, 1},  {3, 1, 1, 1, 1},
-    {6, 5, 3, 1, 1},   {2, 5, 3, 1, 1},  {1, 2, 0, 1, 1}, {6, 2, 0, 1, 1},  {2, 5, 0, 3, 1},  {6, 2, 4, 1, 1},
-    {2, 2, 4, 1, 1},   {2, 2, 4, 3, 1},  {6, 2, 5, 1, 1}, {6, 2, 6, 1, 1},  {2, 2, 6, 1, 1},
+    {0, 0, 0, 1, 0}, {6, 5, 0, 1, 1}, {2, 5, 0, 1, 1}, {1, 10, 0, 1, 1}, {3, 1, 0, 1, 1}, {2, 5, 0, 1, 1},
+    {0, 0, 0, 1, 0}, {0, 0, 0, 1, 0}, {2, 1, 0, 1, 1}, {1, 10, 0, 1, 1}, {6, 5, 2, 1, 1}, {3, 1, 1, 1, 1},
+    {6, 5, 3, 1, 1}, {2, 5, 3, 1, 1}, {1, 2, 0, 1, 1}, {6, 2, 0, 1, 1},  {2, 5, 0, 3, 1}, {6, 2, 4, 1, 1},
+    {2, 2, 4, 1, 1}, {2, 2, 4, 3, 1}, {6, 2, 5, 1, 1}, {6, 2, 6, 1, 1},  {2, 2, 6, 1, 1},
 };
 
 namespace {
@@ -45,9 +45,9 @@ enum {
   ROW_ALPHA = 1,
   ROW_SUBTRACT = 16,
   MAX_PROGRAM_STAGES = 4,
-  FULL_PARAM = 255,           // a blend parameter at full strength
-  ALPHA_CHANNEL_REF = 16,     // alpha test reference of an image with an alpha channel
-  SHADER_VARIANTS = 7,        // shader variants per blend kind in the shader table
+  FULL_PARAM = 255,        // a blend parameter at full strength
+  ALPHA_CHANNEL_REF = 16,  // alpha test reference of an image with an alpha channel
+  SHADER_VARIANTS = 7,     // shader variants per blend kind in the shader table
   // The blend graphic's threshold (kind 1) with a soft range: the ramp's
   // span and alpha scale by range width.
   THRESHOLD_NARROW_RANGE = 65,
@@ -79,8 +79,8 @@ struct Program {
   IDirect3DBaseTexture9* textures[MAX_PROGRAM_STAGES];
 };
 
-const StageProgram STAGE_OFF = {D3DTOP_DISABLE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_DISABLE, D3DTA_CURRENT,
-                                D3DTA_DIFFUSE, 0};
+const StageProgram STAGE_OFF = {
+    D3DTOP_DISABLE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_DISABLE, D3DTA_CURRENT, D3DTA_DIFFUSE, 0};
 
 bool ProgrammablePath() {
   return GraphicsSystem.shadersUsable && !DrawPrep.forceFixedFunction && !DeviceCaps.noShaders;
@@ -110,44 +110,61 @@ IDirect3DTexture9* GetWhiteTexture() {
 int VariantStages(StageProgram* out, int variant, DWORD source, bool ignoreTextureAlpha, DWORD coord) {
   const DWORD alphaOp = ignoreTextureAlpha ? D3DTOP_SELECTARG2 : D3DTOP_MODULATE;
   StageProgram first = {D3DTOP_MODULATE, source, D3DTA_DIFFUSE, alphaOp, source, D3DTA_DIFFUSE, coord};
-  if (source == D3DTA_DIFFUSE) first = {D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE,
-                                        D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE, coord};
+  if (source == D3DTA_DIFFUSE)
+    first = {D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DTA_DIFFUSE, coord};
   switch (variant) {
     case 1:  // colour towards white where transparent: c a + (1 - a)
       out[0] = first;
-      out[1] = {D3DTOP_BLENDCURRENTALPHA, D3DTA_CURRENT, D3DTA_TFACTOR, D3DTOP_SELECTARG1, D3DTA_CURRENT,
-                D3DTA_CURRENT, 0};
+      out[1] = {
+          D3DTOP_BLENDCURRENTALPHA, D3DTA_CURRENT, D3DTA_TFACTOR, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, 0};
       return 2;
     case 2:  // inverted colour
       out[0] = first;
-      out[1] = {D3DTOP_SELECTARG1, D3DTA_CURRENT | D3DTA_COMPLEMENT, D3DTA_CURRENT, D3DTOP_SELECTARG1,
-                D3DTA_CURRENT, D3DTA_CURRENT, 0};
+      out[1] = {D3DTOP_SELECTARG1,
+                D3DTA_CURRENT | D3DTA_COMPLEMENT,
+                D3DTA_CURRENT,
+                D3DTOP_SELECTARG1,
+                D3DTA_CURRENT,
+                D3DTA_CURRENT,
+                0};
       return 2;
     case 3:  // colour x 4
       out[0] = first;
       out[0].colorOp = source == D3DTA_DIFFUSE ? D3DTOP_SELECTARG1 : D3DTOP_MODULATE4X;
       if (source == D3DTA_DIFFUSE) {
-        out[1] = {D3DTOP_MODULATE4X, D3DTA_CURRENT, D3DTA_TEXTURE, D3DTOP_SELECTARG1, D3DTA_CURRENT,
-                  D3DTA_CURRENT, 0};
+        out[1] = {D3DTOP_MODULATE4X, D3DTA_CURRENT, D3DTA_TEXTURE, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, 0};
         return 2;  // the white texture on stage 1
       }
       return 1;
     case 4:  // premultiplied: colour x vertex alpha
     case 6:
       out[0] = first;
-      out[1] = {static_cast<DWORD>(variant == 6 ? D3DTOP_MODULATE4X : D3DTOP_MODULATE), D3DTA_CURRENT,
-                D3DTA_DIFFUSE | D3DTA_ALPHAREPLICATE, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, 0};
+      out[1] = {static_cast<DWORD>(variant == 6 ? D3DTOP_MODULATE4X : D3DTOP_MODULATE),
+                D3DTA_CURRENT,
+                D3DTA_DIFFUSE | D3DTA_ALPHAREPLICATE,
+                D3DTOP_SELECTARG1,
+                D3DTA_CURRENT,
+                D3DTA_CURRENT,
+                0};
       return 2;
     case 5:  // premultiplied inverse: (a - c) x colour x vertex alpha (a = 1 when ignored)
-      out[0] = {D3DTOP_SUBTRACT, ignoreTextureAlpha ? static_cast<DWORD>(D3DTA_TFACTOR) : source | D3DTA_ALPHAREPLICATE,
-                source, first.alphaOp, first.alphaArg1, first.alphaArg2, coord};
+      out[0] = {D3DTOP_SUBTRACT,
+                ignoreTextureAlpha ? static_cast<DWORD>(D3DTA_TFACTOR) : source | D3DTA_ALPHAREPLICATE,
+                source,
+                first.alphaOp,
+                first.alphaArg1,
+                first.alphaArg2,
+                coord};
       out[1] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, 0};
-      out[2] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE | D3DTA_ALPHAREPLICATE, D3DTOP_SELECTARG1,
-                D3DTA_CURRENT, D3DTA_CURRENT, 0};
+      out[2] = {D3DTOP_MODULATE,
+                D3DTA_CURRENT,
+                D3DTA_DIFFUSE | D3DTA_ALPHAREPLICATE,
+                D3DTOP_SELECTARG1,
+                D3DTA_CURRENT,
+                D3DTA_CURRENT,
+                0};
       return 3;
-    default:
-      out[0] = first;
-      return 1;
+    default: out[0] = first; return 1;
   }
 }
 
@@ -294,9 +311,9 @@ int ChooseBlendRow(const DrawInputs& in) {
   int row = in.mode;
   if (in.mode == 0) {
     if (CurrentDrawState.destinationBlend) row = ROW_DESTINATION;
-    if (in.textured && ((!in.hasBlend && in.flagB) ||
-                        (in.hasBlend && (in.kind == 0 || in.kind == 2) && (in.flagA || in.flagB)) ||
-                        (in.hasBlend && in.kind == 1)))
+    if (in.textured &&
+        ((!in.hasBlend && in.flagB) || (in.hasBlend && (in.kind == 0 || in.kind == 2) && (in.flagA || in.flagB)) ||
+         (in.hasBlend && in.kind == 1)))
       row = ROW_ALPHA;
   } else if (in.mode == 3 && DeviceCaps.subtractBlendNative) {
     row = ROW_SUBTRACT;
@@ -417,40 +434,44 @@ void BlendGraphStages(const DrawInputs& in, const AlphaChoice& alpha, Program* p
   const DWORD imageAlpha = in.ignoreTextureAlpha ? D3DTOP_SELECTARG2 : D3DTOP_MODULATE;
   const DWORD imageAlphaArg = in.ignoreTextureAlpha ? D3DTA_SPECULAR : D3DTA_TEXTURE;
   if (in.kind == 2) {
-    program->stages[0] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, imageAlpha, D3DTA_TEXTURE,
-                          D3DTA_DIFFUSE, 1};
-    program->stages[1] = {D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_TEXTURE, D3DTOP_MODULATE, D3DTA_CURRENT,
-                          D3DTA_TEXTURE, 0};
+    program->stages[0] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, imageAlpha, D3DTA_TEXTURE, D3DTA_DIFFUSE, 1};
+    program->stages[1] = {
+        D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_TEXTURE, D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_TEXTURE, 0};
     program->count = 2;
   } else if (in.kind == 1) {
     const int imageStage = in.flagB ? 2 : 1;
     if (c.blendTextureParam[1] >= 2) {
-      program->stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, static_cast<DWORD>(alpha.kind1Op),
-                            D3DTA_TEXTURE, D3DTA_TFACTOR, 0};
+      program->stages[0] = {D3DTOP_SELECTARG1,
+                            D3DTA_TEXTURE,
+                            D3DTA_DIFFUSE,
+                            static_cast<DWORD>(alpha.kind1Op),
+                            D3DTA_TEXTURE,
+                            D3DTA_TFACTOR,
+                            0};
     } else {
-      program->stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE,
-                            D3DTA_DIFFUSE, 0};
+      program->stages[0] = {
+          D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0};
     }
     if (imageStage == 2)
-      program->stages[1] = {D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_CURRENT,
-                            D3DTA_CURRENT, 0};
+      program->stages[1] = {
+          D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_CURRENT, D3DTA_CURRENT, 0};
     const DWORD scaleOp = alpha.kind1Scale == 4   ? D3DTOP_MODULATE4X
                           : alpha.kind1Scale == 2 ? D3DTOP_MODULATE2X
                                                   : D3DTOP_MODULATE;
     const DWORD alphaOp = c.blendTextureParam[1] >= 2 ? scaleOp : static_cast<DWORD>(D3DTOP_SELECTARG2);
-    program->stages[imageStage] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, alphaOp, imageAlphaArg,
-                                   D3DTA_CURRENT, 1};
+    program->stages[imageStage] = {
+        D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, alphaOp, imageAlphaArg, D3DTA_CURRENT, 1};
     program->count = imageStage + 1;
   } else {
     // Mix: the image and the blend graphic by the ratio (the texture
     // factor's alpha), then the vertex colour.
     *factor = static_cast<DWORD>(c.blendTextureParam[0] & 255) << 24 | 0xFFFFFF;
-    program->stages[0] = {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, imageAlphaArg,
-                          D3DTA_DIFFUSE, 1};
-    program->stages[1] = {D3DTOP_LERP, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_LERP, D3DTA_TEXTURE, D3DTA_CURRENT, 0,
-                          D3DTA_TFACTOR};
-    program->stages[2] = {D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_MODULATE, D3DTA_CURRENT,
-                          D3DTA_DIFFUSE, 0};
+    program->stages[0] = {
+        D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, imageAlphaArg, D3DTA_DIFFUSE, 1};
+    program->stages[1] = {D3DTOP_LERP, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_LERP, D3DTA_TEXTURE, D3DTA_CURRENT,
+                          0,           D3DTA_TFACTOR};
+    program->stages[2] = {
+        D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE, D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE, 0};
     program->count = 3;
   }
 }
@@ -472,8 +493,8 @@ void ApplyStageProgram(const DrawInputs& in, int variant, AlphaChoice* alpha, ID
     if ((variant == 3 && !in.textured) || (variant == 6 && !in.textured)) {
       // Untextured x4: the white texture stands for the image.
       IDirect3DBaseTexture9* white = GetWhiteTexture();
-      program.stages[0] = {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG2, D3DTA_TEXTURE,
-                           D3DTA_DIFFUSE, 0};
+      program.stages[0] = {
+          D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0};
       if (variant == 3) program.stages[0].colorOp = D3DTOP_MODULATE4X;
       program.count = variant == 3 ? 1 : 2;
       textures[0] = white;
@@ -641,9 +662,8 @@ void ApplyDrawStateForTexture(IDirect3DBaseTexture9* texture, int flags) {
     int flagA = (flags & DRAW_FLAG_ALPHA_CHANNEL) ? 1 : 0;
     int flagB = texture != nullptr && (flags & DRAW_FLAG_TRANSPARENT) && (flags & DRAW_FLAG_TRANS_COLOR) ? 1 : 0;
     if (!(flags & DRAW_FLAG_TRANSPARENT)) flagA = 0;
-    if ((flagA || flagB) &&
-        ((CurrentDrawState.blendMode != 0 && CurrentDrawState.blendMode != 8) ||
-         (!(flags & DRAW_FLAG_PIXEL_EXACT) && CurrentDrawState.samplingMode == 1))) {
+    if ((flagA || flagB) && ((CurrentDrawState.blendMode != 0 && CurrentDrawState.blendMode != 8) ||
+                             (!(flags & DRAW_FLAG_PIXEL_EXACT) && CurrentDrawState.samplingMode == 1))) {
       flagA = 0;
       flagB = 1;
     }

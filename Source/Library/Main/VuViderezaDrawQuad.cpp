@@ -68,8 +68,7 @@ Point2 MapIntoQuad(const Point2 q[4], float u, float v) {
   return Point2{l.x + (r.x - l.x) * u, l.y + (r.y - l.y) * u};
 }
 
-void PieceCornersInQuad(const GraphicHandleRecord* record, const GraphPiece& piece, const Point2 q[4],
-                        Point2 out[4]) {
+void PieceCornersInQuad(const GraphicHandleRecord* record, const GraphPiece& piece, const Point2 q[4], Point2 out[4]) {
   const float w = static_cast<float>(record->width), h = static_cast<float>(record->height);
   const float u0 = static_cast<float>(piece.x) / w, u1 = static_cast<float>(piece.x + piece.width) / w;
   const float v0 = static_cast<float>(piece.y) / h, v1 = static_cast<float>(piece.y + piece.height) / h;
@@ -324,9 +323,9 @@ int DrawImageQuadCore(const ImageQuadRequest& quad) {
   const bool destCopy = hw && CurrentDrawState.destinationBlend && DrawTargetWorkSurface != nullptr;
   // Public order TL, TR, BR, BL; the drawers take TL, TR, BL, BR.
   const Point2 q[4] = {{x1, y1}, {x2, y2}, {x4, y4}, {x3, y3}};
-  const GraphicHandleRecord* blend =
-      CurrentDrawState.blendGraph >= 0 && RenderState.blendTexture != nullptr ? GetGraphicRecord(CurrentDrawState.blendGraph, 0)
-                                                                       : nullptr;
+  const GraphicHandleRecord* blend = CurrentDrawState.blendGraph >= 0 && RenderState.blendTexture != nullptr
+                                         ? GetGraphicRecord(CurrentDrawState.blendGraph, 0)
+                                         : nullptr;
   auto draw = [&](const RECT& dest) {
     const QuadDrawHW device = {record, blend, trans, dest};
     return hw ? DrawImageQuadHW(q, device) : SoftDrawImageQuad(x1, y1, x2, y2, x4, y4, x3, y3, record, trans);
@@ -356,8 +355,18 @@ int DrawImageRotatedAbout(int x, int y, int cx, int cy, double scale, double ang
   if (GetGraphicSize(handle, &w, &h) < 0 || handle < 0) return -1;
   if (angle == 0.0 && scale == 1.0)
     return turn ? DrawImageTurned(x - cx, y - cy, handle, trans) : DrawImageAt(x - cx, y - cy, handle, trans);
-  const AboutPointDraw about = {static_cast<float>(x), static_cast<float>(y), static_cast<float>(cx),
-                                static_cast<float>(cy), scale, scale, angle, w, h, handle, trans, turn};
+  const AboutPointDraw about = {static_cast<float>(x),
+                                static_cast<float>(y),
+                                static_cast<float>(cx),
+                                static_cast<float>(cy),
+                                scale,
+                                scale,
+                                angle,
+                                w,
+                                h,
+                                handle,
+                                trans,
+                                turn};
   return DrawImageRotatedAboutCore(about);
 }
 
@@ -516,7 +525,6 @@ int DrawVertex2DPrimitiveWithGraph(const void* vertices, int count, int type, in
   RenderState.fvf = VertexFormats[VERTEX_KIND_TEX].fvf;
   const int prims = PrimitiveCount(type, count);
   if (prims > 0)
-    DrawDevicePrimitiveUP(static_cast<D3DPRIMITIVETYPE>(type), static_cast<UINT>(prims), use,
-                          sizeof(Vertex2DTex2));
+    DrawDevicePrimitiveUP(static_cast<D3DPRIMITIVETYPE>(type), static_cast<UINT>(prims), use, sizeof(Vertex2DTex2));
   return 0;
 }

@@ -93,14 +93,14 @@ int FillGraphWithColor(int handle, int red, int green, int blue, int alpha, int 
     uint32_t color = MakeColorValue(red, green, blue);
     if (format->alphaWidth != 0)
       color = (color & ~format->alphaMask) |
-               ((static_cast<uint32_t>(alpha) >> (8 - format->alphaWidth)) << format->alphaShift);
+              ((static_cast<uint32_t>(alpha) >> (8 - format->alphaWidth)) << format->alphaShift);
     FillMemImgWithColor(image, color);
     return 0;
   }
   if (!HasDirect3DDevice()) return -1;
   if (!record->image->format.drawable) return 0;
   const D3DCOLOR color = static_cast<D3DCOLOR>(alpha) << 24 | static_cast<D3DCOLOR>(red) << 16 |
-                          static_cast<D3DCOLOR>(green) << 8 | static_cast<D3DCOLOR>(blue);
+                         static_cast<D3DCOLOR>(green) << 8 | static_cast<D3DCOLOR>(blue);
   for (int i = 0; i < record->pieceCount; i++) {
     const GraphPiece& piece = record->pieces[i];
     if (piece.entry == nullptr || piece.entry->faces[0] == nullptr) continue;
@@ -194,10 +194,13 @@ int SoftDrawCircle(int x, int y, int r, uint32_t color, int fill) {
     MEMIMG* dest;
     uint32_t color;
   } plot = {dest, color};
-  ForEachCircleOutlinePoint(x, y, r, [](int px, int py, void* context) {
-    const Plot* p = static_cast<const Plot*>(context);
-    DrawLineMemImg(p->dest, px, py, px + 1, py, p->color);
-  }, &plot);
+  ForEachCircleOutlinePoint(
+      x, y, r,
+      [](int px, int py, void* context) {
+        const Plot* p = static_cast<const Plot*>(context);
+        DrawLineMemImg(p->dest, px, py, px + 1, py, p->color);
+      },
+      &plot);
   return 0;
 }
 

@@ -236,11 +236,12 @@ IDirect3DSurface9* OwnDepthSurface(const GraphicHandleRecord* record) {
 int ApplyDepthStencilForDrawTarget() {
   if (!HasDirect3DDevice()) return -1;
   IDirect3DSurface9* depth = DeviceLayer.depthBuffer;
-  const ShadowMapRecord* map =
-      ShadowMaps.drawing ? reinterpret_cast<const ShadowMapRecord*>(
-                               GetHandleRecordOfType(ShadowMaps.drawingHandle, HANDLETYPE_SHADOWMAP))
-                         : nullptr;
-  const GraphicHandleRecord* zGraph = CurrentDrawState.zBufferGraph >= 0 ? GetGraphicRecord(CurrentDrawState.zBufferGraph, 0) : nullptr;
+  const ShadowMapRecord* map = ShadowMaps.drawing ? reinterpret_cast<const ShadowMapRecord*>(GetHandleRecordOfType(
+                                                        ShadowMaps.drawingHandle, HANDLETYPE_SHADOWMAP))
+                                                  : nullptr;
+  const GraphicHandleRecord* zGraph = CurrentDrawState.zBufferGraph >= 0
+                                          ? GetGraphicRecord(CurrentDrawState.zBufferGraph, 0)
+                                          : nullptr;
   IDirect3DSurface9* zSurface = OwnDepthSurface(zGraph);
   if (map != nullptr) {
     // A shadow map draws with its own depth surface.
@@ -329,8 +330,7 @@ int SetDrawTarget(int target) { return SetDrawTargetFace(target, 0); }
 namespace {
 
 ShadowMapRecord* ShadowMapTarget(int target) {
-  return target > 0 ? reinterpret_cast<ShadowMapRecord*>(GetHandleRecordOfType(target, HANDLETYPE_SHADOWMAP))
-                    : nullptr;
+  return target > 0 ? reinterpret_cast<ShadowMapRecord*>(GetHandleRecordOfType(target, HANDLETYPE_SHADOWMAP)) : nullptr;
 }
 
 // A shadow map as draw target: drawing into it begins (render target 0, its
@@ -376,7 +376,8 @@ int SetDrawTargetFace(int target, int face) {
     if (DeviceLayer.hardware ? !IsRenderTargetGraphic(record) : !IsSoftwareTargetGraphic(record)) return -1;
   }
   // Faces 1 to 5 exist only on a cube render target.
-  if (face != 0 && (record == nullptr || !record->image->format.cube || record->image->textures[0].faces[face] == nullptr))
+  if (face != 0 &&
+      (record == nullptr || !record->image->format.cube || record->image->textures[0].faces[face] == nullptr))
     return -1;
   // Leaving a shadow map ends its drawing first (what it replaced comes back).
   if (ShadowMaps.drawing) EndShadowMapDraw();
@@ -429,7 +430,8 @@ int SetDrawTargetFace(int target, int face) {
 }
 
 int CheckBlendGraphSize(const GraphicHandleRecord* record) {
-  const GraphicHandleRecord* blend = CurrentDrawState.blendGraph >= 0 ? GetGraphicRecord(CurrentDrawState.blendGraph, 0) : nullptr;
+  const GraphicHandleRecord* blend = CurrentDrawState.blendGraph >= 0 ? GetGraphicRecord(CurrentDrawState.blendGraph, 0)
+                                                                      : nullptr;
   if (blend == nullptr || record == nullptr) return -1;
   return blend->width < record->width || blend->height < record->height ? -1 : 0;
 }

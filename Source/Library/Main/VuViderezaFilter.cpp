@@ -40,9 +40,9 @@ const char LOG_RGBA_MIX_FILE_FAILED[] = "RGBAMixS フィルター用シェーダ
 
 enum {
   FILTER_FLAG_WORD = 0x3500,
-  FULL_RATIO = 255,  // a blend ratio at full strength
+  FULL_RATIO = 255,                                                             // a blend ratio at full strength
   FILTER_FVF = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2,  // 0x2c4
-  PIXEL_FLOAT_CONSTANTS = 3,  // constant type: pixel float
+  PIXEL_FLOAT_CONSTANTS = 3,                                                    // constant type: pixel float
   FILTER_CONSTANT_SET = 1,
   FILTER_SET_MASK = 3,
   BASE_SET_MASK = 1,
@@ -53,12 +53,23 @@ enum {
 
 const int FilterPassTable[FILTER_TYPES] = {1, 2, 1, 1, 2, 1, 1, 1, 1, 1, 1};
 const int FilterWorkTable[FILTER_TYPES] = {0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-const char* const BlendShaderNames[GRAPH_BLEND_TYPES] = {
-    "BasBF_Normal.pso",     nullptr,                  "BasBF_Multiple.pso",     "BasBF_Difference.pso",
-    "BasBF_Add.pso",        "BasBF_Screen.pso",       "BasBF_Overlay.pso",      "BasBF_Dodge.pso",
-    "BasBF_Burn.pso",       "BasBF_Darken.pso",       "BasBF_Lighten.pso",      "BasBF_SoftLight.pso",
-    "BasBF_HardLight.pso",  "BasBF_Exclusion.pso",    "BasBF_Normal_AlphaCh.pso", "BasBF_Add_AlphaCh.pso",
-    "BasBF_Multiple_AOnly.pso"};
+const char* const BlendShaderNames[GRAPH_BLEND_TYPES] = {"BasBF_Normal.pso",
+                                                         nullptr,
+                                                         "BasBF_Multiple.pso",
+                                                         "BasBF_Difference.pso",
+                                                         "BasBF_Add.pso",
+                                                         "BasBF_Screen.pso",
+                                                         "BasBF_Overlay.pso",
+                                                         "BasBF_Dodge.pso",
+                                                         "BasBF_Burn.pso",
+                                                         "BasBF_Darken.pso",
+                                                         "BasBF_Lighten.pso",
+                                                         "BasBF_SoftLight.pso",
+                                                         "BasBF_HardLight.pso",
+                                                         "BasBF_Exclusion.pso",
+                                                         "BasBF_Normal_AlphaCh.pso",
+                                                         "BasBF_Add_AlphaCh.pso",
+                                                         "BasBF_Multiple_AOnly.pso"};
 
 // Shader handles by file (-1: not loaded); deleting a handle sets its
 // variable back to -1 (the delete flag pointer), so a device loss or the
@@ -106,8 +117,9 @@ bool LookUpGraph(int handle, FilterGraph* out, bool maps = false) {
   memset(out, 0, sizeof *out);
   GraphicHandleRecord* record = GetGraphicRecord(handle, 0);
   if (record == nullptr || record->image == nullptr) {
-    ShadowMapRecord* map =
-        maps ? reinterpret_cast<ShadowMapRecord*>(GetHandleRecordOfType(handle, HANDLETYPE_SHADOWMAP)) : nullptr;
+    ShadowMapRecord* map = maps
+                               ? reinterpret_cast<ShadowMapRecord*>(GetHandleRecordOfType(handle, HANDLETYPE_SHADOWMAP))
+                               : nullptr;
     if (map == nullptr || map->texture == nullptr || map->surface == nullptr) return false;
     out->map = map;
     out->width = map->width;
@@ -381,8 +393,7 @@ void EndFilterDrawState(FilterDrawSave* save) {
 int GetFilterWorkTarget(int slot, int width, int height, int alpha) {
   if (slot < 0 || slot >= FILTER_WORK_SLOTS || width <= 0 || height <= 0) return -1;
   WorkTarget& w = WorkTargets[slot];
-  if (w.handle >= 0 && IsGraphicHandleValid(w.handle) && w.width == width && w.height == height &&
-      w.alpha == alpha)
+  if (w.handle >= 0 && IsGraphicHandleValid(w.handle) && w.width == width && w.height == height && w.alpha == alpha)
     return w.handle;
   if (w.handle >= 0 && IsGraphicHandleValid(w.handle)) DeleteGraphicHandle(w.handle);
   w.handle = -1;
@@ -512,8 +523,8 @@ int DrawFilterQuad(GraphFilterInfo* info, int shader, const float* constants, in
     constantCount = BLEND_CONSTANTS;
   }
   if (constantCount > 0) {
-    SetShaderConstantCached(&ShaderConstants, PIXEL_FLOAT_CONSTANTS, FILTER_CONSTANT_SET, 0, constants,
-                            constantCount, 0);
+    SetShaderConstantCached(&ShaderConstants, PIXEL_FLOAT_CONSTANTS, FILTER_CONSTANT_SET, 0, constants, constantCount,
+                            0);
   }
   SetDeviceFVF(FILTER_FVF);
   RenderState.fvf = FILTER_FVF;
@@ -618,8 +629,7 @@ int RunShader(GraphFilterInfo* info, const ShaderPass& pass) {
 
 int FilterMono(GraphFilterInfo* info, float cb, float cr) {
   if (!ShaderPath()) {
-    return RunSoftware(info, 1, -1, -1,
-                       [&] { return SoftFilterMono(&info->sourceImage, &info->outputImage, cb, cr); });
+    return RunSoftware(info, 1, -1, -1, [&] { return SoftFilterMono(&info->sourceImage, &info->outputImage, cb, cr); });
   }
   const float cbN = ClampF(cb / 200.0f, -0.5f, 0.5f), crN = ClampF(cr / 200.0f, -0.5f, 0.5f);
   const float c[8] = {0.299f, 0.587f, 0.114f, 0.0f, 1.402f * crN, -0.34414f * cbN - 0.71414f * crN, 1.772f * cbN, 0};
@@ -655,9 +665,22 @@ int FilterHsb(GraphFilterInfo* info, int hueMode, float hue, float saturation, f
   const float sScaled = s > 0 ? 5 * s : s, b = brightness / 100.0f;
   int hueI = static_cast<int>(h * 6 * 256);
   if (hueMode == 1 && hueI >= 1536) hueI -= 1536;
-  const float c[16] = {h * 6, sScaled, b, 0, 0.5f, 0.5f, 0.5f, 0.5f, 1, 1, 1, 1, static_cast<float>(hueI),
+  const float c[16] = {h * 6,
+                       sScaled,
+                       b,
+                       0,
+                       0.5f,
+                       0.5f,
+                       0.5f,
+                       0.5f,
+                       1,
+                       1,
+                       1,
+                       1,
+                       static_cast<float>(hueI),
                        static_cast<float>(static_cast<int>(sScaled * 256) + 256),
-                       static_cast<float>(static_cast<int>(b * 256)), 0};
+                       static_cast<float>(static_cast<int>(b * 256)),
+                       0};
   if (hueMode == 1) return RunShader(info, {&Shaders.hsb[2], "Hsb_HSB_HLOCK.pso", c, 4});
   if (info->pass == 0) return RunShader(info, {&Shaders.hsb[0], "Hsb_RGB_TO_HSB.pso", c, 4});
   return RunShader(info, {&Shaders.hsb[1], "Hsb_HSB_TO_RGB.pso", c, 4});
@@ -670,8 +693,7 @@ int FilterInvert(GraphFilterInfo* info) {
   return RunShader(info, {&Shaders.invert, "Invert.pso", nullptr, 0});
 }
 
-int FilterLevel(GraphFilterInfo* info, float minimum, float maximum, float gamma, float outMinimum,
-                float outMaximum) {
+int FilterLevel(GraphFilterInfo* info, float minimum, float maximum, float gamma, float outMinimum, float outMaximum) {
   float mn = ClampF(minimum / 255.0f, 0, 1), mx = ClampF(maximum / 255.0f, 0, 1);
   float omn = ClampF(outMinimum / 255.0f, 0, 1), omx = ClampF(outMaximum / 255.0f, 0, 1);
   if (gamma < 0.001f) gamma = 0.001f;
@@ -683,8 +705,7 @@ int FilterLevel(GraphFilterInfo* info, float minimum, float maximum, float gamma
   }
   if (!ShaderPath()) {
     return RunSoftware(info, 1, -1, -1, [&] {
-      return SoftFilterLevel(&info->sourceImage, &info->outputImage, minimum, maximum, gamma, outMinimum,
-                             outMaximum);
+      return SoftFilterLevel(&info->sourceImage, &info->outputImage, minimum, maximum, gamma, outMinimum, outMaximum);
     });
   }
   if (LevelTableGraph < 0 || !IsGraphicHandleValid(LevelTableGraph) || fabsf(LevelTableGamma - gamma) >= 0.0001f) {
@@ -744,10 +765,16 @@ int FilterGradientMap(GraphFilterInfo* info, int gradient, int reverse) {
     ReleaseBaseImage(&image);
     return result;
   }
-  const float c[8] = {0.299f, 0.587f, 0.114f, 0.0f, static_cast<float>(g.width) / g.texWidth,
-                      (g.texY + 0.5f) / g.texHeight, static_cast<float>(g.texX) / g.texWidth, 0};
-  return RunShader(info,
-                   {&Shaders.gradient[reverse ? 1 : 0], reverse ? "GradientMapRev.pso" : "GradientMap.pso", c, 2, gradient});
+  const float c[8] = {0.299f,
+                      0.587f,
+                      0.114f,
+                      0.0f,
+                      static_cast<float>(g.width) / g.texWidth,
+                      (g.texY + 0.5f) / g.texHeight,
+                      static_cast<float>(g.texX) / g.texWidth,
+                      0};
+  return RunShader(
+      info, {&Shaders.gradient[reverse ? 1 : 0], reverse ? "GradientMapRev.pso" : "GradientMap.pso", c, 2, gradient});
 }
 
 int FilterPremultipliedAlpha(GraphFilterInfo* info) {
@@ -773,9 +800,8 @@ int FilterGauss(GraphFilterInfo* info, int pixelWidth, float strength) {
   const int width = GaussKernelWidth(pixelWidth);
   if (!ShaderPath()) {
     if (info->pass != 0) return 0;  // one software call does both directions
-    return RunSoftware(info, 1, -1, -1, [&] {
-      return SoftFilterGauss(&info->sourceImage, &info->outputImage, width, strength);
-    });
+    return RunSoftware(info, 1, -1, -1,
+                       [&] { return SoftFilterGauss(&info->sourceImage, &info->outputImage, width, strength); });
   }
   static const char* const kNames[3] = {"Gauss_08Pixel_PS.pso", "Gauss_16Pixel_PS.pso", "Gauss_32Pixel_PS.pso"};
   const int which = width == 8 ? 0 : width == 16 ? 1 : 2;
@@ -784,9 +810,8 @@ int FilterGauss(GraphFilterInfo* info, int pixelWidth, float strength) {
     // A device without room for the 32-texel kernel's longer shader: the
     // software blur in the first pass, a plain copy in the second.
     if (info->pass == 0) {
-      return RunSoftware(info, 1, -1, -1, [&] {
-        return SoftFilterGauss(&info->sourceImage, &info->outputImage, width, strength);
-      });
+      return RunSoftware(info, 1, -1, -1,
+                         [&] { return SoftFilterGauss(&info->sourceImage, &info->outputImage, width, strength); });
     }
     return FilterGauss(info, 8, 0.0f);
   }
@@ -820,8 +845,7 @@ int FilterDownScale(GraphFilterInfo* info, int divisor) {
   const int w = (info->x2 - info->x1) / d, h = (info->y2 - info->y1) / d;
   if (w < 1 || h < 1) return 0;
   if (!ShaderPath()) {
-    return RunSoftware(info, 1, w, h,
-                       [&] { return SoftFilterDownScale(&info->sourceImage, &info->outputImage, d); });
+    return RunSoftware(info, 1, w, h, [&] { return SoftFilterDownScale(&info->sourceImage, &info->outputImage, d); });
   }
   FilterGraph source;
   if (!LookUpGraph(info->source, &source, true)) return -1;
@@ -1119,9 +1143,9 @@ int ApplyGraphFilterOrBlend(const GraphFilterRequest& request, const GraphFilter
   // The shader path draws into render targets only, and never reads what it
   // writes: a destination that is no render target, or the source itself,
   // is reached through a work target.
-  const bool needWork = shaders && (work || !dst.renderTarget || dst.map != nullptr || source == dest ||
-                                    blendGraph == dest ||
-                                    (!isBlend && type == FILTER_GRADIENT_MAP && args.v[0] == dest));
+  const bool needWork = shaders &&
+                        (work || !dst.renderTarget || dst.map != nullptr || source == dest || blendGraph == dest ||
+                         (!isBlend && type == FILTER_GRADIENT_MAP && args.v[0] == dest));
   int input = source;
   if (shaders && !src.single) {
     // A source in several textures: copied whole into one work target.
@@ -1227,8 +1251,7 @@ int GraphFilterDownScale(int source, int dest, int divisor) {
   if (GetGraphicSize(source, &w, &h) != 0) return -1;
   return ApplyGraphFilterOrBlend(WholeGraph(0, source, dest, FILTER_DOWN_SCALE, w, h), Args({divisor}));
 }
-int GraphFilterBrightClip(int graphic, int compare, int threshold, int fill, unsigned int fillColor,
-                          int fillAlpha) {
+int GraphFilterBrightClip(int graphic, int compare, int threshold, int fill, unsigned int fillColor, int fillAlpha) {
   return ApplyGraphFilter(graphic, FILTER_BRIGHT_CLIP,
                           Args({compare, threshold, fill, static_cast<int>(fillColor), fillAlpha}));
 }
@@ -1241,9 +1264,9 @@ int GraphFilterLevel(int graphic, int minimum, int maximum, int gamma, int outMi
 }
 int GraphFilterTwoColor(int graphic, int threshold, unsigned int darkColor, int darkAlpha, unsigned int brightColor,
                         int brightAlpha) {
-  return ApplyGraphFilter(graphic, FILTER_TWO_COLOR,
-                          Args({threshold, static_cast<int>(darkColor), darkAlpha, static_cast<int>(brightColor),
-                                brightAlpha}));
+  return ApplyGraphFilter(
+      graphic, FILTER_TWO_COLOR,
+      Args({threshold, static_cast<int>(darkColor), darkAlpha, static_cast<int>(brightColor), brightAlpha}));
 }
 int GraphFilterGradientMap(int graphic, int gradient, int reverse) {
   return ApplyGraphFilter(graphic, FILTER_GRADIENT_MAP, Args({gradient, reverse}));
@@ -1265,8 +1288,8 @@ int GraphBlendRgbaMix(int source, int blend, int dest, int red, int green, int b
   request.blendGraph = blend, request.blendRatio = FULL_RATIO;
   return ApplyGraphFilterOrBlend(request, Args({red, green, blue, alpha}));
 }
-int GraphBlendRect(int source, int x1, int y1, int x2, int y2, int blend, int blendX, int blendY, int dest,
-                   int destX, int destY, int ratio, int type) {
+int GraphBlendRect(int source, int x1, int y1, int x2, int y2, int blend, int blendX, int blendY, int dest, int destX,
+                   int destY, int ratio, int type) {
   if (type == GRAPH_BLEND_RGBA_MIX) return -1;
   GraphFilterRequest request = WholeGraph(1, source, dest, type, 0, 0);
   request.blendGraph = blend, request.blendRatio = ratio;

@@ -26,7 +26,7 @@ enum {
   GRAPH_BLEND_RGBA_MIX = 1,
   GRAPH_BLEND_TYPES = 17,
   GRAPH_FILTER_MAX_ARGS = 8,
-  FILTER_WORK_SLOTS = 3,  // two pass targets and a copy of the source
+  FILTER_WORK_SLOTS = 3,      // two pass targets and a copy of the source
   FILTER_SAVED_TARGETS = 16,  // render-target indices a filter pass saves
 };
 
@@ -110,8 +110,7 @@ int FilterDownScale(GraphFilterInfo* info, int divisor);
 int FilterBrightClip(GraphFilterInfo* info, int compare, float threshold, int fill, const float* fillColor);
 int FilterHsb(GraphFilterInfo* info, int hueMode, float hue, float saturation, float brightness);
 int FilterInvert(GraphFilterInfo* info);
-int FilterLevel(GraphFilterInfo* info, float minimum, float maximum, float gamma, float outMinimum,
-                float outMaximum);
+int FilterLevel(GraphFilterInfo* info, float minimum, float maximum, float gamma, float outMinimum, float outMaximum);
 int FilterTwoColor(GraphFilterInfo* info, float threshold, const float* dark, const float* bright);
 int FilterGradientMap(GraphFilterInfo* info, int gradient, int reverse);
 int FilterPremultipliedAlpha(GraphFilterInfo* info);
@@ -123,9 +122,9 @@ int BlendRgbaMix(GraphFilterInfo* info, int red, int green, int blue, int alpha)
 // trade places. -1 for a selector outside 0..7.
 enum { RGBA_MIX_NAME_BYTES = 48 };
 struct RgbaMixChoice {
-  int red, green, blue, alpha;      // selectors, normalised by the choice
-  int entry;                        // table entry, or -1
-  char name[RGBA_MIX_NAME_BYTES];   // file name without an entry
+  int red, green, blue, alpha;     // selectors, normalised by the choice
+  int entry;                       // table entry, or -1
+  char name[RGBA_MIX_NAME_BYTES];  // file name without an entry
   int swap;
 };
 int ChooseRgbaMixShader(RgbaMixChoice* choice);

@@ -77,8 +77,8 @@ int SoftFilterMono(const BaseImageRecord* source, BaseImageRecord* output, float
   });
 }
 
-int SoftFilterBrightClip(const BaseImageRecord* source, BaseImageRecord* output, int compare, float threshold,
-                         int fill, const float* fillColor) {
+int SoftFilterBrightClip(const BaseImageRecord* source, BaseImageRecord* output, int compare, float threshold, int fill,
+                         const float* fillColor) {
   if (compare != FILTER_COMPARE_LESS && compare != FILTER_COMPARE_GREATER) return -1;
   if (fill != 0 && fillColor == nullptr) return -1;
   const float t = ClampF(threshold / 255.0f, 0.0f, 1.0f);
@@ -95,8 +95,8 @@ int SoftFilterBrightClip(const BaseImageRecord* source, BaseImageRecord* output,
   });
 }
 
-int SoftFilterHsb(const BaseImageRecord* source, BaseImageRecord* output, int hueMode, float hue,
-                  float saturation, float brightness) {
+int SoftFilterHsb(const BaseImageRecord* source, BaseImageRecord* output, int hueMode, float hue, float saturation,
+                  float brightness) {
   float h = hue / 360.0f;
   h = hueMode == 1 ? ClampF(h, 0.0f, 1.0f) : ClampF(h, -0.5f, 0.5f);
   const float s = ClampF(saturation / 100.0f, -1.0f, 1.0f);
@@ -133,9 +133,9 @@ int SoftFilterHsb(const BaseImageRecord* source, BaseImageRecord* output, int hu
     if (newSat > 256) newSat = 256;
     const int f = hueV & 255;
     static const int kSectors[6][3][2] = {// (constant, f sign) per channel: value = constant + sign * f
-                                          {{255, 0}, {0, 1}, {0, 0}},   {{255, -1}, {255, 0}, {0, 0}},
-                                          {{0, 0}, {255, 0}, {0, 1}},   {{0, 0}, {255, -1}, {255, 0}},
-                                          {{0, 1}, {0, 0}, {255, 0}},   {{255, 0}, {0, 0}, {255, -1}}};
+                                          {{255, 0}, {0, 1}, {0, 0}}, {{255, -1}, {255, 0}, {0, 0}},
+                                          {{0, 0}, {255, 0}, {0, 1}}, {{0, 0}, {255, -1}, {255, 0}},
+                                          {{0, 1}, {0, 0}, {255, 0}}, {{255, 0}, {0, 0}, {255, -1}}};
     const int sector = hueV >> 8;
     int o[3];
     for (int ch = 0; ch < 3; ch++) {
@@ -161,8 +161,8 @@ int LevelGammaEntry(int i, float gamma) {
   return v > 255 ? 255 : static_cast<int>(v);
 }
 
-int SoftFilterLevel(const BaseImageRecord* source, BaseImageRecord* output, float minimum, float maximum,
-                    float gamma, float outMinimum, float outMaximum) {
+int SoftFilterLevel(const BaseImageRecord* source, BaseImageRecord* output, float minimum, float maximum, float gamma,
+                    float outMinimum, float outMaximum) {
   float mn = ClampF(minimum / 255.0f, 0, 1), mx = ClampF(maximum / 255.0f, 0, 1);
   float omn = ClampF(outMinimum / 255.0f, 0, 1), omx = ClampF(outMaximum / 255.0f, 0, 1);
   if (gamma < 0.001f) gamma = 0.001f;
@@ -191,8 +191,8 @@ int SoftFilterLevel(const BaseImageRecord* source, BaseImageRecord* output, floa
   });
 }
 
-int SoftFilterTwoColor(const BaseImageRecord* source, BaseImageRecord* output, float threshold,
-                       const float* dark, const float* bright) {
+int SoftFilterTwoColor(const BaseImageRecord* source, BaseImageRecord* output, float threshold, const float* dark,
+                       const float* bright) {
   if (dark == nullptr || bright == nullptr) return -1;
   const int limit = static_cast<int>(threshold * 4096);
   const uint32_t darkPixel = ColorPixel(dark), brightPixel = ColorPixel(bright);
@@ -201,8 +201,8 @@ int SoftFilterTwoColor(const BaseImageRecord* source, BaseImageRecord* output, f
   });
 }
 
-int SoftFilterGradientMap(const BaseImageRecord* source, BaseImageRecord* output,
-                          const BaseImageRecord* gradient, int reverse) {
+int SoftFilterGradientMap(const BaseImageRecord* source, BaseImageRecord* output, const BaseImageRecord* gradient,
+                          int reverse) {
   if (!Usable(gradient) || gradient->width < 1 || gradient->height < 1) return -1;
   uint32_t table[256];
   const uint32_t* row = Row(gradient, 0);
@@ -253,8 +253,7 @@ namespace {
 
 // One Gauss direction: `count` lines of `length` pixels; step between the
 // pixels of a line and between lines, in pixels, for input and output.
-void GaussLine(const uint32_t* in, int inStep, uint32_t* out, int outStep, int length, const int* weights,
-               int half) {
+void GaussLine(const uint32_t* in, int inStep, uint32_t* out, int outStep, int length, const int* weights, int half) {
   for (int i = 0; i < length; i++) {
     int sum[4] = {0, 0, 0, 0};
     for (int j = 1; j < half; j++) {
@@ -402,8 +401,8 @@ int SoftBlendBasic(const BaseImageRecord* source, const BaseImageRecord* blend, 
         const unsigned total = static_cast<unsigned>(s.a * (256 - k) + k * 256);
         if (total == 0) continue;
         for (int ch = 0; ch < 3; ch++) {
-          out[ch] = static_cast<int>((static_cast<unsigned>(sc[ch] * s.a * (256 - k)) +
-                                      static_cast<unsigned>(bc[ch] * k * 256)) / total);
+          out[ch] = static_cast<int>(
+              (static_cast<unsigned>(sc[ch] * s.a * (256 - k)) + static_cast<unsigned>(bc[ch] * k * 256)) / total);
         }
         o[x] = Pack(out[0], out[1], out[2], total >> 8 > 255 ? 255 : static_cast<int>(total >> 8));
       } else if (type == 15) {
@@ -425,11 +424,11 @@ int SoftBlendBasic(const BaseImageRecord* source, const BaseImageRecord* blend, 
   return 0;
 }
 
-int SoftBlendRgbaMix(const BaseImageRecord* source, const BaseImageRecord* blend, BaseImageRecord* output,
-                     int red, int green, int blue, int alpha) {
+int SoftBlendRgbaMix(const BaseImageRecord* source, const BaseImageRecord* blend, BaseImageRecord* output, int red,
+                     int green, int blue, int alpha) {
   if (!Usable(source) || !Usable(blend) || !Usable(output)) return -1;
   const int selectors[4] = {blue, green, red, alpha};  // output bytes in memory order
-  static const int kShift[4] = {16, 8, 0, 24};          // selector's channel R, G, B, A
+  static const int kShift[4] = {16, 8, 0, 24};         // selector's channel R, G, B, A
   for (int y = 0; y < output->height; y++) {
     const uint32_t* sRow = Row(source, y);
     const uint32_t* bRow = Row(blend, y);

@@ -20,23 +20,23 @@ int SoftFilterMono(const BaseImageRecord* source, BaseImageRecord* output, float
 // BrightClip: compare 2 (less) or 5 (greater); threshold 0..255; fill
 // colour (four floats) when fill is not 0. Unfilled clipped pixels keep the
 // output's pixel. -1 for another compare or a fill without its colour.
-int SoftFilterBrightClip(const BaseImageRecord* source, BaseImageRecord* output, int compare, float threshold,
-                         int fill, const float* fillColor);
+int SoftFilterBrightClip(const BaseImageRecord* source, BaseImageRecord* output, int compare, float threshold, int fill,
+                         const float* fillColor);
 // Hsb: hue mode 0 relative / 1 absolute, hue in degrees, saturation' and
 // brightness' = value x 100 / 255.
-int SoftFilterHsb(const BaseImageRecord* source, BaseImageRecord* output, int hueMode, float hue,
-                  float saturation, float brightness);
+int SoftFilterHsb(const BaseImageRecord* source, BaseImageRecord* output, int hueMode, float hue, float saturation,
+                  float brightness);
 int SoftFilterInvert(const BaseImageRecord* source, BaseImageRecord* output);
 // Level: minimum, maximum, output minimum and maximum 0..255, gamma (1.0
 // neutral). -1 when the input range is empty after clamping.
-int SoftFilterLevel(const BaseImageRecord* source, BaseImageRecord* output, float minimum, float maximum,
-                    float gamma, float outMinimum, float outMaximum);
+int SoftFilterLevel(const BaseImageRecord* source, BaseImageRecord* output, float minimum, float maximum, float gamma,
+                    float outMinimum, float outMaximum);
 // TwoColor: threshold 0..255; colours as four floats each. -1 without them.
-int SoftFilterTwoColor(const BaseImageRecord* source, BaseImageRecord* output, float threshold,
-                       const float* dark, const float* bright);
+int SoftFilterTwoColor(const BaseImageRecord* source, BaseImageRecord* output, float threshold, const float* dark,
+                       const float* bright);
 // GradientMap: the gradient's first row (any width >= 1); reverse flag.
-int SoftFilterGradientMap(const BaseImageRecord* source, BaseImageRecord* output,
-                          const BaseImageRecord* gradient, int reverse);
+int SoftFilterGradientMap(const BaseImageRecord* source, BaseImageRecord* output, const BaseImageRecord* gradient,
+                          int reverse);
 int SoftFilterPremultipliedAlpha(const BaseImageRecord* source, BaseImageRecord* output);
 int SoftFilterInterpolatedAlpha(const BaseImageRecord* source, BaseImageRecord* output);
 // Gauss: pixel width (8, 16, 32 by range), strength = variance (caller's
@@ -50,8 +50,8 @@ int SoftBlendBasic(const BaseImageRecord* source, const BaseImageRecord* blend, 
                    float ratio);
 // RGBA mix: selectors 0-3 source R, G, B, A, 4-7 blend R, G, B, A; others
 // leave the output channel.
-int SoftBlendRgbaMix(const BaseImageRecord* source, const BaseImageRecord* blend, BaseImageRecord* output,
-                     int red, int green, int blue, int alpha);
+int SoftBlendRgbaMix(const BaseImageRecord* source, const BaseImageRecord* blend, BaseImageRecord* output, int red,
+                     int green, int blue, int alpha);
 
 // Kernel sizes and weights shared with the shader path.
 int GaussKernelWidth(int pixelWidth);  // 8, 16 or 32

@@ -50,8 +50,7 @@ namespace {
 
 // Creation settings as the graphics state reset leaves them: alpha test on,
 // managed pool on (stored inverted: 0), one mip level, transparent black.
-GraphCreateSettings CurrentCreateSettings = {0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
-                                             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+GraphCreateSettings CurrentCreateSettings = {0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 ColorFormatRecord PixelFormats[25];
 int PixelFormatsBuilt = 0;
@@ -93,19 +92,31 @@ struct D3DFormatEntry {
   int channels, channelBits, floatFlag;
 };
 const D3DFormatEntry D3DFormatEntries[25] = {
-    {20, 24, 0xff0000, 0xff00, 0xff, 0, 0, 0, 0},        {21, 32, 0xff0000, 0xff00, 0xff, 0xff000000, 0, 0, 0},
-    {22, 32, 0xff0000, 0xff00, 0xff, 0, 0, 0, 0},        {23, 16, 0xf800, 0x7e0, 0x1f, 0, 0, 0, 0},
-    {24, 16, 0x7c00, 0x3e0, 0x1f, 0, 0, 0, 0},           {25, 16, 0x7c00, 0x3e0, 0x1f, 0x8000, 0, 0, 0},
-    {26, 16, 0xf00, 0xf0, 0xf, 0xf000, 0, 0, 0},         {27, 8, 0xe0, 0x1c, 0x3, 0, 0, 0, 0},
-    {29, 16, 0xe0, 0x1c, 0x3, 0xff00, 0, 0, 0},          {30, 16, 0xf00, 0xf0, 0xf, 0, 0, 0, 0},
+    {20, 24, 0xff0000, 0xff00, 0xff, 0, 0, 0, 0},
+    {21, 32, 0xff0000, 0xff00, 0xff, 0xff000000, 0, 0, 0},
+    {22, 32, 0xff0000, 0xff00, 0xff, 0, 0, 0, 0},
+    {23, 16, 0xf800, 0x7e0, 0x1f, 0, 0, 0, 0},
+    {24, 16, 0x7c00, 0x3e0, 0x1f, 0, 0, 0, 0},
+    {25, 16, 0x7c00, 0x3e0, 0x1f, 0x8000, 0, 0, 0},
+    {26, 16, 0xf00, 0xf0, 0xf, 0xf000, 0, 0, 0},
+    {27, 8, 0xe0, 0x1c, 0x3, 0, 0, 0, 0},
+    {29, 16, 0xe0, 0x1c, 0x3, 0xff00, 0, 0, 0},
+    {30, 16, 0xf00, 0xf0, 0xf, 0, 0, 0, 0},
     {31, 32, 0x3ff, 0xffc00, 0x3ff00000, 0xc0000000, 0, 0, 0},
-    {32, 32, 0xff, 0xff00, 0xff0000, 0xff000000, 0, 0, 0}, {33, 32, 0xff, 0xff00, 0xff0000, 0, 0, 0, 0},
-    {34, 32, 0, 0, 0, 0, 2, 16, 0},                      {35, 32, 0x3ff00000, 0xffc00, 0x3ff, 0xc0000000, 0, 0, 0},
-    {36, 64, 0, 0, 0, 0, 4, 16, 0},                      {50, 8, 0, 0, 0, 0, 1, 8, 0},
-    {60, 16, 0, 0, 0, 0, 2, 8, 0},                       {81, 16, 0, 0, 0, 0, 1, 16, 0},
-    {111, 16, 0, 0, 0, 0, 1, 16, 1},                     {112, 32, 0, 0, 0, 0, 2, 16, 1},
-    {113, 64, 0, 0, 0, 0, 4, 16, 1},                     {114, 32, 0, 0, 0, 0, 1, 32, 1},
-    {115, 64, 0, 0, 0, 0, 2, 32, 1},                     {116, 128, 0, 0, 0, 0, 4, 32, 1},
+    {32, 32, 0xff, 0xff00, 0xff0000, 0xff000000, 0, 0, 0},
+    {33, 32, 0xff, 0xff00, 0xff0000, 0, 0, 0, 0},
+    {34, 32, 0, 0, 0, 0, 2, 16, 0},
+    {35, 32, 0x3ff00000, 0xffc00, 0x3ff, 0xc0000000, 0, 0, 0},
+    {36, 64, 0, 0, 0, 0, 4, 16, 0},
+    {50, 8, 0, 0, 0, 0, 1, 8, 0},
+    {60, 16, 0, 0, 0, 0, 2, 8, 0},
+    {81, 16, 0, 0, 0, 0, 1, 16, 0},
+    {111, 16, 0, 0, 0, 0, 1, 16, 1},
+    {112, 32, 0, 0, 0, 0, 2, 16, 1},
+    {113, 64, 0, 0, 0, 0, 4, 16, 1},
+    {114, 32, 0, 0, 0, 0, 1, 32, 1},
+    {115, 64, 0, 0, 0, 0, 2, 32, 1},
+    {116, 128, 0, 0, 0, 0, 4, 32, 1},
 };
 ColorFormatRecord D3DFormats[25];
 int D3DFormatsBuilt = 0;
@@ -193,8 +204,7 @@ HRESULT LockLevel(const TextureLevel& at, D3DLOCKED_RECT* locked, const RECT* re
 void UnlockLevel(const TextureLevel& at, int inJob) {
   if (at.cube)
     UnlockCubeTextureRectOnMainThread(AsCube(at.texture), static_cast<D3DCUBEMAP_FACES>(at.face), at.level, inJob);
-  else
-    UnlockTextureRectOnMainThread(at.texture, at.level, inJob);
+  else UnlockTextureRectOnMainThread(at.texture, at.level, inJob);
 }
 
 // The transparent colour 0x00RRGGBB as a raw pixel of a software image type.
@@ -443,11 +453,11 @@ const ColorFormatRecord* GetColorFormatForTextureDesc(int alpha, int alphaTest, 
 
 int GetDeviceFormatForPixelFormat(int index) {
   const DeviceFormatTable& t = DeviceFormats;
-  const int table[25] = {t.color16,     t.color32,     t.alpha16,     t.alpha32,    t.alphaTest16,
-                         t.alphaTest32, t.dxt[0],      t.dxt[1],      t.dxt[2],     t.dxt[3],
-                         t.dxt[4],      t.target16,    t.target32,    t.targetAlpha32, t.abgrInt16,
-                         t.abgrFloat16, t.abgrFloat32, t.oneInt8,     t.oneInt16,   t.oneFloat16,
-                         t.oneFloat32,  t.twoInt8,     t.twoInt16,    t.twoFloat16, t.twoFloat32};
+  const int table[25] = {t.color16,     t.color32,     t.alpha16,  t.alpha32,       t.alphaTest16,
+                         t.alphaTest32, t.dxt[0],      t.dxt[1],   t.dxt[2],        t.dxt[3],
+                         t.dxt[4],      t.target16,    t.target32, t.targetAlpha32, t.abgrInt16,
+                         t.abgrFloat16, t.abgrFloat32, t.oneInt8,  t.oneInt16,      t.oneFloat16,
+                         t.oneFloat32,  t.twoInt8,     t.twoInt16, t.twoFloat16,    t.twoFloat32};
   return index >= 0 && index < 25 ? table[index] : 0;
 }
 
@@ -579,10 +589,9 @@ int CreateImageTextures(GraphImageDescriptor* image, int inJob) {
     const int faces = cube ? 6 : 1;
     for (int f = 0; f < faces; f++) {
       if (e.faces[f] != nullptr) continue;
-      const HRESULT hr =
-          cube ? GetCubeTextureSurfaceOnMainThread(AsCube(e.texture), static_cast<D3DCUBEMAP_FACES>(f), 0, &e.faces[f],
-                                                   inJob)
-               : GetTextureSurfaceLevelOnMainThread(e.texture, 0, &e.faces[f], inJob);
+      const HRESULT hr = cube ? GetCubeTextureSurfaceOnMainThread(AsCube(e.texture), static_cast<D3DCUBEMAP_FACES>(f),
+                                                                  0, &e.faces[f], inJob)
+                              : GetTextureSurfaceLevelOnMainThread(e.texture, 0, &e.faces[f], inJob);
       if (hr != D3D_OK || e.faces[f] == nullptr) {
         e.faces[f] = nullptr;
         LogPrintf(cube ? LOG_CUBE_SURFACE_FAILED : LOG_TEXTURE_SURFACE_FAILED);
@@ -898,8 +907,7 @@ int WritePieceRect(GraphImageDescriptor* image, GraphTextureEntry& e, const Piec
     if (image->mipCount >= 2 && BuildMipChain(level0, image->mipCount, format, e.allocWidth, e.allocHeight, inJob) < 0)
       return -1;
   }
-  if (!image->format.managed && UpdateDeviceTextureOnMainThread(e.systemTexture, e.texture, inJob) != D3D_OK)
-    return -1;
+  if (!image->format.managed && UpdateDeviceTextureOnMainThread(e.systemTexture, e.texture, inJob) != D3D_OK) return -1;
   return 0;
 }
 
@@ -1000,7 +1008,7 @@ int TransferImageToGraphTexture(const GraphTransfer& transfer, int inJob) {
       y1 = y1 < record->y + record->height ? y1 : record->y + record->height;
     }
     if (x0 >= x1 || y0 >= y1) continue;
-    const PieceWrite piece = {color,   alpha,    src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0,
+    const PieceWrite piece = {color,    alpha,    src->left + x0 - left, src->top + y0 - top, x1 - x0, y1 - y0,
                               x0 - e.x, y0 - e.y, applyTransparent};
     result = WritePieceRect(desc, e, piece, inJob);
   }

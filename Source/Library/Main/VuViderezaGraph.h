@@ -25,7 +25,7 @@ struct GraphTextureEntry {
   IDirect3DSurface9* faces[6];
   IDirect3DSurface9* multiSampleSurface;
   IDirect3DSurface9* writeOnlySurface;
-  int x, y;                     // area in the whole image
+  int x, y;  // area in the whole image
   int usedWidth, usedHeight;
   int allocWidth, allocHeight;  // texture size
 };
@@ -37,7 +37,7 @@ struct GraphImageDescriptor {
   uint32_t transparentColor;
   int width, height;
   int hasDepthSurface, depthFormat, mipCount, textureCount;
-  MEMIMG softImage;  // software mode: the whole image (no textures)
+  MEMIMG softImage;               // software mode: the whole image (no textures)
   GraphTextureEntry textures[1];  // textureCount entries
 };
 
@@ -142,8 +142,8 @@ int LoadDividedGraph(const char* file, const TileGrid& grid, int* handles, int t
 // tiles of a grid refilled from a file. 0 / -1.
 int LoadImageDividedFromMemory(const void* bytes, int size, int count, int across, int down, int tileWidth,
                                int tileHeight, int* handles, int transparent);
-int LoadImageDividedFromBitmap(const BITMAPINFO* info, const void* bits, int count, int across, int down,
-                               int tileWidth, int tileHeight, int* handles, int transparent);
+int LoadImageDividedFromBitmap(const BITMAPINFO* info, const void* bits, int count, int across, int down, int tileWidth,
+                               int tileHeight, int* handles, int transparent);
 int ReloadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight,
                        const int* handles, int transparent);
 // A tile of source at (x, y): the point must lie inside it, the size is

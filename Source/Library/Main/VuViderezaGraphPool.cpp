@@ -51,9 +51,8 @@ int ReleaseTransferTextures(int idleOnly) {
 int ReleaseIdleTransferTextures() {
   if (!IsMainThread()) return -1;
   const int now = static_cast<int>(GetMillisecondCount());
-  return FreeEntries([now](const TransferTextureEntry& e) {
-    return e.busy || now - e.lastUse < TRANSFER_IDLE_MILLISECONDS;
-  });
+  return FreeEntries(
+      [now](const TransferTextureEntry& e) { return e.busy || now - e.lastUse < TRANSFER_IDLE_MILLISECONDS; });
 }
 
 int CreatePooledTransferTexture(TransferTextureEntry* entry) {

@@ -94,12 +94,12 @@ int RememberGraphicSource(int handle, const char* fileName, const BaseImageRecor
   } else if (image != nullptr) {
     // A cube image holds six faces, each of the size one reports.
     const size_t colorBytes = static_cast<size_t>(GetBaseImageDataSize(image)) * (image->cubeFlag > 0 ? 6 : 1);
-    const size_t alphaBytes =
-        alphaImage != nullptr && alphaImage->pixels != nullptr
-            ? static_cast<size_t>(GetBaseImageDataSize(alphaImage)) * (alphaImage->cubeFlag > 0 ? 6 : 1)
-            : 0;
-    block = static_cast<GraphSourceBlock*>(MEM_ALLOC_ZEROED(sizeof(GraphSourceBlock) + 2 * sizeof(BaseImageRecord) +
-                                                            colorBytes + alphaBytes));
+    const size_t alphaBytes = alphaImage != nullptr && alphaImage->pixels != nullptr
+                                  ? static_cast<size_t>(GetBaseImageDataSize(alphaImage)) *
+                                        (alphaImage->cubeFlag > 0 ? 6 : 1)
+                                  : 0;
+    block = static_cast<GraphSourceBlock*>(
+        MEM_ALLOC_ZEROED(sizeof(GraphSourceBlock) + 2 * sizeof(BaseImageRecord) + colorBytes + alphaBytes));
     if (block == nullptr) {
       LogPrintf(LOG_IMAGE_MEMORY_FAILED);
       return -1;
@@ -132,8 +132,8 @@ int RememberGraphicSourceBytes(int handle, const void* bytes, int size, const vo
   record->sourceBlock = nullptr;
   if (NoRestore(noRestore)) return 0;
   if (alphaBytes == nullptr || alphaSize < 0) alphaSize = 0;
-  GraphSourceBlock* block =
-      static_cast<GraphSourceBlock*>(MEM_ALLOC_ZEROED(sizeof(GraphSourceBlock) + static_cast<size_t>(size) + alphaSize));
+  GraphSourceBlock* block = static_cast<GraphSourceBlock*>(
+      MEM_ALLOC_ZEROED(sizeof(GraphSourceBlock) + static_cast<size_t>(size) + alphaSize));
   if (block == nullptr) {
     LogPrintf(LOG_BYTES_MEMORY_FAILED);
     return -1;
@@ -192,8 +192,8 @@ void RestoreAllGraphics() {
           ReleaseHeldImages(&image, &alpha);
           loaded = 0;
         }
-        if (LoadBaseImagePair(&settings, block->fileName, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha,
-                              block->mirror) < 0) {
+        if (LoadBaseImagePair(&settings, block->fileName, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, block->mirror) <
+            0) {
           LogPrintf(LOG_RESTORE_FILE_FAILED, block->fileName);
           lastFile[0] = 0;
           continue;
@@ -227,8 +227,7 @@ void RestoreAllGraphics() {
       alphaImage = memoryAlpha.pixels != nullptr ? &memoryAlpha : nullptr;
     }
     if (color == nullptr) continue;
-    RECT rect = {record->sourceX, record->sourceY, record->sourceX + record->width,
-                 record->sourceY + record->height};
+    RECT rect = {record->sourceX, record->sourceY, record->sourceX + record->width, record->sourceY + record->height};
     TransferImageToGraphTexture(
         {color, alphaImage, record->header.handle, &rect, 0, 0, create.noTransparentColor == 0, 0}, 0);
   }
@@ -244,10 +243,8 @@ void RestoreAllGraphics() {
 int RestoreGraphicsResources() {
   const int async = IsASyncLoadEnabled();
   SetASyncLoadEnabled(0);
-  if (RestoreFunction != nullptr)
-    RestoreFunction();
-  else
-    RestoreAllGraphics();
+  if (RestoreFunction != nullptr) RestoreFunction();
+  else RestoreAllGraphics();
   RebuildModelTextures();
   // Fonts are made again under their old handles; their caches refill on use.
   RecreateAllFontHandles();

@@ -36,10 +36,10 @@ namespace {
 
 struct ReadBackState {
   IDirect3DSurface9* lockedSurface;
-  IDirect3DTexture9* lockedTexture;  // a texture locked at level 0 instead
+  IDirect3DTexture9* lockedTexture;   // a texture locked at level 0 instead
   IDirect3DCubeTexture9* lockedCube;  // or a cube face at level 0
   int lockedFace;
-  IDirect3DSurface9* temporary;      // system-memory copy made for the read-back
+  IDirect3DSurface9* temporary;  // system-memory copy made for the read-back
   int inReadBack;
 };
 ReadBackState ReadBack;
@@ -95,7 +95,8 @@ IDirect3DSurface9* CopyOutThroughTarget(IDirect3DSurface9* source, D3DFORMAT for
 MEMIMG* SoftwareImageOf(int source) {
   if (source == -1) source = GetDrawTarget();
   GraphicHandleRecord* record = GetGraphicRecord(source, 0);
-  if (record != nullptr) return record->image != nullptr && IsValidMemImg(&record->softImage) ? &record->softImage : nullptr;
+  if (record != nullptr)
+    return record->image != nullptr && IsValidMemImg(&record->softImage) ? &record->softImage : nullptr;
   if (source < -5 || source > -2) return nullptr;
   return IsValidMemImg(&SoftwareScreenImage) ? &SoftwareScreenImage : nullptr;
 }
@@ -120,10 +121,8 @@ int EndGraphicPixelReadBack() {
   if (!ReadBack.inReadBack) return 0;
   if (ReadBack.lockedCube != nullptr)
     UnlockCubeTextureRect(ReadBack.lockedCube, static_cast<D3DCUBEMAP_FACES>(ReadBack.lockedFace), 0);
-  else if (ReadBack.lockedTexture != nullptr)
-    UnlockTextureRect(ReadBack.lockedTexture, 0);
-  else if (ReadBack.lockedSurface != nullptr)
-    UnlockSurfaceRect(ReadBack.lockedSurface);
+  else if (ReadBack.lockedTexture != nullptr) UnlockTextureRect(ReadBack.lockedTexture, 0);
+  else if (ReadBack.lockedSurface != nullptr) UnlockSurfaceRect(ReadBack.lockedSurface);
   if (ReadBack.temporary != nullptr) ReleaseComObject(ReadBack.temporary);
   memset(&ReadBack, 0, sizeof ReadBack);
   return 0;
@@ -164,7 +163,8 @@ int ReadBackGraphicPixels(const RECT* rect, BaseImageRecord* out, int source, in
       if (LockTextureRect(texture, 0, &locked, rect, lockFlags) != D3D_OK) return -1;
       ReadBack.lockedTexture = texture;
     } else {
-      IDirect3DSurface9* surface = entry->multiSampleSurface != nullptr ? entry->multiSampleSurface : entry->faces[face];
+      IDirect3DSurface9* surface = entry->multiSampleSurface != nullptr ? entry->multiSampleSurface
+                                                                        : entry->faces[face];
       if (surface == nullptr) return -1;
       IDirect3DSurface9* system = CopyOutThroughTarget(surface, format, rect);
       if (system == nullptr) return -1;
@@ -247,8 +247,8 @@ int ReadGraphToBaseImage(int handle, BaseImageRecord* out, const RECT* rect) {
       return -1;
     }
     const RECT whole = {0, 0, right - left, bottom - top};
-    ConvertColorBlt(out->pixels, out->pitch, &out->format, read.pixels, read.pitch, &read.format, nullptr, 0,
-                    nullptr, left - area.left, top - area.top, &whole, 0, 0, 0, BLT_REDUCE_NONE, 0, 0, 0, 0);
+    ConvertColorBlt(out->pixels, out->pitch, &out->format, read.pixels, read.pitch, &read.format, nullptr, 0, nullptr,
+                    left - area.left, top - area.top, &whole, 0, 0, 0, BLT_REDUCE_NONE, 0, 0, 0, 0);
     EndGraphicPixelReadBack();
   }
   return 0;
@@ -325,8 +325,8 @@ int CopyScreenRectToGraph(int source, int face, const RECT& rect, int dx, int dy
   const int w = x2 - x1, h = y2 - y1;
   if (!DeviceLayer.hardware) {
     MEMIMG* from = SoftwareImageOf(source == -1 ? -2 : source);
-    if (from == nullptr || !IsValidMemImg(&to->softImage) || !RectInside(&rect, from->width, from->height) ||
-        dx < 0 || dy < 0 || dx + w > to->width || dy + h > to->height)
+    if (from == nullptr || !IsValidMemImg(&to->softImage) || !RectInside(&rect, from->width, from->height) || dx < 0 ||
+        dy < 0 || dx + w > to->width || dy + h > to->height)
       return -1;
     return TransferMemImg(&to->softImage, from, &rect, dx, dy) < 0 ? -1 : 0;
   }
@@ -355,7 +355,8 @@ int CopyScreenRectToGraph(int source, int face, const RECT& rect, int dx, int dy
     const int bottom = p.y + p.height < y2 ? p.y + p.height : y2;
     if (left >= right || top >= bottom || p.entry == nullptr) continue;
     const RECT inTexture = {p.texX + left - p.x, p.texY + top - p.y, p.texX + right - p.x, p.texY + bottom - p.y};
-    IDirect3DSurface9* surface = p.entry->multiSampleSurface != nullptr ? p.entry->multiSampleSurface : p.entry->faces[face];
+    IDirect3DSurface9* surface = p.entry->multiSampleSurface != nullptr ? p.entry->multiSampleSurface
+                                                                        : p.entry->faces[face];
     const int index = static_cast<int>(p.entry - from->image->textures);
     const CopyTarget copy = {to, target, dx + left - x1, dy + top - y1};
     if (CopySurfaceRectToGraph(surface, inTexture, source, face, index, copy) != 0) return -1;

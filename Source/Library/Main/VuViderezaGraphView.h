@@ -41,8 +41,7 @@ int CopyScreenRectToGraph(int source, int face, const RECT& rect, int dx, int dy
 // that index, face face; else the back buffer) for reading and describes it
 // in out; EndGraphicPixelReadBack gives it back. The rectangle must lie
 // inside the source surface. 0 / -1.
-int ReadBackGraphicPixels(const RECT* rect, BaseImageRecord* out, int source, int face, int readOnly,
-                          int textureIndex);
+int ReadBackGraphicPixels(const RECT* rect, BaseImageRecord* out, int source, int face, int readOnly, int textureIndex);
 int EndGraphicPixelReadBack();
 
 // A cached square drawable graphic of the smallest power of two not below

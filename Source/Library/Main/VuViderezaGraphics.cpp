@@ -37,9 +37,12 @@ namespace {
 
 const char LOG_NO_SHADERS[] = "プログラマブルシェーダーを使用しません";
 const char LOG_SHADERS[] = "プログラマブルシェーダーを使用します";
-const char LOG_MAX_LUMA_VOLUME_FAILED[] = "RGBカラーを輝度を最大にしたRGB値に変換するためのボリュームテクスチャの作成に失敗しました";
-const char LOG_MAX_LUMA_SOURCE_FAILED[] = "RGBカラーを輝度を最大にしたRGB値に変換するための転送元用ボリュームテクスチャの作成に失敗しました";
-const char LOG_MAX_LUMA_LOCK_FAILED[] = "RGBカラーを輝度を最大にしたRGB値に変換するための転送元用ボリュームテクスチャのロックに失敗しました";
+const char LOG_MAX_LUMA_VOLUME_FAILED[] =
+    "RGBカラーを輝度を最大にしたRGB値に変換するためのボリュームテクスチャの作成に失敗しました";
+const char LOG_MAX_LUMA_SOURCE_FAILED[] =
+    "RGBカラーを輝度を最大にしたRGB値に変換するための転送元用ボリュームテクスチャの作成に失敗しました";
+const char LOG_MAX_LUMA_LOCK_FAILED[] =
+    "RGBカラーを輝度を最大にしたRGB値に変換するための転送元用ボリュームテクスチャのロックに失敗しました";
 
 }  // namespace
 
@@ -134,19 +137,17 @@ int InitializeGraphicsSystem() {
   }
   InitHandleType(HANDLETYPE_SHADER, sizeof(ShaderHandleRecord), 4096, ReturnZero, ReleaseShaderHandleRecord,
                  "シェーダー");
-  InitHandleType(HANDLETYPE_VERTEX_BUFFER, sizeof(BufferHandleRecord), 16384, ReturnZero,
-                 ReleaseBufferHandleRecord, "頂点バッファ");
-  InitHandleType(HANDLETYPE_INDEX_BUFFER, sizeof(BufferHandleRecord), 16384, ReturnZero,
-                 ReleaseBufferHandleRecord, "インデックスバッファ");
+  InitHandleType(HANDLETYPE_VERTEX_BUFFER, sizeof(BufferHandleRecord), 16384, ReturnZero, ReleaseBufferHandleRecord,
+                 "頂点バッファ");
+  InitHandleType(HANDLETYPE_INDEX_BUFFER, sizeof(BufferHandleRecord), 16384, ReturnZero, ReleaseBufferHandleRecord,
+                 "インデックスバッファ");
   InitHandleType(HANDLETYPE_SHADOWMAP, sizeof(ShadowMapRecord), SHADOWMAP_HANDLE_MAX, InitShadowMapRecord,
                  ReleaseShadowMapHandleRecord, "シャドウマップ");
   InitGraphicHandleType();
   Screen.graphicsUp = 1;
   ResetTransforms();
-  if (DeviceLayer.hardware)
-    InitializeDeviceDrawState();
-  else
-    CreateSoftwareScreenImages();
+  if (DeviceLayer.hardware) InitializeDeviceDrawState();
+  else CreateSoftwareScreenImages();
   InitializeLights();
   BuildBlendLookupTables();
   InitializeFontModule();
@@ -218,7 +219,7 @@ void InitializeDeviceDrawState() {
   if (!HasDirect3DDevice()) return;
   ResetVertexBatchBuffers();
   const int filterMode = GetSamplingMode();
-  const DWORD (&filters)[3][3] = SamplerFilterTable;
+  const DWORD(&filters)[3][3] = SamplerFilterTable;
   const int mode = filterMode >= 0 && filterMode <= 2 ? filterMode : 0;
   memset(&RenderState, 0, sizeof RenderState);
   memset(DeviceLights, 0, sizeof DeviceLights);
@@ -369,7 +370,8 @@ void CreateBaseShaders() {
       GraphicsSystem.checkVertexShader = nullptr;
       failure = "頂点シェーダーオブジェクトの作成に失敗しました\n";
     } else if (pixel.code == nullptr ||
-               CreateDevicePixelShader(static_cast<const DWORD*>(pixel.code), &GraphicsSystem.checkPixelShader) != D3D_OK ||
+               CreateDevicePixelShader(static_cast<const DWORD*>(pixel.code), &GraphicsSystem.checkPixelShader) !=
+                   D3D_OK ||
                GraphicsSystem.checkPixelShader == nullptr) {
       GraphicsSystem.checkPixelShader = nullptr;
       failure = "ピクセルシェーダーオブジェクトの作成に失敗しました\n";
@@ -393,7 +395,8 @@ void CreateBaseShaders() {
       failure = "基本シェーダーオブジェクトの作成に失敗しました\n";
     }
   }
-  if (failure == nullptr && !CreatePixelShaderFromArchive("ps_mask_blend.pso", &GraphicsSystem.maskBlendShader, &missing)) {
+  if (failure == nullptr &&
+      !CreatePixelShaderFromArchive("ps_mask_blend.pso", &GraphicsSystem.maskBlendShader, &missing)) {
     GraphicsSystem.maskBlendShader = nullptr;
     failure = "マスク処理用シェーダーオブジェクトの作成に失敗しました\n";
   }
@@ -440,7 +443,8 @@ int GetModelVertexDeclarationElements(int number, D3DVERTEXELEMENT9* elements, i
   elements[n++] = Element(offset + 12, D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 0);
   elements[n++] = Element(offset + 16, D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 1);
   offset += 20;
-  for (int i = 0; i < extra; i++) elements[n++] = Element(offset + 16 * i, D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_TEXCOORD, i);
+  for (int i = 0; i < extra; i++)
+    elements[n++] = Element(offset + 16 * i, D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_TEXCOORD, i);
   elements[n] = DeclarationEnd;
   if (stride != nullptr) *stride = offset;
   return n;

@@ -56,8 +56,8 @@ int CreateSoftwareScreenImages() {
   FillMemImgRectRaw(&SoftwareScreenImage, nullptr, BackgroundPixel(format));
   SoftwareDrawTarget = &SoftwareScreenImage;
   const SoftwareScreenView view = {SoftwareScreenImage.pixels, SoftwareScreenImage.header->pitch,
-                                   format->bitsPerPixel, format->redMask, format->greenMask,
-                                   format->blueMask};
+                                   format->bitsPerPixel,       format->redMask,
+                                   format->greenMask,          format->blueMask};
   SetSoftwareScreenView(&view);
   return 0;
 }

@@ -5,9 +5,9 @@
 
 #include "RiRerEzi.h"
 
-extern MEMIMG SoftwareScreenImage;       // the primary screen
-extern MEMIMG SoftwareWorkImages[2];     // the second one carries alpha
-extern MEMIMG* SoftwareDrawTarget;       // null outside software mode
+extern MEMIMG SoftwareScreenImage;    // the primary screen
+extern MEMIMG SoftwareWorkImages[2];  // the second one carries alpha
+extern MEMIMG* SoftwareDrawTarget;    // null outside software mode
 
 // 0; a failure to make the primary image ends the process.
 int CreateSoftwareScreenImages();

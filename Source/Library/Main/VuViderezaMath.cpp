@@ -40,8 +40,7 @@ int MatrixMultiply(Matrix4* out, const Matrix4* a, const Matrix4* b) {
   Matrix4 t;
   for (int r = 0; r < 4; ++r)
     for (int c = 0; c < 4; ++c)
-      t.m[r][c] = a->m[r][0] * b->m[0][c] + a->m[r][1] * b->m[1][c] +
-                  a->m[r][2] * b->m[2][c] + a->m[r][3] * b->m[3][c];
+      t.m[r][c] = a->m[r][0] * b->m[0][c] + a->m[r][1] * b->m[1][c] + a->m[r][2] * b->m[2][c] + a->m[r][3] * b->m[3][c];
   *out = t;
   return 0;
 }
@@ -148,9 +147,18 @@ void CreateLookAtMatrix(Matrix4* out, const Vector3* eye, const Vector3* target,
   VectorNormalize(&x, &x);
   VectorCross(&y, &z, &x);
 
-  out->m[0][0] = x.x; out->m[0][1] = y.x; out->m[0][2] = z.x; out->m[0][3] = 0.0f;
-  out->m[1][0] = x.y; out->m[1][1] = y.y; out->m[1][2] = z.y; out->m[1][3] = 0.0f;
-  out->m[2][0] = x.z; out->m[2][1] = y.z; out->m[2][2] = z.z; out->m[2][3] = 0.0f;
+  out->m[0][0] = x.x;
+  out->m[0][1] = y.x;
+  out->m[0][2] = z.x;
+  out->m[0][3] = 0.0f;
+  out->m[1][0] = x.y;
+  out->m[1][1] = y.y;
+  out->m[1][2] = z.y;
+  out->m[1][3] = 0.0f;
+  out->m[2][0] = x.z;
+  out->m[2][1] = y.z;
+  out->m[2][2] = z.z;
+  out->m[2][3] = 0.0f;
   out->m[3][0] = -VectorDot(&x, eye);
   out->m[3][1] = -VectorDot(&y, eye);
   out->m[3][2] = -VectorDot(&z, eye);
@@ -172,14 +180,10 @@ void VectorSub(Vector3* out, const Vector3* a, const Vector3* b) {
   out->z = a->z - b->z;
 }
 
-float VectorDot(const Vector3* a, const Vector3* b) {
-  return a->x * b->x + a->y * b->y + a->z * b->z;
-}
+float VectorDot(const Vector3* a, const Vector3* b) { return a->x * b->x + a->y * b->y + a->z * b->z; }
 
 void VectorCross(Vector3* out, const Vector3* a, const Vector3* b) {
-  const Vector3 t = {a->y * b->z - a->z * b->y,
-                     a->z * b->x - a->x * b->z,
-                     a->x * b->y - a->y * b->x};
+  const Vector3 t = {a->y * b->z - a->z * b->y, a->z * b->x - a->x * b->z, a->x * b->y - a->y * b->x};
   *out = t;
 }
 

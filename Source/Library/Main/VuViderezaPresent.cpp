@@ -51,8 +51,7 @@ int PresentDirect3D(const RECT* update, RECT source, RECT dest, bool emulation) 
     source = {0, 0, 320, 240};
   }
   if (DeviceLayer.subBackBuffer &&
-      StretchDeviceRect(DeviceLayer.subBackBuffer, nullptr, DeviceLayer.backBuffer, nullptr,
-                        D3DTEXF_NONE) != D3D_OK)
+      StretchDeviceRect(DeviceLayer.subBackBuffer, nullptr, DeviceLayer.backBuffer, nullptr, D3DTEXF_NONE) != D3D_OK)
     return -1;
   if (!DeviceLayer.swapChain) return 0;
   const int64_t start = Direct3DCalls->GetMicroseconds();
@@ -75,8 +74,7 @@ int PresentDirect3D(const RECT* update, RECT source, RECT dest, bool emulation) 
     }
     if (result != D3D_OK) return -1;
   }
-  if (GetRunAlwaysFlag() && !Screen.presentImmediately &&
-      Direct3DCalls->GetMicroseconds() - start < 500)
+  if (GetRunAlwaysFlag() && !Screen.presentImmediately && Direct3DCalls->GetMicroseconds() - start < 500)
     WaitVerticalBlankTimed();
   return 0;
 }
@@ -104,9 +102,8 @@ int PresentGdi(const RECT* update, const RECT& source, const RECT& dest, bool em
   if (!dc) return 0;
   // Source rectangles of StretchDIBits count rows from the image's bottom.
   auto stretch = [&](const RECT& to, const RECT& from) {
-    StretchDIBits(dc, to.left, to.top, Width(to), Height(to), from.left,
-                  Screen.height - from.bottom, Width(from), Height(from), SoftScreen.pixels,
-                  bitmap, DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(dc, to.left, to.top, Width(to), Height(to), from.left, Screen.height - from.bottom, Width(from),
+                  Height(from), SoftScreen.pixels, bitmap, DIB_RGB_COLORS, SRCCOPY);
   };
   if (emulation) {
     const RECT whole = {0, 0, 640, 480};
@@ -119,12 +116,9 @@ int PresentGdi(const RECT* update, const RECT& source, const RECT& dest, bool em
     DeviceLayer.lastSource = source;
     DeviceLayer.lastDest = {0, 0, Width(dest), Height(dest)};
     if (Width(dest) == Screen.width && Height(dest) == Screen.height)
-      SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(Screen.width),
-                        static_cast<DWORD>(Screen.height), 0, 0, 0,
-                        static_cast<UINT>(Screen.height), SoftScreen.pixels, bitmap,
-                        DIB_RGB_COLORS);
-    else
-      stretch(DeviceLayer.lastDest, source);
+      SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(Screen.width), static_cast<DWORD>(Screen.height), 0, 0, 0,
+                        static_cast<UINT>(Screen.height), SoftScreen.pixels, bitmap, DIB_RGB_COLORS);
+    else stretch(DeviceLayer.lastDest, source);
   }
   ReleaseDC(window, dc);
   return 0;
@@ -268,8 +262,7 @@ int SetBackgroundColor(int red, int green, int blue) {
 }
 
 int SetScreenMode(int width, int height, int colorBits, int refreshRate) {
-  if (width <= 0 || height <= 0 || (colorBits != 8 && colorBits != 16 && colorBits != 32))
-    return -1;
+  if (width <= 0 || height <= 0 || (colorBits != 8 && colorBits != 16 && colorBits != 32)) return -1;
   if (!IsLibraryStarted()) {
     SetScreenSizeSetting(width, height);
     Screen.colorBits = colorBits;
@@ -337,8 +330,7 @@ int ChangeScreenMode(int width, int height, int bits, int force, int refresh) {
   }
   LogPrintf(LOG_SCREEN_MODE_CHANGE_START);
   LogIndentIn();
-  if ((!IsLibraryStarted() && !wasUp) ||
-      (!IsWindowedMode() && !IsDisplayModeAvailable(width, height, bits))) {
+  if ((!IsLibraryStarted() && !wasUp) || (!IsWindowedMode() && !IsDisplayModeAvailable(width, height, bits))) {
     Screen.autoEmulate320x240 = oldAutoEmulation;  // the mode stays as it was
     LogIndentOut();
     Screen.modeChanging = 0;

@@ -20,7 +20,8 @@ namespace {
 const char LOG_BACK_BUFFER_LOCK_UNUSABLE[] = "バックバッファロックはロックできません";
 const char LOG_BACK_BUFFER_LOCK_USED[] = "バックバッファロックを使用します";
 const char LOG_BACK_BUFFER_LOCK_NOT_USED[] = "バックバッファロックを使用しません";
-const char LOG_TRANSFER_TIMES[] = "バックバッファロック転送の時間:%dnsec  一時的な描画可能バッファを使用した転送の時間:%dnsec";
+const char LOG_TRANSFER_TIMES[] =
+    "バックバッファロック転送の時間:%dnsec  一時的な描画可能バッファを使用した転送の時間:%dnsec";
 const char LOG_SUCCEEDED[] = "成功";
 const char LOG_DRIVER[] = "Driver:%s  Description:%s";
 const char LOG_SCREEN_FORMAT[] = "画面のフォーマットは %s です";
@@ -53,36 +54,58 @@ const char LOG_EMULATED_VERTEX_SHADER[] = "エミュレーション頂点シェ�
 const char LOG_PIXEL_SHADER[] = "ピクセルシェーダーバージョンコード：%x";
 
 const char* const LOG_DXT_FORMATS[5] = {"ＤＸＴ１テクスチャフォーマットは%s", "ＤＸＴ２テクスチャフォーマットは%s",
-                                         "ＤＸＴ３テクスチャフォーマットは%s", "ＤＸＴ４テクスチャフォーマットは%s",
-                                         "ＤＸＴ５テクスチャフォーマットは%s"};
+                                        "ＤＸＴ３テクスチャフォーマットは%s", "ＤＸＴ４テクスチャフォーマットは%s",
+                                        "ＤＸＴ５テクスチャフォーマットは%s"};
 
 struct FormatName {
   int format;
   const char* name;
 };
-#define RIDOV_FORMAT(f) {f, #f}
+#define RIDOV_FORMAT(f) \
+  { f, #f }
 const FormatName FORMAT_NAMES[] = {
-    RIDOV_FORMAT(D3DFMT_R8G8B8),        RIDOV_FORMAT(D3DFMT_A8R8G8B8),
-    RIDOV_FORMAT(D3DFMT_X8R8G8B8),      RIDOV_FORMAT(D3DFMT_R5G6B5),
-    RIDOV_FORMAT(D3DFMT_X1R5G5B5),      RIDOV_FORMAT(D3DFMT_A1R5G5B5),
-    RIDOV_FORMAT(D3DFMT_A4R4G4B4),      RIDOV_FORMAT(D3DFMT_R3G3B2),
-    RIDOV_FORMAT(D3DFMT_A8),            RIDOV_FORMAT(D3DFMT_A8R3G3B2),
-    RIDOV_FORMAT(D3DFMT_X4R4G4B4),      RIDOV_FORMAT(D3DFMT_A2B10G10R10),
-    RIDOV_FORMAT(D3DFMT_A8B8G8R8),      RIDOV_FORMAT(D3DFMT_X8B8G8R8),
-    RIDOV_FORMAT(D3DFMT_G16R16),        RIDOV_FORMAT(D3DFMT_A2R10G10B10),
-    RIDOV_FORMAT(D3DFMT_A16B16G16R16),  RIDOV_FORMAT(D3DFMT_A8P8),
-    RIDOV_FORMAT(D3DFMT_P8),            RIDOV_FORMAT(D3DFMT_L8),
-    RIDOV_FORMAT(D3DFMT_A8L8),          RIDOV_FORMAT(D3DFMT_A4L4),
-    RIDOV_FORMAT(D3DFMT_D16_LOCKABLE),  RIDOV_FORMAT(D3DFMT_D32),
-    RIDOV_FORMAT(D3DFMT_D15S1),         RIDOV_FORMAT(D3DFMT_D24S8),
-    RIDOV_FORMAT(D3DFMT_D24X8),         RIDOV_FORMAT(D3DFMT_D24X4S4),
-    RIDOV_FORMAT(D3DFMT_D16),           RIDOV_FORMAT(D3DFMT_L16),
-    RIDOV_FORMAT(D3DFMT_D32F_LOCKABLE), RIDOV_FORMAT(D3DFMT_D24FS8),
-    RIDOV_FORMAT(D3DFMT_R16F),          RIDOV_FORMAT(D3DFMT_G16R16F),
-    RIDOV_FORMAT(D3DFMT_A16B16G16R16F), RIDOV_FORMAT(D3DFMT_R32F),
-    RIDOV_FORMAT(D3DFMT_G32R32F),       RIDOV_FORMAT(D3DFMT_A32B32G32R32F),
-    RIDOV_FORMAT(D3DFMT_DXT1),          RIDOV_FORMAT(D3DFMT_DXT2),
-    RIDOV_FORMAT(D3DFMT_DXT3),          RIDOV_FORMAT(D3DFMT_DXT4),
+    RIDOV_FORMAT(D3DFMT_R8G8B8),
+    RIDOV_FORMAT(D3DFMT_A8R8G8B8),
+    RIDOV_FORMAT(D3DFMT_X8R8G8B8),
+    RIDOV_FORMAT(D3DFMT_R5G6B5),
+    RIDOV_FORMAT(D3DFMT_X1R5G5B5),
+    RIDOV_FORMAT(D3DFMT_A1R5G5B5),
+    RIDOV_FORMAT(D3DFMT_A4R4G4B4),
+    RIDOV_FORMAT(D3DFMT_R3G3B2),
+    RIDOV_FORMAT(D3DFMT_A8),
+    RIDOV_FORMAT(D3DFMT_A8R3G3B2),
+    RIDOV_FORMAT(D3DFMT_X4R4G4B4),
+    RIDOV_FORMAT(D3DFMT_A2B10G10R10),
+    RIDOV_FORMAT(D3DFMT_A8B8G8R8),
+    RIDOV_FORMAT(D3DFMT_X8B8G8R8),
+    RIDOV_FORMAT(D3DFMT_G16R16),
+    RIDOV_FORMAT(D3DFMT_A2R10G10B10),
+    RIDOV_FORMAT(D3DFMT_A16B16G16R16),
+    RIDOV_FORMAT(D3DFMT_A8P8),
+    RIDOV_FORMAT(D3DFMT_P8),
+    RIDOV_FORMAT(D3DFMT_L8),
+    RIDOV_FORMAT(D3DFMT_A8L8),
+    RIDOV_FORMAT(D3DFMT_A4L4),
+    RIDOV_FORMAT(D3DFMT_D16_LOCKABLE),
+    RIDOV_FORMAT(D3DFMT_D32),
+    RIDOV_FORMAT(D3DFMT_D15S1),
+    RIDOV_FORMAT(D3DFMT_D24S8),
+    RIDOV_FORMAT(D3DFMT_D24X8),
+    RIDOV_FORMAT(D3DFMT_D24X4S4),
+    RIDOV_FORMAT(D3DFMT_D16),
+    RIDOV_FORMAT(D3DFMT_L16),
+    RIDOV_FORMAT(D3DFMT_D32F_LOCKABLE),
+    RIDOV_FORMAT(D3DFMT_D24FS8),
+    RIDOV_FORMAT(D3DFMT_R16F),
+    RIDOV_FORMAT(D3DFMT_G16R16F),
+    RIDOV_FORMAT(D3DFMT_A16B16G16R16F),
+    RIDOV_FORMAT(D3DFMT_R32F),
+    RIDOV_FORMAT(D3DFMT_G32R32F),
+    RIDOV_FORMAT(D3DFMT_A32B32G32R32F),
+    RIDOV_FORMAT(D3DFMT_DXT1),
+    RIDOV_FORMAT(D3DFMT_DXT2),
+    RIDOV_FORMAT(D3DFMT_DXT3),
+    RIDOV_FORMAT(D3DFMT_DXT4),
     RIDOV_FORMAT(D3DFMT_DXT5),
 };
 #undef RIDOV_FORMAT
@@ -91,12 +114,11 @@ UINT Adapter() { return DeviceCaps.adapterSetting > 0 ? static_cast<UINT>(Device
 
 bool DepthUsable(int format) {
   const D3DFORMAT screen = static_cast<D3DFORMAT>(DeviceFormats.screen);
-  return CheckDepthStencilMatchOfDirect3D(Adapter(), D3DDEVTYPE_HAL, screen, screen,
-                                          static_cast<D3DFORMAT>(format)) == D3D_OK;
+  return CheckDepthStencilMatchOfDirect3D(Adapter(), D3DDEVTYPE_HAL, screen, screen, static_cast<D3DFORMAT>(format)) ==
+         D3D_OK;
 }
 bool TextureUsable(int format, DWORD usage) {
-  return CheckDeviceFormatOfDirect3D(Adapter(), D3DDEVTYPE_HAL,
-                                     static_cast<D3DFORMAT>(DeviceFormats.screen), usage,
+  return CheckDeviceFormatOfDirect3D(Adapter(), D3DDEVTYPE_HAL, static_cast<D3DFORMAT>(DeviceFormats.screen), usage,
                                      D3DRTYPE_TEXTURE, static_cast<D3DFORMAT>(format)) == D3D_OK;
 }
 
@@ -107,7 +129,7 @@ int ChooseFormat(CheckKind kind, const int* candidates) {
   for (; *candidates; candidates++) {
     const bool usable = kind == CHECK_DEPTH     ? DepthUsable(*candidates)
                         : kind == CHECK_TEXTURE ? TextureUsable(*candidates, 0)
-                                           : TextureUsable(*candidates, D3DUSAGE_RENDERTARGET);
+                                                : TextureUsable(*candidates, D3DUSAGE_RENDERTARGET);
     if (usable) return *candidates;
   }
   return 0;
@@ -160,9 +182,8 @@ void FillCaps(const D3DCAPS9& caps) {
   DeviceCaps.squareOnly = (caps.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY) != 0;
   DeviceCaps.maxTextureWidth = caps.MaxTextureWidth ? static_cast<int>(caps.MaxTextureWidth) : 256;
   DeviceCaps.maxTextureHeight = caps.MaxTextureHeight ? static_cast<int>(caps.MaxTextureHeight) : 256;
-  DeviceCaps.maxTextureSize = DeviceCaps.maxTextureWidth < DeviceCaps.maxTextureHeight
-                                  ? DeviceCaps.maxTextureWidth
-                                  : DeviceCaps.maxTextureHeight;
+  DeviceCaps.maxTextureSize = DeviceCaps.maxTextureWidth < DeviceCaps.maxTextureHeight ? DeviceCaps.maxTextureWidth
+                                                                                       : DeviceCaps.maxTextureHeight;
   DeviceCaps.maxPrimitiveCount = static_cast<int>(caps.MaxPrimitiveCount);
   DeviceCaps.maxVertexIndex = static_cast<int>(caps.MaxVertexIndex);
   DeviceCaps.vertexShaderVersion = caps.VertexShaderVersion;
@@ -171,8 +192,8 @@ void FillCaps(const D3DCAPS9& caps) {
 
 void CopyRows(const D3DLOCKED_RECT& from, const D3DLOCKED_RECT& to, int side, int bytes) {
   for (int y = 0; y < side; y++)
-    memcpy(static_cast<char*>(to.pBits) + y * to.Pitch,
-           static_cast<const char*>(from.pBits) + y * from.Pitch, static_cast<size_t>(side * bytes));
+    memcpy(static_cast<char*>(to.pBits) + y * to.Pitch, static_cast<const char*>(from.pBits) + y * from.Pitch,
+           static_cast<size_t>(side * bytes));
 }
 
 void Release(IDirect3DSurface9** surface) {
@@ -249,8 +270,7 @@ void ChooseBackBufferReadWay() {
     LogPrintf(LOG_BACK_BUFFER_LOCK_USED);
     return;
   }
-  LogPrintf(LOG_TRANSFER_TIMES,
-            static_cast<int>(lockTime), static_cast<int>(copyTime));
+  LogPrintf(LOG_TRANSFER_TIMES, static_cast<int>(lockTime), static_cast<int>(copyTime));
   DeviceCaps.useBackBufferLock = lockTime < copyTime;
   LogPrintf(DeviceCaps.useBackBufferLock ? LOG_BACK_BUFFER_LOCK_USED : LOG_BACK_BUFFER_LOCK_NOT_USED);
 }
@@ -266,14 +286,11 @@ const char* GetD3DFormatName(int format) {
 int GetD3DFormatBytes(int format) {
   switch (format) {
     case D3DFMT_X8R8G8B8:
-    case D3DFMT_A8R8G8B8:
-      return 4;
+    case D3DFMT_A8R8G8B8: return 4;
     case D3DFMT_R5G6B5:
     case D3DFMT_X1R5G5B5:
-    case D3DFMT_A1R5G5B5:
-      return 2;
-    default:
-      return 0;
+    case D3DFMT_A1R5G5B5: return 2;
+    default: return 0;
   }
 }
 
@@ -308,8 +325,7 @@ int ProbeDeviceCapsAndFormats() {
   DeviceFormats.screen = mode.Format;
   if (mode.Format == D3DFMT_X8R8G8B8 || mode.Format == D3DFMT_R5G6B5 || mode.Format == D3DFMT_X1R5G5B5)
     LogPrintf(LOG_SCREEN_FORMAT, GetD3DFormatName(mode.Format));
-  else
-    LogPrintf(LOG_SCREEN_FORMAT_UNSUPPORTED, static_cast<int>(mode.Format));
+  else LogPrintf(LOG_SCREEN_FORMAT_UNSUPPORTED, static_cast<int>(mode.Format));
 
   DeviceFormats.z16 = D3DFMT_D16;
   LogPrintf(LOG_Z16_FORMAT, GetD3DFormatName(DeviceFormats.z16));
@@ -322,9 +338,7 @@ int ProbeDeviceCapsAndFormats() {
   LogPrintf(LOG_Z32_FORMAT, GetD3DFormatName(DeviceFormats.z32));
 
   static const int COLOR16[] = {D3DFMT_R5G6B5, D3DFMT_X1R5G5B5, 0};
-  if (ChooseObligatory(&DeviceFormats.color16, COLOR16, LOG_COLOR16_FORMAT,
-                       LOG_NO_COLOR16_FORMAT) < 0)
-    return -1;
+  if (ChooseObligatory(&DeviceFormats.color16, COLOR16, LOG_COLOR16_FORMAT, LOG_NO_COLOR16_FORMAT) < 0) return -1;
   static const int COLOR32[] = {D3DFMT_X8R8G8B8, 0};
   DeviceFormats.color32 = ChooseFormat(CHECK_TEXTURE, COLOR32);
   if (!DeviceFormats.color32) DeviceFormats.color32 = DeviceFormats.color16;
@@ -333,16 +347,10 @@ int ProbeDeviceCapsAndFormats() {
   static const int ALPHA32[] = {D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4, 0};
   static const int TEST16[] = {D3DFMT_A1R5G5B5, D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4, 0};
   static const int TEST32[] = {D3DFMT_A8R8G8B8, D3DFMT_A1R5G5B5, D3DFMT_A4R4G4B4, 0};
-  if (ChooseObligatory(&DeviceFormats.alpha16, ALPHA16, LOG_ALPHA16_FORMAT,
-                       LOG_NO_ALPHA16_FORMAT) < 0 ||
-      ChooseObligatory(&DeviceFormats.alpha32, ALPHA32, LOG_ALPHA32_FORMAT,
-                       LOG_NO_ALPHA32_FORMAT) < 0 ||
-      ChooseObligatory(&DeviceFormats.alphaTest16, TEST16,
-                       LOG_ALPHA_TEST16_FORMAT,
-                       LOG_NO_ALPHA_TEST16_FORMAT) < 0 ||
-      ChooseObligatory(&DeviceFormats.alphaTest32, TEST32,
-                       LOG_ALPHA_TEST32_FORMAT,
-                       LOG_NO_ALPHA_TEST32_FORMAT) < 0)
+  if (ChooseObligatory(&DeviceFormats.alpha16, ALPHA16, LOG_ALPHA16_FORMAT, LOG_NO_ALPHA16_FORMAT) < 0 ||
+      ChooseObligatory(&DeviceFormats.alpha32, ALPHA32, LOG_ALPHA32_FORMAT, LOG_NO_ALPHA32_FORMAT) < 0 ||
+      ChooseObligatory(&DeviceFormats.alphaTest16, TEST16, LOG_ALPHA_TEST16_FORMAT, LOG_NO_ALPHA_TEST16_FORMAT) < 0 ||
+      ChooseObligatory(&DeviceFormats.alphaTest32, TEST32, LOG_ALPHA_TEST32_FORMAT, LOG_NO_ALPHA_TEST32_FORMAT) < 0)
     return -1;
 
   static const char* const DXT_NAMES[5] = {"D3DFMT_DXT1 です", "D3DFMT_DXT2 です", "D3DFMT_DXT3 です",
@@ -375,8 +383,7 @@ int ProbeDeviceCapsAndFormats() {
     const int* candidates;
     const char* kind;
   } targets[] = {
-      {&DeviceFormats.target16, DeviceFormats.screen == D3DFMT_R5G6B5 ? TARGET16_SCREEN565 : TARGET16_OTHER,
-       " 16bit "},
+      {&DeviceFormats.target16, DeviceFormats.screen == D3DFMT_R5G6B5 ? TARGET16_SCREEN565 : TARGET16_OTHER, " 16bit "},
       {&DeviceFormats.target32, TARGET32, " 32bit "},
       {&DeviceFormats.targetAlpha32, TARGET_ALPHA32, "アルファ付き 32bit "},
       {&DeviceFormats.abgrInt16, ABGR_INT16, "ABGR整数16ビット型"},
@@ -393,10 +400,8 @@ int ProbeDeviceCapsAndFormats() {
   };
   for (const auto& target : targets) {
     *target.slot = ChooseFormat(CHECK_TARGET, target.candidates);
-    if (*target.slot)
-      LogPrintf(LOG_TARGET_FORMAT, target.kind, GetD3DFormatName(*target.slot));
-    else
-      LogPrintf(LOG_NO_TARGET_FORMAT, target.kind);
+    if (*target.slot) LogPrintf(LOG_TARGET_FORMAT, target.kind, GetD3DFormatName(*target.slot));
+    else LogPrintf(LOG_NO_TARGET_FORMAT, target.kind);
   }
 
   const bool bits32 = Screen.colorBits == 32;

@@ -79,9 +79,7 @@ void ResolveIfMultiSample(int graphic, int surface) {
   ResolveMultiSampleSurface(FirstEntry(graphic), surface >= 0 && surface < 6 ? surface : 0);
 }
 
-bool FurtherTargetsUsable() {
-  return DeviceLayer.hardware && AreShadersUsable() && HasDirect3DDevice();
-}
+bool FurtherTargetsUsable() { return DeviceLayer.hardware && AreShadersUsable() && HasDirect3DDevice(); }
 
 // The cache as it was before the rebuild, without the old device's objects.
 void PutBackCache(const RenderStateCache& saved, int keepViewport) {
@@ -360,7 +358,8 @@ void ForgetDrawTargetGraph(int graphic) {
 
 void ResetDrawTargetsAfterModeChange() {
   if (!Screen.graphicsUp) return;
-  if (SetDrawTargetOfIndex(0, GetDrawTarget(), GetDrawTargetSurfaceIndex()) != 0) SetDrawTargetOfIndex(0, SCREEN_BACK, 0);
+  if (SetDrawTargetOfIndex(0, GetDrawTarget(), GetDrawTargetSurfaceIndex()) != 0)
+    SetDrawTargetOfIndex(0, SCREEN_BACK, 0);
   for (int i = 1; i < DRAW_TARGET_SLOTS; i++) {
     if (i < RenderTargetLimit() && FurtherTargetsUsable()) SetDrawTargetOfIndex(i, 0, 0);
     DrawTargets.graphs[i] = 0;

@@ -113,9 +113,7 @@ int AddressMode(int sampler, int which, int mode) {
   return 0;
 }
 
-void Float4(float* out, float a, float b, float c, float d) {
-  out[0] = a, out[1] = b, out[2] = c, out[3] = d;
-}
+void Float4(float* out, float a, float b, float c, float d) { out[0] = a, out[1] = b, out[2] = c, out[3] = d; }
 
 }  // namespace
 
@@ -168,7 +166,7 @@ const DWORD SamplerFilterTable[3][3] = {
 };
 
 int SetSamplerFilterCached(int mode) {
-  const DWORD (&filters)[3][3] = SamplerFilterTable;
+  const DWORD(&filters)[3][3] = SamplerFilterTable;
   if (mode < 0 || mode > 2) return -1;
   if (!HasDirect3DDevice()) return -1;
   if (!MustSend(RenderState.filterMode == mode)) return 0;
@@ -498,7 +496,8 @@ int DrawVertexGridStrip(const void* vertices, int width, int height) {
 int SetViewportCached(const D3DVIEWPORT9* viewport) {
   if (!HasDirect3DDevice() || viewport == nullptr) return -1;
   const D3DVIEWPORT9& c = RenderState.viewport;
-  const bool same = c.X == viewport->X && c.Y == viewport->Y && c.Width == viewport->Width && c.Height == viewport->Height;
+  const bool same = c.X == viewport->X && c.Y == viewport->Y && c.Width == viewport->Width &&
+                    c.Height == viewport->Height;
   if (HoldViewportChange(viewport, same)) return 0;
   if (!MustSend(same)) return 0;
   EndDrawScene();
@@ -595,8 +594,9 @@ int SetDeviceLight(int index, int enable, const D3DLIGHT9* light) {
 void ApplyLightShaderConstants() {
   const D3DMATERIAL9& m = RenderState.material;
   float ambient[4];
-  Float4(ambient, m.Ambient.r * RenderState.ambient[0] + m.Emissive.r, m.Ambient.g * RenderState.ambient[1] + m.Emissive.g,
-         m.Ambient.b * RenderState.ambient[2] + m.Emissive.b, m.Ambient.a * RenderState.ambient[3] + m.Emissive.a);
+  Float4(ambient, m.Ambient.r * RenderState.ambient[0] + m.Emissive.r,
+         m.Ambient.g * RenderState.ambient[1] + m.Emissive.g, m.Ambient.b * RenderState.ambient[2] + m.Emissive.b,
+         m.Ambient.a * RenderState.ambient[3] + m.Emissive.a);
   SetShaderConstantCached(&ShaderConstants, 0, 0, 1, ambient, 1, 1);
   SetShaderConstantCached(&ShaderConstants, 3, 0, 1, ambient, 1, 1);
   const Matrix4* view = GetViewMatrix();

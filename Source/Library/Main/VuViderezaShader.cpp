@@ -58,7 +58,8 @@ void SendFromSuppliers(ShaderConstantCache* cache, int type, int start, int end)
   uint8_t buffer[4096];
   int runStart = -1;
   for (int r = start; r <= end; r++) {
-    const int supplier = r < end ? static_cast<int>(cache->supplier[type][r]) : static_cast<int>(SHADER_CONST_NO_SUPPLIER);
+    const int supplier = r < end ? static_cast<int>(cache->supplier[type][r])
+                                 : static_cast<int>(SHADER_CONST_NO_SUPPLIER);
     if (supplier != SHADER_CONST_NO_SUPPLIER) {
       memcpy(buffer + (r - start) * bytes, SetBlock(cache, type, supplier).data + r * bytes, bytes);
       if (runStart < 0) runStart = r;
@@ -146,8 +147,8 @@ int ApplyShaderConstants(const void* data, int start, ShaderConstantCache* cache
   return 0;
 }
 
-int SetShaderConstantCached(ShaderConstantCache* cache, int type, int set, int start, const void* data,
-                            int count, int record) {
+int SetShaderConstantCached(ShaderConstantCache* cache, int type, int set, int start, const void* data, int count,
+                            int record) {
   if (!ValidType(type) || set < 0 || set >= SHADER_CONST_SETS || data == nullptr || start < 0 || count <= 0 ||
       start + count > RegisterCounts[type])
     return -1;
@@ -236,8 +237,7 @@ int ReapplyAllShaderConstants(ShaderConstantCache* cache) {
 namespace {
 
 ShaderHandleRecord* ShaderRecordOf(int handle, bool acceptDeleting) {
-  ShaderHandleRecord* record =
-      reinterpret_cast<ShaderHandleRecord*>(GetHandleRecordOfType(handle, HANDLETYPE_SHADER));
+  ShaderHandleRecord* record = reinterpret_cast<ShaderHandleRecord*>(GetHandleRecordOfType(handle, HANDLETYPE_SHADER));
   if (record == nullptr) return nullptr;
   if (!acceptDeleting && record->header.deleteFlag != nullptr && *record->header.deleteFlag < 0) return nullptr;
   // Still being made by a loading job.
@@ -480,8 +480,7 @@ template <typename F>
 void ForEachShaderRecord(F function) {
   HandleManager& manager = HandleManagers[HANDLETYPE_SHADER];
   if (!manager.initialized) return;
-  for (HandleListNode* node = manager.listHead.next; node != nullptr && node != &manager.listTail;
-       node = node->next)
+  for (HandleListNode* node = manager.listHead.next; node != nullptr && node != &manager.listTail; node = node->next)
     function(static_cast<ShaderHandleRecord*>(node->owner));
 }
 
@@ -504,10 +503,10 @@ int RecreateAllShaderObjects() {
     if (record->shader != nullptr || record->code == nullptr) return;
     IUnknown* shader = nullptr;
     const DWORD* code = static_cast<const DWORD*>(record->code);
-    const HRESULT hr =
-        record->vertex
-            ? CreateDeviceVertexShaderOnMainThread(code, reinterpret_cast<IDirect3DVertexShader9**>(&shader), 0)
-            : CreateDevicePixelShaderOnMainThread(code, reinterpret_cast<IDirect3DPixelShader9**>(&shader), 0);
+    const HRESULT hr = record->vertex ? CreateDeviceVertexShaderOnMainThread(
+                                            code, reinterpret_cast<IDirect3DVertexShader9**>(&shader), 0)
+                                      : CreateDevicePixelShaderOnMainThread(
+                                            code, reinterpret_cast<IDirect3DPixelShader9**>(&shader), 0);
     if (FAILED(hr) || shader == nullptr) {
       LogPrintf(record->vertex ? LOG_VERTEX_SHADER_FAILED : LOG_PIXEL_SHADER_FAILED);
       return;

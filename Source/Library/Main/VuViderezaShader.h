@@ -49,8 +49,8 @@ int AddShaderConstRange(ShaderConstRangeList* list, int start, int end);
 int RemoveShaderConstRange(ShaderConstRangeList* list, int start, int end);
 
 int InitShaderConstantCache(ShaderConstantCache* cache);
-int SetShaderConstantCached(ShaderConstantCache* cache, int type, int set, int start, const void* data,
-                            int count, int record);
+int SetShaderConstantCached(ShaderConstantCache* cache, int type, int set, int start, const void* data, int count,
+                            int record);
 int ReleaseShaderConstantRange(ShaderConstantCache* cache, int type, int set, int start, int count);
 int SetShaderConstantSetMask(ShaderConstantCache* cache, int mask);
 // Sends count registers from start and copies them into the device image.

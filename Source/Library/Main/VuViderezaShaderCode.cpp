@@ -33,8 +33,9 @@ const int ModelShaderGroupSizes[MODEL_SHADER_GROUPS] = {48, 32256, 6720, 12, 3, 
 
 namespace {
 
-const ShaderCodeBlocks BuiltInBlocks = {ShaderBlockBase,  ShaderBlockBaseSize,  ShaderBlockFilter,  ShaderBlockFilterSize,
-                                        ShaderBlockModel, ShaderBlockModelSize, ShaderBlockRgbaMix, ShaderBlockRgbaMixSize};
+const ShaderCodeBlocks BuiltInBlocks = {ShaderBlockBase,       ShaderBlockBaseSize,   ShaderBlockFilter,
+                                        ShaderBlockFilterSize, ShaderBlockModel,      ShaderBlockModelSize,
+                                        ShaderBlockRgbaMix,    ShaderBlockRgbaMixSize};
 const ShaderCodeBlocks* Blocks = &BuiltInBlocks;
 
 // Unpacks one block into tracked memory; null when damaged. The block's

@@ -28,7 +28,8 @@
 
 namespace {
 
-const char LOG_NO_SHADOW_FORMAT[] = "シャドウマップデータ用のフォーマットで作成できるテクスチャフォーマットがありませんでした";
+const char LOG_NO_SHADOW_FORMAT[] =
+    "シャドウマップデータ用のフォーマットで作成できるテクスチャフォーマットがありませんでした";
 const char LOG_SHADOW_DEPTH_FAILED[] = "シャドウマップ用深度サーフェスの作成に失敗しました";
 const char LOG_SHADOW_TEXTURE_FAILED[] = "シャドウマップ用テクスチャの作成に失敗しました";
 const char LOG_SHADOW_SURFACE_FAILED[] = "シャドウマップ用テクスチャのサーフェスアドレスの取得に失敗しました";
@@ -77,8 +78,7 @@ template <typename F>
 void ForEachShadowMap(F function) {
   HandleManager& manager = HandleManagers[HANDLETYPE_SHADOWMAP];
   if (!manager.initialized) return;
-  for (HandleListNode* node = manager.listHead.next; node != nullptr && node != &manager.listTail;
-       node = node->next)
+  for (HandleListNode* node = manager.listHead.next; node != nullptr && node != &manager.listTail; node = node->next)
     function(static_cast<ShadowMapRecord*>(node->owner));
 }
 
@@ -361,10 +361,22 @@ void BuildShadowMapVertexBlock(const ShadowMapRecord* record, float out[28]) {
     for (int k = 0; k < 4; k++) out[row * 4 + k] = m.m[k][row];  // transposed: one output per register
   const float w = static_cast<float>(record->width > 0 ? record->width : 1);
   const float h = static_cast<float>(record->height > 0 ? record->height : 1);
-  const float values[16] = {record->bias, record->bias2, 1.0f / w, 1.0f / h,
-                            record->lightDirection.x, record->lightDirection.y, record->lightDirection.z, 1.0f,
-                            record->projectionScale[0], record->projectionScale[1], record->projectionScale[2], 1.0f,
-                            1.0f, w, h, static_cast<float>(record->blurCount)};
+  const float values[16] = {record->bias,
+                            record->bias2,
+                            1.0f / w,
+                            1.0f / h,
+                            record->lightDirection.x,
+                            record->lightDirection.y,
+                            record->lightDirection.z,
+                            1.0f,
+                            record->projectionScale[0],
+                            record->projectionScale[1],
+                            record->projectionScale[2],
+                            1.0f,
+                            1.0f,
+                            w,
+                            h,
+                            static_cast<float>(record->blurCount)};
   memcpy(out + 12, values, sizeof values);
 }
 

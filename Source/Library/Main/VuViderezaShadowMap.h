@@ -19,21 +19,21 @@ struct ShadowMapRecord {
   unsigned char dataBits;   // 16, or 32 for any other request
   int width, height;        // -1 until made
   int beingDrawn;
-  Matrix4 lightView;        // basis with the fitted translation in the last row
+  Matrix4 lightView;  // basis with the fitted translation in the last row
   Vector3 viewTranslation;
   float projectionScale[3];  // 2 / width, 2 / height, 1 / depth of the fitted box
   float one;
-  float bias;               // 0.002
-  int blurCount;            // Gauss strength (hundredths) when drawing ends, 0 none
-  float bias2;              // 0.0007
-  Vector3 lightDirection;   // unit length
-  Matrix4 lightBasis;       // columns: the light's x, y and z axes
+  float bias;              // 0.002
+  int blurCount;           // Gauss strength (hundredths) when drawing ends, 0 none
+  float bias2;             // 0.0007
+  Vector3 lightDirection;  // unit length
+  Matrix4 lightBasis;      // columns: the light's x, y and z axes
   // The fit reads the area box's corners, or with useViewVolume the
   // camera's view volume.
   Vector3 areaCorners[8];
   int useViewVolume;
   IDirect3DTexture9* texture;
-  IDirect3DSurface9* surface;       // level 0 of the texture
+  IDirect3DSurface9* surface;  // level 0 of the texture
   IDirect3DSurface9* depthSurface;
   // What drawing into the map replaced, put back when it ends.
   struct SavedDrawState {

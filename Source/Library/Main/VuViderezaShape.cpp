@@ -272,7 +272,8 @@ int BuildRingSpans(int thickness, int r, int cy, int cx, RingSpan* table) {
 
 void ForEachCircleOutlinePoint(int x, int y, int r, void (*plot)(int px, int py, void* context), void* context) {
   if (r < 0) return;
-  StepCircle(r, [&](int dx, int dy, bool) { StepPoints(x, y, dx, dy, [&](int px, int py) { plot(px, py, context); }); });
+  StepCircle(r,
+             [&](int dx, int dy, bool) { StepPoints(x, y, dx, dy, [&](int px, int py) { plot(px, py, context); }); });
 }
 
 uint32_t MakeShapeVertexColor(unsigned int color) {
@@ -466,8 +467,9 @@ int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned i
 namespace {
 
 IDirect3DSurface9* ClearTargetSurface() {
-  HandleRecordHeader* header =
-      CurrentDrawState.drawTarget >= 0 ? GetHandleRecordOfType(CurrentDrawState.drawTarget, HANDLETYPE_SHADOWMAP) : nullptr;
+  HandleRecordHeader* header = CurrentDrawState.drawTarget >= 0
+                                   ? GetHandleRecordOfType(CurrentDrawState.drawTarget, HANDLETYPE_SHADOWMAP)
+                                   : nullptr;
   if (header != nullptr) return reinterpret_cast<ShadowMapRecord*>(header)->surface;
   return GetDrawTargetSurface();
 }
@@ -513,9 +515,10 @@ int ClearDrawTarget(const RECT* rect) {
     height = static_cast<int>(desc.Height);
   }
   SetViewportRect(0, 0, width, height);
-  const D3DRECT area = rect != nullptr ? D3DRECT{rect->left, rect->top, rect->right, rect->bottom} : D3DRECT{0, 0, 0, 0};
-  const D3DCOLOR color = static_cast<D3DCOLOR>((Screen.background[0] & 255) << 16 |
-                                                (Screen.background[1] & 255) << 8 | (Screen.background[2] & 255));
+  const D3DRECT area = rect != nullptr ? D3DRECT{rect->left, rect->top, rect->right, rect->bottom}
+                                       : D3DRECT{0, 0, 0, 0};
+  const D3DCOLOR color = static_cast<D3DCOLOR>((Screen.background[0] & 255) << 16 | (Screen.background[1] & 255) << 8 |
+                                               (Screen.background[2] & 255));
   ClearDevice(rect != nullptr ? 1 : 0, rect != nullptr ? &area : nullptr, D3DCLEAR_TARGET, color, 1.0f, 0);
   if (DeviceLayer.depthBuffer != nullptr)
     ClearDevice(rect != nullptr ? 1 : 0, rect != nullptr ? &area : nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);

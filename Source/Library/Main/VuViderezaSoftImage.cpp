@@ -28,8 +28,8 @@ SoftImageRecord* GetSoftImageRecord(int handle) {
 
 int SetupSoftImageHandles() {
   if (SoftImageHandlesSetUp) return -1;
-  if (InitHandleType(HANDLETYPE_SOFTIMAGE, static_cast<int>(sizeof(SoftImageRecord)), SOFTIMAGE_HANDLE_MAX,
-                     ReturnZero, ReleaseSoftImageHandleRecord, "ソフトイメージ") != 0)
+  if (InitHandleType(HANDLETYPE_SOFTIMAGE, static_cast<int>(sizeof(SoftImageRecord)), SOFTIMAGE_HANDLE_MAX, ReturnZero,
+                     ReleaseSoftImageHandleRecord, "ソフトイメージ") != 0)
     return -1;
   SoftImageHandlesSetUp = 1;
   return 0;

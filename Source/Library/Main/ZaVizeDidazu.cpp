@@ -69,7 +69,8 @@ int ReserveRingBuffer(RingBuffer* buffer, int needed) {
 
   const long long wanted = static_cast<long long>(buffer->dataSize) * 3 / 2 + needed + 1000;
   unsigned char* block = nullptr;
-  if (wanted <= 0x7FFFFFFF) block = static_cast<unsigned char*>(RingBufferAlloc(static_cast<size_t>(wanted), __FILE__, __LINE__));
+  if (wanted <= 0x7FFFFFFF)
+    block = static_cast<unsigned char*>(RingBufferAlloc(static_cast<size_t>(wanted), __FILE__, __LINE__));
   if (block == nullptr) {
     // The held bytes stay where they are.
     LogPrintf(LOG_GROW_FAILED, wanted <= 0x7FFFFFFF ? static_cast<int>(wanted) : 0x7FFFFFFF);

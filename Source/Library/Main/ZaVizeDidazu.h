@@ -8,7 +8,7 @@ struct RingBuffer {
   unsigned char* data;  // MemAlloc block, null while empty
   int readPosition;     // 0 .. capacity - 1 (capacity means 0)
   int writePosition;
-  int dataSize;         // bytes held, starting at the read position
+  int dataSize;  // bytes held, starting at the read position
   int capacity;
 };
 

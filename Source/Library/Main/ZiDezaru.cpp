@@ -82,9 +82,7 @@ int SystemHeapFree(void* pointer) { return HeapFree(GetProcessHeap(), 0, pointer
 
 namespace {
 
-unsigned char* UserData(MemBlockHeader* block) {
-  return reinterpret_cast<unsigned char*>(block) + MEM_USER_OFFSET;
-}
+unsigned char* UserData(MemBlockHeader* block) { return reinterpret_cast<unsigned char*>(block) + MEM_USER_OFFSET; }
 
 MemBlockHeader* BlockOf(void* pointer) {
   return reinterpret_cast<MemBlockHeader*>(static_cast<unsigned char*>(pointer) - MEM_USER_OFFSET);
@@ -127,9 +125,9 @@ int IsSizeAllowed(size_t size) { return size <= static_cast<size_t>(0xFFFFFFFFu)
 // its list may be what is damaged.
 void LogGuardBytes(const char* prefix, const unsigned char* b) {
   char line[160];
-  snprintf(line, sizeof(line), LOG_GUARD_BYTES, prefix, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8],
-           b[9], b[10], b[11], b[12], b[13], b[14], b[15], b[16], b[17], b[18], b[19], b[20], b[21], b[22],
-           b[23], b[24], b[25], b[26], b[27], b[28], b[29], b[30], b[31]);
+  snprintf(line, sizeof(line), LOG_GUARD_BYTES, prefix, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9],
+           b[10], b[11], b[12], b[13], b[14], b[15], b[16], b[17], b[18], b[19], b[20], b[21], b[22], b[23], b[24],
+           b[25], b[26], b[27], b[28], b[29], b[30], b[31]);
   LogWriteTextWithoutAlloc(line);
 }
 
@@ -277,10 +275,8 @@ void MemFree(void* pointer) {
   if (pointer == nullptr) return;
   ENTER_ONCE_LOCK(&AllocLock);
   MemBlockHeader* block = BlockOf(pointer);
-  if (CheckAllEachCall)
-    CheckAllAllocHeaders();
-  else
-    CheckAllocHeader(block);
+  if (CheckAllEachCall) CheckAllAllocHeaders();
+  else CheckAllocHeader(block);
 
   AllocTotalSize -= block->size;
   AllocCount--;
@@ -342,8 +338,7 @@ void LogAllocBlockInfo(const MemBlockHeader* block, int withData) {
 
 void LogAllocTotals() {
   ENTER_ONCE_LOCK(&AllocLock);
-  LogPrintf(LOG_TOTALS, static_cast<int>(AllocTotalSize), static_cast<double>(AllocTotalSize) / 1024.0,
-            AllocCount);
+  LogPrintf(LOG_TOTALS, static_cast<int>(AllocTotalSize), static_cast<double>(AllocTotalSize) / 1024.0, AllocCount);
   LeaveOnceLock(&AllocLock);
 }
 

@@ -12,8 +12,8 @@
 // follows it; guard copy 2 follows the user data. Both hold the first 32
 // bytes (the fields up to `newer`).
 struct MemBlockHeader {
-  char fileTail[16];      // 0xA5-filled, then the last 15 characters of the name and a NUL
-  uint16_t allocNumber;   // running number, wraps at 65536
+  char fileTail[16];     // 0xA5-filled, then the last 15 characters of the name and a NUL
+  uint16_t allocNumber;  // running number, wraps at 65536
   uint16_t line;
   uint32_t size;          // user size in bytes
   MemBlockHeader* older;  // block allocated before this one

@@ -90,8 +90,7 @@ void MovieRenderer::ReleaseConversionImage() {
 
 HRESULT MovieRenderer::CheckMediaType(const AM_MEDIA_TYPE* type) {
   if (type == nullptr) return E_POINTER;
-  if (type->formattype != FORMAT_VideoInfo || type->pbFormat == nullptr ||
-      type->cbFormat < sizeof(VIDEOINFOHEADER))
+  if (type->formattype != FORMAT_VideoInfo || type->pbFormat == nullptr || type->cbFormat < sizeof(VIDEOINFOHEADER))
     return E_INVALIDARG;
   if (type->majortype != MEDIATYPE_Video) return E_FAIL;
   if (FormatNumberOf(type) < 0) return E_FAIL;
@@ -150,15 +149,11 @@ LONG MovieRenderer::FrameLength() const {
   const LONG pixels = static_cast<LONG>(width_) * height_;
   switch (formatNumber_) {
     case MOVIE_FRAME_RGB24:
-    case MOVIE_FRAME_RGB32:
-      return static_cast<LONG>(pitch_) * height_;
+    case MOVIE_FRAME_RGB32: return static_cast<LONG>(pitch_) * height_;
     case MOVIE_FRAME_YV12:
-    case MOVIE_FRAME_NV12:
-      return pixels + 2 * static_cast<LONG>(width_ / 2) * (height_ / 2);
-    case MOVIE_FRAME_NV11:
-      return pixels + 2 * static_cast<LONG>(width_ / 4) * height_;
-    default:
-      return 2 * pixels;
+    case MOVIE_FRAME_NV12: return pixels + 2 * static_cast<LONG>(width_ / 2) * (height_ / 2);
+    case MOVIE_FRAME_NV11: return pixels + 2 * static_cast<LONG>(width_ / 4) * height_;
+    default: return 2 * pixels;
   }
 }
 

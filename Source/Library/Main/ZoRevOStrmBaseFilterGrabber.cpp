@@ -30,8 +30,7 @@ STDMETHODIMP D_CSampleGrabberAllocator::SetProperties(ALLOCATOR_PROPERTIES* requ
   if (FAILED(hr)) return hr;
   const ALLOCATOR_PROPERTIES& mine = pin_->BufferProps();
   if (request->cbAlign != mine.cbAlign) return VFW_E_BADALIGN;
-  if (request->cbPrefix != mine.cbPrefix || request->cbBuffer > mine.cbBuffer ||
-      request->cBuffers > mine.cBuffers) {
+  if (request->cbPrefix != mine.cbPrefix || request->cbBuffer > mine.cbBuffer || request->cBuffers > mine.cBuffers) {
     return E_FAIL;
   }
   D_CAutoLock lock(&lock_);
@@ -60,8 +59,8 @@ void D_CSampleGrabberAllocator::Free() {
 // ---- input pin ----
 
 D_CSampleGrabberInputPin::D_CSampleGrabberInputPin(D_CSampleGrabber* filter, D_CCritSec* lock, HRESULT* result)
-    : D_CTransInPlaceInputPin(filter, lock, L"Input"), grabber_(filter), privateAllocator_(nullptr),
-      buffer_(nullptr), typeChanged_(0) {
+    : D_CTransInPlaceInputPin(filter, lock, L"Input"), grabber_(filter), privateAllocator_(nullptr), buffer_(nullptr),
+      typeChanged_(0) {
   memset(&bufferProps_, 0, sizeof(bufferProps_));
   if (result != nullptr) *result = S_OK;
 }
@@ -134,8 +133,7 @@ STDMETHODIMP D_CSampleGrabberInputPin::GetAllocatorRequirements(ALLOCATOR_PROPER
 // ---- filter ----
 
 D_CSampleGrabber::D_CSampleGrabber(IUnknown* outer, HRESULT* result)
-    : D_CTransInPlaceFilter(L"SampleGrabber", outer, CLSID_D_SampleGrabber, false), callback_(nullptr),
-      userData_(0) {
+    : D_CTransInPlaceFilter(L"SampleGrabber", outer, CLSID_D_SampleGrabber, false), callback_(nullptr), userData_(0) {
   HRESULT hr = S_OK;
   D_CSampleGrabberInputPin* input = new (std::nothrow) D_CSampleGrabberInputPin(this, &filterLock_, &hr);
   D_CTransInPlaceOutputPin* output = new (std::nothrow) D_CTransInPlaceOutputPin(this, &filterLock_, L"Output");

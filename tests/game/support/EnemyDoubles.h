@@ -40,17 +40,11 @@ class FakeScreen : public CScreenMessenger {
     ridov_double::Record("Screen.SetPause(" + Args({paused ? 1 : 0}) + ")");
   }
   bool IsPaused() override { return Paused; }
-  void StartFadeIn(int frames) override {
-    ridov_double::Record("Screen.StartFadeIn(" + Args({frames}) + ")");
-  }
-  void StartFadeOut(int frames) override {
-    ridov_double::Record("Screen.StartFadeOut(" + Args({frames}) + ")");
-  }
+  void StartFadeIn(int frames) override { ridov_double::Record("Screen.StartFadeIn(" + Args({frames}) + ")"); }
+  void StartFadeOut(int frames) override { ridov_double::Record("Screen.StartFadeOut(" + Args({frames}) + ")"); }
   void LockInput() override { ridov_double::Record("Screen.LockInput()"); }
   void UnlockInput() override { ridov_double::Record("Screen.UnlockInput()"); }
-  int GetCounter(int which) override {
-    return which == 0 ? ScrollSpeed : which == 1 ? MoveCounter : 0;
-  }
+  int GetCounter(int which) override { return which == 0 ? ScrollSpeed : which == 1 ? MoveCounter : 0; }
 
   int Requested = 0;
   bool Quit = false;
@@ -114,17 +108,14 @@ class FakePatterns : public CBulletPtnMessenger {
 
 class FakeItems : public CItemMessenger {
  public:
-  void CreateItem(int kind, int x, int y) override {
-    ridov_double::Record("Item.Create(" + Args({kind, x, y}) + ")");
-  }
+  void CreateItem(int kind, int x, int y) override { ridov_double::Record("Item.Create(" + Args({kind, x, y}) + ")"); }
 };
 
 // Hit query answering scripted damage per call (0 once the script ends)
 // and writing an owner id through the second out pointer.
 class FakeHits : public CCharMessenger {
  public:
-  int CheckHit(int kind, int shape, int x, int y, int radius, const double* box, int* first,
-               int* second) override {
+  int CheckHit(int kind, int shape, int x, int y, int radius, const double* box, int* first, int* second) override {
     ridov_double::Record("Hits.Check(" + Args({kind, shape, x, y, radius, box != nullptr}) + ")");
     if (Damage.empty()) return 0;
     int d = Damage.front();

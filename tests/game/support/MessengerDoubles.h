@@ -95,9 +95,7 @@ class FakeBulletPtnMessenger : public CBulletPtnMessenger {
 
 class FakeEnemyMessenger : public CEnemyMessenger {
  public:
-  void CreateEnemy(int kind, int x, int y, const int*, int extra) override {
-    Created.push_back({kind, x, y, extra});
-  }
+  void CreateEnemy(int kind, int x, int y, const int*, int extra) override { Created.push_back({kind, x, y, extra}); }
   int FindNearestEnemy(int x, int y) override {
     NearestQueries.push_back({x, y});
     return Nearest;
@@ -136,10 +134,10 @@ struct HitQuery {
 // out pointer on a hit).
 class FakeCharMessenger : public CCharMessenger {
  public:
-  int CheckHit(int querierKind, int querierShape, int x, int y, int radius,
-               const double* boxCorners, int* firstOut, int* secondOut) override {
-    Queries.push_back({querierKind, querierShape, x, y, radius, boxCorners != nullptr,
-                       firstOut != nullptr, secondOut != nullptr});
+  int CheckHit(int querierKind, int querierShape, int x, int y, int radius, const double* boxCorners, int* firstOut,
+               int* secondOut) override {
+    Queries.push_back(
+        {querierKind, querierShape, x, y, radius, boxCorners != nullptr, firstOut != nullptr, secondOut != nullptr});
     if (Damage > 0 && secondOut != nullptr) *secondOut = SecondValue;
     return Damage;
   }

@@ -231,27 +231,25 @@ int DrawImageAt(int x, int y, int graphic, int transparent) {
   return Result("DrawImageAt", 0);
 }
 
-int DrawImageRotated(float x, float y, double scale, double angle, int graphic, int transparent,
-                     int turn) {
+int DrawImageRotated(float x, float y, double scale, double angle, int graphic, int transparent, int turn) {
   Log("DrawImageRotated", x, y, scale, angle, graphic, transparent, turn);
   return Result("DrawImageRotated", 0);
 }
 
-int DrawImageRotatedAbout(int x, int y, int centerX, int centerY, double scale, double angle,
-                          int graphic, int transparent, int turn) {
+int DrawImageRotatedAbout(int x, int y, int centerX, int centerY, double scale, double angle, int graphic,
+                          int transparent, int turn) {
   Log("DrawImageRotatedAbout", x, y, centerX, centerY, scale, angle, graphic, transparent, turn);
   return Result("DrawImageRotatedAbout", 0);
 }
 
-int DrawImageRotatedScaledXY(int x, int y, int centerX, int centerY, double scaleX,
-                             double scaleY, double angle, int graphic, int transparent, int turn) {
-  Log("DrawImageRotatedScaledXY", x, y, centerX, centerY, scaleX, scaleY, angle, graphic,
-      transparent, turn);
+int DrawImageRotatedScaledXY(int x, int y, int centerX, int centerY, double scaleX, double scaleY, double angle,
+                             int graphic, int transparent, int turn) {
+  Log("DrawImageRotatedScaledXY", x, y, centerX, centerY, scaleX, scaleY, angle, graphic, transparent, turn);
   return Result("DrawImageRotatedScaledXY", 0);
 }
 
-int DrawImageQuad(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,
-                  int graphic, int transparent) {
+int DrawImageQuad(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int graphic,
+                  int transparent) {
   Log("DrawImageQuad", x1, y1, x2, y2, x3, y3, x4, y4, graphic, transparent);
   return Result("DrawImageQuad", 0);
 }
@@ -266,14 +264,13 @@ int DrawCircleShape(int x, int y, int radius, unsigned int color, int fill, int 
   return Result("DrawCircleShape", 0);
 }
 
-int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int color,
-                      int fill) {
+int DrawTriangleShape(int x1, int y1, int x2, int y2, int x3, int y3, unsigned int color, int fill) {
   Log("DrawTriangleShape", x1, y1, x2, y2, x3, y3, color, fill);
   return Result("DrawTriangleShape", 0);
 }
 
-int LoadImageDivided(const char* file, int count, int across, int down, int tileWidth,
-                     int tileHeight, int* handles, int transparent) {
+int LoadImageDivided(const char* file, int count, int across, int down, int tileWidth, int tileHeight, int* handles,
+                     int transparent) {
   Log("LoadImageDivided", file, count, across, down, tileWidth, tileHeight, transparent);
   int result = Result("LoadImageDivided", 0);
   int load = ++S().imageLoadCount;
@@ -297,15 +294,14 @@ int PauseMovieGraph(int graphic) {
   return Result("PauseMovieGraph", 0);
 }
 
-int CreateFontToHandle(const char* faceName, int size, int thickness, int fontType, int charSet,
-                       int edgeSize, int italic, int reuseHandle) {
-  Log("CreateFontToHandle", faceName, size, thickness, fontType, charSet, edgeSize, italic,
-      reuseHandle);
+int CreateFontToHandle(const char* faceName, int size, int thickness, int fontType, int charSet, int edgeSize,
+                       int italic, int reuseHandle) {
+  Log("CreateFontToHandle", faceName, size, thickness, fontType, charSet, edgeSize, italic, reuseHandle);
   return Result("CreateFontToHandle", 0x20000000 + ++S().fontCount);
 }
 
-int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int font,
-                     unsigned int edgeColor, int vertical) {
+int DrawTextWithFont(int x, int y, const char* text, unsigned int color, int font, unsigned int edgeColor,
+                     int vertical) {
   Log("DrawTextWithFont", x, y, text, color, font, edgeColor, vertical);
   return Result("DrawTextWithFont", 0);
 }

@@ -93,8 +93,15 @@ int Steer() {
     }
     if (e->HitPoints > 15000 && ey > 0) big = true;
   }
-  static const int MOVES[9] = {0, PAD_UP, PAD_DOWN, PAD_LEFT, PAD_RIGHT, PAD_UP | PAD_LEFT, PAD_UP | PAD_RIGHT,
-                               PAD_DOWN | PAD_LEFT, PAD_DOWN | PAD_RIGHT};
+  static const int MOVES[9] = {0,
+                               PAD_UP,
+                               PAD_DOWN,
+                               PAD_LEFT,
+                               PAD_RIGHT,
+                               PAD_UP | PAD_LEFT,
+                               PAD_UP | PAD_RIGHT,
+                               PAD_DOWN | PAD_LEFT,
+                               PAD_DOWN | PAD_RIGHT};
   int best = 0;
   double bestScore = -1e18;
   for (int move : MOVES) {

@@ -250,8 +250,7 @@ void FatalErrorExit(const char* text) {
   LogPrintf(LOG_FATAL, text);
   // Shut-down waits for the loading workers and pumps the window, which
   // only the main thread may do; elsewhere the process ends at once.
-  if (WinSys.mainThreadId != 0 && GetCurrentThreadId() != WinSys.mainThreadId)
-    ExitProcess(static_cast<UINT>(-1));
+  if (WinSys.mainThreadId != 0 && GetCurrentThreadId() != WinSys.mainThreadId) ExitProcess(static_cast<UINT>(-1));
   ShutDownCore();
   DeleteLibraryCallLock();
   ExitProcess(static_cast<UINT>(-1));

@@ -11,9 +11,9 @@
 #include "RiDov.h"
 
 enum {
-  WINDOW_TEXT_SIZE = 256,           // caption and class name, terminator included
+  WINDOW_TEXT_SIZE = 256,  // caption and class name, terminator included
   ACTIVATION_RING_SIZE = 512,
-  INACTIVE_PRESENT_INTERVAL = 64,   // ms between presents while inactive or painting
+  INACTIVE_PRESENT_INTERVAL = 64,  // ms between presents while inactive or painting
   PUMP_MESSAGES_PER_PASS = 5,
   PUMP_CLOSING_PASS_LIMIT = 10,
   WINDOW_STYLE_ROWS = 12,
@@ -23,21 +23,21 @@ enum {
 // Settings an application makes before start-up, read by it. They survive
 // window creation and shut-down.
 struct StartupSettingsBlock {
-  int windowed;                       // 1 window, 0 full screen (default)
-  int emulate320x240;                 // full screen at 320 x 240 drawn into 640 x 480
-  int runAlways;                      // keep running while inactive
+  int windowed;        // 1 window, 0 full screen (default)
+  int emulate320x240;  // full screen at 320 x 240 drawn into 640 x 480
+  int runAlways;       // keep running while inactive
   int captionSet;
   char caption[WINDOW_TEXT_SIZE];
-  char className[WINDOW_TEXT_SIZE];   // empty: the caption, else "R123987U"
-  int windowModeCalled;               // ChangeWindowMode has been called
-  double scaleX, scaleY;              // window scale rates; 0 or less reads as 1.0
+  char className[WINDOW_TEXT_SIZE];  // empty: the caption, else "R123987U"
+  int windowModeCalled;              // ChangeWindowMode has been called
+  double scaleX, scaleY;             // window scale rates; 0 or less reads as 1.0
 };
 extern StartupSettingsBlock StartupSettings;
 
 // Library state words.
 struct LibraryStateBlock {
-  int started;      // 1 from the end of a successful start-up until shut-down begins
-  int startingUp;   // 1 while StartUpCore runs
+  int started;                          // 1 from the end of a successful start-up until shut-down begins
+  int startingUp;                       // 1 while StartUpCore runs
   char savedDirectory[FILE_PATH_SIZE];  // current directory at start-up
 };
 extern LibraryStateBlock LibraryState;
@@ -59,28 +59,28 @@ struct WindowSystemState {
   int closeRequested;
   int windowDestroyed;
   int quit;
-  int closingLevel;      // 0 running, 1 shut-down, 4 closed by WM_CLOSE
-  int creating;          // CreateMainWindow runs
-  int modeChanging;      // ChangeWindowMode rebuilds the screen
-  int painting;          // WM_PAINT is being handled
+  int closingLevel;  // 0 running, 1 shut-down, 4 closed by WM_CLOSE
+  int creating;      // CreateMainWindow runs
+  int modeChanging;  // ChangeWindowMode rebuilds the screen
+  int painting;      // WM_PAINT is being handled
   int presentPending;
   int lastPresentTime;
   int screenPresentTime;  // last finished screen present (any caller)
   int screenPresented;    // screenPresentTime is set
-  int inactiveStartTime; // -1 after creation
+  int inactiveStartTime;  // -1 after creation
   int inactiveStartValid;
   int inPump;
   int stringInputGuard;
   int inMenuOrMove;
   int windowModeApplied;
   int displayChanged;
-  int compositionOff;    // desktop composition switched off by the library
+  int compositionOff;  // desktop composition switched off by the library
 
   RECT windowRect;
-  RECT clientRect;       // screen coordinates
+  RECT clientRect;  // screen coordinates
   int captionHeight;
 
-  int cursorRequested;   // requested-visible
+  int cursorRequested;  // requested-visible
   int cursorShown;
 
   ActivationEntry ring[ACTIVATION_RING_SIZE];
@@ -88,10 +88,9 @@ struct WindowSystemState {
 
   int desktopWidth, desktopHeight, desktopBits;
   uint64_t totalMemory, availableMemory;
-  UINT timerPeriod;      // timeBeginPeriod minimum, 0 when none was set
+  UINT timerPeriod;  // timeBeginPeriod minimum, 0 when none was set
 
-  BOOL (WINAPI* UpdateLayeredWindowFunc)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF,
-                                         BLENDFUNCTION*, DWORD);
+  BOOL(WINAPI* UpdateLayeredWindowFunc)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*, DWORD);
   HBITMAP layeredBitmap;
 };
 extern WindowSystemState WinSys;

@@ -21,11 +21,11 @@ struct LibraryLockWaiter {
 };
 
 struct LibraryLockState {
-  LockRecord guard;      // protects every field below
-  volatile LONG created; // 0 none, 1 being created, 2 events and guard exist
-  int recursion;         // how many times the owner holds the lock
+  LockRecord guard;       // protects every field below
+  volatile LONG created;  // 0 none, 1 being created, 2 events and guard exist
+  int recursion;          // how many times the owner holds the lock
   int locked;
-  DWORD owner;           // (DWORD)-1 when free
+  DWORD owner;                                         // (DWORD)-1 when free
   LibraryLockWaiter waiters[LIBRARY_LOCK_WAITER_MAX];  // 0 .. waiterCount-1, head first
   int waiterCount;
 };

@@ -30,40 +30,111 @@ InputStateBlock InputState;
 
 int (*InputOsCodeSource)() = GetOsCode;
 
-#define ROW(vk, dik) {static_cast<unsigned short>(vk), static_cast<unsigned short>(dik), 0}
+#define ROW(vk, dik) \
+  { static_cast<unsigned short>(vk), static_cast<unsigned short>(dik), 0 }
 
 const VirtualKeyRow VirtualKeyToKeyCodeTable[] = {
-    ROW('A', DIK_A), ROW('B', DIK_B), ROW('C', DIK_C), ROW('D', DIK_D), ROW('E', DIK_E),
-    ROW('F', DIK_F), ROW('G', DIK_G), ROW('H', DIK_H), ROW('I', DIK_I), ROW('J', DIK_J),
-    ROW('K', DIK_K), ROW('L', DIK_L), ROW('M', DIK_M), ROW('N', DIK_N), ROW('O', DIK_O),
-    ROW('P', DIK_P), ROW('Q', DIK_Q), ROW('R', DIK_R), ROW('S', DIK_S), ROW('T', DIK_T),
-    ROW('U', DIK_U), ROW('V', DIK_V), ROW('W', DIK_W), ROW('X', DIK_X), ROW('Y', DIK_Y),
+    ROW('A', DIK_A),
+    ROW('B', DIK_B),
+    ROW('C', DIK_C),
+    ROW('D', DIK_D),
+    ROW('E', DIK_E),
+    ROW('F', DIK_F),
+    ROW('G', DIK_G),
+    ROW('H', DIK_H),
+    ROW('I', DIK_I),
+    ROW('J', DIK_J),
+    ROW('K', DIK_K),
+    ROW('L', DIK_L),
+    ROW('M', DIK_M),
+    ROW('N', DIK_N),
+    ROW('O', DIK_O),
+    ROW('P', DIK_P),
+    ROW('Q', DIK_Q),
+    ROW('R', DIK_R),
+    ROW('S', DIK_S),
+    ROW('T', DIK_T),
+    ROW('U', DIK_U),
+    ROW('V', DIK_V),
+    ROW('W', DIK_W),
+    ROW('X', DIK_X),
+    ROW('Y', DIK_Y),
     ROW('Z', DIK_Z),
-    ROW('0', DIK_0), ROW('1', DIK_1), ROW('2', DIK_2), ROW('3', DIK_3), ROW('4', DIK_4),
-    ROW('5', DIK_5), ROW('6', DIK_6), ROW('7', DIK_7), ROW('8', DIK_8), ROW('9', DIK_9),
-    ROW(VK_LEFT, DIK_LEFT), ROW(VK_UP, DIK_UP), ROW(VK_RIGHT, DIK_RIGHT), ROW(VK_DOWN, DIK_DOWN),
+    ROW('0', DIK_0),
+    ROW('1', DIK_1),
+    ROW('2', DIK_2),
+    ROW('3', DIK_3),
+    ROW('4', DIK_4),
+    ROW('5', DIK_5),
+    ROW('6', DIK_6),
+    ROW('7', DIK_7),
+    ROW('8', DIK_8),
+    ROW('9', DIK_9),
+    ROW(VK_LEFT, DIK_LEFT),
+    ROW(VK_UP, DIK_UP),
+    ROW(VK_RIGHT, DIK_RIGHT),
+    ROW(VK_DOWN, DIK_DOWN),
     // Japanese-layout punctuation.
-    ROW(VK_OEM_PLUS, DIK_SEMICOLON), ROW(VK_OEM_1, DIK_COLON), ROW(VK_OEM_4, DIK_LBRACKET),
-    ROW(VK_OEM_6, DIK_RBRACKET), ROW(VK_OEM_3, DIK_AT), ROW(VK_OEM_102, DIK_BACKSLASH),
-    ROW(VK_OEM_COMMA, DIK_COMMA), ROW(VK_OEM_7, DIK_CIRCUMFLEX), ROW(VK_OEM_MINUS, DIK_MINUS),
-    ROW(VK_OEM_5, DIK_YEN), ROW(VK_OEM_PERIOD, DIK_PERIOD), ROW(VK_OEM_2, DIK_SLASH),
-    ROW(VK_DELETE, DIK_DELETE), ROW(VK_ESCAPE, DIK_ESCAPE), ROW(VK_SPACE, DIK_SPACE),
-    ROW(VK_BACK, DIK_BACK), ROW(VK_TAB, DIK_TAB), ROW(VK_RETURN, DIK_RETURN),
-    ROW(VK_NUMPAD0, DIK_NUMPAD0), ROW(VK_NUMPAD1, DIK_NUMPAD1), ROW(VK_NUMPAD2, DIK_NUMPAD2),
-    ROW(VK_NUMPAD3, DIK_NUMPAD3), ROW(VK_NUMPAD4, DIK_NUMPAD4), ROW(VK_NUMPAD5, DIK_NUMPAD5),
-    ROW(VK_NUMPAD6, DIK_NUMPAD6), ROW(VK_NUMPAD7, DIK_NUMPAD7), ROW(VK_NUMPAD8, DIK_NUMPAD8),
+    ROW(VK_OEM_PLUS, DIK_SEMICOLON),
+    ROW(VK_OEM_1, DIK_COLON),
+    ROW(VK_OEM_4, DIK_LBRACKET),
+    ROW(VK_OEM_6, DIK_RBRACKET),
+    ROW(VK_OEM_3, DIK_AT),
+    ROW(VK_OEM_102, DIK_BACKSLASH),
+    ROW(VK_OEM_COMMA, DIK_COMMA),
+    ROW(VK_OEM_7, DIK_CIRCUMFLEX),
+    ROW(VK_OEM_MINUS, DIK_MINUS),
+    ROW(VK_OEM_5, DIK_YEN),
+    ROW(VK_OEM_PERIOD, DIK_PERIOD),
+    ROW(VK_OEM_2, DIK_SLASH),
+    ROW(VK_DELETE, DIK_DELETE),
+    ROW(VK_ESCAPE, DIK_ESCAPE),
+    ROW(VK_SPACE, DIK_SPACE),
+    ROW(VK_BACK, DIK_BACK),
+    ROW(VK_TAB, DIK_TAB),
+    ROW(VK_RETURN, DIK_RETURN),
+    ROW(VK_NUMPAD0, DIK_NUMPAD0),
+    ROW(VK_NUMPAD1, DIK_NUMPAD1),
+    ROW(VK_NUMPAD2, DIK_NUMPAD2),
+    ROW(VK_NUMPAD3, DIK_NUMPAD3),
+    ROW(VK_NUMPAD4, DIK_NUMPAD4),
+    ROW(VK_NUMPAD5, DIK_NUMPAD5),
+    ROW(VK_NUMPAD6, DIK_NUMPAD6),
+    ROW(VK_NUMPAD7, DIK_NUMPAD7),
+    ROW(VK_NUMPAD8, DIK_NUMPAD8),
     ROW(VK_NUMPAD9, DIK_NUMPAD9),
-    ROW(VK_MULTIPLY, DIK_MULTIPLY), ROW(VK_ADD, DIK_ADD), ROW(VK_SUBTRACT, DIK_SUBTRACT),
-    ROW(VK_DECIMAL, DIK_DECIMAL), ROW(VK_DIVIDE, DIK_DIVIDE),
+    ROW(VK_MULTIPLY, DIK_MULTIPLY),
+    ROW(VK_ADD, DIK_ADD),
+    ROW(VK_SUBTRACT, DIK_SUBTRACT),
+    ROW(VK_DECIMAL, DIK_DECIMAL),
+    ROW(VK_DIVIDE, DIK_DIVIDE),
     ROW(VK_RETURN, DIK_NUMPADENTER),
-    ROW(VK_LSHIFT, DIK_LSHIFT), ROW(VK_RSHIFT, DIK_RSHIFT), ROW(VK_LCONTROL, DIK_LCONTROL),
-    ROW(VK_RCONTROL, DIK_RCONTROL), ROW(VK_PRIOR, DIK_PRIOR), ROW(VK_NEXT, DIK_NEXT),
-    ROW(VK_END, DIK_END), ROW(VK_HOME, DIK_HOME), ROW(VK_INSERT, DIK_INSERT),
-    ROW(VK_LMENU, DIK_LMENU), ROW(VK_RMENU, DIK_RMENU),
-    ROW(VK_SCROLL, DIK_SCROLL), ROW(VK_CAPITAL, DIK_CAPITAL), ROW(VK_PAUSE, DIK_PAUSE),
-    ROW(VK_F1, DIK_F1), ROW(VK_F2, DIK_F2), ROW(VK_F3, DIK_F3), ROW(VK_F4, DIK_F4),
-    ROW(VK_F5, DIK_F5), ROW(VK_F6, DIK_F6), ROW(VK_F7, DIK_F7), ROW(VK_F8, DIK_F8),
-    ROW(VK_F9, DIK_F9), ROW(VK_F10, DIK_F10), ROW(VK_F11, DIK_F11), ROW(VK_F12, DIK_F12),
+    ROW(VK_LSHIFT, DIK_LSHIFT),
+    ROW(VK_RSHIFT, DIK_RSHIFT),
+    ROW(VK_LCONTROL, DIK_LCONTROL),
+    ROW(VK_RCONTROL, DIK_RCONTROL),
+    ROW(VK_PRIOR, DIK_PRIOR),
+    ROW(VK_NEXT, DIK_NEXT),
+    ROW(VK_END, DIK_END),
+    ROW(VK_HOME, DIK_HOME),
+    ROW(VK_INSERT, DIK_INSERT),
+    ROW(VK_LMENU, DIK_LMENU),
+    ROW(VK_RMENU, DIK_RMENU),
+    ROW(VK_SCROLL, DIK_SCROLL),
+    ROW(VK_CAPITAL, DIK_CAPITAL),
+    ROW(VK_PAUSE, DIK_PAUSE),
+    ROW(VK_F1, DIK_F1),
+    ROW(VK_F2, DIK_F2),
+    ROW(VK_F3, DIK_F3),
+    ROW(VK_F4, DIK_F4),
+    ROW(VK_F5, DIK_F5),
+    ROW(VK_F6, DIK_F6),
+    ROW(VK_F7, DIK_F7),
+    ROW(VK_F8, DIK_F8),
+    ROW(VK_F9, DIK_F9),
+    ROW(VK_F10, DIK_F10),
+    ROW(VK_F11, DIK_F11),
+    ROW(VK_F12, DIK_F12),
     {0xFFFF, 0, 0},
 };
 
@@ -73,11 +144,20 @@ namespace {
 
 // Pad 1's default keys: entry n feeds GetPadState bit n.
 const int DEFAULT_PAD_KEYS[][2] = {
-    {DIK_NUMPAD2, DIK_DOWN}, {DIK_NUMPAD4, DIK_LEFT}, {DIK_NUMPAD6, DIK_RIGHT},
-    {DIK_NUMPAD8, DIK_UP},   {DIK_Z, -1},             {DIK_X, -1},
-    {DIK_C, -1},             {DIK_A, -1},             {DIK_S, -1},
-    {DIK_D, -1},             {DIK_Q, -1},             {DIK_W, -1},
-    {DIK_ESCAPE, -1},        {DIK_SPACE, -1},
+    {DIK_NUMPAD2, DIK_DOWN},
+    {DIK_NUMPAD4, DIK_LEFT},
+    {DIK_NUMPAD6, DIK_RIGHT},
+    {DIK_NUMPAD8, DIK_UP},
+    {DIK_Z, -1},
+    {DIK_X, -1},
+    {DIK_C, -1},
+    {DIK_A, -1},
+    {DIK_S, -1},
+    {DIK_D, -1},
+    {DIK_Q, -1},
+    {DIK_W, -1},
+    {DIK_ESCAPE, -1},
+    {DIK_SPACE, -1},
 };
 
 }  // namespace
@@ -94,9 +174,7 @@ void BuildDefaultKeyToPadTable() {
   InputState.keyToPadBuilt = 1;
 }
 
-void ForceJoystickInputMode(int on) {
-  InputState.joystickMode = on ? 1 : 0;
-}
+void ForceJoystickInputMode(int on) { InputState.joystickMode = on ? 1 : 0; }
 
 int InitializeInput() {
   if (InputState.directInput != nullptr || InputState.starting) return 0;
@@ -165,12 +243,10 @@ int GetPadName(int padNumber, char* instanceName, char* productName) {
 }
 
 int SetKeyToPadEntry(int padNumber, int entry, const int codes[INPUT_PAD_TABLE_CODES]) {
-  if (padNumber < 1 || padNumber > INPUT_MAX_PADS || entry < 0 || entry >= INPUT_PAD_TABLE_ENTRIES ||
-      codes == nullptr)
+  if (padNumber < 1 || padNumber > INPUT_MAX_PADS || entry < 0 || entry >= INPUT_PAD_TABLE_ENTRIES || codes == nullptr)
     return -1;
   if (!InputState.keyToPadBuilt) BuildDefaultKeyToPadTable();
-  for (int i = 0; i < INPUT_PAD_TABLE_CODES; i++)
-    InputState.keyToPad[padNumber - 1][entry][i] = codes[i];
+  for (int i = 0; i < INPUT_PAD_TABLE_CODES; i++) InputState.keyToPad[padNumber - 1][entry][i] = codes[i];
   return 0;
 }
 
@@ -200,11 +276,9 @@ int UpdateKeyboardState(int pumpFirst) {
   if (InputState.keyboardGuard) return 0;
   InputState.keyboardGuard = 1;
   int result;
-  if (!InputState.joystickMode && InputState.keyboard != nullptr &&
-      InputOsCodeSource() < OS_WINVISTA)
+  if (!InputState.joystickMode && InputState.keyboard != nullptr && InputOsCodeSource() < OS_WINVISTA)
     result = ReadDirectInputKeyboard(pumpFirst);
-  else
-    result = ReadKeyboardStatePath(pumpFirst);
+  else result = ReadKeyboardStatePath(pumpFirst);
   InputState.keyboardGuard = 0;
   return result;
 }
@@ -289,7 +363,7 @@ int GetPadState(int inputType) {
     PollJoypad(padIndex);
     state = &InputState.pads[padIndex].state;
   }
-  const int (*row)[INPUT_PAD_TABLE_CODES] = nullptr;
+  const int(*row)[INPUT_PAD_TABLE_CODES] = nullptr;
   if (keyboard) {
     int rowIndex = padIndex < 0 ? 0 : padIndex;
     // The table has a row for 16 pads only.
@@ -408,8 +482,7 @@ int StopPadVibration(int padNumber) {
 }
 
 int ReacquireInputDevices() {
-  if (InputState.joystickMode || InputState.directInput == nullptr ||
-      InputState.directInput == InputNoDirectInput)
+  if (InputState.joystickMode || InputState.directInput == nullptr || InputState.directInput == InputNoDirectInput)
     return 0;
   return ReacquireDirectInputDevices(IsAppActive());
 }

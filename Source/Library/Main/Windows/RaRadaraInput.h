@@ -41,8 +41,8 @@ struct JoypadRecord {
   int hasZAndR;      // multimedia-joystick pads
   int lastPollTime;
   int vibrationRequested;
-  int vibrationPower;   // 0..10000
-  int vibrationLimit;   // milliseconds, negative: until stopped
+  int vibrationPower;  // 0..10000
+  int vibrationLimit;  // milliseconds, negative: until stopped
   int vibrationElapsed;
   int vibrationLastTime;
   int motor1Applied;
@@ -54,21 +54,21 @@ struct JoypadRecord {
 
 struct InputStateBlock {
   HMODULE xinputModule;
-  DWORD (WINAPI* XInputGetStateFunc)(DWORD user, XINPUT_STATE* state);
-  DWORD (WINAPI* XInputSetStateFunc)(DWORD user, XINPUT_VIBRATION* vibration);
-  int joystickMode;        // 1: DirectInput failed; survives restarts
-  int directInput8;        // 1: the object is an IDirectInput8A
-  void* directInput;       // null: not started; InputNoDirectInput: started without
+  DWORD(WINAPI* XInputGetStateFunc)(DWORD user, XINPUT_STATE* state);
+  DWORD(WINAPI* XInputSetStateFunc)(DWORD user, XINPUT_VIBRATION* vibration);
+  int joystickMode;   // 1: DirectInput failed; survives restarts
+  int directInput8;   // 1: the object is an IDirectInput8A
+  void* directInput;  // null: not started; InputNoDirectInput: started without
   IDirectInputDevice7A* mouse;
   IDirectInputDevice7A* keyboard;
   HANDLE keyboardEvent;
   int keyboardTime;
   unsigned char keyState[256];  // by DirectInput key code, bit 7 held
   int keyToPad[INPUT_MAX_PADS][INPUT_PAD_TABLE_ENTRIES][INPUT_PAD_TABLE_CODES];
-  int keyToPadBuilt;       // survives restarts
+  int keyToPadBuilt;  // survives restarts
   int padCount;
   JoypadRecord pads[INPUT_MAX_PADS];
-  int starting;            // InitializeInput runs
+  int starting;                 // InitializeInput runs
   unsigned char keyboardGuard;  // UpdateKeyboardState runs
 };
 extern InputStateBlock InputState;
@@ -84,8 +84,8 @@ struct VirtualKeyRow {
 extern const VirtualKeyRow VirtualKeyToKeyCodeTable[];
 
 // Public operations.
-int InitializeInput();    // 0, or -1 when the keyboard event cannot be set up
-int TerminateInput();     // 0
+int InitializeInput();                   // 0, or -1 when the keyboard event cannot be set up
+int TerminateInput();                    // 0
 int UpdateKeyboardState(int pumpFirst);  // 1 refreshed, 0 not
 // Replaces the four key codes of one GetPadState bit (entry 0..31) of a pad
 // (number from 1); codes <= 0 are empty. 0, or -1 out of range.
@@ -114,8 +114,7 @@ void ConvertJoystickInfo(const JOYINFOEX* info, int hasZAndR, int deadZone, DIJO
 void TranslateKeyboardState(const unsigned char virtualKeys[256], unsigned char keyState[256]);
 // GetPadState bits from a pad state (null: none) and a key-table row
 // (null: no keyboard) over a key state.
-unsigned int AssemblePadBits(const DIJOYSTATE* state,
-                             const int (*row)[INPUT_PAD_TABLE_CODES],
+unsigned int AssemblePadBits(const DIJOYSTATE* state, const int (*row)[INPUT_PAD_TABLE_CODES],
                              const unsigned char keyState[256]);
 // XInput motor speeds for a power and the two motor states.
 void PadVibrationSpeeds(int power, int motor1, int motor2, XINPUT_VIBRATION* out);
@@ -131,8 +130,8 @@ void FreeXInput();
 void AddXInputPads();
 int PollXInputPad(JoypadRecord* pad);
 int ApplyXInputVibration(JoypadRecord* pad, int motor1, int motor2);
-int StartDirectInput();          // 0 with the object, -1 without
-int StartDirectInputDevices();   // mouse and keyboard; -1 keyboard event failure
+int StartDirectInput();         // 0 with the object, -1 without
+int StartDirectInputDevices();  // mouse and keyboard; -1 keyboard event failure
 void ReleaseDirectInput();
 int ReadDirectInputKeyboard(int pumpFirst);
 int PollDirectInputPad(JoypadRecord* pad);

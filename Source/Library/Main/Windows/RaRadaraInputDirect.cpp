@@ -76,8 +76,7 @@ IDirectInputDevice7A* CreateInputDevice(REFGUID guid) {
   HRESULT result;
   if (InputState.directInput8)
     result = DirectInput8()->CreateDevice(guid, reinterpret_cast<IDirectInputDevice8A**>(&device), nullptr);
-  else
-    result = DirectInput7()->CreateDeviceEx(guid, IID_IDirectInputDevice7A, &device, nullptr);
+  else result = DirectInput7()->CreateDeviceEx(guid, IID_IDirectInputDevice7A, &device, nullptr);
   if (FAILED(result)) return nullptr;
   return static_cast<IDirectInputDevice7A*>(device);
 }
@@ -136,8 +135,7 @@ int StartDirectInput() {
   }
   if (result != S_FALSE)
     LogPrintf(LOG_STEP_RESULT_NOTE, LOG_TRYING_DIRECTINPUT8, LOG_GET_FAILED, LOG_NOT_USING_DIRECTINPUT);
-  else
-    LogPrintf(LOG_NOT_USING_DIRECTINPUT);
+  else LogPrintf(LOG_NOT_USING_DIRECTINPUT);
   InputState.directInput = nullptr;
   return -1;
 }
@@ -195,8 +193,7 @@ int StartDirectInputDevices() {
   IDirectInputDevice7A* keyboard = CreateInputDevice(GUID_SysKeyboard);
   if (keyboard == nullptr) KeyboardFatal(step, LOG_KEYBOARD_NOT_CREATED);
   InputState.keyboard = keyboard;
-  if (FAILED(keyboard->SetDataFormat(&c_dfDIKeyboard)))
-    KeyboardFatal(step, LOG_KEYBOARD_FORMAT_FAILED);
+  if (FAILED(keyboard->SetDataFormat(&c_dfDIKeyboard))) KeyboardFatal(step, LOG_KEYBOARD_FORMAT_FAILED);
   if (FAILED(keyboard->SetCooperativeLevel(window, DISCL_NONEXCLUSIVE | DISCL_BACKGROUND)))
     KeyboardFatal(step, LOG_KEYBOARD_COOPERATION_FAILED);
   DIPROPDWORD property = MakeProperty<DIPROPDWORD>(0, DIPH_DEVICE);
@@ -213,8 +210,7 @@ int StartDirectInputDevices() {
     InputState.keyboardEvent = nullptr;
     return -1;
   }
-  if (FAILED(keyboard->Acquire()) && FAILED(keyboard->Acquire()))
-    KeyboardFatal(step, LOG_KEYBOARD_NOT_CREATED);
+  if (FAILED(keyboard->Acquire()) && FAILED(keyboard->Acquire())) KeyboardFatal(step, LOG_KEYBOARD_NOT_CREATED);
   EndStepLine(&step, LOG_START_SUCCEEDED);
   InputState.keyboardTime = GetMillisecondCount();
   return 0;
@@ -238,9 +234,7 @@ void ReleaseDirectInput() {
 
 namespace {
 
-int HasDirectInputObject() {
-  return InputState.directInput != nullptr && InputState.directInput != InputNoDirectInput;
-}
+int HasDirectInputObject() { return InputState.directInput != nullptr && InputState.directInput != InputNoDirectInput; }
 
 void ReleasePadDevice(JoypadRecord* pad) {
   if (pad->device != nullptr) {
@@ -411,8 +405,7 @@ int SetupJoypads() {
   AddXInputPads();
   if (InputState.directInput8)
     DirectInput8()->EnumDevices(DI8DEVCLASS_GAMECTRL, EnumJoypadCallback, nullptr, DIEDFL_ATTACHEDONLY);
-  else
-    DirectInput7()->EnumDevices(DIDEVTYPE_JOYSTICK, EnumJoypadCallback, nullptr, DIEDFL_ATTACHEDONLY);
+  else DirectInput7()->EnumDevices(DIDEVTYPE_JOYSTICK, EnumJoypadCallback, nullptr, DIEDFL_ATTACHEDONLY);
   LogIndentOut();
   LogPrintf(LOG_PADS_STARTED);
   return 0;
@@ -420,9 +413,7 @@ int SetupJoypads() {
 
 namespace {
 
-int IsSignalled(HANDLE event) {
-  return event != nullptr && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-}
+int IsSignalled(HANDLE event) { return event != nullptr && WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 
 }  // namespace
 

@@ -38,8 +38,8 @@ void LeaveLogLock() { LeaveLock(&LogLock); }
 int MakeLogFileName(char* name, int size, int dateName, const int timeFields[6]) {
   int length;
   if (dateName) {
-    length = snprintf(name, size, "Log%d_%d_%d_%d_%d_%d.txt", timeFields[0], timeFields[1],
-                      timeFields[2], timeFields[3], timeFields[4], timeFields[5]);
+    length = snprintf(name, size, "Log%d_%d_%d_%d_%d_%d.txt", timeFields[0], timeFields[1], timeFields[2],
+                      timeFields[3], timeFields[4], timeFields[5]);
   } else {
     length = snprintf(name, size, "Log.txt");
   }
@@ -53,8 +53,7 @@ int MakeLogFilePath(char* path, int size) {
   const char* folder = LogState.folder;
   int length = GetStringLength(folder);
   int separator = 1;
-  if (length > 0 && folder[length - 1] == '\\' &&
-      GetCharBytePositionKind(folder, length - 1, GetCharSet()) == 0)
+  if (length > 0 && folder[length - 1] == '\\' && GetCharBytePositionKind(folder, length - 1, GetCharSet()) == 0)
     separator = 0;
   int written = snprintf(path, size, "%s%s%s", folder, separator ? "\\" : "", LogState.fileName);
   return (written < 0 || written >= size) ? -1 : 0;
@@ -85,10 +84,8 @@ int GetLineEndConvertedSize(const char* text) {
   int converting = 1;
   for (int i = 0; text[i] != '\0'; i++) {
     if (converting && text[i] == '\n') {
-      if (i > 0 && text[i - 1] == '\r')
-        converting = 0;
-      else
-        size++;
+      if (i > 0 && text[i - 1] == '\r') converting = 0;
+      else size++;
     }
     size++;
   }
@@ -251,9 +248,7 @@ int LogPrintfWide(const wchar_t* format, ...) {
   return LogWriteText(text);
 }
 
-void LogIndentIn() {
-  LogState.indentLevel++;
-}
+void LogIndentIn() { LogState.indentLevel++; }
 
 void LogIndentOut() {
   if (LogState.indentLevel > 0) LogState.indentLevel--;
@@ -309,7 +304,8 @@ int64_t GetMicrosecondCount() {
   if (PerformanceCounterAvailable) {
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
-    return CounterToMicroseconds(static_cast<uint64_t>(counter.QuadPart), static_cast<uint64_t>(PerformanceCounterFrequency));
+    return CounterToMicroseconds(static_cast<uint64_t>(counter.QuadPart),
+                                 static_cast<uint64_t>(PerformanceCounterFrequency));
   }
   if (SystemLibs.timeGetTimeFunc == nullptr) return -1;
   return MillisecondsToMicroseconds(SystemLibs.timeGetTimeFunc());
@@ -317,8 +313,7 @@ int64_t GetMicrosecondCount() {
 
 namespace {
 
-void StoreTimeFields(const SYSTEMTIME& time, int* year, int* month, int* day, int* hour,
-                            int* minute, int* second) {
+void StoreTimeFields(const SYSTEMTIME& time, int* year, int* month, int* day, int* hour, int* minute, int* second) {
   if (year) *year = time.wYear;
   if (month) *month = time.wMonth;
   if (day) *day = time.wDay;
@@ -336,12 +331,11 @@ int GetLocalTimeFields(int* year, int* month, int* day, int* hour, int* minute, 
   return 0;
 }
 
-int FileTimeToLocalFields(const FILETIME* fileTime, int* year, int* month, int* day, int* hour,
-                          int* minute, int* second) {
+int FileTimeToLocalFields(const FILETIME* fileTime, int* year, int* month, int* day, int* hour, int* minute,
+                          int* second) {
   FILETIME local;
   SYSTEMTIME time;
-  if (fileTime == nullptr || !FileTimeToLocalFileTime(fileTime, &local) ||
-      !FileTimeToSystemTime(&local, &time))
+  if (fileTime == nullptr || !FileTimeToLocalFileTime(fileTime, &local) || !FileTimeToSystemTime(&local, &time))
     return -1;
   StoreTimeFields(time, year, month, day, hour, minute, second);
   return 0;

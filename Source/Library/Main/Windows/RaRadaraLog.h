@@ -58,11 +58,11 @@ const char* GetLogFolder();
 extern int64_t PerformanceCounterFrequency;
 extern int PerformanceCounterAvailable;
 int SetupPerformanceCounter();
-int MaskMillisecondTime(DWORD time);       // 31 bits, never negative
+int MaskMillisecondTime(DWORD time);  // 31 bits, never negative
 int64_t CounterToMicroseconds(uint64_t counter, uint64_t frequency);
 int64_t MillisecondsToMicroseconds(DWORD milliseconds);
-int FileTimeToLocalFields(const FILETIME* fileTime, int* year, int* month, int* day,
-                          int* hour, int* minute, int* second);
+int FileTimeToLocalFields(const FILETIME* fileTime, int* year, int* month, int* day, int* hour, int* minute,
+                          int* second);
 
 // Character-set conversion of NUL-terminated texts.
 int WideToMultiByte(UINT codePage, const wchar_t* text, char* buffer, int bufferBytes);

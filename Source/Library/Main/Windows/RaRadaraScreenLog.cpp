@@ -29,8 +29,8 @@ enum {
 struct ScreenLogState {
   int started;
   int fontSize;
-  int font;       // -1 while none
-  int fontLost;   // 1 while the font must be created (the font system sets it)
+  int font;      // -1 while none
+  int fontLost;  // 1 while the font must be created (the font system sets it)
   char lines[SCREEN_LOG_LINES][SCREEN_LOG_LINE_BYTES];
   int lineCount;  // lines filled
   int column;     // bytes in the line being written

@@ -13,16 +13,16 @@ struct IDirectDraw7;
 void ClearEndRequestFlag();
 void SetEndRequestFlag();
 int GetEndRequestFlag();
-int GetRefreshRateSetting();             // 0 = the default
+int GetRefreshRateSetting();  // 0 = the default
 int InitializeGraphicsSystem();
 int TerminateGraphicsSystem();
 int EndGraphicsSystem();
 int PresentScreen();
-int GetPresentingFlag();                  // 1 while a present runs
+int GetPresentingFlag();  // 1 while a present runs
 IDirectDraw7* GetDirectDrawObject();
 int HasDirect3DDevice();
 void EndDrawScene();
-int TestDeviceCooperativeLevel();        // 0 when the device is usable
+int TestDeviceCooperativeLevel();  // 0 when the device is usable
 int ReleaseAllDeviceObjects();
 int RebuildGraphicsDeviceKeepMode();
 
@@ -82,8 +82,8 @@ int TranslateControlKey(int virtualKey);  // the ring's code of a WM_KEYDOWN key
 LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int ProcessKeyInputHandles();
 void DeleteAllKeyInputHandles();
-int IsImeEnableRequested();               // the window is made with the IME on
-void RequestImeReapplyOnActivation();     // both IME flags set: re-apply on activation
+int IsImeEnableRequested();            // the window is made with the IME on
+void RequestImeReapplyOnActivation();  // both IME flags set: re-apply on activation
 
 // On-screen log.
 int StartScreenLog();

@@ -91,8 +91,7 @@ int DescribeWindowsVersion(const OsVersionFields* version, char* name, int nameS
         }
       }
       break;
-    default:
-      break;
+    default: break;
   }
   snprintf(name, nameSize, "Windows%s%s", text, extra);
   return code;
@@ -184,12 +183,8 @@ int EvaluateCpuid(const CpuidResults* results, CpuFeatures* features) {
 
 void LogCpuLevel(const CpuFeatures* features) {
   switch (features->level) {
-    case CPU_LEVEL_NONE:
-      LogPrintf(LOG_NO_CPUID);
-      break;
-    case CPU_LEVEL_CPUID:
-      LogPrintf(LOG_NO_MMX);
-      break;
+    case CPU_LEVEL_NONE: LogPrintf(LOG_NO_CPUID); break;
+    case CPU_LEVEL_CPUID: LogPrintf(LOG_NO_MMX); break;
     default:
       LogPrintf(LOG_USING_MMX);
       if (features->level >= CPU_LEVEL_SSE) LogPrintf(LOG_SSE_AVAILABLE);
@@ -212,8 +207,7 @@ void LogCpuIdentity(const CpuFeatures* features) {
 // ---------------------------------------------------------------------------
 // Processor speed
 
-int MeasureProcessorSpeed(TimeStampFunction readTimeStamp, MillisecondFunction readMilliseconds,
-                          uint64_t* ticks) {
+int MeasureProcessorSpeed(TimeStampFunction readTimeStamp, MillisecondFunction readMilliseconds, uint64_t* ticks) {
   const int start = readMilliseconds(0);
   if (start < 0) return -1;
   const uint64_t first = readTimeStamp();
@@ -281,9 +275,8 @@ int LogSystemInfoFrom(const SystemProbe* probe) {
   const int osCode = DescribeWindowsVersion(&probe->version, osName, sizeof(osName));
   if (osCode >= 0) SystemInfo.osCode = osCode;
   // Windows 9x keeps the version in the build number's high word.
-  const unsigned int build = probe->version.platformId == VER_PLATFORM_WIN32_WINDOWS
-                                 ? (probe->version.build & 0xFFFFu)
-                                 : probe->version.build;
+  const unsigned int build = probe->version.platformId == VER_PLATFORM_WIN32_WINDOWS ? (probe->version.build & 0xFFFFu)
+                                                                                     : probe->version.build;
   LogPrintf(LOG_OS_VERSION, osName, static_cast<int>(build), probe->version.servicePack);
 
   SystemInfo.directXVersion = 0x70000;

@@ -33,16 +33,16 @@ enum {
 struct SystemInfoValues {
   int processorCount;
   int osCode;
-  int directXVersion;     // 0x70000
+  int directXVersion;  // 0x70000
   int cpuLevel;
   int mmx;
   int sse;
   int sse2;
   int hasTimeStampCounter;
-  int cpuSpeedMHz;         // 0 when not measured
-  int64_t speedTicksDiv10; // time-stamp ticks of the measurement / 10
+  int cpuSpeedMHz;          // 0 when not measured
+  int64_t speedTicksDiv10;  // time-stamp ticks of the measurement / 10
   char vendor[13];
-  char cpuName[49];        // empty when the brand string is not offered
+  char cpuName[49];  // empty when the brand string is not offered
 };
 extern SystemInfoValues SystemInfo;
 
@@ -61,12 +61,12 @@ int DescribeWindowsVersion(const OsVersionFields* version, char* name, int nameS
 
 // CPUID results as read from the processor.
 struct CpuidResults {
-  int available;            // the ID bit of EFLAGS could be toggled
-  uint32_t maxFunction;     // function 0 EAX
-  uint32_t vendor[3];       // function 0 EBX, EDX, ECX
-  uint32_t features;        // function 1 EDX
-  uint32_t maxExtended;     // function 0x80000000 EAX
-  uint32_t brand[12];       // functions 0x80000002-0x80000004 EAX, EBX, ECX, EDX
+  int available;         // the ID bit of EFLAGS could be toggled
+  uint32_t maxFunction;  // function 0 EAX
+  uint32_t vendor[3];    // function 0 EBX, EDX, ECX
+  uint32_t features;     // function 1 EDX
+  uint32_t maxExtended;  // function 0x80000000 EAX
+  uint32_t brand[12];    // functions 0x80000002-0x80000004 EAX, EBX, ECX, EDX
 };
 
 struct CpuFeatures {
@@ -95,8 +95,7 @@ enum {
   SPEED_MEASURE_MS = 100,
   SPEED_MEASURE_MAX_POLLS = 50000000,
 };
-int MeasureProcessorSpeed(TimeStampFunction readTimeStamp, MillisecondFunction readMilliseconds,
-                          uint64_t* ticks);
+int MeasureProcessorSpeed(TimeStampFunction readTimeStamp, MillisecondFunction readMilliseconds, uint64_t* ticks);
 int ProcessorSpeedFromTicks(uint64_t ticks, int* mhz, int64_t* ticksDiv10);
 
 // Everything the block is made from; LogSystemInfo reads it from the machine.

@@ -26,35 +26,40 @@ int ComInitialized = 0;
 
 }  // namespace
 
-#define ENTRY(name) {#name, &SystemLibs.name##Func}
+#define ENTRY(name) \
+  { #name, &SystemLibs.name##Func }
 
 namespace {
 
 const SystemEntryPoint Ws2Entries[] = {
-    ENTRY(WSAGetLastError), ENTRY(WSAStartup),    ENTRY(WSACleanup),  ENTRY(WSAAsyncSelect),
-    ENTRY(getaddrinfo),     ENTRY(gethostbyaddr), ENTRY(gethostbyname), ENTRY(gethostname),
-    ENTRY(ntohs),           ENTRY(htons),         ENTRY(connect),     ENTRY(socket),
-    ENTRY(send),            ENTRY(sendto),        ENTRY(recvfrom),    ENTRY(accept),
-    ENTRY(closesocket),     ENTRY(shutdown),      ENTRY(listen),      ENTRY(bind),
+    ENTRY(WSAGetLastError), ENTRY(WSAStartup),    ENTRY(WSACleanup),  ENTRY(WSAAsyncSelect), ENTRY(getaddrinfo),
+    ENTRY(gethostbyaddr),   ENTRY(gethostbyname), ENTRY(gethostname), ENTRY(ntohs),          ENTRY(htons),
+    ENTRY(connect),         ENTRY(socket),        ENTRY(send),        ENTRY(sendto),         ENTRY(recvfrom),
+    ENTRY(accept),          ENTRY(closesocket),   ENTRY(shutdown),    ENTRY(listen),         ENTRY(bind),
     ENTRY(inet_addr),       ENTRY(recv),
 };
 
 const SystemEntryPoint ImmEntries[] = {
-    ENTRY(ImmGetContext),        ENTRY(ImmReleaseContext),         ENTRY(ImmGetOpenStatus),
-    ENTRY(ImmGetConversionStatus), ENTRY(ImmNotifyIME),            ENTRY(ImmSetOpenStatus),
-    ENTRY(ImmGetCandidateListA), ENTRY(ImmGetCandidateListCountA), ENTRY(ImmGetCompositionStringA),
+    ENTRY(ImmGetContext),
+    ENTRY(ImmReleaseContext),
+    ENTRY(ImmGetOpenStatus),
+    ENTRY(ImmGetConversionStatus),
+    ENTRY(ImmNotifyIME),
+    ENTRY(ImmSetOpenStatus),
+    ENTRY(ImmGetCandidateListA),
+    ENTRY(ImmGetCandidateListCountA),
+    ENTRY(ImmGetCompositionStringA),
     ENTRY(ImmSetCompositionStringA),
 };
 
 const SystemEntryPoint WinmmEntries[] = {
-    ENTRY(timeSetEvent),   ENTRY(timeKillEvent), ENTRY(timeBeginPeriod),
-    ENTRY(timeEndPeriod),  ENTRY(timeGetTime),   ENTRY(timeGetDevCaps),
-    ENTRY(joyGetPosEx),    ENTRY(joyGetDevCapsA), ENTRY(mciSendCommandA),
+    ENTRY(timeSetEvent),   ENTRY(timeKillEvent), ENTRY(timeBeginPeriod), ENTRY(timeEndPeriod),   ENTRY(timeGetTime),
+    ENTRY(timeGetDevCaps), ENTRY(joyGetPosEx),   ENTRY(joyGetDevCapsA),  ENTRY(mciSendCommandA),
 };
 
 const SystemEntryPoint OleEntries[] = {
-    ENTRY(CoCreateInstance),      ENTRY(CoTaskMemAlloc), ENTRY(CoTaskMemFree),
-    ENTRY(CoInitializeEx),        ENTRY(CoFreeUnusedLibraries), ENTRY(CoUninitialize),
+    ENTRY(CoCreateInstance), ENTRY(CoTaskMemAlloc),        ENTRY(CoTaskMemFree),
+    ENTRY(CoInitializeEx),   ENTRY(CoFreeUnusedLibraries), ENTRY(CoUninitialize),
 };
 
 const SystemEntryPoint ComctlEntries[] = {ENTRY(InitCommonControls)};
@@ -73,18 +78,15 @@ struct SystemLibraryRecord {
 };
 
 #define LIBRARY(name, module, entries) \
-  {name, &SystemLibs.module, entries, static_cast<int>(sizeof(entries) / sizeof(entries[0]))}
+  { name, &SystemLibs.module, entries, static_cast<int>(sizeof(entries) / sizeof(entries[0])) }
 
 namespace {
 
 // Load order.
 const SystemLibraryRecord SystemLibraryRecords[] = {
-    LIBRARY("ws2_32.dll", ws2_32, Ws2Entries),
-    LIBRARY("Imm32.dll", imm32, ImmEntries),
-    LIBRARY("winmm.dll", winmm, WinmmEntries),
-    LIBRARY("ole32.dll", ole32, OleEntries),
-    LIBRARY("comctl32.dll", comctl32, ComctlEntries),
-    LIBRARY("dwmapi.dll", dwmapi, DwmEntries),
+    LIBRARY("ws2_32.dll", ws2_32, Ws2Entries),        LIBRARY("Imm32.dll", imm32, ImmEntries),
+    LIBRARY("winmm.dll", winmm, WinmmEntries),        LIBRARY("ole32.dll", ole32, OleEntries),
+    LIBRARY("comctl32.dll", comctl32, ComctlEntries), LIBRARY("dwmapi.dll", dwmapi, DwmEntries),
     LIBRARY("User32.dll", user32, User32Entries),
 };
 
@@ -170,8 +172,8 @@ int TerminateCom() {
 int IsComInitialized() { return ComInitialized; }
 
 HRESULT RunComCreateRequest(const ComCreateRequest* request) {
-  return CreateComInstance(request->classId, request->outer, request->context,
-                           request->interfaceId, request->object, 0);
+  return CreateComInstance(request->classId, request->outer, request->context, request->interfaceId, request->object,
+                           0);
 }
 
 namespace {
@@ -185,8 +187,8 @@ int ServeComCreateRequest(MainThreadRequest* posted) {
 
 }  // namespace
 
-HRESULT CreateComInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFIID interfaceId,
-                          void** object, int onMainThread) {
+HRESULT CreateComInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFIID interfaceId, void** object,
+                          int onMainThread) {
   if (onMainThread) {
     ComCreateRequest request;
     request.classId = classId;

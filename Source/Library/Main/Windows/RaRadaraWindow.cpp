@@ -29,7 +29,8 @@ const char LOG_CHECKING_TIMERS[] = "タイマーの精度を検査します";
 const char LOG_TIMER_RESULTS[] = "精度結果 更新回数 マルチメディアタイマー：%d  パフォーマンスカウンター：%d";
 const char LOG_USING_MM_TIMER[] = " Multi Media Timer を使用します Timer 精度 : %d.00 ms ";
 const char LOG_USING_PERFORMANCE_COUNTER[] = " パフォーマンスカウンターを使用します タイマー精度 : %lf KHz ";
-const char LOG_QUIT_NO_RESTORE_OR_24BIT[] = "復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します";
+const char LOG_QUIT_NO_RESTORE_OR_24BIT[] =
+    "復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します";
 const char LOG_QUIT_SCREEN_TOO_SMALL[] = "またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します";
 const char LOG_CHECKING_DOUBLE_START[] = "ソフトの二重起動検査... ";
 const char LOG_DOUBLE_START[] = "二重起動されています、ソフトを終了します";
@@ -71,8 +72,8 @@ void ReportMemory() {
     HMODULE kernel = LoadLibraryA("Kernel32.dll");
     if (kernel != nullptr) {
       typedef BOOL(WINAPI * StatusExFunction)(MEMORYSTATUSEX*);
-      StatusExFunction statusEx =
-          reinterpret_cast<StatusExFunction>(reinterpret_cast<void*>(GetProcAddress(kernel, "GlobalMemoryStatusEx")));
+      StatusExFunction statusEx = reinterpret_cast<StatusExFunction>(
+          reinterpret_cast<void*>(GetProcAddress(kernel, "GlobalMemoryStatusEx")));
       if (statusEx != nullptr) {
         MEMORYSTATUSEX status;
         memset(&status, 0, sizeof(status));
@@ -93,8 +94,7 @@ void ReportMemory() {
     WinSys.totalMemory = status.dwTotalPhys;
     WinSys.availableMemory = status.dwAvailPhys;
   }
-  LogPrintf(LOG_MEMORY_SIZES, WinSys.totalMemory / 1048576.0,
-            WinSys.availableMemory / 1048576.0);
+  LogPrintf(LOG_MEMORY_SIZES, WinSys.totalMemory / 1048576.0, WinSys.availableMemory / 1048576.0);
   char line[64];
   snprintf(line, sizeof(line), "%.2fMB\n", WinSys.availableMemory / 1048576.0);
   OutputDebugStringA(line);
@@ -136,25 +136,38 @@ void CheckTimers() {
       lastCounter = counter;
     }
   }
-  LogPrintf(LOG_TIMER_RESULTS, timerChanges,
-            counterChanges);
+  LogPrintf(LOG_TIMER_RESULTS, timerChanges, counterChanges);
   if (counterChanges < timerChanges) {
     LogPrintf(LOG_USING_MM_TIMER, static_cast<int>(caps.wPeriodMin));
     PerformanceCounterAvailable = 0;
   } else {
-    LogPrintf(LOG_USING_PERFORMANCE_COUNTER,
-              static_cast<double>(PerformanceCounterFrequency) / 1000.0);
+    LogPrintf(LOG_USING_PERFORMANCE_COUNTER, static_cast<double>(PerformanceCounterFrequency) / 1000.0);
   }
 }
 
 void ChooseCharSet() {
   if (GetCharSet() != CHARSET_NONE) return;
   switch (GetOEMCP()) {
-    case 932: SetCharSet(CHARSET_SHIFTJIS); SetCodePage(932); break;
-    case 936: SetCharSet(CHARSET_GB2312); SetCodePage(936); break;
-    case 949: SetCharSet(CHARSET_HANGEUL); SetCodePage(949); break;
-    case 950: SetCharSet(CHARSET_BIG5); SetCodePage(950); break;
-    default: SetCharSet(CHARSET_SHIFTJIS); SetCodePage(0); break;
+    case 932:
+      SetCharSet(CHARSET_SHIFTJIS);
+      SetCodePage(932);
+      break;
+    case 936:
+      SetCharSet(CHARSET_GB2312);
+      SetCodePage(936);
+      break;
+    case 949:
+      SetCharSet(CHARSET_HANGEUL);
+      SetCodePage(949);
+      break;
+    case 950:
+      SetCharSet(CHARSET_BIG5);
+      SetCodePage(950);
+      break;
+    default:
+      SetCharSet(CHARSET_SHIFTJIS);
+      SetCodePage(0);
+      break;
   }
 }
 
@@ -241,8 +254,8 @@ void HandleDisplayChange(WPARAM wParam, LPARAM lParam) {
   int screenWidth, screenHeight, screenBits;
   GetScreenModeSize(&screenWidth, &screenHeight, &screenBits);
   if (bits == screenBits && width == screenWidth && height == screenHeight) return;
-  if (!HasGraphicsRestoreCallback() || bits == 24 || (bits != screenBits && bits == 8) ||
-      width < screenWidth || height < screenHeight) {
+  if (!HasGraphicsRestoreCallback() || bits == 24 || (bits != screenBits && bits == 8) || width < screenWidth ||
+      height < screenHeight) {
     LogPrintf(LOG_QUIT_NO_RESTORE_OR_24BIT);
     LogPrintf(LOG_QUIT_SCREEN_TOO_SMALL);
     if (!WinSys.closeRequested) {
@@ -282,8 +295,7 @@ int CreateMainWindow() {
 
   if (StartupSettings.className[0] == '\0')
     CopyStringLimited(StartupSettings.className,
-                      StartupSettings.captionSet ? StartupSettings.caption : DEFAULT_CLASS_NAME,
-                      WINDOW_TEXT_SIZE - 1);
+                      StartupSettings.captionSet ? StartupSettings.caption : DEFAULT_CLASS_NAME, WINDOW_TEXT_SIZE - 1);
 
   ReportMemory();
   WinSys.desktopWidth = GetSystemMetrics(SM_CXSCREEN);
@@ -330,9 +342,8 @@ int CreateMainWindow() {
   if (!StartupSettings.windowed) {
     LogPrintf(LOG_CREATING_FULL_SCREEN_WINDOW);
     WinSys.cursorRequested = 0;
-    WinSys.mainWindow = CreateWindowExA(WS_EX_TOPMOST, StartupSettings.className, StartupSettings.caption,
-                                        WS_POPUP, 0, 0, width, height, nullptr, nullptr, WinSys.instance,
-                                        nullptr);
+    WinSys.mainWindow = CreateWindowExA(WS_EX_TOPMOST, StartupSettings.className, StartupSettings.caption, WS_POPUP, 0,
+                                        0, width, height, nullptr, nullptr, WinSys.instance, nullptr);
   } else {
     LogPrintf(LOG_CREATING_WINDOW);
     WinSys.cursorRequested = 1;
@@ -347,8 +358,8 @@ int CreateMainWindow() {
     const int windowWidth = rect.right - rect.left, windowHeight = rect.bottom - rect.top;
     const int x = (WinSys.desktopWidth - windowWidth) / 2 + rect.left;
     const int y = (WinSys.desktopHeight - windowHeight) / 2 + rect.top;
-    WinSys.mainWindow = CreateWindowExA(exStyle, StartupSettings.className, StartupSettings.caption, style, x,
-                                        y, windowWidth, windowHeight, nullptr, nullptr, WinSys.instance, nullptr);
+    WinSys.mainWindow = CreateWindowExA(exStyle, StartupSettings.className, StartupSettings.caption, style, x, y,
+                                        windowWidth, windowHeight, nullptr, nullptr, WinSys.instance, nullptr);
   }
   if (WinSys.mainWindow == nullptr) {
     FailCreation();
@@ -421,13 +432,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       FitWindowToScreenSize();
       break;
 
-    case WM_ACTIVATE:
-      QueueActivationChange(wParam, 0);
-      break;
+    case WM_ACTIVATE: QueueActivationChange(wParam, 0); break;
 
-    case WM_PAINT:
-      HandlePaint(window);
-      break;
+    case WM_PAINT: HandlePaint(window); break;
 
     case WM_CLOSE:
       LogPrintf(LOG_WINDOW_CLOSING);
@@ -447,9 +454,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       ApplyCursorRule();
       break;
 
-    case WM_DISPLAYCHANGE:
-      HandleDisplayChange(wParam, lParam);
-      break;
+    case WM_DISPLAYCHANGE: HandleDisplayChange(wParam, lParam); break;
 
     case WM_NCHITTEST:
       if (!StartupSettings.windowed && GetUseHardwareRendering() && static_cast<short>(HIWORD(lParam)) < 8)
@@ -479,8 +484,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
     case WM_CHAR: {
       const int code = static_cast<int>(wParam & 0xFF);
-      if (code == 10)
-        PushInputChar(13);
+      if (code == 10) PushInputChar(13);
       else if (code >= 32 || code == 1 || code == 3 || code == 8 || code == 9 || code == 13 || code == 16 ||
                code == 22 || code == 24 || code == 27)
         PushInputChar(code);
@@ -491,8 +495,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_IME_ENDCOMPOSITION:
     case WM_IME_COMPOSITION:
     case WM_IME_SETCONTEXT:
-    case WM_IME_NOTIFY:
-      return HandleImeMessage(window, message, wParam, lParam);
+    case WM_IME_NOTIFY: return HandleImeMessage(window, message, wParam, lParam);
 
     case WM_SYSCOMMAND:
       switch (wParam & 0xFFF0) {
@@ -503,8 +506,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
           }
           break;
         case SC_MONITORPOWER:
-        case SC_SCREENSAVE:
-          return 1;
+        case SC_SCREENSAVE: return 1;
       }
       break;
 
@@ -514,20 +516,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_RBUTTONDOWN:
     case WM_RBUTTONUP:
     case WM_MBUTTONDOWN:
-    case WM_MBUTTONUP:
-      ApplyCursorRule();
-      break;
+    case WM_MBUTTONUP: ApplyCursorRule(); break;
 
     case WM_MOVING:
       if (!StartupSettings.windowed && lParam != 0) *reinterpret_cast<RECT*>(lParam) = WinSys.windowRect;
       break;
 
-    case MM_MCINOTIFY:
-      HandleMidiPlayEnd();
-      break;
+    case MM_MCINOTIFY: HandleMidiPlayEnd(); break;
 
-    case SOCKET_EVENT_MESSAGE:
-      return HandleSocketEventMessage(window, message, wParam, lParam);
+    case SOCKET_EVENT_MESSAGE: return HandleSocketEventMessage(window, message, wParam, lParam);
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -649,9 +646,7 @@ int GetDesktopMetrics(int* width, int* height, int* bits) {
   return 0;
 }
 
-int HasDirectDrawAndMainWindow() {
-  return GetDirectDrawObject() != nullptr && WinSys.mainWindow != nullptr ? 1 : 0;
-}
+int HasDirectDrawAndMainWindow() { return GetDirectDrawObject() != nullptr && WinSys.mainWindow != nullptr ? 1 : 0; }
 
 int ReadClipboardText(char* buffer, int bufferSize) {
   if (!OpenClipboard(WinSys.mainWindow)) return -1;

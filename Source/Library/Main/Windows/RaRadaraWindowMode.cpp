@@ -28,7 +28,8 @@ enum : DWORD {
   WINDOWED_EX_STYLE = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE,
 };
 
-#define STYLE_ROW {WINDOWED_STYLE, WINDOWED_EX_STYLE, WS_POPUP, WS_EX_TOPMOST}
+#define STYLE_ROW \
+  { WINDOWED_STYLE, WINDOWED_EX_STYLE, WS_POPUP, WS_EX_TOPMOST }
 
 enum { CURSOR_TOP_MARGIN = 60 };  // full screen: the cursor is managed below this line
 
@@ -197,15 +198,13 @@ void BringWindowToForeground(HWND window, int topmost) {
   SetForegroundWindow(window);
   SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, reinterpret_cast<void*>(static_cast<uintptr_t>(timeout)), 0);
   if (attached) AttachThreadInput(windowThread, foregroundThread, FALSE);
-  if (topmost == 1)
-    SetWindowPos(WinSys.mainWindow, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW);
+  if (topmost == 1) SetWindowPos(WinSys.mainWindow, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW);
 }
 
 void SetDesktopCompositionEnabled(int enable) {
   const int off = enable ? 0 : 1;
   if (WinSys.compositionOff == off) return;
-  if (SystemLibs.DwmEnableCompositionFunc != nullptr)
-    SystemLibs.DwmEnableCompositionFunc(enable ? 1u : 0u);
+  if (SystemLibs.DwmEnableCompositionFunc != nullptr) SystemLibs.DwmEnableCompositionFunc(enable ? 1u : 0u);
   WinSys.compositionOff = off;
 }
 

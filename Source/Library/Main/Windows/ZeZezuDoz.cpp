@@ -15,8 +15,8 @@ const char LOG_FILE_THREAD_NOT_CREATED[] = "ファイルアクセス専用スレ
 const char LOG_FILE_NOT_OPENED[] = "ファイルのオープンに失敗しました";
 
 HANDLE OpenForReading(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
   return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
@@ -39,8 +39,7 @@ uint32_t ReadBytes(HANDLE file, void* target, uint32_t size) {
 void FillReadCache(FileAccessRecord* file) {
   const uint64_t room = FILE_ACCESS_CACHE_SIZE - file->cacheHeld;
   if (SetFilePosition(file->threadFile, file->cacheStart + file->cacheHeld) != 0) return;
-  file->cacheHeld += ReadBytes(file->threadFile, file->cacheBuffer + file->cacheHeld,
-                               static_cast<uint32_t>(room));
+  file->cacheHeld += ReadBytes(file->threadFile, file->cacheBuffer + file->cacheHeld, static_cast<uint32_t>(room));
 }
 
 void RunReadCommand(FileAccessRecord* file) {
@@ -59,8 +58,7 @@ void RunReadCommand(FileAccessRecord* file) {
     file->cacheStart += take;
     file->cacheHeld -= take;
     file->cacheServed += take;
-    if (file->cacheHeld > 0)
-      MemMove(file->cacheBuffer, file->cacheBuffer + take, static_cast<int>(file->cacheHeld));
+    if (file->cacheHeld > 0) MemMove(file->cacheBuffer, file->cacheBuffer + take, static_cast<int>(file->cacheHeld));
   }
 
   if (size > 0) {
@@ -105,9 +103,7 @@ void FileReadThreadProc(ThreadRecord*, void* parameter) {
         if (file->threadFile != nullptr) CloseHandle(file->threadFile);
         file->threadFile = nullptr;
         break;
-      case FILE_COMMAND_READ:
-        RunReadCommand(file);
-        break;
+      case FILE_COMMAND_READ: RunReadCommand(file); break;
       case FILE_COMMAND_SEEK:
         if (file->threadFile != nullptr) SetFilePosition(file->threadFile, file->readPosition);
         if (file->cacheBuffer != nullptr) {
@@ -120,8 +116,7 @@ void FileReadThreadProc(ThreadRecord*, void* parameter) {
         file->threadFile = nullptr;
         EndReaderThread(file);
         return;
-      default:
-        break;
+      default: break;
     }
     SetEvent(file->doneEvent);
   }
@@ -254,13 +249,14 @@ int SeekFileAccess(FileAccessRecord* file, int64_t offset, int origin) {
     case 0: base = 0; break;
     case 1: base = static_cast<int64_t>(file->position); break;
     case 2: base = static_cast<int64_t>(file->size); break;
-    default: base = 0; offset = 0; break;
+    default:
+      base = 0;
+      offset = 0;
+      break;
   }
   int64_t target;
-  if (offset > 0 && base > INT64_MAX - offset)
-    target = INT64_MAX;
-  else
-    target = base + offset;
+  if (offset > 0 && base > INT64_MAX - offset) target = INT64_MAX;
+  else target = base + offset;
   if (target < 0) target = 0;
 
   if (!file->threaded) {
@@ -388,8 +384,7 @@ HANDLE CreateTempFile(char* path) {
   char folder[FILE_PATH_SIZE];
   const DWORD length = GetTempPathA(256, folder);
   if (length == 0 || length >= 256) return nullptr;
-  if (GetCharBytePositionKind(folder, static_cast<int>(length) - 1, GetCharSet()) != 0 ||
-      folder[length - 1] != '\\') {
+  if (GetCharBytePositionKind(folder, static_cast<int>(length) - 1, GetCharSet()) != 0 || folder[length - 1] != '\\') {
     folder[length] = '\\';
     folder[length + 1] = '\0';
   }

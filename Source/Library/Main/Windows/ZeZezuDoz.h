@@ -28,8 +28,8 @@ enum {
 // One open file. A threaded file's client never touches the reader's
 // fields while a command runs: every command first waits for doneEvent.
 struct FileAccessRecord {
-  HANDLE file;             // direct mode
-  int threaded;            // cache or asynchronous
+  HANDLE file;   // direct mode
+  int threaded;  // cache or asynchronous
   int cache;
   int async;
   int endOfFile;
@@ -39,8 +39,8 @@ struct FileAccessRecord {
   // Reader thread and the command it serves.
   ThreadRecord thread;
   HANDLE threadFile;
-  HANDLE requestEvent;     // manual reset, initially off
-  HANDLE doneEvent;        // manual reset, initially on
+  HANDLE requestEvent;  // manual reset, initially off
+  HANDLE doneEvent;     // manual reset, initially on
   int command;
   volatile LONG ended;
   int openFailed;
@@ -48,13 +48,13 @@ struct FileAccessRecord {
   unsigned char* readTarget;
   uint64_t readPosition;
   uint32_t readSize;
-  uint32_t readDone;       // bytes the last read command delivered
+  uint32_t readDone;  // bytes the last read command delivered
 
   // Read-ahead cache: cacheHeld bytes of the file from cacheStart.
   unsigned char* cacheBuffer;
   uint64_t cacheStart;
   uint64_t cacheHeld;
-  uint64_t cacheServed;    // bytes read commands took from the cache (diagnosis)
+  uint64_t cacheServed;  // bytes read commands took from the cache (diagnosis)
 };
 
 // Null when the file cannot be opened. The block flag is not used.

@@ -74,8 +74,8 @@ int StartThreadRecord(ThreadRecord* record, ThreadRecordFunction function, void*
 }
 
 int SetThreadRecordPriority(ThreadRecord* record, int level) {
-  static const int kPriority[4] = {THREAD_PRIORITY_LOWEST, THREAD_PRIORITY_BELOW_NORMAL,
-                                   THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_HIGHEST};
+  static const int kPriority[4] = {THREAD_PRIORITY_LOWEST, THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
+                                   THREAD_PRIORITY_HIGHEST};
   if (level < 0 || level > 3) return 0;
   return SetThreadPriority(record->thread, kPriority[level]);
 }

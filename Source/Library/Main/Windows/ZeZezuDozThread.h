@@ -6,9 +6,9 @@
 
 struct LockRecord {
   CRITICAL_SECTION section;
-  char file[256];        // source file of the last entry (diagnosis only)
-  unsigned int line;     // source line of the last entry
-  unsigned int threadId; // thread of the last entry
+  char file[256];         // source file of the last entry (diagnosis only)
+  unsigned int line;      // source line of the last entry
+  unsigned int threadId;  // thread of the last entry
 };
 
 struct ThreadRecord;
