@@ -151,29 +151,30 @@ struct Direct3DCallTable {
 #define RIDOV_UNWRAP(...) __VA_ARGS__
   RIDOV_D3D_OBJECT_CALLS(RIDOV_TABLE_ENTRY)
   RIDOV_D3D_DEVICE_CALLS(RIDOV_TABLE_ENTRY)
+  // clang-format off
   HRESULT (*GetTextureSurfaceLevel)(IDirect3DTexture9* texture, UINT level, IDirect3DSurface9** surface);
-  HRESULT (*LockTextureRect)
-  (IDirect3DTexture9* texture, UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags);
+  HRESULT (*LockTextureRect)(IDirect3DTexture9* texture, UINT level, D3DLOCKED_RECT* locked, const RECT* rect,
+      DWORD flags);
   HRESULT (*UnlockTextureRect)(IDirect3DTexture9* texture, UINT level);
-  HRESULT (*GetCubeTextureSurface)
-  (IDirect3DCubeTexture9* texture, D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** surface);
-  HRESULT (*LockCubeTextureRect)
-  (IDirect3DCubeTexture9* texture, D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect,
-   DWORD flags);
+  HRESULT (*GetCubeTextureSurface)(IDirect3DCubeTexture9* texture, D3DCUBEMAP_FACES face, UINT level,
+      IDirect3DSurface9** surface);
+  HRESULT (*LockCubeTextureRect)(IDirect3DCubeTexture9* texture, D3DCUBEMAP_FACES face, UINT level,
+      D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags);
   HRESULT (*UnlockCubeTextureRect)(IDirect3DCubeTexture9* texture, D3DCUBEMAP_FACES face, UINT level);
   HRESULT (*GetSurfaceDesc)(IDirect3DSurface9* surface, D3DSURFACE_DESC* desc);
   HRESULT (*LockSurfaceRect)(IDirect3DSurface9* surface, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags);
   HRESULT (*UnlockSurfaceRect)(IDirect3DSurface9* surface);
-  HRESULT (*PresentSwapChain)
-  (IDirect3DSwapChain9* chain, const RECT* source, const RECT* dest, HWND window, const RGNDATA* dirty, DWORD flags);
+  HRESULT (*PresentSwapChain)(IDirect3DSwapChain9* chain, const RECT* source, const RECT* dest, HWND window,
+      const RGNDATA* dirty, DWORD flags);
   // Lock and Unlock of a vertex or an index buffer.
   HRESULT (*LockBuffer)(IDirect3DResource9* buffer, UINT offset, UINT size, void** data, DWORD flags);
   HRESULT (*UnlockBuffer)(IDirect3DResource9* buffer);
   // LockBox and UnlockBox of a volume texture.
-  HRESULT (*LockVolumeBox)
-  (IDirect3DVolumeTexture9* texture, UINT level, D3DLOCKED_BOX* locked, const D3DBOX* box, DWORD flags);
+  HRESULT (*LockVolumeBox)(IDirect3DVolumeTexture9* texture, UINT level, D3DLOCKED_BOX* locked, const D3DBOX* box,
+      DWORD flags);
   HRESULT (*UnlockVolumeBox)(IDirect3DVolumeTexture9* texture, UINT level);
   ULONG (*ReleaseComObject)(IUnknown* object);
+  // clang-format on
 #undef RIDOV_TABLE_ENTRY
 
   // d3d9.dll and its creation entry.
