@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceTestImages.h"
 #include "FrameReadback.h"
 #include "ReReziRader.h"
 #include "RiDov.h"
@@ -34,22 +35,12 @@ constexpr int kImages = 5;
 // Five graphics of different sizes and patterns, with alpha steps.
 int MakeImage(int index) {
   static const int sizes[kImages][2] = {{24, 16}, {16, 24}, {20, 20}, {32, 12}, {10, 30}};
-  const int w = sizes[index][0], h = sizes[index][1];
-  BaseImageRecord image;
-  if (CreateBaseImageARGB8(w, h, &image) != 0) return -1;
-  for (int y = 0; y < h; y++)
-    for (int x = 0; x < w; x++) {
-      const int alpha = ((x / 3 + y / 2 + index) % 5) * 255 / 4;
-      SetBaseImagePixelRGBA(&image, x, y, (x * 41 + index * 70) & 255, (y * 23 + index * 50) & 255,
-                            ((x + y) * 17 + index * 90) & 255, alpha);
-    }
-  GraphCreateSettings settings;
-  GetGraphCreateSettings(&settings);
-  settings.noTransparentColor = 1;
-  const int handle = AllocGraphicHandle();
-  const int result = CreateGraphFromBaseImages(&settings, handle, &image, nullptr, 0, 0);
-  ReleaseBaseImage(&image);
-  return result == 0 ? handle : -1;
+  return test_support::MakeArgbGraph(sizes[index][0], sizes[index][1], [index](int x, int y) {
+    const uint32_t alpha = ((x / 3 + y / 2 + index) % 5) * 255 / 4;
+    return alpha << 24 | static_cast<uint32_t>((x * 41 + index * 70) & 255) << 16 |
+           static_cast<uint32_t>((y * 23 + index * 50) & 255) << 8 |
+           static_cast<uint32_t>(((x + y) * 17 + index * 90) & 255);
+  });
 }
 
 // One step of a scene.

@@ -25,6 +25,9 @@ import struct
 import sys
 import zlib
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "game_session"))
+import check_shot  # noqa: E402  (its PPM reader)
+
 # Share of pixels within 2 levels per channel, per frame, as the two roads
 # give it.
 BARS = {
@@ -38,24 +41,8 @@ AGREE = 2
 
 
 def load_ppm(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        end = pos
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[pos:end])
-        pos = end
-    if fields[0] != b"P6" or fields[3] != b"255":
-        raise ValueError("%s: not an 8-bit binary PPM" % path)
-    w, h = int(fields[1]), int(fields[2])
-    px = data[pos + 1:pos + 1 + w * h * 3]
-    if len(px) != w * h * 3:
-        raise ValueError("%s: short pixel data" % path)
-    return w, h, px
+    picture = check_shot.load_ppm(path)
+    return picture.w, picture.h, picture.px
 
 
 def write_png(path, w, h, rgb):
