@@ -615,7 +615,7 @@ TEST_F(DrawDisplayTest, ShapesReachMultiSampleAndAlphaRenderTargets) {
     GraphCreateSettings settings;
     InitDrawableGraphSettings(&settings, 32, kinds[k].alpha);
     settings.multiSampleType = kinds[k].multiSample;
-    const int target = CreateBlankGraphHandle(&settings, 64, 48, 0, 0);
+    const int target = CreateBlankGraphHandle(&settings, 64, 48, 0, 0, 0);
     ASSERT_GT(target, 0) << kinds[k].what;
     if (kinds[k].multiSample != 0 && IsMultiSampleGraph(target) != 1) GTEST_SKIP() << "no multi-sampling";
     ASSERT_EQ(0, SetDrawTarget(target));

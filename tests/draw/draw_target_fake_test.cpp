@@ -105,7 +105,7 @@ class DrawTargetFakeTest : public ::testing::Test {
   static int MakeTarget(int width, int height, int alpha) {
     GraphCreateSettings settings;
     InitDrawableGraphSettings(&settings, 32, alpha);
-    return CreateBlankGraphHandle(&settings, width, height, 0, 0);
+    return CreateBlankGraphHandle(&settings, width, height, 0, 0, 0);
   }
   static IDirect3DSurface9* SurfaceOf(int graphic) {
     GraphicHandleRecord* record = GetGraphicRecord(graphic, 0);

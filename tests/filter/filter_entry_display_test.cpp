@@ -268,7 +268,7 @@ TEST_F(FilterEntryTest, AMultiSampleDrawTargetIsResolvedForTheFilter) {
     GraphCreateSettings settings;
     InitDrawableGraphSettings(&settings, 32, 1);
     settings.multiSampleType = sampled ? 4 : 0;
-    targets[sampled] = CreateBlankGraphHandle(&settings, 32, 32, 0, 0);
+    targets[sampled] = CreateBlankGraphHandle(&settings, 32, 32, 0, 0, 0);
     ASSERT_GT(targets[sampled], 0) << log_.Text();
   }
   if (IsMultiSampleGraph(targets[1]) != 1) GTEST_SKIP() << "no multi-sampling on this device";

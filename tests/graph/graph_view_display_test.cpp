@@ -308,18 +308,18 @@ TEST_F(GraphViewTest, BlocksGoIntoADxtTextureAndAPlainImageIsRefused) {
 TEST_F(GraphViewTest, RenderTargetsGetDepthAndMultiSampleSurfaces) {
   GraphCreateSettings settings;
   InitDrawableGraphSettings(&settings, 32, 1);
-  const int plain = CreateBlankGraphHandle(&settings, 64, 64, 0, 0);
+  const int plain = CreateBlankGraphHandle(&settings, 64, 64, 0, 0, 0);
   ASSERT_GT(plain, 0);
   EXPECT_NE(nullptr, GetGraphicRecord(plain, 0)->image->textures[0].writeOnlySurface);
   EXPECT_EQ(0, IsMultiSampleGraph(plain));
   settings.noDepth = 1;
-  const int noDepth = CreateBlankGraphHandle(&settings, 64, 64, 0, 0);
+  const int noDepth = CreateBlankGraphHandle(&settings, 64, 64, 0, 0, 0);
   ASSERT_GT(noDepth, 0);
   EXPECT_EQ(nullptr, GetGraphicRecord(noDepth, 0)->image->textures[0].writeOnlySurface);
 
   settings.noDepth = 0;
   settings.multiSampleType = 4;
-  const int sampled = CreateBlankGraphHandle(&settings, 64, 64, 0, 0);
+  const int sampled = CreateBlankGraphHandle(&settings, 64, 64, 0, 0, 0);
   ASSERT_GT(sampled, 0) << log_.Text();
   GraphTextureEntry& entry = GetGraphicRecord(sampled, 0)->image->textures[0];
   if (entry.multiSampleSurface == nullptr) GTEST_SKIP() << "no multi-sampling on this device";

@@ -402,7 +402,7 @@ int ApplyMaskToScreen(RECT rect) {
   setup.stages[2].texture = nullptr;
   // Blending of alpha mode 1 (the device states), then the two textures.
   ApplyDrawStateForTexture(MaskScreen.colorTexture, 0);
-  PrepareGraphicDrawStateNow(&setup, 0);
+  PrepareGraphicDrawStateNow(&setup, 0, 0);
   const int shaders = GraphicsSystem.shadersUsable && GraphicsSystem.maskBlendShader != nullptr &&
                       !DrawPrep.forceFixedFunction && !DeviceCaps.noShaders;
   if (shaders) {

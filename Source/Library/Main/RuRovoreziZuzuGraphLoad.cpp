@@ -574,7 +574,8 @@ int CreateBlankGraphJob(ASyncJob* job) {
 
 }  // namespace
 
-int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int async, int inJob) {
+int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, [[maybe_unused]] int flag,
+                           int async, int inJob) {
   if (settings == nullptr || width <= 0 || height <= 0) return -1;
   if (!inJob) WaitWhileInactive();
   const int handle = AllocGraphicHandle();
@@ -614,7 +615,7 @@ int MakeBlankGraph(int width, int height, int drawable, int alpha) {
     settings.drawable = 1;
     settings.drawableAlpha = alpha ? 1 : 0;
   }
-  return CreateBlankGraphHandle(&settings, width, height, IsASyncLoadEnabled(), 0);
+  return CreateBlankGraphHandle(&settings, width, height, 0, IsASyncLoadEnabled(), 0);
 }
 
 int MakeBlankCubeGraph(int size, int alpha) {
@@ -625,7 +626,7 @@ int MakeBlankCubeGraph(int size, int alpha) {
   settings.alpha = settings.drawableAlpha = alpha ? 1 : 0;
   settings.drawable = 1;
   settings.maxTextureSide = 0;  // the six faces are one texture
-  return CreateBlankGraphHandle(&settings, size, size, IsASyncLoadEnabled(), 0);
+  return CreateBlankGraphHandle(&settings, size, size, 0, IsASyncLoadEnabled(), 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -277,9 +277,10 @@ struct DrawPreparation {
 extern DrawPreparation DrawPrep;
 
 void ApplyDrawStateForTexture(IDirect3DBaseTexture9* texture, int flags);
-// 0 done, -1 without a device or when nothing needed doing.
-int PrepareGraphicDrawState(const UserTextureSetup* setup, int handles);
-int PrepareGraphicDrawStateNow(const UserTextureSetup* setup, int handles);
+// 0 done, -1 without a device or when nothing needed doing. The stage-program
+// flag is taken for the documented call form; the steps choose the program.
+int PrepareGraphicDrawState(const UserTextureSetup* setup, int stageProgram, int handles);
+int PrepareGraphicDrawStateNow(const UserTextureSetup* setup, int stageProgram, int handles);
 int SetUserTextureSetup(const UserTextureSetup* setup, int value);
 // True when a builder must apply the draw state for (texture, flags).
 bool DrawStateApplyNeeded(IDirect3DBaseTexture9* texture, int flags);

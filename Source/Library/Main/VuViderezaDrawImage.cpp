@@ -77,7 +77,7 @@ void SelectPiece(const GraphPiece& piece, int index) {
   if (index == 0) return;
   IDirect3DBaseTexture9* texture = PieceTexture(piece);
   SetDrawTexture(texture);
-  if (RenderState.choosePixelShader || RenderState.textureChanged) PrepareGraphicDrawState(nullptr, 1);
+  if (RenderState.choosePixelShader || RenderState.textureChanged) PrepareGraphicDrawState(nullptr, 0, 1);
   DrawPrep.lastTexture = texture;
 }
 

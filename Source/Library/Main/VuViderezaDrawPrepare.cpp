@@ -539,7 +539,7 @@ int SetForceFixedFunction(int on) {
   return 0;
 }
 
-int PrepareGraphicDrawState(const UserTextureSetup* setup, int handles) {
+int PrepareGraphicDrawState(const UserTextureSetup* setup, [[maybe_unused]] int stageProgram, int handles) {
   if (!HasDirect3DDevice()) return -1;
   if (setup == nullptr && DrawPrep.userSetupOn) setup = &DrawPrep.userSetup;
   if (setup != nullptr) {
@@ -581,9 +581,9 @@ int PrepareGraphicDrawState(const UserTextureSetup* setup, int handles) {
   return 0;
 }
 
-int PrepareGraphicDrawStateNow(const UserTextureSetup* setup, int handles) {
+int PrepareGraphicDrawStateNow(const UserTextureSetup* setup, int stageProgram, int handles) {
   FlushVertexBatch(0);
-  const int result = PrepareGraphicDrawState(setup, handles);
+  const int result = PrepareGraphicDrawState(setup, stageProgram, handles);
   RenderState.choosePixelShader = 1;
   RenderState.textureChanged = 1;
   RenderState.statesChanged = 1;
@@ -608,7 +608,7 @@ int SetUserTextureSetup(const UserTextureSetup* setup, int value) {
   RenderState.textureChanged = 1;
   RenderState.statesChanged = 1;
   ForgetLastDrawSetup();
-  return PrepareGraphicDrawState(nullptr, 1);
+  return PrepareGraphicDrawState(nullptr, 0, 1);
 }
 
 void ForgetLastDrawSetup() { DrawPrep.lastValid = 0; }
@@ -678,7 +678,7 @@ void ApplyDrawStateForTexture(IDirect3DBaseTexture9* texture, int flags) {
     SetAlphaTestCached(CurrentDrawState.alphaTestMode, CurrentDrawState.alphaTestRef);
     if (c.choosePixelShader || c.textureChanged || c.reapplyAll ||
         (ProgrammablePath() && c.pixelShader != ChosenShader))
-      PrepareGraphicDrawState(nullptr, 1);
+      PrepareGraphicDrawState(nullptr, 0, 1);
   }
   SetShadeModeCached((flags & DRAW_FLAG_GOURAUD) ? D3DSHADE_GOURAUD : D3DSHADE_FLAT);
   SetSamplerFilterCached(CurrentDrawState.samplingMode);

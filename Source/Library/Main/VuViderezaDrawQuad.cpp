@@ -199,7 +199,7 @@ int DrawImageQuadBlendHW(const QuadDrawHW& draw, const int c[8]) {
     const GraphPiece& piece = record->pieces[i];
     if (i > 0) {
       SetDrawTexture(PieceTexture(piece));
-      if (RenderState.choosePixelShader || RenderState.textureChanged) PrepareGraphicDrawState(nullptr, 1);
+      if (RenderState.choosePixelShader || RenderState.textureChanged) PrepareGraphicDrawState(nullptr, 0, 1);
     }
     Point2 p[4];
     PieceCornersInQuad(record, piece, q, p);

@@ -498,7 +498,7 @@ int DrawFilterQuad(GraphFilterInfo* info, int shader, const float* constants, in
   setup.count = 2;
   setup.stages[0].texture = source.texture;
   setup.stages[1].texture = hasStage1 ? second.texture : nullptr;
-  PrepareGraphicDrawStateNow(&setup, 0);
+  PrepareGraphicDrawStateNow(&setup, 0, 0);
   BeginDrawSceneOnce();
   SetDeviceRenderState(D3DRS_ALPHATESTENABLE, FALSE);
   SetDeviceRenderState(D3DRS_ALPHABLENDENABLE, FALSE);

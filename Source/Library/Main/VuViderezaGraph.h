@@ -125,8 +125,9 @@ void InitImageFormatDesc(GraphCreateSettings* settings, int colorBits, int alpha
 void InitDrawableGraphSettings(GraphCreateSettings* settings, int colorBits, int alpha);
 // An empty graphic of width x height (a drawable one starts cleared to 0);
 // with async (outside a job) made by a loading job, the handle pending
-// until it ends. The handle or -1.
-int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int async, int inJob);
+// until it ends. The handle or -1. The transparency flag is carried for the
+// documented call form; the creation settings decide transparency.
+int CreateBlankGraphHandle(const GraphCreateSettings* settings, int width, int height, int flag, int async, int inJob);
 // Loading (RuRovoreziZuzuGraphLoad.cpp). A graphic from base images (word
 // 20 of the settings: transparent edges filled); 0 / -1.
 int CreateGraphFromBaseImages(const GraphCreateSettings* settings, int handle, BaseImageRecord* image,

@@ -381,7 +381,7 @@ int GetWorkRenderTargetGraph(int floatFlag, int width, int height, int slot) {
   GraphCreateSettings settings;
   InitDrawableGraphSettings(&settings, 32, 1);
   settings.floatFlag = floatFlag ? 1 : 0;
-  const int handle = CreateBlankGraphHandle(&settings, 1 << k, 1 << k, 0, 0);
+  const int handle = CreateBlankGraphHandle(&settings, 1 << k, 1 << k, 0, 0, 0);
   if (handle < 0) {
     LogPrintf(LOG_WORK_TARGET_FAILED, 1 << k, 1 << k);
     WorkTargets[index] = 0;

@@ -306,7 +306,7 @@ int ReapplyDeviceStates() {
   if (viewport.Width != 0 && viewport.Height != 0) SetViewportCached(&viewport);
   const RECT scissor = c.scissor;
   if (scissor.right > scissor.left && scissor.bottom > scissor.top) SetScissorRectCached(&scissor);
-  PrepareGraphicDrawState(nullptr, 1);
+  PrepareGraphicDrawState(nullptr, 0, 1);
   if (Screen.graphicsUp) {
     // The draw target's surface and the requested draw area on the new
     // device (setting render target 0 resets the viewport).
