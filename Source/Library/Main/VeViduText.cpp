@@ -210,18 +210,16 @@ void DrawGlyphFromTexture(const FontRecord* font, const GlyphCacheSlot* slot, co
   const int lineRight = x + font->charHeight - slot->yOffset;
   const int top = y + TruncateDoubleToInt(pen) + slot->xOffset;
   if (!scaled) {
-    const RECT saved = CurrentDrawState.drawArea;
     RECT box = {lineRight - h - 1, top, lineRight + 1, top + w};
-    ClipRect(&box, &saved);
+    ClipRect(&box, &CurrentDrawState.drawArea);
     if (box.right > box.left && box.bottom > box.top) {
-      SetClipRect(box.left, box.top, box.right, box.bottom);
+      const ClipRectScope clip(box);
       for (int i = 0; i < 2; i++) {
         if (graphs[i] < 0) continue;
         SetDrawTintPacked(tints[i]);
         DrawTurnedGraphic(graphs[i], static_cast<float>(lineRight), static_cast<float>(top), static_cast<float>(srcX),
                           static_cast<float>(srcY));
       }
-      SetClipRect(saved.left, saved.top, saved.right, saved.bottom);
     }
     return;
   }
@@ -278,42 +276,32 @@ int DrawTextCore(const TextRequest& request, SIZE* size) {
   }
   RECT area = request.clip != nullptr ? *request.clip : CurrentDrawState.drawArea;
   const int textureRoute = draw && font->textureCache;
-  int savedBlendGraph = -1, savedKind = 0, savedParams[2] = {0, 0};
-  const uint32_t savedTint = CurrentDrawState.brightness;
-  if (textureRoute) {
-    savedBlendGraph = CurrentDrawState.blendGraph;
-    savedKind = CurrentDrawState.blendGraphKind;
-    savedParams[0] = CurrentDrawState.blendGraphParam[0];
-    savedParams[1] = CurrentDrawState.blendGraphParam[1];
-    if (savedBlendGraph >= 0) SetBlendImageTwoParams(-1, 0, 0);
-  }
   double pen = 0.0;
   int result = 0;
-  for (int i = 0; i < count; i++) {
-    const unsigned int code = GlyphCodeOf(parsed[i]);
-    const GlyphCodeEntry& entry = font->codeMap[code];
-    const GlyphCacheSlot* slot = entry.cached ? entry.slot : RasterizeGlyph(handle, 1, &parsed[i]);
-    if (slot == nullptr) {
-      LogPrintf(LOG_TEXT_CACHE_FAILED);
-      result = -1;
-      break;
-    }
-    const int space = code == 0x20 || code == 0x8140 || slot->width == 0 || slot->height == 0;
-    if (draw && !space) {
-      if (textureRoute) {
-        DrawGlyphFromTexture(font, slot, scaled, x, y, pen, colors);
-      } else if (request.dest != nullptr) {
-        const int gy = vertical ? y + TruncateDoubleToInt(pen) + slot->xOffset : y + slot->yOffset;
-        const GlyphPlacement place = {x + TruncateDoubleToInt(pen) + slot->xOffset, gy, vertical,
-                                      x + font->charHeight - slot->yOffset};
-        WriteGlyphToMemImg(font, slot, request, area, place, colors);
+  {
+    const BlendAndTintScope glyphDraws(textureRoute);
+    for (int i = 0; i < count; i++) {
+      const unsigned int code = GlyphCodeOf(parsed[i]);
+      const GlyphCodeEntry& entry = font->codeMap[code];
+      const GlyphCacheSlot* slot = entry.cached ? entry.slot : RasterizeGlyph(handle, 1, &parsed[i]);
+      if (slot == nullptr) {
+        LogPrintf(LOG_TEXT_CACHE_FAILED);
+        result = -1;
+        break;
       }
+      const int space = code == 0x20 || code == 0x8140 || slot->width == 0 || slot->height == 0;
+      if (draw && !space) {
+        if (textureRoute) {
+          DrawGlyphFromTexture(font, slot, scaled, x, y, pen, colors);
+        } else if (request.dest != nullptr) {
+          const int gy = vertical ? y + TruncateDoubleToInt(pen) + slot->xOffset : y + slot->yOffset;
+          const GlyphPlacement place = {x + TruncateDoubleToInt(pen) + slot->xOffset, gy, vertical,
+                                        x + font->charHeight - slot->yOffset};
+          WriteGlyphToMemImg(font, slot, request, area, place, colors);
+        }
+      }
+      pen += (slot->advance + font->charSpacing) * penScale;
     }
-    pen += (slot->advance + font->charSpacing) * penScale;
-  }
-  if (textureRoute) {
-    SetDrawTintPacked(savedTint);
-    if (savedBlendGraph >= 0) SetBlendGraph(savedBlendGraph, savedKind, savedParams);
   }
   if (block != nullptr) MemFree(block);
   if (result < 0) return -1;

@@ -106,6 +106,45 @@ class DrawAreaScope {
   const RECT saved;
   const int savedEmpty;
 };
+// Draws through the device's clip rectangle (viewport and scissor) for the
+// scope's life; the draw area comes back at its end.
+class ClipRectScope {
+ public:
+  explicit ClipRectScope(const RECT& clip) : saved(CurrentDrawState.drawArea) {
+    SetClipRect(clip.left, clip.top, clip.right, clip.bottom);
+  }
+  ~ClipRectScope() { SetClipRect(saved.left, saved.top, saved.right, saved.bottom); }
+  ClipRectScope(const ClipRectScope&) = delete;
+  ClipRectScope& operator=(const ClipRectScope&) = delete;
+
+ private:
+  const RECT saved;
+};
+// When active: no blend graphic for the scope's life; the blend graphic and
+// the tint (draws inside may tint) come back at its end.
+class BlendAndTintScope {
+ public:
+  explicit BlendAndTintScope(bool active)
+      : active(active), tint(CurrentDrawState.brightness), blendGraph(active ? CurrentDrawState.blendGraph : -1),
+        kind(CurrentDrawState.blendGraphKind), params{CurrentDrawState.blendGraphParam[0],
+                                                      CurrentDrawState.blendGraphParam[1]} {
+    if (blendGraph >= 0) SetBlendImageTwoParams(-1, 0, 0);
+  }
+  ~BlendAndTintScope() {
+    if (!active) return;
+    SetDrawTintPacked(tint);
+    if (blendGraph >= 0) SetBlendGraph(blendGraph, kind, params);
+  }
+  BlendAndTintScope(const BlendAndTintScope&) = delete;
+  BlendAndTintScope& operator=(const BlendAndTintScope&) = delete;
+
+ private:
+  const bool active;
+  const uint32_t tint;
+  const int blendGraph;
+  const int kind;
+  const int params[2];
+};
 
 // ---------------------------------------------------------------------------
 // 2-D vertex batch.
