@@ -67,47 +67,20 @@ struct LeadByteCase {
 };
 
 TEST(LeadByte, BoundaryTable) {
+  // clang-format off
   const LeadByteCase cases[] = {
       // Shift-JIS (and the unset value 0, and values above 4).
-      {0x00, 1, 0},
-      {0x41, 1, 0},
-      {0x5C, 1, 0},
-      {0x7F, 1, 0},
-      {0x80, 1, 0},
-      {0x81, 1, 1},
-      {0x95, 1, 1},
-      {0x9F, 1, 1},
-      {0xA0, 1, 0},
-      {0xA1, 1, 0},
-      {0xB1, 1, 0},
-      {0xDF, 1, 0},
-      {0xE0, 1, 1},
-      {0xFC, 1, 1},
-      {0xFD, 1, 0},
-      {0xFF, 1, 0},
-      {0x81, 0, 1},
-      {0xA0, 0, 0},
-      {0xE0, 0, 1},
-      {0xFD, 0, 0},
-      {0x81, 5, 1},
-      {0xA0, 5, 0},
-      {0x81, -1, 1},
-      {0xB0, -1, 0},
+      {0x00, 1, 0}, {0x41, 1, 0}, {0x5C, 1, 0}, {0x7F, 1, 0}, {0x80, 1, 0}, {0x81, 1, 1},
+      {0x95, 1, 1}, {0x9F, 1, 1}, {0xA0, 1, 0}, {0xA1, 1, 0}, {0xB1, 1, 0}, {0xDF, 1, 0},
+      {0xE0, 1, 1}, {0xFC, 1, 1}, {0xFD, 1, 0}, {0xFF, 1, 0},
+      {0x81, 0, 1}, {0xA0, 0, 0}, {0xE0, 0, 1}, {0xFD, 0, 0},
+      {0x81, 5, 1}, {0xA0, 5, 0}, {0x81, -1, 1}, {0xB0, -1, 0},
       // Korean, Traditional and Simplified Chinese: every byte from 0x80.
-      {0x7F, 2, 0},
-      {0x80, 2, 1},
-      {0xA0, 2, 1},
-      {0xDF, 2, 1},
-      {0xFF, 2, 1},
-      {0x7F, 3, 0},
-      {0x80, 3, 1},
-      {0xB0, 3, 1},
-      {0xFF, 3, 1},
-      {0x7F, 4, 0},
-      {0x80, 4, 1},
-      {0xC0, 4, 1},
-      {0xFF, 4, 1},
+      {0x7F, 2, 0}, {0x80, 2, 1}, {0xA0, 2, 1}, {0xDF, 2, 1}, {0xFF, 2, 1},
+      {0x7F, 3, 0}, {0x80, 3, 1}, {0xB0, 3, 1}, {0xFF, 3, 1},
+      {0x7F, 4, 0}, {0x80, 4, 1}, {0xC0, 4, 1}, {0xFF, 4, 1},
   };
+  // clang-format on
   for (const LeadByteCase& c : cases) {
     EXPECT_EQ(c.expected, IsLeadByte(c.byte, c.charSet))
         << "byte 0x" << std::hex << int(c.byte) << " charset " << std::dec << c.charSet;
@@ -535,25 +508,14 @@ struct TruncCase {
   int expected;
 };
 
+// clang-format off
 const TruncCase kTruncCases[] = {
-    {2.5, 2},
-    {-2.5, -2},
-    {2.7, 2},
-    {-2.7, -2},
-    {0.5, 0},
-    {-0.5, 0},
-    {0.999, 0},
-    {-0.999, 0},
-    {1.0, 1},
-    {-1.0, -1},
-    {3.5, 3},
-    {-3.5, -3},
-    {0.0, 0},
-    {16777215.0, 16777215},
-    {-16777215.0, -16777215},
-    {2147483520.0, 2147483520},
-    {-2147483648.0, INT_MIN},
+    {2.5, 2},        {-2.5, -2},      {2.7, 2},          {-2.7, -2},          {0.5, 0},
+    {-0.5, 0},       {0.999, 0},      {-0.999, 0},       {1.0, 1},            {-1.0, -1},
+    {3.5, 3},        {-3.5, -3},      {0.0, 0},          {16777215.0, 16777215},
+    {-16777215.0, -16777215},         {2147483520.0, 2147483520},        {-2147483648.0, INT_MIN},
 };
+// clang-format on
 
 // The x87 control word is read and written directly: the runtime's
 // control-word calls merge it with the SSE state.

@@ -98,37 +98,21 @@ HRESULT RealUnlockVolumeBox(IDirect3DVolumeTexture9* t, UINT level) { return t->
 int64_t RealGetMicroseconds() { return GetMicrosecondCount(); }
 void RealSleepMilliseconds(DWORD ms) { Sleep(ms); }
 
+// clang-format off
 const Direct3DCallTable RealTable = {
 #define RIDOV_REAL_ENTRY(R, name, params, args, method) Real##name,
     RIDOV_D3D_OBJECT_CALLS(RIDOV_REAL_ENTRY) RIDOV_D3D_DEVICE_CALLS(RIDOV_REAL_ENTRY)
 #undef RIDOV_REAL_ENTRY
-        RealGetTextureSurfaceLevel,
-    RealLockTextureRect,
-    RealUnlockTextureRect,
-    RealGetCubeTextureSurface,
-    RealLockCubeTextureRect,
-    RealUnlockCubeTextureRect,
-    RealGetSurfaceDesc,
-    RealLockSurfaceRect,
-    RealUnlockSurfaceRect,
-    RealPresentSwapChain,
-    RealLockBuffer,
-    RealUnlockBuffer,
-    RealLockVolumeBox,
-    RealUnlockVolumeBox,
-    RealReleaseComObject,
-    RealLoadD3D9Library,
-    RealGetD3D9Entry,
-    RealFreeD3D9Library,
-    RealCreateDirectDraw7,
-    RealInitializeDirectDraw,
-    RealSetDirectDrawCooperativeLevel,
-    RealWaitForVerticalBlank,
-    RealChangeDisplaySettings,
-    RealEnumDisplaySettings,
-    RealGetMicroseconds,
-    RealSleepMilliseconds,
+    RealGetTextureSurfaceLevel, RealLockTextureRect, RealUnlockTextureRect,
+    RealGetCubeTextureSurface, RealLockCubeTextureRect, RealUnlockCubeTextureRect,
+    RealGetSurfaceDesc, RealLockSurfaceRect, RealUnlockSurfaceRect, RealPresentSwapChain,
+    RealLockBuffer, RealUnlockBuffer, RealLockVolumeBox, RealUnlockVolumeBox, RealReleaseComObject,
+    RealLoadD3D9Library, RealGetD3D9Entry, RealFreeD3D9Library,
+    RealCreateDirectDraw7, RealInitializeDirectDraw, RealSetDirectDrawCooperativeLevel,
+    RealWaitForVerticalBlank, RealChangeDisplaySettings, RealEnumDisplaySettings,
+    RealGetMicroseconds, RealSleepMilliseconds,
 };
+// clang-format on
 
 // Posting: every argument travels as one word of the request record.
 template <typename T>

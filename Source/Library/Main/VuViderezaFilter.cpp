@@ -38,11 +38,12 @@ const char LOG_FILTER_SHADER_FAILED[] = "フィルター用シェーダーの作
 const char LOG_RGBA_MIX_ENTRY_FAILED[] = "RGBAMixS フィルター用シェーダーの作成に失敗しました";
 const char LOG_RGBA_MIX_FILE_FAILED[] = "RGBAMixS フィルター用シェーダーの作成に失敗しました %s";
 
+// clang-format off
 enum {
   FILTER_FLAG_WORD = 0x3500,
-  FULL_RATIO = 255,                                                             // a blend ratio at full strength
+  FULL_RATIO = 255,  // a blend ratio at full strength
   FILTER_FVF = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2,  // 0x2c4
-  PIXEL_FLOAT_CONSTANTS = 3,                                                    // constant type: pixel float
+  PIXEL_FLOAT_CONSTANTS = 3,  // constant type: pixel float
   FILTER_CONSTANT_SET = 1,
   FILTER_SET_MASK = 3,
   BASE_SET_MASK = 1,
@@ -53,23 +54,12 @@ enum {
 
 const int FilterPassTable[FILTER_TYPES] = {1, 2, 1, 1, 2, 1, 1, 1, 1, 1, 1};
 const int FilterWorkTable[FILTER_TYPES] = {0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-const char* const BlendShaderNames[GRAPH_BLEND_TYPES] = {"BasBF_Normal.pso",
-                                                         nullptr,
-                                                         "BasBF_Multiple.pso",
-                                                         "BasBF_Difference.pso",
-                                                         "BasBF_Add.pso",
-                                                         "BasBF_Screen.pso",
-                                                         "BasBF_Overlay.pso",
-                                                         "BasBF_Dodge.pso",
-                                                         "BasBF_Burn.pso",
-                                                         "BasBF_Darken.pso",
-                                                         "BasBF_Lighten.pso",
-                                                         "BasBF_SoftLight.pso",
-                                                         "BasBF_HardLight.pso",
-                                                         "BasBF_Exclusion.pso",
-                                                         "BasBF_Normal_AlphaCh.pso",
-                                                         "BasBF_Add_AlphaCh.pso",
-                                                         "BasBF_Multiple_AOnly.pso"};
+const char* const BlendShaderNames[GRAPH_BLEND_TYPES] = {
+    "BasBF_Normal.pso",     nullptr,                  "BasBF_Multiple.pso",     "BasBF_Difference.pso",
+    "BasBF_Add.pso",        "BasBF_Screen.pso",       "BasBF_Overlay.pso",      "BasBF_Dodge.pso",
+    "BasBF_Burn.pso",       "BasBF_Darken.pso",       "BasBF_Lighten.pso",      "BasBF_SoftLight.pso",
+    "BasBF_HardLight.pso",  "BasBF_Exclusion.pso",    "BasBF_Normal_AlphaCh.pso", "BasBF_Add_AlphaCh.pso",
+    "BasBF_Multiple_AOnly.pso"};
 
 // Shader handles by file (-1: not loaded); deleting a handle sets its
 // variable back to -1 (the delete flag pointer), so a device loss or the
@@ -79,6 +69,7 @@ struct FilterShaderHandles {
   int gauss[3], downScale[3], blend[GRAPH_BLEND_TYPES];
   int rgbaTable[RGBA_MIX_ENTRIES], rgbaFiles[RGBA_MIX_FILES], rgbaBase;
 };
+// clang-format on
 FilterShaderHandles Shaders;
 bool ShadersCleared = false;
 
@@ -655,6 +646,7 @@ int FilterBrightClip(GraphFilterInfo* info, int compare, float threshold, int fi
 
 int FilterHsb(GraphFilterInfo* info, int hueMode, float hue, float saturation, float brightness) {
   if (!ShaderPath()) {
+    // clang-format off
     return RunSoftware(info, 1, -1, -1, [&] {
       return SoftFilterHsb(&info->sourceImage, &info->outputImage, hueMode, hue, saturation, brightness);
     });
@@ -665,26 +657,14 @@ int FilterHsb(GraphFilterInfo* info, int hueMode, float hue, float saturation, f
   const float sScaled = s > 0 ? 5 * s : s, b = brightness / 100.0f;
   int hueI = static_cast<int>(h * 6 * 256);
   if (hueMode == 1 && hueI >= 1536) hueI -= 1536;
-  const float c[16] = {h * 6,
-                       sScaled,
-                       b,
-                       0,
-                       0.5f,
-                       0.5f,
-                       0.5f,
-                       0.5f,
-                       1,
-                       1,
-                       1,
-                       1,
-                       static_cast<float>(hueI),
+  const float c[16] = {h * 6, sScaled, b, 0, 0.5f, 0.5f, 0.5f, 0.5f, 1, 1, 1, 1, static_cast<float>(hueI),
                        static_cast<float>(static_cast<int>(sScaled * 256) + 256),
-                       static_cast<float>(static_cast<int>(b * 256)),
-                       0};
+                       static_cast<float>(static_cast<int>(b * 256)), 0};
   if (hueMode == 1) return RunShader(info, {&Shaders.hsb[2], "Hsb_HSB_HLOCK.pso", c, 4});
   if (info->pass == 0) return RunShader(info, {&Shaders.hsb[0], "Hsb_RGB_TO_HSB.pso", c, 4});
   return RunShader(info, {&Shaders.hsb[1], "Hsb_HSB_TO_RGB.pso", c, 4});
 }
+// clang-format on
 
 int FilterInvert(GraphFilterInfo* info) {
   if (!ShaderPath()) {
